@@ -1,0 +1,235 @@
+#pragma once
+
+#include "document/AppSettings.h"
+#include "document/Prompts.h"
+#include "model/Channels.h"
+#include "model/Geometry.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+
+using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
+
+// Format codes held in m_nFileFormat.
+namespace FileFormat {
+constexpr std::int32_t kNone = -1;     // new document; readers that know no code
+constexpr std::int32_t kWav = 2;       // WAV reader
+constexpr std::int32_t kPcFloat = 4;   // KVQ_PC_FLOAT and recordings
+constexpr std::int32_t kUsb2Float = 11; // USB2 float reader
+} // namespace FileFormat
+
+// The open recording: twenty channel slots (0 .. m_nNumofChannels - 1 in
+// use), every document-wide setting, the open dispatch over the readers and
+// the save flows. Alerts, choosers and panels go through `Prompts`.
+// Main thread only.
+class MyDocument {
+public:
+    static constexpr int kChannelSlots = 20;
+
+    // Builds a new document (Initilize). `prompts` must outlive the document;
+    // `settings` defaults to the process-wide object.
+    explicit MyDocument(Prompts& prompts, AppSettings& settings = AppSettings::instance());
+    MyDocument(const MyDocument&) = delete;
+    MyDocument& operator=(const MyDocument&) = delete;
+
+    // Resets every field to a new document's value.
+    void Initilize();
+
+    // The channel in slot `index` (0..19).
+    Channels& getChannel(int index) { return m_Channel[static_cast<std::size_t>(index)]; }
+    const Channels& getChannel(int index) const { return m_Channel[static_cast<std::size_t>(index)]; }
+
+    // Index of the audio channel (the first channel in use whose type is 1), or -1.
+    int audioChannelIndex() const;
+
+    // Marks the document changed; changeCount() counts the marks since the
+    // last load or save.
+    void setDirty() { ++m_changeCount; }
+    int changeCount() const { return m_changeCount; }
+    void clearChangeCount() { m_changeCount = 0; }
+
+    // Whether a document command is enabled (save, save as, revert, …).
+    // Commands are named as in the menus: "saveDocument:", "_fileSaveCopyAs:", …
+    bool validateMenuItem(const std::string& command) const;
+
+    // --- opening ------------------------------------------------------------
+
+    // Opens a file by its content: tries the readers in their fixed order and
+    // stops at the first that recognises the bytes. The type name takes no
+    // part in the decision. False when no reader recognises the file; the
+    // document is then unchanged.
+    bool readFromData(ByteView bytes, const std::string& typeName);
+
+    bool Read_WAVE_FileType(ByteView bytes);
+    bool Read_AIFF_FileType(ByteView bytes);
+
+    // Takes the analysis rate and length from channel slot 0. With
+    // `trackLastRate`, a rate that differs from the process-wide last rate
+    // becomes the last rate and the rate-dependent settings are recomputed.
+    void adoptAnalysisSampleRate(bool trackLastRate);
+    // Recomputes the spectrum/spectrogram ranges, applied window and LPC
+    // orders for the analysis rate `rate`.
+    void recomputeRateDependentSettings(double rate);
+
+    // --- saving -------------------------------------------------------------
+
+    // The bytes to write for a type name ("pmf", "wav", "aiff"/"aif"), or
+    // nothing (with an alert where the user must be told).
+    std::optional<Bytes> dataOfType(const std::string& typeName);
+
+    // A 32-bit float WAV file: all channels (index -1, n = channel count) or
+    // one channel (export), whole or the selection of the reference channel.
+    std::optional<Bytes> Save_WAVE_FileType_float(bool selection, std::int32_t nWhichChannel,
+                                                  std::int32_t nNumberChannel, bool bExport);
+
+    // The document's own save commands. Each asks for a file through a save
+    // panel and writes it; failures are told through alerts.
+    void fileSaveCopyAs();
+    void fileSaveSelectionAs();
+    void fileExportChannelAs();
+    void fileExportChannelSelectionAs();
+    // Saves a copy and, once it was written, calls `doRecord`.
+    void saveBeforeRecord(const std::function<void()>& doRecord);
+
+    // Completes a save-selection/export command for the chosen path, using
+    // the process-wide save context.
+    void didEndSaveFiles(const std::string& path);
+
+    // The user's home folder where save panels start.
+    static std::string homeDirectory();
+
+    // --- fields, in declaration order ----------------------------------------
+    std::array<Channels, kChannelSlots> m_Channel;
+    std::int32_t m_nNumofChannels = 0;
+    bool m_bHaveData = false;
+    bool m_bNewFile = true;
+    bool m_bForeignFile = false;
+    bool m_bHaveSelection = false;
+    bool m_bHaveMarker = false;
+    std::int32_t m_nFileFormat = FileFormat::kNone;
+
+    RGBColor m_ColorBackGround, m_ColorCursor, m_ColorSelection, m_ColorMarker;
+    bool m_bInches = true;
+    double m_dWidth = 6.0;
+    double m_dHeight = 4.0;
+    bool m_bDrawTimeGrid = true;
+    std::int32_t m_nTimeGridSpacing = 0;
+    bool m_bColor = false;
+    bool m_bTrackMouse = true;
+    double m_dwSaveFilterIndex = 1.0;
+
+    double m_dAnalysisSampleRate = 11025.0;
+    double m_dwAnalysisFileLength = 0.0;
+    double m_dAnalysisLengthMS = 0.0;
+    double m_dZoomRange = 1000.0;
+
+    std::int32_t m_nFFTWindowLengthSelector = 3;
+    std::int32_t m_nFFTWindowLength = 256;
+    std::int32_t m_nFFTAppliedWindowLength = 23;
+    std::int32_t m_nFFTAverageStepSize = 10;
+    std::int32_t m_nFFTfrequencyRange = 5000;
+    bool m_bFFTAbsolute = false;
+    std::int32_t m_nFFTAbsoluteRange = 80;
+    bool m_bFFTInches = true;
+    double m_dFFTWidth = 6.0;
+    double m_dFFTHeight = 4.0;
+    bool m_bFFTColor = false;
+    bool m_bFFTDrawFrequencyGrid = true;
+    std::int32_t m_nFFTFrequencyGrid = 1000;
+    bool m_bFFTDrawDBGrid = true;
+    std::int32_t m_nFFTDBGrid = 20;
+    std::int32_t m_nLPCNumberofCoefficients = 14;
+    bool m_bFFTDrawLPC = true;
+    std::int32_t m_nFFTFrameInterval = 10;
+
+    std::int32_t m_nSpecWindowLength = 64;
+    std::int32_t m_nSpecWindowLengthSelector = 2;
+    std::int32_t m_nSpecfrequencyRange = 5000;
+    std::int32_t m_nSpecDynamicRange = 55;
+    double m_dPreEmphasis = 0.98;
+    bool m_bSpecDrawFormantTracking = true;
+    std::int32_t m_nSpecLPCNumberofCoefficients = 14;
+    bool m_bSpecInches = true;
+    double m_dSpecWidth = 6.0;
+    double m_dSpecHeight = 4.0;
+    bool m_bSpecDrawAudio = true;
+    bool m_bSpecDrawIntensity = false;
+    bool m_bSpecDrawLabels = true;
+    bool m_bSpecDrawFrequencyGrid = true;
+    std::int32_t m_nSpecFrequencyGrid = 1000;
+    bool m_bSpecDrawTimeGrid = true;
+    std::int32_t m_nSpecTimeGrid = 500;
+
+    double m_dPitchWindowLength = 35.0;
+    double m_dPitchStepSize = 10.0;
+    double m_dCalculationHigh = 500.0;
+    double m_dCalculationLow = 50.0;
+    std::int32_t m_nDisplayHigh = 500;
+    std::int32_t m_nDisplayLow = 50;
+    bool m_bPitchDrawFreqGrid = true;
+    std::int32_t m_nPitchFreqGrid = 20;
+    bool m_bPitchDrawTimeGrid = true;
+    std::int32_t m_nPitchTimeGrid = 500;
+    bool m_bCepstral = true;
+    double m_dTrackingThreshHold = 1.0;
+    double m_dFreqDeviation = 100.0;
+    double m_dTrackingThreshHold_AutoCorrolation = 1.0;
+    double m_dFreqDeviation_AutoCorrolation = 100.0;
+    bool m_bHavePitch = false;
+    bool m_bHavePitchSelection = false;
+    bool m_bDrawPitch = false;
+    bool m_bHavePitchWindow = false;
+    bool m_bPitchDrawAudio = true;
+    bool m_bPitchDrawIntensity = true;
+    bool m_bPitchDrawLabels = true;
+    bool m_bPitchColor = true;
+    bool m_bPitchInches = true;
+    double m_dPitchWidth = 6.0;
+    double m_dPitchHeigth = 4.0;
+
+    std::int32_t m_nGenericHeaderSize = 0;
+    std::int32_t m_nGenericSampleRate = 10000;
+    bool m_bGenericFileType = true;
+    bool m_bGenericResolution = true;
+    bool m_bGenericByteOrder = true;
+    double m_dLogStepSize = 1.0;
+    std::int32_t m_nVelocitySmoothingPoints = 0;
+    std::int32_t m_nAccelerationSmoothingPoints = 0;
+    std::int32_t m_nEGGChannelIndex = -1;
+    std::int32_t m_nEGGThresholdPerCent = 25;
+    std::int32_t m_nPlotType = 0;
+    bool m_bDrawData = true;
+    bool m_bDrawEllipse = true;
+    bool m_bDrawMean = true;
+    bool m_bDrawMeanLabel = true;
+    bool m_bDrawIndividualLabels = true;
+    std::int32_t m_nF1RangeHigh = 1600;
+    std::int32_t m_nF2RangeHigh = 3000;
+    std::int32_t m_nF3RangeHigh = 3000;
+
+private:
+    using Reader = bool (MyDocument::*)(ByteView);
+
+    // Resets the settings (not the channel slots) to a new document's values.
+    void initialiseSettings();
+    // Writes bytes to a chosen path; alerts "Error in save" on failure.
+    bool writeChosenFile(const std::string& path, const Bytes& bytes);
+    // Whole document or selection in the native float format of the loaded data.
+    std::optional<Bytes> nativeBytes(bool selection);
+    // Channel titles in use, for the channel chooser.
+    std::vector<std::string> channelTitles() const;
+
+    Prompts& m_prompts;
+    AppSettings& m_settings;
+    int m_changeCount = 0;
+};
+
+} // namespace phonaxis

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+
+// What a save panel is asked to show.
+struct SavePanelRequest {
+    std::string prompt = "save";
+    std::string requiredType;  // file extension without the dot, e.g. "wav"
+    std::string proposedName;  // may be empty
+    std::string directory;     // folder the panel starts in
+};
+
+// The alerts, choosers and panels the document needs from its user. The Qt
+// application answers them with dialogs, phonaxis-cli from its options, and
+// tests with scripted replies. Called on the main thread only.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+
+    // An alert with a title, a message and up to three buttons. Returns 1 for
+    // the default button, 0 for the alternate and -1 for the other.
+    virtual int alert(const std::string& title, const std::string& message,
+                      const std::string& defaultButton, const std::string& alternateButton = {},
+                      const std::string& otherButton = {}) = 0;
+
+    // The channel chooser sheet: a note and a pop-up of channel titles, first
+    // one selected. Returns the chosen index (0-based) or -1 on Cancel.
+    virtual int chooseChannel(const std::string& note, const std::vector<std::string>& titles) = 0;
+
+    // The selector panel of the AIFF reader: a note and a pop-up of items.
+    // Returns the 1-based number of the chosen item or -1 on Cancel.
+    virtual int selectItem(const std::string& note, const std::vector<std::string>& items) = 0;
+
+    // A save panel. Returns the chosen path, or nothing on Cancel.
+    virtual std::optional<std::string> savePanel(const SavePanelRequest& request) = 0;
+};
+
+} // namespace phonaxis

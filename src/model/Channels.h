@@ -1,0 +1,249 @@
+#pragma once
+
+#include "model/EggRecords.h"
+#include "model/Geometry.h"
+#include "model/Labels.h"
+#include "model/TrackBuffer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+
+// One signal channel of a document: its samples (32-bit floats normalised to
+// full scale 1.0), titles and units, its place in the main view, its cursor,
+// marker and selection, reference level and cubic calibration, labels,
+// derived tracks and EGG events.
+//
+// Units: times (fields ending in Time or MS) in ms; positions and lengths
+// (fields ending in File, m_dwFileLength, page fields) in samples held as
+// doubles; m_dSampleRate in samples per second.
+//
+// Main thread only: a channel is owned by its document.
+class Channels {
+public:
+    // Number of zero floats of slack after the samples in buffers made by the
+    // readers (100 bytes).
+    static constexpr std::size_t kSlackFloats = 25;
+
+    Channels() = default;
+    // Channels own large buffers: copies are explicit (Duplicate); moving
+    // is how a document resets a slot to a new channel.
+    Channels(const Channels&) = delete;
+    Channels& operator=(const Channels&) = delete;
+    Channels(Channels&&) noexcept = default;
+    Channels& operator=(Channels&&) noexcept = default;
+
+    // --- identity -----------------------------------------------------------
+    const std::string& GetTitle() const { return m_strTitle; }
+    void SetTitle(const std::string& title) { m_strTitle = title; }
+    void SetTitlecText(const char* utf8) { m_strTitle = utf8 ? utf8 : ""; }
+    const std::string& GetUnit() const { return m_strUnit; }
+    void SetUnit(const std::string& unit) { m_strUnit = unit; }
+    void SetUnitcText(const char* utf8) { m_strUnit = utf8 ? utf8 : ""; }
+
+    // --- sample storage -----------------------------------------------------
+
+    // Replaces the samples with `length` samples converted from `data` starting
+    // at byte `location`. datasize 16: signed 16-bit × 1/32768; 12: signed
+    // 16-bit words × 1/2048; 32: little-endian floats as stored. `swap`
+    // exchanges the bytes of 16-bit words. Samples the block does not hold read
+    // as 0. Any other datasize returns false and leaves a zero-filled buffer;
+    // a buffer that cannot be allocated returns false and leaves none.
+    bool readData(std::span<const std::uint8_t> data, double length, double location,
+                  std::int32_t datasize, bool swap);
+
+    // Replaces the samples with channel `whichchannel` of an interleaved block
+    // of little-endian floats that starts at byte `from` of `data` and ends five
+    // bytes before its end, `numofchannels` floats per frame. Positions past
+    // the block read as 0. True when at least one sample was taken.
+    bool readDataUSB2(std::span<const std::uint8_t> data, double length,
+                      std::int32_t numofchannels, std::int32_t whichchannel, std::int32_t from);
+
+    // Replaces the samples with a copy of `length` floats.
+    bool setData(const float* values, double length);
+
+    // Makes this channel a deep copy of `source` (samples, scalar settings,
+    // labels, intensity, pitch, velocity and acceleration tracks). EGG lists,
+    // DC settings and a few drawing flags keep this channel's values.
+    void Duplicate(const Channels& source);
+
+    // Re-derives the selection from cursor and marker: the earlier of the two
+    // is the start, the later the stop.
+    void CalculateDuration();
+    double GetDurationTime() const { return m_dDurationTime; }
+
+    // Samples in use as a view of the buffer (empty when there is none).
+    std::span<const float> samples() const;
+
+    // --- time axis, cursor, marker, reference, calibration --------------------
+    // Points are view points whose x is measured from the left edge of the
+    // plotting area.
+
+    double msPerSample() const { return m_dLengthMS / m_dwFileLength; }
+    int stripWidth() const { return int(m_rLocation.right) - int(m_rLocation.left); }
+
+    void GetPageMinMaxTimes(double& pageStartMs, double& pageEndMs);
+    double GetCursorPixelforTime(double timeMs);
+    void GetRect(Rect& out, double timeMs);
+    Rect GetSelectionRect();
+
+    void SetCursorInFile_Point(PointD point);
+    void SetCursorInFile_Time(double timeMs);
+    double GetCursorTime(PointD point) const;
+    double GetCursorValue_Time(double timeMs);
+    double GetCursorValue_Point(PointD point);
+    void SetMarkerValues_Point(PointD point);
+    void SetMarkerValues_Time(double timeMs);
+    double SetRefrenceValue_Point(PointD point);
+    double SetRefrenceValue_Time(double timeMs);
+    double CalibrateNew(double storedValue) const;
+    double GetRawValue(double timeMs) const;
+    const Rect& location() const { return m_rLocation; }
+
+    // The calibrated value of the stored sample at `timeMs`, as the status
+    // read-out and the marker log show it (narrowed to a 32-bit float).
+    float calibratedValueAt(double timeMs);
+
+    // --- fields, in declaration order --------------------------------------
+    std::int32_t m_nChannelType = 0; // 1: the audio channel
+    std::int32_t m_nChannelsinFile = 0;
+    SampleBuffer m_hData;
+    double m_dLengthMS = 0.0;
+    double m_dSampleRate = 11025.0;
+    double m_dwFileLength = 0.0;
+    std::int32_t m_nResolutionBits = 16;
+    std::int32_t m_nDataType = 0;
+    Rect m_rLocation;
+    std::int32_t m_nHeigth = 100;
+    std::string m_strTitle = "channel";
+    std::int32_t m_nOrder = 0;
+    bool m_bAnchorChannel = false;
+    bool m_bShow = true;
+    std::int32_t m_nColorRed = 0;
+    std::int32_t m_nColorGreen = 0;
+    std::int32_t m_nColorBlue = 0;
+    std::string m_strUnit = "normalized";
+    double m_dGain = 1.0;
+    double m_dFilterRate = 5500.0;
+    double m_dReference = 0.0;
+    bool m_bDrawReference = true;
+    double m_dADInputVoltageRangeMV = 1.0;
+    double m_dMaxRangeBits = 1.0;
+    double m_dA3Cal = 0.0;
+    double m_dB2Cal = 0.0;
+    double m_dC1Cal = 1.0;
+    double m_dD0Cal = 0.0;
+    bool m_bApplyCalibration = false;
+    double m_dPageMin = 0.0;
+    double m_dPageMax = 0.0;
+    double m_dPageSize = 0.0;
+    double m_dPageTimeMin = 0.0;
+    double m_dPageTimeMax = 0.0;
+    double m_dPageTimeSize = 0.0;
+    PointD m_ptOldCursorLoc;
+    PointD m_ptNewCursorLoc;
+    double m_dCursorDataValue = 0.0;
+    double m_dMarkerDataValue = 0.0;
+    double m_dCursorFileValue = 0.0;
+    double m_dMarkerFileValue = 0.0;
+    double m_dCursorTime = 0.0;
+    double m_dMarkerTime = 0.0;
+    double m_dDurationStartTime = 0.0;
+    double m_dDurationStopTime = 0.0;
+    double m_dDurationStartFile = 0.0;
+    double m_dDurationStopFile = 0.0;
+    double m_dDurationTime = 0.0;
+    double m_dDurationFile = 0.0;
+    double m_dMinUnZoom = 0.0;
+    double m_dMaxUnZoom = 0.0;
+    std::int32_t m_nLabelCount = 0;
+    std::vector<Labels> m_pArrayLabels;
+    Labels eachLabel;
+    FloatTrack m_hfDataIntensity;
+    double m_dIntensityFileLength = 0.0;
+    double m_dIntensityWindowLengthMS = 30.0;
+    double m_dIntensityStepSizeMS = 10.0;
+    double m_dIntensityMax = 0.0;
+    double m_dIntensityMin = 0.0;
+    bool m_bIntensityRelative = false;
+    bool m_bHaveIntensity = false;
+    bool m_bDrawIntensity = true;
+    double m_dSmoothNumOfPoints = 5.0;
+    bool m_bSmoothDo = false;
+    FloatTrack m_hfDataPitch;
+    std::int32_t m_nPitchFileLength = 0;
+    bool m_bHavePitch = false;
+    DoubleTrack m_hdDataVelocity;
+    double m_dVelocityFileLength = 0.0;
+    double m_dVelocityMax = 0.0;
+    double m_dVelocityMin = 0.0;
+    bool m_bHaveVelocity = false;
+    bool m_bDrawVelocity = false;
+    std::int32_t m_nVelocityColorRed = 0;
+    std::int32_t m_nVelocityColorGreen = 0;
+    std::int32_t m_nVelocityColorBlue = 65535;
+    double m_dVelocityCursorValue = 0.0;
+    double m_dVelocitySmoothingWindow = 0.5;
+    DoubleTrack m_hdDataAcceleration;
+    double m_dAccelerationFileLength = 0.0;
+    double m_dAccelerationMax = 0.0;
+    double m_dAccelerationMin = 0.0;
+    bool m_bHaveAcceleration = false;
+    bool m_bDrawAcceleration = false;
+    std::int32_t m_nAccelerationColorRed = 0;
+    std::int32_t m_nAccelerationColorGreen = 65535;
+    std::int32_t m_nAccelerationColorBlue = 0;
+    double m_dAccelerationCursorValue = 0.0;
+    double m_dAccelerationSmoothingWindow = 0.5;
+    double m_dPositionEstimationWindow = 20.0;
+    double m_dVelocityEstimationWindow = 20.0;
+    double m_dAccelerationEstimationWindow = 20.0;
+    std::vector<ArrayData> m_pArrayMarkers;
+    bool m_bHaveArrayMarkers = false;
+    bool m_bDrawArrayMarkers = false;
+    std::vector<ArrayData> m_pArrayRefCrossingUpDown;
+    bool m_bHaveRefCrossingUpDown = false;
+    bool m_bDrawRefCrossingUpDown = false;
+    double m_dPosRefCrossingUpDownThreshhold = 0.0;
+    double m_dNegRefCrossingUpDownThreshhold = 0.0;
+    std::vector<ArrayData> m_pArrayPeak;
+    bool m_bHavePeak = false;
+    bool m_bDrawPeak = false;
+    double m_dPeakThreshhold = 0.0;
+    std::vector<ArrayData> m_pArrayValley;
+    bool m_bHaveValley = false;
+    bool m_bDrawValley = false;
+    double m_dValleyThreshhold = 66000.0;
+    std::vector<ArrayData> m_pArrayMaxima;
+    bool m_bHaveMaxima = false;
+    bool m_bDrawMaxima = false;
+    std::vector<ArrayData> m_pArrayMinima;
+    bool m_bHaveMinima = false;
+    bool m_bDrawMinima = false;
+    std::vector<ArrayCycle> m_pArrayCycle;
+    double m_dCycleThresholdPerCent = 25.0;
+    double m_dCycleThresholdVelocityZero = 5.0;
+    double m_dCycleThresholdAccelerationZero = 5.0;
+    bool m_bHaveCycle = false;
+    bool m_bDrawCycleThreshold = false;
+    DoubleTrack m_hdDataSmoothedShifted;
+    DoubleTrack m_hdDataSmoothedDC;
+    bool m_DrawDCLevel = false;
+    double m_dDCShiftWindowMS = 8.0;
+    double m_dThresholdLevelDetectPerCent = 10.0;
+
+private:
+    // Sample position under a point, clamped to [0, m_dwFileLength].
+    double clampedPositionForPoint(PointD point) const;
+    // Time of a clamped position, itself clamped to [0, m_dLengthMS].
+    double clampedTimeForPosition(double position) const;
+    // Stored value at a sample index, limited to the samples that exist.
+    // False when the channel has no samples.
+    bool storedValueAtIndex(double position, double& value) const;
+};
+
+} // namespace phonaxis

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "document/Prompts.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace phonaxis::test {
+
+// Answers the document's prompts from queues of scripted replies and
+// records every prompt shown. An empty queue answers with the default
+// (alert 1, first channel / item, Cancel for save panels).
+class ScriptedPrompts : public Prompts {
+public:
+    struct Alert {
+        std::string title, message, defaultButton, alternateButton, otherButton;
+    };
+    struct Choice {
+        std::string note;
+        std::vector<std::string> items;
+    };
+
+    std::deque<int> alertReplies;
+    std::deque<int> channelReplies;
+    std::deque<int> itemReplies;
+    std::deque<std::optional<std::string>> savePanelReplies;
+
+    std::vector<Alert> alerts;
+    std::vector<Choice> channelChoices;
+    std::vector<Choice> itemChoices;
+    std::vector<SavePanelRequest> savePanels;
+
+    int alert(const std::string& title, const std::string& message,
+              const std::string& defaultButton, const std::string& alternateButton,
+              const std::string& otherButton) override
+    {
+        alerts.push_back({title, message, defaultButton, alternateButton, otherButton});
+        return pop(alertReplies, 1);
+    }
+
+    int chooseChannel(const std::string& note, const std::vector<std::string>& titles) override
+    {
+        channelChoices.push_back({note, titles});
+        return pop(channelReplies, 0);
+    }
+
+    int selectItem(const std::string& note, const std::vector<std::string>& items) override
+    {
+        itemChoices.push_back({note, items});
+        return pop(itemReplies, 1);
+    }
+
+    std::optional<std::string> savePanel(const SavePanelRequest& request) override
+    {
+        savePanels.push_back(request);
+        if (savePanelReplies.empty()) {
+            return std::nullopt;
+        }
+        auto reply = savePanelReplies.front();
+        savePanelReplies.pop_front();
+        return reply;
+    }
+
+private:
+    template <typename T>
+    static T pop(std::deque<T>& queue, T fallback)
+    {
+        if (queue.empty()) {
+            return fallback;
+        }
+        T value = queue.front();
+        queue.pop_front();
+        return value;
+    }
+};
+
+} // namespace phonaxis::test

@@ -1,1 +1,316 @@
-// (being written)
+#include "cli/CliCommands.h"
+
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+namespace phonaxis::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  phonaxis-cli info FILE [--aiff-channel K]\n"
+    "      channels, rates, lengths and units of a recording, as JSON\n"
+    "  phonaxis-cli convert IN OUT [--channel N] [--from MS --to MS] [--aiff-channel K]\n"
+    "      writes IN (all channels, or channel N) as a 32-bit float WAV file OUT,\n"
+    "      whole or from MS to MS\n"
+    "\n"
+    "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"
+    "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n";
+
+// Answers the document's prompts without a user: alerts go to stderr, the
+// AIFF channel chooser takes the channel named on the command line.
+class CliPrompts : public Prompts {
+public:
+    CliPrompts(std::ostream& err, int aiffChannel) : m_err(err), m_aiffChannel(aiffChannel) {}
+
+    int alert(const std::string& title, const std::string& message, const std::string&,
+              const std::string&, const std::string&) override
+    {
+        m_err << "phonaxis-cli: " << title << " " << message << "\n";
+        return 1;
+    }
+    int chooseChannel(const std::string&, const std::vector<std::string>&) override { return -1; }
+    int selectItem(const std::string&, const std::vector<std::string>& items) override
+    {
+        if (m_aiffChannel > static_cast<int>(items.size())) {
+            m_err << "phonaxis-cli: --aiff-channel " << m_aiffChannel << " is beyond the file's "
+                  << items.size() << " channels\n";
+            return -1;
+        }
+        return m_aiffChannel;
+    }
+    std::optional<std::string> savePanel(const SavePanelRequest&) override { return std::nullopt; }
+
+private:
+    std::ostream& m_err;
+    int m_aiffChannel;
+};
+
+struct Options {
+    std::vector<std::string> positional;
+    std::optional<int> channel;
+    std::optional<double> fromMs;
+    std::optional<double> toMs;
+    int aiffChannel = 1;
+};
+
+bool parseDouble(const std::string& text, double& value)
+{
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto result = std::from_chars(first, last, value);
+    return result.ec == std::errc() && result.ptr == last && std::isfinite(value);
+}
+
+bool parseInt(const std::string& text, int& value)
+{
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto result = std::from_chars(first, last, value);
+    return result.ec == std::errc() && result.ptr == last;
+}
+
+// Parses the options; on a mistake writes a message and returns false.
+bool parseOptions(const std::vector<std::string>& args, std::size_t first, Options& options,
+                  std::ostream& err)
+{
+    for (std::size_t i = first; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool takesValue =
+            arg == "--channel" || arg == "--from" || arg == "--to" || arg == "--aiff-channel";
+        if (!takesValue) {
+            if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+                err << "phonaxis-cli: unknown option " << arg << "\n";
+                return false;
+            }
+            options.positional.push_back(arg);
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            err << "phonaxis-cli: " << arg << " needs a value\n";
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (arg == "--channel" || arg == "--aiff-channel") {
+            int n = 0;
+            if (!parseInt(value, n) || n < (arg == "--channel" ? 0 : 1)) {
+                err << "phonaxis-cli: " << arg << " takes a channel number, not \"" << value
+                    << "\"\n";
+                return false;
+            }
+            if (arg == "--channel") {
+                options.channel = n;
+            } else {
+                options.aiffChannel = n;
+            }
+        } else {
+            double ms = 0.0;
+            if (!parseDouble(value, ms) || ms < 0.0) {
+                err << "phonaxis-cli: " << arg << " takes a time in ms, not \"" << value << "\"\n";
+                return false;
+            }
+            (arg == "--from" ? options.fromMs : options.toMs) = ms;
+        }
+    }
+    return true;
+}
+
+// Opens `path` into `document`; on failure writes a message and returns false.
+bool openDocument(const std::string& path, MyDocument& document, std::ostream& err)
+{
+    MappedFile file;
+    std::string error;
+    if (!file.open(path, error)) {
+        err << "phonaxis-cli: " << error << "\n";
+        return false;
+    }
+    if (!document.readFromData(file.bytes(), fileExtension(path))) {
+        err << "phonaxis-cli: \"" << path
+            << "\" is not a recording Phonaxis can open (WAV or AIFF/AIFC), or it is damaged\n";
+        return false;
+    }
+    return true;
+}
+
+int info(const Options& options, std::ostream& out, std::ostream& err)
+{
+    if (options.positional.size() != 1 || options.channel || options.fromMs || options.toMs) {
+        err << kUsage;
+        return kExitUsage;
+    }
+    const std::string& path = options.positional[0];
+    CliPrompts prompts(err, options.aiffChannel);
+    auto document = std::make_unique<MyDocument>(prompts);
+    if (!openDocument(path, *document, err)) {
+        return kExitFailure;
+    }
+    out << "{\n  \"file\": " << jsonString(path) << ",\n  \"format\": " << document->m_nFileFormat
+        << ",\n  \"channelCount\": " << document->m_nNumofChannels << ",\n  \"channels\": [";
+    for (int i = 0; i < document->m_nNumofChannels; ++i) {
+        const Channels& c = document->getChannel(i);
+        out << (i ? ",\n" : "\n") << "    {\"index\": " << i
+            << ", \"title\": " << jsonString(c.GetTitle())
+            << ", \"unit\": " << jsonString(c.GetUnit()) << ", \"type\": " << c.m_nChannelType
+            << ", \"sampleRate\": " << jsonNumber(c.m_dSampleRate)
+            << ", \"samples\": " << jsonNumber(c.m_dwFileLength)
+            << ", \"ms\": " << jsonNumber(c.m_dLengthMS)
+            << ", \"resolution\": " << c.m_nResolutionBits << "}";
+    }
+    out << "\n  ]\n}\n";
+    return kExitOk;
+}
+
+int convert(const Options& options, std::ostream& err)
+{
+    if (options.positional.size() != 2 || options.fromMs.has_value() != options.toMs.has_value()) {
+        err << kUsage;
+        return kExitUsage;
+    }
+    const std::string& inPath = options.positional[0];
+    const std::string& outPath = options.positional[1];
+    const std::string type = fileExtension(outPath);
+    if (type != "wav") {
+        err << "phonaxis-cli: cannot write \"" << outPath
+            << "\": phonaxis-cli writes .wav files (the native .pmf format is not available "
+               "yet)\n";
+        return kExitUsage;
+    }
+    if (options.fromMs && *options.fromMs >= *options.toMs) {
+        err << "phonaxis-cli: --from must be earlier than --to\n";
+        return kExitUsage;
+    }
+
+    CliPrompts prompts(err, options.aiffChannel);
+    auto document = std::make_unique<MyDocument>(prompts);
+    if (!openDocument(inPath, *document, err)) {
+        return kExitFailure;
+    }
+    const int count = document->m_nNumofChannels;
+    if (options.channel && *options.channel >= count) {
+        err << "phonaxis-cli: --channel " << *options.channel << " is beyond the file's " << count
+            << " channels (counted from 0)\n";
+        return kExitUsage;
+    }
+
+    const bool selection = options.fromMs.has_value();
+    if (selection) {
+        // The selection is made as the main view makes it: the marker at the
+        // start, the cursor at the end.
+        for (int i = 0; i < count; ++i) {
+            Channels& channel = document->getChannel(i);
+            channel.SetMarkerValues_Time(*options.fromMs);
+            channel.SetCursorInFile_Time(*options.toMs);
+            channel.CalculateDuration();
+        }
+        document->m_bHaveSelection = true;
+    }
+
+    const std::optional<Bytes> bytes =
+        options.channel
+            ? document->Save_WAVE_FileType_float(selection, *options.channel, 1, true)
+            : document->Save_WAVE_FileType_float(selection, -1, count, false);
+    if (!bytes) {
+        err << "phonaxis-cli: \"" << outPath << "\" was not written\n";
+        return kExitFailure;
+    }
+    std::string error;
+    if (!writeFileAtomically(outPath, *bytes, error)) {
+        err << "phonaxis-cli: " << error << "\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else {
+            // Copy a well-formed UTF-8 sequence; anything else becomes U+FFFD.
+            std::size_t len = 0;
+            unsigned min = 0;
+            unsigned cp = 0;
+            if ((c & 0xE0) == 0xC0) {
+                len = 2, min = 0x80, cp = c & 0x1F;
+            } else if ((c & 0xF0) == 0xE0) {
+                len = 3, min = 0x800, cp = c & 0x0F;
+            } else if ((c & 0xF8) == 0xF0) {
+                len = 4, min = 0x10000, cp = c & 0x07;
+            }
+            bool ok = len > 0 && i + len <= n;
+            for (std::size_t k = 1; ok && k < len; ++k) {
+                ok = (p[i + k] & 0xC0) == 0x80;
+                cp = (cp << 6) | (p[i + k] & 0x3F);
+            }
+            ok = ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+            if (ok) {
+                out.append(text, i, len);
+                i += len;
+            } else {
+                out += "\xEF\xBF\xBD";
+                ++i;
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string jsonNumber(double value)
+{
+    if (!std::isfinite(value)) {
+        return "null";
+    }
+    char buf[64];
+    const auto result = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, result.ptr);
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.empty()) {
+        err << kUsage;
+        return kExitUsage;
+    }
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        out << kUsage;
+        return kExitOk;
+    }
+    Options options;
+    if (command != "info" && command != "convert") {
+        err << "phonaxis-cli: unknown command \"" << command << "\"\n" << kUsage;
+        return kExitUsage;
+    }
+    if (!parseOptions(args, 1, options, err)) {
+        return kExitUsage;
+    }
+    return command == "info" ? info(options, out, err) : convert(options, err);
+}
+
+} // namespace phonaxis::cli

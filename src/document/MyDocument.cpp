@@ -1,1 +1,290 @@
-// (being written)
+#include "document/MyDocument.h"
+
+#include "document/FileIO.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+namespace phonaxis {
+
+namespace {
+
+constexpr const char* kSaveError = "Error in save";
+
+// Channel slots that a new document gives the identity calibration.
+constexpr int kCalibratedSlots = 16;
+
+std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// trunc(r / 1000) + 4, rounded down to an even order.
+std::int32_t lpcOrderForRate(double rateHz)
+{
+    const auto order = static_cast<std::int64_t>(rateHz / 1000.0) + 4;
+    return static_cast<std::int32_t>(order - order % 2);
+}
+
+} // namespace
+
+MyDocument::MyDocument(Prompts& prompts, AppSettings& settings)
+    : m_prompts(prompts), m_settings(settings)
+{
+    Initilize();
+}
+
+void MyDocument::Initilize()
+{
+    static_cast<DocumentFields&>(*this) = DocumentFields{};
+    for (auto& channel : m_Channel) {
+        channel = Channels();
+    }
+    for (int i = 0; i < kCalibratedSlots; ++i) {
+        Channels& channel = m_Channel[static_cast<std::size_t>(i)];
+        channel.m_dA3Cal = 0.0;
+        channel.m_dB2Cal = 0.0;
+        channel.m_dC1Cal = 1.0;
+        channel.m_dD0Cal = 0.0;
+        channel.SetUnit("normalized");
+    }
+    // The rate-dependent settings of a new document follow its analysis rate.
+    const double rate = m_dAnalysisSampleRate;
+    m_nFFTAppliedWindowLength = static_cast<std::int32_t>(256000.0 / rate);
+    m_nFFTfrequencyRange = static_cast<std::int32_t>(static_cast<std::int64_t>(rate) / 2000 * 1000);
+    m_nSpecfrequencyRange = m_nFFTfrequencyRange;
+    m_nLPCNumberofCoefficients = lpcOrderForRate(rate);
+    m_nSpecLPCNumberofCoefficients = lpcOrderForRate(rate);
+    m_changeCount = 0;
+}
+
+int MyDocument::audioChannelIndex() const
+{
+    const int count = std::clamp(m_nNumofChannels, 0, kChannelSlots);
+    for (int i = 0; i < count; ++i) {
+        if (getChannel(i).m_nChannelType == 1) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+bool MyDocument::validateMenuItem(const std::string& command) const
+{
+    static const char* const needData[] = {"saveDocument:",          "saveDocumentAs:",
+                                           "_fileSaveCopyAs:",       "_fileExportChannelAs:",
+                                           "_fileSaveConfiguration:", "revertDocumentToSaved:"};
+    static const char* const needSelection[] = {"_fileSaveSelectionAs:",
+                                                "_fileExportChannelSelectionAs:"};
+    for (const char* name : needData) {
+        if (command == name) {
+            return m_bHaveData;
+        }
+    }
+    for (const char* name : needSelection) {
+        if (command == name) {
+            return m_bHaveData && m_bHaveSelection;
+        }
+    }
+    return true;
+}
+
+// --- opening -----------------------------------------------------------------
+
+bool MyDocument::readFromData(ByteView bytes, const std::string& /*typeName*/)
+{
+    // The readers in the order they are tried; the first that recognises the
+    // content wins. Each declines without touching the document.
+    // TODO(#3): the native readers come first, in this order: KVQ_Mac, KVQ_PC,
+    // KVQ_PC_FLOAT, USB2 float, old PC PMF, old Mac PMF.
+    static constexpr Reader kOpenOrder[] = {
+        &MyDocument::Read_WAVE_FileType,
+        &MyDocument::Read_AIFF_FileType,
+    };
+    for (const Reader reader : kOpenOrder) {
+        if ((this->*reader)(bytes)) {
+            m_changeCount = 0;
+            return true;
+        }
+    }
+    return false;
+}
+
+void MyDocument::adoptAnalysisSampleRate(bool trackLastRate)
+{
+    const Channels& first = getChannel(0);
+    m_dAnalysisSampleRate = first.m_dSampleRate;
+    m_dwAnalysisFileLength = first.m_dwFileLength;
+    m_dAnalysisLengthMS = first.m_dLengthMS;
+    if (trackLastRate && m_dAnalysisSampleRate != m_settings.m_dLastAnalysisSampleRate) {
+        m_settings.m_dLastAnalysisSampleRate = m_dAnalysisSampleRate;
+        recomputeRateDependentSettings(m_dAnalysisSampleRate);
+    }
+}
+
+void MyDocument::recomputeRateDependentSettings(double rate)
+{
+    // Readers never hand over a rate that is not positive and finite.
+    if (!(rate > 0.0) || !std::isfinite(rate)) {
+        return;
+    }
+    m_nFFTfrequencyRange = static_cast<std::int32_t>(static_cast<std::int64_t>(rate) / 2000 * 1000);
+    m_nSpecfrequencyRange = m_nFFTfrequencyRange;
+    m_nFFTAppliedWindowLength = static_cast<std::int32_t>(256000.0 / rate);
+    m_nLPCNumberofCoefficients = std::min(lpcOrderForRate(rate), 400);
+    m_nSpecLPCNumberofCoefficients = lpcOrderForRate(rate);
+}
+
+// --- saving ------------------------------------------------------------------
+
+std::optional<Bytes> MyDocument::dataOfType(const std::string& typeName)
+{
+    const std::string type = lowerCase(typeName);
+    if (type == "wav") {
+        return Save_WAVE_FileType_float(false, -1, m_nNumofChannels, false);
+    }
+    if (type == "aiff" || type == "aif") {
+        m_prompts.alert("Saving Failed.", "AIFF/AIF file types savings are not implemented.", "OK");
+        return std::nullopt;
+    }
+    if (type == "pmf") {
+        return nativeBytes(false);
+    }
+    return std::nullopt;
+}
+
+std::optional<Bytes> MyDocument::nativeBytes(bool /*selection*/)
+{
+    // TODO(#3): format 11 goes to the USB2 float writer, every other format to
+    // the KVQ_PC_FLOAT writer (in selection mode only formats 4 and 11 write).
+    return std::nullopt;
+}
+
+std::string MyDocument::homeDirectory()
+{
+    const char* home = std::getenv("HOME");
+    return (home && *home) ? std::string(home) : std::string("/");
+}
+
+std::vector<std::string> MyDocument::channelTitles() const
+{
+    std::vector<std::string> titles;
+    const int count = std::clamp(m_nNumofChannels, 0, kChannelSlots);
+    for (int i = 0; i < count; ++i) {
+        titles.push_back(getChannel(i).GetTitle());
+    }
+    return titles;
+}
+
+bool MyDocument::writeChosenFile(const std::string& path, const Bytes& bytes)
+{
+    std::string error;
+    if (!writeFileAtomically(path, bytes, error)) {
+        m_prompts.alert(kSaveError, "File did not save.", "OK");
+        return false;
+    }
+    return true;
+}
+
+void MyDocument::fileSaveCopyAs()
+{
+    if (!m_bHaveData) {
+        return;
+    }
+    const auto path = m_prompts.savePanel({"save", "pmf", "copyof.pmf", homeDirectory()});
+    if (!path) {
+        return;
+    }
+    if (const auto bytes = nativeBytes(false)) {
+        writeChosenFile(*path, *bytes);
+    } else {
+        m_prompts.alert(kSaveError, "File did not save.", "OK");
+    }
+}
+
+void MyDocument::fileSaveSelectionAs()
+{
+    if (!m_bHaveData || !m_bHaveSelection) {
+        return;
+    }
+    m_settings.saveContext = {"selection", -1};
+    if (const auto path = m_prompts.savePanel({"save", "pmf", "selection", homeDirectory()})) {
+        didEndSaveFiles(*path);
+    }
+}
+
+void MyDocument::fileExportChannelAs()
+{
+    if (!m_bHaveData) {
+        return;
+    }
+    const int channel = m_prompts.chooseChannel("Select a channel to export as wav", channelTitles());
+    if (channel < 0) {
+        return;
+    }
+    m_settings.saveContext = {"export", channel};
+    if (const auto path = m_prompts.savePanel({"save", "wav", "Export_channel_", homeDirectory()})) {
+        didEndSaveFiles(*path);
+    }
+}
+
+void MyDocument::fileExportChannelSelectionAs()
+{
+    if (!m_bHaveData || !m_bHaveSelection) {
+        return;
+    }
+    const int channel = m_prompts.chooseChannel("Select a channel to export as wav", channelTitles());
+    if (channel < 0) {
+        return;
+    }
+    m_settings.saveContext = {"exportsel", channel};
+    if (const auto path = m_prompts.savePanel({"save", "wav", "Export_chanSel_", homeDirectory()})) {
+        didEndSaveFiles(*path);
+    }
+}
+
+void MyDocument::saveBeforeRecord(const std::function<void()>& doRecord)
+{
+    const auto path = m_prompts.savePanel({"save", "pmf", "", homeDirectory()});
+    if (!path) {
+        return;
+    }
+    const auto bytes = nativeBytes(false);
+    if (!bytes) {
+        m_prompts.alert(kSaveError, "File did not save.", "OK");
+        return;
+    }
+    if (writeChosenFile(*path, *bytes) && doRecord) {
+        doRecord();
+    }
+}
+
+void MyDocument::didEndSaveFiles(const std::string& path)
+{
+    const SaveContext context = m_settings.saveContext;
+    std::optional<Bytes> bytes;
+    if (context.kind == "selection") {
+        if (m_nFileFormat == FileFormat::kPcFloat || m_nFileFormat == FileFormat::kUsb2Float) {
+            bytes = nativeBytes(true);
+        }
+    } else if (context.kind == "export") {
+        bytes = Save_WAVE_FileType_float(false, context.channel, 1, true);
+    } else if (context.kind == "exportsel") {
+        bytes = Save_WAVE_FileType_float(true, context.channel, 1, true);
+    } else {
+        m_prompts.alert(kSaveError, "Wrong save file method.", "OK");
+        return;
+    }
+    // Writes are atomic replaces: when nothing was produced, nothing was
+    // written, and a file the user chose to replace is left as it was.
+    if (bytes) {
+        writeChosenFile(path, *bytes);
+    }
+}
+
+} // namespace phonaxis

@@ -26,88 +26,10 @@ constexpr std::int32_t kPcFloat = 4;   // KVQ_PC_FLOAT and recordings
 constexpr std::int32_t kUsb2Float = 11; // USB2 float reader
 } // namespace FileFormat
 
-// The open recording: twenty channel slots (0 .. m_nNumofChannels - 1 in
-// use), every document-wide setting, the open dispatch over the readers and
-// the save flows. Alerts, choosers and panels go through `Prompts`.
-// Main thread only.
-class MyDocument {
-public:
-    static constexpr int kChannelSlots = 20;
-
-    // Builds a new document (Initilize). `prompts` must outlive the document;
-    // `settings` defaults to the process-wide object.
-    explicit MyDocument(Prompts& prompts, AppSettings& settings = AppSettings::instance());
-    MyDocument(const MyDocument&) = delete;
-    MyDocument& operator=(const MyDocument&) = delete;
-
-    // Resets every field to a new document's value.
-    void Initilize();
-
-    // The channel in slot `index` (0..19).
-    Channels& getChannel(int index) { return m_Channel[static_cast<std::size_t>(index)]; }
-    const Channels& getChannel(int index) const { return m_Channel[static_cast<std::size_t>(index)]; }
-
-    // Index of the audio channel (the first channel in use whose type is 1), or -1.
-    int audioChannelIndex() const;
-
-    // Marks the document changed; changeCount() counts the marks since the
-    // last load or save.
-    void setDirty() { ++m_changeCount; }
-    int changeCount() const { return m_changeCount; }
-    void clearChangeCount() { m_changeCount = 0; }
-
-    // Whether a document command is enabled (save, save as, revert, …).
-    // Commands are named as in the menus: "saveDocument:", "_fileSaveCopyAs:", …
-    bool validateMenuItem(const std::string& command) const;
-
-    // --- opening ------------------------------------------------------------
-
-    // Opens a file by its content: tries the readers in their fixed order and
-    // stops at the first that recognises the bytes. The type name takes no
-    // part in the decision. False when no reader recognises the file; the
-    // document is then unchanged.
-    bool readFromData(ByteView bytes, const std::string& typeName);
-
-    bool Read_WAVE_FileType(ByteView bytes);
-    bool Read_AIFF_FileType(ByteView bytes);
-
-    // Takes the analysis rate and length from channel slot 0. With
-    // `trackLastRate`, a rate that differs from the process-wide last rate
-    // becomes the last rate and the rate-dependent settings are recomputed.
-    void adoptAnalysisSampleRate(bool trackLastRate);
-    // Recomputes the spectrum/spectrogram ranges, applied window and LPC
-    // orders for the analysis rate `rate`.
-    void recomputeRateDependentSettings(double rate);
-
-    // --- saving -------------------------------------------------------------
-
-    // The bytes to write for a type name ("pmf", "wav", "aiff"/"aif"), or
-    // nothing (with an alert where the user must be told).
-    std::optional<Bytes> dataOfType(const std::string& typeName);
-
-    // A 32-bit float WAV file: all channels (index -1, n = channel count) or
-    // one channel (export), whole or the selection of the reference channel.
-    std::optional<Bytes> Save_WAVE_FileType_float(bool selection, std::int32_t nWhichChannel,
-                                                  std::int32_t nNumberChannel, bool bExport);
-
-    // The document's own save commands. Each asks for a file through a save
-    // panel and writes it; failures are told through alerts.
-    void fileSaveCopyAs();
-    void fileSaveSelectionAs();
-    void fileExportChannelAs();
-    void fileExportChannelSelectionAs();
-    // Saves a copy and, once it was written, calls `doRecord`.
-    void saveBeforeRecord(const std::function<void()>& doRecord);
-
-    // Completes a save-selection/export command for the chosen path, using
-    // the process-wide save context.
-    void didEndSaveFiles(const std::string& path);
-
-    // The user's home folder where save panels start.
-    static std::string homeDirectory();
-
-    // --- fields, in declaration order ----------------------------------------
-    std::array<Channels, kChannelSlots> m_Channel;
+// Every document-wide field with the value a new document starts with, in
+// declaration order. Kept apart from the channels so that Initilize can reset
+// them all at once.
+struct DocumentFields {
     std::int32_t m_nNumofChannels = 0;
     bool m_bHaveData = false;
     bool m_bNewFile = true;
@@ -215,11 +137,96 @@ public:
     std::int32_t m_nF2RangeHigh = 3000;
     std::int32_t m_nF3RangeHigh = 3000;
 
+};
+
+// The open recording: twenty channel slots (0 .. m_nNumofChannels - 1 in
+// use), every document-wide setting, the open dispatch over the readers and
+// the save flows. Alerts, choosers and panels go through `Prompts`.
+// Main thread only.
+class MyDocument : public DocumentFields {
+public:
+    static constexpr int kChannelSlots = 20;
+
+    // Builds a new document (Initilize). `prompts` must outlive the document;
+    // `settings` defaults to the process-wide object.
+    explicit MyDocument(Prompts& prompts, AppSettings& settings = AppSettings::instance());
+    MyDocument(const MyDocument&) = delete;
+    MyDocument& operator=(const MyDocument&) = delete;
+
+    // Resets every field to a new document's value.
+    void Initilize();
+
+    // The channel in slot `index` (0..19).
+    Channels& getChannel(int index) { return m_Channel[static_cast<std::size_t>(index)]; }
+    const Channels& getChannel(int index) const { return m_Channel[static_cast<std::size_t>(index)]; }
+
+    // Index of the audio channel (the first channel in use whose type is 1), or -1.
+    int audioChannelIndex() const;
+
+    // Marks the document changed; changeCount() counts the marks since the
+    // last load or save.
+    void setDirty() { ++m_changeCount; }
+    int changeCount() const { return m_changeCount; }
+    void clearChangeCount() { m_changeCount = 0; }
+
+    // Whether a document command is enabled (save, save as, revert, …).
+    // Commands are named as in the menus: "saveDocument:", "_fileSaveCopyAs:", …
+    bool validateMenuItem(const std::string& command) const;
+
+    // --- opening ------------------------------------------------------------
+
+    // Opens a file by its content: tries the readers in their fixed order and
+    // stops at the first that recognises the bytes. The type name takes no
+    // part in the decision. False when no reader recognises the file; the
+    // document is then unchanged.
+    bool readFromData(ByteView bytes, const std::string& typeName);
+
+    bool Read_WAVE_FileType(ByteView bytes);
+    bool Read_AIFF_FileType(ByteView bytes);
+
+    // Takes the analysis rate and length from channel slot 0. With
+    // `trackLastRate`, a rate that differs from the process-wide last rate
+    // becomes the last rate and the rate-dependent settings are recomputed.
+    void adoptAnalysisSampleRate(bool trackLastRate);
+    // Recomputes the spectrum/spectrogram ranges, applied window and LPC
+    // orders for the analysis rate `rate`.
+    void recomputeRateDependentSettings(double rate);
+
+    // --- saving -------------------------------------------------------------
+
+    // The bytes to write for a type name ("pmf", "wav", "aiff"/"aif"), or
+    // nothing (with an alert where the user must be told).
+    std::optional<Bytes> dataOfType(const std::string& typeName);
+
+    // A 32-bit float WAV file: all channels (index -1, n = channel count) or
+    // one channel (export), whole or the selection of the reference channel.
+    std::optional<Bytes> Save_WAVE_FileType_float(bool selection, std::int32_t nWhichChannel,
+                                                  std::int32_t nNumberChannel, bool bExport);
+
+    // The document's own save commands. Each asks for a file through a save
+    // panel and writes it; failures are told through alerts.
+    void fileSaveCopyAs();
+    void fileSaveSelectionAs();
+    void fileExportChannelAs();
+    void fileExportChannelSelectionAs();
+    // Saves a copy and, once it was written, calls `doRecord`.
+    void saveBeforeRecord(const std::function<void()>& doRecord);
+
+    // Completes a save-selection/export command for the chosen path, using
+    // the process-wide save context.
+    void didEndSaveFiles(const std::string& path);
+
+    // The user's home folder where save panels start.
+    static std::string homeDirectory();
+
+    // --- fields ----------------------------------------------------------------
+    // The channel slots; the document-wide settings are the inherited
+    // DocumentFields.
+    std::array<Channels, kChannelSlots> m_Channel;
+
 private:
     using Reader = bool (MyDocument::*)(ByteView);
 
-    // Resets the settings (not the channel slots) to a new document's values.
-    void initialiseSettings();
     // Writes bytes to a chosen path; alerts "Error in save" on failure.
     bool writeChosenFile(const std::string& path, const Bytes& bytes);
     // Whole document or selection in the native float format of the loaded data.

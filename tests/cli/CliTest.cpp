@@ -1,0 +1,190 @@
+#include "cli/CliCommands.h"
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+#include "support/ScriptedPrompts.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CliResult runCli(std::vector<std::string> args)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    CliResult result;
+    result.status = cli::run(args, out, err);
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() /
+                ("phonaxis-cli-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        // A three-channel recording at 22,050 Hz, 1 s long; sample i of
+        // channel c is (c + 1) * i / 22050.
+        test::ScriptedPrompts prompts;
+        auto document = std::make_unique<MyDocument>(prompts);
+        document->m_nNumofChannels = 3;
+        for (int c = 0; c < 3; ++c) {
+            std::vector<float> values(22050);
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                values[i] = float((c + 1) * double(i) / 22050.0);
+            }
+            Channels& channel = document->getChannel(c);
+            ASSERT_TRUE(channel.setData(values.data(), 22050));
+            channel.m_dSampleRate = 22050;
+            channel.m_dwFileLength = 22050;
+            channel.m_dLengthMS = 1000;
+        }
+        const auto bytes = document->dataOfType("wav");
+        ASSERT_TRUE(bytes);
+        std::string error;
+        ASSERT_TRUE(writeFileAtomically(input(), *bytes, error)) << error;
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string input() const { return (m_dir / "in.wav").string(); }
+    std::string path(const char* name) const { return (m_dir / name).string(); }
+
+    fs::path m_dir;
+};
+
+TEST_F(CliTest, InfoDescribesEveryChannel)
+{
+    const CliResult r = runCli({"info", input()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"format\": 2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"channelCount\": 3"), std::string::npos);
+    EXPECT_NE(r.out.find("{\"index\": 0, \"title\": \"Audio\", \"unit\": \"normalized\", "
+                         "\"type\": 1, \"sampleRate\": 22050, \"samples\": 22050, \"ms\": 1000, "
+                         "\"resolution\": 32}"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"title\": \"Chan 2\""), std::string::npos);
+}
+
+TEST_F(CliTest, ConvertWritesChannelsAndSelections)
+{
+    struct Case {
+        std::vector<std::string> options;
+        int channels;
+        double samples;
+        float firstSample; // sample 0 of the first written channel
+    };
+    const Case cases[] = {
+        {{}, 3, 22050, 0.0f},
+        {{"--channel", "1"}, 1, 22050, 0.0f},
+        {{"--from", "100", "--to", "200"}, 3, 2205, float(2205.0 / 22050.0)},
+        {{"--channel", "2", "--from", "500", "--to", "1000"}, 1, 11025, float(3 * 0.5)},
+    };
+    for (const Case& c : cases) {
+        const std::string out = path("out.wav");
+        std::vector<std::string> args = {"convert", input(), out};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliResult r = runCli(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+
+        test::ScriptedPrompts prompts;
+        auto document = std::make_unique<MyDocument>(prompts);
+        MappedFile file;
+        std::string error;
+        ASSERT_TRUE(file.open(out, error)) << error;
+        ASSERT_TRUE(document->readFromData(file.bytes(), "wav"));
+        EXPECT_EQ(document->m_nNumofChannels, c.channels);
+        EXPECT_EQ(document->getChannel(0).m_dwFileLength, c.samples);
+        EXPECT_FLOAT_EQ(document->getChannel(0).samples()[0], c.firstSample);
+    }
+}
+
+TEST_F(CliTest, MistakesAreReportedWithoutOutput)
+{
+    std::ofstream(path("junk.wav")) << "this is not a recording";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{}, 2, "usage"},
+        {{"frobnicate"}, 2, "unknown command"},
+        {{"info"}, 2, "usage"},
+        {{"info", path("missing.wav")}, 1, "Cannot open"},
+        {{"info", path("junk.wav")}, 1, "not a recording"},
+        {{"info", m_dir.string()}, 1, "not a regular file"},
+        {{"convert", input(), path("o.wav"), "--channel", "3"}, 2, "beyond"},
+        {{"convert", input(), path("o.wav"), "--channel", "-1"}, 2, "channel number"},
+        {{"convert", input(), path("o.wav"), "--from", "10"}, 2, "usage"},
+        {{"convert", input(), path("o.wav"), "--from", "20", "--to", "10"}, 2, "earlier"},
+        {{"convert", input(), path("o.wav"), "--from", "abc", "--to", "10"}, 2, "time in ms"},
+        {{"convert", input(), path("o.pmf")}, 2, ".wav"},
+        {{"convert", input(), path("o.wav"), "--bogus"}, 2, "unknown option"},
+        {{"convert", input(), path("no/such/dir/o.wav")}, 1, "Cannot write"},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = runCli(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_FALSE(fs::exists(path("o.wav")));
+}
+
+TEST(CliJsonTest, StringsAreEscapedAndRepaired)
+{
+    EXPECT_EQ(cli::jsonString("Audio"), "\"Audio\"");
+    EXPECT_EQ(cli::jsonString("a\"b\\c\n"), "\"a\\\"b\\\\c\\u000a\"");
+    EXPECT_EQ(cli::jsonString("\xC3\xA9t\xC3\xA9"), "\"\xC3\xA9t\xC3\xA9\"");
+    // Stray and truncated bytes, overlong forms and surrogates become U+FFFD.
+    EXPECT_EQ(cli::jsonString("\xFF"), "\"\xEF\xBF\xBD\"");
+    EXPECT_EQ(cli::jsonString("\xC3"), "\"\xEF\xBF\xBD\"");
+    EXPECT_EQ(cli::jsonString("\xC0\xAF"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\"");
+    EXPECT_EQ(cli::jsonString("\xED\xA0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
+    EXPECT_EQ(cli::jsonNumber(22050), "22050");
+    EXPECT_EQ(cli::jsonNumber(0.1), "0.1");
+    EXPECT_EQ(cli::jsonNumber(1.0 / 0.0), "null");
+}
+
+TEST_F(CliTest, ExecutableReportsStatusAndDemoOpens)
+{
+    const std::string cli = PHONAXIS_CLI;
+    auto status = [](const std::string& command) {
+        const int raw = std::system((command + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    };
+    EXPECT_EQ(status(cli + " info '" + input() + "'"), 0);
+    EXPECT_EQ(status(cli + " info '" + path("missing.wav") + "'"), 1);
+    EXPECT_EQ(status(cli), 2);
+
+    const std::string demo = path("demo.wav");
+    ASSERT_EQ(status(std::string(PHONAXIS_GEN) + " demo '" + demo + "'"), 0);
+    const CliResult r = runCli({"info", demo});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"channelCount\": 3"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"sampleRate\": 22050"), std::string::npos);
+}
+
+} // namespace
+} // namespace phonaxis

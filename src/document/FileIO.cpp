@@ -83,8 +83,10 @@ bool MappedFile::open(const std::string& path, std::string& error)
         error = systemError("Cannot map", path, mapErr);
         return false;
     }
-    // Readers walk the file front to back once.
-    ::madvise(p, size, MADV_SEQUENTIAL | MADV_WILLNEED);
+    // Readers walk the file front to back once. The advice values are not
+    // flags: each is given on its own.
+    ::madvise(p, size, MADV_SEQUENTIAL);
+    ::madvise(p, size, MADV_WILLNEED);
     m_data = static_cast<const std::uint8_t*>(p);
     m_size = size;
     m_mapped = true;

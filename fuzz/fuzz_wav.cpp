@@ -1,1 +1,60 @@
-// (being written)
+// WAV reader on arbitrary bytes. A file that opens is written back as float
+// WAV and read again: the samples must survive bit for bit.
+
+#include "document/MyDocument.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Answers every prompt at once: OK, the first channel, the first item, and
+// Cancel for save panels.
+class AutoPrompts : public phonaxis::Prompts {
+public:
+    int alert(const std::string&, const std::string&, const std::string&, const std::string&,
+              const std::string&) override
+    {
+        return 1;
+    }
+    int chooseChannel(const std::string&, const std::vector<std::string>&) override { return 0; }
+    int selectItem(const std::string&, const std::vector<std::string>&) override { return 1; }
+    std::optional<std::string> savePanel(const phonaxis::SavePanelRequest&) override
+    {
+        return std::nullopt;
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static AutoPrompts prompts;
+    phonaxis::AppSettings settings;
+    phonaxis::MyDocument doc(prompts, settings);
+    if (!doc.Read_WAVE_FileType({data, size})) {
+        return 0;
+    }
+    const int channels = doc.m_nNumofChannels;
+    if (channels < 1 || channels > phonaxis::MyDocument::kChannelSlots) {
+        std::abort();
+    }
+    const auto written = doc.Save_WAVE_FileType_float(false, -1, channels, false);
+    if (!written) {
+        std::abort();
+    }
+    phonaxis::MyDocument copy(prompts, settings);
+    if (!copy.Read_WAVE_FileType(*written) || copy.m_nNumofChannels != channels) {
+        std::abort();
+    }
+    for (int c = 0; c < channels; ++c) {
+        const auto& a = doc.getChannel(c);
+        const auto& b = copy.getChannel(c);
+        if (a.m_dwFileLength != b.m_dwFileLength ||
+            std::memcmp(a.m_hData.data(), b.m_hData.data(),
+                        static_cast<std::size_t>(a.m_dwFileLength) * sizeof(float)) != 0) {
+            std::abort();
+        }
+    }
+    return 0;
+}

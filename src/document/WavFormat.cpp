@@ -1,1 +1,453 @@
-// (being written)
+// RIFF/WAVE: the reader for integer PCM and IEEE float files (plain and
+// extensible) and the 32-bit float writer.
+
+#include "document/ByteReader.h"
+#include "document/MyDocument.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace phonaxis {
+
+namespace {
+
+static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559,
+              "sample conversions rely on IEEE floats");
+
+constexpr std::uint16_t kTagPcm = 1;
+constexpr std::uint16_t kTagFloat = 3;
+constexpr std::uint16_t kTagExtensible = 0xFFFE;
+
+// The 14 bytes that follow the format code in the sub-format GUID of an
+// extensible "fmt " chunk (the common base GUID of the plain format codes).
+constexpr std::uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+constexpr std::size_t kPlainFmtSize = 16;
+constexpr std::size_t kExtensibleFmtSize = 40;
+constexpr std::uint16_t kExtensionSize = 22;
+constexpr std::uint32_t kMaxRiffSize = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t kWrittenHeaderSize = 48;
+
+enum class SampleCoding { Unsigned8, Signed16, Signed24, Signed32, Float32, Float64 };
+
+// What the "fmt " chunk says, validated.
+struct WavFormatInfo {
+    SampleCoding coding = SampleCoding::Signed16;
+    std::size_t channels = 0;
+    std::size_t blockAlign = 0;
+    std::size_t bytesPerSample = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint16_t bitsPerSample = 0;
+};
+
+std::optional<SampleCoding> codingFor(std::uint16_t tag, std::uint16_t bits)
+{
+    if (tag == kTagPcm) {
+        switch (bits) {
+        case 8:
+            return SampleCoding::Unsigned8;
+        case 16:
+            return SampleCoding::Signed16;
+        case 24:
+            return SampleCoding::Signed24;
+        case 32:
+            return SampleCoding::Signed32;
+        default:
+            return std::nullopt;
+        }
+    }
+    if (tag == kTagFloat) {
+        switch (bits) {
+        case 32:
+            return SampleCoding::Float32;
+        case 64:
+            return SampleCoding::Float64;
+        default:
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// Parses and validates the content of a "fmt " chunk. Nothing when the
+// layout is one this reader cannot open.
+std::optional<WavFormatInfo> parseFormat(std::span<const std::uint8_t> content)
+{
+    const ByteReader fmt(content);
+    if (fmt.size() < kPlainFmtSize) {
+        return std::nullopt;
+    }
+    std::uint16_t tag = *fmt.u16le(0);
+    const std::uint16_t channels = *fmt.u16le(2);
+    const std::uint32_t rate = *fmt.u32le(4);
+    const std::uint16_t blockAlign = *fmt.u16le(12);
+    const std::uint16_t bits = *fmt.u16le(14);
+
+    if (tag == kTagExtensible) {
+        // The real format is the first two bytes of the sub-format GUID.
+        if (fmt.size() < kExtensibleFmtSize || *fmt.u16le(16) < kExtensionSize) {
+            return std::nullopt;
+        }
+        const auto tail = fmt.slice(26, sizeof kSubFormatTail);
+        if (std::memcmp(tail.data(), kSubFormatTail, sizeof kSubFormatTail) != 0) {
+            return std::nullopt;
+        }
+        tag = *fmt.u16le(24);
+    }
+
+    const auto coding = codingFor(tag, bits);
+    if (!coding || channels == 0 || channels > MyDocument::kChannelSlots || rate == 0) {
+        return std::nullopt;
+    }
+    WavFormatInfo info;
+    info.coding = *coding;
+    info.channels = channels;
+    info.blockAlign = blockAlign;
+    info.bytesPerSample = bits / 8u;
+    info.sampleRate = rate;
+    info.bitsPerSample = bits;
+    if (info.blockAlign == 0 || info.blockAlign < info.channels * info.bytesPerSample) {
+        return std::nullopt;
+    }
+    return info;
+}
+
+// One stored sample at `p` as a normalised float.
+template <SampleCoding coding> inline float decodeSample(const std::uint8_t* p) noexcept
+{
+    if constexpr (coding == SampleCoding::Unsigned8) {
+        return static_cast<float>(static_cast<int>(p[0]) - 128) * (1.0f / 128.0f);
+    } else if constexpr (coding == SampleCoding::Signed16) {
+        return static_cast<float>(static_cast<std::int16_t>(byteorder::loadU16LE(p))) *
+               (1.0f / 32768.0f);
+    } else if constexpr (coding == SampleCoding::Signed24) {
+        // Place the three bytes in the top of a 32-bit word so that the sign
+        // comes along, then scale by 2^-31 (exact: the value has 24 bits).
+        const std::uint32_t word =
+            (std::uint32_t{p[0]} << 8) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 24);
+        return static_cast<float>(static_cast<std::int32_t>(word)) * (1.0f / 2147483648.0f);
+    } else if constexpr (coding == SampleCoding::Signed32) {
+        return static_cast<float>(static_cast<std::int32_t>(byteorder::loadU32LE(p))) *
+               (1.0f / 2147483648.0f);
+    } else if constexpr (coding == SampleCoding::Float32) {
+        return std::bit_cast<float>(byteorder::loadU32LE(p));
+    } else {
+        return static_cast<float>(std::bit_cast<double>(byteorder::loadU64LE(p)));
+    }
+}
+
+// Frames converted per pass: a block of interleaved frames stays in cache
+// while each channel takes its samples out of it.
+constexpr std::size_t kFramesPerBlock = 2048;
+
+template <SampleCoding coding>
+void deinterleave(const std::uint8_t* data, std::size_t frames, const WavFormatInfo& info,
+                  std::vector<SampleBuffer>& out)
+{
+    const std::size_t stride = info.blockAlign;
+    for (std::size_t first = 0; first < frames; first += kFramesPerBlock) {
+        const std::size_t count = std::min(kFramesPerBlock, frames - first);
+        const std::uint8_t* block = data + first * stride;
+        for (std::size_t c = 0; c < info.channels; ++c) {
+            const std::uint8_t* src = block + c * info.bytesPerSample;
+            float* dst = out[c].data() + first;
+            for (std::size_t f = 0; f < count; ++f) {
+                dst[f] = decodeSample<coding>(src + f * stride);
+            }
+        }
+    }
+}
+
+void convertSamples(const std::uint8_t* data, std::size_t frames, const WavFormatInfo& info,
+                    std::vector<SampleBuffer>& out)
+{
+    switch (info.coding) {
+    case SampleCoding::Unsigned8:
+        deinterleave<SampleCoding::Unsigned8>(data, frames, info, out);
+        break;
+    case SampleCoding::Signed16:
+        deinterleave<SampleCoding::Signed16>(data, frames, info, out);
+        break;
+    case SampleCoding::Signed24:
+        deinterleave<SampleCoding::Signed24>(data, frames, info, out);
+        break;
+    case SampleCoding::Signed32:
+        deinterleave<SampleCoding::Signed32>(data, frames, info, out);
+        break;
+    case SampleCoding::Float32:
+        deinterleave<SampleCoding::Float32>(data, frames, info, out);
+        break;
+    case SampleCoding::Float64:
+        deinterleave<SampleCoding::Float64>(data, frames, info, out);
+        break;
+    }
+}
+
+// Where the chunks this reader needs lie in the file.
+struct WavChunks {
+    std::optional<std::span<const std::uint8_t>> fmt;
+    std::optional<std::span<const std::uint8_t>> data;
+};
+
+// Walks the chunks after the 12-byte RIFF header. Only the first "fmt " and
+// the first "data" chunk count; their order does not matter. A data chunk
+// that claims more than the file holds is cut to the file; any other chunk
+// that does not fit, or a header that does not fit, ends the walk.
+WavChunks findChunks(const ByteReader& file)
+{
+    WavChunks found;
+    std::size_t offset = 12;
+    while (offset < file.size()) {
+        if (!file.contains(offset, 8)) {
+            break;
+        }
+        const bool isFmt = file.matches(offset, "fmt ");
+        const bool isData = file.matches(offset, "data");
+        const std::size_t declared = *file.u32le(offset + 4);
+        const std::size_t content = offset + 8;
+        const std::size_t available = file.size() - content;
+        if (isData && !found.data) {
+            const std::size_t size = std::min(declared, available);
+            found.data = file.slice(content, size);
+            if (size < declared) {
+                break;
+            }
+        } else if (declared > available) {
+            break;
+        } else if (isFmt && !found.fmt) {
+            found.fmt = file.slice(content, declared);
+        }
+        offset = content + declared + (declared & 1u);
+    }
+    return found;
+}
+
+// Number of whole frames in [0, length] at position `value` (NaN and negative
+// values are 0).
+std::size_t clampedFrame(double value, std::size_t length)
+{
+    if (!(value > 0.0)) {
+        return 0;
+    }
+    if (value >= static_cast<double>(length)) {
+        return length;
+    }
+    return static_cast<std::size_t>(value);
+}
+
+std::size_t samplesHeld(const Channels& channel)
+{
+    return clampedFrame(channel.m_dwFileLength, channel.m_hData.size());
+}
+
+std::uint32_t truncatedRate(double rate)
+{
+    if (!(rate > 0.0)) {
+        return 0;
+    }
+    if (rate >= 4294967295.0) {
+        return std::numeric_limits<std::uint32_t>::max();
+    }
+    return static_cast<std::uint32_t>(rate);
+}
+
+void putU16(std::uint8_t* p, std::uint16_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void putU32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+void putFloat(std::uint8_t* p, float v)
+{
+    putU32(p, std::bit_cast<std::uint32_t>(v));
+}
+
+} // namespace
+
+bool MyDocument::Read_WAVE_FileType(ByteView bytes)
+{
+    const ByteReader file(bytes);
+    if (!file.matches(0, "RIFF") || !file.matches(8, "WAVE")) {
+        return false;
+    }
+    const WavChunks chunks = findChunks(file);
+    if (!chunks.fmt || !chunks.data) {
+        return false;
+    }
+    const auto format = parseFormat(*chunks.fmt);
+    if (!format) {
+        return false;
+    }
+
+    // Every frame counted here lies wholly inside the data chunk, which lies
+    // inside the file, so the conversion needs no further checks.
+    const std::size_t frames = chunks.data->size() / format->blockAlign;
+    std::vector<SampleBuffer> buffers;
+    try {
+        buffers.resize(format->channels);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (auto& buffer : buffers) {
+        if (!buffer.allocate(frames + Channels::kSlackFloats)) {
+            return false;
+        }
+    }
+    convertSamples(chunks.data->data(), frames, *format, buffers);
+
+    // Everything is in hand: only now does the document change.
+    const double rate = format->sampleRate;
+    const double length = static_cast<double>(frames);
+    for (std::size_t i = 0; i < format->channels; ++i) {
+        Channels& channel = m_Channel[i];
+        const int index = static_cast<int>(i);
+        channel.m_hData = std::move(buffers[i]);
+        channel.m_dSampleRate = rate;
+        channel.m_dwFileLength = length;
+        channel.m_dLengthMS = length * 1000.0 / rate;
+        channel.SetTitle(i == 0 ? std::string("Audio") : "Chan " + std::to_string(index));
+        channel.SetUnit("normalized");
+        channel.m_nChannelType = i == 0 ? 1 : 0;
+        channel.m_bAnchorChannel = i == 0;
+        channel.m_bShow = true;
+        channel.m_nOrder = index + 1;
+        channel.m_nResolutionBits = format->bitsPerSample;
+        channel.m_nDataType = 3;
+        channel.m_dPageMin = 0.0;
+        channel.m_dPageMax = length;
+        channel.m_dPageSize = length;
+        channel.m_dMinUnZoom = 0.0;
+        channel.m_dMaxUnZoom = length;
+        channel.m_dReference = 0.0;
+        channel.m_dA3Cal = 0.0;
+        channel.m_dB2Cal = 0.0;
+        channel.m_dC1Cal = 1.0;
+        channel.m_dD0Cal = 0.0;
+        channel.m_dADInputVoltageRangeMV = 1.0;
+        channel.m_dMaxRangeBits = 1.0;
+        channel.m_dGain = 1.0;
+        channel.m_dFilterRate = rate / 2.0;
+    }
+    m_nNumofChannels = static_cast<std::int32_t>(format->channels);
+    m_nFileFormat = FileFormat::kWav;
+    m_bHaveData = true;
+    m_bForeignFile = true;
+    m_bNewFile = false;
+    return true;
+}
+
+std::optional<Bytes> MyDocument::Save_WAVE_FileType_float(bool selection,
+                                                          std::int32_t nWhichChannel,
+                                                          std::int32_t nNumberChannel, bool bExport)
+{
+    if (nWhichChannel < -1 || nWhichChannel >= m_nNumofChannels || nNumberChannel < 1 ||
+        nNumberChannel > kChannelSlots) {
+        return std::nullopt;
+    }
+    // An export writes the one chosen channel whatever the count says.
+    const std::size_t channels = bExport ? 1 : static_cast<std::size_t>(nNumberChannel);
+    if (nWhichChannel == -1 && nNumberChannel > 1) {
+        const std::uint32_t rate0 = truncatedRate(m_Channel[0].m_dSampleRate);
+        for (std::size_t i = 1; i < static_cast<std::size_t>(nNumberChannel); ++i) {
+            if (truncatedRate(m_Channel[i].m_dSampleRate) != rate0) {
+                m_prompts.alert("Saving Failed.",
+                                "Only multi-channel data files with the same samplerates can be "
+                                "saved as wav format.",
+                                "OK");
+                return std::nullopt;
+            }
+        }
+    }
+
+    const std::size_t referenceIndex =
+        nWhichChannel == -1 ? 0 : static_cast<std::size_t>(nWhichChannel);
+    const Channels& reference = m_Channel[referenceIndex];
+    const std::size_t length =
+        clampedFrame(reference.m_dwFileLength, std::numeric_limits<std::uint32_t>::max());
+    std::size_t start = 0;
+    std::size_t stop = length;
+    if (selection) {
+        start = clampedFrame(reference.m_dDurationStartFile, length);
+        stop = std::max(start, clampedFrame(reference.m_dDurationStopFile, length));
+    }
+    const std::size_t frames = stop - start;
+
+    const std::uint64_t dataSize = std::uint64_t{frames} * channels * 4u;
+    if (dataSize > kMaxRiffSize - (kWrittenHeaderSize - 8)) {
+        m_prompts.alert("Saving Failed.", "The recording is too long to be saved as a WAV file.",
+                        "OK");
+        return std::nullopt;
+    }
+
+    // The written channels: the exported one, or channels 0 .. n - 1.
+    std::vector<const Channels*> sources;
+    for (std::size_t c = 0; c < channels; ++c) {
+        sources.push_back(bExport ? &reference : &m_Channel[c]);
+    }
+
+    Bytes out;
+    try {
+        out.resize(kWrittenHeaderSize + static_cast<std::size_t>(dataSize));
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
+        return std::nullopt;
+    }
+
+    const std::uint32_t rate = truncatedRate(reference.m_dSampleRate);
+    const auto blockAlign = static_cast<std::uint16_t>(channels * 4u);
+    const std::uint64_t byteRate =
+        std::min<std::uint64_t>(std::uint64_t{rate} * blockAlign, kMaxRiffSize);
+    std::uint8_t* h = out.data();
+    std::memcpy(h, "RIFF", 4);
+    putU32(h + 4, static_cast<std::uint32_t>(kWrittenHeaderSize - 8 + dataSize));
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    putU32(h + 16, 20);
+    putU16(h + 20, kTagFloat);
+    putU16(h + 22, static_cast<std::uint16_t>(channels));
+    putU32(h + 24, rate);
+    putU32(h + 28, static_cast<std::uint32_t>(byteRate));
+    putU16(h + 32, blockAlign);
+    putU16(h + 34, 32);
+    putU32(h + 36, 0);
+    std::memcpy(h + 40, "data", 4);
+    putU32(h + 44, static_cast<std::uint32_t>(dataSize));
+
+    // Each channel fills its column of the interleaved frames; samples a
+    // channel does not hold stay 0.0 (the zero bytes of the fresh buffer).
+    std::uint8_t* samples = out.data() + kWrittenHeaderSize;
+    const std::size_t stride = channels * 4u;
+    for (std::size_t c = 0; c < channels; ++c) {
+        const Channels& source = *sources[c];
+        const std::size_t held = samplesHeld(source);
+        const std::size_t end = std::min(stop, held);
+        if (end <= start) {
+            continue;
+        }
+        const float* values = source.m_hData.data() + start;
+        std::uint8_t* dst = samples + c * 4u;
+        const std::size_t count = end - start;
+        if (channels == 1 && std::endian::native == std::endian::little) {
+            std::memcpy(dst, values, count * 4u);
+            continue;
+        }
+        for (std::size_t f = 0; f < count; ++f) {
+            putFloat(dst + f * stride, values[f]);
+        }
+    }
+    return out;
+}
+
+} // namespace phonaxis

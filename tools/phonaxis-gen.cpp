@@ -1,1 +1,215 @@
-int main() { return 0; }
+// phonaxis-gen: writes the demo recording, the fuzzers' seed corpus and
+// ad-hoc reference files, all synthesised by our own code.
+
+#include "Signals.h"
+#include "TestFiles.h"
+
+#include "document/FileIO.h"
+#include "document/Prompts.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace phonaxis;
+
+constexpr const char* kUsage =
+    "usage: phonaxis-gen demo OUT.wav\n"
+    "       phonaxis-gen seeds DIR\n"
+    "       phonaxis-gen vowel OUT.wav [--f0 HZ] [--rate HZ] [--ms MS] [--vowel a|i|u]\n"
+    "       phonaxis-gen tone OUT.wav [--freq HZ] [--rate HZ] [--ms MS]\n"
+    "\n"
+    "  demo   22,050 Hz, 3.5 s: an a-i-u vowel sequence, its EGG and an airflow channel\n"
+    "  seeds  small valid and damaged WAV/AIFF files for the fuzzers\n"
+    "  vowel  a synthetic vowel, pulse train through five formants\n"
+    "         (defaults: --f0 100 --rate 10000 --ms 500 --vowel a)\n"
+    "  tone   a sine tone (defaults: --freq 1000 --rate 10000 --ms 500)\n";
+
+// A generator has nobody to ask: alerts go to stderr, choosers and panels
+// are cancelled.
+class ConsolePrompts : public Prompts {
+public:
+    int alert(const std::string& title, const std::string& message, const std::string&,
+              const std::string&, const std::string&) override
+    {
+        std::fprintf(stderr, "phonaxis-gen: %s %s\n", title.c_str(), message.c_str());
+        return 1;
+    }
+    int chooseChannel(const std::string&, const std::vector<std::string>&) override { return -1; }
+    int selectItem(const std::string&, const std::vector<std::string>&) override { return -1; }
+    std::optional<std::string> savePanel(const SavePanelRequest&) override { return std::nullopt; }
+};
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "phonaxis-gen: %s\n\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+// Options "--name value" after the output path; every name must be known.
+bool parseOptions(int argc, char** argv, int first, std::map<std::string, std::string>& options,
+                  std::string& error)
+{
+    for (int i = first; i < argc; i += 2) {
+        const std::string name = argv[i];
+        if (options.find(name) == options.end()) {
+            error = "unknown option \"" + name + "\"";
+            return false;
+        }
+        if (i + 1 >= argc) {
+            error = "option " + name + " needs a value";
+            return false;
+        }
+        options[name] = argv[i + 1];
+    }
+    return true;
+}
+
+// A finite number within [low, high].
+bool parseNumber(const std::map<std::string, std::string>& options, const std::string& name,
+                 double low, double high, double& value, std::string& error)
+{
+    const std::string& text = options.at(name);
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v) || v < low ||
+        v > high) {
+        char range[96];
+        std::snprintf(range, sizeof range, "%g and %g", low, high);
+        error = name + " must be a number between " + range + ", not \"" + text + "\"";
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+int writeWave(const std::string& path, double rateHz,
+              std::span<const std::span<const float>> channels)
+{
+    ConsolePrompts prompts;
+    const auto bytes = signals::waveFileBytes(rateHz, channels, prompts);
+    if (!bytes) {
+        std::fprintf(stderr, "phonaxis-gen: the WAV writer declined \"%s\"\n", path.c_str());
+        return 1;
+    }
+    std::string error;
+    if (!writeFileAtomically(path, *bytes, error)) {
+        std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int runDemo(const std::string& path)
+{
+    const signals::DemoRecording demo = signals::demoRecording();
+    const std::span<const float> channels[] = {demo.speech.audio, demo.egg.samples, demo.airflow};
+    return writeWave(path, demo.speech.rateHz, channels);
+}
+
+int runSeeds(const std::string& dir)
+{
+    std::string error;
+    if (!testfiles::writeSeedCorpus(dir, error)) {
+        std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+constexpr double kMinRateHz = 1000.0;
+constexpr double kMaxRateHz = 192000.0;
+constexpr double kMaxMs = 600000.0;
+
+int runVowel(const std::string& path, int argc, char** argv)
+{
+    std::map<std::string, std::string> options = {
+        {"--f0", "100"}, {"--rate", "10000"}, {"--ms", "500"}, {"--vowel", "a"}};
+    std::string error;
+    signals::VowelParams params;
+    if (!parseOptions(argc, argv, 3, options, error) ||
+        !parseNumber(options, "--rate", kMinRateHz, kMaxRateHz, params.rateHz, error) ||
+        !parseNumber(options, "--f0", 20.0, 1000.0, params.f0Hz, error) ||
+        !parseNumber(options, "--ms", 1.0, kMaxMs, params.durationMs, error)) {
+        return usageError(error);
+    }
+    const std::string& name = options.at("--vowel");
+    const auto formants = name.size() == 1 ? signals::vowelFormants(name[0]) : std::nullopt;
+    if (!formants) {
+        return usageError("--vowel must be a, i or u, not \"" + name + "\"");
+    }
+    // The upper formants must lie below the Nyquist frequency.
+    for (const signals::Formant& f : *formants) {
+        if (f.frequencyHz + f.bandwidthHz >= params.rateHz / 2.0) {
+            return usageError("--rate must exceed " +
+                              std::to_string(int(2.0 * (f.frequencyHz + f.bandwidthHz))) +
+                              " Hz for five formants");
+        }
+    }
+    params.formants = *formants;
+    const signals::Vowel v = signals::vowel(params);
+    const std::span<const float> channels[] = {v.samples};
+    return writeWave(path, params.rateHz, channels);
+}
+
+int runTone(const std::string& path, int argc, char** argv)
+{
+    std::map<std::string, std::string> options = {
+        {"--freq", "1000"}, {"--rate", "10000"}, {"--ms", "500"}};
+    std::string error;
+    double rateHz = 0.0;
+    double freqHz = 0.0;
+    double ms = 0.0;
+    if (!parseOptions(argc, argv, 3, options, error) ||
+        !parseNumber(options, "--rate", kMinRateHz, kMaxRateHz, rateHz, error) ||
+        !parseNumber(options, "--ms", 1.0, kMaxMs, ms, error)) {
+        return usageError(error);
+    }
+    if (!parseNumber(options, "--freq", 0.0, rateHz / 2.0, freqHz, error)) {
+        return usageError(error + " (half the rate at most)");
+    }
+    const std::vector<float> samples = signals::tone(freqHz, rateHz, ms);
+    const std::span<const float> channels[] = {samples};
+    return writeWave(path, rateHz, channels);
+}
+
+int run(int argc, char** argv)
+{
+    if (argc < 3) {
+        return usageError(argc < 2 ? "no command given" : "no output given");
+    }
+    const std::string command = argv[1];
+    const std::string out = argv[2];
+    if (command == "demo" || command == "seeds") {
+        if (argc != 3) {
+            return usageError(command + " takes no options");
+        }
+        return command == "demo" ? runDemo(out) : runSeeds(out);
+    }
+    if (command == "vowel") {
+        return runVowel(out, argc, argv);
+    }
+    if (command == "tone") {
+        return runTone(out, argc, argv);
+    }
+    return usageError("unknown command \"" + command + "\"");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "phonaxis-gen: %s\n", e.what());
+        return 1;
+    }
+}

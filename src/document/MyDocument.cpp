@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 
 namespace phonaxis {
 
@@ -24,11 +25,29 @@ std::string lowerCase(std::string text)
     return text;
 }
 
+// trunc(value) as an int32, saturating instead of overflowing for the
+// absurd rates a damaged header can carry.
+std::int32_t truncSaturated(double value)
+{
+    constexpr double lo = std::numeric_limits<std::int32_t>::min();
+    constexpr double hi = std::numeric_limits<std::int32_t>::max();
+    if (std::isnan(value)) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(std::clamp(value, lo, hi));
+}
+
+// (trunc(r) / 2000, integer division) × 1000.
+std::int32_t frequencyRangeForRate(double rateHz)
+{
+    return truncSaturated(static_cast<double>(truncSaturated(rateHz) / 2000) * 1000.0);
+}
+
 // trunc(r / 1000) + 4, rounded down to an even order.
 std::int32_t lpcOrderForRate(double rateHz)
 {
-    const auto order = static_cast<std::int64_t>(rateHz / 1000.0) + 4;
-    return static_cast<std::int32_t>(order - order % 2);
+    const std::int64_t order = std::int64_t{truncSaturated(rateHz / 1000.0)} + 4;
+    return truncSaturated(static_cast<double>(order - order % 2));
 }
 
 } // namespace
@@ -55,8 +74,8 @@ void MyDocument::Initilize()
     }
     // The rate-dependent settings of a new document follow its analysis rate.
     const double rate = m_dAnalysisSampleRate;
-    m_nFFTAppliedWindowLength = static_cast<std::int32_t>(256000.0 / rate);
-    m_nFFTfrequencyRange = static_cast<std::int32_t>(static_cast<std::int64_t>(rate) / 2000 * 1000);
+    m_nFFTAppliedWindowLength = truncSaturated(256000.0 / rate);
+    m_nFFTfrequencyRange = frequencyRangeForRate(rate);
     m_nSpecfrequencyRange = m_nFFTfrequencyRange;
     m_nLPCNumberofCoefficients = lpcOrderForRate(rate);
     m_nSpecLPCNumberofCoefficients = lpcOrderForRate(rate);
@@ -133,9 +152,9 @@ void MyDocument::recomputeRateDependentSettings(double rate)
     if (!(rate > 0.0) || !std::isfinite(rate)) {
         return;
     }
-    m_nFFTfrequencyRange = static_cast<std::int32_t>(static_cast<std::int64_t>(rate) / 2000 * 1000);
+    m_nFFTfrequencyRange = frequencyRangeForRate(rate);
     m_nSpecfrequencyRange = m_nFFTfrequencyRange;
-    m_nFFTAppliedWindowLength = static_cast<std::int32_t>(256000.0 / rate);
+    m_nFFTAppliedWindowLength = truncSaturated(256000.0 / rate);
     m_nLPCNumberofCoefficients = std::min(lpcOrderForRate(rate), 400);
     m_nSpecLPCNumberofCoefficients = lpcOrderForRate(rate);
 }

@@ -102,7 +102,10 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     if (folder.empty()) {
         folder = ".";
     }
-    std::string tmpl = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    // Built with append: g++ 12 warns falsely (-Wrestrict) on "." + string.
+    std::string hiddenName(1, '.');
+    hiddenName.append(target.filename().string()).append(".XXXXXX");
+    std::string tmpl = (folder / hiddenName).string();
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
         error = systemError("Cannot write", path, errno);

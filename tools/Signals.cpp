@@ -531,7 +531,7 @@ void loadChannels(MyDocument& document, double rateHz,
     document.m_bNewFile = false;
 }
 
-std::optional<std::vector<std::uint8_t>>
+std::optional<Bytes>
 waveFileBytes(double rateHz, std::span<const std::span<const float>> channels, Prompts& prompts)
 {
     MyDocument document(prompts);

@@ -12,6 +12,8 @@
 //
 // Pure functions of their arguments; safe to call from any thread.
 
+#include "document/Bytes.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -270,7 +272,7 @@ void loadChannels(MyDocument& document, double rateHz,
 
 // The bytes of a 32-bit float WAV file of the channels, written by the
 // document's own writer; nothing when it declines (told through `prompts`).
-std::optional<std::vector<std::uint8_t>>
+std::optional<phonaxis::Bytes>
 waveFileBytes(double rateHz, std::span<const std::span<const float>> channels, Prompts& prompts);
 
 } // namespace phonaxis::signals

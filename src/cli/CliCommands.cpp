@@ -126,7 +126,7 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
 // Opens `path` into `document`; on failure writes a message and returns false.
 bool openDocument(const std::string& path, MyDocument& document, std::ostream& err)
 {
-    MappedFile file;
+    FileContents file;
     std::string error;
     if (!file.open(path, error)) {
         err << "phonaxis-cli: " << error << "\n";

@@ -5,10 +5,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <utility>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,73 +21,50 @@ std::string systemError(const std::string& what, const std::string& path, int er
 
 } // namespace
 
-MappedFile::~MappedFile() { close(); }
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
-      m_mapped(std::exchange(other.m_mapped, false))
+bool FileContents::open(const std::string& path, std::string& error)
 {
-}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        m_data = std::exchange(other.m_data, nullptr);
-        m_size = std::exchange(other.m_size, 0);
-        m_mapped = std::exchange(other.m_mapped, false);
-    }
-    return *this;
-}
-
-void MappedFile::close() noexcept
-{
-    if (m_mapped) {
-        ::munmap(const_cast<std::uint8_t*>(m_data), m_size);
-    }
-    m_data = nullptr;
-    m_size = 0;
-    m_mapped = false;
-}
-
-bool MappedFile::open(const std::string& path, std::string& error)
-{
-    close();
+    m_bytes.reset();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = systemError("Cannot open", path, errno);
         return false;
     }
+    auto fail = [&](const std::string& message) {
+        ::close(fd);
+        m_bytes.reset();
+        error = message;
+        return false;
+    };
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        error = systemError("Cannot read", path, errno);
-        ::close(fd);
-        return false;
+        return fail(systemError("Cannot read", path, errno));
     }
     if (!S_ISREG(st.st_mode)) {
-        error = "\"" + path + "\" is not a regular file.";
-        ::close(fd);
-        return false;
-    }
-    if (st.st_size == 0) {
-        ::close(fd);
-        return true;
+        return fail("\"" + path + "\" is not a regular file.");
     }
     const auto size = static_cast<std::size_t>(st.st_size);
-    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    const int mapErr = errno;
-    ::close(fd);
-    if (p == MAP_FAILED) {
-        error = systemError("Cannot map", path, mapErr);
-        return false;
+    if (!m_bytes.allocate(size)) {
+        return fail("\"" + path + "\" is too large to open in the memory available.");
     }
-    // Readers walk the file front to back once. The advice values are not
-    // flags: each is given on its own.
-    ::madvise(p, size, MADV_SEQUENTIAL);
-    ::madvise(p, size, MADV_WILLNEED);
-    m_data = static_cast<const std::uint8_t*>(p);
-    m_size = size;
-    m_mapped = true;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::read(fd, m_bytes.data() + done, std::min<std::size_t>(size - done, std::size_t{1} << 26));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return fail(systemError("Cannot read", path, errno));
+        }
+        if (n == 0) {
+            break; // the file shrank while it was read: keep what is there
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (done < size && !m_bytes.resize(done)) {
+        return fail(systemError("Cannot read", path, ENOMEM));
+    }
+    ::close(fd);
     return true;
 }
 

@@ -5,31 +5,23 @@
 #include <span>
 #include <string>
 
+#include "model/TrackBuffer.h"
+
 namespace phonaxis {
 
-// A whole file mapped read-only into memory. Opening large recordings this
-// way keeps one copy of their bytes (the page cache's) instead of two.
-class MappedFile {
+// A whole file read into memory. The bytes live in zeroed, huge-page
+// backed memory, so an hour-long recording costs one read at the speed of
+// the page cache rather than a page fault per 4 KB.
+class FileContents {
 public:
-    MappedFile() = default;
-    ~MappedFile();
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    MappedFile(MappedFile&& other) noexcept;
-    MappedFile& operator=(MappedFile&& other) noexcept;
-
-    // Maps `path`. On failure returns false and sets `error` to a sentence
-    // for the user. An empty file maps to an empty view.
+    // Reads `path` whole. On failure returns false, holds no bytes and sets
+    // `error` to a sentence for the user.
     bool open(const std::string& path, std::string& error);
 
-    std::span<const std::uint8_t> bytes() const { return {m_data, m_size}; }
+    std::span<const std::uint8_t> bytes() const { return m_bytes.span(); }
 
 private:
-    void close() noexcept;
-
-    const std::uint8_t* m_data = nullptr;
-    std::size_t m_size = 0;
-    bool m_mapped = false;
+    TrackBuffer<std::uint8_t> m_bytes;
 };
 
 // Writes `bytes` to a temporary file in the target's folder, flushes it and

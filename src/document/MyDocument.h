@@ -1,6 +1,7 @@
 #pragma once
 
 #include "document/AppSettings.h"
+#include "document/Bytes.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
 #include "model/Geometry.h"
@@ -15,8 +16,6 @@
 
 namespace phonaxis {
 
-using Bytes = std::vector<std::uint8_t>;
-using ByteView = std::span<const std::uint8_t>;
 
 // Format codes held in m_nFileFormat.
 namespace FileFormat {

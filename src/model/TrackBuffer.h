@@ -1,5 +1,8 @@
 #pragma once
 
+#include "model/ZeroedAllocator.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <new>
 #include <span>
@@ -18,15 +21,18 @@ public:
     bool present() const noexcept { return m_present; }
     explicit operator bool() const noexcept { return m_present; }
 
-    // Replaces the contents with `count` zero elements.
+    // Replaces the contents with `count` zero elements. The memory comes
+    // zeroed from the allocator, so this costs no pass over the buffer.
     bool allocate(std::size_t count) noexcept
     {
         reset();
         try {
-            m_values.assign(count, T{});
+            m_values.resize(count);
         } catch (const std::bad_alloc&) {
+            reset();
             return false;
         } catch (const std::length_error&) {
+            reset();
             return false;
         }
         m_present = true;
@@ -37,12 +43,17 @@ public:
     // buffer becomes present.
     bool resize(std::size_t count) noexcept
     {
+        const std::size_t old = m_values.size();
         try {
-            m_values.resize(count, T{});
+            m_values.resize(count);
         } catch (const std::bad_alloc&) {
             return false;
         } catch (const std::length_error&) {
             return false;
+        }
+        // Space reused after a shrink still holds old values.
+        if (count > old) {
+            std::fill(m_values.begin() + static_cast<std::ptrdiff_t>(old), m_values.end(), T{});
         }
         m_present = true;
         return true;
@@ -51,7 +62,7 @@ public:
     // Frees the memory; the buffer becomes absent.
     void reset() noexcept
     {
-        std::vector<T>().swap(m_values);
+        std::vector<T, ZeroedAllocator<T>>().swap(m_values);
         m_present = false;
     }
 
@@ -64,7 +75,7 @@ public:
     std::span<const T> span() const noexcept { return m_values; }
 
 private:
-    std::vector<T> m_values;
+    std::vector<T, ZeroedAllocator<T>> m_values;
     bool m_present = false;
 };
 

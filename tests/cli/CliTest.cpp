@@ -109,7 +109,7 @@ TEST_F(CliTest, ConvertWritesChannelsAndSelections)
 
         test::ScriptedPrompts prompts;
         auto document = std::make_unique<MyDocument>(prompts);
-        MappedFile file;
+        FileContents file;
         std::string error;
         ASSERT_TRUE(file.open(out, error)) << error;
         ASSERT_TRUE(document->readFromData(file.bytes(), "wav"));

@@ -10,6 +10,7 @@
 // resident memory of one open (VmHWM after resetting it) next to the budget:
 // the float samples + the file's bytes + 64 MB.
 
+#include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
@@ -25,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <functional>
 #include <numbers>
 #include <string>
@@ -41,18 +43,6 @@ static_assert(std::endian::native == std::endian::little,
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
-class QuietPrompts : public Prompts {
-public:
-    int alert(const std::string& title, const std::string& message, const std::string&,
-              const std::string&, const std::string&) override
-    {
-        std::fprintf(stderr, "alert: %s %s\n", title.c_str(), message.c_str());
-        return 1;
-    }
-    int chooseChannel(const std::string&, const std::vector<std::string>&) override { return 0; }
-    int selectItem(const std::string&, const std::vector<std::string>&) override { return 1; }
-    std::optional<std::string> savePanel(const SavePanelRequest&) override { return std::nullopt; }
-};
 
 struct BenchFile {
     std::string name;
@@ -204,7 +194,7 @@ bool openDocument(const std::string& path, const BenchFile& f, std::string& erro
     if (!file.open(path, error)) {
         return false;
     }
-    QuietPrompts prompts;
+    AutomaticPrompts prompts(&std::cerr, "alert: ");
     MyDocument document(prompts);
     if (!document.readFromData(file.bytes(), "wav")) {
         error = "the document declined " + path;

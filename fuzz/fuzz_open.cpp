@@ -1,32 +1,14 @@
 // The whole open dispatch on arbitrary bytes: every reader in turn, as a
 // file opened from disk would go.
 
+#include "document/AutomaticPrompts.h"
 #include "document/MyDocument.h"
 
 #include <cstdlib>
 
-namespace {
-
-class AutoPrompts : public phonaxis::Prompts {
-public:
-    int alert(const std::string&, const std::string&, const std::string&, const std::string&,
-              const std::string&) override
-    {
-        return 1;
-    }
-    int chooseChannel(const std::string&, const std::vector<std::string>&) override { return 0; }
-    int selectItem(const std::string&, const std::vector<std::string>&) override { return 1; }
-    std::optional<std::string> savePanel(const phonaxis::SavePanelRequest&) override
-    {
-        return std::nullopt;
-    }
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static AutoPrompts prompts;
+    static phonaxis::AutomaticPrompts prompts;
     phonaxis::AppSettings settings;
     phonaxis::MyDocument doc(prompts, settings);
     const bool opened = doc.readFromData({data, size}, "pmf");

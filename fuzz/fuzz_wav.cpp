@@ -1,35 +1,15 @@
 // WAV reader on arbitrary bytes. A file that opens is written back as float
 // WAV and read again: the samples must survive bit for bit.
 
+#include "document/AutomaticPrompts.h"
 #include "document/MyDocument.h"
 
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-// Answers every prompt at once: OK, the first channel, the first item, and
-// Cancel for save panels.
-class AutoPrompts : public phonaxis::Prompts {
-public:
-    int alert(const std::string&, const std::string&, const std::string&, const std::string&,
-              const std::string&) override
-    {
-        return 1;
-    }
-    int chooseChannel(const std::string&, const std::vector<std::string>&) override { return 0; }
-    int selectItem(const std::string&, const std::vector<std::string>&) override { return 1; }
-    std::optional<std::string> savePanel(const phonaxis::SavePanelRequest&) override
-    {
-        return std::nullopt;
-    }
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static AutoPrompts prompts;
+    static phonaxis::AutomaticPrompts prompts;
     phonaxis::AppSettings settings;
     phonaxis::MyDocument doc(prompts, settings);
     if (!doc.Read_WAVE_FileType({data, size})) {

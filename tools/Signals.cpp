@@ -489,54 +489,27 @@ DemoRecording demoRecording()
     return demo;
 }
 
-void loadChannels(MyDocument& document, double rateHz,
-                  std::span<const std::span<const float>> channels)
+std::optional<Bytes>
+waveFileBytes(double rateHz, std::span<const std::span<const float>> channels, Prompts& prompts)
 {
+    // The writer reads only the samples, their count and the rate.
+    MyDocument document(prompts);
     const auto count = static_cast<std::int32_t>(
         std::min<std::size_t>(channels.size(), MyDocument::kChannelSlots));
     for (std::int32_t i = 0; i < count; ++i) {
         const std::span<const float> data = channels[static_cast<std::size_t>(i)];
         const auto frames = static_cast<double>(data.size());
-        Channels& ch = document.getChannel(i);
-        ch.setData(data.data(), frames);
-        ch.m_dSampleRate = rateHz;
-        ch.m_dwFileLength = frames;
-        ch.m_dLengthMS = frames * 1000.0 / rateHz;
-        ch.m_strTitle = i == 0 ? std::string("Audio") : "Chan " + std::to_string(i);
-        ch.m_strUnit = "normalized";
-        ch.m_nChannelType = i == 0 ? 1 : 0;
-        ch.m_bAnchorChannel = i == 0;
-        ch.m_bShow = true;
-        ch.m_nOrder = i + 1;
-        ch.m_nChannelsinFile = count;
-        ch.m_nResolutionBits = 32;
-        ch.m_nDataType = 3;
-        ch.m_dPageMin = 0.0;
-        ch.m_dPageMax = frames;
-        ch.m_dPageSize = frames;
-        ch.m_dMinUnZoom = 0.0;
-        ch.m_dMaxUnZoom = frames;
-        ch.m_dReference = 0.0;
-        ch.m_dA3Cal = 0.0;
-        ch.m_dB2Cal = 0.0;
-        ch.m_dC1Cal = 1.0;
-        ch.m_dD0Cal = 0.0;
-        ch.m_dADInputVoltageRangeMV = 1.0;
-        ch.m_dMaxRangeBits = 1.0;
-        ch.m_dGain = 1.0;
-        ch.m_dFilterRate = rateHz / 2.0;
+        Channels& channel = document.getChannel(i);
+        if (!channel.setData(data.data(), frames)) {
+            return std::nullopt;
+        }
+        channel.m_dSampleRate = rateHz;
+        channel.m_dwFileLength = frames;
+        channel.m_dLengthMS = frames * 1000.0 / rateHz;
     }
     document.m_nNumofChannels = count;
     document.m_bHaveData = count > 0;
-    document.m_bNewFile = false;
-}
-
-std::optional<Bytes>
-waveFileBytes(double rateHz, std::span<const std::span<const float>> channels, Prompts& prompts)
-{
-    MyDocument document(prompts);
-    loadChannels(document, rateHz, channels);
-    return document.Save_WAVE_FileType_float(false, -1, document.m_nNumofChannels, false);
+    return document.Save_WAVE_FileType_float(false, -1, count, false);
 }
 
 } // namespace phonaxis::signals

@@ -264,12 +264,6 @@ struct DemoRecording {
 };
 DemoRecording demoRecording();
 
-// Puts equal-rate channels into slots 0 .. n-1 of `document` with the
-// fields the WAV reader sets ("Audio", "Chan 1", ...; channel 0 the audio
-// and anchor channel). Channels may differ in length. At most 20 channels.
-void loadChannels(MyDocument& document, double rateHz,
-                  std::span<const std::span<const float>> channels);
-
 // The bytes of a 32-bit float WAV file of the channels, written by the
 // document's own writer; nothing when it declines (told through `prompts`).
 std::optional<phonaxis::Bytes>

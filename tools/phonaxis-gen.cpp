@@ -4,6 +4,7 @@
 #include "Signals.h"
 #include "TestFiles.h"
 
+#include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/Prompts.h"
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,20 +34,6 @@ constexpr const char* kUsage =
     "         (defaults: --f0 100 --rate 10000 --ms 500 --vowel a)\n"
     "  tone   a sine tone (defaults: --freq 1000 --rate 10000 --ms 500)\n";
 
-// A generator has nobody to ask: alerts go to stderr, choosers and panels
-// are cancelled.
-class ConsolePrompts : public Prompts {
-public:
-    int alert(const std::string& title, const std::string& message, const std::string&,
-              const std::string&, const std::string&) override
-    {
-        std::fprintf(stderr, "phonaxis-gen: %s %s\n", title.c_str(), message.c_str());
-        return 1;
-    }
-    int chooseChannel(const std::string&, const std::vector<std::string>&) override { return -1; }
-    int selectItem(const std::string&, const std::vector<std::string>&) override { return -1; }
-    std::optional<std::string> savePanel(const SavePanelRequest&) override { return std::nullopt; }
-};
 
 int usageError(const std::string& message)
 {
@@ -93,7 +81,7 @@ bool parseNumber(const std::map<std::string, std::string>& options, const std::s
 int writeWave(const std::string& path, double rateHz,
               std::span<const std::span<const float>> channels)
 {
-    ConsolePrompts prompts;
+    AutomaticPrompts prompts(&std::cerr, "phonaxis-gen: ");
     const auto bytes = signals::waveFileBytes(rateHz, channels, prompts);
     if (!bytes) {
         std::fprintf(stderr, "phonaxis-gen: the WAV writer declined \"%s\"\n", path.c_str());

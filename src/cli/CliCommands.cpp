@@ -1,5 +1,6 @@
 #include "cli/CliCommands.h"
 
+#include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 
@@ -24,35 +25,6 @@ constexpr const char* kUsage =
     "\n"
     "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"
     "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n";
-
-// Answers the document's prompts without a user: alerts go to stderr, the
-// AIFF channel chooser takes the channel named on the command line.
-class CliPrompts : public Prompts {
-public:
-    CliPrompts(std::ostream& err, int aiffChannel) : m_err(err), m_aiffChannel(aiffChannel) {}
-
-    int alert(const std::string& title, const std::string& message, const std::string&,
-              const std::string&, const std::string&) override
-    {
-        m_err << "phonaxis-cli: " << title << " " << message << "\n";
-        return 1;
-    }
-    int chooseChannel(const std::string&, const std::vector<std::string>&) override { return -1; }
-    int selectItem(const std::string&, const std::vector<std::string>& items) override
-    {
-        if (m_aiffChannel > static_cast<int>(items.size())) {
-            m_err << "phonaxis-cli: --aiff-channel " << m_aiffChannel << " is beyond the file's "
-                  << items.size() << " channels\n";
-            return -1;
-        }
-        return m_aiffChannel;
-    }
-    std::optional<std::string> savePanel(const SavePanelRequest&) override { return std::nullopt; }
-
-private:
-    std::ostream& m_err;
-    int m_aiffChannel;
-};
 
 struct Options {
     std::vector<std::string> positional;
@@ -147,7 +119,7 @@ int info(const Options& options, std::ostream& out, std::ostream& err)
         return kExitUsage;
     }
     const std::string& path = options.positional[0];
-    CliPrompts prompts(err, options.aiffChannel);
+    AutomaticPrompts prompts(&err, "phonaxis-cli: ", options.aiffChannel);
     auto document = std::make_unique<MyDocument>(prompts);
     if (!openDocument(path, *document, err)) {
         return kExitFailure;
@@ -188,7 +160,7 @@ int convert(const Options& options, std::ostream& err)
         return kExitUsage;
     }
 
-    CliPrompts prompts(err, options.aiffChannel);
+    AutomaticPrompts prompts(&err, "phonaxis-cli: ", options.aiffChannel);
     auto document = std::make_unique<MyDocument>(prompts);
     if (!openDocument(inPath, *document, err)) {
         return kExitFailure;

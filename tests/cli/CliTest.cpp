@@ -2,6 +2,7 @@
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "support/ScriptedPrompts.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +151,32 @@ TEST_F(CliTest, MistakesAreReportedWithoutOutput)
         EXPECT_TRUE(r.out.empty());
     }
     EXPECT_FALSE(fs::exists(path("o.wav")));
+}
+
+TEST_F(CliTest, AiffChannelIsChosenOnTheCommandLine)
+{
+    // A stereo AIFF: left holds 0.5, right -0.25.
+    testfiles::AiffLayout layout;
+    layout.channels = 2;
+    const std::vector<double> frames = {0.5, -0.25, 0.5, -0.25};
+    const testfiles::FileBytes aiff = testfiles::makeAiff(layout, frames);
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(path("stereo.aif"), aiff, error)) << error;
+
+    for (const auto& [option, expected] : {std::pair{"1", 0.5f}, std::pair{"2", -0.25f}}) {
+        const CliResult r = runCli({"convert", path("stereo.aif"), path("one.wav"),
+                                    "--aiff-channel", option});
+        ASSERT_EQ(r.status, 0) << r.err;
+        test::ScriptedPrompts prompts;
+        auto document = std::make_unique<MyDocument>(prompts);
+        FileContents file;
+        ASSERT_TRUE(file.open(path("one.wav"), error)) << error;
+        ASSERT_TRUE(document->readFromData(file.bytes(), "wav"));
+        EXPECT_EQ(document->getChannel(0).samples()[1], expected);
+    }
+    const CliResult beyond = runCli({"info", path("stereo.aif"), "--aiff-channel", "3"});
+    EXPECT_EQ(beyond.status, 1);
+    EXPECT_NE(beyond.err.find("beyond the file's 2 channels"), std::string::npos) << beyond.err;
 }
 
 TEST(CliJsonTest, StringsAreEscapedAndRepaired)

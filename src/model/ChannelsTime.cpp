@@ -2,6 +2,7 @@
 // channel: the mapping between ms, sample positions and strip pixels.
 
 #include "model/Channels.h"
+#include "model/Functions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,20 +12,6 @@
 namespace phonaxis {
 
 namespace {
-
-// A view coordinate cut toward zero to 16 bits. Values beyond the range
-// saturate at its ends instead of wrapping (a far-off edge stays off-screen
-// on the same side); NaN, which only a zero-length page or strip produces,
-// gives 0.
-std::int16_t toViewCoordinate(double value)
-{
-    if (std::isnan(value)) {
-        return 0;
-    }
-    constexpr double lowest = std::numeric_limits<std::int16_t>::min();
-    constexpr double highest = std::numeric_limits<std::int16_t>::max();
-    return static_cast<std::int16_t>(std::clamp(std::trunc(value), lowest, highest));
-}
 
 // `value` limited to [0, upper]; NaN (a zero-length page or strip, or an
 // empty channel) counts as below the range.
@@ -68,8 +55,8 @@ void Channels::GetRect(Rect& out, double timeMs)
     // Strictly inside the page only: a cursor at either page edge is not drawn.
     if (start < timeMs && timeMs < end) {
         const double offset = std::trunc(std::fabs(timeMs - start) * stripWidth() / (end - start));
-        out.left = toViewCoordinate(m_rLocation.left + offset);
-        out.right = toViewCoordinate(double(out.left) + 1.0);
+        out.left = truncToInt16(m_rLocation.left + offset);
+        out.right = truncToInt16(double(out.left) + 1.0);
     } else {
         out.left = -1;
         out.right = -1;
@@ -91,7 +78,7 @@ Rect Channels::GetSelectionRect()
         if (timeMs >= end) {
             return m_rLocation.right;
         }
-        return toViewCoordinate(m_rLocation.left +
+        return truncToInt16(m_rLocation.left +
                                 std::trunc(std::fabs(timeMs - start) * pixelsPerMs));
     };
     const std::int16_t startEdge = edgeFor(m_dDurationStartTime);

@@ -12,19 +12,6 @@ namespace phonaxis {
 
 namespace {
 
-// Cut toward zero to a signed 16-bit integer. Values outside the range
-// saturate at its ends (a far-off rectangle stays far off on the same side
-// instead of wrapping onto the screen); NaN gives 0.
-std::int16_t truncToInt16(double value)
-{
-    if (std::isnan(value)) {
-        return 0;
-    }
-    constexpr double lowest = std::numeric_limits<std::int16_t>::min();
-    constexpr double highest = std::numeric_limits<std::int16_t>::max();
-    return static_cast<std::int16_t>(std::clamp(std::trunc(value), lowest, highest));
-}
-
 template <typename Unsigned>
 Unsigned reverseBytes(Unsigned value)
 {
@@ -37,6 +24,16 @@ Unsigned reverseBytes(Unsigned value)
 }
 
 } // namespace
+
+std::int16_t truncToInt16(double value)
+{
+    if (std::isnan(value)) {
+        return 0;
+    }
+    constexpr double lowest = std::numeric_limits<std::int16_t>::min();
+    constexpr double highest = std::numeric_limits<std::int16_t>::max();
+    return static_cast<std::int16_t>(std::clamp(std::trunc(value), lowest, highest));
+}
 
 RectD Functions::convertRectToNSRect(const Rect& r)
 {

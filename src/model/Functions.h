@@ -7,6 +7,12 @@
 
 namespace phonaxis {
 
+// `value` cut toward zero to a signed 16-bit view coordinate. Values outside
+// the range saturate at its ends (a far-off edge stays off-screen on the same
+// side instead of wrapping onto it); NaN, which only a zero-length page or
+// strip produces, gives 0.
+std::int16_t truncToInt16(double value);
+
 // Rectangle conversions between the 16-bit view rectangle and a floating one.
 struct Functions {
     // Origin (left, top), width |right - left|, height |bottom - top|.

@@ -113,6 +113,58 @@ bool MyDocument::validateMenuItem(const std::string& command) const
     return true;
 }
 
+// --- reference levels ----------------------------------------------------------
+
+void MyDocument::setReferenceAll()
+{
+    if (!m_bHaveData) {
+        return;
+    }
+    const int count = std::clamp(m_nNumofChannels, 0, kChannelSlots);
+    for (int i = 0; i < count; ++i) {
+        Channels& channel = getChannel(i);
+        if (channel.m_nChannelType != 1) {
+            channel.SetRefrenceValue_Time(channel.m_dMarkerTime);
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        recomputeIntensity(i);
+    }
+}
+
+void MyDocument::setReferenceFor(int index)
+{
+    if (!m_bHaveData || index < 0 || index >= std::clamp(m_nNumofChannels, 0, kChannelSlots)) {
+        return;
+    }
+    Channels& channel = getChannel(index);
+    channel.SetRefrenceValue_Time(channel.m_dMarkerTime);
+    recomputeIntensity(index);
+}
+
+void MyDocument::setReferenceAllZero()
+{
+    if (!m_bHaveData) {
+        return;
+    }
+    const int count = std::clamp(m_nNumofChannels, 0, kChannelSlots);
+    for (int i = 0; i < count; ++i) {
+        getChannel(i).m_dReference = 0.0;
+    }
+    for (int i = 0; i < count; ++i) {
+        recomputeIntensity(i);
+    }
+}
+
+void MyDocument::recomputeIntensity(int index)
+{
+    if (!getChannel(index).m_bHaveIntensity) {
+        return;
+    }
+    // TODO(#4): intensity is measured about the reference: CalculateIntensity
+    // recomputes the track here. Until derived tracks exist no channel has one.
+}
+
 // --- opening -----------------------------------------------------------------
 
 bool MyDocument::readFromData(ByteView bytes, const std::string& /*typeName*/)

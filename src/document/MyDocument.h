@@ -172,6 +172,18 @@ public:
     // Commands are named as in the menus: "saveDocument:", "_fileSaveCopyAs:", …
     bool validateMenuItem(const std::string& command) const;
 
+    // --- reference levels ------------------------------------------------------
+    // The main view's reference commands; each needs a document with data and
+    // recomputes the intensity tracks measured about the changed references.
+
+    // Every channel but the audio channel: reference := stored value at the
+    // channel's own marker time.
+    void setReferenceAll();
+    // Only channel `index` (the channel last clicked; -1 for none).
+    void setReferenceFor(int index);
+    // Every channel's reference := 0, the audio channel's included.
+    void setReferenceAllZero();
+
     // --- opening ------------------------------------------------------------
 
     // Opens a file by its content: tries the readers in their fixed order and
@@ -226,6 +238,8 @@ public:
 private:
     using Reader = bool (MyDocument::*)(ByteView);
 
+    // Recomputes the intensity track of channel `index` if it has one.
+    void recomputeIntensity(int index);
     // Writes bytes to a chosen path; alerts "Error in save" on failure.
     bool writeChosenFile(const std::string& path, const Bytes& bytes);
     // Whole document or selection in the native float format of the loaded data.

@@ -168,6 +168,36 @@ TEST_F(DocumentTest, SameRateAsLastOpenLeavesUserSettingsAlone)
     EXPECT_EQ(m_settings.m_dLastAnalysisSampleRate, 44100.0);
 }
 
+TEST_F(DocumentTest, ReferenceCommandsSetLevelsAtEachChannelsMarker)
+{
+    auto document = std::make_unique<MyDocument>(m_prompts, m_settings);
+    fillChannels(*document, {1000, 1000, 2000}, 1000);
+    // Markers at different times: channel c's marker reads sample 100 * (c + 1)
+    // of its own time axis.
+    for (int c = 0; c < 3; ++c) {
+        Channels& channel = document->getChannel(c);
+        channel.m_dReference = -1.0;
+        channel.SetMarkerValues_Time(100.0 * (c + 1) * 1000.0 / channel.m_dSampleRate);
+    }
+    auto sample = [&](int c, int i) { return double(document->getChannel(c).samples()[i]); };
+
+    document->setReferenceAll();
+    EXPECT_EQ(document->getChannel(0).m_dReference, -1.0); // the audio channel keeps its own
+    EXPECT_EQ(document->getChannel(1).m_dReference, sample(1, 200));
+    EXPECT_EQ(document->getChannel(2).m_dReference, sample(2, 300));
+
+    document->setReferenceFor(0);
+    EXPECT_EQ(document->getChannel(0).m_dReference, sample(0, 100));
+    document->setReferenceFor(-1); // no channel clicked
+    document->setReferenceFor(7);  // not in use
+    EXPECT_EQ(document->getChannel(7).m_dReference, 0.0);
+
+    document->setReferenceAllZero();
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(document->getChannel(c).m_dReference, 0.0) << c;
+    }
+}
+
 TEST_F(DocumentTest, OpenDispatchesByContentNotByTypeName)
 {
     auto source = std::make_unique<MyDocument>(m_prompts, m_settings);

@@ -7,9 +7,25 @@
 namespace phonaxis::detail {
 
 namespace {
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PHONAXIS_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define PHONAXIS_ASAN 1
+#endif
+
 // Blocks from this size on are mapped directly (and returned to the system
-// when freed); smaller ones come from the heap.
+// when freed); smaller ones come from the heap. Under AddressSanitizer every
+// block comes from the heap so that overruns of large buffers are caught too.
+#ifdef PHONAXIS_ASAN
+constexpr std::size_t kMappedFrom = static_cast<std::size_t>(-1);
+#else
 constexpr std::size_t kMappedFrom = std::size_t{4} << 20;
+#endif
+
 } // namespace
 
 void* allocateZeroed(std::size_t bytes)

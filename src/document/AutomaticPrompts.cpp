@@ -36,3 +36,12 @@ std::optional<std::string> AutomaticPrompts::savePanel(const SavePanelRequest&)
 }
 
 } // namespace phonaxis
+
+namespace phonaxis {
+
+std::vector<std::string> AutomaticPrompts::openPanel(const OpenPanelRequest&)
+{
+    return {};
+}
+
+} // namespace phonaxis

@@ -10,7 +10,8 @@ namespace phonaxis {
 // Answers the document's prompts without a user, for batch tools: alerts take
 // their default button (and are written to `log`, when given, as
 // "<prefix><title> <message>"), the channel chooser takes the first channel,
-// the item chooser the 1-based item `item`, and save panels are cancelled.
+// the item chooser the 1-based item `item`, and save and open panels are
+// cancelled.
 // An item beyond the list is reported to `log` and answered with Cancel.
 class AutomaticPrompts : public Prompts {
 public:
@@ -25,6 +26,7 @@ public:
     int chooseChannel(const std::string& note, const std::vector<std::string>& titles) override;
     int selectItem(const std::string& note, const std::vector<std::string>& items) override;
     std::optional<std::string> savePanel(const SavePanelRequest& request) override;
+    std::vector<std::string> openPanel(const OpenPanelRequest& request) override;
 
 private:
     std::ostream* m_log; // not owned; may be null

@@ -184,6 +184,10 @@ public:
     // Every channel's reference := 0, the audio channel's included.
     void setReferenceAllZero();
 
+    // Recomputes the intensity track of channel `index` if it has one (after
+    // a reference change or an edit).
+    void recomputeIntensity(int index);
+
     // --- opening ------------------------------------------------------------
 
     // Opens a file by its content: tries the readers in their fixed order and
@@ -191,6 +195,14 @@ public:
     // part in the decision. False when no reader recognises the file; the
     // document is then unchanged.
     bool readFromData(ByteView bytes, const std::string& typeName);
+
+    // The system's own files: the KVQ family and the older PMF headers.
+    bool Read_KVQ_MAC_FileType(ByteView bytes);
+    bool Read_KVQ_PC_FileType(ByteView bytes);
+    bool Read_KVQ_PC_Float_FileType(ByteView bytes);
+    bool Read_USB2_Float_FileType(ByteView bytes);
+    bool Read_OLD_PC_FileType(ByteView bytes);
+    bool Read_OLD_MAC_FileType(ByteView bytes);
 
     bool Read_WAVE_FileType(ByteView bytes);
     bool Read_AIFF_FileType(ByteView bytes);
@@ -208,6 +220,11 @@ public:
     // The bytes to write for a type name ("pmf", "wav", "aiff"/"aif"), or
     // nothing (with an alert where the user must be told).
     std::optional<Bytes> dataOfType(const std::string& typeName);
+
+    // The native float files of the shown channels, whole or each channel's
+    // selection.
+    std::optional<Bytes> Save_KVQ_PC_Float_FileType(bool selection);
+    std::optional<Bytes> Save_KVQ_PC_USB2_Float_FileType(bool selection);
 
     // A 32-bit float WAV file: all channels (index -1, n = channel count) or
     // one channel (export), whole or the selection of the reference channel.
@@ -238,8 +255,6 @@ public:
 private:
     using Reader = bool (MyDocument::*)(ByteView);
 
-    // Recomputes the intensity track of channel `index` if it has one.
-    void recomputeIntensity(int index);
     // Writes bytes to a chosen path; alerts "Error in save" on failure.
     bool writeChosenFile(const std::string& path, const Bytes& bytes);
     // Whole document or selection in the native float format of the loaded data.

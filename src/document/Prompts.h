@@ -14,6 +14,14 @@ struct SavePanelRequest {
     std::string directory;     // folder the panel starts in
 };
 
+// What an open panel is asked to show.
+struct OpenPanelRequest {
+    std::vector<std::string> types; // accepted extensions without the dot; empty for any
+    bool multiple = false;          // more than one file may be chosen
+    bool folders = false;           // folders may be chosen too
+    std::string directory;          // folder the panel starts in
+};
+
 // The alerts, choosers and panels the document needs from its user. The Qt
 // application answers them with dialogs, phonaxis-cli from its options, and
 // tests with scripted replies. Called on the main thread only.
@@ -37,6 +45,9 @@ public:
 
     // A save panel. Returns the chosen path, or nothing on Cancel.
     virtual std::optional<std::string> savePanel(const SavePanelRequest& request) = 0;
+
+    // An open panel. Returns the chosen paths; empty on Cancel.
+    virtual std::vector<std::string> openPanel(const OpenPanelRequest& request) = 0;
 };
 
 } // namespace phonaxis

@@ -28,6 +28,20 @@ struct LabelColor {
     friend bool operator==(const LabelColor&, const LabelColor&) = default;
 };
 
+// The label transfer record: what the label dialog and the file readers hand
+// to a channel's add operations, by value.
+struct LabelTransfer {
+    std::array<char, 256> cText{}; // NUL-terminated byte-string copy of the text
+    std::int32_t nJustification = 0;
+    double dTime = 0.0;
+    double dVerticalFactor = 0.0;
+    Rect rect;              // its width and height give the text size
+    bool bAddLine = false;
+    std::string text;
+    LabelFont font;
+    LabelColor color;
+};
+
 // One styled text label pinned to a time on a channel and to a height inside
 // the channel's strip. Labels are values: a channel owns its list of them.
 class Labels {

@@ -11,7 +11,7 @@ namespace phonaxis::test {
 
 // Answers the document's prompts from queues of scripted replies and
 // records every prompt shown. An empty queue answers with the default
-// (alert 1, first channel / item, Cancel for save panels).
+// (alert 1, first channel / item, Cancel for save and open panels).
 class ScriptedPrompts : public Prompts {
 public:
     struct Alert {
@@ -26,11 +26,13 @@ public:
     std::deque<int> channelReplies;
     std::deque<int> itemReplies;
     std::deque<std::optional<std::string>> savePanelReplies;
+    std::deque<std::vector<std::string>> openPanelReplies;
 
     std::vector<Alert> alerts;
     std::vector<Choice> channelChoices;
     std::vector<Choice> itemChoices;
     std::vector<SavePanelRequest> savePanels;
+    std::vector<OpenPanelRequest> openPanels;
 
     int alert(const std::string& title, const std::string& message,
               const std::string& defaultButton, const std::string& alternateButton,
@@ -61,6 +63,12 @@ public:
         auto reply = savePanelReplies.front();
         savePanelReplies.pop_front();
         return reply;
+    }
+
+    std::vector<std::string> openPanel(const OpenPanelRequest& request) override
+    {
+        openPanels.push_back(request);
+        return pop(openPanelReplies, std::vector<std::string>{});
     }
 
 private:

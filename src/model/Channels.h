@@ -108,6 +108,48 @@ public:
     // read-out and the marker log show it (narrowed to a 32-bit float).
     float calibratedValueAt(double timeMs);
 
+    // --- labels -------------------------------------------------------------
+    // A label is named by its index in m_pArrayLabels (creation order); every
+    // operation keeps m_nLabelCount equal to the list's size and ignores an
+    // index outside the list. `leftMargin` is the view's left margin: labels
+    // are placed in view coordinates, where the plotting area starts there.
+
+    // Appends a label made from `record`: its text, time, vertical factor,
+    // justification, bAddLine, font and colour; `rectLocation` := the
+    // record's rect and bounds := origin (left, top), size (|right - left|,
+    // |bottom - top|) of it.
+    void Add_Label(const LabelTransfer& record);
+    // Appends a copy of `label`.
+    void Add_Label_Cocoa(const Labels& label);
+    // Appends a label with the record's text, font, colour, justification
+    // and bAddLine at the marker time, with its top at the clicked height
+    // `click` (view coordinates); a label that would reach below the strip is
+    // moved up so that its bottom touches it. Returns the new label's index.
+    int Add_Label_Cocoa_Where(const LabelTransfer& record, PointD click, double leftMargin);
+    // Replaces the label at `index` by `replacement`.
+    void Modify_Labels(int index, const Labels& replacement);
+    // Removes the label at `index`; returns `index`, or -1 when there is none.
+    int RemoveLabel(int index);
+    void RemoveAllLabels();
+    // Completes a drag of the label at `index` to the view rectangle
+    // `dragged`: its height fraction follows the new top, its time moves by
+    // the difference of the (clamped) cursor times at the new and old left
+    // edges, and it takes `dragged` as its location with no drag offset.
+    void MoveLabel(int index, const Rect& dragged);
+    void MoveLabelTimeBy(int index, double ms);
+    const Labels* GetLabel(int index) const;
+    // Places the label at `index` on the page [pageStartMs, pageEndMs] in
+    // view coordinates (bounds and rectLocation) and returns it; nullptr when
+    // its time is not strictly inside the page or there is no such label.
+    Labels* GetLabelZoomed(int index, double pageStartMs, double pageEndMs, double leftMargin);
+    // First label, in list order, whose current bounds contain `point`; -1
+    // when none does.
+    int LabelSelected(PointD point) const;
+    // Places every label on the page (GetLabelZoomed) and returns the first
+    // placed one whose bounds contain `point`, or -1: labels off the page,
+    // including those exactly at its start or end, cannot be hit.
+    int labelAtPointOnPage(PointD point, double pageStartMs, double pageEndMs, double leftMargin);
+
     // --- fields, in declaration order --------------------------------------
     std::int32_t m_nChannelType = 0; // 1: the audio channel
     std::int32_t m_nChannelsinFile = 0;

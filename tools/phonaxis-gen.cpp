@@ -2,6 +2,7 @@
 // ad-hoc reference files, all synthesised by our own code.
 
 #include "Signals.h"
+#include "NativeTestFiles.h"
 #include "TestFiles.h"
 
 #include "document/AutomaticPrompts.h"
@@ -29,7 +30,7 @@ constexpr const char* kUsage =
     "       phonaxis-gen tone OUT.wav [--freq HZ] [--rate HZ] [--ms MS]\n"
     "\n"
     "  demo   22,050 Hz, 3.5 s: an a-i-u vowel sequence, its EGG and an airflow channel\n"
-    "  seeds  small valid and damaged WAV/AIFF files for the fuzzers\n"
+    "  seeds  small valid and damaged WAV, AIFF and native files for the fuzzers\n"
     "  vowel  a synthetic vowel, pulse train through five formants\n"
     "         (defaults: --f0 100 --rate 10000 --ms 500 --vowel a)\n"
     "  tone   a sine tone (defaults: --freq 1000 --rate 10000 --ms 500)\n";
@@ -105,7 +106,7 @@ int runDemo(const std::string& path)
 int runSeeds(const std::string& dir)
 {
     std::string error;
-    if (!testfiles::writeSeedCorpus(dir, error)) {
+    if (!testfiles::writeSeedCorpus(dir, error) || !testfiles::writeNativeSeedCorpus(dir, error)) {
         std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
         return 1;
     }

@@ -68,9 +68,20 @@ bool FileContents::open(const std::string& path, std::string& error)
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
-                         std::string& error)
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+void AtomicFileWriter::discard() noexcept
 {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        ::unlink(m_temporary.c_str());
+    }
+    m_fd = -1;
+}
+
+bool AtomicFileWriter::open(const std::string& path, std::string& error)
+{
+    discard();
     namespace fs = std::filesystem;
     const fs::path target(path);
     fs::path folder = target.parent_path();
@@ -80,51 +91,76 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     // Built with append: g++ 12 warns falsely (-Wrestrict) on "." + string.
     std::string hiddenName(1, '.');
     hiddenName.append(target.filename().string()).append(".XXXXXX");
-    std::string tmpl = (folder / hiddenName).string();
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
+    m_temporary = (folder / hiddenName).string();
+    m_path = path;
+    m_fd = ::mkstemp(m_temporary.data());
+    if (m_fd < 0) {
         error = systemError("Cannot write", path, errno);
         return false;
     }
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(tmpl.c_str());
-        error = systemError("Cannot write", path, err);
-        return false;
-    };
+    return true;
+}
+
+bool AtomicFileWriter::write(std::span<const std::uint8_t> bytes, std::string& error)
+{
     const std::uint8_t* p = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, p, std::min<std::size_t>(left, std::size_t{1} << 30));
+        const ssize_t n = ::write(m_fd, p, std::min<std::size_t>(left, std::size_t{1} << 30));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return fail(errno);
+            return fail(errno, error);
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (::fsync(fd) != 0) {
-        return fail(errno);
-    }
-    // mkstemp creates 0600; a saved recording gets the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tmpl.c_str());
-        error = systemError("Cannot write", path, err);
+    return true;
+}
+
+bool AtomicFileWriter::fail(int err, std::string& error)
+{
+    discard();
+    error = systemError("Cannot write", m_path, err);
+    return false;
+}
+
+bool AtomicFileWriter::commit(std::string& error)
+{
+    if (m_fd < 0) {
+        error = systemError("Cannot write", m_path, EBADF);
         return false;
     }
-    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+    if (::fsync(m_fd) != 0) {
+        return fail(errno, error);
+    }
+    // mkstemp creates 0600; a saved file gets the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(m_fd, 0666 & ~mask);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(tmpl.c_str());
-        error = systemError("Cannot write", path, err);
+        ::unlink(m_temporary.c_str());
+        error = systemError("Cannot write", m_path, err);
+        return false;
+    }
+    if (::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(m_temporary.c_str());
+        error = systemError("Cannot write", m_path, err);
         return false;
     }
     return true;
+}
+
+bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                         std::string& error)
+{
+    AtomicFileWriter file;
+    return file.open(path, error) && file.write(bytes, error) && file.commit(error);
 }
 
 std::string fileExtension(const std::string& path)

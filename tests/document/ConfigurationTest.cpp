@@ -1,0 +1,444 @@
+#include "document/Configuration.h"
+
+#include "document/AppSettings.h"
+#include "document/MyDocument.h"
+#include "support/ScriptedPrompts.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <unistd.h>
+#include <variant>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+using test::ScriptedPrompts;
+namespace fs = std::filesystem;
+namespace off = ConfigOffset;
+
+std::vector<std::uint8_t> readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Little-endian fields decoded straight from file bytes.
+std::int32_t int32At(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return std::int32_t(std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 |
+                        std::uint32_t(b[at + 2]) << 16 | std::uint32_t(b[at + 3]) << 24);
+}
+double doubleAt(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    std::uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i) {
+        bits = bits << 8 | b[at + std::size_t(i)];
+    }
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+std::string textAt(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return std::string(reinterpret_cast<const char*>(b.data() + at));
+}
+
+class ConfigurationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() /
+                ("phonaxis-cfg-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                 "-" + std::to_string(::getpid()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        m_settings.m_strConfigFolder = (m_dir / "config").string();
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    fs::path appConfig() const { return m_settings.configPath(); }
+
+    // A current-version application record with `edit` applied, on disk.
+    void writeAppConfig(const std::function<void(Configuration&)>& edit)
+    {
+        Configuration record = applicationDefaults(AppSettings{});
+        edit(record);
+        fs::create_directories(m_settings.m_strConfigFolder);
+        const auto bytes = record.bytes();
+        writeFile(appConfig(), {bytes.begin(), bytes.end()});
+    }
+
+    ScriptedPrompts m_prompts;
+    AppSettings m_settings;
+    fs::path m_dir;
+};
+
+TEST_F(ConfigurationTest, LaunchWritesTheDefaultRecordAtItsOffsets)
+{
+    using Expected = std::variant<std::int32_t, double, std::string>;
+    struct Case {
+        std::size_t offset;
+        Expected value;
+    };
+    const Case cases[] = {
+        {0, std::string("1904")},      {16, 0},
+        {20, std::string("Mic")},      {36, std::string("Computer")},
+        {72, 1},                       {140 + 4 * 16, 11025},
+        {208, 500},                    {208 + 4, 150},
+        {276, 200},                    {276 + 4 * 15, 1},
+        {344 + 16 * 15, std::string("Mask")}, {600, 0},
+        {1032, 11025.0},               {1040, 0.0},
+        {1056, 6.0},                   {1072, 1},
+        {1084, 1},                     {1092, 1000},
+        {1100, 256},                   {1104, 23},
+        {1112, 5000},                  {1164, 14},
+        {1172, 10},                    {1176 + 4 * 15, 30},
+        {1240, 10},                    {1432, 5},
+        {1500, 1},                     {1504, 5000},
+        {1512, 0.98},                  {1524, 14},
+        {1600, 500.0},                 {1720, 0},
+        {1736, 0.0},                   {1992 + 8 * 15, 1.0},
+        {2248, std::string("normalized")}, {2248 + 32 * 15, std::string("normalized")},
+        {2760, 10.0},                  {2768, 0},
+    };
+    ASSERT_TRUE(ReadConfig(m_settings));
+    const auto bytes = readFile(appConfig());
+    ASSERT_EQ(bytes.size(), 2912u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        if (const auto* i = std::get_if<std::int32_t>(&c.value)) {
+            EXPECT_EQ(int32At(bytes, c.offset), *i);
+        } else if (const auto* d = std::get_if<double>(&c.value)) {
+            EXPECT_EQ(doubleAt(bytes, c.offset), *d);
+        } else {
+            EXPECT_EQ(textAt(bytes, c.offset), std::get<std::string>(c.value));
+        }
+    }
+}
+
+TEST_F(ConfigurationTest, LaunchAppliesItsRulesAndRewritesDocumentDefaults)
+{
+    writeAppConfig([](Configuration& r) {
+        r.putText(off::kInputSource, 16, "Line");
+        r.putText(off::kPlaySource, 32, "External Hardware");
+        r.putText(off::kChannelSource + 16 * 2, 16, "");
+        r.putText(off::kChannelSource + 16 * 3, 16, "Panel");
+        r.putInt32(off::kChannelSampleRate + 4 * 16, 44100);
+        r.putInt32(off::kChannelGain, 0);
+        r.putInt32(off::kChannelGain + 4 * 5, -3);
+        r.putInt32(off::kChannelGain + 4 * 6, 8);
+        r.putInt32(off::kChannelOnOff + 4 * 4, 0x100); // low byte 0: off
+        r.putInt32(off::kChannelFilterRate + 4 * 1, 40);
+        r.putInt32(off::kWindowRects + 16 * 2 + 4, 77); // spectrogram top
+        r.putInt32(off::kDspSettings + 4 * 16, 3);      // g_nDSPPlayHardware
+        r.putInt32(off::kRecordingTime, 45);
+        r.putDouble(off::kAnalysisSampleRate, 44100.0);
+        r.putInt32(off::kFFTWindowLength, 512); // a panel's change of the last run
+    });
+    ASSERT_TRUE(ReadConfig(m_settings));
+
+    EXPECT_EQ(m_settings.g_strInputSource, "Mic");
+    EXPECT_EQ(m_settings.g_strPlaySource, "Computer");
+    EXPECT_EQ(m_settings.g_ChannelInfo[2].source(), "Mask");
+    EXPECT_EQ(m_settings.g_ChannelInfo[3].source(), "Panel");
+    for (std::size_t k = 0; k <= 16; ++k) {
+        EXPECT_EQ(m_settings.g_ChannelInfo[k].nSampleRate, 22050) << k;
+    }
+    EXPECT_EQ(m_settings.g_ChannelInfo[0].nGain, 200);
+    EXPECT_EQ(m_settings.g_ChannelInfo[5].nGain, 1);
+    EXPECT_EQ(m_settings.g_ChannelInfo[6].nGain, 8);
+    EXPECT_EQ(m_settings.g_ChannelInfo[4].bOnOff, 0);
+    EXPECT_EQ(m_settings.g_ChannelInfo[1].nFilterRate, 40);
+    EXPECT_EQ(m_settings.windowRect(AppWindow::Spectrogram).top, 77);
+    EXPECT_EQ(m_settings.g_nDSPPlayHardware, 3);
+    EXPECT_EQ(m_settings.m_nRecordingTimeSeconds, 45);
+    EXPECT_EQ(m_settings.m_dLastAnalysisSampleRate, 44100.0);
+
+    // The rewrite keeps the process-wide values and resets document settings,
+    // deriving the rate-dependent ones from the analysis rate.
+    const auto bytes = readFile(appConfig());
+    EXPECT_EQ(textAt(bytes, off::kInputSource), "Mic");
+    EXPECT_EQ(textAt(bytes, off::kChannelSource + 16 * 2), "Mask");
+    EXPECT_EQ(int32At(bytes, off::kChannelGain), 200);
+    EXPECT_EQ(int32At(bytes, off::kRecordingTime), 45);
+    EXPECT_EQ(int32At(bytes, off::kFFTWindowLength), 256);
+    EXPECT_EQ(int32At(bytes, off::kFFTAppliedWindowLength), 5);
+    EXPECT_EQ(int32At(bytes, off::kFFTfrequencyRange), 22000);
+    EXPECT_EQ(int32At(bytes, off::kLPCNumberofCoefficients), 48);
+    EXPECT_EQ(int32At(bytes, off::kSpecLPCNumberofCoefficients), 48);
+}
+
+TEST_F(ConfigurationTest, LaunchTakesNothingFromAForeignOrDamagedFile)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        bool taken; // the process-wide settings are taken, the rate is not
+    };
+    Configuration oldVersion = applicationDefaults(AppSettings{});
+    oldVersion.putText(off::kVersion, 16, "1903");
+    oldVersion.putText(off::kInputSource, 16, "Line");
+    oldVersion.putDouble(off::kAnalysisSampleRate, 44100.0);
+    Configuration badRate = applicationDefaults(AppSettings{});
+    badRate.putDouble(off::kAnalysisSampleRate, std::nan(""));
+    std::vector<std::uint8_t> shortFile(oldVersion.bytes().begin(), oldVersion.bytes().end());
+    shortFile.resize(2000);
+    std::memcpy(shortFile.data(), "1904", 5);
+
+    const Case cases[] = {
+        {"old version", {oldVersion.bytes().begin(), oldVersion.bytes().end()}, false},
+        {"short", shortFile, false},
+        {"NaN rate", {badRate.bytes().begin(), badRate.bytes().end()}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppSettings settings;
+        settings.m_strConfigFolder = m_settings.m_strConfigFolder;
+        fs::create_directories(settings.m_strConfigFolder);
+        writeFile(settings.configPath(), c.bytes);
+        ASSERT_TRUE(ReadConfig(settings));
+        EXPECT_EQ(settings.g_strInputSource, "Mic");
+        EXPECT_EQ(settings.m_dLastAnalysisSampleRate, 11025.0);
+        EXPECT_EQ(settings.g_ChannelInfo[16].nSampleRate, c.taken ? 22050 : 11025);
+        const auto written = readFile(settings.configPath());
+        const Configuration defaults = applicationDefaults(settings);
+        const auto expected = defaults.bytes();
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), expected.begin(), expected.end()));
+    }
+}
+
+TEST_F(ConfigurationTest, NewDocumentTakesOnlyItsShareOfTheApplicationConfiguration)
+{
+    MyDocument untouched(m_prompts, m_settings);
+    EXPECT_FALSE(applyApplicationConfiguration(untouched, m_settings)); // no file yet
+
+    writeAppConfig([](Configuration& r) {
+        r.putInt32(off::kFFTWindowLength, 512);
+        r.putInt32(off::kZoomRange, 2500);
+        r.putBool(1072, false);                          // track mouse
+        r.putInt32(off::kIntensityWindowLength + 4 * 2, 40);
+        r.putDouble(off::kCalibrationC1 + 8 * 3, 2.5);
+        r.putText(off::kUnits + 32 * 3, 32, "mV");
+        r.putDouble(off::kLogStepSize, 3.0);
+        r.putInt32(1172, 20);                            // frame interval
+        r.putBool(1640, false);                          // cepstral
+        r.putDouble(1664, 7.0);                          // autocorrelation threshold
+        r.putDouble(off::kAnalysisSampleRate, 44100.0);
+        r.putInt32(1720, 8000);                          // raw-import rate
+    });
+    MyDocument document(m_prompts, m_settings);
+    ASSERT_TRUE(applyApplicationConfiguration(document, m_settings));
+    EXPECT_EQ(document.m_nFFTWindowLength, 512);
+    EXPECT_EQ(document.m_dZoomRange, 2500.0);
+    EXPECT_TRUE(document.m_bTrackMouse);
+    EXPECT_EQ(document.getChannel(2).m_dIntensityWindowLengthMS, 40.0);
+    EXPECT_EQ(document.getChannel(3).m_dC1Cal, 2.5);
+    EXPECT_EQ(document.getChannel(3).GetUnit(), "mV");
+    EXPECT_EQ(document.m_dLogStepSize, 3.0);
+    // Not part of what a new document takes:
+    EXPECT_EQ(document.m_nFFTFrameInterval, 10);
+    EXPECT_TRUE(document.m_bCepstral);
+    EXPECT_EQ(document.m_dTrackingThreshHold_AutoCorrolation, 1.0);
+    EXPECT_EQ(document.m_dAnalysisSampleRate, 11025.0);
+    EXPECT_EQ(document.m_nGenericSampleRate, 10000);
+}
+
+TEST_F(ConfigurationTest, UserConfigurationRoundTripsThroughTheCommands)
+{
+    MyDocument source(m_prompts, m_settings);
+    source.m_bHaveData = true;
+    source.m_nFFTWindowLength = 512;
+    source.m_dZoomRange = 1234.7;
+    source.m_bCepstral = false;
+    source.m_nGenericSampleRate = 8000;
+    source.m_dLogStepSize = 2.0;
+    source.getChannel(2).SetUnit("cm H2O");
+    source.getChannel(4).SetUnit("\xC2\xB5" + std::string(30, 'x'));      // 32 bytes
+    source.getChannel(5).SetUnit(std::string(30, 'y') + "\xC2\xB5" + "zz"); // µ at bytes 30-31
+    source.getChannel(1).m_dA3Cal = -0.125;
+    source.getChannel(7).m_dSmoothNumOfPoints = 9.0;
+    m_settings.g_strInputSource = "Line";
+    m_settings.g_strPlaySource = "Hardware";
+    m_settings.g_ChannelInfo[3].nSampleRate = 44100;
+    m_settings.g_ChannelInfo[9].nGain = 15;
+    m_settings.g_ChannelInfo[0].setSource("Panel");
+    m_settings.windowRect(AppWindow::FormantPlot) = {10, 20, 300, 400};
+    m_settings.m_nRecordingTimeSeconds = 90;
+    m_settings.g_nDSPFFTPts = 1024;
+
+    const fs::path file = m_dir / "mine.cfg";
+    m_prompts.savePanelReplies.push_back(file.string());
+    fileSaveConfiguration(source, m_settings, m_prompts);
+    ASSERT_EQ(m_prompts.savePanels.size(), 1u);
+    EXPECT_EQ(m_prompts.savePanels[0].prompt, "save");
+    EXPECT_EQ(m_prompts.savePanels[0].requiredType, "cfg");
+    EXPECT_EQ(m_prompts.savePanels[0].proposedName, "User_Configuration.cfg");
+    const auto bytes = readFile(file);
+    ASSERT_EQ(bytes.size(), 2912u);
+    EXPECT_EQ(int32At(bytes, off::kZoomRange), 1234);
+    EXPECT_EQ(doubleAt(bytes, off::kLogStepSize), 0.0);       // not carried
+    EXPECT_EQ(int32At(bytes, off::kDspSettings + 4 * 7), 0);  // nor the scope
+    EXPECT_EQ(bytes[off::kChannelSource], 0);                  // nor the names
+    EXPECT_EQ(textAt(bytes, off::kUnits + 32 * 4).size(), 31u);
+    EXPECT_EQ(textAt(bytes, off::kUnits + 32 * 5), std::string(30, 'y')); // µ not split
+
+    AppSettings loadedSettings;
+    MyDocument loaded(m_prompts, loadedSettings);
+    m_prompts.openPanelReplies.push_back({file.string()});
+    fileLoadConfiguration(loaded, loadedSettings, m_prompts);
+    EXPECT_TRUE(m_prompts.alerts.empty());
+    EXPECT_EQ(loaded.m_nFFTWindowLength, 512);
+    EXPECT_EQ(loaded.m_dZoomRange, 1234.0);
+    EXPECT_FALSE(loaded.m_bCepstral);
+    EXPECT_EQ(loaded.m_nGenericSampleRate, 8000);
+    EXPECT_EQ(loaded.getChannel(2).GetUnit(), "cm H2O");
+    EXPECT_EQ(loaded.getChannel(1).m_dA3Cal, -0.125);
+    EXPECT_EQ(loaded.getChannel(7).m_dSmoothNumOfPoints, 9.0);
+    EXPECT_EQ(loadedSettings.g_strInputSource, "Line");
+    EXPECT_EQ(loadedSettings.g_strPlaySource, "Hardware");
+    EXPECT_EQ(loadedSettings.g_ChannelInfo[3].nSampleRate, 44100); // not forced at load
+    EXPECT_EQ(loadedSettings.g_ChannelInfo[9].nGain, 15);
+    EXPECT_EQ(loadedSettings.g_ChannelInfo[0].source(), "Mask");
+    EXPECT_EQ(loadedSettings.windowRect(AppWindow::FormantPlot), (WindowRect{10, 20, 300, 400}));
+    EXPECT_EQ(loadedSettings.m_nRecordingTimeSeconds, 90);
+    EXPECT_EQ(loadedSettings.g_nDSPFFTPts, 0);
+    // Saving again gives the same bytes.
+    const Configuration savedAgain = userConfiguration(loaded, loadedSettings);
+    const auto again = savedAgain.bytes();
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), again.begin(), again.end()));
+
+    // A new document still follows the application configuration.
+    ASSERT_TRUE(ReadConfig(m_settings));
+    MyDocument fresh(m_prompts, m_settings);
+    ASSERT_TRUE(applyApplicationConfiguration(fresh, m_settings));
+    EXPECT_EQ(fresh.m_nFFTWindowLength, 256);
+    EXPECT_EQ(fresh.getChannel(2).GetUnit(), "normalized");
+}
+
+TEST_F(ConfigurationTest, UnreadableOrShortUserFileIsDeclinedAndChangesNothing)
+{
+    const fs::path shortFile = m_dir / "short.cfg";
+    writeFile(shortFile, std::vector<std::uint8_t>(2911, 0x41));
+    MyDocument document(m_prompts, m_settings);
+    document.m_nFFTWindowLength = 1024;
+    m_settings.g_strInputSource = "Line";
+    const Configuration before = userConfiguration(document, m_settings);
+
+    for (const fs::path& path : {shortFile, m_dir / "missing.cfg"}) {
+        SCOPED_TRACE(path.string());
+        m_prompts.alerts.clear();
+        EXPECT_FALSE(loadUserConfiguration(document, m_settings, m_prompts, path.string()));
+        ASSERT_EQ(m_prompts.alerts.size(), 1u);
+        EXPECT_EQ(m_prompts.alerts[0].title, "Configuration not loaded");
+        EXPECT_EQ(userConfiguration(document, m_settings), before);
+    }
+    EXPECT_NE(m_prompts.alerts[0].message.find("missing.cfg"), std::string::npos);
+    m_prompts.alerts.clear();
+    loadUserConfiguration(document, m_settings, m_prompts, shortFile.string());
+    EXPECT_NE(m_prompts.alerts[0].message.find("2911 bytes"), std::string::npos);
+}
+
+TEST_F(ConfigurationTest, PatchReplacesOnlyItsFields)
+{
+    MyDocument document(m_prompts, m_settings);
+    auto putDisplay = [&](Configuration& r) {
+        putDocumentSettings(r, document, off::kDisplayFirst, off::kDisplayLast);
+    };
+    EXPECT_EQ(patchApplicationConfiguration(m_settings, putDisplay), PatchResult::NoFile);
+    EXPECT_FALSE(fs::exists(appConfig()));
+
+    ASSERT_TRUE(ReadConfig(m_settings));
+    const auto before = readFile(appConfig());
+    document.m_dWidth = 8.5;
+    document.m_bColor = false;
+    document.m_bInches = false;
+    document.m_dZoomRange = 3000.0; // not a display field
+    EXPECT_EQ(patchApplicationConfiguration(m_settings, putDisplay), PatchResult::Written);
+    const auto after = readFile(appConfig());
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (i < off::kDisplayFirst || i >= off::kDisplayLast + 4) {
+            ASSERT_EQ(after[i], before[i]) << "byte " << i;
+        }
+    }
+    EXPECT_EQ(doubleAt(after, 1056), 8.5);
+    EXPECT_EQ(int32At(after, 1084), 0);
+    EXPECT_EQ(int32At(after, 1088), 0);
+
+    // A damaged file is left as it is.
+    writeFile(appConfig(), std::vector<std::uint8_t>(100, 7));
+    EXPECT_EQ(patchApplicationConfiguration(m_settings, putDisplay), PatchResult::NotRead);
+    EXPECT_EQ(readFile(appConfig()), std::vector<std::uint8_t>(100, 7));
+}
+
+TEST_F(ConfigurationTest, RevertRemovesTheFileOnlyOnYes)
+{
+    ASSERT_TRUE(ReadConfig(m_settings));
+    m_prompts.alertReplies = {0, 1};
+    EXPECT_FALSE(fileRevertToDefaultConfiguration(m_settings, m_prompts));
+    EXPECT_TRUE(fs::exists(appConfig()));
+    EXPECT_TRUE(fileRevertToDefaultConfiguration(m_settings, m_prompts));
+    EXPECT_FALSE(fs::exists(appConfig()));
+    ASSERT_EQ(m_prompts.alerts.size(), 2u);
+    const auto& a = m_prompts.alerts[0];
+    EXPECT_EQ(a.title, "Reverting to default configuration");
+    EXPECT_EQ(a.message, "Phonaxis will be closed, save all your work before.");
+    EXPECT_EQ(a.defaultButton, "Yes");
+    EXPECT_EQ(a.alternateButton, "No");
+}
+
+TEST(AppSettingsTest, FolderComesFromTheEnvironmentOnlyWhenAsked)
+{
+    AppSettings plain;
+    EXPECT_EQ(plain.configPath(), "");
+    EXPECT_EQ(plain.g_ChannelInfo[16].nSampleRate, 11025);
+
+    struct Case {
+        const char* configDir;
+        const char* xdg;
+        const char* home;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"/p/conf", "/x", "/h", "/p/conf"},
+        {nullptr, "/x", "/h", "/x/Phonaxis"},
+        {"", "relative", "/h", "/h/.config/Phonaxis"},
+        {nullptr, nullptr, nullptr, ""},
+    };
+    const char* names[] = {"PHONAXIS_CONFIG_DIR", "XDG_CONFIG_HOME", "HOME"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names) {
+        const char* v = std::getenv(name);
+        saved.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+    }
+    for (const Case& c : cases) {
+        const char* values[] = {c.configDir, c.xdg, c.home};
+        for (int i = 0; i < 3; ++i) {
+            values[i] ? ::setenv(names[i], values[i], 1) : ::unsetenv(names[i]);
+        }
+        EXPECT_EQ(AppSettings::defaultConfigFolder(), c.expected);
+    }
+    for (int i = 0; i < 3; ++i) {
+        saved[std::size_t(i)] ? ::setenv(names[i], saved[std::size_t(i)]->c_str(), 1)
+                              : ::unsetenv(names[i]);
+    }
+}
+
+} // namespace
+} // namespace phonaxis

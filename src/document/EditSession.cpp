@@ -1,0 +1,702 @@
+#include "document/EditSession.h"
+
+#include "document/AppSettings.h"
+#include "document/EditClipboard.h"
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+#include "document/NativeFormat.h"
+#include "document/Prompts.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace phonaxis {
+
+namespace {
+
+constexpr const char* kBackupSuffix = "__##tmp";
+constexpr const char* kNoUndoTitle = "Do you wish to continue without undo capability?";
+constexpr const char* kNoUndoMessage = "Unable to create a backup copy. Undo not available.";
+constexpr const char* kReadFailure = "temp file read failure.";
+constexpr const char* kChannelCountMismatch =
+    "The channel numbers are not the same. Pasting is NOT available.";
+constexpr const char* kSampleRateMismatch =
+    "The channel sample rates are not the same. Pasting is NOT available.";
+constexpr const char* kPasteTooLong =
+    "The pasted channels would be too long. Pasting is NOT available.";
+constexpr const char* kPasteNoMemory =
+    "There is not enough memory to paste. Pasting is NOT available.";
+constexpr const char* kCopyFailedTitle = "Copy failed.";
+constexpr const char* kCopyNoMemory = "There is not enough memory to copy the selection.";
+
+// Most samples a channel may hold after a paste: the int32 range the views
+// and tracks count in (the same limit the readers apply).
+constexpr std::size_t kMaxSampleCount = 2147483647;
+
+// Longest display name kept in a backup file name, in bytes.
+constexpr std::size_t kMaxNameBytes = 128;
+
+int channelsInUse(const MyDocument& document)
+{
+    return std::clamp(document.m_nNumofChannels, 0, MyDocument::kChannelSlots);
+}
+
+// trunc(value) limited to [0, limit]; NaN gives 0.
+std::size_t indexWithin(double value, std::size_t limit)
+{
+    if (!(value > 0.0)) {
+        return 0;
+    }
+    if (value >= static_cast<double>(limit)) {
+        return limit;
+    }
+    return static_cast<std::size_t>(value);
+}
+
+// The display name as one safe file-name component: no path separators, at
+// most kMaxNameBytes bytes cut at a UTF-8 character boundary.
+std::string fileNameComponent(const std::string& displayName)
+{
+    std::string name = displayName;
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::replace(name.begin(), name.end(), '\0', '_');
+    if (name.size() > kMaxNameBytes) {
+        std::size_t cut = kMaxNameBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        name.resize(cut);
+    }
+    if (name.empty() || name == "." || name == "..") {
+        name = "Untitled";
+    }
+    return name;
+}
+
+// Backup file name: the display name, then a tag unique to this session (so
+// that two documents of the same name, in this process or another, never
+// share a backup), then the backup suffix.
+std::string backupFileName(const std::string& displayName)
+{
+    static std::atomic<unsigned long> serial{0};
+    return fileNameComponent(displayName) + "." + std::to_string(::getpid()) + "." +
+           std::to_string(++serial) + kBackupSuffix;
+}
+
+// Removes the labels strictly inside (startMs, stopMs), the rule by which a
+// copy takes them.
+void removeLabelsInside(Channels& channel, double startMs, double stopMs)
+{
+    int i = 0;
+    while (i < static_cast<int>(channel.m_pArrayLabels.size())) {
+        const double t = channel.m_pArrayLabels[static_cast<std::size_t>(i)].dTime;
+        if (startMs < t && t < stopMs) {
+            channel.RemoveLabel(i);
+        } else {
+            ++i;
+        }
+    }
+}
+
+// Moves by `ms` every label whose time is after `fromMs` (or at it, with
+// `inclusive`).
+void moveLabelsAfter(Channels& channel, double fromMs, bool inclusive, double ms)
+{
+    const int count = static_cast<int>(channel.m_pArrayLabels.size());
+    for (int i = 0; i < count; ++i) {
+        const double t = channel.m_pArrayLabels[static_cast<std::size_t>(i)].dTime;
+        if (t > fromMs || (inclusive && t == fromMs)) {
+            channel.MoveLabelTimeBy(i, ms);
+        }
+    }
+}
+
+// Adds a copy of every label of `source` with its time moved by `offsetMs`.
+void addLabelsFrom(Channels& channel, const Channels& source, double offsetMs)
+{
+    for (const Labels& label : source.m_pArrayLabels) {
+        Labels copy;
+        copy.Duplicate(label);
+        copy.dTime += offsetMs;
+        channel.Add_Label_Cocoa(copy);
+    }
+}
+
+// Removes samples [span.startIndex, span.stopIndex) of a buffer holding
+// span.sampleCount samples. Only shrinks, so it never allocates; the slack
+// after the remaining samples is zero.
+void removeSamples(SampleBuffer& buffer, const SampleSpan& span)
+{
+    if (span.length() == 0) {
+        return;
+    }
+    float* data = buffer.data();
+    std::memmove(data + span.startIndex, data + span.stopIndex,
+                 (span.sampleCount - span.stopIndex) * sizeof(float));
+    const std::size_t remaining = span.sampleCount - span.length();
+    const std::size_t size = std::min(remaining + Channels::kSlackFloats, buffer.size());
+    buffer.resize(size);
+    std::fill(buffer.data() + remaining, buffer.data() + size, 0.0f);
+}
+
+// The fields a native float file holds for a channel, taken from `restored`
+// (read from the backup) into `target`. Everything else (view geometry,
+// cursor and marker, track settings and tracks, EGG events) stays as it is,
+// as when a file is read into a document.
+void adoptFileFields(Channels& target, Channels& restored)
+{
+    std::swap(target.m_hData, restored.m_hData);
+    target.m_dLengthMS = restored.m_dLengthMS;
+    target.m_dSampleRate = restored.m_dSampleRate;
+    target.m_dwFileLength = restored.m_dwFileLength;
+    target.m_dReference = restored.m_dReference;
+    target.m_dA3Cal = restored.m_dA3Cal;
+    target.m_dB2Cal = restored.m_dB2Cal;
+    target.m_dC1Cal = restored.m_dC1Cal;
+    target.m_dD0Cal = restored.m_dD0Cal;
+    target.m_nChannelType = restored.m_nChannelType;
+    target.m_nResolutionBits = restored.m_nResolutionBits;
+    target.m_nDataType = restored.m_nDataType;
+    target.m_nHeigth = restored.m_nHeigth;
+    target.m_nOrder = restored.m_nOrder;
+    target.m_dGain = restored.m_dGain;
+    target.m_dFilterRate = restored.m_dFilterRate;
+    target.m_bDrawReference = restored.m_bDrawReference;
+    target.m_bAnchorChannel = restored.m_bAnchorChannel;
+    target.m_nColorRed = restored.m_nColorRed;
+    target.m_nColorGreen = restored.m_nColorGreen;
+    target.m_nColorBlue = restored.m_nColorBlue;
+    target.SetTitle(restored.GetTitle());
+    target.SetUnit(restored.GetUnit());
+    target.m_dPageMin = restored.m_dPageMin;
+    target.m_dPageMax = restored.m_dPageMax;
+    target.m_dPageSize = restored.m_dPageSize;
+    target.m_dPageTimeMin = restored.m_dPageTimeMin;
+    target.m_dPageTimeMax = restored.m_dPageTimeMax;
+    target.m_dPageTimeSize = restored.m_dPageTimeSize;
+    target.m_dMinUnZoom = restored.m_dMinUnZoom;
+    target.m_dMaxUnZoom = restored.m_dMaxUnZoom;
+    std::swap(target.m_pArrayLabels, restored.m_pArrayLabels);
+    target.m_nLabelCount = static_cast<std::int32_t>(target.m_pArrayLabels.size());
+}
+
+// What a paste does to one channel.
+struct PastePlan {
+    SampleSpan removed;      // the selection replaced (empty when inserting)
+    std::size_t inserted = 0; // clipboard samples put in
+    std::size_t oldBufferSize = 0;
+};
+
+} // namespace
+
+EditSession::EditSession(MyDocument& document, Prompts& prompts, EditClipboard& clipboard,
+                         const std::string& displayName, std::filesystem::path tempFolder)
+    : m_document(document),
+      m_prompts(prompts),
+      m_clipboard(clipboard),
+      m_tempFolder(std::move(tempFolder)),
+      m_backupPath((m_tempFolder / backupFileName(displayName)).string())
+{
+}
+
+EditSession::~EditSession()
+{
+    std::error_code ignored;
+    std::filesystem::remove(m_backupPath, ignored);
+}
+
+std::filesystem::path EditSession::applicationTempFolder()
+{
+    std::error_code error;
+    std::filesystem::path system = std::filesystem::temp_directory_path(error);
+    if (error || system.empty()) {
+        system = "/tmp";
+    }
+    return system / "Phonaxis";
+}
+
+bool EditSession::validateEditCommand(const std::string& command, bool viewHasSelection) const
+{
+    if (command == "_EditUndo:") {
+        return m_document.m_bHaveData && m_bUndoAvailable;
+    }
+    if (command == "_EditCut:" || command == "_EditCopy:" || command == "_EditClear:") {
+        return m_document.m_bHaveData && viewHasSelection;
+    }
+    if (command == "_EditPaste:") {
+        return m_clipboard.hasContent();
+    }
+    return false;
+}
+
+// --- commands -------------------------------------------------------------------
+
+EditOutcome EditSession::EditCopy()
+{
+    if (!m_document.m_bHaveData) {
+        return {};
+    }
+    if (!m_clipboard.copySelection(m_document)) {
+        m_prompts.alert(kCopyFailedTitle, kCopyNoMemory, "OK");
+    }
+    return {};
+}
+
+EditOutcome EditSession::EditCut()
+{
+    if (!m_document.m_bHaveData) {
+        return {};
+    }
+    // Nothing is removed unless the clipboard holds it.
+    if (!m_clipboard.copySelection(m_document)) {
+        m_prompts.alert(kCopyFailedTitle, kCopyNoMemory, "OK");
+        return {};
+    }
+    m_continued = {};
+    if (!SaveFile(EditKind::kCut)) {
+        return m_continued;
+    }
+    return performEdit(EditKind::kCut);
+}
+
+EditOutcome EditSession::EditPaste(bool viewHasSelection)
+{
+    if (!m_clipboard.hasContent()) {
+        return {};
+    }
+    m_bPasteOverSelection = viewHasSelection;
+    // A paste that will be refused must not replace the backup of the
+    // previous edit.
+    if (pasteRefused()) {
+        return {};
+    }
+    m_continued = {};
+    if (!SaveFile(EditKind::kPaste)) {
+        return m_continued;
+    }
+    return performEdit(EditKind::kPaste);
+}
+
+EditOutcome EditSession::EditClear()
+{
+    if (!m_document.m_bHaveData) {
+        return {};
+    }
+    m_continued = {};
+    if (!SaveFile(EditKind::kClear)) {
+        return m_continued;
+    }
+    return performEdit(EditKind::kClear);
+}
+
+EditOutcome EditSession::EditUndo()
+{
+    if (!m_document.m_bHaveData || !m_bUndoAvailable) {
+        return {};
+    }
+    std::string reason;
+    if (!ReadFile(reason)) {
+        m_prompts.alert(kReadFailure, reason, "OK");
+        return {};
+    }
+    // The restored channels differ from what may have been saved since the
+    // edit.
+    m_document.setDirty();
+    EditOutcome outcome;
+    outcome.edited = true;
+    outcome.redraw = true;
+    return outcome;
+}
+
+EditOutcome EditSession::performEdit(int kind)
+{
+    EditOutcome outcome;
+    switch (kind) {
+    case EditKind::kClear:
+        clearSelectionSamples();
+        m_document.setDirty();
+        outcome.edited = true;
+        outcome.redraw = true;
+        break;
+    case EditKind::kCut:
+        editCut();
+        recomputeIntensities();
+        m_document.setDirty();
+        rebuildLabelWindow();
+        outcome.edited = true;
+        outcome.clearSelection = true;
+        outcome.redraw = true;
+        break;
+    case EditKind::kPaste:
+        if (!editPaste(m_bPasteOverSelection)) {
+            break;
+        }
+        recomputeIntensities();
+        rebuildLabelWindow();
+        m_document.setDirty();
+        outcome.edited = true;
+        outcome.clearSelection = true;
+        outcome.redraw = true;
+        break;
+    case EditKind::kSmoothing:
+        if (m_smooth) {
+            m_smooth();
+        }
+        outcome.edited = true;
+        outcome.redraw = true;
+        break;
+    default:
+        break;
+    }
+    return outcome;
+}
+
+// --- backup and undo -------------------------------------------------------------
+
+bool EditSession::SaveFile(int kind)
+{
+    if (kind < EditKind::kClear || kind > EditKind::kSmoothing) {
+        return false;
+    }
+    m_bUndoAvailable = false;
+    if (!m_document.m_bHaveData) {
+        return true;
+    }
+    const std::int32_t format = m_document.m_nFileFormat;
+    if (format != FileFormat::kPcFloat && format != FileFormat::kUsb2Float) {
+        return true; // no backup for this format: the edit goes on without undo
+    }
+
+    std::string error;
+    bool written = false;
+    const int count = channelsInUse(m_document);
+    std::error_code folderError;
+    std::filesystem::create_directories(m_tempFolder, folderError);
+    if (!folderError && count >= native::kMinChannels && count <= native::kMaxChannels) {
+        // The writer leaves hidden channels out; the backup must hold them
+        // all. The backup is always a KVQ_PC_FLOAT file: unlike the USB2
+        // layout it keeps channels of different lengths and every last
+        // frame intact, and undo restores the document's own format code.
+        std::vector<bool> shown(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            Channels& channel = m_document.getChannel(i);
+            shown[static_cast<std::size_t>(i)] = channel.m_bShow;
+            channel.m_bShow = true;
+        }
+        written = writeNativeFile(m_document, false, false, m_backupPath, error);
+        for (int i = 0; i < count; ++i) {
+            m_document.getChannel(i).m_bShow = shown[static_cast<std::size_t>(i)];
+        }
+        if (written) {
+            m_backupShown = std::move(shown);
+        }
+    }
+    if (written) {
+        m_bUndoAvailable = true;
+        return true;
+    }
+
+    if (m_prompts.alert(kNoUndoTitle, kNoUndoMessage, "Continue", "Cancel") == 1) {
+        m_continued = performEdit(kind);
+    }
+    return false;
+}
+
+bool EditSession::ReadFile(std::string& error)
+{
+    // The backup is read into a document of its own and checked whole before
+    // any channel of this document changes. Its settings object is private
+    // too, so reading it leaves the process-wide analysis rate alone.
+    AppSettings scratchSettings;
+    auto restored = std::make_unique<MyDocument>(m_prompts, scratchSettings);
+    {
+        FileContents file;
+        if (!file.open(m_backupPath, error)) {
+            return false;
+        }
+        if (!restored->Read_KVQ_PC_Float_FileType(file.bytes())) {
+            error = "The backup copy is damaged.";
+            return false;
+        }
+    }
+    const int count = restored->m_nNumofChannels;
+    if (count != static_cast<int>(m_backupShown.size()) || count < 1 ||
+        count > MyDocument::kChannelSlots) {
+        error = "The backup copy does not belong to this document.";
+        return false;
+    }
+
+    for (int i = 0; i < count; ++i) {
+        Channels& channel = m_document.getChannel(i);
+        adoptFileFields(channel, restored->getChannel(i));
+        channel.m_bShow = m_backupShown[static_cast<std::size_t>(i)];
+    }
+    m_document.m_nNumofChannels = count;
+    m_document.m_bHaveData = true;
+    if (m_document.m_nFileFormat == FileFormat::kPcFloat) {
+        m_document.adoptAnalysisSampleRate(true);
+    }
+    restored.reset();
+
+    recomputeIntensities();
+    rebuildLabelWindow();
+    m_bUndoAvailable = false;
+    std::error_code ignored;
+    std::filesystem::remove(m_backupPath, ignored);
+    return true;
+}
+
+// --- editing ---------------------------------------------------------------------------
+
+void EditSession::clearSelectionSamples()
+{
+    const int count = channelsInUse(m_document);
+    for (int i = 0; i < count; ++i) {
+        Channels& channel = m_document.getChannel(i);
+        const std::size_t held = heldSampleCount(channel);
+        if (held == 0) {
+            continue;
+        }
+        // From trunc(start) while the index is below the stop position.
+        const double stop = channel.m_dDurationStopFile;
+        const std::size_t first = indexWithin(channel.m_dDurationStartFile, held);
+        const std::size_t last = std::isnan(stop) ? 0 : indexWithin(std::ceil(stop), held);
+        const auto value = static_cast<float>(channel.m_dReference);
+        float* data = channel.m_hData.data();
+        for (std::size_t j = first; j < last; ++j) {
+            data[j] = value;
+        }
+    }
+}
+
+void EditSession::editCut()
+{
+    const int count = std::min(channelsInUse(m_document), m_clipboard.channelCount());
+    for (int i = 0; i < count; ++i) {
+        Channels& channel = m_document.getChannel(i);
+        const Channels& cut = m_clipboard.channel(i);
+        const double startMs = cut.m_dDurationStartTime;
+        const double stopMs = cut.m_dDurationStopTime;
+        const double durationMs = cut.m_dDurationTime;
+
+        removeLabelsInside(channel, startMs, stopMs);
+        // A label at the stop time marks the first sample after the cut,
+        // which moves to the start: the label goes with it.
+        moveLabelsAfter(channel, stopMs, true, -durationMs);
+
+        if (channel.m_hData.present()) {
+            const SampleSpan span =
+                selectionSpan(channel, cut.m_dDurationStartFile, cut.m_dDurationStopFile);
+            removeSamples(channel.m_hData, span);
+            channel.m_dwFileLength =
+                std::max(0.0, channel.m_dwFileLength - static_cast<double>(span.length()));
+            channel.m_dLengthMS = std::max(0.0, channel.m_dLengthMS - durationMs);
+        }
+    }
+}
+
+bool EditSession::pasteRefused()
+{
+    const int count = channelsInUse(m_document);
+    if (count == 0) {
+        return false; // an empty document takes the clipboard's channels
+    }
+    if (count != m_clipboard.channelCount()) {
+        m_prompts.alert(kChannelCountMismatch, "", "Cancel");
+        return true;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (m_document.getChannel(i).m_dSampleRate != m_clipboard.channel(i).m_dSampleRate) {
+            m_prompts.alert(kSampleRateMismatch, "", "Cancel");
+            return true;
+        }
+    }
+    return false;
+}
+
+bool EditSession::editPaste(bool viewHasSelection)
+{
+    if (!m_clipboard.hasContent() || m_clipboard.channelCount() < 1) {
+        return false;
+    }
+
+    if (channelsInUse(m_document) == 0) {
+        const int count = m_clipboard.channelCount();
+        for (int i = 0; i < count; ++i) {
+            Channels& channel = m_document.getChannel(i);
+            const Channels& source = m_clipboard.channel(i);
+            channel.Duplicate(source);
+            if (heldSampleCount(source) > 0 && !channel.m_hData.present()) {
+                // The document stays empty: its slots are not in use.
+                for (int j = 0; j <= i; ++j) {
+                    m_document.getChannel(j).m_hData.reset();
+                    m_document.getChannel(j).RemoveAllLabels();
+                }
+                m_prompts.alert(kPasteNoMemory, "", "Cancel");
+                return false;
+            }
+        }
+        m_document.m_nNumofChannels = count;
+        m_document.m_nFileFormat = m_clipboard.fileFormat();
+        m_document.m_bHaveData = true;
+        m_bUndoAvailable = false;
+        return true;
+    }
+
+    if (pasteRefused()) {
+        return false;
+    }
+    const int count = channelsInUse(m_document);
+    bool everyChannelHasSamples = true;
+    for (int i = 0; i < count; ++i) {
+        everyChannelHasSamples = everyChannelHasSamples && m_document.getChannel(i).m_hData.present();
+    }
+
+    std::vector<PastePlan> plans(static_cast<std::size_t>(count));
+    if (everyChannelHasSamples) {
+        for (int i = 0; i < count; ++i) {
+            const Channels& channel = m_document.getChannel(i);
+            PastePlan& plan = plans[static_cast<std::size_t>(i)];
+            if (viewHasSelection) {
+                plan.removed = selectionSpan(channel, channel.m_dDurationStartFile,
+                                             channel.m_dDurationStopFile);
+            } else {
+                plan.removed = selectionSpan(channel, channel.m_dMarkerFileValue,
+                                             channel.m_dMarkerFileValue);
+            }
+            plan.inserted = heldSampleCount(m_clipboard.channel(i));
+            plan.oldBufferSize = channel.m_hData.size();
+            const std::size_t kept = plan.removed.sampleCount - plan.removed.length();
+            if (plan.inserted > kMaxSampleCount - kept) {
+                m_prompts.alert(kPasteTooLong, "", "Cancel");
+                return false;
+            }
+        }
+        // Every buffer grows to its final size before any sample moves, so
+        // that running out of memory part-way leaves the document as it was.
+        for (int i = 0; i < count; ++i) {
+            const PastePlan& plan = plans[static_cast<std::size_t>(i)];
+            const std::size_t needed = plan.removed.sampleCount - plan.removed.length() +
+                                       plan.inserted + Channels::kSlackFloats;
+            if (needed > plan.oldBufferSize &&
+                !m_document.getChannel(i).m_hData.resize(needed)) {
+                for (int j = 0; j < i; ++j) {
+                    m_document.getChannel(j).m_hData.resize(
+                        plans[static_cast<std::size_t>(j)].oldBufferSize);
+                }
+                m_prompts.alert(kPasteNoMemory, "", "Cancel");
+                return false;
+            }
+        }
+    }
+
+    for (int i = 0; i < count; ++i) {
+        Channels& channel = m_document.getChannel(i);
+        const Channels& source = m_clipboard.channel(i);
+        PastePlan& plan = plans[static_cast<std::size_t>(i)];
+        const double pastedMs = source.m_dDurationTime;
+
+        double atMs = channel.m_dMarkerTime;
+        if (viewHasSelection) {
+            const double startMs = channel.m_dDurationStartTime;
+            const double removedMs =
+                std::max(0.0, channel.m_dDurationStopTime - channel.m_dDurationStartTime);
+            removeLabelsInside(channel, startMs, channel.m_dDurationStopTime);
+            moveLabelsAfter(channel, startMs, false, -removedMs);
+            if (everyChannelHasSamples) {
+                removeSamples(channel.m_hData, plan.removed);
+                channel.m_dwFileLength = std::max(
+                    0.0, channel.m_dwFileLength - static_cast<double>(plan.removed.length()));
+                channel.m_dLengthMS = std::max(0.0, channel.m_dLengthMS - removedMs);
+            }
+            atMs = startMs;
+        }
+
+        moveLabelsAfter(channel, atMs, false, pastedMs);
+        addLabelsFrom(channel, source, atMs);
+
+        if (everyChannelHasSamples && plan.inserted > 0) {
+            const std::size_t kept = plan.removed.sampleCount - plan.removed.length();
+            // Within the capacity reserved above: cannot fail.
+            PasteHandleFloat(channel.m_hData, source.m_hData, kept, plan.inserted,
+                             plan.removed.startIndex);
+            channel.m_dwFileLength += static_cast<double>(plan.inserted);
+            channel.m_dLengthMS += pastedMs;
+        }
+    }
+    return true;
+}
+
+void EditSession::recomputeIntensities()
+{
+    const int count = channelsInUse(m_document);
+    for (int i = 0; i < count; ++i) {
+        m_document.recomputeIntensity(i);
+    }
+}
+
+void EditSession::rebuildLabelWindow()
+{
+    if (m_rebuildLabels) {
+        m_rebuildLabels();
+    }
+}
+
+// --- sample insertion ------------------------------------------------------------
+
+SampleBuffer* PasteHandleFloat(SampleBuffer& destination, const SampleBuffer& source,
+                               std::size_t destinationLength, std::size_t sourceLength,
+                               std::size_t insertIndex)
+{
+    if (!source.present()) {
+        return nullptr;
+    }
+    const std::size_t n = std::min(sourceLength, source.size());
+    if (n == 0) {
+        return nullptr;
+    }
+    if (&destination == &source) {
+        // Inserting a buffer into itself: work from a copy of the source.
+        SampleBuffer copy;
+        if (!copy.allocate(n)) {
+            return nullptr;
+        }
+        std::memcpy(copy.data(), source.data(), n * sizeof(float));
+        return PasteHandleFloat(destination, copy, destinationLength, n, insertIndex);
+    }
+    if (!destination.present()) {
+        SampleBuffer copy;
+        if (!copy.allocate(n + Channels::kSlackFloats)) {
+            return nullptr;
+        }
+        std::memcpy(copy.data(), source.data(), n * sizeof(float));
+        destination = std::move(copy);
+        return &destination;
+    }
+
+    const std::size_t m = std::min(destinationLength, destination.size());
+    const std::size_t k = std::min(insertIndex, m);
+    if (n > std::numeric_limits<std::size_t>::max() / sizeof(float) - Channels::kSlackFloats - m) {
+        return nullptr;
+    }
+    const std::size_t total = m + n;
+    const std::size_t finalSize = total + Channels::kSlackFloats;
+    if (finalSize > destination.size() && !destination.resize(finalSize)) {
+        return nullptr;
+    }
+    float* data = destination.data();
+    std::memmove(data + k + n, data + k, (m - k) * sizeof(float));
+    std::memcpy(data + k, source.data(), n * sizeof(float));
+    destination.resize(finalSize); // only shrinks here: cannot fail
+    std::fill(destination.data() + total, destination.data() + finalSize, 0.0f);
+    return &destination;
+}
+
+} // namespace phonaxis

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "model/TrackBuffer.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+
+class EditClipboard;
+class MyDocument;
+class Prompts;
+
+// Edit kinds a backup is made for (SaveFile).
+namespace EditKind {
+constexpr int kClear = 2;
+constexpr int kCut = 3;
+constexpr int kPaste = 4;
+constexpr int kSmoothing = 5;
+} // namespace EditKind
+
+// What the main view must do after an edit command.
+struct EditOutcome {
+    bool edited = false;         // the document's channels were changed
+    bool clearSelection = false; // collapse the view's selection
+    bool redraw = false;         // redraw the channels
+};
+
+// The editing state a main view keeps for its document: the backup file
+// that gives one level of undo, the undo flag, and the Edit commands (copy,
+// cut, paste, clear, undo) over every channel's selection or at its marker.
+//
+// The backup is a complete native float file of the document before the
+// edit, written to the application's temporary folder with the document's
+// display name, streamed to disk rather than built in memory. It is removed
+// when the session ends.
+//
+// Alerts go through `prompts`; the label window is rebuilt through a hook the
+// view installs. Document, prompts and clipboard must outlive the session.
+// Main thread only.
+class EditSession {
+public:
+    EditSession(MyDocument& document, Prompts& prompts, EditClipboard& clipboard,
+                const std::string& displayName,
+                std::filesystem::path tempFolder = applicationTempFolder());
+    ~EditSession();
+    EditSession(const EditSession&) = delete;
+    EditSession& operator=(const EditSession&) = delete;
+
+    // The "Phonaxis" folder in the system's temporary directory (created when
+    // a backup is first written).
+    static std::filesystem::path applicationTempFolder();
+
+    const std::string& backupPath() const { return m_backupPath; }
+    bool undoAvailable() const { return m_bUndoAvailable; }
+
+    // Called after cut, paste and undo to rebuild the label window if it is
+    // visible.
+    void setLabelWindowRebuild(std::function<void()> rebuild) { m_rebuildLabels = std::move(rebuild); }
+    // The smoothing of the derived tracks, run when its backup fails and the
+    // user chooses to continue without undo.
+    void setSmoothingAction(std::function<void()> smooth) { m_smooth = std::move(smooth); }
+
+    // Whether an Edit command is enabled ("_EditUndo:", "_EditCut:",
+    // "_EditCopy:", "_EditClear:", "_EditPaste:"); other names are not ours.
+    bool validateEditCommand(const std::string& command, bool viewHasSelection) const;
+
+    // --- commands -------------------------------------------------------------
+    EditOutcome EditCopy();
+    EditOutcome EditCut();
+    // Replaces each channel's selection when the view has one, else inserts
+    // at each channel's marker.
+    EditOutcome EditPaste(bool viewHasSelection);
+    EditOutcome EditClear();
+    EditOutcome EditUndo();
+
+    // --- operations -------------------------------------------------------------
+
+    // Backs the document up before an edit of `kind` (EditKind). Clears the
+    // undo flag, writes the backup for a float-format document with data and
+    // sets the flag again. Returns true when the caller goes on with its
+    // edit. When the backup cannot be written the user is asked whether to
+    // continue without undo: on "Continue" the edit of `kind` is carried out
+    // here (smoothing through the smoothing action); either way the caller
+    // stops (false).
+    bool SaveFile(int kind);
+
+    // Restores the document's channels from the backup. The backup is read
+    // and checked completely before anything changes; on failure `error`
+    // says why and the document is unchanged. Intensity tracks present are
+    // recomputed and undo becomes unavailable.
+    bool ReadFile(std::string& error);
+
+    // Removes, in every channel, the samples and labels of the clipboard
+    // channel's selection and moves later labels earlier. Never allocates.
+    void editCut();
+
+    // Pastes the clipboard: into an empty document as its channels; else, per
+    // channel, over the selection (`viewHasSelection`) or at the marker.
+    // Mismatched channel counts or rates, or a result that cannot be held,
+    // are told through an alert and change nothing. False when refused.
+    bool editPaste(bool viewHasSelection);
+
+private:
+    // Performs the edit of `kind` with everything that follows it (intensity,
+    // label window, change mark) and returns what the view must do.
+    EditOutcome performEdit(int kind);
+    // Sets every channel in use of the selection to its reference value.
+    void clearSelectionSamples();
+    // The alert that refuses a paste, or false when it may go ahead.
+    bool pasteRefused();
+    void recomputeIntensities();
+    void rebuildLabelWindow();
+
+    MyDocument& m_document;
+    Prompts& m_prompts;
+    EditClipboard& m_clipboard;
+    std::filesystem::path m_tempFolder;
+    std::string m_backupPath;
+    bool m_bUndoAvailable = false;
+    // The view's selection state for a paste carried out after a failed
+    // backup.
+    bool m_bPasteOverSelection = false;
+    // What an edit carried out after a failed backup left the view to do.
+    EditOutcome m_continued;
+    // Which channels were hidden when the backup was made: the backup holds
+    // every channel, shown or not, and undo hides them again.
+    std::vector<bool> m_backupShown;
+    std::function<void()> m_rebuildLabels;
+    std::function<void()> m_smooth;
+};
+
+// Inserts `sourceLength` samples of `source` into `destination` before its
+// sample `insertIndex`: destination[0, index), then the source samples, then
+// destination[index, destinationLength). The destination ends with zero
+// slack (Channels::kSlackFloats) after the samples. Lengths beyond what a
+// buffer holds are cut to it; the index is limited to the destination length.
+//
+// Returns the destination; nullptr when the source is absent or empty, or
+// when the result cannot be allocated (the destination is then unchanged).
+// An absent destination becomes a copy of the source.
+SampleBuffer* PasteHandleFloat(SampleBuffer& destination, const SampleBuffer& source,
+                               std::size_t destinationLength, std::size_t sourceLength,
+                               std::size_t insertIndex);
+
+} // namespace phonaxis

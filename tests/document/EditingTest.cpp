@@ -1,0 +1,405 @@
+#include "document/EditClipboard.h"
+#include "document/EditSession.h"
+#include "document/MyDocument.h"
+#include "support/ScriptedPrompts.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+using test::ScriptedPrompts;
+namespace fs = std::filesystem;
+
+constexpr double kRateHz = 10000.0; // 0.1 ms per sample
+
+// Sample i of channel c: c * 100000 + i, exact in a float.
+float sampleValue(int c, std::size_t i) { return float(c * 100000 + int(i)); }
+
+std::vector<float> samplesOf(const Channels& channel)
+{
+    const auto view = channel.samples();
+    return {view.begin(), view.end()};
+}
+
+std::vector<std::pair<double, std::string>> labelsOf(const Channels& channel)
+{
+    std::vector<std::pair<double, std::string>> out;
+    for (const Labels& label : channel.m_pArrayLabels) {
+        out.emplace_back(label.dTime, label.getLabelText());
+    }
+    return out;
+}
+
+void addLabel(Channels& channel, double timeMs, const std::string& text)
+{
+    Labels label;
+    label.dTime = timeMs;
+    label.setText(text);
+    channel.Add_Label_Cocoa(label);
+}
+
+class EditingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() /
+                ("phonaxis-edit-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
+    }
+    void TearDown() override
+    {
+        m_session.reset();
+        fs::remove_all(m_dir);
+    }
+
+    EditSession& session()
+    {
+        if (!m_session) {
+            m_session = std::make_unique<EditSession>(*m_document, m_prompts, m_clipboard,
+                                                      "take 1.pmf", m_dir);
+        }
+        return *m_session;
+    }
+
+    // One channel per length, all at kRateHz, in format `format`.
+    void fill(const std::vector<std::size_t>& lengths, std::int32_t format = FileFormat::kPcFloat)
+    {
+        MyDocument& document = *m_document;
+        document.m_nNumofChannels = int(lengths.size());
+        for (std::size_t c = 0; c < lengths.size(); ++c) {
+            std::vector<float> values(lengths[c]);
+            for (std::size_t i = 0; i < lengths[c]; ++i) {
+                values[i] = sampleValue(int(c), i);
+            }
+            Channels& channel = document.getChannel(int(c));
+            ASSERT_TRUE(channel.setData(values.data(), double(lengths[c])));
+            channel.m_dSampleRate = kRateHz;
+            channel.m_dwFileLength = double(lengths[c]);
+            channel.m_dLengthMS = double(lengths[c]) * 1000.0 / kRateHz;
+            channel.m_nChannelType = c == 0 ? 1 : 0;
+            channel.SetTitle("Chan " + std::to_string(c));
+        }
+        document.m_nFileFormat = format;
+        document.m_bHaveData = true;
+        document.m_bNewFile = false;
+    }
+
+    // Every channel's selection (or, with start == stop, its marker) in samples.
+    void select(double startFile, double stopFile)
+    {
+        for (int c = 0; c < m_document->m_nNumofChannels; ++c) {
+            Channels& channel = m_document->getChannel(c);
+            channel.m_dDurationStartFile = startFile;
+            channel.m_dDurationStopFile = stopFile;
+            channel.m_dDurationStartTime = startFile * 1000.0 / kRateHz;
+            channel.m_dDurationStopTime = stopFile * 1000.0 / kRateHz;
+            channel.m_dDurationTime = channel.m_dDurationStopTime - channel.m_dDurationStartTime;
+            channel.m_dDurationFile = stopFile - startFile;
+            channel.m_dMarkerFileValue = startFile;
+            channel.m_dMarkerTime = channel.m_dDurationStartTime;
+        }
+    }
+
+    ScriptedPrompts m_prompts;
+    AppSettings m_settings;
+    EditClipboard m_clipboard;
+    fs::path m_dir;
+    std::unique_ptr<MyDocument> m_document;
+    std::unique_ptr<EditSession> m_session;
+};
+
+TEST(PasteHandleFloatTest, InsertsSourceAtIndex)
+{
+    struct Case {
+        std::vector<float> destination;
+        std::size_t index;
+        std::vector<float> expected;
+    };
+    const std::vector<float> source = {1, 2, 3};
+    const Case cases[] = {
+        {{10, 20}, 1, {10, 1, 2, 3, 20}},
+        {{10, 20}, 0, {1, 2, 3, 10, 20}},
+        {{10, 20}, 2, {10, 20, 1, 2, 3}},
+        {{10, 20}, 99, {10, 20, 1, 2, 3}}, // an index past the end appends
+        {{}, 0, {1, 2, 3}},
+    };
+    for (const Case& c : cases) {
+        SampleBuffer src, dst;
+        ASSERT_TRUE(src.allocate(3));
+        std::copy(source.begin(), source.end(), src.data());
+        if (!c.destination.empty()) {
+            ASSERT_TRUE(dst.allocate(c.destination.size()));
+            std::copy(c.destination.begin(), c.destination.end(), dst.data());
+        }
+        ASSERT_EQ(PasteHandleFloat(dst, src, c.destination.size(), 3, c.index), &dst);
+        ASSERT_EQ(dst.size(), c.expected.size() + Channels::kSlackFloats);
+        EXPECT_EQ(std::vector<float>(dst.data(), dst.data() + c.expected.size()), c.expected);
+        for (std::size_t i = c.expected.size(); i < dst.size(); ++i) {
+            EXPECT_EQ(dst[i], 0.0f);
+        }
+    }
+
+    SampleBuffer empty, dst;
+    ASSERT_TRUE(dst.allocate(2));
+    dst[0] = 7;
+    EXPECT_EQ(PasteHandleFloat(dst, empty, 2, 0, 0), nullptr);
+    EXPECT_EQ(dst.size(), 2u);
+    EXPECT_EQ(dst[0], 7.0f);
+}
+
+TEST_F(EditingTest, CopyTakesTruncatedSelectionAndInnerLabels)
+{
+    fill({5000, 150});
+    Channels& first = m_document->getChannel(0);
+    addLabel(first, 10.04, "at start"); // exactly the start time: not inside
+    addLabel(first, 15.0, "inside");
+    addLabel(first, 30.0, "after");
+    select(100.4, 200.9); // the second channel holds only 150 samples
+
+    session().EditCopy();
+    ASSERT_TRUE(m_clipboard.hasContent());
+    EXPECT_EQ(m_clipboard.channelCount(), 2);
+    EXPECT_EQ(m_clipboard.fileFormat(), FileFormat::kPcFloat);
+
+    const Channels& copied = m_clipboard.channel(0);
+    ASSERT_EQ(copied.m_dwFileLength, 100.0);
+    EXPECT_EQ(copied.samples().front(), sampleValue(0, 100));
+    EXPECT_EQ(copied.samples().back(), sampleValue(0, 199));
+    ASSERT_EQ(labelsOf(copied).size(), 1u);
+    EXPECT_NEAR(copied.m_pArrayLabels[0].dTime, 15.0 - 10.04, 1e-9);
+
+    // The short channel's copy stops at its last sample, and its time with it.
+    const Channels& shortCopy = m_clipboard.channel(1);
+    EXPECT_EQ(shortCopy.m_dwFileLength, 50.0);
+    EXPECT_EQ(shortCopy.samples().back(), sampleValue(1, 149));
+    EXPECT_NEAR(shortCopy.m_dDurationTime, 15.0 - 10.04, 1e-9);
+}
+
+TEST_F(EditingTest, CutAndUndoRestoreSamplesAndLabels)
+{
+    for (const std::int32_t format : {FileFormat::kPcFloat, FileFormat::kUsb2Float}) {
+        SCOPED_TRACE(format);
+        m_session.reset();
+        m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
+        fill({5000, 5000, 5000}, format);
+        Channels& first = m_document->getChannel(0);
+        addLabel(first, 150.0, "inside");
+        addLabel(first, 300.0, "later");
+        addLabel(first, 200.0, "at stop");
+        m_document->getChannel(2).m_bShow = false;
+        const auto before = samplesOf(m_document->getChannel(1));
+        const auto labelsBefore = labelsOf(first);
+        select(1000, 2000);
+
+        ASSERT_TRUE(session().validateEditCommand("_EditCut:", true));
+        const EditOutcome cut = session().EditCut();
+        EXPECT_TRUE(cut.edited && cut.clearSelection && cut.redraw);
+        EXPECT_EQ(m_document->getChannel(1).m_dwFileLength, 4000.0);
+        EXPECT_EQ(m_document->getChannel(1).samples()[1000], sampleValue(1, 2000));
+        EXPECT_EQ(m_document->getChannel(1).m_hData[4000], 0.0f); // slack after the samples
+        EXPECT_DOUBLE_EQ(m_document->getChannel(1).m_dLengthMS, 400.0);
+        const std::vector<std::pair<double, std::string>> cutLabels = {{200.0, "later"},
+                                                                         {100.0, "at stop"}};
+        EXPECT_EQ(labelsOf(first), cutLabels);
+        ASSERT_TRUE(session().validateEditCommand("_EditUndo:", true));
+
+        const EditOutcome undo = session().EditUndo();
+        EXPECT_TRUE(undo.edited && undo.redraw);
+        EXPECT_EQ(samplesOf(m_document->getChannel(1)), before);
+        EXPECT_EQ(labelsOf(m_document->getChannel(0)), labelsBefore);
+        EXPECT_EQ(m_document->m_nNumofChannels, 3);
+        EXPECT_FALSE(m_document->getChannel(2).m_bShow);
+        EXPECT_EQ(m_document->m_nFileFormat, format);
+        EXPECT_FALSE(session().validateEditCommand("_EditUndo:", true));
+    }
+    EXPECT_TRUE(m_prompts.alerts.empty());
+}
+
+TEST_F(EditingTest, PasteInsertsAtMarkerOrReplacesSelection)
+{
+    fill({1000, 1000});
+    addLabel(m_document->getChannel(0), 20.0, "copied");
+    select(100, 300);
+    session().EditCopy(); // 200 samples, 20 ms
+    addLabel(m_document->getChannel(0), 90.0, "later");
+
+    struct Case {
+        bool overSelection;
+        double start, stop;
+        std::size_t length;
+        std::vector<std::pair<double, std::string>> labels;
+    };
+    const Case cases[] = {
+        {false, 500, 500, 1200, {{20.0, "copied"}, {110.0, "later"}, {60.0, "copied"}}},
+        {true, 500, 800, 900, {{20.0, "copied"}, {80.0, "later"}, {60.0, "copied"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.overSelection);
+        const auto before = samplesOf(m_document->getChannel(0));
+        const auto labelsBefore = labelsOf(m_document->getChannel(0));
+        select(c.start, c.stop);
+        const EditOutcome outcome = session().EditPaste(c.overSelection);
+        EXPECT_TRUE(outcome.edited && outcome.clearSelection);
+        const auto after = samplesOf(m_document->getChannel(0));
+        ASSERT_EQ(after.size(), c.length);
+        EXPECT_EQ(after[499], sampleValue(0, 499));
+        EXPECT_EQ(after[500], sampleValue(0, 100));
+        EXPECT_EQ(after[699], sampleValue(0, 299));
+        EXPECT_EQ(after[700], sampleValue(0, std::size_t(c.stop)));
+        EXPECT_EQ(labelsOf(m_document->getChannel(0)), c.labels);
+        EXPECT_DOUBLE_EQ(m_document->getChannel(0).m_dLengthMS, double(c.length) / 10.0);
+
+        session().EditUndo();
+        EXPECT_EQ(samplesOf(m_document->getChannel(0)), before);
+        EXPECT_EQ(labelsOf(m_document->getChannel(0)), labelsBefore);
+    }
+}
+
+TEST_F(EditingTest, MismatchedPasteIsRefusedAndKeepsTheUndo)
+{
+    fill({1000, 1000});
+    select(100, 200);
+    session().EditCut();
+    ASSERT_TRUE(session().undoAvailable());
+    const auto afterCut = samplesOf(m_document->getChannel(0));
+
+    struct Case {
+        int channels;
+        double rateHz;
+        const char* alert;
+    };
+    const Case cases[] = {
+        {3, kRateHz, "The channel numbers are not the same. Pasting is NOT available."},
+        {2, 44100.0, "The channel sample rates are not the same. Pasting is NOT available."},
+    };
+    for (const Case& c : cases) {
+        MyDocument other(m_prompts, m_settings);
+        other.m_nNumofChannels = c.channels;
+        other.m_bHaveData = true;
+        for (int i = 0; i < c.channels; ++i) {
+            other.getChannel(i).m_dSampleRate = c.rateHz;
+        }
+        ASSERT_TRUE(m_clipboard.copySelection(other));
+        m_prompts.alerts.clear();
+        EXPECT_FALSE(session().EditPaste(false).edited);
+        ASSERT_EQ(m_prompts.alerts.size(), 1u);
+        EXPECT_EQ(m_prompts.alerts[0].title, c.alert);
+        EXPECT_EQ(m_prompts.alerts[0].defaultButton, "Cancel");
+        EXPECT_EQ(samplesOf(m_document->getChannel(0)), afterCut);
+        EXPECT_TRUE(session().undoAvailable());
+    }
+}
+
+TEST_F(EditingTest, PasteIntoEmptyDocumentCopiesChannels)
+{
+    fill({400, 400, 400}, FileFormat::kUsb2Float);
+    select(100, 150);
+    session().EditCopy();
+
+    MyDocument empty(m_prompts, m_settings);
+    EditSession target(empty, m_prompts, m_clipboard, "Untitled", m_dir);
+    EXPECT_TRUE(target.validateEditCommand("_EditPaste:", false));
+    EXPECT_TRUE(target.EditPaste(false).edited);
+    EXPECT_EQ(empty.m_nNumofChannels, 3);
+    EXPECT_EQ(empty.m_nFileFormat, FileFormat::kUsb2Float);
+    EXPECT_TRUE(empty.m_bHaveData);
+    EXPECT_EQ(samplesOf(empty.getChannel(2)).size(), 50u);
+    EXPECT_EQ(empty.getChannel(2).samples()[0], sampleValue(2, 100));
+    EXPECT_FALSE(target.undoAvailable());
+}
+
+TEST_F(EditingTest, ClearFillsWithReferenceWithinTheSamples)
+{
+    fill({300, 120});
+    m_document->getChannel(0).m_dReference = 0.25;
+    m_document->getChannel(1).m_dReference = 0.5;
+    select(100.5, 200.5); // past the end of the second channel
+
+    EXPECT_TRUE(session().EditClear().edited);
+    const auto first = samplesOf(m_document->getChannel(0));
+    const auto second = samplesOf(m_document->getChannel(1));
+    ASSERT_EQ(first.size(), 300u);
+    ASSERT_EQ(second.size(), 120u);
+    EXPECT_EQ(first[99], sampleValue(0, 99));
+    EXPECT_EQ(first[100], 0.25f);
+    EXPECT_EQ(first[200], 0.25f); // below the stop position 200.5
+    EXPECT_EQ(first[201], sampleValue(0, 201));
+    EXPECT_EQ(second[119], 0.5f);
+    EXPECT_EQ(m_document->getChannel(1).m_hData[120], 0.0f); // slack untouched
+}
+
+TEST_F(EditingTest, FailedBackupAsksWhetherToContinue)
+{
+    struct Case {
+        int kind;
+        int reply;
+        bool edited;
+    };
+    const Case cases[] = {
+        {EditKind::kCut, 0, false},
+        {EditKind::kCut, 1, true},
+        {EditKind::kClear, 0, false},
+        {EditKind::kClear, 1, true},
+    };
+    for (const Case& c : cases) {
+        m_session.reset();
+        m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
+        fill({1000});
+        select(100, 200);
+        // A regular file where the temporary folder should be.
+        std::ofstream(m_dir / "blocked") << "x";
+        EditSession blocked(*m_document, m_prompts, m_clipboard, "doc", m_dir / "blocked");
+        m_prompts.alerts.clear();
+        m_prompts.alertReplies = {c.reply};
+        const EditOutcome outcome =
+            c.kind == EditKind::kCut ? blocked.EditCut() : blocked.EditClear();
+
+        ASSERT_EQ(m_prompts.alerts.size(), 1u);
+        EXPECT_EQ(m_prompts.alerts[0].title, "Do you wish to continue without undo capability?");
+        EXPECT_EQ(m_prompts.alerts[0].message,
+                  "Unable to create a backup copy. Undo not available.");
+        EXPECT_EQ(outcome.edited, c.edited);
+        EXPECT_EQ(m_document->changeCount() > 0, c.edited);
+        const bool changed = m_document->getChannel(0).samples()[150] != sampleValue(0, 150);
+        EXPECT_EQ(changed, c.edited);
+        EXPECT_FALSE(blocked.undoAvailable());
+    }
+}
+
+TEST_F(EditingTest, UnreadableBackupLeavesDocumentUnchanged)
+{
+    fill({1000});
+    select(100, 200);
+    session().EditCut();
+    const auto afterCut = samplesOf(m_document->getChannel(0));
+
+    std::ofstream(session().backupPath(), std::ios::binary | std::ios::trunc) << "KVQ_PC_FLOAT";
+    EXPECT_FALSE(session().EditUndo().edited);
+    ASSERT_EQ(m_prompts.alerts.size(), 1u);
+    EXPECT_EQ(m_prompts.alerts[0].title, "temp file read failure.");
+    EXPECT_EQ(samplesOf(m_document->getChannel(0)), afterCut);
+}
+
+TEST_F(EditingTest, SessionsOfTheSameNameKeepSeparateBackups)
+{
+    MyDocument other(m_prompts, m_settings);
+    EditSession twin(other, m_prompts, m_clipboard, "take 1.pmf", m_dir);
+    EXPECT_NE(session().backupPath(), twin.backupPath());
+    EXPECT_EQ(fs::path(session().backupPath()).parent_path(), m_dir);
+    EXPECT_TRUE(session().backupPath().ends_with("__##tmp"));
+    EditSession slash(other, m_prompts, m_clipboard, "../../etc/x", m_dir);
+    EXPECT_EQ(fs::path(slash.backupPath()).parent_path(), m_dir);
+}
+
+} // namespace
+} // namespace phonaxis

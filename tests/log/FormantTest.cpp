@@ -1,0 +1,373 @@
+#include "document/FileIO.h"
+#include "log/FormantPlot.h"
+#include "log/FormantTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+#include <string_view>
+#include <tuple>
+#include <unistd.h>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+ByteView bytesOf(std::string_view text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+FormantTable tableOf(std::vector<FormantRow> rows)
+{
+    FormantTable table;
+    table.m_rows = std::move(rows);
+    table.m_bHaveData = !table.m_rows.empty();
+    return table;
+}
+
+class FormantFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("phonaxis-formant-" + std::to_string(::getpid()));
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+
+    fs::path m_dir;
+};
+
+TEST_F(FormantFile, SaveWritesOneLinePerRowAndReadingBringsTheRowsBack)
+{
+    FormantTable table = tableOf({{"1", "500", "1500", "2500", "  a  "},
+                                  {"2", "300", "2200", "", "e\tlong"},
+                                  {"3", "-1", "x12", "3000", ""}});
+    table.m_bDirty = true;
+    std::string error;
+    ASSERT_TRUE(table.Save(path("vowels.txt"), error)) << error;
+    EXPECT_FALSE(table.m_bDirty);
+    EXPECT_EQ(table.m_strFilePath, path("vowels.txt"));
+
+    FileContents file;
+    ASSERT_TRUE(file.open(path("vowels.txt"), error));
+    EXPECT_EQ(std::string(file.bytes().begin(), file.bytes().end()),
+              "500\t1500\t2500\t\"a\"\n300\t2200\t\t\"e long\"\n-1\tx12\t3000\t\"\"\n");
+
+    FormantTable back;
+    back.m_bDirty = true;
+    ASSERT_TRUE(back.ReadDocument(path("vowels.txt")));
+    EXPECT_EQ(back.rows(), (std::vector<FormantRow>{{"0", "500", "1500", "2500", "a"},
+                                                    {"1", "300", "2200", "", "e long"},
+                                                    {"2", "-1", "x12", "3000", ""}}));
+    EXPECT_FALSE(back.m_bDirty);
+    EXPECT_TRUE(back.GetData());
+    EXPECT_EQ(back.m_strFilePath, path("vowels.txt"));
+}
+
+TEST_F(FormantFile, UnreadableFilesLeaveTheTableAsItWas)
+{
+    std::string error;
+    ASSERT_TRUE(
+        writeFileAtomically(path("latin1.txt"), bytesOf("500\t1500\t2500\t\"\xE9\"\n"), error));
+    for (const std::string& p : {path("latin1.txt"), path("missing.txt"), m_dir.string()}) {
+        FormantTable table = tableOf({{"1", "1", "2", "3", "x"}});
+        table.m_strFilePath = "old.txt";
+        table.m_bDirty = true;
+        std::string diagnostic;
+        EXPECT_FALSE(table.ReadDocument(p, &diagnostic)) << p;
+        EXPECT_EQ(diagnostic, "File length is zero, " + p);
+        EXPECT_EQ(table.rows(), (std::vector<FormantRow>{{"1", "1", "2", "3", "x"}}));
+        EXPECT_EQ(table.m_strFilePath, "old.txt");
+        EXPECT_TRUE(table.m_bDirty);
+    }
+}
+
+TEST(FormantText, OnlyLinesOfFourFieldsBecomeRowsNumberedByLine)
+{
+    const auto rows = FormantTable::parseFormantText(bytesOf("\xEF\xBB\xBF\xEF\xBB\xBF"
+                                                             "500\t1500\t2500\t\"i\"\n"
+                                                             "too\tfew\tfields\n"
+                                                             "\n"
+                                                             "1\t2\t3\t4\t5\n"
+                                                             "\t\t\t\n"
+                                                             "7\t8\t9\tsay \"hi\" \xC3\xA9"));
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(*rows, (std::vector<FormantRow>{{"0", "500", "1500", "2500", "i"},
+                                              {"4", "", "", "", ""},
+                                              {"5", "7", "8", "9", "say hi \xC3\xA9"}}));
+    EXPECT_TRUE(FormantTable::parseFormantText(bytesOf(""))->empty());
+    for (std::string_view bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\xE2\x82"}) {
+        EXPECT_FALSE(FormantTable::parseFormantText(bytesOf(bad)));
+    }
+}
+
+TEST(FormantText, IntegerCellsReadTheirLeadingNumber)
+{
+    // clang-format off
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"500", 500}, {"  -1", -1}, {"+42Hz", 42}, {"3.9", 3}, {"abc", 0}, {"", 0}, {"- 5", 0},
+        {"\t\n12 13", 12}, {"2147483647", 2147483647}, {"99999999999", 2147483647},
+        {"-99999999999", -2147483647 - 1}};
+    // clang-format on
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(intValue(text), expected) << '"' << text << '"';
+    }
+}
+
+TEST(FormantTableEditing, EditsMarkTheTableDirtyAndKeepRowsNumbered)
+{
+    FormantTable table;
+    EXPECT_FALSE(table.GetData());
+    table.insertRow();
+    table.insertRow();
+    table.insertRow();
+    EXPECT_TRUE(table.m_bDirty);
+    EXPECT_EQ(table.rows()[2], (FormantRow{"3", "0", "0", "0", ""}));
+
+    table.m_bDirty = false;
+    EXPECT_FALSE(table.setCell(0, FormantTable::kColumnF1, "0"));
+    EXPECT_FALSE(table.setCell(0, FormantTable::kColumnRow, "9"));
+    EXPECT_FALSE(table.setCell(3, FormantTable::kColumnF1, "9"));
+    EXPECT_FALSE(table.m_bDirty);
+    EXPECT_TRUE(table.setCell(1, FormantTable::kColumnF2, "1200"));
+    EXPECT_EQ(table.GetTableCellData(1, 2), 1200);
+    EXPECT_TRUE(table.m_bDirty);
+
+    table.labelRows({0, 2, 7}, "u");
+    EXPECT_EQ(table.GetTableCellStringData(0), "u");
+    EXPECT_EQ(table.GetTableCellStringData(1), "");
+    EXPECT_EQ(table.GetTableCellStringData(2), "u");
+
+    table.deleteRows({0, 0, 9});
+    ASSERT_EQ(table.rowCount(), 2u);
+    EXPECT_EQ(table.rows()[0], (FormantRow{"1", "0", "1200", "0", ""}));
+    EXPECT_EQ(table.rows()[1].row, "2");
+
+    table.deleteRows({1});
+    ASSERT_EQ(table.rowCount(), 1u);
+    table.deleteRows({}); // a single row goes whatever is selected
+    EXPECT_EQ(table.rowCount(), 0u);
+    EXPECT_FALSE(table.GetData());
+}
+
+TEST(FormantTableEditing, SpectrogramHandOverFillsShortColumnsWithEmptyCells)
+{
+    FormantTable table = tableOf({{"1", "1", "1", "1", "old"}});
+    table.m_strFilePath = "old.txt";
+    ASSERT_TRUE(table.ReadDocumentFromSpectrogramDict(
+        {{"row", {"0", "1"}}, {"f1", {"510", "640"}}, {"f2", {"1720", "1100"}}, {"f3", {"2400"}}}));
+    EXPECT_EQ(table.rows(), (std::vector<FormantRow>{{"0", "510", "1720", "2400", ""},
+                                                     {"1", "640", "1100", "", ""}}));
+    EXPECT_TRUE(table.m_bDirty);
+    EXPECT_TRUE(table.m_strFilePath.empty());
+    EXPECT_EQ(table.GetTable().at("f3"), (std::vector<std::string>{"2400", ""}));
+}
+
+TEST(FormantTableEditing, RangeCombosReadEachLimitOnlyWhileThePreviousIsSelected)
+{
+    const auto& choices = FormantTable::rangeChoicesHz();
+    ASSERT_EQ(choices.size(), 20u);
+    EXPECT_EQ(choices.front(), 1000);
+    EXPECT_EQ(choices.back(), 4800);
+    EXPECT_EQ(FormantTable::rangeChoiceIndex(1600), 3);
+    EXPECT_EQ(FormantTable::rangeChoiceIndex(1700), -1);
+
+    FormantTable table;
+    table.comboBoxSelectionDidChange(-1, 0, 0);
+    EXPECT_EQ(table.GetF1(), 1600);
+    table.comboBoxSelectionDidChange(0, 20, 1);
+    EXPECT_EQ(std::tuple(table.GetF1(), table.GetF2(), table.GetF3()),
+              std::tuple(1000, 3000, 3000));
+    table.comboBoxSelectionDidChange(1, 2, 19);
+    EXPECT_EQ(std::tuple(table.GetF1(), table.GetF2(), table.GetF3()),
+              std::tuple(1200, 1400, 4800));
+}
+
+TEST(FormantPlotMaths, BarkAndF2Prime)
+{
+    EXPECT_DOUBLE_EQ(HzToBark(0), 0.0);
+    EXPECT_NEAR(HzToBark(200), 1.9634785895415792, 1e-12);
+    EXPECT_NEAR(HzToBark(1000), 8.510531510721993, 1e-12);
+    EXPECT_NEAR(HzToBark(3000), 15.6023504069748, 1e-12);
+
+    struct Case {
+        std::int32_t f1, f2, f3, expected;
+    };
+    const Case table[] = {
+        {500, 1500, 2500, 1750},                     // 1500 + 0.5·1000·1000/2000
+        {300, 2000, 2600, 2221},                     // 2000 + 0.5·600·1700/2300 = 2221.7
+        {700, 1000, 500, 1375},                      // 1000 + 0.5·(−500)·300/(−200)
+        {600, 1200, 600, 1200},                      // F3 = F1: no weight for F3
+        {-2147483647 - 1, 0, 2147483647, 536870911}, // differences beyond int32
+    };
+    for (const Case& c : table) {
+        EXPECT_EQ(F2Prime(c.f1, c.f2, c.f3), c.expected) << c.f1 << ' ' << c.f2 << ' ' << c.f3;
+    }
+}
+
+TEST(FormantPlotMaths, GroupsAreRunsOfAtLeastThreeEqualLabels)
+{
+    const std::vector<std::string> labels = {"a", "a", "b", "a", "a", "a"};
+    const std::vector<double> p = {9, 9, 9, 1, 3, 2};
+    const std::vector<double> q = {9, 9, 9, 4, 6, 8};
+    const auto groups = groupRuns(p, q, labels);
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups[0].label, "a");
+    EXPECT_EQ(groups[0].firstRow, 3u);
+    EXPECT_EQ(groups[0].rowCount, 3u);
+    EXPECT_DOUBLE_EQ(groups[0].meanP, 2.0);
+    EXPECT_DOUBLE_EQ(groups[0].meanQ, 6.0);
+    EXPECT_NEAR(groups[0].varianceP, 2.0 / 3.0, 1e-12);
+    EXPECT_NEAR(groups[0].varianceQ, 8.0 / 3.0, 1e-12);
+    EXPECT_NEAR(groups[0].covariance, 2.0 / 3.0, 1e-12); // (4 + 18 + 16)/3 − 12
+
+    // Equal values have no spread, however Σx²/n − mean² rounds.
+    const auto flat = groupRuns({0.1, 0.1, 0.1}, {1, 2, 3}, {"o", "o", "o"});
+    ASSERT_EQ(flat.size(), 1u);
+    EXPECT_EQ(flat[0].varianceP, 0.0);
+    EXPECT_FALSE(flat[0].hasEllipse());
+    EXPECT_TRUE(ellipseBark(flat[0]).empty());
+}
+
+// Every ellipse point lies two standard deviations from the mean (Mahalanobis
+// distance 2) at polar angle k·2π/200 from the F1 direction.
+TEST(FormantPlotMaths, EllipsePointsLieTwoStandardDeviationsOut)
+{
+    struct Case {
+        const char* name;
+        std::vector<double> p, q;
+    };
+    const Case cases[] = {
+        {"positive covariance", {0, 2, 4}, {0, 2, 2}},
+        {"negative covariance", {0, 2, 4}, {2, 2, 0}},
+        {"no covariance, wider in F1", {1, 5, 1, 5}, {2, 2, 4, 4}},
+        {"no covariance, wider in F2", {1, 3, 1, 3}, {0, 0, 6, 6}},
+        {"circle", {1, 3, 1, 3}, {2, 2, 4, 4}},
+    };
+    for (const Case& c : cases) {
+        const auto groups = groupRuns(c.p, c.q, std::vector<std::string>(c.p.size(), "v"));
+        ASSERT_EQ(groups.size(), 1u) << c.name;
+        const FormantGroup& g = groups[0];
+        const auto points = ellipseBark(g);
+        ASSERT_EQ(points.size(), 200u) << c.name;
+        const double det = g.varianceP * g.varianceQ - g.covariance * g.covariance;
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            const double dp = points[k].y - g.meanP;
+            const double dq = points[k].x - g.meanQ;
+            const double distance =
+                (g.varianceQ * dp * dp - 2 * g.covariance * dp * dq + g.varianceP * dq * dq) / det;
+            EXPECT_NEAR(distance, 4.0, 1e-9) << c.name << " point " << k;
+            const double angle = std::remainder(std::atan2(dq, dp) - k * 2 * std::numbers::pi / 200,
+                                                2 * std::numbers::pi);
+            EXPECT_NEAR(angle, 0.0, 1e-9) << c.name << " point " << k;
+        }
+    }
+    // All points on a line: no ellipse can be drawn.
+    EXPECT_TRUE(ellipseBark(groupRuns({1, 2, 3}, {2, 4, 6}, {"", "", ""})[0]).empty());
+}
+
+TEST(FormantPlotGeometry, AxesTicksAndTitles)
+{
+    const FormantTable table; // limits 1600, 3000, 3000
+    const Rect bounds{0, 0, 600, 800};
+    struct Case {
+        std::int32_t type;
+        const char* title;
+    };
+    for (const Case c : {Case{0, "F2  "}, Case{1, "F2' "}, Case{2, "F3  "}}) {
+        const PlotGeometry g = PlotData(table, bounds, 1.0, c.type, 1);
+        EXPECT_EQ(g.secondAxis.title.text, c.title);
+        EXPECT_EQ(g.f1AxisX, 700.0);
+        EXPECT_EQ(g.secondAxisY, 50.0);
+
+        ASSERT_EQ(g.f1Axis.ticks.size(), 15u);
+        EXPECT_EQ(g.f1Axis.ticks.front().frequencyHz, 200);
+        EXPECT_EQ(g.f1Axis.ticks.back().frequencyHz, 1600);
+        EXPECT_EQ(g.f1Axis.labels.back().text, "1600");
+        EXPECT_EQ(g.f1Axis.labels.back().at.x, 710.0);
+        // 200 Hz sits on the second axis and 400 Hz on the F1 axis, up to a pixel.
+        EXPECT_GE(g.f1Axis.ticks.front().line.from.y, 50.0);
+        EXPECT_LT(g.f1Axis.ticks.front().line.from.y, 51.0);
+        ASSERT_EQ(g.secondAxis.ticks.size(), 27u);
+        EXPECT_GT(g.secondAxis.ticks.front().line.from.x, 699.0);
+        EXPECT_LE(g.secondAxis.ticks.front().line.from.x, 700.0);
+        EXPECT_EQ(g.secondAxis.ticks.front().line.to.y, 45.0);
+
+        std::vector<std::string> labelled;
+        for (const PlotText& label : g.secondAxis.labels) {
+            labelled.push_back(label.text);
+            EXPECT_EQ(label.at.y, 30.0);
+        }
+        EXPECT_EQ(labelled,
+                  (std::vector<std::string>{"500", "1000", "1500", "2000", "2500", "3000"}));
+        EXPECT_EQ(g.secondAxis.title.at.y, 10.0);
+        // 200 Hz at y = 50 − 94 + 1.9635·48; "F1" half a Bark below 500 Hz.
+        EXPECT_NEAR(g.f1Axis.title.at.y, -44.0 + (4.73646658243365 + 0.5) * 48.0, 1e-9);
+        EXPECT_EQ(g.f1Axis.title.at.x, 750.0);
+    }
+    FormantTable low;
+    low.m_nF1RangeHigh = 199;
+    low.m_nF3RangeHigh = 450;
+    const PlotGeometry g = PlotData(low, bounds, 2.0, 2, 2);
+    EXPECT_TRUE(g.f1Axis.ticks.empty());
+    EXPECT_EQ(g.secondAxis.ticks.size(), 1u);
+    EXPECT_TRUE(g.secondAxis.labels.empty());
+    EXPECT_EQ(g.f1Axis.title.at.x, 600.0 + 150.0);
+    EXPECT_EQ(g.verticalPxPerBark, 192.0);
+}
+
+TEST(FormantPlotGeometry, PointsMeansAndEllipsesFollowTheCheckBoxes)
+{
+    FormantTable table = tableOf({{"0", "500", "1500", "2500", "a"},
+                                  {"1", "500", "1700", "2600", "a"},
+                                  {"2", "500", "1900", "2400", "a"},
+                                  {"3", "300", "2200", "2900", "i"},
+                                  {"4", "350", "2300", "3000", "i"},
+                                  {"5", "320", "2100", "2800", "i"}});
+    const Rect bounds{0, 0, 600, 800};
+    table.m_bDrawellipse = false;
+    table.m_bDrawmean = false;
+    table.m_bDrawindividuallabels = false;
+    table.m_bDrawmeanlabel = false;
+    PlotGeometry g = PlotData(table, bounds, 1.0, 1, 1);
+    ASSERT_EQ(g.points.size(), 6u);
+    EXPECT_TRUE(g.groups.empty());
+    // F2' of 500/1500/2500 is 1750 Hz: x = 823 − 12.2296·32, y = −44 + 4.7365·48.
+    EXPECT_EQ(g.points[0].circle.topLeft, (PointD{431.0, 183.0}));
+    EXPECT_EQ(g.points[0].circle.diameter, 5.0);
+    EXPECT_FALSE(g.points[0].drawLabel);
+
+    table.m_bDrawdata = false;
+    table.m_bDrawellipse = true;
+    table.m_bDrawmean = true;
+    table.m_bDrawmeanlabel = true;
+    g = PlotData(table, bounds, 1.0, 0, 1);
+    EXPECT_TRUE(g.points.empty());
+    ASSERT_EQ(g.groups.size(), 2u);
+    // Equal F1 values: the mean is drawn, the ellipse is not.
+    EXPECT_TRUE(g.groups[0].drawMean);
+    EXPECT_TRUE(g.groups[0].mean.filled);
+    EXPECT_EQ(g.groups[0].label.text, "a");
+    EXPECT_TRUE(g.groups[0].ellipse.empty());
+    EXPECT_EQ(g.groups[0].mean.topLeft.y, std::trunc(g.yOfF1(500)));
+    ASSERT_EQ(g.groups[1].ellipse.size(), 200u);
+    for (const PointD& point : g.groups[1].ellipse) {
+        EXPECT_EQ(point.x, std::trunc(point.x));
+        EXPECT_EQ(point.y, std::trunc(point.y));
+    }
+
+    table.m_bDrawdata = true;
+    table.m_bDrawindividuallabels = true;
+    g = PlotData(table, bounds, 1.0, 2, 1);
+    EXPECT_EQ(g.points[3].label.text, "i");
+    EXPECT_TRUE(g.points[3].label.plotAttributes);
+    EXPECT_EQ(g.points[3].label.at, g.points[3].circle.topLeft);
+}
+
+} // namespace
+} // namespace phonaxis

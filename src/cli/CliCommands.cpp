@@ -20,11 +20,20 @@ constexpr const char* kUsage =
     "  phonaxis-cli info FILE [--aiff-channel K]\n"
     "      channels, rates, lengths and units of a recording, as JSON\n"
     "  phonaxis-cli convert IN OUT [--channel N] [--from MS --to MS] [--aiff-channel K]\n"
-    "      writes IN (all channels, or channel N) as a 32-bit float WAV file OUT,\n"
-    "      whole or from MS to MS\n"
+    "      writes IN (all channels, or channel N) as OUT, whole or from MS to MS:\n"
+    "      a 32-bit float WAV file (.wav) or a native float file (.pmf)\n"
     "\n"
     "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"
     "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n";
+
+// A document for batch work. Results must not depend on the desktop settings
+// of whoever runs them: it starts at a new document's defaults, without the
+// application configuration.
+struct BatchDocument {
+    explicit BatchDocument(Prompts& prompts) : document(prompts, settings) {}
+    AppSettings settings;
+    MyDocument document;
+};
 
 struct Options {
     std::vector<std::string> positional;
@@ -106,7 +115,8 @@ bool openDocument(const std::string& path, MyDocument& document, std::ostream& e
     }
     if (!document.readFromData(file.bytes(), fileExtension(path))) {
         err << "phonaxis-cli: \"" << path
-            << "\" is not a recording Phonaxis can open (WAV or AIFF/AIFC), or it is damaged\n";
+            << "\" is not a recording Phonaxis can open (pmf, WAV or AIFF/AIFC), or it is "
+               "damaged\n";
         return false;
     }
     return true;
@@ -120,7 +130,8 @@ int info(const Options& options, std::ostream& out, std::ostream& err)
     }
     const std::string& path = options.positional[0];
     AutomaticPrompts prompts(&err, "phonaxis-cli: ", options.aiffChannel);
-    auto document = std::make_unique<MyDocument>(prompts);
+    auto batch = std::make_unique<BatchDocument>(prompts);
+    MyDocument* document = &batch->document;
     if (!openDocument(path, *document, err)) {
         return kExitFailure;
     }
@@ -149,10 +160,9 @@ int convert(const Options& options, std::ostream& err)
     const std::string& inPath = options.positional[0];
     const std::string& outPath = options.positional[1];
     const std::string type = fileExtension(outPath);
-    if (type != "wav") {
+    if (type != "wav" && type != "pmf") {
         err << "phonaxis-cli: cannot write \"" << outPath
-            << "\": phonaxis-cli writes .wav files (the native .pmf format is not available "
-               "yet)\n";
+            << "\": phonaxis-cli writes .wav and .pmf files\n";
         return kExitUsage;
     }
     if (options.fromMs && *options.fromMs >= *options.toMs) {
@@ -161,7 +171,8 @@ int convert(const Options& options, std::ostream& err)
     }
 
     AutomaticPrompts prompts(&err, "phonaxis-cli: ", options.aiffChannel);
-    auto document = std::make_unique<MyDocument>(prompts);
+    auto batch = std::make_unique<BatchDocument>(prompts);
+    MyDocument* document = &batch->document;
     if (!openDocument(inPath, *document, err)) {
         return kExitFailure;
     }
@@ -185,10 +196,23 @@ int convert(const Options& options, std::ostream& err)
         document->m_bHaveSelection = true;
     }
 
-    const std::optional<Bytes> bytes =
-        options.channel
-            ? document->Save_WAVE_FileType_float(selection, *options.channel, 1, true)
-            : document->Save_WAVE_FileType_float(selection, -1, count, false);
+    std::optional<Bytes> bytes;
+    if (type == "wav") {
+        bytes = options.channel
+                    ? document->Save_WAVE_FileType_float(selection, *options.channel, 1, true)
+                    : document->Save_WAVE_FileType_float(selection, -1, count, false);
+    } else {
+        // The native files hold the shown channels: one channel is written by
+        // showing only it. A recording read from a USB2 float file stays one.
+        if (options.channel) {
+            for (int i = 0; i < count; ++i) {
+                document->getChannel(i).m_bShow = i == *options.channel;
+            }
+        }
+        bytes = document->m_nFileFormat == FileFormat::kUsb2Float
+                    ? document->Save_KVQ_PC_USB2_Float_FileType(selection)
+                    : document->Save_KVQ_PC_Float_FileType(selection);
+    }
     if (!bytes) {
         err << "phonaxis-cli: \"" << outPath << "\" was not written\n";
         return kExitFailure;

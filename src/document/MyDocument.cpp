@@ -1,5 +1,6 @@
 #include "document/MyDocument.h"
 
+#include "document/Configuration.h"
 #include "document/FileIO.h"
 
 #include <algorithm>
@@ -79,6 +80,8 @@ void MyDocument::Initilize()
     m_nSpecfrequencyRange = m_nFFTfrequencyRange;
     m_nLPCNumberofCoefficients = lpcOrderForRate(rate);
     m_nSpecLPCNumberofCoefficients = lpcOrderForRate(rate);
+    // The application configuration, where there is one, replaces these.
+    applyApplicationConfiguration(*this, m_settings);
     m_changeCount = 0;
 }
 
@@ -171,11 +174,11 @@ bool MyDocument::readFromData(ByteView bytes, const std::string& /*typeName*/)
 {
     // The readers in the order they are tried; the first that recognises the
     // content wins. Each declines without touching the document.
-    // TODO(#3): the native readers come first, in this order: KVQ_Mac, KVQ_PC,
-    // KVQ_PC_FLOAT, USB2 float, old PC PMF, old Mac PMF.
     static constexpr Reader kOpenOrder[] = {
-        &MyDocument::Read_WAVE_FileType,
-        &MyDocument::Read_AIFF_FileType,
+        &MyDocument::Read_KVQ_MAC_FileType,      &MyDocument::Read_KVQ_PC_FileType,
+        &MyDocument::Read_KVQ_PC_Float_FileType, &MyDocument::Read_USB2_Float_FileType,
+        &MyDocument::Read_OLD_PC_FileType,       &MyDocument::Read_OLD_MAC_FileType,
+        &MyDocument::Read_WAVE_FileType,         &MyDocument::Read_AIFF_FileType,
     };
     for (const Reader reader : kOpenOrder) {
         if ((this->*reader)(bytes)) {
@@ -229,11 +232,18 @@ std::optional<Bytes> MyDocument::dataOfType(const std::string& typeName)
     return std::nullopt;
 }
 
-std::optional<Bytes> MyDocument::nativeBytes(bool /*selection*/)
+std::optional<Bytes> MyDocument::nativeBytes(bool selection)
 {
-    // TODO(#3): format 11 goes to the USB2 float writer, every other format to
-    // the KVQ_PC_FLOAT writer (in selection mode only formats 4 and 11 write).
-    return std::nullopt;
+    // A recording read from a USB2 float file is saved in that format again;
+    // everything else becomes KVQ_PC_FLOAT. A selection is saved only from the
+    // two float formats.
+    if (m_nFileFormat == FileFormat::kUsb2Float) {
+        return Save_KVQ_PC_USB2_Float_FileType(selection);
+    }
+    if (selection && m_nFileFormat != FileFormat::kPcFloat) {
+        return std::nullopt;
+    }
+    return Save_KVQ_PC_Float_FileType(selection);
 }
 
 std::string MyDocument::homeDirectory()
@@ -340,9 +350,7 @@ void MyDocument::didEndSaveFiles(const std::string& path)
     const SaveContext context = m_settings.saveContext;
     std::optional<Bytes> bytes;
     if (context.kind == "selection") {
-        if (m_nFileFormat == FileFormat::kPcFloat || m_nFileFormat == FileFormat::kUsb2Float) {
-            bytes = nativeBytes(true);
-        }
+        bytes = nativeBytes(true);
     } else if (context.kind == "export") {
         bytes = Save_WAVE_FileType_float(false, context.channel, 1, true);
     } else if (context.kind == "exportsel") {

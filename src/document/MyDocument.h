@@ -257,7 +257,8 @@ private:
 
     // Writes bytes to a chosen path; alerts "Error in save" on failure.
     bool writeChosenFile(const std::string& path, const Bytes& bytes);
-    // Whole document or selection in the native float format of the loaded data.
+    // The whole document (any format) or each channel's selection (float
+    // formats only) in the native float format of the loaded data.
     std::optional<Bytes> nativeBytes(bool selection);
     // Channel titles in use, for the channel chooser.
     std::vector<std::string> channelTitles() const;

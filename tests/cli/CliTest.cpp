@@ -1,8 +1,8 @@
+#include "TestFiles.h"
 #include "cli/CliCommands.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "support/ScriptedPrompts.h"
-#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -102,21 +102,24 @@ TEST_F(CliTest, ConvertWritesChannelsAndSelections)
         {{"--channel", "2", "--from", "500", "--to", "1000"}, 1, 11025, float(3 * 0.5)},
     };
     for (const Case& c : cases) {
-        const std::string out = path("out.wav");
-        std::vector<std::string> args = {"convert", input(), out};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        const CliResult r = runCli(args);
-        ASSERT_EQ(r.status, 0) << r.err;
+        for (const char* name : {"out.wav", "out.pmf"}) {
+            const std::string out = path(name);
+            std::vector<std::string> args = {"convert", input(), out};
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            const CliResult r = runCli(args);
+            ASSERT_EQ(r.status, 0) << r.err;
 
-        test::ScriptedPrompts prompts;
-        auto document = std::make_unique<MyDocument>(prompts);
-        FileContents file;
-        std::string error;
-        ASSERT_TRUE(file.open(out, error)) << error;
-        ASSERT_TRUE(document->readFromData(file.bytes(), "wav"));
-        EXPECT_EQ(document->m_nNumofChannels, c.channels);
-        EXPECT_EQ(document->getChannel(0).m_dwFileLength, c.samples);
-        EXPECT_FLOAT_EQ(document->getChannel(0).samples()[0], c.firstSample);
+            test::ScriptedPrompts prompts;
+            auto document = std::make_unique<MyDocument>(prompts);
+            FileContents file;
+            std::string error;
+            ASSERT_TRUE(file.open(out, error)) << error;
+            ASSERT_TRUE(document->readFromData(file.bytes(), "wav"));
+            EXPECT_EQ(document->m_nNumofChannels, c.channels);
+            EXPECT_EQ(document->getChannel(0).m_dwFileLength, c.samples);
+            EXPECT_FLOAT_EQ(document->getChannel(0).samples()[0], c.firstSample);
+            EXPECT_EQ(document->m_nFileFormat, std::string(name) == "out.wav" ? 2 : 4);
+        }
     }
 }
 
@@ -140,7 +143,7 @@ TEST_F(CliTest, MistakesAreReportedWithoutOutput)
         {{"convert", input(), path("o.wav"), "--from", "10"}, 2, "usage"},
         {{"convert", input(), path("o.wav"), "--from", "20", "--to", "10"}, 2, "earlier"},
         {{"convert", input(), path("o.wav"), "--from", "abc", "--to", "10"}, 2, "time in ms"},
-        {{"convert", input(), path("o.pmf")}, 2, ".wav"},
+        {{"convert", input(), path("o.mp3")}, 2, ".wav and .pmf"},
         {{"convert", input(), path("o.wav"), "--bogus"}, 2, "unknown option"},
         {{"convert", input(), path("no/such/dir/o.wav")}, 1, "Cannot write"},
     };
@@ -164,8 +167,8 @@ TEST_F(CliTest, AiffChannelIsChosenOnTheCommandLine)
     ASSERT_TRUE(writeFileAtomically(path("stereo.aif"), aiff, error)) << error;
 
     for (const auto& [option, expected] : {std::pair{"1", 0.5f}, std::pair{"2", -0.25f}}) {
-        const CliResult r = runCli({"convert", path("stereo.aif"), path("one.wav"),
-                                    "--aiff-channel", option});
+        const CliResult r =
+            runCli({"convert", path("stereo.aif"), path("one.wav"), "--aiff-channel", option});
         ASSERT_EQ(r.status, 0) << r.err;
         test::ScriptedPrompts prompts;
         auto document = std::make_unique<MyDocument>(prompts);

@@ -218,6 +218,46 @@ TEST_F(DocumentTest, OpenDispatchesByContentNotByTypeName)
     }
 }
 
+TEST_F(DocumentTest, WavDocumentSavedAsPmfReopensAsFloatFileAndAdoptsItsRate)
+{
+    auto source = std::make_unique<MyDocument>(m_prompts, m_settings);
+    fillChannels(*source, {44100, 44100}, 300);
+    const auto wav = source->dataOfType("wav");
+    ASSERT_TRUE(wav);
+    auto fromWav = std::make_unique<MyDocument>(m_prompts, m_settings);
+    ASSERT_TRUE(fromWav->readFromData(*wav, "wav"));
+    EXPECT_EQ(fromWav->m_nLPCNumberofCoefficients, 14); // WAV leaves the analysis rate alone
+    const auto pmf = fromWav->dataOfType("pmf");
+    ASSERT_TRUE(pmf);
+
+    // Opened under a ".wav" name: the content decides.
+    auto reopened = std::make_unique<MyDocument>(m_prompts, m_settings);
+    ASSERT_TRUE(reopened->readFromData(*pmf, "wav"));
+    EXPECT_EQ(reopened->m_nFileFormat, FileFormat::kPcFloat);
+    EXPECT_FALSE(reopened->m_bForeignFile);
+    EXPECT_EQ(reopened->m_nNumofChannels, 2);
+    EXPECT_EQ(reopened->getChannel(1).GetTitle(), "Chan 1");
+    EXPECT_EQ(reopened->m_dAnalysisSampleRate, 44100.0);
+    EXPECT_EQ(reopened->m_nLPCNumberofCoefficients, 48);
+    EXPECT_EQ(reopened->m_nFFTfrequencyRange, 22000);
+
+    // Its selection can now be saved too.
+    Channels& channel = reopened->getChannel(0);
+    channel.SetMarkerValues_Time(1.0);
+    channel.SetCursorInFile_Time(2.0);
+    channel.CalculateDuration();
+    reopened->getChannel(1).SetMarkerValues_Time(1.0);
+    reopened->getChannel(1).SetCursorInFile_Time(2.0);
+    reopened->getChannel(1).CalculateDuration();
+    reopened->m_bHaveSelection = true;
+    const fs::path target = m_dir / "selection.pmf";
+    m_prompts.savePanelReplies = {target.string()};
+    reopened->fileSaveSelectionAs();
+    auto selection = std::make_unique<MyDocument>(m_prompts, m_settings);
+    ASSERT_TRUE(selection->readFromData(readFile(target), "pmf"));
+    EXPECT_EQ(selection->getChannel(0).m_dwFileLength, 44.0); // 1 ms at 44.1 kHz, truncated
+}
+
 TEST_F(DocumentTest, UnrecognisedContentFailsAndLeavesDocumentNew)
 {
     const std::vector<Bytes> junk = {

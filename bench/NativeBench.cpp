@@ -16,6 +16,7 @@
 // memory of one streamed save (VmHWM after resetting it) next to the
 // document's own float bytes: a backup must not hold a second copy.
 
+#include "ResidentMemory.h"
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
@@ -33,6 +34,10 @@
 #include <vector>
 
 namespace {
+
+using phonaxis::bench::currentResidentKb;
+using phonaxis::bench::peakResidentKb;
+using phonaxis::bench::resetPeakResident;
 
 using namespace phonaxis;
 namespace fs = std::filesystem;
@@ -97,38 +102,6 @@ std::string benchPath(bool usb2)
     fs::create_directories(dir, ec);
     return (dir / (usb2 ? "native-usb2-9ch-22050-10min.pmf" : "native-float-9ch-22050-10min.pmf"))
         .string();
-}
-
-long peakResidentKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
-long currentResidentKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
-bool resetPeakResident()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return static_cast<bool>(clear);
 }
 
 void saveBytes(benchmark::State& state, bool usb2)

@@ -10,6 +10,7 @@
 // resident memory of one open (VmHWM after resetting it) next to the budget:
 // the float samples + the file's bytes + 64 MB.
 
+#include "ResidentMemory.h"
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
@@ -34,6 +35,9 @@
 #include <vector>
 
 namespace {
+
+using phonaxis::bench::peakResidentKb;
+using phonaxis::bench::resetPeakResident;
 
 using namespace phonaxis;
 namespace fs = std::filesystem;
@@ -209,27 +213,6 @@ bool openDocument(const std::string& path, const BenchFile& f, std::string& erro
         use(document);
     }
     return true;
-}
-
-// Peak resident memory (kB) since the last reset, or -1.
-long peakResidentKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
-bool resetPeakResident()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return static_cast<bool>(clear);
 }
 
 void openBenchmark(benchmark::State& state, const BenchFile& f)

@@ -12,18 +12,6 @@ namespace phonaxis {
 
 namespace {
 
-// trunc(value) limited to [0, limit]; NaN gives 0.
-std::size_t indexWithin(double value, std::size_t limit)
-{
-    if (!(value > 0.0)) {
-        return 0;
-    }
-    if (value >= static_cast<double>(limit)) {
-        return limit;
-    }
-    return static_cast<std::size_t>(value);
-}
-
 // trunc(value) as a double; NaN gives 0.
 double truncOrZero(double value)
 {
@@ -127,6 +115,17 @@ bool copyChannelSelection(Channels& source, Channels& target)
 
 } // namespace
 
+std::size_t indexWithin(double value, std::size_t limit)
+{
+    if (!(value > 0.0)) {
+        return 0;
+    }
+    if (value >= static_cast<double>(limit)) {
+        return limit;
+    }
+    return static_cast<std::size_t>(value);
+}
+
 std::size_t heldSampleCount(const Channels& channel)
 {
     if (!channel.m_hData.present()) {
@@ -152,7 +151,7 @@ EditClipboard& EditClipboard::instance()
 
 bool EditClipboard::copySelection(MyDocument& document)
 {
-    const int count = std::clamp(document.m_nNumofChannels, 0, kChannelSlots);
+    const int count = document.channelsInUse();
     // Built aside and moved in at the end, so that a copy that runs out of
     // memory leaves the previous clipboard intact.
     std::vector<Channels> staged;

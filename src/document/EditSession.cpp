@@ -45,19 +45,7 @@ constexpr std::size_t kMaxNameBytes = 128;
 
 int channelsInUse(const MyDocument& document)
 {
-    return std::clamp(document.m_nNumofChannels, 0, MyDocument::kChannelSlots);
-}
-
-// trunc(value) limited to [0, limit]; NaN gives 0.
-std::size_t indexWithin(double value, std::size_t limit)
-{
-    if (!(value > 0.0)) {
-        return 0;
-    }
-    if (value >= static_cast<double>(limit)) {
-        return limit;
-    }
-    return static_cast<std::size_t>(value);
+    return document.channelsInUse();
 }
 
 // The display name as one safe file-name component: no path separators, at

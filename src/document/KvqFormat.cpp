@@ -509,19 +509,6 @@ bool readFloatKvq(MyDocument& document, ByteView bytes, bool usb2)
     return true;
 }
 
-// Runs a reader's parse-then-commit body; running out of memory while
-// parsing declines the file like any other mismatch.
-template <typename Body> bool declineOnExhaustion(Body body)
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-}
-
 // --- writing -----------------------------------------------------------------
 
 // One shown channel as it goes into the file.
@@ -560,7 +547,7 @@ std::optional<NativePlan> planNativeFile(const MyDocument& document, bool usb2, 
 {
     NativePlan plan;
     plan.usb2 = usb2;
-    const int inUse = std::clamp(document.m_nNumofChannels, 0, MyDocument::kChannelSlots);
+    const int inUse = document.channelsInUse();
     for (int i = 0; i < inUse; ++i) {
         const Channels& channel = document.getChannel(i);
         if (!channel.m_bShow) {
@@ -997,24 +984,24 @@ std::string systemError(const std::string& path, int err)
 
 bool MyDocument::Read_KVQ_MAC_FileType(ByteView bytes)
 {
-    return declineOnExhaustion(
+    return native::declineOnExhaustion(
         [&] { return readIntegerKvq<std::endian::big>(*this, bytes, kMacSignature); });
 }
 
 bool MyDocument::Read_KVQ_PC_FileType(ByteView bytes)
 {
-    return declineOnExhaustion(
+    return native::declineOnExhaustion(
         [&] { return readIntegerKvq<std::endian::little>(*this, bytes, kPcSignature); });
 }
 
 bool MyDocument::Read_KVQ_PC_Float_FileType(ByteView bytes)
 {
-    return declineOnExhaustion([&] { return readFloatKvq(*this, bytes, false); });
+    return native::declineOnExhaustion([&] { return readFloatKvq(*this, bytes, false); });
 }
 
 bool MyDocument::Read_USB2_Float_FileType(ByteView bytes)
 {
-    return declineOnExhaustion([&] { return readFloatKvq(*this, bytes, true); });
+    return native::declineOnExhaustion([&] { return readFloatKvq(*this, bytes, true); });
 }
 
 std::optional<Bytes> MyDocument::Save_KVQ_PC_Float_FileType(bool selection)

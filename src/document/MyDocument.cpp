@@ -87,7 +87,7 @@ void MyDocument::Initilize()
 
 int MyDocument::audioChannelIndex() const
 {
-    const int count = std::clamp(m_nNumofChannels, 0, kChannelSlots);
+    const int count = channelsInUse();
     for (int i = 0; i < count; ++i) {
         if (getChannel(i).m_nChannelType == 1) {
             return i;
@@ -123,7 +123,7 @@ void MyDocument::setReferenceAll()
     if (!m_bHaveData) {
         return;
     }
-    const int count = std::clamp(m_nNumofChannels, 0, kChannelSlots);
+    const int count = channelsInUse();
     for (int i = 0; i < count; ++i) {
         Channels& channel = getChannel(i);
         if (channel.m_nChannelType != 1) {
@@ -137,7 +137,7 @@ void MyDocument::setReferenceAll()
 
 void MyDocument::setReferenceFor(int index)
 {
-    if (!m_bHaveData || index < 0 || index >= std::clamp(m_nNumofChannels, 0, kChannelSlots)) {
+    if (!m_bHaveData || index < 0 || index >= channelsInUse()) {
         return;
     }
     Channels& channel = getChannel(index);
@@ -150,7 +150,7 @@ void MyDocument::setReferenceAllZero()
     if (!m_bHaveData) {
         return;
     }
-    const int count = std::clamp(m_nNumofChannels, 0, kChannelSlots);
+    const int count = channelsInUse();
     for (int i = 0; i < count; ++i) {
         getChannel(i).m_dReference = 0.0;
     }
@@ -255,7 +255,7 @@ std::string MyDocument::homeDirectory()
 std::vector<std::string> MyDocument::channelTitles() const
 {
     std::vector<std::string> titles;
-    const int count = std::clamp(m_nNumofChannels, 0, kChannelSlots);
+    const int count = channelsInUse();
     for (int i = 0; i < count; ++i) {
         titles.push_back(getChannel(i).GetTitle());
     }

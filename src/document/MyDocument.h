@@ -6,6 +6,7 @@
 #include "model/Channels.h"
 #include "model/Geometry.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -158,6 +159,9 @@ public:
     // The channel in slot `index` (0..19).
     Channels& getChannel(int index) { return m_Channel[static_cast<std::size_t>(index)]; }
     const Channels& getChannel(int index) const { return m_Channel[static_cast<std::size_t>(index)]; }
+
+    // The number of slots in use, m_nNumofChannels limited to 0..20.
+    int channelsInUse() const { return std::clamp(m_nNumofChannels, 0, kChannelSlots); }
 
     // Index of the audio channel (the first channel in use whose type is 1), or -1.
     int audioChannelIndex() const;

@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,19 @@ namespace phonaxis {
 class MyDocument;
 
 namespace native {
+
+// Runs a native reader's parse-then-commit body; running out of memory while
+// parsing declines the file like any other mismatch.
+template <typename Body> bool declineOnExhaustion(Body body)
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
 
 constexpr std::size_t kHeaderBytes = 512;
 constexpr std::size_t kRecordBytes = 248;

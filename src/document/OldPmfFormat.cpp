@@ -5,6 +5,7 @@
 
 #include "document/ByteReader.h"
 #include "document/MyDocument.h"
+#include "document/NativeFormat.h"
 
 #include <algorithm>
 #include <bit>
@@ -373,27 +374,16 @@ bool readOldPmf(MyDocument& document, ByteView bytes, bool pc, Prompts& prompts)
     return true;
 }
 
-template <typename Body> bool declineOnExhaustion(Body body)
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-}
-
 } // namespace
 
 bool MyDocument::Read_OLD_PC_FileType(ByteView bytes)
 {
-    return declineOnExhaustion([&] { return readOldPmf(*this, bytes, true, m_prompts); });
+    return native::declineOnExhaustion([&] { return readOldPmf(*this, bytes, true, m_prompts); });
 }
 
 bool MyDocument::Read_OLD_MAC_FileType(ByteView bytes)
 {
-    return declineOnExhaustion([&] { return readOldPmf(*this, bytes, false, m_prompts); });
+    return native::declineOnExhaustion([&] { return readOldPmf(*this, bytes, false, m_prompts); });
 }
 
 } // namespace phonaxis

@@ -19,7 +19,7 @@ bool channelShown(const MyDocument& document, int index)
 
 int channelsInUse(const MyDocument& document)
 {
-    return std::clamp(document.m_nNumofChannels, 0, MyDocument::kChannelSlots);
+    return document.channelsInUse();
 }
 
 } // namespace

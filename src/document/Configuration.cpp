@@ -7,6 +7,7 @@
 #include "document/AppSettings.h"
 #include "document/ByteReader.h"
 #include "document/FileIO.h"
+#include "document/RateSettings.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 
@@ -27,36 +28,9 @@ namespace off = ConfigOffset;
 // Channel slots whose intensity, smoothing, calibration and unit the record holds.
 constexpr std::size_t kRecordChannels = 16;
 constexpr std::int32_t kLaunchSampleRateHz = 22050;
-// The spectrum analysis takes at most this many LPC coefficients.
-constexpr std::int32_t kMaxSpectrumLpcOrder = 400;
 constexpr const char* kUserConfigName = "User_Configuration.cfg";
 constexpr const char* kLoadFailedTitle = "Configuration not loaded";
 constexpr const char* kRevertTitle = "Reverting to default configuration";
-
-// trunc(value) as an int32; NaN gives 0 and values beyond the int32 range
-// saturate instead of overflowing.
-std::int32_t truncSaturated(double value)
-{
-    if (std::isnan(value)) {
-        return 0;
-    }
-    constexpr double lo = std::numeric_limits<std::int32_t>::min();
-    constexpr double hi = std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(std::clamp(value, lo, hi));
-}
-
-// (trunc(r) / 2000, integer division) × 1000.
-std::int32_t frequencyRangeForRate(double rateHz)
-{
-    return truncSaturated(static_cast<double>(truncSaturated(rateHz) / 2000) * 1000.0);
-}
-
-// trunc(r / 1000) + 4, rounded down to an even order.
-std::int32_t lpcOrderForRate(double rateHz)
-{
-    const std::int64_t order = std::int64_t{truncSaturated(rateHz / 1000.0)} + 4;
-    return truncSaturated(static_cast<double>(order - order % 2));
-}
 
 // The smallest gain an acquisition entry keeps: 200 for the audio entry, 1
 // for the analog ones.
@@ -491,13 +465,12 @@ Configuration applicationDefaults(const AppSettings& settings)
 
     const double rateHz = settings.m_dLastAnalysisSampleRate;
     record.putDouble(off::kAnalysisSampleRate, rateHz);
-    record.putInt32(off::kFFTAppliedWindowLength, truncSaturated(256000.0 / rateHz));
-    record.putInt32(off::kFFTfrequencyRange, frequencyRangeForRate(rateHz));
-    record.putInt32(off::kSpecfrequencyRange, frequencyRangeForRate(rateHz));
-    // The same order limit as when a reader adopts a new analysis rate.
-    record.putInt32(off::kLPCNumberofCoefficients,
-                    std::min(lpcOrderForRate(rateHz), kMaxSpectrumLpcOrder));
-    record.putInt32(off::kSpecLPCNumberofCoefficients, lpcOrderForRate(rateHz));
+    const RateSettings rated = rateSettingsFor(rateHz);
+    record.putInt32(off::kFFTAppliedWindowLength, rated.appliedWindow);
+    record.putInt32(off::kFFTfrequencyRange, rated.frequencyRange);
+    record.putInt32(off::kSpecfrequencyRange, rated.frequencyRange);
+    record.putInt32(off::kLPCNumberofCoefficients, rated.lpcOrder);
+    record.putInt32(off::kSpecLPCNumberofCoefficients, rated.specLpcOrder);
 
     const auto dsp = settings.dspSettings();
     for (std::size_t i = 0; i < dsp.size(); ++i) {

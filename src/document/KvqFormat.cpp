@@ -332,16 +332,7 @@ bool readIntegerKvq(MyDocument& document, ByteView bytes, std::string_view signa
         channel.m_nResolutionBits = 16;
         channel.m_nDataType = 3;
         channel.m_nHeigth = s.height;
-        setWholePage(channel, length);
-        channel.m_dReference = 0.0;
-        channel.m_dA3Cal = 0.0;
-        channel.m_dB2Cal = 0.0;
-        channel.m_dC1Cal = 1.0;
-        channel.m_dD0Cal = 0.0;
-        channel.m_dADInputVoltageRangeMV = 1.0;
-        channel.m_dMaxRangeBits = 1.0;
-        channel.m_dGain = 1.0;
-        channel.m_dFilterRate = s.rateHz / 2.0;
+        channel.setPlainReadState(length, s.rateHz);
         placeLabels(channel, s.labels);
     }
     document.m_nNumofChannels = n;

@@ -2,6 +2,7 @@
 
 #include "document/Configuration.h"
 #include "document/FileIO.h"
+#include "document/RateSettings.h"
 
 #include <algorithm>
 #include <cctype>
@@ -24,31 +25,6 @@ std::string lowerCase(std::string text)
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
-}
-
-// trunc(value) as an int32, saturating instead of overflowing for the
-// absurd rates a damaged header can carry.
-std::int32_t truncSaturated(double value)
-{
-    constexpr double lo = std::numeric_limits<std::int32_t>::min();
-    constexpr double hi = std::numeric_limits<std::int32_t>::max();
-    if (std::isnan(value)) {
-        return 0;
-    }
-    return static_cast<std::int32_t>(std::clamp(value, lo, hi));
-}
-
-// (trunc(r) / 2000, integer division) × 1000.
-std::int32_t frequencyRangeForRate(double rateHz)
-{
-    return truncSaturated(static_cast<double>(truncSaturated(rateHz) / 2000) * 1000.0);
-}
-
-// trunc(r / 1000) + 4, rounded down to an even order.
-std::int32_t lpcOrderForRate(double rateHz)
-{
-    const std::int64_t order = std::int64_t{truncSaturated(rateHz / 1000.0)} + 4;
-    return truncSaturated(static_cast<double>(order - order % 2));
 }
 
 } // namespace
@@ -74,12 +50,7 @@ void MyDocument::Initilize()
         channel.SetUnit("normalized");
     }
     // The rate-dependent settings of a new document follow its analysis rate.
-    const double rate = m_dAnalysisSampleRate;
-    m_nFFTAppliedWindowLength = truncSaturated(256000.0 / rate);
-    m_nFFTfrequencyRange = frequencyRangeForRate(rate);
-    m_nSpecfrequencyRange = m_nFFTfrequencyRange;
-    m_nLPCNumberofCoefficients = lpcOrderForRate(rate);
-    m_nSpecLPCNumberofCoefficients = lpcOrderForRate(rate);
+    recomputeRateDependentSettings(m_dAnalysisSampleRate);
     // The application configuration, where there is one, replaces these.
     applyApplicationConfiguration(*this, m_settings);
     m_changeCount = 0;
@@ -207,11 +178,12 @@ void MyDocument::recomputeRateDependentSettings(double rate)
     if (!(rate > 0.0) || !std::isfinite(rate)) {
         return;
     }
-    m_nFFTfrequencyRange = frequencyRangeForRate(rate);
-    m_nSpecfrequencyRange = m_nFFTfrequencyRange;
-    m_nFFTAppliedWindowLength = truncSaturated(256000.0 / rate);
-    m_nLPCNumberofCoefficients = std::min(lpcOrderForRate(rate), 400);
-    m_nSpecLPCNumberofCoefficients = lpcOrderForRate(rate);
+    const RateSettings settings = rateSettingsFor(rate);
+    m_nFFTfrequencyRange = settings.frequencyRange;
+    m_nSpecfrequencyRange = settings.frequencyRange;
+    m_nFFTAppliedWindowLength = settings.appliedWindow;
+    m_nLPCNumberofCoefficients = settings.lpcOrder;
+    m_nSpecLPCNumberofCoefficients = settings.specLpcOrder;
 }
 
 // --- saving ------------------------------------------------------------------

@@ -325,20 +325,7 @@ bool MyDocument::Read_WAVE_FileType(ByteView bytes)
         channel.m_nOrder = index + 1;
         channel.m_nResolutionBits = format->bitsPerSample;
         channel.m_nDataType = 3;
-        channel.m_dPageMin = 0.0;
-        channel.m_dPageMax = length;
-        channel.m_dPageSize = length;
-        channel.m_dMinUnZoom = 0.0;
-        channel.m_dMaxUnZoom = length;
-        channel.m_dReference = 0.0;
-        channel.m_dA3Cal = 0.0;
-        channel.m_dB2Cal = 0.0;
-        channel.m_dC1Cal = 1.0;
-        channel.m_dD0Cal = 0.0;
-        channel.m_dADInputVoltageRangeMV = 1.0;
-        channel.m_dMaxRangeBits = 1.0;
-        channel.m_dGain = 1.0;
-        channel.m_dFilterRate = rate / 2.0;
+        channel.setPlainReadState(length, rate);
     }
     m_nNumofChannels = static_cast<std::int32_t>(format->channels);
     m_nFileFormat = FileFormat::kWav;

@@ -369,6 +369,24 @@ void Channels::CalculateDuration()
     m_dDurationFile = m_dDurationStopFile - m_dDurationStartFile;
 }
 
+void Channels::setPlainReadState(double length, double rateHz)
+{
+    m_dPageMin = 0.0;
+    m_dPageMax = length;
+    m_dPageSize = length;
+    m_dMinUnZoom = 0.0;
+    m_dMaxUnZoom = length;
+    m_dReference = 0.0;
+    m_dA3Cal = 0.0;
+    m_dB2Cal = 0.0;
+    m_dC1Cal = 1.0;
+    m_dD0Cal = 0.0;
+    m_dADInputVoltageRangeMV = 1.0;
+    m_dMaxRangeBits = 1.0;
+    m_dGain = 1.0;
+    m_dFilterRate = rateHz / 2.0;
+}
+
 std::span<const float> Channels::samples() const
 {
     if (!m_hData.present()) {

@@ -76,6 +76,12 @@ public:
     void CalculateDuration();
     double GetDurationTime() const { return m_dDurationTime; }
 
+    // The state a reader gives a channel read from a file that stores no view
+    // or scaling settings: page and unzoom extent over all `length` samples,
+    // reference 0, identity calibration, converter range and full scale 1,
+    // gain 1 and the filter at half of `rateHz`.
+    void setPlainReadState(double length, double rateHz);
+
     // Samples in use as a view of the buffer (empty when there is none).
     std::span<const float> samples() const;
 

@@ -1,6 +1,7 @@
 #include "document/EditClipboard.h"
 
 #include "document/MyDocument.h"
+#include "model/Functions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -115,31 +116,20 @@ bool copyChannelSelection(Channels& source, Channels& target)
 
 } // namespace
 
-std::size_t indexWithin(double value, std::size_t limit)
-{
-    if (!(value > 0.0)) {
-        return 0;
-    }
-    if (value >= static_cast<double>(limit)) {
-        return limit;
-    }
-    return static_cast<std::size_t>(value);
-}
-
 std::size_t heldSampleCount(const Channels& channel)
 {
     if (!channel.m_hData.present()) {
         return 0;
     }
-    return indexWithin(channel.m_dwFileLength, channel.m_hData.size());
+    return truncWithin(channel.m_dwFileLength, channel.m_hData.size());
 }
 
 SampleSpan selectionSpan(const Channels& channel, double startFile, double stopFile)
 {
     SampleSpan span;
     span.sampleCount = heldSampleCount(channel);
-    span.startIndex = indexWithin(startFile, span.sampleCount);
-    span.stopIndex = std::max(span.startIndex, indexWithin(stopFile, span.sampleCount));
+    span.startIndex = truncWithin(startFile, span.sampleCount);
+    span.stopIndex = std::max(span.startIndex, truncWithin(stopFile, span.sampleCount));
     return span;
 }
 

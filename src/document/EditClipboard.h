@@ -62,9 +62,6 @@ struct SampleSpan {
     std::size_t length() const { return stopIndex - startIndex; }
 };
 
-// trunc(value) limited to [0, limit]; NaN gives 0.
-std::size_t indexWithin(double value, std::size_t limit);
-
 // Number of samples a channel holds: trunc(m_dwFileLength), never more than
 // its buffer (0 without one).
 std::size_t heldSampleCount(const Channels& channel);

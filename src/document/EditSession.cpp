@@ -6,6 +6,7 @@
 #include "document/MyDocument.h"
 #include "document/NativeFormat.h"
 #include "document/Prompts.h"
+#include "model/Functions.h"
 
 #include <algorithm>
 #include <atomic>
@@ -454,8 +455,8 @@ void EditSession::clearSelectionSamples()
         }
         // From trunc(start) while the index is below the stop position.
         const double stop = channel.m_dDurationStopFile;
-        const std::size_t first = indexWithin(channel.m_dDurationStartFile, held);
-        const std::size_t last = std::isnan(stop) ? 0 : indexWithin(std::ceil(stop), held);
+        const std::size_t first = truncWithin(channel.m_dDurationStartFile, held);
+        const std::size_t last = std::isnan(stop) ? 0 : truncWithin(std::ceil(stop), held);
         const auto value = static_cast<float>(channel.m_dReference);
         float* data = channel.m_hData.data();
         for (std::size_t j = first; j < last; ++j) {

@@ -1,4 +1,5 @@
 #include "model/Channels.h"
+#include "model/Functions.h"
 
 #include <algorithm>
 #include <bit>
@@ -29,18 +30,6 @@ std::optional<std::size_t> sampleCountFor(double length)
         return std::nullopt;
     }
     return static_cast<std::size_t>(length);
-}
-
-// Whole count in `value`, limited to [0, limit]; NaN gives 0.
-std::size_t countWithin(double value, std::size_t limit)
-{
-    if (!(value > 0.0)) {
-        return 0;
-    }
-    if (value >= static_cast<double>(limit)) {
-        return limit;
-    }
-    return static_cast<std::size_t>(value);
 }
 
 // Elements i in [first, last) of a strided run whose bytes
@@ -392,7 +381,7 @@ std::span<const float> Channels::samples() const
     if (!m_hData.present()) {
         return {};
     }
-    return m_hData.span().first(countWithin(m_dwFileLength, m_hData.size()));
+    return m_hData.span().first(truncWithin(m_dwFileLength, m_hData.size()));
 }
 
 } // namespace phonaxis

@@ -25,6 +25,17 @@ Unsigned reverseBytes(Unsigned value)
 
 } // namespace
 
+std::size_t truncWithin(double value, std::size_t limit)
+{
+    if (!(value > 0.0)) {
+        return 0;
+    }
+    if (value >= static_cast<double>(limit)) {
+        return limit;
+    }
+    return static_cast<std::size_t>(value);
+}
+
 std::int16_t truncToInt16(double value)
 {
     if (std::isnan(value)) {

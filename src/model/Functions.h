@@ -3,6 +3,7 @@
 #include "model/Geometry.h"
 #include "model/TrackBuffer.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace phonaxis {
@@ -12,6 +13,10 @@ namespace phonaxis {
 // side instead of wrapping onto it); NaN, which only a zero-length page or
 // strip produces, gives 0.
 std::int16_t truncToInt16(double value);
+
+// trunc(value) as a count or index limited to [0, limit]; NaN and values
+// <= 0 give 0.
+std::size_t truncWithin(double value, std::size_t limit);
 
 // Rectangle conversions between the 16-bit view rectangle and a floating one.
 struct Functions {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 namespace phonaxis {
 
@@ -264,8 +265,12 @@ void putU16(std::uint8_t* p, std::uint16_t v)
 
 void putU32(std::uint8_t* p, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, sizeof v);
+    } else {
+        for (int i = 0; i < 4; ++i) {
+            p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
     }
 }
 
@@ -416,22 +421,33 @@ std::optional<Bytes> MyDocument::Save_WAVE_FileType_float(bool selection,
     // channel does not hold stay 0.0 (the zero bytes of the fresh buffer).
     std::uint8_t* samples = out.data() + kWrittenHeaderSize;
     const std::size_t stride = channels * 4u;
+    std::vector<const float*> values(channels, nullptr);
+    std::vector<std::size_t> counts(channels, 0);
     for (std::size_t c = 0; c < channels; ++c) {
         const Channels& source = *sources[c];
-        const std::size_t held = samplesHeld(source);
-        const std::size_t end = std::min(stop, held);
-        if (end <= start) {
-            continue;
+        const std::size_t end = std::min(stop, samplesHeld(source));
+        if (end > start) {
+            values[c] = source.m_hData.data() + start;
+            counts[c] = end - start;
         }
-        const float* values = source.m_hData.data() + start;
-        std::uint8_t* dst = samples + c * 4u;
-        const std::size_t count = end - start;
-        if (channels == 1 && std::endian::native == std::endian::little) {
-            std::memcpy(dst, values, count * 4u);
-            continue;
+    }
+    if (channels == 1 && std::endian::native == std::endian::little) {
+        if (counts[0] > 0) {
+            std::memcpy(samples, values[0], counts[0] * 4u);
         }
-        for (std::size_t f = 0; f < count; ++f) {
-            putFloat(dst + f * stride, values[f]);
+        return out;
+    }
+    // Interleaving goes block by block so that the frames being filled stay
+    // in the cache while every channel writes its column.
+    constexpr std::size_t kBlockFrames = 4096;
+    for (std::size_t first = 0; first < frames; first += kBlockFrames) {
+        const std::size_t last = std::min(frames, first + kBlockFrames);
+        for (std::size_t c = 0; c < channels; ++c) {
+            const std::size_t end = std::min(last, counts[c]);
+            std::uint8_t* dst = samples + c * 4u;
+            for (std::size_t f = first; f < end; ++f) {
+                putFloat(dst + f * stride, values[c][f]);
+            }
         }
     }
     return out;

@@ -1,0 +1,231 @@
+#include "analysis/CMathFunc.h"
+
+#include "Signals.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+double pitchAt(std::span<const float> s, double at, double rate, int n = 1024, int w = 771,
+               double lowHz = 50.0, double spanEnd = -1.0)
+{
+    return CMathFunc::DoPitchCepstrumNewFloat(s, at, spanEnd < 0 ? double(s.size()) : spanEnd,
+                                              rate, lowHz, 500.0, n, w);
+}
+
+// Frames every 10 ms: {gross errors (> 20 % off the true F0), voiced frames reported unvoiced}.
+std::pair<int, int> trackErrors(const std::vector<float>& s, double rate, int n, int w,
+                                const std::function<double(double)>& trueF0At)
+{
+    const std::vector<double> asDouble(s.begin(), s.end());
+    int gross = 0;
+    int unvoiced = 0;
+    for (double at = 0.0; at + w <= double(s.size()); at += rate / 100.0) {
+        const double pitch = pitchAt(s, at, rate, n, w);
+        EXPECT_EQ(pitch, CMathFunc::DoPitchCepstrumNewDouble(asDouble, at, double(s.size()), rate,
+                                                             50.0, 500.0, n, w));
+        const double truth = trueF0At(at + w / 2.0);
+        gross += pitch != 0.0 && std::abs(pitch - truth) > 0.2 * truth;
+        unvoiced += pitch == 0.0;
+    }
+    return {gross, unvoiced};
+}
+
+TEST(CepstralPitch, FindsF0OfSteadySourcesAndAGlide)
+{
+    // Impulses sit on whole samples: trains whose spacing alternates (300 Hz
+    // at 10 kHz, 200 Hz at 44.1 kHz) carry a true subharmonic and are left out.
+    const struct {
+        bool vowel;
+        double rate, f0;
+        int n, w;
+    } cases[] = {
+        {false, 10000, 200, 1024, 1024}, {false, 10000, 80, 1024, 350},
+        {false, 10000, 250, 512, 350},   {false, 22050, 80, 1024, 771},
+        {false, 22050, 150, 1024, 771},  {false, 22050, 440, 1024, 771},
+        {false, 44100, 100, 2048, 1543}, {false, 44100, 300, 2048, 1543},
+        {true, 10000, 100, 1024, 350},   {true, 22050, 200, 1024, 771},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.vowel << " " << c.f0 << " Hz at " << c.rate);
+        const std::vector<float> s = c.vowel ? signals::vowel({c.f0, c.rate, 1000.0}).samples
+                                             : signals::pulseTrain(c.f0, c.rate, 1000.0).samples;
+        EXPECT_EQ(trackErrors(s, c.rate, c.n, c.w, [&](double) { return c.f0; }),
+                  std::make_pair(0, 0));
+    }
+    // An exactly periodic train puts the cepstral peak on the period itself.
+    EXPECT_EQ(pitchAt(signals::pulseTrain(200.0, 10000.0, 500.0).samples, 1000, 10000, 1024, 1024),
+              200.0);
+
+    // 90 → 290 Hz over 1.5 s: a few frames lock onto twice the period where
+    // the period nears a half-sample spacing.
+    std::vector<double> f0(33075);
+    for (std::size_t i = 0; i < f0.size(); ++i) {
+        f0[i] = 90.0 + 200.0 * double(i) / double(f0.size());
+    }
+    const auto [gross, unvoiced] =
+        trackErrors(signals::pulseTrain(f0, 22050.0).samples, 22050.0, 1024, 771,
+                    [&](double at) { return f0[std::size_t(at)]; });
+    EXPECT_LE(gross, 7); // of 147 frames
+    EXPECT_EQ(unvoiced, 0);
+}
+
+TEST(CepstralPitch, DegenerateCalls)
+{
+    const std::vector<float> silence(4096, 0.0F);
+    const double declined = CMathFunc::kPitchDeclined;
+    const struct {
+        double rate, high;
+        int n;
+        double expected;
+    } cases[] = {
+        {10000, 500, 100, declined}, {10000, 500, 8192, declined}, {0, 500, 1024, declined},
+        {std::nan(""), 500, 1024, declined},
+        {10000, 500, 1024, 500.0}, // flat cepstrum: the index stays at rate/highest...
+        {10000, 480, 1024, 0.0},   // ...which here lies above the highest pitch
+        {10000, 0, 1024, 0.0},     // no quefrency range at all
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CMathFunc::DoPitchCepstrumNewFloat(silence, 0, 4096, c.rate, 50, c.high, c.n,
+                                                     512),
+                  c.expected)
+            << c.rate << " Hz, highest " << c.high << ", length " << c.n;
+    }
+}
+
+TEST(CepstralPitch, ReadsOnlyTheSamplesItIsGiven)
+{
+    // The signal sits between blocks of loud garbage and the routine is handed
+    // only the signal (once by the span, once by the span end): its frames must
+    // come out as if zeros surrounded it.
+    const std::vector<float> signal = signals::pulseTrain(150.0, 22050.0, 200.0).samples;
+    const std::size_t pad = 5000;
+    std::vector<float> garbage(signal.size() + 2 * pad, 0.9F);
+    std::vector<float> zeros(signal.size() + 2 * pad, 0.0F);
+    std::copy(signal.begin(), signal.end(), garbage.begin() + pad);
+    std::copy(signal.begin(), signal.end(), zeros.begin() + pad);
+    const std::span<const float> fromSignal = std::span<const float>(garbage).subspan(pad);
+    const auto length = double(signal.size());
+    for (const double at : {-3000.0, -400.0, 0.0, length - 900.0, length - 30.0, length}) {
+        const double expected = pitchAt(zeros, at + pad, 22050, 1024, 771, 50, length + pad);
+        EXPECT_EQ(pitchAt(fromSignal.first(signal.size()), at, 22050), expected) << at;
+        EXPECT_EQ(pitchAt(fromSignal, at, 22050, 1024, 771, 50, length), expected) << at;
+    }
+}
+
+TEST(CepstralPitch, OversizedWindowAndRangeStayInsideTheCepstrum)
+{
+    const std::vector<float> s = signals::pulseTrain(200.0, 44100.0, 500.0).samples;
+    const double full = pitchAt(s, 2000, 44100, 1024, 1024);
+    EXPECT_NEAR(full, 200.0, 2.0);
+    EXPECT_EQ(pitchAt(s, 2000, 44100, 1024, 9000), full); // window cut to the transform
+    EXPECT_EQ(pitchAt(s, 2000, 44100, 1024, 1024, 10.0), full); // quefrency 4410 > 512
+}
+
+// --- intensity ----------------------------------------------------------------
+
+struct Track {
+    std::vector<float> values;
+    double minimum = 0.0;
+    double maximum = 0.0;
+};
+
+Track intensity(const std::vector<float>& in, double frame, double step, unsigned char zeroMin = 0,
+                unsigned char linear = 0, double reference = 0.0, double start = 0.0,
+                float fill = 0.0F)
+{
+    Track t{std::vector<float>(in.size(), fill)};
+    CMathFunc::DoIntensityFloat(in, t.values, t.minimum, t.maximum, reference, start, frame, step,
+                                double(in.size()), zeroMin, linear);
+    return t;
+}
+
+TEST(Intensity, SineOfKnownAmplitude)
+{
+    // 100 Hz at 10 kHz: a 200-sample frame holds two whole periods, mean square A²/2.
+    const struct {
+        double amplitude;
+        unsigned char zeroMin, linear;
+        double expected; // every value, the minimum and the maximum
+    } cases[] = {
+        {2.0, 0, 0, 10.0 * std::log10(2.0)},    // positive dB: left as it is
+        {0.5, 0, 0, -10.0 * std::log10(0.125)}, // all negative: shifted to |level|
+        {0.5, 0, 1, 0.125},                     // linear mean square
+        {2.0, 1, 0, 0.0},                       // zero minimum
+    };
+    for (const auto& c : cases) {
+        const Track t = intensity(signals::tone(100.0, 10000.0, 300.0, c.amplitude), 200.0, 100.0,
+                                  c.zeroMin, c.linear);
+        for (const float value : t.values) {
+            ASSERT_NEAR(value, c.expected, 1e-4) << c.amplitude;
+        }
+        EXPECT_NEAR(t.minimum, c.expected, 1e-4);
+        EXPECT_NEAR(t.maximum, c.expected, 1e-4);
+    }
+}
+
+TEST(Intensity, SilenceSitsAtAFiniteFloor)
+{
+    // Silence, then a tone at 0.1: levels −200 and −23 dB, both negative, so
+    // the track is shifted by 223 dB to run from 23 to 200.
+    std::vector<float> in(1000, 0.0F);
+    const std::vector<float> tone = signals::tone(100.0, 10000.0, 100.0, 0.1);
+    in.insert(in.end(), tone.begin(), tone.end());
+    const Track t = intensity(in, 200.0, 100.0);
+    EXPECT_NEAR(t.minimum, -10.0 * std::log10(0.005), 1e-4);
+    EXPECT_NEAR(t.maximum, -CMathFunc::kIntensityFloorDb, 1e-4);
+    EXPECT_NEAR(t.values.front(), t.minimum, 1e-4);
+    EXPECT_NEAR(t.values.back(), t.maximum, 1e-4);
+
+    // A constant signal equal to the reference is silence too.
+    const Track flat = intensity(std::vector<float>(500, 0.25F), 50.0, 25.0, 1, 0, 0.25);
+    EXPECT_EQ(flat.values, std::vector<float>(500, 0.0F));
+    EXPECT_EQ(flat.maximum, 0.0);
+}
+
+TEST(Intensity, EdgeFrames)
+{
+    std::vector<float> in(1000);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        in[i] = i % 10 == 0 ? 2.0F : 1.5F; // every level above 0 dB
+    }
+    // Frames at 0, 300, 600: gaps keep their contents, the last level runs to the end.
+    const Track gaps = intensity(in, 100.0, 300.0, 0, 0, 0.0, 0.0, 7.0F);
+    EXPECT_NE(gaps.values[0], 7.0F);
+    EXPECT_EQ(gaps.values[150], 7.0F);
+    EXPECT_EQ(gaps.values[999], gaps.values[600]);
+
+    // Shorter than a frame, no usable step, or every frame past the end:
+    // nothing written (and no endless loop); the range is that of the old contents.
+    const struct {
+        double frame, step, start;
+    } noFrames[] = {{2000, 100, 0}, {100, 0, 0}, {100, -5, 0}, {100, std::nan(""), 0},
+                    {100, 1e-12, 1e300}};
+    for (const auto& c : noFrames) {
+        const Track none = intensity(in, c.frame, c.step, 0, 0, 0.0, c.start, 7.0F);
+        EXPECT_EQ(none.values, std::vector<float>(in.size(), 7.0F)) << c.step;
+        EXPECT_EQ(none.minimum, 7.0);
+    }
+
+    // Frames from 450 would run past the track: only those inside are written,
+    // and the untouched −1 before them becomes the minimum.
+    std::vector<float> out(1010, -1.0F);
+    double low = 0.0;
+    double high = 0.0;
+    CMathFunc::DoIntensityFloat(in, out, low, high, 0.0, 450.0, 100.0, 100.0, 1000.0, 0, 0);
+    EXPECT_EQ(out[449], 0.0F);
+    EXPECT_EQ(low, 0.0);
+    EXPECT_EQ(out[999], float(high));
+    EXPECT_EQ(std::vector<float>(out.begin() + 1000, out.end()), std::vector<float>(10, -1.0F));
+
+    // A step far below one sample ends promptly with the track of a one-sample step.
+    EXPECT_EQ(intensity(in, 100.0, 1e-9).values, intensity(in, 100.0, 1.0).values);
+}
+
+} // namespace
+} // namespace phonaxis

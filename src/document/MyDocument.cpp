@@ -132,11 +132,12 @@ void MyDocument::setReferenceAllZero()
 
 void MyDocument::recomputeIntensity(int index)
 {
-    if (!getChannel(index).m_bHaveIntensity) {
-        return;
+    // Intensity is measured about the reference and over the samples, so a
+    // reference change or an edit makes the track stale.
+    Channels& channel = getChannel(index);
+    if (channel.m_bHaveIntensity) {
+        channel.CalculateIntensity();
     }
-    // TODO(#4): intensity is measured about the reference: CalculateIntensity
-    // recomputes the track here. Until derived tracks exist no channel has one.
 }
 
 // --- opening -----------------------------------------------------------------

@@ -156,6 +156,64 @@ public:
     // including those exactly at its start or end, cannot be hit.
     int labelAtPointOnPage(PointD point, double pageStartMs, double pageEndMs, double leftMargin);
 
+    // --- derived tracks and EGG cycles ---
+    // Tracks hold one value per sample, so a time's track index is its sample
+    // index. Every compute operation replaces its track's previous buffer and
+    // returns false, leaving the track absent, when a buffer cannot be
+    // allocated. Smoothing and DC-removal windows that do not fit inside the
+    // channel never read or write outside the buffers (see each operation).
+
+    // Intensity track of the samples about m_dReference, in dB, framed by
+    // m_dIntensityWindowLengthMS and m_dIntensityStepSizeMS, shifted to a zero
+    // minimum when m_bIntensityRelative is set. A channel without samples gets
+    // m_bHaveIntensity set and no buffer.
+    bool CalculateIntensity();
+    // Intensity at `timeMs`; 0 when there is no track. Times outside the
+    // channel read its first or last value.
+    double GetIntensityCursorValue(double timeMs) const;
+
+    // When m_bSmoothDo is set, replaces the samples by their centred moving
+    // average over trunc(m_dSmoothNumOfPoints) points made odd; the first and
+    // last few samples take the nearest averages kept. A window that does not
+    // leave at least five samples beyond it leaves the samples unchanged
+    // (returns false).
+    bool CalculateSmooth();
+
+    // Velocity: neighbouring-sample differences × m_dSampleRate (stored units
+    // per second), then a forward moving average over `windowMs` (none for 0).
+    // A window too long to leave one whole average gives every index the
+    // mean of all differences. m_dVelocityMin/Max always include 0.
+    bool CalculateVelocity(double windowMs);
+    // Velocity with `velocityWindowMs`, then its differences × m_dSampleRate
+    // averaged over `accelerationWindowMs` the same way (units per second²).
+    bool CalculateAcceleration(double velocityWindowMs, double accelerationWindowMs);
+    // Track value at `timeMs` (limited to the track), cached in
+    // m_dVelocityCursorValue / m_dAccelerationCursorValue; without a track the
+    // cached value is returned unchanged.
+    double GetVelocityCursorValue_Time(double timeMs);
+    double GetAccelerationCursorValue_Time(double timeMs);
+    // The same at a view point; 0 when the track has not been computed.
+    double GetVelocityCursorValue_Point(PointD point);
+    double GetAccelerationCursorValue_Point(PointD point);
+
+    // DC level (moving average over m_dDCShiftWindowMS rounded to whole
+    // samples, in m_hdDataSmoothedDC) and DC-removed signal (in
+    // m_hdDataSmoothedShifted), both at single precision. A window that does
+    // not leave five samples beyond it uses the mean of the whole channel; a
+    // window under two samples removes nothing. False without samples.
+    bool GetDC_Shift();
+
+    // Detects threshold crossings, peaks, valleys and glottal cycles with
+    // their contact instants and closed quotients in [startFile, stopFile)
+    // (sample positions, limited to the channel). Needs a velocity track
+    // covering the channel (CalculateAcceleration); without one, or without
+    // samples, nothing changes and false is returned. A closed quotient whose
+    // intervals are not both positive, and every quotient of the last cycle,
+    // is 0.
+    bool DoPositionCycleDetection(double startFile, double stopFile);
+    // Empties m_pArrayCycle and clears m_bHaveCycle.
+    void RemoveCyclesAll();
+
     // --- fields, in declaration order --------------------------------------
     std::int32_t m_nChannelType = 0; // 1: the audio channel
     std::int32_t m_nChannelsinFile = 0;

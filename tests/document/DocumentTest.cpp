@@ -196,6 +196,15 @@ TEST_F(DocumentTest, ReferenceCommandsSetLevelsAtEachChannelsMarker)
     for (int c = 0; c < 3; ++c) {
         EXPECT_EQ(document->getChannel(c).m_dReference, 0.0) << c;
     }
+
+    // Intensity is measured about the reference: a new reference recomputes it.
+    Channels& transducer = document->getChannel(1);
+    ASSERT_TRUE(transducer.CalculateIntensity());
+    const double before = transducer.GetIntensityCursorValue(500.0);
+    transducer.SetMarkerValues_Time(900.0);
+    document->setReferenceFor(1);
+    EXPECT_NE(transducer.GetIntensityCursorValue(500.0), before);
+    EXPECT_FALSE(document->getChannel(2).m_bHaveIntensity); // others are left alone
 }
 
 TEST_F(DocumentTest, OpenDispatchesByContentNotByTypeName)

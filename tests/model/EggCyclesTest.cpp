@@ -3,6 +3,7 @@
 #include "document/MyDocument.h"
 #include "log/EggLogEntries.h"
 #include "model/Channels.h"
+#include "support/ChannelFixtures.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
@@ -18,14 +19,13 @@ namespace {
 
 void loadAndAnalyse(Channels& channel, const std::vector<float>& samples, double rateHz)
 {
-    const auto n = static_cast<double>(samples.size());
-    ASSERT_TRUE(channel.setData(samples.data(), n));
-    channel.m_dwFileLength = n;
-    channel.m_dSampleRate = rateHz;
-    channel.m_dLengthMS = n * 1000.0 / rateHz;
+    test::loadChannel(channel, samples, rateHz);
+    if (::testing::Test::HasFatalFailure()) {
+        return;
+    }
     ASSERT_TRUE(channel.CalculateAcceleration(channel.m_dVelocitySmoothingWindow,
                                               channel.m_dAccelerationSmoothingWindow));
-    ASSERT_TRUE(channel.DoPositionCycleDetection(0.0, n));
+    ASSERT_TRUE(channel.DoPositionCycleDetection(0.0, channel.m_dwFileLength));
 }
 
 // The truth cycle whose contact falls inside the detected cycle.

@@ -1,4 +1,5 @@
 #include "model/Channels.h"
+#include "support/ChannelFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,7 @@ namespace {
 
 void load(Channels& channel, const std::vector<float>& samples, double rateHz)
 {
-    const auto n = static_cast<double>(samples.size());
-    ASSERT_TRUE(channel.setData(samples.data(), n));
-    channel.m_dwFileLength = n;
-    channel.m_dSampleRate = rateHz;
-    channel.m_dLengthMS = n * 1000.0 / rateHz;
+    test::loadChannel(channel, samples, rateHz);
 }
 
 std::vector<float> generate(std::size_t n, const std::function<double(double)>& f)

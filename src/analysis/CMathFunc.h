@@ -138,13 +138,16 @@ public:
 
     // This thread's root table after its last DoLPC call with formants on:
     // its ro, or null when the root finder failed or the call declined.
-    static thread_local ro* lp_Roots;
+    // Defined inline with constant initialisers: every translation unit then
+    // reaches the thread's own copy directly, without a per-access
+    // initialisation wrapper (which sanitizer builds of g++ 12 mishandle).
+    static inline thread_local ro* lp_Roots = nullptr;
     // cmpfb2's results on this thread: frequency and bandwidth (Hz) and the
     // root (real part, imaginary part >= 0).
-    static thread_local double tfreq;
-    static thread_local double tbandw;
-    static thread_local double zreal;
-    static thread_local double zimag;
+    static inline thread_local double tfreq = 0.0;
+    static inline thread_local double tbandw = 0.0;
+    static inline thread_local double zreal = 0.0;
+    static inline thread_local double zimag = 0.0;
 
     // LPC envelope and formants of one frame, in place in `data`.
     // In: data[0..n-1] (and data[n] with pre-emphasis a > 0, the frame being

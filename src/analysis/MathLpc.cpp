@@ -11,12 +11,6 @@
 
 namespace phonaxis {
 
-thread_local CMathFunc::ro* CMathFunc::lp_Roots = nullptr;
-thread_local double CMathFunc::tfreq = 0.0;
-thread_local double CMathFunc::tbandw = 0.0;
-thread_local double CMathFunc::zreal = 0.0;
-thread_local double CMathFunc::zimag = 0.0;
-
 namespace {
 
 constexpr std::size_t kOrderSlots = CMathFunc::kLpcMaxOrder + 1;

@@ -36,6 +36,7 @@ struct LpcWork {
     std::array<double, kPolySlots> divided{};     // root finders' division rows
     std::array<double, kPolySlots> dividedTwice{};
     std::array<double, kPolySlots> shifted{};
+    std::array<double, kPolySlots> original{};   // A before deflation, for polishing
     std::array<double, kEnvelopeLength> re{};
     std::array<double, kEnvelopeLength> im{};
     std::array<double, kEnvelopeBins + 1> knotX{}; // spline knots, from 1
@@ -165,6 +166,50 @@ bool quadraticArgumentsFit(int degree, std::span<const double> poly, std::span<d
 {
     return degree >= 3 && degree < CMathFunc::kPolyCapacity && fits(poly, degree + 1) &&
            fits(quotient, degree - 1);
+}
+
+// Refines a quadratic factor z² − r·z − s found in a deflated polynomial by
+// Bairstow steps against the undeflated one, poly[0..degree]. Each
+// deflation leaves rounding in the quotient, and over twenty or more factors
+// it can move a root outside the unit circle (a negative bandwidth), which
+// an autocorrelation predictor never has. The refined pair is taken only
+// when the iteration converges without moving r or s by more than 0.5, so
+// that it does not wander off to a distant root; otherwise r and s stay as
+// found.
+void polishQuadratic(std::span<const double> poly, int degree, double& r, double& s, double* q,
+                     double* c)
+{
+    if (degree < 3) {
+        return;
+    }
+    constexpr int kMaxSteps = 40;
+    constexpr double kTolerance = 1e-14;
+    constexpr double kLargestMove = 0.5; // in r and s
+    const auto d = static_cast<std::size_t>(degree);
+    double rr = r;
+    double ss = s;
+    for (int step = 0; step < kMaxSteps; ++step) {
+        divideQuadratic(poly, degree, rr, ss, q);
+        divideQuadratic(std::span<const double>(q, d + 1), degree - 1, rr, ss, c);
+        const double det = c[d - 2] * c[d - 2] - c[d - 1] * c[d - 3];
+        if (det == 0.0 || !isFinite(det)) {
+            return;
+        }
+        const double dr = (-q[d - 1] * c[d - 2] + q[d] * c[d - 3]) / det;
+        const double ds = (-q[d] * c[d - 2] + q[d - 1] * c[d - 1]) / det;
+        rr += dr;
+        ss += ds;
+        if (!isFinite(rr) || !isFinite(ss) || std::fabs(rr - r) > kLargestMove ||
+            std::fabs(ss - s) > kLargestMove) {
+            return;
+        }
+        if (std::fabs(dr) <= kTolerance * std::max(1.0, std::fabs(rr)) &&
+            std::fabs(ds) <= kTolerance * std::max(1.0, std::fabs(ss))) {
+            r = rr;
+            s = ss;
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -476,12 +521,20 @@ CMathFunc::ro* CMathFunc::rootsub(int order, double maxBandwidthHz, std::span<do
         }
     }
     std::span<double> quotient(work->quocoe);
+    const int originalDegree = d;
+    std::copy_n(poly.begin(), d + 1, work->original.begin());
     while (d > 1) {
         double b = 0.0;
         double c = 0.0;
         if (d == 2) {
-            b = poly[1];
-            c = poly[2];
+            double r = -poly[1];
+            double s = -poly[2];
+            polishQuadratic(std::span<const double>(work->original.data(),
+                                                    static_cast<std::size_t>(originalDegree) + 1),
+                            originalDegree, r, s, work->divided.data(),
+                            work->dividedTwice.data());
+            b = -r;
+            c = -s;
         } else {
             double r = 0.0;
             double s = 0.0;
@@ -498,6 +551,13 @@ CMathFunc::ro* CMathFunc::rootsub(int order, double maxBandwidthHz, std::span<do
                 std::fputs("  factor() is confused,", stderr);
                 return nullptr;
             }
+            // Deflation goes on from the unrefined quotient (refining the
+            // quotient as well makes later factors worse); only the reported
+            // factor is refined.
+            polishQuadratic(std::span<const double>(work->original.data(),
+                                                    static_cast<std::size_t>(originalDegree) + 1),
+                            originalDegree, r, s, work->divided.data(),
+                            work->dividedTwice.data());
             b = -r;
             c = -s;
         }

@@ -1,0 +1,692 @@
+// The spectrogram engine: one FFT level spectrum per image column, LPC
+// formant tracks, normalisation to the dynamic range, the grey image as
+// data, the window's log entries, the formant plot hand-over and the worker
+// thread that runs a computation off the main thread.
+
+#include "windows/SpectrogramAnalysis.h"
+
+#include "analysis/CMathFunc.h"
+#include "document/MyDocument.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+namespace phonaxis {
+
+namespace {
+
+constexpr int kMinFftLength = 32;
+constexpr int kMaxFftLength = 8192;
+// Levels one spectrogram (and pixels one image) may hold: 512 MB of doubles.
+constexpr std::int64_t kMaxCells = std::int64_t{64} << 20;
+// Longest LPC frame in samples (an order of 400 at 2.6 MHz); beyond it a
+// column's prediction would cost more than the whole image is worth.
+constexpr std::int64_t kMaxLpcWindow = std::int64_t{1} << 20;
+// Sample positions must stay exactly representable and far from the int64
+// limits after adding a frame length.
+constexpr double kMaxPosition = 9.0e15;
+// Samples a column reads past its N transform points (the pre-emphasis
+// difference reads one of them), and an LPC frame past its W points.
+constexpr std::int64_t kFftFrameExtra = 10;
+constexpr std::int64_t kLpcFrameExtra = 5;
+// Room left in the column and LPC buffers beyond what a frame reads.
+constexpr std::size_t kBufferSlack = 20;
+// Starting value of the search for the largest level.
+constexpr double kLowestLevelDb = -1e7;
+// The level of every row of a silent column: below anything the range can
+// reach, so it normalises to 0 however loud or quiet the rest is.
+constexpr double kSilentLevel = -std::numeric_limits<double>::infinity();
+// More records than one formants-selection entry may add; a finer step over
+// a long selection is refused rather than filling memory.
+constexpr double kMaxSelectionRecords = 1'000'000.0;
+// More threads than this only add start-up cost for columns this cheap.
+constexpr int kMaxThreads = 64;
+constexpr int kFormantsPerColumn = 5;
+constexpr std::int16_t kNoFormant = -1;
+constexpr int kEntryLevels = 256;
+
+bool validFftLength(int n)
+{
+    return n >= kMinFftLength && n <= kMaxFftLength && (n & (n - 1)) == 0;
+}
+
+// The LPC frame length W = (int)(rate/1000)·order in samples, or nothing when
+// the tracks cannot be computed with these settings (order outside 1..400,
+// a rate below 1 kHz, or a frame longer than kMaxLpcWindow).
+std::optional<std::int64_t> lpcWindowLength(const SpectrogramParameters& parameters,
+                                            double sampleRateHz)
+{
+    const int order = parameters.m_nLPCCoefficients;
+    if (order < 1 || order > CMathFunc::kLpcMaxOrder || !std::isfinite(sampleRateHz)) {
+        return std::nullopt;
+    }
+    const double perMs = std::trunc(sampleRateHz / 1000.0);
+    if (!(perMs >= 1.0) || perMs > static_cast<double>(kMaxLpcWindow)) {
+        return std::nullopt;
+    }
+    const std::int64_t window = static_cast<std::int64_t>(perMs) * order;
+    if (window > kMaxLpcWindow) {
+        return std::nullopt;
+    }
+    return window;
+}
+
+// Where each column's frames lie: column c starts at p = start + c·D with
+// D = (end − start)/columns; its FFT frame covers channel samples
+// (int)p … (int)(N + p + 10) − 1 and its LPC frame (int)p … (int)p + W + 4.
+struct ColumnGeometry {
+    double start = 0.0;
+    double step = 0.0;
+    int fftLength = 0;
+    std::int64_t lpcWindow = 0; // 0: no LPC frames
+
+    ColumnGeometry(const SpectrogramInput& input, std::optional<std::int64_t> window)
+        : start(input.startPoint), step((input.endPoint - input.startPoint) / input.columns),
+          fftLength(input.parameters.m_nFFTWindLength), lpcWindow(window.value_or(0))
+    {
+    }
+
+    double position(int column) const { return start + column * step; }
+    std::int64_t frameBegin(int column) const
+    {
+        return static_cast<std::int64_t>(position(column));
+    }
+    std::int64_t fftEnd(int column) const
+    {
+        return static_cast<std::int64_t>(fftLength + position(column) + kFftFrameExtra);
+    }
+    std::int64_t lpcEnd(int column) const
+    {
+        return frameBegin(column) + lpcWindow + kLpcFrameExtra;
+    }
+    // The furthest sample any frame of the column reads, plus one.
+    std::int64_t readEnd(int column) const
+    {
+        return lpcWindow > 0 ? std::max(fftEnd(column), lpcEnd(column)) : fftEnd(column);
+    }
+};
+
+// The snapshot's samples addressed by channel index. Only indices below the
+// channel length that the snapshot holds are read; every other index reads
+// as 0.
+class SampleSource {
+public:
+    explicit SampleSource(const SpectrogramInput& input)
+        : m_samples(input.samples), m_offset(static_cast<std::int64_t>(input.offset))
+    {
+        const double channelEnd = std::ceil(std::min(input.fileLength, kMaxPosition));
+        m_begin = std::max<std::int64_t>(m_offset, 0);
+        m_end = std::min(m_offset + static_cast<std::int64_t>(m_samples.size()),
+                         static_cast<std::int64_t>(channelEnd));
+    }
+
+    // Channel samples first … last − 1 into out[0 …], as many as out holds;
+    // out is zero-filled beforehand, so positions without a sample stay 0.
+    void copy(std::int64_t first, std::int64_t last, std::span<double> out) const
+    {
+        const std::int64_t from = std::max(first, m_begin);
+        const std::int64_t to =
+            std::min({last, m_end, first + static_cast<std::int64_t>(out.size())});
+        for (std::int64_t i = from; i < to; ++i) {
+            out[i - first] = m_samples[static_cast<std::size_t>(i - m_offset)];
+        }
+    }
+
+private:
+    std::span<const float> m_samples;
+    std::int64_t m_offset = 0;
+    std::int64_t m_begin = 0;
+    std::int64_t m_end = 0;
+};
+
+FormantRecord emptyFormantRecord()
+{
+    FormantRecord record{};
+    std::fill_n(record.begin(), kFormantsPerColumn, kNoFormant);
+    return record;
+}
+
+// Whether the frame DoFFT_Real transforms (data[0 … n − 1], after the
+// pre-emphasis difference when `preEmphasis` > 0) is zero throughout.
+bool transformsToSilence(std::span<const double> data, int n, double preEmphasis)
+{
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+        const double value = preEmphasis > 0.0 ? data[i + 1] - preEmphasis * data[i] : data[i];
+        if (value != 0.0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The inputs DoSpectrogram accepts: anything else yields no spectrogram.
+bool computable(const SpectrogramInput& input)
+{
+    const SpectrogramParameters& p = input.parameters;
+    const double rate = input.sampleRate;
+    const auto withinPositions = [](double v) {
+        return std::isfinite(v) && std::abs(v) <= kMaxPosition;
+    };
+    return !input.samples.empty() && input.columns > 0 && input.rows > 0 &&
+           static_cast<std::int64_t>(input.columns) * input.rows <= kMaxCells &&
+           validFftLength(p.m_nFFTWindLength) && p.m_nDynamicRange > 0 &&
+           std::isfinite(p.m_dPreEmphasis) && std::isfinite(rate) && rate > 0.0 &&
+           p.m_nFreqRange > 0 && p.m_nFreqRange <= rate * 0.5 &&
+           withinPositions(input.startPoint) && withinPositions(input.endPoint) &&
+           input.endPoint >= input.startPoint && withinPositions(input.offset) &&
+           !std::isnan(input.fileLength) && input.fileLength >= 0.0;
+}
+
+// Everything the column threads share. Each thread writes only the levels
+// and formant records of its own columns.
+struct ColumnJob {
+    const SpectrogramInput& input;
+    ColumnGeometry geometry;
+    SampleSource source;
+    bool tracking = false;
+    SpectrogramProgress* progress = nullptr;
+    std::vector<double>& levels;
+    std::vector<FormantRecord>& formants;
+    std::atomic<int> columnsDone{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> foundFormant{false};
+
+    bool cancelled() const { return progress != nullptr && progress->cancelled.load(); }
+
+    void reportColumnDone()
+    {
+        const int done = columnsDone.fetch_add(1) + 1;
+        if (progress == nullptr) {
+            return;
+        }
+        const int percent = static_cast<int>(static_cast<std::int64_t>(done) * 100 / input.columns);
+        // Blocks finish columns in any order; keep the reported value rising.
+        int current = progress->m_nProgress.load();
+        while (current < percent &&
+               !progress->m_nProgress.compare_exchange_weak(current, percent)) {
+        }
+    }
+
+    // The first five roots of this thread's last LPC that pass the
+    // bandwidth test, as whole Hz. A frequency that a 16-bit record cannot
+    // hold is not a formant the record can carry and is passed over.
+    void takeFormants(FormantRecord& record)
+    {
+        const CMathFunc::ro* roots = CMathFunc::lp_Roots;
+        if (roots == nullptr) {
+            return;
+        }
+        const int listed = std::clamp(roots->formantCount, 0, kFormantsPerColumn);
+        int slot = 0;
+        for (int i = 0; i < listed; ++i) {
+            const double frequency = roots->frequencyHz[i] + 0.5;
+            const double bandwidth = roots->bandwidthHz[i] + 0.5;
+            if (frequency >= CMathFunc::gRatioFormantBanswodth * bandwidth && frequency >= 0.0 &&
+                frequency < std::numeric_limits<std::int16_t>::max() + 1.0) {
+                record[static_cast<std::size_t>(slot++)] = static_cast<std::int16_t>(frequency);
+                foundFormant = true;
+            }
+        }
+    }
+
+    void computeColumns(int first, int last)
+    {
+        const SpectrogramParameters& p = input.parameters;
+        const auto rows = static_cast<std::size_t>(input.rows);
+        const auto fftRead = static_cast<std::size_t>(p.m_nFFTWindLength + kFftFrameExtra);
+        const auto lpcRead = static_cast<std::size_t>(geometry.lpcWindow + kLpcFrameExtra);
+        std::vector<double> column;
+        std::vector<double> frame;
+        try {
+            column.resize(std::max(fftRead, rows) + kBufferSlack);
+            if (geometry.lpcWindow > 0) {
+                frame.resize(lpcRead + kBufferSlack);
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+            return;
+        }
+        for (int c = first; c < last && !failed.load() && !cancelled(); ++c) {
+            const std::int64_t begin = geometry.frameBegin(c);
+            std::fill_n(column.begin(), fftRead, 0.0);
+            source.copy(begin, geometry.fftEnd(c), column);
+            const auto columnLevels = levels.begin() + static_cast<std::ptrdiff_t>(c * rows);
+            if (transformsToSilence(column, p.m_nFFTWindLength, p.m_dPreEmphasis)) {
+                // Nothing to transform: DoFFT_Real would report the zero
+                // power as 0 dB, which for samples scaled to full scale 1.0
+                // lies near the top of the image and would draw digital
+                // silence dark.
+                std::fill_n(columnLevels, rows, kSilentLevel);
+            } else if (CMathFunc::DoFFT_Real(column, p.m_nFFTWindLength, p.m_dPreEmphasis, 1, 1,
+                                             input.rows, p.m_nFreqRange,
+                                             input.sampleRate) == CMathFunc::kSpectrumDone) {
+                std::copy_n(column.begin(), rows, columnLevels);
+            } else {
+                // Only a thread that cannot get its work storage gets here:
+                // a spectrogram with holes in it is not one.
+                failed = true;
+                return;
+            }
+
+            if (tracking) {
+                FormantRecord& record = formants[static_cast<std::size_t>(c)];
+                record = emptyFormantRecord();
+                if (geometry.lpcWindow > 0) {
+                    std::fill_n(frame.begin(), lpcRead, 0.0);
+                    source.copy(begin, geometry.lpcEnd(c), frame);
+                    if (CMathFunc::DoLPC(frame, p.m_nLPCCoefficients,
+                                         static_cast<int>(geometry.lpcWindow), p.m_dPreEmphasis, 1,
+                                         0, input.columns, p.m_nFreqRange, input.sampleRate, 1,
+                                         1)) {
+                        takeFormants(record);
+                    }
+                }
+            }
+            reportColumnDone();
+        }
+    }
+
+    void runBlock(int first, int last) noexcept
+    {
+        try {
+            computeColumns(first, last);
+        } catch (...) {
+            failed = true;
+        }
+    }
+};
+
+int threadCountFor(int requested, int columns)
+{
+    int count = requested > 0 ? requested : static_cast<int>(std::thread::hardware_concurrency());
+    count = std::clamp(count, 1, kMaxThreads);
+    return std::min(count, columns);
+}
+
+// Shares the columns among `threadCount` contiguous blocks; block 0 and any
+// block whose thread cannot be started run on the calling thread.
+void runColumnBlocks(ColumnJob& job, int threadCount)
+{
+    const int columns = job.input.columns;
+    const auto blockStart = [columns, threadCount](int block) {
+        return static_cast<int>(static_cast<std::int64_t>(block) * columns / threadCount);
+    };
+    std::vector<std::thread> workers;
+    std::vector<int> inlineBlocks;
+    try {
+        workers.reserve(static_cast<std::size_t>(threadCount));
+        inlineBlocks.reserve(static_cast<std::size_t>(threadCount));
+    } catch (const std::bad_alloc&) {
+        job.runBlock(0, columns);
+        return;
+    }
+    for (int block = 1; block < threadCount; ++block) {
+        try {
+            workers.emplace_back(&ColumnJob::runBlock, &job, blockStart(block),
+                                 blockStart(block + 1));
+        } catch (const std::system_error&) {
+            inlineBlocks.push_back(block);
+        }
+    }
+    job.runBlock(blockStart(0), blockStart(1));
+    for (const int block : inlineBlocks) {
+        job.runBlock(blockStart(block), blockStart(block + 1));
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+}
+
+std::string formatInt(int value)
+{
+    return std::to_string(value);
+}
+
+LogRecord recordWith(const std::string& displayName, const char* header)
+{
+    LogRecord record;
+    record.name = displayName;
+    record.definition = header;
+    return record;
+}
+
+// F1 … F5 of `column`, −1 where there is none (or no such column).
+FormantRecord formantsOf(const SpectrogramResult& result, std::int64_t column)
+{
+    if (column < 0 || column >= result.columns ||
+        column >= static_cast<std::int64_t>(result.formants.size())) {
+        return emptyFormantRecord();
+    }
+    return result.formants[static_cast<std::size_t>(column)];
+}
+
+void appendFormants(LogRecord& record, const FormantRecord& formants)
+{
+    for (int i = 0; i < kFormantsPerColumn; ++i) {
+        record.append(formants[static_cast<std::size_t>(i)]);
+    }
+}
+
+} // namespace
+
+SpectrogramParameters SpectrogramParameters::fromDocument(const DocumentFields& document)
+{
+    SpectrogramParameters parameters;
+    parameters.m_nFFTWindLength = document.m_nSpecWindowLength;
+    parameters.m_nDynamicRange = document.m_nSpecDynamicRange;
+    parameters.m_dPreEmphasis = document.m_dPreEmphasis;
+    parameters.m_nFreqRange = document.m_nSpecfrequencyRange;
+    parameters.m_bFormantTracking = document.m_bSpecDrawFormantTracking;
+    parameters.m_nLPCCoefficients = document.m_nSpecLPCNumberofCoefficients;
+    parameters.m_dLogStepSize = document.m_dLogStepSize;
+    return parameters;
+}
+
+SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool selection,
+                                                int columns, int rows)
+{
+    SpectrogramInput input;
+    input.columns = columns;
+    input.rows = rows;
+    input.parameters = SpectrogramParameters::fromDocument(document);
+
+    const Channels* channel = nullptr;
+    for (int i = 0; i < document.channelsInUse(); ++i) {
+        const Channels& candidate = document.getChannel(i);
+        if (candidate.m_nChannelType == 1 && !candidate.samples().empty()) {
+            channel = &candidate;
+            break;
+        }
+    }
+    if (channel == nullptr) {
+        return input;
+    }
+    const std::span<const float> samples = channel->samples();
+    input.fileLength = static_cast<double>(samples.size());
+    input.sampleRate = channel->m_dSampleRate;
+    if (selection) {
+        input.startPoint = channel->m_dDurationStartFile;
+        input.endPoint = channel->m_dDurationStopFile;
+        input.startTime = channel->m_dDurationStartTime;
+        input.stopTime = channel->m_dDurationStopTime;
+    } else {
+        input.startPoint = 0.0;
+        input.endPoint = channel->m_dwFileLength;
+        input.startTime = 0.0;
+        input.stopTime = channel->m_dLengthMS;
+    }
+
+    // Only the samples the columns and LPC frames read: positions rise
+    // with the column, so the first and last columns bound them.
+    const auto finitePosition = [](double v) {
+        return std::isfinite(v) && std::abs(v) <= kMaxPosition;
+    };
+    if (columns <= 0 || !finitePosition(input.startPoint) || !finitePosition(input.endPoint)) {
+        return input;
+    }
+    const ColumnGeometry geometry(input, lpcWindowLength(input.parameters, input.sampleRate));
+    const int last = columns - 1;
+    const auto available = static_cast<std::int64_t>(samples.size());
+    const std::int64_t first = std::clamp<std::int64_t>(
+        std::min(geometry.frameBegin(0), geometry.frameBegin(last)), 0, available);
+    const std::int64_t end = std::clamp<std::int64_t>(
+        std::max(geometry.readEnd(0), geometry.readEnd(last)), first, available);
+    try {
+        input.samples.assign(samples.begin() + first, samples.begin() + end);
+    } catch (const std::bad_alloc&) {
+        input.samples.clear();
+    }
+    input.offset = static_cast<double>(first);
+    return input;
+}
+
+SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgress* progress,
+                                int threads)
+{
+    if (!computable(input) || (progress != nullptr && progress->cancelled.load())) {
+        return {};
+    }
+    const SpectrogramParameters& p = input.parameters;
+    const bool tracking = p.m_bFormantTracking;
+    SpectrogramResult result;
+    try {
+        result.levels.assign(
+            static_cast<std::size_t>(input.columns) * static_cast<std::size_t>(input.rows), 0.0);
+        if (tracking) {
+            result.formants.assign(static_cast<std::size_t>(input.columns), emptyFormantRecord());
+        }
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+
+    const std::optional<std::int64_t> window =
+        tracking ? lpcWindowLength(p, input.sampleRate) : std::nullopt;
+    ColumnJob job{input,
+                  ColumnGeometry(input, window),
+                  SampleSource(input),
+                  tracking,
+                  progress,
+                  result.levels,
+                  result.formants};
+    runColumnBlocks(job, threadCountFor(threads, input.columns));
+    if (job.failed.load() || job.cancelled()) {
+        return {};
+    }
+
+    // Normalise: the loudest level of the whole image becomes the top of the
+    // dynamic range; anything more than the range below it (or not a number)
+    // becomes 0.
+    double loudest = kLowestLevelDb;
+    for (const double level : result.levels) {
+        loudest = std::max(loudest, level);
+    }
+    const double range = p.m_nDynamicRange;
+    for (double& level : result.levels) {
+        const double shifted = level - loudest + range;
+        level = shifted > 0.0 ? shifted : 0.0;
+    }
+
+    // Silence gate: no tracks where the column is quiet.
+    if (tracking) {
+        const auto rows = static_cast<std::size_t>(input.rows);
+        for (std::size_t c = 0; c < result.formants.size(); ++c) {
+            const auto columnBegin = result.levels.begin() + static_cast<std::ptrdiff_t>(c * rows);
+            const double columnPeak =
+                *std::max_element(columnBegin, columnBegin + static_cast<std::ptrdiff_t>(rows));
+            if (columnPeak < range * 0.5) {
+                result.formants[c] = emptyFormantRecord();
+            }
+        }
+    }
+
+    result.columns = input.columns;
+    result.rows = input.rows;
+    result.dynamicRange = p.m_nDynamicRange;
+    result.m_bHaveFormants = job.foundFormant.load();
+    result.m_bHaveSpectrogram = true;
+    return result;
+}
+
+SpectrogramImage DrawSpectrogramBMP(const SpectrogramResult& result, int width, int height)
+{
+    SpectrogramImage image;
+    if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) * height > kMaxCells) {
+        return image;
+    }
+    try {
+        image.entries.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
+                             SpectrogramImage::kUnpainted);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    image.width = width;
+    image.height = height;
+
+    const std::int64_t columns = result.columns;
+    const std::int64_t rows = result.rows;
+    if (!result.m_bHaveSpectrogram || columns <= 0 || rows <= 0 || result.dynamicRange <= 0 ||
+        result.levels.size() != static_cast<std::size_t>(columns * rows)) {
+        return image;
+    }
+    const double entriesPerDb = static_cast<double>(kEntryLevels) / result.dynamicRange;
+    for (std::int64_t c = 0; c < columns; ++c) {
+        const std::int64_t x = c * width / columns;
+        for (std::int64_t r = 0; r < rows; ++r) {
+            const std::int64_t y = height - 1 - r * height / rows;
+            const double entry =
+                result.levels[static_cast<std::size_t>(c * rows + r)] * entriesPerDb;
+            std::uint16_t g = 0;
+            if (entry >= kEntryLevels) {
+                g = kEntryLevels;
+            } else if (entry > 0.0) {
+                g = static_cast<std::uint16_t>(entry);
+            }
+            image.entries[static_cast<std::size_t>(y * width + x)] = g;
+        }
+    }
+    return image;
+}
+
+std::uint8_t SpectrogramImage::grey(std::uint16_t entry)
+{
+    if (entry == kUnpainted) {
+        return 255;
+    }
+    const int g = std::min<int>(entry, kEntryLevels);
+    return static_cast<std::uint8_t>(std::lround(255.0 * (kEntryLevels - g) / (kEntryLevels + 1)));
+}
+
+LogRecord SpectrogramLog::marker(const std::string& displayName, double markerTime,
+                                 double markerFrequency)
+{
+    LogRecord record = recordWith(displayName, kMarkerHeader);
+    record.append(markerTime);
+    record.append(markerFrequency);
+    return record;
+}
+
+LogRecord SpectrogramLog::duration(const std::string& displayName, double startTime,
+                                   double selectionStart, double selectionStop)
+{
+    LogRecord record = recordWith(displayName, kDurationHeader);
+    record.append(startTime + selectionStart);
+    record.append(startTime + selectionStop);
+    record.append(selectionStop - selectionStart);
+    return record;
+}
+
+LogRecord SpectrogramLog::formantsMarker(const std::string& displayName,
+                                         const SpectrogramResult& result, double markerTime,
+                                         int column)
+{
+    LogRecord record = recordWith(displayName, kFormantsMarkerHeader);
+    record.append(markerTime);
+    appendFormants(record, formantsOf(result, column));
+    return record;
+}
+
+std::vector<LogRecord> SpectrogramLog::formantsSelection(const std::string& displayName,
+                                                         const SpectrogramResult& result,
+                                                         double startTime, double stopTime,
+                                                         double selectionStart,
+                                                         double selectionStop, double stepMs)
+{
+    std::vector<LogRecord> records;
+    if (!(stepMs > 0.0) || !std::isfinite(selectionStart) || !std::isfinite(selectionStop) ||
+        !((selectionStop - selectionStart) / stepMs <= kMaxSelectionRecords)) {
+        return records;
+    }
+    const double span = stopTime - startTime;
+    const double columns = result.columns;
+    for (double i = 0.0; i <= kMaxSelectionRecords; ++i) {
+        const double t = selectionStart + i * stepMs;
+        if (!(t < selectionStop)) {
+            break;
+        }
+        // A time at the very end of the range maps one past the last column.
+        const double at = span > 0.0 ? t * columns / span : 0.0;
+        const std::int64_t column =
+            at >= columns ? result.columns - 1 : (at > 0.0 ? static_cast<std::int64_t>(at) : 0);
+        LogRecord record = recordWith(displayName, kFormantsSelectionHeader);
+        record.append(startTime + t);
+        appendFormants(record, formantsOf(result, column));
+        try {
+            records.push_back(std::move(record));
+        } catch (const std::bad_alloc&) {
+            return {};
+        }
+    }
+    return records;
+}
+
+FormantPlotColumns PlotformantsFromSpectrogram(const SpectrogramResult& result, int firstColumn,
+                                               int lastColumn)
+{
+    FormantPlotColumns plot;
+    const int available =
+        std::min(result.columns, static_cast<int>(std::min<std::size_t>(
+                                     result.formants.size(), std::numeric_limits<int>::max())));
+    const int first = std::clamp(firstColumn, 0, std::max(available, 0));
+    const int last = std::clamp(lastColumn, first, std::max(available, 0));
+    int count = 0;
+    for (int c = first; c < last; ++c) {
+        const FormantRecord& f = result.formants[static_cast<std::size_t>(c)];
+        if (f[0] <= 0) {
+            continue;
+        }
+        plot.row.push_back(formatInt(count++));
+        plot.f1.push_back(formatInt(f[0]));
+        plot.f2.push_back(formatInt(f[1]));
+        plot.f3.push_back(formatInt(f[2]));
+        plot.label.emplace_back();
+    }
+    return plot;
+}
+
+SpectrogramWorker::SpectrogramWorker(SpectrogramInput input, int threads)
+    : m_input(std::move(input))
+{
+    const auto run = [this, threads]() noexcept {
+        try {
+            m_result = DoSpectrogram(m_input, &m_progress, threads);
+        } catch (...) {
+            m_result = SpectrogramResult{};
+        }
+        m_bBusy = false;
+    };
+    try {
+        m_thread = std::thread(run);
+    } catch (const std::system_error&) {
+        // No thread to be had: compute here rather than never.
+        run();
+    }
+}
+
+SpectrogramWorker::~SpectrogramWorker()
+{
+    cancel();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void SpectrogramWorker::cancel()
+{
+    m_progress.cancelled = true;
+}
+
+const SpectrogramResult& SpectrogramWorker::wait()
+{
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    return m_result;
+}
+
+} // namespace phonaxis

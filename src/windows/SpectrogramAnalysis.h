@@ -1,0 +1,176 @@
+#pragma once
+
+#include "log/LogRecord.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace phonaxis {
+
+struct DocumentFields;
+class MyDocument;
+
+// The settings one spectrogram is computed with, copied from the document.
+struct SpectrogramParameters {
+    int m_nFFTWindLength = 64;      // transform length N: 32 … 8192
+    int m_nDynamicRange = 55;       // dB shown
+    double m_dPreEmphasis = 0.98;
+    int m_nFreqRange = 5000;        // Hz
+    bool m_bFormantTracking = true;
+    int m_nLPCCoefficients = 14;    // LPC order of the tracks
+    double m_dLogStepSize = 1.0;    // ms, the formants-selection log entry
+
+    static SpectrogramParameters fromDocument(const DocumentFields& document);
+};
+
+// F1 … F5 of one column in Hz, −1 where there is none; a sixth slot spare.
+using FormantRecord = std::array<std::int16_t, 6>;
+
+// Everything a spectrogram computation reads, copied so that the worker
+// never touches the document: the samples of [start, end] plus what a
+// column or LPC frame reads past the end.
+struct SpectrogramInput {
+    std::vector<float> samples; // samples[0] is channel sample `offset`
+    double offset = 0.0;        // channel position of samples[0]
+    double fileLength = 0.0;    // channel length (samples); nothing past it is read
+    double sampleRate = 0.0;
+    double startPoint = 0.0;    // analysed range, channel samples
+    double endPoint = 0.0;
+    double startTime = 0.0;     // the same range in ms
+    double stopTime = 0.0;
+    int columns = 0;            // image width (m_nDisplayRange)
+    int rows = 0;               // image height (m_nDisplayVerticalRange)
+    SpectrogramParameters parameters;
+
+    // The document's audio channel (first of type 1 with samples) over the
+    // selection (`selection` set) or the whole channel. Empty samples when
+    // the document has no such channel.
+    static SpectrogramInput fromDocument(const MyDocument& document, bool selection, int columns,
+                                         int rows);
+};
+
+// The finished spectrogram: per column its rows' levels (0 … dynamic range
+// dB, row 0 at 0 Hz) and, with formant tracking, its formant record.
+struct SpectrogramResult {
+    int columns = 0;
+    int rows = 0;
+    int dynamicRange = 0;
+    std::vector<double> levels;          // column-major: levels[c·rows + r]
+    std::vector<FormantRecord> formants; // one per column; empty with tracking off
+    bool m_bHaveSpectrogram = false;
+    bool m_bHaveFormants = false;
+
+    double level(int column, int row) const
+    {
+        return levels[static_cast<std::size_t>(column) * static_cast<std::size_t>(rows) +
+                      static_cast<std::size_t>(row)];
+    }
+};
+
+// The grey image of a spectrogram: width × height palette entries g in
+// 0 … 256 (the grey palette: entry g is white level (256 − g)/257, so 0 is
+// nearly white and 256 black), row 0 at the top as images are stored.
+// Pixels no column or row reaches stay at kUnpainted (drawn white).
+struct SpectrogramImage {
+    static constexpr std::uint16_t kUnpainted = 0xFFFF;
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint16_t> entries; // entries[y·width + x]
+
+    // The 8-bit grey of palette entry g: round(255·(256 − g)/257); white for
+    // kUnpainted.
+    static std::uint8_t grey(std::uint16_t entry);
+};
+
+// Cancellation and progress shared with a worker.
+struct SpectrogramProgress {
+    std::atomic<int> m_nProgress{0};    // percent of columns done
+    std::atomic<bool> cancelled{false}; // set to stop the computation early
+};
+
+// DoSpectrogram: the columns (FFT level per row; LPC formants with tracking
+// on), normalisation to the dynamic range and the silence gate of the
+// formant records. Columns are independent and are shared among `threads`
+// threads (0: as many as the machine has); the result does not depend on
+// the thread count. Returns an empty result (m_bHaveSpectrogram false) when
+// there are no samples, no columns or rows, or the computation was
+// cancelled.
+SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgress* progress,
+                                int threads = 0);
+
+// DrawSpectrogramBMP as data: column c and row r land on pixel
+// x = (int)(c·width/columns), y = height − 1 − (int)(r·height/rows) with
+// entry (int)(level·256/dynamic range).
+SpectrogramImage DrawSpectrogramBMP(const SpectrogramResult& result, int width, int height);
+
+// The log entries of the spectrogram window.
+struct SpectrogramLog {
+    static constexpr const char* kMarkerHeader = "Spec. Marker Entry: time, frequency ";
+    static constexpr const char* kDurationHeader = "Duration Entry: start, end, duration ";
+    static constexpr const char* kFormantsMarkerHeader =
+        "Spec. Formants Marker Entry: time, F1, F2, F3, F4, F5 ";
+    static constexpr const char* kFormantsSelectionHeader =
+        "Spec. Formants Duration Entry: time, F1, F2, F3, F4, F5 ";
+
+    // "_LogMarker:": marker time (ms), marker frequency (Hz).
+    static LogRecord marker(const std::string& displayName, double markerTime,
+                            double markerFrequency);
+    // "_LogDuration:": start time + selection start, start time + selection
+    // end, duration (selection times in ms from the start time).
+    static LogRecord duration(const std::string& displayName, double startTime,
+                              double selectionStart, double selectionStop);
+    // "_LogFormantsMarker:": marker time and F1 … F5 of `column`.
+    static LogRecord formantsMarker(const std::string& displayName, const SpectrogramResult& result,
+                                    double markerTime, int column);
+    // "_LogFormantsSelection:": one record per t = selection start, + step, …
+    // while t < selection end (ms from the start time): start time + t and
+    // F1 … F5 of column (int)(t·columns/(stop time − start time)). A step
+    // that is not positive gives no records.
+    static std::vector<LogRecord> formantsSelection(const std::string& displayName,
+                                                    const SpectrogramResult& result,
+                                                    double startTime, double stopTime,
+                                                    double selectionStart, double selectionStop,
+                                                    double stepMs);
+};
+
+// The formant plot hand-over: for each column (in [firstColumn, lastColumn))
+// whose F1 > 0, "row" (running count from 0, "%d"), "f1", "f2", "f3" ("%d")
+// and "label" ("").
+struct FormantPlotColumns {
+    std::vector<std::string> row, f1, f2, f3, label;
+};
+FormantPlotColumns PlotformantsFromSpectrogram(const SpectrogramResult& result, int firstColumn,
+                                               int lastColumn);
+
+// DoSpectrogramOperation on a worker thread: owns its input snapshot, its
+// progress and its result. Destroying (or cancel()ing) the worker stops the
+// computation and joins the thread, so a closed window never leaves a
+// worker behind.
+class SpectrogramWorker {
+public:
+    explicit SpectrogramWorker(SpectrogramInput input, int threads = 0);
+    ~SpectrogramWorker();
+    SpectrogramWorker(const SpectrogramWorker&) = delete;
+    SpectrogramWorker& operator=(const SpectrogramWorker&) = delete;
+
+    bool busy() const { return m_bBusy.load(); }
+    int progress() const { return m_progress.m_nProgress.load(); }
+    void cancel();
+    // Waits for the worker; the result (empty when cancelled).
+    const SpectrogramResult& wait();
+
+private:
+    SpectrogramInput m_input;
+    SpectrogramProgress m_progress;
+    SpectrogramResult m_result;
+    std::atomic<bool> m_bBusy{true};
+    std::thread m_thread;
+};
+
+} // namespace phonaxis

@@ -1,0 +1,285 @@
+#include "windows/SpectrogramAnalysis.h"
+
+#include "Signals.h"
+#include "document/AppSettings.h"
+#include "document/MyDocument.h"
+#include "support/ChannelFixtures.h"
+#include "support/ScriptedPrompts.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <numeric>
+#include <thread>
+
+namespace phonaxis {
+namespace {
+
+// An input over all of `samples` with a new document's settings for `rateHz`.
+SpectrogramInput inputFor(std::vector<float> samples, double rateHz, int columns, int rows)
+{
+    SpectrogramInput input;
+    input.fileLength = input.endPoint = static_cast<double>(samples.size());
+    input.samples = std::move(samples);
+    input.sampleRate = rateHz;
+    input.stopTime = input.endPoint * 1000.0 / rateHz;
+    input.columns = columns;
+    input.rows = rows;
+    input.parameters.m_nFreqRange = static_cast<int>(rateHz) / 2000 * 1000;
+    input.parameters.m_nLPCCoefficients = (static_cast<int>(rateHz / 1000) + 4) / 2 * 2;
+    return input;
+}
+
+double columnPeak(const SpectrogramResult& r, int column)
+{
+    const auto begin = r.levels.begin() + column * r.rows;
+    return *std::max_element(begin, begin + r.rows);
+}
+
+const FormantRecord kNone{-1, -1, -1, -1, -1, 0};
+
+TEST(Spectrogram, EveryColumnHasASpectrumEvenWithFewerSamplesThanColumns)
+{
+    const auto r = DoSpectrogram(inputFor(signals::tone(1000, 10000, 2), 10000, 100, 32), nullptr);
+    ASSERT_EQ(r.levels.size(), 100u * 32u);
+    for (int c = 0; c < r.columns; ++c) {
+        EXPECT_GT(columnPeak(r, c), 0.0) << "column " << c;
+    }
+    // Columns 0 and 1 both start at sample 0 (step 0.2 samples).
+    EXPECT_TRUE(std::equal(r.levels.begin(), r.levels.begin() + 32, r.levels.begin() + 32));
+}
+
+TEST(Spectrogram, SilenceIsWhiteWithoutFormantsAndTrackingOffRunsNoLpc)
+{
+    // Digital silence, then the vowel 80 dB down (its tracks fall to the
+    // silence gate), then the vowel.
+    const auto vowel = signals::vowel({.rateHz = 10000.0, .durationMs = 500.0}).samples;
+    std::vector<float> samples(2500, 0.0f);
+    std::transform(vowel.begin(), vowel.begin() + 2500, std::back_inserter(samples),
+                   [](float v) { return v * 1e-4f; });
+    samples.insert(samples.end(), vowel.begin(), vowel.end());
+    SpectrogramInput input = inputFor(samples, 10000, 100, 50);
+    const SpectrogramResult r = DoSpectrogram(input, nullptr, 2);
+    ASSERT_TRUE(r.m_bHaveSpectrogram && r.m_bHaveFormants);
+    for (int c = 0; c < 45; ++c) { // columns wholly before the vowel
+        EXPECT_EQ(columnPeak(r, c), 0.0) << c;
+        EXPECT_EQ(r.formants[c], kNone) << c;
+    }
+    EXPECT_GT(r.formants[75][0], 0);
+
+    input.parameters.m_bFormantTracking = false;
+    const SpectrogramResult off = DoSpectrogram(input, nullptr, 2);
+    EXPECT_TRUE(off.formants.empty());
+    EXPECT_FALSE(off.m_bHaveFormants);
+    EXPECT_EQ(off.levels, r.levels);
+}
+
+TEST(Spectrogram, RefusesSettingsItCannotComputeAndKeepsFormantsInRange)
+{
+    const SpectrogramInput good = inputFor(signals::tone(440, 10000, 100), 10000, 40, 30);
+    const std::vector<std::pair<const char*, std::function<void(SpectrogramInput&)>>> refused = {
+        {"N not a power of two", [](auto& in) { in.parameters.m_nFFTWindLength = 100; }},
+        {"N below 32", [](auto& in) { in.parameters.m_nFFTWindLength = 16; }},
+        {"negative columns", [](auto& in) { in.columns = -3; }},
+        {"over 64 M cells", [](auto& in) { in.columns = 1 << 20, in.rows = 65; }},
+        {"range above half the rate", [](auto& in) { in.parameters.m_nFreqRange = 5001; }},
+        {"dynamic range 0", [](auto& in) { in.parameters.m_nDynamicRange = 0; }},
+        {"no samples", [](auto& in) { in.samples.clear(); }},
+        {"end before start", [](auto& in) { in.startPoint = in.endPoint + 1; }},
+    };
+    for (const auto& [name, spoil] : refused) {
+        SpectrogramInput input = good;
+        spoil(input);
+        EXPECT_FALSE(DoSpectrogram(input, nullptr).m_bHaveSpectrogram) << name;
+    }
+    for (const int order : {0, 401}) { // a spectrogram without tracks
+        SpectrogramInput input = good;
+        input.parameters.m_nLPCCoefficients = order;
+        const SpectrogramResult r = DoSpectrogram(input, nullptr);
+        EXPECT_TRUE(r.m_bHaveSpectrogram && !r.m_bHaveFormants) << order;
+        EXPECT_EQ(r.formants.at(20), kNone);
+    }
+    // A resonance at 40 kHz does not fit a 16-bit record; wrapped it would
+    // read as a negative frequency.
+    SpectrogramInput high = inputFor(signals::tone(40000, 96000, 50, 0.8), 96000, 20, 20);
+    high.parameters.m_nLPCCoefficients = 2;
+    for (const FormantRecord& record : DoSpectrogram(high, nullptr).formants) {
+        EXPECT_EQ(record, kNone);
+    }
+}
+
+TEST(Spectrogram, ReadsNothingPastTheChannelEnd)
+{
+    SpectrogramInput input = inputFor(signals::tone(300, 10000, 100), 10000, 50, 40);
+    input.fileLength = 600.0; // the snapshot holds 400 samples the channel does not
+    input.endPoint = 1200.0;
+    SpectrogramInput zeroed = input;
+    std::fill(zeroed.samples.begin() + 600, zeroed.samples.end(), 0.0f);
+    const SpectrogramResult r = DoSpectrogram(input, nullptr), z = DoSpectrogram(zeroed, nullptr);
+    ASSERT_TRUE(r.m_bHaveSpectrogram);
+    EXPECT_EQ(r.levels, z.levels);
+    EXPECT_EQ(r.formants, z.formants);
+}
+
+TEST(Spectrogram, ResultDoesNotDependOnTheThreadCount)
+{
+    const SpectrogramInput input =
+        inputFor(signals::vowelSequence(10000, 1500).audio, 10000, 97, 60);
+    const SpectrogramResult one = DoSpectrogram(input, nullptr, 1);
+    ASSERT_TRUE(one.m_bHaveFormants);
+    for (const int threads : {2, 3, 0}) {
+        SpectrogramProgress progress;
+        const SpectrogramResult r = DoSpectrogram(input, &progress, threads);
+        EXPECT_EQ(r.levels, one.levels) << threads;
+        EXPECT_EQ(r.formants, one.formants) << threads;
+        EXPECT_EQ(progress.m_nProgress.load(), 100);
+    }
+}
+
+TEST(Spectrogram, CancelStopsTheWorkAndTheWorkerJoins)
+{
+    SpectrogramInput heavy = inputFor(signals::vowelSequence(22050, 1500).audio, 22050, 20000, 200);
+    heavy.parameters.m_nFFTWindLength = 8192;
+    SpectrogramProgress early;
+    early.cancelled = true;
+    EXPECT_FALSE(DoSpectrogram(heavy, &early).m_bHaveSpectrogram);
+    EXPECT_EQ(early.m_nProgress.load(), 0);
+
+    SpectrogramWorker worker(heavy, 2);
+    while (worker.progress() < 1) {
+        std::this_thread::yield();
+    }
+    worker.cancel();
+    EXPECT_FALSE(worker.wait().m_bHaveSpectrogram);
+    EXPECT_LT(worker.progress(), 100);
+    SpectrogramWorker(heavy, 2); // destroyed mid-computation: stops and joins
+
+    const SpectrogramInput small = inputFor(signals::tone(440, 10000, 200), 10000, 30, 20);
+    SpectrogramWorker finished(small, 2);
+    EXPECT_EQ(finished.wait().levels, DoSpectrogram(small, nullptr).levels);
+    EXPECT_EQ(finished.progress(), 100);
+    EXPECT_FALSE(finished.busy());
+}
+
+TEST(Spectrogram, ImagePutsRowZeroAtTheBottomAndSpansThePalette)
+{
+    SpectrogramResult r;
+    r.columns = 2, r.rows = 2, r.dynamicRange = 50, r.m_bHaveSpectrogram = true;
+    r.levels = {0.0, 50.0, 25.0, 49.9}; // column 0: rows 0, 1; column 1: rows 0, 1
+    SpectrogramImage image = DrawSpectrogramBMP(r, 4, 4);
+    EXPECT_EQ(image.entries, (std::vector<std::uint16_t>{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, //
+                                                         256, 0xFFFF, 255, 0xFFFF,       //
+                                                         0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, //
+                                                         0, 0xFFFF, 128, 0xFFFF}));
+    EXPECT_EQ(SpectrogramImage::grey(0), 254);
+    EXPECT_EQ(SpectrogramImage::grey(256), 0);
+
+    r.dynamicRange = 0; // nothing to scale by: nothing painted
+    image = DrawSpectrogramBMP(r, 4, 4);
+    EXPECT_EQ(std::count(image.entries.begin(), image.entries.end(), 0xFFFF), 16);
+}
+
+TEST(Spectrogram, FormantLogEntriesAndPlotHandOver)
+{
+    SpectrogramResult r;
+    r.columns = 4, r.rows = 1, r.m_bHaveSpectrogram = true;
+    r.formants = {{500, 1500, 2500, -1, -1, 0},
+                  kNone,
+                  {700, 1100, -1, -1, -1, 0},
+                  {300, 2300, 3000, 3600, 4500, 0}};
+    const LogRecord marker = SpectrogramLog::formantsMarker("a.wav", r, 12.5, 2);
+    EXPECT_EQ(marker.count, 6);
+    EXPECT_EQ(marker.values[3], -1);
+    EXPECT_EQ(SpectrogramLog::formantsMarker("a.wav", r, 12.5, 4).values[1], -1); // no column 4
+
+    struct Case {
+        double from, to, step;
+        std::vector<double> times, f1;
+    };
+    // Range 100 … 140 ms over 4 columns: 10 ms per column.
+    for (const Case& c :
+         std::vector<Case>{{12.0, 12.5, 1.0, {112.0}, {-1}},
+                           {5.0, 40.0, 10.0, {105, 115, 125, 135}, {500, -1, 700, 300}},
+                           {0.0, 40.0, 0.0, {}, {}},
+                           {0.0, 40.0, -1.0, {}, {}},
+                           {0.0, 1e9, 1e-3, {}, {}}}) { // more records than a log takes
+        const auto records =
+            SpectrogramLog::formantsSelection("a.wav", r, 100.0, 140.0, c.from, c.to, c.step);
+        ASSERT_EQ(records.size(), c.times.size()) << c.from << " step " << c.step;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].values[0], c.times[i]);
+            EXPECT_EQ(records[i].values[1], c.f1[i]);
+        }
+    }
+
+    const FormantPlotColumns plot = PlotformantsFromSpectrogram(r, 1, 99);
+    EXPECT_EQ(plot.row, (std::vector<std::string>{"0", "1"}));
+    EXPECT_EQ(plot.f1, (std::vector<std::string>{"700", "300"}));
+    EXPECT_EQ(plot.f3, (std::vector<std::string>{"-1", "3000"}));
+}
+
+TEST(Spectrogram, InputFromDocumentCopiesOnlyTheFramesOfTheAudioChannel)
+{
+    test::ScriptedPrompts prompts;
+    AppSettings settings;
+    MyDocument doc{prompts, settings};
+    doc.m_nNumofChannels = 2;
+    std::vector<float> values(10000);
+    std::iota(values.begin(), values.end(), 0.0f);
+    test::loadChannel(doc.getChannel(0), std::vector<float>(20000, 1.0f), 10000);
+    doc.getChannel(0).m_nChannelType = 0; // not the audio channel
+    Channels& audio = doc.getChannel(1);
+    test::loadChannel(audio, values, 10000);
+    audio.m_nChannelType = 1;
+    audio.m_dDurationStartFile = 1000.7, audio.m_dDurationStopFile = 2000.0;
+    audio.m_dDurationStartTime = 100.07, audio.m_dDurationStopTime = 200.0;
+    doc.m_nSpecWindowLength = 256, doc.m_nSpecLPCNumberofCoefficients = 10;
+
+    const SpectrogramInput in = SpectrogramInput::fromDocument(doc, true, 10, 50);
+    EXPECT_EQ(in.offset, 1000.0);
+    EXPECT_EQ(in.startTime, 100.07);
+    // The last column starts at 1900.07: its FFT frame ends at 1900 + 266,
+    // its LPC frame at 1900 + 105.
+    ASSERT_EQ(in.samples.size(), 2166u - 1000u);
+    EXPECT_EQ(in.samples.front(), 1000.0f);
+    // Whole channel: the last column starts at 9000.
+    EXPECT_EQ(SpectrogramInput::fromDocument(doc, false, 10, 50).samples.size(), 9266u);
+}
+
+// F1 within 10 % and F2 within 15 % of the truth at the frame centre, over
+// the columns whose LPC frame lies inside a steady vowel.
+TEST(Spectrogram, FormantTracksFollowTheVowelSequence)
+{
+    for (const double rate : {22050.0, 10000.0}) {
+        const signals::VowelSequence seq = signals::vowelSequence(rate);
+        const SpectrogramInput input = inputFor(seq.audio, rate, 350, 64);
+        const SpectrogramResult r = DoSpectrogram(input, nullptr);
+        const double frameMs =
+            static_cast<int>(rate / 1000) * input.parameters.m_nLPCCoefficients * 1000.0 / rate;
+        int steady = 0, f1Hits = 0, f2Hits = 0;
+        for (int c = 0; c < r.columns; ++c) {
+            const double startMs = c * input.stopTime / r.columns;
+            if (std::none_of(seq.steady.begin(), seq.steady.end(), [&](const auto& v) {
+                    return startMs >= v.startMs && startMs + frameMs <= v.endMs;
+                })) {
+                continue;
+            }
+            const signals::FormantSet truth = seq.formantsAtMs(startMs + frameMs / 2);
+            ++steady;
+            f1Hits +=
+                std::abs(r.formants[c][0] - truth[0].frequencyHz) <= 0.10 * truth[0].frequencyHz;
+            f2Hits +=
+                std::abs(r.formants[c][1] - truth[1].frequencyHz) <= 0.15 * truth[1].frequencyHz;
+        }
+        RecordProperty("hits" + std::to_string(static_cast<int>(rate)),
+                       std::to_string(f1Hits) + "," + std::to_string(f2Hits) + "/" +
+                           std::to_string(steady));
+        ASSERT_GT(steady, 200);
+        EXPECT_GE(f1Hits, steady * 9 / 10) << rate;
+        EXPECT_GE(f2Hits, steady * 9 / 10) << rate;
+    }
+}
+
+} // namespace
+} // namespace phonaxis

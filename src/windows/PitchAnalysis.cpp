@@ -1,0 +1,524 @@
+#include "windows/PitchAnalysis.h"
+
+#include "analysis/CMathFunc.h"
+#include "document/MyDocument.h"
+#include "model/Channels.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace phonaxis {
+namespace {
+
+// The largest transform the cepstral kernel takes, and the window cut that
+// goes with it.
+constexpr int kLargestFftLength = 4096;
+
+// Most frames a track may have: 2^22 frames (11.6 hours at a 10 ms step,
+// 96 MB of track and scratch). A step so short that it asks for more is a
+// setting error, not a request for a huge allocation.
+constexpr double kMaxFrameCount = 4194304.0;
+
+// Worker threads are capped: more than this buys nothing on any desktop.
+constexpr int kMaxThreads = 64;
+
+// The transform length for a window of `windowSamples` samples: the smallest
+// of 1024, 2048 and 4096 that holds the window twice, else 4096.
+//
+// A Hamming window of W samples zero-padded into N points leaves a ripple in
+// the log spectrum that shows as a cepstral peak at quefrency N − W (and at W).
+// With N ≥ 2W the first lies at or above N/2, past the cepstrum the search
+// sees, and W itself corresponds to 1000/window-ms Hz (28.6 Hz for 35 ms),
+// below any sensible search floor. Taking merely the next length above W put
+// that peak inside the search range (N = 1024 for a 35 ms window at
+// 22,050 Hz gives q = 253, 87 Hz): in a synthetic a-i-u vowel sequence a
+// third of the voiced frames took it, a fifth of the finished track was wrong.
+int fftLengthForWindow(int windowSamples)
+{
+    for (int n = 1024; n < kLargestFftLength; n *= 2) {
+        if (n >= 2 * windowSamples) {
+            return n;
+        }
+    }
+    return kLargestFftLength;
+}
+
+// trunc(value) for a value already known to be finite and inside the int range.
+int truncToInt(double value)
+{
+    return static_cast<int>(value);
+}
+
+// trunc(value) of a finite value, saturated to the 64-bit range used for
+// sample indices (values far beyond any buffer simply read nothing).
+std::int64_t truncIndex(double value)
+{
+    constexpr double kLimit = 9.0e15;
+    return static_cast<std::int64_t>(std::clamp(value, -kLimit, kLimit));
+}
+
+// Whole Hz of a pitch difference as the jump filter compares it: the absolute
+// difference truncated (saturated at the int range, which only a sample rate
+// far beyond any recording could reach).
+int wholeHzApart(double a, double b)
+{
+    constexpr double kLargest = std::numeric_limits<int>::max();
+    return truncToInt(std::min(std::fabs(a - b), kLargest));
+}
+
+// Raw pitch and energy of frames [first, last) of a track; the part of the
+// analysis that one thread does. Every frame depends only on the samples, so
+// any split of the frames gives the same values.
+struct FrameBlock {
+    std::span<const float> samples; // samples [0, available) may be read
+    std::int64_t available = 0;
+    double spanEnd = 0.0;
+    double startPoint = 0.0;
+    double stepSamples = 0.0;
+    double rateHz = 0.0;
+    double lowHz = 0.0;
+    double highHz = 0.0;
+    int fftLength = 0;
+    int windowSamples = 0;
+    double* raw = nullptr;
+    double* energy = nullptr;
+
+    // False when the kernel declined a frame (its work storage could not be had).
+    bool run(int first, int last) const
+    {
+        for (int k = first; k < last; ++k) {
+            const double position = startPoint + k * stepSamples;
+            const double pitch = CMathFunc::DoPitchCepstrumNewFloat(
+                samples, position, spanEnd, rateHz, lowHz, highHz, fftLength, windowSamples);
+            if (pitch < 0.0) {
+                return false;
+            }
+            raw[k] = pitch;
+
+            // The frame's energy over one step; a step running past the end of
+            // the channel sums only the samples that exist.
+            const std::int64_t from = std::max<std::int64_t>(0, truncIndex(position));
+            const std::int64_t to =
+                std::min(available, truncIndex(position + stepSamples)); // exclusive
+            double sum = 0.0;
+            for (std::int64_t i = from; i < to; ++i) {
+                const double x = samples[static_cast<std::size_t>(i)];
+                sum += x * x;
+            }
+            energy[k] = sum / stepSamples;
+        }
+        return true;
+    }
+};
+
+// Runs the blocks of `frameCount` frames on up to `threads` threads
+// (contiguous blocks, the calling thread taking the first). A thread that
+// cannot be started leaves its block to the calling thread.
+bool runFrameBlocks(const FrameBlock& block, int frameCount, int threads)
+{
+    if (threads <= 0) {
+        threads = static_cast<int>(std::thread::hardware_concurrency());
+    }
+    threads = std::clamp(threads, 1, std::min(kMaxThreads, std::max(1, frameCount)));
+
+    const auto blockStart = [&](int index) {
+        return static_cast<int>(static_cast<std::int64_t>(frameCount) * index / threads);
+    };
+    std::atomic<bool> allDone{true};
+    std::vector<std::thread> workers;
+    std::vector<int> leftOver;
+    try {
+        workers.reserve(static_cast<std::size_t>(threads));
+        leftOver.reserve(static_cast<std::size_t>(threads));
+    } catch (const std::bad_alloc&) {
+        threads = 1;
+    }
+    for (int t = 1; t < threads; ++t) {
+        const int first = blockStart(t);
+        const int last = blockStart(t + 1);
+        try {
+            workers.emplace_back([&block, &allDone, first, last] {
+                if (!block.run(first, last)) {
+                    allDone.store(false);
+                }
+            });
+        } catch (const std::system_error&) {
+            leftOver.push_back(t);
+        }
+    }
+    bool done = block.run(0, blockStart(1));
+    for (const int t : leftOver) {
+        done = block.run(blockStart(t), blockStart(t + 1)) && done;
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    return done && allDone.load();
+}
+
+} // namespace
+
+PitchParameters PitchParameters::fromDocument(const DocumentFields& document)
+{
+    PitchParameters parameters;
+    parameters.m_dPitchWindowLength = document.m_dPitchWindowLength;
+    parameters.m_dPitchStepSize = document.m_dPitchStepSize;
+    parameters.m_dFreqDeviation = document.m_dFreqDeviation;
+    parameters.m_dTrackingThreshHold = document.m_dTrackingThreshHold;
+    parameters.m_dCalculationLow = document.m_dCalculationLow;
+    parameters.m_dCalculationHigh = document.m_dCalculationHigh;
+    parameters.m_bPitchDrawIntensity = document.m_bPitchDrawIntensity;
+    return parameters;
+}
+
+void PitchAnalysis::intilize(const Channels& channel, int channelIndex,
+                             const PitchParameters& parameters)
+{
+    m_nChannel = channelIndex;
+    m_dwFileLength = channel.m_dwFileLength;
+    m_dLengthMS = channel.m_dLengthMS;
+    m_dSampleRate = channel.m_dSampleRate;
+    m_dReference = channel.m_dReference;
+    m_dStartPoint = 0.0;
+    m_dEndPoint = m_dwFileLength;
+    m_parameters = parameters;
+
+    // A track belongs to the channel and settings it was made from.
+    m_nFrameCount = 0;
+    m_hdPitchFile.clear();
+    m_rawPitch.clear();
+    m_frameEnergy.clear();
+    m_bHavePitch = false;
+    m_bRecalculate = true;
+    m_bRedraw = true;
+
+    m_dPageMin = 0.0;
+    m_dPageMax = m_dwFileLength;
+    m_dUndoPageMin = m_dPageMin;
+    m_dUndoPageMax = m_dPageMax;
+    m_dTimePageMin = 0.0;
+    m_dTimePageMax = m_dLengthMS;
+    m_dZoomFactor = 1.0;
+
+    m_dLogMarkerTime = 0.0;
+    m_dLogMarkerPitch = 0.0;
+    m_dLogMarkerIntensity = 0.0;
+}
+
+bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads)
+{
+    m_bHavePitch = false;
+    const auto decline = [this] {
+        m_nFrameCount = 0;
+        m_hdPitchFile.clear();
+        m_rawPitch.clear();
+        m_frameEnergy.clear();
+        m_bRecalculate = false;
+        return false;
+    };
+
+    const double rateHz = m_dSampleRate;
+    const double lengthSamples = m_dwFileLength;
+    const double lowHz = m_parameters.m_dCalculationLow;
+    const double highHz = m_parameters.m_dCalculationHigh;
+    double windowMs = m_parameters.m_dPitchWindowLength;
+    const double stepMs = m_parameters.m_dPitchStepSize;
+    if (samples.empty() || !std::isfinite(rateHz) || !(rateHz > 0.0) ||
+        !std::isfinite(lengthSamples) || !(lengthSamples > 0.0) || !std::isfinite(windowMs) ||
+        !std::isfinite(stepMs) || !(stepMs > 0.0) || !std::isfinite(lowHz) ||
+        !std::isfinite(highHz) || !(lowHz > 0.0) || !(lowHz < highHz)) {
+        return decline();
+    }
+
+    // Window and transform. A window longer than the largest transform is cut
+    // to the whole milliseconds that fit in it, and the cut is kept.
+    const double windowSamplesReal = rateHz / 1000.0 * windowMs;
+    if (!(windowSamplesReal >= 1.0)) {
+        return decline();
+    }
+    int windowSamples = 0;
+    int fftLength = kLargestFftLength;
+    if (windowSamplesReal >= kLargestFftLength) {
+        windowMs = std::trunc(1000.0 / rateHz * kLargestFftLength);
+        windowSamples = truncToInt(rateHz / 1000.0 * windowMs);
+        if (windowSamples < 1) {
+            return decline();
+        }
+    } else {
+        windowSamples = truncToInt(windowSamplesReal);
+        fftLength = fftLengthForWindow(windowSamples);
+    }
+
+    const double stepSamples = rateHz / 1000.0 * stepMs;
+    const double frameCountReal = std::trunc(lengthSamples / stepSamples);
+    if (!(stepSamples > 0.0) || !(frameCountReal <= kMaxFrameCount)) {
+        return decline();
+    }
+    const int frameCount = truncToInt(frameCountReal);
+
+    // Everything is made in new storage and replaces the track only when the
+    // analysis has succeeded.
+    std::vector<double> track;
+    std::vector<double> raw;
+    std::vector<double> energy;
+    try {
+        const auto frames = static_cast<std::size_t>(frameCount);
+        track.assign(frames, 0.0);
+        raw.assign(frames, 0.0);
+        energy.assign(frames, 0.0);
+    } catch (const std::bad_alloc&) {
+        return decline();
+    }
+
+    FrameBlock block;
+    block.samples = samples;
+    block.available = std::min(
+        truncIndex(std::ceil(lengthSamples)),
+        static_cast<std::int64_t>(std::min<std::size_t>(samples.size(), std::size_t{1} << 52)));
+    block.spanEnd = m_dEndPoint - m_dStartPoint;
+    block.startPoint = m_dStartPoint;
+    block.stepSamples = stepSamples;
+    block.rateHz = rateHz;
+    block.lowHz = lowHz;
+    block.highHz = highHz;
+    block.fftLength = fftLength;
+    block.windowSamples = windowSamples;
+    block.raw = raw.data();
+    block.energy = energy.data();
+    if (!runFrameBlocks(block, frameCount, threads)) {
+        return decline();
+    }
+
+    // Jump filter: a frame is kept only when both neighbours lie within the
+    // deviation of it (in whole Hz); the end frames have one neighbour and
+    // stay unvoiced.
+    const double deviationHz = m_parameters.m_dFreqDeviation;
+    for (int k = 1; k + 1 < frameCount; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        if (deviationHz > wholeHzApart(raw[i - 1], raw[i]) &&
+            deviationHz > wholeHzApart(raw[i + 1], raw[i])) {
+            track[i] = raw[i];
+        }
+    }
+
+    // Three-point smoother, forwards in place: a frame with two voiced
+    // successors becomes the mean of the three (the successors are still
+    // unsmoothed when it is read); the last three frames are left as they are.
+    for (int k = 0; k + 3 < frameCount; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        if (track[i] != 0.0 && track[i + 1] != 0.0 && track[i + 2] != 0.0) {
+            track[i] = (track[i] + track[i + 1] + track[i + 2]) / 3.0;
+        }
+    }
+
+    // Voicing: frames at or below the threshold share of the loudest frame's
+    // energy are unvoiced.
+    double largestEnergy = -1e9;
+    for (const double e : energy) {
+        largestEnergy = std::max(largestEnergy, e);
+    }
+    const double threshold = largestEnergy * m_parameters.m_dTrackingThreshHold / 100.0;
+    for (std::size_t i = 0; i < track.size(); ++i) {
+        if (energy[i] <= threshold) {
+            track[i] = 0.0;
+        }
+    }
+
+    m_parameters.m_dPitchWindowLength = windowMs;
+    m_nWindowSamples = windowSamples;
+    m_nFFTLength = fftLength;
+    m_nFrameCount = frameCount;
+    m_hdPitchFile = std::move(track);
+    m_rawPitch = std::move(raw);
+    m_frameEnergy = std::move(energy);
+    m_bRecalculate = false;
+    m_bHavePitch = true;
+    m_bRedraw = true;
+    return true;
+}
+
+double PitchAnalysis::frameTime(int frame) const
+{
+    if (m_nFrameCount <= 0) {
+        return 0.0;
+    }
+    return frame * (m_dLengthMS / m_nFrameCount);
+}
+
+int PitchAnalysis::frameAt(double timeMs) const
+{
+    if (m_nFrameCount <= 0 || !(m_dLengthMS > 0.0)) {
+        return -1;
+    }
+    const double frame = m_nFrameCount / m_dLengthMS * timeMs;
+    if (std::isnan(frame)) {
+        return -1;
+    }
+    // Times far outside the track map to just outside it.
+    return truncToInt(std::clamp(frame, -1.0, static_cast<double>(m_nFrameCount)));
+}
+
+double PitchAnalysis::pitchAt(double timeMs) const
+{
+    const int frame = frameAt(timeMs);
+    if (!m_bHavePitch || frame < 0 || frame >= m_nFrameCount ||
+        static_cast<std::size_t>(frame) >= m_hdPitchFile.size()) {
+        return 0.0;
+    }
+    return m_hdPitchFile[static_cast<std::size_t>(frame)];
+}
+
+void PitchAnalysis::mouseDown(double timeMs, const std::function<double(double)>& intensityAt)
+{
+    m_dMarkerTime = timeMs;
+    m_dCursorTime = timeMs;
+    if (m_bHaveSelection) {
+        m_bHaveSelection = false;
+        m_bHaveMarker = false;
+    } else {
+        m_bHaveMarker = true;
+    }
+    m_dLogMarkerTime = m_dMarkerTime;
+    m_dLogMarkerPitch = pitchAt(m_dMarkerTime);
+    m_dLogMarkerIntensity =
+        m_parameters.m_bPitchDrawIntensity && intensityAt ? intensityAt(m_dCursorTime) : 0.0;
+}
+
+void PitchAnalysis::CalculateDuration()
+{
+    // Without a duration there are no samples per ms to convert with.
+    const double samplesPerMs = m_dLengthMS > 0.0 ? m_dwFileLength / m_dLengthMS : 0.0;
+    m_dDurationStartTime = std::min(m_dMarkerTime, m_dCursorTime);
+    m_dDurationStopTime = std::max(m_dMarkerTime, m_dCursorTime);
+    m_dDurationTime = m_dDurationStopTime - m_dDurationStartTime;
+    m_dPageMin = m_dTimePageMin * samplesPerMs;
+    m_dPageMax = m_dTimePageMax * samplesPerMs;
+    m_dDurationStartFile = m_dDurationStartTime * samplesPerMs;
+    m_dDurationStopFile = m_dDurationStopTime * samplesPerMs;
+}
+
+void PitchAnalysis::CalibrateScroll(int mode)
+{
+    if (mode < 0 || mode > 5) {
+        return;
+    }
+    if (mode != 0) {
+        m_dUndoPageMin = m_dPageMin;
+        m_dUndoPageMax = m_dPageMax;
+    }
+    const double span = m_dPageMax - m_dPageMin;
+    const double samplesPerMs = m_dLengthMS > 0.0 ? m_dwFileLength / m_dLengthMS : 0.0;
+    switch (mode) {
+    case 0:
+        m_dPageMin = m_dUndoPageMin;
+        m_dPageMax = m_dUndoPageMax;
+        break;
+    case 1:
+        m_dPageMin += span / 4.0;
+        m_dPageMax -= span / 4.0;
+        break;
+    case 2:
+        m_dPageMin -= span / 2.0;
+        m_dPageMax += span / 2.0;
+        break;
+    case 3:
+        m_dPageMin = m_dDurationStartFile;
+        m_dPageMax = m_dDurationStopFile;
+        break;
+    case 4:
+        m_dPageMin = m_dMarkerTime * samplesPerMs;
+        m_dPageMax = m_dPageMin + m_dSampleRate;
+        break;
+    default:
+        m_dPageMin = 0.0;
+        m_dPageMax = m_dwFileLength;
+        break;
+    }
+    if (mode <= 2) {
+        m_dPageMin = std::clamp(m_dPageMin, 0.0, std::max(0.0, m_dwFileLength));
+        m_dPageMax = std::clamp(m_dPageMax, 0.0, std::max(0.0, m_dwFileLength));
+    }
+    const double msPerSample = m_dwFileLength > 0.0 ? m_dLengthMS / m_dwFileLength : 0.0;
+    m_dTimePageMin = m_dPageMin * msPerSample;
+    m_dTimePageMax = m_dPageMax * msPerSample;
+    m_dZoomFactor = m_dwFileLength > 0.0 ? (m_dPageMax - m_dPageMin) / m_dwFileLength : 1.0;
+}
+
+LogRecord PitchAnalysis::markerLogRecord(const std::string& displayName) const
+{
+    LogRecord record;
+    record.name = displayName;
+    record.definition = kMarkerHeader;
+    record.append(m_dLogMarkerTime);
+    record.append(m_dLogMarkerPitch);
+    record.append(m_dLogMarkerIntensity);
+    return record;
+}
+
+std::vector<LogRecord>
+PitchAnalysis::selectionLogRecords(const std::string& displayName,
+                                   const std::function<double(double)>& intensityAt) const
+{
+    return rangeLogRecords(displayName, m_dDurationStartTime, m_dDurationStopTime, intensityAt);
+}
+
+std::vector<LogRecord>
+PitchAnalysis::rangeLogRecords(const std::string& displayName, double fromMs, double toMs,
+                               const std::function<double(double)>& intensityAt) const
+{
+    std::vector<LogRecord> records;
+    if (!m_bHavePitch) {
+        return records;
+    }
+    const bool withIntensity = m_parameters.m_bPitchDrawIntensity && intensityAt;
+    for (int k = 0; k < m_nFrameCount && static_cast<std::size_t>(k) < m_hdPitchFile.size(); ++k) {
+        const double timeMs = frameTime(k);
+        if (timeMs < fromMs || timeMs > toMs) {
+            continue;
+        }
+        LogRecord record;
+        record.name = displayName;
+        record.definition = kSelectionHeader;
+        record.append(timeMs);
+        record.append(m_hdPitchFile[static_cast<std::size_t>(k)]);
+        record.append(withIntensity ? intensityAt(timeMs) : 0.0);
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+std::vector<LogRecord>
+PitchAnalysis::allLogRecords(const std::string& displayName,
+                             const std::function<double(double)>& intensityAt) const
+{
+    std::vector<LogRecord> records;
+    if (!m_bHavePitch) {
+        return records;
+    }
+    const bool withIntensity = m_parameters.m_bPitchDrawIntensity && intensityAt;
+    for (int k = 0; k < m_nFrameCount && static_cast<std::size_t>(k) < m_hdPitchFile.size(); ++k) {
+        const double pitchHz = m_hdPitchFile[static_cast<std::size_t>(k)];
+        if (!(pitchHz > 0.0)) {
+            continue;
+        }
+        const double timeMs = frameTime(k);
+        LogRecord record;
+        record.name = displayName;
+        record.definition = kSelectionHeader;
+        record.append(timeMs);
+        record.append(pitchHz);
+        record.append(withIntensity ? intensityAt(timeMs) : 0.0);
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+} // namespace phonaxis

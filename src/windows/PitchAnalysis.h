@@ -1,0 +1,126 @@
+#pragma once
+
+#include "log/LogRecord.h"
+
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+
+struct DocumentFields;
+class Channels;
+
+// The settings a pitch track is computed with, copied from the document.
+struct PitchParameters {
+    double m_dPitchWindowLength = 35.0;  // ms
+    double m_dPitchStepSize = 10.0;      // ms
+    double m_dFreqDeviation = 100.0;     // Hz, largest jump to a neighbour frame
+    double m_dTrackingThreshHold = 1.0;  // percent of the largest frame energy
+    double m_dCalculationLow = 50.0;     // Hz
+    double m_dCalculationHigh = 500.0;   // Hz
+    bool m_bPitchDrawIntensity = true;   // intensity pane shown: logged values carry it
+
+    static PitchParameters fromDocument(const DocumentFields& document);
+};
+
+// The computation behind the pitch window: the cepstral pitch track of one
+// channel with its jump filter, smoother and energy voicing, the frame
+// times, the marker and selection, the zoom pages and the three log entries.
+class PitchAnalysis {
+public:
+    static constexpr const char* kMarkerHeader = "Pitch Marker Entry: time, pitch, intensity ";
+    static constexpr const char* kSelectionHeader =
+        "Pitch Selection Entry: time, pitch, intensity ";
+
+    // intilize: copies the channel's length, duration, rate and reference,
+    // start 0 and end = length, the parameters; sets m_bRecalculate; resets
+    // the page to the whole channel and the marker log values to 0.
+    void intilize(const Channels& channel, int channelIndex, const PitchParameters& parameters);
+
+    // DoPitchCepstral over `samples` (the channel's samples). Frames are
+    // independent and are shared among `threads` threads (0: as many as the
+    // machine has); the track does not depend on the thread count. False,
+    // with no track, when there are no samples.
+    bool DoPitchCepstral(std::span<const float> samples, int threads = 0);
+
+    // The transform length and window (samples) the last track used.
+    int fftLength() const { return m_nFFTLength; }
+    int windowSamples() const { return m_nWindowSamples; }
+
+    // Frame k's time: k·(m_dLengthMS/F) ms; a time's frame: (int)(F/m_dLengthMS·t).
+    double frameTime(int frame) const;
+    int frameAt(double timeMs) const;
+    // Track value at a time (0 outside the track).
+    double pitchAt(double timeMs) const;
+
+    // Mouse down at `timeMs`: clears a selection (and leaves no marker) or
+    // sets the marker; fills the marker's log values, the intensity from
+    // `intensityAt` when the intensity pane is shown (else 0).
+    void mouseDown(double timeMs, const std::function<double(double)>& intensityAt);
+    // The selection between marker time and cursor time.
+    void CalculateDuration();
+    // Zoom modes 0 undo, 1 in, 2 out, 3 selection, 4 cursor, 5 home.
+    void CalibrateScroll(int mode);
+
+    // Log records. Intensity values come from `intensityAt` when the
+    // intensity pane is shown, else 0.
+    LogRecord markerLogRecord(const std::string& displayName) const;
+    // One per frame whose time lies within [m_dDurationStartTime,
+    // m_dDurationStopTime], voiced or not.
+    std::vector<LogRecord> selectionLogRecords(
+        const std::string& displayName, const std::function<double(double)>& intensityAt) const;
+    // The same for an explicit range of times (inclusive).
+    std::vector<LogRecord> rangeLogRecords(const std::string& displayName, double fromMs,
+                                           double toMs,
+                                           const std::function<double(double)>& intensityAt) const;
+    // One per voiced frame of the whole track, under the selection header.
+    std::vector<LogRecord> allLogRecords(const std::string& displayName,
+                                         const std::function<double(double)>& intensityAt) const;
+
+    // --- state (the view's fields) ----------------------------------------------
+    PitchParameters m_parameters;
+    int m_nChannel = 0;
+    double m_dwFileLength = 0.0;
+    double m_dLengthMS = 0.0;
+    double m_dSampleRate = 0.0;
+    double m_dReference = 0.0;
+    double m_dStartPoint = 0.0;
+    double m_dEndPoint = 0.0;
+
+    int m_nFrameCount = 0;
+    std::vector<double> m_hdPitchFile; // Hz per frame, 0 = unvoiced
+    std::vector<double> m_rawPitch;    // before the jump filter (kept for inspection)
+    std::vector<double> m_frameEnergy;
+    bool m_bHavePitch = false;
+    bool m_bRecalculate = false;
+    bool m_bRedraw = false;
+    bool m_bHaveMarker = false;
+    bool m_bHaveSelection = false;
+
+    double m_dMarkerTime = 0.0;
+    double m_dCursorTime = 0.0;
+    double m_dDurationStartTime = 0.0;
+    double m_dDurationStopTime = 0.0;
+    double m_dDurationTime = 0.0;
+    double m_dDurationStartFile = 0.0;
+    double m_dDurationStopFile = 0.0;
+    double m_dLogMarkerTime = 0.0;
+    double m_dLogMarkerPitch = 0.0;
+    double m_dLogMarkerIntensity = 0.0;
+
+    double m_dPageMin = 0.0;
+    double m_dPageMax = 0.0;
+    double m_dTimePageMin = 0.0;
+    double m_dTimePageMax = 0.0;
+    double m_dUndoPageMin = 0.0;
+    double m_dUndoPageMax = 0.0;
+    double m_dZoomFactor = 1.0;
+
+private:
+    int m_nFFTLength = 0;
+    int m_nWindowSamples = 0;
+};
+
+} // namespace phonaxis

@@ -1,12 +1,16 @@
 #include "cli/CliCommands.h"
 
+#include "cli/CliAnalysis.h"
+
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -22,26 +26,27 @@ constexpr const char* kUsage =
     "  phonaxis-cli convert IN OUT [--channel N] [--from MS --to MS] [--aiff-channel K]\n"
     "      writes IN (all channels, or channel N) as OUT, whole or from MS to MS:\n"
     "      a 32-bit float WAV file (.wav) or a native float file (.pmf)\n"
+    "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame]\n"
+    "      formants and bandwidths of the audio channel's FFT/LPC spectrum at a time\n"
+    "      or averaged over a stretch; --frame gives the spectrum level per frequency\n"
+    "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N] [--png OUT]\n"
+    "      formant tracks of the audio channel every log step (m_dLogStepSize ms);\n"
+    "      --png writes the spectrogram image with its formant dots\n"
+    "      (defaults: 1000 columns, 256 rows)\n"
+    "  phonaxis-cli pitch FILE [--from MS --to MS]\n"
+    "      time, pitch and intensity of every pitch frame of the audio channel\n"
+    "  phonaxis-cli egg FILE --channel N\n"
+    "      glottal cycles and closed quotients of EGG channel N\n"
+    "  phonaxis-cli settings\n"
+    "      every document setting --set accepts, as NAME=VALUE of a new document\n"
+    "\n"
+    "The analyses also take:\n"
+    "  --json             the records as a JSON array instead of the log file format\n"
+    "  --config FILE      the settings of a saved user configuration\n"
+    "  --set NAME=VALUE   one document setting, after --config (repeatable)\n"
     "\n"
     "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"
     "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n";
-
-// A document for batch work. Results must not depend on the desktop settings
-// of whoever runs them: it starts at a new document's defaults, without the
-// application configuration.
-struct BatchDocument {
-    explicit BatchDocument(Prompts& prompts) : document(prompts, settings) {}
-    AppSettings settings;
-    MyDocument document;
-};
-
-struct Options {
-    std::vector<std::string> positional;
-    std::optional<int> channel;
-    std::optional<double> fromMs;
-    std::optional<double> toMs;
-    int aiffChannel = 1;
-};
 
 bool parseDouble(const std::string& text, double& value)
 {
@@ -59,15 +64,39 @@ bool parseInt(const std::string& text, int& value)
     return result.ec == std::errc() && result.ptr == last;
 }
 
+// Sizes of a computed spectrogram: its cells are held as doubles.
+constexpr int kMaxColumns = 20000;
+constexpr int kMaxRows = 8192;
+
+enum class Takes { Nothing, Channel, Time, Count, Path, Assignment };
+
+struct KnownOption {
+    const char* name;
+    Takes takes;
+};
+
+constexpr KnownOption kKnownOptions[] = {
+    {"--channel", Takes::Channel}, {"--aiff-channel", Takes::Channel},
+    {"--at", Takes::Time},         {"--from", Takes::Time},
+    {"--to", Takes::Time},         {"--columns", Takes::Count},
+    {"--rows", Takes::Count},      {"--png", Takes::Path},
+    {"--config", Takes::Path},     {"--set", Takes::Assignment},
+    {"--frame", Takes::Nothing},   {"--json", Takes::Nothing},
+};
+
 // Parses the options; on a mistake writes a message and returns false.
 bool parseOptions(const std::vector<std::string>& args, std::size_t first, Options& options,
                   std::ostream& err)
 {
     for (std::size_t i = first; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool takesValue =
-            arg == "--channel" || arg == "--from" || arg == "--to" || arg == "--aiff-channel";
-        if (!takesValue) {
+        const KnownOption* known = nullptr;
+        for (const KnownOption& candidate : kKnownOptions) {
+            if (arg == candidate.name) {
+                known = &candidate;
+            }
+        }
+        if (!known) {
             if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
                 err << "phonaxis-cli: unknown option " << arg << "\n";
                 return false;
@@ -75,12 +104,18 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
             options.positional.push_back(arg);
             continue;
         }
+        options.given.push_back(arg);
+        if (known->takes == Takes::Nothing) {
+            (arg == "--frame" ? options.frame : options.json) = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             err << "phonaxis-cli: " << arg << " needs a value\n";
             return false;
         }
         const std::string& value = args[++i];
-        if (arg == "--channel" || arg == "--aiff-channel") {
+        switch (known->takes) {
+        case Takes::Channel: {
             int n = 0;
             if (!parseInt(value, n) || n < (arg == "--channel" ? 0 : 1)) {
                 err << "phonaxis-cli: " << arg << " takes a channel number, not \"" << value
@@ -92,19 +127,75 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
             } else {
                 options.aiffChannel = n;
             }
-        } else {
+            break;
+        }
+        case Takes::Time: {
             double ms = 0.0;
             if (!parseDouble(value, ms) || ms < 0.0) {
                 err << "phonaxis-cli: " << arg << " takes a time in ms, not \"" << value << "\"\n";
                 return false;
             }
-            (arg == "--from" ? options.fromMs : options.toMs) = ms;
+            (arg == "--at" ? options.atMs : arg == "--from" ? options.fromMs : options.toMs) = ms;
+            break;
+        }
+        case Takes::Count: {
+            const int limit = arg == "--columns" ? kMaxColumns : kMaxRows;
+            int n = 0;
+            if (!parseInt(value, n) || n < 1 || n > limit) {
+                err << "phonaxis-cli: " << arg << " takes a whole number from 1 to " << limit
+                    << ", not \"" << value << "\"\n";
+                return false;
+            }
+            (arg == "--columns" ? options.columns : options.rows) = n;
+            break;
+        }
+        case Takes::Path:
+            if (value.empty()) {
+                err << "phonaxis-cli: " << arg << " needs a file name\n";
+                return false;
+            }
+            (arg == "--png" ? options.pngPath : options.configPath) = value;
+            break;
+        case Takes::Assignment:
+            options.assignments.push_back(value);
+            break;
+        case Takes::Nothing:
+            break;
         }
     }
     return true;
 }
 
-// Opens `path` into `document`; on failure writes a message and returns false.
+// The options `command` takes besides its files.
+std::vector<std::string_view> optionsOf(const std::string& command)
+{
+    std::vector<std::string_view> taken = {"--aiff-channel"};
+    if (command == "convert") {
+        taken.insert(taken.end(), {"--channel", "--from", "--to"});
+    } else if (command == "settings") {
+        taken = {"--config", "--set"};
+    } else if (command != "info") {
+        taken.insert(taken.end(), {"--json", "--config", "--set"});
+        if (command == "spectrum") {
+            taken.insert(taken.end(), {"--at", "--from", "--to", "--frame"});
+        } else if (command == "spectrogram") {
+            taken.insert(taken.end(), {"--from", "--to", "--columns", "--rows", "--png"});
+        } else if (command == "pitch") {
+            taken.insert(taken.end(), {"--from", "--to"});
+        } else if (command == "egg") {
+            taken.push_back("--channel");
+        }
+    }
+    return taken;
+}
+
+} // namespace
+
+bool Options::has(std::string_view option) const
+{
+    return std::find(given.begin(), given.end(), option) != given.end();
+}
+
 bool openDocument(const std::string& path, MyDocument& document, std::ostream& err)
 {
     FileContents file;
@@ -122,9 +213,11 @@ bool openDocument(const std::string& path, MyDocument& document, std::ostream& e
     return true;
 }
 
+namespace {
+
 int info(const Options& options, std::ostream& out, std::ostream& err)
 {
-    if (options.positional.size() != 1 || options.channel || options.fromMs || options.toMs) {
+    if (options.positional.size() != 1) {
         err << kUsage;
         return kExitUsage;
     }
@@ -298,15 +391,39 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << kUsage;
         return kExitOk;
     }
-    Options options;
-    if (command != "info" && command != "convert") {
+    static const std::string_view kCommands[] = {"info",  "convert", "spectrum", "spectrogram",
+                                                 "pitch", "egg",     "settings"};
+    if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
         err << "phonaxis-cli: unknown command \"" << command << "\"\n" << kUsage;
         return kExitUsage;
     }
+    Options options;
     if (!parseOptions(args, 1, options, err)) {
         return kExitUsage;
     }
-    return command == "info" ? info(options, out, err) : convert(options, err);
+    const std::vector<std::string_view> taken = optionsOf(command);
+    for (const std::string& option : options.given) {
+        if (std::find(taken.begin(), taken.end(), option) == taken.end()) {
+            err << "phonaxis-cli: " << command << " does not take " << option << "\n";
+            return kExitUsage;
+        }
+    }
+    if (command == "info") {
+        return info(options, out, err);
+    }
+    if (command == "convert") {
+        return convert(options, err);
+    }
+    if (command == "settings") {
+        return settingsCommand(options, out, err);
+    }
+    if (command == "spectrum") {
+        return spectrumCommand(options, out, err);
+    }
+    if (command == "spectrogram") {
+        return spectrogramCommand(options, out, err);
+    }
+    return command == "pitch" ? pitchCommand(options, out, err) : eggCommand(options, out, err);
 }
 
 } // namespace phonaxis::cli

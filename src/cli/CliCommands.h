@@ -1,7 +1,12 @@
 #pragma once
 
+#include "document/AppSettings.h"
+#include "document/MyDocument.h"
+
 #include <iosfwd>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace phonaxis::cli {
@@ -21,5 +26,41 @@ std::string jsonString(const std::string& text);
 
 // The shortest text that reads back as `value`; "null" when not finite.
 std::string jsonNumber(double value);
+
+// --- shared by the commands ---------------------------------------------------
+
+// The command line after the command name, checked for form: numbers are
+// numbers, channels and sizes are in range. Whether a command takes an
+// option is the command's decision (`given` names every option seen).
+struct Options {
+    std::vector<std::string> positional;
+    std::vector<std::string> given;
+    std::optional<int> channel;
+    std::optional<double> atMs;
+    std::optional<double> fromMs;
+    std::optional<double> toMs;
+    std::optional<int> columns;
+    std::optional<int> rows;
+    std::optional<std::string> pngPath;
+    std::optional<std::string> configPath;
+    std::vector<std::string> assignments; // --set NAME=VALUE, in order
+    bool frame = false;
+    bool json = false;
+    int aiffChannel = 1;
+
+    bool has(std::string_view option) const;
+};
+
+// A document for batch work. Results must not depend on the desktop settings
+// of whoever runs them: it starts at a new document's defaults, without the
+// application configuration.
+struct BatchDocument {
+    explicit BatchDocument(Prompts& prompts) : document(prompts, settings) {}
+    AppSettings settings;
+    MyDocument document;
+};
+
+// Opens `path` into `document`; on failure writes a message and returns false.
+bool openDocument(const std::string& path, MyDocument& document, std::ostream& err);
 
 } // namespace phonaxis::cli

@@ -1,0 +1,449 @@
+#include "cli/CliAnalysis.h"
+
+#include "cli/CliCommands.h"
+#include "cli/PngWriter.h"
+#include "document/AutomaticPrompts.h"
+#include "document/Configuration.h"
+#include "document/DocumentSettings.h"
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+#include "log/EggLogEntries.h"
+#include "log/LogTable.h"
+#include "windows/PitchAnalysis.h"
+#include "windows/SpectrogramAnalysis.h"
+#include "windows/SpectrumAnalysis.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace phonaxis::cli {
+
+namespace {
+
+constexpr const char* kPrefix = "phonaxis-cli: ";
+
+constexpr int kDefaultColumns = 1000;
+constexpr int kDefaultRows = 256;
+// The computed spectrogram holds a double per cell: 128 MB at most.
+constexpr std::int64_t kMaxCells = 16 * 1024 * 1024;
+// Rows one formant log may produce (time span / log step).
+constexpr double kMaxFormantRows = 1.0e6;
+
+// One analysis run: the prompts that answer the readers, the document and
+// the names the records carry.
+struct Session {
+    std::string path;
+    std::string displayName; // the file name without its folders, as the log shows it
+    std::unique_ptr<AutomaticPrompts> prompts;
+    std::unique_ptr<BatchDocument> batch;
+
+    MyDocument& document() { return batch->document; }
+};
+
+int usage(std::ostream& err, const std::string& message)
+{
+    err << kPrefix << message << "\n";
+    return kExitUsage;
+}
+
+int failure(std::ostream& err, const std::string& message)
+{
+    err << kPrefix << message << "\n";
+    return kExitFailure;
+}
+
+std::string msText(double ms)
+{
+    return jsonNumber(ms) + " ms";
+}
+
+// Every --set is checked before a file is read, so that a mistake on the
+// command line is told as one whatever the file holds.
+int checkAssignments(const Options& options, std::ostream& err)
+{
+    DocumentFields scratch;
+    for (const std::string& assignment : options.assignments) {
+        const auto parts = splitAssignment(assignment);
+        if (!parts) {
+            return usage(err, "--set takes NAME=VALUE, not \"" + assignment + "\"");
+        }
+        std::string error;
+        if (setDocumentSetting(scratch, parts->first, parts->second, &error) !=
+            SettingChange::Set) {
+            return usage(err, error);
+        }
+    }
+    return kExitOk;
+}
+
+// --config and then each --set, into a document already opened.
+int applySettings(const Options& options, BatchDocument& batch, std::ostream& err)
+{
+    if (options.configPath) {
+        const std::string& path = *options.configPath;
+        FileContents file;
+        std::string error;
+        if (!file.open(path, error)) {
+            return failure(err, error);
+        }
+        const std::optional<Configuration> record = Configuration::fromBytes(file.bytes());
+        if (!record) {
+            return failure(err, "\"" + path + "\" is not a configuration file: it holds " +
+                                    std::to_string(file.bytes().size()) +
+                                    " bytes, a configuration " +
+                                    std::to_string(Configuration::kSize));
+        }
+        applyUserConfiguration(*record, batch.document, batch.settings);
+        // The record's values come from outside: an analysis must not be
+        // asked for a transform of 7 points or a pitch step of 0 ms.
+        if (const DocumentSetting* bad = firstUnusableSetting(batch.document)) {
+            return failure(err, "\"" + path + "\" sets " + bad->name + " to " +
+                                    documentSettingText(batch.document, *bad) +
+                                    ", which the analyses cannot work with");
+        }
+    }
+    for (const std::string& assignment : options.assignments) {
+        const auto parts = splitAssignment(assignment);
+        setDocumentSetting(batch.document, parts->first, parts->second);
+    }
+    return kExitOk;
+}
+
+// The stretch --from/--to as far as it can be checked without the file.
+int checkStretchForm(const Options& options, std::ostream& err)
+{
+    if (options.fromMs.has_value() != options.toMs.has_value()) {
+        return usage(err, "--from and --to go together");
+    }
+    if (options.fromMs && !(*options.fromMs < *options.toMs)) {
+        return usage(err, "--from must be earlier than --to");
+    }
+    return kExitOk;
+}
+
+// Times given on the command line must lie inside the recording.
+int checkTimesInside(const Options& options, const Channels& channel, std::ostream& err)
+{
+    const double lengthMs = channel.m_dLengthMS;
+    for (const auto& [option, value] :
+         {std::pair{"--at", options.atMs}, std::pair{"--from", options.fromMs},
+          std::pair{"--to", options.toMs}}) {
+        if (value && *value > lengthMs) {
+            return usage(err, std::string(option) + " " + msText(*value) +
+                                  " is beyond the recording's " + msText(lengthMs));
+        }
+    }
+    return kExitOk;
+}
+
+// Opens the FILE of an analysis and applies the settings.
+int openSession(const Options& options, const std::string& command, Session& session,
+                std::ostream& err)
+{
+    if (options.positional.size() != 1) {
+        return usage(err, command + " takes one FILE (phonaxis-cli --help tells more)");
+    }
+    if (const int status = checkAssignments(options, err)) {
+        return status;
+    }
+    session.path = options.positional[0];
+    session.displayName = std::filesystem::path(session.path).filename().string();
+    session.prompts = std::make_unique<AutomaticPrompts>(&err, kPrefix, options.aiffChannel);
+    session.batch = std::make_unique<BatchDocument>(*session.prompts);
+    if (!openDocument(session.path, session.document(), err)) {
+        return kExitFailure;
+    }
+    return applySettings(options, *session.batch, err);
+}
+
+// The audio channel with its index, or a message and nullptr.
+Channels* audioChannel(Session& session, int& index, std::ostream& err)
+{
+    index = session.document().audioChannelIndex();
+    if (index < 0 || session.document().getChannel(index).samples().empty()) {
+        failure(err, "\"" + session.path + "\" has no audio channel with samples");
+        return nullptr;
+    }
+    return &session.document().getChannel(index);
+}
+
+int print(const std::vector<LogRecord>& records, const Options& options, std::ostream& out)
+{
+    if (options.json) {
+        writeLogJson(records, out);
+    } else {
+        writeLogText(records, out);
+    }
+    return kExitOk;
+}
+
+// The spectrogram image in grey with the formant dots in blue: for each
+// column and each of its formants above 50 Hz, a 3 × 3 dot at the column's x,
+// (int)(F·height/frequency range) above the bottom when that lies inside.
+std::optional<RgbImage> spectrogramPicture(const SpectrogramResult& result, int frequencyRangeHz)
+{
+    const SpectrogramImage grey = DrawSpectrogramBMP(result, result.columns, result.rows);
+    std::optional<RgbImage> picture = RgbImage::blank(grey.width, grey.height);
+    if (!picture || grey.entries.size() != picture->pixels.size() / 3) {
+        return std::nullopt;
+    }
+    for (int y = 0; y < grey.height; ++y) {
+        for (int x = 0; x < grey.width; ++x) {
+            const std::uint8_t g = SpectrogramImage::grey(
+                grey.entries[static_cast<std::size_t>(y) * static_cast<std::size_t>(grey.width) +
+                             static_cast<std::size_t>(x)]);
+            picture->set(x, y, g, g, g);
+        }
+    }
+    if (frequencyRangeHz <= 0 || result.columns <= 0) {
+        return picture;
+    }
+    const int height = picture->height;
+    for (std::size_t c = 0; c < result.formants.size(); ++c) {
+        const int x =
+            static_cast<int>(static_cast<std::int64_t>(c) * picture->width / result.columns);
+        for (int k = 0; k < 5; ++k) {
+            const int value = result.formants[c][static_cast<std::size_t>(k)];
+            if (value <= 50) {
+                continue;
+            }
+            const int h =
+                static_cast<int>(static_cast<std::int64_t>(value) * height / frequencyRangeHz);
+            if (h > 0 && h < height) {
+                picture->fillSquare(x, height - 1 - h, 1, 0, 0, 255);
+            }
+        }
+    }
+    return picture;
+}
+
+} // namespace
+
+void writeLogText(const std::vector<LogRecord>& records, std::ostream& out)
+{
+    LogTable table;
+    for (const LogRecord& record : records) {
+        table.AddLog(record, false);
+    }
+    out << table.toText();
+}
+
+void writeLogJson(const std::vector<LogRecord>& records, std::ostream& out)
+{
+    out << "[";
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const LogRecord& record = records[i];
+        out << (i ? ",\n  " : "\n  ") << "{\"name\": " << jsonString(record.name)
+            << ", \"definition\": " << jsonString(record.definition) << ", \"values\": [";
+        const int count = std::clamp(record.count, 0, LogRecord::kValueSlots);
+        for (int v = 0; v < count; ++v) {
+            out << (v ? ", " : "") << jsonNumber(record.values[static_cast<std::size_t>(v)]);
+        }
+        out << "]}";
+    }
+    out << (records.empty() ? "]\n" : "\n]\n");
+}
+
+int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err)
+{
+    if (options.atMs.has_value() == (options.fromMs.has_value() || options.toMs.has_value())) {
+        return usage(err, "spectrum takes either --at MS or --from MS --to MS");
+    }
+    if (const int status = checkStretchForm(options, err)) {
+        return status;
+    }
+    Session session;
+    if (const int status = openSession(options, "spectrum", session, err)) {
+        return status;
+    }
+    int index = -1;
+    const Channels* audio = audioChannel(session, index, err);
+    if (!audio) {
+        return kExitFailure;
+    }
+    if (const int status = checkTimesInside(options, *audio, err)) {
+        return status;
+    }
+    const double samplesPerMs = audio->m_dSampleRate / 1000.0;
+    const double startPoint = options.atMs.value_or(options.fromMs.value_or(0.0)) * samplesPerMs;
+    const double stopPoint = options.atMs.value_or(options.toMs.value_or(0.0)) * samplesPerMs;
+
+    auto spectrum = std::make_unique<SpectrumAnalysis>();
+    switch (spectrum->doPerformFFTLPC(session.document(), startPoint, stopPoint)) {
+    case SpectrumStart::Computed:
+        break;
+    case SpectrumStart::NoData:
+        return failure(err, "\"" + session.path + "\" has no samples to analyse");
+    case SpectrumStart::Declined:
+        return failure(err, "the spectrum settings or times cannot be analysed (see phonaxis-cli "
+                            "settings)");
+    case SpectrumStart::RangeBeyondAllowed:
+        return failure(err, std::string(SpectrumAnalysis::kRangeAlertMessage) + " " +
+                                SpectrumAnalysis::kRangeAlertInformative);
+    }
+    const std::vector<LogRecord> records =
+        options.frame ? spectrum->frameLogRecords(session.displayName)
+                      : std::vector<LogRecord>{spectrum->formantsLogRecord(session.displayName)};
+    return print(records, options, out);
+}
+
+int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& err)
+{
+    const int columns = options.columns.value_or(kDefaultColumns);
+    const int rows = options.rows.value_or(kDefaultRows);
+    if (static_cast<std::int64_t>(columns) * rows > kMaxCells) {
+        return usage(err,
+                     "--columns × --rows may be at most " + std::to_string(kMaxCells) + " cells");
+    }
+    if (const int status = checkStretchForm(options, err)) {
+        return status;
+    }
+    Session session;
+    if (const int status = openSession(options, "spectrogram", session, err)) {
+        return status;
+    }
+    int index = -1;
+    Channels* audio = audioChannel(session, index, err);
+    if (!audio) {
+        return kExitFailure;
+    }
+    if (const int status = checkTimesInside(options, *audio, err)) {
+        return status;
+    }
+    MyDocument& document = session.document();
+    const bool selection = options.fromMs.has_value();
+    if (selection) {
+        // The selection is made as the main view makes it: the marker at the
+        // start, the cursor at the end.
+        audio->SetMarkerValues_Time(*options.fromMs);
+        audio->SetCursorInFile_Time(*options.toMs);
+        audio->CalculateDuration();
+        document.m_bHaveSelection = true;
+    }
+    const SpectrogramInput input =
+        SpectrogramInput::fromDocument(document, selection, columns, rows);
+    const double spanMs = input.stopTime - input.startTime;
+    if (input.samples.empty() || !(spanMs > 0.0)) {
+        return failure(err, "\"" + session.path + "\" has no samples to analyse");
+    }
+    if (spanMs / document.m_dLogStepSize > kMaxFormantRows) {
+        return usage(err, "a log step (m_dLogStepSize) of " + msText(document.m_dLogStepSize) +
+                              " gives more than a million rows over " + msText(spanMs));
+    }
+    const SpectrogramResult result = DoSpectrogram(input, nullptr);
+    if (!result.m_bHaveSpectrogram) {
+        return failure(err, "no spectrogram could be computed for \"" + session.path + "\"");
+    }
+    if (options.pngPath) {
+        const std::optional<RgbImage> picture =
+            spectrogramPicture(result, input.parameters.m_nFreqRange);
+        const std::optional<Bytes> png = picture ? encodePng(*picture) : std::nullopt;
+        if (!png) {
+            return failure(err, "the spectrogram image could not be drawn");
+        }
+        std::string error;
+        if (!writeFileAtomically(*options.pngPath, *png, error)) {
+            return failure(err, error);
+        }
+    }
+    // Without formant tracking no formant records exist and the log gets no rows.
+    std::vector<LogRecord> records;
+    if (!result.formants.empty()) {
+        records =
+            SpectrogramLog::formantsSelection(session.displayName, result, input.startTime,
+                                              input.stopTime, 0.0, spanMs, document.m_dLogStepSize);
+    }
+    return print(records, options, out);
+}
+
+int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
+{
+    if (const int status = checkStretchForm(options, err)) {
+        return status;
+    }
+    Session session;
+    if (const int status = openSession(options, "pitch", session, err)) {
+        return status;
+    }
+    int index = -1;
+    Channels* audio = audioChannel(session, index, err);
+    if (!audio) {
+        return kExitFailure;
+    }
+    if (const int status = checkTimesInside(options, *audio, err)) {
+        return status;
+    }
+    const PitchParameters parameters = PitchParameters::fromDocument(session.document());
+    auto pitch = std::make_unique<PitchAnalysis>();
+    pitch->intilize(*audio, index, parameters);
+    if (!pitch->DoPitchCepstral(audio->samples())) {
+        return failure(err, "no pitch track could be computed for \"" + session.path + "\"");
+    }
+    std::function<double(double)> intensityAt = [](double) { return 0.0; };
+    if (parameters.m_bPitchDrawIntensity) {
+        if (!audio->CalculateIntensity()) {
+            return failure(err, "no memory for the intensity track");
+        }
+        intensityAt = [audio](double timeMs) { return audio->GetIntensityCursorValue(timeMs); };
+    }
+    const double fromMs = options.fromMs.value_or(0.0);
+    const double toMs = options.toMs.value_or(audio->m_dLengthMS);
+    return print(pitch->rangeLogRecords(session.displayName, fromMs, toMs, intensityAt), options,
+                 out);
+}
+
+int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
+{
+    if (!options.channel) {
+        return usage(err, "egg needs --channel N, the EGG channel counted from 0");
+    }
+    Session session;
+    if (const int status = openSession(options, "egg", session, err)) {
+        return status;
+    }
+    MyDocument& document = session.document();
+    const int count = document.channelsInUse();
+    if (*options.channel >= count) {
+        return usage(err, "--channel " + std::to_string(*options.channel) +
+                              " is beyond the file's " + std::to_string(count) +
+                              " channels (counted from 0)");
+    }
+    Channels& egg = document.getChannel(*options.channel);
+    if (egg.samples().empty()) {
+        return failure(err, "channel " + std::to_string(*options.channel) + " of \"" +
+                                session.path + "\" holds no samples");
+    }
+    document.m_nEGGChannelIndex = *options.channel;
+    if (!egg.CalculateAcceleration(egg.m_dVelocitySmoothingWindow,
+                                   egg.m_dAccelerationSmoothingWindow) ||
+        !egg.DoPositionCycleDetection(0.0, egg.m_dwFileLength)) {
+        return failure(err, "no EGG cycles could be computed for \"" + session.path + "\"");
+    }
+    return print(eggCycleLogRecords(document, session.displayName, false), options, out);
+}
+
+int settingsCommand(const Options& options, std::ostream& out, std::ostream& err)
+{
+    if (!options.positional.empty()) {
+        return usage(err, "settings takes no FILE");
+    }
+    if (const int status = checkAssignments(options, err)) {
+        return status;
+    }
+    AutomaticPrompts prompts(&err, kPrefix);
+    auto batch = std::make_unique<BatchDocument>(prompts);
+    if (const int status = applySettings(options, *batch, err)) {
+        return status;
+    }
+    for (const DocumentSetting& setting : documentSettings()) {
+        out << setting.name << '=' << documentSettingText(batch->document, setting) << '\n';
+    }
+    return kExitOk;
+}
+
+} // namespace phonaxis::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "log/LogRecord.h"
+
+#include <iosfwd>
+#include <vector>
+
+namespace phonaxis::cli {
+
+struct Options;
+
+// The headless analyses of phonaxis-cli. Each opens its FILE into a batch
+// document at a new document's settings, applies --config and then each
+// --set, runs the engine behind the matching analysis window and prints the
+// records that window would log: the measurement-log file format, or a JSON
+// array with --json. Return the exit status (kExitOk, kExitFailure for a file
+// that cannot be read or analysed, kExitUsage for a wrong command line, told
+// in one line on `err`).
+
+// FFT/LPC formants and bandwidths of the audio channel at --at or over
+// --from/--to; with --frame the spectrum level every m_nFFTFrameInterval Hz.
+int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err);
+// The formant tracks of the audio channel every m_dLogStepSize ms over the
+// whole channel or --from/--to; --png writes the image with its formant dots.
+int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& err);
+// Time, pitch and intensity of every pitch frame within the whole channel or
+// --from/--to, voiced or not.
+int pitchCommand(const Options& options, std::ostream& out, std::ostream& err);
+// The glottal cycles of EGG channel --channel.
+int eggCommand(const Options& options, std::ostream& out, std::ostream& err);
+// NAME=VALUE of every setting --set accepts, after --config and --set.
+int settingsCommand(const Options& options, std::ostream& out, std::ostream& err);
+
+// The records as the log window saves them: header line and one row each.
+void writeLogText(const std::vector<LogRecord>& records, std::ostream& out);
+// The records as a JSON array of {"name", "definition", "values"}.
+void writeLogJson(const std::vector<LogRecord>& records, std::ostream& out);
+
+} // namespace phonaxis::cli

@@ -1,0 +1,412 @@
+#include "Signals.h"
+#include "cli/CliCommands.h"
+#include "cli/PngWriter.h"
+#include "document/Configuration.h"
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+#include "support/ScriptedPrompts.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <span>
+#include <sstream>
+#include <tuple>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CliRun runCli(const std::vector<std::string>& args)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    CliRun r;
+    r.status = cli::run(args, out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+// A saved log: its header line and, per row, the definition and the values
+// (the name and the empty comment dropped).
+struct LogText {
+    std::string header;
+    std::vector<std::string> definitions;
+    std::vector<std::vector<double>> rows;
+};
+
+LogText parseLog(const std::string& text)
+{
+    LogText log;
+    std::istringstream lines(text);
+    std::getline(lines, log.header);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string field;
+        std::getline(fields, field, '\t');
+        log.definitions.emplace_back();
+        std::getline(fields, log.definitions.back(), '\t');
+        log.rows.emplace_back();
+        while (std::getline(fields, field, '\t') && !field.empty()) {
+            log.rows.back().push_back(std::strtod(field.c_str(), nullptr));
+        }
+    }
+    return log;
+}
+
+// The "values" arrays of a JSON log.
+std::vector<std::vector<double>> parseJsonValues(const std::string& text)
+{
+    std::vector<std::vector<double>> rows;
+    for (std::size_t at = text.find("\"values\": ["); at != std::string::npos;
+         at = text.find("\"values\": [", at + 1)) {
+        rows.emplace_back();
+        for (const char* p = text.c_str() + at + 11; *p != ']';) {
+            char* end = nullptr;
+            rows.back().push_back(std::strtod(p, &end));
+            p = end + std::strspn(end, ", ");
+            if (end == p && *p != ']') {
+                break; // not a number
+            }
+        }
+    }
+    return rows;
+}
+
+class CliAnalysisTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = fs::temp_directory_path() / "phonaxis-cli-analysis";
+        fs::remove_all(s_dir);
+        fs::create_directories(s_dir);
+        test::ScriptedPrompts prompts;
+        const signals::Vowel vowel = signals::vowel({});
+        s_demo = std::make_unique<signals::DemoRecording>(signals::demoRecording());
+        const std::span<const float> vowelChannels[] = {vowel.samples};
+        const std::span<const float> demoChannels[] = {s_demo->speech.audio, s_demo->egg.samples};
+        using ChannelList = std::span<const std::span<const float>>;
+        for (const auto& [name, rate, channels] :
+             {std::tuple{"vowel.wav", vowel.rateHz, ChannelList(vowelChannels)},
+              std::tuple{"demo.wav", s_demo->speech.rateHz, ChannelList(demoChannels)}}) {
+            const auto bytes = signals::waveFileBytes(rate, channels, prompts);
+            std::string error;
+            ASSERT_TRUE(bytes && writeFileAtomically((s_dir / name).string(), *bytes, error));
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        fs::remove_all(s_dir);
+        s_demo.reset();
+    }
+
+    static std::string path(const char* name) { return (s_dir / name).string(); }
+
+    static inline fs::path s_dir;
+    static inline std::unique_ptr<signals::DemoRecording> s_demo;
+};
+
+TEST_F(CliAnalysisTest, SpectrumFindsTheVowelFormants)
+{
+    for (const std::vector<std::string>& place :
+         {std::vector<std::string>{"--at", "250"}, {"--from", "100", "--to", "400"}}) {
+        std::vector<std::string> args = {"spectrum", path("vowel.wav")};
+        args.insert(args.end(), place.begin(), place.end());
+        const CliRun r = runCli(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const LogText log = parseLog(r.out);
+        EXPECT_EQ(log.header, "File Name\tEntry definitions and order\tEntry 1\tEntry 2\tEntry 3\t"
+                              "Entry 4\tEntry 5\tEntry 6\tEntry 7\tEntry 8\tEntry 9\tEntry 10\t"
+                              "Comments\t");
+        ASSERT_EQ(log.rows.size(), 1u);
+        EXPECT_EQ(r.out.substr(log.header.size() + 1, 10), "vowel.wav\t");
+        for (int k = 0; k < 3; ++k) {
+            const double truth = signals::kVowelA[std::size_t(k)].frequencyHz;
+            EXPECT_NEAR(log.rows[0][std::size_t(k)], truth, 0.06 * truth) << "F" << k + 1;
+        }
+
+        // The JSON output carries the same numbers.
+        args.push_back("--json");
+        const CliRun json = runCli(args);
+        ASSERT_EQ(json.status, 0) << json.err;
+        const auto values = parseJsonValues(json.out);
+        ASSERT_EQ(values.size(), 1u);
+        ASSERT_EQ(values[0].size(), log.rows[0].size());
+        for (std::size_t i = 0; i < values[0].size(); ++i) {
+            EXPECT_NEAR(values[0][i], log.rows[0][i], 0.0005);
+        }
+    }
+}
+
+TEST_F(CliAnalysisTest, SettingsAndConfigurationsChangeTheResult)
+{
+    // An LPC order of 4 finds two formants: F3 stays −1 in a single frame.
+    const std::vector<std::string> at = {"spectrum", path("vowel.wav"), "--at", "250"};
+    auto withOptions = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = at;
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runCli(args);
+    };
+    const CliRun set = withOptions({"--set", "m_nLPCNumberofCoefficients=4"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(parseLog(set.out).rows.at(0).at(2), -1.0);
+
+    test::ScriptedPrompts prompts;
+    AppSettings settings;
+    auto document = std::make_unique<MyDocument>(prompts, settings);
+    document->m_nLPCNumberofCoefficients = 4;
+    const Configuration record = userConfiguration(*document, settings);
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(path("order4.cfg"), record.bytes(), error)) << error;
+    const CliRun config = withOptions({"--config", path("order4.cfg")});
+    ASSERT_EQ(config.status, 0) << config.err;
+    EXPECT_EQ(config.out, set.out);
+    // --set comes after --config whatever the order on the line.
+    const CliRun both =
+        withOptions({"--set", "m_nLPCNumberofCoefficients=14", "--config", path("order4.cfg")});
+    EXPECT_EQ(both.out, runCli(at).out);
+
+    // `settings` lists what --set accepts, with the configuration applied.
+    const CliRun list = runCli({"settings", "--config", path("order4.cfg")});
+    EXPECT_NE(list.out.find("\nm_nLPCNumberofCoefficients=4\n"), std::string::npos) << list.out;
+}
+
+TEST_F(CliAnalysisTest, MistakesAreRefusedWithTheirStatus)
+{
+    const std::string vowel = path("vowel.wav");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"spectrum", vowel}, 2, "either --at"},
+        {{"spectrum", vowel, "--at", "501"}, 2, "beyond the recording's 500 ms"},
+        {{"spectrum", vowel, "--at", "1", "--png", "x.png"}, 2, "does not take --png"},
+        {{"pitch", vowel, "--from", "300", "--to", "100"}, 2, "earlier"},
+        {{"egg", vowel}, 2, "needs --channel"},
+        {{"egg", vowel, "--channel", "1"}, 2, "beyond the file's 1 channels"},
+        {{"spectrogram", vowel, "--columns", "20000", "--rows", "8192"}, 2, "cells"},
+        {{"pitch", vowel, "--set", "m_nNoSuchThing=1"}, 2, "unknown setting m_nNoSuchThing"},
+        {{"pitch", vowel, "--set", "m_dPitchStepSize"}, 2, "NAME=VALUE"},
+        {{"pitch", vowel, "--set", "m_dPitchStepSize=nan"}, 2, "takes a finite number"},
+        {{"pitch", path("missing.wav")}, 1, "Cannot open"},
+        {{"pitch", vowel, "--config", path("missing.cfg")}, 1, "Cannot open"},
+        {{"pitch", vowel, "--config", path("short.cfg")}, 1, "is not a configuration file"},
+        {{"pitch", vowel, "--config", path("zeroed.cfg")}, 1, "m_nFFTWindowLength to 0"},
+        {{"spectrum", vowel, "--at", "1", "--set", "m_nFFTfrequencyRange=6000"},
+         1,
+         "Frequency range is beyond allowable value. Use Option->FFT/LPC"},
+    };
+    std::ofstream(path("short.cfg")) << "not a configuration";
+    const Configuration zeroed; // a whole record whose transform length is 0
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(path("zeroed.cfg"), zeroed.bytes(), error)) << error;
+    for (const Case& c : cases) {
+        const CliRun r = runCli(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[2] << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        if (c.status == 2) {
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+        }
+    }
+}
+
+TEST_F(CliAnalysisTest, PitchLogsEveryFrameOfTheRange)
+{
+    // 500 ms at 10 kHz with a 10 ms step: 50 frames 10 ms apart.
+    const CliRun r = runCli({"pitch", path("vowel.wav"), "--from", "100", "--to", "300"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const LogText log = parseLog(r.out);
+    ASSERT_EQ(log.rows.size(), 21u);
+    int voiced = 0;
+    for (std::size_t i = 0; i < log.rows.size(); ++i) {
+        EXPECT_EQ(log.definitions[i], "Pitch Selection Entry: time, pitch, intensity ");
+        EXPECT_NEAR(log.rows[i][0], 100.0 + 10.0 * double(i), 1e-9);
+        if (log.rows[i][1] > 0) {
+            ++voiced;
+            EXPECT_NEAR(log.rows[i][1], 100.0, 3.0);
+            EXPECT_GT(log.rows[i][2], 0.0); // intensity pane on by default
+        }
+    }
+    EXPECT_GE(voiced, 19);
+
+    const CliRun quiet =
+        runCli({"pitch", path("vowel.wav"), "--json", "--set", "m_bPitchDrawIntensity=false"});
+    const auto rows = parseJsonValues(quiet.out);
+    ASSERT_EQ(rows.size(), 50u); // frames 0 … 49 at 0 … 490 ms
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.at(2), 0.0);
+    }
+}
+
+TEST_F(CliAnalysisTest, EggFindsTheDemoCycles)
+{
+    const CliRun r = runCli({"egg", path("demo.wav"), "--channel", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const LogText log = parseLog(r.out);
+    const std::vector<signals::EggCycleTruth>& truth = s_demo->egg.cycles;
+    // One row per cycle but the last; cycles at the voicing edges may be missed.
+    EXPECT_NEAR(double(log.rows.size()), double(truth.size() - 1), 0.03 * double(truth.size()));
+    ASSERT_FALSE(log.rows.empty());
+    std::size_t matched = 0;
+    for (const auto& row : log.rows) {
+        const double contactMs = row[0];
+        const auto near = std::find_if(truth.begin(), truth.end(), [&](const auto& c) {
+            return std::abs(c.contactMs - contactMs) < 0.5;
+        });
+        matched += near != truth.end();
+        EXPECT_GT(row[3], 0.2); // closed quotient
+        EXPECT_LT(row[3], 0.7);
+    }
+    EXPECT_GE(matched, log.rows.size() * 9 / 10);
+}
+
+// --- the spectrogram image -------------------------------------------------------------
+
+std::uint32_t bigEndian32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return std::uint32_t(b.at(at)) << 24 | std::uint32_t(b.at(at + 1)) << 16 |
+           std::uint32_t(b.at(at + 2)) << 8 | b.at(at + 3);
+}
+
+struct DecodedPng {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+    int storedBlocks = 0;
+};
+
+// Reads a PNG of stored deflate blocks, checking every CRC and the Adler-32.
+DecodedPng decodePng(const std::vector<std::uint8_t>& file)
+{
+    DecodedPng png;
+    const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    EXPECT_TRUE(file.size() > 8 && std::equal(signature, signature + 8, file.begin()));
+    std::vector<std::uint8_t> zlib;
+    std::string types;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const std::uint32_t length = bigEndian32(file, at);
+        const std::string type(file.begin() + long(at) + 4, file.begin() + long(at) + 8);
+        const std::span<const std::uint8_t> covered(file.data() + at + 4, length + 4);
+        EXPECT_EQ(bigEndian32(file, at + 8 + length), cli::crc32(covered)) << type;
+        const auto data = file.begin() + long(at) + 8;
+        if (type == "IHDR") {
+            png.width = int(bigEndian32(file, at + 8));
+            png.height = int(bigEndian32(file, at + 12));
+            EXPECT_EQ(std::vector<std::uint8_t>(data + 8, data + 13),
+                      (std::vector<std::uint8_t>{8, 2, 0, 0, 0}));
+        } else if (type == "IDAT") {
+            zlib.insert(zlib.end(), data, data + length);
+        }
+        types += type + " ";
+        at += 12 + length;
+    }
+    EXPECT_EQ(types, "IHDR IDAT IEND ");
+    EXPECT_EQ((zlib.at(0) << 8 | zlib.at(1)) % 31, 0);
+    std::vector<std::uint8_t> raw;
+    std::size_t at = 2;
+    for (bool last = false; !last; ++png.storedBlocks) {
+        last = zlib.at(at) & 1;
+        EXPECT_EQ(zlib[at] & 6, 0) << "stored block";
+        const unsigned len = zlib.at(at + 1) | zlib.at(at + 2) << 8;
+        EXPECT_EQ(len ^ (zlib.at(at + 3) | zlib.at(at + 4) << 8), 0xFFFFu);
+        raw.insert(raw.end(), zlib.begin() + long(at) + 5, zlib.begin() + long(at + 5 + len));
+        at += 5 + len;
+    }
+    std::uint32_t a = 1, b = 0; // Adler-32 the slow way, past many reduction runs
+    for (const std::uint8_t x : raw) {
+        a = (a + x) % 65521;
+        b = (b + a) % 65521;
+    }
+    EXPECT_EQ(bigEndian32(zlib, at), b << 16 | a);
+    const std::size_t stride = std::size_t(png.width) * 3 + 1;
+    EXPECT_EQ(raw.size(), stride * std::size_t(png.height));
+    for (std::size_t y = 0; y < std::size_t(png.height); ++y) {
+        EXPECT_EQ(raw[y * stride], 0) << "filter";
+        png.rgb.insert(png.rgb.end(), raw.begin() + long(y * stride + 1),
+                       raw.begin() + long((y + 1) * stride));
+    }
+    return png;
+}
+
+TEST(PngWriterTest, ChecksumsMatchKnownValues)
+{
+    const std::string iend = "IEND";
+    EXPECT_EQ(cli::crc32({reinterpret_cast<const std::uint8_t*>(iend.data()), 4}), 0xAE426082u);
+    const std::string wiki = "Wikipedia";
+    EXPECT_EQ(cli::adler32({reinterpret_cast<const std::uint8_t*>(wiki.data()), wiki.size()}),
+              0x11E60398u);
+}
+
+TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
+{
+    // The demo's first second: 250 ms of silence, then the vowel 'a'.
+    const std::string out = path("demo.png");
+    const CliRun r = runCli({"spectrogram", path("demo.wav"), "--columns", "200", "--rows", "128",
+                             "--png", out, "--from", "0", "--to", "1000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // A row every 1 ms; F1 near the vowel's in the voiced part.
+    const LogText log = parseLog(r.out);
+    ASSERT_EQ(log.rows.size(), 1000u);
+    EXPECT_NEAR(log.rows[600][0], 600.0, 1e-9);
+    EXPECT_EQ(log.rows[100][1], -1.0);
+    EXPECT_NEAR(log.rows[600][1], 730.0, 60.0);
+
+    FileContents file;
+    std::string error;
+    ASSERT_TRUE(file.open(out, error)) << error;
+    const DecodedPng png = decodePng({file.bytes().begin(), file.bytes().end()});
+    ASSERT_EQ(png.width, 200);
+    ASSERT_EQ(png.height, 128);
+    EXPECT_EQ(png.storedBlocks, 2); // 128 rows of 601 bytes
+    // Columns of 5 ms: the silence up to x = 50 is white without dots; the
+    // vowel is dark below 1 kHz, with F1's dots (int)(730·128/5000) = 18 rows
+    // above the bottom.
+    double silenceGrey = 0, vowelGrey = 0;
+    int blueInSilence = 0, blueNearF1 = 0;
+    for (int y = 0; y < 128; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            const std::uint8_t* p = &png.rgb[(std::size_t(y) * 200 + std::size_t(x)) * 3];
+            const bool blue = p[0] == 0 && p[1] == 0 && p[2] == 255;
+            blueInSilence += x < 45 && blue;
+            blueNearF1 += x >= 70 && std::abs(y - (127 - 18)) <= 3 && blue;
+            silenceGrey += x < 45 ? p[0] / (45.0 * 128) : 0;
+            vowelGrey += x >= 70 && y >= 100 ? (blue ? 255 : p[0]) / (130.0 * 28) : 0;
+        }
+    }
+    EXPECT_EQ(blueInSilence, 0);
+    EXPECT_GT(silenceGrey, 240.0);
+    EXPECT_LT(vowelGrey, 160.0);
+    EXPECT_GT(blueNearF1, 130 * 3);
+
+    // Formant tracking off: no dots, and the log is its header line.
+    const CliRun off = runCli({"spectrogram", path("vowel.wav"), "--columns", "200", "--rows",
+                               "128", "--png", out, "--set", "m_bSpecDrawFormantTracking=0"});
+    ASSERT_EQ(off.status, 0) << off.err;
+    EXPECT_EQ(off.out, "File Name\tEntry definitions and order\tComments\t\n");
+    ASSERT_TRUE(file.open(out, error)) << error;
+    const DecodedPng plain = decodePng({file.bytes().begin(), file.bytes().end()});
+    for (std::size_t i = 0; i < plain.rgb.size(); i += 3) {
+        ASSERT_TRUE(plain.rgb[i] == plain.rgb[i + 1] && plain.rgb[i] == plain.rgb[i + 2]);
+    }
+}
+
+} // namespace
+} // namespace phonaxis

@@ -1,0 +1,232 @@
+#pragma once
+
+// The main view's state without widgets: strip layout, page and zoom, the
+// scroller knob, mouse handling for cursor, marker, selection and labels,
+// the status read-out and the enabling rules of the view's commands.
+// It includes no Qt so that it can move into the core; the widget
+// (MainViewPane) forwards its events here and draws what this says.
+
+#include "model/Geometry.h"
+#include "model/Labels.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+
+class Channels;
+class MyDocument;
+
+// The label the user pressed on in label mode: a channel and the label's
+// index in that channel's list; -1 for none.
+struct ClickedLabel {
+    int channel = -1;
+    int index = -1;
+};
+
+// What the widget must do about the label dialog after a release.
+struct LabelDialogRequest {
+    enum class Kind { None, ExistingLabel, NewLabel };
+    Kind kind = Kind::None;
+    int channel = -1;   // the clicked channel
+    int labelIndex = -1; // ExistingLabel: the label to load into the dialog
+    PointD point;       // NewLabel: where the label goes (view coordinates)
+};
+
+// One row of the status read-out: the calibrated value at the cursor of a
+// shown channel.
+struct ChannelValue {
+    int channel = 0;
+    float value = 0.0f;
+};
+
+// What the status window is told after a mouse event; a field left empty is
+// not changed there.
+struct StatusReport {
+    std::optional<double> cursorTimeMs;
+    std::optional<double> durationMs;
+    std::optional<std::vector<ChannelValue>> values;
+};
+
+// The outcome of one mouse event.
+struct MouseResult {
+    bool redraw = false;        // the view must be redrawn
+    bool stopRecording = false; // a press while recording: stop it, nothing else happens
+    bool stopPlaying = false;   // a press while playing: stop the playback
+    LabelDialogRequest labelDialog;
+    std::optional<StatusReport> status;
+};
+
+// What enabling depends on besides the document and the view.
+struct MenuContext {
+    bool logWindowVisible = false; // the measurement-log window is shown
+    bool editCopy = false;         // the application-wide copy flag (something to paste)
+};
+
+// The status window's formats: times and durations "%.2f", values "%.3f".
+std::string formatStatusTime(double ms);
+std::string formatStatusValue(float value);
+
+// The page, layout and mouse model of one document's main view.
+//
+// Coordinates: view points have y downward from the top of the first strip
+// (the strips' m_rLocation coordinates) and x from the view's left edge;
+// channel points are x − g_nLeftWindowOffset. Page fields are in samples,
+// times in ms. Main thread only; the document must outlive the model.
+class MainViewModel {
+public:
+    // Layout constants in pixels.
+    static constexpr int g_nLeftWindowOffset = 50; // left margin: the plotting area starts here
+    static constexpr int g_nTopWindowOffset = 5;
+    static constexpr int g_nRightWindowOffset = 5; // right margin
+    static constexpr int g_nDelta = 5;             // gap between strips
+    // Height kept free below the strip of a single-channel document.
+    static constexpr int kSingleStripBottomGapPx = 30;
+    // Pixels scrolled per unit of wheel delta.
+    static constexpr double kWheelStepPx = 100.0;
+
+    explicit MainViewModel(MyDocument& document);
+    MainViewModel(const MainViewModel&) = delete;
+    MainViewModel& operator=(const MainViewModel&) = delete;
+
+    MyDocument& document() { return m_document; }
+
+    // --- layout ---------------------------------------------------------------
+
+    // Lays the shown channels out as strips in a client area of the given
+    // size: one channel fills the height less 30 pixels; several are stacked
+    // with g_nDelta between them at their own m_nHeigth. A hidden channel
+    // keeps the common width with no height, so its time axis stays the
+    // others'. Sets m_nFrameHeigth, the overlay rectangles and the page
+    // times. Nothing happens for a document without data.
+    void SetupDisplay(int clientWidth, int clientHeight);
+    // Marks the view uninitialised: the next SetupDisplay lays it out again.
+    void DeleteDisplay();
+
+    // Index of the anchor channel, as the renderer picks it: the first shown
+    // channel with m_bAnchorChannel, else the first shown channel, else 0.
+    int anchorChannel() const;
+
+    // --- page and zoom ----------------------------------------------------------
+
+    // Mode 0 undo, 1 in, 2 out, 3 selection, 4 at the marker over the zoom
+    // range, 5 home; applied to every channel in use, then the knob, page
+    // times and m_bZoomed follow the anchor channel. Every mode but 0 first
+    // saves the page for undo; modes 0-2 keep the page inside the channel,
+    // 3-5 do not. A channel whose new page would be empty keeps its page.
+    // Other modes do nothing.
+    void CalibrateScroll(int mode);
+    void ZoomUndo() { CalibrateScroll(0); }
+    void ZoomIn() { CalibrateScroll(1); }
+    void ZoomOut() { CalibrateScroll(2); }
+    void ZoomSelection() { CalibrateScroll(3); }
+    void ZoomCursor() { CalibrateScroll(4); }
+    void ZoomHome() { CalibrateScroll(5); }
+    // Centres a page of the zoom range on `timeMs` (jump to a label).
+    void DoZoomJumpLabel(double timeMs);
+
+    // Sets every channel's page from the scroller: `position` is the knob's
+    // place in the scrollable range (0..1), `proportion` the visible part of
+    // the recording (0..1].
+    void AdjustScrollControl(double position, double proportion);
+
+    // The scroll geometry the widget shows after a zoom: the document view is
+    // visibleWidth / proportion wide and scrolled to position × that width.
+    double documentWidth(double visibleWidth) const;
+    double scrollOffset(double visibleWidth) const;
+
+    // Scrolls by kWheelStepPx × `delta` pixels of a view `visibleWidth` wide
+    // (a positive delta moves toward the start) and applies the new page.
+    // Returns the knob position in the scrollable range (0..1).
+    double scrollWheel(double delta, double visibleWidth);
+
+    // --- mouse ----------------------------------------------------------------
+    // With `bMouse` set, (x, y) is a view point; with it clear, x is a time in
+    // ms set by another window and y is unused (no channel or label is hit).
+
+    MouseResult DoOnLButtonDown(double x, double y, bool bMouse = true);
+    MouseResult TrackMouseDragged(double x, double y, bool bMouse = true);
+    MouseResult DoOnLButtonUp(double x, double y, bool bMouse = true);
+    MouseResult TrackMouseMove(double x, double y, bool bMouse = true);
+
+    // The calibrated value at m_dCursorTime of every shown channel.
+    std::vector<ChannelValue> cursorValues();
+
+    // --- labels ---------------------------------------------------------------
+
+    // Toggles label mode and forgets a clicked label.
+    void LabelMode();
+    // Adds a label made from `record` to the clicked channel at `point` (the
+    // point a NewLabel request named). False when no channel is clicked.
+    bool AddLabel(const LabelTransfer& record, PointD point);
+    // Puts `label` back in place of the clicked label. False without one.
+    bool ModifyLabel(const Labels& label);
+    // Deletes the clicked label. False without one.
+    bool RemoveLabel();
+
+    // --- commands -------------------------------------------------------------
+
+    // Whether the view's command `command` (as named in the menus, e.g.
+    // "_ZoomIn:") is enabled; commands the view does not know are enabled.
+    bool validateMenuItem(const std::string& command, const MenuContext& context) const;
+    // The current title of "_LabelMode:", "_EGGChannelSelect:" or
+    // "_ChannelsSetfor:"; empty for commands whose title never changes.
+    std::string menuTitle(const std::string& command) const;
+
+    // --- state ----------------------------------------------------------------
+    Rect m_rClient;             // the client area (top and left 0)
+    int m_nFrameHeigth = 0;     // total height of the strips
+    bool m_bViewIntilized = false;
+    bool m_bRedraw = true;
+    bool m_bHaveSelection = false;
+    bool m_bHaveMarker = false;
+    bool m_bZoomed = false;
+    bool m_bLabelMode = false;
+    bool m_bLabelClicked = false;
+    bool m_bLabelMoved = false;
+    bool m_bPlaying = false;    // set by the playback commands
+    bool m_bRecording = false;  // set by the recording commands
+    bool m_bEditUndo = false;   // set by the editing commands: an edit can be undone
+    int m_nChannelCliked = -1;
+    double _dKnobPosition = 0.0;
+    double _dKnobProportion = 1.0;
+    double m_dTimePageMin = 0.0;
+    double m_dTimePageMax = 0.0;
+    double m_dCursorTime = 0.0;
+    Rect m_rNewCursor;          // one pixel wide at the mouse, over the frame height
+    Rect m_rMarker;             // one pixel wide at the press, over the frame height
+    Rect m_rSelection;          // from the press to the mouse, over the frame height
+    Rect m_rOldSelection;
+    Rect m_rectTracking;        // the clicked label's rectangle while it is dragged
+    PointD m_ptTrackStart;      // the press point
+    ClickedLabel m_ClickedLabel;
+
+private:
+    bool hasData() const;
+    int channelCount() const;
+    Channels& channel(int index);
+    // Every channel's marker (and, with `cursorToo`, file cursor) at the
+    // view point (x, y) or, without bMouse, at time x; durations follow.
+    void setMarkers(double x, double y, bool bMouse, bool cursorToo);
+    // Every channel's file cursor there; m_dCursorTime follows the anchor.
+    void setCursors(double x, double y, bool bMouse);
+    // The view x of a view point (bMouse) or of a time on the anchor's page.
+    double viewX(double x, bool bMouse);
+    // Shown channel whose strip contains the view point, or -1.
+    int channelAt(PointD point) const;
+    // Finds the label under `point` on the current page (later channels win).
+    void hitTestLabels(PointD point);
+    void clearLabelClick();
+    // A one-pixel column at view x over the frame height.
+    Rect columnAt(double x) const;
+    // Knob and page times from the anchor channel after a page change.
+    void followAnchorPage();
+    void readPageTimes();
+
+    Rect m_rectLabelStart; // the clicked label's rectangle at the press
+    MyDocument& m_document; // not owned
+};
+
+} // namespace phonaxis

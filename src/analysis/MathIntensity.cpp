@@ -22,6 +22,27 @@ long long truncSaturated(double value)
     return static_cast<long long>(std::clamp(value, -kLimit, kLimit));
 }
 
+// Σ(x − reference)² over `count` values. Four interleaved partial sums
+// break the chain of dependent additions, so the loop runs at the speed of
+// the multiplications; the result differs from a single running sum only by
+// rounding.
+double sumOfSquares(const float* x, long long count, double reference)
+{
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    long long i = 0;
+    for (; i + 4 <= count; i += 4) {
+        for (int lane = 0; lane < 4; ++lane) {
+            const double d = static_cast<double>(x[i + lane]) - reference;
+            partial[lane] += d * d;
+        }
+    }
+    for (; i < count; ++i) {
+        const double d = static_cast<double>(x[i]) - reference;
+        partial[0] += d * d;
+    }
+    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
+}
+
 void subtractFrom(std::span<float> track, double amount)
 {
     for (float& value : track) {
@@ -47,8 +68,20 @@ void CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
         const long long frameCount =
             truncSaturated((static_cast<double>(length) - frameLength) / step);
         const long long perFrame = truncSaturated(frameLength);
-        long long lastEnd = -1;
+        // A frame's level is written only up to where the next frame starts,
+        // which overwrites the rest of it anyway: each position is written
+        // once, not once per frame that covers it. The last frame written is
+        // held back until the next one's start is known.
+        long long pendingFirst = -1;
+        long long pendingEnd = -1;
         float lastValue = 0.0F;
+        const auto flushUpTo = [&](long long limit) {
+            if (pendingFirst >= 0) {
+                std::fill(track.begin() + pendingFirst,
+                          track.begin() + std::max(pendingFirst, std::min(pendingEnd, limit)),
+                          lastValue);
+            }
+        };
         for (long long k = 0; k < frameCount;) {
             const double at = static_cast<double>(k) * step + start;
             const long long first = truncSaturated(at);
@@ -59,20 +92,17 @@ void CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
             }
             // Only frames wholly inside the track are read and written.
             if (at >= 0.0) {
-                double sum = 0.0;
-                for (long long i = first; i < first + perFrame; ++i) {
-                    const double x = input[static_cast<std::size_t>(i)] - reference;
-                    sum += x * x;
-                }
-                const double meanSquare = sum / frameLength;
+                const double meanSquare =
+                    sumOfSquares(input.data() + first, perFrame, reference) / frameLength;
                 double level = meanSquare;
                 if (linear == 0) {
                     level = meanSquare < kFloorMeanSquare ? kIntensityFloorDb
                                                           : 10.0 * std::log10(meanSquare);
                 }
+                flushUpTo(first);
                 lastValue = static_cast<float>(level);
-                std::fill(track.begin() + first, track.begin() + first + perFrame, lastValue);
-                lastEnd = first + perFrame;
+                pendingFirst = first;
+                pendingEnd = first + perFrame;
             }
             // Frames that start on the same sample have the same level, so a
             // step below one sample goes on to (one frame before, in case of
@@ -85,8 +115,9 @@ void CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
             }
             k = next;
         }
-        if (lastEnd >= 0) {
-            std::fill(track.begin() + lastEnd, track.end(), lastValue);
+        if (pendingFirst >= 0) {
+            // The last frame, then its level up to the end.
+            std::fill(track.begin() + pendingFirst, track.end(), lastValue);
         }
     }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <new>
+#include <numbers>
 #include <vector>
 
 namespace phonaxis {
@@ -12,14 +13,25 @@ namespace {
 constexpr int kMaxPitchFftLength = 4096;
 
 // One thread's work storage for the cepstral pitch routines, sized for the
-// largest transform they take. The Hamming window is cached by length: the
-// pitch window calls with one length for every frame of a track.
+// largest transform they take. The Hamming window is cached by length and the
+// real-transform twiddles by transform length: the pitch window calls with
+// one pair for every frame of a track.
 struct PitchWork {
-    std::vector<double> re = std::vector<double>(kMaxPitchFftLength);
-    std::vector<double> im = std::vector<double>(kMaxPitchFftLength);
+    // The half-length complex transform's points.
+    std::vector<double> re = std::vector<double>(kMaxPitchFftLength / 2);
+    std::vector<double> im = std::vector<double>(kMaxPitchFftLength / 2);
+    // Bins 0 … N/2 of a real N-point transform.
+    std::vector<double> binRe = std::vector<double>(kMaxPitchFftLength / 2 + 1);
+    std::vector<double> binIm = std::vector<double>(kMaxPitchFftLength / 2 + 1);
+    // The level spectrum in dB, bins 0 … N/2 (the rest mirror them).
+    std::vector<double> levels = std::vector<double>(kMaxPitchFftLength / 2 + 1);
     std::vector<double> window = std::vector<double>(kMaxPitchFftLength);
     std::vector<double> cepstrum = std::vector<double>(kMaxPitchFftLength / 2);
+    // e^(−2πik/N) for k = 0 … N/2.
+    std::vector<double> twiddleRe = std::vector<double>(kMaxPitchFftLength / 2 + 1);
+    std::vector<double> twiddleIm = std::vector<double>(kMaxPitchFftLength / 2 + 1);
     int windowLength = -1;
+    int twiddleLength = -1;
 };
 
 // This thread's work storage, made on its first call; null when the memory
@@ -63,6 +75,44 @@ double powerDb(double re, double im)
     return power == 0.0 ? 0.0 : 10.0 * std::log10(power);
 }
 
+// Bins 0 … N/2 of the transform of a real N-point sequence x whose even
+// points are in work.re and odd points in work.im (N/2 each; both are
+// overwritten). One complex transform of N/2 points Z gives them: with
+// E = (Z[k] + conj Z[N/2 − k])/2 and O = (Z[k] − conj Z[N/2 − k])/(2i), the
+// transforms of the even and odd points, X[k] = E + e^(−2πik/N)·O. Half the
+// work of transforming the N points with zero imaginary parts, and the same
+// bins to within rounding.
+void realTransform(PitchWork& work, int order)
+{
+    const int n = 1 << order;
+    const int half = n / 2;
+    if (work.twiddleLength != n) {
+        for (int k = 0; k <= half; ++k) {
+            const double angle = 2.0 * std::numbers::pi * static_cast<double>(k) / n;
+            work.twiddleRe[static_cast<std::size_t>(k)] = std::cos(angle);
+            work.twiddleIm[static_cast<std::size_t>(k)] = -std::sin(angle);
+        }
+        work.twiddleLength = n;
+    }
+    CMathFunc::FFT_CODE_REAL(work.re, work.im, order - 1);
+    const double* zr = work.re.data();
+    const double* zi = work.im.data();
+    const double* wr = work.twiddleRe.data();
+    const double* wi = work.twiddleIm.data();
+    double* xr = work.binRe.data();
+    double* xi = work.binIm.data();
+    for (int k = 0; k <= half; ++k) {
+        const int a = k == half ? 0 : k;
+        const int b = k == 0 ? 0 : half - k;
+        const double evenRe = 0.5 * (zr[a] + zr[b]);
+        const double evenIm = 0.5 * (zi[a] - zi[b]);
+        const double oddRe = 0.5 * (zi[a] + zi[b]);
+        const double oddIm = -0.5 * (zr[a] - zr[b]);
+        xr[k] = evenRe + wr[k] * oddRe - wi[k] * oddIm;
+        xi[k] = evenIm + wr[k] * oddIm + wi[k] * oddRe;
+    }
+}
+
 template <typename Sample>
 double cepstralPitch(std::span<const Sample> samples, double position, double spanEnd,
                      double rateHz, double lowestHz, double highestHz, int fftLength,
@@ -95,38 +145,50 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
         std::min(spanCount, static_cast<long long>(std::min<std::size_t>(samples.size(),
                                                                          1ULL << 40)));
     const long long first = truncSaturated(position);
+    // The windowed frame, zero-padded to n points, packed for the real
+    // transform: even points in re, odd points in im.
     double* re = work->re.data();
     double* im = work->im.data();
-    for (int i = 0; i < n; ++i) {
-        double x = 0.0;
-        const long long index = first + i;
-        if (i < w && index >= 0 && index < available) {
-            x = static_cast<double>(samples[static_cast<std::size_t>(index)]) *
-                work->window[static_cast<std::size_t>(i)];
-        }
-        re[i] = x;
-        im[i] = 0.0;
+    const double* window = work->window.data();
+    std::fill(re, re + half, 0.0);
+    std::fill(im, im + half, 0.0);
+    // Points i in [from, to) have a sample: i < w and 0 <= first + i < available.
+    const long long from = std::clamp(-first, 0LL, static_cast<long long>(w));
+    const long long to = std::clamp(available - first, from, static_cast<long long>(w));
+    for (long long i = from; i < to; ++i) {
+        const double x = static_cast<double>(samples[static_cast<std::size_t>(first + i)]) *
+                         window[static_cast<std::size_t>(i)];
+        ((i & 1) == 0 ? re : im)[i >> 1] = x;
     }
+    realTransform(*work, order);
 
-    CMathFunc::FFT_CODE_REAL(work->re, work->im, order);
-    for (int k = 0; k < n; ++k) {
-        re[k] = powerDb(re[k], im[k]);
-        im[k] = 0.0;
+    // The level spectrum of a real frame is even (bin n − k has the level of
+    // bin k), so bins 0 … n/2 carry all of it, and its transform, the
+    // cepstrum, is that of a real sequence again.
+    double* levels = work->levels.data();
+    for (int k = 0; k <= half; ++k) {
+        levels[k] = powerDb(work->binRe[static_cast<std::size_t>(k)],
+                            work->binIm[static_cast<std::size_t>(k)]);
     }
-    CMathFunc::FFT_CODE_REAL(work->re, work->im, order);
-    double* c = work->cepstrum.data();
-    for (int q = 0; q < half; ++q) {
-        c[q] = powerDb(re[q], im[q]);
+    const auto level = [levels, n, half](int k) { return levels[k <= half ? k : n - k]; };
+    for (int j = 0; j < half; ++j) {
+        re[j] = level(2 * j);
+        im[j] = level(2 * j + 1);
     }
+    realTransform(*work, order);
 
-    // Quefrencies outside the pitch range are cleared; the search never goes
-    // past the cepstrum's half-length.
+    // Quefrencies outside the pitch range are cleared (and so need no level);
+    // the search never goes past the cepstrum's half-length.
     const long long lo = truncSaturated(rateHz / highestHz);
     const long long hi = truncSaturated(rateHz / lowestHz);
     const int loInCepstrum = static_cast<int>(std::clamp(lo, 0LL, static_cast<long long>(half)));
     const int hiInCepstrum = static_cast<int>(std::clamp(hi, 0LL, static_cast<long long>(half)));
-    std::fill(c, c + loInCepstrum, 0.0);
-    std::fill(c + hiInCepstrum, c + half, 0.0);
+    double* c = work->cepstrum.data();
+    std::fill(c, c + half, 0.0);
+    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+        c[q] = powerDb(work->binRe[static_cast<std::size_t>(q)],
+                       work->binIm[static_cast<std::size_t>(q)]);
+    }
 
     // Keep the top 20 dB.
     double top = -1e-30;

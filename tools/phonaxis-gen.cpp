@@ -2,6 +2,7 @@
 // ad-hoc reference files, all synthesised by our own code.
 
 #include "Signals.h"
+#include "AnalysisRecordings.h"
 #include "NativeTestFiles.h"
 #include "TestFiles.h"
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -28,12 +30,15 @@ constexpr const char* kUsage =
     "       phonaxis-gen seeds DIR\n"
     "       phonaxis-gen vowel OUT.wav [--f0 HZ] [--rate HZ] [--ms MS] [--vowel a|i|u]\n"
     "       phonaxis-gen tone OUT.wav [--freq HZ] [--rate HZ] [--ms MS]\n"
+    "       phonaxis-gen bench-recordings DIR [--speech-min MIN] [--egg-min MIN]\n"
     "\n"
     "  demo   22,050 Hz, 3.5 s: an a-i-u vowel sequence, its EGG and an airflow channel\n"
     "  seeds  small valid and damaged WAV, AIFF and native files for the fuzzers\n"
     "  vowel  a synthetic vowel, pulse train through five formants\n"
     "         (defaults: --f0 100 --rate 10000 --ms 500 --vowel a)\n"
-    "  tone   a sine tone (defaults: --freq 1000 --rate 10000 --ms 500)\n";
+    "  tone   a sine tone (defaults: --freq 1000 --rate 10000 --ms 500)\n"
+    "  bench-recordings  the analysis benchmarks' recordings: DIR/speech.wav (44,100 Hz)\n"
+    "         and DIR/egg.wav (22,050 Hz) (defaults: --speech-min 60 --egg-min 10)\n";
 
 
 int usageError(const std::string& message)
@@ -169,6 +174,41 @@ int runTone(const std::string& path, int argc, char** argv)
     return writeWave(path, rateHz, channels);
 }
 
+// The analysis benchmarks' recordings as float WAV files, the same samples the
+// benchmark program builds in memory for the same durations.
+int runBenchRecordings(const std::string& dir, int argc, char** argv)
+{
+    std::map<std::string, std::string> options = {{"--speech-min", "60"}, {"--egg-min", "10"}};
+    std::string error;
+    double speechMin = 0.0;
+    double eggMin = 0.0;
+    if (!parseOptions(argc, argv, 3, options, error) ||
+        !parseNumber(options, "--speech-min", 0.1, 240.0, speechMin, error) ||
+        !parseNumber(options, "--egg-min", 0.1, 240.0, eggMin, error)) {
+        return usageError(error);
+    }
+    std::error_code made;
+    std::filesystem::create_directories(dir, made);
+    if (made) {
+        std::fprintf(stderr, "phonaxis-gen: cannot create \"%s\": %s\n", dir.c_str(),
+                     made.message().c_str());
+        return 1;
+    }
+    const std::filesystem::path folder(dir);
+    {
+        const std::vector<float> speech = bench::speechRecording(speechMin * 60000.0);
+        const std::span<const float> channels[] = {speech};
+        if (const int status = writeWave((folder / "speech.wav").string(), bench::kSpeechRateHz,
+                                         channels);
+            status != 0) {
+            return status;
+        }
+    }
+    const std::vector<float> egg = bench::eggRecording(eggMin * 60000.0);
+    const std::span<const float> channels[] = {egg};
+    return writeWave((folder / "egg.wav").string(), bench::kEggRateHz, channels);
+}
+
 int run(int argc, char** argv)
 {
     if (argc < 3) {
@@ -187,6 +227,9 @@ int run(int argc, char** argv)
     }
     if (command == "tone") {
         return runTone(out, argc, argv);
+    }
+    if (command == "bench-recordings") {
+        return runBenchRecordings(out, argc, argv);
     }
     return usageError("unknown command \"" + command + "\"");
 }

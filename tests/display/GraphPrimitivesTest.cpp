@@ -1,0 +1,272 @@
+#include "display/GraphPrimitives.h"
+
+#include "model/MinMaxSummary.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPolygon>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+constexpr RGBColor kBlack{0, 0, 0};
+const QRgb kWhite = qRgb(255, 255, 255);
+
+QImage blankImage(int width = 700, int height = 200)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    return image;
+}
+
+// A noisy signal with a slow swell, so that neighbouring columns differ.
+std::vector<float> testSignal(std::size_t count)
+{
+    std::vector<float> samples(count);
+    unsigned state = 12345;
+    for (std::size_t i = 0; i < count; ++i) {
+        state = state * 1103515245u + 12345u;
+        const double noise = double((state >> 8) & 0xFFFF) / 65535.0 - 0.5;
+        samples[i] = float(0.5 * std::sin(double(i) * 0.0007) + 0.5 * noise);
+    }
+    return samples;
+}
+
+// The trace as the rule describes it, computed sample by sample without
+// any summary, drawn as one polyline per unbroken run.
+QImage bruteForceTrace(const std::vector<float>& samples, int pageMin, int pageMax, double scale,
+                       const Rect& rect)
+{
+    QImage image = blankImage();
+    QPainter painter(&image);
+    painter.setPen(QPen(Qt::black, 1.0));
+    const int width = rect.right - rect.left;
+    const int y0 = rect.bottom - int((rect.bottom - rect.top) * 0.5);
+    const double s = double(pageMax - pageMin) / width;
+    QPolygon line{QPoint(rect.left, y0)};
+    const auto flush = [&] {
+        if (line.size() > 1) {
+            painter.drawPolyline(line);
+        }
+        line.clear();
+    };
+    const auto n = static_cast<long>(samples.size());
+    if (s >= 4.0) {
+        for (int i = 0; i < width; ++i) {
+            const long from = long(s * i + pageMin);
+            double low = 1e300;
+            double high = -1e300;
+            for (long j = std::max(from, 0L); j < std::min(from + long(s), n); ++j) {
+                low = std::min(low, samples[std::size_t(j)] * scale);
+                high = std::max(high, samples[std::size_t(j)] * scale);
+            }
+            if (low > high) {
+                flush();
+                continue;
+            }
+            line << QPoint(rect.left + i, y0 - int(high)) << QPoint(rect.left + i, y0 - int(low));
+        }
+    } else {
+        for (long j = pageMin; j < pageMax && j < n; ++j) {
+            const int x = rect.left + int(double(j - pageMin) * width / (pageMax - pageMin));
+            line << QPoint(x, y0 - int(samples[std::size_t(j)] * scale));
+        }
+    }
+    flush();
+    return image;
+}
+
+TEST(GraphPrimitivesTest, TraceMatchesBruteForceRuleWithAndWithoutSummary)
+{
+    struct Case {
+        const char* name;
+        std::size_t sampleCount;
+        int pageMin, pageMax, width;
+    };
+    const Case cases[] = {
+        {"exactly 4 per column: min/max columns", 4000, 0, 2400, 600},
+        {"3.9 per column: sample by sample", 4000, 100, 100 + 2340, 600},
+        {"fewer samples than pixels", 4000, 1000, 1050, 600},
+        {"wide page read through summary blocks", 2'000'003, 17, 2'000'003, 613},
+        {"page running past the data end", 100'000, 60'000, 160'000, 500},
+        {"page starting before the data", 100'000, -5000, 45'000, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<float> samples = testSignal(c.sampleCount);
+        MinMaxSummary summary;
+        ASSERT_TRUE(summary.build(samples));
+        const Rect rect{20, 30, 180, static_cast<std::int16_t>(30 + c.width)};
+        const double scale = 150.0;
+
+        const QImage expected = bruteForceTrace(samples, c.pageMin, c.pageMax, scale, rect);
+        for (const MinMaxSummary* withSummary : {&summary, static_cast<MinMaxSummary*>(nullptr)}) {
+            QImage image = blankImage();
+            QPainter painter(&image);
+            painter.setPen(QPen(Qt::black, 1.0));
+            DrawGraphFloat_1(painter, c.pageMin, c.pageMax, samples, scale, 0.5, 0.0, rect, kBlack,
+                             false, kBlack, withSummary);
+            painter.end();
+            EXPECT_TRUE(image == expected) << (withSummary ? "with summary" : "scanning");
+        }
+    }
+}
+
+TEST(GraphPrimitivesTest, HostileValuesDrawNothingOrStayInBounds)
+{
+    const std::vector<float> samples = {0.0f, std::numeric_limits<float>::quiet_NaN(),
+                                        std::numeric_limits<float>::infinity(), -1e38f, 1.0f};
+    const std::vector<double> doubles(samples.begin(), samples.end());
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double huge = 1e300;
+    const Rect rect{10, 10, 100, 210};
+    const Rect empty{10, 10, 10, 10};
+    QImage image = blankImage();
+    QPainter painter(&image);
+    for (double scale : {1e9, -huge, nan, 0.0}) {
+        DrawGraphFloat_1(painter, 0, 5, samples, scale, 0.5, huge, rect, kBlack, true, kBlack);
+        DrawGraphFloat_1(painter, std::numeric_limits<std::int32_t>::min(),
+                         std::numeric_limits<std::int32_t>::max(), samples, scale, nan, 0.0, rect,
+                         kBlack, true, kBlack);
+        DrawGraphDouble(painter, doubles, nan, huge, scale, 0.5, 0.0, rect, kBlack, true, kBlack,
+                        nan);
+        DrawGraphDouble(painter, doubles, -huge, huge, scale, 0.5, 0.0, rect, kBlack, false,
+                        kBlack, 2.0);
+        MarkArray(painter, 0.0, 5.0, std::vector<ArrayData>{{nan, 0.0, huge}, {2.0, 0.0, nan}},
+                  scale, 0.5, rect, kBlack);
+        MarkCycleArray(painter, 0.0, nan, std::vector<ArrayCycle>(2), scale, 0.5, rect, kBlack);
+        DrawGraphFloat_1(painter, 0, 5, samples, scale, 0.5, 0.0, empty, kBlack, true, kBlack);
+    }
+    TimeGrids(painter, rect, 0, true, 0.0, huge, false, false, kBlack);
+    TimeGrids(painter, rect, -5, true, nan, 100.0, true, true, kBlack);
+    TimeGrids(painter, rect, 1, true, 0.0, 2e9, false, false, kBlack);
+    DrawAnyGrid(painter, rect, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), 1,
+                2, true, false);
+    DrawPitchTrack(painter, doubles, -10, 1 << 30, rect, -huge, huge, kBlack);
+    painter.end();
+    // Something was drawn inside (the zero-scale trace on its baseline), yet
+    // the band right of the rectangle stayed blank: nothing wrapped around.
+    EXPECT_NE(image.pixel(150, 55), kWhite);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 215; x < 225; ++x) {
+            ASSERT_EQ(image.pixel(x, y), kWhite) << x << "," << y;
+        }
+    }
+}
+
+TEST(GraphPrimitivesTest, TimeGridStepFollowsPageLength)
+{
+    struct Case {
+        double startMs, endMs;
+        int spacingMs;
+        double stepMs, firstMs;
+        int lineCount;
+    };
+    const Case cases[] = {
+        {0, 30, 0, 1, 0, 31},               // under 31 ms: 1 ms
+        {0, 31, 0, 2, 0, 30},               // 31 / 2 = 15 < 31
+        {0, 10'000, 0, 500, 0, 30},         // 10000 / 250 = 40, / 500 = 20
+        {1234, 1234 + 3000, 0, 100, 1200, 31},
+        {0, 3'600'000, 0, 100'000, 0, 37},  // a long page is gridded to its end
+        {250, 1250, 100, 100, 200, 11},     // given spacing: 1000 / 100 + 1 lines
+        {100, 100, 0, 0, 0, 0},             // empty page: no grid
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.endMs);
+        const TimeGridLayout layout = timeGridLayout(c.startMs, c.endMs, c.spacingMs);
+        EXPECT_EQ(layout.stepMs, c.stepMs);
+        EXPECT_EQ(layout.firstMs, c.firstMs);
+        EXPECT_EQ(layout.lineCount, c.lineCount);
+    }
+}
+
+TEST(GraphPrimitivesTest, GivenSpacingPutsFirstLineAtNextMultipleAfterPageStart)
+{
+    QImage image = blankImage(1100, 300);
+    QPainter painter(&image);
+    const Rect rect{0, 10, 200, 1010}; // 1 pixel per ms over 250 … 1250 ms
+    TimeGrids(painter, rect, 100, true, 250.0, 1250.0, false, false, {0xAAAA, 0xAAAA, 0xAAAA});
+    painter.end();
+    const QRgb grey = qRgb(0xAA, 0xAA, 0xAA);
+    std::vector<int> lines;
+    for (int x = 0; x < image.width(); ++x) {
+        if (image.pixel(x, 100) == grey) {
+            lines.push_back(x);
+        }
+    }
+    // 300, 400, … 1200 ms.
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines.front(), 10 + 50);
+    EXPECT_EQ(lines.back(), 10 + 950);
+    // The labels hang below the rectangle.
+    bool labelBelow = false;
+    for (int y = 201; y < 230 && !labelBelow; ++y) {
+        for (int x = 50; x < 70; ++x) {
+            labelBelow = labelBelow || qGray(image.pixel(x, y)) < 100;
+        }
+    }
+    EXPECT_TRUE(labelBelow);
+}
+
+TEST(GraphPrimitivesTest, FormantsAtOrBelow50HzAreNotDrawn)
+{
+    struct Case {
+        std::int16_t formantHz;
+        bool drawn;
+    };
+    for (const Case c : {Case{-1, false}, Case{0, false}, Case{50, false}, Case{51, true},
+                         Case{4999, true}, Case{5100, false}}) {
+        SCOPED_TRACE(c.formantHz);
+        QImage image = blankImage();
+        QPainter painter(&image);
+        const std::vector<FormantRecord> frames(4, FormantRecord{c.formantHz, -1, -1, -1, -1, 3000});
+        DrawFormantTrack(painter, frames, Rect{0, 0, 100, 100}, 5000.0);
+        painter.end();
+        bool blue = false;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < 110; ++x) {
+                blue = blue || image.pixel(x, y) == qRgb(0, 0, 255);
+            }
+        }
+        EXPECT_EQ(blue, c.drawn);
+    }
+}
+
+TEST(GraphPrimitivesTest, MarksUseScaledColourAndStayOnPage)
+{
+    QImage image = blankImage();
+    QPainter painter(&image);
+    const Rect rect{0, 100, 100, 300}; // 2 pixels per sample over 0 … 100
+    ArrayCycle cycle;
+    cycle.dFilePointP1 = 10;
+    cycle.dValueP1 = 0.0;
+    cycle.dFilePointP2 = 150; // off the page: neither oval nor quotients
+    cycle.dValueP2 = 0.5;
+    MarkCycleArray(painter, 0.0, 100.0, std::vector<ArrayCycle>{cycle}, 40.0, 0.5, rect,
+                   {0xAAAA, 0, 0xFFFF});
+    const std::vector<ArrayData> marks = {{50.0, 0.0, 0.25}, {-3.0, 0.0, 0.0}};
+    MarkArray(painter, 0.0, 100.0, marks, 40.0, 0.5, rect, {0, 0xFFFF, 0});
+    painter.end();
+    // P1 at x = 100 − 1 + 20, centred on the baseline 50 (corner 5 above it).
+    EXPECT_EQ(image.pixel(120, 50), qRgb(0xAA, 0, 0xFF));
+    // The mark at sample 50 is at x = 200, y = 50 − 10.
+    EXPECT_EQ(image.pixel(200, 40), qRgb(0, 255, 0));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < 98; ++x) {
+            ASSERT_EQ(image.pixel(x, y), kWhite);
+        }
+        for (int x = 302; x < image.width(); ++x) {
+            ASSERT_EQ(image.pixel(x, y), kWhite);
+        }
+    }
+}
+
+} // namespace
+} // namespace phonaxis

@@ -1,0 +1,166 @@
+#include "display/MainViewRenderer.h"
+
+#include "support/ChannelFixtures.h"
+#include "support/ScriptedPrompts.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+const QRgb kRed = qRgb(255, 0, 0);
+const QRgb kBlue = qRgb(0, 0, 255);
+
+class MainViewRendererTest : public ::testing::Test {
+protected:
+    // Loads `samples` into slot `index` in a strip from `top` to `bottom`,
+    // the whole channel on the page, drawn in `rgb` (8-bit components).
+    Channels& addChannel(int index, const std::vector<float>& samples, std::int16_t top,
+                         std::int16_t bottom, QRgb rgb)
+    {
+        Channels& channel = m_document.getChannel(index);
+        test::loadChannel(channel, samples, 22050.0);
+        channel.m_nDataType = 3;
+        channel.m_rLocation = Rect{top, 50, bottom, 395};
+        channel.m_nHeigth = bottom - top;
+        channel.m_dPageMin = 0.0;
+        channel.m_dPageMax = double(samples.size());
+        channel.m_bDrawReference = false;
+        channel.m_nColorRed = qRed(rgb) * 257;
+        channel.m_nColorGreen = qGreen(rgb) * 257;
+        channel.m_nColorBlue = qBlue(rgb) * 257;
+        m_document.m_nNumofChannels = std::max(m_document.m_nNumofChannels, index + 1);
+        m_document.m_bHaveData = true;
+        return channel;
+    }
+
+    // Rows of the image holding `rgb` between x = 50 and 395.
+    static std::vector<int> rowsWith(const QImage& image, QRgb rgb)
+    {
+        std::vector<int> rows;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 50; x <= 395; ++x) {
+                if (image.pixel(x, y) == rgb) {
+                    rows.push_back(y);
+                    break;
+                }
+            }
+        }
+        return rows;
+    }
+
+    test::ScriptedPrompts m_prompts;
+    MyDocument m_document{m_prompts};
+};
+
+std::vector<float> sine(std::size_t count, double amplitude)
+{
+    std::vector<float> samples(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        samples[i] = float(amplitude * std::sin(double(i) * 0.05));
+    }
+    return samples;
+}
+
+TEST_F(MainViewRendererTest, TwoChannelDocumentShowsEachTraceInItsStrip)
+{
+    addChannel(0, sine(22050, 0.9), 0, 100, kRed).m_bAnchorChannel = true;
+    addChannel(1, std::vector<float>(22050, 0.5f), 105, 205, kBlue);
+    m_document.m_bDrawTimeGrid = true;
+
+    const QImage image = renderMainView(m_document, QSize(400, 240));
+    ASSERT_FALSE(image.isNull());
+    const std::vector<int> red = rowsWith(image, kRed);
+    const std::vector<int> blue = rowsWith(image, kBlue);
+    // The sine fills most of the upper strip (±0.9 of the half height 50).
+    ASSERT_FALSE(red.empty());
+    EXPECT_LE(red.front(), 7);
+    EXPECT_GE(red.back(), 93);
+    EXPECT_LE(red.back(), 100);
+    // The constant 0.5 is one line a quarter of the strip above its middle,
+    // apart from the join from the baseline at the left edge.
+    ASSERT_FALSE(blue.empty());
+    EXPECT_EQ(blue.front(), 205 - 50 - 25);
+    EXPECT_LE(blue.back(), 205 - 50);
+    // The grid runs down both strips, the frames are black and white lies
+    // outside the frame.
+    EXPECT_EQ(image.pixel(50, 180), qRgb(0, 0, 0));
+    EXPECT_EQ(image.pixel(20, 150), qRgb(255, 255, 255));
+}
+
+TEST_F(MainViewRendererTest, BaselineFollowsDataTypeAndDerivedTracks)
+{
+    // Strip 0 … 120: a zero trace lies on y0 = 120 − (int)(120 × baseline);
+    // the (red) velocity track below it on its own baseline.
+    struct Case {
+        int dataType;
+        bool velocity;
+        int traceRow;
+        int velocityRow; // −1: none drawn
+    };
+    const Case cases[] = {
+        {3, false, 60, -1},  // floats: middle
+        {1, false, 120, -1}, // unsigned: bottom
+        {-1, false, 0, -1},  // top
+        {0, false, 60, -1},  // signed: middle
+        {0, true, 30, 90},   // signed with velocity: baseline 0.75, track at 0.25
+        {1, true, 60, 90},   // unsigned with velocity: baseline 0.5, track at 0.25
+    };
+    const QRgb traceRgb = qRgb(0, 128, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dataType * 10 + c.velocity);
+        Channels& channel = addChannel(0, std::vector<float>(1000, 0.0f), 0, 120, traceRgb);
+        channel.m_nDataType = c.dataType;
+        channel.m_bHaveVelocity = c.velocity;
+        channel.m_bDrawVelocity = c.velocity;
+        if (c.velocity) {
+            ASSERT_TRUE(channel.m_hdDataVelocity.allocate(1000));
+            channel.m_dVelocityFileLength = 1000.0;
+            channel.m_dVelocityMax = 1.0;
+        }
+        const QImage image = renderMainView(m_document, QSize(400, 150));
+        EXPECT_EQ(rowsWith(image, traceRgb), std::vector<int>{c.traceRow});
+        const std::vector<int> red = rowsWith(image, kRed);
+        EXPECT_EQ(std::count(red.begin(), red.end(), c.velocityRow) == 1, c.velocity);
+    }
+}
+
+TEST_F(MainViewRendererTest, SummariesGiveTheSamePictureAsScanning)
+{
+    for (int i = 0; i < 3; ++i) {
+        std::vector<float> samples = sine(400'000 + 77 * i, 0.3 + 0.2 * i);
+        samples[123'456] = 1.0f; // a lone spike must survive every zoom
+        Channels& channel = addChannel(i, samples, std::int16_t(i * 70),
+                                       std::int16_t(i * 70 + 65), kRed);
+        channel.m_bAnchorChannel = i == 0;
+    }
+    MainViewSummaries summaries;
+    ASSERT_TRUE(summaries.build(m_document, 2));
+    for (double pageMax : {400'000.0, 150'000.0, 130'000.0}) {
+        for (int i = 0; i < 3; ++i) {
+            m_document.getChannel(i).m_dPageMin = 100'000.0;
+            m_document.getChannel(i).m_dPageMax = pageMax;
+        }
+        const QImage fast = renderMainView(m_document, QSize(400, 230), &summaries);
+        const QImage scanned = renderMainView(m_document, QSize(400, 230));
+        EXPECT_TRUE(fast == scanned) << pageMax;
+    }
+}
+
+TEST_F(MainViewRendererTest, DocumentWithoutDataOrSizeDrawsNothing)
+{
+    addChannel(0, sine(1000, 0.5), 0, 100, kRed);
+    m_document.m_bHaveData = false;
+    const QImage image = renderMainView(m_document, QSize(400, 120));
+    EXPECT_TRUE(rowsWith(image, kRed).empty());
+    EXPECT_TRUE(renderMainView(m_document, QSize(0, 120)).isNull());
+}
+
+} // namespace
+} // namespace phonaxis

@@ -6,6 +6,7 @@
 // It includes no Qt so that it can move into the core; the widget
 // (MainViewPane) forwards its events here and draws what this says.
 
+#include "display/MainViewLayout.h"
 #include "model/Geometry.h"
 #include "model/Labels.h"
 
@@ -78,10 +79,6 @@ std::string formatStatusValue(float value);
 class MainViewModel {
 public:
     // Layout constants in pixels.
-    static constexpr int g_nLeftWindowOffset = 50; // left margin: the plotting area starts here
-    static constexpr int g_nTopWindowOffset = 5;
-    static constexpr int g_nRightWindowOffset = 5; // right margin
-    static constexpr int g_nDelta = 5;             // gap between strips
     // Height kept free below the strip of a single-channel document.
     static constexpr int kSingleStripBottomGapPx = 30;
     // Pixels scrolled per unit of wheel delta.

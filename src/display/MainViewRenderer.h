@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/MainViewLayout.h"
 #include "document/MyDocument.h"
 #include "model/Geometry.h"
 #include "model/MinMaxSummary.h"
@@ -15,14 +16,6 @@ class QPainter;
 namespace phonaxis {
 
 class Channels;
-
-// Layout of the main view in pixels: the trace and every time-to-pixel
-// conversion start g_nLeftWindowOffset from the left; strips are separated by
-// g_nDelta.
-inline constexpr int g_nLeftWindowOffset = 50;
-inline constexpr int g_nTopWindowOffset = 5;
-inline constexpr int g_nRightWindowOffset = 5;
-inline constexpr int g_nDelta = 5;
 
 // The min/max summaries of a document's channels, so that drawing a long
 // recording costs time proportional to the view's width. Build after loading

@@ -1,0 +1,301 @@
+#include "app/Application.h"
+
+#include "app/AboutWindow.h"
+#include "app/LabelDialog.h"
+#include "app/MainWindowController.h"
+#include "app/QtPrompts.h"
+#include "app/StatusWindowController.h"
+#include "document/AppSettings.h"
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+#include <filesystem>
+
+namespace phonaxis {
+
+namespace {
+
+// Longest line of the recent-file list taken as a path.
+constexpr std::size_t kLongestRecentPath = 4096;
+
+std::string recentListPath(const AppSettings& settings)
+{
+    if (settings.m_strConfigFolder.empty()) {
+        return {};
+    }
+    return (std::filesystem::path(settings.m_strConfigFolder) / Application::kRecentFileName).string();
+}
+
+} // namespace
+
+Application::Application(AppSettings& settings, ApplicationGlobals globals, Prompts* prompts)
+    : m_settings(settings), m_globals(std::move(globals)), m_injectedPrompts(prompts)
+{
+    loadRecentFiles();
+}
+
+Application::~Application()
+{
+    for (const QPointer<MainWindowController>& window : m_windows) {
+        delete window.data();
+    }
+    delete m_labelDialog.data();
+    delete m_about.data();
+    delete gStatusWindow.data();
+}
+
+StatusWindowController* Application::statusWindow() const
+{
+    return gStatusWindow.data();
+}
+
+AboutWindow* Application::aboutWindow() const
+{
+    return m_about.data();
+}
+
+Prompts& Application::appPrompts()
+{
+    if (m_injectedPrompts != nullptr) {
+        return *m_injectedPrompts;
+    }
+    if (!m_ownPrompts) {
+        m_ownPrompts = std::make_unique<QtPrompts>();
+    }
+    m_ownPrompts->setWindow(m_keyWindow.data());
+    return *m_ownPrompts;
+}
+
+void Application::finishLaunching(const QStringList& files)
+{
+    StatusWindowController& status = ensureStatusWindow();
+    status.show();
+    status.raise();
+    for (const QString& file : files) {
+        openPath(file);
+    }
+}
+
+StatusWindowController& Application::ensureStatusWindow()
+{
+    if (!gStatusWindow) {
+        gStatusWindow = new StatusWindowController();
+        gStatusWindow->setupFor(m_keyWindow ? &m_keyWindow->document() : nullptr,
+                                m_keyWindow ? m_keyWindow->displayName() : QString());
+    }
+    return *gStatusWindow;
+}
+
+MainWindowController* Application::newDocument()
+{
+    auto* window = new MainWindowController(*this, m_injectedPrompts);
+    m_windows.emplace_back(window);
+    window->show();
+    documentActivated(window);
+    return window;
+}
+
+MainWindowController* Application::openPath(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (const QPointer<MainWindowController>& window : m_windows) {
+        if (window && window->filePath() == absolute) {
+            window->show();
+            window->raise();
+            window->activateWindow();
+            documentActivated(window);
+            return window;
+        }
+    }
+    auto* window = new MainWindowController(*this, m_injectedPrompts);
+    std::string error;
+    if (!window->readFile(absolute, error)) {
+        delete window;
+        const std::string title =
+            "The document “" + QFileInfo(absolute).fileName().toStdString() + "” could not be opened.";
+        appPrompts().alert(title, error, "OK");
+        return nullptr;
+    }
+    m_windows.emplace_back(window);
+    noteRecentFile(absolute);
+    window->show();
+    documentActivated(window);
+    return window;
+}
+
+void Application::openDocument()
+{
+    OpenPanelRequest request;
+    request.multiple = true;
+    request.directory = m_keyWindow && !m_keyWindow->filePath().isEmpty()
+                            ? QFileInfo(m_keyWindow->filePath()).absolutePath().toStdString()
+                            : MyDocument::homeDirectory();
+    Prompts& prompts = m_keyWindow ? m_keyWindow->prompts() : appPrompts();
+    for (const std::string& path : prompts.openPanel(request)) {
+        openPath(QString::fromStdString(path));
+    }
+}
+
+bool Application::terminate()
+{
+    for (MainWindowController* window : documentWindows()) {
+        if (!window->close()) {
+            return false;
+        }
+    }
+    if (gStatusWindow) {
+        gStatusWindow->close();
+    }
+    if (m_labelDialog) {
+        m_labelDialog->hide();
+    }
+    if (m_about) {
+        m_about->close();
+    }
+    QCoreApplication::quit();
+    return true;
+}
+
+std::vector<MainWindowController*> Application::documentWindows() const
+{
+    std::vector<MainWindowController*> windows;
+    for (const QPointer<MainWindowController>& window : m_windows) {
+        if (window) {
+            windows.push_back(window.data());
+        }
+    }
+    return windows;
+}
+
+void Application::HideShowStatus()
+{
+    if (!gStatusWindow) {
+        ensureStatusWindow().show();
+        gStatusWindow->raise();
+        return;
+    }
+    gStatusWindow->setVisible(!gStatusWindow->isVisible());
+    if (gStatusWindow->isVisible()) {
+        gStatusWindow->raise();
+    }
+}
+
+QString Application::hideShowStatusTitle() const
+{
+    return gStatusWindow && gStatusWindow->isVisible() ? QStringLiteral("Hide Status")
+                                                       : QStringLiteral("Show Status");
+}
+
+void Application::documentActivated(MainWindowController* window)
+{
+    m_keyWindow = window;
+    if (gStatusWindow) {
+        gStatusWindow->setupFor(window ? &window->document() : nullptr,
+                                window ? window->displayName() : QString());
+    }
+}
+
+void Application::windowClosing(MainWindowController* window)
+{
+    std::erase_if(m_windows, [window](const QPointer<MainWindowController>& entry) {
+        return entry.isNull() || entry.data() == window;
+    });
+    if (m_keyWindow == window) {
+        m_keyWindow = nullptr;
+        if (gStatusWindow) {
+            gStatusWindow->setupFor(nullptr, QString());
+        }
+    }
+}
+
+void Application::aboutApp()
+{
+    if (!m_about) {
+        m_about = new AboutWindow(QString::fromStdString(m_globals.gstrVersion));
+    }
+    m_about->show();
+    m_about->raise();
+}
+
+LabelDialog& Application::labelDialog()
+{
+    if (!m_labelDialog) {
+        m_labelDialog = new LabelDialog();
+    }
+    return *m_labelDialog;
+}
+
+// --- recent files ------------------------------------------------------------------
+
+void Application::noteRecentFile(const QString& path)
+{
+    m_recent.removeAll(path);
+    m_recent.prepend(path);
+    while (m_recent.size() > kRecentFileLimit) {
+        m_recent.removeLast();
+    }
+    saveRecentFiles();
+}
+
+void Application::clearRecentFiles()
+{
+    m_recent.clear();
+    saveRecentFiles();
+}
+
+void Application::loadRecentFiles()
+{
+    const std::string path = recentListPath(m_settings);
+    if (path.empty() || !std::filesystem::exists(path)) {
+        return;
+    }
+    FileContents contents;
+    std::string error;
+    if (!contents.open(path, error)) {
+        return;
+    }
+    // One absolute path per line; anything else in the file is skipped.
+    const auto bytes = contents.bytes();
+    std::size_t start = 0;
+    while (start < bytes.size() && m_recent.size() < kRecentFileLimit) {
+        std::size_t end = start;
+        while (end < bytes.size() && bytes[end] != '\n') {
+            ++end;
+        }
+        const std::size_t length = end - start;
+        if (length > 0 && length <= kLongestRecentPath) {
+            const QString line = QString::fromUtf8(reinterpret_cast<const char*>(bytes.data() + start),
+                                                   static_cast<qsizetype>(length));
+            if (QFileInfo(line).isAbsolute() && !line.contains(QChar(0)) && !m_recent.contains(line)) {
+                m_recent << line;
+            }
+        }
+        start = end + 1;
+    }
+}
+
+void Application::saveRecentFiles() const
+{
+    const std::string path = recentListPath(m_settings);
+    if (path.empty()) {
+        return;
+    }
+    QByteArray text;
+    for (const QString& file : m_recent) {
+        text += file.toUtf8() + '\n';
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(m_settings.m_strConfigFolder, ignored);
+    std::string error;
+    // The list is a convenience: a failed write keeps the old one and is not
+    // worth interrupting the user for.
+    writeFileAtomically(path,
+                        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.constData()),
+                                                      static_cast<std::size_t>(text.size())),
+                        error);
+}
+
+} // namespace phonaxis

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "app/Startup.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace phonaxis {
+
+class AboutWindow;
+class LabelDialog;
+class MainWindowController;
+class Prompts;
+class QtPrompts;
+class StatusWindowController;
+struct AppSettings;
+
+// The application delegate: the application-wide windows (status, about,
+// the shared label dialog), the open document windows, the recent-file list
+// and the commands that need no document. Main thread only.
+class Application : public QObject {
+    Q_OBJECT
+public:
+    // Most recent files remembered.
+    static constexpr int kRecentFileLimit = 10;
+    static constexpr const char* kRecentFileName = "RecentDocuments.txt";
+
+    // `prompts` answers every alert and panel when given (tests); otherwise
+    // each window shows its own dialogs. Both must outlive the application.
+    Application(AppSettings& settings, ApplicationGlobals globals, Prompts* prompts = nullptr);
+    ~Application() override;
+
+    AppSettings& settings() { return m_settings; }
+    const ApplicationGlobals& globals() const { return m_globals; }
+
+    // Launching has finished: the status window is created if missing and
+    // brought to the front, then `files` open, each in its own window.
+    void finishLaunching(const QStringList& files);
+
+    // A new empty document window, shown.
+    MainWindowController* newDocument();
+    // Opens `path` in a new window, or brings forward the window that shows
+    // it already. Null when it cannot be opened (the user is told).
+    MainWindowController* openPath(const QString& path);
+    // The open panel (any file, several at once); each chosen file opens.
+    void openDocument();
+    // Closes every window, asking about unsaved changes; false when the
+    // user cancelled (nothing more is closed then). Quits on success.
+    bool terminate();
+
+    std::vector<MainWindowController*> documentWindows() const;
+
+    // --- status window ---
+    StatusWindowController* statusWindow() const;
+    // Creates and shows the status window when missing, else toggles it.
+    void HideShowStatus();
+    // "Hide Status" while the status window is visible, else "Show Status".
+    QString hideShowStatusTitle() const;
+    // A document window became key: the status window shows its document.
+    void documentActivated(MainWindowController* window);
+    void windowClosing(MainWindowController* window);
+
+    void aboutApp();
+    AboutWindow* aboutWindow() const;
+
+    // The label dialog shared by every main view, created on first use.
+    LabelDialog& labelDialog();
+
+    // --- recent files ---
+    const QStringList& recentFiles() const { return m_recent; }
+    void noteRecentFile(const QString& path);
+    void clearRecentFiles();
+
+private:
+    Prompts& appPrompts();
+    void loadRecentFiles();
+    void saveRecentFiles() const;
+    StatusWindowController& ensureStatusWindow();
+
+    AppSettings& m_settings;
+    ApplicationGlobals m_globals;
+    Prompts* m_injectedPrompts;               // not owned; may be null
+    std::unique_ptr<QtPrompts> m_ownPrompts;  // application-level dialogs
+    // Top-level windows without a parent; owned here.
+    QPointer<StatusWindowController> gStatusWindow;
+    QPointer<AboutWindow> m_about;
+    QPointer<LabelDialog> m_labelDialog;
+    std::vector<QPointer<MainWindowController>> m_windows; // delete themselves on close
+    QPointer<MainWindowController> m_keyWindow;
+    QStringList m_recent;
+};
+
+} // namespace phonaxis

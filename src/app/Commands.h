@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QKeySequence>
+
+#include <span>
+
+namespace phonaxis {
+
+// Who decides whether a command is enabled.
+enum class CommandOwner {
+    Application, // always enabled (titles may change)
+    Document,    // the document's save rules
+    View,        // the main view's rules
+    Window,      // the main window controller's rules
+};
+
+// One menu command: its name (the QAction's objectName), its menu title,
+// its shortcut and who enables it. A name of nullptr is a separator.
+struct CommandSpec {
+    const char* name;
+    const char* title;
+    QKeySequence::StandardKey standardKey;
+    const char* shortcut; // used when standardKey is UnknownKey; may be null
+    CommandOwner owner;
+};
+
+// One menu of the document window, with its commands in order.
+struct MenuSpec {
+    const char* title;
+    std::span<const CommandSpec> commands;
+};
+
+// The document window's menus: File, Edit, Zoom, Channels, Label, Window
+// and Help. "Open Recent" is a submenu the window adds after "Open…".
+std::span<const MenuSpec> documentWindowMenus();
+
+// Enabling rule of the main window's own commands: the label table needs
+// data.
+bool windowCommandEnabled(const char* name, bool documentHasData);
+
+} // namespace phonaxis

@@ -1,0 +1,639 @@
+#include "app/MainWindowController.h"
+
+#include "app/Application.h"
+#include "app/Commands.h"
+#include "app/LabelDialog.h"
+#include "app/LabelViewWindow.h"
+#include "app/QtPrompts.h"
+#include "app/StatusWindowController.h"
+#include "display/MainViewModel.h"
+#include "display/MainViewPane.h"
+#include "display/MainViewScroller.h"
+#include "document/EditClipboard.h"
+#include "document/EditSession.h"
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QUrl>
+
+namespace phonaxis {
+
+namespace {
+
+constexpr const char* kSaveError = "Error in save";
+constexpr const char* kNotSaved = "File did not save.";
+
+} // namespace
+
+std::string saveTypeForPath(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("wav") || suffix == QLatin1String("aiff") ||
+        suffix == QLatin1String("aif")) {
+        return suffix.toStdString();
+    }
+    return "pmf";
+}
+
+MainWindowController::MainWindowController(Application& application, Prompts* prompts)
+    : m_application(application)
+{
+    setObjectName("MyDocument");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAcceptDrops(true);
+    if (prompts == nullptr) {
+        m_ownPrompts = std::make_unique<QtPrompts>(this);
+        prompts = m_ownPrompts.get();
+    }
+    m_prompts = prompts;
+    m_document = std::make_unique<MyDocument>(*m_prompts, application.settings());
+
+    _idMainViewPane = new MainViewScroller(this);
+    _idMainViewPane->setObjectName("_idMainViewPane");
+    setCentralWidget(_idMainViewPane);
+    MainViewPane* pane = _idMainViewPane->pane();
+    pane->onStatus = [this](const StatusReport& report) { reportStatus(report); };
+    pane->onLabelDialog = [this](const LabelDialogRequest& request) { showLabelDialog(request); };
+    pane->onStateChanged = [this] { afterViewChange(); };
+    pane->onPageChanged = [this] { _idMainViewPane->followModel(); };
+
+    attachDocument();
+    buildMenus();
+    updateTitle();
+    resize(900, 600);
+}
+
+MainWindowController::~MainWindowController()
+{
+    // The pane refers to the model; detach it before the model goes.
+    if (_idMainViewPane != nullptr) {
+        _idMainViewPane->pane()->setModel(nullptr);
+    }
+}
+
+MainViewPane* MainWindowController::mainView() const
+{
+    return _idMainViewPane->pane();
+}
+
+void MainWindowController::attachDocument()
+{
+    mainView()->setModel(nullptr);
+    m_model = std::make_unique<MainViewModel>(*m_document);
+    const std::string name = displayName().toStdString();
+    m_editSession = std::make_unique<EditSession>(*m_document, *m_prompts, EditClipboard::instance(),
+                                                  name, m_application.globals().appPathTemp.empty()
+                                                      ? EditSession::applicationTempFolder()
+                                                      : std::filesystem::path(
+                                                            m_application.globals().appPathTemp));
+    m_editSession->setLabelWindowRebuild([this] { updateLabelView(); });
+    mainView()->setModel(m_model.get());
+    mainView()->documentChanged();
+    _idMainViewPane->followModel();
+}
+
+QString MainWindowController::displayName() const
+{
+    return m_filePath.isEmpty() ? tr("Untitled") : QFileInfo(m_filePath).fileName();
+}
+
+void MainWindowController::updateTitle()
+{
+    setWindowTitle(displayName() + QStringLiteral("[*]"));
+    setWindowModified(m_document->changeCount() > 0);
+}
+
+bool MainWindowController::readFile(const QString& path, std::string& error)
+{
+    FileContents contents;
+    if (!contents.open(path.toStdString(), error)) {
+        return false;
+    }
+    const std::string type = QFileInfo(path).suffix().toLower().toStdString();
+    if (!m_document->readFromData(contents.bytes(), type)) {
+        error = "The file is not a recording this application can read.";
+        return false;
+    }
+    m_document->clearChangeCount();
+    m_filePath = QFileInfo(path).absoluteFilePath();
+    attachDocument();
+    updateTitle();
+    refreshCommands();
+    return true;
+}
+
+// --- menus ---------------------------------------------------------------------
+
+void MainWindowController::buildMenus()
+{
+    for (const MenuSpec& menuSpec : documentWindowMenus()) {
+        QMenu* menu = menuBar()->addMenu(tr(menuSpec.title));
+        menu->setObjectName(QString::fromLatin1(menuSpec.title));
+        for (const CommandSpec& command : menuSpec.commands) {
+            if (command.name == nullptr) {
+                menu->addSeparator();
+                continue;
+            }
+            auto* action = new QAction(QString::fromUtf8(command.title), this);
+            action->setObjectName(QString::fromLatin1(command.name));
+            if (command.shortcut != nullptr) {
+                action->setShortcut(QKeySequence(QString::fromLatin1(command.shortcut)));
+            } else if (command.standardKey != QKeySequence::UnknownKey) {
+                action->setShortcuts(command.standardKey);
+            }
+            menu->addAction(action);
+            connectCommand(action, command.name);
+            if (std::string_view(command.name) == "openDocument:") {
+                m_recentMenu = menu->addMenu(tr("Open Recent"));
+                m_recentMenu->setObjectName("Open Recent");
+                connect(m_recentMenu, &QMenu::aboutToShow, this, &MainWindowController::fillRecentMenu);
+            }
+        }
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] { updateMenu(menu); });
+    }
+    refreshCommands();
+}
+
+void MainWindowController::connectCommand(QAction* action, const char* name)
+{
+    const std::string command = name;
+    auto on = [this, action](auto slot) { connect(action, &QAction::triggered, this, slot); };
+    if (command == "newDocument:") {
+        connect(action, &QAction::triggered, &m_application, [this] { m_application.newDocument(); });
+    } else if (command == "openDocument:") {
+        connect(action, &QAction::triggered, &m_application, [this] { m_application.openDocument(); });
+    } else if (command == "performClose:") {
+        on(&QWidget::close);
+    } else if (command == "terminate:") {
+        connect(action, &QAction::triggered, &m_application, [this] { m_application.terminate(); },
+                Qt::QueuedConnection);
+    } else if (command == "saveDocument:") {
+        on(&MainWindowController::saveDocument);
+    } else if (command == "saveDocumentAs:") {
+        on(&MainWindowController::saveDocumentAs);
+    } else if (command == "_fileSaveCopyAs:") {
+        on(&MainWindowController::fileSaveCopyAs);
+    } else if (command == "_fileSaveSelectionAs:") {
+        on(&MainWindowController::fileSaveSelectionAs);
+    } else if (command == "_fileExportChannelAs:") {
+        on(&MainWindowController::fileExportChannelAs);
+    } else if (command == "_fileExportChannelSelectionAs:") {
+        on(&MainWindowController::fileExportChannelSelectionAs);
+    } else if (command == "revertDocumentToSaved:") {
+        on(&MainWindowController::revertDocumentToSaved);
+    } else if (command == "_EditUndo:") {
+        on(&MainWindowController::EditUndo);
+    } else if (command == "_EditCut:") {
+        on(&MainWindowController::EditCut);
+    } else if (command == "_EditCopy:") {
+        on(&MainWindowController::EditCopy);
+    } else if (command == "_EditPaste:") {
+        on(&MainWindowController::EditPaste);
+    } else if (command == "_EditClear:") {
+        on(&MainWindowController::EditClear);
+    } else if (command == "_EditSelectAll:") {
+        on(&MainWindowController::EditSelectAll);
+    } else if (command == "_EditSelectWindow:") {
+        on(&MainWindowController::EditSelectWindow);
+    } else if (command == "_ZoomUndo:") {
+        on(&MainWindowController::ZoomUndo);
+    } else if (command == "_ZoomIn:") {
+        on(&MainWindowController::ZoomIn);
+    } else if (command == "_ZoomOut:") {
+        on(&MainWindowController::ZoomOut);
+    } else if (command == "_ZoomSelection:") {
+        on(&MainWindowController::ZoomSelection);
+    } else if (command == "_ZoomCursor:") {
+        on(&MainWindowController::ZoomCursor);
+    } else if (command == "_ZoomHome:") {
+        on(&MainWindowController::ZoomHome);
+    } else if (command == "_ChannelsSetReferenceAll:") {
+        on(&MainWindowController::ChannelsSetReferenceAll);
+    } else if (command == "_ChannelsSetfor:") {
+        on(&MainWindowController::ChannelsSetfor);
+    } else if (command == "_ChannelsSetReferenceAllZero:") {
+        on(&MainWindowController::ChannelsSetReferenceAllZero);
+    } else if (command == "_LabelMode:") {
+        on(&MainWindowController::LabelMode);
+    } else if (command == "_LabelView:") {
+        on(&MainWindowController::LabelView);
+    } else if (command == "_HideShowStatus:") {
+        connect(action, &QAction::triggered, &m_application, [this] { m_application.HideShowStatus(); });
+    } else if (command == "_aboutApp:") {
+        connect(action, &QAction::triggered, &m_application, [this] { m_application.aboutApp(); });
+    }
+}
+
+QAction* MainWindowController::action(const QString& command) const
+{
+    return findChild<QAction*>(command, Qt::FindDirectChildrenOnly);
+}
+
+bool MainWindowController::isCommandEnabled(const std::string& command)
+{
+    for (const MenuSpec& menu : documentWindowMenus()) {
+        for (const CommandSpec& spec : menu.commands) {
+            if (spec.name == nullptr || command != spec.name) {
+                continue;
+            }
+            switch (spec.owner) {
+            case CommandOwner::Application:
+                return true;
+            case CommandOwner::Document:
+                return m_document->validateMenuItem(command);
+            case CommandOwner::Window:
+                return windowCommandEnabled(spec.name, m_document->m_bHaveData);
+            case CommandOwner::View: {
+                m_model->m_bEditUndo = m_editSession->undoAvailable();
+                MenuContext context;
+                context.editCopy = EditClipboard::instance().hasContent();
+                return m_model->validateMenuItem(command, context);
+            }
+            }
+        }
+    }
+    return true;
+}
+
+void MainWindowController::updateMenu(QMenu* menu)
+{
+    for (QAction* item : menu->actions()) {
+        const std::string command = item->objectName().toStdString();
+        if (command.empty() || item->menu() != nullptr) {
+            continue;
+        }
+        if (command == "_HideShowStatus:") {
+            item->setText(m_application.hideShowStatusTitle());
+        } else if (m_model) {
+            const std::string title = m_model->menuTitle(command);
+            if (!title.empty()) {
+                item->setText(QString::fromStdString(title));
+            }
+        }
+        item->setEnabled(isCommandEnabled(command));
+    }
+}
+
+void MainWindowController::refreshCommands()
+{
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>()) {
+        updateMenu(menu);
+    }
+}
+
+void MainWindowController::fillRecentMenu()
+{
+    m_recentMenu->clear();
+    for (const QString& path : m_application.recentFiles()) {
+        QAction* item = m_recentMenu->addAction(QFileInfo(path).fileName());
+        item->setToolTip(path);
+        connect(item, &QAction::triggered, &m_application,
+                [this, path] { m_application.openPath(path); });
+    }
+    if (!m_application.recentFiles().isEmpty()) {
+        m_recentMenu->addSeparator();
+    }
+    QAction* clear = m_recentMenu->addAction(tr("Clear Menu"));
+    clear->setObjectName("clearRecentDocuments:");
+    clear->setEnabled(!m_application.recentFiles().isEmpty());
+    connect(clear, &QAction::triggered, &m_application, [this] { m_application.clearRecentFiles(); });
+}
+
+void MainWindowController::afterViewChange()
+{
+    refreshCommands();
+    updateTitle();
+}
+
+// --- saving --------------------------------------------------------------------
+
+bool MainWindowController::writeDocument(const QString& path, const std::string& type)
+{
+    const auto bytes = m_document->dataOfType(type);
+    if (!bytes) {
+        // The AIFF refusal has told the user already.
+        if (type != "aiff" && type != "aif") {
+            m_prompts->alert(kSaveError, kNotSaved, "OK");
+        }
+        return false;
+    }
+    std::string error;
+    if (!writeFileAtomically(path.toStdString(), *bytes, error)) {
+        m_prompts->alert(kSaveError, kNotSaved, "OK");
+        return false;
+    }
+    m_filePath = QFileInfo(path).absoluteFilePath();
+    m_document->clearChangeCount();
+    m_application.noteRecentFile(m_filePath);
+    updateTitle();
+    return true;
+}
+
+bool MainWindowController::saveDocument()
+{
+    if (!m_document->validateMenuItem("saveDocument:")) {
+        return false;
+    }
+    if (m_filePath.isEmpty()) {
+        return saveDocumentAs();
+    }
+    return writeDocument(m_filePath, saveTypeForPath(m_filePath));
+}
+
+bool MainWindowController::saveDocumentAs()
+{
+    if (!m_document->validateMenuItem("saveDocumentAs:")) {
+        return false;
+    }
+    SavePanelRequest request;
+    request.proposedName = displayName().toStdString();
+    request.directory = m_filePath.isEmpty() ? MyDocument::homeDirectory()
+                                             : QFileInfo(m_filePath).absolutePath().toStdString();
+    const auto path = m_prompts->savePanel(request);
+    if (!path) {
+        return false;
+    }
+    const QString chosen = QString::fromStdString(*path);
+    return writeDocument(chosen, saveTypeForPath(chosen));
+}
+
+void MainWindowController::fileSaveCopyAs()
+{
+    m_document->fileSaveCopyAs();
+}
+
+void MainWindowController::fileSaveSelectionAs()
+{
+    m_document->fileSaveSelectionAs();
+}
+
+void MainWindowController::fileExportChannelAs()
+{
+    m_document->fileExportChannelAs();
+}
+
+void MainWindowController::fileExportChannelSelectionAs()
+{
+    m_document->fileExportChannelSelectionAs();
+}
+
+void MainWindowController::revertDocumentToSaved()
+{
+    if (m_filePath.isEmpty() || !m_document->validateMenuItem("revertDocumentToSaved:")) {
+        return;
+    }
+    const std::string question = "Do you want to revert to the most recently saved version of “" +
+                                 displayName().toStdString() + "”?";
+    if (m_prompts->alert(question, "Your current changes will be lost.", "Revert", "Cancel") != 1) {
+        return;
+    }
+    std::string error;
+    if (!readFile(m_filePath, error)) {
+        m_prompts->alert("The document could not be reverted.", error, "OK");
+    }
+}
+
+bool MainWindowController::confirmClose()
+{
+    if (m_document->changeCount() == 0) {
+        return true;
+    }
+    const std::string question = "Do you want to save the changes made to the document “" +
+                                 displayName().toStdString() + "”?";
+    const int answer = m_prompts->alert(question, "Your changes will be lost if you don't save them.",
+                                        "Save", "Cancel", "Don't Save");
+    if (answer == 1) {
+        return saveDocument();
+    }
+    return answer == -1;
+}
+
+void MainWindowController::closeEvent(QCloseEvent* event)
+{
+    if (!confirmClose()) {
+        event->ignore();
+        return;
+    }
+    if (_plabelView) {
+        _plabelView->close();
+    }
+    m_application.windowClosing(this);
+    event->accept();
+}
+
+void MainWindowController::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        m_application.documentActivated(this);
+    }
+}
+
+void MainWindowController::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindowController::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    QStringList paths;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    event->acceptProposedAction();
+    for (const QString& path : paths) {
+        m_application.openPath(path);
+    }
+}
+
+// --- editing --------------------------------------------------------------------
+
+void MainWindowController::applyEditOutcome(const EditOutcome& outcome)
+{
+    if (outcome.clearSelection) {
+        m_model->m_bHaveSelection = false;
+        m_document->m_bHaveSelection = false;
+    }
+    if (outcome.edited) {
+        mainView()->documentChanged();
+    } else if (outcome.redraw) {
+        mainView()->redraw();
+    }
+    afterViewChange();
+}
+
+void MainWindowController::EditUndo()
+{
+    applyEditOutcome(m_editSession->EditUndo());
+}
+
+void MainWindowController::EditCut()
+{
+    applyEditOutcome(m_editSession->EditCut());
+}
+
+void MainWindowController::EditCopy()
+{
+    applyEditOutcome(m_editSession->EditCopy());
+}
+
+void MainWindowController::EditPaste()
+{
+    applyEditOutcome(m_editSession->EditPaste(m_model->m_bHaveSelection));
+}
+
+void MainWindowController::EditClear()
+{
+    applyEditOutcome(m_editSession->EditClear());
+}
+
+void MainWindowController::selectTimes(double startMs, double stopMs)
+{
+    if (!m_document->m_bHaveData) {
+        return;
+    }
+    // The same path as a press at the start and a drag to the stop, given
+    // as times so that it covers the channels whatever is on screen.
+    m_model->DoOnLButtonDown(startMs, 0.0, false);
+    m_model->TrackMouseDragged(stopMs, 0.0, false);
+    m_model->DoOnLButtonUp(stopMs, 0.0, false);
+    mainView()->redraw();
+    afterViewChange();
+}
+
+void MainWindowController::EditSelectAll()
+{
+    const int anchor = m_model->anchorChannel();
+    selectTimes(0.0, m_document->getChannel(anchor).m_dLengthMS);
+}
+
+void MainWindowController::EditSelectWindow()
+{
+    selectTimes(m_model->m_dTimePageMin, m_model->m_dTimePageMax);
+}
+
+// --- zoom ---------------------------------------------------------------------
+
+#define PHONAXIS_ZOOM_COMMAND(Name)                                                              \
+    void MainWindowController::Name()                                                             \
+    {                                                                                             \
+        m_model->Name();                                                                          \
+        _idMainViewPane->followModel();                                                           \
+        mainView()->redraw();                                                                     \
+        afterViewChange();                                                                        \
+    }
+
+PHONAXIS_ZOOM_COMMAND(ZoomUndo)
+PHONAXIS_ZOOM_COMMAND(ZoomIn)
+PHONAXIS_ZOOM_COMMAND(ZoomOut)
+PHONAXIS_ZOOM_COMMAND(ZoomSelection)
+PHONAXIS_ZOOM_COMMAND(ZoomCursor)
+PHONAXIS_ZOOM_COMMAND(ZoomHome)
+
+#undef PHONAXIS_ZOOM_COMMAND
+
+// --- reference levels -------------------------------------------------------------
+
+void MainWindowController::ChannelsSetReferenceAll()
+{
+    m_document->setReferenceAll();
+    m_document->setDirty();
+    mainView()->redraw();
+    afterViewChange();
+}
+
+void MainWindowController::ChannelsSetfor()
+{
+    m_document->setReferenceFor(m_model->m_nChannelCliked);
+    m_document->setDirty();
+    mainView()->redraw();
+    afterViewChange();
+}
+
+void MainWindowController::ChannelsSetReferenceAllZero()
+{
+    m_document->setReferenceAllZero();
+    m_document->setDirty();
+    mainView()->redraw();
+    afterViewChange();
+}
+
+// --- labels -------------------------------------------------------------------
+
+void MainWindowController::LabelMode()
+{
+    m_model->LabelMode();
+    mainView()->redraw();
+    afterViewChange();
+}
+
+void MainWindowController::LabelView()
+{
+    if (!_plabelView) {
+        _plabelView = new LabelViewWindow(this);
+        _plabelView->onJump = [this](double timeMs) {
+            m_model->DoZoomJumpLabel(timeMs);
+            _idMainViewPane->followModel();
+            mainView()->redraw();
+            afterViewChange();
+        };
+    }
+    _plabelView->setWindowTitle(QStringLiteral("Labels::") + displayName());
+    _plabelView->fill(*m_document);
+    _plabelView->show();
+    _plabelView->raise();
+}
+
+void MainWindowController::updateLabelView()
+{
+    if (_plabelView && _plabelView->isVisible()) {
+        _plabelView->fill(*m_document);
+    }
+}
+
+void MainWindowController::showLabelDialog(const LabelDialogRequest& request)
+{
+    LabelDialog& dialog = m_application.labelDialog();
+    dialog.openFor(*m_model, request, this, [this](bool changed) {
+        if (changed) {
+            m_document->setDirty();
+            mainView()->redraw();
+            updateLabelView();
+        }
+        afterViewChange();
+    });
+    if (request.kind == LabelDialogRequest::Kind::ExistingLabel) {
+        m_document->setDirty();
+    }
+    updateTitle();
+}
+
+void MainWindowController::reportStatus(const StatusReport& report)
+{
+    StatusWindowController* status = m_application.statusWindow();
+    if (status == nullptr) {
+        return;
+    }
+    std::vector<StatusChannelValue> values;
+    if (report.values) {
+        for (const ChannelValue& value : *report.values) {
+            values.push_back({value.channel, static_cast<double>(value.value)});
+        }
+    }
+    status->showStatus(report.cursorTimeMs, report.durationMs, values);
+}
+
+} // namespace phonaxis

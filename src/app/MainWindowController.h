@@ -1,0 +1,143 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QAction;
+class QMenu;
+
+namespace phonaxis {
+
+class Application;
+class EditSession;
+class LabelDialog;
+class LabelViewWindow;
+class MainViewModel;
+class MainViewPane;
+class MainViewScroller;
+class MyDocument;
+class Prompts;
+class QtPrompts;
+struct EditOutcome;
+struct StatusReport;
+struct LabelDialogRequest;
+
+// One document's main window: the document, its main view with the view's
+// model and editing session, and the menus whose commands act on them.
+// Every QAction is named by its command ("_ZoomIn:"); enabling and dynamic
+// titles are evaluated when a menu is about to show and after each command.
+// Closing asks about unsaved changes. Files dropped on the window open.
+// Main thread only; the window deletes itself when closed.
+class MainWindowController : public QMainWindow {
+    Q_OBJECT
+public:
+    // `prompts` answers the document's alerts and panels; null makes the
+    // window's own dialogs (QtPrompts) modal to it.
+    MainWindowController(Application& application, Prompts* prompts);
+    ~MainWindowController() override;
+
+    MyDocument& document() { return *m_document; }
+    MainViewModel& viewModel() { return *m_model; }
+    MainViewPane* mainView() const;
+    Prompts& prompts() { return *m_prompts; }
+
+    // Reads `path` into this window's document by its content. False (with
+    // `error`) when it cannot be read or no reader recognises it; the
+    // document is then unchanged.
+    bool readFile(const QString& path, std::string& error);
+
+    // The file the document was read from or last saved to ("" when new).
+    const QString& filePath() const { return m_filePath; }
+    // The file name shown in titles, "Untitled" for a new document.
+    QString displayName() const;
+
+    // The action of a command, by name.
+    QAction* action(const QString& command) const;
+    // Whether `command` is enabled now, by its owner's rule.
+    bool isCommandEnabled(const std::string& command);
+    // Re-evaluates every command's enabling and dynamic title.
+    void refreshCommands();
+
+    // Asks about unsaved changes: true when the window may close (saved, not
+    // saved on purpose, or nothing to save); false on Cancel or a failed save.
+    bool confirmClose();
+
+public slots:
+    // The framework's and the document's save commands.
+    bool saveDocument();
+    bool saveDocumentAs();
+    void fileSaveCopyAs();
+    void fileSaveSelectionAs();
+    void fileExportChannelAs();
+    void fileExportChannelSelectionAs();
+    void revertDocumentToSaved();
+
+    void EditUndo();
+    void EditCut();
+    void EditCopy();
+    void EditPaste();
+    void EditClear();
+    void EditSelectAll();
+    void EditSelectWindow();
+
+    void ZoomUndo();
+    void ZoomIn();
+    void ZoomOut();
+    void ZoomSelection();
+    void ZoomCursor();
+    void ZoomHome();
+
+    void ChannelsSetReferenceAll();
+    void ChannelsSetfor();
+    void ChannelsSetReferenceAllZero();
+
+    void LabelMode();
+    void LabelView();
+    // Refreshes the label table when it is open and visible.
+    void updateLabelView();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildMenus();
+    void connectCommand(QAction* action, const char* name);
+    void updateMenu(QMenu* menu);
+    void fillRecentMenu();
+    // Builds the view model and edit session for the current document.
+    void attachDocument();
+    // What the view must do after an edit.
+    void applyEditOutcome(const EditOutcome& outcome);
+    // Selects every channel from `startMs` to `stopMs` as a drag would.
+    void selectTimes(double startMs, double stopMs);
+    // Saves to `path` as `type`; alerts on failure.
+    bool writeDocument(const QString& path, const std::string& type);
+    void updateTitle();
+    void afterViewChange();
+    void showLabelDialog(const LabelDialogRequest& request);
+    void reportStatus(const StatusReport& report);
+
+    Application& m_application;
+    std::unique_ptr<QtPrompts> m_ownPrompts;
+    Prompts* m_prompts; // m_ownPrompts or the application's, not owned
+    std::unique_ptr<MyDocument> m_document;
+    std::unique_ptr<MainViewModel> m_model;
+    std::unique_ptr<EditSession> m_editSession;
+    MainViewScroller* _idMainViewPane = nullptr; // owned by the window
+    QPointer<LabelViewWindow> _plabelView;       // owned by the window once created
+    QMenu* m_recentMenu = nullptr;               // owned by the menu bar
+    QString m_filePath;
+};
+
+// The document type a path is saved as: "wav", "aiff" or "aif" by its
+// extension, else "pmf".
+std::string saveTypeForPath(const QString& path);
+
+} // namespace phonaxis

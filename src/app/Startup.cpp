@@ -1,0 +1,83 @@
+#include "app/Startup.h"
+
+#include "document/AppSettings.h"
+#include "document/Configuration.h"
+#include "document/EditClipboard.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace phonaxis {
+
+namespace {
+
+std::string directoryOf(const std::string& executablePath)
+{
+    if (executablePath.empty()) {
+        return {};
+    }
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(executablePath, error);
+    if (error) {
+        path = executablePath;
+    }
+    return path.parent_path().string();
+}
+
+} // namespace
+
+std::string configurationFolder(const std::string& standardLocation)
+{
+    const char* fromEnvironment = std::getenv("PHONAXIS_CONFIG_DIR");
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        return fromEnvironment;
+    }
+    return standardLocation;
+}
+
+StartupReport runStartup(const StartupInputs& inputs)
+{
+    StartupReport report;
+
+    // 1. Where the application lives, its version and its temporary folder.
+    report.globals.gAppPath = directoryOf(inputs.executablePath);
+    report.globals.gstrVersion = kApplicationVersion;
+    const std::filesystem::path temporary =
+        std::filesystem::path(inputs.temporaryRoot.empty()
+                                  ? std::filesystem::temp_directory_path().string()
+                                  : inputs.temporaryRoot) /
+        "Phonaxis";
+    report.globals.appPathTemp = temporary.string();
+    std::error_code error;
+    std::filesystem::create_directories(temporary, error);
+    report.temporaryFolderReady = !error && std::filesystem::is_directory(temporary, error);
+    report.steps.emplace_back("paths");
+
+    // 2. The edit clipboard's twenty channels exist from here on.
+    EditClipboard& clipboard = inputs.clipboard ? *inputs.clipboard : EditClipboard::instance();
+    (void)clipboard;
+    report.steps.emplace_back("clipboard");
+
+    // 3. Sound sources and the acquisition channel table.
+    AppSettings& settings = inputs.settings ? *inputs.settings : AppSettings::instance();
+    settings.setLaunchDefaults();
+    report.steps.emplace_back("defaults");
+
+    // 4. The application configuration may replace everything above.
+    settings.m_strConfigFolder = inputs.configFolder;
+    if (!settings.m_strConfigFolder.empty()) {
+        report.configurationWritten = ReadConfig(settings, &report.configurationError);
+    }
+    report.steps.emplace_back("configuration");
+
+    // 5. Acquisition hardware; the USB discovery of the hardware layer is
+    // handed in here once it exists (TODO: the USB discovery issue arms it).
+    if (inputs.findHardware) {
+        inputs.findHardware();
+    }
+    report.steps.emplace_back("hardware");
+    return report;
+}
+
+} // namespace phonaxis

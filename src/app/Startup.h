@@ -1,0 +1,59 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+
+struct AppSettings;
+class EditClipboard;
+
+// The application-wide values fixed at launch and kept until the
+// application quits.
+struct ApplicationGlobals {
+    std::string gAppPath;    // directory holding the executable
+    std::string appPathTemp; // the "Phonaxis" folder in the system temp directory
+    std::string gstrVersion; // shown by the about window
+};
+
+// The version string of this build of the application.
+inline constexpr const char* kApplicationVersion = "1904";
+
+// What the launch sequence works on. Tests hand their own settings and
+// clipboard; the application passes the process-wide ones.
+struct StartupInputs {
+    std::string executablePath;  // argv[0] or QCoreApplication::applicationFilePath()
+    std::string temporaryRoot;   // the system's temporary directory
+    std::string configFolder;    // where PhonaxisConf.cfg lives; "" for none
+    AppSettings* settings = nullptr;
+    EditClipboard* clipboard = nullptr;
+    // Looks for an acquisition box and loads it; a missing box is not an
+    // error. Empty until the hardware layer provides one.
+    std::function<void()> findHardware;
+};
+
+// How the launch went. `steps` names each step in the order it ran
+// ("paths", "clipboard", "defaults", "configuration", "hardware").
+struct StartupReport {
+    ApplicationGlobals globals;
+    std::vector<std::string> steps;
+    bool temporaryFolderReady = false;
+    bool configurationWritten = false;
+    std::string configurationError; // why the configuration rewrite failed
+};
+
+// The launch sequence, in its fixed order, before the first window opens:
+// the application paths and version (creating the temporary folder), the
+// edit clipboard's channels, the sound sources and acquisition channel
+// table defaults, the application configuration (which may overwrite all of
+// them), then the hardware search. Failures are reported, never thrown: an
+// unwritable configuration folder leaves the launch defaults in force.
+StartupReport runStartup(const StartupInputs& inputs);
+
+// The configuration folder of the application: $PHONAXIS_CONFIG_DIR when set
+// and not empty, else `standardLocation` (the platform's per-user
+// application configuration folder).
+std::string configurationFolder(const std::string& standardLocation);
+
+} // namespace phonaxis

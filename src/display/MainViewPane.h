@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace phonaxis {
+
+class MainViewModel;
+class MainViewSummaries;
+struct LabelDialogRequest;
+struct StatusReport;
+struct MouseResult;
+
+// The widget of a document's main view. It forwards mouse, wheel and resize
+// events to its MainViewModel, paints the channels as the renderer draws
+// them (cached in an image until something changes) and over them the
+// marker bar, the selection tint and the red cursor column.
+//
+// What the model asks of the window around it (the status read-out, the
+// label dialog, fresh command states) goes out through the callbacks.
+// Main thread only.
+class MainViewPane : public QWidget {
+    Q_OBJECT
+public:
+    explicit MainViewPane(QWidget* parent = nullptr);
+    ~MainViewPane() override;
+
+    // The model to show; not owned, must outlive its use here (null: none).
+    void setModel(MainViewModel* model);
+    MainViewModel* model() const { return m_model; }
+
+    // The document's samples changed (load, edit, undo): summaries are
+    // rebuilt, the strips laid out again and the view redrawn.
+    void documentChanged();
+    // Lays the strips out again and redraws (RedoDisplay).
+    void RedoDisplay();
+    // Renders the channels again at the next paint.
+    void redraw();
+
+    // The channels as last rendered (white where there is no data).
+    const QImage& renderedImage() const { return m_image; }
+
+    std::function<void(const StatusReport&)> onStatus;
+    std::function<void(const LabelDialogRequest&)> onLabelDialog;
+    // The view's selection, marker, zoom or clicked channel may have changed.
+    std::function<void()> onStateChanged;
+    // The page moved through the model (zoom, wheel): the scroller follows.
+    std::function<void()> onPageChanged;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    // Lays out the strips when the model is not set up for this size.
+    void ensureLayout();
+    // Renders the channels into m_image when the model asks for a redraw.
+    void ensureRendered();
+    void deliver(const MouseResult& result);
+
+    MainViewModel* m_model = nullptr; // not owned
+    std::unique_ptr<MainViewSummaries> m_summaries;
+    QImage m_image;
+    QSize m_laidOutSize;
+    bool m_buttonDown = false;
+};
+
+} // namespace phonaxis

@@ -1,0 +1,243 @@
+// Editing, labels, zoom and the application's small files, driven through
+// the document window's commands and the main view's mouse handling.
+#include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/ScriptedPrompts.h"
+
+namespace {
+
+// A two-tone, two-channel float WAV of 11025 samples at 11025 Hz.
+std::optional<phonaxis::Bytes> twoToneWav(phonaxis::Prompts& prompts)
+{
+    const std::vector<float> a = phonaxis::signals::tone(300.0, 11025.0, 1000.0);
+    const std::vector<float> b = phonaxis::signals::tone(500.0, 11025.0, 1000.0);
+    const std::span<const float> channels[] = {a, b};
+    return phonaxis::signals::waveFileBytes(11025.0, channels, prompts);
+}
+
+} // namespace
+
+#include "app/Application.h"
+#include "app/LabelDialog.h"
+#include "app/MainWindowController.h"
+#include "app/QtPrompts.h"
+#include "display/MainViewModel.h"
+#include "display/MainViewPane.h"
+#include "display/MainViewScroller.h"
+#include "document/AppSettings.h"
+#include "document/EditClipboard.h"
+#include "document/MyDocument.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AppEditingTest : public ::testing::Test {
+protected:
+    AppEditingTest()
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = fs::temp_directory_path() / ("phonaxis-edit-" + std::string(info->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder / "tmp");
+        settings.m_strConfigFolder = (folder / "config").string();
+        globals.appPathTemp = (folder / "tmp").string();
+        globals.gstrVersion = kApplicationVersion;
+        application = std::make_unique<Application>(settings, globals, &prompts);
+    }
+    ~AppEditingTest() override
+    {
+        application.reset();
+        fs::remove_all(folder);
+    }
+
+    // A shown window on a two-channel float WAV of 11025 samples.
+    MainWindowController* openRecording(const std::string& name = "two.wav")
+    {
+        const auto bytes = twoToneWav(prompts);
+        const fs::path path = folder / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
+        MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+        if (window != nullptr) {
+            window->resize(700, 400);
+            window->show();
+            window->mainView()->repaint();
+        }
+        return window;
+    }
+
+    fs::path folder;
+    AppSettings settings;
+    ApplicationGlobals globals;
+    test::ScriptedPrompts prompts;
+    std::unique_ptr<Application> application;
+};
+
+TEST_F(AppEditingTest, CopyIntoANewDocumentThenCutAndUndo)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    window->action("_EditSelectAll:")->trigger();
+    ASSERT_TRUE(document.m_bHaveSelection);
+    EXPECT_DOUBLE_EQ(document.getChannel(1).m_dDurationStopTime, document.getChannel(1).m_dLengthMS);
+
+    window->action("_EditCopy:")->trigger();
+    MainWindowController* fresh = application->newDocument();
+    EXPECT_TRUE(fresh->isCommandEnabled("_EditPaste:"));
+    fresh->action("_EditPaste:")->trigger();
+    EXPECT_TRUE(fresh->document().m_bHaveData);
+    EXPECT_EQ(fresh->document().m_nNumofChannels, 2);
+
+    // A cut of the middle, then undo restores the length (the WAV document
+    // has no native backup format, so undo is offered only for native ones).
+    const double lengthBefore = document.getChannel(0).m_dwFileLength;
+    window->mainView()->repaint();
+    QTest::mousePress(window->mainView(), Qt::LeftButton, {}, QPoint(200, 30));
+    QMouseEvent move(QEvent::MouseMove, QPointF(400, 30), window->mainView()->mapToGlobal(QPointF(400, 30)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window->mainView(), &move);
+    QTest::mouseRelease(window->mainView(), Qt::LeftButton, {}, QPoint(400, 30));
+    ASSERT_TRUE(window->isCommandEnabled("_EditCut:"));
+    window->action("_EditCut:")->trigger();
+    EXPECT_LT(document.getChannel(0).m_dwFileLength, lengthBefore);
+    EXPECT_GT(document.changeCount(), 0);
+    EXPECT_FALSE(window->isCommandEnabled("_EditCut:"));
+}
+
+TEST_F(AppEditingTest, ZoomCommandsMoveThePageAndTheScroller)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    const Channels& channel = window->document().getChannel(0);
+    auto* scroller = window->findChild<MainViewScroller*>("_idMainViewPane");
+    ASSERT_NE(scroller, nullptr);
+
+    window->action("_ZoomIn:")->trigger();
+    EXPECT_NEAR(channel.m_dPageMax - channel.m_dPageMin, channel.m_dwFileLength / 2, 1.0);
+    EXPECT_NEAR(scroller->getZoomFactor(), 0.5, 1e-6);
+    EXPECT_GT(scroller->scroller()->maximum(), 0);
+
+    // Moving the knob to the end moves every channel's page there.
+    scroller->scroller()->setValue(scroller->scroller()->maximum());
+    EXPECT_NEAR(channel.m_dPageMax, channel.m_dwFileLength, 1.0);
+
+    window->action("_ZoomHome:")->trigger();
+    EXPECT_DOUBLE_EQ(channel.m_dPageMin, 0.0);
+    EXPECT_DOUBLE_EQ(channel.m_dPageMax, channel.m_dwFileLength);
+    EXPECT_DOUBLE_EQ(scroller->getZoomFactor(), 1.0);
+}
+
+TEST_F(AppEditingTest, LabelModeClickAddsALabelThroughTheDialog)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    window->action("_LabelMode:")->trigger();
+    MainViewPane* pane = window->mainView();
+    const Rect strip = window->document().getChannel(1).m_rLocation;
+    const QPoint click(300, strip.top + 10);
+    QTest::mouseClick(pane, Qt::LeftButton, {}, click);
+
+    LabelDialog& dialog = application->labelDialog();
+    ASSERT_TRUE(dialog.isVisible());
+    dialog.textField()->setText("vowel");
+    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_FALSE(dialog.isVisible());
+
+    const Channels& channel = window->document().getChannel(1);
+    ASSERT_EQ(channel.m_nLabelCount, 1);
+    EXPECT_EQ(channel.GetLabel(0)->getLabelText(), "vowel");
+    EXPECT_DOUBLE_EQ(channel.GetLabel(0)->dTime, channel.m_dMarkerTime);
+    EXPECT_EQ(window->document().getChannel(0).m_nLabelCount, 0);
+
+    // The label table lists it.
+    window->action("_LabelView:")->trigger();
+    auto* table = window->findChild<QWidget*>("labelview");
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->windowTitle(), "Labels::two.wav");
+}
+
+TEST_F(AppEditingTest, DroppedFilesOpenAndRecentFilesSurviveARestart)
+{
+    MainWindowController* window = openRecording("first.wav");
+    ASSERT_NE(window, nullptr);
+    openRecording("second.wav");
+    const QString second = QString::fromStdString(fs::absolute(folder / "second.wav").string());
+    application->documentWindows().back()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(second)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &drop);
+    const auto windows = application->documentWindows();
+    EXPECT_TRUE(std::any_of(windows.begin(), windows.end(),
+                            [&](MainWindowController* w) { return w->filePath() == second; }));
+
+    // The list is read back by the next run; lines that are not absolute
+    // paths, and overlong ones, are skipped.
+    {
+        std::ofstream out(folder / "config" / Application::kRecentFileName, std::ios::app);
+        out << "relative/path.wav\n" << std::string(5000, 'x') << "\n\n";
+    }
+    Application next(settings, globals, &prompts);
+    ASSERT_EQ(next.recentFiles().size(), 2);
+    EXPECT_EQ(next.recentFiles().front(), second);
+}
+
+TEST(QtPromptsTest, AlertButtonsAndSavePanelExtension)
+{
+    struct Case {
+        const char* button; // text of the button the user presses
+        int expected;
+    };
+    for (const Case& c : {Case{"Save", 1}, Case{"Cancel", 0}, Case{"Don't Save", -1}}) {
+        QtPrompts prompts(nullptr, [&](QDialog& dialog) {
+            for (QAbstractButton* button : static_cast<QMessageBox&>(dialog).buttons()) {
+                if (button->text() == c.button) {
+                    button->click();
+                }
+            }
+            return 0;
+        });
+        EXPECT_EQ(prompts.alert("Title", "Message", "Save", "Cancel", "Don't Save"), c.expected)
+            << c.button;
+    }
+
+    const QString folder = QDir::tempPath();
+    QtPrompts panels(nullptr, [&](QDialog& dialog) {
+        auto& panel = static_cast<QFileDialog&>(dialog);
+        panel.selectNameFilter(panel.nameFilters().at(1)); // WAV
+        panel.selectFile(folder + QStringLiteral("/answer"));
+        return int(QDialog::Accepted);
+    });
+    SavePanelRequest request;
+    request.directory = folder.toStdString();
+    const auto chosen = panels.savePanel(request);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(saveTypeForPath(QString::fromStdString(*chosen)), "wav");
+}
+
+} // namespace
+} // namespace phonaxis

@@ -14,6 +14,9 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace phonaxis::cli {
 
@@ -169,24 +172,25 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
 // The options `command` takes besides its files.
 std::vector<std::string_view> optionsOf(const std::string& command)
 {
-    std::vector<std::string_view> taken = {"--aiff-channel"};
-    if (command == "convert") {
-        taken.insert(taken.end(), {"--channel", "--from", "--to"});
-    } else if (command == "settings") {
-        taken = {"--config", "--set"};
-    } else if (command != "info") {
-        taken.insert(taken.end(), {"--json", "--config", "--set"});
-        if (command == "spectrum") {
-            taken.insert(taken.end(), {"--at", "--from", "--to", "--frame"});
-        } else if (command == "spectrogram") {
-            taken.insert(taken.end(), {"--from", "--to", "--columns", "--rows", "--png"});
-        } else if (command == "pitch") {
-            taken.insert(taken.end(), {"--from", "--to"});
-        } else if (command == "egg") {
-            taken.push_back("--channel");
+    // One list per command, appended in one go (GCC 12 reports a false array
+    // bound at -O3 for repeated insertions of initializer lists).
+    static const std::vector<std::pair<std::string_view, std::vector<std::string_view>>> table = {
+        {"info", {"--aiff-channel"}},
+        {"convert", {"--aiff-channel", "--channel", "--from", "--to"}},
+        {"settings", {"--config", "--set"}},
+        {"spectrum", {"--aiff-channel", "--json", "--config", "--set", "--at", "--from", "--to",
+                      "--frame"}},
+        {"spectrogram", {"--aiff-channel", "--json", "--config", "--set", "--from", "--to",
+                         "--columns", "--rows", "--png"}},
+        {"pitch", {"--aiff-channel", "--json", "--config", "--set", "--from", "--to"}},
+        {"egg", {"--aiff-channel", "--json", "--config", "--set", "--channel"}},
+    };
+    for (const auto& [name, options] : table) {
+        if (name == command) {
+            return options;
         }
     }
-    return taken;
+    return {"--aiff-channel", "--json", "--config", "--set"};
 }
 
 } // namespace

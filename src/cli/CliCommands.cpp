@@ -1,6 +1,9 @@
 #include "cli/CliCommands.h"
 
 #include "cli/CliAnalysis.h"
+#ifdef PHONAXIS_HAVE_DISPLAY
+#include "cli/CliPicture.h"
+#endif
 
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
@@ -40,6 +43,9 @@ constexpr const char* kUsage =
     "      time, pitch and intensity of every pitch frame of the audio channel\n"
     "  phonaxis-cli egg FILE --channel N\n"
     "      glottal cycles and closed quotients of EGG channel N\n"
+    "  phonaxis-cli picture FILE --out OUT [--from MS --to MS] [--width W --height H]\n"
+    "      the main view of FILE (whole, or from MS to MS) as OUT: .png, .tif/.tiff or\n"
+    "      a vector .pdf, drawn in a view of W x H pixels (default 1600 x 900)\n"
     "  phonaxis-cli settings\n"
     "      every document setting --set accepts, as NAME=VALUE of a new document\n"
     "\n"
@@ -396,10 +402,20 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitOk;
     }
     static const std::string_view kCommands[] = {"info",  "convert", "spectrum", "spectrogram",
-                                                 "pitch", "egg",     "settings"};
+                                                 "pitch", "egg",     "settings",
+                                                 "picture"};
     if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
         err << "phonaxis-cli: unknown command \"" << command << "\"\n" << kUsage;
         return kExitUsage;
+    }
+    if (command == "picture") {
+        // The picture command reads its own options (--out, --width, --height).
+#ifdef PHONAXIS_HAVE_DISPLAY
+        return pictureCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+#else
+        err << "phonaxis-cli was built without the display library\n";
+        return kExitUsage;
+#endif
     }
     Options options;
     if (!parseOptions(args, 1, options, err)) {

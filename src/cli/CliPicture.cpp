@@ -1,0 +1,238 @@
+#include "cli/CliPicture.h"
+
+#include "cli/CliCommands.h"
+#include "display/PictureExport.h"
+#include "document/AutomaticPrompts.h"
+#include "document/FileIO.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace phonaxis::cli {
+
+namespace {
+
+constexpr int kDefaultWidthPx = 1600;
+constexpr int kDefaultHeightPx = 900;
+
+struct PictureOptions {
+    std::vector<std::string> positional;
+    std::optional<std::string> outPath;
+    std::optional<double> fromMs;
+    std::optional<double> toMs;
+    int widthPx = kDefaultWidthPx;
+    int heightPx = kDefaultHeightPx;
+    int aiffChannel = 1;
+};
+
+int usage(std::ostream& err, const std::string& message)
+{
+    err << "phonaxis-cli: " << message << "\n";
+    return kExitUsage;
+}
+
+int failure(std::ostream& err, const std::string& message)
+{
+    err << "phonaxis-cli: " << message << "\n";
+    return kExitFailure;
+}
+
+bool parseNumber(const std::string& text, double& value)
+{
+    const char* last = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), last, value);
+    return result.ec == std::errc() && result.ptr == last && std::isfinite(value);
+}
+
+bool parseNumber(const std::string& text, int& value)
+{
+    const char* last = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), last, value);
+    return result.ec == std::errc() && result.ptr == last;
+}
+
+// Reads the words after "picture"; on a mistake writes it and returns false.
+bool parsePictureOptions(const std::vector<std::string>& args, PictureOptions& options,
+                         std::ostream& err)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool takesValue = arg == "--out" || arg == "--from" || arg == "--to" ||
+                                arg == "--width" || arg == "--height" || arg == "--aiff-channel";
+        if (!takesValue) {
+            if (arg.size() > 1 && arg[0] == '-') {
+                usage(err, "picture does not take " + arg);
+                return false;
+            }
+            options.positional.push_back(arg);
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            usage(err, arg + " needs a value");
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (arg == "--out") {
+            if (value.empty()) {
+                usage(err, "--out needs a file name");
+                return false;
+            }
+            options.outPath = value;
+        } else if (arg == "--from" || arg == "--to") {
+            double ms = 0.0;
+            if (!parseNumber(value, ms) || ms < 0.0) {
+                usage(err, arg + " takes a time in ms, not \"" + value + "\"");
+                return false;
+            }
+            (arg == "--from" ? options.fromMs : options.toMs) = ms;
+        } else if (arg == "--aiff-channel") {
+            if (!parseNumber(value, options.aiffChannel) || options.aiffChannel < 1) {
+                usage(err, "--aiff-channel takes a channel number, not \"" + value + "\"");
+                return false;
+            }
+        } else {
+            int& size = arg == "--width" ? options.widthPx : options.heightPx;
+            if (!parseNumber(value, size) || size < 1 || size > kMaxPictureSidePx) {
+                usage(err, arg + " takes a whole number of pixels from 1 to " +
+                               std::to_string(kMaxPictureSidePx) + ", not \"" + value + "\"");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The Qt application painting needs, made for the picture command only: a
+// process that already has one (a test, the desktop application) keeps it.
+// Without a platform named in the environment it is the offscreen one, so
+// the command runs without a display.
+class HeadlessGui {
+public:
+    HeadlessGui()
+    {
+        if (QCoreApplication::instance() != nullptr) {
+            return;
+        }
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        m_application = std::make_unique<QGuiApplication>(s_argc, s_argv);
+    }
+    HeadlessGui(const HeadlessGui&) = delete;
+    HeadlessGui& operator=(const HeadlessGui&) = delete;
+
+    // Fonts and painting need a GUI application, not a bare core one.
+    static bool usable()
+    {
+        return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    }
+
+private:
+    // The application keeps references to its arguments for its lifetime.
+    static inline int s_argc = 1;
+    static inline char s_name[] = "phonaxis-cli";
+    static inline char* s_argv[] = {s_name, nullptr};
+    std::unique_ptr<QGuiApplication> m_application;
+};
+
+// The longest channel in use, in ms: the whole recording's length.
+double recordingLengthMs(const MyDocument& document)
+{
+    double longest = 0.0;
+    for (int i = 0; i < document.channelsInUse(); ++i) {
+        const double lengthMs = document.getChannel(i).m_dLengthMS;
+        longest = std::isfinite(lengthMs) ? std::max(longest, lengthMs) : longest;
+    }
+    return longest;
+}
+
+std::string msText(double ms)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g ms", ms);
+    return text;
+}
+
+} // namespace
+
+int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err)
+{
+    PictureOptions options;
+    if (!parsePictureOptions(args, options, err)) {
+        return kExitUsage;
+    }
+    if (options.positional.size() != 1) {
+        return usage(err, "picture takes one FILE (phonaxis-cli --help tells more)");
+    }
+    if (!options.outPath) {
+        return usage(err, "picture needs --out OUT.png, OUT.tif or OUT.pdf");
+    }
+    const std::string& outPath = *options.outPath;
+    const std::string type = fileExtension(outPath);
+    if (type != "png" && type != "tif" && type != "tiff" && type != "pdf") {
+        return usage(err, "cannot write \"" + outPath +
+                              "\": pictures are written as .png, .tif/.tiff or .pdf files");
+    }
+    if (options.fromMs.has_value() != options.toMs.has_value()) {
+        return usage(err, "--from and --to go together");
+    }
+    if (options.fromMs && !(*options.fromMs < *options.toMs)) {
+        return usage(err, "--from must be earlier than --to");
+    }
+    const QSize sizePx(options.widthPx, options.heightPx);
+    if (!pictureSizeUsable(sizePx)) {
+        return usage(err, "a picture of " + std::to_string(options.widthPx) + " x " +
+                              std::to_string(options.heightPx) +
+                              " pixels is larger than phonaxis-cli draws");
+    }
+
+    const std::string& inPath = options.positional[0];
+    AutomaticPrompts prompts(&err, "phonaxis-cli: ", options.aiffChannel);
+    auto batch = std::make_unique<BatchDocument>(prompts);
+    MyDocument& document = batch->document;
+    if (!openDocument(inPath, document, err)) {
+        return kExitFailure;
+    }
+    const double lengthMs = recordingLengthMs(document);
+    if (!(lengthMs > 0.0)) {
+        return failure(err, "\"" + inPath + "\" has no samples to draw");
+    }
+    if (options.toMs && *options.toMs > lengthMs) {
+        return usage(err, "--to " + msText(*options.toMs) + " is beyond the recording's " +
+                              msText(lengthMs));
+    }
+    const PicturePage page{options.fromMs.value_or(0.0), options.toMs.value_or(lengthMs)};
+
+    const HeadlessGui gui;
+    if (!HeadlessGui::usable()) {
+        return failure(err, "pictures cannot be drawn in this process (no GUI application)");
+    }
+    std::string error;
+    bool written = false;
+    if (type == "pdf") {
+        written = writePdf(document, sizePx, page, outPath, error);
+    } else {
+        const QImage image = renderPicture(document, sizePx, page);
+        if (image.isNull()) {
+            return failure(err, "the picture could not be drawn (out of memory)");
+        }
+        written = type == "png" ? writePng(image, outPath, error)
+                                : writeTiff(image, outPath, error);
+    }
+    if (!written) {
+        return failure(err, error);
+    }
+    return kExitOk;
+}
+
+} // namespace phonaxis::cli

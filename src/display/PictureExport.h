@@ -1,0 +1,98 @@
+#pragma once
+
+// Pictures of the main view outside its window: images (TIFF, PNG), PDF
+// files and printed pages. Each draws the channels exactly as the view's
+// DrawView does, on white, without the view's overlays (cursor, marker,
+// selection, play position).
+//
+// The strips are laid out for the picture's own size with
+// MainViewModel::SetupDisplay, and an optional page (a stretch in ms) is put
+// on every channel. Both are done on the document's own channels and undone
+// before the function returns, so the window showing the document keeps its
+// strips and pages. That makes every function here main-thread only: no
+// other code may read the document while a picture is being drawn.
+
+#include "display/MainViewRenderer.h"
+
+#include <QImage>
+#include <QRectF>
+#include <QSize>
+
+#include <optional>
+#include <string>
+
+class QPainter;
+class QPrinter;
+
+namespace phonaxis {
+
+class MyDocument;
+
+// A stretch of the recording shown in a picture, in ms from its start.
+// Usable when both times are finite, fromMs >= 0 and fromMs < toMs. Every
+// channel's page becomes fromMs … toMs converted at its own sample rate, so
+// all strips share one time axis; a stretch may run past a channel's end.
+struct PicturePage {
+    double fromMs = 0.0;
+    double toMs = 0.0;
+
+    bool usable() const;
+};
+
+// Sizes a picture may have, in view pixels. The strips' coordinates are
+// 16-bit, and an image is held whole in memory (4 bytes a pixel).
+inline constexpr int kMaxPictureSidePx = 16384;
+inline constexpr long long kMaxPicturePixels = 64LL * 1024 * 1024;
+
+// True when `sizePx` is non-empty and within the limits above.
+bool pictureSizeUsable(QSize sizePx);
+
+// Draws the picture of a view of `viewSizePx` into `painter` at its origin,
+// in view pixels, on a white background: the strips laid out for that size,
+// over `page` when given (else each channel's current page). Only the
+// background for a document without data; nothing at all for an unusable
+// size or page.
+void drawPicture(QPainter& painter, const MyDocument& document, QSize viewSizePx,
+                 const std::optional<PicturePage>& page = std::nullopt,
+                 const MainViewSummaries* summaries = nullptr);
+
+// The same picture fitted into `target` (device pixels of `painter`'s
+// current coordinates), scaled uniformly with the view's proportions, at
+// the target's top-left corner and in vector form: the drawing is recorded
+// and replayed, so text keeps its size relative to the strips at any device
+// resolution. Draws nothing for an empty target.
+void drawPictureScaled(QPainter& painter, const QRectF& target, const MyDocument& document,
+                       QSize viewSizePx, const std::optional<PicturePage>& page = std::nullopt,
+                       const MainViewSummaries* summaries = nullptr);
+
+// The picture as an image of `sizePx` (RGB, white background). A null image
+// for an unusable size or page, or when memory runs out.
+QImage renderPicture(const MyDocument& document, QSize sizePx,
+                     const std::optional<PicturePage>& page = std::nullopt,
+                     const MainViewSummaries* summaries = nullptr);
+
+// Write `image` as a TIFF (LZW-compressed) or PNG file at `path`, replacing
+// it only once the whole file is written (writeFileAtomically). On failure
+// return false, leave any old file as it was and set `error` to a sentence
+// for the user.
+bool writeTiff(const QImage& image, const std::string& path, std::string& error);
+bool writePng(const QImage& image, const std::string& path, std::string& error);
+
+// Writes the picture of a view of `viewSizePx` as a one-page PDF file at
+// `path`, in vector form: the page is the view's size at 96 pixels per inch
+// and the drawing is the view's, scaled to it. Written atomically; failures
+// as for writeTiff (an unusable size or page is one).
+bool writePdf(const MyDocument& document, QSize viewSizePx,
+              const std::optional<PicturePage>& page, const std::string& path,
+              std::string& error, const MainViewSummaries* summaries = nullptr);
+
+// Prints the picture of a view of `viewSizePx` on one page of `printer`,
+// scaled to fit its printable area with the view's proportions. The printer
+// is used as it is set up (a printer whose output format is PDF writes a
+// file). False when the printer cannot start a page or the size or page is
+// unusable.
+bool printDocument(const MyDocument& document, QPrinter& printer, QSize viewSizePx,
+                   const std::optional<PicturePage>& page = std::nullopt,
+                   const MainViewSummaries* summaries = nullptr);
+
+} // namespace phonaxis

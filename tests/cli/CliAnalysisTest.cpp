@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include <memory>
 #include <span>
 #include <sstream>
+#include <string>
 #include <tuple>
 
 namespace phonaxis {
@@ -92,7 +95,10 @@ class CliAnalysisTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_dir = fs::temp_directory_path() / "phonaxis-cli-analysis";
+        // One folder per test process: ctest runs the cases of this suite in
+        // parallel processes, each with its own set-up and tear-down.
+        s_dir = fs::temp_directory_path() /
+                ("phonaxis-cli-analysis-" + std::to_string(::getpid()));
         fs::remove_all(s_dir);
         fs::create_directories(s_dir);
         test::ScriptedPrompts prompts;

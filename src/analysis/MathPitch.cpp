@@ -158,7 +158,8 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     for (long long i = from; i < to; ++i) {
         const double x = static_cast<double>(samples[static_cast<std::size_t>(first + i)]) *
                          window[static_cast<std::size_t>(i)];
-        ((i & 1) == 0 ? re : im)[i >> 1] = x;
+        double* packed = (i & 1) == 0 ? re : im;
+        packed[i >> 1] = x;
     }
     realTransform(*work, order);
 

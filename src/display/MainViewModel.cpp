@@ -180,6 +180,7 @@ void MainViewModel::SetupDisplay(int clientWidth, int clientHeight)
         }
         m_nFrameHeigth = truncToInt16(y);
     }
+    m_nDeltaY = std::clamp(m_nDeltaY, 0, maxDeltaY());
 
     for (Rect* overlay : {&m_rNewCursor, &m_rMarker, &m_rSelection}) {
         overlay->top = 0;
@@ -200,6 +201,32 @@ void MainViewModel::readPageTimes()
 {
     if (hasData()) {
         channel(anchorChannel()).GetPageMinMaxTimes(m_dTimePageMin, m_dTimePageMax);
+        placeOverlays();
+    }
+}
+
+double MainViewModel::viewXForTime(double timeMs)
+{
+    const double pixel = channel(anchorChannel()).GetCursorPixelforTime(timeMs);
+    return g_nLeftWindowOffset + (std::isfinite(pixel) ? std::round(pixel) : 0.0);
+}
+
+void MainViewModel::placeOverlays()
+{
+    // The channels hold the marker and the selection, so after the page or
+    // the layout changes the columns are placed again from them.
+    const Rect hidden{0, -1, truncToInt16(m_nFrameHeigth), -1};
+    const Channels& anchor = channel(anchorChannel());
+    const double markerMs = anchor.m_dMarkerTime;
+    m_rMarker = markerMs >= m_dTimePageMin && markerMs <= m_dTimePageMax
+                    ? columnAt(viewXForTime(markerMs))
+                    : hidden;
+    const double startMs = std::max(anchor.m_dDurationStartTime, m_dTimePageMin);
+    const double stopMs = std::min(anchor.m_dDurationStopTime, m_dTimePageMax);
+    m_rSelection = hidden;
+    if (stopMs >= startMs) {
+        m_rSelection.left = truncToInt16(viewXForTime(startMs));
+        m_rSelection.right = truncToInt16(viewXForTime(stopMs));
     }
 }
 
@@ -301,8 +328,14 @@ void MainViewModel::followAnchorPage()
     const Channels& anchor = channel(anchorChannel());
     const double length = anchor.m_dwFileLength;
     if (length > 0.0) {
-        _dKnobProportion = (anchor.m_dPageMax - anchor.m_dPageMin) / length;
-        _dKnobPosition = anchor.m_dPageMin / length;
+        // The knob's position is the page's place in the scrollable range
+        // (the recording less one page), as AdjustScrollControl reads it:
+        // the next redraw then shows the page this zoom set.
+        const double width = anchor.m_dPageMax - anchor.m_dPageMin;
+        _dKnobProportion = width / length;
+        _dKnobPosition = _dKnobProportion < 1.0
+                             ? std::clamp(anchor.m_dPageMin / (length - width), 0.0, 1.0)
+                             : 0.0;
     } else {
         _dKnobProportion = 1.0;
         _dKnobPosition = 0.0;
@@ -354,6 +387,20 @@ double MainViewModel::scrollOffset(double visibleWidth) const
     return anchor.m_dPageMin / anchor.m_dwFileLength * documentWidth(visibleWidth);
 }
 
+int MainViewModel::maxDeltaY() const
+{
+    return std::max(0, m_nFrameHeigth - int(m_rClient.bottom));
+}
+
+void MainViewModel::SetDeltaY(int offsetPx)
+{
+    const int offset = std::clamp(offsetPx, 0, maxDeltaY());
+    if (offset != m_nDeltaY) {
+        m_nDeltaY = offset;
+        m_bRedraw = true;
+    }
+}
+
 double MainViewModel::scrollWheel(double delta, double visibleWidth)
 {
     if (!hasData()) {
@@ -379,11 +426,7 @@ Rect MainViewModel::columnAt(double x) const
 
 double MainViewModel::viewX(double x, bool bMouse)
 {
-    if (bMouse) {
-        return x;
-    }
-    const double pixel = channel(anchorChannel()).GetCursorPixelforTime(x);
-    return g_nLeftWindowOffset + (std::isfinite(pixel) ? std::trunc(pixel) : 0.0);
+    return bMouse ? x : viewXForTime(x);
 }
 
 void MainViewModel::setCursors(double x, double y, bool bMouse)
@@ -434,7 +477,11 @@ void MainViewModel::clearLabelClick()
         std::vector<Labels>& labels = channel(m_ClickedLabel.channel).m_pArrayLabels;
         if (m_ClickedLabel.index >= 0 && std::size_t(m_ClickedLabel.index) < labels.size()) {
             // An abandoned drag must not leave the label drawn displaced.
-            labels[std::size_t(m_ClickedLabel.index)]._deltaShift = PointD{};
+            PointD& shift = labels[std::size_t(m_ClickedLabel.index)]._deltaShift;
+            if (shift.x != 0.0 || shift.y != 0.0) {
+                shift = PointD{};
+                m_bRedraw = true;
+            }
         }
     }
     m_bLabelClicked = false;
@@ -497,9 +544,9 @@ MouseResult MainViewModel::DoOnLButtonDown(double x, double y, bool bMouse)
     if (bMouse && m_bLabelMode) {
         hitTestLabels(PointD{x, y});
     }
+    // The marker and the selection are overlays: the rendered channels stay.
     result.status = StatusReport{std::nullopt, 0.0, std::nullopt};
     result.redraw = true;
-    m_bRedraw = true;
     return result;
 }
 
@@ -519,10 +566,9 @@ MouseResult MainViewModel::TrackMouseDragged(double x, double y, bool bMouse)
         m_rSelection.left = truncToInt16(std::min(m_ptTrackStart.x, vx));
         m_rSelection.right = truncToInt16(std::max(m_ptTrackStart.x, vx));
         const Channels& anchor = channel(anchorChannel());
-        result.status = StatusReport{m_dCursorTime, anchor.m_dDurationTime, std::nullopt};
+        result.status = StatusReport{m_dCursorTime, anchor.m_dDurationTime, cursorValues()};
         m_bHaveSelection = true;
         result.redraw = true;
-        m_bRedraw = true;
         return result;
     }
     if (!bMouse || !m_bLabelClicked) {
@@ -554,12 +600,12 @@ MouseResult MainViewModel::DoOnLButtonUp(double x, double y, bool bMouse)
         return result;
     }
     result.redraw = true;
-    m_bRedraw = true;
 
     if (bMouse && m_bLabelMode && m_nChannelCliked != -1) {
         if (m_bLabelClicked && m_bLabelMoved) {
             channel(m_ClickedLabel.channel).MoveLabel(m_ClickedLabel.index, m_rectTracking);
             m_document.setDirty();
+            m_bRedraw = true;
             clearLabelClick();
         } else if (m_bLabelClicked) {
             result.labelDialog = LabelDialogRequest{LabelDialogRequest::Kind::ExistingLabel,
@@ -602,8 +648,7 @@ MouseResult MainViewModel::TrackMouseMove(double x, double y, bool bMouse)
     m_rNewCursor = columnAt(viewX(x, bMouse));
     setCursors(x, y, bMouse);
     result.status = StatusReport{m_dCursorTime, std::nullopt, cursorValues()};
-    result.redraw = true;
-    m_bRedraw = true;
+    result.redraw = true; // the cursor column only: the rendered channels stay
     return result;
 }
 

@@ -130,7 +130,8 @@ public:
     void AdjustScrollControl(double position, double proportion);
 
     // The scroll geometry the widget shows after a zoom: the document view is
-    // visibleWidth / proportion wide and scrolled to position × that width.
+    // visibleWidth / proportion wide and scrolled to position × the part of
+    // that width beyond the visible width.
     double documentWidth(double visibleWidth) const;
     double scrollOffset(double visibleWidth) const;
 
@@ -138,6 +139,15 @@ public:
     // (a positive delta moves toward the start) and applies the new page.
     // Returns the knob position in the scrollable range (0..1).
     double scrollWheel(double delta, double visibleWidth);
+
+    // --- vertical scrolling ------------------------------------------------------
+    // When the strips are taller than the client area, the view shows the
+    // frame from m_nDeltaY down; the widget adds m_nDeltaY to its mouse y.
+
+    // The largest vertical offset: frame height less client height, or 0.
+    int maxDeltaY() const;
+    // Sets m_nDeltaY, brought into 0..maxDeltaY(); a change redraws.
+    void SetDeltaY(int offsetPx);
 
     // --- mouse ----------------------------------------------------------------
     // With `bMouse` set, (x, y) is a view point; with it clear, x is a time in
@@ -175,6 +185,7 @@ public:
     // --- state ----------------------------------------------------------------
     Rect m_rClient;             // the client area (top and left 0)
     int m_nFrameHeigth = 0;     // total height of the strips
+    int m_nDeltaY = 0;          // frame y at the top of the client area
     bool m_bViewIntilized = false;
     bool m_bRedraw = true;
     bool m_bHaveSelection = false;
@@ -192,9 +203,10 @@ public:
     double m_dTimePageMin = 0.0;
     double m_dTimePageMax = 0.0;
     double m_dCursorTime = 0.0;
-    Rect m_rNewCursor;          // one pixel wide at the mouse, over the frame height
-    Rect m_rMarker;             // one pixel wide at the press, over the frame height
-    Rect m_rSelection;          // from the press to the mouse, over the frame height
+    // Overlay columns over the frame height; a left edge of -1 is not shown.
+    Rect m_rNewCursor{0, -1, 0, -1}; // one pixel wide at the mouse (none before a move)
+    Rect m_rMarker;             // one pixel wide at the anchor channel's marker
+    Rect m_rSelection;          // the anchor channel's selection, clipped to the page
     Rect m_rOldSelection;
     Rect m_rectTracking;        // the clicked label's rectangle while it is dragged
     PointD m_ptTrackStart;      // the press point
@@ -220,7 +232,14 @@ private:
     Rect columnAt(double x) const;
     // Knob and page times from the anchor channel after a page change.
     void followAnchorPage();
+    // Page times from the anchor channel; the marker and selection columns
+    // follow them.
     void readPageTimes();
+    // The marker and selection columns at the anchor channel's marker and
+    // selection times on its current page; off the page they are hidden.
+    void placeOverlays();
+    // The view x of a time on the anchor channel's page (rounded to a pixel).
+    double viewXForTime(double timeMs);
 
     Rect m_rectLabelStart; // the clicked label's rectangle at the press
     MyDocument& m_document; // not owned

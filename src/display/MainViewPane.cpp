@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <utility>
 
 namespace phonaxis {
 
@@ -39,6 +40,9 @@ void MainViewPane::setModel(MainViewModel* model)
     m_laidOutSize = QSize();
     m_summaries->clear();
     m_image = QImage();
+    if (onFrameChanged) {
+        onFrameChanged();
+    }
     update();
 }
 
@@ -70,6 +74,20 @@ void MainViewPane::redraw()
     update();
 }
 
+void MainViewPane::setVerticalOffset(int offsetPx)
+{
+    if (m_model == nullptr) {
+        return;
+    }
+    m_model->SetDeltaY(offsetPx);
+    update();
+}
+
+double MainViewPane::frameY(double widgetY) const
+{
+    return m_model != nullptr ? widgetY + m_model->m_nDeltaY : widgetY;
+}
+
 void MainViewPane::ensureLayout()
 {
     if (m_model == nullptr || !m_model->document().m_bHaveData) {
@@ -79,6 +97,9 @@ void MainViewPane::ensureLayout()
         m_model->SetupDisplay(width(), height());
         m_laidOutSize = size();
         m_model->m_bRedraw = true;
+        if (onFrameChanged) {
+            onFrameChanged();
+        }
     }
 }
 
@@ -97,7 +118,18 @@ void MainViewPane::ensureRendered()
     }
     // The pages follow the scroller before every rendering.
     m_model->AdjustScrollControl(m_model->_dKnobPosition, m_model->_dKnobProportion);
-    m_image = renderMainView(m_model->document(), size(), m_summaries.get());
+    // The frame is drawn shifted up by the vertical offset; the clip the
+    // drawing gets covers the client area in frame coordinates.
+    const int offset = m_model->m_nDeltaY;
+    QImage image(size(), QImage::Format_ARGB32_Premultiplied);
+    if (!image.isNull()) {
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.translate(0, -offset);
+        DrawView(painter, m_model->document(), QSize(width(), height() + offset),
+                 m_summaries.get());
+    }
+    m_image = std::move(image);
     m_model->m_bRedraw = false;
 }
 
@@ -113,20 +145,24 @@ void MainViewPane::paintEvent(QPaintEvent*)
     if (m_model == nullptr || !m_model->document().m_bHaveData) {
         return;
     }
+    // The overlay columns span the frame, shifted like the strips; a column
+    // with a negative left edge is off the page (or not placed yet).
+    const int top = -m_model->m_nDeltaY;
     const int frameHeight = m_model->m_nFrameHeigth;
-    if (m_model->m_bHaveMarker) {
-        painter.fillRect(QRect(m_model->m_rMarker.left, 0, kMarkerWidthPx, frameHeight), kMarkerColor);
+    const Rect& marker = m_model->m_rMarker;
+    if (m_model->m_bHaveMarker && marker.left >= 0) {
+        painter.fillRect(QRect(marker.left, top, kMarkerWidthPx, frameHeight), kMarkerColor);
     }
-    if (m_model->m_bHaveSelection && !m_model->m_bLabelClicked) {
-        const Rect& selection = m_model->m_rSelection;
+    const Rect& selection = m_model->m_rSelection;
+    if (m_model->m_bHaveSelection && !m_model->m_bLabelClicked && selection.left >= 0 &&
+        selection.right > selection.left) {
         painter.setOpacity(kSelectionOpacity);
-        painter.fillRect(QRect(selection.left, 0, std::max(0, selection.right - selection.left),
-                               frameHeight),
+        painter.fillRect(QRect(selection.left, top, selection.right - selection.left, frameHeight),
                          kSelectionColor);
         painter.setOpacity(1.0);
     }
     if (!m_model->m_bPlaying && m_model->m_rNewCursor.left >= 0) {
-        painter.fillRect(QRect(m_model->m_rNewCursor.left, 0, 1, frameHeight), Qt::red);
+        painter.fillRect(QRect(m_model->m_rNewCursor.left, top, 1, frameHeight), Qt::red);
     }
 }
 
@@ -160,7 +196,7 @@ void MainViewPane::mousePressEvent(QMouseEvent* event)
     ensureLayout();
     m_buttonDown = true;
     const QPointF at = event->position();
-    deliver(m_model->DoOnLButtonDown(at.x(), at.y()));
+    deliver(m_model->DoOnLButtonDown(at.x(), frameY(at.y())));
     update();
     if (onStateChanged) {
         onStateChanged();
@@ -173,12 +209,13 @@ void MainViewPane::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     const QPointF at = event->position();
+    // Only the overlay changes: the cached channels are painted again as
+    // they are unless the model asked for a new rendering.
     if (m_buttonDown && (event->buttons() & Qt::LeftButton)) {
-        deliver(m_model->TrackMouseDragged(at.x(), at.y()));
+        deliver(m_model->TrackMouseDragged(at.x(), frameY(at.y())));
     } else {
-        deliver(m_model->TrackMouseMove(at.x(), at.y()));
+        deliver(m_model->TrackMouseMove(at.x(), frameY(at.y())));
     }
-    update();
 }
 
 void MainViewPane::mouseReleaseEvent(QMouseEvent* event)
@@ -188,11 +225,7 @@ void MainViewPane::mouseReleaseEvent(QMouseEvent* event)
     }
     m_buttonDown = false;
     const QPointF at = event->position();
-    const MouseResult result = m_model->DoOnLButtonUp(at.x(), at.y());
-    if (result.redraw) {
-        m_model->m_bRedraw = true;
-    }
-    deliver(result);
+    deliver(m_model->DoOnLButtonUp(at.x(), frameY(at.y())));
     update();
     if (onStateChanged) {
         onStateChanged();

@@ -16,8 +16,10 @@ struct MouseResult;
 
 // The widget of a document's main view. It forwards mouse, wheel and resize
 // events to its MainViewModel, paints the channels as the renderer draws
-// them (cached in an image until something changes) and over them the
-// marker bar, the selection tint and the red cursor column.
+// them (cached in an image until the page, the layout or the data change)
+// and over them the marker bar, the selection tint and the red cursor
+// column. Strips taller than the widget are shown from the model's vertical
+// offset m_nDeltaY down; mouse y is a frame y less that offset.
 //
 // What the model asks of the window around it (the status read-out, the
 // label dialog, fresh command states) goes out through the callbacks.
@@ -40,6 +42,10 @@ public:
     // Renders the channels again at the next paint.
     void redraw();
 
+    // Shows the frame from `offsetPx` down (clamped to what the strips
+    // allow); the channels are rendered again.
+    void setVerticalOffset(int offsetPx);
+
     // The channels as last rendered (white where there is no data).
     const QImage& renderedImage() const { return m_image; }
 
@@ -49,6 +55,10 @@ public:
     std::function<void()> onStateChanged;
     // The page moved through the model (zoom, wheel): the scroller follows.
     std::function<void()> onPageChanged;
+    // The strips were laid out again (frame height or client size changed):
+    // the vertical scroller follows. Set by the MainViewScroller holding
+    // this pane.
+    std::function<void()> onFrameChanged;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -64,6 +74,8 @@ private:
     // Renders the channels into m_image when the model asks for a redraw.
     void ensureRendered();
     void deliver(const MouseResult& result);
+    // The frame y of a widget y.
+    double frameY(double widgetY) const;
 
     MainViewModel* m_model = nullptr; // not owned
     std::unique_ptr<MainViewSummaries> m_summaries;

@@ -3,8 +3,8 @@
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
 
+#include <QGridLayout>
 #include <QScrollBar>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -12,17 +12,29 @@
 namespace phonaxis {
 
 MainViewScroller::MainViewScroller(QWidget* parent)
-    : QWidget(parent), m_pane(new MainViewPane(this)), m_scroller(new QScrollBar(Qt::Horizontal, this))
+    : QWidget(parent),
+      m_pane(new MainViewPane(this)),
+      m_scroller(new QScrollBar(Qt::Horizontal, this)),
+      m_verticalScroller(new QScrollBar(Qt::Vertical, this))
 {
     setObjectName("MainViewScroller");
     m_scroller->setObjectName("_scroller");
-    auto* layout = new QVBoxLayout(this);
+    m_verticalScroller->setObjectName("_verticalScroller");
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(m_pane, 1);
-    layout->addWidget(m_scroller);
+    layout->addWidget(m_pane, 0, 0);
+    layout->addWidget(m_verticalScroller, 0, 1);
+    layout->addWidget(m_scroller, 1, 0);
+    layout->setRowStretch(0, 1);
+    layout->setColumnStretch(0, 1);
     setKnob(0.0, 1.0);
+    m_verticalScroller->setRange(0, 0);
+    m_verticalScroller->hide();
     connect(m_scroller, &QScrollBar::valueChanged, this, &MainViewScroller::knobMoved);
+    connect(m_verticalScroller, &QScrollBar::valueChanged, this,
+            &MainViewScroller::verticalKnobMoved);
+    m_pane->onFrameChanged = [this] { followFrame(); };
 }
 
 void MainViewScroller::setKnob(double position, double proportion)
@@ -62,6 +74,28 @@ void MainViewScroller::followModel()
 {
     if (MainViewModel* model = m_pane->model()) {
         setKnob(model->_dKnobPosition, model->_dKnobProportion);
+    }
+}
+
+void MainViewScroller::followFrame()
+{
+    MainViewModel* model = m_pane->model();
+    const int maximum = model != nullptr ? model->maxDeltaY() : 0;
+    m_updating = true;
+    m_verticalScroller->setRange(0, maximum);
+    m_verticalScroller->setPageStep(std::max(1, m_pane->height()));
+    m_verticalScroller->setSingleStep(20);
+    m_verticalScroller->setValue(model != nullptr ? model->m_nDeltaY : 0);
+    m_updating = false;
+    // Shown only when there is something to scroll to; hiding it widens the
+    // pane, which lays the strips out again with the same frame height.
+    m_verticalScroller->setVisible(maximum > 0);
+}
+
+void MainViewScroller::verticalKnobMoved(int value)
+{
+    if (!m_updating) {
+        m_pane->setVerticalOffset(value);
     }
 }
 

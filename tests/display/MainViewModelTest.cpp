@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace phonaxis {
 namespace {
@@ -123,9 +124,15 @@ TEST_F(MainViewModelTest, ZoomModesSetEveryPageAndSaveForUndo)
         EXPECT_DOUBLE_EQ(ch.m_dMinUnZoom, c.saves ? c.pageMin : 100);
         EXPECT_DOUBLE_EQ(ch.m_dMaxUnZoom, c.saves ? c.pageMax : 200);
         EXPECT_DOUBLE_EQ(m_view._dKnobProportion, (c.expectMax - c.expectMin) / 11025.0);
-        EXPECT_DOUBLE_EQ(m_view._dKnobPosition, c.expectMin / 11025.0);
         EXPECT_EQ(m_view.m_bZoomed, c.expectMax - c.expectMin != 11025.0);
         EXPECT_NEAR(m_view.m_dTimePageMin, c.expectMin / 11.025, 1e-9);
+        // The scroller re-applies the knob before each redraw: a page inside
+        // the recording must come back unchanged.
+        if (c.expectMax <= 11025.0) {
+            m_view.AdjustScrollControl(m_view._dKnobPosition, m_view._dKnobProportion);
+            EXPECT_NEAR(ch.m_dPageMin, c.expectMin, 1e-6);
+            EXPECT_NEAR(ch.m_dPageMax, c.expectMax, 1e-6);
+        }
     }
     // The 22050 Hz channel zooms at its own marker over its own rate.
     channel(1).m_dMarkerFileValue = 20000;
@@ -195,6 +202,8 @@ TEST_F(MainViewModelTest, PressDragReleaseSetMarkerAndSelectionOnEveryChannel)
     const MouseResult dragged = m_view.TrackMouseDragged(450, 120);
     EXPECT_DOUBLE_EQ(dragged.status->durationMs.value(), 200.0);
     EXPECT_DOUBLE_EQ(dragged.status->cursorTimeMs.value(), 400.0);
+    ASSERT_TRUE(dragged.status->values.has_value());
+    EXPECT_EQ(dragged.status->values->size(), 3u);
     EXPECT_EQ(m_view.m_rSelection.left, 250);
     EXPECT_EQ(m_view.m_rSelection.right, 450);
     m_view.DoOnLButtonUp(450, 120);
@@ -230,6 +239,64 @@ TEST_F(MainViewModelTest, PressDragReleaseSetMarkerAndSelectionOnEveryChannel)
 
     m_view.DoOnLButtonDown(300, 102); // the gap between two strips
     EXPECT_EQ(m_view.m_nChannelCliked, -1);
+}
+
+TEST_F(MainViewModelTest, OverlayColumnsFollowThePageAndMouseKeepsTheRendering)
+{
+    // Nothing has placed the cursor yet: no column is shown.
+    {
+        MainViewModel fresh(m_document);
+        EXPECT_LT(fresh.m_rNewCursor.left, 0);
+    }
+    m_view.m_bRedraw = false;
+    m_view.TrackMouseMove(550, 10);
+    m_view.DoOnLButtonDown(600, 10); // marker at 550 ms
+    m_view.DoOnLButtonUp(600, 10);
+    EXPECT_FALSE(m_view.m_bRedraw); // the channels' rendering is unchanged
+
+    // Zoom in to 250..750 ms over 1000 pixels: two pixels per ms.
+    m_view.ZoomIn();
+    EXPECT_EQ(m_view.m_rMarker, (Rect{0, 650, 255, 651}));
+    m_view.ZoomHome();
+    EXPECT_EQ(m_view.m_rMarker.left, 600);
+    m_document.m_dZoomRange = 100;
+    m_view.DoZoomJumpLabel(100); // 50..150 ms: the marker is off the page
+    EXPECT_LT(m_view.m_rMarker.left, 0);
+
+    m_view.ZoomHome();
+    m_view.DoOnLButtonDown(250, 10);
+    m_view.TrackMouseDragged(450, 10);
+    m_view.DoOnLButtonUp(450, 10); // selection 200..400 ms
+    struct Case {
+        const char* name;
+        double position, proportion;
+        int left, right; // -1: hidden
+    };
+    const Case cases[] = {
+        {"home", 0.0, 1.0, 250, 450},
+        {"clipped at the page start", 0.5, 0.5, 50, 350},
+        {"after the page", 1.0, 0.5, -1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_view.AdjustScrollControl(c.position, c.proportion);
+        EXPECT_EQ(m_view.m_rSelection.left, c.left);
+        EXPECT_EQ(m_view.m_rSelection.right, c.right);
+    }
+}
+
+TEST_F(MainViewModelTest, VerticalOffsetStaysWithinTheFrame)
+{
+    EXPECT_EQ(m_view.maxDeltaY(), 0); // 255 pixels of strips in 400
+    m_view.SetupDisplay(1055, 100);
+    EXPECT_EQ(m_view.maxDeltaY(), 155);
+    const std::pair<int, int> askedAndSet[] = {{1000, 155}, {-5, 0}, {60, 60}};
+    for (const auto& [asked, expected] : askedAndSet) {
+        m_view.SetDeltaY(asked);
+        EXPECT_EQ(m_view.m_nDeltaY, expected);
+    }
+    m_view.SetupDisplay(1055, 200); // a taller client shrinks the range
+    EXPECT_EQ(m_view.m_nDeltaY, 55);
 }
 
 TEST_F(MainViewModelTest, RecordingPressOnlyStopsAndTimesMoveEveryChannel)

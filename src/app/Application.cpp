@@ -9,8 +9,12 @@
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFileInfo>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
 
 #include <filesystem>
 
@@ -74,8 +78,12 @@ void Application::finishLaunching(const QStringList& files)
     StatusWindowController& status = ensureStatusWindow();
     status.show();
     status.raise();
+    bool opened = false;
     for (const QString& file : files) {
-        openPath(file);
+        opened = openPath(file) != nullptr || opened;
+    }
+    if (!opened) {
+        newDocument();
     }
 }
 
@@ -85,8 +93,39 @@ StatusWindowController& Application::ensureStatusWindow()
         gStatusWindow = new StatusWindowController();
         gStatusWindow->setupFor(m_keyWindow ? &m_keyWindow->document() : nullptr,
                                 m_keyWindow ? m_keyWindow->displayName() : QString());
+        addStatusMenus(*gStatusWindow);
     }
     return *gStatusWindow;
+}
+
+void Application::addStatusMenus(StatusWindowController& status)
+{
+    auto* bar = new QMenuBar(&status);
+    auto add = [this](QMenu* menu, const char* name, const QString& title, auto slot,
+                      QKeySequence::StandardKey key = QKeySequence::UnknownKey,
+                      Qt::ConnectionType type = Qt::AutoConnection) {
+        QAction* action = menu->addAction(title);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcuts(key);
+        connect(action, &QAction::triggered, this, slot, type);
+        return action;
+    };
+    QMenu* file = bar->addMenu(tr("File"));
+    file->setObjectName("File");
+    add(file, "newDocument:", tr("New"), [this] { newDocument(); }, QKeySequence::New);
+    add(file, "openDocument:", tr("Open…"), [this] { openDocument(); }, QKeySequence::Open);
+    file->addSeparator();
+    // Quit closes windows, so it runs once the menu has let go of them.
+    add(file, "terminate:", tr("Quit"), [this] { terminate(); }, QKeySequence::Quit,
+        Qt::QueuedConnection);
+    QMenu* window = bar->addMenu(tr("Window"));
+    window->setObjectName("Window");
+    QAction* toggle = add(window, "_HideShowStatus:", hideShowStatusTitle(), [this] { HideShowStatus(); });
+    connect(window, &QMenu::aboutToShow, this, [this, toggle] { toggle->setText(hideShowStatusTitle()); });
+    QMenu* help = bar->addMenu(tr("Help"));
+    help->setObjectName("Help");
+    add(help, "_aboutApp:", tr("About Phonaxis"), [this] { aboutApp(); });
+    status.layout()->setMenuBar(bar);
 }
 
 MainWindowController* Application::newDocument()
@@ -149,8 +188,8 @@ bool Application::terminate()
     if (gStatusWindow) {
         gStatusWindow->close();
     }
-    if (m_labelDialog) {
-        m_labelDialog->hide();
+    if (m_labelDialog && m_labelDialog->isVisible()) {
+        m_labelDialog->reject();
     }
     if (m_about) {
         m_about->close();
@@ -226,6 +265,20 @@ LabelDialog& Application::labelDialog()
         m_labelDialog = new LabelDialog();
     }
     return *m_labelDialog;
+}
+
+void Application::abandonLabelDialog(const MainWindowController* window)
+{
+    if (m_labelDialog) {
+        m_labelDialog->abandon(window);
+    }
+}
+
+void Application::refreshAllCommands()
+{
+    for (MainWindowController* window : documentWindows()) {
+        window->refreshCommands();
+    }
 }
 
 // --- recent files ------------------------------------------------------------------

@@ -38,7 +38,9 @@ public:
     const ApplicationGlobals& globals() const { return m_globals; }
 
     // Launching has finished: the status window is created if missing and
-    // brought to the front, then `files` open, each in its own window.
+    // brought to the front, then `files` open, each in its own window. When
+    // none of them opens, an Untitled document window is opened so that the
+    // menus are at hand.
     void finishLaunching(const QStringList& files);
 
     // A new empty document window, shown.
@@ -69,6 +71,12 @@ public:
 
     // The label dialog shared by every main view, created on first use.
     LabelDialog& labelDialog();
+    // Closes the label dialog as Cancel would when it is open for `window`.
+    void abandonLabelDialog(const MainWindowController* window);
+
+    // Re-evaluates the commands of every document window (the clipboard
+    // filled, so Paste changes everywhere).
+    void refreshAllCommands();
 
     // --- recent files ---
     const QStringList& recentFiles() const { return m_recent; }
@@ -80,6 +88,8 @@ private:
     void loadRecentFiles();
     void saveRecentFiles() const;
     StatusWindowController& ensureStatusWindow();
+    // The File, Window and Help menus of the status window.
+    void addStatusMenus(StatusWindowController& status);
 
     AppSettings& m_settings;
     ApplicationGlobals m_globals;

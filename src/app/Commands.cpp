@@ -23,6 +23,9 @@ constexpr CommandSpec kFile[] = {
      CommandOwner::Document},
     {"revertDocumentToSaved:", "Revert to Saved", kNone, nullptr, CommandOwner::Document},
     {nullptr, nullptr, kNone, nullptr, CommandOwner::Application},
+    {"_FileSaveAsPICT:", "Save as Picture…", kNone, nullptr, CommandOwner::View},
+    {"printDocument:", "Print…", kNone, "Ctrl+P", CommandOwner::View},
+    {nullptr, nullptr, kNone, nullptr, CommandOwner::Application},
     {"terminate:", "Quit", K::Quit, "Ctrl+Q", CommandOwner::Application},
 };
 

@@ -76,8 +76,12 @@ LabelDialog::LabelDialog(QWidget* parent)
     setFieldColor(Qt::black);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &LabelDialog::confirm);
-    connect(buttons, &QDialogButtonBox::rejected, this, &LabelDialog::cancel);
+    // The buttons go through accept()/reject() so that Esc and the window's
+    // close button (both reject()) end the request the same way Cancel does.
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(this, &QDialog::accepted, this, &LabelDialog::confirm);
+    connect(this, &QDialog::rejected, this, &LabelDialog::cancel);
     connect(m_fontButton, &QPushButton::clicked, this, &LabelDialog::chooseFont);
     connect(m_colorButton, &QPushButton::clicked, this, &LabelDialog::chooseColor);
 
@@ -121,12 +125,16 @@ void LabelDialog::chooseColor()
     }
 }
 
-void LabelDialog::openFor(MainViewModel& model, const LabelDialogRequest& request, QObject* owner,
-                       std::function<void(bool changed)> finished)
+bool LabelDialog::openFor(MainViewModel& model, const LabelDialogRequest& request, QObject* owner,
+                          std::function<void(bool changed)> finished)
 {
-    // A dialog still open for another view is given up first.
+    // One request at a time: a second one must not retarget the dialog
+    // while the user edits the first (the modality normally prevents it).
     if (m_model != nullptr) {
-        finish(false);
+        if (m_owner) {
+            return false;
+        }
+        finish(false); // its window is gone; nothing is left to change
     }
     m_model = &model;
     m_owner = owner;
@@ -145,9 +153,21 @@ void LabelDialog::openFor(MainViewModel& model, const LabelDialogRequest& reques
             setFieldColor(labelQColor(label->mFontColor));
         }
     }
+    // Modal without blocking the caller: every other window is blocked until
+    // OK or Cancel, so no second click can reach a view meanwhile.
+    setWindowModality(Qt::ApplicationModal);
+    setResult(0);
     show();
     raise();
     activateWindow();
+    return true;
+}
+
+void LabelDialog::abandon(const QObject* owner)
+{
+    if (isOpenFor(owner)) {
+        reject();
+    }
 }
 
 LabelTransfer LabelDialog::newLabelRecord(const TextMeasurer& measurer) const
@@ -167,6 +187,14 @@ void LabelDialog::confirm()
 {
     bool changed = false;
     if (m_model != nullptr && m_owner) {
+        // The view's click state may have moved since the dialog opened
+        // (programmatic cursor moves); the request says what OK acts on.
+        m_model->m_nChannelCliked = m_request.channel;
+        if (m_request.kind == LabelDialogRequest::Kind::ExistingLabel) {
+            m_model->m_bLabelClicked = true;
+            m_model->m_ClickedLabel.channel = m_request.channel;
+            m_model->m_ClickedLabel.index = m_request.labelIndex;
+        }
         const QtTextMeasurer measurer;
         if (m_request.kind == LabelDialogRequest::Kind::NewLabel) {
             changed = m_model->AddLabel(newLabelRecord(measurer), m_request.point);
@@ -194,6 +222,9 @@ void LabelDialog::cancel()
 
 void LabelDialog::finish(bool changed)
 {
+    if (m_model == nullptr && !m_finished) {
+        return; // closed without a request
+    }
     auto finished = std::move(m_finished);
     const bool ownerAlive = !m_owner.isNull();
     m_finished = {};

@@ -31,8 +31,10 @@ public:
 // (font panel) and a Colour… button. Opened for a label the user clicked
 // (its text, font and colour loaded) or for a new label at a point. OK adds
 // the new label, changes the clicked one, or, with an empty text, deletes
-// the clicked one; OK and Cancel both forget the label and view and hide the
-// dialog. The view it works on is held only while the dialog is open.
+// the clicked one; OK, Cancel, Esc and the close button all forget the label
+// and view and hide the dialog. The dialog is application-modal while open,
+// so the request it was opened for cannot change underneath it; the view it
+// works on is held only while the dialog is open.
 class LabelDialog : public QDialog {
     Q_OBJECT
 public:
@@ -40,9 +42,17 @@ public:
 
     // Opens the dialog for `request` on `model`. `owner` is the window whose
     // model it is: when it goes away the dialog lets go of the model.
-    // `finished` is called after OK or Cancel with whether a label changed.
-    void openFor(MainViewModel& model, const LabelDialogRequest& request, QObject* owner,
-              std::function<void(bool changed)> finished);
+    // `finished` is called when the dialog closes (OK, Cancel, Esc, the close
+    // button or abandon) with whether a label changed. False, with nothing
+    // changed, while the dialog is still open for an earlier request.
+    bool openFor(MainViewModel& model, const LabelDialogRequest& request, QObject* owner,
+                 std::function<void(bool changed)> finished);
+
+    // True while the dialog works on a request.
+    bool isOpenFor(const QObject* owner) const { return m_model != nullptr && m_owner == owner; }
+    // Closes the dialog as Cancel would when it is open for `owner` (whose
+    // model is about to be replaced or destroyed).
+    void abandon(const QObject* owner);
 
     QLineEdit* textField() const { return m_text; }
     const QFont& fieldFont() const { return m_font; }

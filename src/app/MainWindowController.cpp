@@ -9,6 +9,7 @@
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
 #include "display/MainViewScroller.h"
+#include "display/PictureExport.h"
 #include "document/EditClipboard.h"
 #include "document/EditSession.h"
 #include "document/FileIO.h"
@@ -22,7 +23,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QUrl>
+
+#include <filesystem>
 
 namespace phonaxis {
 
@@ -73,6 +78,7 @@ MainWindowController::MainWindowController(Application& application, Prompts* pr
 
 MainWindowController::~MainWindowController()
 {
+    m_application.abandonLabelDialog(this);
     // The pane refers to the model; detach it before the model goes.
     if (_idMainViewPane != nullptr) {
         _idMainViewPane->pane()->setModel(nullptr);
@@ -86,6 +92,8 @@ MainViewPane* MainWindowController::mainView() const
 
 void MainWindowController::attachDocument()
 {
+    // The label dialog works on the model being replaced.
+    m_application.abandonLabelDialog(this);
     mainView()->setModel(nullptr);
     m_model = std::make_unique<MainViewModel>(*m_document);
     const std::string name = displayName().toStdString();
@@ -109,6 +117,9 @@ void MainWindowController::updateTitle()
 {
     setWindowTitle(displayName() + QStringLiteral("[*]"));
     setWindowModified(m_document->changeCount() > 0);
+    if (_plabelView) {
+        _plabelView->setWindowTitle(QStringLiteral("Labels::") + displayName());
+    }
 }
 
 bool MainWindowController::readFile(const QString& path, std::string& error)
@@ -117,16 +128,29 @@ bool MainWindowController::readFile(const QString& path, std::string& error)
     if (!contents.open(path.toStdString(), error)) {
         return false;
     }
+    // Read into a fresh document: nothing of the current one (labels,
+    // channels the file lacks) may survive a revert, and a decline leaves
+    // the current one untouched.
+    auto fresh = std::make_unique<MyDocument>(*m_prompts, m_application.settings());
     const std::string type = QFileInfo(path).suffix().toLower().toStdString();
-    if (!m_document->readFromData(contents.bytes(), type)) {
+    if (!fresh->readFromData(contents.bytes(), type)) {
         error = "The file is not a recording this application can read.";
         return false;
     }
-    m_document->clearChangeCount();
+    fresh->clearChangeCount();
+    // Everything that refers to the old document lets go before it goes.
+    m_application.abandonLabelDialog(this);
+    mainView()->setModel(nullptr);
+    m_editSession.reset();
+    m_model.reset();
+    m_document = std::move(fresh);
     m_filePath = QFileInfo(path).absoluteFilePath();
     attachDocument();
     updateTitle();
+    updateLabelView();
     refreshCommands();
+    // The status window lists the channels just read.
+    m_application.documentActivated(this);
     return true;
 }
 
@@ -189,6 +213,10 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::fileExportChannelSelectionAs);
     } else if (command == "revertDocumentToSaved:") {
         on(&MainWindowController::revertDocumentToSaved);
+    } else if (command == "_FileSaveAsPICT:") {
+        on(&MainWindowController::FileSaveAsPICT);
+    } else if (command == "printDocument:") {
+        on(&MainWindowController::printDocument);
     } else if (command == "_EditUndo:") {
         on(&MainWindowController::EditUndo);
     } else if (command == "_EditCut:") {
@@ -239,6 +267,10 @@ QAction* MainWindowController::action(const QString& command) const
 
 bool MainWindowController::isCommandEnabled(const std::string& command)
 {
+    // Reverting needs the file to read back: a new document has none.
+    if (command == "revertDocumentToSaved:" && m_filePath.isEmpty()) {
+        return false;
+    }
     for (const MenuSpec& menu : documentWindowMenus()) {
         for (const CommandSpec& spec : menu.commands) {
             if (spec.name == nullptr || command != spec.name) {
@@ -311,6 +343,8 @@ void MainWindowController::afterViewChange()
 {
     refreshCommands();
     updateTitle();
+    // A label may have been moved, added or removed.
+    updateLabelView();
 }
 
 // --- saving --------------------------------------------------------------------
@@ -385,6 +419,44 @@ void MainWindowController::fileExportChannelSelectionAs()
     m_document->fileExportChannelSelectionAs();
 }
 
+void MainWindowController::FileSaveAsPICT()
+{
+    if (!isCommandEnabled("_FileSaveAsPICT:")) {
+        return;
+    }
+    SavePanelRequest request;
+    request.requiredType = "tif";
+    request.proposedName = "pict.tif";
+    request.directory = (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string();
+    const auto path = m_prompts->savePanel(request);
+    if (!path) {
+        return;
+    }
+    const QImage picture = renderPicture(*m_document, mainView()->size());
+    std::string error;
+    if (picture.isNull()) {
+        m_prompts->alert(kSaveError, "The picture of the view could not be drawn.", "OK");
+    } else if (!writeTiff(picture, *path, error)) {
+        m_prompts->alert(kSaveError, error, "OK");
+    }
+}
+
+void MainWindowController::printDocument()
+{
+    if (!isCommandEnabled("printDocument:")) {
+        return;
+    }
+    QPrinter printer(QPrinter::HighResolution);
+    const bool accepted = m_printSetup ? m_printSetup(printer)
+                                       : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
+    if (!accepted) {
+        return;
+    }
+    if (!phonaxis::printDocument(*m_document, printer, mainView()->size())) {
+        m_prompts->alert("Printing failed.", "The printer could not print the page.", "OK");
+    }
+}
+
 void MainWindowController::revertDocumentToSaved()
 {
     if (m_filePath.isEmpty() || !m_document->validateMenuItem("revertDocumentToSaved:")) {
@@ -422,6 +494,7 @@ void MainWindowController::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    m_application.abandonLabelDialog(this);
     if (_plabelView) {
         _plabelView->close();
     }
@@ -434,6 +507,9 @@ void MainWindowController::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         m_application.documentActivated(this);
+        // Shortcuts act on the enabling of the moment: it may have changed
+        // while another window was key (the clipboard filled).
+        refreshCommands();
     }
 }
 
@@ -473,6 +549,10 @@ void MainWindowController::applyEditOutcome(const EditOutcome& outcome)
         mainView()->redraw();
     }
     afterViewChange();
+    if (outcome.edited) {
+        // The channels changed: the status window lists them again.
+        m_application.documentActivated(this);
+    }
 }
 
 void MainWindowController::EditUndo()
@@ -483,11 +563,13 @@ void MainWindowController::EditUndo()
 void MainWindowController::EditCut()
 {
     applyEditOutcome(m_editSession->EditCut());
+    m_application.refreshAllCommands(); // the clipboard filled
 }
 
 void MainWindowController::EditCopy()
 {
     applyEditOutcome(m_editSession->EditCopy());
+    m_application.refreshAllCommands(); // the clipboard filled
 }
 
 void MainWindowController::EditPaste()
@@ -547,28 +629,30 @@ PHONAXIS_ZOOM_COMMAND(ZoomHome)
 
 // --- reference levels -------------------------------------------------------------
 
-void MainWindowController::ChannelsSetReferenceAll()
+void MainWindowController::referenceChanged()
 {
-    m_document->setReferenceAll();
     m_document->setDirty();
     mainView()->redraw();
     afterViewChange();
+    m_application.documentActivated(this); // the status window's reference column
+}
+
+void MainWindowController::ChannelsSetReferenceAll()
+{
+    m_document->setReferenceAll();
+    referenceChanged();
 }
 
 void MainWindowController::ChannelsSetfor()
 {
     m_document->setReferenceFor(m_model->m_nChannelCliked);
-    m_document->setDirty();
-    mainView()->redraw();
-    afterViewChange();
+    referenceChanged();
 }
 
 void MainWindowController::ChannelsSetReferenceAllZero()
 {
     m_document->setReferenceAllZero();
-    m_document->setDirty();
-    mainView()->redraw();
-    afterViewChange();
+    referenceChanged();
 }
 
 // --- labels -------------------------------------------------------------------
@@ -607,14 +691,16 @@ void MainWindowController::updateLabelView()
 void MainWindowController::showLabelDialog(const LabelDialogRequest& request)
 {
     LabelDialog& dialog = m_application.labelDialog();
-    dialog.openFor(*m_model, request, this, [this](bool changed) {
+    const bool opened = dialog.openFor(*m_model, request, this, [this](bool changed) {
         if (changed) {
             m_document->setDirty();
             mainView()->redraw();
-            updateLabelView();
         }
         afterViewChange();
     });
+    if (!opened) {
+        return;
+    }
     if (request.kind == LabelDialogRequest::Kind::ExistingLabel) {
         m_document->setDirty();
     }

@@ -3,12 +3,14 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 class QAction;
 class QMenu;
+class QPrinter;
 
 namespace phonaxis {
 
@@ -29,7 +31,8 @@ struct LabelDialogRequest;
 // One document's main window: the document, its main view with the view's
 // model and editing session, and the menus whose commands act on them.
 // Every QAction is named by its command ("_ZoomIn:"); enabling and dynamic
-// titles are evaluated when a menu is about to show and after each command.
+// titles are evaluated when a menu is about to show, after each command,
+// when the window becomes active and when the clipboard fills.
 // Closing asks about unsaved changes. Files dropped on the window open.
 // Main thread only; the window deletes itself when closed.
 class MainWindowController : public QMainWindow {
@@ -62,6 +65,11 @@ public:
     // Re-evaluates every command's enabling and dynamic title.
     void refreshCommands();
 
+    // Sets up the printer before printing; false cancels. By default the
+    // print dialog, modal to this window; tests hand a printer writing a file.
+    using PrintSetup = std::function<bool(QPrinter&)>;
+    void setPrintSetup(PrintSetup setup) { m_printSetup = std::move(setup); }
+
     // Asks about unsaved changes: true when the window may close (saved, not
     // saved on purpose, or nothing to save); false on Cancel or a failed save.
     bool confirmClose();
@@ -75,6 +83,10 @@ public slots:
     void fileExportChannelAs();
     void fileExportChannelSelectionAs();
     void revertDocumentToSaved();
+    // The main view's picture as a TIFF file, through a save panel.
+    void FileSaveAsPICT();
+    // The main view's picture on a printer set up by the print setup.
+    void printDocument();
 
     void EditUndo();
     void EditCut();
@@ -121,6 +133,8 @@ private:
     bool writeDocument(const QString& path, const std::string& type);
     void updateTitle();
     void afterViewChange();
+    // After a reference command: marks the change, redraws, updates status.
+    void referenceChanged();
     void showLabelDialog(const LabelDialogRequest& request);
     void reportStatus(const StatusReport& report);
 
@@ -134,6 +148,7 @@ private:
     QPointer<LabelViewWindow> _plabelView;       // owned by the window once created
     QMenu* m_recentMenu = nullptr;               // owned by the menu bar
     QString m_filePath;
+    PrintSetup m_printSetup; // empty: the print dialog
 };
 
 // The document type a path is saved as: "wav", "aiff" or "aif" by its

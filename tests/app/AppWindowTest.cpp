@@ -1,0 +1,310 @@
+// The document window's ties to the rest of the application: the label
+// dialog's lifetime, start-up, the status window and label table following
+// edits, command enabling across windows, picture and print output.
+#include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/ScriptedPrompts.h"
+
+namespace {
+
+// A float WAV of `channelCount` tones of 11025 samples at 11025 Hz.
+std::optional<phonaxis::Bytes> toneWav(int channelCount, phonaxis::Prompts& prompts)
+{
+    std::vector<std::vector<float>> channels;
+    for (int c = 0; c < channelCount; ++c) {
+        channels.push_back(phonaxis::signals::tone(300.0 + 200.0 * c, 11025.0, 1000.0));
+    }
+    std::vector<std::span<const float>> spans(channels.begin(), channels.end());
+    return phonaxis::signals::waveFileBytes(11025.0, spans, prompts);
+}
+
+} // namespace
+
+#include "app/Application.h"
+#include "app/LabelDialog.h"
+#include "app/MainWindowController.h"
+#include "app/StatusWindowController.h"
+#include "display/MainViewModel.h"
+#include "display/MainViewPane.h"
+#include "document/AppSettings.h"
+#include "document/MyDocument.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QImageReader>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AppWindowTest : public ::testing::Test {
+protected:
+    AppWindowTest()
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = fs::temp_directory_path() / ("phonaxis-window-" + std::string(info->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder / "tmp");
+        settings.m_strConfigFolder = (folder / "config").string();
+        globals.appPathTemp = (folder / "tmp").string();
+        application = std::make_unique<Application>(settings, globals, &prompts);
+    }
+    ~AppWindowTest() override
+    {
+        application.reset();
+        fs::remove_all(folder);
+    }
+
+    fs::path writeRecording(int channelCount, const std::string& name = "voice.wav")
+    {
+        const auto bytes = toneWav(channelCount, prompts);
+        const fs::path path = folder / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
+        return path;
+    }
+
+    // A shown window on a recording of `channelCount` channels.
+    MainWindowController* open(int channelCount, const std::string& name = "voice.wav")
+    {
+        auto* window = application->openPath(QString::fromStdString(writeRecording(channelCount, name).string()));
+        if (window != nullptr) {
+            window->resize(800, 500);
+            window->show();
+            window->mainView()->repaint();
+        }
+        return window;
+    }
+
+    // A press, a drag and a release on the main view.
+    static void drag(MainViewPane* pane, QPoint from, QPoint to)
+    {
+        QTest::mousePress(pane, Qt::LeftButton, {}, from);
+        QMouseEvent move(QEvent::MouseMove, QPointF(to), pane->mapToGlobal(QPointF(to)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(pane, &move);
+        QTest::mouseRelease(pane, Qt::LeftButton, {}, to);
+    }
+
+    fs::path folder;
+    AppSettings settings;
+    ApplicationGlobals globals;
+    test::ScriptedPrompts prompts;
+    std::unique_ptr<Application> application;
+};
+
+TEST_F(AppWindowTest, LabelDialogKeepsItsRequestAndEveryWayOutCleansUp)
+{
+    MainWindowController* window = open(2);
+    ASSERT_NE(window, nullptr);
+    MainViewPane* pane = window->mainView();
+    window->action("_LabelMode:")->trigger();
+    LabelDialog& dialog = application->labelDialog();
+    const QPoint onSecond(300, window->document().getChannel(1).m_rLocation.top + 10);
+
+    // A click while the dialog is open must not retarget it.
+    QTest::mouseClick(pane, Qt::LeftButton, {}, onSecond);
+    ASSERT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.windowModality(), Qt::ApplicationModal);
+    QTest::mouseClick(pane, Qt::LeftButton, {}, QPoint(600, 20));
+    dialog.textField()->setText("first");
+    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(window->document().getChannel(1).m_nLabelCount, 1);
+    EXPECT_EQ(window->document().getChannel(0).m_nLabelCount, 0);
+
+    // Esc, the close button and a revert all end the request.
+    const std::function<void()> ways[] = {
+        [&] { QTest::keyClick(&dialog, Qt::Key_Escape); },
+        [&] { dialog.close(); },
+        [&] {
+            prompts.alertReplies.push_back(1); // Revert
+            window->action("revertDocumentToSaved:")->trigger();
+        },
+    };
+    for (std::size_t i = 0; i < std::size(ways); ++i) {
+        QTest::mouseClick(pane, Qt::LeftButton, {}, QPoint(500 + 20 * int(i), 20));
+        ASSERT_TRUE(dialog.isOpenFor(window)) << i;
+        ways[i]();
+        EXPECT_FALSE(dialog.isVisible()) << i;
+        EXPECT_FALSE(dialog.isOpenFor(window)) << i;
+    }
+    EXPECT_EQ(window->document().getChannel(1).m_nLabelCount, 0); // reverted: the label is gone
+}
+
+TEST_F(AppWindowTest, StartupAlwaysLeavesADocumentWindowWithMenus)
+{
+    const QString file = QString::fromStdString(writeRecording(1).string());
+    struct Case {
+        QStringList files;
+        QString expectedName;
+    };
+    for (const Case& c : {Case{{}, "Untitled"}, Case{{file}, "voice.wav"},
+                          Case{{QString::fromStdString((folder / "missing.wav").string())}, "Untitled"}}) {
+        Application launched(settings, globals, &prompts);
+        launched.finishLaunching(c.files);
+        const auto windows = launched.documentWindows();
+        ASSERT_EQ(windows.size(), 1u) << c.expectedName.toStdString();
+        EXPECT_EQ(windows[0]->displayName(), c.expectedName);
+        EXPECT_TRUE(windows[0]->isVisible());
+        QMenuBar* bar = launched.statusWindow()->findChild<QMenuBar*>();
+        ASSERT_NE(bar, nullptr);
+        EXPECT_EQ(bar->actions().size(), 3);
+        EXPECT_NE(bar->findChild<QAction*>("openDocument:"), nullptr);
+    }
+}
+
+TEST_F(AppWindowTest, StatusWindowAndCommandsFollowEditsInAnyWindow)
+{
+    application->finishLaunching({});
+    MainWindowController* fresh = application->documentWindows().front();
+    MainWindowController* window = open(2);
+    ASSERT_NE(window, nullptr);
+    QAction* paste = fresh->action("_EditPaste:");
+
+    // Copy in one window enables Paste (and so its shortcut) in the other;
+    // becoming the active window re-evaluates a stale state too.
+    paste->setEnabled(false);
+    window->action("_EditSelectAll:")->trigger();
+    window->action("_EditCopy:")->trigger();
+    EXPECT_TRUE(paste->isEnabled());
+    paste->setEnabled(false);
+    QApplication::setActiveWindow(fresh);
+    EXPECT_TRUE(paste->isEnabled());
+
+    QTableWidget* status = application->statusWindow()->table();
+    fresh->action("_EditPaste:")->trigger();
+    EXPECT_EQ(status->rowCount(), 2);
+    // Untitled: nothing to revert to, however much data it holds.
+    EXPECT_FALSE(fresh->action("revertDocumentToSaved:")->isEnabled());
+
+    QTest::mouseClick(window->mainView(), Qt::LeftButton, {}, QPoint(300, 30));
+    window->action("_ChannelsSetReferenceAll:")->trigger();
+    EXPECT_EQ(status->item(0, 5)->text(),
+              StatusWindowController::wholeNumber(window->document().getChannel(0).m_dReference));
+}
+
+TEST_F(AppWindowTest, LabelTableFollowsDragsAndSaveAs)
+{
+    MainWindowController* window = open(1);
+    ASSERT_NE(window, nullptr);
+    window->action("_LabelMode:")->trigger();
+    QTest::mouseClick(window->mainView(), Qt::LeftButton, {}, QPoint(300, 40));
+    application->labelDialog().textField()->setText("a");
+    application->labelDialog().findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    window->action("_LabelView:")->trigger();
+    auto* table = window->findChild<QTableWidget*>("_labelTable");
+    ASSERT_NE(table, nullptr);
+    const QString before = table->item(0, 3)->text();
+
+    const Labels* label = window->document().getChannel(0).GetLabel(0);
+    const QPoint at(label->rectLocation.left + 2, label->rectLocation.top + 2);
+    drag(window->mainView(), at, at + QPoint(100, 0));
+    EXPECT_NE(table->item(0, 3)->text(), before);
+
+    prompts.savePanelReplies.push_back((folder / "renamed.wav").string());
+    window->action("saveDocumentAs:")->trigger();
+    EXPECT_EQ(table->window()->windowTitle(), "Labels::renamed.wav");
+}
+
+TEST_F(AppWindowTest, PictureAndPrintWriteTheView)
+{
+    MainWindowController* window = open(2);
+    ASSERT_NE(window, nullptr);
+
+    const fs::path tiff = folder / "view.tif";
+    prompts.savePanelReplies.push_back(tiff.string());
+    window->action("_FileSaveAsPICT:")->trigger();
+    ASSERT_EQ(prompts.savePanels.size(), 1u);
+    EXPECT_EQ(prompts.savePanels[0].requiredType, "tif");
+    EXPECT_EQ(prompts.savePanels[0].proposedName, "pict.tif");
+    EXPECT_EQ(fs::path(prompts.savePanels[0].directory).filename(), "Documents");
+    QImageReader reader(QString::fromStdString(tiff.string()));
+    const QImage image = reader.read();
+    ASSERT_FALSE(image.isNull()) << reader.errorString().toStdString();
+    EXPECT_EQ(image.size(), window->mainView()->size());
+    int dark = 0;
+    for (int x = 60; x < image.width() - 10; ++x) {
+        dark += qGray(image.pixel(x, image.height() / 4)) < 128 ? 1 : 0;
+    }
+    EXPECT_GT(dark, 0); // the trace crosses the first strip
+
+    prompts.savePanelReplies.push_back((folder / "no-such-folder" / "x.tif").string());
+    window->action("_FileSaveAsPICT:")->trigger();
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "Error in save");
+
+    const fs::path pdf = folder / "print.pdf";
+    window->setPrintSetup([&](QPrinter& printer) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(pdf.string()));
+        return true;
+    });
+    window->action("printDocument:")->trigger();
+    std::ifstream in(pdf, std::ios::binary);
+    std::string head(4, '\0');
+    in.read(head.data(), 4);
+    EXPECT_EQ(head, "%PDF");
+    EXPECT_EQ(prompts.alerts.size(), 1u);
+}
+
+TEST_F(AppWindowTest, UndoThroughTheMenuRestoresANativeDocument)
+{
+    MainWindowController* wav = open(1);
+    ASSERT_NE(wav, nullptr);
+    const fs::path native = folder / "voice.pmf";
+    prompts.savePanelReplies.push_back(native.string());
+    wav->action("saveDocumentAs:")->trigger();
+    ASSERT_TRUE(fs::exists(native));
+    // Open the native file in a window of its own.
+    MainWindowController* window = application->newDocument();
+    std::string error;
+    ASSERT_TRUE(window->readFile(QString::fromStdString(native.string()), error)) << error;
+    const Channels& channel = window->document().getChannel(0);
+    const auto length = static_cast<std::size_t>(channel.m_dwFileLength);
+    const std::vector<float> before(channel.m_hData.data(), channel.m_hData.data() + length);
+
+    window->resize(800, 500);
+    window->show();
+    window->mainView()->repaint();
+    drag(window->mainView(), QPoint(200, 30), QPoint(400, 30));
+    window->action("_EditCut:")->trigger();
+    ASSERT_LT(channel.m_dwFileLength, double(length));
+    ASSERT_TRUE(window->action("_EditUndo:")->isEnabled());
+    window->action("_EditUndo:")->trigger();
+    const Channels& restored = window->document().getChannel(0);
+    ASSERT_EQ(restored.m_dwFileLength, double(length));
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), restored.m_hData.data()));
+}
+
+TEST_F(AppWindowTest, QuitAsksAboutUnsavedChanges)
+{
+    MainWindowController* window = open(1);
+    ASSERT_NE(window, nullptr);
+    QPointer<MainWindowController> guard(window);
+    window->document().setDirty();
+
+    prompts.alertReplies.push_back(0); // Cancel
+    EXPECT_FALSE(application->terminate());
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "Do you want to save the changes made to the document “voice.wav”?");
+    EXPECT_TRUE(window->isVisible());
+
+    prompts.alertReplies.push_back(-1); // Don't Save
+    EXPECT_TRUE(application->terminate());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(guard.isNull());
+}
+
+} // namespace
+} // namespace phonaxis

@@ -22,9 +22,9 @@ LabelViewWindow::LabelViewWindow(QWidget* parent)
     m_zoom->setObjectName("_zoom");
     QStringList titles;
     int column = 0;
-    for (const LabelTableColumn& spec : kLabelTableColumns) {
-        titles << QString::fromUtf8(spec.title);
-        m_table->setColumnWidth(column++, spec.width);
+    for (const LabelTableColumn& entry : kLabelTableColumns) {
+        titles << QString::fromUtf8(entry.title);
+        m_table->setColumnWidth(column++, entry.width);
     }
     m_table->setHorizontalHeaderLabels(titles);
     m_table->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);

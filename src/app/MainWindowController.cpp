@@ -272,17 +272,17 @@ bool MainWindowController::isCommandEnabled(const std::string& command)
         return false;
     }
     for (const MenuSpec& menu : documentWindowMenus()) {
-        for (const CommandSpec& spec : menu.commands) {
-            if (spec.name == nullptr || command != spec.name) {
+        for (const CommandSpec& entry : menu.commands) {
+            if (entry.name == nullptr || command != entry.name) {
                 continue;
             }
-            switch (spec.owner) {
+            switch (entry.owner) {
             case CommandOwner::Application:
                 return true;
             case CommandOwner::Document:
                 return m_document->validateMenuItem(command);
             case CommandOwner::Window:
-                return windowCommandEnabled(spec.name, m_document->m_bHaveData);
+                return windowCommandEnabled(entry.name, m_document->m_bHaveData);
             case CommandOwner::View: {
                 m_model->m_bEditUndo = m_editSession->undoAvailable();
                 MenuContext context;

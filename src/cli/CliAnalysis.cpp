@@ -172,6 +172,25 @@ Channels* audioChannel(Session& session, int& index, std::ostream& err)
     return &session.document().getChannel(index);
 }
 
+// The common start of the analyses of the audio channel: the stretch options
+// are well formed, the file opens with its settings, it has an audio channel
+// with samples and the stretch lies inside it. 0, or the exit status.
+int openAudioAnalysis(const Options& options, const char* command, Session& session,
+                      Channels*& audio, int& index, std::ostream& err)
+{
+    if (const int status = checkStretchForm(options, err)) {
+        return status;
+    }
+    if (const int status = openSession(options, command, session, err)) {
+        return status;
+    }
+    audio = audioChannel(session, index, err);
+    if (audio == nullptr) {
+        return kExitFailure;
+    }
+    return checkTimesInside(options, *audio, err);
+}
+
 int print(const std::vector<LogRecord>& records, const Options& options, std::ostream& out)
 {
     if (options.json) {
@@ -254,19 +273,10 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     if (options.atMs.has_value() == (options.fromMs.has_value() || options.toMs.has_value())) {
         return usage(err, "spectrum takes either --at MS or --from MS --to MS");
     }
-    if (const int status = checkStretchForm(options, err)) {
-        return status;
-    }
     Session session;
-    if (const int status = openSession(options, "spectrum", session, err)) {
-        return status;
-    }
+    Channels* audio = nullptr;
     int index = -1;
-    const Channels* audio = audioChannel(session, index, err);
-    if (!audio) {
-        return kExitFailure;
-    }
-    if (const int status = checkTimesInside(options, *audio, err)) {
+    if (const int status = openAudioAnalysis(options, "spectrum", session, audio, index, err)) {
         return status;
     }
     const double samplesPerMs = audio->m_dSampleRate / 1000.0;
@@ -300,19 +310,10 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         return usage(err,
                      "--columns × --rows may be at most " + std::to_string(kMaxCells) + " cells");
     }
-    if (const int status = checkStretchForm(options, err)) {
-        return status;
-    }
     Session session;
-    if (const int status = openSession(options, "spectrogram", session, err)) {
-        return status;
-    }
+    Channels* audio = nullptr;
     int index = -1;
-    Channels* audio = audioChannel(session, index, err);
-    if (!audio) {
-        return kExitFailure;
-    }
-    if (const int status = checkTimesInside(options, *audio, err)) {
+    if (const int status = openAudioAnalysis(options, "spectrogram", session, audio, index, err)) {
         return status;
     }
     MyDocument& document = session.document();
@@ -363,19 +364,10 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
 
 int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
 {
-    if (const int status = checkStretchForm(options, err)) {
-        return status;
-    }
     Session session;
-    if (const int status = openSession(options, "pitch", session, err)) {
-        return status;
-    }
+    Channels* audio = nullptr;
     int index = -1;
-    Channels* audio = audioChannel(session, index, err);
-    if (!audio) {
-        return kExitFailure;
-    }
-    if (const int status = checkTimesInside(options, *audio, err)) {
+    if (const int status = openAudioAnalysis(options, "pitch", session, audio, index, err)) {
         return status;
     }
     const PitchParameters parameters = PitchParameters::fromDocument(session.document());

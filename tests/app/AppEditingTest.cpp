@@ -28,12 +28,14 @@ std::optional<phonaxis::Bytes> twoToneWav(phonaxis::Prompts& prompts)
 #include "document/MyDocument.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -173,6 +175,36 @@ TEST_F(AppEditingTest, LabelModeClickAddsALabelThroughTheDialog)
     auto* table = window->findChild<QWidget*>("labelview");
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->windowTitle(), "Labels::two.wav");
+
+    // A click on the label opens it for editing; a drag moves it; an empty
+    // text removes it.
+    const QPoint onLabel = click + QPoint(3, 4);
+    pane->repaint();
+    QTest::mouseClick(pane, Qt::LeftButton, {}, onLabel);
+    ASSERT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.textField()->text(), "vowel");
+    dialog.textField()->setText("vowel a");
+    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    ASSERT_EQ(channel.m_nLabelCount, 1);
+    EXPECT_EQ(channel.GetLabel(0)->getLabelText(), "vowel a");
+
+    const double before = channel.GetLabel(0)->dTime;
+    QTest::mousePress(pane, Qt::LeftButton, {}, onLabel);
+    QMouseEvent drag(QEvent::MouseMove, QPointF(onLabel + QPoint(80, 0)),
+                     pane->mapToGlobal(QPointF(onLabel + QPoint(80, 0))), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(pane, &drag);
+    QTest::mouseRelease(pane, Qt::LeftButton, {}, onLabel + QPoint(80, 0));
+    EXPECT_FALSE(dialog.isVisible());
+    ASSERT_EQ(channel.m_nLabelCount, 1);
+    EXPECT_GT(channel.GetLabel(0)->dTime, before);
+
+    pane->repaint();
+    QTest::mouseClick(pane, Qt::LeftButton, {}, onLabel + QPoint(80, 0));
+    ASSERT_TRUE(dialog.isVisible());
+    dialog.textField()->clear();
+    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(channel.m_nLabelCount, 0);
 }
 
 TEST_F(AppEditingTest, DroppedFilesOpenAndRecentFilesSurviveARestart)

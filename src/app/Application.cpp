@@ -2,6 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/LabelDialog.h"
+#include "app/LogController.h"
 #include "app/MainWindowController.h"
 #include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
@@ -265,6 +266,19 @@ LabelDialog& Application::labelDialog()
         m_labelDialog = new LabelDialog();
     }
     return *m_labelDialog;
+}
+
+LogController& Application::logController()
+{
+    if (!gLogView) {
+        gLogView = std::make_unique<LogController>(m_injectedPrompts);
+    }
+    return *gLogView;
+}
+
+bool Application::logWindowVisible() const
+{
+    return gLogView && gLogView->isVisible();
 }
 
 void Application::abandonLabelDialog(const MainWindowController* window)

@@ -13,6 +13,7 @@ namespace phonaxis {
 
 class AboutWindow;
 class LabelDialog;
+class LogController;
 class MainWindowController;
 class Prompts;
 class QtPrompts;
@@ -74,6 +75,12 @@ public:
     // Closes the label dialog as Cancel would when it is open for `window`.
     void abandonLabelDialog(const MainWindowController* window);
 
+    // The measurement log shared by every window (gLogView), created on
+    // first use.
+    LogController& logController();
+    // Whether the log window is shown.
+    bool logWindowVisible() const;
+
     // Re-evaluates the commands of every document window (the clipboard
     // filled, so Paste changes everywhere).
     void refreshAllCommands();
@@ -99,6 +106,7 @@ private:
     QPointer<StatusWindowController> gStatusWindow;
     QPointer<AboutWindow> m_about;
     QPointer<LabelDialog> m_labelDialog;
+    std::unique_ptr<LogController> gLogView;
     std::vector<QPointer<MainWindowController>> m_windows; // delete themselves on close
     QPointer<MainWindowController> m_keyWindow;
     QStringList m_recent;

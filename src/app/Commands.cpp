@@ -23,6 +23,11 @@ constexpr CommandSpec kFile[] = {
      CommandOwner::Document},
     {"revertDocumentToSaved:", "Revert to Saved", kNone, nullptr, CommandOwner::Document},
     {nullptr, nullptr, kNone, nullptr, CommandOwner::Application},
+    {"_fileSaveConfiguration:", "Save Configuration…", kNone, nullptr, CommandOwner::Window},
+    {"_fileLoadConfiguration:", "Load Configuration…", kNone, nullptr, CommandOwner::Window},
+    {"_fileRevertToDefaultConfiguration:", "Revert to Default Configuration…", kNone, nullptr,
+     CommandOwner::Window},
+    {nullptr, nullptr, kNone, nullptr, CommandOwner::Application},
     {"_FileSaveAsPICT:", "Save as Picture…", kNone, nullptr, CommandOwner::View},
     {"printDocument:", "Print…", kNone, "Ctrl+P", CommandOwner::View},
     {nullptr, nullptr, kNone, nullptr, CommandOwner::Application},
@@ -63,6 +68,36 @@ constexpr CommandSpec kLabel[] = {
     {"_LabelView:", "Label Table", kNone, nullptr, CommandOwner::Window},
 };
 
+constexpr CommandSpec kAnalysis[] = {
+    {"_AnalysisIntensity:", "Intensity", kNone, nullptr, CommandOwner::View},
+    {"_AnalysisSmooth:", "Smooth", kNone, nullptr, CommandOwner::View},
+    {nullptr, nullptr, kNone, nullptr, CommandOwner::Application},
+    {"_EGGChannelSelect:", "Assign channel for EGG: None", kNone, nullptr, CommandOwner::View},
+    {"_EggAnalysisall:", "EGG Analysis", kNone, nullptr, CommandOwner::View},
+};
+
+constexpr CommandSpec kOptions[] = {
+    {"_OptionsDisplay:", "Display…", kNone, nullptr, CommandOwner::Window},
+    {"_OptionsZoom:", "Zoom…", kNone, nullptr, CommandOwner::Window},
+    {"_OptionsCalibration:", "Calibration…", kNone, nullptr, CommandOwner::Window},
+    {"_OptionsIntensitySmooth:", "Intensity / Smooth…", kNone, nullptr, CommandOwner::Window},
+    {"_OptionsEGG:", "EGG…", kNone, nullptr, CommandOwner::Window},
+    {"_OptionsLog:", "Log…", kNone, nullptr, CommandOwner::Window},
+};
+
+constexpr CommandSpec kLog[] = {
+    {"_LogNew:", "New Log", kNone, nullptr, CommandOwner::Log},
+    {"_LogOpen:", "Open Log…", kNone, nullptr, CommandOwner::Log},
+    {nullptr, nullptr, kNone, nullptr, CommandOwner::Application},
+    {"_LogMarker:", "Enter Marker", kNone, nullptr, CommandOwner::View},
+    {"_LogDuration:", "Enter Duration", kNone, nullptr, CommandOwner::View},
+    {"_LogDataSelection:", "Enter Data Selection", kNone, nullptr, CommandOwner::View},
+    {nullptr, nullptr, kNone, nullptr, CommandOwner::Application},
+    {"_LogEntereggatmarker:", "Enter EGG at Marker", kNone, nullptr, CommandOwner::View},
+    {"_LogEntereggselection:", "Enter EGG Selection", kNone, nullptr, CommandOwner::View},
+    {"_LogEntereggall:", "Enter EGG All", kNone, nullptr, CommandOwner::View},
+};
+
 constexpr CommandSpec kWindow[] = {
     {"_HideShowStatus:", "Show Status", kNone, nullptr, CommandOwner::Application},
 };
@@ -73,7 +108,8 @@ constexpr CommandSpec kHelp[] = {
 
 constexpr MenuSpec kMenus[] = {
     {"File", kFile},       {"Edit", kEdit},   {"Zoom", kZoom}, {"Channels", kChannels},
-    {"Label", kLabel},     {"Window", kWindow}, {"Help", kHelp},
+    {"Label", kLabel},     {"Analysis", kAnalysis}, {"Options", kOptions},
+    {"Log", kLog},         {"Window", kWindow},   {"Help", kHelp},
 };
 
 } // namespace
@@ -83,10 +119,18 @@ std::span<const MenuSpec> documentWindowMenus()
     return kMenus;
 }
 
-bool windowCommandEnabled(const char* name, bool documentHasData)
+bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned)
 {
-    if (std::strcmp(name, "_LabelView:") == 0) {
-        return documentHasData;
+    if (std::strcmp(name, "_OptionsEGG:") == 0) {
+        return documentHasData && eggAssigned;
+    }
+    // Panels that edit per-channel or view settings need data; the
+    // calibration sheet and the configuration commands are always at hand.
+    for (const char* needsData : {"_LabelView:", "_OptionsDisplay:", "_OptionsZoom:",
+                                   "_OptionsIntensitySmooth:", "_OptionsLog:"}) {
+        if (std::strcmp(name, needsData) == 0) {
+            return documentHasData;
+        }
     }
     return true;
 }

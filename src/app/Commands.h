@@ -12,6 +12,7 @@ enum class CommandOwner {
     Document,    // the document's save rules
     View,        // the main view's rules
     Window,      // the main window controller's rules
+    Log,         // the measurement log's rules (its window shown or not)
 };
 
 // One menu command: its name (the QAction's objectName), its menu title,
@@ -30,12 +31,14 @@ struct MenuSpec {
     std::span<const CommandSpec> commands;
 };
 
-// The document window's menus: File, Edit, Zoom, Channels, Label, Window
-// and Help. "Open Recent" is a submenu the window adds after "Open…".
+// The document window's menus: File, Edit, Zoom, Channels, Label,
+// Analysis, Options, Log, Window and Help. "Open Recent" is a submenu the window adds after "Open…".
 std::span<const MenuSpec> documentWindowMenus();
 
-// Enabling rule of the main window's own commands: the label table needs
-// data.
-bool windowCommandEnabled(const char* name, bool documentHasData);
+// Enabling rule of the main window's own commands: the label table and
+// the display, zoom and intensity/smoothing panels need data; the calibration panel and the
+// configuration commands are always enabled; the EGG panel needs data and
+// an EGG channel assigned.
+bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned = false);
 
 } // namespace phonaxis

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/SettingsPanel.h"
+
 #include <QMainWindow>
 #include <QPointer>
 
@@ -70,6 +72,10 @@ public:
     using PrintSetup = std::function<bool(QPrinter&)>;
     void setPrintSetup(PrintSetup setup) { m_printSetup = std::move(setup); }
 
+    // Drives the settings panels instead of a user (tests); empty (the
+    // default) runs them window-modal.
+    void setPanelDriver(PanelDriver driver) { m_panelDriver = std::move(driver); }
+
     // Asks about unsaved changes: true when the window may close (saved, not
     // saved on purpose, or nothing to save); false on Cancel or a failed save.
     bool confirmClose();
@@ -109,6 +115,44 @@ public slots:
 
     void LabelMode();
     void LabelView();
+
+    // Settings panels; each returns the code the panel ended with
+    // (SettingsPanel::kOK or kCancel).
+    int OptionsDisplay();
+    int OptionsZoom();
+    int OptionsCalibration();
+    int OptionsIntensitySmooth();
+    int OptionsEGG();
+    int OptionsLog();
+
+    // User configurations and the application configuration.
+    void fileSaveConfiguration();
+    void fileLoadConfiguration();
+    // Asks, removes the application configuration and quits on "Yes".
+    void fileRevertToDefaultConfiguration();
+
+    // Intensity tracks of every channel, drawn.
+    void AnalysisIntensity();
+    // Asks whether to save first, backs the document up for undo and
+    // smooths every channel whose smoothing is switched on.
+    void AnalysisSmooth();
+
+    // Chooses the EGG channel ("None" or a channel title).
+    void EGGChannelSelect();
+    // Velocity, acceleration and cycle detection over the whole EGG
+    // channel, with peaks, valleys and cycle marks drawn.
+    void EggAnalysisall();
+
+    // The application's measurement log: a new or opened log, and the main
+    // view's entries appended to it.
+    void LogNew();
+    void LogOpen();
+    void LogMarker();
+    void LogDuration();
+    void LogDataSelection();
+    void LogEntereggatmarker();
+    void LogEntereggselection();
+    void LogEntereggall();
     // Refreshes the label table when it is open and visible.
     void updateLabelView();
 
@@ -137,6 +181,10 @@ private:
     void referenceChanged();
     void showLabelDialog(const LabelDialogRequest& request);
     void reportStatus(const StatusReport& report);
+    // Runs `panel` once with the panel driver; the code it ended with.
+    int runPanel(SettingsPanel& panel);
+    // The smoothing pass over the channels that have smoothing switched on.
+    void smoothChannels();
 
     Application& m_application;
     std::unique_ptr<QtPrompts> m_ownPrompts;
@@ -149,6 +197,7 @@ private:
     QMenu* m_recentMenu = nullptr;               // owned by the menu bar
     QString m_filePath;
     PrintSetup m_printSetup; // empty: the print dialog
+    PanelDriver m_panelDriver; // empty: panels run window-modal
 };
 
 // The document type a path is saved as: "wav", "aiff" or "aif" by its

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/SettingsPanel.h"
+
+class QCheckBox;
+class QLineEdit;
+
+namespace phonaxis {
+
+class Channels;
+
+// The EGG options sheet ("optionEGG") of the document's EGG channel: the
+// cycle threshold (%), the velocity and acceleration smoothing windows (ms),
+// all "%.1f", and which of peaks, valleys, cycle marks, velocity and
+// acceleration are drawn. OK stores them in the channel (numbers at single
+// precision; a number out of range keeps the channel's value); they take
+// effect at the next analysis. The configuration has no place for them.
+// Only for a document with an EGG channel assigned.
+class EggPanel : public SettingsPanel {
+    Q_OBJECT
+public:
+    EggPanel(MyDocument& document, const AppSettings& settings, Prompts& prompts, QWidget* parent);
+
+protected:
+    void setup() override;
+    void save() override;
+    bool patchesConfiguration() const override { return false; }
+    void patchConfiguration(Configuration&) const override {}
+
+private:
+    // The assigned EGG channel, or null.
+    Channels* eggChannel() const;
+
+    QLineEdit* m_thresholdPerCent; // children of the panel
+    QLineEdit* m_velocityWindow;
+    QLineEdit* m_accelerationWindow;
+    QCheckBox* m_drawPeaks;
+    QCheckBox* m_drawValleys;
+    QCheckBox* m_drawThreshold;
+    QCheckBox* m_drawVelocity;
+    QCheckBox* m_drawAcceleration;
+};
+
+} // namespace phonaxis

@@ -1,0 +1,500 @@
+// The settings panels, the configuration commands and the derived-track
+// commands, driven through the main window's menus.
+#include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/ScriptedPrompts.h"
+
+namespace {
+
+// A two-channel float WAV of tones, 200 ms at 11025 Hz. Built before the Qt
+// headers, whose "signals" macro would hide the generators' namespace.
+std::optional<phonaxis::Bytes> twoToneWavBytes(phonaxis::Prompts& prompts)
+{
+    const std::vector<float> a = phonaxis::signals::tone(300.0, 11025.0, 200.0);
+    const std::vector<float> b = phonaxis::signals::tone(500.0, 11025.0, 200.0);
+    const std::span<const float> channels[] = {a, b};
+    return phonaxis::signals::waveFileBytes(11025.0, channels, prompts);
+}
+
+// An audio channel and an EGG channel in step, 300 ms at 10 kHz, with the
+// EGG's cycle truth.
+struct EggRecording {
+    std::optional<phonaxis::Bytes> wav;
+    phonaxis::signals::EggSignal egg;
+};
+
+EggRecording eggRecording(phonaxis::Prompts& prompts)
+{
+    namespace sig = phonaxis::signals;
+    EggRecording recording;
+    const sig::PulseTrain pulses = sig::pulseTrain(125.0, 10000.0, 300.0);
+    recording.egg = sig::eggSignal(pulses, pulses.samples.size());
+    const std::span<const float> channels[] = {pulses.samples, recording.egg.samples};
+    recording.wav = sig::waveFileBytes(10000.0, channels, prompts);
+    return recording;
+}
+
+} // namespace
+
+#include "app/Application.h"
+#include "app/CalibrationPanel.h"
+#include "app/DisplayPanel.h"
+#include "app/EggPanel.h"
+#include "app/IntensitySmoothPanel.h"
+#include "app/LogController.h"
+#include "app/MainWindowController.h"
+#include "app/ZoomPanel.h"
+#include "document/AppSettings.h"
+#include "document/Configuration.h"
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PanelsTest : public ::testing::Test {
+protected:
+    PanelsTest()
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = fs::temp_directory_path() / ("phonaxis-panels-" + std::string(info->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder / "tmp");
+        settings.m_strConfigFolder = (folder / "config").string();
+        globals.appPathTemp = (folder / "tmp").string();
+        globals.gstrVersion = kApplicationVersion;
+        application = std::make_unique<Application>(settings, globals, &prompts);
+    }
+    ~PanelsTest() override
+    {
+        application.reset();
+        fs::remove_all(folder);
+    }
+
+    // A window on a two-channel float recording saved as `name`; a ".pmf"
+    // name gives a native document, which keeps an undo backup.
+    MainWindowController* openRecording(const std::string& name = "two.wav")
+    {
+        const auto bytes = twoToneWavBytes(prompts);
+        const fs::path wav = folder / "two.wav";
+        std::ofstream(wav, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
+        MainWindowController* window = application->openPath(QString::fromStdString(wav.string()));
+        if (window == nullptr || name == "two.wav") {
+            return window;
+        }
+        prompts.savePanelReplies.push_back((folder / name).string());
+        window->saveDocumentAs();
+        window->close();
+        return application->openPath(QString::fromStdString((folder / name).string()));
+    }
+
+    // The application configuration as written at launch.
+    void writeApplicationConfiguration() { ASSERT_TRUE(ReadConfig(settings)); }
+
+    std::optional<Configuration> applicationConfiguration() const
+    {
+        FileContents contents;
+        std::string error;
+        if (!contents.open(settings.configPath(), error)) {
+            return std::nullopt;
+        }
+        return Configuration::fromBytes(contents.bytes());
+    }
+
+    fs::path folder;
+    AppSettings settings;
+    ApplicationGlobals globals;
+    test::ScriptedPrompts prompts;
+    std::unique_ptr<Application> application;
+};
+
+// One panel edit: the command, what the user changes, and what OK must
+// leave in the document and at the configuration offsets.
+struct PanelCase {
+    const char* command;
+    std::function<void(SettingsPanel&)> edit;
+    std::function<void(const MyDocument&)> checkDocument;
+    std::function<void(const Configuration&)> checkConfiguration;
+};
+
+QTableWidget& tableOf(SettingsPanel& panel)
+{
+    return *panel.findChild<QTableWidget*>("channels");
+}
+
+const PanelCase kPanelCases[] = {
+    {"_OptionsDisplay:",
+     [](SettingsPanel& panel) {
+         QTableWidget& table = tableOf(panel);
+         EXPECT_EQ(table.horizontalHeaderItem(DisplayPanel::kHeigth)->text(), "Heigth");
+         EXPECT_FALSE(table.item(1, DisplayPanel::kRow)->flags() & Qt::ItemIsEditable);
+         table.item(1, DisplayPanel::kName)->setText("EGG");
+         table.item(1, DisplayPanel::kShow)->setCheckState(Qt::Unchecked);
+         table.item(0, DisplayPanel::kHeigth)->setText("150");
+         table.item(1, DisplayPanel::kHeigth)->setText("-4"); // refused: keeps its height
+         table.item(0, DisplayPanel::kDrawRef)->setCheckState(Qt::Unchecked);
+         panel.findChild<QCheckBox*>("trackMouse")->setChecked(false);
+         panel.findChild<QCheckBox*>("color")->setChecked(true);
+         panel.findChild<QDoubleSpinBox*>("width")->setValue(7.5);
+     },
+     [](const MyDocument& document) {
+         EXPECT_EQ(document.getChannel(1).GetTitle(), "EGG");
+         EXPECT_FALSE(document.getChannel(1).m_bShow);
+         EXPECT_EQ(document.getChannel(0).m_nHeigth, 150);
+         EXPECT_EQ(document.getChannel(1).m_nHeigth, 100);
+         EXPECT_FALSE(document.getChannel(0).m_bDrawReference);
+         EXPECT_FALSE(document.m_bTrackMouse);
+         EXPECT_TRUE(document.m_bColor);
+         EXPECT_DOUBLE_EQ(document.m_dWidth, 7.5);
+     },
+     [](const Configuration& record) {
+         EXPECT_DOUBLE_EQ(record.getDouble(1056), 7.5);
+         EXPECT_EQ(record.getInt32(1072), 0); // track mouse
+         EXPECT_EQ(record.getInt32(1084), 1); // colour
+     }},
+    {"_OptionsZoom:",
+     [](SettingsPanel& panel) { panel.findChild<QDoubleSpinBox*>("zoomRange")->setValue(250.75); },
+     [](const MyDocument& document) { EXPECT_DOUBLE_EQ(document.m_dZoomRange, 250.75); },
+     [](const Configuration& record) { EXPECT_EQ(record.getInt32(1092), 250); }},
+    {"_OptionsCalibration:",
+     [](SettingsPanel& panel) {
+         QTableWidget& table = tableOf(panel);
+         EXPECT_EQ(table.item(0, CalibrationPanel::kC)->text(), "1.00000");
+         EXPECT_FALSE(table.item(0, CalibrationPanel::kName)->flags() & Qt::ItemIsEditable);
+         table.item(0, CalibrationPanel::kA)->setText("0.1");
+         table.item(1, CalibrationPanel::kD)->setText("-2.5");
+         table.item(1, CalibrationPanel::kC)->setText("two"); // not a number: kept
+         table.item(1, CalibrationPanel::kUnit)->setText(QString(40, QChar('m')));
+     },
+     [](const MyDocument& document) {
+         EXPECT_EQ(document.getChannel(0).m_dA3Cal, static_cast<double>(0.1f));
+         EXPECT_DOUBLE_EQ(document.getChannel(1).m_dD0Cal, -2.5);
+         EXPECT_DOUBLE_EQ(document.getChannel(1).m_dC1Cal, 1.0);
+         EXPECT_EQ(document.getChannel(1).GetUnit(), std::string(40, 'm'));
+     },
+     [](const Configuration& record) {
+         EXPECT_EQ(record.getDouble(1736), static_cast<double>(0.1f));
+         EXPECT_DOUBLE_EQ(record.getDouble(2120 + 8), -2.5);
+         EXPECT_DOUBLE_EQ(record.getDouble(1992 + 8), 1.0);
+         EXPECT_EQ(record.getText(2248 + 32, 32), std::string(31, 'm'));
+         EXPECT_EQ(record.getText(2248 + 2 * 32, 32), "normalized"); // unused slot
+     }},
+    {"_OptionsIntensitySmooth:",
+     [](SettingsPanel& panel) {
+         QTableWidget& table = tableOf(panel);
+         EXPECT_EQ(table.item(0, IntensitySmoothPanel::kWindow)->text(), "30");
+         table.item(0, IntensitySmoothPanel::kWindow)->setText("12.5");
+         table.item(1, IntensitySmoothPanel::kStep)->setText("0"); // refused: stays 10
+         table.item(1, IntensitySmoothPanel::kSmoothDo)->setCheckState(Qt::Checked);
+         table.item(1, IntensitySmoothPanel::kPoints)->setText("1001"); // refused: stays 5
+         table.item(0, IntensitySmoothPanel::kPoints)->setText("9");
+     },
+     [](const MyDocument& document) {
+         EXPECT_DOUBLE_EQ(document.getChannel(0).m_dIntensityWindowLengthMS, 12.5);
+         EXPECT_DOUBLE_EQ(document.getChannel(1).m_dIntensityStepSizeMS, 10.0);
+         EXPECT_TRUE(document.getChannel(1).m_bSmoothDo);
+         EXPECT_DOUBLE_EQ(document.getChannel(1).m_dSmoothNumOfPoints, 5.0);
+         EXPECT_DOUBLE_EQ(document.getChannel(0).m_dSmoothNumOfPoints, 9.0);
+     },
+     [](const Configuration& record) {
+         EXPECT_EQ(record.getInt32(1176), 12);     // window, fraction dropped
+         EXPECT_EQ(record.getInt32(1240 + 4), 10); // step of channel 1
+         EXPECT_EQ(record.getInt32(1368 + 4), 1);  // smoothing on, channel 1
+         EXPECT_EQ(record.getInt32(1432), 9);
+         EXPECT_EQ(record.getInt32(1432 + 4), 5);
+     }},
+    {"_OptionsLog:",
+     [](SettingsPanel& panel) {
+         panel.findChild<QLineEdit*>("_dataStepSize")->setText("2.5");
+         panel.findChild<QLineEdit*>("_fftlpcStepSize")->setText("20");
+     },
+     [](const MyDocument& document) {
+         EXPECT_DOUBLE_EQ(document.m_dLogStepSize, 2.5);
+         EXPECT_EQ(document.m_nFFTFrameInterval, 20);
+     },
+     [](const Configuration& record) {
+         EXPECT_DOUBLE_EQ(record.getDouble(2760), 2.5);
+         EXPECT_EQ(record.getInt32(1172), 20);
+     }},
+};
+
+TEST_F(PanelsTest, OkSavesIntoTheDocumentAndTheConfigurationCancelChangesNeither)
+{
+    writeApplicationConfiguration();
+    for (const PanelCase& test : kPanelCases) {
+        SCOPED_TRACE(test.command);
+        MainWindowController* window = openRecording();
+        ASSERT_NE(window, nullptr);
+        const auto before = applicationConfiguration();
+        ASSERT_TRUE(before.has_value());
+
+        // Cancel after the same edits: nothing changes anywhere.
+        window->setPanelDriver([&](SettingsPanel& panel) {
+            test.edit(panel);
+            panel.pressCancel();
+        });
+        const auto fingerprint = [](const MyDocument& document) {
+            const Channels& channel = document.getChannel(1);
+            return std::make_tuple(document.changeCount(), document.m_dZoomRange, document.m_dWidth,
+                                   document.m_bTrackMouse, channel.GetTitle(), channel.m_nHeigth,
+                                   channel.m_bShow, channel.m_dD0Cal, channel.GetUnit(),
+                                   document.getChannel(0).m_dA3Cal,
+                                   document.getChannel(0).m_dIntensityWindowLengthMS,
+                                   channel.m_bSmoothDo, document.m_dLogStepSize,
+                                   document.m_nFFTFrameInterval);
+        };
+        const auto unchanged = fingerprint(window->document());
+        window->action(test.command)->trigger();
+        EXPECT_EQ(applicationConfiguration(), before);
+        EXPECT_EQ(fingerprint(window->document()), unchanged);
+
+        int code = 0;
+        window->setPanelDriver([&](SettingsPanel& panel) {
+            test.edit(panel);
+            panel.pressOK();
+            code = panel.result();
+        });
+        window->action(test.command)->trigger();
+        EXPECT_EQ(code, SettingsPanel::kOK);
+        test.checkDocument(window->document());
+        const auto after = applicationConfiguration();
+        ASSERT_TRUE(after.has_value());
+        test.checkConfiguration(*after);
+        window->document().clearChangeCount();
+        window->close();
+    }
+}
+
+TEST_F(PanelsTest, IntensitySmoothRefusesTooManyPointsWithItsAlert)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    QString kept;
+    window->setPanelDriver([&](SettingsPanel& panel) {
+        QTableWidgetItem* points = tableOf(panel).item(0, IntensitySmoothPanel::kPoints);
+        points->setText("1000"); // the largest accepted
+        points->setText("1001");
+        kept = points->text();
+    });
+    window->OptionsIntensitySmooth();
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "points are too big.");
+    EXPECT_EQ(prompts.alerts[0].defaultButton, "ok");
+    EXPECT_EQ(kept, "1000");
+}
+
+TEST_F(PanelsTest, CalibrationReopensAtSinglePrecisionAndWithoutAConfigurationWritesNothing)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    window->setPanelDriver([](SettingsPanel& panel) {
+        tableOf(panel).item(0, CalibrationPanel::kA)->setText("0.1");
+        panel.pressOK();
+        EXPECT_EQ(panel.lastPatch(), PatchResult::NoFile);
+    });
+    EXPECT_EQ(window->OptionsCalibration(), SettingsPanel::kOK);
+    EXPECT_FALSE(fs::exists(settings.configPath()));
+    EXPECT_EQ(window->document().getChannel(0).m_dA3Cal, static_cast<double>(0.1f));
+
+    QString shown;
+    window->setPanelDriver([&](SettingsPanel& panel) {
+        shown = tableOf(panel).item(0, CalibrationPanel::kA)->text();
+    }); // left open: ends as Cancel
+    EXPECT_EQ(window->OptionsCalibration(), SettingsPanel::kCancel);
+    EXPECT_EQ(shown, "0.10000");
+}
+
+TEST_F(PanelsTest, OptionsEnablingFollowsTheDocumentsData)
+{
+    MainWindowController* empty = application->newDocument();
+    MainWindowController* full = openRecording();
+    ASSERT_NE(full, nullptr);
+    const struct {
+        const char* command;
+        bool withoutData;
+    } rules[] = {{"_OptionsDisplay:", false},     {"_OptionsZoom:", false},
+                 {"_OptionsCalibration:", true},  {"_AnalysisIntensity:", false},
+                 {"_OptionsIntensitySmooth:", false}, {"_OptionsLog:", false},
+                 {"_AnalysisSmooth:", false},     {"_fileSaveConfiguration:", true}};
+    for (const auto& rule : rules) {
+        SCOPED_TRACE(rule.command);
+        EXPECT_EQ(empty->isCommandEnabled(rule.command), rule.withoutData);
+        EXPECT_TRUE(full->isCommandEnabled(rule.command));
+    }
+}
+
+TEST_F(PanelsTest, SmoothingFromTheMenuAsksFirstAndUndoRestoresTheSamples)
+{
+    MainWindowController* window = openRecording("two.pmf");
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    Channels& channel = document.getChannel(0);
+    channel.m_bSmoothDo = true;
+    const auto count = static_cast<std::size_t>(channel.m_dwFileLength);
+    const std::vector<float> original(channel.m_hData.data(), channel.m_hData.data() + count);
+    const auto samples = [&] {
+        return std::vector<float>(channel.m_hData.data(), channel.m_hData.data() + count);
+    };
+
+    prompts.alertReplies.push_back(-1); // Cancel
+    window->action("_AnalysisSmooth:")->trigger();
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "Do you wish to continue before saving?");
+    EXPECT_EQ(prompts.alerts[0].alternateButton, "Replace data");
+    EXPECT_EQ(samples(), original);
+
+    prompts.alertReplies.push_back(0); // Replace data
+    window->action("_AnalysisSmooth:")->trigger();
+    EXPECT_NE(samples(), original);
+    EXPECT_GT(document.changeCount(), 0);
+    ASSERT_TRUE(window->isCommandEnabled("_EditUndo:"));
+
+    window->action("_EditUndo:")->trigger();
+    EXPECT_EQ(samples(), original);
+}
+
+TEST_F(PanelsTest, RevertToDefaultConfigurationRemovesTheFileOnlyOnYes)
+{
+    writeApplicationConfiguration();
+    MainWindowController* window = application->newDocument();
+    prompts.alertReplies = {0, 1}; // No, then Yes
+    window->action("_fileRevertToDefaultConfiguration:")->trigger();
+    EXPECT_TRUE(fs::exists(settings.configPath()));
+    EXPECT_EQ(prompts.alerts.back().title, "Reverting to default configuration");
+    window->action("_fileRevertToDefaultConfiguration:")->trigger();
+    EXPECT_FALSE(fs::exists(settings.configPath()));
+}
+
+TEST_F(PanelsTest, IntensityFromTheMenuComputesAndDrawsEveryChannel)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    window->document().getChannel(1).m_bDrawIntensity = false;
+    window->action("_AnalysisIntensity:")->trigger();
+    for (int index = 0; index < 2; ++index) {
+        const Channels& channel = window->document().getChannel(index);
+        EXPECT_TRUE(channel.m_bHaveIntensity);
+        EXPECT_TRUE(channel.m_bDrawIntensity);
+        EXPECT_GT(channel.m_dIntensityMax, channel.m_dIntensityMin);
+    }
+}
+
+TEST_F(PanelsTest, EggChannelFromTheChooserThenAnalysisFindsTheKnownCycles)
+{
+    const EggRecording recording = eggRecording(prompts);
+    const fs::path path = folder / "egg.wav";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(recording.wav->data()),
+               std::streamsize(recording.wav->size()));
+    MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    EXPECT_FALSE(window->isCommandEnabled("_EggAnalysisall:"));
+    EXPECT_FALSE(window->isCommandEnabled("_OptionsEGG:"));
+
+    prompts.channelReplies.push_back(2); // "None", audio, EGG
+    window->action("_EGGChannelSelect:")->trigger();
+    ASSERT_EQ(prompts.channelChoices.size(), 1u);
+    EXPECT_EQ(prompts.channelChoices[0].note, "Assign EGG channel");
+    EXPECT_EQ(prompts.channelChoices[0].items.front(), "None");
+    ASSERT_EQ(document.m_nEGGChannelIndex, 1);
+    window->refreshCommands();
+    EXPECT_EQ(window->action("_EGGChannelSelect:")->text().toStdString(),
+              "Assign channel for EGG: " + document.getChannel(1).GetTitle());
+
+    // The threshold the truth was built for, set through the EGG panel,
+    // which has no place in the configuration.
+    writeApplicationConfiguration();
+    const auto configuration = applicationConfiguration();
+    window->setPanelDriver([](SettingsPanel& panel) {
+        panel.findChild<QLineEdit*>("_ThresholdPerCent")->setText("25.0");
+        panel.findChild<QLineEdit*>("_VelocitySmoothWindow")->setText("-3"); // refused
+        panel.pressOK();
+    });
+    ASSERT_TRUE(window->isCommandEnabled("_OptionsEGG:"));
+    EXPECT_EQ(window->OptionsEGG(), SettingsPanel::kOK);
+    EXPECT_EQ(applicationConfiguration(), configuration);
+    const Channels& egg = document.getChannel(1);
+    EXPECT_DOUBLE_EQ(egg.m_dVelocitySmoothingWindow, 0.5);
+
+    window->action("_EggAnalysisall:")->trigger();
+    ASSERT_TRUE(egg.m_bHaveCycle);
+    EXPECT_TRUE(egg.m_bDrawPeak && egg.m_bDrawValley && egg.m_bDrawCycleThreshold);
+    const auto& truth = recording.egg.cycles;
+    ASSERT_GE(egg.m_pArrayCycle.size() + 4, truth.size());
+    std::size_t matched = 0;
+    for (const ArrayCycle& cycle : egg.m_pArrayCycle) {
+        for (const auto& known : truth) {
+            matched += cycle.dFilePointP1 == double(known.contactIndex) &&
+                       cycle.dFilePointP2 == double(known.decontactIndex);
+        }
+    }
+    EXPECT_GE(matched + 1, egg.m_pArrayCycle.size());
+}
+
+TEST_F(PanelsTest, LogOptionsRefuseANonPositiveStepAndTheLogMenuAppendsEntries)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    bool stayedOpen = false;
+    window->setPanelDriver([&](SettingsPanel& panel) {
+        panel.findChild<QLineEdit*>("_dataStepSize")->setText("0");
+        panel.pressOK();
+        stayedOpen = panel.isVisible();
+    });
+    EXPECT_EQ(window->OptionsLog(), SettingsPanel::kCancel);
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "The step is not valid.");
+
+    // The entries need the log window; once it is shown New and Open are off.
+    EXPECT_TRUE(window->isCommandEnabled("_LogNew:"));
+    window->action("_EditSelectAll:")->trigger();
+    EXPECT_FALSE(window->isCommandEnabled("_LogDuration:"));
+    window->action("_LogNew:")->trigger();
+    EXPECT_FALSE(window->isCommandEnabled("_LogNew:"));
+    EXPECT_FALSE(window->isCommandEnabled("_LogOpen:"));
+    ASSERT_TRUE(window->isCommandEnabled("_LogDuration:"));
+    window->action("_LogDuration:")->trigger();
+    LogTable& log = application->logController().table();
+    EXPECT_EQ(log.rowCount(), 1u);
+
+    // 200 ms selected, one row every 50 ms.
+    window->document().m_dLogStepSize = 50.0;
+    window->action("_LogDataSelection:")->trigger();
+    EXPECT_EQ(log.rowCount(), 1u + 4u);
+}
+
+TEST_F(PanelsTest, UserConfigurationSavedAndLoadedFromTheFileMenu)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    const std::string path = (folder / "User_Configuration.cfg").string();
+    window->document().m_nFFTWindowLength = 512;
+    prompts.savePanelReplies.push_back(path);
+    window->action("_fileSaveConfiguration:")->trigger();
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_EQ(prompts.savePanels.back().proposedName, "User_Configuration.cfg");
+
+    window->document().m_nFFTWindowLength = 128;
+    prompts.openPanelReplies.push_back({path});
+    window->action("_fileLoadConfiguration:")->trigger();
+    EXPECT_EQ(window->document().m_nFFTWindowLength, 512);
+}
+
+} // namespace
+} // namespace phonaxis

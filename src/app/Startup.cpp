@@ -71,8 +71,9 @@ StartupReport runStartup(const StartupInputs& inputs)
     }
     report.steps.emplace_back("configuration");
 
-    // 5. Acquisition hardware; the USB discovery of the hardware layer is
-    // handed in here once it exists (TODO: the USB discovery issue arms it).
+    // 5. Acquisition hardware: the USB layer hands its device discovery in
+    // as findHardware; until that layer exists nothing is looked for, and a
+    // missing device is never an error.
     if (inputs.findHardware) {
         inputs.findHardware();
     }

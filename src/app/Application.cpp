@@ -6,6 +6,7 @@
 #include "app/MainWindowController.h"
 #include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
+#include "log/LogWindow.h"
 #include "document/AppSettings.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
@@ -181,6 +182,12 @@ void Application::openDocument()
 
 bool Application::terminate()
 {
+    // Unsaved log rows are asked about first: Cancel there keeps everything
+    // open, and quitting never drops them silently.
+    if (gLogView && gLogView->window() != nullptr && gLogView->table().m_bDirty &&
+        !gLogView->window()->close()) {
+        return false;
+    }
     for (MainWindowController* window : documentWindows()) {
         if (!window->close()) {
             return false;

@@ -63,10 +63,17 @@ void CalibrationPanel::save()
 {
     for (int row = 0; row < m_table->rowCount(); ++row) {
         Channels& channel = m_document.getChannel(row);
-        channel.m_dA3Cal = coefficientOf(cellText(*m_table, row, kA), channel.m_dA3Cal);
-        channel.m_dB2Cal = coefficientOf(cellText(*m_table, row, kB), channel.m_dB2Cal);
-        channel.m_dC1Cal = coefficientOf(cellText(*m_table, row, kC), channel.m_dC1Cal);
-        channel.m_dD0Cal = coefficientOf(cellText(*m_table, row, kD), channel.m_dD0Cal);
+        // The cells show five decimals: a cell whose text was not edited
+        // keeps the coefficient it shows rounded, so pressing OK never turns
+        // 3e-7 into 0.
+        const auto coefficientCell = [&](int column, double current) {
+            const QString text = cellText(*m_table, row, column);
+            return text == coefficientText(current) ? current : coefficientOf(text, current);
+        };
+        channel.m_dA3Cal = coefficientCell(kA, channel.m_dA3Cal);
+        channel.m_dB2Cal = coefficientCell(kB, channel.m_dB2Cal);
+        channel.m_dC1Cal = coefficientCell(kC, channel.m_dC1Cal);
+        channel.m_dD0Cal = coefficientCell(kD, channel.m_dD0Cal);
         channel.SetUnit(cellText(*m_table, row, kUnit).toStdString());
     }
 }

@@ -115,11 +115,15 @@ void IntensitySmoothPanel::save()
 {
     for (int row = 0; row < m_table->rowCount(); ++row) {
         Channels& channel = m_document.getChannel(row);
-        // Every editable cell holds an accepted value (see cellEdited).
-        channel.m_dIntensityWindowLengthMS =
-            timeOf(cellText(*m_table, row, kWindow)).value_or(channel.m_dIntensityWindowLengthMS);
-        channel.m_dIntensityStepSizeMS =
-            timeOf(cellText(*m_table, row, kStep)).value_or(channel.m_dIntensityStepSizeMS);
+        // Every editable cell holds an accepted value (see cellEdited). The
+        // cells show whole milliseconds, so a cell whose text was not edited
+        // keeps the exact value it shows rounded (12.5 ms is not cut to 12).
+        const auto timeCell = [&](int column, double current) {
+            const QString text = cellText(*m_table, row, column);
+            return text == wholeText(current) ? current : timeOf(text).value_or(current);
+        };
+        channel.m_dIntensityWindowLengthMS = timeCell(kWindow, channel.m_dIntensityWindowLengthMS);
+        channel.m_dIntensityStepSizeMS = timeCell(kStep, channel.m_dIntensityStepSizeMS);
         channel.m_bIntensityRelative = isCellChecked(*m_table, row, kRelative);
         channel.m_bSmoothDo = isCellChecked(*m_table, row, kSmoothDo);
         bool ok = false;

@@ -21,6 +21,7 @@ std::optional<phonaxis::Bytes> toneWav(int channelCount, phonaxis::Prompts& prom
 
 #include "app/Application.h"
 #include "app/LabelDialog.h"
+#include "app/LogController.h"
 #include "app/MainWindowController.h"
 #include "app/StatusWindowController.h"
 #include "display/MainViewModel.h"
@@ -304,6 +305,29 @@ TEST_F(AppWindowTest, QuitAsksAboutUnsavedChanges)
     EXPECT_TRUE(application->terminate());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(guard.isNull());
+}
+
+TEST_F(AppWindowTest, QuitAsksAboutUnsavedLogRows)
+{
+    ASSERT_NE(open(1), nullptr);
+    LogController& log = application->logController();
+    log.LogNew();
+    LogRecord record;
+    record.name = "voice.wav";
+    record.definition = "Marker Entry: time";
+    record.append(12.5);
+    log.add(record, true);
+    ASSERT_TRUE(log.table().m_bDirty);
+
+    prompts.alertReplies.push_back(-1); // Cancel: nothing closes
+    EXPECT_FALSE(application->terminate());
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "Save changes before closing?");
+    EXPECT_TRUE(log.isVisible());
+    EXPECT_EQ(log.table().rowCount(), 1u);
+
+    prompts.alertReplies.push_back(0); // Don't save
+    EXPECT_TRUE(application->terminate());
 }
 
 } // namespace

@@ -318,6 +318,22 @@ TEST_F(PanelsTest, CalibrationReopensAtSinglePrecisionAndWithoutAConfigurationWr
     EXPECT_EQ(shown, "0.10000");
 }
 
+// The sheets show rounded values; OK without an edit must not store the
+// rounding (a small coefficient would become 0, 12.5 ms would become 12).
+TEST_F(PanelsTest, OkWithoutEditsKeepsValuesTheCellsShowRounded)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    Channels& channel = window->document().getChannel(0);
+    channel.m_dA3Cal = 3e-7;
+    channel.m_dIntensityWindowLengthMS = 12.5;
+    window->setPanelDriver([](SettingsPanel& panel) { panel.pressOK(); });
+    EXPECT_EQ(window->OptionsCalibration(), SettingsPanel::kOK);
+    EXPECT_EQ(channel.m_dA3Cal, 3e-7);
+    EXPECT_EQ(window->OptionsIntensitySmooth(), SettingsPanel::kOK);
+    EXPECT_EQ(channel.m_dIntensityWindowLengthMS, 12.5);
+}
+
 TEST_F(PanelsTest, OptionsEnablingFollowsTheDocumentsData)
 {
     MainWindowController* empty = application->newDocument();

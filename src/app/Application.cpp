@@ -45,6 +45,9 @@ Application::Application(AppSettings& settings, ApplicationGlobals globals, Prom
 
 Application::~Application()
 {
+    // Windows closed earlier may still wait for their deferred deletion;
+    // their destructors report to this object, so they go first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (const QPointer<MainWindowController>& window : m_windows) {
         delete window.data();
     }

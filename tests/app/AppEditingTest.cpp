@@ -26,6 +26,7 @@ std::optional<phonaxis::Bytes> twoToneWav(phonaxis::Prompts& prompts)
 #include "document/AppSettings.h"
 #include "document/EditClipboard.h"
 #include "document/MyDocument.h"
+#include "support/AppFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -51,24 +52,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class AppEditingTest : public ::testing::Test {
+class AppEditingTest : public test::AppFixture {
 protected:
-    AppEditingTest()
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder = fs::temp_directory_path() / ("phonaxis-edit-" + std::string(info->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder / "tmp");
-        settings.m_strConfigFolder = (folder / "config").string();
-        globals.appPathTemp = (folder / "tmp").string();
-        globals.gstrVersion = kApplicationVersion;
-        application = std::make_unique<Application>(settings, globals, &prompts);
-    }
-    ~AppEditingTest() override
-    {
-        application.reset();
-        fs::remove_all(folder);
-    }
+    AppEditingTest() : AppFixture("phonaxis-edit-") {}
 
     // A shown window on a two-channel float WAV of 11025 samples.
     MainWindowController* openRecording(const std::string& name = "two.wav")
@@ -85,12 +71,6 @@ protected:
         }
         return window;
     }
-
-    fs::path folder;
-    AppSettings settings;
-    ApplicationGlobals globals;
-    test::ScriptedPrompts prompts;
-    std::unique_ptr<Application> application;
 };
 
 TEST_F(AppEditingTest, CopyIntoANewDocumentThenCutAndUndo)

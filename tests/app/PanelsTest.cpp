@@ -47,6 +47,7 @@ EggRecording eggRecording(phonaxis::Prompts& prompts)
 #include "document/Configuration.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "support/AppFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -65,24 +66,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PanelsTest : public ::testing::Test {
+class PanelsTest : public test::AppFixture {
 protected:
-    PanelsTest()
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder = fs::temp_directory_path() / ("phonaxis-panels-" + std::string(info->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder / "tmp");
-        settings.m_strConfigFolder = (folder / "config").string();
-        globals.appPathTemp = (folder / "tmp").string();
-        globals.gstrVersion = kApplicationVersion;
-        application = std::make_unique<Application>(settings, globals, &prompts);
-    }
-    ~PanelsTest() override
-    {
-        application.reset();
-        fs::remove_all(folder);
-    }
+    PanelsTest() : AppFixture("phonaxis-panels-") {}
 
     // A window on a two-channel float recording saved as `name`; a ".pmf"
     // name gives a native document, which keeps an undo backup.
@@ -115,11 +101,6 @@ protected:
         return Configuration::fromBytes(contents.bytes());
     }
 
-    fs::path folder;
-    AppSettings settings;
-    ApplicationGlobals globals;
-    test::ScriptedPrompts prompts;
-    std::unique_ptr<Application> application;
 };
 
 // One panel edit: the command, what the user changes, and what OK must

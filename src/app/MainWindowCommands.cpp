@@ -1,0 +1,293 @@
+// The main window's settings, analysis and log commands: the option panels,
+// the configuration commands, intensity and smoothing, the EGG channel and its
+// analysis, and the main view's measurement-log entries.
+
+#include "app/MainWindowController.h"
+
+#include "app/Application.h"
+#include "app/CalibrationPanel.h"
+#include "app/DisplayPanel.h"
+#include "app/EggPanel.h"
+#include "app/IntensitySmoothPanel.h"
+#include "app/LogController.h"
+#include "app/LogOptionsPanel.h"
+#include "app/ZoomPanel.h"
+#include "display/MainViewPane.h"
+#include "display/MainViewScroller.h"
+#include "document/Configuration.h"
+#include "document/EditSession.h"
+#include "document/MyDocument.h"
+
+namespace phonaxis {
+
+// --- settings panels ---------------------------------------------------------------
+
+int MainWindowController::runPanel(SettingsPanel& panel)
+{
+    const int code = panel.run(m_panelDriver);
+    refreshCommands();
+    return code;
+}
+
+int MainWindowController::OptionsDisplay()
+{
+    if (!isCommandEnabled("_OptionsDisplay:")) {
+        return SettingsPanel::kCancel;
+    }
+    DisplayPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    const int code = runPanel(panel);
+    if (code == SettingsPanel::kOK) {
+        // Titles and heights are kept in the document's file.
+        m_document->setDirty();
+        mainView()->RedoDisplay();
+        afterViewChange();
+        m_application.documentActivated(this); // the status window's titles
+    }
+    return code;
+}
+
+int MainWindowController::OptionsZoom()
+{
+    if (!isCommandEnabled("_OptionsZoom:")) {
+        return SettingsPanel::kCancel;
+    }
+    ZoomPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    return runPanel(panel);
+}
+
+int MainWindowController::OptionsCalibration()
+{
+    CalibrationPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    const int code = runPanel(panel);
+    if (code == SettingsPanel::kOK && m_document->m_bHaveData) {
+        // The calibration is kept in the document's file.
+        m_document->setDirty();
+        mainView()->redraw();
+        afterViewChange();
+    }
+    return code;
+}
+
+int MainWindowController::OptionsIntensitySmooth()
+{
+    if (!isCommandEnabled("_OptionsIntensitySmooth:")) {
+        return SettingsPanel::kCancel;
+    }
+    IntensitySmoothPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    const int code = runPanel(panel);
+    if (code == SettingsPanel::kOK) {
+        // The settings are kept in the document's file; the tracks take
+        // them when they are next computed.
+        m_document->setDirty();
+        afterViewChange();
+    }
+    return code;
+}
+
+int MainWindowController::OptionsEGG()
+{
+    if (!isCommandEnabled("_OptionsEGG:")) {
+        return SettingsPanel::kCancel;
+    }
+    EggPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    const int code = runPanel(panel);
+    // The drawing switches may have changed whatever the answer.
+    mainView()->RedoDisplay();
+    afterViewChange();
+    return code;
+}
+
+int MainWindowController::OptionsLog()
+{
+    if (!isCommandEnabled("_OptionsLog:")) {
+        return SettingsPanel::kCancel;
+    }
+    LogOptionsPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    return runPanel(panel);
+}
+
+// --- configuration files ------------------------------------------------------------
+
+void MainWindowController::fileSaveConfiguration()
+{
+    phonaxis::fileSaveConfiguration(*m_document, m_application.settings(), *m_prompts);
+}
+
+void MainWindowController::fileLoadConfiguration()
+{
+    phonaxis::fileLoadConfiguration(*m_document, m_application.settings(), *m_prompts);
+    // Sizes, grids and calibrations may all have changed.
+    mainView()->RedoDisplay();
+    afterViewChange();
+}
+
+void MainWindowController::fileRevertToDefaultConfiguration()
+{
+    if (phonaxis::fileRevertToDefaultConfiguration(m_application.settings(), *m_prompts)) {
+        // Quit once this command has returned; unsaved documents are still
+        // asked about.
+        QMetaObject::invokeMethod(&m_application, [app = &m_application] { app->terminate(); },
+                                  Qt::QueuedConnection);
+    }
+}
+
+// --- derived tracks -----------------------------------------------------------------
+
+void MainWindowController::AnalysisIntensity()
+{
+    if (!isCommandEnabled("_AnalysisIntensity:")) {
+        return;
+    }
+    for (int index = 0; index < m_document->channelsInUse(); ++index) {
+        Channels& channel = m_document->getChannel(index);
+        channel.CalculateIntensity();
+        channel.m_bDrawIntensity = true;
+    }
+    mainView()->redraw();
+    afterViewChange();
+}
+
+void MainWindowController::smoothChannels()
+{
+    for (int index = 0; index < m_document->channelsInUse(); ++index) {
+        Channels& channel = m_document->getChannel(index);
+        if (!channel.m_bSmoothDo) {
+            continue;
+        }
+        channel.CalculateSmooth();
+        // The intensity track follows the samples it was measured on.
+        if (channel.m_bHaveIntensity) {
+            channel.CalculateIntensity();
+        }
+    }
+    m_document->setDirty();
+}
+
+void MainWindowController::AnalysisSmooth()
+{
+    if (!isCommandEnabled("_AnalysisSmooth:")) {
+        return;
+    }
+    const int answer = m_prompts->alert(
+        "Do you wish to continue before saving?",
+        "Smooth functions will replace the current data. It is recommended to save the data "
+        "before proceeding.",
+        "Save", "Replace data", "Cancel");
+    if (answer == -1) {
+        return;
+    }
+    // A save that did not happen must not be followed by replacing the
+    // data the user wanted kept.
+    if (answer == 1 && !saveDocument()) {
+        return;
+    }
+    if (m_editSession->SaveFile(EditKind::kSmoothing)) {
+        smoothChannels();
+    }
+    mainView()->documentChanged();
+    afterViewChange();
+}
+
+// --- EGG ---------------------------------------------------------------------------
+
+void MainWindowController::EGGChannelSelect()
+{
+    if (!isCommandEnabled("_EGGChannelSelect:")) {
+        return;
+    }
+    std::vector<std::string> items{"None"};
+    for (int index = 0; index < m_document->channelsInUse(); ++index) {
+        items.push_back(m_document->getChannel(index).GetTitle());
+    }
+    // The pop-up opens on the assigned channel, or on "None".
+    const int current = m_document->m_nEGGChannelIndex;
+    const int preselected = current >= 0 && current < m_document->channelsInUse() ? current + 1 : 0;
+    const int chosen = m_prompts->chooseChannel("Assign EGG channel", items, preselected);
+    if (chosen < 0 || chosen >= static_cast<int>(items.size())) {
+        return; // Cancel
+    }
+    m_document->m_nEGGChannelIndex = chosen - 1;
+    afterViewChange();
+}
+
+void MainWindowController::EggAnalysisall()
+{
+    if (!isCommandEnabled("_EggAnalysisall:")) {
+        return;
+    }
+    Channels& channel = m_document->getChannel(m_document->m_nEGGChannelIndex);
+    if (!channel.CalculateAcceleration(channel.m_dVelocitySmoothingWindow,
+                                       channel.m_dAccelerationSmoothingWindow) ||
+        !channel.DoPositionCycleDetection(0.0, channel.m_dwFileLength)) {
+        m_prompts->alert("EGG analysis failed.", "The EGG channel could not be analysed.", "OK");
+        return;
+    }
+    channel.m_bDrawPeak = true;
+    channel.m_bDrawValley = true;
+    channel.m_bDrawCycleThreshold = true;
+    mainView()->redraw();
+    afterViewChange();
+}
+
+// --- measurement log -------------------------------------------------------------------
+
+void MainWindowController::LogNew()
+{
+    if (isCommandEnabled("_LogNew:")) {
+        m_application.logController().LogNew();
+        m_application.refreshAllCommands(); // the log window is shown now
+    }
+}
+
+void MainWindowController::LogOpen()
+{
+    if (isCommandEnabled("_LogOpen:")) {
+        m_application.logController().LogOpen();
+        m_application.refreshAllCommands();
+    }
+}
+
+void MainWindowController::LogMarker()
+{
+    if (isCommandEnabled("_LogMarker:")) {
+        m_application.logController().logMarker(*m_document, displayName().toStdString());
+    }
+}
+
+void MainWindowController::LogDuration()
+{
+    if (isCommandEnabled("_LogDuration:")) {
+        m_application.logController().logDuration(*m_document, displayName().toStdString());
+    }
+}
+
+void MainWindowController::LogDataSelection()
+{
+    if (isCommandEnabled("_LogDataSelection:")) {
+        m_application.logController().logDataSelection(*m_document, displayName().toStdString(),
+                                                        m_prompts);
+    }
+}
+
+void MainWindowController::LogEntereggatmarker()
+{
+    if (isCommandEnabled("_LogEntereggatmarker:")) {
+        m_application.logController().logEggAtMarker(*m_document, displayName().toStdString());
+    }
+}
+
+void MainWindowController::LogEntereggselection()
+{
+    if (isCommandEnabled("_LogEntereggselection:")) {
+        m_application.logController().logEggSelection(*m_document, displayName().toStdString());
+    }
+}
+
+void MainWindowController::LogEntereggall()
+{
+    if (isCommandEnabled("_LogEntereggall:")) {
+        m_application.logController().logEggAll(*m_document, displayName().toStdString());
+    }
+}
+
+} // namespace phonaxis

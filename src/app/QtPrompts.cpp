@@ -83,9 +83,13 @@ int QtPrompts::alert(const std::string& title, const std::string& message,
     return 1;
 }
 
-int QtPrompts::chooseChannel(const std::string& note, const std::vector<std::string>& titles)
+int QtPrompts::chooseChannel(const std::string& note, const std::vector<std::string>& titles,
+                             int preselected)
 {
     ChannelSelector selector(note, titles, m_window);
+    if (preselected > 0 && preselected < static_cast<int>(titles.size())) {
+        selector.choose(preselected);
+    }
     selector.setWindowModality(Qt::WindowModal);
     const int result = m_runner(selector);
     const int number = ChannelSelector::resultNumber(result, selector.chosenIndex());

@@ -34,7 +34,8 @@ public:
     int alert(const std::string& title, const std::string& message,
               const std::string& defaultButton, const std::string& alternateButton,
               const std::string& otherButton) override;
-    int chooseChannel(const std::string& note, const std::vector<std::string>& titles) override;
+    int chooseChannel(const std::string& note, const std::vector<std::string>& titles,
+                      int preselected = 0) override;
     int selectItem(const std::string& note, const std::vector<std::string>& items) override;
     std::optional<std::string> savePanel(const SavePanelRequest& request) override;
     std::vector<std::string> openPanel(const OpenPanelRequest& request) override;

@@ -13,9 +13,13 @@ int AutomaticPrompts::alert(const std::string& title, const std::string& message
     return 1;
 }
 
-int AutomaticPrompts::chooseChannel(const std::string&, const std::vector<std::string>& titles)
+int AutomaticPrompts::chooseChannel(const std::string&, const std::vector<std::string>& titles,
+                                    int preselected)
 {
-    return titles.empty() ? -1 : 0;
+    if (titles.empty()) {
+        return -1;
+    }
+    return preselected >= 0 && preselected < static_cast<int>(titles.size()) ? preselected : 0;
 }
 
 int AutomaticPrompts::selectItem(const std::string&, const std::vector<std::string>& items)

@@ -35,9 +35,11 @@ public:
                       const std::string& defaultButton, const std::string& alternateButton = {},
                       const std::string& otherButton = {}) = 0;
 
-    // The channel chooser sheet: a note and a pop-up of channel titles, first
-    // one selected. Returns the chosen index (0-based) or -1 on Cancel.
-    virtual int chooseChannel(const std::string& note, const std::vector<std::string>& titles) = 0;
+    // The channel chooser sheet: a note and a pop-up of channel titles with
+    // the entry at `preselected` selected (the first when it is out of
+    // range). Returns the chosen index (0-based) or -1 on Cancel.
+    virtual int chooseChannel(const std::string& note, const std::vector<std::string>& titles,
+                              int preselected = 0) = 0;
 
     // The selector panel of the AIFF reader: a note and a pop-up of items.
     // Returns the 1-based number of the chosen item or -1 on Cancel.

@@ -20,6 +20,7 @@ public:
     struct Choice {
         std::string note;
         std::vector<std::string> items;
+        int preselected = 0;
     };
 
     std::deque<int> alertReplies;
@@ -42,9 +43,10 @@ public:
         return pop(alertReplies, 1);
     }
 
-    int chooseChannel(const std::string& note, const std::vector<std::string>& titles) override
+    int chooseChannel(const std::string& note, const std::vector<std::string>& titles,
+                      int preselected = 0) override
     {
-        channelChoices.push_back({note, titles});
+        channelChoices.push_back({note, titles, preselected});
         return pop(channelReplies, 0);
     }
 

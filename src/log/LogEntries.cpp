@@ -51,7 +51,8 @@ LogRecord markerLogRecord(const MyDocument& document, const std::string& display
         }
         const Channels& channel = document.getChannel(i);
         record.definition += i == 0 ? " ,Audio" : " ,cha# " + std::to_string(i);
-        record.append(channel.CalibrateNew(channel.m_dMarkerDataValue));
+        // Narrowed to single precision, as the status read-out shows it.
+        record.append(static_cast<float>(channel.CalibrateNew(channel.m_dMarkerDataValue)));
     }
     return record;
 }

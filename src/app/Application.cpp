@@ -123,6 +123,25 @@ void Application::addStatusMenus(StatusWindowController& status)
     // Quit closes windows, so it runs once the menu has let go of them.
     add(file, "terminate:", tr("Quit"), [this] { terminate(); }, QKeySequence::Quit,
         Qt::QueuedConnection);
+    // The log commands are at hand without a document too.
+    QMenu* log = bar->addMenu(tr("Log"));
+    log->setObjectName("Log");
+    QAction* logNew = add(log, "_LogNew:", tr("New Log"), [this] {
+        if (!logWindowVisible()) {
+            logController().LogNew();
+            refreshAllCommands();
+        }
+    });
+    QAction* logOpen = add(log, "_LogOpen:", tr("Open Log…"), [this] {
+        if (!logWindowVisible()) {
+            logController().LogOpen();
+            refreshAllCommands();
+        }
+    });
+    connect(log, &QMenu::aboutToShow, this, [this, logNew, logOpen] {
+        logNew->setEnabled(!logWindowVisible());
+        logOpen->setEnabled(!logWindowVisible());
+    });
     QMenu* window = bar->addMenu(tr("Window"));
     window->setObjectName("Window");
     QAction* toggle = add(window, "_HideShowStatus:", hideShowStatusTitle(), [this] { HideShowStatus(); });

@@ -78,18 +78,20 @@ void LogController::LogOpen()
     request.directory = QDir::homePath().toStdString();
     const std::vector<std::string> paths = prompts().openPanel(request);
     for (const std::string& path : paths) {
-        LogWindow& window = ensureWindow();
-        window.show();
-        window.raise();
-        window.activateWindow();
-        // A file that cannot be read as a log leaves the log as it was
-        // rather than emptied, and ends the command.
+        // A file that cannot be read as a log ends the command and leaves
+        // the log as it was rather than emptied; the window is shown only
+        // for a log that was read.
         if (!m_table.ReadDocument(path)) {
             console("Error reading file at " + path + "\n");
             return;
         }
+        LogWindow& window = ensureWindow();
+        window.Refresh();
         window.setWindowTitle(
             QString::fromStdString(std::filesystem::path(path).filename().string()));
+        window.show();
+        window.raise();
+        window.activateWindow();
     }
 }
 

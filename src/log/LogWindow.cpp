@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFont>
 #include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -163,6 +165,23 @@ LogWindow::LogWindow(LogTable& table, Prompts& prompts, ConsoleSink console, QWi
     connect(m_saveAsAction, &QAction::triggered, this, [this] { LogSaveas(); });
     addAction(m_saveAction);
     addAction(m_saveAsAction);
+
+    // The window's own File menu: its Save commands and Close (which hides
+    // it after the unsaved-changes question).
+    auto* bar = new QMenuBar(this);
+    QMenu* file = bar->addMenu(tr("File"));
+    file->setObjectName("File");
+    file->addAction(m_saveAction);
+    file->addAction(m_saveAsAction);
+    file->addSeparator();
+    QAction* closeAction = file->addAction(tr("Close"));
+    closeAction->setObjectName("performClose:");
+    closeAction->setShortcut(QKeySequence::Close);
+    closeAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(closeAction);
+    connect(closeAction, &QAction::triggered, this, [this] { close(); }, Qt::QueuedConnection);
+    connect(file, &QMenu::aboutToShow, this, [this] { updateActions(); });
+    layout->setMenuBar(bar);
     connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { updateActions(); });
 
     resize(800, 300);

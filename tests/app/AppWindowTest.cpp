@@ -160,8 +160,9 @@ TEST_F(AppWindowTest, StartupAlwaysLeavesADocumentWindowWithMenus)
         EXPECT_TRUE(windows[0]->isVisible());
         QMenuBar* bar = launched.statusWindow()->findChild<QMenuBar*>();
         ASSERT_NE(bar, nullptr);
-        EXPECT_EQ(bar->actions().size(), 3);
+        EXPECT_EQ(bar->actions().size(), 4); // File, Log, Window, Help
         EXPECT_NE(bar->findChild<QAction*>("openDocument:"), nullptr);
+        EXPECT_NE(bar->findChild<QAction*>("_LogOpen:"), nullptr);
     }
 }
 

@@ -66,18 +66,29 @@ int QtPrompts::alert(const std::string& title, const std::string& message,
         otherPush = box.addButton(QString::fromStdString(otherButton), QMessageBox::DestructiveRole);
     }
     box.setDefaultButton(defaultPush);
-    box.setEscapeButton(alternatePush ? alternatePush : defaultPush);
+    // Escape (or closing the box) must never pick an answer that changes
+    // data: it takes the button titled "Cancel" when there is one, else the
+    // third button of a three-button alert (its cancelling answer), else
+    // the alternate, else the only button.
+    QPushButton* escapePush = otherPush != nullptr ? otherPush
+                              : alternatePush != nullptr ? alternatePush
+                                                         : defaultPush;
+    for (QPushButton* push : {defaultPush, alternatePush, otherPush}) {
+        if (push != nullptr && push->text() == QLatin1String("Cancel")) {
+            escapePush = push;
+        }
+    }
+    box.setEscapeButton(escapePush);
     m_runner(box);
 
     const auto* clicked = box.clickedButton();
-    if (clicked != nullptr && clicked == otherPush) {
+    if (clicked == nullptr) {
+        clicked = escapePush; // closed without a button
+    }
+    if (clicked == otherPush) {
         return -1;
     }
-    if (clicked != nullptr && clicked == alternatePush) {
-        return 0;
-    }
-    // A box closed without a button takes its escape button's answer.
-    if (clicked == nullptr && alternatePush != nullptr) {
+    if (clicked == alternatePush) {
         return 0;
     }
     return 1;

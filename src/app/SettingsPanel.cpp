@@ -57,7 +57,8 @@ int SettingsPanel::run(const PanelDriver& driver)
     setup();
     setResult(kCancel);
     if (!driver) {
-        return exec();
+        // A run ended from outside (the application quitting) is a Cancel.
+        return exec() == kOK ? kOK : kCancel;
     }
     show();
     driver(*this);

@@ -237,6 +237,32 @@ TEST(QtPromptsTest, AlertButtonsAndSavePanelExtension)
             << c.button;
     }
 
+    // Escape, or closing the box, never picks an answer that changes data.
+    struct EscapeCase {
+        std::vector<std::string> buttons;
+        const char* escapeButton;
+        int expected;
+    };
+    const EscapeCase escapes[] = {
+        {{"Save", "Replace data", "Cancel"}, "Cancel", -1},
+        {{"Save", "Don't save", "Cancel"}, "Cancel", -1},
+        {{"Save", "Cancel", "Don't Save"}, "Cancel", 0},
+        {{"Yes", "No"}, "No", 0},
+        {{"OK"}, "OK", 1},
+    };
+    for (const EscapeCase& c : escapes) {
+        QString escapeText;
+        QtPrompts prompts(nullptr, [&](QDialog& dialog) {
+            QAbstractButton* escape = static_cast<QMessageBox&>(dialog).escapeButton();
+            escapeText = escape != nullptr ? escape->text() : QString();
+            return 0; // closed without a button
+        });
+        const auto button = [&](std::size_t i) { return i < c.buttons.size() ? c.buttons[i] : ""; };
+        EXPECT_EQ(prompts.alert("Title", "", button(0), button(1), button(2)), c.expected)
+            << c.escapeButton;
+        EXPECT_EQ(escapeText, c.escapeButton);
+    }
+
     const QString folder = QDir::tempPath();
     QtPrompts panels(nullptr, [&](QDialog& dialog) {
         auto& panel = static_cast<QFileDialog&>(dialog);

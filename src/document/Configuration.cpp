@@ -6,6 +6,7 @@
 
 #include "document/AppSettings.h"
 #include "document/ByteReader.h"
+#include "document/DocumentSettings.h"
 #include "document/FileIO.h"
 #include "document/RateSettings.h"
 #include "document/MyDocument.h"
@@ -30,6 +31,7 @@ constexpr std::size_t kRecordChannels = 16;
 constexpr std::int32_t kLaunchSampleRateHz = 22050;
 constexpr const char* kUserConfigName = "User_Configuration.cfg";
 constexpr const char* kLoadFailedTitle = "Configuration not loaded";
+constexpr const char* kSettingsKeptTitle = "Some settings were not loaded";
 constexpr const char* kRevertTitle = "Reverting to default configuration";
 
 // The smallest gain an acquisition entry keeps: 200 for the audio entry, 1
@@ -247,8 +249,27 @@ bool inRange(std::size_t at, std::size_t first, std::size_t last)
     return at >= first && at <= last;
 }
 
+// Whether a per-channel value read from a file can be used: calibration
+// coefficients finite, intensity windows and steps positive, smoothing
+// between 1 and 1000 points (what the intensity/smoothing sheet accepts).
+bool usableChannelValue(const ChannelField& field, const Channels& channel)
+{
+    if (field.real == nullptr) {
+        return true;
+    }
+    const double value = channel.*field.real;
+    if (field.offset == off::kSmoothNumOfPoints) {
+        return value >= 1.0 && value <= 1000.0;
+    }
+    if (field.offset == off::kIntensityWindowLength || field.offset == off::kIntensityStepSize) {
+        return value > 0.0;
+    }
+    return std::isfinite(value);
+}
+
 // Reads every document setting in [first, last], and with `newDocumentOnly`
-// only those a new document takes.
+// only those a new document takes. A per-channel value that cannot be used
+// keeps the channel's current one.
 void readDocumentSettings(const Configuration& record, MyDocument& document, std::size_t first,
                           std::size_t last, bool newDocumentOnly)
 {
@@ -263,7 +284,11 @@ void readDocumentSettings(const Configuration& record, MyDocument& document, std
         for (const ChannelField& field : kChannelFields) {
             const std::size_t at = channelOffset(field, k);
             if (inRange(at, first, last) && (field.newDocument || !newDocumentOnly)) {
+                const double previous = field.real != nullptr ? channel.*field.real : 0.0;
                 readField(record, at, field, channel);
+                if (!usableChannelValue(field, channel)) {
+                    channel.*field.real = previous;
+                }
             }
         }
         if (inRange(unitOffset(k), first, last)) {
@@ -509,7 +534,10 @@ bool ReadConfig(AppSettings& settings, std::string* error)
 
 void applyNewDocumentSettings(const Configuration& record, MyDocument& document)
 {
+    // A damaged value in the file keeps the new document's default.
+    const DocumentFields defaults = document;
     readDocumentSettings(record, document, 0, Configuration::kSize, true);
+    keepUsableSettings(document, defaults);
     document.m_bTrackMouse = true;
 }
 
@@ -659,15 +687,13 @@ bool didEndSaveConfig(const MyDocument& document, const AppSettings& settings, P
     return true;
 }
 
-void fileLoadConfiguration(MyDocument& document, AppSettings& settings, Prompts& prompts)
+bool fileLoadConfiguration(MyDocument& document, AppSettings& settings, Prompts& prompts)
 {
     OpenPanelRequest request;
     request.types = {"cfg"};
     request.directory = MyDocument::homeDirectory();
     const auto paths = prompts.openPanel(request);
-    if (!paths.empty()) {
-        loadUserConfiguration(document, settings, prompts, paths.front());
-    }
+    return !paths.empty() && loadUserConfiguration(document, settings, prompts, paths.front());
 }
 
 bool loadUserConfiguration(MyDocument& document, AppSettings& settings, Prompts& prompts,
@@ -692,7 +718,22 @@ bool loadUserConfiguration(MyDocument& document, AppSettings& settings, Prompts&
         prompts.alert(kLoadFailedTitle, message, "OK");
         return false;
     }
+    const DocumentFields previous = document;
     applyUserConfiguration(*record, document, settings);
+    const std::vector<const DocumentSetting*> kept = keepUsableSettings(document, previous);
+    if (!kept.empty()) {
+        std::string names;
+        for (const DocumentSetting* setting : kept) {
+            names.append(names.empty() ? "" : ", ").append(setting->name);
+        }
+        std::string message(1, '"'); // appended: see the note above
+        message.append(fileName(path))
+            .append("\" holds values the analyses cannot work with; these settings keep their "
+                    "values: ")
+            .append(names)
+            .append(".");
+        prompts.alert(kSettingsKeptTitle, message, "OK");
+    }
     return true;
 }
 

@@ -210,11 +210,14 @@ bool didEndSaveConfig(const MyDocument& document, const AppSettings& settings, P
                       const std::string& path);
 
 // Load configuration command: an open panel for one "cfg" file in the home
-// folder, then loadUserConfiguration.
-void fileLoadConfiguration(MyDocument& document, AppSettings& settings, Prompts& prompts);
+// folder, then loadUserConfiguration. Returns whether a configuration was
+// applied.
+bool fileLoadConfiguration(MyDocument& document, AppSettings& settings, Prompts& prompts);
 // Reads the user configuration at `path` and applies it. A file that
 // cannot be read or is shorter than a record is declined with an alert and
-// changes nothing. Returns whether it was applied.
+// changes nothing. Document settings the analyses cannot work with keep
+// their values (the alert names them), as do per-channel values that are
+// not usable. Returns whether it was applied.
 bool loadUserConfiguration(MyDocument& document, AppSettings& settings, Prompts& prompts,
                            const std::string& path);
 

@@ -261,18 +261,49 @@ std::string documentSettingText(const DocumentFields& fields, const DocumentSett
     return {};
 }
 
+namespace {
+
+bool usable(const DocumentFields& fields, const DocumentSetting& setting)
+{
+    switch (setting.type) {
+    case SettingType::Int32:
+        return acceptable(setting, static_cast<double>(fields.*setting.integer));
+    case SettingType::Double:
+        return acceptable(setting, fields.*setting.real);
+    case SettingType::Bool:
+        break;
+    }
+    return true;
+}
+
+} // namespace
+
 const DocumentSetting* firstUnusableSetting(const DocumentFields& fields)
 {
     for (const DocumentSetting& setting : kSettings) {
-        const double value = setting.type == SettingType::Int32
-                                 ? static_cast<double>(fields.*setting.integer)
-                             : setting.type == SettingType::Double ? fields.*setting.real
-                                                                   : 0.0;
-        if (!acceptable(setting, value)) {
+        if (!usable(fields, setting)) {
             return &setting;
         }
     }
     return nullptr;
+}
+
+std::vector<const DocumentSetting*> keepUsableSettings(DocumentFields& fields,
+                                                       const DocumentFields& previous)
+{
+    std::vector<const DocumentSetting*> restored;
+    for (const DocumentSetting& setting : kSettings) {
+        if (usable(fields, setting)) {
+            continue;
+        }
+        if (setting.type == SettingType::Int32) {
+            fields.*setting.integer = previous.*setting.integer;
+        } else if (setting.type == SettingType::Double) {
+            fields.*setting.real = previous.*setting.real;
+        }
+        restored.push_back(&setting);
+    }
+    return restored;
 }
 
 std::optional<std::pair<std::string_view, std::string_view>>

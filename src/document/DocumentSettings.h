@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace phonaxis {
 
@@ -63,6 +64,14 @@ std::string documentSettingText(const DocumentFields& fields, const DocumentSett
 // needed), or nullptr when all are acceptable. Used after a configuration
 // file, whose values come from outside, has been applied.
 const DocumentSetting* firstUnusableSetting(const DocumentFields& fields);
+
+// Puts back from `previous` every registered setting whose value in `fields`
+// the analyses cannot work with (as firstUnusableSetting judges) and returns
+// those settings in registration order. Used after a configuration file has
+// been applied inside the application, where a damaged value must not reach
+// an analysis but the rest of the file still counts.
+std::vector<const DocumentSetting*> keepUsableSettings(DocumentFields& fields,
+                                                       const DocumentFields& previous);
 
 // Splits "NAME=VALUE" at its first '='; nothing when there is none or the
 // name is empty.

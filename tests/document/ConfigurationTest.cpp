@@ -331,6 +331,49 @@ TEST_F(ConfigurationTest, UserConfigurationRoundTripsThroughTheCommands)
     EXPECT_EQ(fresh.getChannel(2).GetUnit(), "normalized");
 }
 
+// Values the analyses cannot work with keep the document's own; the rest of
+// the file still counts. A user file names them, a new document says nothing.
+TEST_F(ConfigurationTest, DamagedValuesKeepTheDocumentsOwnAndTheRestLoads)
+{
+    const auto damage = [](Configuration& r) {
+        r.putInt32(off::kZoomRange, 2500);                                 // good
+        r.putInt32(off::kFFTWindowLength, 7);                              // not a power of two
+        r.putDouble(1592, std::nan(""));                                   // pitch step
+        r.putDouble(off::kCalibrationC1 + 8 * 3, std::nan(""));            // channel 3
+        r.putInt32(off::kSmoothNumOfPoints + 4 * 2, 5000);                 // channel 2
+        r.putInt32(off::kIntensityWindowLength + 4 * 1, 0);                // channel 1
+        r.putInt32(off::kIntensityStepSize + 4 * 1, 20);                   // good
+    };
+    const auto check = [](const MyDocument& d) {
+        EXPECT_EQ(d.m_dZoomRange, 2500.0);
+        EXPECT_EQ(d.m_nFFTWindowLength, 256);
+        EXPECT_EQ(d.m_dPitchStepSize, 10.0);
+        EXPECT_EQ(d.getChannel(3).m_dC1Cal, 1.0);
+        EXPECT_EQ(d.getChannel(2).m_dSmoothNumOfPoints, 5.0);
+        EXPECT_EQ(d.getChannel(1).m_dIntensityWindowLengthMS, 30.0);
+        EXPECT_EQ(d.getChannel(1).m_dIntensityStepSizeMS, 20.0);
+    };
+
+    writeAppConfig(damage);
+    MyDocument fresh(m_prompts, m_settings);
+    ASSERT_TRUE(applyApplicationConfiguration(fresh, m_settings));
+    check(fresh);
+    EXPECT_TRUE(m_prompts.alerts.empty());
+
+    Configuration user = userConfiguration(MyDocument(m_prompts, m_settings), m_settings);
+    damage(user);
+    const fs::path file = m_dir / "damaged.cfg";
+    const auto bytes = user.bytes();
+    writeFile(file, {bytes.begin(), bytes.end()});
+    MyDocument document(m_prompts, m_settings);
+    ASSERT_TRUE(loadUserConfiguration(document, m_settings, m_prompts, file.string()));
+    check(document);
+    ASSERT_EQ(m_prompts.alerts.size(), 1u);
+    EXPECT_EQ(m_prompts.alerts[0].title, "Some settings were not loaded");
+    EXPECT_NE(m_prompts.alerts[0].message.find("m_nFFTWindowLength, "), std::string::npos);
+    EXPECT_NE(m_prompts.alerts[0].message.find("m_dPitchStepSize"), std::string::npos);
+}
+
 TEST_F(ConfigurationTest, UnreadableOrShortUserFileIsDeclinedAndChangesNothing)
 {
     const fs::path shortFile = m_dir / "short.cfg";

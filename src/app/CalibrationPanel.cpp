@@ -59,6 +59,27 @@ void CalibrationPanel::setup()
     }
 }
 
+bool CalibrationPanel::canSave()
+{
+    // A typing slip must not wipe out a calibration.
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        for (int column : {kA, kB, kC, kD}) {
+            bool ok = false;
+            const float value = cellText(*m_table, row, column).trimmed().toFloat(&ok);
+            if (!ok || !std::isfinite(value)) {
+                m_prompts.alert("The calibration is not valid.",
+                                QString::asprintf("The coefficients of channel %d must be "
+                                                  "numbers.",
+                                                  row)
+                                    .toStdString(),
+                                "OK");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 void CalibrationPanel::save()
 {
     for (int row = 0; row < m_table->rowCount(); ++row) {

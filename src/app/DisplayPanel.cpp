@@ -88,15 +88,33 @@ void DisplayPanel::setup()
     m_height->setValue(m_document.m_dHeight);
 }
 
+bool DisplayPanel::canSave()
+{
+    // A height that is not a whole number in range would break the strip
+    // layout.
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        bool ok = false;
+        const int heigth = cellText(*m_table, row, kHeigth).trimmed().toInt(&ok);
+        if (!ok || heigth < kMinHeigth || heigth > kMaxHeigth) {
+            m_prompts.alert("The height is not valid.",
+                            QString::asprintf("The height of channel %d must be a whole number "
+                                              "from %d to %d.",
+                                              row, kMinHeigth, kMaxHeigth)
+                                .toStdString(),
+                            "OK");
+            return false;
+        }
+    }
+    return true;
+}
+
 void DisplayPanel::save()
 {
     for (int row = 0; row < m_table->rowCount(); ++row) {
         Channels& channel = m_document.getChannel(row);
         channel.SetTitle(cellText(*m_table, row, kName).toStdString());
         channel.m_bShow = isCellChecked(*m_table, row, kShow);
-        // A height that is not a whole number in range would break the
-        // strip layout: the channel keeps its height.
-        bool ok = false;
+        bool ok = false; // canSave has refused anything else
         const int heigth = cellText(*m_table, row, kHeigth).trimmed().toInt(&ok);
         if (ok && heigth >= kMinHeigth && heigth <= kMaxHeigth) {
             channel.m_nHeigth = heigth;

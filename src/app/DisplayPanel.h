@@ -27,6 +27,7 @@ public:
 
 protected:
     void setup() override;
+    bool canSave() override;
     void save() override;
     void patchConfiguration(Configuration& record) const override;
 

@@ -7,19 +7,20 @@
 #include <QLineEdit>
 
 #include <cmath>
+#include <optional>
 
 namespace phonaxis {
 
 namespace {
 
 // The number a field holds at single precision when it lies in
-// [minimum, maximum]; `previous` otherwise.
-double numberOf(const QLineEdit& field, double minimum, double maximum, double previous)
+// [minimum, maximum]; nothing otherwise.
+std::optional<double> numberOf(const QLineEdit& field, double minimum, double maximum)
 {
     bool ok = false;
     const float value = field.text().trimmed().toFloat(&ok);
     if (!ok || !std::isfinite(value) || value < minimum || value > maximum) {
-        return previous;
+        return std::nullopt;
     }
     return static_cast<double>(value);
 }
@@ -79,11 +80,30 @@ void EggPanel::setup()
     m_thresholdPerCent->setText(QString::asprintf("%.1f", channel->m_dCycleThresholdPerCent));
     m_velocityWindow->setText(QString::asprintf("%.1f", channel->m_dVelocitySmoothingWindow));
     m_accelerationWindow->setText(QString::asprintf("%.1f", channel->m_dAccelerationSmoothingWindow));
+    m_shownTexts = {m_thresholdPerCent->text(), m_velocityWindow->text(),
+                    m_accelerationWindow->text()};
     m_drawPeaks->setChecked(channel->m_bDrawPeak);
     m_drawValleys->setChecked(channel->m_bDrawValley);
     m_drawThreshold->setChecked(channel->m_bDrawCycleThreshold);
     m_drawVelocity->setChecked(channel->m_bDrawVelocity);
     m_drawAcceleration->setChecked(channel->m_bDrawAcceleration);
+}
+
+bool EggPanel::canSave()
+{
+    if (eggChannel() == nullptr) {
+        return true;
+    }
+    if (!numberOf(*m_thresholdPerCent, 0.0, 100.0) ||
+        !numberOf(*m_velocityWindow, 0.0, kMaxWindowMs) ||
+        !numberOf(*m_accelerationWindow, 0.0, kMaxWindowMs)) {
+        m_prompts.alert("The EGG settings are not valid.",
+                        "The threshold must be a number from 0 to 100 % and the smoothing "
+                        "windows numbers from 0 to 1000 ms.",
+                        "OK");
+        return false;
+    }
+    return true;
 }
 
 void EggPanel::save()
@@ -92,12 +112,17 @@ void EggPanel::save()
     if (channel == nullptr) {
         return;
     }
-    channel->m_dCycleThresholdPerCent =
-        numberOf(*m_thresholdPerCent, 0.0, 100.0, channel->m_dCycleThresholdPerCent);
-    channel->m_dVelocitySmoothingWindow =
-        numberOf(*m_velocityWindow, 0.0, kMaxWindowMs, channel->m_dVelocitySmoothingWindow);
-    channel->m_dAccelerationSmoothingWindow =
-        numberOf(*m_accelerationWindow, 0.0, kMaxWindowMs, channel->m_dAccelerationSmoothingWindow);
+    // A field left as it was shown keeps the channel's exact value, which
+    // "%.1f" may have rounded.
+    const auto take = [this](const QLineEdit& field, std::size_t shown, double maximum,
+                             double& value) {
+        if (field.text() != m_shownTexts[shown]) {
+            value = numberOf(field, 0.0, maximum).value_or(value);
+        }
+    };
+    take(*m_thresholdPerCent, 0, 100.0, channel->m_dCycleThresholdPerCent);
+    take(*m_velocityWindow, 1, kMaxWindowMs, channel->m_dVelocitySmoothingWindow);
+    take(*m_accelerationWindow, 2, kMaxWindowMs, channel->m_dAccelerationSmoothingWindow);
     channel->m_bDrawPeak = m_drawPeaks->isChecked();
     channel->m_bDrawValley = m_drawValleys->isChecked();
     channel->m_bDrawCycleThreshold = m_drawThreshold->isChecked();

@@ -2,6 +2,10 @@
 
 #include "app/SettingsPanel.h"
 
+#include <QString>
+
+#include <array>
+
 class QCheckBox;
 class QLineEdit;
 
@@ -13,7 +17,8 @@ class Channels;
 // cycle threshold (%), the velocity and acceleration smoothing windows (ms),
 // all "%.1f", and which of peaks, valleys, cycle marks, velocity and
 // acceleration are drawn. OK stores them in the channel (numbers at single
-// precision; a number out of range keeps the channel's value); they take
+// precision; OK refuses a number out of range with a message, and a field
+// left as shown keeps the channel's exact value); they take
 // effect at the next analysis. The configuration has no place for them.
 // Only for a document with an EGG channel assigned.
 class EggPanel : public SettingsPanel {
@@ -23,6 +28,7 @@ public:
 
 protected:
     void setup() override;
+    bool canSave() override;
     void save() override;
     bool patchesConfiguration() const override { return false; }
     void patchConfiguration(Configuration&) const override {}
@@ -39,6 +45,7 @@ private:
     QCheckBox* m_drawThreshold;
     QCheckBox* m_drawVelocity;
     QCheckBox* m_drawAcceleration;
+    std::array<QString, 3> m_shownTexts; // the three numbers as setup showed them
 };
 
 } // namespace phonaxis

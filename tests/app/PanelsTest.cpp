@@ -53,12 +53,16 @@ EggRecording eggRecording(phonaxis::Prompts& prompts)
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <tuple>
 
 namespace phonaxis {
@@ -126,7 +130,6 @@ const PanelCase kPanelCases[] = {
          table.item(1, DisplayPanel::kName)->setText("EGG");
          table.item(1, DisplayPanel::kShow)->setCheckState(Qt::Unchecked);
          table.item(0, DisplayPanel::kHeigth)->setText("150");
-         table.item(1, DisplayPanel::kHeigth)->setText("-4"); // refused: keeps its height
          table.item(0, DisplayPanel::kDrawRef)->setCheckState(Qt::Unchecked);
          panel.findChild<QCheckBox*>("trackMouse")->setChecked(false);
          panel.findChild<QCheckBox*>("color")->setChecked(true);
@@ -158,7 +161,6 @@ const PanelCase kPanelCases[] = {
          EXPECT_FALSE(table.item(0, CalibrationPanel::kName)->flags() & Qt::ItemIsEditable);
          table.item(0, CalibrationPanel::kA)->setText("0.1");
          table.item(1, CalibrationPanel::kD)->setText("-2.5");
-         table.item(1, CalibrationPanel::kC)->setText("two"); // not a number: kept
          table.item(1, CalibrationPanel::kUnit)->setText(QString(40, QChar('m')));
      },
      [](const MyDocument& document) {
@@ -255,6 +257,112 @@ TEST_F(PanelsTest, OkSavesIntoTheDocumentAndTheConfigurationCancelChangesNeither
         const auto after = applicationConfiguration();
         ASSERT_TRUE(after.has_value());
         test.checkConfiguration(*after);
+        window->document().clearChangeCount();
+        window->close();
+    }
+}
+
+// The display panel owns the seven document settings from width (1056) to
+// inches (1088); OK rewrites exactly those bytes, little-endian.
+TEST_F(PanelsTest, DisplayPanelWritesItsSevenSettingsAndNoOtherBytes)
+{
+    writeApplicationConfiguration();
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    const auto readBytes = [&] {
+        std::ifstream in(settings.configPath(), std::ios::binary);
+        return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
+                                          std::istreambuf_iterator<char>());
+    };
+    const std::vector<unsigned char> before = readBytes();
+    ASSERT_GE(before.size(), 1092u);
+    const MyDocument& document = window->document();
+    const bool timeGrid = document.m_bDrawTimeGrid;
+    const auto edit = [&](SettingsPanel& panel) {
+        panel.findChild<QDoubleSpinBox*>("width")->setValue(7.25);
+        panel.findChild<QDoubleSpinBox*>("height")->setValue(3.5);
+        panel.findChild<QCheckBox*>("trackMouse")->setChecked(false);
+        panel.findChild<QCheckBox*>("drawTimeGrid")->setChecked(!timeGrid);
+        panel.findChild<QSpinBox*>("timeGridSpacing")->setValue(25);
+        panel.findChild<QCheckBox*>("color")->setChecked(true);
+        panel.findChild<QRadioButton*>("centimeters")->setChecked(true);
+    };
+    window->setPanelDriver([&](SettingsPanel& panel) {
+        edit(panel);
+        panel.pressCancel();
+    });
+    EXPECT_EQ(window->OptionsDisplay(), SettingsPanel::kCancel);
+    EXPECT_EQ(readBytes(), before);
+    EXPECT_EQ(document.m_bDrawTimeGrid, timeGrid);
+    EXPECT_NE(document.m_dHeight, 3.5);
+
+    window->setPanelDriver([&](SettingsPanel& panel) {
+        edit(panel);
+        panel.pressOK();
+    });
+    EXPECT_EQ(window->OptionsDisplay(), SettingsPanel::kOK);
+    EXPECT_FALSE(document.m_bInches);
+    EXPECT_EQ(document.m_nTimeGridSpacing, 25);
+    std::vector<unsigned char> expected = before;
+    const auto put = [&](std::size_t offset, const void* value, std::size_t size) {
+        std::memcpy(expected.data() + offset, value, size); // the host is little-endian
+    };
+    const double width = 7.25, height = 3.5;
+    const std::int32_t ints[] = {0, timeGrid ? 0 : 1, 25, 1, 0}; // 1072 .. 1088
+    put(1056, &width, 8);
+    put(1064, &height, 8);
+    for (std::size_t i = 0; i < 5; ++i) {
+        put(1072 + 4 * i, &ints[i], 4);
+    }
+    EXPECT_EQ(readBytes(), expected);
+}
+
+// A damaged entry is refused with a message when OK is pressed: the panel
+// stays open, and nothing reaches the document.
+TEST_F(PanelsTest, OkRefusesDamagedEntriesAndKeepsThePanelOpen)
+{
+    struct Case {
+        const char* command;
+        std::function<void(SettingsPanel&)> damage;
+        const char* alertTitle;
+    };
+    const Case cases[] = {
+        {"_OptionsDisplay:",
+         [](SettingsPanel& panel) { tableOf(panel).item(1, DisplayPanel::kHeigth)->setText("-4"); },
+         "The height is not valid."},
+        {"_OptionsCalibration:",
+         [](SettingsPanel& panel) { tableOf(panel).item(0, CalibrationPanel::kD)->setText("x1"); },
+         "The calibration is not valid."},
+        {"_OptionsEGG:",
+         [](SettingsPanel& panel) {
+             panel.findChild<QLineEdit*>("_VelocitySmoothWindow")->setText("-3");
+         },
+         "The EGG settings are not valid."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        MainWindowController* window = openRecording();
+        ASSERT_NE(window, nullptr);
+        window->document().m_nEGGChannelIndex = 1;
+        window->refreshCommands();
+        const Channels& channel = window->document().getChannel(1);
+        const auto before = std::make_tuple(channel.m_nHeigth, window->document().getChannel(0).m_dD0Cal,
+                                            channel.m_dVelocitySmoothingWindow);
+        prompts.alerts.clear();
+        bool stayedOpen = false;
+        window->setPanelDriver([&](SettingsPanel& panel) {
+            c.damage(panel);
+            panel.pressOK();
+            stayedOpen = panel.isVisible();
+            panel.pressCancel();
+        });
+        window->action(c.command)->trigger();
+        EXPECT_TRUE(stayedOpen);
+        ASSERT_EQ(prompts.alerts.size(), 1u);
+        EXPECT_EQ(prompts.alerts[0].title, c.alertTitle);
+        EXPECT_EQ(std::make_tuple(channel.m_nHeigth, window->document().getChannel(0).m_dD0Cal,
+                                  channel.m_dVelocitySmoothingWindow),
+                  before);
         window->document().clearChangeCount();
         window->close();
     }
@@ -419,7 +527,6 @@ TEST_F(PanelsTest, EggChannelFromTheChooserThenAnalysisFindsTheKnownCycles)
     const auto configuration = applicationConfiguration();
     window->setPanelDriver([](SettingsPanel& panel) {
         panel.findChild<QLineEdit*>("_ThresholdPerCent")->setText("25.0");
-        panel.findChild<QLineEdit*>("_VelocitySmoothWindow")->setText("-3"); // refused
         panel.pressOK();
     });
     ASSERT_TRUE(window->isCommandEnabled("_OptionsEGG:"));

@@ -265,6 +265,21 @@ bool onPage(double position, double pageStart, double pageEnd)
 
 } // namespace
 
+namespace {
+
+// The EGG marks hand their components to the device colour as they are, so
+// every component that is not zero shows at full strength: the cycle marks'
+// 0xAAAA/0/0xFFFF is magenta on screen, and users know them by it.
+QColor eggMarkColor(const RGBColor& color)
+{
+    const auto full = [](std::uint16_t component) -> std::uint16_t {
+        return component != 0 ? 0xFFFF : 0;
+    };
+    return toQColor({full(color.red), full(color.green), full(color.blue)});
+}
+
+} // namespace
+
 QColor toQColor(const RGBColor& color, double alpha)
 {
     const double a = alpha == alpha ? std::clamp(alpha, 0.0, 1.0) : 1.0;
@@ -578,8 +593,8 @@ void MarkCycleArray(QPainter& painter, double pageStart, double pageEnd,
     }
     PainterScope scope(painter);
     painter.setFont(defaultTextFont());
-    const QPen markPen(toQColor(color), 1.0);
-    const QBrush markBrush(toQColor(color));
+    const QPen markPen(eggMarkColor(color), 1.0);
+    const QBrush markBrush(eggMarkColor(color));
     // Adds the oval of one contact point; false when it is not drawn.
     const auto markPoint = [&](double filePoint, double value, std::int32_t& x) {
         const std::int32_t dx = pixel((filePoint - pageStart) * pixelsPerSample);
@@ -622,8 +637,8 @@ void MarkVelocityPeak(QPainter& painter, double pageStart, double pageEnd,
     }
     PainterScope scope(painter);
     painter.setFont(defaultTextFont());
-    const QPen markPen(toQColor(color), 1.0);
-    const QBrush markBrush(toQColor(color));
+    const QPen markPen(eggMarkColor(color), 1.0);
+    const QBrush markBrush(eggMarkColor(color));
     for (const ArrayCycle& cycle : cycles) {
         if (!onPage(cycle.dPeakVelocityFilePoint, pageStart, pageEnd)) {
             continue;

@@ -29,7 +29,9 @@ class MinMaxSummary;
 //   A value v is drawn at y = y0 − (int)(v × scale).
 // * Sample positions are indices from 0; a page [pageMin, pageMax) is the
 //   range of positions spread over the rectangle's width.
-// * Colours are RGBColor (16-bit components, scaled to the device's range).
+// * Colours are RGBColor (16-bit components, scaled to the device's range),
+//   except the EGG cycle and velocity-peak marks, whose non-zero components
+//   show at full strength (their cycle colour 0xAAAA/0/0xFFFF is magenta).
 // * Drawing is aliased (one pixel per point, no blending) so that pixels are
 //   exact. Non-finite or huge values never reach an integer conversion: they
 //   are drawn far off the view on their side (or not at all for NaN).

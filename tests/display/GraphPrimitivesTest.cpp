@@ -254,8 +254,9 @@ TEST(GraphPrimitivesTest, MarksUseScaledColourAndStayOnPage)
     const std::vector<ArrayData> marks = {{50.0, 0.0, 0.25}, {-3.0, 0.0, 0.0}};
     MarkArray(painter, 0.0, 100.0, marks, 40.0, 0.5, rect, {0, 0xFFFF, 0});
     painter.end();
-    // P1 at x = 100 − 1 + 20, centred on the baseline 50 (corner 5 above it).
-    EXPECT_EQ(image.pixel(120, 50), qRgb(0xAA, 0, 0xFF));
+    // P1 at x = 100 − 1 + 20, centred on the baseline 50 (corner 5 above it),
+    // magenta: every non-zero component of an EGG mark is at full strength.
+    EXPECT_EQ(image.pixel(120, 50), qRgb(0xFF, 0, 0xFF));
     // The mark at sample 50 is at x = 200, y = 50 − 10.
     EXPECT_EQ(image.pixel(200, 40), qRgb(0, 255, 0));
     for (int y = 0; y < image.height(); ++y) {

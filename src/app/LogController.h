@@ -89,7 +89,7 @@ public:
         "The log step size must be greater than 0 ms. Set it in the log options.";
     static constexpr const char* kTooManyRowsMessage =
         "The log step size is too small for this selection: it would add more than "
-        "1000000 rows. Choose a larger step in the log options.";
+        "100000 rows. Choose a larger step in the log options.";
 
 private:
     // Creates the window when missing.

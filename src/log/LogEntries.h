@@ -45,7 +45,7 @@ struct DataSelectionLogResult {
 
 // More rows than one data-selection entry may add; a finer step over a long
 // selection is refused rather than filling memory.
-inline constexpr std::size_t kMaxDataSelectionRows = 1'000'000;
+inline constexpr std::size_t kMaxDataSelectionRows = 100'000;
 
 // The data-selection entry: one record per time t = start + i × step
 // (m_dLogStepSize, ms) from channel 0's selection start while t < its stop,

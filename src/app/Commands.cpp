@@ -79,6 +79,9 @@ constexpr CommandSpec kAnalysis[] = {
 constexpr CommandSpec kOptions[] = {
     {"_OptionsDisplay:", "Display…", kNone, nullptr, CommandOwner::Window},
     {"_OptionsZoom:", "Zoom…", kNone, nullptr, CommandOwner::Window},
+    {"_OptionsFFTLPC:", "FFT/LPC…", kNone, nullptr, CommandOwner::Window},
+    {"_OptionsSpectrogram:", "Spectrogram…", kNone, nullptr, CommandOwner::Window},
+    {"_OptionsPitch:", "Pitch…", kNone, nullptr, CommandOwner::Window},
     {"_OptionsCalibration:", "Calibration…", kNone, nullptr, CommandOwner::Window},
     {"_OptionsIntensitySmooth:", "Intensity / Smooth…", kNone, nullptr, CommandOwner::Window},
     {"_OptionsEGG:", "EGG…", kNone, nullptr, CommandOwner::Window},
@@ -126,8 +129,9 @@ bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssign
     }
     // Panels that edit per-channel or view settings need data; the
     // calibration sheet and the configuration commands are always at hand.
-    for (const char* needsData : {"_LabelView:", "_OptionsDisplay:", "_OptionsZoom:",
-                                   "_OptionsIntensitySmooth:", "_OptionsLog:"}) {
+    for (const char* needsData :
+         {"_LabelView:", "_OptionsDisplay:", "_OptionsZoom:", "_OptionsFFTLPC:",
+          "_OptionsSpectrogram:", "_OptionsPitch:", "_OptionsIntensitySmooth:", "_OptionsLog:"}) {
         if (std::strcmp(name, needsData) == 0) {
             return documentHasData;
         }

@@ -8,9 +8,12 @@
 #include "app/CalibrationPanel.h"
 #include "app/DisplayPanel.h"
 #include "app/EggPanel.h"
+#include "app/FftLpcPanel.h"
 #include "app/IntensitySmoothPanel.h"
 #include "app/LogController.h"
 #include "app/LogOptionsPanel.h"
+#include "app/PitchPanel.h"
+#include "app/SpectrogramPanel.h"
 #include "app/ZoomPanel.h"
 #include "display/MainViewPane.h"
 #include "display/MainViewScroller.h"
@@ -52,6 +55,33 @@ int MainWindowController::OptionsZoom()
         return SettingsPanel::kCancel;
     }
     ZoomPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    return runPanel(panel);
+}
+
+int MainWindowController::OptionsFFTLPC()
+{
+    if (!isCommandEnabled("_OptionsFFTLPC:")) {
+        return SettingsPanel::kCancel;
+    }
+    FftLpcPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    return runPanel(panel);
+}
+
+int MainWindowController::OptionsSpectrogram()
+{
+    if (!isCommandEnabled("_OptionsSpectrogram:")) {
+        return SettingsPanel::kCancel;
+    }
+    SpectrogramPanel panel(*m_document, m_application.settings(), *m_prompts, this);
+    return runPanel(panel);
+}
+
+int MainWindowController::OptionsPitch()
+{
+    if (!isCommandEnabled("_OptionsPitch:")) {
+        return SettingsPanel::kCancel;
+    }
+    PitchPanel panel(*m_document, m_application.settings(), *m_prompts, this);
     return runPanel(panel);
 }
 

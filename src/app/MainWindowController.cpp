@@ -259,6 +259,12 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::OptionsDisplay);
     } else if (command == "_OptionsZoom:") {
         on(&MainWindowController::OptionsZoom);
+    } else if (command == "_OptionsFFTLPC:") {
+        on(&MainWindowController::OptionsFFTLPC);
+    } else if (command == "_OptionsSpectrogram:") {
+        on(&MainWindowController::OptionsSpectrogram);
+    } else if (command == "_OptionsPitch:") {
+        on(&MainWindowController::OptionsPitch);
     } else if (command == "_OptionsCalibration:") {
         on(&MainWindowController::OptionsCalibration);
     } else if (command == "_OptionsIntensitySmooth:") {

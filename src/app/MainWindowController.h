@@ -120,6 +120,9 @@ public slots:
     // (SettingsPanel::kOK or kCancel).
     int OptionsDisplay();
     int OptionsZoom();
+    int OptionsFFTLPC();
+    int OptionsSpectrogram();
+    int OptionsPitch();
     int OptionsCalibration();
     int OptionsIntensitySmooth();
     int OptionsEGG();

@@ -1,0 +1,181 @@
+#include "app/PitchPanel.h"
+
+#include "document/MyDocument.h"
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <limits>
+
+namespace phonaxis {
+
+namespace {
+
+using D = DocumentFields;
+
+constexpr double kInt32Max = std::numeric_limits<std::int32_t>::max();
+
+// Window and step frame the whole channel and must have a length; the
+// search range divides the rate, so its lowest pitch must be above 0 Hz;
+// a grid of no step would never end (the time grid may be 0, which adapts
+// it to the zoom).
+const NumberFieldRule kPitchFields[] = {
+    {.name = "m_dPitchWindowLength",
+     .label = "Window Length (ms)",
+     .real = &D::m_dPitchWindowLength,
+     .minimum = 1,
+     .maximum = 100000},
+    {.name = "m_dPitchStepSize",
+     .label = "Step Size (ms)",
+     .real = &D::m_dPitchStepSize,
+     .minimum = 1,
+     .maximum = 100000},
+    {.name = "m_dFreqDeviation",
+     .label = "Frequency Deviation (Hz)",
+     .real = &D::m_dFreqDeviation,
+     .minimum = 0,
+     .maximum = 1000000},
+    {.name = "m_dTrackingThreshHold",
+     .label = "Threshold (%)",
+     .real = &D::m_dTrackingThreshHold,
+     .minimum = 0,
+     .maximum = 100},
+    {.name = "m_dCalculationLow",
+     .label = "Calculation Low (Hz)",
+     .real = &D::m_dCalculationLow,
+     .minimum = 1,
+     .maximum = 1000000},
+    {.name = "m_dCalculationHigh",
+     .label = "Calculation High (Hz)",
+     .real = &D::m_dCalculationHigh,
+     .minimum = 1,
+     .maximum = 1000000},
+    {.name = "m_nDisplayLow",
+     .label = "Display Low (Hz)",
+     .integer = &D::m_nDisplayLow,
+     .minimum = 0,
+     .maximum = 1000000},
+    {.name = "m_nDisplayHigh",
+     .label = "Display High (Hz)",
+     .integer = &D::m_nDisplayHigh,
+     .minimum = 0,
+     .maximum = 1000000},
+    {.name = "m_nPitchFreqGrid",
+     .label = "Frequency Grid (Hz)",
+     .integer = &D::m_nPitchFreqGrid,
+     .minimum = 1,
+     .maximum = kInt32Max},
+    {.name = "m_nPitchTimeGrid",
+     .label = "Time Grid (ms)",
+     .integer = &D::m_nPitchTimeGrid,
+     .minimum = 0,
+     .maximum = kInt32Max},
+    {.name = "m_dPitchWidth",
+     .label = "Width",
+     .real = &D::m_dPitchWidth,
+     .minimum = 0.01,
+     .maximum = 1000,
+     .whole = false,
+     .format = "%.2f"},
+    {.name = "m_dPitchHeigth",
+     .label = "Height",
+     .real = &D::m_dPitchHeigth,
+     .minimum = 0.01,
+     .maximum = 1000,
+     .whole = false,
+     .format = "%.2f"},
+};
+
+} // namespace
+
+PitchPanel::PitchPanel(MyDocument& document, const AppSettings& settings, Prompts& prompts,
+                       QWidget* parent)
+    : AnalysisPanel(document, settings, prompts, "optionPitch", tr("Pitch"), parent)
+{
+    auto* form = new QFormLayout;
+    for (const NumberFieldRule& rule : kPitchFields) {
+        addNumber(*form, rule);
+    }
+    addFlag(*form, "m_bPitchDrawFreqGrid", tr("Draw Frequency Grid"), &D::m_bPitchDrawFreqGrid);
+    addFlag(*form, "m_bPitchDrawTimeGrid", tr("Draw Time Grid"), &D::m_bPitchDrawTimeGrid);
+    addFlag(*form, "m_bPitchDrawAudio", tr("Draw Waveform"), &D::m_bPitchDrawAudio);
+    addFlag(*form, "m_bPitchDrawIntensity", tr("Draw Intensity"), &D::m_bPitchDrawIntensity);
+    addFlag(*form, "m_bPitchDrawLabels", tr("Draw Labels"), &D::m_bPitchDrawLabels);
+    addFlag(*form, "m_bPitchColor", tr("Color"), &D::m_bPitchColor);
+    addUnitChoice(*form, &D::m_bPitchInches);
+    body()->addLayout(form);
+    auto* note = new QLabel(tr(kTimeGridNote), this);
+    note->setObjectName("note");
+    note->setWordWrap(true);
+    body()->addWidget(note);
+    addDefaultButton();
+}
+
+void PitchPanel::setup()
+{
+    setupFields();
+}
+
+bool PitchPanel::canSave()
+{
+    if (!fieldsValid()) {
+        return false;
+    }
+    const auto below = [this](const char* lowName, const char* highName) {
+        return *fieldValue(field(lowName)) < *fieldValue(field(highName));
+    };
+    if (!below("m_dCalculationLow", "m_dCalculationHigh")) {
+        return refuse("Calculation range is not valid.",
+                      " The low frequency must be below the high frequency.",
+                      &field("m_dCalculationLow"));
+    }
+    if (!below("m_nDisplayLow", "m_nDisplayHigh")) {
+        return refuse("Display range is not valid.",
+                      " The low frequency must be below the high frequency.",
+                      &field("m_nDisplayLow"));
+    }
+    return true;
+}
+
+void PitchPanel::save()
+{
+    saveFields();
+    m_document.m_bCepstral = true; // the cepstral method is the one in use
+}
+
+void PitchPanel::patchConfiguration(Configuration& record) const
+{
+    // Window length … time grid, threshold and deviation, then the print
+    // size, panes, colour and inches; the method flag and the unused
+    // autocorrelation settings between them are not on the sheet.
+    constexpr std::size_t kTimeGrid = 1636;
+    constexpr std::size_t kThreshold = 1648;
+    constexpr std::size_t kDeviation = 1656;
+    constexpr std::size_t kWidth = 1680;
+    putDocumentSettings(record, m_document, ConfigOffset::kPitchFirst, kTimeGrid);
+    putDocumentSettings(record, m_document, kThreshold, kDeviation);
+    putDocumentSettings(record, m_document, kWidth, ConfigOffset::kPitchLast);
+}
+
+void PitchPanel::applyDefaults()
+{
+    const struct {
+        const char* name;
+        double value;
+    } values[] = {
+        {"m_dPitchWindowLength", 35}, {"m_dPitchStepSize", 10},  {"m_dFreqDeviation", 100},
+        {"m_dTrackingThreshHold", 1}, {"m_dCalculationLow", 50}, {"m_dCalculationHigh", 500},
+        {"m_nDisplayLow", 50},        {"m_nDisplayHigh", 500},   {"m_nPitchFreqGrid", 50},
+        {"m_nPitchTimeGrid", 1000},   {"m_dPitchWidth", 6.0},    {"m_dPitchHeigth", 4.0}};
+    for (const auto& value : values) {
+        showValue(field(value.name), value.value);
+    }
+    for (const char* flag : {"m_bPitchDrawFreqGrid", "m_bPitchDrawTimeGrid", "m_bPitchDrawAudio",
+                             "m_bPitchDrawIntensity", "m_bPitchDrawLabels", "m_bPitchColor"}) {
+        setFlag(flag, true);
+    }
+    setInches(true);
+}
+
+} // namespace phonaxis

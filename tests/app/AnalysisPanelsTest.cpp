@@ -1,0 +1,405 @@
+// The FFT/LPC, spectrogram and pitch option sheets, driven through the main
+// window's Options menu.
+#include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/ScriptedPrompts.h"
+
+namespace {
+
+// One tone channel, 200 ms at 11025 Hz: the analysis rate of these tests.
+std::optional<phonaxis::Bytes> toneWavBytes(phonaxis::Prompts& prompts)
+{
+    const std::vector<float> samples = phonaxis::signals::tone(220.0, 11025.0, 200.0);
+    const std::span<const float> channels[] = {samples};
+    return phonaxis::signals::waveFileBytes(11025.0, channels, prompts);
+}
+
+} // namespace
+
+#include "app/MainWindowController.h"
+#include "app/PitchPanel.h"
+#include "document/Configuration.h"
+#include "document/DocumentSettings.h"
+#include "document/FileIO.h"
+#include "document/MyDocument.h"
+#include "support/AppFixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Edits = std::vector<std::pair<const char*, const char*>>; // field name, typed text
+
+void type(SettingsPanel& panel, const Edits& edits)
+{
+    for (const auto& [name, text] : edits) {
+        QLineEdit* field = panel.findChild<QLineEdit*>(name);
+        ASSERT_NE(field, nullptr) << name;
+        field->setText(text);
+    }
+}
+
+// A document setting as a number (booleans 0 or 1).
+double settingOf(const MyDocument& document, const char* name)
+{
+    const std::string text = documentSettingText(document, *findDocumentSetting(name));
+    return text == "true" ? 1.0 : text == "false" ? 0.0 : std::stod(text);
+}
+
+std::vector<std::string> allSettings(const MyDocument& document)
+{
+    std::vector<std::string> texts;
+    for (const DocumentSetting& setting : documentSettings()) {
+        texts.push_back(documentSettingText(document, setting));
+    }
+    return texts;
+}
+
+class AnalysisPanelsTest : public test::AppFixture {
+protected:
+    AnalysisPanelsTest() : AppFixture("phonaxis-apanels-") {}
+
+    MainWindowController* openTone()
+    {
+        const auto bytes = toneWavBytes(prompts);
+        const fs::path wav = folder / "tone.wav";
+        std::ofstream(wav, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
+        return application->openPath(QString::fromStdString(wav.string()));
+    }
+
+    Configuration configuration() const
+    {
+        FileContents contents;
+        std::string error;
+        EXPECT_TRUE(contents.open(settings.configPath(), error)) << error;
+        return Configuration::fromBytes(contents.bytes()).value_or(Configuration());
+    }
+};
+
+// One sheet: edits typed and made, then what OK leaves in the document and
+// the configuration. Bytes outside [first, last] never change.
+struct OkCase {
+    const char* command;
+    Edits edits;
+    std::function<void(SettingsPanel&)> choose;
+    std::vector<std::pair<const char*, double>> document;
+    std::function<void(const Configuration&)> record;
+    std::size_t first, last;
+};
+
+const OkCase kOkCases[] = {
+    {"_OptionsFFTLPC:",
+     {{"m_nFFTAppliedWindowLength", "20"},
+      {"m_nFFTfrequencyRange", "4000"},
+      {"m_nLPCNumberofCoefficients", "12"},
+      {"m_dFFTWidth", "7.25"}},
+     [](SettingsPanel& panel) { panel.findChild<QCheckBox*>("m_bFFTAbsolute")->setChecked(true); },
+     {{"m_nFFTAppliedWindowLength", 20}, {"m_bFFTAbsolute", 1}},
+     [](const Configuration& record) {
+         EXPECT_EQ(record.getInt32(1104), 20);
+         EXPECT_EQ(record.getInt32(1112), 4000);
+         EXPECT_EQ(record.getInt32(1116), 1);
+         EXPECT_DOUBLE_EQ(record.getDouble(1128), 7.25);
+         EXPECT_EQ(record.getInt32(1164), 12);
+         EXPECT_EQ(record.getInt32(1172), 10); // the log's frame interval is not this sheet's
+     },
+     1096,
+     1175},
+    {"_OptionsSpectrogram:",
+     {{"m_nSpecfrequencyRange", "4000"}, {"m_dPreEmphasis", "0.5"}, {"m_nSpecTimeGrid", "0"}},
+     [](SettingsPanel& panel) {
+         panel.findChild<QComboBox*>("m_nSpecWindowLengthSelector")->setCurrentIndex(4);
+         panel.findChild<QCheckBox*>("m_bSpecDrawAudio")->setChecked(false);
+     },
+     {{"m_nSpecWindowLength", 512}, {"m_dPreEmphasis", 0.5}},
+     [](const Configuration& record) {
+         EXPECT_EQ(record.getInt32(1496), 512);
+         EXPECT_EQ(record.getInt32(1500), 4);
+         EXPECT_EQ(record.getInt32(1504), 4000);
+         EXPECT_DOUBLE_EQ(record.getDouble(1512), 0.5);
+         EXPECT_EQ(record.getInt32(1552), 0);
+         EXPECT_EQ(record.getInt32(1556), 0); // intensity pane: set in the document, not here
+         EXPECT_EQ(record.getInt32(1576), 0);
+     },
+     1496,
+     1579},
+    {"_OptionsPitch:",
+     {{"m_dPitchWindowLength", "40.9"},
+      {"m_dCalculationLow", "75"},
+      {"m_dCalculationHigh", "400"},
+      {"m_nDisplayLow", "60"},
+      {"m_dTrackingThreshHold", "3"}},
+     [](SettingsPanel& panel) {
+         panel.findChild<QCheckBox*>("m_bPitchColor")->setChecked(false);
+         panel.findChild<QRadioButton*>("centimetres")->setChecked(true);
+     },
+     {{"m_dPitchWindowLength", 40}, {"m_bPitchInches", 0}, {"m_bCepstral", 1}},
+     [](const Configuration& record) {
+         EXPECT_DOUBLE_EQ(record.getDouble(1584), 40.0);
+         EXPECT_DOUBLE_EQ(record.getDouble(1600), 400.0);
+         EXPECT_DOUBLE_EQ(record.getDouble(1608), 75.0);
+         EXPECT_EQ(record.getInt32(1620), 60);
+         EXPECT_DOUBLE_EQ(record.getDouble(1648), 3.0);
+         EXPECT_DOUBLE_EQ(record.getDouble(1664), 1.0); // autocorrelation: not this sheet's
+         EXPECT_EQ(record.getInt32(1712), 0);
+     },
+     1584,
+     1715},
+};
+
+TEST_F(AnalysisPanelsTest, OkStoresTheSheetsFieldsAndCancelChangesNothing)
+{
+    ASSERT_TRUE(ReadConfig(settings));
+    for (const OkCase& test : kOkCases) {
+        SCOPED_TRACE(test.command);
+        MainWindowController* window = openTone();
+        ASSERT_NE(window, nullptr);
+        MyDocument& document = window->document();
+        // Fields next to the sheets' own that they must not write.
+        document.m_nFFTFrameInterval = 25;
+        document.m_bSpecDrawIntensity = true;
+        document.m_dTrackingThreshHold_AutoCorrolation = 7.0;
+        document.m_bCepstral = false;
+        const Configuration before = configuration();
+        const auto settingsBefore = allSettings(document);
+        const auto edit = [&](SettingsPanel& panel) {
+            type(panel, test.edits);
+            test.choose(panel);
+        };
+
+        window->setPanelDriver([&](SettingsPanel& panel) {
+            edit(panel);
+            panel.pressCancel();
+        });
+        window->action(test.command)->trigger();
+        EXPECT_EQ(allSettings(document), settingsBefore);
+        EXPECT_EQ(configuration(), before);
+
+        int code = 0;
+        window->setPanelDriver([&](SettingsPanel& panel) {
+            edit(panel);
+            panel.pressOK();
+            code = panel.result();
+        });
+        window->action(test.command)->trigger();
+        EXPECT_EQ(code, SettingsPanel::kOK);
+        for (const auto& [name, value] : test.document) {
+            EXPECT_DOUBLE_EQ(settingOf(document, name), value) << name;
+        }
+        const Configuration after = configuration();
+        test.record(after);
+        for (std::size_t at = 0; at < Configuration::kSize; ++at) {
+            if (at < test.first || at > test.last) {
+                ASSERT_EQ(after.bytes()[at], before.bytes()[at]) << "offset " << at;
+            }
+        }
+        window->close();
+    }
+}
+
+// A refused OK alerts, keeps the sheet open and changes nothing. At 11025 Hz
+// the 256-point window spans 23 ms and half the rate is 5512.5 Hz.
+TEST_F(AnalysisPanelsTest, RefusedValuesKeepTheSheetOpenAndChangeNothing)
+{
+    ASSERT_TRUE(ReadConfig(settings));
+    const struct {
+        const char* command;
+        Edits edits;
+        const char* alert;
+    } cases[] = {
+        {"_OptionsFFTLPC:",
+         {{"m_nFFTAppliedWindowLength", "24"}, {"m_nFFTfrequencyRange", "6000"}},
+         "Applied window length is larger than allowed."},
+        {"_OptionsFFTLPC:",
+         {{"m_nFFTfrequencyRange", "5513"}},
+         "Frequency range is larger than allowed."},
+        {"_OptionsFFTLPC:", {{"m_nFFTAverageStepSize", "ten"}}, "Value is not valid."},
+        {"_OptionsFFTLPC:", {{"m_nLPCNumberofCoefficients", "nan"}}, "Value is not valid."},
+        {"_OptionsSpectrogram:",
+         {{"m_nSpecfrequencyRange", "5001"}},
+         "Frequency range is larger than allowed."},
+        {"_OptionsSpectrogram:", {{"m_nSpecDynamicRange", "0"}}, "Value is not valid."},
+        {"_OptionsSpectrogram:", {{"m_dPreEmphasis", "inf"}}, "Value is not valid."},
+        {"_OptionsPitch:", {{"m_dPitchStepSize", "0"}}, "Value is not valid."},
+        {"_OptionsPitch:", {{"m_dCalculationLow", "600"}}, "Calculation range is not valid."},
+        {"_OptionsPitch:", {{"m_nDisplayLow", "500"}}, "Display range is not valid."},
+        {"_OptionsPitch:", {{"m_nPitchFreqGrid", ""}}, "Value is not valid."},
+    };
+    MainWindowController* window = openTone();
+    ASSERT_NE(window, nullptr);
+    const Configuration before = configuration();
+    const auto settingsBefore = allSettings(window->document());
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.edits.front().first);
+        prompts.alerts.clear();
+        bool stayedOpen = false;
+        window->setPanelDriver([&](SettingsPanel& panel) {
+            type(panel, test.edits);
+            panel.pressOK();
+            stayedOpen = panel.isVisible();
+        });
+        window->action(test.command)->trigger();
+        EXPECT_TRUE(stayedOpen);
+        ASSERT_EQ(prompts.alerts.size(), 1u);
+        EXPECT_EQ(prompts.alerts[0].title, test.alert);
+        EXPECT_EQ(prompts.alerts[0].defaultButton, "Correct it");
+        EXPECT_EQ(allSettings(window->document()), settingsBefore);
+        EXPECT_EQ(configuration(), before);
+    }
+}
+
+TEST_F(AnalysisPanelsTest, DefaultButtonSetsTheSheetsDefaults)
+{
+    const struct {
+        const char* command;
+        std::vector<std::pair<const char*, double>> values;
+    } cases[] = {
+        // clang-format off
+        {"_OptionsFFTLPC:",
+         {{"m_nFFTWindowLengthSelector", 3}, {"m_nFFTWindowLength", 256},
+          {"m_nFFTAppliedWindowLength", 23}, {"m_nFFTfrequencyRange", 5000},
+          {"m_nFFTAverageStepSize", 10}, {"m_nLPCNumberofCoefficients", 14}, {"m_bFFTDrawLPC", 1},
+          {"m_bFFTAbsolute", 1}, {"m_nFFTAbsoluteRange", 80}, {"m_bFFTInches", 1},
+          {"m_dFFTWidth", 6.0}, {"m_dFFTHeight", 4.0}, {"m_bFFTColor", 1},
+          {"m_bFFTDrawFrequencyGrid", 1}, {"m_nFFTFrequencyGrid", 1000}, {"m_bFFTDrawDBGrid", 1},
+          {"m_nFFTDBGrid", 80}}},
+        {"_OptionsSpectrogram:",
+         {{"m_nSpecWindowLengthSelector", 2}, {"m_nSpecWindowLength", 128},
+          {"m_nSpecDynamicRange", 50}, {"m_nSpecfrequencyRange", 5000}, {"m_dPreEmphasis", 0.98},
+          {"m_bSpecDrawFormantTracking", 1}, {"m_nSpecLPCNumberofCoefficients", 14},
+          {"m_bSpecDrawAudio", 0}, {"m_bSpecDrawLabels", 0}, {"m_bSpecDrawFrequencyGrid", 1},
+          {"m_nSpecFrequencyGrid", 1000}, {"m_bSpecDrawTimeGrid", 1}, {"m_nSpecTimeGrid", 500},
+          {"m_bSpecInches", 1}, {"m_dSpecWidth", 6.0}, {"m_dSpecHeight", 4.0}}},
+        {"_OptionsPitch:",
+         {{"m_dPitchWindowLength", 35}, {"m_dPitchStepSize", 10}, {"m_dFreqDeviation", 100},
+          {"m_dTrackingThreshHold", 1}, {"m_dCalculationLow", 50}, {"m_dCalculationHigh", 500},
+          {"m_nDisplayLow", 50}, {"m_nDisplayHigh", 500}, {"m_bPitchDrawFreqGrid", 1},
+          {"m_nPitchFreqGrid", 50}, {"m_bPitchDrawTimeGrid", 1}, {"m_nPitchTimeGrid", 1000},
+          {"m_bPitchDrawAudio", 1}, {"m_bPitchDrawIntensity", 1}, {"m_bPitchDrawLabels", 1},
+          {"m_bPitchInches", 1}, {"m_dPitchWidth", 6.0}, {"m_dPitchHeigth", 4.0},
+          {"m_bPitchColor", 1}}},
+        // clang-format on
+    };
+    MainWindowController* window = openTone();
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    // Away from every default, so that each value must come from the button.
+    for (const auto& test : cases) {
+        for (const auto& [name, value] : test.values) {
+            const DocumentSetting& setting = *findDocumentSetting(name);
+            const double other = setting.type == SettingType::Bool ? 1.0 - value
+                                 : setting.powerOfTwo              ? 2048.0
+                                 : value == 1.0                    ? 2.0
+                                                                   : 1.0;
+            ASSERT_EQ(setDocumentSetting(document, name, QString::number(other).toStdString()),
+                      SettingChange::Set)
+                << name;
+        }
+    }
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.command);
+        window->setPanelDriver([](SettingsPanel& panel) {
+            panel.findChild<QPushButton*>("Default")->click();
+            panel.pressOK();
+        });
+        window->action(test.command)->trigger();
+        for (const auto& [name, value] : test.values) {
+            EXPECT_DOUBLE_EQ(settingOf(document, name), value) << name;
+        }
+    }
+}
+
+TEST_F(AnalysisPanelsTest, ChoosingAnFftLengthSetsTheAppliedWindow)
+{
+    MainWindowController* window = openTone();
+    ASSERT_NE(window, nullptr);
+    const struct {
+        int entry;
+        const char* text;
+        std::int32_t appliedMs; // whole ms of 2^(entry + 5) points at 11025 Hz
+    } entries[] = {{0, " 344 Hz (32 pts)", 2},
+                   {3, " 43 Hz (256 pts)", 23},
+                   {5, " 10 Hz (1024 pts)", 92},
+                   {8, " 1 Hz (8192 pts)", 743}};
+    for (const auto& entry : entries) {
+        SCOPED_TRACE(entry.entry);
+        window->setPanelDriver([&](SettingsPanel& panel) {
+            auto* list = panel.findChild<QComboBox*>("m_nFFTWindowLengthSelector");
+            EXPECT_EQ(list->itemText(entry.entry), entry.text);
+            list->setCurrentIndex(entry.entry == 3 ? 4 : 3);
+            list->setCurrentIndex(entry.entry);
+            panel.pressOK();
+        });
+        EXPECT_EQ(window->OptionsFFTLPC(), SettingsPanel::kOK);
+        EXPECT_EQ(window->document().m_nFFTWindowLength, 1 << (entry.entry + 5));
+        EXPECT_EQ(window->document().m_nFFTAppliedWindowLength, entry.appliedMs);
+    }
+}
+
+// The sheets show whole ms and two decimals; OK without an edit keeps the
+// document's exact values, and without a configuration writes nothing.
+TEST_F(AnalysisPanelsTest, OkWithoutEditsKeepsExactValuesAndWritesNoMissingConfiguration)
+{
+    MainWindowController* window = openTone();
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    document.m_dPitchWindowLength = 12.5;
+    document.m_dPreEmphasis = 0.975;
+    document.m_nFFTAppliedWindowLength = 20; // filling the length list must not reset it
+    QString shown;
+    window->setPanelDriver([&](SettingsPanel& panel) {
+        if (const auto* field = panel.findChild<QLineEdit*>("m_dPitchWindowLength")) {
+            shown = field->text();
+        }
+        panel.pressOK();
+        EXPECT_EQ(panel.lastPatch(), PatchResult::NoFile);
+    });
+    EXPECT_EQ(window->OptionsPitch(), SettingsPanel::kOK);
+    EXPECT_EQ(shown, "12");
+    EXPECT_EQ(window->OptionsSpectrogram(), SettingsPanel::kOK);
+    EXPECT_EQ(window->OptionsFFTLPC(), SettingsPanel::kOK);
+    EXPECT_EQ(document.m_nFFTAppliedWindowLength, 20);
+    EXPECT_EQ(document.m_dPitchWindowLength, 12.5);
+    EXPECT_EQ(document.m_dPreEmphasis, 0.975);
+    EXPECT_FALSE(fs::exists(settings.configPath()));
+}
+
+TEST_F(AnalysisPanelsTest, SheetsNeedDataAndShowTheTimeGridNote)
+{
+    MainWindowController* empty = application->newDocument();
+    MainWindowController* full = openTone();
+    ASSERT_NE(full, nullptr);
+    for (const char* command : {"_OptionsFFTLPC:", "_OptionsSpectrogram:", "_OptionsPitch:"}) {
+        SCOPED_TRACE(command);
+        EXPECT_FALSE(empty->isCommandEnabled(command));
+        EXPECT_TRUE(full->isCommandEnabled(command));
+    }
+    EXPECT_EQ(full->action("_OptionsFFTLPC:")->text(), "FFT/LPC…");
+    EXPECT_EQ(empty->OptionsPitch(), SettingsPanel::kCancel);
+    for (const char* command : {"_OptionsSpectrogram:", "_OptionsPitch:"}) {
+        QString note;
+        full->setPanelDriver(
+            [&](SettingsPanel& panel) { note = panel.findChild<QLabel*>("note")->text(); });
+        full->action(command)->trigger();
+        EXPECT_EQ(note.toStdString(), kTimeGridNote) << command;
+    }
+}
+
+} // namespace
+} // namespace phonaxis

@@ -94,6 +94,7 @@ int MainWindowController::OptionsCalibration()
         m_document->setDirty();
         mainView()->redraw();
         afterViewChange();
+        m_application.documentActivated(this); // the status window's units
     }
     return code;
 }
@@ -106,9 +107,7 @@ int MainWindowController::OptionsIntensitySmooth()
     IntensitySmoothPanel panel(*m_document, m_application.settings(), *m_prompts, this);
     const int code = runPanel(panel);
     if (code == SettingsPanel::kOK) {
-        // The settings are kept in the document's file; the tracks take
-        // them when they are next computed.
-        m_document->setDirty();
+        // The tracks take the settings when they are next computed.
         afterViewChange();
     }
     return code;
@@ -145,10 +144,17 @@ void MainWindowController::fileSaveConfiguration()
 
 void MainWindowController::fileLoadConfiguration()
 {
-    phonaxis::fileLoadConfiguration(*m_document, m_application.settings(), *m_prompts);
+    if (!phonaxis::fileLoadConfiguration(*m_document, m_application.settings(), *m_prompts)) {
+        return;
+    }
+    // Calibrations and units are kept in the document's file.
+    if (m_document->m_bHaveData) {
+        m_document->setDirty();
+    }
     // Sizes, grids and calibrations may all have changed.
     mainView()->RedoDisplay();
     afterViewChange();
+    m_application.documentActivated(this); // the status window's units
 }
 
 void MainWindowController::fileRevertToDefaultConfiguration()

@@ -594,10 +594,18 @@ TEST_F(PanelsTest, UserConfigurationSavedAndLoadedFromTheFileMenu)
     ASSERT_TRUE(fs::exists(path));
     EXPECT_EQ(prompts.savePanels.back().proposedName, "User_Configuration.cfg");
 
+    // The units and calibrations it brings are kept in the document's file:
+    // the document must count as edited, or closing would lose them.
     window->document().m_nFFTWindowLength = 128;
+    window->document().clearChangeCount();
+    prompts.openPanelReplies.push_back({}); // Cancel
+    window->action("_fileLoadConfiguration:")->trigger();
+    EXPECT_EQ(window->document().changeCount(), 0);
     prompts.openPanelReplies.push_back({path});
     window->action("_fileLoadConfiguration:")->trigger();
     EXPECT_EQ(window->document().m_nFFTWindowLength, 512);
+    EXPECT_GT(window->document().changeCount(), 0);
+    window->document().clearChangeCount();
 }
 
 } // namespace

@@ -204,6 +204,13 @@ void Application::openDocument()
 
 bool Application::terminate()
 {
+    // A sheet or alert still open on a window holds a command half-way
+    // (a panel about to write into its document): it is finished first.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+        return false;
+    }
     // Unsaved log rows are asked about first: Cancel there keeps everything
     // open, and quitting never drops them silently.
     if (gLogView && gLogView->window() != nullptr && gLogView->table().m_bDirty &&

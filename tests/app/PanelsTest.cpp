@@ -50,12 +50,15 @@ EggRecording eggRecording(phonaxis::Prompts& prompts)
 #include "support/AppFixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -581,6 +584,26 @@ TEST_F(PanelsTest, LogOptionsRefuseANonPositiveStepAndTheLogMenuAppendsEntries)
     window->document().m_dLogStepSize = 50.0;
     window->action("_LogDataSelection:")->trigger();
     EXPECT_EQ(log.rowCount(), 1u + 4u);
+}
+
+// Quit while a sheet is open on a window (the status window's menu stays at
+// hand) finishes nothing and closes nothing: the sheet is still running.
+TEST_F(PanelsTest, QuitWaitsForAnOpenSheet)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    bool quit = true;
+    std::size_t windowsDuringSheet = 0;
+    QTimer::singleShot(0, [&] {
+        auto* sheet = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(sheet, nullptr);
+        quit = application->terminate();
+        windowsDuringSheet = application->documentWindows().size();
+        sheet->reject();
+    });
+    EXPECT_EQ(window->OptionsZoom(), SettingsPanel::kCancel); // no driver: a real modal run
+    EXPECT_FALSE(quit);
+    EXPECT_EQ(windowsDuringSheet, 1u);
 }
 
 TEST_F(PanelsTest, UserConfigurationSavedAndLoadedFromTheFileMenu)

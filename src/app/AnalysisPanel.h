@@ -50,6 +50,31 @@ struct NumberFieldRule {
     const char* format = "%d"; // how a real is shown when it is not whole
 };
 
+// The printed width or height of a sheet's graph, in its unit (0.01 … 1000).
+constexpr NumberFieldRule printSizeField(const char* name, const char* label,
+                                         double DocumentFields::*real)
+{
+    return {.name = name,
+            .label = label,
+            .real = real,
+            .minimum = 0.01,
+            .maximum = 1000,
+            .whole = false,
+            .format = "%.2f"};
+}
+
+// A grid step: a frequency grid needs a step of at least 1 (a step of 0
+// would never finish drawing); a time grid of 0 adapts to the zoom.
+constexpr NumberFieldRule gridField(const char* name, const char* label,
+                                    std::int32_t DocumentFields::*integer, double minimum)
+{
+    return {.name = name,
+            .label = label,
+            .integer = integer,
+            .minimum = minimum,
+            .maximum = 2147483647.0};
+}
+
 // A settings sheet of number fields, check boxes, an inches/centimetres
 // choice and a Default button. Number fields are line edits so that what
 // the user typed can be checked: OK refuses text that is not a number, or

@@ -6,15 +6,11 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include <limits>
-
 namespace phonaxis {
 
 namespace {
 
 using D = DocumentFields;
-
-constexpr double kInt32Max = std::numeric_limits<std::int32_t>::max();
 
 // Window and step frame the whole channel and must have a length; the
 // search range divides the rate, so its lowest pitch must be above 0 Hz;
@@ -61,30 +57,10 @@ const NumberFieldRule kPitchFields[] = {
      .integer = &D::m_nDisplayHigh,
      .minimum = 0,
      .maximum = 1000000},
-    {.name = "m_nPitchFreqGrid",
-     .label = "Frequency Grid (Hz)",
-     .integer = &D::m_nPitchFreqGrid,
-     .minimum = 1,
-     .maximum = kInt32Max},
-    {.name = "m_nPitchTimeGrid",
-     .label = "Time Grid (ms)",
-     .integer = &D::m_nPitchTimeGrid,
-     .minimum = 0,
-     .maximum = kInt32Max},
-    {.name = "m_dPitchWidth",
-     .label = "Width",
-     .real = &D::m_dPitchWidth,
-     .minimum = 0.01,
-     .maximum = 1000,
-     .whole = false,
-     .format = "%.2f"},
-    {.name = "m_dPitchHeigth",
-     .label = "Height",
-     .real = &D::m_dPitchHeigth,
-     .minimum = 0.01,
-     .maximum = 1000,
-     .whole = false,
-     .format = "%.2f"},
+    gridField("m_nPitchFreqGrid", "Frequency Grid (Hz)", &D::m_nPitchFreqGrid, 1),
+    gridField("m_nPitchTimeGrid", "Time Grid (ms)", &D::m_nPitchTimeGrid, 0),
+    printSizeField("m_dPitchWidth", "Width", &D::m_dPitchWidth),
+    printSizeField("m_dPitchHeigth", "Height", &D::m_dPitchHeigth),
 };
 
 } // namespace

@@ -158,11 +158,9 @@ std::vector<std::string> QtPrompts::openPanel(const OpenPanelRequest& request)
     panel.setWindowModality(Qt::WindowModal);
     panel.setOption(QFileDialog::DontUseNativeDialog);
     panel.setAcceptMode(QFileDialog::AcceptOpen);
+    // Files only, even where folders are accepted: the dialog's folder mode
+    // cannot choose a file, and a folder chosen as a log cannot be read.
     panel.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-    if (request.folders) {
-        panel.setFileMode(QFileDialog::Directory);
-        panel.setOption(QFileDialog::ShowDirsOnly, false);
-    }
     if (!request.directory.empty()) {
         panel.setDirectory(QString::fromStdString(request.directory));
     }

@@ -35,13 +35,16 @@ int fftLengthOfSelector(int selector)
 
 int fftSelectorToShow(std::int32_t selector, std::int32_t lengthPoints, int fallback)
 {
-    if (selector >= 0 && selector < kFftLengthEntries) {
-        return selector;
-    }
+    // The length is what the analyses use, so it wins over a selector that
+    // disagrees (a new document starts with the spectrogram's selector on
+    // 128 points and its length on 64).
     for (int entry = 0; entry < kFftLengthEntries; ++entry) {
         if (fftLengthOfSelector(entry) == lengthPoints) {
             return entry;
         }
+    }
+    if (selector >= 0 && selector < kFftLengthEntries) {
+        return selector;
     }
     return fallback;
 }
@@ -161,15 +164,23 @@ std::optional<double> AnalysisPanel::fieldValue(const QLineEdit& field) const
     if (bound == m_numbers.end()) {
         return std::nullopt;
     }
+    const NumberFieldRule& rule = *bound->rule;
+    const QVariant shown = field.property(kShownProperty);
+    if (shown.isValid() && field.text() == shown.toString()) {
+        // Not edited: the document's exact value, which the text may show
+        // rounded (two pitch limits of 50.2 and 50.4 Hz both show "50").
+        const DocumentFields& fields = m_document;
+        return rule.integer != nullptr ? double(fields.*rule.integer) : fields.*rule.real;
+    }
     bool ok = false;
     double value = field.text().trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(value)) {
         return std::nullopt;
     }
-    if (bound->rule->whole) {
+    if (rule.whole) {
         value = std::trunc(value);
     }
-    if (value < bound->rule->minimum || value > bound->rule->maximum) {
+    if (value < rule.minimum || value > rule.maximum) {
         return std::nullopt;
     }
     return value;

@@ -23,8 +23,8 @@ struct DocumentFields;
 // 32 … 8192 points.
 inline constexpr int kFftLengthEntries = 9;
 int fftLengthOfSelector(int selector);
-// The entry that shows a document: `selector` when it is an entry, else the
-// entry of `lengthPoints`, else `fallback`.
+// The entry that shows a document: the entry of `lengthPoints` when it is
+// one of the lengths, else `selector` when it is an entry, else `fallback`.
 int fftSelectorToShow(std::int32_t selector, std::int32_t lengthPoints, int fallback);
 // The list texts " %d Hz (%d pts)": bin spacing (whole Hz) and length.
 QStringList fftLengthTexts(double rateHz);

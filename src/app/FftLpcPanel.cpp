@@ -99,7 +99,11 @@ void FftLpcPanel::setup()
 
 std::int32_t FftLpcPanel::maxAppliedWindowMs() const
 {
-    return truncatedInt32(fftLengthOfSelector(m_length->currentIndex()) * 1000.0 / rateHz());
+    // At 32 kHz and above the 32-point transform spans less than a whole
+    // ms; 1 ms keeps that length usable (the spectrum never analyses more
+    // samples than the transform holds).
+    return std::max<std::int32_t>(
+        1, truncatedInt32(fftLengthOfSelector(m_length->currentIndex()) * 1000.0 / rateHz()));
 }
 
 void FftLpcPanel::lengthChosen(int selector)

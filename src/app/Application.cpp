@@ -212,8 +212,9 @@ bool Application::terminate()
         return false;
     }
     // Unsaved log rows are asked about first: Cancel there keeps everything
-    // open, and quitting never drops them silently.
-    if (gLogView && gLogView->window() != nullptr && gLogView->table().m_bDirty &&
+    // open, and quitting never drops them silently. A log whose window was
+    // closed with "Don't save" is not asked about again.
+    if (gLogView && gLogView->isVisible() && gLogView->table().m_bDirty &&
         !gLogView->window()->close()) {
         return false;
     }

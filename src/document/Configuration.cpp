@@ -662,7 +662,11 @@ void applyUserConfiguration(const Configuration& record, MyDocument& document,
                                                                                   : "Computer";
     takeChannelTable(record, settings, true);
     takeWindowRects(record, settings);
-    readDocumentSettings(record, document, off::kAnalysisSampleRate, off::kGenericLast, false);
+    // The analysis rate and lengths describe the recording a document holds:
+    // another recording's values would make its analyses read it at the
+    // wrong rate, so only a document without data takes them.
+    const std::size_t first = document.m_bHaveData ? off::kDisplayFirst : off::kAnalysisSampleRate;
+    readDocumentSettings(record, document, first, off::kGenericLast, false);
     readDocumentSettings(record, document, off::kCalibrationA3, off::kLogStepSize - 1, false);
 }
 

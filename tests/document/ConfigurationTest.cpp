@@ -363,11 +363,20 @@ TEST_F(ConfigurationTest, DamagedValuesKeepTheDocumentsOwnAndTheRestLoads)
     Configuration user = userConfiguration(MyDocument(m_prompts, m_settings), m_settings);
     damage(user);
     const fs::path file = m_dir / "damaged.cfg";
-    const auto bytes = user.bytes();
-    writeFile(file, {bytes.begin(), bytes.end()});
+    // A document holding a recording keeps the analysis rate and lengths
+    // that describe it.
+    user.putDouble(off::kAnalysisSampleRate, 8000.0);
+    user.putDouble(off::kAnalysisSampleRate + 8, 123.0);
+    const auto userBytes = user.bytes();
+    writeFile(file, {userBytes.begin(), userBytes.end()});
     MyDocument document(m_prompts, m_settings);
+    document.m_bHaveData = true;
+    document.m_dAnalysisSampleRate = 22050.0;
+    document.m_dwAnalysisFileLength = 44100.0;
     ASSERT_TRUE(loadUserConfiguration(document, m_settings, m_prompts, file.string()));
     check(document);
+    EXPECT_EQ(document.m_dAnalysisSampleRate, 22050.0);
+    EXPECT_EQ(document.m_dwAnalysisFileLength, 44100.0);
     ASSERT_EQ(m_prompts.alerts.size(), 1u);
     EXPECT_EQ(m_prompts.alerts[0].title, "Some settings were not loaded");
     EXPECT_NE(m_prompts.alerts[0].message.find("m_nFFTWindowLength, "), std::string::npos);

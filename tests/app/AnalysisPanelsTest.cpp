@@ -33,6 +33,7 @@ std::optional<phonaxis::Bytes> toneWavBytes(phonaxis::Prompts& prompts)
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -93,7 +94,8 @@ protected:
 };
 
 // One sheet: edits typed and made, then what OK leaves in the document and
-// the configuration. Bytes outside [first, last] never change.
+// the configuration. Bytes outside [first, last] never change, nor do the
+// fields inside it that are not the sheet's (offset, size).
 struct OkCase {
     const char* command;
     Edits edits;
@@ -101,6 +103,7 @@ struct OkCase {
     std::vector<std::pair<const char*, double>> document;
     std::function<void(const Configuration&)> record;
     std::size_t first, last;
+    std::vector<std::pair<std::size_t, std::size_t>> notWritten;
 };
 
 const OkCase kOkCases[] = {
@@ -117,10 +120,10 @@ const OkCase kOkCases[] = {
          EXPECT_EQ(record.getInt32(1116), 1);
          EXPECT_DOUBLE_EQ(record.getDouble(1128), 7.25);
          EXPECT_EQ(record.getInt32(1164), 12);
-         EXPECT_EQ(record.getInt32(1172), 10); // the log's frame interval is not this sheet's
      },
      1096,
-     1175},
+     1175,
+     {{1172, 4}}}, // the log's frame interval
     {"_OptionsSpectrogram:",
      {{"m_nSpecfrequencyRange", "4000"}, {"m_dPreEmphasis", "0.5"}, {"m_nSpecTimeGrid", "0"}},
      [](SettingsPanel& panel) {
@@ -134,11 +137,11 @@ const OkCase kOkCases[] = {
          EXPECT_EQ(record.getInt32(1504), 4000);
          EXPECT_DOUBLE_EQ(record.getDouble(1512), 0.5);
          EXPECT_EQ(record.getInt32(1552), 0);
-         EXPECT_EQ(record.getInt32(1556), 0); // intensity pane: set in the document, not here
          EXPECT_EQ(record.getInt32(1576), 0);
      },
      1496,
-     1579},
+     1579,
+     {{1556, 4}}}, // the intensity pane: set in the document, not here
     {"_OptionsPitch:",
      {{"m_dPitchWindowLength", "40.9"},
       {"m_dCalculationLow", "75"},
@@ -156,11 +159,11 @@ const OkCase kOkCases[] = {
          EXPECT_DOUBLE_EQ(record.getDouble(1608), 75.0);
          EXPECT_EQ(record.getInt32(1620), 60);
          EXPECT_DOUBLE_EQ(record.getDouble(1648), 3.0);
-         EXPECT_DOUBLE_EQ(record.getDouble(1664), 1.0); // autocorrelation: not this sheet's
          EXPECT_EQ(record.getInt32(1712), 0);
      },
      1584,
-     1715},
+     1715,
+     {{1640, 4}, {1664, 8}, {1672, 8}}}, // the method flag and the autocorrelation settings
 };
 
 TEST_F(AnalysisPanelsTest, OkStoresTheSheetsFieldsAndCancelChangesNothing)
@@ -175,7 +178,17 @@ TEST_F(AnalysisPanelsTest, OkStoresTheSheetsFieldsAndCancelChangesNothing)
         document.m_nFFTFrameInterval = 25;
         document.m_bSpecDrawIntensity = true;
         document.m_dTrackingThreshHold_AutoCorrolation = 7.0;
+        document.m_dFreqDeviation_AutoCorrolation = 33.0;
         document.m_bCepstral = false;
+        // A pattern no setting writes in the fields the sheet must leave alone.
+        Configuration seeded = configuration();
+        for (const auto& [offset, size] : test.notWritten) {
+            for (std::size_t k = 0; k < size; k += 4) {
+                seeded.putInt32(offset + k, std::int32_t(0xA5A5A5A5u));
+            }
+        }
+        std::string error;
+        ASSERT_TRUE(writeFileAtomically(settings.configPath(), seeded.bytes(), error)) << error;
         const Configuration before = configuration();
         const auto settingsBefore = allSettings(document);
         const auto edit = [&](SettingsPanel& panel) {
@@ -204,8 +217,14 @@ TEST_F(AnalysisPanelsTest, OkStoresTheSheetsFieldsAndCancelChangesNothing)
         }
         const Configuration after = configuration();
         test.record(after);
+        const auto notTheSheets = [&](std::size_t at) {
+            return at < test.first || at > test.last ||
+                   std::any_of(test.notWritten.begin(), test.notWritten.end(), [&](const auto& f) {
+                       return at >= f.first && at < f.first + f.second;
+                   });
+        };
         for (std::size_t at = 0; at < Configuration::kSize; ++at) {
-            if (at < test.first || at > test.last) {
+            if (notTheSheets(at)) {
                 ASSERT_EQ(after.bytes()[at], before.bytes()[at]) << "offset " << at;
             }
         }
@@ -330,26 +349,61 @@ TEST_F(AnalysisPanelsTest, ChoosingAnFftLengthSetsTheAppliedWindow)
     MainWindowController* window = openTone();
     ASSERT_NE(window, nullptr);
     const struct {
+        double rateHz; // the document's analysis rate
         int entry;
         const char* text;
-        std::int32_t appliedMs; // whole ms of 2^(entry + 5) points at 11025 Hz
-    } entries[] = {{0, " 344 Hz (32 pts)", 2},
-                   {3, " 43 Hz (256 pts)", 23},
-                   {5, " 10 Hz (1024 pts)", 92},
-                   {8, " 1 Hz (8192 pts)", 743}};
+        std::int32_t appliedMs; // whole ms of 2^(entry + 5) points, at least 1
+    } entries[] = {{11025.0, 0, " 344 Hz (32 pts)", 2},
+                   {11025.0, 3, " 43 Hz (256 pts)", 23},
+                   {11025.0, 5, " 10 Hz (1024 pts)", 92},
+                   {11025.0, 8, " 1 Hz (8192 pts)", 743},
+                   {44100.0, 0, " 1378 Hz (32 pts)", 1}, // 0.73 ms
+                   {44100.0, 1, " 689 Hz (64 pts)", 1}}; // 1.45 ms
     for (const auto& entry : entries) {
-        SCOPED_TRACE(entry.entry);
+        SCOPED_TRACE(entry.text);
+        window->document().m_dAnalysisSampleRate = entry.rateHz;
+        QString shownMs;
         window->setPanelDriver([&](SettingsPanel& panel) {
             auto* list = panel.findChild<QComboBox*>("m_nFFTWindowLengthSelector");
             EXPECT_EQ(list->itemText(entry.entry), entry.text);
             list->setCurrentIndex(entry.entry == 3 ? 4 : 3);
             list->setCurrentIndex(entry.entry);
+            shownMs = panel.findChild<QLineEdit*>("m_nFFTAppliedWindowLength")->text();
             panel.pressOK();
         });
         EXPECT_EQ(window->OptionsFFTLPC(), SettingsPanel::kOK);
+        EXPECT_EQ(shownMs.toInt(), entry.appliedMs);
         EXPECT_EQ(window->document().m_nFFTWindowLength, 1 << (entry.entry + 5));
         EXPECT_EQ(window->document().m_nFFTAppliedWindowLength, entry.appliedMs);
     }
+}
+
+// A new document's spectrogram selector (128 points) disagrees with its
+// length (64 points, the one the analysis uses): the sheet shows the length,
+// and OK without edits stores the pair consistently.
+TEST_F(AnalysisPanelsTest, SpectrogramSheetShowsTheLengthInUse)
+{
+    ASSERT_TRUE(ReadConfig(settings));
+    MainWindowController* window = openTone();
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    const MyDocument fresh(prompts);
+    ASSERT_EQ(fresh.m_nSpecWindowLengthSelector, 2);
+    ASSERT_EQ(fresh.m_nSpecWindowLength, 64);
+    document.m_nSpecWindowLengthSelector = fresh.m_nSpecWindowLengthSelector;
+    document.m_nSpecWindowLength = fresh.m_nSpecWindowLength;
+    QString shown;
+    window->setPanelDriver([&](SettingsPanel& panel) {
+        shown = panel.findChild<QComboBox*>("m_nSpecWindowLengthSelector")->currentText();
+        panel.pressOK();
+    });
+    EXPECT_EQ(window->OptionsSpectrogram(), SettingsPanel::kOK);
+    EXPECT_EQ(shown, " 172 Hz (64 pts)");
+    EXPECT_EQ(document.m_nSpecWindowLength, 64);
+    EXPECT_EQ(document.m_nSpecWindowLengthSelector, 1);
+    const Configuration record = configuration();
+    EXPECT_EQ(record.getInt32(1496), 64);
+    EXPECT_EQ(record.getInt32(1500), 1);
 }
 
 // The sheets show whole ms and two decimals; OK without an edit keeps the
@@ -362,16 +416,22 @@ TEST_F(AnalysisPanelsTest, OkWithoutEditsKeepsExactValuesAndWritesNoMissingConfi
     document.m_dPitchWindowLength = 12.5;
     document.m_dPreEmphasis = 0.975;
     document.m_nFFTAppliedWindowLength = 20; // filling the length list must not reset it
-    QString shown;
+    document.m_dCalculationLow = 50.2;       // both shown "50": still a valid range
+    document.m_dCalculationHigh = 50.4;
+    QStringList shown;
     window->setPanelDriver([&](SettingsPanel& panel) {
-        if (const auto* field = panel.findChild<QLineEdit*>("m_dPitchWindowLength")) {
-            shown = field->text();
+        for (const char* name : {"m_dPitchWindowLength", "m_dCalculationLow", "m_dCalculationHigh"}) {
+            if (const auto* field = panel.findChild<QLineEdit*>(name)) {
+                shown << field->text();
+            }
         }
         panel.pressOK();
         EXPECT_EQ(panel.lastPatch(), PatchResult::NoFile);
     });
     EXPECT_EQ(window->OptionsPitch(), SettingsPanel::kOK);
-    EXPECT_EQ(shown, "12");
+    EXPECT_EQ(shown, QStringList({"12", "50", "50"}));
+    EXPECT_EQ(document.m_dCalculationLow, 50.2);
+    EXPECT_EQ(document.m_dCalculationHigh, 50.4);
     EXPECT_EQ(window->OptionsSpectrogram(), SettingsPanel::kOK);
     EXPECT_EQ(window->OptionsFFTLPC(), SettingsPanel::kOK);
     EXPECT_EQ(document.m_nFFTAppliedWindowLength, 20);

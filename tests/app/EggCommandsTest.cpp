@@ -26,6 +26,7 @@ EggRecording eggRecording(phonaxis::Prompts& prompts)
 
 // The generators' types under names the Qt headers leave alone.
 using EggCycleTruth = phonaxis::signals::EggCycleTruth;
+using EggShape = phonaxis::signals::EggShape;
 
 std::optional<phonaxis::Bytes> toneWav(phonaxis::Prompts& prompts)
 {
@@ -62,6 +63,7 @@ std::optional<phonaxis::Bytes> toneWav(phonaxis::Prompts& prompts)
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 
 namespace phonaxis {
 namespace {
@@ -112,24 +114,22 @@ protected:
         return std::stod(application->logController().table().cell(row, identifier));
     }
 
-    // The truth cycle whose contact lies nearest `contactMs`.
-    const EggCycleTruth* nearestCycle(double contactMs) const
-    {
-        const EggCycleTruth* best = nullptr;
-        for (const auto& cycle : recording.egg.cycles) {
-            if (best == nullptr ||
-                std::abs(cycle.contactMs - contactMs) < std::abs(best->contactMs - contactMs)) {
-                best = &cycle;
-            }
-        }
-        return best;
-    }
-
     EggRecording recording;
 };
 
 // A sample at 10 kHz is 0.1 ms; the detector works on whole samples.
 constexpr double kToleranceMs = 0.15;
+constexpr double kMsPerSample = 0.1;
+
+// The analysis leaves half its 8 ms DC window (40 samples) at each end of
+// the channel. The search starts in the open phase of generated cycle 0, so
+// the first threshold crossing is cycle 1's and the first valley is in cycle
+// 1's open phase; cycles run valley to valley, so the first whole one holds
+// cycle 2's contact. The search stops at sample 2960 where cycle 37 starts:
+// the last valley is cycle 36's, the last detected cycle is 36, and the last
+// logged one (a cycle needs its successor) is 35.
+constexpr std::size_t kFirstLoggedCycle = 2;
+constexpr std::size_t kCyclesNotLogged = 4; // 0, 1, 36 and 37
 
 TEST_F(EggCommandsTest, ChooserOpensOnTheAssignedChannelAndCancelKeepsIt)
 {
@@ -180,24 +180,45 @@ TEST_F(EggCommandsTest, AnalysedCyclesAreLoggedAsTheGeneratedOnes)
 
     const LogTable& log = application->logController().table();
     const auto& truth = recording.egg.cycles;
-    // Every cycle but the last, less those cut by the analysis margins.
-    EXPECT_LE(log.rowCount() + 1, truth.size());
-    EXPECT_GE(log.rowCount() + 4, truth.size());
+    ASSERT_EQ(log.rowCount() + kCyclesNotLogged, truth.size());
+
+    // The velocity track averages sample differences forward over 0.5 ms. It
+    // peaks where its window starts at the closure instant (the rise is
+    // steepest there), reaches its minimum where the window ends at the end
+    // of the fall, and the peak is the rise over those 0.5 ms.
+    const EggShape shape;
+    const double windowMs = window->document().getChannel(1).m_dVelocitySmoothingWindow;
     for (std::size_t row = 0; row < log.rowCount(); ++row) {
         SCOPED_TRACE(row);
+        const EggCycleTruth& known = truth[kFirstLoggedCycle + row];
+        const EggCycleTruth& next = truth[kFirstLoggedCycle + row + 1];
+        const double startMs = known.startIndex * kMsPerSample;
+        const double periodMs = (next.startIndex - known.startIndex) * kMsPerSample;
         EXPECT_EQ(log.cell(row, "name"), "egg.wav");
         EXPECT_EQ(log.cell(row, "def"), kEggCycleDefinition);
-        const EggCycleTruth* known = nearestCycle(logged(row, "entry1"));
-        ASSERT_NE(known, nullptr);
-        EXPECT_NEAR(logged(row, "entry1"), known->contactMs, kToleranceMs);
-        EXPECT_NEAR(logged(row, "entry2"), known->decontactMs, kToleranceMs);
-        ASSERT_TRUE(known->closedQuotient.has_value()); // the last cycle is never logged
-        const EggCycleTruth& next = *(known + 1);
+        EXPECT_NEAR(logged(row, "entry1"), known.contactMs, kToleranceMs);
+        EXPECT_NEAR(logged(row, "entry2"), known.decontactMs, kToleranceMs);
         EXPECT_NEAR(logged(row, "entry3"), next.contactMs, kToleranceMs);
-        EXPECT_NEAR(logged(row, "entry4"), *known->closedQuotient, 0.02);
-        // The velocity peak is on the rise, between the valley and P2.
-        EXPECT_GT(logged(row, "entry8"), 0.0);
-        EXPECT_LT(logged(row, "entry9"), logged(row, "entry2"));
+        if (row + 1 < log.rowCount()) {
+            EXPECT_EQ(log.cell(row, "entry3"), log.cell(row + 1, "entry1"));
+            EXPECT_LT(logged(row, "entry1"), logged(row + 1, "entry1"));
+        }
+        ASSERT_TRUE(known.closedQuotient.has_value());
+        EXPECT_NEAR(logged(row, "entry4"), *known.closedQuotient, 0.02);
+
+        const double peakVelocityMs = startMs;
+        const double minVelocityMs =
+            startMs + (shape.risePart + shape.holdPart + shape.fallPart) * periodMs - windowMs;
+        EXPECT_NEAR(logged(row, "entry9"), peakVelocityMs, kToleranceMs);
+        EXPECT_NEAR(logged(row, "entry5"), (known.decontactMs - peakVelocityMs) / periodMs, 0.02);
+        EXPECT_NEAR(logged(row, "entry6"), (minVelocityMs - peakVelocityMs) / periodMs, 0.02);
+        // The open phase sits exactly at the level the velocity peak starts
+        // from, so the signal never drops below it: not measurable, 0.
+        EXPECT_EQ(logged(row, "entry7"), 0.0);
+        const double swing = known.peakValue - known.baseValue;
+        const double risenPerMs =
+            swing * std::sin(0.5 * std::numbers::pi * windowMs / (shape.risePart * periodMs)) / windowMs;
+        EXPECT_NEAR(logged(row, "entry8"), risenPerMs * 1000.0, 0.01);
     }
 }
 
@@ -220,16 +241,21 @@ TEST_F(EggCommandsTest, SelectionLogsOnlyTheCyclesInsideIt)
     ASSERT_TRUE(window->isCommandEnabled("_LogEntereggselection:"));
     window->action("_LogEntereggselection:")->trigger();
 
-    std::size_t inside = 0;
-    for (std::size_t i = 0; i + 1 < recording.egg.cycles.size(); ++i) {
-        const auto& cycle = recording.egg.cycles[i];
-        inside += cycle.contactMs > startMs && cycle.decontactMs < stopMs;
+    // A logged cycle is in when its P1 follows the selection start and its P2
+    // precedes the stop, both on whole samples (first at or past the level).
+    const auto& truth = recording.egg.cycles;
+    std::vector<double> inside;
+    for (std::size_t i = kFirstLoggedCycle; i + kCyclesNotLogged - kFirstLoggedCycle < truth.size();
+         ++i) {
+        const double contactMs = double(truth[i].contactIndex) * kMsPerSample;
+        if (contactMs > startMs && double(truth[i].decontactIndex) * kMsPerSample < stopMs) {
+            inside.push_back(contactMs);
+        }
     }
     const LogTable& log = application->logController().table();
-    EXPECT_NEAR(double(log.rowCount()), double(inside), 1.0);
+    ASSERT_EQ(log.rowCount(), inside.size());
     for (std::size_t row = 0; row < log.rowCount(); ++row) {
-        EXPECT_GT(logged(row, "entry1"), startMs) << row;
-        EXPECT_LT(logged(row, "entry2"), stopMs) << row;
+        EXPECT_NEAR(logged(row, "entry1"), inside[row], 0.0005) << row;
     }
 }
 

@@ -45,6 +45,7 @@ ToneRecording toneRecording(phonaxis::Prompts& prompts)
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace phonaxis {
 namespace {
@@ -52,6 +53,12 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr double kRateHz = 11025.0;
+
+std::string readAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 std::string fixed3(double value)
 {
@@ -247,7 +254,14 @@ TEST_F(LogCommandsTest, LogWindowFileMenuAndTheStatusWindowsLogMenu)
     const fs::path saved = folder / "durations.txt";
     prompts.savePanelReplies.push_back(saved.string());
     actionOf(*file, "_LogSave:")->trigger();
-    EXPECT_TRUE(fs::exists(saved));
+    // Every column but the row number, each field followed by TAB, each line by LF.
+    const Channels& channel = window->document().getChannel(0);
+    const double startMs = channel.m_dDurationStartTime;
+    const double stopMs = channel.m_dDurationStopTime;
+    EXPECT_EQ(readAll(saved), "File Name\tEntry definitions and order\tEntry 1\tEntry 2\tEntry 3\t"
+                              "Comments\t\ntones.wav\tDuration Entry: start, end, duration \t" +
+                                  fixed3(startMs) + "\t" + fixed3(stopMs) + "\t" +
+                                  fixed3(stopMs - startMs) + "\t\t\n");
     EXPECT_EQ(logWindow->windowTitle(), "durations.txt");
     emit file->aboutToShow();
     EXPECT_FALSE(actionOf(*file, "_LogSave:")->isEnabled()); // nothing unsaved
@@ -260,7 +274,7 @@ TEST_F(LogCommandsTest, LogWindowFileMenuAndTheStatusWindowsLogMenu)
     EXPECT_TRUE(logNew->isEnabled() && logOpen->isEnabled());
 }
 
-TEST_F(LogCommandsTest, OpenLogKeepsTheLogAndTheWindowHiddenForFilesThatAreNotLogs)
+TEST_F(LogCommandsTest, RowsClosedUnsavedStayUntilALogOpensAndQuitDoesNotAskAgain)
 {
     MainWindowController* window = openRecording();
     ASSERT_NE(window, nullptr);
@@ -270,10 +284,18 @@ TEST_F(LogCommandsTest, OpenLogKeepsTheLogAndTheWindowHiddenForFilesThatAreNotLo
     const fs::path good = folder / "good.txt";
     std::string error;
     ASSERT_TRUE(log().Save(good.string(), error)) << error;
+    const std::string savedText = log().toText();
     window->action("_LogDuration:")->trigger(); // two rows now, one in the file
     const std::string kept = log().toText();
+    // Closing asks about the unsaved row; "Don't save" hides the window and
+    // keeps the rows until a log replaces them.
     LogWindow* logWindow = application->logController().window();
-    logWindow->hide();
+    prompts.alertReplies.push_back(0); // Don't save
+    ASSERT_TRUE(logWindow->close());
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    ASSERT_FALSE(logWindow->isVisible());
+    EXPECT_EQ(log().toText(), kept);
+    prompts.alerts.clear();
     window->refreshCommands();
     ASSERT_TRUE(window->action("_LogOpen:")->isEnabled());
 
@@ -297,13 +319,26 @@ TEST_F(LogCommandsTest, OpenLogKeepsTheLogAndTheWindowHiddenForFilesThatAreNotLo
         EXPECT_FALSE(logWindow->isVisible());
     }
 
+    // The saved log replaces the unsaved rows without asking again, cell for cell.
     prompts.openPanelReplies.push_back({good.string()});
     window->action("_LogOpen:")->trigger();
+    EXPECT_TRUE(prompts.alerts.empty());
     EXPECT_TRUE(logWindow->isVisible());
-    EXPECT_EQ(log().rowCount(), 1u);
+    ASSERT_EQ(log().rowCount(), 1u);
+    EXPECT_EQ(log().cell(0, "row"), "1");
+    EXPECT_EQ(log().toText(), savedText);
+    EXPECT_FALSE(log().m_bDirty);
     EXPECT_EQ(logWindow->windowTitle(), "good.txt");
     window->refreshCommands();
     EXPECT_FALSE(window->action("_LogOpen:")->isEnabled());
+
+    // Rows left unsaved by "Don't save" are not asked about again on Quit.
+    window->action("_LogDuration:")->trigger();
+    prompts.alertReplies.push_back(0); // Don't save
+    ASSERT_TRUE(logWindow->close());
+    prompts.alerts.clear();
+    EXPECT_TRUE(application->terminate());
+    EXPECT_TRUE(prompts.alerts.empty());
 }
 
 } // namespace

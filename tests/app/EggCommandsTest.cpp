@@ -2,27 +2,13 @@
 // chooser, the whole-channel analysis and its three log entries compared with
 // the generated cycles, the EGG options panel, and smoothing after a save.
 #include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/EggRecording.h"
 #include "support/ScriptedPrompts.h"
 
 namespace {
 
-// An audio channel and an EGG channel in step, 300 ms at 10 kHz at 125 Hz,
-// with the EGG's cycle truth at the default 25 % threshold.
-struct EggRecording {
-    std::optional<phonaxis::Bytes> wav;
-    phonaxis::signals::EggSignal egg;
-};
-
-EggRecording eggRecording(phonaxis::Prompts& prompts)
-{
-    namespace sig = phonaxis::signals;
-    EggRecording recording;
-    const sig::PulseTrain pulses = sig::pulseTrain(125.0, 10000.0, 300.0);
-    recording.egg = sig::eggSignal(pulses, pulses.samples.size());
-    const std::span<const float> channels[] = {pulses.samples, recording.egg.samples};
-    recording.wav = sig::waveFileBytes(10000.0, channels, prompts);
-    return recording;
-}
+using phonaxis::test::EggRecording;
+using phonaxis::test::eggRecording;
 
 // The generators' types under names the Qt headers leave alone.
 using EggCycleTruth = phonaxis::signals::EggCycleTruth;

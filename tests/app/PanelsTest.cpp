@@ -1,9 +1,13 @@
 // The settings panels, the configuration commands and the derived-track
 // commands, driven through the main window's menus.
 #include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/EggRecording.h"
 #include "support/ScriptedPrompts.h"
 
 namespace {
+
+using phonaxis::test::EggRecording;
+using phonaxis::test::eggRecording;
 
 // A two-channel float WAV of tones, 200 ms at 11025 Hz. Built before the Qt
 // headers, whose "signals" macro would hide the generators' namespace.
@@ -13,24 +17,6 @@ std::optional<phonaxis::Bytes> twoToneWavBytes(phonaxis::Prompts& prompts)
     const std::vector<float> b = phonaxis::signals::tone(500.0, 11025.0, 200.0);
     const std::span<const float> channels[] = {a, b};
     return phonaxis::signals::waveFileBytes(11025.0, channels, prompts);
-}
-
-// An audio channel and an EGG channel in step, 300 ms at 10 kHz, with the
-// EGG's cycle truth.
-struct EggRecording {
-    std::optional<phonaxis::Bytes> wav;
-    phonaxis::signals::EggSignal egg;
-};
-
-EggRecording eggRecording(phonaxis::Prompts& prompts)
-{
-    namespace sig = phonaxis::signals;
-    EggRecording recording;
-    const sig::PulseTrain pulses = sig::pulseTrain(125.0, 10000.0, 300.0);
-    recording.egg = sig::eggSignal(pulses, pulses.samples.size());
-    const std::span<const float> channels[] = {pulses.samples, recording.egg.samples};
-    recording.wav = sig::waveFileBytes(10000.0, channels, prompts);
-    return recording;
 }
 
 } // namespace

@@ -16,6 +16,8 @@
 // Arrays are passed as spans: a routine checks that they hold what it will
 // read and write, and declines (touching nothing) when they do not.
 
+#include "analysis/WorkProgress.h"
+
 #include <cstddef>
 #include <span>
 
@@ -249,10 +251,17 @@ public:
     // negative, by −min when only its minimum is; with zeroMinimum set, once
     // more by −min. minimum/maximum receive the finished track's range (both
     // 0 for an empty track). Positions no frame reaches keep their contents.
-    static void DoIntensityFloat(std::span<const float> input, std::span<float> output,
+    // A frame costs what the step moves, not its length: overlapping frames
+    // slide one sum of squares along (see MathIntensity.cpp), so a frame as
+    // long as the recording is no slower than a short one.
+    // `progress` hears how far the frames have got; when it asks to stop,
+    // the routine returns false at once, and `output` then holds a partly
+    // written track that the caller must not use.
+    static bool DoIntensityFloat(std::span<const float> input, std::span<float> output,
                                  double& minimum, double& maximum, double reference, double start,
                                  double frameLength, double step, double totalLength,
-                                 unsigned char zeroMinimum, unsigned char linear);
+                                 unsigned char zeroMinimum, unsigned char linear,
+                                 const WorkProgress& progress = {});
 
 private:
     // Makes this thread's spline scratch row hold at least `count` values.

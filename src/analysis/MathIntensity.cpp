@@ -50,12 +50,82 @@ void subtractFrom(std::span<float> track, double amount)
     }
 }
 
+double squareAbout(float value, double reference)
+{
+    const double d = static_cast<double>(value) - reference;
+    return d * d;
+}
+
+// The sum of squares over frames of `count` samples that start ever later.
+// A frame that overlaps the previous one is not summed again: the squares
+// of the samples that leave are subtracted and those that enter are added,
+// so a frame costs what the step moves rather than its length. The sum is
+// taken afresh when the frames do not overlap, once the slides since the
+// last fresh sum have moved as far as a frame is long (rounding cannot build
+// up), and when the sum has fallen far below the largest one since the last
+// fresh sum: after a loud stretch leaves the frame, what the subtractions
+// leave behind would otherwise be rounding noise instead of the quiet
+// stretch's own small sum (or true silence's 0).
+class FrameSums {
+public:
+    FrameSums(const float* samples, long long count, double reference)
+        : m_samples(samples), m_count(count), m_reference(reference)
+    {
+    }
+
+    // Σ(x − reference)² over the frame starting at `first`; frames are asked
+    // for in increasing order of `first`.
+    double at(long long first)
+    {
+        const long long shift = first - m_first;
+        if (m_first < 0 || shift < 0 || shift >= m_count || m_moved + shift > m_count) {
+            return fresh(first);
+        }
+        for (long long i = m_first; i < first; ++i) {
+            m_sum -= squareAbout(m_samples[i], m_reference);
+        }
+        for (long long i = m_first + m_count; i < first + m_count; ++i) {
+            m_sum += squareAbout(m_samples[i], m_reference);
+        }
+        m_first = first;
+        m_moved += shift;
+        if (!(m_sum >= m_loudest * kSlideFloor)) {
+            return fresh(first);
+        }
+        m_loudest = std::max(m_loudest, m_sum);
+        return m_sum;
+    }
+
+private:
+    // A slid sum 40 dB or more below the loudest since the last fresh sum
+    // is taken afresh.
+    static constexpr double kSlideFloor = 1e-4;
+
+    double fresh(long long first)
+    {
+        m_sum = sumOfSquares(m_samples + first, m_count, m_reference);
+        m_first = first;
+        m_moved = 0;
+        m_loudest = m_sum;
+        return m_sum;
+    }
+
+    const float* m_samples;
+    long long m_count;
+    double m_reference;
+    long long m_first = -1;
+    long long m_moved = 0;
+    double m_sum = 0.0;
+    double m_loudest = 0.0;
+};
+
 } // namespace
 
-void CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> output,
+bool CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> output,
                                  double& minimum, double& maximum, double reference, double start,
                                  double frameLength, double step, double totalLength,
-                                 unsigned char zeroMinimum, unsigned char linear)
+                                 unsigned char zeroMinimum, unsigned char linear,
+                                 const WorkProgress& progress)
 {
     const auto length = static_cast<long long>(
         std::min({static_cast<std::size_t>(std::max(0LL, truncSaturated(totalLength))),
@@ -75,6 +145,8 @@ void CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
         long long pendingFirst = -1;
         long long pendingEnd = -1;
         float lastValue = 0.0F;
+        FrameSums sums(input.data(), perFrame, reference);
+        ProgressPacer pacer(progress, static_cast<std::size_t>(length));
         const auto flushUpTo = [&](long long limit) {
             if (pendingFirst >= 0) {
                 std::fill(track.begin() + pendingFirst,
@@ -92,8 +164,10 @@ void CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
             }
             // Only frames wholly inside the track are read and written.
             if (at >= 0.0) {
-                const double meanSquare =
-                    sumOfSquares(input.data() + first, perFrame, reference) / frameLength;
+                if (!pacer.at(static_cast<std::size_t>(first))) {
+                    return false;
+                }
+                const double meanSquare = sums.at(first) / frameLength;
                 double level = meanSquare;
                 if (linear == 0) {
                     level = meanSquare < kFloorMeanSquare ? kIntensityFloorDb
@@ -124,7 +198,7 @@ void CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
     if (track.empty()) {
         minimum = 0.0;
         maximum = 0.0;
-        return;
+        return true;
     }
     double low = 1e9;
     double high = -1e9;
@@ -149,6 +223,7 @@ void CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
     }
     minimum = low;
     maximum = high;
+    return true;
 }
 
 } // namespace phonaxis

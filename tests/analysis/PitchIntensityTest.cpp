@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -225,6 +226,75 @@ TEST(Intensity, EdgeFrames)
 
     // A step far below one sample ends promptly with the track of a one-sample step.
     EXPECT_EQ(intensity(in, 100.0, 1e-9).values, intensity(in, 100.0, 1.0).values);
+}
+
+TEST(Intensity, OverlappingFramesMatchFramesSummedAfresh)
+{
+    // Loud, then digital silence, then 80 dB down: every overlapping frame
+    // (one sum slid along) equals that frame computed on its own, and the
+    // silent frames are exactly silent, not what subtracting the loud
+    // samples leaves.
+    // Noise of many magnitudes: its squares fill every bit of a double, so
+    // that adding and then subtracting them does not come back to 0 exactly.
+    std::vector<float> in;
+    std::uint32_t state = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        state = state * 1664525U + 1013904223U;
+        const double uniform = double(state >> 8) / double(1 << 23) - 1.0;
+        in.push_back(float(0.9 * std::ldexp(uniform, -int(state % 7))));
+    }
+    in.resize(6000, 0.0F);
+    const std::vector<float> quiet = signals::tone(77.0, 10000.0, 300.0, 0.9e-4);
+    in.insert(in.end(), quiet.begin(), quiet.end());
+    const double length = double(in.size());
+    for (const double frame : {500.0, 2999.0}) {
+        for (const double step : {7.0, 1.0, 0.3}) {
+            SCOPED_TRACE(testing::Message() << frame << " / " << step);
+            const Track slid = intensity(in, frame, step, 0, 1);
+            for (double at = 0.0; at + frame <= length - step; at += step * 97.0) {
+                // The frame at `at` alone: one frame from there to the end.
+                const Track alone = intensity(in, frame, length - frame - at, 0, 1, 0.0, at);
+                const auto first = std::size_t(at);
+                const double expected = alone.values[first];
+                ASSERT_NEAR(slid.values[first], expected, 1e-12 + 1e-9 * expected) << at;
+            }
+            // Every position written by a frame inside the silence.
+            for (std::size_t i = 3000 + std::size_t(step) + 1; i + std::size_t(frame) < 6000; ++i) {
+                ASSERT_EQ(slid.values[i], 0.0F) << i;
+            }
+        }
+    }
+}
+
+TEST(Intensity, StopsWhenItsProgressAsksAndTellsSo)
+{
+    const std::vector<float> in = signals::tone(100.0, 44100.0, 5000.0, 0.5);
+    for (const int stopAt : {1, 2}) {
+        int reports = 0;
+        double last = -1.0;
+        bool rising = true;
+        const WorkProgress progress([&](double fraction) {
+            rising = rising && fraction > last;
+            last = fraction;
+            return ++reports < stopAt;
+        });
+        std::vector<float> out(in.size(), 0.0F);
+        double low = 0.0;
+        double high = 0.0;
+        EXPECT_FALSE(CMathFunc::DoIntensityFloat(in, out, low, high, 0.0, 0.0, 441.0, 44.1,
+                                                 double(in.size()), 0, 0, progress));
+        EXPECT_EQ(reports, stopAt);
+        EXPECT_TRUE(rising);
+    }
+    int reports = 0;
+    std::vector<float> out(in.size(), 0.0F);
+    double low = 0.0;
+    double high = 0.0;
+    EXPECT_TRUE(CMathFunc::DoIntensityFloat(in, out, low, high, 0.0, 0.0, 441.0, 44.1,
+                                            double(in.size()), 0, 0,
+                                            WorkProgress([&](double) { return ++reports > 0; })));
+    EXPECT_EQ(reports, int((in.size() - 441) / WorkProgress::kStride) + 1);
+    EXPECT_EQ(out, intensity(in, 441.0, 44.1).values);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/WorkProgress.h"
 #include "model/EggRecords.h"
 #include "model/Geometry.h"
 #include "model/Labels.h"
@@ -7,11 +8,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace phonaxis {
+
+// An intensity track computed from a channel (Channels::ComputeIntensity)
+// before the channel takes it: the values (absent for a channel without
+// samples), their range and the length they describe.
+struct IntensityTrack {
+    FloatTrack values;
+    double minimum = 0.0;
+    double maximum = 0.0;
+    double fileLength = 0.0;
+};
 
 // One signal channel of a document: its samples (32-bit floats normalised to
 // full scale 1.0), titles and units, its place in the main view, its cursor,
@@ -164,10 +176,18 @@ public:
     // channel never read or write outside the buffers (see each operation).
 
     // Intensity track of the samples about m_dReference, in dB, framed by
-    // m_dIntensityWindowLengthMS and m_dIntensityStepSizeMS, shifted to a zero
-    // minimum when m_bIntensityRelative is set. A channel without samples gets
+    // m_dIntensityWindowLengthMS and m_dIntensityStepSizeMS (a window too
+    // long for one frame inside the channel is cut to the longest that
+    // leaves one), shifted to a zero minimum when
+    // m_bIntensityRelative is set. A channel without samples gets
     // m_bHaveIntensity set and no buffer.
     bool CalculateIntensity();
+    // The same track computed without touching the channel's own, for a
+    // caller that takes it (SetIntensity) only once all its work is done.
+    // Nothing when the track cannot be allocated or `progress` asked to stop.
+    std::optional<IntensityTrack> ComputeIntensity(const WorkProgress& progress = {}) const;
+    // Makes `track` the channel's intensity track and sets m_bHaveIntensity.
+    void SetIntensity(IntensityTrack track);
     // Intensity at `timeMs`; 0 when there is no track. Times outside the
     // channel read its first or last value.
     double GetIntensityCursorValue(double timeMs) const;
@@ -183,10 +203,13 @@ public:
     // per second), then a forward moving average over `windowMs` (none for 0).
     // A window too long to leave one whole average gives every index the
     // mean of all differences. m_dVelocityMin/Max always include 0.
-    bool CalculateVelocity(double windowMs);
+    // `progress` hears how far the passes have got; when it asks to stop,
+    // false is returned and the track is left absent.
+    bool CalculateVelocity(double windowMs, const WorkProgress& progress = {});
     // Velocity with `velocityWindowMs`, then its differences × m_dSampleRate
     // averaged over `accelerationWindowMs` the same way (units per second²).
-    bool CalculateAcceleration(double velocityWindowMs, double accelerationWindowMs);
+    bool CalculateAcceleration(double velocityWindowMs, double accelerationWindowMs,
+                               const WorkProgress& progress = {});
     // Track value at `timeMs` (limited to the track), cached in
     // m_dVelocityCursorValue / m_dAccelerationCursorValue; without a track the
     // cached value is returned unchanged.
@@ -201,7 +224,7 @@ public:
     // m_hdDataSmoothedShifted), both at single precision. A window that does
     // not leave five samples beyond it uses the mean of the whole channel; a
     // window under two samples removes nothing. False without samples.
-    bool GetDC_Shift();
+    bool GetDC_Shift(const WorkProgress& progress = {});
 
     // Detects threshold crossings, peaks, valleys and glottal cycles with
     // their contact instants and closed quotients in [startFile, stopFile)
@@ -209,8 +232,16 @@ public:
     // covering the channel (CalculateAcceleration); without one, or without
     // samples, nothing changes and false is returned. A closed quotient whose
     // intervals are not both positive, and every quotient of the last cycle,
-    // is 0.
-    bool DoPositionCycleDetection(double startFile, double stopFile);
+    // is 0. When `progress` asks to stop, false is returned with the events
+    // unchanged (the DC tracks may already be new).
+    bool DoPositionCycleDetection(double startFile, double stopFile,
+                                  const WorkProgress& progress = {});
+    // The EGG analysis of the whole channel: CalculateAcceleration with
+    // m_dVelocitySmoothingWindow and m_dAccelerationSmoothingWindow, then
+    // DoPositionCycleDetection over every sample. When a step fails, or
+    // `progress` asks to stop, the channel keeps the tracks,
+    // DC level and events it had before and false is returned.
+    bool EggAnalysisAll(const WorkProgress& progress = {});
     // Empties m_pArrayCycle and clears m_bHaveCycle.
     void RemoveCyclesAll();
 

@@ -11,7 +11,9 @@
 #include <cmath>
 #include <cstddef>
 #include <new>
+#include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -79,18 +81,25 @@ double meanOf(const T* values, std::size_t count)
     return count > 0 ? sum / static_cast<double>(count) : 0.0;
 }
 
-// out[i - 1] := (x[i] - x[i - 1]) × rate, the last value repeated.
+// out[i - 1] := (x[i] - x[i - 1]) × rate, the last value repeated. False
+// when `progress` asked to stop.
 template <typename T>
-void differencesPerSecond(const T* x, std::span<double> out, double rateHz)
+bool differencesPerSecond(const T* x, std::span<double> out, double rateHz,
+                          const WorkProgress& progress)
 {
     const std::size_t n = out.size();
     if (n < 2) {
-        return; // a single value has no neighbour: it stays 0
+        return true; // a single value has no neighbour: it stays 0
     }
+    ProgressPacer pacer(progress, n);
     for (std::size_t i = 1; i < n; ++i) {
+        if (!pacer.at(i)) {
+            return false;
+        }
         out[i - 1] = (static_cast<double>(x[i]) - static_cast<double>(x[i - 1])) * rateHz;
     }
     out[n - 1] = out[n - 2];
+    return true;
 }
 
 // Forward moving average in place: values[i] := mean of values[k] for the
@@ -98,22 +107,27 @@ void differencesPerSecond(const T* x, std::span<double> out, double rateHz)
 // i < trunc(n - window); every later index takes the last mean. Each mean
 // reads only values at or after i, which are still the originals. A window
 // that leaves no whole average gives every index the mean of all values.
-void forwardAverage(std::span<double> values, double window)
+// False when `progress` asked to stop.
+bool forwardAverage(std::span<double> values, double window, const WorkProgress& progress)
 {
     const std::size_t n = values.size();
     if (!(window > 0.0) || n == 0) {
-        return;
+        return true;
     }
     const std::size_t averaged = truncWithin(static_cast<double>(n) - window, n);
     if (averaged == 0) {
         std::fill(values.begin(), values.end(), meanOf(values.data(), n));
-        return;
+        return true;
     }
     // averaged >= 1 implies window <= n - 1, so i + count stays below n.
     const auto count = static_cast<std::size_t>(std::ceil(window));
     SlidingSum<double> sum(values.data(), 0, count);
+    ProgressPacer pacer(progress, averaged);
     double mean = 0.0;
     for (std::size_t i = 0; i < averaged; ++i) {
+        if (!pacer.at(i)) {
+            return false;
+        }
         mean = sum.value() / window;
         if (i + 1 < averaged) {
             sum.advance(); // reads values[i] before it is replaced
@@ -121,6 +135,7 @@ void forwardAverage(std::span<double> values, double window)
         values[i] = mean;
     }
     std::fill(values.begin() + static_cast<std::ptrdiff_t>(averaged), values.end(), mean);
+    return true;
 }
 
 // The stored range of a velocity or acceleration track: it starts at
@@ -156,33 +171,61 @@ bool trackIndex(double position, double trackLength, std::size_t bufferSize, std
 
 // --- intensity ----------------------------------------------------------------
 
+std::optional<IntensityTrack> Channels::ComputeIntensity(const WorkProgress& progress) const
+{
+    IntensityTrack result;
+    result.minimum = 1e34;
+    result.maximum = -1e34;
+    result.fileLength = m_dwFileLength;
+    const std::size_t n = usableSamples(*this);
+    if (n == 0) {
+        return result; // present without a buffer: readers give 0
+    }
+    if (!result.values.allocate(n + kSlackFloats)) {
+        return std::nullopt;
+    }
+    // The window is rounded to whole samples by its + 0.5 but passed as a
+    // double; the kernel reads only the samples the channel holds. Frames
+    // lie wholly inside the channel, a step apart: a window too long for
+    // that measures nothing, and is cut to the longest that leaves one
+    // frame, so that the track holds the level of the channel as a whole.
+    const double step = m_dIntensityStepSizeMS * m_dSampleRate / 1000.0;
+    double window = m_dIntensityWindowLengthMS * m_dSampleRate / 1000.0 + 0.5;
+    const double longest = static_cast<double>(n) - step;
+    if (window > longest && longest >= 1.0) {
+        window = longest;
+    }
+    if (!CMathFunc::DoIntensityFloat(std::span<const float>(m_hData.data(), n),
+                                     result.values.span(), result.minimum, result.maximum,
+                                     m_dReference, 0.0, window, step, result.fileLength,
+                                     m_bIntensityRelative ? 1 : 0, 0, progress)) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+void Channels::SetIntensity(IntensityTrack track)
+{
+    m_hfDataIntensity = std::move(track.values);
+    m_dIntensityMin = track.minimum;
+    m_dIntensityMax = track.maximum;
+    m_dIntensityFileLength = track.fileLength;
+    m_bHaveIntensity = true;
+}
+
 bool Channels::CalculateIntensity()
 {
+    // The old track goes first, so that the two are never held at once.
     m_hfDataIntensity.reset();
     m_bHaveIntensity = false;
     m_dIntensityMax = -1e34;
     m_dIntensityMin = 1e34;
     m_dIntensityFileLength = m_dwFileLength;
-
-    const std::size_t n = usableSamples(*this);
-    if (n == 0) {
-        // Present without a buffer: readers give 0.
-        m_bHaveIntensity = true;
-        return true;
-    }
-    FloatTrack track;
-    if (!track.allocate(n + kSlackFloats)) {
+    std::optional<IntensityTrack> track = ComputeIntensity();
+    if (!track) {
         return false;
     }
-    // The window is rounded to whole samples by its + 0.5 but passed as a
-    // double; the kernel reads only the samples the channel holds.
-    CMathFunc::DoIntensityFloat(std::span<const float>(m_hData.data(), n), track.span(),
-                                m_dIntensityMin, m_dIntensityMax, m_dReference, 0.0,
-                                m_dIntensityWindowLengthMS * m_dSampleRate / 1000.0 + 0.5,
-                                m_dIntensityStepSizeMS * m_dSampleRate / 1000.0,
-                                m_dIntensityFileLength, m_bIntensityRelative ? 1 : 0, 0);
-    m_hfDataIntensity = std::move(track);
-    m_bHaveIntensity = true;
+    SetIntensity(std::move(*track));
     return true;
 }
 
@@ -237,7 +280,7 @@ bool Channels::CalculateSmooth()
 
 // --- velocity and acceleration ---------------------------------------------
 
-bool Channels::CalculateVelocity(double windowMs)
+bool Channels::CalculateVelocity(double windowMs, const WorkProgress& progress)
 {
     m_hdDataVelocity.reset();
     m_dVelocityFileLength = m_dwFileLength;
@@ -250,9 +293,12 @@ bool Channels::CalculateVelocity(double windowMs)
     if (!track.allocate(n)) {
         return false;
     }
-    differencesPerSecond(m_hData.data(), track.span(), m_dSampleRate);
-    if (windowMs > 0.0) {
-        forwardAverage(track.span(), windowMs / 1000.0 * m_dSampleRate);
+    const WorkProgress differences = progress.part(0.0, 0.5);
+    const WorkProgress averages = progress.part(0.5, 1.0);
+    if (!differencesPerSecond(m_hData.data(), track.span(), m_dSampleRate, differences) ||
+        (windowMs > 0.0 &&
+         !forwardAverage(track.span(), windowMs / 1000.0 * m_dSampleRate, averages))) {
+        return false;
     }
     scanTrackRange(track.span(), m_dVelocityMin, m_dVelocityMax);
     m_hdDataVelocity = std::move(track);
@@ -260,7 +306,8 @@ bool Channels::CalculateVelocity(double windowMs)
     return true;
 }
 
-bool Channels::CalculateAcceleration(double velocityWindowMs, double accelerationWindowMs)
+bool Channels::CalculateAcceleration(double velocityWindowMs, double accelerationWindowMs,
+                                     const WorkProgress& progress)
 {
     m_hdDataAcceleration.reset();
     m_dAccelerationFileLength = 0.0;
@@ -268,7 +315,8 @@ bool Channels::CalculateAcceleration(double velocityWindowMs, double acceleratio
     m_dAccelerationMax = -0.0;
     m_dAccelerationMin = 0.0;
 
-    if (!CalculateVelocity(velocityWindowMs)) {
+    const WorkProgress velocity = progress.part(0.0, 0.5);
+    if (!CalculateVelocity(velocityWindowMs, velocity)) {
         return false;
     }
     m_dAccelerationFileLength = m_dwFileLength;
@@ -276,9 +324,13 @@ bool Channels::CalculateAcceleration(double velocityWindowMs, double acceleratio
     if (!track.allocate(m_hdDataVelocity.size())) {
         return false;
     }
-    differencesPerSecond(m_hdDataVelocity.data(), track.span(), m_dSampleRate);
-    if (accelerationWindowMs > 0.0) {
-        forwardAverage(track.span(), accelerationWindowMs / 1000.0 * m_dSampleRate);
+    const WorkProgress differences = progress.part(0.5, 0.75);
+    const WorkProgress averages = progress.part(0.75, 1.0);
+    if (!differencesPerSecond(m_hdDataVelocity.data(), track.span(), m_dSampleRate, differences) ||
+        (accelerationWindowMs > 0.0 &&
+         !forwardAverage(track.span(), accelerationWindowMs / 1000.0 * m_dSampleRate, averages))) {
+        m_dAccelerationFileLength = 0.0;
+        return false;
     }
     scanTrackRange(track.span(), m_dAccelerationMin, m_dAccelerationMax);
     m_hdDataAcceleration = std::move(track);
@@ -334,7 +386,7 @@ double Channels::GetAccelerationCursorValue_Point(PointD point)
 
 // --- DC level ----------------------------------------------------------------
 
-bool Channels::GetDC_Shift()
+bool Channels::GetDC_Shift(const WorkProgress& progress)
 {
     const std::size_t n = usableSamples(*this);
     if (n == 0) {
@@ -362,7 +414,11 @@ bool Channels::GetDC_Shift()
         // 2·half samples summed, divided by the rounded window: for an odd
         // window the divisor is one more than the count.
         SlidingSum<float> sum(x, 0, 2 * half);
+        ProgressPacer pacer(progress, n);
         for (std::size_t i = half; i < n - half; ++i) {
+            if (!pacer.at(i)) {
+                return false;
+            }
             level[i] = static_cast<float>(sum.value() / rounded);
             if (i + 1 < n - half) {
                 sum.advance();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -84,8 +85,9 @@ struct Detection {
 // Pass 1: rising crossings of +T on s, each after a swing to -T or below.
 // A search that runs to the end of the range records where it stopped, as
 // long as a sample exists there.
-std::vector<ArrayData> thresholdCrossings(const Detection& d, std::size_t a, std::size_t b,
-                                          double thresholdPerCent)
+std::optional<std::vector<ArrayData>> thresholdCrossings(const Detection& d, std::size_t a,
+                                                         std::size_t b, double thresholdPerCent,
+                                                         const WorkProgress& progress)
 {
     const std::size_t n = d.s.size();
     double minimum = 1e50;
@@ -118,7 +120,11 @@ std::vector<ArrayData> thresholdCrossings(const Detection& d, std::size_t a, std
     }
     index = riseFrom(index);
     record(index);
+    ProgressPacer pacer(progress, n);
     while (index < b) {
+        if (!pacer.at(index)) {
+            return std::nullopt;
+        }
         // The swing search runs up to and including b, but never past the
         // last sample (b reaches n when the DC window is under two samples).
         while (index <= b && index < n && !(d.s[index] <= -threshold)) {
@@ -212,7 +218,8 @@ void closedQuotients(const Detection& d, ArrayCycle& c, const ArrayCycle& next)
 
 } // namespace
 
-bool Channels::DoPositionCycleDetection(double startFile, double stopFile)
+bool Channels::DoPositionCycleDetection(double startFile, double stopFile,
+                                        const WorkProgress& progress)
 {
     const std::size_t n =
         m_hData.present() ? truncWithin(m_dwFileLength, m_hData.size()) : 0;
@@ -220,7 +227,7 @@ bool Channels::DoPositionCycleDetection(double startFile, double stopFile)
         !(m_dVelocityFileLength > 0.0)) {
         return false;
     }
-    if (!GetDC_Shift()) {
+    if (!GetDC_Shift(progress.part(0.0, 0.4))) {
         return false;
     }
 
@@ -239,16 +246,25 @@ bool Channels::DoPositionCycleDetection(double startFile, double stopFile)
     const std::size_t b = to > half ? to - half : 0;
 
     // Pass 1.
-    const std::vector<ArrayData> crossings =
-        thresholdCrossings(d, a, b, m_dThresholdLevelDetectPerCent);
+    const std::optional<std::vector<ArrayData>> found =
+        thresholdCrossings(d, a, b, m_dThresholdLevelDetectPerCent, progress.part(0.4, 0.6));
+    if (!found) {
+        return false;
+    }
+    const std::vector<ArrayData>& crossings = *found;
 
     // Pass 2: the extremes of s between consecutive crossings; the events
     // carry the stored sample there.
     std::vector<ArrayData> peaks;
     std::vector<ArrayData> valleys;
+    const WorkProgress extremes = progress.part(0.6, 0.75);
+    ProgressPacer extremesPacer(extremes, n);
     for (std::size_t i = 0; i + 1 < crossings.size(); ++i) {
         const ArrayData& c = crossings[i];
         const ArrayData& e = crossings[i + 1];
+        if (!extremesPacer.at(static_cast<std::size_t>(c.dFilePoint))) {
+            return false;
+        }
         if (!plausibleCycle(e.dTime - c.dTime) || !(c.dFilePoint < e.dFilePoint)) {
             continue;
         }
@@ -265,12 +281,22 @@ bool Channels::DoPositionCycleDetection(double startFile, double stopFile)
 
     // Pass 3: cycles between consecutive valleys.
     std::vector<ArrayCycle> cycles;
+    const WorkProgress measures = progress.part(0.75, 0.9);
+    ProgressPacer measuresPacer(measures, n);
     for (std::size_t i = 0; i + 1 < valleys.size(); ++i) {
+        if (!measuresPacer.at(static_cast<std::size_t>(valleys[i].dFilePoint))) {
+            return false;
+        }
         if (plausibleCycle(valleys[i + 1].dTime - valleys[i].dTime)) {
             cycles.push_back(measureCycle(d, valleys[i], valleys[i + 1], m_dCycleThresholdPerCent));
         }
     }
+    const WorkProgress quotients = progress.part(0.9, 1.0);
+    ProgressPacer quotientsPacer(quotients, n);
     for (std::size_t i = 0; i + 1 < cycles.size(); ++i) {
+        if (!quotientsPacer.at(static_cast<std::size_t>(cycles[i].dFilePointBegin))) {
+            return false;
+        }
         closedQuotients(d, cycles[i], cycles[i + 1]);
     }
 
@@ -281,6 +307,70 @@ bool Channels::DoPositionCycleDetection(double startFile, double stopFile)
     m_pArrayCycle = std::move(cycles);
     m_bHaveCycle = true;
     return true;
+}
+
+namespace {
+
+// What the EGG analysis replaces in a channel, moved out while it runs so
+// that a failed or stopped analysis can put it back.
+struct EggResults {
+    DoubleTrack velocity;
+    double velocityLength = 0.0;
+    double velocityMax = 0.0;
+    double velocityMin = 0.0;
+    bool haveVelocity = false;
+    DoubleTrack acceleration;
+    double accelerationLength = 0.0;
+    double accelerationMax = 0.0;
+    double accelerationMin = 0.0;
+    bool haveAcceleration = false;
+    DoubleTrack shifted;
+    DoubleTrack level;
+    std::vector<ArrayData> peaks;
+    bool havePeak = false;
+    std::vector<ArrayData> valleys;
+    bool haveValley = false;
+    std::vector<ArrayCycle> cycles;
+    bool haveCycle = false;
+
+    // Exchanges these results with the channel's.
+    void swapWith(Channels& c)
+    {
+        using std::swap;
+        swap(velocity, c.m_hdDataVelocity);
+        swap(velocityLength, c.m_dVelocityFileLength);
+        swap(velocityMax, c.m_dVelocityMax);
+        swap(velocityMin, c.m_dVelocityMin);
+        swap(haveVelocity, c.m_bHaveVelocity);
+        swap(acceleration, c.m_hdDataAcceleration);
+        swap(accelerationLength, c.m_dAccelerationFileLength);
+        swap(accelerationMax, c.m_dAccelerationMax);
+        swap(accelerationMin, c.m_dAccelerationMin);
+        swap(haveAcceleration, c.m_bHaveAcceleration);
+        swap(shifted, c.m_hdDataSmoothedShifted);
+        swap(level, c.m_hdDataSmoothedDC);
+        swap(peaks, c.m_pArrayPeak);
+        swap(havePeak, c.m_bHavePeak);
+        swap(valleys, c.m_pArrayValley);
+        swap(haveValley, c.m_bHaveValley);
+        swap(cycles, c.m_pArrayCycle);
+        swap(haveCycle, c.m_bHaveCycle);
+    }
+};
+
+} // namespace
+
+bool Channels::EggAnalysisAll(const WorkProgress& progress)
+{
+    EggResults before;
+    before.swapWith(*this);
+    if (CalculateAcceleration(m_dVelocitySmoothingWindow, m_dAccelerationSmoothingWindow,
+                              progress.part(0.0, 0.45)) &&
+        DoPositionCycleDetection(0.0, m_dwFileLength, progress.part(0.45, 1.0))) {
+        return true;
+    }
+    before.swapWith(*this);
+    return false;
 }
 
 void Channels::RemoveCyclesAll()

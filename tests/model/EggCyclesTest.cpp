@@ -179,5 +179,79 @@ TEST(EggCyclesTest, LogEntriesSkipTheLastCycleAndFilterBySelection)
     EXPECT_TRUE(eggCycleLogRecords(document, "take.pmf", false).empty());
 }
 
+// Everything an EGG analysis replaces in a channel, as numbers.
+std::vector<double> eggState(const Channels& c)
+{
+    std::vector<double> state = {c.m_dVelocityFileLength,
+                                 c.m_dVelocityMax,
+                                 c.m_dVelocityMin,
+                                 double(c.m_bHaveVelocity),
+                                 c.m_dAccelerationFileLength,
+                                 c.m_dAccelerationMax,
+                                 c.m_dAccelerationMin,
+                                 double(c.m_bHaveAcceleration),
+                                 double(c.m_bHavePeak),
+                                 double(c.m_bHaveValley),
+                                 double(c.m_bHaveCycle)};
+    for (const auto* track : {&c.m_hdDataVelocity, &c.m_hdDataAcceleration,
+                              &c.m_hdDataSmoothedShifted, &c.m_hdDataSmoothedDC}) {
+        state.push_back(double(track->present()));
+        state.insert(state.end(), track->span().begin(), track->span().end());
+    }
+    for (const auto* events : {&c.m_pArrayPeak, &c.m_pArrayValley}) {
+        state.push_back(double(events->size()));
+        for (const ArrayData& e : *events) {
+            state.push_back(e.dFilePoint);
+        }
+    }
+    for (const ArrayCycle& cycle : c.m_pArrayCycle) {
+        state.insert(state.end(), {cycle.dFilePointBegin, cycle.dFilePointP1, cycle.dFilePointP2,
+                                   cycle.dClosedQuotient});
+    }
+    return state;
+}
+
+TEST(EggCyclesTest, AStoppedOrFailedAnalysisLeavesTheChannelAsItWas)
+{
+    const signals::EggSignal egg =
+        signals::eggSignal(signals::pulseTrain(125.0, 22050.0, 3000.0), 66150);
+    Channels channel;
+    loadAndAnalyse(channel, egg.samples, 22050.0);
+    // The earlier analysis had other windows: a new one would change everything.
+    channel.m_dVelocitySmoothingWindow = 0.25;
+    channel.m_dAccelerationSmoothingWindow = 1.0;
+    channel.m_dDCShiftWindowMS = 4.0;
+    const std::vector<double> before = eggState(channel);
+
+    int reports = 0;
+    Channels finished;
+    loadAndAnalyse(finished, egg.samples, 22050.0);
+    finished.m_dVelocitySmoothingWindow = 0.25;
+    finished.m_dAccelerationSmoothingWindow = 1.0;
+    finished.m_dDCShiftWindowMS = 4.0;
+    ASSERT_TRUE(finished.EggAnalysisAll(WorkProgress([&](double) { return ++reports > 0; })));
+    ASSERT_GT(reports, 12); // every pass reports
+    EXPECT_NE(eggState(finished), before);
+
+    for (int stopAt = 1; stopAt <= reports; stopAt += 3) {
+        SCOPED_TRACE(stopAt);
+        int heard = 0;
+        EXPECT_FALSE(
+            channel.EggAnalysisAll(WorkProgress([&](double) { return ++heard < stopAt; })));
+        EXPECT_EQ(heard, stopAt);
+        EXPECT_EQ(eggState(channel), before);
+    }
+    ASSERT_TRUE(channel.EggAnalysisAll());
+    EXPECT_EQ(eggState(channel), eggState(finished));
+
+    // A channel whose samples are gone cannot be analysed: what it had stays.
+    Channels emptied;
+    loadAndAnalyse(emptied, egg.samples, 22050.0);
+    const std::vector<double> kept = eggState(emptied);
+    emptied.m_hData.reset();
+    EXPECT_FALSE(emptied.EggAnalysisAll());
+    EXPECT_EQ(eggState(emptied), kept);
+}
+
 } // namespace
 } // namespace phonaxis

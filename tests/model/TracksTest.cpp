@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 namespace phonaxis {
@@ -185,6 +187,64 @@ TEST(TracksTest, IntensityTrackIsReadAtTheCursorTime)
     EXPECT_NEAR(channel.GetIntensityCursorValue(50.0), 20.0, 1e-4);
     EXPECT_NEAR(channel.GetIntensityCursorValue(330.0), 0.0, 1e-4);
     EXPECT_NEAR(channel.GetIntensityCursorValue(1e6), 0.0, 1e-4); // past the end: last value
+}
+
+TEST(TracksTest, IntensityComputedApartIsTakenOnlyWhenFinished)
+{
+    Channels channel;
+    load(channel,
+         generate(200000, [](double i) { return std::sin(i * 0.05) * (i < 1e5 ? 1 : 0.1); }),
+         10000.0);
+    ASSERT_TRUE(channel.CalculateIntensity());
+    const std::vector<float> first(channel.m_hfDataIntensity.span().begin(),
+                                   channel.m_hfDataIntensity.span().end());
+    const double low = channel.m_dIntensityMin;
+    const double high = channel.m_dIntensityMax;
+
+    // A stopped computation gives nothing and leaves the channel's track.
+    channel.m_dIntensityStepSizeMS = 1.0;
+    int reports = 0;
+    EXPECT_FALSE(channel.ComputeIntensity(WorkProgress([&](double) { return ++reports < 2; })));
+    EXPECT_EQ(reports, 2);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), channel.m_hfDataIntensity.span().begin(),
+                           channel.m_hfDataIntensity.span().end()));
+    EXPECT_EQ(channel.m_dIntensityMin, low);
+    EXPECT_EQ(channel.m_dIntensityMax, high);
+
+    std::optional<IntensityTrack> track = channel.ComputeIntensity();
+    ASSERT_TRUE(track);
+    channel.SetIntensity(std::move(*track));
+    Channels direct;
+    load(direct, std::vector<float>(channel.samples().begin(), channel.samples().end()), 10000.0);
+    direct.m_dIntensityStepSizeMS = 1.0;
+    ASSERT_TRUE(direct.CalculateIntensity());
+    EXPECT_TRUE(std::equal(
+        direct.m_hfDataIntensity.span().begin(), direct.m_hfDataIntensity.span().end(),
+        channel.m_hfDataIntensity.span().begin(), channel.m_hfDataIntensity.span().end()));
+    EXPECT_FALSE(std::equal(first.begin(), first.end(), channel.m_hfDataIntensity.span().begin(),
+                            channel.m_hfDataIntensity.span().end()));
+}
+
+TEST(TracksTest, IntensityWindowPastTheChannelMeasuresTheWholeChannel)
+{
+    // 3000 samples at 1 kHz, step 10 ms: frames lie inside the channel, so
+    // windows from 2991 samples on are cut to the one frame of 2990 that fits.
+    Channels reference;
+    load(reference, generate(3000, [](double i) { return 0.5 * std::sin(i * 0.3); }), 1000.0);
+    reference.m_dIntensityWindowLengthMS = 2989.5; // 2990 samples
+    ASSERT_TRUE(reference.CalculateIntensity());
+    const std::span<const float> whole = reference.m_hfDataIntensity.span().first(3000);
+    ASSERT_GT(whole[0], 0.0F);
+    EXPECT_EQ(std::count(whole.begin(), whole.end(), whole[0]), 3000);
+    for (const double windowMs : {2990.5, 3000.0, 5e8, 1e300}) {
+        Channels channel;
+        load(channel, std::vector<float>(reference.samples().begin(), reference.samples().end()),
+             1000.0);
+        channel.m_dIntensityWindowLengthMS = windowMs;
+        ASSERT_TRUE(channel.CalculateIntensity());
+        const std::span<const float> track = channel.m_hfDataIntensity.span().first(3000);
+        EXPECT_TRUE(std::equal(track.begin(), track.end(), whole.begin())) << windowMs;
+    }
 }
 
 } // namespace

@@ -191,6 +191,19 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
     return checkTimesInside(options, *audio, err);
 }
 
+// An LPC order above what its window holds is refused before any work: it
+// cannot describe more than the window's samples and only costs time.
+int checkLpcOrder(const char* setting, int order, int largest, const std::string& window,
+                  std::ostream& err)
+{
+    if (order <= largest) {
+        return kExitOk;
+    }
+    return usage(err, std::string(setting) + "=" + std::to_string(order) + " is more than the " +
+                          window + " holds: the LPC order must be below its samples, at most " +
+                          std::to_string(largest));
+}
+
 int print(const std::vector<LogRecord>& records, const Options& options, std::ostream& out)
 {
     if (options.json) {
@@ -279,6 +292,16 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     if (const int status = openAudioAnalysis(options, "spectrum", session, audio, index, err)) {
         return status;
     }
+    const SpectrumParameters parameters = SpectrumParameters::fromDocument(session.document());
+    if (const int status =
+            checkLpcOrder("m_nLPCNumberofCoefficients", parameters.m_nLPCNumCoeff,
+                          parameters.largestLpcOrder(audio->m_dSampleRate),
+                          "applied window (" + msText(parameters.m_nFFTWindowLengthMS) + " of " +
+                              std::to_string(parameters.m_nFFTWindLength) + " points at " +
+                              jsonNumber(audio->m_dSampleRate) + " Hz)",
+                          err)) {
+        return status;
+    }
     const double samplesPerMs = audio->m_dSampleRate / 1000.0;
     const double startPoint = options.atMs.value_or(options.fromMs.value_or(0.0)) * samplesPerMs;
     const double stopPoint = options.atMs.value_or(options.toMs.value_or(0.0)) * samplesPerMs;
@@ -317,6 +340,15 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         return status;
     }
     MyDocument& document = session.document();
+    const SpectrogramParameters parameters = SpectrogramParameters::fromDocument(document);
+    if (parameters.m_bFormantTracking) {
+        if (const int status = checkLpcOrder(
+                "m_nSpecLPCNumberofCoefficients", parameters.m_nLPCCoefficients,
+                parameters.largestLpcOrder(),
+                std::to_string(parameters.m_nFFTWindLength) + "-point spectrogram window", err)) {
+            return status;
+        }
+    }
     const bool selection = options.fromMs.has_value();
     if (selection) {
         // The selection is made as the main view makes it: the marker at the
@@ -371,6 +403,13 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
         return status;
     }
     const PitchParameters parameters = PitchParameters::fromDocument(session.document());
+    // Frames closer than one sample would start on the same sample.
+    const double sampleMs = 1000.0 / audio->m_dSampleRate;
+    if (parameters.m_dPitchStepSize < sampleMs) {
+        return usage(err, "m_dPitchStepSize=" + jsonNumber(parameters.m_dPitchStepSize) +
+                              " is shorter than one sample at " + jsonNumber(audio->m_dSampleRate) +
+                              " Hz (" + msText(sampleMs) + ")");
+    }
     auto pitch = std::make_unique<PitchAnalysis>();
     pitch->intilize(*audio, index, parameters);
     if (!pitch->DoPitchCepstral(audio->samples())) {

@@ -257,9 +257,12 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads)
         fftLength = fftLengthForWindow(windowSamples);
     }
 
+    // Frames less than a sample apart would start on the same sample, and
+    // the energy of every other one (summed over one step) would cover no
+    // sample at all: such a step is declined.
     const double stepSamples = rateHz / 1000.0 * stepMs;
     const double frameCountReal = std::trunc(lengthSamples / stepSamples);
-    if (!(stepSamples > 0.0) || !(frameCountReal <= kMaxFrameCount)) {
+    if (!(stepSamples >= 1.0) || !(frameCountReal <= kMaxFrameCount)) {
         return decline();
     }
     const int frameCount = truncToInt(frameCountReal);

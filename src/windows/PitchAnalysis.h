@@ -42,7 +42,8 @@ public:
     // DoPitchCepstral over `samples` (the channel's samples). Frames are
     // independent and are shared among `threads` threads (0: as many as the
     // machine has); the track does not depend on the thread count. False,
-    // with no track, when there are no samples.
+    // with no track, when there are no samples or the settings cannot make
+    // one (among them a step shorter than one sample).
     bool DoPitchCepstral(std::span<const float> samples, int threads = 0);
 
     // The transform length and window (samples) the last track used.

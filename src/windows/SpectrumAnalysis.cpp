@@ -2,6 +2,7 @@
 
 #include "analysis/CMathFunc.h"
 #include "document/MyDocument.h"
+#include "document/RateSettings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,6 +75,12 @@ SpectrumParameters SpectrumParameters::fromDocument(const DocumentFields& docume
     return p;
 }
 
+int SpectrumParameters::largestLpcOrder(double sampleRate) const
+{
+    return std::max(1, phonaxis::largestLpcOrder(appliedWindowSamples(
+                           m_nFFTWindLength, m_nFFTWindowLengthMS, sampleRate)));
+}
+
 // --- start ------------------------------------------------------------------------
 
 SpectrumStart SpectrumAnalysis::doPerformFFTLPC(const MyDocument& document, double startPoint,
@@ -135,7 +142,10 @@ SpectrumStart SpectrumAnalysis::PerformFFTLPC(std::span<const float> samples, do
     if (!acceptsInputs(samples, startPoint, stopPoint, fileLength, sampleRate, parameters)) {
         return SpectrumStart::Declined;
     }
-    const SpectrumParameters& p = parameters;
+    // The LPC order is held below the samples of the applied window (the
+    // info field shows the order in use).
+    SpectrumParameters p = parameters;
+    p.m_nLPCNumCoeff = std::min(p.m_nLPCNumCoeff, p.largestLpcOrder(sampleRate));
     const int rate = static_cast<int>(sampleRate);
     m_infoTexts = {formattedInt(rate),
                    formattedInt(rate / p.m_nFFTWindLength),

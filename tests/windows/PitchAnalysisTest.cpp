@@ -181,6 +181,7 @@ TEST(PitchAnalysis, UnusableSettingsLeaveNoTrack)
         [](PitchParameters& p) { p.m_dPitchStepSize = 0.0; },
         [](PitchParameters& p) { p.m_dPitchStepSize = std::numeric_limits<double>::quiet_NaN(); },
         [](PitchParameters& p) { p.m_dPitchStepSize = 1e-9; }, // 10^12 frames
+        [](PitchParameters& p) { p.m_dPitchStepSize = 0.04; }, // 0.88 samples apart
         [](PitchParameters& p) { p.m_dPitchWindowLength = 0.0; },
         [](PitchParameters& p) { p.m_dCalculationLow = p.m_dCalculationHigh = 200.0; },
         [](PitchParameters& p) { p.m_dCalculationLow = 0.0; },

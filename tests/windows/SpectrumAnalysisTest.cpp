@@ -165,6 +165,31 @@ TEST(SpectrumAnalysis, ReadoutsMarkerAndLogEntries)
     EXPECT_TRUE(a.frameLogRecords("x").empty());
 }
 
+TEST(SpectrumAnalysis, LpcOrderIsHeldBelowTheAppliedWindowsSamples)
+{
+    // 10 kHz, 256 points: 25 ms analyse 250 samples, 5 ms 50.
+    const struct {
+        int appliedMs, order, used;
+    } cases[] = {{25, 300, 249}, {25, 249, 249}, {25, 14, 14}, {5, 100, 49}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.appliedMs << " ms, order " << c.order);
+        Start s{.from = 1000, .to = 1300};
+        s.x = signals::vowel({100.0, 10000.0, 300.0, signals::kVowelA}).samples;
+        s.p.m_nFFTWindowLengthMS = c.appliedMs;
+        s.p.m_nLPCNumCoeff = c.order;
+        EXPECT_EQ(s.p.largestLpcOrder(s.rate), c.appliedMs * 10 - 1);
+        SpectrumAnalysis a;
+        ASSERT_EQ(s.run(a), SpectrumStart::Computed);
+        EXPECT_EQ(a.infoTexts()[3], std::to_string(c.used));
+        Start held = s;
+        held.p.m_nLPCNumCoeff = c.used;
+        SpectrumAnalysis b;
+        ASSERT_EQ(held.run(b), SpectrumStart::Computed);
+        EXPECT_EQ(copied(a.envelope()), copied(b.envelope()));
+        EXPECT_EQ(a.m_dFormat, b.m_dFormat);
+    }
+}
+
 TEST(SpectrumAnalysis, LpcWindowBeyondTheWholeKilohertzCopyStillHoldsSamples)
 {
     // At 10,999 Hz and order 40 the LPC window is 439 samples, more than

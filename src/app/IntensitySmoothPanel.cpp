@@ -96,9 +96,19 @@ void IntensitySmoothPanel::cellEdited(QTableWidgetItem* item)
             m_prompts.alert("points are not valid.", " Minimum allowed is 1", "ok");
             accepted = false;
         }
-    } else if (!timeOf(item->text())) {
+    } else if (const std::optional<double> ms = timeOf(item->text()); !ms) {
         // A window or step of no length would frame the intensity forever.
         m_prompts.alert("time is not valid.", " Window length and step must be more than 0 ms",
+                        "ok");
+        accepted = false;
+    } else if (const double lengthMs = m_document.getChannel(item->row()).m_dLengthMS;
+               lengthMs > 0.0 && *ms > lengthMs) {
+        // A frame longer than the channel, or a step past its end, measures
+        // nothing.
+        m_prompts.alert(column == kWindow ? "window is too long." : "step is too long.",
+                        QString::asprintf(" Maximum allowed is the channel's length, %1.0f ms",
+                                          std::floor(lengthMs))
+                            .toStdString(),
                         "ok");
         accepted = false;
     }

@@ -9,8 +9,9 @@ namespace phonaxis {
 
 // The intensity and smoothing sheet ("optionIntensitySmooth"): per channel
 // the intensity window and step (ms), relative intensity, smoothing on and
-// the smoothing points. Cell edits that would break the computations are
-// refused with an alert and the cell keeps its value. OK stores the times
+// the smoothing points. Cell edits that would break the computations, or
+// a window or step longer than the channel, are refused with an alert and
+// the cell keeps its value. OK stores the times
 // at single precision and the rest as integers in the channels, and the
 // five settings of channels 0..15 in the configuration. The tracks take
 // them the next time they are computed.

@@ -21,6 +21,10 @@
 #include "document/EditSession.h"
 #include "document/MyDocument.h"
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 namespace phonaxis {
 
 // --- settings panels ---------------------------------------------------------------
@@ -174,9 +178,37 @@ void MainWindowController::AnalysisIntensity()
     if (!isCommandEnabled("_AnalysisIntensity:")) {
         return;
     }
-    for (int index = 0; index < m_document->channelsInUse(); ++index) {
+    const int count = m_document->channelsInUse();
+    // Each channel's share of the bar is its share of the samples.
+    double total = 0.0;
+    for (int index = 0; index < count; ++index) {
+        total += std::max(m_document->getChannel(index).m_dwFileLength, 0.0);
+    }
+    // Every track is computed before any is taken, so that Cancel (or a
+    // track that cannot be allocated) leaves the channels as they were.
+    std::vector<IntensityTrack> tracks;
+    {
+        ProgressWork work(this, tr("Computing the intensity tracks…"), m_progressDriver);
+        double done = 0.0;
+        for (int index = 0; index < count; ++index) {
+            const Channels& channel = m_document->getChannel(index);
+            const double share = total > 0.0 ? std::max(channel.m_dwFileLength, 0.0) / total : 0.0;
+            work.setLabel(tr("Computing the intensity of “%1” (channel %2 of %3)…")
+                              .arg(QString::fromStdString(channel.GetTitle()))
+                              .arg(index + 1)
+                              .arg(count));
+            std::optional<IntensityTrack> track =
+                channel.ComputeIntensity(work.progress().part(done, done + share));
+            if (!track) {
+                return;
+            }
+            tracks.push_back(std::move(*track));
+            done += share;
+        }
+    }
+    for (int index = 0; index < count; ++index) {
         Channels& channel = m_document->getChannel(index);
-        channel.CalculateIntensity();
+        channel.SetIntensity(std::move(tracks[static_cast<std::size_t>(index)]));
         channel.m_bDrawIntensity = true;
     }
     mainView()->redraw();
@@ -252,10 +284,22 @@ void MainWindowController::EggAnalysisall()
         return;
     }
     Channels& channel = m_document->getChannel(m_document->m_nEGGChannelIndex);
-    if (!channel.CalculateAcceleration(channel.m_dVelocitySmoothingWindow,
-                                       channel.m_dAccelerationSmoothingWindow) ||
-        !channel.DoPositionCycleDetection(0.0, channel.m_dwFileLength)) {
-        m_prompts->alert("EGG analysis failed.", "The EGG channel could not be analysed.", "OK");
+    bool analysed = false;
+    bool cancelled = false;
+    {
+        // The progress dialog goes before any alert is shown.
+        ProgressWork work(
+            this,
+            tr("Analysing the EGG channel “%1”…").arg(QString::fromStdString(channel.GetTitle())),
+            m_progressDriver);
+        analysed = channel.EggAnalysisAll(work.progress());
+        cancelled = work.cancelled();
+    }
+    if (!analysed) {
+        if (!cancelled) {
+            m_prompts->alert("EGG analysis failed.", "The EGG channel could not be analysed.",
+                             "OK");
+        }
         return;
     }
     channel.m_bDrawPeak = true;

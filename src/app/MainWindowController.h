@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ProgressWork.h"
 #include "app/SettingsPanel.h"
 
 #include <QMainWindow>
@@ -75,6 +76,10 @@ public:
     // Drives the settings panels instead of a user (tests); empty (the
     // default) runs them window-modal.
     void setPanelDriver(PanelDriver driver) { m_panelDriver = std::move(driver); }
+    // Answers the progress of long commands (intensity, EGG analysis)
+    // instead of a progress dialog (tests); empty (the default) shows the
+    // dialog when the work takes long.
+    void setProgressDriver(ProgressDriver driver) { m_progressDriver = std::move(driver); }
 
     // Asks about unsaved changes: true when the window may close (saved, not
     // saved on purpose, or nothing to save); false on Cancel or a failed save.
@@ -134,7 +139,8 @@ public slots:
     // Asks, removes the application configuration and quits on "Yes".
     void fileRevertToDefaultConfiguration();
 
-    // Intensity tracks of every channel, drawn.
+    // Intensity tracks of every channel, drawn. Long work shows progress;
+    // Cancel leaves every channel's track as it was.
     void AnalysisIntensity();
     // Asks whether to save first, backs the document up for undo and
     // smooths every channel whose smoothing is switched on.
@@ -143,7 +149,8 @@ public slots:
     // Chooses the EGG channel ("None" or a channel title).
     void EGGChannelSelect();
     // Velocity, acceleration and cycle detection over the whole EGG
-    // channel, with peaks, valleys and cycle marks drawn.
+    // channel, with peaks, valleys and cycle marks drawn. Long work shows
+    // progress; Cancel leaves the channel as it was.
     void EggAnalysisall();
 
     // The application's measurement log: a new or opened log, and the main
@@ -201,6 +208,7 @@ private:
     QString m_filePath;
     PrintSetup m_printSetup; // empty: the print dialog
     PanelDriver m_panelDriver; // empty: panels run window-modal
+    ProgressDriver m_progressDriver; // empty: a progress dialog
 };
 
 // The document type a path is saved as: "wav", "aiff" or "aif" by its

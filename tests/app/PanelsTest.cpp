@@ -28,6 +28,7 @@ std::optional<phonaxis::Bytes> twoToneWavBytes(phonaxis::Prompts& prompts)
 #include "app/IntensitySmoothPanel.h"
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
+#include "app/ProgressWork.h"
 #include "app/ZoomPanel.h"
 #include "document/AppSettings.h"
 #include "document/Configuration.h"
@@ -41,6 +42,8 @@ std::optional<phonaxis::Bytes> twoToneWavBytes(phonaxis::Prompts& prompts)
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -357,22 +360,46 @@ TEST_F(PanelsTest, OkRefusesDamagedEntriesAndKeepsThePanelOpen)
     }
 }
 
-TEST_F(PanelsTest, IntensitySmoothRefusesTooManyPointsWithItsAlert)
+TEST_F(PanelsTest, IntensitySmoothRefusesWithItsAlerts)
 {
+    // The recording is 200 ms long: a window or step up to that is accepted.
+    const struct {
+        int column;
+        const char* largest;
+        const char* refused;
+        const char* title;
+        const char* message;
+    } cases[] = {
+        {IntensitySmoothPanel::kPoints, "1000", "1001", "points are too big.",
+         " Maximun allowed is 1000"},
+        {IntensitySmoothPanel::kWindow, "200", "200.5", "window is too long.",
+         " Maximum allowed is the channel's length, 200 ms"},
+        {IntensitySmoothPanel::kStep, "200", "500000", "step is too long.",
+         " Maximum allowed is the channel's length, 200 ms"},
+    };
     MainWindowController* window = openRecording();
     ASSERT_NE(window, nullptr);
-    QString kept;
-    window->setPanelDriver([&](SettingsPanel& panel) {
-        QTableWidgetItem* points = tableOf(panel).item(0, IntensitySmoothPanel::kPoints);
-        points->setText("1000"); // the largest accepted
-        points->setText("1001");
-        kept = points->text();
-    });
-    window->OptionsIntensitySmooth();
-    ASSERT_EQ(prompts.alerts.size(), 1u);
-    EXPECT_EQ(prompts.alerts[0].title, "points are too big.");
-    EXPECT_EQ(prompts.alerts[0].defaultButton, "ok");
-    EXPECT_EQ(kept, "1000");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refused);
+        prompts.alerts.clear();
+        QString kept;
+        window->setPanelDriver([&](SettingsPanel& panel) {
+            QTableWidgetItem* cell = tableOf(panel).item(0, c.column);
+            cell->setText(c.largest);
+            cell->setText(c.refused);
+            kept = cell->text();
+            panel.pressOK();
+        });
+        window->OptionsIntensitySmooth();
+        ASSERT_EQ(prompts.alerts.size(), 1u);
+        EXPECT_EQ(prompts.alerts[0].title, c.title);
+        EXPECT_EQ(prompts.alerts[0].message, c.message);
+        EXPECT_EQ(prompts.alerts[0].defaultButton, "ok");
+        EXPECT_EQ(kept, c.largest);
+    }
+    const Channels& channel = window->document().getChannel(0);
+    EXPECT_EQ(channel.m_dIntensityWindowLengthMS, 200.0);
+    EXPECT_EQ(channel.m_dIntensityStepSizeMS, 200.0);
 }
 
 TEST_F(PanelsTest, CalibrationReopensAtSinglePrecisionAndWithoutAConfigurationWritesNothing)
@@ -485,6 +512,117 @@ TEST_F(PanelsTest, IntensityFromTheMenuComputesAndDrawsEveryChannel)
         EXPECT_TRUE(channel.m_bDrawIntensity);
         EXPECT_GT(channel.m_dIntensityMax, channel.m_dIntensityMin);
     }
+}
+
+TEST_F(PanelsTest, IntensityCancelledLeavesEveryChannelAsItWas)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    window->action("_AnalysisIntensity:")->trigger();
+    const auto trackOf = [&](int index) {
+        const FloatTrack& track = document.getChannel(index).m_hfDataIntensity;
+        return std::vector<float>(track.span().begin(), track.span().end());
+    };
+    const std::vector<float> before[] = {trackOf(0), trackOf(1)};
+    for (int index = 0; index < 2; ++index) {
+        document.getChannel(index).m_dIntensityWindowLengthMS = 5.0;
+        document.getChannel(index).m_dIntensityStepSizeMS = 1.0;
+    }
+    document.getChannel(1).m_bDrawIntensity = false;
+
+    // Cancelled while the second channel is computed: the first channel's
+    // new track is not taken either.
+    std::vector<double> heard;
+    window->setProgressDriver([&](double fraction) {
+        heard.push_back(fraction);
+        return heard.size() < 2;
+    });
+    window->action("_AnalysisIntensity:")->trigger();
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0], 0.0);
+    EXPECT_EQ(heard[1], 0.5); // the channels are equally long
+    EXPECT_EQ(trackOf(0), before[0]);
+    EXPECT_EQ(trackOf(1), before[1]);
+    EXPECT_FALSE(document.getChannel(1).m_bDrawIntensity);
+
+    window->setProgressDriver([](double) { return true; });
+    window->action("_AnalysisIntensity:")->trigger();
+    EXPECT_NE(trackOf(0), before[0]);
+    EXPECT_NE(trackOf(1), before[1]);
+    EXPECT_TRUE(document.getChannel(1).m_bDrawIntensity);
+}
+
+TEST_F(PanelsTest, EggAnalysisCancelledLeavesTheChannelAsItWas)
+{
+    const EggRecording recording = eggRecording(prompts);
+    const fs::path path = folder / "egg.wav";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(recording.wav->data()),
+               std::streamsize(recording.wav->size()));
+    MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    document.m_nEGGChannelIndex = 1;
+    window->refreshCommands();
+    Channels& egg = document.getChannel(1);
+    int reports = 0;
+    window->setProgressDriver([&](double) { return ++reports > 0; });
+    window->action("_EggAnalysisall:")->trigger();
+    ASSERT_TRUE(egg.m_bHaveCycle);
+    ASSERT_GT(reports, 4);
+    const auto velocity = [&] {
+        return std::vector<double>(egg.m_hdDataVelocity.span().begin(),
+                                   egg.m_hdDataVelocity.span().end());
+    };
+    const std::vector<double> velocityBefore = velocity();
+    const std::size_t cyclesBefore = egg.m_pArrayCycle.size();
+    const double firstContact = egg.m_pArrayCycle.front().dFilePointP1;
+    egg.m_dVelocitySmoothingWindow = 2.0;
+    egg.m_dCycleThresholdPerCent = 60.0;
+    egg.m_bDrawPeak = false;
+
+    for (const int stopAt : {1, reports / 2, reports}) {
+        SCOPED_TRACE(stopAt);
+        int heard = 0;
+        window->setProgressDriver([&](double) { return ++heard < stopAt; });
+        window->action("_EggAnalysisall:")->trigger();
+        EXPECT_EQ(heard, stopAt);
+        EXPECT_EQ(velocity(), velocityBefore);
+        ASSERT_EQ(egg.m_pArrayCycle.size(), cyclesBefore);
+        EXPECT_EQ(egg.m_pArrayCycle.front().dFilePointP1, firstContact);
+        EXPECT_FALSE(egg.m_bDrawPeak);
+        EXPECT_TRUE(prompts.alerts.empty()); // a cancel is not a failure
+    }
+}
+
+TEST_F(PanelsTest, ProgressDialogAppearsWithItsLabelAndCancelStopsTheWork)
+{
+    QWidget owner;
+    ProgressWork work(&owner, "Computing the intensity tracks…", {}, 0);
+    ASSERT_NE(work.dialog(), nullptr);
+    EXPECT_FALSE(work.dialog()->isVisible()); // not before the work has reported
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        shown = work.dialog()->labelText();
+        EXPECT_EQ(work.dialog()->windowModality(), Qt::ApplicationModal);
+        work.dialog()->findChild<QPushButton*>()->click();
+    });
+    int reports = 0;
+    while (reports < 100 && work.progress().report(reports / 100.0)) {
+        ++reports;
+    }
+    EXPECT_LT(reports, 100);
+    EXPECT_TRUE(work.cancelled());
+    EXPECT_EQ(shown, "Computing the intensity tracks…");
+    EXPECT_FALSE(work.progress().report(1.0)); // stopped for good
+
+    // Work that ends before the delay shows nothing.
+    ProgressWork quick(&owner, "Quick", {}, 60000);
+    for (int i = 0; i <= 100; ++i) {
+        ASSERT_TRUE(quick.progress().report(i / 100.0));
+    }
+    EXPECT_FALSE(quick.dialog()->isVisible());
 }
 
 TEST_F(PanelsTest, EggChannelFromTheChooserThenAnalysisFindsTheKnownCycles)

@@ -5,7 +5,9 @@
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -70,6 +72,42 @@ int SettingsPanel::run(const PanelDriver& driver)
 
 // --- channel tables ---------------------------------------------------------------
 
+namespace {
+
+// Check cells that a click anywhere in the cell toggles, not only a click
+// on the small box at its left edge (Space toggles them too).
+class WholeCellCheckDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override
+    {
+        const Qt::ItemFlags flags = model->flags(index);
+        const bool checkable = (flags & Qt::ItemIsUserCheckable) && (flags & Qt::ItemIsEnabled) &&
+                               index.data(Qt::CheckStateRole).isValid();
+        const bool mouse = event->type() == QEvent::MouseButtonPress ||
+                           event->type() == QEvent::MouseButtonRelease ||
+                           event->type() == QEvent::MouseButtonDblClick;
+        if (!checkable || !mouse) {
+            return QStyledItemDelegate::editorEvent(event, model, option, index);
+        }
+        const auto* click = static_cast<QMouseEvent*>(event);
+        if (click->button() != Qt::LeftButton ||
+            !option.rect.contains(click->position().toPoint())) {
+            return false;
+        }
+        if (event->type() != QEvent::MouseButtonRelease) {
+            return true; // the press and a double click only prepare the toggle
+        }
+        const bool checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        return model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+    }
+};
+
+} // namespace
+
 void prepareChannelTable(QTableWidget& table, int rowCount, const QStringList& headers,
                          const QList<int>& widths)
 {
@@ -79,6 +117,9 @@ void prepareChannelTable(QTableWidget& table, int rowCount, const QStringList& h
     table.setHorizontalHeaderLabels(headers);
     table.horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     table.verticalHeader()->setVisible(false);
+    if (dynamic_cast<WholeCellCheckDelegate*>(table.itemDelegate()) == nullptr) {
+        table.setItemDelegate(new WholeCellCheckDelegate(&table));
+    }
     for (int column = 0; column < widths.size() && column < table.columnCount(); ++column) {
         table.setColumnWidth(column, widths[column]);
     }

@@ -78,7 +78,8 @@ private:
 };
 
 // Per-channel tables share one look: the first columns (row number, title)
-// are read-only and every header is centred. Makes `table` so, with
+// are read-only, every header is centred, and a click anywhere in a check
+// cell toggles it. Makes `table` so, with
 // `rowCount` rows whose first cell shows the row number from 0 ("%d").
 void prepareChannelTable(QTableWidget& table, int rowCount, const QStringList& headers,
                          const QList<int>& widths);

@@ -47,6 +47,7 @@ std::optional<phonaxis::Bytes> twoToneWavBytes(phonaxis::Prompts& prompts)
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -358,6 +359,44 @@ TEST_F(PanelsTest, OkRefusesDamagedEntriesAndKeepsThePanelOpen)
         window->document().clearChangeCount();
         window->close();
     }
+}
+
+TEST_F(PanelsTest, AClickAnywhereInACheckCellTogglesIt)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    window->setPanelDriver([](SettingsPanel& panel) {
+        QTableWidget& table = tableOf(panel);
+        const struct {
+            int column;
+            QPoint (*where)(const QRect&);
+        } clicks[] = {
+            {DisplayPanel::kShow, [](const QRect& cell) { return cell.center(); }},
+            {DisplayPanel::kDrawRef,
+             [](const QRect& cell) { return cell.bottomRight() - QPoint(2, 2); }},
+            {DisplayPanel::kDrawInt,
+             [](const QRect& cell) { return cell.topLeft() + QPoint(3, 3); }},
+        };
+        for (const auto& click : clicks) {
+            QTableWidgetItem* cell = table.item(0, click.column);
+            ASSERT_EQ(cell->checkState(), Qt::Checked) << click.column;
+            const QPoint at = click.where(table.visualItemRect(cell));
+            QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, at);
+            EXPECT_EQ(cell->checkState(), Qt::Unchecked) << click.column;
+            if (click.column != DisplayPanel::kShow) {
+                QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, at);
+                EXPECT_EQ(cell->checkState(), Qt::Checked) << click.column;
+            }
+        }
+        // The title cell still edits as text.
+        EXPECT_TRUE(table.item(0, DisplayPanel::kName)->flags() & Qt::ItemIsEditable);
+        panel.pressOK();
+    });
+    Channels& channel = window->document().getChannel(0);
+    channel.m_bShow = channel.m_bDrawReference = channel.m_bDrawIntensity = true;
+    ASSERT_EQ(window->OptionsDisplay(), SettingsPanel::kOK);
+    EXPECT_FALSE(channel.m_bShow);
+    EXPECT_TRUE(channel.m_bDrawReference && channel.m_bDrawIntensity);
 }
 
 TEST_F(PanelsTest, IntensitySmoothRefusesWithItsAlerts)

@@ -64,14 +64,19 @@ RectD QtTextMeasurer::measure(const std::string& text, const LabelFont& font) co
 }
 
 LabelDialog::LabelDialog(QWidget* parent)
-    : QDialog(parent), m_text(new QLineEdit(this)), m_fontButton(new QPushButton(tr("Font…"), this)),
-      m_colorButton(new QPushButton(tr("Colour…"), this))
+    : QDialog(parent), m_text(new QLineEdit(this)),
+      m_fontButton(new QPushButton(tr("Font…"), this)),
+      m_colorButton(new QPushButton(tr("Colour…"), this)),
+      m_deleteButton(new QPushButton(tr("Delete"), this))
 {
     setObjectName("label");
     setWindowTitle(tr("Label"));
     m_text->setObjectName("_text");
     m_fontButton->setObjectName("_font");
     m_colorButton->setObjectName("_color");
+    m_deleteButton->setObjectName("_delete");
+    m_deleteButton->setAccessibleName(tr("Delete label"));
+    m_deleteButton->setAutoDefault(false);
     setFieldFont(toQFont(LabelFont{}));
     setFieldColor(Qt::black);
 
@@ -84,10 +89,13 @@ LabelDialog::LabelDialog(QWidget* parent)
     connect(this, &QDialog::rejected, this, &LabelDialog::cancel);
     connect(m_fontButton, &QPushButton::clicked, this, &LabelDialog::chooseFont);
     connect(m_colorButton, &QPushButton::clicked, this, &LabelDialog::chooseColor);
+    connect(m_deleteButton, &QPushButton::clicked, this, &LabelDialog::deleteLabel);
 
     auto* styling = new QHBoxLayout;
     styling->addWidget(m_fontButton);
     styling->addWidget(m_colorButton);
+    styling->addStretch();
+    styling->addWidget(m_deleteButton);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_text);
     layout->addLayout(styling);
@@ -144,6 +152,7 @@ bool LabelDialog::openFor(MainViewModel& model, const LabelDialogRequest& reques
     setFieldFont(toQFont(LabelFont{}));
     setFieldColor(Qt::black);
     m_text->clear();
+    m_deleteButton->setVisible(request.kind == LabelDialogRequest::Kind::ExistingLabel);
     if (request.kind == LabelDialogRequest::Kind::ExistingLabel) {
         const Labels* label =
             model.document().getChannel(request.channel).GetLabel(request.labelIndex);
@@ -183,21 +192,30 @@ LabelTransfer LabelDialog::newLabelRecord(const TextMeasurer& measurer) const
     return record;
 }
 
+bool LabelDialog::targetRequest()
+{
+    if (m_model == nullptr || !m_owner) {
+        return false;
+    }
+    m_model->m_nChannelCliked = m_request.channel;
+    if (m_request.kind == LabelDialogRequest::Kind::ExistingLabel) {
+        m_model->m_bLabelClicked = true;
+        m_model->m_ClickedLabel.channel = m_request.channel;
+        m_model->m_ClickedLabel.index = m_request.labelIndex;
+    }
+    return true;
+}
+
 void LabelDialog::confirm()
 {
     bool changed = false;
-    if (m_model != nullptr && m_owner) {
-        // The view's click state may have moved since the dialog opened
-        // (programmatic cursor moves); the request says what OK acts on.
-        m_model->m_nChannelCliked = m_request.channel;
-        if (m_request.kind == LabelDialogRequest::Kind::ExistingLabel) {
-            m_model->m_bLabelClicked = true;
-            m_model->m_ClickedLabel.channel = m_request.channel;
-            m_model->m_ClickedLabel.index = m_request.labelIndex;
-        }
+    if (targetRequest()) {
         const QtTextMeasurer measurer;
         if (m_request.kind == LabelDialogRequest::Kind::NewLabel) {
-            changed = m_model->AddLabel(newLabelRecord(measurer), m_request.point);
+            // A label without text could be neither seen nor clicked.
+            if (!m_text->text().isEmpty()) {
+                changed = m_model->AddLabel(newLabelRecord(measurer), m_request.point);
+            }
         } else if (m_request.kind == LabelDialogRequest::Kind::ExistingLabel) {
             if (m_text->text().isEmpty()) {
                 changed = m_model->RemoveLabel();
@@ -212,6 +230,13 @@ void LabelDialog::confirm()
             }
         }
     }
+    finish(changed);
+}
+
+void LabelDialog::deleteLabel()
+{
+    const bool changed = m_request.kind == LabelDialogRequest::Kind::ExistingLabel &&
+                         targetRequest() && m_model->RemoveLabel();
     finish(changed);
 }
 

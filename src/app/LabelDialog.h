@@ -28,11 +28,13 @@ public:
 };
 
 // The label dialog shared by every main view: a text field, a Font… button
-// (font panel) and a Colour… button. Opened for a label the user clicked
-// (its text, font and colour loaded) or for a new label at a point. OK adds
-// the new label, changes the clicked one, or, with an empty text, deletes
-// the clicked one; OK, Cancel, Esc and the close button all forget the label
-// and view and hide the dialog. The dialog is application-modal while open,
+// (font panel) and a Colour… button, and for a label the user clicked a
+// Delete button. Opened for a label the user clicked (its text, font and
+// colour loaded) or for a new label at a point. OK adds the new label (none
+// when its text is empty), changes the clicked one, or, with an empty text,
+// deletes the clicked one; Delete deletes the clicked one. OK, Delete,
+// Cancel, Esc and the close button all forget the label and view and hide
+// the dialog. The dialog is application-modal while open,
 // so the request it was opened for cannot change underneath it; the view it
 // works on is held only while the dialog is open.
 class LabelDialog : public QDialog {
@@ -63,6 +65,9 @@ public:
     // The buttons' own actions (the font and colour panels are modal).
     void chooseFont();
     void chooseColor();
+    // Deletes the clicked label and closes the dialog.
+    void deleteLabel();
+    QPushButton* deleteButton() const { return m_deleteButton; }
 
     // The transfer record OK builds for a new label: the field's text, font
     // and colour, justification 0, time and factor 0, no line, and the text
@@ -73,10 +78,15 @@ private:
     void confirm();
     void cancel();
     void finish(bool changed);
+    // Points the view's click state at the request's channel and label
+    // (programmatic cursor moves may have changed it since the dialog
+    // opened); false when the dialog has no live request.
+    bool targetRequest();
 
     QLineEdit* m_text;          // owned by the dialog
     QPushButton* m_fontButton;  // owned by the dialog
     QPushButton* m_colorButton; // owned by the dialog
+    QPushButton* m_deleteButton; // owned by the dialog; shown for a clicked label
     QFont m_font;
     QColor m_color;
     MainViewModel* m_model = nullptr; // valid while m_owner lives and the dialog is open

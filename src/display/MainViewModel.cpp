@@ -712,6 +712,15 @@ bool MainViewModel::RemoveLabel()
     return true;
 }
 
+const Labels* MainViewModel::clickedLabel() const
+{
+    if (!m_bLabelMode || !m_bLabelClicked || m_ClickedLabel.channel < 0 ||
+        m_ClickedLabel.channel >= channelCount()) {
+        return nullptr;
+    }
+    return m_document.getChannel(m_ClickedLabel.channel).GetLabel(m_ClickedLabel.index);
+}
+
 // --- commands -------------------------------------------------------------------
 
 bool MainViewModel::validateMenuItem(const std::string& command, const MenuContext& context) const

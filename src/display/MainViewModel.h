@@ -172,6 +172,9 @@ public:
     bool ModifyLabel(const Labels& label);
     // Deletes the clicked label. False without one.
     bool RemoveLabel();
+    // In label mode, the label last clicked (which RemoveLabel removes);
+    // null when there is none.
+    const Labels* clickedLabel() const;
 
     // --- commands -------------------------------------------------------------
 

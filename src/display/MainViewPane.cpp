@@ -4,6 +4,7 @@
 #include "display/MainViewRenderer.h"
 #include "document/MyDocument.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -27,6 +28,9 @@ MainViewPane::MainViewPane(QWidget* parent)
     : QWidget(parent), m_summaries(std::make_unique<MainViewSummaries>())
 {
     setObjectName("MainViewPane");
+    setAccessibleName(tr("Channels"));
+    // Clicked, the view takes the keyboard: Delete removes a clicked label.
+    setFocusPolicy(Qt::ClickFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 100);
@@ -164,6 +168,15 @@ void MainViewPane::paintEvent(QPaintEvent*)
     if (!m_model->m_bPlaying && m_model->m_rNewCursor.left >= 0) {
         painter.fillRect(QRect(m_model->m_rNewCursor.left, top, 1, frameHeight), Qt::red);
     }
+    // The clicked label, which the Delete key would remove.
+    if (const Labels* label = m_model->clickedLabel();
+        label != nullptr && !m_model->m_bLabelMoved) {
+        const Rect& r = label->rectLocation;
+        painter.setPen(QPen(kMarkerColor, 1, Qt::DashLine));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(
+            QRect(QPoint(r.left - 2, r.top - 2 + top), QPoint(r.right + 1, r.bottom + 1 + top)));
+    }
 }
 
 void MainViewPane::resizeEvent(QResizeEvent* event)
@@ -230,6 +243,22 @@ void MainViewPane::mouseReleaseEvent(QMouseEvent* event)
     if (onStateChanged) {
         onStateChanged();
     }
+}
+
+void MainViewPane::keyPressEvent(QKeyEvent* event)
+{
+    const bool deleting = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
+    if (m_model == nullptr || !deleting || m_model->clickedLabel() == nullptr) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (m_model->RemoveLabel()) {
+        redraw();
+        if (onStateChanged) {
+            onStateChanged();
+        }
+    }
+    event->accept();
 }
 
 void MainViewPane::wheelEvent(QWheelEvent* event)

@@ -23,7 +23,8 @@ struct MouseResult;
 //
 // What the model asks of the window around it (the status read-out, the
 // label dialog, fresh command states) goes out through the callbacks.
-// Main thread only.
+// In label mode the label last clicked is outlined, and the Delete (or
+// Backspace) key deletes it. Main thread only.
 class MainViewPane : public QWidget {
     Q_OBJECT
 public:
@@ -67,6 +68,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // Lays out the strips when the model is not set up for this size.

@@ -143,6 +143,65 @@ TEST_F(AppWindowTest, LabelDialogKeepsItsRequestAndEveryWayOutCleansUp)
     EXPECT_EQ(window->document().getChannel(1).m_nLabelCount, 0); // reverted: the label is gone
 }
 
+TEST_F(AppWindowTest, LabelsAreDeletedWithTheDialogsButtonOrTheDeleteKey)
+{
+    MainWindowController* window = open(1);
+    ASSERT_NE(window, nullptr);
+    MainViewPane* pane = window->mainView();
+    const Channels& channel = window->document().getChannel(0);
+    window->action("_LabelMode:")->trigger();
+    LabelDialog& dialog = application->labelDialog();
+    QPushButton* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    const auto addLabel = [&](const QString& text) {
+        QTest::mouseClick(pane, Qt::LeftButton, {}, QPoint(300, 40));
+        EXPECT_FALSE(dialog.deleteButton()->isVisible()); // nothing to delete yet
+        dialog.textField()->setText(text);
+        ok->click();
+    };
+    const auto clickLabel = [&] {
+        const Labels* label = channel.GetLabel(0);
+        QTest::mouseClick(pane, Qt::LeftButton, {},
+                          QPoint(label->rectLocation.left + 2, label->rectLocation.top + 2));
+        return dialog.isOpenFor(window);
+    };
+
+    // OK on a new label without text adds nothing.
+    addLabel("");
+    EXPECT_EQ(channel.m_nLabelCount, 0);
+    EXPECT_FALSE(dialog.isVisible());
+
+    // The dialog's Delete button.
+    addLabel("a");
+    ASSERT_EQ(channel.m_nLabelCount, 1);
+    window->document().clearChangeCount();
+    ASSERT_TRUE(clickLabel());
+    ASSERT_TRUE(dialog.deleteButton()->isVisible());
+    EXPECT_EQ(dialog.deleteButton()->text(), "Delete");
+    dialog.deleteButton()->click();
+    EXPECT_EQ(channel.m_nLabelCount, 0);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_GT(window->document().changeCount(), 0);
+
+    // The Delete key on the label last clicked (the dialog cancelled).
+    addLabel("b");
+    ASSERT_TRUE(clickLabel());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    ASSERT_EQ(channel.m_nLabelCount, 1);
+    ASSERT_NE(window->viewModel().clickedLabel(), nullptr);
+    QTest::keyClick(pane, Qt::Key_Delete);
+    EXPECT_EQ(channel.m_nLabelCount, 0);
+    EXPECT_EQ(window->viewModel().clickedLabel(), nullptr);
+
+    // Without a clicked label, or outside label mode, the key deletes nothing.
+    addLabel("c");
+    QTest::keyClick(pane, Qt::Key_Delete);
+    ASSERT_TRUE(clickLabel());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    window->action("_LabelMode:")->trigger();
+    QTest::keyClick(pane, Qt::Key_Delete);
+    EXPECT_EQ(channel.m_nLabelCount, 1);
+}
+
 TEST_F(AppWindowTest, StartupAlwaysLeavesADocumentWindowWithMenus)
 {
     const QString file = QString::fromStdString(writeRecording(1).string());

@@ -161,7 +161,7 @@ MainWindowController* Application::newDocument()
     return window;
 }
 
-MainWindowController* Application::openPath(const QString& path)
+MainWindowController* Application::openPath(const QString& path, MainWindowController* from)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     for (const QPointer<MainWindowController>& window : m_windows) {
@@ -184,8 +184,17 @@ MainWindowController* Application::openPath(const QString& path)
     }
     m_windows.emplace_back(window);
     noteRecentFile(absolute);
+    // An Untitled window nobody has used would only be left empty beside
+    // the document: the document takes its place.
+    const bool replacing = from != nullptr && from->isUntouchedUntitled();
+    if (replacing) {
+        window->setGeometry(from->geometry());
+    }
     window->show();
     documentActivated(window);
+    if (replacing) {
+        from->close();
+    }
     return window;
 }
 
@@ -197,8 +206,11 @@ void Application::openDocument()
                             ? QFileInfo(m_keyWindow->filePath()).absolutePath().toStdString()
                             : MyDocument::homeDirectory();
     Prompts& prompts = m_keyWindow ? m_keyWindow->prompts() : appPrompts();
+    // Only the first document can take the Untitled window's place.
+    QPointer<MainWindowController> from = m_keyWindow;
     for (const std::string& path : prompts.openPanel(request)) {
-        openPath(QString::fromStdString(path));
+        openPath(QString::fromStdString(path), from);
+        from = nullptr;
     }
 }
 

@@ -48,8 +48,12 @@ public:
     MainWindowController* newDocument();
     // Opens `path` in a new window, or brings forward the window that shows
     // it already. Null when it cannot be opened (the user is told).
-    MainWindowController* openPath(const QString& path);
-    // The open panel (any file, several at once); each chosen file opens.
+    // `from` is the window the command came from: when it is an untouched
+    // Untitled window (no file, no data, no changes), the opened document
+    // takes its place and it closes.
+    MainWindowController* openPath(const QString& path, MainWindowController* from = nullptr);
+    // The open panel (any file, several at once); each chosen file opens,
+    // the first in place of an untouched Untitled key window.
     void openDocument();
     // Closes every window, asking about unsaved changes; false when the
     // user cancelled (nothing more is closed then). Quits on success.

@@ -115,6 +115,12 @@ QString MainWindowController::displayName() const
     return m_filePath.isEmpty() ? tr("Untitled") : QFileInfo(m_filePath).fileName();
 }
 
+bool MainWindowController::isUntouchedUntitled() const
+{
+    return m_filePath.isEmpty() && !m_document->m_bHaveData && m_document->changeCount() == 0 &&
+           !m_model->m_bRecording && isVisible();
+}
+
 void MainWindowController::updateTitle()
 {
     setWindowTitle(displayName() + QStringLiteral("[*]"));
@@ -384,7 +390,7 @@ void MainWindowController::fillRecentMenu()
         QAction* item = m_recentMenu->addAction(QFileInfo(path).fileName());
         item->setToolTip(path);
         connect(item, &QAction::triggered, &m_application,
-                [this, path] { m_application.openPath(path); });
+                [this, path] { m_application.openPath(path, this); });
     }
     if (!m_application.recentFiles().isEmpty()) {
         m_recentMenu->addSeparator();

@@ -60,6 +60,9 @@ public:
     const QString& filePath() const { return m_filePath; }
     // The file name shown in titles, "Untitled" for a new document.
     QString displayName() const;
+    // A new document nobody has used: no file, no data, no changes, not
+    // recording.
+    bool isUntouchedUntitled() const;
 
     // The action of a command, by name.
     QAction* action(const QString& command) const;

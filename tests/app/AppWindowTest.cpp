@@ -33,6 +33,7 @@ std::optional<phonaxis::Bytes> toneWav(int channelCount, phonaxis::Prompts& prom
 #include <QDialogButtonBox>
 #include <QImageReader>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
 #include <QPushButton>
@@ -200,6 +201,51 @@ TEST_F(AppWindowTest, LabelsAreDeletedWithTheDialogsButtonOrTheDeleteKey)
     window->action("_LabelMode:")->trigger();
     QTest::keyClick(pane, Qt::Key_Delete);
     EXPECT_EQ(channel.m_nLabelCount, 1);
+}
+
+TEST_F(AppWindowTest, OpeningFromAnUntouchedUntitledWindowReplacesIt)
+{
+    const QString first = QString::fromStdString(writeRecording(1, "first.wav").string());
+    const QString second = QString::fromStdString(writeRecording(2, "second.wav").string());
+    const auto names = [&] {
+        QStringList shown;
+        for (MainWindowController* w : application->documentWindows()) {
+            shown << w->displayName();
+        }
+        return shown;
+    };
+
+    // File > Open from the Untitled window.
+    MainWindowController* untitled = application->newDocument();
+    untitled->resize(640, 480);
+    prompts.openPanelReplies.push_back({first.toStdString(), second.toStdString()});
+    untitled->action("openDocument:")->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(names(), (QStringList{"first.wav", "second.wav"}));
+    EXPECT_EQ(application->documentWindows().front()->size(), QSize(640, 480));
+
+    // Open Recent from an Untitled window.
+    for (MainWindowController* w : application->documentWindows()) {
+        w->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    untitled = application->newDocument();
+    QMenu* recent = untitled->findChild<QMenu*>("Open Recent");
+    ASSERT_NE(recent, nullptr);
+    emit recent->aboutToShow();
+    ASSERT_FALSE(recent->actions().isEmpty());
+    recent->actions().front()->trigger(); // second.wav, the latest
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(names(), QStringList{"second.wav"});
+
+    // An Untitled window that holds something, or a document with a file,
+    // stays beside the opened one.
+    MainWindowController* used = application->newDocument();
+    used->document().setDirty();
+    prompts.openPanelReplies.push_back({first.toStdString()});
+    used->action("openDocument:")->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(names(), (QStringList{"second.wav", "Untitled", "first.wav"}));
 }
 
 TEST_F(AppWindowTest, StartupAlwaysLeavesADocumentWindowWithMenus)

@@ -172,8 +172,15 @@ void LogController::logEggAtMarker(MyDocument& document, const std::string& disp
 }
 
 std::size_t LogController::addCycleRecords(const MyDocument& document,
-                                           const std::string& displayName, bool selectionOnly)
+                                           const std::string& displayName, bool selectionOnly,
+                                           Prompts* sheetPrompts)
 {
+    const Channels* egg = eggChannel(document);
+    if (egg != nullptr && !egg->m_bHaveCycle) {
+        Prompts& answer = sheetPrompts != nullptr ? *sheetPrompts : prompts();
+        answer.alert(kEggNotAnalysedTitle, kEggNotAnalysedMessage, "OK");
+        return 0;
+    }
     const std::vector<LogRecord> records = eggCycleLogRecords(document, displayName, selectionOnly);
     for (const LogRecord& record : records) {
         add(record, false);
@@ -183,14 +190,15 @@ std::size_t LogController::addCycleRecords(const MyDocument& document,
 }
 
 std::size_t LogController::logEggSelection(const MyDocument& document,
-                                           const std::string& displayName)
+                                           const std::string& displayName, Prompts* sheetPrompts)
 {
-    return addCycleRecords(document, displayName, true);
+    return addCycleRecords(document, displayName, true, sheetPrompts);
 }
 
-std::size_t LogController::logEggAll(const MyDocument& document, const std::string& displayName)
+std::size_t LogController::logEggAll(const MyDocument& document, const std::string& displayName,
+                                     Prompts* sheetPrompts)
 {
-    return addCycleRecords(document, displayName, false);
+    return addCycleRecords(document, displayName, false, sheetPrompts);
 }
 
 } // namespace phonaxis

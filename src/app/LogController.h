@@ -78,15 +78,26 @@ public:
     // "_LogEntereggatmarker:": the EGG channel's marker record, shown at once.
     void logEggAtMarker(MyDocument& document, const std::string& displayName);
     // "_LogEntereggselection:": one record per EGG cycle inside the selection.
-    // Returns the number of records added.
-    std::size_t logEggSelection(const MyDocument& document, const std::string& displayName);
-    // "_LogEntereggall:": one record per EGG cycle. Returns the number added.
-    std::size_t logEggAll(const MyDocument& document, const std::string& displayName);
+    // Returns the number of records added. Before the EGG channel has been
+    // analysed it adds nothing and tells the user to run the analysis
+    // through `prompts` (the document window's; the controller's own when
+    // null).
+    std::size_t logEggSelection(const MyDocument& document, const std::string& displayName,
+                                Prompts* prompts = nullptr);
+    // "_LogEntereggall:": one record per EGG cycle. Returns the number added;
+    // before any analysis, as the selection entry.
+    std::size_t logEggAll(const MyDocument& document, const std::string& displayName,
+                          Prompts* prompts = nullptr);
 
     // Refusal texts of the data-selection entry.
     static constexpr const char* kDataSelectionRefusedTitle = "Cannot log the data selection";
     static constexpr const char* kNonPositiveStepMessage =
         "The log step size must be greater than 0 ms. Set it in the log options.";
+    // Refusal texts of the EGG cycle entries before any EGG analysis.
+    static constexpr const char* kEggNotAnalysedTitle = "Run EGG Analysis first";
+    static constexpr const char* kEggNotAnalysedMessage =
+        "The EGG channel has no cycles to log yet. Choose EGG Analysis in the Analysis menu, "
+        "then enter them.";
     static constexpr const char* kTooManyRowsMessage =
         "The log step size is too small for this selection: it would add more than "
         "100000 rows. Choose a larger step in the log options.";
@@ -97,7 +108,7 @@ private:
     Prompts& prompts();
     void console(const std::string& line) const;
     std::size_t addCycleRecords(const MyDocument& document, const std::string& displayName,
-                                bool selectionOnly);
+                                bool selectionOnly, Prompts* sheetPrompts);
 
     LogTable m_table;
     Prompts* m_injectedPrompts;             // not owned; may be null

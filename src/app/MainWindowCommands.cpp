@@ -359,14 +359,16 @@ void MainWindowController::LogEntereggatmarker()
 void MainWindowController::LogEntereggselection()
 {
     if (isCommandEnabled("_LogEntereggselection:")) {
-        m_application.logController().logEggSelection(*m_document, displayName().toStdString());
+        m_application.logController().logEggSelection(*m_document, displayName().toStdString(),
+                                                      m_prompts);
     }
 }
 
 void MainWindowController::LogEntereggall()
 {
     if (isCommandEnabled("_LogEntereggall:")) {
-        m_application.logController().logEggAll(*m_document, displayName().toStdString());
+        m_application.logController().logEggAll(*m_document, displayName().toStdString(),
+                                                m_prompts);
     }
 }
 

@@ -208,6 +208,35 @@ TEST_F(EggCommandsTest, AnalysedCyclesAreLoggedAsTheGeneratedOnes)
     }
 }
 
+TEST_F(EggCommandsTest, CycleEntriesBeforeAnyAnalysisSaySoAndAddNothing)
+{
+    MainWindowController* window = openEggRecording();
+    ASSERT_NE(window, nullptr);
+    prompts.channelReplies.push_back(2); // "None", audio, EGG
+    window->action("_EGGChannelSelect:")->trigger();
+    window->action("_LogNew:")->trigger();
+    window->action("_EditSelectAll:")->trigger();
+    const LogTable& log = application->logController().table();
+    for (const char* command : {"_LogEntereggall:", "_LogEntereggselection:"}) {
+        SCOPED_TRACE(command);
+        prompts.alerts.clear();
+        ASSERT_TRUE(window->isCommandEnabled(command));
+        window->action(command)->trigger();
+        ASSERT_EQ(prompts.alerts.size(), 1u);
+        EXPECT_EQ(prompts.alerts[0].title, "Run EGG Analysis first");
+        EXPECT_EQ(prompts.alerts[0].defaultButton, "OK");
+        EXPECT_EQ(log.rowCount(), 0u);
+    }
+    // Once analysed, the same commands log the cycles without a word.
+    prompts.alerts.clear();
+    window->action("_EggAnalysisall:")->trigger();
+    window->action("_EditSelectAll:")->trigger();
+    window->action("_LogEntereggall:")->trigger();
+    window->action("_LogEntereggselection:")->trigger();
+    EXPECT_TRUE(prompts.alerts.empty());
+    EXPECT_EQ(log.rowCount(), 2 * (recording.egg.cycles.size() - kCyclesNotLogged));
+}
+
 TEST_F(EggCommandsTest, SelectionLogsOnlyTheCyclesInsideIt)
 {
     MainWindowController* window = openEggRecording();

@@ -85,6 +85,16 @@ protected:
         return application->openPath(QString::fromStdString((folder / name).string()));
     }
 
+    // A window on the generated EGG recording (audio and EGG channels).
+    MainWindowController* openEggRecording(const EggRecording& recording)
+    {
+        const fs::path path = folder / "egg.wav";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(recording.wav->data()),
+                   std::streamsize(recording.wav->size()));
+        return application->openPath(QString::fromStdString(path.string()));
+    }
+
     // The application configuration as written at launch.
     void writeApplicationConfiguration() { ASSERT_TRUE(ReadConfig(settings)); }
 
@@ -595,11 +605,7 @@ TEST_F(PanelsTest, IntensityCancelledLeavesEveryChannelAsItWas)
 TEST_F(PanelsTest, EggAnalysisCancelledLeavesTheChannelAsItWas)
 {
     const EggRecording recording = eggRecording(prompts);
-    const fs::path path = folder / "egg.wav";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(recording.wav->data()),
-               std::streamsize(recording.wav->size()));
-    MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+    MainWindowController* window = openEggRecording(recording);
     ASSERT_NE(window, nullptr);
     MyDocument& document = window->document();
     document.m_nEGGChannelIndex = 1;
@@ -667,11 +673,7 @@ TEST_F(PanelsTest, ProgressDialogAppearsWithItsLabelAndCancelStopsTheWork)
 TEST_F(PanelsTest, EggChannelFromTheChooserThenAnalysisFindsTheKnownCycles)
 {
     const EggRecording recording = eggRecording(prompts);
-    const fs::path path = folder / "egg.wav";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(recording.wav->data()),
-               std::streamsize(recording.wav->size()));
-    MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+    MainWindowController* window = openEggRecording(recording);
     ASSERT_NE(window, nullptr);
     MyDocument& document = window->document();
     EXPECT_FALSE(window->isCommandEnabled("_EggAnalysisall:"));

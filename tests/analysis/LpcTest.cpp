@@ -242,10 +242,10 @@ TEST(Lpc, RealRootsOutsideTheUnitCircleAreFactoredOut)
         double s = 0.0;
         ASSERT_EQ(CMathFunc::factor(degree, poly, quotient, r, s), 1);
         // Whichever real root it found, the quotient holds all the others.
-        const auto found = std::min_element(c.realRoots.begin(), c.realRoots.end(),
-                                            [r](double a, double b) {
-                                                return std::fabs(a - r) < std::fabs(b - r);
-                                            });
+        const auto found =
+            std::min_element(c.realRoots.begin(), c.realRoots.end(), [r](double a, double b) {
+                return std::fabs(a - r) < std::fabs(b - r);
+            });
         EXPECT_NEAR(r, *found, 2e-4 * std::fabs(*found));
         std::vector<double> others = c.realRoots;
         others.erase(others.begin() + (found - c.realRoots.begin()));

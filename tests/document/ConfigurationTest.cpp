@@ -467,6 +467,90 @@ TEST_F(ConfigurationTest, EverySettingIsReadFromItsOwnOffset)
     }
 }
 
+// The process-wide settings, each at its own offset: a launch takes them
+// from there and its rewrite puts them back in the same place; a user
+// configuration carries the channel table and the window frames the same way.
+TEST_F(ConfigurationTest, ProcessWideSettingsKeepTheirOffsets)
+{
+    using A = AppSettings;
+    std::int32_t A::*const scope[] = {
+        &A::g_nDSPSampleRate,       &A::g_nDSPMonoStereo,       &A::g_nDSPMicLine,
+        &A::g_nDSPSampleGain,       &A::g_nDSPSampleGainIndex,  &A::g_nDSPPhantomPwr,
+        &A::g_nDSPBalUnbal,         &A::g_nDSPFFTPts,           &A::g_nDSPDisplayDynamicRange,
+        &A::g_nDSPDisplayFreqRange, &A::g_nDSPAbsoluteRelative, &A::g_nDSPACCoupled,
+        &A::g_nDSPFeedThru,         &A::g_nDSPPlayGainIndex,    &A::g_nDSPPlayGain,
+        &A::g_nDSPPlayCount,        &A::g_nDSPPlayHardware,
+    };
+    const AppWindow windows[] = {
+        AppWindow::Main,  AppWindow::Spectrum, AppWindow::Spectrogram, AppWindow::Pitch,
+        AppWindow::Log,   AppWindow::Label,    AppWindow::Status,      AppWindow::Record,
+        AppWindow::Scope, AppWindow::ScopeDsp, AppWindow::FormantPlot,
+    };
+    const auto frame = [](std::size_t w) {
+        const auto first = std::int32_t(1000 + 4 * w);
+        return WindowRect{first, first + 1, first + 2, first + 3};
+    };
+    constexpr std::size_t kEntries = 17;
+    Configuration record = applicationDefaults(AppSettings{});
+    for (std::size_t i = 0; i < std::size(scope); ++i) {
+        record.putInt32(2768 + 4 * i, std::int32_t(100 + i));
+    }
+    for (std::size_t w = 0; w < std::size(windows); ++w) {
+        const WindowRect r = frame(w);
+        const std::int32_t sides[] = {r.left, r.top, r.right, r.bottom};
+        for (std::size_t j = 0; j < 4; ++j) {
+            record.putInt32(856 + 16 * w + 4 * j, sides[j]);
+        }
+    }
+    for (std::size_t k = 0; k < kEntries; ++k) {
+        record.putBool(72 + 4 * k, k % 2 == 1);
+        record.putInt32(140 + 4 * k, std::int32_t(8000 + k));
+        record.putInt32(208 + 4 * k, std::int32_t(300 + k));
+        record.putInt32(276 + 4 * k, std::int32_t(400 + k));
+    }
+    const auto sameBytes = [&record](const Configuration& other, std::size_t first,
+                                     std::size_t end) {
+        SCOPED_TRACE(first);
+        const std::vector<std::uint8_t> a(record.bytes().begin() + first,
+                                          record.bytes().begin() + end);
+        const std::vector<std::uint8_t> b(other.bytes().begin() + first,
+                                          other.bytes().begin() + end);
+        EXPECT_EQ(differingBytes(a, b), std::vector<std::size_t>{});
+    };
+    const auto checkTable = [&](const AppSettings& s, bool sampleRateTaken) {
+        for (std::size_t w = 0; w < std::size(windows); ++w) {
+            EXPECT_EQ(s.windowRect(windows[w]), frame(w)) << "window " << w;
+        }
+        for (std::size_t k = 0; k < kEntries; ++k) {
+            const ChannelInfo& entry = s.g_ChannelInfo[k];
+            EXPECT_EQ(entry.bOnOff, k % 2) << "entry " << k;
+            EXPECT_EQ(entry.nSampleRate, sampleRateTaken ? int(8000 + k) : 22050) << "entry " << k;
+            EXPECT_EQ(entry.nFilterRate, int(300 + k)) << "entry " << k;
+            EXPECT_EQ(entry.nGain, int(400 + k)) << "entry " << k;
+        }
+    };
+
+    AppSettings launched;
+    ASSERT_TRUE(takeLaunchSettings(record.bytes(), launched));
+    for (std::size_t i = 0; i < std::size(scope); ++i) {
+        EXPECT_EQ(launched.*scope[i], int(100 + i)) << "scope setting " << i;
+    }
+    checkTable(launched, false);
+    const Configuration rewritten = applicationDefaults(launched);
+    sameBytes(rewritten, 72, 140);   // on/off
+    sameBytes(rewritten, 208, 344);  // filter rates, gains
+    sameBytes(rewritten, 856, 1032); // window frames
+    sameBytes(rewritten, 2768, 2836);
+
+    AppSettings loaded;
+    MyDocument document(m_prompts, loaded);
+    applyUserConfiguration(record, document, loaded);
+    checkTable(loaded, true);
+    const Configuration saved = userConfiguration(document, loaded);
+    sameBytes(saved, 72, 344);
+    sameBytes(saved, 856, 1032);
+}
+
 TEST_F(ConfigurationTest, LaunchAppliesItsRulesAndRewritesDocumentDefaults)
 {
     writeAppConfig([](Configuration& r) {

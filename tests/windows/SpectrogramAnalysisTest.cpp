@@ -95,8 +95,9 @@ TEST(Spectrogram, SilenceGateSitsAtHalfTheDynamicRange)
             period[n] += amplitude * std::cos(2.0 * std::numbers::pi * h * n / kPeriod);
         }
     }
-    const double largest = std::abs(*std::max_element(
-        period.begin(), period.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }));
+    const double largest =
+        std::abs(*std::max_element(period.begin(), period.end(),
+                                   [](double a, double b) { return std::abs(a) < std::abs(b); }));
     const double stretchDb[] = {0.0, -20.25, -19.75};
     std::vector<float> samples;
     for (const double db : stretchDb) {

@@ -4,10 +4,12 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QLine>
 #include <QPen>
 #include <QPolygon>
 #include <QRect>
 #include <QString>
+#include <QVector>
 
 #include <algorithm>
 #include <array>
@@ -127,23 +129,46 @@ void drawReferenceLine(QPainter& painter, const Rect& rect, std::int32_t y0, dou
     painter.drawLine(QPoint(rect.left, y), QPoint(rect.right, y));
 }
 
-// Draws min/max columns: prev-min → max → min per present column, starting
-// from the baseline at the left edge; an absent column breaks the line.
+// Draws min/max columns: each present column as the vertical span from its
+// largest to its smallest sample. A column whose span does not meet its left
+// neighbour's is extended only to the nearer edge of that span, so the trace
+// stays connected without painting beyond the extremes of the two columns:
+// joining one column's minimum to the next one's maximum would fill area no
+// sample occupies (a sine would be drawn solid on its rising side and as a
+// comb on its falling side). The first column's neighbour is the baseline
+// point at the left edge; an absent column leaves the next without one.
 void drawColumns(QPainter& painter, std::int32_t left, std::int32_t y0,
                  std::span<const TraceColumn> columns)
 {
-    TraceLine line(painter, left, y0);
-    line.reserve(2 * columns.size());
+    QVector<QLine> spans;
+    spans.reserve(static_cast<qsizetype>(columns.size()));
+    bool haveNeighbour = true;
+    std::int32_t neighbourTop = y0;
+    std::int32_t neighbourBottom = y0;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const TraceColumn& column = columns[i];
         if (!column.present) {
-            line.breakLine();
+            haveNeighbour = false;
             continue;
         }
+        const std::int32_t ownTop = drawable(column.yTop);
+        const std::int32_t ownBottom = drawable(column.yBottom);
+        std::int32_t top = ownTop;
+        std::int32_t bottom = ownBottom;
+        if (haveNeighbour) {
+            if (top > neighbourBottom) {
+                top = neighbourBottom; // wholly below the neighbour: reach up to it
+            } else if (bottom < neighbourTop) {
+                bottom = neighbourTop; // wholly above: reach down to it
+            }
+        }
         const auto x = static_cast<int>(left + static_cast<std::int32_t>(i));
-        line.add(x, drawable(column.yTop));
-        line.add(x, drawable(column.yBottom));
+        spans.append(QLine(x, top, x, bottom));
+        haveNeighbour = true;
+        neighbourTop = ownTop;
+        neighbourBottom = ownBottom;
     }
+    painter.drawLines(spans);
 }
 
 // The min/max columns of a page over samples of any type, by scanning: the

@@ -67,8 +67,10 @@ TimeGridLayout timeGridLayout(double pageStartMs, double pageEndMs, std::int32_t
 // A trace of 32-bit float samples over the page [pageMin, pageMax) in `rect`.
 // With s = (pageMax − pageMin) / width samples per pixel column, s ≥ 4 draws
 // min/max columns: column i covers the (int)s samples from
-// (int)(s × i + pageMin), joined as prev-min → max → min, the first column
-// joined to (left, y0). Otherwise samples are joined one by one from
+// (int)(s × i + pageMin) and is drawn at x = left + i as the vertical span
+// from their maximum to their minimum; a span that does not meet the span of
+// the column before it (for the first column, the point (left, y0)) is
+// extended to that span's nearer edge, never beyond. Otherwise samples are joined one by one from
 // (left, y0), sample j at x = left + (int)((j − pageMin) × width /
 // (pageMax − pageMin)). Positions outside `samples` and NaN samples are not
 // drawn (the line breaks there).

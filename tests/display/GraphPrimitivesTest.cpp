@@ -40,7 +40,9 @@ std::vector<float> testSignal(std::size_t count)
 }
 
 // The trace as the rule describes it, computed sample by sample without
-// any summary, drawn as one polyline per unbroken run.
+// any summary: min/max columns as vertical spans, each reaching to the
+// nearer edge of the previous column's span (or the baseline point) when the
+// two do not meet; sample by sample as one polyline per unbroken run.
 QImage bruteForceTrace(const std::vector<float>& samples, int pageMin, int pageMax, double scale,
                        const Rect& rect)
 {
@@ -50,15 +52,11 @@ QImage bruteForceTrace(const std::vector<float>& samples, int pageMin, int pageM
     const int width = rect.right - rect.left;
     const int y0 = rect.bottom - int((rect.bottom - rect.top) * 0.5);
     const double s = double(pageMax - pageMin) / width;
-    QPolygon line{QPoint(rect.left, y0)};
-    const auto flush = [&] {
-        if (line.size() > 1) {
-            painter.drawPolyline(line);
-        }
-        line.clear();
-    };
     const auto n = static_cast<long>(samples.size());
     if (s >= 4.0) {
+        bool joined = true;
+        int previousTop = y0;
+        int previousBottom = y0;
         for (int i = 0; i < width; ++i) {
             const long from = long(s * i + pageMin);
             double low = 1e300;
@@ -68,18 +66,30 @@ QImage bruteForceTrace(const std::vector<float>& samples, int pageMin, int pageM
                 high = std::max(high, samples[std::size_t(j)] * scale);
             }
             if (low > high) {
-                flush();
+                joined = false;
                 continue;
             }
-            line << QPoint(rect.left + i, y0 - int(high)) << QPoint(rect.left + i, y0 - int(low));
+            const int top = y0 - int(high);
+            const int bottom = y0 - int(low);
+            const int fromY = joined ? std::min(top, previousBottom) : top;
+            const int toY = joined ? std::max(bottom, previousTop) : bottom;
+            for (int y = std::max(fromY, 0); y <= std::min(toY, image.height() - 1); ++y) {
+                image.setPixel(rect.left + i, y, qRgb(0, 0, 0));
+            }
+            joined = true;
+            previousTop = top;
+            previousBottom = bottom;
         }
-    } else {
-        for (long j = pageMin; j < pageMax && j < n; ++j) {
-            const int x = rect.left + int(double(j - pageMin) * width / (pageMax - pageMin));
-            line << QPoint(x, y0 - int(samples[std::size_t(j)] * scale));
-        }
+        return image;
     }
-    flush();
+    QPolygon line{QPoint(rect.left, y0)};
+    for (long j = pageMin; j < pageMax && j < n; ++j) {
+        const int x = rect.left + int(double(j - pageMin) * width / (pageMax - pageMin));
+        line << QPoint(x, y0 - int(samples[std::size_t(j)] * scale));
+    }
+    if (line.size() > 1) {
+        painter.drawPolyline(line);
+    }
     return image;
 }
 

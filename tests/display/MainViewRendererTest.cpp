@@ -1,3 +1,16 @@
+// The signal generators come first: Qt's "signals" keyword is a macro.
+#include "Signals.h"
+
+namespace {
+
+// Two seconds of a 220 Hz sine at ±0.5, 44.1 kHz.
+std::vector<float> sineAt220Hz()
+{
+    return phonaxis::signals::tone(220.0, 44100.0, 2000.0, 0.5);
+}
+
+} // namespace
+
 #include "display/MainViewRenderer.h"
 
 #include "support/ChannelFixtures.h"
@@ -9,6 +22,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace phonaxis {
@@ -151,6 +165,44 @@ TEST_F(MainViewRendererTest, SummariesGiveTheSamePictureAsScanning)
         const QImage scanned = renderMainView(m_document, QSize(400, 230));
         EXPECT_TRUE(fast == scanned) << pageMax;
     }
+}
+
+TEST_F(MainViewRendererTest, ZoomedOutSineIsSymmetricAboutItsBaseline)
+{
+    // About 80 samples, a third of a period, per pixel column of a view
+    // 1150 pixels wide; 50 pixels for 0.5 above and below the baseline.
+    const std::vector<float> samples = sineAt220Hz();
+    Channels& channel = addChannel(0, samples, 0, 200, kRed);
+    test::loadChannel(channel, samples, 44100.0);
+    channel.m_rLocation.right = 1145;
+    m_document.m_bDrawTimeGrid = false;
+    const QImage image = renderMainView(m_document, QSize(1150, 230));
+    const int y0 = 100;
+    const int columns = 1145 - 51;
+    // Painted pixels at each distance above and below the baseline, over
+    // every column but the first (joined to the baseline point).
+    std::vector<int> above(60), below(60);
+    for (int x = 51; x < 1145; ++x) {
+        for (int d = 1; d < 60; ++d) {
+            above[std::size_t(d)] += image.pixel(x, y0 - d) == kRed ? 1 : 0;
+            below[std::size_t(d)] += image.pixel(x, y0 + d) == kRed ? 1 : 0;
+        }
+    }
+    int areaAbove = 0;
+    int areaBelow = 0;
+    for (int d = 1; d < 60; ++d) {
+        SCOPED_TRACE(d);
+        areaAbove += above[std::size_t(d)];
+        areaBelow += below[std::size_t(d)];
+        // Row by row the two halves match to a few columns in a hundred.
+        EXPECT_NEAR(above[std::size_t(d)], below[std::size_t(d)], columns * 0.03);
+    }
+    // The trace reaches ±0.5 and no further, and the halves hold the same
+    // area to within one pixel per column.
+    EXPECT_GT(above[49], columns / 3);
+    EXPECT_GT(below[49], columns / 3);
+    EXPECT_EQ(above[51] + below[51], 0);
+    EXPECT_LE(std::abs(areaAbove - areaBelow), columns);
 }
 
 TEST_F(MainViewRendererTest, DocumentWithoutDataOrSizeDrawsNothing)

@@ -3,8 +3,8 @@
 #include "model/MinMaxSummary.h"
 
 #include <QFontMetrics>
-#include <QPainter>
 #include <QLine>
+#include <QPainter>
 #include <QPen>
 #include <QPolygon>
 #include <QRect>

@@ -62,37 +62,7 @@ public:
     }
 
 protected:
-    int metric(PaintDeviceMetric metric) const override
-    {
-        switch (metric) {
-        case PdmWidth:
-            return m_image.width();
-        case PdmHeight:
-            return m_image.height();
-        case PdmWidthMM:
-            return m_image.widthMM();
-        case PdmHeightMM:
-            return m_image.heightMM();
-        case PdmNumColors:
-            return m_image.colorCount();
-        case PdmDepth:
-            return m_image.depth();
-        case PdmDpiX:
-            return m_image.logicalDpiX();
-        case PdmDpiY:
-            return m_image.logicalDpiY();
-        case PdmPhysicalDpiX:
-            return m_image.physicalDpiX();
-        case PdmPhysicalDpiY:
-            return m_image.physicalDpiY();
-        case PdmDevicePixelRatio:
-            return 1;
-        case PdmDevicePixelRatioScaled:
-            return int(devicePixelRatioFScale());
-        default:
-            return QPaintDevice::metric(metric);
-        }
-    }
+    int metric(PaintDeviceMetric metric) const override { return m_image.metric(metric); }
 
 private:
     class Engine : public QPaintEngine {
@@ -126,7 +96,13 @@ private:
         QTransform m_transform;
     };
 
-    QImage m_image;
+    // An image that answers metric queries for the recorder.
+    struct MeasuringImage : QImage {
+        using QImage::QImage;
+        using QImage::metric;
+    };
+
+    MeasuringImage m_image;
     std::vector<Text> m_texts;
     mutable Engine m_engine;
 };

@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace phonaxis {
@@ -71,7 +72,19 @@ void MainViewPane::redraw()
     if (m_model != nullptr) {
         m_model->m_bRedraw = true;
     }
+    deliverCursorStatus();
     update();
+}
+
+void MainViewPane::deliverCursorStatus()
+{
+    if (m_model == nullptr) {
+        return;
+    }
+    const std::optional<StatusReport> status = m_model->takeCursorStatus();
+    if (status && onStatus) {
+        onStatus(*status);
+    }
 }
 
 void MainViewPane::setVerticalOffset(int offsetPx)
@@ -136,6 +149,7 @@ void MainViewPane::ensureRendered()
 void MainViewPane::paintEvent(QPaintEvent*)
 {
     ensureRendered();
+    deliverCursorStatus();
     QPainter painter(this);
     if (m_image.isNull()) {
         painter.fillRect(rect(), Qt::white);
@@ -250,6 +264,15 @@ void MainViewPane::wheelEvent(QWheelEvent* event)
         onPageChanged();
     }
     event->accept();
+}
+
+void MainViewPane::leaveEvent(QEvent* event)
+{
+    QWidget::leaveEvent(event);
+    if (m_model != nullptr) {
+        m_model->MouseExited();
+        update();
+    }
 }
 
 } // namespace phonaxis

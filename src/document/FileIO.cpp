@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <limits>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,12 +21,47 @@ std::string systemError(const std::string& what, const std::string& path, int er
     return what + " \"" + path + "\": " + std::strerror(err);
 }
 
+// Reads up to `size` bytes at `offset`, stopping early only at the end of
+// the file; the count read, or -1 with errno set.
+ssize_t readAt(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pread(fd, into + done, std::min<std::size_t>(size - done, std::size_t{1} << 26),
+                    static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break; // the file shrank while it was read: keep what is there
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
 } // namespace
+
+bool looksLikeText(std::span<const std::uint8_t> prefix)
+{
+    return std::memchr(prefix.data(), 0, prefix.size()) == nullptr;
+}
 
 bool FileContents::open(const std::string& path, std::string& error)
 {
+    return open(path, FileCheck{}, error);
+}
+
+bool FileContents::open(const std::string& path, const FileCheck& check, std::string& error)
+{
     m_bytes.reset();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    m_declined = false;
+    // Not blocking: a pipe given as a file is refused below, not waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = systemError("Cannot open", path, errno);
         return false;
@@ -42,26 +79,40 @@ bool FileContents::open(const std::string& path, std::string& error)
     if (!S_ISREG(st.st_mode)) {
         return fail("\"" + path + "\" is not a regular file.");
     }
-    const auto size = static_cast<std::size_t>(st.st_size);
-    if (!m_bytes.allocate(size)) {
-        return fail("\"" + path + "\" is too large to open in the memory available.");
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    auto decline = [&] {
+        m_declined = true;
+        // Built with append: g++ 12 warns falsely (-Wrestrict) on "..." + string.
+        std::string message(1, '"');
+        message.append(path).append("\" is not ").append(check.kind).append(".");
+        return fail(message);
+    };
+    if (fileSize > check.largestSize) {
+        return decline();
     }
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n =
-            ::read(fd, m_bytes.data() + done, std::min<std::size_t>(size - done, std::size_t{1} << 26));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+    if (check.accepts != nullptr) {
+        std::vector<std::uint8_t> prefix(
+            static_cast<std::size_t>(std::min<std::uint64_t>(check.prefixBytes, fileSize)));
+        const ssize_t n = readAt(fd, prefix.data(), prefix.size(), 0);
         if (n < 0) {
             return fail(systemError("Cannot read", path, errno));
         }
-        if (n == 0) {
-            break; // the file shrank while it was read: keep what is there
+        prefix.resize(static_cast<std::size_t>(n));
+        if (!check.accepts(prefix)) {
+            return decline();
         }
-        done += static_cast<std::size_t>(n);
     }
-    if (done < size && !m_bytes.resize(done)) {
+    const std::uint64_t wanted = std::min(fileSize, check.readAtMost);
+    if (wanted > std::numeric_limits<std::size_t>::max() ||
+        !m_bytes.allocate(static_cast<std::size_t>(wanted))) {
+        return fail("\"" + path + "\" is too large to open in the memory available.");
+    }
+    const ssize_t done = readAt(fd, m_bytes.data(), m_bytes.size(), 0);
+    if (done < 0) {
+        return fail(systemError("Cannot read", path, errno));
+    }
+    if (static_cast<std::size_t>(done) < m_bytes.size() &&
+        !m_bytes.resize(static_cast<std::size_t>(done))) {
         return fail(systemError("Cannot read", path, ENOMEM));
     }
     ::close(fd);

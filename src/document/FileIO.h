@@ -2,12 +2,39 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 
 #include "model/TrackBuffer.h"
 
 namespace phonaxis {
+
+// What a reader asks of a file before it is read into memory, so that a file
+// it could never accept costs a few bytes of reading rather than its size.
+struct FileCheck {
+    // What the file should be, for the message when it is declined
+    // ("a recording this application can read").
+    const char* kind = "a file of the expected kind";
+    // A larger file is declined unread.
+    std::uint64_t largestSize = std::numeric_limits<std::uint64_t>::max();
+    // Only the first `readAtMost` bytes are read; the rest is ignored.
+    std::uint64_t readAtMost = std::numeric_limits<std::uint64_t>::max();
+    // The first `prefixBytes` bytes (all of a shorter file) are handed to
+    // `accepts` before anything else is read; a file it declines is not read.
+    std::size_t prefixBytes = 0;
+    bool (*accepts)(std::span<const std::uint8_t> prefix) = nullptr;
+};
+
+// Whether `prefix` holds no NUL byte: the first bytes of a text file.
+bool looksLikeText(std::span<const std::uint8_t> prefix);
+
+// What the tab-separated tables (measurement logs, formant tables) must be:
+// text, and at most 512 MB.
+inline constexpr FileCheck kTextTableFile{.kind = "a text table of at most 512 MB",
+                                          .largestSize = std::uint64_t{512} << 20,
+                                          .prefixBytes = 4096,
+                                          .accepts = &looksLikeText};
 
 // A whole file read into memory. The bytes live in zeroed, huge-page
 // backed memory, so an hour-long recording costs one read at the speed of
@@ -17,11 +44,18 @@ public:
     // Reads `path` whole. On failure returns false, holds no bytes and sets
     // `error` to a sentence for the user.
     bool open(const std::string& path, std::string& error);
+    // Reads `path` as far as `check` allows, after its size and first bytes
+    // passed. A file the check declines gives false with declined() true and
+    // `error` saying what the file is not.
+    bool open(const std::string& path, const FileCheck& check, std::string& error);
 
     std::span<const std::uint8_t> bytes() const { return m_bytes.span(); }
+    // Whether the last open() failed because the check declined the file.
+    bool declined() const { return m_declined; }
 
 private:
     TrackBuffer<std::uint8_t> m_bytes;
+    bool m_declined = false;
 };
 
 // A whole file written in place of another: the bytes go to a temporary file

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace phonaxis::test {
+
+// The bytes this process has read so far through read calls (the kernel's
+// "rchar" count), or nothing where the system does not tell. A reader that
+// declines a large file after its first bytes adds little to it.
+inline std::optional<std::uint64_t> bytesReadSoFar()
+{
+    std::ifstream io("/proc/self/io");
+    std::string name;
+    std::uint64_t value = 0;
+    while (io >> name >> value) {
+        if (name == "rchar:") {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace phonaxis::test

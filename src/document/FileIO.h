@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include <sys/types.h>
+
 #include "model/TrackBuffer.h"
 
 namespace phonaxis {
@@ -59,9 +61,19 @@ private:
 };
 
 // A whole file written in place of another: the bytes go to a temporary file
-// in the target's folder, and commit() flushes it to disk and renames it over
-// the target. Until then (and if anything fails, or the writer is destroyed
-// without a commit) the old file is untouched and the temporary one removed.
+// in the target's folder, and commit() flushes it to disk, renames it over
+// the target and flushes the folder, so that the replacement survives a power
+// cut. Until then (and if anything fails, or the writer is destroyed without
+// a commit) the old file is untouched and the temporary one removed.
+//
+// The target is what a write in place would change: a symbolic link is
+// written through to the file it finally names (the link stays; a link to
+// nothing is refused), and an existing file keeps its mode and, where the
+// user may set them, its owner and group. A new file gets 0666 less the
+// umask. Refused before anything is written: a target that exists and is not
+// a regular file (a folder, device, pipe or socket), and an existing file the
+// user has no permission to write.
+//
 // Failures set `error` to a sentence for the user.
 class AtomicFileWriter {
 public:
@@ -83,14 +95,21 @@ public:
 private:
     void discard() noexcept;
 
-    std::string m_path;
+    std::string m_path;   // as the caller named it, for messages
+    std::string m_target; // the file replaced: m_path, or where its link leads
     std::string m_temporary;
     int m_fd = -1;
+    // The replaced file's owner, group and mode; a new file has none.
+    bool m_replacing = false;
+    mode_t m_mode = 0;
+    uid_t m_owner = 0;
+    gid_t m_group = 0;
 };
 
 // Writes `bytes` to a temporary file in the target's folder, flushes it and
-// renames it over `path`, so that a failed write leaves any old file intact.
-// On failure returns false and sets `error` to a sentence for the user.
+// renames it over `path` (as AtomicFileWriter), so that a failed write leaves
+// any old file intact. On failure returns false and sets `error` to a
+// sentence for the user.
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                          std::string& error);
 

@@ -31,9 +31,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr uid_t kNobody = 65534;
+
+std::string readText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 void writeText(const fs::path& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+bool writeAtomically(const fs::path& path, const std::string& text, std::string& error)
+{
+    return writeFileAtomically(
+        path.string(), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+        error);
+}
+
+mode_t modeOf(const fs::path& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
 }
 
 // A file of `size` bytes that costs no disk: all of it a hole of zeros.
@@ -72,6 +93,198 @@ protected:
                      ("phonaxis-fileio-" +
                       std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 };
+
+// Runs `body` as an unprivileged user: in a child process that gives up root
+// when the tests run as root, in this process otherwise. The body's result,
+// 0 for success; -1 when no unprivileged user could be had.
+int asUnprivilegedUser(const std::function<int()>& body)
+{
+    if (::geteuid() != 0) {
+        return body();
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            ::_exit(255);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == 255) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+TEST_F(FileIO, ReplacementKeepsTheModeOfTheFileItReplaces)
+{
+    for (const mode_t mode : {0600, 0640, 0604, 0751}) {
+        const fs::path target = path("kept.wav");
+        writeText(target, "old");
+        ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+        std::string error;
+        ASSERT_TRUE(writeAtomically(target, "new", error)) << error;
+        EXPECT_EQ(readText(target), "new");
+        EXPECT_EQ(modeOf(target) & 07777, mode) << std::oct << mode;
+    }
+    // A new file gets the usual permissions.
+    for (const mode_t mask : {022, 077}) {
+        const mode_t previous = ::umask(mask);
+        std::string error;
+        const bool written = writeAtomically(path("new.wav"), "new", error);
+        ::umask(previous);
+        ASSERT_TRUE(written) << error;
+        EXPECT_EQ(modeOf(path("new.wav")) & 07777, 0666 & ~mask);
+        fs::remove(path("new.wav"));
+    }
+    EXPECT_EQ(leftovers(), 0);
+}
+
+TEST_F(FileIO, ReplacementKeepsOwnerAndGroupWherePermitted)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only a privileged user may write a file another user owns";
+    }
+    const fs::path target = path("theirs.wav");
+    writeText(target, "old");
+    ASSERT_EQ(::chown(target.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    std::string error;
+    ASSERT_TRUE(writeAtomically(target, "new", error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNobody);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(readText(target), "new");
+}
+
+TEST_F(FileIO, AFileTheUserMayNotChangeIsNotReplaced)
+{
+    // The folder lets anyone rename into it: only the file's own permission
+    // stands between the user and a replacement.
+    ASSERT_EQ(::chmod(m_dir.c_str(), 0777), 0);
+    struct Case {
+        const char* name;
+        mode_t mode;
+        bool replaced;
+    };
+    static constexpr Case kCases[] = {
+        {"protected.wav", 0444, false},
+        {"open.wav", 0666, true},
+    };
+    for (const Case& c : kCases) {
+        writeText(path(c.name), "old");
+        ASSERT_EQ(::chmod(path(c.name).c_str(), c.mode), 0);
+    }
+    const int result = asUnprivilegedUser([&] {
+        int failures = 0;
+        for (const Case& c : kCases) {
+            std::string error;
+            const bool written = writeAtomically(path(c.name), "new", error);
+            const bool asExpected =
+                written == c.replaced && readText(path(c.name)) == (c.replaced ? "new" : "old") &&
+                (modeOf(path(c.name)) & 07777) == c.mode &&
+                (c.replaced || error.find("write-protected") != std::string::npos);
+            failures += asExpected ? 0 : 1;
+        }
+        return failures;
+    });
+    if (result < 0) {
+        GTEST_SKIP() << "no unprivileged user to run as";
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(leftovers(), 0);
+}
+
+TEST_F(FileIO, TargetsThatAreNotRegularFilesAreRefused)
+{
+    ASSERT_EQ(::mkfifo(path("pipe.wav").c_str(), 0644), 0);
+    fs::create_directory(path("folder.wav"));
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = path("socket.wav").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
+    // The device numbers of /dev/null; only root may make the node.
+    const bool device = ::mknod(path("null.png").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
+    fs::create_symlink("pipe.wav", path("to-pipe.wav"));
+
+    struct Case {
+        const char* name;
+        const char* kind;
+        bool (*isStill)(mode_t);
+    };
+    const Case cases[] = {
+        {"pipe.wav", "a pipe", [](mode_t m) { return S_ISFIFO(m); }},
+        {"folder.wav", "a folder", [](mode_t m) { return S_ISDIR(m); }},
+        {"socket.wav", "a socket", [](mode_t m) { return S_ISSOCK(m); }},
+        {"null.png", "a device", [](mode_t m) { return S_ISCHR(m); }},
+        {"to-pipe.wav", "a pipe", [](mode_t m) { return S_ISLNK(m); }},
+    };
+    for (const Case& c : cases) {
+        if (!device && std::string(c.name) == "null.png") {
+            continue;
+        }
+        std::string error;
+        EXPECT_FALSE(writeAtomically(path(c.name), "new", error)) << c.name;
+        EXPECT_NE(error.find(std::string(c.kind) + ", not a regular file"), std::string::npos)
+            << error;
+        EXPECT_TRUE(c.isStill(modeOf(path(c.name)))) << c.name;
+    }
+    EXPECT_TRUE(S_ISFIFO(modeOf(path("pipe.wav"))));
+    EXPECT_EQ(leftovers(), 0);
+}
+
+TEST_F(FileIO, SymbolicLinksAreWrittenThroughToTheirFile)
+{
+    fs::create_directories(path("takes"));
+    writeText(path("takes/take1.wav"), "old");
+    ASSERT_EQ(::chmod(path("takes/take1.wav").c_str(), 0640), 0);
+    fs::create_symlink("takes/take1.wav", path("latest.wav"));
+    fs::create_symlink("latest.wav", path("chain.wav"));
+    fs::create_symlink(path("takes/take1.wav"), path("absolute.wav"));
+
+    for (const char* link : {"latest.wav", "chain.wav", "absolute.wav"}) {
+        const fs::path before = fs::read_symlink(path(link));
+        const std::string text = std::string("through ") + link;
+        std::string error;
+        ASSERT_TRUE(writeAtomically(path(link), text, error)) << error;
+        EXPECT_TRUE(fs::is_symlink(path(link)));
+        EXPECT_EQ(fs::read_symlink(path(link)), before);
+        EXPECT_EQ(readText(path("takes/take1.wav")), text);
+        EXPECT_EQ(modeOf(path("takes/take1.wav")) & 07777, 0640u);
+    }
+
+    // A link to nothing is refused: which file it should make is a guess.
+    fs::create_symlink("gone/take9.wav", path("dangling.wav"));
+    std::string error;
+    EXPECT_FALSE(writeAtomically(path("dangling.wav"), "new", error));
+    EXPECT_NE(error.find("symbolic link to \"gone/take9.wav\", which does not exist"),
+              std::string::npos)
+        << error;
+    EXPECT_TRUE(fs::is_symlink(path("dangling.wav")));
+    EXPECT_FALSE(fs::exists(path("gone")));
+    EXPECT_EQ(leftovers(), 0);
+}
+
+TEST_F(FileIO, NamesUpToTheLongestAFolderTakesAreWritten)
+{
+    for (const std::size_t length : {200u, 248u, 251u, 255u}) {
+        const fs::path target = path(std::string(length - 4, 'n') + ".wav");
+        for (const char* text : {"first", "second"}) {
+            std::string error;
+            ASSERT_TRUE(writeAtomically(target, text, error)) << length << ": " << error;
+            EXPECT_EQ(readText(target), text);
+        }
+    }
+    EXPECT_EQ(leftovers(), 0);
+}
 
 TEST_F(FileIO, ChecksDeclineAFileBeforeReadingIt)
 {

@@ -2,7 +2,7 @@
 #include "cli/CliCommands.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
-#include "support/BytesRead.h"
+#include "support/FileProbes.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
@@ -165,9 +165,8 @@ TEST_F(CliTest, MistakesAreReportedWithoutOutput)
 // A file's bytes and permissions, to see that a refused command left it alone.
 std::string fileState(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    return std::to_string(static_cast<unsigned>(fs::status(path).permissions())) + ":" + bytes;
+    return std::to_string(static_cast<unsigned>(fs::status(path).permissions())) + ":" +
+           test::fileBytes(path);
 }
 
 TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)

@@ -4,7 +4,7 @@
 #include "document/Configuration.h"
 #include "document/MyDocument.h"
 #include "document/RecordingSignature.h"
-#include "support/BytesRead.h"
+#include "support/FileProbes.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -32,12 +31,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 void writeText(const fs::path& path, const std::string& text)
 {
@@ -125,7 +118,7 @@ TEST_F(FileIO, ReplacementKeepsTheModeOfTheFileItReplaces)
         ASSERT_EQ(::chmod(target.c_str(), mode), 0);
         std::string error;
         ASSERT_TRUE(writeAtomically(target, "new", error)) << error;
-        EXPECT_EQ(readText(target), "new");
+        EXPECT_EQ(test::fileBytes(target), "new");
         EXPECT_EQ(modeOf(target) & 07777, mode) << std::oct << mode;
     }
     // A new file gets the usual permissions.
@@ -157,7 +150,7 @@ TEST_F(FileIO, ReplacementKeepsOwnerAndGroupWherePermitted)
     EXPECT_EQ(st.st_uid, kNobody);
     EXPECT_EQ(st.st_gid, kNobody);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(readText(target), "new");
+    EXPECT_EQ(test::fileBytes(target), "new");
 }
 
 TEST_F(FileIO, AFileTheUserMayNotChangeIsNotReplaced)
@@ -184,7 +177,8 @@ TEST_F(FileIO, AFileTheUserMayNotChangeIsNotReplaced)
             std::string error;
             const bool written = writeAtomically(path(c.name), "new", error);
             const bool asExpected =
-                written == c.replaced && readText(path(c.name)) == (c.replaced ? "new" : "old") &&
+                written == c.replaced &&
+                test::fileBytes(path(c.name)) == (c.replaced ? "new" : "old") &&
                 (modeOf(path(c.name)) & 07777) == c.mode &&
                 (c.replaced || error.find("write-protected") != std::string::npos);
             failures += asExpected ? 0 : 1;
@@ -257,7 +251,7 @@ TEST_F(FileIO, SymbolicLinksAreWrittenThroughToTheirFile)
         ASSERT_TRUE(writeAtomically(path(link), text, error)) << error;
         EXPECT_TRUE(fs::is_symlink(path(link)));
         EXPECT_EQ(fs::read_symlink(path(link)), before);
-        EXPECT_EQ(readText(path("takes/take1.wav")), text);
+        EXPECT_EQ(test::fileBytes(path("takes/take1.wav")), text);
         EXPECT_EQ(modeOf(path("takes/take1.wav")) & 07777, 0640u);
     }
 
@@ -280,7 +274,7 @@ TEST_F(FileIO, NamesUpToTheLongestAFolderTakesAreWritten)
         for (const char* text : {"first", "second"}) {
             std::string error;
             ASSERT_TRUE(writeAtomically(target, text, error)) << length << ": " << error;
-            EXPECT_EQ(readText(target), text);
+            EXPECT_EQ(test::fileBytes(target), text);
         }
     }
     EXPECT_EQ(leftovers(), 0);

@@ -2,7 +2,7 @@
 #include "log/LogEntries.h"
 #include "log/FormantTable.h"
 #include "log/LogTable.h"
-#include "support/BytesRead.h"
+#include "support/FileProbes.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>

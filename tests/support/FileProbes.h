@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -21,6 +23,13 @@ inline std::optional<std::uint64_t> bytesReadSoFar()
         }
     }
     return std::nullopt;
+}
+
+// The bytes of the file at `path` ("" when it cannot be read).
+inline std::string fileBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 } // namespace phonaxis::test

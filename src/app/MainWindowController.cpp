@@ -15,6 +15,7 @@
 #include "document/EditSession.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "document/RecordingSignature.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -127,7 +128,7 @@ void MainWindowController::updateTitle()
 bool MainWindowController::readFile(const QString& path, std::string& error)
 {
     FileContents contents;
-    if (!contents.open(path.toStdString(), error)) {
+    if (!contents.open(path.toStdString(), kRecordingFile, error) && !contents.declined()) {
         return false;
     }
     // Read into a fresh document: nothing of the current one (labels,
@@ -135,7 +136,7 @@ bool MainWindowController::readFile(const QString& path, std::string& error)
     // the current one untouched.
     auto fresh = std::make_unique<MyDocument>(*m_prompts, m_application.settings());
     const std::string type = QFileInfo(path).suffix().toLower().toStdString();
-    if (!fresh->readFromData(contents.bytes(), type)) {
+    if (contents.declined() || !fresh->readFromData(contents.bytes(), type)) {
         error = "The file is not a recording this application can read.";
         return false;
     }

@@ -6,6 +6,7 @@
 #include "document/MyDocument.h"
 #include "document/NativeFormat.h"
 #include "document/Prompts.h"
+#include "document/RecordingSignature.h"
 #include "model/Functions.h"
 
 #include <algorithm>
@@ -407,7 +408,7 @@ bool EditSession::ReadFile(std::string& error)
     auto restored = std::make_unique<MyDocument>(m_prompts, scratchSettings);
     {
         FileContents file;
-        if (!file.open(m_backupPath, error)) {
+        if (!file.open(m_backupPath, kRecordingFile, error)) {
             return false;
         }
         if (!restored->Read_KVQ_PC_Float_FileType(file.bytes())) {

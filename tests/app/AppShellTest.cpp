@@ -2,6 +2,7 @@
 // answered by scripted replies, mouse actions on the main view.
 // The signal generators come first: Qt's "signals" keyword is a macro.
 #include "Signals.h"
+#include "support/FileProbes.h"
 #include "support/ScriptedPrompts.h"
 
 namespace {
@@ -46,6 +47,9 @@ std::optional<phonaxis::Bytes> toneWavBytes(int channelCount)
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace phonaxis {
 namespace {
@@ -221,6 +225,26 @@ TEST_F(AppShellTest, UnreadableFileIsToldAndOpensNoWindow)
     EXPECT_EQ(application.documentWindows().size(), before);
     ASSERT_EQ(prompts.alerts.size(), 1u);
     EXPECT_NE(prompts.alerts[0].title.find("junk.wav"), std::string::npos);
+}
+
+TEST_F(AppShellTest, LargeFileOfZerosIsDeclinedAfterItsFirstBytes)
+{
+    // Four GiB that cost no disk: all of it a hole of zeros.
+    const fs::path zeros = folder / "zeros.wav";
+    const int fd = ::open(zeros.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{4} << 30), 0);
+    ::close(fd);
+    const auto before = test::bytesReadSoFar();
+    EXPECT_EQ(application.openPath(QString::fromStdString(zeros.string())), nullptr);
+    const auto after = test::bytesReadSoFar();
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_NE(prompts.alerts[0].title.find("zeros.wav"), std::string::npos);
+    EXPECT_EQ(prompts.alerts[0].message, "The file is not a recording this application can read.");
+    if (before && after) {
+        EXPECT_LT(*after - *before, std::uint64_t{1} << 20);
+    }
+    fs::remove(zeros);
 }
 
 TEST_F(AppShellTest, CommandsAreEnabledByDataMarkerAndSelection)

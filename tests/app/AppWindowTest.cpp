@@ -57,6 +57,7 @@ protected:
         folder = fs::temp_directory_path() / ("phonaxis-window-" + std::string(info->name()));
         fs::remove_all(folder);
         fs::create_directories(folder / "tmp");
+        fs::permissions(folder / "tmp", fs::perms::owner_all, fs::perm_options::replace);
         settings.m_strConfigFolder = (folder / "config").string();
         globals.appPathTemp = (folder / "tmp").string();
         application = std::make_unique<Application>(settings, globals, &prompts);

@@ -398,10 +398,6 @@ bool EditSession::SaveFile(int kind)
     if (!m_document.m_bHaveData) {
         return true;
     }
-    const std::int32_t format = m_document.m_nFileFormat;
-    if (format != FileFormat::kPcFloat && format != FileFormat::kUsb2Float) {
-        return true; // no backup for this format: the edit goes on without undo
-    }
     // The previous backup goes first: its space may be needed for the new one.
     m_backup.remove();
     m_backupChannels.clear();
@@ -442,14 +438,19 @@ bool EditSession::writeBackup(std::string& error)
         error = "There is not enough memory to back the document up.";
         return false;
     }
+    m_backupDocument = {m_document.m_nFileFormat,        m_document.m_bForeignFile,
+                        m_document.m_bNewFile,           m_document.m_dAnalysisSampleRate,
+                        m_document.m_dwAnalysisFileLength, m_document.m_dAnalysisLengthMS};
+
     if (!m_backup.create(m_tempFolder, backupFileName(m_backupName), error)) {
         m_backupChannels.clear();
         return false;
     }
     // The writer leaves hidden channels out; the backup must hold them all.
-    // The backup is always a KVQ_PC_FLOAT file: unlike the USB2 layout it
-    // keeps channels of different lengths and every last frame intact, and
-    // undo restores the document's own format code.
+    // The backup is always a KVQ_PC_FLOAT file, whatever the document was
+    // read from: it holds the samples exactly as they are in memory and,
+    // unlike the USB2 layout, keeps channels of different lengths and every
+    // last frame intact. Undo restores the document's own format code.
     for (int i = 0; i < count; ++i) {
         m_document.getChannel(i).m_bShow = true;
     }
@@ -510,6 +511,12 @@ bool EditSession::ReadFile(std::string& error)
     }
     m_document.m_nNumofChannels = count;
     m_document.m_bHaveData = true;
+    m_document.m_nFileFormat = m_backupDocument.fileFormat;
+    m_document.m_bForeignFile = m_backupDocument.foreignFile;
+    m_document.m_bNewFile = m_backupDocument.newFile;
+    m_document.m_dAnalysisSampleRate = m_backupDocument.analysisSampleRate;
+    m_document.m_dwAnalysisFileLength = m_backupDocument.analysisFileLength;
+    m_document.m_dAnalysisLengthMS = m_backupDocument.analysisLengthMs;
     if (m_document.m_nFileFormat == FileFormat::kPcFloat) {
         m_document.adoptAnalysisSampleRate(true);
     }

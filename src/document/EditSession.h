@@ -38,7 +38,8 @@ struct EditOutcome {
 // cut, paste, clear, undo) over every channel's selection or at its marker.
 //
 // The backup is a complete native float file of the document before the
-// edit, streamed to disk rather than built in memory. It is made in this user's private temporary folder
+// edit, whatever format the document was read from, streamed to disk rather
+// than built in memory. It is made in this user's private temporary folder
 // (PrivateFiles.h) under a name that carries the document's display name,
 // this process's id and a random tag, read back only through the descriptor
 // it was written with, and removed when the next backup replaces it, after
@@ -97,15 +98,16 @@ public:
     // --- operations -------------------------------------------------------------
 
     // Backs the document up before an edit of `kind` (EditKind). Clears the
-    // undo flag, writes the backup for a float-format document with data and
-    // sets the flag again. Returns true when the caller goes on with its
+    // undo flag, writes the backup of a document with data (whatever its
+    // format) and sets the flag again. Returns true when the caller goes on with its
     // edit. When the backup cannot be written the user is asked whether to
     // continue without undo: on "Continue" the edit of `kind` is carried out
     // here (smoothing through the smoothing action); either way the caller
     // stops (false).
     bool SaveFile(int kind);
 
-    // Restores the document's channels from the backup. The backup is read and checked completely before anything
+    // Restores the document's channels, format code and flags from the
+    // backup. The backup is read and checked completely before anything
     // changes; on failure `error` says why and the document is unchanged.
     // Intensity tracks present are recomputed and undo becomes unavailable.
     bool ReadFile(std::string& error);
@@ -121,6 +123,16 @@ public:
     bool editPaste(bool viewHasSelection);
 
 private:
+    // The document-wide fields the backup gives back.
+    struct DocumentState {
+        std::int32_t fileFormat = -1;
+        bool foreignFile = false;
+        bool newFile = true;
+        double analysisSampleRate = 0.0;
+        double analysisFileLength = 0.0;
+        double analysisLengthMs = 0.0;
+    };
+
     // Writes the backup and keeps what goes with it; false (with `error`)
     // when it could not be made, leaving no backup.
     bool writeBackup(std::string& error);
@@ -151,6 +163,7 @@ private:
     // samples), shown or hidden: the backup holds every channel, and undo
     // hides them again.
     std::vector<Channels> m_backupChannels;
+    DocumentState m_backupDocument;
     std::function<void()> m_rebuildLabels;
     std::function<void()> m_smooth;
 };

@@ -89,9 +89,11 @@ TEST_F(AppEditingTest, CopyIntoANewDocumentThenCutAndUndo)
     EXPECT_TRUE(fresh->document().m_bHaveData);
     EXPECT_EQ(fresh->document().m_nNumofChannels, 2);
 
-    // A cut of the middle, then undo restores the length (the WAV document
-    // has no native backup format, so undo is offered only for native ones).
+    // A cut of the middle of the WAV document, then undo gives back its
+    // samples and its format.
     const double lengthBefore = document.getChannel(0).m_dwFileLength;
+    const auto samplesBefore = document.getChannel(1).samples();
+    const std::vector<float> before(samplesBefore.begin(), samplesBefore.end());
     window->mainView()->repaint();
     QTest::mousePress(window->mainView(), Qt::LeftButton, {}, QPoint(200, 30));
     QMouseEvent move(QEvent::MouseMove, QPointF(400, 30), window->mainView()->mapToGlobal(QPointF(400, 30)),
@@ -103,6 +105,16 @@ TEST_F(AppEditingTest, CopyIntoANewDocumentThenCutAndUndo)
     EXPECT_LT(document.getChannel(0).m_dwFileLength, lengthBefore);
     EXPECT_GT(document.changeCount(), 0);
     EXPECT_FALSE(window->isCommandEnabled("_EditCut:"));
+
+    ASSERT_TRUE(window->isCommandEnabled("_EditUndo:"));
+    window->action("_EditUndo:")->trigger();
+    EXPECT_EQ(document.getChannel(0).m_dwFileLength, lengthBefore);
+    const auto after = document.getChannel(1).samples();
+    EXPECT_EQ(std::vector<float>(after.begin(), after.end()), before);
+    EXPECT_EQ(document.m_nFileFormat, FileFormat::kWav);
+    EXPECT_TRUE(document.m_bForeignFile);
+    EXPECT_FALSE(window->isCommandEnabled("_EditUndo:"));
+    EXPECT_TRUE(prompts.alerts.empty());
 }
 
 TEST_F(AppEditingTest, ZoomCommandsMoveThePageAndTheScroller)

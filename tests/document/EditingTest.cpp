@@ -1,3 +1,4 @@
+#include "NativeTestFiles.h"
 #include "document/EditClipboard.h"
 #include "document/EditSession.h"
 #include "document/MyDocument.h"
@@ -10,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -103,6 +106,23 @@ protected:
         document.m_nFileFormat = format;
         document.m_bHaveData = true;
         document.m_bNewFile = false;
+    }
+
+    // Every channel's selection from `startMs` to `stopMs`, at its own rate.
+    void selectMs(double startMs, double stopMs)
+    {
+        for (int c = 0; c < m_document->m_nNumofChannels; ++c) {
+            Channels& channel = m_document->getChannel(c);
+            const double perMs = channel.m_dSampleRate / 1000.0;
+            channel.m_dDurationStartFile = startMs * perMs;
+            channel.m_dDurationStopFile = stopMs * perMs;
+            channel.m_dDurationStartTime = startMs;
+            channel.m_dDurationStopTime = stopMs;
+            channel.m_dDurationTime = stopMs - startMs;
+            channel.m_dDurationFile = (stopMs - startMs) * perMs;
+            channel.m_dMarkerFileValue = channel.m_dDurationStartFile;
+            channel.m_dMarkerTime = startMs;
+        }
     }
 
     // Every channel's selection (or, with start == stop, its marker) in samples.
@@ -661,6 +681,126 @@ TEST(StaleBackupTest, OnlyBackupsOfRunsThatEndedAreRemoved)
         ::close(fd);
     }
     fs::remove_all(folder);
+}
+
+// --- undo whatever the format -----------------------------------------------------
+
+// Everything of a channel that undo must give back, in words.
+std::string channelState(const Channels& c)
+{
+    std::ostringstream s;
+    s << std::setprecision(17) << c.GetTitle() << '|' << c.GetUnit() << '|' << c.m_dSampleRate << '|'
+      << c.m_dwFileLength << '|' << c.m_dLengthMS << '|' << c.m_dReference << '|' << c.m_dA3Cal << ','
+      << c.m_dB2Cal << ',' << c.m_dC1Cal << ',' << c.m_dD0Cal << '|' << c.m_dGain << '|'
+      << c.m_dFilterRate << '|' << c.m_nChannelType << c.m_bAnchorChannel << c.m_bShow << '|'
+      << c.m_nResolutionBits << ',' << c.m_nDataType << ',' << c.m_nOrder << ',' << c.m_nHeigth
+      << '|' << c.m_nColorRed << ',' << c.m_nColorGreen << ',' << c.m_nColorBlue;
+    for (const Labels& label : c.m_pArrayLabels) {
+        s << "|label " << label.dTime << ' ' << label.getLabelText() << ' ' << label.mFontColor.red
+          << ' ' << label.mFont.pointSize << ' ' << label.mFont.family;
+    }
+    return s.str();
+}
+
+std::string documentState(const MyDocument& d)
+{
+    std::ostringstream s;
+    s << std::setprecision(17) << d.m_nNumofChannels << ' ' << d.m_nFileFormat << ' '
+      << d.m_bForeignFile << d.m_bNewFile << d.m_bHaveData << ' ' << d.m_dAnalysisSampleRate << ' '
+      << d.m_dwAnalysisFileLength << ' ' << d.m_dAnalysisLengthMS;
+    for (int i = 0; i < d.m_nNumofChannels; ++i) {
+        s << "\n" << channelState(d.getChannel(i));
+    }
+    return s.str();
+}
+
+TEST_F(EditingTest, UndoGivesBackTheDocumentWhateverItsFormat)
+{
+    using namespace testfiles;
+    const std::vector<double> ramp = exactRamp(3000, 2);
+    const std::vector<double> mono = exactRamp(3000, 1);
+    WavLayout wav;
+    wav.channels = 2;
+    wav.sampleRate = 11025;
+    AiffLayout aiff;
+    aiff.sampleRate = 22050.0;
+    KvqLayout kvq;
+    kvq.kind = KvqKind::Pc;
+    KvqLayout pcFloat;
+    for (int c = 0; c < 2; ++c) {
+        KvqChannel channel;
+        channel.sampleRate = 8000.0;
+        channel.durationMs = 375.0;
+        channel.title = "Chan " + std::to_string(c);
+        for (int i = 0; i < 3000; ++i) {
+            channel.words.push_back(static_cast<std::int16_t>(i * (c + 1) - 1500));
+            channel.floats.push_back(static_cast<float>(i * (c + 1)) / 4096.0f);
+        }
+        kvq.channels.push_back(channel);
+        pcFloat.channels.push_back(channel);
+    }
+    OldPmfLayout old;
+    old.audioRate = 11025;
+    old.transducerRate = 1000;
+    old.slots[0] = {true, 1, "Audio", "Pa", "0", "0", "1", "0"};
+    old.slots[1] = {true, 2, "Flow", "l/s", "0", "0", "1", "0"};
+    for (int i = 0; i < 3000; ++i) {
+        old.audio.push_back(static_cast<std::int16_t>(i * 7 - 10000));
+    }
+    old.transducers = {std::vector<std::int16_t>(300, 1000)};
+
+    struct Case {
+        const char* name;
+        FileBytes bytes;
+        std::int32_t format;
+        bool foreign;
+    };
+    const Case cases[] = {
+        {"16-bit WAV", makeWav(wav, ramp), FileFormat::kWav, true},
+        {"AIFF", makeAiff(aiff, mono), FileFormat::kNone, true},
+        {"KVQ_PC", makeKvq(kvq), FileFormat::kNone, false},
+        {"old PMF", makeOldPmf(old), FileFormat::kNone, true},
+        {"KVQ_PC_FLOAT", makeKvq(pcFloat), FileFormat::kPcFloat, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_session.reset();
+        m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
+        ASSERT_TRUE(m_document->readFromData(c.bytes, ""));
+        ASSERT_EQ(m_document->m_nFileFormat, c.format);
+        ASSERT_EQ(m_document->m_bForeignFile, c.foreign);
+        // What the user may have set, including values a native file keeps
+        // only approximately (a fractional gain, a colour between steps).
+        Channels& first = m_document->getChannel(0);
+        first.m_dA3Cal = 0.5;
+        first.m_dB2Cal = 0.25;
+        first.m_dC1Cal = 2.0;
+        first.m_dD0Cal = -1.0;
+        first.SetUnit("Pa");
+        first.m_dGain = 2.5;
+        first.m_dFilterRate = 1234.5;
+        addLabel(first, 10.0, "before");
+        addLabel(first, 200.0, "inside");
+        first.m_pArrayLabels[0].mFontColor.red = 0.3;
+        first.m_pArrayLabels[0].mFont.pointSize = 12.5;
+        const std::string before = documentState(*m_document);
+        std::vector<std::vector<float>> samples;
+        for (int i = 0; i < m_document->m_nNumofChannels; ++i) {
+            samples.push_back(samplesOf(m_document->getChannel(i)));
+        }
+
+        selectMs(100.0, 250.0);
+        ASSERT_TRUE(session().EditCut().edited);
+        ASSERT_LT(samplesOf(first).size(), samples[0].size());
+        ASSERT_TRUE(session().validateEditCommand("_EditUndo:", true));
+        EXPECT_TRUE(session().EditUndo().edited);
+
+        EXPECT_EQ(documentState(*m_document), before);
+        for (int i = 0; i < m_document->m_nNumofChannels; ++i) {
+            EXPECT_EQ(samplesOf(m_document->getChannel(i)), samples[static_cast<std::size_t>(i)]);
+        }
+    }
+    EXPECT_TRUE(m_prompts.alerts.empty());
 }
 
 } // namespace

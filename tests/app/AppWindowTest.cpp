@@ -216,6 +216,7 @@ TEST_F(AppWindowTest, LabelTableFollowsDragsAndSaveAs)
     EXPECT_NE(table->item(0, 3)->text(), before);
 
     prompts.savePanelReplies.push_back((folder / "renamed.wav").string());
+    prompts.alertReplies.push_back(-1); // Save as WAV, without the label
     window->action("saveDocumentAs:")->trigger();
     EXPECT_EQ(table->window()->windowTitle(), "Labels::renamed.wav");
 }

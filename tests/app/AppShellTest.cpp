@@ -49,6 +49,7 @@ std::optional<phonaxis::Bytes> toneWavBytes(int channelCount)
 #include <fstream>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace phonaxis {
@@ -100,6 +101,7 @@ protected:
         globals.gstrVersion = kApplicationVersion;
         globals.appPathTemp = (folder / "tmp").string();
         fs::create_directories(globals.appPathTemp);
+        fs::permissions(globals.appPathTemp, fs::perms::owner_all, fs::perm_options::replace);
     }
 
     // Opens `channelCount` channels through File > Open… with the panel
@@ -133,7 +135,22 @@ TEST(StartupTest, RunsItsStepsInOrderAndUsesTheConfigurationFolder)
     EditClipboard clipboard;
     StartupInputs inputs;
     inputs.executablePath = (folder / "bin" / "phonaxis").string();
-    inputs.temporaryRoot = (folder / "tmp").string();
+    // A backup a crashed run left, and one of this run's.
+    const fs::path temporary = folder / "tmp" / "Phonaxis";
+    fs::create_directories(temporary);
+    fs::permissions(temporary, fs::perms::owner_all, fs::perm_options::replace);
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(ended, 0);
+    ::waitpid(ended, nullptr, 0);
+    const auto backup = [&](pid_t pid) {
+        return temporary / ("voice.wav." + std::to_string(pid) + ".0123456789abcdef__##tmp");
+    };
+    std::ofstream(backup(ended)) << "samples";
+    std::ofstream(backup(::getpid())) << "samples";
+    inputs.temporaryFolder = temporary.string();
     inputs.configFolder = (folder / "config").string();
     inputs.settings = &settings;
     inputs.clipboard = &clipboard;
@@ -152,7 +169,17 @@ TEST(StartupTest, RunsItsStepsInOrderAndUsesTheConfigurationFolder)
     EXPECT_EQ(report.globals.gstrVersion, "1904");
     EXPECT_EQ(report.globals.gAppPath, (folder / "bin").string());
     EXPECT_TRUE(report.temporaryFolderReady);
-    EXPECT_TRUE(fs::is_directory(folder / "tmp" / "Phonaxis"));
+    EXPECT_EQ(report.globals.appPathTemp, temporary.string());
+    EXPECT_EQ(report.staleBackupsRemoved, 1);
+    EXPECT_FALSE(fs::exists(backup(ended)));
+    EXPECT_TRUE(fs::exists(backup(::getpid())));
+
+    // A folder other users can write to is not used.
+    fs::permissions(temporary, fs::perms::all, fs::perm_options::replace);
+    std::ofstream(backup(ended)) << "samples";
+    const StartupReport shared = runStartup(inputs);
+    EXPECT_FALSE(shared.temporaryFolderReady);
+    EXPECT_TRUE(fs::exists(backup(ended)));
     EXPECT_EQ(settings.g_strInputSource, "Mic");
     EXPECT_EQ(settings.g_strPlaySource, "Computer");
     EXPECT_EQ(settings.g_ChannelInfo[0].nSampleRate, 22050);

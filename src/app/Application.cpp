@@ -370,7 +370,8 @@ void Application::loadRecentFiles()
     }
     FileContents contents;
     std::string error;
-    if (!contents.open(path, error)) {
+    // The list holds ten paths: a megabyte is plenty, and no more is read.
+    if (!contents.open(path, FileCheck{.readAtMost = std::uint64_t{1} << 20}, error)) {
         return;
     }
     // One absolute path per line; anything else in the file is skipped.

@@ -15,6 +15,7 @@
 #include "document/EditSession.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "document/RecordingSignature.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -36,6 +37,19 @@ namespace {
 
 constexpr const char* kSaveError = "Error in save";
 constexpr const char* kNotSaved = "File did not save.";
+
+// "a", "a and b", "a, b and c".
+std::string listedInWords(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            text += i + 1 == items.size() ? " and " : ", ";
+        }
+        text += items[i];
+    }
+    return text;
+}
 
 } // namespace
 
@@ -133,7 +147,7 @@ void MainWindowController::updateTitle()
 bool MainWindowController::readFile(const QString& path, std::string& error)
 {
     FileContents contents;
-    if (!contents.open(path.toStdString(), error)) {
+    if (!contents.open(path.toStdString(), kRecordingFile, error) && !contents.declined()) {
         return false;
     }
     // Read into a fresh document: nothing of the current one (labels,
@@ -141,7 +155,7 @@ bool MainWindowController::readFile(const QString& path, std::string& error)
     // the current one untouched.
     auto fresh = std::make_unique<MyDocument>(*m_prompts, m_application.settings());
     const std::string type = QFileInfo(path).suffix().toLower().toStdString();
-    if (!fresh->readFromData(contents.bytes(), type)) {
+    if (contents.declined() || !fresh->readFromData(contents.bytes(), type)) {
         error = "The file is not a recording this application can read.";
         return false;
     }
@@ -441,7 +455,47 @@ bool MainWindowController::saveDocument()
     if (m_filePath.isEmpty()) {
         return saveDocumentAs();
     }
-    return writeDocument(m_filePath, saveTypeForPath(m_filePath));
+    return saveAsType(m_filePath, saveTypeForPath(m_filePath));
+}
+
+bool MainWindowController::saveAsType(const QString& path, const std::string& type)
+{
+    if (type == "wav") {
+        const std::vector<std::string> lost = m_document->wavDiscards();
+        if (!lost.empty()) {
+            const std::string title =
+                "This recording has " + listedInWords(lost) + " that a WAV file cannot keep.";
+            const int answer = m_prompts->alert(
+                title, "Save it as a .pmf file to keep them, or as a WAV file without them.",
+                "Save as .pmf", "Cancel", "Save as WAV");
+            if (answer == 1) {
+                return saveDocumentAsPmf(path);
+            }
+            if (answer != -1) {
+                return false;
+            }
+        }
+    }
+    return writeDocument(path, type);
+}
+
+bool MainWindowController::saveDocumentAsPmf(const QString& path)
+{
+    const QFileInfo info(path);
+    SavePanelRequest request;
+    request.requiredType = "pmf";
+    request.proposedName = (info.completeBaseName() + QStringLiteral(".pmf")).toStdString();
+    request.directory = info.absolutePath().toStdString();
+    const auto chosen = m_prompts->savePanel(request);
+    if (!chosen) {
+        return false;
+    }
+    // The file is a .pmf file whatever name was typed.
+    QString target = QString::fromStdString(*chosen);
+    if (QFileInfo(target).suffix().toLower() != QLatin1String("pmf")) {
+        target += QStringLiteral(".pmf");
+    }
+    return writeDocument(target, "pmf");
 }
 
 bool MainWindowController::saveDocumentAs()
@@ -458,7 +512,7 @@ bool MainWindowController::saveDocumentAs()
         return false;
     }
     const QString chosen = QString::fromStdString(*path);
-    return writeDocument(chosen, saveTypeForPath(chosen));
+    return saveAsType(chosen, saveTypeForPath(chosen));
 }
 
 void MainWindowController::fileSaveCopyAs()

@@ -188,6 +188,11 @@ private:
     void selectTimes(double startMs, double stopMs);
     // Saves to `path` as `type`; alerts on failure.
     bool writeDocument(const QString& path, const std::string& type);
+    // Saves to `path` as `type`, first telling the user what a WAV file
+    // would lose and offering a .pmf file instead.
+    bool saveAsType(const QString& path, const std::string& type);
+    // Save As a .pmf file, the panel starting with `path`'s name and folder.
+    bool saveDocumentAsPmf(const QString& path);
     void updateTitle();
     void afterViewChange();
     // After a reference command: marks the change, redraws, updates status.

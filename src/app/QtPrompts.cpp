@@ -7,21 +7,48 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <iterator>
+
 namespace phonaxis {
 
 namespace {
 
 // The save types the document writes, as file dialog filters, with the
-// extension each one adds to a name without one.
+// extension each one gives a name and the other extensions it accepts.
 struct DocumentType {
     const char* filter;
+    const char* name;
     const char* extension;
+    const char* alsoAccepted; // nullptr when none
 };
 constexpr DocumentType kDocumentTypes[] = {
-    {"Phonaxis recording (*.pmf)", "pmf"},
-    {"WAV file (*.wav)", "wav"},
-    {"AIFF file (*.aiff *.aif)", "aiff"},
+    {"Phonaxis recording (*.pmf)", "Phonaxis recording", "pmf", nullptr},
+    {"WAV file (*.wav)", "WAV file", "wav", nullptr},
+    {"AIFF file (*.aiff *.aif)", "AIFF file", "aiff", "aif"},
 };
+
+bool isExtensionOf(const DocumentType& type, const QString& suffix)
+{
+    return suffix == QLatin1String(type.extension) ||
+           (type.alsoAccepted != nullptr && suffix == QLatin1String(type.alsoAccepted));
+}
+
+// The document type whose extensions include `suffix` (lower case), or -1.
+int documentTypeFor(const QString& suffix)
+{
+    for (int i = 0; i < int(std::size(kDocumentTypes)); ++i) {
+        if (isExtensionOf(kDocumentTypes[i], suffix)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// `path` with its last extension replaced by `extension`.
+QString withExtension(const QString& path, const QString& suffix, const char* extension)
+{
+    return path.left(path.size() - suffix.size()) + QLatin1String(extension);
+}
 
 QString filterFor(const std::string& extension)
 {
@@ -134,22 +161,64 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
         panel.setDefaultSuffix(QString::fromStdString(request.requiredType));
     }
     panel.setNameFilters(filters);
-    if (!request.proposedName.empty()) {
-        panel.selectFile(QString::fromStdString(request.proposedName));
+    const QString proposed = QString::fromStdString(request.proposedName);
+    if (request.requiredType.empty()) {
+        // The proposed name's type is the one offered first: saving a WAV
+        // recording again proposes WAV.
+        const int proposedType = documentTypeFor(QFileInfo(proposed).suffix().toLower());
+        if (proposedType >= 0) {
+            panel.selectNameFilter(filters.at(proposedType));
+        }
+    }
+    if (!proposed.isEmpty()) {
+        panel.selectFile(proposed);
     }
     if (m_runner(panel) != QDialog::Accepted || panel.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    QString path = panel.selectedFiles().front();
+    const QString path = panel.selectedFiles().front();
     if (path.isEmpty()) {
         return std::nullopt;
     }
-    if (request.requiredType.empty() && QFileInfo(path).suffix().isEmpty()) {
-        const int chosen = static_cast<int>(filters.indexOf(panel.selectedNameFilter()));
-        const int index = chosen < 0 ? 0 : chosen;
-        path += QLatin1Char('.') + QLatin1String(kDocumentTypes[index].extension);
+    if (!request.requiredType.empty()) {
+        return path.toStdString();
     }
-    return path.toStdString();
+    const int chosen = static_cast<int>(filters.indexOf(panel.selectedNameFilter()));
+    return documentPath(path, chosen < 0 ? 0 : chosen);
+}
+
+std::optional<std::string> QtPrompts::documentPath(const QString& path, int chosenType)
+{
+    // The type chosen in the panel decides the format: the name carries its
+    // extension.
+    const DocumentType& type = kDocumentTypes[chosenType];
+    const QString suffix = QFileInfo(path).suffix();
+    const QString lowerSuffix = suffix.toLower();
+    if (isExtensionOf(type, lowerSuffix)) {
+        return path.toStdString();
+    }
+    const int typed = documentTypeFor(lowerSuffix);
+    if (typed < 0) {
+        // No extension, or one that names no document type ("take.1").
+        return (path + QLatin1Char('.') + QLatin1String(type.extension)).toStdString();
+    }
+    // The name ends in the extension of another type than the one chosen:
+    // which one was meant is the user's to say.
+    const QString name = QFileInfo(path).fileName();
+    const std::string chosenButton = std::string("Use .") + type.extension;
+    const std::string typedButton = "Use ." + lowerSuffix.toStdString();
+    const std::string title = "The name “" + name.toStdString() + "” ends in ." +
+                              lowerSuffix.toStdString() + ", but the type chosen is " + type.name +
+                              " (." + type.extension + ").";
+    const int answer = alert(title, "Choose the type to save the recording as.", chosenButton,
+                             "Cancel", typedButton);
+    if (answer == 1) {
+        return withExtension(path, suffix, type.extension).toStdString();
+    }
+    if (answer == -1) {
+        return path.toStdString();
+    }
+    return std::nullopt;
 }
 
 std::vector<std::string> QtPrompts::openPanel(const OpenPanelRequest& request)

@@ -22,8 +22,11 @@ using DialogRunner = std::function<int(QDialog&)>;
 // start in the folder asked for.
 //
 // A save panel asked for no particular type offers the document types
-// ("pmf", "wav", "aiff"/"aif") and adds the extension of the chosen filter
-// when the name has none. Main thread only.
+// ("pmf", "wav", "aiff"/"aif"), first the one the proposed name ends in. The
+// type chosen decides the format: the path returned carries its extension
+// (added to a name without one or with one of no document type; a name
+// ending in another type's extension asks which type is meant). Main thread
+// only.
 class QtPrompts : public Prompts {
 public:
     explicit QtPrompts(QWidget* window = nullptr, DialogRunner runner = {});
@@ -44,6 +47,11 @@ public:
     static int execDialog(QDialog& dialog);
 
 private:
+    // The path a document save panel returns for the name typed and the
+    // document type chosen (an index into the offered types); nothing when
+    // the user cancels.
+    std::optional<std::string> documentPath(const QString& path, int chosenType);
+
     QPointer<QWidget> m_window; // the window the dialogs are modal to; not owned
     DialogRunner m_runner;
 };

@@ -3,10 +3,14 @@
 #include "document/AppSettings.h"
 #include "document/Configuration.h"
 #include "document/EditClipboard.h"
+#include "document/EditSession.h"
+#include "document/PrivateFiles.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include <unistd.h>
 
 namespace phonaxis {
 
@@ -40,18 +44,21 @@ StartupReport runStartup(const StartupInputs& inputs)
 {
     StartupReport report;
 
-    // 1. Where the application lives, its version and its temporary folder.
+    // 1. Where the application lives, its version and its temporary folder,
+    // with what runs that crashed left in it cleared away.
     report.globals.gAppPath = directoryOf(inputs.executablePath);
     report.globals.gstrVersion = kApplicationVersion;
-    const std::filesystem::path temporary =
-        std::filesystem::path(inputs.temporaryRoot.empty()
-                                  ? std::filesystem::temp_directory_path().string()
-                                  : inputs.temporaryRoot) /
-        "Phonaxis";
+    const std::filesystem::path temporary = inputs.temporaryFolder.empty()
+                                                ? privateTemporaryFolder()
+                                                : std::filesystem::path(inputs.temporaryFolder);
     report.globals.appPathTemp = temporary.string();
-    std::error_code error;
-    std::filesystem::create_directories(temporary, error);
-    report.temporaryFolderReady = !error && std::filesystem::is_directory(temporary, error);
+    std::string folderError;
+    const int folder = openPrivateFolder(temporary, folderError);
+    report.temporaryFolderReady = folder >= 0;
+    if (folder >= 0) {
+        ::close(folder);
+        report.staleBackupsRemoved = EditSession::removeStaleBackups(temporary);
+    }
     report.steps.emplace_back("paths");
 
     // 2. The edit clipboard's twenty channels exist from here on.

@@ -13,7 +13,7 @@ class EditClipboard;
 // application quits.
 struct ApplicationGlobals {
     std::string gAppPath;    // directory holding the executable
-    std::string appPathTemp; // the "Phonaxis" folder in the system temp directory
+    std::string appPathTemp; // this user's private folder for temporary files
     std::string gstrVersion; // shown by the about window
 };
 
@@ -24,7 +24,9 @@ inline constexpr const char* kApplicationVersion = "1904";
 // clipboard; the application passes the process-wide ones.
 struct StartupInputs {
     std::string executablePath;  // argv[0] or QCoreApplication::applicationFilePath()
-    std::string temporaryRoot;   // the system's temporary directory
+    // This user's private folder for temporary files; "" for the standard
+    // one (privateTemporaryFolder).
+    std::string temporaryFolder;
     std::string configFolder;    // where PhonaxisConf.cfg lives; "" for none
     AppSettings* settings = nullptr;
     EditClipboard* clipboard = nullptr;
@@ -39,12 +41,14 @@ struct StartupReport {
     ApplicationGlobals globals;
     std::vector<std::string> steps;
     bool temporaryFolderReady = false;
+    int staleBackupsRemoved = 0; // backups earlier runs left behind
     bool configurationWritten = false;
     std::string configurationError; // why the configuration rewrite failed
 };
 
 // The launch sequence, in its fixed order, before the first window opens:
-// the application paths and version (creating the temporary folder), the
+// the application paths and version (creating the private temporary folder
+// and removing the undo backups that runs which crashed left in it), the
 // edit clipboard's channels, the sound sources and acquisition channel
 // table defaults, the application configuration (which may overwrite all of
 // them), then the hardware search. Failures are reported, never thrown: an

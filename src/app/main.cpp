@@ -6,7 +6,6 @@
 #include "document/EditClipboard.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -20,7 +19,6 @@ int main(int argc, char** argv)
 
     phonaxis::StartupInputs inputs;
     inputs.executablePath = QCoreApplication::applicationFilePath().toStdString();
-    inputs.temporaryRoot = QDir::tempPath().toStdString();
     inputs.configFolder = phonaxis::configurationFolder(
         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString());
     inputs.settings = &phonaxis::AppSettings::instance();

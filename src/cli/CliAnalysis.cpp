@@ -20,6 +20,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace phonaxis::cli {
 
@@ -88,7 +89,7 @@ int applySettings(const Options& options, BatchDocument& batch, std::ostream& er
         const std::string& path = *options.configPath;
         FileContents file;
         std::string error;
-        if (!file.open(path, error)) {
+        if (!file.open(path, kConfigurationFile, error)) {
             return failure(err, error);
         }
         const std::optional<Configuration> record = Configuration::fromBytes(file.bytes());
@@ -122,21 +123,6 @@ int checkStretchForm(const Options& options, std::ostream& err)
     }
     if (options.fromMs && !(*options.fromMs < *options.toMs)) {
         return usage(err, "--from must be earlier than --to");
-    }
-    return kExitOk;
-}
-
-// Times given on the command line must lie inside the recording.
-int checkTimesInside(const Options& options, const Channels& channel, std::ostream& err)
-{
-    const double lengthMs = channel.m_dLengthMS;
-    for (const auto& [option, value] :
-         {std::pair{"--at", options.atMs}, std::pair{"--from", options.fromMs},
-          std::pair{"--to", options.toMs}}) {
-        if (value && *value > lengthMs) {
-            return usage(err, std::string(option) + " " + msText(*value) +
-                                  " is beyond the recording's " + msText(lengthMs));
-        }
     }
     return kExitOk;
 }
@@ -188,7 +174,7 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
     if (audio == nullptr) {
         return kExitFailure;
     }
-    return checkTimesInside(options, *audio, err);
+    return checkTimesInside(options, audio->m_dLengthMS, err);
 }
 
 // An LPC order above what its window holds is refused before any work: it
@@ -332,6 +318,19 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
     if (static_cast<std::int64_t>(columns) * rows > kMaxCells) {
         return usage(err,
                      "--columns × --rows may be at most " + std::to_string(kMaxCells) + " cells");
+    }
+    if (options.pngPath) {
+        if (fileExtension(*options.pngPath) != "png") {
+            return usage(err, "--png writes a PNG picture, to a name ending in .png, not \"" +
+                                  *options.pngPath + "\"");
+        }
+        std::vector<std::string> inputs(options.positional);
+        if (options.configPath) {
+            inputs.push_back(*options.configPath);
+        }
+        if (const int status = checkOutputIsNoInput(*options.pngPath, inputs, err)) {
+            return status;
+        }
     }
     Session session;
     Channels* audio = nullptr;

@@ -8,11 +8,13 @@
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "document/RecordingSignature.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -210,17 +212,47 @@ bool openDocument(const std::string& path, MyDocument& document, std::ostream& e
 {
     FileContents file;
     std::string error;
-    if (!file.open(path, error)) {
+    // A file without a recording's signature is declined before it is read.
+    if (!file.open(path, kRecordingFile, error) && !file.declined()) {
         err << "phonaxis-cli: " << error << "\n";
         return false;
     }
-    if (!document.readFromData(file.bytes(), fileExtension(path))) {
+    if (file.declined() || !document.readFromData(file.bytes(), fileExtension(path))) {
         err << "phonaxis-cli: \"" << path
             << "\" is not a recording Phonaxis can open (pmf, WAV or AIFF/AIFC), or it is "
                "damaged\n";
         return false;
     }
     return true;
+}
+
+int checkTimesInside(const Options& options, double lengthMs, std::ostream& err)
+{
+    for (const auto& [option, value] :
+         {std::pair{"--at", options.atMs}, std::pair{"--from", options.fromMs},
+          std::pair{"--to", options.toMs}}) {
+        if (value && *value > lengthMs) {
+            err << "phonaxis-cli: " << option << " " << jsonNumber(*value)
+                << " ms is beyond the recording's " << jsonNumber(lengthMs) << " ms\n";
+            return kExitUsage;
+        }
+    }
+    return kExitOk;
+}
+
+int checkOutputIsNoInput(const std::string& output, const std::vector<std::string>& inputs,
+                         std::ostream& err)
+{
+    for (const std::string& input : inputs) {
+        // False (with ec set) when either does not exist: a new file is no input.
+        std::error_code ec;
+        if (std::filesystem::equivalent(output, input, ec)) {
+            err << "phonaxis-cli: \"" << output << "\" is the input file \"" << input
+                << "\": an output never replaces an input, choose another name\n";
+            return kExitUsage;
+        }
+    }
+    return kExitOk;
 }
 
 namespace {
@@ -272,6 +304,9 @@ int convert(const Options& options, std::ostream& err)
         err << "phonaxis-cli: --from must be earlier than --to\n";
         return kExitUsage;
     }
+    if (const int status = checkOutputIsNoInput(outPath, {inPath}, err)) {
+        return status;
+    }
 
     AutomaticPrompts prompts(&err, "phonaxis-cli: ", options.aiffChannel);
     auto batch = std::make_unique<BatchDocument>(prompts);
@@ -288,6 +323,17 @@ int convert(const Options& options, std::ostream& err)
 
     const bool selection = options.fromMs.has_value();
     if (selection) {
+        // The stretch lies inside the recording, the longest of the channels
+        // written: a shorter channel gives what it holds of it.
+        double lengthMs = 0.0;
+        for (int i = 0; i < count; ++i) {
+            if (!options.channel || i == *options.channel) {
+                lengthMs = std::max(lengthMs, document->getChannel(i).m_dLengthMS);
+            }
+        }
+        if (const int status = checkTimesInside(options, lengthMs, err)) {
+            return status;
+        }
         // The selection is made as the main view makes it: the marker at the
         // start, the cursor at the end.
         for (int i = 0; i < count; ++i) {
@@ -295,6 +341,14 @@ int convert(const Options& options, std::ostream& err)
             channel.SetMarkerValues_Time(*options.fromMs);
             channel.SetCursorInFile_Time(*options.toMs);
             channel.CalculateDuration();
+            // Every channel written gets at least one sample.
+            if ((!options.channel || i == *options.channel) &&
+                !(channel.m_dDurationStopFile - channel.m_dDurationStartFile >= 1.0)) {
+                err << "phonaxis-cli: the stretch from " << jsonNumber(*options.fromMs) << " ms to "
+                    << jsonNumber(*options.toMs) << " ms holds no sample of channel " << i
+                    << "\n";
+                return kExitUsage;
+            }
         }
         document->m_bHaveSelection = true;
     }

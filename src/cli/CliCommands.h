@@ -63,4 +63,14 @@ struct BatchDocument {
 // Opens `path` into `document`; on failure writes a message and returns false.
 bool openDocument(const std::string& path, MyDocument& document, std::ostream& err);
 
+// Times given on the command line (--at, --from, --to) must lie inside a
+// recording `lengthMs` long: 0, or kExitUsage after a message.
+int checkTimesInside(const Options& options, double lengthMs, std::ostream& err);
+
+// No output replaces an input: `output` must not be the same file as any of
+// `inputs` (compared by device and inode, so that another spelling, a hard
+// link or a symbolic link is caught). 0, or kExitUsage after a message.
+int checkOutputIsNoInput(const std::string& output, const std::vector<std::string>& inputs,
+                         std::ostream& err);
+
 } // namespace phonaxis::cli

@@ -189,6 +189,9 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
     if (options.fromMs && !(*options.fromMs < *options.toMs)) {
         return usage(err, "--from must be earlier than --to");
     }
+    if (const int status = checkOutputIsNoInput(outPath, options.positional, err)) {
+        return status;
+    }
     const QSize sizePx(options.widthPx, options.heightPx);
     if (!pictureSizeUsable(sizePx)) {
         return usage(err, "a picture of " + std::to_string(options.widthPx) + " x " +

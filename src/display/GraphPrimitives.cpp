@@ -3,11 +3,13 @@
 #include "model/MinMaxSummary.h"
 
 #include <QFontMetrics>
+#include <QLine>
 #include <QPainter>
 #include <QPen>
 #include <QPolygon>
 #include <QRect>
 #include <QString>
+#include <QVector>
 
 #include <algorithm>
 #include <array>
@@ -127,23 +129,46 @@ void drawReferenceLine(QPainter& painter, const Rect& rect, std::int32_t y0, dou
     painter.drawLine(QPoint(rect.left, y), QPoint(rect.right, y));
 }
 
-// Draws min/max columns: prev-min → max → min per present column, starting
-// from the baseline at the left edge; an absent column breaks the line.
+// Draws min/max columns: each present column as the vertical span from its
+// largest to its smallest sample. A column whose span does not meet its left
+// neighbour's is extended only to the nearer edge of that span, so the trace
+// stays connected without painting beyond the extremes of the two columns:
+// joining one column's minimum to the next one's maximum would fill area no
+// sample occupies (a sine would be drawn solid on its rising side and as a
+// comb on its falling side). The first column's neighbour is the baseline
+// point at the left edge; an absent column leaves the next without one.
 void drawColumns(QPainter& painter, std::int32_t left, std::int32_t y0,
                  std::span<const TraceColumn> columns)
 {
-    TraceLine line(painter, left, y0);
-    line.reserve(2 * columns.size());
+    QVector<QLine> spans;
+    spans.reserve(static_cast<qsizetype>(columns.size()));
+    bool haveNeighbour = true;
+    std::int32_t neighbourTop = y0;
+    std::int32_t neighbourBottom = y0;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const TraceColumn& column = columns[i];
         if (!column.present) {
-            line.breakLine();
+            haveNeighbour = false;
             continue;
         }
+        const std::int32_t ownTop = drawable(column.yTop);
+        const std::int32_t ownBottom = drawable(column.yBottom);
+        std::int32_t top = ownTop;
+        std::int32_t bottom = ownBottom;
+        if (haveNeighbour) {
+            if (top > neighbourBottom) {
+                top = neighbourBottom; // wholly below the neighbour: reach up to it
+            } else if (bottom < neighbourTop) {
+                bottom = neighbourTop; // wholly above: reach down to it
+            }
+        }
         const auto x = static_cast<int>(left + static_cast<std::int32_t>(i));
-        line.add(x, drawable(column.yTop));
-        line.add(x, drawable(column.yBottom));
+        spans.append(QLine(x, top, x, bottom));
+        haveNeighbour = true;
+        neighbourTop = ownTop;
+        neighbourBottom = ownBottom;
     }
+    painter.drawLines(spans);
 }
 
 // The min/max columns of a page over samples of any type, by scanning: the
@@ -245,6 +270,39 @@ void drawTextCentred(QPainter& painter, double centreX, double top, const QStrin
     drawTextAt(painter, centreX - metrics.horizontalAdvance(text) / 2.0, top, text);
 }
 
+// Texts written left to right along one row (grid labels, EGG numbers): a
+// text is written only where it starts at least kTextGapPx right of the
+// last one written, so that neighbours never run together.
+class TextRow {
+public:
+    static constexpr double kTextGapPx = 4.0;
+
+    // Whether a text from `left` to `right` fits; if so it becomes the last
+    // one written.
+    bool claim(double left, double right)
+    {
+        if (!(left >= m_end + kTextGapPx)) {
+            return false;
+        }
+        m_end = right;
+        return true;
+    }
+
+private:
+    double m_end = -std::numeric_limits<double>::infinity();
+};
+
+// The round count after `count` in 1, 2, 5, 10, 20, 50, 100, …
+std::int64_t nextRoundCount(std::int64_t count)
+{
+    std::int64_t decade = 1;
+    while (decade <= count / 10) {
+        decade *= 10;
+    }
+    const std::int64_t leading = count / decade;
+    return (leading < 2 ? 2 : leading < 5 ? 5 : 10) * decade;
+}
+
 // Pixels per sample and the mark baseline of the EGG marks; false when the
 // page or strip gives no finite mapping.
 bool eggMarkGeometry(double pageStart, double pageEnd, double fraction, const Rect& rect,
@@ -265,20 +323,13 @@ bool onPage(double position, double pageStart, double pageEnd)
 
 } // namespace
 
-namespace {
-
-// The EGG marks hand their components to the device colour as they are, so
-// every component that is not zero shows at full strength: the cycle marks'
-// 0xAAAA/0/0xFFFF is magenta on screen, and users know them by it.
-QColor eggMarkColor(const RGBColor& color)
+RGBColor fullStrength(const RGBColor& color)
 {
     const auto full = [](std::uint16_t component) -> std::uint16_t {
         return component != 0 ? 0xFFFF : 0;
     };
-    return toQColor({full(color.red), full(color.green), full(color.blue)});
+    return RGBColor{full(color.red), full(color.green), full(color.blue)};
 }
-
-} // namespace
 
 QColor toQColor(const RGBColor& color, double alpha)
 {
@@ -440,11 +491,29 @@ void TimeGrids(QPainter& painter, const Rect& rect, std::int32_t spacingMs, bool
     }
     PainterScope scope(painter);
     painter.setFont(bigFont ? bigTextFont() : defaultTextFont());
+    const QFontMetrics metrics(painter.font());
     const QPen linePen(toQColor(color), 1.0);
     const QPen textPen(Qt::black);
     const double pixelsPerMs = width / (pageEndMs - pageStartMs);
     // The big font sits one pixel higher, as its baseline offset asks.
     const int textTop = rect.bottom - (bigFont ? 1 : 0);
+    const auto labelOf = [&](int k) {
+        const double labelMs = relative ? k * layout.stepMs : layout.firstMs + k * layout.stepMs;
+        return QString::fromStdString(formatValue("%.0f", labelMs));
+    };
+    // Labels go on every n-th line, n the first of 1, 2, 5, 10, 20, 50, …
+    // that leaves room for the widest label (the first or the last; the
+    // extra pixel covers the lines' rounding): 1160, 1170, 1180 rather than
+    // 1160 to 1180 in steps of 5 run together.
+    const double widest = std::max(metrics.horizontalAdvance(labelOf(1)),
+                                   metrics.horizontalAdvance(labelOf(layout.lineCount)));
+    const double pixelsPerLine = layout.stepMs * pixelsPerMs;
+    std::int64_t labelEvery = 1;
+    while (labelEvery < layout.lineCount &&
+           double(labelEvery) * pixelsPerLine < widest + TextRow::kTextGapPx + 1.0) {
+        labelEvery = nextRoundCount(labelEvery);
+    }
+    TextRow labels;
     for (int k = 1; k <= layout.lineCount; ++k) {
         const double timeMs = layout.firstMs + k * layout.stepMs;
         const double x = (timeMs - pageStartMs) * pixelsPerMs;
@@ -456,10 +525,19 @@ void TimeGrids(QPainter& painter, const Rect& rect, std::int32_t spacingMs, bool
             painter.setPen(linePen);
             painter.drawLine(QPoint(lineX, rect.bottom), QPoint(lineX, rect.top));
         }
-        painter.setPen(textPen);
-        const double labelMs = relative ? k * layout.stepMs : timeMs;
-        drawTextCentred(painter, lineX, textTop,
-                        QString::fromStdString(formatValue("%.0f", labelMs)));
+        // The line's number of steps from time 0 (from the page start when
+        // relative) picks the labelled lines.
+        const double stepsFromZero = relative ? k : timeMs / layout.stepMs;
+        if (std::fmod(std::fabs(std::round(stepsFromZero)), double(labelEvery)) != 0.0) {
+            continue;
+        }
+        const QString label = labelOf(k);
+        const double labelWidth = metrics.horizontalAdvance(label);
+        const double labelLeft = lineX - labelWidth / 2.0;
+        if (labels.claim(labelLeft, labelLeft + labelWidth)) {
+            painter.setPen(textPen);
+            drawTextCentred(painter, lineX, textTop, label);
+        }
     }
 }
 
@@ -593,8 +671,8 @@ void MarkCycleArray(QPainter& painter, double pageStart, double pageEnd,
     }
     PainterScope scope(painter);
     painter.setFont(defaultTextFont());
-    const QPen markPen(eggMarkColor(color), 1.0);
-    const QBrush markBrush(eggMarkColor(color));
+    const QPen markPen(toQColor(fullStrength(color)), 1.0);
+    const QBrush markBrush(toQColor(fullStrength(color)));
     // Adds the oval of one contact point; false when it is not drawn.
     const auto markPoint = [&](double filePoint, double value, std::int32_t& x) {
         const std::int32_t dx = pixel((filePoint - pageStart) * pixelsPerSample);
@@ -608,19 +686,31 @@ void MarkCycleArray(QPainter& painter, double pageStart, double pageEnd,
         painter.drawEllipse(QRect(x, drawable(baseline - dy), 2, 10));
         return true;
     };
+    const QFontMetrics metrics(painter.font());
+    TextRow numbers;
     for (const ArrayCycle& cycle : cycles) {
         std::int32_t x = 0;
         markPoint(cycle.dFilePointP1, cycle.dValueP1, x);
         if (!markPoint(cycle.dFilePointP2, cycle.dValueP2, x)) {
             continue;
         }
-        painter.setPen(Qt::black);
         const std::array<double, 4> quotients = {cycle.dClosedQuotient, cycle.dClosedQuotientHB,
                                                  cycle.dClosedQuotientPM,
                                                  cycle.dClosedQuotientHT};
+        std::array<QString, 4> texts;
+        int widest = 0;
         for (std::size_t i = 0; i < quotients.size(); ++i) {
-            drawTextAt(painter, x, rect.top + 15.0 * double(i),
-                       QString::fromStdString(formatValue("%5.3f", quotients[i])));
+            texts[i] = QString::fromStdString(formatValue("%5.3f", quotients[i]));
+            widest = std::max(widest, metrics.horizontalAdvance(texts[i]));
+        }
+        // Cycles closer together than their numbers keep their marks; the
+        // numbers are written only where they fit beside the last ones.
+        if (!numbers.claim(x, double(x) + widest)) {
+            continue;
+        }
+        painter.setPen(Qt::black);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            drawTextAt(painter, x, rect.top + 15.0 * double(i), texts[i]);
         }
     }
 }
@@ -637,8 +727,10 @@ void MarkVelocityPeak(QPainter& painter, double pageStart, double pageEnd,
     }
     PainterScope scope(painter);
     painter.setFont(defaultTextFont());
-    const QPen markPen(eggMarkColor(color), 1.0);
-    const QBrush markBrush(eggMarkColor(color));
+    const QPen markPen(toQColor(fullStrength(color)), 1.0);
+    const QBrush markBrush(toQColor(fullStrength(color)));
+    const QFontMetrics metrics(painter.font());
+    TextRow numbers;
     for (const ArrayCycle& cycle : cycles) {
         if (!onPage(cycle.dPeakVelocityFilePoint, pageStart, pageEnd)) {
             continue;
@@ -649,9 +741,12 @@ void MarkVelocityPeak(QPainter& painter, double pageStart, double pageEnd,
         painter.setPen(markPen);
         painter.setBrush(markBrush);
         painter.drawEllipse(QRect(x, y, 1, 10));
-        painter.setPen(Qt::black);
-        drawTextCentred(painter, x, std::max<double>(rect.top, y - 30.0),
-                        QString::fromStdString(formatValue("%.1f", cycle.dPeakVelocityValue)));
+        const QString text = QString::fromStdString(formatValue("%.1f", cycle.dPeakVelocityValue));
+        const double textWidth = metrics.horizontalAdvance(text);
+        if (numbers.claim(x - textWidth / 2.0, x + textWidth / 2.0)) {
+            painter.setPen(Qt::black);
+            drawTextCentred(painter, x, std::max<double>(rect.top, y - 30.0), text);
+        }
     }
 }
 

@@ -31,13 +31,21 @@ class MinMaxSummary;
 //   range of positions spread over the rectangle's width.
 // * Colours are RGBColor (16-bit components, scaled to the device's range),
 //   except the EGG cycle and velocity-peak marks, whose non-zero components
-//   show at full strength (their cycle colour 0xAAAA/0/0xFFFF is magenta).
+//   show at full strength (see fullStrength; their cycle colour
+//   0xAAAA/0/0xFFFF is magenta).
 // * Drawing is aliased (one pixel per point, no blending) so that pixels are
 //   exact. Non-finite or huge values never reach an integer conversion: they
 //   are drawn far off the view on their side (or not at all for NaN).
 // * Each function restores the painter's pen, brush, font and hints before
 //   returning. Main thread only (QPainter on a widget), or any one thread
 //   painting its own QImage.
+
+// The colour with every non-zero component at full strength (0xFFFF) and the
+// others 0. The EGG marks and the main view's intensity track are coloured
+// this way, their colours handed to the device component by component as
+// they are written: the cycle marks' 0xAAAA/0/0xFFFF shows as magenta and
+// the intensity track's 0/0/0x00FF as blue, the colours users know them by.
+RGBColor fullStrength(const RGBColor& color);
 
 // The Qt colour of an RGBColor with `alpha` (0..1).
 QColor toQColor(const RGBColor& color, double alpha = 1.0);
@@ -67,8 +75,10 @@ TimeGridLayout timeGridLayout(double pageStartMs, double pageEndMs, std::int32_t
 // A trace of 32-bit float samples over the page [pageMin, pageMax) in `rect`.
 // With s = (pageMax − pageMin) / width samples per pixel column, s ≥ 4 draws
 // min/max columns: column i covers the (int)s samples from
-// (int)(s × i + pageMin), joined as prev-min → max → min, the first column
-// joined to (left, y0). Otherwise samples are joined one by one from
+// (int)(s × i + pageMin) and is drawn at x = left + i as the vertical span
+// from their maximum to their minimum; a span that does not meet the span of
+// the column before it (for the first column, the point (left, y0)) is
+// extended to that span's nearer edge, never beyond. Otherwise samples are joined one by one from
 // (left, y0), sample j at x = left + (int)((j − pageMin) × width /
 // (pageMax − pageMin)). Positions outside `samples` and NaN samples are not
 // drawn (the line breaks there).
@@ -101,10 +111,15 @@ void DrawGraph(QPainter& painter, std::span<const std::int16_t> samples, double 
 // A time grid over the page [pageStartMs, pageEndMs] (layout as
 // timeGridLayout). Line k is at x = (first + k × step − start) × width /
 // (end − start) from the left edge, drawn (when `drawLines`) from bottom to
-// top in `color` if 0 < x and left + x < right. Each such line gets the label
-// "%.0f" of its time (of k × step when `relative`), centred on it with its
-// top at the rectangle's bottom edge, in black; `bigFont` selects
-// bigTextFont(). A grid of more lines than four per pixel is not drawn.
+// top in `color` if 0 < x and left + x < right. Such a line can get the
+// label "%.0f" of its time (of k × step when `relative`), centred on it with
+// its top at the rectangle's bottom edge, in black; `bigFont` selects
+// bigTextFont(). Labels that would run together are left out: only every
+// n-th line is labelled (n = 1, 2, 5, 10, 20, …, counted from time 0, or
+// from the page start when `relative`, the smallest n that leaves room for
+// the widest label), and a label is written only where it starts at least
+// 4 pixels right of the previous one. A grid of more lines than four per
+// pixel is not drawn.
 void TimeGrids(QPainter& painter, const Rect& rect, std::int32_t spacingMs, bool drawLines,
                double pageStartMs, double pageEndMs, bool relative, bool bigFont,
                const RGBColor& color);
@@ -147,7 +162,9 @@ void DrawPitchTrack(QPainter& painter, std::span<const double> track, int from, 
 // (left − 1 + (int)((dFilePointP − pageStart) × p), b − (int)(dValueP × scale))
 // unless both offsets are 0 or the point lies outside the page. When P2 is
 // drawn, CQ, CQ_HB, CQ_PM and CQ_HT ("%5.3f") are written at its x, at the
-// strip top and 15, 30 and 45 pixels below.
+// strip top and 15, 30 and 45 pixels below, unless they would start less
+// than 4 pixels right of the numbers written last (cycles closer together
+// than their numbers keep their marks only).
 void MarkCycleArray(QPainter& painter, double pageStart, double pageEnd,
                     std::span<const ArrayCycle> cycles, double scale, double fraction,
                     const Rect& rect, const RGBColor& color);
@@ -155,7 +172,8 @@ void MarkCycleArray(QPainter& painter, double pageStart, double pageEnd,
 // Velocity-peak marks: per cycle with its peak inside the page, a 1 × 10 oval
 // at x = (int)((dPeakVelocityFilePoint − pageStart) × p) + left + 1,
 // y = b − (int)(dPeakVelocityValue × scale) (p and b as MarkCycleArray), and
-// the peak velocity ("%.1f") centred on x with its top at max(top, y − 30).
+// the peak velocity ("%.1f") centred on x with its top at max(top, y − 30),
+// written only where it starts at least 4 pixels right of the last one.
 void MarkVelocityPeak(QPainter& painter, double pageStart, double pageEnd,
                       std::span<const ArrayCycle> cycles, double scale, double fraction,
                       const Rect& rect, const RGBColor& color);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 namespace phonaxis {
 
@@ -202,7 +203,43 @@ void MainViewModel::readPageTimes()
     if (hasData()) {
         channel(anchorChannel()).GetPageMinMaxTimes(m_dTimePageMin, m_dTimePageMax);
         placeOverlays();
+        followMouse();
     }
+}
+
+MainViewModel::CursorMapping MainViewModel::currentMapping() const
+{
+    const Rect& strip = m_document.getChannel(anchorChannel()).m_rLocation;
+    return CursorMapping{m_dTimePageMin, m_dTimePageMax, strip.left, strip.right};
+}
+
+Rect MainViewModel::hiddenColumn() const
+{
+    return Rect{0, -1, truncToInt16(m_nFrameHeigth), -1};
+}
+
+void MainViewModel::noteMouse(double x, double y)
+{
+    m_mousePoint = PointD{x, y};
+    m_cursorMapping = currentMapping();
+}
+
+void MainViewModel::followMouse()
+{
+    const CursorMapping mapping = currentMapping();
+    if (mapping == m_cursorMapping) {
+        return;
+    }
+    m_cursorMapping = mapping;
+    // The column stands for the time under the mouse; after the mapping
+    // moved, its old pixel shows some other time than the status.
+    if (!m_mousePoint || m_bPlaying || m_bRecording) {
+        m_rNewCursor = hiddenColumn();
+        return;
+    }
+    m_rNewCursor = columnAt(m_mousePoint->x);
+    setCursors(m_mousePoint->x, m_mousePoint->y, true);
+    m_cursorStatus = StatusReport{m_dCursorTime, std::nullopt, cursorValues()};
 }
 
 double MainViewModel::viewXForTime(double timeMs)
@@ -215,7 +252,7 @@ void MainViewModel::placeOverlays()
 {
     // The channels hold the marker and the selection, so after the page or
     // the layout changes the columns are placed again from them.
-    const Rect hidden{0, -1, truncToInt16(m_nFrameHeigth), -1};
+    const Rect hidden = hiddenColumn();
     const Channels& anchor = channel(anchorChannel());
     const double markerMs = anchor.m_dMarkerTime;
     m_rMarker = markerMs >= m_dTimePageMin && markerMs <= m_dTimePageMax
@@ -563,6 +600,9 @@ MouseResult MainViewModel::TrackMouseDragged(double x, double y, bool bMouse)
             channel(i).CalculateDuration();
         }
         m_rNewCursor = columnAt(vx);
+        if (bMouse) {
+            noteMouse(x, y);
+        }
         m_rSelection.left = truncToInt16(std::min(m_ptTrackStart.x, vx));
         m_rSelection.right = truncToInt16(std::max(m_ptTrackStart.x, vx));
         const Channels& anchor = channel(anchorChannel());
@@ -634,6 +674,9 @@ MouseResult MainViewModel::DoOnLButtonUp(double x, double y, bool bMouse)
     setMarkers(x, y, bMouse, true);
     m_rMarker = columnAt(vx);
     m_rNewCursor = columnAt(vx);
+    if (bMouse) {
+        noteMouse(x, y);
+    }
     m_document.m_bHaveSelection = false;
     m_document.m_bHaveMarker = m_bHaveMarker;
     return result;
@@ -646,10 +689,24 @@ MouseResult MainViewModel::TrackMouseMove(double x, double y, bool bMouse)
         return result;
     }
     m_rNewCursor = columnAt(viewX(x, bMouse));
+    if (bMouse) {
+        noteMouse(x, y);
+    }
     setCursors(x, y, bMouse);
     result.status = StatusReport{m_dCursorTime, std::nullopt, cursorValues()};
     result.redraw = true; // the cursor column only: the rendered channels stay
     return result;
+}
+
+void MainViewModel::MouseExited()
+{
+    m_mousePoint.reset();
+    m_rNewCursor = hiddenColumn();
+}
+
+std::optional<StatusReport> MainViewModel::takeCursorStatus()
+{
+    return std::exchange(m_cursorStatus, std::nullopt);
 }
 
 std::vector<ChannelValue> MainViewModel::cursorValues()

@@ -161,6 +161,16 @@ public:
     // The calibrated value at m_dCursorTime of every shown channel.
     std::vector<ChannelValue> cursorValues();
 
+    // The mouse left the view: the cursor column is hidden until the mouse
+    // moves over the view again.
+    void MouseExited();
+    // The status the window must show because the page or the layout moved
+    // under a resting mouse (a zoom or scroll with the mouse over the view):
+    // the cursor then follows the mouse to the time now under it, so that
+    // the cursor column and the status agree. Empty when nothing is owed;
+    // taking it clears it.
+    std::optional<StatusReport> takeCursorStatus();
+
     // --- labels ---------------------------------------------------------------
 
     // Toggles label mode and forgets a clicked label.
@@ -207,7 +217,8 @@ public:
     double m_dTimePageMax = 0.0;
     double m_dCursorTime = 0.0;
     // Overlay columns over the frame height; a left edge of -1 is not shown.
-    Rect m_rNewCursor{0, -1, 0, -1}; // one pixel wide at the mouse (none before a move)
+    Rect m_rNewCursor{0, -1, 0, -1}; // one pixel wide at the mouse (none before a move
+                                     // or once the mouse left the view)
     Rect m_rMarker;             // one pixel wide at the anchor channel's marker
     Rect m_rSelection;          // the anchor channel's selection, clipped to the page
     Rect m_rOldSelection;
@@ -244,7 +255,28 @@ private:
     // The view x of a time on the anchor channel's page (rounded to a pixel).
     double viewXForTime(double timeMs);
 
+    // The page and strip edges that map view x to time for the cursor.
+    struct CursorMapping {
+        double pageStartMs = 0.0;
+        double pageEndMs = 0.0;
+        std::int16_t left = 0;
+        std::int16_t right = 0;
+        friend bool operator==(const CursorMapping&, const CursorMapping&) = default;
+    };
+    CursorMapping currentMapping() const;
+    // The mouse is at the view point (x, y): the cursor column is placed
+    // there for the current mapping.
+    void noteMouse(double x, double y);
+    // After the page times were read: when the mapping changed, the cursor
+    // follows a mouse resting over the view (and a status is owed), or the
+    // column is hidden when the mouse is elsewhere.
+    void followMouse();
+    Rect hiddenColumn() const;
+
     Rect m_rectLabelStart; // the clicked label's rectangle at the press
+    std::optional<PointD> m_mousePoint; // over the view; none once it left
+    CursorMapping m_cursorMapping;      // the mapping the cursor column was placed for
+    std::optional<StatusReport> m_cursorStatus;
     MyDocument& m_document; // not owned
 };
 

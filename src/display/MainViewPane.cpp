@@ -10,6 +10,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace phonaxis {
@@ -75,7 +76,19 @@ void MainViewPane::redraw()
     if (m_model != nullptr) {
         m_model->m_bRedraw = true;
     }
+    deliverCursorStatus();
     update();
+}
+
+void MainViewPane::deliverCursorStatus()
+{
+    if (m_model == nullptr) {
+        return;
+    }
+    const std::optional<StatusReport> status = m_model->takeCursorStatus();
+    if (status && onStatus) {
+        onStatus(*status);
+    }
 }
 
 void MainViewPane::setVerticalOffset(int offsetPx)
@@ -140,6 +153,7 @@ void MainViewPane::ensureRendered()
 void MainViewPane::paintEvent(QPaintEvent*)
 {
     ensureRendered();
+    deliverCursorStatus();
     QPainter painter(this);
     if (m_image.isNull()) {
         painter.fillRect(rect(), Qt::white);
@@ -279,6 +293,15 @@ void MainViewPane::wheelEvent(QWheelEvent* event)
         onPageChanged();
     }
     event->accept();
+}
+
+void MainViewPane::leaveEvent(QEvent* event)
+{
+    QWidget::leaveEvent(event);
+    if (m_model != nullptr) {
+        m_model->MouseExited();
+        update();
+    }
 }
 
 } // namespace phonaxis

@@ -18,7 +18,9 @@ struct MouseResult;
 // events to its MainViewModel, paints the channels as the renderer draws
 // them (cached in an image until the page, the layout or the data change)
 // and over them the marker bar, the selection tint and the red cursor
-// column. Strips taller than the widget are shown from the model's vertical
+// column. The cursor column is shown only while the mouse is over the view;
+// a zoom or scroll under a resting mouse moves the cursor to the time now
+// under it and tells the status window. Strips taller than the widget are shown from the model's vertical
 // offset m_nDeltaY down; mouse y is a frame y less that offset.
 //
 // What the model asks of the window around it (the status read-out, the
@@ -69,6 +71,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     // Lays out the strips when the model is not set up for this size.
@@ -76,6 +79,9 @@ private:
     // Renders the channels into m_image when the model asks for a redraw.
     void ensureRendered();
     void deliver(const MouseResult& result);
+    // Tells the status window what the cursor shows after the page moved
+    // under a resting mouse.
+    void deliverCursorStatus();
     // The frame y of a widget y.
     double frameY(double widgetY) const;
 

@@ -7,7 +7,9 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
+#include <QColor>
 #include <QRect>
+#include <QRectF>
 #include <QString>
 
 #include <algorithm>
@@ -24,6 +26,10 @@ constexpr RGBColor kGreen{0, 0xFFFF, 0};
 constexpr RGBColor kBlue{0, 0, 0xFFFF};
 constexpr RGBColor kBlack{0, 0, 0};
 constexpr RGBColor kCycleColor{0xAAAA, 0, 0xFFFF};
+// Behind label texts: white, mostly opaque, so the trace shows through
+// faintly.
+const QColor kLabelBacking(255, 255, 255, 210);
+// Drawn at full strength (blue), as the EGG marks.
 constexpr RGBColor kIntensityColor{0, 0, 0x00FF};
 
 // A page bound in samples as the int the trace takes, saturating; NaN gives 0.
@@ -221,7 +227,8 @@ void drawChannel(QPainter& painter, const MyDocument& document, const Channels& 
             DrawGraphFloat_1(painter, pageIndex(pageMin), pageIndex(pageMax),
                              trackValues(channel.m_hfDataIntensity, channel.m_dIntensityFileLength),
                              intensityScale, 0.0, 0.0, strip,
-                             document.m_bColor ? kIntensityColor : kBlack, false, kBlack);
+                             document.m_bColor ? fullStrength(kIntensityColor) : kBlack, false,
+                             kBlack);
         }
     }
     if (drawVelocity) {
@@ -320,6 +327,12 @@ void DrawLabels(QPainter& painter, const Channels& channel, double pageStartMs, 
         const double x = label->_bounds.x + label->_deltaShift.x;
         const double y = label->_bounds.y + label->_deltaShift.y;
         if (std::isfinite(x) && std::isfinite(y)) {
+            // A light backing over the label's box keeps the text readable
+            // where it lies over the trace.
+            const QRectF box(x, y, label->_bounds.width, label->_bounds.height);
+            if (box.isValid()) {
+                painter.fillRect(box, kLabelBacking);
+            }
             painter.drawText(QPointF(x, y + metrics.ascent()),
                              QString::fromStdString(label->getLabelText()));
         }

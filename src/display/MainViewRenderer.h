@@ -59,7 +59,8 @@ void DrawView(QPainter& painter, const MyDocument& document, QSize clientSize,
 
 // Draws the labels of `channel` that lie strictly inside the page
 // [pageStartMs, pageEndMs], placed as Channels::GetLabelZoomed places them,
-// each in its own font and colour at its bounds origin plus its drag shift.
+// each in its own font and colour at its bounds origin plus its drag shift,
+// over a light, mostly opaque backing that fills its box.
 void DrawLabels(QPainter& painter, const Channels& channel, double pageStartMs, double pageEndMs);
 
 // A white image of `size` with DrawView drawn into it: the picture export,

@@ -515,7 +515,7 @@ bool ReadConfig(AppSettings& settings, std::string* error)
     }
     FileContents contents;
     std::string readError;
-    if (contents.open(path, readError)) {
+    if (contents.open(path, kConfigurationFile, readError)) {
         takeLaunchSettings(contents.bytes(), settings);
     }
 
@@ -549,7 +549,7 @@ bool applyApplicationConfiguration(MyDocument& document, const AppSettings& sett
     }
     FileContents contents;
     std::string error;
-    if (!contents.open(path, error)) {
+    if (!contents.open(path, kConfigurationFile, error)) {
         return false;
     }
     const auto record = Configuration::fromBytes(contents.bytes());
@@ -571,7 +571,7 @@ PatchResult patchApplicationConfiguration(const AppSettings& settings,
     }
     FileContents contents;
     std::string message;
-    if (!contents.open(path, message)) {
+    if (!contents.open(path, kConfigurationFile, message)) {
         if (error) {
             *error = message;
         }
@@ -705,7 +705,7 @@ bool loadUserConfiguration(MyDocument& document, AppSettings& settings, Prompts&
 {
     FileContents contents;
     std::string error;
-    if (!contents.open(path, error)) {
+    if (!contents.open(path, kConfigurationFile, error)) {
         prompts.alert(kLoadFailedTitle, error, "OK");
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "document/Bytes.h"
+#include "document/FileIO.h"
 
 #include <array>
 #include <cstddef>
@@ -125,6 +126,10 @@ private:
 
     std::array<std::uint8_t, kSize> m_bytes{};
 };
+
+// A configuration file is read no further than its record.
+inline constexpr FileCheck kConfigurationFile{.kind = "a configuration file",
+                                              .readAtMost = Configuration::kSize};
 
 // --- application configuration ------------------------------------------------
 

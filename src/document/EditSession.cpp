@@ -2,19 +2,21 @@
 
 #include "document/AppSettings.h"
 #include "document/EditClipboard.h"
-#include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "document/NativeFormat.h"
 #include "document/Prompts.h"
 #include "model/Functions.h"
 
 #include <algorithm>
-#include <atomic>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <system_error>
+#include <new>
+#include <random>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -69,14 +71,20 @@ std::string fileNameComponent(const std::string& displayName)
     return name;
 }
 
-// Backup file name: the display name, then a tag unique to this session (so
-// that two documents of the same name, in this process or another, never
-// share a backup), then the backup suffix.
-std::string backupFileName(const std::string& displayName)
+// Hex digits of the random tag in a backup file name.
+constexpr std::size_t kTagDigits = 16;
+
+// Backup file name: the display name, this process's id (which tells the
+// clean-up at the next launch whose file it is), a random tag (so that the
+// name cannot be foretold, and two backups never share a name), then the
+// backup suffix.
+std::string backupFileName(const std::string& nameComponent)
 {
-    static std::atomic<unsigned long> serial{0};
-    return fileNameComponent(displayName) + "." + std::to_string(::getpid()) + "." +
-           std::to_string(++serial) + kBackupSuffix;
+    std::random_device entropy;
+    const std::uint64_t tag = (std::uint64_t{entropy()} << 32) ^ entropy();
+    char hex[kTagDigits + 1];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(tag));
+    return nameComponent + "." + std::to_string(::getpid()) + "." + hex + kBackupSuffix;
 }
 
 // Removes the labels strictly inside (startMs, stopMs), the rule by which a
@@ -135,35 +143,14 @@ void removeSamples(SampleBuffer& buffer, const SampleSpan& span)
     std::fill(buffer.data() + remaining, buffer.data() + size, 0.0f);
 }
 
-// The fields a native float file holds for a channel, taken from `restored`
-// (read from the backup) into `target`. Everything else (view geometry,
-// cursor and marker, track settings and tracks, EGG events) stays as it is,
-// as when a file is read into a document.
-void adoptFileFields(Channels& target, Channels& restored)
+// The samples and the extent a native float file gives a channel, taken from
+// `restored` (read from the backup) into `target`.
+void adoptSamples(Channels& target, Channels& restored)
 {
     std::swap(target.m_hData, restored.m_hData);
     target.m_dLengthMS = restored.m_dLengthMS;
     target.m_dSampleRate = restored.m_dSampleRate;
     target.m_dwFileLength = restored.m_dwFileLength;
-    target.m_dReference = restored.m_dReference;
-    target.m_dA3Cal = restored.m_dA3Cal;
-    target.m_dB2Cal = restored.m_dB2Cal;
-    target.m_dC1Cal = restored.m_dC1Cal;
-    target.m_dD0Cal = restored.m_dD0Cal;
-    target.m_nChannelType = restored.m_nChannelType;
-    target.m_nResolutionBits = restored.m_nResolutionBits;
-    target.m_nDataType = restored.m_nDataType;
-    target.m_nHeigth = restored.m_nHeigth;
-    target.m_nOrder = restored.m_nOrder;
-    target.m_dGain = restored.m_dGain;
-    target.m_dFilterRate = restored.m_dFilterRate;
-    target.m_bDrawReference = restored.m_bDrawReference;
-    target.m_bAnchorChannel = restored.m_bAnchorChannel;
-    target.m_nColorRed = restored.m_nColorRed;
-    target.m_nColorGreen = restored.m_nColorGreen;
-    target.m_nColorBlue = restored.m_nColorBlue;
-    target.SetTitle(restored.GetTitle());
-    target.SetUnit(restored.GetUnit());
     target.m_dPageMin = restored.m_dPageMin;
     target.m_dPageMax = restored.m_dPageMax;
     target.m_dPageSize = restored.m_dPageSize;
@@ -172,8 +159,36 @@ void adoptFileFields(Channels& target, Channels& restored)
     target.m_dPageTimeSize = restored.m_dPageTimeSize;
     target.m_dMinUnZoom = restored.m_dMinUnZoom;
     target.m_dMaxUnZoom = restored.m_dMaxUnZoom;
-    std::swap(target.m_pArrayLabels, restored.m_pArrayLabels);
-    target.m_nLabelCount = static_cast<std::int32_t>(target.m_pArrayLabels.size());
+}
+
+// The other settings a native float file holds for a channel, with its
+// shown state, copied exactly from `source` into `target` (the file keeps
+// gain and filter rate only as whole numbers and texts cut to their fields).
+// Labels are not copied. Everything else (view geometry, cursor and marker,
+// track settings and tracks, EGG events) stays as it is, as when a file is
+// read into a document.
+void copyFileSettings(Channels& target, const Channels& source)
+{
+    target.m_dReference = source.m_dReference;
+    target.m_dA3Cal = source.m_dA3Cal;
+    target.m_dB2Cal = source.m_dB2Cal;
+    target.m_dC1Cal = source.m_dC1Cal;
+    target.m_dD0Cal = source.m_dD0Cal;
+    target.m_nChannelType = source.m_nChannelType;
+    target.m_nResolutionBits = source.m_nResolutionBits;
+    target.m_nDataType = source.m_nDataType;
+    target.m_nHeigth = source.m_nHeigth;
+    target.m_nOrder = source.m_nOrder;
+    target.m_dGain = source.m_dGain;
+    target.m_dFilterRate = source.m_dFilterRate;
+    target.m_bDrawReference = source.m_bDrawReference;
+    target.m_bAnchorChannel = source.m_bAnchorChannel;
+    target.m_bShow = source.m_bShow;
+    target.m_nColorRed = source.m_nColorRed;
+    target.m_nColorGreen = source.m_nColorGreen;
+    target.m_nColorBlue = source.m_nColorBlue;
+    target.SetTitle(source.GetTitle());
+    target.SetUnit(source.GetUnit());
 }
 
 // What a paste does to one channel.
@@ -191,24 +206,49 @@ EditSession::EditSession(MyDocument& document, Prompts& prompts, EditClipboard& 
       m_prompts(prompts),
       m_clipboard(clipboard),
       m_tempFolder(std::move(tempFolder)),
-      m_backupPath((m_tempFolder / backupFileName(displayName)).string())
+      m_backupName(fileNameComponent(displayName))
 {
 }
 
-EditSession::~EditSession()
-{
-    std::error_code ignored;
-    std::filesystem::remove(m_backupPath, ignored);
-}
+// The backup file goes with m_backup.
+EditSession::~EditSession() = default;
 
 std::filesystem::path EditSession::applicationTempFolder()
 {
-    std::error_code error;
-    std::filesystem::path system = std::filesystem::temp_directory_path(error);
-    if (error || system.empty()) {
-        system = "/tmp";
+    return privateTemporaryFolder();
+}
+
+int EditSession::removeStaleBackups(const std::filesystem::path& folder)
+{
+    return removeAbandonedFiles(folder, &EditSession::backupOwner);
+}
+
+pid_t EditSession::backupOwner(const std::string& name)
+{
+    // <display name>.<process id>.<tag>__##tmp
+    std::string_view rest(name);
+    const std::string_view suffix(kBackupSuffix);
+    if (!rest.ends_with(suffix)) {
+        return -1;
     }
-    return system / "Phonaxis";
+    rest.remove_suffix(suffix.size());
+    const std::size_t tagDot = rest.rfind('.');
+    if (tagDot == std::string_view::npos || rest.size() - tagDot - 1 != kTagDigits ||
+        rest.substr(tagDot + 1).find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+        return -1;
+    }
+    rest = rest.substr(0, tagDot);
+    const std::size_t pidDot = rest.rfind('.');
+    if (pidDot == std::string_view::npos) {
+        return -1;
+    }
+    const std::string_view digits = rest.substr(pidDot + 1);
+    pid_t pid = -1;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    if (error != std::errc() || end != digits.data() + digits.size() || digits.empty() || pid <= 0) {
+        return -1;
+    }
+    return pid;
 }
 
 bool EditSession::validateEditCommand(const std::string& command, bool viewHasSelection) const
@@ -358,44 +398,74 @@ bool EditSession::SaveFile(int kind)
     if (!m_document.m_bHaveData) {
         return true;
     }
-    const std::int32_t format = m_document.m_nFileFormat;
-    if (format != FileFormat::kPcFloat && format != FileFormat::kUsb2Float) {
-        return true; // no backup for this format: the edit goes on without undo
-    }
+    // The previous backup goes first: its space may be needed for the new one.
+    m_backup.remove();
+    m_backupChannels.clear();
 
     std::string error;
-    bool written = false;
-    const int count = channelsInUse(m_document);
-    std::error_code folderError;
-    std::filesystem::create_directories(m_tempFolder, folderError);
-    if (!folderError && count >= native::kMinChannels && count <= native::kMaxChannels) {
-        // The writer leaves hidden channels out; the backup must hold them
-        // all. The backup is always a KVQ_PC_FLOAT file: unlike the USB2
-        // layout it keeps channels of different lengths and every last
-        // frame intact, and undo restores the document's own format code.
-        std::vector<bool> shown(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            Channels& channel = m_document.getChannel(i);
-            shown[static_cast<std::size_t>(i)] = channel.m_bShow;
-            channel.m_bShow = true;
-        }
-        written = writeNativeFile(m_document, false, false, m_backupPath, error);
-        for (int i = 0; i < count; ++i) {
-            m_document.getChannel(i).m_bShow = shown[static_cast<std::size_t>(i)];
-        }
-        if (written) {
-            m_backupShown = std::move(shown);
-        }
-    }
-    if (written) {
+    if (writeBackup(error)) {
         m_bUndoAvailable = true;
         return true;
     }
-
     if (m_prompts.alert(kNoUndoTitle, kNoUndoMessage, "Continue", "Cancel") == 1) {
         m_continued = performEdit(kind);
     }
     return false;
+}
+
+bool EditSession::writeBackup(std::string& error)
+{
+    const int count = channelsInUse(m_document);
+    if (count < native::kMinChannels || count > native::kMaxChannels) {
+        error = "The document has no channels to back up.";
+        return false;
+    }
+    try {
+        m_backupChannels.resize(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            Channels& kept = m_backupChannels[static_cast<std::size_t>(i)];
+            const Channels& channel = m_document.getChannel(i);
+            copyFileSettings(kept, channel);
+            // What the file must hold for this channel.
+            kept.m_dSampleRate = channel.m_dSampleRate;
+            kept.m_dwFileLength = channel.m_dwFileLength;
+            // The file keeps label colours in 256 steps and texts cut to
+            // their fields: undo takes the labels from here.
+            kept.m_pArrayLabels = channel.m_pArrayLabels;
+        }
+    } catch (const std::bad_alloc&) {
+        m_backupChannels.clear();
+        error = "There is not enough memory to back the document up.";
+        return false;
+    }
+    m_backupDocument = {m_document.m_nFileFormat,        m_document.m_bForeignFile,
+                        m_document.m_bNewFile,           m_document.m_dAnalysisSampleRate,
+                        m_document.m_dwAnalysisFileLength, m_document.m_dAnalysisLengthMS};
+
+    if (!m_backup.create(m_tempFolder, backupFileName(m_backupName), error)) {
+        m_backupChannels.clear();
+        return false;
+    }
+    // The writer leaves hidden channels out; the backup must hold them all.
+    // The backup is always a KVQ_PC_FLOAT file, whatever the document was
+    // read from: it holds the samples exactly as they are in memory and,
+    // unlike the USB2 layout, keeps channels of different lengths and every
+    // last frame intact. Undo restores the document's own format code.
+    for (int i = 0; i < count; ++i) {
+        m_document.getChannel(i).m_bShow = true;
+    }
+    const bool written = writeNativeFileTo(m_document, false, false, m_backup.fd(), m_backup.path(),
+                                           error) &&
+                         m_backup.finishWriting(error);
+    for (int i = 0; i < count; ++i) {
+        m_document.getChannel(i).m_bShow = m_backupChannels[static_cast<std::size_t>(i)].m_bShow;
+    }
+    if (!written) {
+        m_backup.remove();
+        m_backupChannels.clear();
+        return false;
+    }
+    return true;
 }
 
 bool EditSession::ReadFile(std::string& error)
@@ -406,29 +476,47 @@ bool EditSession::ReadFile(std::string& error)
     AppSettings scratchSettings;
     auto restored = std::make_unique<MyDocument>(m_prompts, scratchSettings);
     {
-        FileContents file;
-        if (!file.open(m_backupPath, error)) {
+        TrackBuffer<std::uint8_t> bytes;
+        if (!m_backup.readBack(bytes, error)) {
             return false;
         }
-        if (!restored->Read_KVQ_PC_Float_FileType(file.bytes())) {
+        if (!restored->Read_KVQ_PC_Float_FileType(bytes.span())) {
             error = "The backup copy is damaged.";
             return false;
         }
     }
     const int count = restored->m_nNumofChannels;
-    if (count != static_cast<int>(m_backupShown.size()) || count < 1 ||
-        count > MyDocument::kChannelSlots) {
+    bool matches = count == static_cast<int>(m_backupChannels.size()) && count >= 1 &&
+                   count <= MyDocument::kChannelSlots;
+    for (int i = 0; matches && i < count; ++i) {
+        const Channels& kept = m_backupChannels[static_cast<std::size_t>(i)];
+        const Channels& read = restored->getChannel(i);
+        matches = read.m_dSampleRate == kept.m_dSampleRate &&
+                  read.m_dwFileLength ==
+                      static_cast<double>(truncWithin(kept.m_dwFileLength,
+                                                      std::numeric_limits<std::size_t>::max()));
+    }
+    if (!matches) {
         error = "The backup copy does not belong to this document.";
         return false;
     }
 
     for (int i = 0; i < count; ++i) {
         Channels& channel = m_document.getChannel(i);
-        adoptFileFields(channel, restored->getChannel(i));
-        channel.m_bShow = m_backupShown[static_cast<std::size_t>(i)];
+        Channels& kept = m_backupChannels[static_cast<std::size_t>(i)];
+        adoptSamples(channel, restored->getChannel(i));
+        copyFileSettings(channel, kept);
+        channel.m_pArrayLabels = std::move(kept.m_pArrayLabels);
+        channel.m_nLabelCount = static_cast<std::int32_t>(channel.m_pArrayLabels.size());
     }
     m_document.m_nNumofChannels = count;
     m_document.m_bHaveData = true;
+    m_document.m_nFileFormat = m_backupDocument.fileFormat;
+    m_document.m_bForeignFile = m_backupDocument.foreignFile;
+    m_document.m_bNewFile = m_backupDocument.newFile;
+    m_document.m_dAnalysisSampleRate = m_backupDocument.analysisSampleRate;
+    m_document.m_dwAnalysisFileLength = m_backupDocument.analysisFileLength;
+    m_document.m_dAnalysisLengthMS = m_backupDocument.analysisLengthMs;
     if (m_document.m_nFileFormat == FileFormat::kPcFloat) {
         m_document.adoptAnalysisSampleRate(true);
     }
@@ -437,8 +525,8 @@ bool EditSession::ReadFile(std::string& error)
     recomputeIntensities();
     rebuildLabelWindow();
     m_bUndoAvailable = false;
-    std::error_code ignored;
-    std::filesystem::remove(m_backupPath, ignored);
+    m_backup.remove();
+    m_backupChannels.clear();
     return true;
 }
 

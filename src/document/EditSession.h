@@ -1,11 +1,15 @@
 #pragma once
 
+#include "document/PrivateFiles.h"
+#include "model/Channels.h"
 #include "model/TrackBuffer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace phonaxis {
@@ -34,9 +38,13 @@ struct EditOutcome {
 // cut, paste, clear, undo) over every channel's selection or at its marker.
 //
 // The backup is a complete native float file of the document before the
-// edit, written to the application's temporary folder with the document's
-// display name, streamed to disk rather than built in memory. It is removed
-// when the session ends.
+// edit, whatever format the document was read from, streamed to disk rather
+// than built in memory. It is made in this user's private temporary folder
+// (PrivateFiles.h) under a name that carries the document's display name,
+// this process's id and a random tag, read back only through the descriptor
+// it was written with, and removed when the next backup replaces it, after
+// undo, and when the session ends. The channel settings and document fields
+// the file stores only approximately are kept exactly beside it.
 //
 // Alerts go through `prompts`; the label window is rebuilt through a hook the
 // view installs. Document, prompts and clipboard must outlive the session.
@@ -50,11 +58,21 @@ public:
     EditSession(const EditSession&) = delete;
     EditSession& operator=(const EditSession&) = delete;
 
-    // The "Phonaxis" folder in the system's temporary directory (created when
-    // a backup is first written).
+    // This user's private temporary folder (privateTemporaryFolder; created
+    // when a backup is first written).
     static std::filesystem::path applicationTempFolder();
 
-    const std::string& backupPath() const { return m_backupPath; }
+    // Removes the backups that runs of the application which ended without
+    // cleaning up (a crash) left in `folder`; the backups of running
+    // instances stay. Returns the number removed.
+    static int removeStaleBackups(const std::filesystem::path& folder);
+
+    // The process id a backup's file name carries, or -1 when `name` is not
+    // a backup's.
+    static pid_t backupOwner(const std::string& name);
+
+    // The current backup's path; empty while there is none.
+    const std::string& backupPath() const { return m_backup.path(); }
     bool undoAvailable() const { return m_bUndoAvailable; }
 
     // Called after cut, paste and undo to rebuild the label window if it is
@@ -80,18 +98,18 @@ public:
     // --- operations -------------------------------------------------------------
 
     // Backs the document up before an edit of `kind` (EditKind). Clears the
-    // undo flag, writes the backup for a float-format document with data and
-    // sets the flag again. Returns true when the caller goes on with its
+    // undo flag, writes the backup of a document with data (whatever its
+    // format) and sets the flag again. Returns true when the caller goes on with its
     // edit. When the backup cannot be written the user is asked whether to
     // continue without undo: on "Continue" the edit of `kind` is carried out
     // here (smoothing through the smoothing action); either way the caller
     // stops (false).
     bool SaveFile(int kind);
 
-    // Restores the document's channels from the backup. The backup is read
-    // and checked completely before anything changes; on failure `error`
-    // says why and the document is unchanged. Intensity tracks present are
-    // recomputed and undo becomes unavailable.
+    // Restores the document's channels, format code and flags from the
+    // backup. The backup is read and checked completely before anything
+    // changes; on failure `error` says why and the document is unchanged.
+    // Intensity tracks present are recomputed and undo becomes unavailable.
     bool ReadFile(std::string& error);
 
     // Removes, in every channel, the samples and labels of the clipboard
@@ -105,6 +123,19 @@ public:
     bool editPaste(bool viewHasSelection);
 
 private:
+    // The document-wide fields the backup gives back.
+    struct DocumentState {
+        std::int32_t fileFormat = -1;
+        bool foreignFile = false;
+        bool newFile = true;
+        double analysisSampleRate = 0.0;
+        double analysisFileLength = 0.0;
+        double analysisLengthMs = 0.0;
+    };
+
+    // Writes the backup and keeps what goes with it; false (with `error`)
+    // when it could not be made, leaving no backup.
+    bool writeBackup(std::string& error);
     // Performs the edit of `kind` with everything that follows it (intensity,
     // label window, change mark) and returns what the view must do.
     EditOutcome performEdit(int kind);
@@ -119,16 +150,20 @@ private:
     Prompts& m_prompts;
     EditClipboard& m_clipboard;
     std::filesystem::path m_tempFolder;
-    std::string m_backupPath;
+    // The display name as it appears in backup file names.
+    std::string m_backupName;
+    PrivateFile m_backup;
     bool m_bUndoAvailable = false;
     // The view's selection state for a paste carried out after a failed
     // backup.
     bool m_bPasteOverSelection = false;
     // What an edit carried out after a failed backup left the view to do.
     EditOutcome m_continued;
-    // Which channels were hidden when the backup was made: the backup holds
-    // every channel, shown or not, and undo hides them again.
-    std::vector<bool> m_backupShown;
+    // Each channel's settings and labels when the backup was made (no
+    // samples), shown or hidden: the backup holds every channel, and undo
+    // hides them again.
+    std::vector<Channels> m_backupChannels;
+    DocumentState m_backupDocument;
     std::function<void()> m_rebuildLabels;
     std::function<void()> m_smooth;
 };

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,12 +22,77 @@ std::string systemError(const std::string& what, const std::string& path, int er
     return what + " \"" + path + "\": " + std::strerror(err);
 }
 
+// Reads up to `size` bytes at `offset`, stopping early only at the end of
+// the file; the count read, or -1 with errno set.
+ssize_t readAt(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pread(fd, into + done, std::min<std::size_t>(size - done, std::size_t{1} << 26),
+                    static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break; // the file shrank while it was read: keep what is there
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// What an existing target that is not a regular file is, for the message.
+const char* fileKind(mode_t mode)
+{
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a pipe";
+    }
+    return S_ISSOCK(mode) ? "a socket" : "a special file";
+}
+
+// Flushes the folder `folder` so that a rename in it is on disk. A folder
+// this user may not open for reading cannot be flushed and is left as it is;
+// a file system that cannot flush folders (EINVAL) has nothing to flush.
+// 0, or the errno value of a failed flush.
+int flushFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    const int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err == EINVAL ? 0 : err;
+}
+
 } // namespace
+
+bool looksLikeText(std::span<const std::uint8_t> prefix)
+{
+    return std::memchr(prefix.data(), 0, prefix.size()) == nullptr;
+}
 
 bool FileContents::open(const std::string& path, std::string& error)
 {
+    return open(path, FileCheck{}, error);
+}
+
+bool FileContents::open(const std::string& path, const FileCheck& check, std::string& error)
+{
     m_bytes.reset();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    m_declined = false;
+    // Not blocking: a pipe given as a file is refused below, not waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = systemError("Cannot open", path, errno);
         return false;
@@ -42,26 +110,40 @@ bool FileContents::open(const std::string& path, std::string& error)
     if (!S_ISREG(st.st_mode)) {
         return fail("\"" + path + "\" is not a regular file.");
     }
-    const auto size = static_cast<std::size_t>(st.st_size);
-    if (!m_bytes.allocate(size)) {
-        return fail("\"" + path + "\" is too large to open in the memory available.");
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    auto decline = [&] {
+        m_declined = true;
+        // Built with append: g++ 12 warns falsely (-Wrestrict) on "..." + string.
+        std::string message(1, '"');
+        message.append(path).append("\" is not ").append(check.kind).append(".");
+        return fail(message);
+    };
+    if (fileSize > check.largestSize) {
+        return decline();
     }
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n =
-            ::read(fd, m_bytes.data() + done, std::min<std::size_t>(size - done, std::size_t{1} << 26));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+    if (check.accepts != nullptr) {
+        std::vector<std::uint8_t> prefix(
+            static_cast<std::size_t>(std::min<std::uint64_t>(check.prefixBytes, fileSize)));
+        const ssize_t n = readAt(fd, prefix.data(), prefix.size(), 0);
         if (n < 0) {
             return fail(systemError("Cannot read", path, errno));
         }
-        if (n == 0) {
-            break; // the file shrank while it was read: keep what is there
+        prefix.resize(static_cast<std::size_t>(n));
+        if (!check.accepts(prefix)) {
+            return decline();
         }
-        done += static_cast<std::size_t>(n);
     }
-    if (done < size && !m_bytes.resize(done)) {
+    const std::uint64_t wanted = std::min(fileSize, check.readAtMost);
+    if (wanted > std::numeric_limits<std::size_t>::max() ||
+        !m_bytes.allocate(static_cast<std::size_t>(wanted))) {
+        return fail("\"" + path + "\" is too large to open in the memory available.");
+    }
+    const ssize_t done = readAt(fd, m_bytes.data(), m_bytes.size(), 0);
+    if (done < 0) {
+        return fail(systemError("Cannot read", path, errno));
+    }
+    if (static_cast<std::size_t>(done) < m_bytes.size() &&
+        !m_bytes.resize(static_cast<std::size_t>(done))) {
         return fail(systemError("Cannot read", path, ENOMEM));
     }
     ::close(fd);
@@ -82,17 +164,58 @@ void AtomicFileWriter::discard() noexcept
 bool AtomicFileWriter::open(const std::string& path, std::string& error)
 {
     discard();
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    fs::path folder = target.parent_path();
+    m_path = path;
+    m_target = path;
+    m_replacing = false;
+    auto refuse = [&](const std::string& reason) {
+        error = "Cannot write \"" + path + "\": " + reason;
+        return false;
+    };
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            // The link stays; the file it finally names is replaced.
+            std::error_code ec;
+            const std::filesystem::path named = std::filesystem::read_symlink(path, ec);
+            char* resolved = ::realpath(path.c_str(), nullptr);
+            if (resolved == nullptr) {
+                const int err = errno;
+                return err == ENOENT ? refuse("it is a symbolic link to \"" + named.string() +
+                                              "\", which does not exist.")
+                                     : refuse(std::strerror(err));
+            }
+            m_target = resolved;
+            std::free(resolved);
+            if (::stat(m_target.c_str(), &st) != 0) {
+                return refuse(std::strerror(errno));
+            }
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return refuse(std::string("it is ") + fileKind(st.st_mode) + ", not a regular file.");
+        }
+        // Renaming needs only the folder's permission: a file the user could
+        // not change in place is not replaced either.
+        if (::faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0) {
+            const int err = errno;
+            return err == EACCES || err == EPERM ? refuse("the file is write-protected.")
+                                                 : refuse(std::strerror(err));
+        }
+        m_replacing = true;
+        m_mode = st.st_mode & 07777;
+        m_owner = st.st_uid;
+        m_group = st.st_gid;
+    } else if (errno != ENOENT) {
+        return refuse(std::strerror(errno));
+    }
+
+    // A short fixed name, so that any name that fits its folder can be
+    // written; hidden, and in the target's folder, so that the rename stays
+    // on one file system.
+    std::filesystem::path folder = std::filesystem::path(m_target).parent_path();
     if (folder.empty()) {
         folder = ".";
     }
-    // Built with append: g++ 12 warns falsely (-Wrestrict) on "." + string.
-    std::string hiddenName(1, '.');
-    hiddenName.append(target.filename().string()).append(".XXXXXX");
-    m_temporary = (folder / hiddenName).string();
-    m_path = path;
+    m_temporary = (folder / ".phonaxis-XXXXXX").string();
     m_fd = ::mkstemp(m_temporary.data());
     if (m_fd < 0) {
         error = systemError("Cannot write", path, errno);
@@ -135,10 +258,23 @@ bool AtomicFileWriter::commit(std::string& error)
     if (::fsync(m_fd) != 0) {
         return fail(errno, error);
     }
-    // mkstemp creates 0600; a saved file gets the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(m_fd, 0666 & ~mask);
+    if (m_replacing) {
+        // The replacement keeps the old file's owner and group where this
+        // user may set them (giving a file away takes privilege; a member of
+        // its group may keep the group); otherwise it is this user's, as a
+        // new file would be. Then the mode, which a change of owner clears
+        // of its set-id bits.
+        if (::fchown(m_fd, m_owner, m_group) != 0 &&
+            ::fchown(m_fd, static_cast<uid_t>(-1), m_group) != 0) {
+            // Neither is permitted: the file stays this user's.
+        }
+        ::fchmod(m_fd, m_mode);
+    } else {
+        // mkstemp creates 0600; a new file gets the usual permissions.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(m_fd, 0666 & ~mask);
+    }
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0) {
@@ -147,9 +283,13 @@ bool AtomicFileWriter::commit(std::string& error)
         error = systemError("Cannot write", m_path, err);
         return false;
     }
-    if (::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
         const int err = errno;
         ::unlink(m_temporary.c_str());
+        error = systemError("Cannot write", m_path, err);
+        return false;
+    }
+    if (const int err = flushFolder(std::filesystem::path(m_temporary).parent_path().string())) {
         error = systemError("Cannot write", m_path, err);
         return false;
     }

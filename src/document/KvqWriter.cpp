@@ -525,37 +525,67 @@ std::optional<Bytes> MyDocument::Save_KVQ_PC_USB2_Float_FileType(bool selection)
     return nativeFileBytes(*this, true, selection);
 }
 
+namespace {
+
+// The plan of a native file, with running out of memory reported as the
+// failure to write `path`.
+std::optional<NativePlan> planForWriting(const MyDocument& document, bool usb2, bool selection,
+                                         const std::string& path, std::string& error)
+{
+    try {
+        return planNativeFile(document, usb2, selection, error);
+    } catch (const std::bad_alloc&) {
+        error = systemError(path, ENOMEM);
+        return std::nullopt;
+    }
+}
+
+// Streams a planned file into `fd`. Returns 0, or the errno value of the
+// failure.
+int streamNativeFile(const NativePlan& plan, int fd)
+{
+    try {
+        FileSink sink(fd);
+        if (emitNativeFile(plan, sink) && sink.flush()) {
+            return 0;
+        }
+        return sink.lastError() != 0 ? sink.lastError() : EIO;
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+} // namespace
+
 bool writeNativeFile(const MyDocument& document, bool usb2, bool selection, const std::string& path,
                      std::string& error)
 {
-    std::optional<NativePlan> plan;
-    try {
-        plan = planNativeFile(document, usb2, selection, error);
-    } catch (const std::bad_alloc&) {
-        error = systemError(path, ENOMEM);
-        return false;
-    }
+    const auto plan = planForWriting(document, usb2, selection, path, error);
     if (!plan) {
         return false;
     }
-
     AtomicFileWriter file;
     if (!file.open(path, error)) {
         return false;
     }
-    bool written = false;
-    int err = 0;
-    try {
-        FileSink sink(file.fd());
-        written = emitNativeFile(*plan, sink) && sink.flush();
-        err = sink.lastError();
-    } catch (const std::bad_alloc&) {
-        err = ENOMEM;
-    }
-    if (!written) {
-        return file.fail(err != 0 ? err : EIO, error);
+    if (const int err = streamNativeFile(*plan, file.fd()); err != 0) {
+        return file.fail(err, error);
     }
     return file.commit(error);
+}
+
+bool writeNativeFileTo(const MyDocument& document, bool usb2, bool selection, int fd,
+                       const std::string& path, std::string& error)
+{
+    const auto plan = planForWriting(document, usb2, selection, path, error);
+    if (!plan) {
+        return false;
+    }
+    if (const int err = streamNativeFile(*plan, fd); err != 0) {
+        error = systemError(path, err);
+        return false;
+    }
+    return true;
 }
 
 } // namespace phonaxis

@@ -226,6 +226,13 @@ public:
     // nothing (with an alert where the user must be told).
     std::optional<Bytes> dataOfType(const std::string& typeName);
 
+    // What saving the whole document as a WAV file would lose (a WAV file
+    // keeps the samples and a whole-number rate; reading it back gives every
+    // channel plain settings), in words for the user: "labels",
+    // "calibrations", "units", "channel titles", … in that order. Empty when
+    // the WAV file gives back everything.
+    std::vector<std::string> wavDiscards() const;
+
     // The native float files of the shown channels, whole or each channel's
     // selection.
     std::optional<Bytes> Save_KVQ_PC_Float_FileType(bool selection);

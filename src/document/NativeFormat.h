@@ -129,4 +129,10 @@ std::int32_t storedWeightFromLabel(int cssWeight);
 bool writeNativeFile(const MyDocument& document, bool usb2, bool selection, const std::string& path,
                      std::string& error);
 
+// The same file streamed into `fd`, an empty file open for writing that the
+// caller made (and closes or removes on failure); `path` names it in
+// messages. Nothing is flushed to disk.
+bool writeNativeFileTo(const MyDocument& document, bool usb2, bool selection, int fd,
+                       const std::string& path, std::string& error);
+
 } // namespace phonaxis

@@ -6,6 +6,7 @@
 #include "document/ByteReader.h"
 #include "document/MyDocument.h"
 #include "document/NativeFormat.h"
+#include "document/RecordingSignature.h"
 
 #include <algorithm>
 #include <bit>
@@ -384,6 +385,22 @@ bool MyDocument::Read_OLD_PC_FileType(ByteView bytes)
 bool MyDocument::Read_OLD_MAC_FileType(ByteView bytes)
 {
     return native::declineOnExhaustion([&] { return readOldPmf(*this, bytes, false, m_prompts); });
+}
+
+bool mayBeOldPmf(ByteView prefix)
+{
+    // The header size and version fields the header readers test first.
+    const ByteReader file(prefix);
+    constexpr auto le = std::endian::little;
+    constexpr auto be = std::endian::big;
+    return (inRange(headerField<le>(file, 0), kHeader10SizeMin, kHeader10SizeMax) &&
+            headerField<le>(file, 4) == kPcHeader10Version) ||
+           (inRange(headerField<le>(file, 0), kHeader100SizeMin, kHeader100SizeMax) &&
+            headerField<le>(file, 4) == kPcHeader100Version) ||
+           (inRange(headerField<be>(file, 0), kHeader10SizeMin, kHeader10SizeMax) &&
+            headerField<be>(file, 4) == kOldMacVersion) ||
+           (inRange(headerField<be>(file, 0), kHeader100SizeMin, kHeader100SizeMax) &&
+            headerField<be>(file, 4) == kMacHeader100Version);
 }
 
 } // namespace phonaxis

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace phonaxis {
@@ -451,6 +452,55 @@ std::optional<Bytes> MyDocument::Save_WAVE_FileType_float(bool selection,
         }
     }
     return out;
+}
+
+std::vector<std::string> MyDocument::wavDiscards() const
+{
+    // A whole-document WAV file keeps channels 0 .. n - 1 over channel 0's
+    // length and the rate as a whole number; the reader gives every channel
+    // the rest: "Audio" / "Chan i", channel 0 the audio channel, unit
+    // "normalized", reference 0, identity calibration, gain 1 and the filter
+    // at half the rate.
+    const int count = channelsInUse();
+    const auto any = [&](auto differs) {
+        for (int i = 0; i < count; ++i) {
+            if (differs(m_Channel[static_cast<std::size_t>(i)], i)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const std::size_t length =
+        clampedFrame(m_Channel[0].m_dwFileLength, std::numeric_limits<std::uint32_t>::max());
+    const struct {
+        const char* words;
+        bool lost;
+    } checks[] = {
+        {"labels", any([](const Channels& c, int) { return !c.m_pArrayLabels.empty(); })},
+        {"calibrations", any([](const Channels& c, int) {
+             return c.m_dA3Cal != 0.0 || c.m_dB2Cal != 0.0 || c.m_dC1Cal != 1.0 || c.m_dD0Cal != 0.0;
+         })},
+        {"units", any([](const Channels& c, int) { return c.GetUnit() != "normalized"; })},
+        {"channel titles", any([](const Channels& c, int i) {
+             return c.GetTitle() != (i == 0 ? std::string("Audio") : "Chan " + std::to_string(i));
+         })},
+        {"channel types", any([](const Channels& c, int i) { return c.m_nChannelType != (i == 0 ? 1 : 0); })},
+        {"reference levels", any([](const Channels& c, int) { return c.m_dReference != 0.0; })},
+        {"gains", any([](const Channels& c, int) { return c.m_dGain != 1.0; })},
+        {"filter rates",
+         any([](const Channels& c, int) { return c.m_dFilterRate != c.m_dSampleRate / 2.0; })},
+        {"channels of different lengths",
+         any([&](const Channels& c, int) { return samplesHeld(c) != length; })},
+        {"a fractional sample rate",
+         any([](const Channels& c, int) { return c.m_dSampleRate != std::trunc(c.m_dSampleRate); })},
+    };
+    std::vector<std::string> lost;
+    for (const auto& check : checks) {
+        if (check.lost) {
+            lost.emplace_back(check.words);
+        }
+    }
+    return lost;
 }
 
 } // namespace phonaxis

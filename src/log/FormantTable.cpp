@@ -170,7 +170,7 @@ bool FormantTable::ReadDocument(const std::string& path, std::string* diagnostic
     FileContents file;
     std::string error;
     std::optional<std::vector<FormantRow>> rows;
-    if (file.open(path, error)) {
+    if (file.open(path, kTextTableFile, error)) {
         rows = parseFormantText(file.bytes());
     }
     if (!rows) {

@@ -292,7 +292,7 @@ bool LogTable::ReadDocument(const std::string& path)
 {
     FileContents file;
     std::string error;
-    if (!file.open(path, error)) {
+    if (!file.open(path, kTextTableFile, error)) {
         return false;
     }
     const auto bytes = file.bytes();

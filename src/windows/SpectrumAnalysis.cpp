@@ -404,12 +404,12 @@ bool SpectrumAnalysis::haveSpectrumAt(int j) const
     return j >= 0 && static_cast<std::size_t>(j) < spectrum().size();
 }
 
-int SpectrumAnalysis::displayIndexAt(double fraction) const
+int SpectrumAnalysis::displayIndexAt(double offset, double width) const
 {
-    if (m_nDisplayRange < 1 || !(fraction > 0.0)) {
+    if (m_nDisplayRange < 1 || !(width > 0.0) || !(offset > 0.0)) {
         return 0;
     }
-    const double index = fraction * m_nDisplayRange;
+    const double index = offset * m_nDisplayRange / width;
     return index >= m_nDisplayRange ? m_nDisplayRange - 1 : static_cast<int>(index);
 }
 

@@ -107,9 +107,13 @@ public:
 
     // --- readouts and marker ------------------------------------------------------
 
-    // Display index under a point at `fraction` (0 … 1) of the graph width:
-    // (int)(fraction·display points), limited to the display points.
-    int displayIndexAt(double fraction) const;
+    // Display index under a point `offset` points right of the graph's left
+    // edge, the graph being `width` points wide: (int)(offset·display
+    // points/width), limited to 0 … display points − 1; 0 without a width or
+    // display points. Offset and width are passed apart because a fraction
+    // offset/width, rounded first, lands one point short at exact pixel
+    // boundaries (7/10 of 22050 points is 15435, 0.7·22050 is 15434.999…).
+    int displayIndexAt(double offset, double width) const;
     // Power field text at display index j: "%5.1f" absolute, "-%5.1f" relative.
     std::string powerText(int j) const;
     // Frequency field text at j: "%5.1f" of j·m_dFreqfactor.

@@ -216,6 +216,60 @@ TEST(Lpc, RootsubListsPolePairsAscending)
     }
 }
 
+// The ±1.2 scan for a real root misses one outside it; the reversed
+// polynomial has its reciprocal inside. factor reports the root itself and
+// the monic quotient of the polynomial by it, and rootsub goes on with the
+// pole pairs.
+TEST(Lpc, RealRootsOutsideTheUnitCircleAreFactoredOut)
+{
+    const double fs = 10000.0;
+    struct Case {
+        std::vector<Pair> pairs;
+        std::vector<double> realRoots; // all beyond ±1.2
+    };
+    const std::vector<Case> cases = {
+        {{{1000, 80}}, {2.5}},
+        {{{700, 50}, {2500, 120}}, {-4.0}},
+        {{{1500, 60}}, {1.25}},
+        {{{400, 40}, {3300, 200}}, {-1.6, 3.0}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<double> poly = polynomial(c.pairs, fs, c.realRoots);
+        const int degree = static_cast<int>(poly.size()) - 1;
+        SCOPED_TRACE(testing::Message() << "degree " << degree << ", root " << c.realRoots[0]);
+        std::vector<double> quotient(1000, 0.0);
+        double r = 0.0;
+        double s = 0.0;
+        ASSERT_EQ(CMathFunc::factor(degree, poly, quotient, r, s), 1);
+        // Whichever real root it found, the quotient holds all the others.
+        const auto found =
+            std::min_element(c.realRoots.begin(), c.realRoots.end(), [r](double a, double b) {
+                return std::fabs(a - r) < std::fabs(b - r);
+            });
+        EXPECT_NEAR(r, *found, 2e-4 * std::fabs(*found));
+        std::vector<double> others = c.realRoots;
+        others.erase(others.begin() + (found - c.realRoots.begin()));
+        const std::vector<double> expected = polynomial(c.pairs, fs, others);
+        EXPECT_EQ(quotient[0], 1.0);
+        for (std::size_t i = 1; i < expected.size(); ++i) {
+            EXPECT_NEAR(quotient[i], expected[i], 5e-4) << "coefficient " << i;
+        }
+
+        std::vector<double> padded = poly;
+        padded.resize(1000, 0.0);
+        const CMathFunc::ro* t = CMathFunc::rootsub(degree, 600.0, padded, fs);
+        ASSERT_NE(t, nullptr);
+        ASSERT_EQ(t->formantCount, static_cast<int>(c.pairs.size()));
+        std::vector<Pair> want = c.pairs;
+        std::sort(want.begin(), want.end(),
+                  [](const Pair& a, const Pair& b) { return a.frequencyHz < b.frequencyHz; });
+        for (int i = 0; i < t->formantCount; ++i) {
+            EXPECT_NEAR(t->frequencyHz[i], want[i].frequencyHz, 0.5);
+            EXPECT_NEAR(t->bandwidthHz[i], want[i].bandwidthHz, 0.5);
+        }
+    }
+}
+
 // At the orders used at 22,050 Hz (26) and 44.1 kHz (48), thirteen or more
 // successive deflations leave enough rounding in the quotients to move a
 // root outside the unit circle (a negative bandwidth) unless each factor is

@@ -297,5 +297,44 @@ TEST(Intensity, StopsWhenItsProgressAsksAndTellsSo)
     EXPECT_EQ(out, intensity(in, 441.0, 44.1).values);
 }
 
+// A start offset moves the frames towards the end: the last frame,
+// k = (int)((length − frame)/step) − 1 at (int)(k·step + start), can end
+// exactly at the track's end, and is computed. Linear levels of a ramp, so
+// that every frame's level is its own.
+TEST(Intensity, LastFrameEndingAtTheTrackEndIsComputed)
+{
+    struct Case {
+        double length, frame, step, start;
+    };
+    const Case cases[] = {
+        {100, 20, 10, 10},   // 8 frames, the last on 80 … 99
+        {100, 30, 15, 25},   // 4 frames, the last on 70 … 99
+        {100, 20, 10, 10.7}, // the last starts at (int)80.7
+        {100, 20.5, 10, 20}, // 7 frames of 20 samples, the last on 80 … 99
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "frame " << c.frame << ", start " << c.start);
+        std::vector<float> in(static_cast<std::size_t>(c.length));
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            in[i] = 1.0F + static_cast<float>(i) / 64.0F;
+        }
+        const auto lastFrame = static_cast<int>((c.length - c.frame) / c.step) - 1;
+        const auto first = static_cast<std::size_t>(lastFrame * c.step + c.start);
+        const auto perFrame = static_cast<std::size_t>(c.frame);
+        ASSERT_EQ(first + perFrame, in.size());
+        double sum = 0.0;
+        for (std::size_t i = first; i < in.size(); ++i) {
+            sum += double(in[i]) * double(in[i]);
+        }
+        const Track t = intensity(in, c.frame, c.step, 0, 1, 0.0, c.start);
+        for (std::size_t i = first; i < in.size(); ++i) {
+            EXPECT_FLOAT_EQ(t.values[i], static_cast<float>(sum / c.frame)) << i;
+        }
+        EXPECT_FLOAT_EQ(float(t.maximum), static_cast<float>(sum / c.frame));
+        // Before the start nothing is written.
+        EXPECT_EQ(t.values[static_cast<std::size_t>(c.start) - 1], 0.0F);
+    }
+}
+
 } // namespace
 } // namespace phonaxis

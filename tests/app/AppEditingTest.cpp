@@ -89,9 +89,11 @@ TEST_F(AppEditingTest, CopyIntoANewDocumentThenCutAndUndo)
     EXPECT_TRUE(fresh->document().m_bHaveData);
     EXPECT_EQ(fresh->document().m_nNumofChannels, 2);
 
-    // A cut of the middle, then undo restores the length (the WAV document
-    // has no native backup format, so undo is offered only for native ones).
+    // A cut of the middle of the WAV document, then undo gives back its
+    // samples and its format.
     const double lengthBefore = document.getChannel(0).m_dwFileLength;
+    const auto samplesBefore = document.getChannel(1).samples();
+    const std::vector<float> before(samplesBefore.begin(), samplesBefore.end());
     window->mainView()->repaint();
     QTest::mousePress(window->mainView(), Qt::LeftButton, {}, QPoint(200, 30));
     QMouseEvent move(QEvent::MouseMove, QPointF(400, 30), window->mainView()->mapToGlobal(QPointF(400, 30)),
@@ -103,6 +105,84 @@ TEST_F(AppEditingTest, CopyIntoANewDocumentThenCutAndUndo)
     EXPECT_LT(document.getChannel(0).m_dwFileLength, lengthBefore);
     EXPECT_GT(document.changeCount(), 0);
     EXPECT_FALSE(window->isCommandEnabled("_EditCut:"));
+
+    ASSERT_TRUE(window->isCommandEnabled("_EditUndo:"));
+    window->action("_EditUndo:")->trigger();
+    EXPECT_EQ(document.getChannel(0).m_dwFileLength, lengthBefore);
+    const auto after = document.getChannel(1).samples();
+    EXPECT_EQ(std::vector<float>(after.begin(), after.end()), before);
+    EXPECT_EQ(document.m_nFileFormat, FileFormat::kWav);
+    EXPECT_TRUE(document.m_bForeignFile);
+    EXPECT_FALSE(window->isCommandEnabled("_EditUndo:"));
+    EXPECT_TRUE(prompts.alerts.empty());
+}
+
+TEST_F(AppEditingTest, SavingAsWavSaysWhatItWouldLoseAndOffersAPmfFile)
+{
+    struct Case {
+        int answer;
+        bool wavWritten, pmfWritten;
+    };
+    const Case cases[] = {
+        {1, false, true},  // Save as .pmf
+        {0, false, false}, // Cancel
+        {-1, true, false}, // Save as WAV
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        const std::string name = "voice" + std::to_string(c.answer + 1) + ".wav";
+        MainWindowController* window = openRecording(name);
+        ASSERT_NE(window, nullptr);
+        const fs::path wav = folder / name;
+        const fs::path pmf = fs::path(wav).replace_extension(".pmf");
+        std::ofstream(wav, std::ios::trunc) << "replaced by the save";
+        Labels label;
+        label.dTime = 250.0;
+        label.setText("vowel");
+        window->document().getChannel(1).Add_Label_Cocoa(label);
+        window->document().getChannel(0).SetUnit("Pa");
+        window->document().setDirty();
+        prompts.alerts.clear();
+        prompts.savePanels.clear();
+        prompts.alertReplies = {c.answer};
+        prompts.savePanelReplies = {pmf.string()};
+
+        window->action("saveDocument:")->trigger();
+        ASSERT_EQ(prompts.alerts.size(), 1u);
+        const auto& alert = prompts.alerts[0];
+        EXPECT_EQ(alert.title, "This recording has labels and units that a WAV file cannot keep.");
+        EXPECT_EQ(alert.defaultButton, "Save as .pmf");
+        EXPECT_EQ(alert.alternateButton, "Cancel");
+        EXPECT_EQ(alert.otherButton, "Save as WAV");
+        EXPECT_EQ(fs::file_size(wav) != 20u, c.wavWritten);
+        EXPECT_EQ(fs::exists(pmf), c.pmfWritten);
+        EXPECT_EQ(window->document().changeCount() == 0, c.wavWritten || c.pmfWritten);
+        if (!c.pmfWritten) {
+            continue;
+        }
+        ASSERT_EQ(prompts.savePanels.size(), 1u);
+        EXPECT_EQ(prompts.savePanels[0].requiredType, "pmf");
+        EXPECT_EQ(prompts.savePanels[0].proposedName, pmf.filename().string());
+        EXPECT_EQ(fs::path(prompts.savePanels[0].directory), fs::absolute(folder));
+        EXPECT_EQ(window->displayName().toStdString(), pmf.filename().string());
+
+        // The .pmf file keeps the label and the unit.
+        MainWindowController* reopened = application->newDocument();
+        std::string error;
+        ASSERT_TRUE(reopened->readFile(QString::fromStdString(pmf.string()), error)) << error;
+        ASSERT_EQ(reopened->document().getChannel(1).m_nLabelCount, 1);
+        EXPECT_EQ(reopened->document().getChannel(1).GetLabel(0)->getLabelText(), "vowel");
+        EXPECT_EQ(reopened->document().getChannel(0).GetUnit(), "Pa");
+    }
+
+    // A WAV recording that a WAV file keeps whole saves without a word.
+    MainWindowController* plain = openRecording("plain.wav");
+    ASSERT_NE(plain, nullptr);
+    plain->document().setDirty();
+    prompts.alerts.clear();
+    plain->action("saveDocument:")->trigger();
+    EXPECT_TRUE(prompts.alerts.empty());
+    EXPECT_EQ(plain->document().changeCount(), 0);
 }
 
 TEST_F(AppEditingTest, ZoomCommandsMoveThePageAndTheScroller)
@@ -263,18 +343,75 @@ TEST(QtPromptsTest, AlertButtonsAndSavePanelExtension)
         EXPECT_EQ(escapeText, c.escapeButton);
     }
 
+}
+
+TEST(QtPromptsTest, SaveAsTypeFollowsTheChosenFilter)
+{
+    struct Case {
+        const char* proposed; // the name the panel proposes
+        int filter;           // the filter chosen; -1 leaves the panel's
+        const char* typed;    // the name typed; "" keeps the proposed one
+        const char* button;   // pressed in the question, nullptr when none may come
+        const char* expected; // the name saved to, nullptr for none
+        const char* type;
+    };
+    const Case cases[] = {
+        {"", 1, "answer", nullptr, "answer.wav", "wav"},
+        {"", 0, "take.1", nullptr, "take.1.pmf", "pmf"},
+        {"", 1, "take.1", nullptr, "take.1.wav", "wav"},
+        {"", 1, "x.WAV", nullptr, "x.WAV", "wav"},
+        {"", 2, "x.aif", nullptr, "x.aif", "aif"},
+        {"two.wav", -1, "", nullptr, "two.wav", "wav"}, // the proposed name's type comes first
+        {"Untitled", -1, "", nullptr, "Untitled.pmf", "pmf"},
+        {"two.wav", 0, "", nullptr, "two.pmf", "pmf"},
+        {"", 1, "x.pmf", "Use .wav", "x.wav", "wav"},
+        {"", 1, "x.pmf", "Use .pmf", "x.pmf", "pmf"},
+        {"", 1, "x.pmf", "Cancel", nullptr, nullptr},
+        {"", 0, "x.wav", "Use .pmf", "x.pmf", "pmf"},
+    };
     const QString folder = QDir::tempPath();
-    QtPrompts panels(nullptr, [&](QDialog& dialog) {
-        auto& panel = static_cast<QFileDialog&>(dialog);
-        panel.selectNameFilter(panel.nameFilters().at(1)); // WAV
-        panel.selectFile(folder + QStringLiteral("/answer"));
-        return int(QDialog::Accepted);
-    });
-    SavePanelRequest request;
-    request.directory = folder.toStdString();
-    const auto chosen = panels.savePanel(request);
-    ASSERT_TRUE(chosen.has_value());
-    EXPECT_EQ(saveTypeForPath(QString::fromStdString(*chosen)), "wav");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " " + std::to_string(c.filter));
+        int questions = 0;
+        QString question;
+        QtPrompts panels(nullptr, [&](QDialog& dialog) {
+            if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+                ++questions;
+                question = box->text();
+                for (QAbstractButton* button : box->buttons()) {
+                    if (c.button != nullptr && button->text() == QLatin1String(c.button)) {
+                        button->click();
+                    }
+                }
+                return 0;
+            }
+            auto& panel = static_cast<QFileDialog&>(dialog);
+            if (c.filter >= 0) {
+                panel.selectNameFilter(panel.nameFilters().at(c.filter));
+            }
+            if (*c.typed != '\0') {
+                panel.selectFile(folder + QLatin1Char('/') + QLatin1String(c.typed));
+            }
+            return int(QDialog::Accepted);
+        });
+        SavePanelRequest request;
+        request.directory = folder.toStdString();
+        request.proposedName = c.proposed;
+        const auto chosen = panels.savePanel(request);
+        EXPECT_EQ(questions, c.button != nullptr ? 1 : 0);
+        if (c.expected == nullptr) {
+            EXPECT_FALSE(chosen.has_value());
+            continue;
+        }
+        ASSERT_TRUE(chosen.has_value());
+        const QString path = QString::fromStdString(*chosen);
+        EXPECT_EQ(QFileInfo(path).fileName().toStdString(), c.expected);
+        EXPECT_EQ(saveTypeForPath(path), c.type);
+        if (c.button != nullptr && c.filter == 1) {
+            EXPECT_EQ(question.toStdString(),
+                      "The name “x.pmf” ends in .pmf, but the type chosen is WAV file (.wav).");
+        }
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // answered by scripted replies, mouse actions on the main view.
 // The signal generators come first: Qt's "signals" keyword is a macro.
 #include "Signals.h"
+#include "support/FileProbes.h"
 #include "support/ScriptedPrompts.h"
 
 namespace {
@@ -46,6 +47,10 @@ std::optional<phonaxis::Bytes> toneWavBytes(int channelCount)
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace phonaxis {
 namespace {
@@ -96,6 +101,7 @@ protected:
         globals.gstrVersion = kApplicationVersion;
         globals.appPathTemp = (folder / "tmp").string();
         fs::create_directories(globals.appPathTemp);
+        fs::permissions(globals.appPathTemp, fs::perms::owner_all, fs::perm_options::replace);
     }
 
     // Opens `channelCount` channels through File > Open… with the panel
@@ -129,7 +135,22 @@ TEST(StartupTest, RunsItsStepsInOrderAndUsesTheConfigurationFolder)
     EditClipboard clipboard;
     StartupInputs inputs;
     inputs.executablePath = (folder / "bin" / "phonaxis").string();
-    inputs.temporaryRoot = (folder / "tmp").string();
+    // A backup a crashed run left, and one of this run's.
+    const fs::path temporary = folder / "tmp" / "Phonaxis";
+    fs::create_directories(temporary);
+    fs::permissions(temporary, fs::perms::owner_all, fs::perm_options::replace);
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(ended, 0);
+    ::waitpid(ended, nullptr, 0);
+    const auto backup = [&](pid_t pid) {
+        return temporary / ("voice.wav." + std::to_string(pid) + ".0123456789abcdef__##tmp");
+    };
+    std::ofstream(backup(ended)) << "samples";
+    std::ofstream(backup(::getpid())) << "samples";
+    inputs.temporaryFolder = temporary.string();
     inputs.configFolder = (folder / "config").string();
     inputs.settings = &settings;
     inputs.clipboard = &clipboard;
@@ -148,7 +169,17 @@ TEST(StartupTest, RunsItsStepsInOrderAndUsesTheConfigurationFolder)
     EXPECT_EQ(report.globals.gstrVersion, "1904");
     EXPECT_EQ(report.globals.gAppPath, (folder / "bin").string());
     EXPECT_TRUE(report.temporaryFolderReady);
-    EXPECT_TRUE(fs::is_directory(folder / "tmp" / "Phonaxis"));
+    EXPECT_EQ(report.globals.appPathTemp, temporary.string());
+    EXPECT_EQ(report.staleBackupsRemoved, 1);
+    EXPECT_FALSE(fs::exists(backup(ended)));
+    EXPECT_TRUE(fs::exists(backup(::getpid())));
+
+    // A folder other users can write to is not used.
+    fs::permissions(temporary, fs::perms::all, fs::perm_options::replace);
+    std::ofstream(backup(ended)) << "samples";
+    const StartupReport shared = runStartup(inputs);
+    EXPECT_FALSE(shared.temporaryFolderReady);
+    EXPECT_TRUE(fs::exists(backup(ended)));
     EXPECT_EQ(settings.g_strInputSource, "Mic");
     EXPECT_EQ(settings.g_strPlaySource, "Computer");
     EXPECT_EQ(settings.g_ChannelInfo[0].nSampleRate, 22050);
@@ -221,6 +252,26 @@ TEST_F(AppShellTest, UnreadableFileIsToldAndOpensNoWindow)
     EXPECT_EQ(application.documentWindows().size(), before);
     ASSERT_EQ(prompts.alerts.size(), 1u);
     EXPECT_NE(prompts.alerts[0].title.find("junk.wav"), std::string::npos);
+}
+
+TEST_F(AppShellTest, LargeFileOfZerosIsDeclinedAfterItsFirstBytes)
+{
+    // Four GiB that cost no disk: all of it a hole of zeros.
+    const fs::path zeros = folder / "zeros.wav";
+    const int fd = ::open(zeros.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{4} << 30), 0);
+    ::close(fd);
+    const auto before = test::bytesReadSoFar();
+    EXPECT_EQ(application.openPath(QString::fromStdString(zeros.string())), nullptr);
+    const auto after = test::bytesReadSoFar();
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_NE(prompts.alerts[0].title.find("zeros.wav"), std::string::npos);
+    EXPECT_EQ(prompts.alerts[0].message, "The file is not a recording this application can read.");
+    if (before && after) {
+        EXPECT_LT(*after - *before, std::uint64_t{1} << 20);
+    }
+    fs::remove(zeros);
 }
 
 TEST_F(AppShellTest, CommandsAreEnabledByDataMarkerAndSelection)

@@ -58,6 +58,7 @@ protected:
         folder = fs::temp_directory_path() / ("phonaxis-window-" + std::string(info->name()));
         fs::remove_all(folder);
         fs::create_directories(folder / "tmp");
+        fs::permissions(folder / "tmp", fs::perms::owner_all, fs::perm_options::replace);
         settings.m_strConfigFolder = (folder / "config").string();
         globals.appPathTemp = (folder / "tmp").string();
         application = std::make_unique<Application>(settings, globals, &prompts);
@@ -320,6 +321,7 @@ TEST_F(AppWindowTest, LabelTableFollowsDragsAndSaveAs)
     EXPECT_NE(table->item(0, 3)->text(), before);
 
     prompts.savePanelReplies.push_back((folder / "renamed.wav").string());
+    prompts.alertReplies.push_back(-1); // Save as WAV, without the label
     window->action("saveDocumentAs:")->trigger();
     EXPECT_EQ(table->window()->windowTitle(), "Labels::renamed.wav");
 }

@@ -30,6 +30,7 @@ std::vector<float> secondOfTone(double frequencyHz)
 
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -214,6 +215,72 @@ TEST_F(MainViewPaneTest, CursorColumnAppearsOnMoveWithoutRenderingAgain)
     painted = pane()->grab().toImage();
     EXPECT_GT(redPixelsInColumn(painted, 300), 100);
     EXPECT_EQ(pane()->renderedImage().cacheKey(), rendering);
+}
+
+TEST_F(MainViewPaneTest, CursorColumnAndStatusAgreeAfterZoomOrScroll)
+{
+    open(1, QSize(800, 400));
+    std::optional<double> statusMs;
+    pane()->onStatus = [&](const StatusReport& report) {
+        if (report.cursorTimeMs) {
+            statusMs = report.cursorTimeMs;
+        }
+    };
+    // The red columns of the painted view, at a row without trace.
+    const auto redColumns = [&] {
+        const QImage painted = pane()->grab().toImage();
+        std::vector<int> columns;
+        for (int x = 0; x < painted.width(); ++x) {
+            if (painted.pixel(x, 5) == qRgb(255, 0, 0)) {
+                columns.push_back(x);
+            }
+        }
+        return columns;
+    };
+    // The time of a view x on the current page, to a pixel's worth.
+    const auto timeAt = [&](int x) {
+        const Channels& c = m_document.getChannel(0);
+        const double startMs = c.m_dPageMin * 1000.0 / c.m_dSampleRate;
+        const double endMs = c.m_dPageMax * 1000.0 / c.m_dSampleRate;
+        const double width = c.m_rLocation.right - c.m_rLocation.left;
+        return startMs + (x - g_nLeftWindowOffset) * (endMs - startMs) / width;
+    };
+    const auto msPerPixel = [&] { return timeAt(1) - timeAt(0); };
+
+    moveMouse(QPoint(300, 50));
+    struct Step {
+        const char* name;
+        std::function<void()> move;
+    };
+    const Step steps[] = {
+        {"zoom in", [&] { m_model.ZoomIn(); afterZoom(); }},
+        {"scroller", [&] { m_scroller.scroller()->setValue(
+                               m_scroller.scroller()->maximum()); }},
+        {"zoom out", [&] { m_model.ZoomOut(); afterZoom(); }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const double before = statusMs.value_or(-1.0);
+        step.move();
+        // The column stays under the resting mouse and the status shows the
+        // time now there.
+        EXPECT_EQ(redColumns(), std::vector<int>{300});
+        ASSERT_TRUE(statusMs.has_value());
+        EXPECT_NE(*statusMs, before);
+        EXPECT_NEAR(*statusMs, timeAt(300), msPerPixel());
+        EXPECT_DOUBLE_EQ(m_document.getChannel(0).m_dCursorTime, *statusMs);
+    }
+
+    // Once the mouse has left, zooms show no column until it returns.
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(pane(), &leave);
+    EXPECT_TRUE(redColumns().empty());
+    m_model.ZoomIn();
+    afterZoom();
+    EXPECT_TRUE(redColumns().empty());
+    moveMouse(QPoint(420, 50));
+    EXPECT_EQ(redColumns(), std::vector<int>{420});
+    EXPECT_NEAR(*statusMs, timeAt(420), msPerPixel());
 }
 
 } // namespace

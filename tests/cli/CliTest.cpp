@@ -2,6 +2,7 @@
 #include "cli/CliCommands.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "support/FileProbes.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,12 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace phonaxis {
 namespace {
@@ -154,6 +160,129 @@ TEST_F(CliTest, MistakesAreReportedWithoutOutput)
         EXPECT_TRUE(r.out.empty());
     }
     EXPECT_FALSE(fs::exists(path("o.wav")));
+}
+
+// A file's bytes and permissions, to see that a refused command left it alone.
+std::string fileState(const fs::path& path)
+{
+    return std::to_string(static_cast<unsigned>(fs::status(path).permissions())) + ":" +
+           test::fileBytes(path);
+}
+
+TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
+{
+    ASSERT_EQ(::chmod(input().c_str(), 0640), 0);
+    fs::create_directory(m_dir / "sub");
+    fs::create_hard_link(input(), path("hard.wav"));
+    fs::create_symlink(input(), path("link.wav"));
+    fs::create_symlink(input(), path("link.png"));
+    std::ofstream(path("settings.png")) << "a configuration in disguise";
+    ASSERT_EQ(::mkfifo(path("pipe.wav").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo(path("pipe.png").c_str(), 0644), 0);
+    // /dev/null's numbers, where the tests may make a device node.
+    const bool device = ::mknod(path("null.png").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
+    const std::string inputState = fileState(input());
+    const std::string settingsState = fileState(path("settings.png"));
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    std::vector<Case> cases = {
+        // Stretches outside the one-second recording.
+        {{"convert", input(), path("out.wav"), "--from", "5000", "--to", "6000"}, 2,
+         "--from 5000 ms is beyond the recording's 1000 ms"},
+        {{"convert", input(), path("out.wav"), "--from", "1e300", "--to", "1e308"}, 2,
+         "beyond the recording's 1000 ms"},
+        {{"convert", input(), path("out.wav"), "--from", "500", "--to", "1500"}, 2,
+         "--to 1500 ms is beyond"},
+        {{"convert", input(), path("out.pmf"), "--from", "999.99", "--to", "1000"}, 2,
+         "from 999.99 ms to 1000 ms holds no sample of channel 0"},
+        // The input under another name.
+        {{"convert", input(), input(), "--from", "5000", "--to", "6000"}, 2, "is the input file"},
+        {{"convert", input(), input()}, 2, "is the input file"},
+        {{"convert", input(), (m_dir / "." / "in.wav").string()}, 2, "is the input file"},
+        {{"convert", input(), (m_dir / "sub" / ".." / "in.wav").string()}, 2, "is the input file"},
+        {{"convert", input(), path("hard.wav")}, 2, "is the input file"},
+        {{"convert", path("link.wav"), input(), "--channel", "1"}, 2, "is the input file"},
+        {{"spectrogram", input(), "--png", path("link.png")}, 2, "is the input file"},
+        {{"spectrogram", input(), "--config", path("settings.png"), "--png",
+          path("settings.png")},
+         2, "is the input file"},
+        // Pictures only under a picture's name.
+        {{"spectrogram", input(), "--png", input()}, 2, "a name ending in .png"},
+        {{"spectrogram", input(), "--png", path("out.wav")}, 2, "a name ending in .png"},
+        // Targets and inputs that are not regular files.
+        {{"spectrogram", input(), "--png", path("pipe.png")}, 1, "a pipe, not a regular file"},
+        {{"convert", input(), path("pipe.wav")}, 1, "a pipe, not a regular file"},
+        {{"info", path("pipe.wav")}, 1, "is not a regular file"},
+#ifdef PHONAXIS_HAVE_DISPLAY
+        {{"picture", input(), "--out", input()}, 2, ".png, .tif/.tiff or .pdf"},
+        {{"picture", input(), "--out", path("link.png")}, 2, "is the input file"},
+#endif
+    };
+    if (device) {
+        cases.push_back({{"spectrogram", input(), "--png", path("null.png")}, 1,
+                         "a device, not a regular file"});
+    }
+    for (const Case& c : cases) {
+        const CliResult r = runCli(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[2] << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_EQ(fileState(input()), inputState) << c.args[2];
+    }
+    // The example as typed at a shell, through the executable.
+    const std::string cli = PHONAXIS_CLI;
+    const int raw = std::system((cli + " convert '" + input() + "' '" + input() +
+                                 "' --from 5000 --to 6000 2>/dev/null")
+                                    .c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+
+    EXPECT_EQ(fileState(input()), inputState);
+    EXPECT_EQ(fileState(path("settings.png")), settingsState);
+    EXPECT_TRUE(fs::is_fifo(path("pipe.wav")));
+    EXPECT_TRUE(fs::is_fifo(path("pipe.png")));
+    EXPECT_TRUE(!device || fs::is_character_file(path("null.png")));
+    for (const auto& entry : fs::recursive_directory_iterator(m_dir)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name != "out.wav" && name != "out.pmf" && !name.starts_with(".phonaxis-"))
+            << name;
+    }
+}
+
+TEST_F(CliTest, LargeFileOfZerosIsDeclinedAfterItsFirstBytes)
+{
+    // Four GiB that cost no disk: all of it a hole of zeros.
+    const std::string zeros = path("zeros.wav");
+    const int fd = ::open(zeros.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{4} << 30), 0);
+    ::close(fd);
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"info", zeros}, "is not a recording Phonaxis can open"},
+        {{"spectrogram", zeros, "--png", path("out.png")}, "is not a recording Phonaxis can open"},
+        // A configuration is read no further than its record (of zeros here,
+        // which no analysis can work with).
+        {{"settings", "--config", zeros}, "which the analyses cannot work with"},
+    };
+    for (const Case& c : cases) {
+        const auto before = test::bytesReadSoFar();
+        const CliResult r = runCli(c.args);
+        const auto after = test::bytesReadSoFar();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        if (before && after) {
+            EXPECT_LT(*after - *before, std::uint64_t{1} << 20) << c.args[0];
+        }
+    }
+    EXPECT_FALSE(fs::exists(path("out.png")));
 }
 
 TEST_F(CliTest, AiffChannelIsChosenOnTheCommandLine)

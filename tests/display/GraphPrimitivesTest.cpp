@@ -3,14 +3,20 @@
 #include "model/MinMaxSummary.h"
 
 #include <QImage>
+#include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPolygon>
+#include <QRectF>
+#include <QString>
+#include <QTextItem>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace phonaxis {
@@ -24,6 +30,99 @@ QImage blankImage(int width = 700, int height = 200)
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::white);
     return image;
+}
+
+// A paint device that records the texts drawn on it, each with the box it
+// covers, and draws nothing else. Fonts are measured as on an image.
+class TextRecorder : public QPaintDevice {
+public:
+    struct Text {
+        std::string text;
+        QRectF box;
+    };
+
+    explicit TextRecorder(QSize size)
+        : m_image(size, QImage::Format_ARGB32_Premultiplied), m_engine(m_texts)
+    {
+    }
+
+    QPaintEngine* paintEngine() const override { return &m_engine; }
+    const std::vector<Text>& texts() const { return m_texts; }
+
+    // The texts whose box starts at `top` (one row of a drawing).
+    std::vector<Text> row(double top) const
+    {
+        std::vector<Text> found;
+        for (const Text& text : m_texts) {
+            if (std::fabs(text.box.top() - top) < 1.0) {
+                found.push_back(text);
+            }
+        }
+        return found;
+    }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override { return m_image.metric(metric); }
+
+private:
+    class Engine : public QPaintEngine {
+    public:
+        explicit Engine(std::vector<Text>& texts) : QPaintEngine(AllFeatures), m_texts(texts) {}
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState& state) override
+        {
+            if (state.state() & DirtyTransform) {
+                m_transform = state.transform();
+            }
+        }
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+        void drawPath(const QPainterPath&) override {}
+        void drawLines(const QLineF*, int) override {}
+        void drawRects(const QRectF*, int) override {}
+        void drawEllipse(const QRectF&) override {}
+        void drawPoints(const QPointF*, int) override {}
+        void drawTextItem(const QPointF& at, const QTextItem& item) override
+        {
+            const QRectF box(at.x(), at.y() - item.ascent(), item.width(),
+                             item.ascent() + item.descent());
+            m_texts.push_back({item.text().toStdString(), m_transform.mapRect(box)});
+        }
+        Type type() const override { return User; }
+
+    private:
+        std::vector<Text>& m_texts;
+        QTransform m_transform;
+    };
+
+    // An image that answers metric queries for the recorder.
+    struct MeasuringImage : QImage {
+        using QImage::QImage;
+        using QImage::metric;
+    };
+
+    MeasuringImage m_image;
+    std::vector<Text> m_texts;
+    mutable Engine m_engine;
+};
+
+// Whether any two of `texts` overlap or come closer than `gap` pixels
+// side by side; the offending pair is named.
+::testing::AssertionResult apart(const std::vector<TextRecorder::Text>& texts, double gap)
+{
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        for (std::size_t j = i + 1; j < texts.size(); ++j) {
+            const QRectF& a = texts[i].box;
+            const QRectF& b = texts[j].box;
+            if (a.adjusted(-gap, 0, gap, 0).intersects(b)) {
+                return ::testing::AssertionFailure()
+                       << "\"" << texts[i].text << "\" at " << a.left() << ".." << a.right()
+                       << " and \"" << texts[j].text << "\" at " << b.left() << ".." << b.right();
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
 }
 
 // A noisy signal with a slow swell, so that neighbouring columns differ.
@@ -40,7 +139,9 @@ std::vector<float> testSignal(std::size_t count)
 }
 
 // The trace as the rule describes it, computed sample by sample without
-// any summary, drawn as one polyline per unbroken run.
+// any summary: min/max columns as vertical spans, each reaching to the
+// nearer edge of the previous column's span (or the baseline point) when the
+// two do not meet; sample by sample as one polyline per unbroken run.
 QImage bruteForceTrace(const std::vector<float>& samples, int pageMin, int pageMax, double scale,
                        const Rect& rect)
 {
@@ -50,15 +151,11 @@ QImage bruteForceTrace(const std::vector<float>& samples, int pageMin, int pageM
     const int width = rect.right - rect.left;
     const int y0 = rect.bottom - int((rect.bottom - rect.top) * 0.5);
     const double s = double(pageMax - pageMin) / width;
-    QPolygon line{QPoint(rect.left, y0)};
-    const auto flush = [&] {
-        if (line.size() > 1) {
-            painter.drawPolyline(line);
-        }
-        line.clear();
-    };
     const auto n = static_cast<long>(samples.size());
     if (s >= 4.0) {
+        bool joined = true;
+        int previousTop = y0;
+        int previousBottom = y0;
         for (int i = 0; i < width; ++i) {
             const long from = long(s * i + pageMin);
             double low = 1e300;
@@ -68,18 +165,30 @@ QImage bruteForceTrace(const std::vector<float>& samples, int pageMin, int pageM
                 high = std::max(high, samples[std::size_t(j)] * scale);
             }
             if (low > high) {
-                flush();
+                joined = false;
                 continue;
             }
-            line << QPoint(rect.left + i, y0 - int(high)) << QPoint(rect.left + i, y0 - int(low));
+            const int top = y0 - int(high);
+            const int bottom = y0 - int(low);
+            const int fromY = joined ? std::min(top, previousBottom) : top;
+            const int toY = joined ? std::max(bottom, previousTop) : bottom;
+            for (int y = std::max(fromY, 0); y <= std::min(toY, image.height() - 1); ++y) {
+                image.setPixel(rect.left + i, y, qRgb(0, 0, 0));
+            }
+            joined = true;
+            previousTop = top;
+            previousBottom = bottom;
         }
-    } else {
-        for (long j = pageMin; j < pageMax && j < n; ++j) {
-            const int x = rect.left + int(double(j - pageMin) * width / (pageMax - pageMin));
-            line << QPoint(x, y0 - int(samples[std::size_t(j)] * scale));
-        }
+        return image;
     }
-    flush();
+    QPolygon line{QPoint(rect.left, y0)};
+    for (long j = pageMin; j < pageMax && j < n; ++j) {
+        const int x = rect.left + int(double(j - pageMin) * width / (pageMax - pageMin));
+        line << QPoint(x, y0 - int(samples[std::size_t(j)] * scale));
+    }
+    if (line.size() > 1) {
+        painter.drawPolyline(line);
+    }
     return image;
 }
 
@@ -213,6 +322,93 @@ TEST(GraphPrimitivesTest, GivenSpacingPutsFirstLineAtNextMultipleAfterPageStart)
         }
     }
     EXPECT_TRUE(labelBelow);
+}
+
+TEST(GraphPrimitivesTest, TimeGridLabelsAreWrittenOnlyWhereTheyFit)
+{
+    struct Case {
+        const char* name;
+        double startMs, endMs;
+        int width;
+        bool relative;
+        std::vector<std::string> firstLabels; // the first labels written
+    };
+    const Case cases[] = {
+        // 5 ms lines 50 pixels apart: every line is labelled.
+        {"room for every label", 1100, 1200, 1000, false, {"1105", "1110", "1115"}},
+        // 5 ms lines 23 pixels apart: every other one, on round times.
+        {"zoomed page", 1150, 1260, 500, false, {"1160", "1170", "1180"}},
+        // 25 s lines 45 pixels apart with six-digit labels on a 10 min page.
+        {"ten-minute page", 0, 600'000, 1095, false, {"50000", "100000", "150000"}},
+        {"relative labels", 1150, 1260, 500, true, {"10", "20", "30"}},
+        {"narrow view", 0, 10'000, 120, false, {"5000"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TextRecorder recorder(QSize(c.width + 100, 300));
+        QPainter painter(&recorder);
+        const Rect rect{0, 20, 200, static_cast<std::int16_t>(20 + c.width)};
+        TimeGrids(painter, rect, 0, true, c.startMs, c.endMs, c.relative, false, kBlack);
+        painter.end();
+        const std::vector<TextRecorder::Text>& labels = recorder.texts();
+        ASSERT_GE(labels.size(), c.firstLabels.size());
+        for (std::size_t i = 0; i < c.firstLabels.size(); ++i) {
+            EXPECT_EQ(labels[i].text, c.firstLabels[i]);
+        }
+        EXPECT_TRUE(apart(labels, 3.0));
+        // Each label is centred on its own line.
+        const TimeGridLayout layout = timeGridLayout(c.startMs, c.endMs, 0);
+        const double pixelsPerMs = c.width / (c.endMs - c.startMs);
+        for (const TextRecorder::Text& label : labels) {
+            const double labelMs = std::stod(label.text) + (c.relative ? layout.firstMs : 0.0);
+            const double lineX = 20 + int((labelMs - c.startMs) * pixelsPerMs);
+            EXPECT_NEAR(label.box.center().x(), lineX, 1.0) << label.text;
+        }
+    }
+}
+
+TEST(GraphPrimitivesTest, EggNumbersAreWrittenOnlyWhereTheyFit)
+{
+    // Cycles every 10 samples, 20 pixels apart: closer than their numbers.
+    std::vector<ArrayCycle> cycles;
+    for (int i = 0; i < 20; ++i) {
+        ArrayCycle cycle;
+        cycle.dFilePointP1 = 10.0 * i + 2.0;
+        cycle.dValueP1 = 0.1;
+        cycle.dFilePointP2 = 10.0 * i + 6.0;
+        cycle.dValueP2 = 0.2;
+        cycle.dClosedQuotient = 0.5 + 0.01 * i;
+        cycle.dClosedQuotientHB = 0.4;
+        cycle.dClosedQuotientPM = 0.3;
+        cycle.dClosedQuotientHT = 0.2;
+        cycle.dPeakVelocityFilePoint = 10.0 * i + 4.0;
+        cycle.dPeakVelocityValue = 12345.6;
+        cycles.push_back(cycle);
+    }
+    const Rect rect{0, 0, 200, 400}; // 2 pixels per sample over 0 … 200
+    TextRecorder recorder(QSize(500, 300));
+    QPainter painter(&recorder);
+    MarkCycleArray(painter, 0.0, 200.0, cycles, 40.0, 0.5, rect, {0xAAAA, 0, 0xFFFF});
+    painter.end();
+    for (int row = 0; row < 4; ++row) {
+        SCOPED_TRACE(row);
+        const std::vector<TextRecorder::Text> numbers = recorder.row(15.0 * row);
+        // Some, not all, cycles are numbered, from the first one on.
+        EXPECT_GT(numbers.size(), 3u);
+        EXPECT_LT(numbers.size(), cycles.size());
+        EXPECT_TRUE(apart(numbers, 3.0));
+    }
+    ASSERT_FALSE(recorder.row(0.0).empty());
+    EXPECT_EQ(recorder.row(0.0).front().text, "0.500");
+    EXPECT_EQ(recorder.texts().size(), 4 * recorder.row(0.0).size());
+
+    TextRecorder peaks(QSize(500, 300));
+    painter.begin(&peaks);
+    MarkVelocityPeak(painter, 0.0, 200.0, cycles, 0.001, 0.5, rect, {0xFFFF, 0, 0});
+    painter.end();
+    EXPECT_GT(peaks.texts().size(), 3u);
+    EXPECT_LT(peaks.texts().size(), cycles.size());
+    EXPECT_TRUE(apart(peaks.texts(), 3.0));
 }
 
 TEST(GraphPrimitivesTest, FormantsAtOrBelow50HzAreNotDrawn)

@@ -1,14 +1,30 @@
+// The signal generators come first: Qt's "signals" keyword is a macro.
+#include "Signals.h"
+
+namespace {
+
+// Two seconds of a 220 Hz sine at ±0.5, 44.1 kHz.
+std::vector<float> sineAt220Hz()
+{
+    return phonaxis::signals::tone(220.0, 44100.0, 2000.0, 0.5);
+}
+
+} // namespace
+
 #include "display/MainViewRenderer.h"
 
 #include "support/ChannelFixtures.h"
 #include "support/ScriptedPrompts.h"
 
 #include <QImage>
+#include <QRect>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -151,6 +167,107 @@ TEST_F(MainViewRendererTest, SummariesGiveTheSamePictureAsScanning)
         const QImage scanned = renderMainView(m_document, QSize(400, 230));
         EXPECT_TRUE(fast == scanned) << pageMax;
     }
+}
+
+TEST_F(MainViewRendererTest, ZoomedOutSineIsSymmetricAboutItsBaseline)
+{
+    // About 80 samples, a third of a period, per pixel column of a view
+    // 1150 pixels wide; 50 pixels for 0.5 above and below the baseline.
+    const std::vector<float> samples = sineAt220Hz();
+    Channels& channel = addChannel(0, samples, 0, 200, kRed);
+    test::loadChannel(channel, samples, 44100.0);
+    channel.m_rLocation.right = 1145;
+    m_document.m_bDrawTimeGrid = false;
+    const QImage image = renderMainView(m_document, QSize(1150, 230));
+    const int y0 = 100;
+    const int columns = 1145 - 51;
+    // Painted pixels at each distance above and below the baseline, over
+    // every column but the first (joined to the baseline point).
+    std::vector<int> above(60), below(60);
+    for (int x = 51; x < 1145; ++x) {
+        for (int d = 1; d < 60; ++d) {
+            above[std::size_t(d)] += image.pixel(x, y0 - d) == kRed ? 1 : 0;
+            below[std::size_t(d)] += image.pixel(x, y0 + d) == kRed ? 1 : 0;
+        }
+    }
+    int areaAbove = 0;
+    int areaBelow = 0;
+    for (int d = 1; d < 60; ++d) {
+        SCOPED_TRACE(d);
+        areaAbove += above[std::size_t(d)];
+        areaBelow += below[std::size_t(d)];
+        // Row by row the two halves match to a few columns in a hundred.
+        EXPECT_NEAR(above[std::size_t(d)], below[std::size_t(d)], columns * 0.03);
+    }
+    // The trace reaches ±0.5 and no further, and the halves hold the same
+    // area to within one pixel per column.
+    EXPECT_GT(above[49], columns / 3);
+    EXPECT_GT(below[49], columns / 3);
+    EXPECT_EQ(above[51] + below[51], 0);
+    EXPECT_LE(std::abs(areaAbove - areaBelow), columns);
+}
+
+TEST_F(MainViewRendererTest, IntensityTrackIsBlueInColourAndBlackOtherwise)
+{
+    // A flat trace on the baseline (y = 50) and an intensity of 80 of 100 dB
+    // at y = 100 − 80 = 20.
+    Channels& channel = addChannel(0, std::vector<float>(1000, 0.0f), 0, 100, qRgb(0, 128, 0));
+    ASSERT_TRUE(channel.m_hfDataIntensity.allocate(1000));
+    std::fill(channel.m_hfDataIntensity.span().begin(), channel.m_hfDataIntensity.span().end(),
+              80.0f);
+    channel.m_dIntensityFileLength = 1000.0;
+    channel.m_dIntensityMax = 100.0;
+    channel.m_bHaveIntensity = true;
+    channel.m_bDrawIntensity = true;
+    m_document.m_bDrawTimeGrid = false;
+    for (const auto& [colour, expected] : {std::pair{true, kBlue}, std::pair{false, qRgb(0, 0, 0)}}) {
+        SCOPED_TRACE(colour);
+        m_document.m_bColor = colour;
+        const QImage image = renderMainView(m_document, QSize(400, 120));
+        for (int x : {100, 200, 300}) {
+            EXPECT_EQ(image.pixel(x, 20), expected) << x;
+        }
+    }
+}
+
+TEST_F(MainViewRendererTest, LabelTextHasALightBackingOverTheTrace)
+{
+    // Samples alternating between full scale up and down paint the strip
+    // black from top to bottom.
+    std::vector<float> samples(40'000);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = i % 2 == 0 ? 1.0f : -1.0f;
+    }
+    Channels& channel = addChannel(0, samples, 0, 100, qRgb(0, 0, 0));
+    m_document.m_bDrawTimeGrid = false;
+    Labels label;
+    label.setText("onset");
+    label.dTime = channel.m_dLengthMS / 2.0;
+    label.dVerticalFactor = 0.4;
+    label.setBounds(RectD{0.0, 0.0, 60.0, 20.0}, 0.0);
+    channel.Add_Label_Cocoa(label);
+    const QImage image = renderMainView(m_document, QSize(400, 120));
+
+    const Labels* placed = channel.GetLabelZoomed(0, 0.0, channel.m_dLengthMS, g_nLeftWindowOffset);
+    ASSERT_NE(placed, nullptr);
+    const RectD& bounds = placed->bounds();
+    const QRect box(int(bounds.x), int(bounds.y), int(bounds.width), int(bounds.height));
+    ASSERT_TRUE(QRect(50, 0, 345, 100).contains(box));
+    int light = 0;
+    int dark = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        for (int x = box.left(); x <= box.right(); ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            light += grey > 180 ? 1 : 0;
+            dark += grey < 60 ? 1 : 0;
+        }
+    }
+    // Mostly backing, with the black text on it; the trace stays black just
+    // outside the box.
+    EXPECT_GT(light, box.width() * box.height() / 2);
+    EXPECT_GT(dark, 20);
+    EXPECT_EQ(image.pixel(box.left() - 2, box.center().y()), qRgb(0, 0, 0));
+    EXPECT_EQ(image.pixel(box.center().x(), box.top() - 2), qRgb(0, 0, 0));
 }
 
 TEST_F(MainViewRendererTest, DocumentWithoutDataOrSizeDrawsNothing)

@@ -1,15 +1,28 @@
+#include "NativeTestFiles.h"
 #include "document/EditClipboard.h"
 #include "document/EditSession.h"
 #include "document/MyDocument.h"
+#include "document/NativeFormat.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iomanip>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace phonaxis {
 namespace {
@@ -54,6 +67,8 @@ protected:
                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
+        // Backups are made only in a folder private to this user.
+        fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::replace);
         m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
     }
     void TearDown() override
@@ -92,6 +107,23 @@ protected:
         document.m_nFileFormat = format;
         document.m_bHaveData = true;
         document.m_bNewFile = false;
+    }
+
+    // Every channel's selection from `startMs` to `stopMs`, at its own rate.
+    void selectMs(double startMs, double stopMs)
+    {
+        for (int c = 0; c < m_document->m_nNumofChannels; ++c) {
+            Channels& channel = m_document->getChannel(c);
+            const double perMs = channel.m_dSampleRate / 1000.0;
+            channel.m_dDurationStartFile = startMs * perMs;
+            channel.m_dDurationStopFile = stopMs * perMs;
+            channel.m_dDurationStartTime = startMs;
+            channel.m_dDurationStopTime = stopMs;
+            channel.m_dDurationTime = stopMs - startMs;
+            channel.m_dDurationFile = (stopMs - startMs) * perMs;
+            channel.m_dMarkerFileValue = channel.m_dDurationStartFile;
+            channel.m_dMarkerTime = startMs;
+        }
     }
 
     // Every channel's selection (or, with start == stop, its marker) in samples.
@@ -378,27 +410,379 @@ TEST_F(EditingTest, FailedBackupAsksWhetherToContinue)
 
 TEST_F(EditingTest, UnreadableBackupLeavesDocumentUnchanged)
 {
-    fill({1000});
-    select(100, 200);
-    session().EditCut();
-    const auto afterCut = samplesOf(m_document->getChannel(0));
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> spoil;
+    };
+    const Case cases[] = {
+        {"cut short", [](const fs::path& backup) {
+             std::ofstream(backup, std::ios::binary | std::ios::trunc) << "KVQ_PC_FLOAT";
+         }},
+        {"opened to others", [](const fs::path& backup) {
+             fs::permissions(backup, fs::perms::others_read, fs::perm_options::add);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_session.reset();
+        m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
+        m_prompts.alerts.clear();
+        fill({1000});
+        select(100, 200);
+        session().EditCut();
+        const auto afterCut = samplesOf(m_document->getChannel(0));
 
-    std::ofstream(session().backupPath(), std::ios::binary | std::ios::trunc) << "KVQ_PC_FLOAT";
-    EXPECT_FALSE(session().EditUndo().edited);
-    ASSERT_EQ(m_prompts.alerts.size(), 1u);
-    EXPECT_EQ(m_prompts.alerts[0].title, "temp file read failure.");
-    EXPECT_EQ(samplesOf(m_document->getChannel(0)), afterCut);
+        c.spoil(session().backupPath());
+        EXPECT_FALSE(session().EditUndo().edited);
+        ASSERT_EQ(m_prompts.alerts.size(), 1u);
+        EXPECT_EQ(m_prompts.alerts[0].title, "temp file read failure.");
+        EXPECT_EQ(samplesOf(m_document->getChannel(0)), afterCut);
+    }
 }
 
 TEST_F(EditingTest, SessionsOfTheSameNameKeepSeparateBackups)
 {
-    MyDocument other(m_prompts, m_settings);
-    EditSession twin(other, m_prompts, m_clipboard, "take 1.pmf", m_dir);
+    fill({1000});
+    select(100, 200);
+    session().EditClear();
+    EditSession twin(*m_document, m_prompts, m_clipboard, "take 1.pmf", m_dir);
+    twin.EditClear();
     EXPECT_NE(session().backupPath(), twin.backupPath());
     EXPECT_EQ(fs::path(session().backupPath()).parent_path(), m_dir);
     EXPECT_TRUE(session().backupPath().ends_with("__##tmp"));
-    EditSession slash(other, m_prompts, m_clipboard, "../../etc/x", m_dir);
+    EditSession slash(*m_document, m_prompts, m_clipboard, "../../etc/x", m_dir);
+    slash.EditClear();
     EXPECT_EQ(fs::path(slash.backupPath()).parent_path(), m_dir);
+}
+
+// --- the backup's privacy ---------------------------------------------------------
+
+unsigned modeOf(const fs::path& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777u : 0u;
+}
+
+TEST_F(EditingTest, BackupIsAPrivateFileInAPrivateFolder)
+{
+    fill({1000});
+    select(100, 200);
+    const fs::path folder = m_dir / "cache" / "Phonaxis" / "tmp"; // none of it exists yet
+    auto edits = std::make_unique<EditSession>(*m_document, m_prompts, m_clipboard, "take 1.pmf",
+                                               folder);
+    EXPECT_TRUE(edits->backupPath().empty());
+    edits->EditClear();
+    ASSERT_TRUE(edits->undoAvailable());
+    const fs::path first = edits->backupPath();
+    EXPECT_EQ(first.parent_path(), folder);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(m_dir / "cache"), 0700u);
+    EXPECT_EQ(modeOf(first), 0600u);
+    EXPECT_TRUE(first.filename().string().starts_with("take 1.pmf."));
+    EXPECT_EQ(EditSession::backupOwner(first.filename().string()), ::getpid());
+
+    // The next backup replaces it under a new name.
+    edits->EditClear();
+    const fs::path second = edits->backupPath();
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_EQ(modeOf(second), 0600u);
+
+    // Closing the document removes it.
+    edits.reset();
+    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_TRUE(m_prompts.alerts.empty());
+}
+
+TEST_F(EditingTest, FoldersOthersCanReachAreNotUsedForBackups)
+{
+    const fs::path privateFolder = m_dir / "private";
+    fs::create_directory(privateFolder);
+    fs::permissions(privateFolder, fs::perms::owner_all, fs::perm_options::replace);
+    const auto folderWith = [](fs::perms perms) {
+        return [perms](const fs::path& path) {
+            fs::create_directory(path);
+            fs::permissions(path, perms, fs::perm_options::replace);
+        };
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+    };
+    std::vector<Case> cases = {
+        {"shared by everyone", folderWith(fs::perms::all)},
+        {"readable by the group", folderWith(fs::perms::owner_all | fs::perms::group_read |
+                                             fs::perms::group_exec)},
+        {"a link to a private folder",
+         [&](const fs::path& path) { fs::create_directory_symlink(privateFolder, path); }},
+        {"a file", [](const fs::path& path) { std::ofstream(path) << "x"; }},
+    };
+    if (::geteuid() == 0) {
+        cases.push_back({"another user's", [&](const fs::path& path) {
+                             folderWith(fs::perms::owner_all)(path);
+                             ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+                         }});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = m_dir / "shared";
+        fs::remove_all(folder);
+        c.make(folder);
+        m_session.reset();
+        m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
+        fill({1000});
+        select(100, 200);
+        EditSession edits(*m_document, m_prompts, m_clipboard, "doc", folder);
+        m_prompts.alerts.clear();
+        m_prompts.alertReplies = {0}; // Cancel
+
+        EXPECT_FALSE(edits.EditCut().edited);
+        ASSERT_EQ(m_prompts.alerts.size(), 1u);
+        EXPECT_EQ(m_prompts.alerts[0].message,
+                  "Unable to create a backup copy. Undo not available.");
+        EXPECT_FALSE(edits.undoAvailable());
+        EXPECT_TRUE(edits.backupPath().empty());
+        if (fs::is_directory(folder)) {
+            EXPECT_TRUE(fs::is_empty(folder));
+        }
+        EXPECT_TRUE(fs::is_empty(privateFolder));
+    }
+}
+
+TEST_F(EditingTest, UndoReadsOnlyTheBackupItWrote)
+{
+    fill({1000});
+    addLabel(m_document->getChannel(0), 5.0, "kept");
+    const auto before = samplesOf(m_document->getChannel(0));
+    select(100, 200);
+    session().EditCut();
+    const fs::path backup = session().backupPath();
+
+    // A valid native file of 80 samples put in the backup's place.
+    MyDocument injected(m_prompts, m_settings);
+    injected.m_nNumofChannels = 1;
+    injected.m_bHaveData = true;
+    const std::vector<float> values(80, 0.25f);
+    Channels& channel = injected.getChannel(0);
+    ASSERT_TRUE(channel.setData(values.data(), 80.0));
+    channel.m_dwFileLength = 80.0;
+    channel.m_dSampleRate = kRateHz;
+    channel.SetTitle("INJECTED");
+    std::string error;
+    ASSERT_TRUE(writeNativeFile(injected, false, false, (m_dir / "injected.pmf").string(), error))
+        << error;
+    fs::rename(m_dir / "injected.pmf", backup);
+
+    EXPECT_TRUE(session().EditUndo().edited);
+    EXPECT_TRUE(m_prompts.alerts.empty());
+    EXPECT_EQ(samplesOf(m_document->getChannel(0)), before);
+    EXPECT_EQ(m_document->getChannel(0).GetTitle(), "Chan 0");
+    EXPECT_EQ(labelsOf(m_document->getChannel(0)).size(), 1u);
+    // The file put there is not the session's to remove.
+    EXPECT_TRUE(fs::exists(backup));
+}
+
+TEST(PrivateTemporaryFolderTest, IsInTheUsersCacheNotInTheSharedTemporaryFolder)
+{
+    struct Case {
+        const char* cache; // XDG_CACHE_HOME; nullptr: unset
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/var/cache/u", "/var/cache/u/Phonaxis/tmp"},
+        {nullptr, "/home/u/.cache/Phonaxis/tmp"},
+        {"relative/cache", "/home/u/.cache/Phonaxis/tmp"}, // not absolute: ignored
+    };
+    // Sets an environment variable (nullptr: unsets it); returns the old value.
+    const auto put = [](const char* name, const char* value) {
+        const char* old = std::getenv(name);
+        std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        return saved;
+    };
+    const auto home = put("HOME", "/home/u");
+    const auto cache = put("XDG_CACHE_HOME", nullptr);
+    for (const Case& c : cases) {
+        put("XDG_CACHE_HOME", c.cache);
+        EXPECT_EQ(EditSession::applicationTempFolder(), fs::path(c.expected));
+    }
+    put("HOME", home ? home->c_str() : nullptr);
+    put("XDG_CACHE_HOME", cache ? cache->c_str() : nullptr);
+}
+
+TEST(StaleBackupTest, OnlyBackupsOfRunsThatEndedAreRemoved)
+{
+    const fs::path folder =
+        fs::temp_directory_path() / ("phonaxis-stale-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder / "shared");
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+    fs::permissions(folder / "shared", fs::perms::all, fs::perm_options::replace);
+
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(ended, 0);
+    ::waitpid(ended, nullptr, 0);
+    const auto backupName = [](pid_t pid, const char* tag) {
+        return "take.1.wav." + std::to_string(pid) + "." + tag + "__##tmp";
+    };
+
+    enum class Kind { File, Locked, Link };
+    struct Case {
+        std::string name;
+        Kind kind;
+        bool removed;
+    };
+    const Case cases[] = {
+        {backupName(ended, "0123456789abcdef"), Kind::File, true},
+        {backupName(::getpid(), "0123456789abcdef"), Kind::File, false}, // this run's
+        {backupName(::getppid(), "0123456789abcdef"), Kind::File, false}, // a running process's
+        // Held by a process of that id in another process namespace.
+        {backupName(ended, "fedcba9876543210"), Kind::Locked, false},
+        {backupName(ended, "00000000000000aa"), Kind::Link, false},
+        {backupName(ended, "short"), Kind::File, false}, // not a backup's name
+        {"notes.txt", Kind::File, false},
+    };
+    std::vector<int> locks;
+    for (const Case& c : cases) {
+        const fs::path path = folder / c.name;
+        if (c.kind == Kind::Link) {
+            std::ofstream(folder / "target") << "x";
+            fs::create_symlink(folder / "target", path);
+            continue;
+        }
+        std::ofstream(path) << "backup";
+        if (c.kind == Kind::Locked) {
+            const int fd = ::open(path.c_str(), O_RDONLY);
+            ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+            locks.push_back(fd);
+        }
+    }
+    // A folder others can write to is never cleaned.
+    std::ofstream(folder / "shared" / cases[0].name) << "backup";
+
+    EXPECT_EQ(EditSession::removeStaleBackups(folder), 1);
+    EXPECT_EQ(EditSession::removeStaleBackups(folder / "shared"), 0);
+    for (const Case& c : cases) {
+        EXPECT_EQ(!fs::exists(fs::symlink_status(folder / c.name)), c.removed) << c.name;
+    }
+    EXPECT_TRUE(fs::exists(folder / "shared" / cases[0].name));
+    EXPECT_TRUE(fs::exists(folder / "target"));
+    for (const int fd : locks) {
+        ::close(fd);
+    }
+    fs::remove_all(folder);
+}
+
+// --- undo whatever the format -----------------------------------------------------
+
+// Everything of a channel that undo must give back, in words.
+std::string channelState(const Channels& c)
+{
+    std::ostringstream s;
+    s << std::setprecision(17) << c.GetTitle() << '|' << c.GetUnit() << '|' << c.m_dSampleRate << '|'
+      << c.m_dwFileLength << '|' << c.m_dLengthMS << '|' << c.m_dReference << '|' << c.m_dA3Cal << ','
+      << c.m_dB2Cal << ',' << c.m_dC1Cal << ',' << c.m_dD0Cal << '|' << c.m_dGain << '|'
+      << c.m_dFilterRate << '|' << c.m_nChannelType << c.m_bAnchorChannel << c.m_bShow << '|'
+      << c.m_nResolutionBits << ',' << c.m_nDataType << ',' << c.m_nOrder << ',' << c.m_nHeigth
+      << '|' << c.m_nColorRed << ',' << c.m_nColorGreen << ',' << c.m_nColorBlue;
+    for (const Labels& label : c.m_pArrayLabels) {
+        s << "|label " << label.dTime << ' ' << label.getLabelText() << ' ' << label.mFontColor.red
+          << ' ' << label.mFont.pointSize << ' ' << label.mFont.family;
+    }
+    return s.str();
+}
+
+std::string documentState(const MyDocument& d)
+{
+    std::ostringstream s;
+    s << std::setprecision(17) << d.m_nNumofChannels << ' ' << d.m_nFileFormat << ' '
+      << d.m_bForeignFile << d.m_bNewFile << d.m_bHaveData << ' ' << d.m_dAnalysisSampleRate << ' '
+      << d.m_dwAnalysisFileLength << ' ' << d.m_dAnalysisLengthMS;
+    for (int i = 0; i < d.m_nNumofChannels; ++i) {
+        s << "\n" << channelState(d.getChannel(i));
+    }
+    return s.str();
+}
+
+TEST_F(EditingTest, UndoGivesBackTheDocumentWhateverItsFormat)
+{
+    using namespace testfiles;
+    const std::vector<double> ramp = exactRamp(3000, 2);
+    const std::vector<double> mono = exactRamp(3000, 1);
+    WavLayout wav;
+    wav.channels = 2;
+    wav.sampleRate = 11025;
+    AiffLayout aiff;
+    aiff.sampleRate = 22050.0;
+    KvqLayout kvq;
+    kvq.kind = KvqKind::Pc;
+    KvqLayout pcFloat;
+    for (int c = 0; c < 2; ++c) {
+        KvqChannel channel;
+        channel.sampleRate = 8000.0;
+        channel.durationMs = 375.0;
+        channel.title = "Chan " + std::to_string(c);
+        for (int i = 0; i < 3000; ++i) {
+            channel.words.push_back(static_cast<std::int16_t>(i * (c + 1) - 1500));
+            channel.floats.push_back(static_cast<float>(i * (c + 1)) / 4096.0f);
+        }
+        kvq.channels.push_back(channel);
+        pcFloat.channels.push_back(channel);
+    }
+    struct Case {
+        const char* name;
+        FileBytes bytes;
+        std::int32_t format;
+        bool foreign;
+    };
+    const Case cases[] = {
+        {"16-bit WAV", makeWav(wav, ramp), FileFormat::kWav, true},
+        {"AIFF", makeAiff(aiff, mono), FileFormat::kNone, true},
+        {"KVQ_PC", makeKvq(kvq), FileFormat::kNone, false},
+        {"KVQ_PC_FLOAT", makeKvq(pcFloat), FileFormat::kPcFloat, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_session.reset();
+        m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
+        ASSERT_TRUE(m_document->readFromData(c.bytes, ""));
+        ASSERT_EQ(m_document->m_nFileFormat, c.format);
+        ASSERT_EQ(m_document->m_bForeignFile, c.foreign);
+        // What the user may have set, including values a native file keeps
+        // only approximately (a fractional gain, a colour between steps).
+        Channels& first = m_document->getChannel(0);
+        first.m_dA3Cal = 0.5;
+        first.m_dB2Cal = 0.25;
+        first.m_dC1Cal = 2.0;
+        first.m_dD0Cal = -1.0;
+        first.SetUnit("Pa");
+        first.m_dGain = 2.5;
+        first.m_dFilterRate = 1234.5;
+        addLabel(first, 10.0, "before");
+        addLabel(first, 200.0, "inside");
+        first.m_pArrayLabels[0].mFontColor.red = 0.3;
+        first.m_pArrayLabels[0].mFont.pointSize = 12.5;
+        const std::string before = documentState(*m_document);
+        std::vector<std::vector<float>> samples;
+        for (int i = 0; i < m_document->m_nNumofChannels; ++i) {
+            samples.push_back(samplesOf(m_document->getChannel(i)));
+        }
+
+        selectMs(100.0, 250.0);
+        ASSERT_TRUE(session().EditCut().edited);
+        ASSERT_LT(samplesOf(first).size(), samples[0].size());
+        ASSERT_TRUE(session().validateEditCommand("_EditUndo:", true));
+        EXPECT_TRUE(session().EditUndo().edited);
+
+        EXPECT_EQ(documentState(*m_document), before);
+        for (int i = 0; i < m_document->m_nNumofChannels; ++i) {
+            EXPECT_EQ(samplesOf(m_document->getChannel(i)), samples[static_cast<std::size_t>(i)]);
+        }
+    }
+    EXPECT_TRUE(m_prompts.alerts.empty());
 }
 
 } // namespace

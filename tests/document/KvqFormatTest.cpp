@@ -103,6 +103,7 @@ TEST_F(NativeFiles, WrittenTablesLieAtTheirOffsets)
     a.m_nColorRed = 65535;
     a.m_dReference = 0.25;
     a.m_dA3Cal = 0.1;
+    a.m_dB2Cal = 0.2;
     a.m_dD0Cal = 0.4;
     a.m_nHeigth = 120;
     a.m_bDrawReference = false;
@@ -137,6 +138,7 @@ TEST_F(NativeFiles, WrittenTablesLieAtTheirOffsets)
         EXPECT_EQ(f64At(b, r + 16), 4.0);
         EXPECT_EQ(f64At(b, r + 24), 0.25);
         EXPECT_EQ(f64At(b, r + 32), 0.1);
+        EXPECT_EQ(f64At(b, r + 40), 0.2);
         EXPECT_EQ(f64At(b, r + 48), 1.0);
         EXPECT_EQ(f64At(b, r + 56), 0.4);
         const std::int32_t ints[] = {1, 16, 0, 120, 1, 2, 11025, 1, 0, 1, 65535, 0, 0};
@@ -172,6 +174,66 @@ TEST_F(NativeFiles, WrittenTablesLieAtTheirOffsets)
             }
         }
     }
+}
+
+// The float reader takes every field of the channel and label records from
+// its own offset: each holds a value of its own in the file.
+TEST_F(NativeFiles, FloatReaderTakesEachFieldFromItsOffset)
+{
+    KvqChannel c;
+    c.floats = {0.5f, -0.5f};
+    c.durationMs = 0.09;
+    c.sampleRate = 22222.0;
+    c.reference = 0.125;
+    c.a3 = 0.5, c.b2 = -0.75, c.c1 = 2.5, c.d0 = -3.25;
+    c.channelType = 1, c.resolution = 24, c.dataType = 7, c.height = 140, c.order = 5;
+    c.gain = 9, c.filterRate = 4321, c.drawReference = 0, c.anchor = 1;
+    c.red = 1111, c.green = 2222, c.blue = 3333;
+    c.title = "Flow", c.unit = "l/s";
+    KvqLabel l;
+    l.timeMs = 12.5, l.verticalFactor = 0.625, l.justification = 2, l.addLine = 1;
+    l.left = 11, l.top = 22, l.right = 33, l.bottom = 44;
+    l.red = 255, l.green = 51, l.blue = 0;
+    l.pointSize = 17, l.weight = 9, l.italicAngle = 0x88;
+    l.family = "Courier", l.text = "burst";
+    c.labels = {l};
+    KvqLayout layout;
+    layout.channels = {c};
+    ASSERT_TRUE(doc.Read_KVQ_PC_Float_FileType(makeKvq(layout)));
+
+    const Channels& ch = doc.getChannel(0);
+    EXPECT_EQ(ch.m_dLengthMS, 0.09);
+    EXPECT_EQ(ch.m_dSampleRate, 22222.0);
+    EXPECT_EQ(ch.m_dwFileLength, 2.0);
+    EXPECT_EQ(ch.m_dReference, 0.125);
+    EXPECT_EQ(ch.m_dA3Cal, 0.5);
+    EXPECT_EQ(ch.m_dB2Cal, -0.75);
+    EXPECT_EQ(ch.m_dC1Cal, 2.5);
+    EXPECT_EQ(ch.m_dD0Cal, -3.25);
+    EXPECT_EQ(ch.m_nChannelType, 1);
+    EXPECT_EQ(ch.m_nResolutionBits, 24);
+    EXPECT_EQ(ch.m_nDataType, 7);
+    EXPECT_EQ(ch.m_nHeigth, 140);
+    EXPECT_EQ(ch.m_nOrder, 5);
+    EXPECT_EQ(ch.m_dGain, 9.0);
+    EXPECT_EQ(ch.m_dFilterRate, 4321.0);
+    EXPECT_FALSE(ch.m_bDrawReference);
+    EXPECT_TRUE(ch.m_bAnchorChannel);
+    EXPECT_EQ(ch.m_nColorRed, 1111);
+    EXPECT_EQ(ch.m_nColorGreen, 2222);
+    EXPECT_EQ(ch.m_nColorBlue, 3333);
+    EXPECT_EQ(ch.GetTitle(), "Flow");
+    EXPECT_EQ(ch.GetUnit(), "l/s");
+    ASSERT_EQ(ch.m_pArrayLabels.size(), 1u);
+    const Labels& got = ch.m_pArrayLabels[0];
+    EXPECT_EQ(got.dTime, 12.5);
+    EXPECT_EQ(got.dVerticalFactor, 0.625);
+    EXPECT_EQ(got.nJustification, 2);
+    EXPECT_TRUE(got.bAddLine);
+    EXPECT_EQ(got.rectLocation, (Rect{22, 11, 44, 33}));
+    EXPECT_EQ(got.mFontColor, (LabelColor{1.0, 0.2, 0.0, 1.0}));
+    EXPECT_EQ(got.mFont, (LabelFont{"Courier", 17.0, 700, true}));
+    EXPECT_EQ(got._strText, "burst");
 }
 
 // Every field a float file stores survives a write and a read, through both

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "document/MyDocument.h"
 #include "support/ScriptedPrompts.h"
 
@@ -11,7 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -187,6 +190,78 @@ TEST_F(WavWriter, WrittenFilesReadBackBitExactly)
             ASSERT_EQ(copy.getChannel(c).m_dwFileLength, 300.0);
             EXPECT_EQ(std::memcmp(a.data(), b.data(), 300 * sizeof(float)), 0);
         }
+    }
+}
+
+// What a whole-document WAV file is to keep of a channel: everything the
+// reader sets, and the samples.
+std::string keptState(const Channels& c)
+{
+    std::ostringstream s;
+    s.precision(17);
+    s << c.GetTitle() << '|' << c.GetUnit() << '|' << c.m_nChannelType << '|' << c.m_dReference << '|'
+      << c.m_dA3Cal << ',' << c.m_dB2Cal << ',' << c.m_dC1Cal << ',' << c.m_dD0Cal << '|' << c.m_dGain
+      << '|' << c.m_dFilterRate << '|' << c.m_dSampleRate << '|' << c.m_dwFileLength << '|'
+      << c.m_pArrayLabels.size();
+    for (const float value : c.samples()) {
+        s << ' ' << value;
+    }
+    return s.str();
+}
+
+TEST_F(WavWriter, WhatAWavFileWouldLoseIsNamedAndNothingElseIsLost)
+{
+    using Change = std::function<void(MyDocument&)>;
+    struct Case {
+        std::vector<std::string> lost;
+        Change change;
+    };
+    const Case cases[] = {
+        {{}, [](MyDocument&) {}},
+        {{"labels"},
+         [](MyDocument& d) {
+             Labels label;
+             label.dTime = 10.0;
+             label.setText("a");
+             d.getChannel(1).Add_Label_Cocoa(label);
+         }},
+        {{"calibrations"}, [](MyDocument& d) { d.getChannel(1).m_dB2Cal = 0.5; }},
+        {{"units"}, [](MyDocument& d) { d.getChannel(0).SetUnit("Pa"); }},
+        {{"channel titles"}, [](MyDocument& d) { d.getChannel(1).SetTitle("EGG"); }},
+        {{"channel types"}, [](MyDocument& d) { d.getChannel(1).m_nChannelType = 2; }},
+        {{"reference levels"}, [](MyDocument& d) { d.getChannel(0).m_dReference = 0.125; }},
+        {{"gains"}, [](MyDocument& d) { d.getChannel(1).m_dGain = 10.0; }},
+        {{"filter rates"}, [](MyDocument& d) { d.getChannel(0).m_dFilterRate = 4000.0; }},
+        {{"channels of different lengths"}, [](MyDocument& d) { d.getChannel(1).m_dwFileLength = 50; }},
+        {{"a fractional sample rate"},
+         [](MyDocument& d) {
+             for (int c = 0; c < 2; ++c) {
+                 d.getChannel(c).m_dSampleRate = 11025.5;
+                 d.getChannel(c).m_dFilterRate = 11025.5 / 2.0;
+             }
+         }},
+    };
+    testfiles::WavLayout layout;
+    layout.channels = 2;
+    layout.sampleRate = 11025;
+    const auto wav = testfiles::makeWav(layout, testfiles::exactRamp(100, 2));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lost.empty() ? "nothing" : c.lost[0]);
+        MyDocument source(prompts, settings);
+        ASSERT_TRUE(source.Read_WAVE_FileType(wav));
+        c.change(source);
+        const auto lost = source.wavDiscards();
+        EXPECT_EQ(lost, c.lost);
+
+        // Saved and read back, the recording is the same exactly when
+        // nothing is named.
+        const auto bytes = source.Save_WAVE_FileType_float(false, -1, 2, false);
+        ASSERT_TRUE(bytes);
+        MyDocument back(prompts, settings);
+        ASSERT_TRUE(back.Read_WAVE_FileType(*bytes));
+        const bool same = keptState(back.getChannel(0)) == keptState(source.getChannel(0)) &&
+                          keptState(back.getChannel(1)) == keptState(source.getChannel(1));
+        EXPECT_EQ(same, lost.empty());
     }
 }
 

@@ -25,7 +25,10 @@ protected:
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder = std::filesystem::temp_directory_path() / (folderPrefix + info->name());
         std::filesystem::remove_all(folder);
+        // Backups are made only in a folder private to this user.
         std::filesystem::create_directories(folder / "tmp");
+        std::filesystem::permissions(folder / "tmp", std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
         settings.m_strConfigFolder = (folder / "config").string();
         globals.appPathTemp = (folder / "tmp").string();
         globals.gstrVersion = kApplicationVersion;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -60,24 +61,13 @@ std::string textAt(const std::vector<std::uint8_t>& b, std::size_t at)
     return std::string(reinterpret_cast<const char*>(b.data() + at));
 }
 
-void putInt32At(std::vector<std::uint8_t>& b, std::size_t at, std::int32_t value)
+// Writes the low `width` bytes of `bits` little-endian at `at`.
+void putLittleEndian(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t bits,
+                     std::size_t width)
 {
-    for (std::size_t i = 0; i < 4; ++i) {
-        b[at + i] = std::uint8_t(std::uint32_t(value) >> (8 * i));
-    }
-}
-void putDoubleAt(std::vector<std::uint8_t>& b, std::size_t at, double value)
-{
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    for (std::size_t i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < width; ++i) {
         b[at + i] = std::uint8_t(bits >> (8 * i));
     }
-}
-void putTextAt(std::vector<std::uint8_t>& b, std::size_t at, const std::string& text)
-{
-    std::copy(text.begin(), text.end(), b.begin() + std::ptrdiff_t(at));
-    b[at + text.size()] = 0;
 }
 
 // The positions at which two records differ.
@@ -93,166 +83,121 @@ std::vector<std::size_t> differingBytes(const std::vector<std::uint8_t>& a,
     return at;
 }
 
-// --- the record's layout, field by field ------------------------------------------
-
-// How a setting is held in the record: int32, boolean as int32 0 or 1,
-// double, or a double held as its truncated int32.
-enum class Held { Int32, Bool, Double, Truncated };
-
-// One setting of `Owner` and its place in the record, with a value for it
-// that differs from every default and that the analyses can work with
-// (booleans are tried with both values). Per-channel settings hold channel
-// k's value at offset + k·width, and use value + k.
+// One setting of `Owner` at its place in the record, with a value for it that
+// differs from every default and that the analyses can work with (booleans
+// are tried with both values). Per-channel settings hold channel k's value
+// at offset + k·width, and use value + k. A truncated double is held as an
+// int32.
 template <typename Owner> struct Slot {
     std::size_t offset;
-    Held held;
-    std::int32_t Owner::*integer = nullptr;
-    bool Owner::*flag = nullptr;
-    double Owner::*real = nullptr;
+    std::variant<std::int32_t Owner::*, bool Owner::*, double Owner::*> member;
     double value = 0.0;
     bool newDocument = true; // a new document takes it from the application configuration
+    bool truncated = false;
+
+    bool isBool() const { return std::holds_alternative<bool Owner::*>(member); }
+    bool isDouble() const { return std::holds_alternative<double Owner::*>(member) && !truncated; }
+    std::size_t width() const { return isDouble() ? 8 : 4; }
+    double in(const Owner& owner) const
+    {
+        return std::visit([&](auto m) { return double(owner.*m); }, member);
+    }
+    void set(Owner& owner, double v) const
+    {
+        std::visit([&](auto m) { owner.*m = static_cast<std::decay_t<decltype(owner.*m)>>(v); },
+                   member);
+    }
+    // Puts `v` at `at` as the record holds it.
+    void put(std::vector<std::uint8_t>& b, std::size_t at, double v) const
+    {
+        isDouble() ? putLittleEndian(b, at, std::bit_cast<std::uint64_t>(v), 8)
+                   : putLittleEndian(b, at, std::uint32_t(std::int32_t(std::trunc(v))), 4);
+    }
 };
 
 using D = DocumentFields;
 using DocumentSlot = Slot<D>;
 using ChannelSlot = Slot<Channels>;
-
-template <typename Owner>
-Slot<Owner> at(std::size_t offset, std::int32_t Owner::*m, double value, bool newDocument = true)
-{
-    return {offset, Held::Int32, m, nullptr, nullptr, value, newDocument};
-}
-template <typename Owner>
-Slot<Owner> at(std::size_t offset, bool Owner::*m, bool newDocument = true)
-{
-    return {offset, Held::Bool, nullptr, m, nullptr, 0.0, newDocument};
-}
-template <typename Owner>
-Slot<Owner> at(std::size_t offset, double Owner::*m, double value, bool newDocument = true)
-{
-    return {offset, Held::Double, nullptr, nullptr, m, value, newDocument};
-}
-template <typename Owner>
-Slot<Owner> truncated(std::size_t offset, double Owner::*m, double value, bool newDocument = true)
-{
-    return {offset, Held::Truncated, nullptr, nullptr, m, value, newDocument};
-}
-
-template <typename Owner>
-double valueIn(const Slot<Owner>& slot, const std::type_identity_t<Owner>& owner)
-{
-    if (slot.integer != nullptr) {
-        return owner.*slot.integer;
-    }
-    if (slot.flag != nullptr) {
-        return owner.*slot.flag ? 1.0 : 0.0;
-    }
-    return owner.*slot.real;
-}
-
-template <typename Owner>
-void setIn(const Slot<Owner>& slot, std::type_identity_t<Owner>& owner, double value)
-{
-    if (slot.integer != nullptr) {
-        owner.*slot.integer = std::int32_t(value);
-    } else if (slot.flag != nullptr) {
-        owner.*slot.flag = value != 0.0;
-    } else {
-        owner.*slot.real = value;
-    }
-}
-
-std::size_t widthOf(Held held)
-{
-    return held == Held::Double ? 8 : 4;
-}
-
-void putHeld(std::vector<std::uint8_t>& b, std::size_t at, Held held, double value)
-{
-    if (held == Held::Double) {
-        putDoubleAt(b, at, value);
-    } else {
-        putInt32At(b, at, std::int32_t(std::trunc(value)));
-    }
-}
+constexpr bool kNotNew = false; // a new document does not take it
+constexpr bool kTruncated = true;
 
 // Every document-wide setting of the record at the offset the file layout
 // gives it.
 const DocumentSlot kDocumentSlots[] = {
-    at(1032, &D::m_dAnalysisSampleRate, 16000.0, false),
-    at(1040, &D::m_dwAnalysisFileLength, 4321.0, false),
-    at(1048, &D::m_dAnalysisLengthMS, 270.0625, false),
-    at(1056, &D::m_dWidth, 7.25),
-    at(1064, &D::m_dHeight, 5.5),
-    at(1072, &D::m_bTrackMouse, false), // a new document turns it on instead
-    at(1076, &D::m_bDrawTimeGrid),
-    at(1080, &D::m_nTimeGridSpacing, 250),
-    at(1084, &D::m_bColor),
-    at(1088, &D::m_bInches),
-    truncated(1092, &D::m_dZoomRange, 2345.0),
-    at(1096, &D::m_nFFTWindowLengthSelector, 5),
-    at(1100, &D::m_nFFTWindowLength, 1024),
-    at(1104, &D::m_nFFTAppliedWindowLength, 41),
-    at(1108, &D::m_nFFTAverageStepSize, 17),
-    at(1112, &D::m_nFFTfrequencyRange, 3000),
-    at(1116, &D::m_bFFTAbsolute),
-    at(1120, &D::m_nFFTAbsoluteRange, 95),
-    at(1124, &D::m_bFFTInches),
-    at(1128, &D::m_dFFTWidth, 8.125),
-    at(1136, &D::m_dFFTHeight, 3.375),
-    at(1144, &D::m_bFFTColor),
-    at(1148, &D::m_bFFTDrawFrequencyGrid),
-    at(1152, &D::m_nFFTFrequencyGrid, 750),
-    at(1156, &D::m_bFFTDrawDBGrid),
-    at(1160, &D::m_nFFTDBGrid, 15),
-    at(1164, &D::m_nLPCNumberofCoefficients, 22),
-    at(1168, &D::m_bFFTDrawLPC),
-    at(1172, &D::m_nFFTFrameInterval, 25, false),
-    at(1496, &D::m_nSpecWindowLength, 512),
-    at(1500, &D::m_nSpecWindowLengthSelector, 4),
-    at(1504, &D::m_nSpecfrequencyRange, 4500),
-    at(1508, &D::m_nSpecDynamicRange, 61),
-    at(1512, &D::m_dPreEmphasis, 0.875),
-    at(1520, &D::m_bSpecDrawFormantTracking),
-    at(1524, &D::m_nSpecLPCNumberofCoefficients, 18),
-    at(1528, &D::m_bSpecInches),
-    at(1536, &D::m_dSpecWidth, 9.5),
-    at(1544, &D::m_dSpecHeight, 2.75),
-    at(1552, &D::m_bSpecDrawAudio),
-    at(1556, &D::m_bSpecDrawIntensity),
-    at(1560, &D::m_bSpecDrawLabels),
-    at(1564, &D::m_bSpecDrawFrequencyGrid),
-    at(1568, &D::m_nSpecFrequencyGrid, 1250),
-    at(1572, &D::m_bSpecDrawTimeGrid),
-    at(1576, &D::m_nSpecTimeGrid, 125),
-    at(1584, &D::m_dPitchWindowLength, 42.5),
-    at(1592, &D::m_dPitchStepSize, 7.5),
-    at(1600, &D::m_dCalculationHigh, 612.0),
-    at(1608, &D::m_dCalculationLow, 71.0),
-    at(1616, &D::m_nDisplayHigh, 640),
-    at(1620, &D::m_nDisplayLow, 64),
-    at(1624, &D::m_bPitchDrawFreqGrid),
-    at(1628, &D::m_nPitchFreqGrid, 35),
-    at(1632, &D::m_bPitchDrawTimeGrid),
-    at(1636, &D::m_nPitchTimeGrid, 333),
-    at(1640, &D::m_bCepstral, false),
-    at(1648, &D::m_dTrackingThreshHold, 1.625),
-    at(1656, &D::m_dFreqDeviation, 87.5),
-    at(1664, &D::m_dTrackingThreshHold_AutoCorrolation, 2.125, false),
-    at(1672, &D::m_dFreqDeviation_AutoCorrolation, 66.5, false),
-    at(1680, &D::m_dPitchWidth, 6.625),
-    at(1688, &D::m_dPitchHeigth, 4.875),
-    at(1696, &D::m_bPitchDrawAudio),
-    at(1700, &D::m_bPitchDrawIntensity),
-    at(1704, &D::m_bPitchDrawLabels),
-    at(1708, &D::m_bPitchColor),
-    at(1712, &D::m_bPitchInches),
-    at(1716, &D::m_nGenericHeaderSize, 44, false),
-    at(1720, &D::m_nGenericSampleRate, 12000, false),
-    at(1724, &D::m_bGenericFileType, false),
-    at(1728, &D::m_bGenericResolution, false),
-    at(1732, &D::m_bGenericByteOrder, false),
-    at(2760, &D::m_dLogStepSize, 2.5),
+    {1032, &D::m_dAnalysisSampleRate, 16000.0, kNotNew},
+    {1040, &D::m_dwAnalysisFileLength, 4321.0, kNotNew},
+    {1048, &D::m_dAnalysisLengthMS, 270.0625, kNotNew},
+    {1056, &D::m_dWidth, 7.25},
+    {1064, &D::m_dHeight, 5.5},
+    {1072, &D::m_bTrackMouse, 0, kNotNew}, // a new document turns it on instead
+    {1076, &D::m_bDrawTimeGrid},
+    {1080, &D::m_nTimeGridSpacing, 250},
+    {1084, &D::m_bColor},
+    {1088, &D::m_bInches},
+    {1092, &D::m_dZoomRange, 2345.0, true, kTruncated},
+    {1096, &D::m_nFFTWindowLengthSelector, 5},
+    {1100, &D::m_nFFTWindowLength, 1024},
+    {1104, &D::m_nFFTAppliedWindowLength, 41},
+    {1108, &D::m_nFFTAverageStepSize, 17},
+    {1112, &D::m_nFFTfrequencyRange, 3000},
+    {1116, &D::m_bFFTAbsolute},
+    {1120, &D::m_nFFTAbsoluteRange, 95},
+    {1124, &D::m_bFFTInches},
+    {1128, &D::m_dFFTWidth, 8.125},
+    {1136, &D::m_dFFTHeight, 3.375},
+    {1144, &D::m_bFFTColor},
+    {1148, &D::m_bFFTDrawFrequencyGrid},
+    {1152, &D::m_nFFTFrequencyGrid, 750},
+    {1156, &D::m_bFFTDrawDBGrid},
+    {1160, &D::m_nFFTDBGrid, 15},
+    {1164, &D::m_nLPCNumberofCoefficients, 22},
+    {1168, &D::m_bFFTDrawLPC},
+    {1172, &D::m_nFFTFrameInterval, 25, kNotNew},
+    {1496, &D::m_nSpecWindowLength, 512},
+    {1500, &D::m_nSpecWindowLengthSelector, 4},
+    {1504, &D::m_nSpecfrequencyRange, 4500},
+    {1508, &D::m_nSpecDynamicRange, 61},
+    {1512, &D::m_dPreEmphasis, 0.875},
+    {1520, &D::m_bSpecDrawFormantTracking},
+    {1524, &D::m_nSpecLPCNumberofCoefficients, 18},
+    {1528, &D::m_bSpecInches},
+    {1536, &D::m_dSpecWidth, 9.5},
+    {1544, &D::m_dSpecHeight, 2.75},
+    {1552, &D::m_bSpecDrawAudio},
+    {1556, &D::m_bSpecDrawIntensity},
+    {1560, &D::m_bSpecDrawLabels},
+    {1564, &D::m_bSpecDrawFrequencyGrid},
+    {1568, &D::m_nSpecFrequencyGrid, 1250},
+    {1572, &D::m_bSpecDrawTimeGrid},
+    {1576, &D::m_nSpecTimeGrid, 125},
+    {1584, &D::m_dPitchWindowLength, 42.5},
+    {1592, &D::m_dPitchStepSize, 7.5},
+    {1600, &D::m_dCalculationHigh, 612.0},
+    {1608, &D::m_dCalculationLow, 71.0},
+    {1616, &D::m_nDisplayHigh, 640},
+    {1620, &D::m_nDisplayLow, 64},
+    {1624, &D::m_bPitchDrawFreqGrid},
+    {1628, &D::m_nPitchFreqGrid, 35},
+    {1632, &D::m_bPitchDrawTimeGrid},
+    {1636, &D::m_nPitchTimeGrid, 333},
+    {1640, &D::m_bCepstral, 0, kNotNew},
+    {1648, &D::m_dTrackingThreshHold, 1.625},
+    {1656, &D::m_dFreqDeviation, 87.5},
+    {1664, &D::m_dTrackingThreshHold_AutoCorrolation, 2.125, kNotNew},
+    {1672, &D::m_dFreqDeviation_AutoCorrolation, 66.5, kNotNew},
+    {1680, &D::m_dPitchWidth, 6.625},
+    {1688, &D::m_dPitchHeigth, 4.875},
+    {1696, &D::m_bPitchDrawAudio},
+    {1700, &D::m_bPitchDrawIntensity},
+    {1704, &D::m_bPitchDrawLabels},
+    {1708, &D::m_bPitchColor},
+    {1712, &D::m_bPitchInches},
+    {1716, &D::m_nGenericHeaderSize, 44, kNotNew},
+    {1720, &D::m_nGenericSampleRate, 12000, kNotNew},
+    {1724, &D::m_bGenericFileType, 0, kNotNew},
+    {1728, &D::m_bGenericResolution, 0, kNotNew},
+    {1732, &D::m_bGenericByteOrder, 0, kNotNew},
+    {2760, &D::m_dLogStepSize, 2.5},
 };
 // A user configuration carries the document settings up to this offset,
 // not the log step.
@@ -260,28 +205,18 @@ constexpr std::size_t kUserDocumentLast = 1732;
 
 // The per-channel settings of channels 0..15.
 const ChannelSlot kChannelSlots[] = {
-    truncated(1176, &Channels::m_dIntensityWindowLengthMS, 40.0),
-    truncated(1240, &Channels::m_dIntensityStepSizeMS, 60.0),
-    at(1304, &Channels::m_bIntensityRelative),
-    at(1368, &Channels::m_bSmoothDo),
-    truncated(1432, &Channels::m_dSmoothNumOfPoints, 80.0),
-    at(1736, &Channels::m_dA3Cal, -9.5),
-    at(1864, &Channels::m_dB2Cal, 2.25),
-    at(1992, &Channels::m_dC1Cal, 3.5),
-    at(2120, &Channels::m_dD0Cal, -4.75),
+    {1176, &Channels::m_dIntensityWindowLengthMS, 40.0, true, kTruncated},
+    {1240, &Channels::m_dIntensityStepSizeMS, 60.0, true, kTruncated},
+    {1304, &Channels::m_bIntensityRelative},
+    {1368, &Channels::m_bSmoothDo},
+    {1432, &Channels::m_dSmoothNumOfPoints, 80.0, true, kTruncated},
+    {1736, &Channels::m_dA3Cal, -9.5},
+    {1864, &Channels::m_dB2Cal, 2.25},
+    {1992, &Channels::m_dC1Cal, 3.5},
+    {2120, &Channels::m_dD0Cal, -4.75},
 };
 constexpr std::size_t kUnitText = 2248; // char[16][32]
 constexpr int kRecordChannels = 16;
-
-// The value a slot is tried with: its own, or for a boolean the one that
-// stands out from `background` (true on zero bytes, false on 0xFF bytes).
-template <typename Owner> double triedValue(const Slot<Owner>& slot, std::uint8_t background, int k)
-{
-    if (slot.held == Held::Bool) {
-        return background == 0 ? 1.0 : 0.0;
-    }
-    return slot.value + k;
-}
 
 class ConfigurationTest : public ::testing::Test {
 protected:
@@ -357,66 +292,23 @@ TEST_F(ConfigurationTest, LaunchWritesTheDefaultRecordAtItsOffsets)
     }
 }
 
-// Changing one setting of a document changes exactly its own bytes of the
-// record: each is written at its offset, in its width, and nowhere else.
-// The record starts as 0xFF bytes, so that a setting not written at all
-// shows too.
-TEST_F(ConfigurationTest, EverySettingIsWrittenAtItsOwnOffset)
+// Each setting, changed alone, is written at its own offset in its own width
+// and nowhere else (over 0xFF bytes, so that a setting not written shows
+// too), and read back from there, on zero and on 0xFF bytes, by a user
+// configuration (every setting but the log step) and, where it takes it, by
+// a new document.
+TEST_F(ConfigurationTest, EverySettingIsWrittenAndReadAtItsOwnOffset)
 {
+    using Bytes = std::vector<std::uint8_t>;
     MyDocument document(m_prompts, m_settings);
-    const auto written = [&document] {
-        auto record =
-            Configuration::fromBytes(std::vector<std::uint8_t>(Configuration::kSize, 0xFF));
-        putDocumentSettings(*record, document, 0, Configuration::kSize - 1);
-        return std::vector<std::uint8_t>(record->bytes().begin(), record->bytes().end());
-    };
-    const std::vector<std::uint8_t> before = written();
-    const auto check = [&](auto& owner, const auto& slot, std::size_t offset, double value) {
-        SCOPED_TRACE(offset);
-        const double old = valueIn(slot, owner);
-        // Booleans take both values; truncated settings get a fraction the
-        // record must drop.
-        const std::vector<double> tried = slot.held == Held::Bool        ? std::vector{1.0, 0.0}
-                                          : slot.held == Held::Truncated ? std::vector{value + 0.75}
-                                                                         : std::vector{value};
-        for (const double set : tried) {
-            setIn(slot, owner, set);
-            std::vector<std::uint8_t> expected = before;
-            putHeld(expected, offset, slot.held, set);
-            EXPECT_EQ(differingBytes(written(), expected), std::vector<std::size_t>{});
-        }
-        setIn(slot, owner, old);
-    };
-    DocumentFields& fields = document;
-    for (const DocumentSlot& slot : kDocumentSlots) {
-        check(fields, slot, slot.offset, slot.value);
-    }
-    for (int k = 0; k < kRecordChannels; ++k) {
-        Channels& channel = document.getChannel(k);
-        for (const ChannelSlot& slot : kChannelSlots) {
-            check(channel, slot, slot.offset + std::size_t(k) * widthOf(slot.held), slot.value + k);
-        }
-        const std::size_t unitAt = kUnitText + 32 * std::size_t(k);
-        SCOPED_TRACE(unitAt);
-        const std::string unit = "unit " + std::to_string(k);
-        const std::string old = channel.GetUnit();
-        channel.SetUnit(unit);
-        std::vector<std::uint8_t> expected = before;
-        std::fill_n(expected.begin() + std::ptrdiff_t(unitAt), 32, 0);
-        putTextAt(expected, unitAt, unit);
-        EXPECT_EQ(differingBytes(written(), expected), std::vector<std::size_t>{});
-        channel.SetUnit(old);
-    }
-}
-
-// A record holding a value at one offset only, on a background of zero
-// bytes and then of 0xFF bytes, gives that value to that setting: through a
-// user configuration (every setting but the log step) and through the
-// application configuration into a new document (the settings it takes).
-TEST_F(ConfigurationTest, EverySettingIsReadFromItsOwnOffset)
-{
     const MyDocument pristine(m_prompts, m_settings);
-    const auto read = [&](const std::vector<std::uint8_t>& bytes, const auto& check) {
+    const auto written = [&document] {
+        auto record = Configuration::fromBytes(Bytes(Configuration::kSize, 0xFF));
+        putDocumentSettings(*record, document, 0, Configuration::kSize - 1);
+        return Bytes(record->bytes().begin(), record->bytes().end());
+    };
+    const Bytes before = written();
+    const auto read = [&](const Bytes& bytes, const auto& check) {
         const auto record = Configuration::fromBytes(bytes);
         ASSERT_TRUE(record.has_value());
         MyDocument user(m_prompts, m_settings);
@@ -426,50 +318,63 @@ TEST_F(ConfigurationTest, EverySettingIsReadFromItsOwnOffset)
         applyNewDocumentSettings(*record, fresh);
         check(user, fresh);
     };
-    for (const std::uint8_t background : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
-        SCOPED_TRACE(int(background));
-        for (const DocumentSlot& slot : kDocumentSlots) {
-            SCOPED_TRACE(slot.offset);
-            std::vector<std::uint8_t> bytes(Configuration::kSize, background);
-            const double value = triedValue(slot, background, 0);
-            putHeld(bytes, slot.offset, slot.held, value);
-            const double unchanged = valueIn(slot, pristine);
+    // `ownerOf` finds the setting's owner in a document.
+    const auto check = [&](const auto& slot, const auto& ownerOf, std::size_t offset,
+                           double value, bool userCarries) {
+        SCOPED_TRACE(offset);
+        auto& owner = ownerOf(document);
+        const double old = slot.in(owner);
+        for (const std::uint8_t background : {0x00, 0xFF}) {
+            // A boolean stands out from the background; a truncated setting
+            // gets a fraction the record drops.
+            const double v = slot.isBool() ? double(background == 0)
+                                           : value + (slot.truncated ? 0.75 : 0.0);
+            slot.set(owner, v);
+            Bytes expected = before;
+            slot.put(expected, offset, v);
+            EXPECT_EQ(differingBytes(written(), expected), std::vector<std::size_t>{});
+            slot.set(owner, old);
+
+            Bytes bytes(Configuration::kSize, background);
+            slot.put(bytes, offset, v);
+            const double held = slot.isDouble() ? v : std::trunc(v);
+            const double unchanged = slot.in(ownerOf(pristine));
             read(bytes, [&](const MyDocument& user, const MyDocument& fresh) {
-                EXPECT_EQ(valueIn(slot, user),
-                          slot.offset <= kUserDocumentLast ? value : unchanged);
-                EXPECT_EQ(valueIn(slot, fresh), slot.newDocument ? value : unchanged);
+                EXPECT_EQ(slot.in(ownerOf(user)), userCarries ? held : unchanged);
+                EXPECT_EQ(slot.in(ownerOf(fresh)), slot.newDocument ? held : unchanged);
             });
         }
-        for (const ChannelSlot& slot : kChannelSlots) {
-            for (int k = 0; k < kRecordChannels; ++k) {
-                const std::size_t offset = slot.offset + std::size_t(k) * widthOf(slot.held);
-                SCOPED_TRACE(offset);
-                std::vector<std::uint8_t> bytes(Configuration::kSize, background);
-                const double value = triedValue(slot, background, k);
-                putHeld(bytes, offset, slot.held, value);
-                read(bytes, [&](const MyDocument& user, const MyDocument& fresh) {
-                    EXPECT_EQ(valueIn(slot, user.getChannel(k)), value);
-                    EXPECT_EQ(valueIn(slot, fresh.getChannel(k)), value);
-                });
-            }
-        }
+    };
+    for (const DocumentSlot& slot : kDocumentSlots) {
+        check(slot, [](auto& d) -> auto& { return d; }, slot.offset, slot.value,
+              slot.offset <= kUserDocumentLast);
     }
     for (int k = 0; k < kRecordChannels; ++k) {
-        const std::size_t offset = kUnitText + 32 * std::size_t(k);
-        SCOPED_TRACE(offset);
-        std::vector<std::uint8_t> bytes(Configuration::kSize, 0);
+        const auto channel = [k](auto& d) -> auto& { return d.getChannel(k); };
+        for (const ChannelSlot& slot : kChannelSlots) {
+            check(slot, channel, slot.offset + std::size_t(k) * slot.width(), slot.value + k,
+                  true);
+        }
+        const std::size_t at = kUnitText + 32 * std::size_t(k);
+        SCOPED_TRACE(at);
         const std::string unit = "unit " + std::to_string(k);
-        putTextAt(bytes, offset, unit);
-        read(bytes, [&](const MyDocument& user, const MyDocument& fresh) {
+        Bytes expected = before;
+        std::fill_n(expected.begin() + std::ptrdiff_t(at), 32, 0);
+        std::copy(unit.begin(), unit.end(), expected.begin() + std::ptrdiff_t(at));
+        const std::string old = document.getChannel(k).GetUnit();
+        document.getChannel(k).SetUnit(unit);
+        EXPECT_EQ(differingBytes(written(), expected), std::vector<std::size_t>{});
+        document.getChannel(k).SetUnit(old);
+        read(expected, [&](const MyDocument& user, const MyDocument& fresh) {
             EXPECT_EQ(user.getChannel(k).GetUnit(), unit);
             EXPECT_EQ(fresh.getChannel(k).GetUnit(), unit);
         });
     }
 }
 
-// The process-wide settings, each at its own offset: a launch takes them
-// from there and its rewrite puts them back in the same place; a user
-// configuration carries the channel table and the window frames the same way.
+// The process-wide settings at their own offsets: a launch takes them from
+// there and its rewrite puts them back; a user configuration carries the
+// channel table and the window frames the same way.
 TEST_F(ConfigurationTest, ProcessWideSettingsKeepTheirOffsets)
 {
     using A = AppSettings;
@@ -481,26 +386,14 @@ TEST_F(ConfigurationTest, ProcessWideSettingsKeepTheirOffsets)
         &A::g_nDSPFeedThru,         &A::g_nDSPPlayGainIndex,    &A::g_nDSPPlayGain,
         &A::g_nDSPPlayCount,        &A::g_nDSPPlayHardware,
     };
-    const AppWindow windows[] = {
-        AppWindow::Main,  AppWindow::Spectrum, AppWindow::Spectrogram, AppWindow::Pitch,
-        AppWindow::Log,   AppWindow::Label,    AppWindow::Status,      AppWindow::Record,
-        AppWindow::Scope, AppWindow::ScopeDsp, AppWindow::FormantPlot,
-    };
-    const auto frame = [](std::size_t w) {
-        const auto first = std::int32_t(1000 + 4 * w);
-        return WindowRect{first, first + 1, first + 2, first + 3};
-    };
     constexpr std::size_t kEntries = 17;
     Configuration record = applicationDefaults(AppSettings{});
     for (std::size_t i = 0; i < std::size(scope); ++i) {
         record.putInt32(2768 + 4 * i, std::int32_t(100 + i));
     }
-    for (std::size_t w = 0; w < std::size(windows); ++w) {
-        const WindowRect r = frame(w);
-        const std::int32_t sides[] = {r.left, r.top, r.right, r.bottom};
-        for (std::size_t j = 0; j < 4; ++j) {
-            record.putInt32(856 + 16 * w + 4 * j, sides[j]);
-        }
+    // Window w's frame: left, top, right, bottom at 856 + 16·w.
+    for (std::size_t i = 0; i < 4 * kAppWindowCount; ++i) {
+        record.putInt32(856 + 4 * i, std::int32_t(1000 + i));
     }
     for (std::size_t k = 0; k < kEntries; ++k) {
         record.putBool(72 + 4 * k, k % 2 == 1);
@@ -508,18 +401,14 @@ TEST_F(ConfigurationTest, ProcessWideSettingsKeepTheirOffsets)
         record.putInt32(208 + 4 * k, std::int32_t(300 + k));
         record.putInt32(276 + 4 * k, std::int32_t(400 + k));
     }
-    const auto sameBytes = [&record](const Configuration& other, std::size_t first,
-                                     std::size_t end) {
-        SCOPED_TRACE(first);
-        const std::vector<std::uint8_t> a(record.bytes().begin() + first,
-                                          record.bytes().begin() + end);
-        const std::vector<std::uint8_t> b(other.bytes().begin() + first,
-                                          other.bytes().begin() + end);
-        EXPECT_EQ(differingBytes(a, b), std::vector<std::size_t>{});
+    const auto same = [&record](const Configuration& other, std::size_t first, std::size_t end) {
+        return std::equal(record.bytes().begin() + first, record.bytes().begin() + end,
+                          other.bytes().begin() + first);
     };
     const auto checkTable = [&](const AppSettings& s, bool sampleRateTaken) {
-        for (std::size_t w = 0; w < std::size(windows); ++w) {
-            EXPECT_EQ(s.windowRect(windows[w]), frame(w)) << "window " << w;
+        for (std::size_t w = 0; w < kAppWindowCount; ++w) {
+            const auto f = std::int32_t(1000 + 4 * w);
+            EXPECT_EQ(s.windowRect(AppWindow(w)), (WindowRect{f, f + 1, f + 2, f + 3})) << w;
         }
         for (std::size_t k = 0; k < kEntries; ++k) {
             const ChannelInfo& entry = s.g_ChannelInfo[k];
@@ -537,18 +426,18 @@ TEST_F(ConfigurationTest, ProcessWideSettingsKeepTheirOffsets)
     }
     checkTable(launched, false);
     const Configuration rewritten = applicationDefaults(launched);
-    sameBytes(rewritten, 72, 140);   // on/off
-    sameBytes(rewritten, 208, 344);  // filter rates, gains
-    sameBytes(rewritten, 856, 1032); // window frames
-    sameBytes(rewritten, 2768, 2836);
+    EXPECT_TRUE(same(rewritten, 72, 140));   // on/off
+    EXPECT_TRUE(same(rewritten, 208, 344));  // filter rates, gains
+    EXPECT_TRUE(same(rewritten, 856, 1032)); // window frames
+    EXPECT_TRUE(same(rewritten, 2768, 2836));
 
     AppSettings loaded;
     MyDocument document(m_prompts, loaded);
     applyUserConfiguration(record, document, loaded);
     checkTable(loaded, true);
     const Configuration saved = userConfiguration(document, loaded);
-    sameBytes(saved, 72, 344);
-    sameBytes(saved, 856, 1032);
+    EXPECT_TRUE(same(saved, 72, 344));
+    EXPECT_TRUE(same(saved, 856, 1032));
 }
 
 TEST_F(ConfigurationTest, LaunchAppliesItsRulesAndRewritesDocumentDefaults)

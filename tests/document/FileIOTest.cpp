@@ -9,19 +9,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
-#include <fcntl.h>
 #include <grp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,11 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 bool writeAtomically(const fs::path& path, const std::string& text, std::string& error)
 {
@@ -50,17 +42,6 @@ mode_t modeOf(const fs::path& path)
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
 }
 
-// A file of `size` bytes that costs no disk: all of it a hole of zeros.
-bool makeSparseFile(const fs::path& path, off_t size)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const bool made = fd >= 0 && ::ftruncate(fd, size) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return made;
-}
-
 class FileIO : public ::testing::Test {
 protected:
     void SetUp() override
@@ -71,6 +52,14 @@ protected:
     void TearDown() override { fs::remove_all(m_dir); }
 
     fs::path path(const std::string& name) const { return m_dir / name; }
+
+    // `name` holding "old" with permissions `mode`.
+    fs::path oldFile(const std::string& name, mode_t mode) const
+    {
+        std::ofstream(path(name), std::ios::binary) << "old";
+        EXPECT_EQ(::chmod(path(name).c_str(), mode), 0);
+        return path(name);
+    }
 
     // Temporary files a writer left behind in the test's folder.
     int leftovers() const
@@ -87,9 +76,9 @@ protected:
                       std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 };
 
-// Runs `body` as an unprivileged user: in a child process that gives up root
-// when the tests run as root, in this process otherwise. The body's result,
-// 0 for success; -1 when no unprivileged user could be had.
+// Runs `body` as an unprivileged user (in a child that gives up root when the
+// tests run as root); its result, 0 for success, or -1 when no unprivileged
+// user could be had.
 int asUnprivilegedUser(const std::function<int()>& body)
 {
     if (::geteuid() != 0) {
@@ -110,80 +99,49 @@ int asUnprivilegedUser(const std::function<int()>& body)
     return WEXITSTATUS(status);
 }
 
-TEST_F(FileIO, ReplacementKeepsTheModeOfTheFileItReplaces)
+TEST_F(FileIO, ReplacementKeepsModeOwnerAndGroupOfTheFileItReplaces)
 {
+    std::string error;
     for (const mode_t mode : {0600, 0640, 0604, 0751}) {
-        const fs::path target = path("kept.wav");
-        writeText(target, "old");
-        ASSERT_EQ(::chmod(target.c_str(), mode), 0);
-        std::string error;
+        const fs::path target = oldFile("kept.wav", mode);
         ASSERT_TRUE(writeAtomically(target, "new", error)) << error;
         EXPECT_EQ(test::fileBytes(target), "new");
         EXPECT_EQ(modeOf(target) & 07777, mode) << std::oct << mode;
     }
-    // A new file gets the usual permissions.
-    for (const mode_t mask : {022, 077}) {
-        const mode_t previous = ::umask(mask);
-        std::string error;
-        const bool written = writeAtomically(path("new.wav"), "new", error);
-        ::umask(previous);
-        ASSERT_TRUE(written) << error;
-        EXPECT_EQ(modeOf(path("new.wav")) & 07777, 0666 & ~mask);
-        fs::remove(path("new.wav"));
+    if (::geteuid() == 0) { // only a privileged user may write a file another user owns
+        const fs::path target = oldFile("theirs.wav", 0640);
+        ASSERT_EQ(::chown(target.c_str(), kNobody, kNobody), 0);
+        ASSERT_TRUE(writeAtomically(target, "new", error)) << error;
+        struct stat st {};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kNobody);
+        EXPECT_EQ(st.st_gid, kNobody);
     }
+    // A new file gets the usual permissions, not a temporary file's 0600.
+    const mode_t previous = ::umask(022);
+    const bool written = writeAtomically(path("new.wav"), "new", error);
+    ::umask(previous);
+    ASSERT_TRUE(written) << error;
+    EXPECT_EQ(modeOf(path("new.wav")) & 07777, 0644u);
     EXPECT_EQ(leftovers(), 0);
-}
-
-TEST_F(FileIO, ReplacementKeepsOwnerAndGroupWherePermitted)
-{
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "only a privileged user may write a file another user owns";
-    }
-    const fs::path target = path("theirs.wav");
-    writeText(target, "old");
-    ASSERT_EQ(::chown(target.c_str(), kNobody, kNobody), 0);
-    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-    std::string error;
-    ASSERT_TRUE(writeAtomically(target, "new", error)) << error;
-    struct stat st {};
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, kNobody);
-    EXPECT_EQ(st.st_gid, kNobody);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(test::fileBytes(target), "new");
 }
 
 TEST_F(FileIO, AFileTheUserMayNotChangeIsNotReplaced)
 {
-    // The folder lets anyone rename into it: only the file's own permission
+    // Anyone may rename into the folder: only the file's own permission
     // stands between the user and a replacement.
     ASSERT_EQ(::chmod(m_dir.c_str(), 0777), 0);
-    struct Case {
-        const char* name;
-        mode_t mode;
-        bool replaced;
-    };
-    static constexpr Case kCases[] = {
-        {"protected.wav", 0444, false},
-        {"open.wav", 0666, true},
-    };
-    for (const Case& c : kCases) {
-        writeText(path(c.name), "old");
-        ASSERT_EQ(::chmod(path(c.name).c_str(), c.mode), 0);
-    }
+    oldFile("protected.wav", 0444);
+    oldFile("open.wav", 0666);
     const int result = asUnprivilegedUser([&] {
-        int failures = 0;
-        for (const Case& c : kCases) {
-            std::string error;
-            const bool written = writeAtomically(path(c.name), "new", error);
-            const bool asExpected =
-                written == c.replaced &&
-                test::fileBytes(path(c.name)) == (c.replaced ? "new" : "old") &&
-                (modeOf(path(c.name)) & 07777) == c.mode &&
-                (c.replaced || error.find("write-protected") != std::string::npos);
-            failures += asExpected ? 0 : 1;
-        }
-        return failures;
+        std::string error;
+        const bool refused = !writeAtomically(path("protected.wav"), "new", error) &&
+                             error.find("write-protected") != std::string::npos &&
+                             test::fileBytes(path("protected.wav")) == "old" &&
+                             (modeOf(path("protected.wav")) & 07777) == 0444;
+        const bool replaced = writeAtomically(path("open.wav"), "new", error) &&
+                              test::fileBytes(path("open.wav")) == "new";
+        return refused && replaced ? 0 : 1;
     });
     if (result < 0) {
         GTEST_SKIP() << "no unprivileged user to run as";
@@ -196,19 +154,9 @@ TEST_F(FileIO, TargetsThatAreNotRegularFilesAreRefused)
 {
     ASSERT_EQ(::mkfifo(path("pipe.wav").c_str(), 0644), 0);
     fs::create_directory(path("folder.wav"));
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string socketPath = path("socket.wav").string();
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ::close(sock);
+    fs::create_symlink("pipe.wav", path("to-pipe.wav"));
     // The device numbers of /dev/null; only root may make the node.
     const bool device = ::mknod(path("null.png").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
-    fs::create_symlink("pipe.wav", path("to-pipe.wav"));
-
     struct Case {
         const char* name;
         const char* kind;
@@ -217,9 +165,8 @@ TEST_F(FileIO, TargetsThatAreNotRegularFilesAreRefused)
     const Case cases[] = {
         {"pipe.wav", "a pipe", [](mode_t m) { return S_ISFIFO(m); }},
         {"folder.wav", "a folder", [](mode_t m) { return S_ISDIR(m); }},
-        {"socket.wav", "a socket", [](mode_t m) { return S_ISSOCK(m); }},
-        {"null.png", "a device", [](mode_t m) { return S_ISCHR(m); }},
         {"to-pipe.wav", "a pipe", [](mode_t m) { return S_ISLNK(m); }},
+        {"null.png", "a device", [](mode_t m) { return S_ISCHR(m); }},
     };
     for (const Case& c : cases) {
         if (!device && std::string(c.name) == "null.png") {
@@ -238,21 +185,17 @@ TEST_F(FileIO, TargetsThatAreNotRegularFilesAreRefused)
 TEST_F(FileIO, SymbolicLinksAreWrittenThroughToTheirFile)
 {
     fs::create_directories(path("takes"));
-    writeText(path("takes/take1.wav"), "old");
-    ASSERT_EQ(::chmod(path("takes/take1.wav").c_str(), 0640), 0);
+    const fs::path take = oldFile("takes/take1.wav", 0640);
     fs::create_symlink("takes/take1.wav", path("latest.wav"));
     fs::create_symlink("latest.wav", path("chain.wav"));
-    fs::create_symlink(path("takes/take1.wav"), path("absolute.wav"));
-
+    fs::create_symlink(take, path("absolute.wav"));
     for (const char* link : {"latest.wav", "chain.wav", "absolute.wav"}) {
         const fs::path before = fs::read_symlink(path(link));
-        const std::string text = std::string("through ") + link;
         std::string error;
-        ASSERT_TRUE(writeAtomically(path(link), text, error)) << error;
-        EXPECT_TRUE(fs::is_symlink(path(link)));
+        ASSERT_TRUE(writeAtomically(path(link), link, error)) << error;
         EXPECT_EQ(fs::read_symlink(path(link)), before);
-        EXPECT_EQ(test::fileBytes(path("takes/take1.wav")), text);
-        EXPECT_EQ(modeOf(path("takes/take1.wav")) & 07777, 0640u);
+        EXPECT_EQ(test::fileBytes(take), link);
+        EXPECT_EQ(modeOf(take) & 07777, 0640u);
     }
 
     // A link to nothing is refused: which file it should make is a guess.
@@ -263,13 +206,12 @@ TEST_F(FileIO, SymbolicLinksAreWrittenThroughToTheirFile)
               std::string::npos)
         << error;
     EXPECT_TRUE(fs::is_symlink(path("dangling.wav")));
-    EXPECT_FALSE(fs::exists(path("gone")));
     EXPECT_EQ(leftovers(), 0);
 }
 
 TEST_F(FileIO, NamesUpToTheLongestAFolderTakesAreWritten)
 {
-    for (const std::size_t length : {200u, 248u, 251u, 255u}) {
+    for (const std::size_t length : {248u, 255u}) {
         const fs::path target = path(std::string(length - 4, 'n') + ".wav");
         for (const char* text : {"first", "second"}) {
             std::string error;
@@ -282,50 +224,40 @@ TEST_F(FileIO, NamesUpToTheLongestAFolderTakesAreWritten)
 
 TEST_F(FileIO, ChecksDeclineAFileBeforeReadingIt)
 {
-    constexpr off_t kFourGiB = off_t{4} << 30;
-    ASSERT_TRUE(makeSparseFile(path("zeros.wav"), kFourGiB));
-    ASSERT_TRUE(makeSparseFile(path("big.log"), (off_t{512} << 20) + 1));
-    std::string binary = "Name\tDefinition\tComment\n";
-    binary += std::string(1, '\0') + "x";
-    writeText(path("binary.log"), binary);
+    ASSERT_TRUE(test::makeSparseFile(path("zeros.wav"), off_t{4} << 30));
+    ASSERT_TRUE(test::makeSparseFile(path("big.log"), (off_t{512} << 20) + 1));
     const std::string table = "Name\tDefinition\tComment\nin.wav\tF0\t\n";
-    writeText(path("table.log"), table);
+    std::ofstream(path("binary.log"), std::ios::binary) << table << '\0';
+    std::ofstream(path("table.log"), std::ios::binary) << table;
+    ASSERT_EQ(::mkfifo(path("pipe.wav").c_str(), 0644), 0); // refused, not waited on
 
     struct Case {
         const char* name;
         const FileCheck& check;
-        bool read;
-        std::size_t bytes; // held after a read
+        std::size_t bytes; // held after a read; 0: declined
         const char* declined;
     };
     const Case cases[] = {
-        {"zeros.wav", kRecordingFile, false, 0, "is not a recording this application can read."},
-        {"zeros.wav", kTextTableFile, false, 0, "is not a text table of at most 512 MB."},
-        {"big.log", kTextTableFile, false, 0, "is not a text table"},
-        {"binary.log", kTextTableFile, false, 0, "is not a text table"},
-        {"table.log", kTextTableFile, true, table.size(), ""},
+        {"zeros.wav", kRecordingFile, 0, "is not a recording this application can read."},
+        {"zeros.wav", kTextTableFile, 0, "is not a text table of at most 512 MB."},
+        {"big.log", kTextTableFile, 0, "is not a text table"},
+        {"binary.log", kTextTableFile, 0, "is not a text table"},
+        {"pipe.wav", kRecordingFile, 0, "not a regular file"},
+        {"table.log", kTextTableFile, table.size(), ""},
         // A configuration is read no further than its record.
-        {"zeros.wav", kConfigurationFile, true, Configuration::kSize, ""},
+        {"zeros.wav", kConfigurationFile, Configuration::kSize, ""},
     };
     for (const Case& c : cases) {
-        const auto before = test::bytesReadSoFar();
+        SCOPED_TRACE(c.name);
         FileContents file;
         std::string error;
-        EXPECT_EQ(file.open(path(c.name).string(), c.check, error), c.read) << c.name;
-        EXPECT_EQ(file.declined(), !c.read) << c.name;
-        EXPECT_EQ(file.bytes().size(), c.bytes) << c.name;
+        EXPECT_TRUE(test::readsLittle([&] {
+            EXPECT_EQ(file.open(path(c.name).string(), c.check, error), c.bytes > 0);
+        }));
+        EXPECT_EQ(file.bytes().size(), c.bytes);
+        EXPECT_EQ(file.declined(), c.bytes == 0 && std::string(c.name) != "pipe.wav");
         EXPECT_NE(error.find(c.declined), std::string::npos) << error;
-        if (const auto after = test::bytesReadSoFar(); before && after) {
-            EXPECT_LT(*after - *before, std::uint64_t{1} << 20) << c.name;
-        }
     }
-
-    // A pipe named as a file is refused, not waited on.
-    ASSERT_EQ(::mkfifo(path("pipe.wav").c_str(), 0644), 0);
-    FileContents file;
-    std::string error;
-    EXPECT_FALSE(file.open(path("pipe.wav").string(), kRecordingFile, error));
-    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 TEST_F(FileIO, EveryFileAReaderAcceptsPassesTheSignatureTest)
@@ -335,17 +267,16 @@ TEST_F(FileIO, EveryFileAReaderAcceptsPassesTheSignatureTest)
     std::string error;
     ASSERT_TRUE(testfiles::writeSeedCorpus(m_dir.string(), error)) << error;
     ASSERT_TRUE(testfiles::writeNativeSeedCorpus(m_dir.string(), error)) << error;
-    for (const auto kind :
-         {testfiles::OldPmfKind::PcHeader10, testfiles::OldPmfKind::MacVersion20}) {
+    using testfiles::OldPmfKind;
+    for (const auto& [kind, name] : {std::pair{OldPmfKind::PcHeader10, "pc10.pmf"},
+                                     std::pair{OldPmfKind::MacVersion20, "mac20.pmf"}}) {
         testfiles::OldPmfLayout layout;
         layout.kind = kind;
         layout.slots[0] = {true, 1, "Audio", "Pa", "0", "0", "1", "0"};
         layout.audio = {1, 2, 3};
         const testfiles::FileBytes bytes = testfiles::makeOldPmf(layout);
-        std::ofstream(path(kind == testfiles::OldPmfKind::PcHeader10 ? "pc10.pmf" : "mac20.pmf"),
-                      std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
 
     int accepted = 0;
@@ -356,14 +287,10 @@ TEST_F(FileIO, EveryFileAReaderAcceptsPassesTheSignatureTest)
         test::ScriptedPrompts prompts;
         AppSettings settings;
         auto document = std::make_unique<MyDocument>(prompts, settings);
-        const bool readable = document->readFromData(whole.bytes(), "");
-        const bool signature = mayBeRecording(
-            whole.bytes().first(std::min(whole.bytes().size(), kRecordingSignatureBytes)));
         // Every file a reader accepts, and the very old header its reader
-        // names in a message, passes; so does the checked open.
-        if (readable || name == "mac20.pmf") {
+        // names in a message, passes the checked open whole.
+        if (document->readFromData(whole.bytes(), "") || name == "mac20.pmf") {
             ++accepted;
-            EXPECT_TRUE(signature) << name;
             FileContents checked;
             EXPECT_TRUE(checked.open(entry.path().string(), kRecordingFile, error)) << error;
             EXPECT_EQ(checked.bytes().size(), whole.bytes().size()) << name;

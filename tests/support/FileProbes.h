@@ -3,15 +3,18 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace phonaxis::test {
 
 // The bytes this process has read so far through read calls (the kernel's
-// "rchar" count), or nothing where the system does not tell. A reader that
-// declines a large file after its first bytes adds little to it.
+// "rchar" count), or nothing where the system does not tell.
 inline std::optional<std::uint64_t> bytesReadSoFar()
 {
     std::ifstream io("/proc/self/io");
@@ -23,6 +26,32 @@ inline std::optional<std::uint64_t> bytesReadSoFar()
         }
     }
     return std::nullopt;
+}
+
+// Whether `work` read less than 1 MiB through read calls (true where the
+// system does not tell): a reader that declines a large file after its first
+// bytes reads little.
+inline bool readsLittle(const std::function<void()>& work)
+{
+    const auto before = bytesReadSoFar();
+    work();
+    const auto after = bytesReadSoFar();
+    return !before || !after || *after - *before < (std::uint64_t{1} << 20);
+}
+
+// Makes `path` a file of `size` bytes, `head` then a hole of zeros that costs
+// no disk.
+inline bool makeSparseFile(const std::filesystem::path& path, off_t size,
+                           const std::string& head = "")
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool made = fd >= 0 &&
+                      ::write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size()) &&
+                      ::ftruncate(fd, size) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return made;
 }
 
 // The bytes of the file at `path` ("" when it cannot be read).

@@ -3,7 +3,6 @@
 #include "model/MinMaxSummary.h"
 
 #include <QImage>
-#include <QPaintDevice>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPolygon>
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -32,37 +32,27 @@ QImage blankImage(int width = 700, int height = 200)
     return image;
 }
 
-// A paint device that records the texts drawn on it, each with the box it
-// covers, and draws nothing else. Fonts are measured as on an image.
-class TextRecorder : public QPaintDevice {
+// An image that records the texts drawn on it, each with the box it covers,
+// and draws nothing.
+class TextRecorder : public QImage {
 public:
     struct Text {
         std::string text;
         QRectF box;
     };
 
-    explicit TextRecorder(QSize size)
-        : m_image(size, QImage::Format_ARGB32_Premultiplied), m_engine(m_texts)
-    {
-    }
-
+    explicit TextRecorder(QSize size) : QImage(size, Format_ARGB32_Premultiplied) {}
     QPaintEngine* paintEngine() const override { return &m_engine; }
-    const std::vector<Text>& texts() const { return m_texts; }
 
+    const std::vector<Text>& texts() const { return m_texts; }
     // The texts whose box starts at `top` (one row of a drawing).
     std::vector<Text> row(double top) const
     {
         std::vector<Text> found;
-        for (const Text& text : m_texts) {
-            if (std::fabs(text.box.top() - top) < 1.0) {
-                found.push_back(text);
-            }
-        }
+        std::copy_if(m_texts.begin(), m_texts.end(), std::back_inserter(found),
+                     [top](const Text& t) { return std::fabs(t.box.top() - top) < 1.0; });
         return found;
     }
-
-protected:
-    int metric(PaintDeviceMetric metric) const override { return m_image.metric(metric); }
 
 private:
     class Engine : public QPaintEngine {
@@ -79,10 +69,6 @@ private:
         void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
         void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
         void drawPath(const QPainterPath&) override {}
-        void drawLines(const QLineF*, int) override {}
-        void drawRects(const QRectF*, int) override {}
-        void drawEllipse(const QRectF&) override {}
-        void drawPoints(const QPointF*, int) override {}
         void drawTextItem(const QPointF& at, const QTextItem& item) override
         {
             const QRectF box(at.x(), at.y() - item.ascent(), item.width(),
@@ -96,26 +82,19 @@ private:
         QTransform m_transform;
     };
 
-    // An image that answers metric queries for the recorder.
-    struct MeasuringImage : QImage {
-        using QImage::QImage;
-        using QImage::metric;
-    };
-
-    MeasuringImage m_image;
     std::vector<Text> m_texts;
-    mutable Engine m_engine;
+    mutable Engine m_engine{m_texts};
 };
 
-// Whether any two of `texts` overlap or come closer than `gap` pixels
-// side by side; the offending pair is named.
-::testing::AssertionResult apart(const std::vector<TextRecorder::Text>& texts, double gap)
+// Whether any two of `texts` overlap or come closer than 3 pixels side by
+// side; the offending pair is named.
+::testing::AssertionResult apart(const std::vector<TextRecorder::Text>& texts)
 {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         for (std::size_t j = i + 1; j < texts.size(); ++j) {
             const QRectF& a = texts[i].box;
             const QRectF& b = texts[j].box;
-            if (a.adjusted(-gap, 0, gap, 0).intersects(b)) {
+            if (a.adjusted(-3, 0, 3, 0).intersects(b)) {
                 return ::testing::AssertionFailure()
                        << "\"" << texts[i].text << "\" at " << a.left() << ".." << a.right()
                        << " and \"" << texts[j].text << "\" at " << b.left() << ".." << b.right();
@@ -327,24 +306,20 @@ TEST(GraphPrimitivesTest, GivenSpacingPutsFirstLineAtNextMultipleAfterPageStart)
 TEST(GraphPrimitivesTest, TimeGridLabelsAreWrittenOnlyWhereTheyFit)
 {
     struct Case {
-        const char* name;
         double startMs, endMs;
         int width;
         bool relative;
         std::vector<std::string> firstLabels; // the first labels written
     };
     const Case cases[] = {
-        // 5 ms lines 50 pixels apart: every line is labelled.
-        {"room for every label", 1100, 1200, 1000, false, {"1105", "1110", "1115"}},
-        // 5 ms lines 23 pixels apart: every other one, on round times.
-        {"zoomed page", 1150, 1260, 500, false, {"1160", "1170", "1180"}},
-        // 25 s lines 45 pixels apart with six-digit labels on a 10 min page.
-        {"ten-minute page", 0, 600'000, 1095, false, {"50000", "100000", "150000"}},
-        {"relative labels", 1150, 1260, 500, true, {"10", "20", "30"}},
-        {"narrow view", 0, 10'000, 120, false, {"5000"}},
+        {1100, 1200, 1000, false, {"1105", "1110", "1115"}}, // 5 ms lines 50 px apart: all
+        {1150, 1260, 500, false, {"1160", "1170", "1180"}},  // 23 px apart: every other one
+        {0, 600'000, 1095, false, {"50000", "100000", "150000"}}, // a ten-minute page
+        {1150, 1260, 500, true, {"10", "20", "30"}},
+        {0, 10'000, 120, false, {"5000"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.firstLabels[0]);
         TextRecorder recorder(QSize(c.width + 100, 300));
         QPainter painter(&recorder);
         const Rect rect{0, 20, 200, static_cast<std::int16_t>(20 + c.width)};
@@ -355,13 +330,12 @@ TEST(GraphPrimitivesTest, TimeGridLabelsAreWrittenOnlyWhereTheyFit)
         for (std::size_t i = 0; i < c.firstLabels.size(); ++i) {
             EXPECT_EQ(labels[i].text, c.firstLabels[i]);
         }
-        EXPECT_TRUE(apart(labels, 3.0));
+        EXPECT_TRUE(apart(labels));
         // Each label is centred on its own line.
-        const TimeGridLayout layout = timeGridLayout(c.startMs, c.endMs, 0);
-        const double pixelsPerMs = c.width / (c.endMs - c.startMs);
+        const double firstMs = c.relative ? timeGridLayout(c.startMs, c.endMs, 0).firstMs : 0.0;
         for (const TextRecorder::Text& label : labels) {
-            const double labelMs = std::stod(label.text) + (c.relative ? layout.firstMs : 0.0);
-            const double lineX = 20 + int((labelMs - c.startMs) * pixelsPerMs);
+            const double lineX = 20 + int((std::stod(label.text) + firstMs - c.startMs) *
+                                          c.width / (c.endMs - c.startMs));
             EXPECT_NEAR(label.box.center().x(), lineX, 1.0) << label.text;
         }
     }
@@ -369,46 +343,36 @@ TEST(GraphPrimitivesTest, TimeGridLabelsAreWrittenOnlyWhereTheyFit)
 
 TEST(GraphPrimitivesTest, EggNumbersAreWrittenOnlyWhereTheyFit)
 {
-    // Cycles every 10 samples, 20 pixels apart: closer than their numbers.
-    std::vector<ArrayCycle> cycles;
-    for (int i = 0; i < 20; ++i) {
-        ArrayCycle cycle;
-        cycle.dFilePointP1 = 10.0 * i + 2.0;
-        cycle.dValueP1 = 0.1;
-        cycle.dFilePointP2 = 10.0 * i + 6.0;
-        cycle.dValueP2 = 0.2;
-        cycle.dClosedQuotient = 0.5 + 0.01 * i;
-        cycle.dClosedQuotientHB = 0.4;
-        cycle.dClosedQuotientPM = 0.3;
-        cycle.dClosedQuotientHT = 0.2;
-        cycle.dPeakVelocityFilePoint = 10.0 * i + 4.0;
-        cycle.dPeakVelocityValue = 12345.6;
-        cycles.push_back(cycle);
+    // Cycles 10 samples, 20 pixels, apart: closer than their numbers.
+    std::vector<ArrayCycle> cycles(20);
+    for (std::size_t i = 0; i < cycles.size(); ++i) {
+        cycles[i].dFilePointP1 = 10.0 * double(i) + 2.0;
+        cycles[i].dFilePointP2 = 10.0 * double(i) + 6.0;
+        cycles[i].dClosedQuotient = 0.5 + 0.01 * double(i);
+        cycles[i].dPeakVelocityFilePoint = 10.0 * double(i) + 4.0;
+        cycles[i].dPeakVelocityValue = 12345.6;
     }
     const Rect rect{0, 0, 200, 400}; // 2 pixels per sample over 0 … 200
-    TextRecorder recorder(QSize(500, 300));
-    QPainter painter(&recorder);
+    TextRecorder quotients(QSize(500, 300));
+    QPainter painter(&quotients);
     MarkCycleArray(painter, 0.0, 200.0, cycles, 40.0, 0.5, rect, {0xAAAA, 0, 0xFFFF});
     painter.end();
-    for (int row = 0; row < 4; ++row) {
-        SCOPED_TRACE(row);
-        const std::vector<TextRecorder::Text> numbers = recorder.row(15.0 * row);
-        // Some, not all, cycles are numbered, from the first one on.
-        EXPECT_GT(numbers.size(), 3u);
-        EXPECT_LT(numbers.size(), cycles.size());
-        EXPECT_TRUE(apart(numbers, 3.0));
-    }
-    ASSERT_FALSE(recorder.row(0.0).empty());
-    EXPECT_EQ(recorder.row(0.0).front().text, "0.500");
-    EXPECT_EQ(recorder.texts().size(), 4 * recorder.row(0.0).size());
-
     TextRecorder peaks(QSize(500, 300));
     painter.begin(&peaks);
     MarkVelocityPeak(painter, 0.0, 200.0, cycles, 0.001, 0.5, rect, {0xFFFF, 0, 0});
     painter.end();
-    EXPECT_GT(peaks.texts().size(), 3u);
-    EXPECT_LT(peaks.texts().size(), cycles.size());
-    EXPECT_TRUE(apart(peaks.texts(), 3.0));
+    // Some, not all, cycles are numbered, from the first one on, in each of
+    // the four rows of quotients and the row of peaks.
+    const std::vector<TextRecorder::Text> rows[] = {quotients.row(0.0), quotients.row(15.0),
+                                                    quotients.row(30.0), quotients.row(45.0),
+                                                    peaks.texts()};
+    for (const auto& numbers : rows) {
+        EXPECT_GT(numbers.size(), 3u);
+        EXPECT_LT(numbers.size(), cycles.size());
+        EXPECT_TRUE(apart(numbers));
+    }
+    EXPECT_EQ(rows[0].front().text, "0.500");
+    EXPECT_EQ(quotients.texts().size(), 4 * rows[0].size());
 }
 
 TEST(GraphPrimitivesTest, FormantsAtOrBelow50HzAreNotDrawn)

@@ -237,16 +237,6 @@ TEST_F(MainViewPaneTest, CursorColumnAndStatusAgreeAfterZoomOrScroll)
         }
         return columns;
     };
-    // The time of a view x on the current page, to a pixel's worth.
-    const auto timeAt = [&](int x) {
-        const Channels& c = m_document.getChannel(0);
-        const double startMs = c.m_dPageMin * 1000.0 / c.m_dSampleRate;
-        const double endMs = c.m_dPageMax * 1000.0 / c.m_dSampleRate;
-        const double width = c.m_rLocation.right - c.m_rLocation.left;
-        return startMs + (x - g_nLeftWindowOffset) * (endMs - startMs) / width;
-    };
-    const auto msPerPixel = [&] { return timeAt(1) - timeAt(0); };
-
     moveMouse(QPoint(300, 50));
     struct Step {
         const char* name;
@@ -267,7 +257,7 @@ TEST_F(MainViewPaneTest, CursorColumnAndStatusAgreeAfterZoomOrScroll)
         EXPECT_EQ(redColumns(), std::vector<int>{300});
         ASSERT_TRUE(statusMs.has_value());
         EXPECT_NE(*statusMs, before);
-        EXPECT_NEAR(*statusMs, timeAt(300), msPerPixel());
+        EXPECT_NEAR(viewXOf(*statusMs), 300, 1);
         EXPECT_DOUBLE_EQ(m_document.getChannel(0).m_dCursorTime, *statusMs);
     }
 
@@ -280,7 +270,7 @@ TEST_F(MainViewPaneTest, CursorColumnAndStatusAgreeAfterZoomOrScroll)
     EXPECT_TRUE(redColumns().empty());
     moveMouse(QPoint(420, 50));
     EXPECT_EQ(redColumns(), std::vector<int>{420});
-    EXPECT_NEAR(*statusMs, timeAt(420), msPerPixel());
+    EXPECT_NEAR(viewXOf(*statusMs), 420, 1);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -284,47 +283,6 @@ TEST_F(MainViewModelTest, OverlayColumnsFollowThePageAndMouseKeepsTheRendering)
         EXPECT_EQ(m_view.m_rSelection.left, c.left);
         EXPECT_EQ(m_view.m_rSelection.right, c.right);
     }
-}
-
-TEST_F(MainViewModelTest, CursorFollowsARestingMouseWhenThePageMoves)
-{
-    m_view.TrackMouseMove(350, 10); // 300 ms
-    EXPECT_FALSE(m_view.takeCursorStatus().has_value());
-    struct Case {
-        const char* name;
-        std::function<void()> move;
-        double cursorMs; // under x = 350 afterwards
-    };
-    const Case cases[] = {
-        {"zoom in to 250 … 750 ms", [&] { m_view.ZoomIn(); }, 400.0},
-        {"scroll to 500 … 1000 ms", [&] { m_view.AdjustScrollControl(1.0, 0.5); }, 650.0},
-        {"a client half as wide", [&] { m_view.SetupDisplay(555, 400); }, 800.0},
-        {"the same page again: nothing owed", [&] { m_view.AdjustScrollControl(1.0, 0.5); },
-         800.0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const double before = m_view.m_dCursorTime;
-        c.move();
-        EXPECT_EQ(m_view.m_rNewCursor.left, 350);
-        EXPECT_NEAR(m_view.m_dCursorTime, c.cursorMs, 1e-6);
-        const std::optional<StatusReport> status = m_view.takeCursorStatus();
-        EXPECT_EQ(status.has_value(), c.cursorMs != before);
-        if (status) {
-            EXPECT_DOUBLE_EQ(status->cursorTimeMs.value(), m_view.m_dCursorTime);
-            EXPECT_EQ(status->values.value().size(), 3u);
-        }
-        EXPECT_FALSE(m_view.takeCursorStatus().has_value());
-    }
-
-    // Away from the view the column is hidden, and stays hidden through a
-    // zoom, with the cursor where the mouse left it.
-    m_view.MouseExited();
-    EXPECT_LT(m_view.m_rNewCursor.left, 0);
-    m_view.ZoomHome();
-    EXPECT_LT(m_view.m_rNewCursor.left, 0);
-    EXPECT_FALSE(m_view.takeCursorStatus().has_value());
-    EXPECT_NEAR(m_view.m_dCursorTime, 800.0, 1e-6);
 }
 
 TEST_F(MainViewModelTest, VerticalOffsetStaysWithinTheFrame)

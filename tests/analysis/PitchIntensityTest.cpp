@@ -228,14 +228,12 @@ TEST(Intensity, EdgeFrames)
     EXPECT_EQ(intensity(in, 100.0, 1e-9).values, intensity(in, 100.0, 1.0).values);
 }
 
+// Loud noise of many magnitudes (its squares fill every bit of a double),
+// digital silence, then 80 dB down: every frame of a sliding sum equals that
+// frame computed alone, and the silent frames are exactly silent, not what
+// subtracting the loud squares leaves.
 TEST(Intensity, OverlappingFramesMatchFramesSummedAfresh)
 {
-    // Loud, then digital silence, then 80 dB down: every overlapping frame
-    // (one sum slid along) equals that frame computed on its own, and the
-    // silent frames are exactly silent, not what subtracting the loud
-    // samples leaves.
-    // Noise of many magnitudes: its squares fill every bit of a double, so
-    // that adding and then subtracting them does not come back to 0 exactly.
     std::vector<float> in;
     std::uint32_t state = 12345;
     for (int i = 0; i < 3000; ++i) {
@@ -253,12 +251,10 @@ TEST(Intensity, OverlappingFramesMatchFramesSummedAfresh)
             const Track slid = intensity(in, frame, step, 0, 1);
             for (double at = 0.0; at + frame <= length - step; at += step * 97.0) {
                 // The frame at `at` alone: one frame from there to the end.
-                const Track alone = intensity(in, frame, length - frame - at, 0, 1, 0.0, at);
-                const auto first = std::size_t(at);
-                const double expected = alone.values[first];
-                ASSERT_NEAR(slid.values[first], expected, 1e-12 + 1e-9 * expected) << at;
+                const double alone =
+                    intensity(in, frame, length - frame - at, 0, 1, 0.0, at).values[std::size_t(at)];
+                ASSERT_NEAR(slid.values[std::size_t(at)], alone, 1e-12 + 1e-9 * alone) << at;
             }
-            // Every position written by a frame inside the silence.
             for (std::size_t i = 3000 + std::size_t(step) + 1; i + std::size_t(frame) < 6000; ++i) {
                 ASSERT_EQ(slid.values[i], 0.0F) << i;
             }
@@ -266,73 +262,39 @@ TEST(Intensity, OverlappingFramesMatchFramesSummedAfresh)
     }
 }
 
-TEST(Intensity, StopsWhenItsProgressAsksAndTellsSo)
-{
-    const std::vector<float> in = signals::tone(100.0, 44100.0, 5000.0, 0.5);
-    for (const int stopAt : {1, 2}) {
-        int reports = 0;
-        double last = -1.0;
-        bool rising = true;
-        const WorkProgress progress([&](double fraction) {
-            rising = rising && fraction > last;
-            last = fraction;
-            return ++reports < stopAt;
-        });
-        std::vector<float> out(in.size(), 0.0F);
-        double low = 0.0;
-        double high = 0.0;
-        EXPECT_FALSE(CMathFunc::DoIntensityFloat(in, out, low, high, 0.0, 0.0, 441.0, 44.1,
-                                                 double(in.size()), 0, 0, progress));
-        EXPECT_EQ(reports, stopAt);
-        EXPECT_TRUE(rising);
-    }
-    int reports = 0;
-    std::vector<float> out(in.size(), 0.0F);
-    double low = 0.0;
-    double high = 0.0;
-    EXPECT_TRUE(CMathFunc::DoIntensityFloat(in, out, low, high, 0.0, 0.0, 441.0, 44.1,
-                                            double(in.size()), 0, 0,
-                                            WorkProgress([&](double) { return ++reports > 0; })));
-    EXPECT_EQ(reports, int((in.size() - 441) / WorkProgress::kStride) + 1);
-    EXPECT_EQ(out, intensity(in, 441.0, 44.1).values);
-}
-
-// A start offset moves the frames towards the end: the last frame,
-// k = (int)((length − frame)/step) − 1 at (int)(k·step + start), can end
-// exactly at the track's end, and is computed. Linear levels of a ramp, so
-// that every frame's level is its own.
+// With a start offset the last frame, k = (int)((length − frame)/step) − 1 at
+// (int)(k·step + start), can end exactly at the track's end: it is computed.
 TEST(Intensity, LastFrameEndingAtTheTrackEndIsComputed)
 {
     struct Case {
-        double length, frame, step, start;
+        double frame, step, start; // over 100 samples
     };
     const Case cases[] = {
-        {100, 20, 10, 10},   // 8 frames, the last on 80 … 99
-        {100, 30, 15, 25},   // 4 frames, the last on 70 … 99
-        {100, 20, 10, 10.7}, // the last starts at (int)80.7
-        {100, 20.5, 10, 20}, // 7 frames of 20 samples, the last on 80 … 99
+        {20, 10, 10},   // 8 frames, the last on 80 … 99
+        {30, 15, 25},   // 4 frames, the last on 70 … 99
+        {20, 10, 10.7}, // the last starts at (int)80.7
+        {20.5, 10, 20}, // 7 frames of 20 samples, the last on 80 … 99
     };
+    // A ramp's linear levels: every frame's level is its own.
+    std::vector<float> in(100);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        in[i] = 1.0F + static_cast<float>(i) / 64.0F;
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "frame " << c.frame << ", start " << c.start);
-        std::vector<float> in(static_cast<std::size_t>(c.length));
-        for (std::size_t i = 0; i < in.size(); ++i) {
-            in[i] = 1.0F + static_cast<float>(i) / 64.0F;
-        }
-        const auto lastFrame = static_cast<int>((c.length - c.frame) / c.step) - 1;
-        const auto first = static_cast<std::size_t>(lastFrame * c.step + c.start);
-        const auto perFrame = static_cast<std::size_t>(c.frame);
-        ASSERT_EQ(first + perFrame, in.size());
+        const auto first =
+            std::size_t((int((100 - c.frame) / c.step) - 1) * c.step + c.start);
+        ASSERT_EQ(first + std::size_t(c.frame), in.size());
         double sum = 0.0;
         for (std::size_t i = first; i < in.size(); ++i) {
             sum += double(in[i]) * double(in[i]);
         }
         const Track t = intensity(in, c.frame, c.step, 0, 1, 0.0, c.start);
         for (std::size_t i = first; i < in.size(); ++i) {
-            EXPECT_FLOAT_EQ(t.values[i], static_cast<float>(sum / c.frame)) << i;
+            EXPECT_FLOAT_EQ(t.values[i], float(sum / c.frame)) << i;
         }
-        EXPECT_FLOAT_EQ(float(t.maximum), static_cast<float>(sum / c.frame));
-        // Before the start nothing is written.
-        EXPECT_EQ(t.values[static_cast<std::size_t>(c.start) - 1], 0.0F);
+        EXPECT_FLOAT_EQ(float(t.maximum), float(sum / c.frame));
+        EXPECT_EQ(t.values[std::size_t(c.start) - 1], 0.0F); // nothing before the start
     }
 }
 

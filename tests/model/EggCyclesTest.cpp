@@ -182,17 +182,11 @@ TEST(EggCyclesTest, LogEntriesSkipTheLastCycleAndFilterBySelection)
 // Everything an EGG analysis replaces in a channel, as numbers.
 std::vector<double> eggState(const Channels& c)
 {
-    std::vector<double> state = {c.m_dVelocityFileLength,
-                                 c.m_dVelocityMax,
-                                 c.m_dVelocityMin,
-                                 double(c.m_bHaveVelocity),
-                                 c.m_dAccelerationFileLength,
-                                 c.m_dAccelerationMax,
-                                 c.m_dAccelerationMin,
-                                 double(c.m_bHaveAcceleration),
-                                 double(c.m_bHavePeak),
-                                 double(c.m_bHaveValley),
-                                 double(c.m_bHaveCycle)};
+    std::vector<double> state = {
+        c.m_dVelocityFileLength, c.m_dVelocityMax, c.m_dVelocityMin, double(c.m_bHaveVelocity),
+        c.m_dAccelerationFileLength, c.m_dAccelerationMax, c.m_dAccelerationMin,
+        double(c.m_bHaveAcceleration), double(c.m_bHavePeak), double(c.m_bHaveValley),
+        double(c.m_bHaveCycle)};
     for (const auto* track : {&c.m_hdDataVelocity, &c.m_hdDataAcceleration,
                               &c.m_hdDataSmoothedShifted, &c.m_hdDataSmoothedDC}) {
         state.push_back(double(track->present()));
@@ -215,20 +209,19 @@ TEST(EggCyclesTest, AStoppedOrFailedAnalysisLeavesTheChannelAsItWas)
 {
     const signals::EggSignal egg =
         signals::eggSignal(signals::pulseTrain(125.0, 22050.0, 3000.0), 66150);
+    // Analysed once; the next analysis has other windows and changes everything.
+    const auto analysed = [&](Channels& channel) {
+        loadAndAnalyse(channel, egg.samples, 22050.0);
+        channel.m_dVelocitySmoothingWindow = 0.25;
+        channel.m_dAccelerationSmoothingWindow = 1.0;
+        channel.m_dDCShiftWindowMS = 4.0;
+        return eggState(channel);
+    };
     Channels channel;
-    loadAndAnalyse(channel, egg.samples, 22050.0);
-    // The earlier analysis had other windows: a new one would change everything.
-    channel.m_dVelocitySmoothingWindow = 0.25;
-    channel.m_dAccelerationSmoothingWindow = 1.0;
-    channel.m_dDCShiftWindowMS = 4.0;
-    const std::vector<double> before = eggState(channel);
-
-    int reports = 0;
+    const std::vector<double> before = analysed(channel);
     Channels finished;
-    loadAndAnalyse(finished, egg.samples, 22050.0);
-    finished.m_dVelocitySmoothingWindow = 0.25;
-    finished.m_dAccelerationSmoothingWindow = 1.0;
-    finished.m_dDCShiftWindowMS = 4.0;
+    analysed(finished);
+    int reports = 0;
     ASSERT_TRUE(finished.EggAnalysisAll(WorkProgress([&](double) { return ++reports > 0; })));
     ASSERT_GT(reports, 12); // every pass reports
     EXPECT_NE(eggState(finished), before);
@@ -246,8 +239,7 @@ TEST(EggCyclesTest, AStoppedOrFailedAnalysisLeavesTheChannelAsItWas)
 
     // A channel whose samples are gone cannot be analysed: what it had stays.
     Channels emptied;
-    loadAndAnalyse(emptied, egg.samples, 22050.0);
-    const std::vector<double> kept = eggState(emptied);
+    const std::vector<double> kept = analysed(emptied);
     emptied.m_hData.reset();
     EXPECT_FALSE(emptied.EggAnalysisAll());
     EXPECT_EQ(eggState(emptied), kept);

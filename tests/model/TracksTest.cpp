@@ -191,13 +191,16 @@ TEST(TracksTest, IntensityTrackIsReadAtTheCursorTime)
 
 TEST(TracksTest, IntensityComputedApartIsTakenOnlyWhenFinished)
 {
+    const auto trackOf = [](const Channels& c) {
+        return std::vector<float>(c.m_hfDataIntensity.span().begin(),
+                                  c.m_hfDataIntensity.span().end());
+    };
     Channels channel;
     load(channel,
          generate(200000, [](double i) { return std::sin(i * 0.05) * (i < 1e5 ? 1 : 0.1); }),
          10000.0);
     ASSERT_TRUE(channel.CalculateIntensity());
-    const std::vector<float> first(channel.m_hfDataIntensity.span().begin(),
-                                   channel.m_hfDataIntensity.span().end());
+    const std::vector<float> first = trackOf(channel);
     const double low = channel.m_dIntensityMin;
     const double high = channel.m_dIntensityMax;
 
@@ -206,11 +209,11 @@ TEST(TracksTest, IntensityComputedApartIsTakenOnlyWhenFinished)
     int reports = 0;
     EXPECT_FALSE(channel.ComputeIntensity(WorkProgress([&](double) { return ++reports < 2; })));
     EXPECT_EQ(reports, 2);
-    EXPECT_TRUE(std::equal(first.begin(), first.end(), channel.m_hfDataIntensity.span().begin(),
-                           channel.m_hfDataIntensity.span().end()));
+    EXPECT_EQ(trackOf(channel), first);
     EXPECT_EQ(channel.m_dIntensityMin, low);
     EXPECT_EQ(channel.m_dIntensityMax, high);
 
+    // A finished one, once set, is what computing in place gives.
     std::optional<IntensityTrack> track = channel.ComputeIntensity();
     ASSERT_TRUE(track);
     channel.SetIntensity(std::move(*track));
@@ -218,11 +221,8 @@ TEST(TracksTest, IntensityComputedApartIsTakenOnlyWhenFinished)
     load(direct, std::vector<float>(channel.samples().begin(), channel.samples().end()), 10000.0);
     direct.m_dIntensityStepSizeMS = 1.0;
     ASSERT_TRUE(direct.CalculateIntensity());
-    EXPECT_TRUE(std::equal(
-        direct.m_hfDataIntensity.span().begin(), direct.m_hfDataIntensity.span().end(),
-        channel.m_hfDataIntensity.span().begin(), channel.m_hfDataIntensity.span().end()));
-    EXPECT_FALSE(std::equal(first.begin(), first.end(), channel.m_hfDataIntensity.span().begin(),
-                            channel.m_hfDataIntensity.span().end()));
+    EXPECT_EQ(trackOf(channel), trackOf(direct));
+    EXPECT_NE(trackOf(channel), first);
 }
 
 TEST(TracksTest, IntensityWindowPastTheChannelMeasuresTheWholeChannel)

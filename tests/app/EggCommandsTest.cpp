@@ -227,14 +227,6 @@ TEST_F(EggCommandsTest, CycleEntriesBeforeAnyAnalysisSaySoAndAddNothing)
         EXPECT_EQ(prompts.alerts[0].defaultButton, "OK");
         EXPECT_EQ(log.rowCount(), 0u);
     }
-    // Once analysed, the same commands log the cycles without a word.
-    prompts.alerts.clear();
-    window->action("_EggAnalysisall:")->trigger();
-    window->action("_EditSelectAll:")->trigger();
-    window->action("_LogEntereggall:")->trigger();
-    window->action("_LogEntereggselection:")->trigger();
-    EXPECT_TRUE(prompts.alerts.empty());
-    EXPECT_EQ(log.rowCount(), 2 * (recording.egg.cycles.size() - kCyclesNotLogged));
 }
 
 TEST_F(EggCommandsTest, SelectionLogsOnlyTheCyclesInsideIt)

@@ -247,28 +247,5 @@ TEST(TracksTest, IntensityWindowPastTheChannelMeasuresTheWholeChannel)
     }
 }
 
-// The channel hands the kernel its reference, a window of ms·rate/1000 + 0.5
-// samples (29.6 ms at 1 kHz: 30 samples, mean squares over 30.1) and its
-// relative setting: levels above 0 dB stay as they are unless it is set.
-TEST(TracksTest, IntensityTakesTheChannelsWindowReferenceAndRelativeSetting)
-{
-    const double loud = 10.0 * std::log10(4.0 * 30.0 / 30.1);   // deviation 2.0
-    const double quiet = 10.0 * std::log10(2.25 * 30.0 / 30.1); // deviation 1.5
-    for (const bool relative : {false, true}) {
-        SCOPED_TRACE(relative);
-        Channels channel;
-        load(channel, generate(400, [](double i) { return i < 200 ? 2.25 : 1.75; }), 1000.0);
-        channel.m_dReference = 0.25;
-        channel.m_dIntensityWindowLengthMS = 29.6;
-        channel.m_bIntensityRelative = relative;
-        ASSERT_TRUE(channel.CalculateIntensity());
-        const double shift = relative ? quiet : 0.0;
-        EXPECT_NEAR(channel.GetIntensityCursorValue(50.0), loud - shift, 1e-4);
-        EXPECT_NEAR(channel.GetIntensityCursorValue(330.0), quiet - shift, 1e-4);
-        EXPECT_NEAR(channel.m_dIntensityMin, quiet - shift, 1e-4);
-        EXPECT_NEAR(channel.m_dIntensityMax, loud - shift, 1e-4);
-    }
-}
-
 } // namespace
 } // namespace phonaxis

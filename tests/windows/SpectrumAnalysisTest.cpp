@@ -191,27 +191,25 @@ TEST(SpectrumAnalysis, LpcOrderIsHeldBelowTheAppliedWindowsSamples)
     }
 }
 
-// The mouse readout's display index under the pixel x points right of the
-// graph's left edge is (int)(x·display points/width), exactly, at every pixel
-// of graphs narrower and wider than the display points; outside the graph it
-// stays on the first or the last point.
+// The readout's display index under pixel x of a graph `width` wide is
+// (int)(x·points/width), and stays on the first or last point outside it.
 TEST(SpectrumAnalysis, DisplayIndexUnderTheMouse)
 {
     SpectrumAnalysis a;
-    for (const int points : {1, 7, 4000, 5000, 11025, 22050}) {
+    for (const int points : {1, 7, 4000, 11025, 22050}) {
         SCOPED_TRACE(points);
         a.m_nDisplayRange = points;
-        for (const int width : {1, 3, 10, 333, 500, 1150}) {
+        for (const int width : {1, 3, 333, 1150}) {
             for (int x = 0; x < width; ++x) {
-                ASSERT_EQ(a.displayIndexAt(x, width), std::int64_t{x} * points / width)
-                    << "pixel " << x << " of " << width;
+                ASSERT_EQ(a.displayIndexAt(x, width), std::int64_t{x} * points / width) << x;
             }
         }
-        EXPECT_EQ(a.displayIndexAt(2.5, 10.0), int(2.5 * points / 10.0)); // between pixels
-        EXPECT_EQ(a.displayIndexAt(500.0, 500.0), points - 1);            // the right edge
-        EXPECT_EQ(a.displayIndexAt(1e300, 500.0), points - 1);
-        EXPECT_EQ(a.displayIndexAt(-3.0, 500.0), 0);
-        EXPECT_EQ(a.displayIndexAt(std::nan(""), 500.0), 0);
+        for (const double x : {500.0, 1e300}) {
+            EXPECT_EQ(a.displayIndexAt(x, 500.0), points - 1);
+        }
+        for (const double x : {-3.0, std::nan("")}) {
+            EXPECT_EQ(a.displayIndexAt(x, 500.0), 0);
+        }
         EXPECT_EQ(a.displayIndexAt(10.0, 0.0), 0);
     }
     a.m_nDisplayRange = 0; // no spectrum

@@ -13,29 +13,25 @@
 
 namespace phonaxis::test {
 
-// The bytes this process has read so far through read calls (the kernel's
-// "rchar" count), or nothing where the system does not tell.
-inline std::optional<std::uint64_t> bytesReadSoFar()
-{
-    std::ifstream io("/proc/self/io");
-    std::string name;
-    std::uint64_t value = 0;
-    while (io >> name >> value) {
-        if (name == "rchar:") {
-            return value;
-        }
-    }
-    return std::nullopt;
-}
-
-// Whether `work` read less than 1 MiB through read calls (true where the
-// system does not tell): a reader that declines a large file after its first
-// bytes reads little.
+// Whether `work` read less than 1 MiB through read calls (the kernel's
+// "rchar" count; true where the system does not tell): a reader that
+// declines a large file after its first bytes reads little.
 inline bool readsLittle(const std::function<void()>& work)
 {
-    const auto before = bytesReadSoFar();
+    const auto bytesRead = []() -> std::optional<std::uint64_t> {
+        std::ifstream io("/proc/self/io");
+        std::string name;
+        std::uint64_t value = 0;
+        while (io >> name >> value) {
+            if (name == "rchar:") {
+                return value;
+            }
+        }
+        return std::nullopt;
+    };
+    const auto before = bytesRead();
     work();
-    const auto after = bytesReadSoFar();
+    const auto after = bytesRead();
     return !before || !after || *after - *before < (std::uint64_t{1} << 20);
 }
 

@@ -551,36 +551,36 @@ TEST_F(PanelsTest, IntensityCancelledLeavesEveryChannelAsItWas)
     ASSERT_NE(window, nullptr);
     MyDocument& document = window->document();
     window->action("_AnalysisIntensity:")->trigger();
-    const auto trackOf = [&](int index) {
-        const FloatTrack& track = document.getChannel(index).m_hfDataIntensity;
-        return std::vector<float>(track.span().begin(), track.span().end());
+    const auto tracks = [&] {
+        std::vector<std::vector<float>> both;
+        for (int index = 0; index < 2; ++index) {
+            const FloatTrack& track = document.getChannel(index).m_hfDataIntensity;
+            both.emplace_back(track.span().begin(), track.span().end());
+        }
+        return both;
     };
-    const std::vector<float> before[] = {trackOf(0), trackOf(1)};
-    for (int index = 0; index < 2; ++index) {
-        document.getChannel(index).m_dIntensityWindowLengthMS = 5.0;
-        document.getChannel(index).m_dIntensityStepSizeMS = 1.0;
-    }
+    const auto before = tracks();
+    document.getChannel(0).m_dIntensityStepSizeMS = 1.0;
+    document.getChannel(1).m_dIntensityStepSizeMS = 1.0;
     document.getChannel(1).m_bDrawIntensity = false;
 
-    // Cancelled while the second channel is computed: the first channel's
-    // new track is not taken either.
+    // Cancelled at the second channel: the first one's new track is not
+    // taken either.
     std::vector<double> heard;
     window->setProgressDriver([&](double fraction) {
         heard.push_back(fraction);
         return heard.size() < 2;
     });
     window->action("_AnalysisIntensity:")->trigger();
-    ASSERT_EQ(heard.size(), 2u);
-    EXPECT_EQ(heard[0], 0.0);
-    EXPECT_EQ(heard[1], 0.5); // the channels are equally long
-    EXPECT_EQ(trackOf(0), before[0]);
-    EXPECT_EQ(trackOf(1), before[1]);
+    EXPECT_EQ(heard, (std::vector<double>{0.0, 0.5})); // the channels are equally long
+    EXPECT_EQ(tracks(), before);
     EXPECT_FALSE(document.getChannel(1).m_bDrawIntensity);
 
     window->setProgressDriver([](double) { return true; });
     window->action("_AnalysisIntensity:")->trigger();
-    EXPECT_NE(trackOf(0), before[0]);
-    EXPECT_NE(trackOf(1), before[1]);
+    const auto after = tracks();
+    EXPECT_NE(after[0], before[0]);
+    EXPECT_NE(after[1], before[1]);
     EXPECT_TRUE(document.getChannel(1).m_bDrawIntensity);
 }
 

@@ -194,34 +194,29 @@ TEST_F(MainViewRendererTest, ZoomedOutSineIsSymmetricAboutItsBaseline)
 
 TEST_F(MainViewRendererTest, IntensityTrackIsBlueInColourAndBlackOtherwise)
 {
-    // A flat trace on the baseline (y = 50) and an intensity of 80 of 100 dB
-    // at y = 100 − 80 = 20.
+    // A flat trace at y = 50 and an intensity of 80 of 100 dB at y = 20.
     Channels& channel = addChannel(0, std::vector<float>(1000, 0.0f), 0, 100, qRgb(0, 128, 0));
     ASSERT_TRUE(channel.m_hfDataIntensity.allocate(1000));
-    std::fill(channel.m_hfDataIntensity.span().begin(), channel.m_hfDataIntensity.span().end(),
-              80.0f);
+    std::ranges::fill(channel.m_hfDataIntensity.span(), 80.0f);
     channel.m_dIntensityFileLength = 1000.0;
     channel.m_dIntensityMax = 100.0;
-    channel.m_bHaveIntensity = true;
-    channel.m_bDrawIntensity = true;
+    channel.m_bHaveIntensity = channel.m_bDrawIntensity = true;
     m_document.m_bDrawTimeGrid = false;
     for (const auto& [colour, expected] : {std::pair{true, kBlue}, std::pair{false, qRgb(0, 0, 0)}}) {
-        SCOPED_TRACE(colour);
         m_document.m_bColor = colour;
         const QImage image = renderMainView(m_document, QSize(400, 120));
         for (int x : {100, 200, 300}) {
-            EXPECT_EQ(image.pixel(x, 20), expected) << x;
+            EXPECT_EQ(image.pixel(x, 20), expected) << colour << " at " << x;
         }
     }
 }
 
 TEST_F(MainViewRendererTest, LabelTextHasALightBackingOverTheTrace)
 {
-    // Samples alternating between full scale up and down paint the strip
-    // black from top to bottom.
-    std::vector<float> samples(40'000);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = i % 2 == 0 ? 1.0f : -1.0f;
+    // Full-scale samples of alternating sign paint the strip black top to bottom.
+    std::vector<float> samples(40'000, 1.0f);
+    for (std::size_t i = 1; i < samples.size(); i += 2) {
+        samples[i] = -1.0f;
     }
     Channels& channel = addChannel(0, samples, 0, 100, qRgb(0, 0, 0));
     m_document.m_bDrawTimeGrid = false;
@@ -235,20 +230,18 @@ TEST_F(MainViewRendererTest, LabelTextHasALightBackingOverTheTrace)
 
     const Labels* placed = channel.GetLabelZoomed(0, 0.0, channel.m_dLengthMS, g_nLeftWindowOffset);
     ASSERT_NE(placed, nullptr);
-    const RectD& bounds = placed->bounds();
-    const QRect box(int(bounds.x), int(bounds.y), int(bounds.width), int(bounds.height));
+    const RectD& b = placed->bounds();
+    const QRect box(int(b.x), int(b.y), int(b.width), int(b.height));
     ASSERT_TRUE(QRect(50, 0, 345, 100).contains(box));
     int light = 0;
     int dark = 0;
     for (int y = box.top(); y <= box.bottom(); ++y) {
         for (int x = box.left(); x <= box.right(); ++x) {
-            const int grey = qGray(image.pixel(x, y));
-            light += grey > 180 ? 1 : 0;
-            dark += grey < 60 ? 1 : 0;
+            light += qGray(image.pixel(x, y)) > 180 ? 1 : 0;
+            dark += qGray(image.pixel(x, y)) < 60 ? 1 : 0;
         }
     }
-    // Mostly backing, with the black text on it; the trace stays black just
-    // outside the box.
+    // Mostly backing with the black text on it; the trace black just outside.
     EXPECT_GT(light, box.width() * box.height() / 2);
     EXPECT_GT(dark, 20);
     EXPECT_EQ(image.pixel(box.left() - 2, box.center().y()), qRgb(0, 0, 0));

@@ -663,13 +663,9 @@ TEST_F(EditingTest, UndoGivesBackTheDocumentWhateverItsFormat)
         // What the user may have set, including values a native file keeps
         // only approximately (a fractional gain, a colour between steps).
         Channels& first = m_document->getChannel(0);
-        first.m_dA3Cal = 0.5;
-        first.m_dB2Cal = 0.25;
-        first.m_dC1Cal = 2.0;
-        first.m_dD0Cal = -1.0;
+        first.m_dA3Cal = 0.5, first.m_dB2Cal = 0.25, first.m_dC1Cal = 2.0, first.m_dD0Cal = -1.0;
+        first.m_dGain = 2.5, first.m_dFilterRate = 1234.5;
         first.SetUnit("Pa");
-        first.m_dGain = 2.5;
-        first.m_dFilterRate = 1234.5;
         addLabel(first, 10.0, "before");
         addLabel(first, 200.0, "inside");
         first.m_pArrayLabels[0].mFontColor.red = 0.3;

@@ -8,7 +8,6 @@
 #include <functional>
 #include <limits>
 #include <numbers>
-#include <optional>
 #include <vector>
 
 namespace phonaxis {
@@ -187,42 +186,6 @@ TEST(TracksTest, IntensityTrackIsReadAtTheCursorTime)
     EXPECT_NEAR(channel.GetIntensityCursorValue(50.0), 20.0, 1e-4);
     EXPECT_NEAR(channel.GetIntensityCursorValue(330.0), 0.0, 1e-4);
     EXPECT_NEAR(channel.GetIntensityCursorValue(1e6), 0.0, 1e-4); // past the end: last value
-}
-
-TEST(TracksTest, IntensityComputedApartIsTakenOnlyWhenFinished)
-{
-    const auto trackOf = [](const Channels& c) {
-        return std::vector<float>(c.m_hfDataIntensity.span().begin(),
-                                  c.m_hfDataIntensity.span().end());
-    };
-    Channels channel;
-    load(channel,
-         generate(200000, [](double i) { return std::sin(i * 0.05) * (i < 1e5 ? 1 : 0.1); }),
-         10000.0);
-    ASSERT_TRUE(channel.CalculateIntensity());
-    const std::vector<float> first = trackOf(channel);
-    const double low = channel.m_dIntensityMin;
-    const double high = channel.m_dIntensityMax;
-
-    // A stopped computation gives nothing and leaves the channel's track.
-    channel.m_dIntensityStepSizeMS = 1.0;
-    int reports = 0;
-    EXPECT_FALSE(channel.ComputeIntensity(WorkProgress([&](double) { return ++reports < 2; })));
-    EXPECT_EQ(reports, 2);
-    EXPECT_EQ(trackOf(channel), first);
-    EXPECT_EQ(channel.m_dIntensityMin, low);
-    EXPECT_EQ(channel.m_dIntensityMax, high);
-
-    // A finished one, once set, is what computing in place gives.
-    std::optional<IntensityTrack> track = channel.ComputeIntensity();
-    ASSERT_TRUE(track);
-    channel.SetIntensity(std::move(*track));
-    Channels direct;
-    load(direct, std::vector<float>(channel.samples().begin(), channel.samples().end()), 10000.0);
-    direct.m_dIntensityStepSizeMS = 1.0;
-    ASSERT_TRUE(direct.CalculateIntensity());
-    EXPECT_EQ(trackOf(channel), trackOf(direct));
-    EXPECT_NE(trackOf(channel), first);
 }
 
 TEST(TracksTest, IntensityWindowPastTheChannelMeasuresTheWholeChannel)

@@ -228,10 +228,8 @@ TEST(Intensity, EdgeFrames)
     EXPECT_EQ(intensity(in, 100.0, 1e-9).values, intensity(in, 100.0, 1.0).values);
 }
 
-// Loud noise of many magnitudes (its squares fill every bit of a double),
-// digital silence, then 80 dB down: every frame of a sliding sum equals that
-// frame computed alone, and the silent frames are exactly silent, not what
-// subtracting the loud squares leaves.
+// The sliding sum of squares equals each frame summed alone, and silence after
+// loud noise of many magnitudes is exactly silent, not rounding left over.
 TEST(Intensity, OverlappingFramesMatchFramesSummedAfresh)
 {
     std::vector<float> in;
@@ -251,8 +249,8 @@ TEST(Intensity, OverlappingFramesMatchFramesSummedAfresh)
             const Track slid = intensity(in, frame, step, 0, 1);
             for (double at = 0.0; at + frame <= length - step; at += step * 97.0) {
                 // The frame at `at` alone: one frame from there to the end.
-                const double alone =
-                    intensity(in, frame, length - frame - at, 0, 1, 0.0, at).values[std::size_t(at)];
+                const double alone = intensity(in, frame, length - frame - at, 0, 1, 0.0, at)
+                                         .values[std::size_t(at)];
                 ASSERT_NEAR(slid.values[std::size_t(at)], alone, 1e-12 + 1e-9 * alone) << at;
             }
             for (std::size_t i = 3000 + std::size_t(step) + 1; i + std::size_t(frame) < 6000; ++i) {
@@ -282,8 +280,7 @@ TEST(Intensity, LastFrameEndingAtTheTrackEndIsComputed)
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "frame " << c.frame << ", start " << c.start);
-        const auto first =
-            std::size_t((int((100 - c.frame) / c.step) - 1) * c.step + c.start);
+        const auto first = std::size_t((int((100 - c.frame) / c.step) - 1) * c.step + c.start);
         ASSERT_EQ(first + std::size_t(c.frame), in.size());
         double sum = 0.0;
         for (std::size_t i = first; i < in.size(); ++i) {

@@ -334,7 +334,6 @@ TEST(QtPromptsTest, AlertButtonsAndSavePanelExtension)
             << c.escapeButton;
         EXPECT_EQ(escapeText, c.escapeButton);
     }
-
 }
 
 TEST(QtPromptsTest, SaveAsTypeFollowsTheChosenFilter)

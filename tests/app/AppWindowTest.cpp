@@ -231,8 +231,7 @@ TEST_F(AppWindowTest, OpeningFromAnUntouchedUntitledWindowReplacesIt)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(names(), QStringList{"second.wav"});
 
-    // An Untitled window that holds something, or a document with a file,
-    // stays beside the opened one.
+    // An Untitled window that holds something stays beside the opened one.
     MainWindowController* used = application->newDocument();
     used->document().setDirty();
     prompts.openPanelReplies.push_back({first.toStdString()});

@@ -252,8 +252,7 @@ TEST_F(MainViewPaneTest, CursorColumnAndStatusAgreeAfterZoomOrScroll)
         SCOPED_TRACE(step.name);
         const double before = statusMs.value_or(-1.0);
         step.move();
-        // The column stays under the resting mouse and the status shows the
-        // time now there.
+        // The column stays under the mouse; the status shows the time there.
         EXPECT_EQ(redColumns(), std::vector<int>{300});
         ASSERT_TRUE(statusMs.has_value());
         EXPECT_NE(*statusMs, before);

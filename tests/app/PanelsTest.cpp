@@ -368,11 +368,12 @@ TEST_F(PanelsTest, AClickAnywhereInACheckCellTogglesIt)
     window->setPanelDriver([](SettingsPanel& panel) {
         QTableWidget& table = tableOf(panel);
         // Show in its centre (once), the others near a corner (there and back).
-        for (const int column : {DisplayPanel::kShow, DisplayPanel::kDrawRef, DisplayPanel::kDrawInt}) {
+        for (const int column :
+             {DisplayPanel::kShow, DisplayPanel::kDrawRef, DisplayPanel::kDrawInt}) {
             QTableWidgetItem* cell = table.item(0, column);
             const QRect box = table.visualItemRect(cell);
-            const QPoint at = column == DisplayPanel::kShow ? box.center()
-                                                            : box.bottomRight() - QPoint(2, 2);
+            const QPoint at =
+                column == DisplayPanel::kShow ? box.center() : box.bottomRight() - QPoint(2, 2);
             for (const Qt::CheckState state : {Qt::Unchecked, Qt::Checked}) {
                 QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, at);
                 EXPECT_EQ(cell->checkState(), state) << column;
@@ -564,8 +565,7 @@ TEST_F(PanelsTest, IntensityCancelledLeavesEveryChannelAsItWas)
     document.getChannel(1).m_dIntensityStepSizeMS = 1.0;
     document.getChannel(1).m_bDrawIntensity = false;
 
-    // Cancelled at the second channel: the first one's new track is not
-    // taken either.
+    // Cancelled at the second channel: the first one's new track is not taken.
     std::vector<double> heard;
     window->setProgressDriver([&](double fraction) {
         heard.push_back(fraction);

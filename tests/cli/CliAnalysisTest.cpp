@@ -236,8 +236,7 @@ TEST_F(CliAnalysisTest, MistakesAreRefusedWithTheirStatus)
 
 TEST_F(CliAnalysisTest, SettingsBeyondWhatTheirWindowHoldsAreRefusedBeforeWork)
 {
-    // vowel.wav: 10 kHz; a new document's 23 ms applied window of 256
-    // points analyses 230 samples, the spectrogram's window 64 points.
+    // vowel.wav, 10 kHz: a 23 ms applied window of 230 samples, a 64-point spectrogram.
     const std::string vowel = path("vowel.wav");
     test::ScriptedPrompts prompts;
     const std::vector<float> tone = signals::tone(200.0, 8000.0, 300.0);

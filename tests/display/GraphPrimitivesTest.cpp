@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iterator>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>

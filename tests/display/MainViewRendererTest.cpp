@@ -159,15 +159,13 @@ TEST_F(MainViewRendererTest, SummariesGiveTheSamePictureAsScanning)
 
 TEST_F(MainViewRendererTest, ZoomedOutSineIsSymmetricAboutItsBaseline)
 {
-    // Two seconds of 220 Hz at ±0.5 and 44.1 kHz: about 80 samples, a third of
-    // a period, per column of a view 1150 pixels wide; 50 pixels for 0.5
-    // above and below the baseline at y = 100.
+    // 2 s of 220 Hz at ±0.5 and 44.1 kHz: a third of a period per column, ±50
+    // pixels about the baseline at y = 100.
     const std::vector<float> samples = sine(88200, 0.5, 2.0 * std::numbers::pi * 220.0 / 44100.0);
     addChannel(0, samples, 0, 200, kRed).m_rLocation.right = 1145;
     m_document.m_bDrawTimeGrid = false;
     const QImage image = renderMainView(m_document, QSize(1150, 230));
-    // Painted pixels at each distance above and below the baseline, over
-    // every column but the first (joined to the baseline point).
+    // Painted pixels at each distance from the baseline, first column aside.
     const int columns = 1145 - 51;
     int above[60] = {};
     int below[60] = {};
@@ -177,9 +175,8 @@ TEST_F(MainViewRendererTest, ZoomedOutSineIsSymmetricAboutItsBaseline)
             below[d] += image.pixel(x, 100 + d) == kRed ? 1 : 0;
         }
     }
-    // Row by row the halves match to a few columns in a hundred, and hold the
-    // same area to within one pixel per column; the trace reaches ±0.5 and no
-    // further.
+    // The halves match row by row and in area (one pixel per column); the
+    // trace reaches ±0.5 and no further.
     int areaAbove = 0;
     int areaBelow = 0;
     for (int d = 1; d < 60; ++d) {
@@ -202,7 +199,8 @@ TEST_F(MainViewRendererTest, IntensityTrackIsBlueInColourAndBlackOtherwise)
     channel.m_dIntensityMax = 100.0;
     channel.m_bHaveIntensity = channel.m_bDrawIntensity = true;
     m_document.m_bDrawTimeGrid = false;
-    for (const auto& [colour, expected] : {std::pair{true, kBlue}, std::pair{false, qRgb(0, 0, 0)}}) {
+    for (const auto& [colour, expected] :
+         {std::pair{true, kBlue}, std::pair{false, qRgb(0, 0, 0)}}) {
         m_document.m_bColor = colour;
         const QImage image = renderMainView(m_document, QSize(400, 120));
         for (int x : {100, 200, 300}) {

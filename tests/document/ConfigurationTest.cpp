@@ -76,11 +76,8 @@ std::size_t firstDifference(const std::vector<std::uint8_t>& a, const std::vecto
     return std::size_t(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
-// One setting of `Owner` at its place in the record, with a value for it that
-// differs from every default and that the analyses can work with (booleans
-// are tried with both values). Per-channel settings hold channel k's value
-// at offset + k·width, and use value + k. A truncated double is held as an
-// int32.
+// A setting of `Owner` at its offset (channel k's at offset + k·width) with a
+// value unlike every default that the analyses accept (value + k per channel).
 template <typename Owner> struct Slot {
     std::size_t offset;
     std::variant<std::int32_t Owner::*, bool Owner::*, double Owner::*> member;
@@ -114,8 +111,7 @@ using ChannelSlot = Slot<Channels>;
 constexpr bool kNotNew = false; // a new document does not take it
 constexpr bool kTruncated = true;
 
-// Every document-wide setting of the record at the offset the file layout
-// gives it.
+// Every document-wide setting at the offset the file layout gives it.
 const DocumentSlot kDocumentSlots[] = {
     {1032, &D::m_dAnalysisSampleRate, 16000.0, kNotNew},
     {1040, &D::m_dwAnalysisFileLength, 4321.0, kNotNew},
@@ -192,8 +188,7 @@ const DocumentSlot kDocumentSlots[] = {
     {1732, &D::m_bGenericByteOrder, 0, kNotNew},
     {2760, &D::m_dLogStepSize, 2.5},
 };
-// A user configuration carries the document settings up to this offset,
-// not the log step.
+// A user configuration carries the settings up to here, not the log step.
 constexpr std::size_t kUserDocumentLast = 1732;
 
 // The per-channel settings of channels 0..15.
@@ -285,11 +280,8 @@ TEST_F(ConfigurationTest, LaunchWritesTheDefaultRecordAtItsOffsets)
     }
 }
 
-// Each setting, changed alone, is written at its own offset in its own width
-// and nowhere else (over 0xFF bytes, so that a setting not written shows
-// too), and read back from there, on zero and on 0xFF bytes, by a user
-// configuration (every setting but the log step) and, where it takes it, by
-// a new document.
+// Each setting alone is written at its own offset and nowhere else, and read
+// from there by a user configuration and (if it takes it) a new document.
 TEST_F(ConfigurationTest, EverySettingIsWrittenAndReadAtItsOwnOffset)
 {
     using Bytes = std::vector<std::uint8_t>;
@@ -365,9 +357,8 @@ TEST_F(ConfigurationTest, EverySettingIsWrittenAndReadAtItsOwnOffset)
     }
 }
 
-// The process-wide settings at their own offsets: a launch takes them from
-// there and its rewrite puts them back; a user configuration carries the
-// channel table and the window frames the same way.
+// Process-wide settings are read from and written back to their own offsets,
+// at launch and through a user configuration.
 TEST_F(ConfigurationTest, ProcessWideSettingsKeepTheirOffsets)
 {
     using A = AppSettings;

@@ -130,8 +130,7 @@ protected:
         }
     }
 
-    // A new document of one 1000-sample channel with 100 … 200 selected, no
-    // session and no alerts yet.
+    // A new one-channel document with 100 … 200 selected, no session, no alerts.
     void restart()
     {
         m_session.reset();
@@ -369,9 +368,8 @@ TEST_F(EditingTest, ClearFillsWithReferenceWithinTheSamples)
     EXPECT_EQ(m_document->getChannel(1).m_hData[120], 0.0f); // slack untouched
 }
 
-// A backup that cannot be kept private asks whether to go on without undo,
-// and leaves nothing behind: a file where the folder should be, a folder
-// others can reach, a link to a private folder, another user's folder.
+// A backup that cannot be kept private (a file, a folder others can reach, a
+// link, another user's folder) asks to go on without undo, leaving nothing.
 TEST_F(EditingTest, FailedBackupAsksWhetherToContinue)
 {
     const fs::path privateFolder = m_dir / "private";
@@ -660,8 +658,7 @@ TEST_F(EditingTest, UndoGivesBackTheDocumentWhateverItsFormat)
         m_session.reset();
         m_document = std::make_unique<MyDocument>(m_prompts, m_settings);
         ASSERT_TRUE(m_document->readFromData(bytes, ""));
-        // What the user may have set, including values a native file keeps
-        // only approximately (a fractional gain, a colour between steps).
+        // What the user may set, some of it kept only roughly by a native file.
         Channels& first = m_document->getChannel(0);
         first.m_dA3Cal = 0.5, first.m_dB2Cal = 0.25, first.m_dC1Cal = 2.0, first.m_dD0Cal = -1.0;
         first.m_dGain = 2.5, first.m_dFilterRate = 1234.5;

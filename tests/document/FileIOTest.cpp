@@ -76,9 +76,8 @@ protected:
                       std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 };
 
-// Runs `body` as an unprivileged user (in a child that gives up root when the
-// tests run as root); its result, 0 for success, or -1 when no unprivileged
-// user could be had.
+// `body`'s result (0: success) run as an unprivileged user (a child giving up
+// root when the tests run as root); -1 when none could be had.
 int asUnprivilegedUser(const std::function<int()>& body)
 {
     if (::geteuid() != 0) {
@@ -128,8 +127,7 @@ TEST_F(FileIO, ReplacementKeepsModeOwnerAndGroupOfTheFileItReplaces)
 
 TEST_F(FileIO, AFileTheUserMayNotChangeIsNotReplaced)
 {
-    // Anyone may rename into the folder: only the file's own permission
-    // stands between the user and a replacement.
+    // Anyone may rename into the folder: only the file's mode protects it.
     ASSERT_EQ(::chmod(m_dir.c_str(), 0777), 0);
     oldFile("protected.wav", 0444);
     oldFile("open.wav", 0666);
@@ -258,8 +256,7 @@ TEST_F(FileIO, ChecksDeclineAFileBeforeReadingIt)
 
 TEST_F(FileIO, EveryFileAReaderAcceptsPassesTheSignatureCheck)
 {
-    // The seed files of every format (valid and slightly damaged), and the
-    // older headers the seeds lack.
+    // The seed files of every format, and the older headers the seeds lack.
     std::string error;
     ASSERT_TRUE(testfiles::writeSeedCorpus(m_dir.string(), error)) << error;
     ASSERT_TRUE(testfiles::writeNativeSeedCorpus(m_dir.string(), error)) << error;
@@ -283,8 +280,7 @@ TEST_F(FileIO, EveryFileAReaderAcceptsPassesTheSignatureCheck)
         test::ScriptedPrompts prompts;
         AppSettings settings;
         auto document = std::make_unique<MyDocument>(prompts, settings);
-        // Every file a reader accepts, and the very old header its reader
-        // names in a message, passes the checked open whole.
+        // Every file a reader accepts (or names in a message) passes the check.
         if (document->readFromData(whole.bytes(), "") || name == "mac20.pmf") {
             ++accepted;
             FileContents checked;

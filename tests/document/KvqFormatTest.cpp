@@ -177,8 +177,7 @@ TEST_F(NativeFiles, WrittenTablesLieAtTheirOffsets)
     }
 }
 
-// The float reader takes every field of the channel and label records from
-// its own offset: each holds a value of its own in the file.
+// The float reader takes each channel and label field from its own offset.
 TEST_F(NativeFiles, FloatReaderTakesEachFieldFromItsOffset)
 {
     KvqChannel c;

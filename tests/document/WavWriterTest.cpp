@@ -193,16 +193,15 @@ TEST_F(WavWriter, WrittenFilesReadBackBitExactly)
     }
 }
 
-// What a whole-document WAV file is to keep of a channel: everything the
-// reader sets, and the samples.
+// What a WAV file keeps of a channel: all the reader sets, and the samples.
 std::string keptState(const Channels& c)
 {
     std::ostringstream s;
     s.precision(17);
-    s << c.GetTitle() << '|' << c.GetUnit() << '|' << c.m_nChannelType << '|' << c.m_dReference << '|'
-      << c.m_dA3Cal << ',' << c.m_dB2Cal << ',' << c.m_dC1Cal << ',' << c.m_dD0Cal << '|' << c.m_dGain
-      << '|' << c.m_dFilterRate << '|' << c.m_dSampleRate << '|' << c.m_dwFileLength << '|'
-      << c.m_pArrayLabels.size();
+    s << c.GetTitle() << '|' << c.GetUnit() << '|' << c.m_nChannelType << '|' << c.m_dReference
+      << '|' << c.m_dA3Cal << ',' << c.m_dB2Cal << ',' << c.m_dC1Cal << ',' << c.m_dD0Cal << '|'
+      << c.m_dGain << '|' << c.m_dFilterRate << '|' << c.m_dSampleRate << '|' << c.m_dwFileLength
+      << '|' << c.m_pArrayLabels.size();
     for (const float value : c.samples()) {
         s << ' ' << value;
     }
@@ -232,7 +231,8 @@ TEST_F(WavWriter, WhatAWavFileWouldLoseIsNamedAndNothingElseIsLost)
         {{"reference levels"}, [](MyDocument& d) { d.getChannel(0).m_dReference = 0.125; }},
         {{"gains"}, [](MyDocument& d) { d.getChannel(1).m_dGain = 10.0; }},
         {{"filter rates"}, [](MyDocument& d) { d.getChannel(0).m_dFilterRate = 4000.0; }},
-        {{"channels of different lengths"}, [](MyDocument& d) { d.getChannel(1).m_dwFileLength = 50; }},
+        {{"channels of different lengths"},
+         [](MyDocument& d) { d.getChannel(1).m_dwFileLength = 50; }},
         {{"a fractional sample rate"},
          [](MyDocument& d) {
              for (int c = 0; c < 2; ++c) {
@@ -253,8 +253,7 @@ TEST_F(WavWriter, WhatAWavFileWouldLoseIsNamedAndNothingElseIsLost)
         const auto lost = source.wavDiscards();
         EXPECT_EQ(lost, c.lost);
 
-        // Saved and read back, the recording is the same exactly when
-        // nothing is named.
+        // Saved and read back, it is the same exactly when nothing is named.
         const auto bytes = source.Save_WAVE_FileType_float(false, -1, 2, false);
         ASSERT_TRUE(bytes);
         MyDocument back(prompts, settings);

@@ -13,9 +13,8 @@
 
 namespace phonaxis::test {
 
-// Whether `work` read less than 1 MiB through read calls (the kernel's
-// "rchar" count; true where the system does not tell): a reader that
-// declines a large file after its first bytes reads little.
+// Whether `work` read under 1 MiB through read calls (the kernel's "rchar";
+// true where the system does not tell).
 inline bool readsLittle(const std::function<void()>& work)
 {
     const auto bytesRead = []() -> std::optional<std::uint64_t> {
@@ -35,8 +34,7 @@ inline bool readsLittle(const std::function<void()>& work)
     return !before || !after || *after - *before < (std::uint64_t{1} << 20);
 }
 
-// Makes `path` a file of `size` bytes, `head` then a hole of zeros that costs
-// no disk.
+// Makes `path` a file of `size` bytes: `head`, then a hole of zeros.
 inline bool makeSparseFile(const std::filesystem::path& path, off_t size,
                            const std::string& head = "")
 {

@@ -76,10 +76,8 @@ TEST(Spectrogram, SilenceIsWhiteWithoutFormantsAndTrackingOffRunsNoLpc)
     EXPECT_EQ(off.levels, r.levels);
 }
 
-// The silence gate at half the dynamic range: stretches of one exactly
-// periodic 125 Hz vowel, one column per period, at 0, −20.25 and −19.75 dB;
-// at a range of 40 dB the first quiet stretch falls just below the gate and
-// the second just above it, at 60 dB both keep their tracks.
+// The silence gate at half the range: one exactly periodic vowel at 0, −20.25
+// and −19.75 dB is gated just below and kept just above 20 dB of 40.
 TEST(Spectrogram, SilenceGateSitsAtHalfTheDynamicRange)
 {
     constexpr int kPeriod = 80; // samples at 10 kHz

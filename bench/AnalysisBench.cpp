@@ -3,7 +3,10 @@
 // * Pitch/threads:T: the pitch window's cepstral track (DoPitchCepstral, the
 //   document's default parameters) over 60 min of 44,100 Hz speech.
 // * Intensity: the channel's intensity track (CalculateIntensity) over the
-//   same recording.
+//   same recording; IntensityLongWindow the same with a 500 ms window and a
+//   1 ms step (frames overlapping 499 of every 500 ms).
+// * SpectrumLongStretch: the spectrum window's averaged spectrum with LPC
+//   formants over 3.5 s of the recording, a 1 ms step and LPC order 400.
 // * Spectrogram/threads:T: a 1,000-column × 256-row spectrogram with formant
 //   tracks (DoSpectrogram) over the whole recording, 512-point transform.
 // * Egg: the whole EGG analysis of 10 min at 22,050 Hz: velocity and
@@ -28,6 +31,7 @@
 #include "analysis/CMathFunc.h"
 #include "model/Channels.h"
 #include "windows/PitchAnalysis.h"
+#include "windows/SpectrumAnalysis.h"
 #include "windows/SpectrogramAnalysis.h"
 
 #include <benchmark/benchmark.h>
@@ -194,6 +198,45 @@ void Intensity(benchmark::State& state)
     channel.m_hfDataIntensity.reset(); // its memory is not needed by the others
 }
 
+void IntensityLongWindow(benchmark::State& state)
+{
+    Channels& channel = speechChannel();
+    const double window = channel.m_dIntensityWindowLengthMS;
+    const double step = channel.m_dIntensityStepSizeMS;
+    channel.m_dIntensityWindowLengthMS = 500.0;
+    channel.m_dIntensityStepSizeMS = 1.0;
+    for (auto _ : state) {
+        if (!channel.CalculateIntensity()) {
+            fail("no intensity track");
+        }
+        benchmark::DoNotOptimize(channel.m_hfDataIntensity.data());
+    }
+    channel.m_dIntensityWindowLengthMS = window;
+    channel.m_dIntensityStepSizeMS = step;
+    channel.m_hfDataIntensity.reset();
+}
+
+void SpectrumLongStretch(benchmark::State& state)
+{
+    const Channels& channel = speechChannel();
+    SpectrumParameters parameters;
+    parameters.m_nFFTWindowLengthMS = 5;
+    parameters.m_nFFTfreqRange = 5000;
+    parameters.m_nAverageStepSize = 1;
+    parameters.m_nLPCNumCoeff = 400;
+    const double start = 10.0 * channel.m_dSampleRate; // 10 s in
+    const double stop = start + 3.5 * channel.m_dSampleRate;
+    SpectrumAnalysis analysis;
+    for (auto _ : state) {
+        if (analysis.PerformFFTLPC(channel.samples(), start, stop, channel.m_dwFileLength,
+                                   channel.m_dSampleRate, parameters) != SpectrumStart::Computed) {
+            fail("no spectrum");
+        }
+        benchmark::DoNotOptimize(analysis.m_dFormat.data());
+    }
+    state.counters["frames"] = analysis.framesAnalysed();
+}
+
 // --- spectrogram ----------------------------------------------------------------
 
 const SpectrogramInput& spectrogramInput()
@@ -265,6 +308,8 @@ void Egg(benchmark::State& state)
 BENCHMARK(Pitch)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PitchFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Intensity)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(IntensityLongWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SpectrumLongStretch)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Spectrogram)
     ->Arg(1)
     ->Arg(2)

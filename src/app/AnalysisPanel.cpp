@@ -72,6 +72,12 @@ std::int32_t defaultFrequencyRangeHz(double rateHz)
     return truncatedInt32(rateHz) / 2000 * 1000;
 }
 
+std::int32_t defaultLpcOrder(double rateHz)
+{
+    const std::int32_t order = std::max(truncatedInt32(rateHz / 1000.0), 0) + 4;
+    return std::min(order / 2 * 2, 400);
+}
+
 // --- AnalysisPanel ------------------------------------------------------------------
 
 AnalysisPanel::AnalysisPanel(MyDocument& document, const AppSettings& settings, Prompts& prompts,
@@ -241,13 +247,6 @@ void AnalysisPanel::setFlag(const char* name, bool on)
             flag.box->setChecked(on);
         }
     }
-}
-
-bool AnalysisPanel::flag(const char* name) const
-{
-    return std::any_of(m_flags.begin(), m_flags.end(), [name](const BoundFlag& bound) {
-        return bound.box->objectName() == QLatin1String(name) && bound.box->isChecked();
-    });
 }
 
 void AnalysisPanel::setInches(bool inches)

@@ -34,6 +34,8 @@ std::int32_t truncatedInt32(double value);
 // The frequency range the analyses take by default and at most:
 // ((int)rate div 2000)·1000 Hz.
 std::int32_t defaultFrequencyRangeHz(double rateHz);
+// The default LPC order: (int)(rate/1000) + 4 rounded down to even, at most 400.
+std::int32_t defaultLpcOrder(double rateHz);
 
 // A number field of an analysis sheet, bound to one document setting. The
 // object name of the field is the setting's name.
@@ -109,7 +111,6 @@ protected:
     // Puts a value into a field as the sheet shows it.
     void showValue(QLineEdit& field, double value);
     void setFlag(const char* name, bool on);
-    bool flag(const char* name) const;
     void setInches(bool inches);
     QLineEdit& field(const char* name) const;
 

@@ -2,8 +2,6 @@
 
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
-#include "document/RateSettings.h"
-#include "windows/SpectrumAnalysis.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -131,20 +129,6 @@ bool FftLpcPanel::canSave()
                       QString(" The largest is %1 Hz.").arg(truncatedInt32(rateHz() * 0.5)),
                       &range);
     }
-    // The LPC order must stay below the samples the applied window holds.
-    QLineEdit& order = field("m_nLPCNumberofCoefficients");
-    const auto ms = fieldValue(applied);
-    if (const auto coefficients = fieldValue(order); ms && coefficients) {
-        SpectrumParameters parameters;
-        parameters.m_nFFTWindLength = fftLengthOfSelector(m_length->currentIndex());
-        parameters.m_nFFTWindowLengthMS = truncatedInt32(*ms);
-        const int largest = parameters.largestLpcOrder(rateHz());
-        if (*coefficients > largest) {
-            return refuse("LPC order is larger than allowed.",
-                          QString(" The largest for this applied window is %1.").arg(largest),
-                          &order);
-        }
-    }
     return fieldsValid();
 }
 
@@ -170,7 +154,7 @@ void FftLpcPanel::applyDefaults()
     showValue(field("m_nFFTAppliedWindowLength"), truncatedInt32(256000.0 / rate));
     showValue(field("m_nFFTfrequencyRange"), defaultFrequencyRangeHz(rate));
     showValue(field("m_nFFTAverageStepSize"), 10);
-    showValue(field("m_nLPCNumberofCoefficients"), rateSettingsFor(rate).lpcOrder);
+    showValue(field("m_nLPCNumberofCoefficients"), defaultLpcOrder(rate));
     showValue(field("m_nFFTAbsoluteRange"), 80);
     showValue(field("m_dFFTWidth"), 6.0);
     showValue(field("m_dFFTHeight"), 4.0);

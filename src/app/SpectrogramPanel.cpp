@@ -2,8 +2,6 @@
 
 #include "app/PitchPanel.h"
 #include "document/MyDocument.h"
-#include "document/RateSettings.h"
-#include "windows/SpectrogramAnalysis.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -98,17 +96,6 @@ bool SpectrogramPanel::canSave()
         return refuse("Frequency range is larger than allowed.",
                       QString(" The largest is %1 Hz.").arg(largestHz), &range);
     }
-    // The formant tracks' LPC order must stay below the transform window's
-    // points.
-    QLineEdit& order = field("m_nSpecLPCNumberofCoefficients");
-    SpectrogramParameters parameters;
-    parameters.m_nFFTWindLength = fftLengthOfSelector(m_length->currentIndex());
-    const int largest = parameters.largestLpcOrder();
-    if (const auto coefficients = fieldValue(order);
-        coefficients && flag("m_bSpecDrawFormantTracking") && *coefficients > largest) {
-        return refuse("LPC order is larger than allowed.",
-                      QString(" The largest for this FFT length is %1.").arg(largest), &order);
-    }
     return fieldsValid();
 }
 
@@ -137,8 +124,7 @@ void SpectrogramPanel::applyDefaults()
     showValue(field("m_nSpecDynamicRange"), 50);
     showValue(field("m_nSpecfrequencyRange"), defaultFrequencyRangeHz(rate));
     showValue(field("m_dPreEmphasis"), 0.98);
-    showValue(field("m_nSpecLPCNumberofCoefficients"),
-              rateSettingsFor(rate, 256, fftLengthOfSelector(2)).specLpcOrder);
+    showValue(field("m_nSpecLPCNumberofCoefficients"), defaultLpcOrder(rate));
     showValue(field("m_nSpecFrequencyGrid"), 1000);
     showValue(field("m_nSpecTimeGrid"), 500);
     showValue(field("m_dSpecWidth"), 6.0);

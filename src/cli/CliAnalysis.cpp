@@ -177,19 +177,6 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
     return checkTimesInside(options, audio->m_dLengthMS, err);
 }
 
-// An LPC order above what its window holds is refused before any work: it
-// cannot describe more than the window's samples and only costs time.
-int checkLpcOrder(const char* setting, int order, int largest, const std::string& window,
-                  std::ostream& err)
-{
-    if (order <= largest) {
-        return kExitOk;
-    }
-    return usage(err, std::string(setting) + "=" + std::to_string(order) + " is more than the " +
-                          window + " holds: the LPC order must be below its samples, at most " +
-                          std::to_string(largest));
-}
-
 int print(const std::vector<LogRecord>& records, const Options& options, std::ostream& out)
 {
     if (options.json) {
@@ -278,16 +265,6 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     if (const int status = openAudioAnalysis(options, "spectrum", session, audio, index, err)) {
         return status;
     }
-    const SpectrumParameters parameters = SpectrumParameters::fromDocument(session.document());
-    if (const int status =
-            checkLpcOrder("m_nLPCNumberofCoefficients", parameters.m_nLPCNumCoeff,
-                          parameters.largestLpcOrder(audio->m_dSampleRate),
-                          "applied window (" + msText(parameters.m_nFFTWindowLengthMS) + " of " +
-                              std::to_string(parameters.m_nFFTWindLength) + " points at " +
-                              jsonNumber(audio->m_dSampleRate) + " Hz)",
-                          err)) {
-        return status;
-    }
     const double samplesPerMs = audio->m_dSampleRate / 1000.0;
     const double startPoint = options.atMs.value_or(options.fromMs.value_or(0.0)) * samplesPerMs;
     const double stopPoint = options.atMs.value_or(options.toMs.value_or(0.0)) * samplesPerMs;
@@ -339,15 +316,6 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         return status;
     }
     MyDocument& document = session.document();
-    const SpectrogramParameters parameters = SpectrogramParameters::fromDocument(document);
-    if (parameters.m_bFormantTracking) {
-        if (const int status = checkLpcOrder(
-                "m_nSpecLPCNumberofCoefficients", parameters.m_nLPCCoefficients,
-                parameters.largestLpcOrder(),
-                std::to_string(parameters.m_nFFTWindLength) + "-point spectrogram window", err)) {
-            return status;
-        }
-    }
     const bool selection = options.fromMs.has_value();
     if (selection) {
         // The selection is made as the main view makes it: the marker at the

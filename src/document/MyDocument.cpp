@@ -179,7 +179,7 @@ void MyDocument::recomputeRateDependentSettings(double rate)
     if (!(rate > 0.0) || !std::isfinite(rate)) {
         return;
     }
-    const RateSettings settings = rateSettingsFor(rate, m_nFFTWindowLength, m_nSpecWindowLength);
+    const RateSettings settings = rateSettingsFor(rate);
     m_nFFTfrequencyRange = settings.frequencyRange;
     m_nSpecfrequencyRange = settings.frequencyRange;
     m_nFFTAppliedWindowLength = settings.appliedWindow;

@@ -216,8 +216,7 @@ public:
     // becomes the last rate and the rate-dependent settings are recomputed.
     void adoptAnalysisSampleRate(bool trackLastRate);
     // Recomputes the spectrum/spectrogram ranges, applied window and LPC
-    // orders for the analysis rate `rate` (the orders held below the
-    // document's transform windows, see rateSettingsFor).
+    // orders for the analysis rate `rate`.
     void recomputeRateDependentSettings(double rate);
 
     // --- saving -------------------------------------------------------------

@@ -7,7 +7,6 @@
 
 #include "analysis/CMathFunc.h"
 #include "document/MyDocument.h"
-#include "document/RateSettings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -57,18 +56,16 @@ bool validFftLength(int n)
     return n >= kMinFftLength && n <= kMaxFftLength && (n & (n - 1)) == 0;
 }
 
-// The LPC frame length W = (int)(rate/1000)·order in samples for the order
-// in use (SpectrogramParameters::lpcOrderInUse), or nothing when the tracks
-// cannot be computed with these settings (order outside 1..400, a rate
-// below 1 kHz, or a frame longer than kMaxLpcWindow).
+// The LPC frame length W = (int)(rate/1000)·order in samples, or nothing when
+// the tracks cannot be computed with these settings (order outside 1..400,
+// a rate below 1 kHz, or a frame longer than kMaxLpcWindow).
 std::optional<std::int64_t> lpcWindowLength(const SpectrogramParameters& parameters,
                                             double sampleRateHz)
 {
-    if (parameters.m_nLPCCoefficients < 1 ||
-        parameters.m_nLPCCoefficients > CMathFunc::kLpcMaxOrder || !std::isfinite(sampleRateHz)) {
+    const int order = parameters.m_nLPCCoefficients;
+    if (order < 1 || order > CMathFunc::kLpcMaxOrder || !std::isfinite(sampleRateHz)) {
         return std::nullopt;
     }
-    const int order = parameters.lpcOrderInUse();
     const double perMs = std::trunc(sampleRateHz / 1000.0);
     if (!(perMs >= 1.0) || perMs > static_cast<double>(kMaxLpcWindow)) {
         return std::nullopt;
@@ -283,7 +280,7 @@ struct ColumnJob {
                 if (geometry.lpcWindow > 0) {
                     std::fill_n(frame.begin(), lpcRead, 0.0);
                     source.copy(begin, geometry.lpcEnd(c), frame);
-                    if (CMathFunc::DoLPC(frame, p.lpcOrderInUse(),
+                    if (CMathFunc::DoLPC(frame, p.m_nLPCCoefficients,
                                          static_cast<int>(geometry.lpcWindow), p.m_dPreEmphasis, 1,
                                          0, input.columns, p.m_nFreqRange, input.sampleRate, 1,
                                          1)) {
@@ -389,16 +386,6 @@ SpectrogramParameters SpectrogramParameters::fromDocument(const DocumentFields& 
     parameters.m_nLPCCoefficients = document.m_nSpecLPCNumberofCoefficients;
     parameters.m_dLogStepSize = document.m_dLogStepSize;
     return parameters;
-}
-
-int SpectrogramParameters::largestLpcOrder() const
-{
-    return std::max(1, phonaxis::largestLpcOrder(m_nFFTWindLength));
-}
-
-int SpectrogramParameters::lpcOrderInUse() const
-{
-    return std::min(m_nLPCCoefficients, largestLpcOrder());
 }
 
 SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool selection,

@@ -27,12 +27,6 @@ struct SpectrogramParameters {
     double m_dLogStepSize = 1.0;    // ms, the formants-selection log entry
 
     static SpectrogramParameters fromDocument(const DocumentFields& document);
-    // The largest LPC order the transform window holds: one less than its
-    // N points (at least 1).
-    int largestLpcOrder() const;
-    // The order the tracks are computed with: m_nLPCCoefficients, at most
-    // largestLpcOrder().
-    int lpcOrderInUse() const;
 };
 
 // F1 … F5 of one column in Hz, −1 where there is none; a sixth slot spare.

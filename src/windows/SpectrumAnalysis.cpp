@@ -2,7 +2,6 @@
 
 #include "analysis/CMathFunc.h"
 #include "document/MyDocument.h"
-#include "document/RateSettings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -75,12 +74,6 @@ SpectrumParameters SpectrumParameters::fromDocument(const DocumentFields& docume
     return p;
 }
 
-int SpectrumParameters::largestLpcOrder(double sampleRate) const
-{
-    return std::max(1, phonaxis::largestLpcOrder(appliedWindowSamples(
-                           m_nFFTWindLength, m_nFFTWindowLengthMS, sampleRate)));
-}
-
 // --- start ------------------------------------------------------------------------
 
 SpectrumStart SpectrumAnalysis::doPerformFFTLPC(const MyDocument& document, double startPoint,
@@ -142,10 +135,7 @@ SpectrumStart SpectrumAnalysis::PerformFFTLPC(std::span<const float> samples, do
     if (!acceptsInputs(samples, startPoint, stopPoint, fileLength, sampleRate, parameters)) {
         return SpectrumStart::Declined;
     }
-    // The LPC order is held below the samples of the applied window (the
-    // info field shows the order in use).
-    SpectrumParameters p = parameters;
-    p.m_nLPCNumCoeff = std::min(p.m_nLPCNumCoeff, p.largestLpcOrder(sampleRate));
+    const SpectrumParameters& p = parameters;
     const int rate = static_cast<int>(sampleRate);
     m_infoTexts = {formattedInt(rate),
                    formattedInt(rate / p.m_nFFTWindLength),
@@ -254,17 +244,14 @@ void SpectrumAnalysis::DoFFTLPC()
                 k == 0 ? m_hdFFTfile[i] : (m_hdFFTfile[i] + m_hdFFTfileSmoothed[i]) * 0.5;
         }
 
-        PerformLPC();
         // The formants shown are the mean of the first and the last frame's
-        // (a slot without a formant holds -1.0 and is averaged as it is).
+        // and the envelope is the last frame's: the frames between are not
+        // analysed by LPC at all, which at a high order over a long stretch
+        // was nearly all of the work and changed nothing that is shown.
         if (k == 0) {
+            PerformLPC();
             m_dFirstFormat = m_dFormat;
             m_dFirstBandWidth = m_dBandWidth;
-        } else {
-            for (int i = 0; i < kFormantsShown; ++i) {
-                m_dFormat[i] = (m_dFirstFormat[i] + m_dFormat[i]) * 0.5;
-                m_dBandWidth[i] = (m_dFirstBandWidth[i] + m_dBandWidth[i]) * 0.5;
-            }
         }
         ++m_nFramesAnalysed;
 
@@ -275,6 +262,15 @@ void SpectrumAnalysis::DoFFTLPC()
         // the step is at least half a sample, so the loop always ends here.
         if (base + (k + 1) * step >= static_cast<double>(total)) {
             break;
+        }
+    }
+    if (m_nFramesAnalysed > 1) {
+        // The frame buffer and the spectrum's peak are still the last frame's.
+        PerformLPC();
+        // A slot without a formant holds -1.0 and is averaged as it is.
+        for (int i = 0; i < kFormantsShown; ++i) {
+            m_dFormat[i] = (m_dFirstFormat[i] + m_dFormat[i]) * 0.5;
+            m_dBandWidth[i] = (m_dFirstBandWidth[i] + m_dBandWidth[i]) * 0.5;
         }
     }
     m_bRecalculate = false;

@@ -25,10 +25,6 @@ struct SpectrumParameters {
     int m_nFFTFrameInterval = 10;   // frequency step of the frame log entry, Hz
 
     static SpectrumParameters fromDocument(const DocumentFields& document);
-    // The largest LPC order the applied window holds at `sampleRate`: one
-    // less than the samples it analyses (at least 1). A start analyses with
-    // at most this order.
-    int largestLpcOrder(double sampleRate) const;
 };
 
 // How a start of the spectrum ended.

@@ -156,23 +156,6 @@ TEST(Spectrogram, RefusesSettingsItCannotComputeAndKeepsFormantsInRange)
     }
 }
 
-TEST(Spectrogram, TrackOrderIsHeldBelowTheTransformWindow)
-{
-    SpectrogramInput input =
-        inputFor(signals::vowel({.rateHz = 10000.0, .durationMs = 300.0}).samples, 10000, 20, 30);
-    for (const int points : {32, 64}) {
-        input.parameters.m_nFFTWindLength = points;
-        input.parameters.m_nLPCCoefficients = 40;
-        EXPECT_EQ(input.parameters.largestLpcOrder(), points - 1);
-        EXPECT_EQ(input.parameters.lpcOrderInUse(), std::min(40, points - 1));
-        const SpectrogramResult asked = DoSpectrogram(input, nullptr, 2);
-        input.parameters.m_nLPCCoefficients = input.parameters.lpcOrderInUse();
-        const SpectrogramResult held = DoSpectrogram(input, nullptr, 2);
-        ASSERT_TRUE(asked.m_bHaveFormants) << points;
-        EXPECT_EQ(asked.formants, held.formants) << points;
-    }
-}
-
 TEST(Spectrogram, ReadsNothingPastTheChannelEnd)
 {
     SpectrogramInput input = inputFor(signals::tone(300, 10000, 100), 10000, 50, 40);

@@ -240,6 +240,16 @@ int checkTimesInside(const Options& options, double lengthMs, std::ostream& err)
     return kExitOk;
 }
 
+std::string writtenExtension(const std::string& path)
+{
+    std::error_code ec;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
+        const std::filesystem::path reached = std::filesystem::weakly_canonical(path, ec);
+        return ec ? std::string() : fileExtension(reached.string());
+    }
+    return fileExtension(path);
+}
+
 int checkOutputIsNoInput(const std::string& output, const std::vector<std::string>& inputs,
                          std::ostream& err)
 {

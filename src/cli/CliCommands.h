@@ -67,6 +67,11 @@ bool openDocument(const std::string& path, MyDocument& document, std::ostream& e
 // recording `lengthMs` long: 0, or kExitUsage after a message.
 int checkTimesInside(const Options& options, double lengthMs, std::ostream& err);
 
+// The lower-case extension of the file a write to `path` changes: that of
+// `path`, or, when `path` is a symbolic link, that of the file it leads to
+// (so a picture named .png cannot land in a recording through a link).
+std::string writtenExtension(const std::string& path);
+
 // No output replaces an input: `output` must not be the same file as any of
 // `inputs` (compared by device and inode, so that another spelling, a hard
 // link or a symbolic link is caught). 0, or kExitUsage after a message.

@@ -179,9 +179,11 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
     }
     const std::string& outPath = *options.outPath;
     const std::string type = fileExtension(outPath);
-    if (type != "png" && type != "tif" && type != "tiff" && type != "pdf") {
+    if ((type != "png" && type != "tif" && type != "tiff" && type != "pdf") ||
+        writtenExtension(outPath) != type) {
         return usage(err, "cannot write \"" + outPath +
-                              "\": pictures are written as .png, .tif/.tiff or .pdf files");
+                              "\": pictures are written as .png, .tif/.tiff or .pdf files "
+                              "(and not through a link to another kind of file)");
     }
     if (options.fromMs.has_value() != options.toMs.has_value()) {
         return usage(err, "--from and --to go together");

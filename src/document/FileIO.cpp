@@ -75,11 +75,66 @@ int flushFolder(const std::string& folder)
     return err == EINVAL ? 0 : err;
 }
 
+
+// Follows the symbolic link `path` (and any link it leads to) to the file it
+// finally names, as `target`. A link is followed only when it belongs to this
+// user or to the owner of the folder that holds it: a link someone else
+// planted in a shared folder such as /tmp could otherwise turn a write there
+// into the replacement of any file this user may write. False with `reason`
+// set when the chain cannot be followed.
+bool followTrustedLinks(const std::string& path, std::string& target, std::string& reason)
+{
+    namespace fs = std::filesystem;
+    constexpr int kMostLinks = 40; // as the system's own limit on a chain
+    fs::path current(path);
+    fs::path named; // as the last link read names it, for the message
+    for (int hop = 0; hop < kMostLinks; ++hop) {
+        struct stat link {};
+        if (::lstat(current.c_str(), &link) != 0) {
+            reason = errno == ENOENT ? "it is a symbolic link to \"" + named.string() +
+                                           "\", which does not exist."
+                                     : std::string(std::strerror(errno));
+            return false;
+        }
+        if (!S_ISLNK(link.st_mode)) {
+            char* resolved = ::realpath(current.c_str(), nullptr);
+            if (resolved == nullptr) {
+                reason = std::strerror(errno);
+                return false;
+            }
+            target = resolved;
+            std::free(resolved);
+            return true;
+        }
+        fs::path folder = current.parent_path();
+        if (folder.empty()) {
+            folder = ".";
+        }
+        struct stat holder {};
+        if (::stat(folder.c_str(), &holder) != 0) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        if (link.st_uid != ::geteuid() && link.st_uid != holder.st_uid) {
+            reason = "it is a symbolic link that belongs to another user.";
+            return false;
+        }
+        std::error_code ec;
+        named = fs::read_symlink(current, ec);
+        if (ec) {
+            reason = ec.message();
+            return false;
+        }
+        current = named.is_absolute() ? named : folder / named;
+    }
+    reason = std::strerror(ELOOP);
+    return false;
+}
 } // namespace
 
 bool looksLikeText(std::span<const std::uint8_t> prefix)
 {
-    return std::memchr(prefix.data(), 0, prefix.size()) == nullptr;
+    return prefix.empty() || std::memchr(prefix.data(), 0, prefix.size()) == nullptr;
 }
 
 bool FileContents::open(const std::string& path, std::string& error)
@@ -175,17 +230,10 @@ bool AtomicFileWriter::open(const std::string& path, std::string& error)
     if (::lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
             // The link stays; the file it finally names is replaced.
-            std::error_code ec;
-            const std::filesystem::path named = std::filesystem::read_symlink(path, ec);
-            char* resolved = ::realpath(path.c_str(), nullptr);
-            if (resolved == nullptr) {
-                const int err = errno;
-                return err == ENOENT ? refuse("it is a symbolic link to \"" + named.string() +
-                                              "\", which does not exist.")
-                                     : refuse(std::strerror(err));
+            std::string reason;
+            if (!followTrustedLinks(path, m_target, reason)) {
+                return refuse(reason);
             }
-            m_target = resolved;
-            std::free(resolved);
             if (::stat(m_target.c_str(), &st) != 0) {
                 return refuse(std::strerror(errno));
             }
@@ -204,6 +252,8 @@ bool AtomicFileWriter::open(const std::string& path, std::string& error)
         m_mode = st.st_mode & 07777;
         m_owner = st.st_uid;
         m_group = st.st_gid;
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
     } else if (errno != ENOENT) {
         return refuse(std::strerror(errno));
     }
@@ -255,25 +305,34 @@ bool AtomicFileWriter::commit(std::string& error)
         error = systemError("Cannot write", m_path, EBADF);
         return false;
     }
-    if (::fsync(m_fd) != 0) {
-        return fail(errno, error);
-    }
+    // Owner and mode are set before the flush, so that they reach the disk
+    // with the bytes.
     if (m_replacing) {
         // The replacement keeps the old file's owner and group where this
         // user may set them (giving a file away takes privilege; a member of
         // its group may keep the group); otherwise it is this user's, as a
-        // new file would be. Then the mode, which a change of owner clears
-        // of its set-id bits.
-        if (::fchown(m_fd, m_owner, m_group) != 0 &&
-            ::fchown(m_fd, static_cast<uid_t>(-1), m_group) != 0) {
-            // Neither is permitted: the file stays this user's.
+        // new file would be, and the set-user and set-group bits, which
+        // belonged to the old owner, are not carried over.
+        mode_t mode = m_mode;
+        if (::fchown(m_fd, m_owner, m_group) != 0) {
+            mode &= ~mode_t{S_ISUID};
+            if (::fchown(m_fd, static_cast<uid_t>(-1), m_group) != 0) {
+                mode &= ~mode_t{S_ISGID};
+            }
         }
-        ::fchmod(m_fd, m_mode);
+        if (::fchmod(m_fd, mode) != 0) {
+            return fail(errno, error);
+        }
     } else {
         // mkstemp creates 0600; a new file gets the usual permissions.
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        ::fchmod(m_fd, 0666 & ~mask);
+        if (::fchmod(m_fd, 0666 & ~mask) != 0) {
+            return fail(errno, error);
+        }
+    }
+    if (::fsync(m_fd) != 0) {
+        return fail(errno, error);
     }
     const int fd = m_fd;
     m_fd = -1;
@@ -283,6 +342,20 @@ bool AtomicFileWriter::commit(std::string& error)
         error = systemError("Cannot write", m_path, err);
         return false;
     }
+    // The file checked at open must still be the one replaced: a name
+    // swapped for another file (or a link) meanwhile is left alone.
+    struct stat now {};
+    const bool present = ::lstat(m_target.c_str(), &now) == 0;
+    if (m_replacing && (!present || now.st_dev != m_device || now.st_ino != m_inode)) {
+        ::unlink(m_temporary.c_str());
+        error = "Cannot write \"" + m_path + "\": the file was replaced by another while it was written.";
+        return false;
+    }
+    if (!m_replacing && present) {
+        ::unlink(m_temporary.c_str());
+        error = "Cannot write \"" + m_path + "\": a file of that name appeared while it was written.";
+        return false;
+    }
     if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
         const int err = errno;
         ::unlink(m_temporary.c_str());
@@ -290,7 +363,8 @@ bool AtomicFileWriter::commit(std::string& error)
         return false;
     }
     if (const int err = flushFolder(std::filesystem::path(m_temporary).parent_path().string())) {
-        error = systemError("Cannot write", m_path, err);
+        error = "\"" + m_path + "\" was written, but its folder could not be flushed to disk: " +
+                std::strerror(err);
         return false;
     }
     return true;

@@ -68,7 +68,8 @@ private:
 //
 // The target is what a write in place would change: a symbolic link is
 // written through to the file it finally names (the link stays; a link to
-// nothing is refused), and an existing file keeps its mode and, where the
+// nothing, or one that belongs neither to this user nor to its folder's
+// owner, is refused), and an existing file keeps its mode and, where the
 // user may set them, its owner and group. A new file gets 0666 less the
 // umask. Refused before anything is written: a target that exists and is not
 // a regular file (a folder, device, pipe or socket), and an existing file the
@@ -104,6 +105,9 @@ private:
     mode_t m_mode = 0;
     uid_t m_owner = 0;
     gid_t m_group = 0;
+    // The replaced file's identity, checked again just before the rename.
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
 };
 
 // Writes `bytes` to a temporary file in the target's folder, flushes it and

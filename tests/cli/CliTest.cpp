@@ -176,11 +176,15 @@ TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
     fs::create_symlink(input(), path("link.wav"));
     fs::create_symlink(input(), path("link.png"));
     std::ofstream(path("settings.png")) << "a configuration in disguise";
+    // A recording that is no input, reached through a picture's name.
+    fs::copy_file(input(), path("other.wav"));
+    fs::create_symlink(path("other.wav"), path("other.png"));
     ASSERT_EQ(::mkfifo(path("pipe.png").c_str(), 0644), 0);
     // /dev/null's numbers, where the tests may make a device node.
     const bool device = ::mknod(path("null.png").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
     const std::string inputState = fileState(input());
     const std::string settingsState = fileState(path("settings.png"));
+    const std::string otherState = fileState(path("other.wav"));
 
     struct Case {
         std::vector<std::string> args;
@@ -202,16 +206,17 @@ TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
         {{"convert", input(), (m_dir / "sub" / ".." / "in.wav").string()}, 2, "is the input file"},
         {{"convert", input(), path("hard.wav")}, 2, "is the input file"},
         {{"convert", path("link.wav"), input(), "--channel", "1"}, 2, "is the input file"},
-        {{"spectrogram", input(), "--png", path("link.png")}, 2, "is the input file"},
+        {{"spectrogram", input(), "--png", path("link.png")}, 2, "a name ending in .png"},
         {{"spectrogram", input(), "--config", path("settings.png"), "--png",
           path("settings.png")},
          2, "is the input file"},
         // Pictures only under a picture's name, and only in a regular file.
         {{"spectrogram", input(), "--png", input()}, 2, "a name ending in .png"},
+        {{"spectrogram", input(), "--png", path("other.png")}, 2, "a name ending in .png"},
         {{"spectrogram", input(), "--png", path("pipe.png")}, 1, "a pipe, not a regular file"},
 #ifdef PHONAXIS_HAVE_DISPLAY
         {{"picture", input(), "--out", input()}, 2, ".png, .tif/.tiff or .pdf"},
-        {{"picture", input(), "--out", path("link.png")}, 2, "is the input file"},
+        {{"picture", input(), "--out", path("link.png")}, 2, "not through a link"},
 #endif
     };
     if (device) {
@@ -226,6 +231,7 @@ TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
         EXPECT_EQ(fileState(input()), inputState) << c.args[2];
     }
     EXPECT_EQ(fileState(path("settings.png")), settingsState);
+    EXPECT_EQ(fileState(path("other.wav")), otherState);
     EXPECT_TRUE(fs::is_fifo(path("pipe.png")));
     EXPECT_TRUE(!device || fs::is_character_file(path("null.png")));
     for (const auto& entry : fs::recursive_directory_iterator(m_dir)) {

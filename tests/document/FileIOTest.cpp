@@ -200,6 +200,36 @@ TEST_F(FileIO, SymbolicLinksAreWrittenThroughToTheirFile)
               std::string::npos)
         << error;
     EXPECT_TRUE(fs::is_symlink(path("dangling.wav")));
+
+    // A link of another user's in a folder that is not theirs (as one planted
+    // in /tmp) is not followed, whatever the system's own link policy.
+    if (::geteuid() == 0) {
+        fs::create_symlink(take, path("planted.wav"));
+        ASSERT_EQ(::lchown(path("planted.wav").c_str(), kNobody, kNobody), 0);
+        EXPECT_FALSE(writeAtomically(path("planted.wav"), "planted", error));
+        EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
+        EXPECT_EQ(test::fileBytes(take), "absolute.wav");
+    }
+    EXPECT_EQ(leftovers(), 0);
+}
+
+// The file checked when the writer opened must be the one replaced: a name
+// swapped meanwhile for another file is left as it is.
+TEST_F(FileIO, AFileSwappedInWhileWritingIsNotReplaced)
+{
+    const fs::path target = oldFile("take.wav", 0644);
+    AtomicFileWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(target.string(), error)) << error;
+    const std::string text = "new take";
+    ASSERT_TRUE(writer.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                             error));
+    fs::rename(target, path("aside.wav")); // kept, so its inode is not reused
+    oldFile("take.wav", 0644);
+    const std::string swapped = test::fileBytes(target);
+    EXPECT_FALSE(writer.commit(error));
+    EXPECT_NE(error.find("replaced by another"), std::string::npos) << error;
+    EXPECT_EQ(test::fileBytes(target), swapped);
     EXPECT_EQ(leftovers(), 0);
 }
 

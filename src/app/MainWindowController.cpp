@@ -490,12 +490,8 @@ bool MainWindowController::saveDocumentAsPmf(const QString& path)
     if (!chosen) {
         return false;
     }
-    // The file is a .pmf file whatever name was typed.
-    QString target = QString::fromStdString(*chosen);
-    if (QFileInfo(target).suffix().toLower() != QLatin1String("pmf")) {
-        target += QStringLiteral(".pmf");
-    }
-    return writeDocument(target, "pmf");
+    // The panel gives the name the .pmf extension whatever was typed.
+    return writeDocument(QString::fromStdString(*chosen), "pmf");
 }
 
 bool MainWindowController::saveDocumentAs()

@@ -180,11 +180,32 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
     if (path.isEmpty()) {
         return std::nullopt;
     }
+    std::optional<std::string> chosenPath;
     if (!request.requiredType.empty()) {
-        return path.toStdString();
+        // A panel of one type writes only files of that type: a name typed
+        // with another extension gets the type's own.
+        const QString required = QString::fromStdString(request.requiredType).toLower();
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        const bool fits = suffix == required || (required == QLatin1String("tif") &&
+                                                  suffix == QLatin1String("tiff"));
+        chosenPath = (fits ? path : path + QLatin1Char('.') + required).toStdString();
+    } else {
+        const int chosen = static_cast<int>(filters.indexOf(panel.selectedNameFilter()));
+        chosenPath = documentPath(path, chosen < 0 ? 0 : chosen);
     }
-    const int chosen = static_cast<int>(filters.indexOf(panel.selectedNameFilter()));
-    return documentPath(path, chosen < 0 ? 0 : chosen);
+    // The panel asked before replacing the name it returned; a name changed
+    // since is asked about here.
+    if (chosenPath && QString::fromStdString(*chosenPath) != path &&
+        QFileInfo::exists(QString::fromStdString(*chosenPath))) {
+        const std::string name = QFileInfo(QString::fromStdString(*chosenPath)).fileName().toStdString();
+        if (alert("“" + name + "” already exists. Do you want to replace it?",
+                  "A file of that name already exists in this folder. Replacing it overwrites "
+                  "its contents.",
+                  "Cancel", "Replace", "") != 0) {
+            return std::nullopt;
+        }
+    }
+    return chosenPath;
 }
 
 std::optional<std::string> QtPrompts::documentPath(const QString& path, int chosenType)

@@ -32,6 +32,7 @@ std::optional<phonaxis::Bytes> twoToneWav(phonaxis::Prompts& prompts)
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -39,6 +40,7 @@ std::optional<phonaxis::Bytes> twoToneWav(phonaxis::Prompts& prompts)
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -356,8 +358,14 @@ TEST(QtPromptsTest, SaveAsTypeFollowsTheChosenFilter)
         {"", 1, "x.pmf", "Use .wav", "x.wav", "wav"},
         {"", 1, "x.pmf", "Cancel", nullptr, nullptr},
         {"", 0, "x.wav", "Use .pmf", "x.pmf", "pmf"},
+        // The panel confirmed only the name typed: a file the extension
+        // added names is asked about.
+        {"", 1, "taken.1", "Cancel", nullptr, nullptr},
+        {"", 1, "taken.1", "Replace", "taken.1.wav", "wav"},
     };
-    const QString folder = QDir::tempPath();
+    const QTemporaryDir scratch;
+    const QString folder = scratch.path();
+    QFile(folder + QStringLiteral("/taken.1.wav")).open(QIODevice::WriteOnly);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.typed) + " " + std::to_string(c.filter));
         int questions = 0;
@@ -397,9 +405,23 @@ TEST(QtPromptsTest, SaveAsTypeFollowsTheChosenFilter)
         EXPECT_EQ(saveTypeForPath(path), c.type);
         if (c.button != nullptr && c.filter == 1) {
             EXPECT_EQ(question.toStdString(),
-                      "The name “x.pmf” ends in .pmf, but the type chosen is WAV file (.wav).");
+                      std::string_view(c.typed) == "x.pmf"
+                          ? "The name “x.pmf” ends in .pmf, but the type chosen is WAV file (.wav)."
+                          : "“taken.1.wav” already exists. Do you want to replace it?");
         }
     }
+
+    // A panel of one type gives the name that type's extension.
+    QtPrompts pmfPanel(nullptr, [&](QDialog& dialog) {
+        static_cast<QFileDialog&>(dialog).selectFile(folder + QStringLiteral("/copy.wav"));
+        return int(QDialog::Accepted);
+    });
+    SavePanelRequest request;
+    request.directory = folder.toStdString();
+    request.requiredType = "pmf";
+    const auto chosen = pmfPanel.savePanel(request);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(QFileInfo(QString::fromStdString(*chosen)).fileName().toStdString(), "copy.wav.pmf");
 }
 
 } // namespace

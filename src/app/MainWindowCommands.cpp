@@ -187,6 +187,7 @@ void MainWindowController::AnalysisIntensity()
     // Every track is computed before any is taken, so that Cancel (or a
     // track that cannot be allocated) leaves the channels as they were.
     std::vector<IntensityTrack> tracks;
+    bool outOfMemory = false;
     {
         ProgressWork work(this, tr("Computing the intensity tracks…"), m_progressDriver);
         double done = 0.0;
@@ -200,11 +201,22 @@ void MainWindowController::AnalysisIntensity()
             std::optional<IntensityTrack> track =
                 channel.ComputeIntensity(work.progress().part(done, done + share));
             if (!track) {
-                return;
+                outOfMemory = !work.cancelled();
+                break;
             }
             tracks.push_back(std::move(*track));
             done += share;
         }
+    }
+    if (tracks.size() < static_cast<std::size_t>(count)) {
+        // Told once the progress dialog is gone; a cancel needs no word.
+        if (outOfMemory) {
+            m_prompts->alert("Intensity failed.",
+                             "There is not enough memory for the intensity tracks. The channels "
+                             "are as they were.",
+                             "OK");
+        }
+        return;
     }
     for (int index = 0; index < count; ++index) {
         Channels& channel = m_document->getChannel(index);

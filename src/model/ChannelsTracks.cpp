@@ -191,9 +191,14 @@ std::optional<IntensityTrack> Channels::ComputeIntensity(const WorkProgress& pro
     // frame, so that the track holds the level of the channel as a whole.
     const double step = m_dIntensityStepSizeMS * m_dSampleRate / 1000.0;
     double window = m_dIntensityWindowLengthMS * m_dSampleRate / 1000.0 + 0.5;
-    const double longest = static_cast<double>(n) - step;
-    if (window > longest && longest >= 1.0) {
-        window = longest;
+    const double samples = static_cast<double>(n);
+    if (step > 0.0 && samples - step >= 1.0 && !((samples - window) / step >= 1.0)) {
+        // Whole samples, and one fewer where (n − window)/step still rounds
+        // below one frame (a step of 44.1 samples leaves 0.99999… of one).
+        window = std::floor(samples - step);
+        while (window > 1.0 && !((samples - window) / step >= 1.0)) {
+            window -= 1.0;
+        }
     }
     if (!CMathFunc::DoIntensityFloat(std::span<const float>(m_hData.data(), n),
                                      result.values.span(), result.minimum, result.maximum,

@@ -210,5 +210,28 @@ TEST(TracksTest, IntensityWindowPastTheChannelMeasuresTheWholeChannel)
     }
 }
 
+// Steps of a fractional number of samples: the cut window must still leave
+// its one frame ((n − window)/step can round to 0.99999…), not a track of 0.
+TEST(TracksTest, IntensityWindowPastTheChannelWithAFractionalStep)
+{
+    const struct {
+        double rateHz;
+        std::size_t samples;
+        double stepMs;
+    } cases[] = {{44100, 44100, 1.0}, {44100, 22050, 0.3}, {22050, 10000, 1.0}, {16000, 12345, 0.3}};
+    for (const auto& c : cases) {
+        Channels channel;
+        load(channel, generate(c.samples, [](double i) { return 0.5 * std::sin(i * 0.3); }),
+             c.rateHz);
+        channel.m_dIntensityStepSizeMS = c.stepMs;
+        channel.m_dIntensityWindowLengthMS = 1e6;
+        ASSERT_TRUE(channel.CalculateIntensity());
+        const std::span<const float> track = channel.m_hfDataIntensity.span().first(c.samples);
+        EXPECT_GT(track[0], 0.0F) << c.rateHz << " " << c.samples;
+        EXPECT_EQ(std::count(track.begin(), track.end(), track[0]), std::ptrdiff_t(c.samples))
+            << c.rateHz << " " << c.samples;
+    }
+}
+
 } // namespace
 } // namespace phonaxis

@@ -79,12 +79,28 @@ bool createMissingFolders(const std::filesystem::path& folder)
 
 } // namespace
 
+// Whether `folder` exists and belongs to this (effective) user. A folder
+// named by the environment of another user (a program run as root with the
+// user's HOME kept) is not used: folders made in it would belong to the
+// wrong user and lock the owner out of them.
+namespace {
+bool ownFolder(const std::string& folder)
+{
+    struct stat st {};
+    return !folder.empty() && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid();
+}
+} // namespace
+
 std::filesystem::path privateTemporaryFolder()
 {
-    std::filesystem::path cache = absoluteFromEnvironment("XDG_CACHE_HOME");
+    std::filesystem::path cache;
+    if (const std::string named = absoluteFromEnvironment("XDG_CACHE_HOME"); ownFolder(named)) {
+        cache = named;
+    }
     if (cache.empty()) {
         std::string home = absoluteFromEnvironment("HOME");
-        if (home.empty()) {
+        if (!ownFolder(home)) {
             home = passwordHome();
         }
         if (!home.empty()) {

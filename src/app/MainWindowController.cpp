@@ -656,6 +656,9 @@ void MainWindowController::applyEditOutcome(const EditOutcome& outcome)
         m_document->m_bHaveSelection = false;
     }
     if (outcome.edited) {
+        // Cut, paste and undo renumber the labels: the one last clicked is
+        // forgotten, so that Delete cannot remove whichever took its place.
+        m_model->forgetClickedLabel();
         mainView()->documentChanged();
     } else if (outcome.redraw) {
         mainView()->redraw();

@@ -182,6 +182,8 @@ public:
     bool ModifyLabel(const Labels& label);
     // Deletes the clicked label. False without one.
     bool RemoveLabel();
+    // Forgets the label last clicked (after an edit renumbered the labels).
+    void forgetClickedLabel() { clearLabelClick(); }
     // In label mode, the label last clicked (which RemoveLabel removes);
     // null when there is none.
     const Labels* clickedLabel() const;

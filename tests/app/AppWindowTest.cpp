@@ -194,6 +194,22 @@ TEST_F(AppWindowTest, LabelsAreDeletedWithTheDialogsButtonOrTheDeleteKey)
     window->action("_LabelMode:")->trigger();
     QTest::keyClick(pane, Qt::Key_Delete);
     EXPECT_EQ(channel.m_nLabelCount, 1);
+
+    // An edit can renumber the labels (a paste brings its own): the one
+    // clicked before it is forgotten.
+    QTest::mousePress(pane, Qt::LeftButton, {}, QPoint(100, 40));
+    QTest::mouseMove(pane, QPoint(200, 40));
+    QTest::mouseRelease(pane, Qt::LeftButton, {}, QPoint(200, 40));
+    window->refreshCommands();
+    window->action("_EditCopy:")->trigger();
+    window->action("_LabelMode:")->trigger();
+    ASSERT_TRUE(clickLabel());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    window->refreshCommands();
+    ASSERT_TRUE(window->action("_EditPaste:")->isEnabled());
+    window->action("_EditPaste:")->trigger();
+    QTest::keyClick(pane, Qt::Key_Delete);
+    EXPECT_EQ(channel.m_nLabelCount, 1);
 }
 
 TEST_F(AppWindowTest, OpeningFromAnUntouchedUntitledWindowReplacesIt)
@@ -380,8 +396,8 @@ TEST_F(AppWindowTest, UndoThroughTheMenuRestoresANativeDocument)
     drag(window->mainView(), QPoint(200, 30), QPoint(400, 30));
     window->action("_EditCut:")->trigger();
     ASSERT_LT(channel.m_dwFileLength, double(length));
-    ASSERT_TRUE(window->action("_EditUndo:")->isEnabled());
-    window->action("_EditUndo:")->trigger();
+    ASSERT_TRUE(window->action("_EditPaste:")->isEnabled());
+    window->action("_EditPaste:")->trigger();
     const Channels& restored = window->document().getChannel(0);
     ASSERT_EQ(restored.m_dwFileLength, double(length));
     EXPECT_TRUE(std::equal(before.begin(), before.end(), restored.m_hData.data()));

@@ -437,7 +437,7 @@ bool MainWindowController::writeDocument(const QString& path, const std::string&
     }
     std::string error;
     if (!writeFileAtomically(path.toStdString(), *bytes, error)) {
-        m_prompts->alert(kSaveError, kNotSaved, "OK");
+        m_prompts->alert(kSaveError, std::string(kNotSaved) + "\n" + error, "OK");
         return false;
     }
     m_filePath = QFileInfo(path).absoluteFilePath();

@@ -685,7 +685,7 @@ bool didEndSaveConfig(const MyDocument& document, const AppSettings& settings, P
     const Configuration record = userConfiguration(document, settings);
     std::string error;
     if (!writeFileAtomically(path, record.bytes(), error)) {
-        prompts.alert("Error in save", "File did not save.", "OK");
+        prompts.alert("Error in save", "File did not save.\n" + error, "OK");
         return false;
     }
     return true;

@@ -407,7 +407,10 @@ bool EditSession::SaveFile(int kind)
         m_bUndoAvailable = true;
         return true;
     }
-    if (m_prompts.alert(kNoUndoTitle, kNoUndoMessage, "Continue", "Cancel") == 1) {
+    // Why, on a line of its own: a folder refused as not private, for one,
+    // would otherwise cost every later edit its undo without a word.
+    if (m_prompts.alert(kNoUndoTitle, std::string(kNoUndoMessage) + "\n" + error, "Continue",
+                        "Cancel") == 1) {
         m_continued = performEdit(kind);
     }
     return false;

@@ -239,7 +239,7 @@ bool MyDocument::writeChosenFile(const std::string& path, const Bytes& bytes)
 {
     std::string error;
     if (!writeFileAtomically(path, bytes, error)) {
-        m_prompts.alert(kSaveError, "File did not save.", "OK");
+        m_prompts.alert(kSaveError, "File did not save.\n" + error, "OK");
         return false;
     }
     return true;

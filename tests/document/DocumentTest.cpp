@@ -422,7 +422,8 @@ TEST_F(DocumentTest, SaveContextFailuresAreReported)
     document->didEndSaveFiles((m_dir / "missing-folder" / "x.wav").string());
     ASSERT_EQ(m_prompts.alerts.size(), 2u);
     EXPECT_EQ(m_prompts.alerts[1].title, "Error in save");
-    EXPECT_EQ(m_prompts.alerts[1].message, "File did not save.");
+    EXPECT_EQ(m_prompts.alerts[1].message.rfind("File did not save.\nCannot write", 0), 0u)
+        << m_prompts.alerts[1].message;
 }
 
 TEST_F(DocumentTest, AtomicWriteReplacesWholeFilesOnly)

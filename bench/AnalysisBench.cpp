@@ -31,8 +31,8 @@
 #include "analysis/CMathFunc.h"
 #include "model/Channels.h"
 #include "windows/PitchAnalysis.h"
-#include "windows/SpectrumAnalysis.h"
 #include "windows/SpectrogramAnalysis.h"
+#include "windows/SpectrumAnalysis.h"
 
 #include <benchmark/benchmark.h>
 

@@ -186,8 +186,8 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
         // with another extension gets the type's own.
         const QString required = QString::fromStdString(request.requiredType).toLower();
         const QString suffix = QFileInfo(path).suffix().toLower();
-        const bool fits = suffix == required || (required == QLatin1String("tif") &&
-                                                  suffix == QLatin1String("tiff"));
+        const bool fits = suffix == required ||
+                          (required == QLatin1String("tif") && suffix == QLatin1String("tiff"));
         chosenPath = (fits ? path : path + QLatin1Char('.') + required).toStdString();
     } else {
         const int chosen = static_cast<int>(filters.indexOf(panel.selectedNameFilter()));
@@ -197,7 +197,8 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
     // since is asked about here.
     if (chosenPath && QString::fromStdString(*chosenPath) != path &&
         QFileInfo::exists(QString::fromStdString(*chosenPath))) {
-        const std::string name = QFileInfo(QString::fromStdString(*chosenPath)).fileName().toStdString();
+        const std::string name =
+            QFileInfo(QString::fromStdString(*chosenPath)).fileName().toStdString();
         if (alert("“" + name + "” already exists. Do you want to replace it?",
                   "A file of that name already exists in this folder. Replacing it overwrites "
                   "its contents.",

@@ -297,7 +297,8 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
                      "--columns × --rows may be at most " + std::to_string(kMaxCells) + " cells");
     }
     if (options.pngPath) {
-        if (fileExtension(*options.pngPath) != "png" || writtenExtension(*options.pngPath) != "png") {
+        if (fileExtension(*options.pngPath) != "png" ||
+            writtenExtension(*options.pngPath) != "png") {
             return usage(err, "--png writes a PNG picture, to a name ending in .png (and not a "
                               "link to another kind of file), not \"" +
                                   *options.pngPath + "\"");

@@ -75,7 +75,6 @@ int flushFolder(const std::string& folder)
     return err == EINVAL ? 0 : err;
 }
 
-
 // Follows the symbolic link `path` (and any link it leads to) to the file it
 // finally names, as `target`. A link is followed only when it belongs to this
 // user or to the owner of the folder that holds it: a link someone else
@@ -348,12 +347,14 @@ bool AtomicFileWriter::commit(std::string& error)
     const bool present = ::lstat(m_target.c_str(), &now) == 0;
     if (m_replacing && (!present || now.st_dev != m_device || now.st_ino != m_inode)) {
         ::unlink(m_temporary.c_str());
-        error = "Cannot write \"" + m_path + "\": the file was replaced by another while it was written.";
+        error = "Cannot write \"" + m_path +
+                "\": the file was replaced by another while it was written.";
         return false;
     }
     if (!m_replacing && present) {
         ::unlink(m_temporary.c_str());
-        error = "Cannot write \"" + m_path + "\": a file of that name appeared while it was written.";
+        error =
+            "Cannot write \"" + m_path + "\": a file of that name appeared while it was written.";
         return false;
     }
     if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {

@@ -193,13 +193,17 @@ TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
     };
     std::vector<Case> cases = {
         // Stretches outside the one-second recording.
-        {{"convert", input(), path("out.wav"), "--from", "5000", "--to", "6000"}, 2,
+        {{"convert", input(), path("out.wav"), "--from", "5000", "--to", "6000"},
+         2,
          "--from 5000 ms is beyond the recording's 1000 ms"},
-        {{"convert", input(), path("out.wav"), "--from", "1e300", "--to", "1e308"}, 2,
+        {{"convert", input(), path("out.wav"), "--from", "1e300", "--to", "1e308"},
+         2,
          "beyond the recording's 1000 ms"},
-        {{"convert", input(), path("out.wav"), "--from", "500", "--to", "1500"}, 2,
+        {{"convert", input(), path("out.wav"), "--from", "500", "--to", "1500"},
+         2,
          "--to 1500 ms is beyond"},
-        {{"convert", input(), path("out.pmf"), "--from", "999.99", "--to", "1000"}, 2,
+        {{"convert", input(), path("out.pmf"), "--from", "999.99", "--to", "1000"},
+         2,
          "from 999.99 ms to 1000 ms holds no sample of channel 0"},
         // The input under another name.
         {{"convert", input(), input(), "--from", "5000", "--to", "6000"}, 2, "is the input file"},
@@ -207,9 +211,9 @@ TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
         {{"convert", input(), path("hard.wav")}, 2, "is the input file"},
         {{"convert", path("link.wav"), input(), "--channel", "1"}, 2, "is the input file"},
         {{"spectrogram", input(), "--png", path("link.png")}, 2, "a name ending in .png"},
-        {{"spectrogram", input(), "--config", path("settings.png"), "--png",
-          path("settings.png")},
-         2, "is the input file"},
+        {{"spectrogram", input(), "--config", path("settings.png"), "--png", path("settings.png")},
+         2,
+         "is the input file"},
         // Pictures only under a picture's name, and only in a regular file.
         {{"spectrogram", input(), "--png", input()}, 2, "a name ending in .png"},
         {{"spectrogram", input(), "--png", path("other.png")}, 2, "a name ending in .png"},

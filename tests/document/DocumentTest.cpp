@@ -117,8 +117,12 @@ struct RateCase {
 TEST_F(DocumentTest, AdoptedRateRecomputesRateDependentSettings)
 {
     const RateCase cases[] = {
-        {44100, 22000, 5, 48, 48},  {22050, 11000, 11, 26, 26}, {8000, 4000, 32, 12, 12},
-        {11025, 5000, 23, 14, 14},  {16000, 8000, 16, 20, 20},  {48000, 24000, 5, 52, 52},
+        {44100, 22000, 5, 48, 48},
+        {22050, 11000, 11, 26, 26},
+        {8000, 4000, 32, 12, 12},
+        {11025, 5000, 23, 14, 14},
+        {16000, 8000, 16, 20, 20},
+        {48000, 24000, 5, 52, 52},
         {400000, 200000, 0, 400, 404}, // the spectrum's order is capped, the spectrogram's not
         // Absurd rates from damaged headers saturate instead of overflowing.
         {3e74, 1073741000, 0, 400, 2147483647},

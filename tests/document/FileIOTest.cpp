@@ -222,8 +222,8 @@ TEST_F(FileIO, AFileSwappedInWhileWritingIsNotReplaced)
     std::string error;
     ASSERT_TRUE(writer.open(target.string(), error)) << error;
     const std::string text = "new take";
-    ASSERT_TRUE(writer.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
-                             error));
+    ASSERT_TRUE(
+        writer.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, error));
     fs::rename(target, path("aside.wav")); // kept, so its inode is not reused
     oldFile("take.wav", 0644);
     const std::string swapped = test::fileBytes(target);

@@ -218,7 +218,8 @@ TEST(TracksTest, IntensityWindowPastTheChannelWithAFractionalStep)
         double rateHz;
         std::size_t samples;
         double stepMs;
-    } cases[] = {{44100, 44100, 1.0}, {44100, 22050, 0.3}, {22050, 10000, 1.0}, {16000, 12345, 0.3}};
+    } cases[] = {
+        {44100, 44100, 1.0}, {44100, 22050, 0.3}, {22050, 10000, 1.0}, {16000, 12345, 0.3}};
     for (const auto& c : cases) {
         Channels channel;
         load(channel, generate(c.samples, [](double i) { return 0.5 * std::sin(i * 0.3); }),

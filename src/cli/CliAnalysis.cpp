@@ -419,9 +419,7 @@ int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
                                 session.path + "\" holds no samples");
     }
     document.m_nEGGChannelIndex = *options.channel;
-    if (!egg.CalculateAcceleration(egg.m_dVelocitySmoothingWindow,
-                                   egg.m_dAccelerationSmoothingWindow) ||
-        !egg.DoPositionCycleDetection(0.0, egg.m_dwFileLength)) {
+    if (!egg.EggAnalysisAll()) {
         return failure(err, "no EGG cycles could be computed for \"" + session.path + "\"");
     }
     return print(eggCycleLogRecords(document, session.displayName, false), options, out);

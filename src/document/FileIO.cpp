@@ -17,34 +17,6 @@ namespace phonaxis {
 
 namespace {
 
-std::string systemError(const std::string& what, const std::string& path, int err)
-{
-    return what + " \"" + path + "\": " + std::strerror(err);
-}
-
-// Reads up to `size` bytes at `offset`, stopping early only at the end of
-// the file; the count read, or -1 with errno set.
-ssize_t readAt(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n =
-            ::pread(fd, into + done, std::min<std::size_t>(size - done, std::size_t{1} << 26),
-                    static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break; // the file shrank while it was read: keep what is there
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
 // What an existing target that is not a regular file is, for the message.
 const char* fileKind(mode_t mode)
 {
@@ -130,6 +102,32 @@ bool followTrustedLinks(const std::string& path, std::string& target, std::strin
     return false;
 }
 } // namespace
+
+std::string systemError(const std::string& what, const std::string& path, int err)
+{
+    return what + " \"" + path + "\": " + std::strerror(err);
+}
+
+ssize_t readAt(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pread(fd, into + done, std::min<std::size_t>(size - done, std::size_t{1} << 26),
+                    static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break; // the file shrank while it was read: keep what is there
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
 
 bool looksLikeText(std::span<const std::uint8_t> prefix)
 {

@@ -117,6 +117,14 @@ private:
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                          std::string& error);
 
+// "<what> "<path>": <the system's text for errno value err>", a sentence
+// for the user.
+std::string systemError(const std::string& what, const std::string& path, int err);
+
+// Reads up to `size` bytes of `fd` at `offset` into `into`, stopping early
+// only at the end of the file; the count read, or -1 with errno set.
+ssize_t readAt(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset);
+
 // The lower-case extension of a path without the dot ("" when none).
 std::string fileExtension(const std::string& path);
 

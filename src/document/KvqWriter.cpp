@@ -508,11 +508,6 @@ std::optional<Bytes> nativeFileBytes(const MyDocument& document, bool usb2, bool
     return out;
 }
 
-std::string systemError(const std::string& path, int err)
-{
-    return "Cannot write \"" + path + "\": " + std::strerror(err);
-}
-
 } // namespace
 
 std::optional<Bytes> MyDocument::Save_KVQ_PC_Float_FileType(bool selection)
@@ -535,7 +530,7 @@ std::optional<NativePlan> planForWriting(const MyDocument& document, bool usb2, 
     try {
         return planNativeFile(document, usb2, selection, error);
     } catch (const std::bad_alloc&) {
-        error = systemError(path, ENOMEM);
+        error = systemError("Cannot write", path, ENOMEM);
         return std::nullopt;
     }
 }
@@ -582,7 +577,7 @@ bool writeNativeFileTo(const MyDocument& document, bool usb2, bool selection, in
         return false;
     }
     if (const int err = streamNativeFile(*plan, fd); err != 0) {
-        error = systemError(path, err);
+        error = systemError("Cannot write", path, err);
         return false;
     }
     return true;

@@ -1,8 +1,9 @@
 #include "document/PrivateFiles.h"
 
+#include "document/FileIO.h"
+
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <system_error>
 #include <vector>
 
@@ -20,11 +21,6 @@ namespace {
 
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
-
-std::string systemError(const std::string& what, const std::string& path, int err)
-{
-    return what + " \"" + path + "\": " + std::strerror(err);
-}
 
 // "The folder "<folder>" <what>"
 std::string folderMessage(const std::filesystem::path& folder, const char* what)
@@ -236,20 +232,11 @@ bool PrivateFile::readBack(TrackBuffer<std::uint8_t>& bytes, std::string& error)
         error = systemError("Cannot read", m_path, ENOMEM);
         return false;
     }
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(m_fd, bytes.data() + done,
-                                  std::min<std::size_t>(size - done, std::size_t{1} << 26),
-                                  static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = systemError("Cannot read", m_path, n < 0 ? errno : EIO);
-            bytes.reset();
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    const ssize_t done = readAt(m_fd, bytes.data(), size, 0);
+    if (done < 0 || static_cast<std::size_t>(done) != size) {
+        error = systemError("Cannot read", m_path, done < 0 ? errno : EIO);
+        bytes.reset();
+        return false;
     }
     return true;
 }

@@ -355,8 +355,7 @@ int convert(const Options& options, std::ostream& err)
             if ((!options.channel || i == *options.channel) &&
                 !(channel.m_dDurationStopFile - channel.m_dDurationStartFile >= 1.0)) {
                 err << "phonaxis-cli: the stretch from " << jsonNumber(*options.fromMs) << " ms to "
-                    << jsonNumber(*options.toMs) << " ms holds no sample of channel " << i
-                    << "\n";
+                    << jsonNumber(*options.toMs) << " ms holds no sample of channel " << i << "\n";
                 return kExitUsage;
             }
         }

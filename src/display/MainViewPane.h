@@ -20,8 +20,8 @@ struct MouseResult;
 // and over them the marker bar, the selection tint and the red cursor
 // column. The cursor column is shown only while the mouse is over the view;
 // a zoom or scroll under a resting mouse moves the cursor to the time now
-// under it and tells the status window. Strips taller than the widget are shown from the model's vertical
-// offset m_nDeltaY down; mouse y is a frame y less that offset.
+// under it and tells the status window. Strips taller than the widget are shown from the model's
+// vertical offset m_nDeltaY down; mouse y is a frame y less that offset.
 //
 // What the model asks of the window around it (the status read-out, the
 // label dialog, fresh command states) goes out through the callbacks.

@@ -4,10 +4,10 @@
 #include "model/Channels.h"
 #include "model/Functions.h"
 
+#include <QColor>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
-#include <QColor>
 #include <QRect>
 #include <QRectF>
 #include <QString>

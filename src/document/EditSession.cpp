@@ -202,11 +202,8 @@ struct PastePlan {
 
 EditSession::EditSession(MyDocument& document, Prompts& prompts, EditClipboard& clipboard,
                          const std::string& displayName, std::filesystem::path tempFolder)
-    : m_document(document),
-      m_prompts(prompts),
-      m_clipboard(clipboard),
-      m_tempFolder(std::move(tempFolder)),
-      m_backupName(fileNameComponent(displayName))
+    : m_document(document), m_prompts(prompts), m_clipboard(clipboard),
+      m_tempFolder(std::move(tempFolder)), m_backupName(fileNameComponent(displayName))
 {
 }
 
@@ -245,7 +242,8 @@ pid_t EditSession::backupOwner(const std::string& name)
     const std::string_view digits = rest.substr(pidDot + 1);
     pid_t pid = -1;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
-    if (error != std::errc() || end != digits.data() + digits.size() || digits.empty() || pid <= 0) {
+    if (error != std::errc() || end != digits.data() + digits.size() || digits.empty() ||
+        pid <= 0) {
         return -1;
     }
     return pid;
@@ -441,9 +439,12 @@ bool EditSession::writeBackup(std::string& error)
         error = "There is not enough memory to back the document up.";
         return false;
     }
-    m_backupDocument = {m_document.m_nFileFormat,        m_document.m_bForeignFile,
-                        m_document.m_bNewFile,           m_document.m_dAnalysisSampleRate,
-                        m_document.m_dwAnalysisFileLength, m_document.m_dAnalysisLengthMS};
+    m_backupDocument = {m_document.m_nFileFormat,
+                        m_document.m_bForeignFile,
+                        m_document.m_bNewFile,
+                        m_document.m_dAnalysisSampleRate,
+                        m_document.m_dwAnalysisFileLength,
+                        m_document.m_dAnalysisLengthMS};
 
     if (!m_backup.create(m_tempFolder, backupFileName(m_backupName), error)) {
         m_backupChannels.clear();
@@ -457,9 +458,9 @@ bool EditSession::writeBackup(std::string& error)
     for (int i = 0; i < count; ++i) {
         m_document.getChannel(i).m_bShow = true;
     }
-    const bool written = writeNativeFileTo(m_document, false, false, m_backup.fd(), m_backup.path(),
-                                           error) &&
-                         m_backup.finishWriting(error);
+    const bool written =
+        writeNativeFileTo(m_document, false, false, m_backup.fd(), m_backup.path(), error) &&
+        m_backup.finishWriting(error);
     for (int i = 0; i < count; ++i) {
         m_document.getChannel(i).m_bShow = m_backupChannels[static_cast<std::size_t>(i)].m_bShow;
     }

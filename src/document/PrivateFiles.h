@@ -46,8 +46,7 @@ public:
 
     // Creates `name` in the private folder `folder` (made when missing). A
     // file already there of that name is an error: it is never reused.
-    bool create(const std::filesystem::path& folder, const std::string& name,
-                std::string& error);
+    bool create(const std::filesystem::path& folder, const std::string& name, std::string& error);
 
     // The open file, for writing; -1 when there is none.
     int fd() const { return m_fd; }

@@ -478,21 +478,24 @@ std::vector<std::string> MyDocument::wavDiscards() const
     } checks[] = {
         {"labels", any([](const Channels& c, int) { return !c.m_pArrayLabels.empty(); })},
         {"calibrations", any([](const Channels& c, int) {
-             return c.m_dA3Cal != 0.0 || c.m_dB2Cal != 0.0 || c.m_dC1Cal != 1.0 || c.m_dD0Cal != 0.0;
+             return c.m_dA3Cal != 0.0 || c.m_dB2Cal != 0.0 || c.m_dC1Cal != 1.0 ||
+                    c.m_dD0Cal != 0.0;
          })},
         {"units", any([](const Channels& c, int) { return c.GetUnit() != "normalized"; })},
         {"channel titles", any([](const Channels& c, int i) {
              return c.GetTitle() != (i == 0 ? std::string("Audio") : "Chan " + std::to_string(i));
          })},
-        {"channel types", any([](const Channels& c, int i) { return c.m_nChannelType != (i == 0 ? 1 : 0); })},
+        {"channel types",
+         any([](const Channels& c, int i) { return c.m_nChannelType != (i == 0 ? 1 : 0); })},
         {"reference levels", any([](const Channels& c, int) { return c.m_dReference != 0.0; })},
         {"gains", any([](const Channels& c, int) { return c.m_dGain != 1.0; })},
         {"filter rates",
          any([](const Channels& c, int) { return c.m_dFilterRate != c.m_dSampleRate / 2.0; })},
         {"channels of different lengths",
          any([&](const Channels& c, int) { return samplesHeld(c) != length; })},
-        {"a fractional sample rate",
-         any([](const Channels& c, int) { return c.m_dSampleRate != std::trunc(c.m_dSampleRate); })},
+        {"a fractional sample rate", any([](const Channels& c, int) {
+             return c.m_dSampleRate != std::trunc(c.m_dSampleRate);
+         })},
     };
     std::vector<std::string> lost;
     for (const auto& check : checks) {

@@ -6,7 +6,8 @@
 #include "app/MainWindowController.h"
 #include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
-#include "log/LogWindow.h"
+#include "display/MenuCommands.h"
+#include "log/ui/LogWindow.h"
 #include "document/AppSettings.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
@@ -106,33 +107,28 @@ StatusWindowController& Application::ensureStatusWindow()
 void Application::addStatusMenus(StatusWindowController& status)
 {
     auto* bar = new QMenuBar(&status);
-    auto add = [this](QMenu* menu, const char* name, const QString& title, auto slot,
-                      QKeySequence::StandardKey key = QKeySequence::UnknownKey,
+    auto add = [this](QMenu* menu, const char* name, auto slot,
                       Qt::ConnectionType type = Qt::AutoConnection) {
-        QAction* action = menu->addAction(title);
-        action->setObjectName(QString::fromLatin1(name));
-        action->setShortcuts(key);
+        QAction* action = makeMenuAction(name, menu);
+        menu->addAction(action);
         connect(action, &QAction::triggered, this, slot, type);
         return action;
     };
-    QMenu* file = bar->addMenu(tr("File"));
-    file->setObjectName("File");
-    add(file, "newDocument:", tr("New"), [this] { newDocument(); }, QKeySequence::New);
-    add(file, "openDocument:", tr("Open…"), [this] { openDocument(); }, QKeySequence::Open);
+    QMenu* file = addNamedMenu(*bar, "&File");
+    add(file, "newDocument:", [this] { newDocument(); });
+    add(file, "openDocument:", [this] { openDocument(); });
     file->addSeparator();
     // Quit closes windows, so it runs once the menu has let go of them.
-    add(file, "terminate:", tr("Quit"), [this] { terminate(); }, QKeySequence::Quit,
-        Qt::QueuedConnection);
+    add(file, "terminate:", [this] { terminate(); }, Qt::QueuedConnection);
     // The log commands are at hand without a document too.
-    QMenu* log = bar->addMenu(tr("Log"));
-    log->setObjectName("Log");
-    QAction* logNew = add(log, "_LogNew:", tr("New Log"), [this] {
+    QMenu* log = addNamedMenu(*bar, "&Log");
+    QAction* logNew = add(log, "_LogNew:", [this] {
         if (!logWindowVisible()) {
             logController().LogNew();
             refreshAllCommands();
         }
     });
-    QAction* logOpen = add(log, "_LogOpen:", tr("Open Log…"), [this] {
+    QAction* logOpen = add(log, "_LogOpen:", [this] {
         if (!logWindowVisible()) {
             logController().LogOpen();
             refreshAllCommands();
@@ -142,13 +138,12 @@ void Application::addStatusMenus(StatusWindowController& status)
         logNew->setEnabled(!logWindowVisible());
         logOpen->setEnabled(!logWindowVisible());
     });
-    QMenu* window = bar->addMenu(tr("Window"));
-    window->setObjectName("Window");
-    QAction* toggle = add(window, "_HideShowStatus:", hideShowStatusTitle(), [this] { HideShowStatus(); });
+    QMenu* window = addNamedMenu(*bar, "&Window");
+    QAction* toggle = add(window, "_HideShowStatus:", [this] { HideShowStatus(); });
+    toggle->setText(hideShowStatusTitle());
     connect(window, &QMenu::aboutToShow, this, [this, toggle] { toggle->setText(hideShowStatusTitle()); });
-    QMenu* help = bar->addMenu(tr("Help"));
-    help->setObjectName("Help");
-    add(help, "_aboutApp:", tr("About Phonaxis"), [this] { aboutApp(); });
+    QMenu* help = addNamedMenu(*bar, "&Help");
+    add(help, "_aboutApp:", [this] { aboutApp(); });
     status.layout()->setMenuBar(bar);
 }
 

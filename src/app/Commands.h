@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QKeySequence>
-
 #include <span>
 
 namespace phonaxis {
@@ -15,17 +13,16 @@ enum class CommandOwner {
     Log,         // the measurement log's rules (its window shown or not)
 };
 
-// One menu command: its name (the QAction's objectName), its menu title,
-// its shortcut and who enables it. A name of nullptr is a separator.
+// One menu command of the document window: its name (the QAction's
+// objectName; its title and shortcut come from the shared command table,
+// findMenuCommand) and who enables it. A name of nullptr is a separator.
 struct CommandSpec {
     const char* name;
-    const char* title;
-    QKeySequence::StandardKey standardKey;
-    const char* shortcut; // used when standardKey is UnknownKey; may be null
     CommandOwner owner;
 };
 
-// One menu of the document window, with its commands in order.
+// One menu of the document window, with its commands in order. The title
+// marks its mnemonic with '&'.
 struct MenuSpec {
     const char* title;
     std::span<const CommandSpec> commands;

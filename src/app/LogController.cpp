@@ -4,7 +4,7 @@
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "log/EggLogEntries.h"
-#include "log/LogWindow.h"
+#include "log/ui/LogWindow.h"
 
 #include <QDir>
 

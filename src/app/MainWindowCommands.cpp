@@ -5,16 +5,16 @@
 #include "app/MainWindowController.h"
 
 #include "app/Application.h"
-#include "app/CalibrationPanel.h"
-#include "app/DisplayPanel.h"
-#include "app/EggPanel.h"
-#include "app/FftLpcPanel.h"
-#include "app/IntensitySmoothPanel.h"
+#include "app/panels/CalibrationPanel.h"
+#include "app/panels/DisplayPanel.h"
+#include "app/panels/EggPanel.h"
+#include "app/panels/FftLpcPanel.h"
+#include "app/panels/IntensitySmoothPanel.h"
 #include "app/LogController.h"
-#include "app/LogOptionsPanel.h"
-#include "app/PitchPanel.h"
-#include "app/SpectrogramPanel.h"
-#include "app/ZoomPanel.h"
+#include "app/panels/LogOptionsPanel.h"
+#include "app/panels/PitchPanel.h"
+#include "app/panels/SpectrogramPanel.h"
+#include "app/panels/ZoomPanel.h"
 #include "display/MainViewPane.h"
 #include "display/MainViewScroller.h"
 #include "document/Configuration.h"
@@ -263,6 +263,7 @@ void MainWindowController::AnalysisSmooth()
     }
     if (m_editSession->SaveFile(EditKind::kSmoothing)) {
         smoothChannels();
+        emit samplesChanged();
     }
     mainView()->documentChanged();
     afterViewChange();

@@ -10,6 +10,7 @@
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
 #include "display/MainViewScroller.h"
+#include "display/MenuCommands.h"
 #include "display/PictureExport.h"
 #include "document/EditClipboard.h"
 #include "document/EditSession.h"
@@ -29,6 +30,7 @@
 #include <QPrinter>
 #include <QUrl>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace phonaxis {
@@ -93,6 +95,7 @@ MainWindowController::MainWindowController(Application& application, Prompts* pr
 
 MainWindowController::~MainWindowController()
 {
+    closeAnalysisWindows();
     m_application.abandonLabelDialog(this);
     // The pane refers to the model; detach it before the model goes.
     if (_idMainViewPane != nullptr) {
@@ -161,6 +164,7 @@ bool MainWindowController::readFile(const QString& path, std::string& error)
     }
     fresh->clearChangeCount();
     // Everything that refers to the old document lets go before it goes.
+    closeAnalysisWindows();
     m_application.abandonLabelDialog(this);
     mainView()->setModel(nullptr);
     m_editSession.reset();
@@ -181,24 +185,17 @@ bool MainWindowController::readFile(const QString& path, std::string& error)
 void MainWindowController::buildMenus()
 {
     for (const MenuSpec& menuSpec : documentWindowMenus()) {
-        QMenu* menu = menuBar()->addMenu(tr(menuSpec.title));
-        menu->setObjectName(QString::fromLatin1(menuSpec.title));
+        QMenu* menu = addNamedMenu(*menuBar(), menuSpec.title);
         for (const CommandSpec& command : menuSpec.commands) {
             if (command.name == nullptr) {
                 menu->addSeparator();
                 continue;
             }
-            auto* action = new QAction(QString::fromUtf8(command.title), this);
-            action->setObjectName(QString::fromLatin1(command.name));
-            if (command.shortcut != nullptr) {
-                action->setShortcut(QKeySequence(QString::fromLatin1(command.shortcut)));
-            } else if (command.standardKey != QKeySequence::UnknownKey) {
-                action->setShortcuts(command.standardKey);
-            }
+            QAction* action = makeMenuAction(command.name, this);
             menu->addAction(action);
             connectCommand(action, command.name);
             if (std::string_view(command.name) == "openDocument:") {
-                m_recentMenu = menu->addMenu(tr("Open Recent"));
+                m_recentMenu = menu->addMenu(tr("Open R&ecent"));
                 m_recentMenu->setObjectName("Open Recent");
                 connect(m_recentMenu, &QMenu::aboutToShow, this, &MainWindowController::fillRecentMenu);
             }
@@ -606,12 +603,57 @@ void MainWindowController::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    closeAnalysisWindows();
     m_application.abandonLabelDialog(this);
     if (_plabelView) {
         _plabelView->close();
     }
     m_application.windowClosing(this);
     event->accept();
+}
+
+// --- analysis windows ---------------------------------------------------------
+
+AnalysisWindowContext MainWindowController::analysisWindowContext()
+{
+    AnalysisWindowContext context;
+    context.document = m_document.get();
+    context.prompts = m_prompts;
+    context.displayName = [this] { return displayName(); };
+    context.logVisible = [this] { return m_application.logWindowVisible(); };
+    context.addLog = [this](const LogRecord& record) { m_application.logController().add(record, true); };
+    context.printSetup = m_printSetup;
+    context.progressDriver = m_progressDriver;
+    return context;
+}
+
+void MainWindowController::adoptAnalysisWindow(QWidget* window)
+{
+    m_analysisWindows.erase(std::remove_if(m_analysisWindows.begin(), m_analysisWindows.end(),
+                                           [](const QPointer<QWidget>& open) { return open.isNull(); }),
+                            m_analysisWindows.end());
+    m_analysisWindows.append(window);
+}
+
+QList<QWidget*> MainWindowController::analysisWindows() const
+{
+    QList<QWidget*> open;
+    for (const QPointer<QWidget>& window : m_analysisWindows) {
+        if (window) {
+            open.append(window.data());
+        }
+    }
+    return open;
+}
+
+void MainWindowController::closeAnalysisWindows()
+{
+    // Deleted now, not when the event loop next runs: the document they
+    // refer to may go before it does.
+    const QList<QPointer<QWidget>> windows = std::exchange(m_analysisWindows, {});
+    for (const QPointer<QWidget>& window : windows) {
+        delete window.data();
+    }
 }
 
 void MainWindowController::changeEvent(QEvent* event)
@@ -660,6 +702,7 @@ void MainWindowController::applyEditOutcome(const EditOutcome& outcome)
         // forgotten, so that Delete cannot remove whichever took its place.
         m_model->forgetClickedLabel();
         mainView()->documentChanged();
+        emit samplesChanged();
     } else if (outcome.redraw) {
         mainView()->redraw();
     }

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "app/ProgressWork.h"
-#include "app/SettingsPanel.h"
+#include "app/panels/SettingsPanel.h"
+#include "display/ProgressWork.h"
+#include "windows/ui/AnalysisWindowContext.h"
 
+#include <QList>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -87,6 +89,20 @@ public:
     // Asks about unsaved changes: true when the window may close (saved, not
     // saved on purpose, or nothing to save); false on Cancel or a failed save.
     bool confirmClose();
+
+    // What an analysis window opened from this window refers to.
+    AnalysisWindowContext analysisWindowContext();
+    // Makes `window` (a top-level window deleting itself on close) one of the
+    // document's analysis windows: it closes with the document, and before
+    // the document is replaced by a revert.
+    void adoptAnalysisWindow(QWidget* window);
+    // The document's analysis windows that are open, in the order opened.
+    QList<QWidget*> analysisWindows() const;
+
+signals:
+    // The document's samples changed (edit, undo, smoothing): windows that
+    // show them computed must compute again.
+    void samplesChanged();
 
 public slots:
     // The framework's and the document's save commands.
@@ -199,6 +215,8 @@ private:
     void referenceChanged();
     void showLabelDialog(const LabelDialogRequest& request);
     void reportStatus(const StatusReport& report);
+    // Closes every analysis window (before the document closes or is replaced).
+    void closeAnalysisWindows();
     // Runs `panel` once with the panel driver; the code it ended with.
     int runPanel(SettingsPanel& panel);
     // The smoothing pass over the channels that have smoothing switched on.
@@ -212,6 +230,7 @@ private:
     std::unique_ptr<EditSession> m_editSession;
     MainViewScroller* _idMainViewPane = nullptr; // owned by the window
     QPointer<LabelViewWindow> _plabelView;       // owned by the window once created
+    QList<QPointer<QWidget>> m_analysisWindows;  // delete themselves on close
     QMenu* m_recentMenu = nullptr;               // owned by the menu bar
     QString m_filePath;
     PrintSetup m_printSetup; // empty: the print dialog

@@ -15,8 +15,9 @@ std::optional<phonaxis::Bytes> toneWavBytes(phonaxis::Prompts& prompts)
 
 } // namespace
 
+#include "display/MenuCommands.h"
 #include "app/MainWindowController.h"
-#include "app/PitchPanel.h"
+#include "app/panels/PitchPanel.h"
 #include "document/Configuration.h"
 #include "document/DocumentSettings.h"
 #include "document/FileIO.h"
@@ -450,7 +451,7 @@ TEST_F(AnalysisPanelsTest, SheetsNeedDataAndShowTheTimeGridNote)
         EXPECT_FALSE(empty->isCommandEnabled(command));
         EXPECT_TRUE(full->isCommandEnabled(command));
     }
-    EXPECT_EQ(full->action("_OptionsFFTLPC:")->text(), "FFT/LPC…");
+    EXPECT_EQ(withoutMnemonic(full->action("_OptionsFFTLPC:")->text()), "FFT/LPC…");
     EXPECT_EQ(empty->OptionsPitch(), SettingsPanel::kCancel);
     for (const char* command : {"_OptionsSpectrogram:", "_OptionsPitch:"}) {
         QString note;

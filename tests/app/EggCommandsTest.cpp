@@ -24,9 +24,9 @@ std::optional<phonaxis::Bytes> toneWav(phonaxis::Prompts& prompts)
 } // namespace
 
 #include "app/Application.h"
-#include "app/CalibrationPanel.h"
-#include "app/EggPanel.h"
-#include "app/IntensitySmoothPanel.h"
+#include "app/panels/CalibrationPanel.h"
+#include "app/panels/EggPanel.h"
+#include "app/panels/IntensitySmoothPanel.h"
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
 #include "display/MainViewPane.h"

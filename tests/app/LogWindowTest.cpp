@@ -20,7 +20,7 @@ std::vector<float> eggSamples()
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
 #include "log/EggLogEntries.h"
-#include "log/LogWindow.h"
+#include "log/ui/LogWindow.h"
 
 #include <QAction>
 #include <QTableView>

@@ -1,4 +1,4 @@
-#include "app/CalibrationPanel.h"
+#include "app/panels/CalibrationPanel.h"
 
 #include "document/MyDocument.h"
 

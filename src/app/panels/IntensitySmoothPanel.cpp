@@ -1,4 +1,4 @@
-#include "app/IntensitySmoothPanel.h"
+#include "app/panels/IntensitySmoothPanel.h"
 
 #include "document/MyDocument.h"
 #include "document/Prompts.h"

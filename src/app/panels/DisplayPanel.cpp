@@ -1,4 +1,4 @@
-#include "app/DisplayPanel.h"
+#include "app/panels/DisplayPanel.h"
 
 #include "document/MyDocument.h"
 

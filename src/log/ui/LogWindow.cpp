@@ -1,4 +1,6 @@
-#include "log/LogWindow.h"
+#include "log/ui/LogWindow.h"
+
+#include "display/MenuCommands.h"
 
 #include "document/Prompts.h"
 #include "log/LogTable.h"
@@ -153,15 +155,9 @@ LogWindow::LogWindow(LogTable& table, Prompts& prompts, ConsoleSink console, QWi
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
 
-    m_saveAction = new QAction(tr("Save"), this);
-    m_saveAction->setObjectName("_LogSave:");
-    m_saveAction->setShortcut(QKeySequence::Save);
-    m_saveAction->setShortcutContext(Qt::WindowShortcut);
+    m_saveAction = makeMenuAction("_LogSave:", this);
     connect(m_saveAction, &QAction::triggered, this, [this] { LogSave(); });
-    m_saveAsAction = new QAction(tr("Save As…"), this);
-    m_saveAsAction->setObjectName("_LogSaveas:");
-    m_saveAsAction->setShortcut(QKeySequence::SaveAs);
-    m_saveAsAction->setShortcutContext(Qt::WindowShortcut);
+    m_saveAsAction = makeMenuAction("_LogSaveas:", this);
     connect(m_saveAsAction, &QAction::triggered, this, [this] { LogSaveas(); });
     addAction(m_saveAction);
     addAction(m_saveAsAction);
@@ -169,15 +165,12 @@ LogWindow::LogWindow(LogTable& table, Prompts& prompts, ConsoleSink console, QWi
     // The window's own File menu: its Save commands and Close (which hides
     // it after the unsaved-changes question).
     auto* bar = new QMenuBar(this);
-    QMenu* file = bar->addMenu(tr("File"));
-    file->setObjectName("File");
+    QMenu* file = addNamedMenu(*bar, "&File");
     file->addAction(m_saveAction);
     file->addAction(m_saveAsAction);
     file->addSeparator();
-    QAction* closeAction = file->addAction(tr("Close"));
-    closeAction->setObjectName("performClose:");
-    closeAction->setShortcut(QKeySequence::Close);
-    closeAction->setShortcutContext(Qt::WindowShortcut);
+    QAction* closeAction = makeMenuAction("performClose:", this);
+    file->addAction(closeAction);
     addAction(closeAction);
     connect(closeAction, &QAction::triggered, this, [this] { close(); }, Qt::QueuedConnection);
     connect(file, &QMenu::aboutToShow, this, [this] { updateActions(); });

@@ -1,4 +1,4 @@
-#include "app/AnalysisPanel.h"
+#include "app/panels/AnalysisPanel.h"
 
 #include "document/MyDocument.h"
 #include "document/Prompts.h"

@@ -1,4 +1,4 @@
-#include "app/ProgressWork.h"
+#include "display/ProgressWork.h"
 
 #include <QProgressDialog>
 

@@ -1,4 +1,4 @@
-#include "app/EggPanel.h"
+#include "app/panels/EggPanel.h"
 
 #include "document/MyDocument.h"
 

@@ -1,6 +1,6 @@
-#include "app/SpectrogramPanel.h"
+#include "app/panels/SpectrogramPanel.h"
 
-#include "app/PitchPanel.h"
+#include "app/panels/PitchPanel.h"
 #include "document/MyDocument.h"
 
 #include <QComboBox>

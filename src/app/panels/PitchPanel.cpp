@@ -1,4 +1,4 @@
-#include "app/PitchPanel.h"
+#include "app/panels/PitchPanel.h"
 
 #include "document/MyDocument.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SettingsPanel.h"
+#include "app/panels/SettingsPanel.h"
 
 class QLineEdit;
 

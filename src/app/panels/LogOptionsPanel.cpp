@@ -1,4 +1,4 @@
-#include "app/LogOptionsPanel.h"
+#include "app/panels/LogOptionsPanel.h"
 
 #include "document/MyDocument.h"
 #include "document/Prompts.h"

@@ -1,4 +1,4 @@
-#include "app/FftLpcPanel.h"
+#include "app/panels/FftLpcPanel.h"
 
 #include "document/MyDocument.h"
 #include "document/Prompts.h"

@@ -1,4 +1,4 @@
-#include "app/SettingsPanel.h"
+#include "app/panels/SettingsPanel.h"
 
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"

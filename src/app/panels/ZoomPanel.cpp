@@ -1,4 +1,4 @@
-#include "app/ZoomPanel.h"
+#include "app/panels/ZoomPanel.h"
 
 #include "document/MyDocument.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AnalysisPanel.h"
+#include "app/panels/AnalysisPanel.h"
 
 class QComboBox;
 

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "display/ProgressWork.h"
+#include "log/LogRecord.h"
+
+#include <QString>
+
+#include <functional>
+
+class QPrinter;
+
+namespace phonaxis {
+
+class MyDocument;
+class Prompts;
+
+// What an analysis window (spectrum, pitch) needs from the document window
+// that opens it. The document window owns the document and closes its
+// analysis windows before the document goes (closing, reverting), so the
+// document outlives every window that refers to it.
+struct AnalysisWindowContext {
+    MyDocument* document = nullptr; // the window's document; not owned
+    Prompts* prompts = nullptr;     // alerts and save panels; not owned
+    // The document's name as titles and log records show it ("Untitled").
+    std::function<QString()> displayName;
+    // Whether the measurement log window is shown (the log entries' enabling).
+    std::function<bool()> logVisible;
+    // Appends one record to the measurement log and shows it (AddLog with 1).
+    std::function<void(const LogRecord&)> addLog;
+    // Sets up the printer before printing; false cancels. Empty: the print dialog.
+    std::function<bool(QPrinter&)> printSetup;
+    // Answers long computations' progress instead of a dialog (tests).
+    ProgressDriver progressDriver;
+};
+
+} // namespace phonaxis

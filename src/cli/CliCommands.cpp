@@ -35,14 +35,18 @@ constexpr const char* kUsage =
     "      writes IN (all channels, or channel N) as OUT, whole or from MS to MS:\n"
     "      a 32-bit float WAV file (.wav) or a native float file (.pmf)\n"
     "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame]\n"
+    "                        [--png OUT [--width W --height H]]\n"
     "      formants and bandwidths of the audio channel's FFT/LPC spectrum at a time\n"
-    "      or averaged over a stretch; --frame gives the spectrum level per frequency\n"
+    "      or averaged over a stretch; --frame gives the spectrum level per frequency;\n"
+    "      --png also draws the spectrum window's graph as OUT (.png, .tif/.tiff or .pdf)\n"
     "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N] [--png OUT]\n"
     "      formant tracks of the audio channel every log step (m_dLogStepSize ms);\n"
     "      --png writes the spectrogram image with its formant dots\n"
     "      (defaults: 1000 columns, 256 rows)\n"
-    "  phonaxis-cli pitch FILE [--from MS --to MS]\n"
-    "      time, pitch and intensity of every pitch frame of the audio channel\n"
+    "  phonaxis-cli pitch FILE [--from MS --to MS] [--png OUT [--width W --height H]]\n"
+    "      time, pitch and intensity of every pitch frame of the audio channel;\n"
+    "      --png also draws the pitch window's graph (over MS to MS) as OUT\n"
+    "      (.png, .tif/.tiff or .pdf)\n"
     "  phonaxis-cli egg FILE --channel N\n"
     "      glottal cycles and closed quotients of EGG channel N\n"
     "  phonaxis-cli picture FILE --out OUT [--from MS --to MS] [--width W --height H]\n"
@@ -78,6 +82,8 @@ bool parseInt(const std::string& text, int& value)
 // Sizes of a computed spectrogram: its cells are held as doubles.
 constexpr int kMaxColumns = 20000;
 constexpr int kMaxRows = 8192;
+// The longest side of a graph picture, pixels.
+constexpr int kMaxPictureSide = 16384;
 
 enum class Takes { Nothing, Channel, Time, Count, Path, Assignment };
 
@@ -91,6 +97,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"--at", Takes::Time},         {"--from", Takes::Time},
     {"--to", Takes::Time},         {"--columns", Takes::Count},
     {"--rows", Takes::Count},      {"--png", Takes::Path},
+    {"--width", Takes::Count},     {"--height", Takes::Count},
     {"--config", Takes::Path},     {"--set", Takes::Assignment},
     {"--frame", Takes::Nothing},   {"--json", Takes::Nothing},
 };
@@ -150,14 +157,19 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
             break;
         }
         case Takes::Count: {
-            const int limit = arg == "--columns" ? kMaxColumns : kMaxRows;
+            const int limit = arg == "--columns" ? kMaxColumns
+                              : arg == "--rows"  ? kMaxRows
+                                                 : kMaxPictureSide;
             int n = 0;
             if (!parseInt(value, n) || n < 1 || n > limit) {
                 err << "phonaxis-cli: " << arg << " takes a whole number from 1 to " << limit
                     << ", not \"" << value << "\"\n";
                 return false;
             }
-            (arg == "--columns" ? options.columns : options.rows) = n;
+            (arg == "--columns" ? options.columns
+             : arg == "--rows"  ? options.rows
+             : arg == "--width" ? options.widthPx
+                                : options.heightPx) = n;
             break;
         }
         case Takes::Path:
@@ -187,10 +199,11 @@ std::vector<std::string_view> optionsOf(const std::string& command)
         {"convert", {"--aiff-channel", "--channel", "--from", "--to"}},
         {"settings", {"--config", "--set"}},
         {"spectrum", {"--aiff-channel", "--json", "--config", "--set", "--at", "--from", "--to",
-                      "--frame"}},
+                      "--frame", "--png", "--width", "--height"}},
         {"spectrogram", {"--aiff-channel", "--json", "--config", "--set", "--from", "--to",
                          "--columns", "--rows", "--png"}},
-        {"pitch", {"--aiff-channel", "--json", "--config", "--set", "--from", "--to"}},
+        {"pitch", {"--aiff-channel", "--json", "--config", "--set", "--from", "--to", "--png",
+                   "--width", "--height"}},
         {"egg", {"--aiff-channel", "--json", "--config", "--set", "--channel"}},
     };
     for (const auto& [name, options] : table) {

@@ -42,6 +42,8 @@ struct Options {
     std::optional<int> columns;
     std::optional<int> rows;
     std::optional<std::string> pngPath;
+    std::optional<int> widthPx;  // --width: a graph picture's width
+    std::optional<int> heightPx; // --height
     std::optional<std::string> configPath;
     std::vector<std::string> assignments; // --set NAME=VALUE, in order
     bool frame = false;

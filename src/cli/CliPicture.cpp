@@ -163,7 +163,54 @@ std::string msText(double ms)
     return text;
 }
 
+bool isPictureType(const std::string& type)
+{
+    return type == "png" || type == "tif" || type == "tiff" || type == "pdf";
+}
+
 } // namespace
+
+int checkPictureOutput(const std::string& outPath, const std::vector<std::string>& inputs,
+                       std::ostream& err)
+{
+    const std::string type = fileExtension(outPath);
+    if (!isPictureType(type) || writtenExtension(outPath) != type) {
+        return usage(err, "cannot write \"" + outPath +
+                              "\": pictures are written as .png, .tif/.tiff or .pdf files "
+                              "(and not through a link to another kind of file)");
+    }
+    return checkOutputIsNoInput(outPath, inputs, err);
+}
+
+int writeGraphPicture(const std::string& outPath, QSize sizePx, const GraphDrawing& draw,
+                      std::ostream& err)
+{
+    if (!pictureSizeUsable(sizePx)) {
+        return usage(err, "a picture of " + std::to_string(sizePx.width()) + " x " +
+                              std::to_string(sizePx.height()) +
+                              " pixels is larger than phonaxis-cli draws");
+    }
+    const HeadlessGui gui;
+    if (!HeadlessGui::usable()) {
+        return failure(err, "pictures cannot be drawn in this process (no GUI application)");
+    }
+    const std::string type = fileExtension(outPath);
+    std::string error;
+    bool written = false;
+    if (type == "pdf") {
+        written = writeGraphPdf(sizePx, draw, outPath, error);
+    } else {
+        const QImage image = renderGraph(sizePx, draw);
+        if (image.isNull()) {
+            return failure(err, "the picture could not be drawn (out of memory)");
+        }
+        written = type == "png" ? writePng(image, outPath, error) : writeTiff(image, outPath, error);
+    }
+    if (!written) {
+        return failure(err, error);
+    }
+    return kExitOk;
+}
 
 int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err)
 {
@@ -179,11 +226,8 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
     }
     const std::string& outPath = *options.outPath;
     const std::string type = fileExtension(outPath);
-    if ((type != "png" && type != "tif" && type != "tiff" && type != "pdf") ||
-        writtenExtension(outPath) != type) {
-        return usage(err, "cannot write \"" + outPath +
-                              "\": pictures are written as .png, .tif/.tiff or .pdf files "
-                              "(and not through a link to another kind of file)");
+    if (const int status = checkPictureOutput(outPath, {}, err)) {
+        return status;
     }
     if (options.fromMs.has_value() != options.toMs.has_value()) {
         return usage(err, "--from and --to go together");

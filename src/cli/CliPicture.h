@@ -1,5 +1,9 @@
 #pragma once
 
+#include "display/PictureExport.h"
+
+#include <QSize>
+
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -19,5 +23,24 @@ namespace phonaxis::cli {
 // starts its own Qt application on the offscreen platform unless the process
 // already has one or names another platform.
 int pictureCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The default size of an analysis graph picture (--width, --height), pixels:
+// the same as the main view's picture.
+inline constexpr int kGraphPictureWidthPx = 1600;
+inline constexpr int kGraphPictureHeightPx = 900;
+
+// Checks where a picture goes: OUT must end in .png, .tif/.tiff or .pdf (and
+// not be a link to another kind of file) and must not be one of `inputs`.
+// kExitOk, or kExitUsage told in one line on `err`.
+int checkPictureOutput(const std::string& outPath, const std::vector<std::string>& inputs,
+                       std::ostream& err);
+
+// Draws `draw` in a view of `sizePx` and writes it by OUT's extension: PNG,
+// LZW TIFF or a vector PDF, replacing OUT only once the whole file is
+// written. Runs without a display, as pictureCommand. kExitOk; kExitUsage
+// for a size phonaxis-cli does not draw; kExitFailure when drawing or
+// writing fails (told on `err`).
+int writeGraphPicture(const std::string& outPath, QSize sizePx, const GraphDrawing& draw,
+                      std::ostream& err);
 
 } // namespace phonaxis::cli

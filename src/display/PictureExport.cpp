@@ -100,15 +100,22 @@ void applyPage(MyDocument& document, const PicturePage& page)
 // Records the picture as painter commands in view pixels, so that it can be
 // replayed at any scale onto a vector device (PDF, printer) with text sized
 // as on screen.
-QPicture recordPicture(const MyDocument& document, QSize viewSizePx,
-                       const std::optional<PicturePage>& page,
-                       const MainViewSummaries* summaries)
+QPicture recordGraph(QSize viewSizePx, const GraphDrawing& draw)
 {
     QPicture picture;
     QPainter recorder(&picture);
-    drawPicture(recorder, document, viewSizePx, page, summaries);
+    draw(recorder, viewSizePx);
     recorder.end();
     return picture;
+}
+
+// The main view's picture as a drawing function.
+GraphDrawing documentDrawing(const MyDocument& document, const std::optional<PicturePage>& page,
+                             const MainViewSummaries* summaries)
+{
+    return [&document, page, summaries](QPainter& painter, QSize viewSizePx) {
+        drawPicture(painter, document, viewSizePx, page, summaries);
+    };
 }
 
 bool argumentsUsable(QSize sizePx, const std::optional<PicturePage>& page)
@@ -186,11 +193,20 @@ void drawPictureScaled(QPainter& painter, const QRectF& target, const MyDocument
                        QSize viewSizePx, const std::optional<PicturePage>& page,
                        const MainViewSummaries* summaries)
 {
-    if (!argumentsUsable(viewSizePx, page) || !(target.width() > 0.0 && target.height() > 0.0) ||
+    if (!argumentsUsable(viewSizePx, page)) {
+        return;
+    }
+    drawGraphScaled(painter, target, viewSizePx, documentDrawing(document, page, summaries));
+}
+
+void drawGraphScaled(QPainter& painter, const QRectF& target, QSize viewSizePx,
+                     const GraphDrawing& draw)
+{
+    if (!pictureSizeUsable(viewSizePx) || !(target.width() > 0.0 && target.height() > 0.0) ||
         painter.device() == nullptr) {
         return;
     }
-    const QPicture picture = recordPicture(document, viewSizePx, page, summaries);
+    const QPicture picture = recordGraph(viewSizePx, draw);
     const double scale = std::min(target.width() / viewSizePx.width(),
                                   target.height() / viewSizePx.height());
     // A picture replays its view pixels at the device's resolution relative
@@ -214,12 +230,21 @@ QImage renderPicture(const MyDocument& document, QSize sizePx,
     if (!argumentsUsable(sizePx, page)) {
         return {};
     }
+    return renderGraph(sizePx, documentDrawing(document, page, summaries));
+}
+
+QImage renderGraph(QSize sizePx, const GraphDrawing& draw)
+{
+    if (!pictureSizeUsable(sizePx)) {
+        return {};
+    }
     QImage image(sizePx, QImage::Format_RGB32);
     if (image.isNull()) {
         return image;
     }
+    image.fill(Qt::white);
     QPainter painter(&image);
-    drawPicture(painter, document, sizePx, page, summaries);
+    draw(painter, sizePx);
     painter.end();
     return image;
 }
@@ -241,6 +266,16 @@ bool writePdf(const MyDocument& document, QSize viewSizePx, const std::optional<
         error = "The picture's size or time range cannot be drawn.";
         return false;
     }
+    return writeGraphPdf(viewSizePx, documentDrawing(document, page, summaries), path, error);
+}
+
+bool writeGraphPdf(QSize viewSizePx, const GraphDrawing& draw, const std::string& path,
+                   std::string& error)
+{
+    if (!pictureSizeUsable(viewSizePx)) {
+        error = "The picture's size cannot be drawn.";
+        return false;
+    }
     QByteArray bytes;
     {
         QBuffer buffer(&bytes);
@@ -257,8 +292,7 @@ bool writePdf(const MyDocument& document, QSize viewSizePx, const std::optional<
             error = "The PDF file could not be started.";
             return false;
         }
-        drawPictureScaled(painter, QRectF(painter.viewport()), document, viewSizePx, page,
-                          summaries);
+        drawGraphScaled(painter, QRectF(painter.viewport()), viewSizePx, draw);
         painter.end();
     }
     if (bytes.isEmpty()) {
@@ -278,6 +312,14 @@ bool printDocument(const MyDocument& document, QPrinter& printer, QSize viewSize
     if (!argumentsUsable(viewSizePx, page)) {
         return false;
     }
+    return printGraph(printer, viewSizePx, documentDrawing(document, page, summaries));
+}
+
+bool printGraph(QPrinter& printer, QSize viewSizePx, const GraphDrawing& draw)
+{
+    if (!pictureSizeUsable(viewSizePx)) {
+        return false;
+    }
     QPainter painter;
     if (!painter.begin(&printer)) {
         return false;
@@ -285,8 +327,7 @@ bool printDocument(const MyDocument& document, QPrinter& printer, QSize viewSize
     // The painter's origin is the printable area's corner; its viewport the
     // printable area in device pixels.
     const QRect area = painter.viewport();
-    drawPictureScaled(painter, QRectF(0, 0, area.width(), area.height()), document, viewSizePx,
-                      page, summaries);
+    drawGraphScaled(painter, QRectF(0, 0, area.width(), area.height()), viewSizePx, draw);
     return painter.end();
 }
 

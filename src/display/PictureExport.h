@@ -18,6 +18,7 @@
 #include <QRectF>
 #include <QSize>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -94,5 +95,29 @@ bool writePdf(const MyDocument& document, QSize viewSizePx,
 bool printDocument(const MyDocument& document, QPrinter& printer, QSize viewSizePx,
                    const std::optional<PicturePage>& page = std::nullopt,
                    const MainViewSummaries* summaries = nullptr);
+
+// --- pictures of any graph -----------------------------------------------------
+//
+// The analysis windows' graphs are exported, printed and drawn headless the
+// same way as the main view: a drawing function paints a view of the given
+// size in view pixels, from its origin, and these functions put it on an
+// image, a PDF page or a printer page.
+
+// Paints a view of `viewSizePx` into the painter, in view pixels.
+using GraphDrawing = std::function<void(QPainter& painter, QSize viewSizePx)>;
+
+// The drawing on a white image of `sizePx`; null for an unusable size or
+// when memory runs out.
+QImage renderGraph(QSize sizePx, const GraphDrawing& draw);
+// The drawing fitted into `target` in vector form, as drawPictureScaled.
+void drawGraphScaled(QPainter& painter, const QRectF& target, QSize viewSizePx,
+                     const GraphDrawing& draw);
+// A one-page vector PDF of the drawing at 96 view pixels per inch, written
+// atomically; failures as for writeTiff.
+bool writeGraphPdf(QSize viewSizePx, const GraphDrawing& draw, const std::string& path,
+                   std::string& error);
+// The drawing on one page of `printer`, fitted to its printable area. False
+// when the printer cannot start a page or the size is unusable.
+bool printGraph(QPrinter& printer, QSize viewSizePx, const GraphDrawing& draw);
 
 } // namespace phonaxis

@@ -203,7 +203,7 @@ TEST_F(CliAnalysisTest, MistakesAreRefusedWithTheirStatus)
     const Case cases[] = {
         {{"spectrum", vowel}, 2, "either --at"},
         {{"spectrum", vowel, "--at", "501"}, 2, "beyond the recording's 500 ms"},
-        {{"spectrum", vowel, "--at", "1", "--png", "x.png"}, 2, "does not take --png"},
+        {{"info", vowel, "--png", "x.png"}, 2, "does not take --png"},
         {{"pitch", vowel, "--from", "300", "--to", "100"}, 2, "earlier"},
         {{"egg", vowel}, 2, "needs --channel"},
         {{"egg", vowel, "--channel", "1"}, 2, "beyond the file's 1 channels"},

@@ -7,10 +7,10 @@
 #include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
 #include "display/MenuCommands.h"
-#include "log/ui/LogWindow.h"
 #include "document/AppSettings.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "log/ui/LogWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,7 +33,8 @@ std::string recentListPath(const AppSettings& settings)
     if (settings.m_strConfigFolder.empty()) {
         return {};
     }
-    return (std::filesystem::path(settings.m_strConfigFolder) / Application::kRecentFileName).string();
+    return (std::filesystem::path(settings.m_strConfigFolder) / Application::kRecentFileName)
+        .string();
 }
 
 } // namespace
@@ -119,7 +120,8 @@ void Application::addStatusMenus(StatusWindowController& status)
     add(file, "openDocument:", [this] { openDocument(); });
     file->addSeparator();
     // Quit closes windows, so it runs once the menu has let go of them.
-    add(file, "terminate:", [this] { terminate(); }, Qt::QueuedConnection);
+    add(
+        file, "terminate:", [this] { terminate(); }, Qt::QueuedConnection);
     // The log commands are at hand without a document too.
     QMenu* log = addNamedMenu(*bar, "&Log");
     QAction* logNew = add(log, "_LogNew:", [this] {
@@ -141,7 +143,8 @@ void Application::addStatusMenus(StatusWindowController& status)
     QMenu* window = addNamedMenu(*bar, "&Window");
     QAction* toggle = add(window, "_HideShowStatus:", [this] { HideShowStatus(); });
     toggle->setText(hideShowStatusTitle());
-    connect(window, &QMenu::aboutToShow, this, [this, toggle] { toggle->setText(hideShowStatusTitle()); });
+    connect(window, &QMenu::aboutToShow, this,
+            [this, toggle] { toggle->setText(hideShowStatusTitle()); });
     QMenu* help = addNamedMenu(*bar, "&Help");
     add(help, "_aboutApp:", [this] { aboutApp(); });
     status.layout()->setMenuBar(bar);
@@ -172,8 +175,8 @@ MainWindowController* Application::openPath(const QString& path, MainWindowContr
     std::string error;
     if (!window->readFile(absolute, error)) {
         delete window;
-        const std::string title =
-            "The document “" + QFileInfo(absolute).fileName().toStdString() + "” could not be opened.";
+        const std::string title = "The document “" + QFileInfo(absolute).fileName().toStdString() +
+                                  "” could not be opened.";
         appPrompts().alert(title, error, "OK");
         return nullptr;
     }
@@ -379,9 +382,11 @@ void Application::loadRecentFiles()
         }
         const std::size_t length = end - start;
         if (length > 0 && length <= kLongestRecentPath) {
-            const QString line = QString::fromUtf8(reinterpret_cast<const char*>(bytes.data() + start),
-                                                   static_cast<qsizetype>(length));
-            if (QFileInfo(line).isAbsolute() && !line.contains(QChar(0)) && !m_recent.contains(line)) {
+            const QString line =
+                QString::fromUtf8(reinterpret_cast<const char*>(bytes.data() + start),
+                                  static_cast<qsizetype>(length));
+            if (QFileInfo(line).isAbsolute() && !line.contains(QChar(0)) &&
+                !m_recent.contains(line)) {
                 m_recent << line;
             }
         }
@@ -404,10 +409,11 @@ void Application::saveRecentFiles() const
     std::string error;
     // The list is a convenience: a failed write keeps the old one and is not
     // worth interrupting the user for.
-    writeFileAtomically(path,
-                        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.constData()),
-                                                      static_cast<std::size_t>(text.size())),
-                        error);
+    writeFileAtomically(
+        path,
+        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.constData()),
+                                      static_cast<std::size_t>(text.size())),
+        error);
 }
 
 } // namespace phonaxis

@@ -204,7 +204,8 @@ int writeGraphPicture(const std::string& outPath, QSize sizePx, const GraphDrawi
         if (image.isNull()) {
             return failure(err, "the picture could not be drawn (out of memory)");
         }
-        written = type == "png" ? writePng(image, outPath, error) : writeTiff(image, outPath, error);
+        written =
+            type == "png" ? writePng(image, outPath, error) : writeTiff(image, outPath, error);
     }
     if (!written) {
         return failure(err, error);
@@ -275,8 +276,8 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
         if (image.isNull()) {
             return failure(err, "the picture could not be drawn (out of memory)");
         }
-        written = type == "png" ? writePng(image, outPath, error)
-                                : writeTiff(image, outPath, error);
+        written =
+            type == "png" ? writePng(image, outPath, error) : writeTiff(image, outPath, error);
     }
     if (!written) {
         return failure(err, error);

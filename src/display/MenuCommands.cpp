@@ -24,7 +24,7 @@ constexpr MenuCommand kCommands[] = {
     {"_fileSaveCopyAs:", "Save a Cop&y As…", kNone, nullptr},
     {"_fileSaveSelectionAs:", "Save Se&lection As…", kNone, nullptr},
     {"_fileExportChannelAs:", "E&xport Channel as WAV…", kNone, nullptr},
-    {"_fileExportChannelSelectionAs:", "Export Channel Selectio&n as WAV…", kNone, nullptr},
+    {"_fileExportChannelSelectionAs:", "Export Channel Selection as &WAV…", kNone, nullptr},
     {"revertDocumentToSaved:", "&Revert to Saved", kNone, nullptr},
     {"_fileSaveConfiguration:", "Save Confi&guration…", kNone, nullptr},
     {"_fileLoadConfiguration:", "Loa&d Configuration…", kNone, nullptr},
@@ -109,7 +109,8 @@ const MenuCommand* findMenuCommand(std::string_view name)
 
 QAction* makeMenuAction(std::string_view name, QObject* parent)
 {
-    const QString objectName = QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    const QString objectName =
+        QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
     const MenuCommand* command = findMenuCommand(name);
     auto* action = new QAction(command ? QString::fromUtf8(command->title) : objectName, parent);
     action->setObjectName(objectName);

@@ -49,10 +49,9 @@ public:
     {
         for (int i = 0; i < MyDocument::kChannelSlots; ++i) {
             const Channels& c = document.getChannel(i);
-            m_saved[static_cast<std::size_t>(i)] =
-                ChannelViewState{c.m_rLocation,   c.m_nHeigth,      c.m_dPageMin,
-                                 c.m_dPageMax,    c.m_dPageSize,    c.m_dPageTimeMin,
-                                 c.m_dPageTimeMax, c.m_dPageTimeSize};
+            m_saved[static_cast<std::size_t>(i)] = ChannelViewState{
+                c.m_rLocation, c.m_nHeigth,      c.m_dPageMin,     c.m_dPageMax,
+                c.m_dPageSize, c.m_dPageTimeMin, c.m_dPageTimeMax, c.m_dPageTimeSize};
         }
     }
     ~SavedViewState()
@@ -124,8 +123,8 @@ bool argumentsUsable(QSize sizePx, const std::optional<PicturePage>& page)
 }
 
 // Encodes `image` with Qt's writer for `format` and writes it atomically.
-bool writeImage(const QImage& image, const char* format, const char* kind,
-                const std::string& path, std::string& error)
+bool writeImage(const QImage& image, const char* format, const char* kind, const std::string& path,
+                std::string& error)
 {
     if (image.isNull()) {
         error = std::string("There is no picture to save as ") + kind + ".";
@@ -144,11 +143,10 @@ bool writeImage(const QImage& image, const char* format, const char* kind,
         return false;
     }
     buffer.close();
-    return writeFileAtomically(
-        path,
-        std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                  static_cast<std::size_t>(bytes.size())),
-        error);
+    return writeFileAtomically(path,
+                               std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                         static_cast<std::size_t>(bytes.size())),
+                               error);
 }
 
 } // namespace
@@ -207,8 +205,8 @@ void drawGraphScaled(QPainter& painter, const QRectF& target, QSize viewSizePx,
         return;
     }
     const QPicture picture = recordGraph(viewSizePx, draw);
-    const double scale = std::min(target.width() / viewSizePx.width(),
-                                  target.height() / viewSizePx.height());
+    const double scale =
+        std::min(target.width() / viewSizePx.width(), target.height() / viewSizePx.height());
     // A picture replays its view pixels at the device's resolution relative
     // to its own (a 1200 dpi PDF page gets 12.5 device pixels per view
     // pixel); the scale left to apply is what remains of `scale`.
@@ -284,9 +282,9 @@ bool writeGraphPdf(QSize viewSizePx, const GraphDrawing& draw, const std::string
         writer.setCreator(QStringLiteral("Phonaxis"));
         const QSizeF pagePoints(viewSizePx.width() * kPointsPerViewPixel,
                                 viewSizePx.height() * kPointsPerViewPixel);
-        writer.setPageLayout(QPageLayout(QPageSize(pagePoints, QPageSize::Point, QString(),
-                                                   QPageSize::ExactMatch),
-                                         QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        writer.setPageLayout(
+            QPageLayout(QPageSize(pagePoints, QPageSize::Point, QString(), QPageSize::ExactMatch),
+                        QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
         QPainter painter;
         if (!painter.begin(&writer)) {
             error = "The PDF file could not be started.";
@@ -299,11 +297,10 @@ bool writeGraphPdf(QSize viewSizePx, const GraphDrawing& draw, const std::string
         error = "The PDF file could not be written.";
         return false;
     }
-    return writeFileAtomically(
-        path,
-        std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                  static_cast<std::size_t>(bytes.size())),
-        error);
+    return writeFileAtomically(path,
+                               std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                         static_cast<std::size_t>(bytes.size())),
+                               error);
 }
 
 bool printDocument(const MyDocument& document, QPrinter& printer, QSize viewSizePx,

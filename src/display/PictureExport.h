@@ -83,9 +83,9 @@ bool writePng(const QImage& image, const std::string& path, std::string& error);
 // `path`, in vector form: the page is the view's size at 96 pixels per inch
 // and the drawing is the view's, scaled to it. Written atomically; failures
 // as for writeTiff (an unusable size or page is one).
-bool writePdf(const MyDocument& document, QSize viewSizePx,
-              const std::optional<PicturePage>& page, const std::string& path,
-              std::string& error, const MainViewSummaries* summaries = nullptr);
+bool writePdf(const MyDocument& document, QSize viewSizePx, const std::optional<PicturePage>& page,
+              const std::string& path, std::string& error,
+              const MainViewSummaries* summaries = nullptr);
 
 // Prints the picture of a view of `viewSizePx` on one page of `printer`,
 // scaled to fit its printable area with the view's proportions. The printer

@@ -15,9 +15,9 @@ std::optional<phonaxis::Bytes> toneWavBytes(phonaxis::Prompts& prompts)
 
 } // namespace
 
-#include "display/MenuCommands.h"
 #include "app/MainWindowController.h"
 #include "app/panels/PitchPanel.h"
+#include "display/MenuCommands.h"
 #include "document/Configuration.h"
 #include "document/DocumentSettings.h"
 #include "document/FileIO.h"
@@ -354,10 +354,8 @@ TEST_F(AnalysisPanelsTest, ChoosingAnFftLengthSetsTheAppliedWindow)
         int entry;
         const char* text;
         std::int32_t appliedMs; // whole ms of 2^(entry + 5) points, at least 1
-    } entries[] = {{11025.0, 0, " 344 Hz (32 pts)", 2},
-                   {11025.0, 3, " 43 Hz (256 pts)", 23},
-                   {11025.0, 5, " 10 Hz (1024 pts)", 92},
-                   {11025.0, 8, " 1 Hz (8192 pts)", 743},
+    } entries[] = {{11025.0, 0, " 344 Hz (32 pts)", 2},   {11025.0, 3, " 43 Hz (256 pts)", 23},
+                   {11025.0, 5, " 10 Hz (1024 pts)", 92}, {11025.0, 8, " 1 Hz (8192 pts)", 743},
                    {44100.0, 0, " 1378 Hz (32 pts)", 1}, // 0.73 ms
                    {44100.0, 1, " 689 Hz (64 pts)", 1}}; // 1.45 ms
     for (const auto& entry : entries) {
@@ -421,7 +419,8 @@ TEST_F(AnalysisPanelsTest, OkWithoutEditsKeepsExactValuesAndWritesNoMissingConfi
     document.m_dCalculationHigh = 50.4;
     QStringList shown;
     window->setPanelDriver([&](SettingsPanel& panel) {
-        for (const char* name : {"m_dPitchWindowLength", "m_dCalculationLow", "m_dCalculationHigh"}) {
+        for (const char* name :
+             {"m_dPitchWindowLength", "m_dCalculationLow", "m_dCalculationHigh"}) {
             if (const auto* field = panel.findChild<QLineEdit*>(name)) {
                 shown << field->text();
             }

@@ -24,12 +24,12 @@ ToneRecording toneRecording(phonaxis::Prompts& prompts)
 
 } // namespace
 
-#include "display/MenuCommands.h"
 #include "app/Application.h"
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
 #include "app/StatusWindowController.h"
 #include "display/MainViewPane.h"
+#include "display/MenuCommands.h"
 #include "document/MyDocument.h"
 #include "log/ui/LogWindow.h"
 #include "support/AppFixture.h"
@@ -307,7 +307,7 @@ TEST_F(LogCommandsTest, RowsClosedUnsavedStayUntilALogOpensAndQuitDoesNotAskAgai
     const fs::path shortHeader = folder / "short.txt"; // 3 header fields, 5 in a row
     std::ofstream(shortHeader) << "a\tb\tc\n1\t2\t3\t4\t5\n";
     const fs::path bad[] = {folder / "missing.txt", empty, oneColumn, shortHeader,
-                            folder / "tones.wav", folder};
+                            folder / "tones.wav",   folder};
     for (const fs::path& path : bad) {
         SCOPED_TRACE(path.string());
         prompts.openPanelReplies.push_back({path.string()});

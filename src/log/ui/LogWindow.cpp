@@ -172,7 +172,8 @@ LogWindow::LogWindow(LogTable& table, Prompts& prompts, ConsoleSink console, QWi
     QAction* closeAction = makeMenuAction("performClose:", this);
     file->addAction(closeAction);
     addAction(closeAction);
-    connect(closeAction, &QAction::triggered, this, [this] { close(); }, Qt::QueuedConnection);
+    connect(
+        closeAction, &QAction::triggered, this, [this] { close(); }, Qt::QueuedConnection);
     connect(file, &QMenu::aboutToShow, this, [this] { updateActions(); });
     layout->setMenuBar(bar);
     connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { updateActions(); });

@@ -85,6 +85,7 @@ void PitchWorker::run(int threads) noexcept
                     outcome = Outcome::Failed;
                 } else {
                     track.channel.SetIntensity(std::move(*intensity));
+                    m_intensityDone = 1.0;
                 }
             }
             // Without a summary the waveform is drawn by scanning: slower, not wrong.

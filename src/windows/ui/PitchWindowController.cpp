@@ -8,6 +8,7 @@
 #include "windows/PitchWorker.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -233,6 +234,16 @@ void PitchWindowController::refreshCommands()
         if (!name.empty()) {
             item->setEnabled(isCommandEnabled(name));
         }
+    }
+}
+
+void PitchWindowController::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // Shortcuts act on the enabling of the moment: the log window may have
+    // been shown or closed while another window was active.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        refreshCommands();
     }
 }
 

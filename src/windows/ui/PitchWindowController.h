@@ -79,6 +79,9 @@ public slots:
     // Stops the computation; the window is left without a track.
     void cancelComputation();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void buildMenus();
     void buildContents();

@@ -33,9 +33,9 @@ struct MenuSpec {
 std::span<const MenuSpec> documentWindowMenus();
 
 // Enabling rule of the main window's own commands: the pitch window, the
-// label table and the display, zoom and intensity/smoothing panels need data; the calibration panel and the
-// configuration commands are always enabled; the EGG panel needs data and
-// an EGG channel assigned.
+// label table and the display, zoom and intensity/smoothing panels need data; the calibration panel
+// and the configuration commands are always enabled; the EGG panel needs data and an EGG channel
+// assigned.
 bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned = false);
 
 } // namespace phonaxis

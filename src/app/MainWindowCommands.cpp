@@ -275,7 +275,8 @@ void MainWindowController::AnalysisPitch()
     if (!isCommandEnabled("_AnalysisPitch:")) {
         return;
     }
-    if (const std::optional<std::string> reason = PitchWindowController::cannotAnalyse(*m_document)) {
+    if (const std::optional<std::string> reason =
+            PitchWindowController::cannotAnalyse(*m_document)) {
         m_prompts->alert("No pitch track.", *reason, "OK");
         return;
     }

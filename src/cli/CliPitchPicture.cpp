@@ -37,11 +37,12 @@ int writePitchPicture(const Options& options, const Channels& audio, PitchAnalys
     const PitchGraphInput input = pitchGraphInput(audio, analysis, &summary, document);
     const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
                        options.heightPx.value_or(kGraphPictureHeightPx));
-    return writeGraphPicture(*options.pngPath, sizePx,
-                             [&input](QPainter& painter, QSize viewSizePx) {
-                                 drawPitchGraph(painter, viewSizePx, input);
-                             },
-                             err);
+    return writeGraphPicture(
+        *options.pngPath, sizePx,
+        [&input](QPainter& painter, QSize viewSizePx) {
+            drawPitchGraph(painter, viewSizePx, input);
+        },
+        err);
 }
 
 } // namespace phonaxis::cli

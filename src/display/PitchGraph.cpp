@@ -29,8 +29,8 @@ constexpr RGBColor kWaveformColor{0, 0x8000, 0};
 Rect makeRect(int top, int left, int bottom, int right)
 {
     const auto side = [](int v) {
-        return static_cast<std::int16_t>(std::clamp<int>(v, std::numeric_limits<std::int16_t>::min(),
-                                                         std::numeric_limits<std::int16_t>::max()));
+        return static_cast<std::int16_t>(std::clamp<int>(
+            v, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
     };
     return Rect{side(top), side(left), side(bottom), side(right)};
 }
@@ -106,8 +106,8 @@ void drawWaveform(QPainter& painter, const PitchGraphInput& input, const Rect& p
 void drawIntensity(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
 {
     drawPane(painter, pane, QStringLiteral("dB"));
-    const double divisor = input.intensityRelative ? input.intensityMax - input.intensityMin
-                                                   : input.intensityMax;
+    const double divisor =
+        input.intensityRelative ? input.intensityMax - input.intensityMin : input.intensityMax;
     const double scale = height(pane) / divisor;
     if (input.intensity.empty() || !(divisor > 0.0) || !std::isfinite(scale)) {
         return;
@@ -141,8 +141,8 @@ void drawTrack(QPainter& painter, const PitchGraphInput& input, const Rect& pane
     if (!(endFrame > firstFrame) || !std::isfinite(left) || !std::isfinite(right)) {
         return;
     }
-    const Rect spread = makeRect(pane.top, int(std::lround(left)), pane.bottom,
-                                 int(std::lround(right)));
+    const Rect spread =
+        makeRect(pane.top, int(std::lround(left)), pane.bottom, int(std::lround(right)));
     painter.save();
     painter.setClipRect(toQRect(pane), Qt::IntersectClip);
     DrawPitchTrack(painter, input.track, static_cast<int>(firstFrame), static_cast<int>(endFrame),

@@ -86,7 +86,7 @@ struct PitchGraphInput {
     double reference = 0.0;
     double pageMin = 0.0; // the page, samples
     double pageMax = 0.0;
-    std::span<const double> track; // Hz per frame, 0 unvoiced; frame k at k × lengthMs / frames
+    std::span<const double> track;    // Hz per frame, 0 unvoiced; frame k at k × lengthMs / frames
     std::span<const float> intensity; // dB per sample position; empty: none
     double intensityMin = 0.0;
     double intensityMax = 0.0;

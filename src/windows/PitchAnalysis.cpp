@@ -479,9 +479,8 @@ void PitchAnalysis::CalibrateScroll(int mode)
     // divide by.
     const double smallest = minimumPageSamples();
     if (!(m_dPageMax - m_dPageMin >= smallest)) {
-        const double centre = std::isfinite(m_dPageMin + m_dPageMax)
-                                  ? (m_dPageMin + m_dPageMax) / 2.0
-                                  : 0.0;
+        const double centre =
+            std::isfinite(m_dPageMin + m_dPageMax) ? (m_dPageMin + m_dPageMax) / 2.0 : 0.0;
         m_dPageMin = centre - smallest / 2.0;
         m_dPageMax = centre + smallest / 2.0;
     }
@@ -502,9 +501,8 @@ void PitchAnalysis::CalibrateScroll(int mode)
 double PitchAnalysis::minimumPageSamples() const
 {
     const double length = std::max(0.0, m_dwFileLength);
-    const double stepSamples = m_dLengthMS > 0.0 ? m_parameters.m_dPitchStepSize *
-                                                       (m_dwFileLength / m_dLengthMS)
-                                                 : 0.0;
+    const double stepSamples =
+        m_dLengthMS > 0.0 ? m_parameters.m_dPitchStepSize * (m_dwFileLength / m_dLengthMS) : 0.0;
     const double smallest = std::isfinite(stepSamples) ? std::max(2.0, 2.0 * stepSamples) : 2.0;
     return std::min(length, smallest);
 }

@@ -29,8 +29,8 @@ struct PitchParameters {
 // How far a pitch track has got, and the watcher's wish to stop it; shared
 // between the threads that compute frames and the one that watches.
 struct PitchProgress {
-    std::atomic<int> m_nFrameCount{0}; // frames of the track being computed
-    std::atomic<int> m_nFramesDone{0}; // frames whose raw pitch and energy are known
+    std::atomic<int> m_nFrameCount{0};  // frames of the track being computed
+    std::atomic<int> m_nFramesDone{0};  // frames whose raw pitch and energy are known
     std::atomic<bool> cancelled{false}; // set to stop the computation early
 
     // Fraction of the frames done (0 before the frame count is known).

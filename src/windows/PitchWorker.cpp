@@ -77,8 +77,7 @@ void PitchWorker::run(int threads) noexcept
                     m_intensityDone = fraction;
                     return !m_progress.cancelled.load();
                 });
-                std::optional<IntensityTrack> intensity =
-                    track.channel.ComputeIntensity(watcher);
+                std::optional<IntensityTrack> intensity = track.channel.ComputeIntensity(watcher);
                 if (m_progress.cancelled.load()) {
                     outcome = Outcome::Cancelled;
                 } else if (!intensity) {

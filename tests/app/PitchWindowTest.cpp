@@ -54,8 +54,7 @@ std::ptrdiff_t threadCount()
 }
 
 // Runs the event loop until `done` or a minute has passed.
-template <typename Done>
-bool waitFor(Done done)
+template <typename Done> bool waitFor(Done done)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     while (!done() && std::chrono::steady_clock::now() < deadline) {
@@ -187,10 +186,15 @@ TEST_F(PitchWindowTest, MouseSetsMarkerSelectionAndReadoutsAndZoomStaysInside)
     const int middle = (panes.pitch.top + panes.pitch.bottom) / 2;
 
     // Enabling before any marker, with the log window shown.
-    for (const auto& [command, enabled] :
-         {std::pair{"_ZoomIn:", true}, {"_ZoomOut:", true}, {"_ZoomSelection:", false},
-          {"_ZoomCursor:", false}, {"_LogPitchMarker:", false}, {"_LogPitchSelection:", false},
-          {"_LogPitchAll:", true}, {"SaveasPict:", true}, {"_ZoomHome:", true}}) {
+    for (const auto& [command, enabled] : {std::pair{"_ZoomIn:", true},
+                                           {"_ZoomOut:", true},
+                                           {"_ZoomSelection:", false},
+                                           {"_ZoomCursor:", false},
+                                           {"_LogPitchMarker:", false},
+                                           {"_LogPitchSelection:", false},
+                                           {"_LogPitchAll:", true},
+                                           {"SaveasPict:", true},
+                                           {"_ZoomHome:", true}}) {
         EXPECT_EQ(pitch->isCommandEnabled(command), enabled) << command;
         EXPECT_EQ(pitch->action(command)->isEnabled(), enabled) << command;
     }
@@ -217,8 +221,9 @@ TEST_F(PitchWindowTest, MouseSetsMarkerSelectionAndReadoutsAndZoomStaysInside)
     // mouse outside it shows the marker's values again.
     QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(10, middle));
     EXPECT_EQ(analysis.m_dMarkerTime, clickedMs);
-    QMouseEvent outside(QEvent::MouseMove, QPointF(10, middle), view->mapToGlobal(QPointF(10, middle)),
-                        Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent outside(QEvent::MouseMove, QPointF(10, middle),
+                        view->mapToGlobal(QPointF(10, middle)), Qt::NoButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(view, &outside);
     EXPECT_EQ(text(pitch, "_timeReadout"), oneDecimal("Time: %1 ms", clickedMs));
 
@@ -232,13 +237,13 @@ TEST_F(PitchWindowTest, MouseSetsMarkerSelectionAndReadoutsAndZoomStaysInside)
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(view->width(), middle));
     ASSERT_TRUE(analysis.m_bHaveSelection);
     EXPECT_EQ(analysis.m_dDurationStopTime, lengthMs);
-    EXPECT_EQ(text(pitch, "_durationReadout"),
-              oneDecimal("Duration: %1 ms", lengthMs - clickedMs));
+    EXPECT_EQ(text(pitch, "_durationReadout"), oneDecimal("Duration: %1 ms", lengthMs - clickedMs));
     EXPECT_TRUE(pitch->isCommandEnabled("_ZoomSelection:"));
     pitch->action("_LogPitchSelection:")->trigger();
     const int frames = analysis.m_nFrameCount;
-    const auto inSelection = static_cast<std::size_t>(frames - analysis.frameAt(clickedMs) -
-                                                      (analysis.frameTime(analysis.frameAt(clickedMs)) < clickedMs));
+    const auto inSelection =
+        static_cast<std::size_t>(frames - analysis.frameAt(clickedMs) -
+                                 (analysis.frameTime(analysis.frameAt(clickedMs)) < clickedMs));
     EXPECT_EQ(application->logController().table().rowCount(), 1 + inSelection);
 
     // One second from a marker near the end stays inside the channel; the

@@ -450,8 +450,8 @@ TEST_F(CliAnalysisTest, PitchPictureShowsTheTrackBesideTheLog)
     // pane from 113 to 330 over 50 … 500 Hz: 100 Hz at 330 − (int)(50 × 217
     // / 450) = 306.
     const std::string out = path("pitch.png");
-    const CliRun r = runCli(
-        {"pitch", path("vowel.wav"), "--png", out, "--width", "640", "--height", "360"});
+    const CliRun r =
+        runCli({"pitch", path("vowel.wav"), "--png", out, "--width", "640", "--height", "360"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, runCli({"pitch", path("vowel.wav")}).out);
     const QImage image(QString::fromStdString(out));

@@ -32,8 +32,8 @@ inline Glide glide(double rateHz = 16000.0, double durationMs = 1000.0, double f
     for (std::size_t i = 0; i < n; ++i) {
         f0[i] = g.f0AtMs(static_cast<double>(i) * 1000.0 / rateHz);
     }
-    const signals::PulseTrain source = signals::pulseTrain(
-        f0, rateHz, {signals::PulseShape::GlottalFlowDerivative, 3});
+    const signals::PulseTrain source =
+        signals::pulseTrain(f0, rateHz, {signals::PulseShape::GlottalFlowDerivative, 3});
     g.samples = signals::applyFormants(source.samples, signals::kVowelA, rateHz);
     float peak = 0.0F;
     for (const float x : g.samples) {

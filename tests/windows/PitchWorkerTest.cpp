@@ -58,8 +58,8 @@ TEST(PitchWorker, TrackIsTheSingleThreadedOneOnItsOwnCopy)
         EXPECT_EQ(worker.progress(), 1.0);
         EXPECT_EQ(track->analysis.m_hdPitchFile, direct.m_hdPitchFile); // bit for bit
         const std::span<const float> computed = track->channel.m_hfDataIntensity.span();
-        EXPECT_TRUE(std::equal(computed.begin(), computed.end(), intensity.begin(),
-                               intensity.end()));
+        EXPECT_TRUE(
+            std::equal(computed.begin(), computed.end(), intensity.begin(), intensity.end()));
         EXPECT_EQ(track->summary.sampleCount(), glide.samples.size());
         EXPECT_EQ(worker.take(), nullptr); // handed over once
     }

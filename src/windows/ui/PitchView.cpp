@@ -83,8 +83,9 @@ void PitchView::paintEvent(QPaintEvent* /*event*/)
     if (analysis.m_bHaveSelection) {
         const int from = panes.xAt(analysis.m_dDurationStartTime, startMs, endMs);
         const int to = panes.xAt(analysis.m_dDurationStopTime, startMs, endMs);
-        painter.fillRect(QRect(QPoint(from, graph.top()), QPoint(std::max(from, to), graph.bottom())),
-                         kSelectionShade);
+        painter.fillRect(
+            QRect(QPoint(from, graph.top()), QPoint(std::max(from, to), graph.bottom())),
+            kSelectionShade);
     }
     if (analysis.m_bHaveMarker) {
         const int x = panes.xAt(analysis.m_dMarkerTime, startMs, endMs);
@@ -102,8 +103,8 @@ void PitchView::mousePressEvent(QMouseEvent* event)
         return;
     }
     PitchAnalysis& analysis = m_track->analysis;
-    const double timeMs = input->layout(size()).timeAt(point.x(), input->pageStartMs(),
-                                                       input->pageEndMs());
+    const double timeMs =
+        input->layout(size()).timeAt(point.x(), input->pageStartMs(), input->pageEndMs());
     analysis.mouseDown(timeMs, [this](double t) { return intensityAt(t); });
     analysis.CalculateDuration();
     m_bDragging = true;

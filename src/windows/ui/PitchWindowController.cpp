@@ -34,8 +34,8 @@ constexpr int kPollMs = 100;
 constexpr double kMaxScrollMs = 1.0e9;
 
 const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
-const char* const kZoomCommands[] = {"_ZoomUndo:",      "_ZoomIn:",     "_ZoomOut:",
-                                     "_ZoomSelection:", "_ZoomCursor:", "_ZoomHome:"};
+const char* const kZoomCommands[] = {
+    "_ZoomUndo:", "_ZoomIn:", "_ZoomOut:", "_ZoomSelection:", "_ZoomCursor:", "_ZoomHome:"};
 const char* const kLogCommands[] = {"_LogPitchMarker:", "_LogPitchSelection:", "_LogPitchAll:"};
 
 // The document's audio channel with samples, or null.
@@ -67,9 +67,9 @@ std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument
     const double stepMs = document.m_dPitchStepSize;
     if (!(sampleMs > 0.0) || !(stepMs >= sampleMs)) {
         return "The pitch step of " + number(stepMs, 3).toStdString() +
-               " ms is shorter than one sample at " + number(audio->m_dSampleRate, 0).toStdString() +
-               " Hz (" + number(sampleMs, 3).toStdString() +
-               " ms). Choose a longer step in Options ▸ Pitch.";
+               " ms is shorter than one sample at " +
+               number(audio->m_dSampleRate, 0).toStdString() + " Hz (" +
+               number(sampleMs, 3).toStdString() + " ms). Choose a longer step in Options ▸ Pitch.";
     }
     return std::nullopt;
 }
@@ -125,7 +125,9 @@ void PitchWindowController::buildContents()
 
     m_view = new PitchView(central);
     m_view->setObjectName(QStringLiteral("PitchView"));
-    m_view->onReadout = [this](const std::optional<PitchReadout>& readout) { showReadout(readout); };
+    m_view->onReadout = [this](const std::optional<PitchReadout>& readout) {
+        showReadout(readout);
+    };
     m_view->onSelectionChanged = [this] { refreshCommands(); };
     column->addWidget(m_view, 1);
 
@@ -180,8 +182,7 @@ void PitchWindowController::buildMenus()
     };
     on("SaveasPict:", &PitchWindowController::SaveasPict);
     on("printDocument:", &PitchWindowController::printDocument);
-    connect(action(QStringLiteral("performClose:")), &QAction::triggered, this,
-            &QWidget::close);
+    connect(action(QStringLiteral("performClose:")), &QAction::triggered, this, &QWidget::close);
     on("_ZoomUndo:", &PitchWindowController::ZoomUndo);
     on("_ZoomIn:", &PitchWindowController::ZoomIn);
     on("_ZoomOut:", &PitchWindowController::ZoomOut);
@@ -267,8 +268,8 @@ bool PitchWindowController::start()
     int index = -1;
     const Channels& channel = *audioChannel(document, index);
     const PitchParameters parameters = PitchParameters::fromDocument(document);
-    m_worker = std::make_unique<PitchWorker>(channel, index, parameters,
-                                             document.m_bPitchDrawIntensity);
+    m_worker =
+        std::make_unique<PitchWorker>(channel, index, parameters, document.m_bPitchDrawIntensity);
     showInfo();
     showProgress(true, tr("Computing the pitch track…"));
     m_poll->start();
@@ -454,24 +455,22 @@ void PitchWindowController::LogPitchMarker()
 
 void PitchWindowController::LogPitchSelection()
 {
-    if (!isCommandEnabled("_LogPitchSelection:")) {
-        return;
+    if (isCommandEnabled("_LogPitchSelection:")) {
+        const PitchTrack& track = *m_track;
+        logRecords(track.analysis.selectionLogRecords(
+            m_context.displayName().toStdString(),
+            [&track](double timeMs) { return track.intensityAt(timeMs); }));
     }
-    const PitchTrack& track = *m_track;
-    logRecords(track.analysis.selectionLogRecords(
-        m_context.displayName().toStdString(),
-        [&track](double timeMs) { return track.intensityAt(timeMs); }));
 }
 
 void PitchWindowController::LogPitchAll()
 {
-    if (!isCommandEnabled("_LogPitchAll:")) {
-        return;
+    if (isCommandEnabled("_LogPitchAll:")) {
+        const PitchTrack& track = *m_track;
+        logRecords(track.analysis.allLogRecords(
+            m_context.displayName().toStdString(),
+            [&track](double timeMs) { return track.intensityAt(timeMs); }));
     }
-    const PitchTrack& track = *m_track;
-    logRecords(track.analysis.allLogRecords(
-        m_context.displayName().toStdString(),
-        [&track](double timeMs) { return track.intensityAt(timeMs); }));
 }
 
 // --- picture and printout --------------------------------------------------------------
@@ -501,8 +500,8 @@ void PitchWindowController::SaveasPict()
         });
     std::string error;
     if (picture.isNull()) {
-        m_context.prompts->alert("Error in save", "The picture of the pitch track could not be drawn.",
-                                 "OK");
+        m_context.prompts->alert("Error in save",
+                                 "The picture of the pitch track could not be drawn.", "OK");
     } else if (!writeTiff(picture, *path, error)) {
         m_context.prompts->alert("Error in save", error, "OK");
     }

@@ -64,6 +64,8 @@ constexpr CommandSpec kLabel[] = {
 constexpr CommandSpec kAnalysis[] = {
     {"_AnalysisFFT:", CommandOwner::Window},
     {"_AnalysisFFTSelection:", CommandOwner::Window},
+    {"_AnalysisSpectrogram:", CommandOwner::Window},
+    {"_AnalysisSpectrogramSelection:", CommandOwner::Window},
     {"_AnalysisPitch:", CommandOwner::Window},
     {nullptr, CommandOwner::Application},
     {"_AnalysisIntensity:", CommandOwner::View},
@@ -120,15 +122,19 @@ std::span<const MenuSpec> documentWindowMenus()
     return kMenus;
 }
 
-bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned)
+bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned,
+                          bool documentHasSelection)
 {
     if (std::strcmp(name, "_OptionsEGG:") == 0) {
         return documentHasData && eggAssigned;
     }
+    if (std::strcmp(name, "_AnalysisSpectrogramSelection:") == 0) {
+        return documentHasData && documentHasSelection;
+    }
     // Panels that edit per-channel or view settings need data; the
     // calibration sheet and the configuration commands are always at hand.
     for (const char* needsData :
-         {"_AnalysisPitch:", "_LabelView:", "_OptionsDisplay:", "_OptionsZoom:", "_OptionsFFTLPC:",
+         {"_AnalysisSpectrogram:", "_AnalysisPitch:", "_LabelView:", "_OptionsDisplay:", "_OptionsZoom:", "_OptionsFFTLPC:",
           "_OptionsSpectrogram:", "_OptionsPitch:", "_OptionsIntensitySmooth:", "_OptionsLog:"}) {
         if (std::strcmp(name, needsData) == 0) {
             return documentHasData;

@@ -21,6 +21,7 @@
 #include "document/EditSession.h"
 #include "document/MyDocument.h"
 #include "windows/ui/PitchWindowController.h"
+#include "windows/ui/SpectrogramWindowController.h"
 
 #include <algorithm>
 #include <optional>
@@ -286,6 +287,36 @@ void MainWindowController::AnalysisPitch()
             &PitchWindowController::samplesChanged);
     window->show();
     window->start();
+}
+
+SpectrogramWindowController* MainWindowController::openSpectrogram(const char* command,
+                                                                  bool selection)
+{
+    if (!isCommandEnabled(command)) {
+        return nullptr;
+    }
+    if (const std::optional<std::string> reason =
+            SpectrogramWindowController::cannotAnalyse(*m_document)) {
+        m_prompts->alert("No spectrogram.", *reason, "OK");
+        return nullptr;
+    }
+    auto* window = new SpectrogramWindowController(analysisWindowContext(), selection);
+    adoptAnalysisWindow(window);
+    connect(this, &MainWindowController::samplesChanged, window,
+            &SpectrogramWindowController::samplesChanged);
+    window->show();
+    window->start();
+    return window;
+}
+
+SpectrogramWindowController* MainWindowController::AnalysisSpectrogram()
+{
+    return openSpectrogram("_AnalysisSpectrogram:", false);
+}
+
+SpectrogramWindowController* MainWindowController::AnalysisSpectrogramSelection()
+{
+    return openSpectrogram("_AnalysisSpectrogramSelection:", true);
 }
 
 // --- EGG ---------------------------------------------------------------------------

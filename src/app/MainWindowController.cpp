@@ -322,6 +322,10 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::AnalysisSmooth);
     } else if (command == "_AnalysisPitch:") {
         on(&MainWindowController::AnalysisPitch);
+    } else if (command == "_AnalysisSpectrogram:") {
+        on(&MainWindowController::AnalysisSpectrogram);
+    } else if (command == "_AnalysisSpectrogramSelection:") {
+        on(&MainWindowController::AnalysisSpectrogramSelection);
     } else if (command == "_HideShowStatus:") {
         connect(action, &QAction::triggered, &m_application, [this] { m_application.HideShowStatus(); });
     } else if (command == "_aboutApp:") {
@@ -354,7 +358,8 @@ bool MainWindowController::isCommandEnabled(const std::string& command)
                 return windowCommandEnabled(entry.name, m_document->m_bHaveData,
                                             m_document->m_nEGGChannelIndex >= 0 &&
                                                 m_document->m_nEGGChannelIndex <
-                                                    m_document->channelsInUse());
+                                                    m_document->channelsInUse(),
+                                            m_document->m_bHaveSelection);
             case CommandOwner::Log:
                 return m_application.logController().validateMenuItem(command, m_document.get());
             case CommandOwner::View: {

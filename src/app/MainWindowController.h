@@ -29,6 +29,7 @@ class MainViewScroller;
 class MyDocument;
 class Prompts;
 class QtPrompts;
+class SpectrogramWindowController;
 struct EditOutcome;
 struct StatusReport;
 struct LabelDialogRequest;
@@ -167,6 +168,12 @@ public slots:
     // Opens a pitch window on the document's audio channel; it computes
     // its track in the background and computes again when the samples change.
     void AnalysisPitch();
+    // Open a spectrogram window over the audio channel's whole length or its
+    // selection; it computes on a worker and follows the document's edits.
+    // Returns the window (null when the document cannot be analysed, told
+    // in an alert), so that its hand-overs can be connected.
+    SpectrogramWindowController* AnalysisSpectrogram();
+    SpectrogramWindowController* AnalysisSpectrogramSelection();
 
     // Chooses the EGG channel ("None" or a channel title).
     void EGGChannelSelect();
@@ -224,6 +231,7 @@ private:
     int runPanel(SettingsPanel& panel);
     // The smoothing pass over the channels that have smoothing switched on.
     void smoothChannels();
+    SpectrogramWindowController* openSpectrogram(const char* command, bool selection);
 
     Application& m_application;
     std::unique_ptr<QtPrompts> m_ownPrompts;

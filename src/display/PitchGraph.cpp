@@ -1,5 +1,6 @@
 #include "display/PitchGraph.h"
 
+#include "display/GraphPanes.h"
 #include "display/GraphPrimitives.h"
 #include "display/MainViewRenderer.h"
 #include "document/MyDocument.h"
@@ -26,95 +27,24 @@ constexpr RGBColor kPitchColor{0xFFFF, 0, 0};
 constexpr RGBColor kIntensityColor{0, 0, 0xFFFF};
 constexpr RGBColor kWaveformColor{0, 0x8000, 0};
 
-Rect makeRect(int top, int left, int bottom, int right)
-{
-    const auto side = [](int v) {
-        return static_cast<std::int16_t>(std::clamp<int>(
-            v, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
-    };
-    return Rect{side(top), side(left), side(bottom), side(right)};
-}
-
-QRect toQRect(const Rect& rect)
-{
-    return QRect(QPoint(rect.left, rect.top), QPoint(rect.right, rect.bottom));
-}
-
-int width(const Rect& rect)
-{
-    return int(rect.right) - int(rect.left);
-}
-
-int height(const Rect& rect)
-{
-    return int(rect.bottom) - int(rect.top);
-}
-
-// A page position as the int the float trace primitive takes.
-std::int32_t pageIndex(double position)
-{
-    constexpr double kLimit = std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(std::clamp(std::floor(position), -kLimit, kLimit));
-}
-
-// A pane's frame and its title in the top left corner.
-void drawPane(QPainter& painter, const Rect& pane, const QString& title)
-{
-    painter.save();
-    painter.setPen(QPen(Qt::black, 1.0));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRect(pane.left, pane.top, width(pane), height(pane)));
-    if (!title.isEmpty()) {
-        painter.setFont(defaultTextFont());
-        const QFontMetrics metrics(painter.font());
-        painter.drawText(QPointF(pane.left + 3.0, pane.top + 2.0 + metrics.ascent()), title);
-    }
-    painter.restore();
-}
-
 void drawWaveform(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
 {
-    drawPane(painter, pane, QString());
-    if (input.samples.empty()) {
-        return;
-    }
-    // Scaled to the channel's largest excursion, so quiet recordings show.
-    const MinMax extremes = input.summary != nullptr
-                                ? input.summary->range(input.samples, 0, input.samples.size())
-                                : MinMax::none();
-    double largest = 0.0;
-    if (extremes.present()) {
-        largest = std::max(std::fabs(double(extremes.minimum) - input.reference),
-                           std::fabs(double(extremes.maximum) - input.reference));
-    } else {
-        for (const float x : input.samples) {
-            largest = std::max(largest, std::fabs(double(x) - input.reference));
-        }
-    }
-    if (!(largest > 0.0) || !std::isfinite(largest)) {
-        largest = 1.0;
-    }
-    const double scale = height(pane) / (2.0 * largest) * 0.95;
-    painter.save();
-    painter.setClipRect(toQRect(pane), Qt::IntersectClip);
-    DrawGraphFloat_1(painter, pageIndex(input.pageMin), pageIndex(input.pageMax), input.samples,
-                     scale, 0.5, input.reference, pane,
-                     input.settings.color ? kWaveformColor : kBlack, false, kBlack, input.summary);
-    painter.restore();
+    drawWaveformPane(painter, pane, input.samples, input.summary, input.reference, input.pageMin,
+                     input.pageMax, input.settings.color ? kWaveformColor : kBlack);
 }
 
 void drawIntensity(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
 {
-    drawPane(painter, pane, QStringLiteral("dB"));
+    drawPaneFrame(painter, pane, QStringLiteral("dB"));
     const double divisor =
         input.intensityRelative ? input.intensityMax - input.intensityMin : input.intensityMax;
-    const double scale = height(pane) / divisor;
+    const double scale = rectHeight(pane) / divisor;
     if (input.intensity.empty() || !(divisor > 0.0) || !std::isfinite(scale)) {
         return;
     }
     painter.save();
     painter.setClipRect(toQRect(pane), Qt::IntersectClip);
-    DrawGraphFloat_1(painter, pageIndex(input.pageMin), pageIndex(input.pageMax), input.intensity,
+    DrawGraphFloat_1(painter, pagePosition(input.pageMin), pagePosition(input.pageMax), input.intensity,
                      scale, 0.0, 0.0, pane, input.settings.color ? kIntensityColor : kBlack, false,
                      kBlack);
     painter.restore();
@@ -135,14 +65,14 @@ void drawTrack(QPainter& painter, const PitchGraphInput& input, const Rect& pane
     const double framesPerMs = frames / input.lengthMs;
     const double firstFrame = std::floor(startMs * framesPerMs);
     const double endFrame = std::min(frames, std::ceil(endMs * framesPerMs) + 1.0);
-    const double pixelsPerMs = width(pane) / (endMs - startMs);
+    const double pixelsPerMs = rectWidth(pane) / (endMs - startMs);
     const double left = pane.left + (firstFrame / framesPerMs - startMs) * pixelsPerMs;
     const double right = pane.left + (endFrame / framesPerMs - startMs) * pixelsPerMs;
     if (!(endFrame > firstFrame) || !std::isfinite(left) || !std::isfinite(right)) {
         return;
     }
     const Rect spread =
-        makeRect(pane.top, int(std::lround(left)), pane.bottom, int(std::lround(right)));
+        paneRect(pane.top, int(std::lround(left)), pane.bottom, int(std::lround(right)));
     painter.save();
     painter.setClipRect(toQRect(pane), Qt::IntersectClip);
     DrawPitchTrack(painter, input.track, static_cast<int>(firstFrame), static_cast<int>(endFrame),
@@ -154,41 +84,8 @@ void drawTrack(QPainter& painter, const PitchGraphInput& input, const Rect& pane
 void drawFrequencyAxis(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
 {
     const PitchGraphSettings& settings = input.settings;
-    if (settings.drawFreqGrid) {
-        DrawAnyGrid(painter, pane, settings.displayLowHz, settings.displayHighHz,
-                    settings.freqGridHz, 1, true, false);
-        return;
-    }
-    // Without the grid the pane's range is still written at its ends.
-    painter.save();
-    painter.setPen(Qt::black);
-    painter.setFont(defaultTextFont());
-    const QFontMetrics metrics(painter.font());
-    for (const auto& [value, y] : {std::pair{settings.displayHighHz, int(pane.top)},
-                                   std::pair{settings.displayLowHz, int(pane.bottom)}}) {
-        const QString text = QString::number(value);
-        painter.drawText(QPointF(pane.left - 3 - metrics.horizontalAdvance(text),
-                                 y - metrics.height() / 2.0 + metrics.ascent()),
-                         text);
-    }
-    painter.restore();
-}
-
-void drawLabelStrip(QPainter& painter, const PitchGraphInput& input, const Rect& strip)
-{
-    for (const Channels* channel : input.labelChannels) {
-        // Placed as the main view places them, on a channel that has the
-        // strip's geometry: every label's top at the strip's top.
-        Channels placing;
-        placing.m_rLocation = strip;
-        placing.m_nHeigth = 0;
-        placing.m_pArrayLabels = channel->m_pArrayLabels;
-        placing.m_nLabelCount = static_cast<std::int32_t>(placing.m_pArrayLabels.size());
-        painter.save();
-        painter.setClipRect(toQRect(strip), Qt::IntersectClip);
-        DrawLabels(painter, placing, input.pageStartMs(), input.pageEndMs());
-        painter.restore();
-    }
+    drawValueAxis(painter, pane, settings.displayLowHz, settings.displayHighHz,
+                  settings.drawFreqGrid, settings.freqGridHz);
 }
 
 } // namespace
@@ -219,23 +116,23 @@ PitchGraphLayout PitchGraphLayout::forView(QSize viewSizePx, bool labels, bool a
     int top = kTopMargin;
     if (labels) {
         layout.haveLabels = true;
-        layout.labels = makeRect(top, left, top + kLabelStripHeight, right);
+        layout.labels = paneRect(top, left, top + kLabelStripHeight, right);
         top += kLabelStripHeight + kLabelStripGap;
     }
     const int graphTop = top;
     const int sixth = (bottom - top) / 6;
     if (audio) {
         layout.haveAudio = true;
-        layout.audio = makeRect(top, left, top + sixth - kPaneGap, right);
+        layout.audio = paneRect(top, left, top + sixth - kPaneGap, right);
         top += sixth;
     }
     if (intensity) {
         layout.haveIntensity = true;
-        layout.intensity = makeRect(top, left, top + sixth - kPaneGap, right);
+        layout.intensity = paneRect(top, left, top + sixth - kPaneGap, right);
         top += sixth;
     }
-    layout.pitch = makeRect(top, left, bottom, right);
-    layout.graph = makeRect(graphTop, left, bottom, right);
+    layout.pitch = paneRect(top, left, bottom, right);
+    layout.graph = paneRect(graphTop, left, bottom, right);
     return layout;
 }
 
@@ -247,7 +144,7 @@ bool PitchGraphLayout::contains(QPoint point) const
 
 double PitchGraphLayout::timeAt(int x, double pageStartMs, double pageEndMs) const
 {
-    const int span = width(graph);
+    const int span = rectWidth(graph);
     if (span <= 0) {
         return pageStartMs;
     }
@@ -259,7 +156,7 @@ int PitchGraphLayout::xAt(double timeMs, double pageStartMs, double pageEndMs) c
     if (!(pageEndMs > pageStartMs)) {
         return graph.left;
     }
-    const double x = graph.left + (timeMs - pageStartMs) * width(graph) / (pageEndMs - pageStartMs);
+    const double x = graph.left + (timeMs - pageStartMs) * rectWidth(graph) / (pageEndMs - pageStartMs);
     constexpr double kFar = 1 << 20;
     return static_cast<int>(std::clamp(x, -kFar, kFar));
 }
@@ -319,7 +216,7 @@ PitchGraphInput pitchGraphInput(const Channels& channel, const PitchAnalysis& an
 void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& input)
 {
     const PitchGraphLayout layout = input.layout(viewSizePx);
-    if (width(layout.pitch) <= 0 || height(layout.pitch) <= 0 || !(input.pageMax > input.pageMin) ||
+    if (rectWidth(layout.pitch) <= 0 || rectHeight(layout.pitch) <= 0 || !(input.pageMax > input.pageMin) ||
         !(input.sampleRate > 0.0)) {
         return;
     }
@@ -333,15 +230,15 @@ void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& 
     drawFrequencyAxis(painter, input, layout.pitch);
 
     if (layout.haveLabels) {
-        drawLabelStrip(painter, input, layout.labels);
+        drawLabelStrip(painter, layout.labels, input.labelChannels, startMs, endMs);
     }
-    if (layout.haveAudio && height(layout.audio) > 0) {
+    if (layout.haveAudio && rectHeight(layout.audio) > 0) {
         drawWaveform(painter, input, layout.audio);
     }
-    if (layout.haveIntensity && height(layout.intensity) > 0) {
+    if (layout.haveIntensity && rectHeight(layout.intensity) > 0) {
         drawIntensity(painter, input, layout.intensity);
     }
-    drawPane(painter, layout.pitch, QStringLiteral("Hz"));
+    drawPaneFrame(painter, layout.pitch, QStringLiteral("Hz"));
     drawTrack(painter, input, layout.pitch);
 }
 

@@ -388,6 +388,48 @@ SpectrogramParameters SpectrogramParameters::fromDocument(const DocumentFields& 
     return parameters;
 }
 
+namespace {
+
+// The document's audio channel: the first of type 1 that has samples.
+const Channels* spectrogramChannel(const MyDocument& document)
+{
+    for (int i = 0; i < document.channelsInUse(); ++i) {
+        const Channels& candidate = document.getChannel(i);
+        if (candidate.m_nChannelType == 1 && !candidate.samples().empty()) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+// Copies into `input` only the samples its columns and LPC frames read:
+// positions rise with the column, so the first and last columns bound them.
+void takeSnapshot(SpectrogramInput& input, std::span<const float> samples)
+{
+    const auto finitePosition = [](double v) {
+        return std::isfinite(v) && std::abs(v) <= kMaxPosition;
+    };
+    if (input.columns <= 0 || !finitePosition(input.startPoint) ||
+        !finitePosition(input.endPoint)) {
+        return;
+    }
+    const ColumnGeometry geometry(input, lpcWindowLength(input.parameters, input.sampleRate));
+    const int last = input.columns - 1;
+    const auto available = static_cast<std::int64_t>(samples.size());
+    const std::int64_t first = std::clamp<std::int64_t>(
+        std::min(geometry.frameBegin(0), geometry.frameBegin(last)), 0, available);
+    const std::int64_t end = std::clamp<std::int64_t>(
+        std::max(geometry.readEnd(0), geometry.readEnd(last)), first, available);
+    try {
+        input.samples.assign(samples.begin() + first, samples.begin() + end);
+    } catch (const std::bad_alloc&) {
+        input.samples.clear();
+    }
+    input.offset = static_cast<double>(first);
+}
+
+} // namespace
+
 SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool selection,
                                                 int columns, int rows)
 {
@@ -395,15 +437,7 @@ SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool
     input.columns = columns;
     input.rows = rows;
     input.parameters = SpectrogramParameters::fromDocument(document);
-
-    const Channels* channel = nullptr;
-    for (int i = 0; i < document.channelsInUse(); ++i) {
-        const Channels& candidate = document.getChannel(i);
-        if (candidate.m_nChannelType == 1 && !candidate.samples().empty()) {
-            channel = &candidate;
-            break;
-        }
-    }
+    const Channels* channel = spectrogramChannel(document);
     if (channel == nullptr) {
         return input;
     }
@@ -421,28 +455,34 @@ SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool
         input.startTime = 0.0;
         input.stopTime = channel->m_dLengthMS;
     }
+    takeSnapshot(input, samples);
+    return input;
+}
 
-    // Only the samples the columns and LPC frames read: positions rise
-    // with the column, so the first and last columns bound them.
-    const auto finitePosition = [](double v) {
-        return std::isfinite(v) && std::abs(v) <= kMaxPosition;
-    };
-    if (columns <= 0 || !finitePosition(input.startPoint) || !finitePosition(input.endPoint)) {
+SpectrogramInput SpectrogramInput::fromDocumentRange(const MyDocument& document, double startMs,
+                                                     double stopMs, int columns, int rows)
+{
+    SpectrogramInput input;
+    input.columns = columns;
+    input.rows = rows;
+    input.parameters = SpectrogramParameters::fromDocument(document);
+    const Channels* channel = spectrogramChannel(document);
+    if (channel == nullptr || !std::isfinite(startMs) || !std::isfinite(stopMs)) {
         return input;
     }
-    const ColumnGeometry geometry(input, lpcWindowLength(input.parameters, input.sampleRate));
-    const int last = columns - 1;
-    const auto available = static_cast<std::int64_t>(samples.size());
-    const std::int64_t first = std::clamp<std::int64_t>(
-        std::min(geometry.frameBegin(0), geometry.frameBegin(last)), 0, available);
-    const std::int64_t end = std::clamp<std::int64_t>(
-        std::max(geometry.readEnd(0), geometry.readEnd(last)), first, available);
-    try {
-        input.samples.assign(samples.begin() + first, samples.begin() + end);
-    } catch (const std::bad_alloc&) {
-        input.samples.clear();
+    const std::span<const float> samples = channel->samples();
+    input.fileLength = static_cast<double>(samples.size());
+    input.sampleRate = channel->m_dSampleRate;
+    const double lengthMs = channel->m_dLengthMS;
+    input.startTime = std::clamp(startMs, 0.0, std::max(lengthMs, 0.0));
+    input.stopTime = std::clamp(stopMs, input.startTime, std::max(lengthMs, 0.0));
+    if (!(input.stopTime > input.startTime) || !(lengthMs > 0.0)) {
+        return input;
     }
-    input.offset = static_cast<double>(first);
+    const double samplesPerMs = channel->m_dwFileLength / lengthMs;
+    input.startPoint = input.startTime * samplesPerMs;
+    input.endPoint = input.stopTime * samplesPerMs;
+    takeSnapshot(input, samples);
     return input;
 }
 
@@ -655,6 +695,9 @@ SpectrogramWorker::SpectrogramWorker(SpectrogramInput input, int threads)
     const auto run = [this, threads]() noexcept {
         try {
             m_result = DoSpectrogram(m_input, &m_progress, threads);
+            if (m_result.m_bHaveSpectrogram && !m_progress.cancelled.load()) {
+                m_summary.build(m_input.samples);
+            }
         } catch (...) {
             m_result = SpectrogramResult{};
         }

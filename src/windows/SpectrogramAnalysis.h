@@ -1,6 +1,7 @@
 #pragma once
 
 #include "log/LogRecord.h"
+#include "model/MinMaxSummary.h"
 
 #include <array>
 #include <atomic>
@@ -53,6 +54,11 @@ struct SpectrogramInput {
     // the document has no such channel.
     static SpectrogramInput fromDocument(const MyDocument& document, bool selection, int columns,
                                          int rows);
+    // The same channel over [startMs, stopMs], cut to the channel: what a
+    // window analysing a selection computes again after a resize or an
+    // edit. Empty samples when nothing of the channel lies in the range.
+    static SpectrogramInput fromDocumentRange(const MyDocument& document, double startMs,
+                                              double stopMs, int columns, int rows);
 };
 
 // The finished spectrogram: per column its rows' levels (0 … dynamic range
@@ -164,11 +170,20 @@ public:
     void cancel();
     // Waits for the worker; the result (empty when cancelled).
     const SpectrogramResult& wait();
+    // The snapshot computed from; the worker only reads it, so it may be
+    // read at any time.
+    const SpectrogramInput& input() const { return m_input; }
+    // Min/max blocks of the snapshot's samples, built on the worker thread
+    // after the spectrogram (so that a window draws the waveform of a long
+    // recording fast); read it only once wait() has returned. Empty when
+    // cancelled or short of memory.
+    const MinMaxSummary& summary() const { return m_summary; }
 
 private:
     SpectrogramInput m_input;
     SpectrogramProgress m_progress;
     SpectrogramResult m_result;
+    MinMaxSummary m_summary;
     std::atomic<bool> m_bBusy{true};
     std::thread m_thread;
 };

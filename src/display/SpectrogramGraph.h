@@ -1,0 +1,122 @@
+#pragma once
+
+// The spectrogram window's picture, drawn the same way in the window, its
+// picture file and printout, and phonaxis-cli spectrogram --png: from the
+// top, the label strip and the waveform pane as the settings ask, then the
+// grey image with the formant-track dots over it, the frequency grid on the
+// image and the time grid across the waveform and the image.
+
+#include "model/Geometry.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+
+#include <span>
+#include <vector>
+
+class QPainter;
+
+namespace phonaxis {
+
+class Channels;
+class MinMaxSummary;
+class MyDocument;
+struct DocumentFields;
+struct SpectrogramInput;
+struct SpectrogramResult;
+
+// How the picture is drawn: the document's spectrogram display settings.
+struct SpectrogramGraphSettings {
+    int frequencyRangeHz = 5000; // m_nSpecfrequencyRange: the image's top
+    bool drawAudio = true;       // m_bSpecDrawAudio: the waveform pane
+    bool drawLabels = true;      // m_bSpecDrawLabels: the label strip
+    bool drawFreqGrid = true;
+    int freqGridHz = 1000;
+    bool drawTimeGrid = true;
+    int timeGridMs = 500; // 0: adapts to the range
+
+    static SpectrogramGraphSettings fromDocument(const DocumentFields& document);
+};
+
+// Where the panes lie in a view (view pixels, y down). The image area
+// (m_rSpectrogram) is the view less kLeftMargin on the left for the
+// frequency labels, kBottomMargin at the bottom for the time labels and
+// small margins at the top and right that keep the outermost labels whole;
+// with labels, a strip of kLabelStripHeight and a pixel of spacing is taken
+// off its top; with the waveform, a fifth of the height left (less
+// kPaneGap) is taken next. The image's width is the spectrogram's column
+// count (m_nDisplayRange), its height its row count.
+struct SpectrogramGraphLayout {
+    static constexpr int kLeftMargin = 50;
+    static constexpr int kBottomMargin = 20;
+    static constexpr int kTopMargin = 6;
+    static constexpr int kRightMargin = 10;
+    static constexpr int kLabelStripHeight = 14;
+    static constexpr int kPaneGap = 3;
+
+    bool haveLabels = false;
+    bool haveAudio = false;
+    Rect labels;
+    Rect audio;
+    Rect image;
+    Rect timed; // the waveform pane's top (or the image's) to the image's bottom
+
+    static SpectrogramGraphLayout forView(QSize viewSizePx, bool labels, bool audio);
+
+    int columns() const;
+    int rows() const;
+    // Whether `point` lies over the image (its last row and column included).
+    bool inImage(QPoint point) const;
+};
+
+// What one picture shows. Spans and pointers refer to storage that
+// outlives the drawing.
+struct SpectrogramGraphInput {
+    const SpectrogramResult* result = nullptr; // null: nothing computed (yet)
+    QImage image;                              // the result's grey image (spectrogramImage)
+    std::span<const float> samples;            // the snapshot's samples, for the waveform
+    double samplesOffset = 0.0;                // channel position of samples[0]
+    const MinMaxSummary* summary = nullptr;    // of `samples`, or null
+    double startPoint = 0.0;                   // the analysed range, channel samples
+    double endPoint = 0.0;
+    double startTime = 0.0; // the same range in ms
+    double stopTime = 0.0;
+    std::vector<const Channels*> labelChannels; // shown channels that have labels
+    SpectrogramGraphSettings settings;
+
+    // The panes this input shows in a view of `viewSizePx`.
+    SpectrogramGraphLayout layout(QSize viewSizePx) const;
+
+    // m_dTimefactor (ms per column) of an image `columns` wide.
+    double timeFactor(int columns) const;
+    // The time under x (start time + (x − image left) × m_dTimefactor) and
+    // the frequency under y ((image bottom − y) × m_dFreqfactor) in a view
+    // laid out as `layout`; neither is held to the image.
+    double timeAt(const SpectrogramGraphLayout& layout, int x) const;
+    double frequencyAt(const SpectrogramGraphLayout& layout, int y) const;
+    // The x of `timeMs` and the y of `frequencyHz` (inverse, truncated,
+    // held to a range far off the view).
+    int xAt(const SpectrogramGraphLayout& layout, double timeMs) const;
+    int yAt(const SpectrogramGraphLayout& layout, double frequencyHz) const;
+};
+
+// The grey image of `result` (DrawSpectrogramBMP in the 257-entry grey
+// palette), a column per pixel and row 0 at the bottom. Null for an empty
+// result or when memory runs out.
+QImage spectrogramImage(const SpectrogramResult& result);
+
+// The picture of a finished worker's computation (its snapshot, summary
+// and result) with `document`'s settings and labels. `image` is the
+// result's spectrogramImage, prepared once.
+SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,
+                                            const SpectrogramResult* result, QImage image,
+                                            const MinMaxSummary* summary,
+                                            const MyDocument& document);
+
+// Draws the picture into a view of `viewSizePx` from the painter's origin on
+// whatever background is there. An image computed for another size is
+// scaled to the image area. Nothing for a view too small for the image.
+void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const SpectrogramGraphInput& input);
+
+} // namespace phonaxis

@@ -1,0 +1,152 @@
+#include "windows/ui/SpectrogramView.h"
+
+#include "display/GraphPanes.h"
+#include "windows/SpectrogramMarks.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace phonaxis {
+namespace {
+
+const QColor kSelectionShade(0x33, 0x66, 0xCC, 0x50);
+const QColor kMarkerColor(0xFF, 0, 0, 0xCC);
+
+} // namespace
+
+SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(200, 150);
+    setAccessibleName(tr("Spectrogram"));
+}
+
+void SpectrogramView::setGraph(const SpectrogramGraphInput* graph, SpectrogramMarks* marks)
+{
+    m_graph = graph;
+    m_marks = marks;
+    m_bDragging = false;
+    update();
+}
+
+void SpectrogramView::setMessage(const QString& message)
+{
+    m_message = message;
+    update();
+}
+
+void SpectrogramView::setFallbackLayout(bool labels, bool audio)
+{
+    m_bFallbackLabels = labels;
+    m_bFallbackAudio = audio;
+}
+
+SpectrogramGraphLayout SpectrogramView::layout() const
+{
+    return m_graph != nullptr
+               ? m_graph->layout(size())
+               : SpectrogramGraphLayout::forView(size(), m_bFallbackLabels, m_bFallbackAudio);
+}
+
+void SpectrogramView::paintEvent(QPaintEvent* /*event*/)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::white);
+    if (m_graph == nullptr) {
+        painter.setPen(Qt::black);
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, m_message);
+        return;
+    }
+    drawSpectrogramGraph(painter, size(), *m_graph);
+    if (m_marks == nullptr) {
+        return;
+    }
+    const SpectrogramGraphLayout panes = m_graph->layout(size());
+    const QRect image = toQRect(panes.image).adjusted(0, 0, -1, -1);
+    painter.setClipRect(toQRect(panes.timed));
+    if (m_marks->m_bHaveSelection) {
+        const double start = m_graph->startTime;
+        const int from = m_graph->xAt(panes, start + m_marks->m_dLogDurationStartTime);
+        const int to = m_graph->xAt(panes, start + m_marks->m_dLogDurationStopTime);
+        painter.fillRect(QRect(QPoint(from, panes.timed.top), QPoint(std::max(from, to), image.bottom())),
+                         kSelectionShade);
+    }
+    if (m_marks->m_bHaveMarker) {
+        const int x = m_graph->xAt(panes, m_marks->m_dLogMarkerTime);
+        const int y = m_graph->yAt(panes, m_marks->m_dLogFreqValue);
+        painter.setPen(QPen(kMarkerColor, 1.0));
+        painter.drawLine(QPoint(x, panes.timed.top), QPoint(x, image.bottom()));
+        painter.drawLine(QPoint(x - 6, y), QPoint(x + 6, y));
+    }
+}
+
+void SpectrogramView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (onResized) {
+        onResized();
+    }
+}
+
+void SpectrogramView::mousePressEvent(QMouseEvent* event)
+{
+    if (m_graph == nullptr || m_marks == nullptr || event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    const SpectrogramGraphLayout panes = layout();
+    const QPoint point = event->position().toPoint();
+    m_bDragging = m_marks->mouseDown(m_graph->timeAt(panes, point.x()),
+                                     m_graph->frequencyAt(panes, point.y()), m_graph->startTime,
+                                     m_graph->stopTime, m_graph->settings.frequencyRangeHz);
+    update();
+    if (onReadout && m_marks->m_bHaveMarker) {
+        onReadout(SpectrogramReadout{m_marks->m_dLogMarkerTime, m_marks->m_dLogFreqValue});
+    }
+    if (onMarksChanged) {
+        onMarksChanged();
+    }
+}
+
+void SpectrogramView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_graph == nullptr || m_marks == nullptr) {
+        return;
+    }
+    const SpectrogramGraphLayout panes = layout();
+    const QPoint point = event->position().toPoint();
+    if (m_bDragging && (event->buttons() & Qt::LeftButton)) {
+        m_marks->dragTo(m_graph->timeAt(panes, point.x()), m_graph->startTime, m_graph->stopTime);
+        update();
+        if (onMarksChanged) {
+            onMarksChanged();
+        }
+    }
+    if (onReadout) {
+        // Off the image the formulas would give times outside the range
+        // and negative frequencies: no readout there.
+        onReadout(panes.inImage(point) ? std::optional(SpectrogramReadout{
+                                             m_graph->timeAt(panes, point.x()),
+                                             m_graph->frequencyAt(panes, point.y())})
+                                       : std::nullopt);
+    }
+}
+
+void SpectrogramView::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_bDragging = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void SpectrogramView::leaveEvent(QEvent* event)
+{
+    if (onReadout && !m_bDragging) {
+        onReadout(std::nullopt);
+    }
+    QWidget::leaveEvent(event);
+}
+
+} // namespace phonaxis

@@ -1,0 +1,609 @@
+#include "windows/ui/SpectrogramWindowController.h"
+
+#include "display/MenuCommands.h"
+#include "display/PictureExport.h"
+#include "document/MyDocument.h"
+#include "document/Prompts.h"
+#include "model/Channels.h"
+#include "windows/SpectrogramAnalysis.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaMethod>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <filesystem>
+#include <span>
+
+namespace phonaxis {
+namespace {
+
+// The progress is redrawn this often while the worker runs.
+constexpr int kPollMs = 500;
+// A resize computes again once the size has held this long.
+constexpr int kSettleMs = 250;
+
+const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
+const char* const kAnalysisCommands[] = {"_AnalysisFFT:", "_AnalysisFFTSelection:", nullptr,
+                                         "_PlotFormantAll:", "_PlotFormantSelection:"};
+const char* const kLogCommands[] = {"_LogMarker:", "_LogDuration:", "_LogFormantsMarker:",
+                                    "_LogFormantsSelection:"};
+
+QString number(double value, int decimals)
+{
+    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QString();
+}
+
+const Channels* audioChannel(const MyDocument& document)
+{
+    const int index = document.audioChannelIndex();
+    if (index < 0 || document.getChannel(index).samples().empty()) {
+        return nullptr;
+    }
+    return &document.getChannel(index);
+}
+
+} // namespace
+
+std::optional<std::string> SpectrogramWindowController::cannotAnalyse(const MyDocument& document)
+{
+    const Channels* audio = audioChannel(document);
+    if (audio == nullptr) {
+        return std::string("The document has no audio channel with samples to analyse.");
+    }
+    const double rate = audio->m_dSampleRate;
+    if (!(document.m_nSpecfrequencyRange <= rate * 0.5)) {
+        return "The frequency range of " + std::to_string(document.m_nSpecfrequencyRange) +
+               " Hz is above half the sample rate of " + number(rate, 0).toStdString() +
+               " Hz. Choose a smaller range in Options ▸ Spectrogram.";
+    }
+    return std::nullopt;
+}
+
+SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext context,
+                                                         bool selection)
+    : m_context(std::move(context)), m_bSelection(selection)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("SpectrogramWindow"));
+    const QString name = m_context.displayName ? m_context.displayName() : QString();
+    setWindowTitle(QString::fromLatin1(kTitlePrefix) + name);
+    buildContents();
+    buildMenus();
+    m_poll = new QTimer(this);
+    m_poll->setInterval(kPollMs);
+    connect(m_poll, &QTimer::timeout, this, &SpectrogramWindowController::pollWorker);
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(kSettleMs);
+    connect(m_settle, &QTimer::timeout, this, &SpectrogramWindowController::resized);
+    resize(800, 560);
+    refreshCommands();
+}
+
+SpectrogramWindowController::~SpectrogramWindowController()
+{
+    // The view draws from the worker's snapshot; the worker (stopped and
+    // joined by its destructor) goes with the window.
+    m_view->setGraph(nullptr, nullptr);
+    m_view->onResized = nullptr;
+    m_graph.reset();
+    m_worker.reset();
+}
+
+void SpectrogramWindowController::buildContents()
+{
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    const auto field = [&](const char* objectName, const QString& accessible) {
+        auto* label = new QLabel(central);
+        label->setObjectName(QString::fromLatin1(objectName));
+        label->setAccessibleName(accessible);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        return label;
+    };
+    m_info = field("_spectrogramInfo", tr("Analysis settings"));
+    column->addWidget(m_info);
+    auto* readouts = new QHBoxLayout;
+    m_time = field("_cursorReadout", tr("Time"));
+    m_frequency = field("_frequencyReadout", tr("Frequency"));
+    m_duration = field("_durationReadout", tr("Selection duration"));
+    for (QLabel* label : {m_time, m_frequency, m_duration}) {
+        readouts->addWidget(label, 1);
+    }
+    column->addLayout(readouts);
+
+    m_view = new SpectrogramView(central);
+    m_view->setObjectName(QStringLiteral("SpectrogramView"));
+    m_view->onReadout = [this](const std::optional<SpectrogramReadout>& readout) {
+        showReadout(readout);
+    };
+    m_view->onMarksChanged = [this] {
+        showReadout(std::nullopt);
+        refreshCommands();
+    };
+    m_view->onResized = [this] { m_settle->start(); };
+    column->addWidget(m_view, 1);
+
+    auto* progressRow = new QHBoxLayout;
+    m_status = field("_spectrogramStatus", tr("Spectrogram status"));
+    m_status->setWordWrap(true);
+    m_progress = new QProgressBar(central);
+    m_progress->setObjectName(QStringLiteral("_spectrogramProgress"));
+    m_progress->setAccessibleName(tr("Spectrogram progress"));
+    m_progress->setRange(0, 100);
+    m_cancel = new QPushButton(tr("Cancel"), central);
+    m_cancel->setObjectName(QStringLiteral("_spectrogramCancel"));
+    m_cancel->setAccessibleName(tr("Cancel the spectrogram"));
+    connect(m_cancel, &QPushButton::clicked, this,
+            &SpectrogramWindowController::cancelComputation);
+    progressRow->addWidget(m_status, 1);
+    progressRow->addWidget(m_progress, 1);
+    progressRow->addWidget(m_cancel);
+    column->addLayout(progressRow);
+    showProgress(false, QString());
+    setCentralWidget(central);
+}
+
+void SpectrogramWindowController::buildMenus()
+{
+    const auto addMenu = [this](const char* title, std::span<const char* const> commands) {
+        QMenu* menu = addNamedMenu(*menuBar(), title);
+        for (const char* name : commands) {
+            if (name == nullptr) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* item = makeMenuAction(name, this);
+            menu->addAction(item);
+            addAction(item); // shortcuts work with the menu closed
+        }
+        connect(menu, &QMenu::aboutToShow, this, &SpectrogramWindowController::refreshCommands);
+    };
+    addMenu("&File", kFileCommands);
+    addMenu("&Analysis", kAnalysisCommands);
+    addMenu("&Log", kLogCommands);
+
+    const auto on = [this](const char* name, void (SpectrogramWindowController::*slot)()) {
+        connect(action(QString::fromLatin1(name)), &QAction::triggered, this, slot);
+    };
+    on("SaveasPict:", &SpectrogramWindowController::SaveasPict);
+    on("printDocument:", &SpectrogramWindowController::printDocument);
+    connect(action(QStringLiteral("performClose:")), &QAction::triggered, this, &QWidget::close);
+    on("_AnalysisFFT:", &SpectrogramWindowController::AnalysisFFT);
+    on("_AnalysisFFTSelection:", &SpectrogramWindowController::AnalysisFFTSelection);
+    on("_PlotFormantAll:", &SpectrogramWindowController::PlotFormantAll);
+    on("_PlotFormantSelection:", &SpectrogramWindowController::PlotFormantSelection);
+    on("_LogMarker:", &SpectrogramWindowController::LogMarker);
+    on("_LogDuration:", &SpectrogramWindowController::LogDuration);
+    on("_LogFormantsMarker:", &SpectrogramWindowController::LogFormantsMarker);
+    on("_LogFormantsSelection:", &SpectrogramWindowController::LogFormantsSelection);
+}
+
+QAction* SpectrogramWindowController::action(const QString& command) const
+{
+    return findChild<QAction*>(command, Qt::FindDirectChildrenOnly);
+}
+
+bool SpectrogramWindowController::spectrumConnected() const
+{
+    return isSignalConnected(
+        QMetaMethod::fromSignal(&SpectrogramWindowController::spectrumRequested));
+}
+
+bool SpectrogramWindowController::formantsConnected() const
+{
+    return isSignalConnected(
+        QMetaMethod::fromSignal(&SpectrogramWindowController::formantsRequested));
+}
+
+bool SpectrogramWindowController::isCommandEnabled(const std::string& command) const
+{
+    const SpectrogramResult* finished = result();
+    const bool data = m_context.document != nullptr && m_context.document->m_bHaveData;
+    const bool spectrogram = data && finished != nullptr;
+    const bool marker = spectrogram && m_marks.m_bHaveMarker;
+    const bool selection = spectrogram && m_marks.m_bHaveSelection;
+    // Without formant tracking there are no formant records to log or plot.
+    const bool formants = spectrogram && !finished->formants.empty();
+    const bool logVisible = m_context.logVisible && m_context.logVisible();
+    if (command == "SaveasPict:" || command == "printDocument:") {
+        return spectrogram;
+    }
+    if (command == "_AnalysisFFT:") {
+        return marker && spectrumConnected();
+    }
+    if (command == "_AnalysisFFTSelection:") {
+        return selection && spectrumConnected();
+    }
+    if (command == "_PlotFormantAll:") {
+        return formants && formantsConnected();
+    }
+    if (command == "_PlotFormantSelection:") {
+        return formants && selection && formantsConnected();
+    }
+    if (command == "_LogMarker:") {
+        return logVisible && marker;
+    }
+    if (command == "_LogDuration:") {
+        return logVisible && selection;
+    }
+    if (command == "_LogFormantsMarker:") {
+        return logVisible && marker && formants;
+    }
+    if (command == "_LogFormantsSelection:") {
+        return logVisible && selection && formants;
+    }
+    return true; // Close
+}
+
+void SpectrogramWindowController::refreshCommands()
+{
+    for (QAction* item : actions()) {
+        const std::string name = item->objectName().toStdString();
+        if (!name.empty()) {
+            item->setEnabled(isCommandEnabled(name));
+        }
+    }
+}
+
+void SpectrogramWindowController::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        refreshCommands();
+    }
+}
+
+// --- computing ------------------------------------------------------------------
+
+bool SpectrogramWindowController::start()
+{
+    m_poll->stop();
+    m_view->setGraph(nullptr, nullptr);
+    m_graph.reset();
+    m_worker.reset(); // a computation still running is cancelled and joined
+    showReadout(std::nullopt);
+    refreshCommands();
+
+    m_bTooSmall = false;
+    const MyDocument& document = *m_context.document;
+    const auto refuse = [this](const QString& reason) {
+        showProgress(false, reason);
+        m_view->setMessage(reason);
+        return false;
+    };
+    if (const std::optional<std::string> reason = cannotAnalyse(document)) {
+        return refuse(QString::fromStdString(*reason));
+    }
+    // The label strip is there when labels are drawn and a shown channel has
+    // some, as the picture lays it out.
+    bool labels = false;
+    for (int i = 0; i < document.channelsInUse(); ++i) {
+        labels = labels || (document.getChannel(i).m_bShow &&
+                            !document.getChannel(i).m_pArrayLabels.empty());
+    }
+    m_view->setFallbackLayout(labels && document.m_bSpecDrawLabels, document.m_bSpecDrawAudio);
+    const SpectrogramGraphLayout layout = m_view->layout();
+    if (layout.columns() <= 0 || layout.rows() <= 0) {
+        m_bTooSmall = true;
+        return refuse(tr("The window is too small for a spectrogram: make it larger."));
+    }
+    SpectrogramInput input =
+        m_rangeMs ? SpectrogramInput::fromDocumentRange(document, m_rangeMs->first,
+                                                        m_rangeMs->second, layout.columns(),
+                                                        layout.rows())
+                  : SpectrogramInput::fromDocument(document, m_bSelection, layout.columns(),
+                                                   layout.rows());
+    if (m_bSelection && !m_rangeMs) {
+        m_rangeMs = std::pair(input.startTime, input.stopTime);
+    }
+    if (input.samples.empty() || !(input.stopTime > input.startTime)) {
+        return refuse(m_bSelection ? tr("The selection holds no samples to analyse.")
+                                   : tr("The audio channel holds no samples to analyse."));
+    }
+    showInfo(&input);
+    m_worker = std::make_unique<SpectrogramWorker>(std::move(input));
+    showProgress(true, tr("Computing the spectrogram…"));
+    m_view->setMessage(tr("Computing the spectrogram…"));
+    m_poll->start();
+    return true;
+}
+
+void SpectrogramWindowController::samplesChanged()
+{
+    m_marks.clear();
+    start();
+}
+
+bool SpectrogramWindowController::computing() const
+{
+    return m_worker != nullptr && m_worker->busy();
+}
+
+const SpectrogramResult* SpectrogramWindowController::result() const
+{
+    return m_graph ? m_graph->result : nullptr;
+}
+
+void SpectrogramWindowController::cancelComputation()
+{
+    if (!computing()) {
+        return;
+    }
+    m_poll->stop();
+    m_worker.reset(); // stops and joins
+    const QString told = tr("Cancelled: no spectrogram. Choose Analysis ▸ Spectrogram to compute "
+                            "it.");
+    showProgress(false, told);
+    m_view->setMessage(told);
+    refreshCommands();
+}
+
+void SpectrogramWindowController::pollWorker()
+{
+    if (!m_worker) {
+        m_poll->stop();
+        return;
+    }
+    if (m_worker->busy()) {
+        m_progress->setValue(m_worker->progress());
+        m_view->update();
+        return;
+    }
+    m_poll->stop();
+    const SpectrogramResult& finished = m_worker->wait();
+    if (!finished.m_bHaveSpectrogram) {
+        m_worker.reset();
+        const QString told = tr("No spectrogram could be computed with these settings (or memory "
+                                "ran out).");
+        showProgress(false, told);
+        m_view->setMessage(told);
+        refreshCommands();
+        return;
+    }
+    m_graph = spectrogramGraphInput(m_worker->input(), &finished, spectrogramImage(finished),
+                                    &m_worker->summary(), *m_context.document);
+    m_view->setGraph(&*m_graph, &m_marks);
+    showProgress(false, QString());
+    showReadout(std::nullopt);
+    refreshCommands();
+}
+
+void SpectrogramWindowController::resized()
+{
+    // Computed again when the image area no longer matches the columns and
+    // rows computed (or being computed), or has become large enough.
+    const SpectrogramGraphLayout layout = m_view->layout();
+    if (m_worker) {
+        const SpectrogramInput& input = m_worker->input();
+        if (input.columns != layout.columns() || input.rows != layout.rows()) {
+            start();
+        }
+    } else if (m_bTooSmall) {
+        start();
+    }
+}
+
+void SpectrogramWindowController::showProgress(bool computing, const QString& status)
+{
+    m_status->setText(status);
+    m_status->setVisible(!status.isEmpty());
+    m_progress->setVisible(computing);
+    m_cancel->setVisible(computing);
+    if (computing) {
+        m_progress->setValue(0);
+    }
+}
+
+void SpectrogramWindowController::showInfo(const SpectrogramInput* input)
+{
+    if (input == nullptr) {
+        m_info->clear();
+        return;
+    }
+    const SpectrogramParameters& p = input->parameters;
+    const double rate = input->sampleRate;
+    const int bandwidth = p.m_nFFTWindLength > 0 ? static_cast<int>(rate / p.m_nFFTWindLength) : 0;
+    m_info->setText(tr("Rate: %1 Hz   N: %2   Range: %3 dB   LPC: %4   Bandwidth: %5 Hz   "
+                       "Pre-emphasis: %6")
+                        .arg(QString::number(static_cast<long long>(rate)))
+                        .arg(p.m_nFFTWindLength)
+                        .arg(p.m_nDynamicRange)
+                        .arg(p.m_nLPCCoefficients)
+                        .arg(bandwidth)
+                        .arg(number(p.m_dPreEmphasis, 2)));
+}
+
+void SpectrogramWindowController::showReadout(const std::optional<SpectrogramReadout>& readout)
+{
+    std::optional<SpectrogramReadout> shown = readout;
+    // Off the image the readouts return to the marker's values.
+    if (!shown && m_graph && m_marks.m_bHaveMarker) {
+        shown = SpectrogramReadout{m_marks.m_dLogMarkerTime, m_marks.m_dLogFreqValue};
+    }
+    m_time->setText(shown ? tr("Time: %1 ms").arg(number(shown->timeMs, 1)) : QString());
+    m_frequency->setText(shown ? tr("Frequency: %1 Hz").arg(number(shown->frequencyHz, 1))
+                               : QString());
+    m_duration->setText(m_graph && m_marks.m_bHaveSelection
+                            ? tr("Duration: %1 ms").arg(number(m_marks.m_dLogDurationTime, 1))
+                            : QString());
+}
+
+// --- hand-overs --------------------------------------------------------------------
+
+void SpectrogramWindowController::AnalysisFFT()
+{
+    if (!isCommandEnabled("_AnalysisFFT:")) {
+        return;
+    }
+    // The track cursor: the first sample of the marker's column.
+    const SpectrogramGraphInput& graph = *m_graph;
+    const int columns = graph.result->columns;
+    const int column = SpectrogramMarks::columnAt(m_marks.m_dLogMarkerTime, graph.startTime,
+                                                  graph.stopTime, columns);
+    const double sample = graph.startPoint + (graph.endPoint - graph.startPoint) / columns * column;
+    emit spectrumRequested(sample, sample, false);
+}
+
+void SpectrogramWindowController::AnalysisFFTSelection()
+{
+    if (!isCommandEnabled("_AnalysisFFTSelection:")) {
+        return;
+    }
+    const SpectrogramGraphInput& graph = *m_graph;
+    const double span = graph.stopTime - graph.startTime;
+    const double samplesPerMs = span > 0.0 ? (graph.endPoint - graph.startPoint) / span : 0.0;
+    emit spectrumRequested(graph.startPoint + m_marks.m_dLogDurationStartTime * samplesPerMs,
+                           graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs,
+                           true);
+}
+
+void SpectrogramWindowController::handOverFormants(bool selection)
+{
+    const SpectrogramGraphInput& graph = *m_graph;
+    const SpectrogramResult& finished = *graph.result;
+    int first = 0;
+    int last = finished.columns;
+    if (selection) {
+        first = SpectrogramMarks::columnAt(graph.startTime + m_marks.m_dLogDurationStartTime,
+                                           graph.startTime, graph.stopTime, finished.columns);
+        last = SpectrogramMarks::columnAt(graph.startTime + m_marks.m_dLogDurationStopTime,
+                                          graph.startTime, graph.stopTime, finished.columns) +
+               1;
+    }
+    const FormantPlotColumns plot = PlotformantsFromSpectrogram(finished, first, last);
+    const FormantDictionary formants{
+        {"row", plot.row}, {"f1", plot.f1}, {"f2", plot.f2}, {"f3", plot.f3}, {"label", plot.label}};
+    emit formantsRequested(formants, selection);
+}
+
+void SpectrogramWindowController::PlotFormantAll()
+{
+    if (isCommandEnabled("_PlotFormantAll:")) {
+        handOverFormants(false);
+    }
+}
+
+void SpectrogramWindowController::PlotFormantSelection()
+{
+    if (isCommandEnabled("_PlotFormantSelection:")) {
+        handOverFormants(true);
+    }
+}
+
+// --- log entries -------------------------------------------------------------------
+
+void SpectrogramWindowController::LogMarker()
+{
+    if (isCommandEnabled("_LogMarker:") && m_context.addLog) {
+        m_context.addLog(SpectrogramLog::marker(m_context.displayName().toStdString(),
+                                                m_marks.m_dLogMarkerTime, m_marks.m_dLogFreqValue));
+    }
+}
+
+void SpectrogramWindowController::LogDuration()
+{
+    if (isCommandEnabled("_LogDuration:") && m_context.addLog) {
+        m_context.addLog(SpectrogramLog::duration(
+            m_context.displayName().toStdString(), m_graph->startTime,
+            m_marks.m_dLogDurationStartTime, m_marks.m_dLogDurationStopTime));
+    }
+}
+
+void SpectrogramWindowController::LogFormantsMarker()
+{
+    if (!isCommandEnabled("_LogFormantsMarker:") || !m_context.addLog) {
+        return;
+    }
+    const SpectrogramGraphInput& graph = *m_graph;
+    const int column = SpectrogramMarks::columnAt(m_marks.m_dLogMarkerTime, graph.startTime,
+                                                  graph.stopTime, graph.result->columns);
+    m_context.addLog(SpectrogramLog::formantsMarker(m_context.displayName().toStdString(),
+                                                    *graph.result, m_marks.m_dLogMarkerTime,
+                                                    column));
+}
+
+void SpectrogramWindowController::LogFormantsSelection()
+{
+    if (!isCommandEnabled("_LogFormantsSelection:") || !m_context.addLog) {
+        return;
+    }
+    const SpectrogramGraphInput& graph = *m_graph;
+    const double stepMs = m_worker->input().parameters.m_dLogStepSize;
+    const std::vector<LogRecord> records = SpectrogramLog::formantsSelection(
+        m_context.displayName().toStdString(), *graph.result, graph.startTime, graph.stopTime,
+        m_marks.m_dLogDurationStartTime, m_marks.m_dLogDurationStopTime, stepMs);
+    if (records.empty() && m_context.prompts != nullptr) {
+        m_context.prompts->alert("Nothing logged.",
+                                 "The log step (Options ▸ Log) must be longer than 0 ms and give "
+                                 "at most a million rows over the selection.",
+                                 "OK");
+        return;
+    }
+    for (const LogRecord& record : records) {
+        m_context.addLog(record);
+    }
+}
+
+// --- picture and printout --------------------------------------------------------------
+
+void SpectrogramWindowController::SaveasPict()
+{
+    if (!isCommandEnabled("SaveasPict:") || m_context.prompts == nullptr) {
+        return;
+    }
+    SavePanelRequest request;
+    request.requiredType = "tif";
+    request.proposedName = "pict.tif";
+    request.directory = (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string();
+    const std::optional<std::string> path = m_context.prompts->savePanel(request);
+    if (!path || !m_graph) {
+        return;
+    }
+    const SpectrogramGraphInput& graph = *m_graph;
+    const QImage picture = renderGraph(m_view->size(), [&graph](QPainter& painter, QSize viewSizePx) {
+        drawSpectrogramGraph(painter, viewSizePx, graph);
+    });
+    std::string error;
+    if (picture.isNull()) {
+        m_context.prompts->alert("Error in save", "The picture of the spectrogram could not be drawn.",
+                                 "OK");
+    } else if (!writeTiff(picture, *path, error)) {
+        m_context.prompts->alert("Error in save", error, "OK");
+    }
+}
+
+void SpectrogramWindowController::printDocument()
+{
+    if (!isCommandEnabled("printDocument:")) {
+        return;
+    }
+    QPrinter printer(QPrinter::HighResolution);
+    const bool accepted = m_context.printSetup
+                              ? m_context.printSetup(printer)
+                              : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
+    if (!accepted || !m_graph) {
+        return;
+    }
+    const SpectrogramGraphInput& graph = *m_graph;
+    const bool printed =
+        printGraph(printer, m_view->size(), [&graph](QPainter& painter, QSize viewSizePx) {
+            drawSpectrogramGraph(painter, viewSizePx, graph);
+        });
+    if (!printed && m_context.prompts != nullptr) {
+        m_context.prompts->alert("Printing failed.", "The printer could not print the page.", "OK");
+    }
+}
+
+} // namespace phonaxis

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "log/FormantTable.h"
+#include "windows/SpectrogramMarks.h"
+#include "windows/ui/AnalysisWindowContext.h"
+#include "windows/ui/SpectrogramView.h"
+
+#include <QMainWindow>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace phonaxis {
+
+class SpectrogramWorker;
+
+// The spectrogram window of one document: the grey image of the audio
+// channel (the whole channel, mode 0, or the selection it was opened on,
+// mode 1) with its formant tracks, waveform pane and label strip, the
+// marker and selection with their readouts, four measurement-log entries,
+// the hand-overs to spectrum windows and to the formant plot, a picture and
+// a printout. The image has a column per pixel of its area; it is computed
+// on a worker thread (SpectrogramWorker) from a copy of the samples while a
+// progress bar with a Cancel button shows how far it has got, redrawn every
+// 0.5 s. A resize computes it again for the new size once the resizing
+// settles (the old image is shown scaled meanwhile); an edit of the
+// document's samples computes it again from a new copy. Every QAction is
+// named by its command; enabling is evaluated when a menu shows and after
+// every change. Main thread only; deletes itself when closed, and closing
+// stops and joins the worker.
+class SpectrogramWindowController : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kTitlePrefix = "Spectrogram:: ";
+
+    // Why `document` gives no spectrogram: no audio channel with samples, or
+    // a frequency range above half its sample rate. Nothing when it can be
+    // analysed.
+    static std::optional<std::string> cannotAnalyse(const MyDocument& document);
+
+    // A window for the document of `context` over the whole audio channel
+    // (`selection` false) or its selection, titled kTitlePrefix and the
+    // document's name. start() begins the computation.
+    SpectrogramWindowController(AnalysisWindowContext context, bool selection);
+    ~SpectrogramWindowController() override;
+
+    // Copies the samples and the settings for the image's current size and
+    // starts the worker; a computation already running is cancelled first.
+    // False (with the reason shown in the window) when nothing can be
+    // computed.
+    bool start();
+    // The document's samples changed: the marks go, the image is computed
+    // again.
+    void samplesChanged();
+
+    bool computing() const;
+    // The finished spectrogram; null while computing, after a cancel or a
+    // failure.
+    const SpectrogramResult* result() const;
+    // The picture shown; null without a finished spectrogram.
+    const SpectrogramGraphInput* graph() const { return m_graph ? &*m_graph : nullptr; }
+    const SpectrogramMarks& marks() const { return m_marks; }
+    SpectrogramView* view() const { return m_view; }
+    QAction* action(const QString& command) const;
+    bool isCommandEnabled(const std::string& command) const;
+    void refreshCommands();
+
+signals:
+    // _AnalysisFFT: (at the track cursor: start and stop the same sample)
+    // and _AnalysisFFTSelection: ask for a spectrum window over channel
+    // samples [startSample, stopSample] of the document's audio channel.
+    // The commands are enabled only while something is connected.
+    void spectrumRequested(double startSample, double stopSample, bool selection);
+    // _PlotFormantAll: and _PlotFormantSelection: hand the formant columns
+    // (keys "row", "f1", "f2", "f3", "label") to a formant plot window
+    // (FormantTable::ReadDocumentFromSpectrogramDict). Enabled only while
+    // something is connected.
+    void formantsRequested(const phonaxis::FormantDictionary& formants, bool selection);
+
+public slots:
+    void SaveasPict();
+    void printDocument();
+    void AnalysisFFT();
+    void AnalysisFFTSelection();
+    void PlotFormantAll();
+    void PlotFormantSelection();
+    void LogMarker();
+    void LogDuration();
+    void LogFormantsMarker();
+    void LogFormantsSelection();
+    // Stops the computation; the window is left without a spectrogram.
+    void cancelComputation();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildContents();
+    // Polls the worker: progress, and the picture once it is done.
+    void pollWorker();
+    void resized();
+    void showProgress(bool computing, const QString& status);
+    void showInfo(const SpectrogramInput* input);
+    void showReadout(const std::optional<SpectrogramReadout>& readout);
+    void handOverFormants(bool selection);
+    bool spectrumConnected() const;
+    bool formantsConnected() const;
+
+    AnalysisWindowContext m_context;
+    bool m_bSelection = false;
+    bool m_bTooSmall = false; // the last start found no room for an image
+    // The range a selection window analyses, fixed at its first start.
+    std::optional<std::pair<double, double>> m_rangeMs;
+    std::unique_ptr<SpectrogramWorker> m_worker; // running, or finished and holding the data
+    std::optional<SpectrogramGraphInput> m_graph;
+    SpectrogramMarks m_marks;
+    SpectrogramView* m_view = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QPushButton* m_cancel = nullptr;
+    QLabel* m_status = nullptr;
+    QLabel* m_info = nullptr;
+    QLabel* m_time = nullptr;
+    QLabel* m_frequency = nullptr;
+    QLabel* m_duration = nullptr;
+    QTimer* m_poll = nullptr;
+    QTimer* m_settle = nullptr;
+};
+
+} // namespace phonaxis

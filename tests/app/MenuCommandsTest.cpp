@@ -2,6 +2,20 @@
 // mnemonics that do not collide, and a command shown in several windows has
 // one title and one shortcut everywhere.
 
+#include "Signals.h" // before Qt: its "signals" keyword is a macro
+
+namespace {
+
+// Half a second of a 440 Hz tone as a 16 kHz WAV file.
+std::optional<phonaxis::Bytes> toneWav(phonaxis::Prompts& prompts)
+{
+    const std::vector<float> tone = phonaxis::signals::tone(440.0, 16000.0, 500.0);
+    const std::span<const float> channels[] = {tone};
+    return phonaxis::signals::waveFileBytes(16000.0, channels, prompts);
+}
+
+} // namespace
+
 #include "display/MenuCommands.h"
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
@@ -12,6 +26,8 @@
 #include <QMenu>
 #include <QMenuBar>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 namespace phonaxis {
@@ -47,6 +63,14 @@ TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
     application->finishLaunching({});
     MainWindowController* window = application->documentWindows().front();
     application->logController().LogNew();
+    // A recording, and a spectrogram window on it.
+    const std::optional<Bytes> wav = toneWav(prompts);
+    const std::filesystem::path path = folder / "tone.wav";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wav->data()), std::streamsize(wav->size()));
+    MainWindowController* withData = application->openPath(QString::fromStdString(path.string()));
+    ASSERT_NE(withData, nullptr);
+    ASSERT_NE(withData->AnalysisSpectrogram(), nullptr);
 
     std::map<QString, QKeySequence> seen; // command → its shortcut
     int bars = 0;

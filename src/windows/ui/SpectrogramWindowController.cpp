@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <initializer_list>
 #include <filesystem>
 #include <span>
 
@@ -110,6 +111,12 @@ void SpectrogramWindowController::buildContents()
         label->setObjectName(QString::fromLatin1(objectName));
         label->setAccessibleName(accessible);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // Every row keeps its height whatever it shows, so that the image
+        // area (and with it the columns and rows computed) stays the same.
+        label->setMinimumHeight(label->fontMetrics().height());
+        QSizePolicy policy = label->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        label->setSizePolicy(policy);
         return label;
     };
     m_info = field("_spectrogramInfo", tr("Analysis settings"));
@@ -137,7 +144,6 @@ void SpectrogramWindowController::buildContents()
 
     auto* progressRow = new QHBoxLayout;
     m_status = field("_spectrogramStatus", tr("Spectrogram status"));
-    m_status->setWordWrap(true);
     m_progress = new QProgressBar(central);
     m_progress->setObjectName(QStringLiteral("_spectrogramProgress"));
     m_progress->setAccessibleName(tr("Spectrogram progress"));
@@ -147,6 +153,11 @@ void SpectrogramWindowController::buildContents()
     m_cancel->setAccessibleName(tr("Cancel the spectrogram"));
     connect(m_cancel, &QPushButton::clicked, this,
             &SpectrogramWindowController::cancelComputation);
+    for (QWidget* widget : std::initializer_list<QWidget*>{m_progress, m_cancel}) {
+        QSizePolicy policy = widget->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        widget->setSizePolicy(policy);
+    }
     progressRow->addWidget(m_status, 1);
     progressRow->addWidget(m_progress, 1);
     progressRow->addWidget(m_cancel);

@@ -1,0 +1,407 @@
+// The spectrogram window opened from the document window's Analysis menu on
+// the generated vowel sequence: its title, image and tracks against the
+// engine run directly, the readouts, marks and log entries under the mouse,
+// the spectrum and formant-plot hand-overs, recomputing after a resize and
+// an edit, and cancelling or closing it while it computes.
+#include "Signals.h" // before Qt: its "signals" keyword is a macro
+
+namespace sig = phonaxis::signals;
+
+namespace {
+
+std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples, double rateHz,
+                                        phonaxis::Prompts& prompts)
+{
+    const std::span<const float> channels[] = {samples};
+    return phonaxis::signals::waveFileBytes(rateHz, channels, prompts);
+}
+
+} // namespace
+
+#include "app/Application.h"
+#include "app/LogController.h"
+#include "app/MainWindowController.h"
+#include "display/MainViewPane.h"
+#include "document/MyDocument.h"
+#include "support/AppFixture.h"
+#include "windows/SpectrogramAnalysis.h"
+#include "windows/ui/SpectrogramWindowController.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::ptrdiff_t threadCount()
+{
+    const fs::directory_iterator tasks("/proc/self/task");
+    return std::distance(begin(tasks), end(tasks));
+}
+
+template <typename Done> bool waitFor(Done done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return done();
+}
+
+std::string text(const QWidget* window, const char* objectName)
+{
+    return window->findChild<QLabel*>(QString::fromLatin1(objectName))->text().toStdString();
+}
+
+std::string oneDecimal(const char* format, double value)
+{
+    return QString::fromLatin1(format).arg(value, 0, 'f', 1).toStdString();
+}
+
+void moveTo(QWidget* view, QPoint point, Qt::MouseButtons buttons = Qt::NoButton)
+{
+    QMouseEvent move(QEvent::MouseMove, QPointF(point), view->mapToGlobal(QPointF(point)),
+                     Qt::NoButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
+}
+
+class SpectrogramWindowTest : public test::AppFixture {
+protected:
+    SpectrogramWindowTest() : AppFixture("phonaxis-spectrogram-window-") {}
+
+    MainWindowController* openRecording(const std::vector<float>& samples,
+                                        const std::string& name = "vowels.wav")
+    {
+        const auto bytes = wavBytes(samples, kRateHz, prompts);
+        const fs::path path = folder / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
+        MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+        if (window != nullptr) {
+            window->resize(700, 400);
+            window->show();
+        }
+        return window;
+    }
+
+    static SpectrogramWindowController* open(MainWindowController& window,
+                                             const char* command = "_AnalysisSpectrogram:")
+    {
+        window.action(QString::fromLatin1(command))->trigger();
+        const QList<QWidget*> windows = window.analysisWindows();
+        return windows.isEmpty() ? nullptr
+                                 : qobject_cast<SpectrogramWindowController*>(windows.back());
+    }
+
+    // Waits for the spectrogram of the image area's current size.
+    static bool finished(SpectrogramWindowController& spectrogram)
+    {
+        return waitFor([&spectrogram] {
+            const SpectrogramResult* shown = spectrogram.result();
+            const SpectrogramGraphLayout panes = spectrogram.view()->layout();
+            return shown != nullptr && shown->columns == panes.columns() &&
+                   shown->rows == panes.rows();
+        });
+    }
+
+    // The engine run directly on what the window computed from.
+    static SpectrogramResult direct(const MyDocument& document, const SpectrogramResult& shown)
+    {
+        return DoSpectrogram(
+            SpectrogramInput::fromDocument(document, false, shown.columns, shown.rows), nullptr, 1);
+    }
+
+    static constexpr double kRateHz = 10000.0;
+    sig::VowelSequence vowels = sig::vowelSequence(kRateHz, 1500.0);
+};
+
+TEST_F(SpectrogramWindowTest, OpensOnTheAudioChannelWithTheEngineTracksAndLogsThem)
+{
+    MainWindowController* empty = application->newDocument();
+    EXPECT_FALSE(empty->isCommandEnabled("_AnalysisSpectrogram:"));
+
+    MainWindowController* window = openRecording(vowels.audio);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isCommandEnabled("_AnalysisSpectrogram:"));
+    EXPECT_FALSE(window->isCommandEnabled("_AnalysisSpectrogramSelection:")); // no selection
+    SpectrogramWindowController* spectrogram = open(*window);
+    ASSERT_NE(spectrogram, nullptr);
+    EXPECT_EQ(spectrogram->windowTitle().toStdString(), "Spectrogram:: vowels.wav");
+    ASSERT_TRUE(finished(*spectrogram));
+    EXPECT_FALSE(spectrogram->findChild<QPushButton*>("_spectrogramCancel")->isVisible());
+
+    // One column per pixel of the image area, the same levels and tracks as
+    // the engine's.
+    const SpectrogramResult& shown = *spectrogram->result();
+    const SpectrogramGraphLayout panes = spectrogram->view()->layout();
+    EXPECT_EQ(shown.columns, panes.columns());
+    EXPECT_EQ(shown.rows, panes.rows());
+    const MyDocument& document = window->document();
+    const SpectrogramResult expected = direct(document, shown);
+    EXPECT_EQ(shown.levels, expected.levels);
+    ASSERT_EQ(shown.formants, expected.formants);
+    EXPECT_EQ(text(spectrogram, "_spectrogramInfo"),
+              "Rate: 10000 Hz   N: 64   Range: 55 dB   LPC: 14   Bandwidth: 156 Hz   "
+              "Pre-emphasis: 0.98");
+
+    // A drag over the steady 'i' logs its formants every log step, as the
+    // engine's entry gives them, near the vowel's own.
+    const sig::SteadyVowel& i = vowels.steady[1];
+    const SpectrogramGraphInput& graph = *spectrogram->graph();
+    const int y = (panes.image.top + panes.image.bottom) / 2;
+    const int from = graph.xAt(panes, i.startMs + 20.0);
+    const int to = graph.xAt(panes, i.endMs - 20.0);
+    window->action("_LogNew:")->trigger();
+    spectrogram->refreshCommands();
+    QTest::mousePress(spectrogram->view(), Qt::LeftButton, {}, QPoint(from, y));
+    moveTo(spectrogram->view(), QPoint(to, y), Qt::LeftButton);
+    QTest::mouseRelease(spectrogram->view(), Qt::LeftButton, {}, QPoint(to, y));
+    const SpectrogramMarks& marks = spectrogram->marks();
+    ASSERT_TRUE(marks.m_bHaveSelection);
+    ASSERT_TRUE(spectrogram->action("_LogFormantsSelection:")->isEnabled());
+    spectrogram->action("_LogFormantsSelection:")->trigger();
+    const std::vector<LogRecord> records = SpectrogramLog::formantsSelection(
+        "vowels.wav", expected, 0.0, graph.stopTime, marks.m_dLogDurationStartTime,
+        marks.m_dLogDurationStopTime, document.m_dLogStepSize);
+    const LogTable& log = application->logController().table();
+    ASSERT_EQ(log.rowCount(), records.size());
+    ASSERT_GT(records.size(), 50U);
+    int nearF2 = 0;
+    for (std::size_t row = 0; row < records.size(); ++row) {
+        EXPECT_EQ(log.cell(row, "def"), SpectrogramLog::kFormantsSelectionHeader);
+        for (int v = 0; v < 6; ++v) {
+            const std::string column = "entry" + std::to_string(v + 1);
+            EXPECT_NEAR(std::stod(log.cell(row, column.c_str())), records[row].values[v], 5e-4);
+        }
+        nearF2 += std::abs(records[row].values[2] - i.formants[1].frequencyHz) < 150.0;
+    }
+    EXPECT_GT(nearF2, int(records.size()) * 8 / 10);
+}
+
+TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
+{
+    MainWindowController* window = openRecording(vowels.audio);
+    ASSERT_NE(window, nullptr);
+    window->action("_LogNew:")->trigger();
+    SpectrogramWindowController* spectrogram = open(*window);
+    ASSERT_NE(spectrogram, nullptr);
+    ASSERT_TRUE(finished(*spectrogram));
+    SpectrogramView* view = spectrogram->view();
+    const SpectrogramGraphLayout panes = view->layout();
+    const SpectrogramGraphInput& graph = *spectrogram->graph();
+    const SpectrogramResult& shown = *spectrogram->result();
+    const SpectrogramMarks& marks = spectrogram->marks();
+
+    // Nothing receives the hand-overs yet: their commands stay disabled.
+    const QPoint at(panes.image.left + 300, panes.image.bottom - 40);
+    QTest::mouseClick(view, Qt::LeftButton, {}, at);
+    EXPECT_FALSE(spectrogram->isCommandEnabled("_AnalysisFFT:"));
+    EXPECT_FALSE(spectrogram->isCommandEnabled("_PlotFormantAll:"));
+    std::vector<std::tuple<double, double, bool>> spectra;
+    std::vector<std::pair<FormantDictionary, bool>> plots;
+    QObject::connect(spectrogram, &SpectrogramWindowController::spectrumRequested,
+                     [&spectra](double a, double b, bool s) { spectra.emplace_back(a, b, s); });
+    QObject::connect(spectrogram, &SpectrogramWindowController::formantsRequested,
+                     [&plots](const FormantDictionary& f, bool s) { plots.emplace_back(f, s); });
+
+    // The marker at a known pixel: 300 columns of 1500 ms / columns and 40
+    // rows of 5000 Hz / rows from the image's corner.
+    const double timeMs = 300.0 * 1500.0 / shown.columns;
+    const double frequencyHz = 40.0 * 5000.0 / shown.rows;
+    ASSERT_TRUE(marks.m_bHaveMarker);
+    EXPECT_DOUBLE_EQ(marks.m_dLogMarkerTime, timeMs);
+    EXPECT_DOUBLE_EQ(marks.m_dLogFreqValue, frequencyHz);
+    EXPECT_EQ(text(spectrogram, "_cursorReadout"), oneDecimal("Time: %1 ms", timeMs));
+    EXPECT_EQ(text(spectrogram, "_frequencyReadout"), oneDecimal("Frequency: %1 Hz", frequencyHz));
+
+    // Table of the commands' enabling with a marker (log window shown,
+    // receivers connected).
+    spectrogram->refreshCommands();
+    for (const auto& [command, enabled] : {std::pair{"_AnalysisFFT:", true},
+                                           {"_AnalysisFFTSelection:", false},
+                                           {"_PlotFormantAll:", true},
+                                           {"_PlotFormantSelection:", false},
+                                           {"_LogMarker:", true},
+                                           {"_LogDuration:", false},
+                                           {"_LogFormantsMarker:", true},
+                                           {"_LogFormantsSelection:", false},
+                                           {"SaveasPict:", true}}) {
+        EXPECT_EQ(spectrogram->action(command)->isEnabled(), enabled) << command;
+    }
+    spectrogram->action("_LogMarker:")->trigger();
+    spectrogram->action("_LogFormantsMarker:")->trigger();
+    spectrogram->action("_AnalysisFFT:")->trigger();
+    spectrogram->action("_PlotFormantAll:")->trigger();
+    const LogTable& log = application->logController().table();
+    ASSERT_EQ(log.rowCount(), 2U);
+    EXPECT_NEAR(std::stod(log.cell(0, "entry1")), timeMs, 5e-4);
+    EXPECT_NEAR(std::stod(log.cell(0, "entry2")), frequencyHz, 5e-4);
+    EXPECT_EQ(std::stod(log.cell(1, "entry2")), shown.formants[300][0]);
+    const double column300 = 300.0 * (graph.endPoint - graph.startPoint) / shown.columns;
+    ASSERT_EQ(spectra.size(), 1U);
+    EXPECT_NEAR(std::get<0>(spectra[0]), column300, 1e-6);
+    EXPECT_EQ(std::get<1>(spectra[0]), std::get<0>(spectra[0]));
+    EXPECT_FALSE(std::get<2>(spectra[0]));
+    const FormantPlotColumns all = PlotformantsFromSpectrogram(shown, 0, shown.columns);
+    ASSERT_EQ(plots.size(), 1U);
+    ASSERT_GT(all.f1.size(), 100U);
+    EXPECT_EQ(plots[0].first.at("f1"), all.f1);
+    EXPECT_EQ(plots[0].first.at("row"), all.row);
+    EXPECT_EQ(plots[0].first.at("label"), all.label);
+
+    // Off the image the readouts show the marker; a press left of the image
+    // puts the marker at the start.
+    moveTo(view, QPoint(10, at.y()));
+    EXPECT_EQ(text(spectrogram, "_cursorReadout"), oneDecimal("Time: %1 ms", timeMs));
+    moveTo(view, QPoint(at.x() + 10, at.y()));
+    EXPECT_EQ(text(spectrogram, "_cursorReadout"),
+              oneDecimal("Time: %1 ms", 310.0 * 1500.0 / shown.columns));
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(10, at.y()));
+    EXPECT_EQ(marks.m_dLogMarkerTime, 0.0);
+
+    // A drag from column 100 to 200: the selection, its readout, entries and
+    // hand-overs; a press then clears it and leaves no marker.
+    const int left = panes.image.left;
+    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(left + 100, at.y()));
+    moveTo(view, QPoint(left + 200, at.y()), Qt::LeftButton);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(left + 200, at.y()));
+    ASSERT_TRUE(marks.m_bHaveSelection && !marks.m_bHaveMarker);
+    const double msPerColumn = 1500.0 / shown.columns;
+    EXPECT_DOUBLE_EQ(marks.m_dLogDurationTime, 100.0 * msPerColumn);
+    EXPECT_EQ(text(spectrogram, "_durationReadout"),
+              oneDecimal("Duration: %1 ms", 100.0 * msPerColumn));
+    spectrogram->action("_LogDuration:")->trigger();
+    spectrogram->action("_AnalysisFFTSelection:")->trigger();
+    spectrogram->action("_PlotFormantSelection:")->trigger();
+    EXPECT_NEAR(std::stod(log.cell(2, "entry3")), 100.0 * msPerColumn, 5e-4);
+    ASSERT_EQ(spectra.size(), 2U);
+    EXPECT_NEAR(std::get<0>(spectra[1]), 100.0 * msPerColumn * kRateHz / 1000.0, 1e-6);
+    EXPECT_NEAR(std::get<1>(spectra[1]), 200.0 * msPerColumn * kRateHz / 1000.0, 1e-6);
+    EXPECT_TRUE(std::get<2>(spectra[1]));
+    ASSERT_EQ(plots.size(), 2U);
+    EXPECT_EQ(plots[1].first.at("f2"), PlotformantsFromSpectrogram(shown, 100, 201).f2);
+    EXPECT_TRUE(plots[1].second);
+    QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(left + 50, at.y()));
+    EXPECT_FALSE(marks.m_bHaveSelection || marks.m_bHaveMarker);
+}
+
+TEST_F(SpectrogramWindowTest, ResizeEditAndSelectionComputeAgain)
+{
+    MainWindowController* window = openRecording(vowels.audio);
+    ASSERT_NE(window, nullptr);
+    SpectrogramWindowController* spectrogram = open(*window);
+    ASSERT_NE(spectrogram, nullptr);
+    ASSERT_TRUE(finished(*spectrogram));
+    const int columnsBefore = spectrogram->result()->columns;
+
+    // A second start while one runs replaces it; a resize computes for the
+    // new width once it settles.
+    spectrogram->start();
+    spectrogram->start();
+    spectrogram->resize(spectrogram->width() + 120, spectrogram->height());
+    ASSERT_TRUE(waitFor([&] {
+        return spectrogram->result() != nullptr &&
+               spectrogram->result()->columns == columnsBefore + 120;
+    }));
+    const SpectrogramResult& wider = *spectrogram->result();
+    EXPECT_EQ(wider.formants, direct(window->document(), wider).formants);
+
+    // A window too narrow for any column says so and computes nothing.
+    spectrogram->resize(40, spectrogram->height());
+    ASSERT_TRUE(waitFor([&] { return !text(spectrogram, "_spectrogramStatus").empty(); }));
+    EXPECT_EQ(spectrogram->result(), nullptr);
+    EXPECT_FALSE(spectrogram->computing());
+    spectrogram->resize(700, spectrogram->height());
+    ASSERT_TRUE(finished(*spectrogram));
+
+    // A selection of 4 samples, shorter than one frame, still gives every
+    // column a spectrum; the cut computes the whole-channel window again.
+    window->mainView()->repaint();
+    Channels& audio = window->document().getChannel(0);
+    QTest::mousePress(window->mainView(), Qt::LeftButton, {}, QPoint(300, 30));
+    moveTo(window->mainView(), QPoint(301, 30), Qt::LeftButton);
+    QTest::mouseRelease(window->mainView(), Qt::LeftButton, {}, QPoint(301, 30));
+    ASSERT_TRUE(window->isCommandEnabled("_AnalysisSpectrogramSelection:"));
+    ASSERT_LT(audio.m_dDurationStopFile - audio.m_dDurationStartFile, 64.0);
+    SpectrogramWindowController* part = open(*window, "_AnalysisSpectrogramSelection:");
+    ASSERT_NE(part, nullptr);
+    ASSERT_TRUE(finished(*part));
+    EXPECT_EQ(part->result()->columns, part->view()->layout().columns());
+    EXPECT_EQ(part->graph()->startTime, audio.m_dDurationStartTime);
+
+    const double lengthBefore = audio.m_dwFileLength;
+    window->action("_EditCut:")->trigger();
+    ASSERT_LT(audio.m_dwFileLength, lengthBefore);
+    EXPECT_EQ(spectrogram->result(), nullptr); // the old image is gone at once
+    ASSERT_TRUE(finished(*spectrogram));
+    EXPECT_DOUBLE_EQ(spectrogram->graph()->endPoint, audio.m_dwFileLength);
+    ASSERT_TRUE(finished(*part));
+}
+
+TEST_F(SpectrogramWindowTest, CancelOrCloseWhileComputingLeavesNoImageAndNoThread)
+{
+    MainWindowController* window = openRecording(vowels.audio);
+    ASSERT_NE(window, nullptr);
+    // Long transforms and a high LPC order make every column slow.
+    window->document().m_nSpecWindowLength = 8192;
+    window->document().m_nSpecLPCNumberofCoefficients = 200;
+    QApplication::processEvents();
+    const std::ptrdiff_t before = threadCount();
+
+    SpectrogramWindowController* spectrogram = open(*window);
+    ASSERT_NE(spectrogram, nullptr);
+    ASSERT_TRUE(spectrogram->computing());
+    auto* cancel = spectrogram->findChild<QPushButton*>("_spectrogramCancel");
+    ASSERT_TRUE(cancel->isVisible());
+    EXPECT_FALSE(spectrogram->isCommandEnabled("SaveasPict:"));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_FALSE(spectrogram->computing());
+    EXPECT_EQ(spectrogram->result(), nullptr);
+    EXPECT_FALSE(cancel->isVisible());
+    EXPECT_EQ(threadCount(), before);
+
+    SpectrogramWindowController* closing = open(*window);
+    ASSERT_NE(closing, nullptr);
+    ASSERT_TRUE(closing->computing());
+    closing->action("performClose:")->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(window->analysisWindows().size(), 1); // the cancelled one
+    EXPECT_EQ(threadCount(), before);
+
+    // Closing the document while one computes closes it too.
+    ASSERT_NE(open(*window), nullptr);
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(threadCount(), before);
+}
+
+TEST_F(SpectrogramWindowTest, FrequencyRangeAboveHalfTheRateIsToldAndOpensNothing)
+{
+    MainWindowController* window = openRecording(vowels.audio);
+    ASSERT_NE(window, nullptr);
+    window->document().m_nSpecfrequencyRange = 6000;
+    window->action("_AnalysisSpectrogram:")->trigger();
+    EXPECT_TRUE(window->analysisWindows().isEmpty());
+    ASSERT_EQ(prompts.alerts.size(), 1U);
+    EXPECT_EQ(prompts.alerts[0].message,
+              "The frequency range of 6000 Hz is above half the sample rate of 10000 Hz. Choose a "
+              "smaller range in Options ▸ Spectrogram.");
+}
+
+} // namespace
+} // namespace phonaxis

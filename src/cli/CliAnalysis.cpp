@@ -3,6 +3,7 @@
 #include "cli/CliCommands.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliPitchPicture.h"
+#include "cli/CliSpectrogramPicture.h"
 #endif
 #include "cli/PngWriter.h"
 #include "document/AutomaticPrompts.h"
@@ -190,7 +191,9 @@ int print(const std::vector<LogRecord>& records, const Options& options, std::os
     return kExitOk;
 }
 
-// The spectrogram image in grey with the formant dots in blue: for each
+#ifndef PHONAXIS_HAVE_DISPLAY
+// Without the display library --png writes the spectrogram image alone, in
+// grey with the formant dots in blue: for each
 // column and each of its formants above 50 Hz, a 3 × 3 dot at the column's x,
 // (int)(F·height/frequency range) above the bottom when that lies inside.
 std::optional<RgbImage> spectrogramPicture(const SpectrogramResult& result, int frequencyRangeHz)
@@ -229,6 +232,8 @@ std::optional<RgbImage> spectrogramPicture(const SpectrogramResult& result, int 
     }
     return picture;
 }
+
+#endif
 
 } // namespace
 
@@ -299,7 +304,19 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         return usage(err,
                      "--columns × --rows may be at most " + std::to_string(kMaxCells) + " cells");
     }
+    if ((options.widthPx || options.heightPx) && !options.pngPath) {
+        return usage(err, "--width and --height size the picture of --png OUT");
+    }
     if (options.pngPath) {
+#ifdef PHONAXIS_HAVE_DISPLAY
+        if (const int status = checkAnalysisPicture(options, err)) {
+            return status;
+        }
+#else
+        if (options.widthPx || options.heightPx) {
+            return usage(err, "this phonaxis-cli was built without the display library and "
+                              "draws only the image (--png), not a picture of a size");
+        }
         if (fileExtension(*options.pngPath) != "png" ||
             writtenExtension(*options.pngPath) != "png") {
             return usage(err, "--png writes a PNG picture, to a name ending in .png (and not a "
@@ -313,6 +330,7 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         if (const int status = checkOutputIsNoInput(*options.pngPath, inputs, err)) {
             return status;
         }
+#endif
     }
     Session session;
     Channels* audio = nullptr;
@@ -345,6 +363,13 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         return failure(err, "no spectrogram could be computed for \"" + session.path + "\"");
     }
     if (options.pngPath) {
+#ifdef PHONAXIS_HAVE_DISPLAY
+        // The window's picture, its image computed for the picture's own
+        // image area; --columns and --rows shape the records only.
+        if (const int status = writeSpectrogramPicture(options, document, selection, err)) {
+            return status;
+        }
+#else
         const std::optional<RgbImage> picture =
             spectrogramPicture(result, input.parameters.m_nFreqRange);
         const std::optional<Bytes> png = picture ? encodePng(*picture) : std::nullopt;
@@ -355,6 +380,7 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         if (!writeFileAtomically(*options.pngPath, *png, error)) {
             return failure(err, error);
         }
+#endif
     }
     // Without formant tracking no formant records exist and the log gets no rows.
     std::vector<LogRecord> records;
@@ -373,7 +399,7 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
     }
     if (options.pngPath) {
 #ifdef PHONAXIS_HAVE_DISPLAY
-        if (const int status = checkPitchPicture(options, err)) {
+        if (const int status = checkAnalysisPicture(options, err)) {
             return status;
         }
 #else

@@ -39,10 +39,12 @@ constexpr const char* kUsage =
     "      formants and bandwidths of the audio channel's FFT/LPC spectrum at a time\n"
     "      or averaged over a stretch; --frame gives the spectrum level per frequency;\n"
     "      --png also draws the spectrum window's graph as OUT (.png, .tif/.tiff or .pdf)\n"
-    "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N] [--png OUT]\n"
-    "      formant tracks of the audio channel every log step (m_dLogStepSize ms);\n"
-    "      --png writes the spectrogram image with its formant dots\n"
-    "      (defaults: 1000 columns, 256 rows)\n"
+    "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N]\n"
+    "                           [--png OUT [--width W --height H]]\n"
+    "      formant tracks of the audio channel every log step (m_dLogStepSize ms),\n"
+    "      computed with N columns and rows (defaults: 1000 columns, 256 rows);\n"
+    "      --png also draws the spectrogram window's picture as OUT (.png, .tif/.tiff\n"
+    "      or .pdf), its image computed for the picture's own size\n"
     "  phonaxis-cli pitch FILE [--from MS --to MS] [--png OUT [--width W --height H]]\n"
     "      time, pitch and intensity of every pitch frame of the audio channel;\n"
     "      --png also draws the pitch window's graph (over MS to MS) as OUT\n"
@@ -201,7 +203,7 @@ std::vector<std::string_view> optionsOf(const std::string& command)
         {"spectrum", {"--aiff-channel", "--json", "--config", "--set", "--at", "--from", "--to",
                       "--frame", "--png", "--width", "--height"}},
         {"spectrogram", {"--aiff-channel", "--json", "--config", "--set", "--from", "--to",
-                         "--columns", "--rows", "--png"}},
+                         "--columns", "--rows", "--png", "--width", "--height"}},
         {"pitch", {"--aiff-channel", "--json", "--config", "--set", "--from", "--to", "--png",
                    "--width", "--height"}},
         {"egg", {"--aiff-channel", "--json", "--config", "--set", "--channel"}},

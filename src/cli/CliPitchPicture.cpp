@@ -11,7 +11,7 @@
 
 namespace phonaxis::cli {
 
-int checkPitchPicture(const Options& options, std::ostream& err)
+int checkAnalysisPicture(const Options& options, std::ostream& err)
 {
     std::vector<std::string> inputs(options.positional);
     if (options.configPath) {

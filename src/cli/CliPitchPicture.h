@@ -21,9 +21,10 @@ struct Options;
 // given, else the whole channel, written by OUT's extension (.png,
 // .tif/.tiff or .pdf).
 
-// Checks OUT before anything is computed: its kind, and that it is neither
-// FILE nor the --config file. kExitOk, or kExitUsage told on `err`.
-int checkPitchPicture(const Options& options, std::ostream& err);
+// Checks the OUT of an analysis' --png (pitch, spectrogram) before anything
+// is computed: its kind, and that it is neither FILE nor the --config file.
+// kExitOk, or kExitUsage told on `err`.
+int checkAnalysisPicture(const Options& options, std::ostream& err);
 
 // Draws and writes the picture of `analysis`, whose track was computed from
 // `audio`, a channel of `document` (its intensity track drawn when it has

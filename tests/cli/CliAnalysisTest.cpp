@@ -304,6 +304,9 @@ TEST_F(CliAnalysisTest, EggFindsTheDemoCycles)
 
 // --- the spectrogram image -------------------------------------------------------------
 
+#ifndef PHONAXIS_HAVE_DISPLAY
+// Without the display library --png writes the image alone through the
+// core PNG writer, read back here.
 std::uint32_t bigEndian32(const std::vector<std::uint8_t>& b, std::size_t at)
 {
     return std::uint32_t(b.at(at)) << 24 | std::uint32_t(b.at(at + 1)) << 16 |
@@ -370,6 +373,8 @@ DecodedPng decodePng(const std::vector<std::uint8_t>& file)
     return png;
 }
 
+#endif
+
 TEST(PngWriterTest, ChecksumsMatchKnownValues)
 {
     const std::string iend = "IEND";
@@ -379,6 +384,7 @@ TEST(PngWriterTest, ChecksumsMatchKnownValues)
               0x11E60398u);
 }
 
+#ifndef PHONAXIS_HAVE_DISPLAY
 TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
 {
     // The demo's first second: 250 ms of silence, then the vowel 'a'.
@@ -432,11 +438,15 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
     }
 }
 
+#endif
+
 // --- the pitch picture ------------------------------------------------------------------
 
 #ifdef PHONAXIS_HAVE_DISPLAY
 } // namespace
 } // namespace phonaxis
+
+#include "display/SpectrogramGraph.h"
 
 #include <QImage>
 
@@ -486,7 +496,68 @@ TEST_F(CliAnalysisTest, PitchPictureShowsTheTrackBesideTheLog)
     }
 }
 
-TEST_F(CliAnalysisTest, PitchPictureMistakesWriteNothing)
+TEST_F(CliAnalysisTest, SpectrogramPictureShowsImageTracksWaveformAndGrids)
+{
+    // The demo's first second: 250 ms of silence, then the vowel 'a'. In a
+    // 640 × 360 view without labels the waveform pane takes the top fifth of
+    // the area and the image the rest; F1 (about 730 Hz) lies
+    // (int)(730 × rows / 5000) above the image's bottom.
+    const std::vector<std::string> common = {"spectrogram",
+                                             path("demo.wav"),
+                                             "--from",
+                                             "0",
+                                             "--to",
+                                             "1000",
+                                             "--set",
+                                             "m_bSpecDrawLabels=0",
+                                             "--set",
+                                             "m_nSpecfrequencyRange=5000"};
+    std::vector<std::string> args = common;
+    const std::string out = path("spectrogram.png");
+    args.insert(args.end(), {"--png", out, "--width", "640", "--height", "360"});
+    const CliRun r = runCli(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, runCli(common).out); // the records as without a picture
+    const QImage image = QImage(QString::fromStdString(out)).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(image.size(), QSize(640, 360));
+    const SpectrogramGraphLayout panes = SpectrogramGraphLayout::forView(image.size(), false, true);
+    const int columns = panes.columns();
+    const int f1Y = panes.image.bottom - 730 * panes.rows() / 5000;
+    int blueNearF1 = 0, blueInSilence = 0, greenWaveform = 0, darkLow = 0, whiteSilence = 0;
+    for (int y = panes.audio.top; y < panes.image.bottom; ++y) {
+        for (int x = panes.image.left + 1; x < panes.image.right; ++x) {
+            const QRgb p = image.pixel(x, y);
+            const bool blue = p == qRgb(0, 0, 255);
+            const bool silence = x < panes.image.left + columns / 4 - 3;
+            const bool vowel = x > panes.image.left + columns * 3 / 10;
+            blueNearF1 += vowel && std::abs(y - f1Y) <= 4 && blue;
+            blueInSilence += silence && blue;
+            greenWaveform += y < panes.audio.bottom && vowel && p == qRgb(0, 128, 0);
+            darkLow += vowel && y > panes.image.bottom - 20 && qGray(p) < 128;
+            whiteSilence += silence && y > panes.image.top && qGray(p) >= 250; // entry 0: 254
+        }
+    }
+    const int vowelColumns = columns - columns * 3 / 10;
+    EXPECT_GT(blueNearF1, vowelColumns * 2);
+    EXPECT_EQ(blueInSilence, 0);
+    EXPECT_GT(greenWaveform, vowelColumns);
+    EXPECT_GT(darkLow, vowelColumns * 5);
+    EXPECT_GT(whiteSilence, (columns / 4 - 3) * panes.rows() * 8 / 10);
+    // The frequency grid's labels and lines: light grey across the image at 1 kHz.
+    const int grid1k = panes.image.bottom - 1000 * panes.rows() / 5000;
+    EXPECT_EQ(image.pixel(panes.image.left + 5, grid1k), qRgb(170, 170, 170));
+
+    for (const auto& [name, magic] : {std::pair{"spectrogram.tif", std::string("II*\0", 4)},
+                                      {"spectrogram.pdf", std::string("%PDF")}}) {
+        ASSERT_EQ(runCli({"spectrogram", path("vowel.wav"), "--png", path(name)}).status, 0)
+            << name;
+        std::string start(4, '\0');
+        std::ifstream(path(name), std::ios::binary).read(start.data(), 4);
+        EXPECT_EQ(start, magic) << name;
+    }
+}
+
+TEST_F(CliAnalysisTest, PictureMistakesWriteNothing)
 {
     const std::string out = path("refused.png");
     const std::pair<std::vector<std::string>, int> cases[] = {
@@ -494,21 +565,29 @@ TEST_F(CliAnalysisTest, PitchPictureMistakesWriteNothing)
         {{"--png", path("refused.bmp")}, 2},
         {{"--png", path("vowel.wav")}, 2},
         {{"--png", out, "--width", "16384", "--height", "16384"}, 2},
+        {{"--png", out, "--width", "50", "--height", "300"}, 2},
         {{"--png", out, "--from", "0", "--to", "5000"}, 2},
         {{"--png", path("no/dir/refused.png")}, 1},
     };
-    for (const auto& [options, status] : cases) {
-        std::vector<std::string> args{"pitch", path("vowel.wav")};
-        args.insert(args.end(), options.begin(), options.end());
-        const CliRun r = runCli(args);
-        EXPECT_EQ(r.status, status) << options.back();
-        EXPECT_FALSE(r.err.empty()) << options.back();
-        EXPECT_TRUE(r.out.empty()) << options.back();
+    for (const char* command : {"pitch", "spectrogram"}) {
+        for (const auto& [options, status] : cases) {
+            if (std::string(command) == "pitch" && options.size() > 2 && options[2] == "--width" &&
+                options[3] == "50") {
+                continue; // a pitch graph of any size is drawn
+            }
+            std::vector<std::string> args{command, path("vowel.wav")};
+            args.insert(args.end(), options.begin(), options.end());
+            const CliRun r = runCli(args);
+            EXPECT_EQ(r.status, status) << command << " " << options.back();
+            EXPECT_FALSE(r.err.empty()) << command << " " << options.back();
+            EXPECT_TRUE(r.out.empty()) << command << " " << options.back();
+        }
     }
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(path("refused.bmp")));
     EXPECT_GT(fs::file_size(path("vowel.wav")), 1000U);
 }
+
 #endif
 
 } // namespace

@@ -1,0 +1,54 @@
+#include "cli/CliSpectrogramPicture.h"
+
+#include "cli/CliCommands.h"
+#include "cli/CliPicture.h"
+#include "display/SpectrogramGraph.h"
+#include "document/MyDocument.h"
+#include "model/MinMaxSummary.h"
+#include "windows/SpectrogramAnalysis.h"
+
+#include <QPainter>
+
+#include <ostream>
+
+namespace phonaxis::cli {
+
+int writeSpectrogramPicture(const Options& options, const MyDocument& document, bool selection,
+                            std::ostream& err)
+{
+    const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
+                       options.heightPx.value_or(kGraphPictureHeightPx));
+    if (!pictureSizeUsable(sizePx)) {
+        // Told by writeGraphPicture before anything is computed.
+        return writeGraphPicture(*options.pngPath, sizePx, {}, err);
+    }
+    // The layout needs the label strip's presence, which the snapshot's
+    // graph input decides from the document; an empty input gives it.
+    SpectrogramGraphInput probe =
+        spectrogramGraphInput(SpectrogramInput{}, nullptr, QImage(), nullptr, document);
+    const SpectrogramGraphLayout layout = probe.layout(sizePx);
+    if (layout.columns() <= 0 || layout.rows() <= 0) {
+        err << "phonaxis-cli: a picture of " << sizePx.width() << " x " << sizePx.height()
+            << " pixels leaves no room for the spectrogram's image\n";
+        return kExitUsage;
+    }
+    const SpectrogramInput input =
+        SpectrogramInput::fromDocument(document, selection, layout.columns(), layout.rows());
+    const SpectrogramResult result = DoSpectrogram(input, nullptr);
+    if (!result.m_bHaveSpectrogram) {
+        err << "phonaxis-cli: no spectrogram could be computed for the picture\n";
+        return kExitFailure;
+    }
+    MinMaxSummary summary;
+    summary.build(input.samples);
+    const SpectrogramGraphInput graph =
+        spectrogramGraphInput(input, &result, spectrogramImage(result), &summary, document);
+    return writeGraphPicture(
+        *options.pngPath, sizePx,
+        [&graph](QPainter& painter, QSize viewSizePx) {
+            drawSpectrogramGraph(painter, viewSizePx, graph);
+        },
+        err);
+}
+
+} // namespace phonaxis::cli

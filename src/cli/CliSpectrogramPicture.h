@@ -1,0 +1,26 @@
+#pragma once
+
+#include <iosfwd>
+
+namespace phonaxis {
+class MyDocument;
+} // namespace phonaxis
+
+namespace phonaxis::cli {
+
+struct Options;
+
+// The picture of phonaxis-cli spectrogram --png OUT [--width W --height H]:
+// the spectrogram window's whole picture (grey image, formant tracks, grids,
+// waveform pane and label strip as the document's settings ask) in a view
+// of W × H pixels (default kGraphPictureWidthPx × kGraphPictureHeightPx),
+// its image computed for that view's image area as the window computes it:
+// over the document's selection when `selection` is set, else the whole
+// audio channel. Written by OUT's extension (.png, .tif/.tiff or .pdf).
+// OUT is checked beforehand with checkAnalysisPicture. kExitOk, kExitUsage
+// for a size phonaxis-cli does not draw, kExitFailure when nothing can be
+// computed or drawing or writing fails.
+int writeSpectrogramPicture(const Options& options, const MyDocument& document, bool selection,
+                            std::ostream& err);
+
+} // namespace phonaxis::cli

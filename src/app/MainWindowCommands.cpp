@@ -290,7 +290,7 @@ void MainWindowController::AnalysisPitch()
 }
 
 SpectrogramWindowController* MainWindowController::openSpectrogram(const char* command,
-                                                                  bool selection)
+                                                                   bool selection)
 {
     if (!isCommandEnabled(command)) {
         return nullptr;

@@ -100,7 +100,8 @@ void drawValueAxis(QPainter& painter, const Rect& pane, int low, int high, bool 
     painter.setPen(Qt::black);
     painter.setFont(defaultTextFont());
     const QFontMetrics metrics(painter.font());
-    for (const auto& [value, y] : {std::pair{high, int(pane.top)}, std::pair{low, int(pane.bottom)}}) {
+    for (const auto& [value, y] :
+         {std::pair{high, int(pane.top)}, std::pair{low, int(pane.bottom)}}) {
         const QString text = QString::number(value);
         painter.drawText(QPointF(pane.left - 3 - metrics.horizontalAdvance(text),
                                  y - metrics.height() / 2.0 + metrics.ascent()),

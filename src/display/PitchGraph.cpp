@@ -44,9 +44,9 @@ void drawIntensity(QPainter& painter, const PitchGraphInput& input, const Rect& 
     }
     painter.save();
     painter.setClipRect(toQRect(pane), Qt::IntersectClip);
-    DrawGraphFloat_1(painter, pagePosition(input.pageMin), pagePosition(input.pageMax), input.intensity,
-                     scale, 0.0, 0.0, pane, input.settings.color ? kIntensityColor : kBlack, false,
-                     kBlack);
+    DrawGraphFloat_1(painter, pagePosition(input.pageMin), pagePosition(input.pageMax),
+                     input.intensity, scale, 0.0, 0.0, pane,
+                     input.settings.color ? kIntensityColor : kBlack, false, kBlack);
     painter.restore();
 }
 
@@ -156,7 +156,8 @@ int PitchGraphLayout::xAt(double timeMs, double pageStartMs, double pageEndMs) c
     if (!(pageEndMs > pageStartMs)) {
         return graph.left;
     }
-    const double x = graph.left + (timeMs - pageStartMs) * rectWidth(graph) / (pageEndMs - pageStartMs);
+    const double x =
+        graph.left + (timeMs - pageStartMs) * rectWidth(graph) / (pageEndMs - pageStartMs);
     constexpr double kFar = 1 << 20;
     return static_cast<int>(std::clamp(x, -kFar, kFar));
 }
@@ -216,8 +217,8 @@ PitchGraphInput pitchGraphInput(const Channels& channel, const PitchAnalysis& an
 void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& input)
 {
     const PitchGraphLayout layout = input.layout(viewSizePx);
-    if (rectWidth(layout.pitch) <= 0 || rectHeight(layout.pitch) <= 0 || !(input.pageMax > input.pageMin) ||
-        !(input.sampleRate > 0.0)) {
+    if (rectWidth(layout.pitch) <= 0 || rectHeight(layout.pitch) <= 0 ||
+        !(input.pageMax > input.pageMin) || !(input.sampleRate > 0.0)) {
         return;
     }
     const PitchGraphSettings& settings = input.settings;

@@ -130,7 +130,8 @@ QImage spectrogramImage(const SpectrogramResult& result)
     }
     for (int y = 0; y < entries.height; ++y) {
         uchar* line = image.scanLine(y);
-        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(entries.width);
+        const std::size_t row =
+            static_cast<std::size_t>(y) * static_cast<std::size_t>(entries.width);
         for (int x = 0; x < entries.width; ++x) {
             line[x] = SpectrogramImage::grey(entries.entries[row + static_cast<std::size_t>(x)]);
         }
@@ -198,8 +199,7 @@ void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const Spectrogram
     if (input.result != nullptr && !input.result->formants.empty()) {
         painter.save();
         painter.setClipRect(toQRect(layout.image), Qt::IntersectClip);
-        DrawFormantTrack(painter, input.result->formants, layout.image,
-                         settings.frequencyRangeHz);
+        DrawFormantTrack(painter, input.result->formants, layout.image, settings.frequencyRangeHz);
         painter.restore();
     }
 }

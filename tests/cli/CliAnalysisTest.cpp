@@ -502,16 +502,11 @@ TEST_F(CliAnalysisTest, SpectrogramPictureShowsImageTracksWaveformAndGrids)
     // 640 × 360 view without labels the waveform pane takes the top fifth of
     // the area and the image the rest; F1 (about 730 Hz) lies
     // (int)(730 × rows / 5000) above the image's bottom.
-    const std::vector<std::string> common = {"spectrogram",
-                                             path("demo.wav"),
-                                             "--from",
-                                             "0",
-                                             "--to",
-                                             "1000",
-                                             "--set",
-                                             "m_bSpecDrawLabels=0",
-                                             "--set",
-                                             "m_nSpecfrequencyRange=5000"};
+    const std::vector<std::string> common = {"spectrogram", path("demo.wav"),
+                                             "--from",      "0",
+                                             "--to",        "1000",
+                                             "--set",       "m_bSpecDrawLabels=0",
+                                             "--set",       "m_nSpecfrequencyRange=5000"};
     std::vector<std::string> args = common;
     const std::string out = path("spectrogram.png");
     args.insert(args.end(), {"--png", out, "--width", "640", "--height", "360"});

@@ -71,8 +71,9 @@ void SpectrogramView::paintEvent(QPaintEvent* /*event*/)
         const double start = m_graph->startTime;
         const int from = m_graph->xAt(panes, start + m_marks->m_dLogDurationStartTime);
         const int to = m_graph->xAt(panes, start + m_marks->m_dLogDurationStopTime);
-        painter.fillRect(QRect(QPoint(from, panes.timed.top), QPoint(std::max(from, to), image.bottom())),
-                         kSelectionShade);
+        painter.fillRect(
+            QRect(QPoint(from, panes.timed.top), QPoint(std::max(from, to), image.bottom())),
+            kSelectionShade);
     }
     if (m_marks->m_bHaveMarker) {
         const int x = m_graph->xAt(panes, m_marks->m_dLogMarkerTime);
@@ -128,10 +129,10 @@ void SpectrogramView::mouseMoveEvent(QMouseEvent* event)
     if (onReadout) {
         // Off the image the formulas would give times outside the range
         // and negative frequencies: no readout there.
-        onReadout(panes.inImage(point) ? std::optional(SpectrogramReadout{
-                                             m_graph->timeAt(panes, point.x()),
-                                             m_graph->frequencyAt(panes, point.y())})
-                                       : std::nullopt);
+        onReadout(panes.inImage(point)
+                      ? std::optional(SpectrogramReadout{m_graph->timeAt(panes, point.x()),
+                                                         m_graph->frequencyAt(panes, point.y())})
+                      : std::nullopt);
     }
 }
 

@@ -22,8 +22,8 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <initializer_list>
 #include <filesystem>
+#include <initializer_list>
 #include <span>
 
 namespace phonaxis {
@@ -37,8 +37,8 @@ constexpr int kSettleMs = 250;
 const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
 const char* const kAnalysisCommands[] = {"_AnalysisFFT:", "_AnalysisFFTSelection:", nullptr,
                                          "_PlotFormantAll:", "_PlotFormantSelection:"};
-const char* const kLogCommands[] = {"_LogMarker:", "_LogDuration:", "_LogFormantsMarker:",
-                                    "_LogFormantsSelection:"};
+const char* const kLogCommands[] = {
+    "_LogMarker:", "_LogDuration:", "_LogFormantsMarker:", "_LogFormantsSelection:"};
 
 QString number(double value, int decimals)
 {
@@ -151,8 +151,7 @@ void SpectrogramWindowController::buildContents()
     m_cancel = new QPushButton(tr("Cancel"), central);
     m_cancel->setObjectName(QStringLiteral("_spectrogramCancel"));
     m_cancel->setAccessibleName(tr("Cancel the spectrogram"));
-    connect(m_cancel, &QPushButton::clicked, this,
-            &SpectrogramWindowController::cancelComputation);
+    connect(m_cancel, &QPushButton::clicked, this, &SpectrogramWindowController::cancelComputation);
     for (QWidget* widget : std::initializer_list<QWidget*>{m_progress, m_cancel}) {
         QSizePolicy policy = widget->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
@@ -301,8 +300,8 @@ bool SpectrogramWindowController::start()
     // some, as the picture lays it out.
     bool labels = false;
     for (int i = 0; i < document.channelsInUse(); ++i) {
-        labels = labels || (document.getChannel(i).m_bShow &&
-                            !document.getChannel(i).m_pArrayLabels.empty());
+        labels = labels ||
+                 (document.getChannel(i).m_bShow && !document.getChannel(i).m_pArrayLabels.empty());
     }
     m_view->setFallbackLayout(labels && document.m_bSpecDrawLabels, document.m_bSpecDrawAudio);
     const SpectrogramGraphLayout layout = m_view->layout();
@@ -311,11 +310,11 @@ bool SpectrogramWindowController::start()
         return refuse(tr("The window is too small for a spectrogram: make it larger."));
     }
     SpectrogramInput input =
-        m_rangeMs ? SpectrogramInput::fromDocumentRange(document, m_rangeMs->first,
-                                                        m_rangeMs->second, layout.columns(),
-                                                        layout.rows())
-                  : SpectrogramInput::fromDocument(document, m_bSelection, layout.columns(),
-                                                   layout.rows());
+        m_rangeMs
+            ? SpectrogramInput::fromDocumentRange(document, m_rangeMs->first, m_rangeMs->second,
+                                                  layout.columns(), layout.rows())
+            : SpectrogramInput::fromDocument(document, m_bSelection, layout.columns(),
+                                             layout.rows());
     if (m_bSelection && !m_rangeMs) {
         m_rangeMs = std::pair(input.startTime, input.stopTime);
     }
@@ -368,8 +367,9 @@ void SpectrogramWindowController::pollWorker()
         return;
     }
     if (m_worker->busy()) {
-        m_progress->setValue(m_worker->progress());
-        m_view->update();
+        const int percent = m_worker->progress();
+        m_progress->setValue(percent);
+        m_view->setMessage(tr("Computing the spectrogram… %1 %").arg(percent));
         return;
     }
     m_poll->stop();
@@ -476,8 +476,7 @@ void SpectrogramWindowController::AnalysisFFTSelection()
     const double span = graph.stopTime - graph.startTime;
     const double samplesPerMs = span > 0.0 ? (graph.endPoint - graph.startPoint) / span : 0.0;
     emit spectrumRequested(graph.startPoint + m_marks.m_dLogDurationStartTime * samplesPerMs,
-                           graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs,
-                           true);
+                           graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs, true);
 }
 
 void SpectrogramWindowController::handOverFormants(bool selection)
@@ -494,8 +493,11 @@ void SpectrogramWindowController::handOverFormants(bool selection)
                1;
     }
     const FormantPlotColumns plot = PlotformantsFromSpectrogram(finished, first, last);
-    const FormantDictionary formants{
-        {"row", plot.row}, {"f1", plot.f1}, {"f2", plot.f2}, {"f3", plot.f3}, {"label", plot.label}};
+    const FormantDictionary formants{{"row", plot.row},
+                                     {"f1", plot.f1},
+                                     {"f2", plot.f2},
+                                     {"f3", plot.f3},
+                                     {"label", plot.label}};
     emit formantsRequested(formants, selection);
 }
 
@@ -540,9 +542,8 @@ void SpectrogramWindowController::LogFormantsMarker()
     const SpectrogramGraphInput& graph = *m_graph;
     const int column = SpectrogramMarks::columnAt(m_marks.m_dLogMarkerTime, graph.startTime,
                                                   graph.stopTime, graph.result->columns);
-    m_context.addLog(SpectrogramLog::formantsMarker(m_context.displayName().toStdString(),
-                                                    *graph.result, m_marks.m_dLogMarkerTime,
-                                                    column));
+    m_context.addLog(SpectrogramLog::formantsMarker(
+        m_context.displayName().toStdString(), *graph.result, m_marks.m_dLogMarkerTime, column));
 }
 
 void SpectrogramWindowController::LogFormantsSelection()
@@ -583,13 +584,14 @@ void SpectrogramWindowController::SaveasPict()
         return;
     }
     const SpectrogramGraphInput& graph = *m_graph;
-    const QImage picture = renderGraph(m_view->size(), [&graph](QPainter& painter, QSize viewSizePx) {
-        drawSpectrogramGraph(painter, viewSizePx, graph);
-    });
+    const QImage picture =
+        renderGraph(m_view->size(), [&graph](QPainter& painter, QSize viewSizePx) {
+            drawSpectrogramGraph(painter, viewSizePx, graph);
+        });
     std::string error;
     if (picture.isNull()) {
-        m_context.prompts->alert("Error in save", "The picture of the spectrogram could not be drawn.",
-                                 "OK");
+        m_context.prompts->alert("Error in save",
+                                 "The picture of the spectrogram could not be drawn.", "OK");
     } else if (!writeTiff(picture, *path, error)) {
         m_context.prompts->alert("Error in save", error, "OK");
     }

@@ -35,7 +35,9 @@ std::span<const MenuSpec> documentWindowMenus();
 // Enabling rule of the main window's own commands: the pitch window, the
 // label table and the display, zoom and intensity/smoothing panels need data; the calibration panel
 // and the configuration commands are always enabled; the EGG panel needs data and an EGG channel
-// assigned.
-bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned = false);
+// assigned. The spectrum at the marker needs data and a marker, the
+// spectrum of the selection data and a selection.
+bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned = false,
+                          bool haveMarker = false, bool haveSelection = false);
 
 } // namespace phonaxis

@@ -20,6 +20,7 @@
 #include "document/Configuration.h"
 #include "document/EditSession.h"
 #include "document/MyDocument.h"
+#include "windows/ui/FFTWindowController.h"
 #include "windows/ui/PitchWindowController.h"
 
 #include <algorithm>
@@ -226,6 +227,36 @@ void MainWindowController::AnalysisIntensity()
     }
     mainView()->redraw();
     afterViewChange();
+}
+
+namespace {
+
+// Opens a spectrum window of `window`'s document and makes it one of the
+// document's analysis windows.
+void openSpectrumWindow(MainWindowController& window, SpectrumPlace place)
+{
+    FFTWindowController* spectrum =
+        FFTWindowController::open(window.analysisWindowContext(), place, &window);
+    if (spectrum != nullptr) {
+        window.adoptAnalysisWindow(spectrum);
+        spectrum->show();
+    }
+}
+
+} // namespace
+
+void MainWindowController::AnalysisFFT()
+{
+    if (isCommandEnabled("_AnalysisFFT:")) {
+        openSpectrumWindow(*this, SpectrumPlace::Marker);
+    }
+}
+
+void MainWindowController::AnalysisFFTSelection()
+{
+    if (isCommandEnabled("_AnalysisFFTSelection:")) {
+        openSpectrumWindow(*this, SpectrumPlace::Selection);
+    }
 }
 
 void MainWindowController::smoothChannels()

@@ -16,6 +16,11 @@
 #include "windows/SpectrogramAnalysis.h"
 #include "windows/SpectrumAnalysis.h"
 
+#ifdef PHONAXIS_HAVE_DISPLAY
+#include "cli/CliPicture.h"
+#include "cli/CliSpectrumPicture.h"
+#endif
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -257,10 +262,42 @@ void writeLogJson(const std::vector<LogRecord>& records, std::ostream& out)
     out << (records.empty() ? "]\n" : "\n]\n");
 }
 
+// --png OUT for an analysis' graph picture, with --width and --height,
+// which size it: checked before any file is read.
+int checkGraphPictureOptions(const Options& options, std::ostream& err)
+{
+    if (!options.pngPath) {
+        if (options.widthPx || options.heightPx) {
+            return usage(err, "--width and --height size the --png picture: give --png OUT too");
+        }
+        return kExitOk;
+    }
+#ifdef PHONAXIS_HAVE_DISPLAY
+    const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
+                       options.heightPx.value_or(kGraphPictureHeightPx));
+    if (!pictureSizeUsable(sizePx)) {
+        return usage(err, "a picture of " + std::to_string(sizePx.width()) + " x " +
+                              std::to_string(sizePx.height()) +
+                              " pixels is larger than phonaxis-cli draws");
+    }
+    std::vector<std::string> inputs(options.positional);
+    if (options.configPath) {
+        inputs.push_back(*options.configPath);
+    }
+    return checkPictureOutput(*options.pngPath, inputs, err);
+#else
+    return usage(err, "this phonaxis-cli draws no pictures (it was built without the display "
+                      "library): leave out --png");
+#endif
+}
+
 int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err)
 {
     if (options.atMs.has_value() == (options.fromMs.has_value() || options.toMs.has_value())) {
         return usage(err, "spectrum takes either --at MS or --from MS --to MS");
+    }
+    if (const int status = checkGraphPictureOptions(options, err)) {
+        return status;
     }
     Session session;
     Channels* audio = nullptr;
@@ -284,7 +321,18 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     case SpectrumStart::RangeBeyondAllowed:
         return failure(err, std::string(SpectrumAnalysis::kRangeAlertMessage) + " " +
                                 SpectrumAnalysis::kRangeAlertInformative);
+    case SpectrumStart::Cancelled: // nothing here asks to stop
+        return failure(err, "the spectrum was not computed");
     }
+#ifdef PHONAXIS_HAVE_DISPLAY
+    if (options.pngPath) {
+        if (const int status = writeSpectrumPicture(*options.pngPath, options.widthPx,
+                                                    options.heightPx, *spectrum,
+                                                    session.document(), err)) {
+            return status;
+        }
+    }
+#endif
     const std::vector<LogRecord> records =
         options.frame ? spectrum->frameLogRecords(session.displayName)
                       : std::vector<LogRecord>{spectrum->formantsLogRecord(session.displayName)};

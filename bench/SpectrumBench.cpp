@@ -62,7 +62,8 @@ void SpectrumSelection(benchmark::State& state)
         std::abort();
     }
     state.counters["frames"] = analysis.framesAnalysed();
-    state.counters["reports"] = static_cast<double>(reports) / static_cast<double>(state.iterations());
+    state.counters["reports"] =
+        static_cast<double>(reports) / static_cast<double>(state.iterations());
 }
 
 } // namespace

@@ -120,8 +120,8 @@ std::span<const MenuSpec> documentWindowMenus()
     return kMenus;
 }
 
-bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned,
-                          bool haveMarker, bool haveSelection)
+bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned, bool haveMarker,
+                          bool haveSelection)
 {
     if (std::strcmp(name, "_OptionsEGG:") == 0) {
         return documentHasData && eggAssigned;

@@ -355,12 +355,11 @@ bool MainWindowController::isCommandEnabled(const std::string& command)
             case CommandOwner::Document:
                 return m_document->validateMenuItem(command);
             case CommandOwner::Window:
-                return windowCommandEnabled(entry.name, m_document->m_bHaveData,
-                                            m_document->m_nEGGChannelIndex >= 0 &&
-                                                m_document->m_nEGGChannelIndex <
-                                                    m_document->channelsInUse(),
-                                            m_document->m_bHaveMarker,
-                                            m_document->m_bHaveSelection);
+                return windowCommandEnabled(
+                    entry.name, m_document->m_bHaveData,
+                    m_document->m_nEGGChannelIndex >= 0 &&
+                        m_document->m_nEGGChannelIndex < m_document->channelsInUse(),
+                    m_document->m_bHaveMarker, m_document->m_bHaveSelection);
             case CommandOwner::Log:
                 return m_application.logController().validateMenuItem(command, m_document.get());
             case CommandOwner::View: {

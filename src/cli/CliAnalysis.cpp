@@ -326,9 +326,9 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     }
 #ifdef PHONAXIS_HAVE_DISPLAY
     if (options.pngPath) {
-        if (const int status = writeSpectrumPicture(*options.pngPath, options.widthPx,
-                                                    options.heightPx, *spectrum,
-                                                    session.document(), err)) {
+        if (const int status =
+                writeSpectrumPicture(*options.pngPath, options.widthPx, options.heightPx, *spectrum,
+                                     session.document(), err)) {
             return status;
         }
     }

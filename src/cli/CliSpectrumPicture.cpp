@@ -14,9 +14,10 @@ int writeSpectrumPicture(const std::string& outPath, std::optional<int> widthPx,
     const SpectrumGraphStyle style = SpectrumGraphStyle::fromDocument(document);
     const QSize sizePx(widthPx.value_or(kGraphPictureWidthPx),
                        heightPx.value_or(kGraphPictureHeightPx));
-    return writeGraphPicture(outPath, sizePx, [&](QPainter& painter, QSize size) {
-        drawSpectrumGraph(painter, size, spectrum, style);
-    }, err);
+    return writeGraphPicture(
+        outPath, sizePx,
+        [&](QPainter& painter, QSize size) { drawSpectrumGraph(painter, size, spectrum, style); },
+        err);
 }
 
 } // namespace phonaxis::cli

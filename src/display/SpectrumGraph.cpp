@@ -62,8 +62,8 @@ public:
 
     int y(double level) const
     {
-        const double offset = m_absolute ? (level + m_minimum) * m_pixelsPerDb
-                                         : level * m_pixelsPerDb;
+        const double offset =
+            m_absolute ? (level + m_minimum) * m_pixelsPerDb : level * m_pixelsPerDb;
         const double clamped = std::clamp(offset, -1.0, static_cast<double>(rectHeight(m_graph)));
         const int y = m_graph.bottom - m_lift - static_cast<int>(clamped);
         return std::clamp(y, static_cast<int>(m_graph.top), static_cast<int>(m_graph.bottom));
@@ -85,7 +85,8 @@ void drawCurve(QPainter& painter, const Rect& graph, std::span<const double> lev
     line.reserve(points);
     line << QPoint(graph.left, graph.bottom);
     for (int j = kFirstDrawnPoint; j < points; ++j) {
-        line << QPoint(spectrumPointX(graph, j, points), scale.y(levels[static_cast<std::size_t>(j)]));
+        line << QPoint(spectrumPointX(graph, j, points),
+                       scale.y(levels[static_cast<std::size_t>(j)]));
     }
     painter.setPen(pen);
     painter.drawPolyline(line);
@@ -112,8 +113,8 @@ void drawLevelGrid(QPainter& painter, const Rect& graph, QSize viewSizePx,
         return;
     }
     Rect extended = graph;
-    extended.bottom = static_cast<std::int16_t>(std::min<double>(
-        graph.top + std::floor(whole * rectHeight(graph) / range), INT16_MAX));
+    extended.bottom = static_cast<std::int16_t>(
+        std::min<double>(graph.top + std::floor(whole * rectHeight(graph) / range), INT16_MAX));
     painter.save();
     painter.setClipRect(QRect(0, 0, viewSizePx.width(), graph.bottom + 1));
     DrawAnyGrid(painter, extended, -static_cast<int>(whole), 0, step, 1, true, false);
@@ -172,8 +173,8 @@ int spectrumPointX(const Rect& graph, int j, int displayPoints)
     if (displayPoints <= 0) {
         return graph.left;
     }
-    return graph.left + static_cast<int>(static_cast<std::int64_t>(j) * rectWidth(graph) /
-                                         displayPoints);
+    return graph.left +
+           static_cast<int>(static_cast<std::int64_t>(j) * rectWidth(graph) / displayPoints);
 }
 
 void drawSpectrumGraph(QPainter& painter, QSize viewSizePx, const SpectrumAnalysis& analysis,
@@ -206,8 +207,8 @@ void drawSpectrumGraph(QPainter& painter, QSize viewSizePx, const SpectrumAnalys
     }
     drawFormantText(painter, graph, analysis.formantText());
     if (analysis.m_bHaveMarker && analysis.m_dFreqfactor > 0.0) {
-        const auto j = static_cast<int>(std::lround(analysis.m_dMarkerFreqValue /
-                                                    analysis.m_dFreqfactor));
+        const auto j =
+            static_cast<int>(std::lround(analysis.m_dMarkerFreqValue / analysis.m_dFreqfactor));
         const int x = spectrumPointX(graph, j, analysis.displayPoints());
         painter.fillRect(QRect(x, graph.top, 2, rectHeight(graph)), toQColor(kMarkerColor, 0.8));
     }

@@ -80,8 +80,8 @@ public:
     // only; fileLength limits what is read. A long stretch reports its
     // progress to `progress`; when told to stop, the start ends Cancelled and
     // the previous result stays. Reporting never changes the result.
-    SpectrumStart PerformFFTLPC(std::span<const float> samples, double startPoint,
-                                double stopPoint, double fileLength, double sampleRate,
+    SpectrumStart PerformFFTLPC(std::span<const float> samples, double startPoint, double stopPoint,
+                                double fileLength, double sampleRate,
                                 const SpectrumParameters& parameters,
                                 const WorkProgress& progress = {});
 

@@ -24,6 +24,7 @@ std::optional<phonaxis::Bytes> vowelWav(phonaxis::Prompts& prompts, double& rate
 #include "log/LogTable.h"
 #include "log/ui/LogWindow.h"
 #include "support/AppFixture.h"
+#include "support/FileProbes.h"
 #include "windows/ui/FFTView.h"
 #include "windows/ui/FFTWindowController.h"
 
@@ -40,18 +41,11 @@ std::optional<phonaxis::Bytes> vowelWav(phonaxis::Prompts& prompts, double& rate
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace phonaxis {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<double> copied(std::span<const double> values)
 {
@@ -60,8 +54,8 @@ std::vector<double> copied(std::span<const double> values)
 
 void moveMouse(QWidget* widget, QPoint at, Qt::MouseButtons held = Qt::NoButton)
 {
-    QMouseEvent move(QEvent::MouseMove, QPointF(at), widget->mapToGlobal(QPointF(at)),
-                     Qt::NoButton, held, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), widget->mapToGlobal(QPointF(at)), Qt::NoButton,
+                     held, Qt::NoModifier);
     QApplication::sendEvent(widget, &move);
 }
 
@@ -133,9 +127,9 @@ TEST_F(SpectrumWindowTest, WindowShowsAndLogsTheEnginesSpectrum)
         SpectrumPlace place;
         std::string title;
     };
-    for (const Case& c : {Case{"_AnalysisFFT:", SpectrumPlace::Marker, "FFT::vowel.wav"},
-                          Case{"_AnalysisFFTSelection:", SpectrumPlace::Selection,
-                               "FFT Selection::vowel.wav"}}) {
+    for (const Case& c :
+         {Case{"_AnalysisFFT:", SpectrumPlace::Marker, "FFT::vowel.wav"},
+          Case{"_AnalysisFFTSelection:", SpectrumPlace::Selection, "FFT Selection::vowel.wav"}}) {
         SCOPED_TRACE(c.command);
         MainWindowController* window = openVowel();
         ASSERT_NE(window, nullptr);
@@ -152,8 +146,8 @@ TEST_F(SpectrumWindowTest, WindowShowsAndLogsTheEnginesSpectrum)
         const Channels& audio = window->document().getChannel(0);
         const double from = c.place == SpectrumPlace::Marker ? audio.m_dMarkerFileValue
                                                              : audio.m_dDurationStartFile;
-        const double to = c.place == SpectrumPlace::Marker ? audio.m_dMarkerFileValue
-                                                           : audio.m_dDurationStopFile;
+        const double to =
+            c.place == SpectrumPlace::Marker ? audio.m_dMarkerFileValue : audio.m_dDurationStopFile;
         SpectrumAnalysis direct;
         ASSERT_EQ(direct.doPerformFFTLPC(window->document(), from, to), SpectrumStart::Computed);
         EXPECT_GT(direct.framesAnalysed(), c.place == SpectrumPlace::Marker ? 0 : 1);
@@ -172,7 +166,8 @@ TEST_F(SpectrumWindowTest, WindowShowsAndLogsTheEnginesSpectrum)
         const SpectrumAnalysis& marked = fft->view()->analysis();
         direct.setMarker(true, marked.displayIndexAt(200 - kSpectrumGraphMargin,
                                                      fft->view()->width() - kSpectrumGraphMargin));
-        for (const char* entry : {"_LogFormantsMarker:", "_LogFFTFormantBandwidths:", "_LogFFTFrame:"}) {
+        for (const char* entry :
+             {"_LogFormantsMarker:", "_LogFFTFormantBandwidths:", "_LogFFTFrame:"}) {
             chooseFromLogMenu(*fft, entry);
         }
         std::vector<LogRecord> records{direct.markerLogRecord("vowel.wav"),
@@ -207,7 +202,7 @@ TEST_F(SpectrumWindowTest, MarkerAndReadoutsFollowTheMouseInsideTheGraphOnly)
         {{graph.left, 50}, true},
         {{graph.left + width / 7, 30}, true},
         {{graph.right - 1, graph.bottom - 1}, true},
-        {{graph.left - 1, 50}, false},        // the level labels' margin
+        {{graph.left - 1, 50}, false},            // the level labels' margin
         {{graph.left + 40, graph.bottom}, false}, // the frequency labels' margin
         {{5, graph.bottom + 5}, false},
     };
@@ -264,12 +259,11 @@ TEST_F(SpectrumWindowTest, CommandsAndLogEntriesAreEnabledByTheirRules)
     const Step steps[] = {
         {"log hidden", [] {}, false, false, false},
         {"log shown", [&] { window->action("_LogNew:")->trigger(); }, false, true, true},
-        {"marker set",
-         [&] { QTest::mouseClick(fft->view(), Qt::LeftButton, {}, QPoint(100, 50)); },
+        {"marker set", [&] { QTest::mouseClick(fft->view(), Qt::LeftButton, {}, QPoint(100, 50)); },
          true, true, true},
         {"marker cleared",
-         [&] { QTest::mouseClick(fft->view(), Qt::LeftButton, {}, QPoint(5, 50)); },
-         false, true, true},
+         [&] { QTest::mouseClick(fft->view(), Qt::LeftButton, {}, QPoint(5, 50)); }, false, true,
+         true},
     };
     QMenu* log = fft->menuBar()->findChild<QMenu*>("Log");
     ASSERT_NE(log, nullptr);
@@ -300,12 +294,14 @@ TEST_F(SpectrumWindowTest, ResizingAndEditingTheDocumentKeepTheComputedSpectrum)
     ASSERT_NE(fft, nullptr);
     window->action("_LogNew:")->trigger();
     const std::vector<double> spectrum = copied(fft->view()->analysis().spectrum());
-    const std::string formants = expectedLog({fft->view()->analysis().formantsLogRecord("vowel.wav")});
+    const std::string formants =
+        expectedLog({fft->view()->analysis().formantsLogRecord("vowel.wav")});
 
     // The recording is cut away entirely: its samples are freed.
     window->action("_EditSelectAll:")->trigger();
     window->action("_EditCut:")->trigger();
-    ASSERT_FALSE(window->document().m_bHaveData && window->document().getChannel(0).m_dwFileLength > 0);
+    ASSERT_FALSE(window->document().m_bHaveData &&
+                 window->document().getChannel(0).m_dwFileLength > 0);
     for (const QSize size : {QSize(500, 300), QSize(1200, 700)}) {
         fft->resize(size);
         const QImage picture = fft->view()->grab().toImage();
@@ -332,8 +328,8 @@ TEST_F(SpectrumWindowTest, NothingComputedOpensNoWindow)
         std::string alert; // empty: none
     };
     const Case cases[] = {
-        {"cancelled", [](MainWindowController& w) { w.setProgressDriver([](double) { return false; }); },
-         ""},
+        {"cancelled",
+         [](MainWindowController& w) { w.setProgressDriver([](double) { return false; }); }, ""},
         {"range above half the rate",
          [](MainWindowController& w) { w.document().m_nFFTfrequencyRange = 6000; },
          SpectrumAnalysis::kRangeAlertMessage},
@@ -396,7 +392,7 @@ TEST_F(SpectrumWindowTest, ProgressIsReportedAndTheWindowsCloseWithTheirDocument
     const QImage picture(QString::fromStdString(tif.string()));
     EXPECT_EQ(picture.size(), fft->view()->size());
     fft->action("printDocument:")->trigger();
-    EXPECT_EQ(readAll(pdf).substr(0, 4), "%PDF");
+    EXPECT_EQ(test::fileBytes(pdf).substr(0, 4), "%PDF");
 
     const QPointer<QWidget> first = window->analysisWindows().front();
     const QPointer<QWidget> second = fft;

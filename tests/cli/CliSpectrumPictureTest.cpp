@@ -59,8 +59,8 @@ protected:
     };
     Run spectrum(const std::vector<std::string>& extra) const
     {
-        std::vector<std::string> args{"spectrum", path("vowel.wav"), "--at", "250", "--set",
-                                      "m_bFFTColor=1"};
+        std::vector<std::string> args{"spectrum", path("vowel.wav"), "--at",
+                                      "250",      "--set",           "m_bFFTColor=1"};
         args.insert(args.end(), extra.begin(), extra.end());
         std::ostringstream out, err;
         const int status = cli::run(args, out, err);
@@ -79,8 +79,8 @@ TEST_F(CliSpectrumPictureTest, PictureShowsTheVowelsPeaksAndTheLogStaysTheSame)
     const Run text = spectrum({});
     ASSERT_EQ(text.status, 0) << text.err;
     // Without the envelope, which meets the spectrum's peak and covers it.
-    const Run drawn = spectrum({"--png", path("s.png"), "--width", "520", "--height", "320",
-                                "--set", "m_bFFTDrawLPC=0"});
+    const Run drawn = spectrum(
+        {"--png", path("s.png"), "--width", "520", "--height", "320", "--set", "m_bFFTDrawLPC=0"});
     ASSERT_EQ(drawn.status, 0) << drawn.err;
     EXPECT_EQ(drawn.out, text.out);
     const QImage image(QString::fromStdString(path("s.png")));

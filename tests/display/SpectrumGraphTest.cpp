@@ -55,8 +55,7 @@ bool isRed(QRgb p)
 }
 
 // The first pixel from the top in column x that `match` accepts; -1 if none.
-template <typename Match>
-int topmost(const QImage& image, int x, Match match)
+template <typename Match> int topmost(const QImage& image, int x, Match match)
 {
     for (int y = 0; y < image.height(); ++y) {
         if (match(image.pixel(x, y))) {

@@ -48,9 +48,9 @@ TEST(SpectrumProgress, ReportsDoNotChangeTheResultAndAStopKeepsThePreviousOne)
         const std::vector<double> before = copied(watched.spectrum());
         const auto formantsBefore = watched.m_dFormat;
 
-        EXPECT_EQ(watched.PerformFFTLPC(vowel.samples, 0.0, length, length, vowel.rateHz, p,
-                                        progress),
-                  c.outcome);
+        EXPECT_EQ(
+            watched.PerformFFTLPC(vowel.samples, 0.0, length, length, vowel.rateHz, p, progress),
+            c.outcome);
         ASSERT_FALSE(fractions.empty());
         EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
         if (c.outcome == SpectrumStart::Computed) {

@@ -59,13 +59,15 @@ FFTWindowController* FFTWindowController::open(const AnalysisWindowContext& cont
     if (document == nullptr || !document->m_bHaveData || document->audioChannelIndex() < 0) {
         return nullptr;
     }
-    const auto [start, stop] = stretchOf(document->getChannel(document->audioChannelIndex()), place);
+    const auto [start, stop] =
+        stretchOf(document->getChannel(document->audioChannelIndex()), place);
     std::unique_ptr<FFTWindowController> window(new FFTWindowController(context, place));
     SpectrumStart outcome = SpectrumStart::NoData;
     {
         // The dialog goes before any alert is shown.
         ProgressWork work(progressParent, tr("Computing the spectrum…"), context.progressDriver);
-        outcome = window->m_view->analysis().doPerformFFTLPC(*document, start, stop, work.progress());
+        outcome =
+            window->m_view->analysis().doPerformFFTLPC(*document, start, stop, work.progress());
     }
     switch (outcome) {
     case SpectrumStart::Computed:
@@ -116,8 +118,8 @@ FFTWindowController::FFTWindowController(const AnalysisWindowContext& context, S
         fields->addWidget(field, 1, column);
         return field;
     };
-    static constexpr const char* kInfoNames[] = {"sampleRate", "bandwidth",  "fftPoints",
-                                                 "lpcOrder",   "windowMs",   "stepMs"};
+    static constexpr const char* kInfoNames[] = {"sampleRate", "bandwidth", "fftPoints",
+                                                 "lpcOrder",   "windowMs",  "stepMs"};
     for (std::size_t i = 0; i < m_info.size(); ++i) {
         m_info[i] = addField(kInfoLabels[i], kInfoNames[i], static_cast<int>(i));
     }

@@ -263,12 +263,13 @@ void writeLogJson(const std::vector<LogRecord>& records, std::ostream& out)
 }
 
 // --png OUT for an analysis' graph picture, with --width and --height,
-// which size it: checked before any file is read.
+// which size it: checked before any file is read. OUT must be a picture
+// type and neither FILE nor the --config file.
 int checkGraphPictureOptions(const Options& options, std::ostream& err)
 {
     if (!options.pngPath) {
         if (options.widthPx || options.heightPx) {
-            return usage(err, "--width and --height size the --png picture: give --png OUT too");
+            return usage(err, "--width and --height size the picture of --png OUT");
         }
         return kExitOk;
     }
@@ -286,8 +287,8 @@ int checkGraphPictureOptions(const Options& options, std::ostream& err)
     }
     return checkPictureOutput(*options.pngPath, inputs, err);
 #else
-    return usage(err, "this phonaxis-cli draws no pictures (it was built without the display "
-                      "library): leave out --png");
+    return usage(err, "this phonaxis-cli was built without the display library and draws "
+                      "no pictures (--png)");
 #endif
 }
 
@@ -416,18 +417,8 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
 
 int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
 {
-    if ((options.widthPx || options.heightPx) && !options.pngPath) {
-        return usage(err, "--width and --height size the picture of --png OUT");
-    }
-    if (options.pngPath) {
-#ifdef PHONAXIS_HAVE_DISPLAY
-        if (const int status = checkPitchPicture(options, err)) {
-            return status;
-        }
-#else
-        return usage(err, "this phonaxis-cli was built without the display library and draws "
-                          "no pictures (--png)");
-#endif
+    if (const int status = checkGraphPictureOptions(options, err)) {
+        return status;
     }
     Session session;
     Channels* audio = nullptr;

@@ -1,9 +1,9 @@
 #include "windows/ui/FFTWindowController.h"
 
 #include "display/MenuCommands.h"
-#include "display/PictureExport.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
+#include "windows/ui/AnalysisWindowPictures.h"
 #include "windows/ui/FFTView.h"
 
 #include <QAction>
@@ -13,12 +13,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 
 namespace phonaxis {
@@ -27,7 +24,6 @@ namespace {
 
 constexpr int kDefaultWidthPx = 720;
 constexpr int kDefaultHeightPx = 480;
-constexpr const char* kSaveError = "Error in save";
 
 // The start and stop of the spectrum in samples of `channel`.
 std::pair<double, double> stretchOf(const Channels& channel, SpectrumPlace place)
@@ -241,36 +237,12 @@ void FFTWindowController::LogFFTFrame()
 
 void FFTWindowController::SaveasPict()
 {
-    SavePanelRequest request;
-    request.requiredType = "tif";
-    request.proposedName = "pict.tif";
-    request.directory = (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string();
-    const auto path = m_context.prompts->savePanel(request);
-    if (!path) {
-        return;
-    }
-    const QImage picture = renderGraph(m_view->size(), drawingOf(m_view));
-    std::string error;
-    if (picture.isNull()) {
-        m_context.prompts->alert(kSaveError, "The picture of the spectrum could not be drawn.",
-                                 "OK");
-    } else if (!writeTiff(picture, *path, error)) {
-        m_context.prompts->alert(kSaveError, error, "OK");
-    }
+    saveAnalysisPicture(m_context, m_view->size(), drawingOf(m_view), "spectrum");
 }
 
 void FFTWindowController::printDocument()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    const bool accepted = m_context.printSetup
-                              ? m_context.printSetup(printer)
-                              : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
-    if (!accepted) {
-        return;
-    }
-    if (!printGraph(printer, m_view->size(), drawingOf(m_view))) {
-        m_context.prompts->alert("Printing failed.", "The printer could not print the page.", "OK");
-    }
+    printAnalysisGraph(m_context, this, m_view->size(), drawingOf(m_view));
 }
 
 } // namespace phonaxis

@@ -3,19 +3,7 @@
 // the engine's own values, the marker and readouts under the mouse, the
 // enabling of the commands, editing and resizing while it is open, the
 // alerts and Cancel, its picture and print.
-#include "Signals.h" // before Qt: its "signals" keyword is a macro
-
-namespace {
-
-// The vowel (10 kHz, 500 ms, F1 730 Hz) as WAV bytes.
-std::optional<phonaxis::Bytes> vowelWav(phonaxis::Prompts& prompts)
-{
-    const phonaxis::signals::Vowel vowel = phonaxis::signals::vowel({});
-    const std::span<const float> channels[] = {vowel.samples};
-    return phonaxis::signals::waveFileBytes(vowel.rateHz, channels, prompts);
-}
-
-} // namespace
+#include "support/VowelRecording.h" // before Qt: its "signals" keyword is a macro
 
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
@@ -66,7 +54,7 @@ protected:
     MainWindowController* openVowel(SpectrumPlace place)
     {
         const fs::path path = folder / "vowel.wav";
-        const auto bytes = vowelWav(prompts);
+        const auto bytes = test::vowelWav();
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
         MainWindowController* window = application->openPath(QString::fromStdString(path.string()));

@@ -1,31 +1,16 @@
 // phonaxis-cli spectrum --png: the spectrum window's graph of a generated
 // vowel, written by the name's extension next to the unchanged log, and the
 // mistakes refused before any work.
-#include "Signals.h" // before Qt: its "signals" keyword is a macro
 #include "cli/CliCommands.h"
 #include "document/FileIO.h"
 #include "support/FileProbes.h"
-#include "support/ScriptedPrompts.h"
+#include "support/VowelRecording.h" // before Qt: its "signals" keyword is a macro
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #ifdef PHONAXIS_HAVE_DISPLAY
-
-namespace {
-
-// The vowel (10 kHz, 500 ms, F0 100 Hz, F1 730 Hz, F2 1090 Hz) as WAV bytes.
-std::optional<phonaxis::Bytes> vowelWav()
-{
-    phonaxis::test::ScriptedPrompts prompts;
-    const phonaxis::signals::Vowel vowel = phonaxis::signals::vowel({});
-    const std::span<const float> channels[] = {vowel.samples};
-    return phonaxis::signals::waveFileBytes(vowel.rateHz, channels, prompts);
-}
-
-} // namespace
-
 #include <QImage>
 
 #include <cmath>
@@ -42,7 +27,7 @@ protected:
     void SetUp() override
     {
         fs::create_directories(m_dir);
-        const auto bytes = vowelWav();
+        const auto bytes = test::vowelWav();
         std::string error;
         ASSERT_TRUE(bytes && writeFileAtomically(path("vowel.wav"), *bytes, error)) << error;
     }

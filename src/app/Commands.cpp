@@ -122,14 +122,18 @@ std::span<const MenuSpec> documentWindowMenus()
     return kMenus;
 }
 
-bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned,
-                          bool documentHasSelection)
+bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned, bool haveMarker,
+                          bool haveSelection)
 {
     if (std::strcmp(name, "_OptionsEGG:") == 0) {
         return documentHasData && eggAssigned;
     }
-    if (std::strcmp(name, "_AnalysisSpectrogramSelection:") == 0) {
-        return documentHasData && documentHasSelection;
+    if (std::strcmp(name, "_AnalysisFFT:") == 0) {
+        return documentHasData && haveMarker;
+    }
+    if (std::strcmp(name, "_AnalysisFFTSelection:") == 0 ||
+        std::strcmp(name, "_AnalysisSpectrogramSelection:") == 0) {
+        return documentHasData && haveSelection;
     }
     // Panels that edit per-channel or view settings need data; the
     // calibration sheet and the configuration commands are always at hand.

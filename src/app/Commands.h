@@ -35,8 +35,9 @@ std::span<const MenuSpec> documentWindowMenus();
 // Enabling rule of the main window's own commands: the spectrogram and pitch windows, the
 // label table and the display, zoom and intensity/smoothing panels need data; the calibration panel
 // and the configuration commands are always enabled; the EGG panel needs data and an EGG channel
-// assigned; the spectrogram of the selection needs data and a selection.
+// assigned. The spectrum at the marker needs data and a marker, the
+// spectrum and the spectrogram of the selection data and a selection.
 bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned = false,
-                          bool documentHasSelection = false);
+                          bool haveMarker = false, bool haveSelection = false);
 
 } // namespace phonaxis

@@ -20,11 +20,13 @@
 #include "document/Configuration.h"
 #include "document/EditSession.h"
 #include "document/MyDocument.h"
+#include "windows/ui/FFTWindowController.h"
 #include "windows/ui/PitchWindowController.h"
 #include "windows/ui/SpectrogramWindowController.h"
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -229,6 +231,39 @@ void MainWindowController::AnalysisIntensity()
     afterViewChange();
 }
 
+namespace {
+
+// Opens a spectrum window of `window`'s document and makes it one of the
+// document's analysis windows.
+void openSpectrumWindow(MainWindowController& window, SpectrumPlace place,
+                        std::optional<std::pair<double, double>> samples = std::nullopt)
+{
+    FFTWindowController* spectrum =
+        samples ? FFTWindowController::openAt(window.analysisWindowContext(), place,
+                                              samples->first, samples->second, &window)
+                : FFTWindowController::open(window.analysisWindowContext(), place, &window);
+    if (spectrum != nullptr) {
+        window.adoptAnalysisWindow(spectrum);
+        spectrum->show();
+    }
+}
+
+} // namespace
+
+void MainWindowController::AnalysisFFT()
+{
+    if (isCommandEnabled("_AnalysisFFT:")) {
+        openSpectrumWindow(*this, SpectrumPlace::Marker);
+    }
+}
+
+void MainWindowController::AnalysisFFTSelection()
+{
+    if (isCommandEnabled("_AnalysisFFTSelection:")) {
+        openSpectrumWindow(*this, SpectrumPlace::Selection);
+    }
+}
+
 void MainWindowController::smoothChannels()
 {
     for (int index = 0; index < m_document->channelsInUse(); ++index) {
@@ -304,6 +339,13 @@ SpectrogramWindowController* MainWindowController::openSpectrogram(const char* c
     adoptAnalysisWindow(window);
     connect(this, &MainWindowController::samplesChanged, window,
             &SpectrogramWindowController::samplesChanged);
+    // Spectra from the spectrogram: at its track cursor or over its selection.
+    connect(window, &SpectrogramWindowController::spectrumRequested, this,
+            [this](double startSample, double stopSample, bool overSelection) {
+                openSpectrumWindow(*this,
+                                   overSelection ? SpectrumPlace::Selection : SpectrumPlace::Marker,
+                                   std::pair(startSample, stopSample));
+            });
     window->show();
     window->start();
     return window;

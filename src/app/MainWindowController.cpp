@@ -316,6 +316,10 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::fileLoadConfiguration);
     } else if (command == "_fileRevertToDefaultConfiguration:") {
         on(&MainWindowController::fileRevertToDefaultConfiguration);
+    } else if (command == "_AnalysisFFT:") {
+        on(&MainWindowController::AnalysisFFT);
+    } else if (command == "_AnalysisFFTSelection:") {
+        on(&MainWindowController::AnalysisFFTSelection);
     } else if (command == "_AnalysisIntensity:") {
         on(&MainWindowController::AnalysisIntensity);
     } else if (command == "_AnalysisSmooth:") {
@@ -355,11 +359,11 @@ bool MainWindowController::isCommandEnabled(const std::string& command)
             case CommandOwner::Document:
                 return m_document->validateMenuItem(command);
             case CommandOwner::Window:
-                return windowCommandEnabled(entry.name, m_document->m_bHaveData,
-                                            m_document->m_nEGGChannelIndex >= 0 &&
-                                                m_document->m_nEGGChannelIndex <
-                                                    m_document->channelsInUse(),
-                                            m_document->m_bHaveSelection);
+                return windowCommandEnabled(
+                    entry.name, m_document->m_bHaveData,
+                    m_document->m_nEGGChannelIndex >= 0 &&
+                        m_document->m_nEGGChannelIndex < m_document->channelsInUse(),
+                    m_document->m_bHaveMarker, m_document->m_bHaveSelection);
             case CommandOwner::Log:
                 return m_application.logController().validateMenuItem(command, m_document.get());
             case CommandOwner::View: {

@@ -162,6 +162,10 @@ public slots:
     // Intensity tracks of every channel, drawn. Long work shows progress;
     // Cancel leaves every channel's track as it was.
     void AnalysisIntensity();
+    // A spectrum window of the audio channel at the marker, or over the
+    // selection. Long work shows progress; Cancel opens no window.
+    void AnalysisFFT();
+    void AnalysisFFTSelection();
     // Asks whether to save first, backs the document up for undo and
     // smooths every channel whose smoothing is switched on.
     void AnalysisSmooth();

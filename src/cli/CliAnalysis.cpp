@@ -17,6 +17,11 @@
 #include "windows/SpectrogramAnalysis.h"
 #include "windows/SpectrumAnalysis.h"
 
+#ifdef PHONAXIS_HAVE_DISPLAY
+#include "cli/CliPicture.h"
+#include "cli/CliSpectrumPicture.h"
+#endif
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -262,10 +267,43 @@ void writeLogJson(const std::vector<LogRecord>& records, std::ostream& out)
     out << (records.empty() ? "]\n" : "\n]\n");
 }
 
+// --png OUT for an analysis' graph picture, with --width and --height,
+// which size it: checked before any file is read. OUT must be a picture
+// type and neither FILE nor the --config file.
+int checkGraphPictureOptions(const Options& options, std::ostream& err)
+{
+    if (!options.pngPath) {
+        if (options.widthPx || options.heightPx) {
+            return usage(err, "--width and --height size the picture of --png OUT");
+        }
+        return kExitOk;
+    }
+#ifdef PHONAXIS_HAVE_DISPLAY
+    const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
+                       options.heightPx.value_or(kGraphPictureHeightPx));
+    if (!pictureSizeUsable(sizePx)) {
+        return usage(err, "a picture of " + std::to_string(sizePx.width()) + " x " +
+                              std::to_string(sizePx.height()) +
+                              " pixels is larger than phonaxis-cli draws");
+    }
+    std::vector<std::string> inputs(options.positional);
+    if (options.configPath) {
+        inputs.push_back(*options.configPath);
+    }
+    return checkPictureOutput(*options.pngPath, inputs, err);
+#else
+    return usage(err, "this phonaxis-cli was built without the display library and draws "
+                      "no pictures (--png)");
+#endif
+}
+
 int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err)
 {
     if (options.atMs.has_value() == (options.fromMs.has_value() || options.toMs.has_value())) {
         return usage(err, "spectrum takes either --at MS or --from MS --to MS");
+    }
+    if (const int status = checkGraphPictureOptions(options, err)) {
+        return status;
     }
     Session session;
     Channels* audio = nullptr;
@@ -289,7 +327,18 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     case SpectrumStart::RangeBeyondAllowed:
         return failure(err, std::string(SpectrumAnalysis::kRangeAlertMessage) + " " +
                                 SpectrumAnalysis::kRangeAlertInformative);
+    case SpectrumStart::Cancelled: // nothing here asks to stop
+        return failure(err, "the spectrum was not computed");
     }
+#ifdef PHONAXIS_HAVE_DISPLAY
+    if (options.pngPath) {
+        if (const int status =
+                writeSpectrumPicture(*options.pngPath, options.widthPx, options.heightPx, *spectrum,
+                                     session.document(), err)) {
+            return status;
+        }
+    }
+#endif
     const std::vector<LogRecord> records =
         options.frame ? spectrum->frameLogRecords(session.displayName)
                       : std::vector<LogRecord>{spectrum->formantsLogRecord(session.displayName)};
@@ -304,19 +353,17 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         return usage(err,
                      "--columns × --rows may be at most " + std::to_string(kMaxCells) + " cells");
     }
-    if ((options.widthPx || options.heightPx) && !options.pngPath) {
-        return usage(err, "--width and --height size the picture of --png OUT");
+#ifdef PHONAXIS_HAVE_DISPLAY
+    if (const int status = checkGraphPictureOptions(options, err)) {
+        return status;
+    }
+#else
+    // Without the display library --png writes the image alone, as a PNG.
+    if ((options.widthPx || options.heightPx)) {
+        return usage(err, "this phonaxis-cli was built without the display library and draws "
+                          "only the spectrogram's image (--png), not a picture of a size");
     }
     if (options.pngPath) {
-#ifdef PHONAXIS_HAVE_DISPLAY
-        if (const int status = checkAnalysisPicture(options, err)) {
-            return status;
-        }
-#else
-        if (options.widthPx || options.heightPx) {
-            return usage(err, "this phonaxis-cli was built without the display library and "
-                              "draws only the image (--png), not a picture of a size");
-        }
         if (fileExtension(*options.pngPath) != "png" ||
             writtenExtension(*options.pngPath) != "png") {
             return usage(err, "--png writes a PNG picture, to a name ending in .png (and not a "
@@ -330,8 +377,8 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         if (const int status = checkOutputIsNoInput(*options.pngPath, inputs, err)) {
             return status;
         }
-#endif
     }
+#endif
     Session session;
     Channels* audio = nullptr;
     int index = -1;
@@ -394,18 +441,8 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
 
 int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
 {
-    if ((options.widthPx || options.heightPx) && !options.pngPath) {
-        return usage(err, "--width and --height size the picture of --png OUT");
-    }
-    if (options.pngPath) {
-#ifdef PHONAXIS_HAVE_DISPLAY
-        if (const int status = checkAnalysisPicture(options, err)) {
-            return status;
-        }
-#else
-        return usage(err, "this phonaxis-cli was built without the display library and draws "
-                          "no pictures (--png)");
-#endif
+    if (const int status = checkGraphPictureOptions(options, err)) {
+        return status;
     }
     Session session;
     Channels* audio = nullptr;

@@ -11,15 +11,6 @@
 
 namespace phonaxis::cli {
 
-int checkAnalysisPicture(const Options& options, std::ostream& err)
-{
-    std::vector<std::string> inputs(options.positional);
-    if (options.configPath) {
-        inputs.push_back(*options.configPath);
-    }
-    return checkPictureOutput(*options.pngPath, inputs, err);
-}
-
 int writePitchPicture(const Options& options, const Channels& audio, PitchAnalysis& analysis,
                       const MyDocument& document, std::ostream& err)
 {

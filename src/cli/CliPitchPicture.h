@@ -21,11 +21,6 @@ struct Options;
 // given, else the whole channel, written by OUT's extension (.png,
 // .tif/.tiff or .pdf).
 
-// Checks the OUT of an analysis' --png (pitch, spectrogram) before anything
-// is computed: its kind, and that it is neither FILE nor the --config file.
-// kExitOk, or kExitUsage told on `err`.
-int checkAnalysisPicture(const Options& options, std::ostream& err);
-
 // Draws and writes the picture of `analysis`, whose track was computed from
 // `audio`, a channel of `document` (its intensity track drawn when it has
 // one). The analysis' page is set to the picture's stretch. kExitOk,

@@ -18,10 +18,6 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
 {
     const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
                        options.heightPx.value_or(kGraphPictureHeightPx));
-    if (!pictureSizeUsable(sizePx)) {
-        // Told by writeGraphPicture before anything is computed.
-        return writeGraphPicture(*options.pngPath, sizePx, {}, err);
-    }
     // The layout needs the label strip's presence, which the snapshot's
     // graph input decides from the document; an empty input gives it.
     SpectrogramGraphInput probe =

@@ -17,9 +17,9 @@ struct Options;
 // its image computed for that view's image area as the window computes it:
 // over the document's selection when `selection` is set, else the whole
 // audio channel. Written by OUT's extension (.png, .tif/.tiff or .pdf).
-// OUT is checked beforehand with checkAnalysisPicture. kExitOk, kExitUsage
-// for a size phonaxis-cli does not draw, kExitFailure when nothing can be
-// computed or drawing or writing fails.
+// OUT and the size are checked beforehand (checkGraphPictureOptions).
+// kExitOk, kExitUsage for a size that leaves no room for the image,
+// kExitFailure when nothing can be computed or drawing or writing fails.
 int writeSpectrogramPicture(const Options& options, const MyDocument& document, bool selection,
                             std::ostream& err);
 

@@ -77,7 +77,7 @@ SpectrumParameters SpectrumParameters::fromDocument(const DocumentFields& docume
 // --- start ------------------------------------------------------------------------
 
 SpectrumStart SpectrumAnalysis::doPerformFFTLPC(const MyDocument& document, double startPoint,
-                                                double stopPoint)
+                                                double stopPoint, const WorkProgress& progress)
 {
     if (!document.m_bHaveData) {
         return SpectrumStart::NoData;
@@ -88,7 +88,8 @@ SpectrumStart SpectrumAnalysis::doPerformFFTLPC(const MyDocument& document, doub
     }
     const Channels& channel = document.getChannel(index);
     return PerformFFTLPC(channel.samples(), startPoint, stopPoint, channel.m_dwFileLength,
-                         channel.m_dSampleRate, SpectrumParameters::fromDocument(document));
+                         channel.m_dSampleRate, SpectrumParameters::fromDocument(document),
+                         progress);
 }
 
 bool SpectrumAnalysis::acceptsInputs(std::span<const float> samples, double startPoint,
@@ -127,7 +128,8 @@ bool SpectrumAnalysis::acceptsInputs(std::span<const float> samples, double star
 SpectrumStart SpectrumAnalysis::PerformFFTLPC(std::span<const float> samples, double startPoint,
                                               double stopPoint, double fileLength,
                                               double sampleRate,
-                                              const SpectrumParameters& parameters)
+                                              const SpectrumParameters& parameters,
+                                              const WorkProgress& progress)
 {
     if (samples.empty() || !(fileLength >= 1.0)) {
         return SpectrumStart::NoData;
@@ -176,8 +178,11 @@ SpectrumStart SpectrumAnalysis::PerformFFTLPC(std::span<const float> samples, do
         return SpectrumStart::Declined;
     }
     next.m_samples = samples.first(length);
-    next.DoFFTLPC();
+    next.DoFFTLPC(progress);
     next.m_samples = {};
+    if (progress.stopped()) {
+        return SpectrumStart::Cancelled;
+    }
     if (!next.m_bHaveFFT || next.m_bRecalculate) {
         return SpectrumStart::Declined;
     }
@@ -208,7 +213,7 @@ double SpectrumAnalysis::frameStepSamples() const
     return m_dSampleRate * m_parameters.m_nAverageStepSize / 1000.0 + 0.5;
 }
 
-void SpectrumAnalysis::DoFFTLPC()
+void SpectrumAnalysis::DoFFTLPC(const WorkProgress& progress)
 {
     m_nFramesAnalysed = 0;
     const auto copyLength = static_cast<std::size_t>(frameCopyLength());
@@ -223,10 +228,18 @@ void SpectrumAnalysis::DoFFTLPC()
     const double step = frameStepSamples();
     const auto base = static_cast<double>(static_cast<int>(m_dStartPoint));
     const int stop = static_cast<int>(std::min(m_dStopPoint, static_cast<double>(total)));
+    // The frames' way from the start to the last frame's start, in samples.
+    const auto first0 = static_cast<std::size_t>(base);
+    const std::size_t way =
+        stop - n > static_cast<int>(first0) ? static_cast<std::size_t>(stop - n) - first0 : 0;
+    ProgressPacer pacer(progress, way);
 
     for (int k = 0;; ++k) {
         const double position = base + k * step;
         const auto first = static_cast<std::size_t>(position);
+        if (!pacer.at(first - first0)) {
+            return; // m_bRecalculate stays set: no result
+        }
         // Past the channel end the frame holds zeros.
         const std::size_t count = std::min(copyLength, total - first);
         std::copy_n(m_samples.begin() + static_cast<std::ptrdiff_t>(first), count,

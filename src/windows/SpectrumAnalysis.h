@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/WorkProgress.h"
 #include "log/LogRecord.h"
 
 #include <array>
@@ -38,6 +39,8 @@ enum class SpectrumStart {
     // wide to hold; a start or stop that is not a number, a start outside the
     // channel; a rate that is not positive and finite): nothing computed.
     Declined,
+    // The watcher of the progress asked to stop: the previous result stays.
+    Cancelled,
 };
 
 // The computation behind the spectrum window: the averaged FFT level
@@ -68,19 +71,25 @@ public:
     // The window's start for the document's audio channel (the first channel
     // of type 1 with samples): copies the document's FFT/LPC settings and
     // runs PerformFFTLPC over [startPoint, stopPoint] (samples).
-    SpectrumStart doPerformFFTLPC(const MyDocument& document, double startPoint, double stopPoint);
+    SpectrumStart doPerformFFTLPC(const MyDocument& document, double startPoint, double stopPoint,
+                                  const WorkProgress& progress = {});
 
     // The start: stores the inputs, checks the frequency range (at most
     // ((int)rate div 2000)·1000 Hz), allocates the zeroed buffers, clears the
     // formants to 0 and runs DoFFTLPC. `samples` must stay valid for the call
-    // only; fileLength limits what is read.
-    SpectrumStart PerformFFTLPC(std::span<const float> samples, double startPoint,
-                                double stopPoint, double fileLength, double sampleRate,
-                                const SpectrumParameters& parameters);
+    // only; fileLength limits what is read. A long stretch reports its
+    // progress to `progress`; when told to stop, the start ends Cancelled and
+    // the previous result stays. Reporting never changes the result.
+    SpectrumStart PerformFFTLPC(std::span<const float> samples, double startPoint, double stopPoint,
+                                double fileLength, double sampleRate,
+                                const SpectrumParameters& parameters,
+                                const WorkProgress& progress = {});
 
-    // The frame loop with averaging (see the class text). Called by
-    // PerformFFTLPC; public so that tests can run single steps.
-    void DoFFTLPC();
+    // The frame loop with averaging (see the class text), reporting the
+    // frames' position between start and stop to `progress` and leaving
+    // m_bRecalculate set when it is told to stop. Called by PerformFFTLPC;
+    // public so that tests can run single steps.
+    void DoFFTLPC(const WorkProgress& progress = {});
     // One frame's spectrum / envelope and formants, from the frame buffer.
     void PerformFFT();
     void PerformLPC();

@@ -25,6 +25,9 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples, doubl
 #include "document/MyDocument.h"
 #include "support/AppFixture.h"
 #include "windows/SpectrogramAnalysis.h"
+#include "windows/SpectrumAnalysis.h"
+#include "windows/ui/FFTView.h"
+#include "windows/ui/FFTWindowController.h"
 #include "windows/ui/SpectrogramWindowController.h"
 
 #include <QAction>
@@ -207,10 +210,11 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     const SpectrogramResult& shown = *spectrogram->result();
     const SpectrogramMarks& marks = spectrogram->marks();
 
-    // Nothing receives the hand-overs yet: their commands stay disabled.
+    // No formant plot receives the formants yet: its commands stay
+    // disabled. The document window opens the spectra.
     const QPoint at(panes.image.left + 300, panes.image.bottom - 40);
     QTest::mouseClick(view, Qt::LeftButton, {}, at);
-    EXPECT_FALSE(spectrogram->isCommandEnabled("_AnalysisFFT:"));
+    EXPECT_TRUE(spectrogram->isCommandEnabled("_AnalysisFFT:"));
     EXPECT_FALSE(spectrogram->isCommandEnabled("_PlotFormantAll:"));
     std::vector<std::tuple<double, double, bool>> spectra;
     std::vector<std::pair<FormantDictionary, bool>> plots;
@@ -253,6 +257,11 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     EXPECT_NEAR(std::stod(log.cell(0, "entry2")), frequencyHz, 5e-4);
     EXPECT_EQ(std::stod(log.cell(1, "entry2")), shown.formants[300][0]);
     const double column300 = 300.0 * (graph.endPoint - graph.startPoint) / shown.columns;
+    // The spectrum window opened at the track cursor.
+    auto* fft = qobject_cast<FFTWindowController*>(window->analysisWindows().back());
+    ASSERT_NE(fft, nullptr);
+    EXPECT_TRUE(fft->windowTitle().startsWith("FFT::"));
+    EXPECT_NEAR(fft->view()->analysis().m_dStartPoint, column300, 1e-6);
     ASSERT_EQ(spectra.size(), 1U);
     EXPECT_NEAR(std::get<0>(spectra[0]), column300, 1e-6);
     EXPECT_EQ(std::get<1>(spectra[0]), std::get<0>(spectra[0]));
@@ -290,6 +299,10 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     spectrogram->action("_PlotFormantSelection:")->trigger();
     EXPECT_NEAR(std::stod(log.cell(2, "entry3")), 100.0 * msPerColumn, 5e-4);
     ASSERT_EQ(spectra.size(), 2U);
+    fft = qobject_cast<FFTWindowController*>(window->analysisWindows().back());
+    ASSERT_NE(fft, nullptr);
+    EXPECT_TRUE(fft->windowTitle().startsWith("FFT Selection::"));
+    EXPECT_NEAR(fft->view()->analysis().m_dStopPoint, std::get<1>(spectra[1]), 1e-6);
     EXPECT_NEAR(std::get<0>(spectra[1]), 100.0 * msPerColumn * kRateHz / 1000.0, 1e-6);
     EXPECT_NEAR(std::get<1>(spectra[1]), 200.0 * msPerColumn * kRateHz / 1000.0, 1e-6);
     EXPECT_TRUE(std::get<2>(spectra[1]));
@@ -321,12 +334,13 @@ TEST_F(SpectrogramWindowTest, ResizeEditAndSelectionComputeAgain)
     const SpectrogramResult& wider = *spectrogram->result();
     EXPECT_EQ(wider.formants, direct(window->document(), wider).formants);
 
-    // A window too narrow for any column says so and computes nothing.
-    spectrogram->resize(40, spectrogram->height());
-    ASSERT_TRUE(waitFor([&] { return !text(spectrogram, "_spectrogramStatus").empty(); }));
-    EXPECT_EQ(spectrogram->result(), nullptr);
-    EXPECT_FALSE(spectrogram->computing());
-    spectrogram->resize(700, spectrogram->height());
+    // Shrunk as far as it goes, the window keeps room for columns and rows
+    // and computes for them.
+    spectrogram->resize(40, 40);
+    ASSERT_TRUE(finished(*spectrogram));
+    EXPECT_GT(spectrogram->result()->columns, 100);
+    EXPECT_GT(spectrogram->result()->rows, 50);
+    spectrogram->resize(700, 500);
     ASSERT_TRUE(finished(*spectrogram));
 
     // A selection of 4 samples, shorter than one frame, still gives every

@@ -1,11 +1,11 @@
 #include "windows/ui/PitchWindowController.h"
 
 #include "display/MenuCommands.h"
-#include "display/PictureExport.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
 #include "windows/PitchWorker.h"
+#include "windows/ui/AnalysisWindowPictures.h"
 
 #include <QAction>
 #include <QEvent>
@@ -13,8 +13,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -23,7 +21,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 
 namespace phonaxis {
 namespace {
@@ -51,6 +48,14 @@ const Channels* audioChannel(const MyDocument& document, int& index)
 QString number(double value, int decimals)
 {
     return std::isfinite(value) ? QString::number(value, 'f', decimals) : QString();
+}
+
+// The drawing of a pitch graph for pictures and printing.
+GraphDrawing drawingOf(const PitchGraphInput& input)
+{
+    return [input](QPainter& painter, QSize viewSizePx) {
+        drawPitchGraph(painter, viewSizePx, input);
+    };
 }
 
 } // namespace
@@ -483,28 +488,10 @@ std::optional<PitchGraphInput> PitchWindowController::pictureInput() const
 void PitchWindowController::SaveasPict()
 {
     const std::optional<PitchGraphInput> input = pictureInput();
-    if (!isCommandEnabled("SaveasPict:") || !input || m_context.prompts == nullptr) {
+    if (!isCommandEnabled("SaveasPict:") || !input) {
         return;
     }
-    SavePanelRequest request;
-    request.requiredType = "tif";
-    request.proposedName = "pict.tif";
-    request.directory = (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string();
-    const std::optional<std::string> path = m_context.prompts->savePanel(request);
-    if (!path) {
-        return;
-    }
-    const QImage picture =
-        renderGraph(m_view->size(), [&input](QPainter& painter, QSize viewSizePx) {
-            drawPitchGraph(painter, viewSizePx, *input);
-        });
-    std::string error;
-    if (picture.isNull()) {
-        m_context.prompts->alert("Error in save",
-                                 "The picture of the pitch track could not be drawn.", "OK");
-    } else if (!writeTiff(picture, *path, error)) {
-        m_context.prompts->alert("Error in save", error, "OK");
-    }
+    saveAnalysisPicture(m_context, m_view->size(), drawingOf(*input), "pitch track");
 }
 
 void PitchWindowController::printDocument()
@@ -513,20 +500,7 @@ void PitchWindowController::printDocument()
     if (!isCommandEnabled("printDocument:") || !input) {
         return;
     }
-    QPrinter printer(QPrinter::HighResolution);
-    const bool accepted = m_context.printSetup
-                              ? m_context.printSetup(printer)
-                              : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
-    if (!accepted) {
-        return;
-    }
-    const bool printed =
-        printGraph(printer, m_view->size(), [&input](QPainter& painter, QSize viewSizePx) {
-            drawPitchGraph(painter, viewSizePx, *input);
-        });
-    if (!printed && m_context.prompts != nullptr) {
-        m_context.prompts->alert("Printing failed.", "The printer could not print the page.", "OK");
-    }
+    printAnalysisGraph(m_context, this, m_view->size(), drawingOf(*input));
 }
 
 } // namespace phonaxis

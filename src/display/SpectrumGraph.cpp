@@ -1,0 +1,218 @@
+#include "display/SpectrumGraph.h"
+
+#include "display/GraphPrimitives.h"
+#include "document/MyDocument.h"
+#include "windows/SpectrumAnalysis.h"
+
+#include <QPainter>
+#include <QPolygon>
+#include <QTextOption>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+namespace phonaxis {
+
+namespace {
+
+// Display points left out at the start of the curve (the lowest few Hz).
+constexpr int kFirstDrawnPoint = 5;
+// Levels below the absolute display's zero that the graph still shows, dB.
+constexpr int kAbsoluteFloorDb = 20;
+// Distance of the formant text from the graph's corner, and its tab stops.
+constexpr int kTextInsetPx = 4;
+constexpr double kTabStopPx = 56.0;
+
+const RGBColor kSpectrumColor{0xFFFF, 0, 0};
+const RGBColor kEnvelopeColor{0, 0, 0xFFFF};
+const RGBColor kMarkerColor{0xFFFF, 0, 0};
+
+int rectWidth(const Rect& rect)
+{
+    return rect.right - rect.left;
+}
+
+int rectHeight(const Rect& rect)
+{
+    return rect.bottom - rect.top;
+}
+
+// The y of a level (as the analysis holds it: 0 at the spectrum's minimum)
+// in the graph, limited to the graph. Relative levels span the graph's
+// height with the spectrum's range; absolute ones put 0 dB 20 dB above the
+// bottom and span the absolute range plus those 20 dB.
+class LevelScale {
+public:
+    LevelScale(const Rect& graph, const SpectrumAnalysis& analysis, const SpectrumGraphStyle& style)
+        : m_graph(graph), m_absolute(analysis.m_parameters.m_bFFTAbsolute),
+          m_minimum(analysis.m_dFFTMIN)
+    {
+        const double height = rectHeight(graph);
+        if (m_absolute) {
+            m_pixelsPerDb = height / (style.m_nFFTABSdBGrid + kAbsoluteFloorDb);
+            m_lift = kAbsoluteFloorDb * static_cast<int>(m_pixelsPerDb);
+        } else {
+            const double range = analysis.m_dFFTMAX - analysis.m_dFFTMIN;
+            m_pixelsPerDb = range > 0.0 ? height / range : 0.0;
+        }
+    }
+
+    bool usable() const { return std::isfinite(m_pixelsPerDb) && m_pixelsPerDb > 0.0; }
+
+    int y(double level) const
+    {
+        const double offset =
+            m_absolute ? (level + m_minimum) * m_pixelsPerDb : level * m_pixelsPerDb;
+        const double clamped = std::clamp(offset, -1.0, static_cast<double>(rectHeight(m_graph)));
+        const int y = m_graph.bottom - m_lift - static_cast<int>(clamped);
+        return std::clamp(y, static_cast<int>(m_graph.top), static_cast<int>(m_graph.bottom));
+    }
+
+private:
+    Rect m_graph;
+    bool m_absolute;
+    double m_minimum;
+    double m_pixelsPerDb = 0.0;
+    int m_lift = 0;
+};
+
+void drawCurve(QPainter& painter, const Rect& graph, std::span<const double> levels,
+               const LevelScale& scale, const QPen& pen)
+{
+    const int points = static_cast<int>(levels.size());
+    QPolygon line;
+    line.reserve(points);
+    line << QPoint(graph.left, graph.bottom);
+    for (int j = kFirstDrawnPoint; j < points; ++j) {
+        line << QPoint(spectrumPointX(graph, j, points),
+                       scale.y(levels[static_cast<std::size_t>(j)]));
+    }
+    painter.setPen(pen);
+    painter.drawPolyline(line);
+}
+
+// The level grid. Absolute levels: lines from −20 dB up in the grid step,
+// labelled with their level. Relative levels: lines down from the peak (0)
+// in the grid step, labelled "-%d", laid out as a grid from a multiple of
+// the step below the graph and cut at the graph's bottom.
+void drawLevelGrid(QPainter& painter, const Rect& graph, QSize viewSizePx,
+                   const SpectrumAnalysis& analysis, const SpectrumGraphStyle& style)
+{
+    const int step = style.m_nFFTdBGrid;
+    if (analysis.m_parameters.m_bFFTAbsolute) {
+        DrawAnyGrid(painter, graph, -kAbsoluteFloorDb, style.m_nFFTABSdBGrid, step, 1, true, false);
+        return;
+    }
+    const double range = analysis.m_dFFTMAX - analysis.m_dFFTMIN;
+    if (step <= 0 || !(range > 0.0) || !std::isfinite(range)) {
+        return;
+    }
+    const double whole = std::ceil(range / step) * step;
+    if (whole > 1e6) {
+        return;
+    }
+    Rect extended = graph;
+    extended.bottom = static_cast<std::int16_t>(
+        std::min<double>(graph.top + std::floor(whole * rectHeight(graph) / range), INT16_MAX));
+    painter.save();
+    painter.setClipRect(QRect(0, 0, viewSizePx.width(), graph.bottom + 1));
+    DrawAnyGrid(painter, extended, -static_cast<int>(whole), 0, step, 1, true, false);
+    painter.restore();
+}
+
+void drawFormantText(QPainter& painter, const Rect& graph, const std::string& text)
+{
+    if (text.empty()) {
+        return;
+    }
+    painter.save();
+    painter.setFont(defaultTextFont());
+    painter.setPen(Qt::black);
+    QTextOption option;
+    option.setTabStopDistance(kTabStopPx);
+    option.setWrapMode(QTextOption::NoWrap);
+    const QString shown = QString::fromStdString(text);
+    const QRectF area(graph.left, graph.top, rectWidth(graph), rectHeight(graph));
+    const QRectF needed = painter.boundingRect(area, shown, option);
+    const QRectF placed(area.right() - needed.width() - kTextInsetPx, area.top() + kTextInsetPx,
+                        needed.width(), needed.height());
+    painter.drawText(placed, shown, option);
+    painter.restore();
+}
+
+} // namespace
+
+SpectrumGraphStyle SpectrumGraphStyle::fromDocument(const DocumentFields& document)
+{
+    SpectrumGraphStyle style;
+    style.m_bFFTFreqGrid = document.m_bFFTDrawFrequencyGrid;
+    style.m_nFFTFreqGrid = document.m_nFFTFrequencyGrid;
+    style.m_bFFTDBGrid = document.m_bFFTDrawDBGrid;
+    style.m_nFFTdBGrid = document.m_nFFTDBGrid;
+    style.m_nFFTABSdBGrid = document.m_nFFTAbsoluteRange;
+    style.m_bFFTColor = document.m_bFFTColor;
+    return style;
+}
+
+Rect spectrumGraphRect(QSize viewSizePx)
+{
+    const auto side = [](int pixels) {
+        return static_cast<std::int16_t>(std::clamp(pixels, 0, static_cast<int>(INT16_MAX)));
+    };
+    Rect graph;
+    graph.top = 0;
+    graph.left = side(std::min(kSpectrumGraphMargin, viewSizePx.width()));
+    graph.bottom = side(viewSizePx.height() - kSpectrumGraphMargin);
+    graph.right = side(std::max(viewSizePx.width(), static_cast<int>(graph.left)));
+    return graph;
+}
+
+int spectrumPointX(const Rect& graph, int j, int displayPoints)
+{
+    if (displayPoints <= 0) {
+        return graph.left;
+    }
+    return graph.left +
+           static_cast<int>(static_cast<std::int64_t>(j) * rectWidth(graph) / displayPoints);
+}
+
+void drawSpectrumGraph(QPainter& painter, QSize viewSizePx, const SpectrumAnalysis& analysis,
+                       const SpectrumGraphStyle& style)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.fillRect(QRect(QPoint(0, 0), viewSizePx), Qt::white);
+    const Rect graph = spectrumGraphRect(viewSizePx);
+    const std::span<const double> spectrum = analysis.spectrum();
+    if (rectWidth(graph) <= 0 || rectHeight(graph) <= 0 || spectrum.empty()) {
+        painter.restore();
+        return;
+    }
+    if (style.m_bFFTFreqGrid) {
+        DrawAnyGrid(painter, graph, 0, analysis.m_parameters.m_nFFTfreqRange, style.m_nFFTFreqGrid,
+                    2, true, false);
+    }
+    if (style.m_bFFTDBGrid) {
+        drawLevelGrid(painter, graph, viewSizePx, analysis, style);
+    }
+    const LevelScale scale(graph, analysis, style);
+    if (scale.usable()) {
+        drawCurve(painter, graph, spectrum, scale,
+                  QPen(toQColor(style.m_bFFTColor ? kSpectrumColor : RGBColor{}), 1.0));
+        if (analysis.m_parameters.m_bFFTDrawLPC && !analysis.envelope().empty()) {
+            drawCurve(painter, graph, analysis.envelope(), scale,
+                      QPen(toQColor(style.m_bFFTColor ? kEnvelopeColor : RGBColor{}), 2.0));
+        }
+    }
+    drawFormantText(painter, graph, analysis.formantText());
+    if (analysis.m_bHaveMarker && analysis.m_dFreqfactor > 0.0) {
+        const auto j =
+            static_cast<int>(std::lround(analysis.m_dMarkerFreqValue / analysis.m_dFreqfactor));
+        const int x = spectrumPointX(graph, j, analysis.displayPoints());
+        painter.fillRect(QRect(x, graph.top, 2, rectHeight(graph)), toQColor(kMarkerColor, 0.8));
+    }
+    painter.restore();
+}
+
+} // namespace phonaxis

@@ -1,0 +1,259 @@
+#include "windows/ui/FFTWindowController.h"
+
+#include "display/MenuCommands.h"
+#include "document/MyDocument.h"
+#include "document/Prompts.h"
+#include "windows/ui/AnalysisWindowPictures.h"
+#include "windows/ui/FFTView.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+
+namespace phonaxis {
+
+namespace {
+
+constexpr int kDefaultWidthPx = 720;
+constexpr int kDefaultHeightPx = 480;
+
+// The start and stop of the spectrum in samples of `channel`.
+std::pair<double, double> stretchOf(const Channels& channel, SpectrumPlace place)
+{
+    if (place == SpectrumPlace::Marker) {
+        return {channel.m_dMarkerFileValue, channel.m_dMarkerFileValue};
+    }
+    return {std::min(channel.m_dDurationStartFile, channel.m_dDurationStopFile),
+            std::max(channel.m_dDurationStartFile, channel.m_dDurationStopFile)};
+}
+
+// The drawing of `view`'s graph for pictures and printing.
+GraphDrawing drawingOf(const FFTView* view)
+{
+    return [view](QPainter& painter, QSize size) {
+        drawSpectrumGraph(painter, size, view->analysis(), view->style());
+    };
+}
+
+} // namespace
+
+const std::array<const char*, 6> FFTWindowController::kInfoLabels = {
+    "Sample rate (Hz)", "Bandwidth (Hz)", "FFT points", "LPC order", "Window (ms)", "Step (ms)"};
+
+FFTWindowController* FFTWindowController::open(const AnalysisWindowContext& context,
+                                               SpectrumPlace place, QWidget* progressParent)
+{
+    const MyDocument* document = context.document;
+    if (document == nullptr || !document->m_bHaveData || document->audioChannelIndex() < 0) {
+        return nullptr;
+    }
+    const auto [start, stop] =
+        stretchOf(document->getChannel(document->audioChannelIndex()), place);
+    return openAt(context, place, start, stop, progressParent);
+}
+
+FFTWindowController* FFTWindowController::openAt(const AnalysisWindowContext& context,
+                                                 SpectrumPlace place, double start, double stop,
+                                                 QWidget* progressParent)
+{
+    MyDocument* document = context.document;
+    if (document == nullptr || !document->m_bHaveData || document->audioChannelIndex() < 0) {
+        return nullptr;
+    }
+    std::unique_ptr<FFTWindowController> window(new FFTWindowController(context, place));
+    SpectrumStart outcome = SpectrumStart::NoData;
+    {
+        // The dialog goes before any alert is shown.
+        ProgressWork work(progressParent, tr("Computing the spectrum…"), context.progressDriver);
+        outcome =
+            window->m_view->analysis().doPerformFFTLPC(*document, start, stop, work.progress());
+    }
+    switch (outcome) {
+    case SpectrumStart::Computed:
+        break;
+    case SpectrumStart::RangeBeyondAllowed:
+        context.prompts->alert(SpectrumAnalysis::kRangeAlertMessage,
+                               SpectrumAnalysis::kRangeAlertInformative,
+                               SpectrumAnalysis::kRangeAlertButton);
+        return nullptr;
+    case SpectrumStart::Declined:
+        context.prompts->alert(kDeclinedMessage, kDeclinedInformative, "OK");
+        return nullptr;
+    case SpectrumStart::NoData:
+    case SpectrumStart::Cancelled:
+        return nullptr;
+    }
+    window->m_view->setStyle(SpectrumGraphStyle::fromDocument(*document));
+    const std::array<std::string, 6> info = window->m_view->analysis().infoTexts();
+    for (std::size_t i = 0; i < info.size(); ++i) {
+        window->m_info[i]->setText(QString::fromStdString(info[i]));
+    }
+    window->m_view->analysisChanged();
+    window->refreshCommands();
+    return window.release();
+}
+
+FFTWindowController::FFTWindowController(const AnalysisWindowContext& context, SpectrumPlace place)
+    : m_context(context)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName("fftWindow");
+    const QString prefix = place == SpectrumPlace::Marker ? kMarkerTitle : kSelectionTitle;
+    setWindowTitle(prefix + (m_context.displayName ? m_context.displayName() : QString()));
+    setAccessibleName(windowTitle());
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    auto* fields = new QGridLayout;
+    auto addField = [&](const char* label, const char* name, int column) {
+        auto* title = new QLabel(tr(label), central);
+        auto* field = new QLineEdit(central);
+        field->setObjectName(name);
+        field->setAccessibleName(tr(label));
+        field->setReadOnly(true);
+        field->setFocusPolicy(Qt::NoFocus);
+        title->setBuddy(field);
+        fields->addWidget(title, 0, column);
+        fields->addWidget(field, 1, column);
+        return field;
+    };
+    static constexpr const char* kInfoNames[] = {"sampleRate", "bandwidth", "fftPoints",
+                                                 "lpcOrder",   "windowMs",  "stepMs"};
+    for (std::size_t i = 0; i < m_info.size(); ++i) {
+        m_info[i] = addField(kInfoLabels[i], kInfoNames[i], static_cast<int>(i));
+    }
+    m_power = addField(kPowerLabel, "power", 6);
+    m_frequency = addField(kFrequencyLabel, "frequency", 7);
+    layout->addLayout(fields);
+    m_view = new FFTView(central);
+    layout->addWidget(m_view, 1);
+    setCentralWidget(central);
+
+    connect(m_view, &FFTView::readoutChanged, this, &FFTWindowController::showReadout);
+    connect(m_view, &FFTView::markerChanged, this, &FFTWindowController::refreshCommands);
+    buildMenus();
+    resize(kDefaultWidthPx, kDefaultHeightPx);
+}
+
+void FFTWindowController::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    QMenu* file = addNamedMenu(*bar, "&File");
+    auto add = [this](QMenu* menu, const char* name, void (FFTWindowController::*slot)()) {
+        QAction* action = makeMenuAction(name, this);
+        connect(action, &QAction::triggered, this, slot);
+        menu->addAction(action);
+    };
+    add(file, "SaveasPict:", &FFTWindowController::SaveasPict);
+    add(file, "printDocument:", &FFTWindowController::printDocument);
+    file->addSeparator();
+    QAction* close = makeMenuAction("performClose:", this);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    file->addAction(close);
+
+    QMenu* log = addNamedMenu(*bar, "&Log");
+    add(log, "_LogFormantsMarker:", &FFTWindowController::LogFormantsMarker);
+    add(log, "_LogFFTFormantBandwidths:", &FFTWindowController::LogFFTFormantBandwidths);
+    add(log, "_LogFFTFrame:", &FFTWindowController::LogFFTFrame);
+    connect(log, &QMenu::aboutToShow, this, &FFTWindowController::refreshCommands);
+}
+
+QAction* FFTWindowController::action(const std::string& name) const
+{
+    return findChild<QAction*>(QString::fromStdString(name));
+}
+
+QString FFTWindowController::infoText(int index) const
+{
+    return index >= 0 && index < static_cast<int>(m_info.size())
+               ? m_info[static_cast<std::size_t>(index)]->text()
+               : QString();
+}
+
+QString FFTWindowController::powerText() const
+{
+    return m_power->text();
+}
+
+QString FFTWindowController::frequencyText() const
+{
+    return m_frequency->text();
+}
+
+void FFTWindowController::showReadout(const QString& power, const QString& frequency)
+{
+    m_power->setText(power);
+    m_frequency->setText(frequency);
+}
+
+void FFTWindowController::refreshCommands()
+{
+    const bool visible = m_context.logVisible && m_context.logVisible();
+    const SpectrumAnalysis& analysis = m_view->analysis();
+    action("_LogFormantsMarker:")->setEnabled(analysis.canLogMarker(visible));
+    action("_LogFFTFormantBandwidths:")->setEnabled(analysis.canLogFormants(visible));
+    action("_LogFFTFrame:")->setEnabled(analysis.canLogFrame(visible));
+}
+
+void FFTWindowController::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // The log window may have been shown or hidden while another window was
+    // active.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        refreshCommands();
+    }
+}
+
+// --- log entries ------------------------------------------------------------------
+
+void FFTWindowController::LogFormantsMarker()
+{
+    refreshCommands();
+    if (action("_LogFormantsMarker:")->isEnabled() && m_context.addLog) {
+        m_context.addLog(m_view->analysis().markerLogRecord(m_context.displayName().toStdString()));
+    }
+}
+
+void FFTWindowController::LogFFTFormantBandwidths()
+{
+    refreshCommands();
+    if (action("_LogFFTFormantBandwidths:")->isEnabled() && m_context.addLog) {
+        m_context.addLog(
+            m_view->analysis().formantsLogRecord(m_context.displayName().toStdString()));
+    }
+}
+
+void FFTWindowController::LogFFTFrame()
+{
+    refreshCommands();
+    if (!action("_LogFFTFrame:")->isEnabled() || !m_context.addLog) {
+        return;
+    }
+    for (const LogRecord& record :
+         m_view->analysis().frameLogRecords(m_context.displayName().toStdString())) {
+        m_context.addLog(record);
+    }
+}
+
+// --- picture and print --------------------------------------------------------------
+
+void FFTWindowController::SaveasPict()
+{
+    saveAnalysisPicture(m_context, m_view->size(), drawingOf(m_view), "spectrum");
+}
+
+void FFTWindowController::printDocument()
+{
+    printAnalysisGraph(m_context, this, m_view->size(), drawingOf(m_view));
+}
+
+} // namespace phonaxis

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "windows/ui/AnalysisWindowContext.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <string>
+
+class QAction;
+class QLineEdit;
+
+namespace phonaxis {
+
+class FFTView;
+
+// Where a spectrum is taken: at the marker ("FFT::") or over the selection
+// ("FFT Selection::").
+enum class SpectrumPlace { Marker, Selection };
+
+// The spectrum window of a document: the FFTView with the six info fields,
+// the power and frequency readouts, the File menu (Save as Picture…, Print…,
+// Close) and the Log menu's three entries. Each window holds its own
+// computed spectrum; it refers to its document only for the log records'
+// display name and the prompts, so it may stay open while the document is
+// edited. Main thread only; the window deletes itself when closed.
+class FFTWindowController : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kMarkerTitle = "FFT::";
+    static constexpr const char* kSelectionTitle = "FFT Selection::";
+    static constexpr const char* kDeclinedMessage = "The spectrum could not be computed.";
+    static constexpr const char* kDeclinedInformative =
+        "The FFT/LPC settings or the stretch asked for cannot be analysed. Check "
+        "Option->FFT/LPC.";
+
+    // The labels of the info fields (sample rate, analysis bandwidth, N, LPC
+    // order, applied window, average step) and of the readouts; the fields'
+    // accessible names.
+    static const std::array<const char*, 6> kInfoLabels;
+    static constexpr const char* kPowerLabel = "Power (dB)";
+    static constexpr const char* kFrequencyLabel = "Frequency (Hz)";
+
+    // Computes the spectrum of the document's audio channel (the first of
+    // type 1) at its marker or over its selection, in samples of that
+    // channel, behind a progress dialog over `progressParent` (Cancel opens
+    // no window). Returns the window, not yet shown, or null when nothing
+    // was computed: no data, cancelled, or the range alert or the
+    // declined-settings alert was shown.
+    static FFTWindowController* open(const AnalysisWindowContext& context, SpectrumPlace place,
+                                     QWidget* progressParent);
+    // The same over samples [startSample, stopSample] of the audio channel
+    // (start and stop the same for the spectrum at one position), titled
+    // as `place` asks: what the spectrogram window hands over.
+    static FFTWindowController* openAt(const AnalysisWindowContext& context, SpectrumPlace place,
+                                       double startSample, double stopSample,
+                                       QWidget* progressParent);
+
+    FFTView* view() const { return m_view; }
+    // The window's command action by name ("_LogFFTFrame:", "SaveasPict:" …).
+    QAction* action(const std::string& name) const;
+    // The text of info field `index` (0 … 5) and of the two readouts.
+    QString infoText(int index) const;
+    QString powerText() const;
+    QString frequencyText() const;
+
+    // Re-evaluates the log entries' enabling (log window shown, spectrum,
+    // marker).
+    void refreshCommands();
+
+public slots:
+    void LogFormantsMarker();
+    void LogFFTFormantBandwidths();
+    void LogFFTFrame();
+    // The graph as a TIFF file, through a save panel.
+    void SaveasPict();
+    // The graph on a printer set up by the context's print setup.
+    void printDocument();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    FFTWindowController(const AnalysisWindowContext& context, SpectrumPlace place);
+    void buildMenus();
+    void showReadout(const QString& power, const QString& frequency);
+
+    AnalysisWindowContext m_context;
+    FFTView* m_view = nullptr;
+    std::array<QLineEdit*, 6> m_info{};
+    QLineEdit* m_power = nullptr;
+    QLineEdit* m_frequency = nullptr;
+};
+
+} // namespace phonaxis

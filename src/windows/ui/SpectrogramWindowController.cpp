@@ -1,11 +1,11 @@
 #include "windows/ui/SpectrogramWindowController.h"
 
 #include "display/MenuCommands.h"
-#include "display/PictureExport.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
 #include "windows/SpectrogramAnalysis.h"
+#include "windows/ui/AnalysisWindowPictures.h"
 
 #include <QAction>
 #include <QEvent>
@@ -14,15 +14,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaMethod>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <filesystem>
 #include <initializer_list>
 #include <span>
 
@@ -570,52 +567,25 @@ void SpectrogramWindowController::LogFormantsSelection()
 
 // --- picture and printout --------------------------------------------------------------
 
+GraphDrawing SpectrogramWindowController::drawing() const
+{
+    const SpectrogramGraphInput* graph = m_graph ? &*m_graph : nullptr;
+    return [graph](QPainter& painter, QSize viewSizePx) {
+        drawSpectrogramGraph(painter, viewSizePx, *graph);
+    };
+}
+
 void SpectrogramWindowController::SaveasPict()
 {
-    if (!isCommandEnabled("SaveasPict:") || m_context.prompts == nullptr) {
-        return;
-    }
-    SavePanelRequest request;
-    request.requiredType = "tif";
-    request.proposedName = "pict.tif";
-    request.directory = (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string();
-    const std::optional<std::string> path = m_context.prompts->savePanel(request);
-    if (!path || !m_graph) {
-        return;
-    }
-    const SpectrogramGraphInput& graph = *m_graph;
-    const QImage picture =
-        renderGraph(m_view->size(), [&graph](QPainter& painter, QSize viewSizePx) {
-            drawSpectrogramGraph(painter, viewSizePx, graph);
-        });
-    std::string error;
-    if (picture.isNull()) {
-        m_context.prompts->alert("Error in save",
-                                 "The picture of the spectrogram could not be drawn.", "OK");
-    } else if (!writeTiff(picture, *path, error)) {
-        m_context.prompts->alert("Error in save", error, "OK");
+    if (isCommandEnabled("SaveasPict:")) {
+        saveAnalysisPicture(m_context, m_view->size(), drawing(), "spectrogram");
     }
 }
 
 void SpectrogramWindowController::printDocument()
 {
-    if (!isCommandEnabled("printDocument:")) {
-        return;
-    }
-    QPrinter printer(QPrinter::HighResolution);
-    const bool accepted = m_context.printSetup
-                              ? m_context.printSetup(printer)
-                              : QPrintDialog(&printer, this).exec() == QDialog::Accepted;
-    if (!accepted || !m_graph) {
-        return;
-    }
-    const SpectrogramGraphInput& graph = *m_graph;
-    const bool printed =
-        printGraph(printer, m_view->size(), [&graph](QPainter& painter, QSize viewSizePx) {
-            drawSpectrogramGraph(painter, viewSizePx, graph);
-        });
-    if (!printed && m_context.prompts != nullptr) {
-        m_context.prompts->alert("Printing failed.", "The printer could not print the page.", "OK");
+    if (isCommandEnabled("printDocument:")) {
+        printAnalysisGraph(m_context, this, m_view->size(), drawing());
     }
 }
 

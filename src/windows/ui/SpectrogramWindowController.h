@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/PictureExport.h"
 #include "log/FormantTable.h"
 #include "windows/SpectrogramMarks.h"
 #include "windows/ui/AnalysisWindowContext.h"
@@ -110,6 +111,9 @@ private:
     void showInfo(const SpectrogramInput* input);
     void showReadout(const std::optional<SpectrogramReadout>& readout);
     void handOverFormants(bool selection);
+    // The picture shown, for the picture file and the printout (only while
+    // there is one).
+    GraphDrawing drawing() const;
     bool spectrumConnected() const;
     bool formantsConnected() const;
 

@@ -2,16 +2,21 @@
 // mnemonics that do not collide, and a command shown in several windows has
 // one title and one shortcut everywhere.
 
-#include "display/MenuCommands.h"
+#include "support/VowelRecording.h" // before Qt: its "signals" keyword is a macro
+
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
+#include "display/MainViewPane.h"
+#include "display/MenuCommands.h"
 #include "support/AppFixture.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 
+#include <fstream>
 #include <map>
 
 namespace phonaxis {
@@ -44,9 +49,22 @@ void expectDistinctMnemonics(const QString& menuName, const QList<QAction*>& act
 
 TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
 {
-    application->finishLaunching({});
+    // A recording with a marker, and its spectrum and pitch windows open.
+    const std::optional<Bytes> wav = test::vowelWav();
+    ASSERT_TRUE(wav.has_value());
+    const auto path = folder / "vowel.wav";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wav->data()), std::streamsize(wav->size()));
+    application->finishLaunching({QString::fromStdString(path.string())});
     MainWindowController* window = application->documentWindows().front();
+    window->show();
+    window->mainView()->repaint();
+    QTest::mouseClick(window->mainView(), Qt::LeftButton, {}, QPoint(300, 40));
+    window->refreshCommands();
     application->logController().LogNew();
+    window->action("_AnalysisFFT:")->trigger();
+    window->action("_AnalysisPitch:")->trigger();
+    ASSERT_EQ(window->analysisWindows().size(), 2);
 
     std::map<QString, QKeySequence> seen; // command → its shortcut
     int bars = 0;
@@ -84,7 +102,7 @@ TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
             }
         }
     }
-    EXPECT_GE(bars, 3); // the document, status and log windows
+    EXPECT_GE(bars, 5); // the document, status, log, spectrum and pitch windows
     EXPECT_EQ(window->action("_ZoomHome:")->shortcut(), QKeySequence("Ctrl+0"));
     EXPECT_EQ(window->action("printDocument:")->shortcut(), QKeySequence("Ctrl+P"));
 }

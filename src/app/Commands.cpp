@@ -6,6 +6,8 @@ namespace phonaxis {
 
 namespace {
 
+// One command per line, as the menus show them.
+// clang-format off
 constexpr CommandSpec kFile[] = {
     {"newDocument:", CommandOwner::Application},
     {"openDocument:", CommandOwner::Application},
@@ -108,10 +110,12 @@ constexpr CommandSpec kHelp[] = {
     {"_aboutApp:", CommandOwner::Application},
 };
 
+// clang-format on
+
 constexpr MenuSpec kMenus[] = {
-    {"&File", kFile},         {"&Edit", kEdit},         {"&Zoom", kZoom},
-    {"&Channels", kChannels}, {"La&bel", kLabel},       {"&Analysis", kAnalysis},
-    {"&Options", kOptions},   {"&Log", kLog},           {"&Window", kWindow},
+    {"&File", kFile},         {"&Edit", kEdit},   {"&Zoom", kZoom},
+    {"&Channels", kChannels}, {"La&bel", kLabel}, {"&Analysis", kAnalysis},
+    {"&Options", kOptions},   {"&Log", kLog},     {"&Window", kWindow},
     {"&Help", kHelp},
 };
 

@@ -5,12 +5,12 @@
 #include "app/MainWindowController.h"
 
 #include "app/Application.h"
+#include "app/LogController.h"
 #include "app/panels/CalibrationPanel.h"
 #include "app/panels/DisplayPanel.h"
 #include "app/panels/EggPanel.h"
 #include "app/panels/FftLpcPanel.h"
 #include "app/panels/IntensitySmoothPanel.h"
-#include "app/LogController.h"
 #include "app/panels/LogOptionsPanel.h"
 #include "app/panels/PitchPanel.h"
 #include "app/panels/SpectrogramPanel.h"

@@ -632,7 +632,9 @@ AnalysisWindowContext MainWindowController::analysisWindowContext()
     context.prompts = m_prompts;
     context.displayName = [this] { return displayName(); };
     context.logVisible = [this] { return m_application.logWindowVisible(); };
-    context.addLog = [this](const LogRecord& record) { m_application.logController().add(record, true); };
+    context.addLog = [this](const LogRecord& record) {
+        m_application.logController().add(record, true);
+    };
     context.printSetup = m_printSetup;
     context.progressDriver = m_progressDriver;
     return context;
@@ -640,9 +642,10 @@ AnalysisWindowContext MainWindowController::analysisWindowContext()
 
 void MainWindowController::adoptAnalysisWindow(QWidget* window)
 {
-    m_analysisWindows.erase(std::remove_if(m_analysisWindows.begin(), m_analysisWindows.end(),
-                                           [](const QPointer<QWidget>& open) { return open.isNull(); }),
-                            m_analysisWindows.end());
+    m_analysisWindows.erase(
+        std::remove_if(m_analysisWindows.begin(), m_analysisWindows.end(),
+                       [](const QPointer<QWidget>& open) { return open.isNull(); }),
+        m_analysisWindows.end());
     m_analysisWindows.append(window);
 }
 

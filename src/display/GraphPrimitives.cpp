@@ -567,16 +567,21 @@ void DrawAnyGrid(QPainter& painter, const Rect& rect, int minimum, int maximum, 
             const std::int32_t x = rect.left + offset;
             painter.drawLine(QPoint(x, rect.bottom), QPoint(x, rect.top));
             if (drawLabels) {
+                // Centred on its line, but never past the grid's right edge,
+                // where a graph that fills its view would cut it off.
                 painter.setPen(textPen);
-                drawTextCentred(painter, x, rect.bottom, label);
+                const double width = metrics.horizontalAdvance(label);
+                drawTextAt(painter, std::min(x - width / 2.0, rect.right - width), rect.bottom,
+                           label);
             }
         } else {
             const std::int32_t y = rect.bottom - offset;
             painter.drawLine(QPoint(rect.left, y), QPoint(rect.right, y));
             if (drawLabels) {
+                // Centred on its line, but never above the grid's top edge.
                 painter.setPen(textPen);
                 drawTextAt(painter, rect.left - 3 - metrics.horizontalAdvance(label),
-                           y - metrics.height() / 2.0, label);
+                           std::max(y - metrics.height() / 2.0, double(rect.top)), label);
             }
         }
     }

@@ -24,11 +24,11 @@ std::optional<phonaxis::Bytes> toneWav(phonaxis::Prompts& prompts)
 } // namespace
 
 #include "app/Application.h"
+#include "app/LogController.h"
+#include "app/MainWindowController.h"
 #include "app/panels/CalibrationPanel.h"
 #include "app/panels/EggPanel.h"
 #include "app/panels/IntensitySmoothPanel.h"
-#include "app/LogController.h"
-#include "app/MainWindowController.h"
 #include "display/MainViewPane.h"
 #include "document/Configuration.h"
 #include "document/MyDocument.h"

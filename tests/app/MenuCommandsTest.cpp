@@ -2,31 +2,20 @@
 // mnemonics that do not collide, and a command shown in several windows has
 // one title and one shortcut everywhere.
 
-#include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/VowelRecording.h" // before Qt: its "signals" keyword is a macro
 
-namespace {
-
-// Half a second of a 440 Hz tone as a 16 kHz WAV file.
-std::optional<phonaxis::Bytes> toneWav(phonaxis::Prompts& prompts)
-{
-    const std::vector<float> tone = phonaxis::signals::tone(440.0, 16000.0, 500.0);
-    const std::span<const float> channels[] = {tone};
-    return phonaxis::signals::waveFileBytes(16000.0, channels, prompts);
-}
-
-} // namespace
-
-#include "display/MenuCommands.h"
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
+#include "display/MainViewPane.h"
+#include "display/MenuCommands.h"
 #include "support/AppFixture.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 
-#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -60,17 +49,23 @@ void expectDistinctMnemonics(const QString& menuName, const QList<QAction*>& act
 
 TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
 {
-    application->finishLaunching({});
-    MainWindowController* window = application->documentWindows().front();
-    application->logController().LogNew();
-    // A recording, and a spectrogram window on it.
-    const std::optional<Bytes> wav = toneWav(prompts);
-    const std::filesystem::path path = folder / "tone.wav";
+    // A recording with a marker, and its spectrum and pitch windows open.
+    const std::optional<Bytes> wav = test::vowelWav();
+    ASSERT_TRUE(wav.has_value());
+    const auto path = folder / "vowel.wav";
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(wav->data()), std::streamsize(wav->size()));
-    MainWindowController* withData = application->openPath(QString::fromStdString(path.string()));
-    ASSERT_NE(withData, nullptr);
-    ASSERT_NE(withData->AnalysisSpectrogram(), nullptr);
+    application->finishLaunching({QString::fromStdString(path.string())});
+    MainWindowController* window = application->documentWindows().front();
+    window->show();
+    window->mainView()->repaint();
+    QTest::mouseClick(window->mainView(), Qt::LeftButton, {}, QPoint(300, 40));
+    window->refreshCommands();
+    application->logController().LogNew();
+    window->action("_AnalysisFFT:")->trigger();
+    window->action("_AnalysisPitch:")->trigger();
+    window->action("_AnalysisSpectrogram:")->trigger();
+    ASSERT_EQ(window->analysisWindows().size(), 3);
 
     std::map<QString, QKeySequence> seen; // command → its shortcut
     int bars = 0;
@@ -108,7 +103,7 @@ TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
             }
         }
     }
-    EXPECT_GE(bars, 3); // the document, status and log windows
+    EXPECT_GE(bars, 5); // the document, status, log, spectrum and pitch windows
     EXPECT_EQ(window->action("_ZoomHome:")->shortcut(), QKeySequence("Ctrl+0"));
     EXPECT_EQ(window->action("printDocument:")->shortcut(), QKeySequence("Ctrl+P"));
 }

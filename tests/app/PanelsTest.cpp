@@ -22,14 +22,14 @@ std::optional<phonaxis::Bytes> twoToneWavBytes(phonaxis::Prompts& prompts)
 } // namespace
 
 #include "app/Application.h"
+#include "app/LogController.h"
+#include "app/MainWindowController.h"
 #include "app/panels/CalibrationPanel.h"
 #include "app/panels/DisplayPanel.h"
 #include "app/panels/EggPanel.h"
 #include "app/panels/IntensitySmoothPanel.h"
-#include "app/LogController.h"
-#include "app/MainWindowController.h"
-#include "display/ProgressWork.h"
 #include "app/panels/ZoomPanel.h"
+#include "display/ProgressWork.h"
 #include "document/AppSettings.h"
 #include "document/Configuration.h"
 #include "document/FileIO.h"

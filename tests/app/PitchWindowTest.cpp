@@ -281,7 +281,11 @@ TEST_F(PitchWindowTest, EditingTheDocumentComputesTheTrackAgain)
     window->action("_EditCut:")->trigger();
     const MyDocument& document = window->document();
     ASSERT_LT(document.getChannel(0).m_dwFileLength, lengthBefore);
-    EXPECT_EQ(pitch->track(), nullptr); // the old track is gone at once
+    // The old track is gone at once: a track shown now (the worker may
+    // already be done) belongs to the new samples.
+    if (pitch->track() != nullptr) {
+        EXPECT_EQ(pitch->track()->channel.m_dwFileLength, document.getChannel(0).m_dwFileLength);
+    }
     ASSERT_TRUE(tracked(*pitch));
     EXPECT_EQ(pitch->track()->channel.m_dwFileLength, document.getChannel(0).m_dwFileLength);
     EXPECT_EQ(pitch->track()->analysis.m_hdPitchFile, direct(document).m_hdPitchFile);

@@ -335,6 +335,38 @@ TEST(GraphPrimitivesTest, TimeGridLabelsAreWrittenOnlyWhereTheyFit)
     }
 }
 
+TEST(GraphPrimitivesTest, ValueGridLabelsStayInsideTheGridsEdges)
+{
+    // A grid filling its view (the spectrum's: its top and right edges are
+    // the view's): the last frequency label and the top level label are kept
+    // inside, the others are centred on their lines.
+    const Rect rect{0, 20, 200, 420};
+    for (int orientation : {2, 1}) {
+        SCOPED_TRACE(orientation);
+        TextRecorder recorder(QSize(420, 230));
+        QPainter painter(&recorder);
+        DrawAnyGrid(painter, rect, 0, 5000, 1000, orientation, true, false);
+        painter.end();
+        const std::vector<TextRecorder::Text>& labels = recorder.texts();
+        ASSERT_EQ(labels.size(), orientation == 2 ? 5u : 6u);
+        for (const TextRecorder::Text& label : labels) {
+            const double length = orientation == 2 ? 400.0 : 200.0; // width or height
+            const double at = std::stod(label.text) * length / 5000.0;
+            if (orientation == 2) {
+                EXPECT_LE(label.box.right(), rect.right + 0.5) << label.text;
+                if (label.text != "5000") {
+                    EXPECT_NEAR(label.box.center().x(), rect.left + at, 1.0) << label.text;
+                }
+            } else {
+                EXPECT_GE(label.box.top(), rect.top - 0.5) << label.text;
+                if (label.text != "5000") {
+                    EXPECT_NEAR(label.box.center().y(), rect.bottom - at, 1.0) << label.text;
+                }
+            }
+        }
+    }
+}
+
 TEST(GraphPrimitivesTest, EggNumbersAreWrittenOnlyWhereTheyFit)
 {
     // Cycles 10 samples, 20 pixels, apart: closer than their numbers.

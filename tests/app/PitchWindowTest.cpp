@@ -22,6 +22,7 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples,
 #include "app/MainWindowController.h"
 #include "display/MainViewPane.h"
 #include "document/MyDocument.h"
+#include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
 #include "windows/PitchWorker.h"
 #include "windows/ui/PitchWindowController.h"
@@ -33,46 +34,21 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples,
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace phonaxis {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::ptrdiff_t threadCount()
-{
-    const fs::directory_iterator tasks("/proc/self/task");
-    return std::distance(begin(tasks), end(tasks));
-}
-
-// Runs the event loop until `done` or a minute has passed.
-template <typename Done> bool waitFor(Done done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
-}
-
-std::string text(const QWidget* window, const char* objectName)
-{
-    return window->findChild<QLabel*>(QString::fromLatin1(objectName))->text().toStdString();
-}
-
-std::string oneDecimal(const char* format, double value)
-{
-    return QString::fromLatin1(format).arg(value, 0, 'f', 1).toStdString();
-}
+using test::oneDecimal;
+using test::text;
+using test::threadCount;
+using test::waitFor;
 
 class PitchWindowTest : public test::AppFixture {
 protected:

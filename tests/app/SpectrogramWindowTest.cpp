@@ -23,6 +23,7 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples, doubl
 #include "app/MainWindowController.h"
 #include "display/MainViewPane.h"
 #include "document/MyDocument.h"
+#include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
 #include "windows/SpectrogramAnalysis.h"
 #include "windows/SpectrumAnalysis.h"
@@ -36,52 +37,22 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples, doubl
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace phonaxis {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::ptrdiff_t threadCount()
-{
-    const fs::directory_iterator tasks("/proc/self/task");
-    return std::distance(begin(tasks), end(tasks));
-}
-
-template <typename Done> bool waitFor(Done done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
-}
-
-std::string text(const QWidget* window, const char* objectName)
-{
-    return window->findChild<QLabel*>(QString::fromLatin1(objectName))->text().toStdString();
-}
-
-std::string oneDecimal(const char* format, double value)
-{
-    return QString::fromLatin1(format).arg(value, 0, 'f', 1).toStdString();
-}
-
-void moveTo(QWidget* view, QPoint point, Qt::MouseButtons buttons = Qt::NoButton)
-{
-    QMouseEvent move(QEvent::MouseMove, QPointF(point), view->mapToGlobal(QPointF(point)),
-                     Qt::NoButton, buttons, Qt::NoModifier);
-    QApplication::sendEvent(view, &move);
-}
+using test::moveTo;
+using test::oneDecimal;
+using test::text;
+using test::threadCount;
+using test::waitFor;
 
 class SpectrogramWindowTest : public test::AppFixture {
 protected:

@@ -1,18 +1,16 @@
 #include "windows/ui/PitchWindowController.h"
 
-#include "display/MenuCommands.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
 #include "windows/PitchWorker.h"
+#include "windows/ui/AnalysisWindowMenus.h"
 #include "windows/ui/AnalysisWindowPictures.h"
 
 #include <QAction>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -165,18 +163,7 @@ void PitchWindowController::buildContents()
 void PitchWindowController::buildMenus()
 {
     const auto addMenu = [this](const char* title, std::span<const char* const> commands) {
-        QMenu* menu = addNamedMenu(*menuBar(), title);
-        for (const char* name : commands) {
-            if (name == nullptr) {
-                menu->addSeparator();
-                continue;
-            }
-            QAction* item = makeMenuAction(name, this);
-            menu->addAction(item);
-            addAction(item); // shortcuts work with the menu closed
-        }
-        connect(menu, &QMenu::aboutToShow, this, &PitchWindowController::refreshCommands);
-        return menu;
+        addCommandMenu(*this, title, commands, [this] { refreshCommands(); });
     };
     addMenu("&File", kFileCommands);
     addMenu("&Zoom", kZoomCommands);
@@ -201,7 +188,7 @@ void PitchWindowController::buildMenus()
 
 QAction* PitchWindowController::action(const QString& command) const
 {
-    return findChild<QAction*>(command, Qt::FindDirectChildrenOnly);
+    return commandAction(*this, command);
 }
 
 bool PitchWindowController::isCommandEnabled(const std::string& command) const
@@ -235,12 +222,7 @@ bool PitchWindowController::isCommandEnabled(const std::string& command) const
 
 void PitchWindowController::refreshCommands()
 {
-    for (QAction* item : actions()) {
-        const std::string name = item->objectName().toStdString();
-        if (!name.empty()) {
-            item->setEnabled(isCommandEnabled(name));
-        }
-    }
+    refreshCommandActions(*this, [this](const std::string& name) { return isCommandEnabled(name); });
 }
 
 void PitchWindowController::changeEvent(QEvent* event)

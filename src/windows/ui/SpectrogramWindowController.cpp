@@ -1,18 +1,16 @@
 #include "windows/ui/SpectrogramWindowController.h"
 
-#include "display/MenuCommands.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
 #include "windows/SpectrogramAnalysis.h"
+#include "windows/ui/AnalysisWindowMenus.h"
 #include "windows/ui/AnalysisWindowPictures.h"
 
 #include <QAction>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMetaMethod>
 #include <QProgressBar>
 #include <QPushButton>
@@ -165,17 +163,7 @@ void SpectrogramWindowController::buildContents()
 void SpectrogramWindowController::buildMenus()
 {
     const auto addMenu = [this](const char* title, std::span<const char* const> commands) {
-        QMenu* menu = addNamedMenu(*menuBar(), title);
-        for (const char* name : commands) {
-            if (name == nullptr) {
-                menu->addSeparator();
-                continue;
-            }
-            QAction* item = makeMenuAction(name, this);
-            menu->addAction(item);
-            addAction(item); // shortcuts work with the menu closed
-        }
-        connect(menu, &QMenu::aboutToShow, this, &SpectrogramWindowController::refreshCommands);
+        addCommandMenu(*this, title, commands, [this] { refreshCommands(); });
     };
     addMenu("&File", kFileCommands);
     addMenu("&Analysis", kAnalysisCommands);
@@ -199,7 +187,7 @@ void SpectrogramWindowController::buildMenus()
 
 QAction* SpectrogramWindowController::action(const QString& command) const
 {
-    return findChild<QAction*>(command, Qt::FindDirectChildrenOnly);
+    return commandAction(*this, command);
 }
 
 bool SpectrogramWindowController::spectrumConnected() const
@@ -256,12 +244,8 @@ bool SpectrogramWindowController::isCommandEnabled(const std::string& command) c
 
 void SpectrogramWindowController::refreshCommands()
 {
-    for (QAction* item : actions()) {
-        const std::string name = item->objectName().toStdString();
-        if (!name.empty()) {
-            item->setEnabled(isCommandEnabled(name));
-        }
-    }
+    refreshCommandActions(*this,
+                          [this](const std::string& name) { return isCommandEnabled(name); });
 }
 
 void SpectrogramWindowController::changeEvent(QEvent* event)

@@ -239,8 +239,8 @@ void openSpectrumWindow(MainWindowController& window, SpectrumPlace place,
                         std::optional<std::pair<double, double>> samples = std::nullopt)
 {
     FFTWindowController* spectrum =
-        samples ? FFTWindowController::openAt(window.analysisWindowContext(), place,
-                                              samples->first, samples->second, &window)
+        samples ? FFTWindowController::openAt(window.analysisWindowContext(), place, samples->first,
+                                              samples->second, &window)
                 : FFTWindowController::open(window.analysisWindowContext(), place, &window);
     if (spectrum != nullptr) {
         window.adoptAnalysisWindow(spectrum);

@@ -222,7 +222,8 @@ bool PitchWindowController::isCommandEnabled(const std::string& command) const
 
 void PitchWindowController::refreshCommands()
 {
-    refreshCommandActions(*this, [this](const std::string& name) { return isCommandEnabled(name); });
+    refreshCommandActions(*this,
+                          [this](const std::string& name) { return isCommandEnabled(name); });
 }
 
 void PitchWindowController::changeEvent(QEvent* event)

@@ -21,6 +21,8 @@ namespace phonaxis {
 namespace {
 
 constexpr int kTopMargin = 5;
+// Closest time-grid lines drawn with the settings' spacing, pixels.
+constexpr double kMinTimeGridSpacingPx = 4.0;
 constexpr RGBColor kBlack{0, 0, 0};
 constexpr RGBColor kPitchColor{0xFFFF, 0, 0};
 constexpr RGBColor kIntensityColor{0, 0, 0xFFFF};
@@ -327,9 +329,15 @@ void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& 
     const double startMs = input.pageStartMs();
     const double endMs = input.pageEndMs();
 
-    // Grids first, under the traces.
-    TimeGrids(painter, layout.graph, settings.timeGridMs, settings.drawTimeGrid, startMs, endMs,
-              false, false, kTimeGridColor);
+    // Grids first, under the traces. A spacing that would put the lines
+    // closer than a few pixels (500 ms over an hour's page) would paint the
+    // panes solid grey: the grid then adapts to the page as a spacing of 0 does.
+    const int graphWidth = width(layout.graph);
+    const bool spacingFits =
+        settings.timeGridMs <= 0 ||
+        settings.timeGridMs * graphWidth / (endMs - startMs) >= kMinTimeGridSpacingPx;
+    TimeGrids(painter, layout.graph, spacingFits ? settings.timeGridMs : 0, settings.drawTimeGrid,
+              startMs, endMs, false, false, kTimeGridColor);
     drawFrequencyAxis(painter, input, layout.pitch);
 
     if (layout.haveLabels) {

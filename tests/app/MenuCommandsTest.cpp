@@ -5,6 +5,8 @@
 #include "display/MenuCommands.h"
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
+#include "app/PlotFormantWindows.h"
+#include "log/ui/PlotFormantController.h"
 #include "support/AppFixture.h"
 
 #include <QAction>
@@ -47,6 +49,7 @@ TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
     application->finishLaunching({});
     MainWindowController* window = application->documentWindows().front();
     application->logController().LogNew();
+    application->plotFormantWindows().newWindow()->show();
 
     std::map<QString, QKeySequence> seen; // command → its shortcut
     int bars = 0;
@@ -84,7 +87,7 @@ TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
             }
         }
     }
-    EXPECT_GE(bars, 3); // the document, status and log windows
+    EXPECT_GE(bars, 4); // the document, status, log and formant plot windows
     EXPECT_EQ(window->action("_ZoomHome:")->shortcut(), QKeySequence("Ctrl+0"));
     EXPECT_EQ(window->action("printDocument:")->shortcut(), QKeySequence("Ctrl+P"));
 }

@@ -206,14 +206,14 @@ PlotFormantController::PlotFormantController(Prompts& prompts, ConsoleSink conso
     labelRow->addWidget(m_Label, 1);
     labelRow->addWidget(m_AddLabel);
     tableColumn->addLayout(labelRow);
+    // The settings sit under the table, so that the chart has the whole
+    // height of the window.
+    tableColumn->addWidget(buildControls());
     body->addLayout(tableColumn, 0);
 
     _plotView = new PlotFormantView(this);
     _plotView->SetControllerID(&m_table);
-    auto* chartColumn = new QVBoxLayout();
-    chartColumn->addWidget(buildControls());
-    chartColumn->addWidget(_plotView, 1);
-    body->addLayout(chartColumn, 1);
+    body->addWidget(_plotView, 1);
 
     buildMenus(*layout);
 
@@ -227,7 +227,7 @@ PlotFormantController::PlotFormantController(Prompts& prompts, ConsoleSink conso
     syncControls();
     selectionChanged();
     updateActions();
-    resize(1060, 640);
+    resize(1100, 720);
 }
 
 PlotFormantController::~PlotFormantController() = default;

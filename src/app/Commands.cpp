@@ -129,7 +129,7 @@ bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssign
     // Panels that edit per-channel or view settings need data; the
     // calibration sheet and the configuration commands are always at hand.
     for (const char* needsData :
-         {"_LabelView:", "_OptionsDisplay:", "_OptionsZoom:", "_OptionsFFTLPC:",
+         {"_AnalysisPitch:", "_LabelView:", "_OptionsDisplay:", "_OptionsZoom:", "_OptionsFFTLPC:",
           "_OptionsSpectrogram:", "_OptionsPitch:", "_OptionsIntensitySmooth:", "_OptionsLog:"}) {
         if (std::strcmp(name, needsData) == 0) {
             return documentHasData;

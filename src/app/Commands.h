@@ -32,10 +32,10 @@ struct MenuSpec {
 // Analysis, Options, Log, Window and Help. "Open Recent" is a submenu the window adds after "Open…".
 std::span<const MenuSpec> documentWindowMenus();
 
-// Enabling rule of the main window's own commands: the label table and
-// the display, zoom and intensity/smoothing panels need data; the calibration panel and the
-// configuration commands are always enabled; the EGG panel needs data and
-// an EGG channel assigned.
+// Enabling rule of the main window's own commands: the pitch window, the
+// label table and the display, zoom and intensity/smoothing panels need data; the calibration panel
+// and the configuration commands are always enabled; the EGG panel needs data and an EGG channel
+// assigned.
 bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned = false);
 
 } // namespace phonaxis

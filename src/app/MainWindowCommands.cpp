@@ -20,6 +20,7 @@
 #include "document/Configuration.h"
 #include "document/EditSession.h"
 #include "document/MyDocument.h"
+#include "windows/ui/PitchWindowController.h"
 
 #include <algorithm>
 #include <optional>
@@ -267,6 +268,24 @@ void MainWindowController::AnalysisSmooth()
     }
     mainView()->documentChanged();
     afterViewChange();
+}
+
+void MainWindowController::AnalysisPitch()
+{
+    if (!isCommandEnabled("_AnalysisPitch:")) {
+        return;
+    }
+    if (const std::optional<std::string> reason =
+            PitchWindowController::cannotAnalyse(*m_document)) {
+        m_prompts->alert("No pitch track.", *reason, "OK");
+        return;
+    }
+    auto* window = new PitchWindowController(analysisWindowContext());
+    adoptAnalysisWindow(window);
+    connect(this, &MainWindowController::samplesChanged, window,
+            &PitchWindowController::samplesChanged);
+    window->show();
+    window->start();
 }
 
 // --- EGG ---------------------------------------------------------------------------

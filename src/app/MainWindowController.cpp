@@ -322,6 +322,8 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::AnalysisIntensity);
     } else if (command == "_AnalysisSmooth:") {
         on(&MainWindowController::AnalysisSmooth);
+    } else if (command == "_AnalysisPitch:") {
+        on(&MainWindowController::AnalysisPitch);
     } else if (command == "_HideShowStatus:") {
         connect(action, &QAction::triggered, &m_application, [this] { m_application.HideShowStatus(); });
     } else if (command == "_aboutApp:") {

@@ -164,6 +164,9 @@ public slots:
     // Asks whether to save first, backs the document up for undo and
     // smooths every channel whose smoothing is switched on.
     void AnalysisSmooth();
+    // Opens a pitch window on the document's audio channel; it computes
+    // its track in the background and computes again when the samples change.
+    void AnalysisPitch();
 
     // Chooses the EGG channel ("None" or a channel title).
     void EGGChannelSelect();

@@ -1,6 +1,9 @@
 #include "cli/CliAnalysis.h"
 
 #include "cli/CliCommands.h"
+#ifdef PHONAXIS_HAVE_DISPLAY
+#include "cli/CliPitchPicture.h"
+#endif
 #include "cli/PngWriter.h"
 #include "document/AutomaticPrompts.h"
 #include "document/Configuration.h"
@@ -365,6 +368,19 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
 
 int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
 {
+    if ((options.widthPx || options.heightPx) && !options.pngPath) {
+        return usage(err, "--width and --height size the picture of --png OUT");
+    }
+    if (options.pngPath) {
+#ifdef PHONAXIS_HAVE_DISPLAY
+        if (const int status = checkPitchPicture(options, err)) {
+            return status;
+        }
+#else
+        return usage(err, "this phonaxis-cli was built without the display library and draws "
+                          "no pictures (--png)");
+#endif
+    }
     Session session;
     Channels* audio = nullptr;
     int index = -1;
@@ -393,6 +409,14 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
     }
     const double fromMs = options.fromMs.value_or(0.0);
     const double toMs = options.toMs.value_or(audio->m_dLengthMS);
+#ifdef PHONAXIS_HAVE_DISPLAY
+    if (options.pngPath) {
+        if (const int status =
+                writePitchPicture(options, *audio, *pitch, session.document(), err)) {
+            return status;
+        }
+    }
+#endif
     return print(pitch->rangeLogRecords(session.displayName, fromMs, toMs, intensityAt), options,
                  out);
 }

@@ -90,11 +90,16 @@ struct FrameBlock {
     int windowSamples = 0;
     double* raw = nullptr;
     double* energy = nullptr;
+    PitchProgress* progress = nullptr;
 
-    // False when the kernel declined a frame (its work storage could not be had).
+    // False when the kernel declined a frame (its work storage could not be
+    // had) or the work was cancelled.
     bool run(int first, int last) const
     {
         for (int k = first; k < last; ++k) {
+            if (progress != nullptr && progress->cancelled.load(std::memory_order_relaxed)) {
+                return false;
+            }
             const double position = startPoint + k * stepSamples;
             const double pitch = CMathFunc::DoPitchCepstrumNewFloat(
                 samples, position, spanEnd, rateHz, lowHz, highHz, fftLength, windowSamples);
@@ -114,6 +119,9 @@ struct FrameBlock {
                 sum += x * x;
             }
             energy[k] = sum / stepSamples;
+            if (progress != nullptr) {
+                progress->m_nFramesDone.fetch_add(1, std::memory_order_relaxed);
+            }
         }
         return true;
     }
@@ -213,7 +221,15 @@ void PitchAnalysis::intilize(const Channels& channel, int channelIndex,
     m_dLogMarkerIntensity = 0.0;
 }
 
-bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads)
+double PitchProgress::fraction() const
+{
+    const int count = m_nFrameCount.load();
+    return count > 0 ? std::clamp(static_cast<double>(m_nFramesDone.load()) / count, 0.0, 1.0)
+                     : 0.0;
+}
+
+bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
+                                    PitchProgress* progress)
 {
     m_bHavePitch = false;
     const auto decline = [this] {
@@ -296,6 +312,11 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads)
     block.windowSamples = windowSamples;
     block.raw = raw.data();
     block.energy = energy.data();
+    block.progress = progress;
+    if (progress != nullptr) {
+        progress->m_nFramesDone = 0;
+        progress->m_nFrameCount = frameCount;
+    }
     if (!runFrameBlocks(block, frameCount, threads)) {
         return decline();
     }
@@ -445,14 +466,45 @@ void PitchAnalysis::CalibrateScroll(int mode)
         m_dPageMax = m_dwFileLength;
         break;
     }
+    const double length = std::max(0.0, m_dwFileLength);
     if (mode <= 2) {
-        m_dPageMin = std::clamp(m_dPageMin, 0.0, std::max(0.0, m_dwFileLength));
-        m_dPageMax = std::clamp(m_dPageMax, 0.0, std::max(0.0, m_dwFileLength));
+        m_dPageMin = std::clamp(m_dPageMin, 0.0, length);
+        m_dPageMax = std::clamp(m_dPageMax, 0.0, length);
+    }
+    // A page narrower than the smallest one (a selection of no duration,
+    // zooming in again and again) is widened about its centre; a page that
+    // runs past either end of the channel (one second from a marker near the
+    // end) is moved back inside, keeping its span where the channel is long
+    // enough. Every page thus shows part of the track and has a span to
+    // divide by.
+    const double smallest = minimumPageSamples();
+    if (!(m_dPageMax - m_dPageMin >= smallest)) {
+        const double centre =
+            std::isfinite(m_dPageMin + m_dPageMax) ? (m_dPageMin + m_dPageMax) / 2.0 : 0.0;
+        m_dPageMin = centre - smallest / 2.0;
+        m_dPageMax = centre + smallest / 2.0;
+    }
+    if (m_dPageMax > length) {
+        m_dPageMin -= m_dPageMax - length;
+        m_dPageMax = length;
+    }
+    if (m_dPageMin < 0.0) {
+        m_dPageMax = std::min(length, m_dPageMax - m_dPageMin);
+        m_dPageMin = 0.0;
     }
     const double msPerSample = m_dwFileLength > 0.0 ? m_dLengthMS / m_dwFileLength : 0.0;
     m_dTimePageMin = m_dPageMin * msPerSample;
     m_dTimePageMax = m_dPageMax * msPerSample;
     m_dZoomFactor = m_dwFileLength > 0.0 ? (m_dPageMax - m_dPageMin) / m_dwFileLength : 1.0;
+}
+
+double PitchAnalysis::minimumPageSamples() const
+{
+    const double length = std::max(0.0, m_dwFileLength);
+    const double stepSamples =
+        m_dLengthMS > 0.0 ? m_parameters.m_dPitchStepSize * (m_dwFileLength / m_dLengthMS) : 0.0;
+    const double smallest = std::isfinite(stepSamples) ? std::max(2.0, 2.0 * stepSamples) : 2.0;
+    return std::min(length, smallest);
 }
 
 LogRecord PitchAnalysis::markerLogRecord(const std::string& displayName) const

@@ -2,6 +2,7 @@
 
 #include "log/LogRecord.h"
 
+#include <atomic>
 #include <functional>
 #include <span>
 #include <string>
@@ -25,6 +26,17 @@ struct PitchParameters {
     static PitchParameters fromDocument(const DocumentFields& document);
 };
 
+// How far a pitch track has got, and the watcher's wish to stop it; shared
+// between the threads that compute frames and the one that watches.
+struct PitchProgress {
+    std::atomic<int> m_nFrameCount{0};  // frames of the track being computed
+    std::atomic<int> m_nFramesDone{0};  // frames whose raw pitch and energy are known
+    std::atomic<bool> cancelled{false}; // set to stop the computation early
+
+    // Fraction of the frames done (0 before the frame count is known).
+    double fraction() const;
+};
+
 // The computation behind the pitch window: the cepstral pitch track of one
 // channel with its jump filter, smoother and energy voicing, the frame
 // times, the marker and selection, the zoom pages and the three log entries.
@@ -43,8 +55,12 @@ public:
     // independent and are shared among `threads` threads (0: as many as the
     // machine has); the track does not depend on the thread count. False,
     // with no track, when there are no samples or the settings cannot make
-    // one (among them a step shorter than one sample).
-    bool DoPitchCepstral(std::span<const float> samples, int threads = 0);
+    // one (among them a step shorter than one sample). With `progress`, the
+    // frames done are counted there, and a cancel set there stops the work
+    // within a frame per thread and leaves no track; neither changes the
+    // values of a track that is finished.
+    bool DoPitchCepstral(std::span<const float> samples, int threads = 0,
+                         PitchProgress* progress = nullptr);
 
     // The transform length and window (samples) the last track used.
     int fftLength() const { return m_nFFTLength; }
@@ -62,8 +78,13 @@ public:
     void mouseDown(double timeMs, const std::function<double(double)>& intensityAt);
     // The selection between marker time and cursor time.
     void CalculateDuration();
-    // Zoom modes 0 undo, 1 in, 2 out, 3 selection, 4 cursor, 5 home.
+    // Zoom modes 0 undo, 1 in, 2 out, 3 selection, 4 cursor, 5 home. The
+    // page that results lies inside the channel and spans at least
+    // minimumPageSamples().
     void CalibrateScroll(int mode);
+    // The narrowest page: two frame steps (at least 2 samples), or the
+    // whole channel when it is shorter.
+    double minimumPageSamples() const;
 
     // Log records. Intensity values come from `intensityAt` when the
     // intensity pane is shown, else 0.

@@ -432,5 +432,84 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
     }
 }
 
+// --- the pitch picture ------------------------------------------------------------------
+
+#ifdef PHONAXIS_HAVE_DISPLAY
+} // namespace
+} // namespace phonaxis
+
+#include <QImage>
+
+namespace phonaxis {
+namespace {
+
+TEST_F(CliAnalysisTest, PitchPictureShowsTheTrackBesideTheLog)
+{
+    // vowel.wav: F0 100 Hz, 500 ms. In a 640 × 360 view the waveform pane
+    // runs from y = 5 to 56, the intensity pane from 59 to 110 and the pitch
+    // pane from 113 to 330 over 50 … 500 Hz: 100 Hz at 330 − (int)(50 × 217
+    // / 450) = 306.
+    const std::string out = path("pitch.png");
+    const CliRun r =
+        runCli({"pitch", path("vowel.wav"), "--png", out, "--width", "640", "--height", "360"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, runCli({"pitch", path("vowel.wav")}).out);
+    const QImage image(QString::fromStdString(out));
+    ASSERT_EQ(image.size(), QSize(640, 360));
+    int redAt100 = 0, redElsewhere = 0, blueIntensity = 0, greenWaveform = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            const bool red = qRed(p) == 255 && qGreen(p) == 0 && qBlue(p) == 0;
+            (std::abs(y - 306) <= 2 ? redAt100 : redElsewhere) += red;
+            blueIntensity += y > 59 && y < 110 && p == qRgb(0, 0, 255);
+            greenWaveform += y > 5 && y < 56 && p == qRgb(0, 128, 0);
+        }
+    }
+    EXPECT_GT(redAt100, 40 * 3); // most of the 50 frames, dots 3 pixels wide
+    EXPECT_EQ(redElsewhere, 0);
+    EXPECT_GT(blueIntensity, 300);
+    EXPECT_GT(greenWaveform, 300);
+
+    // A stretch draws another picture; the extension names the format.
+    ASSERT_EQ(runCli({"pitch", path("vowel.wav"), "--from", "100", "--to", "300", "--png",
+                      path("part.png"), "--width", "640", "--height", "360"})
+                  .status,
+              0);
+    EXPECT_NE(QImage(QString::fromStdString(path("part.png"))), image);
+    for (const auto& [name, magic] :
+         {std::pair{"pitch.tif", std::string("II*\0", 4)}, {"pitch.pdf", std::string("%PDF")}}) {
+        ASSERT_EQ(runCli({"pitch", path("vowel.wav"), "--png", path(name)}).status, 0) << name;
+        std::string start(4, '\0');
+        std::ifstream(path(name), std::ios::binary).read(start.data(), 4);
+        EXPECT_EQ(start, magic) << name;
+    }
+}
+
+TEST_F(CliAnalysisTest, PitchPictureMistakesWriteNothing)
+{
+    const std::string out = path("refused.png");
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{"--width", "640"}, 2},
+        {{"--png", path("refused.bmp")}, 2},
+        {{"--png", path("vowel.wav")}, 2},
+        {{"--png", out, "--width", "16384", "--height", "16384"}, 2},
+        {{"--png", out, "--from", "0", "--to", "5000"}, 2},
+        {{"--png", path("no/dir/refused.png")}, 1},
+    };
+    for (const auto& [options, status] : cases) {
+        std::vector<std::string> args{"pitch", path("vowel.wav")};
+        args.insert(args.end(), options.begin(), options.end());
+        const CliRun r = runCli(args);
+        EXPECT_EQ(r.status, status) << options.back();
+        EXPECT_FALSE(r.err.empty()) << options.back();
+        EXPECT_TRUE(r.out.empty()) << options.back();
+    }
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(path("refused.bmp")));
+    EXPECT_GT(fs::file_size(path("vowel.wav")), 1000U);
+}
+#endif
+
 } // namespace
 } // namespace phonaxis

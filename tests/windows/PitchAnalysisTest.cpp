@@ -210,15 +210,27 @@ TEST(PitchAnalysis, ZoomPagesFollowTheirModes)
     a.m_dCursorTime = 500.0;
     a.CalculateDuration();
     EXPECT_EQ(a.m_dDurationTime, 1300.0);
-    // In, in, undo, out, selection, one second from the marker (not clamped),
-    // out (clamped), home, no such mode.
-    const double steps[][3] = {{1, 11025, 33075}, {1, 16537.5, 27562.5}, {0, 11025, 33075},
-                               {2, 0, 44100},     {3, 11025, 39690},     {4, 39690, 61740},
-                               {2, 28665, 44100}, {5, 0, 44100},         {9, 0, 44100}};
-    for (const auto& [mode, pageMin, pageMax] : steps) {
+    // In, in, undo, out, selection, one second from the marker (moved back
+    // inside the channel: it would run 0.8 s past its end), out (clamped),
+    // home, no such mode. Then selections of no duration (in the middle
+    // and at the end) and zooming in below the narrowest page (two 10 ms
+    // steps, 441 samples), which keep a page of that span inside the channel.
+    const double steps[][5] = {
+        {1, 1800, 500, 11025, 33075},      {1, 1800, 500, 16537.5, 27562.5},
+        {0, 1800, 500, 11025, 33075},      {2, 1800, 500, 0, 44100},
+        {3, 1800, 500, 11025, 39690},      {4, 1800, 500, 22050, 44100},
+        {2, 1800, 500, 11025, 44100},      {5, 1800, 500, 0, 44100},
+        {9, 1800, 500, 0, 44100},          {3, 1000, 1000, 21829.5, 22270.5},
+        {1, 1000, 1000, 21829.5, 22270.5}, {3, 2000, 2000, 43659, 44100},
+        {1, 2000, 2000, 43659, 44100},     {4, 2000, 2000, 22050, 44100},
+    };
+    for (const auto& [mode, marker, cursor, pageMin, pageMax] : steps) {
+        a.m_dMarkerTime = marker;
+        a.m_dCursorTime = cursor;
+        a.CalculateDuration();
         a.CalibrateScroll(static_cast<int>(mode));
-        EXPECT_DOUBLE_EQ(a.m_dPageMin, pageMin) << mode;
-        EXPECT_DOUBLE_EQ(a.m_dPageMax, pageMax) << mode;
+        EXPECT_DOUBLE_EQ(a.m_dPageMin, pageMin) << mode << " " << marker;
+        EXPECT_DOUBLE_EQ(a.m_dPageMax, pageMax) << mode << " " << marker;
         EXPECT_DOUBLE_EQ(a.m_dTimePageMin, pageMin / 22.05) << mode;
         EXPECT_DOUBLE_EQ(a.m_dZoomFactor, (pageMax - pageMin) / 44100.0) << mode;
     }

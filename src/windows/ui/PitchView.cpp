@@ -1,0 +1,168 @@
+#include "windows/ui/PitchView.h"
+
+#include "document/MyDocument.h"
+#include "windows/PitchWorker.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace phonaxis {
+namespace {
+
+const QColor kSelectionShade(0x33, 0x66, 0xCC, 0x40);
+const QColor kMarkerColor(0xFF, 0, 0, 0xCC);
+
+} // namespace
+
+PitchView::PitchView(QWidget* parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(300, 200);
+    setAccessibleName(tr("Pitch track"));
+}
+
+void PitchView::setTrack(PitchTrack* track, const MyDocument* document)
+{
+    m_track = track;
+    m_document = document;
+    m_bDragging = false;
+    update();
+}
+
+std::optional<PitchGraphInput> PitchView::graphInput() const
+{
+    if (m_track == nullptr || m_document == nullptr) {
+        return std::nullopt;
+    }
+    return pitchGraphInput(*m_track, *m_document);
+}
+
+PitchGraphLayout PitchView::layout() const
+{
+    if (const std::optional<PitchGraphInput> input = graphInput()) {
+        return input->layout(size());
+    }
+    return PitchGraphLayout::forView(size(), false, false, false);
+}
+
+double PitchView::intensityAt(double timeMs) const
+{
+    return m_track != nullptr ? m_track->intensityAt(timeMs) : 0.0;
+}
+
+PitchReadout PitchView::readoutAt(double timeMs) const
+{
+    const PitchAnalysis& analysis = m_track->analysis;
+    PitchReadout readout;
+    readout.timeMs = timeMs;
+    readout.pitchHz = analysis.pitchAt(timeMs);
+    readout.intensityDb = analysis.m_parameters.m_bPitchDrawIntensity ? intensityAt(timeMs) : 0.0;
+    return readout;
+}
+
+void PitchView::paintEvent(QPaintEvent* /*event*/)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::white);
+    const std::optional<PitchGraphInput> input = graphInput();
+    if (!input) {
+        return;
+    }
+    drawPitchGraph(painter, size(), *input);
+
+    const PitchAnalysis& analysis = m_track->analysis;
+    const PitchGraphLayout panes = input->layout(size());
+    const double startMs = input->pageStartMs();
+    const double endMs = input->pageEndMs();
+    const QRect graph(QPoint(panes.graph.left, panes.graph.top),
+                      QPoint(panes.graph.right, panes.graph.bottom));
+    painter.setClipRect(graph);
+    if (analysis.m_bHaveSelection) {
+        const int from = panes.xAt(analysis.m_dDurationStartTime, startMs, endMs);
+        const int to = panes.xAt(analysis.m_dDurationStopTime, startMs, endMs);
+        painter.fillRect(
+            QRect(QPoint(from, graph.top()), QPoint(std::max(from, to), graph.bottom())),
+            kSelectionShade);
+    }
+    if (analysis.m_bHaveMarker) {
+        const int x = panes.xAt(analysis.m_dMarkerTime, startMs, endMs);
+        painter.setPen(QPen(kMarkerColor, 2.0));
+        painter.drawLine(QPoint(x, graph.top()), QPoint(x, graph.bottom()));
+    }
+}
+
+void PitchView::mousePressEvent(QMouseEvent* event)
+{
+    const std::optional<PitchGraphInput> input = graphInput();
+    const QPoint point = event->position().toPoint();
+    if (!input || event->button() != Qt::LeftButton || !input->layout(size()).contains(point)) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    PitchAnalysis& analysis = m_track->analysis;
+    const double timeMs =
+        input->layout(size()).timeAt(point.x(), input->pageStartMs(), input->pageEndMs());
+    analysis.mouseDown(timeMs, [this](double t) { return intensityAt(t); });
+    analysis.CalculateDuration();
+    m_bDragging = true;
+    update();
+    if (onReadout) {
+        onReadout(PitchReadout{analysis.m_dLogMarkerTime, analysis.m_dLogMarkerPitch,
+                               analysis.m_dLogMarkerIntensity});
+    }
+    if (onSelectionChanged) {
+        onSelectionChanged();
+    }
+}
+
+void PitchView::mouseMoveEvent(QMouseEvent* event)
+{
+    const std::optional<PitchGraphInput> input = graphInput();
+    if (!input) {
+        return;
+    }
+    const PitchGraphLayout panes = input->layout(size());
+    const QPoint point = event->position().toPoint();
+    const double startMs = input->pageStartMs();
+    const double endMs = input->pageEndMs();
+    if (m_bDragging && (event->buttons() & Qt::LeftButton)) {
+        // A drag past the graph's edges stops at the page's ends.
+        PitchAnalysis& analysis = m_track->analysis;
+        const double timeMs = std::clamp(panes.timeAt(point.x(), startMs, endMs), startMs, endMs);
+        analysis.m_dCursorTime = timeMs;
+        analysis.m_bHaveSelection = timeMs != analysis.m_dMarkerTime;
+        analysis.CalculateDuration();
+        update();
+        if (onReadout) {
+            onReadout(readoutAt(timeMs));
+        }
+        if (onSelectionChanged) {
+            onSelectionChanged();
+        }
+        return;
+    }
+    if (onReadout) {
+        onReadout(panes.contains(point)
+                      ? std::optional(readoutAt(panes.timeAt(point.x(), startMs, endMs)))
+                      : std::nullopt);
+    }
+}
+
+void PitchView::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_bDragging = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void PitchView::leaveEvent(QEvent* event)
+{
+    if (onReadout && !m_bDragging) {
+        onReadout(std::nullopt);
+    }
+    QWidget::leaveEvent(event);
+}
+
+} // namespace phonaxis

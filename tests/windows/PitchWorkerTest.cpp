@@ -1,0 +1,100 @@
+#include "windows/PitchWorker.h"
+
+#include "support/ChannelFixtures.h"
+#include "support/GlideRecording.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <filesystem>
+#include <iterator>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+// Threads of this process, as the system lists them.
+std::ptrdiff_t threadCount()
+{
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return std::distance(begin(tasks), end(tasks));
+}
+
+TEST(PitchWorker, TrackIsTheSingleThreadedOneOnItsOwnCopy)
+{
+    const test::Glide glide = test::glide();
+    Channels channel;
+    test::loadChannel(channel, glide.samples, glide.rateHz);
+    const PitchParameters parameters;
+    PitchAnalysis direct;
+    direct.intilize(channel, 0, parameters);
+    ASSERT_TRUE(direct.DoPitchCepstral(channel.samples(), 1));
+    Channels measured;
+    measured.Duplicate(channel);
+    ASSERT_TRUE(measured.CalculateIntensity());
+    const std::span<const float> intensity = measured.m_hfDataIntensity.span();
+
+    // The glide is tracked (voiced frames away from the ends within 5 %).
+    int voiced = 0;
+    for (int k = 10; k + 10 < direct.m_nFrameCount; ++k) {
+        const double pitch = direct.m_hdPitchFile[static_cast<std::size_t>(k)];
+        const double truth = glide.f0AtMs(direct.frameTime(k) + 17.5);
+        voiced += pitch > 0.0;
+        EXPECT_TRUE(pitch == 0.0 || std::fabs(pitch - truth) < 0.05 * truth) << k;
+    }
+    EXPECT_GT(voiced, direct.m_nFrameCount * 3 / 4);
+
+    for (const int threads : {0, 1, 2, 3, 7}) {
+        SCOPED_TRACE(threads);
+        Channels source;
+        source.Duplicate(channel);
+        PitchWorker worker(source, 0, parameters, true, threads);
+        source = Channels(); // the document's samples go; the worker keeps its copy
+        std::unique_ptr<PitchTrack> track = worker.take();
+        ASSERT_NE(track, nullptr);
+        EXPECT_EQ(worker.outcome(), PitchWorker::Outcome::Computed);
+        EXPECT_EQ(worker.progress(), 1.0);
+        EXPECT_EQ(track->analysis.m_hdPitchFile, direct.m_hdPitchFile); // bit for bit
+        const std::span<const float> computed = track->channel.m_hfDataIntensity.span();
+        EXPECT_TRUE(
+            std::equal(computed.begin(), computed.end(), intensity.begin(), intensity.end()));
+        EXPECT_EQ(track->summary.sampleCount(), glide.samples.size());
+        EXPECT_EQ(worker.take(), nullptr); // handed over once
+    }
+}
+
+TEST(PitchWorker, CancelledDestroyedOrDeclinedWorkLeavesNoTrackAndNoThread)
+{
+    // Ten minutes of the glide over and over: seconds of work.
+    const test::Glide glide = test::glide();
+    std::vector<float> samples;
+    for (int i = 0; i < 600; ++i) {
+        samples.insert(samples.end(), glide.samples.begin(), glide.samples.end());
+    }
+    Channels channel;
+    test::loadChannel(channel, samples, glide.rateHz);
+    const std::ptrdiff_t before = threadCount();
+    {
+        PitchWorker worker(channel, 0, {}, true, 2);
+        worker.cancel();
+        EXPECT_EQ(worker.take(), nullptr);
+        EXPECT_EQ(worker.outcome(), PitchWorker::Outcome::Cancelled);
+    }
+    EXPECT_EQ(threadCount(), before);
+    {
+        PitchWorker busy(channel, 0, {}, true, 2); // destroyed while it computes
+    }
+    EXPECT_EQ(threadCount(), before);
+
+    // A step shorter than one sample (1/16 ms) gives no track.
+    PitchParameters tooFine;
+    tooFine.m_dPitchStepSize = 0.05;
+    PitchWorker declined(channel, 0, tooFine, false);
+    EXPECT_EQ(declined.take(), nullptr);
+    EXPECT_EQ(declined.outcome(), PitchWorker::Outcome::Failed);
+}
+
+} // namespace
+} // namespace phonaxis

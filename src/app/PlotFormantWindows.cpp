@@ -67,8 +67,9 @@ std::vector<PlotFormantController*> PlotFormantWindows::PlotFormantOpen()
         window->show();
         window->raise();
         window->ReadDocument(path);
-        window->setWindowTitle(QString::fromLatin1(PlotFormantController::kTitlePrefix) +
-                               QString::fromStdString(std::filesystem::path(path).filename().string()));
+        window->setWindowTitle(
+            QString::fromLatin1(PlotFormantController::kTitlePrefix) +
+            QString::fromStdString(std::filesystem::path(path).filename().string()));
         opened.push_back(window);
     }
     return opened;

@@ -494,9 +494,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << kUsage;
         return kExitOk;
     }
-    static const std::string_view kCommands[] = {"info",  "convert", "spectrum", "spectrogram",
-                                                 "pitch", "egg",     "settings",
-                                                 "picture", "formants"};
+    static const std::string_view kCommands[] = {"info",        "convert", "spectrum",
+                                                 "spectrogram", "pitch",   "egg",
+                                                 "settings",    "picture", "formants"};
     if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
         err << "phonaxis-cli: unknown command \"" << command << "\"\n" << kUsage;
         return kExitUsage;

@@ -24,7 +24,8 @@ QPointF toQt(const PointD& point)
 
 std::int16_t side(int px)
 {
-    return static_cast<std::int16_t>(std::clamp(px, 0, int(std::numeric_limits<std::int16_t>::max())));
+    return static_cast<std::int16_t>(
+        std::clamp(px, 0, int(std::numeric_limits<std::int16_t>::max())));
 }
 
 // Draws `text` so that its anchor point lies at `text.at`.
@@ -44,8 +45,7 @@ void drawText(QPainter& painter, const PlotText& text)
         topLeft.rx() -= box.width() / 2.0;
         break;
     }
-    painter.drawText(QRectF(topLeft, box), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
-                     shown);
+    painter.drawText(QRectF(topLeft, box), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, shown);
 }
 
 void drawCircle(QPainter& painter, const PlotCircle& circle)
@@ -86,8 +86,7 @@ PlotGeometry formantChartGeometry(const FormantTable& table, QSize viewSizePx,
     return PlotData(table, bounds, 1.0, plotType, 1);
 }
 
-void drawFormantChart(QPainter& painter, const PlotGeometry& geometry,
-                      const FormantChartText& text)
+void drawFormantChart(QPainter& painter, const PlotGeometry& geometry, const FormantChartText& text)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);

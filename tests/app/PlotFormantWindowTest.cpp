@@ -72,9 +72,9 @@ protected:
         QTableView* table = window.tableView();
         table->clearSelection();
         for (const int row : rows) {
-            table->selectionModel()->select(
-                table->model()->index(row, 0),
-                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            table->selectionModel()->select(table->model()->index(row, 0),
+                                            QItemSelectionModel::Select |
+                                                QItemSelectionModel::Rows);
         }
     }
 
@@ -108,7 +108,8 @@ TEST_F(PlotFormantWindowTest, OpenTitlesEachWindowAndStopsAtTheFirstUnreadablePa
     EXPECT_EQ(opened[0]->GetTable().rowCount(), 6u);
     EXPECT_EQ(column(*opened[0], &FormantRow::label)[3], "a");
     EXPECT_EQ(opened[0]->GetPlotView()->geometry().points.size(), 6u);
-    EXPECT_EQ(consoleLines, std::vector<std::string>{"Error reading file at " + folder.string() + "\n"});
+    EXPECT_EQ(consoleLines,
+              std::vector<std::string>{"Error reading file at " + folder.string() + "\n"});
     EXPECT_EQ(plots.windows().size(), 2u);
 }
 
@@ -202,7 +203,8 @@ TEST_F(PlotFormantWindowTest, InsertDeleteAndLabelRowsRenumberAndMarkTheTable)
     selectRows(window, {0, 3});
     EXPECT_TRUE(window.validateMenuItem("_PlotFormantDeleterow:"));
     deleteRow->trigger();
-    EXPECT_EQ(column(window, &FormantRow::row), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    EXPECT_EQ(column(window, &FormantRow::row),
+              (std::vector<std::string>{"1", "2", "3", "4", "5"}));
     EXPECT_EQ(column(window, &FormantRow::f1),
               (std::vector<std::string>{"340", "280", "780", "650", "0"}));
     EXPECT_EQ(window.GetPlotView()->geometry().points.size(), 5u);
@@ -261,7 +263,8 @@ TEST_F(PlotFormantWindowTest, ClosingWithUnsavedChangesAsks)
         window->PlotFormantInsertrow();
         prompts.alertReplies.push_back(c.answer);
         if (c.answer == 1) {
-            prompts.savePanelReplies.push_back(c.file ? std::optional(path(*c.file)) : std::nullopt);
+            prompts.savePanelReplies.push_back(c.file ? std::optional(path(*c.file))
+                                                      : std::nullopt);
         }
         const std::size_t alerts = prompts.alerts.size();
         EXPECT_EQ(window->close(), c.closes);
@@ -320,7 +323,8 @@ TEST_F(PlotFormantWindowTest, ViewPixelsPictureAndPrintShowTheGeometry)
     EXPECT_EQ(prompts.savePanels.back().requiredType, "tif");
     const QImage picture(QString::fromStdString(path("chart.tif")));
     ASSERT_EQ(picture.size(), view->size());
-    EXPECT_EQ(picture.convertToFormat(QImage::Format_RGB32), shown.convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(picture.convertToFormat(QImage::Format_RGB32),
+              shown.convertToFormat(QImage::Format_RGB32));
 
     window.setPrintSetup([this](QPrinter& printer) {
         printer.setOutputFormat(QPrinter::PdfFormat);

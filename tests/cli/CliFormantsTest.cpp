@@ -67,8 +67,9 @@ TEST_F(CliFormantsTest, DrawsThePointsOfEveryPlotTypeInTheFormatOfTheExtension)
             int darkest = 255;
             for (int dy = 0; dy < 6; ++dy) {
                 for (int dx = 0; dx < 6; ++dx) {
-                    darkest = std::min(darkest, qGray(image.pixel(int(point.circle.topLeft.x) + dx,
-                                                                  int(point.circle.topLeft.y) + dy)));
+                    darkest =
+                        std::min(darkest, qGray(image.pixel(int(point.circle.topLeft.x) + dx,
+                                                            int(point.circle.topLeft.y) + dy)));
                 }
             }
             EXPECT_LT(darkest, 128) << "row " << point.row;

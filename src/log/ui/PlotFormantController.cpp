@@ -119,8 +119,8 @@ QVariant FormantTableModel::data(const QModelIndex& index, int role) const
         static_cast<std::size_t>(index.row()) >= m_table.rowCount()) {
         return {};
     }
-    const std::string* cell = cellOf(m_table.rows()[static_cast<std::size_t>(index.row())],
-                                     index.column());
+    const std::string* cell =
+        cellOf(m_table.rows()[static_cast<std::size_t>(index.row())], index.column());
     if (cell == nullptr) {
         return {};
     }
@@ -143,10 +143,9 @@ bool FormantTableModel::setData(const QModelIndex& index, const QVariant& value,
         index.column() == FormantTable::kColumnRow || index.column() >= kColumnCount) {
         return false;
     }
-    const bool changed =
-        m_table.setCell(static_cast<std::size_t>(index.row()),
-                        static_cast<FormantTable::Column>(index.column()),
-                        value.toString().toStdString());
+    const bool changed = m_table.setCell(static_cast<std::size_t>(index.row()),
+                                         static_cast<FormantTable::Column>(index.column()),
+                                         value.toString().toStdString());
     if (changed) {
         emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     }
@@ -181,8 +180,7 @@ Qt::ItemFlags FormantTableModel::flags(const QModelIndex& index) const
 
 // --- PlotFormantController ---------------------------------------------------------
 
-PlotFormantController::PlotFormantController(Prompts& prompts, ConsoleSink console,
-                                             QWidget* parent)
+PlotFormantController::PlotFormantController(Prompts& prompts, ConsoleSink console, QWidget* parent)
     : QWidget(parent, Qt::Window), m_prompts(&prompts), m_console(std::move(console))
 {
     setObjectName(QStringLiteral("plotformant"));
@@ -313,9 +311,9 @@ QWidget* PlotFormantController::buildControls()
     m_comboF1Range = rangeCombo("m_comboF1Range", tr("F1 limit"), rangeBox);
     m_comboF2Range = rangeCombo("m_comboF2Range", tr("F2 limit"), rangeBox);
     m_comboF3Range = rangeCombo("m_comboF3Range", tr("F3 limit"), rangeBox);
-    for (const auto& [combo, title] : {std::pair{m_comboF1Range, tr("F1 max")},
-                                       std::pair{m_comboF2Range, tr("F2 max")},
-                                       std::pair{m_comboF3Range, tr("F3 max")}}) {
+    for (const auto& [combo, title] :
+         {std::pair{m_comboF1Range, tr("F1 max")}, std::pair{m_comboF2Range, tr("F2 max")},
+          std::pair{m_comboF3Range, tr("F3 max")}}) {
         auto* line = new QHBoxLayout();
         auto* label = new QLabel(title, rangeBox);
         label->setBuddy(combo);
@@ -647,9 +645,12 @@ bool PlotFormantController::validateMenuItem(const std::string& command) const
 QAction* PlotFormantController::action(const std::string& name) const
 {
     const std::pair<const char*, QAction*> actions[] = {
-        {"_PlotFormantOpen:", m_openAction},       {"_PlotFormantSave:", m_saveAction},
-        {"_PlotFormantSaveas:", m_saveAsAction},   {"_PlotFormantPict:", m_pictAction},
-        {"printDocument:", m_printAction},         {"_PlotFormantInsertrow:", m_insertRowAction},
+        {"_PlotFormantOpen:", m_openAction},
+        {"_PlotFormantSave:", m_saveAction},
+        {"_PlotFormantSaveas:", m_saveAsAction},
+        {"_PlotFormantPict:", m_pictAction},
+        {"printDocument:", m_printAction},
+        {"_PlotFormantInsertrow:", m_insertRowAction},
         {"_PlotFormantDeleterow:", m_deleteRowAction},
     };
     for (const auto& [command, found] : actions) {

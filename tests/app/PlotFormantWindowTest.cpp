@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QColor>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 namespace phonaxis {
 namespace {
@@ -164,6 +166,28 @@ TEST_F(PlotFormantWindowTest, EditingACellMarksTheTableAndRedrawsThePoint)
     EXPECT_TRUE(window.action("_PlotFormantSave:")->isEnabled());
     const PlotGeometry& geometry = window.GetPlotView()->geometry();
     EXPECT_EQ(geometry.points[0].circle.topLeft.y, std::trunc(geometry.yOfF1(900)));
+
+    // Formant cells take whole numbers (a sign marks a missing formant) or
+    // nothing; the label takes any text.
+    QAbstractItemModel* model = table->model();
+    const std::tuple<int, const char*, bool> edits[] = {
+        {FormantTable::kColumnF2, "1800", true},  {FormantTable::kColumnF2, "7OO", false},
+        {FormantTable::kColumnF3, "-1", true},    {FormantTable::kColumnF3, "", true},
+        {FormantTable::kColumnF1, "1e3", false},  {FormantTable::kColumnF1, "12.5", false},
+        {FormantTable::kColumnF1, " 450 ", true}, {FormantTable::kColumnLabel, "7OO", true},
+    };
+    for (const auto& [column, text, stored] : edits) {
+        EXPECT_EQ(model->setData(model->index(1, column), QString::fromUtf8(text)), stored) << text;
+        EXPECT_EQ(model->data(model->index(1, column)).toString() == QString::fromUtf8(text),
+                  stored)
+            << text;
+    }
+    // Text read from a file that is no number is kept and marked.
+    window.GetTable().m_rows[2].f1 = "abc";
+    EXPECT_EQ(model->data(model->index(2, FormantTable::kColumnF1), Qt::ForegroundRole),
+              QVariant(QColor(Qt::red)));
+    EXPECT_FALSE(
+        model->data(model->index(2, FormantTable::kColumnF2), Qt::ForegroundRole).isValid());
 
     // The row number is not editable.
     EXPECT_FALSE(table->model()->flags(table->model()->index(0, 0)) & Qt::ItemIsEditable);

@@ -24,6 +24,9 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -66,6 +69,43 @@ const std::string* cellOf(const FormantRow& row, int column)
         return nullptr;
     }
 }
+
+bool isFormantColumn(int column)
+{
+    return column == FormantTable::kColumnF1 || column == FormantTable::kColumnF2 ||
+           column == FormantTable::kColumnF3;
+}
+
+// What the chart reads as written in a formant cell: a whole number of Hz
+// with an optional sign ("-1" marks a missing formant), or nothing. Other
+// text plots at 0 Hz.
+const QRegularExpression& wholeHzPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\s*([+-]?[0-9]+)?\\s*$"));
+    return pattern;
+}
+
+bool isWholeHz(const QString& text)
+{
+    return wholeHzPattern().match(text).hasMatch();
+}
+
+// The editors of the formant cells take whole numbers only.
+class FormantCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override
+    {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (auto* line = qobject_cast<QLineEdit*>(editor);
+            line && isFormantColumn(index.column())) {
+            line->setValidator(new QRegularExpressionValidator(wholeHzPattern(), line));
+        }
+        return editor;
+    }
+};
 
 std::string lastPathComponent(const std::string& path)
 {
@@ -128,6 +168,17 @@ QVariant FormantTableModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole:
         return QString::fromStdString(*cell);
+    case Qt::ForegroundRole:
+    case Qt::ToolTipRole: {
+        // Text read from a file that is no number is kept, and shown as such.
+        const QString text = QString::fromStdString(*cell);
+        if (!isFormantColumn(index.column()) || isWholeHz(text)) {
+            return {};
+        }
+        return role == Qt::ForegroundRole
+                   ? QVariant(QColor(Qt::red))
+                   : QVariant(tr("Not a whole number of Hz: plotted at 0 Hz"));
+    }
     case Qt::TextAlignmentRole:
         return index.column() == FormantTable::kColumnLabel
                    ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
@@ -141,6 +192,11 @@ bool FormantTableModel::setData(const QModelIndex& index, const QVariant& value,
 {
     if (role != Qt::EditRole || !index.isValid() || index.row() < 0 ||
         index.column() == FormantTable::kColumnRow || index.column() >= kColumnCount) {
+        return false;
+    }
+    // A typing slip would silently plot at 0 Hz: formant cells take whole
+    // numbers only.
+    if (isFormantColumn(index.column()) && !isWholeHz(value.toString())) {
         return false;
     }
     const bool changed = m_table.setCell(static_cast<std::size_t>(index.row()),
@@ -259,6 +315,7 @@ void PlotFormantController::buildTable()
     _Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     _Table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     _Table->setModel(m_model);
+    _Table->setItemDelegate(new FormantCellDelegate(_Table));
     int width = 0;
     for (int c = 0; c < kColumnCount; ++c) {
         _Table->setColumnWidth(c, kColumns[c].widthPx);

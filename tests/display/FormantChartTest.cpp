@@ -113,5 +113,25 @@ TEST(FormantChart, SwitchesFollowTheTableSettings)
     EXPECT_EQ(grey(axesOnly, int(mean.topLeft.x) + 2, int(mean.topLeft.y) + 2), 255);
 }
 
+TEST(FormantChart, EveryRowAndGroupOfALargeTableIsDrawn)
+{
+    // 6,000 rows in 1,200 groups of five, spread over the whole chart.
+    FormantTable table;
+    for (int r = 0; r < 6000; ++r) {
+        table.insertRow();
+        const auto row = static_cast<std::size_t>(r);
+        table.setCell(row, FormantTable::kColumnF1, std::to_string(250 + (r * 7) % 1300));
+        table.setCell(row, FormantTable::kColumnF2, std::to_string(600 + (r * 13) % 2300));
+        table.setCell(row, FormantTable::kColumnLabel, std::to_string(r / 5));
+    }
+    const PlotGeometry geometry = formantChartGeometry(table, kSize, 0);
+    EXPECT_EQ(geometry.points.size(), 6000u);
+    EXPECT_EQ(geometry.groups.size(), 1200u);
+    const QImage image =
+        renderGraph(kSize, formantChartDrawing(table, 0, defaultFormantChartText()));
+    const PlotCircle last = geometry.points.back().circle;
+    EXPECT_LT(darkest(image, int(last.topLeft.x), int(last.topLeft.y), 6), 128);
+}
+
 } // namespace
 } // namespace phonaxis

@@ -284,7 +284,17 @@ PlotFormantController::PlotFormantController(Prompts& prompts, ConsoleSink conso
     resize(1100, 720);
 }
 
-PlotFormantController::~PlotFormantController() = default;
+PlotFormantController::~PlotFormantController()
+{
+    // The table view, its model and the chart read the table: they go while
+    // it still exists, and no signal of theirs reaches a half-destroyed
+    // window.
+    disconnect(_Table->selectionModel(), nullptr, this, nullptr);
+    disconnect(m_model, nullptr, this, nullptr);
+    delete _Table;
+    delete _plotView;
+    delete m_model;
+}
 
 void PlotFormantController::adoptPrompts(std::unique_ptr<Prompts> prompts)
 {

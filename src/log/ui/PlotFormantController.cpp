@@ -452,15 +452,10 @@ bool PlotFormantController::ReadDocument(const std::string& path)
 
 bool PlotFormantController::ReadDocumentFromSpectrogramDict(const std::vector<FormantRow>& rows)
 {
-    FormantDictionary columns{{"row", {}}, {"f1", {}}, {"f2", {}}, {"f3", {}}, {"label", {}}};
-    for (const FormantRow& row : rows) {
-        columns["row"].push_back(row.row);
-        columns["f1"].push_back(row.f1);
-        columns["f2"].push_back(row.f2);
-        columns["f3"].push_back(row.f3);
-        columns["label"].push_back(row.label);
-    }
-    const bool read = m_table.ReadDocumentFromSpectrogramDict(columns);
+    // The rows as the table's columns, the form the hand-over takes.
+    FormantTable handed;
+    handed.m_rows = rows;
+    const bool read = m_table.ReadDocumentFromSpectrogramDict(handed.GetTable());
     reloadTable();
     return read;
 }

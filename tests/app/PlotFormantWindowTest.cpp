@@ -312,7 +312,7 @@ TEST_F(PlotFormantWindowTest, ClosingWithUnsavedChangesAsks)
     EXPECT_EQ(readAll(path("closed.txt")).size(), std::string(kVowels).size() + 9);
 }
 
-TEST_F(PlotFormantWindowTest, ViewPixelsPictureAndPrintShowTheGeometry)
+TEST_F(PlotFormantWindowTest, ViewPictureAndPrintShowTheSameChart)
 {
     PlotFormantController& window = openVowels();
     window.GetTable().m_bDrawindividuallabels = false;
@@ -324,23 +324,12 @@ TEST_F(PlotFormantWindowTest, ViewPixelsPictureAndPrintShowTheGeometry)
     const QImage shown = view->grab().toImage();
     const PlotGeometry& geometry = view->geometry();
     ASSERT_EQ(geometry.groups.size(), 2u);
-    auto darkAt = [](const QImage& image, double x, double y) {
-        int darkest = 255;
-        for (int dy = 0; dy < 5; ++dy) {
-            for (int dx = 0; dx < 5; ++dx) {
-                darkest = std::min(darkest, qGray(image.pixel(int(x) + dx, int(y) + dy)));
-            }
-        }
-        return darkest < 128;
-    };
-    for (const PlotPoint& point : geometry.points) {
-        EXPECT_TRUE(darkAt(shown, point.circle.topLeft.x, point.circle.topLeft.y)) << point.row;
-    }
     for (const PlotGroup& group : geometry.groups) {
-        const QPointF centre(group.mean.topLeft.x + 2, group.mean.topLeft.y + 2);
-        EXPECT_LT(qGray(shown.pixel(centre.toPoint())), 100) << group.group.label;
+        const QPoint centre(int(group.mean.topLeft.x) + 2, int(group.mean.topLeft.y) + 2);
+        EXPECT_LT(qGray(shown.pixel(centre)), 100) << group.group.label; // filled mean
     }
-
+    // The chart's pixels against the geometry are the display tests'; here
+    // the view shows exactly what the picture export writes.
     prompts.savePanelReplies.push_back(path("chart.tif"));
     window.action("_PlotFormantPict:")->trigger();
     EXPECT_EQ(prompts.savePanels.back().proposedName, "pict.tif");

@@ -4,6 +4,7 @@
 #include "app/LabelDialog.h"
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
+#include "app/PlotFormantWindows.h"
 #include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
 #include "display/MenuCommands.h"
@@ -118,6 +119,7 @@ void Application::addStatusMenus(StatusWindowController& status)
     QMenu* file = addNamedMenu(*bar, "&File");
     add(file, "newDocument:", [this] { newDocument(); });
     add(file, "openDocument:", [this] { openDocument(); });
+    add(file, "_PlotFormantOpen:", [this] { PlotFormantOpen(); });
     file->addSeparator();
     // Quit closes windows, so it runs once the menu has let go of them.
     add(
@@ -228,6 +230,10 @@ bool Application::terminate()
         !gLogView->window()->close()) {
         return false;
     }
+    // Unsaved formant tables are asked about the same way.
+    if (m_plotWindows && !m_plotWindows->closeAll()) {
+        return false;
+    }
     for (MainWindowController* window : documentWindows()) {
         if (!window->close()) {
             return false;
@@ -321,6 +327,19 @@ LogController& Application::logController()
         gLogView = std::make_unique<LogController>(m_injectedPrompts);
     }
     return *gLogView;
+}
+
+PlotFormantWindows& Application::plotFormantWindows()
+{
+    if (!m_plotWindows) {
+        m_plotWindows = std::make_unique<PlotFormantWindows>(m_injectedPrompts);
+    }
+    return *m_plotWindows;
+}
+
+void Application::PlotFormantOpen()
+{
+    plotFormantWindows().PlotFormantOpen();
 }
 
 bool Application::logWindowVisible() const

@@ -15,6 +15,7 @@ class AboutWindow;
 class LabelDialog;
 class LogController;
 class MainWindowController;
+class PlotFormantWindows;
 class Prompts;
 class QtPrompts;
 class StatusWindowController;
@@ -85,6 +86,12 @@ public:
     // Whether the log window is shown.
     bool logWindowVisible() const;
 
+    // The formant plot windows, created on first use.
+    PlotFormantWindows& plotFormantWindows();
+    // "_PlotFormantOpen:": formant plot windows on chosen files (always
+    // enabled, with or without a document).
+    void PlotFormantOpen();
+
     // Re-evaluates the commands of every document window (the clipboard
     // filled, so Paste changes everywhere).
     void refreshAllCommands();
@@ -111,6 +118,7 @@ private:
     QPointer<AboutWindow> m_about;
     QPointer<LabelDialog> m_labelDialog;
     std::unique_ptr<LogController> gLogView;
+    std::unique_ptr<PlotFormantWindows> m_plotWindows;
     std::vector<QPointer<MainWindowController>> m_windows; // delete themselves on close
     QPointer<MainWindowController> m_keyWindow;
     QStringList m_recent;

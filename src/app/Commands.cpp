@@ -11,6 +11,7 @@ namespace {
 constexpr CommandSpec kFile[] = {
     {"newDocument:", CommandOwner::Application},
     {"openDocument:", CommandOwner::Application},
+    {"_PlotFormantOpen:", CommandOwner::Application},
     {nullptr, CommandOwner::Application},
     {"performClose:", CommandOwner::Application},
     {"saveDocument:", CommandOwner::Document},

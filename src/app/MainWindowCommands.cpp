@@ -6,6 +6,7 @@
 
 #include "app/Application.h"
 #include "app/LogController.h"
+#include "app/PlotFormantWindows.h"
 #include "app/panels/CalibrationPanel.h"
 #include "app/panels/DisplayPanel.h"
 #include "app/panels/EggPanel.h"
@@ -20,6 +21,8 @@
 #include "document/Configuration.h"
 #include "document/EditSession.h"
 #include "document/MyDocument.h"
+#include "log/FormantTable.h"
+#include "log/ui/PlotFormantController.h"
 #include "windows/ui/FFTWindowController.h"
 #include "windows/ui/PitchWindowController.h"
 #include "windows/ui/SpectrogramWindowController.h"
@@ -345,6 +348,15 @@ SpectrogramWindowController* MainWindowController::openSpectrogram(const char* c
                 openSpectrumWindow(*this,
                                    overSelection ? SpectrumPlace::Selection : SpectrumPlace::Marker,
                                    std::pair(startSample, stopSample));
+            });
+    // Its formants to a new formant plot window.
+    connect(window, &SpectrogramWindowController::formantsRequested, this,
+            [this](const FormantDictionary& formants, bool /*selection*/) {
+                FormantTable handed;
+                handed.ReadDocumentFromSpectrogramDict(formants);
+                PlotFormantController* plot = m_application.plotFormantWindows().newWindow();
+                plot->show();
+                plot->ReadDocumentFromSpectrogramDict(handed.rows());
             });
     window->show();
     window->start();

@@ -213,6 +213,9 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         connect(action, &QAction::triggered, &m_application, [this] { m_application.newDocument(); });
     } else if (command == "openDocument:") {
         connect(action, &QAction::triggered, &m_application, [this] { m_application.openDocument(); });
+    } else if (command == "_PlotFormantOpen:") {
+        connect(action, &QAction::triggered, &m_application,
+                [this] { m_application.PlotFormantOpen(); });
     } else if (command == "performClose:") {
         on(&QWidget::close);
     } else if (command == "terminate:") {

@@ -2,6 +2,7 @@
 
 #include "cli/CliAnalysis.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
+#include "cli/CliFormantPicture.h"
 #include "cli/CliPicture.h"
 #endif
 
@@ -54,6 +55,10 @@ constexpr const char* kUsage =
     "  phonaxis-cli picture FILE --out OUT [--from MS --to MS] [--width W --height H]\n"
     "      the main view of FILE (whole, or from MS to MS) as OUT: .png, .tif/.tiff or\n"
     "      a vector .pdf, drawn in a view of W x H pixels (default 1600 x 900)\n"
+    "  phonaxis-cli formants TABLE.txt --png OUT [--plot-type N] [--width W --height H]\n"
+    "      the vowel chart of a saved formant table as OUT (.png, .tif/.tiff or .pdf):\n"
+    "      F1 against F2 (N = 0, the default), F2' (1) or F3 (2), in a view of\n"
+    "      W x H pixels (default 640 x 560)\n"
     "  phonaxis-cli settings\n"
     "      every document setting --set accepts, as NAME=VALUE of a new document\n"
     "\n"
@@ -87,7 +92,7 @@ constexpr int kMaxRows = 8192;
 // The longest side of a graph picture, pixels.
 constexpr int kMaxPictureSide = 16384;
 
-enum class Takes { Nothing, Channel, Time, Count, Path, Assignment };
+enum class Takes { Nothing, Channel, Time, Count, Path, Assignment, PlotType };
 
 struct KnownOption {
     const char* name;
@@ -102,6 +107,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"--width", Takes::Count},     {"--height", Takes::Count},
     {"--config", Takes::Path},     {"--set", Takes::Assignment},
     {"--frame", Takes::Nothing},   {"--json", Takes::Nothing},
+    {"--plot-type", Takes::PlotType},
 };
 
 // Parses the options; on a mistake writes a message and returns false.
@@ -184,6 +190,16 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
         case Takes::Assignment:
             options.assignments.push_back(value);
             break;
+        case Takes::PlotType: {
+            int type = 0;
+            if (!parseInt(value, type) || type < 0 || type > 2) {
+                err << "phonaxis-cli: " << arg
+                    << " takes 0 (F1/F2), 1 (F1/F2') or 2 (F1/F3), not \"" << value << "\"\n";
+                return false;
+            }
+            options.plotType = type;
+            break;
+        }
         case Takes::Nothing:
             break;
         }
@@ -210,6 +226,7 @@ std::vector<std::string_view> optionsOf(const std::string& command)
          {"--aiff-channel", "--json", "--config", "--set", "--from", "--to", "--png", "--width",
           "--height"}},
         {"egg", {"--aiff-channel", "--json", "--config", "--set", "--channel"}},
+        {"formants", {"--png", "--plot-type", "--width", "--height"}},
     };
     for (const auto& [name, options] : table) {
         if (name == command) {
@@ -482,9 +499,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << kUsage;
         return kExitOk;
     }
-    static const std::string_view kCommands[] = {"info",  "convert", "spectrum", "spectrogram",
-                                                 "pitch", "egg",     "settings",
-                                                 "picture"};
+    static const std::string_view kCommands[] = {"info",        "convert", "spectrum",
+                                                 "spectrogram", "pitch",   "egg",
+                                                 "settings",    "picture", "formants"};
     if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
         err << "phonaxis-cli: unknown command \"" << command << "\"\n" << kUsage;
         return kExitUsage;
@@ -517,6 +534,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (command == "settings") {
         return settingsCommand(options, out, err);
+    }
+    if (command == "formants") {
+#ifdef PHONAXIS_HAVE_DISPLAY
+        return formantsCommand(options, out, err);
+#else
+        err << "phonaxis-cli was built without the display library\n";
+        return kExitUsage;
+#endif
     }
     if (command == "spectrum") {
         return spectrumCommand(options, out, err);

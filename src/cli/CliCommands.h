@@ -44,6 +44,7 @@ struct Options {
     std::optional<std::string> pngPath;
     std::optional<int> widthPx;  // --width: a graph picture's width
     std::optional<int> heightPx; // --height
+    std::optional<int> plotType; // --plot-type: 0 F1/F2, 1 F1/F2', 2 F1/F3
     std::optional<std::string> configPath;
     std::vector<std::string> assignments; // --set NAME=VALUE, in order
     bool frame = false;

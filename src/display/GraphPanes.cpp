@@ -21,6 +21,17 @@ std::int32_t pagePosition(double position)
     return static_cast<std::int32_t>(std::clamp(std::floor(position), -kLimit, kLimit));
 }
 
+std::int32_t fittingTimeGridSpacing(std::int32_t spacingMs, int widthPx, double pageStartMs,
+                                    double pageEndMs)
+{
+    // Closest time-grid lines drawn with the settings' spacing, pixels.
+    constexpr double kMinTimeGridSpacingPx = 4.0;
+    const bool fits =
+        spacingMs <= 0 || !(pageEndMs > pageStartMs) ||
+        spacingMs * double(widthPx) / (pageEndMs - pageStartMs) >= kMinTimeGridSpacingPx;
+    return fits ? spacingMs : 0;
+}
+
 Rect paneRect(int top, int left, int bottom, int right)
 {
     const auto side = [](int v) {

@@ -31,6 +31,13 @@ int rectHeight(const Rect& rect);
 // held to the int32 range).
 std::int32_t pagePosition(double position);
 
+// The time-grid spacing (ms) to draw a page of [pageStartMs, pageEndMs]
+// over `widthPx` with: `spacingMs`, unless its lines would come closer than
+// a few pixels (500 ms over an hour's page would paint the panes solid
+// grey); then 0, which adapts the grid to the page.
+std::int32_t fittingTimeGridSpacing(std::int32_t spacingMs, int widthPx, double pageStartMs,
+                                    double pageEndMs);
+
 // A pane's black frame and its title (may be empty) in the top left corner.
 void drawPaneFrame(QPainter& painter, const Rect& pane, const QString& title);
 

@@ -35,6 +35,10 @@ constexpr MenuCommand kCommands[] = {
     {"terminate:", "&Quit", K::Quit, "Ctrl+Q"},
     {"_LogSave:", "&Save", K::Save, nullptr},
     {"_LogSaveas:", "Save &As…", K::SaveAs, nullptr},
+    {"_PlotFormantOpen:", "Open Formant Plo&t…", kNone, nullptr},
+    {"_PlotFormantSave:", "&Save", K::Save, nullptr},
+    {"_PlotFormantSaveas:", "Save &As…", K::SaveAs, nullptr},
+    {"_PlotFormantPict:", "Save as &Picture…", kNone, nullptr},
     // Edit
     {"_EditUndo:", "&Undo", K::Undo, nullptr},
     {"_EditCut:", "Cu&t", K::Cut, nullptr},
@@ -43,6 +47,8 @@ constexpr MenuCommand kCommands[] = {
     {"_EditClear:", "Cl&ear", K::Delete, nullptr},
     {"_EditSelectAll:", "Select &All", K::SelectAll, nullptr},
     {"_EditSelectWindow:", "Select &Window", kNone, nullptr},
+    {"_PlotFormantInsertrow:", "&Insert Row", kNone, nullptr},
+    {"_PlotFormantDeleterow:", "&Delete Row", kNone, nullptr},
     // Zoom (the main view's and the pitch window's)
     {"_ZoomUndo:", "&Undo Zoom", kNone, nullptr},
     {"_ZoomIn:", "Zoom &In", K::ZoomIn, nullptr},

@@ -226,8 +226,9 @@ void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& 
     const double endMs = input.pageEndMs();
 
     // Grids first, under the traces.
-    TimeGrids(painter, layout.graph, settings.timeGridMs, settings.drawTimeGrid, startMs, endMs,
-              false, false, kTimeGridColor);
+    TimeGrids(painter, layout.graph,
+              fittingTimeGridSpacing(settings.timeGridMs, rectWidth(layout.graph), startMs, endMs),
+              settings.drawTimeGrid, startMs, endMs, false, false, kTimeGridColor);
     drawFrequencyAxis(painter, input, layout.pitch);
 
     if (layout.haveLabels) {

@@ -182,8 +182,11 @@ void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const Spectrogram
     drawPaneFrame(painter, layout.image, QString());
     // Grids over the image, so that they show on black too; the dots last.
     if (input.stopTime > input.startTime) {
-        TimeGrids(painter, layout.timed, settings.timeGridMs, settings.drawTimeGrid,
-                  input.startTime, input.stopTime, false, false, kTimeGridColor);
+        TimeGrids(painter, layout.timed,
+                  fittingTimeGridSpacing(settings.timeGridMs, rectWidth(layout.timed),
+                                         input.startTime, input.stopTime),
+                  settings.drawTimeGrid, input.startTime, input.stopTime, false, false,
+                  kTimeGridColor);
     }
     drawValueAxis(painter, layout.image, 0, settings.frequencyRangeHz, settings.drawFreqGrid,
                   settings.freqGridHz);

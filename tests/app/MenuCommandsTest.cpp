@@ -6,8 +6,10 @@
 
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
+#include "app/PlotFormantWindows.h"
 #include "display/MainViewPane.h"
 #include "display/MenuCommands.h"
+#include "log/ui/PlotFormantController.h"
 #include "support/AppFixture.h"
 
 #include <QAction>
@@ -66,6 +68,7 @@ TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
     window->action("_AnalysisPitch:")->trigger();
     window->action("_AnalysisSpectrogram:")->trigger();
     ASSERT_EQ(window->analysisWindows().size(), 3);
+    application->plotFormantWindows().newWindow()->show();
 
     std::map<QString, QKeySequence> seen; // command → its shortcut
     int bars = 0;
@@ -103,7 +106,7 @@ TEST_F(MenuCommandsTest, EveryMenuBarHasDistinctMnemonicsAndSharedCommandsAgree)
             }
         }
     }
-    EXPECT_GE(bars, 5); // the document, status, log, spectrum and pitch windows
+    EXPECT_GE(bars, 6); // the document, status, log, spectrum, pitch and formant plot windows
     EXPECT_EQ(window->action("_ZoomHome:")->shortcut(), QKeySequence("Ctrl+0"));
     EXPECT_EQ(window->action("printDocument:")->shortcut(), QKeySequence("Ctrl+P"));
 }

@@ -21,8 +21,10 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples, doubl
 #include "app/Application.h"
 #include "app/LogController.h"
 #include "app/MainWindowController.h"
+#include "app/PlotFormantWindows.h"
 #include "display/MainViewPane.h"
 #include "document/MyDocument.h"
+#include "log/ui/PlotFormantController.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
 #include "windows/SpectrogramAnalysis.h"
@@ -181,12 +183,9 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     const SpectrogramResult& shown = *spectrogram->result();
     const SpectrogramMarks& marks = spectrogram->marks();
 
-    // No formant plot receives the formants yet: its commands stay
-    // disabled. The document window opens the spectra.
+    // The document window opens the spectra and the formant plots.
     const QPoint at(panes.image.left + 300, panes.image.bottom - 40);
     QTest::mouseClick(view, Qt::LeftButton, {}, at);
-    EXPECT_TRUE(spectrogram->isCommandEnabled("_AnalysisFFT:"));
-    EXPECT_FALSE(spectrogram->isCommandEnabled("_PlotFormantAll:"));
     std::vector<std::tuple<double, double, bool>> spectra;
     std::vector<std::pair<FormantDictionary, bool>> plots;
     QObject::connect(spectrogram, &SpectrogramWindowController::spectrumRequested,
@@ -243,6 +242,12 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     EXPECT_EQ(plots[0].first.at("f1"), all.f1);
     EXPECT_EQ(plots[0].first.at("row"), all.row);
     EXPECT_EQ(plots[0].first.at("label"), all.label);
+    // A formant plot window shows them as its rows, unsaved.
+    ASSERT_EQ(application->plotFormantWindows().windows().size(), 1U);
+    const FormantTable& table = application->plotFormantWindows().windows().back()->GetTable();
+    ASSERT_EQ(table.rowCount(), all.f1.size());
+    EXPECT_EQ(table.rows()[7], (FormantRow{all.row[7], all.f1[7], all.f2[7], all.f3[7], ""}));
+    EXPECT_TRUE(table.m_bDirty);
 
     // Off the image the readouts show the marker; a press left of the image
     // puts the marker at the start.

@@ -75,13 +75,14 @@ public:
 signals:
     // _AnalysisFFT: (at the track cursor: start and stop the same sample)
     // and _AnalysisFFTSelection: ask for a spectrum window over channel
-    // samples [startSample, stopSample] of the document's audio channel.
-    // The commands are enabled only while something is connected.
+    // samples [startSample, stopSample] of the document's audio channel
+    // (the document window opens it). The commands are enabled only while
+    // something is connected.
     void spectrumRequested(double startSample, double stopSample, bool selection);
     // _PlotFormantAll: and _PlotFormantSelection: hand the formant columns
     // (keys "row", "f1", "f2", "f3", "label") to a formant plot window
-    // (FormantTable::ReadDocumentFromSpectrogramDict). Enabled only while
-    // something is connected.
+    // (FormantTable::ReadDocumentFromSpectrogramDict; the document window
+    // opens it). Enabled only while something is connected.
     void formantsRequested(const phonaxis::FormantDictionary& formants, bool selection);
 
 public slots:

@@ -1,0 +1,67 @@
+// The pitch window's graph over a long page: the time grid must stay a grid.
+
+#include "display/PitchGraph.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+// Share of the pitch pane's pixels that are not white.
+double inkedShare(const QImage& image, const Rect& pane)
+{
+    int inked = 0;
+    int all = 0;
+    for (int y = pane.top + 1; y < pane.bottom; ++y) {
+        for (int x = pane.left + 1; x < pane.right; ++x) {
+            ++all;
+            inked += image.pixel(x, y) != qRgb(255, 255, 255);
+        }
+    }
+    return all > 0 ? double(inked) / all : 0.0;
+}
+
+TEST(PitchGraphTest, TimeGridTooDenseForThePageAdaptsInsteadOfFillingThePanes)
+{
+    // An empty pitch pane (silence, an unvoiced track) so that only the
+    // grids mark it: 500 ms lines over ten minutes would be 1,200 lines in
+    // 580 pixels; a minute's page keeps its 500 ms lines, 4.8 px apart.
+    struct Case {
+        double lengthMs;
+        double maxShare;
+        double minShare;
+    };
+    for (const Case c : {Case{600'000.0, 0.25, 0.0}, Case{60'000.0, 1.0, 0.15}}) {
+        SCOPED_TRACE(c.lengthMs);
+        const std::vector<double> track(size_t(c.lengthMs / 10.0), 0.0);
+        const std::vector<float> silence(size_t(c.lengthMs), 0.0f);
+        PitchGraphInput input;
+        input.samples = silence;
+        input.sampleRate = 1000.0;
+        input.lengthMs = c.lengthMs;
+        input.pageMin = 0.0;
+        input.pageMax = c.lengthMs; // one sample per ms
+        input.track = track;
+        input.settings.drawAudio = false;
+        input.settings.drawIntensity = false;
+        input.settings.drawFreqGrid = false;
+        input.settings.timeGridMs = 500;
+        const QSize size(640, 360);
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        drawPitchGraph(painter, size, input);
+        painter.end();
+        const double share = inkedShare(image, input.layout(size).pitch);
+        EXPECT_LE(share, c.maxShare);
+        EXPECT_GE(share, c.minShare);
+    }
+}
+
+} // namespace
+} // namespace phonaxis

@@ -1,0 +1,95 @@
+// The spectrogram window's picture: its panes, the mapping between pixels
+// and times or frequencies that the readouts use, and the time grid over a
+// long recording.
+
+#include "display/SpectrogramGraph.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+namespace phonaxis {
+namespace {
+
+TEST(SpectrogramGraphTest, PanesAndPixelMappingFollowTheView)
+{
+    struct Case {
+        bool labels;
+        bool audio;
+        int imageTop;
+    };
+    // 640 × 360: the image from x = 50 to 630 and down to y = 340; the label
+    // strip (14 + 1) and the waveform pane (a fifth of what is left) above.
+    for (const Case c : {Case{false, false, 6}, Case{true, false, 21}, Case{false, true, 72},
+                         Case{true, true, 84}}) {
+        SCOPED_TRACE(c.imageTop);
+        const SpectrogramGraphLayout layout =
+            SpectrogramGraphLayout::forView(QSize(640, 360), c.labels, c.audio);
+        EXPECT_EQ(layout.image.top, c.imageTop);
+        EXPECT_EQ(layout.columns(), 580);
+        EXPECT_EQ(layout.rows(), 340 - c.imageTop);
+        EXPECT_EQ(layout.haveAudio, c.audio);
+        EXPECT_EQ(layout.audio.bottom + SpectrogramGraphLayout::kPaneGap,
+                  c.audio ? c.imageTop : layout.audio.bottom + SpectrogramGraphLayout::kPaneGap);
+    }
+
+    SpectrogramGraphInput input;
+    input.startTime = 200.0;
+    input.stopTime = 780.0; // 1 ms a column
+    input.settings.frequencyRangeHz = 5000;
+    input.settings.drawAudio = false;
+    const SpectrogramGraphLayout layout = input.layout(QSize(640, 360));
+    // 334 rows of 5000 / 334 Hz from the bottom (y = 340).
+    const struct {
+        QPoint point;
+        double timeMs;
+        double frequencyHz;
+        bool inside;
+    } points[] = {
+        {{50, 340}, 200.0, 0.0, false}, // the bottom edge is past the last row
+        {{50, 339}, 200.0, 5000.0 / 334, true}, {{629, 6}, 779.0, 5000.0, true},
+        {{630, 6}, 780.0, 5000.0, false},       {{10, 100}, 160.0, 240 * 5000.0 / 334, false},
+    };
+    for (const auto& p : points) {
+        EXPECT_DOUBLE_EQ(input.timeAt(layout, p.point.x()), p.timeMs);
+        EXPECT_DOUBLE_EQ(input.frequencyAt(layout, p.point.y()), p.frequencyHz);
+        EXPECT_EQ(layout.inImage(p.point), p.inside) << p.point.x() << "," << p.point.y();
+        EXPECT_EQ(input.xAt(layout, p.timeMs), p.point.x());
+    }
+}
+
+TEST(SpectrogramGraphTest, TimeGridTooDenseForTheRangeAdaptsInsteadOfFillingTheImage)
+{
+    // No image, only the grid: 500 ms lines over ten minutes would be 1,200
+    // lines in 580 pixels, over an hour too many to draw at all; a grid of
+    // the range's own scale shows instead. Over a minute they stay 500 ms
+    // apart (4.8 px).
+    for (const auto& [stopMs, maxShare, minShare] :
+         {std::tuple{600'000.0, 0.25, 0.02}, std::tuple{3'600'000.0, 0.25, 0.02},
+          std::tuple{60'000.0, 1.0, 0.15}}) {
+        SCOPED_TRACE(stopMs);
+        SpectrogramGraphInput input;
+        input.stopTime = stopMs;
+        input.settings.drawAudio = false;
+        input.settings.drawFreqGrid = false;
+        input.settings.timeGridMs = 500;
+        const QSize size(640, 360);
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        drawSpectrogramGraph(painter, size, input);
+        painter.end();
+        const Rect area = input.layout(size).image;
+        int inked = 0;
+        for (int x = area.left + 1; x < area.right; ++x) {
+            inked += image.pixel(x, (area.top + area.bottom) / 2) != qRgb(255, 255, 255);
+        }
+        const double share = double(inked) / (area.right - area.left - 1);
+        EXPECT_LE(share, maxShare);
+        EXPECT_GE(share, minShare);
+    }
+}
+
+} // namespace
+} // namespace phonaxis

@@ -9,6 +9,7 @@
 #include "app/StatusWindowController.h"
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
+#include "display/MainViewRenderer.h"
 #include "display/MainViewScroller.h"
 #include "display/MenuCommands.h"
 #include "display/PictureExport.h"
@@ -639,6 +640,7 @@ AnalysisWindowContext MainWindowController::analysisWindowContext()
         m_application.logController().add(record, true);
     };
     context.printSetup = m_printSetup;
+    context.channelSummary = [this](int index) { return mainView()->summaries().forChannel(index); };
     context.progressDriver = m_progressDriver;
     return context;
 }

@@ -4,7 +4,6 @@
 #include "cli/CliPicture.h"
 #include "display/SpectrogramGraph.h"
 #include "document/MyDocument.h"
-#include "model/MinMaxSummary.h"
 #include "windows/SpectrogramAnalysis.h"
 
 #include <QPainter>
@@ -21,7 +20,7 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
     // The layout needs the label strip's presence, which the snapshot's
     // graph input decides from the document; an empty input gives it.
     SpectrogramGraphInput probe =
-        spectrogramGraphInput(SpectrogramInput{}, nullptr, QImage(), nullptr, document);
+        spectrogramGraphInput(SpectrogramInput{}, nullptr, QImage(), document);
     const SpectrogramGraphLayout layout = probe.layout(sizePx);
     if (layout.columns() <= 0 || layout.rows() <= 0) {
         err << "phonaxis-cli: a picture of " << sizePx.width() << " x " << sizePx.height()
@@ -35,10 +34,8 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
         err << "phonaxis-cli: no spectrogram could be computed for the picture\n";
         return kExitFailure;
     }
-    MinMaxSummary summary;
-    summary.build(input.samples);
     const SpectrogramGraphInput graph =
-        spectrogramGraphInput(input, &result, spectrogramImage(result), &summary, document);
+        spectrogramGraphInput(input, &result, spectrogramImage(result), document);
     return writeGraphPicture(
         *options.pngPath, sizePx,
         [&graph](QPainter& painter, QSize viewSizePx) {

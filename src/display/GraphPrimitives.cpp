@@ -442,6 +442,39 @@ void DrawGraphFloat_1(QPainter& painter, std::int32_t pageMin, std::int32_t page
               });
 }
 
+void DrawMinMaxColumns(QPainter& painter, std::span<const MinMax> columns, double scale,
+                       double fraction, const Rect& rect, const RGBColor& color)
+{
+    const int width = rectWidth(rect);
+    if (columns.empty() || width <= 0 || !std::isfinite(scale)) {
+        return;
+    }
+    PainterScope scope(painter);
+    const std::int32_t y0 = drawable(traceBaselineY(rect.top, rect.bottom, fraction));
+    setPenColor(painter, toQColor(color));
+    std::vector<TraceColumn> traced(static_cast<std::size_t>(width));
+    const auto count = static_cast<std::int64_t>(columns.size());
+    for (std::int64_t x = 0; x < width; ++x) {
+        const MinMax& mm = columns[static_cast<std::size_t>(x * count / width)];
+        TraceColumn& column = traced[static_cast<std::size_t>(x)];
+        if (!mm.present()) {
+            continue;
+        }
+        // As traceColumns: a negative scale swaps the extremes.
+        column.present = true;
+        if (scale > 0) {
+            column.scaledMin = static_cast<double>(mm.minimum) * scale;
+            column.scaledMax = static_cast<double>(mm.maximum) * scale;
+        } else if (scale < 0) {
+            column.scaledMin = static_cast<double>(mm.maximum) * scale;
+            column.scaledMax = static_cast<double>(mm.minimum) * scale;
+        }
+        column.yTop = tracePixelY(y0, column.scaledMax);
+        column.yBottom = tracePixelY(y0, column.scaledMin);
+    }
+    drawColumns(painter, rect.left, y0, traced);
+}
+
 void DrawGraphDouble(QPainter& painter, std::span<const double> samples, double pageMin,
                      double pageMax, double scale, double fraction, double reference,
                      const Rect& rect, const RGBColor& color, bool drawReference,

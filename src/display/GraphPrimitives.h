@@ -95,6 +95,14 @@ void DrawGraphFloat_1(QPainter& painter, std::int32_t pageMin, std::int32_t page
                       bool drawReference, const RGBColor& referenceColor,
                       const MinMaxSummary* summary = nullptr);
 
+// A wide page whose pixel columns' extremes are already known (one MinMax
+// per column, as DrawGraphFloat_1 finds them): drawn as DrawGraphFloat_1
+// draws its min/max columns. Pixel column x of `rect` shows
+// columns[x · count / width], so a rectangle of another width than the
+// columns shows them stretched. Columns without a sample are not drawn.
+void DrawMinMaxColumns(QPainter& painter, std::span<const MinMax> columns, double scale,
+                       double fraction, const Rect& rect, const RGBColor& color);
+
 // The same for 64-bit samples (velocity and acceleration tracks), drawn with
 // a pen of `penWidth` pixels. Min/max columns are used when width × 4 ≤
 // pageMax − pageMin.

@@ -40,6 +40,9 @@ public:
     // The document's samples changed (load, edit, undo): summaries are
     // rebuilt, the strips laid out again and the view redrawn.
     void documentChanged();
+    // The channels' min/max summaries, current with the samples since the
+    // last documentChanged().
+    const MainViewSummaries& summaries() const { return *m_summaries; }
     // Lays the strips out again and redraws (RedoDisplay).
     void RedoDisplay();
     // Renders the channels again at the next paint.

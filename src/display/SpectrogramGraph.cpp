@@ -25,6 +25,34 @@ int clampedPixel(double v)
     return static_cast<int>(std::clamp(std::isfinite(v) ? v : 0.0, -kFarPx, kFarPx));
 }
 
+// The waveform pane: the snapshot's waveform scaled to its largest
+// excursion, its samples one by one or its pixel columns' extremes.
+void drawWaveform(QPainter& painter, const Rect& pane, const SpectrogramWaveform* waveform)
+{
+    drawPaneFrame(painter, pane, QString());
+    if (waveform == nullptr) {
+        return;
+    }
+    const MinMax& extremes = waveform->extremes;
+    double largest = extremes.present() ? std::max(std::fabs(double(extremes.minimum)),
+                                                   std::fabs(double(extremes.maximum)))
+                                        : 0.0;
+    if (!(largest > 0.0) || !std::isfinite(largest)) {
+        largest = 1.0;
+    }
+    const double scale = rectHeight(pane) / (2.0 * largest) * 0.95;
+    painter.save();
+    painter.setClipRect(toQRect(pane), Qt::IntersectClip);
+    if (!waveform->samples.empty()) {
+        DrawGraphFloat_1(painter, 0, pagePosition(waveform->pageMax - waveform->pageMin),
+                         waveform->samples, scale, 0.5, 0.0, pane, kWaveformColor, false,
+                         RGBColor{0, 0, 0});
+    } else {
+        DrawMinMaxColumns(painter, waveform->columns, scale, 0.5, pane, kWaveformColor);
+    }
+    painter.restore();
+}
+
 } // namespace
 
 SpectrogramGraphSettings SpectrogramGraphSettings::fromDocument(const DocumentFields& document)
@@ -120,7 +148,13 @@ int SpectrogramGraphInput::yAt(const SpectrogramGraphLayout& layout, double freq
 
 QImage spectrogramImage(const SpectrogramResult& result)
 {
-    const SpectrogramImage entries = DrawSpectrogramBMP(result, result.columns, result.rows);
+    return spectrogramImage(result, {});
+}
+
+QImage spectrogramImage(const SpectrogramResult& result, std::span<const std::uint8_t> shown)
+{
+    const SpectrogramImage entries =
+        DrawSpectrogramBMP(result, result.columns, result.rows, shown);
     if (entries.width <= 0 || entries.height <= 0) {
         return {};
     }
@@ -141,15 +175,12 @@ QImage spectrogramImage(const SpectrogramResult& result)
 
 SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,
                                             const SpectrogramResult* result, QImage image,
-                                            const MinMaxSummary* summary,
                                             const MyDocument& document)
 {
     SpectrogramGraphInput graph;
     graph.result = result;
     graph.image = std::move(image);
-    graph.samples = input.samples;
-    graph.samplesOffset = input.offset;
-    graph.summary = summary;
+    graph.waveform = &input.waveform;
     graph.startPoint = input.startPoint;
     graph.endPoint = input.endPoint;
     graph.startTime = input.startTime;
@@ -195,9 +226,7 @@ void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const Spectrogram
                        input.stopTime);
     }
     if (layout.haveAudio && rectHeight(layout.audio) > 0) {
-        drawWaveformPane(painter, layout.audio, input.samples, input.summary, 0.0,
-                         input.startPoint - input.samplesOffset,
-                         input.endPoint - input.samplesOffset, kWaveformColor);
+        drawWaveform(painter, layout.audio, input.waveform);
     }
     if (input.result != nullptr && !input.result->formants.empty()) {
         painter.save();

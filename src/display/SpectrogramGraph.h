@@ -12,6 +12,7 @@
 #include <QPoint>
 #include <QSize>
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -20,11 +21,11 @@ class QPainter;
 namespace phonaxis {
 
 class Channels;
-class MinMaxSummary;
 class MyDocument;
 struct DocumentFields;
 struct SpectrogramInput;
 struct SpectrogramResult;
+struct SpectrogramWaveform;
 
 // How the picture is drawn: the document's spectrogram display settings.
 struct SpectrogramGraphSettings {
@@ -75,9 +76,7 @@ struct SpectrogramGraphLayout {
 struct SpectrogramGraphInput {
     const SpectrogramResult* result = nullptr; // null: nothing computed (yet)
     QImage image;                              // the result's grey image (spectrogramImage)
-    std::span<const float> samples;            // the snapshot's samples, for the waveform
-    double samplesOffset = 0.0;                // channel position of samples[0]
-    const MinMaxSummary* summary = nullptr;    // of `samples`, or null
+    const SpectrogramWaveform* waveform = nullptr; // the snapshot's waveform pane, or null
     double startPoint = 0.0;                   // the analysed range, channel samples
     double endPoint = 0.0;
     double startTime = 0.0; // the same range in ms
@@ -106,12 +105,15 @@ struct SpectrogramGraphInput {
 // result or when memory runs out.
 QImage spectrogramImage(const SpectrogramResult& result);
 
-// The picture of a finished worker's computation (its snapshot, summary
-// and result) with `document`'s settings and labels. `image` is the
-// result's spectrogramImage, prepared once.
+// The grey image of only the columns c of `result` with shown[c] set (the
+// columns a running computation has finished); the others are white.
+QImage spectrogramImage(const SpectrogramResult& result, std::span<const std::uint8_t> shown);
+
+// The picture of a worker's computation (its snapshot and its result, or
+// the columns finished so far) with `document`'s settings and labels.
+// `image` is the result's spectrogramImage, prepared once.
 SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,
                                             const SpectrogramResult* result, QImage image,
-                                            const MinMaxSummary* summary,
                                             const MyDocument& document);
 
 // Draws the picture into a view of `viewSizePx` from the painter's origin on

@@ -19,6 +19,50 @@
 
 namespace phonaxis {
 
+// How DoSpectrogram shows a SpectrogramColumnsSoFar its columns.
+struct ColumnsSoFarAccess {
+    // The storage of a computation starting; false when the done flags
+    // cannot be had (the computation then runs without being shown).
+    static bool attach(SpectrogramColumnsSoFar& soFar, const std::vector<double>& levels,
+                       const std::vector<FormantRecord>& formants, int columns, int rows,
+                       int dynamicRange)
+    {
+        const std::lock_guard lock(soFar.m_mutex);
+        try {
+            soFar.m_done =
+                std::make_unique<std::atomic<std::uint8_t>[]>(static_cast<std::size_t>(columns));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        for (int c = 0; c < columns; ++c) {
+            soFar.m_done[static_cast<std::size_t>(c)].store(0, std::memory_order_relaxed);
+        }
+        soFar.m_levels = &levels;
+        soFar.m_formants = &formants;
+        soFar.m_nColumns = columns;
+        soFar.m_nRows = rows;
+        soFar.m_nDynamicRange = dynamicRange;
+        return true;
+    }
+
+    // Column `column`'s levels and formant record are written; called by
+    // the thread that wrote them.
+    static void columnDone(SpectrogramColumnsSoFar& soFar, int column)
+    {
+        soFar.m_done[static_cast<std::size_t>(column)].store(1, std::memory_order_release);
+    }
+
+    // The computation is about to change or hand over its storage: nothing
+    // more is shown from it.
+    static void detach(SpectrogramColumnsSoFar& soFar)
+    {
+        const std::lock_guard lock(soFar.m_mutex);
+        soFar.m_levels = nullptr;
+        soFar.m_formants = nullptr;
+        soFar.m_done.reset();
+    }
+};
+
 namespace {
 
 constexpr int kMinFftLength = 32;
@@ -117,31 +161,44 @@ struct ColumnGeometry {
 // as 0.
 class SampleSource {
 public:
-    explicit SampleSource(const SpectrogramInput& input)
-        : m_samples(input.samples), m_offset(static_cast<std::int64_t>(input.offset))
+    explicit SampleSource(const SpectrogramInput& input) : m_samples(input.samples)
     {
         const double channelEnd = std::ceil(std::min(input.fileLength, kMaxPosition));
-        m_begin = std::max<std::int64_t>(m_offset, 0);
-        m_end = std::min(m_offset + static_cast<std::int64_t>(m_samples.size()),
-                         static_cast<std::int64_t>(channelEnd));
+        m_end = static_cast<std::int64_t>(channelEnd);
+        if (input.runs.empty()) {
+            m_runs.push_back({static_cast<std::int64_t>(input.offset), 0, m_samples.size()});
+        } else {
+            m_runs = input.runs;
+        }
     }
 
     // Channel samples first … last − 1 into out[0 …], as many as out holds;
     // out is zero-filled beforehand, so positions without a sample stay 0.
     void copy(std::int64_t first, std::int64_t last, std::span<double> out) const
     {
-        const std::int64_t from = std::max(first, m_begin);
-        const std::int64_t to =
+        const std::int64_t stop =
             std::min({last, m_end, first + static_cast<std::int64_t>(out.size())});
-        for (std::int64_t i = from; i < to; ++i) {
-            out[i - first] = m_samples[static_cast<std::size_t>(i - m_offset)];
+        // Runs lie in rising order; the one a frame starts in comes first.
+        auto run = std::upper_bound(
+            m_runs.begin(), m_runs.end(), first,
+            [](std::int64_t at, const SpectrogramSampleRun& r) { return at < r.begin; });
+        if (run != m_runs.begin()) {
+            --run;
+        }
+        for (; run != m_runs.end() && run->begin < stop; ++run) {
+            const std::int64_t runEnd = run->begin + static_cast<std::int64_t>(run->count);
+            const std::int64_t from = std::max({first, run->begin, std::int64_t{0}});
+            const std::int64_t to = std::min(stop, runEnd);
+            for (std::int64_t i = from; i < to; ++i) {
+                out[static_cast<std::size_t>(i - first)] =
+                    m_samples[run->at + static_cast<std::size_t>(i - run->begin)];
+            }
         }
     }
 
 private:
     std::span<const float> m_samples;
-    std::int64_t m_offset = 0;
-    std::int64_t m_begin = 0;
+    std::vector<SpectrogramSampleRun> m_runs;
     std::int64_t m_end = 0;
 };
 
@@ -191,6 +248,7 @@ struct ColumnJob {
     SampleSource source;
     bool tracking = false;
     SpectrogramProgress* progress = nullptr;
+    SpectrogramColumnsSoFar* soFar = nullptr; // shown each finished column, when given
     std::vector<double>& levels;
     std::vector<FormantRecord>& formants;
     std::atomic<int> columnsDone{0};
@@ -287,6 +345,9 @@ struct ColumnJob {
                         takeFormants(record);
                     }
                 }
+            }
+            if (soFar != nullptr) {
+                ColumnsSoFarAccess::columnDone(*soFar, c);
             }
             reportColumnDone();
         }
@@ -402,9 +463,12 @@ const Channels* spectrogramChannel(const MyDocument& document)
     return nullptr;
 }
 
-// Copies into `input` only the samples its columns and LPC frames read:
-// positions rise with the column, so the first and last columns bound them.
-void takeSnapshot(SpectrogramInput& input, std::span<const float> samples)
+// Copies into `input` only the samples its columns' FFT and LPC frames
+// read, as runs: positions rise with the column, so a frame that starts
+// before the last run's end extends that run, and any other starts a new one.
+// Then the waveform pane's picture of the range.
+void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
+                  const MinMaxSummary* summary)
 {
     const auto finitePosition = [](double v) {
         return std::isfinite(v) && std::abs(v) <= kMaxPosition;
@@ -414,24 +478,49 @@ void takeSnapshot(SpectrogramInput& input, std::span<const float> samples)
         return;
     }
     const ColumnGeometry geometry(input, lpcWindowLength(input.parameters, input.sampleRate));
-    const int last = input.columns - 1;
     const auto available = static_cast<std::int64_t>(samples.size());
-    const std::int64_t first = std::clamp<std::int64_t>(
-        std::min(geometry.frameBegin(0), geometry.frameBegin(last)), 0, available);
-    const std::int64_t end = std::clamp<std::int64_t>(
-        std::max(geometry.readEnd(0), geometry.readEnd(last)), first, available);
     try {
-        input.samples.assign(samples.begin() + first, samples.begin() + end);
+        std::vector<SpectrogramSampleRun> runs;
+        std::size_t held = 0;
+        for (int c = 0; c < input.columns; ++c) {
+            const std::int64_t begin =
+                std::clamp<std::int64_t>(geometry.frameBegin(c), 0, available);
+            const std::int64_t end =
+                std::clamp<std::int64_t>(geometry.readEnd(c), begin, available);
+            if (!runs.empty() &&
+                begin <= runs.back().begin + static_cast<std::int64_t>(runs.back().count)) {
+                SpectrogramSampleRun& last = runs.back();
+                const auto grown = static_cast<std::size_t>(
+                    std::max(end - last.begin, static_cast<std::int64_t>(last.count)));
+                held += grown - last.count;
+                last.count = grown;
+            } else if (end > begin) {
+                runs.push_back({begin, held, static_cast<std::size_t>(end - begin)});
+                held += static_cast<std::size_t>(end - begin);
+            }
+        }
+        input.samples.resize(held);
+        for (const SpectrogramSampleRun& run : runs) {
+            std::copy_n(samples.begin() + run.begin, run.count,
+                        input.samples.begin() + static_cast<std::ptrdiff_t>(run.at));
+        }
+        input.offset = runs.empty() ? 0.0 : static_cast<double>(runs.front().begin);
+        if (runs.size() > 1) {
+            input.runs = std::move(runs);
+        }
+        input.waveform = SpectrogramWaveform::of(samples, summary, input.startPoint, input.endPoint,
+                                                 input.columns);
     } catch (const std::bad_alloc&) {
-        input.samples.clear();
+        input.samples = {};
+        input.runs = {};
+        input.waveform = {};
     }
-    input.offset = static_cast<double>(first);
 }
 
 } // namespace
 
 SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool selection,
-                                                int columns, int rows)
+                                                int columns, int rows, const MinMaxSummary* summary)
 {
     SpectrogramInput input;
     input.columns = columns;
@@ -455,12 +544,13 @@ SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool
         input.startTime = 0.0;
         input.stopTime = channel->m_dLengthMS;
     }
-    takeSnapshot(input, samples);
+    takeSnapshot(input, samples, summary);
     return input;
 }
 
 SpectrogramInput SpectrogramInput::fromDocumentRange(const MyDocument& document, double startMs,
-                                                     double stopMs, int columns, int rows)
+                                                     double stopMs, int columns, int rows,
+                                                     const MinMaxSummary* summary)
 {
     SpectrogramInput input;
     input.columns = columns;
@@ -482,12 +572,145 @@ SpectrogramInput SpectrogramInput::fromDocumentRange(const MyDocument& document,
     const double samplesPerMs = channel->m_dwFileLength / lengthMs;
     input.startPoint = input.startTime * samplesPerMs;
     input.endPoint = input.stopTime * samplesPerMs;
-    takeSnapshot(input, samples);
+    takeSnapshot(input, samples, summary);
     return input;
 }
 
+namespace {
+
+// Normalises raw levels (column-major, `rows` per column): the loudest level
+// of them all becomes the top of the dynamic range; anything more than the
+// range below it (or not a number) becomes 0. Then the silence gate: no
+// tracks where a column is quiet.
+void normaliseColumns(std::vector<double>& levels, std::vector<FormantRecord>& formants,
+                      std::size_t rows, int dynamicRange)
+{
+    double loudest = kLowestLevelDb;
+    for (const double level : levels) {
+        loudest = std::max(loudest, level);
+    }
+    const double range = dynamicRange;
+    for (double& level : levels) {
+        const double shifted = level - loudest + range;
+        level = shifted > 0.0 ? shifted : 0.0;
+    }
+    for (std::size_t c = 0; c < formants.size(); ++c) {
+        const auto columnBegin = levels.begin() + static_cast<std::ptrdiff_t>(c * rows);
+        const double columnPeak =
+            *std::max_element(columnBegin, columnBegin + static_cast<std::ptrdiff_t>(rows));
+        if (columnPeak < range * 0.5) {
+            formants[c] = emptyFormantRecord();
+        }
+    }
+}
+
+} // namespace
+
+SpectrogramResult SpectrogramColumnsSoFar::preview(std::vector<std::uint8_t>& shown) const
+{
+    shown.clear();
+    SpectrogramResult result;
+    bool any = false;
+    try {
+        const std::lock_guard lock(m_mutex);
+        if (m_levels == nullptr) {
+            return {};
+        }
+        const auto columns = static_cast<std::size_t>(m_nColumns);
+        const auto rows = static_cast<std::size_t>(m_nRows);
+        const bool tracking = !m_formants->empty();
+        shown.assign(columns, 0);
+        result.levels.assign(columns * rows, kSilentLevel);
+        if (tracking) {
+            result.formants.assign(columns, emptyFormantRecord());
+        }
+        for (std::size_t c = 0; c < columns; ++c) {
+            if (m_done[c].load(std::memory_order_acquire) == 0) {
+                continue;
+            }
+            shown[c] = 1;
+            any = true;
+            const auto from = m_levels->begin() + static_cast<std::ptrdiff_t>(c * rows);
+            std::copy(from, from + static_cast<std::ptrdiff_t>(rows),
+                      result.levels.begin() + static_cast<std::ptrdiff_t>(c * rows));
+            if (tracking) {
+                result.formants[c] = (*m_formants)[c];
+            }
+        }
+        result.columns = m_nColumns;
+        result.rows = m_nRows;
+        result.dynamicRange = m_nDynamicRange;
+    } catch (const std::bad_alloc&) {
+        shown.clear();
+        return {};
+    }
+    if (!any) {
+        shown.clear();
+        return {};
+    }
+    normaliseColumns(result.levels, result.formants, static_cast<std::size_t>(result.rows),
+                     result.dynamicRange);
+    result.m_bHaveFormants = std::any_of(result.formants.begin(), result.formants.end(),
+                                         [](const FormantRecord& f) { return f[0] > 0; });
+    result.m_bHaveSpectrogram = true;
+    return result;
+}
+
+std::size_t SpectrogramInput::memoryBytes() const
+{
+    return samples.capacity() * sizeof(float) + runs.capacity() * sizeof(SpectrogramSampleRun) +
+           waveform.memoryBytes();
+}
+
+SpectrogramWaveform SpectrogramWaveform::of(std::span<const float> channel,
+                                            const MinMaxSummary* summary, double startPoint,
+                                            double endPoint, int width)
+{
+    SpectrogramWaveform waveform;
+    if (width <= 0 || !std::isfinite(startPoint) || !std::isfinite(endPoint) ||
+        std::abs(startPoint) > kMaxPosition || std::abs(endPoint) > kMaxPosition) {
+        return waveform;
+    }
+    waveform.pageMin = std::floor(startPoint);
+    waveform.pageMax = std::floor(endPoint);
+    // Without a summary of these samples every query scans them.
+    static const MinMaxSummary kNoSummary;
+    const MinMaxSummary& extremesFrom = summary != nullptr ? *summary : kNoSummary;
+    const auto n = static_cast<std::int64_t>(channel.size());
+    const auto cut = [n](double position) {
+        return static_cast<std::size_t>(
+            std::clamp<std::int64_t>(static_cast<std::int64_t>(position), 0, n));
+    };
+    const std::size_t first = cut(waveform.pageMin);
+    const std::size_t last = std::max(cut(waveform.pageMax), first);
+    waveform.extremes = extremesFrom.range(channel, first, last - first);
+    const double s = (waveform.pageMax - waveform.pageMin) / width;
+    if (!(s >= 4.0)) {
+        waveform.samples.assign(channel.begin() + static_cast<std::ptrdiff_t>(first),
+                                channel.begin() + static_cast<std::ptrdiff_t>(last));
+        return waveform;
+    }
+    const auto perColumn = static_cast<std::int64_t>(s);
+    waveform.columns.resize(static_cast<std::size_t>(width), MinMax::none());
+    for (int i = 0; i < width; ++i) {
+        const auto start = static_cast<std::int64_t>(s * i + waveform.pageMin);
+        const std::int64_t from = std::max<std::int64_t>(start, 0);
+        const std::int64_t to = std::min(start + perColumn, n);
+        if (from < to) {
+            waveform.columns[static_cast<std::size_t>(i)] = extremesFrom.range(
+                channel, static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+        }
+    }
+    return waveform;
+}
+
+std::size_t SpectrogramWaveform::memoryBytes() const
+{
+    return columns.capacity() * sizeof(MinMax) + samples.capacity() * sizeof(float);
+}
+
 SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgress* progress,
-                                int threads)
+                                int threads, SpectrogramColumnsSoFar* soFar)
 {
     if (!computable(input) || (progress != nullptr && progress->cancelled.load())) {
         return {};
@@ -507,43 +730,20 @@ SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgre
 
     const std::optional<std::int64_t> window =
         tracking ? lpcWindowLength(p, input.sampleRate) : std::nullopt;
-    ColumnJob job{input,
-                  ColumnGeometry(input, window),
-                  SampleSource(input),
-                  tracking,
-                  progress,
-                  result.levels,
-                  result.formants};
+    const bool shown = soFar != nullptr &&
+                       ColumnsSoFarAccess::attach(*soFar, result.levels, result.formants,
+                                                  input.columns, input.rows, p.m_nDynamicRange);
+    ColumnJob job{input,    ColumnGeometry(input, window), SampleSource(input), tracking,
+                  progress, shown ? soFar : nullptr,       result.levels,       result.formants};
     runColumnBlocks(job, threadCountFor(threads, input.columns));
+    if (shown) {
+        ColumnsSoFarAccess::detach(*soFar);
+    }
     if (job.failed.load() || job.cancelled()) {
         return {};
     }
-
-    // Normalise: the loudest level of the whole image becomes the top of the
-    // dynamic range; anything more than the range below it (or not a number)
-    // becomes 0.
-    double loudest = kLowestLevelDb;
-    for (const double level : result.levels) {
-        loudest = std::max(loudest, level);
-    }
-    const double range = p.m_nDynamicRange;
-    for (double& level : result.levels) {
-        const double shifted = level - loudest + range;
-        level = shifted > 0.0 ? shifted : 0.0;
-    }
-
-    // Silence gate: no tracks where the column is quiet.
-    if (tracking) {
-        const auto rows = static_cast<std::size_t>(input.rows);
-        for (std::size_t c = 0; c < result.formants.size(); ++c) {
-            const auto columnBegin = result.levels.begin() + static_cast<std::ptrdiff_t>(c * rows);
-            const double columnPeak =
-                *std::max_element(columnBegin, columnBegin + static_cast<std::ptrdiff_t>(rows));
-            if (columnPeak < range * 0.5) {
-                result.formants[c] = emptyFormantRecord();
-            }
-        }
-    }
+    normaliseColumns(result.levels, result.formants, static_cast<std::size_t>(input.rows),
+                     p.m_nDynamicRange);
 
     result.columns = input.columns;
     result.rows = input.rows;
@@ -553,7 +753,8 @@ SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgre
     return result;
 }
 
-SpectrogramImage DrawSpectrogramBMP(const SpectrogramResult& result, int width, int height)
+SpectrogramImage DrawSpectrogramBMP(const SpectrogramResult& result, int width, int height,
+                                    std::span<const std::uint8_t> shown)
 {
     SpectrogramImage image;
     if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) * height > kMaxCells) {
@@ -575,7 +776,13 @@ SpectrogramImage DrawSpectrogramBMP(const SpectrogramResult& result, int width, 
         return image;
     }
     const double entriesPerDb = static_cast<double>(kEntryLevels) / result.dynamicRange;
+    if (!shown.empty() && shown.size() != static_cast<std::size_t>(columns)) {
+        return image;
+    }
     for (std::int64_t c = 0; c < columns; ++c) {
+        if (!shown.empty() && shown[static_cast<std::size_t>(c)] == 0) {
+            continue;
+        }
         const std::int64_t x = c * width / columns;
         for (std::int64_t r = 0; r < rows; ++r) {
             const std::int64_t y = height - 1 - r * height / rows;
@@ -689,19 +896,24 @@ FormantPlotColumns PlotformantsFromSpectrogram(const SpectrogramResult& result, 
     return plot;
 }
 
-SpectrogramWorker::SpectrogramWorker(SpectrogramInput input, int threads)
-    : m_input(std::move(input))
+SpectrogramWorker::SpectrogramWorker(SpectrogramInput input, int threads,
+                                     std::function<void()> done)
+    : m_input(std::move(input)), m_done(std::move(done))
 {
     const auto run = [this, threads]() noexcept {
         try {
-            m_result = DoSpectrogram(m_input, &m_progress, threads);
-            if (m_result.m_bHaveSpectrogram && !m_progress.cancelled.load()) {
-                m_summary.build(m_input.samples);
-            }
+            m_result = DoSpectrogram(m_input, &m_progress, threads, &m_soFar);
         } catch (...) {
             m_result = SpectrogramResult{};
         }
         m_bBusy = false;
+        if (m_done) {
+            try {
+                m_done();
+            } catch (...) {
+                // Only a notice: the result is read by polling all the same.
+            }
+        }
     };
     try {
         m_thread = std::thread(run);

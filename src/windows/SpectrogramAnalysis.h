@@ -6,7 +6,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <thread>
@@ -19,13 +21,13 @@ class MyDocument;
 
 // The settings one spectrogram is computed with, copied from the document.
 struct SpectrogramParameters {
-    int m_nFFTWindLength = 64;      // transform length N: 32 … 8192
-    int m_nDynamicRange = 55;       // dB shown
+    int m_nFFTWindLength = 64; // transform length N: 32 … 8192
+    int m_nDynamicRange = 55;  // dB shown
     double m_dPreEmphasis = 0.98;
-    int m_nFreqRange = 5000;        // Hz
+    int m_nFreqRange = 5000; // Hz
     bool m_bFormantTracking = true;
-    int m_nLPCCoefficients = 14;    // LPC order of the tracks
-    double m_dLogStepSize = 1.0;    // ms, the formants-selection log entry
+    int m_nLPCCoefficients = 14; // LPC order of the tracks
+    double m_dLogStepSize = 1.0; // ms, the formants-selection log entry
 
     static SpectrogramParameters fromDocument(const DocumentFields& document);
 };
@@ -33,32 +35,71 @@ struct SpectrogramParameters {
 // F1 … F5 of one column in Hz, −1 where there is none; a sixth slot spare.
 using FormantRecord = std::array<std::int16_t, 6>;
 
+// A run of channel samples a snapshot holds: channel samples
+// begin … begin + count − 1 at SpectrogramInput::samples[at …].
+struct SpectrogramSampleRun {
+    std::int64_t begin = 0;
+    std::size_t at = 0;
+    std::size_t count = 0;
+};
+
+// What the waveform pane over the analysed range draws, sized by the image
+// and not by the recording. With at least 4 samples per pixel column (the
+// rule of a min/max trace) it holds the extremes of each of `columns.size()`
+// pixel columns of the page [pageMin, pageMax) (column i: the (int)s samples
+// from (int)(s·i + pageMin), s = (pageMax − pageMin)/width); with fewer it
+// holds the page's samples themselves, drawn one by one.
+struct SpectrogramWaveform {
+    double pageMin = 0.0; // channel positions: floor of the range's ends
+    double pageMax = 0.0;
+    std::vector<MinMax> columns;      // one per pixel column (a long page)
+    std::vector<float> samples;       // samples[0] is channel sample pageMin (a short page)
+    MinMax extremes = MinMax::none(); // of the whole page: the pane's scale
+
+    // The pane's picture of `channel` over [startPoint, endPoint] in `width`
+    // pixel columns. `summary`, when given, must summarise `channel`; it
+    // makes this cost time proportional to the width instead of the length.
+    static SpectrogramWaveform of(std::span<const float> channel, const MinMaxSummary* summary,
+                                  double startPoint, double endPoint, int width);
+    std::size_t memoryBytes() const;
+};
+
 // Everything a spectrogram computation reads, copied so that the worker
-// never touches the document: the samples of [start, end] plus what a
-// column or LPC frame reads past the end.
+// never touches the document: the samples of the columns' FFT and LPC
+// frames (where frames overlap, the stretch they cover; a long recording
+// in a narrow image gives a run per column), and the waveform pane's
+// picture. Its size is bounded by the image (columns × frame length),
+// whatever the recording's length.
 struct SpectrogramInput {
-    std::vector<float> samples; // samples[0] is channel sample `offset`
-    double offset = 0.0;        // channel position of samples[0]
-    double fileLength = 0.0;    // channel length (samples); nothing past it is read
+    std::vector<float> samples;             // without runs: samples[0] is channel sample `offset`
+    double offset = 0.0;                    // channel position of samples[0]
+    std::vector<SpectrogramSampleRun> runs; // empty: `samples` is one run from `offset`
+    SpectrogramWaveform waveform;
+    double fileLength = 0.0; // channel length (samples); nothing past it is read
     double sampleRate = 0.0;
-    double startPoint = 0.0;    // analysed range, channel samples
+    double startPoint = 0.0; // analysed range, channel samples
     double endPoint = 0.0;
-    double startTime = 0.0;     // the same range in ms
+    double startTime = 0.0; // the same range in ms
     double stopTime = 0.0;
-    int columns = 0;            // image width (m_nDisplayRange)
-    int rows = 0;               // image height (m_nDisplayVerticalRange)
+    int columns = 0; // image width (m_nDisplayRange)
+    int rows = 0;    // image height (m_nDisplayVerticalRange)
     SpectrogramParameters parameters;
 
     // The document's audio channel (first of type 1 with samples) over the
     // selection (`selection` set) or the whole channel. Empty samples when
-    // the document has no such channel.
+    // the document has no such channel. `summary`, when given, must
+    // summarise that channel's current samples (the waveform pane's
+    // extremes then cost time by the width, not the length).
     static SpectrogramInput fromDocument(const MyDocument& document, bool selection, int columns,
-                                         int rows);
+                                         int rows, const MinMaxSummary* summary = nullptr);
     // The same channel over [startMs, stopMs], cut to the channel: what a
     // window analysing a selection computes again after a resize or an
     // edit. Empty samples when nothing of the channel lies in the range.
     static SpectrogramInput fromDocumentRange(const MyDocument& document, double startMs,
-                                              double stopMs, int columns, int rows);
+                                              double stopMs, int columns, int rows,
+                                              const MinMaxSummary* summary = nullptr);
+    // Heap bytes the snapshot holds.
+    std::size_t memoryBytes() const;
 };
 
 // The finished spectrogram: per column its rows' levels (0 … dynamic range
@@ -100,6 +141,35 @@ struct SpectrogramProgress {
     std::atomic<bool> cancelled{false}; // set to stop the computation early
 };
 
+// The columns of a computation as they are finished, so that another
+// thread can show them while it runs. DoSpectrogram fills it; preview()
+// may be called from any thread at any time.
+class SpectrogramColumnsSoFar {
+public:
+    SpectrogramColumnsSoFar() = default;
+    SpectrogramColumnsSoFar(const SpectrogramColumnsSoFar&) = delete;
+    SpectrogramColumnsSoFar& operator=(const SpectrogramColumnsSoFar&) = delete;
+
+    // The columns finished so far as a spectrogram: their levels normalised
+    // to the loudest of them and their formant records gated as a finished
+    // spectrogram's are (a column looks as it will in the end unless a
+    // louder one is still to come); `shown` gets 1 for each finished column
+    // and 0 for the others, whose levels are 0 and formants none. Empty
+    // (m_bHaveSpectrogram false) before the first column is finished, once
+    // the computation has ended, or when memory runs out.
+    SpectrogramResult preview(std::vector<std::uint8_t>& shown) const;
+
+private:
+    friend struct ColumnsSoFarAccess;
+    mutable std::mutex m_mutex;
+    const std::vector<double>* m_levels = nullptr; // null: no computation running
+    const std::vector<FormantRecord>* m_formants = nullptr;
+    std::unique_ptr<std::atomic<std::uint8_t>[]> m_done; // per column; set once written
+    int m_nColumns = 0;
+    int m_nRows = 0;
+    int m_nDynamicRange = 0;
+};
+
 // DoSpectrogram: the columns (FFT level per row; LPC formants with tracking
 // on), normalisation to the dynamic range and the silence gate of the
 // formant records. Columns are independent and are shared among `threads`
@@ -107,13 +177,18 @@ struct SpectrogramProgress {
 // the thread count. Returns an empty result (m_bHaveSpectrogram false) when
 // there are no samples, no columns or rows, or the computation was
 // cancelled.
+// `soFar`, when given, is shown each column as it is finished.
 SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgress* progress,
-                                int threads = 0);
+                                int threads = 0, SpectrogramColumnsSoFar* soFar = nullptr);
+
+// DrawSpectrogramBMP's pixels of only the columns c with shown[c] set (all
+// when `shown` is empty); the others stay kUnpainted.
 
 // DrawSpectrogramBMP as data: column c and row r land on pixel
 // x = (int)(c·width/columns), y = height − 1 − (int)(r·height/rows) with
 // entry (int)(level·256/dynamic range).
-SpectrogramImage DrawSpectrogramBMP(const SpectrogramResult& result, int width, int height);
+SpectrogramImage DrawSpectrogramBMP(const SpectrogramResult& result, int width, int height,
+                                    std::span<const std::uint8_t> shown = {});
 
 // The log entries of the spectrogram window.
 struct SpectrogramLog {
@@ -160,7 +235,10 @@ FormantPlotColumns PlotformantsFromSpectrogram(const SpectrogramResult& result, 
 // worker behind.
 class SpectrogramWorker {
 public:
-    explicit SpectrogramWorker(SpectrogramInput input, int threads = 0);
+    // `done`, when given, is called on the worker's thread once the worker
+    // is no longer busy (finished, failed or cancelled).
+    explicit SpectrogramWorker(SpectrogramInput input, int threads = 0,
+                               std::function<void()> done = {});
     ~SpectrogramWorker();
     SpectrogramWorker(const SpectrogramWorker&) = delete;
     SpectrogramWorker& operator=(const SpectrogramWorker&) = delete;
@@ -170,20 +248,22 @@ public:
     void cancel();
     // Waits for the worker; the result (empty when cancelled).
     const SpectrogramResult& wait();
+    // The columns finished so far (SpectrogramColumnsSoFar::preview); empty
+    // once the worker is done.
+    SpectrogramResult preview(std::vector<std::uint8_t>& shown) const
+    {
+        return m_soFar.preview(shown);
+    }
     // The snapshot computed from; the worker only reads it, so it may be
     // read at any time.
     const SpectrogramInput& input() const { return m_input; }
-    // Min/max blocks of the snapshot's samples, built on the worker thread
-    // after the spectrogram (so that a window draws the waveform of a long
-    // recording fast); read it only once wait() has returned. Empty when
-    // cancelled or short of memory.
-    const MinMaxSummary& summary() const { return m_summary; }
 
 private:
     SpectrogramInput m_input;
     SpectrogramProgress m_progress;
+    SpectrogramColumnsSoFar m_soFar;
     SpectrogramResult m_result;
-    MinMaxSummary m_summary;
+    std::function<void()> m_done;
     std::atomic<bool> m_bBusy{true};
     std::thread m_thread;
 };

@@ -290,8 +290,126 @@ TEST(Spectrogram, InputFromDocumentCopiesOnlyTheFramesOfTheAudioChannel)
     // its LPC frame at 1900 + 105.
     ASSERT_EQ(in.samples.size(), 2166u - 1000u);
     EXPECT_EQ(in.samples.front(), 1000.0f);
-    // Whole channel: the last column starts at 9000.
-    EXPECT_EQ(SpectrogramInput::fromDocument(doc, false, 10, 50).samples.size(), 9266u);
+    // Whole channel: a column every 1000 samples, frames of 266 apart.
+    const SpectrogramInput whole = SpectrogramInput::fromDocument(doc, false, 10, 50);
+    ASSERT_EQ(whole.runs.size(), 10u);
+    EXPECT_EQ(whole.samples.size(), 2660u);
+    EXPECT_EQ(whole.runs[9].begin, 9000);
+    EXPECT_EQ(whole.samples[whole.runs[9].at], 9000.0f);
+}
+
+// A document whose audio channel (channel 0) holds `samples` at `rateHz`.
+void loadAudio(MyDocument& doc, const std::vector<float>& samples, double rateHz)
+{
+    doc.m_nNumofChannels = 1;
+    test::loadChannel(doc.getChannel(0), samples, rateHz);
+    doc.getChannel(0).m_nChannelType = 1;
+}
+
+// The snapshot of a whole recording holds only its columns' frames and the
+// waveform pane's column extremes: the same size for a recording ten times
+// longer, and the same levels, tracks and pane as the engine run on every
+// sample of the channel.
+TEST(Spectrogram, SnapshotIsBoundedByTheImageAndComputesAsTheWholeChannel)
+{
+    test::ScriptedPrompts prompts;
+    AppSettings settings;
+    std::vector<std::size_t> bytes;
+    for (const double seconds : {15.0, 150.0}) {
+        SCOPED_TRACE(seconds);
+        std::vector<float> samples;
+        const auto vowels = signals::vowelSequence(10000, 1500).audio;
+        while (samples.size() < seconds * 10000) {
+            samples.insert(samples.end(), vowels.begin(), vowels.end());
+        }
+        samples.resize(static_cast<std::size_t>(seconds * 10000));
+        MyDocument doc{prompts, settings};
+        loadAudio(doc, samples, 10000);
+        doc.m_nSpecLPCNumberofCoefficients = 14;
+        MinMaxSummary summary;
+        ASSERT_TRUE(summary.build(samples));
+        const SpectrogramInput snapshot =
+            SpectrogramInput::fromDocument(doc, false, 300, 40, &summary);
+        ASSERT_EQ(snapshot.runs.size(), 300u);
+        bytes.push_back(snapshot.memoryBytes());
+
+        SpectrogramInput everything = snapshot;
+        everything.samples = samples;
+        everything.offset = 0.0;
+        everything.runs.clear();
+        const SpectrogramResult r = DoSpectrogram(snapshot, nullptr, 2);
+        const SpectrogramResult all = DoSpectrogram(everything, nullptr, 2);
+        ASSERT_TRUE(r.m_bHaveFormants);
+        EXPECT_EQ(r.levels, all.levels);
+        EXPECT_EQ(r.formants, all.formants);
+
+        // The pane's extremes: each column's (int)s samples from (int)(s·i).
+        const SpectrogramWaveform& pane = snapshot.waveform;
+        ASSERT_EQ(pane.columns.size(), 300u);
+        EXPECT_TRUE(pane.samples.empty());
+        const double s = samples.size() / 300.0;
+        for (const int i : {0, 1, 157, 299}) {
+            const auto from = samples.begin() + static_cast<std::ptrdiff_t>(s * i);
+            const auto [lo, hi] = std::minmax_element(from, from + static_cast<std::ptrdiff_t>(s));
+            EXPECT_EQ(pane.columns[i].minimum, *lo) << i;
+            EXPECT_EQ(pane.columns[i].maximum, *hi) << i;
+        }
+        const SpectrogramWaveform scanned =
+            SpectrogramWaveform::of(samples, nullptr, 0.0, samples.size(), 300);
+        for (int i = 0; i < 300; ++i) {
+            EXPECT_EQ(scanned.columns[i].minimum, pane.columns[i].minimum);
+            EXPECT_EQ(scanned.columns[i].maximum, pane.columns[i].maximum);
+        }
+    }
+    EXPECT_EQ(bytes[0], bytes[1]);
+    EXPECT_LT(bytes[0], 300u * (64 + 10 + 10 * 14 + 5) * sizeof(float) + 300 * 64);
+
+    // A page of fewer than 4 samples a column keeps its samples instead.
+    const std::vector<float> few(1000, 0.25f);
+    const SpectrogramWaveform shortPage = SpectrogramWaveform::of(few, nullptr, 100.5, 900.0, 300);
+    EXPECT_TRUE(shortPage.columns.empty());
+    EXPECT_EQ(shortPage.samples.size(), 800u);
+    EXPECT_EQ(shortPage.pageMin, 100.0);
+}
+
+// While the worker runs, the columns finished so far are shown as they will
+// be, every other column blank; once it is done there is nothing more to
+// show, and the result is the engine's.
+TEST(Spectrogram, WorkerShowsTheColumnsFinishedSoFar)
+{
+    constexpr int kColumns = 1000;
+    SpectrogramInput heavy =
+        inputFor(signals::vowelSequence(22050, 1500).audio, 22050, kColumns, 100);
+    heavy.parameters.m_nFFTWindLength = 8192;
+    heavy.parameters.m_nLPCCoefficients = 60;
+
+    SpectrogramWorker worker(heavy, 2);
+    std::vector<std::uint8_t> shown;
+    SpectrogramResult soFar;
+    while (worker.busy() && !soFar.m_bHaveSpectrogram) {
+        std::this_thread::yield();
+        soFar = worker.preview(shown);
+    }
+    if (soFar.m_bHaveSpectrogram) { // a machine fast enough never shows one
+        ASSERT_EQ(shown.size(), std::size_t{kColumns});
+        ASSERT_EQ(soFar.levels.size(), std::size_t{kColumns} * 100u);
+        const SpectrogramImage image = DrawSpectrogramBMP(soFar, kColumns, 100, shown);
+        int finished = 0;
+        for (int c = 0; c < kColumns; ++c) {
+            const bool painted = image.entries[static_cast<std::size_t>(99 * kColumns + c)] !=
+                                 SpectrogramImage::kUnpainted;
+            EXPECT_EQ(painted, shown[c] != 0) << c;
+            finished += shown[c];
+            if (shown[c] == 0) {
+                EXPECT_EQ(soFar.formants[c], kNone) << c;
+            }
+        }
+        EXPECT_GT(finished, 0);
+    }
+    const SpectrogramResult& done = worker.wait();
+    EXPECT_EQ(done.levels, DoSpectrogram(heavy, nullptr, 2).levels);
+    EXPECT_FALSE(worker.preview(shown).m_bHaveSpectrogram);
+    EXPECT_TRUE(shown.empty());
 }
 
 // F1 within 10 % and F2 within 15 % of the truth at the frame centre, over

@@ -11,6 +11,7 @@ class QPrinter;
 
 namespace phonaxis {
 
+class MinMaxSummary;
 class MyDocument;
 class Prompts;
 
@@ -29,6 +30,9 @@ struct AnalysisWindowContext {
     std::function<void(const LogRecord&)> addLog;
     // Sets up the printer before printing; false cancels. Empty: the print dialog.
     std::function<bool(QPrinter&)> printSetup;
+    // The document window's min/max summary of channel `index`, kept
+    // current with its samples (null: none). Empty: no summaries.
+    std::function<const MinMaxSummary*(int index)> channelSummary;
     // Answers long computations' progress instead of a dialog (tests).
     ProgressDriver progressDriver;
 };

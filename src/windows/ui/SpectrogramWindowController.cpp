@@ -18,13 +18,16 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 #include <span>
+#include <vector>
 
 namespace phonaxis {
 namespace {
 
-// The progress is redrawn this often while the worker runs.
+// The progress and the columns finished so far are redrawn this often
+// while the worker runs.
 constexpr int kPollMs = 500;
 // A resize computes again once the size has held this long.
 constexpr int kSettleMs = 250;
@@ -263,7 +266,9 @@ bool SpectrogramWindowController::start()
     m_poll->stop();
     m_view->setGraph(nullptr, nullptr);
     m_graph.reset();
+    m_bFinished = false;
     m_worker.reset(); // a computation still running is cancelled and joined
+    m_preview = SpectrogramResult{};
     showReadout(std::nullopt);
     refreshCommands();
 
@@ -290,12 +295,17 @@ bool SpectrogramWindowController::start()
         m_bTooSmall = true;
         return refuse(tr("The window is too small for a spectrogram: make it larger."));
     }
+    // The document window's summary of the channel makes the waveform
+    // pane's extremes cheap however long the recording is.
+    const MinMaxSummary* summary =
+        m_context.channelSummary ? m_context.channelSummary(document.audioChannelIndex())
+                                 : nullptr;
     SpectrogramInput input =
         m_rangeMs
             ? SpectrogramInput::fromDocumentRange(document, m_rangeMs->first, m_rangeMs->second,
-                                                  layout.columns(), layout.rows())
+                                                  layout.columns(), layout.rows(), summary)
             : SpectrogramInput::fromDocument(document, m_bSelection, layout.columns(),
-                                             layout.rows());
+                                             layout.rows(), summary);
     if (m_bSelection && !m_rangeMs) {
         m_rangeMs = std::pair(input.startTime, input.stopTime);
     }
@@ -304,7 +314,10 @@ bool SpectrogramWindowController::start()
                                    : tr("The audio channel holds no samples to analyse."));
     }
     showInfo(&input);
-    m_worker = std::make_unique<SpectrogramWorker>(std::move(input));
+    // The finished result is shown at once, not at the next poll.
+    m_worker = std::make_unique<SpectrogramWorker>(std::move(input), 0, [this] {
+        QMetaObject::invokeMethod(this, [this] { pollWorker(); }, Qt::QueuedConnection);
+    });
     showProgress(true, tr("Computing the spectrogram…"));
     m_view->setMessage(tr("Computing the spectrogram…"));
     m_poll->start();
@@ -324,7 +337,7 @@ bool SpectrogramWindowController::computing() const
 
 const SpectrogramResult* SpectrogramWindowController::result() const
 {
-    return m_graph ? m_graph->result : nullptr;
+    return m_bFinished && m_graph ? m_graph->result : nullptr;
 }
 
 void SpectrogramWindowController::cancelComputation()
@@ -333,7 +346,10 @@ void SpectrogramWindowController::cancelComputation()
         return;
     }
     m_poll->stop();
+    m_view->setGraph(nullptr, nullptr);
+    m_graph.reset();
     m_worker.reset(); // stops and joins
+    m_preview = SpectrogramResult{};
     const QString told = tr("Cancelled: no spectrogram. Choose Analysis ▸ Spectrogram to compute "
                             "it.");
     showProgress(false, told);
@@ -351,10 +367,17 @@ void SpectrogramWindowController::pollWorker()
         const int percent = m_worker->progress();
         m_progress->setValue(percent);
         m_view->setMessage(tr("Computing the spectrogram… %1 %").arg(percent));
+        showColumnsSoFar();
         return;
+    }
+    if (m_bFinished) {
+        return; // a late notice of a worker already shown
     }
     m_poll->stop();
     const SpectrogramResult& finished = m_worker->wait();
+    m_view->setGraph(nullptr, nullptr);
+    m_graph.reset();
+    m_preview = SpectrogramResult{};
     if (!finished.m_bHaveSpectrogram) {
         m_worker.reset();
         const QString told = tr("No spectrogram could be computed with these settings (or memory "
@@ -365,11 +388,29 @@ void SpectrogramWindowController::pollWorker()
         return;
     }
     m_graph = spectrogramGraphInput(m_worker->input(), &finished, spectrogramImage(finished),
-                                    &m_worker->summary(), *m_context.document);
+                                    *m_context.document);
+    m_bFinished = true;
     m_view->setGraph(&*m_graph, &m_marks);
     showProgress(false, QString());
     showReadout(std::nullopt);
     refreshCommands();
+}
+
+void SpectrogramWindowController::showColumnsSoFar()
+{
+    std::vector<std::uint8_t> shown;
+    SpectrogramResult soFar = m_worker->preview(shown);
+    if (!soFar.m_bHaveSpectrogram) {
+        return; // nothing finished yet: the progress message stays
+    }
+    QImage image = spectrogramImage(soFar, shown);
+    // The view lets go of the old picture before it goes.
+    m_view->setGraph(nullptr, nullptr);
+    m_preview = std::move(soFar);
+    m_graph = spectrogramGraphInput(m_worker->input(), &m_preview, std::move(image),
+                                    *m_context.document);
+    // No marks while it computes: they are made on the finished picture.
+    m_view->setGraph(&*m_graph, nullptr);
 }
 
 void SpectrogramWindowController::resized()
@@ -421,13 +462,14 @@ void SpectrogramWindowController::showReadout(const std::optional<SpectrogramRea
 {
     std::optional<SpectrogramReadout> shown = readout;
     // Off the image the readouts return to the marker's values.
-    if (!shown && m_graph && m_marks.m_bHaveMarker) {
+    const bool finished = result() != nullptr;
+    if (!shown && finished && m_marks.m_bHaveMarker) {
         shown = SpectrogramReadout{m_marks.m_dLogMarkerTime, m_marks.m_dLogFreqValue};
     }
     m_time->setText(shown ? tr("Time: %1 ms").arg(number(shown->timeMs, 1)) : QString());
     m_frequency->setText(shown ? tr("Frequency: %1 Hz").arg(number(shown->frequencyHz, 1))
                                : QString());
-    m_duration->setText(m_graph && m_marks.m_bHaveSelection
+    m_duration->setText(finished && m_marks.m_bHaveSelection
                             ? tr("Duration: %1 ms").arg(number(m_marks.m_dLogDurationTime, 1))
                             : QString());
 }

@@ -2,6 +2,7 @@
 
 #include "display/PictureExport.h"
 #include "log/FormantTable.h"
+#include "windows/SpectrogramAnalysis.h"
 #include "windows/SpectrogramMarks.h"
 #include "windows/ui/AnalysisWindowContext.h"
 #include "windows/ui/SpectrogramView.h"
@@ -27,9 +28,10 @@ class SpectrogramWorker;
 // marker and selection with their readouts, four measurement-log entries,
 // the hand-overs to spectrum windows and to the formant plot, a picture and
 // a printout. The image has a column per pixel of its area; it is computed
-// on a worker thread (SpectrogramWorker) from a copy of the samples while a
-// progress bar with a Cancel button shows how far it has got, redrawn every
-// 0.5 s. A resize computes it again for the new size once the resizing
+// on a worker thread (SpectrogramWorker) from a copy of the samples its
+// columns read while a progress bar with a Cancel button shows how far it
+// has got and the picture fills with the columns finished so far, redrawn
+// every 0.5 s; the finished picture shows as soon as the worker is done. A resize computes it again for the new size once the resizing
 // settles (the old image is shown scaled meanwhile); an edit of the
 // document's samples computes it again from a new copy. Every QAction is
 // named by its command; enabling is evaluated when a menu shows and after
@@ -64,7 +66,8 @@ public:
     // The finished spectrogram; null while computing, after a cancel or a
     // failure.
     const SpectrogramResult* result() const;
-    // The picture shown; null without a finished spectrogram.
+    // The picture shown: the finished spectrogram's, or while computing the
+    // columns finished so far (without marks); null when there is neither.
     const SpectrogramGraphInput* graph() const { return m_graph ? &*m_graph : nullptr; }
     const SpectrogramMarks& marks() const { return m_marks; }
     SpectrogramView* view() const { return m_view; }
@@ -105,8 +108,10 @@ protected:
 private:
     void buildMenus();
     void buildContents();
-    // Polls the worker: progress, and the picture once it is done.
+    // Polls the worker: progress and the columns so far, and the picture
+    // once it is done.
     void pollWorker();
+    void showColumnsSoFar();
     void resized();
     void showProgress(bool computing, const QString& status);
     void showInfo(const SpectrogramInput* input);
@@ -125,6 +130,8 @@ private:
     std::optional<std::pair<double, double>> m_rangeMs;
     std::unique_ptr<SpectrogramWorker> m_worker; // running, or finished and holding the data
     std::optional<SpectrogramGraphInput> m_graph;
+    SpectrogramResult m_preview; // the columns finished so far, while computing
+    bool m_bFinished = false;    // m_graph shows the worker's finished result
     SpectrogramMarks m_marks;
     SpectrogramView* m_view = nullptr;
     QProgressBar* m_progress = nullptr;

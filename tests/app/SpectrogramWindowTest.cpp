@@ -398,6 +398,42 @@ TEST_F(SpectrogramWindowTest, CancelOrCloseWhileComputingLeavesNoImageAndNoThrea
     EXPECT_EQ(threadCount(), before);
 }
 
+// While the worker runs, the picture fills with the columns finished so far
+// (white where none is yet) and nothing can be measured on it until it is
+// done.
+TEST_F(SpectrogramWindowTest, ImageFillsWhileTheWorkerRuns)
+{
+    MainWindowController* window = openRecording(vowels.audio);
+    ASSERT_NE(window, nullptr);
+    window->document().m_nSpecWindowLength = 8192;
+    window->document().m_nSpecLPCNumberofCoefficients = 200;
+    SpectrogramWindowController* spectrogram = open(*window);
+    ASSERT_NE(spectrogram, nullptr);
+    ASSERT_TRUE(waitFor([&] { return spectrogram->graph() != nullptr; }));
+    ASSERT_TRUE(spectrogram->computing());
+    EXPECT_EQ(spectrogram->result(), nullptr);
+    EXPECT_FALSE(spectrogram->isCommandEnabled("SaveasPict:"));
+    EXPECT_FALSE(spectrogram->isCommandEnabled("_PlotFormantAll:"));
+
+    const QImage& image = spectrogram->graph()->image;
+    const SpectrogramGraphLayout panes = spectrogram->view()->layout();
+    ASSERT_EQ(image.width(), panes.columns());
+    int painted = 0;
+    int blank = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        bool white = true;
+        for (int y = 0; y < image.height() && white; ++y) {
+            white = qGray(image.pixel(x, y)) == 255;
+        }
+        (white ? blank : painted) += 1;
+    }
+    EXPECT_GT(painted, 0);
+    EXPECT_GT(blank, 0);
+
+    spectrogram->cancelComputation();
+    EXPECT_EQ(spectrogram->graph(), nullptr);
+}
+
 TEST_F(SpectrogramWindowTest, FrequencyRangeAboveHalfTheRateIsToldAndOpensNothing)
 {
     MainWindowController* window = openRecording(vowels.audio);

@@ -1,8 +1,13 @@
 // The spectrogram window's picture: its panes, the mapping between pixels
 // and times or frequencies that the readouts use, and the time grid over a
-// long recording.
+// long recording; the waveform pane drawn from the snapshot's column
+// extremes as from every sample.
 
 #include "display/SpectrogramGraph.h"
+
+#include "display/GraphPanes.h"
+#include "model/MinMaxSummary.h"
+#include "windows/SpectrogramAnalysis.h"
 
 #include <QImage>
 #include <QPainter>
@@ -88,6 +93,54 @@ TEST(SpectrogramGraphTest, TimeGridTooDenseForTheRangeAdaptsInsteadOfFillingTheI
         const double share = double(inked) / (area.right - area.left - 1);
         EXPECT_LE(share, maxShare);
         EXPECT_GE(share, minShare);
+    }
+}
+
+// The waveform pane drawn from the snapshot's column extremes (or, for a
+// short page, its samples) has the pixels of the pane drawn from every
+// sample of the channel.
+TEST(SpectrogramGraphTest, WaveformPaneFromTheSnapshotDrawsAsFromEverySample)
+{
+    // Pseudo-random samples in −0.5 … 0.5 that reach both ends every 201
+    // samples, so that any page has the channel's extremes.
+    std::vector<float> channel(200000);
+    for (std::size_t i = 0; i < channel.size(); ++i) {
+        channel[i] = static_cast<float>(static_cast<int>(i * 7919 % 201) - 100) / 200.0f;
+    }
+    MinMaxSummary summary;
+    ASSERT_TRUE(summary.build(channel));
+    const QSize size(420, 300);
+    const SpectrogramGraphLayout layout = SpectrogramGraphLayout::forView(size, false, true);
+    const QRect pane = toQRect(layout.audio).adjusted(-1, -1, 1, 1);
+    for (const auto& [start, end] :
+         {std::pair{0.0, 200000.0}, std::pair{1234.5, 150000.0}, std::pair{1000.0, 1900.0}}) {
+        SCOPED_TRACE(start);
+        const SpectrogramWaveform waveform =
+            SpectrogramWaveform::of(channel, &summary, start, end, layout.columns());
+        SpectrogramGraphInput input;
+        input.waveform = &waveform;
+        input.settings.drawAudio = true;
+        QImage fromSnapshot(size, QImage::Format_RGB32);
+        fromSnapshot.fill(Qt::white);
+        {
+            QPainter painter(&fromSnapshot);
+            drawSpectrogramGraph(painter, size, input);
+        }
+        QImage fromChannel(size, QImage::Format_RGB32);
+        fromChannel.fill(Qt::white);
+        {
+            QPainter painter(&fromChannel);
+            drawWaveformPane(painter, layout.audio, channel, &summary, 0.0, start, end,
+                             RGBColor{0, 0x8000, 0});
+        }
+        EXPECT_EQ(fromSnapshot.copy(pane), fromChannel.copy(pane));
+        int traced = 0;
+        for (int y = pane.top(); y <= pane.bottom(); ++y) {
+            for (int x = pane.left(); x <= pane.right(); ++x) {
+                traced += fromSnapshot.pixel(x, y) == qRgb(0, 0x80, 0);
+            }
+        }
+        EXPECT_GT(traced, layout.columns());
     }
 }
 

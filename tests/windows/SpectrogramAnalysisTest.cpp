@@ -330,8 +330,8 @@ TEST(Spectrogram, SnapshotIsBoundedByTheImageAndComputesAsTheWholeChannel)
         ASSERT_TRUE(summary.build(samples));
         const SpectrogramInput snapshot =
             SpectrogramInput::fromDocument(doc, false, 300, 40, &summary);
-        ASSERT_EQ(snapshot.runs.size(), 300u);
         bytes.push_back(snapshot.memoryBytes());
+        EXPECT_EQ(snapshot.runs.size(), 300u);
 
         SpectrogramInput everything = snapshot;
         everything.samples = samples;

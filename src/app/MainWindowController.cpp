@@ -640,7 +640,9 @@ AnalysisWindowContext MainWindowController::analysisWindowContext()
         m_application.logController().add(record, true);
     };
     context.printSetup = m_printSetup;
-    context.channelSummary = [this](int index) { return mainView()->summaries().forChannel(index); };
+    context.channelSummary = [this](int index) {
+        return mainView()->summaries().forChannel(index);
+    };
     context.progressDriver = m_progressDriver;
     return context;
 }

@@ -153,8 +153,7 @@ QImage spectrogramImage(const SpectrogramResult& result)
 
 QImage spectrogramImage(const SpectrogramResult& result, std::span<const std::uint8_t> shown)
 {
-    const SpectrogramImage entries =
-        DrawSpectrogramBMP(result, result.columns, result.rows, shown);
+    const SpectrogramImage entries = DrawSpectrogramBMP(result, result.columns, result.rows, shown);
     if (entries.width <= 0 || entries.height <= 0) {
         return {};
     }

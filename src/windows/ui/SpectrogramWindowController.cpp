@@ -298,8 +298,7 @@ bool SpectrogramWindowController::start()
     // The document window's summary of the channel makes the waveform
     // pane's extremes cheap however long the recording is.
     const MinMaxSummary* summary =
-        m_context.channelSummary ? m_context.channelSummary(document.audioChannelIndex())
-                                 : nullptr;
+        m_context.channelSummary ? m_context.channelSummary(document.audioChannelIndex()) : nullptr;
     SpectrogramInput input =
         m_rangeMs
             ? SpectrogramInput::fromDocumentRange(document, m_rangeMs->first, m_rangeMs->second,
@@ -316,7 +315,8 @@ bool SpectrogramWindowController::start()
     showInfo(&input);
     // The finished result is shown at once, not at the next poll.
     m_worker = std::make_unique<SpectrogramWorker>(std::move(input), 0, [this] {
-        QMetaObject::invokeMethod(this, [this] { pollWorker(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { pollWorker(); }, Qt::QueuedConnection);
     });
     showProgress(true, tr("Computing the spectrogram…"));
     m_view->setMessage(tr("Computing the spectrogram…"));
@@ -407,8 +407,8 @@ void SpectrogramWindowController::showColumnsSoFar()
     // The view lets go of the old picture before it goes.
     m_view->setGraph(nullptr, nullptr);
     m_preview = std::move(soFar);
-    m_graph = spectrogramGraphInput(m_worker->input(), &m_preview, std::move(image),
-                                    *m_context.document);
+    m_graph =
+        spectrogramGraphInput(m_worker->input(), &m_preview, std::move(image), *m_context.document);
     // No marks while it computes: they are made on the finished picture.
     m_view->setGraph(&*m_graph, nullptr);
 }

@@ -31,9 +31,10 @@ class SpectrogramWorker;
 // on a worker thread (SpectrogramWorker) from a copy of the samples its
 // columns read while a progress bar with a Cancel button shows how far it
 // has got and the picture fills with the columns finished so far, redrawn
-// every 0.5 s; the finished picture shows as soon as the worker is done. A resize computes it again for the new size once the resizing
-// settles (the old image is shown scaled meanwhile); an edit of the
-// document's samples computes it again from a new copy. Every QAction is
+// every 0.5 s; the finished picture shows as soon as the worker is done.
+// A resize computes it again for the new size once the resizing settles
+// (the old image is shown scaled meanwhile); an edit of the document's
+// samples computes it again from a new copy. Every QAction is
 // named by its command; enabling is evaluated when a menu shows and after
 // every change. Main thread only; deletes itself when closed, and closing
 // stops and joins the worker.

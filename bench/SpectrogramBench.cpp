@@ -144,25 +144,34 @@ void checkAgainstEveryChannelSample()
     }
 }
 
-void Snapshot(benchmark::State& state)
+// Times `work` once per iteration and reports the largest growth of the
+// peak resident memory one run of it caused (peakGrowthMB).
+template <typename Work> void timedWithPeakGrowth(benchmark::State& state, Work work)
 {
-    Fixture& f = fixture();
-    std::size_t bytes = 0;
     long peakGrowthKb = 0;
     for (auto _ : state) {
         state.PauseTiming();
         const long before = bench::currentResidentKb();
         bench::resetPeakResident();
         state.ResumeTiming();
-        const SpectrogramInput input = snapshot(f);
-        benchmark::DoNotOptimize(input.samples.data());
+        work();
         state.PauseTiming();
-        bytes = input.memoryBytes();
         peakGrowthKb = std::max(peakGrowthKb, bench::peakResidentKb() - before);
         state.ResumeTiming();
     }
-    state.counters["snapshotMB"] = static_cast<double>(bytes) / 1e6;
     state.counters["peakGrowthMB"] = static_cast<double>(peakGrowthKb) / 1e3;
+}
+
+void Snapshot(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    std::size_t bytes = 0;
+    timedWithPeakGrowth(state, [&] {
+        const SpectrogramInput input = snapshot(f);
+        benchmark::DoNotOptimize(input.samples.data());
+        bytes = input.memoryBytes();
+    });
+    state.counters["snapshotMB"] = static_cast<double>(bytes) / 1e6;
 }
 
 void FirstImage(benchmark::State& state)
@@ -194,21 +203,12 @@ void FirstImage(benchmark::State& state)
 void Finished(benchmark::State& state)
 {
     Fixture& f = fixture();
-    long peakGrowthKb = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        const long before = bench::currentResidentKb();
-        bench::resetPeakResident();
-        state.ResumeTiming();
+    timedWithPeakGrowth(state, [&] {
         SpectrogramWorker worker(snapshot(f));
         if (!worker.wait().m_bHaveSpectrogram) {
             fail("no spectrogram");
         }
-        state.PauseTiming();
-        peakGrowthKb = std::max(peakGrowthKb, bench::peakResidentKb() - before);
-        state.ResumeTiming();
-    }
-    state.counters["peakGrowthMB"] = static_cast<double>(peakGrowthKb) / 1e3;
+    });
 }
 
 void Preview(benchmark::State& state)

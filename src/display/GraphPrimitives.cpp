@@ -455,22 +455,8 @@ void DrawMinMaxColumns(QPainter& painter, std::span<const MinMax> columns, doubl
     std::vector<TraceColumn> traced(static_cast<std::size_t>(width));
     const auto count = static_cast<std::int64_t>(columns.size());
     for (std::int64_t x = 0; x < width; ++x) {
-        const MinMax& mm = columns[static_cast<std::size_t>(x * count / width)];
-        TraceColumn& column = traced[static_cast<std::size_t>(x)];
-        if (!mm.present()) {
-            continue;
-        }
-        // As traceColumns: a negative scale swaps the extremes.
-        column.present = true;
-        if (scale > 0) {
-            column.scaledMin = static_cast<double>(mm.minimum) * scale;
-            column.scaledMax = static_cast<double>(mm.maximum) * scale;
-        } else if (scale < 0) {
-            column.scaledMin = static_cast<double>(mm.maximum) * scale;
-            column.scaledMax = static_cast<double>(mm.minimum) * scale;
-        }
-        column.yTop = tracePixelY(y0, column.scaledMax);
-        column.yBottom = tracePixelY(y0, column.scaledMin);
+        traced[static_cast<std::size_t>(x)] =
+            traceColumnOf(columns[static_cast<std::size_t>(x * count / width)], scale, y0);
     }
     drawColumns(painter, rect.left, y0, traced);
 }

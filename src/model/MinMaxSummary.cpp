@@ -551,6 +551,29 @@ std::int32_t traceBaselineY(std::int32_t top, std::int32_t bottom, double fracti
     return tracePixelY(bottom, height * fraction);
 }
 
+TraceColumn traceColumnOf(const MinMax& extremes, double scale, std::int32_t y0)
+{
+    TraceColumn column;
+    if (!extremes.present()) {
+        return column;
+    }
+    // Multiplying by a constant keeps (scale > 0) or reverses (scale < 0)
+    // the order of the samples, so the extremes of the scaled samples are
+    // the scaled extremes; a zero scale maps every sample, infinities
+    // included, to the baseline.
+    column.present = true;
+    if (scale > 0) {
+        column.scaledMin = static_cast<double>(extremes.minimum) * scale;
+        column.scaledMax = static_cast<double>(extremes.maximum) * scale;
+    } else if (scale < 0) {
+        column.scaledMin = static_cast<double>(extremes.maximum) * scale;
+        column.scaledMax = static_cast<double>(extremes.minimum) * scale;
+    }
+    column.yTop = tracePixelY(y0, column.scaledMax);
+    column.yBottom = tracePixelY(y0, column.scaledMin);
+    return column;
+}
+
 TraceDrawing traceColumns(const MinMaxSummary& summary, std::span<const float> samples,
                           double pageMin, double pageMax, double scale, std::int32_t y0,
                           std::span<TraceColumn> columns)
@@ -600,24 +623,7 @@ TraceDrawing traceColumns(const MinMaxSummary& summary, std::span<const float> s
         if (span.count == 0) {
             continue;
         }
-        const MinMax mm = summary.range(samples, span.from, span.count);
-        if (!mm.present()) {
-            continue;
-        }
-        // Multiplying by a constant keeps (scale > 0) or reverses (scale < 0)
-        // the order of the samples, so the extremes of the scaled samples are
-        // the scaled extremes; a zero scale maps every sample, infinities
-        // included, to the baseline.
-        column.present = true;
-        if (scale > 0) {
-            column.scaledMin = static_cast<double>(mm.minimum) * scale;
-            column.scaledMax = static_cast<double>(mm.maximum) * scale;
-        } else if (scale < 0) {
-            column.scaledMin = static_cast<double>(mm.maximum) * scale;
-            column.scaledMax = static_cast<double>(mm.minimum) * scale;
-        }
-        column.yTop = tracePixelY(y0, column.scaledMax);
-        column.yBottom = tracePixelY(y0, column.scaledMin);
+        column = traceColumnOf(summary.range(samples, span.from, span.count), scale, y0);
     }
     return TraceDrawing::MinMaxColumns;
 }

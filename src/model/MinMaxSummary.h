@@ -160,6 +160,12 @@ struct TraceColumn {
 // instead of an undefined integer conversion.
 inline constexpr double kTracePixelLimit = 1 << 30;
 
+// The pixel column of a trace whose samples have the extremes `extremes`:
+// not present for a set without samples; otherwise each extreme multiplied
+// by `scale` (a negative scale swaps them, a zero one puts both on the
+// baseline) and placed by tracePixelY.
+TraceColumn traceColumnOf(const MinMax& extremes, double scale, std::int32_t y0);
+
 // y0 − (int)(scaledValue), with the scaled value truncated toward zero and
 // limited to ±kTracePixelLimit. For a NaN value, y0.
 std::int32_t tracePixelY(std::int32_t y0, double scaledValue);

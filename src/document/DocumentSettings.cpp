@@ -132,6 +132,8 @@ constexpr DocumentSetting kSettings[] = {
     integer("m_nF1RangeHigh", &D::m_nF1RangeHigh),
     integer("m_nF2RangeHigh", &D::m_nF2RangeHigh),
     integer("m_nF3RangeHigh", &D::m_nF3RangeHigh),
+    flag("m_bPreciseAnalysis", &D::m_bPreciseAnalysis),
+    real("m_dFormantCeiling", &D::m_dFormantCeiling, 1000.0, 20000.0),
 };
 
 bool isPowerOfTwo(std::int64_t value)

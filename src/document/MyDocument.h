@@ -137,6 +137,12 @@ struct DocumentFields {
     std::int32_t m_nF2RangeHigh = 3000;
     std::int32_t m_nF3RangeHigh = 3000;
 
+    // The precise analysis mode of the spectrum, spectrogram and pitch
+    // analyses, and the formant ceiling it analyses formants up to (Hz;
+    // 5,500 suits higher voices). Kept beside the configuration record, not
+    // in it, so that the record's layout does not change.
+    bool m_bPreciseAnalysis = false;
+    double m_dFormantCeiling = 5000.0;
 };
 
 // The open recording: twenty channel slots (0 .. m_nNumofChannels - 1 in

@@ -184,6 +184,7 @@ PitchParameters PitchParameters::fromDocument(const DocumentFields& document)
     parameters.m_dCalculationLow = document.m_dCalculationLow;
     parameters.m_dCalculationHigh = document.m_dCalculationHigh;
     parameters.m_bPitchDrawIntensity = document.m_bPitchDrawIntensity;
+    parameters.m_bPreciseAnalysis = document.m_bPreciseAnalysis;
     return parameters;
 }
 

@@ -22,6 +22,7 @@ struct PitchParameters {
     double m_dCalculationLow = 50.0;     // Hz
     double m_dCalculationHigh = 500.0;   // Hz
     bool m_bPitchDrawIntensity = true;   // intensity pane shown: logged values carry it
+    bool m_bPreciseAnalysis = false;     // the precise pitch track
 
     static PitchParameters fromDocument(const DocumentFields& document);
 };

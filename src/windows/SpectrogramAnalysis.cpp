@@ -446,6 +446,8 @@ SpectrogramParameters SpectrogramParameters::fromDocument(const DocumentFields& 
     parameters.m_bFormantTracking = document.m_bSpecDrawFormantTracking;
     parameters.m_nLPCCoefficients = document.m_nSpecLPCNumberofCoefficients;
     parameters.m_dLogStepSize = document.m_dLogStepSize;
+    parameters.m_bPreciseAnalysis = document.m_bPreciseAnalysis;
+    parameters.m_dFormantCeiling = document.m_dFormantCeiling;
     return parameters;
 }
 

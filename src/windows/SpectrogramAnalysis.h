@@ -28,6 +28,8 @@ struct SpectrogramParameters {
     bool m_bFormantTracking = true;
     int m_nLPCCoefficients = 14; // LPC order of the tracks
     double m_dLogStepSize = 1.0; // ms, the formants-selection log entry
+    bool m_bPreciseAnalysis = false;   // precise formant tracks
+    double m_dFormantCeiling = 5000.0; // Hz, the precise formants' ceiling
 
     static SpectrogramParameters fromDocument(const DocumentFields& document);
 };

@@ -71,6 +71,8 @@ SpectrumParameters SpectrumParameters::fromDocument(const DocumentFields& docume
     p.m_bFFTAbsolute = document.m_bFFTAbsolute;
     p.m_bFFTDrawLPC = document.m_bFFTDrawLPC;
     p.m_nFFTFrameInterval = document.m_nFFTFrameInterval;
+    p.m_bPreciseAnalysis = document.m_bPreciseAnalysis;
+    p.m_dFormantCeiling = document.m_dFormantCeiling;
     return p;
 }
 

@@ -24,6 +24,8 @@ struct SpectrumParameters {
     bool m_bFFTAbsolute = false;    // absolute levels (else relative to the peak)
     bool m_bFFTDrawLPC = true;      // the LPC envelope is drawn and logged
     int m_nFFTFrameInterval = 10;   // frequency step of the frame log entry, Hz
+    bool m_bPreciseAnalysis = false; // precise formants (the LPC envelope stays as it is)
+    double m_dFormantCeiling = 5000.0; // Hz, the precise formants' ceiling
 
     static SpectrumParameters fromDocument(const DocumentFields& document);
 };

@@ -49,8 +49,10 @@ void MyDocument::Initilize()
         channel.m_dD0Cal = 0.0;
         channel.SetUnit("normalized");
     }
-    // The rate-dependent settings of a new document follow its analysis rate.
-    recomputeRateDependentSettings(m_dAnalysisSampleRate);
+    // The rate-dependent settings of a new document follow the process-wide
+    // analysis rate, the rate of the last file that set them: a file opened
+    // at that rate keeps them, so they must be the ones computed for it.
+    recomputeRateDependentSettings(m_settings.m_dLastAnalysisSampleRate);
     // The application configuration, where there is one, replaces these.
     applyApplicationConfiguration(*this, m_settings);
     m_changeCount = 0;
@@ -170,6 +172,18 @@ void MyDocument::adoptAnalysisSampleRate(bool trackLastRate)
     if (trackLastRate && m_dAnalysisSampleRate != m_settings.m_dLastAnalysisSampleRate) {
         m_settings.m_dLastAnalysisSampleRate = m_dAnalysisSampleRate;
         recomputeRateDependentSettings(m_dAnalysisSampleRate);
+        // New documents take their settings from the application
+        // configuration: it follows the new rate too, so that the next file
+        // at this rate, opened in a new window, is analysed with them.
+        patchApplicationConfiguration(m_settings, [this](Configuration& record) {
+            record.putDouble(ConfigOffset::kAnalysisSampleRate, m_dAnalysisSampleRate);
+            for (const std::size_t offset :
+                 {ConfigOffset::kFFTAppliedWindowLength, ConfigOffset::kFFTfrequencyRange,
+                  ConfigOffset::kLPCNumberofCoefficients, ConfigOffset::kSpecfrequencyRange,
+                  ConfigOffset::kSpecLPCNumberofCoefficients}) {
+                putDocumentSettings(record, *this, offset, offset);
+            }
+        });
     }
 }
 

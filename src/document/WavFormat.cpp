@@ -338,6 +338,10 @@ bool MyDocument::Read_WAVE_FileType(ByteView bytes)
     m_bHaveData = true;
     m_bForeignFile = true;
     m_bNewFile = false;
+    // The analyses take their model (LPC orders, applied window, frequency
+    // ranges) from the file's rate, as for the other foreign formats; without
+    // this a 44.1 kHz file was analysed with the settings of 11,025 Hz.
+    adoptAnalysisSampleRate(true);
     return true;
 }
 

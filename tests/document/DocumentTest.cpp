@@ -1,3 +1,4 @@
+#include "document/Configuration.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "support/ScriptedPrompts.h"
@@ -164,12 +165,43 @@ TEST_F(DocumentTest, SameRateAsLastOpenLeavesUserSettingsAlone)
     EXPECT_EQ(second->m_dAnalysisSampleRate, 44100.0);
     EXPECT_EQ(second->m_dwAnalysisFileLength, 20.0);
 
-    // Without rate tracking nothing is recomputed either.
+    // Without rate tracking nothing is recomputed either: a new document's
+    // settings are those of the process-wide rate.
     auto third = std::make_unique<MyDocument>(m_prompts, m_settings);
     fillChannels(*third, {8000}, 20);
     third->adoptAnalysisSampleRate(false);
-    EXPECT_EQ(third->m_nLPCNumberofCoefficients, 14);
+    EXPECT_EQ(third->m_nLPCNumberofCoefficients, 48);
     EXPECT_EQ(m_settings.m_dLastAnalysisSampleRate, 44100.0);
+}
+
+// A new document takes its settings from the application configuration, so a
+// change of rate must reach the configuration too: before, the second 44.1 kHz
+// file of a session, opened in a new window, kept the 11,025 Hz model because
+// its rate was no longer a change.
+TEST_F(DocumentTest, NewDocumentAfterAChangeOfRateHasTheSettingsOfThatRate)
+{
+    m_settings.m_strConfigFolder = m_dir.string();
+    ASSERT_TRUE(ReadConfig(m_settings));
+    auto first = std::make_unique<MyDocument>(m_prompts, m_settings);
+    EXPECT_EQ(first->m_nLPCNumberofCoefficients, 14);
+    fillChannels(*first, {44100}, 10);
+    first->adoptAnalysisSampleRate(true);
+    ASSERT_EQ(first->m_nLPCNumberofCoefficients, 48);
+
+    auto second = std::make_unique<MyDocument>(m_prompts, m_settings);
+    fillChannels(*second, {44100}, 10);
+    second->adoptAnalysisSampleRate(true);
+    EXPECT_EQ(second->m_nLPCNumberofCoefficients, 48);
+    EXPECT_EQ(second->m_nSpecLPCNumberofCoefficients, 48);
+    EXPECT_EQ(second->m_nFFTfrequencyRange, 22000);
+    EXPECT_EQ(second->m_nSpecfrequencyRange, 22000);
+    EXPECT_EQ(second->m_nFFTAppliedWindowLength, 5);
+
+    // The next launch starts from that rate.
+    AppSettings relaunched;
+    relaunched.m_strConfigFolder = m_dir.string();
+    ASSERT_TRUE(ReadConfig(relaunched));
+    EXPECT_EQ(relaunched.m_dLastAnalysisSampleRate, 44100.0);
 }
 
 TEST_F(DocumentTest, ReferenceCommandsSetLevelsAtEachChannelsMarker)
@@ -239,7 +271,7 @@ TEST_F(DocumentTest, WavDocumentSavedAsPmfReopensAsFloatFileAndAdoptsItsRate)
     ASSERT_TRUE(wav);
     auto fromWav = std::make_unique<MyDocument>(m_prompts, m_settings);
     ASSERT_TRUE(fromWav->readFromData(*wav, "wav"));
-    EXPECT_EQ(fromWav->m_nLPCNumberofCoefficients, 14); // WAV leaves the analysis rate alone
+    EXPECT_EQ(fromWav->m_nLPCNumberofCoefficients, 48);
     const auto pmf = fromWav->dataOfType("pmf");
     ASSERT_TRUE(pmf);
 

@@ -151,8 +151,41 @@ TEST_F(WavReader, StereoSixteenBitSetsChannelsAndDocument)
     EXPECT_TRUE(doc.m_bHaveData);
     EXPECT_TRUE(doc.m_bForeignFile);
     EXPECT_FALSE(doc.m_bNewFile);
-    // The WAV reader leaves the analysis rate to the document.
-    EXPECT_EQ(doc.m_dAnalysisSampleRate, fresh.m_dAnalysisSampleRate);
+    EXPECT_EQ(doc.m_dAnalysisSampleRate, 16000.0);
+}
+
+// A WAV file's rate becomes the analysis rate, and the settings that follow
+// the rate are computed for it: before, a 44.1 kHz file was analysed with the
+// LPC order and ranges of 11,025 Hz. Settings a user changed are kept when the
+// next file has the same rate.
+TEST_F(WavReader, TakesTheAnalysisRateAndTheSettingsThatFollowItFromTheFile)
+{
+    struct Case {
+        std::uint32_t rate;
+        std::int32_t lpcOrder, range, appliedWindow;
+    };
+    for (const Case c : {Case{22050, 26, 11000, 11}, Case{44100, 48, 22000, 5}}) {
+        SCOPED_TRACE(c.rate);
+        test::ScriptedPrompts p;
+        AppSettings s;
+        MyDocument local(p, s);
+        WavLayout layout = layoutOf(testfiles::kWavPcm, 16, 1);
+        layout.sampleRate = c.rate;
+        const auto values = testfiles::testSignal(300, 1);
+        ASSERT_TRUE(local.Read_WAVE_FileType(makeWav(layout, values)));
+        EXPECT_EQ(local.m_dAnalysisSampleRate, c.rate);
+        EXPECT_EQ(local.m_dwAnalysisFileLength, 300.0);
+        EXPECT_EQ(local.m_nLPCNumberofCoefficients, c.lpcOrder);
+        EXPECT_EQ(local.m_nSpecLPCNumberofCoefficients, c.lpcOrder);
+        EXPECT_EQ(local.m_nFFTfrequencyRange, c.range);
+        EXPECT_EQ(local.m_nSpecfrequencyRange, c.range);
+        EXPECT_EQ(local.m_nFFTAppliedWindowLength, c.appliedWindow);
+
+        MyDocument next(p, s);
+        next.m_nLPCNumberofCoefficients = 12;
+        ASSERT_TRUE(next.Read_WAVE_FileType(makeWav(layout, values)));
+        EXPECT_EQ(next.m_nLPCNumberofCoefficients, 12);
+    }
 }
 
 TEST_F(WavReader, ChunkLayoutsAreWalkedInAnyOrder)

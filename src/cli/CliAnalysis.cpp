@@ -109,6 +109,10 @@ int applySettings(const Options& options, BatchDocument& batch, std::ostream& er
                                     std::to_string(Configuration::kSize));
         }
         applyUserConfiguration(*record, batch.document, batch.settings);
+        // The settings kept beside the record, when it has them.
+        if (std::string supplementError; !readSupplement(path, batch.document, &supplementError)) {
+            return failure(err, supplementError);
+        }
         // The record's values come from outside: an analysis must not be
         // asked for a transform of 7 points or a pitch step of 0 ms.
         if (const DocumentSetting* bad = firstUnusableSetting(batch.document)) {
@@ -116,6 +120,9 @@ int applySettings(const Options& options, BatchDocument& batch, std::ostream& er
                                     documentSettingText(batch.document, *bad) +
                                     ", which the analyses cannot work with");
         }
+    }
+    if (options.precise) {
+        batch.document.m_bPreciseAnalysis = true;
     }
     for (const std::string& assignment : options.assignments) {
         const auto parts = splitAssignment(assignment);

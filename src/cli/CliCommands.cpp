@@ -35,18 +35,19 @@ constexpr const char* kUsage =
     "  phonaxis-cli convert IN OUT [--channel N] [--from MS --to MS] [--aiff-channel K]\n"
     "      writes IN (all channels, or channel N) as OUT, whole or from MS to MS:\n"
     "      a 32-bit float WAV file (.wav) or a native float file (.pmf)\n"
-    "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame]\n"
+    "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame] [--precise]\n"
     "                        [--png OUT [--width W --height H]]\n"
     "      formants and bandwidths of the audio channel's FFT/LPC spectrum at a time\n"
     "      or averaged over a stretch; --frame gives the spectrum level per frequency;\n"
     "      --png also draws the spectrum window's graph as OUT (.png, .tif/.tiff or .pdf)\n"
-    "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N]\n"
+    "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N] [--precise]\n"
     "                           [--png OUT [--width W --height H]]\n"
     "      formant tracks of the audio channel every log step (m_dLogStepSize ms),\n"
     "      computed with N columns and rows (defaults: 1000 columns, 256 rows);\n"
     "      --png also draws the spectrogram window's picture as OUT (.png, .tif/.tiff\n"
     "      or .pdf), its image computed for the picture's own size\n"
-    "  phonaxis-cli pitch FILE [--from MS --to MS] [--png OUT [--width W --height H]]\n"
+    "  phonaxis-cli pitch FILE [--from MS --to MS] [--precise]\n"
+    "                     [--png OUT [--width W --height H]]\n"
     "      time, pitch and intensity of every pitch frame of the audio channel;\n"
     "      --png also draws the pitch window's graph (over MS to MS) as OUT\n"
     "      (.png, .tif/.tiff or .pdf)\n"
@@ -66,6 +67,10 @@ constexpr const char* kUsage =
     "  --json             the records as a JSON array instead of the log file format\n"
     "  --config FILE      the settings of a saved user configuration\n"
     "  --set NAME=VALUE   one document setting, after --config (repeatable)\n"
+    "  --precise          spectrum, spectrogram and pitch: the precise analysis\n"
+    "                     (m_bPreciseAnalysis): formants up to a ceiling of\n"
+    "                     m_dFormantCeiling Hz (5000; 5500 suits higher voices), pitch\n"
+    "                     refined below a sample and tracked without octave jumps\n"
     "\n"
     "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"
     "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n";
@@ -107,7 +112,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"--width", Takes::Count},     {"--height", Takes::Count},
     {"--config", Takes::Path},     {"--set", Takes::Assignment},
     {"--frame", Takes::Nothing},   {"--json", Takes::Nothing},
-    {"--plot-type", Takes::PlotType},
+    {"--precise", Takes::Nothing}, {"--plot-type", Takes::PlotType},
 };
 
 // Parses the options; on a mistake writes a message and returns false.
@@ -132,7 +137,9 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
         }
         options.given.push_back(arg);
         if (known->takes == Takes::Nothing) {
-            (arg == "--frame" ? options.frame : options.json) = true;
+            (arg == "--frame"  ? options.frame
+             : arg == "--json" ? options.json
+                               : options.precise) = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -218,13 +225,13 @@ std::vector<std::string_view> optionsOf(const std::string& command)
         {"settings", {"--config", "--set"}},
         {"spectrum",
          {"--aiff-channel", "--json", "--config", "--set", "--at", "--from", "--to", "--frame",
-          "--png", "--width", "--height"}},
+          "--png", "--width", "--height", "--precise"}},
         {"spectrogram",
          {"--aiff-channel", "--json", "--config", "--set", "--from", "--to", "--columns", "--rows",
-          "--png", "--width", "--height"}},
+          "--png", "--width", "--height", "--precise"}},
         {"pitch",
          {"--aiff-channel", "--json", "--config", "--set", "--from", "--to", "--png", "--width",
-          "--height"}},
+          "--height", "--precise"}},
         {"egg", {"--aiff-channel", "--json", "--config", "--set", "--channel"}},
         {"formants", {"--png", "--plot-type", "--width", "--height"}},
     };

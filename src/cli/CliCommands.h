@@ -49,6 +49,7 @@ struct Options {
     std::vector<std::string> assignments; // --set NAME=VALUE, in order
     bool frame = false;
     bool json = false;
+    bool precise = false; // --precise: the precise analysis mode
     int aiffChannel = 1;
 
     bool has(std::string_view option) const;

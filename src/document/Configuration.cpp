@@ -471,6 +471,102 @@ bool takeLaunchSettings(ByteView bytes, AppSettings& settings)
     return true;
 }
 
+// --- settings beside the record ------------------------------------------------
+
+namespace {
+constexpr const char* kSupplementNames[] = {"m_bPreciseAnalysis", "m_dFormantCeiling"};
+// A supplement holds a few short lines: anything much larger is not one.
+constexpr FileCheck kSupplementFile{.kind = "a settings file", .largestSize = 64 * 1024};
+} // namespace
+
+std::span<const char* const> supplementSettingNames()
+{
+    return kSupplementNames;
+}
+
+std::string supplementPath(const std::string& configPath)
+{
+    return configPath + kSupplementSuffix;
+}
+
+std::string supplementText(const DocumentFields& fields)
+{
+    std::string text;
+    for (const char* name : kSupplementNames) {
+        const DocumentSetting* setting = findDocumentSetting(name);
+        text.append(name).append("=").append(documentSettingText(fields, *setting)).append("\n");
+    }
+    return text;
+}
+
+bool writeSupplement(const std::string& configPath, const DocumentFields& fields,
+                     std::string* error)
+{
+    const std::string text = supplementText(fields);
+    std::string message;
+    if (!writeFileAtomically(supplementPath(configPath),
+                             {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                             message)) {
+        if (error) {
+            *error = message;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool readSupplement(const std::string& configPath, DocumentFields& fields, std::string* error)
+{
+    const std::string path = supplementPath(configPath);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        return true;
+    }
+    FileContents contents;
+    std::string message;
+    if (!contents.open(path, kSupplementFile, message)) {
+        if (error) {
+            *error = message;
+        }
+        return false;
+    }
+    const auto bytes = contents.bytes();
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::string refused;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        const std::string_view name = line.substr(0, equals);
+        const bool held =
+            equals != std::string_view::npos &&
+            std::find_if(std::begin(kSupplementNames), std::end(kSupplementNames),
+                         [&](const char* n) { return name == n; }) != std::end(kSupplementNames);
+        if (!held ||
+            setDocumentSetting(fields, name, line.substr(equals + 1)) != SettingChange::Set) {
+            refused.append(refused.empty() ? "" : ", ").append(line.substr(0, 60));
+        }
+    }
+    if (!refused.empty()) {
+        if (error) {
+            *error = "\"" + path + "\" holds lines that were not used: " + refused + ".";
+        }
+        return false;
+    }
+    return true;
+}
+
 Configuration applicationDefaults(const AppSettings& settings)
 {
     Configuration record;
@@ -523,7 +619,8 @@ bool ReadConfig(AppSettings& settings, std::string* error)
     std::filesystem::create_directories(settings.m_strConfigFolder, ec);
     const Configuration record = applicationDefaults(settings);
     std::string writeError;
-    if (!writeFileAtomically(path, record.bytes(), writeError)) {
+    if (!writeFileAtomically(path, record.bytes(), writeError) ||
+        !writeSupplement(path, DocumentFields{}, &writeError)) {
         if (error) {
             *error = writeError;
         }
@@ -557,6 +654,7 @@ bool applyApplicationConfiguration(MyDocument& document, const AppSettings& sett
         return false;
     }
     applyNewDocumentSettings(*record, document);
+    readSupplement(path, document);
     return true;
 }
 
@@ -684,7 +782,8 @@ bool didEndSaveConfig(const MyDocument& document, const AppSettings& settings, P
 {
     const Configuration record = userConfiguration(document, settings);
     std::string error;
-    if (!writeFileAtomically(path, record.bytes(), error)) {
+    if (!writeFileAtomically(path, record.bytes(), error) ||
+        !writeSupplement(path, document, &error)) {
         prompts.alert("Error in save", "File did not save.\n" + error, "OK");
         return false;
     }
@@ -724,6 +823,10 @@ bool loadUserConfiguration(MyDocument& document, AppSettings& settings, Prompts&
     }
     const DocumentFields previous = document;
     applyUserConfiguration(*record, document, settings);
+    std::string supplementError;
+    if (!readSupplement(path, document, &supplementError)) {
+        prompts.alert(kSettingsKeptTitle, supplementError, "OK");
+    }
     const std::vector<const DocumentSetting*> kept = keepUsableSettings(document, previous);
     if (!kept.empty()) {
         std::string names;
@@ -749,6 +852,12 @@ bool fileRevertToDefaultConfiguration(const AppSettings& settings, Prompts& prom
     }
     const std::string path = settings.configPath();
     std::error_code ec;
+    if (!path.empty()) {
+        // The settings beside the record go with it; a leftover would only
+        // be rewritten at the next launch.
+        std::filesystem::remove(supplementPath(path), ec);
+        ec.clear();
+    }
     if (!path.empty() && !std::filesystem::remove(path, ec) && ec) {
         prompts.alert(kRevertTitle,
                       "The configuration file \"" + path + "\" could not be removed: " +

@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace phonaxis {
 
 class MyDocument;
+struct DocumentFields;
 class Prompts;
 struct AppSettings;
 
@@ -130,6 +132,36 @@ private:
 // A configuration file is read no further than its record.
 inline constexpr FileCheck kConfigurationFile{.kind = "a configuration file",
                                               .readAtMost = Configuration::kSize};
+
+// --- settings beside the record ------------------------------------------------
+
+// Settings that the 2,912-byte record has no place for (the precise analysis
+// mode and its formant ceiling) are kept in a small text file beside each
+// configuration, "<configuration path>.settings", one NAME=VALUE line per
+// setting, so that the record stays byte for byte what it always was and
+// older configurations still load.
+inline constexpr const char* kSupplementSuffix = ".settings";
+
+// The names of the settings the supplement holds, in the order written.
+std::span<const char* const> supplementSettingNames();
+
+// configPath + ".settings".
+std::string supplementPath(const std::string& configPath);
+
+// The supplement's text for `fields`: "NAME=VALUE\n" per setting.
+std::string supplementText(const DocumentFields& fields);
+
+// Writes the supplement of the configuration at `configPath` atomically.
+bool writeSupplement(const std::string& configPath, const DocumentFields& fields,
+                     std::string* error = nullptr);
+
+// Reads the supplement beside `configPath` into `fields`. Without one
+// (a configuration saved before the file existed) nothing changes and the
+// result is true. Lines with a name it does not hold or a value the setting
+// refuses leave that setting as it was; they are named in `error` and the
+// result is false. A file larger than 64 KiB is not read.
+bool readSupplement(const std::string& configPath, DocumentFields& fields,
+                    std::string* error = nullptr);
 
 // --- application configuration ------------------------------------------------
 

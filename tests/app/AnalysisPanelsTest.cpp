@@ -36,6 +36,7 @@ std::optional<phonaxis::Bytes> toneWavBytes(phonaxis::Prompts& prompts)
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,9 +113,16 @@ const OkCase kOkCases[] = {
      {{"m_nFFTAppliedWindowLength", "20"},
       {"m_nFFTfrequencyRange", "4000"},
       {"m_nLPCNumberofCoefficients", "12"},
-      {"m_dFFTWidth", "7.25"}},
-     [](SettingsPanel& panel) { panel.findChild<QCheckBox*>("m_bFFTAbsolute")->setChecked(true); },
-     {{"m_nFFTAppliedWindowLength", 20}, {"m_bFFTAbsolute", 1}},
+      {"m_dFFTWidth", "7.25"},
+      {"m_dFormantCeiling", "5500"}},
+     [](SettingsPanel& panel) {
+         panel.findChild<QCheckBox*>("m_bFFTAbsolute")->setChecked(true);
+         panel.findChild<QCheckBox*>("m_bPreciseAnalysis")->setChecked(true);
+     },
+     {{"m_nFFTAppliedWindowLength", 20},
+      {"m_bFFTAbsolute", 1},
+      {"m_bPreciseAnalysis", 1},
+      {"m_dFormantCeiling", 5500}},
      [](const Configuration& record) {
          EXPECT_EQ(record.getInt32(1104), 20);
          EXPECT_EQ(record.getInt32(1112), 4000);
@@ -126,12 +134,19 @@ const OkCase kOkCases[] = {
      1175,
      {{1172, 4}}}, // the log's frame interval
     {"_OptionsSpectrogram:",
-     {{"m_nSpecfrequencyRange", "4000"}, {"m_dPreEmphasis", "0.5"}, {"m_nSpecTimeGrid", "0"}},
+     {{"m_nSpecfrequencyRange", "4000"},
+      {"m_dPreEmphasis", "0.5"},
+      {"m_nSpecTimeGrid", "0"},
+      {"m_dFormantCeiling", "4500"}},
      [](SettingsPanel& panel) {
          panel.findChild<QComboBox*>("m_nSpecWindowLengthSelector")->setCurrentIndex(4);
          panel.findChild<QCheckBox*>("m_bSpecDrawAudio")->setChecked(false);
+         panel.findChild<QCheckBox*>("m_bPreciseAnalysis")->setChecked(false);
      },
-     {{"m_nSpecWindowLength", 512}, {"m_dPreEmphasis", 0.5}},
+     {{"m_nSpecWindowLength", 512},
+      {"m_dPreEmphasis", 0.5},
+      {"m_bPreciseAnalysis", 0},
+      {"m_dFormantCeiling", 4500}},
      [](const Configuration& record) {
          EXPECT_EQ(record.getInt32(1496), 512);
          EXPECT_EQ(record.getInt32(1500), 4);
@@ -152,8 +167,12 @@ const OkCase kOkCases[] = {
      [](SettingsPanel& panel) {
          panel.findChild<QCheckBox*>("m_bPitchColor")->setChecked(false);
          panel.findChild<QRadioButton*>("centimetres")->setChecked(true);
+         panel.findChild<QCheckBox*>("m_bPreciseAnalysis")->setChecked(true);
      },
-     {{"m_dPitchWindowLength", 40}, {"m_bPitchInches", 0}, {"m_bCepstral", 1}},
+     {{"m_dPitchWindowLength", 40},
+      {"m_bPitchInches", 0},
+      {"m_bCepstral", 1},
+      {"m_bPreciseAnalysis", 1}},
      [](const Configuration& record) {
          EXPECT_DOUBLE_EQ(record.getDouble(1584), 40.0);
          EXPECT_DOUBLE_EQ(record.getDouble(1600), 400.0);
@@ -229,6 +248,14 @@ TEST_F(AnalysisPanelsTest, OkStoresTheSheetsFieldsAndCancelChangesNothing)
                 ASSERT_EQ(after.bytes()[at], before.bytes()[at]) << "offset " << at;
             }
         }
+        // The precise mode is kept beside the record, and the next new
+        // document starts with it.
+        std::ifstream beside(supplementPath(settings.configPath()));
+        const std::string text{std::istreambuf_iterator<char>(beside), {}};
+        EXPECT_EQ(text, supplementText(document));
+        MyDocument next(prompts, settings);
+        EXPECT_EQ(next.m_bPreciseAnalysis, document.m_bPreciseAnalysis);
+        EXPECT_EQ(next.m_dFormantCeiling, document.m_dFormantCeiling);
         window->close();
     }
 }

@@ -190,6 +190,28 @@ TEST_F(CliAnalysisTest, SettingsAndConfigurationsChangeTheResult)
     // `settings` lists what --set accepts, with the configuration applied.
     const CliRun list = runCli({"settings", "--config", path("order4.cfg")});
     EXPECT_NE(list.out.find("\nm_nLPCNumberofCoefficients=4\n"), std::string::npos) << list.out;
+
+    // --precise is the precise mode's setting; a configuration carries it in
+    // the file beside its record.
+    for (const char* command : {"spectrum", "pitch", "spectrogram"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {command, path("vowel.wav")};
+        if (std::string(command) == "spectrum") {
+            args.insert(args.end(), {"--at", "250"});
+        }
+        auto with = [&](std::vector<std::string> extra) {
+            std::vector<std::string> all = args;
+            all.insert(all.end(), extra.begin(), extra.end());
+            return runCli(all);
+        };
+        const CliRun flag = with({"--precise"});
+        ASSERT_EQ(flag.status, 0) << flag.err;
+        EXPECT_EQ(flag.out, with({"--set", "m_bPreciseAnalysis=true"}).out);
+        document->m_nLPCNumberofCoefficients = 14;
+        document->m_bPreciseAnalysis = true;
+        ASSERT_TRUE(didEndSaveConfig(*document, settings, prompts, path("precise.cfg")));
+        EXPECT_EQ(with({"--config", path("precise.cfg")}).out, flag.out);
+    }
 }
 
 TEST_F(CliAnalysisTest, MistakesAreRefusedWithTheirStatus)
@@ -204,6 +226,10 @@ TEST_F(CliAnalysisTest, MistakesAreRefusedWithTheirStatus)
         {{"spectrum", vowel}, 2, "either --at"},
         {{"spectrum", vowel, "--at", "501"}, 2, "beyond the recording's 500 ms"},
         {{"info", vowel, "--png", "x.png"}, 2, "does not take --png"},
+        {{"egg", vowel, "--channel", "0", "--precise"}, 2, "does not take --precise"},
+        {{"pitch", vowel, "--config", path("badside.cfg")},
+         1,
+         "were not used: m_bPreciseAnalysis=2"},
         {{"pitch", vowel, "--from", "300", "--to", "100"}, 2, "earlier"},
         {{"egg", vowel}, 2, "needs --channel"},
         {{"egg", vowel, "--channel", "1"}, 2, "beyond the file's 1 channels"},
@@ -223,6 +249,11 @@ TEST_F(CliAnalysisTest, MistakesAreRefusedWithTheirStatus)
     const Configuration zeroed; // a whole record whose transform length is 0
     std::string error;
     ASSERT_TRUE(writeFileAtomically(path("zeroed.cfg"), zeroed.bytes(), error)) << error;
+    test::ScriptedPrompts prompts;
+    AppSettings settings;
+    const Configuration whole = userConfiguration(MyDocument(prompts, settings), settings);
+    ASSERT_TRUE(writeFileAtomically(path("badside.cfg"), whole.bytes(), error)) << error;
+    std::ofstream(supplementPath(path("badside.cfg"))) << "m_bPreciseAnalysis=2\n";
     for (const Case& c : cases) {
         const CliRun r = runCli(c.args);
         EXPECT_EQ(r.status, c.status) << c.args[2] << ": " << r.err;

@@ -749,6 +749,78 @@ TEST_F(ConfigurationTest, RevertRemovesTheFileOnlyOnYes)
     EXPECT_EQ(a.alternateButton, "No");
 }
 
+// The precise analysis mode and its formant ceiling have no place in the
+// record: they live beside it, and the record's bytes do not depend on them.
+TEST_F(ConfigurationTest, PreciseModeIsKeptBesideTheRecordWithoutChangingAByteOfIt)
+{
+    MyDocument plain(m_prompts, m_settings);
+    plain.m_bHaveData = true;
+    const fs::path plainFile = m_dir / "plain.cfg";
+    ASSERT_TRUE(didEndSaveConfig(plain, m_settings, m_prompts, plainFile.string()));
+
+    MyDocument precise(m_prompts, m_settings);
+    precise.m_bHaveData = true;
+    precise.m_bPreciseAnalysis = true;
+    precise.m_dFormantCeiling = 5500.0;
+    const fs::path file = m_dir / "precise.cfg";
+    ASSERT_TRUE(didEndSaveConfig(precise, m_settings, m_prompts, file.string()));
+    const auto bytes = readFile(file);
+    ASSERT_EQ(bytes.size(), 2912u);
+    EXPECT_EQ(bytes, readFile(plainFile));
+    const auto beside = readFile(supplementPath(file.string()));
+    EXPECT_EQ(std::string(beside.begin(), beside.end()),
+              "m_bPreciseAnalysis=true\nm_dFormantCeiling=5500\n");
+
+    AppSettings loadedSettings;
+    MyDocument loaded(m_prompts, loadedSettings);
+    ASSERT_TRUE(loadUserConfiguration(loaded, loadedSettings, m_prompts, file.string()));
+    EXPECT_TRUE(m_prompts.alerts.empty());
+    EXPECT_TRUE(loaded.m_bPreciseAnalysis);
+    EXPECT_EQ(loaded.m_dFormantCeiling, 5500.0);
+
+    // A configuration saved without the file beside it leaves the mode alone.
+    fs::remove(supplementPath(plainFile.string()));
+    ASSERT_TRUE(loadUserConfiguration(loaded, loadedSettings, m_prompts, plainFile.string()));
+    EXPECT_TRUE(loaded.m_bPreciseAnalysis);
+    EXPECT_TRUE(m_prompts.alerts.empty());
+
+    // Lines it cannot use are named, the others still count.
+    const std::string damaged = "m_dFormantCeiling=3\nm_nFFTWindowLength=512\n"
+                                "m_bPreciseAnalysis=false\r\n";
+    writeFile(supplementPath(plainFile.string()), {damaged.begin(), damaged.end()});
+    ASSERT_TRUE(loadUserConfiguration(loaded, loadedSettings, m_prompts, plainFile.string()));
+    EXPECT_FALSE(loaded.m_bPreciseAnalysis);
+    EXPECT_EQ(loaded.m_dFormantCeiling, 5500.0);
+    EXPECT_EQ(loaded.m_nFFTWindowLength, 256);
+    ASSERT_EQ(m_prompts.alerts.size(), 1u);
+    EXPECT_NE(m_prompts.alerts[0].message.find("m_dFormantCeiling=3, m_nFFTWindowLength=512"),
+              std::string::npos);
+}
+
+// The application configuration's copy: written at launch with the defaults,
+// read by every new document, removed with the record.
+TEST_F(ConfigurationTest, ApplicationSupplementFollowsTheApplicationRecord)
+{
+    ASSERT_TRUE(ReadConfig(m_settings));
+    const std::string beside = supplementPath(appConfig().string());
+    ASSERT_TRUE(fs::exists(beside));
+    DocumentFields edited;
+    edited.m_bPreciseAnalysis = true;
+    edited.m_dFormantCeiling = 6000.0;
+    ASSERT_TRUE(writeSupplement(appConfig().string(), edited));
+    MyDocument fresh(m_prompts, m_settings);
+    EXPECT_TRUE(fresh.m_bPreciseAnalysis);
+    EXPECT_EQ(fresh.m_dFormantCeiling, 6000.0);
+
+    ASSERT_TRUE(ReadConfig(m_settings));
+    MyDocument relaunched(m_prompts, m_settings);
+    EXPECT_FALSE(relaunched.m_bPreciseAnalysis);
+
+    m_prompts.alertReplies = {1};
+    EXPECT_TRUE(fileRevertToDefaultConfiguration(m_settings, m_prompts));
+    EXPECT_FALSE(fs::exists(beside));
+}
+
 TEST(AppSettingsTest, FolderComesFromTheEnvironmentOnlyWhenAsked)
 {
     AppSettings plain;

@@ -128,6 +128,42 @@ void AnalysisPanel::addDefaultButton()
     body()->addWidget(button, 0, Qt::AlignLeft);
 }
 
+namespace {
+// Formant ceilings from the lowest useful for a low voice to well above a
+// child's; the analysis resamples to twice the ceiling.
+constexpr NumberFieldRule kFormantCeilingField = {.name = "m_dFormantCeiling",
+                                                  .label = "Formant Ceiling (Hz)",
+                                                  .real = &DocumentFields::m_dFormantCeiling,
+                                                  .minimum = 1000,
+                                                  .maximum = 20000};
+} // namespace
+
+void AnalysisPanel::addPreciseControls(QFormLayout& form, bool withCeiling)
+{
+    QCheckBox* box = addFlag(form, "m_bPreciseAnalysis", tr("Precise Analysis"),
+                             &DocumentFields::m_bPreciseAnalysis);
+    box->setToolTip(
+        tr("Formants at a ceiling with pre-emphasis and root polishing; pitch refined "
+           "below a sample and tracked without octave jumps. Off: the classic analysis."));
+    if (withCeiling) {
+        addNumber(form, kFormantCeilingField);
+    }
+    m_hasPreciseControls = true;
+    m_hasCeiling = withCeiling;
+}
+
+void AnalysisPanel::applyPreciseDefaults()
+{
+    if (!m_hasPreciseControls) {
+        return;
+    }
+    const DocumentFields defaults;
+    setFlag("m_bPreciseAnalysis", defaults.m_bPreciseAnalysis);
+    if (m_hasCeiling) {
+        showValue(field("m_dFormantCeiling"), defaults.m_dFormantCeiling);
+    }
+}
+
 void AnalysisPanel::showValue(QLineEdit& field, double value)
 {
     const auto bound =

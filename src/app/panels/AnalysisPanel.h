@@ -96,6 +96,13 @@ protected:
     void addUnitChoice(QFormLayout& form, bool DocumentFields::*inches);
     // A "Default" button that calls applyDefaults().
     void addDefaultButton();
+    // The "Precise Analysis" check box and, on the sheets that analyse
+    // formants, the "Formant Ceiling (Hz)" field. These settings are kept
+    // beside the configuration record, so the sheet's OK writes them there.
+    void addPreciseControls(QFormLayout& form, bool withCeiling);
+    // Their defaults: off, 5,000 Hz.
+    void applyPreciseDefaults();
+    bool patchesSupplement() const override { return m_hasPreciseControls; }
 
     // Fills every field, box and the unit choice from the document.
     void setupFields();
@@ -135,6 +142,8 @@ private:
     bool DocumentFields::*m_inchesFlag = nullptr;
     QRadioButton* m_inches = nullptr; // children of the panel
     QRadioButton* m_centimetres = nullptr;
+    bool m_hasPreciseControls = false;
+    bool m_hasCeiling = false;
 };
 
 } // namespace phonaxis

@@ -80,6 +80,7 @@ FftLpcPanel::FftLpcPanel(MyDocument& document, const AppSettings& settings, Prom
     addFlag(*form, "m_bFFTDrawFrequencyGrid", tr("Draw Frequency Grid"),
             &D::m_bFFTDrawFrequencyGrid);
     addFlag(*form, "m_bFFTDrawDBGrid", tr("Draw dB Grid"), &D::m_bFFTDrawDBGrid);
+    addPreciseControls(*form, true);
     addUnitChoice(*form, &D::m_bFFTInches);
     body()->addLayout(form);
     addDefaultButton();
@@ -165,6 +166,7 @@ void FftLpcPanel::applyDefaults()
     setFlag("m_bFFTColor", true);
     setFlag("m_bFFTDrawFrequencyGrid", true);
     setFlag("m_bFFTDrawDBGrid", true);
+    applyPreciseDefaults();
     setInches(true);
 }
 

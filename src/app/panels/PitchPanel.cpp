@@ -79,6 +79,7 @@ PitchPanel::PitchPanel(MyDocument& document, const AppSettings& settings, Prompt
     addFlag(*form, "m_bPitchDrawIntensity", tr("Draw Intensity"), &D::m_bPitchDrawIntensity);
     addFlag(*form, "m_bPitchDrawLabels", tr("Draw Labels"), &D::m_bPitchDrawLabels);
     addFlag(*form, "m_bPitchColor", tr("Color"), &D::m_bPitchColor);
+    addPreciseControls(*form, false);
     addUnitChoice(*form, &D::m_bPitchInches);
     body()->addLayout(form);
     auto* note = new QLabel(tr(kTimeGridNote), this);
@@ -151,6 +152,7 @@ void PitchPanel::applyDefaults()
                              "m_bPitchDrawIntensity", "m_bPitchDrawLabels", "m_bPitchColor"}) {
         setFlag(flag, true);
     }
+    applyPreciseDefaults();
     setInches(true);
 }
 

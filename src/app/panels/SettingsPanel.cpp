@@ -43,6 +43,10 @@ void SettingsPanel::pressOK()
     if (patchesConfiguration()) {
         m_lastPatch = patchApplicationConfiguration(
             m_settings, [this](Configuration& record) { patchConfiguration(record); });
+        // The settings the record has no place for are kept beside it.
+        if (m_lastPatch == PatchResult::Written && patchesSupplement()) {
+            writeSupplement(m_settings.configPath(), m_document);
+        }
     }
     done(kOK);
 }

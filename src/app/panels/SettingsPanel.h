@@ -64,6 +64,9 @@ protected:
     // have no place in the configuration leaves the file alone.
     virtual bool patchesConfiguration() const { return true; }
     virtual void patchConfiguration(Configuration& record) const = 0;
+    // Whether the panel shows settings kept beside the configuration record
+    // (the precise analysis mode), which its OK writes there too.
+    virtual bool patchesSupplement() const { return false; }
 
     // Where subclasses put their controls, above the OK and Cancel buttons.
     QVBoxLayout* body() const { return m_body; }

@@ -70,6 +70,7 @@ SpectrogramPanel::SpectrogramPanel(MyDocument& document, const AppSettings& sett
     addFlag(*form, "m_bSpecDrawFrequencyGrid", tr("Draw Frequency Grid"),
             &D::m_bSpecDrawFrequencyGrid);
     addFlag(*form, "m_bSpecDrawTimeGrid", tr("Draw Time Grid"), &D::m_bSpecDrawTimeGrid);
+    addPreciseControls(*form, true);
     addUnitChoice(*form, &D::m_bSpecInches);
     body()->addLayout(form);
     auto* note = new QLabel(tr(kTimeGridNote), this);
@@ -134,6 +135,7 @@ void SpectrogramPanel::applyDefaults()
     setFlag("m_bSpecDrawLabels", false);
     setFlag("m_bSpecDrawFrequencyGrid", true);
     setFlag("m_bSpecDrawTimeGrid", true);
+    applyPreciseDefaults();
     setInches(true);
 }
 

@@ -4,6 +4,7 @@
 #include "Signals.h"
 #include "AnalysisRecordings.h"
 #include "NativeTestFiles.h"
+#include "PitchCorpus.h"
 #include "TestFiles.h"
 
 #include "document/AutomaticPrompts.h"
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "       phonaxis-gen vowel OUT.wav [--f0 HZ] [--rate HZ] [--ms MS] [--vowel a|i|u]\n"
     "       phonaxis-gen tone OUT.wav [--freq HZ] [--rate HZ] [--ms MS]\n"
     "       phonaxis-gen bench-recordings DIR [--speech-min MIN] [--egg-min MIN]\n"
+    "       phonaxis-gen pitch-corpus DIR\n"
     "\n"
     "  demo   22,050 Hz, 3.5 s: an a-i-u vowel sequence, its EGG and an airflow channel\n"
     "  seeds  small valid and damaged WAV, AIFF and native files for the fuzzers\n"
@@ -38,7 +40,9 @@ constexpr const char* kUsage =
     "         (defaults: --f0 100 --rate 10000 --ms 500 --vowel a)\n"
     "  tone   a sine tone (defaults: --freq 1000 --rate 10000 --ms 500)\n"
     "  bench-recordings  the analysis benchmarks' recordings: DIR/speech.wav (44,100 Hz)\n"
-    "         and DIR/egg.wav (22,050 Hz) (defaults: --speech-min 60 --egg-min 10)\n";
+    "         and DIR/egg.wav (22,050 Hz) (defaults: --speech-min 60 --egg-min 10)\n"
+    "  pitch-corpus  F0 glides, clean and noisy, at 16,000, 22,050 and 44,100 Hz:\n"
+    "         DIR/NAME.wav and its truth every 10 ms, DIR/NAME.f0\n";
 
 
 int usageError(const std::string& message)
@@ -209,6 +213,38 @@ int runBenchRecordings(const std::string& dir, int argc, char** argv)
     return writeWave((folder / "egg.wav").string(), bench::kEggRateHz, channels);
 }
 
+// The pitch corpus: each glide as a float WAV file with its truth beside it.
+int runPitchCorpus(const std::string& dir)
+{
+    std::error_code made;
+    std::filesystem::create_directories(dir, made);
+    if (made) {
+        std::fprintf(stderr, "phonaxis-gen: cannot create \"%s\": %s\n", dir.c_str(),
+                     made.message().c_str());
+        return 1;
+    }
+    const std::filesystem::path folder(dir);
+    for (const signals::GlideEntry& entry : signals::pitchCorpus()) {
+        const signals::Glide glide = signals::pitchGlide(entry.params);
+        const std::span<const float> channels[] = {glide.samples};
+        if (const int status =
+                writeWave((folder / (entry.name + ".wav")).string(), glide.rateHz, channels);
+            status != 0) {
+            return status;
+        }
+        const std::string truth = signals::glideTruthText(glide);
+        std::string error;
+        if (!writeFileAtomically((folder / (entry.name + ".f0")).string(),
+                                 std::span(reinterpret_cast<const std::uint8_t*>(truth.data()),
+                                           truth.size()),
+                                 error)) {
+            std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int run(int argc, char** argv)
 {
     if (argc < 3) {
@@ -227,6 +263,12 @@ int run(int argc, char** argv)
     }
     if (command == "tone") {
         return runTone(out, argc, argv);
+    }
+    if (command == "pitch-corpus") {
+        if (argc != 3) {
+            return usageError(command + " takes no options");
+        }
+        return runPitchCorpus(out);
     }
     if (command == "bench-recordings") {
         return runBenchRecordings(out, argc, argv);

@@ -1,6 +1,7 @@
 #include "windows/PitchAnalysis.h"
 
 #include "analysis/CMathFunc.h"
+#include "analysis/PrecisePitch.h"
 #include "document/MyDocument.h"
 #include "model/Channels.h"
 
@@ -74,6 +75,21 @@ int wholeHzApart(double a, double b)
     return truncToInt(std::min(std::fabs(a - b), kLargest));
 }
 
+// A frame's energy over one step from `position`; a step running past the
+// end of the channel sums only the samples that exist.
+double stepEnergy(std::span<const float> samples, std::int64_t available, double position,
+                  double stepSamples)
+{
+    const std::int64_t from = std::max<std::int64_t>(0, truncIndex(position));
+    const std::int64_t to = std::min(available, truncIndex(position + stepSamples)); // exclusive
+    double sum = 0.0;
+    for (std::int64_t i = from; i < to; ++i) {
+        const double x = samples[static_cast<std::size_t>(i)];
+        sum += x * x;
+    }
+    return sum / stepSamples;
+}
+
 // Raw pitch and energy of frames [first, last) of a track; the part of the
 // analysis that one thread does. Every frame depends only on the samples, so
 // any split of the frames gives the same values.
@@ -108,17 +124,7 @@ struct FrameBlock {
             }
             raw[k] = pitch;
 
-            // The frame's energy over one step; a step running past the end of
-            // the channel sums only the samples that exist.
-            const std::int64_t from = std::max<std::int64_t>(0, truncIndex(position));
-            const std::int64_t to =
-                std::min(available, truncIndex(position + stepSamples)); // exclusive
-            double sum = 0.0;
-            for (std::int64_t i = from; i < to; ++i) {
-                const double x = samples[static_cast<std::size_t>(i)];
-                sum += x * x;
-            }
-            energy[k] = sum / stepSamples;
+            energy[k] = stepEnergy(samples, available, position, stepSamples);
             if (progress != nullptr) {
                 progress->m_nFramesDone.fetch_add(1, std::memory_order_relaxed);
             }
@@ -128,9 +134,11 @@ struct FrameBlock {
 };
 
 // Runs the blocks of `frameCount` frames on up to `threads` threads
-// (contiguous blocks, the calling thread taking the first). A thread that
-// cannot be started leaves its block to the calling thread.
-bool runFrameBlocks(const FrameBlock& block, int frameCount, int threads)
+// (contiguous blocks, the calling thread taking the first): run(first, last)
+// computes frames [first, last) and is false when it could not finish them.
+// A thread that cannot be started leaves its block to the calling thread.
+template <typename RunBlock>
+bool runFrameBlocks(const RunBlock& block, int frameCount, int threads)
 {
     if (threads <= 0) {
         threads = static_cast<int>(std::thread::hardware_concurrency());
@@ -154,7 +162,7 @@ bool runFrameBlocks(const FrameBlock& block, int frameCount, int threads)
         const int last = blockStart(t + 1);
         try {
             workers.emplace_back([&block, &allDone, first, last] {
-                if (!block.run(first, last)) {
+                if (!block(first, last)) {
                     allDone.store(false);
                 }
             });
@@ -162,15 +170,82 @@ bool runFrameBlocks(const FrameBlock& block, int frameCount, int threads)
             leftOver.push_back(t);
         }
     }
-    bool done = block.run(0, blockStart(1));
+    bool done = block(0, blockStart(1));
     for (const int t : leftOver) {
-        done = block.run(blockStart(t), blockStart(t + 1)) && done;
+        done = block(blockStart(t), blockStart(t + 1)) && done;
     }
     for (std::thread& worker : workers) {
         worker.join();
     }
     return done && allDone.load();
 }
+
+// The precise track: the frames' candidates on the threads given, then the
+// path search through them. Frame k is centred on its time (k·step of the
+// frame grid), so the value shown at a time is the pitch around it.
+struct PreciseTrack {
+    PrecisePitch analyser;
+    std::span<const float> samples;
+    std::int64_t available = 0;
+    double startPoint = 0.0;
+    double stepSamples = 0.0;
+    double frameCentreStep = 0.0; // samples between frame times
+    PitchProgress* progress = nullptr;
+
+    // Fills `track` (the path), `raw` (each frame's strongest candidate, 0
+    // for none) and `energy` (over one step centred on the frame); false
+    // when cancelled or a frame's work storage could not be had.
+    bool run(int frameCount, int threads, std::vector<double>& track, std::vector<double>& raw,
+             std::vector<double>& energy) const
+    {
+        std::vector<PitchFrame> frames;
+        try {
+            frames.resize(static_cast<std::size_t>(frameCount));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        const auto runBlock = [&](int first, int last) {
+            for (int k = first; k < last; ++k) {
+                if (progress != nullptr && progress->cancelled.load(std::memory_order_relaxed)) {
+                    return false;
+                }
+                const auto i = static_cast<std::size_t>(k);
+                const double centre = startPoint + k * frameCentreStep;
+                if (!analyser.analyseFrame(samples, available, centre, frames[i])) {
+                    return false;
+                }
+                const PitchFrame& frame = frames[i];
+                double strongest = -std::numeric_limits<double>::infinity();
+                for (int c = 0; c < frame.count; ++c) {
+                    const PitchCandidate& candidate = frame.candidates[static_cast<std::size_t>(c)];
+                    if (candidate.strength > strongest) {
+                        strongest = candidate.strength;
+                        raw[i] = candidate.frequencyHz;
+                    }
+                }
+                energy[i] =
+                    stepEnergy(samples, available, centre - 0.5 * stepSamples, stepSamples);
+                if (progress != nullptr) {
+                    progress->m_nFramesDone.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+            return true;
+        };
+        if (progress != nullptr) {
+            progress->m_nFramesDone = 0;
+            progress->m_nFrameCount = frameCount;
+        }
+        if (!runFrameBlocks(runBlock, frameCount, threads)) {
+            return false;
+        }
+        std::vector<double> path = analyser.track(frames);
+        if (path.size() != frames.size()) {
+            return false;
+        }
+        track = std::move(path);
+        return true;
+    }
+};
 
 } // namespace
 
@@ -298,11 +373,37 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
         return decline();
     }
 
-    FrameBlock block;
-    block.samples = samples;
-    block.available = std::min(
+    const std::int64_t available = std::min(
         truncIndex(std::ceil(lengthSamples)),
         static_cast<std::int64_t>(std::min<std::size_t>(samples.size(), std::size_t{1} << 52)));
+    if (m_parameters.m_bPreciseAnalysis) {
+        PreciseTrack precise;
+        precise.samples = samples;
+        precise.available = available;
+        precise.startPoint = m_dStartPoint;
+        precise.stepSamples = stepSamples;
+        precise.frameCentreStep = frameCount > 0 && m_dLengthMS > 0.0
+                                      ? m_dLengthMS / frameCount * rateHz / 1000.0
+                                      : stepSamples;
+        precise.progress = progress;
+        PrecisePitchSettings settings;
+        settings.rateHz = rateHz;
+        settings.lowHz = lowHz;
+        settings.highHz = highHz;
+        settings.windowMs = m_parameters.m_dPitchWindowLength;
+        settings.stepMs = stepMs;
+        if (!precise.analyser.configure(settings) ||
+            !precise.run(frameCount, threads, track, raw, energy)) {
+            return decline();
+        }
+        return keepTrack(m_parameters.m_dPitchWindowLength, precise.analyser.windowSamples(),
+                         precise.analyser.fftLength(), std::move(track), std::move(raw),
+                         std::move(energy));
+    }
+
+    FrameBlock block;
+    block.samples = samples;
+    block.available = available;
     block.spanEnd = m_dEndPoint - m_dStartPoint;
     block.startPoint = m_dStartPoint;
     block.stepSamples = stepSamples;
@@ -318,7 +419,8 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
         progress->m_nFramesDone = 0;
         progress->m_nFrameCount = frameCount;
     }
-    if (!runFrameBlocks(block, frameCount, threads)) {
+    const auto runBlock = [&block](int first, int last) { return block.run(first, last); };
+    if (!runFrameBlocks(runBlock, frameCount, threads)) {
         return decline();
     }
 
@@ -357,10 +459,18 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
         }
     }
 
+    return keepTrack(windowMs, windowSamples, fftLength, std::move(track), std::move(raw),
+                     std::move(energy));
+}
+
+bool PitchAnalysis::keepTrack(double windowMs, int windowSamples, int fftLength,
+                              std::vector<double> track, std::vector<double> raw,
+                              std::vector<double> energy)
+{
     m_parameters.m_dPitchWindowLength = windowMs;
     m_nWindowSamples = windowSamples;
     m_nFFTLength = fftLength;
-    m_nFrameCount = frameCount;
+    m_nFrameCount = static_cast<int>(track.size());
     m_hdPitchFile = std::move(track);
     m_rawPitch = std::move(raw);
     m_frameEnergy = std::move(energy);

@@ -142,6 +142,10 @@ public:
     double m_dZoomFactor = 1.0;
 
 private:
+    // Takes a finished track and the window and transform it was made with.
+    bool keepTrack(double windowMs, int windowSamples, int fftLength, std::vector<double> track,
+                   std::vector<double> raw, std::vector<double> energy);
+
     int m_nFFTLength = 0;
     int m_nWindowSamples = 0;
 };

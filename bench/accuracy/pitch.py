@@ -54,9 +54,9 @@ SPEECH = [
      "fort, quand ils ont vu un voyageur qui s'avançait, enveloppé dans son manteau."),
     ("fr-f", "fr+f4", "La bise et le soleil se disputaient, chacun assurant qu'il était le plus "
      "fort, quand ils ont vu un voyageur qui s'avançait, enveloppé dans son manteau."),
-    ("en-m3", "en-gb+m3", "Please call Stella. Ask her to bring these things with her from the "
+    ("en-m3", "en+m3", "Please call Stella. Ask her to bring these things with her from the "
      "store: six spoons of fresh snow peas, five thick slabs of blue cheese."),
-    ("en-f2", "en-gb+f2", "Please call Stella. Ask her to bring these things with her from the "
+    ("en-f2", "en+f2", "Please call Stella. Ask her to bring these things with her from the "
      "store: six spoons of fresh snow peas, five thick slabs of blue cheese."),
 ]
 

@@ -1,0 +1,295 @@
+#include "analysis/PrecisePitch.h"
+#include "windows/PitchAnalysis.h"
+
+#include "PitchCorpus.h"
+#include "Signals.h"
+#include "model/Channels.h"
+#include "support/ChannelFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+// The precise track of `samples` searched over 75–600 Hz.
+PitchAnalysis preciseTrack(const std::vector<float>& samples, double rateHz, int threads = 0,
+                           PitchProgress* progress = nullptr, bool* done = nullptr)
+{
+    Channels channel;
+    test::loadChannel(channel, samples, rateHz);
+    PitchParameters parameters;
+    parameters.m_bPreciseAnalysis = true;
+    parameters.m_dCalculationLow = 75.0;
+    parameters.m_dCalculationHigh = 600.0;
+    PitchAnalysis analysis;
+    analysis.intilize(channel, 0, parameters);
+    const bool finished = analysis.DoPitchCepstral(samples, threads, progress);
+    if (done != nullptr) {
+        *done = finished;
+    } else {
+        EXPECT_TRUE(finished);
+    }
+    return analysis;
+}
+
+struct GlideScore {
+    int both = 0;  // frames the truth and the track call voiced
+    int gross = 0; // of those, more than 20 % off
+    double fineHz = 0.0;  // mean |error| of the others
+    int unvoicedCalledVoiced = 0;
+    int voicedCalledUnvoiced = 0;
+};
+
+// The track against the truth at each frame's time; voicing is judged only
+// 30 ms or more away from a change of the true voicing.
+GlideScore score(const PitchAnalysis& analysis, const signals::Glide& glide)
+{
+    GlideScore s;
+    double fineSum = 0.0;
+    for (int k = 0; k < analysis.m_nFrameCount; ++k) {
+        const double timeMs = analysis.frameTime(k);
+        const double truth = glide.f0AtMs(timeMs);
+        const double f0 = analysis.m_hdPitchFile[static_cast<std::size_t>(k)];
+        if (truth > 0.0 && f0 > 0.0) {
+            ++s.both;
+            if (std::fabs(f0 - truth) > 0.2 * truth) {
+                ++s.gross;
+            } else {
+                fineSum += std::fabs(f0 - truth);
+            }
+        }
+        if (!glide.nearVoicingChange(timeMs, 30.0)) {
+            s.unvoicedCalledVoiced += truth == 0.0 && f0 > 0.0 ? 1 : 0;
+            s.voicedCalledUnvoiced += truth > 0.0 && f0 == 0.0 ? 1 : 0;
+        }
+    }
+    s.fineHz = s.both > s.gross ? fineSum / (s.both - s.gross) : 0.0;
+    return s;
+}
+
+// Glides of the pitch corpus: clean ones are tracked without a gross error
+// within a hertz and with every voicing decision right away from its
+// changes; noisy ones (5–10 dB SNR) keep gross errors rare. The limits leave
+// headroom over what the track reaches (clean: fine error 0.3–0.6 Hz).
+TEST(PrecisePitch, TracksGlidesAgainstTheirTruth)
+{
+    using signals::GlideNoise;
+    const struct {
+        double rate;
+        bool female;
+        GlideNoise noise;
+        double snrDb;
+        double maxGrossShare, maxFineHz, maxVoicingShare;
+    } cases[] = {
+        {16000, false, GlideNoise::None, 0, 0.0, 1.0, 0.0},
+        {22050, true, GlideNoise::None, 0, 0.0, 1.0, 0.0},
+        {44100, true, GlideNoise::None, 0, 0.0, 1.0, 0.0},
+        {44100, false, GlideNoise::None, 0, 0.0, 1.0, 0.0},
+        {22050, false, GlideNoise::White, 10, 0.02, 2.0, 0.03},
+        {44100, true, GlideNoise::White, 5, 0.02, 3.0, 0.05},
+        {16000, true, GlideNoise::Pink, 10, 0.03, 2.0, 0.05},
+        {22050, false, GlideNoise::Pink, 5, 0.03, 2.0, 0.10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.female ? "female " : "male ") << int(c.noise) << " "
+                                        << c.snrDb << " dB at " << c.rate);
+        signals::GlideParams params;
+        params.rateHz = c.rate;
+        params.female = c.female;
+        params.noise = c.noise;
+        params.snrDb = c.snrDb;
+        params.seed = 7;
+        const signals::Glide glide = signals::pitchGlide(params);
+        const GlideScore s = score(preciseTrack(glide.samples, c.rate), glide);
+        ASSERT_GT(s.both, 250);
+        EXPECT_LE(s.gross, c.maxGrossShare * s.both);
+        EXPECT_LE(s.fineHz, c.maxFineHz);
+        EXPECT_LE(s.unvoicedCalledVoiced + s.voicedCalledUnvoiced, c.maxVoicingShare * s.both);
+    }
+}
+
+// A steady vowel whose period is not a whole number of samples: the cepstral
+// peak alone is a whole quefrency off (1 % at these periods); the refined
+// lag is within a few hundredths of a hertz.
+TEST(PrecisePitch, RefinesThePeriodBelowOneSample)
+{
+    const struct {
+        double rate, f0;
+    } cases[] = {{16000, 123.4}, {22050, 231.7}, {44100, 97.3}, {16000, 377.7}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.f0 << " Hz at " << c.rate);
+        signals::VowelParams params;
+        params.f0Hz = c.f0;
+        params.rateHz = c.rate;
+        params.durationMs = 600.0;
+        params.shape = signals::PulseShape::GlottalFlowDerivative;
+        const PitchAnalysis a = preciseTrack(signals::vowel(params).samples, c.rate);
+        for (int k = 10; k + 10 < a.m_nFrameCount; ++k) {
+            EXPECT_NEAR(a.m_hdPitchFile[static_cast<std::size_t>(k)], c.f0, 0.05) << k;
+        }
+    }
+}
+
+// Noise alone, silence alone: nothing voiced.
+TEST(PrecisePitch, NoiseAndSilenceAreUnvoiced)
+{
+    signals::GlideParams params;
+    params.rateHz = 22050.0;
+    params.noise = signals::GlideNoise::White;
+    params.snrDb = -200.0; // the noise swamps the voice entirely
+    const struct {
+        const char* name;
+        std::vector<float> samples;
+    } cases[] = {
+        {"white noise", signals::pitchGlide(params).samples},
+        {"digital silence", std::vector<float>(22050, 0.0f)},
+    };
+    for (const auto& c : cases) {
+        const PitchAnalysis a = preciseTrack(c.samples, 22050.0);
+        ASSERT_GT(a.m_nFrameCount, 90) << c.name;
+        int voiced = 0;
+        for (const double f0 : a.m_hdPitchFile) {
+            voiced += f0 > 0.0 ? 1 : 0;
+        }
+        EXPECT_LE(voiced, a.m_nFrameCount / 100) << c.name;
+    }
+}
+
+// The path search on hand-made frames: one frame whose strongest candidate
+// lies an octave (or a fifth) away does not pass, while a change of octave
+// that lasts does; a weak stretch between voiced frames is unvoiced.
+TEST(PrecisePitch, PathSearchKeepsLoneOctaveJumpsOut)
+{
+    PrecisePitch analyser;
+    ASSERT_TRUE(analyser.configure({16000.0, 75.0, 600.0, 35.0, 10.0}));
+    const auto frame = [](std::initializer_list<PitchCandidate> candidates, double peak = 1.0) {
+        PitchFrame f;
+        for (const PitchCandidate& c : candidates) {
+            f.candidates[static_cast<std::size_t>(f.count++)] = c;
+        }
+        f.peak = peak;
+        return f;
+    };
+    const PitchFrame steady = frame({{200.0, 0.9}, {100.0, 0.85}});
+    const struct {
+        const char* name;
+        std::vector<PitchFrame> frames;
+        std::vector<double> expected;
+    } cases[] = {
+        {"octave down in one frame",
+         {steady, steady, frame({{100.0, 0.95}, {200.0, 0.8}}), steady, steady},
+         {200, 200, 200, 200, 200}},
+        {"octave up in one frame",
+         {steady, steady, frame({{400.0, 0.95}, {200.0, 0.8}}), steady, steady},
+         {200, 200, 200, 200, 200}},
+        {"a fifth in one frame",
+         {steady, steady, frame({{300.0, 0.95}, {200.0, 0.75}}), steady, steady},
+         {200, 200, 200, 200, 200}},
+        {"a lasting octave change",
+         {steady, steady, steady, frame({{400.0, 0.95}}), frame({{400.0, 0.95}}),
+          frame({{400.0, 0.95}}), frame({{400.0, 0.95}})},
+         {200, 200, 200, 400, 400, 400, 400}},
+        {"weak and quiet frames between voiced ones",
+         {steady, steady, frame({{150.0, 0.2}}), frame({}, 0.001), frame({{250.0, 0.3}}), steady,
+          steady},
+         {200, 200, 0, 0, 0, 200, 200}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(analyser.track(c.frames), c.expected) << c.name;
+    }
+}
+
+TEST(PrecisePitch, TrackDoesNotDependOnThreadCount)
+{
+    signals::GlideParams params;
+    params.rateHz = 16000.0;
+    params.female = true;
+    params.noise = signals::GlideNoise::Pink;
+    params.snrDb = 5.0;
+    const signals::Glide glide = signals::pitchGlide(params);
+    const PitchAnalysis one = preciseTrack(glide.samples, params.rateHz, 1);
+    for (const int threads : {0, 2, 3, 7}) {
+        const PitchAnalysis many = preciseTrack(glide.samples, params.rateHz, threads);
+        EXPECT_EQ(many.m_hdPitchFile, one.m_hdPitchFile) << threads;
+        EXPECT_EQ(many.m_rawPitch, one.m_rawPitch) << threads;
+        EXPECT_EQ(many.m_frameEnergy, one.m_frameEnergy) << threads;
+    }
+}
+
+// A cancel leaves no track whenever it comes; progress counts every frame of
+// a finished track.
+TEST(PrecisePitch, CancelLeavesNoTrackAndProgressCountsFrames)
+{
+    signals::GlideParams params;
+    params.rateHz = 44100.0;
+    const signals::Glide glide = signals::pitchGlide(params);
+
+    PitchProgress finished;
+    const PitchAnalysis whole = preciseTrack(glide.samples, params.rateHz, 2, &finished);
+    EXPECT_EQ(finished.m_nFrameCount.load(), whole.m_nFrameCount);
+    EXPECT_EQ(finished.m_nFramesDone.load(), whole.m_nFrameCount);
+    EXPECT_DOUBLE_EQ(finished.fraction(), 1.0);
+
+    PitchProgress before;
+    before.cancelled = true;
+    bool done = true;
+    const PitchAnalysis none = preciseTrack(glide.samples, params.rateHz, 2, &before, &done);
+    EXPECT_FALSE(done);
+    EXPECT_FALSE(none.m_bHavePitch);
+    EXPECT_TRUE(none.m_hdPitchFile.empty());
+
+    // A cancel from another thread while frames are being computed (of a
+    // recording long enough that the frames cannot all be done before it).
+    std::vector<float> longer;
+    for (int i = 0; i < 8; ++i) {
+        longer.insert(longer.end(), glide.samples.begin(), glide.samples.end());
+    }
+    PitchProgress during;
+    std::thread canceller([&during] {
+        while (during.m_nFramesDone.load() < 20) {
+            std::this_thread::yield();
+        }
+        during.cancelled = true;
+    });
+    done = true;
+    const PitchAnalysis stopped = preciseTrack(longer, params.rateHz, 1, &during, &done);
+    canceller.join();
+    EXPECT_FALSE(done);
+    EXPECT_FALSE(stopped.m_bHavePitch);
+    EXPECT_TRUE(stopped.m_hdPitchFile.empty());
+    EXPECT_LT(during.m_nFramesDone.load(), during.m_nFrameCount.load());
+}
+
+// Settings no track can come from are declined, as in the default mode.
+TEST(PrecisePitch, UnusableSettingsAreDeclined)
+{
+    const struct {
+        const char* name;
+        PrecisePitchSettings settings;
+    } cases[] = {
+        {"no rate", {0.0, 75.0, 600.0, 35.0, 10.0}},
+        {"floor above ceiling", {16000.0, 600.0, 75.0, 35.0, 10.0}},
+        {"ceiling above half the rate", {16000.0, 75.0, 9000.0, 35.0, 10.0}},
+        {"no step", {16000.0, 75.0, 600.0, 35.0, 0.0}},
+        {"not a number", {16000.0, NAN, 600.0, 35.0, 10.0}},
+    };
+    for (const auto& c : cases) {
+        PrecisePitch analyser;
+        EXPECT_FALSE(analyser.configure(c.settings)) << c.name;
+        PitchFrame frame;
+        const std::vector<float> samples(1000, 0.5f);
+        EXPECT_FALSE(analyser.analyseFrame(samples, 1000, 500.0, frame)) << c.name;
+    }
+    // A floor too low for the largest transform is raised, not declined.
+    PrecisePitch low;
+    ASSERT_TRUE(low.configure({44100.0, 20.0, 600.0, 35.0, 10.0}));
+    EXPECT_LE(low.fftLength(), 8192);
+}
+
+} // namespace
+} // namespace phonaxis

@@ -21,9 +21,9 @@ struct Segment {
 };
 
 constexpr Segment kLayout[] = {
-    {0.0, 300.0, Part::Silence, 'a'},     {300.0, 1500.0, Part::Rise, 'a'},
-    {1500.0, 1800.0, Part::Silence, 'a'}, {1800.0, 2050.0, Part::Noise, 'a'},
-    {2050.0, 3250.0, Part::Fall, 'i'},    {3250.0, 3400.0, Part::Noise, 'i'},
+    {0.0, 300.0, Part::Silence, 'a'},      {300.0, 1500.0, Part::Rise, 'a'},
+    {1500.0, 1800.0, Part::Silence, 'a'},  {1800.0, 2050.0, Part::Noise, 'a'},
+    {2050.0, 3250.0, Part::Fall, 'i'},     {3250.0, 3400.0, Part::Noise, 'i'},
     {3400.0, 4200.0, Part::RiseFall, 'u'}, {4200.0, 4500.0, Part::Silence, 'u'},
 };
 constexpr double kLayoutMs = 4500.0;

@@ -234,10 +234,10 @@ int runPitchCorpus(const std::string& dir)
         }
         const std::string truth = signals::glideTruthText(glide);
         std::string error;
-        if (!writeFileAtomically((folder / (entry.name + ".f0")).string(),
-                                 std::span(reinterpret_cast<const std::uint8_t*>(truth.data()),
-                                           truth.size()),
-                                 error)) {
+        if (!writeFileAtomically(
+                (folder / (entry.name + ".f0")).string(),
+                std::span(reinterpret_cast<const std::uint8_t*>(truth.data()), truth.size()),
+                error)) {
             std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
             return 1;
         }

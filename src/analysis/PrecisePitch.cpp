@@ -313,8 +313,8 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
                     continue;
                 }
                 // Strictly after the previous pick in (value desc, lag asc) order.
-                const bool after = v[lag] < previousValue ||
-                                   (v[lag] == previousValue && lag > previous);
+                const bool after =
+                    v[lag] < previousValue || (v[lag] == previousValue && lag > previous);
                 if (after && (best < 0 || v[lag] > v[best])) {
                     best = lag;
                 }
@@ -331,8 +331,8 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
     strongestPeaks(cepstrum, kCepstralCandidates, [&](int q) {
         const int reach = std::max(2, q / 20);
         int best = -1;
-        for (int lag = std::max(m_lagLow + 1, q - reach);
-             lag <= std::min(m_lagHigh - 1, q + reach); ++lag) {
+        for (int lag = std::max(m_lagLow + 1, q - reach); lag <= std::min(m_lagHigh - 1, q + reach);
+             ++lag) {
             if (isPeak(r, lag) && (best < 0 || r[lag] > r[best])) {
                 best = lag;
             }
@@ -365,8 +365,7 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
                 support = std::max(support, interpolate(r, count, lag / part));
             }
         }
-        candidate.strength -=
-            std::max(0.0, support - (candidate.strength - kSubmultipleMargin));
+        candidate.strength -= std::max(0.0, support - (candidate.strength - kSubmultipleMargin));
         if (candidate.frequencyHz >= m_settings.lowHz &&
             candidate.frequencyHz <= m_settings.highHz && std::isfinite(candidate.strength)) {
             frame.candidates[static_cast<std::size_t>(frame.count++)] = candidate;
@@ -378,7 +377,7 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
 std::vector<double> PrecisePitch::track(std::span<const PitchFrame> frames) const
 {
     std::vector<double> result;
-    std::vector<unsigned char> from; // the best predecessor of each state
+    std::vector<unsigned char> from;                        // the best predecessor of each state
     constexpr int kStates = PitchFrame::kMaxCandidates + 1; // the last is unvoiced
     try {
         result.assign(frames.size(), 0.0);
@@ -413,8 +412,9 @@ std::vector<double> PrecisePitch::track(std::span<const PitchFrame> frames) cons
         const bool voicedA = i != kStates - 1;
         const bool voicedB = j != kStates - 1;
         if (voicedA && voicedB) {
-            return jumpCost * std::fabs(std::log2(a.candidates[static_cast<std::size_t>(i)].frequencyHz /
-                                                  b.candidates[static_cast<std::size_t>(j)].frequencyHz));
+            return jumpCost *
+                   std::fabs(std::log2(a.candidates[static_cast<std::size_t>(i)].frequencyHz /
+                                       b.candidates[static_cast<std::size_t>(j)].frequencyHz));
         }
         return voicedA == voicedB ? 0.0 : voicingCost;
     };
@@ -423,7 +423,8 @@ std::vector<double> PrecisePitch::track(std::span<const PitchFrame> frames) cons
     std::array<double, kStates> score{};
     std::array<double, kStates> next{};
     for (int s = 0; s < kStates; ++s) {
-        score[static_cast<std::size_t>(s)] = used(frames[0], s) ? localStrength(frames[0], s) : kNone;
+        score[static_cast<std::size_t>(s)] =
+            used(frames[0], s) ? localStrength(frames[0], s) : kNone;
     }
     for (std::size_t k = 1; k < frames.size(); ++k) {
         const PitchFrame& previous = frames[k - 1];

@@ -36,10 +36,10 @@ namespace phonaxis {
 
 struct PrecisePitchSettings {
     double rateHz = 0.0;
-    double lowHz = 75.0;     // search floor
-    double highHz = 600.0;   // search ceiling
-    double windowMs = 35.0;  // shortest window; lengthened to three periods of the floor
-    double stepMs = 10.0;    // the frame step, which scales the path costs
+    double lowHz = 75.0;    // search floor
+    double highHz = 600.0;  // search ceiling
+    double windowMs = 35.0; // shortest window; lengthened to three periods of the floor
+    double stepMs = 10.0;   // the frame step, which scales the path costs
 };
 
 // One candidate of a frame: a voiced F0 and the normalised autocorrelation
@@ -95,9 +95,9 @@ private:
     int m_windowSamples = 0;
     int m_fftLength = 0;
     int m_fftOrder = 0;
-    int m_lagLow = 0;  // shortest lag searched (the ceiling's period, rounded down)
-    int m_lagHigh = 0; // longest lag searched (the floor's period, rounded up)
-    std::vector<double> m_window;            // Hann, m_windowSamples points
+    int m_lagLow = 0;             // shortest lag searched (the ceiling's period, rounded down)
+    int m_lagHigh = 0;            // longest lag searched (the floor's period, rounded up)
+    std::vector<double> m_window; // Hann, m_windowSamples points
     std::vector<double> m_windowCorrelation; // its autocorrelation, normalised at lag 0
     std::vector<double> m_passBand;          // the autocorrelation's spectral weights
 };

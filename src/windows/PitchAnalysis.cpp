@@ -137,8 +137,7 @@ struct FrameBlock {
 // (contiguous blocks, the calling thread taking the first): run(first, last)
 // computes frames [first, last) and is false when it could not finish them.
 // A thread that cannot be started leaves its block to the calling thread.
-template <typename RunBlock>
-bool runFrameBlocks(const RunBlock& block, int frameCount, int threads)
+template <typename RunBlock> bool runFrameBlocks(const RunBlock& block, int frameCount, int threads)
 {
     if (threads <= 0) {
         threads = static_cast<int>(std::thread::hardware_concurrency());
@@ -223,8 +222,7 @@ struct PreciseTrack {
                         raw[i] = candidate.frequencyHz;
                     }
                 }
-                energy[i] =
-                    stepEnergy(samples, available, centre - 0.5 * stepSamples, stepSamples);
+                energy[i] = stepEnergy(samples, available, centre - 0.5 * stepSamples, stepSamples);
                 if (progress != nullptr) {
                     progress->m_nFramesDone.fetch_add(1, std::memory_order_relaxed);
                 }

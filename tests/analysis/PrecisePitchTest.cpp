@@ -38,9 +38,9 @@ PitchAnalysis preciseTrack(const std::vector<float>& samples, double rateHz, int
 }
 
 struct GlideScore {
-    int both = 0;  // frames the truth and the track call voiced
-    int gross = 0; // of those, more than 20 % off
-    double fineHz = 0.0;  // mean |error| of the others
+    int both = 0;        // frames the truth and the track call voiced
+    int gross = 0;       // of those, more than 20 % off
+    double fineHz = 0.0; // mean |error| of the others
     int unvoicedCalledVoiced = 0;
     int voicedCalledUnvoiced = 0;
 };

@@ -60,6 +60,15 @@ public:
     // frames done are counted there, and a cancel set there stops the work
     // within a frame per thread and leaves no track; neither changes the
     // values of a track that is finished.
+    //
+    // With m_bPreciseAnalysis the track on the same frame grid is the precise
+    // one (PrecisePitch): frame k's window is centred on frameTime(k), its
+    // candidates come with sub-sample periods, and a path search over the
+    // whole track picks among them and decides voicing; m_rawPitch then holds
+    // each frame's strongest candidate (0 for none) and m_frameEnergy the
+    // energy over one step centred on the frame. windowSamples() and
+    // fftLength() report the window (at least three periods of the search
+    // floor) and transform it used.
     bool DoPitchCepstral(std::span<const float> samples, int threads = 0,
                          PitchProgress* progress = nullptr);
 

@@ -178,6 +178,19 @@ int runTone(const std::string& path, int argc, char** argv)
     return writeWave(path, rateHz, channels);
 }
 
+// Creates `dir` and its parents; false, told on stderr, when it cannot.
+bool createFolder(const std::string& dir)
+{
+    std::error_code made;
+    std::filesystem::create_directories(dir, made);
+    if (made) {
+        std::fprintf(stderr, "phonaxis-gen: cannot create \"%s\": %s\n", dir.c_str(),
+                     made.message().c_str());
+        return false;
+    }
+    return true;
+}
+
 // The analysis benchmarks' recordings as float WAV files, the same samples the
 // benchmark program builds in memory for the same durations.
 int runBenchRecordings(const std::string& dir, int argc, char** argv)
@@ -191,11 +204,7 @@ int runBenchRecordings(const std::string& dir, int argc, char** argv)
         !parseNumber(options, "--egg-min", 0.1, 240.0, eggMin, error)) {
         return usageError(error);
     }
-    std::error_code made;
-    std::filesystem::create_directories(dir, made);
-    if (made) {
-        std::fprintf(stderr, "phonaxis-gen: cannot create \"%s\": %s\n", dir.c_str(),
-                     made.message().c_str());
+    if (!createFolder(dir)) {
         return 1;
     }
     const std::filesystem::path folder(dir);
@@ -216,11 +225,7 @@ int runBenchRecordings(const std::string& dir, int argc, char** argv)
 // The pitch corpus: each glide as a float WAV file with its truth beside it.
 int runPitchCorpus(const std::string& dir)
 {
-    std::error_code made;
-    std::filesystem::create_directories(dir, made);
-    if (made) {
-        std::fprintf(stderr, "phonaxis-gen: cannot create \"%s\": %s\n", dir.c_str(),
-                     made.message().c_str());
+    if (!createFolder(dir)) {
         return 1;
     }
     const std::filesystem::path folder(dir);

@@ -5,6 +5,7 @@
 #include "AnalysisRecordings.h"
 #include "NativeTestFiles.h"
 #include "TestFiles.h"
+#include "VowelCorpus.h"
 
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "       phonaxis-gen vowel OUT.wav [--f0 HZ] [--rate HZ] [--ms MS] [--vowel a|i|u]\n"
     "       phonaxis-gen tone OUT.wav [--freq HZ] [--rate HZ] [--ms MS]\n"
     "       phonaxis-gen bench-recordings DIR [--speech-min MIN] [--egg-min MIN]\n"
+    "       phonaxis-gen vowel-corpus DIR\n"
     "\n"
     "  demo   22,050 Hz, 3.5 s: an a-i-u vowel sequence, its EGG and an airflow channel\n"
     "  seeds  small valid and damaged WAV, AIFF and native files for the fuzzers\n"
@@ -38,7 +40,9 @@ constexpr const char* kUsage =
     "         (defaults: --f0 100 --rate 10000 --ms 500 --vowel a)\n"
     "  tone   a sine tone (defaults: --freq 1000 --rate 10000 --ms 500)\n"
     "  bench-recordings  the analysis benchmarks' recordings: DIR/speech.wav (44,100 Hz)\n"
-    "         and DIR/egg.wav (22,050 Hz) (defaults: --speech-min 60 --egg-min 10)\n";
+    "         and DIR/egg.wav (22,050 Hz) (defaults: --speech-min 60 --egg-min 10)\n"
+    "  vowel-corpus  320 synthetic vowels (men and women, F0 100 and 200 Hz, 10,000 to\n"
+    "         44,100 Hz, 16-bit and float) and their true formants, DIR/truth.csv\n";
 
 
 int usageError(const std::string& message)
@@ -112,6 +116,16 @@ int runSeeds(const std::string& dir)
 {
     std::string error;
     if (!testfiles::writeSeedCorpus(dir, error) || !testfiles::writeNativeSeedCorpus(dir, error)) {
+        std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int runVowelCorpus(const std::string& dir)
+{
+    std::string error;
+    if (!corpus::writeVowelCorpus(dir, error)) {
         std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
         return 1;
     }
@@ -216,11 +230,11 @@ int run(int argc, char** argv)
     }
     const std::string command = argv[1];
     const std::string out = argv[2];
-    if (command == "demo" || command == "seeds") {
+    if (command == "demo" || command == "seeds" || command == "vowel-corpus") {
         if (argc != 3) {
             return usageError(command + " takes no options");
         }
-        return command == "demo" ? runDemo(out) : runSeeds(out);
+        return command == "demo" ? runDemo(out) : command == "seeds" ? runSeeds(out) : runVowelCorpus(out);
     }
     if (command == "vowel") {
         return runVowel(out, argc, argv);

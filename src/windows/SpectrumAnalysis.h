@@ -95,6 +95,9 @@ public:
     // One frame's spectrum / envelope and formants, from the frame buffer.
     void PerformFFT();
     void PerformLPC();
+    // With m_bPreciseAnalysis: replaces the formants and bandwidths by the
+    // precise analysis at the middle of the stretch (−1 in empty slots).
+    void takePreciseFormants();
 
     // --- results ----------------------------------------------------------------
 

@@ -25,10 +25,9 @@ constexpr double kCutoff = 0.474;
 // errs by less than 1e-5 of the peak.
 constexpr int kKernelSteps = 256;
 // The Gaussian window's standard deviation as a fraction of its length.
-constexpr double kGaussianSigma = 1.0 / 7.0;
-// Aberth–Ehrlich iteration limits and Newton polishing steps per root.
+constexpr double kGaussianSigma = 1.0 / 8.0;
+// Aberth–Ehrlich iteration limit, and Newton polishing steps per root.
 constexpr int kMaxIterations = 500;
-constexpr double kConvergence = 1e-14;
 constexpr int kPolishSteps = 4;
 
 // The zeroth-order modified Bessel function of the first kind, by its
@@ -54,6 +53,19 @@ void evaluate(std::span<const double> c, Complex z, Complex& p, Complex& dp)
         dp = dp * z + p;
         p = p * z + c[i];
     }
+}
+
+// A bound on the rounding error of evaluate's p(z): a few units of the last
+// place of Σ|c[i]|·|z|^(n−i). A root whose |p| lies below it is as exact as
+// the arithmetic allows.
+double roundingBound(std::span<const double> c, Complex z)
+{
+    const double r = std::abs(z);
+    double sum = 0.0;
+    for (const double value : c) {
+        sum = sum * r + std::abs(value);
+    }
+    return 8.0 * static_cast<double>(c.size()) * std::numeric_limits<double>::epsilon() * sum;
 }
 
 double magnitudeAt(std::span<const double> c, Complex z)
@@ -83,6 +95,11 @@ PreciseFormants::PreciseFormants(double sampleRateHz, double ceilingHz)
     m_bResampling = sampleRateHz > 2.0 * ceilingHz;
     m_dAnalysisRate = m_bResampling ? 2.0 * ceilingHz : sampleRateHz;
     m_dRatio = sampleRateHz / m_dAnalysisRate;
+    // A channel whose half rate lies below the ceiling holds fewer formants
+    // than five: as many as fit below its half rate at the density the
+    // ceiling implies, two poles each.
+    m_nOrder = std::clamp(
+        static_cast<int>(std::lround(kOrder * (m_dAnalysisRate / 2.0) / ceilingHz)), 2, kOrder);
     m_nFrame = std::max(static_cast<int>(std::lround(kWindowMs / 1000.0 * m_dAnalysisRate)),
                         4 * kOrder);
 
@@ -213,7 +230,7 @@ PreciseFormantSet PreciseFormants::formantsOfFrame()
     std::array<double, kOrder + 1> a{};
     std::array<double, kOrder + 1> previous{};
     a[0] = 1.0;
-    for (int m = 1; m <= kOrder; ++m) {
+    for (int m = 1; m <= m_nOrder; ++m) {
         double numerator = 0.0;
         double denominator = 0.0;
         for (std::size_t i = static_cast<std::size_t>(m); i < n; ++i) {
@@ -238,7 +255,8 @@ PreciseFormantSet PreciseFormants::formantsOfFrame()
     }
 
     std::array<Complex, kOrder> roots{};
-    if (!precise::polynomialRoots(a, roots)) {
+    const auto order = static_cast<std::size_t>(m_nOrder);
+    if (!precise::polynomialRoots(std::span(a).first(order + 1), std::span(roots).first(order))) {
         return {};
     }
     return precise::formantsFromRoots(roots, m_dAnalysisRate, kEdgeMarginHz,
@@ -276,7 +294,7 @@ bool polynomialRoots(std::span<const double> coefficients, std::span<std::comple
             Complex p;
             Complex dp;
             evaluate(coefficients, roots[k], p, dp);
-            if (p == 0.0) {
+            if (std::abs(p) <= roundingBound(coefficients, roots[k])) {
                 continue;
             }
             Complex repulsion = 0.0;
@@ -293,9 +311,7 @@ bool polynomialRoots(std::span<const double> coefficients, std::span<std::comple
                 continue;
             }
             roots[k] -= step;
-            if (std::abs(step) > kConvergence * (1.0 + std::abs(roots[k]))) {
-                converged = false;
-            }
+            converged = false;
         }
     }
     polishRoots(coefficients, roots);

@@ -83,6 +83,7 @@ private:
     double m_dSampleRate = 0.0;
     double m_dAnalysisRate = 0.0;
     double m_dRatio = 1.0; // channel samples per analysis sample
+    int m_nOrder = kOrder; // predictor order
     int m_nFrame = 0;      // analysis samples in the window
     std::int64_t m_nReach = 0;
     std::vector<double> m_kernel;   // the low-pass, tabulated over analysis samples

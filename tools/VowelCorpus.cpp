@@ -95,8 +95,8 @@ double rosenbergFlow(double phase)
 void resonate(std::vector<double>& x, double frequencyHz, double bandwidthHz, double rateHz)
 {
     const double c = -std::exp(-2.0 * kPi * bandwidthHz / rateHz);
-    const double b = 2.0 * std::exp(-kPi * bandwidthHz / rateHz) *
-                     std::cos(2.0 * kPi * frequencyHz / rateHz);
+    const double b =
+        2.0 * std::exp(-kPi * bandwidthHz / rateHz) * std::cos(2.0 * kPi * frequencyHz / rateHz);
     const double a = 1.0 - b - c;
     double y1 = 0.0;
     double y2 = 0.0;
@@ -118,7 +118,8 @@ std::vector<double> decimationFilter()
     double sum = 0.0;
     for (int i = 0; i < length; ++i) {
         const double m = i - kDecimationHalfTaps;
-        const double sinc = m == 0.0 ? 1.0 : std::sin(2.0 * kPi * cutoff * m) / (2.0 * kPi * cutoff * m);
+        const double sinc =
+            m == 0.0 ? 1.0 : std::sin(2.0 * kPi * cutoff * m) / (2.0 * kPi * cutoff * m);
         const double x = 2.0 * kPi * i / (length - 1);
         const double window = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2.0 * x) -
                               0.01168 * std::cos(3.0 * x);
@@ -200,7 +201,8 @@ std::vector<VowelSpec> corpusSpecs()
 
 std::vector<double> synthesiseVowel(const VowelSpec& spec)
 {
-    const auto count = static_cast<std::size_t>(std::lround(spec.durationMs * spec.rateHz / 1000.0));
+    const auto count =
+        static_cast<std::size_t>(std::lround(spec.durationMs * spec.rateHz / 1000.0));
     const double highRate = spec.rateHz * kOversampling;
     // Oversampled sample i lies at time (i − half)/highRate: the filter of
     // output sample 0 reaches back to before the vowel starts.
@@ -221,9 +223,10 @@ std::vector<double> synthesiseVowel(const VowelSpec& spec)
         phase -= std::floor(phase);
         // Onset and offset ramps (raised cosine) keep the vowel free of clicks.
         const double fromEdge = std::min(n, endSample - n);
-        const double gain = fromEdge <= 0.0          ? 0.0
-                            : fromEdge >= rampSamples ? 1.0
-                                                      : 0.5 * (1.0 - std::cos(kPi * fromEdge / rampSamples));
+        const double gain = fromEdge <= 0.0 ? 0.0
+                            : fromEdge >= rampSamples
+                                ? 1.0
+                                : 0.5 * (1.0 - std::cos(kPi * fromEdge / rampSamples));
         // Lip radiation: the first difference of the flow.
         signal[i] = gain * (flow - previousFlow);
         previousFlow = flow;
@@ -292,8 +295,8 @@ bool writeVowelCorpus(const std::string& dir, std::string& error)
         const std::vector<double> samples = synthesiseVowel(spec);
         for (const SampleFormat format : {SampleFormat::Pcm16, SampleFormat::Float32}) {
             testfiles::WavLayout layout;
-            layout.formatTag = format == SampleFormat::Pcm16 ? testfiles::kWavPcm
-                                                             : testfiles::kWavFloat;
+            layout.formatTag =
+                format == SampleFormat::Pcm16 ? testfiles::kWavPcm : testfiles::kWavFloat;
             layout.bitsPerSample = format == SampleFormat::Pcm16 ? 16 : 32;
             layout.sampleRate = static_cast<std::uint32_t>(spec.rateHz);
             const std::string name = corpusFileName(spec, format);

@@ -1,9 +1,9 @@
 // phonaxis-gen: writes the demo recording, the fuzzers' seed corpus and
 // ad-hoc reference files, all synthesised by our own code.
 
-#include "Signals.h"
 #include "AnalysisRecordings.h"
 #include "NativeTestFiles.h"
+#include "Signals.h"
 #include "TestFiles.h"
 #include "VowelCorpus.h"
 
@@ -43,7 +43,6 @@ constexpr const char* kUsage =
     "         and DIR/egg.wav (22,050 Hz) (defaults: --speech-min 60 --egg-min 10)\n"
     "  vowel-corpus  320 synthetic vowels (men and women, F0 100 and 200 Hz, 10,000 to\n"
     "         44,100 Hz, 16-bit and float) and their true formants, DIR/truth.csv\n";
-
 
 int usageError(const std::string& message)
 {
@@ -234,7 +233,9 @@ int run(int argc, char** argv)
         if (argc != 3) {
             return usageError(command + " takes no options");
         }
-        return command == "demo" ? runDemo(out) : command == "seeds" ? runSeeds(out) : runVowelCorpus(out);
+        return command == "demo"    ? runDemo(out)
+               : command == "seeds" ? runSeeds(out)
+                                    : runVowelCorpus(out);
     }
     if (command == "vowel") {
         return runVowel(out, argc, argv);

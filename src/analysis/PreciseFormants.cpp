@@ -100,8 +100,8 @@ PreciseFormants::PreciseFormants(double sampleRateHz, double ceilingHz)
     // ceiling implies, two poles each.
     m_nOrder = std::clamp(
         static_cast<int>(std::lround(kOrder * (m_dAnalysisRate / 2.0) / ceilingHz)), 2, kOrder);
-    m_nFrame = std::max(static_cast<int>(std::lround(kWindowMs / 1000.0 * m_dAnalysisRate)),
-                        4 * kOrder);
+    m_nFrame =
+        std::max(static_cast<int>(std::lround(kWindowMs / 1000.0 * m_dAnalysisRate)), 4 * kOrder);
 
     // The frame reaches (m_nFrame + 1)/2 analysis samples either side of the
     // centre (with the sample before the window for the pre-emphasis), the
@@ -243,8 +243,8 @@ PreciseFormantSet PreciseFormants::formantsOfFrame()
         const double k = -2.0 * numerator / denominator;
         previous = a;
         for (int i = 1; i < m; ++i) {
-            a[static_cast<std::size_t>(i)] =
-                previous[static_cast<std::size_t>(i)] + k * previous[static_cast<std::size_t>(m - i)];
+            a[static_cast<std::size_t>(i)] = previous[static_cast<std::size_t>(i)] +
+                                             k * previous[static_cast<std::size_t>(m - i)];
         }
         a[static_cast<std::size_t>(m)] = k;
         for (std::size_t i = n - 1; i >= static_cast<std::size_t>(m); --i) {
@@ -282,7 +282,8 @@ bool polynomialRoots(std::span<const double> coefficients, std::span<std::comple
     // Start on a circle of the roots' geometric mean modulus, turned off the
     // real axis so that no start is a conjugate of another.
     const double product = std::abs(coefficients[degree]);
-    const double radius = product > 0.0 ? std::pow(product, 1.0 / static_cast<double>(degree)) : 0.5;
+    const double radius =
+        product > 0.0 ? std::pow(product, 1.0 / static_cast<double>(degree)) : 0.5;
     for (std::size_t k = 0; k < degree; ++k) {
         const double angle = 2.0 * kPi * static_cast<double>(k) / static_cast<double>(degree) + 0.4;
         roots[k] = std::polar(radius, angle);
@@ -304,8 +305,7 @@ bool polynomialRoots(std::span<const double> coefficients, std::span<std::comple
                 }
             }
             const Complex ratio = p / dp;
-            const Complex step =
-                dp == 0.0 ? 1.0 / repulsion : ratio / (1.0 - ratio * repulsion);
+            const Complex step = dp == 0.0 ? 1.0 / repulsion : ratio / (1.0 - ratio * repulsion);
             if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) {
                 converged = false;
                 continue;

@@ -45,9 +45,9 @@ class PreciseFormants {
 public:
     static constexpr int kFormants = PreciseFormantSet::kMaxFormants;
     static constexpr int kOrder = 2 * kFormants;
-    static constexpr double kWindowMs = 50.0;        // the Gaussian window's full length
+    static constexpr double kWindowMs = 50.0; // the Gaussian window's full length
     static constexpr double kPreEmphasisFromHz = 50.0;
-    static constexpr double kEdgeMarginHz = 50.0;    // formants lie this far inside 0 … ceiling
+    static constexpr double kEdgeMarginHz = 50.0; // formants lie this far inside 0 … ceiling
     static constexpr double kMinCeilingHz = 500.0;
     static constexpr double kMinRateHz = 1000.0;
 
@@ -86,10 +86,10 @@ private:
     int m_nOrder = kOrder; // predictor order
     int m_nFrame = 0;      // analysis samples in the window
     std::int64_t m_nReach = 0;
-    std::vector<double> m_kernel;   // the low-pass, tabulated over analysis samples
-    std::vector<double> m_window;   // Gaussian, m_nFrame values
-    std::vector<double> m_frame;    // resampled: one sample before the window, then the window
-    std::vector<double> m_forward;  // Burg's prediction errors
+    std::vector<double> m_kernel;  // the low-pass, tabulated over analysis samples
+    std::vector<double> m_window;  // Gaussian, m_nFrame values
+    std::vector<double> m_frame;   // resampled: one sample before the window, then the window
+    std::vector<double> m_forward; // Burg's prediction errors
     std::vector<double> m_backward;
 };
 

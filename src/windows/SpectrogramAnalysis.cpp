@@ -337,8 +337,8 @@ struct ColumnJob {
         const std::int64_t first = geometry.preciseBegin(column);
         std::fill(neighbourhood.begin(), neighbourhood.end(), 0.0);
         source.copy(first, geometry.preciseEnd(column), neighbourhood);
-        const PreciseFormantSet found =
-            analysis.analyse(std::span<const double>(neighbourhood), first, geometry.middle(column));
+        const PreciseFormantSet found = analysis.analyse(std::span<const double>(neighbourhood),
+                                                         first, geometry.middle(column));
         for (int i = 0; i < std::min(found.count, kFormantsPerColumn); ++i) {
             // Ceilings stay far below 32,768 Hz, so every formant fits a record.
             record[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(

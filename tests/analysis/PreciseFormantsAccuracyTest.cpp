@@ -59,7 +59,8 @@ TEST(PreciseFormants, CorpusSubsetMeetsErrorLimitsInEveryGroupAtEveryRate)
             std::array<double, 3> sum{};
             std::string found;
             for (const std::string& vowel : vowels) {
-                const corpus::VowelSpec spec = corpus::vowelSpec(vowel, group.speaker, group.f0Hz, rate);
+                const corpus::VowelSpec spec =
+                    corpus::vowelSpec(vowel, group.speaker, group.f0Hz, rate);
                 const std::array<double, 3> formants = preciseAt250Ms(spec);
                 char text[96];
                 std::snprintf(text, sizeof text, " %s %.0f/%.0f/%.0f", vowel.c_str(), formants[0],

@@ -83,12 +83,24 @@ TEST(PreciseFormants, RootsOfPredictorsAreFoundOnceEachToFullPrecision)
         std::vector<double> realRoots;
     } cases[] = {
         {"five formants", {{500, 60}, {1500, 90}, {2500, 120}, {3500, 200}, {4500, 300}}, {}},
-        {"two narrow formants 30 Hz apart", {{1000, 20}, {1030, 20}, {2500, 100}, {3500, 150}}, {0.3}},
+        {"two narrow formants 30 Hz apart",
+         {{1000, 20}, {1030, 20}, {2500, 100}, {3500, 150}},
+         {0.3}},
         {"broad low F1, a pole at 30 Hz, real roots",
          {{300, 400}, {30, 80}, {2300, 100}, {3000, 150}},
          {0.9, -0.5}},
-        {"order 20", {{200, 50}, {700, 60}, {1200, 70}, {1700, 80}, {2200, 90}, {2700, 100},
-                      {3200, 120}, {3700, 140}, {4200, 160}, {4700, 180}}, {}},
+        {"order 20",
+         {{200, 50},
+          {700, 60},
+          {1200, 70},
+          {1700, 80},
+          {2200, 90},
+          {2700, 100},
+          {3200, 120},
+          {3700, 140},
+          {4200, 160},
+          {4700, 180}},
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,16 +159,20 @@ TEST(PreciseFormants, FormantsTakeAscendingSlotsWhateverTheirBandwidth)
         std::vector<Pole> expected;
     } cases[] = {
         // A broad low F1 (F < 2·B) stays F1: F2 does not move into its slot.
-        {"broad F1", rootsOf({{3000, 150}, {300, 400}, {2300, 100}}, rate),
+        {"broad F1",
+         rootsOf({{3000, 150}, {300, 400}, {2300, 100}}, rate),
          {{300, 400}, {2300, 100}, {3000, 150}}},
         // Poles below 50 Hz or above the ceiling − 50 Hz, and real roots,
         // are no formants and take no slot.
-        {"outside the band", rootsOf({{30, 80}, {700, 80}, {4980, 200}, {1200, 90}}, rate, {0.95, -0.7}),
+        {"outside the band",
+         rootsOf({{30, 80}, {700, 80}, {4980, 200}, {1200, 90}}, rate, {0.95, -0.7}),
          {{700, 80}, {1200, 90}}},
         // A root outside the unit circle counts as its reflection inside.
-        {"outside the circle", {std::polar(1.02, 2.0 * kPi * 0.1), std::polar(1.02, -2.0 * kPi * 0.1)},
+        {"outside the circle",
+         {std::polar(1.02, 2.0 * kPi * 0.1), std::polar(1.02, -2.0 * kPi * 0.1)},
          {{1000, std::log(1.02) * rate / kPi}}},
-        {"the lowest five", rootsOf({{600, 60}, {500, 50}, {4000, 100}, {3000, 90}, {2000, 80}, {1000, 70}}, rate),
+        {"the lowest five",
+         rootsOf({{600, 60}, {500, 50}, {4000, 100}, {3000, 90}, {2000, 80}, {1000, 70}}, rate),
          {{500, 50}, {600, 60}, {1000, 70}, {2000, 80}, {3000, 90}}},
     };
     for (const auto& c : cases) {
@@ -177,8 +193,11 @@ TEST(PreciseFormants, SilenceAndUnusableSettingsGiveNoFormants)
     ASSERT_TRUE(analysis.usable());
     EXPECT_EQ(analysis.analyse(std::span<const double>(silence), 0, 2000.0).count, 0);
     EXPECT_EQ(analysis.analyse(std::span<const double>(silence), 0, NAN).count, 0);
-    for (const auto& [rate, ceiling] : {std::pair{16000.0, NAN}, {16000.0, 0.0}, {NAN, 5000.0},
-                                       {500.0, 5000.0}, {INFINITY, 5000.0}}) {
+    for (const auto& [rate, ceiling] : {std::pair{16000.0, NAN},
+                                        {16000.0, 0.0},
+                                        {NAN, 5000.0},
+                                        {500.0, 5000.0},
+                                        {INFINITY, 5000.0}}) {
         EXPECT_FALSE(PreciseFormants::accepts(rate, ceiling)) << rate << " " << ceiling;
         EXPECT_FALSE(PreciseFormants(rate, ceiling).usable());
     }
@@ -206,7 +225,8 @@ std::vector<float> twoVowels(const std::string& first, const std::string& second
 
 void expectFormantsOf(const std::string& vowel, std::span<const double> found)
 {
-    const corpus::VowelSpec truth = corpus::vowelSpec(vowel, corpus::Speaker::Woman, 100.0, 16000.0);
+    const corpus::VowelSpec truth =
+        corpus::vowelSpec(vowel, corpus::Speaker::Woman, 100.0, 16000.0);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_NEAR(found[i], truth.formantsHz[i], 0.1 * truth.formantsHz[i])
             << vowel << " F" << i + 1;

@@ -82,7 +82,7 @@ double magnitudeAt(std::span<const double> c, Complex z)
 
 bool PreciseFormants::accepts(double sampleRateHz, double ceilingHz)
 {
-    return std::isfinite(sampleRateHz) && std::isfinite(ceilingHz) && sampleRateHz >= kMinRateHz &&
+    return sampleRateHz >= kMinRateHz && sampleRateHz <= kMaxRateHz && std::isfinite(ceilingHz) &&
            ceilingHz >= kMinCeilingHz;
 }
 

@@ -50,11 +50,14 @@ public:
     static constexpr double kEdgeMarginHz = 50.0; // formants lie this far inside 0 … ceiling
     static constexpr double kMinCeilingHz = 500.0;
     static constexpr double kMinRateHz = 1000.0;
+    // Beyond this rate the resampling's cost per analysis (and the reach)
+    // grows without bound for a rate no recording of speech has.
+    static constexpr double kMaxRateHz = 1'000'000.0;
 
     PreciseFormants(double sampleRateHz, double ceilingHz);
 
-    // Whether the rate and ceiling can be analysed: both finite, the rate at
-    // least kMinRateHz and the ceiling at least kMinCeilingHz.
+    // Whether the rate and ceiling can be analysed: the rate in kMinRateHz …
+    // kMaxRateHz and the ceiling finite and at least kMinCeilingHz.
     static bool accepts(double sampleRateHz, double ceilingHz);
     bool usable() const { return m_bUsable; }
 

@@ -197,6 +197,7 @@ TEST(PreciseFormants, SilenceAndUnusableSettingsGiveNoFormants)
                                         {16000.0, 0.0},
                                         {NAN, 5000.0},
                                         {500.0, 5000.0},
+                                        {2e6, 5000.0},
                                         {INFINITY, 5000.0}}) {
         EXPECT_FALSE(PreciseFormants::accepts(rate, ceiling)) << rate << " " << ceiling;
         EXPECT_FALSE(PreciseFormants(rate, ceiling).usable());

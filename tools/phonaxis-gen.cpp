@@ -1,11 +1,12 @@
 // phonaxis-gen: writes the demo recording, the fuzzers' seed corpus and
 // ad-hoc reference files, all synthesised by our own code.
 
-#include "Signals.h"
 #include "AnalysisRecordings.h"
 #include "NativeTestFiles.h"
 #include "PitchCorpus.h"
+#include "Signals.h"
 #include "TestFiles.h"
+#include "VowelCorpus.h"
 
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
@@ -33,6 +34,7 @@ constexpr const char* kUsage =
     "       phonaxis-gen tone OUT.wav [--freq HZ] [--rate HZ] [--ms MS]\n"
     "       phonaxis-gen bench-recordings DIR [--speech-min MIN] [--egg-min MIN]\n"
     "       phonaxis-gen pitch-corpus DIR\n"
+    "       phonaxis-gen vowel-corpus DIR\n"
     "\n"
     "  demo   22,050 Hz, 3.5 s: an a-i-u vowel sequence, its EGG and an airflow channel\n"
     "  seeds  small valid and damaged WAV, AIFF and native files for the fuzzers\n"
@@ -42,7 +44,9 @@ constexpr const char* kUsage =
     "  bench-recordings  the analysis benchmarks' recordings: DIR/speech.wav (44,100 Hz)\n"
     "         and DIR/egg.wav (22,050 Hz) (defaults: --speech-min 60 --egg-min 10)\n"
     "  pitch-corpus  F0 glides, clean and noisy, at 16,000, 22,050 and 44,100 Hz:\n"
-    "         DIR/NAME.wav and its truth every 10 ms, DIR/NAME.f0\n";
+    "         DIR/NAME.wav and its truth every 10 ms, DIR/NAME.f0\n"
+    "  vowel-corpus  320 synthetic vowels (men and women, F0 100 and 200 Hz, 10,000 to\n"
+    "         44,100 Hz, 16-bit and float) and their true formants, DIR/truth.csv\n";
 
 
 int usageError(const std::string& message)
@@ -116,6 +120,16 @@ int runSeeds(const std::string& dir)
 {
     std::string error;
     if (!testfiles::writeSeedCorpus(dir, error) || !testfiles::writeNativeSeedCorpus(dir, error)) {
+        std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int runVowelCorpus(const std::string& dir)
+{
+    std::string error;
+    if (!corpus::writeVowelCorpus(dir, error)) {
         std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
         return 1;
     }
@@ -257,23 +271,21 @@ int run(int argc, char** argv)
     }
     const std::string command = argv[1];
     const std::string out = argv[2];
-    if (command == "demo" || command == "seeds") {
+    if (command == "demo" || command == "seeds" || command == "vowel-corpus" ||
+        command == "pitch-corpus") {
         if (argc != 3) {
             return usageError(command + " takes no options");
         }
-        return command == "demo" ? runDemo(out) : runSeeds(out);
+        return command == "demo"           ? runDemo(out)
+               : command == "seeds"        ? runSeeds(out)
+               : command == "vowel-corpus" ? runVowelCorpus(out)
+                                           : runPitchCorpus(out);
     }
     if (command == "vowel") {
         return runVowel(out, argc, argv);
     }
     if (command == "tone") {
         return runTone(out, argc, argv);
-    }
-    if (command == "pitch-corpus") {
-        if (argc != 3) {
-            return usageError(command + " takes no options");
-        }
-        return runPitchCorpus(out);
     }
     if (command == "bench-recordings") {
         return runBenchRecordings(out, argc, argv);

@@ -1,11 +1,13 @@
 // The spectrogram engine: one FFT level spectrum per image column, LPC
-// formant tracks, normalisation to the dynamic range, the grey image as
+// formant tracks (or, in the precise mode, precise formants at each
+// column's middle), normalisation to the dynamic range, the grey image as
 // data, the window's log entries, the formant plot hand-over and the worker
 // thread that runs a computation off the main thread.
 
 #include "windows/SpectrogramAnalysis.h"
 
 #include "analysis/CMathFunc.h"
+#include "analysis/PreciseFormants.h"
 #include "document/MyDocument.h"
 
 #include <algorithm>
@@ -121,19 +123,35 @@ std::optional<std::int64_t> lpcWindowLength(const SpectrogramParameters& paramet
     return window;
 }
 
+// Whether the formant tracks are the precise analysis's, which can be
+// computed with the input's rate and ceiling.
+bool preciseTracks(const SpectrogramInput& input)
+{
+    const SpectrogramParameters& p = input.parameters;
+    return p.m_bFormantTracking && p.m_bPreciseAnalysis &&
+           PreciseFormants::accepts(input.sampleRate, p.m_dFormantCeiling);
+}
+
 // Where each column's frames lie: column c starts at p = start + c·D with
 // D = (end − start)/columns; its FFT frame covers channel samples
 // (int)p … (int)(N + p + 10) − 1 and its LPC frame (int)p … (int)p + W + 4.
+// Precise formants describe the column's middle, p + D/2: they read the
+// samples within the analysis's reach R of floor(p + D/2).
 struct ColumnGeometry {
     double start = 0.0;
     double step = 0.0;
     int fftLength = 0;
-    std::int64_t lpcWindow = 0; // 0: no LPC frames
+    std::int64_t lpcWindow = 0;    // 0: no LPC frames
+    std::int64_t preciseReach = 0; // 0: no precise formants
 
     ColumnGeometry(const SpectrogramInput& input, std::optional<std::int64_t> window)
         : start(input.startPoint), step((input.endPoint - input.startPoint) / input.columns),
           fftLength(input.parameters.m_nFFTWindLength), lpcWindow(window.value_or(0))
     {
+        if (preciseTracks(input)) {
+            preciseReach =
+                PreciseFormants(input.sampleRate, input.parameters.m_dFormantCeiling).reach();
+        }
     }
 
     double position(int column) const { return start + column * step; }
@@ -149,10 +167,27 @@ struct ColumnGeometry {
     {
         return frameBegin(column) + lpcWindow + kLpcFrameExtra;
     }
+    double middle(int column) const { return position(column) + step / 2.0; }
+    std::int64_t preciseBegin(int column) const
+    {
+        return static_cast<std::int64_t>(std::floor(middle(column))) - preciseReach;
+    }
+    std::int64_t preciseEnd(int column) const
+    {
+        return static_cast<std::int64_t>(std::floor(middle(column))) + preciseReach + 1;
+    }
+    // The first sample any frame of the column reads.
+    std::int64_t readBegin(int column) const
+    {
+        return preciseReach > 0 ? std::min(frameBegin(column), preciseBegin(column))
+                                : frameBegin(column);
+    }
     // The furthest sample any frame of the column reads, plus one.
     std::int64_t readEnd(int column) const
     {
-        return lpcWindow > 0 ? std::max(fftEnd(column), lpcEnd(column)) : fftEnd(column);
+        const std::int64_t end =
+            lpcWindow > 0 ? std::max(fftEnd(column), lpcEnd(column)) : fftEnd(column);
+        return preciseReach > 0 ? std::max(end, preciseEnd(column)) : end;
     }
 };
 
@@ -293,6 +328,25 @@ struct ColumnJob {
         }
     }
 
+    // The precise formants at column `column`'s middle, rounded to whole Hz,
+    // in ascending slots. `neighbourhood` is the work buffer of the samples
+    // the analysis reads.
+    void takePreciseFormants(FormantRecord& record, int column, PreciseFormants& analysis,
+                             std::vector<double>& neighbourhood)
+    {
+        const std::int64_t first = geometry.preciseBegin(column);
+        std::fill(neighbourhood.begin(), neighbourhood.end(), 0.0);
+        source.copy(first, geometry.preciseEnd(column), neighbourhood);
+        const PreciseFormantSet found = analysis.analyse(std::span<const double>(neighbourhood),
+                                                         first, geometry.middle(column));
+        for (int i = 0; i < std::min(found.count, kFormantsPerColumn); ++i) {
+            // Ceilings stay far below 32,768 Hz, so every formant fits a record.
+            record[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
+                std::lround(found.frequencyHz[static_cast<std::size_t>(i)]));
+            foundFormant = true;
+        }
+    }
+
     void computeColumns(int first, int last)
     {
         const SpectrogramParameters& p = input.parameters;
@@ -301,9 +355,15 @@ struct ColumnJob {
         const auto lpcRead = static_cast<std::size_t>(geometry.lpcWindow + kLpcFrameExtra);
         std::vector<double> column;
         std::vector<double> frame;
+        // Each block has its own precise analysis: its work storage is not shared.
+        std::optional<PreciseFormants> precise;
+        std::vector<double> neighbourhood;
         try {
             column.resize(std::max(fftRead, rows) + kBufferSlack);
-            if (geometry.lpcWindow > 0) {
+            if (geometry.preciseReach > 0) {
+                precise.emplace(input.sampleRate, p.m_dFormantCeiling);
+                neighbourhood.resize(static_cast<std::size_t>(2 * geometry.preciseReach + 1));
+            } else if (geometry.lpcWindow > 0) {
                 frame.resize(lpcRead + kBufferSlack);
             }
         } catch (const std::bad_alloc&) {
@@ -335,7 +395,9 @@ struct ColumnJob {
             if (tracking) {
                 FormantRecord& record = formants[static_cast<std::size_t>(c)];
                 record = emptyFormantRecord();
-                if (geometry.lpcWindow > 0) {
+                if (precise) {
+                    takePreciseFormants(record, c, *precise, neighbourhood);
+                } else if (geometry.lpcWindow > 0) {
                     std::fill_n(frame.begin(), lpcRead, 0.0);
                     source.copy(begin, geometry.lpcEnd(c), frame);
                     if (CMathFunc::DoLPC(frame, p.m_nLPCCoefficients,
@@ -486,7 +548,7 @@ void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
         std::size_t held = 0;
         for (int c = 0; c < input.columns; ++c) {
             const std::int64_t begin =
-                std::clamp<std::int64_t>(geometry.frameBegin(c), 0, available);
+                std::clamp<std::int64_t>(geometry.readBegin(c), 0, available);
             const std::int64_t end =
                 std::clamp<std::int64_t>(geometry.readEnd(c), begin, available);
             if (!runs.empty() &&

@@ -28,7 +28,7 @@ struct SpectrogramParameters {
     bool m_bFormantTracking = true;
     int m_nLPCCoefficients = 14; // LPC order of the tracks
     double m_dLogStepSize = 1.0; // ms, the formants-selection log entry
-    bool m_bPreciseAnalysis = false;   // precise formant tracks
+    bool m_bPreciseAnalysis = false;   // precise formant tracks (at each column's middle)
     double m_dFormantCeiling = 5000.0; // Hz, the precise formants' ceiling
 
     static SpectrogramParameters fromDocument(const DocumentFields& document);
@@ -68,9 +68,9 @@ struct SpectrogramWaveform {
 
 // Everything a spectrogram computation reads, copied so that the worker
 // never touches the document: the samples of the columns' FFT and LPC
-// frames (where frames overlap, the stretch they cover; a long recording
-// in a narrow image gives a run per column), and the waveform pane's
-// picture. Its size is bounded by the image (columns × frame length),
+// frames and precise formant analyses (where they overlap, the stretch
+// they cover; a long recording in a narrow image gives a run per column),
+// and the waveform pane's picture. Its size is bounded by the image (columns × frame length),
 // whatever the recording's length.
 struct SpectrogramInput {
     std::vector<float> samples;             // without runs: samples[0] is channel sample `offset`
@@ -172,8 +172,9 @@ private:
     int m_nDynamicRange = 0;
 };
 
-// DoSpectrogram: the columns (FFT level per row; LPC formants with tracking
-// on), normalisation to the dynamic range and the silence gate of the
+// DoSpectrogram: the columns (FFT level per row; with tracking on, LPC
+// formants, or with m_bPreciseAnalysis the precise formants at the column's
+// middle, PreciseFormants), normalisation to the dynamic range and the silence gate of the
 // formant records. Columns are independent and are shared among `threads`
 // threads (0: as many as the machine has); the result does not depend on
 // the thread count. Returns an empty result (m_bHaveSpectrogram false) when

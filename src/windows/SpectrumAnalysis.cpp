@@ -1,6 +1,7 @@
 #include "windows/SpectrumAnalysis.h"
 
 #include "analysis/CMathFunc.h"
+#include "analysis/PreciseFormants.h"
 #include "document/MyDocument.h"
 
 #include <algorithm>
@@ -118,6 +119,10 @@ bool SpectrumAnalysis::acceptsInputs(std::span<const float> samples, double star
         return false;
     }
     if (lpcWindowFor(p.m_nLPCNumCoeff, sampleRate) + 10 > kMaxStorageLength) {
+        return false;
+    }
+    // The precise formants need a ceiling and a rate they can work with.
+    if (p.m_bPreciseAnalysis && !PreciseFormants::accepts(sampleRate, p.m_dFormantCeiling)) {
         return false;
     }
     // Frames start inside the channel; the stop only has to be a number (it
@@ -288,6 +293,9 @@ void SpectrumAnalysis::DoFFTLPC(const WorkProgress& progress)
             m_dBandWidth[i] = (m_dFirstBandWidth[i] + m_dBandWidth[i]) * 0.5;
         }
     }
+    if (m_parameters.m_bPreciseAnalysis) {
+        takePreciseFormants();
+    }
     m_bRecalculate = false;
 }
 
@@ -381,6 +389,24 @@ void SpectrumAnalysis::PerformLPC()
     }
     m_dLPCMAX = m_dFFTMAX;
     m_bHaveLPC = true;
+}
+
+void SpectrumAnalysis::takePreciseFormants()
+{
+    // A stretch's formants are those of its middle: one analysis centred
+    // there describes the stretch better than a mean of frames whose
+    // formants may differ, and a single instant (start = stop) is analysed
+    // where it is.
+    const double centre = (m_dStartPoint + std::max(m_dStopPoint, m_dStartPoint)) / 2.0;
+    PreciseFormants analysis(m_dSampleRate, m_parameters.m_dFormantCeiling);
+    const PreciseFormantSet found = analysis.analyse(m_samples, 0, centre);
+    std::fill_n(m_dFormat.begin(), kFormantsShown, -1.0);
+    std::fill_n(m_dBandWidth.begin(), kFormantsShown, -1.0);
+    for (int i = 0; i < std::min(found.count, kFormantsShown); ++i) {
+        m_dFormat[static_cast<std::size_t>(i)] = found.frequencyHz[static_cast<std::size_t>(i)];
+        m_dBandWidth[static_cast<std::size_t>(i)] = found.bandwidthHz[static_cast<std::size_t>(i)];
+    }
+    m_bHaveFormants = true;
 }
 
 // --- results ----------------------------------------------------------------------

@@ -48,7 +48,9 @@ enum class SpectrumStart {
 // The computation behind the spectrum window: the averaged FFT level
 // spectrum of the audio channel from a start to a stop sample, the LPC
 // envelope and the first five formants with their bandwidths, the readouts,
-// the marker and the three log entries. The window only displays it.
+// the marker and the three log entries. The window only displays it. With
+// m_bPreciseAnalysis the formants and bandwidths are the precise analysis's
+// (PreciseFormants, at the middle of the stretch); everything else stays.
 //
 // One object per window; it is used from one thread at a time (the
 // analysis library's work storage is per thread, so spectra may be computed
@@ -95,6 +97,9 @@ public:
     // One frame's spectrum / envelope and formants, from the frame buffer.
     void PerformFFT();
     void PerformLPC();
+    // With m_bPreciseAnalysis: replaces the formants and bandwidths by the
+    // precise analysis at the middle of the stretch (−1 in empty slots).
+    void takePreciseFormants();
 
     // --- results ----------------------------------------------------------------
 

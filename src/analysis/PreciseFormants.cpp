@@ -1,0 +1,383 @@
+#include "analysis/PreciseFormants.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace phonaxis {
+
+namespace {
+
+using Complex = std::complex<double>;
+constexpr double kPi = std::numbers::pi;
+
+// The resampling low-pass: a sinc cut off at kCutoff analysis cycles per
+// analysis sample, under a Kaiser window reaching kKernelHalfWidth analysis
+// samples either side. β 7.86 gives about 80 dB of stop-band attenuation; 96
+// analysis samples of length a transition about 0.05 of the analysis rate
+// wide, centred on the cut-off, so the stop band starts at half the
+// analysis rate.
+constexpr int kKernelHalfWidth = 48;
+constexpr double kKaiserBeta = 7.86;
+constexpr double kCutoff = 0.474;
+// Kernel table steps per analysis sample; linear interpolation between them
+// errs by less than 1e-5 of the peak.
+constexpr int kKernelSteps = 256;
+// The Gaussian window's standard deviation as a fraction of its length.
+constexpr double kGaussianSigma = 1.0 / 8.0;
+// Aberth–Ehrlich iteration limit, and Newton polishing steps per root.
+constexpr int kMaxIterations = 500;
+constexpr int kPolishSteps = 4;
+
+// The zeroth-order modified Bessel function of the first kind, by its
+// power series (converges quickly for the window's arguments).
+double besselI0(double x)
+{
+    double sum = 1.0;
+    double term = 1.0;
+    const double quarter = x * x / 4.0;
+    for (int k = 1; k < 60 && term > 1e-17 * sum; ++k) {
+        term *= quarter / (static_cast<double>(k) * k);
+        sum += term;
+    }
+    return sum;
+}
+
+// p(z) and p'(z) of the monic polynomial c[0]·z^n + … + c[n] by Horner's rule.
+void evaluate(std::span<const double> c, Complex z, Complex& p, Complex& dp)
+{
+    p = c[0];
+    dp = 0.0;
+    for (std::size_t i = 1; i < c.size(); ++i) {
+        dp = dp * z + p;
+        p = p * z + c[i];
+    }
+}
+
+// A bound on the rounding error of evaluate's p(z): a few units of the last
+// place of Σ|c[i]|·|z|^(n−i). A root whose |p| lies below it is as exact as
+// the arithmetic allows.
+double roundingBound(std::span<const double> c, Complex z)
+{
+    const double r = std::abs(z);
+    double sum = 0.0;
+    for (const double value : c) {
+        sum = sum * r + std::abs(value);
+    }
+    return 8.0 * static_cast<double>(c.size()) * std::numeric_limits<double>::epsilon() * sum;
+}
+
+double magnitudeAt(std::span<const double> c, Complex z)
+{
+    Complex p;
+    Complex dp;
+    evaluate(c, z, p, dp);
+    return std::abs(p);
+}
+
+} // namespace
+
+// --- the analysis ----------------------------------------------------------------
+
+bool PreciseFormants::accepts(double sampleRateHz, double ceilingHz)
+{
+    return sampleRateHz >= kMinRateHz && sampleRateHz <= kMaxRateHz && std::isfinite(ceilingHz) &&
+           ceilingHz >= kMinCeilingHz;
+}
+
+PreciseFormants::PreciseFormants(double sampleRateHz, double ceilingHz)
+{
+    if (!accepts(sampleRateHz, ceilingHz)) {
+        return;
+    }
+    m_dSampleRate = sampleRateHz;
+    m_bResampling = sampleRateHz > 2.0 * ceilingHz;
+    m_dAnalysisRate = m_bResampling ? 2.0 * ceilingHz : sampleRateHz;
+    m_dRatio = sampleRateHz / m_dAnalysisRate;
+    // A channel whose half rate lies below the ceiling holds fewer formants
+    // than five: as many as fit below its half rate at the density the
+    // ceiling implies, two poles each.
+    m_nOrder = std::clamp(
+        static_cast<int>(std::lround(kOrder * (m_dAnalysisRate / 2.0) / ceilingHz)), 2, kOrder);
+    m_nFrame =
+        std::max(static_cast<int>(std::lround(kWindowMs / 1000.0 * m_dAnalysisRate)), 4 * kOrder);
+
+    // The frame reaches (m_nFrame + 1)/2 analysis samples either side of the
+    // centre (with the sample before the window for the pre-emphasis), the
+    // low-pass kKernelHalfWidth more.
+    const double halfFrame = (m_nFrame + 1) / 2.0 + 1.0;
+    const double halfSpan = m_bResampling ? (halfFrame + kKernelHalfWidth) * m_dRatio : halfFrame;
+    m_nReach = static_cast<std::int64_t>(std::ceil(halfSpan)) + 2;
+
+    if (m_bResampling) {
+        // Weights per channel sample: the low-pass's impulse response in
+        // analysis samples, divided by the channel samples per analysis
+        // sample so that the weights of one output sum to about 1.
+        const int entries = kKernelHalfWidth * kKernelSteps + 2;
+        m_kernel.resize(static_cast<std::size_t>(entries));
+        const double norm = besselI0(kKaiserBeta);
+        for (int i = 0; i < entries; ++i) {
+            const double v = static_cast<double>(i) / kKernelSteps;
+            const double x = 2.0 * kCutoff * v;
+            const double sinc = i == 0 ? 1.0 : std::sin(kPi * x) / (kPi * x);
+            const double edge = v / kKernelHalfWidth;
+            const double window =
+                edge >= 1.0 ? 0.0 : besselI0(kKaiserBeta * std::sqrt(1.0 - edge * edge)) / norm;
+            m_kernel[static_cast<std::size_t>(i)] = 2.0 * kCutoff * sinc * window / m_dRatio;
+        }
+    }
+    m_window.resize(static_cast<std::size_t>(m_nFrame));
+    const double middle = (m_nFrame - 1) / 2.0;
+    const double sigma = kGaussianSigma * m_nFrame;
+    for (int i = 0; i < m_nFrame; ++i) {
+        const double d = (i - middle) / sigma;
+        m_window[static_cast<std::size_t>(i)] = std::exp(-0.5 * d * d);
+    }
+    m_frame.resize(static_cast<std::size_t>(m_nFrame) + 1);
+    m_forward.resize(static_cast<std::size_t>(m_nFrame));
+    m_backward.resize(static_cast<std::size_t>(m_nFrame));
+    m_bUsable = true;
+}
+
+PreciseFormantSet PreciseFormants::analyse(std::span<const float> samples, std::int64_t first,
+                                           double centre)
+{
+    if (!m_bUsable || !std::isfinite(centre) || !resampleAround(samples, first, centre)) {
+        return {};
+    }
+    return formantsOfFrame();
+}
+
+PreciseFormantSet PreciseFormants::analyse(std::span<const double> samples, std::int64_t first,
+                                           double centre)
+{
+    if (!m_bUsable || !std::isfinite(centre) || !resampleAround(samples, first, centre)) {
+        return {};
+    }
+    return formantsOfFrame();
+}
+
+// Fills m_frame with the m_nFrame + 1 analysis samples centred on `centre`
+// (the first is the one before the window). False when the centre lies so
+// far outside the channel that positions do not fit.
+template <typename Sample>
+bool PreciseFormants::resampleAround(std::span<const Sample> samples, std::int64_t first,
+                                     double centre)
+{
+    constexpr double kFarthest = 4.0e18;
+    if (std::abs(centre) > kFarthest || std::abs(static_cast<double>(first)) > kFarthest) {
+        return false;
+    }
+    const auto count = static_cast<std::int64_t>(samples.size());
+    const auto at = [&](std::int64_t channelIndex) -> double {
+        const std::int64_t i = channelIndex - first;
+        return i >= 0 && i < count ? static_cast<double>(samples[static_cast<std::size_t>(i)])
+                                   : 0.0;
+    };
+    const double middle = (m_nFrame - 1) / 2.0;
+    if (!m_bResampling) {
+        // The window's samples are the channel's own, the middle one nearest the centre.
+        const auto start = static_cast<std::int64_t>(std::floor(centre - middle + 0.5)) - 1;
+        for (int j = 0; j <= m_nFrame; ++j) {
+            m_frame[static_cast<std::size_t>(j)] = at(start + j);
+        }
+        return true;
+    }
+    const double reachSamples = kKernelHalfWidth * m_dRatio;
+    const double stepsPerChannelSample = kKernelSteps / m_dRatio;
+    const auto last = static_cast<std::int64_t>(m_kernel.size()) - 2;
+    for (int j = 0; j <= m_nFrame; ++j) {
+        // Analysis sample j − 1 of the window lies at channel position t.
+        const double t = centre + (j - 1 - middle) * m_dRatio;
+        const auto lo = static_cast<std::int64_t>(std::ceil(t - reachSamples));
+        const auto hi = static_cast<std::int64_t>(std::floor(t + reachSamples));
+        double sum = 0.0;
+        for (std::int64_t k = std::max(lo, first); k <= std::min(hi, first + count - 1); ++k) {
+            const double position = std::abs(t - static_cast<double>(k)) * stepsPerChannelSample;
+            const auto index = static_cast<std::int64_t>(position);
+            if (index > last) {
+                continue;
+            }
+            const double fraction = position - static_cast<double>(index);
+            const auto i = static_cast<std::size_t>(index);
+            const double weight = m_kernel[i] + fraction * (m_kernel[i + 1] - m_kernel[i]);
+            sum += weight * at(k);
+        }
+        m_frame[static_cast<std::size_t>(j)] = sum;
+    }
+    return true;
+}
+
+PreciseFormantSet PreciseFormants::formantsOfFrame()
+{
+    // Pre-emphasis and the window.
+    const double alpha = std::exp(-2.0 * kPi * kPreEmphasisFromHz / m_dAnalysisRate);
+    const auto n = static_cast<std::size_t>(m_nFrame);
+    double energy = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double value = (m_frame[i + 1] - alpha * m_frame[i]) * m_window[i];
+        m_forward[i] = value;
+        m_backward[i] = value;
+        energy += value * value;
+    }
+    if (!(energy > 0.0) || !std::isfinite(energy)) {
+        return {};
+    }
+
+    // Burg's method: each stage's reflection coefficient minimises the sum
+    // of the forward and backward prediction errors' energies.
+    std::array<double, kOrder + 1> a{};
+    std::array<double, kOrder + 1> previous{};
+    a[0] = 1.0;
+    for (int m = 1; m <= m_nOrder; ++m) {
+        double numerator = 0.0;
+        double denominator = 0.0;
+        for (std::size_t i = static_cast<std::size_t>(m); i < n; ++i) {
+            numerator += m_forward[i] * m_backward[i - 1];
+            denominator += m_forward[i] * m_forward[i] + m_backward[i - 1] * m_backward[i - 1];
+        }
+        if (!(denominator > 0.0)) {
+            break; // the frame is fully predicted: the order so far suffices
+        }
+        const double k = -2.0 * numerator / denominator;
+        previous = a;
+        for (int i = 1; i < m; ++i) {
+            a[static_cast<std::size_t>(i)] = previous[static_cast<std::size_t>(i)] +
+                                             k * previous[static_cast<std::size_t>(m - i)];
+        }
+        a[static_cast<std::size_t>(m)] = k;
+        for (std::size_t i = n - 1; i >= static_cast<std::size_t>(m); --i) {
+            const double f = m_forward[i];
+            m_forward[i] = f + k * m_backward[i - 1];
+            m_backward[i] = m_backward[i - 1] + k * f;
+        }
+    }
+
+    std::array<Complex, kOrder> roots{};
+    const auto order = static_cast<std::size_t>(m_nOrder);
+    if (!precise::polynomialRoots(std::span(a).first(order + 1), std::span(roots).first(order))) {
+        return {};
+    }
+    return precise::formantsFromRoots(roots, m_dAnalysisRate, kEdgeMarginHz,
+                                      ceilingHz() - kEdgeMarginHz);
+}
+
+// --- roots -----------------------------------------------------------------------
+
+namespace precise {
+
+bool polynomialRoots(std::span<const double> coefficients, std::span<std::complex<double>> roots)
+{
+    if (coefficients.size() < 2 || coefficients.size() > kMaxDegree + 1 ||
+        roots.size() != coefficients.size() - 1 || coefficients[0] != 1.0) {
+        return false;
+    }
+    for (const double c : coefficients) {
+        if (!std::isfinite(c)) {
+            return false;
+        }
+    }
+    const std::size_t degree = roots.size();
+    // Start on a circle of the roots' geometric mean modulus, turned off the
+    // real axis so that no start is a conjugate of another.
+    const double product = std::abs(coefficients[degree]);
+    const double radius =
+        product > 0.0 ? std::pow(product, 1.0 / static_cast<double>(degree)) : 0.5;
+    for (std::size_t k = 0; k < degree; ++k) {
+        const double angle = 2.0 * kPi * static_cast<double>(k) / static_cast<double>(degree) + 0.4;
+        roots[k] = std::polar(radius, angle);
+    }
+    bool converged = false;
+    for (int iteration = 0; iteration < kMaxIterations && !converged; ++iteration) {
+        converged = true;
+        for (std::size_t k = 0; k < degree; ++k) {
+            Complex p;
+            Complex dp;
+            evaluate(coefficients, roots[k], p, dp);
+            if (std::abs(p) <= roundingBound(coefficients, roots[k])) {
+                continue;
+            }
+            Complex repulsion = 0.0;
+            for (std::size_t j = 0; j < degree; ++j) {
+                if (j != k) {
+                    repulsion += 1.0 / (roots[k] - roots[j]);
+                }
+            }
+            const Complex ratio = p / dp;
+            const Complex step = dp == 0.0 ? 1.0 / repulsion : ratio / (1.0 - ratio * repulsion);
+            if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) {
+                converged = false;
+                continue;
+            }
+            roots[k] -= step;
+            converged = false;
+        }
+    }
+    polishRoots(coefficients, roots);
+    return converged;
+}
+
+void polishRoots(std::span<const double> coefficients, std::span<std::complex<double>> roots)
+{
+    for (std::size_t k = 0; k < roots.size(); ++k) {
+        const Complex start = roots[k];
+        double nearest = std::numeric_limits<double>::infinity();
+        for (std::size_t j = 0; j < roots.size(); ++j) {
+            if (j != k) {
+                nearest = std::min(nearest, std::abs(start - roots[j]));
+            }
+        }
+        Complex z = start;
+        double size = magnitudeAt(coefficients, z);
+        for (int step = 0; step < kPolishSteps && size > 0.0; ++step) {
+            Complex p;
+            Complex dp;
+            evaluate(coefficients, z, p, dp);
+            if (dp == 0.0) {
+                break;
+            }
+            const Complex next = z - p / dp;
+            const double nextSize = magnitudeAt(coefficients, next);
+            if (!(nextSize < size) || !(std::abs(next - start) < nearest / 2.0)) {
+                break;
+            }
+            z = next;
+            size = nextSize;
+        }
+        roots[k] = z;
+    }
+}
+
+PreciseFormantSet formantsFromRoots(std::span<const std::complex<double>> roots, double rateHz,
+                                    double lowHz, double highHz)
+{
+    std::array<std::pair<double, double>, kMaxDegree> found{};
+    std::size_t count = 0;
+    for (Complex z : roots) {
+        if (!(z.imag() > 0.0) || !std::isfinite(z.real()) || count == found.size()) {
+            continue;
+        }
+        const double modulus = std::abs(z);
+        if (modulus > 1.0) {
+            z = 1.0 / std::conj(z);
+        }
+        const double frequency = std::arg(z) * rateHz / (2.0 * kPi);
+        const double bandwidth = -std::log(std::abs(z)) * rateHz / kPi;
+        if (frequency > lowHz && frequency < highHz && std::isfinite(bandwidth)) {
+            found[count++] = {frequency, bandwidth};
+        }
+    }
+    std::sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count));
+    PreciseFormantSet set;
+    set.count = static_cast<int>(std::min<std::size_t>(count, PreciseFormantSet::kMaxFormants));
+    for (int i = 0; i < set.count; ++i) {
+        set.frequencyHz[static_cast<std::size_t>(i)] = found[static_cast<std::size_t>(i)].first;
+        set.bandwidthHz[static_cast<std::size_t>(i)] = found[static_cast<std::size_t>(i)].second;
+    }
+    return set;
+}
+
+} // namespace precise
+
+} // namespace phonaxis

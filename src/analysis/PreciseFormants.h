@@ -1,0 +1,126 @@
+#pragma once
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace phonaxis {
+
+// Up to five formants (Hz) with their bandwidths (Hz), in ascending
+// frequency; slots from `count` on are unused.
+struct PreciseFormantSet {
+    static constexpr int kMaxFormants = 5;
+    int count = 0;
+    std::array<double, kMaxFormants> frequencyHz{};
+    std::array<double, kMaxFormants> bandwidthHz{};
+};
+
+// The precise formant analysis of one instant of a channel. The formants
+// are sought below a ceiling (5,000 Hz suits most men, 5,500 Hz women and
+// higher voices):
+//   * the neighbourhood of the instant is resampled to twice the ceiling
+//     (a Kaiser-windowed sinc low-pass at just below the new half rate), so
+//     that the model spends its poles on the formants below the ceiling and
+//     none on the empty band above; a channel at or below twice the ceiling
+//     is analysed at its own rate, its ceiling then being half that rate;
+//   * pre-emphasis from 50 Hz flattens the glottal source's spectral tilt,
+//     which would otherwise pull poles towards 0 Hz;
+//   * a Gaussian window 50 ms long (about 25 ms effective), whatever the
+//     order, so that several glottal periods are seen even at a high F0;
+//   * Burg's method for a predictor of order 10 (five formants), which
+//     keeps every pole inside the unit circle and holds up on short frames;
+//   * the predictor polynomial's roots by simultaneous (Aberth–Ehrlich)
+//     iteration, then polished by Newton's method on the full polynomial;
+//   * every root pair between 50 Hz and the ceiling − 50 Hz is a formant,
+//     whatever its bandwidth: a broad F1 stays F1 and never lets F2 move
+//     into its slot.
+//
+// One object serves one rate and ceiling; it holds its own work storage
+// (allocated by the constructor, so an analysis allocates nothing) and must
+// be used by one thread at a time. Objects on different threads share
+// nothing.
+class PreciseFormants {
+public:
+    static constexpr int kFormants = PreciseFormantSet::kMaxFormants;
+    static constexpr int kOrder = 2 * kFormants;
+    static constexpr double kWindowMs = 50.0; // the Gaussian window's full length
+    static constexpr double kPreEmphasisFromHz = 50.0;
+    static constexpr double kEdgeMarginHz = 50.0; // formants lie this far inside 0 … ceiling
+    static constexpr double kMinCeilingHz = 500.0;
+    static constexpr double kMinRateHz = 1000.0;
+    // Beyond this rate the resampling's cost per analysis (and the reach)
+    // grows without bound for a rate no recording of speech has.
+    static constexpr double kMaxRateHz = 1'000'000.0;
+
+    PreciseFormants(double sampleRateHz, double ceilingHz);
+
+    // Whether the rate and ceiling can be analysed: the rate in kMinRateHz …
+    // kMaxRateHz and the ceiling finite and at least kMinCeilingHz.
+    static bool accepts(double sampleRateHz, double ceilingHz);
+    bool usable() const { return m_bUsable; }
+
+    // The rate the analysis runs at and the ceiling it applies (half that rate).
+    double analysisRateHz() const { return m_dAnalysisRate; }
+    double ceilingHz() const { return m_dAnalysisRate / 2.0; }
+
+    // Channel samples either side of an analysis centre that one analysis
+    // reads: a neighbourhood of centre ± reach() holds everything it needs.
+    std::int64_t reach() const { return m_nReach; }
+
+    // The formants at channel position `centre` (samples, fractional
+    // allowed). `samples` holds channel samples first … first + size − 1;
+    // any other sample reads as 0 (beyond the channel's ends, the window
+    // sees silence). No formants (count 0) from silence or when not usable.
+    PreciseFormantSet analyse(std::span<const float> samples, std::int64_t first, double centre);
+    PreciseFormantSet analyse(std::span<const double> samples, std::int64_t first, double centre);
+
+private:
+    template <typename Sample>
+    bool resampleAround(std::span<const Sample> samples, std::int64_t first, double centre);
+    PreciseFormantSet formantsOfFrame();
+
+    bool m_bUsable = false;
+    bool m_bResampling = false;
+    double m_dSampleRate = 0.0;
+    double m_dAnalysisRate = 0.0;
+    double m_dRatio = 1.0; // channel samples per analysis sample
+    int m_nOrder = kOrder; // predictor order
+    int m_nFrame = 0;      // analysis samples in the window
+    std::int64_t m_nReach = 0;
+    std::vector<double> m_kernel;  // the low-pass, tabulated over analysis samples
+    std::vector<double> m_window;  // Gaussian, m_nFrame values
+    std::vector<double> m_frame;   // resampled: one sample before the window, then the window
+    std::vector<double> m_forward; // Burg's prediction errors
+    std::vector<double> m_backward;
+};
+
+// The root finding and formant choice of the analysis, for its tests.
+namespace precise {
+
+// All n roots of the monic polynomial z^n + c[1]·z^(n−1) + … + c[n], given
+// `coefficients` c[0 … n] with c[0] = 1 (a predictor's 1, a1 … an), into
+// `roots` (n values): simultaneous Aberth–Ehrlich iteration from a circle,
+// then polishRoots. False when n is 0, too large, or the iteration does not
+// converge (the roots then hold the last estimates).
+constexpr int kMaxDegree = 32;
+bool polynomialRoots(std::span<const double> coefficients, std::span<std::complex<double>> roots);
+
+// Newton's method on the full polynomial, for each root in turn. A step is
+// taken only while it lowers |p| and keeps the root nearer to where it
+// started than half the distance to any other root: polishing may sharpen a
+// root, but never carries it onto a neighbour, which would lose that
+// neighbour's formant and shift the ones above into the wrong slots.
+void polishRoots(std::span<const double> coefficients, std::span<std::complex<double>> roots);
+
+// The formants of the roots of a predictor at `rateHz`: every root above
+// the real axis (a root outside the unit circle is reflected inside first)
+// whose frequency lies strictly between lowHz and highHz, sorted by
+// frequency, the lowest five. Bandwidth −ln|z|·rate/π. No bandwidth rule.
+PreciseFormantSet formantsFromRoots(std::span<const std::complex<double>> roots, double rateHz,
+                                    double lowHz, double highHz);
+
+} // namespace precise
+
+} // namespace phonaxis

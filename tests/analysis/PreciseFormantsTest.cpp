@@ -1,0 +1,308 @@
+#include "analysis/PreciseFormants.h"
+
+#include "VowelCorpus.h"
+#include "document/AppSettings.h"
+#include "document/MyDocument.h"
+#include "support/ChannelFixtures.h"
+#include "support/ScriptedPrompts.h"
+#include "windows/SpectrogramAnalysis.h"
+#include "windows/SpectrumAnalysis.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+using Complex = std::complex<double>;
+constexpr double kPi = std::numbers::pi;
+
+struct Pole {
+    double frequencyHz;
+    double bandwidthHz;
+};
+
+Complex rootOf(Pole pole, double rateHz)
+{
+    return std::polar(std::exp(-kPi * pole.bandwidthHz / rateHz),
+                      2.0 * kPi * pole.frequencyHz / rateHz);
+}
+
+// The roots of a predictor with a conjugate pair for each pole and the
+// given real roots.
+std::vector<Complex> rootsOf(const std::vector<Pole>& poles, double rateHz,
+                             const std::vector<double>& realRoots = {})
+{
+    std::vector<Complex> roots;
+    for (const Pole& pole : poles) {
+        roots.push_back(rootOf(pole, rateHz));
+        roots.push_back(std::conj(roots.back()));
+    }
+    roots.insert(roots.end(), realRoots.begin(), realRoots.end());
+    return roots;
+}
+
+// The monic polynomial with these roots (conjugates paired), c[0] = 1.
+std::vector<double> monic(const std::vector<Complex>& roots)
+{
+    std::vector<Complex> c{1.0};
+    for (const Complex r : roots) {
+        c.push_back(0.0);
+        for (std::size_t i = c.size() - 1; i > 0; --i) {
+            c[i] -= r * c[i - 1];
+        }
+    }
+    std::vector<double> real;
+    for (const Complex v : c) {
+        real.push_back(v.real());
+    }
+    return real;
+}
+
+double distanceToNearest(Complex z, const std::vector<Complex>& roots)
+{
+    double nearest = std::numeric_limits<double>::infinity();
+    for (const Complex r : roots) {
+        nearest = std::min(nearest, std::abs(z - r));
+    }
+    return nearest;
+}
+
+TEST(PreciseFormants, RootsOfPredictorsAreFoundOnceEachToFullPrecision)
+{
+    const struct {
+        const char* name;
+        std::vector<Pole> poles;
+        std::vector<double> realRoots;
+    } cases[] = {
+        {"five formants", {{500, 60}, {1500, 90}, {2500, 120}, {3500, 200}, {4500, 300}}, {}},
+        {"two narrow formants 30 Hz apart",
+         {{1000, 20}, {1030, 20}, {2500, 100}, {3500, 150}},
+         {0.3}},
+        {"broad low F1, a pole at 30 Hz, real roots",
+         {{300, 400}, {30, 80}, {2300, 100}, {3000, 150}},
+         {0.9, -0.5}},
+        {"order 20",
+         {{200, 50},
+          {700, 60},
+          {1200, 70},
+          {1700, 80},
+          {2200, 90},
+          {2700, 100},
+          {3200, 120},
+          {3700, 140},
+          {4200, 160},
+          {4700, 180}},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<Complex> truth = rootsOf(c.poles, 10000.0, c.realRoots);
+        const std::vector<double> coefficients = monic(truth);
+        std::vector<Complex> found(truth.size());
+        ASSERT_TRUE(precise::polynomialRoots(coefficients, found));
+        // Each true root has a found root at it, and no found root serves two.
+        for (const Complex r : truth) {
+            EXPECT_LT(distanceToNearest(r, found), 1e-9) << r;
+        }
+        for (const Complex f : found) {
+            EXPECT_LT(distanceToNearest(f, truth), 1e-9) << f;
+        }
+    }
+    std::vector<Complex> two(2);
+    EXPECT_FALSE(precise::polynomialRoots(std::vector<double>{1.0, NAN, 0.5}, two));
+    EXPECT_FALSE(precise::polynomialRoots(std::vector<double>{2.0, 1.0, 0.5}, two));
+}
+
+TEST(PreciseFormants, PolishingSharpensRootsButNeverCarriesOneOntoItsNeighbour)
+{
+    // Two formants 40 Hz apart: an estimate of the upper one that lies
+    // nearer the lower one would, by plain Newton steps, converge onto the
+    // lower one, and the upper formant would be lost.
+    const double rate = 10000.0;
+    const std::vector<Complex> truth = rootsOf({{1000, 30}, {1040, 30}, {2500, 100}}, rate);
+    const std::vector<double> coefficients = monic(truth);
+    const Complex lower = truth[0];
+    const Complex upper = truth[2];
+    const double apart = std::abs(upper - lower);
+
+    std::vector<Complex> estimates = truth;
+    for (Complex& e : estimates) {
+        e += Complex(3e-7, -2e-7); // slightly off: polishing brings them back
+    }
+    estimates[2] = lower + 0.2 * (upper - lower);
+    estimates[3] = std::conj(estimates[2]);
+    precise::polishRoots(coefficients, estimates);
+
+    EXPECT_LT(std::abs(estimates[0] - lower), 1e-12);
+    EXPECT_LT(std::abs(estimates[4] - truth[4]), 1e-12);
+    for (std::size_t i = 0; i < estimates.size(); ++i) {
+        for (std::size_t j = i + 1; j < estimates.size(); ++j) {
+            EXPECT_GT(std::abs(estimates[i] - estimates[j]), 0.1 * apart) << i << " and " << j;
+        }
+    }
+}
+
+TEST(PreciseFormants, FormantsTakeAscendingSlotsWhateverTheirBandwidth)
+{
+    const double rate = 10000.0;
+    const struct {
+        const char* name;
+        std::vector<Complex> roots;
+        std::vector<Pole> expected;
+    } cases[] = {
+        // A broad low F1 (F < 2·B) stays F1: F2 does not move into its slot.
+        {"broad F1",
+         rootsOf({{3000, 150}, {300, 400}, {2300, 100}}, rate),
+         {{300, 400}, {2300, 100}, {3000, 150}}},
+        // Poles below 50 Hz or above the ceiling − 50 Hz, and real roots,
+        // are no formants and take no slot.
+        {"outside the band",
+         rootsOf({{30, 80}, {700, 80}, {4980, 200}, {1200, 90}}, rate, {0.95, -0.7}),
+         {{700, 80}, {1200, 90}}},
+        // A root outside the unit circle counts as its reflection inside.
+        {"outside the circle",
+         {std::polar(1.02, 2.0 * kPi * 0.1), std::polar(1.02, -2.0 * kPi * 0.1)},
+         {{1000, std::log(1.02) * rate / kPi}}},
+        {"the lowest five",
+         rootsOf({{600, 60}, {500, 50}, {4000, 100}, {3000, 90}, {2000, 80}, {1000, 70}}, rate),
+         {{500, 50}, {600, 60}, {1000, 70}, {2000, 80}, {3000, 90}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PreciseFormantSet set = precise::formantsFromRoots(c.roots, rate, 50.0, 4950.0);
+        ASSERT_EQ(set.count, static_cast<int>(c.expected.size()));
+        for (std::size_t i = 0; i < c.expected.size(); ++i) {
+            EXPECT_NEAR(set.frequencyHz[i], c.expected[i].frequencyHz, 1e-6) << "F" << i + 1;
+            EXPECT_NEAR(set.bandwidthHz[i], c.expected[i].bandwidthHz, 1e-6) << "B" << i + 1;
+        }
+    }
+}
+
+TEST(PreciseFormants, SilenceAndUnusableSettingsGiveNoFormants)
+{
+    const std::vector<double> silence(4000, 0.0);
+    PreciseFormants analysis(16000.0, 5000.0);
+    ASSERT_TRUE(analysis.usable());
+    EXPECT_EQ(analysis.analyse(std::span<const double>(silence), 0, 2000.0).count, 0);
+    EXPECT_EQ(analysis.analyse(std::span<const double>(silence), 0, NAN).count, 0);
+    for (const auto& [rate, ceiling] : {std::pair{16000.0, NAN},
+                                        {16000.0, 0.0},
+                                        {NAN, 5000.0},
+                                        {500.0, 5000.0},
+                                        {2e6, 5000.0},
+                                        {INFINITY, 5000.0}}) {
+        EXPECT_FALSE(PreciseFormants::accepts(rate, ceiling)) << rate << " " << ceiling;
+        EXPECT_FALSE(PreciseFormants(rate, ceiling).usable());
+    }
+    // The spectrum declines a precise analysis it cannot make.
+    const std::vector<float> tone(8000, 0.25f);
+    SpectrumParameters parameters;
+    parameters.m_bPreciseAnalysis = true;
+    parameters.m_dFormantCeiling = NAN;
+    SpectrumAnalysis spectrum;
+    EXPECT_EQ(spectrum.PerformFFTLPC(tone, 100.0, 100.0, 8000.0, 16000.0, parameters),
+              SpectrumStart::Declined);
+}
+
+// Two vowels of 500 ms each, one after the other.
+std::vector<float> twoVowels(const std::string& first, const std::string& second, double rateHz)
+{
+    std::vector<float> samples;
+    for (const std::string& vowel : {first, second}) {
+        const std::vector<double> v = corpus::synthesiseVowel(
+            corpus::vowelSpec(vowel, corpus::Speaker::Woman, 100.0, rateHz));
+        samples.insert(samples.end(), v.begin(), v.end());
+    }
+    return samples;
+}
+
+void expectFormantsOf(const std::string& vowel, std::span<const double> found)
+{
+    const corpus::VowelSpec truth =
+        corpus::vowelSpec(vowel, corpus::Speaker::Woman, 100.0, 16000.0);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_NEAR(found[i], truth.formantsHz[i], 0.1 * truth.formantsHz[i])
+            << vowel << " F" << i + 1;
+    }
+}
+
+TEST(PreciseFormants, SpectrumFormantsDescribeTheMiddleOfTheStretch)
+{
+    const double rate = 16000.0;
+    const std::vector<float> samples = twoVowels("aa", "iy", rate);
+    SpectrumParameters parameters;
+    parameters.m_bPreciseAnalysis = true;
+    parameters.m_dFormantCeiling = 5500.0;
+    const struct {
+        double fromMs;
+        double toMs;
+        const char* vowel;
+    } cases[] = {{250, 250, "aa"}, {750, 750, "iy"}, {400, 1000, "iy"}, {0, 560, "aa"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fromMs) + " to " + std::to_string(c.toMs));
+        SpectrumAnalysis spectrum;
+        ASSERT_EQ(spectrum.PerformFFTLPC(samples, c.fromMs * rate / 1000.0, c.toMs * rate / 1000.0,
+                                         static_cast<double>(samples.size()), rate, parameters),
+                  SpectrumStart::Computed);
+        expectFormantsOf(c.vowel, std::span<const double>(spectrum.m_dFormat).first(3));
+    }
+}
+
+// The precise tracks of a document's spectrogram over a selection: each
+// column's formants are those of its middle, the snapshot holds every
+// sample they read, those before the selection too (its tracks equal those
+// computed on the whole channel), and the thread count changes nothing.
+TEST(PreciseFormants, SpectrogramTracksFollowTheVowelsFromTheSnapshotOnAnyThreadCount)
+{
+    const double rate = 16000.0;
+    std::vector<float> samples = twoVowels("aa", "iy", rate);
+    // Louder before the selection: the first column's analysis reaches
+    // back there, and must see those samples as they are.
+    std::transform(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(0.2 * rate),
+                   samples.begin(), [](float v) { return 30.0f * v; });
+    test::ScriptedPrompts prompts;
+    AppSettings settings;
+    MyDocument doc{prompts, settings};
+    doc.m_nNumofChannels = 1;
+    test::loadChannel(doc.getChannel(0), samples, rate);
+    Channels& audio = doc.getChannel(0);
+    audio.m_nChannelType = 1;
+    audio.m_dDurationStartFile = 0.2 * rate, audio.m_dDurationStopFile = 1.0 * rate;
+    audio.m_dDurationStartTime = 200.0, audio.m_dDurationStopTime = 1000.0;
+    doc.m_bSpecDrawFormantTracking = true;
+    doc.m_bPreciseAnalysis = true;
+    doc.m_dFormantCeiling = 5500.0;
+
+    const int columns = 20;
+    const SpectrogramInput snapshot = SpectrogramInput::fromDocument(doc, true, columns, 64);
+    SpectrogramInput everything = snapshot;
+    everything.samples = samples;
+    everything.offset = 0.0;
+    everything.runs.clear();
+
+    const SpectrogramResult one = DoSpectrogram(snapshot, nullptr, 1);
+    ASSERT_TRUE(one.m_bHaveFormants);
+    EXPECT_EQ(one.formants, DoSpectrogram(snapshot, nullptr, 2).formants);
+    EXPECT_EQ(one.formants, DoSpectrogram(everything, nullptr, 1).formants);
+    for (int c = 0; c < columns; ++c) {
+        const double middleMs = 200.0 + (c + 0.5) * 800.0 / columns;
+        if (std::abs(middleMs - 500.0) < 100.0 || middleMs > 900.0) {
+            continue; // the change of vowel and the ramps at the ends
+        }
+        SCOPED_TRACE("column " + std::to_string(c));
+        const FormantRecord& record = one.formants[static_cast<std::size_t>(c)];
+        const std::vector<double> found(record.begin(), record.begin() + 3);
+        expectFormantsOf(middleMs < 500.0 ? "aa" : "iy", found);
+    }
+}
+
+} // namespace
+} // namespace phonaxis

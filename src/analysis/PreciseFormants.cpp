@@ -349,6 +349,10 @@ void polishRoots(std::span<const double> coefficients, std::span<std::complex<do
     }
 }
 
+// Formant bandwidths of a voice stay well below this even for a broad F1
+// at a high F0; a broader pole is the model's spare.
+constexpr double kBroadestFormantHz = 1000.0;
+
 PreciseFormantSet formantsFromRoots(std::span<const std::complex<double>> roots, double rateHz,
                                     double lowHz, double highHz)
 {
@@ -364,7 +368,8 @@ PreciseFormantSet formantsFromRoots(std::span<const std::complex<double>> roots,
         }
         const double frequency = std::arg(z) * rateHz / (2.0 * kPi);
         const double bandwidth = -std::log(std::abs(z)) * rateHz / kPi;
-        if (frequency > lowHz && frequency < highHz && std::isfinite(bandwidth)) {
+        if (frequency > lowHz && frequency < highHz && std::isfinite(bandwidth) &&
+            bandwidth < kBroadestFormantHz) {
             found[count++] = {frequency, bandwidth};
         }
     }

@@ -33,9 +33,12 @@ struct PreciseFormantSet {
 //     keeps every pole inside the unit circle and holds up on short frames;
 //   * the predictor polynomial's roots by simultaneous (Aberth–Ehrlich)
 //     iteration, then polished by Newton's method on the full polynomial;
-//   * every root pair between 50 Hz and the ceiling − 50 Hz is a formant,
-//     whatever its bandwidth: a broad F1 stays F1 and never lets F2 move
-//     into its slot.
+//   * every root pair between 50 Hz and the ceiling − 50 Hz is a formant
+//     unless it is broader than 1 kHz: no rule relating bandwidth to
+//     frequency, so a broad F1 stays F1 and never lets F2 move into its
+//     slot, while the pole a ten-pole model has to spare (on the source's
+//     tilt, or below a ceiling set above a voice's formants) is no formant
+//     and cannot push F2 into the F3 slot.
 //
 // One object serves one rate and ceiling; it holds its own work storage
 // (allocated by the constructor, so an analysis allocates nothing) and must
@@ -117,7 +120,8 @@ void polishRoots(std::span<const double> coefficients, std::span<std::complex<do
 // The formants of the roots of a predictor at `rateHz`: every root above
 // the real axis (a root outside the unit circle is reflected inside first)
 // whose frequency lies strictly between lowHz and highHz, sorted by
-// frequency, the lowest five. Bandwidth −ln|z|·rate/π. No bandwidth rule.
+// frequency, the lowest five, leaving out those broader than 1 kHz.
+// Bandwidth −ln|z|·rate/π.
 PreciseFormantSet formantsFromRoots(std::span<const std::complex<double>> roots, double rateHz,
                                     double lowHz, double highHz);
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -16,14 +17,14 @@ namespace {
 using corpus::Speaker;
 
 // The precise formants at 250 ms of a corpus vowel through the spectrum
-// analysis, with the speaker's ceiling: F1 … F3, 0 where missing.
-std::array<double, 3> preciseAt250Ms(const corpus::VowelSpec& spec)
+// analysis with a formant ceiling: F1 … F3, 0 where missing.
+std::array<double, 3> preciseAt250Ms(const corpus::VowelSpec& spec, double ceilingHz)
 {
     const std::vector<double> values = corpus::synthesiseVowel(spec);
     const std::vector<float> samples(values.begin(), values.end());
     SpectrumParameters parameters;
     parameters.m_bPreciseAnalysis = true;
-    parameters.m_dFormantCeiling = spec.speaker == Speaker::Man ? 5000.0 : 5500.0;
+    parameters.m_dFormantCeiling = ceilingHz;
     SpectrumAnalysis analysis;
     const double at = 0.25 * spec.rateHz;
     if (analysis.PerformFFTLPC(samples, at, at, static_cast<double>(samples.size()), spec.rateHz,
@@ -38,7 +39,9 @@ std::array<double, 3> preciseAt250Ms(const corpus::VowelSpec& spec)
 // (two with a low F1, one with F1 and F2 close, one with F2 and F3 close),
 // at each rate. The analysis errs by about 8 / 11 / 8 Hz on them at F0 100
 // and 45 / 30 / 25 Hz at F0 200 (harmonics 200 Hz apart pull a low F1); the
-// limits leave half as much again and more.
+// limits leave half as much again and more. Women's voices are analysed at
+// the ceiling that suits them (5,500 Hz) and at the default (5,000 Hz), where
+// the model has a pole to spare that must not take a formant's slot.
 struct GroupLimits {
     Speaker speaker;
     double f0Hz;
@@ -55,13 +58,24 @@ TEST(PreciseFormants, CorpusSubsetMeetsErrorLimitsInEveryGroupAtEveryRate)
         {Speaker::Woman, 200.0, {60.0, 35.0, 40.0}},
     };
     for (const GroupLimits& group : groups) {
-        for (const double rate : corpus::corpusRates()) {
+        const std::vector<double> ceilings = group.speaker == Speaker::Man
+                                                 ? std::vector<double>{5000.0}
+                                                 : std::vector<double>{5500.0, 5000.0};
+        for (const auto& [rate, ceiling] : [&] {
+                 std::vector<std::pair<double, double>> runs;
+                 for (const double r : corpus::corpusRates()) {
+                     for (const double c : ceilings) {
+                         runs.emplace_back(r, c);
+                     }
+                 }
+                 return runs;
+             }()) {
             std::array<double, 3> sum{};
             std::string found;
             for (const std::string& vowel : vowels) {
                 const corpus::VowelSpec spec =
                     corpus::vowelSpec(vowel, group.speaker, group.f0Hz, rate);
-                const std::array<double, 3> formants = preciseAt250Ms(spec);
+                const std::array<double, 3> formants = preciseAt250Ms(spec, ceiling);
                 char text[96];
                 std::snprintf(text, sizeof text, " %s %.0f/%.0f/%.0f", vowel.c_str(), formants[0],
                               formants[1], formants[2]);
@@ -75,7 +89,7 @@ TEST(PreciseFormants, CorpusSubsetMeetsErrorLimitsInEveryGroupAtEveryRate)
                 const double mae = sum[i] / static_cast<double>(vowels.size());
                 EXPECT_LE(mae, group.maeHz[i])
                     << corpus::speakerName(group.speaker) << " F0 " << group.f0Hz << " at " << rate
-                    << " Hz, F" << i + 1 << "; found" << found;
+                    << " Hz, ceiling " << ceiling << " Hz, F" << i + 1 << "; found" << found;
             }
         }
     }

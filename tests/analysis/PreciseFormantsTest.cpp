@@ -150,7 +150,7 @@ TEST(PreciseFormants, PolishingSharpensRootsButNeverCarriesOneOntoItsNeighbour)
     }
 }
 
-TEST(PreciseFormants, FormantsTakeAscendingSlotsWhateverTheirBandwidth)
+TEST(PreciseFormants, FormantsTakeAscendingSlotsAndPolesBroaderThanAFormantTakeNone)
 {
     const double rate = 10000.0;
     const struct {
@@ -162,6 +162,12 @@ TEST(PreciseFormants, FormantsTakeAscendingSlotsWhateverTheirBandwidth)
         {"broad F1",
          rootsOf({{3000, 150}, {300, 400}, {2300, 100}}, rate),
          {{300, 400}, {2300, 100}, {3000, 150}}},
+        // A pole broader than 1 kHz is the model's spare (spectral
+        // tilt, or a ceiling above the voice's formants), not a formant: it
+        // takes no slot, so F2 stays F2.
+        {"spare broad pole",
+         rootsOf({{860, 50}, {1400, 2600}, {2050, 80}, {2850, 140}, {3300, 1100}}, rate),
+         {{860, 50}, {2050, 80}, {2850, 140}}},
         // Poles below 50 Hz or above the ceiling − 50 Hz, and real roots,
         // are no formants and take no slot.
         {"outside the band",

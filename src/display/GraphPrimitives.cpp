@@ -578,6 +578,12 @@ void DrawAnyGrid(QPainter& painter, const Rect& rect, int minimum, int maximum, 
     const QPen textPen(Qt::black);
     const QFontMetrics metrics(painter.font());
     const double pixelsPerStep = double(step) * length / double(extent);
+    // A frequency or time label that would run into the one drawn before it
+    // is left out (its line stays): on a wide range, such as 22 kHz in 1 kHz
+    // steps on a narrow graph, the numbers would otherwise print over one
+    // another.
+    constexpr double kLabelGapPx = 4.0;
+    double lastLabelEnd = -std::numeric_limits<double>::infinity();
     for (std::int64_t k = orientation == 2 ? 1 : 0; k <= count; ++k) {
         const std::int32_t offset = pixel(pixelsPerStep * double(k));
         const QString label = QString::number(std::int64_t{minimum} + k * step);
@@ -588,10 +594,13 @@ void DrawAnyGrid(QPainter& painter, const Rect& rect, int minimum, int maximum, 
             if (drawLabels) {
                 // Centred on its line, but never past the grid's right edge,
                 // where a graph that fills its view would cut it off.
-                painter.setPen(textPen);
                 const double width = metrics.horizontalAdvance(label);
-                drawTextAt(painter, std::min(x - width / 2.0, rect.right - width), rect.bottom,
-                           label);
+                const double left = std::min(x - width / 2.0, rect.right - width);
+                if (left >= lastLabelEnd + kLabelGapPx) {
+                    painter.setPen(textPen);
+                    drawTextAt(painter, left, rect.bottom, label);
+                    lastLabelEnd = left + width;
+                }
             }
         } else {
             const std::int32_t y = rect.bottom - offset;

@@ -367,6 +367,22 @@ TEST(GraphPrimitivesTest, ValueGridLabelsStayInsideTheGridsEdges)
     }
 }
 
+TEST(GraphPrimitivesTest, FrequencyLabelsThatWouldOverlapAreLeftOut)
+{
+    // 22 kHz in 1 kHz steps across 300 pixels (a 44.1 kHz spectrum): the
+    // five-digit labels are wider than the 13.6 pixels between lines.
+    const Rect rect{0, 10, 200, 310};
+    TextRecorder recorder(QSize(320, 230));
+    QPainter painter(&recorder);
+    DrawAnyGrid(painter, rect, 0, 22000, 1000, 2, true, false);
+    painter.end();
+    const std::vector<TextRecorder::Text>& labels = recorder.texts();
+    EXPECT_GT(labels.size(), 3u);
+    EXPECT_LT(labels.size(), 22u);
+    EXPECT_EQ(labels.front().text, "1000");
+    EXPECT_TRUE(apart(labels));
+}
+
 TEST(GraphPrimitivesTest, EggNumbersAreWrittenOnlyWhereTheyFit)
 {
     // Cycles 10 samples, 20 pixels, apart: closer than their numbers.

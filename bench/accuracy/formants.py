@@ -2,14 +2,16 @@
 """Formant accuracy on the synthetic vowel corpus, against its truth.
 
     bench/accuracy/formants.py [--build DIR] [--corpus DIR] [--no-reference]
+                               [--women-ceiling HZ]
 
 Writes the corpus (phonaxis-gen vowel-corpus: 320 vowels, men and women, F0
 100 and 200 Hz, 10,000 / 16,000 / 22,050 / 44,100 Hz, 16-bit and float) and
 measures F1-F3 at 250 ms three ways:
 
   default    phonaxis-cli spectrum FILE --at 250
-  precise    the same with --set m_bPreciseAnalysis=true and the ceiling
-             --set m_dFormantCeiling=5000 (men) or 5500 (women)
+  precise    the same with --precise and the ceiling
+             --set m_dFormantCeiling=5000 (men) or 5500 (women; --women-ceiling
+             sets another, e.g. 5000, the setting's default)
   reference  the reference tool's To Formant (burg) with the same ceilings
              (bench/praat/formant_at.praat; skipped without `praat` on the
              PATH or with --no-reference)
@@ -50,7 +52,7 @@ def number(text):
 def cli_formants(cli, path, precise, ceiling):
     command = [cli, "spectrum", path, "--at", str(AT_MS)]
     if precise:
-        command += ["--set", "m_bPreciseAnalysis=true", "--set", f"m_dFormantCeiling={ceiling}"]
+        command += ["--precise", "--set", f"m_dFormantCeiling={ceiling}"]
     lines = run(command).strip().splitlines()
     # Header line, then: file, definition, F1 ... F5, B1 ... B5, comments.
     fields = lines[-1].split("\t")
@@ -102,7 +104,9 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
     parser.add_argument("--corpus", help="folder for the corpus (default: a temporary one)")
     parser.add_argument("--no-reference", action="store_true")
+    parser.add_argument("--women-ceiling", type=int, default=CEILING["woman"])
     args = parser.parse_args()
+    CEILING["woman"] = args.women_ceiling
 
     gen = os.path.join(args.build, "tools", "phonaxis-gen")
     cli = os.path.join(args.build, "src", "phonaxis-cli")

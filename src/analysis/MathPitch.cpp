@@ -68,11 +68,18 @@ long long truncSaturated(double value)
     return static_cast<long long>(std::clamp(value, -kLimit, kLimit));
 }
 
-// 10·log10 of a power, with an exactly zero power giving 0.0 rather than −∞.
-double powerDb(double re, double im)
+// levels[k] = 10·log10(re[k]² + im[k]²) for k < count, an exactly zero power
+// giving 0.0 rather than −∞: the powers first (a loop the compiler
+// vectorises), then their logarithms.
+void levelsDb(const double* __restrict re, const double* __restrict im, double* __restrict levels,
+              int count)
 {
-    const double power = re * re + im * im;
-    return power == 0.0 ? 0.0 : 10.0 * std::log10(power);
+    for (int k = 0; k < count; ++k) {
+        levels[k] = re[k] * re[k] + im[k] * im[k];
+    }
+    for (int k = 0; k < count; ++k) {
+        levels[k] = levels[k] == 0.0 ? 0.0 : 10.0 * std::log10(levels[k]);
+    }
 }
 
 // Bins 0 … N/2 of the transform of a real N-point sequence x whose even
@@ -95,22 +102,27 @@ void realTransform(PitchWork& work, int order)
         work.twiddleLength = n;
     }
     CMathFunc::FFT_CODE_REAL(work.re, work.im, order - 1);
-    const double* zr = work.re.data();
-    const double* zi = work.im.data();
-    const double* wr = work.twiddleRe.data();
-    const double* wi = work.twiddleIm.data();
-    double* xr = work.binRe.data();
-    double* xi = work.binIm.data();
-    for (int k = 0; k <= half; ++k) {
-        const int a = k == half ? 0 : k;
-        const int b = k == 0 ? 0 : half - k;
+    const double* __restrict zr = work.re.data();
+    const double* __restrict zi = work.im.data();
+    const double* __restrict wr = work.twiddleRe.data();
+    const double* __restrict wi = work.twiddleIm.data();
+    double* __restrict xr = work.binRe.data();
+    double* __restrict xi = work.binIm.data();
+    // Bin k pairs Z[a] with Z[b]: a = k, b = N/2 − k, except that bins 0 and
+    // N/2 both pair Z[0] with itself.
+    const auto bin = [=](int k, int a, int b) {
         const double evenRe = 0.5 * (zr[a] + zr[b]);
         const double evenIm = 0.5 * (zi[a] - zi[b]);
         const double oddRe = 0.5 * (zi[a] + zi[b]);
         const double oddIm = -0.5 * (zr[a] - zr[b]);
         xr[k] = evenRe + wr[k] * oddRe - wi[k] * oddIm;
         xi[k] = evenIm + wr[k] * oddIm + wi[k] * oddRe;
+    };
+    bin(0, 0, 0);
+    for (int k = 1; k < half; ++k) {
+        bin(k, k, half - k);
     }
+    bin(half, 0, 0);
 }
 
 template <typename Sample>
@@ -155,11 +167,20 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     // Points i in [from, to) have a sample: i < w and 0 <= first + i < available.
     const long long from = std::clamp(-first, 0LL, static_cast<long long>(w));
     const long long to = std::clamp(available - first, from, static_cast<long long>(w));
-    for (long long i = from; i < to; ++i) {
-        const double x = static_cast<double>(samples[static_cast<std::size_t>(first + i)]) *
-                         window[static_cast<std::size_t>(i)];
-        double* packed = (i & 1) == 0 ? re : im;
-        packed[i >> 1] = x;
+    const auto windowed = [samples, window, first](long long i) {
+        return static_cast<double>(samples[static_cast<std::size_t>(first + i)]) * window[i];
+    };
+    long long i = from;
+    if (i < to && (i & 1) == 1) {
+        im[i >> 1] = windowed(i);
+        ++i;
+    }
+    for (; i + 1 < to; i += 2) {
+        re[i >> 1] = windowed(i);
+        im[i >> 1] = windowed(i + 1);
+    }
+    if (i < to) {
+        re[i >> 1] = windowed(i);
     }
     realTransform(*work, order);
 
@@ -167,14 +188,17 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     // bin k), so bins 0 … n/2 carry all of it, and its transform, the
     // cepstrum, is that of a real sequence again.
     double* levels = work->levels.data();
-    for (int k = 0; k <= half; ++k) {
-        levels[k] = powerDb(work->binRe[static_cast<std::size_t>(k)],
-                            work->binIm[static_cast<std::size_t>(k)]);
+    levelsDb(work->binRe.data(), work->binIm.data(), levels, half + 1);
+    // Points 2j and 2j + 1 for j < N/4 lie in bins 0 … N/2 − 1; the rest
+    // mirror: point N − k has the level of bin k.
+    const int quarter = half / 2;
+    for (int j = 0; j < quarter; ++j) {
+        re[j] = levels[2 * j];
+        im[j] = levels[2 * j + 1];
     }
-    const auto level = [levels, n, half](int k) { return levels[k <= half ? k : n - k]; };
-    for (int j = 0; j < half; ++j) {
-        re[j] = level(2 * j);
-        im[j] = level(2 * j + 1);
+    for (int j = quarter; j < half; ++j) {
+        re[j] = levels[n - 2 * j];
+        im[j] = levels[n - 2 * j - 1];
     }
     realTransform(*work, order);
 
@@ -184,19 +208,18 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     const long long hi = truncSaturated(rateHz / lowestHz);
     const int loInCepstrum = static_cast<int>(std::clamp(lo, 0LL, static_cast<long long>(half)));
     const int hiInCepstrum = static_cast<int>(std::clamp(hi, 0LL, static_cast<long long>(half)));
+    // Only the quefrencies the search visits are kept; the cleared rest count
+    // as 0 dB for the top when there is any.
     double* c = work->cepstrum.data();
-    std::fill(c, c + half, 0.0);
-    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-        c[q] = powerDb(work->binRe[static_cast<std::size_t>(q)],
-                       work->binIm[static_cast<std::size_t>(q)]);
-    }
+    levelsDb(work->binRe.data() + loInCepstrum, work->binIm.data() + loInCepstrum,
+             c + loInCepstrum, hiInCepstrum - loInCepstrum);
 
     // Keep the top 20 dB.
-    double top = -1e-30;
-    for (int q = 0; q < half; ++q) {
+    double top = loInCepstrum > 0 || hiInCepstrum < half ? 0.0 : -1e-30;
+    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
         top = std::max(top, c[q]);
     }
-    for (int q = 0; q < half; ++q) {
+    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
         c[q] = std::max(0.0, c[q] - top + 20.0);
     }
 

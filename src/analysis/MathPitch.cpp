@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <new>
 #include <numbers>
 #include <vector>
@@ -11,6 +12,19 @@ namespace phonaxis {
 namespace {
 
 constexpr int kMaxPitchFftLength = 4096;
+
+// Cepstral powers below this share of the strongest (10 dB down) cannot be
+// the chosen quefrency; their levels are not computed (see cepstralPitch).
+constexpr double kCandidatePowerShare = 0.1;
+
+// The vectorised loops are built for these instruction sets too, the fastest
+// the processor has chosen when the program starts; the results are the same
+// (the file is built without fused multiply-adds).
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__)
+#define PHONAXIS_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define PHONAXIS_VECTOR_CLONES
+#endif
 
 // One thread's work storage for the cepstral pitch routines, sized for the
 // largest transform they take. The Hamming window is cached by length and the
@@ -68,18 +82,61 @@ long long truncSaturated(double value)
     return static_cast<long long>(std::clamp(value, -kLimit, kLimit));
 }
 
-// levels[k] = 10·log10(re[k]² + im[k]²) for k < count, an exactly zero power
-// giving 0.0 rather than −∞: the powers first (a loop the compiler
-// vectorises), then their logarithms.
-void levelsDb(const double* __restrict re, const double* __restrict im, double* __restrict levels,
-              int count)
+// powers[k] = re[k]² + im[k]² for k < count.
+PHONAXIS_VECTOR_CLONES
+void powersOf(const double* __restrict re, const double* __restrict im,
+              double* __restrict powers, int count)
 {
     for (int k = 0; k < count; ++k) {
-        levels[k] = re[k] * re[k] + im[k] * im[k];
+        powers[k] = re[k] * re[k] + im[k] * im[k];
     }
+}
+
+// The level in dB of a power, an exactly zero power giving 0.0 rather than −∞.
+double levelDb(double power)
+{
+    return power == 0.0 ? 0.0 : 10.0 * std::log10(power);
+}
+
+// levels[k] = levelDb(re[k]² + im[k]²) for k < count.
+void levelsDb(const double* re, const double* im, double* levels, int count)
+{
+    powersOf(re, im, levels, count);
     for (int k = 0; k < count; ++k) {
-        levels[k] = levels[k] == 0.0 ? 0.0 : 10.0 * std::log10(levels[k]);
+        levels[k] = levelDb(levels[k]);
     }
+}
+
+// Bin k of a real transform from the half-length transform Z (see below):
+// Z[a] with Z[b] and the twiddle w[k].
+[[gnu::always_inline]] inline void splitBin(const double* __restrict zr,
+                                            const double* __restrict zi,
+                                            const double* __restrict wr,
+                                            const double* __restrict wi, double* __restrict xr,
+                                            double* __restrict xi, int k, int a, int b)
+{
+    const double evenRe = 0.5 * (zr[a] + zr[b]);
+    const double evenIm = 0.5 * (zi[a] - zi[b]);
+    const double oddRe = 0.5 * (zi[a] + zi[b]);
+    const double oddIm = -0.5 * (zr[a] - zr[b]);
+    xr[k] = evenRe + wr[k] * oddRe - wi[k] * oddIm;
+    xi[k] = evenIm + wr[k] * oddIm + wi[k] * oddRe;
+}
+
+// Bins 0 … half of a real transform from its half-length transform Z: bin k
+// pairs Z[k] with Z[half − k], except that bins 0 and half both pair Z[0]
+// with itself. Built for several instruction sets; each computes the same
+// operations, unfused.
+PHONAXIS_VECTOR_CLONES
+void splitBins(const double* __restrict zr, const double* __restrict zi,
+               const double* __restrict wr, const double* __restrict wi, double* __restrict xr,
+               double* __restrict xi, int half)
+{
+    splitBin(zr, zi, wr, wi, xr, xi, 0, 0, 0);
+    for (int k = 1; k < half; ++k) {
+        splitBin(zr, zi, wr, wi, xr, xi, k, k, half - k);
+    }
+    splitBin(zr, zi, wr, wi, xr, xi, half, 0, 0);
 }
 
 // Bins 0 … N/2 of the transform of a real N-point sequence x whose even
@@ -102,27 +159,8 @@ void realTransform(PitchWork& work, int order)
         work.twiddleLength = n;
     }
     CMathFunc::FFT_CODE_REAL(work.re, work.im, order - 1);
-    const double* __restrict zr = work.re.data();
-    const double* __restrict zi = work.im.data();
-    const double* __restrict wr = work.twiddleRe.data();
-    const double* __restrict wi = work.twiddleIm.data();
-    double* __restrict xr = work.binRe.data();
-    double* __restrict xi = work.binIm.data();
-    // Bin k pairs Z[a] with Z[b]: a = k, b = N/2 − k, except that bins 0 and
-    // N/2 both pair Z[0] with itself.
-    const auto bin = [=](int k, int a, int b) {
-        const double evenRe = 0.5 * (zr[a] + zr[b]);
-        const double evenIm = 0.5 * (zi[a] - zi[b]);
-        const double oddRe = 0.5 * (zi[a] + zi[b]);
-        const double oddIm = -0.5 * (zr[a] - zr[b]);
-        xr[k] = evenRe + wr[k] * oddRe - wi[k] * oddIm;
-        xi[k] = evenIm + wr[k] * oddIm + wi[k] * oddRe;
-    };
-    bin(0, 0, 0);
-    for (int k = 1; k < half; ++k) {
-        bin(k, k, half - k);
-    }
-    bin(half, 0, 0);
+    splitBins(work.re.data(), work.im.data(), work.twiddleRe.data(), work.twiddleIm.data(),
+              work.binRe.data(), work.binIm.data(), half);
 }
 
 template <typename Sample>
@@ -210,9 +248,29 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     const int hiInCepstrum = static_cast<int>(std::clamp(hi, 0LL, static_cast<long long>(half)));
     // Only the quefrencies the search visits are kept; the cleared rest count
     // as 0 dB for the top when there is any.
+    //
+    // Of those, only the levels that can be the top or the strongest are
+    // needed: the others are marked −∞, which changes neither the top nor
+    // the search. A power more than 10 dB below the strongest has a level
+    // more than 10 dB (less the logarithm's rounding, far below 1 dB) below
+    // the strongest's, so after the shift by the top it stays below it, or
+    // both are cut to 0, and it is never chosen: the strongest comes first
+    // in the search only among equal kept levels. A zero power, whose level
+    // is 0 dB, is always computed; so is everything when the strongest power
+    // is 0. A NaN power (from NaN samples) neither tops nor wins in either
+    // case.
     double* c = work->cepstrum.data();
-    levelsDb(work->binRe.data() + loInCepstrum, work->binIm.data() + loInCepstrum,
+    powersOf(work->binRe.data() + loInCepstrum, work->binIm.data() + loInCepstrum,
              c + loInCepstrum, hiInCepstrum - loInCepstrum);
+    double strongest = 0.0;
+    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+        strongest = std::max(strongest, c[q]);
+    }
+    const double weakestNeeded = strongest * kCandidatePowerShare;
+    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+        c[q] = c[q] >= weakestNeeded || c[q] == 0.0 ? levelDb(c[q])
+                                                     : -std::numeric_limits<double>::infinity();
+    }
 
     // Keep the top 20 dB.
     double top = loInCepstrum > 0 || hiInCepstrum < half ? 0.0 : -1e-30;

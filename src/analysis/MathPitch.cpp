@@ -82,6 +82,28 @@ long long truncSaturated(double value)
     return static_cast<long long>(std::clamp(value, -kLimit, kLimit));
 }
 
+// Point pairs of the windowed frame: re[j] = s[2j]·w[2j], im[j] = s[2j + 1]·w[2j + 1]
+// for j < pairs.
+PHONAXIS_VECTOR_CLONES
+void packWindowed(const float* __restrict s, const double* __restrict w, double* __restrict re,
+                  double* __restrict im, long long pairs)
+{
+    for (long long j = 0; j < pairs; ++j) {
+        re[j] = static_cast<double>(s[2 * j]) * w[2 * j];
+        im[j] = static_cast<double>(s[2 * j + 1]) * w[2 * j + 1];
+    }
+}
+
+PHONAXIS_VECTOR_CLONES
+void packWindowed(const double* __restrict s, const double* __restrict w, double* __restrict re,
+                  double* __restrict im, long long pairs)
+{
+    for (long long j = 0; j < pairs; ++j) {
+        re[j] = s[2 * j] * w[2 * j];
+        im[j] = s[2 * j + 1] * w[2 * j + 1];
+    }
+}
+
 // powers[k] = re[k]² + im[k]² for k < count.
 PHONAXIS_VECTOR_CLONES
 void powersOf(const double* __restrict re, const double* __restrict im,
@@ -213,10 +235,10 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
         im[i >> 1] = windowed(i);
         ++i;
     }
-    for (; i + 1 < to; i += 2) {
-        re[i >> 1] = windowed(i);
-        im[i >> 1] = windowed(i + 1);
-    }
+    const long long pairs = (to - i) / 2;
+    packWindowed(samples.data() + static_cast<std::size_t>(first + i), window + i, re + (i >> 1),
+                 im + (i >> 1), pairs);
+    i += 2 * pairs;
     if (i < to) {
         re[i >> 1] = windowed(i);
     }

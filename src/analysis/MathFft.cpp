@@ -201,7 +201,8 @@ void plainTransform(double* xr, double* xi, int m)
 //   the results go to their blocks. The input is read from a copy, since the
 //   blocks are written over it.
 // * The later stages run three at a time over contiguous vectors of each
-//   block's eighths (two, or one, at the end).
+//   block's eighths, from the half-length kWideStride on two at a time (and
+//   one alone when one is left).
 
 using Doubles2 = double __attribute__((vector_size(2 * sizeof(double))));
 using Doubles4 = double __attribute__((vector_size(4 * sizeof(double))));

@@ -10,7 +10,10 @@
 // Both transforms run in place and start each iteration by copying the same
 // random frame into their buffers (2·N doubles each), so the two sides do the
 // same memory work besides the transform. At the end the program prints, for
-// each N, our time over FFTW's.
+// each N, our time over FFTW's: the median of each side's repetitions when the
+// program runs with --benchmark_repetitions (on a shared machine run e.g.
+// --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true, so
+// that the two sides take turns and see the same load).
 
 #include "analysis/CMathFunc.h"
 
@@ -118,7 +121,7 @@ public:
     {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                m_cpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
+                m_cpuTimes[run.benchmark_name()].push_back(run.GetAdjustedCPUTime());
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -127,18 +130,32 @@ public:
     void Finalize() override
     {
         ConsoleReporter::Finalize();
-        std::printf("\nFFT_CODE_REAL time / FFTW time (CPU time; lower is better):\n");
+        std::printf("\nFFT_CODE_REAL time / FFTW time (median CPU times; lower is better):\n");
         for (int n = kMinLength; n <= kMaxLength; n *= 2) {
-            const auto ours = m_cpuTimes.find("Fft/" + std::to_string(n));
-            const auto theirs = m_cpuTimes.find("Fftw/" + std::to_string(n));
-            if (ours != m_cpuTimes.end() && theirs != m_cpuTimes.end() && theirs->second > 0) {
-                std::printf("  N = %4d: %.2fx\n", n, ours->second / theirs->second);
+            const double ours = median("Fft/" + std::to_string(n));
+            const double theirs = median("Fftw/" + std::to_string(n));
+            if (ours > 0 && theirs > 0) {
+                std::printf("  N = %4d: %.2fx  (%.0f ns / %.0f ns, %zu runs each)\n", n,
+                            ours / theirs, ours, theirs,
+                            m_cpuTimes["Fft/" + std::to_string(n)].size());
             }
         }
     }
 
 private:
-    std::map<std::string, double> m_cpuTimes;
+    // The median of one benchmark's repetitions; 0 when it did not run.
+    double median(const std::string& name)
+    {
+        std::vector<double>& times = m_cpuTimes[name];
+        if (times.empty()) {
+            return 0.0;
+        }
+        std::sort(times.begin(), times.end());
+        const std::size_t middle = times.size() / 2;
+        return times.size() % 2 == 1 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
+    }
+
+    std::map<std::string, std::vector<double>> m_cpuTimes;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <utility>
@@ -95,11 +96,13 @@ const BitReversalTable& bitReversal()
     return table;
 }
 
-// One butterfly: t = b·w; b = a − t; a = a + t.
-inline void butterfly(double& ar, double& ai, double& br, double& bi, double wr, double wi)
+// One butterfly: t = b·w; b = a − t; a = a + t. T is double or a vector of
+// doubles, whose operations are the same IEEE operations lane by lane.
+template <typename T>
+[[gnu::always_inline]] inline void butterfly(T& ar, T& ai, T& br, T& bi, const T& wr, const T& wi)
 {
-    const double tr = br * wr - bi * wi;
-    const double ti = bi * wr + br * wi;
+    const T tr = br * wr - bi * wi;
+    const T ti = bi * wr + br * wi;
     br = ar - tr;
     bi = ai - ti;
     ar = ar + tr;
@@ -143,10 +146,22 @@ inline void twoStageBlock(double* __restrict ar, double* __restrict ai, double* 
     }
 }
 
-// Butterfly stages l = 1 .. m of an N = 2^m transform (half-length
-// 2^(l-1)), two at a time, and the last alone when m is odd.
-void butterflyStages(double* xr, double* xi, int n, int m)
+// The reordering and the butterfly stages of an N = 2^m transform, point by
+// point as the transform is defined: the swaps of the bit reversal, then
+// stages l = 1 .. m (half-length 2^(l-1)), two at a time and the last alone
+// when m is odd. Used for the short transforms.
+void plainTransform(double* xr, double* xi, int m)
 {
+    const BitReversalTable& reversal = bitReversal();
+    const std::uint16_t* pair = reversal.pairs.data() + reversal.begin[static_cast<std::size_t>(m)];
+    const std::uint16_t* const pairsEnd =
+        reversal.pairs.data() + reversal.begin[static_cast<std::size_t>(m) + 1];
+    for (; pair != pairsEnd; pair += 2) {
+        std::swap(xr[pair[0]], xr[pair[1]]);
+        std::swap(xi[pair[0]], xi[pair[1]]);
+    }
+
+    const int n = 1 << m;
     const TwiddleTable& table = twiddles();
     const double* wr = table.re.data();
     const double* wi = table.im.data();
@@ -167,6 +182,335 @@ void butterflyStages(double* xr, double* xi, int n, int m)
             stageBlock(xr + block, xi + block, xr + block + h, xi + block + h, wr + (h - 1),
                        wi + (h - 1), h);
         }
+    }
+}
+
+// --- The vectorised transform ------------------------------------------------
+//
+// The same butterflies with the same operands, computed V points at a time in
+// vector registers (no operation is fused or reordered, so every value is the
+// one plainTransform gives; the file is built without floating-point
+// contraction for that reason). Two changes of order only:
+//
+// * The reordering and the first three stages are one pass. After the bit
+//   reversal, block b of eight points (positions 8b … 8b + 7) holds the input
+//   points rev3(t)·N/8 + r, t = 0 … 7, with r the (m − 3)-bit reverse of b:
+//   eight rows of the input at stride N/8, read at the same column r. So V
+//   consecutive columns r are V blocks, one per vector lane, and the three
+//   stages (whose butterflies stay inside a block) run on eight row vectors;
+//   the results go to their blocks. The input is read from a copy, since the
+//   blocks are written over it.
+// * The later stages run three at a time over contiguous vectors of each
+//   block's eighths, from the half-length kWideStride on two at a time (and
+//   one alone when one is left).
+
+using Doubles2 = double __attribute__((vector_size(2 * sizeof(double))));
+using Doubles4 = double __attribute__((vector_size(4 * sizeof(double))));
+using Doubles8 = double __attribute__((vector_size(8 * sizeof(double))));
+
+// (Vectors are passed by reference only: the functions are inlined, and no
+// vector crosses a call whose convention depends on the instruction set.)
+template <typename Vec>
+[[gnu::always_inline]] inline void loadLanes(Vec& v, const double* p)
+{
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <typename Vec>
+[[gnu::always_inline]] inline void storeLanes(double* p, const Vec& v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+template <typename Vec>
+[[gnu::always_inline]] inline void broadcast(Vec& v, double x)
+{
+    v = Vec{} + x;
+}
+
+// The distance between the rows of the copy: N/8 and one cache line more, so
+// that the eight rows the first pass reads together do not all fall into the
+// same cache sets (N/8 points are a multiple of 4 KB for the long transforms).
+constexpr int paddedRow(int m)
+{
+    return (1 << m) / 8 + 8;
+}
+
+// Per-order tables of the vectorised transform: the (m − 3)-bit reverse of
+// every column r < N/8, orders 3 … kMaxFftOrder (offset 2^(m − 3)).
+struct ColumnTable {
+    std::vector<std::uint16_t> reverse = std::vector<std::uint16_t>(kMaxLength / 4);
+};
+
+ColumnTable buildColumns()
+{
+    ColumnTable table;
+    for (int bits = 0; bits <= CMathFunc::kMaxFftOrder - 3; ++bits) {
+        const int count = 1 << bits;
+        for (int r = 0; r < count; ++r) {
+            int reversed = 0;
+            for (int bit = 0; bit < bits; ++bit) {
+                reversed |= ((r >> bit) & 1) << (bits - 1 - bit);
+            }
+            table.reverse[static_cast<std::size_t>(count + r)] =
+                static_cast<std::uint16_t>(reversed);
+        }
+    }
+    return table;
+}
+
+const ColumnTable& columns()
+{
+    static const ColumnTable table = buildColumns();
+    return table;
+}
+
+// Reordering and stages 1–3 (see above) of an N = 2^m transform, N/8 ≥ V,
+// from the copy (sr, si) into (xr, xi). The copy holds row t (input points
+// t·N/8 … t·N/8 + N/8 − 1) at offset t·paddedRow(m).
+template <typename Vec, int V>
+[[gnu::always_inline]] inline void firstThreeStages(double* __restrict xr,
+                                                    double* __restrict xi,
+                                                    const double* __restrict sr,
+                                                    const double* __restrict si, int m)
+{
+    const int stride = (1 << m) / 8;
+    const int rowStride = paddedRow(m);
+    const std::uint16_t* reverse = columns().reverse.data() + stride;
+    const TwiddleTable& table = twiddles();
+    // Stage 1 uses (1, 0); stage 2 (1, 0) and table[2]; stage 3 table[3 … 6].
+    Vec one, zero, w21r, w21i, w3r[4], w3i[4];
+    broadcast(one, table.re[0]);
+    broadcast(zero, table.im[0]);
+    broadcast(w21r, table.re[2]);
+    broadcast(w21i, table.im[2]);
+    for (int j = 0; j < 4; ++j) {
+        broadcast(w3r[j], table.re[static_cast<std::size_t>(3 + j)]);
+        broadcast(w3i[j], table.im[static_cast<std::size_t>(3 + j)]);
+    }
+    constexpr int kRowOf[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    for (int r = 0; r < stride; r += V) {
+        Vec pr[8], pi[8];
+        for (int t = 0; t < 8; ++t) {
+            loadLanes(pr[t], sr + kRowOf[t] * rowStride + r);
+            loadLanes(pi[t], si + kRowOf[t] * rowStride + r);
+        }
+        for (int t = 0; t < 8; t += 2) {
+            butterfly(pr[t], pi[t], pr[t + 1], pi[t + 1], one, zero);
+        }
+        for (int t = 0; t < 8; t += 4) {
+            butterfly(pr[t], pi[t], pr[t + 2], pi[t + 2], one, zero);
+            butterfly(pr[t + 1], pi[t + 1], pr[t + 3], pi[t + 3], w21r, w21i);
+        }
+        for (int j = 0; j < 4; ++j) {
+            butterfly(pr[j], pi[j], pr[j + 4], pi[j + 4], w3r[j], w3i[j]);
+        }
+        for (int lane = 0; lane < V; ++lane) {
+            const int block = 8 * reverse[r + lane];
+            for (int t = 0; t < 8; ++t) {
+                xr[block + t] = pr[t][lane];
+                xi[block + t] = pi[t][lane];
+            }
+        }
+    }
+}
+
+// Stages of half-lengths h, 2h and 4h (h ≥ V) in one pass: each block of 8h
+// points in eighths e0 … e7; the first stage pairs (e0, e1), (e2, e3), … with
+// twiddle table[h − 1 + j], the second (e0, e2), (e1, e3), … with
+// table[2h − 1 + j] and table[3h − 1 + j], the third (ek, ek+4) with
+// table[4h − 1 + k·h + j].
+template <typename Vec, int V>
+[[gnu::always_inline]] inline void threeStages(double* __restrict xr, double* __restrict xi,
+                                               int n, int h)
+{
+    const TwiddleTable& table = twiddles();
+    const double* wr = table.re.data();
+    const double* wi = table.im.data();
+    for (int block = 0; block < n; block += 8 * h) {
+        double* br = xr + block;
+        double* bi = xi + block;
+        for (int j = 0; j < h; j += V) {
+            Vec pr[8], pi[8];
+            for (int e = 0; e < 8; ++e) {
+                loadLanes(pr[e], br + e * h + j);
+                loadLanes(pi[e], bi + e * h + j);
+            }
+            Vec w1r, w1i;
+            loadLanes(w1r, wr + h - 1 + j);
+            loadLanes(w1i, wi + h - 1 + j);
+            for (int e = 0; e < 8; e += 2) {
+                butterfly(pr[e], pi[e], pr[e + 1], pi[e + 1], w1r, w1i);
+            }
+            for (int k = 0; k < 2; ++k) {
+                Vec w2r, w2i;
+                loadLanes(w2r, wr + 2 * h - 1 + k * h + j);
+                loadLanes(w2i, wi + 2 * h - 1 + k * h + j);
+                butterfly(pr[k], pi[k], pr[k + 2], pi[k + 2], w2r, w2i);
+                butterfly(pr[k + 4], pi[k + 4], pr[k + 6], pi[k + 6], w2r, w2i);
+            }
+            for (int k = 0; k < 4; ++k) {
+                Vec w3r, w3i;
+                loadLanes(w3r, wr + 4 * h - 1 + k * h + j);
+                loadLanes(w3i, wi + 4 * h - 1 + k * h + j);
+                butterfly(pr[k], pi[k], pr[k + 4], pi[k + 4], w3r, w3i);
+            }
+            for (int e = 0; e < 8; ++e) {
+                storeLanes(br + e * h + j, pr[e]);
+                storeLanes(bi + e * h + j, pi[e]);
+            }
+        }
+    }
+}
+
+// Stages of half-lengths h and 2h (h ≥ V) in one pass, as twoStageBlock.
+template <typename Vec, int V>
+[[gnu::always_inline]] inline void twoStages(double* __restrict xr, double* __restrict xi, int n,
+                                             int h)
+{
+    const TwiddleTable& table = twiddles();
+    const double* wr = table.re.data();
+    const double* wi = table.im.data();
+    for (int block = 0; block < n; block += 4 * h) {
+        double* br = xr + block;
+        double* bi = xi + block;
+        for (int j = 0; j < h; j += V) {
+            Vec pr[4], pi[4];
+            for (int e = 0; e < 4; ++e) {
+                loadLanes(pr[e], br + e * h + j);
+                loadLanes(pi[e], bi + e * h + j);
+            }
+            Vec w1r, w1i;
+            loadLanes(w1r, wr + h - 1 + j);
+            loadLanes(w1i, wi + h - 1 + j);
+            butterfly(pr[0], pi[0], pr[1], pi[1], w1r, w1i);
+            butterfly(pr[2], pi[2], pr[3], pi[3], w1r, w1i);
+            for (int k = 0; k < 2; ++k) {
+                Vec w2r, w2i;
+                loadLanes(w2r, wr + 2 * h - 1 + k * h + j);
+                loadLanes(w2i, wi + 2 * h - 1 + k * h + j);
+                butterfly(pr[k], pi[k], pr[k + 2], pi[k + 2], w2r, w2i);
+            }
+            for (int e = 0; e < 4; ++e) {
+                storeLanes(br + e * h + j, pr[e]);
+                storeLanes(bi + e * h + j, pi[e]);
+            }
+        }
+    }
+}
+
+// The stage of half-length h (h ≥ V) alone.
+template <typename Vec, int V>
+[[gnu::always_inline]] inline void oneStage(double* __restrict xr, double* __restrict xi, int n,
+                                            int h)
+{
+    const TwiddleTable& table = twiddles();
+    for (int block = 0; block < n; block += 2 * h) {
+        for (int j = 0; j < h; j += V) {
+            Vec ar, ai, br, bi, wr, wi;
+            loadLanes(ar, xr + block + j);
+            loadLanes(ai, xi + block + j);
+            loadLanes(br, xr + block + h + j);
+            loadLanes(bi, xi + block + h + j);
+            loadLanes(wr, table.re.data() + h - 1 + j);
+            loadLanes(wi, table.im.data() + h - 1 + j);
+            butterfly(ar, ai, br, bi, wr, wi);
+            storeLanes(xr + block + j, ar), storeLanes(xi + block + j, ai);
+            storeLanes(xr + block + h + j, br), storeLanes(xi + block + h + j, bi);
+        }
+    }
+}
+
+// From this half-length on, the stages go two at a time: the eight streams of
+// a three-stage pass, 4 KB or more apart, would compete for the same cache
+// sets.
+constexpr int kWideStride = 512;
+
+// The whole transform with vectors of V lanes; N/8 ≥ V.
+template <typename Vec, int V>
+[[gnu::always_inline]] inline void vectorTransform(double* xr, double* xi, const double* sr,
+                                                   const double* si, int m)
+{
+    const int n = 1 << m;
+    firstThreeStages<Vec, V>(xr, xi, sr, si, m);
+    int l = 4;
+    for (; l + 2 <= m && (1 << (l - 1)) < kWideStride; l += 3) {
+        threeStages<Vec, V>(xr, xi, n, 1 << (l - 1));
+    }
+    for (; l + 1 <= m; l += 2) {
+        twoStages<Vec, V>(xr, xi, n, 1 << (l - 1));
+    }
+    if (l == m) {
+        oneStage<Vec, V>(xr, xi, n, 1 << (l - 1));
+    }
+}
+
+using VectorTransform = void (*)(double*, double*, const double*, const double*, int);
+
+// The smallest order each lane width serves: N/8 ≥ V.
+constexpr int kMinVectorOrder2 = 4;
+constexpr int kMinVectorOrder4 = 5;
+constexpr int kMinVectorOrder8 = 6;
+
+void vectorTransform2(double* xr, double* xi, const double* sr, const double* si, int m)
+{
+    vectorTransform<Doubles2, 2>(xr, xi, sr, si, m);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] void vectorTransform4(double* xr, double* xi, const double* sr,
+                                              const double* si, int m)
+{
+    vectorTransform<Doubles4, 4>(xr, xi, sr, si, m);
+}
+
+[[gnu::target("avx512f")]] void vectorTransform8(double* xr, double* xi, const double* sr,
+                                                 const double* si, int m)
+{
+    vectorTransform<Doubles8, 8>(xr, xi, sr, si, m);
+}
+#endif
+
+// The widest transform this processor runs, with its smallest order.
+struct VectorChoice {
+    VectorTransform transform = vectorTransform2;
+    int minOrder = kMinVectorOrder2;
+};
+
+VectorChoice chooseVectorTransform()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) {
+        return {vectorTransform8, kMinVectorOrder8};
+    }
+    if (__builtin_cpu_supports("avx2")) {
+        return {vectorTransform4, kMinVectorOrder4};
+    }
+#endif
+    return {};
+}
+
+const VectorChoice& vectorChoice()
+{
+    static const VectorChoice choice = chooseVectorTransform();
+    return choice;
+}
+
+// One thread's copy of the input of the vectorised transform, in eight rows.
+struct TransformCopy {
+    std::vector<double> re = std::vector<double>(8 * paddedRow(CMathFunc::kMaxFftOrder));
+    std::vector<double> im = std::vector<double>(8 * paddedRow(CMathFunc::kMaxFftOrder));
+};
+
+// This thread's copy storage; null when the memory cannot be had.
+TransformCopy* transformCopy() noexcept
+{
+    try {
+        thread_local TransformCopy copy;
+        return &copy;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
 }
 
@@ -239,17 +583,19 @@ bool CMathFunc::FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m)
     }
     double* xr = re.data();
     double* xi = im.data();
-
-    const BitReversalTable& reversal = bitReversal();
-    const std::uint16_t* pair = reversal.pairs.data() + reversal.begin[static_cast<std::size_t>(m)];
-    const std::uint16_t* const pairsEnd =
-        reversal.pairs.data() + reversal.begin[static_cast<std::size_t>(m) + 1];
-    for (; pair != pairsEnd; pair += 2) {
-        std::swap(xr[pair[0]], xr[pair[1]]);
-        std::swap(xi[pair[0]], xi[pair[1]]);
+    const VectorChoice& choice = vectorChoice();
+    TransformCopy* copy = m >= choice.minOrder ? transformCopy() : nullptr;
+    if (copy == nullptr) {
+        plainTransform(xr, xi, m);
+        return true;
     }
-
-    butterflyStages(xr, xi, n, m);
+    const std::size_t row = length / 8;
+    const auto rowStride = static_cast<std::size_t>(paddedRow(m));
+    for (std::size_t t = 0; t < 8; ++t) {
+        std::memcpy(copy->re.data() + t * rowStride, xr + t * row, row * sizeof(double));
+        std::memcpy(copy->im.data() + t * rowStride, xi + t * row, row * sizeof(double));
+    }
+    choice.transform(xr, xi, copy->re.data(), copy->im.data(), m);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <new>
 #include <numbers>
 #include <vector>
@@ -11,6 +12,19 @@ namespace phonaxis {
 namespace {
 
 constexpr int kMaxPitchFftLength = 4096;
+
+// Cepstral powers below this share of the strongest (10 dB down) cannot be
+// the chosen quefrency; their levels are not computed (see cepstralPitch).
+constexpr double kCandidatePowerShare = 0.1;
+
+// The vectorised loops are built for these instruction sets too, the fastest
+// the processor has chosen when the program starts; the results are the same
+// (the file is built without fused multiply-adds).
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__)
+#define PHONAXIS_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define PHONAXIS_VECTOR_CLONES
+#endif
 
 // One thread's work storage for the cepstral pitch routines, sized for the
 // largest transform they take. The Hamming window is cached by length and the
@@ -68,11 +82,83 @@ long long truncSaturated(double value)
     return static_cast<long long>(std::clamp(value, -kLimit, kLimit));
 }
 
-// 10·log10 of a power, with an exactly zero power giving 0.0 rather than −∞.
-double powerDb(double re, double im)
+// Point pairs of the windowed frame: re[j] = s[2j]·w[2j], im[j] = s[2j + 1]·w[2j + 1]
+// for j < pairs.
+PHONAXIS_VECTOR_CLONES
+void packWindowed(const float* __restrict s, const double* __restrict w, double* __restrict re,
+                  double* __restrict im, long long pairs)
 {
-    const double power = re * re + im * im;
+    for (long long j = 0; j < pairs; ++j) {
+        re[j] = static_cast<double>(s[2 * j]) * w[2 * j];
+        im[j] = static_cast<double>(s[2 * j + 1]) * w[2 * j + 1];
+    }
+}
+
+PHONAXIS_VECTOR_CLONES
+void packWindowed(const double* __restrict s, const double* __restrict w, double* __restrict re,
+                  double* __restrict im, long long pairs)
+{
+    for (long long j = 0; j < pairs; ++j) {
+        re[j] = s[2 * j] * w[2 * j];
+        im[j] = s[2 * j + 1] * w[2 * j + 1];
+    }
+}
+
+// powers[k] = re[k]² + im[k]² for k < count.
+PHONAXIS_VECTOR_CLONES
+void powersOf(const double* __restrict re, const double* __restrict im,
+              double* __restrict powers, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        powers[k] = re[k] * re[k] + im[k] * im[k];
+    }
+}
+
+// The level in dB of a power, an exactly zero power giving 0.0 rather than −∞.
+double levelDb(double power)
+{
     return power == 0.0 ? 0.0 : 10.0 * std::log10(power);
+}
+
+// levels[k] = levelDb(re[k]² + im[k]²) for k < count.
+void levelsDb(const double* re, const double* im, double* levels, int count)
+{
+    powersOf(re, im, levels, count);
+    for (int k = 0; k < count; ++k) {
+        levels[k] = levelDb(levels[k]);
+    }
+}
+
+// Bin k of a real transform from the half-length transform Z (see below):
+// Z[a] with Z[b] and the twiddle w[k].
+[[gnu::always_inline]] inline void splitBin(const double* __restrict zr,
+                                            const double* __restrict zi,
+                                            const double* __restrict wr,
+                                            const double* __restrict wi, double* __restrict xr,
+                                            double* __restrict xi, int k, int a, int b)
+{
+    const double evenRe = 0.5 * (zr[a] + zr[b]);
+    const double evenIm = 0.5 * (zi[a] - zi[b]);
+    const double oddRe = 0.5 * (zi[a] + zi[b]);
+    const double oddIm = -0.5 * (zr[a] - zr[b]);
+    xr[k] = evenRe + wr[k] * oddRe - wi[k] * oddIm;
+    xi[k] = evenIm + wr[k] * oddIm + wi[k] * oddRe;
+}
+
+// Bins 0 … half of a real transform from its half-length transform Z: bin k
+// pairs Z[k] with Z[half − k], except that bins 0 and half both pair Z[0]
+// with itself. Built for several instruction sets; each computes the same
+// operations, unfused.
+PHONAXIS_VECTOR_CLONES
+void splitBins(const double* __restrict zr, const double* __restrict zi,
+               const double* __restrict wr, const double* __restrict wi, double* __restrict xr,
+               double* __restrict xi, int half)
+{
+    splitBin(zr, zi, wr, wi, xr, xi, 0, 0, 0);
+    for (int k = 1; k < half; ++k) {
+        splitBin(zr, zi, wr, wi, xr, xi, k, k, half - k);
+    }
+    splitBin(zr, zi, wr, wi, xr, xi, half, 0, 0);
 }
 
 // Bins 0 … N/2 of the transform of a real N-point sequence x whose even
@@ -95,22 +181,8 @@ void realTransform(PitchWork& work, int order)
         work.twiddleLength = n;
     }
     CMathFunc::FFT_CODE_REAL(work.re, work.im, order - 1);
-    const double* zr = work.re.data();
-    const double* zi = work.im.data();
-    const double* wr = work.twiddleRe.data();
-    const double* wi = work.twiddleIm.data();
-    double* xr = work.binRe.data();
-    double* xi = work.binIm.data();
-    for (int k = 0; k <= half; ++k) {
-        const int a = k == half ? 0 : k;
-        const int b = k == 0 ? 0 : half - k;
-        const double evenRe = 0.5 * (zr[a] + zr[b]);
-        const double evenIm = 0.5 * (zi[a] - zi[b]);
-        const double oddRe = 0.5 * (zi[a] + zi[b]);
-        const double oddIm = -0.5 * (zr[a] - zr[b]);
-        xr[k] = evenRe + wr[k] * oddRe - wi[k] * oddIm;
-        xi[k] = evenIm + wr[k] * oddIm + wi[k] * oddRe;
-    }
+    splitBins(work.re.data(), work.im.data(), work.twiddleRe.data(), work.twiddleIm.data(),
+              work.binRe.data(), work.binIm.data(), half);
 }
 
 template <typename Sample>
@@ -155,11 +227,20 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     // Points i in [from, to) have a sample: i < w and 0 <= first + i < available.
     const long long from = std::clamp(-first, 0LL, static_cast<long long>(w));
     const long long to = std::clamp(available - first, from, static_cast<long long>(w));
-    for (long long i = from; i < to; ++i) {
-        const double x = static_cast<double>(samples[static_cast<std::size_t>(first + i)]) *
-                         window[static_cast<std::size_t>(i)];
-        double* packed = (i & 1) == 0 ? re : im;
-        packed[i >> 1] = x;
+    const auto windowed = [samples, window, first](long long i) {
+        return static_cast<double>(samples[static_cast<std::size_t>(first + i)]) * window[i];
+    };
+    long long i = from;
+    if (i < to && (i & 1) == 1) {
+        im[i >> 1] = windowed(i);
+        ++i;
+    }
+    const long long pairs = (to - i) / 2;
+    packWindowed(samples.data() + static_cast<std::size_t>(first + i), window + i, re + (i >> 1),
+                 im + (i >> 1), pairs);
+    i += 2 * pairs;
+    if (i < to) {
+        re[i >> 1] = windowed(i);
     }
     realTransform(*work, order);
 
@@ -167,14 +248,17 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     // bin k), so bins 0 … n/2 carry all of it, and its transform, the
     // cepstrum, is that of a real sequence again.
     double* levels = work->levels.data();
-    for (int k = 0; k <= half; ++k) {
-        levels[k] = powerDb(work->binRe[static_cast<std::size_t>(k)],
-                            work->binIm[static_cast<std::size_t>(k)]);
+    levelsDb(work->binRe.data(), work->binIm.data(), levels, half + 1);
+    // Points 2j and 2j + 1 for j < N/4 lie in bins 0 … N/2 − 1; the rest
+    // mirror: point N − k has the level of bin k.
+    const int quarter = half / 2;
+    for (int j = 0; j < quarter; ++j) {
+        re[j] = levels[2 * j];
+        im[j] = levels[2 * j + 1];
     }
-    const auto level = [levels, n, half](int k) { return levels[k <= half ? k : n - k]; };
-    for (int j = 0; j < half; ++j) {
-        re[j] = level(2 * j);
-        im[j] = level(2 * j + 1);
+    for (int j = quarter; j < half; ++j) {
+        re[j] = levels[n - 2 * j];
+        im[j] = levels[n - 2 * j - 1];
     }
     realTransform(*work, order);
 
@@ -184,19 +268,38 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     const long long hi = truncSaturated(rateHz / lowestHz);
     const int loInCepstrum = static_cast<int>(std::clamp(lo, 0LL, static_cast<long long>(half)));
     const int hiInCepstrum = static_cast<int>(std::clamp(hi, 0LL, static_cast<long long>(half)));
+    // Only the quefrencies the search visits are kept; the cleared rest count
+    // as 0 dB for the top when there is any.
+    //
+    // Of those, only the levels that can be the top or the strongest are
+    // needed: the others are marked −∞, which changes neither the top nor
+    // the search. A power more than 10 dB below the strongest has a level
+    // more than 10 dB (less the logarithm's rounding, far below 1 dB) below
+    // the strongest's, so after the shift by the top it stays below it, or
+    // both are cut to 0, and it is never chosen: the strongest comes first
+    // in the search only among equal kept levels. A zero power, whose level
+    // is 0 dB, is always computed; so is everything when the strongest power
+    // is 0. A NaN power (from NaN samples) neither tops nor wins in either
+    // case.
     double* c = work->cepstrum.data();
-    std::fill(c, c + half, 0.0);
+    powersOf(work->binRe.data() + loInCepstrum, work->binIm.data() + loInCepstrum,
+             c + loInCepstrum, hiInCepstrum - loInCepstrum);
+    double strongest = 0.0;
     for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-        c[q] = powerDb(work->binRe[static_cast<std::size_t>(q)],
-                       work->binIm[static_cast<std::size_t>(q)]);
+        strongest = std::max(strongest, c[q]);
+    }
+    const double weakestNeeded = strongest * kCandidatePowerShare;
+    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+        c[q] = c[q] >= weakestNeeded || c[q] == 0.0 ? levelDb(c[q])
+                                                     : -std::numeric_limits<double>::infinity();
     }
 
     // Keep the top 20 dB.
-    double top = -1e-30;
-    for (int q = 0; q < half; ++q) {
+    double top = loInCepstrum > 0 || hiInCepstrum < half ? 0.0 : -1e-30;
+    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
         top = std::max(top, c[q]);
     }
-    for (int q = 0; q < half; ++q) {
+    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
         c[q] = std::max(0.0, c[q] - top + 20.0);
     }
 

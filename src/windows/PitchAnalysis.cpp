@@ -31,6 +31,10 @@ constexpr double kMaxFrameCount = 4194304.0;
 // Worker threads are capped: more than this buys nothing on any desktop.
 constexpr int kMaxThreads = 64;
 
+// Frames a thread takes at a time: a few milliseconds of work, so that the
+// threads rarely meet at the shared counter and finish close together.
+constexpr int kFramesPerChunk = 128;
+
 // The transform length for a window of `windowSamples` samples: the smallest
 // of 1024, 2048 and 4096 that holds the window twice, else 4096.
 //
@@ -133,10 +137,13 @@ struct FrameBlock {
     }
 };
 
-// Runs the blocks of `frameCount` frames on up to `threads` threads
-// (contiguous blocks, the calling thread taking the first): run(first, last)
-// computes frames [first, last) and is false when it could not finish them.
-// A thread that cannot be started leaves its block to the calling thread.
+// Runs the `frameCount` frames on up to `threads` threads. The frames are
+// dealt out in chunks of consecutive frames, each thread taking the next chunk
+// when it has finished one, so that a thread slowed by other work on its core
+// leaves more of the track to the others. A thread that cannot be started
+// leaves its share to the calling thread, which takes chunks too.
+// block(first, last) computes frames [first, last) and is false when it could
+// not finish them.
 template <typename RunBlock> bool runFrameBlocks(const RunBlock& block, int frameCount, int threads)
 {
     if (threads <= 0) {
@@ -144,39 +151,37 @@ template <typename RunBlock> bool runFrameBlocks(const RunBlock& block, int fram
     }
     threads = std::clamp(threads, 1, std::min(kMaxThreads, std::max(1, frameCount)));
 
-    const auto blockStart = [&](int index) {
-        return static_cast<int>(static_cast<std::int64_t>(frameCount) * index / threads);
-    };
+    std::atomic<int> nextFrame{0};
     std::atomic<bool> allDone{true};
+    const auto runChunks = [&block, &nextFrame, &allDone, frameCount] {
+        while (allDone.load(std::memory_order_relaxed)) {
+            const int first = nextFrame.fetch_add(kFramesPerChunk);
+            if (first >= frameCount) {
+                return;
+            }
+            if (!block(first, first + std::min(kFramesPerChunk, frameCount - first))) {
+                allDone.store(false);
+            }
+        }
+    };
     std::vector<std::thread> workers;
-    std::vector<int> leftOver;
     try {
         workers.reserve(static_cast<std::size_t>(threads));
-        leftOver.reserve(static_cast<std::size_t>(threads));
     } catch (const std::bad_alloc&) {
         threads = 1;
     }
     for (int t = 1; t < threads; ++t) {
-        const int first = blockStart(t);
-        const int last = blockStart(t + 1);
         try {
-            workers.emplace_back([&block, &allDone, first, last] {
-                if (!block(first, last)) {
-                    allDone.store(false);
-                }
-            });
+            workers.emplace_back(runChunks);
         } catch (const std::system_error&) {
-            leftOver.push_back(t);
+            break;
         }
     }
-    bool done = block(0, blockStart(1));
-    for (const int t : leftOver) {
-        done = block(blockStart(t), blockStart(t + 1)) && done;
-    }
+    runChunks();
     for (std::thread& worker : workers) {
         worker.join();
     }
-    return done && allDone.load();
+    return allDone.load();
 }
 
 // The precise track: the frames' candidates on the threads given, then the

@@ -1,3 +1,4 @@
+#include "PlainTransform.h"
 #include "analysis/CMathFunc.h"
 
 #include <gtest/gtest.h>
@@ -22,33 +23,6 @@ Doubles randomSignal(std::size_t length, unsigned seed)
         v = uniform(generator);
     }
     return values;
-}
-
-// The transform written plainly: the twiddle advanced by the recurrence inside
-// each stage, butterflies visited twiddle by twiddle.
-void plainFft(Doubles& re, Doubles& im, int m)
-{
-    const int n = 1 << m;
-    for (int i = 0, j = 0, k = 0; i < n - 1; ++i, j += k) {
-        if (i < j) {
-            std::swap(re[i], re[j]), std::swap(im[i], im[j]);
-        }
-        for (k = n / 2; j >= k; k /= 2) {
-            j -= k;
-        }
-    }
-    for (int half = 1; half < n; half *= 2) {
-        const double c = std::cos(PI / half), s = std::sin(PI / half);
-        double ur = 1.0, ui = 0.0;
-        for (int j = 0; j < half; ++j) {
-            for (int i = j, p = j + half; i < n; i += 2 * half, p += 2 * half) {
-                const double tr = re[p] * ur - im[p] * ui, ti = im[p] * ur + re[p] * ui;
-                re[p] = re[i] - tr, im[p] = im[i] - ti, re[i] = re[i] + tr, im[i] = im[i] + ti;
-            }
-            const double next = ur * c + ui * s;
-            ui = ui * c - ur * s, ur = next;
-        }
-    }
 }
 
 TEST(Fft, MatchesDirectDftAndThePlainRecurrenceForEveryLength)
@@ -76,7 +50,7 @@ TEST(Fft, MatchesDirectDftAndThePlainRecurrenceForEveryLength)
             normSq += sumRe * sumRe + sumIm * sumIm;
         }
         EXPECT_LT(std::sqrt(errorSq / normSq), 1e-12L) << "N = " << n;
-        plainFft(plainRe, plainIm, m);
+        plain::fft(plainRe, plainIm, m);
         EXPECT_TRUE(re == plainRe && im == plainIm) << "N = " << n;
     }
 }

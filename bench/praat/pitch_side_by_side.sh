@@ -23,6 +23,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build/release}
 rounds=${2:-3}
+# Absolute: the reference tool reads a relative path from the script's folder.
+build=$(cd "$build" && pwd)
 gen=$build/tools/phonaxis-gen
 ours=$build/bench/phonaxis_bench_pitchtrack
 for program in "$gen" "$ours"; do

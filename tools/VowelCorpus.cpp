@@ -162,48 +162,48 @@ std::vector<double> corpusRates()
     return {10000.0, 16000.0, 22050.0, 44100.0};
 }
 
-VowelSpec vowelSpec(const std::string& vowel, Speaker speaker, double f0Hz, double rateHz)
+VowelRecipe vowelRecipe(const std::string& vowel, Speaker speaker, double f0Hz, double rateHz)
 {
-    VowelSpec spec;
-    spec.vowel = vowel;
-    spec.speaker = speaker;
-    spec.f0Hz = f0Hz;
-    spec.rateHz = rateHz;
+    VowelRecipe recipe;
+    recipe.vowel = vowel;
+    recipe.speaker = speaker;
+    recipe.f0Hz = f0Hz;
+    recipe.rateHz = rateHz;
     const VowelTargets* targets = targetsOf(vowel);
     if (targets == nullptr) {
-        return spec;
+        return recipe;
     }
     const bool man = speaker == Speaker::Man;
     const std::array<double, 3>& lower = man ? targets->man : targets->woman;
     const std::array<double, 2>& upper = man ? kUpperMan : kUpperWoman;
-    spec.formantsHz = {lower[0], lower[1], lower[2], upper[0], upper[1]};
+    recipe.formantsHz = {lower[0], lower[1], lower[2], upper[0], upper[1]};
     for (int i = 0; i < kCorpusFormants; ++i) {
-        spec.bandwidthsHz[static_cast<std::size_t>(i)] =
-            bandwidthFor(spec.formantsHz[static_cast<std::size_t>(i)], f0Hz);
+        recipe.bandwidthsHz[static_cast<std::size_t>(i)] =
+            bandwidthFor(recipe.formantsHz[static_cast<std::size_t>(i)], f0Hz);
     }
-    return spec;
+    return recipe;
 }
 
-std::vector<VowelSpec> corpusSpecs()
+std::vector<VowelRecipe> corpusSpecs()
 {
-    std::vector<VowelSpec> specs;
+    std::vector<VowelRecipe> recipes;
     for (const Speaker speaker : {Speaker::Man, Speaker::Woman}) {
         for (const double f0 : {100.0, 200.0}) {
             for (const double rate : corpusRates()) {
                 for (const VowelTargets& t : kTargets) {
-                    specs.push_back(vowelSpec(t.name, speaker, f0, rate));
+                    recipes.push_back(vowelRecipe(t.name, speaker, f0, rate));
                 }
             }
         }
     }
-    return specs;
+    return recipes;
 }
 
-std::vector<double> synthesiseVowel(const VowelSpec& spec)
+std::vector<double> synthesiseVowel(const VowelRecipe& recipe)
 {
     const auto count =
-        static_cast<std::size_t>(std::lround(spec.durationMs * spec.rateHz / 1000.0));
-    const double highRate = spec.rateHz * kOversampling;
+        static_cast<std::size_t>(std::lround(recipe.durationMs * recipe.rateHz / 1000.0));
+    const double highRate = recipe.rateHz * kOversampling;
     // Oversampled sample i lies at time (i − half)/highRate: the filter of
     // output sample 0 reaches back to before the vowel starts.
     const std::size_t half = kDecimationHalfTaps;
@@ -218,7 +218,7 @@ std::vector<double> synthesiseVowel(const VowelSpec& spec)
         const double n = static_cast<double>(i - half);
         const double t = n / highRate;
         const double flow = rosenbergFlow(phase);
-        const double f0 = spec.f0Hz * (1.0 + kVibratoDepth * std::sin(2.0 * kPi * kVibratoHz * t));
+        const double f0 = recipe.f0Hz * (1.0 + kVibratoDepth * std::sin(2.0 * kPi * kVibratoHz * t));
         phase += f0 / highRate;
         phase -= std::floor(phase);
         // Onset and offset ramps (raised cosine) keep the vowel free of clicks.
@@ -232,10 +232,10 @@ std::vector<double> synthesiseVowel(const VowelSpec& spec)
         previousFlow = flow;
     }
     for (int f = 0; f < kCorpusFormants; ++f) {
-        resonate(signal, spec.formantsHz[static_cast<std::size_t>(f)],
-                 spec.bandwidthsHz[static_cast<std::size_t>(f)], highRate);
+        resonate(signal, recipe.formantsHz[static_cast<std::size_t>(f)],
+                 recipe.bandwidthsHz[static_cast<std::size_t>(f)], highRate);
     }
-    const auto& higher = spec.speaker == Speaker::Man ? kHigherPolesMan : kHigherPolesWoman;
+    const auto& higher = recipe.speaker == Speaker::Man ? kHigherPolesMan : kHigherPolesWoman;
     for (const auto& pole : higher) {
         if (pole[0] < highRate / 2.0) {
             resonate(signal, pole[0], pole[1], highRate);
@@ -272,12 +272,12 @@ const char* formatName(SampleFormat format)
     return format == SampleFormat::Pcm16 ? "pcm16" : "float32";
 }
 
-std::string corpusFileName(const VowelSpec& spec, SampleFormat format)
+std::string corpusFileName(const VowelRecipe& recipe, SampleFormat format)
 {
     char text[96];
-    std::snprintf(text, sizeof text, "%s_%s_f0%03d_%05d_%s.wav", speakerName(spec.speaker),
-                  spec.vowel.c_str(), static_cast<int>(std::lround(spec.f0Hz)),
-                  static_cast<int>(std::lround(spec.rateHz)), formatName(format));
+    std::snprintf(text, sizeof text, "%s_%s_f0%03d_%05d_%s.wav", speakerName(recipe.speaker),
+                  recipe.vowel.c_str(), static_cast<int>(std::lround(recipe.f0Hz)),
+                  static_cast<int>(std::lround(recipe.rateHz)), formatName(format));
     return text;
 }
 
@@ -291,28 +291,28 @@ bool writeVowelCorpus(const std::string& dir, std::string& error)
     }
     const std::filesystem::path folder(dir);
     std::string truth = "file,sex,vowel,f0,rate,format,F1,F2,F3,F4,F5,B1,B2,B3,B4,B5\n";
-    for (const VowelSpec& spec : corpusSpecs()) {
-        const std::vector<double> samples = synthesiseVowel(spec);
+    for (const VowelRecipe& recipe : corpusSpecs()) {
+        const std::vector<double> samples = synthesiseVowel(recipe);
         for (const SampleFormat format : {SampleFormat::Pcm16, SampleFormat::Float32}) {
             testfiles::WavLayout layout;
             layout.formatTag =
                 format == SampleFormat::Pcm16 ? testfiles::kWavPcm : testfiles::kWavFloat;
             layout.bitsPerSample = format == SampleFormat::Pcm16 ? 16 : 32;
-            layout.sampleRate = static_cast<std::uint32_t>(spec.rateHz);
-            const std::string name = corpusFileName(spec, format);
+            layout.sampleRate = static_cast<std::uint32_t>(recipe.rateHz);
+            const std::string name = corpusFileName(recipe, format);
             if (!writeFileAtomically((folder / name).string(), testfiles::makeWav(layout, samples),
                                      error)) {
                 return false;
             }
             for (const std::string& field :
-                 {name, std::string(speakerName(spec.speaker)), spec.vowel, csvNumber(spec.f0Hz),
-                  csvNumber(spec.rateHz), std::string(formatName(format))}) {
+                 {name, std::string(speakerName(recipe.speaker)), recipe.vowel, csvNumber(recipe.f0Hz),
+                  csvNumber(recipe.rateHz), std::string(formatName(format))}) {
                 truth.append(field).push_back(',');
             }
-            for (const double f : spec.formantsHz) {
+            for (const double f : recipe.formantsHz) {
                 truth.append(csvNumber(f)).push_back(',');
             }
-            for (const double b : spec.bandwidthsHz) {
+            for (const double b : recipe.bandwidthsHz) {
                 truth.append(csvNumber(b)).push_back(',');
             }
             truth.pop_back();

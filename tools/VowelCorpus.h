@@ -27,7 +27,7 @@ enum class SampleFormat { Pcm16, Float32 };
 constexpr int kCorpusFormants = 5;
 
 // One vowel of the corpus and the truth it is built from.
-struct VowelSpec {
+struct VowelRecipe {
     std::string vowel; // two-letter name: iy ih eh ae aa ao uh uw ah er
     Speaker speaker = Speaker::Man;
     double f0Hz = 100.0;     // mean F0 (the vibrato moves it by ±0.5 %)
@@ -42,25 +42,25 @@ std::vector<std::string> corpusVowels();
 // The output rates in corpus order.
 std::vector<double> corpusRates();
 
-// The spec of one vowel for a speaker, F0 and rate (durationMs 500); the
+// The recipe of one vowel for a speaker, F0 and rate (durationMs 500); the
 // bandwidths follow from the formants and F0. An unknown vowel name gives a
-// spec without formants (all 0).
-VowelSpec vowelSpec(const std::string& vowel, Speaker speaker, double f0Hz, double rateHz);
+// recipe without formants (all 0).
+VowelRecipe vowelRecipe(const std::string& vowel, Speaker speaker, double f0Hz, double rateHz);
 
-// Every spec of the corpus: speakers × vowels × F0 100, 200 × the rates
-// (160 specs; each is written in both formats).
-std::vector<VowelSpec> corpusSpecs();
+// Every recipe of the corpus: speakers × vowels × F0 100, 200 × the rates
+// (160 recipes; each is written in both formats).
+std::vector<VowelRecipe> corpusSpecs();
 
-// The samples of a spec at its rate, round(durationMs·rate/1000) of them,
+// The samples of a recipe at its rate, round(durationMs·rate/1000) of them,
 // peaking at 0.5 of full scale.
-std::vector<double> synthesiseVowel(const VowelSpec& spec);
+std::vector<double> synthesiseVowel(const VowelRecipe& recipe);
 
 // "man" / "woman"; "pcm16" / "float32".
 const char* speakerName(Speaker speaker);
 const char* formatName(SampleFormat format);
 
-// The file name of a spec in a format, e.g. "man_aa_f0100_16000_pcm16.wav".
-std::string corpusFileName(const VowelSpec& spec, SampleFormat format);
+// The file name of a recipe in a format, e.g. "man_aa_f0100_16000_pcm16.wav".
+std::string corpusFileName(const VowelRecipe& recipe, SampleFormat format);
 
 // Writes every file of the corpus into `dir` (created when missing) and the
 // truth as `dir`/truth.csv: a header line, then per file

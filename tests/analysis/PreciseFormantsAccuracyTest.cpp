@@ -19,16 +19,16 @@ using corpus::Speaker;
 
 // The precise formants at 250 ms of a corpus vowel through the spectrum
 // analysis with a formant ceiling: F1 … F3, 0 where missing.
-std::array<double, 3> preciseAt250Ms(const corpus::VowelSpec& spec, double ceilingHz)
+std::array<double, 3> preciseAt250Ms(const corpus::VowelRecipe& recipe, double ceilingHz)
 {
-    const std::vector<double> values = corpus::synthesiseVowel(spec);
+    const std::vector<double> values = corpus::synthesiseVowel(recipe);
     const std::vector<float> samples(values.begin(), values.end());
     SpectrumParameters parameters;
     parameters.m_bPreciseAnalysis = true;
     parameters.m_dFormantCeiling = ceilingHz;
     SpectrumAnalysis analysis;
-    const double at = 0.25 * spec.rateHz;
-    if (analysis.PerformFFTLPC(samples, at, at, static_cast<double>(samples.size()), spec.rateHz,
+    const double at = 0.25 * recipe.rateHz;
+    if (analysis.PerformFFTLPC(samples, at, at, static_cast<double>(samples.size()), recipe.rateHz,
                                parameters) != SpectrumStart::Computed) {
         return {};
     }
@@ -74,16 +74,16 @@ TEST(PreciseFormants, CorpusSubsetMeetsErrorLimitsInEveryGroupAtEveryRate)
             std::array<double, 3> sum{};
             std::string found;
             for (const std::string& vowel : vowels) {
-                const corpus::VowelSpec spec =
-                    corpus::vowelSpec(vowel, group.speaker, group.f0Hz, rate);
-                const std::array<double, 3> formants = preciseAt250Ms(spec, ceiling);
+                const corpus::VowelRecipe recipe =
+                    corpus::vowelRecipe(vowel, group.speaker, group.f0Hz, rate);
+                const std::array<double, 3> formants = preciseAt250Ms(recipe, ceiling);
                 char text[96];
                 std::snprintf(text, sizeof text, " %s %.0f/%.0f/%.0f", vowel.c_str(), formants[0],
                               formants[1], formants[2]);
                 found += text;
                 for (std::size_t i = 0; i < 3; ++i) {
                     EXPECT_GT(formants[i], 0.0) << "F" << i + 1 << " missing:" << found;
-                    sum[i] += std::abs(formants[i] - spec.formantsHz[i]);
+                    sum[i] += std::abs(formants[i] - recipe.formantsHz[i]);
                 }
             }
             for (std::size_t i = 0; i < 3; ++i) {
@@ -99,18 +99,18 @@ TEST(PreciseFormants, CorpusSubsetMeetsErrorLimitsInEveryGroupAtEveryRate)
 // The classic analysis, as a document opened at the vowel's rate sets it up
 // (the rate-dependent order, applied window and range), at 250 ms: F1 … F3,
 // 0 where missing.
-std::array<double, 3> classicAt250Ms(const corpus::VowelSpec& spec)
+std::array<double, 3> classicAt250Ms(const corpus::VowelRecipe& recipe)
 {
-    const std::vector<double> values = corpus::synthesiseVowel(spec);
+    const std::vector<double> values = corpus::synthesiseVowel(recipe);
     const std::vector<float> samples(values.begin(), values.end());
-    const RateSettings rated = rateSettingsFor(spec.rateHz);
+    const RateSettings rated = rateSettingsFor(recipe.rateHz);
     SpectrumParameters parameters;
     parameters.m_nFFTWindowLengthMS = rated.appliedWindow;
     parameters.m_nLPCNumCoeff = rated.lpcOrder;
     parameters.m_nFFTfreqRange = rated.frequencyRange;
     SpectrumAnalysis analysis;
-    const double at = 0.25 * spec.rateHz;
-    if (analysis.PerformFFTLPC(samples, at, at, static_cast<double>(samples.size()), spec.rateHz,
+    const double at = 0.25 * recipe.rateHz;
+    if (analysis.PerformFFTLPC(samples, at, at, static_cast<double>(samples.size()), recipe.rateHz,
                                parameters) != SpectrumStart::Computed) {
         return {};
     }
@@ -145,12 +145,12 @@ TEST(ClassicFormants, CorpusSubsetStaysWithinItsErrorsAtEveryRate)
         for (const Speaker speaker : {Speaker::Man, Speaker::Woman}) {
             for (const double f0 : {100.0, 200.0}) {
                 for (const std::string& vowel : vowels) {
-                    const corpus::VowelSpec spec =
-                        corpus::vowelSpec(vowel, speaker, f0, limit.rateHz);
-                    const std::array<double, 3> formants = classicAt250Ms(spec);
+                    const corpus::VowelRecipe recipe =
+                        corpus::vowelRecipe(vowel, speaker, f0, limit.rateHz);
+                    const std::array<double, 3> formants = classicAt250Ms(recipe);
                     for (std::size_t i = 0; i < 3; ++i) {
                         if (formants[i] > 0.0) {
-                            sum[i] += std::abs(formants[i] - spec.formantsHz[i]);
+                            sum[i] += std::abs(formants[i] - recipe.formantsHz[i]);
                             ++found[i];
                         } else {
                             ++missing;

@@ -224,7 +224,7 @@ std::vector<float> twoVowels(const std::string& first, const std::string& second
     std::vector<float> samples;
     for (const std::string& vowel : {first, second}) {
         const std::vector<double> v = corpus::synthesiseVowel(
-            corpus::vowelSpec(vowel, corpus::Speaker::Woman, 100.0, rateHz));
+            corpus::vowelRecipe(vowel, corpus::Speaker::Woman, 100.0, rateHz));
         samples.insert(samples.end(), v.begin(), v.end());
     }
     return samples;
@@ -232,8 +232,8 @@ std::vector<float> twoVowels(const std::string& first, const std::string& second
 
 void expectFormantsOf(const std::string& vowel, std::span<const double> found)
 {
-    const corpus::VowelSpec truth =
-        corpus::vowelSpec(vowel, corpus::Speaker::Woman, 100.0, 16000.0);
+    const corpus::VowelRecipe truth =
+        corpus::vowelRecipe(vowel, corpus::Speaker::Woman, 100.0, 16000.0);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_NEAR(found[i], truth.formantsHz[i], 0.1 * truth.formantsHz[i])
             << vowel << " F" << i + 1;

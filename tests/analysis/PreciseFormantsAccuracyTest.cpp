@@ -17,14 +17,19 @@ namespace {
 
 using corpus::Speaker;
 
-// The precise formants at 250 ms of a corpus vowel through the spectrum
-// analysis with a formant ceiling: F1 … F3, 0 where missing.
-std::array<double, 3> preciseAt250Ms(const corpus::VowelRecipe& recipe, double ceilingHz)
+// F1 … F3 (0 where missing) at 250 ms of a corpus vowel, as a document opened
+// at the vowel's rate sets the spectrum up (the rate-dependent order, applied
+// window and range); with a ceiling, the precise formants at that ceiling.
+std::array<double, 3> formantsAt250Ms(const corpus::VowelRecipe& recipe, double ceilingHz = 0.0)
 {
     const std::vector<double> values = corpus::synthesiseVowel(recipe);
     const std::vector<float> samples(values.begin(), values.end());
+    const RateSettings rated = rateSettingsFor(recipe.rateHz);
     SpectrumParameters parameters;
-    parameters.m_bPreciseAnalysis = true;
+    parameters.m_nFFTWindowLengthMS = rated.appliedWindow;
+    parameters.m_nLPCNumCoeff = rated.lpcOrder;
+    parameters.m_nFFTfreqRange = rated.frequencyRange;
+    parameters.m_bPreciseAnalysis = ceilingHz > 0.0;
     parameters.m_dFormantCeiling = ceilingHz;
     SpectrumAnalysis analysis;
     const double at = 0.25 * recipe.rateHz;
@@ -76,7 +81,7 @@ TEST(PreciseFormants, CorpusSubsetMeetsErrorLimitsInEveryGroupAtEveryRate)
             for (const std::string& vowel : vowels) {
                 const corpus::VowelRecipe recipe =
                     corpus::vowelRecipe(vowel, group.speaker, group.f0Hz, rate);
-                const std::array<double, 3> formants = preciseAt250Ms(recipe, ceiling);
+                const std::array<double, 3> formants = formantsAt250Ms(recipe, ceiling);
                 char text[96];
                 std::snprintf(text, sizeof text, " %s %.0f/%.0f/%.0f", vowel.c_str(), formants[0],
                               formants[1], formants[2]);
@@ -94,28 +99,6 @@ TEST(PreciseFormants, CorpusSubsetMeetsErrorLimitsInEveryGroupAtEveryRate)
             }
         }
     }
-}
-
-// The classic analysis, as a document opened at the vowel's rate sets it up
-// (the rate-dependent order, applied window and range), at 250 ms: F1 … F3,
-// 0 where missing.
-std::array<double, 3> classicAt250Ms(const corpus::VowelRecipe& recipe)
-{
-    const std::vector<double> values = corpus::synthesiseVowel(recipe);
-    const std::vector<float> samples(values.begin(), values.end());
-    const RateSettings rated = rateSettingsFor(recipe.rateHz);
-    SpectrumParameters parameters;
-    parameters.m_nFFTWindowLengthMS = rated.appliedWindow;
-    parameters.m_nLPCNumCoeff = rated.lpcOrder;
-    parameters.m_nFFTfreqRange = rated.frequencyRange;
-    SpectrumAnalysis analysis;
-    const double at = 0.25 * recipe.rateHz;
-    if (analysis.PerformFFTLPC(samples, at, at, static_cast<double>(samples.size()), recipe.rateHz,
-                               parameters) != SpectrumStart::Computed) {
-        return {};
-    }
-    return {std::max(analysis.m_dFormat[0], 0.0), std::max(analysis.m_dFormat[1], 0.0),
-            std::max(analysis.m_dFormat[2], 0.0)};
 }
 
 // The classic analysis keeps its character: a guard against it getting worse
@@ -147,7 +130,7 @@ TEST(ClassicFormants, CorpusSubsetStaysWithinItsErrorsAtEveryRate)
                 for (const std::string& vowel : vowels) {
                     const corpus::VowelRecipe recipe =
                         corpus::vowelRecipe(vowel, speaker, f0, limit.rateHz);
-                    const std::array<double, 3> formants = classicAt250Ms(recipe);
+                    const std::array<double, 3> formants = formantsAt250Ms(recipe);
                     for (std::size_t i = 0; i < 3; ++i) {
                         if (formants[i] > 0.0) {
                             sum[i] += std::abs(formants[i] - recipe.formantsHz[i]);

@@ -1,0 +1,242 @@
+#include "audio/AudioFileRecorder.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include <unistd.h>
+
+namespace phonaxis {
+
+namespace {
+
+// The ring holds this many seconds of sound: far more than the writer ever
+// falls behind by.
+constexpr double kRingSeconds = 4.0;
+// Elapsed-time notices: one per 0.1 s of sound.
+constexpr double kElapsedPostSeconds = 0.1;
+// The float WAV header as the document's WAV writer lays it out: a 20-byte
+// "fmt " chunk (format 3, mono, 32 bits) and the "data" chunk header.
+constexpr std::size_t kHeaderSize = 48;
+
+void putLe(std::uint8_t* at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+std::array<std::uint8_t, kHeaderSize> floatWavHeader(std::uint32_t rate, std::uint64_t samples) {
+    const std::uint64_t maxData = 0xFFFFFFFFull - kHeaderSize;
+    const auto dataSize = static_cast<std::uint32_t>(std::min(samples * 4u, maxData));
+    std::array<std::uint8_t, kHeaderSize> h{};
+    std::memcpy(h.data(), "RIFF", 4);
+    putLe(h.data() + 4, static_cast<std::uint32_t>(kHeaderSize - 8 + dataSize), 4);
+    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+    putLe(h.data() + 16, 20, 4);
+    putLe(h.data() + 20, 3, 2);
+    putLe(h.data() + 22, 1, 2);
+    putLe(h.data() + 24, rate, 4);
+    putLe(h.data() + 28, rate * 4u, 4);
+    putLe(h.data() + 32, 4, 2);
+    putLe(h.data() + 34, 32, 2);
+    std::memcpy(h.data() + 40, "data", 4);
+    putLe(h.data() + 44, dataSize, 4);
+    return h;
+}
+
+bool writeAll(int fd, const void* data, std::size_t size, std::int64_t offset) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t done = offset < 0 ? ::write(fd, bytes, size)
+                                        : ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            return false;
+        }
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
+        if (offset >= 0) {
+            offset += done;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+AudioFileRecorder::AudioFileRecorder(AudioBackend& backend, PostNotice post)
+    : m_backend(backend), m_post(std::move(post)) {}
+
+AudioFileRecorder::~AudioFileRecorder() {
+    if (isRecording()) {
+        stop();
+    }
+}
+
+AudioResult AudioFileRecorder::start(double rateHz, const std::string& device) {
+    if (isRecording()) {
+        return {};
+    }
+    if (!(rateHz >= 1.0) || !std::isfinite(rateHz) || rateHz > 1.0e6) {
+        return AudioResult::failure("The recording rate is not one a sound card can use.");
+    }
+    std::string error;
+    const double deviceRate = m_backend.inputRateFor(device, rateHz, error);
+    if (!(deviceRate > 0.0)) {
+        return AudioResult::failure(error);
+    }
+    if (deviceRate != rateHz) {
+        return AudioResult::failure("The sound input cannot record at " +
+                                    std::to_string(static_cast<long>(rateHz)) + " Hz.");
+    }
+
+    // A new file for each recording; the previous one goes.
+    m_file.remove();
+    ++m_session;
+    static std::mt19937_64 names{std::random_device{}()};
+    const std::string name = "recording-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(m_session) + "-" + std::to_string(names() % 1000000000u) +
+                             ".wav";
+    if (!m_file.create(privateTemporaryFolder(), name, error)) {
+        return AudioResult::failure(error);
+    }
+    const auto header = floatWavHeader(static_cast<std::uint32_t>(rateHz), 0);
+    if (!writeAll(m_file.fd(), header.data(), header.size(), -1)) {
+        m_file.remove();
+        return AudioResult::failure("Failed to create the temp file to record.");
+    }
+
+    m_ring = std::make_unique<SpscRing<float>>(static_cast<std::size_t>(rateHz * kRingSeconds));
+    m_rateHz = rateHz;
+    m_written = 0;
+    m_writeError.clear();
+    m_captured.store(0);
+    m_dropped.store(0);
+    m_levelMin.store(0.0f);
+    m_levelMax.store(0.0f);
+    m_nextElapsedPost = 0;
+    m_stopWriter.store(false);
+
+    auto stream = m_backend.openInput(device, rateHz, *this, error);
+    if (!stream) {
+        m_file.remove();
+        return AudioResult::failure(error);
+    }
+    m_writer = std::thread([this] { writeLoop(); });
+    AudioResult started = stream->start();
+    if (!started.ok) {
+        m_stopWriter.store(true);
+        m_blocks.fetch_add(1);
+        m_blocks.notify_one();
+        m_writer.join();
+        m_file.remove();
+        return started;
+    }
+    m_deviceName = stream->deviceName();
+    m_stream = std::move(stream);
+    return {};
+}
+
+AudioResult AudioFileRecorder::stop() {
+    if (!isRecording()) {
+        return {};
+    }
+    // After this the callback runs no more; the writer drains what is left.
+    m_stream->stop(false);
+    m_stream.reset();
+    m_stopWriter.store(true, std::memory_order_release);
+    m_blocks.fetch_add(1, std::memory_order_release);
+    m_blocks.notify_one();
+    m_writer.join();
+
+    const auto header = floatWavHeader(static_cast<std::uint32_t>(m_rateHz), m_written);
+    std::string error;
+    if (m_writeError.empty() && !writeAll(m_file.fd(), header.data(), header.size(), 0)) {
+        m_writeError = "The recording could not be completed on disk.";
+    }
+    if (m_writeError.empty() && !m_file.finishWriting(error)) {
+        m_writeError = error;
+    }
+    m_ring.reset();
+    if (!m_writeError.empty()) {
+        return AudioResult::failure(m_writeError);
+    }
+    return {};
+}
+
+bool AudioFileRecorder::readRecording(TrackBuffer<std::uint8_t>& bytes, std::string& error) const {
+    if (isRecording() || m_file.fd() < 0) {
+        error = "There is no finished recording to read.";
+        return false;
+    }
+    return m_file.readBack(bytes, error);
+}
+
+double AudioFileRecorder::elapsedSeconds() const {
+    if (!(m_rateHz > 0.0)) {
+        return 0.0;
+    }
+    return static_cast<double>(m_captured.load(std::memory_order_relaxed)) / m_rateHz;
+}
+
+void AudioFileRecorder::capture(const float* in, std::size_t frames) noexcept {
+    if (frames == 0 || !in) {
+        return;
+    }
+    const std::size_t pushed = m_ring->push(in, frames);
+    if (pushed < frames) {
+        m_dropped.fetch_add(frames - pushed, std::memory_order_relaxed);
+    }
+    m_blocks.fetch_add(1, std::memory_order_release);
+    m_blocks.notify_one();
+
+    const auto [low, high] = std::minmax_element(in, in + frames);
+    m_levelMin.store(*low, std::memory_order_relaxed);
+    m_levelMax.store(*high, std::memory_order_relaxed);
+    const std::uint64_t captured = m_captured.fetch_add(frames, std::memory_order_relaxed) + frames;
+    if (captured >= m_nextElapsedPost) {
+        m_nextElapsedPost =
+            captured + static_cast<std::uint64_t>(std::ceil(kElapsedPostSeconds * m_rateHz));
+        if (m_post) {
+            m_post({AudioNotice::Kind::Elapsed,
+                    static_cast<double>(captured) * 1000.0 / m_rateHz, m_session});
+        }
+    }
+}
+
+void AudioFileRecorder::writeLoop() {
+    std::vector<float> chunk(8192);
+    for (;;) {
+        const int seen = m_blocks.load(std::memory_order_acquire);
+        const bool last = m_stopWriter.load(std::memory_order_acquire);
+        std::size_t n;
+        while ((n = m_ring->pop(chunk.data(), chunk.size())) > 0) {
+            if (m_writeError.empty() && !writeSamples(chunk.data(), n)) {
+                m_writeError = "The recording could not be written to disk.";
+            }
+        }
+        if (last) {
+            return;
+        }
+        m_blocks.wait(seen, std::memory_order_acquire);
+    }
+}
+
+bool AudioFileRecorder::writeSamples(const float* values, std::size_t count) {
+    static_assert(std::endian::native == std::endian::little,
+                  "the WAV file holds little-endian floats, written as they are in memory");
+    if (!writeAll(m_file.fd(), values, count * sizeof(float), -1)) {
+        return false;
+    }
+    m_written += count;
+    return true;
+}
+
+} // namespace phonaxis

@@ -1,0 +1,105 @@
+#pragma once
+
+// ALSA file devices for the audio tests, so that the real PortAudio and ALSA
+// stack runs without a sound card: "phxplay" writes what is played to a raw
+// float file, "phxrec" captures from a prepared raw float file. Each test
+// process gets a folder of its own (its HOME, where ALSA finds the
+// asoundrc), so tests run in parallel never share a file.
+
+#include "audio/AudioBackend.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace phonaxis::test {
+
+class AlsaFileDevices {
+public:
+    // Must run before the first PortAudio backend of the process.
+    AlsaFileDevices() {
+        const char* tmp = std::getenv("TMPDIR");
+        m_folder = std::filesystem::path(tmp ? tmp : "/tmp") /
+                   ("audio-devices-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_folder);
+        std::ofstream rc(m_folder / ".asoundrc", std::ios::trunc);
+        rc << "pcm.phxplay {\n  type file\n  slave.pcm \"null\"\n  file \"" << playedPath()
+           << "\"\n  format \"raw\"\n}\n"
+           << "pcm.phxrec {\n  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n  infile \""
+           << inputPath() << "\"\n  format \"raw\"\n}\n";
+        rc.close();
+        writeInput({});
+        ::setenv("HOME", m_folder.c_str(), 1);
+        ::unsetenv("ALSA_CONFIG_PATH");
+    }
+
+    std::string playedPath() const { return (m_folder / "played.raw").string(); }
+    std::string inputPath() const { return (m_folder / "input.raw").string(); }
+
+    // What reached the playback device, without the silence a device may
+    // put before the sound starts (the tests' signals never start at 0).
+    std::vector<float> readPlayed() const {
+        std::ifstream in(playedPath(), std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<float> samples(bytes.size() / sizeof(float));
+        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+        const auto sound = std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0.0f; });
+        samples.erase(samples.begin(), sound);
+        return samples;
+    }
+
+    void writeInput(const std::vector<float>& samples) const {
+        std::ofstream out(inputPath(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(samples.data()),
+                  static_cast<std::streamsize>(samples.size() * sizeof(float)));
+    }
+
+private:
+    std::filesystem::path m_folder;
+};
+
+// Stands in for the main thread's event queue: the post function queues a
+// notice, the test takes them in order, with a timeout so that a notice
+// that never comes fails the test instead of hanging it.
+class NoticeQueue {
+public:
+    PostNotice poster() {
+        return [this](const AudioNotice& notice) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_notices.push_back(notice);
+            }
+            m_ready.notify_one();
+        };
+    }
+
+    std::optional<AudioNotice> next(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        std::unique_lock lock(m_mutex);
+        if (!m_ready.wait_for(lock, timeout, [this] { return !m_notices.empty(); })) {
+            return std::nullopt;
+        }
+        AudioNotice notice = m_notices.front();
+        m_notices.pop_front();
+        return notice;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<AudioNotice> m_notices;
+};
+
+} // namespace phonaxis::test

@@ -1,0 +1,238 @@
+#include "AudioDevices.h"
+#include "audio/AudioPlayer.h"
+#include "audio/portaudio/PortAudioBackend.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace phonaxis {
+namespace {
+
+constexpr double kPi = 3.14159265358979;
+
+// A tone whose first sample is not 0.
+std::vector<float> tone(std::size_t count, double rateHz, double frequencyHz, double phase = 0.5) {
+    std::vector<float> samples(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        samples[i] = static_cast<float>(
+            0.5 * std::sin(2.0 * kPi * frequencyHz * static_cast<double>(i) / rateHz + phase));
+    }
+    return samples;
+}
+
+// The real PortAudio backend, except that the device refuses one rate and
+// plays it at another, as many cards refuse 11,025 Hz.
+class RefusingRateBackend final : public AudioBackend {
+public:
+    RefusingRateBackend(double refusedHz, double playedHz) : m_refused(refusedHz), m_played(playedHz) {}
+    double outputRateFor(const std::string& device, double rateHz, std::string& error) override {
+        const double rate = m_real.outputRateFor(device, rateHz, error);
+        return rate == m_refused ? m_played : rate;
+    }
+    double inputRateFor(const std::string& device, double rateHz, std::string& error) override {
+        return m_real.inputRateFor(device, rateHz, error);
+    }
+    std::unique_ptr<AudioStream> openOutput(const std::string& device, double rateHz,
+                                            AudioRenderer& renderer, std::string& error) override {
+        return m_real.openOutput(device, rateHz, renderer, error);
+    }
+    std::unique_ptr<AudioStream> openInput(const std::string& device, double rateHz,
+                                           AudioCapturer& capturer, std::string& error) override {
+        return m_real.openInput(device, rateHz, capturer, error);
+    }
+    bool convertRate(std::span<const float> in, double fromHz, double toHz, std::vector<float>& out,
+                     std::string& error) override {
+        return m_real.convertRate(in, fromHz, toHz, out, error);
+    }
+
+private:
+    PortAudioBackend m_real;
+    double m_refused;
+    double m_played;
+};
+
+class AudioPlayerTest : public ::testing::Test {
+protected:
+    // Hands the notices to the player as the main thread would, until the
+    // current play's `Finished` notice; returns the elapsed times it was
+    // told, in order.
+    std::vector<double> runToEnd(AudioPlayer& player) {
+        std::vector<double> elapsed;
+        for (;;) {
+            const auto notice = m_notices.next();
+            if (!notice) {
+                ADD_FAILURE() << "no notice from the playback";
+                player.stop();
+                return elapsed;
+            }
+            player.handleNotice(*notice);
+            if (notice->session != player.session()) {
+                continue;
+            }
+            elapsed.push_back(notice->elapsedMs);
+            if (notice->kind == AudioNotice::Kind::Finished) {
+                return elapsed;
+            }
+        }
+    }
+
+    test::AlsaFileDevices m_devices;
+    test::NoticeQueue m_notices;
+};
+
+// Every sample of the range reaches the device, the last partial block too,
+// and nothing before or after it; the elapsed times grow to the range's
+// length in the channel's time.
+TEST_F(AudioPlayerTest, PlaysEverySampleOfTheRange) {
+    struct Case {
+        const char* what;
+        double start;
+        double count;
+    };
+    const Case cases[] = {
+        {"whole channel", 0.0, 30000.0},
+        {"selection ending in a partial block", 1234.7, 5001.2},
+        {"range past the end is clipped", 29000.0, 5000.0},
+    };
+    const double rate = 22050.0;
+    const auto channel = tone(30000, rate, 440.0);
+    PortAudioBackend backend;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AudioPlayer player(backend, m_notices.poster());
+        const AudioResult result = player.play(channel, c.start, c.count, rate, "phxplay");
+        ASSERT_TRUE(result.ok) << result.message;
+        EXPECT_EQ(player.deviceRateHz(), rate);
+        const auto elapsed = runToEnd(player);
+        EXPECT_FALSE(player.isPlaying());
+
+        const auto first = static_cast<std::size_t>(c.start);
+        const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(c.count),
+                                                         channel.size() - first);
+        const auto played = m_devices.readPlayed();
+        ASSERT_GE(played.size(), count);
+        EXPECT_EQ(std::memcmp(played.data(), channel.data() + first, count * sizeof(float)), 0);
+        for (std::size_t i = count; i < played.size(); ++i) {
+            ASSERT_EQ(played[i], 0.0f) << "after the range, at " << i;
+        }
+        ASSERT_FALSE(elapsed.empty());
+        for (std::size_t i = 1; i < elapsed.size(); ++i) {
+            EXPECT_GE(elapsed[i], elapsed[i - 1]);
+        }
+        EXPECT_NEAR(elapsed.back(), static_cast<double>(count) * 1000.0 / rate, 1e-9);
+    }
+}
+
+TEST_F(AudioPlayerTest, EmptyRangeFinishesAtOnce) {
+    const auto channel = tone(1000, 22050.0, 440.0);
+    PortAudioBackend backend;
+    AudioPlayer player(backend, m_notices.poster());
+    ASSERT_TRUE(player.play(channel, 500.0, 0.0, 22050.0, "phxplay").ok);
+    const auto elapsed = runToEnd(player);
+    EXPECT_FALSE(player.isPlaying());
+    ASSERT_EQ(elapsed.size(), 1u);
+    EXPECT_EQ(elapsed[0], 0.0);
+    for (float sample : m_devices.readPlayed()) {
+        ASSERT_EQ(sample, 0.0f);
+    }
+}
+
+// A device that does not take 11,025 Hz gets the range converted to its
+// own rate before the stream starts; the elapsed time stays in the
+// channel's time.
+TEST_F(AudioPlayerTest, ConvertsToARateTheDeviceTakes) {
+    const double channelRate = 11025.0;
+    const double deviceRate = 44100.0;
+    const std::size_t count = 11025;
+    const auto channel = tone(count, channelRate, 300.0);
+    RefusingRateBackend backend(channelRate, deviceRate);
+    AudioPlayer player(backend, m_notices.poster());
+    const AudioResult result = player.play(channel, 0.0, static_cast<double>(count), channelRate,
+                                           "phxplay");
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(player.deviceRateHz(), deviceRate);
+    const auto elapsed = runToEnd(player);
+    EXPECT_NEAR(elapsed.back(), 1000.0, 0.1);
+
+    const auto played = m_devices.readPlayed();
+    const auto expected = tone(4 * count, deviceRate, 300.0);
+    ASSERT_GE(played.size(), 4 * count - 8);
+    // Away from the two ends, where the converter's filter starts and stops.
+    for (std::size_t i = 400; i + 400 < 4 * count; ++i) {
+        ASSERT_NEAR(played[i], expected[i], 2e-3) << "at " << i;
+    }
+}
+
+// The player plays its own copy: the channel's samples may be freed or
+// changed as soon as `play` returns (the document edited or closed).
+TEST_F(AudioPlayerTest, FreeingTheChannelDuringPlayChangesNothingHeard) {
+    auto channel = std::make_unique<std::vector<float>>(tone(60000, 22050.0, 220.0));
+    const std::vector<float> original = *channel;
+    PortAudioBackend backend;
+    AudioPlayer player(backend, m_notices.poster());
+    ASSERT_TRUE(player.play(*channel, 0.0, 60000.0, 22050.0, "phxplay").ok);
+    std::fill(channel->begin(), channel->end(), 1.0f);
+    channel.reset();
+    runToEnd(player);
+    const auto played = m_devices.readPlayed();
+    ASSERT_GE(played.size(), original.size());
+    EXPECT_EQ(std::memcmp(played.data(), original.data(), original.size() * sizeof(float)), 0);
+}
+
+// Stop, restart and the notices of a stopped play: a stale `Finished`
+// never stops the play that replaced it.
+TEST_F(AudioPlayerTest, StopAndRestart) {
+    const auto channel = tone(22050 * 20, 22050.0, 440.0);
+    PortAudioBackend backend;
+    AudioPlayer player(backend, m_notices.poster());
+    ASSERT_TRUE(player.play(channel, 0.0, static_cast<double>(channel.size()), 22050.0, "phxplay").ok);
+    const unsigned long first = player.session();
+    player.stop();
+    EXPECT_FALSE(player.isPlaying());
+
+    ASSERT_TRUE(player.play(channel, 0.0, 2000.0, 22050.0, "phxplay").ok);
+    EXPECT_NE(player.session(), first);
+    player.handleNotice({AudioNotice::Kind::Finished, 0.0, first});
+    bool finished = false;
+    while (auto notice = m_notices.next()) {
+        player.handleNotice(*notice);
+        if (notice->kind == AudioNotice::Kind::Finished && notice->session == player.session()) {
+            finished = true;
+            break;
+        }
+    }
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(player.isPlaying());
+    const auto played = m_devices.readPlayed();
+    ASSERT_GE(played.size(), 2000u);
+    EXPECT_EQ(std::memcmp(played.data(), channel.data(), 2000 * sizeof(float)), 0);
+}
+
+TEST_F(AudioPlayerTest, ErrorsLeaveThePlayerIdle) {
+    struct Case {
+        const char* what;
+        const char* device;
+        double rate;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"no such device", "phx-no-such-device",  22050.0,
+         "There is no audio output device named \"phx-no-such-device\"."},
+        {"a capture-only name", "phxrec-missing", 22050.0,
+         "There is no audio output device named \"phxrec-missing\"."},
+        {"no rate", "phxplay", 0.0, "The channel has no sample rate to play at."},
+    };
+    const auto channel = tone(1000, 22050.0, 440.0);
+    PortAudioBackend backend;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AudioPlayer player(backend, m_notices.poster());
+        const AudioResult result = player.play(channel, 0.0, 1000.0, c.rate, c.device);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.message, c.message);
+        EXPECT_FALSE(player.isPlaying());
+    }
+}
+
+} // namespace
+} // namespace phonaxis

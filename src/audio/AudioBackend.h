@@ -6,6 +6,7 @@
 // PortAudio adapter (audio/portaudio/) implements it; core never includes
 // the audio library itself.
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -22,6 +23,14 @@ struct AudioNotice {
     double elapsedMs = 0.0;     // in the channel's time (playback) or since start (recording)
     unsigned long session = 0;  // which play or recording it belongs to
 };
+
+// A number for a new play or recording, unique in the process, so that a
+// notice still on its way from an earlier one (of any player or recorder)
+// is never taken for the current one's.
+inline unsigned long nextAudioSession() {
+    static std::atomic<unsigned long> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 // Hands a notice to the main thread without waiting. It is called on the
 // audio thread: the function must return at once and neither block nor

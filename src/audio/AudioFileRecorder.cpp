@@ -99,7 +99,7 @@ AudioResult AudioFileRecorder::start(double rateHz, const std::string& device) {
 
     // A new file for each recording; the previous one goes.
     m_file.remove();
-    ++m_session;
+    m_session = nextAudioSession();
     static std::mt19937_64 names{std::random_device{}()};
     const std::string name = "recording-" + std::to_string(::getpid()) + "-" +
                              std::to_string(m_session) + "-" + std::to_string(names() % 1000000000u) +

@@ -63,7 +63,7 @@ AudioResult AudioPlayer::play(std::span<const float> samples, double start, doub
     m_deviceRateHz = deviceRate;
     m_position.store(0, std::memory_order_relaxed);
     m_nextElapsedPost = 0;
-    ++m_session;
+    m_session = nextAudioSession();
     m_finished.store(false, std::memory_order_release);
     m_stream = std::move(stream);
     AudioResult started = m_stream->start();
@@ -81,9 +81,8 @@ void AudioPlayer::stop() {
         m_stream.reset();
     }
     m_finished.store(true, std::memory_order_release);
-    // A notice still on its way names this session; the next play starts a
-    // new one, so it is ignored.
-    ++m_session;
+    // A notice still on its way names this play; it is ignored from now on.
+    m_session = 0;
 }
 
 bool AudioPlayer::isPlaying() const {

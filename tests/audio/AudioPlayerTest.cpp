@@ -218,8 +218,6 @@ TEST_F(AudioPlayerTest, ErrorsLeaveThePlayerIdle) {
     const Case cases[] = {
         {"no such device", "phx-no-such-device",  22050.0,
          "There is no audio output device named \"phx-no-such-device\"."},
-        {"a capture-only name", "phxrec-missing", 22050.0,
-         "There is no audio output device named \"phxrec-missing\"."},
         {"no rate", "phxplay", 0.0, "The channel has no sample rate to play at."},
     };
     const auto channel = tone(1000, 22050.0, 440.0);

@@ -1,7 +1,8 @@
 #include "audio/AudioFileRecorder.h"
 
+#include "audio/FloatWav.h"
+
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -20,35 +21,6 @@ namespace {
 constexpr double kRingSeconds = 4.0;
 // Elapsed-time notices: one per 0.1 s of sound.
 constexpr double kElapsedPostSeconds = 0.1;
-// The float WAV header as the document's WAV writer lays it out: a 20-byte
-// "fmt " chunk (format 3, mono, 32 bits) and the "data" chunk header.
-constexpr std::size_t kHeaderSize = 48;
-
-void putLe(std::uint8_t* at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-std::array<std::uint8_t, kHeaderSize> floatWavHeader(std::uint32_t rate, std::uint64_t samples) {
-    const std::uint64_t maxData = 0xFFFFFFFFull - kHeaderSize;
-    const auto dataSize = static_cast<std::uint32_t>(std::min(samples * 4u, maxData));
-    std::array<std::uint8_t, kHeaderSize> h{};
-    std::memcpy(h.data(), "RIFF", 4);
-    putLe(h.data() + 4, static_cast<std::uint32_t>(kHeaderSize - 8 + dataSize), 4);
-    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
-    putLe(h.data() + 16, 20, 4);
-    putLe(h.data() + 20, 3, 2);
-    putLe(h.data() + 22, 1, 2);
-    putLe(h.data() + 24, rate, 4);
-    putLe(h.data() + 28, rate * 4u, 4);
-    putLe(h.data() + 32, 4, 2);
-    putLe(h.data() + 34, 32, 2);
-    std::memcpy(h.data() + 40, "data", 4);
-    putLe(h.data() + 44, dataSize, 4);
-    return h;
-}
-
 bool writeAll(int fd, const void* data, std::size_t size, std::int64_t offset) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {

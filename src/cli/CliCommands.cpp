@@ -1,6 +1,7 @@
 #include "cli/CliCommands.h"
 
 #include "cli/CliAnalysis.h"
+#include "cli/CliAudio.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliFormantPicture.h"
 #include "cli/CliPicture.h"
@@ -60,6 +61,12 @@ constexpr const char* kUsage =
     "      the vowel chart of a saved formant table as OUT (.png, .tif/.tiff or .pdf):\n"
     "      F1 against F2 (N = 0, the default), F2' (1) or F3 (2), in a view of\n"
     "      W x H pixels (default 640 x 560)\n"
+    "  phonaxis-cli play FILE [--from MS --to MS] [--device NAME]\n"
+    "      plays the audio channel of FILE (whole, or from MS to MS) on the sound card\n"
+    "      (the default output, or the device NAME)\n"
+    "  phonaxis-cli record OUT.wav --seconds S [--rate R] [--device NAME]\n"
+    "      records S seconds from the sound card (the default input, or the device\n"
+    "      NAME) at R Hz (44100, 22050 or 11025; default 11025) into a float WAV file\n"
     "  phonaxis-cli settings\n"
     "      every document setting --set accepts, as NAME=VALUE of a new document\n"
     "\n"
@@ -96,8 +103,10 @@ constexpr int kMaxColumns = 20000;
 constexpr int kMaxRows = 8192;
 // The longest side of a graph picture, pixels.
 constexpr int kMaxPictureSide = 16384;
+// The longest recording phonaxis-cli makes, seconds (an hour).
+constexpr double kMaxRecordSeconds = 3600.0;
 
-enum class Takes { Nothing, Channel, Time, Count, Path, Assignment, PlotType };
+enum class Takes { Nothing, Channel, Time, Count, Path, Assignment, PlotType, Seconds, Rate };
 
 struct KnownOption {
     const char* name;
@@ -113,6 +122,8 @@ constexpr KnownOption kKnownOptions[] = {
     {"--config", Takes::Path},     {"--set", Takes::Assignment},
     {"--frame", Takes::Nothing},   {"--json", Takes::Nothing},
     {"--precise", Takes::Nothing}, {"--plot-type", Takes::PlotType},
+    {"--device", Takes::Path},     {"--seconds", Takes::Seconds},
+    {"--rate", Takes::Rate},
 };
 
 // Parses the options; on a mistake writes a message and returns false.
@@ -192,8 +203,30 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
                 err << "phonaxis-cli: " << arg << " needs a file name\n";
                 return false;
             }
-            (arg == "--png" ? options.pngPath : options.configPath) = value;
+            (arg == "--png"      ? options.pngPath
+             : arg == "--device" ? options.device
+                                 : options.configPath) = value;
             break;
+        case Takes::Seconds: {
+            double seconds = 0.0;
+            if (!parseDouble(value, seconds) || !(seconds > 0.0) || seconds > kMaxRecordSeconds) {
+                err << "phonaxis-cli: " << arg << " takes a time in seconds above 0 and at most "
+                    << kMaxRecordSeconds << ", not \"" << value << "\"\n";
+                return false;
+            }
+            options.seconds = seconds;
+            break;
+        }
+        case Takes::Rate: {
+            int rate = 0;
+            if (!parseInt(value, rate) || (rate != 44100 && rate != 22050 && rate != 11025)) {
+                err << "phonaxis-cli: " << arg << " takes 44100, 22050 or 11025, not \"" << value
+                    << "\"\n";
+                return false;
+            }
+            options.rateHz = rate;
+            break;
+        }
         case Takes::Assignment:
             options.assignments.push_back(value);
             break;
@@ -234,6 +267,8 @@ std::vector<std::string_view> optionsOf(const std::string& command)
           "--height", "--precise"}},
         {"egg", {"--aiff-channel", "--json", "--config", "--set", "--channel"}},
         {"formants", {"--png", "--plot-type", "--width", "--height"}},
+        {"play", {"--aiff-channel", "--from", "--to", "--device"}},
+        {"record", {"--seconds", "--rate", "--device"}},
     };
     for (const auto& [name, options] : table) {
         if (name == command) {
@@ -508,7 +543,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     static const std::string_view kCommands[] = {"info",        "convert", "spectrum",
                                                  "spectrogram", "pitch",   "egg",
-                                                 "settings",    "picture", "formants"};
+                                                 "settings",    "picture", "formants",
+                                                 "play",        "record"};
     if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
         err << "phonaxis-cli: unknown command \"" << command << "\"\n" << kUsage;
         return kExitUsage;
@@ -549,6 +585,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "phonaxis-cli was built without the display library\n";
         return kExitUsage;
 #endif
+    }
+    if (command == "play") {
+        return playCommand(options, out, err);
+    }
+    if (command == "record") {
+        return recordCommand(options, out, err);
     }
     if (command == "spectrum") {
         return spectrumCommand(options, out, err);

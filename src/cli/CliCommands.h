@@ -46,6 +46,9 @@ struct Options {
     std::optional<int> heightPx; // --height
     std::optional<int> plotType; // --plot-type: 0 F1/F2, 1 F1/F2', 2 F1/F3
     std::optional<std::string> configPath;
+    std::optional<std::string> device; // --device: a sound-card device by name
+    std::optional<double> seconds;     // --seconds: how long to record
+    std::optional<int> rateHz;         // --rate: the recording rate
     std::vector<std::string> assignments; // --set NAME=VALUE, in order
     bool frame = false;
     bool json = false;

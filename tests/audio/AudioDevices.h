@@ -11,15 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,37 +64,6 @@ public:
 
 private:
     std::filesystem::path m_folder;
-};
-
-// Stands in for the main thread's event queue: the post function queues a
-// notice, the test takes them in order, with a timeout so that a notice
-// that never comes fails the test instead of hanging it.
-class NoticeQueue {
-public:
-    PostNotice poster() {
-        return [this](const AudioNotice& notice) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_notices.push_back(notice);
-            }
-            m_ready.notify_one();
-        };
-    }
-
-    std::optional<AudioNotice> next(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-        std::unique_lock lock(m_mutex);
-        if (!m_ready.wait_for(lock, timeout, [this] { return !m_notices.empty(); })) {
-            return std::nullopt;
-        }
-        AudioNotice notice = m_notices.front();
-        m_notices.pop_front();
-        return notice;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<AudioNotice> m_notices;
 };
 
 } // namespace phonaxis::test

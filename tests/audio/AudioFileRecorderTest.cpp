@@ -1,5 +1,6 @@
 #include "AudioDevices.h"
 #include "audio/AudioFileRecorder.h"
+#include "audio/AudioNoticeQueue.h"
 #include "audio/portaudio/PortAudioBackend.h"
 
 #include <cmath>
@@ -45,7 +46,7 @@ protected:
     // Hands notices over until `ms` of sound have been recorded.
     bool waitForRecorded(const AudioFileRecorder& recorder, double ms) {
         for (;;) {
-            const auto notice = m_notices.next();
+            const auto notice = m_notices.next(std::chrono::seconds(20));
             if (!notice) {
                 ADD_FAILURE() << "no notice from the recording";
                 return false;
@@ -57,7 +58,7 @@ protected:
     }
 
     test::AlsaFileDevices m_devices;
-    test::NoticeQueue m_notices;
+    AudioNoticeQueue m_notices;
 };
 
 // A known signal on the input reaches the file sample for sample, at the

@@ -1,5 +1,6 @@
 #include "AudioDevices.h"
 #include "audio/AudioPlayer.h"
+#include "audio/AudioNoticeQueue.h"
 #include "audio/portaudio/PortAudioBackend.h"
 
 #include <cmath>
@@ -59,7 +60,7 @@ protected:
     std::vector<double> runToEnd(AudioPlayer& player) {
         std::vector<double> elapsed;
         for (;;) {
-            const auto notice = m_notices.next();
+            const auto notice = m_notices.next(std::chrono::seconds(20));
             if (!notice) {
                 ADD_FAILURE() << "no notice from the playback";
                 player.stop();
@@ -77,7 +78,7 @@ protected:
     }
 
     test::AlsaFileDevices m_devices;
-    test::NoticeQueue m_notices;
+    AudioNoticeQueue m_notices;
 };
 
 // Every sample of the range reaches the device, the last partial block too,
@@ -194,7 +195,7 @@ TEST_F(AudioPlayerTest, StopAndRestart) {
     EXPECT_NE(player.session(), first);
     player.handleNotice({AudioNotice::Kind::Finished, 0.0, first});
     bool finished = false;
-    while (auto notice = m_notices.next()) {
+    while (auto notice = m_notices.next(std::chrono::seconds(20))) {
         player.handleNotice(*notice);
         if (notice->kind == AudioNotice::Kind::Finished && notice->session == player.session()) {
             finished = true;

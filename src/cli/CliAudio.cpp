@@ -1,0 +1,154 @@
+#include "cli/CliAudio.h"
+
+#include "audio/AudioFileRecorder.h"
+#include "audio/AudioNoticeQueue.h"
+#include "audio/AudioPlayer.h"
+#include "audio/FloatWav.h"
+#include "audio/portaudio/PortAudioBackend.h"
+#include "cli/CliCommands.h"
+#include "document/AutomaticPrompts.h"
+#include "document/FileIO.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ostream>
+
+namespace phonaxis::cli {
+
+namespace {
+
+constexpr const char* kPrefix = "phonaxis-cli: ";
+
+// How long past the expected end a play or recording may go without a
+// notice before it is given up as stuck (a device that stopped running).
+constexpr std::chrono::seconds kNoticeTimeout{10};
+
+int failWith(std::ostream& err, const std::string& message) {
+    err << kPrefix << message << "\n";
+    return kExitFailure;
+}
+
+std::string deviceText(const std::string& name) { return name.empty() ? "the default device" : name; }
+
+} // namespace
+
+int playCommand(const Options& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() != 1) {
+        err << kPrefix << "play takes one FILE (phonaxis-cli --help tells more)\n";
+        return kExitUsage;
+    }
+    if (options.fromMs.has_value() != options.toMs.has_value()) {
+        err << kPrefix << "--from and --to go together\n";
+        return kExitUsage;
+    }
+    if (options.fromMs && !(*options.fromMs < *options.toMs)) {
+        err << kPrefix << "--from must be earlier than --to\n";
+        return kExitUsage;
+    }
+    const std::string& path = options.positional[0];
+    AutomaticPrompts prompts(&err, kPrefix, options.aiffChannel);
+    BatchDocument batch(prompts);
+    if (!openDocument(path, batch.document, err)) {
+        return kExitFailure;
+    }
+    const int index = batch.document.audioChannelIndex();
+    if (index < 0 || batch.document.getChannel(index).samples().empty()) {
+        return failWith(err, "\"" + path + "\" has no audio channel with samples");
+    }
+    const Channels& audio = batch.document.getChannel(index);
+    if (const int status = checkTimesInside(options, audio.m_dLengthMS, err)) {
+        return status;
+    }
+    const double rate = audio.m_dSampleRate;
+    const double start = options.fromMs ? *options.fromMs * rate / 1000.0 : 0.0;
+    const double count = options.fromMs ? (*options.toMs - *options.fromMs) * rate / 1000.0
+                                        : static_cast<double>(audio.samples().size());
+
+    PortAudioBackend backend;
+    AudioNoticeQueue notices;
+    AudioPlayer player(backend, notices.poster());
+    const AudioResult result = player.play(audio.samples(), start, count, rate,
+                                           options.device.value_or(std::string{}));
+    if (!result.ok) {
+        return failWith(err, result.message);
+    }
+    out << "playing on " << deviceText(player.deviceName()) << " at " << player.deviceRateHz()
+        << " Hz (the channel's rate is " << rate << " Hz)\n";
+    out.flush();
+    for (;;) {
+        const auto notice = notices.next(kNoticeTimeout);
+        if (!notice) {
+            player.stop();
+            return failWith(err, "the sound card stopped playing before the end");
+        }
+        player.handleNotice(*notice);
+        if (notice->kind == AudioNotice::Kind::Finished && notice->session == player.session()) {
+            break;
+        }
+    }
+    out << "played " << std::lround(player.elapsedMs()) << " ms\n";
+    return kExitOk;
+}
+
+int recordCommand(const Options& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() != 1) {
+        err << kPrefix << "record takes one OUT file (phonaxis-cli --help tells more)\n";
+        return kExitUsage;
+    }
+    if (!options.seconds) {
+        err << kPrefix << "record needs --seconds S, how long to record\n";
+        return kExitUsage;
+    }
+    const std::string& path = options.positional[0];
+    if (writtenExtension(path) != "wav") {
+        err << kPrefix << "record writes a WAV file, to a name ending in .wav\n";
+        return kExitUsage;
+    }
+    const double rate = options.rateHz.value_or(11025);
+    PortAudioBackend backend;
+    AudioNoticeQueue notices;
+    AudioFileRecorder recorder(backend, notices.poster());
+    const AudioResult started = recorder.start(rate, options.device.value_or(std::string{}));
+    if (!started.ok) {
+        return failWith(err, started.message);
+    }
+    out << "recording from " << deviceText(recorder.deviceName()) << " at " << rate << " Hz\n";
+    out.flush();
+    const double wantedMs = *options.seconds * 1000.0;
+    while (recorder.elapsedSeconds() * 1000.0 < wantedMs) {
+        const auto notice = notices.next(kNoticeTimeout);
+        if (!notice) {
+            recorder.stop();
+            return failWith(err, "the sound card stopped recording before the end");
+        }
+    }
+    const AudioResult stopped = recorder.stop();
+    if (!stopped.ok) {
+        return failWith(err, stopped.message);
+    }
+    TrackBuffer<std::uint8_t> bytes;
+    std::string error;
+    if (!recorder.readRecording(bytes, error)) {
+        return failWith(err, error);
+    }
+    // The recording runs to the end of the block that passed the wanted
+    // time; the file holds exactly the time asked for.
+    const std::uint64_t wanted = static_cast<std::uint64_t>(std::llround(*options.seconds * rate));
+    const std::uint64_t kept = std::min<std::uint64_t>(wanted, recorder.writtenSamples());
+    const auto header = floatWavHeader(static_cast<std::uint32_t>(rate), kept);
+    std::copy(header.begin(), header.end(), bytes.data());
+    const std::size_t length = kFloatWavHeaderSize + static_cast<std::size_t>(kept) * 4;
+    if (!writeFileAtomically(path, std::span<const std::uint8_t>(bytes.data(), length), error)) {
+        return failWith(err, error);
+    }
+    out << "recorded " << kept << " samples (" << static_cast<double>(kept) / rate
+        << " s) into " << path << "\n";
+    if (recorder.droppedSamples() > 0) {
+        err << kPrefix << recorder.droppedSamples()
+            << " samples were lost because the disk could not keep up\n";
+    }
+    return kExitOk;
+}
+
+} // namespace phonaxis::cli

@@ -1,27 +1,13 @@
 #include "AudioDevices.h"
 #include "cli/CliCommands.h"
+#include "support/CliRunning.h"
 
 #include <cmath>
-#include <sstream>
 
 namespace phonaxis {
 namespace {
 
-struct CliRun {
-    int status = 0;
-    std::string out;
-    std::string err;
-};
-
-CliRun runCli(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    CliRun run;
-    run.status = cli::run(args, out, err);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
-}
+using test::runCli;
 
 std::vector<float> wavSamples(const std::string& path, std::uint32_t& rate) {
     std::ifstream in(path, std::ios::binary);
@@ -47,7 +33,7 @@ TEST(CliAudioTest, RecordThenPlayRoundTrip) {
     devices.writeInput(input);
     const std::string wav = devices.inputPath() + ".recorded.wav";
 
-    const CliRun record =
+    const test::CliResult record =
         runCli({"record", wav, "--seconds", "0.2", "--rate", "22050", "--device", "phxrec"});
     ASSERT_EQ(record.status, cli::kExitOk) << record.err;
     EXPECT_NE(record.out.find("recording from phxrec at 22050 Hz"), std::string::npos) << record.out;
@@ -57,7 +43,7 @@ TEST(CliAudioTest, RecordThenPlayRoundTrip) {
     ASSERT_EQ(recorded.size(), 4410u);
     EXPECT_EQ(std::memcmp(recorded.data(), input.data(), recorded.size() * 4), 0);
 
-    const CliRun play = runCli({"play", wav, "--from", "50", "--to", "150", "--device", "phxplay"});
+    const test::CliResult play = runCli({"play", wav, "--from", "50", "--to", "150", "--device", "phxplay"});
     ASSERT_EQ(play.status, cli::kExitOk) << play.err;
     EXPECT_NE(play.out.find("playing on phxplay at 22050 Hz"), std::string::npos) << play.out;
     const auto played = devices.readPlayed();
@@ -91,7 +77,7 @@ TEST(CliAudioTest, NoDeviceOrBadCommandLineFails) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args.back());
-        const CliRun run = runCli(c.args);
+        const test::CliResult run = runCli(c.args);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.err, c.message);
     }

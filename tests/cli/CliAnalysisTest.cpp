@@ -1,5 +1,6 @@
 #include "Signals.h"
 #include "cli/CliCommands.h"
+#include "support/CliRunning.h"
 #include "cli/PngWriter.h"
 #include "document/Configuration.h"
 #include "document/FileIO.h"
@@ -28,22 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-CliRun runCli(const std::vector<std::string>& args)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    CliRun r;
-    r.status = cli::run(args, out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
+using CliRun = test::CliResult;
+using test::runCli;
 
 // A saved log: its header line and, per row, the definition and the values
 // (the name and the empty comment dropped).

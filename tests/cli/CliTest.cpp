@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 #include "cli/CliCommands.h"
+#include "support/CliRunning.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "support/FileProbes.h"
@@ -23,22 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-CliResult runCli(std::vector<std::string> args)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    CliResult result;
-    result.status = cli::run(args, out, err);
-    result.out = out.str();
-    result.err = err.str();
-    return result;
-}
+using test::CliResult;
+using test::runCli;
 
 class CliTest : public ::testing::Test {
 protected:

@@ -70,6 +70,9 @@ public:
     // `drain`: let the blocks already handed over play to the end (a
     // finished playback); otherwise stop at once (the user's stop).
     virtual void stop(bool drain) noexcept = 0;
+    // False once the stream has stopped by itself: played to the end, or
+    // the device failed or went away.
+    virtual bool isActive() const = 0;
     virtual double rateHz() const = 0;
     virtual const std::string& deviceName() const = 0;
 };

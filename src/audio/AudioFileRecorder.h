@@ -44,6 +44,9 @@ public:
     AudioResult stop();
 
     bool isRecording() const { return m_stream != nullptr; }
+    // True while recording when the device has stopped delivering by itself
+    // (it failed or went away); `stop` then keeps what was recorded.
+    bool inputLost() const { return m_stream != nullptr && !m_stream->isActive(); }
 
     // The last recording's file: its path, and its bytes read back through
     // the descriptor it was made with. The file is removed when the next

@@ -86,7 +86,8 @@ void AudioPlayer::stop() {
 }
 
 bool AudioPlayer::isPlaying() const {
-    return m_stream != nullptr && !m_finished.load(std::memory_order_acquire);
+    return m_stream != nullptr && !m_finished.load(std::memory_order_acquire) &&
+           m_stream->isActive();
 }
 
 void AudioPlayer::handleNotice(const AudioNotice& notice) {

@@ -43,7 +43,8 @@ public:
     void stop();
 
     // True from a successful `play` until the last block has been handed to
-    // the device, or `stop`.
+    // the device, `stop`, or the device stopping by itself (it failed or
+    // went away): never left on by a device that no longer runs.
     bool isPlaying() const;
 
     // Acts on a notice this player posted: a `Finished` notice of the

@@ -118,7 +118,7 @@ int recordCommand(const Options& options, std::ostream& out, std::ostream& err) 
     const double wantedMs = *options.seconds * 1000.0;
     while (recorder.elapsedSeconds() * 1000.0 < wantedMs) {
         const auto notice = notices.next(kNoticeTimeout);
-        if (!notice) {
+        if (!notice || recorder.inputLost()) {
             recorder.stop();
             return failWith(err, "the sound card stopped recording before the end");
         }

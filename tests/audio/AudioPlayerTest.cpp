@@ -171,14 +171,16 @@ class PulledBackend final : public AudioBackend {
 public:
     class Stream final : public AudioStream {
     public:
-        explicit Stream(std::string name) : m_name(std::move(name)) {}
+        Stream(std::string name, const bool& running) : m_name(std::move(name)), m_running(running) {}
         AudioResult start() override { return {}; }
         void stop(bool) noexcept override {}
+        bool isActive() const override { return m_running; }
         double rateHz() const override { return 22050.0; }
         const std::string& deviceName() const override { return m_name; }
 
     private:
         std::string m_name;
+        const bool& m_running;
     };
 
     double outputRateFor(const std::string&, double rateHz, std::string&) override { return rateHz; }
@@ -186,7 +188,7 @@ public:
     std::unique_ptr<AudioStream> openOutput(const std::string&, double, AudioRenderer& renderer,
                                             std::string&) override {
         m_renderer = &renderer;
-        return std::make_unique<Stream>("pulled");
+        return std::make_unique<Stream>("pulled", running);
     }
     std::unique_ptr<AudioStream> openInput(const std::string&, double, AudioCapturer&,
                                            std::string&) override {
@@ -209,6 +211,8 @@ public:
         return heard;
     }
 
+    bool running = true;  // false: the device went away
+
 private:
     AudioRenderer* m_renderer = nullptr;
 };
@@ -227,6 +231,17 @@ TEST_F(AudioPlayerTest, FreeingTheChannelDuringPlayChangesNothingHeard) {
     ASSERT_EQ(heard.size(), 10u * 512u);
     EXPECT_TRUE(std::equal(original.begin(), original.end(), heard.begin()));
     EXPECT_TRUE(std::all_of(heard.begin() + 5000, heard.end(), [](float v) { return v == 0.0f; }));
+    EXPECT_FALSE(player.isPlaying());
+}
+
+// A device that stops by itself (unplugged) leaves no play marked running.
+TEST_F(AudioPlayerTest, DeviceGoneEndsThePlay) {
+    const auto channel = tone(6000, 22050.0, 220.0);
+    PulledBackend backend;
+    AudioPlayer player(backend, m_notices.poster());
+    ASSERT_TRUE(player.play(channel, 0.0, 6000.0, 22050.0).ok);
+    EXPECT_TRUE(player.isPlaying());
+    backend.running = false;
     EXPECT_FALSE(player.isPlaying());
 }
 

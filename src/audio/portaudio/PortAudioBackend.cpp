@@ -127,6 +127,7 @@ public:
         }
     }
 
+    bool isActive() const override { return m_started && Pa_IsStreamActive(m_stream) == 1; }
     double rateHz() const override { return m_rateHz; }
     const std::string& deviceName() const override { return m_name; }
 

@@ -69,6 +69,7 @@ void AppSettings::setLaunchDefaults()
 {
     g_strInputSource = "Mic";
     g_strPlaySource = "Computer";
+    g_nRecordSampleRate = 11025;
     g_ChannelInfo.fill(ChannelInfo{});
     g_ChannelInfo[0] = channelEntry(kLaunchRateHz, 500, 200);
     for (std::size_t i = 1; i <= 15; ++i) {

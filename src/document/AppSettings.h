@@ -98,6 +98,11 @@ struct AppSettings {
     std::string g_strInputSource;
     std::string g_strPlaySource;
 
+    // The sample rate of the next sound-card recording, Hz: 11025 at launch,
+    // then what the record/play settings last chose. Not stored in the
+    // configuration.
+    std::int32_t g_nRecordSampleRate = 11025;
+
     // Acquisition set-up per hardware channel.
     std::array<ChannelInfo, kChannelInfoEntries> g_ChannelInfo{};
 

@@ -217,6 +217,12 @@ public:
     bool Read_WAVE_FileType(ByteView bytes);
     bool Read_AIFF_FileType(ByteView bytes);
 
+    // Turns a sound-card recording (a 32-bit float WAV file) into channel 0
+    // of this new document, which then holds that one channel and counts as
+    // changed. 1 when read; 0 when the bytes are not such a file (nothing
+    // changes); -1 when the file has no "data" chunk.
+    int Read_RecordedFile(ByteView bytes);
+
     // Takes the analysis rate and length from channel slot 0. With
     // `trackLastRate`, a rate that differs from the process-wide last rate
     // becomes the last rate and the rate-dependent settings are recomputed.

@@ -345,6 +345,69 @@ bool MyDocument::Read_WAVE_FileType(ByteView bytes)
     return true;
 }
 
+int MyDocument::Read_RecordedFile(ByteView bytes)
+{
+    const ByteReader file(bytes);
+    if (!file.matches(0, "RIFF") || !file.matches(8, "WAVE")) {
+        return 0;
+    }
+    const WavChunks chunks = findChunks(file);
+    if (!chunks.data) {
+        return -1;
+    }
+    // A recording is 32-bit float; a channel is only ever built from samples
+    // that were read, never given a length without them.
+    const auto format = chunks.fmt ? parseFormat(*chunks.fmt) : std::nullopt;
+    if (!format || format->coding != SampleCoding::Float32) {
+        return 0;
+    }
+    const std::size_t frames = chunks.data->size() / format->blockAlign;
+    SampleBuffer buffer;
+    if (!buffer.allocate(frames + Channels::kSlackFloats)) {
+        return 0;
+    }
+    std::vector<SampleBuffer> buffers(1);
+    buffers[0] = std::move(buffer);
+    WavFormatInfo first = *format;
+    first.channels = 1; // the first sample of each frame; the block keeps its size
+    convertSamples(chunks.data->data(), frames, first, buffers);
+
+    // Everything is in hand: only now does the document change. Slot 0
+    // starts afresh, so nothing of an earlier recording (its tracks, labels
+    // or events) stays with the new samples.
+    const double rate = format->sampleRate;
+    const double length = static_cast<double>(frames);
+    m_Channel[0] = Channels{};
+    Channels& channel = m_Channel[0];
+    channel.m_hData = std::move(buffers[0]);
+    channel.m_dSampleRate = rate;
+    channel.m_dwFileLength = length;
+    channel.m_dLengthMS = length * 1000.0 / rate;
+    channel.SetTitle("Audio");
+    channel.SetUnit("normalized");
+    channel.m_nChannelType = 1;
+    channel.m_bAnchorChannel = true;
+    channel.m_bShow = true;
+    channel.m_nOrder = 1;
+    channel.m_nResolutionBits = 32;
+    channel.m_nDataType = 3;
+    channel.setPlainReadState(length, rate);
+    m_nNumofChannels = 1;
+    if (m_nEGGChannelIndex >= m_nNumofChannels) {
+        m_nEGGChannelIndex = -1;
+    }
+    m_bHaveData = true;
+    m_bHaveMarker = false;
+    m_bHaveSelection = false;
+    m_bNewFile = true;
+    m_nFileFormat = FileFormat::kPcFloat;
+    adoptAnalysisSampleRate(true);
+    // A fresh recording exists nowhere but in this document until it is
+    // saved: it counts as a change, so closing the window asks first.
+    m_changeCount = 1;
+    return 1;
+}
+
 std::optional<Bytes> MyDocument::Save_WAVE_FileType_float(bool selection,
                                                           std::int32_t nWhichChannel,
                                                           std::int32_t nNumberChannel, bool bExport)

@@ -317,3 +317,83 @@ TEST_F(WavReader, DeclinedFileKeepsTheLoadedRecording)
 
 } // namespace
 } // namespace phonaxis
+
+namespace phonaxis {
+namespace {
+
+// A sound-card recording: a mono 32-bit float WAV of `frames` at `rate`.
+testfiles::FileBytes recordingFile(std::size_t frames, std::uint32_t rate)
+{
+    WavLayout layout = layoutOf(testfiles::kWavFloat, 32, 1);
+    layout.sampleRate = rate;
+    return makeWav(layout, testfiles::testSignal(frames, 1));
+}
+
+// A recording replaces whatever the new document held with its one channel
+// (no label, track or EGG choice of the earlier content survives) and
+// counts as a change, so that closing the window asks before it is lost.
+TEST_F(WavReader, RecordingBecomesChannelZeroOfANewDocumentThatCountsAsChanged)
+{
+    WavLayout stereo = layoutOf(testfiles::kWavPcm, 16, 2);
+    ASSERT_TRUE(read(makeWav(stereo, testfiles::testSignal(500, 2))));
+    doc.getChannel(0).Add_Label_Cocoa(Labels{});
+    doc.m_nEGGChannelIndex = 1;
+    doc.m_bHaveMarker = true;
+    doc.clearChangeCount();
+
+    ASSERT_EQ(doc.Read_RecordedFile(recordingFile(300, 22050)), 1);
+    expectSamples(doc, testfiles::testSignal(300, 1), 1, 32, true);
+    const Channels& channel = doc.getChannel(0);
+    EXPECT_EQ(channel.m_nLabelCount, 0);
+    EXPECT_EQ(channel.GetTitle(), "Audio");
+    EXPECT_EQ(channel.GetUnit(), "normalized");
+    EXPECT_EQ(channel.m_nChannelType, 1);
+    EXPECT_TRUE(channel.m_bAnchorChannel);
+    EXPECT_EQ(channel.m_nResolutionBits, 32);
+    EXPECT_EQ(channel.m_dFilterRate, 11025.0);
+    EXPECT_EQ(channel.m_dPageMax, 300.0);
+    EXPECT_EQ(doc.m_nEGGChannelIndex, -1);
+    EXPECT_FALSE(doc.m_bHaveMarker);
+    EXPECT_TRUE(doc.m_bNewFile);
+    EXPECT_EQ(doc.m_nFileFormat, FileFormat::kPcFloat);
+    EXPECT_EQ(doc.m_dAnalysisSampleRate, 22050.0);
+    EXPECT_EQ(doc.m_nLPCNumberofCoefficients, 26);
+    EXPECT_EQ(doc.changeCount(), 1);
+}
+
+// What is not a float recording is refused whole: the document keeps what
+// it held. A recording that holds no sound yet is an empty channel.
+TEST_F(WavReader, UnusableRecordingsLeaveTheDocumentAsItWas)
+{
+    ASSERT_EQ(doc.Read_RecordedFile(recordingFile(200, 11025)), 1);
+    const std::string before = documentState(doc);
+
+    WavLayout noData = layoutOf(testfiles::kWavFloat, 32, 1);
+    FileBytes withoutData = makeWav(noData, testfiles::testSignal(10, 1));
+    withoutData.resize(withoutData.size() - 10 * 4 - 8); // the "data" chunk cut off
+    FileBytes notRiff = recordingFile(10, 11025);
+    notRiff[3] = 'X';
+    struct Case {
+        const char* what;
+        FileBytes bytes;
+        int result;
+    };
+    const Case cases[] = {
+        {"16-bit PCM", makeWav(layoutOf(testfiles::kWavPcm, 16, 1), testfiles::testSignal(10, 1)),
+         0},
+        {"no data chunk", withoutData, -1},
+        {"not RIFF", notRiff, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(doc.Read_RecordedFile(c.bytes), c.result);
+        EXPECT_EQ(documentState(doc), before);
+    }
+
+    ASSERT_EQ(doc.Read_RecordedFile(recordingFile(0, 11025)), 1);
+    EXPECT_TRUE(doc.m_bHaveData);
+    EXPECT_EQ(doc.getChannel(0).m_dwFileLength, 0.0);
+}
+
+} // namespace
+} // namespace phonaxis

@@ -242,6 +242,34 @@ void MainViewModel::followMouse()
     m_cursorStatus = StatusReport{m_dCursorTime, std::nullopt, cursorValues()};
 }
 
+void MainViewModel::beginPlayAnimation(int code, double startSample)
+{
+    m_nPlayCode = code;
+    _dAnimatenanoSeconds = 0.0;
+    const Channels& first = channel(0);
+    m_dPlayStartMs = first.m_dSampleRate > 0.0 ? startSample * 1000.0 / first.m_dSampleRate : 0.0;
+}
+
+std::optional<int> MainViewModel::playCursorX(int viewWidth)
+{
+    if (!m_bPlaying || !hasData() || _dAnimatenanoSeconds < 0.0) {
+        return std::nullopt;
+    }
+    // The cursor is at the time being heard, wherever the page is: for the
+    // whole channel that is the elapsed time itself, not the elapsed time
+    // counted from the page's start.
+    const double timeMs = m_dPlayStartMs + _dAnimatenanoSeconds * 1.0e-6;
+    const double pixel = channel(0).GetCursorPixelforTime(timeMs);
+    if (!std::isfinite(pixel)) {
+        return std::nullopt;
+    }
+    const double x = g_nLeftWindowOffset + std::round(pixel);
+    if (x < g_nLeftWindowOffset || x >= viewWidth) {
+        return std::nullopt;
+    }
+    return static_cast<int>(x);
+}
+
 double MainViewModel::viewXForTime(double timeMs)
 {
     const double pixel = channel(anchorChannel()).GetCursorPixelforTime(timeMs);
@@ -551,11 +579,13 @@ void MainViewModel::hitTestLabels(PointD point)
 MouseResult MainViewModel::DoOnLButtonDown(double x, double y, bool bMouse)
 {
     MouseResult result;
-    if (!hasData()) {
-        return result;
-    }
+    // A recording fills a document that has no data yet: the press that
+    // stops it comes before any.
     if (m_bRecording) {
         result.stopRecording = true;
+        return result;
+    }
+    if (!hasData()) {
         return result;
     }
     result.stopPlaying = m_bPlaying;

@@ -197,6 +197,21 @@ public:
     // "_ChannelsSetfor:"; empty for commands whose title never changes.
     std::string menuTitle(const std::string& command) const;
 
+    // --- sound ----------------------------------------------------------------
+
+    // A play command starts: its code (0 whole channel, 1 selection, 2 page)
+    // and the range's first sample of channel 0; the elapsed time restarts.
+    void beginPlayAnimation(int code, double startSample);
+    // Where the play cursor is drawn: channel 0's view x for the time the
+    // range started at plus the elapsed time. Nothing while no sound plays
+    // or when that x lies outside a view `viewWidth` wide.
+    std::optional<int> playCursorX(int viewWidth);
+
+    int m_nPlayCode = 0;                   // of the current or last play
+    double _dAnimatenanoSeconds = -1000.0; // elapsed play time, ns
+    double m_dPlayStartMs = 0.0;           // channel 0's time of the range start
+    double m_dSeconds = 0.0;               // recorded seconds, shown while recording
+
     // --- state ----------------------------------------------------------------
     Rect m_rClient;             // the client area (top and left 0)
     int m_nFrameHeigth = 0;     // total height of the strips

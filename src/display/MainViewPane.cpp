@@ -4,12 +4,14 @@
 #include "display/MainViewRenderer.h"
 #include "document/MyDocument.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <utility>
 
@@ -150,8 +152,41 @@ void MainViewPane::ensureRendered()
     m_model->m_bRedraw = false;
 }
 
+void MainViewPane::setRecordingLevel(float minimum, float maximum)
+{
+    m_levelMin = minimum;
+    m_levelMax = maximum;
+}
+
+void MainViewPane::paintRecording(QPainter& painter)
+{
+    painter.fillRect(rect(), Qt::white);
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(12);
+    painter.setFont(font);
+    painter.setPen(Qt::blue);
+    const QString text =
+        QString::asprintf("(press mouse here to stop) recorded time = %.1f", m_model->m_dSeconds);
+    painter.drawText(QPoint(10, 10 + QFontMetrics(font).ascent()), text);
+
+    m_levelX += 2;
+    if (m_levelX > width()) {
+        m_levelX = 1;
+    }
+    const double span = static_cast<double>(m_levelMax) - static_cast<double>(m_levelMin);
+    const int half = height() / 2;
+    const int barHeight =
+        std::max(10, std::min(half, static_cast<int>(std::isfinite(span) ? span * height() : 0.0)));
+    painter.fillRect(QRect(m_levelX, (height() - barHeight) / 2, 2, barHeight), Qt::blue);
+}
+
 void MainViewPane::paintEvent(QPaintEvent*)
 {
+    if (m_model != nullptr && m_model->m_bRecording) {
+        QPainter painter(this);
+        paintRecording(painter);
+        return;
+    }
     ensureRendered();
     deliverCursorStatus();
     QPainter painter(this);
@@ -182,6 +217,9 @@ void MainViewPane::paintEvent(QPaintEvent*)
     if (!m_model->m_bPlaying && m_model->m_rNewCursor.left >= 0) {
         painter.fillRect(QRect(m_model->m_rNewCursor.left, top, 1, frameHeight), Qt::red);
     }
+    if (const std::optional<int> played = m_model->playCursorX(width())) {
+        painter.fillRect(QRect(*played, top, 1, frameHeight), Qt::red);
+    }
     // The clicked label, which the Delete key would remove.
     if (const Labels* label = m_model->clickedLabel();
         label != nullptr && !m_model->m_bLabelMoved) {
@@ -204,6 +242,13 @@ void MainViewPane::resizeEvent(QResizeEvent* event)
 
 void MainViewPane::deliver(const MouseResult& result)
 {
+    if (result.stopRecording && onStopRecording) {
+        onStopRecording();
+        return;
+    }
+    if (result.stopPlaying && onStopPlaying) {
+        onStopPlaying();
+    }
     if (result.status && onStatus) {
         onStatus(*result.status);
     }
@@ -221,9 +266,12 @@ void MainViewPane::mousePressEvent(QMouseEvent* event)
         return;
     }
     ensureLayout();
-    m_buttonDown = true;
     const QPointF at = event->position();
-    deliver(m_model->DoOnLButtonDown(at.x(), frameY(at.y())));
+    const MouseResult result = m_model->DoOnLButtonDown(at.x(), frameY(at.y()));
+    // The press that stops a recording is not the start of a click on what
+    // it recorded.
+    m_buttonDown = !result.stopRecording;
+    deliver(result);
     update();
     if (onStateChanged) {
         onStateChanged();
@@ -261,6 +309,19 @@ void MainViewPane::mouseReleaseEvent(QMouseEvent* event)
 
 void MainViewPane::keyPressEvent(QKeyEvent* event)
 {
+    // Escape stops a recording or the sound, as a press in the view does.
+    if (m_model != nullptr && event->key() == Qt::Key_Escape) {
+        if (m_model->m_bRecording && onStopRecording) {
+            onStopRecording();
+            event->accept();
+            return;
+        }
+        if (m_model->m_bPlaying && onStopPlaying) {
+            onStopPlaying();
+            event->accept();
+            return;
+        }
+    }
     const bool deleting = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
     if (m_model == nullptr || !deleting || m_model->clickedLabel() == nullptr) {
         QWidget::keyPressEvent(event);

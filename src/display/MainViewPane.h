@@ -65,6 +65,13 @@ public:
     // the vertical scroller follows. Set by the MainViewScroller holding
     // this pane.
     std::function<void()> onFrameChanged;
+    // A press while recording or while sound plays: the window stops it.
+    std::function<void()> onStopRecording;
+    std::function<void()> onStopPlaying;
+
+    // The smallest and largest sample of the newest recorded block, drawn
+    // as the level bar while the model is recording.
+    void setRecordingLevel(float minimum, float maximum);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -87,12 +94,17 @@ private:
     void deliverCursorStatus();
     // The frame y of a widget y.
     double frameY(double widgetY) const;
+    // While recording: the elapsed time and the moving level bar.
+    void paintRecording(QPainter& painter);
 
     MainViewModel* m_model = nullptr; // not owned
     std::unique_ptr<MainViewSummaries> m_summaries;
     QImage m_image;
     QSize m_laidOutSize;
     bool m_buttonDown = false;
+    float m_levelMin = 0.0f;
+    float m_levelMax = 0.0f;
+    int m_levelX = 1; // the level bar's left edge; moves 2 pixels each redraw
 };
 
 } // namespace phonaxis

@@ -7,6 +7,8 @@
 #include "app/PlotFormantWindows.h"
 #include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
+#include "app/panels/RecordPlayPanel.h"
+#include "audio/portaudio/PortAudioBackend.h"
 #include "display/MenuCommands.h"
 #include "document/AppSettings.h"
 #include "document/FileIO.h"
@@ -46,6 +48,34 @@ Application::Application(AppSettings& settings, ApplicationGlobals globals, Prom
     loadRecentFiles();
 }
 
+void Application::OptionsRecordPlay()
+{
+    if (!gRecordplay) {
+        gRecordplay = new RecordPlayPanel(m_settings, appPrompts());
+    }
+    // No acquisition box is ever open without the USB layer: the panel then
+    // offers the recording rate.
+    gRecordplay->start(false);
+}
+
+RecordPlayPanel* Application::recordPlayPanel() const
+{
+    return gRecordplay.data();
+}
+
+AudioBackend& Application::soundBackend()
+{
+    if (!m_soundBackend) {
+        m_soundBackend = std::make_unique<PortAudioBackend>();
+    }
+    return *m_soundBackend;
+}
+
+void Application::setSoundBackend(std::unique_ptr<AudioBackend> backend)
+{
+    m_soundBackend = std::move(backend);
+}
+
 Application::~Application()
 {
     // Windows closed earlier may still wait for their deferred deletion;
@@ -55,6 +85,7 @@ Application::~Application()
         delete window.data();
     }
     delete m_labelDialog.data();
+    delete gRecordplay.data();
     delete m_about.data();
     delete gStatusWindow.data();
 }

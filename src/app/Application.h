@@ -12,12 +12,14 @@
 namespace phonaxis {
 
 class AboutWindow;
+class AudioBackend;
 class LabelDialog;
 class LogController;
 class MainWindowController;
 class PlotFormantWindows;
 class Prompts;
 class QtPrompts;
+class RecordPlayPanel;
 class StatusWindowController;
 struct AppSettings;
 
@@ -92,6 +94,18 @@ public:
     // enabled, with or without a document).
     void PlotFormantOpen();
 
+    // "_OptionsRecordPlay:": the single record/play settings panel
+    // (gRecordplay), created on first use, shown and activated.
+    void OptionsRecordPlay();
+    RecordPlayPanel* recordPlayPanel() const;
+
+    // The sound card every document window plays and records through,
+    // started on first use (so that launching never touches it).
+    AudioBackend& soundBackend();
+    // Replaces the sound card by `backend` (tests drive one of their own).
+    // Only before the first play or recording.
+    void setSoundBackend(std::unique_ptr<AudioBackend> backend);
+
     // Re-evaluates the commands of every document window (the clipboard
     // filled, so Paste changes everywhere).
     void refreshAllCommands();
@@ -117,8 +131,10 @@ private:
     QPointer<StatusWindowController> gStatusWindow;
     QPointer<AboutWindow> m_about;
     QPointer<LabelDialog> m_labelDialog;
+    QPointer<RecordPlayPanel> gRecordplay;
     std::unique_ptr<LogController> gLogView;
     std::unique_ptr<PlotFormantWindows> m_plotWindows;
+    std::unique_ptr<AudioBackend> m_soundBackend;
     std::vector<QPointer<MainWindowController>> m_windows; // delete themselves on close
     QPointer<MainWindowController> m_keyWindow;
     QStringList m_recent;

@@ -78,7 +78,17 @@ constexpr CommandSpec kAnalysis[] = {
     {"_EggAnalysisall:", CommandOwner::View},
 };
 
+constexpr CommandSpec kSound[] = {
+    {"_Play:", CommandOwner::View},
+    {"_PlaySelection:", CommandOwner::View},
+    {"_PlayWindow:", CommandOwner::View},
+    {nullptr, CommandOwner::Application},
+    {"_Record:", CommandOwner::View},
+};
+
 constexpr CommandSpec kOptions[] = {
+    {"_OptionsRecordPlay:", CommandOwner::Window},
+    {nullptr, CommandOwner::Application},
     {"_OptionsDisplay:", CommandOwner::Window},
     {"_OptionsZoom:", CommandOwner::Window},
     {"_OptionsFFTLPC:", CommandOwner::Window},
@@ -114,10 +124,9 @@ constexpr CommandSpec kHelp[] = {
 // clang-format on
 
 constexpr MenuSpec kMenus[] = {
-    {"&File", kFile},         {"&Edit", kEdit},   {"&Zoom", kZoom},
-    {"&Channels", kChannels}, {"La&bel", kLabel}, {"&Analysis", kAnalysis},
-    {"&Options", kOptions},   {"&Log", kLog},     {"&Window", kWindow},
-    {"&Help", kHelp},
+    {"&File", kFile},   {"&Edit", kEdit},         {"&Zoom", kZoom},   {"&Channels", kChannels},
+    {"La&bel", kLabel}, {"&Analysis", kAnalysis}, {"&Sound", kSound}, {"&Options", kOptions},
+    {"&Log", kLog},     {"&Window", kWindow},     {"&Help", kHelp},
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "app/LogController.h"
 #include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
+#include "audio/ui/SoundSession.h"
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
 #include "display/MainViewRenderer.h"
@@ -164,21 +165,29 @@ bool MainWindowController::readFile(const QString& path, std::string& error)
         return false;
     }
     fresh->clearChangeCount();
+    adoptDocument(std::move(fresh), QFileInfo(path).absoluteFilePath());
+    return true;
+}
+
+void MainWindowController::adoptDocument(std::unique_ptr<MyDocument> fresh, const QString& path)
+{
     // Everything that refers to the old document lets go before it goes.
+    if (m_sound != nullptr) {
+        m_sound->stopPlaying();
+    }
     closeAnalysisWindows();
     m_application.abandonLabelDialog(this);
     mainView()->setModel(nullptr);
     m_editSession.reset();
     m_model.reset();
     m_document = std::move(fresh);
-    m_filePath = QFileInfo(path).absoluteFilePath();
+    m_filePath = path;
     attachDocument();
     updateTitle();
     updateLabelView();
     refreshCommands();
     // The status window lists the channels just read.
     m_application.documentActivated(this);
-    return true;
 }
 
 // --- menus ---------------------------------------------------------------------
@@ -334,6 +343,16 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::AnalysisSpectrogram);
     } else if (command == "_AnalysisSpectrogramSelection:") {
         on(&MainWindowController::AnalysisSpectrogramSelection);
+    } else if (command == "_Play:") {
+        on(&MainWindowController::Play);
+    } else if (command == "_PlaySelection:") {
+        on(&MainWindowController::PlaySelection);
+    } else if (command == "_PlayWindow:") {
+        on(&MainWindowController::PlayWindow);
+    } else if (command == "_Record:") {
+        on(&MainWindowController::Record);
+    } else if (command == "_OptionsRecordPlay:") {
+        on(&MainWindowController::OptionsRecordPlay);
     } else if (command == "_HideShowStatus:") {
         connect(action, &QAction::triggered, &m_application, [this] { m_application.HideShowStatus(); });
     } else if (command == "_aboutApp:") {
@@ -356,6 +375,12 @@ bool MainWindowController::isCommandEnabled(const std::string& command)
         for (const CommandSpec& entry : menu.commands) {
             if (entry.name == nullptr || command != entry.name) {
                 continue;
+            }
+            // While recording the view shows the recording, not the
+            // document: only the commands that need no document stay.
+            if (m_model->m_bRecording && entry.owner != CommandOwner::Application &&
+                entry.owner != CommandOwner::Log) {
+                return false;
             }
             switch (entry.owner) {
             case CommandOwner::Application:
@@ -614,9 +639,15 @@ bool MainWindowController::confirmClose()
 
 void MainWindowController::closeEvent(QCloseEvent* event)
 {
+    // A recording under way becomes the document first, so that the
+    // question about unsaved changes covers it.
+    finishRecording();
     if (!confirmClose()) {
         event->ignore();
         return;
+    }
+    if (m_sound != nullptr) {
+        m_sound->stopPlaying();
     }
     closeAnalysisWindows();
     m_application.abandonLabelDialog(this);

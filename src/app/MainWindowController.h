@@ -29,6 +29,7 @@ class MainViewScroller;
 class MyDocument;
 class Prompts;
 class QtPrompts;
+class SoundSession;
 class SpectrogramWindowController;
 struct EditOutcome;
 struct StatusReport;
@@ -199,6 +200,22 @@ public slots:
     // Refreshes the label table when it is open and visible.
     void updateLabelView();
 
+    // Sound-card playback of channel 0: the whole channel (a second Play
+    // stops it), the selection, or the page on screen. A play command while
+    // sound plays starts again from its own range.
+    void Play();
+    void PlaySelection();
+    void PlayWindow();
+    // Records a new document from the sound card, asking first whether an
+    // edited new recording is to be saved. A mouse press in the view (or
+    // Escape) stops it and the recording becomes the document.
+    void Record();
+    // The application's record/play settings.
+    void OptionsRecordPlay();
+    // Stops a recording under way and makes it the document (closing the
+    // window or an input that stopped delivering end it the same way).
+    void finishRecording();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -236,6 +253,15 @@ private:
     // The smoothing pass over the channels that have smoothing switched on.
     void smoothChannels();
     SpectrogramWindowController* openSpectrogram(const char* command, bool selection);
+    // The window's sound card, created on first use.
+    SoundSession& sound();
+    // Plays range `code` (0 whole channel, 1 selection, 2 page).
+    void playRange(int code);
+    // Starts the recording once the question about saving is settled.
+    void DoRecord();
+    // Replaces the document by `fresh` (read from `path`, "" for a new
+    // recording): every window that refers to the old one lets go first.
+    void adoptDocument(std::unique_ptr<MyDocument> fresh, const QString& path);
 
     Application& m_application;
     std::unique_ptr<QtPrompts> m_ownPrompts;
@@ -251,6 +277,7 @@ private:
     PrintSetup m_printSetup; // empty: the print dialog
     PanelDriver m_panelDriver; // empty: panels run window-modal
     ProgressDriver m_progressDriver; // empty: a progress dialog
+    SoundSession* m_sound = nullptr; // a child of the window, made on first use
 };
 
 // The document type a path is saved as: "wav", "aiff" or "aif" by its

@@ -75,6 +75,9 @@ public:
     virtual bool isActive() const = 0;
     virtual double rateHz() const = 0;
     virtual const std::string& deviceName() const = 0;
+    // How long a sample handed to an output stream takes to be heard, in
+    // seconds (0 when the device does not say).
+    virtual double latencySeconds() const { return 0.0; }
 };
 
 class AudioBackend {

@@ -53,6 +53,8 @@ public:
 
     // Milliseconds of the range handed to the device so far.
     double elapsedMs() const;
+    // The output latency of the current play's stream, ms (0 without one).
+    double latencyMs() const { return m_stream ? m_stream->latencySeconds() * 1000.0 : 0.0; }
     // Session number carried by the current play's notices.
     unsigned long session() const { return m_session; }
     // The device rate and name of the last successful play.

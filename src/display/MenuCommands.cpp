@@ -75,7 +75,13 @@ constexpr MenuCommand kCommands[] = {
     {"_EggAnalysisall:", "&EGG Analysis", kNone, nullptr},
     {"_PlotFormantAll:", "Plot &All Formants", kNone, nullptr},
     {"_PlotFormantSelection:", "Plot Formants of Selectio&n", kNone, nullptr},
+    // Sound (the main view's, the spectrogram's and the pitch window's)
+    {"_Play:", "&Play", kNone, "Space"},
+    {"_PlaySelection:", "Play &Selection", kNone, "Shift+Space"},
+    {"_PlayWindow:", "Play &Window", kNone, "Ctrl+Shift+Space"},
+    {"_Record:", "&Record", kNone, "Ctrl+R"},
     // Options
+    {"_OptionsRecordPlay:", "&Record/Play…", kNone, nullptr},
     {"_OptionsDisplay:", "&Display…", kNone, nullptr},
     {"_OptionsZoom:", "&Zoom…", kNone, nullptr},
     {"_OptionsFFTLPC:", "&FFT/LPC…", kNone, nullptr},

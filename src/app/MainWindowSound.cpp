@@ -1,0 +1,196 @@
+// The main window's sound-card commands: playing channel 0 with its moving
+// play cursor, and recording a new document from the sound input.
+
+#include "app/MainWindowController.h"
+
+#include "app/Application.h"
+#include "audio/ui/SoundSession.h"
+#include "display/MainViewModel.h"
+#include "display/MainViewPane.h"
+#include "document/AppSettings.h"
+#include "document/MyDocument.h"
+#include "document/Prompts.h"
+
+#include <utility>
+
+namespace phonaxis {
+
+namespace {
+
+constexpr const char* kRecordingError = "Error in recording";
+
+} // namespace
+
+SoundSession& MainWindowController::sound()
+{
+    if (m_sound != nullptr) {
+        return *m_sound;
+    }
+    m_sound =
+        new SoundSession([this]() -> AudioBackend& { return m_application.soundBackend(); }, this);
+    connect(m_sound, &SoundSession::playElapsed, this, [this](double ms) {
+        m_model->_dAnimatenanoSeconds = ms * 1.0e6;
+        mainView()->update();
+    });
+    connect(m_sound, &SoundSession::playStopped, this, [this] {
+        m_model->m_bPlaying = false;
+        mainView()->update();
+        refreshCommands();
+    });
+    connect(m_sound, &SoundSession::recordElapsed, this, [this](double seconds) {
+        m_model->m_dSeconds = seconds;
+        if (AudioFileRecorder* recorder = m_sound->recorder()) {
+            mainView()->setRecordingLevel(recorder->newestMinimum(), recorder->newestMaximum());
+        }
+        mainView()->update();
+    });
+    connect(m_sound, &SoundSession::recordingInterrupted, this, [this] {
+        finishRecording();
+        m_prompts->alert(kRecordingError,
+                         "The sound input stopped delivering sound. What was recorded until then "
+                         "is kept in the document.",
+                         "Close");
+    });
+    mainView()->onStopPlaying = [this] { m_sound->stopPlaying(); };
+    mainView()->onStopRecording = [this] { finishRecording(); };
+    return *m_sound;
+}
+
+void MainWindowController::Play()
+{
+    if (isCommandEnabled("_Play:")) {
+        playRange(0);
+    }
+}
+
+void MainWindowController::PlaySelection()
+{
+    if (isCommandEnabled("_PlaySelection:")) {
+        playRange(1);
+    }
+}
+
+void MainWindowController::PlayWindow()
+{
+    if (isCommandEnabled("_PlayWindow:")) {
+        playRange(2);
+    }
+}
+
+void MainWindowController::playRange(int code)
+{
+    SoundSession& session = sound();
+    if (session.isPlaying()) {
+        // Play toggles; the other two start again from their own range.
+        session.stopPlaying();
+        if (code == 0) {
+            return;
+        }
+    }
+    Channels& first = m_document->getChannel(0);
+    double start = 0.0;
+    double count = first.m_dwFileLength;
+    if (code == 1) {
+        start = first.m_dDurationStartFile;
+        count = first.m_dDurationFile;
+    } else if (code == 2) {
+        start = first.m_dPageMin;
+        count = first.m_dPageSize;
+    }
+    m_model->beginPlayAnimation(code, start);
+    // When an acquisition box is open and the play source is "Hardware",
+    // the box's D/A output plays this range instead of the sound card.
+    const AudioResult played = session.play(first.samples(), start, count, first.m_dSampleRate);
+    if (!played.ok) {
+        m_model->m_bPlaying = false;
+        m_prompts->alert("The sound could not be played.", played.message, "OK");
+        refreshCommands();
+        return;
+    }
+    m_model->m_bPlaying = session.isPlaying();
+    mainView()->update();
+    refreshCommands();
+}
+
+void MainWindowController::Record()
+{
+    if (!isCommandEnabled("_Record:")) {
+        return;
+    }
+    // An edited new recording would be replaced: offer to save it first.
+    if (m_document->m_bNewFile && m_document->m_bHaveData && m_document->changeCount() > 0) {
+        const int answer =
+            m_prompts->alert("Save before recording?", "", "Save", "Override", "Cancel");
+        if (answer == 1) {
+            m_document->saveBeforeRecord([this] { DoRecord(); });
+            return;
+        }
+        if (answer != 0) {
+            return;
+        }
+    }
+    DoRecord();
+}
+
+void MainWindowController::DoRecord()
+{
+    SoundSession& session = sound();
+    if (session.isRecording()) {
+        return;
+    }
+    session.stopPlaying();
+    // With an acquisition box open, the box's recording window takes over
+    // here; without one the sound card records.
+    const double rate = m_application.settings().g_nRecordSampleRate;
+    const AudioResult started = session.startRecording(rate);
+    if (!started.ok) {
+        m_prompts->alert(kRecordingError, started.message, "Close");
+        return;
+    }
+    m_model->m_bRecording = true;
+    m_model->m_dSeconds = 0.0;
+    m_model->m_bLabelMode = false;
+    m_model->m_bHaveSelection = false;
+    m_model->m_bHaveMarker = false;
+    mainView()->setRecordingLevel(0.0f, 0.0f);
+    mainView()->update();
+    refreshCommands();
+}
+
+void MainWindowController::finishRecording()
+{
+    if (!m_model->m_bRecording || m_sound == nullptr) {
+        return;
+    }
+    m_model->m_bRecording = false;
+    const AudioResult stopped = m_sound->stopRecording();
+
+    // The recording is read into a document of its own, which takes this
+    // one's settings: only a recording that could be read replaces what the
+    // window holds, so a failure loses nothing.
+    TrackBuffer<std::uint8_t> bytes;
+    std::string error;
+    AudioFileRecorder* recorder = m_sound->recorder();
+    auto fresh = std::make_unique<MyDocument>(*m_prompts, m_application.settings());
+    static_cast<DocumentFields&>(*fresh) = static_cast<const DocumentFields&>(*m_document);
+    const bool read = recorder != nullptr && recorder->readRecording(bytes, error) &&
+                      fresh->Read_RecordedFile(ByteView(bytes.data(), bytes.size())) == 1;
+    if (read) {
+        adoptDocument(std::move(fresh), QString());
+    } else {
+        mainView()->update();
+        refreshCommands();
+    }
+    if (!read) {
+        m_prompts->alert(kRecordingError, "Temp file could not be read.", "Close");
+    } else if (!stopped.ok) {
+        m_prompts->alert(kRecordingError, stopped.message, "Close");
+    }
+}
+
+void MainWindowController::OptionsRecordPlay()
+{
+    m_application.OptionsRecordPlay();
+}
+
+} // namespace phonaxis

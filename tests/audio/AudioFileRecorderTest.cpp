@@ -50,7 +50,9 @@ RecordedWav parseFloatWav(const TrackBuffer<std::uint8_t>& bytes) {
     EXPECT_EQ(u32(b + 44), bytes.size() - 48);
     wav.rate = u32(b + 24);
     wav.samples.resize((bytes.size() - 48) / 4);
-    std::memcpy(wav.samples.data(), b + 48, wav.samples.size() * 4);
+    if (!wav.samples.empty()) {
+        std::memcpy(wav.samples.data(), b + 48, wav.samples.size() * 4);
+    }
     return wav;
 }
 

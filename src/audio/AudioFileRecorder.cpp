@@ -22,42 +22,43 @@ namespace {
 constexpr double kRingSeconds = 4.0;
 // Elapsed-time notices: one per 0.1 s of sound.
 constexpr double kElapsedPostSeconds = 0.1;
-bool writeAll(int fd, const void* data, std::size_t size, std::int64_t offset) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t done = offset < 0 ? ::write(fd, bytes, size)
-                                        : ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR) {
+
+// Runs `step(done, left)`, one read or write of the `left` bytes that follow
+// the first `done`, until all `size` bytes are through.
+template <typename Step> bool allBytes(std::size_t size, Step step)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t moved = step(done, size - done);
+        if (moved < 0 && errno == EINTR) {
             continue;
         }
-        if (done <= 0) {
+        if (moved <= 0) {
             return false;
         }
-        bytes += done;
-        size -= static_cast<std::size_t>(done);
-        if (offset >= 0) {
-            offset += done;
-        }
+        done += static_cast<std::size_t>(moved);
     }
     return true;
+}
+
+// Writes at `offset`, or at the file's position when `offset` is negative.
+bool writeAll(int fd, const void* data, std::size_t size, std::int64_t offset)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return allBytes(size, [&](std::size_t done, std::size_t left) {
+        return offset < 0 ? ::write(fd, bytes + done, left)
+                          : ::pwrite(fd, bytes + done, left,
+                                     static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    });
 }
 
 bool readAll(int fd, void* data, std::size_t size, std::int64_t offset)
 {
     auto* bytes = static_cast<std::uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t done = ::pread(fd, bytes, size, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            return false;
-        }
-        bytes += done;
-        size -= static_cast<std::size_t>(done);
-        offset += done;
-    }
-    return true;
+    return allBytes(size, [&](std::size_t done, std::size_t left) {
+        return ::pread(fd, bytes + done, left,
+                       static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    });
 }
 
 } // namespace

@@ -56,6 +56,18 @@ RecordedWav parseFloatWav(const TrackBuffer<std::uint8_t>& bytes) {
     return wav;
 }
 
+// The finished recording's file, read back and parsed.
+RecordedWav recordedWav(const AudioFileRecorder& recorder)
+{
+    TrackBuffer<std::uint8_t> bytes;
+    std::string error;
+    if (!recorder.readRecording(bytes, error)) {
+        ADD_FAILURE() << error;
+        return {};
+    }
+    return parseFloatWav(bytes);
+}
+
 class AudioFileRecorderTest : public ::testing::Test {
 protected:
     // Hands notices over until `ms` of sound have been recorded.
@@ -101,10 +113,7 @@ TEST_F(AudioFileRecorderTest, RecordsTheInputSignal) {
         EXPECT_GE(recorder.newestMinimum(), -0.25f);
         EXPECT_LE(recorder.newestMaximum(), 0.75f);
 
-        TrackBuffer<std::uint8_t> bytes;
-        std::string error;
-        ASSERT_TRUE(recorder.readRecording(bytes, error)) << error;
-        const RecordedWav wav = parseFloatWav(bytes);
+        const RecordedWav wav = recordedWav(recorder);
         EXPECT_EQ(wav.rate, static_cast<std::uint32_t>(rate));
         EXPECT_EQ(wav.samples.size(), recorder.writtenSamples());
         // The start of the recording, before the writer could ever have
@@ -144,10 +153,7 @@ TEST_F(AudioFileRecorderTest, StartingTwiceAndStoppingAtOnce) {
     EXPECT_TRUE(recorder.start(11025.0, "phxrec").ok);
     EXPECT_EQ(recorder.outputFilePath(), path);
     ASSERT_TRUE(recorder.stop().ok);
-    TrackBuffer<std::uint8_t> bytes;
-    std::string error;
-    ASSERT_TRUE(recorder.readRecording(bytes, error)) << error;
-    const RecordedWav wav = parseFloatWav(bytes);
+    const RecordedWav wav = recordedWav(recorder);
     EXPECT_EQ(wav.rate, 11025u);
     EXPECT_TRUE(recorder.stop().ok);
 }
@@ -269,10 +275,7 @@ TEST_F(AudioFileRecorderTest, InputAtAnotherRateIsConvertedToTheChosenRate)
         const AudioResult stopped = recorder.stop();
         ASSERT_TRUE(stopped.ok) << stopped.message;
 
-        TrackBuffer<std::uint8_t> bytes;
-        std::string error;
-        ASSERT_TRUE(recorder.readRecording(bytes, error)) << error;
-        const RecordedWav wav = parseFloatWav(bytes);
+        const RecordedWav wav = recordedWav(recorder);
         EXPECT_EQ(wav.rate, static_cast<std::uint32_t>(rate));
         EXPECT_EQ(wav.samples.size(), recorder.writtenSamples());
         // One second of sound, give or take a block of the device.
@@ -299,10 +302,7 @@ TEST_F(AudioFileRecorderTest, FailedConversionKeepsTheDeviceRate)
     const AudioResult stopped = recorder.stop();
     EXPECT_FALSE(stopped.ok);
     EXPECT_EQ(stopped.message, "The sound cannot be converted.");
-    TrackBuffer<std::uint8_t> bytes;
-    std::string error;
-    ASSERT_TRUE(recorder.readRecording(bytes, error)) << error;
-    const RecordedWav wav = parseFloatWav(bytes);
+    const RecordedWav wav = recordedWav(recorder);
     EXPECT_EQ(wav.rate, 48000u);
     EXPECT_EQ(wav.samples, input);
 }
@@ -321,9 +321,7 @@ TEST_F(AudioFileRecorderTest, FixedRateDeviceRecordsAtTheChosenRate)
     ASSERT_TRUE(waitForRecorded(recorder, 300.0));
     const AudioResult stopped = recorder.stop();
     ASSERT_TRUE(stopped.ok) << stopped.message;
-    TrackBuffer<std::uint8_t> bytes;
-    ASSERT_TRUE(recorder.readRecording(bytes, error)) << error;
-    const RecordedWav wav = parseFloatWav(bytes);
+    const RecordedWav wav = recordedWav(recorder);
     EXPECT_EQ(wav.rate, 22050u);
     EXPECT_NEAR(static_cast<double>(wav.samples.size()), recorder.elapsedSeconds() * 22050.0, 2.0);
     // The start of the recording, before the writer could have fallen behind.

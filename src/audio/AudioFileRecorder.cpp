@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -21,24 +22,43 @@ namespace {
 constexpr double kRingSeconds = 4.0;
 // Elapsed-time notices: one per 0.1 s of sound.
 constexpr double kElapsedPostSeconds = 0.1;
-bool writeAll(int fd, const void* data, std::size_t size, std::int64_t offset) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t done = offset < 0 ? ::write(fd, bytes, size)
-                                        : ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR) {
+
+// Runs `step(done, left)`, one read or write of the `left` bytes that follow
+// the first `done`, until all `size` bytes are through.
+template <typename Step> bool allBytes(std::size_t size, Step step)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t moved = step(done, size - done);
+        if (moved < 0 && errno == EINTR) {
             continue;
         }
-        if (done <= 0) {
+        if (moved <= 0) {
             return false;
         }
-        bytes += done;
-        size -= static_cast<std::size_t>(done);
-        if (offset >= 0) {
-            offset += done;
-        }
+        done += static_cast<std::size_t>(moved);
     }
     return true;
+}
+
+// Writes at `offset`, or at the file's position when `offset` is negative.
+bool writeAll(int fd, const void* data, std::size_t size, std::int64_t offset)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return allBytes(size, [&](std::size_t done, std::size_t left) {
+        return offset < 0 ? ::write(fd, bytes + done, left)
+                          : ::pwrite(fd, bytes + done, left,
+                                     static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    });
+}
+
+bool readAll(int fd, void* data, std::size_t size, std::int64_t offset)
+{
+    auto* bytes = static_cast<std::uint8_t*>(data);
+    return allBytes(size, [&](std::size_t done, std::size_t left) {
+        return ::pread(fd, bytes + done, left,
+                       static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    });
 }
 
 } // namespace
@@ -64,11 +84,6 @@ AudioResult AudioFileRecorder::start(double rateHz, const std::string& device) {
     if (!(deviceRate > 0.0)) {
         return AudioResult::failure(error);
     }
-    if (deviceRate != rateHz) {
-        return AudioResult::failure("The sound input cannot record at " +
-                                    std::to_string(static_cast<long>(rateHz)) + " Hz.");
-    }
-
     // A new file for each recording; the previous one goes.
     m_file.remove();
     m_session = nextAudioSession();
@@ -79,14 +94,16 @@ AudioResult AudioFileRecorder::start(double rateHz, const std::string& device) {
     if (!m_file.create(privateTemporaryFolder(), name, error)) {
         return AudioResult::failure(error);
     }
-    const auto header = floatWavHeader(static_cast<std::uint32_t>(rateHz), 0);
+    // Until the recording stops the file holds sound at the device's rate.
+    const auto header = floatWavHeader(static_cast<std::uint32_t>(deviceRate), 0);
     if (!writeAll(m_file.fd(), header.data(), header.size(), -1)) {
         m_file.remove();
         return AudioResult::failure("Failed to create the temp file to record.");
     }
 
-    m_ring = std::make_unique<SpscRing<float>>(static_cast<std::size_t>(rateHz * kRingSeconds));
+    m_ring = std::make_unique<SpscRing<float>>(static_cast<std::size_t>(deviceRate * kRingSeconds));
     m_rateHz = rateHz;
+    m_deviceRateHz = deviceRate;
     m_written = 0;
     m_writeError.clear();
     m_captured.store(0);
@@ -96,7 +113,7 @@ AudioResult AudioFileRecorder::start(double rateHz, const std::string& device) {
     m_nextElapsedPost = 0;
     m_stopWriter.store(false);
 
-    auto stream = m_backend.openInput(device, rateHz, *this, error);
+    auto stream = m_backend.openInput(device, deviceRate, *this, error);
     if (!stream) {
         m_file.remove();
         return AudioResult::failure(error);
@@ -128,12 +145,34 @@ AudioResult AudioFileRecorder::stop() {
     m_blocks.notify_one();
     m_writer.join();
 
-    const auto header = floatWavHeader(static_cast<std::uint32_t>(m_rateHz), m_written);
+    // The sound is converted to the chosen rate here, on the main thread,
+    // rather than on the audio thread. When that fails the header keeps the
+    // device's rate: the file never claims a rate its samples are not at.
     std::string error;
-    if (m_writeError.empty() && !writeAll(m_file.fd(), header.data(), header.size(), 0)) {
-        m_writeError = "The recording could not be completed on disk.";
+    bool fileWhole = m_writeError.empty();
+    double fileRate = m_rateHz;
+    if (fileWhole && m_deviceRateHz != m_rateHz) {
+        switch (convertToChosenRate(error)) {
+        case RateConversion::Converted:
+            break;
+        case RateConversion::Failed:
+            fileRate = m_deviceRateHz;
+            m_writeError = error;
+            break;
+        case RateConversion::FileDamaged:
+            fileWhole = false;
+            m_writeError = error;
+            break;
+        }
     }
-    if (m_writeError.empty() && !m_file.finishWriting(error)) {
+    if (fileWhole) {
+        const auto header = floatWavHeader(static_cast<std::uint32_t>(fileRate), m_written);
+        if (!writeAll(m_file.fd(), header.data(), header.size(), 0)) {
+            fileWhole = false;
+            m_writeError = "The recording could not be completed on disk.";
+        }
+    }
+    if (fileWhole && !m_file.finishWriting(error)) {
         m_writeError = error;
     }
     m_ring.reset();
@@ -152,10 +191,10 @@ bool AudioFileRecorder::readRecording(TrackBuffer<std::uint8_t>& bytes, std::str
 }
 
 double AudioFileRecorder::elapsedSeconds() const {
-    if (!(m_rateHz > 0.0)) {
+    if (!(m_deviceRateHz > 0.0)) {
         return 0.0;
     }
-    return static_cast<double>(m_captured.load(std::memory_order_relaxed)) / m_rateHz;
+    return static_cast<double>(m_captured.load(std::memory_order_relaxed)) / m_deviceRateHz;
 }
 
 void AudioFileRecorder::capture(const float* in, std::size_t frames) noexcept {
@@ -175,10 +214,10 @@ void AudioFileRecorder::capture(const float* in, std::size_t frames) noexcept {
     const std::uint64_t captured = m_captured.fetch_add(frames, std::memory_order_relaxed) + frames;
     if (captured >= m_nextElapsedPost) {
         m_nextElapsedPost =
-            captured + static_cast<std::uint64_t>(std::ceil(kElapsedPostSeconds * m_rateHz));
+            captured + static_cast<std::uint64_t>(std::ceil(kElapsedPostSeconds * m_deviceRateHz));
         if (m_post) {
             m_post({AudioNotice::Kind::Elapsed,
-                    static_cast<double>(captured) * 1000.0 / m_rateHz, m_session});
+                    static_cast<double>(captured) * 1000.0 / m_deviceRateHz, m_session});
         }
     }
 }
@@ -199,6 +238,44 @@ void AudioFileRecorder::writeLoop() {
         }
         m_blocks.wait(seen, std::memory_order_acquire);
     }
+}
+
+// Reads the samples recorded at the device's rate back from the file,
+// converts them to the chosen rate and puts them in their place. The file
+// is left as it was when reading or converting fails.
+AudioFileRecorder::RateConversion AudioFileRecorder::convertToChosenRate(std::string& error)
+{
+    if (m_written == 0) {
+        return RateConversion::Converted;
+    }
+    const int fd = m_file.fd();
+    const std::string chosen = std::to_string(std::lround(m_rateHz)) + " Hz";
+    std::vector<float> converted;
+    try {
+        std::vector<float> recorded(static_cast<std::size_t>(m_written));
+        if (!readAll(fd, recorded.data(), recorded.size() * sizeof(float),
+                     static_cast<std::int64_t>(kFloatWavHeaderSize))) {
+            error = "The recording could not be read back to convert it to " + chosen + ".";
+            return RateConversion::Failed;
+        }
+        if (!m_backend.convertRate(recorded, m_deviceRateHz, m_rateHz, converted, error)) {
+            if (error.empty()) {
+                error = "The recording could not be converted to " + chosen + ".";
+            }
+            return RateConversion::Failed;
+        }
+    } catch (const std::bad_alloc&) {
+        error = "There is not enough memory to convert the recording to " + chosen + ".";
+        return RateConversion::Failed;
+    }
+    const std::size_t size = converted.size() * sizeof(float);
+    if (!writeAll(fd, converted.data(), size, static_cast<std::int64_t>(kFloatWavHeaderSize)) ||
+        ::ftruncate(fd, static_cast<off_t>(kFloatWavHeaderSize + size)) != 0) {
+        error = "The recording could not be completed on disk.";
+        return RateConversion::FileDamaged;
+    }
+    m_written = converted.size();
+    return RateConversion::Converted;
 }
 
 bool AudioFileRecorder::writeSamples(const float* values, std::size_t count) {

@@ -3,6 +3,11 @@
 // Records mono sound from the sound card into a temporary 32-bit float WAV
 // file.
 //
+// The input runs at the device's rate: the chosen rate when the device takes
+// it, otherwise its own. In the second case the file is recorded at the
+// device's rate and, once the recording stops, converted to the chosen rate
+// and rewritten, so the finished file always has the chosen rate.
+//
 // Each recording gets a file of its own, created exclusively in the
 // application's private temporary folder, so two documents recording (or a
 // second recording before the first is saved) never overwrite each other.
@@ -40,7 +45,9 @@ public:
 
     // Stops recording and completes the file. A recording stopped before the
     // first block still leaves a valid WAV file with no samples. The failure
-    // message tells of a file that could not be written completely.
+    // message tells of a file that could not be written completely, or of a
+    // recording that could not be converted to the chosen rate; the file then
+    // keeps the sound at the device's rate and its header says that rate.
     AudioResult stop();
 
     bool isRecording() const { return m_stream != nullptr; }
@@ -63,7 +70,9 @@ public:
     std::uint64_t droppedSamples() const { return m_dropped.load(std::memory_order_relaxed); }
     // Samples in the file after `stop`.
     std::uint64_t writtenSamples() const { return m_written; }
+    // The chosen rate, and the rate the input device runs at.
     double rateHz() const { return m_rateHz; }
+    double deviceRateHz() const { return m_deviceRateHz; }
     const std::string& deviceName() const { return m_deviceName; }
     unsigned long session() const { return m_session; }
 
@@ -71,6 +80,8 @@ private:
     void capture(const float* in, std::size_t frames) noexcept override;
     void writeLoop();
     bool writeSamples(const float* values, std::size_t count);
+    enum class RateConversion { Converted, Failed, FileDamaged };
+    RateConversion convertToChosenRate(std::string& error);
 
     AudioBackend& m_backend;
     PostNotice m_post;
@@ -79,6 +90,7 @@ private:
     std::unique_ptr<SpscRing<float>> m_ring;
     std::thread m_writer;
     double m_rateHz = 0.0;
+    double m_deviceRateHz = 0.0;
     std::string m_deviceName;
     unsigned long m_session = 0;
     std::uint64_t m_written = 0;     // writer thread while recording, then main

@@ -2,7 +2,10 @@
 
 // ALSA file devices for the audio tests, so that the real PortAudio and ALSA
 // stack runs without a sound card: "phxplay" writes what is played to a raw
-// float file, "phxrec" captures from a prepared raw float file. Each test
+// float file, "phxrec" captures from a prepared raw float file, and
+// "phxrec48" captures from the same file but only at 48000 Hz, as a card
+// with a fixed rate does (a converting device whose converter does not
+// exist, so every other rate fails to open). Each test
 // process gets a folder of its own (its HOME, where ALSA finds the
 // asoundrc), so tests run in parallel never share a file.
 
@@ -34,7 +37,11 @@ public:
         rc << "pcm.phxplay {\n  type file\n  slave.pcm \"null\"\n  file \"" << playedPath()
            << "\"\n  format \"raw\"\n}\n"
            << "pcm.phxrec {\n  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n  infile \""
-           << inputPath() << "\"\n  format \"raw\"\n}\n";
+           << inputPath() << "\"\n  format \"raw\"\n}\n"
+           << "pcm.phxrec48file {\n  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n"
+           << "  infile \"" << inputPath() << "\"\n  format \"raw\"\n}\n"
+           << "pcm.phxrec48 {\n  type plug\n  slave { pcm \"phxrec48file\"; rate 48000 }\n"
+           << "  rate_converter \"phx-no-converter\"\n}\n";
         rc.close();
         writeInput({});
         ::setenv("HOME", m_folder.c_str(), 1);

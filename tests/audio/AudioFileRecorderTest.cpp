@@ -9,6 +9,19 @@
 namespace phonaxis {
 namespace {
 
+constexpr double kPi = 3.14159265358979;
+
+// A tone whose first sample is not 0.
+std::vector<float> tone(std::size_t count, double rateHz, double frequencyHz)
+{
+    std::vector<float> samples(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        samples[i] = static_cast<float>(
+            0.5 * std::sin(2.0 * kPi * frequencyHz * static_cast<double>(i) / rateHz + 0.5));
+    }
+    return samples;
+}
+
 std::uint32_t u32(const std::uint8_t* at) {
     return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
            std::uint32_t{at[3]} << 24;
@@ -37,8 +50,22 @@ RecordedWav parseFloatWav(const TrackBuffer<std::uint8_t>& bytes) {
     EXPECT_EQ(u32(b + 44), bytes.size() - 48);
     wav.rate = u32(b + 24);
     wav.samples.resize((bytes.size() - 48) / 4);
-    std::memcpy(wav.samples.data(), b + 48, wav.samples.size() * 4);
+    if (!wav.samples.empty()) {
+        std::memcpy(wav.samples.data(), b + 48, wav.samples.size() * 4);
+    }
     return wav;
+}
+
+// The finished recording's file, read back and parsed.
+RecordedWav recordedWav(const AudioFileRecorder& recorder)
+{
+    TrackBuffer<std::uint8_t> bytes;
+    std::string error;
+    if (!recorder.readRecording(bytes, error)) {
+        ADD_FAILURE() << error;
+        return {};
+    }
+    return parseFloatWav(bytes);
 }
 
 class AudioFileRecorderTest : public ::testing::Test {
@@ -86,10 +113,7 @@ TEST_F(AudioFileRecorderTest, RecordsTheInputSignal) {
         EXPECT_GE(recorder.newestMinimum(), -0.25f);
         EXPECT_LE(recorder.newestMaximum(), 0.75f);
 
-        TrackBuffer<std::uint8_t> bytes;
-        std::string error;
-        ASSERT_TRUE(recorder.readRecording(bytes, error)) << error;
-        const RecordedWav wav = parseFloatWav(bytes);
+        const RecordedWav wav = recordedWav(recorder);
         EXPECT_EQ(wav.rate, static_cast<std::uint32_t>(rate));
         EXPECT_EQ(wav.samples.size(), recorder.writtenSamples());
         // The start of the recording, before the writer could ever have
@@ -129,10 +153,7 @@ TEST_F(AudioFileRecorderTest, StartingTwiceAndStoppingAtOnce) {
     EXPECT_TRUE(recorder.start(11025.0, "phxrec").ok);
     EXPECT_EQ(recorder.outputFilePath(), path);
     ASSERT_TRUE(recorder.stop().ok);
-    TrackBuffer<std::uint8_t> bytes;
-    std::string error;
-    ASSERT_TRUE(recorder.readRecording(bytes, error)) << error;
-    const RecordedWav wav = parseFloatWav(bytes);
+    const RecordedWav wav = recordedWav(recorder);
     EXPECT_EQ(wav.rate, 11025u);
     EXPECT_TRUE(recorder.stop().ok);
 }
@@ -160,6 +181,155 @@ TEST_F(AudioFileRecorderTest, ErrorsLeaveTheRecorderIdle) {
         TrackBuffer<std::uint8_t> bytes;
         std::string error;
         EXPECT_FALSE(recorder.readRecording(bytes, error));
+    }
+}
+
+// An input device that runs only at 48000 Hz and delivers the blocks the
+// test hands it, so that what was captured is certain. Rates are converted
+// by the real converter, or fail when `conversionFails`.
+class FixedRateInput final : public AudioBackend {
+public:
+    static constexpr double kRateHz = 48000.0;
+
+    class Stream final : public AudioStream {
+    public:
+        AudioResult start() override { return {}; }
+        void stop(bool) noexcept override {}
+        bool isActive() const override { return true; }
+        double rateHz() const override { return kRateHz; }
+        const std::string& deviceName() const override { return m_name; }
+
+    private:
+        std::string m_name = "fixed";
+    };
+
+    double outputRateFor(const std::string&, double, std::string&) override { return kRateHz; }
+    double inputRateFor(const std::string&, double, std::string&) override { return kRateHz; }
+    std::unique_ptr<AudioStream> openOutput(const std::string&, double, AudioRenderer&,
+                                            std::string& error) override
+    {
+        error = "no output";
+        return nullptr;
+    }
+    std::unique_ptr<AudioStream> openInput(const std::string&, double rateHz,
+                                           AudioCapturer& capturer, std::string& error) override
+    {
+        if (rateHz != kRateHz) {
+            error = "The audio input cannot record at that rate.";
+            return nullptr;
+        }
+        m_capturer = &capturer;
+        return std::make_unique<Stream>();
+    }
+    bool convertRate(std::span<const float> in, double fromHz, double toHz, std::vector<float>& out,
+                     std::string& error) override
+    {
+        if (conversionFails) {
+            error = "The sound cannot be converted.";
+            return false;
+        }
+        return m_real.convertRate(in, fromHz, toHz, out, error);
+    }
+
+    // Delivers `samples` in blocks of 480 frames, as the audio thread does.
+    void deliver(const std::vector<float>& samples)
+    {
+        for (std::size_t at = 0; at < samples.size(); at += 480) {
+            m_capturer->capture(samples.data() + at,
+                                std::min<std::size_t>(480, samples.size() - at));
+        }
+    }
+
+    bool conversionFails = false;
+
+private:
+    PortAudioBackend m_real;
+    AudioCapturer* m_capturer = nullptr;
+};
+
+// An input that cannot run at the chosen rate records at its own and the
+// file is converted to the chosen rate when the recording stops: the header
+// says the chosen rate, the length is the time recorded at that rate, and the
+// samples are the input's sound at that rate. Elapsed time is in seconds of
+// sound throughout.
+TEST_F(AudioFileRecorderTest, InputAtAnotherRateIsConvertedToTheChosenRate)
+{
+    const double rates[] = {11025.0, 22050.0, 44100.0};
+    for (const double rate : rates) {
+        SCOPED_TRACE(rate);
+        FixedRateInput backend;
+        AudioFileRecorder recorder(backend, m_notices.poster());
+        const AudioResult started = recorder.start(rate);
+        ASSERT_TRUE(started.ok) << started.message;
+        EXPECT_EQ(recorder.deviceRateHz(), FixedRateInput::kRateHz);
+        backend.deliver(tone(48000, FixedRateInput::kRateHz, 440.0));
+        EXPECT_DOUBLE_EQ(recorder.elapsedSeconds(), 1.0);
+        double lastElapsedMs = 0.0;
+        while (const auto notice = m_notices.next(std::chrono::milliseconds(0))) {
+            if (notice->session == recorder.session()) {
+                lastElapsedMs = notice->elapsedMs;
+            }
+        }
+        EXPECT_GT(lastElapsedMs, 900.0);
+        EXPECT_LE(lastElapsedMs, 1000.0);
+        const AudioResult stopped = recorder.stop();
+        ASSERT_TRUE(stopped.ok) << stopped.message;
+
+        const RecordedWav wav = recordedWav(recorder);
+        EXPECT_EQ(wav.rate, static_cast<std::uint32_t>(rate));
+        EXPECT_EQ(wav.samples.size(), recorder.writtenSamples());
+        // One second of sound, give or take a block of the device.
+        EXPECT_NEAR(static_cast<double>(wav.samples.size()), rate, 480.0 * rate / 48000.0);
+        const auto expected = tone(wav.samples.size(), rate, 440.0);
+        // Away from the two ends, where the converter's filter starts and stops.
+        for (std::size_t i = 200; i + 200 < wav.samples.size(); ++i) {
+            ASSERT_NEAR(wav.samples[i], expected[i], 2e-3) << "at " << i;
+        }
+    }
+}
+
+// A conversion that fails is told by `stop`, and the file says the rate its
+// samples are really at: the recording is kept, never passed off as being at
+// the chosen rate.
+TEST_F(AudioFileRecorderTest, FailedConversionKeepsTheDeviceRate)
+{
+    FixedRateInput backend;
+    backend.conversionFails = true;
+    AudioFileRecorder recorder(backend, m_notices.poster());
+    ASSERT_TRUE(recorder.start(11025.0).ok);
+    const auto input = tone(4800, FixedRateInput::kRateHz, 440.0);
+    backend.deliver(input);
+    const AudioResult stopped = recorder.stop();
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_EQ(stopped.message, "The sound cannot be converted.");
+    const RecordedWav wav = recordedWav(recorder);
+    EXPECT_EQ(wav.rate, 48000u);
+    EXPECT_EQ(wav.samples, input);
+}
+
+// The same through the real stack: an ALSA device that opens only at
+// 48000 Hz, recorded at 22050 Hz.
+TEST_F(AudioFileRecorderTest, FixedRateDeviceRecordsAtTheChosenRate)
+{
+    m_devices.writeInput(tone(48000, 48000.0, 300.0));
+    PortAudioBackend backend;
+    std::string error;
+    ASSERT_EQ(backend.inputRateFor("phxrec48", 22050.0, error), 48000.0) << error;
+    AudioFileRecorder recorder(backend, m_notices.poster());
+    const AudioResult started = recorder.start(22050.0, "phxrec48");
+    ASSERT_TRUE(started.ok) << started.message;
+    ASSERT_TRUE(waitForRecorded(recorder, 300.0));
+    const AudioResult stopped = recorder.stop();
+    ASSERT_TRUE(stopped.ok) << stopped.message;
+    const RecordedWav wav = recordedWav(recorder);
+    EXPECT_EQ(wav.rate, 22050u);
+    EXPECT_NEAR(static_cast<double>(wav.samples.size()), recorder.elapsedSeconds() * 22050.0, 2.0);
+    // The start of the recording, before the writer could have fallen behind.
+    const std::size_t compared = std::min<std::size_t>(wav.samples.size(), 4000);
+    ASSERT_GE(compared, 2000u);
+    const auto expected = tone(compared, 22050.0, 300.0);
+    for (std::size_t i = 200; i < compared; ++i) {
+        ASSERT_NEAR(wav.samples[i], expected[i], 2e-3) << "at " << i;
     }
 }
 

@@ -6,7 +6,14 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <mutex>
+#include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace phonaxis {
 
@@ -15,6 +22,52 @@ namespace {
 // ALSA reports every device it probes and cannot open on stderr; whether a
 // device can be used is told through our own messages instead.
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// Sends what is written to stderr (fd 2) to /dev/null while it lives, and
+// puts the real stderr back afterwards; it is kept around the few PortAudio
+// calls that print. Starting PortAudio probes every sound system it knows:
+// the JACK client library prints to stderr when no JACK server runs, and
+// offers no way to be quiet that reaches the clients ALSA's JACK plugin
+// opens; PortAudio itself prints each ALSA call that fails while it tests a
+// rate or opens a stream. The program itself reports whether a device can
+// be used. Only one silencer at a time: another thread starting a backend
+// waits rather than saving the silenced stderr as the real one.
+class SilencedStderr {
+public:
+    SilencedStderr() : m_lock(mutex())
+    {
+        std::fflush(stderr);
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (m_saved >= 0 && null >= 0 && ::dup2(null, STDERR_FILENO) < 0) {
+            ::close(m_saved);
+            m_saved = -1;
+        }
+        if (null >= 0) {
+            ::close(null);
+        }
+    }
+    ~SilencedStderr()
+    {
+        if (m_saved >= 0) {
+            std::fflush(stderr);
+            ::dup2(m_saved, STDERR_FILENO);
+            ::close(m_saved);
+        }
+    }
+    SilencedStderr(const SilencedStderr&) = delete;
+    SilencedStderr& operator=(const SilencedStderr&) = delete;
+
+private:
+    static std::mutex& mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+
+    std::lock_guard<std::mutex> m_lock;
+    int m_saved = -1;
+};
 
 std::string rateText(double rateHz) { return std::to_string(std::lround(rateHz)) + " Hz"; }
 
@@ -66,6 +119,9 @@ PaStreamParameters monoFloat(PaDeviceIndex device, Direction direction) {
 }
 
 bool takesRate(const PaStreamParameters& parameters, Direction direction, double rateHz) {
+    // PortAudio prints the ALSA call that refused the rate; the caller tells
+    // the user what it does about it.
+    const SilencedStderr quiet;
     return Pa_IsFormatSupported(direction == Direction::Input ? &parameters : nullptr,
                                 direction == Direction::Output ? &parameters : nullptr,
                                 rateHz) == paFormatIsSupported;
@@ -163,6 +219,7 @@ std::unique_ptr<AudioStream> openStream(bool initialised, const std::string& ini
     }
     const PaStreamParameters parameters = monoFloat(index, direction);
     PaStream* stream = nullptr;
+    std::optional<SilencedStderr> quiet(std::in_place);
     const PaError status = Pa_OpenStream(
         &stream, direction == Direction::Input ? &parameters : nullptr,
         direction == Direction::Output ? &parameters : nullptr, rateHz,
@@ -171,6 +228,7 @@ std::unique_ptr<AudioStream> openStream(bool initialised, const std::string& ini
         paFramesPerBufferUnspecified,
         direction == Direction::Output ? paPrimeOutputBuffersUsingStreamCallback : paNoFlag,
         direction == Direction::Output ? outputCallback : inputCallback, user);
+    quiet.reset();
     if (status != paNoError) {
         error = std::string(noDeviceText(direction)) + " (" + Pa_GetErrorText(status) + " at " +
                 rateText(rateHz) + ")";
@@ -183,7 +241,14 @@ std::unique_ptr<AudioStream> openStream(bool initialised, const std::string& ini
 
 PortAudioBackend::PortAudioBackend() {
     snd_lib_error_set_handler(quietAlsa);
-    const PaError status = Pa_Initialize();
+    // Never start a JACK server just to look for devices (unless the user
+    // has said otherwise).
+    ::setenv("JACK_NO_START_SERVER", "1", 0);
+    PaError status = paNoError;
+    {
+        const SilencedStderr quiet;
+        status = Pa_Initialize();
+    }
     m_initialised = status == paNoError;
     if (!m_initialised) {
         m_initError = std::string("The sound system could not be started (") +

@@ -186,6 +186,11 @@ public:
     bool isActive() const override { return m_started && Pa_IsStreamActive(m_stream) == 1; }
     double rateHz() const override { return m_rateHz; }
     const std::string& deviceName() const override { return m_name; }
+    double latencySeconds() const override
+    {
+        const PaStreamInfo* info = Pa_GetStreamInfo(m_stream);
+        return info != nullptr && info->outputLatency > 0.0 ? info->outputLatency : 0.0;
+    }
 
 private:
     PaStream* m_stream;

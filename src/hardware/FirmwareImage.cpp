@@ -188,6 +188,10 @@ std::optional<FirmwareImage> FirmwareImage::parseHex(std::string_view text, std:
             return std::nullopt;
         }
     }
+    if (image.records.empty() && text.find(':') == std::string_view::npos) {
+        error = "The firmware image is empty.";
+        return std::nullopt;
+    }
     error = "The firmware image ends at line " + std::to_string(lineNumber) +
             " without an end record; it may be truncated.";
     return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -336,6 +337,54 @@ TEST_F(SimulatedBoxTest, SampleBlocksCarryTheSignalsInTimeOrderAsTheClockSteps)
     m_box.handleEvents();
     ASSERT_EQ(m_done.size(), 4u);
     EXPECT_EQ(m_done[3].status, kAborted);
+}
+
+TEST_F(SimulatedBoxTest, ARingOfReadsQueuedAgainFromTheirCompletionsCatchesUpWithTheClock)
+{
+    bringUp();
+    constexpr int kRing = 4;
+    std::vector<std::vector<std::uint8_t>> buffers(kRing, std::vector<std::uint8_t>(kBlockBytes));
+    std::function<void(int)> queue = [&](int i) {
+        ASSERT_EQ(m_interface->readPipeAsync(2, buffers[i],
+                                             [&, i](Status status, std::size_t n) {
+                                                 m_done.push_back({i, status, n});
+                                                 if (status == kSuccess) {
+                                                     queue(i);
+                                                 }
+                                             }),
+                  kSuccess);
+    };
+    for (int i = 0; i < kRing; ++i) {
+        queue(i);
+    }
+    ASSERT_EQ(out(*m_interface, 0xB2), kSuccess);
+    const std::uint64_t first = m_box.nextFrame();
+    // One second holds 10 whole blocks (20,480 frames); they all come in one pass.
+    step(1s);
+    ASSERT_EQ(m_done.size(), 10u);
+    for (std::size_t b = 0; b < m_done.size(); ++b) {
+        EXPECT_EQ(m_done[b].tag, static_cast<int>(b % kRing));
+        EXPECT_EQ(m_done[b].status, kSuccess);
+        EXPECT_EQ(m_done[b].transferred, kBlockBytes);
+    }
+    EXPECT_EQ(m_box.nextFrame(), first + 10 * 2048);
+    EXPECT_EQ(m_box.inFlight(2), static_cast<std::size_t>(kRing));
+    // The last block holds frames 9 * 2048 on.
+    const std::uint8_t* p = &buffers[9 % kRing][4 * 2];
+    EXPECT_EQ(static_cast<std::int16_t>(p[0] | p[1] << 8),
+              SimulatedBox::slotValue(4, first + 9 * 2048));
+
+    // Closing the interface cancels its reads; each still completes, once.
+    ASSERT_EQ(out(*m_interface, 0xB4), kSuccess);
+    m_done.clear();
+    m_interface.reset();
+    m_box.handleEvents();
+    ASSERT_EQ(m_done.size(), static_cast<std::size_t>(kRing));
+    for (int i = 0; i < kRing; ++i) {
+        EXPECT_EQ(m_done[i].tag, (2 + i) % kRing);  // in the order they were queued
+        EXPECT_EQ(m_done[i].status, kAborted);
+    }
+    EXPECT_EQ(m_box.inFlight(2), 0u);
 }
 
 TEST_F(SimulatedBoxTest, DtoABlocksAreConsumedInTimeAndKept)

@@ -197,8 +197,7 @@ std::optional<FirmwareImage> FirmwareImage::parseHex(std::string_view text, std:
     return std::nullopt;
 }
 
-std::optional<FirmwareImage> FirmwareImage::readHexFile(const std::string& path,
-                                                        std::string& error)
+std::optional<FirmwareImage> FirmwareImage::readHexFile(const std::string& path, std::string& error)
 {
     const std::string what = "The firmware image \"" + path + "\"";
     auto unreadable = [&](const std::string& reason) {

@@ -72,17 +72,17 @@ TEST(FirmwareImage, WrittenAsHexReadsBackToTheSameRecordsInFileOrder)
 TEST(FirmwareImage, ARecordLineHasItsKnownBytes)
 {
     // The classic example record: 16 bytes at 0x0100 with checksum 0x40.
-    const FirmwareImage image =
-        imageOf({{0x0100, {0x21, 0x46, 0x01, 0x36, 0x01, 0x21, 0x47, 0x01, 0x36, 0x00, 0x7E,
-                           0xFE, 0x09, 0xD2, 0x19, 0x01}}});
+    const FirmwareImage image = imageOf({{0x0100,
+                                          {0x21, 0x46, 0x01, 0x36, 0x01, 0x21, 0x47, 0x01, 0x36,
+                                           0x00, 0x7E, 0xFE, 0x09, 0xD2, 0x19, 0x01}}});
     EXPECT_EQ(image.toHex(), ":10010000214601360121470136007EFE09D2190140\n" + kEnd + "\n");
 }
 
 TEST(FirmwareImage, CrLfLinesLowerCaseDigitsAndIgnoredRecordsRead)
 {
     const std::string text = record(4, 0, {0, 0}) + "\r\n" + record(2, 0, {0, 0}) + "\r\n" +
-                             ":0300100001020fdb\r\n" + record(5, 0, {0, 0, 0x12, 0x34}) +
-                             "\r\n" + record(3, 0, {0, 0, 0, 0}) + "\r\n\r\n" + kEnd + "\r\n";
+                             ":0300100001020fdb\r\n" + record(5, 0, {0, 0, 0x12, 0x34}) + "\r\n" +
+                             record(3, 0, {0, 0, 0, 0}) + "\r\n\r\n" + kEnd + "\r\n";
     std::string error;
     const auto image = FirmwareImage::parseHex(text, error);
     ASSERT_TRUE(image) << error;
@@ -115,7 +115,7 @@ TEST(FirmwareImage, DamagedTextIsRefusedNamingTheLine)
     const struct {
         const char* what;
         std::string text;
-        const char* expected;  // in the message
+        const char* expected; // in the message
     } cases[] = {
         {"bad checksum", good + badSum + "\n" + kEnd, "line 2: its checksum is wrong"},
         {"17 data bytes", good + record(0, 0, std::vector<std::uint8_t>(17, 1)) + "\n" + kEnd,
@@ -131,8 +131,7 @@ TEST(FirmwareImage, DamagedTextIsRefusedNamingTheLine)
          "line 2: its length does not match"},
         {"stray character", good + record(0, 0, {1}) + " \n" + kEnd,
          "line 2: it holds a character that is not a hexadecimal digit"},
-        {"odd digits", good + record(0, 0, {1}) + "0\n" + kEnd,
-         "line 2: it holds an odd number"},
+        {"odd digits", good + record(0, 0, {1}) + "0\n" + kEnd, "line 2: it holds an odd number"},
         {"no colon", "10" + good + kEnd, "line 1: a record must start with"},
         {"lone CR inside", record(0, 0, {1}) + "\r\r\n" + kEnd, "line 1: it holds a character"},
         {"unknown type", record(6, 0, {}) + "\n" + kEnd, "line 1: its record type 6"},

@@ -1,5 +1,5 @@
-#include "hardware/FirmwareImage.h"
 #include "hardware/SimulatedBox.h"
+#include "hardware/FirmwareImage.h"
 
 #include <gtest/gtest.h>
 
@@ -35,15 +35,16 @@ protected:
     void SetUp() override
     {
         std::string error;
-        ASSERT_EQ(m_box.watch(SimulatedBox::kVendor,
-                              [this](std::shared_ptr<UsbDevice> d) {
-                                  m_notices.push_back({true, d->identity(), d->key()});
-                                  m_devices.push_back(std::move(d));
-                              },
-                              [this](const DeviceIdentity& id, std::uint64_t key) {
-                                  m_notices.push_back({false, id, key});
-                              },
-                              error),
+        ASSERT_EQ(m_box.watch(
+                      SimulatedBox::kVendor,
+                      [this](std::shared_ptr<UsbDevice> d) {
+                          m_notices.push_back({true, d->identity(), d->key()});
+                          m_devices.push_back(std::move(d));
+                      },
+                      [this](const DeviceIdentity& id, std::uint64_t key) {
+                          m_notices.push_back({false, id, key});
+                      },
+                      error),
                   kSuccess);
     }
 
@@ -67,15 +68,20 @@ protected:
     {
         Status s = loader.open();
         std::uint8_t value = 0;
-        if (s == kSuccess) s = loader.configurationValue(0, value);
-        if (s == kSuccess) s = loader.setConfiguration(value);
-        if (s == kSuccess) s = out(loader, 0xA0, 0xE600, {1});
+        if (s == kSuccess)
+            s = loader.configurationValue(0, value);
+        if (s == kSuccess)
+            s = loader.setConfiguration(value);
+        if (s == kSuccess)
+            s = out(loader, 0xA0, 0xE600, {1});
         for (const FirmwareRecord& r : image.records) {
-            if (s != kSuccess || r.Type != 0) break;
+            if (s != kSuccess || r.Type != 0)
+                break;
             s = out(loader, 0xA0, static_cast<std::uint16_t>(r.Address),
                     {r.Data.begin(), r.Data.begin() + r.Length});
         }
-        if (s == kSuccess) s = out(loader, 0xA0, 0xE600, {0});
+        if (s == kSuccess)
+            s = out(loader, 0xA0, 0xE600, {0});
         loader.close();
         return s;
     }
@@ -87,7 +93,8 @@ protected:
             FirmwareRecord r;
             r.Length = 16;
             r.Address = 0x0300 - i * 0x40;
-            for (std::uint8_t k = 0; k < 16; ++k) r.Data[k] = static_cast<std::uint8_t>(i * 16 + k);
+            for (std::uint8_t k = 0; k < 16; ++k)
+                r.Data[k] = static_cast<std::uint8_t>(i * 16 + k);
             image.records.push_back(r);
         }
         image.records.push_back(FirmwareRecord{0, 0, 1, {}});
@@ -129,7 +136,7 @@ protected:
 TEST_F(SimulatedBoxTest, LoaderTakesTheImageAndComesBackProgrammedThroughHandleEvents)
 {
     m_box.plug();
-    EXPECT_TRUE(m_notices.empty());  // only from handleEvents
+    EXPECT_TRUE(m_notices.empty()); // only from handleEvents
     EXPECT_EQ(m_box.nextTimeout(), 0ms);
     m_box.handleEvents();
     ASSERT_EQ(m_notices.size(), 1u);
@@ -154,7 +161,7 @@ TEST_F(SimulatedBoxTest, LoaderTakesTheImageAndComesBackProgrammedThroughHandleE
         EXPECT_EQ(m_box.ram()[0x0300 + i], i);
         EXPECT_EQ(m_box.ram()[0x0200 + i], 64 + i);
     }
-    EXPECT_TRUE(m_box.requests().empty());  // the loader's writes are not the box's requests
+    EXPECT_TRUE(m_box.requests().empty()); // the loader's writes are not the box's requests
 
     // Plugged again it is a loader again, with a new key.
     m_box.unplug();
@@ -173,15 +180,16 @@ TEST_F(SimulatedBoxTest, ABoxPresentBeforeTheWatchArrivesAtTheNextHandleEvents)
     box.plugForeign(0x1234);
     std::vector<std::uint16_t> products;
     std::string error;
-    ASSERT_EQ(box.watch(SimulatedBox::kVendor,
-                        [&](std::shared_ptr<UsbDevice> d) {
-                            products.push_back(d->identity().product);
-                            ASSERT_EQ(d->open(), kSuccess);
-                            if (d->identity().product == 0x1234) {
-                                EXPECT_EQ(out(*d, 0xA0, 0xE600, {1}), kStall);
-                            }
-                        },
-                        [](const DeviceIdentity&, std::uint64_t) {}, error),
+    ASSERT_EQ(box.watch(
+                  SimulatedBox::kVendor,
+                  [&](std::shared_ptr<UsbDevice> d) {
+                      products.push_back(d->identity().product);
+                      ASSERT_EQ(d->open(), kSuccess);
+                      if (d->identity().product == 0x1234) {
+                          EXPECT_EQ(out(*d, 0xA0, 0xE600, {1}), kStall);
+                      }
+                  },
+                  [](const DeviceIdentity&, std::uint64_t) {}, error),
               kSuccess);
     EXPECT_TRUE(products.empty());
     box.handleEvents();
@@ -199,23 +207,28 @@ TEST_F(SimulatedBoxTest, OnlyAGoodImageReleasedFromResetReenumerates)
     } cases[] = {
         {"good", {{0xE600, {1}}, {0x10, {1, 2}}, {0xE600, {0}}}, kSuccess, true},
         {"no bytes", {{0xE600, {1}}, {0xE600, {0}}}, kSuccess, false},
-        {"17-byte record", {{0xE600, {1}}, {0x10, std::vector<std::uint8_t>(17, 1)}, {0xE600, {0}}},
-         kSuccess, false},
+        {"17-byte record",
+         {{0xE600, {1}}, {0x10, std::vector<std::uint8_t>(17, 1)}, {0xE600, {0}}},
+         kSuccess,
+         false},
         {"written while running",
          {{0xE600, {1}}, {0xE600, {0}}, {0x10, {1}}, {0xE600, {0}}},
          kSuccess,
          false},
         {"written without a reset", {{0x10, {1}}, {0xE600, {0}}}, kSuccess, false},
-        {"a write past the RAM", {{0xE600, {1}}, {0x3FF8, std::vector<std::uint8_t>(9, 1)}},
-         kStall, false},
+        {"a write past the RAM",
+         {{0xE600, {1}}, {0x3FF8, std::vector<std::uint8_t>(9, 1)}},
+         kStall,
+         false},
         {"a reset write of 2 bytes", {{0xE600, {1, 0}}}, kStall, false},
     };
     for (const auto& c : cases) {
         SimulatedBox box(9, [this] { return m_now; });
         std::vector<std::shared_ptr<UsbDevice>> arrived;
         std::string error;
-        box.watch(SimulatedBox::kVendor, [&](std::shared_ptr<UsbDevice> d) { arrived.push_back(d); },
-                  [](const DeviceIdentity&, std::uint64_t) {}, error);
+        box.watch(
+            SimulatedBox::kVendor, [&](std::shared_ptr<UsbDevice> d) { arrived.push_back(d); },
+            [](const DeviceIdentity&, std::uint64_t) {}, error);
         box.plug();
         box.handleEvents();
         ASSERT_EQ(arrived.size(), 1u);
@@ -241,13 +254,13 @@ TEST_F(SimulatedBoxTest, ProgrammedBoxAnswersItsRequestsWithExactLengthsAndDirec
         std::size_t length;
         Status expected;
     } cases[] = {
-        {0x40, 0xB2, 0, 0, kSuccess},  {0x40, 0xB4, 0, 0, kSuccess},
-        {0x40, 0xB3, 0, 0, kSuccess},  {0x40, 0xB4, 0, 0, kSuccess},
-        {0x40, 0xB6, 1, 64, kSuccess}, {0xC0, 0xB7, 0, 64, kSuccess},
-        {0x40, 0xB2, 0, 1, kStall},    {0xC0, 0xB4, 0, 0, kStall},
-        {0x40, 0xB6, 0, 63, kStall},   {0xC0, 0xB6, 0, 64, kStall},
-        {0x40, 0xB7, 0, 64, kStall},   {0xC0, 0xB7, 0, 8, kStall},
-        {0x40, 0xB2, 5, 0, kStall},    {0x40, 0xB5, 0, 0, kStall},
+        {0x40, 0xB2, 0, 0, kSuccess},    {0x40, 0xB4, 0, 0, kSuccess},
+        {0x40, 0xB3, 0, 0, kSuccess},    {0x40, 0xB4, 0, 0, kSuccess},
+        {0x40, 0xB6, 1, 64, kSuccess},   {0xC0, 0xB7, 0, 64, kSuccess},
+        {0x40, 0xB2, 0, 1, kStall},      {0xC0, 0xB4, 0, 0, kStall},
+        {0x40, 0xB6, 0, 63, kStall},     {0xC0, 0xB6, 0, 64, kStall},
+        {0x40, 0xB7, 0, 64, kStall},     {0xC0, 0xB7, 0, 8, kStall},
+        {0x40, 0xB2, 5, 0, kStall},      {0x40, 0xB5, 0, 0, kStall},
         {0x40, 0xA0, 0xE600, 1, kStall},
     };
     std::vector<std::uint8_t> expectedRequests;
@@ -271,8 +284,9 @@ TEST_F(SimulatedBoxTest, ConfigurationAnswerCarriesTheChannelCount)
         SimulatedBox box(channels, [this] { return m_now; });
         std::shared_ptr<UsbDevice> device;
         std::string error;
-        box.watch(SimulatedBox::kVendor, [&](std::shared_ptr<UsbDevice> d) { device = d; },
-                  [](const DeviceIdentity&, std::uint64_t) {}, error);
+        box.watch(
+            SimulatedBox::kVendor, [&](std::shared_ptr<UsbDevice> d) { device = d; },
+            [](const DeviceIdentity&, std::uint64_t) {}, error);
         box.plug();
         box.handleEvents();
         ASSERT_EQ(download(*device, smallImage()), kSuccess);
@@ -332,7 +346,7 @@ TEST_F(SimulatedBoxTest, SampleBlocksCarryTheSignalsInTimeOrderAsTheClockSteps)
     step(5s);
     EXPECT_EQ(m_done.size(), 3u);
     ASSERT_EQ(out(*m_interface, 0xB2), kSuccess);
-    EXPECT_EQ(m_box.nextFrame(), 22050u * 16 + 6461);  // ceil(22050 * 16.293 s)
+    EXPECT_EQ(m_box.nextFrame(), 22050u * 16 + 6461); // ceil(22050 * 16.293 s)
     m_interface->abortPipes();
     m_box.handleEvents();
     ASSERT_EQ(m_done.size(), 4u);
@@ -381,7 +395,7 @@ TEST_F(SimulatedBoxTest, ARingOfReadsQueuedAgainFromTheirCompletionsCatchesUpWit
     m_box.handleEvents();
     ASSERT_EQ(m_done.size(), static_cast<std::size_t>(kRing));
     for (int i = 0; i < kRing; ++i) {
-        EXPECT_EQ(m_done[i].tag, (2 + i) % kRing);  // in the order they were queued
+        EXPECT_EQ(m_done[i].tag, (2 + i) % kRing); // in the order they were queued
         EXPECT_EQ(m_done[i].status, kAborted);
     }
     EXPECT_EQ(m_box.inFlight(2), 0u);
@@ -400,9 +414,9 @@ TEST_F(SimulatedBoxTest, DtoABlocksAreConsumedInTimeAndKept)
     EXPECT_EQ(m_interface->writePipeAsync(1, std::span(blocks[1]).first(3), record(9)),
               kBadArgument);
     step(1s);
-    EXPECT_TRUE(m_done.empty());  // not before 0xB3
+    EXPECT_TRUE(m_done.empty()); // not before 0xB3
     ASSERT_EQ(out(*m_interface, 0xB3), kSuccess);
-    EXPECT_EQ(m_box.nextTimeout(), 93ms);  // 2048 words at 22,050 words/s
+    EXPECT_EQ(m_box.nextTimeout(), 93ms); // 2048 words at 22,050 words/s
     step(93ms);
     ASSERT_EQ(m_done.size(), 1u);
     step(93ms);
@@ -431,7 +445,7 @@ TEST_F(SimulatedBoxTest, UnplugMidStreamEndsEveryTransferAndEveryLaterCall)
     ASSERT_EQ(m_done.size(), 1u);
     const std::size_t noticesBefore = m_notices.size();
     m_box.unplug();
-    EXPECT_EQ(m_done.size(), 1u);  // only from handleEvents
+    EXPECT_EQ(m_done.size(), 1u); // only from handleEvents
     m_box.handleEvents();
     ASSERT_EQ(m_done.size(), 4u);
     EXPECT_EQ(m_done[1].tag, 1);
@@ -477,14 +491,14 @@ TEST_F(SimulatedBoxTest, InjectedFailuresHitOnlyTheNextRequestOrTransfer)
         int tag;
         Status status;
         std::size_t transferred;
-    } expected[] = {{0, kOverrun, 0}, {10, kError, 0}, {1, kSuccess, kBlockBytes},
-                    {11, kSuccess, kPlayBytes}};
+    } expected[] = {
+        {0, kOverrun, 0}, {10, kError, 0}, {1, kSuccess, kBlockBytes}, {11, kSuccess, kPlayBytes}};
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(m_done[i].tag, expected[i].tag) << i;
         EXPECT_EQ(m_done[i].status, expected[i].status) << i;
         EXPECT_EQ(m_done[i].transferred, expected[i].transferred) << i;
     }
-    EXPECT_EQ(m_box.received().size(), 2048u);  // the failed block was not kept
+    EXPECT_EQ(m_box.received().size(), 2048u); // the failed block was not kept
 }
 
 TEST(SimulatedBoxSignals, SignalsFollowTheirFormulasAndNeverClip)
@@ -496,13 +510,13 @@ TEST(SimulatedBoxSignals, SignalsFollowTheirFormulasAndNeverClip)
     } known[] = {
         {0, 0, 0.0},
         {3, 0, 0.0},
-        {4, 0, -0.4},                             // EGG: folds apart at the period start
-        {4, 18, 0.8 * 0.99897 - 0.4},              // nearly closed a tenth of a period later
+        {4, 0, -0.4},                 // EGG: folds apart at the period start
+        {4, 18, 0.8 * 0.99897 - 0.4}, // nearly closed a tenth of a period later
         {5, 0, 0.0},
         {6, 0, 0.5 * std::sin(0.6)},
         {15, 0, -0.8},
-        {15, 110250, 0.0},                        // the ramp half way, at 5 s
-        {1, 2205 * 7, 0.0},                       // 12 whole periods of 120 Hz in 0.1 s
+        {15, 110250, 0.0},  // the ramp half way, at 5 s
+        {1, 2205 * 7, 0.0}, // 12 whole periods of 120 Hz in 0.1 s
     };
     for (const auto& k : known) {
         EXPECT_NEAR(SimulatedBox::signal(k.slot, k.frame), k.expected, 1e-3)
@@ -517,7 +531,7 @@ TEST(SimulatedBoxSignals, SignalsFollowTheirFormulasAndNeverClip)
             if (slot < 4) {
                 ASSERT_EQ(v, audio);
             }
-            if (slot <= 4) {  // audio and EGG repeat every 0.1 s
+            if (slot <= 4) { // audio and EGG repeat every 0.1 s
                 ASSERT_NEAR(SimulatedBox::signal(slot, n + 2205), v, 1e-9);
             }
         }
@@ -525,7 +539,8 @@ TEST(SimulatedBoxSignals, SignalsFollowTheirFormulasAndNeverClip)
     // Fast closing, slow opening: the contact peaks early in each period.
     std::uint64_t peak = 0;
     for (std::uint64_t n = 0; n < 184; ++n) {
-        if (SimulatedBox::signal(4, n) > SimulatedBox::signal(4, peak)) peak = n;
+        if (SimulatedBox::signal(4, n) > SimulatedBox::signal(4, peak))
+            peak = n;
     }
     EXPECT_LT(peak, 20u);
     // Far into a session the signals keep their precision.

@@ -162,6 +162,7 @@ void armAndPump(bool forcePolling)
     if (forcePolling) {
         EXPECT_TRUE(transport.polling());
     }
+    EXPECT_FALSE(transport.pollFds().empty());
     for (const auto& fd : transport.pollFds()) {
         EXPECT_GE(fd.fd, 0);
         EXPECT_NE(fd.events, 0);

@@ -2,6 +2,10 @@
 
 #include <libusb.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -131,7 +135,7 @@ struct LibUsbTransport::Session {
     struct Event {
         enum class Kind { Arrival, Removal, Completion } kind = Kind::Arrival;
         std::shared_ptr<DeviceState> device;  // arrival; removal (when still held)
-        libusb_device* released = nullptr;    // removal: the reference to drop
+        libusb_device* released = nullptr;    // arrival: borrowed; removal: the reference to drop
         DeviceIdentity identity;              // removal
         std::uint64_t key = 0;                // removal
         TransferRecord* record = nullptr;     // completion
@@ -141,10 +145,34 @@ struct LibUsbTransport::Session {
     std::deque<Event> events;
     std::vector<std::unique_ptr<TransferRecord>> inflight;
 
+    // Readable while notices wait: libusb's callbacks also run inside the
+    // caller's synchronous control requests, outside any pass of the main
+    // loop, and libusb's own descriptors have been drained by then.
+    int wakeFd = -1;
+
     ~Session()
     {
         if (context != nullptr) {
             libusb_exit(context);
+        }
+        if (wakeFd >= 0) {
+            ::close(wakeFd);
+        }
+    }
+
+    void queue(Event event)
+    {
+        events.push_back(std::move(event));
+        if (wakeFd >= 0) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+        }
+    }
+    void clearWake() const
+    {
+        std::uint64_t count = 0;
+        if (wakeFd >= 0) {
+            [[maybe_unused]] const ssize_t read = ::read(wakeFd, &count, sizeof count);
         }
     }
 
@@ -250,7 +278,7 @@ void LIBUSB_CALL transferFinished(libusb_transfer* transfer)
     event.record = record;
     event.transferStatus = transfer->status;
     event.transferred = transfer->actual_length;
-    record->device->session->events.push_back(std::move(event));
+    record->device->session->queue(std::move(event));
 }
 
 int LIBUSB_CALL hotplugEvent(libusb_context*, libusb_device* device, libusb_hotplug_event event,
@@ -580,7 +608,7 @@ void LibUsbTransport::Session::deviceArrived(libusb_device* device, BusLocation 
     event.released = device;
     event.identity = entry.identity;
     attached.push_back(std::move(entry));
-    events.push_back(std::move(event));
+    queue(std::move(event));
 }
 
 void LibUsbTransport::Session::deviceLeft(std::size_t attachedIndex)
@@ -596,7 +624,7 @@ void LibUsbTransport::Session::deviceLeft(std::size_t attachedIndex)
     event.released = entry.device;
     event.identity = entry.identity;
     event.key = entry.key;
-    events.push_back(std::move(event));
+    queue(std::move(event));
 }
 
 void LibUsbTransport::Session::cancelTransfers(const DeviceState* device)
@@ -663,6 +691,7 @@ LibUsbTransport::LibUsbTransport(bool forcePolling)
         return;
     }
     libusb_set_pollfd_notifiers(session.context, pollFdAdded, pollFdRemoved, &session);
+    session.wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 LibUsbTransport::~LibUsbTransport()
@@ -825,6 +854,9 @@ std::vector<UsbTransport::PollFd> LibUsbTransport::pollFds()
     if (m_session->context == nullptr) {
         return result;
     }
+    if (m_session->wakeFd >= 0) {
+        result.push_back({m_session->wakeFd, POLLIN});
+    }
     const libusb_pollfd** fds = libusb_get_pollfds(m_session->context);
     if (fds == nullptr) {
         return result;
@@ -872,6 +904,7 @@ void LibUsbTransport::handleEvents()
     if (session.context == nullptr) {
         return;
     }
+    session.clearWake();
     timeval zero{0, 0};
     libusb_handle_events_timeout_completed(session.context, &zero, nullptr);
     if (session.polling && session.watching

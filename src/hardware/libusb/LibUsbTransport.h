@@ -9,6 +9,10 @@
 // (hot-plug and transfer completion) only queue: arrivals, removals and
 // completions reach the caller's handlers from `handleEvents`, in the order
 // libusb reported them, never while libusb holds its locks.
+// Besides libusb's own descriptors, `pollFds` names one of the transport's,
+// readable while notices wait: libusb also collects completions inside a
+// synchronous control request made outside `handleEvents`, after its own
+// descriptors were drained.
 //
 // Hot-plug: libusb's hot-plug callbacks where the platform has them (devices
 // already attached are enumerated too), otherwise the bus is listed once a

@@ -1,6 +1,6 @@
 #include "hardware/libusb/LibUsbTransport.h"
 
-#include <libusb.h>
+#include "hardware/libusb/LibUsbApi.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <deque>
+#include <utility>
 
 namespace phonaxis::usb {
 
@@ -79,23 +80,23 @@ struct TransferRecord {
     bool finished = false;  // libusb has called back
 };
 
-BusLocation locationOf(libusb_device* device)
+BusLocation locationOf(const LibUsbApi& lib, libusb_device* device)
 {
     BusLocation location;
-    location.bus = libusb_get_bus_number(device);
-    location.address = libusb_get_device_address(device);
+    location.bus = lib.get_bus_number(device);
+    location.address = lib.get_device_address(device);
     std::array<std::uint8_t, 8> ports{};
-    const int count = libusb_get_port_numbers(device, ports.data(), int(ports.size()));
+    const int count = lib.get_port_numbers(device, ports.data(), int(ports.size()));
     if (count > 0) {
         location.ports.assign(ports.begin(), ports.begin() + count);
     }
     return location;
 }
 
-DeviceIdentity identityOf(libusb_device* device)
+DeviceIdentity identityOf(const LibUsbApi& lib, libusb_device* device)
 {
     libusb_device_descriptor descriptor{};
-    if (libusb_get_device_descriptor(device, &descriptor) < 0) {
+    if (lib.get_device_descriptor(device, &descriptor) < 0) {
         return {};
     }
     return {descriptor.idVendor, descriptor.idProduct, descriptor.bcdDevice};
@@ -104,6 +105,7 @@ DeviceIdentity identityOf(libusb_device* device)
 } // namespace
 
 struct LibUsbTransport::Session {
+    LibUsbApi lib;
     libusb_context* context = nullptr;
     std::string initError;
     std::string lastError;
@@ -153,7 +155,7 @@ struct LibUsbTransport::Session {
     ~Session()
     {
         if (context != nullptr) {
-            libusb_exit(context);
+            lib.exit(context);
         }
         if (wakeFd >= 0) {
             ::close(wakeFd);
@@ -194,6 +196,7 @@ namespace {
 
 struct DeviceState {
     std::shared_ptr<LibUsbTransport::Session> session;
+    const LibUsbApi& lib;
     libusb_device* device = nullptr;  // one reference, dropped on destruction
     DeviceIdentity identity;
     std::uint64_t key = 0;
@@ -204,11 +207,14 @@ struct DeviceState {
     bool releaseRequested = false;
     bool closeRequested = false;
     std::size_t inflight = 0;
+    // A removal waiting for the device's last transfers to complete; holds
+    // the attachment's reference on the libusb device until it is announced.
+    libusb_device* removalPending = nullptr;
 
     DeviceState(std::shared_ptr<LibUsbTransport::Session> owner, libusb_device* usbDevice,
                 std::uint64_t attachmentKey)
-        : session(std::move(owner)), device(libusb_ref_device(usbDevice)),
-          identity(identityOf(usbDevice)), key(attachmentKey)
+        : session(std::move(owner)), lib(session->lib), device(lib.ref_device(usbDevice)),
+          identity(identityOf(session->lib, usbDevice)), key(attachmentKey)
     {
     }
     ~DeviceState()
@@ -216,11 +222,14 @@ struct DeviceState {
         // No transfer is in flight here: each one keeps its device alive.
         if (handle != nullptr) {
             if (claimed) {
-                libusb_release_interface(handle, 0);
+                lib.release_interface(handle, 0);
             }
-            libusb_close(handle);
+            lib.close(handle);
         }
-        libusb_unref_device(device);
+        if (removalPending != nullptr) {
+            lib.unref_device(removalPending);
+        }
+        lib.unref_device(device);
     }
     DeviceState(const DeviceState&) = delete;
     DeviceState& operator=(const DeviceState&) = delete;
@@ -234,12 +243,12 @@ struct DeviceState {
             return;
         }
         if ((releaseRequested || closeRequested) && claimed) {
-            libusb_release_interface(handle, 0);
+            lib.release_interface(handle, 0);
             claimed = false;
         }
         releaseRequested = false;
         if (closeRequested) {
-            libusb_close(handle);
+            lib.close(handle);
             handle = nullptr;
             closeRequested = false;
         }
@@ -257,7 +266,7 @@ struct DeviceState {
         if (request.data.size() > 0xFFFF) {
             return kBadArgument;
         }
-        const int result = libusb_control_transfer(
+        const int result = lib.control_transfer(
             handle, request.requestType, request.request, request.value, request.index,
             request.data.data(), std::uint16_t(request.data.size()),
             LibUsbTransport::kControlTimeoutMs);
@@ -286,7 +295,7 @@ int LIBUSB_CALL hotplugEvent(libusb_context*, libusb_device* device, libusb_hotp
 {
     auto* session = static_cast<LibUsbTransport::Session*>(userData);
     if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
-        session->deviceArrived(device, locationOf(device));
+        session->deviceArrived(device, locationOf(session->lib, device));
     } else {
         for (std::size_t i = 0; i < session->attached.size(); ++i) {
             if (session->attached[i].device == device) {
@@ -394,6 +403,7 @@ private:
     Status submit(int pipeRef, std::uint8_t* data, std::size_t size, Completion done, bool in)
     {
         DeviceState& state = *m_state;
+        const LibUsbApi& lib = state.lib;
         if (state.gone) {
             return kNoDevice;
         }
@@ -409,7 +419,7 @@ private:
             || (type != LIBUSB_TRANSFER_TYPE_BULK && type != LIBUSB_TRANSFER_TYPE_INTERRUPT)) {
             return kBadArgument;
         }
-        libusb_transfer* transfer = libusb_alloc_transfer(0);
+        libusb_transfer* transfer = lib.alloc_transfer(0);
         if (transfer == nullptr) {
             return kNoMemory;
         }
@@ -424,9 +434,9 @@ private:
             libusb_fill_interrupt_transfer(transfer, state.handle, endpoint.address, data,
                                            int(size), transferFinished, record.get(), 0);
         }
-        const int result = libusb_submit_transfer(transfer);
+        const int result = lib.submit_transfer(transfer);
         if (result < 0) {
-            libusb_free_transfer(transfer);
+            lib.free_transfer(transfer);
             return statusFromLibUsbError(result);
         }
         ++state.inflight;
@@ -451,6 +461,7 @@ public:
     Status open() override
     {
         DeviceState& state = *m_state;
+        const LibUsbApi& lib = state.lib;
         if (state.gone) {
             return kNoDevice;
         }
@@ -458,11 +469,11 @@ public:
             state.closeRequested = false;
             return kSuccess;
         }
-        const int result = libusb_open(state.device, &state.handle);
+        const int result = lib.open(state.device, &state.handle);
         if (result < 0) {
             state.handle = nullptr;
             if (result == LIBUSB_ERROR_ACCESS) {
-                const BusLocation where = locationOf(state.device);
+                const BusLocation where = locationOf(lib, state.device);
                 char sentence[400];
                 std::snprintf(sentence, sizeof sentence,
                               "No permission to open the USB device %04x:%04x (bus %u, address "
@@ -490,11 +501,12 @@ public:
 
     int configurationCount() override
     {
+        const LibUsbApi& lib = m_state->lib;
         if (m_state->gone) {
             return 0;
         }
         libusb_device_descriptor descriptor{};
-        if (libusb_get_device_descriptor(m_state->device, &descriptor) < 0) {
+        if (lib.get_device_descriptor(m_state->device, &descriptor) < 0) {
             return 0;
         }
         return descriptor.bNumConfigurations;
@@ -502,6 +514,7 @@ public:
 
     Status configurationValue(int index, std::uint8_t& value) override
     {
+        const LibUsbApi& lib = m_state->lib;
         if (m_state->gone) {
             return kNoDevice;
         }
@@ -509,24 +522,25 @@ public:
             return kBadArgument;
         }
         libusb_config_descriptor* config = nullptr;
-        const int result = libusb_get_config_descriptor(m_state->device, std::uint8_t(index), &config);
+        const int result = lib.get_config_descriptor(m_state->device, std::uint8_t(index), &config);
         if (result < 0) {
             return statusFromLibUsbError(result);
         }
         value = config->bConfigurationValue;
-        libusb_free_config_descriptor(config);
+        lib.free_config_descriptor(config);
         return kSuccess;
     }
 
     Status setConfiguration(std::uint8_t value) override
     {
+        const LibUsbApi& lib = m_state->lib;
         if (m_state->gone) {
             return kNoDevice;
         }
         if (m_state->handle == nullptr || m_state->closeRequested) {
             return kError;
         }
-        return statusFromLibUsbError(libusb_set_configuration(m_state->handle, value));
+        return statusFromLibUsbError(lib.set_configuration(m_state->handle, value));
     }
 
     Status control(const ControlRequest& request, std::size_t& transferred) override
@@ -537,6 +551,7 @@ public:
     Status openFirstInterface(std::unique_ptr<UsbInterface>& out) override
     {
         DeviceState& state = *m_state;
+        const LibUsbApi& lib = state.lib;
         if (state.gone) {
             return kNoDevice;
         }
@@ -547,12 +562,12 @@ public:
             return kBusy;
         }
         libusb_config_descriptor* config = nullptr;
-        int result = libusb_get_active_config_descriptor(state.device, &config);
+        int result = lib.get_active_config_descriptor(state.device, &config);
         if (result < 0) {
             return statusFromLibUsbError(result);
         }
         if (config->bNumInterfaces < 1 || config->interface[0].num_altsetting < 1) {
-            libusb_free_config_descriptor(config);
+            lib.free_config_descriptor(config);
             return kNotFound;
         }
         const libusb_interface_descriptor& first = config->interface[0].altsetting[0];
@@ -563,21 +578,21 @@ public:
         }
         const std::uint8_t interfaceClass = first.bInterfaceClass;
         const std::uint8_t interfaceSubClass = first.bInterfaceSubClass;
-        libusb_free_config_descriptor(config);
+        lib.free_config_descriptor(config);
 
-        if (libusb_kernel_driver_active(state.handle, 0) == 1) {
-            result = libusb_detach_kernel_driver(state.handle, 0);
+        if (lib.kernel_driver_active(state.handle, 0) == 1) {
+            result = lib.detach_kernel_driver(state.handle, 0);
             if (result < 0) {
                 return statusFromLibUsbError(result);
             }
         }
-        result = libusb_claim_interface(state.handle, 0);
+        result = lib.claim_interface(state.handle, 0);
         if (result < 0) {
             return statusFromLibUsbError(result);
         }
         state.claimed = true;
         libusb_device_descriptor descriptor{};
-        libusb_get_device_descriptor(state.device, &descriptor);
+        lib.get_device_descriptor(state.device, &descriptor);
         out = std::make_unique<LibUsbInterface>(m_state, interfaceClass, interfaceSubClass,
                                                 std::move(endpoints), descriptor.bMaxPacketSize0);
         return kSuccess;
@@ -598,9 +613,9 @@ void LibUsbTransport::Session::deviceArrived(libusb_device* device, BusLocation 
     // the handler, in handleEvents; until then the entry's reference keeps
     // the device.
     Attached entry;
-    entry.device = libusb_ref_device(device);
+    entry.device = lib.ref_device(device);
     entry.location = std::move(location);
-    entry.identity = identityOf(device);
+    entry.identity = identityOf(lib, device);
     entry.key = nextKey++;
     Event event;
     event.kind = Event::Kind::Arrival;
@@ -631,7 +646,7 @@ void LibUsbTransport::Session::cancelTransfers(const DeviceState* device)
 {
     for (const auto& record : inflight) {
         if (record->device.get() == device && !record->finished) {
-            libusb_cancel_transfer(record->transfer);  // not found: it is finishing anyway
+            lib.cancel_transfer(record->transfer);  // not found: it is finishing anyway
         }
     }
 }
@@ -645,10 +660,15 @@ void LibUsbTransport::Session::deliver(Event& event)
         }
         break;
     case Event::Kind::Removal:
-        if (event.device) {
+        // As on the bus, a device's transfers fail before its removal is
+        // announced: transfers still in flight are cancelled (they complete
+        // with kNoDevice) and the notice follows the last completion.
+        if (event.device && event.device->inflight > 0) {
             cancelTransfers(event.device.get());
+            event.device->removalPending = event.released;
+            break;
         }
-        libusb_unref_device(event.released);
+        lib.unref_device(event.released);
         if (removed) {
             removed(event.identity, event.key);
         }
@@ -664,13 +684,19 @@ void LibUsbTransport::Session::deliver(Event& event)
         std::shared_ptr<DeviceState> device = std::move(record->device);
         --device->inflight;
         const Status status = statusFromTransferStatus(event.transferStatus, device->gone);
-        libusb_free_transfer(record->transfer);
+        lib.free_transfer(record->transfer);
         Completion done = std::move(record->done);
         record.reset();
         if (done) {
             done(status, event.transferred > 0 ? std::size_t(event.transferred) : 0);
         }
         device->settle();
+        if (device->inflight == 0 && device->removalPending != nullptr) {
+            lib.unref_device(std::exchange(device->removalPending, nullptr));
+            if (removed) {
+                removed(device->identity, device->key);
+            }
+        }
         break;
     }
     }
@@ -678,11 +704,15 @@ void LibUsbTransport::Session::deliver(Event& event)
 
 // --- the transport -------------------------------------------------------------
 
-LibUsbTransport::LibUsbTransport(bool forcePolling)
+LibUsbTransport::LibUsbTransport(bool forcePolling) : LibUsbTransport(LibUsbApi{}, forcePolling) {}
+
+LibUsbTransport::LibUsbTransport(const LibUsbApi& api, bool forcePolling)
     : m_session(std::make_shared<Session>()), m_forcePolling(forcePolling)
 {
     Session& session = *m_session;
-    const int result = libusb_init(&session.context);
+    session.lib = api;
+    const LibUsbApi& lib = session.lib;
+    const int result = lib.init(&session.context);
     if (result < 0) {
         session.context = nullptr;
         session.initError = std::string("No USB service on this machine (")
@@ -690,13 +720,14 @@ LibUsbTransport::LibUsbTransport(bool forcePolling)
                             + "): acquisition boxes cannot be found.\n";
         return;
     }
-    libusb_set_pollfd_notifiers(session.context, pollFdAdded, pollFdRemoved, &session);
+    lib.set_pollfd_notifiers(session.context, pollFdAdded, pollFdRemoved, &session);
     session.wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 LibUsbTransport::~LibUsbTransport()
 {
     Session& session = *m_session;
+    const LibUsbApi& lib = session.lib;
     session.arrived = nullptr;
     session.removed = nullptr;
     session.console = nullptr;
@@ -705,17 +736,17 @@ LibUsbTransport::~LibUsbTransport()
     if (session.context == nullptr) {
         return;
     }
-    libusb_set_pollfd_notifiers(session.context, nullptr, nullptr, nullptr);
+    lib.set_pollfd_notifiers(session.context, nullptr, nullptr, nullptr);
     if (session.hotplugRegistered) {
-        libusb_hotplug_deregister_callback(session.context, session.hotplug);
+        lib.hotplug_deregister_callback(session.context, session.hotplug);
         session.hotplugRegistered = false;
     }
     // Transfers still in flight are cancelled and given a moment to finish;
     // nobody is left to receive their completions. One that never finishes
-    // (a wedged controller) is left allocated rather than freed under libusb.
+    // (a wedged controller) is left allocated rather than freed under liblib.
     for (const auto& record : session.inflight) {
         if (!record->finished) {
-            libusb_cancel_transfer(record->transfer);
+            lib.cancel_transfer(record->transfer);
         }
     }
     for (int round = 0; round < 100; ++round) {
@@ -725,25 +756,25 @@ LibUsbTransport::~LibUsbTransport()
             break;
         }
         timeval wait{0, 10000};
-        libusb_handle_events_timeout_completed(session.context, &wait, nullptr);
+        lib.handle_events_timeout_completed(session.context, &wait, nullptr);
     }
     for (auto& event : session.events) {
         if (event.kind == Session::Event::Kind::Removal) {
-            libusb_unref_device(event.released);
+            lib.unref_device(event.released);
         }
     }
     session.events.clear();
     for (auto& record : session.inflight) {
         if (record->finished) {
             --record->device->inflight;
-            libusb_free_transfer(record->transfer);
+            lib.free_transfer(record->transfer);
         } else {
             (void)record.release();
         }
     }
     session.inflight.clear();
     for (const auto& entry : session.attached) {
-        libusb_unref_device(entry.device);
+        lib.unref_device(entry.device);
     }
     session.attached.clear();
 }
@@ -763,6 +794,11 @@ bool LibUsbTransport::available() const
     return m_session->context != nullptr;
 }
 
+void LibUsbTransport::setPollPeriod(std::chrono::milliseconds period)
+{
+    m_pollPeriod = period;
+}
+
 bool LibUsbTransport::polling() const
 {
     return m_session->polling;
@@ -772,6 +808,7 @@ Status LibUsbTransport::watch(std::uint16_t vendor, Arrival arrived, Removal rem
                               std::string& error)
 {
     Session& session = *m_session;
+    const LibUsbApi& lib = session.lib;
     if (session.context == nullptr) {
         error = session.initError;
         session.report(error);
@@ -785,10 +822,10 @@ Status LibUsbTransport::watch(std::uint16_t vendor, Arrival arrived, Removal rem
     session.arrived = std::move(arrived);
     session.removed = std::move(removed);
     session.watching = true;
-    if (!m_forcePolling && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
+    if (!m_forcePolling && lib.has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
         // LIBUSB_HOTPLUG_ENUMERATE reports the devices already attached from
         // inside the registration; they are queued like any arrival.
-        const int result = libusb_hotplug_register_callback(
+        const int result = lib.hotplug_register_callback(
             session.context,
             LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
             LIBUSB_HOTPLUG_ENUMERATE, vendor, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
@@ -799,7 +836,7 @@ Status LibUsbTransport::watch(std::uint16_t vendor, Arrival arrived, Removal rem
         }
     }
     libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(session.context, &list);
+    const ssize_t count = lib.get_device_list(session.context, &list);
     if (count < 0) {
         session.watching = false;
         session.arrived = nullptr;
@@ -809,27 +846,28 @@ Status LibUsbTransport::watch(std::uint16_t vendor, Arrival arrived, Removal rem
         session.report(error);
         return statusFromLibUsbError(int(count));
     }
-    libusb_free_device_list(list, 1);
+    lib.free_device_list(list, 1);
     session.polling = true;
     pollBus();
-    session.nextPoll = std::chrono::steady_clock::now() + kPollPeriod;
+    session.nextPoll = std::chrono::steady_clock::now() + m_pollPeriod;
     return kSuccess;
 }
 
 void LibUsbTransport::pollBus()
 {
     Session& session = *m_session;
+    const LibUsbApi& lib = session.lib;
     libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(session.context, &list);
+    const ssize_t count = lib.get_device_list(session.context, &list);
     if (count < 0) {
         return;  // a failed listing says nothing about what is attached: try again later
     }
     std::vector<libusb_device*> devices;
     std::vector<BusLocation> current;
     for (ssize_t i = 0; i < count; ++i) {
-        if (identityOf(list[i]).vendor == session.vendor) {
+        if (identityOf(lib, list[i]).vendor == session.vendor) {
             devices.push_back(list[i]);
-            current.push_back(locationOf(list[i]));
+            current.push_back(locationOf(lib, list[i]));
         }
     }
     std::vector<BusLocation> previous;
@@ -845,26 +883,27 @@ void LibUsbTransport::pollBus()
     for (const std::size_t i : arrived) {
         session.deviceArrived(devices[i], current[i]);
     }
-    libusb_free_device_list(list, 1);
+    lib.free_device_list(list, 1);
 }
 
 std::vector<UsbTransport::PollFd> LibUsbTransport::pollFds()
 {
     std::vector<PollFd> result;
+    const LibUsbApi& lib = m_session->lib;
     if (m_session->context == nullptr) {
         return result;
     }
     if (m_session->wakeFd >= 0) {
         result.push_back({m_session->wakeFd, POLLIN});
     }
-    const libusb_pollfd** fds = libusb_get_pollfds(m_session->context);
+    const libusb_pollfd** fds = lib.get_pollfds(m_session->context);
     if (fds == nullptr) {
         return result;
     }
     for (const libusb_pollfd** fd = fds; *fd != nullptr; ++fd) {
         result.push_back({(*fd)->fd, (*fd)->events});
     }
-    libusb_free_pollfds(fds);
+    lib.free_pollfds(fds);
     return result;
 }
 
@@ -877,13 +916,14 @@ std::optional<std::chrono::milliseconds> LibUsbTransport::nextTimeout()
 {
     using std::chrono::milliseconds;
     Session& session = *m_session;
+    const LibUsbApi& lib = session.lib;
     if (!session.events.empty()) {
         return milliseconds(0);
     }
     std::optional<milliseconds> result;
     if (session.context != nullptr) {
         timeval wait{};
-        if (libusb_get_next_timeout(session.context, &wait) == 1) {
+        if (lib.get_next_timeout(session.context, &wait) == 1) {
             result = milliseconds(wait.tv_sec * 1000 + (wait.tv_usec + 999) / 1000);
         }
     }
@@ -901,16 +941,17 @@ void LibUsbTransport::handleEvents()
     // Handlers may destroy the transport; the session stays until this pass ends.
     const std::shared_ptr<Session> keep = m_session;
     Session& session = *keep;
+    const LibUsbApi& lib = session.lib;
     if (session.context == nullptr) {
         return;
     }
     session.clearWake();
     timeval zero{0, 0};
-    libusb_handle_events_timeout_completed(session.context, &zero, nullptr);
+    lib.handle_events_timeout_completed(session.context, &zero, nullptr);
     if (session.polling && session.watching
         && std::chrono::steady_clock::now() >= session.nextPoll) {
         pollBus();
-        session.nextPoll = std::chrono::steady_clock::now() + kPollPeriod;
+        session.nextPoll = std::chrono::steady_clock::now() + m_pollPeriod;
     }
     // Only what was due when this pass began: what handlers cause (a control
     // request lets libusb run its events) waits for the next pass, which

@@ -60,6 +60,8 @@ void diffBusLocations(const std::vector<BusLocation>& previous,
                       const std::vector<BusLocation>& current, std::vector<std::size_t>& removed,
                       std::vector<std::size_t>& arrived);
 
+struct LibUsbApi;
+
 class LibUsbTransport final : public UsbTransport {
 public:
     using ConsoleSink = std::function<void(const std::string&)>;
@@ -71,6 +73,8 @@ public:
 
     // `forcePolling` uses the listing fallback even where hot-plug exists.
     explicit LibUsbTransport(bool forcePolling = false);
+    // The same on another table of libusb functions (tests play a device).
+    explicit LibUsbTransport(const LibUsbApi& api, bool forcePolling = false);
     ~LibUsbTransport() override;
     LibUsbTransport(const LibUsbTransport&) = delete;
     LibUsbTransport& operator=(const LibUsbTransport&) = delete;
@@ -81,8 +85,10 @@ public:
     const std::string& lastError() const;
     // Whether libusb started (false in a machine or container without USB).
     bool available() const;
-    // Whether arrivals come from listing the bus rather than from hot-plug.
+    // Whether arrivals come from listing the bus rather than from hot-plug,
+    // and how often it is listed then (kPollPeriod unless set).
     bool polling() const;
+    void setPollPeriod(std::chrono::milliseconds period);
 
     Status watch(std::uint16_t vendor, Arrival arrived, Removal removed,
                  std::string& error) override;
@@ -98,6 +104,7 @@ private:
 
     std::shared_ptr<Session> m_session;
     bool m_forcePolling = false;
+    std::chrono::milliseconds m_pollPeriod = kPollPeriod;
 };
 
 } // namespace phonaxis::usb

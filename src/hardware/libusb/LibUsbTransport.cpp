@@ -611,7 +611,12 @@ void LibUsbTransport::Session::deviceArrived(libusb_device* device, BusLocation 
     // Called from libusb's hot-plug callback or from the bus listing: only
     // bookkeeping here. The device's state is made, and the arrival reaches
     // the handler, in handleEvents; until then the entry's reference keeps
-    // the device.
+    // the device. libusb may report a device twice when it is plugged in
+    // while the watch is being armed; it arrives once.
+    if (std::any_of(attached.begin(), attached.end(),
+                    [&](const Attached& a) { return a.device == device; })) {
+        return;
+    }
     Attached entry;
     entry.device = lib.ref_device(device);
     entry.location = std::move(location);

@@ -11,6 +11,7 @@
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/Prompts.h"
+#include "hardware/FirmwareImage.h"
 
 #include <cmath>
 #include <cstdio>
@@ -35,6 +36,7 @@ constexpr const char* kUsage =
     "       phonaxis-gen bench-recordings DIR [--speech-min MIN] [--egg-min MIN]\n"
     "       phonaxis-gen pitch-corpus DIR\n"
     "       phonaxis-gen vowel-corpus DIR\n"
+    "       phonaxis-gen firmware OUT.hex\n"
     "\n"
     "  demo   22,050 Hz, 3.5 s: an a-i-u vowel sequence, its EGG and an airflow channel\n"
     "  seeds  small valid and damaged WAV, AIFF and native files for the fuzzers\n"
@@ -46,7 +48,9 @@ constexpr const char* kUsage =
     "  pitch-corpus  F0 glides, clean and noisy, at 16,000, 22,050 and 44,100 Hz:\n"
     "         DIR/NAME.wav and its truth every 10 ms, DIR/NAME.f0\n"
     "  vowel-corpus  320 synthetic vowels (men and women, F0 100 and 200 Hz, 10,000 to\n"
-    "         44,100 Hz, 16-bit and float) and their true formants, DIR/truth.csv\n";
+    "         44,100 Hz, 16-bit and float) and their true formants, DIR/truth.csv\n"
+    "  firmware  a synthetic box firmware image as Intel HEX, for the simulated box\n"
+    "         (200 records of 16 bytes below 0x0E00; no real controller code)\n";
 
 
 int usageError(const std::string& message)
@@ -264,6 +268,44 @@ int runPitchCorpus(const std::string& dir)
     return 0;
 }
 
+// A stand-in for the box controller's firmware: the simulated box checks only
+// that it received a well-formed image, and the real image is not ours to
+// ship. 200 records of 16 bytes of a fixed pseudo-random pattern, at
+// addresses scattered (without overlap) below 0x0E00, then the end record.
+int runFirmware(const std::string& path)
+{
+    constexpr std::uint32_t kRecords = 200;
+    constexpr std::uint32_t kSlots = 0x0E00 / 16;  // 224 16-byte places below 0x0E00
+    FirmwareImage image;
+    std::uint32_t state = 0x2E7B1601;
+    auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 24;
+    };
+    for (std::uint32_t i = 0; i < kRecords; ++i) {
+        FirmwareRecord record;
+        record.Length = 16;
+        // 97 is prime to 224, so i -> 97 i mod 224 visits each place once.
+        record.Address = (i * 97 % kSlots) * 16;
+        for (std::uint8_t& byte : record.Data) {
+            byte = static_cast<std::uint8_t>(next());
+        }
+        image.records.push_back(record);
+    }
+    FirmwareRecord end;
+    end.Type = 1;
+    image.records.push_back(end);
+    const std::string text = image.toHex();
+    std::string error;
+    if (!writeFileAtomically(
+            path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+            error)) {
+        std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int run(int argc, char** argv)
 {
     if (argc < 3) {
@@ -272,13 +314,14 @@ int run(int argc, char** argv)
     const std::string command = argv[1];
     const std::string out = argv[2];
     if (command == "demo" || command == "seeds" || command == "vowel-corpus" ||
-        command == "pitch-corpus") {
+        command == "pitch-corpus" || command == "firmware") {
         if (argc != 3) {
             return usageError(command + " takes no options");
         }
         return command == "demo"           ? runDemo(out)
                : command == "seeds"        ? runSeeds(out)
                : command == "vowel-corpus" ? runVowelCorpus(out)
+               : command == "firmware"     ? runFirmware(out)
                                            : runPitchCorpus(out);
     }
     if (command == "vowel") {

@@ -485,8 +485,10 @@ Status USB2Hardware::SampleData() {
     if (!c.iface)
         return usb::kNoDevice;
     // A stream still running keeps its 32 reads in these buffers: it ends
-    // first, so that the new one never has more than 32 reads in flight.
-    if ((c.readsQueued > 0 || c.writesQueued > 0) && !cancel()) {
+    // first (quietly: this is its restart), so that the new one never has
+    // more than 32 reads in flight. A playback ends too: the 0xB4 below
+    // stops it on the box, and its writes would never come back.
+    if ((c.readsQueued > 0 || c.writesQueued > 0) && !endTransfers(true)) {
         c.print("The acquisition box is still finishing its last transfers; sampling did not "
                 "start.\n");
         return usb::kBusy;
@@ -644,7 +646,10 @@ bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::
         c.print(format("Nothing to play on the acquisition box (from %d to %d).\n", from, to));
         return false;
     }
-    if ((c.readsQueued > 0 || c.writesQueued > 0) && !cancel()) {
+    // The writes of an earlier playback still hold the write buffers; a
+    // stream that is running is left alone (aborting the pipes would end
+    // it too), so the new playback waits for the earlier one.
+    if (c.writesQueued > 0 && (c.readsQueued > 0 || !endTransfers(false))) {
         c.print("The acquisition box is still finishing its last transfers; playback did not "
                 "start.\n");
         return false;
@@ -749,13 +754,15 @@ void USB2Hardware::Stop() { m_box->gbStop = true; }
 
 void USB2Hardware::StopNow() { m_box->gbStopNow = true; }
 
-bool USB2Hardware::cancel() {
+bool USB2Hardware::cancel() { return endTransfers(true); }
+
+bool USB2Hardware::endTransfers(bool tellPlayer) {
     BoxConnection& c = *m_box;
     const bool wasRunning = c.streamOpen || c.playOpen;
     c.streamOpen = false;
     if (c.playOpen) {
         c.playOpen = false;
-        if (c.playReceiver)
+        if (tellPlayer && c.playReceiver)
             c.playReceiver->stopHardwarePlay();
     }
     c.gbStop = false;

@@ -81,7 +81,8 @@ public:
     // --- streaming ------------------------------------------------------------
     // Starts sampling: 0xB4, 0xB2, then 32 reads of 64 KiB on pipe 2. A
     // stream still running is ended first, quietly (its completions are
-    // waited for, so never more than 32 reads are in flight). kNoDevice
+    // waited for, so never more than 32 reads are in flight); a playback
+    // ends with `stopHardwarePlay`. kNoDevice
     // without a box, else the failure to queue the first read, else 0.
     usb::Status SampleData();
     void ReadCompletion(int buffer, usb::Status result, std::size_t transferred);
@@ -89,8 +90,10 @@ public:
     // Plays samples[from, to) on the D/A output with up to 32 writes of
     // 4,096 bytes on pipe 1, then 0xB3. The range is copied: the caller's
     // samples may change or go away meanwhile. `from` and `to` are clipped to
-    // the samples. Returns false, sending nothing, without a box or when
-    // `to` < `from`.
+    // the samples. An earlier playback still in flight ends first, quietly.
+    // Returns false, sending nothing, without a box, when `to` < `from`, or
+    // when an earlier playback's writes cannot be taken back while a stream
+    // runs.
     bool Play(std::span<const float> samples, std::int32_t from, std::int32_t to);
     void WriteCompletion(int buffer, usb::Status result, std::size_t transferred);
 
@@ -115,6 +118,7 @@ private:
     void fillPlayBuffer(int buffer, int firstSample);
     void endStreamIfDrained();
     void finishPlay(bool stopBox);
+    bool endTransfers(bool tellPlayer);
     bool drain();
     void closeInterface();
     template <typename F> void inCallback(F&& f);

@@ -585,6 +585,29 @@ TEST_F(BoxTest, UnpluggingWhilePlayingEndsThePlaybackOnce) {
     EXPECT_FALSE(box->playing());
 }
 
+TEST_F(BoxTest, StartingOneTransferKindTreatsTheOtherAsItMust) {
+    auto device = openBox();
+    const auto samples = ramp(40 * 2048);
+    // A second playback takes the write ring back quietly.
+    ASSERT_TRUE(hw.Play(samples, 0, 40 * 2048));
+    usb.complete(1);
+    ASSERT_TRUE(hw.Play(samples, 0, 40 * 2048));
+    EXPECT_EQ(usb.inFlight(1), 32u);
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 0);
+    // Sampling stops the box's playback: the player is told.
+    ASSERT_EQ(hw.SampleData(), usb::kSuccess);
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
+    EXPECT_EQ(usb.inFlight(1), 0u);
+    EXPECT_EQ(usb.inFlight(2), 32u);
+    // A playback beside a running stream leaves the stream alone.
+    ASSERT_TRUE(hw.Play(samples, 0, 4096));
+    EXPECT_EQ(usb.inFlight(2), 32u);
+    EXPECT_FALSE(hw.Play(samples, 0, 4096));  // its writes are still out
+    EXPECT_EQ(usb.inFlight(2), 32u);
+    EXPECT_TRUE(box->sampling());
+    EXPECT_EQ(seen.count("stopClose"), 0);
+}
+
 TEST_F(BoxTest, TheSamplesMayGoAwayWhilePlaying) {
     openBox();
     auto samples = std::make_unique<std::vector<float>>(ramp(40 * 2048));

@@ -81,33 +81,6 @@ std::int32_t DtoAdata(float sample) {
     return static_cast<std::int16_t>(reversed);
 }
 
-// --- BoxConnection -------------------------------------------------------------
-
-BoxConnection::BoxConnection(usb::UsbTransport& transport_, ConsoleSink console_,
-                             HardwareAnnouncer& announcer_, std::function<Clock::time_point()> now_)
-    : transport(transport_), console(std::move(console_)), announcer(announcer_),
-      now(std::move(now_)) {}
-
-std::shared_ptr<BoxConnection> BoxConnection::create(usb::UsbTransport& transport,
-                                                     ConsoleSink console,
-                                                     HardwareAnnouncer& announcer,
-                                                     std::function<Clock::time_point()> now) {
-    return std::make_shared<BoxConnection>(transport, std::move(console), announcer, std::move(now));
-}
-
-void BoxConnection::setFirmware(std::optional<FirmwareImage> image, std::string error) {
-    firmware = std::move(image);
-    firmwareErrorPrinted = false;
-    if (firmware) {
-        firmwareError.clear();
-        return;
-    }
-    firmwareError = error.empty() ? "The firmware image for the acquisition box could not be read."
-                                  : std::move(error);
-    print(firmwareError + "\n");
-    firmwareErrorPrinted = true;
-}
-
 // --- USB2Hardware: discovery ---------------------------------------------------
 
 USB2Hardware::USB2Hardware(std::shared_ptr<BoxConnection> connection)
@@ -159,8 +132,33 @@ void USB2Hardware::deviceArrived(const std::shared_ptr<usb::UsbDevice>& device) 
     else if (id.vendor == BoxConnection::kVendor && id.product == BoxConnection::kBoxProduct)
         FirmwareDeviceAdded(device);
     else
-        m_box->print(format("found device i didn't want (vendor = %d, product = %d)\n",
-                            static_cast<int>(id.vendor), static_cast<int>(id.product)));
+        printUnwanted(id);
+}
+
+void USB2Hardware::printUnwanted(const usb::DeviceIdentity& id) {
+    m_box->print(format("found device i didn't want (vendor = %d, product = %d)\n",
+                        static_cast<int>(id.vendor), static_cast<int>(id.product)));
+}
+
+bool USB2Hardware::openWanted(usb::UsbDevice& device, std::uint16_t product) {
+    BoxConnection& c = *m_box;
+    const usb::DeviceIdentity id = device.identity();
+    if (id.vendor != BoxConnection::kVendor || id.product != product) {
+        printUnwanted(id);
+        return false;
+    }
+    const Status status = device.open();
+    if (status != usb::kSuccess) {
+        c.print(format("unable to open device: %08x\n", status));
+        return false;
+    }
+    const std::int32_t configured = ConfigureAnchorDevice(device);
+    if (configured != 0) {
+        c.print(format("unable to configure device: %08x\n", static_cast<unsigned>(configured)));
+        device.close();
+        return false;
+    }
+    return true;
 }
 
 void USB2Hardware::deviceRemoved(const usb::DeviceIdentity& identity, std::uint64_t key) {
@@ -175,12 +173,6 @@ void USB2Hardware::deviceRemoved(const usb::DeviceIdentity& identity, std::uint6
 void USB2Hardware::RawDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device) {
     BoxConnection& c = *m_box;
     c.print("Raw device added.");
-    const usb::DeviceIdentity id = device->identity();
-    if (id.vendor != BoxConnection::kVendor || id.product != BoxConnection::kLoaderProduct) {
-        c.print(format("found device i didn't want (vendor = %d, product = %d)\n",
-                       static_cast<int>(id.vendor), static_cast<int>(id.product)));
-        return;
-    }
     if (!c.firmware) {
         // Without an image the loader is not even opened: a box half
         // written would be worse than a box left as it came.
@@ -191,19 +183,11 @@ void USB2Hardware::RawDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device)
         c.announcer.alert(kOrvixTitle, c.firmwareError, "Close");
         return;
     }
-    Status status = device->open();
-    if (status != usb::kSuccess) {
-        c.print(format("unable to open device: %08x\n", status));
+    if (!openWanted(*device, BoxConnection::kLoaderProduct))
         return;
-    }
-    const std::int32_t configured = ConfigureAnchorDevice(*device);
-    if (configured != 0) {
-        c.print(format("unable to configure device: %08x\n", static_cast<unsigned>(configured)));
-    } else {
-        status = DownloadToAnchorDevice(*device);
-        if (status != usb::kSuccess)
-            c.print(format("unable to download to device: %08x\n", status));
-    }
+    const Status status = DownloadToAnchorDevice(*device);
+    if (status != usb::kSuccess)
+        c.print(format("unable to download to device: %08x\n", status));
     device->close();
 }
 
@@ -282,26 +266,11 @@ Status USB2Hardware::DownloadToAnchorDevice(usb::UsbDevice& device) {
 void USB2Hardware::FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device) {
     BoxConnection& c = *m_box;
     c.print("Orvix USB2 Multichannel Data Acquisition system device added.");
-    const usb::DeviceIdentity id = device->identity();
-    if (id.vendor != BoxConnection::kVendor || id.product != BoxConnection::kBoxProduct) {
-        c.print(format("found device i didn't want (vendor = %d, product = %d)\n",
-                       static_cast<int>(id.vendor), static_cast<int>(id.product)));
+    if (!openWanted(*device, BoxConnection::kBoxProduct))
         return;
-    }
-    Status status = device->open();
-    if (status != usb::kSuccess) {
-        c.print(format("unable to open device: %08x\n", status));
-        return;
-    }
-    const std::int32_t configured = ConfigureAnchorDevice(*device);
-    if (configured != 0) {
-        c.print(format("unable to configure device: %08x\n", static_cast<unsigned>(configured)));
-        device->close();
-        return;
-    }
     // A box that arrives while another is open replaces it.
     closeInterface();
-    status = FindInterfaces(*device);
+    Status status = FindInterfaces(*device);
     if (status != usb::kSuccess) {
         c.print(format("unable to find interfaces on device: %08x\n", status));
         device->close();
@@ -513,20 +482,29 @@ Status USB2Hardware::SampleData() {
     return usb::kSuccess;
 }
 
+// The completion of one transfer: it holds a share of the ring its buffer
+// belongs to, and runs `handler` only if the connection and the interface
+// the transfer was queued on still exist.
+template <typename Ring>
+usb::Completion USB2Hardware::completion(std::shared_ptr<Ring> ring, int buffer,
+                                         void (USB2Hardware::*handler)(int, Status, std::size_t)) {
+    std::weak_ptr<BoxConnection> weak = m_box;
+    const std::uint64_t generation = m_box->generation;
+    return [weak, ring = std::move(ring), generation, buffer, handler](Status result,
+                                                                       std::size_t transferred) {
+        auto box = weak.lock();
+        if (!box || box->generation != generation)
+            return;  // a transfer of an interface since closed
+        USB2Hardware hardware(box);
+        hardware.inCallback([&] { (hardware.*handler)(buffer, result, transferred); });
+    };
+}
+
 Status USB2Hardware::queueRead(int buffer) {
     BoxConnection& c = *m_box;
-    std::weak_ptr<BoxConnection> weak = m_box;
-    auto ring = c.readRing;
-    const std::uint64_t generation = c.generation;
     const Status status = c.iface->readPipeAsync(
-        kReadPipe, ring->buffer(buffer),
-        [weak, ring, generation, buffer](Status result, std::size_t transferred) {
-            auto box = weak.lock();
-            if (!box || box->generation != generation)
-                return;  // a read of an interface since closed
-            USB2Hardware hardware(box);
-            hardware.inCallback([&] { hardware.ReadCompletion(buffer, result, transferred); });
-        });
+        kReadPipe, c.readRing->buffer(buffer),
+        completion(c.readRing, buffer, &USB2Hardware::ReadCompletion));
     if (status != usb::kSuccess)
         c.print(format("unable to do async bulk read (%08x)\n", status));
     else
@@ -611,18 +589,9 @@ void USB2Hardware::fillPlayBuffer(int buffer, int firstSample) {
 
 Status USB2Hardware::queueWrite(int buffer) {
     BoxConnection& c = *m_box;
-    std::weak_ptr<BoxConnection> weak = m_box;
-    auto ring = c.writeRing;
-    const std::uint64_t generation = c.generation;
     const Status status = c.iface->writePipeAsync(
-        kWritePipe, ring->buffer(buffer),
-        [weak, ring, generation, buffer](Status result, std::size_t transferred) {
-            auto box = weak.lock();
-            if (!box || box->generation != generation)
-                return;  // a write of an interface since closed
-            USB2Hardware hardware(box);
-            hardware.inCallback([&] { hardware.WriteCompletion(buffer, result, transferred); });
-        });
+        kWritePipe, c.writeRing->buffer(buffer),
+        completion(c.writeRing, buffer, &USB2Hardware::WriteCompletion));
     if (status != usb::kSuccess)
         c.print(format("unable to do async bulk write (%08x)\n", status));
     else

@@ -113,6 +113,10 @@ public:
     bool cancel();
 
 private:
+    // Checks the identity, opens and configures the device, printing what
+    // failed; false leaves it closed.
+    bool openWanted(usb::UsbDevice& device, std::uint16_t product);
+    void printUnwanted(const usb::DeviceIdentity& identity);
     usb::Status queueRead(int buffer);
     usb::Status queueWrite(int buffer);
     void fillPlayBuffer(int buffer, int firstSample);
@@ -122,6 +126,9 @@ private:
     bool drain();
     void closeInterface();
     template <typename F> void inCallback(F&& f);
+    template <typename Ring>
+    usb::Completion completion(std::shared_ptr<Ring> ring, int buffer,
+                               void (USB2Hardware::*handler)(int, usb::Status, std::size_t));
 
     std::shared_ptr<BoxConnection> m_box;
 };

@@ -188,13 +188,16 @@ std::optional<FirmwareImage> FirmwareImage::parseHex(std::string_view text, std:
             return std::nullopt;
         }
     }
+    if (image.records.empty() && text.find(':') == std::string_view::npos) {
+        error = "The firmware image is empty.";
+        return std::nullopt;
+    }
     error = "The firmware image ends at line " + std::to_string(lineNumber) +
             " without an end record; it may be truncated.";
     return std::nullopt;
 }
 
-std::optional<FirmwareImage> FirmwareImage::readHexFile(const std::string& path,
-                                                        std::string& error)
+std::optional<FirmwareImage> FirmwareImage::readHexFile(const std::string& path, std::string& error)
 {
     const std::string what = "The firmware image \"" + path + "\"";
     auto unreadable = [&](const std::string& reason) {

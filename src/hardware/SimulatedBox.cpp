@@ -12,9 +12,9 @@ namespace phonaxis::usb {
 namespace {
 
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
-constexpr std::uint64_t kFrameRate = 22050;  // frames (and D/A words) per second
+constexpr std::uint64_t kFrameRate = 22050; // frames (and D/A words) per second
 constexpr std::size_t kFrameBytes = SimulatedBox::kSlots * 2;
-constexpr std::size_t kFramesPerBlock = 2048;  // one 64 KiB read
+constexpr std::size_t kFramesPerBlock = 2048; // one 64 KiB read
 constexpr std::uint16_t kRelease = 0x0100;
 
 // The loader's RAM load request and the controller's CPU control register.
@@ -87,8 +87,8 @@ double audioSignal(std::uint64_t n)
 // they are apart (0.6 <= p < 1); the signal is 0.8 e - 0.4.
 double eggSignal(std::uint64_t n)
 {
-    const double p = static_cast<double>(120 * (n % kFrameRate) % kFrameRate) /
-                     static_cast<double>(kFrameRate);
+    const double p =
+        static_cast<double>(120 * (n % kFrameRate) % kFrameRate) / static_cast<double>(kFrameRate);
     double e = 0.0;
     if (p < 0.1) {
         const double s = std::sin(std::numbers::pi / 2.0 * p / 0.1);
@@ -126,11 +126,11 @@ enum class Kind { Loader, Box, Foreign };
 class Device;
 
 struct Transfer {
-    std::uint64_t id = 0;           // submission order
-    std::uint64_t interfaceId = 0;  // the interface that queued it
+    std::uint64_t id = 0;          // submission order
+    std::uint64_t interfaceId = 0; // the interface that queued it
     int pipe = 0;
-    std::span<std::uint8_t> into;         // a read's buffer
-    std::span<const std::uint8_t> from;   // a write's buffer
+    std::span<std::uint8_t> into;       // a read's buffer
+    std::span<const std::uint8_t> from; // a write's buffer
     Completion done;
     std::int64_t submittedNs = 0;
 };
@@ -141,20 +141,20 @@ struct Core {
     int channels = 9;
     std::function<SimulatedBox::Clock::time_point()> now;
     SimulatedBox::Clock::time_point epoch;
-    std::weak_ptr<Core> self;  // what the devices it hands out refer back to
+    std::weak_ptr<Core> self; // what the devices it hands out refer back to
 
     bool watching = false;
     std::uint16_t watchedVendor = 0;
     UsbTransport::Arrival arrived;
     UsbTransport::Removal removed;
-    std::function<void()> pollFdsChanged;  // kept; a simulated box has no descriptors
+    std::function<void()> pollFdsChanged; // kept; a simulated box has no descriptors
 
     std::uint64_t nextKey = 1;
     std::uint64_t nextTransferId = 1;
     std::uint64_t nextInterfaceId = 1;
-    std::shared_ptr<Device> box;  // the box's attachment; null while unplugged
+    std::shared_ptr<Device> box; // the box's attachment; null while unplugged
     std::vector<std::shared_ptr<Device>> foreign;
-    bool reenumerate = false;     // released after a good image: leaves and comes back
+    bool reenumerate = false; // released after a good image: leaves and comes back
 
     // The loader.
     std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(kRamBytes, 0);
@@ -169,7 +169,7 @@ struct Core {
     bool sampling = false;
     bool playing = false;
     std::uint64_t nextFrame = 0;
-    std::int64_t playFreeNs = 0;  // when the D/A can take the next queued block
+    std::int64_t playFreeNs = 0; // when the D/A can take the next queued block
     std::deque<Transfer> reads;
     std::deque<Transfer> writes;
 
@@ -451,20 +451,18 @@ void Core::leave(const DeviceIdentity& identity, std::uint64_t key)
 
 void Core::attachBox(std::uint16_t product)
 {
-    box = std::make_shared<Device>(self, product == SimulatedBox::kBoxProduct
-                                                              ? Kind::Box
-                                                              : Kind::Loader,
-                                   DeviceIdentity{SimulatedBox::kVendor, product, kRelease},
-                                   nextKey++);
+    box = std::make_shared<Device>(
+        self, product == SimulatedBox::kBoxProduct ? Kind::Box : Kind::Loader,
+        DeviceIdentity{SimulatedBox::kVendor, product, kRelease}, nextKey++);
 }
 
 void Core::complete(Transfer transfer, Status status, std::size_t transferred)
 {
-    events.push_back([this, done = std::move(transfer.done), pipe = transfer.pipe, status,
-                      transferred] {
-        --inFlight[pipe];
-        done(status, transferred);
-    });
+    events.push_back(
+        [this, done = std::move(transfer.done), pipe = transfer.pipe, status, transferred] {
+            --inFlight[pipe];
+            done(status, transferred);
+        });
 }
 
 void Core::cancel(std::optional<std::uint64_t> interfaceId, Status status)
@@ -551,8 +549,8 @@ Status Core::loaderRequest(const ControlRequest& request, std::size_t& transferr
 Status Core::boxRequest(const ControlRequest& request, std::size_t& transferred)
 {
     auto is = [&](std::uint8_t type, std::size_t length, bool anyValue) {
-        return request.requestType == type && request.data.size() == length &&
-               request.index == 0 && (anyValue || request.value == 0);
+        return request.requestType == type && request.data.size() == length && request.index == 0 &&
+               (anyValue || request.value == 0);
     };
     switch (request.request) {
     case kStartSampling:

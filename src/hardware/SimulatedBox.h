@@ -21,6 +21,18 @@
 //
 // The clock is injected (tests step it; the application passes the steady
 // clock). Main thread only, like every transport.
+//
+// In detail: frame n is due n / 22050 s after the box was made; 0xB2 starts
+// at the first frame not before the clock (never going back over frames
+// sent), and frames stay contiguous from read to read, so a ring queued late
+// catches up at once. Reads queued while the box is not sampling, and writes
+// while it is not playing, wait; 0xB4 stops both and drops a block half
+// done. A read of less than 64 KiB gets as many whole frames as fit. The
+// loader refuses (kStall) RAM writes outside 0x0000..0x3FFF and reset
+// writes of other than one byte; a download counts from the 0x01 reset
+// write. Every request the programmed box receives, refused or failed ones
+// included, is listed by requests(). A box plugged in again is a fresh one:
+// RAM, control blocks, requests and D/A words start empty.
 
 #include "hardware/UsbTransport.h"
 

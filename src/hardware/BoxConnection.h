@@ -72,16 +72,16 @@ public:
     static constexpr std::uint16_t kLoaderProduct = 0x1600;
     static constexpr std::uint16_t kBoxProduct = 0x1601;
     static constexpr int kRingSize = 32;
-    static constexpr std::size_t kXferSizeSample = 65536;  // bytes per read
-    static constexpr std::size_t kXferSizePlay = 4096;     // bytes per write
+    static constexpr std::size_t kXferSizeSample = 65536; // bytes per read
+    static constexpr std::size_t kXferSizePlay = 4096;    // bytes per write
     static constexpr int kSamplesPerWrite = static_cast<int>(kXferSizePlay / 2);
 
     // `transport` must outlive the connection. `announcer` too; the
     // console may be empty (nothing printed). `now` is the clock playback
     // time is measured with.
-    static std::shared_ptr<BoxConnection> create(usb::UsbTransport& transport, ConsoleSink console,
-                                                 HardwareAnnouncer& announcer,
-                                                 std::function<Clock::time_point()> now = Clock::now);
+    static std::shared_ptr<BoxConnection>
+    create(usb::UsbTransport& transport, ConsoleSink console, HardwareAnnouncer& announcer,
+           std::function<Clock::time_point()> now = Clock::now);
 
     // The firmware the loader gets. Without an image (`image` empty) the
     // `error` sentence is printed once, a loader arriving gets an alert,
@@ -114,7 +114,8 @@ public:
     struct ReadRing {
         std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kRingSize * kXferSizeSample);
         std::array<ReadRecord, kRingSize> records{};
-        std::span<std::uint8_t> buffer(int i) {
+        std::span<std::uint8_t> buffer(int i)
+        {
             return std::span(bytes).subspan(static_cast<std::size_t>(i) * kXferSizeSample,
                                             kXferSizeSample);
         }
@@ -122,14 +123,15 @@ public:
     struct PlayRecord {
         int from = 0;
         int to = 0;
-        int position = 0;  // sample index just past the last one put in this buffer
+        int position = 0; // sample index just past the last one put in this buffer
         int slot = 0;
-        int count = 0;     // buffers queued at the start, min(buffers needed, 32)
+        int count = 0; // buffers queued at the start, min(buffers needed, 32)
     };
     struct WriteRing {
         std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kRingSize * kXferSizePlay);
         std::array<PlayRecord, kRingSize> records{};
-        std::span<std::uint8_t> buffer(int i) {
+        std::span<std::uint8_t> buffer(int i)
+        {
             return std::span(bytes).subspan(static_cast<std::size_t>(i) * kXferSizePlay,
                                             kXferSizePlay);
         }
@@ -159,17 +161,17 @@ public:
     std::shared_ptr<ReadRing> readRing;
     std::shared_ptr<WriteRing> writeRing;
     std::vector<std::uint8_t> newest = std::vector<std::uint8_t>(kXferSizeSample);
-    std::vector<float> playSamples;  // the range being played, from `from` on
+    std::vector<float> playSamples; // the range being played, from `from` on
 
     bool gbStop = false;
     bool gbStopNow = false;
     int gnStopCount = 0;
-    bool streamOpen = false;  // a stream has reads queued and its end is not told yet
-    bool playOpen = false;    // a playback has writes queued and its end is not told yet
+    bool streamOpen = false; // a stream has reads queued and its end is not told yet
+    bool playOpen = false;   // a playback has writes queued and its end is not told yet
     int readsQueued = 0;
     int writesQueued = 0;
-    int callbackDepth = 0;    // > 0 while the transport is delivering to us
-    std::uint64_t generation = 0;  // counts the interfaces closed: tells a stale completion
+    int callbackDepth = 0;        // > 0 while the transport is delivering to us
+    std::uint64_t generation = 0; // counts the interfaces closed: tells a stale completion
 
     bool gbsetCmdControl = false;
     int gcmdCtlIndex1 = -1;
@@ -181,7 +183,8 @@ public:
 
     BoxConnection(usb::UsbTransport& transport, ConsoleSink console, HardwareAnnouncer& announcer,
                   std::function<Clock::time_point()> now);
-    void print(const std::string& text) const {
+    void print(const std::string& text) const
+    {
         if (console)
             console(text);
     }

@@ -29,7 +29,8 @@ const char* const kOrvixTitle = "Orvix USB2 Multichannel Data Acquisition system
 const char* const kTelvoTitle = "Telvo dual channels Data Acquisition system";
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
+std::string format(const char* fmt, ...)
+{
     char text[256];
     va_list args;
     va_start(args, fmt);
@@ -38,36 +39,53 @@ std::string format(const char* fmt, ...) {
     return text;
 }
 
-const char* directionName(std::uint8_t direction) {
+const char* directionName(std::uint8_t direction)
+{
     switch (direction) {
-    case 0: return "out";
-    case 1: return "in";
-    case 2: return "none";
-    case 3: return "any";
-    default: return "???";
+    case 0:
+        return "out";
+    case 1:
+        return "in";
+    case 2:
+        return "none";
+    case 3:
+        return "any";
+    default:
+        return "???";
     }
 }
 
-const char* transferTypeName(std::uint8_t type) {
+const char* transferTypeName(std::uint8_t type)
+{
     switch (type) {
-    case 0: return "control";
-    case 1: return "isoc";
-    case 2: return "bulk";
-    case 3: return "interrupt";
-    case 0xFF: return "any";
-    default: return "???";
+    case 0:
+        return "control";
+    case 1:
+        return "isoc";
+    case 2:
+        return "bulk";
+    case 3:
+        return "interrupt";
+    case 0xFF:
+        return "any";
+    default:
+        return "???";
     }
 }
 
 // Buffers needed for a range: one per 2,048 samples, plus one.
-int buffersNeeded(int from, int to) { return (to - from) / BoxConnection::kSamplesPerWrite + 1; }
+int buffersNeeded(int from, int to)
+{
+    return (to - from) / BoxConnection::kSamplesPerWrite + 1;
+}
 
 } // namespace
 
-std::int32_t DtoAdata(float sample) {
+std::int32_t DtoAdata(float sample)
+{
     double n = std::trunc((static_cast<double>(sample) + 1.0) * 32767.0);
     if (!std::isfinite(n))
-        n = 32767.0;  // what 0.0 gives
+        n = 32767.0; // what 0.0 gives
     // The low 16 bits of n as two's complement, without converting an
     // out-of-range double to an integer.
     double low = std::fmod(n, 65536.0);
@@ -83,16 +101,19 @@ std::int32_t DtoAdata(float sample) {
 
 // --- USB2Hardware: discovery ---------------------------------------------------
 
-USB2Hardware::USB2Hardware(std::shared_ptr<BoxConnection> connection)
-    : m_box(std::move(connection)) {}
+USB2Hardware::USB2Hardware(std::shared_ptr<BoxConnection> connection) : m_box(std::move(connection))
+{
+}
 
-template <typename F> void USB2Hardware::inCallback(F&& f) {
+template <typename F> void USB2Hardware::inCallback(F&& f)
+{
     ++m_box->callbackDepth;
     f();
     --m_box->callbackDepth;
 }
 
-Status USB2Hardware::FindLoadDevice() {
+Status USB2Hardware::FindLoadDevice()
+{
     BoxConnection& c = *m_box;
     if (c.armed)
         return usb::kSuccess;
@@ -125,7 +146,8 @@ Status USB2Hardware::FindLoadDevice() {
     return usb::kSuccess;
 }
 
-void USB2Hardware::deviceArrived(const std::shared_ptr<usb::UsbDevice>& device) {
+void USB2Hardware::deviceArrived(const std::shared_ptr<usb::UsbDevice>& device)
+{
     const usb::DeviceIdentity id = device->identity();
     if (id.vendor == BoxConnection::kVendor && id.product == BoxConnection::kLoaderProduct)
         RawDeviceAdded(device);
@@ -135,12 +157,14 @@ void USB2Hardware::deviceArrived(const std::shared_ptr<usb::UsbDevice>& device) 
         printUnwanted(id);
 }
 
-void USB2Hardware::printUnwanted(const usb::DeviceIdentity& id) {
+void USB2Hardware::printUnwanted(const usb::DeviceIdentity& id)
+{
     m_box->print(format("found device i didn't want (vendor = %d, product = %d)\n",
                         static_cast<int>(id.vendor), static_cast<int>(id.product)));
 }
 
-bool USB2Hardware::openWanted(usb::UsbDevice& device, std::uint16_t product) {
+bool USB2Hardware::openWanted(usb::UsbDevice& device, std::uint16_t product)
+{
     BoxConnection& c = *m_box;
     const usb::DeviceIdentity id = device.identity();
     if (id.vendor != BoxConnection::kVendor || id.product != product) {
@@ -161,7 +185,8 @@ bool USB2Hardware::openWanted(usb::UsbDevice& device, std::uint16_t product) {
     return true;
 }
 
-void USB2Hardware::deviceRemoved(const usb::DeviceIdentity& identity, std::uint64_t key) {
+void USB2Hardware::deviceRemoved(const usb::DeviceIdentity& identity, std::uint64_t key)
+{
     if (identity.vendor != BoxConnection::kVendor)
         return;
     if (identity.product == BoxConnection::kLoaderProduct)
@@ -170,7 +195,8 @@ void USB2Hardware::deviceRemoved(const usb::DeviceIdentity& identity, std::uint6
         FirmwareDeviceRemoved(key);
 }
 
-void USB2Hardware::RawDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device) {
+void USB2Hardware::RawDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device)
+{
     BoxConnection& c = *m_box;
     c.print("Raw device added.");
     if (!c.firmware) {
@@ -191,9 +217,13 @@ void USB2Hardware::RawDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device)
     device->close();
 }
 
-void USB2Hardware::RawDeviceRemoved() { m_box->print("Raw device removed."); }
+void USB2Hardware::RawDeviceRemoved()
+{
+    m_box->print("Raw device removed.");
+}
 
-std::int32_t USB2Hardware::ConfigureAnchorDevice(usb::UsbDevice& device) {
+std::int32_t USB2Hardware::ConfigureAnchorDevice(usb::UsbDevice& device)
+{
     BoxConnection& c = *m_box;
     if (device.configurationCount() <= 0)
         return -1;
@@ -213,7 +243,8 @@ std::int32_t USB2Hardware::ConfigureAnchorDevice(usb::UsbDevice& device) {
 }
 
 Status USB2Hardware::AnchorWrite(usb::UsbDevice& device, std::uint16_t address,
-                                 std::span<const std::uint8_t> data) {
+                                 std::span<const std::uint8_t> data)
+{
     // The request's data span is not const (it serves both directions);
     // a load only reads it, from a copy.
     std::array<std::uint8_t, 16> bytes{};
@@ -229,7 +260,8 @@ Status USB2Hardware::AnchorWrite(usb::UsbDevice& device, std::uint16_t address,
     return device.control(request, transferred);
 }
 
-Status USB2Hardware::DownloadToAnchorDevice(usb::UsbDevice& device) {
+Status USB2Hardware::DownloadToAnchorDevice(usb::UsbDevice& device)
+{
     BoxConnection& c = *m_box;
     const std::uint8_t reset = 0x01;
     Status status = AnchorWrite(device, kCpuControl, std::span(&reset, 1));
@@ -263,7 +295,8 @@ Status USB2Hardware::DownloadToAnchorDevice(usb::UsbDevice& device) {
     return usb::kSuccess;
 }
 
-void USB2Hardware::FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device) {
+void USB2Hardware::FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device)
+{
     BoxConnection& c = *m_box;
     c.print("Orvix USB2 Multichannel Data Acquisition system device added.");
     if (!openWanted(*device, BoxConnection::kBoxProduct))
@@ -308,7 +341,8 @@ void USB2Hardware::FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& de
     }
 }
 
-Status USB2Hardware::FindInterfaces(usb::UsbDevice& device) {
+Status USB2Hardware::FindInterfaces(usb::UsbDevice& device)
+{
     BoxConnection& c = *m_box;
     std::unique_ptr<usb::UsbInterface> opened;
     Status status = device.openFirstInterface(opened);
@@ -332,7 +366,8 @@ Status USB2Hardware::FindInterfaces(usb::UsbDevice& device) {
     return usb::kSuccess;
 }
 
-std::int32_t USB2Hardware::ReadConfiguration() {
+std::int32_t USB2Hardware::ReadConfiguration()
+{
     BoxConnection& c = *m_box;
     BoxControlBlock answer{};
     const Status status = SendRequest(answer, kReadConfiguration, 64, 1, 0);
@@ -345,7 +380,8 @@ std::int32_t USB2Hardware::ReadConfiguration() {
     return channels == 9 || channels == 5 || channels == 2 ? channels : -1;
 }
 
-void USB2Hardware::FirmwareDeviceRemoved(std::uint64_t key) {
+void USB2Hardware::FirmwareDeviceRemoved(std::uint64_t key)
+{
     BoxConnection& c = *m_box;
     c.print("Orvix USB2 Multichannel Data Acquisition system device removed.");
     if (c.device && c.device->key() == key)
@@ -353,7 +389,8 @@ void USB2Hardware::FirmwareDeviceRemoved(std::uint64_t key) {
     hardwareRemoved();
 }
 
-void USB2Hardware::closeInterface() {
+void USB2Hardware::closeInterface()
+{
     BoxConnection& c = *m_box;
     // The box is gone or replaced: its streams end here, whatever their
     // transfers still say.
@@ -383,7 +420,8 @@ void USB2Hardware::closeInterface() {
     }
 }
 
-void USB2Hardware::hardwareFound(std::int32_t channels) {
+void USB2Hardware::hardwareFound(std::int32_t channels)
+{
     BoxConnection& c = *m_box;
     c.print("Hardware Found");
     c.announcer.beep();
@@ -393,7 +431,8 @@ void USB2Hardware::hardwareFound(std::int32_t channels) {
         c.announcer.alert(kTelvoTitle, " Found", "Close");
 }
 
-void USB2Hardware::hardwareRemoved() {
+void USB2Hardware::hardwareRemoved()
+{
     BoxConnection& c = *m_box;
     c.print("Hardware Removed");
     c.announcer.beep();
@@ -403,8 +442,8 @@ void USB2Hardware::hardwareRemoved() {
 // --- control -------------------------------------------------------------------
 
 Status USB2Hardware::SendRequest(std::span<std::uint8_t> data, std::uint8_t request,
-                                 std::uint16_t length, std::uint16_t direction,
-                                 std::uint16_t value) {
+                                 std::uint16_t length, std::uint16_t direction, std::uint16_t value)
+{
     BoxConnection& c = *m_box;
     if (!c.iface)
         return usb::kNoDevice;
@@ -423,18 +462,21 @@ Status USB2Hardware::SendRequest(std::span<std::uint8_t> data, std::uint8_t requ
     return transferred == length ? usb::kSuccess : usb::kUnderrun;
 }
 
-Status USB2Hardware::setControl(std::int32_t index, const BoxControlBlock& block) {
+Status USB2Hardware::setControl(std::int32_t index, const BoxControlBlock& block)
+{
     BoxControlBlock bytes = block;
     return SendRequest(bytes, kSetControl, 64, 0, static_cast<std::uint16_t>(index));
 }
 
-void USB2Hardware::setControlDirect(std::int32_t index, const BoxControlBlock& block) {
+void USB2Hardware::setControlDirect(std::int32_t index, const BoxControlBlock& block)
+{
     if (m_box->iface)
         setControl(index, block);
 }
 
 void USB2Hardware::setControl(std::int32_t index1, std::int32_t index2,
-                              const BoxControlBlock& block1, const BoxControlBlock& block2) {
+                              const BoxControlBlock& block1, const BoxControlBlock& block2)
+{
     BoxConnection& c = *m_box;
     c.gcmdBuffer1 = block1;
     c.gcmdBuffer2 = block2;
@@ -443,11 +485,15 @@ void USB2Hardware::setControl(std::int32_t index1, std::int32_t index2,
     c.gbsetCmdControl = true;
 }
 
-void USB2Hardware::resetHardware() { SendRequest({}, kStopBox, 0, 0, 0); }
+void USB2Hardware::resetHardware()
+{
+    SendRequest({}, kStopBox, 0, 0, 0);
+}
 
 // --- sampling ------------------------------------------------------------------
 
-Status USB2Hardware::SampleData() {
+Status USB2Hardware::SampleData()
+{
     BoxConnection& c = *m_box;
     c.gnStopCount = 0;
     c.gbStop = true;
@@ -487,24 +533,26 @@ Status USB2Hardware::SampleData() {
 // the transfer was queued on still exist.
 template <typename Ring>
 usb::Completion USB2Hardware::completion(std::shared_ptr<Ring> ring, int buffer,
-                                         void (USB2Hardware::*handler)(int, Status, std::size_t)) {
+                                         void (USB2Hardware::*handler)(int, Status, std::size_t))
+{
     std::weak_ptr<BoxConnection> weak = m_box;
     const std::uint64_t generation = m_box->generation;
     return [weak, ring = std::move(ring), generation, buffer, handler](Status result,
                                                                        std::size_t transferred) {
         auto box = weak.lock();
         if (!box || box->generation != generation)
-            return;  // a transfer of an interface since closed
+            return; // a transfer of an interface since closed
         USB2Hardware hardware(box);
         hardware.inCallback([&] { (hardware.*handler)(buffer, result, transferred); });
     };
 }
 
-Status USB2Hardware::queueRead(int buffer) {
+Status USB2Hardware::queueRead(int buffer)
+{
     BoxConnection& c = *m_box;
-    const Status status = c.iface->readPipeAsync(
-        kReadPipe, c.readRing->buffer(buffer),
-        completion(c.readRing, buffer, &USB2Hardware::ReadCompletion));
+    const Status status =
+        c.iface->readPipeAsync(kReadPipe, c.readRing->buffer(buffer),
+                               completion(c.readRing, buffer, &USB2Hardware::ReadCompletion));
     if (status != usb::kSuccess)
         c.print(format("unable to do async bulk read (%08x)\n", status));
     else
@@ -512,11 +560,12 @@ Status USB2Hardware::queueRead(int buffer) {
     return status;
 }
 
-void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transferred) {
+void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transferred)
+{
     BoxConnection& c = *m_box;
     --c.readsQueued;
     if (!c.streamOpen)
-        return;  // a stream already ended (removal, cancel): only its place is freed
+        return; // a stream already ended (removal, cancel): only its place is freed
     if (result != usb::kSuccess) {
         // The buffer leaves the ring; during a stop it still counts, so the
         // stop ends when the last read in flight is back.
@@ -558,7 +607,8 @@ void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transfe
         endStreamIfDrained();
 }
 
-void USB2Hardware::endStreamIfDrained() {
+void USB2Hardware::endStreamIfDrained()
+{
     BoxConnection& c = *m_box;
     if (!c.streamOpen || c.readsQueued > 0)
         return;
@@ -571,27 +621,30 @@ void USB2Hardware::endStreamIfDrained() {
 
 // --- playback ------------------------------------------------------------------
 
-void USB2Hardware::fillPlayBuffer(int buffer, int firstSample) {
+void USB2Hardware::fillPlayBuffer(int buffer, int firstSample)
+{
     BoxConnection& c = *m_box;
     auto& record = c.writeRing->records[static_cast<std::size_t>(buffer)];
     const auto bytes = c.writeRing->buffer(buffer);
     const auto padding = static_cast<std::uint16_t>(DtoAdata(0.0f));
     int p = firstSample;
     for (int word = 0; word < BoxConnection::kSamplesPerWrite; ++word, ++p) {
-        const auto w = p < record.to ? static_cast<std::uint16_t>(DtoAdata(
-                                           c.playSamples[static_cast<std::size_t>(p - record.from)]))
-                                     : padding;
+        const auto w = p < record.to
+                           ? static_cast<std::uint16_t>(
+                                 DtoAdata(c.playSamples[static_cast<std::size_t>(p - record.from)]))
+                           : padding;
         bytes[static_cast<std::size_t>(2 * word)] = static_cast<std::uint8_t>(w & 0xFF);
         bytes[static_cast<std::size_t>(2 * word + 1)] = static_cast<std::uint8_t>(w >> 8);
     }
     record.position = p;
 }
 
-Status USB2Hardware::queueWrite(int buffer) {
+Status USB2Hardware::queueWrite(int buffer)
+{
     BoxConnection& c = *m_box;
-    const Status status = c.iface->writePipeAsync(
-        kWritePipe, c.writeRing->buffer(buffer),
-        completion(c.writeRing, buffer, &USB2Hardware::WriteCompletion));
+    const Status status =
+        c.iface->writePipeAsync(kWritePipe, c.writeRing->buffer(buffer),
+                                completion(c.writeRing, buffer, &USB2Hardware::WriteCompletion));
     if (status != usb::kSuccess)
         c.print(format("unable to do async bulk write (%08x)\n", status));
     else
@@ -599,7 +652,8 @@ Status USB2Hardware::queueWrite(int buffer) {
     return status;
 }
 
-bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::int32_t to) {
+bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::int32_t to)
+{
     BoxConnection& c = *m_box;
     c.gnStopCount = 0;
     c.gbStop = false;
@@ -646,11 +700,12 @@ bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::
     return c.playOpen;
 }
 
-void USB2Hardware::WriteCompletion(int buffer, Status result, std::size_t /*transferred*/) {
+void USB2Hardware::WriteCompletion(int buffer, Status result, std::size_t /*transferred*/)
+{
     BoxConnection& c = *m_box;
     --c.writesQueued;
     if (!c.playOpen)
-        return;  // a playback already ended: only its place is freed
+        return; // a playback already ended: only its place is freed
     if (result != usb::kSuccess) {
         // The buffer leaves the ring; the playback ends when none is left.
         c.print(format("error from async bulk write (%08x)\n", result));
@@ -680,8 +735,9 @@ void USB2Hardware::WriteCompletion(int buffer, Status result, std::size_t /*tran
         c.print(format("Async gnStopCount = %d\n", c.gnStopCount));
         if (receiver)
             receiver->animateHardwarePlay(elapsed);
-        const bool done = count > BoxConnection::kRingSize ? c.gnStopCount >= BoxConnection::kRingSize - 1
-                                                           : lastSlot;
+        const bool done = count > BoxConnection::kRingSize
+                              ? c.gnStopCount >= BoxConnection::kRingSize - 1
+                              : lastSlot;
         if (done || c.writesQueued == 0) {
             c.gbStop = false;
             finishPlay(true);
@@ -695,7 +751,8 @@ void USB2Hardware::WriteCompletion(int buffer, Status result, std::size_t /*tran
             finishPlay(true);
         return;
     }
-    const int p = record.position + (BoxConnection::kRingSize - 1) * BoxConnection::kSamplesPerWrite;
+    const int p =
+        record.position + (BoxConnection::kRingSize - 1) * BoxConnection::kSamplesPerWrite;
     if (p >= record.to) {
         c.gbStop = true;
     } else if (c.iface) {
@@ -708,7 +765,8 @@ void USB2Hardware::WriteCompletion(int buffer, Status result, std::size_t /*tran
         finishPlay(true);
 }
 
-void USB2Hardware::finishPlay(bool stopBox) {
+void USB2Hardware::finishPlay(bool stopBox)
+{
     BoxConnection& c = *m_box;
     c.playOpen = false;
     c.gbStop = false;
@@ -719,13 +777,23 @@ void USB2Hardware::finishPlay(bool stopBox) {
     c.print("Async play stopped");
 }
 
-void USB2Hardware::Stop() { m_box->gbStop = true; }
+void USB2Hardware::Stop()
+{
+    m_box->gbStop = true;
+}
 
-void USB2Hardware::StopNow() { m_box->gbStopNow = true; }
+void USB2Hardware::StopNow()
+{
+    m_box->gbStopNow = true;
+}
 
-bool USB2Hardware::cancel() { return endTransfers(true); }
+bool USB2Hardware::cancel()
+{
+    return endTransfers(true);
+}
 
-bool USB2Hardware::endTransfers(bool tellPlayer) {
+bool USB2Hardware::endTransfers(bool tellPlayer)
+{
     BoxConnection& c = *m_box;
     const bool wasRunning = c.streamOpen || c.playOpen;
     c.streamOpen = false;
@@ -744,7 +812,8 @@ bool USB2Hardware::endTransfers(bool tellPlayer) {
     return drained;
 }
 
-bool USB2Hardware::drain() {
+bool USB2Hardware::drain()
+{
     BoxConnection& c = *m_box;
     // From inside a delivery the transport cannot be asked for more.
     if (c.callbackDepth > 0)

@@ -7,8 +7,8 @@
 
 #include "hardware/USB2Hardware.h"
 
-#include <deque>
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <string>
 #include <utility>
@@ -25,7 +25,7 @@ struct SentRequest {
 
 struct PendingTransfer {
     int pipe = 0;
-    std::span<std::uint8_t> buffer;  // a write's bytes too (read from it only)
+    std::span<std::uint8_t> buffer; // a write's bytes too (read from it only)
     usb::Completion done;
     std::uint64_t device = 0;
 };
@@ -35,18 +35,22 @@ class FakeTransport;
 class FakeDevice final : public usb::UsbDevice {
 public:
     FakeDevice(FakeTransport& transport, usb::DeviceIdentity identity, std::uint64_t key)
-        : m_transport(transport), m_identity(identity), m_key(key) {}
+        : m_transport(transport), m_identity(identity), m_key(key)
+    {
+    }
 
     usb::DeviceIdentity identity() const override { return m_identity; }
     std::uint64_t key() const override { return m_key; }
     usb::Status open() override;
     void close() override { opened = false; }
     int configurationCount() override { return 1; }
-    usb::Status configurationValue(int, std::uint8_t& value) override {
+    usb::Status configurationValue(int, std::uint8_t& value) override
+    {
         value = 1;
         return present ? usb::kSuccess : usb::kNoDevice;
     }
-    usb::Status setConfiguration(std::uint8_t value) override {
+    usb::Status setConfiguration(std::uint8_t value) override
+    {
         configured = value;
         return present ? usb::kSuccess : usb::kNoDevice;
     }
@@ -55,9 +59,9 @@ public:
 
     // What the test sets.
     std::uint8_t configurationAnswer = 9;
-    std::size_t shortAnswerBy = 0;          // the next control moves this many bytes fewer
-    std::map<std::uint8_t, usb::Status> failRequest;  // bRequest → status (every time)
-    int failLoadAt = -1;                    // the n-th 0xA0 write (from 0) fails
+    std::size_t shortAnswerBy = 0;                   // the next control moves this many bytes fewer
+    std::map<std::uint8_t, usb::Status> failRequest; // bRequest → status (every time)
+    int failLoadAt = -1;                             // the n-th 0xA0 write (from 0) fails
     usb::Status failOpen = usb::kSuccess;
 
     // What the test reads.
@@ -75,7 +79,8 @@ private:
 
 class FakeTransport final : public usb::UsbTransport {
 public:
-    usb::Status watch(std::uint16_t vendor, Arrival arrived, Removal removed, std::string&) override {
+    usb::Status watch(std::uint16_t vendor, Arrival arrived, Removal removed, std::string&) override
+    {
         ++watchCalls;
         m_vendor = vendor;
         m_arrived = std::move(arrived);
@@ -87,14 +92,16 @@ public:
     std::vector<PollFd> pollFds() override { return {}; }
     void onPollFdsChanged(std::function<void()>) override {}
     std::optional<std::chrono::milliseconds> nextTimeout() override { return std::nullopt; }
-    void handleEvents() override {
+    void handleEvents() override
+    {
         auto events = std::move(m_events);
         m_events.clear();
         for (auto& event : events)
             event();
     }
 
-    std::shared_ptr<FakeDevice> plug(std::uint16_t product) {
+    std::shared_ptr<FakeDevice> plug(std::uint16_t product)
+    {
         auto device = std::make_shared<FakeDevice>(
             *this, usb::DeviceIdentity{0x2E7B, product, 0x0001}, ++m_nextKey);
         m_attached.push_back(device);
@@ -103,7 +110,8 @@ public:
         return device;
     }
     // The device leaves: its transfers fail with kNoDevice, then the removal.
-    void unplug(const std::shared_ptr<FakeDevice>& device) {
+    void unplug(const std::shared_ptr<FakeDevice>& device)
+    {
         device->present = false;
         std::erase(m_attached, device);
         failTransfers(device->key(), usb::kNoDevice);
@@ -114,7 +122,8 @@ public:
 
     // Completes the oldest transfer on `pipe` with `status`; a successful
     // read is filled with `fill`. Returns false when none is pending.
-    bool complete(int pipe, usb::Status status = usb::kSuccess, std::uint8_t fill = 0) {
+    bool complete(int pipe, usb::Status status = usb::kSuccess, std::uint8_t fill = 0)
+    {
         for (auto it = pending.begin(); it != pending.end(); ++it) {
             if (it->pipe != pipe)
                 continue;
@@ -127,13 +136,15 @@ public:
         }
         return false;
     }
-    std::size_t inFlight(int pipe) const {
-        return static_cast<std::size_t>(
-            std::count_if(pending.begin(), pending.end(), [pipe](const auto& t) { return t.pipe == pipe; }));
+    std::size_t inFlight(int pipe) const
+    {
+        return static_cast<std::size_t>(std::count_if(
+            pending.begin(), pending.end(), [pipe](const auto& t) { return t.pipe == pipe; }));
     }
     // Every transfer of this device comes back with `status` at the next
     // `handleEvents`.
-    void failTransfers(std::uint64_t device, usb::Status status) {
+    void failTransfers(std::uint64_t device, usb::Status status)
+    {
         for (auto it = pending.begin(); it != pending.end();) {
             if (it->device == device) {
                 auto done = std::move(it->done);
@@ -148,7 +159,7 @@ public:
     std::deque<PendingTransfer> pending;
     std::size_t maxReadsInFlight = 0;
     int watchCalls = 0;
-    usb::Status failNextRead = usb::kSuccess;  // the next readPipeAsync fails to queue
+    usb::Status failNextRead = usb::kSuccess; // the next readPipeAsync fails to queue
 
 private:
     std::uint16_t m_vendor = 0;
@@ -162,34 +173,42 @@ private:
 class FakeInterface final : public usb::UsbInterface {
 public:
     FakeInterface(FakeTransport& transport, FakeDevice& device)
-        : m_transport(transport), m_device(device) {}
+        : m_transport(transport), m_device(device)
+    {
+    }
     ~FakeInterface() override { abortPipes(); }
     std::uint8_t interfaceClass() const override { return 0xFF; }
     std::uint8_t interfaceSubClass() const override { return 0; }
-    usb::Status endpointCount(int& count) override {
+    usb::Status endpointCount(int& count) override
+    {
         count = 2;
         return usb::kSuccess;
     }
-    usb::Status pipeProperties(int pipeRef, usb::PipeProperties& properties) override {
+    usb::Status pipeProperties(int pipeRef, usb::PipeProperties& properties) override
+    {
         properties = {static_cast<std::uint8_t>(pipeRef == 1 ? 0 : 1),
                       static_cast<std::uint8_t>(pipeRef == 1 ? 2 : 6), 2, 512};
         return usb::kSuccess;
     }
-    usb::Status control(const usb::ControlRequest& request, std::size_t& transferred) override {
+    usb::Status control(const usb::ControlRequest& request, std::size_t& transferred) override
+    {
         return m_device.control(request, transferred);
     }
     usb::Status readPipeAsync(int pipeRef, std::span<std::uint8_t> buffer,
-                              usb::Completion done) override {
+                              usb::Completion done) override
+    {
         if (!m_device.present)
             return usb::kNoDevice;
         if (m_transport.failNextRead != usb::kSuccess)
             return std::exchange(m_transport.failNextRead, usb::kSuccess);
         m_transport.pending.push_back({pipeRef, buffer, std::move(done), m_device.key()});
-        m_transport.maxReadsInFlight = std::max(m_transport.maxReadsInFlight, m_transport.inFlight(2));
+        m_transport.maxReadsInFlight =
+            std::max(m_transport.maxReadsInFlight, m_transport.inFlight(2));
         return usb::kSuccess;
     }
     usb::Status writePipeAsync(int pipeRef, std::span<const std::uint8_t> buffer,
-                               usb::Completion done) override {
+                               usb::Completion done) override
+    {
         if (!m_device.present)
             return usb::kNoDevice;
         // The fake only reads a write's bytes.
@@ -204,7 +223,8 @@ private:
     FakeDevice& m_device;
 };
 
-inline usb::Status FakeDevice::open() {
+inline usb::Status FakeDevice::open()
+{
     if (!present)
         return usb::kNoDevice;
     if (failOpen != usb::kSuccess)
@@ -213,7 +233,8 @@ inline usb::Status FakeDevice::open() {
     return usb::kSuccess;
 }
 
-inline usb::Status FakeDevice::control(const usb::ControlRequest& request, std::size_t& transferred) {
+inline usb::Status FakeDevice::control(const usb::ControlRequest& request, std::size_t& transferred)
+{
     transferred = 0;
     if (!present)
         return usb::kNoDevice;
@@ -225,11 +246,13 @@ inline usb::Status FakeDevice::control(const usb::ControlRequest& request, std::
         return it->second;
     if (request.request == 0xB7 && !request.data.empty())
         request.data[0] = configurationAnswer;
-    transferred = request.data.size() - std::min(request.data.size(), std::exchange(shortAnswerBy, std::size_t{0}));
+    transferred = request.data.size() -
+                  std::min(request.data.size(), std::exchange(shortAnswerBy, std::size_t{0}));
     return usb::kSuccess;
 }
 
-inline usb::Status FakeDevice::openFirstInterface(std::unique_ptr<usb::UsbInterface>& out) {
+inline usb::Status FakeDevice::openFirstInterface(std::unique_ptr<usb::UsbInterface>& out)
+{
     if (!present)
         return usb::kNoDevice;
     out = std::make_unique<FakeInterface>(m_transport, *this);
@@ -241,33 +264,39 @@ struct Recorder final : HardwareAnnouncer, RecordReceiver, PlayReceiver {
     std::vector<std::string> console;
     std::vector<std::string> events;
     std::vector<double> elapsedNs;
-    std::function<void()> onBlock;  // runs at each animateRecordData
+    std::function<void()> onBlock; // runs at each animateRecordData
 
-    ConsoleSink sink() {
+    ConsoleSink sink()
+    {
         return [this](const std::string& text) { console.push_back(text); };
     }
     void beep() override { events.push_back("beep"); }
     void alert(const std::string& title, const std::string& message,
-               const std::string& button) override {
+               const std::string& button) override
+    {
         events.push_back("alert " + title + "|" + message + "|" + button);
     }
-    void animateRecordData() override {
+    void animateRecordData() override
+    {
         events.push_back("animateRecordData");
         if (onBlock)
             onBlock();
     }
     void refreshDisplay() override { events.push_back("refreshDisplay"); }
     void stopClose() override { events.push_back("stopClose"); }
-    void animateHardwarePlay(double elapsed) override {
+    void animateHardwarePlay(double elapsed) override
+    {
         events.push_back("animateHardwarePlay");
         elapsedNs.push_back(elapsed);
     }
     void stopHardwarePlay() override { events.push_back("stopHardwarePlay"); }
 
-    int count(const std::string& event) const {
+    int count(const std::string& event) const
+    {
         return static_cast<int>(std::count(events.begin(), events.end(), event));
     }
-    bool printed(const std::string& text) const {
+    bool printed(const std::string& text) const
+    {
         return std::find(console.begin(), console.end(), text) != console.end();
     }
 };

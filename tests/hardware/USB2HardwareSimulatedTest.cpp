@@ -15,7 +15,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // 300 bytes over three non-contiguous ranges, written out of address order.
-FirmwareImage testImage() {
+FirmwareImage testImage()
+{
     FirmwareImage image;
     auto add = [&](std::uint32_t address, std::size_t count, std::uint8_t seed) {
         for (std::size_t done = 0; done < count;) {
@@ -37,7 +38,7 @@ FirmwareImage testImage() {
     return image;
 }
 
-struct SimulatedBoxTest : ::testing::Test {
+struct ProtocolOnSimulatedBox : ::testing::Test {
     Clock::time_point clock{};
     usb::SimulatedBox sim{9, [this] { return clock; }};
     Recorder seen;
@@ -45,19 +46,22 @@ struct SimulatedBoxTest : ::testing::Test {
         BoxConnection::create(sim, seen.sink(), seen, [this] { return clock; });
     USB2Hardware hw{box};
 
-    void SetUp() override {
+    void SetUp() override
+    {
         box->setRecordReceiver(&seen);
         box->setPlayReceiver(&seen);
         box->setFirmware(testImage());
     }
     // Lets the box's time pass in 10 ms steps.
-    void run(std::chrono::milliseconds span) {
+    void run(std::chrono::milliseconds span)
+    {
         for (auto end = clock + span; clock < end;) {
             clock += std::chrono::milliseconds(10);
             sim.handleEvents();
         }
     }
-    void openBox() {
+    void openBox()
+    {
         sim.plug();
         hw.FindLoadDevice();
         run(std::chrono::milliseconds(30));
@@ -67,16 +71,17 @@ struct SimulatedBoxTest : ::testing::Test {
     }
 };
 
-TEST_F(SimulatedBoxTest, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted) {
+TEST_F(ProtocolOnSimulatedBox, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted)
+{
     sim.plug();
     hw.FindLoadDevice();
-    EXPECT_FALSE(sim.programmed());  // nothing happens before the events are handled
+    EXPECT_FALSE(sim.programmed()); // nothing happens before the events are handled
     sim.handleEvents();
     EXPECT_FALSE(sim.inReset());
     for (const auto& record : testImage().records)
         for (std::uint32_t i = 0; i < record.Length; ++i)
             ASSERT_EQ(sim.ram()[record.Address + i], record.Data[i]) << record.Address + i;
-    EXPECT_EQ(sim.ram()[0x0900], 0);  // between the ranges
+    EXPECT_EQ(sim.ram()[0x0900], 0); // between the ranges
     sim.handleEvents();
     EXPECT_TRUE(sim.programmed());
     EXPECT_TRUE(box->haveHardware());
@@ -87,7 +92,8 @@ TEST_F(SimulatedBoxTest, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted) {
     EXPECT_TRUE(seen.printed("Hardware found. Numner of channels = : 9\n"));
 }
 
-TEST_F(SimulatedBoxTest, AnnouncementsFollowTheChannelCount) {
+TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)
+{
     const std::string found = "| Found|Close";
     const struct {
         int channels;
@@ -119,7 +125,8 @@ TEST_F(SimulatedBoxTest, AnnouncementsFollowTheChannelCount) {
     }
 }
 
-TEST_F(SimulatedBoxTest, AForeignDeviceOfTheVendorIsLeftAlone) {
+TEST_F(ProtocolOnSimulatedBox, AForeignDeviceOfTheVendorIsLeftAlone)
+{
     hw.FindLoadDevice();
     sim.plugForeign(0x1650);
     run(std::chrono::milliseconds(30));
@@ -128,7 +135,8 @@ TEST_F(SimulatedBoxTest, AForeignDeviceOfTheVendorIsLeftAlone) {
     EXPECT_TRUE(seen.events.empty());
 }
 
-TEST_F(SimulatedBoxTest, UnplugAnnouncesKeepsTheFlagAndReplugDownloadsAgain) {
+TEST_F(ProtocolOnSimulatedBox, UnplugAnnouncesKeepsTheFlagAndReplugDownloadsAgain)
+{
     openBox();
     sim.unplug();
     run(std::chrono::milliseconds(20));
@@ -146,7 +154,8 @@ TEST_F(SimulatedBoxTest, UnplugAnnouncesKeepsTheFlagAndReplugDownloadsAgain) {
     EXPECT_EQ(sim.ram()[0x0000], 90);
 }
 
-TEST_F(SimulatedBoxTest, AFailedConfigurationRequestLeavesTheBoxAbsent) {
+TEST_F(ProtocolOnSimulatedBox, AFailedConfigurationRequestLeavesTheBoxAbsent)
+{
     sim.failNextRequest(0xB7, usb::kStall);
     sim.plug();
     hw.FindLoadDevice();
@@ -155,7 +164,8 @@ TEST_F(SimulatedBoxTest, AFailedConfigurationRequestLeavesTheBoxAbsent) {
     EXPECT_FALSE(box->haveHardware());
 }
 
-TEST_F(SimulatedBoxTest, BlocksArriveInOrderAndDecodeToTheBoxSignals) {
+TEST_F(ProtocolOnSimulatedBox, BlocksArriveInOrderAndDecodeToTheBoxSignals)
+{
     openBox();
     std::vector<std::uint64_t> firstFrames;
     std::uint64_t expectedFrame = 0;
@@ -178,7 +188,7 @@ TEST_F(SimulatedBoxTest, BlocksArriveInOrderAndDecodeToTheBoxSignals) {
     EXPECT_EQ(sim.inFlight(2), 32u);
     run(std::chrono::milliseconds(1000));
     EXPECT_FALSE(first);
-    EXPECT_EQ(seen.count("animateRecordData"), 10);  // 1 s at 22,050 frames/s
+    EXPECT_EQ(seen.count("animateRecordData"), 10); // 1 s at 22,050 frames/s
     EXPECT_EQ(sim.inFlight(2), 32u);
 
     hw.Stop();
@@ -188,10 +198,11 @@ TEST_F(SimulatedBoxTest, BlocksArriveInOrderAndDecodeToTheBoxSignals) {
     EXPECT_EQ(sim.inFlight(2), 0u);
 }
 
-TEST_F(SimulatedBoxTest, DeferredControlBlocksReachTheBoxWhole) {
+TEST_F(ProtocolOnSimulatedBox, DeferredControlBlocksReachTheBoxWhole)
+{
     openBox();
     BoxControlBlock channels12{};
-    channels12[1] = (3 << 3) | (7 - 2) | 0x40;  // channel 2: gain 6, 1000 Hz, mask
+    channels12[1] = (3 << 3) | (7 - 2) | 0x40; // channel 2: gain 6, 1000 Hz, mask
     BoxControlBlock channels34{};
     channels34[0] = 7;
     hw.setControl(1, 2, channels12, channels34);
@@ -204,7 +215,8 @@ TEST_F(SimulatedBoxTest, DeferredControlBlocksReachTheBoxWhole) {
     EXPECT_EQ(sim.controlBlocks()[1].bytes, channels34);
 }
 
-TEST_F(SimulatedBoxTest, FailedReadsAndAnUnplugEndTheStreamWithWhatCame) {
+TEST_F(ProtocolOnSimulatedBox, FailedReadsAndAnUnplugEndTheStreamWithWhatCame)
+{
     openBox();
     hw.SampleData();
     run(std::chrono::milliseconds(200));
@@ -220,23 +232,26 @@ TEST_F(SimulatedBoxTest, FailedReadsAndAnUnplugEndTheStreamWithWhatCame) {
     EXPECT_FALSE(box->sampling());
 }
 
-std::vector<float> tone(std::size_t count) {
+std::vector<float> tone(std::size_t count)
+{
     std::vector<float> samples(count);
     for (std::size_t i = 0; i < count; ++i)
         samples[i] = static_cast<float>(0.8 * std::sin(0.01 * static_cast<double>(i)));
     return samples;
 }
 
-TEST_F(SimulatedBoxTest, PlaybackSendsEveryWordThenPaddingAndStops) {
+TEST_F(ProtocolOnSimulatedBox, PlaybackSendsEveryWordThenPaddingAndStops)
+{
     const struct {
         int samples;
-        std::size_t words;  // what the box receives
+        std::size_t words; // what the box receives
     } cases[] = {{2047, 2048}, {2048, 4096}, {33 * 2048, 33 * 2048}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.samples);
         usb::SimulatedBox other(2, [this] { return clock; });
         Recorder recorder;
-        auto connection = BoxConnection::create(other, recorder.sink(), recorder, [this] { return clock; });
+        auto connection =
+            BoxConnection::create(other, recorder.sink(), recorder, [this] { return clock; });
         connection->setFirmware(testImage());
         connection->setPlayReceiver(&recorder);
         USB2Hardware hardware(connection);
@@ -256,7 +271,7 @@ TEST_F(SimulatedBoxTest, PlaybackSendsEveryWordThenPaddingAndStops) {
             ASSERT_EQ(other.received()[i], static_cast<std::uint16_t>(DtoAdata(s))) << i;
         }
         EXPECT_EQ(recorder.count("stopHardwarePlay"), 1);
-        EXPECT_FALSE(other.playing());  // stopped by 0xB4
+        EXPECT_FALSE(other.playing()); // stopped by 0xB4
         EXPECT_GT(recorder.elapsedNs.back(), 0.0);
     }
 }

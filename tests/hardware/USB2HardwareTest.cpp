@@ -12,7 +12,8 @@
 namespace phonaxis::test {
 namespace {
 
-FirmwareRecord dataRecord(std::uint32_t address, std::vector<std::uint8_t> bytes) {
+FirmwareRecord dataRecord(std::uint32_t address, std::vector<std::uint8_t> bytes)
+{
     FirmwareRecord record;
     record.Length = static_cast<std::uint32_t>(bytes.size());
     record.Address = address;
@@ -20,7 +21,8 @@ FirmwareRecord dataRecord(std::uint32_t address, std::vector<std::uint8_t> bytes
     return record;
 }
 
-FirmwareImage smallImage() {
+FirmwareImage smallImage()
+{
     FirmwareImage image;
     image.records = {dataRecord(0x0100, {1, 2, 3}), dataRecord(0x0000, {4, 5}),
                      dataRecord(0x0D99, {6})};
@@ -32,7 +34,7 @@ FirmwareImage smallImage() {
     return image;
 }
 
-struct BoxTest : ::testing::Test {
+struct ProtocolTest : ::testing::Test {
     FakeTransport usb;
     Recorder seen;
     BoxConnection::Clock::time_point clock{};
@@ -40,13 +42,15 @@ struct BoxTest : ::testing::Test {
         BoxConnection::create(usb, seen.sink(), seen, [this] { return clock; });
     USB2Hardware hw{box};
 
-    void SetUp() override {
+    void SetUp() override
+    {
         box->setRecordReceiver(&seen);
         box->setPlayReceiver(&seen);
         box->setFirmware(smallImage());
     }
 
-    std::shared_ptr<FakeDevice> openBox(std::uint8_t answer = 9) {
+    std::shared_ptr<FakeDevice> openBox(std::uint8_t answer = 9)
+    {
         hw.FindLoadDevice();
         auto device = usb.plug(BoxConnection::kBoxProduct);
         device->configurationAnswer = answer;
@@ -57,14 +61,16 @@ struct BoxTest : ::testing::Test {
     }
 
     // The requests with this bRequest, in order.
-    static std::vector<SentRequest> requests(const FakeDevice& device, std::uint8_t request) {
+    static std::vector<SentRequest> requests(const FakeDevice& device, std::uint8_t request)
+    {
         std::vector<SentRequest> out;
         for (const auto& sent : device.sent)
             if (sent.request == request)
                 out.push_back(sent);
         return out;
     }
-    static std::vector<std::uint8_t> requestOrder(const FakeDevice& device) {
+    static std::vector<std::uint8_t> requestOrder(const FakeDevice& device)
+    {
         std::vector<std::uint8_t> out;
         for (const auto& sent : device.sent)
             out.push_back(sent.request);
@@ -74,7 +80,8 @@ struct BoxTest : ::testing::Test {
 
 // --- discovery and download -------------------------------------------------------
 
-TEST_F(BoxTest, LoaderPluggedBeforeArmingGetsTheImageInTableOrderBetweenResetAndRun) {
+TEST_F(ProtocolTest, LoaderPluggedBeforeArmingGetsTheImageInTableOrderBetweenResetAndRun)
+{
     auto loader = usb.plug(BoxConnection::kLoaderProduct);
     EXPECT_EQ(hw.FindLoadDevice(), usb::kSuccess);
     EXPECT_EQ(hw.FindLoadDevice(), usb::kSuccess);
@@ -92,23 +99,26 @@ TEST_F(BoxTest, LoaderPluggedBeforeArmingGetsTheImageInTableOrderBetweenResetAnd
         EXPECT_EQ(loader->sent[i].bytes, expected[i].second) << i;
     }
     EXPECT_EQ(loader->configured, 1);
-    EXPECT_FALSE(loader->opened);  // closed after the download
-    EXPECT_EQ(seen.console.front(), "Looking for devices matching vendor ID=11899 and product ID=5632\n");
+    EXPECT_FALSE(loader->opened); // closed after the download
+    EXPECT_EQ(seen.console.front(),
+              "Looking for devices matching vendor ID=11899 and product ID=5632\n");
     EXPECT_TRUE(seen.printed("Raw device added."));
 }
 
-TEST_F(BoxTest, DownloadFailingAtARecordNamesItFromZeroAndLeavesTheControllerInReset) {
+TEST_F(ProtocolTest, DownloadFailingAtARecordNamesItFromZeroAndLeavesTheControllerInReset)
+{
     hw.FindLoadDevice();
     auto loader = usb.plug(BoxConnection::kLoaderProduct);
-    loader->failLoadAt = 3;  // reset, record 0, record 1, then record 2 fails
+    loader->failLoadAt = 3; // reset, record 0, record 1, then record 2 fails
     usb.handleEvents();
     EXPECT_TRUE(seen.printed("AnchorWrite download 2 returned err 0xe000404f!\n"));
     EXPECT_TRUE(seen.printed("unable to download to device: e000404f\n"));
-    EXPECT_EQ(loader->sent.back().value, 0x0D99);  // no run write after it
+    EXPECT_EQ(loader->sent.back().value, 0x0D99); // no run write after it
     EXPECT_FALSE(loader->opened);
 }
 
-TEST_F(BoxTest, ResetAndRunFailuresHaveTheirOwnMessages) {
+TEST_F(ProtocolTest, ResetAndRunFailuresHaveTheirOwnMessages)
+{
     for (int failAt : {0, 4}) {
         FakeTransport transport;
         Recorder recorder;
@@ -123,7 +133,8 @@ TEST_F(BoxTest, ResetAndRunFailuresHaveTheirOwnMessages) {
     }
 }
 
-TEST_F(BoxTest, ARecordLongerThanSixteenBytesIsRefusedNotWrittenPastItsData) {
+TEST_F(ProtocolTest, ARecordLongerThanSixteenBytesIsRefusedNotWrittenPastItsData)
+{
     FirmwareImage image = smallImage();
     image.records[1].Length = 17;
     box->setFirmware(image);
@@ -131,11 +142,13 @@ TEST_F(BoxTest, ARecordLongerThanSixteenBytesIsRefusedNotWrittenPastItsData) {
     auto loader = usb.plug(BoxConnection::kLoaderProduct);
     usb.handleEvents();
     EXPECT_TRUE(seen.printed("AnchorWrite download 1 returned err 0xe00002c2!\n"));
-    EXPECT_EQ(loader->sent.size(), 2u);  // reset and record 0 only
+    EXPECT_EQ(loader->sent.size(), 2u); // reset and record 0 only
 }
 
-TEST_F(BoxTest, WithoutAnImageTheLoaderIsLeftAloneWithOneMessageAndAnAlert) {
-    box->setFirmware(std::nullopt, "The firmware image /x/firmware.hex could not be read: missing.");
+TEST_F(ProtocolTest, WithoutAnImageTheLoaderIsLeftAloneWithOneMessageAndAnAlert)
+{
+    box->setFirmware(std::nullopt,
+                     "The firmware image /x/firmware.hex could not be read: missing.");
     hw.FindLoadDevice();
     auto loader = usb.plug(BoxConnection::kLoaderProduct);
     usb.handleEvents();
@@ -149,7 +162,8 @@ TEST_F(BoxTest, WithoutAnImageTheLoaderIsLeftAloneWithOneMessageAndAnAlert) {
                                "image /x/firmware.hex could not be read: missing.|Close"}));
 }
 
-TEST_F(BoxTest, ADeviceOfTheVendorWithAnotherProductIsLeftAlone) {
+TEST_F(ProtocolTest, ADeviceOfTheVendorWithAnotherProductIsLeftAlone)
+{
     hw.FindLoadDevice();
     auto other = usb.plug(0x1602);
     usb.handleEvents();
@@ -159,11 +173,12 @@ TEST_F(BoxTest, ADeviceOfTheVendorWithAnotherProductIsLeftAlone) {
     EXPECT_FALSE(box->haveHardware());
 }
 
-TEST_F(BoxTest, TheConfigurationAnswerDecidesTheBoxAndItsAnnouncement) {
+TEST_F(ProtocolTest, TheConfigurationAnswerDecidesTheBoxAndItsAnnouncement)
+{
     const std::string found = "| Found|Close";
     const struct {
         std::uint8_t answer;
-        int channels;  // -1: absent
+        int channels; // -1: absent
         std::vector<std::string> events;
     } cases[] = {
         {0x09, 9, {"beep"}},
@@ -189,8 +204,8 @@ TEST_F(BoxTest, TheConfigurationAnswerDecidesTheBoxAndItsAnnouncement) {
         EXPECT_EQ(recorder.events, c.events);
         if (c.channels > 0) {
             EXPECT_EQ(connection->systemChannelNumber(), c.channels);
-            EXPECT_TRUE(recorder.printed("Hardware found. Numner of channels = : " +
-                                         std::to_string(c.channels) + "\n"));
+            EXPECT_TRUE(recorder.printed(
+                "Hardware found. Numner of channels = : " + std::to_string(c.channels) + "\n"));
             EXPECT_TRUE(recorder.printed("Hardware Found"));
         }
         ASSERT_FALSE(device->sent.empty());
@@ -200,7 +215,8 @@ TEST_F(BoxTest, TheConfigurationAnswerDecidesTheBoxAndItsAnnouncement) {
     }
 }
 
-TEST_F(BoxTest, TheProgrammedBoxListsItsPipes) {
+TEST_F(ProtocolTest, TheProgrammedBoxListsItsPipes)
+{
     hw.FindLoadDevice();
     usb.plug(BoxConnection::kBoxProduct);
     usb.handleEvents();
@@ -222,7 +238,8 @@ TEST_F(BoxTest, TheProgrammedBoxListsItsPipes) {
     EXPECT_EQ(std::vector<std::string>(seen.console.begin() + 1, seen.console.end()), expected);
 }
 
-TEST_F(BoxTest, AFailedConfigurationRequestLeavesTheBoxAbsentAndClosed) {
+TEST_F(ProtocolTest, AFailedConfigurationRequestLeavesTheBoxAbsentAndClosed)
+{
     hw.FindLoadDevice();
     auto device = usb.plug(BoxConnection::kBoxProduct);
     device->failRequest[0xB7] = usb::kStall;
@@ -239,7 +256,8 @@ TEST_F(BoxTest, AFailedConfigurationRequestLeavesTheBoxAbsentAndClosed) {
     EXPECT_TRUE(seen.printed("unable to do configuration (e00002e7)\n"));
 }
 
-TEST_F(BoxTest, UnpluggingAnnouncesTheRemovalKeepsTheFlagAndTouchesNothingAfter) {
+TEST_F(ProtocolTest, UnpluggingAnnouncesTheRemovalKeepsTheFlagAndTouchesNothingAfter)
+{
     auto device = openBox(5);
     usb.unplug(device);
     usb.handleEvents();
@@ -262,7 +280,8 @@ TEST_F(BoxTest, UnpluggingAnnouncesTheRemovalKeepsTheFlagAndTouchesNothingAfter)
     EXPECT_TRUE(usb.pending.empty());
 }
 
-TEST_F(BoxTest, APluggedAgainBoxIsDownloadedAgain) {
+TEST_F(ProtocolTest, APluggedAgainBoxIsDownloadedAgain)
+{
     hw.FindLoadDevice();
     auto first = usb.plug(BoxConnection::kLoaderProduct);
     usb.handleEvents();
@@ -275,7 +294,8 @@ TEST_F(BoxTest, APluggedAgainBoxIsDownloadedAgain) {
 
 // --- control requests --------------------------------------------------------------
 
-TEST_F(BoxTest, SendRequestReportsItsOwnErrorAShortTransferAndNoDevice) {
+TEST_F(ProtocolTest, SendRequestReportsItsOwnErrorAShortTransferAndNoDevice)
+{
     std::array<std::uint8_t, 64> buffer{};
     EXPECT_EQ(hw.SendRequest(buffer, 0xB7, 64, 1, 0), usb::kNoDevice);
     auto device = openBox();
@@ -288,7 +308,8 @@ TEST_F(BoxTest, SendRequestReportsItsOwnErrorAShortTransferAndNoDevice) {
     EXPECT_EQ(buffer[0], 9);
 }
 
-TEST_F(BoxTest, ControlBlocksGoOutWholeDirectOrAtTheNextReadCompletion) {
+TEST_F(ProtocolTest, ControlBlocksGoOutWholeDirectOrAtTheNextReadCompletion)
+{
     auto device = openBox();
     BoxControlBlock audio{};
     audio[0] = 0x08 | 0x10 | 3;
@@ -296,14 +317,15 @@ TEST_F(BoxTest, ControlBlocksGoOutWholeDirectOrAtTheNextReadCompletion) {
     hw.setControlDirect(0, audio);
     ASSERT_EQ(requests(*device, 0xB6).size(), 1u);
     EXPECT_EQ(requests(*device, 0xB6)[0].value, 0);
-    EXPECT_EQ(requests(*device, 0xB6)[0].bytes, std::vector<std::uint8_t>(audio.begin(), audio.end()));
+    EXPECT_EQ(requests(*device, 0xB6)[0].bytes,
+              std::vector<std::uint8_t>(audio.begin(), audio.end()));
 
-    BoxControlBlock first{};   // first byte 0: still sent, all 64 bytes
+    BoxControlBlock first{}; // first byte 0: still sent, all 64 bytes
     first[1] = 0x47;
     BoxControlBlock second{};
     second[0] = 0x7F;
     hw.setControl(2, 1, first, second);
-    EXPECT_EQ(requests(*device, 0xB6).size(), 1u);  // waits for sampling
+    EXPECT_EQ(requests(*device, 0xB6).size(), 1u); // waits for sampling
     ASSERT_EQ(hw.SampleData(), usb::kSuccess);
     EXPECT_EQ(requests(*device, 0xB6).size(), 1u);
     usb.complete(2);
@@ -325,7 +347,8 @@ TEST_F(BoxTest, ControlBlocksGoOutWholeDirectOrAtTheNextReadCompletion) {
 
 // --- sampling ------------------------------------------------------------------------
 
-TEST_F(BoxTest, SamplingKeepsThirtyTwoReadsAndHandsOverEachBlock) {
+TEST_F(ProtocolTest, SamplingKeepsThirtyTwoReadsAndHandsOverEachBlock)
+{
     auto device = openBox();
     ASSERT_EQ(hw.SampleData(), usb::kSuccess);
     EXPECT_EQ(requestOrder(*device), (std::vector<std::uint8_t>{0xB7, 0xB4, 0xB2}));
@@ -347,7 +370,8 @@ TEST_F(BoxTest, SamplingKeepsThirtyTwoReadsAndHandsOverEachBlock) {
     EXPECT_EQ(usb.maxReadsInFlight, 32u);
 }
 
-TEST_F(BoxTest, AStopEndsAfterTheThirtyTwoReadsInFlightWithOneStopClose) {
+TEST_F(ProtocolTest, AStopEndsAfterTheThirtyTwoReadsInFlightWithOneStopClose)
+{
     openBox();
     hw.SampleData();
     usb.complete(2);
@@ -364,7 +388,8 @@ TEST_F(BoxTest, AStopEndsAfterTheThirtyTwoReadsInFlightWithOneStopClose) {
     EXPECT_EQ(seen.count("animateRecordData"), 1);
 }
 
-TEST_F(BoxTest, AFailedReadStillCountsTowardTheStop) {
+TEST_F(ProtocolTest, AFailedReadStillCountsTowardTheStop)
+{
     openBox();
     hw.SampleData();
     // One read fails while streaming, one while stopping: the ring has 31,
@@ -380,7 +405,8 @@ TEST_F(BoxTest, AFailedReadStillCountsTowardTheStop) {
     EXPECT_FALSE(box->sampling());
 }
 
-TEST_F(BoxTest, AStreamWhoseReadsAllFailEndsWithWhatItReceived) {
+TEST_F(ProtocolTest, AStreamWhoseReadsAllFailEndsWithWhatItReceived)
+{
     openBox();
     hw.SampleData();
     usb.complete(2, usb::kSuccess, 0x33);
@@ -390,7 +416,8 @@ TEST_F(BoxTest, AStreamWhoseReadsAllFailEndsWithWhatItReceived) {
     EXPECT_EQ(box->newestBlock().front(), 0x33);
 }
 
-TEST_F(BoxTest, UnpluggingWhileSamplingEndsTheStreamOnce) {
+TEST_F(ProtocolTest, UnpluggingWhileSamplingEndsTheStreamOnce)
+{
     auto device = openBox();
     hw.SampleData();
     usb.complete(2, usb::kSuccess, 0x44);
@@ -402,31 +429,34 @@ TEST_F(BoxTest, UnpluggingWhileSamplingEndsTheStreamOnce) {
     EXPECT_TRUE(usb.pending.empty());
 }
 
-TEST_F(BoxTest, RemovalNoticeBeforeTheFailedReadsEndsTheStreamOnce) {
+TEST_F(ProtocolTest, RemovalNoticeBeforeTheFailedReadsEndsTheStreamOnce)
+{
     auto device = openBox();
     hw.SampleData();
     hw.FirmwareDeviceRemoved(device->key());
     EXPECT_EQ(seen.count("stopClose"), 1);
-    usb.handleEvents();  // the aborted reads come back to a closed interface
+    usb.handleEvents(); // the aborted reads come back to a closed interface
     EXPECT_EQ(seen.count("stopClose"), 1);
     EXPECT_EQ(seen.count("animateRecordData"), 0);
 }
 
-TEST_F(BoxTest, ASecondStartNeverPutsMoreThanThirtyTwoReadsInFlight) {
+TEST_F(ProtocolTest, ASecondStartNeverPutsMoreThanThirtyTwoReadsInFlight)
+{
     auto device = openBox();
     hw.SampleData();
     usb.complete(2);
     EXPECT_EQ(hw.SampleData(), usb::kSuccess);
     EXPECT_EQ(usb.inFlight(2), 32u);
     EXPECT_EQ(usb.maxReadsInFlight, 32u);
-    EXPECT_EQ(seen.count("stopClose"), 0);  // the restart is quiet
+    EXPECT_EQ(seen.count("stopClose"), 0); // the restart is quiet
     EXPECT_TRUE(box->sampling());
 }
 
-TEST_F(BoxTest, CancelAbortsAndWaitsForEveryRead) {
+TEST_F(ProtocolTest, CancelAbortsAndWaitsForEveryRead)
+{
     auto device = openBox();
     hw.SampleData();
-    seen.onBlock = [this] { EXPECT_FALSE(hw.cancel()); };  // inside a delivery: no waiting
+    seen.onBlock = [this] { EXPECT_FALSE(hw.cancel()); }; // inside a delivery: no waiting
     usb.complete(2);
     seen.onBlock = nullptr;
     EXPECT_FALSE(box->sampling());
@@ -438,7 +468,8 @@ TEST_F(BoxTest, CancelAbortsAndWaitsForEveryRead) {
     EXPECT_EQ(device->sent.back().request, 0xB4);
 }
 
-TEST_F(BoxTest, AStartWhoseReadsCannotBeQueuedReportsIt) {
+TEST_F(ProtocolTest, AStartWhoseReadsCannotBeQueuedReportsIt)
+{
     openBox();
     usb.failNextRead = usb::kNoMemory;
     EXPECT_EQ(hw.SampleData(), usb::kNoMemory);
@@ -448,21 +479,24 @@ TEST_F(BoxTest, AStartWhoseReadsCannotBeQueuedReportsIt) {
 
 // --- playback --------------------------------------------------------------------------
 
-std::vector<std::uint16_t> words(std::span<const std::uint8_t> bytes) {
+std::vector<std::uint16_t> words(std::span<const std::uint8_t> bytes)
+{
     std::vector<std::uint16_t> out;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
         out.push_back(static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
     return out;
 }
 
-std::vector<float> ramp(std::size_t count) {
+std::vector<float> ramp(std::size_t count)
+{
     std::vector<float> samples(count);
     for (std::size_t i = 0; i < count; ++i)
         samples[i] = static_cast<float>(std::sin(0.001 * static_cast<double>(i)));
     return samples;
 }
 
-TEST(DtoAdata, ReversesTheBitsOfTheOffsetSample) {
+TEST(DtoAdata, ReversesTheBitsOfTheOffsetSample)
+{
     const struct {
         float sample;
         std::int32_t word;
@@ -471,18 +505,19 @@ TEST(DtoAdata, ReversesTheBitsOfTheOffsetSample) {
         {0.0f, static_cast<std::int16_t>(0xFFFE)},
         {1.0f, 0x7FFF},
         {-2.0f, static_cast<std::int16_t>(0x8001)},  // n = -32767: 0x8001 reversed is itself
-        {0.5f, 0x7FFD},                               // n = 49150 = 0xBFFE
-        {-0.25f, static_cast<std::int16_t>(0xFFFA)},  // n = 24575 = 0x5FFF
-        {1.5f, static_cast<std::int16_t>(0xBFFC)},    // n = 81917: not clipped, low bits 0x3FFD
-        {3.0f, 0x3FFF},                               // n = 131068: low bits 0xFFFC
+        {0.5f, 0x7FFD},                              // n = 49150 = 0xBFFE
+        {-0.25f, static_cast<std::int16_t>(0xFFFA)}, // n = 24575 = 0x5FFF
+        {1.5f, static_cast<std::int16_t>(0xBFFC)},   // n = 81917: not clipped, low bits 0x3FFD
+        {3.0f, 0x3FFF},                              // n = 131068: low bits 0xFFFC
     };
     for (const auto& c : cases)
         EXPECT_EQ(DtoAdata(c.sample), c.word) << c.sample;
     EXPECT_EQ(DtoAdata(std::numeric_limits<float>::quiet_NaN()), DtoAdata(0.0f));
-    EXPECT_EQ(DtoAdata(1e30f), DtoAdata(1e30f));  // defined, whatever its bits
+    EXPECT_EQ(DtoAdata(1e30f), DtoAdata(1e30f)); // defined, whatever its bits
 }
 
-TEST_F(BoxTest, ShortRangesUseOneBufferPer2048SamplesPlusOnePaddedWithSilence) {
+TEST_F(ProtocolTest, ShortRangesUseOneBufferPer2048SamplesPlusOnePaddedWithSilence)
+{
     const auto samples = ramp(5000);
     for (int length : {2047, 2048, 0}) {
         SCOPED_TRACE(length);
@@ -517,17 +552,18 @@ TEST_F(BoxTest, ShortRangesUseOneBufferPer2048SamplesPlusOnePaddedWithSilence) {
     }
 }
 
-TEST_F(BoxTest, ThirtyThreeBlocksRefillBufferZeroThenStopAfterThirtyOne) {
+TEST_F(ProtocolTest, ThirtyThreeBlocksRefillBufferZeroThenStopAfterThirtyOne)
+{
     const auto samples = ramp(33 * 2048);
     auto device = openBox();
     ASSERT_TRUE(hw.Play(samples, 0, 33 * 2048));
     EXPECT_EQ(usb.inFlight(1), 32u);
-    usb.complete(1);  // buffer 0 comes back with block 32
+    usb.complete(1); // buffer 0 comes back with block 32
     ASSERT_EQ(usb.inFlight(1), 32u);
     const auto refill = words(usb.pending.back().buffer);
     for (std::size_t i = 0; i < 2048; ++i)
         ASSERT_EQ(refill[i], static_cast<std::uint16_t>(DtoAdata(samples[32 * 2048 + i]))) << i;
-    usb.complete(1);  // buffer 1 finds no more samples
+    usb.complete(1); // buffer 1 finds no more samples
     EXPECT_EQ(usb.inFlight(1), 31u);
     EXPECT_TRUE(seen.printed("Async bulk write nFrames= 34\n"));
     for (int i = 1; i <= 31; ++i) {
@@ -540,7 +576,8 @@ TEST_F(BoxTest, ThirtyThreeBlocksRefillBufferZeroThenStopAfterThirtyOne) {
     EXPECT_EQ(seen.count("animateHardwarePlay"), 33);
 }
 
-TEST_F(BoxTest, AFailedWriteStillLetsThePlaybackFinish) {
+TEST_F(ProtocolTest, AFailedWriteStillLetsThePlaybackFinish)
+{
     const auto samples = ramp(40 * 2048);
     // The last buffer of a short range, or one during the refills of a long one.
     for (auto [blocks, failing] : {std::pair{3, 3}, std::pair{40, 35}}) {
@@ -558,14 +595,16 @@ TEST_F(BoxTest, AFailedWriteStillLetsThePlaybackFinish) {
     }
 }
 
-TEST_F(BoxTest, ARangeEndingBeforeItStartsPlaysNothing) {
+TEST_F(ProtocolTest, ARangeEndingBeforeItStartsPlaysNothing)
+{
     auto device = openBox();
     EXPECT_FALSE(hw.Play(ramp(10000), 5000, 1000));
     EXPECT_EQ(usb.inFlight(1), 0u);
     EXPECT_TRUE(requests(*device, 0xB3).empty());
 }
 
-TEST_F(BoxTest, StopNowTellsTheEndOnceAndLeavesTheBoxPlaying) {
+TEST_F(ProtocolTest, StopNowTellsTheEndOnceAndLeavesTheBoxPlaying)
+{
     auto device = openBox();
     ASSERT_TRUE(hw.Play(ramp(5 * 2048), 0, 5 * 2048));
     hw.StopNow();
@@ -575,7 +614,8 @@ TEST_F(BoxTest, StopNowTellsTheEndOnceAndLeavesTheBoxPlaying) {
     EXPECT_TRUE(requests(*device, 0xB4).empty());
 }
 
-TEST_F(BoxTest, UnpluggingWhilePlayingEndsThePlaybackOnce) {
+TEST_F(ProtocolTest, UnpluggingWhilePlayingEndsThePlaybackOnce)
+{
     auto device = openBox();
     ASSERT_TRUE(hw.Play(ramp(40 * 2048), 0, 40 * 2048));
     usb.complete(1);
@@ -585,7 +625,8 @@ TEST_F(BoxTest, UnpluggingWhilePlayingEndsThePlaybackOnce) {
     EXPECT_FALSE(box->playing());
 }
 
-TEST_F(BoxTest, StartingOneTransferKindTreatsTheOtherAsItMust) {
+TEST_F(ProtocolTest, StartingOneTransferKindTreatsTheOtherAsItMust)
+{
     auto device = openBox();
     const auto samples = ramp(40 * 2048);
     // A second playback takes the write ring back quietly.
@@ -602,13 +643,14 @@ TEST_F(BoxTest, StartingOneTransferKindTreatsTheOtherAsItMust) {
     // A playback beside a running stream leaves the stream alone.
     ASSERT_TRUE(hw.Play(samples, 0, 4096));
     EXPECT_EQ(usb.inFlight(2), 32u);
-    EXPECT_FALSE(hw.Play(samples, 0, 4096));  // its writes are still out
+    EXPECT_FALSE(hw.Play(samples, 0, 4096)); // its writes are still out
     EXPECT_EQ(usb.inFlight(2), 32u);
     EXPECT_TRUE(box->sampling());
     EXPECT_EQ(seen.count("stopClose"), 0);
 }
 
-TEST_F(BoxTest, TheSamplesMayGoAwayWhilePlaying) {
+TEST_F(ProtocolTest, TheSamplesMayGoAwayWhilePlaying)
+{
     openBox();
     auto samples = std::make_unique<std::vector<float>>(ramp(40 * 2048));
     ASSERT_TRUE(hw.Play(*samples, 0, 40 * 2048));

@@ -104,6 +104,8 @@ TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)
         {5, true, {"beep", "alert Orvix USB2 Multichannel Data Acquisition system" + found}},
         {2, true, {"beep", "alert Telvo dual channels Data Acquisition system" + found}},
         {0x15, true, {"beep", "alert Orvix USB2 Multichannel Data Acquisition system" + found}},
+        {0x25, true, {"beep", "alert Orvix USB2 Multichannel Data Acquisition system" + found}},
+        {0x00, false, {}},
         {3, false, {}},
     };
     for (const auto& c : cases) {

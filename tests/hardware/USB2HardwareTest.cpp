@@ -173,48 +173,6 @@ TEST_F(ProtocolTest, ADeviceOfTheVendorWithAnotherProductIsLeftAlone)
     EXPECT_FALSE(box->haveHardware());
 }
 
-TEST_F(ProtocolTest, TheConfigurationAnswerDecidesTheBoxAndItsAnnouncement)
-{
-    const std::string found = "| Found|Close";
-    const struct {
-        std::uint8_t answer;
-        int channels; // -1: absent
-        std::vector<std::string> events;
-    } cases[] = {
-        {0x09, 9, {"beep"}},
-        {0x05, 5, {"beep", "alert Orvix USB2 Multichannel Data Acquisition system" + found}},
-        {0x15, 5, {"beep", "alert Orvix USB2 Multichannel Data Acquisition system" + found}},
-        {0x25, 5, {"beep", "alert Orvix USB2 Multichannel Data Acquisition system" + found}},
-        {0x02, 2, {"beep", "alert Telvo dual channels Data Acquisition system" + found}},
-        {0x03, -1, {}},
-        {0x00, -1, {}},
-        {0x19, 9, {"beep"}},
-    };
-    for (const auto& c : cases) {
-        FakeTransport transport;
-        Recorder recorder;
-        auto connection = BoxConnection::create(transport, recorder.sink(), recorder);
-        USB2Hardware hardware(connection);
-        hardware.FindLoadDevice();
-        auto device = transport.plug(BoxConnection::kBoxProduct);
-        device->configurationAnswer = c.answer;
-        transport.handleEvents();
-        SCOPED_TRACE(static_cast<int>(c.answer));
-        EXPECT_EQ(connection->haveHardware(), c.channels > 0);
-        EXPECT_EQ(recorder.events, c.events);
-        if (c.channels > 0) {
-            EXPECT_EQ(connection->systemChannelNumber(), c.channels);
-            EXPECT_TRUE(recorder.printed(
-                "Hardware found. Numner of channels = : " + std::to_string(c.channels) + "\n"));
-            EXPECT_TRUE(recorder.printed("Hardware Found"));
-        }
-        ASSERT_FALSE(device->sent.empty());
-        EXPECT_EQ(device->sent.back().requestType, 0xC0);
-        EXPECT_EQ(device->sent.back().request, 0xB7);
-        EXPECT_EQ(device->sent.back().bytes.size(), 64u);
-    }
-}
-
 TEST_F(ProtocolTest, TheProgrammedBoxListsItsPipes)
 {
     hw.FindLoadDevice();
@@ -279,20 +237,6 @@ TEST_F(ProtocolTest, UnpluggingAnnouncesTheRemovalKeepsTheFlagAndTouchesNothingA
     EXPECT_EQ(device->sent.size(), sentBefore);
     EXPECT_TRUE(usb.pending.empty());
 }
-
-TEST_F(ProtocolTest, APluggedAgainBoxIsDownloadedAgain)
-{
-    hw.FindLoadDevice();
-    auto first = usb.plug(BoxConnection::kLoaderProduct);
-    usb.handleEvents();
-    usb.unplug(first);
-    auto second = usb.plug(BoxConnection::kLoaderProduct);
-    usb.handleEvents();
-    EXPECT_TRUE(seen.printed("Raw device removed."));
-    EXPECT_EQ(second->loadWrites, 5);
-}
-
-// --- control requests --------------------------------------------------------------
 
 TEST_F(ProtocolTest, SendRequestReportsItsOwnErrorAShortTransferAndNoDevice)
 {

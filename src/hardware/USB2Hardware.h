@@ -1,0 +1,136 @@
+#pragma once
+
+// The acquisition-box protocol: discovery of the boxes (vendor 0x2E7B), the
+// firmware download into a bare loader (0x1600), opening the programmed box
+// (0x1601) and learning its channel count, its removal, the vendor control
+// requests that start and stop sampling and playback and set the analog
+// front end, the ring of 32 reads of 64 KiB that streams its 16-slot frames,
+// and the ring of up to 32 writes of 4 KiB that plays a channel through its
+// D/A output.
+//
+// A `USB2Hardware` holds no state of its own: everything lives in the
+// `BoxConnection` it refers to, so every object made on one connection
+// drives the same box. Main thread only; the transport delivers every
+// notice and completion from `UsbTransport::handleEvents`.
+
+#include "hardware/BoxConnection.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace phonaxis {
+
+// The D/A word of a float sample: n = (s + 1) × 32767 truncated toward zero,
+// its low 16 bits in reversed bit order (bit 0 becomes bit 15 …),
+// sign-extended. −1 gives 0x0000, 0 gives 0xFFFE, +1 gives 0x7FFF. Samples
+// are not clipped; a sample that is not a number counts as 0.
+std::int32_t DtoAdata(float sample);
+
+class USB2Hardware {
+public:
+    explicit USB2Hardware(std::shared_ptr<BoxConnection> connection);
+
+    BoxConnection& connection() const { return *m_box; }
+
+    // --- discovery and firmware ---------------------------------------------
+    // Arms the arrival and removal notices for the boxes' vendor (once per
+    // connection; later calls return 0 and do nothing). Boxes already plugged
+    // in arrive at the next `handleEvents`.
+    usb::Status FindLoadDevice();
+
+    // Arrival and removal handlers, dispatched by product.
+    void deviceArrived(const std::shared_ptr<usb::UsbDevice>& device);
+    void deviceRemoved(const usb::DeviceIdentity& identity, std::uint64_t key);
+    void RawDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device);
+    void RawDeviceRemoved();
+    void FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device);
+    void FirmwareDeviceRemoved(std::uint64_t key);
+
+    // Selects configuration index 0 of the open device: 0, or -1 on failure.
+    std::int32_t ConfigureAnchorDevice(usb::UsbDevice& device);
+    // One RAM load request (0x40, 0xA0, wValue = address).
+    usb::Status AnchorWrite(usb::UsbDevice& device, std::uint16_t address,
+                            std::span<const std::uint8_t> data);
+    // Reset, the firmware records in table order up to the first that is
+    // not data, run. A failure leaves the controller held in reset.
+    usb::Status DownloadToAnchorDevice(usb::UsbDevice& device);
+    // Opens the first interface of the open, configured box.
+    usb::Status FindInterfaces(usb::UsbDevice& device);
+    // The channel count the box answers (9, 5 or 2), or -1.
+    std::int32_t ReadConfiguration();
+
+    void hardwareFound(std::int32_t channels);
+    void hardwareRemoved();
+
+    // --- control --------------------------------------------------------------
+    // One vendor request on endpoint 0 (direction 0 out, 1 in). Its own error,
+    // kUnderrun when fewer than `length` bytes moved, kNoDevice without an
+    // open interface (nothing sent), else 0.
+    usb::Status SendRequest(std::span<std::uint8_t> data, std::uint8_t request,
+                            std::uint16_t length, std::uint16_t direction, std::uint16_t value);
+    usb::Status setControl(std::int32_t index, const BoxControlBlock& block);
+    void setControlDirect(std::int32_t index, const BoxControlBlock& block);
+    // Both blocks go out at the next read completion; an index below 0 is
+    // not sent.
+    void setControl(std::int32_t index1, std::int32_t index2, const BoxControlBlock& block1,
+                    const BoxControlBlock& block2);
+    void resetHardware();
+
+    // --- streaming ------------------------------------------------------------
+    // Starts sampling: 0xB4, 0xB2, then 32 reads of 64 KiB on pipe 2. A
+    // stream still running is ended first, quietly (its completions are
+    // waited for, so never more than 32 reads are in flight); a playback
+    // ends with `stopHardwarePlay`. kNoDevice
+    // without a box, else the failure to queue the first read, else 0.
+    usb::Status SampleData();
+    void ReadCompletion(int buffer, usb::Status result, std::size_t transferred);
+
+    // Plays samples[from, to) on the D/A output with up to 32 writes of
+    // 4,096 bytes on pipe 1, then 0xB3. The range is copied: the caller's
+    // samples may change or go away meanwhile. `from` and `to` are clipped to
+    // the samples. An earlier playback still in flight ends first, quietly.
+    // Returns false, sending nothing, without a box, when `to` < `from`, or
+    // when an earlier playback's writes cannot be taken back while a stream
+    // runs.
+    bool Play(std::span<const float> samples, std::int32_t from, std::int32_t to);
+    void WriteCompletion(int buffer, usb::Status result, std::size_t transferred);
+
+    // Sampling or playback ends after the transfers in flight.
+    void Stop();
+    // The play receiver is told the end at the next write completion; the
+    // box plays out what it has.
+    void StopNow();
+
+    // Ends sampling and playback at once, for a window that closes while
+    // the box streams: aborts the pipes, waits for every completion (the
+    // buffers are then free), stops the box. The recording receiver is not
+    // told; the play receiver gets `stopHardwarePlay` if it was playing.
+    // Returns false if completions are still outstanding (called from
+    // inside a transport callback, or a transport that does not deliver
+    // them): no new stream starts until they are back.
+    bool cancel();
+
+private:
+    // Checks the identity, opens and configures the device, printing what
+    // failed; false leaves it closed.
+    bool openWanted(usb::UsbDevice& device, std::uint16_t product);
+    void printUnwanted(const usb::DeviceIdentity& identity);
+    usb::Status queueRead(int buffer);
+    usb::Status queueWrite(int buffer);
+    void fillPlayBuffer(int buffer, int firstSample);
+    void endStreamIfDrained();
+    void finishPlay(bool stopBox);
+    bool endTransfers(bool tellPlayer);
+    bool drain();
+    void closeInterface();
+    template <typename F> void inCallback(F&& f);
+    template <typename Ring>
+    usb::Completion completion(std::shared_ptr<Ring> ring, int buffer,
+                               void (USB2Hardware::*handler)(int, usb::Status, std::size_t));
+
+    std::shared_ptr<BoxConnection> m_box;
+};
+
+} // namespace phonaxis

@@ -22,9 +22,14 @@ std::optional<phonaxis::Bytes> monoWav(const std::vector<float>& samples, double
 #include "display/MainViewLayout.h"
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
+#include "display/SpectrogramGraph.h"
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
 #include "support/AppFixture.h"
+#include "windows/PitchAnalysis.h"
+#include "windows/PitchWorker.h"
+#include "windows/ui/PitchWindowController.h"
+#include "windows/ui/SpectrogramWindowController.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -318,6 +323,40 @@ TEST_F(MainWindowSoundTest, RecordsTheInputIntoTheNewDocument)
     EXPECT_TRUE(window->document().m_bHaveData);
     ASSERT_EQ(prompts.alerts.size(), 3u);
     EXPECT_EQ(prompts.alerts[2].defaultButton, "Save");
+}
+
+// The pitch window plays the page it shows, the spectrogram window the range
+// it analysed; the spectrogram leaves the whole channel to the main view.
+TEST_F(MainWindowSoundTest, AnalysisWindowsPlayWhatTheyShow)
+{
+    DefaultAlsaDevice device;
+    MainWindowController* window = openTone(1500.0);
+    ASSERT_NE(window, nullptr);
+
+    window->action("_AnalysisPitch:")->trigger();
+    auto* pitch = qobject_cast<PitchWindowController*>(window->analysisWindows().back());
+    ASSERT_NE(pitch, nullptr);
+    ASSERT_TRUE(waitFor([&] { return pitch->track() != nullptr; }));
+    pitch->refreshCommands();
+    EXPECT_FALSE(pitch->isCommandEnabled("_PlaySelection:"));
+    pitch->action("_Play:")->trigger();
+    ASSERT_TRUE(waitFor([&] { return !window->viewModel().m_bPlaying; }));
+    const PitchAnalysis& analysis = pitch->track()->analysis;
+    EXPECT_EQ(device.takePlayed(),
+              range(m_tone, analysis.m_dPageMin, analysis.m_dPageMax - analysis.m_dPageMin));
+
+    select(*window, 300.0, 900.0);
+    SpectrogramWindowController* spectrogram = window->AnalysisSpectrogramSelection();
+    ASSERT_NE(spectrogram, nullptr);
+    ASSERT_TRUE(waitFor([&] { return spectrogram->graph() != nullptr && spectrogram->result(); }));
+    spectrogram->refreshCommands();
+    EXPECT_FALSE(spectrogram->isCommandEnabled("_Play:"));
+    spectrogram->action("_PlayWindow:")->trigger();
+    ASSERT_TRUE(waitFor([&] { return !window->viewModel().m_bPlaying; }));
+    const SpectrogramGraphInput& graph = *spectrogram->graph();
+    EXPECT_EQ(device.takePlayed(),
+              range(m_tone, graph.startPoint, graph.endPoint - graph.startPoint));
+    EXPECT_TRUE(prompts.alerts.empty());
 }
 
 // Without a sound device, play and record say so and change nothing.

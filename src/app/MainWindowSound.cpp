@@ -37,6 +37,11 @@ SoundSession& MainWindowController::sound()
         mainView()->update();
         refreshCommands();
     });
+    connect(m_sound, &SoundSession::playInterrupted, this, [this] {
+        m_prompts->alert("The sound stopped before the end.",
+                         "The sound output stopped playing: the device failed or was removed.",
+                         "OK");
+    });
     connect(m_sound, &SoundSession::recordElapsed, this, [this](double seconds) {
         m_model->m_dSeconds = seconds;
         if (AudioFileRecorder* recorder = m_sound->recorder()) {

@@ -123,22 +123,36 @@ private:
     fs::path m_folder;
 };
 
-// A device that takes a block only when the test pulls one, so that the
-// elapsed time the window sees is known exactly.
+// A device that takes a block only when the test pulls one, and delivers
+// input only when the test pushes it, so that what the window sees is known
+// exactly; it can be unplugged.
 class PulledBackend final : public AudioBackend {
 public:
     class Stream final : public AudioStream {
     public:
-        explicit Stream(PulledBackend& owner) : m_owner(owner) {}
-        ~Stream() override { m_owner.m_renderer = nullptr; }
+        Stream(PulledBackend& owner, bool output) : m_owner(owner), m_output(output) {}
+        ~Stream() override { stop(false); }
         AudioResult start() override { return {}; }
-        void stop(bool) noexcept override { m_owner.m_renderer = nullptr; }
-        bool isActive() const override { return m_owner.m_renderer != nullptr && m_owner.m_more; }
+        void stop(bool) noexcept override
+        {
+            if (m_output) {
+                m_owner.m_renderer = nullptr;
+            } else {
+                m_owner.m_capturer = nullptr;
+            }
+        }
+        bool isActive() const override
+        {
+            return !m_owner.m_unplugged &&
+                   (m_output ? m_owner.m_renderer != nullptr && m_owner.m_more
+                             : m_owner.m_capturer != nullptr);
+        }
         double rateHz() const override { return 11025.0; }
         const std::string& deviceName() const override { return m_name; }
 
     private:
         PulledBackend& m_owner;
+        bool m_output;
         std::string m_name = "pulled";
     };
 
@@ -146,23 +160,19 @@ public:
     {
         return rateHz;
     }
-    double inputRateFor(const std::string&, double, std::string& error) override
-    {
-        error = "No audio input device could be opened.";
-        return 0.0;
-    }
+    double inputRateFor(const std::string&, double rateHz, std::string&) override { return rateHz; }
     std::unique_ptr<AudioStream> openOutput(const std::string&, double, AudioRenderer& renderer,
                                             std::string&) override
     {
         m_renderer = &renderer;
         m_more = true;
-        return std::make_unique<Stream>(*this);
+        return std::make_unique<Stream>(*this, true);
     }
-    std::unique_ptr<AudioStream> openInput(const std::string&, double, AudioCapturer&,
-                                           std::string& error) override
+    std::unique_ptr<AudioStream> openInput(const std::string&, double, AudioCapturer& capturer,
+                                           std::string&) override
     {
-        error = "No audio input device could be opened.";
-        return nullptr;
+        m_capturer = &capturer;
+        return std::make_unique<Stream>(*this, false);
     }
     bool convertRate(std::span<const float>, double, double, std::vector<float>&,
                      std::string& error) override
@@ -174,17 +184,28 @@ public:
     // Hands one block of `frames` to the device; false once none is open.
     bool pull(std::size_t frames)
     {
-        if (m_renderer == nullptr || !m_more) {
+        if (m_renderer == nullptr || !m_more || m_unplugged) {
             return false;
         }
         std::vector<float> block(frames);
         m_more = m_renderer->render(block.data(), frames);
         return true;
     }
+    // Delivers `samples` as one input block.
+    void push(const std::vector<float>& samples)
+    {
+        if (m_capturer != nullptr && !m_unplugged) {
+            m_capturer->capture(samples.data(), samples.size());
+        }
+    }
+    void unplug() { m_unplugged = true; }
+    void replug() { m_unplugged = false; }
 
 private:
     AudioRenderer* m_renderer = nullptr;
+    AudioCapturer* m_capturer = nullptr;
     bool m_more = false;
+    bool m_unplugged = false;
 };
 
 class MainWindowSoundTest : public test::AppFixture {
@@ -357,6 +378,38 @@ TEST_F(MainWindowSoundTest, AnalysisWindowsPlayWhatTheyShow)
     EXPECT_EQ(device.takePlayed(),
               range(m_tone, graph.startPoint, graph.endPoint - graph.startPoint));
     EXPECT_TRUE(prompts.alerts.empty());
+}
+
+// A device that goes away ends the play with an alert, and ends a recording
+// keeping what it delivered.
+TEST_F(MainWindowSoundTest, DeviceGoneEndsPlayAndKeepsTheRecording)
+{
+    auto owned = std::make_unique<PulledBackend>();
+    PulledBackend& device = *owned;
+    application->setSoundBackend(std::move(owned));
+    MainWindowController* window = openTone();
+    ASSERT_NE(window, nullptr);
+    window->action("_Play:")->trigger();
+    ASSERT_TRUE(device.pull(512));
+    device.unplug();
+    ASSERT_TRUE(waitFor([&] { return !window->viewModel().m_bPlaying; }));
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "The sound stopped before the end.");
+
+    device.replug();
+    MainWindowController* fresh = application->newDocument();
+    fresh->action("_Record:")->trigger();
+    ASSERT_TRUE(fresh->viewModel().m_bRecording);
+    const std::vector<float> delivered = tone(200.0, 11025.0, 300.0);
+    device.push(delivered);
+    device.unplug();
+    ASSERT_TRUE(waitFor([&] { return !fresh->viewModel().m_bRecording; }));
+    ASSERT_EQ(prompts.alerts.size(), 2u);
+    EXPECT_EQ(prompts.alerts[1].title, "Error in recording");
+    const auto recorded = fresh->document().getChannel(0).samples();
+    ASSERT_EQ(recorded.size(), delivered.size());
+    EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), delivered.begin()));
+    EXPECT_GT(fresh->document().changeCount(), 0);
 }
 
 // Without a sound device, play and record say so and change nothing.

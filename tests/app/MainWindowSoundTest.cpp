@@ -25,6 +25,7 @@ std::optional<phonaxis::Bytes> monoWav(const std::vector<float>& samples, double
 #include "display/SpectrogramGraph.h"
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
+#include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
 #include "windows/PitchAnalysis.h"
 #include "windows/PitchWorker.h"
@@ -32,7 +33,6 @@ std::optional<phonaxis::Bytes> monoWav(const std::vector<float>& samples, double
 #include "windows/ui/SpectrogramWindowController.h"
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -50,6 +50,7 @@ namespace phonaxis {
 namespace {
 
 namespace fs = std::filesystem;
+using test::waitFor;
 
 // A tone of `ms` at `rateHz` that neither starts nor ends at 0.
 std::vector<float> tone(double frequencyHz, double rateHz, double ms)
@@ -216,31 +217,7 @@ protected:
     MainWindowController* openTone(double ms = 1000.0)
     {
         m_tone = tone(440.0, 11025.0, ms);
-        const auto bytes = monoWav(m_tone, 11025.0, prompts);
-        const fs::path path = folder / "tone.wav";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
-        MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
-        if (window != nullptr) {
-            window->resize(700, 400);
-            window->show();
-            window->mainView()->repaint();
-        }
-        return window;
-    }
-
-    // Runs the event loop until `done` holds (false after 20 s).
-    template <typename Done> static bool waitFor(Done done)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done()) {
-            if (timer.elapsed() > 20000) {
-                return false;
-            }
-            QTest::qWait(10);
-        }
-        return true;
+        return openShown(*monoWav(m_tone, 11025.0, prompts), "tone.wav");
     }
 
     // Selects from `fromMs` to `toMs` as a drag over the view would.

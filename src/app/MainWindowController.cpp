@@ -675,6 +675,9 @@ AnalysisWindowContext MainWindowController::analysisWindowContext()
         return mainView()->summaries().forChannel(index);
     };
     context.progressDriver = m_progressDriver;
+    context.play = [this](int index, double start, double count) {
+        playSamples(index, -1, start, count);
+    };
     return context;
 }
 

@@ -257,6 +257,10 @@ private:
     SoundSession& sound();
     // Plays range `code` (0 whole channel, 1 selection, 2 page).
     void playRange(int code);
+    // Plays `count` samples of channel `index` from `start` for play
+    // command `code` (-1: an analysis window's); the main view's play
+    // cursor follows.
+    void playSamples(int index, int code, double start, double count);
     // Starts the recording once the question about saving is settled.
     void DoRecord();
     // Replaces the document by `fresh` (read from `path`, "" for a new

@@ -37,6 +37,11 @@ SoundSession& MainWindowController::sound()
         mainView()->update();
         refreshCommands();
     });
+    connect(m_sound, &SoundSession::playInterrupted, this, [this] {
+        m_prompts->alert("The sound stopped before the end.",
+                         "The sound output stopped playing: the device failed or was removed.",
+                         "OK");
+    });
     connect(m_sound, &SoundSession::recordElapsed, this, [this](double seconds) {
         m_model->m_dSeconds = seconds;
         if (AudioFileRecorder* recorder = m_sound->recorder()) {
@@ -87,7 +92,7 @@ void MainWindowController::playRange(int code)
             return;
         }
     }
-    Channels& first = m_document->getChannel(0);
+    const Channels& first = m_document->getChannel(0);
     double start = 0.0;
     double count = first.m_dwFileLength;
     if (code == 1) {
@@ -97,10 +102,21 @@ void MainWindowController::playRange(int code)
         start = first.m_dPageMin;
         count = first.m_dPageSize;
     }
-    m_model->beginPlayAnimation(code, start);
+    playSamples(0, code, start, count);
+}
+
+void MainWindowController::playSamples(int index, int code, double start, double count)
+{
+    SoundSession& session = sound();
+    if (index < 0 || index >= m_document->channelsInUse()) {
+        return;
+    }
+    const Channels& channel = m_document->getChannel(index);
+    const double rate = channel.m_dSampleRate;
+    m_model->beginPlayAnimation(code, rate > 0.0 ? start * 1000.0 / rate : 0.0);
     // When an acquisition box is open and the play source is "Hardware",
     // the box's D/A output plays this range instead of the sound card.
-    const AudioResult played = session.play(first.samples(), start, count, first.m_dSampleRate);
+    const AudioResult played = session.play(channel.samples(), start, count, rate);
     if (!played.ok) {
         m_model->m_bPlaying = false;
         m_prompts->alert("The sound could not be played.", played.message, "OK");

@@ -90,6 +90,12 @@ bool AudioPlayer::isPlaying() const {
            m_stream->isActive();
 }
 
+bool AudioPlayer::deviceLost() const
+{
+    return m_stream != nullptr && !m_finished.load(std::memory_order_acquire) &&
+           !m_stream->isActive();
+}
+
 void AudioPlayer::handleNotice(const AudioNotice& notice) {
     if (notice.kind == AudioNotice::Kind::Finished && notice.session == m_session && m_stream) {
         // Let the last block reach the device before closing.

@@ -46,6 +46,9 @@ public:
     // the device, `stop`, or the device stopping by itself (it failed or
     // went away): never left on by a device that no longer runs.
     bool isPlaying() const;
+    // True when the device stopped by itself before the range was played
+    // (it failed or went away).
+    bool deviceLost() const;
 
     // Acts on a notice this player posted: a `Finished` notice of the
     // current play closes the stream. Notices of an earlier play are ignored.

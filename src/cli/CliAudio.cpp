@@ -113,7 +113,11 @@ int recordCommand(const Options& options, std::ostream& out, std::ostream& err) 
     if (!started.ok) {
         return failWith(err, started.message);
     }
-    out << "recording from " << deviceText(recorder.deviceName()) << " at " << rate << " Hz\n";
+    out << "recording from " << deviceText(recorder.deviceName()) << " at " << rate << " Hz";
+    if (recorder.deviceRateHz() != rate) {
+        out << " (the device runs at " << recorder.deviceRateHz() << " Hz; the file is converted)";
+    }
+    out << "\n";
     out.flush();
     const double wantedMs = *options.seconds * 1000.0;
     while (recorder.elapsedSeconds() * 1000.0 < wantedMs) {

@@ -242,12 +242,11 @@ void MainViewModel::followMouse()
     m_cursorStatus = StatusReport{m_dCursorTime, std::nullopt, cursorValues()};
 }
 
-void MainViewModel::beginPlayAnimation(int code, double startSample)
+void MainViewModel::beginPlayAnimation(int code, double startMs)
 {
     m_nPlayCode = code;
     _dAnimatenanoSeconds = 0.0;
-    const Channels& first = channel(0);
-    m_dPlayStartMs = first.m_dSampleRate > 0.0 ? startSample * 1000.0 / first.m_dSampleRate : 0.0;
+    m_dPlayStartMs = startMs;
 }
 
 std::optional<int> MainViewModel::playCursorX(int viewWidth)

@@ -199,9 +199,10 @@ public:
 
     // --- sound ----------------------------------------------------------------
 
-    // A play command starts: its code (0 whole channel, 1 selection, 2 page)
-    // and the range's first sample of channel 0; the elapsed time restarts.
-    void beginPlayAnimation(int code, double startSample);
+    // A play command starts: its code (0 whole channel, 1 selection, 2 page,
+    // -1 an analysis window's) and the time of the range's first sample;
+    // the elapsed time restarts.
+    void beginPlayAnimation(int code, double startMs);
     // Where the play cursor is drawn: channel 0's view x for the time the
     // range started at plus the elapsed time. Nothing while no sound plays
     // or when that x lies outside a view `viewWidth` wide.

@@ -22,12 +22,17 @@ std::optional<phonaxis::Bytes> monoWav(const std::vector<float>& samples, double
 #include "display/MainViewLayout.h"
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
+#include "display/SpectrogramGraph.h"
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
+#include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
+#include "windows/PitchAnalysis.h"
+#include "windows/PitchWorker.h"
+#include "windows/ui/PitchWindowController.h"
+#include "windows/ui/SpectrogramWindowController.h"
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -45,6 +50,7 @@ namespace phonaxis {
 namespace {
 
 namespace fs = std::filesystem;
+using test::waitFor;
 
 // A tone of `ms` at `rateHz` that neither starts nor ends at 0.
 std::vector<float> tone(double frequencyHz, double rateHz, double ms)
@@ -118,22 +124,36 @@ private:
     fs::path m_folder;
 };
 
-// A device that takes a block only when the test pulls one, so that the
-// elapsed time the window sees is known exactly.
+// A device that takes a block only when the test pulls one, and delivers
+// input only when the test pushes it, so that what the window sees is known
+// exactly; it can be unplugged.
 class PulledBackend final : public AudioBackend {
 public:
     class Stream final : public AudioStream {
     public:
-        explicit Stream(PulledBackend& owner) : m_owner(owner) {}
-        ~Stream() override { m_owner.m_renderer = nullptr; }
+        Stream(PulledBackend& owner, bool output) : m_owner(owner), m_output(output) {}
+        ~Stream() override { stop(false); }
         AudioResult start() override { return {}; }
-        void stop(bool) noexcept override { m_owner.m_renderer = nullptr; }
-        bool isActive() const override { return m_owner.m_renderer != nullptr && m_owner.m_more; }
+        void stop(bool) noexcept override
+        {
+            if (m_output) {
+                m_owner.m_renderer = nullptr;
+            } else {
+                m_owner.m_capturer = nullptr;
+            }
+        }
+        bool isActive() const override
+        {
+            return !m_owner.m_unplugged &&
+                   (m_output ? m_owner.m_renderer != nullptr && m_owner.m_more
+                             : m_owner.m_capturer != nullptr);
+        }
         double rateHz() const override { return 11025.0; }
         const std::string& deviceName() const override { return m_name; }
 
     private:
         PulledBackend& m_owner;
+        bool m_output;
         std::string m_name = "pulled";
     };
 
@@ -141,23 +161,19 @@ public:
     {
         return rateHz;
     }
-    double inputRateFor(const std::string&, double, std::string& error) override
-    {
-        error = "No audio input device could be opened.";
-        return 0.0;
-    }
+    double inputRateFor(const std::string&, double rateHz, std::string&) override { return rateHz; }
     std::unique_ptr<AudioStream> openOutput(const std::string&, double, AudioRenderer& renderer,
                                             std::string&) override
     {
         m_renderer = &renderer;
         m_more = true;
-        return std::make_unique<Stream>(*this);
+        return std::make_unique<Stream>(*this, true);
     }
-    std::unique_ptr<AudioStream> openInput(const std::string&, double, AudioCapturer&,
-                                           std::string& error) override
+    std::unique_ptr<AudioStream> openInput(const std::string&, double, AudioCapturer& capturer,
+                                           std::string&) override
     {
-        error = "No audio input device could be opened.";
-        return nullptr;
+        m_capturer = &capturer;
+        return std::make_unique<Stream>(*this, false);
     }
     bool convertRate(std::span<const float>, double, double, std::vector<float>&,
                      std::string& error) override
@@ -169,17 +185,28 @@ public:
     // Hands one block of `frames` to the device; false once none is open.
     bool pull(std::size_t frames)
     {
-        if (m_renderer == nullptr || !m_more) {
+        if (m_renderer == nullptr || !m_more || m_unplugged) {
             return false;
         }
         std::vector<float> block(frames);
         m_more = m_renderer->render(block.data(), frames);
         return true;
     }
+    // Delivers `samples` as one input block.
+    void push(const std::vector<float>& samples)
+    {
+        if (m_capturer != nullptr && !m_unplugged) {
+            m_capturer->capture(samples.data(), samples.size());
+        }
+    }
+    void unplug() { m_unplugged = true; }
+    void replug() { m_unplugged = false; }
 
 private:
     AudioRenderer* m_renderer = nullptr;
+    AudioCapturer* m_capturer = nullptr;
     bool m_more = false;
+    bool m_unplugged = false;
 };
 
 class MainWindowSoundTest : public test::AppFixture {
@@ -190,31 +217,7 @@ protected:
     MainWindowController* openTone(double ms = 1000.0)
     {
         m_tone = tone(440.0, 11025.0, ms);
-        const auto bytes = monoWav(m_tone, 11025.0, prompts);
-        const fs::path path = folder / "tone.wav";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
-        MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
-        if (window != nullptr) {
-            window->resize(700, 400);
-            window->show();
-            window->mainView()->repaint();
-        }
-        return window;
-    }
-
-    // Runs the event loop until `done` holds (false after 20 s).
-    template <typename Done> static bool waitFor(Done done)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done()) {
-            if (timer.elapsed() > 20000) {
-                return false;
-            }
-            QTest::qWait(10);
-        }
-        return true;
+        return openShown(*monoWav(m_tone, 11025.0, prompts), "tone.wav");
     }
 
     // Selects from `fromMs` to `toMs` as a drag over the view would.
@@ -318,6 +321,72 @@ TEST_F(MainWindowSoundTest, RecordsTheInputIntoTheNewDocument)
     EXPECT_TRUE(window->document().m_bHaveData);
     ASSERT_EQ(prompts.alerts.size(), 3u);
     EXPECT_EQ(prompts.alerts[2].defaultButton, "Save");
+}
+
+// The pitch window plays the page it shows, the spectrogram window the range
+// it analysed; the spectrogram leaves the whole channel to the main view.
+TEST_F(MainWindowSoundTest, AnalysisWindowsPlayWhatTheyShow)
+{
+    DefaultAlsaDevice device;
+    MainWindowController* window = openTone(1500.0);
+    ASSERT_NE(window, nullptr);
+
+    window->action("_AnalysisPitch:")->trigger();
+    auto* pitch = qobject_cast<PitchWindowController*>(window->analysisWindows().back());
+    ASSERT_NE(pitch, nullptr);
+    ASSERT_TRUE(waitFor([&] { return pitch->track() != nullptr; }));
+    pitch->refreshCommands();
+    EXPECT_FALSE(pitch->isCommandEnabled("_PlaySelection:"));
+    pitch->action("_Play:")->trigger();
+    ASSERT_TRUE(waitFor([&] { return !window->viewModel().m_bPlaying; }));
+    const PitchAnalysis& analysis = pitch->track()->analysis;
+    EXPECT_EQ(device.takePlayed(),
+              range(m_tone, analysis.m_dPageMin, analysis.m_dPageMax - analysis.m_dPageMin));
+
+    select(*window, 300.0, 900.0);
+    SpectrogramWindowController* spectrogram = window->AnalysisSpectrogramSelection();
+    ASSERT_NE(spectrogram, nullptr);
+    ASSERT_TRUE(waitFor([&] { return spectrogram->graph() != nullptr && spectrogram->result(); }));
+    spectrogram->refreshCommands();
+    EXPECT_FALSE(spectrogram->isCommandEnabled("_Play:"));
+    spectrogram->action("_PlayWindow:")->trigger();
+    ASSERT_TRUE(waitFor([&] { return !window->viewModel().m_bPlaying; }));
+    const SpectrogramGraphInput& graph = *spectrogram->graph();
+    EXPECT_EQ(device.takePlayed(),
+              range(m_tone, graph.startPoint, graph.endPoint - graph.startPoint));
+    EXPECT_TRUE(prompts.alerts.empty());
+}
+
+// A device that goes away ends the play with an alert, and ends a recording
+// keeping what it delivered.
+TEST_F(MainWindowSoundTest, DeviceGoneEndsPlayAndKeepsTheRecording)
+{
+    auto owned = std::make_unique<PulledBackend>();
+    PulledBackend& device = *owned;
+    application->setSoundBackend(std::move(owned));
+    MainWindowController* window = openTone();
+    ASSERT_NE(window, nullptr);
+    window->action("_Play:")->trigger();
+    ASSERT_TRUE(device.pull(512));
+    device.unplug();
+    ASSERT_TRUE(waitFor([&] { return !window->viewModel().m_bPlaying; }));
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "The sound stopped before the end.");
+
+    device.replug();
+    MainWindowController* fresh = application->newDocument();
+    fresh->action("_Record:")->trigger();
+    ASSERT_TRUE(fresh->viewModel().m_bRecording);
+    const std::vector<float> delivered = tone(200.0, 11025.0, 300.0);
+    device.push(delivered);
+    device.unplug();
+    ASSERT_TRUE(waitFor([&] { return !fresh->viewModel().m_bRecording; }));
+    ASSERT_EQ(prompts.alerts.size(), 2u);
+    EXPECT_EQ(prompts.alerts[1].title, "Error in recording");
+    const auto recorded = fresh->document().getChannel(0).samples();
+    ASSERT_EQ(recorded.size(), delivered.size());
+    EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), delivered.begin()));
+    EXPECT_GT(fresh->document().changeCount(), 0);
 }
 
 // Without a sound device, play and record say so and change nothing.

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -162,7 +165,7 @@ TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
 #else
     const char* const kPictureName = "a name ending in .png";
 #endif
-    ASSERT_EQ(::chmod(input().c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(input().c_str(), 0640), 0) << input() << ": " << std::strerror(errno);
     fs::create_directory(m_dir / "sub");
     fs::create_hard_link(input(), path("hard.wav"));
     fs::create_symlink(input(), path("link.wav"));

@@ -6,13 +6,16 @@
 // named after the running test and removed afterwards.
 
 #include "app/Application.h"
+#include "app/MainWindowController.h"
 #include "app/Startup.h"
+#include "display/MainViewPane.h"
 #include "document/AppSettings.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -38,6 +41,23 @@ protected:
     {
         application.reset();
         std::filesystem::remove_all(folder);
+    }
+
+    // Writes `bytes` to `name` in the test's folder and opens it in a shown
+    // window of `width` × `height`, drawn once; null when it does not open.
+    MainWindowController* openShown(const Bytes& bytes, const std::string& name, int width = 700,
+                                    int height = 400)
+    {
+        const std::filesystem::path path = folder / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+        if (window != nullptr) {
+            window->resize(width, height);
+            window->show();
+            window->mainView()->repaint();
+        }
+        return window;
     }
 
     std::filesystem::path folder;

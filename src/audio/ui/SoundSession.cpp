@@ -126,7 +126,14 @@ void SoundSession::tick()
             emit playElapsed(playedMs());
         } else {
             m_playing = false;
+            const bool lost = m_player && m_player->deviceLost();
+            if (m_player) {
+                m_player->stop();
+            }
             emit playStopped();
+            if (lost) {
+                emit playInterrupted();
+            }
         }
     }
 

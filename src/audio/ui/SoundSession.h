@@ -64,6 +64,9 @@ signals:
     // The play ended: its range was played, the user stopped it, or the
     // device stopped.
     void playStopped();
+    // The output stopped delivering sound before the range was played (the
+    // device failed or went away); it follows `playStopped`.
+    void playInterrupted();
     // While recording, at each elapsed-time notice (every 0.1 s of sound).
     void recordElapsed(double seconds);
     // The input stopped delivering sound while recording (the device failed

@@ -35,6 +35,10 @@ struct AnalysisWindowContext {
     std::function<const MinMaxSummary*(int index)> channelSummary;
     // Answers long computations' progress instead of a dialog (tests).
     ProgressDriver progressDriver;
+    // Plays `count` samples of channel `index` from sample `start` through
+    // the document window's sound card, in place of whatever plays; a
+    // failure is told in an alert. Empty: no playback.
+    std::function<void(int index, double start, double count)> play;
 };
 
 } // namespace phonaxis

@@ -32,6 +32,7 @@ const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "
 const char* const kZoomCommands[] = {
     "_ZoomUndo:", "_ZoomIn:", "_ZoomOut:", "_ZoomSelection:", "_ZoomCursor:", "_ZoomHome:"};
 const char* const kLogCommands[] = {"_LogPitchMarker:", "_LogPitchSelection:", "_LogPitchAll:"};
+const char* const kSoundCommands[] = {"_Play:", "_PlaySelection:"};
 
 // The document's audio channel with samples, or null.
 const Channels* audioChannel(const MyDocument& document, int& index)
@@ -168,6 +169,7 @@ void PitchWindowController::buildMenus()
     addMenu("&File", kFileCommands);
     addMenu("&Zoom", kZoomCommands);
     addMenu("&Log", kLogCommands);
+    addMenu("&Sound", kSoundCommands);
 
     const auto on = [this](const char* name, void (PitchWindowController::*slot)()) {
         connect(action(QString::fromLatin1(name)), &QAction::triggered, this, slot);
@@ -184,6 +186,8 @@ void PitchWindowController::buildMenus()
     on("_LogPitchMarker:", &PitchWindowController::LogPitchMarker);
     on("_LogPitchSelection:", &PitchWindowController::LogPitchSelection);
     on("_LogPitchAll:", &PitchWindowController::LogPitchAll);
+    on("_Play:", &PitchWindowController::Play);
+    on("_PlaySelection:", &PitchWindowController::PlaySelection);
 }
 
 QAction* PitchWindowController::action(const QString& command) const
@@ -216,6 +220,12 @@ bool PitchWindowController::isCommandEnabled(const std::string& command) const
     }
     if (command == "_LogPitchAll:") {
         return logVisible && track;
+    }
+    if (command == "_Play:") {
+        return track && static_cast<bool>(m_context.play);
+    }
+    if (command == "_PlaySelection:") {
+        return selection && static_cast<bool>(m_context.play);
     }
     return true; // Close, Undo Zoom, Zoom Home
 }
@@ -458,6 +468,25 @@ void PitchWindowController::LogPitchAll()
         logRecords(track.analysis.allLogRecords(
             m_context.displayName().toStdString(),
             [&track](double timeMs) { return track.intensityAt(timeMs); }));
+    }
+}
+
+void PitchWindowController::Play()
+{
+    if (isCommandEnabled("_Play:")) {
+        const PitchAnalysis& analysis = m_track->analysis;
+        m_context.play(analysis.m_nChannel, analysis.m_dPageMin,
+                       analysis.m_dPageMax - analysis.m_dPageMin);
+    }
+}
+
+void PitchWindowController::PlaySelection()
+{
+    if (isCommandEnabled("_PlaySelection:")) {
+        const PitchAnalysis& analysis = m_track->analysis;
+        const double start = std::min(analysis.m_dDurationStartFile, analysis.m_dDurationStopFile);
+        const double stop = std::max(analysis.m_dDurationStartFile, analysis.m_dDurationStopFile);
+        m_context.play(analysis.m_nChannel, start, stop - start);
     }
 }
 

@@ -76,6 +76,10 @@ public slots:
     void LogPitchMarker();
     void LogPitchSelection();
     void LogPitchAll();
+    // The analysed channel through the document window's sound card: the
+    // page shown (the whole channel when not zoomed), or the selection.
+    void Play();
+    void PlaySelection();
     // Stops the computation; the window is left without a track.
     void cancelComputation();
 

@@ -37,6 +37,7 @@ const char* const kAnalysisCommands[] = {"_AnalysisFFT:", "_AnalysisFFTSelection
                                          "_PlotFormantAll:", "_PlotFormantSelection:"};
 const char* const kLogCommands[] = {
     "_LogMarker:", "_LogDuration:", "_LogFormantsMarker:", "_LogFormantsSelection:"};
+const char* const kSoundCommands[] = {"_Play:", "_PlayWindow:", "_PlaySelection:"};
 
 QString number(double value, int decimals)
 {
@@ -171,6 +172,7 @@ void SpectrogramWindowController::buildMenus()
     addMenu("&File", kFileCommands);
     addMenu("&Analysis", kAnalysisCommands);
     addMenu("&Log", kLogCommands);
+    addMenu("&Sound", kSoundCommands);
 
     const auto on = [this](const char* name, void (SpectrogramWindowController::*slot)()) {
         connect(action(QString::fromLatin1(name)), &QAction::triggered, this, slot);
@@ -186,6 +188,8 @@ void SpectrogramWindowController::buildMenus()
     on("_LogDuration:", &SpectrogramWindowController::LogDuration);
     on("_LogFormantsMarker:", &SpectrogramWindowController::LogFormantsMarker);
     on("_LogFormantsSelection:", &SpectrogramWindowController::LogFormantsSelection);
+    on("_PlayWindow:", &SpectrogramWindowController::PlayWindow);
+    on("_PlaySelection:", &SpectrogramWindowController::PlaySelection);
 }
 
 QAction* SpectrogramWindowController::action(const QString& command) const
@@ -241,6 +245,16 @@ bool SpectrogramWindowController::isCommandEnabled(const std::string& command) c
     }
     if (command == "_LogFormantsSelection:") {
         return logVisible && selection && formants;
+    }
+    const bool canPlay = static_cast<bool>(m_context.play);
+    if (command == "_Play:") {
+        return false;
+    }
+    if (command == "_PlayWindow:") {
+        return spectrogram && canPlay;
+    }
+    if (command == "_PlaySelection:") {
+        return selection && canPlay;
     }
     return true; // Close
 }
@@ -500,6 +514,29 @@ void SpectrogramWindowController::AnalysisFFTSelection()
     const double samplesPerMs = span > 0.0 ? (graph.endPoint - graph.startPoint) / span : 0.0;
     emit spectrumRequested(graph.startPoint + m_marks.m_dLogDurationStartTime * samplesPerMs,
                            graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs, true);
+}
+
+void SpectrogramWindowController::PlayWindow()
+{
+    if (!isCommandEnabled("_PlayWindow:")) {
+        return;
+    }
+    const SpectrogramGraphInput& graph = *m_graph;
+    m_context.play(m_context.document->audioChannelIndex(), graph.startPoint,
+                   graph.endPoint - graph.startPoint);
+}
+
+void SpectrogramWindowController::PlaySelection()
+{
+    if (!isCommandEnabled("_PlaySelection:")) {
+        return;
+    }
+    const SpectrogramGraphInput& graph = *m_graph;
+    const double span = graph.stopTime - graph.startTime;
+    const double samplesPerMs = span > 0.0 ? (graph.endPoint - graph.startPoint) / span : 0.0;
+    const double start = graph.startPoint + m_marks.m_dLogDurationStartTime * samplesPerMs;
+    const double stop = graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs;
+    m_context.play(m_context.document->audioChannelIndex(), start, stop - start);
 }
 
 void SpectrogramWindowController::handOverFormants(bool selection)

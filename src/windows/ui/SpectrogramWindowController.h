@@ -100,6 +100,11 @@ public slots:
     void LogDuration();
     void LogFormantsMarker();
     void LogFormantsSelection();
+    // The audio channel through the document window's sound card: the
+    // analysed range, or the selection. Playing the whole channel is the
+    // main view's command and is disabled here.
+    void PlayWindow();
+    void PlaySelection();
     // Stops the computation; the window is left without a spectrogram.
     void cancelComputation();
 

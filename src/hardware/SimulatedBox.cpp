@@ -7,6 +7,10 @@
 #include <optional>
 #include <utility>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace phonaxis::usb {
 
 namespace {
@@ -147,7 +151,35 @@ struct Core {
     std::uint16_t watchedVendor = 0;
     UsbTransport::Arrival arrived;
     UsbTransport::Removal removed;
-    std::function<void()> pollFdsChanged; // kept; a simulated box has no descriptors
+    std::function<void()> pollFdsChanged; // kept; the wake descriptor never changes
+    // Written whenever something reaches the box from outside handleEvents
+    // (a request, a transfer, a plug), so that a main loop waiting on the
+    // descriptors runs handleEvents and asks nextTimeout again.
+    int wakeFd = -1;
+
+    Core() : wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~Core()
+    {
+        if (wakeFd >= 0) {
+            ::close(wakeFd);
+        }
+    }
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+    void wake() const
+    {
+        if (wakeFd >= 0) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+        }
+    }
+    void drainWake() const
+    {
+        if (wakeFd >= 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t read = ::read(wakeFd, &count, sizeof count);
+        }
+    }
 
     std::uint64_t nextKey = 1;
     std::uint64_t nextTransferId = 1;
@@ -269,7 +301,9 @@ public:
         if (!m_open) {
             return kError;
         }
-        return c->control(m_kind, request, transferred);
+        const Status status = c->control(m_kind, request, transferred);
+        c->wake();
+        return status;
     }
     Status openFirstInterface(std::unique_ptr<UsbInterface>& out) override;
 
@@ -334,7 +368,12 @@ public:
     {
         transferred = 0;
         Core* c = core();
-        return c != nullptr ? c->control(m_kind, request, transferred) : kNoDevice;
+        if (c == nullptr) {
+            return kNoDevice;
+        }
+        const Status status = c->control(m_kind, request, transferred);
+        c->wake();
+        return status;
     }
     Status readPipeAsync(int pipeRef, std::span<std::uint8_t> buffer, Completion done) override
     {
@@ -348,6 +387,7 @@ public:
         }
         c->reads.push_back(transfer(*c, pipeRef, std::move(done)));
         c->reads.back().into = buffer;
+        c->wake();
         return kSuccess;
     }
     Status writePipeAsync(int pipeRef, std::span<const std::uint8_t> buffer,
@@ -364,12 +404,14 @@ public:
         }
         c->writes.push_back(transfer(*c, pipeRef, std::move(done)));
         c->writes.back().from = buffer;
+        c->wake();
         return kSuccess;
     }
     void abortPipes() override
     {
         if (Core* c = core()) {
             c->cancel(m_id, kAborted);
+            c->wake();
         }
     }
 
@@ -723,6 +765,7 @@ void SimulatedBox::plug()
     core.playing = false;
     core.attachBox(kLoaderProduct);
     core.arrive(core.box);
+    core.wake();
 }
 
 void SimulatedBox::unplug()
@@ -738,6 +781,7 @@ void SimulatedBox::unplug()
     const auto gone = std::move(core.box);
     core.box.reset();
     core.leave(gone->identity(), gone->key());
+    core.wake();
 }
 
 bool SimulatedBox::plugged() const
@@ -751,6 +795,7 @@ void SimulatedBox::plugForeign(std::uint16_t product)
     core.foreign.push_back(std::make_shared<Device>(
         core.self, Kind::Foreign, DeviceIdentity{kVendor, product, kRelease}, core.nextKey++));
     core.arrive(core.foreign.back());
+    core.wake();
 }
 
 void SimulatedBox::failNextRequest(std::uint8_t request, Status status)
@@ -837,7 +882,11 @@ Status SimulatedBox::watch(std::uint16_t vendor, Arrival arrived, Removal remove
 
 std::vector<UsbTransport::PollFd> SimulatedBox::pollFds()
 {
-    return {};
+    const int fd = m_state->core->wakeFd;
+    if (fd < 0) {
+        return {};
+    }
+    return {PollFd{fd, POLLIN}};
 }
 
 void SimulatedBox::onPollFdsChanged(std::function<void()> changed)
@@ -863,6 +912,7 @@ void SimulatedBox::handleEvents()
 {
     // Held here so that a handler that ends the box does not end this loop's core.
     const std::shared_ptr<Core> core = m_state->core;
+    core->drainWake();
     const std::int64_t atNs = core->nowNs();
     if (core->reenumerate) {
         // The released controller leaves the bus and comes back programmed.

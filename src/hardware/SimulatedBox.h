@@ -20,7 +20,10 @@
 // keeps what it received.
 //
 // The clock is injected (tests step it; the application passes the steady
-// clock). Main thread only, like every transport.
+// clock). Its one poll descriptor (an eventfd) becomes readable whenever a
+// request, a transfer or a plug reaches it from outside handleEvents, so a
+// main loop that waits on descriptors and timeouts never sleeps through new
+// work. Main thread only, like every transport.
 //
 // In detail: frame n is due n / 22050 s after the box was made; 0xB2 starts
 // at the first frame not before the clock (never going back over frames

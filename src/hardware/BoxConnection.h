@@ -27,7 +27,8 @@
 namespace phonaxis {
 
 // One diagnostic console line, exactly as the protocol prints it (printf
-// formats already applied; a trailing "\n" only where the message has one).
+// formats already applied; a trailing "\n" only where the message has one:
+// a sink that writes to a terminal ends the others with one).
 using ConsoleSink = std::function<void(const std::string& text)>;
 
 // A 64-byte control block of the analog front end (request 0xB6).

@@ -325,9 +325,10 @@ void USB2Hardware::FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& de
             c.print(format("unable to get properties of pipe %d (%08x)\n", pipeRef, status));
             continue;
         }
-        c.print(format("pipeRef %d: number %d:", pipeRef, static_cast<int>(pipe.number)));
-        c.print(format("direction %s, ", directionName(pipe.direction)));
-        c.print(format("transfer type %s, maxPacketSize %d\n", transferTypeName(pipe.transferType),
+        // The three parts of the listing make one console line.
+        c.print(format("pipeRef %d: number %d:", pipeRef, static_cast<int>(pipe.number)) +
+                format("direction %s, ", directionName(pipe.direction)) +
+                format("transfer type %s, maxPacketSize %d\n", transferTypeName(pipe.transferType),
                        static_cast<int>(pipe.maxPacketSize)));
     }
 

@@ -13,6 +13,7 @@
 #include "document/AppSettings.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "hardware/ui/BoxService.h"
 #include "log/ui/LogWindow.h"
 
 #include <QAction>
@@ -53,9 +54,12 @@ void Application::OptionsRecordPlay()
     if (!gRecordplay) {
         gRecordplay = new RecordPlayPanel(m_settings, appPrompts());
     }
-    // No acquisition box is ever open without the USB layer: the panel then
-    // offers the recording rate.
-    gRecordplay->start(false);
+    gRecordplay->start(boxPresent());
+}
+
+bool Application::boxPresent() const
+{
+    return m_box != nullptr && m_box->boxPresent();
 }
 
 RecordPlayPanel* Application::recordPlayPanel() const

@@ -13,6 +13,7 @@ namespace phonaxis {
 
 class AboutWindow;
 class AudioBackend;
+class BoxService;
 class LabelDialog;
 class LogController;
 class MainWindowController;
@@ -106,6 +107,13 @@ public:
     // Only before the first play or recording.
     void setSoundBackend(std::unique_ptr<AudioBackend> backend);
 
+    // The acquisition box (null: none, as in tests that make no box). Not
+    // owned; it must outlive the application.
+    void setBoxService(BoxService* box) { m_box = box; }
+    BoxService* boxService() const { return m_box; }
+    // A programmed box is attached and open.
+    bool boxPresent() const;
+
     // Re-evaluates the commands of every document window (the clipboard
     // filled, so Paste changes everywhere).
     void refreshAllCommands();
@@ -135,6 +143,7 @@ private:
     std::unique_ptr<LogController> gLogView;
     std::unique_ptr<PlotFormantWindows> m_plotWindows;
     std::unique_ptr<AudioBackend> m_soundBackend;
+    BoxService* m_box = nullptr;
     std::vector<QPointer<MainWindowController>> m_windows; // delete themselves on close
     QPointer<MainWindowController> m_keyWindow;
     QStringList m_recent;

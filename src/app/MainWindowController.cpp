@@ -97,6 +97,7 @@ MainWindowController::MainWindowController(Application& application, Prompts* pr
 
 MainWindowController::~MainWindowController()
 {
+    releaseBoxPlayer();
     closeAnalysisWindows();
     m_application.abandonLabelDialog(this);
     // The pane refers to the model; detach it before the model goes.
@@ -649,6 +650,7 @@ void MainWindowController::closeEvent(QCloseEvent* event)
     if (m_sound != nullptr) {
         m_sound->stopPlaying();
     }
+    releaseBoxPlayer();
     closeAnalysisWindows();
     m_application.abandonLabelDialog(this);
     if (_plabelView) {

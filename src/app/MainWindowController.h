@@ -2,6 +2,7 @@
 
 #include "app/panels/SettingsPanel.h"
 #include "display/ProgressWork.h"
+#include "hardware/BoxConnection.h"
 #include "windows/ui/AnalysisWindowContext.h"
 
 #include <QList>
@@ -255,6 +256,12 @@ private:
     SpectrogramWindowController* openSpectrogram(const char* command, bool selection);
     // The window's sound card, created on first use.
     SoundSession& sound();
+    // Stops what this window plays, on the sound card or the box.
+    void stopPlaying();
+    // Plays through the acquisition box's D/A output.
+    void playOnBox(int index, int code, double start, double count);
+    // Lets go of the box's playback (closing): the box plays out alone.
+    void releaseBoxPlayer();
     // Plays range `code` (0 whole channel, 1 selection, 2 page).
     void playRange(int code);
     // Plays `count` samples of channel `index` from `start` for play
@@ -282,6 +289,9 @@ private:
     PanelDriver m_panelDriver; // empty: panels run window-modal
     ProgressDriver m_progressDriver; // empty: a progress dialog
     SoundSession* m_sound = nullptr; // a child of the window, made on first use
+    // Receives the box's playback progress while this window plays on it.
+    class BoxPlayer;
+    std::unique_ptr<PlayReceiver> m_boxPlayer;
 };
 
 // The document type a path is saved as: "wav", "aiff" or "aif" by its

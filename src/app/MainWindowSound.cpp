@@ -10,6 +10,9 @@
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
+#include "hardware/BoxConnection.h"
+#include "hardware/USB2Hardware.h"
+#include "hardware/ui/BoxService.h"
 
 #include <utility>
 
@@ -20,6 +23,28 @@ namespace {
 constexpr const char* kRecordingError = "Error in recording";
 
 } // namespace
+
+// The box tells its playback's progress here; the main view shows it as it
+// shows the sound card's.
+class MainWindowController::BoxPlayer final : public PlayReceiver {
+public:
+    explicit BoxPlayer(MainWindowController& window) : m_window(window) {}
+    void animateHardwarePlay(double elapsedNs) override
+    {
+        m_window.m_model->_dAnimatenanoSeconds = elapsedNs;
+        m_window.mainView()->update();
+    }
+    void stopHardwarePlay() override
+    {
+        m_window.m_model->m_bPlaying = false;
+        m_window.m_model->_dAnimatenanoSeconds = -1000.0;
+        m_window.mainView()->update();
+        m_window.refreshCommands();
+    }
+
+private:
+    MainWindowController& m_window;
+};
 
 SoundSession& MainWindowController::sound()
 {
@@ -56,7 +81,7 @@ SoundSession& MainWindowController::sound()
                          "is kept in the document.",
                          "Close");
     });
-    mainView()->onStopPlaying = [this] { m_sound->stopPlaying(); };
+    mainView()->onStopPlaying = [this] { stopPlaying(); };
     mainView()->onStopRecording = [this] { finishRecording(); };
     return *m_sound;
 }
@@ -82,12 +107,35 @@ void MainWindowController::PlayWindow()
     }
 }
 
+void MainWindowController::stopPlaying()
+{
+    if (m_sound != nullptr) {
+        m_sound->stopPlaying();
+    }
+    BoxService* box = m_application.boxService();
+    if (box != nullptr && m_boxPlayer && box->connection().playing()) {
+        // The box plays out what it holds; the view stops at the next block.
+        box->hardware().StopNow();
+    }
+}
+
+void MainWindowController::releaseBoxPlayer()
+{
+    BoxService* box = m_application.boxService();
+    if (box != nullptr && m_boxPlayer && box->connection().playReceiver == m_boxPlayer.get()) {
+        if (box->connection().playing()) {
+            box->hardware().StopNow();
+        }
+        box->connection().setPlayReceiver(nullptr);
+    }
+}
+
 void MainWindowController::playRange(int code)
 {
-    SoundSession& session = sound();
-    if (session.isPlaying()) {
+    sound();
+    if (m_model->m_bPlaying) {
         // Play toggles; the other two start again from their own range.
-        session.stopPlaying();
+        stopPlaying();
         if (code == 0) {
             return;
         }
@@ -114,8 +162,12 @@ void MainWindowController::playSamples(int index, int code, double start, double
     const Channels& channel = m_document->getChannel(index);
     const double rate = channel.m_dSampleRate;
     m_model->beginPlayAnimation(code, rate > 0.0 ? start * 1000.0 / rate : 0.0);
-    // When an acquisition box is open and the play source is "Hardware",
-    // the box's D/A output plays this range instead of the sound card.
+    // With an acquisition box open and the play source "Hardware", the box's
+    // D/A output plays the range instead of the sound card.
+    if (m_application.boxPresent() && m_application.settings().g_strPlaySource == "Hardware") {
+        playOnBox(index, code, start, count);
+        return;
+    }
     const AudioResult played = session.play(channel.samples(), start, count, rate);
     if (!played.ok) {
         m_model->m_bPlaying = false;
@@ -124,6 +176,30 @@ void MainWindowController::playSamples(int index, int code, double start, double
         return;
     }
     m_model->m_bPlaying = session.isPlaying();
+    mainView()->update();
+    refreshCommands();
+}
+
+void MainWindowController::playOnBox(int index, int code, double start, double count)
+{
+    BoxService& box = *m_application.boxService();
+    sound().stopPlaying();
+    if (!m_boxPlayer) {
+        m_boxPlayer = std::make_unique<BoxPlayer>(*this);
+    }
+    const Channels& channel = m_document->getChannel(index);
+    const auto from = static_cast<std::int32_t>(start);
+    const auto to = static_cast<std::int32_t>(start + count);
+    box.connection().setPlayReceiver(m_boxPlayer.get());
+    (void)code;
+    if (!box.hardware().Play(channel.samples(), from, to)) {
+        m_model->m_bPlaying = false;
+        m_prompts->alert("The sound could not be played.",
+                         "The acquisition box did not take the samples to play.", "OK");
+        refreshCommands();
+        return;
+    }
+    m_model->m_bPlaying = true;
     mainView()->update();
     refreshCommands();
 }

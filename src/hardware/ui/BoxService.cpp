@@ -1,0 +1,119 @@
+#include "hardware/ui/BoxService.h"
+
+#include "document/Prompts.h"
+#include "hardware/FirmwareImage.h"
+#include "hardware/SimulatedBox.h"
+#include "hardware/libusb/LibUsbTransport.h"
+#include "hardware/ui/UsbEventPump.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace phonaxis {
+
+class BoxService::Announcer final : public HardwareAnnouncer {
+public:
+    explicit Announcer(Prompts& prompts) : m_prompts(prompts) {}
+    void beep() override { QApplication::beep(); }
+    void alert(const std::string& title, const std::string& message,
+               const std::string& button) override
+    {
+        m_prompts.alert(title, message, button);
+    }
+
+private:
+    Prompts& m_prompts;
+};
+
+namespace {
+
+void printToConsole(const std::string& text)
+{
+    std::fputs(text.c_str(), stderr);
+    if (text.empty() || text.back() != '\n') {
+        std::fputc('\n', stderr);
+    }
+    std::fflush(stderr);
+}
+
+// The image a box is loaded with: the one named (which must then be there),
+// else the application's data folder's, else (for a simulated box) the one
+// made at build time.
+std::optional<FirmwareImage> firmwareFor(const BoxOptions& options, std::string& error)
+{
+    if (!options.firmwarePath.empty()) {
+        return FirmwareImage::readHexFile(options.firmwarePath, error);
+    }
+    std::error_code ec;
+    if (!options.defaultFirmwarePath.empty() &&
+        std::filesystem::exists(options.defaultFirmwarePath, ec)) {
+        return FirmwareImage::readHexFile(options.defaultFirmwarePath, error);
+    }
+    if (options.simulatedChannels != 0 && !options.builtFirmwarePath.empty()) {
+        return FirmwareImage::readHexFile(options.builtFirmwarePath, error);
+    }
+    error = "No firmware image for the acquisition box: put it at \"" +
+            options.defaultFirmwarePath +
+            "\" or name it with --firmware FILE.hex or PHONAXIS_FIRMWARE.";
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> simulatedChannelsFrom(const std::string& text, std::string& error)
+{
+    if (text == "9" || text == "5" || text == "2") {
+        return std::stoi(text);
+    }
+    if (!text.empty()) {
+        error = "A simulated box has 9, 5 or 2 channels, not \"" + text + "\".";
+    }
+    return std::nullopt;
+}
+
+BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* parent)
+    : QObject(parent), m_announcer(std::make_unique<Announcer>(prompts))
+{
+    if (options.simulatedChannels != 0) {
+        auto box = std::make_unique<usb::SimulatedBox>(options.simulatedChannels);
+        m_simulated = box.get();
+        m_transport = std::move(box);
+    } else {
+        auto bus = std::make_unique<usb::LibUsbTransport>();
+        bus->setConsole(printToConsole);
+        m_transport = std::move(bus);
+    }
+    m_connection = BoxConnection::create(*m_transport, printToConsole, *m_announcer);
+    std::string error;
+    std::optional<FirmwareImage> image = firmwareFor(options, error);
+    m_connection->setFirmware(std::move(image), error);
+    m_hardware = std::make_unique<USB2Hardware>(m_connection);
+    m_pump = new UsbEventPump(*m_transport, this);
+}
+
+BoxService::~BoxService()
+{
+    // Transfers still in flight complete (aborted) before the buffers and
+    // the transport go.
+    m_hardware->cancel();
+    delete m_pump;
+    m_pump = nullptr;
+}
+
+void BoxService::findHardware()
+{
+    if (m_simulated != nullptr && !m_simulated->plugged()) {
+        m_simulated->plug();
+    }
+    m_hardware->FindLoadDevice();
+    m_pump->pump();
+}
+
+bool BoxService::boxPresent() const
+{
+    return m_connection->haveHardware() && m_connection->haveInterface();
+}
+
+} // namespace phonaxis

@@ -1,0 +1,79 @@
+#pragma once
+
+// The acquisition box as the desktop application uses it: the USB transport
+// (libusb, or the simulated box of `--simulate-box`), the event pump that
+// runs it from the Qt main loop, the shared box connection with its
+// firmware, and the `USB2Hardware` object the commands drive. Console lines
+// go to stderr; the announcements beep and show their alerts. One per
+// process, made before the launch sequence (which arms discovery at its
+// hardware step). Main thread only.
+
+#include "hardware/BoxConnection.h"
+#include "hardware/USB2Hardware.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace phonaxis {
+
+class Prompts;
+class UsbEventPump;
+
+namespace usb {
+class SimulatedBox;
+class UsbTransport;
+} // namespace usb
+
+struct BoxOptions {
+    // 9, 5 or 2: a simulated box of that many channels, plugged in at
+    // launch; 0: the boxes on the USB bus.
+    int simulatedChannels = 0;
+    // The firmware image named on the command line or in
+    // PHONAXIS_FIRMWARE; "" when none was named.
+    std::string firmwarePath;
+    // Where the image is looked for when none was named (the application's
+    // data folder), and the image made at build time, which a simulated
+    // box uses when no image was named.
+    std::string defaultFirmwarePath;
+    std::string builtFirmwarePath;
+};
+
+// The simulated box's channel count from a `--simulate-box=N` argument or
+// the PHONAXIS_SIMULATE_BOX value: 9, 5 or 2; nothing for anything else
+// (with `error` saying why, unless `text` is empty).
+std::optional<int> simulatedChannelsFrom(const std::string& text, std::string& error);
+
+class BoxService final : public QObject {
+    Q_OBJECT
+public:
+    // `prompts` shows the announcements' alerts; it must outlive the
+    // service.
+    BoxService(const BoxOptions& options, Prompts& prompts, QObject* parent = nullptr);
+    ~BoxService() override;
+
+    // Arms discovery: a box already plugged in (the simulated one is) is
+    // handled as soon as the event loop runs.
+    void findHardware();
+
+    USB2Hardware& hardware() { return *m_hardware; }
+    BoxConnection& connection() { return *m_connection; }
+    // A programmed box answered and is still attached.
+    bool boxPresent() const;
+    // The simulated box, or null on the real bus.
+    usb::SimulatedBox* simulatedBox() const { return m_simulated; }
+
+private:
+    class Announcer;
+
+    std::unique_ptr<Announcer> m_announcer;
+    std::unique_ptr<usb::UsbTransport> m_transport;
+    usb::SimulatedBox* m_simulated = nullptr; // m_transport when simulated
+    std::shared_ptr<BoxConnection> m_connection;
+    std::unique_ptr<USB2Hardware> m_hardware;
+    UsbEventPump* m_pump = nullptr; // a child of this object
+};
+
+} // namespace phonaxis

@@ -1,0 +1,152 @@
+// The acquisition box in the desktop application, on the simulated box: its
+// arrival announced at launch, the record/play settings offering the play
+// source, the main view playing through the box's D/A output with its play
+// cursor, a press stopping it, and the box's removal.
+#include "app/Application.h"
+#include "app/MainWindowController.h"
+#include "app/panels/RecordPlayPanel.h"
+#include "display/MainViewModel.h"
+#include "display/MainViewPane.h"
+#include "document/MyDocument.h"
+#include "hardware/FirmwareImage.h"
+#include "hardware/SimulatedBox.h"
+#include "hardware/USB2Hardware.h"
+#include "hardware/ui/BoxService.h"
+#include "support/AnalysisWindowTesting.h"
+#include "support/AppFixture.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+namespace phonaxis {
+namespace {
+
+using test::waitFor;
+
+class BoxCommandsTest : public test::AppFixture {
+protected:
+    BoxCommandsTest() : AppFixture("phonaxis-box-") {}
+
+    // A simulated box of `channels`, loaded with a small image of the test's
+    // own, armed as the launch arms it.
+    std::unique_ptr<BoxService> launchBox(int channels)
+    {
+        FirmwareImage image;
+        for (std::uint32_t i = 0; i < 20; ++i) {
+            FirmwareRecord record;
+            record.Length = 16;
+            record.Address = i * 16;
+            record.Data.fill(static_cast<std::uint8_t>(i));
+            image.records.push_back(record);
+        }
+        FirmwareRecord end;
+        end.Type = 1;
+        image.records.push_back(end);
+        const std::filesystem::path hex = folder / "box.hex";
+        std::ofstream(hex) << image.toHex();
+
+        BoxOptions options;
+        options.simulatedChannels = channels;
+        options.firmwarePath = hex.string();
+        auto box = std::make_unique<BoxService>(options, prompts);
+        application->setBoxService(box.get());
+        box->findHardware();
+        return box;
+    }
+
+    // The channel of a shown window: a tone of `ms` at 22050 Hz.
+    MainWindowController* openTone(double ms)
+    {
+        std::vector<float> samples(static_cast<std::size_t>(ms * 22.05));
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = static_cast<float>(0.5 * std::sin(0.05 * double(i)) + 0.1);
+        }
+        m_tone = samples;
+        test::ScriptedPrompts quiet;
+        auto document = std::make_unique<MyDocument>(quiet);
+        document->m_nNumofChannels = 1;
+        Channels& channel = document->getChannel(0);
+        EXPECT_TRUE(channel.setData(samples.data(), samples.size()));
+        channel.m_dSampleRate = 22050.0;
+        channel.m_dwFileLength = double(samples.size());
+        channel.m_dLengthMS = ms;
+        return openShown(*document->dataOfType("wav"), "tone.wav");
+    }
+
+    void TearDown() override { application->setBoxService(nullptr); }
+
+    std::vector<float> m_tone;
+};
+
+// A five-channel box is announced as it arrives; with the play source
+// "Hardware" the channel goes to the box word for word, the play cursor
+// follows the box's progress and the play ends by itself.
+TEST_F(BoxCommandsTest, ArrivingBoxIsAnnouncedAndPlaysTheChannel)
+{
+    auto box = launchBox(5);
+    ASSERT_TRUE(waitFor([&] { return box->boxPresent(); }));
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "Orvix USB2 Multichannel Data Acquisition system");
+    EXPECT_EQ(prompts.alerts[0].message, " Found");
+    EXPECT_EQ(prompts.alerts[0].defaultButton, "Close");
+    EXPECT_EQ(box->connection().systemChannelNumber(), 5);
+
+    application->OptionsRecordPlay();
+    RecordPlayPanel* panel = application->recordPlayPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(panel->findChild<QComboBox*>(QStringLiteral("playSource"))->isVisibleTo(panel));
+    EXPECT_FALSE(panel->findChild<QComboBox*>(QStringLiteral("sampleRate"))->isVisibleTo(panel));
+    panel->pressCancel();
+
+    settings.g_strPlaySource = "Hardware";
+    MainWindowController* window = openTone(300.0);
+    ASSERT_NE(window, nullptr);
+    MainViewModel& view = window->viewModel();
+    window->action("_Play:")->trigger();
+    ASSERT_TRUE(view.m_bPlaying);
+    ASSERT_TRUE(waitFor([&] { return view._dAnimatenanoSeconds > 0.0 || !view.m_bPlaying; }));
+    ASSERT_TRUE(waitFor([&] { return !view.m_bPlaying; }));
+    EXPECT_EQ(view._dAnimatenanoSeconds, -1000.0);
+
+    const std::vector<std::uint16_t>& words = box->simulatedBox()->received();
+    ASSERT_GE(words.size(), m_tone.size());
+    for (std::size_t i = 0; i < m_tone.size(); ++i) {
+        ASSERT_EQ(words[i], static_cast<std::uint16_t>(DtoAdata(m_tone[i]))) << "at " << i;
+    }
+    EXPECT_EQ(prompts.alerts.size(), 1u);
+}
+
+// A press in the view stops the box's playback at its next block; the box's
+// removal is announced and the next play goes to the sound card's path.
+TEST_F(BoxCommandsTest, PressStopsTheBoxAndRemovalIsAnnounced)
+{
+    auto box = launchBox(9);
+    ASSERT_TRUE(waitFor([&] { return box->boxPresent(); }));
+    EXPECT_TRUE(prompts.alerts.empty()); // nine channels: a beep, no alert
+
+    settings.g_strPlaySource = "Hardware";
+    MainWindowController* window = openTone(5000.0);
+    ASSERT_NE(window, nullptr);
+    MainViewModel& view = window->viewModel();
+    window->action("_Play:")->trigger();
+    ASSERT_TRUE(view.m_bPlaying);
+    QTest::mouseClick(window->mainView(), Qt::LeftButton, {}, QPoint(300, 100));
+    ASSERT_TRUE(waitFor([&] { return !view.m_bPlaying; }));
+    EXPECT_LT(box->simulatedBox()->received().size(), m_tone.size());
+
+    box->simulatedBox()->unplug();
+    ASSERT_TRUE(waitFor([&] { return !box->boxPresent(); }));
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].message, " Removed");
+    EXPECT_TRUE(box->connection().haveHardware()); // the flag stays; the interface went
+    window->close();
+}
+
+} // namespace
+} // namespace phonaxis

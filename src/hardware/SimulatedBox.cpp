@@ -1,5 +1,7 @@
 #include "hardware/SimulatedBox.h"
 
+#include "hardware/BoxRequests.h"
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -15,6 +17,19 @@ namespace phonaxis::usb {
 
 namespace {
 
+using box::kControlBlockBytes;
+using box::kCpuControl;
+using box::kDeviceToHost;
+using box::kHostToDevice;
+using box::kLoadRequest;
+using box::kReadConfiguration;
+using box::kReadPipe;
+using box::kSetControl;
+using box::kStartPlayback;
+using box::kStartSampling;
+using box::kStop;
+using box::kWritePipe;
+
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::uint64_t kFrameRate = 22050; // frames (and D/A words) per second
 constexpr std::size_t kFrameBytes = SimulatedBox::kSlots * 2;
@@ -22,24 +37,12 @@ constexpr std::size_t kFramesPerBlock = 2048; // one 64 KiB read
 constexpr std::uint16_t kRelease = 0x0100;
 
 // The loader's RAM load request and the controller's CPU control register.
-constexpr std::uint8_t kLoadRequest = 0xA0;
-constexpr std::uint16_t kCpuControl = 0xE600;
 constexpr std::size_t kRamBytes = 0x4000;
 constexpr std::size_t kMaxRecordBytes = 16;
 
 // The programmed box's vendor requests.
-constexpr std::uint8_t kStartSampling = 0xB2;
-constexpr std::uint8_t kStartPlayback = 0xB3;
-constexpr std::uint8_t kStop = 0xB4;
-constexpr std::uint8_t kSetControl = 0xB6;
-constexpr std::uint8_t kReadConfiguration = 0xB7;
-constexpr std::size_t kControlBlockBytes = 64;
-constexpr std::uint8_t kHostToDevice = 0x40;
-constexpr std::uint8_t kDeviceToHost = 0xC0;
 
 // Pipes of the programmed box's interface: 1 bulk out (D/A), 2 bulk in (samples).
-constexpr int kWritePipe = 1;
-constexpr int kReadPipe = 2;
 
 // The first frame at or after `ns` nanoseconds from the box's epoch. Split
 // into whole seconds so that no product overflows, however long it runs.

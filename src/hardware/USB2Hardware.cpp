@@ -1,5 +1,7 @@
 #include "hardware/USB2Hardware.h"
 
+#include "hardware/BoxRequests.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -12,15 +14,6 @@ namespace {
 
 using usb::Status;
 
-constexpr std::uint8_t kLoadRequest = 0xA0;   // the controller's RAM load request
-constexpr std::uint16_t kCpuControl = 0xE600; // its CPU control register
-constexpr std::uint8_t kStartSampling = 0xB2;
-constexpr std::uint8_t kStartPlayback = 0xB3;
-constexpr std::uint8_t kStopBox = 0xB4;
-constexpr std::uint8_t kSetControl = 0xB6;
-constexpr std::uint8_t kReadConfiguration = 0xB7;
-constexpr int kReadPipe = 2;
-constexpr int kWritePipe = 1;
 // How many event passes `cancel` gives the transport to hand back aborted
 // transfers (each pass delivers whatever is due, without waiting).
 constexpr int kDrainPasses = 10000;
@@ -251,8 +244,8 @@ Status USB2Hardware::AnchorWrite(usb::UsbDevice& device, std::uint16_t address,
     const std::size_t count = std::min(data.size(), bytes.size());
     std::copy_n(data.begin(), count, bytes.begin());
     usb::ControlRequest request;
-    request.requestType = 0x40;
-    request.request = kLoadRequest;
+    request.requestType = box::kHostToDevice;
+    request.request = box::kLoadRequest;
     request.value = address;
     request.index = 0;
     request.data = std::span(bytes).first(count);
@@ -264,7 +257,7 @@ Status USB2Hardware::DownloadToAnchorDevice(usb::UsbDevice& device)
 {
     BoxConnection& c = *m_box;
     const std::uint8_t reset = 0x01;
-    Status status = AnchorWrite(device, kCpuControl, std::span(&reset, 1));
+    Status status = AnchorWrite(device, box::kCpuControl, std::span(&reset, 1));
     if (status != usb::kSuccess) {
         c.print(format("AnchorWrite reset returned err 0x%x!\n", status));
         return status;
@@ -287,7 +280,7 @@ Status USB2Hardware::DownloadToAnchorDevice(usb::UsbDevice& device)
         }
     }
     const std::uint8_t run = 0x00;
-    status = AnchorWrite(device, kCpuControl, std::span(&run, 1));
+    status = AnchorWrite(device, box::kCpuControl, std::span(&run, 1));
     if (status != usb::kSuccess) {
         c.print(format("AnchorWrite run returned err 0x%x!\n", status));
         return status;
@@ -371,7 +364,7 @@ std::int32_t USB2Hardware::ReadConfiguration()
 {
     BoxConnection& c = *m_box;
     BoxControlBlock answer{};
-    const Status status = SendRequest(answer, kReadConfiguration, 64, 1, 0);
+    const Status status = SendRequest(answer, box::kReadConfiguration, 64, 1, 0);
     if (status != usb::kSuccess) {
         c.print(format("unable to do configuration (%08x)\n", status));
         closeInterface();
@@ -451,7 +444,7 @@ Status USB2Hardware::SendRequest(std::span<std::uint8_t> data, std::uint8_t requ
     if (data.size() < length)
         return usb::kBadArgument;
     usb::ControlRequest control;
-    control.requestType = static_cast<std::uint8_t>(0x40 | ((direction & 1) << 7));
+    control.requestType = static_cast<std::uint8_t>(box::kHostToDevice | ((direction & 1) << 7));
     control.request = request;
     control.value = value;
     control.index = 0;
@@ -466,7 +459,7 @@ Status USB2Hardware::SendRequest(std::span<std::uint8_t> data, std::uint8_t requ
 Status USB2Hardware::setControl(std::int32_t index, const BoxControlBlock& block)
 {
     BoxControlBlock bytes = block;
-    return SendRequest(bytes, kSetControl, 64, 0, static_cast<std::uint16_t>(index));
+    return SendRequest(bytes, box::kSetControl, 64, 0, static_cast<std::uint16_t>(index));
 }
 
 void USB2Hardware::setControlDirect(std::int32_t index, const BoxControlBlock& block)
@@ -488,7 +481,7 @@ void USB2Hardware::setControl(std::int32_t index1, std::int32_t index2,
 
 void USB2Hardware::resetHardware()
 {
-    SendRequest({}, kStopBox, 0, 0, 0);
+    SendRequest({}, box::kStop, 0, 0, 0);
 }
 
 // --- sampling ------------------------------------------------------------------
@@ -510,8 +503,8 @@ Status USB2Hardware::SampleData()
         return usb::kBusy;
     }
     c.gbStop = true;
-    SendRequest({}, kStopBox, 0, 0, 0);
-    SendRequest({}, kStartSampling, 0, 0, 0);
+    SendRequest({}, box::kStop, 0, 0, 0);
+    SendRequest({}, box::kStartSampling, 0, 0, 0);
     c.print("Async event source added to run loop.");
     if (!c.readRing)
         c.readRing = std::make_shared<BoxConnection::ReadRing>();
@@ -552,7 +545,7 @@ Status USB2Hardware::queueRead(int buffer)
 {
     BoxConnection& c = *m_box;
     const Status status =
-        c.iface->readPipeAsync(kReadPipe, c.readRing->buffer(buffer),
+        c.iface->readPipeAsync(box::kReadPipe, c.readRing->buffer(buffer),
                                completion(c.readRing, buffer, &USB2Hardware::ReadCompletion));
     if (status != usb::kSuccess)
         c.print(format("unable to do async bulk read (%08x)\n", status));
@@ -644,7 +637,7 @@ Status USB2Hardware::queueWrite(int buffer)
 {
     BoxConnection& c = *m_box;
     const Status status =
-        c.iface->writePipeAsync(kWritePipe, c.writeRing->buffer(buffer),
+        c.iface->writePipeAsync(box::kWritePipe, c.writeRing->buffer(buffer),
                                 completion(c.writeRing, buffer, &USB2Hardware::WriteCompletion));
     if (status != usb::kSuccess)
         c.print(format("unable to do async bulk write (%08x)\n", status));
@@ -697,7 +690,7 @@ bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::
             c.playOpen = true;
     }
     if (c.playOpen)
-        SendRequest({}, kStartPlayback, 0, 0, 0);
+        SendRequest({}, box::kStartPlayback, 0, 0, 0);
     return c.playOpen;
 }
 
@@ -774,7 +767,7 @@ void USB2Hardware::finishPlay(bool stopBox)
     if (c.playReceiver)
         c.playReceiver->stopHardwarePlay();
     if (stopBox)
-        SendRequest({}, kStopBox, 0, 0, 0);
+        SendRequest({}, box::kStop, 0, 0, 0);
     c.print("Async play stopped");
 }
 

@@ -20,7 +20,7 @@ std::shared_ptr<BoxConnection> BoxConnection::create(usb::UsbTransport& transpor
                                            std::move(now));
 }
 
-void BoxConnection::setFirmware(std::optional<FirmwareImage> image, std::string error)
+void BoxConnection::setFirmware(std::optional<FirmwareImage> image, std::string error, bool tellNow)
 {
     firmware = std::move(image);
     firmwareErrorPrinted = false;
@@ -30,8 +30,10 @@ void BoxConnection::setFirmware(std::optional<FirmwareImage> image, std::string 
     }
     firmwareError = error.empty() ? "The firmware image for the acquisition box could not be read."
                                   : std::move(error);
-    print(firmwareError + "\n");
-    firmwareErrorPrinted = true;
+    if (tellNow) {
+        print(firmwareError + "\n");
+        firmwareErrorPrinted = true;
+    }
 }
 
 } // namespace phonaxis

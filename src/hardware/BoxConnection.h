@@ -87,7 +87,10 @@ public:
     // The firmware the loader gets. Without an image (`image` empty) the
     // `error` sentence is printed once, a loader arriving gets an alert,
     // and it is left alone.
-    void setFirmware(std::optional<FirmwareImage> image, std::string error = {});
+    // With `tellNow` clear the sentence waits for the first loader to arrive
+    // (someone without a box is not told of an image they do not need).
+    void setFirmware(std::optional<FirmwareImage> image, std::string error = {},
+                     bool tellNow = true);
 
     // Receivers, not owned: whoever sets one clears it (nullptr) before it
     // goes away.

@@ -88,7 +88,10 @@ BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* par
     m_connection = BoxConnection::create(*m_transport, printToConsole, *m_announcer);
     std::string error;
     std::optional<FirmwareImage> image = firmwareFor(options, error);
-    m_connection->setFirmware(std::move(image), error);
+    // An image that was asked for (named, or a simulated box's) is missed
+    // at once; the default one only when a box needs it.
+    const bool asked = !options.firmwarePath.empty() || options.simulatedChannels != 0;
+    m_connection->setFirmware(std::move(image), error, asked);
     m_hardware = std::make_unique<USB2Hardware>(m_connection);
     m_pump = new UsbEventPump(*m_transport, this);
 }

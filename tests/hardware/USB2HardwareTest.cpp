@@ -162,6 +162,19 @@ TEST_F(ProtocolTest, WithoutAnImageTheLoaderIsLeftAloneWithOneMessageAndAnAlert)
                                "image /x/firmware.hex could not be read: missing.|Close"}));
 }
 
+// The default image that is not there is told only when a box needs it.
+TEST_F(ProtocolTest, AMissingDefaultImageIsToldWhenALoaderArrives)
+{
+    box->setFirmware(std::nullopt, "No firmware image for the acquisition box.", false);
+    hw.FindLoadDevice();
+    usb.handleEvents();
+    EXPECT_FALSE(seen.printed("No firmware image for the acquisition box.\n"));
+    usb.plug(BoxConnection::kLoaderProduct);
+    usb.handleEvents();
+    EXPECT_TRUE(seen.printed("No firmware image for the acquisition box.\n"));
+    EXPECT_EQ(seen.events.size(), 1u); // its alert
+}
+
 TEST_F(ProtocolTest, ADeviceOfTheVendorWithAnotherProductIsLeftAlone)
 {
     hw.FindLoadDevice();

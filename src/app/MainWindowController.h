@@ -259,7 +259,7 @@ private:
     // Stops what this window plays, on the sound card or the box.
     void stopPlaying();
     // Plays through the acquisition box's D/A output.
-    void playOnBox(int index, int code, double start, double count);
+    void playOnBox(int index, double start, double count);
     // Lets go of the box's playback (closing): the box plays out alone.
     void releaseBoxPlayer();
     // Plays range `code` (0 whole channel, 1 selection, 2 page).

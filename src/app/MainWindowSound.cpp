@@ -113,7 +113,8 @@ void MainWindowController::stopPlaying()
         m_sound->stopPlaying();
     }
     BoxService* box = m_application.boxService();
-    if (box != nullptr && m_boxPlayer && box->connection().playing()) {
+    if (box != nullptr && m_boxPlayer && box->connection().playReceiver == m_boxPlayer.get() &&
+        box->connection().playing()) {
         // The box plays out what it holds; the view stops at the next block.
         box->hardware().StopNow();
     }
@@ -165,7 +166,7 @@ void MainWindowController::playSamples(int index, int code, double start, double
     // With an acquisition box open and the play source "Hardware", the box's
     // D/A output plays the range instead of the sound card.
     if (m_application.boxPresent() && m_application.settings().g_strPlaySource == "Hardware") {
-        playOnBox(index, code, start, count);
+        playOnBox(index, start, count);
         return;
     }
     const AudioResult played = session.play(channel.samples(), start, count, rate);
@@ -180,7 +181,7 @@ void MainWindowController::playSamples(int index, int code, double start, double
     refreshCommands();
 }
 
-void MainWindowController::playOnBox(int index, int code, double start, double count)
+void MainWindowController::playOnBox(int index, double start, double count)
 {
     BoxService& box = *m_application.boxService();
     sound().stopPlaying();
@@ -191,7 +192,6 @@ void MainWindowController::playOnBox(int index, int code, double start, double c
     const auto from = static_cast<std::int32_t>(start);
     const auto to = static_cast<std::int32_t>(start + count);
     box.connection().setPlayReceiver(m_boxPlayer.get());
-    (void)code;
     if (!box.hardware().Play(channel.samples(), from, to)) {
         m_model->m_bPlaying = false;
         m_prompts->alert("The sound could not be played.",

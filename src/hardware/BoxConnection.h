@@ -11,6 +11,7 @@
 // completions from `UsbTransport::handleEvents` on the main thread, and
 // every caller runs there too, so nothing here is locked.
 
+#include "hardware/BoxRequests.h"
 #include "hardware/FirmwareImage.h"
 #include "hardware/UsbTransport.h"
 
@@ -69,9 +70,9 @@ class BoxConnection {
 public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr std::uint16_t kVendor = 0x2E7B;
-    static constexpr std::uint16_t kLoaderProduct = 0x1600;
-    static constexpr std::uint16_t kBoxProduct = 0x1601;
+    static constexpr std::uint16_t kVendor = box::kVendor;
+    static constexpr std::uint16_t kLoaderProduct = box::kLoaderProduct;
+    static constexpr std::uint16_t kBoxProduct = box::kBoxProduct;
     static constexpr int kRingSize = 32;
     static constexpr std::size_t kXferSizeSample = 65536; // bytes per read
     static constexpr std::size_t kXferSizePlay = 4096;    // bytes per write

@@ -5,9 +5,15 @@
 // the programmed box's interface. The protocol and the simulated box both
 // speak it.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace phonaxis::box {
+
+// The boxes' identities: the loader (no firmware yet) and the programmed box.
+inline constexpr std::uint16_t kVendor = 0x2E7B;
+inline constexpr std::uint16_t kLoaderProduct = 0x1600;
+inline constexpr std::uint16_t kBoxProduct = 0x1601;
 
 // bmRequestType of the vendor requests (device recipient).
 inline constexpr std::uint8_t kHostToDevice = 0x40;

@@ -37,6 +37,7 @@
 // included, is listed by requests(). A box plugged in again is a fresh one:
 // RAM, control blocks, requests and D/A words start empty.
 
+#include "hardware/BoxRequests.h"
 #include "hardware/UsbTransport.h"
 
 #include <array>
@@ -54,9 +55,9 @@ class SimulatedBox final : public UsbTransport {
 public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr std::uint16_t kVendor = 0x2E7B;
-    static constexpr std::uint16_t kLoaderProduct = 0x1600;
-    static constexpr std::uint16_t kBoxProduct = 0x1601;
+    static constexpr std::uint16_t kVendor = box::kVendor;
+    static constexpr std::uint16_t kLoaderProduct = box::kLoaderProduct;
+    static constexpr std::uint16_t kBoxProduct = box::kBoxProduct;
     static constexpr double kFrameRateHz = 22050.0;
     static constexpr std::size_t kSlots = 16;
 

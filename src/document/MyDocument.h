@@ -223,6 +223,17 @@ public:
     // changes); -1 when the file has no "data" chunk.
     int Read_RecordedFile(ByteView bytes);
 
+    // Turns a box recording's raw file (2,048-frame blocks of 16 int16
+    // slots at 22,050 frames per second) into the channels of this
+    // document: one channel per enabled entry among the first
+    // `systemChannels` entries of `table`, "Audio" (the mean of slots 0..3)
+    // first, then "ch<entry>" from slot entry + 3. 0 when read (the document
+    // then counts as changed); -1, with the alert "Sample saving error" and
+    // the document unchanged, when the file cannot be read or memory runs
+    // out.
+    int Read_RecordedFile_X2(const std::string& path, std::span<const ChannelInfo> table,
+                             int systemChannels);
+
     // Takes the analysis rate and length from channel slot 0. With
     // `trackLastRate`, a rate that differs from the process-wide last rate
     // becomes the last rate and the rate-dependent settings are recomputed.

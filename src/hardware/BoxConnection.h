@@ -100,6 +100,9 @@ public:
 
     // The newest 64 KiB block of the stream (all zero before the first).
     std::span<const std::uint8_t> newestBlock() const { return newest; }
+    // How many blocks have been copied into `newestBlock` since the
+    // connection was made: a reader that polls tells a new block by it.
+    std::uint64_t blockCount() const { return blocksArrived; }
 
     // A programmed box answered the configuration request. Stays set after
     // its removal (callers test `haveInterface` before any transfer).
@@ -166,6 +169,7 @@ public:
     std::shared_ptr<ReadRing> readRing;
     std::shared_ptr<WriteRing> writeRing;
     std::vector<std::uint8_t> newest = std::vector<std::uint8_t>(kXferSizeSample);
+    std::uint64_t blocksArrived = 0; // blocks copied into `newest`
     std::vector<float> playSamples; // the range being played, from `from` on
 
     bool gbStop = false;

@@ -587,6 +587,7 @@ void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transfe
     }
     const auto block = c.readRing->buffer(buffer);
     std::copy(block.begin(), block.end(), c.newest.begin());
+    ++c.blocksArrived;
     if (c.recordReceiver) {
         c.recordReceiver->animateRecordData();
         c.recordReceiver->refreshDisplay();

@@ -51,6 +51,11 @@ struct SplitCase {
     std::vector<std::size_t> firstFrame;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* os)
+{
+    *os << c.boxChannels << " channels";
+}
+
 class ScopeSplit : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(ScopeSplit, EachChannelHoldsItsEntryAtItsRate)
@@ -86,8 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         // at 11,000 Hz.
         SplitCase{5, {22000, 11000, 11000, 11000, 11000}, {1, 2, 2, 2, 2}, {0, 0, 0, 0, 0}},
         SplitCase{2, {22000, 11000}, {1, 2}, {0, 0}}),
-    [](const ::testing::TestParamInfo<SplitCase>& info) {
-        return "Box" + std::to_string(info.param.boxChannels) + "Channels";
+    [](const ::testing::TestParamInfo<SplitCase>& test) {
+        return "Box" + std::to_string(test.param.boxChannels) + "Channels";
     });
 
 // Table B leaves the slots of the channels a box lacks silent, and the

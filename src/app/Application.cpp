@@ -10,9 +10,11 @@
 #include "app/panels/RecordPlayPanel.h"
 #include "audio/portaudio/PortAudioBackend.h"
 #include "display/MenuCommands.h"
+#include "display/ScopeView.h"
 #include "document/AppSettings.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "hardware/ui/BoxScopeSource.h"
 #include "hardware/ui/BoxService.h"
 #include "log/ui/LogWindow.h"
 
@@ -67,6 +69,29 @@ RecordPlayPanel* Application::recordPlayPanel() const
     return gRecordplay.data();
 }
 
+void Application::ScopeMode()
+{
+    if (!m_scopeWindow) {
+        std::unique_ptr<ScopeSource> source;
+        if (m_box != nullptr) {
+            source = std::make_unique<BoxScopeSource>(*m_box);
+        }
+        m_scopeWindow = new ScopeWindowController(std::move(source), m_settings);
+        m_scopeWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_scopeWindow->show();
+        m_scopeWindow->initilize();
+    } else {
+        m_scopeWindow->show();
+    }
+    m_scopeWindow->raise();
+    m_scopeWindow->activateWindow();
+}
+
+ScopeWindowController* Application::scopeWindow() const
+{
+    return m_scopeWindow.data();
+}
+
 AudioBackend& Application::soundBackend()
 {
     if (!m_soundBackend) {
@@ -88,6 +113,7 @@ Application::~Application()
     for (const QPointer<MainWindowController>& window : m_windows) {
         delete window.data();
     }
+    delete m_scopeWindow.data();
     delete m_labelDialog.data();
     delete gRecordplay.data();
     delete m_about.data();

@@ -21,6 +21,7 @@ class PlotFormantWindows;
 class Prompts;
 class QtPrompts;
 class RecordPlayPanel;
+class ScopeWindowController;
 class StatusWindowController;
 struct AppSettings;
 
@@ -114,6 +115,11 @@ public:
     // A programmed box is attached and open.
     bool boxPresent() const;
 
+    // "_ScopeMode:": the single scope window, fed from the box's stream;
+    // created and started on first use, brought to the front when open.
+    void ScopeMode();
+    ScopeWindowController* scopeWindow() const;
+
     // Re-evaluates the commands of every document window (the clipboard
     // filled, so Paste changes everywhere).
     void refreshAllCommands();
@@ -144,6 +150,7 @@ private:
     std::unique_ptr<PlotFormantWindows> m_plotWindows;
     std::unique_ptr<AudioBackend> m_soundBackend;
     BoxService* m_box = nullptr;
+    QPointer<ScopeWindowController> m_scopeWindow; // deletes itself on close
     std::vector<QPointer<MainWindowController>> m_windows; // delete themselves on close
     QPointer<MainWindowController> m_keyWindow;
     QStringList m_recent;

@@ -354,6 +354,8 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::Record);
     } else if (command == "_OptionsRecordPlay:") {
         on(&MainWindowController::OptionsRecordPlay);
+    } else if (command == "_ScopeMode:") {
+        connect(action, &QAction::triggered, &m_application, [this] { m_application.ScopeMode(); });
     } else if (command == "_HideShowStatus:") {
         connect(action, &QAction::triggered, &m_application, [this] { m_application.HideShowStatus(); });
     } else if (command == "_aboutApp:") {

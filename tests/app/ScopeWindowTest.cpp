@@ -152,6 +152,23 @@ TEST_F(ScopeWindowTest, RestartsAnEndedStreamAfterAPause)
     EXPECT_EQ(box->connection().readsInFlight(), 0);
 }
 
+// A playback through the box goes on: starting a stream would end it.
+TEST_F(ScopeWindowTest, LeavesAPlaybackThroughTheBoxAlone)
+{
+    launchBox(5);
+    const std::vector<float> tone(22050 * 4, 0.25f);
+    ASSERT_TRUE(box->hardware().Play(tone, 0, static_cast<std::int32_t>(tone.size())));
+    application->ScopeMode();
+    ScopeView* view = application->scopeWindow()->view();
+    view->onTick();
+    EXPECT_TRUE(box->connection().playing());
+    EXPECT_FALSE(box->connection().sampling());
+    EXPECT_EQ(view->stripRects().size(), 5u);
+    application->scopeWindow()->close();
+    EXPECT_TRUE(box->connection().playing());
+    EXPECT_TRUE(box->hardware().cancel());
+}
+
 // Without a box service or with the box gone: no strips, the message, and
 // no stream is asked for.
 TEST_F(ScopeWindowTest, WithoutABoxItSaysSo)

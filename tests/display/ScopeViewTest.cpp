@@ -1,8 +1,8 @@
 // The scope window's view against a source of the test's own: the strips
 // laid out for the enabled channels of 9- and 5-channel boxes, no strips
 // (and a message) without a box or without an enabled channel, a block
-// drawn once and in its channel's strip, and closing that stops the ticks
-// and releases the source.
+// drawn once and in its channel's strip, the layout following the settings,
+// the box and the window's size.
 
 #include "display/ScopeView.h"
 #include "document/AppSettings.h"
@@ -223,24 +223,6 @@ TEST(ScopeView, FollowsTheSettingsAndTheBox)
     EXPECT_EQ(view.stripRects()[0], QRect(1, 55, 298, 395));
     EXPECT_EQ(view.traceImage().size(), QSize(300, 455));
     view.cleanup();
-}
-
-// Closing the window stops the ticks and releases the source once started.
-TEST(ScopeView, ClosingStopsTheTimerAndReleasesTheSource)
-{
-    AppSettings settings;
-    auto owned = std::make_unique<FakeSource>(9);
-    FakeSource* source = owned.get();
-    ScopeWindowController window(std::move(owned), settings);
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Scope"));
-    window.show();
-    window.initilize();
-    ASSERT_TRUE(window.view()->ticking());
-    EXPECT_EQ(window.view()->stripRects().size(), 9u);
-
-    window.close();
-    EXPECT_FALSE(window.view()->ticking());
-    EXPECT_EQ(source->releases, 1);
 }
 
 } // namespace

@@ -15,12 +15,12 @@
 #include "display/MenuCommands.h"
 #include "document/EditClipboard.h"
 #include "document/MyDocument.h"
-#include "hardware/FirmwareImage.h"
 #include "hardware/ui/BoxService.h"
 #include "log/ui/LogWindow.h"
 #include "log/ui/PlotFormantController.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
+#include "support/BoxFirmwareTesting.h"
 
 #include <QAction>
 #include <QMenu>
@@ -139,15 +139,7 @@ protected:
     // A simulated five-channel box, found as the launch finds it.
     std::unique_ptr<BoxService> launchBox()
     {
-        FirmwareImage image;
-        FirmwareRecord record;
-        record.Length = 16;
-        image.records.push_back(record);
-        FirmwareRecord end;
-        end.Type = 1;
-        image.records.push_back(end);
-        const std::filesystem::path hex = folder / "box.hex";
-        std::ofstream(hex) << image.toHex();
+        const std::filesystem::path hex = test::writeTestFirmware(folder);
         BoxOptions options;
         options.simulatedChannels = 5;
         options.firmwarePath = hex.string();

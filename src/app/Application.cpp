@@ -17,6 +17,7 @@
 #include "hardware/ui/BoxScopeSource.h"
 #include "hardware/ui/BoxService.h"
 #include "log/ui/LogWindow.h"
+#include "windows/ui/AnalysisWindowMenus.h"
 
 #include <QAction>
 #include <QApplication>
@@ -49,6 +50,8 @@ Application::Application(AppSettings& settings, ApplicationGlobals globals, Prom
     : m_settings(settings), m_globals(std::move(globals)), m_injectedPrompts(prompts)
 {
     loadRecentFiles();
+    m_commands = makeApplicationCommands();
+    setApplicationCommands(m_commands.get());
 }
 
 void Application::OptionsRecordPlay()
@@ -107,6 +110,9 @@ void Application::setSoundBackend(std::unique_ptr<AudioBackend> backend)
 
 Application::~Application()
 {
+    if (applicationCommands() == m_commands.get()) {
+        setApplicationCommands(nullptr);
+    }
     // Windows closed earlier may still wait for their deferred deletion;
     // their destructors report to this object, so they go first.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -175,42 +181,37 @@ void Application::addStatusMenus(StatusWindowController& status)
         QAction* action = makeMenuAction(name, menu);
         menu->addAction(action);
         connect(action, &QAction::triggered, this, slot, type);
-        return action;
     };
     QMenu* file = addNamedMenu(*bar, "&File");
     add(file, "newDocument:", [this] { newDocument(); });
     add(file, "openDocument:", [this] { openDocument(); });
-    add(file, "_PlotFormantOpen:", [this] { PlotFormantOpen(); });
+    // Open Formant Plot…, the log commands, the status toggle and About.
+    addApplicationMenus(status, *bar);
     file->addSeparator();
     // Quit closes windows, so it runs once the menu has let go of them.
     add(
         file, "terminate:", [this] { terminate(); }, Qt::QueuedConnection);
-    // The log commands are at hand without a document too.
-    QMenu* log = addNamedMenu(*bar, "&Log");
-    QAction* logNew = add(log, "_LogNew:", [this] {
-        if (!logWindowVisible()) {
-            logController().LogNew();
-            refreshAllCommands();
-        }
-    });
-    QAction* logOpen = add(log, "_LogOpen:", [this] {
-        if (!logWindowVisible()) {
-            logController().LogOpen();
-            refreshAllCommands();
-        }
-    });
-    connect(log, &QMenu::aboutToShow, this, [this, logNew, logOpen] {
-        logNew->setEnabled(!logWindowVisible());
-        logOpen->setEnabled(!logWindowVisible());
-    });
-    QMenu* window = addNamedMenu(*bar, "&Window");
-    QAction* toggle = add(window, "_HideShowStatus:", [this] { HideShowStatus(); });
-    toggle->setText(hideShowStatusTitle());
-    connect(window, &QMenu::aboutToShow, this,
-            [this, toggle] { toggle->setText(hideShowStatusTitle()); });
-    QMenu* help = addNamedMenu(*bar, "&Help");
-    add(help, "_aboutApp:", [this] { aboutApp(); });
     status.layout()->setMenuBar(bar);
+}
+
+std::unique_ptr<ApplicationCommands> Application::makeApplicationCommands()
+{
+    auto commands = std::make_unique<ApplicationCommands>();
+    commands->hideShowStatus = [this] { HideShowStatus(); };
+    commands->hideShowStatusTitle = [this] { return hideShowStatusTitle(); };
+    // The log window shown or not changes the log commands of every window.
+    commands->logNew = [this] {
+        logController().LogNew();
+        refreshAllCommands();
+    };
+    commands->logOpen = [this] {
+        logController().LogOpen();
+        refreshAllCommands();
+    };
+    commands->logWindowVisible = [this] { return logWindowVisible(); };
+    commands->plotFormantOpen = [this] { PlotFormantOpen(); };
+    commands->aboutApp = [this] { aboutApp(); };
+    return commands;
 }
 
 MainWindowController* Application::newDocument()

@@ -12,6 +12,7 @@
 namespace phonaxis {
 
 class AboutWindow;
+struct ApplicationCommands;
 class AudioBackend;
 class BoxService;
 class LabelDialog;
@@ -134,8 +135,10 @@ private:
     void loadRecentFiles();
     void saveRecentFiles() const;
     StatusWindowController& ensureStatusWindow();
-    // The File, Window and Help menus of the status window.
+    // The File, Log, Window and Help menus of the status window.
     void addStatusMenus(StatusWindowController& status);
+    // The commands every window offers, acting on this application.
+    std::unique_ptr<ApplicationCommands> makeApplicationCommands();
 
     AppSettings& m_settings;
     ApplicationGlobals m_globals;
@@ -154,6 +157,8 @@ private:
     std::vector<QPointer<MainWindowController>> m_windows; // delete themselves on close
     QPointer<MainWindowController> m_keyWindow;
     QStringList m_recent;
+    // Registered for every window's menus while this application runs.
+    std::unique_ptr<ApplicationCommands> m_commands;
 };
 
 } // namespace phonaxis

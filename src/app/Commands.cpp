@@ -83,11 +83,14 @@ constexpr CommandSpec kSound[] = {
     {"_PlaySelection:", CommandOwner::View},
     {"_PlayWindow:", CommandOwner::View},
     {nullptr, CommandOwner::Application},
+    {"_ScopeMode:", CommandOwner::View},
     {"_Record:", CommandOwner::View},
 };
 
+// The record/play settings are the application's, not the document's: they
+// are at hand at any time, a recording under way included.
 constexpr CommandSpec kOptions[] = {
-    {"_OptionsRecordPlay:", CommandOwner::Window},
+    {"_OptionsRecordPlay:", CommandOwner::Application},
     {nullptr, CommandOwner::Application},
     {"_OptionsDisplay:", CommandOwner::Window},
     {"_OptionsZoom:", CommandOwner::Window},

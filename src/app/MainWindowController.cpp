@@ -380,7 +380,10 @@ bool MainWindowController::isCommandEnabled(const std::string& command)
                 continue;
             }
             // While recording the view shows the recording, not the
-            // document: only the commands that need no document stay.
+            // document, and the recording replaces the document when it
+            // ends, possibly while a sheet or panel still edits it: only
+            // the commands that need no document stay. Record and Scope
+            // Mode go too, so that a second stream is never started.
             if (m_model->m_bRecording && entry.owner != CommandOwner::Application &&
                 entry.owner != CommandOwner::Log) {
                 return false;

@@ -78,9 +78,10 @@ StartupReport runStartup(const StartupInputs& inputs)
     }
     report.steps.emplace_back("configuration");
 
-    // 5. Acquisition hardware: the USB layer hands its device discovery in
-    // as findHardware; until that layer exists nothing is looked for, and a
-    // missing device is never an error.
+    // 5. Acquisition hardware: the box service's discovery (the USB bus or
+    // a simulated box) arrives as findHardware and is armed here, after the
+    // configuration; a missing device is never an error. Without one (tests
+    // of the launch alone) nothing is looked for.
     if (inputs.findHardware) {
         inputs.findHardware();
     }

@@ -31,7 +31,8 @@ struct StartupInputs {
     AppSettings* settings = nullptr;
     EditClipboard* clipboard = nullptr;
     // Looks for an acquisition box and loads it; a missing box is not an
-    // error. Empty until the hardware layer provides one.
+    // error. The application passes its box service's discovery; empty:
+    // nothing is looked for.
     std::function<void()> findHardware;
 };
 

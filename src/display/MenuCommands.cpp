@@ -79,6 +79,7 @@ constexpr MenuCommand kCommands[] = {
     {"_Play:", "&Play", kNone, "Space"},
     {"_PlaySelection:", "Play &Selection", kNone, "Shift+Space"},
     {"_PlayWindow:", "Play &Window", kNone, "Ctrl+Shift+Space"},
+    {"_ScopeMode:", "Scope &Mode", kNone, nullptr},
     {"_Record:", "&Record", kNone, "Ctrl+R"},
     // Options
     {"_OptionsRecordPlay:", "&Record/Play…", kNone, nullptr},

@@ -14,6 +14,7 @@
 #include "hardware/ui/BoxService.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
+#include "support/BoxFirmwareTesting.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -37,20 +38,7 @@ protected:
     // own, armed as the launch arms it.
     std::unique_ptr<BoxService> launchBox(int channels)
     {
-        FirmwareImage image;
-        for (std::uint32_t i = 0; i < 20; ++i) {
-            FirmwareRecord record;
-            record.Length = 16;
-            record.Address = i * 16;
-            record.Data.fill(static_cast<std::uint8_t>(i));
-            image.records.push_back(record);
-        }
-        FirmwareRecord end;
-        end.Type = 1;
-        image.records.push_back(end);
-        const std::filesystem::path hex = folder / "box.hex";
-        std::ofstream(hex) << image.toHex();
-
+        const std::filesystem::path hex = test::writeTestFirmware(folder);
         BoxOptions options;
         options.simulatedChannels = channels;
         options.firmwarePath = hex.string();

@@ -1,6 +1,7 @@
 #include "log/ui/LogWindow.h"
 
 #include "display/MenuCommands.h"
+#include "windows/ui/AnalysisWindowMenus.h"
 
 #include "document/Prompts.h"
 #include "log/LogTable.h"
@@ -175,6 +176,7 @@ LogWindow::LogWindow(LogTable& table, Prompts& prompts, ConsoleSink console, QWi
     connect(
         closeAction, &QAction::triggered, this, [this] { close(); }, Qt::QueuedConnection);
     connect(file, &QMenu::aboutToShow, this, [this] { updateActions(); });
+    addApplicationMenus(*this, *bar);
     layout->setMenuBar(bar);
     connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { updateActions(); });
 

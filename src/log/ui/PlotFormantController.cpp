@@ -2,6 +2,7 @@
 
 #include "display/FormantChart.h"
 #include "display/MenuCommands.h"
+#include "windows/ui/AnalysisWindowMenus.h"
 #include "display/PictureExport.h"
 #include "document/Prompts.h"
 #include "log/ui/PlotFormantView.h"
@@ -434,6 +435,8 @@ void PlotFormantController::buildMenus(QVBoxLayout& layout)
     for (QMenu* menu : {file, edit}) {
         connect(menu, &QMenu::aboutToShow, this, [this] { updateActions(); });
     }
+    // Its own "_PlotFormantOpen:" stays; the log, status and About commands join.
+    addApplicationMenus(*this, *bar);
     layout.setMenuBar(bar);
 }
 

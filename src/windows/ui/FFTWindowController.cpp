@@ -1,6 +1,7 @@
 #include "windows/ui/FFTWindowController.h"
 
 #include "display/MenuCommands.h"
+#include "windows/ui/AnalysisWindowMenus.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "windows/ui/AnalysisWindowPictures.h"
@@ -164,6 +165,7 @@ void FFTWindowController::buildMenus()
     add(log, "_LogFFTFormantBandwidths:", &FFTWindowController::LogFFTFormantBandwidths);
     add(log, "_LogFFTFrame:", &FFTWindowController::LogFFTFrame);
     connect(log, &QMenu::aboutToShow, this, &FFTWindowController::refreshCommands);
+    addApplicationMenus(*this, *bar);
 }
 
 QAction* FFTWindowController::action(const std::string& name) const

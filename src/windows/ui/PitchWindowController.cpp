@@ -170,6 +170,7 @@ void PitchWindowController::buildMenus()
     addMenu("&Zoom", kZoomCommands);
     addMenu("&Log", kLogCommands);
     addMenu("&Sound", kSoundCommands);
+    addApplicationMenus(*this, *menuBar());
 
     const auto on = [this](const char* name, void (PitchWindowController::*slot)()) {
         connect(action(QString::fromLatin1(name)), &QAction::triggered, this, slot);

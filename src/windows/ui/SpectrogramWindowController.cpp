@@ -173,6 +173,7 @@ void SpectrogramWindowController::buildMenus()
     addMenu("&Analysis", kAnalysisCommands);
     addMenu("&Log", kLogCommands);
     addMenu("&Sound", kSoundCommands);
+    addApplicationMenus(*this, *menuBar());
 
     const auto on = [this](const char* name, void (SpectrogramWindowController::*slot)()) {
         connect(action(QString::fromLatin1(name)), &QAction::triggered, this, slot);

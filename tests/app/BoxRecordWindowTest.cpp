@@ -28,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -138,17 +139,17 @@ protected:
         ASSERT_TRUE(settle());
     }
 
-    // The first frame whose slots match the document's first samples.
+    // The first frame whose frameSlots match the document's first samples.
     static std::optional<std::uint64_t> firstFrame(const MyDocument& document,
-                                                   const std::vector<int>& slots)
+                                                   const std::vector<int>& frameSlots)
     {
         for (std::uint64_t frame = 0; frame < 40u * 22050u; ++frame) {
             bool match = true;
-            for (std::size_t c = 0; c < slots.size() && match; ++c) {
+            for (std::size_t c = 0; c < frameSlots.size() && match; ++c) {
                 const auto samples = document.getChannel(int(c)).samples();
                 for (std::size_t i = 0; i < 16 && match; ++i) {
                     match = samples[i] == float(usb::SimulatedBox::slotValue(
-                                               std::size_t(slots[c]), frame + i)) /
+                                               std::size_t(frameSlots[c]), frame + i)) /
                                                32768.0f;
                 }
             }
@@ -160,22 +161,22 @@ protected:
     }
 
     // Every channel of `document` against the box's signals, sample for
-    // sample; the channels are read from `slots`.
-    static void expectBoxSignals(const MyDocument& document, const std::vector<int>& slots,
+    // sample; the channels are read from `frameSlots`.
+    static void expectBoxSignals(const MyDocument& document, const std::vector<int>& frameSlots,
                                  std::uint64_t frames)
     {
-        ASSERT_EQ(document.channelsInUse(), int(slots.size()));
+        ASSERT_EQ(document.channelsInUse(), int(frameSlots.size()));
         ASSERT_GT(frames, 0u);
-        const std::optional<std::uint64_t> first = firstFrame(document, slots);
+        const std::optional<std::uint64_t> first = firstFrame(document, frameSlots);
         ASSERT_TRUE(first.has_value());
-        for (std::size_t c = 0; c < slots.size(); ++c) {
+        for (std::size_t c = 0; c < frameSlots.size(); ++c) {
             const Channels& channel = document.getChannel(int(c));
             EXPECT_EQ(channel.m_dSampleRate, 22050.0);
             ASSERT_EQ(channel.m_dwFileLength, double(frames)) << "channel " << c;
             const auto samples = channel.samples();
             for (std::uint64_t i = 0; i < frames; ++i) {
                 const float expected =
-                    float(usb::SimulatedBox::slotValue(std::size_t(slots[c]), *first + i)) /
+                    float(usb::SimulatedBox::slotValue(std::size_t(frameSlots[c]), *first + i)) /
                     32768.0f;
                 ASSERT_EQ(samples[i], expected) << "channel " << c << " sample " << i;
             }
@@ -188,14 +189,14 @@ protected:
 
 // Recordings from 9-, 5- and 2-channel boxes with channels switched off in
 // the window: the enabled channels, titled and taken from their frame
-// slots, sample for sample.
+// frameSlots, sample for sample.
 TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
 {
     struct Case {
         int boxChannels;
         std::vector<int> switchedOff; // channels 1..4 unticked in the window
         std::vector<std::string> titles;
-        std::vector<int> slots; // the audio is slots 0..3, all alike: slot 0
+        std::vector<int> frameSlots; // the audio is frameSlots 0..3, all alike: slot 0
     };
     const std::vector<Case> cases = {
         {9, {2}, {"Audio", "ch1", "ch3", "ch4", "ch5", "ch6", "ch7", "ch8"},
@@ -218,6 +219,8 @@ TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
         advance(0.3);
         press(recorder, "Record");
         advance(5.0);
+        // Save writes nothing more: what is recorded now is the recording.
+        const std::uint64_t frames = recorder->session()->recordedFrames();
         press(recorder, "Save");
         ASSERT_TRUE(settle());
         EXPECT_FALSE(recorder->isVisible());
@@ -227,9 +230,8 @@ TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
         for (std::size_t i = 0; i < c.titles.size(); ++i) {
             EXPECT_EQ(document.getChannel(int(i)).GetTitle(), c.titles[i]);
         }
-        const std::uint64_t frames = recorder->session()->recordedFrames();
         EXPECT_GE(double(frames), 5.0 * 22050.0 - 2048.0);
-        expectBoxSignals(document, c.slots, frames);
+        expectBoxSignals(document, c.frameSlots, frames);
         // Read into the document: the raw file is gone.
         EXPECT_FALSE(std::filesystem::exists(recorder->session()->recordingPath()));
         EXPECT_TRUE(prompts.alerts.empty());
@@ -506,6 +508,40 @@ TEST_F(BoxRecordWindowTest, StripsAreDrawnApart)
                       0);
         }
     }
+    // In the newest block's columns each strip's ink follows its samples:
+    // a column holds ink only between the lowest and highest point drawn
+    // in it and its neighbours (a stroke closed back to a strip's first
+    // point would cross the block elsewhere).
+    const std::span<const std::uint8_t> block = m_box->connection().newestBlock();
+    const int width = trace.width();
+    const int start = view->scrollStart();
+    for (std::size_t j = 0; j < strips.size(); ++j) {
+        SCOPED_TRACE(j);
+        const int entry = view->shownEntries()[j];
+        const int mid = strips[j].top + (strips[j].bottom - strips[j].top) / 2;
+        const int half = std::abs((strips[j].bottom - strips[j].top) / 2);
+        std::vector<int> low(std::size_t(width), INT_MAX);
+        std::vector<int> high(std::size_t(width), INT_MIN);
+        for (std::size_t i = 0; i < kFramesPerBlock; ++i) {
+            const int x = start + int(double(i) * view->scrollRange() / double(kFramesPerBlock));
+            const int row = view->imageRow(
+                mid + 2 + int(entryValue(block.data() + i * kFrameBytes, entry) * float(half - 4)));
+            for (int c = std::max(0, x - 1); c <= std::min(width - 1, x + 1); ++c) {
+                low[std::size_t(c)] = std::min(low[std::size_t(c)], row);
+                high[std::size_t(c)] = std::max(high[std::size_t(c)], row);
+            }
+        }
+        int stray = 0;
+        for (int x = start; x < width; ++x) {
+            for (int row = view->imageRow(strips[j].top); row <= view->imageRow(strips[j].bottom);
+                 ++row) {
+                const bool ink = trace.pixel(x, row) != qRgb(255, 255, 255);
+                stray += ink && (row < low[std::size_t(x)] - 1 || row > high[std::size_t(x)] + 1);
+            }
+        }
+        EXPECT_EQ(stray, 0);
+    }
+
     const int before = inkInRows(0, trace.height());
     control<QSlider>(recorder, "Zoom")->setValue(10);
     EXPECT_EQ(view->scrollRange(), view->width() / 10);

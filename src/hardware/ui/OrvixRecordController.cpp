@@ -228,8 +228,9 @@ bool OrvixRecordController::initilize()
     m_session.reset();
     m_recorded = false;
     m_systemChannels = m_box.connection().systemChannelNumber();
+    BoxRecordSession::Listener& listener = *this;
     m_session = std::make_unique<BoxRecordSession>(m_box.hardware(), m_settings,
-                                                   m_temporaryFolder, *this);
+                                                   m_temporaryFolder, listener);
     m_session->setStopTimeout(std::chrono::milliseconds(kStopTimeoutMs));
     loadControls();
 

@@ -59,8 +59,8 @@ public:
     const std::vector<Strip>& strips() const { return m_rChannel; }
     // The trace image (for tests and screenshots).
     const QImage& traceImage() const { return m_bmpScope; }
-    // The image row of a layout y coordinate.
-    int imageRow(int y) const { return m_nVerticalRange - y; }
+    // The image row of a layout y coordinate (y = 0 is the bottom row).
+    int imageRow(int y) const { return m_nVerticalRange - 1 - y; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

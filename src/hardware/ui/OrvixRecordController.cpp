@@ -124,11 +124,13 @@ void OrvixRecordController::awakeFromNib()
         m_gain[k] = new QComboBox;
         name(m_gain[k], channel + QStringLiteral(" gain"));
         fill(m_gain[k], kChannelGains);
-        controls->addWidget(new QLabel(QStringLiteral("Filter")), row, 0);
+        m_rowLabels[k] = {new QLabel(QStringLiteral("Filter")), new QLabel(QStringLiteral("Source")),
+                          new QLabel(QStringLiteral("Gain"))};
+        controls->addWidget(m_rowLabels[k][0], row, 0);
         controls->addWidget(m_filter[k], row++, 1);
-        controls->addWidget(new QLabel(QStringLiteral("Source")), row, 0);
+        controls->addWidget(m_rowLabels[k][1], row, 0);
         controls->addWidget(m_source[k], row++, 1);
-        controls->addWidget(new QLabel(QStringLiteral("Gain")), row, 0);
+        controls->addWidget(m_rowLabels[k][2], row, 0);
         controls->addWidget(m_gain[k], row++, 1);
     }
 
@@ -177,7 +179,7 @@ void OrvixRecordController::awakeFromNib()
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(controls);
     layout->addLayout(right, 1);
-    resize(900, 600);
+    resize(980, 720);
 
     m_tick = new QTimer(this);
     m_tick->setInterval(500);
@@ -263,6 +265,9 @@ void OrvixRecordController::loadControls()
         for (QWidget* widget :
              std::initializer_list<QWidget*>{m_enable[k], m_filter[k], m_source[k], m_gain[k]}) {
             widget->setVisible(!twoChannels);
+        }
+        for (QLabel* label : m_rowLabels[k]) {
+            label->setVisible(!twoChannels);
         }
     }
     for (QFrame* line : m_separators) {

@@ -131,6 +131,7 @@ private:
     std::array<QComboBox*, 4> m_filter{};
     std::array<QComboBox*, 4> m_source{};
     std::array<QComboBox*, 4> m_gain{};
+    std::array<std::array<QLabel*, 3>, 4> m_rowLabels{}; // "Filter", "Source", "Gain"
     std::array<QFrame*, 4> m_separators{};
     QGroupBox* m_definitions = nullptr;
     QLabel* m_explanation1 = nullptr;

@@ -28,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -189,7 +190,7 @@ protected:
 
 // Recordings from 9-, 5- and 2-channel boxes with channels switched off in
 // the window: the enabled channels, titled and taken from their frame
-// frameSlots, sample for sample.
+// slots, sample for sample.
 TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
 {
     struct Case {
@@ -379,6 +380,45 @@ TEST_F(BoxRecordWindowTest, UnpluggedBoxKeepsWhatWasRecorded)
     }
     EXPECT_TRUE(told);
     EXPECT_FALSE(std::filesystem::exists(recorder->session()->recordingPath()));
+}
+
+// The box unplugged in scope mode: nothing was recorded; the user is told
+// and Record is off.
+TEST_F(BoxRecordWindowTest, UnpluggedBoxInScopeModeIsTold)
+{
+    launchBox(2);
+    OrvixRecordController* recorder = openRecordWindow(application->newDocument());
+    ASSERT_NE(recorder, nullptr);
+    advance(0.3);
+    m_box->simulatedBox()->unplug();
+    advance(0.3);
+    EXPECT_TRUE(std::any_of(prompts.alerts.begin(), prompts.alerts.end(),
+                            [](const auto& alert) { return alert.title == "Record Error"; }));
+    EXPECT_FALSE(control<QPushButton>(recorder, "Record")->isEnabled());
+    EXPECT_TRUE(control<QPushButton>(recorder, "Cancel")->isEnabled());
+}
+
+// A recording that cannot become channels (none switched on) stays on the
+// disk, the document as it was, and the user is told where it is.
+TEST_F(BoxRecordWindowTest, UnreadableRecordingIsKept)
+{
+    settings.g_ChannelInfo[0].bOnOff = 0;
+    launchBox(2);
+    MainWindowController* window = application->newDocument();
+    OrvixRecordController* recorder = openRecordWindow(window);
+    ASSERT_NE(recorder, nullptr);
+    control<QCheckBox>(recorder, "Channel 1 on")->click();
+    advance(0.3);
+    press(recorder, "Record");
+    advance(0.5);
+    const std::filesystem::path path = recorder->session()->recordingPath();
+    press(recorder, "Save");
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_TRUE(window->isUntouchedUntitled());
+    ASSERT_FALSE(prompts.alerts.empty());
+    EXPECT_EQ(prompts.alerts.back().title, "Recording not read");
+    EXPECT_NE(prompts.alerts.back().message.find(path.string()), std::string::npos);
 }
 
 // Closing the window while it streams stops the stream, so a reopening

@@ -129,18 +129,15 @@ protected:
         emit popup->activated(index);
     }
 
-    // Records `seconds` in `window`'s record window and saves.
-    void recordAndSave(MainWindowController* window, double seconds)
+    // Scope mode for a moment, then `seconds` of recording.
+    void startRecording(OrvixRecordController* recorder, double seconds)
     {
-        OrvixRecordController* recorder = openRecordWindow(window);
         advance(0.3);
         press(recorder, "Record");
         advance(seconds);
-        press(recorder, "Save");
-        ASSERT_TRUE(settle());
     }
 
-    // The first frame whose frameSlots match the document's first samples.
+    // The first frame whose slots match the document's first samples.
     static std::optional<std::uint64_t> firstFrame(const MyDocument& document,
                                                    const std::vector<int>& frameSlots)
     {
@@ -217,9 +214,7 @@ TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
         for (int k : c.switchedOff) {
             control<QCheckBox>(recorder, ("Channel " + std::to_string(k) + " on").c_str())->click();
         }
-        advance(0.3);
-        press(recorder, "Record");
-        advance(5.0);
+        startRecording(recorder, 5.0);
         // Save writes nothing more: what is recorded now is the recording.
         const std::uint64_t frames = recorder->session()->recordedFrames();
         press(recorder, "Save");
@@ -362,9 +357,7 @@ TEST_F(BoxRecordWindowTest, UnpluggedBoxKeepsWhatWasRecorded)
     MainWindowController* window = application->newDocument();
     OrvixRecordController* recorder = openRecordWindow(window);
     ASSERT_NE(recorder, nullptr);
-    advance(0.3);
-    press(recorder, "Record");
-    advance(2.0 + 2048.0 / 22050.0);
+    startRecording(recorder, 2.0 + 2048.0 / 22050.0);
     const std::uint64_t frames = recorder->session()->recordedFrames();
     ASSERT_GE(frames, 2u * 22050u);
     m_box->simulatedBox()->unplug();
@@ -408,9 +401,7 @@ TEST_F(BoxRecordWindowTest, UnreadableRecordingIsKept)
     OrvixRecordController* recorder = openRecordWindow(window);
     ASSERT_NE(recorder, nullptr);
     control<QCheckBox>(recorder, "Channel 1 on")->click();
-    advance(0.3);
-    press(recorder, "Record");
-    advance(0.5);
+    startRecording(recorder, 0.5);
     const std::filesystem::path path = recorder->session()->recordingPath();
     press(recorder, "Save");
     ASSERT_TRUE(settle());
@@ -459,9 +450,7 @@ TEST_F(BoxRecordWindowTest, RecordingOutlivesItsWindow)
     MainWindowController* window = application->newDocument();
     OrvixRecordController* recorder = openRecordWindow(window);
     ASSERT_NE(recorder, nullptr);
-    advance(0.3);
-    press(recorder, "Record");
-    advance(1.0);
+    startRecording(recorder, 1.0);
     window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     press(recorder, "Save");
@@ -487,9 +476,7 @@ TEST_F(BoxRecordWindowTest, SaveWritesTheChannelTableBack)
     choose(recorder, "Channel 2 filter", 1);
     choose(recorder, "Channel 4 source", 1);
     control<QCheckBox>(recorder, "Channel 3 on")->click();
-    advance(0.3);
-    press(recorder, "Record");
-    advance(0.5);
+    startRecording(recorder, 0.5);
     press(recorder, "Save");
     ASSERT_TRUE(settle());
 
@@ -598,9 +585,7 @@ TEST_F(BoxRecordWindowTest, OrphanedRecordingIsOfferedAtTheNextLaunch)
     launchBox(5);
     OrvixRecordController* recorder = openRecordWindow(application->newDocument());
     ASSERT_NE(recorder, nullptr);
-    advance(0.3);
-    press(recorder, "Record");
-    advance(1.0);
+    startRecording(recorder, 1.0);
     const std::uint64_t frames = recorder->session()->recordedFrames();
     const std::filesystem::path path = recorder->session()->recordingPath();
     // The run ends without saving: the window and its box go as at exit.

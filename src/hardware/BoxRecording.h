@@ -241,6 +241,8 @@ public:
     // entry 16 back into the settings and, when the application
     // configuration exists, patches its sources and channel fields.
     const RecordingInfo& info() const;
+    // Why the raw file could not be written (after a WriteFailed end).
+    const std::string& writeError() const { return m_writeError; }
 
     // RecordReceiver
     void animateRecordData() override;
@@ -267,6 +269,7 @@ private:
     std::unique_ptr<RawRecordingFile> m_file;
     std::chrono::milliseconds m_stopTimeout{5000};
     BoxConnection::Clock::time_point m_stopAsked{};
+    std::string m_writeError;
 };
 
 } // namespace phonaxis

@@ -219,10 +219,9 @@ void BoxRecordSession::animateRecordData()
         return;
     const auto block = m_hardware.connection().newestBlock();
     if (m_state == State::Recording) {
-        std::string error;
-        if (!m_file->append(block, error)) {
+        if (!m_file->append(block, m_writeError)) {
             // What was written stays; the stream stops.
-            m_hardware.connection().print(error + "\n");
+            m_hardware.connection().print(m_writeError + "\n");
             m_file->close();
             drainTo(End::WriteFailed);
         }

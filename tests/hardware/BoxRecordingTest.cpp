@@ -123,52 +123,6 @@ TEST(BoxRecordingSettings, PositionsCodesAndBlocksFollowThePopUps)
     }
 }
 
-TEST(BoxRecordingSettings, AnalogControlsLoadStoreAndMakeBlocksOneAndTwo)
-{
-    AppSettings settings;
-    auto& table = settings.g_ChannelInfo;
-    table[1].nFilterRate = 1000;
-    table[2].bOnOff = 0;
-    table[2].setSource("Panel");
-    table[3].nGain = 15;
-    table[4].nFilterRate = 2;
-    table[4].nGain = 20;
-    const auto loaded = analogControlsFrom(table);
-    EXPECT_EQ(loaded[0].filterPosition, 2);
-    EXPECT_FALSE(loaded[1].on);
-    EXPECT_EQ(loaded[1].sourcePosition, 1);
-    EXPECT_EQ(loaded[2].gainPosition, 6);
-    EXPECT_EQ(loaded[3].filterPosition, 7);
-    EXPECT_EQ(loaded[3].gainPosition, 7);
-
-    std::array<ChannelInfo, 17> stored{};
-    const auto blocks = storeAnalogControls(loaded, stored);
-    for (std::size_t k = 1; k <= 4; ++k) {
-        SCOPED_TRACE(k);
-        EXPECT_EQ(stored[k].bOnOff, table[k].bOnOff);
-        EXPECT_EQ(stored[k].nFilterRate, table[k].nFilterRate);
-        EXPECT_EQ(stored[k].nGain, table[k].nGain);
-        EXPECT_EQ(stored[k].source(), table[k].source());
-    }
-    EXPECT_EQ(stored[0], ChannelInfo{}); // only entries 1..4 are touched
-    EXPECT_EQ(stored[5], ChannelInfo{});
-    EXPECT_EQ(blocks[0][0], channelCode(loaded[0]));
-    EXPECT_EQ(blocks[0][1], channelCode(loaded[1]));
-    EXPECT_EQ(blocks[1][0], channelCode(loaded[2]));
-    EXPECT_EQ(blocks[1][1], channelCode(loaded[3]));
-
-    settings.g_strInputSource = "Microphone";
-    table[0].nGain = 300;
-    table[0].setSource("Panel");
-    const AudioControls audio = audioControlsFrom(settings);
-    EXPECT_EQ(audio.gainBits, 2);
-    EXPECT_EQ(audio.maskPanelBit, 8);
-    EXPECT_EQ(audio.micLineBit, 16);
-    EXPECT_EQ(audio.filterBit, 32);
-    settings.g_strInputSource = "Mic"; // the launch default is not "Microphone"
-    EXPECT_EQ(audioControlsFrom(settings).micLineBit, 0);
-}
-
 TEST(BoxRecordingSettings, ElapsedTextHasNoLeadingZeros)
 {
     const std::pair<double, const char*> cases[] = {
@@ -422,6 +376,8 @@ TEST_F(SessionOnSimulatedBox, StartStopsTheBoxSendsTheThreeBlocksAtOnceThenSampl
 {
     settings.g_ChannelInfo[0].nGain = 400;
     settings.g_ChannelInfo[2].nFilterRate = 40;
+    settings.g_ChannelInfo[3].setSource("Panel");
+    settings.g_ChannelInfo[3].nGain = 15;
     settings.g_strInputSource = "Microphone";
     start();
     const auto& blocks = sim.controlBlocks();
@@ -432,7 +388,8 @@ TEST_F(SessionOnSimulatedBox, StartStopsTheBoxSendsTheThreeBlocksAtOnceThenSampl
     EXPECT_EQ(blocks[1].bytes[0], 0x40 | (7 - 4));
     EXPECT_EQ(blocks[1].bytes[1], 0x40 | (7 - 5));
     EXPECT_EQ(blocks[2].index, 2);
-    EXPECT_EQ(blocks[2].bytes[0], 0x40 | (7 - 4));
+    EXPECT_EQ(blocks[2].bytes[0], 6 << 3 | (7 - 4)); // Panel, gain 15
+    EXPECT_EQ(blocks[2].bytes[1], 0x40 | (7 - 4));
     const auto& all = sim.requests();
     const auto firstBlock = std::find(all.begin(), all.end(), 0xB6);
     ASSERT_NE(firstBlock, all.begin());
@@ -715,18 +672,6 @@ TEST_F(SessionOnSimulatedBox, SavePatchesTheConfigurationAtItsOffsetsOrSkipsAMis
         session->discardRecording();
         session = std::make_unique<BoxRecordSession>(hw, settings, folder.path, listener);
     }
-}
-
-TEST_F(SessionOnSimulatedBox, StartWithoutABoxFailsAndLeavesTheReceiverAlone)
-{
-    sim.unplug();
-    run(milliseconds(50));
-    std::string error;
-    EXPECT_FALSE(session->start(AudioControls{}, {}, error));
-    EXPECT_EQ(error, "No acquisition box is connected.");
-    EXPECT_EQ(box->recordReceiver, nullptr);
-    EXPECT_FALSE(session->record(error));
-    EXPECT_EQ(session->state(), State::Idle);
 }
 
 } // namespace

@@ -166,13 +166,15 @@ OrvixRecordController* Application::recordWindow() const
 namespace {
 
 // Why a recording ended before Save, for the user.
-std::string earlyEndReason(BoxRecordSession::End end)
+std::string earlyEndReason(BoxRecordSession::End end, const std::string& writeError)
 {
     switch (end) {
     case BoxRecordSession::End::BoxGone:
         return "The acquisition box stopped sending: it was removed or its transfers failed.";
     case BoxRecordSession::End::WriteFailed:
-        return "The recording file could not be written (the disk may be full).";
+        return writeError.empty()
+                   ? "The recording file could not be written (the disk may be full)."
+                   : "The recording file could not be written: " + writeError;
     case BoxRecordSession::End::StopTimeout:
         return "The acquisition box did not stop when asked.";
     case BoxRecordSession::End::Saved:
@@ -222,7 +224,7 @@ void Application::deliverBoxRecording(int endCode)
     recorder->discardRecording();
     if (end != BoxRecordSession::End::Saved) {
         appPrompts().alert("The recording ended early",
-                           earlyEndReason(end) + " The " + secondsText(seconds) +
+                           earlyEndReason(end, session.writeError()) + " The " + secondsText(seconds) +
                                " seconds recorded until then are in the document.",
                            "Close");
     }

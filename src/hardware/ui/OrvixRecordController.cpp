@@ -153,9 +153,13 @@ void OrvixRecordController::awakeFromNib()
     m_zoom->setRange(5, 100);
     m_zoom->setValue(OrvixRecordView::kDefaultDisplayFactor);
     m_recordTime = new QLabel(QString::fromLatin1(kNotRecording));
-    name(m_recordTime, QStringLiteral("Recording time"));
+    // Labels keep their text as their accessible name, so that a screen
+    // reader reads the time and the message themselves.
+    m_recordTime->setObjectName(QStringLiteral("Recording time"));
+    m_recordTime->setAccessibleDescription(QStringLiteral("Recording time"));
     m_message = new QLabel(QString::fromLatin1(kScopeMessage));
-    name(m_message, QStringLiteral("Message"));
+    m_message->setObjectName(QStringLiteral("Message"));
+    m_message->setAccessibleDescription(QStringLiteral("Message"));
     m_record = new QPushButton(QStringLiteral("Record"));
     m_save = new QPushButton(QStringLiteral("Save"));
     m_cancel = new QPushButton(QStringLiteral("Cancel"));

@@ -404,6 +404,10 @@ TEST_F(BoxRecordWindowTest, UnreadableRecordingIsKept)
     startRecording(recorder, 0.5);
     const std::filesystem::path path = recorder->session()->recordingPath();
     press(recorder, "Save");
+    // Nothing to press while the stream drains.
+    EXPECT_EQ(control<QLabel>(recorder, "Message")->text(), "Saving the file... Please wait");
+    EXPECT_FALSE(control<QPushButton>(recorder, "Record")->isEnabled());
+    EXPECT_FALSE(control<QPushButton>(recorder, "Save")->isEnabled());
     ASSERT_TRUE(settle());
     EXPECT_TRUE(std::filesystem::exists(path));
     EXPECT_TRUE(window->isUntouchedUntitled());

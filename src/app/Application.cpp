@@ -15,12 +15,15 @@
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "hardware/ui/BoxScopeSource.h"
+#include "hardware/BoxRecording.h"
 #include "hardware/ui/BoxService.h"
+#include "hardware/ui/OrvixRecordController.h"
 #include "log/ui/LogWindow.h"
 #include "windows/ui/AnalysisWindowMenus.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QLayout>
 #include <QMenu>
@@ -121,6 +124,8 @@ Application::~Application()
     }
     delete m_scopeWindow.data();
     delete m_labelDialog.data();
+    // The recording window goes before the box it streams from.
+    delete gOrvixRecordController.data();
     delete gRecordplay.data();
     delete m_about.data();
     delete gStatusWindow.data();
@@ -159,6 +164,133 @@ void Application::finishLaunching(const QStringList& files)
     }
     if (!opened) {
         newDocument();
+    }
+    checkOrphanRecordings();
+}
+
+// --- recording from the box ---------------------------------------------------
+
+void Application::openRecordWindow(MainWindowController& window)
+{
+    if (m_box == nullptr) {
+        return;
+    }
+    if (!gOrvixRecordController) {
+        gOrvixRecordController =
+            new OrvixRecordController(*m_box, m_settings, m_globals.appPathTemp, appPrompts());
+        connect(gOrvixRecordController, &OrvixRecordController::recordingEnded, this,
+                [this](BoxRecordSession::End end) { deliverBoxRecording(static_cast<int>(end)); });
+    }
+    if (gOrvixRecordController->busy()) {
+        // Recording for a document already: that one keeps it.
+        gOrvixRecordController->initilize();
+        return;
+    }
+    m_recordTarget = &window;
+    gOrvixRecordController->initilize();
+}
+
+OrvixRecordController* Application::recordWindow() const
+{
+    return gOrvixRecordController.data();
+}
+
+namespace {
+
+// Why a recording ended before Save, for the user.
+std::string earlyEndReason(BoxRecordSession::End end, const std::string& writeError)
+{
+    switch (end) {
+    case BoxRecordSession::End::BoxGone:
+        return "The acquisition box stopped sending: it was removed or its transfers failed.";
+    case BoxRecordSession::End::WriteFailed:
+        return writeError.empty()
+                   ? "The recording file could not be written (the disk may be full)."
+                   : "The recording file could not be written: " + writeError;
+    case BoxRecordSession::End::StopTimeout:
+        return "The acquisition box did not stop when asked.";
+    case BoxRecordSession::End::Saved:
+    case BoxRecordSession::End::Cancelled:
+        break;
+    }
+    return {};
+}
+
+std::string secondsText(double seconds)
+{
+    return QString::number(seconds, 'f', 1).toStdString();
+}
+
+} // namespace
+
+MainWindowController* Application::windowForRecording()
+{
+    for (MainWindowController* window : documentWindows()) {
+        if (window->isUntouchedUntitled()) {
+            return window;
+        }
+    }
+    return newDocument();
+}
+
+void Application::deliverBoxRecording(int endCode)
+{
+    OrvixRecordController* recorder = gOrvixRecordController.data();
+    if (recorder == nullptr || recorder->session() == nullptr) {
+        return;
+    }
+    const auto end = static_cast<BoxRecordSession::End>(endCode);
+    BoxRecordSession& session = *recorder->session();
+    // The window recorded for may have closed meanwhile: a new one takes it.
+    MainWindowController* window = m_recordTarget ? m_recordTarget.data() : windowForRecording();
+    m_recordTarget = nullptr;
+    const std::filesystem::path path = session.recordingPath();
+    if (window == nullptr || !window->takeBoxRecording(path, session.info())) {
+        appPrompts().alert("Recording not read",
+                           "The recording could not be read into the document. It is kept in \"" +
+                               path.string() + "\" and offered again at the next launch.",
+                           "Close");
+        return;
+    }
+    const double seconds = session.recordedSeconds();
+    recorder->discardRecording();
+    if (end != BoxRecordSession::End::Saved) {
+        appPrompts().alert("The recording ended early",
+                           earlyEndReason(end, session.writeError()) + " The " + secondsText(seconds) +
+                               " seconds recorded until then are in the document.",
+                           "Close");
+    }
+}
+
+void Application::checkOrphanRecordings()
+{
+    if (m_globals.appPathTemp.empty()) {
+        return;
+    }
+    for (const OrphanRecording& orphan : findOrphanRecordings(m_globals.appPathTemp)) {
+        const double seconds = double(orphan.frames) / kBoxFrameRate;
+        const QString started = QDateTime::fromSecsSinceEpoch(orphan.info.startedUnixSeconds)
+                                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const int answer = appPrompts().alert(
+            "Open the recording that was not saved?",
+            "A recording of " + secondsText(seconds) + " seconds from the acquisition box, " +
+                "started " + started.toStdString() +
+                ", was not saved when Phonaxis last ended. Open it in a document window, "
+                "discard it, or decide at the next launch?",
+            "Open", "Discard", "Later");
+        if (answer == 1) {
+            MainWindowController* window = windowForRecording();
+            if (window != nullptr && window->takeBoxRecording(orphan.path, orphan.info)) {
+                discardOrphanRecording(orphan);
+            } else {
+                appPrompts().alert("Recording not read",
+                                   "The recording could not be read. It is kept in \"" +
+                                       orphan.path.string() + "\" for the next launch.",
+                                   "Close");
+            }
+        } else if (answer == 0) {
+            discardOrphanRecording(orphan);
+        }
     }
 }
 

@@ -18,6 +18,7 @@ class BoxService;
 class LabelDialog;
 class LogController;
 class MainWindowController;
+class OrvixRecordController;
 class PlotFormantWindows;
 class Prompts;
 class QtPrompts;
@@ -120,6 +121,17 @@ public:
     // created and started on first use, brought to the front when open.
     void ScopeMode();
     ScopeWindowController* scopeWindow() const;
+    // The box's recording window, opened for `window`'s document in scope
+    // mode (the single window, made on first use). A window that records or
+    // saves for another document is only brought forward. What it records
+    // goes to `window`, or to a new window when that one has closed.
+    void openRecordWindow(MainWindowController& window);
+    OrvixRecordController* recordWindow() const;
+    // Looks in the temporary folder for recordings a run that ended while
+    // recording left behind, and asks about each: "Open" reads it into a
+    // document window (then its file goes), "Discard" removes it, "Later"
+    // leaves it for the next launch. Run at the end of finishLaunching.
+    void checkOrphanRecordings();
 
     // Re-evaluates the commands of every document window (the clipboard
     // filled, so Paste changes everywhere).
@@ -139,6 +151,10 @@ private:
     void addStatusMenus(StatusWindowController& status);
     // The commands every window offers, acting on this application.
     std::unique_ptr<ApplicationCommands> makeApplicationCommands();
+    // The recording window's recording is ready: into its document.
+    void deliverBoxRecording(int end);
+    // An untouched Untitled window to take a recording, or a new one.
+    MainWindowController* windowForRecording();
 
     AppSettings& m_settings;
     ApplicationGlobals m_globals;
@@ -154,6 +170,8 @@ private:
     std::unique_ptr<AudioBackend> m_soundBackend;
     BoxService* m_box = nullptr;
     QPointer<ScopeWindowController> m_scopeWindow; // deletes itself on close
+    QPointer<OrvixRecordController> gOrvixRecordController;
+    QPointer<MainWindowController> m_recordTarget; // the document the recording goes to
     std::vector<QPointer<MainWindowController>> m_windows; // delete themselves on close
     QPointer<MainWindowController> m_keyWindow;
     QStringList m_recent;

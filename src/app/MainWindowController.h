@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -35,6 +36,7 @@ class SpectrogramWindowController;
 struct EditOutcome;
 struct StatusReport;
 struct LabelDialogRequest;
+struct RecordingInfo;
 
 // One document's main window: the document, its main view with the view's
 // model and editing session, and the menus whose commands act on them.
@@ -216,6 +218,11 @@ public slots:
     // Stops a recording under way and makes it the document (closing the
     // window or an input that stopped delivering end it the same way).
     void finishRecording();
+    // Reads the box's raw recording at `path`, made with `info`, into a
+    // fresh document that keeps this one's settings, and makes it the
+    // document. False (told by the reader) when it cannot be read; the
+    // document is then unchanged and the file is left alone.
+    bool takeBoxRecording(const std::filesystem::path& path, const RecordingInfo& info);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

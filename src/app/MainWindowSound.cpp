@@ -11,6 +11,7 @@
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "hardware/BoxConnection.h"
+#include "hardware/BoxRecording.h"
 #include "hardware/USB2Hardware.h"
 #include "hardware/ui/BoxService.h"
 
@@ -231,8 +232,18 @@ void MainWindowController::DoRecord()
         return;
     }
     session.stopPlaying();
-    // With an acquisition box open, the box's recording window takes over
-    // here; without one the sound card records.
+    // With an acquisition box open, the box's recording window takes over;
+    // without one the sound card records.
+    if (m_application.boxPresent()) {
+        m_application.openRecordWindow(*this);
+        m_model->m_bLabelMode = false;
+        m_model->m_bHaveSelection = false;
+        m_model->m_bHaveMarker = false;
+        mainView()->update();
+        updateLabelView();
+        refreshCommands();
+        return;
+    }
     const double rate = m_application.settings().g_nRecordSampleRate;
     const AudioResult started = session.startRecording(rate);
     if (!started.ok) {
@@ -278,6 +289,19 @@ void MainWindowController::finishRecording()
     } else if (!stopped.ok) {
         m_prompts->alert(kRecordingError, stopped.message, "Close");
     }
+}
+
+bool MainWindowController::takeBoxRecording(const std::filesystem::path& path,
+                                            const RecordingInfo& info)
+{
+    auto fresh = std::make_unique<MyDocument>(*m_prompts, m_application.settings());
+    static_cast<DocumentFields&>(*fresh) = static_cast<const DocumentFields&>(*m_document);
+    if (fresh->Read_RecordedFile_X2(path.string(), info.table, info.systemChannels) != 0) {
+        return false;
+    }
+    adoptDocument(std::move(fresh), QString());
+    mainView()->update();
+    return true;
 }
 
 void MainWindowController::OptionsRecordPlay()

@@ -2,6 +2,7 @@
 
 #include "cli/CliAnalysis.h"
 #include "cli/CliAudio.h"
+#include "cli/CliBoxRecord.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliFormantPicture.h"
 #include "cli/CliPicture.h"
@@ -67,6 +68,13 @@ constexpr const char* kUsage =
     "  phonaxis-cli record OUT.wav --seconds S [--rate R] [--device NAME]\n"
     "      records S seconds from the sound card (the default input, or the device\n"
     "      NAME) at R Hz (44100, 22050 or 11025; default 11025) into a float WAV file\n"
+    "  phonaxis-cli record OUT.pmf --box --seconds S [--channels LIST] [--simulate-box=N]\n"
+    "                     [--firmware FILE.hex]\n"
+    "      records S seconds from the acquisition box into a native multichannel file:\n"
+    "      the entries of LIST (0 the audio, 1.. the analog channels; default all),\n"
+    "      from a simulated box of N channels (9, 5 or 2; or PHONAXIS_SIMULATE_BOX)\n"
+    "      when asked; the box's firmware is FILE.hex, else PHONAXIS_FIRMWARE, else\n"
+    "      the application's data folder's\n"
     "  phonaxis-cli settings\n"
     "      every document setting --set accepts, as NAME=VALUE of a new document\n"
     "\n"
@@ -106,7 +114,19 @@ constexpr int kMaxPictureSide = 16384;
 // The longest recording phonaxis-cli makes, seconds (an hour).
 constexpr double kMaxRecordSeconds = 3600.0;
 
-enum class Takes { Nothing, Channel, Time, Count, Path, Assignment, PlotType, Seconds, Rate };
+enum class Takes {
+    Nothing,
+    Channel,
+    Time,
+    Count,
+    Path,
+    Assignment,
+    PlotType,
+    Seconds,
+    Rate,
+    ChannelList,
+    BoxChannels,
+};
 
 struct KnownOption {
     const char* name;
@@ -123,12 +143,55 @@ constexpr KnownOption kKnownOptions[] = {
     {"--frame", Takes::Nothing},   {"--json", Takes::Nothing},
     {"--precise", Takes::Nothing}, {"--plot-type", Takes::PlotType},
     {"--device", Takes::Path},     {"--seconds", Takes::Seconds},
-    {"--rate", Takes::Rate},
+    {"--rate", Takes::Rate},         {"--box", Takes::Nothing},
+    {"--channels", Takes::ChannelList}, {"--simulate-box", Takes::BoxChannels},
+    {"--firmware", Takes::Path},
 };
+
+// "0,1,2,4": entry numbers, each once; false for anything else.
+bool parseChannelList(const std::string& text, std::vector<int>& entries)
+{
+    entries.clear();
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        int entry = 0;
+        if (!parseInt(text.substr(start, comma - start), entry) || entry < 0 ||
+            std::find(entries.begin(), entries.end(), entry) != entries.end()) {
+            return false;
+        }
+        entries.push_back(entry);
+        start = comma + 1;
+    }
+    return !entries.empty();
+}
+
+bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, Options& options,
+                       std::ostream& err);
 
 // Parses the options; on a mistake writes a message and returns false.
 bool parseOptions(const std::vector<std::string>& args, std::size_t first, Options& options,
                   std::ostream& err)
+{
+    std::vector<std::string> split;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        // "--simulate-box=N" and "--firmware=FILE" are written as the
+        // desktop application takes them.
+        const std::string& arg = args[i];
+        const std::size_t equals = arg.find('=');
+        if (i >= first && equals != std::string::npos &&
+            (arg.starts_with("--simulate-box=") || arg.starts_with("--firmware="))) {
+            split.push_back(arg.substr(0, equals));
+            split.push_back(arg.substr(equals + 1));
+        } else {
+            split.push_back(arg);
+        }
+    }
+    return parseSplitOptions(split, first, options, err);
+}
+
+bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, Options& options,
+                       std::ostream& err)
 {
     for (std::size_t i = first; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -150,6 +213,7 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
         if (known->takes == Takes::Nothing) {
             (arg == "--frame"  ? options.frame
              : arg == "--json" ? options.json
+             : arg == "--box"  ? options.box
                                : options.precise) = true;
             continue;
         }
@@ -203,9 +267,10 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
                 err << "phonaxis-cli: " << arg << " needs a file name\n";
                 return false;
             }
-            (arg == "--png"      ? options.pngPath
-             : arg == "--device" ? options.device
-                                 : options.configPath) = value;
+            (arg == "--png"        ? options.pngPath
+             : arg == "--device"   ? options.device
+             : arg == "--firmware" ? options.firmwarePath
+                                   : options.configPath) = value;
             break;
         case Takes::Seconds: {
             double seconds = 0.0;
@@ -230,6 +295,27 @@ bool parseOptions(const std::vector<std::string>& args, std::size_t first, Optio
         case Takes::Assignment:
             options.assignments.push_back(value);
             break;
+        case Takes::ChannelList: {
+            std::vector<int> entries;
+            if (!parseChannelList(value, entries)) {
+                err << "phonaxis-cli: " << arg
+                    << " takes entry numbers separated by commas, each once (0 the audio, 1.. "
+                       "the analog channels), not \"" << value << "\"\n";
+                return false;
+            }
+            options.boxChannels = std::move(entries);
+            break;
+        }
+        case Takes::BoxChannels: {
+            int channels = 0;
+            if (!parseInt(value, channels) || (channels != 9 && channels != 5 && channels != 2)) {
+                err << "phonaxis-cli: " << arg << " takes 9, 5 or 2 (channels), not \"" << value
+                    << "\"\n";
+                return false;
+            }
+            options.simulateBox = channels;
+            break;
+        }
         case Takes::PlotType: {
             int type = 0;
             if (!parseInt(value, type) || type < 0 || type > 2) {
@@ -268,7 +354,9 @@ std::vector<std::string_view> optionsOf(const std::string& command)
         {"egg", {"--aiff-channel", "--json", "--config", "--set", "--channel"}},
         {"formants", {"--png", "--plot-type", "--width", "--height"}},
         {"play", {"--aiff-channel", "--from", "--to", "--device"}},
-        {"record", {"--seconds", "--rate", "--device"}},
+        {"record",
+         {"--seconds", "--rate", "--device", "--box", "--channels", "--simulate-box",
+          "--firmware"}},
     };
     for (const auto& [name, options] : table) {
         if (name == command) {
@@ -590,7 +678,19 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return playCommand(options, out, err);
     }
     if (command == "record") {
-        return recordCommand(options, out, err);
+        // The sound card and the box take options of their own.
+        for (const std::string& option : options.given) {
+            const bool boxOnly =
+                option == "--channels" || option == "--simulate-box" || option == "--firmware";
+            const bool cardOnly = option == "--rate" || option == "--device";
+            if ((boxOnly && !options.box) || (cardOnly && options.box)) {
+                err << "phonaxis-cli: record " << (options.box ? "--box" : "without --box")
+                    << " does not take " << option << "\n";
+                return kExitUsage;
+            }
+        }
+        return options.box ? boxRecordCommand(options, out, err)
+                           : recordCommand(options, out, err);
     }
     if (command == "spectrum") {
         return spectrumCommand(options, out, err);

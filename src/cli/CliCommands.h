@@ -50,6 +50,11 @@ struct Options {
     std::optional<double> seconds;     // --seconds: how long to record
     std::optional<int> rateHz;         // --rate: the recording rate
     std::vector<std::string> assignments; // --set NAME=VALUE, in order
+    // record --box: the acquisition box instead of the sound card.
+    bool box = false;
+    std::optional<std::vector<int>> boxChannels; // --channels: entries to record
+    std::optional<int> simulateBox;              // --simulate-box=N: 9, 5 or 2
+    std::optional<std::string> firmwarePath;     // --firmware FILE.hex
     bool frame = false;
     bool json = false;
     bool precise = false; // --precise: the precise analysis mode

@@ -321,14 +321,20 @@ void takeWindowRects(const Configuration& record, AppSettings& settings)
 
 // On/off, filter rate and gain of entries 0..16 (gains at least the
 // minimum); the sample rate is stored when given, else forced to the
-// launch rate.
+// launch rate. A stored rate of 0, below 0 or beyond 1,000,000 Hz is damage
+// (a recording's channels would be timed by it): the entry keeps its rate.
 void takeChannelTable(const Configuration& record, AppSettings& settings, bool keepSampleRate)
 {
+    constexpr std::int32_t kHighestChannelRateHz = 1'000'000;
     for (std::size_t k = 0; k < off::kChannelEntries; ++k) {
         ChannelInfo& entry = settings.g_ChannelInfo[k];
         entry.bOnOff = record.getBool(off::kChannelOnOff + 4 * k) ? 1 : 0;
-        entry.nSampleRate =
-            keepSampleRate ? record.getInt32(off::kChannelSampleRate + 4 * k) : kLaunchSampleRateHz;
+        const std::int32_t rateHz = record.getInt32(off::kChannelSampleRate + 4 * k);
+        if (!keepSampleRate) {
+            entry.nSampleRate = kLaunchSampleRateHz;
+        } else if (rateHz > 0 && rateHz <= kHighestChannelRateHz) {
+            entry.nSampleRate = rateHz;
+        }
         entry.nFilterRate = record.getInt32(off::kChannelFilterRate + 4 * k);
         entry.nGain = atLeastMinimumGain(k, record.getInt32(off::kChannelGain + 4 * k));
     }

@@ -224,13 +224,19 @@ public:
     int Read_RecordedFile(ByteView bytes);
 
     // Turns a box recording's raw file (2,048-frame blocks of 16 int16
-    // slots at 22,050 frames per second) into the channels of this
-    // document: one channel per enabled entry among the first
-    // `systemChannels` entries of `table`, "Audio" (the mean of slots 0..3)
-    // first, then "ch<entry>" from slot entry + 3. 0 when read (the document
-    // then counts as changed); -1, with the alert "Sample saving error" and
-    // the document unchanged, when the file cannot be read or memory runs
-    // out.
+    // slots at 22,050 frames per second; a partial last frame is ignored)
+    // into the channels of this document: one channel per enabled entry
+    // among the first `systemChannels` entries of `table` (never past entry
+    // 12, whose slot 15 is the frame's last), in entry order. Entry 0 gives
+    // "Audio" (the mean of slots 0..3, the audio channel), entry e > 0 gives
+    // "ch<e>" from slot e + 3; the first channel made is the anchor. Each
+    // channel runs at 22,050 Hz in "normalized" units with the identity
+    // calibration and its entry's gain and filter rate. Every other channel
+    // slot is emptied. The file is read in chunks, never held whole.
+    // 0 when read (the document is then a new recording in the native float
+    // format that counts as changed); -1, with an alert titled "Sample
+    // saving error" and the document unchanged, when no entry is enabled,
+    // the file cannot be read or memory runs out.
     int Read_RecordedFile_X2(const std::string& path, std::span<const ChannelInfo> table,
                              int systemChannels);
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -250,7 +251,14 @@ void PrivateFile::remove() noexcept
     if (::lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode) {
         ::unlink(m_path.c_str());
     }
-    ::close(m_fd);
+    close();
+}
+
+void PrivateFile::close() noexcept
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
     m_fd = -1;
     m_path.clear();
     m_length = -1;
@@ -266,47 +274,71 @@ int removeAbandonedFiles(const std::filesystem::path& folder,
     if (dir < 0) {
         return 0;
     }
-    DIR* listing = ::fdopendir(dir);
-    if (listing == nullptr) {
-        ::close(dir);
-        return 0;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(listing)) {
-        names.emplace_back(entry->d_name);
-    }
     int removed = 0;
-    for (const std::string& name : names) {
-        const pid_t owner = ownerProcess(name);
-        if (owner <= 0 || owner == ::getpid()) {
-            continue;
-        }
-        // Only a process that is certainly gone: a running one, or one this
-        // user may not signal, keeps its files.
-        if (::kill(owner, 0) == 0 || errno != ESRCH) {
-            continue;
-        }
-        struct stat st {};
-        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_uid != ::geteuid()) {
-            continue;
-        }
-        const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    for (const std::string& name : namesInFolder(dir)) {
+        const int fd = openAbandonedFile(dir, name, ownerProcess(name));
         if (fd < 0) {
             continue;
         }
-        struct stat opened {};
-        // A process of the same id in another process namespace holds its
-        // file locked: the lock must be free too.
-        const bool abandoned = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev &&
-                               opened.st_ino == st.st_ino && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (abandoned && ::unlinkat(dir, name.c_str(), 0) == 0) {
+        if (::unlinkat(dir, name.c_str(), 0) == 0) {
             ++removed;
         }
         ::close(fd);
     }
-    ::closedir(listing);
+    ::close(dir);
     return removed;
+}
+
+std::vector<std::string> namesInFolder(int folder)
+{
+    std::vector<std::string> names;
+    const int listed = ::dup(folder);
+    DIR* listing = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (listing == nullptr) {
+        if (listed >= 0) {
+            ::close(listed);
+        }
+        return names;
+    }
+    ::rewinddir(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
+        }
+    }
+    ::closedir(listing);
+    return names;
+}
+
+int openAbandonedFile(int folder, const std::string& name, pid_t owner)
+{
+    if (owner <= 0 || owner == ::getpid()) {
+        return -1;
+    }
+    // Only a process that is certainly gone: a running one, or one this
+    // user may not signal, keeps its files.
+    if (::kill(owner, 0) == 0 || errno != ESRCH) {
+        return -1;
+    }
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid()) {
+        return -1;
+    }
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat opened {};
+    // A process of the same id in another process namespace holds its
+    // file locked: the lock must be free too.
+    if (::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino ||
+        ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace phonaxis

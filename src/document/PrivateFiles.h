@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace phonaxis {
@@ -64,6 +65,11 @@ public:
     // this file.
     void remove() noexcept;
 
+    // Closes the file and keeps it under its name (its lock goes with the
+    // descriptor): for files that outlive this object, such as a recording
+    // not yet read into a document.
+    void close() noexcept;
+
 private:
     int m_fd = -1;
     std::string m_path;
@@ -83,5 +89,16 @@ private:
 // name is not one of the files to clean.
 int removeAbandonedFiles(const std::filesystem::path& folder,
                          pid_t (*ownerProcess)(const std::string& name));
+
+// Opens `name` in the private folder open as `folder` (a descriptor from
+// `openPrivateFolder`) when it is abandoned: a regular file of this user
+// whose owner process `owner` (not this one) certainly no longer runs and
+// that no process holds locked. Returns its descriptor, read-only and held
+// locked until closed, or -1 when it is in use or not such a file.
+int openAbandonedFile(int folder, const std::string& name, pid_t owner);
+
+// The names of the entries in the folder open as `folder` ("." and ".."
+// left out); the descriptor stays open.
+std::vector<std::string> namesInFolder(int folder);
 
 } // namespace phonaxis

@@ -9,6 +9,7 @@
 // delivers every block there).
 
 #include "document/AppSettings.h"
+#include "document/PrivateFiles.h"
 #include "hardware/BoxConnection.h"
 #include "hardware/USB2Hardware.h"
 
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -107,7 +109,7 @@ struct RecordingInfo {
 // come and flushed to the disk at least once a second.
 class RawRecordingFile {
 public:
-    RawRecordingFile() = default;
+    RawRecordingFile();
     ~RawRecordingFile(); // closes; the files stay unless removed
     RawRecordingFile(const RawRecordingFile&) = delete;
     RawRecordingFile& operator=(const RawRecordingFile&) = delete;
@@ -125,6 +127,28 @@ public:
     void close();
     // Closes and removes the file and its info.
     void remove() noexcept;
+
+    // The name part that tells a recording file, and the process id a
+    // recording's file name carries (-1 for any other name, its info
+    // included).
+    static constexpr const char* kNamePrefix = "$$001recordfile-";
+    static pid_t ownerOf(const std::string& name);
+
+    // The info text of a recording, and the recording it describes; false
+    // for a text that is damaged or incomplete.
+    static std::string infoText(const RecordingInfo& info);
+    static bool parseInfo(const std::string& text, RecordingInfo& info);
+
+private:
+    // Flushes the written blocks to the disk once a second on a thread of
+    // its own, so that a slow disk never holds the main thread.
+    class Flusher;
+
+    PrivateFile m_file;
+    std::filesystem::path m_path;
+    std::filesystem::path m_infoPath;
+    std::uint64_t m_bytes = 0;
+    std::unique_ptr<Flusher> m_flusher;
 };
 
 // A recording left in `folder` by a run that ended while recording: its
@@ -217,11 +241,35 @@ public:
     // entry 16 back into the settings and, when the application
     // configuration exists, patches its sources and channel fields.
     const RecordingInfo& info() const;
+    // Why the raw file could not be written (after a WriteFailed end).
+    const std::string& writeError() const { return m_writeError; }
 
     // RecordReceiver
     void animateRecordData() override;
     void refreshDisplay() override;
     void stopClose() override;
+
+private:
+    // The stream has stopped writing and asked the box to stop; `end` is
+    // what its stopClose will report.
+    void drainTo(End end);
+    // The stream is over: the receiver cleared, the session idle, the
+    // listener told (last: it may delete the session).
+    void finish(End end);
+    void storeAudio(const AudioControls& audio);
+    bool streaming() const;
+
+    USB2Hardware& m_hardware;
+    AppSettings& m_settings;
+    std::filesystem::path m_folder;
+    Listener& m_listener;
+    RecordingInfo m_info;
+    State m_state = State::Idle;
+    End m_pendingEnd = End::Saved;
+    std::unique_ptr<RawRecordingFile> m_file;
+    std::chrono::milliseconds m_stopTimeout{5000};
+    BoxConnection::Clock::time_point m_stopAsked{};
+    std::string m_writeError;
 };
 
 } // namespace phonaxis

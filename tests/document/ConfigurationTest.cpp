@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <type_traits>
 #include <unistd.h>
@@ -424,6 +425,35 @@ TEST_F(ConfigurationTest, ProcessWideSettingsKeepTheirOffsets)
     const Configuration saved = userConfiguration(document, loaded);
     EXPECT_TRUE(same(saved, 72, 344));
     EXPECT_TRUE(same(saved, 856, 1032));
+}
+
+// A channel-table rate of 0, below 0 or beyond 1,000,000 Hz in a user's
+// record never reaches the table: the entry keeps the rate it had. The
+// launch record's rates are never taken at all.
+TEST_F(ConfigurationTest, UnusableChannelTableRatesKeepTheEntrysRate)
+{
+    struct Case {
+        std::int32_t stored;
+        std::int32_t taken;
+    };
+    const Case cases[] = {{0, 22050},       {-44100, 22050},   {1000001, 22050},
+                          {std::numeric_limits<std::int32_t>::max(), 22050},
+                          {std::numeric_limits<std::int32_t>::min(), 22050}, {1, 1},
+                          {1000000, 1000000}, {48000, 48000}};
+    Configuration record = applicationDefaults(AppSettings{});
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        record.putInt32(off::kChannelSampleRate + 4 * k, cases[k].stored);
+    }
+    AppSettings loaded;
+    MyDocument document(m_prompts, loaded);
+    applyUserConfiguration(record, document, loaded);
+    AppSettings launched;
+    ASSERT_TRUE(takeLaunchSettings(record.bytes(), launched));
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        SCOPED_TRACE(cases[k].stored);
+        EXPECT_EQ(loaded.g_ChannelInfo[k].nSampleRate, cases[k].taken);
+        EXPECT_EQ(launched.g_ChannelInfo[k].nSampleRate, 22050);
+    }
 }
 
 TEST_F(ConfigurationTest, LaunchAppliesItsRulesAndRewritesDocumentDefaults)

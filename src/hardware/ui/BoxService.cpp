@@ -77,7 +77,9 @@ BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* par
     : QObject(parent), m_announcer(std::make_unique<Announcer>(prompts))
 {
     if (options.simulatedChannels != 0) {
-        auto box = std::make_unique<usb::SimulatedBox>(options.simulatedChannels);
+        auto box = options.clock ? std::make_unique<usb::SimulatedBox>(options.simulatedChannels,
+                                                                       options.clock)
+                                 : std::make_unique<usb::SimulatedBox>(options.simulatedChannels);
         m_simulated = box.get();
         m_transport = std::move(box);
     } else {
@@ -85,7 +87,10 @@ BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* par
         bus->setConsole(printToConsole);
         m_transport = std::move(bus);
     }
-    m_connection = BoxConnection::create(*m_transport, printToConsole, *m_announcer);
+    m_connection =
+        options.clock
+            ? BoxConnection::create(*m_transport, printToConsole, *m_announcer, options.clock)
+            : BoxConnection::create(*m_transport, printToConsole, *m_announcer);
     std::string error;
     std::optional<FirmwareImage> image = firmwareFor(options, error);
     // An image that was asked for (named, or a simulated box's) is missed
@@ -111,6 +116,11 @@ void BoxService::findHardware()
         m_simulated->plug();
     }
     m_hardware->FindLoadDevice();
+    m_pump->pump();
+}
+
+void BoxService::pumpEvents()
+{
     m_pump->pump();
 }
 

@@ -13,6 +13,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +40,10 @@ struct BoxOptions {
     // box uses when no image was named.
     std::string defaultFirmwarePath;
     std::string builtFirmwarePath;
+    // The clock of a simulated box and of the connection's playback time;
+    // empty: the steady clock. Tests step one of their own, so that
+    // seconds of recording need no seconds of waiting.
+    std::function<BoxConnection::Clock::time_point()> clock;
 };
 
 // The simulated box's channel count from a `--simulate-box=N` argument or
@@ -60,6 +65,9 @@ public:
 
     USB2Hardware& hardware() { return *m_hardware; }
     BoxConnection& connection() { return *m_connection; }
+    // Lets the transport handle what is due now (after a test stepped the
+    // clock).
+    void pumpEvents();
     // A programmed box answered and is still attached.
     bool boxPresent() const;
     // The simulated box, or null on the real bus.

@@ -194,11 +194,17 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
         transport = std::move(bus);
     }
     ConsoleAnnouncer announcer(err);
-    // The protocol's diagnostic lines (one per block) are not for a script.
-    auto connection = BoxConnection::create(*transport, {}, announcer);
+    // The protocol's diagnostic lines (one per block) are not for a script;
+    // the last one tells why the bus could not be watched.
+    std::string lastLine;
+    auto connection = BoxConnection::create(
+        *transport, [&lastLine](const std::string& text) { lastLine = text; }, announcer);
     connection->setFirmware(std::move(image), error, false);
     USB2Hardware hardware(connection);
-    hardware.FindLoadDevice();
+    if (hardware.FindLoadDevice() != usb::kSuccess) {
+        err << kPrefix << lastLine << (lastLine.ends_with('\n') ? "" : "\n");
+        return kExitFailure;
+    }
     runEvents(*transport, Clock::now() + kBoxWait, [&] {
         return connection->haveHardware() && connection->haveInterface();
     });

@@ -92,19 +92,10 @@ int playCommand(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 int recordCommand(const Options& options, std::ostream& out, std::ostream& err) {
-    if (options.positional.size() != 1) {
-        err << kPrefix << "record takes one OUT file (phonaxis-cli --help tells more)\n";
-        return kExitUsage;
-    }
-    if (!options.seconds) {
-        err << kPrefix << "record needs --seconds S, how long to record\n";
-        return kExitUsage;
+    if (const int usage = checkRecordLine(options, "wav", "record writes a WAV file", err)) {
+        return usage;
     }
     const std::string& path = options.positional[0];
-    if (writtenExtension(path) != "wav") {
-        err << kPrefix << "record writes a WAV file, to a name ending in .wav\n";
-        return kExitUsage;
-    }
     const double rate = options.rateHz.value_or(11025);
     PortAudioBackend backend;
     AudioNoticeQueue notices;

@@ -4,6 +4,7 @@
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/PrivateFiles.h"
+#include "hardware/BoxOptions.h"
 #include "hardware/BoxRecording.h"
 #include "hardware/FirmwareImage.h"
 #include "hardware/SimulatedBox.h"
@@ -102,33 +103,24 @@ std::filesystem::path dataFolder()
     return {};
 }
 
-// The image a box is loaded with, by the desktop's rules: the one named
-// (which must then be there), else the data folder's, else (for a
-// simulated box) the one made at build time beside the executables.
-// `required` tells whether a missing image is an error now (a programmed
-// box on the bus needs none).
-std::optional<FirmwareImage> firmwareImage(const Options& options, bool simulated,
-                                           std::string& error, bool& required)
+// The box options by the desktop's rules: the image named with --firmware
+// or PHONAXIS_FIRMWARE, the data folder's, and the one made at build time
+// beside the executables.
+BoxOptions boxOptions(const Options& options, int simulatedChannels)
 {
-    std::string named = options.firmwarePath.value_or(std::string());
-    if (named.empty()) {
+    BoxOptions box;
+    box.simulatedChannels = simulatedChannels;
+    box.firmwarePath = options.firmwarePath.value_or(std::string());
+    if (box.firmwarePath.empty()) {
         if (const char* value = std::getenv("PHONAXIS_FIRMWARE"); value && *value)
-            named = value;
+            box.firmwarePath = value;
     }
-    required = !named.empty() || simulated;
-    if (!named.empty())
-        return FirmwareImage::readHexFile(named, error);
-    std::error_code ec;
-    const std::filesystem::path fallback =
-        dataFolder().empty() ? std::filesystem::path() : dataFolder() / "firmware.hex";
-    if (!fallback.empty() && std::filesystem::exists(fallback, ec))
-        return FirmwareImage::readHexFile(fallback.string(), error);
-    const std::filesystem::path built = executableFolder() / ".." / "data" / "firmware.hex";
-    if (simulated && !executableFolder().empty() && std::filesystem::exists(built, ec))
-        return FirmwareImage::readHexFile(built.lexically_normal().string(), error);
-    error = "No firmware image for the acquisition box: put it at \"" + fallback.string() +
-            "\" or name it with --firmware FILE.hex or PHONAXIS_FIRMWARE.";
-    return std::nullopt;
+    if (!dataFolder().empty())
+        box.defaultFirmwarePath = (dataFolder() / "firmware.hex").string();
+    if (!executableFolder().empty())
+        box.builtFirmwarePath =
+            (executableFolder() / ".." / "data" / "firmware.hex").lexically_normal().string();
+    return box;
 }
 
 std::string secondsText(double seconds)
@@ -144,37 +136,26 @@ std::string secondsText(double seconds)
 
 int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& err)
 {
-    if (options.positional.size() != 1) {
-        err << kPrefix << "record takes one OUT file (phonaxis-cli --help tells more)\n";
-        return kExitUsage;
-    }
-    if (!options.seconds) {
-        err << kPrefix << "record needs --seconds S, how long to record\n";
-        return kExitUsage;
+    if (const int usage =
+            checkRecordLine(options, "pmf", "record --box writes a native file", err)) {
+        return usage;
     }
     const std::string& outPath = options.positional[0];
-    if (writtenExtension(outPath) != "pmf") {
-        err << kPrefix << "record --box writes a native file, to a name ending in .pmf\n";
-        return kExitUsage;
-    }
     std::optional<int> simulated = options.simulateBox;
+    std::string error;
     if (!simulated) {
         if (const char* value = std::getenv("PHONAXIS_SIMULATE_BOX"); value && *value) {
-            const std::string text(value);
-            if (text != "9" && text != "5" && text != "2") {
-                err << kPrefix << "PHONAXIS_SIMULATE_BOX takes 9, 5 or 2 (channels), not \""
-                    << text << "\"\n";
+            simulated = simulatedChannelsFrom(value, error);
+            if (!simulated) {
+                err << kPrefix << "PHONAXIS_SIMULATE_BOX: " << error << "\n";
                 return kExitUsage;
             }
-            simulated = std::stoi(text);
         }
     }
 
-    std::string error;
-    bool required = false;
-    std::optional<FirmwareImage> image = firmwareImage(options, simulated.has_value(), error,
-                                                       required);
-    if (!image && required) {
+    const BoxOptions choice = boxOptions(options, simulated.value_or(0));
+    std::optional<FirmwareImage> image = firmwareFor(choice, error);
+    if (!image && firmwareAskedFor(choice)) {
         err << kPrefix << error << "\n";
         return kExitFailure;
     }

@@ -415,6 +415,26 @@ std::string writtenExtension(const std::string& path)
     return fileExtension(path);
 }
 
+int checkRecordLine(const Options& options, const std::string& extension, const std::string& what,
+                    std::ostream& err)
+{
+    if (options.positional.size() != 1) {
+        err << "phonaxis-cli: "
+            << "record takes one OUT file (phonaxis-cli --help tells more)\n";
+        return kExitUsage;
+    }
+    if (!options.seconds) {
+        err << "phonaxis-cli: "
+            << "record needs --seconds S, how long to record\n";
+        return kExitUsage;
+    }
+    if (writtenExtension(options.positional[0]) != extension) {
+        err << "phonaxis-cli: " << what << ", to a name ending in ." << extension << "\n";
+        return kExitUsage;
+    }
+    return 0;
+}
+
 int checkOutputIsNoInput(const std::string& output, const std::vector<std::string>& inputs,
                          std::ostream& err)
 {

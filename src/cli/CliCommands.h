@@ -84,6 +84,12 @@ int checkTimesInside(const Options& options, double lengthMs, std::ostream& err)
 // (so a picture named .png cannot land in a recording through a link).
 std::string writtenExtension(const std::string& path);
 
+// The record commands' common line: one OUT file, --seconds, and OUT
+// ending in `extension` ("a WAV file" / "a native file" says what is
+// written there). 0, or kExitUsage after a message.
+int checkRecordLine(const Options& options, const std::string& extension, const std::string& what,
+                    std::ostream& err);
+
 // No output replaces an input: `output` must not be the same file as any of
 // `inputs` (compared by device and inode, so that another spelling, a hard
 // link or a symbolic link is caught). 0, or kExitUsage after a message.

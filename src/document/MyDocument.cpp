@@ -163,6 +163,22 @@ bool MyDocument::readFromData(ByteView bytes, const std::string& /*typeName*/)
     return false;
 }
 
+void MyDocument::becomeFreshRecording(std::int32_t channels)
+{
+    m_nNumofChannels = channels;
+    if (m_nEGGChannelIndex >= m_nNumofChannels) {
+        m_nEGGChannelIndex = -1;
+    }
+    m_bHaveData = true;
+    m_bHaveMarker = false;
+    m_bHaveSelection = false;
+    m_bNewFile = true;
+    m_bForeignFile = false;
+    m_nFileFormat = FileFormat::kPcFloat;
+    adoptAnalysisSampleRate(true);
+    m_changeCount = 1;
+}
+
 void MyDocument::adoptAnalysisSampleRate(bool trackLastRate)
 {
     const Channels& first = getChannel(0);

@@ -293,6 +293,13 @@ public:
     std::array<Channels, kChannelSlots> m_Channel;
 
 private:
+    // The end of reading a fresh recording into `channels` channels: the
+    // document holds data as a new, unsaved float document without marker
+    // or selection, an EGG index past the channels is dropped, the analysis
+    // rate follows channel 0, and it counts as changed (it exists nowhere
+    // else until saved, so closing the window asks first).
+    void becomeFreshRecording(std::int32_t channels);
+
     using Reader = bool (MyDocument::*)(ByteView);
 
     // Writes bytes to a chosen path; alerts "Error in save" on failure.

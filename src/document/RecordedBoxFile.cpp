@@ -204,20 +204,7 @@ int MyDocument::Read_RecordedFile_X2(const std::string& path, std::span<const Ch
         channel.m_dGain = entry.nGain > 0 ? static_cast<double>(entry.nGain) : 1.0;
         channel.m_dFilterRate = static_cast<double>(entry.nFilterRate);
     }
-    m_nNumofChannels = static_cast<std::int32_t>(channels.size());
-    if (m_nEGGChannelIndex >= m_nNumofChannels) {
-        m_nEGGChannelIndex = -1;
-    }
-    m_bHaveData = true;
-    m_bHaveMarker = false;
-    m_bHaveSelection = false;
-    m_bNewFile = true;
-    m_bForeignFile = false;
-    m_nFileFormat = FileFormat::kPcFloat;
-    adoptAnalysisSampleRate(true);
-    // A fresh recording exists nowhere but in this document until it is
-    // saved: it counts as a change, so closing the window asks first.
-    m_changeCount = 1;
+    becomeFreshRecording(static_cast<std::int32_t>(channels.size()));
     return 0;
 }
 

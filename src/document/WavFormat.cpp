@@ -392,19 +392,7 @@ int MyDocument::Read_RecordedFile(ByteView bytes)
     channel.m_nResolutionBits = 32;
     channel.m_nDataType = 3;
     channel.setPlainReadState(length, rate);
-    m_nNumofChannels = 1;
-    if (m_nEGGChannelIndex >= m_nNumofChannels) {
-        m_nEGGChannelIndex = -1;
-    }
-    m_bHaveData = true;
-    m_bHaveMarker = false;
-    m_bHaveSelection = false;
-    m_bNewFile = true;
-    m_nFileFormat = FileFormat::kPcFloat;
-    adoptAnalysisSampleRate(true);
-    // A fresh recording exists nowhere but in this document until it is
-    // saved: it counts as a change, so closing the window asks first.
-    m_changeCount = 1;
+    becomeFreshRecording(1);
     return 1;
 }
 

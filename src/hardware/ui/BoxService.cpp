@@ -38,40 +38,7 @@ void printToConsole(const std::string& text)
     std::fflush(stderr);
 }
 
-// The image a box is loaded with: the one named (which must then be there),
-// else the application's data folder's, else (for a simulated box) the one
-// made at build time.
-std::optional<FirmwareImage> firmwareFor(const BoxOptions& options, std::string& error)
-{
-    if (!options.firmwarePath.empty()) {
-        return FirmwareImage::readHexFile(options.firmwarePath, error);
-    }
-    std::error_code ec;
-    if (!options.defaultFirmwarePath.empty() &&
-        std::filesystem::exists(options.defaultFirmwarePath, ec)) {
-        return FirmwareImage::readHexFile(options.defaultFirmwarePath, error);
-    }
-    if (options.simulatedChannels != 0 && !options.builtFirmwarePath.empty()) {
-        return FirmwareImage::readHexFile(options.builtFirmwarePath, error);
-    }
-    error = "No firmware image for the acquisition box: put it at \"" +
-            options.defaultFirmwarePath +
-            "\" or name it with --firmware FILE.hex or PHONAXIS_FIRMWARE.";
-    return std::nullopt;
-}
-
 } // namespace
-
-std::optional<int> simulatedChannelsFrom(const std::string& text, std::string& error)
-{
-    if (text == "9" || text == "5" || text == "2") {
-        return std::stoi(text);
-    }
-    if (!text.empty()) {
-        error = "A simulated box has 9, 5 or 2 channels, not \"" + text + "\".";
-    }
-    return std::nullopt;
-}
 
 BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* parent)
     : QObject(parent), m_announcer(std::make_unique<Announcer>(prompts))
@@ -95,8 +62,7 @@ BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* par
     std::optional<FirmwareImage> image = firmwareFor(options, error);
     // An image that was asked for (named, or a simulated box's) is missed
     // at once; the default one only when a box needs it.
-    const bool asked = !options.firmwarePath.empty() || options.simulatedChannels != 0;
-    m_connection->setFirmware(std::move(image), error, asked);
+    m_connection->setFirmware(std::move(image), error, firmwareAskedFor(options));
     m_hardware = std::make_unique<USB2Hardware>(m_connection);
     m_pump = new UsbEventPump(*m_transport, this);
 }

@@ -9,6 +9,7 @@
 // hardware step). Main thread only.
 
 #include "hardware/BoxConnection.h"
+#include "hardware/BoxOptions.h"
 #include "hardware/USB2Hardware.h"
 
 #include <QObject>
@@ -27,29 +28,6 @@ namespace usb {
 class SimulatedBox;
 class UsbTransport;
 } // namespace usb
-
-struct BoxOptions {
-    // 9, 5 or 2: a simulated box of that many channels, plugged in at
-    // launch; 0: the boxes on the USB bus.
-    int simulatedChannels = 0;
-    // The firmware image named on the command line or in
-    // PHONAXIS_FIRMWARE; "" when none was named.
-    std::string firmwarePath;
-    // Where the image is looked for when none was named (the application's
-    // data folder), and the image made at build time, which a simulated
-    // box uses when no image was named.
-    std::string defaultFirmwarePath;
-    std::string builtFirmwarePath;
-    // The clock of a simulated box and of the connection's playback time;
-    // empty: the steady clock. Tests step one of their own, so that
-    // seconds of recording need no seconds of waiting.
-    std::function<BoxConnection::Clock::time_point()> clock;
-};
-
-// The simulated box's channel count from a `--simulate-box=N` argument or
-// the PHONAXIS_SIMULATE_BOX value: 9, 5 or 2; nothing for anything else
-// (with `error` saying why, unless `text` is empty).
-std::optional<int> simulatedChannelsFrom(const std::string& text, std::string& error);
 
 class BoxService final : public QObject {
     Q_OBJECT

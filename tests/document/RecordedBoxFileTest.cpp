@@ -1,10 +1,14 @@
+// Reading a raw recording of the acquisition box into the document. Whole
+// recordings from each box, saved and reopened, are the recording window's
+// and phonaxis-cli record --box's tests; here the channel fields, entries the
+// frame has no slot for, empty recordings, what an earlier recording leaves,
+// and the refusals.
 #include "document/MyDocument.h"
 #include "hardware/SimulatedBox.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,40 +20,30 @@ namespace {
 namespace fs = std::filesystem;
 using usb::SimulatedBox;
 
-constexpr std::size_t kFrameBytes = 32;
-
 // A raw recording as the box streams it: frames of 16 int16 slots holding
 // the simulator's known signals, then `tailBytes` bytes of a frame cut short.
 void writeRecording(const fs::path& path, std::size_t frames, std::size_t tailBytes = 0)
 {
-    std::vector<std::uint8_t> bytes(frames * kFrameBytes + tailBytes, 0x5A);
-    for (std::size_t f = 0; f < frames; ++f) {
-        for (std::size_t s = 0; s < 16; ++s) {
-            const auto v = static_cast<std::uint16_t>(SimulatedBox::slotValue(s, f));
-            bytes[f * kFrameBytes + 2 * s] = static_cast<std::uint8_t>(v);
-            bytes[f * kFrameBytes + 2 * s + 1] = static_cast<std::uint8_t>(v >> 8);
-        }
-    }
+    std::vector<std::int16_t> slots(frames * 16 + (tailBytes + 1) / 2, 0x5A5A);
+    for (std::size_t f = 0; f < frames * 16; ++f)
+        slots[f] = SimulatedBox::slotValue(f % 16, f / 16); // little-endian, as the box sends
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        .write(reinterpret_cast<const char*>(slots.data()),
+               std::streamsize(frames * 32 + tailBytes));
 }
 
 // What entry e of the table records in frame f, normalized.
 float expectedValue(int entry, std::size_t f)
 {
-    if (entry == 0) {
-        double sum = 0.0;
-        for (std::size_t s = 0; s < 4; ++s) {
-            sum += SimulatedBox::slotValue(s, f);
-        }
-        return static_cast<float>(sum / 4.0 / 32768.0);
-    }
-    return static_cast<float>(SimulatedBox::slotValue(std::size_t(entry) + 3, f) / 32768.0);
+    if (entry > 0)
+        return float(SimulatedBox::slotValue(std::size_t(entry) + 3, f) / 32768.0);
+    double sum = 0.0;
+    for (std::size_t s = 0; s < 4; ++s)
+        sum += SimulatedBox::slotValue(s, f);
+    return float(sum / 4.0 / 32768.0);
 }
 
-// The launch table: every entry on, audio gain 200 / filter 500, analog
-// gain 1 / filter 150, with distinct gains and filters where a case needs
-// to tell entries apart.
+// Every entry on but `disabled`, each with a gain and filter of its own.
 std::array<ChannelInfo, 20> tableWith(std::initializer_list<int> disabled)
 {
     std::array<ChannelInfo, 20> table{};
@@ -58,35 +52,17 @@ std::array<ChannelInfo, 20> tableWith(std::initializer_list<int> disabled)
         table[e].nSampleRate = 22050;
         table[e].nGain = e == 0 ? 200 : int(e % 8) + 1;
         table[e].nFilterRate = e == 0 ? 500 : 150 + int(e);
-        table[e].setSource("Mask");
     }
-    for (const int e : disabled) {
+    for (const int e : disabled)
         table[std::size_t(e)].bOnOff = 0;
-    }
     return table;
-}
-
-// Everything a read may change, as text, to check a refused read changed nothing.
-std::string stateOf(const MyDocument& doc)
-{
-    std::ostringstream s;
-    s << doc.m_nNumofChannels << doc.m_bHaveData << doc.m_bNewFile << doc.m_nFileFormat << ' '
-      << doc.m_dAnalysisSampleRate << ' ' << doc.changeCount() << '\n';
-    for (int i = 0; i < MyDocument::kChannelSlots; ++i) {
-        const Channels& c = doc.getChannel(i);
-        s << c.GetTitle() << ' ' << c.m_hData.size() << ' ' << c.m_dwFileLength << ' '
-          << c.m_dSampleRate << ' ' << c.m_dGain << ' ' << c.m_nLabelCount << '\n';
-    }
-    return s.str();
 }
 
 class RecordedBoxFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() /
-                ("phonaxis-boxfile-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_dir = fs::temp_directory_path() / ("phonaxis-boxfile-" + std::to_string(::getpid()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
@@ -102,119 +78,94 @@ protected:
 // order, holding its slot sample for sample; a partial last frame is left out.
 TEST_F(RecordedBoxFile, EnabledEntriesBecomeChannelsWithTheirSlots)
 {
-    struct Case {
-        const char* what;
-        int systemChannels;
-        std::array<ChannelInfo, 20> table;
-        std::vector<int> entries;
-        std::vector<std::string> titles;
-    };
-    const Case cases[] = {
-        {"9 channels, 4, 6 and 8 off", 9, tableWith({4, 6, 8}), {0, 1, 2, 3, 5, 7},
-         {"Audio", "ch1", "ch2", "ch3", "ch5", "ch7"}},
-        {"5 channels, 3 off", 5, tableWith({3}), {0, 1, 2, 4}, {"Audio", "ch1", "ch2", "ch4"}},
-        {"2 channels", 2, tableWith({}), {0, 1}, {"Audio", "ch1"}},
-        {"2 channels, audio off", 2, tableWith({0}), {1}, {"ch1"}},
-        // Entries past the box's channels, and past the frame's last slot,
-        // are never read.
-        {"box of 20 claimed", 20, tableWith({}), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
-         {"Audio", "ch1", "ch2", "ch3", "ch4", "ch5", "ch6", "ch7", "ch8", "ch9", "ch10", "ch11",
-          "ch12"}},
-    };
+    // A box of 20 claimed: entries past the frame's last slot (entry 12 is
+    // slot 15) are never read.
+    const std::pair<int, std::array<ChannelInfo, 20>> boxes[] = {
+        {9, tableWith({4, 6, 8})}, {2, tableWith({0})}, {20, tableWith({})}};
+    const std::vector<int> entries[] = {
+        {0, 1, 2, 3, 5, 7}, {1}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}};
     const std::size_t frames = 2 * 2048 + 777;
-    const fs::path path = m_dir / "rec";
-    writeRecording(path, frames, 17);
+    const double length = double(frames);
+    writeRecording(m_dir / "rec", frames, 17);
 
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (std::size_t b = 0; b < std::size(boxes); ++b) {
+        const auto& [systemChannels, table] = boxes[b];
+        SCOPED_TRACE(systemChannels);
         doc.clearChangeCount();
-        ASSERT_EQ(doc.Read_RecordedFile_X2(path.string(), c.table, c.systemChannels), 0);
-        ASSERT_EQ(doc.m_nNumofChannels, int(c.entries.size()));
-        for (std::size_t i = 0; i < c.entries.size(); ++i) {
-            SCOPED_TRACE(c.titles[i]);
-            const int e = c.entries[i];
-            const ChannelInfo& entry = c.table[std::size_t(e)];
+        ASSERT_EQ(doc.Read_RecordedFile_X2((m_dir / "rec").string(), table, systemChannels), 0);
+        ASSERT_EQ(doc.m_nNumofChannels, int(entries[b].size()));
+        for (std::size_t i = 0; i < entries[b].size(); ++i) {
+            const int e = entries[b][i];
             const Channels& ch = doc.getChannel(int(i));
-            EXPECT_EQ(ch.GetTitle(), c.titles[i]);
+            SCOPED_TRACE(e);
+            EXPECT_EQ(ch.GetTitle(), e == 0 ? "Audio" : "ch" + std::to_string(e));
             EXPECT_EQ(ch.GetUnit(), "normalized");
-            EXPECT_EQ(ch.m_dSampleRate, 22050.0);
-            EXPECT_EQ(ch.m_dwFileLength, double(frames));
-            EXPECT_DOUBLE_EQ(ch.m_dLengthMS, frames * 1000.0 / 22050.0);
-            EXPECT_EQ(ch.m_nOrder, int(i) + 1);
-            EXPECT_EQ(ch.m_nChannelType, e == 0 ? 1 : 0);
-            EXPECT_EQ(ch.m_bAnchorChannel, i == 0);
-            EXPECT_EQ(ch.m_nResolutionBits, 16);
-            EXPECT_EQ(ch.m_nDataType, 3);
-            EXPECT_EQ(ch.m_nHeigth, 100);
-            EXPECT_EQ(ch.m_dGain, double(entry.nGain));
-            EXPECT_EQ(ch.m_dFilterRate, double(entry.nFilterRate));
-            EXPECT_EQ(ch.m_dPageMax, double(frames));
-            EXPECT_EQ(ch.m_dMaxUnZoom, double(frames));
-            EXPECT_EQ(ch.m_dReference, 0.0);
-            EXPECT_EQ(std::vector<double>({ch.m_dA3Cal, ch.m_dB2Cal, ch.m_dC1Cal, ch.m_dD0Cal}),
-                      std::vector<double>({0.0, 0.0, 1.0, 0.0}));
+            EXPECT_EQ(std::tuple(ch.m_dSampleRate, ch.m_dwFileLength, ch.m_dPageMax,
+                                 ch.m_dMaxUnZoom, ch.m_dGain, ch.m_dFilterRate),
+                      std::tuple(22050.0, length, length, length, double(table[e].nGain),
+                                 double(table[e].nFilterRate)));
+            EXPECT_DOUBLE_EQ(ch.m_dLengthMS, length * 1000.0 / 22050.0);
+            EXPECT_EQ(std::tuple(ch.m_nOrder, ch.m_nChannelType, ch.m_bAnchorChannel,
+                                 ch.m_nResolutionBits, ch.m_nDataType, ch.m_nHeigth),
+                      std::tuple(int(i) + 1, e == 0 ? 1 : 0, i == 0, 16, 3, 100));
             ASSERT_EQ(ch.m_hData.size(), frames + Channels::kSlackFloats);
-            for (std::size_t f = 0; f < frames; ++f) {
-                ASSERT_EQ(ch.m_hData[f], expectedValue(e, f)) << "frame " << f;
-            }
-            for (std::size_t k = frames; k < ch.m_hData.size(); ++k) {
-                ASSERT_EQ(ch.m_hData[k], 0.0f);
-            }
+            for (std::size_t f = 0; f < ch.m_hData.size(); ++f)
+                ASSERT_EQ(ch.m_hData[f], f < frames ? expectedValue(e, f) : 0.0f) << "frame " << f;
         }
-        EXPECT_TRUE(doc.m_bHaveData);
-        EXPECT_TRUE(doc.m_bNewFile);
-        EXPECT_EQ(doc.m_nFileFormat, FileFormat::kPcFloat);
-        EXPECT_EQ(doc.m_dAnalysisSampleRate, 22050.0);
-        EXPECT_EQ(doc.m_dwAnalysisFileLength, double(frames));
-        EXPECT_EQ(doc.m_nLPCNumberofCoefficients, 26);
-        EXPECT_EQ(doc.m_nFFTAppliedWindowLength, 11);
+        EXPECT_EQ(std::tuple(doc.m_bHaveData, doc.m_bNewFile, doc.m_nFileFormat,
+                             doc.m_dAnalysisSampleRate, doc.m_dwAnalysisFileLength,
+                             doc.m_nLPCNumberofCoefficients, doc.m_nFFTAppliedWindowLength),
+                  std::tuple(true, true, FileFormat::kPcFloat, 22050.0, length, 26, 11));
         // A fresh recording exists only here: closing must ask first.
         EXPECT_EQ(doc.changeCount(), 1);
     }
 }
 
-// A recording replaces everything: a wider earlier recording leaves no
-// samples, labels or EGG choice in the slots the new one does not use.
-TEST_F(RecordedBoxFile, EarlierChannelsLeaveNothingBehind)
+// A recording stopped before its first block (empty, or a frame cut short)
+// still makes its channels, each of length 0; and as any recording it
+// replaces everything: a wider earlier one leaves no samples, labels, EGG
+// choice or selection behind.
+TEST_F(RecordedBoxFile, AnEmptyRecordingReplacesAWiderOne)
 {
-    const fs::path path = m_dir / "rec";
-    writeRecording(path, 300);
-    ASSERT_EQ(doc.Read_RecordedFile_X2(path.string(), tableWith({}), 9), 0);
-    doc.getChannel(0).Add_Label_Cocoa(Labels{});
-    doc.getChannel(5).Add_Label_Cocoa(Labels{});
-    doc.m_nEGGChannelIndex = 5;
-    doc.m_bHaveSelection = true;
-
-    ASSERT_EQ(doc.Read_RecordedFile_X2(path.string(), tableWith({}), 2), 0);
-    EXPECT_EQ(doc.m_nNumofChannels, 2);
-    for (int i = 0; i < MyDocument::kChannelSlots; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(doc.getChannel(i).m_nLabelCount, 0);
-        EXPECT_EQ(doc.getChannel(i).m_hData.present(), i < 2);
-    }
-    EXPECT_EQ(doc.m_nEGGChannelIndex, -1);
-    EXPECT_FALSE(doc.m_bHaveSelection);
-}
-
-// A recording stopped before its first block still makes its channels,
-// each of length 0, and a document that saves.
-TEST_F(RecordedBoxFile, RecordingOfNoFramesMakesEmptyChannels)
-{
+    writeRecording(m_dir / "wide", 300);
     for (const std::size_t tail : {std::size_t{0}, std::size_t{31}}) {
         SCOPED_TRACE(tail);
-        const fs::path path = m_dir / ("empty" + std::to_string(tail));
-        writeRecording(path, 0, tail);
-        ASSERT_EQ(doc.Read_RecordedFile_X2(path.string(), tableWith({3}), 5), 0);
+        ASSERT_EQ(doc.Read_RecordedFile_X2((m_dir / "wide").string(), tableWith({}), 9), 0);
+        doc.getChannel(0).Add_Label_Cocoa(Labels{});
+        doc.getChannel(5).Add_Label_Cocoa(Labels{});
+        doc.m_nEGGChannelIndex = 5;
+        doc.m_bHaveSelection = true;
+
+        writeRecording(m_dir / "empty", 0, tail);
+        ASSERT_EQ(doc.Read_RecordedFile_X2((m_dir / "empty").string(), tableWith({3}), 5), 0);
         ASSERT_EQ(doc.m_nNumofChannels, 4);
         EXPECT_EQ(doc.getChannel(3).GetTitle(), "ch4");
-        for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(doc.getChannel(i).m_dwFileLength, 0.0);
-            EXPECT_EQ(doc.getChannel(i).m_dLengthMS, 0.0);
-            EXPECT_TRUE(doc.getChannel(i).samples().empty());
+        for (int i = 0; i < MyDocument::kChannelSlots; ++i) {
+            const Channels& ch = doc.getChannel(i);
+            EXPECT_EQ(std::tuple(ch.m_nLabelCount, ch.m_hData.present(), ch.m_dwFileLength,
+                                 ch.m_dLengthMS, ch.samples().size()),
+                      std::tuple(0, i < 4, 0.0, 0.0, std::size_t{0}))
+                << i;
         }
+        EXPECT_EQ(doc.m_nEGGChannelIndex, -1);
+        EXPECT_FALSE(doc.m_bHaveSelection);
         EXPECT_TRUE(doc.m_bHaveData);
         EXPECT_TRUE(prompts.alerts.empty());
     }
+}
+
+// Everything a read may change, as text, to check a refused read changed nothing.
+std::string stateOf(const MyDocument& doc)
+{
+    std::ostringstream s;
+    s << doc.m_nNumofChannels << doc.m_bHaveData << doc.m_bNewFile << doc.m_nFileFormat << ' '
+      << doc.m_dAnalysisSampleRate << ' ' << doc.changeCount() << '\n';
+    for (int i = 0; i < MyDocument::kChannelSlots; ++i) {
+        const Channels& c = doc.getChannel(i);
+        s << c.GetTitle() << ' ' << c.m_hData.size() << ' ' << c.m_dwFileLength << ' '
+          << c.m_dSampleRate << ' ' << c.m_dGain << ' ' << c.m_nLabelCount << '\n';
+    }
+    return s.str();
 }
 
 // A recording that cannot be read, or not held in memory, is refused with
@@ -236,56 +187,21 @@ TEST_F(RecordedBoxFile, RefusedRecordingLeavesTheDocumentUnchanged)
     std::ofstream(huge).put('\0');
     fs::resize_file(huge, std::max<std::uint64_t>(std::uint64_t{1} << 40, memory * 16));
 
-    struct Case {
-        const char* what;
-        fs::path path;
-        std::array<ChannelInfo, 20> table;
-        std::string message; // the start of the alert's message
+    const std::tuple<fs::path, std::array<ChannelInfo, 20>, std::string> cases[] = {
+        {m_dir / "missing", tableWith({}), "Could not open the recording"},
+        {m_dir, tableWith({}), "The recording \""},
+        {huge, tableWith({}), "Could not alloated enough memory"},
+        {good, tableWith({0, 1, 2, 3, 4}), "No channel was enabled"},
     };
-    const Case cases[] = {
-        {"missing", m_dir / "missing", tableWith({}), "Could not open the recording"},
-        {"a folder", m_dir, tableWith({}), "The recording \""},
-        {"no memory", huge, tableWith({}), "Could not alloated enough memory"},
-        {"nothing enabled", good, tableWith({0, 1, 2, 3, 4}), "No channel was enabled"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [path, table, message] : cases) {
+        SCOPED_TRACE(message);
         prompts.alerts.clear();
-        EXPECT_EQ(doc.Read_RecordedFile_X2(c.path.string(), c.table, 5), -1);
+        EXPECT_EQ(doc.Read_RecordedFile_X2(path.string(), table, 5), -1);
         ASSERT_EQ(prompts.alerts.size(), 1u);
         EXPECT_EQ(prompts.alerts[0].title, "Sample saving error");
-        EXPECT_EQ(prompts.alerts[0].message.substr(0, c.message.size()), c.message);
+        EXPECT_EQ(prompts.alerts[0].message.substr(0, message.size()), message);
         EXPECT_EQ(prompts.alerts[0].defaultButton, "Close");
         EXPECT_EQ(stateOf(doc), before);
-    }
-}
-
-// The document saves in the native float format and reads back with the
-// same channels, titles, rates, units, gains and samples.
-TEST_F(RecordedBoxFile, SavedRecordingReopensWithTheSameChannels)
-{
-    const fs::path path = m_dir / "rec";
-    writeRecording(path, 2048 + 10);
-    ASSERT_EQ(doc.Read_RecordedFile_X2(path.string(), tableWith({2}), 5), 0);
-    const auto bytes = doc.dataOfType("pmf");
-    ASSERT_TRUE(bytes.has_value());
-
-    test::ScriptedPrompts otherPrompts;
-    AppSettings otherSettings;
-    MyDocument reopened{otherPrompts, otherSettings};
-    ASSERT_TRUE(reopened.readFromData(ByteView(bytes->data(), bytes->size()), "pmf"));
-    ASSERT_EQ(reopened.m_nNumofChannels, doc.m_nNumofChannels);
-    for (int i = 0; i < doc.m_nNumofChannels; ++i) {
-        const Channels& a = doc.getChannel(i);
-        const Channels& b = reopened.getChannel(i);
-        SCOPED_TRACE(a.GetTitle());
-        EXPECT_EQ(b.GetTitle(), a.GetTitle());
-        EXPECT_EQ(b.GetUnit(), a.GetUnit());
-        EXPECT_EQ(b.m_dSampleRate, a.m_dSampleRate);
-        EXPECT_EQ(b.m_dGain, a.m_dGain);
-        EXPECT_EQ(b.m_nChannelType, a.m_nChannelType);
-        ASSERT_EQ(b.samples().size(), a.samples().size());
-        EXPECT_TRUE(std::equal(a.samples().begin(), a.samples().end(), b.samples().begin()));
     }
 }
 

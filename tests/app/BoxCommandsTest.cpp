@@ -8,13 +8,12 @@
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
 #include "document/MyDocument.h"
-#include "hardware/FirmwareImage.h"
 #include "hardware/SimulatedBox.h"
 #include "hardware/USB2Hardware.h"
 #include "hardware/ui/BoxService.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
-#include "support/BoxFirmwareTesting.h"
+#include "support/BoxLaunching.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -23,7 +22,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 
 namespace phonaxis {
 namespace {
@@ -34,18 +32,9 @@ class BoxCommandsTest : public test::AppFixture {
 protected:
     BoxCommandsTest() : AppFixture("phonaxis-box-") {}
 
-    // A simulated box of `channels`, loaded with a small image of the test's
-    // own, armed as the launch arms it.
     std::unique_ptr<BoxService> launchBox(int channels)
     {
-        const std::filesystem::path hex = test::writeTestFirmware(folder);
-        BoxOptions options;
-        options.simulatedChannels = channels;
-        options.firmwarePath = hex.string();
-        auto box = std::make_unique<BoxService>(options, prompts);
-        application->setBoxService(box.get());
-        box->findHardware();
-        return box;
+        return test::launchSimulatedBox(*application, prompts, folder, channels);
     }
 
     // The channel of a shown window: a tone of `ms` at 22050 Hz.
@@ -78,7 +67,7 @@ protected:
 TEST_F(BoxCommandsTest, ArrivingBoxIsAnnouncedAndPlaysTheChannel)
 {
     auto box = launchBox(5);
-    ASSERT_TRUE(waitFor([&] { return box->boxPresent(); }));
+    ASSERT_TRUE(box->boxPresent());
     ASSERT_EQ(prompts.alerts.size(), 1u);
     EXPECT_EQ(prompts.alerts[0].title, "Orvix USB2 Multichannel Data Acquisition system");
     EXPECT_EQ(prompts.alerts[0].message, " Found");
@@ -115,7 +104,7 @@ TEST_F(BoxCommandsTest, ArrivingBoxIsAnnouncedAndPlaysTheChannel)
 TEST_F(BoxCommandsTest, PressStopsTheBoxAndRemovalIsAnnounced)
 {
     auto box = launchBox(9);
-    ASSERT_TRUE(waitFor([&] { return box->boxPresent(); }));
+    ASSERT_TRUE(box->boxPresent());
     EXPECT_TRUE(prompts.alerts.empty()); // nine channels: a beep, no alert
 
     settings.g_strPlaySource = "Hardware";

@@ -1,21 +1,21 @@
 // The recording window on the simulated box, with the box's clock stepped by
 // the test: the document a recording becomes (every channel against the
-// box's known signals), the control blocks each control sends, the
-// elapsed-time label, an unplugged box, closing while streaming or
-// recording, the configuration written back on Save, the live strips, and a
-// recording a crashed run left behind, found at the next launch.
+// box's known signals), the control blocks each control sends and the
+// configuration Save writes back, the elapsed-time label, an unplugged box,
+// closing while streaming or recording, the live strips, and a recording a
+// crashed run left behind, found at the next launch.
 #include "app/Application.h"
 #include "app/MainWindowController.h"
 #include "document/Configuration.h"
 #include "document/MyDocument.h"
 #include "hardware/BoxRecording.h"
-#include "hardware/FirmwareImage.h"
 #include "hardware/SimulatedBox.h"
 #include "hardware/ui/BoxService.h"
 #include "hardware/ui/OrvixRecordController.h"
 #include "hardware/ui/OrvixRecordView.h"
-#include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
+#include "support/BoxLaunching.h"
+#include "support/FileProbes.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -30,9 +30,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
-#include <fstream>
-#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,7 +37,6 @@ namespace phonaxis {
 namespace {
 
 using Clock = BoxConnection::Clock;
-using End = BoxRecordSession::End;
 
 class BoxRecordWindowTest : public test::AppFixture {
 protected:
@@ -52,37 +48,29 @@ protected:
         application->setBoxService(nullptr);
     }
 
-    // A simulated box of `channels` on the test's clock, found as the
-    // launch finds it.
-    void launchBox(int channels)
+    // A box of `channels` on the test's clock and its recording window,
+    // opened from a new document window.
+    OrvixRecordController* openRecordWindow(int channels)
     {
-        FirmwareImage image;
-        FirmwareRecord record;
-        record.Length = 16;
-        image.records.push_back(record);
-        FirmwareRecord end;
-        end.Type = 1;
-        image.records.push_back(end);
-        const std::filesystem::path hex = folder / "box.hex";
-        std::ofstream(hex) << image.toHex();
-
-        BoxOptions options;
-        options.simulatedChannels = channels;
-        options.firmwarePath = hex.string();
-        options.clock = [this] { return m_now; };
-        m_box = std::make_unique<BoxService>(options, prompts);
-        application->setBoxService(m_box.get());
-        m_box->findHardware();
-        ASSERT_TRUE(test::waitFor([&] { return m_box->boxPresent(); }));
+        m_box = test::launchSimulatedBox(*application, prompts, folder, channels,
+                                         [this] { return m_now; });
         prompts.alerts.clear();
+        m_window = application->newDocument();
+        return reopen();
+    }
+    OrvixRecordController* reopen()
+    {
+        m_window->action("_Record:")->trigger();
+        OrvixRecordController* recorder = application->recordWindow();
+        EXPECT_TRUE(recorder != nullptr && recorder->isVisible());
+        return recorder;
     }
 
     // Steps the box's clock by `seconds`, letting each block arrive.
     void advance(double seconds)
     {
-        const auto step = std::chrono::milliseconds(20);
         for (double done = 0.0; done < seconds; done += 0.02) {
-            m_now += step;
+            m_now += std::chrono::milliseconds(20);
             m_box->pumpEvents();
             QCoreApplication::processEvents();
         }
@@ -102,17 +90,7 @@ protected:
         return false;
     }
 
-    OrvixRecordController* openRecordWindow(MainWindowController* window)
-    {
-        window->action("_Record:")->trigger();
-        OrvixRecordController* recorder = application->recordWindow();
-        EXPECT_NE(recorder, nullptr);
-        EXPECT_TRUE(recorder != nullptr && recorder->isVisible());
-        return recorder;
-    }
-
-    template <typename T>
-    static T* control(OrvixRecordController* window, const char* name)
+    template <typename T> static T* control(OrvixRecordController* window, const char* name)
     {
         T* widget = window->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
@@ -128,6 +106,16 @@ protected:
         popup->setCurrentIndex(index);
         emit popup->activated(index);
     }
+    static QString message(OrvixRecordController* window)
+    {
+        return control<QLabel>(window, "Message")->text();
+    }
+    bool alerted(const std::string& title, const std::string& part = {}) const
+    {
+        return std::any_of(prompts.alerts.begin(), prompts.alerts.end(), [&](const auto& alert) {
+            return alert.title == title && alert.message.find(part) != std::string::npos;
+        });
+    }
 
     // Scope mode for a moment, then `seconds` of recording.
     void startRecording(OrvixRecordController* recorder, double seconds)
@@ -137,57 +125,45 @@ protected:
         advance(seconds);
     }
 
-    // The first frame whose slots match the document's first samples.
-    static std::optional<std::uint64_t> firstFrame(const MyDocument& document,
-                                                   const std::vector<int>& frameSlots)
-    {
-        for (std::uint64_t frame = 0; frame < 40u * 22050u; ++frame) {
-            bool match = true;
-            for (std::size_t c = 0; c < frameSlots.size() && match; ++c) {
-                const auto samples = document.getChannel(int(c)).samples();
-                for (std::size_t i = 0; i < 16 && match; ++i) {
-                    match = samples[i] == float(usb::SimulatedBox::slotValue(
-                                               std::size_t(frameSlots[c]), frame + i)) /
-                                               32768.0f;
-                }
-            }
-            if (match) {
-                return frame;
-            }
-        }
-        return std::nullopt;
-    }
-
     // Every channel of `document` against the box's signals, sample for
-    // sample; the channels are read from `frameSlots`.
+    // sample from the frame its first samples match; the channels are read
+    // from `frameSlots`.
     static void expectBoxSignals(const MyDocument& document, const std::vector<int>& frameSlots,
                                  std::uint64_t frames)
     {
         ASSERT_EQ(document.channelsInUse(), int(frameSlots.size()));
-        ASSERT_GT(frames, 0u);
-        const std::optional<std::uint64_t> first = firstFrame(document, frameSlots);
-        ASSERT_TRUE(first.has_value());
-        for (std::size_t c = 0; c < frameSlots.size(); ++c) {
-            const Channels& channel = document.getChannel(int(c));
-            EXPECT_EQ(channel.m_dSampleRate, 22050.0);
-            ASSERT_EQ(channel.m_dwFileLength, double(frames)) << "channel " << c;
-            const auto samples = channel.samples();
-            for (std::uint64_t i = 0; i < frames; ++i) {
-                const float expected =
-                    float(usb::SimulatedBox::slotValue(std::size_t(frameSlots[c]), *first + i)) /
-                    32768.0f;
-                ASSERT_EQ(samples[i], expected) << "channel " << c << " sample " << i;
+        ASSERT_GT(frames, 16u);
+        // The first sample of `count` from `first` that differs, or `count`.
+        const auto mismatch = [&](std::uint64_t first, std::uint64_t count) {
+            for (std::size_t c = 0; c < frameSlots.size(); ++c) {
+                const auto samples = document.getChannel(int(c)).samples();
+                for (std::uint64_t i = 0; i < count; ++i) {
+                    if (samples[i] != float(usb::SimulatedBox::slotValue(
+                                          std::size_t(frameSlots[c]), first + i)) / 32768.0f) {
+                        return i;
+                    }
+                }
             }
+            return count;
+        };
+        for (std::size_t c = 0; c < frameSlots.size(); ++c) {
+            EXPECT_EQ(document.getChannel(int(c)).m_dSampleRate, 22050.0);
+            ASSERT_EQ(document.getChannel(int(c)).m_dwFileLength, double(frames)) << c;
         }
+        std::uint64_t first = 0;
+        while (first < 40u * 22050u && mismatch(first, 16) < 16)
+            ++first;
+        EXPECT_EQ(mismatch(first, frames), frames);
     }
 
     Clock::time_point m_now = Clock::time_point(std::chrono::hours(1000));
     std::unique_ptr<BoxService> m_box;
+    MainWindowController* m_window = nullptr;
 };
 
 // Recordings from 9-, 5- and 2-channel boxes with channels switched off in
 // the window: the enabled channels, titled and taken from their frame
-// slots, sample for sample.
+// slots, sample for sample; the raw file goes once read.
 TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
 {
     struct Case {
@@ -206,14 +182,11 @@ TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.boxChannels);
         settings.setLaunchDefaults();
-        launchBox(c.boxChannels);
-        MainWindowController* window = application->newDocument();
-        OrvixRecordController* recorder = openRecordWindow(window);
+        OrvixRecordController* recorder = openRecordWindow(c.boxChannels);
         ASSERT_NE(recorder, nullptr);
         EXPECT_EQ(recorder->windowTitle(), "Record");
-        for (int k : c.switchedOff) {
+        for (int k : c.switchedOff)
             control<QCheckBox>(recorder, ("Channel " + std::to_string(k) + " on").c_str())->click();
-        }
         startRecording(recorder, 5.0);
         // Save writes nothing more: what is recorded now is the recording.
         const std::uint64_t frames = recorder->session()->recordedFrames();
@@ -221,94 +194,96 @@ TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
         ASSERT_TRUE(settle());
         EXPECT_FALSE(recorder->isVisible());
 
-        const MyDocument& document = window->document();
+        const MyDocument& document = m_window->document();
         ASSERT_EQ(document.channelsInUse(), int(c.titles.size()));
-        for (std::size_t i = 0; i < c.titles.size(); ++i) {
+        for (std::size_t i = 0; i < c.titles.size(); ++i)
             EXPECT_EQ(document.getChannel(int(i)).GetTitle(), c.titles[i]);
-        }
         EXPECT_GE(double(frames), 5.0 * 22050.0 - 2048.0);
         expectBoxSignals(document, c.frameSlots, frames);
-        // Read into the document: the raw file is gone.
         EXPECT_FALSE(std::filesystem::exists(recorder->session()->recordingPath()));
         EXPECT_TRUE(prompts.alerts.empty());
-
-        delete application->recordWindow();
-        application->setBoxService(nullptr);
+        TearDown();
         m_box.reset();
     }
 }
 
 // Each control sends its block: the audio and channel settings with the
-// next block, AC / DC at once; the window's table follows.
-TEST_F(BoxRecordWindowTest, ControlsSendTheirBlocks)
+// next block; the window's table follows, and Save writes it into the
+// application configuration at its offsets.
+TEST_F(BoxRecordWindowTest, ControlsSendTheirBlocksAndSaveWritesThemBack)
 {
-    launchBox(5);
-    OrvixRecordController* recorder = openRecordWindow(application->newDocument());
+    ASSERT_TRUE(ReadConfig(settings));
+    OrvixRecordController* recorder = openRecordWindow(5);
     ASSERT_NE(recorder, nullptr);
     const auto& blocks = m_box->simulatedBox()->controlBlocks();
-    // Opening: the audio block, then both analog blocks, at once.
+    // Opening sends the audio block, then both analog blocks.
     ASSERT_GE(blocks.size(), 3u);
-    EXPECT_EQ(blocks[blocks.size() - 3].index, 0);
     EXPECT_EQ(blocks[blocks.size() - 3].bytes[0], 1 | 32);
-    EXPECT_EQ(blocks[blocks.size() - 2].index, 1);
-    EXPECT_EQ(blocks[blocks.size() - 1].index, 2);
     advance(0.3);
 
-    struct Change {
-        std::function<void()> act;
-        std::uint16_t index;  // the block sent
-        std::size_t byte;
-        std::uint8_t value;
-    };
     // Launch defaults: audio gain 200 (position 1), Mask, input "Mic" (Line),
     // DC; channels filter 150 (position 4, code 3), gain 1, Mask.
-    const std::vector<Change> changes = {
-        {[&] { choose(recorder, "Audio gain", 3); }, 0, 0, 3 | 32},
-        {[&] { control<QRadioButton>(recorder, "Microphone")->click(); }, 0, 0, 3 | 16 | 32},
-        {[&] { control<QRadioButton>(recorder, "Panel")->click(); }, 0, 0, 3 | 8 | 16 | 32},
-        {[&] { choose(recorder, "Channel 1 gain", 2); }, 1, 0, 0x40 | (2 << 3) | 3},
-        {[&] { choose(recorder, "Channel 2 filter", 0); }, 1, 1, 0x40 | 7},
-        {[&] { choose(recorder, "Channel 4 source", 1); }, 2, 1, 3},
-        {[&] { choose(recorder, "Channel 3 gain", 7); }, 2, 0, 0x40 | (7 << 3) | 3},
+    const struct {
+        const char* control;
+        int choice; // in the pop-up; -1: a radio button
+        std::uint16_t index; // the block sent
+        std::size_t byte;
+        std::uint8_t value;
+    } changes[] = {
+        {"Audio gain", 3, 0, 0, 3 | 32},
+        {"Microphone", -1, 0, 0, 3 | 16 | 32},
+        {"Panel", -1, 0, 0, 3 | 8 | 16 | 32},
+        {"Channel 1 gain", 2, 1, 0, 0x40 | (2 << 3) | 3},
+        {"Channel 2 filter", 0, 1, 1, 0x40 | 7},
+        {"Channel 4 source", 1, 2, 1, 3},
+        {"Channel 3 gain", 7, 2, 0, 0x40 | (7 << 3) | 3},
     };
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-        SCOPED_TRACE(i);
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.control);
         const std::size_t before = blocks.size();
-        changes[i].act();
-        // Deferred: nothing goes out until the next block arrives.
-        EXPECT_EQ(blocks.size(), before);
+        if (change.choice < 0)
+            control<QRadioButton>(recorder, change.control)->click();
+        else
+            choose(recorder, change.control, change.choice);
+        EXPECT_EQ(blocks.size(), before); // deferred to the next block
         advance(0.2);
-        ASSERT_GT(blocks.size(), before);
-        bool found = false;
-        for (std::size_t b = before; b < blocks.size(); ++b) {
-            if (blocks[b].index == changes[i].index) {
-                EXPECT_EQ(blocks[b].bytes[changes[i].byte], changes[i].value);
-                found = true;
-            }
-        }
-        EXPECT_TRUE(found);
+        const auto sent = std::find_if(blocks.begin() + std::ptrdiff_t(before), blocks.end(),
+                                       [&](const auto& b) { return b.index == change.index; });
+        ASSERT_NE(sent, blocks.end());
+        EXPECT_EQ(sent->bytes[change.byte], change.value);
     }
-    const RecordingInfo& info = recorder->session()->info();
-    EXPECT_EQ(info.table[0].nGain, 400);
-    EXPECT_EQ(info.table[0].source(), "Panel");
-    EXPECT_EQ(info.table[1].nGain, 4);
-    EXPECT_EQ(info.table[2].nFilterRate, 8000);
-    EXPECT_EQ(info.table[4].source(), "Panel");
-    EXPECT_EQ(settings.g_strInputSource, "Microphone");
-
     // Switching channel 2 off takes its strip away.
     EXPECT_EQ(recorder->view()->shownEntries(), (std::vector<int>{0, 1, 2, 3, 4}));
     control<QCheckBox>(recorder, "Channel 2 on")->click();
     advance(0.2);
-    EXPECT_EQ(recorder->session()->info().table[2].bOnOff, 0);
     EXPECT_EQ(recorder->view()->shownEntries(), (std::vector<int>{0, 1, 3, 4}));
+
+    startRecording(recorder, 0.5);
+    press(recorder, "Save");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_window->document().channelsInUse(), 4);
+    const std::string bytes = test::fileBytes(settings.configPath());
+    ASSERT_EQ(bytes.size(), Configuration::kSize);
+    const Configuration stored = *Configuration::fromBytes(
+        ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    const auto int32At = [&](std::size_t offset) { return stored.getInt32(offset); };
+    const auto textAt = [&](std::size_t offset) { return stored.getText(offset, 16); };
+    EXPECT_EQ(textAt(20), "Microphone");
+    EXPECT_EQ(int32At(276), 400);             // audio gain
+    EXPECT_EQ(textAt(344), "Panel");          // audio source
+    EXPECT_EQ(int32At(276 + 4), 4);           // channel 1 gain
+    EXPECT_EQ(textAt(344 + 16 * 1), "Mask");  // channel 1 source
+    EXPECT_EQ(int32At(208 + 8), 8000);        // channel 2 filter
+    EXPECT_EQ(int32At(72 + 8), 0);            // channel 2 off
+    EXPECT_EQ(int32At(276 + 12), 20);         // channel 3 gain
+    EXPECT_EQ(textAt(344 + 16 * 4), "Panel"); // channel 4 source
 }
 
-// A two-channel box: the coupling pop-up goes to the box at once.
-TEST_F(BoxRecordWindowTest, TwoChannelBoxSendsCouplingAtOnce)
+// A two-channel box: the coupling pop-up goes to the box at once; the
+// elapsed-time label follows the frames recorded, 65 s read "Recording 1:5".
+TEST_F(BoxRecordWindowTest, TwoChannelBoxCouplingAndElapsedTime)
 {
-    launchBox(2);
-    OrvixRecordController* recorder = openRecordWindow(application->newDocument());
+    OrvixRecordController* recorder = openRecordWindow(2);
     ASSERT_NE(recorder, nullptr);
     EXPECT_TRUE(control<QComboBox>(recorder, "AC/DC")->isVisibleTo(recorder));
     EXPECT_FALSE(control<QCheckBox>(recorder, "Channel 2 on")->isVisibleTo(recorder));
@@ -321,30 +296,20 @@ TEST_F(BoxRecordWindowTest, TwoChannelBoxSendsCouplingAtOnce)
     ASSERT_EQ(blocks.size(), before + 1);
     EXPECT_EQ(blocks.back().index, 0);
     EXPECT_EQ(blocks.back().bytes[0] & 32, 0);
-}
 
-// The label follows the frames recorded: 65 s read "Recording 1:5".
-TEST_F(BoxRecordWindowTest, ElapsedTimeLabel)
-{
-    launchBox(2);
-    OrvixRecordController* recorder = openRecordWindow(application->newDocument());
-    ASSERT_NE(recorder, nullptr);
     QLabel* label = control<QLabel>(recorder, "Recording time");
     EXPECT_EQ(label->text(), "Not Recording");
-    EXPECT_EQ(control<QLabel>(recorder, "Message")->text(),
-              "Scope Mode... Press Record to Start Recording.");
+    EXPECT_EQ(message(recorder), "Scope Mode... Press Record to Start Recording.");
     EXPECT_FALSE(control<QPushButton>(recorder, "Save")->isEnabled());
-    advance(0.3);
-    press(recorder, "Record");
+    startRecording(recorder, 65.1);
     EXPECT_FALSE(control<QPushButton>(recorder, "Record")->isEnabled());
     EXPECT_TRUE(control<QPushButton>(recorder, "Save")->isEnabled());
-    advance(65.1);
     ASSERT_GE(recorder->session()->recordedSeconds(), 65.0);
     ASSERT_LT(recorder->session()->recordedSeconds(), 66.0);
     recorder->onTick();
     EXPECT_EQ(label->text(), "Recording 1:5");
     press(recorder, "Cancel");
-    EXPECT_EQ(control<QLabel>(recorder, "Message")->text(), "Cancelled... Please wait");
+    EXPECT_EQ(message(recorder), "Cancelled... Please wait");
     ASSERT_TRUE(settle());
     EXPECT_FALSE(recorder->isVisible());
 }
@@ -353,42 +318,18 @@ TEST_F(BoxRecordWindowTest, ElapsedTimeLabel)
 // the user is told why the recording ended.
 TEST_F(BoxRecordWindowTest, UnpluggedBoxKeepsWhatWasRecorded)
 {
-    launchBox(5);
-    MainWindowController* window = application->newDocument();
-    OrvixRecordController* recorder = openRecordWindow(window);
+    OrvixRecordController* recorder = openRecordWindow(5);
     ASSERT_NE(recorder, nullptr);
     startRecording(recorder, 2.0 + 2048.0 / 22050.0);
     const std::uint64_t frames = recorder->session()->recordedFrames();
     ASSERT_GE(frames, 2u * 22050u);
     m_box->simulatedBox()->unplug();
     ASSERT_TRUE(settle());
-    ASSERT_TRUE(test::waitFor([&] { return window->document().channelsInUse() == 5; }));
-    expectBoxSignals(window->document(), {0, 4, 5, 6, 7}, frames);
-    bool told = false;
-    for (const auto& alert : prompts.alerts) {
-        told = told || (alert.title == "The recording ended early" &&
-                        alert.message.find("removed") != std::string::npos &&
-                        alert.message.find("seconds recorded until then are in the document") !=
-                            std::string::npos);
-    }
-    EXPECT_TRUE(told);
+    ASSERT_TRUE(test::waitFor([&] { return m_window->document().channelsInUse() == 5; }));
+    expectBoxSignals(m_window->document(), {0, 4, 5, 6, 7}, frames);
+    EXPECT_TRUE(alerted("The recording ended early", "removed"));
+    EXPECT_TRUE(alerted("The recording ended early", "seconds recorded until then are in the document"));
     EXPECT_FALSE(std::filesystem::exists(recorder->session()->recordingPath()));
-}
-
-// The box unplugged in scope mode: nothing was recorded; the user is told
-// and Record is off.
-TEST_F(BoxRecordWindowTest, UnpluggedBoxInScopeModeIsTold)
-{
-    launchBox(2);
-    OrvixRecordController* recorder = openRecordWindow(application->newDocument());
-    ASSERT_NE(recorder, nullptr);
-    advance(0.3);
-    m_box->simulatedBox()->unplug();
-    advance(0.3);
-    EXPECT_TRUE(std::any_of(prompts.alerts.begin(), prompts.alerts.end(),
-                            [](const auto& alert) { return alert.title == "Record Error"; }));
-    EXPECT_FALSE(control<QPushButton>(recorder, "Record")->isEnabled());
-    EXPECT_TRUE(control<QPushButton>(recorder, "Cancel")->isEnabled());
 }
 
 // A recording that cannot become channels (none switched on) stays on the
@@ -396,34 +337,29 @@ TEST_F(BoxRecordWindowTest, UnpluggedBoxInScopeModeIsTold)
 TEST_F(BoxRecordWindowTest, UnreadableRecordingIsKept)
 {
     settings.g_ChannelInfo[0].bOnOff = 0;
-    launchBox(2);
-    MainWindowController* window = application->newDocument();
-    OrvixRecordController* recorder = openRecordWindow(window);
+    OrvixRecordController* recorder = openRecordWindow(2);
     ASSERT_NE(recorder, nullptr);
     control<QCheckBox>(recorder, "Channel 1 on")->click();
     startRecording(recorder, 0.5);
     const std::filesystem::path path = recorder->session()->recordingPath();
     press(recorder, "Save");
     // Nothing to press while the stream drains.
-    EXPECT_EQ(control<QLabel>(recorder, "Message")->text(), "Saving the file... Please wait");
+    EXPECT_EQ(message(recorder), "Saving the file... Please wait");
     EXPECT_FALSE(control<QPushButton>(recorder, "Record")->isEnabled());
     EXPECT_FALSE(control<QPushButton>(recorder, "Save")->isEnabled());
     ASSERT_TRUE(settle());
     EXPECT_TRUE(std::filesystem::exists(path));
-    EXPECT_TRUE(window->isUntouchedUntitled());
-    ASSERT_FALSE(prompts.alerts.empty());
-    EXPECT_EQ(prompts.alerts.back().title, "Recording not read");
-    EXPECT_NE(prompts.alerts.back().message.find(path.string()), std::string::npos);
+    EXPECT_TRUE(m_window->isUntouchedUntitled());
+    EXPECT_TRUE(alerted("Recording not read", path.string()));
 }
 
 // Closing the window while it streams stops the stream, so a reopening
 // never adds a ring to reads still in flight; closing while recording keeps
-// the recording, as Save does.
+// the recording, as Save does, even when its document window went first: a
+// new window takes it.
 TEST_F(BoxRecordWindowTest, ClosingStopsTheStreamAndKeepsARecording)
 {
-    launchBox(9);
-    MainWindowController* window = application->newDocument();
-    OrvixRecordController* recorder = openRecordWindow(window);
+    OrvixRecordController* recorder = openRecordWindow(9);
     ASSERT_NE(recorder, nullptr);
     advance(0.5);
     EXPECT_TRUE(m_box->connection().sampling());
@@ -433,87 +369,31 @@ TEST_F(BoxRecordWindowTest, ClosingStopsTheStreamAndKeepsARecording)
     EXPECT_FALSE(m_box->connection().sampling());
     EXPECT_EQ(m_box->connection().readsInFlight(), 0);
 
-    recorder = openRecordWindow(window);
+    recorder = reopen();
     advance(0.3);
     EXPECT_LE(m_box->connection().readsInFlight(), BoxConnection::kRingSize);
     press(recorder, "Record");
     advance(1.0);
     const std::uint64_t frames = recorder->session()->recordedFrames();
+    m_window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     recorder->close();
     ASSERT_TRUE(settle());
     EXPECT_FALSE(m_box->connection().sampling());
-    ASSERT_EQ(window->document().channelsInUse(), 9);
-    EXPECT_GE(window->document().getChannel(0).m_dwFileLength, double(frames));
-}
-
-// The recorded window may close before the save ends: a new window takes
-// the recording.
-TEST_F(BoxRecordWindowTest, RecordingOutlivesItsWindow)
-{
-    launchBox(2);
-    MainWindowController* window = application->newDocument();
-    OrvixRecordController* recorder = openRecordWindow(window);
-    ASSERT_NE(recorder, nullptr);
-    startRecording(recorder, 1.0);
-    window->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    press(recorder, "Save");
-    ASSERT_TRUE(settle());
     const auto windows = application->documentWindows();
     ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(windows[0]->document().channelsInUse(), 2);
-    EXPECT_GT(windows[0]->document().getChannel(0).m_dwFileLength, 0.0);
+    ASSERT_EQ(windows[0]->document().channelsInUse(), 9);
+    EXPECT_GE(windows[0]->document().getChannel(0).m_dwFileLength, double(frames));
 }
 
-// Save writes the window's settings into the application configuration at
-// their offsets.
-TEST_F(BoxRecordWindowTest, SaveWritesTheChannelTableBack)
+// The live strips: each drawn inside its own band, the bands apart, each
+// column's ink within what the newest block drew there (a stroke closed
+// back to a strip's first point would cross the block elsewhere), the zoom
+// only narrowing what each block draws. The box unplugged in scope mode:
+// the user is told and Record is off.
+TEST_F(BoxRecordWindowTest, StripsAreDrawnApartUntilTheBoxGoes)
 {
-    ASSERT_TRUE(ReadConfig(settings));
-    launchBox(5);
-    MainWindowController* window = application->newDocument();
-    OrvixRecordController* recorder = openRecordWindow(window);
-    ASSERT_NE(recorder, nullptr);
-    control<QRadioButton>(recorder, "Microphone")->click();
-    choose(recorder, "Audio gain", 4);
-    choose(recorder, "Channel 1 gain", 5);
-    choose(recorder, "Channel 2 filter", 1);
-    choose(recorder, "Channel 4 source", 1);
-    control<QCheckBox>(recorder, "Channel 3 on")->click();
-    startRecording(recorder, 0.5);
-    press(recorder, "Save");
-    ASSERT_TRUE(settle());
-
-    std::ifstream file(settings.configPath(), std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), {});
-    ASSERT_EQ(bytes.size(), 2912u);
-    auto int32At = [&](std::size_t offset) {
-        std::int32_t value = 0;
-        std::memcpy(&value, bytes.data() + offset, 4);
-        return value;
-    };
-    auto textAt = [&](std::size_t offset) { return std::string(bytes.data() + offset); };
-    EXPECT_EQ(textAt(20), "Microphone");
-    EXPECT_EQ(int32At(276), 500);            // audio gain
-    EXPECT_EQ(int32At(276 + 4), 10);         // channel 1 gain
-    EXPECT_EQ(int32At(208 + 8), 4000);       // channel 2 filter
-    EXPECT_EQ(int32At(72 + 12), 0);          // channel 3 off
-    EXPECT_EQ(int32At(72 + 16), 1);          // channel 4 on
-    EXPECT_EQ(textAt(344 + 16 * 4), "Panel"); // channel 4 source
-    EXPECT_EQ(textAt(344 + 16 * 1), "Mask");
-    EXPECT_EQ(settings.g_ChannelInfo[3].bOnOff, 0);
-    EXPECT_EQ(window->document().channelsInUse(), 4);
-}
-
-// The live strips: each strip drawn inside its own band, the bands apart
-// (a strip never joined to the next), the zoom only narrowing what each
-// block draws.
-TEST_F(BoxRecordWindowTest, StripsAreDrawnApart)
-{
-    // Two channels that swing fast (the audio and the EGG-like channel 1),
-    // each block drawn wide.
-    launchBox(2);
-    OrvixRecordController* recorder = openRecordWindow(application->newDocument());
+    OrvixRecordController* recorder = openRecordWindow(2);
     ASSERT_NE(recorder, nullptr);
     recorder->resize(900, 600);
     QCoreApplication::processEvents();
@@ -523,43 +403,33 @@ TEST_F(BoxRecordWindowTest, StripsAreDrawnApart)
     const QImage& trace = view->traceImage();
     const auto& strips = view->strips();
     ASSERT_EQ(strips.size(), 2u);
-    auto inkInRows = [&](int fromRow, int toRow) {
-        int ink = 0;
+    const auto ink = [&](int x, int row) { return trace.pixel(x, row) != qRgb(255, 255, 255); };
+    const auto inkInRows = [&](int fromRow, int toRow) {
+        int count = 0;
         for (int row = std::max(0, fromRow); row <= toRow && row < trace.height(); ++row) {
-            for (int x = 0; x < trace.width(); ++x) {
-                ink += trace.pixel(x, row) != qRgb(255, 255, 255) ? 1 : 0;
-            }
+            for (int x = 0; x < trace.width(); ++x)
+                count += ink(x, row) ? 1 : 0;
         }
-        return ink;
+        return count;
     };
-    for (std::size_t j = 0; j < strips.size(); ++j) {
-        SCOPED_TRACE(j);
-        EXPECT_GT(inkInRows(view->imageRow(strips[j].top), view->imageRow(strips[j].bottom)), 0);
-        if (j + 1 < strips.size()) {
-            // The gap between this strip and the next stays blank.
-            EXPECT_EQ(inkInRows(view->imageRow(strips[j].bottom) + 1,
-                                view->imageRow(strips[j + 1].top) - 1),
-                      0);
-        }
-    }
-    // In the newest block's columns each strip's ink follows its samples:
-    // a column holds ink only between the lowest and highest point drawn
-    // in it and its neighbours (a stroke closed back to a strip's first
-    // point would cross the block elsewhere).
+    EXPECT_EQ(inkInRows(view->imageRow(strips[0].bottom) + 1, view->imageRow(strips[1].top) - 1), 0);
+
     const std::span<const std::uint8_t> block = m_box->connection().newestBlock();
     const int width = trace.width();
     const int start = view->scrollStart();
     for (std::size_t j = 0; j < strips.size(); ++j) {
         SCOPED_TRACE(j);
-        const int entry = view->shownEntries()[j];
+        const int top = view->imageRow(strips[j].top);
+        const int bottom = view->imageRow(strips[j].bottom);
+        EXPECT_GT(inkInRows(top, bottom), 0);
         const int mid = strips[j].top + (strips[j].bottom - strips[j].top) / 2;
         const int half = std::abs((strips[j].bottom - strips[j].top) / 2);
         std::vector<int> low(std::size_t(width), INT_MAX);
         std::vector<int> high(std::size_t(width), INT_MIN);
         for (std::size_t i = 0; i < kFramesPerBlock; ++i) {
             const int x = start + int(double(i) * view->scrollRange() / double(kFramesPerBlock));
-            const int row = view->imageRow(
-                mid + 2 + int(entryValue(block.data() + i * kFrameBytes, entry) * float(half - 4)));
+            const float value = entryValue(block.data() + i * kFrameBytes, view->shownEntries()[j]);
+            const int row = view->imageRow(mid + 2 + int(value * float(half - 4)));
             for (int c = std::max(0, x - 1); c <= std::min(width - 1, x + 1); ++c) {
                 low[std::size_t(c)] = std::min(low[std::size_t(c)], row);
                 high[std::size_t(c)] = std::max(high[std::size_t(c)], row);
@@ -567,27 +437,28 @@ TEST_F(BoxRecordWindowTest, StripsAreDrawnApart)
         }
         int stray = 0;
         for (int x = start; x < width; ++x) {
-            for (int row = view->imageRow(strips[j].top); row <= view->imageRow(strips[j].bottom);
-                 ++row) {
-                const bool ink = trace.pixel(x, row) != qRgb(255, 255, 255);
-                stray += ink && (row < low[std::size_t(x)] - 1 || row > high[std::size_t(x)] + 1);
-            }
+            for (int row = top; row <= bottom; ++row)
+                stray += ink(x, row) && (row < low[std::size_t(x)] - 1 || row > high[std::size_t(x)] + 1);
         }
         EXPECT_EQ(stray, 0);
     }
-
     const int before = inkInRows(0, trace.height());
     control<QSlider>(recorder, "Zoom")->setValue(10);
     EXPECT_EQ(view->scrollRange(), view->width() / 10);
     EXPECT_EQ(inkInRows(0, trace.height()), before);
+
+    m_box->simulatedBox()->unplug();
+    advance(0.3);
+    EXPECT_TRUE(alerted("Record Error"));
+    EXPECT_FALSE(control<QPushButton>(recorder, "Record")->isEnabled());
+    EXPECT_TRUE(control<QPushButton>(recorder, "Cancel")->isEnabled());
 }
 
 // A recording a run left behind when it ended while recording is offered
 // at the next launch and opens as a document; its file then goes.
 TEST_F(BoxRecordWindowTest, OrphanedRecordingIsOfferedAtTheNextLaunch)
 {
-    launchBox(5);
-    OrvixRecordController* recorder = openRecordWindow(application->newDocument());
+    OrvixRecordController* recorder = openRecordWindow(5);
     ASSERT_NE(recorder, nullptr);
     startRecording(recorder, 1.0);
     const std::uint64_t frames = recorder->session()->recordedFrames();
@@ -599,9 +470,8 @@ TEST_F(BoxRecordWindowTest, OrphanedRecordingIsOfferedAtTheNextLaunch)
 
     // As if a process that no longer runs had made it.
     const pid_t gone = ::fork();
-    if (gone == 0) {
+    if (gone == 0)
         ::_exit(0);
-    }
     ASSERT_GT(gone, 0);
     ::waitpid(gone, nullptr, 0);
     std::string name = path.filename().string();

@@ -15,24 +15,19 @@
 #include "display/MenuCommands.h"
 #include "document/EditClipboard.h"
 #include "document/MyDocument.h"
-#include "hardware/ui/BoxService.h"
 #include "log/ui/LogWindow.h"
 #include "log/ui/PlotFormantController.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
-#include "support/BoxFirmwareTesting.h"
+#include "support/BoxLaunching.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
 
-#include <fstream>
-
 namespace phonaxis {
 namespace {
-
-using test::waitFor;
 
 // What holds in a document window; a command's rule names what it needs.
 enum : unsigned {
@@ -93,14 +88,23 @@ constexpr CommandRow kDocumentRows[] = {
 // The menu of `window`'s menu bar(s) that shows `item`, or null.
 QMenu* menuShowing(const QWidget& window, QAction* item)
 {
-    for (QMenuBar* bar : window.findChildren<QMenuBar*>()) {
-        for (QMenu* menu : bar->findChildren<QMenu*>()) {
-            if (menu->actions().contains(item)) {
+    for (QMenuBar* bar : window.findChildren<QMenuBar*>())
+        for (QMenu* menu : bar->findChildren<QMenu*>())
+            if (menu->actions().contains(item))
                 return menu;
-            }
-        }
-    }
     return nullptr;
+}
+
+// `command` in a menu of `window`, that menu just about to show; null when
+// no menu shows it.
+QAction* aboutToShow(QWidget& window, const char* command)
+{
+    QAction* item = window.findChild<QAction*>(QString::fromLatin1(command));
+    QMenu* menu = item != nullptr ? menuShowing(window, item) : nullptr;
+    if (menu == nullptr)
+        return nullptr;
+    emit menu->aboutToShow();
+    return item;
 }
 
 class MenuTablesTest : public test::AppFixture {
@@ -121,12 +125,10 @@ protected:
             EXPECT_EQ(item->isEnabled(), (have & row.needs) == row.needs)
                 << state << ": " << row.command;
         };
-        for (const CommandRow& row : kApplicationRows) {
+        for (const CommandRow& row : kApplicationRows)
             check(row);
-        }
-        for (const CommandRow& row : kDocumentRows) {
+        for (const CommandRow& row : kDocumentRows)
             check(row);
-        }
     }
 
     QString title(MainWindowController& window, const char* command)
@@ -134,19 +136,6 @@ protected:
         window.refreshCommands();
         QAction* item = window.action(QString::fromLatin1(command));
         return item ? item->text() : QStringLiteral("(missing)");
-    }
-
-    // A simulated five-channel box, found as the launch finds it.
-    std::unique_ptr<BoxService> launchBox()
-    {
-        const std::filesystem::path hex = test::writeTestFirmware(folder);
-        BoxOptions options;
-        options.simulatedChannels = 5;
-        options.firmwarePath = hex.string();
-        auto box = std::make_unique<BoxService>(options, prompts);
-        application->setBoxService(box.get());
-        box->findHardware();
-        return box;
     }
 };
 
@@ -176,7 +165,6 @@ TEST_F(MenuTablesTest, DocumentWindowMenusFollowTheTables)
 
     application->logController().LogNew();
     expectRules(*opened, have | kLogShown, "marker, log shown");
-    expectRules(*fresh, kNewFile | kLogShown | copied, "new, log shown");
     opened->document().m_nEGGChannelIndex = 0;
     expectRules(*opened, have | kLogShown | kEgg, "marker, log shown, EGG");
     EXPECT_EQ(title(*opened, "_EGGChannelSelect:"), "Assign channel for EGG: " + channelTitle);
@@ -196,42 +184,28 @@ TEST_F(MenuTablesTest, DocumentWindowMenusFollowTheTables)
     EXPECT_EQ(title(*opened, "_LabelMode:"), "Disable Label Mode");
     application->HideShowStatus();
     EXPECT_EQ(title(*opened, "_HideShowStatus:"), "Hide Status");
-    application->HideShowStatus();
-    EXPECT_EQ(title(*opened, "_HideShowStatus:"), "Show Status");
 
     // A box changes no rule.
-    auto box = launchBox();
-    ASSERT_TRUE(waitFor([&] { return box->boxPresent(); }));
+    auto box = test::launchSimulatedBox(*application, prompts, folder, 5);
     expectRules(*fresh, kNewFile | kData | kLogShown | kCopied, "new with data, box");
-    expectRules(*opened, have | kCopied, "selection, box");
 
     // Clearing can be undone; the selection stays, at the cleared place.
     opened->action("_EditClear:")->trigger();
-    expectRules(*opened, have | kCopied | kUndo, "cleared");
-}
+    expectRules(*opened, have | kCopied | kUndo, "cleared, box");
 
-// While a recording runs the view shows it, not the document: the commands
-// that need no document stay, Record and Scope Mode do not start a second
-// stream, and no panel edits the document the recording replaces.
-TEST_F(MenuTablesTest, RecordingKeepsOnlyTheCommandsThatNeedNoDocument)
-{
-    MainWindowController* window = application->newDocument();
-    window->viewModel().m_bRecording = true;
-    window->refreshCommands();
-    const struct {
-        const char* command;
-        bool enabled;
-    } cases[] = {
-        {"_HideShowStatus:", true},     {"_LogNew:", true},       {"_LogOpen:", true},
-        {"_PlotFormantOpen:", true},    {"_aboutApp:", true},     {"_OptionsRecordPlay:", true},
-        {"_OptionsCalibration:", false}, {"_Record:", false},     {"_ScopeMode:", false},
-    };
-    for (const auto& c : cases) {
-        QAction* item = window->action(QString::fromLatin1(c.command));
-        ASSERT_NE(item, nullptr) << c.command;
-        EXPECT_EQ(item->isEnabled(), c.enabled) << c.command;
-    }
-    window->viewModel().m_bRecording = false;
+    // While a recording runs the view shows it, not the document: the
+    // commands that need no document stay, Record and Scope Mode do not
+    // start a second stream, and no panel edits the document the recording
+    // replaces.
+    application->logController().window()->hide();
+    fresh->viewModel().m_bRecording = true;
+    fresh->refreshCommands();
+    for (const char* command : {"_HideShowStatus:", "_LogNew:", "_LogOpen:", "_PlotFormantOpen:",
+                                "_aboutApp:", "_OptionsRecordPlay:"})
+        EXPECT_TRUE(fresh->action(QString::fromLatin1(command))->isEnabled()) << command;
+    for (const char* command : {"_OptionsCalibration:", "_Record:", "_ScopeMode:"})
+        EXPECT_FALSE(fresh->action(QString::fromLatin1(command))->isEnabled()) << command;
+    fresh->viewModel().m_bRecording = false;
 }
 
 TEST_F(MenuTablesTest, EveryOtherWindowOffersTheApplicationCommands)
@@ -256,43 +230,31 @@ TEST_F(MenuTablesTest, EveryOtherWindowOffersTheApplicationCommands)
 
     for (bool logShown : {false, true}) {
         application->logController().window()->setVisible(logShown);
+        const unsigned have = logShown ? kLogShown : kLogHidden;
         for (QWidget* other : others) {
             const std::string name = other->metaObject()->className();
             for (const CommandRow& row : kApplicationRows) {
-                QAction* item = other->findChild<QAction*>(QString::fromLatin1(row.command));
+                QAction* item = aboutToShow(*other, row.command);
                 ASSERT_NE(item, nullptr) << name << " " << row.command;
-                QMenu* menu = menuShowing(*other, item);
-                ASSERT_NE(menu, nullptr) << name << " " << row.command;
-                emit menu->aboutToShow();
-                const unsigned have = logShown ? kLogShown : kLogHidden;
                 EXPECT_EQ(item->isEnabled(), (have & row.needs) == row.needs)
                     << name << " " << row.command << " log shown " << logShown;
             }
-            QAction* status = other->findChild<QAction*>(QStringLiteral("_HideShowStatus:"));
-            ASSERT_NE(status, nullptr);
-            emit menuShowing(*other, status)->aboutToShow();
-            EXPECT_EQ(status->text(), "Hide Status") << name;
+            EXPECT_EQ(aboutToShow(*other, "_HideShowStatus:")->text(), "Hide Status") << name;
         }
     }
 
     // They act on the application from any of these windows, chosen from
     // their menu.
-    const auto trigger = [](QWidget* other, const char* command) {
-        QAction* item = other->findChild<QAction*>(QString::fromLatin1(command));
-        ASSERT_NE(item, nullptr) << command;
-        emit menuShowing(*other, item)->aboutToShow();
-        item->trigger();
-    };
-    trigger(analysis[0], "_aboutApp:");
+    aboutToShow(*analysis[0], "_aboutApp:")->trigger();
     ASSERT_NE(application->aboutWindow(), nullptr);
     EXPECT_TRUE(application->aboutWindow()->isVisible());
-    trigger(analysis[1], "_HideShowStatus:");
+    aboutToShow(*analysis[1], "_HideShowStatus:")->trigger();
     EXPECT_FALSE(application->statusWindow()->isVisible());
     application->logController().window()->hide();
-    trigger(analysis[2], "_LogNew:");
+    aboutToShow(*analysis[2], "_LogNew:")->trigger();
     EXPECT_TRUE(application->logWindowVisible());
     const std::size_t panels = prompts.openPanels.size();
-    trigger(application->logController().window(), "_PlotFormantOpen:");
+    aboutToShow(*application->logController().window(), "_PlotFormantOpen:")->trigger();
     EXPECT_EQ(prompts.openPanels.size(), panels + 1);
 }
 

@@ -28,6 +28,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -165,7 +166,9 @@ void Application::finishLaunching(const QStringList& files)
     if (!opened) {
         newDocument();
     }
-    checkOrphanRecordings();
+    // Asked once the event loop runs, so that the question stands over
+    // windows that are already shown and reachable (also to a screen reader).
+    QTimer::singleShot(0, this, &Application::checkOrphanRecordings);
 }
 
 // --- recording from the box ---------------------------------------------------

@@ -487,7 +487,7 @@ TEST_F(BoxRecordWindowTest, OrphanedRecordingIsOfferedAtTheNextLaunch)
     prompts.alerts.clear();
     prompts.alertReplies = {1}; // Open
     application->finishLaunching({});
-    ASSERT_FALSE(prompts.alerts.empty());
+    ASSERT_TRUE(test::waitFor([&] { return !prompts.alerts.empty(); }));
     EXPECT_EQ(prompts.alerts[0].defaultButton, "Open");
     EXPECT_EQ(prompts.alerts[0].alternateButton, "Discard");
     EXPECT_EQ(prompts.alerts[0].otherButton, "Later");

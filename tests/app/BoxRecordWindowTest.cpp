@@ -410,6 +410,37 @@ TEST_F(BoxRecordWindowTest, ReopeningWhileTheClosedStreamDrainsStartsAfresh)
     EXPECT_GT(recorder->session()->recordedFrames(), 0u);
 }
 
+// A recording that arrives while the window it goes to asks about its
+// unsaved changes replaced the document the question was about: "Don't
+// Save" must not close the window with the recording in it.
+TEST_F(BoxRecordWindowTest, RecordingArrivingDuringTheCloseQuestionIsNotClosedAway)
+{
+    OrvixRecordController* recorder = openRecordWindow(5);
+    ASSERT_NE(recorder, nullptr);
+    startRecording(recorder, 0.5);
+    press(recorder, "Save");
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(m_window->document().channelsInUse(), 5);
+    const double first = m_window->document().getChannel(0).m_dwFileLength;
+
+    prompts.alertReplies = {0}; // "Save before recording?": Override
+    recorder = reopen();
+    startRecording(recorder, 1.5);
+    prompts.whileAlerting = [&](const test::ScriptedPrompts::Alert& alert) {
+        if (alert.title.starts_with("Do you want to save the changes")) {
+            press(recorder, "Save");
+            settle();
+        }
+    };
+    prompts.alertReplies = {-1}; // Don't Save
+    m_window->close();
+    prompts.whileAlerting = nullptr;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const auto windows = application->documentWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_GT(windows[0]->document().getChannel(0).m_dwFileLength, first);
+}
+
 // The live strips: each drawn inside its own band, the bands apart, each
 // column's ink within what the newest block drew there (a stroke closed
 // back to a strip's first point would cross the block elsewhere), the zoom

@@ -648,7 +648,15 @@ void MainWindowController::closeEvent(QCloseEvent* event)
     // A recording under way becomes the document first, so that the
     // question about unsaved changes covers it.
     finishRecording();
+    const MyDocument* asked = m_document.get();
     if (!confirmClose()) {
+        event->ignore();
+        return;
+    }
+    // A box recording that arrived while the question was open replaced
+    // the document it was about: the answer does not cover the recording,
+    // so the window stays open with it.
+    if (m_document.get() != asked) {
         event->ignore();
         return;
     }

@@ -82,7 +82,9 @@ protected:
         for (int i = 0; i < 500; ++i) {
             advance(0.02);
             OrvixRecordController* window = application->recordWindow();
-            if (window == nullptr || !window->busy()) {
+            const bool ended = window == nullptr || window->session() == nullptr ||
+                               window->session()->state() == BoxRecordSession::State::Idle;
+            if (window == nullptr || (!window->busy() && ended)) {
                 QCoreApplication::processEvents();
                 return true;
             }
@@ -384,6 +386,59 @@ TEST_F(BoxRecordWindowTest, ClosingStopsTheStreamAndKeepsARecording)
     ASSERT_EQ(windows.size(), 1u);
     ASSERT_EQ(windows[0]->document().channelsInUse(), 9);
     EXPECT_GE(windows[0]->document().getChannel(0).m_dwFileLength, double(frames));
+}
+
+// Record pressed again while the stream of a window just closed in scope
+// mode still drains: the window opens on a fresh stream and stays open, and
+// its Record button records.
+TEST_F(BoxRecordWindowTest, ReopeningWhileTheClosedStreamDrainsStartsAfresh)
+{
+    OrvixRecordController* recorder = openRecordWindow(5);
+    ASSERT_NE(recorder, nullptr);
+    advance(0.5);
+    recorder->close();
+    recorder = reopen();
+    ASSERT_NE(recorder, nullptr);
+    advance(4.0);
+    EXPECT_TRUE(recorder->isVisible());
+    EXPECT_TRUE(m_box->connection().sampling());
+    EXPECT_LE(m_box->connection().readsInFlight(), BoxConnection::kRingSize);
+    press(recorder, "Record");
+    advance(0.5);
+    ASSERT_NE(recorder->session(), nullptr);
+    EXPECT_EQ(recorder->session()->state(), BoxRecordSession::State::Recording);
+    EXPECT_GT(recorder->session()->recordedFrames(), 0u);
+}
+
+// A recording that arrives while the window it goes to asks about its
+// unsaved changes replaced the document the question was about: "Don't
+// Save" must not close the window with the recording in it.
+TEST_F(BoxRecordWindowTest, RecordingArrivingDuringTheCloseQuestionIsNotClosedAway)
+{
+    OrvixRecordController* recorder = openRecordWindow(5);
+    ASSERT_NE(recorder, nullptr);
+    startRecording(recorder, 0.5);
+    press(recorder, "Save");
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(m_window->document().channelsInUse(), 5);
+    const double first = m_window->document().getChannel(0).m_dwFileLength;
+
+    prompts.alertReplies = {0}; // "Save before recording?": Override
+    recorder = reopen();
+    startRecording(recorder, 1.5);
+    prompts.whileAlerting = [&](const test::ScriptedPrompts::Alert& alert) {
+        if (alert.title.starts_with("Do you want to save the changes")) {
+            press(recorder, "Save");
+            settle();
+        }
+    };
+    prompts.alertReplies = {-1}; // Don't Save
+    m_window->close();
+    prompts.whileAlerting = nullptr;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const auto windows = application->documentWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_GT(windows[0]->document().getChannel(0).m_dwFileLength, first);
 }
 
 // The live strips: each drawn inside its own band, the bands apart, each

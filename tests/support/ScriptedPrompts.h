@@ -3,6 +3,7 @@
 #include "document/Prompts.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ public:
     std::deque<std::vector<std::string>> openPanelReplies;
 
     std::vector<Alert> alerts;
+    // Runs while an alert is up, as events a real alert's loop would let
+    // through (a window elsewhere clicked, a device gone).
+    std::function<void(const Alert&)> whileAlerting;
     std::vector<Choice> channelChoices;
     std::vector<Choice> itemChoices;
     std::vector<SavePanelRequest> savePanels;
@@ -40,6 +44,9 @@ public:
               const std::string& otherButton) override
     {
         alerts.push_back({title, message, defaultButton, alternateButton, otherButton});
+        if (whileAlerting) {
+            whileAlerting(alerts.back());
+        }
         return pop(alertReplies, 1);
     }
 

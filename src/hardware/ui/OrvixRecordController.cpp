@@ -217,9 +217,11 @@ void OrvixRecordController::awakeFromNib()
 
 bool OrvixRecordController::busy() const
 {
+    // A stream draining after a cancel (or after closing in scope mode)
+    // holds nothing to keep: a new opening ends it at once and starts afresh.
     return m_handingOver ||
            (m_session && (m_session->state() == BoxRecordSession::State::Recording ||
-                          m_session->state() == BoxRecordSession::State::Draining));
+                          (m_recorded && m_session->state() == BoxRecordSession::State::Draining)));
 }
 
 bool OrvixRecordController::initilize()

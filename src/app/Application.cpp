@@ -182,7 +182,12 @@ void Application::openRecordWindow(MainWindowController& window)
         gOrvixRecordController =
             new OrvixRecordController(*m_box, m_settings, m_globals.appPathTemp, appPrompts());
         connect(gOrvixRecordController, &OrvixRecordController::recordingEnded, this,
-                [this](BoxRecordSession::End end) { deliverBoxRecording(static_cast<int>(end)); });
+                [this](BoxRecordSession::End end) {
+                    deliverBoxRecording(static_cast<int>(end));
+                    refreshAllCommands();
+                });
+        connect(gOrvixRecordController, &OrvixRecordController::recordingStarted, this,
+                &Application::refreshAllCommands);
     }
     if (gOrvixRecordController->busy()) {
         // Recording for a document already: that one keeps it.
@@ -196,6 +201,12 @@ void Application::openRecordWindow(MainWindowController& window)
 OrvixRecordController* Application::recordWindow() const
 {
     return gOrvixRecordController.data();
+}
+
+bool Application::boxRecordsInto(const MainWindowController* window) const
+{
+    return window != nullptr && m_recordTarget.data() == window && gOrvixRecordController &&
+           gOrvixRecordController->busy();
 }
 
 namespace {

@@ -127,6 +127,9 @@ public:
     // goes to `window`, or to a new window when that one has closed.
     void openRecordWindow(MainWindowController& window);
     OrvixRecordController* recordWindow() const;
+    // The box records into `window`'s document: from Record until the
+    // recording has replaced it.
+    bool boxRecordsInto(const MainWindowController* window) const;
     // Looks in the temporary folder for recordings a run that ended while
     // recording left behind, and asks about each: "Open" reads it into a
     // document window (then its file goes), "Discard" removes it, "Later"

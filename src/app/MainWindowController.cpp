@@ -379,12 +379,14 @@ bool MainWindowController::isCommandEnabled(const std::string& command)
             if (entry.name == nullptr || command != entry.name) {
                 continue;
             }
-            // While recording the view shows the recording, not the
-            // document, and the recording replaces the document when it
-            // ends, possibly while a sheet or panel still edits it: only
-            // the commands that need no document stay. Record and Scope
-            // Mode go too, so that a second stream is never started.
-            if (m_model->m_bRecording && entry.owner != CommandOwner::Application &&
+            // While recording (from the sound card, or from the box into
+            // this document) the recording replaces the document when it
+            // ends, possibly while a sheet, panel or analysis still works
+            // on it: only the commands that need no document stay. Record
+            // and Scope Mode go too, so that a second stream is never
+            // started.
+            const bool recording = m_model->m_bRecording || m_application.boxRecordsInto(this);
+            if (recording && entry.owner != CommandOwner::Application &&
                 entry.owner != CommandOwner::Log) {
                 return false;
             }

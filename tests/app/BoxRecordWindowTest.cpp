@@ -325,9 +325,14 @@ TEST_F(BoxRecordWindowTest, UnpluggedBoxKeepsWhatWasRecorded)
     startRecording(recorder, 2.0 + 2048.0 / 22050.0);
     const std::uint64_t frames = recorder->session()->recordedFrames();
     ASSERT_GE(frames, 2u * 22050u);
+    // The recording will replace the document whenever it ends, so nothing
+    // may work on the document meanwhile; the application's commands stay.
+    EXPECT_FALSE(m_window->action("_OptionsCalibration:")->isEnabled());
+    EXPECT_TRUE(m_window->action("_OptionsRecordPlay:")->isEnabled());
     m_box->simulatedBox()->unplug();
     ASSERT_TRUE(settle());
     ASSERT_TRUE(test::waitFor([&] { return m_window->document().channelsInUse() == 5; }));
+    EXPECT_TRUE(m_window->action("_OptionsCalibration:")->isEnabled());
     expectBoxSignals(m_window->document(), {0, 4, 5, 6, 7}, frames);
     EXPECT_TRUE(alerted("The recording ended early", "removed"));
     EXPECT_TRUE(alerted("The recording ended early", "seconds recorded until then are in the document"));

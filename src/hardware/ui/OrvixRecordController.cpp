@@ -386,6 +386,7 @@ void OrvixRecordController::actionRecord()
     m_save->setEnabled(true);
     m_recordTime->setText(QString::fromStdString(recordingTimeText(0.0)));
     m_tick->start();
+    emit recordingStarted();
 }
 
 void OrvixRecordController::onTick()

@@ -79,6 +79,8 @@ signals:
     // holds it; `end` says why: Saved, or an early end while recording).
     // Whoever takes it calls `discardRecording` once it is read.
     void recordingEnded(phonaxis::BoxRecordSession::End end);
+    // Record was pressed: a recording now runs for the document.
+    void recordingStarted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

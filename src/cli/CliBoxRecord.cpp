@@ -35,6 +35,9 @@ constexpr const char* kPrefix = "phonaxis-cli: ";
 // the session's own stop timeout.
 constexpr std::chrono::seconds kBoxWait{10};
 constexpr std::chrono::seconds kSaveWait{10};
+// A box that sends nothing for this long while recording has stopped: the
+// recording ends with what was received.
+constexpr std::chrono::seconds kStallWait{10};
 // The longest the loop sleeps: the session's stop timeout is checked at
 // this pace.
 constexpr milliseconds kLongestWait{100};
@@ -223,8 +226,24 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
         return kExitFailure;
     }
     const auto wanted = static_cast<std::uint64_t>(std::llround(*options.seconds * kBoxFrameRate));
-    runEvents(*transport, Clock::time_point::max(),
-              [&] { return listener.end.has_value() || session->recordedFrames() >= wanted; });
+    // A box that goes quiet (no block, no failure) must not hang the
+    // command, nor a drain after a failed write.
+    bool stalled = false;
+    std::uint64_t lastFrames = 0;
+    Clock::time_point lastProgress = Clock::now();
+    runEvents(
+        *transport, Clock::time_point::max(),
+        [&] { return listener.end.has_value() || stalled || session->recordedFrames() >= wanted; },
+        [&] {
+            session->checkStopTimeout();
+            if (session->recordedFrames() != lastFrames) {
+                lastFrames = session->recordedFrames();
+                lastProgress = Clock::now();
+            } else if (session->state() == BoxRecordSession::State::Recording &&
+                       Clock::now() - lastProgress > kStallWait) {
+                stalled = true;
+            }
+        });
     if (!listener.end) {
         session->save();
         runEvents(
@@ -272,6 +291,11 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
         out << (c == 0 ? " " : ", ") << document.getChannel(c).GetTitle();
     out << "\nwrote " << outPath << "\n";
 
+    if (stalled) {
+        err << kPrefix << "the acquisition box stopped sending after " << secondsText(seconds)
+            << " s; " << outPath << " holds what was received\n";
+        return kExitFailure;
+    }
     switch (end) {
     case BoxRecordSession::End::Saved:
     case BoxRecordSession::End::Cancelled:

@@ -452,6 +452,13 @@ void OrvixRecordController::discardRecording()
 
 void OrvixRecordController::blockArrived(std::span<const std::uint8_t> block)
 {
+    // A failed write ends the recording from inside the block's arrival:
+    // its drain is watched like a Save's, so a box that then goes quiet
+    // cannot leave the window waiting for ever.
+    if (m_session && m_session->state() == BoxRecordSession::State::Draining &&
+        !m_stopCheck->isActive()) {
+        m_stopCheck->start();
+    }
     m_view->animateRecordData(block);
     m_view->update();
 }
@@ -488,7 +495,10 @@ void OrvixRecordController::sessionEnded(BoxRecordSession::End end)
                                              "removed or its transfers failed.")
                             : QStringLiteral("The stream from the acquisition box stopped.");
     showMessage(why);
-    m_prompts.alert("Record Error", why.toStdString(), "Close");
+    // Told once the box's notice has been handled: the alert's own event
+    // loop must not run inside the transport's delivery.
+    QTimer::singleShot(
+        0, this, [this, why] { m_prompts.alert("Record Error", why.toStdString(), "Close"); });
 }
 
 void OrvixRecordController::closeEvent(QCloseEvent* event)

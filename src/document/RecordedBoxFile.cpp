@@ -3,6 +3,7 @@
 // 16 signed 16-bit little-endian slots at 22,050 frames per second. Slots
 // 0..3 carry the audio input, slot e + 3 analog channel e.
 
+#include "document/BoxFrames.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 
@@ -21,12 +22,9 @@ namespace phonaxis {
 
 namespace {
 
-constexpr double kRecordedRateHz = 22050.0;
-constexpr std::size_t kRecordedFrameBytes = 32; // 16 int16 slots
-constexpr std::size_t kRecordedSlots = 16;
-// The first slot of analog channel e is e + 3; slot 15 is the last, so the
-// table entries past 12 name no slot of the frame.
-constexpr int kLastRecordedEntry = static_cast<int>(kRecordedSlots) - 4;
+constexpr double kRecordedRateHz = kBoxFrameRateHz;
+constexpr std::size_t kRecordedFrameBytes = kBoxFrameBytes;
+constexpr int kLastRecordedEntry = kLastBoxEntry;
 // Frames converted per read: 16 blocks, 1 MiB.
 constexpr std::size_t kFramesPerRead = 16 * 2048;
 
@@ -39,33 +37,14 @@ struct RecordedChannel {
     SampleBuffer samples;
 };
 
-float slotAt(const std::uint8_t* frame, std::size_t slot)
-{
-    const auto bits = static_cast<std::uint16_t>(frame[2 * slot] | frame[2 * slot + 1] << 8);
-    return static_cast<float>(static_cast<std::int16_t>(bits));
-}
-
 // Converts `count` frames into the channels, starting at sample `first`.
-// The audio is the mean of slots 0..3; each value is scaled by 1/32768 (the
-// sums are exact in float, so the order of the additions does not matter).
 void convertFrames(const std::uint8_t* frames, std::size_t count, std::size_t first,
                    std::vector<RecordedChannel>& channels)
 {
-    constexpr float kScale = 1.0f / 32768.0f;
     for (RecordedChannel& channel : channels) {
         float* out = channel.samples.data() + first;
-        if (channel.entry == 0) {
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::uint8_t* frame = frames + i * kRecordedFrameBytes;
-                const float sum = slotAt(frame, 0) + slotAt(frame, 1) + slotAt(frame, 2) +
-                                  slotAt(frame, 3);
-                out[i] = sum * (0.25f * kScale);
-            }
-        } else {
-            const auto slot = static_cast<std::size_t>(channel.entry) + 3;
-            for (std::size_t i = 0; i < count; ++i) {
-                out[i] = slotAt(frames + i * kRecordedFrameBytes, slot) * kScale;
-            }
+        for (std::size_t i = 0; i < count; ++i) {
+            out[i] = boxEntryValue(frames + i * kRecordedFrameBytes, channel.entry);
         }
     }
 }

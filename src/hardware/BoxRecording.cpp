@@ -19,12 +19,6 @@ template <std::size_t N> int positionIn(const std::array<int, N>& table, std::in
     return found == table.end() ? 0 : static_cast<int>(found - table.begin());
 }
 
-std::int16_t slotAt(const std::uint8_t* frame, int slot)
-{
-    const std::size_t at = static_cast<std::size_t>(slot) * 2;
-    return static_cast<std::int16_t>(frame[at] | frame[at + 1] << 8);
-}
-
 } // namespace
 
 // --- the front end's settings ----------------------------------------------------
@@ -118,7 +112,7 @@ std::string recordingTimeText(double seconds)
 std::vector<int> enabledEntries(std::span<const ChannelInfo> table, int systemChannels)
 {
     // Entry e > 0 is slot e + 3 of 16: entries past 12 have no slot.
-    const int last = std::min({systemChannels, 13, static_cast<int>(table.size())});
+    const int last = std::min({systemChannels, kLastBoxEntry + 1, static_cast<int>(table.size())});
     std::vector<int> entries;
     for (int e = 0; e < last; ++e) {
         if (table[static_cast<std::size_t>(e)].bOnOff != 0)
@@ -129,17 +123,7 @@ std::vector<int> enabledEntries(std::span<const ChannelInfo> table, int systemCh
 
 float entryValue(const std::uint8_t* frame, int entry)
 {
-    constexpr float kScale = 1.0f / 32768.0f;
-    if (entry < 0 || entry > 12)
-        return 0.0f; // no slot holds it
-    if (entry == 0) {
-        const float sum = static_cast<float>(slotAt(frame, 0)) * kScale +
-                          static_cast<float>(slotAt(frame, 1)) * kScale +
-                          static_cast<float>(slotAt(frame, 2)) * kScale +
-                          static_cast<float>(slotAt(frame, 3)) * kScale;
-        return sum * 0.25f;
-    }
-    return static_cast<float>(slotAt(frame, entry + 3)) * kScale;
+    return boxEntryValue(frame, entry);
 }
 
 } // namespace phonaxis

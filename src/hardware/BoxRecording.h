@@ -9,6 +9,7 @@
 // delivers every block there).
 
 #include "document/AppSettings.h"
+#include "document/BoxFrames.h"
 #include "document/PrivateFiles.h"
 #include "hardware/BoxConnection.h"
 #include "hardware/USB2Hardware.h"
@@ -79,9 +80,9 @@ std::string recordingTimeText(double seconds);
 
 // --- frames and channels --------------------------------------------------------
 
-inline constexpr std::size_t kFrameBytes = 32;    // 16 int16 slots
+inline constexpr std::size_t kFrameBytes = kBoxFrameBytes; // 16 int16 slots
 inline constexpr std::size_t kFramesPerBlock = 2048;
-inline constexpr double kBoxFrameRate = 22050.0;
+inline constexpr double kBoxFrameRate = kBoxFrameRateHz;
 
 // The entries recorded from a box of `systemChannels` channels: the enabled
 // ones among the first `systemChannels` entries of `table` (at most 13), in

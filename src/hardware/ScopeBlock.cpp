@@ -18,8 +18,7 @@ std::int16_t boxSlot(std::span<const std::uint8_t> block, std::size_t frame, std
     if (at + 1 >= block.size()) {
         return 0;
     }
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(block[at]) |
-                                     static_cast<std::uint16_t>(block[at + 1]) << 8);
+    return phonaxis::boxSlot(block.data() + frame * kBoxFrameBytes, slot);
 }
 
 // The value scope channel table entry `entry` takes from box frame `frame`.

@@ -24,6 +24,8 @@
 //
 // Pure computation: no state, any thread.
 
+#include "document/BoxFrames.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -31,8 +33,8 @@
 namespace phonaxis::scope {
 
 inline constexpr std::size_t kBoxFrames = 2048;
-inline constexpr std::size_t kBoxSlots = 16;
-inline constexpr std::size_t kBoxFrameBytes = kBoxSlots * 2;
+using phonaxis::kBoxFrameBytes;
+using phonaxis::kBoxSlots;
 inline constexpr std::size_t kFrames = 688; // scope frames per block
 inline constexpr std::size_t kSlots = 8;    // slots per scope frame
 inline constexpr std::size_t kBlockSamples = kFrames * kSlots; // 5,504

@@ -1,6 +1,7 @@
 #include "cli/CliAnalysis.h"
 
 #include "cli/CliCommands.h"
+#include "cli/CliSettings.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliPitchPicture.h"
 #include "cli/CliSpectrogramPicture.h"
@@ -55,80 +56,9 @@ struct Session {
     MyDocument& document() { return batch->document; }
 };
 
-int usage(std::ostream& err, const std::string& message)
-{
-    err << kPrefix << message << "\n";
-    return kExitUsage;
-}
-
-int failure(std::ostream& err, const std::string& message)
-{
-    err << kPrefix << message << "\n";
-    return kExitFailure;
-}
-
 std::string msText(double ms)
 {
     return jsonNumber(ms) + " ms";
-}
-
-// Every --set is checked before a file is read, so that a mistake on the
-// command line is told as one whatever the file holds.
-int checkAssignments(const Options& options, std::ostream& err)
-{
-    DocumentFields scratch;
-    for (const std::string& assignment : options.assignments) {
-        const auto parts = splitAssignment(assignment);
-        if (!parts) {
-            return usage(err, "--set takes NAME=VALUE, not \"" + assignment + "\"");
-        }
-        std::string error;
-        if (setDocumentSetting(scratch, parts->first, parts->second, &error) !=
-            SettingChange::Set) {
-            return usage(err, error);
-        }
-    }
-    return kExitOk;
-}
-
-// --config and then each --set, into a document already opened.
-int applySettings(const Options& options, BatchDocument& batch, std::ostream& err)
-{
-    if (options.configPath) {
-        const std::string& path = *options.configPath;
-        FileContents file;
-        std::string error;
-        if (!file.open(path, kConfigurationFile, error)) {
-            return failure(err, error);
-        }
-        const std::optional<Configuration> record = Configuration::fromBytes(file.bytes());
-        if (!record) {
-            return failure(err, "\"" + path + "\" is not a configuration file: it holds " +
-                                    std::to_string(file.bytes().size()) +
-                                    " bytes, a configuration " +
-                                    std::to_string(Configuration::kSize));
-        }
-        applyUserConfiguration(*record, batch.document, batch.settings);
-        // The settings kept beside the record, when it has them.
-        if (std::string supplementError; !readSupplement(path, batch.document, &supplementError)) {
-            return failure(err, supplementError);
-        }
-        // The record's values come from outside: an analysis must not be
-        // asked for a transform of 7 points or a pitch step of 0 ms.
-        if (const DocumentSetting* bad = firstUnusableSetting(batch.document)) {
-            return failure(err, "\"" + path + "\" sets " + bad->name + " to " +
-                                    documentSettingText(batch.document, *bad) +
-                                    ", which the analyses cannot work with");
-        }
-    }
-    if (options.precise) {
-        batch.document.m_bPreciseAnalysis = true;
-    }
-    for (const std::string& assignment : options.assignments) {
-        const auto parts = splitAssignment(assignment);
-        setDocumentSetting(batch.document, parts->first, parts->second);
-    }
-    return kExitOk;
 }
 
 // The stretch --from/--to as far as it can be checked without the file.
@@ -150,7 +80,7 @@ int openSession(const Options& options, const std::string& command, Session& ses
     if (options.positional.size() != 1) {
         return usage(err, command + " takes one FILE (phonaxis-cli --help tells more)");
     }
-    if (const int status = checkAssignments(options, err)) {
+    if (const int status = checkAssignments(options, command, err)) {
         return status;
     }
     session.path = options.positional[0];
@@ -517,25 +447,6 @@ int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
         return failure(err, "no EGG cycles could be computed for \"" + session.path + "\"");
     }
     return print(eggCycleLogRecords(document, session.displayName, false), options, out);
-}
-
-int settingsCommand(const Options& options, std::ostream& out, std::ostream& err)
-{
-    if (!options.positional.empty()) {
-        return usage(err, "settings takes no FILE");
-    }
-    if (const int status = checkAssignments(options, err)) {
-        return status;
-    }
-    AutomaticPrompts prompts(&err, kPrefix);
-    auto batch = std::make_unique<BatchDocument>(prompts);
-    if (const int status = applySettings(options, *batch, err)) {
-        return status;
-    }
-    for (const DocumentSetting& setting : documentSettings()) {
-        out << setting.name << '=' << documentSettingText(batch->document, setting) << '\n';
-    }
-    return kExitOk;
 }
 
 } // namespace phonaxis::cli

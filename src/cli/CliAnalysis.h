@@ -28,8 +28,6 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
 int pitchCommand(const Options& options, std::ostream& out, std::ostream& err);
 // The glottal cycles of EGG channel --channel.
 int eggCommand(const Options& options, std::ostream& out, std::ostream& err);
-// NAME=VALUE of every setting --set accepts, after --config and --set.
-int settingsCommand(const Options& options, std::ostream& out, std::ostream& err);
 
 // The records as the log window saves them: header line and one row each.
 void writeLogText(const std::vector<LogRecord>& records, std::ostream& out);

@@ -3,6 +3,7 @@
 #include "cli/CliAnalysis.h"
 #include "cli/CliAudio.h"
 #include "cli/CliBoxRecord.h"
+#include "cli/CliSettings.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliFormantPicture.h"
 #include "cli/CliPicture.h"
@@ -134,18 +135,32 @@ struct KnownOption {
 };
 
 constexpr KnownOption kKnownOptions[] = {
-    {"--channel", Takes::Channel}, {"--aiff-channel", Takes::Channel},
-    {"--at", Takes::Time},         {"--from", Takes::Time},
-    {"--to", Takes::Time},         {"--columns", Takes::Count},
-    {"--rows", Takes::Count},      {"--png", Takes::Path},
-    {"--width", Takes::Count},     {"--height", Takes::Count},
-    {"--config", Takes::Path},     {"--set", Takes::Assignment},
-    {"--frame", Takes::Nothing},   {"--json", Takes::Nothing},
-    {"--precise", Takes::Nothing}, {"--plot-type", Takes::PlotType},
-    {"--device", Takes::Path},     {"--seconds", Takes::Seconds},
-    {"--rate", Takes::Rate},         {"--box", Takes::Nothing},
-    {"--channels", Takes::ChannelList}, {"--simulate-box", Takes::BoxChannels},
+    {"--channel", Takes::Channel},
+    {"--aiff-channel", Takes::Channel},
+    {"--at", Takes::Time},
+    {"--from", Takes::Time},
+    {"--to", Takes::Time},
+    {"--columns", Takes::Count},
+    {"--rows", Takes::Count},
+    {"--png", Takes::Path},
+    {"--width", Takes::Count},
+    {"--height", Takes::Count},
+    {"--config", Takes::Path},
+    {"--set", Takes::Assignment},
+    {"--frame", Takes::Nothing},
+    {"--json", Takes::Nothing},
+    {"--precise", Takes::Nothing},
+    {"--plot-type", Takes::PlotType},
+    {"--device", Takes::Path},
+    {"--seconds", Takes::Seconds},
+    {"--rate", Takes::Rate},
+    {"--box", Takes::Nothing},
+    {"--channels", Takes::ChannelList},
+    {"--simulate-box", Takes::BoxChannels},
     {"--firmware", Takes::Path},
+    {"--table", Takes::Nothing},
+    {"--csv", Takes::Nothing},
+    {"--save-config", Takes::Path},
 };
 
 // "0,1,2,4": entry numbers, each once; false for anything else.
@@ -211,10 +226,12 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
         }
         options.given.push_back(arg);
         if (known->takes == Takes::Nothing) {
-            (arg == "--frame"  ? options.frame
-             : arg == "--json" ? options.json
-             : arg == "--box"  ? options.box
-                               : options.precise) = true;
+            (arg == "--frame"   ? options.frame
+             : arg == "--json"  ? options.json
+             : arg == "--table" ? options.table
+             : arg == "--csv"   ? options.csv
+             : arg == "--box"   ? options.box
+                                : options.precise) = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -267,10 +284,11 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
                 err << "phonaxis-cli: " << arg << " needs a file name\n";
                 return false;
             }
-            (arg == "--png"        ? options.pngPath
-             : arg == "--device"   ? options.device
-             : arg == "--firmware" ? options.firmwarePath
-                                   : options.configPath) = value;
+            (arg == "--png"           ? options.pngPath
+             : arg == "--device"      ? options.device
+             : arg == "--firmware"    ? options.firmwarePath
+             : arg == "--save-config" ? options.saveConfigPath
+                                      : options.configPath) = value;
             break;
         case Takes::Seconds: {
             double seconds = 0.0;
@@ -339,19 +357,19 @@ std::vector<std::string_view> optionsOf(const std::string& command)
     // One list per command, appended in one go (GCC 12 reports a false array
     // bound at -O3 for repeated insertions of initializer lists).
     static const std::vector<std::pair<std::string_view, std::vector<std::string_view>>> table = {
-        {"info", {"--aiff-channel"}},
+        {"info", {"--aiff-channel", "--json"}},
         {"convert", {"--aiff-channel", "--channel", "--from", "--to"}},
-        {"settings", {"--config", "--set"}},
+        {"settings", {"--config", "--set", "--json", "--save-config"}},
         {"spectrum",
-         {"--aiff-channel", "--json", "--config", "--set", "--at", "--from", "--to", "--frame",
-          "--png", "--width", "--height", "--precise"}},
+         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set", "--at",
+          "--from", "--to", "--frame", "--png", "--width", "--height", "--precise"}},
         {"spectrogram",
-         {"--aiff-channel", "--json", "--config", "--set", "--from", "--to", "--columns", "--rows",
-          "--png", "--width", "--height", "--precise"}},
+         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
+          "--from", "--to", "--columns", "--rows", "--png", "--width", "--height", "--precise"}},
         {"pitch",
-         {"--aiff-channel", "--json", "--config", "--set", "--from", "--to", "--png", "--width",
-          "--height", "--precise"}},
-        {"egg", {"--aiff-channel", "--json", "--config", "--set", "--channel"}},
+         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
+          "--from", "--to", "--png", "--width", "--height", "--precise"}},
+        {"egg", {"--aiff-channel", "--json", "--table", "--csv", "--config", "--set", "--channel"}},
         {"formants", {"--png", "--plot-type", "--width", "--height"}},
         {"play", {"--aiff-channel", "--from", "--to", "--device"}},
         {"record",
@@ -628,6 +646,42 @@ std::string jsonString(const std::string& text)
     return out;
 }
 
+std::string messageNumber(double value, int maxDecimals, int minDecimals)
+{
+    if (!std::isfinite(value)) {
+        return jsonNumber(value);
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", maxDecimals, value);
+    std::string text = buf;
+    if (const std::size_t point = text.find('.'); point != std::string::npos) {
+        std::size_t keep = text.size();
+        while (keep > point + 1 + static_cast<std::size_t>(minDecimals) && text[keep - 1] == '0') {
+            --keep;
+        }
+        if (keep == point + 1) {
+            --keep; // no decimals left: no point either
+        }
+        text.resize(keep);
+    }
+    if (text == "-0") {
+        text = "0";
+    }
+    return text;
+}
+
+int usage(std::ostream& err, const std::string& message)
+{
+    err << "phonaxis-cli: " << message << "\n";
+    return kExitUsage;
+}
+
+int failure(std::ostream& err, const std::string& message)
+{
+    err << "phonaxis-cli: " << message << "\n";
+    return kExitFailure;
+}
+
 std::string jsonNumber(double value)
 {
     if (!std::isfinite(value)) {
@@ -677,6 +731,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return kExitUsage;
         }
     }
+    if (int(options.json) + int(options.table) + int(options.csv) > 1) {
+        return usage(err, "--json, --table and --csv each choose the output's form: give one");
+    }
     if (command == "info") {
         return info(options, out, err);
     }
@@ -684,7 +741,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return convert(options, err);
     }
     if (command == "settings") {
-        return settingsCommand(options, out, err);
+        return runSettings(options, out, err);
     }
     if (command == "formants") {
 #ifdef PHONAXIS_HAVE_DISPLAY

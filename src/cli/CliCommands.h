@@ -27,6 +27,15 @@ std::string jsonString(const std::string& text);
 // The shortest text that reads back as `value`; "null" when not finite.
 std::string jsonNumber(double value);
 
+// `value` for a message: rounded to `maxDecimals`, trailing zeros dropped
+// down to `minDecimals` (3499.9999999999995 -> "3500"; 2.0 at (2, 1) -> "2.0").
+std::string messageNumber(double value, int maxDecimals = 3, int minDecimals = 0);
+
+// "phonaxis-cli: MESSAGE" on `err`; kExitUsage (a wrong command line) or
+// kExitFailure (a file that cannot be read, analysed or written).
+int usage(std::ostream& err, const std::string& message);
+int failure(std::ostream& err, const std::string& message);
+
 // --- shared by the commands ---------------------------------------------------
 
 // The command line after the command name, checked for form: numbers are
@@ -55,8 +64,11 @@ struct Options {
     std::optional<std::vector<int>> boxChannels; // --channels: entries to record
     std::optional<int> simulateBox;              // --simulate-box=N: 9, 5 or 2
     std::optional<std::string> firmwarePath;     // --firmware FILE.hex
+    std::optional<std::string> saveConfigPath;   // settings --save-config FILE
     bool frame = false;
     bool json = false;
+    bool table = false;   // --table: a header of named columns, tab-separated rows
+    bool csv = false;     // --csv: the same table as comma-separated values
     bool precise = false; // --precise: the precise analysis mode
     int aiffChannel = 1;
 

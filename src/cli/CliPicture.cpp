@@ -35,18 +35,6 @@ struct PictureOptions {
     int aiffChannel = 1;
 };
 
-int usage(std::ostream& err, const std::string& message)
-{
-    err << "phonaxis-cli: " << message << "\n";
-    return kExitUsage;
-}
-
-int failure(std::ostream& err, const std::string& message)
-{
-    err << "phonaxis-cli: " << message << "\n";
-    return kExitFailure;
-}
-
 bool parseNumber(const std::string& text, double& value)
 {
     const char* last = text.data() + text.size();

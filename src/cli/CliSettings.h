@@ -1,0 +1,24 @@
+#pragma once
+
+#include <iosfwd>
+#include <string_view>
+
+namespace phonaxis::cli {
+
+struct Options;
+struct BatchDocument;
+
+// Every --set is checked before a file is read, so that a mistake on the
+// command line is told as one whatever the file holds. `command` is the
+// command the settings are for. 0, or kExitUsage after a message.
+int checkAssignments(const Options& options, std::string_view command, std::ostream& err);
+
+// --config, --precise and then each --set, into a document already opened.
+// 0, or kExitFailure after a message.
+int applySettings(const Options& options, BatchDocument& batch, std::ostream& err);
+
+// The settings command: NAME=VALUE of every setting --set accepts, after
+// --config and --set.
+int runSettings(const Options& options, std::ostream& out, std::ostream& err);
+
+} // namespace phonaxis::cli

@@ -1,0 +1,5 @@
+#include "cli/CliTable.h"
+
+namespace phonaxis::cli {
+
+} // namespace phonaxis::cli

@@ -1,0 +1,5 @@
+#pragma once
+
+namespace phonaxis::cli {
+
+} // namespace phonaxis::cli

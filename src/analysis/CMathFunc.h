@@ -180,9 +180,14 @@ public:
 
     // Factors poly[0..order] (a0 first; scaled to a0 = 1 in place, then
     // overwritten while deflating) into quadratics and turns each into a
-    // frequency and bandwidth; real roots left over are dropped. Returns this
-    // thread's ro, or null when a factor cannot be found, order > 400, poly is
-    // shorter than order + 1, poly[0] is 0 or the rate is not positive.
+    // frequency and bandwidth; real roots left over are dropped. When no
+    // further factor can be found, or a minimum-phase poly (as every LPC
+    // predictor is) comes out with a root on or outside the unit circle, the
+    // roots are all taken from the companion matrix of poly instead
+    // (PolynomialRoots), those of a minimum-phase poly kept inside the
+    // circle. Returns this thread's ro, or null when that fails too (a
+    // coefficient that is not finite), order > 400, poly is shorter than
+    // order + 1, poly[0] is 0 or the rate is not positive.
     static ro* rootsub(int order, double maxBandwidthHz, std::span<double> poly,
                        double sampleRateHz);
 

@@ -1,5 +1,7 @@
 #include "analysis/CMathFunc.h"
 
+#include "analysis/PolynomialRoots.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -37,6 +39,7 @@ struct LpcWork {
     std::array<double, kPolySlots> dividedTwice{};
     std::array<double, kPolySlots> shifted{};
     std::array<double, kPolySlots> original{};   // A before deflation, for polishing
+    PolynomialRoots eigenvalueRoots;             // when deflation gives up
     std::array<double, kEnvelopeLength> re{};
     std::array<double, kEnvelopeLength> im{};
     std::array<double, kEnvelopeBins + 1> knotX{}; // spline knots, from 1
@@ -210,6 +213,86 @@ void polishQuadratic(std::span<const double> poly, int degree, double& r, double
             return;
         }
     }
+}
+
+// Whether every root of the monic poly[0..degree] lies inside the unit
+// circle: the step-down recursion turns A back into reflection
+// coefficients, and A is minimum phase exactly when each is below 1 in size.
+// `row` is work storage of degree + 1 values.
+bool minimumPhase(std::span<const double> poly, int degree, double* row)
+{
+    std::copy_n(poly.begin(), degree + 1, row);
+    for (int m = degree; m >= 1; --m) {
+        const double k = row[m];
+        if (!(std::fabs(k) < 1.0)) {
+            return false;
+        }
+        const double scale = 1.0 - k * k;
+        for (int i = 1, j = m - 1; i <= j; ++i, --j) {
+            const double low = row[i];
+            const double high = row[j];
+            row[i] = (low - k * high) / scale;
+            row[j] = (high - k * low) / scale;
+        }
+    }
+    return true;
+}
+
+// A pair of the table on or outside the unit circle (for a real pair, its
+// larger root).
+bool anyRootOutside(const CMathFunc::ro& table)
+{
+    for (int i = 0; i < table.quadraticCount; ++i) {
+        const double re = table.rootReal[i];
+        const double im = table.rootImag[i];
+        if (!(re * re + im * im < 1.0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The largest |z|² a pair of a minimum-phase polynomial is given: a root
+// that rounding has put on or just past the circle is kept inside it, with
+// a bandwidth near 0 rather than below.
+constexpr double kInsideCircle = 1.0 - 0x1p-40;
+
+// The quadratic z² + b·z + c into the table's next slot, and its formant
+// when no wider than maxBandwidthHz.
+void addQuadratic(CMathFunc::ro& table, double b, double c, double maxBandwidthHz,
+                  double sampleRateHz)
+{
+    CMathFunc::cmpfb2(b, c, sampleRateHz);
+    // At most order/2 <= kMaxQuadratics quadratics can be found.
+    const auto slot = static_cast<std::size_t>(table.quadraticCount++);
+    table.b[slot] = b;
+    table.c[slot] = c;
+    table.rootReal[slot] = CMathFunc::zreal;
+    table.rootImag[slot] = CMathFunc::zimag;
+    if (CMathFunc::tbandw <= maxBandwidthHz) {
+        const auto f = static_cast<std::size_t>(table.formantCount++);
+        table.frequencyHz[f] = CMathFunc::tfreq;
+        table.bandwidthHz[f] = CMathFunc::tbandw;
+    }
+}
+
+// Lists the table's formants by ascending frequency (a stable insertion
+// sort, bandwidths moving along).
+CMathFunc::ro* sortFormants(CMathFunc::ro& table)
+{
+    for (int i = 1; i < table.formantCount; ++i) {
+        const double f = table.frequencyHz[i];
+        const double bw = table.bandwidthHz[i];
+        int j = i - 1;
+        while (j >= 0 && table.frequencyHz[j] > f) {
+            table.frequencyHz[j + 1] = table.frequencyHz[j];
+            table.bandwidthHz[j + 1] = table.bandwidthHz[j];
+            --j;
+        }
+        table.frequencyHz[j + 1] = f;
+        table.bandwidthHz[j + 1] = bw;
+    }
+    return &table;
 }
 
 } // namespace
@@ -523,15 +606,16 @@ CMathFunc::ro* CMathFunc::rootsub(int order, double maxBandwidthHz, std::span<do
     std::span<double> quotient(work->quocoe);
     const int originalDegree = d;
     std::copy_n(poly.begin(), d + 1, work->original.begin());
+    const std::span<const double> original(work->original.data(),
+                                           static_cast<std::size_t>(originalDegree) + 1);
+    bool deflated = true;
     while (d > 1) {
         double b = 0.0;
         double c = 0.0;
         if (d == 2) {
             double r = -poly[1];
             double s = -poly[2];
-            polishQuadratic(std::span<const double>(work->original.data(),
-                                                    static_cast<std::size_t>(originalDegree) + 1),
-                            originalDegree, r, s, work->divided.data(),
+            polishQuadratic(original, originalDegree, r, s, work->divided.data(),
                             work->dividedTwice.data());
             b = -r;
             c = -s;
@@ -544,55 +628,53 @@ CMathFunc::ro* CMathFunc::rootsub(int order, double maxBandwidthHz, std::span<do
                 std::copy_n(quotient.begin(), d + 1, poly.begin());
                 continue;
             }
-            if (found == 0) {
-                return nullptr;
-            }
             if (found != 2) {
-                std::fputs("  factor() is confused,", stderr);
-                return nullptr;
+                if (found != 0) {
+                    std::fputs("  factor() is confused,", stderr);
+                }
+                deflated = false;
+                break;
             }
             // Deflation goes on from the unrefined quotient (refining the
             // quotient as well makes later factors worse); only the reported
             // factor is refined.
-            polishQuadratic(std::span<const double>(work->original.data(),
-                                                    static_cast<std::size_t>(originalDegree) + 1),
-                            originalDegree, r, s, work->divided.data(),
+            polishQuadratic(original, originalDegree, r, s, work->divided.data(),
                             work->dividedTwice.data());
             b = -r;
             c = -s;
         }
-        cmpfb2(b, c, sampleRateHz);
-        // At most order/2 <= kMaxQuadratics quadratics can be found.
-        const auto slot = static_cast<std::size_t>(table.quadraticCount++);
-        table.b[slot] = b;
-        table.c[slot] = c;
-        table.rootReal[slot] = zreal;
-        table.rootImag[slot] = zimag;
-        if (tbandw <= maxBandwidthHz) {
-            const auto f = static_cast<std::size_t>(table.formantCount++);
-            table.frequencyHz[f] = tfreq;
-            table.bandwidthHz[f] = tbandw;
-        }
+        addQuadratic(table, b, c, maxBandwidthHz, sampleRateHz);
         d -= 2;
         if (d > 0) {
             std::copy_n(quotient.begin(), d + 1, poly.begin());
         }
     }
 
-    // Stable insertion sort by frequency, bandwidths moving along.
-    for (int i = 1; i < table.formantCount; ++i) {
-        const double f = table.frequencyHz[i];
-        const double bw = table.bandwidthHz[i];
-        int j = i - 1;
-        while (j >= 0 && table.frequencyHz[j] > f) {
-            table.frequencyHz[j + 1] = table.frequencyHz[j];
-            table.bandwidthHz[j + 1] = table.bandwidthHz[j];
-            --j;
+    // When deflation gives up, or places a root of a minimum-phase A (every
+    // LPC predictor's) on or outside the unit circle, all roots are taken
+    // at once from the companion matrix of the undeflated A instead. Real
+    // roots are dropped, as deflation drops those it finds singly.
+    if (!deflated || anyRootOutside(table)) {
+        const bool stable = minimumPhase(original, originalDegree, work->shifted.data());
+        if (deflated && !stable) {
+            return sortFormants(table);
         }
-        table.frequencyHz[j + 1] = f;
-        table.bandwidthHz[j + 1] = bw;
+        PolynomialRoots& solver = work->eigenvalueRoots;
+        if (!solver.find(original, originalDegree)) {
+            return nullptr;
+        }
+        table = ro{};
+        for (std::size_t i = 0; i < solver.real().size(); ++i) {
+            const double re = solver.real()[i];
+            const double im = solver.imag()[i];
+            if (im > 0.0) {
+                const double c = re * re + im * im;
+                addQuadratic(table, -2.0 * re, stable ? std::min(c, kInsideCircle) : c,
+                             maxBandwidthHz, sampleRateHz);
+            }
+        }
     }
-    return &table;
+    return sortFormants(table);
 }
 
 bool CMathFunc::DoLPC(std::span<double> data, int order, int n, double preEmphasis,

@@ -1,0 +1,180 @@
+// Frames on which the factoring iteration gives up: the roots then come from
+// the companion matrix, and every frame with signal has its formants.
+#include "analysis/CMathFunc.h"
+#include "analysis/PolynomialRoots.h"
+
+#include "Signals.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+using Complex = std::complex<double>;
+
+// The LPC frame of the demo's speech that the spectrum window analyses at
+// `atMs` with `order` coefficients: order milliseconds, Hamming, formants only.
+const CMathFunc::ro* demoRoots(const std::vector<float>& speech, double rateHz, double atMs,
+                               int order)
+{
+    const auto window = static_cast<std::size_t>(order * rateHz / 1000.0);
+    const auto first = static_cast<std::size_t>(atMs * rateHz / 1000.0);
+    std::vector<double> frame(window + 4, 0.0);
+    for (std::size_t i = 0; i < frame.size() && first + i < speech.size(); ++i) {
+        frame[i] = speech[first + i];
+    }
+    if (!CMathFunc::DoLPC(frame, order, static_cast<int>(window), 0.0, 1, 0, 0, 0, rateHz, 1, 1)) {
+        return nullptr;
+    }
+    return CMathFunc::lp_Roots;
+}
+
+TEST(LpcRootFallback, DemoFrameAt500MsHasItsFormantsAtHighOrders)
+{
+    const signals::DemoRecording demo = signals::demoRecording();
+    for (const int order : {26, 40, 60}) {
+        SCOPED_TRACE(order);
+        const CMathFunc::ro* roots = demoRoots(demo.speech.audio, demo.speech.rateHz, 500, order);
+        ASSERT_NE(roots, nullptr);
+        int shown = 0; // as the spectrum window takes them: F >= 2·B
+        for (int i = 0; i < roots->formantCount; ++i) {
+            shown += roots->frequencyHz[i] >= CMathFunc::gRatioFormantBanswodth *
+                                                  roots->bandwidthHz[i];
+        }
+        EXPECT_GE(shown, 4);
+    }
+}
+
+// Every 10 ms of the demo: each frame with signal has its roots, none of them
+// outside the unit circle (a negative bandwidth).
+TEST(LpcRootFallback, EveryFrameOfTheDemoHasRoots)
+{
+    const signals::DemoRecording demo = signals::demoRecording();
+    const std::vector<float>& speech = demo.speech.audio;
+    const double rate = demo.speech.rateHz;
+    const double lengthMs = static_cast<double>(speech.size()) * 1000.0 / rate;
+    for (const int order : {26, 40, 60}) {
+        int failed = 0;
+        int outside = 0;
+        for (double at = 0.0; at + order < lengthMs; at += 10.0) {
+            const CMathFunc::ro* roots = demoRoots(speech, rate, at, order);
+            if (roots == nullptr) {
+                ++failed;
+                continue;
+            }
+            outside += std::any_of(roots->c, roots->c + roots->quadraticCount,
+                                   [](double c) { return !(c < 1.0); });
+        }
+        EXPECT_EQ(failed, 0) << "order " << order;
+        EXPECT_EQ(outside, 0) << "order " << order;
+    }
+}
+
+// Monic polynomials of degree 2·pairs with conjugate roots at random angles
+// and radii 0.9 to 0.999. On the pinned seeds the factoring iteration alone
+// either gives up or places pairs outside the unit circle.
+TEST(LpcRootFallback, KnownRootsOfHighOrderPolynomialsAreRecovered)
+{
+    struct Case {
+        unsigned seed;
+        int pairs;
+    };
+    for (const Case& k : {Case{2, 20}, Case{1, 25}, Case{13, 25}, Case{1, 30}, Case{17, 30}}) {
+        SCOPED_TRACE(testing::Message() << "seed " << k.seed << ", degree " << 2 * k.pairs);
+        std::mt19937 generator(k.seed);
+        std::uniform_real_distribution<double> radius(0.9, 0.999);
+        std::uniform_real_distribution<double> jitter(0.1, 0.9);
+        std::vector<Complex> truth;
+        for (int i = 0; i < k.pairs; ++i) {
+            // One root in each of `pairs` equal sectors of the upper half.
+            const double angle = (i + jitter(generator)) * std::numbers::pi / k.pairs;
+            truth.push_back(std::polar(radius(generator), angle));
+        }
+        // The product of the pairs' quadratics, in long double and taken
+        // from both ends of the sectors in turn: multiplied in angle order,
+        // the partial products have coefficients so large that the rounded
+        // result no longer has these roots.
+        std::vector<long double> poly{1.0L};
+        for (int i = 0; i < k.pairs; ++i) {
+            const Complex z = truth[std::size_t(i % 2 != 0 ? k.pairs - 1 - i / 2 : i / 2)];
+            const long double b = -2.0L * z.real();
+            const long double c = static_cast<long double>(z.real()) * z.real() +
+                                  static_cast<long double>(z.imag()) * z.imag();
+            poly.resize(poly.size() + 2, 0.0L);
+            for (std::size_t j = poly.size() - 1; j >= 2; --j) {
+                poly[j] += b * poly[j - 1] + c * poly[j - 2];
+            }
+            poly[1] += b * poly[0];
+        }
+        std::vector<double> coefficients(CMathFunc::kPolyCapacity, 0.0);
+        std::transform(poly.begin(), poly.end(), coefficients.begin(),
+                       [](long double c) { return static_cast<double>(c); });
+
+        const CMathFunc::ro* t =
+            CMathFunc::rootsub(2 * k.pairs, 600.0, coefficients, 10000.0);
+        if (t == nullptr || t->quadraticCount != k.pairs) {
+            ADD_FAILURE() << (t == nullptr ? -1 : t->quadraticCount) << " pairs";
+            continue;
+        }
+        for (const Complex z : truth) {
+            double nearest = HUGE_VAL;
+            for (int i = 0; i < t->quadraticCount; ++i) {
+                nearest = std::min(nearest, std::abs(Complex(t->rootReal[i], t->rootImag[i]) - z));
+            }
+            EXPECT_LT(nearest, 1e-6) << z;
+        }
+        for (int i = 0; i < t->formantCount; ++i) {
+            EXPECT_GT(t->bandwidthHz[i], 0.0);
+        }
+    }
+}
+
+// The companion-matrix solver alone: real, complex, repeated and zero roots.
+TEST(LpcRootFallback, PolynomialRootsFindsEveryKindOfRoot)
+{
+    struct Case {
+        std::vector<double> poly;      // leading coefficient first
+        std::vector<Complex> roots;    // all of them
+    };
+    const std::vector<Case> cases = {
+        {{2.0, -6.0, 4.0}, {1.0, 2.0}},
+        {{1.0, 0.0, 1.0}, {{0.0, 1.0}, {0.0, -1.0}}},
+        {{1.0, -3.0, 3.0, -1.0}, {1.0, 1.0, 1.0}},
+        {{1.0, -1.0, 0.0, 0.0}, {0.0, 0.0, 1.0}},
+        {{1.0, 0.0, 0.0, 0.0, 0.0, -32.0}, {2.0, std::polar(2.0, 0.4 * std::numbers::pi),
+                                            std::polar(2.0, -0.4 * std::numbers::pi),
+                                            std::polar(2.0, 0.8 * std::numbers::pi),
+                                            std::polar(2.0, -0.8 * std::numbers::pi)}},
+    };
+    PolynomialRoots solver;
+    for (const Case& c : cases) {
+        const int degree = static_cast<int>(c.poly.size()) - 1;
+        SCOPED_TRACE(degree);
+        ASSERT_TRUE(solver.find(c.poly, degree));
+        ASSERT_EQ(solver.real().size(), c.roots.size());
+        // A triple root is only as exact as the cube root of the rounding.
+        const double tolerance = degree == 3 && c.poly[3] == -1.0 ? 1e-4 : 1e-9;
+        for (const Complex want : c.roots) {
+            double nearest = HUGE_VAL;
+            for (std::size_t i = 0; i < solver.real().size(); ++i) {
+                nearest = std::min(nearest,
+                                   std::abs(Complex(solver.real()[i], solver.imag()[i]) - want));
+            }
+            EXPECT_LT(nearest, tolerance) << want;
+        }
+    }
+    const std::vector<double> refused[] = {{0.0, 1.0, 2.0}, {1.0, NAN, 2.0}};
+    for (const std::vector<double>& poly : refused) {
+        EXPECT_FALSE(solver.find(poly, 2));
+    }
+}
+
+} // namespace
+} // namespace phonaxis

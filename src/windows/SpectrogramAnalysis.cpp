@@ -307,21 +307,24 @@ struct ColumnJob {
     }
 
     // The first five roots of this thread's last LPC that pass the
-    // bandwidth test, as whole Hz. A frequency that a 16-bit record cannot
-    // hold is not a formant the record can carry and is passed over.
+    // bandwidth test, as whole Hz. A frequency above the range shown is not
+    // a formant of this display (and one above it can be as high as half the
+    // rate), so it is passed over, as is one a 16-bit record cannot hold.
     void takeFormants(FormantRecord& record)
     {
         const CMathFunc::ro* roots = CMathFunc::lp_Roots;
         if (roots == nullptr) {
             return;
         }
+        const double highest = std::min(static_cast<double>(input.parameters.m_nFreqRange),
+                                         std::numeric_limits<std::int16_t>::max() + 0.0);
         const int listed = std::clamp(roots->formantCount, 0, kFormantsPerColumn);
         int slot = 0;
         for (int i = 0; i < listed; ++i) {
             const double frequency = roots->frequencyHz[i] + 0.5;
             const double bandwidth = roots->bandwidthHz[i] + 0.5;
             if (frequency >= CMathFunc::gRatioFormantBanswodth * bandwidth && frequency >= 0.0 &&
-                frequency < std::numeric_limits<std::int16_t>::max() + 1.0) {
+                std::floor(frequency) <= highest) {
                 record[static_cast<std::size_t>(slot++)] = static_cast<std::int16_t>(frequency);
                 foundFormant = true;
             }
@@ -329,8 +332,8 @@ struct ColumnJob {
     }
 
     // The precise formants at column `column`'s middle, rounded to whole Hz,
-    // in ascending slots. `neighbourhood` is the work buffer of the samples
-    // the analysis reads.
+    // in ascending slots, up to the range shown. `neighbourhood` is the work
+    // buffer of the samples the analysis reads.
     void takePreciseFormants(FormantRecord& record, int column, PreciseFormants& analysis,
                              std::vector<double>& neighbourhood)
     {
@@ -341,8 +344,11 @@ struct ColumnJob {
                                                          first, geometry.middle(column));
         for (int i = 0; i < std::min(found.count, kFormantsPerColumn); ++i) {
             // Ceilings stay far below 32,768 Hz, so every formant fits a record.
-            record[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
-                std::lround(found.frequencyHz[static_cast<std::size_t>(i)]));
+            const long hz = std::lround(found.frequencyHz[static_cast<std::size_t>(i)]);
+            if (hz > input.parameters.m_nFreqRange) {
+                break; // ascending: the rest lie above the range too
+            }
+            record[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(hz);
             foundFormant = true;
         }
     }

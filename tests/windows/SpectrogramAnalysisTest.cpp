@@ -446,5 +446,30 @@ TEST(Spectrogram, FormantTracksFollowTheVowelSequence)
     }
 }
 
+// With a 5000 Hz range at 22,050 Hz, order 40 and a precise ceiling of
+// 8000 Hz, formants are found up to half the rate; the records keep only
+// those the display shows, in both modes.
+TEST(Spectrogram, FormantRecordsStayWithinTheRangeShown)
+{
+    const signals::VowelSequence seq = signals::vowelSequence(22050.0);
+    for (const bool precise : {false, true}) {
+        SpectrogramInput input = inputFor(seq.audio, 22050.0, 200, 64);
+        input.parameters.m_nFreqRange = 5000;
+        input.parameters.m_nLPCCoefficients = 40;
+        input.parameters.m_bPreciseAnalysis = precise;
+        input.parameters.m_dFormantCeiling = 8000.0;
+        const SpectrogramResult r = DoSpectrogram(input, nullptr);
+        ASSERT_TRUE(r.m_bHaveFormants) << precise;
+        int kept = 0;
+        for (const FormantRecord& record : r.formants) {
+            for (int i = 0; i < 5; ++i) {
+                EXPECT_LE(record[std::size_t(i)], 5000) << "precise " << precise;
+                kept += record[std::size_t(i)] > 0;
+            }
+        }
+        EXPECT_GT(kept, 3 * 200) << precise; // F1-F3 stay
+    }
+}
+
 } // namespace
 } // namespace phonaxis

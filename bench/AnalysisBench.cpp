@@ -14,6 +14,10 @@
 //   detection with the closed quotients over the whole channel.
 // * PitchFrame: one DoPitchCepstrumNewFloat frame with the transform and
 //   window the track above uses, to follow the kernel.
+// * LpcFrame/at_ms:T: the formants of one order-40 LPC frame (40 ms,
+//   Hamming, roots only, as a formant track takes them) of the demo's vowel
+//   at T ms. At 510 ms the factoring iteration gets through; at 500 ms it
+//   gives up and the roots come from the companion matrix instead.
 //
 // The recordings (tools/AnalysisRecordings.h) are built once, before the
 // first benchmark that needs them; PHONAXIS_BENCH_SPEECH_MIN and
@@ -27,6 +31,7 @@
 // (UseRealTime), since the work is spread over threads.
 
 #include "AnalysisRecordings.h"
+#include "Signals.h"
 
 #include "analysis/CMathFunc.h"
 #include "model/Channels.h"
@@ -289,6 +294,32 @@ void Spectrogram(benchmark::State& state)
     state.counters["columnsWithF1"] = withF1;
 }
 
+// --- one LPC frame ---------------------------------------------------------------
+
+void LpcFrame(benchmark::State& state)
+{
+    static const signals::DemoRecording demo = signals::demoRecording();
+    constexpr int kOrder = 40;
+    const double rate = demo.speech.rateHz;
+    const auto window = static_cast<std::size_t>(kOrder * rate / 1000.0);
+    const auto first = static_cast<std::size_t>(static_cast<double>(state.range(0)) * rate / 1000.0);
+    const std::span<const float> speech(demo.speech.audio);
+    std::vector<double> frame(window + 4);
+    int formants = 0;
+    for (auto _ : state) {
+        std::copy_n(speech.begin() + static_cast<std::ptrdiff_t>(first), frame.size(),
+                    frame.begin());
+        if (!CMathFunc::DoLPC(frame, kOrder, static_cast<int>(window), 0.0, 1, 0, 0, 0, rate, 1,
+                              1) ||
+            CMathFunc::lp_Roots == nullptr) {
+            fail("no LPC roots");
+        }
+        formants = CMathFunc::lp_Roots->formantCount;
+        benchmark::DoNotOptimize(formants);
+    }
+    state.counters["formants"] = formants;
+}
+
 // --- EGG --------------------------------------------------------------------------
 
 void Egg(benchmark::State& state)
@@ -307,6 +338,7 @@ void Egg(benchmark::State& state)
 
 BENCHMARK(Pitch)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PitchFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(LpcFrame)->Arg(510)->Arg(500)->ArgName("at_ms")->Unit(benchmark::kMicrosecond);
 BENCHMARK(Intensity)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(IntensityLongWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(SpectrumLongStretch)->Unit(benchmark::kMillisecond)->UseRealTime();

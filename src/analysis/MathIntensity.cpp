@@ -200,11 +200,30 @@ bool CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
         maximum = 0.0;
         return true;
     }
+    // The range is that of the levels above the dB floor: a digitally silent
+    // frame says nothing about the level of the rest, and at the floor it
+    // would shift every value by some 180 dB. Floor frames then take the
+    // range's minimum, and a track all at the floor reads 0.
+    const auto floorDb = static_cast<float>(kIntensityFloorDb);
+    const bool floored = linear == 0;
     double low = 1e9;
     double high = -1e9;
     for (const float value : track) {
-        low = std::min(low, static_cast<double>(value));
-        high = std::max(high, static_cast<double>(value));
+        if (!floored || value > floorDb) {
+            low = std::min(low, static_cast<double>(value));
+            high = std::max(high, static_cast<double>(value));
+        }
+    }
+    if (floored) {
+        if (low > high) {
+            low = 0.0;
+            high = 0.0;
+        }
+        for (float& value : track) {
+            if (value <= floorDb) {
+                value = static_cast<float>(low);
+            }
+        }
     }
     if (low < 0.0 && high < 0.0) {
         subtractFrom(track, low + high);

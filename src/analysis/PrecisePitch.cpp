@@ -26,9 +26,14 @@ constexpr int kRefineSteps = 24;
 // of its own (at 44.1 kHz most of a white noise's power lies above).
 constexpr double kPassHz = 4000.0;
 constexpr double kStopHz = 5000.0;
-// How close the correlation at half or a third of a candidate's lag may come
-// to the candidate's own before the candidate counts as a multiple.
+// How close the correlation at a whole part of a candidate's lag (a half, a
+// third, ...) may come to the candidate's own before the candidate counts as
+// a multiple.
 constexpr double kSubmultipleMargin = 0.1;
+// Lags a frame's candidates may come from: the first kMaxCandidates are the
+// cepstral and autocorrelation peaks, the rest the periods of candidates
+// found to be multiples.
+constexpr int kMaxLags = 2 * PitchFrame::kMaxCandidates;
 // Relative floor of the power spectrum before its logarithm is taken, so a
 // bin of exactly zero power stays finite.
 constexpr double kPowerFloor = 1e-20;
@@ -292,15 +297,26 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
     // the autocorrelation's own strongest peaks.
     int* lags = work->lags.data();
     int lagCount = 0;
-    const auto addLag = [&](int lag) {
+    const auto addLag = [&](int lag, int reach, int limit) {
         for (int i = 0; i < lagCount; ++i) {
-            if (lags[i] == lag) {
+            if (std::abs(lags[i] - lag) <= reach) {
                 return;
             }
         }
-        if (lagCount < PitchFrame::kMaxCandidates) {
+        if (lagCount < limit) {
             lags[lagCount++] = lag;
         }
+    };
+    // The strongest autocorrelation peak within `reach` lags of `lag`, -1 for none.
+    const auto peakNear = [&](int lag, int reach) {
+        int best = -1;
+        for (int at = std::max(m_lagLow, lag - reach); at <= std::min(m_lagHigh - 1, lag + reach);
+             ++at) {
+            if (isPeak(r, at) && (best < 0 || r[at] > r[best])) {
+                best = at;
+            }
+        }
+        return best;
     };
     const auto strongestPeaks = [&](const double* v, int wanted, const auto& use) {
         // Repeated selection: a frame has few peaks worth taking.
@@ -308,7 +324,7 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
         double previousValue = std::numeric_limits<double>::infinity();
         for (int taken = 0; taken < wanted; ++taken) {
             int best = -1;
-            for (int lag = m_lagLow + 1; lag < m_lagHigh; ++lag) {
+            for (int lag = m_lagLow; lag < m_lagHigh; ++lag) {
                 if (!isPeak(v, lag)) {
                     continue;
                 }
@@ -329,46 +345,66 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
     };
     const double* cepstrum = im;
     strongestPeaks(cepstrum, kCepstralCandidates, [&](int q) {
-        const int reach = std::max(2, q / 20);
-        int best = -1;
-        for (int lag = std::max(m_lagLow + 1, q - reach); lag <= std::min(m_lagHigh - 1, q + reach);
-             ++lag) {
-            if (isPeak(r, lag) && (best < 0 || r[lag] > r[best])) {
-                best = lag;
-            }
-        }
+        const int best = peakNear(q, std::max(2, q / 20));
         if (best >= 0) {
-            addLag(best);
+            addLag(best, 0, PitchFrame::kMaxCandidates);
         }
     });
     strongestPeaks(r, PitchFrame::kMaxCandidates, [&](int lag) {
         if (r[lag] > 0.0) {
-            addLag(lag);
+            addLag(lag, 0, PitchFrame::kMaxCandidates);
         }
     });
 
     // Sub-sample lags and their strengths; candidates outside the range go.
     // A multiple of the period correlates about as well as the period itself,
-    // and in noise it may come out a little higher. A candidate whose half or
-    // third lag (inside the range) correlates nearly as well as the candidate
-    // or better is such a multiple, and loses what that shorter lag comes
-    // within kSubmultipleMargin of it or above it. A true period correlates
-    // clearly worse half-way, where the waveform is out of step with itself,
-    // even when a formant on its second harmonic makes that half-way
-    // correlation high, and so keeps its strength.
+    // and in noise it may come out a little higher. A candidate whose lag has
+    // a whole part (a half, a third, ... down to the shortest lag searched)
+    // that correlates nearly as well as the candidate or better is such a
+    // multiple, and loses what that part comes within kSubmultipleMargin of
+    // it or above it. A true period correlates clearly worse at its parts,
+    // where the waveform is out of step with itself, even when a formant on
+    // its second harmonic makes the half-way correlation high, and so keeps
+    // its strength. A pure tone correlates fully at every multiple of its
+    // period, and its parts at a half or a third of a long multiple may fall
+    // on troughs: every part is tried. The multiples may also fill the
+    // candidate list before the period itself (sampled off its peak at whole
+    // lags) gets in, so the peak at the part that gave a candidate away joins
+    // the candidates when none of them lies there.
     for (int i = 0; i < lagCount; ++i) {
         PitchCandidate candidate = refine(r, count, lags[i], m_settings.rateHz);
         const double lag = m_settings.rateHz / candidate.frequencyHz;
         double support = 0.0;
-        for (const double part : {2.0, 3.0}) {
-            if (lag / part >= m_lagLow) {
-                support = std::max(support, interpolate(r, count, lag / part));
+        double period = 0.0;
+        for (int part = 2; lag / part >= m_lagLow; ++part) {
+            const double correlation = interpolate(r, count, lag / part);
+            if (correlation > support) {
+                support = correlation;
+                period = lag / part;
             }
         }
-        candidate.strength -= std::max(0.0, support - (candidate.strength - kSubmultipleMargin));
-        if (candidate.frequencyHz >= m_settings.lowHz &&
-            candidate.frequencyHz <= m_settings.highHz && std::isfinite(candidate.strength)) {
+        const double loss = std::max(0.0, support - (candidate.strength - kSubmultipleMargin));
+        candidate.strength -= loss;
+        if (loss > 0.0) {
+            const int periodLag = peakNear(static_cast<int>(std::lround(period)), 1);
+            if (periodLag >= 0) {
+                addLag(periodLag, 1, kMaxLags);
+            }
+        }
+        if (!(candidate.frequencyHz >= m_settings.lowHz &&
+              candidate.frequencyHz <= m_settings.highHz && std::isfinite(candidate.strength))) {
+            continue;
+        }
+        if (frame.count < PitchFrame::kMaxCandidates) {
             frame.candidates[static_cast<std::size_t>(frame.count++)] = candidate;
+            continue;
+        }
+        // A full list keeps its strongest candidates.
+        auto weakest = std::min_element(
+            frame.candidates.begin(), frame.candidates.end(),
+            [](const PitchCandidate& a, const PitchCandidate& b) { return a.strength < b.strength; });
+        if (candidate.strength > weakest->strength) {
+            *weakest = candidate;
         }
     }
     return true;

@@ -31,10 +31,10 @@ struct RgbImage {
 inline constexpr std::uint64_t kMaxPngDataBytes = 1u << 30;
 
 // The PNG file of `image`: signature, IHDR (8-bit RGB, no interlace), one
-// IDAT holding a zlib stream of stored (uncompressed) deflate blocks of at
-// most 65,535 bytes with its Adler-32, and IEND; each chunk with its CRC-32.
-// Nothing for a picture whose sides are not positive, whose pixel count does
-// not match, or that is larger than kMaxPngDataBytes.
+// IDAT holding the zlib-compressed rows, each filtered by the PNG filter
+// that suits it best, and IEND; each chunk with its CRC-32. Nothing for a
+// picture whose sides are not positive, whose pixel count does not match,
+// that is larger than kMaxPngDataBytes, or whose compression fails.
 std::optional<Bytes> encodePng(const RgbImage& image);
 
 // CRC-32 as PNG chunks use it (polynomial 0xEDB88320, initial and final

@@ -185,15 +185,15 @@ template <typename RunBlock> bool runFrameBlocks(const RunBlock& block, int fram
 }
 
 // The precise track: the frames' candidates on the threads given, then the
-// path search through them. Frame k is centred on its time (k·step of the
-// frame grid), so the value shown at a time is the pitch around it.
+// path search through them. Frame k is centred on its time, k steps from the
+// start, so the value shown at a time is the pitch around it, and tracks of
+// the same recording at two rates share their frame times.
 struct PreciseTrack {
     PrecisePitch analyser;
     std::span<const float> samples;
     std::int64_t available = 0;
     double startPoint = 0.0;
     double stepSamples = 0.0;
-    double frameCentreStep = 0.0; // samples between frame times
     PitchProgress* progress = nullptr;
 
     // Fills `track` (the path), `raw` (each frame's strongest candidate, 0
@@ -214,7 +214,7 @@ struct PreciseTrack {
                     return false;
                 }
                 const auto i = static_cast<std::size_t>(k);
-                const double centre = startPoint + k * frameCentreStep;
+                const double centre = startPoint + k * stepSamples;
                 if (!analyser.analyseFrame(samples, available, centre, frames[i])) {
                     return false;
                 }
@@ -385,9 +385,6 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
         precise.available = available;
         precise.startPoint = m_dStartPoint;
         precise.stepSamples = stepSamples;
-        precise.frameCentreStep = frameCount > 0 && m_dLengthMS > 0.0
-                                      ? m_dLengthMS / frameCount * rateHz / 1000.0
-                                      : stepSamples;
         precise.progress = progress;
         PrecisePitchSettings settings;
         settings.rateHz = rateHz;
@@ -488,15 +485,20 @@ double PitchAnalysis::frameTime(int frame) const
     if (m_nFrameCount <= 0) {
         return 0.0;
     }
+    if (m_parameters.m_bPreciseAnalysis) {
+        return frame * m_parameters.m_dPitchStepSize;
+    }
     return frame * (m_dLengthMS / m_nFrameCount);
 }
 
 int PitchAnalysis::frameAt(double timeMs) const
 {
-    if (m_nFrameCount <= 0 || !(m_dLengthMS > 0.0)) {
+    const bool precise = m_parameters.m_bPreciseAnalysis;
+    if (m_nFrameCount <= 0 || !((precise ? m_parameters.m_dPitchStepSize : m_dLengthMS) > 0.0)) {
         return -1;
     }
-    const double frame = m_nFrameCount / m_dLengthMS * timeMs;
+    const double frame = precise ? timeMs / m_parameters.m_dPitchStepSize
+                                 : m_nFrameCount / m_dLengthMS * timeMs;
     if (std::isnan(frame)) {
         return -1;
     }

@@ -77,6 +77,8 @@ public:
     int windowSamples() const { return m_nWindowSamples; }
 
     // Frame k's time: k·(m_dLengthMS/F) ms; a time's frame: (int)(F/m_dLengthMS·t).
+    // A precise track's frames lie on the step grid: k·m_dPitchStepSize ms,
+    // and a time's frame is (int)(t/m_dPitchStepSize).
     double frameTime(int frame) const;
     int frameAt(double timeMs) const;
     // Track value at a time (0 outside the track).

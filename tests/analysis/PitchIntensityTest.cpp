@@ -170,19 +170,34 @@ TEST(Intensity, SineOfKnownAmplitude)
     }
 }
 
-TEST(Intensity, SilenceSitsAtAFiniteFloor)
+// Digital silence sits at a finite floor and takes no part in the track's
+// range: padding a signal with silence leaves its values as they were, the
+// silent frames read the range's minimum, and silence alone reads 0.
+TEST(Intensity, DigitalSilenceDoesNotShiftTheTrack)
 {
-    // Silence, then a tone at 0.1: levels −200 and −23 dB, both negative, so
-    // the track is shifted by 223 dB to run from 23 to 200.
-    std::vector<float> in(1000, 0.0F);
-    const std::vector<float> tone = signals::tone(100.0, 10000.0, 100.0, 0.1);
-    in.insert(in.end(), tone.begin(), tone.end());
-    const Track t = intensity(in, 200.0, 100.0);
-    EXPECT_NEAR(t.minimum, -10.0 * std::log10(0.005), 1e-4);
-    EXPECT_NEAR(t.maximum, -CMathFunc::kIntensityFloorDb, 1e-4);
-    EXPECT_NEAR(t.values.front(), t.minimum, 1e-4);
-    EXPECT_NEAR(t.values.back(), t.maximum, 1e-4);
+    // A tone at 0.1 then at 0.3 (−23.0 and −13.5 dB): shifted to 13.5 … 23.0.
+    std::vector<float> signal = signals::tone(100.0, 10000.0, 100.0, 0.1);
+    const std::vector<float> louder = signals::tone(100.0, 10000.0, 100.0, 0.3);
+    signal.insert(signal.end(), louder.begin(), louder.end());
+    std::vector<float> padded(1000, 0.0F);
+    padded.insert(padded.end(), signal.begin(), signal.end());
+    for (const unsigned char zeroMin : {0, 1}) {
+        SCOPED_TRACE(int(zeroMin));
+        const Track plain = intensity(signal, 100.0, 100.0, zeroMin);
+        const Track t = intensity(padded, 100.0, 100.0, zeroMin);
+        EXPECT_EQ(t.minimum, plain.minimum);
+        EXPECT_EQ(t.maximum, plain.maximum);
+        EXPECT_EQ(std::vector<float>(t.values.begin() + 1000, t.values.end()), plain.values);
+        EXPECT_EQ(std::vector<float>(t.values.begin(), t.values.begin() + 1000),
+                  std::vector<float>(1000, float(plain.minimum)));
+    }
+    EXPECT_NEAR(intensity(signal, 100.0, 100.0).maximum, -10.0 * std::log10(0.005), 1e-4);
 
+    for (const unsigned char zeroMin : {0, 1}) {
+        const Track silence = intensity(std::vector<float>(500, 0.0F), 50.0, 25.0, zeroMin);
+        EXPECT_EQ(silence.values, std::vector<float>(500, 0.0F));
+        EXPECT_EQ(silence.maximum, 0.0);
+    }
     // A constant signal equal to the reference is silence too.
     const Track flat = intensity(std::vector<float>(500, 0.25F), 50.0, 25.0, 1, 0, 0.25);
     EXPECT_EQ(flat.values, std::vector<float>(500, 0.0F));

@@ -135,6 +135,40 @@ TEST(PrecisePitch, RefinesThePeriodBelowOneSample)
     }
 }
 
+// A pure tone has no harmonics to tell its period from its multiples, which
+// all correlate fully: every frame is unvoiced or at the tone, over the
+// document's search range (50-500 Hz). Near the ceiling the multiples fill
+// the candidate list and one whose half and third fall on troughs (seven
+// periods at 454.4 Hz) used to take the whole track, and a tone just below
+// the ceiling was not searched at all.
+TEST(PrecisePitch, PureTonesAreAtTheirFrequencyOrUnvoiced)
+{
+    const struct {
+        double rate, hz;
+    } cases[] = {{16000, 110}, {16000, 220}, {16000, 440},   {22050, 110},   {22050, 220},
+                 {22050, 440}, {44100, 110}, {44100, 220},   {44100, 440},   {22050, 454.4},
+                 {16000, 464.1}, {44100, 482.1}, {44100, 456.9}, {16000, 495.6}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.hz << " Hz at " << c.rate);
+        const std::vector<float> samples = signals::tone(c.hz, c.rate, 1500.0);
+        Channels channel;
+        test::loadChannel(channel, samples, c.rate);
+        PitchParameters parameters;
+        parameters.m_bPreciseAnalysis = true;
+        PitchAnalysis a;
+        a.intilize(channel, 0, parameters);
+        ASSERT_TRUE(a.DoPitchCepstral(samples));
+        ASSERT_EQ(a.m_nFrameCount, 150);
+        int voiced = 0;
+        for (int k = 0; k < a.m_nFrameCount; ++k) {
+            const double f0 = a.m_hdPitchFile[static_cast<std::size_t>(k)];
+            voiced += f0 > 0.0 ? 1 : 0;
+            EXPECT_TRUE(f0 == 0.0 || std::fabs(f0 - c.hz) < 0.01 * c.hz) << k << ": " << f0;
+        }
+        EXPECT_GT(voiced, 140);
+    }
+}
+
 // Noise alone, silence alone: nothing voiced.
 TEST(PrecisePitch, NoiseAndSilenceAreUnvoiced)
 {

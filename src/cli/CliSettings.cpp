@@ -7,14 +7,62 @@
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace phonaxis::cli {
 
-int checkAssignments(const Options& options, std::string_view /*command*/, std::ostream& err)
+namespace {
+
+// What each analysing command shows: its records, and its picture with --png.
+struct CommandReaders {
+    std::string_view command;
+    std::uint16_t records;
+    std::uint16_t picture;
+};
+
+constexpr CommandReaders kCommandReaders[] = {
+    {"spectrum", kReadBySpectrum, kReadBySpectrumPicture},
+    {"spectrogram", kReadBySpectrogram, kReadBySpectrogramPicture},
+    {"pitch", kReadByPitch, kReadByPitchPicture},
+    {"egg", kReadByEgg, 0},
+};
+
+// Each --set of a setting that nothing `command` prints or draws reads is
+// told once: the run goes on, but the user learns that the setting changes
+// nothing here (a display or print option, or one of another analysis).
+void tellUnreadSettings(const Options& options, std::string_view command, std::ostream& err)
+{
+    const auto readers =
+        std::find_if(std::begin(kCommandReaders), std::end(kCommandReaders),
+                     [&](const CommandReaders& entry) { return entry.command == command; });
+    if (readers == std::end(kCommandReaders)) {
+        return;
+    }
+    const std::uint16_t shown = readers->records | (options.pngPath ? readers->picture : 0);
+    std::vector<const DocumentSetting*> told;
+    for (const std::string& assignment : options.assignments) {
+        const DocumentSetting* setting = findDocumentSetting(splitAssignment(assignment)->first);
+        if ((setting->readBy & shown) != 0 ||
+            std::find(told.begin(), told.end(), setting) != told.end()) {
+            continue;
+        }
+        told.push_back(setting);
+        err << "phonaxis-cli: " << setting->name << " is read by no analysis of " << command
+            << "; the output is the same without it\n";
+    }
+}
+
+} // namespace
+
+int checkAssignments(const Options& options, std::string_view command, std::ostream& err)
 {
     DocumentFields scratch;
     for (const std::string& assignment : options.assignments) {
@@ -28,6 +76,7 @@ int checkAssignments(const Options& options, std::string_view /*command*/, std::
             return usage(err, error);
         }
     }
+    tellUnreadSettings(options, command, err);
     return kExitOk;
 }
 
@@ -70,10 +119,117 @@ int applySettings(const Options& options, BatchDocument& batch, std::ostream& er
     return kExitOk;
 }
 
+namespace {
+
+// Writes the settings of `batch` as a user configuration, with the
+// application's own writer, then reads the file back as --config does: a
+// --set whose value did not come back is told, since the record has no
+// place for it (or keeps it rounded).
+int saveConfiguration(const Options& options, const BatchDocument& batch, Prompts& prompts,
+                      std::ostream& err)
+{
+    const std::string& path = *options.saveConfigPath;
+    if (options.configPath) {
+        const std::vector<std::string> inputs = {*options.configPath,
+                                                 supplementPath(*options.configPath)};
+        for (const std::string& output : {path, supplementPath(path)}) {
+            if (const int status = checkOutputIsNoInput(output, inputs, err)) {
+                return status;
+            }
+        }
+    }
+    if (!didEndSaveConfig(batch.document, batch.settings, prompts, path)) {
+        return kExitFailure;
+    }
+
+    Options readBack;
+    readBack.configPath = path;
+    auto saved = std::make_unique<BatchDocument>(prompts);
+    if (const int status = applySettings(readBack, *saved, err)) {
+        return status;
+    }
+    // The values the settings had before any --set: a setting the record
+    // does not hold comes back as this.
+    Options withoutSets = options;
+    withoutSets.assignments.clear();
+    auto before = std::make_unique<BatchDocument>(prompts);
+    if (const int status = applySettings(withoutSets, *before, err)) {
+        return status;
+    }
+    std::vector<const DocumentSetting*> told;
+    for (const std::string& assignment : options.assignments) {
+        const DocumentSetting* setting = findDocumentSetting(splitAssignment(assignment)->first);
+        const std::string kept = documentSettingText(saved->document, *setting);
+        if (kept == documentSettingText(batch.document, *setting) ||
+            std::find(told.begin(), told.end(), setting) != told.end()) {
+            continue;
+        }
+        told.push_back(setting);
+        err << "phonaxis-cli: " << setting->name;
+        if (kept == documentSettingText(before->document, *setting)) {
+            err << " is not kept in a configuration file\n";
+        } else {
+            err << " is kept as " << kept << " in a configuration file\n";
+        }
+    }
+    return kExitOk;
+}
+
+// A limit of the setting's range, or null where only its type limits it.
+std::string jsonLimit(const DocumentSetting& setting, double limit)
+{
+    const bool unlimited = setting.type == SettingType::Bool ||
+                           limit == std::numeric_limits<double>::max() ||
+                           limit == std::numeric_limits<double>::lowest();
+    return unlimited ? "null" : jsonNumber(limit);
+}
+
+void listJson(const DocumentFields& fields, std::ostream& out)
+{
+    out << "[";
+    const char* separator = "\n  ";
+    for (const DocumentSetting& setting : documentSettings()) {
+        // The value's text is JSON too: a number, true or false.
+        out << separator << "{\"name\": " << jsonString(setting.name)
+            << ", \"value\": " << documentSettingText(fields, setting)
+            << ", \"unit\": " << jsonString(setting.unit)
+            << ", \"minimum\": " << jsonLimit(setting, setting.minimum)
+            << ", \"maximum\": " << jsonLimit(setting, setting.maximum)
+            << ", \"meaning\": " << jsonString(setting.meaning) << ", \"readBy\": [";
+        const char* nameSeparator = "";
+        for (const std::string_view reader : settingReaderNames(setting.readBy)) {
+            out << nameSeparator << jsonString(std::string(reader));
+            nameSeparator = ", ";
+        }
+        out << "]}";
+        separator = ",\n  ";
+    }
+    out << "\n]\n";
+}
+
+// NAME=VALUE, a tab and "# unit; range; meaning" (no unit part when the
+// setting has none): cut at the tab, a line is --set text.
+void listText(const DocumentFields& fields, std::ostream& out)
+{
+    for (const DocumentSetting& setting : documentSettings()) {
+        out << setting.name << '=' << documentSettingText(fields, setting) << "\t# ";
+        if (*setting.unit != '\0') {
+            out << setting.unit << "; ";
+        }
+        out << settingRangeText(setting) << "; " << setting.meaning << '\n';
+    }
+}
+
+} // namespace
+
 int runSettings(const Options& options, std::ostream& out, std::ostream& err)
 {
     if (!options.positional.empty()) {
         return usage(err, "settings takes no FILE");
+    }
+    if (options.saveConfigPath && options.json) {
+        return usage(err, "settings --save-config writes FILE and lists nothing: --json has no "
+                          "place there");
     }
     if (const int status = checkAssignments(options, "settings", err)) {
         return status;
@@ -83,8 +239,13 @@ int runSettings(const Options& options, std::ostream& out, std::ostream& err)
     if (const int status = applySettings(options, *batch, err)) {
         return status;
     }
-    for (const DocumentSetting& setting : documentSettings()) {
-        out << setting.name << '=' << documentSettingText(batch->document, setting) << '\n';
+    if (options.saveConfigPath) {
+        return saveConfiguration(options, *batch, prompts, err);
+    }
+    if (options.json) {
+        listJson(batch->document, out);
+    } else {
+        listText(batch->document, out);
     }
     return kExitOk;
 }

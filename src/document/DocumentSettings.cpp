@@ -20,120 +20,222 @@ constexpr double kIntMin = std::numeric_limits<std::int32_t>::min();
 constexpr double kIntMax = std::numeric_limits<std::int32_t>::max();
 constexpr double kRealMax = std::numeric_limits<double>::max();
 
-constexpr DocumentSetting integer(const char* name, std::int32_t D::*m, double low = kIntMin,
-                                  double high = kIntMax)
+// What a setting is and what reads it; see DocumentSetting.
+struct About {
+    const char* unit;
+    const char* meaning;
+    std::uint16_t readBy;
+};
+
+constexpr DocumentSetting described(DocumentSetting setting, About about)
 {
-    return {name, SettingType::Int32, m, nullptr, nullptr, low, high, false};
+    setting.unit = about.unit;
+    setting.meaning = about.meaning;
+    setting.readBy = about.readBy;
+    return setting;
+}
+
+constexpr DocumentSetting integer(const char* name, std::int32_t D::*m, About about,
+                                  double low = kIntMin, double high = kIntMax)
+{
+    return described({name, SettingType::Int32, m, nullptr, nullptr, low, high, false}, about);
 }
 // A transform length: a power of two from 32 to 8192.
-constexpr DocumentSetting fftLength(const char* name, std::int32_t D::*m)
+constexpr DocumentSetting fftLength(const char* name, std::int32_t D::*m, About about)
 {
-    return {name, SettingType::Int32, m, nullptr, nullptr, 32, 8192, true};
+    return described({name, SettingType::Int32, m, nullptr, nullptr, 32, 8192, true}, about);
 }
-constexpr DocumentSetting flag(const char* name, bool D::*m)
+constexpr DocumentSetting flag(const char* name, bool D::*m, About about)
 {
-    return {name, SettingType::Bool, nullptr, m, nullptr, 0, 1, false};
+    return described({name, SettingType::Bool, nullptr, m, nullptr, 0, 1, false}, about);
 }
-constexpr DocumentSetting real(const char* name, double D::*m, double low = -kRealMax,
+constexpr DocumentSetting real(const char* name, double D::*m, About about, double low = -kRealMax,
                                double high = kRealMax)
 {
-    return {name, SettingType::Double, nullptr, nullptr, m, low, high, false};
+    return described({name, SettingType::Double, nullptr, nullptr, m, low, high, false}, about);
 }
+
+constexpr std::uint16_t kSpectrum = kReadBySpectrum;
+constexpr std::uint16_t kSpectrumPicture = kReadBySpectrumPicture;
+constexpr std::uint16_t kSpectrogram = kReadBySpectrogram;
+constexpr std::uint16_t kSpectrogramPicture = kReadBySpectrogramPicture;
+constexpr std::uint16_t kPitch = kReadByPitch;
+constexpr std::uint16_t kPitchPicture = kReadByPitchPicture;
+constexpr std::uint16_t kMainPicture = kReadByMainPicture;
+constexpr std::uint16_t kLog = kReadByLog;
+constexpr std::uint16_t kNothing = 0;
+// The precise mode's settings reach all three analyses and their graphs.
+constexpr std::uint16_t kPreciseAnalyses =
+    kSpectrum | kSpectrumPicture | kSpectrogram | kSpectrogramPicture | kPitch | kPitchPicture;
 
 // The ranges bound what an analysis allocates or loops over: lengths and
 // orders the analysis library handles, steps that do not produce millions of
 // frames or rows, positive ranges. Settings only the display reads take any
-// value of their type.
+// value of their type. Readers are the analyses and graphs that use the
+// field; the panels that edit it do not count.
 constexpr DocumentSetting kSettings[] = {
-    flag("m_bInches", &D::m_bInches),
-    real("m_dWidth", &D::m_dWidth),
-    real("m_dHeight", &D::m_dHeight),
-    flag("m_bDrawTimeGrid", &D::m_bDrawTimeGrid),
-    integer("m_nTimeGridSpacing", &D::m_nTimeGridSpacing),
-    flag("m_bColor", &D::m_bColor),
-    flag("m_bTrackMouse", &D::m_bTrackMouse),
-    real("m_dZoomRange", &D::m_dZoomRange),
+    flag("m_bInches", &D::m_bInches, {"", "main view print size in inches, else cm", kNothing}),
+    real("m_dWidth", &D::m_dWidth, {"in or cm", "main view print width", kNothing}),
+    real("m_dHeight", &D::m_dHeight, {"in or cm", "main view print height", kNothing}),
+    flag("m_bDrawTimeGrid", &D::m_bDrawTimeGrid, {"", "main view time grid", kMainPicture}),
+    integer("m_nTimeGridSpacing", &D::m_nTimeGridSpacing,
+            {"ms", "main view time grid spacing, 0 chooses one", kMainPicture}),
+    flag("m_bColor", &D::m_bColor, {"", "main view in colour", kMainPicture}),
+    flag("m_bTrackMouse", &D::m_bTrackMouse, {"", "the cursor follows the mouse", kNothing}),
+    real("m_dZoomRange", &D::m_dZoomRange,
+         {"ms", "span of the main view's zoom (whole ms are kept)", kNothing}),
 
-    integer("m_nFFTWindowLengthSelector", &D::m_nFFTWindowLengthSelector),
-    fftLength("m_nFFTWindowLength", &D::m_nFFTWindowLength),
-    integer("m_nFFTAppliedWindowLength", &D::m_nFFTAppliedWindowLength, 1, 100000),
-    integer("m_nFFTAverageStepSize", &D::m_nFFTAverageStepSize, 1, 1000000),
-    integer("m_nFFTfrequencyRange", &D::m_nFFTfrequencyRange, 1, 1000000),
-    flag("m_bFFTAbsolute", &D::m_bFFTAbsolute),
-    integer("m_nFFTAbsoluteRange", &D::m_nFFTAbsoluteRange),
-    flag("m_bFFTInches", &D::m_bFFTInches),
-    real("m_dFFTWidth", &D::m_dFFTWidth),
-    real("m_dFFTHeight", &D::m_dFFTHeight),
-    flag("m_bFFTColor", &D::m_bFFTColor),
-    flag("m_bFFTDrawFrequencyGrid", &D::m_bFFTDrawFrequencyGrid),
-    integer("m_nFFTFrequencyGrid", &D::m_nFFTFrequencyGrid),
-    flag("m_bFFTDrawDBGrid", &D::m_bFFTDrawDBGrid),
-    integer("m_nFFTDBGrid", &D::m_nFFTDBGrid),
-    integer("m_nLPCNumberofCoefficients", &D::m_nLPCNumberofCoefficients, 1, 400),
-    flag("m_bFFTDrawLPC", &D::m_bFFTDrawLPC),
-    integer("m_nFFTFrameInterval", &D::m_nFFTFrameInterval, 1, 1000000),
+    integer("m_nFFTWindowLengthSelector", &D::m_nFFTWindowLengthSelector,
+            {"", "the spectrum panel's transform length choice", kNothing}),
+    fftLength("m_nFFTWindowLength", &D::m_nFFTWindowLength,
+              {"points", "spectrum transform length", kSpectrum | kSpectrumPicture}),
+    integer("m_nFFTAppliedWindowLength", &D::m_nFFTAppliedWindowLength,
+            {"ms", "spectrum analysis window", kSpectrum | kSpectrumPicture}, 1, 100000),
+    integer(
+        "m_nFFTAverageStepSize", &D::m_nFFTAverageStepSize,
+        {"ms", "step between the spectra averaged over --from/--to", kSpectrum | kSpectrumPicture},
+        1, 1000000),
+    integer("m_nFFTfrequencyRange", &D::m_nFFTfrequencyRange,
+            {"Hz", "highest frequency of the spectrum", kSpectrum | kSpectrumPicture}, 1, 1000000),
+    flag("m_bFFTAbsolute", &D::m_bFFTAbsolute,
+         {"", "spectrum levels absolute, else relative to the peak", kSpectrum | kSpectrumPicture}),
+    integer("m_nFFTAbsoluteRange", &D::m_nFFTAbsoluteRange,
+            {"dB", "level range of the absolute spectrum graph", kSpectrumPicture}),
+    flag("m_bFFTInches", &D::m_bFFTInches,
+         {"", "spectrum print size in inches, else cm", kNothing}),
+    real("m_dFFTWidth", &D::m_dFFTWidth, {"in or cm", "spectrum print width", kNothing}),
+    real("m_dFFTHeight", &D::m_dFFTHeight, {"in or cm", "spectrum print height", kNothing}),
+    flag("m_bFFTColor", &D::m_bFFTColor, {"", "spectrum graph in colour", kSpectrumPicture}),
+    flag("m_bFFTDrawFrequencyGrid", &D::m_bFFTDrawFrequencyGrid,
+         {"", "spectrum graph frequency grid", kSpectrumPicture}),
+    integer("m_nFFTFrequencyGrid", &D::m_nFFTFrequencyGrid,
+            {"Hz", "spectrum graph frequency grid spacing", kSpectrumPicture}),
+    flag("m_bFFTDrawDBGrid", &D::m_bFFTDrawDBGrid,
+         {"", "spectrum graph level grid", kSpectrumPicture}),
+    integer("m_nFFTDBGrid", &D::m_nFFTDBGrid,
+            {"dB", "spectrum graph level grid spacing", kSpectrumPicture}),
+    integer("m_nLPCNumberofCoefficients", &D::m_nLPCNumberofCoefficients,
+            {"coefficients", "LPC order of the spectrum", kSpectrum | kSpectrumPicture}, 1, 400),
+    flag("m_bFFTDrawLPC", &D::m_bFFTDrawLPC,
+         {"", "the LPC envelope beside the spectrum", kSpectrum | kSpectrumPicture}),
+    integer("m_nFFTFrameInterval", &D::m_nFFTFrameInterval,
+            {"Hz", "spacing of the --frame levels", kSpectrum}, 1, 1000000),
 
-    fftLength("m_nSpecWindowLength", &D::m_nSpecWindowLength),
-    integer("m_nSpecWindowLengthSelector", &D::m_nSpecWindowLengthSelector),
-    integer("m_nSpecfrequencyRange", &D::m_nSpecfrequencyRange, 1, 1000000),
-    integer("m_nSpecDynamicRange", &D::m_nSpecDynamicRange, 1, 1000),
-    real("m_dPreEmphasis", &D::m_dPreEmphasis, -1.0, 1.0),
-    flag("m_bSpecDrawFormantTracking", &D::m_bSpecDrawFormantTracking),
-    integer("m_nSpecLPCNumberofCoefficients", &D::m_nSpecLPCNumberofCoefficients, 1, 400),
-    flag("m_bSpecInches", &D::m_bSpecInches),
-    real("m_dSpecWidth", &D::m_dSpecWidth),
-    real("m_dSpecHeight", &D::m_dSpecHeight),
-    flag("m_bSpecDrawAudio", &D::m_bSpecDrawAudio),
-    flag("m_bSpecDrawIntensity", &D::m_bSpecDrawIntensity),
-    flag("m_bSpecDrawLabels", &D::m_bSpecDrawLabels),
-    flag("m_bSpecDrawFrequencyGrid", &D::m_bSpecDrawFrequencyGrid),
-    integer("m_nSpecFrequencyGrid", &D::m_nSpecFrequencyGrid),
-    flag("m_bSpecDrawTimeGrid", &D::m_bSpecDrawTimeGrid),
-    integer("m_nSpecTimeGrid", &D::m_nSpecTimeGrid),
+    fftLength("m_nSpecWindowLength", &D::m_nSpecWindowLength,
+              {"points", "spectrogram transform length", kSpectrogram | kSpectrogramPicture}),
+    integer("m_nSpecWindowLengthSelector", &D::m_nSpecWindowLengthSelector,
+            {"", "the spectrogram panel's transform length choice", kNothing}),
+    integer("m_nSpecfrequencyRange", &D::m_nSpecfrequencyRange,
+            {"Hz", "highest frequency of the spectrogram", kSpectrogram | kSpectrogramPicture}, 1,
+            1000000),
+    integer("m_nSpecDynamicRange", &D::m_nSpecDynamicRange,
+            {"dB", "spectrogram dynamic range", kSpectrogram | kSpectrogramPicture}, 1, 1000),
+    real("m_dPreEmphasis", &D::m_dPreEmphasis,
+         {"", "spectrogram pre-emphasis coefficient", kSpectrogram | kSpectrogramPicture}, -1.0,
+         1.0),
+    flag("m_bSpecDrawFormantTracking", &D::m_bSpecDrawFormantTracking,
+         {"", "spectrogram formant tracks", kSpectrogram | kSpectrogramPicture}),
+    integer("m_nSpecLPCNumberofCoefficients", &D::m_nSpecLPCNumberofCoefficients,
+            {"coefficients", "LPC order of the formant tracks", kSpectrogram | kSpectrogramPicture},
+            1, 400),
+    flag("m_bSpecInches", &D::m_bSpecInches,
+         {"", "spectrogram print size in inches, else cm", kNothing}),
+    real("m_dSpecWidth", &D::m_dSpecWidth, {"in or cm", "spectrogram print width", kNothing}),
+    real("m_dSpecHeight", &D::m_dSpecHeight, {"in or cm", "spectrogram print height", kNothing}),
+    flag("m_bSpecDrawAudio", &D::m_bSpecDrawAudio,
+         {"", "the waveform above the spectrogram", kSpectrogramPicture}),
+    flag("m_bSpecDrawIntensity", &D::m_bSpecDrawIntensity,
+         {"", "intensity on the spectrogram; not used", kNothing}),
+    flag("m_bSpecDrawLabels", &D::m_bSpecDrawLabels,
+         {"", "spectrogram graph labels", kSpectrogramPicture}),
+    flag("m_bSpecDrawFrequencyGrid", &D::m_bSpecDrawFrequencyGrid,
+         {"", "spectrogram graph frequency grid", kSpectrogramPicture}),
+    integer("m_nSpecFrequencyGrid", &D::m_nSpecFrequencyGrid,
+            {"Hz", "spectrogram graph frequency grid spacing", kSpectrogramPicture}),
+    flag("m_bSpecDrawTimeGrid", &D::m_bSpecDrawTimeGrid,
+         {"", "spectrogram graph time grid", kSpectrogramPicture}),
+    integer("m_nSpecTimeGrid", &D::m_nSpecTimeGrid,
+            {"ms", "spectrogram graph time grid spacing", kSpectrogramPicture}),
 
-    real("m_dPitchWindowLength", &D::m_dPitchWindowLength, 0.1, 100000.0),
-    real("m_dPitchStepSize", &D::m_dPitchStepSize, 0.1, 100000.0),
-    real("m_dCalculationHigh", &D::m_dCalculationHigh, 1.0, 1000000.0),
-    real("m_dCalculationLow", &D::m_dCalculationLow, 1.0, 1000000.0),
-    integer("m_nDisplayHigh", &D::m_nDisplayHigh),
-    integer("m_nDisplayLow", &D::m_nDisplayLow),
-    flag("m_bPitchDrawFreqGrid", &D::m_bPitchDrawFreqGrid),
-    integer("m_nPitchFreqGrid", &D::m_nPitchFreqGrid),
-    flag("m_bPitchDrawTimeGrid", &D::m_bPitchDrawTimeGrid),
-    integer("m_nPitchTimeGrid", &D::m_nPitchTimeGrid),
-    flag("m_bCepstral", &D::m_bCepstral),
-    real("m_dTrackingThreshHold", &D::m_dTrackingThreshHold),
-    real("m_dFreqDeviation", &D::m_dFreqDeviation),
-    real("m_dTrackingThreshHold_AutoCorrolation", &D::m_dTrackingThreshHold_AutoCorrolation),
-    real("m_dFreqDeviation_AutoCorrolation", &D::m_dFreqDeviation_AutoCorrolation),
-    flag("m_bPitchDrawAudio", &D::m_bPitchDrawAudio),
-    flag("m_bPitchDrawIntensity", &D::m_bPitchDrawIntensity),
-    flag("m_bPitchDrawLabels", &D::m_bPitchDrawLabels),
-    flag("m_bPitchColor", &D::m_bPitchColor),
-    flag("m_bPitchInches", &D::m_bPitchInches),
-    real("m_dPitchWidth", &D::m_dPitchWidth),
-    real("m_dPitchHeigth", &D::m_dPitchHeigth),
+    real("m_dPitchWindowLength", &D::m_dPitchWindowLength,
+         {"ms", "pitch analysis window", kPitch | kPitchPicture}, 0.1, 100000.0),
+    real("m_dPitchStepSize", &D::m_dPitchStepSize,
+         {"ms", "step between pitch frames", kPitch | kPitchPicture}, 0.1, 100000.0),
+    real("m_dCalculationHigh", &D::m_dCalculationHigh,
+         {"Hz", "highest pitch looked for", kPitch | kPitchPicture}, 1.0, 1000000.0),
+    real("m_dCalculationLow", &D::m_dCalculationLow,
+         {"Hz", "lowest pitch looked for", kPitch | kPitchPicture}, 1.0, 1000000.0),
+    integer("m_nDisplayHigh", &D::m_nDisplayHigh, {"Hz", "top of the pitch graph", kPitchPicture}),
+    integer("m_nDisplayLow", &D::m_nDisplayLow, {"Hz", "bottom of the pitch graph", kPitchPicture}),
+    flag("m_bPitchDrawFreqGrid", &D::m_bPitchDrawFreqGrid,
+         {"", "pitch graph frequency grid", kPitchPicture}),
+    integer("m_nPitchFreqGrid", &D::m_nPitchFreqGrid,
+            {"Hz", "pitch graph frequency grid spacing", kPitchPicture}),
+    flag("m_bPitchDrawTimeGrid", &D::m_bPitchDrawTimeGrid,
+         {"", "pitch graph time grid", kPitchPicture}),
+    integer("m_nPitchTimeGrid", &D::m_nPitchTimeGrid,
+            {"ms", "pitch graph time grid spacing", kPitchPicture}),
+    flag("m_bCepstral", &D::m_bCepstral, {"", "cepstral pitch choice; not used", kNothing}),
+    real("m_dTrackingThreshHold", &D::m_dTrackingThreshHold,
+         {"%", "frames below this share of the largest energy are unvoiced",
+          kPitch | kPitchPicture}),
+    real("m_dFreqDeviation", &D::m_dFreqDeviation,
+         {"Hz", "largest pitch jump to a neighbouring frame", kPitch | kPitchPicture}),
+    real("m_dTrackingThreshHold_AutoCorrolation", &D::m_dTrackingThreshHold_AutoCorrolation,
+         {"%", "autocorrelation pitch threshold; not used", kNothing}),
+    real("m_dFreqDeviation_AutoCorrolation", &D::m_dFreqDeviation_AutoCorrolation,
+         {"Hz", "autocorrelation pitch jump; not used", kNothing}),
+    flag("m_bPitchDrawAudio", &D::m_bPitchDrawAudio,
+         {"", "the waveform above the pitch graph", kPitchPicture}),
+    flag("m_bPitchDrawIntensity", &D::m_bPitchDrawIntensity,
+         {"", "the intensity track beside the pitch", kPitch | kPitchPicture}),
+    flag("m_bPitchDrawLabels", &D::m_bPitchDrawLabels, {"", "pitch graph labels", kPitchPicture}),
+    flag("m_bPitchColor", &D::m_bPitchColor, {"", "pitch graph in colour", kPitchPicture}),
+    flag("m_bPitchInches", &D::m_bPitchInches,
+         {"", "pitch print size in inches, else cm", kNothing}),
+    real("m_dPitchWidth", &D::m_dPitchWidth, {"in or cm", "pitch print width", kNothing}),
+    real("m_dPitchHeigth", &D::m_dPitchHeigth, {"in or cm", "pitch print height", kNothing}),
 
-    integer("m_nGenericHeaderSize", &D::m_nGenericHeaderSize),
-    integer("m_nGenericSampleRate", &D::m_nGenericSampleRate),
-    flag("m_bGenericFileType", &D::m_bGenericFileType),
-    flag("m_bGenericResolution", &D::m_bGenericResolution),
-    flag("m_bGenericByteOrder", &D::m_bGenericByteOrder),
-    real("m_dLogStepSize", &D::m_dLogStepSize, 0.1, 1.0e9),
-    integer("m_nVelocitySmoothingPoints", &D::m_nVelocitySmoothingPoints),
-    integer("m_nAccelerationSmoothingPoints", &D::m_nAccelerationSmoothingPoints),
-    integer("m_nEGGThresholdPerCent", &D::m_nEGGThresholdPerCent),
-    integer("m_nPlotType", &D::m_nPlotType),
-    flag("m_bDrawData", &D::m_bDrawData),
-    flag("m_bDrawEllipse", &D::m_bDrawEllipse),
-    flag("m_bDrawMean", &D::m_bDrawMean),
-    flag("m_bDrawMeanLabel", &D::m_bDrawMeanLabel),
-    flag("m_bDrawIndividualLabels", &D::m_bDrawIndividualLabels),
-    integer("m_nF1RangeHigh", &D::m_nF1RangeHigh),
-    integer("m_nF2RangeHigh", &D::m_nF2RangeHigh),
-    integer("m_nF3RangeHigh", &D::m_nF3RangeHigh),
-    flag("m_bPreciseAnalysis", &D::m_bPreciseAnalysis),
-    real("m_dFormantCeiling", &D::m_dFormantCeiling, 1000.0, 20000.0),
+    integer("m_nGenericHeaderSize", &D::m_nGenericHeaderSize,
+            {"bytes", "raw import header size; not used", kNothing}),
+    integer("m_nGenericSampleRate", &D::m_nGenericSampleRate,
+            {"Hz", "raw import sample rate; not used", kNothing}),
+    flag("m_bGenericFileType", &D::m_bGenericFileType,
+         {"", "raw import file type; not used", kNothing}),
+    flag("m_bGenericResolution", &D::m_bGenericResolution,
+         {"", "raw import resolution; not used", kNothing}),
+    flag("m_bGenericByteOrder", &D::m_bGenericByteOrder,
+         {"", "raw import byte order; not used", kNothing}),
+    real("m_dLogStepSize", &D::m_dLogStepSize,
+         {"ms", "step between logged rows of formant tracks and selections", kSpectrogram | kLog},
+         0.1, 1.0e9),
+    integer("m_nVelocitySmoothingPoints", &D::m_nVelocitySmoothingPoints,
+            {"points", "EGG velocity smoothing; not used", kNothing}),
+    integer("m_nAccelerationSmoothingPoints", &D::m_nAccelerationSmoothingPoints,
+            {"points", "EGG acceleration smoothing; not used", kNothing}),
+    integer("m_nEGGThresholdPerCent", &D::m_nEGGThresholdPerCent,
+            {"%", "EGG contact threshold; not used", kNothing}),
+    integer("m_nPlotType", &D::m_nPlotType,
+            {"", "formant plot axes; not used (formants takes --plot-type)", kNothing}),
+    flag("m_bDrawData", &D::m_bDrawData, {"", "formant plot points; not used", kNothing}),
+    flag("m_bDrawEllipse", &D::m_bDrawEllipse, {"", "formant plot ellipses; not used", kNothing}),
+    flag("m_bDrawMean", &D::m_bDrawMean, {"", "formant plot means; not used", kNothing}),
+    flag("m_bDrawMeanLabel", &D::m_bDrawMeanLabel,
+         {"", "formant plot mean labels; not used", kNothing}),
+    flag("m_bDrawIndividualLabels", &D::m_bDrawIndividualLabels,
+         {"", "formant plot point labels; not used", kNothing}),
+    integer("m_nF1RangeHigh", &D::m_nF1RangeHigh,
+            {"Hz", "formant plot F1 axis top; not used", kNothing}),
+    integer("m_nF2RangeHigh", &D::m_nF2RangeHigh,
+            {"Hz", "formant plot F2 axis top; not used", kNothing}),
+    integer("m_nF3RangeHigh", &D::m_nF3RangeHigh,
+            {"Hz", "formant plot F3 axis top; not used", kNothing}),
+    flag("m_bPreciseAnalysis", &D::m_bPreciseAnalysis,
+         {"", "the precise spectrum, spectrogram and pitch analyses", kPreciseAnalyses}),
+    real("m_dFormantCeiling", &D::m_dFormantCeiling,
+         {"Hz", "highest formant the precise analyses look for",
+          kSpectrum | kSpectrumPicture | kSpectrogram | kSpectrogramPicture},
+         1000.0, 20000.0),
 };
 
 bool isPowerOfTwo(std::int64_t value)
@@ -152,6 +254,9 @@ bool acceptable(const DocumentSetting& setting, double value)
 
 std::string rangeText(const DocumentSetting& setting)
 {
+    if (setting.type == SettingType::Bool) {
+        return "true or false";
+    }
     if (setting.powerOfTwo) {
         return "a power of two from 32 to 8192";
     }
@@ -176,6 +281,27 @@ template <typename T> bool parseWhole(std::string_view text, T& value)
 }
 
 } // namespace
+
+std::vector<std::string_view> settingReaderNames(std::uint16_t readBy)
+{
+    // In SettingReader bit order.
+    static constexpr std::string_view kNames[] = {
+        "spectrum", "spectrum picture", "spectrogram", "spectrogram picture",
+        "pitch",    "pitch picture",    "egg",         "picture",
+        "log"};
+    std::vector<std::string_view> names;
+    for (std::size_t bit = 0; bit < std::size(kNames); ++bit) {
+        if (readBy & (1U << bit)) {
+            names.push_back(kNames[bit]);
+        }
+    }
+    return names;
+}
+
+std::string settingRangeText(const DocumentSetting& setting)
+{
+    return rangeText(setting);
+}
 
 std::span<const DocumentSetting> documentSettings()
 {

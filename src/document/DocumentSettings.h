@@ -23,6 +23,27 @@ struct DocumentFields;
 // a transform of 7 points or a million log rows per millisecond.
 enum class SettingType : std::uint8_t { Int32, Bool, Double };
 
+// What reads a setting (DocumentSetting::readBy, a set of these bits): the
+// analyses whose results follow it and the pictures drawn from them. A
+// setting none of them reads belongs to the application's panels and print
+// sizes, or to nothing at all; changing it leaves every result as it was.
+enum SettingReader : std::uint16_t {
+    kReadBySpectrum = 1U << 0,           // the spectrum's formants, levels and log records
+    kReadBySpectrumPicture = 1U << 1,    // the spectrum graph
+    kReadBySpectrogram = 1U << 2,        // the spectrogram's formant tracks and records
+    kReadBySpectrogramPicture = 1U << 3, // the spectrogram graph
+    kReadByPitch = 1U << 4,              // the pitch and intensity track and records
+    kReadByPitchPicture = 1U << 5,       // the pitch graph
+    kReadByEgg = 1U << 6,                // the EGG cycle measures
+    kReadByMainPicture = 1U << 7,        // the main view and its picture
+    kReadByLog = 1U << 8,                // the log window's data-selection rows
+};
+
+// The names of the readers in `readBy`, in bit order: "spectrum",
+// "spectrum picture", "spectrogram", "spectrogram picture", "pitch",
+// "pitch picture", "egg", "picture", "log".
+std::vector<std::string_view> settingReaderNames(std::uint16_t readBy);
+
 struct DocumentSetting {
     const char* name; // the field's name, e.g. "m_nLPCNumberofCoefficients"
     SettingType type;
@@ -31,11 +52,18 @@ struct DocumentSetting {
     double DocumentFields::*real = nullptr;          // set for Double
     double minimum = 0.0;                            // accepted values (Int32, Double)
     double maximum = 0.0;
-    bool powerOfTwo = false; // transform lengths: powers of two only
+    bool powerOfTwo = false;  // transform lengths: powers of two only
+    const char* unit = "";    // "ms", "Hz", "dB", "points", …; "" for flags and counts of nothing
+    const char* meaning = ""; // a few words on what it chooses
+    std::uint16_t readBy = 0; // SettingReader bits
 };
 
 // Every registered setting, in DocumentFields declaration order.
 std::span<const DocumentSetting> documentSettings();
+
+// The values `setting` accepts, in words: "true or false", "an integer
+// from 1 to 400", "a power of two from 32 to 8192", "a finite number", ….
+std::string settingRangeText(const DocumentSetting& setting);
 
 // The setting called `name`, or nullptr.
 const DocumentSetting* findDocumentSetting(std::string_view name);

@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace phonaxis {
@@ -125,6 +126,43 @@ TEST(DocumentSettingsTest, ValuesAreParsedStrictly)
     EXPECT_EQ(splitAssignment("a="), (Parts{"a", ""}));
     EXPECT_FALSE(splitAssignment("=1"));
     EXPECT_FALSE(splitAssignment("a"));
+}
+
+TEST(DocumentSettingsTest, EverySettingSaysWhatItIsAndWhatReadsIt)
+{
+    const std::set<std::string> units = {"",       "ms",    "Hz",           "dB",      "%",
+                                         "points", "bytes", "coefficients", "in or cm"};
+    for (const DocumentSetting& setting : documentSettings()) {
+        EXPECT_TRUE(units.count(setting.unit)) << setting.name << ": " << setting.unit;
+        EXPECT_GT(std::string(setting.meaning).size(), 8u) << setting.name;
+        EXPECT_FALSE(settingRangeText(setting).empty()) << setting.name;
+    }
+    // Readers found in the analyses and graphs: a setting they use must
+    // never be called unread, one nothing uses must not claim a reader.
+    struct Case {
+        const char* name;
+        std::vector<std::string_view> readers;
+    };
+    const Case cases[] = {
+        {"m_bCepstral", {}},
+        {"m_dFFTWidth", {}},
+        {"m_nLPCNumberofCoefficients", {"spectrum", "spectrum picture"}},
+        {"m_nFFTFrameInterval", {"spectrum"}},
+        {"m_nFFTDBGrid", {"spectrum picture"}},
+        {"m_nSpecDynamicRange", {"spectrogram", "spectrogram picture"}},
+        {"m_dLogStepSize", {"spectrogram", "log"}},
+        {"m_bPitchDrawIntensity", {"pitch", "pitch picture"}},
+        {"m_nDisplayHigh", {"pitch picture"}},
+        {"m_bDrawTimeGrid", {"picture"}},
+        {"m_dFormantCeiling",
+         {"spectrum", "spectrum picture", "spectrogram", "spectrogram picture"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(settingReaderNames(findDocumentSetting(c.name)->readBy), c.readers) << c.name;
+    }
+    EXPECT_EQ(settingRangeText(*findDocumentSetting("m_bColor")), "true or false");
+    EXPECT_EQ(settingRangeText(*findDocumentSetting("m_nSpecWindowLength")),
+              "a power of two from 32 to 8192");
 }
 
 } // namespace

@@ -254,8 +254,10 @@ public:
     // end. Only frames lying wholly inside the track are computed. Then the
     // track is shifted to be non-negative: by −(min + max) when all of it is
     // negative, by −min when only its minimum is; with zeroMinimum set, once
-    // more by −min. minimum/maximum receive the finished track's range (both
-    // 0 for an empty track). Positions no frame reaches keep their contents.
+    // more by −min. In dB the range is taken over the levels above
+    // kIntensityFloorDb only: digitally silent positions then read the
+    // minimum, and a track silent throughout reads 0. minimum/maximum receive
+    // the finished track's range (both 0 for an empty track). Positions no frame reaches keep their contents.
     // A frame costs what the step moves, not its length: overlapping frames
     // slide one sum of squares along (see MathIntensity.cpp), so a frame as
     // long as the recording is no slower than a short one.

@@ -218,15 +218,18 @@ Table::Cell intensityDbfs(const Channels& channel, std::int64_t first)
 {
     constexpr double kFloorMeanSquare = 1e-20;
     const std::span<const float> samples = channel.samples();
-    const double windowReal = channel.m_dIntensityWindowLengthMS * channel.m_dSampleRate / 1000.0 + 0.5;
+    const double windowReal =
+        channel.m_dIntensityWindowLengthMS * channel.m_dSampleRate / 1000.0 + 0.5;
     const auto size = static_cast<std::int64_t>(samples.size());
     if (first < 0 || first >= size || !(windowReal >= 1.0)) {
         return {};
     }
-    const std::int64_t last = std::min(size, first + static_cast<std::int64_t>(std::min(windowReal, static_cast<double>(size))));
+    const auto window = static_cast<std::int64_t>(std::min(windowReal, static_cast<double>(size)));
+    const std::int64_t last = std::min(size, first + window);
     double sum = 0.0;
     for (std::int64_t i = first; i < last; ++i) {
-        const double d = static_cast<double>(samples[static_cast<std::size_t>(i)]) - channel.m_dReference;
+        const double d =
+            static_cast<double>(samples[static_cast<std::size_t>(i)]) - channel.m_dReference;
         sum += d * d;
     }
     const double meanSquare = sum / static_cast<double>(last - first);
@@ -593,8 +596,8 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
     if (parameters.m_dPitchStepSize < sampleMs) {
         return usage(err, "m_dPitchStepSize=" + messageNumber(parameters.m_dPitchStepSize, 6) +
                               " is shorter than one sample at " +
-                              messageNumber(audio->m_dSampleRate) +
-                              " Hz (" + msText(sampleMs) + ")");
+                              messageNumber(audio->m_dSampleRate) + " Hz (" + msText(sampleMs) +
+                              ")");
     }
     auto pitch = std::make_unique<PitchAnalysis>();
     pitch->intilize(*audio, index, parameters);

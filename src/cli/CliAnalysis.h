@@ -15,9 +15,10 @@ struct Options;
 // --set, runs the engine behind the matching analysis window and prints the
 // records that window would log: the measurement-log file format, a JSON
 // array with --json (each record's named fields beside its values), or with
-// --table and --csv one header of named columns and a row per record. Return the exit status (kExitOk, kExitFailure for a file
-// that cannot be read or analysed, kExitUsage for a wrong command line, told
-// in one line on `err`).
+// --table and --csv one header of named columns and a row per record.
+// Return the exit status (kExitOk, kExitFailure for a file that cannot be
+// read or analysed, kExitUsage for a wrong command line, told in one line on
+// `err`).
 
 // FFT/LPC formants and bandwidths of the audio channel (or --channel N) at
 // --at or over --from/--to; with --frame the spectrum level every

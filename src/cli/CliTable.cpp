@@ -53,18 +53,18 @@ std::string csvText(const Table::Cell& cell)
 template <typename Text>
 void writeSeparated(const Table& table, char separator, Text text, std::ostream& out)
 {
-    for (std::size_t c = 0; c < table.columns.size(); ++c) {
-        out << (c ? std::string(1, separator) : std::string()) << text(Table::Cell(table.columns[c]));
-    }
-    out << '\n';
-    for (const std::vector<Table::Cell>& row : table.rows) {
-        for (std::size_t c = 0; c < row.size(); ++c) {
+    const auto line = [&](const std::vector<Table::Cell>& cells) {
+        for (std::size_t c = 0; c < cells.size(); ++c) {
             if (c) {
                 out << separator;
             }
-            out << text(row[c]);
+            out << text(cells[c]);
         }
         out << '\n';
+    };
+    line(std::vector<Table::Cell>(table.columns.begin(), table.columns.end()));
+    for (const std::vector<Table::Cell>& row : table.rows) {
+        line(row);
     }
 }
 
@@ -93,8 +93,7 @@ void writeCsv(const Table& table, std::ostream& out)
     writeSeparated(table, ',', csvText, out);
 }
 
-std::string jsonFields(const std::vector<std::string>& columns,
-                       const std::vector<Table::Cell>& row)
+std::string jsonFields(const std::vector<std::string>& columns, const std::vector<Table::Cell>& row)
 {
     std::string fields;
     for (std::size_t c = 0; c < columns.size() && c < row.size(); ++c) {

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,13 +75,14 @@ protected:
     // The command's --table, --csv or --json output, read back.
     static TidyTable table(std::vector<std::string> args, TidyFormat format = TidyFormat::Tsv)
     {
-        args.push_back(format == TidyFormat::Tsv ? "--table"
-                                                 : format == TidyFormat::Csv ? "--csv" : "--json");
+        args.push_back(format == TidyFormat::Tsv   ? "--table"
+                       : format == TidyFormat::Csv ? "--csv"
+                                                   : "--json");
         const test::CliResult r = runCli(args);
         EXPECT_EQ(r.status, 0) << r.err;
         std::string error;
-        const auto read = test::readTidy(r.out, format, {"file", "name", "definition", "values"},
-                                         error);
+        const auto read =
+            test::readTidy(r.out, format, {"file", "name", "definition", "values"}, error);
         EXPECT_TRUE(read) << error << "\n" << r.out.substr(0, 400);
         return read.value_or(TidyTable{});
     }
@@ -110,13 +112,14 @@ TEST_F(CliTableTest, EveryNamedOutputReadsAsATidyTable)
     };
     for (const auto& c : cases) {
         for (const TidyFormat format : {TidyFormat::Tsv, TidyFormat::Csv, TidyFormat::Json}) {
-            SCOPED_TRACE(c.args[0] + " " + c.args.back() + " format " + std::to_string(int(format)));
+            SCOPED_TRACE(c.args[0] + " " + c.args.back() + " format " +
+                         std::to_string(int(format)));
             const TidyTable t = table(c.args, format);
             // JSON keeps the log's name, definition and values before the named fields.
             const std::vector<std::string> expected = joined(
-                format == TidyFormat::Json ? std::vector<std::string>{"name", "definition", "values",
-                                                                      "file", "channel"}
-                                           : std::vector<std::string>{"file", "channel"},
+                format == TidyFormat::Json
+                    ? std::vector<std::string>{"name", "definition", "values", "file", "channel"}
+                    : std::vector<std::string>{"file", "channel"},
                 c.columns);
             EXPECT_EQ(t.columns, expected);
             ASSERT_FALSE(t.rows.empty());
@@ -137,7 +140,8 @@ TEST_F(CliTableTest, EveryNamedOutputReadsAsATidyTable)
 
 TEST_F(CliTableTest, MissingValuesAreEmptyWhereTheLogWritesAMarker)
 {
-    // The log's slot, its marker for "none" and the named column.
+    // A JSON object holds both: the log's slot with its marker for "none",
+    // and the named field.
     const struct {
         std::vector<std::string> args;
         int slot;
@@ -146,27 +150,24 @@ TEST_F(CliTableTest, MissingValuesAreEmptyWhereTheLogWritesAMarker)
     } cases[] = {
         {{"pitch", path("demo.wav")}, 1, 0.0, "f0_hz"},
         {{"spectrum", path("vowel.wav"), "--at", "250", "--set", "m_nLPCNumberofCoefficients=4"},
-         2, -1.0, "F3_hz"},
+         2,
+         -1.0,
+         "F3_hz"},
         {{"egg", path("demo.wav"), "--channel", "1"}, 4, 0.0, "cq_hb"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.column);
-        const TidyTable named = table(c.args);
-        const TidyTable log = table(c.args, TidyFormat::Json);
-        ASSERT_EQ(log.rows.size(), named.rows.size());
-        const auto values = named.numbers(c.column);
+        const TidyTable t = table(c.args, TidyFormat::Json);
         int missing = 0;
-        for (std::size_t r = 0; r < log.rows.size(); ++r) {
-            const std::string text = log.rows[r][log.index("values")].value_or("[]");
-            std::vector<double> slots;
-            for (const char* p = text.c_str() + 1; *p && *p != ']'; ++p) {
-                char* end = nullptr;
-                slots.push_back(std::strtod(p, &end));
-                p = end;
+        for (const auto& row : t.rows) {
+            std::istringstream values(row[t.index("values")].value_or("").substr(1));
+            std::string slot;
+            for (int k = 0; k <= c.slot; ++k) {
+                std::getline(values, slot, ',');
             }
-            const bool none = slots.at(std::size_t(c.slot)) == c.marker;
+            const bool none = std::stod(slot) == c.marker;
             missing += none;
-            EXPECT_EQ(values[r].has_value(), !none) << "row " << r;
+            EXPECT_EQ(row[t.index(c.column)].has_value(), !none) << slot;
         }
         EXPECT_GT(missing, 0);
     }
@@ -220,8 +221,6 @@ TEST_F(CliTableTest, ChannelChoosesWhatTheAudioAnalysesRead)
     const auto f1 = table({"spectrum", stereo, "--at", "250", "--channel", "1"}).numbers("F1_hz");
     const double truth = signals::kVowelA[0].frequencyHz;
     EXPECT_NEAR(f1.at(0).value_or(0.0), truth, 0.06 * truth);
-    EXPECT_FALSE(table({"spectrogram", stereo, "--channel", "1"}).numbers("F1_hz").at(10) ==
-                 std::nullopt);
 }
 
 } // namespace

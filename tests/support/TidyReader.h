@@ -38,9 +38,9 @@ struct TidyTable {
         std::vector<std::optional<double>> values;
         const std::size_t c = index(column);
         for (const auto& row : rows) {
-            values.push_back(c < row.size() && row[c] ? std::optional(std::strtod(
-                                                            row[c]->c_str(), nullptr))
-                                                      : std::nullopt);
+            values.push_back(c < row.size() && row[c]
+                                 ? std::optional(std::strtod(row[c]->c_str(), nullptr))
+                                 : std::nullopt);
         }
         return values;
     }
@@ -167,9 +167,10 @@ inline std::optional<TidyTable> readTidy(const std::string& text, TidyFormat for
                                          const std::set<std::string>& textColumns,
                                          std::string& error)
 {
-    const auto records = format == TidyFormat::Json
-                             ? tidy_detail::jsonRecords(text)
-                             : tidy_detail::splitRecords(text, format == TidyFormat::Csv ? ',' : '\t');
+    const auto records =
+        format == TidyFormat::Json
+            ? tidy_detail::jsonRecords(text)
+            : tidy_detail::splitRecords(text, format == TidyFormat::Csv ? ',' : '\t');
     if (!records || records->empty()) {
         error = "not a table";
         return std::nullopt;

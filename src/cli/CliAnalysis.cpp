@@ -2,6 +2,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliSettings.h"
+#include "cli/CliTable.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliPitchPicture.h"
 #include "cli/CliSpectrogramPicture.h"
@@ -24,6 +25,7 @@
 #endif
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -44,6 +46,8 @@ constexpr int kDefaultRows = 256;
 constexpr std::int64_t kMaxCells = 16 * 1024 * 1024;
 // Rows one formant log may produce (time span / log step).
 constexpr double kMaxFormantRows = 1.0e6;
+// Formants a spectrum or a spectrogram column reports.
+constexpr int kFormants = SpectrumAnalysis::kFormantsShown;
 
 // One analysis run: the prompts that answer the readers, the document and
 // the names the records carry.
@@ -58,7 +62,7 @@ struct Session {
 
 std::string msText(double ms)
 {
-    return jsonNumber(ms) + " ms";
+    return messageNumber(ms) + " ms";
 }
 
 // The stretch --from/--to as far as it can be checked without the file.
@@ -93,15 +97,48 @@ int openSession(const Options& options, const std::string& command, Session& ses
     return applySettings(options, *session.batch, err);
 }
 
-// The audio channel with its index, or a message and nullptr.
-Channels* audioChannel(Session& session, int& index, std::ostream& err)
+// Channel `channel` of the file: 0, kExitUsage when the file has no such
+// channel, kExitFailure when it holds no samples.
+int checkChannel(Session& session, int channel, std::ostream& err)
 {
-    index = session.document().audioChannelIndex();
-    if (index < 0 || session.document().getChannel(index).samples().empty()) {
-        failure(err, "\"" + session.path + "\" has no audio channel with samples");
-        return nullptr;
+    const int count = session.document().channelsInUse();
+    if (channel >= count) {
+        return usage(err, "--channel " + std::to_string(channel) + " is beyond the file's " +
+                              std::to_string(count) + " channels (counted from 0)");
     }
-    return &session.document().getChannel(index);
+    if (session.document().getChannel(channel).samples().empty()) {
+        return failure(err, "channel " + std::to_string(channel) + " of \"" + session.path +
+                                "\" holds no samples");
+    }
+    return kExitOk;
+}
+
+// The channel the audio analyses read, with its index: --channel N, which
+// becomes the batch document's audio channel (so that every engine and
+// picture takes it), or else the file's audio channel. 0, or the exit status
+// after a message.
+int audioChannel(Session& session, const Options& options, Channels*& audio, int& index,
+                 std::ostream& err)
+{
+    MyDocument& document = session.document();
+    if (options.channel) {
+        if (const int status = checkChannel(session, *options.channel, err)) {
+            return status;
+        }
+        for (int i = 0; i < document.channelsInUse(); ++i) {
+            Channels& channel = document.getChannel(i);
+            if (channel.m_nChannelType == 1) {
+                channel.m_nChannelType = 0;
+            }
+        }
+        document.getChannel(*options.channel).m_nChannelType = 1;
+    }
+    index = document.audioChannelIndex();
+    if (index < 0 || document.getChannel(index).samples().empty()) {
+        return failure(err, "\"" + session.path + "\" has no audio channel with samples");
+    }
+    audio = &document.getChannel(index);
+    return kExitOk;
 }
 
 // The common start of the analyses of the audio channel: the stretch options
@@ -116,21 +153,167 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
     if (const int status = openSession(options, command, session, err)) {
         return status;
     }
-    audio = audioChannel(session, index, err);
-    if (audio == nullptr) {
-        return kExitFailure;
+    if (const int status = audioChannel(session, options, audio, index, err)) {
+        return status;
     }
     return checkTimesInside(options, audio->m_dLengthMS, err);
 }
 
-int print(const std::vector<LogRecord>& records, const Options& options, std::ostream& out)
+// The records in the output the options ask for: the named table with
+// --table or --csv, JSON objects with the named fields of `named` beside
+// their values with --json, else the measurement-log format. `named` holds a
+// row per record.
+int print(const std::vector<LogRecord>& records, const Table& named, const Options& options,
+          std::ostream& out)
 {
-    if (options.json) {
-        writeLogJson(records, out);
+    if (options.table) {
+        writeTsv(named, out);
+    } else if (options.csv) {
+        writeCsv(named, out);
+    } else if (options.json) {
+        writeLogJson(records, out, &named);
     } else {
         writeLogText(records, out);
     }
     return kExitOk;
+}
+
+// A table whose rows start with the file and the channel analysed.
+Table namedTable(std::vector<std::string> columns)
+{
+    Table table;
+    table.columns = {"file", "channel"};
+    table.columns.insert(table.columns.end(), columns.begin(), columns.end());
+    return table;
+}
+
+std::vector<Table::Cell>& addRow(Table& table, const Session& session, int channel)
+{
+    table.rows.push_back({session.path, static_cast<double>(channel)});
+    return table.rows.back();
+}
+
+// `count` names "<letter>1_hz" … for formants and bandwidths.
+std::vector<std::string> numberedColumns(char letter, int count)
+{
+    std::vector<std::string> names;
+    for (int i = 1; i <= count; ++i) {
+        names.push_back(std::string(1, letter) + std::to_string(i) + "_hz");
+    }
+    return names;
+}
+
+// A formant frequency or bandwidth slot; slots without a formant hold -1.
+Table::Cell formantCell(double value)
+{
+    return cellIf(value > 0.0, value);
+}
+
+// Intensity of `channel` in dB relative to full scale (samples are held
+// normalised to ±1): 10·log10 of the mean square about the channel's
+// reference over its intensity window from sample `first`, cut at the end
+// of the channel. Missing where that holds no sample or lies below the
+// intensity track's floor.
+Table::Cell intensityDbfs(const Channels& channel, std::int64_t first)
+{
+    constexpr double kFloorMeanSquare = 1e-20;
+    const std::span<const float> samples = channel.samples();
+    const double windowReal =
+        channel.m_dIntensityWindowLengthMS * channel.m_dSampleRate / 1000.0 + 0.5;
+    const auto size = static_cast<std::int64_t>(samples.size());
+    if (first < 0 || first >= size || !(windowReal >= 1.0)) {
+        return {};
+    }
+    const auto window = static_cast<std::int64_t>(std::min(windowReal, static_cast<double>(size)));
+    const std::int64_t last = std::min(size, first + window);
+    double sum = 0.0;
+    for (std::int64_t i = first; i < last; ++i) {
+        const double d =
+            static_cast<double>(samples[static_cast<std::size_t>(i)]) - channel.m_dReference;
+        sum += d * d;
+    }
+    const double meanSquare = sum / static_cast<double>(last - first);
+    return cellIf(meanSquare >= kFloorMeanSquare, 10.0 * std::log10(meanSquare));
+}
+
+// The spectrum's records as named rows: the time (--at) or the stretch
+// averaged (--from/--to), then the formants and bandwidths, or with --frame
+// the level of the spectrum (and the LPC envelope) at each frequency step.
+Table spectrumTable(const std::vector<LogRecord>& records, const Options& options,
+                    const Session& session, int channel)
+{
+    std::vector<std::string> columns;
+    std::vector<Table::Cell> place;
+    if (options.atMs) {
+        columns = {"time_ms"};
+        place = {numberCell(*options.atMs)};
+    } else {
+        columns = {"from_ms", "to_ms"};
+        place = {numberCell(options.fromMs.value_or(0.0)), numberCell(options.toMs.value_or(0.0))};
+    }
+    const bool withLpc = !records.empty() && records.front().count > 2;
+    if (options.frame) {
+        columns.insert(columns.end(), {"frequency_hz", "fft_rel_db"});
+        if (withLpc) {
+            columns.push_back("lpc_rel_db");
+        }
+    } else {
+        for (const char letter : {'F', 'B'}) {
+            const std::vector<std::string> names = numberedColumns(letter, kFormants);
+            columns.insert(columns.end(), names.begin(), names.end());
+        }
+    }
+    Table table = namedTable(std::move(columns));
+    for (const LogRecord& record : records) {
+        std::vector<Table::Cell>& row = addRow(table, session, channel);
+        row.insert(row.end(), place.begin(), place.end());
+        const int count = std::clamp(record.count, 0, LogRecord::kValueSlots);
+        for (int v = 0; v < count; ++v) {
+            const double value = record.values[static_cast<std::size_t>(v)];
+            if (options.frame) {
+                row.push_back(numberCell(value));
+            } else {
+                // A bandwidth belongs to the formant kFormants slots before it.
+                const double formant = record.values[static_cast<std::size_t>(v % kFormants)];
+                row.push_back(formant > 0.0 ? formantCell(value) : Table::Cell{});
+            }
+        }
+    }
+    return table;
+}
+
+// The pitch frames as named rows: the time of frame k is k × the pitch step,
+// where its window starts (its centre in the precise mode), so frames line
+// up across files and rates; the intensity is measured from that time. Rows
+// are the frames whose time lies within [fromMs, toMs], or, beside the JSON
+// records, the frames those records were made for (by their logged time).
+Table pitchTable(const PitchAnalysis& pitch, const Channels& audio, int channel,
+                 const Session& session, double fromMs, double toMs, bool byLoggedTime)
+{
+    Table table = namedTable({"time_ms", "f0_hz", "intensity_dbfs"});
+    if (!pitch.m_bHavePitch) {
+        return table;
+    }
+    const double stepMs = pitch.m_parameters.m_dPitchStepSize;
+    const double stepSamples = audio.m_dSampleRate / 1000.0 * stepMs;
+    const int frames = static_cast<int>(std::min<std::size_t>(
+        static_cast<std::size_t>(std::max(pitch.m_nFrameCount, 0)), pitch.m_hdPitchFile.size()));
+    for (int k = 0; k < frames; ++k) {
+        const double timeMs = k * stepMs;
+        const double selectedBy = byLoggedTime ? pitch.frameTime(k) : timeMs;
+        if (selectedBy < fromMs || selectedBy > toMs) {
+            continue;
+        }
+        const double f0 = pitch.m_hdPitchFile[static_cast<std::size_t>(k)];
+        std::vector<Table::Cell>& row = addRow(table, session, channel);
+        row.push_back(numberCell(timeMs));
+        row.push_back(cellIf(f0 > 0.0, f0));
+        row.push_back(pitch.m_parameters.m_bPitchDrawIntensity
+                          ? intensityDbfs(audio, static_cast<std::int64_t>(std::trunc(
+                                                     pitch.m_dStartPoint + k * stepSamples)))
+                          : Table::Cell{});
+    }
+    return table;
 }
 
 #ifndef PHONAXIS_HAVE_DISPLAY
@@ -188,7 +371,7 @@ void writeLogText(const std::vector<LogRecord>& records, std::ostream& out)
     out << table.toText();
 }
 
-void writeLogJson(const std::vector<LogRecord>& records, std::ostream& out)
+void writeLogJson(const std::vector<LogRecord>& records, std::ostream& out, const Table* named)
 {
     out << "[";
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -199,7 +382,11 @@ void writeLogJson(const std::vector<LogRecord>& records, std::ostream& out)
         for (int v = 0; v < count; ++v) {
             out << (v ? ", " : "") << jsonNumber(record.values[static_cast<std::size_t>(v)]);
         }
-        out << "]}";
+        out << "]";
+        if (named != nullptr && i < named->rows.size()) {
+            out << jsonFields(named->columns, named->rows[i]);
+        }
+        out << "}";
     }
     out << (records.empty() ? "]\n" : "\n]\n");
 }
@@ -279,7 +466,7 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     const std::vector<LogRecord> records =
         options.frame ? spectrum->frameLogRecords(session.displayName)
                       : std::vector<LogRecord>{spectrum->formantsLogRecord(session.displayName)};
-    return print(records, options, out);
+    return print(records, spectrumTable(records, options, session, index), options, out);
 }
 
 int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& err)
@@ -373,7 +560,18 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
             SpectrogramLog::formantsSelection(session.displayName, result, input.startTime,
                                               input.stopTime, 0.0, spanMs, document.m_dLogStepSize);
     }
-    return print(records, options, out);
+    Table named = namedTable({"time_ms"});
+    for (const std::string& column : numberedColumns('F', kFormants)) {
+        named.columns.push_back(column);
+    }
+    for (const LogRecord& record : records) {
+        std::vector<Table::Cell>& row = addRow(named, session, index);
+        row.push_back(numberCell(record.values[0]));
+        for (int i = 1; i <= kFormants; ++i) {
+            row.push_back(formantCell(record.values[static_cast<std::size_t>(i)]));
+        }
+    }
+    return print(records, named, options, out);
 }
 
 int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
@@ -388,12 +586,18 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
         return status;
     }
     const PitchParameters parameters = PitchParameters::fromDocument(session.document());
+    if (!(parameters.m_dCalculationLow < parameters.m_dCalculationHigh)) {
+        return usage(err, "m_dCalculationLow (" + messageNumber(parameters.m_dCalculationLow) +
+                              " Hz) must be below m_dCalculationHigh (" +
+                              messageNumber(parameters.m_dCalculationHigh) + " Hz)");
+    }
     // Frames closer than one sample would start on the same sample.
     const double sampleMs = 1000.0 / audio->m_dSampleRate;
     if (parameters.m_dPitchStepSize < sampleMs) {
-        return usage(err, "m_dPitchStepSize=" + jsonNumber(parameters.m_dPitchStepSize) +
-                              " is shorter than one sample at " + jsonNumber(audio->m_dSampleRate) +
-                              " Hz (" + msText(sampleMs) + ")");
+        return usage(err, "m_dPitchStepSize=" + messageNumber(parameters.m_dPitchStepSize, 6) +
+                              " is shorter than one sample at " +
+                              messageNumber(audio->m_dSampleRate) + " Hz (" + msText(sampleMs) +
+                              ")");
     }
     auto pitch = std::make_unique<PitchAnalysis>();
     pitch->intilize(*audio, index, parameters);
@@ -417,7 +621,8 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
         }
     }
 #endif
-    return print(pitch->rangeLogRecords(session.displayName, fromMs, toMs, intensityAt), options,
+    return print(pitch->rangeLogRecords(session.displayName, fromMs, toMs, intensityAt),
+                 pitchTable(*pitch, *audio, index, session, fromMs, toMs, options.json), options,
                  out);
 }
 
@@ -431,22 +636,28 @@ int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
         return status;
     }
     MyDocument& document = session.document();
-    const int count = document.channelsInUse();
-    if (*options.channel >= count) {
-        return usage(err, "--channel " + std::to_string(*options.channel) +
-                              " is beyond the file's " + std::to_string(count) +
-                              " channels (counted from 0)");
+    if (const int status = checkChannel(session, *options.channel, err)) {
+        return status;
     }
     Channels& egg = document.getChannel(*options.channel);
-    if (egg.samples().empty()) {
-        return failure(err, "channel " + std::to_string(*options.channel) + " of \"" +
-                                session.path + "\" holds no samples");
-    }
     document.m_nEGGChannelIndex = *options.channel;
     if (!egg.EggAnalysisAll()) {
         return failure(err, "no EGG cycles could be computed for \"" + session.path + "\"");
     }
-    return print(eggCycleLogRecords(document, session.displayName, false), options, out);
+    const std::vector<LogRecord> records = eggCycleLogRecords(document, session.displayName, false);
+    // The velocity track is in full scale per second; a quotient that could
+    // not be measured is 0.
+    Table named = namedTable({"contact_ms", "decontact_ms", "next_contact_ms", "cq", "cq_hb",
+                              "cq_pm", "cq_ht", "peak_velocity_per_s", "peak_velocity_ms"});
+    for (const LogRecord& record : records) {
+        std::vector<Table::Cell>& row = addRow(named, session, *options.channel);
+        for (std::size_t v = 0; v < 9; ++v) {
+            const bool quotient = v >= 3 && v <= 6;
+            row.push_back(quotient ? cellIf(record.values[v] > 0.0, record.values[v])
+                                   : numberCell(record.values[v]));
+        }
+    }
+    return print(records, named, options, out);
 }
 
 } // namespace phonaxis::cli

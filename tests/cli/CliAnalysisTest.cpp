@@ -176,7 +176,10 @@ TEST_F(CliAnalysisTest, SettingsAndConfigurationsChangeTheResult)
 
     // `settings` lists what --set accepts, with the configuration applied.
     const CliRun list = runCli({"settings", "--config", path("order4.cfg")});
-    EXPECT_NE(list.out.find("\nm_nLPCNumberofCoefficients=4\n"), std::string::npos) << list.out;
+    // (A line may go on after a tab with the setting's unit and meaning.)
+    const std::size_t line = list.out.find("\nm_nLPCNumberofCoefficients=4");
+    ASSERT_NE(line, std::string::npos) << list.out;
+    EXPECT_NE(std::string("\n\t").find(list.out.at(line + 29)), std::string::npos) << list.out;
 
     // --precise is the precise mode's setting; a configuration carries it in
     // the file beside its record.
@@ -220,6 +223,10 @@ TEST_F(CliAnalysisTest, MistakesAreRefusedWithTheirStatus)
         {{"pitch", vowel, "--from", "300", "--to", "100"}, 2, "earlier"},
         {{"egg", vowel}, 2, "needs --channel"},
         {{"egg", vowel, "--channel", "1"}, 2, "beyond the file's 1 channels"},
+        {{"pitch", vowel, "--channel", "5"}, 2, "--channel 5 is beyond the file's 1 channels"},
+        {{"pitch", vowel, "--set", "m_dCalculationLow=600"},
+         2,
+         "m_dCalculationLow (600 Hz) must be below m_dCalculationHigh (500 Hz)"},
         {{"spectrogram", vowel, "--columns", "20000", "--rows", "8192"}, 2, "cells"},
         {{"pitch", vowel, "--set", "m_nNoSuchThing=1"}, 2, "unknown setting m_nNoSuchThing"},
         {{"pitch", vowel, "--set", "m_dPitchStepSize"}, 2, "NAME=VALUE"},

@@ -1,10 +1,11 @@
 #include "Signals.h"
 #include "cli/CliCommands.h"
-#include "support/CliRunning.h"
 #include "cli/PngWriter.h"
 #include "document/Configuration.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "support/CliRunning.h"
+#include "support/PngDecoding.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
@@ -329,77 +330,6 @@ TEST_F(CliAnalysisTest, EggFindsTheDemoCycles)
 
 // --- the spectrogram image -------------------------------------------------------------
 
-#ifndef PHONAXIS_HAVE_DISPLAY
-// Without the display library --png writes the image alone through the
-// core PNG writer, read back here.
-std::uint32_t bigEndian32(const std::vector<std::uint8_t>& b, std::size_t at)
-{
-    return std::uint32_t(b.at(at)) << 24 | std::uint32_t(b.at(at + 1)) << 16 |
-           std::uint32_t(b.at(at + 2)) << 8 | b.at(at + 3);
-}
-
-struct DecodedPng {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> rgb;
-    int storedBlocks = 0;
-};
-
-// Reads a PNG of stored deflate blocks, checking every CRC and the Adler-32.
-DecodedPng decodePng(const std::vector<std::uint8_t>& file)
-{
-    DecodedPng png;
-    const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    EXPECT_TRUE(file.size() > 8 && std::equal(signature, signature + 8, file.begin()));
-    std::vector<std::uint8_t> zlib;
-    std::string types;
-    for (std::size_t at = 8; at + 12 <= file.size();) {
-        const std::uint32_t length = bigEndian32(file, at);
-        const std::string type(file.begin() + long(at) + 4, file.begin() + long(at) + 8);
-        const std::span<const std::uint8_t> covered(file.data() + at + 4, length + 4);
-        EXPECT_EQ(bigEndian32(file, at + 8 + length), cli::crc32(covered)) << type;
-        const auto data = file.begin() + long(at) + 8;
-        if (type == "IHDR") {
-            png.width = int(bigEndian32(file, at + 8));
-            png.height = int(bigEndian32(file, at + 12));
-            EXPECT_EQ(std::vector<std::uint8_t>(data + 8, data + 13),
-                      (std::vector<std::uint8_t>{8, 2, 0, 0, 0}));
-        } else if (type == "IDAT") {
-            zlib.insert(zlib.end(), data, data + length);
-        }
-        types += type + " ";
-        at += 12 + length;
-    }
-    EXPECT_EQ(types, "IHDR IDAT IEND ");
-    EXPECT_EQ((zlib.at(0) << 8 | zlib.at(1)) % 31, 0);
-    std::vector<std::uint8_t> raw;
-    std::size_t at = 2;
-    for (bool last = false; !last; ++png.storedBlocks) {
-        last = zlib.at(at) & 1;
-        EXPECT_EQ(zlib[at] & 6, 0) << "stored block";
-        const unsigned len = zlib.at(at + 1) | zlib.at(at + 2) << 8;
-        EXPECT_EQ(len ^ (zlib.at(at + 3) | zlib.at(at + 4) << 8), 0xFFFFu);
-        raw.insert(raw.end(), zlib.begin() + long(at) + 5, zlib.begin() + long(at + 5 + len));
-        at += 5 + len;
-    }
-    std::uint32_t a = 1, b = 0; // Adler-32 the slow way, past many reduction runs
-    for (const std::uint8_t x : raw) {
-        a = (a + x) % 65521;
-        b = (b + a) % 65521;
-    }
-    EXPECT_EQ(bigEndian32(zlib, at), b << 16 | a);
-    const std::size_t stride = std::size_t(png.width) * 3 + 1;
-    EXPECT_EQ(raw.size(), stride * std::size_t(png.height));
-    for (std::size_t y = 0; y < std::size_t(png.height); ++y) {
-        EXPECT_EQ(raw[y * stride], 0) << "filter";
-        png.rgb.insert(png.rgb.end(), raw.begin() + long(y * stride + 1),
-                       raw.begin() + long((y + 1) * stride));
-    }
-    return png;
-}
-
-#endif
-
 TEST(PngWriterTest, ChecksumsMatchKnownValues)
 {
     const std::string iend = "IEND";
@@ -427,10 +357,9 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
     FileContents file;
     std::string error;
     ASSERT_TRUE(file.open(out, error)) << error;
-    const DecodedPng png = decodePng({file.bytes().begin(), file.bytes().end()});
+    const testing::DecodedPng png = testing::decodePng({file.bytes().begin(), file.bytes().end()});
     ASSERT_EQ(png.width, 200);
     ASSERT_EQ(png.height, 128);
-    EXPECT_EQ(png.storedBlocks, 2); // 128 rows of 601 bytes
     // Columns of 5 ms: the silence up to x = 50 is white without dots; the
     // vowel is dark below 1 kHz, with F1's dots (int)(730·128/5000) = 18 rows
     // above the bottom.
@@ -457,7 +386,8 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
     ASSERT_EQ(off.status, 0) << off.err;
     EXPECT_EQ(off.out, "File Name\tEntry definitions and order\tComments\t\n");
     ASSERT_TRUE(file.open(out, error)) << error;
-    const DecodedPng plain = decodePng({file.bytes().begin(), file.bytes().end()});
+    const testing::DecodedPng plain =
+        testing::decodePng({file.bytes().begin(), file.bytes().end()});
     for (std::size_t i = 0; i < plain.rgb.size(); i += 3) {
         ASSERT_TRUE(plain.rgb[i] == plain.rgb[i + 1] && plain.rgb[i] == plain.rgb[i + 2]);
     }

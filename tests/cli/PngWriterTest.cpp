@@ -1,7 +1,7 @@
 #include "cli/PngWriter.h"
+#include "support/PngDecoding.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,50 +13,6 @@
 
 namespace phonaxis {
 namespace {
-
-std::uint32_t readBig32(const Bytes& b, std::size_t at)
-{
-    return std::uint32_t(b.at(at)) << 24 | std::uint32_t(b.at(at + 1)) << 16 |
-           std::uint32_t(b.at(at + 2)) << 8 | b.at(at + 3);
-}
-
-// The pixels of a PNG written by encodePng: its IDAT inflated by zlib, each
-// row's filter undone as a PNG reader undoes it.
-std::vector<std::uint8_t> decodedPixels(const Bytes& png, int width, int height)
-{
-    Bytes zlib;
-    for (std::size_t at = 8; at + 12 <= png.size();) {
-        const std::uint32_t length = readBig32(png, at);
-        if (std::string(png.begin() + long(at) + 4, png.begin() + long(at) + 8) == "IDAT") {
-            zlib.insert(zlib.end(), png.begin() + long(at) + 8,
-                        png.begin() + long(at + 8 + length));
-        }
-        at += 12 + length;
-    }
-    const std::size_t stride = std::size_t(width) * 3;
-    std::vector<std::uint8_t> raw((stride + 1) * std::size_t(height));
-    uLongf size = raw.size();
-    EXPECT_EQ(uncompress(raw.data(), &size, zlib.data(), uLong(zlib.size())), Z_OK);
-    EXPECT_EQ(size, raw.size());
-    std::vector<std::uint8_t> pixels(stride * std::size_t(height));
-    for (std::size_t y = 0; y < std::size_t(height); ++y) {
-        const int type = raw[y * (stride + 1)];
-        EXPECT_LE(type, 4);
-        for (std::size_t i = 0; i < stride; ++i) {
-            const int a = i >= 3 ? pixels[y * stride + i - 3] : 0;
-            const int b = y > 0 ? pixels[(y - 1) * stride + i] : 0;
-            const int c = y > 0 && i >= 3 ? pixels[(y - 1) * stride + i - 3] : 0;
-            const int p = a + b - c;
-            const int paeth = std::abs(p - a) <= std::abs(p - b) && std::abs(p - a) <= std::abs(p - c)
-                                  ? a
-                                  : (std::abs(p - b) <= std::abs(p - c) ? b : c);
-            const int predictor[] = {0, a, b, (a + b) / 2, paeth};
-            pixels[y * stride + i] =
-                std::uint8_t(raw[y * (stride + 1) + 1 + i] + predictor[type]);
-        }
-    }
-    return pixels;
-}
 
 // A spectrogram-like picture (grey levels falling with frequency, formant
 // bands that drift, speckle) is stored in under a third of its raw size and
@@ -84,7 +40,10 @@ TEST(PngWriter, CompressesAndReadsBackExactly)
         ASSERT_TRUE(png);
         const std::size_t rawSize = std::size_t(width) * height * 3;
         EXPECT_LT(png->size(), rawSize / 3);
-        EXPECT_EQ(decodedPixels(*png, width, height), picture->pixels);
+        const testing::DecodedPng decoded = testing::decodePng(*png);
+        EXPECT_EQ(decoded.width, width);
+        EXPECT_EQ(decoded.height, height);
+        EXPECT_EQ(decoded.rgb, picture->pixels);
     }
 }
 

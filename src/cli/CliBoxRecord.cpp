@@ -17,7 +17,6 @@
 #include <functional>
 #include <memory>
 #include <ostream>
-#include <sstream>
 
 #include <poll.h>
 #include <unistd.h>
@@ -126,13 +125,10 @@ BoxOptions boxOptions(const Options& options, int simulatedChannels)
     return box;
 }
 
+// Seconds as the recording's summary line gives them, to the hundredth.
 std::string secondsText(double seconds)
 {
-    std::ostringstream text;
-    text.setf(std::ios::fixed);
-    text.precision(2);
-    text << seconds;
-    return text.str();
+    return messageNumber(seconds, 2, 2);
 }
 
 } // namespace

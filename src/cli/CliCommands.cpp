@@ -31,65 +31,208 @@ namespace phonaxis::cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage:\n"
-    "  phonaxis-cli info FILE [--aiff-channel K]\n"
-    "      channels, rates, lengths and units of a recording, as JSON\n"
-    "  phonaxis-cli convert IN OUT [--channel N] [--from MS --to MS] [--aiff-channel K]\n"
-    "      writes IN (all channels, or channel N) as OUT, whole or from MS to MS:\n"
-    "      a 32-bit float WAV file (.wav) or a native float file (.pmf)\n"
-    "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame] [--precise]\n"
-    "                        [--png OUT [--width W --height H]]\n"
-    "      formants and bandwidths of the audio channel's FFT/LPC spectrum at a time\n"
-    "      or averaged over a stretch; --frame gives the spectrum level per frequency;\n"
-    "      --png also draws the spectrum window's graph as OUT (.png, .tif/.tiff or .pdf)\n"
-    "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N] [--precise]\n"
-    "                           [--png OUT [--width W --height H]]\n"
-    "      formant tracks of the audio channel every log step (m_dLogStepSize ms),\n"
-    "      computed with N columns and rows (defaults: 1000 columns, 256 rows);\n"
-    "      --png also draws the spectrogram window's picture as OUT (.png, .tif/.tiff\n"
-    "      or .pdf), its image computed for the picture's own size\n"
-    "  phonaxis-cli pitch FILE [--from MS --to MS] [--precise]\n"
-    "                     [--png OUT [--width W --height H]]\n"
-    "      time, pitch and intensity of every pitch frame of the audio channel;\n"
-    "      --png also draws the pitch window's graph (over MS to MS) as OUT\n"
-    "      (.png, .tif/.tiff or .pdf)\n"
-    "  phonaxis-cli egg FILE --channel N\n"
-    "      glottal cycles and closed quotients of EGG channel N\n"
-    "  phonaxis-cli picture FILE --out OUT [--from MS --to MS] [--width W --height H]\n"
-    "      the main view of FILE (whole, or from MS to MS) as OUT: .png, .tif/.tiff or\n"
-    "      a vector .pdf, drawn in a view of W x H pixels (default 1600 x 900)\n"
-    "  phonaxis-cli formants TABLE.txt --png OUT [--plot-type N] [--width W --height H]\n"
-    "      the vowel chart of a saved formant table as OUT (.png, .tif/.tiff or .pdf):\n"
-    "      F1 against F2 (N = 0, the default), F2' (1) or F3 (2), in a view of\n"
-    "      W x H pixels (default 640 x 560)\n"
-    "  phonaxis-cli play FILE [--from MS --to MS] [--device NAME]\n"
-    "      plays the audio channel of FILE (whole, or from MS to MS) on the sound card\n"
-    "      (the default output, or the device NAME)\n"
-    "  phonaxis-cli record OUT.wav --seconds S [--rate R] [--device NAME]\n"
-    "      records S seconds from the sound card (the default input, or the device\n"
-    "      NAME) at R Hz (44100, 22050 or 11025; default 11025) into a float WAV file\n"
-    "  phonaxis-cli record OUT.pmf --box --seconds S [--channels LIST] [--simulate-box=N]\n"
-    "                     [--firmware FILE.hex]\n"
-    "      records S seconds from the acquisition box into a native multichannel file:\n"
-    "      the entries of LIST (0 the audio, 1.. the analog channels; default all),\n"
-    "      from a simulated box of N channels (9, 5 or 2; or PHONAXIS_SIMULATE_BOX)\n"
-    "      when asked; the box's firmware is FILE.hex, else PHONAXIS_FIRMWARE, else\n"
-    "      the application's data folder's\n"
-    "  phonaxis-cli settings\n"
-    "      every document setting --set accepts, as NAME=VALUE of a new document\n"
-    "\n"
-    "The analyses also take:\n"
-    "  --json             the records as a JSON array instead of the log file format\n"
-    "  --config FILE      the settings of a saved user configuration\n"
-    "  --set NAME=VALUE   one document setting, after --config (repeatable)\n"
-    "  --precise          spectrum, spectrogram and pitch: the precise analysis\n"
-    "                     (m_bPreciseAnalysis): formants up to a ceiling of\n"
-    "                     m_dFormantCeiling Hz (5000; 5500 suits higher voices), pitch\n"
-    "                     refined below a sample and tracked without octave jumps\n"
-    "\n"
+// One command's lines of the usage text.
+struct CommandHelp {
+    std::string_view command;
+    const char* text;
+};
+
+constexpr CommandHelp kCommandHelp[] = {
+    {"info", "  phonaxis-cli info FILE [--aiff-channel K] [--json]\n"
+             "      channels, rates, lengths and units of a recording, as JSON (with or\n"
+             "      without --json)\n"},
+    {"convert",
+     "  phonaxis-cli convert IN OUT [--channel N] [--from MS --to MS] [--aiff-channel K]\n"
+     "      writes IN (all channels, or channel N) as OUT, whole or from MS to MS:\n"
+     "      a 32-bit float WAV file (.wav) or a native float file (.pmf)\n"},
+    {"spectrum",
+     "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame] [--precise]\n"
+     "                        [--channel N] [--png OUT [--width W --height H]]\n"
+     "      formants and bandwidths of the audio channel's (or channel N's) FFT/LPC\n"
+     "      spectrum at a time or averaged over a stretch; --frame gives the spectrum\n"
+     "      level per frequency; --png also draws the spectrum window's graph as OUT\n"
+     "      (.png, .tif/.tiff or .pdf)\n"},
+    {"spectrogram",
+     "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N] [--precise]\n"
+     "                           [--channel N] [--png OUT [--width W --height H]]\n"
+     "      formant tracks of the audio channel (or channel N) every log step\n"
+     "      (m_dLogStepSize ms), computed with N columns and rows (defaults: 1000\n"
+     "      columns, 256 rows); a row holds only the formants inside the frequency\n"
+     "      range shown (m_nSpecfrequencyRange); --png also draws the spectrogram\n"
+     "      window's picture as OUT (.png, .tif/.tiff or .pdf), its image computed for\n"
+     "      the picture's own size\n"},
+    {"pitch", "  phonaxis-cli pitch FILE [--from MS --to MS] [--precise] [--channel N]\n"
+              "                     [--png OUT [--width W --height H]]\n"
+              "      time, pitch and intensity of every pitch frame of the audio channel\n"
+              "      (or channel N); --png also draws the pitch window's graph (over MS to\n"
+              "      MS) as OUT (.png, .tif/.tiff or .pdf)\n"},
+    {"egg", "  phonaxis-cli egg FILE --channel N\n"
+            "      glottal cycles and closed quotients of EGG channel N\n"},
+    {"picture",
+     "  phonaxis-cli picture FILE --out OUT [--from MS --to MS] [--width W --height H] [--fit]\n"
+     "      the main view of FILE (whole, or from MS to MS) as OUT: .png, .tif/.tiff or\n"
+     "      a vector .pdf, drawn in a view of W x H pixels (default 1600 x 900);\n"
+     "      --fit shares the height out among the shown channels' strips, so that\n"
+     "      they fill the picture however many there are\n"},
+    {"formants",
+     "  phonaxis-cli formants TABLE.txt --png OUT [--plot-type N] [--width W --height H]\n"
+     "      the vowel chart of a saved formant table as OUT (.png, .tif/.tiff or .pdf):\n"
+     "      F1 against F2 (N = 0, the default), F2' (1) or F3 (2), in a view of\n"
+     "      W x H pixels (default 640 x 560)\n"},
+    {"play", "  phonaxis-cli play FILE [--from MS --to MS] [--device NAME]\n"
+             "      plays the audio channel of FILE (whole, or from MS to MS) on the sound card\n"
+             "      (the default output, or the device NAME)\n"},
+    {"record",
+     "  phonaxis-cli record OUT.wav --seconds S [--rate R] [--device NAME]\n"
+     "      records S seconds from the sound card (the default input, or the device\n"
+     "      NAME) at R Hz (44100, 22050 or 11025; default 11025) into a float WAV file\n"
+     "  phonaxis-cli record OUT.pmf --box --seconds S [--channels LIST] [--simulate-box=N]\n"
+     "                     [--firmware FILE.hex]\n"
+     "      records S seconds from the acquisition box into a native multichannel file:\n"
+     "      the entries of LIST (0 the audio, 1.. the analog channels; default all),\n"
+     "      from a simulated box of N channels (9, 5 or 2; or PHONAXIS_SIMULATE_BOX)\n"
+     "      when asked; the box's firmware is FILE.hex, else PHONAXIS_FIRMWARE, else\n"
+     "      the application's data folder's\n"},
+    {"settings", "  phonaxis-cli settings [--json] [--save-config FILE]\n"
+                 "      every document setting --set accepts, one a line as\n"
+                 "      NAME=VALUE<TAB># unit; range; meaning (the text before the tab is --set\n"
+                 "      text), with the values of a new document after --config and --set;\n"
+                 "      --json gives the same as a JSON array of objects; --save-config FILE\n"
+                 "      writes them as a user configuration, as the application's Save\n"
+                 "      Configuration does, for --config\n"},
+};
+
+constexpr const char* kOtherUsage = "  phonaxis-cli --version\n"
+                                    "      the program's name and version\n"
+                                    "  phonaxis-cli COMMAND --help\n"
+                                    "      the help of one command\n";
+
+// An option several commands share, with the commands it is told for.
+struct OptionHelp {
+    std::string_view commands;
+    const char* text;
+};
+
+constexpr OptionHelp kOptionHelp[] = {
+    {"spectrum spectrogram pitch egg",
+     "  --json             the records as a JSON array instead of the log file format;\n"
+     "                     each also has the named fields of --table (null where a\n"
+     "                     value is missing)\n"},
+    {"spectrum spectrogram pitch egg",
+     "  --table            a header row of named columns with their units, then one\n"
+     "                     tab-separated row per record; a missing value is an empty\n"
+     "                     cell\n"},
+    {"spectrum spectrogram pitch egg",
+     "  --csv              the same table as comma-separated values (a file name\n"
+     "                     holding a comma, quote or line break is quoted)\n"},
+    {"spectrum spectrogram pitch egg settings",
+     "  --config FILE      the settings of a saved user configuration\n"},
+    {"spectrum spectrogram pitch egg settings",
+     "  --set NAME=VALUE   one document setting, after --config (repeatable);\n"
+     "                     phonaxis-cli settings lists them\n"},
+    {"spectrum spectrogram pitch",
+     "  --channel N        analyses channel N instead of the audio channel\n"},
+    {"spectrum spectrogram pitch",
+     "  --precise          the precise analysis (m_bPreciseAnalysis): formants up to a\n"
+     "                     ceiling of m_dFormantCeiling Hz (5000; 5500 suits higher\n"
+     "                     voices), pitch refined below a sample and tracked without\n"
+     "                     octave jumps\n"},
+};
+
+// The columns of --table and --csv, per command.
+constexpr CommandHelp kColumnHelp[] = {
+    {"spectrum", "  spectrum: file, channel, time_ms (--at) or from_ms, to_ms (--from/--to),\n"
+                 "    F1_hz .. F5_hz, B1_hz .. B5_hz (formants and their bandwidths);\n"
+                 "    with --frame: file, channel, time_ms or from_ms, to_ms, frequency_hz,\n"
+                 "    fft_rel_db and, when the LPC spectrum is drawn, lpc_rel_db, levels in dB\n"
+                 "    above that spectrum's minimum\n"},
+    {"spectrogram", "  spectrogram: file, channel, time_ms, F1_hz .. F5_hz; a row holds only the\n"
+                    "    formants inside the frequency range shown, the others are empty\n"},
+    {"pitch", "  pitch: file, channel, time_ms, f0_hz (empty where unvoiced), intensity_dbfs;\n"
+              "    time_ms is k x m_dPitchStepSize: where the frame's window starts\n"
+              "    (cepstral) or its centre (--precise);\n"
+              "    intensity_dbfs: dB relative to full scale (a full-scale sine reads -3.01);\n"
+              "    empty where the frame is digitally silent\n"},
+    {"egg", "  egg: file, channel, contact_ms, decontact_ms, next_contact_ms (the cycle's\n"
+            "    closing, opening and the next closing), cq, cq_hb, cq_pm, cq_ht (its\n"
+            "    closed quotients by the four methods of the log format, empty where not\n"
+            "    found), peak_velocity_per_ms, peak_velocity_ms (the peak of the EGG's\n"
+            "    velocity and its time)\n"},
+};
+
+constexpr const char* kColumnsHeading =
+    "Named columns of --table and --csv (a missing value is an empty cell, null in\n"
+    "--json):\n";
+
+constexpr const char* kUsageFooter =
     "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"
     "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n";
+
+bool isCommand(std::string_view word)
+{
+    return std::any_of(std::begin(kCommandHelp), std::end(kCommandHelp),
+                       [&](const CommandHelp& help) { return help.command == word; });
+}
+
+// Whether `command` is one of the space-separated words of `commands`.
+bool namesCommand(std::string_view commands, std::string_view command)
+{
+    std::size_t start = 0;
+    while (start < commands.size()) {
+        const std::size_t end = std::min(commands.find(' ', start), commands.size());
+        if (commands.substr(start, end - start) == command) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+// The whole usage text: every command, the shared options and the columns.
+std::string fullUsage()
+{
+    std::string text = "usage:\n";
+    for (const CommandHelp& help : kCommandHelp) {
+        text += help.text;
+    }
+    text += kOtherUsage;
+    text += "\nThe analyses also take:\n";
+    for (const OptionHelp& option : kOptionHelp) {
+        text += option.text;
+    }
+    text += std::string("\n") + kColumnsHeading;
+    for (const CommandHelp& columns : kColumnHelp) {
+        text += columns.text;
+    }
+    return text + "\n" + kUsageFooter;
+}
+
+// `command`'s part of the usage text, with the shared options it takes and
+// its columns.
+std::string commandUsage(std::string_view command)
+{
+    std::string text = "usage:\n";
+    for (const CommandHelp& help : kCommandHelp) {
+        if (help.command == command) {
+            text += help.text;
+        }
+    }
+    std::string options;
+    for (const OptionHelp& option : kOptionHelp) {
+        if (namesCommand(option.commands, command)) {
+            options += option.text;
+        }
+    }
+    if (!options.empty()) {
+        text.append("\n").append(command).append(" also takes:\n").append(options);
+    }
+    for (const CommandHelp& columns : kColumnHelp) {
+        if (columns.command == command) {
+            text += std::string("\n") + kColumnsHeading + columns.text;
+        }
+    }
+    return text + "\n" + kUsageFooter;
+}
 
 bool parseDouble(const std::string& text, double& value)
 {
@@ -406,6 +549,12 @@ bool openDocument(const std::string& path, MyDocument& document, std::ostream& e
                "damaged\n";
         return false;
     }
+    // A cut-off file is still worth analysing, but not without saying so.
+    if (const auto& shortfall = document.m_shortRecording) {
+        err << "phonaxis-cli: \"" << path << "\": file holds "
+            << messageNumber(shortfall->heldSeconds, 2, 1) << " s of the "
+            << messageNumber(shortfall->declaredSeconds, 2, 1) << " s its header declares\n";
+    }
     return true;
 }
 
@@ -415,8 +564,8 @@ int checkTimesInside(const Options& options, double lengthMs, std::ostream& err)
          {std::pair{"--at", options.atMs}, std::pair{"--from", options.fromMs},
           std::pair{"--to", options.toMs}}) {
         if (value && *value > lengthMs) {
-            err << "phonaxis-cli: " << option << " " << jsonNumber(*value)
-                << " ms is beyond the recording's " << jsonNumber(lengthMs) << " ms\n";
+            err << "phonaxis-cli: " << option << " " << messageNumber(*value)
+                << " ms is beyond the recording's " << messageNumber(lengthMs) << " ms\n";
             return kExitUsage;
         }
     }
@@ -473,7 +622,7 @@ namespace {
 int info(const Options& options, std::ostream& out, std::ostream& err)
 {
     if (options.positional.size() != 1) {
-        err << kUsage;
+        err << fullUsage();
         return kExitUsage;
     }
     const std::string& path = options.positional[0];
@@ -502,7 +651,7 @@ int info(const Options& options, std::ostream& out, std::ostream& err)
 int convert(const Options& options, std::ostream& err)
 {
     if (options.positional.size() != 2 || options.fromMs.has_value() != options.toMs.has_value()) {
-        err << kUsage;
+        err << fullUsage();
         return kExitUsage;
     }
     const std::string& inPath = options.positional[0];
@@ -557,8 +706,9 @@ int convert(const Options& options, std::ostream& err)
             // Every channel written gets at least one sample.
             if ((!options.channel || i == *options.channel) &&
                 !(channel.m_dDurationStopFile - channel.m_dDurationStartFile >= 1.0)) {
-                err << "phonaxis-cli: the stretch from " << jsonNumber(*options.fromMs) << " ms to "
-                    << jsonNumber(*options.toMs) << " ms holds no sample of channel " << i << "\n";
+                err << "phonaxis-cli: the stretch from " << messageNumber(*options.fromMs)
+                    << " ms to " << messageNumber(*options.toMs)
+                    << " ms holds no sample of channel " << i << "\n";
                 return kExitUsage;
             }
         }
@@ -695,21 +845,29 @@ std::string jsonNumber(double value)
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     if (args.empty()) {
-        err << kUsage;
+        err << fullUsage();
         return kExitUsage;
     }
     const std::string& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
-        out << kUsage;
+    if (command == "--version") {
+        out << "phonaxis-cli " << PHONAXIS_VERSION << "\n";
         return kExitOk;
     }
-    static const std::string_view kCommands[] = {"info",        "convert", "spectrum",
-                                                 "spectrogram", "pitch",   "egg",
-                                                 "settings",    "picture", "formants",
-                                                 "play",        "record"};
-    if (std::find(std::begin(kCommands), std::end(kCommands), command) == std::end(kCommands)) {
-        err << "phonaxis-cli: unknown command \"" << command << "\"\n" << kUsage;
+    if (command == "--help" || command == "-h" || command == "help") {
+        // "help COMMAND" is COMMAND's help, as "COMMAND --help" is.
+        out << (args.size() == 2 && isCommand(args[1]) ? commandUsage(args[1]) : fullUsage());
+        return kExitOk;
+    }
+    if (!isCommand(command)) {
+        err << "phonaxis-cli: unknown command \"" << command << "\"\n" << fullUsage();
         return kExitUsage;
+    }
+    // Any word after the command that asks for help is answered before the
+    // command line is checked, for every command, picture's own options too.
+    if (std::any_of(args.begin() + 1, args.end(),
+                    [](const std::string& arg) { return arg == "--help" || arg == "-h"; })) {
+        out << commandUsage(command);
+        return kExitOk;
     }
     if (command == "picture") {
         // The picture command reads its own options (--out, --width, --height).

@@ -1,6 +1,8 @@
 #include "cli/CliPicture.h"
 
 #include "cli/CliCommands.h"
+#include "display/MainViewLayout.h"
+#include "display/MainViewModel.h"
 #include "display/PictureExport.h"
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
@@ -33,6 +35,7 @@ struct PictureOptions {
     int widthPx = kDefaultWidthPx;
     int heightPx = kDefaultHeightPx;
     int aiffChannel = 1;
+    bool fit = false; // --fit: the shown channels' strips share the height
 };
 
 bool parseNumber(const std::string& text, double& value)
@@ -57,6 +60,10 @@ bool parsePictureOptions(const std::vector<std::string>& args, PictureOptions& o
         const std::string& arg = args[i];
         const bool takesValue = arg == "--out" || arg == "--from" || arg == "--to" ||
                                 arg == "--width" || arg == "--height" || arg == "--aiff-channel";
+        if (arg == "--fit") {
+            options.fit = true;
+            continue;
+        }
         if (!takesValue) {
             if (arg.size() > 1 && arg[0] == '-') {
                 usage(err, "picture does not take " + arg);
@@ -104,6 +111,11 @@ bool parsePictureOptions(const std::vector<std::string>& args, PictureOptions& o
 // process that already has one (a test, the desktop application) keeps it.
 // Without a platform named in the environment it is the offscreen one, so
 // the command runs without a display.
+//
+// A command-line process often runs without a session's runtime folder; Qt
+// then warns about XDG_RUNTIME_DIR on stderr, where phonaxis-cli's own
+// messages go. That one warning is dropped while the application lives;
+// every other message goes where it went before.
 class HeadlessGui {
 public:
     HeadlessGui()
@@ -114,7 +126,16 @@ public:
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
+        s_previousHandler = qInstallMessageHandler(&HeadlessGui::handleMessage);
+        m_filtering = true;
         m_application = std::make_unique<QGuiApplication>(s_argc, s_argv);
+    }
+    ~HeadlessGui()
+    {
+        m_application.reset();
+        if (m_filtering) {
+            qInstallMessageHandler(s_previousHandler);
+        }
     }
     HeadlessGui(const HeadlessGui&) = delete;
     HeadlessGui& operator=(const HeadlessGui&) = delete;
@@ -126,6 +147,21 @@ public:
     }
 
 private:
+    static void handleMessage(QtMsgType type, const QMessageLogContext& context,
+                              const QString& message)
+    {
+        if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))) {
+            return;
+        }
+        if (s_previousHandler != nullptr) {
+            s_previousHandler(type, context, message);
+        } else {
+            std::fputs(qPrintable(qFormatLogMessage(type, context, message) + '\n'), stderr);
+        }
+    }
+
+    static inline QtMessageHandler s_previousHandler = nullptr;
+    bool m_filtering = false;
     // The application keeps references to its arguments for its lifetime.
     static inline int s_argc = 1;
     static inline char s_name[] = "phonaxis-cli";
@@ -144,11 +180,33 @@ double recordingLengthMs(const MyDocument& document)
     return longest;
 }
 
+// Shares `heightPx` out among the shown channels' strips, so that they fill
+// the picture however many are shown (the layout stacks each shown channel
+// at its own height, each followed by a gap). Below the strips stays the
+// room a single channel leaves for the time axis. Only the batch document,
+// thrown away after drawing, changes.
+void fitStrips(MyDocument& document, int heightPx)
+{
+    int shown = 0;
+    for (int i = 0; i < document.channelsInUse(); ++i) {
+        shown += document.getChannel(i).m_bShow ? 1 : 0;
+    }
+    if (shown == 0) {
+        return;
+    }
+    const int room = heightPx - MainViewModel::kSingleStripBottomGapPx;
+    const int height = std::max(0, (room - shown * g_nDelta) / shown);
+    for (int i = 0; i < document.channelsInUse(); ++i) {
+        Channels& channel = document.getChannel(i);
+        if (channel.m_bShow) {
+            channel.m_nHeigth = height;
+        }
+    }
+}
+
 std::string msText(double ms)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%g ms", ms);
-    return text;
+    return messageNumber(ms) + " ms";
 }
 
 bool isPictureType(const std::string& type)
@@ -250,6 +308,9 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
                               msText(lengthMs));
     }
     const PicturePage page{options.fromMs.value_or(0.0), options.toMs.value_or(lengthMs)};
+    if (options.fit) {
+        fitStrips(document, options.heightPx);
+    }
 
     const HeadlessGui gui;
     if (!HeadlessGui::usable()) {

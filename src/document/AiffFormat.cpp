@@ -342,6 +342,12 @@ bool MyDocument::Read_AIFF_FileType(ByteView bytes)
     channel.m_dGain = 1.0;
     channel.m_dFilterRate = rate / 2.0;
 
+    // A count of 0xFFFFFFFF frames is a streaming writer's "not known yet".
+    m_shortRecording.reset();
+    if (frames < format->declaredFrames && format->declaredFrames != 0xFFFFFFFFu) {
+        m_shortRecording =
+            ShortRecording{length / rate, static_cast<double>(format->declaredFrames) / rate};
+    }
     m_nNumofChannels = 1;
     m_bHaveData = true;
     m_bNewFile = false;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <utility>
 
 namespace phonaxis {
 
@@ -154,12 +155,16 @@ bool MyDocument::readFromData(ByteView bytes, const std::string& /*typeName*/)
         &MyDocument::Read_OLD_PC_FileType,       &MyDocument::Read_OLD_MAC_FileType,
         &MyDocument::Read_WAVE_FileType,         &MyDocument::Read_AIFF_FileType,
     };
+    // Only the readers of the foreign formats note a short file; after any
+    // other reader the note of an earlier read must not stay.
+    const std::optional<ShortRecording> earlier = std::exchange(m_shortRecording, std::nullopt);
     for (const Reader reader : kOpenOrder) {
         if ((this->*reader)(bytes)) {
             m_changeCount = 0;
             return true;
         }
     }
+    m_shortRecording = earlier;
     return false;
 }
 

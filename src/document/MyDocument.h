@@ -217,6 +217,18 @@ public:
     bool Read_WAVE_FileType(ByteView bytes);
     bool Read_AIFF_FileType(ByteView bytes);
 
+    // A WAV or AIFF file whose header declares more whole frames than the
+    // file holds opens with the frames it holds; the reader leaves the two
+    // lengths here so that the caller can say so. Set by each successful read
+    // (empty when the file is whole, or when its reader keeps no such note);
+    // a declined read leaves it as it was. A streaming header's size (0 or
+    // 0xFFFFFFFF bytes of data) declares nothing.
+    struct ShortRecording {
+        double heldSeconds = 0.0;
+        double declaredSeconds = 0.0;
+    };
+    std::optional<ShortRecording> m_shortRecording;
+
     // Turns a sound-card recording (a 32-bit float WAV file) into channel 0
     // of this new document, which then holds that one channel and counts as
     // changed. 1 when read; 0 when the bytes are not such a file (nothing

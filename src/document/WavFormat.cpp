@@ -194,6 +194,8 @@ void convertSamples(const std::uint8_t* data, std::size_t frames, const WavForma
 struct WavChunks {
     std::optional<std::span<const std::uint8_t>> fmt;
     std::optional<std::span<const std::uint8_t>> data;
+    // The data chunk's size as its header gives it, before any cut.
+    std::size_t declaredData = 0;
 };
 
 // Walks the chunks after the 12-byte RIFF header. Only the first "fmt " and
@@ -216,6 +218,7 @@ WavChunks findChunks(const ByteReader& file)
         if (isData && !found.data) {
             const std::size_t size = std::min(declared, available);
             found.data = file.slice(content, size);
+            found.declaredData = declared;
             if (size < declared) {
                 break;
             }
@@ -332,6 +335,14 @@ bool MyDocument::Read_WAVE_FileType(ByteView bytes)
         channel.m_nResolutionBits = format->bitsPerSample;
         channel.m_nDataType = 3;
         channel.setPlainReadState(length, rate);
+    }
+    // Whole frames are compared, so a missing pad byte or part of a frame
+    // is no shortfall; a streaming writer's size declares nothing.
+    const std::size_t declaredFrames = chunks.declaredData / format->blockAlign;
+    const bool streaming = chunks.declaredData == 0 || chunks.declaredData == 0xFFFFFFFFu;
+    m_shortRecording.reset();
+    if (!streaming && declaredFrames > frames) {
+        m_shortRecording = ShortRecording{length / rate, double(declaredFrames) / rate};
     }
     m_nNumofChannels = static_cast<std::int32_t>(format->channels);
     m_nFileFormat = FileFormat::kWav;

@@ -9,14 +9,16 @@
 #include "support/ScriptedPrompts.h"
 
 namespace phonaxis::test {
-// Tones of 200 Hz and 50 Hz, 1 s at 22,050 Hz, written as a WAV file.
-inline bool writeTwoToneWave(const std::string& path)
+// Tones of 200 Hz and 50 Hz (and, with `third`, 300 Hz), 1 s at 22,050 Hz,
+// written as a WAV file.
+inline bool writeTwoToneWave(const std::string& path, bool third = false)
 {
     ScriptedPrompts prompts;
     const std::vector<float> first = signals::tone(200.0, 22050.0, 1000.0, 0.8);
     const std::vector<float> second = signals::tone(50.0, 22050.0, 1000.0, 0.5);
-    const std::span<const float> channels[] = {first, second};
-    const auto bytes = signals::waveFileBytes(22050.0, channels, prompts);
+    const std::vector<float> last = signals::tone(300.0, 22050.0, 1000.0, 0.5);
+    const std::span<const float> channels[] = {first, second, last};
+    const auto bytes = signals::waveFileBytes(22050.0, std::span(channels, third ? 3 : 2), prompts);
     std::string error;
     return bytes && writeFileAtomically(path, *bytes, error);
 }
@@ -124,6 +126,52 @@ TEST_F(CliPictureTest, ExecutableDrawsWithoutADisplay)
     ASSERT_TRUE(WIFEXITED(raw));
     EXPECT_EQ(WEXITSTATUS(raw), 0);
     EXPECT_EQ(image("headless.png").size(), QSize(1600, 900));
+}
+
+TEST_F(CliPictureTest, FitShareTheHeightAmongTheStrips)
+{
+    ASSERT_TRUE(test::writeTwoToneWave(path("three.wav"), true));
+    // Whether any pixel of the picture's bottom third is drawn.
+    const auto bottomDrawn = [](const QImage& image) {
+        for (int y = image.height() * 2 / 3; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixel(x, y) != qRgb(255, 255, 255)) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    std::string err;
+    for (const bool fit : {false, true}) {
+        std::vector<std::string> args = {
+            path("three.wav"), "--out", path("three.png"), "--width", "400", "--height", "900"};
+        if (fit) {
+            args.push_back("--fit");
+        }
+        ASSERT_EQ(run(args, err), 0) << err;
+        EXPECT_EQ(bottomDrawn(image("three.png")), fit);
+    }
+}
+
+TEST_F(CliPictureTest, ExecutableSaysNothingWithoutARuntimeFolder)
+{
+    // Qt warns about a missing XDG_RUNTIME_DIR; a command that succeeds
+    // writes nothing on stderr all the same.
+    const std::pair<const char*, const char*> commands[] = {{"picture", "--out"},
+                                                            {"pitch", "--png"}};
+    for (const auto& [command, option] : commands) {
+        std::ostringstream line;
+        line << "env -u XDG_RUNTIME_DIR -u QT_QPA_PLATFORM " << PHONAXIS_CLI << " " << command
+             << " '" << input() << "' " << option << " '" << path("out.png") << "' >/dev/null 2>'"
+             << path("err.txt") << "'";
+        const int raw = std::system(line.str().c_str());
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), 0) << command;
+        std::ifstream errors(path("err.txt"));
+        const std::string text((std::istreambuf_iterator<char>(errors)), {});
+        EXPECT_EQ(text, "") << command;
+    }
 }
 
 } // namespace

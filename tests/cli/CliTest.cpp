@@ -11,10 +11,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -287,6 +289,92 @@ TEST_F(CliTest, AiffChannelIsChosenOnTheCommandLine)
     const CliResult beyond = runCli({"info", path("stereo.aif"), "--aiff-channel", "3"});
     EXPECT_EQ(beyond.status, 1);
     EXPECT_NE(beyond.err.find("beyond the file's 2 channels"), std::string::npos) << beyond.err;
+}
+
+TEST_F(CliTest, CutOffWavOpensWithWhatItHoldsAndSaysSo)
+{
+    // 16 kHz mono 16-bit: the header declares 2.0 s, the file holds 0.57 s.
+    testfiles::WavLayout layout;
+    layout.sampleRate = 16000;
+    std::string error;
+    for (const std::uint32_t declared : {64000u, 0xFFFFFFFFu}) {
+        layout.declaredDataSize = declared;
+        ASSERT_TRUE(writeFileAtomically(
+            path("cut.wav"), testfiles::makeWav(layout, testfiles::exactRamp(9120, 1)), error))
+            << error;
+        const CliResult r = runCli({"info", path("cut.wav")});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("\"samples\": 9120"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err, declared == 64000u ? "phonaxis-cli: \"" + path("cut.wav") +
+                                                  "\": file holds 0.57 s of the 2.0 s its header "
+                                                  "declares\n"
+                                            : "");
+    }
+}
+
+TEST_F(CliTest, EveryCommandAnswersHelpWithItsOwnText)
+{
+    const std::pair<std::vector<std::string>, std::vector<const char*>> cases[] = {
+        {{"info", "--help"}, {"info FILE", "--json"}},
+        {{"convert", "-h"}, {"convert IN OUT", "--channel N"}},
+        {{"spectrum", "--help"},
+         {"spectrum FILE", "--channel N", "--table", "--csv", "F1_hz", "B5_hz", "fft_rel_db"}},
+        {{"spectrogram", "--help"},
+         {"spectrogram FILE", "--channel N", "--table", "--csv", "F5_hz", "inside the frequency"}},
+        {{"pitch", input(), "--help"},
+         {"pitch FILE", "--channel N", "--table", "--csv", "f0_hz",
+          "time_ms is k x m_dPitchStepSize: where the frame's window starts",
+          "intensity_dbfs: dB relative to full scale (a full-scale sine reads -3.01)"}},
+        {{"egg", "--help"}, {"egg FILE --channel N", "--table", "cq_ht"}},
+        {{"settings", "--help"},
+         {"settings", "--json", "--save-config FILE", "NAME=VALUE<TAB># unit; range; meaning"}},
+        {{"picture", "--bogus", "-h"}, {"picture FILE --out OUT", "--fit"}},
+        {{"formants", "--help"}, {"formants TABLE.txt", "--plot-type"}},
+        {{"play", "--help"}, {"play FILE", "--device"}},
+        {{"record", "--help"}, {"record OUT.wav", "record OUT.pmf --box"}},
+        {{"help", "pitch"}, {"pitch FILE", "f0_hz"}},
+    };
+    for (const auto& [args, named] : cases) {
+        const CliResult r = runCli(args);
+        EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+        EXPECT_TRUE(r.err.empty()) << args[0];
+        for (const char* text : named) {
+            EXPECT_NE(r.out.find(text), std::string::npos) << args[0] << " lacks " << text;
+        }
+        // One command's help, not every command's.
+        const char* other = args[0] == "info" ? "convert IN OUT" : "info FILE";
+        EXPECT_EQ(r.out.find(other), std::string::npos) << args[0];
+    }
+    const CliResult all = runCli({"--help"});
+    EXPECT_NE(all.out.find("--version"), std::string::npos);
+    EXPECT_NE(all.out.find("COMMAND --help"), std::string::npos);
+}
+
+TEST_F(CliTest, VersionAndInfoJsonAnswer)
+{
+    const CliResult version = runCli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("phonaxis-cli [0-9]+(\\.[0-9]+)*\n")))
+        << version.out;
+
+    const CliResult plain = runCli({"info", input()});
+    const CliResult json = runCli({"info", input(), "--json"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out, plain.out);
+}
+
+TEST_F(CliTest, TimesInMessagesAreRoundedAsTheOutputsAre)
+{
+    // 77,175 frames at a rate a hair above 22,050 Hz: 3499.9999999999995 ms.
+    testfiles::AiffLayout layout;
+    layout.sampleRate = std::nextafter(22050.0, 23000.0);
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(path("long.aif"),
+                                    testfiles::makeAiff(layout, std::vector<double>(77175)), error))
+        << error;
+    const CliResult r = runCli({"spectrum", path("long.aif"), "--at", "4000"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "phonaxis-cli: --at 4000 ms is beyond the recording's 3500 ms\n");
 }
 
 TEST(CliJsonTest, StringsAreEscapedAndRepaired)

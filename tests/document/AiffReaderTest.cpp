@@ -185,6 +185,24 @@ TEST(AiffReader, SsndOffsetTruncationAndDeclaredFrames)
     }
 }
 
+TEST(AiffReader, FewerFramesThanDeclaredAreNoted)
+{
+    // 22,050 Hz: COMM's frame count against the 441 frames SSND holds.
+    const std::pair<std::uint32_t, bool> cases[] = {
+        {44100, true}, {442, true}, {441, false}, {5, false}, {0xFFFFFFFFu, false}};
+    for (const auto& [declared, noted] : cases) {
+        AiffLayout layout = layoutOf(false, "NONE", 16, 1);
+        layout.declaredFrames = declared;
+        Opened opened(makeAiff(layout, exactRamp(441, 1)));
+        ASSERT_TRUE(opened.ok) << declared;
+        ASSERT_EQ(opened.doc.m_shortRecording.has_value(), noted) << declared;
+        if (noted) {
+            EXPECT_DOUBLE_EQ(opened.doc.m_shortRecording->heldSeconds, 0.02);
+            EXPECT_DOUBLE_EQ(opened.doc.m_shortRecording->declaredSeconds, declared / 22050.0);
+        }
+    }
+}
+
 TEST(AiffReader, DamagedOrUnsupportedFilesDeclineAndLeaveTheDocumentAsNew)
 {
     const auto values = exactRamp(20, 2);

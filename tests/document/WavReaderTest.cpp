@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <sstream>
 
 namespace phonaxis {
@@ -240,6 +241,47 @@ TEST_F(WavReader, DataChunkPastTheEndOpensTheFramesPresent)
         EXPECT_EQ(local.getChannel(1).m_hData[frames - 1],
                   static_cast<float>(values[(frames - 1) * 2 + 1]));
     }
+}
+
+TEST_F(WavReader, ShortDataChunkLeavesTheHeldAndDeclaredLengths)
+{
+    // 16 kHz mono: a 16-bit frame is 2 bytes, 2.0 s are 64,000 bytes.
+    struct Case {
+        const char* what;
+        std::size_t frames;
+        std::optional<std::uint32_t> declared;
+        std::uint16_t bits;
+        double heldSeconds; // 0: no note
+        double declaredSeconds;
+    };
+    const Case cases[] = {
+        {"2.0 s declared, 0.57 s held", 9120, 64000u, 16, 0.57, 2.0},
+        {"one whole frame missing", 100, 202u, 16, 100 / 16000.0, 101 / 16000.0},
+        {"half a frame missing", 100, 201u, 16, 0, 0},
+        {"whole file", 100, std::nullopt, 16, 0, 0},
+        {"streaming size 0xFFFFFFFF", 100, 0xFFFFFFFFu, 16, 0, 0},
+        {"streaming size 0", 100, 0u, 16, 0, 0},
+        {"odd size without its pad byte", 101, std::nullopt, 8, 0, 0},
+    };
+    for (const Case& c : cases) {
+        WavLayout layout = layoutOf(1, c.bits, 1);
+        layout.declaredDataSize = c.declared;
+        ASSERT_TRUE(read(makeWav(layout, exactRamp(c.frames, 1)))) << c.what;
+        ASSERT_EQ(doc.m_shortRecording.has_value(), c.heldSeconds > 0) << c.what;
+        if (c.heldSeconds > 0) {
+            EXPECT_DOUBLE_EQ(doc.m_shortRecording->heldSeconds, c.heldSeconds) << c.what;
+            EXPECT_DOUBLE_EQ(doc.m_shortRecording->declaredSeconds, c.declaredSeconds) << c.what;
+        }
+    }
+    // A declined file keeps the note of the recording still loaded; a whole
+    // file opened next leaves none.
+    WavLayout shortLayout = layoutOf(1, 16, 1);
+    shortLayout.declaredDataSize = 400u;
+    ASSERT_TRUE(doc.readFromData(makeWav(shortLayout, exactRamp(10, 1)), "wav"));
+    ASSERT_FALSE(doc.readFromData(FileBytes{'R', 'I', 'F', 'F'}, "wav"));
+    EXPECT_TRUE(doc.m_shortRecording.has_value());
+    ASSERT_TRUE(doc.readFromData(makeWav(layoutOf(1, 16, 1), exactRamp(10, 1)), "wav"));
+    EXPECT_FALSE(doc.m_shortRecording.has_value());
 }
 
 TEST_F(WavReader, DamagedOrUnsupportedFilesDeclineAndLeaveTheDocumentAsNew)

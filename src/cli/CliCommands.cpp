@@ -144,20 +144,20 @@ constexpr CommandHelp kColumnHelp[] = {
     {"spectrum", "  spectrum: file, channel, time_ms (--at) or from_ms, to_ms (--from/--to),\n"
                  "    F1_hz .. F5_hz, B1_hz .. B5_hz (formants and their bandwidths);\n"
                  "    with --frame: file, channel, time_ms or from_ms, to_ms, frequency_hz,\n"
-                 "    fft_rel_db and, when the LPC spectrum is drawn, lpc_rel_db, levels in dB\n"
-                 "    above that spectrum's minimum\n"},
+                 "    fft_rel_db and, when the LPC spectrum is drawn, lpc_rel_db: levels in dB\n"
+                 "    relative to that spectrum's peak (to its minimum with m_bFFTAbsolute)\n"},
     {"spectrogram", "  spectrogram: file, channel, time_ms, F1_hz .. F5_hz; a row holds only the\n"
                     "    formants inside the frequency range shown, the others are empty\n"},
     {"pitch", "  pitch: file, channel, time_ms, f0_hz (empty where unvoiced), intensity_dbfs;\n"
               "    time_ms is k x m_dPitchStepSize: where the frame's window starts\n"
               "    (cepstral) or its centre (--precise);\n"
               "    intensity_dbfs: dB relative to full scale (a full-scale sine reads -3.01);\n"
-              "    empty where the frame is digitally silent\n"},
+              "    empty where the frame is digitally silent or m_bPitchDrawIntensity is off\n"},
     {"egg", "  egg: file, channel, contact_ms, decontact_ms, next_contact_ms (the cycle's\n"
             "    closing, opening and the next closing), cq, cq_hb, cq_pm, cq_ht (its\n"
             "    closed quotients by the four methods of the log format, empty where not\n"
-            "    found), peak_velocity_per_ms, peak_velocity_ms (the peak of the EGG's\n"
-            "    velocity and its time)\n"},
+            "    found), peak_velocity_per_s, peak_velocity_ms (the peak of the EGG's\n"
+            "    velocity, in full scale per second, and its time)\n"},
 };
 
 constexpr const char* kColumnsHeading =

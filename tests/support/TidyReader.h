@@ -1,14 +1,13 @@
 #pragma once
 
-// A reader of named tables as strict as a data-frame loader without a
-// hand-written parser needs them: tab- or comma-separated text (with quoted
-// CSV fields) or a JSON array of flat objects. It refuses what such a
-// loader would misread: a column name that is not a plain identifier with
-// its unit, a row with more or fewer fields than the header, or a cell that
-// is neither empty nor wholly a number (text is allowed in `textColumns`).
+// Reads named tables as strictly as a data-frame loader without a parser of
+// one's own needs them: tab- or comma-separated text (CSV fields may be
+// quoted) or a JSON array of flat objects. Refused: a column name that is no
+// identifier with its unit, a row with more or fewer fields than the header
+// (as a trailing separator makes), a cell neither empty nor wholly a number
+// (unless its column is one of `textColumns`).
 
-#include <cctype>
-#include <cstdlib>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -20,27 +19,17 @@ namespace phonaxis::test {
 enum class TidyFormat { Tsv, Csv, Json };
 
 struct TidyTable {
+    using Row = std::map<std::string, std::optional<std::string>>; // nullopt: missing
     std::vector<std::string> columns;
-    std::vector<std::vector<std::optional<std::string>>> rows; // nullopt: missing
+    std::vector<Row> rows;
 
-    std::size_t index(const std::string& column) const
-    {
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            if (columns[c] == column) {
-                return c;
-            }
-        }
-        return columns.size();
-    }
     // The column's values as numbers, nullopt where missing.
     std::vector<std::optional<double>> numbers(const std::string& column) const
     {
         std::vector<std::optional<double>> values;
-        const std::size_t c = index(column);
-        for (const auto& row : rows) {
-            values.push_back(c < row.size() && row[c]
-                                 ? std::optional(std::strtod(row[c]->c_str(), nullptr))
-                                 : std::nullopt);
+        for (const Row& row : rows) {
+            const auto& cell = row.at(column);
+            values.push_back(cell ? std::optional(std::stod(*cell)) : std::nullopt);
         }
         return values;
     }
@@ -48,111 +37,83 @@ struct TidyTable {
 
 namespace tidy_detail {
 
-inline bool isNumber(const std::string& text)
-{
-    char* end = nullptr;
-    std::strtod(text.c_str(), &end);
-    return !text.empty() && !std::isspace(static_cast<unsigned char>(text[0])) &&
-           end == text.c_str() + text.size();
-}
+using Records = std::vector<std::vector<std::string>>;
 
-// Splits delimited text into records of fields; CSV fields may be quoted.
-inline std::optional<std::vector<std::vector<std::string>>> splitRecords(const std::string& text,
-                                                                         char separator)
+// `text` wholly as consecutive matches of `token`, or nullopt.
+inline std::optional<std::vector<std::smatch>> tokens(const std::string& text,
+                                                      const std::regex& token)
 {
-    std::vector<std::vector<std::string>> records(1, std::vector<std::string>(1));
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        std::string& field = records.back().back();
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (separator == ',' && c == '"' && field.empty()) {
-            quoted = true;
-        } else if (c == separator) {
-            records.back().emplace_back();
-        } else if (c == '\n') {
-            records.emplace_back(1);
-        } else {
-            field += c;
+    std::vector<std::smatch> all;
+    for (auto at = text.cbegin(); at != text.cend(); at = all.back()[0].second) {
+        if (!std::regex_search(at, text.cend(), all.emplace_back(), token,
+                               std::regex_constants::match_continuous)) {
+            return std::nullopt;
         }
     }
-    if (quoted || records.back() != std::vector<std::string>(1)) {
-        return std::nullopt; // an open quote, or no newline after the last row
+    return all;
+}
+
+// A quoted `field` without its quotes, each `escape` replaced by its first group.
+inline std::string unquoted(const std::string& field, const std::regex& escape)
+{
+    return field.starts_with('"')
+               ? std::regex_replace(field.substr(1, field.size() - 2), escape, "$1")
+               : field;
+}
+
+// Delimited text as records of fields, every row ended by a newline; a CSV
+// field may be quoted, its quotes doubled.
+inline std::optional<Records> splitRecords(const std::string& text, char separator)
+{
+    static const std::regex tsv("([^\t\n]*)(\t|\n)");
+    static const std::regex csv(R"re(("(?:[^"]|"")*"|[^,"\n]*)(,|\n))re");
+    static const std::regex doubled("\"(\")");
+    const auto fields = tokens(text, separator == ',' ? csv : tsv);
+    if (!fields) {
+        return std::nullopt;
     }
-    records.pop_back();
+    Records records(1);
+    for (const std::smatch& field : *fields) {
+        records.back().push_back(unquoted(field[1], doubled));
+        if (field[2] == "\n") {
+            records.emplace_back();
+        }
+    }
+    records.pop_back(); // the record the last newline begins
     return records;
 }
 
-// Reads a JSON array of flat objects into records; every object's keys
-// become the header (they must agree). A number array is kept as its text.
-inline std::optional<std::vector<std::vector<std::string>>> jsonRecords(const std::string& text)
+// A JSON array of flat objects as records, the first object's keys as the
+// header; every object must have the same keys. A string is unquoted (only
+// \" and \\ undone), null is empty and a number array is kept as its text.
+inline std::optional<Records> jsonRecords(const std::string& text)
 {
-    static const std::regex value(
-        R"re(\s*("(?:[^"\\]|\\.)*"|null|true|false|\[[^\]]*\]|-?[0-9][0-9.eE+-]*)\s*)re");
-    static const std::regex key(R"re(\s*"([^"\\]*)"\s*:)re");
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::string> header;
-    std::size_t at = text.find_first_not_of(" \n");
-    if (at == std::string::npos || text[at] != '[') {
-        return std::nullopt;
+    static const std::regex object(
+        R"re(\s*[\[,]\s*\{((?:[^{}"]|"(?:[^"\\]|\\.)*")*)\}|\s*\]\s*$)re");
+    static const std::regex member(R"re(\s*"([^"\\]*)"\s*:\s*("(?:[^"\\]|\\.)*"|null|true|false|)re"
+                                   R"re(\[[^\]]*\]|-?[0-9][0-9.eE+-]*)\s*(,|$))re");
+    static const std::regex escaped(R"(\\(.))");
+    const auto objects = tokens(text, object);
+    if (!objects || objects->empty() || objects->back()[1].matched) {
+        return std::nullopt; // not an array of objects, or one holds a nested object
     }
-    ++at;
-    std::smatch m;
-    for (;;) {
-        at = text.find_first_not_of(" \n,", at);
-        if (at == std::string::npos) {
+    Records records;
+    for (std::size_t o = 0; o + 1 < objects->size(); ++o) {
+        const std::string body = (*objects)[o][1];
+        const auto members = tokens(body, member);
+        if (!members) {
             return std::nullopt;
         }
-        if (text[at] == ']') {
-            break;
-        }
-        if (text[at] != '{') {
-            return std::nullopt;
-        }
-        ++at;
         std::vector<std::string> names;
         std::vector<std::string> cells;
-        while (std::regex_search(text.cbegin() + long(at), text.cend(), m, key,
-                                 std::regex_constants::match_continuous)) {
+        for (const std::smatch& m : *members) {
             names.push_back(m[1]);
-            at += std::size_t(m.length(0));
-            if (!std::regex_search(text.cbegin() + long(at), text.cend(), m, value,
-                                   std::regex_constants::match_continuous)) {
-                return std::nullopt; // a nested object or a malformed value
-            }
-            std::string cell = m[1];
-            if (cell.front() == '"') {
-                // Only \" and \\ are undone: the tests' texts hold no other escapes.
-                std::string unquoted;
-                for (std::size_t i = 1; i + 1 < cell.size(); ++i) {
-                    i += cell[i] == '\\';
-                    unquoted += cell[i];
-                }
-                cell = unquoted;
-            }
-            cells.push_back(cell == "null" ? std::string() : cell);
-            at += std::size_t(m.length(0));
-            if (text[at] == ',') {
-                ++at;
-            }
+            cells.push_back(m[2] == "null" ? "" : unquoted(m[2], escaped));
         }
-        if (text[at] != '}') {
-            return std::nullopt;
-        }
-        ++at;
         if (records.empty()) {
-            header = names;
-            records.push_back(header);
+            records.push_back(names);
         }
-        if (names != header) {
+        if (names != records.front()) {
             return std::nullopt;
         }
         records.push_back(cells);
@@ -175,9 +136,9 @@ inline std::optional<TidyTable> readTidy(const std::string& text, TidyFormat for
         error = "not a table";
         return std::nullopt;
     }
-    static const std::regex name("^[A-Za-z0-9]+(_[a-z]+)*$");
-    TidyTable table;
-    table.columns = records->front();
+    static const std::regex name("[A-Za-z0-9]+(_[a-z]+)*");
+    static const std::regex number(R"(-?[0-9]+(\.[0-9]+)?([eE][-+]?[0-9]+)?)");
+    TidyTable table{records->front(), {}};
     for (const std::string& column : table.columns) {
         if (!std::regex_match(column, name)) {
             error = "column name \"" + column + "\"";
@@ -187,18 +148,19 @@ inline std::optional<TidyTable> readTidy(const std::string& text, TidyFormat for
     for (std::size_t r = 1; r < records->size(); ++r) {
         const std::vector<std::string>& fields = (*records)[r];
         if (fields.size() != table.columns.size()) {
-            error = "row " + std::to_string(r) + " has " + std::to_string(fields.size()) +
-                    " fields for " + std::to_string(table.columns.size()) + " columns";
+            error =
+                "row " + std::to_string(r) + " has " + std::to_string(fields.size()) + " fields";
             return std::nullopt;
         }
         auto& row = table.rows.emplace_back();
         for (std::size_t c = 0; c < fields.size(); ++c) {
             const bool isText = textColumns.count(table.columns[c]) != 0;
-            if (!fields[c].empty() && !isText && !tidy_detail::isNumber(fields[c])) {
+            if (!isText && !fields[c].empty() && !std::regex_match(fields[c], number)) {
                 error = table.columns[c] + " holds \"" + fields[c] + "\"";
                 return std::nullopt;
             }
-            row.push_back(fields[c].empty() && !isText ? std::nullopt : std::optional(fields[c]));
+            row[table.columns[c]] =
+                fields[c].empty() && !isText ? std::nullopt : std::optional(fields[c]);
         }
     }
     return table;

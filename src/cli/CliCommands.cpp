@@ -798,26 +798,26 @@ std::string jsonString(const std::string& text)
 
 std::string messageNumber(double value, int maxDecimals, int minDecimals)
 {
-    if (!std::isfinite(value)) {
+    // Beyond 1e15 a double has no decimals to round; its shortest text says it.
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15) {
         return jsonNumber(value);
     }
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", maxDecimals, value);
-    std::string text = buf;
-    if (const std::size_t point = text.find('.'); point != std::string::npos) {
+    const int written =
+        std::snprintf(buf, sizeof buf, "%.*f", std::clamp(maxDecimals, 0, 20), value);
+    std::string_view text(buf, static_cast<std::size_t>(std::clamp(written, 0, 63)));
+    if (const std::size_t point = text.find('.'); point != std::string_view::npos) {
         std::size_t keep = text.size();
-        while (keep > point + 1 + static_cast<std::size_t>(minDecimals) && text[keep - 1] == '0') {
+        while (keep > point + 1 + static_cast<std::size_t>(std::max(minDecimals, 0)) &&
+               text[keep - 1] == '0') {
             --keep;
         }
         if (keep == point + 1) {
             --keep; // no decimals left: no point either
         }
-        text.resize(keep);
+        text = text.substr(0, keep);
     }
-    if (text == "-0") {
-        text = "0";
-    }
-    return text;
+    return text == "-0" ? std::string("0") : std::string(text);
 }
 
 int usage(std::ostream& err, const std::string& message)

@@ -403,6 +403,13 @@ MainWindowController* Application::openPath(const QString& path, MainWindowContr
     if (replacing) {
         from->close();
     }
+    // A cut-off file opens with what it holds, but the user must know.
+    if (const auto& shortfall = window->document().m_shortRecording) {
+        appPrompts().alert("The document “" + QFileInfo(absolute).fileName().toStdString() +
+                               "” is shorter than its header says.",
+                           "The " + shortfall->text() + ". It was opened with what it holds.",
+                           "OK");
+    }
     return window;
 }
 

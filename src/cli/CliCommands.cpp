@@ -551,9 +551,7 @@ bool openDocument(const std::string& path, MyDocument& document, std::ostream& e
     }
     // A cut-off file is still worth analysing, but not without saying so.
     if (const auto& shortfall = document.m_shortRecording) {
-        err << "phonaxis-cli: \"" << path << "\": file holds "
-            << messageNumber(shortfall->heldSeconds, 2, 1) << " s of the "
-            << messageNumber(shortfall->declaredSeconds, 2, 1) << " s its header declares\n";
+        err << "phonaxis-cli: \"" << path << "\": " << shortfall->text() << "\n";
     }
     return true;
 }
@@ -794,30 +792,6 @@ std::string jsonString(const std::string& text)
     }
     out += '"';
     return out;
-}
-
-std::string messageNumber(double value, int maxDecimals, int minDecimals)
-{
-    // Beyond 1e15 a double has no decimals to round; its shortest text says it.
-    if (!std::isfinite(value) || std::fabs(value) >= 1e15) {
-        return jsonNumber(value);
-    }
-    char buf[64];
-    const int written =
-        std::snprintf(buf, sizeof buf, "%.*f", std::clamp(maxDecimals, 0, 20), value);
-    std::string_view text(buf, static_cast<std::size_t>(std::clamp(written, 0, 63)));
-    if (const std::size_t point = text.find('.'); point != std::string_view::npos) {
-        std::size_t keep = text.size();
-        while (keep > point + 1 + static_cast<std::size_t>(std::max(minDecimals, 0)) &&
-               text[keep - 1] == '0') {
-            --keep;
-        }
-        if (keep == point + 1) {
-            --keep; // no decimals left: no point either
-        }
-        text = text.substr(0, keep);
-    }
-    return text == "-0" ? std::string("0") : std::string(text);
 }
 
 int usage(std::ostream& err, const std::string& message)

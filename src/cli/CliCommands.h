@@ -2,6 +2,7 @@
 
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
+#include "document/NumberText.h"
 
 #include <iosfwd>
 #include <optional>
@@ -26,10 +27,6 @@ std::string jsonString(const std::string& text);
 
 // The shortest text that reads back as `value`; "null" when not finite.
 std::string jsonNumber(double value);
-
-// `value` for a message: rounded to `maxDecimals`, trailing zeros dropped
-// down to `minDecimals` (3499.9999999999995 -> "3500"; 2.0 at (2, 1) -> "2.0").
-std::string messageNumber(double value, int maxDecimals = 3, int minDecimals = 0);
 
 // "phonaxis-cli: MESSAGE" on `err`; kExitUsage (a wrong command line) or
 // kExitFailure (a file that cannot be read, analysed or written).

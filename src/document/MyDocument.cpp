@@ -2,6 +2,7 @@
 
 #include "document/Configuration.h"
 #include "document/FileIO.h"
+#include "document/NumberText.h"
 #include "document/RateSettings.h"
 
 #include <algorithm>
@@ -144,6 +145,12 @@ void MyDocument::recomputeIntensity(int index)
 }
 
 // --- opening -----------------------------------------------------------------
+
+std::string MyDocument::ShortRecording::text() const
+{
+    return "file holds " + messageNumber(heldSeconds, 2, 1) + " s of the " +
+           messageNumber(declaredSeconds, 2, 1) + " s its header declares";
+}
 
 bool MyDocument::readFromData(ByteView bytes, const std::string& /*typeName*/)
 {

@@ -226,6 +226,9 @@ public:
     struct ShortRecording {
         double heldSeconds = 0.0;
         double declaredSeconds = 0.0;
+
+        // "file holds 0.57 s of the 2.0 s its header declares"
+        std::string text() const;
     };
     std::optional<ShortRecording> m_shortRecording;
 

@@ -256,6 +256,23 @@ TEST_F(AppWindowTest, OpeningFromAnUntouchedUntitledWindowReplacesIt)
     EXPECT_EQ(names(), (QStringList{"second.wav", "Untitled", "first.wav"}));
 }
 
+// A WAV file cut short of what its header declares opens with what it
+// holds, and says so.
+TEST_F(AppWindowTest, ACutOffFileOpensWithWhatItHoldsAndSaysSo)
+{
+    const fs::path path = writeRecording(1, "cut.wav"); // 1 s of floats at 11025 Hz
+    fs::resize_file(path, fs::file_size(path) - 11025 * 2);
+    MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->document().getChannel(0).samples().size(), 5512u);
+    ASSERT_FALSE(prompts.alerts.empty());
+    EXPECT_EQ(prompts.alerts.back().title,
+              "The document “cut.wav” is shorter than its header says.");
+    EXPECT_EQ(prompts.alerts.back().message,
+              "The file holds 0.5 s of the 1.0 s its header declares. It was opened with what it "
+              "holds.");
+}
+
 TEST_F(AppWindowTest, StartupAlwaysLeavesADocumentWindowWithMenus)
 {
     const QString file = QString::fromStdString(writeRecording(1).string());

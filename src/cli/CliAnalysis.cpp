@@ -160,20 +160,23 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
 }
 
 // The records in the output the options ask for: the named table with
-// --table or --csv, JSON objects with the named fields of `named` beside
-// their values with --json, else the measurement-log format. `named` holds a
-// row per record.
-int print(const std::vector<LogRecord>& records, const Table& named, const Options& options,
-          std::ostream& out)
+// --table or --csv, JSON objects with the named fields beside their values
+// with --json, else the measurement-log format. `named` makes the table (a
+// row per record) only for the outputs that show it.
+int print(const std::vector<LogRecord>& records, const std::function<Table()>& named,
+          const Options& options, std::ostream& out)
 {
-    if (options.table) {
-        writeTsv(named, out);
-    } else if (options.csv) {
-        writeCsv(named, out);
-    } else if (options.json) {
-        writeLogJson(records, out, &named);
-    } else {
+    if (!options.table && !options.csv && !options.json) {
         writeLogText(records, out);
+        return kExitOk;
+    }
+    const Table table = named();
+    if (options.table) {
+        writeTsv(table, out);
+    } else if (options.csv) {
+        writeCsv(table, out);
+    } else {
+        writeLogJson(records, out, &table);
     }
     return kExitOk;
 }
@@ -466,7 +469,8 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     const std::vector<LogRecord> records =
         options.frame ? spectrum->frameLogRecords(session.displayName)
                       : std::vector<LogRecord>{spectrum->formantsLogRecord(session.displayName)};
-    return print(records, spectrumTable(records, options, session, index), options, out);
+    return print(
+        records, [&] { return spectrumTable(records, options, session, index); }, options, out);
 }
 
 int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& err)
@@ -560,17 +564,20 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
             SpectrogramLog::formantsSelection(session.displayName, result, input.startTime,
                                               input.stopTime, 0.0, spanMs, document.m_dLogStepSize);
     }
-    Table named = namedTable({"time_ms"});
-    for (const std::string& column : numberedColumns('F', kFormants)) {
-        named.columns.push_back(column);
-    }
-    for (const LogRecord& record : records) {
-        std::vector<Table::Cell>& row = addRow(named, session, index);
-        row.push_back(numberCell(record.values[0]));
-        for (int i = 1; i <= kFormants; ++i) {
-            row.push_back(formantCell(record.values[static_cast<std::size_t>(i)]));
+    const auto named = [&] {
+        Table table = namedTable({"time_ms"});
+        for (const std::string& column : numberedColumns('F', kFormants)) {
+            table.columns.push_back(column);
         }
-    }
+        for (const LogRecord& record : records) {
+            std::vector<Table::Cell>& row = addRow(table, session, index);
+            row.push_back(numberCell(record.values[0]));
+            for (int i = 1; i <= kFormants; ++i) {
+                row.push_back(formantCell(record.values[static_cast<std::size_t>(i)]));
+            }
+        }
+        return table;
+    };
     return print(records, named, options, out);
 }
 
@@ -621,9 +628,10 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
         }
     }
 #endif
-    return print(pitch->rangeLogRecords(session.displayName, fromMs, toMs, intensityAt),
-                 pitchTable(*pitch, *audio, index, session, fromMs, toMs, options.json), options,
-                 out);
+    return print(
+        pitch->rangeLogRecords(session.displayName, fromMs, toMs, intensityAt),
+        [&] { return pitchTable(*pitch, *audio, index, session, fromMs, toMs, options.json); },
+        options, out);
 }
 
 int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
@@ -647,16 +655,19 @@ int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
     const std::vector<LogRecord> records = eggCycleLogRecords(document, session.displayName, false);
     // The velocity track is in full scale per second; a quotient that could
     // not be measured is 0.
-    Table named = namedTable({"contact_ms", "decontact_ms", "next_contact_ms", "cq", "cq_hb",
-                              "cq_pm", "cq_ht", "peak_velocity_per_s", "peak_velocity_ms"});
-    for (const LogRecord& record : records) {
-        std::vector<Table::Cell>& row = addRow(named, session, *options.channel);
-        for (std::size_t v = 0; v < 9; ++v) {
-            const bool quotient = v >= 3 && v <= 6;
-            row.push_back(quotient ? cellIf(record.values[v] > 0.0, record.values[v])
-                                   : numberCell(record.values[v]));
+    const auto named = [&] {
+        Table table = namedTable({"contact_ms", "decontact_ms", "next_contact_ms", "cq", "cq_hb",
+                                  "cq_pm", "cq_ht", "peak_velocity_per_s", "peak_velocity_ms"});
+        for (const LogRecord& record : records) {
+            std::vector<Table::Cell>& row = addRow(table, session, *options.channel);
+            for (std::size_t v = 0; v < 9; ++v) {
+                const bool quotient = v >= 3 && v <= 6;
+                row.push_back(quotient ? cellIf(record.values[v] > 0.0, record.values[v])
+                                       : numberCell(record.values[v]));
+            }
         }
-    }
+        return table;
+    };
     return print(records, named, options, out);
 }
 

@@ -127,15 +127,12 @@ public:
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
         s_previousHandler = qInstallMessageHandler(&HeadlessGui::handleMessage);
-        m_filtering = true;
         m_application = std::make_unique<QGuiApplication>(s_argc, s_argv);
     }
     ~HeadlessGui()
     {
         m_application.reset();
-        if (m_filtering) {
-            qInstallMessageHandler(s_previousHandler);
-        }
+        qInstallMessageHandler(s_previousHandler);
     }
     HeadlessGui(const HeadlessGui&) = delete;
     HeadlessGui& operator=(const HeadlessGui&) = delete;
@@ -161,7 +158,6 @@ private:
     }
 
     static inline QtMessageHandler s_previousHandler = nullptr;
-    bool m_filtering = false;
     // The application keeps references to its arguments for its lifetime.
     static inline int s_argc = 1;
     static inline char s_name[] = "phonaxis-cli";

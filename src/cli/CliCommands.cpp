@@ -46,28 +46,40 @@ constexpr CommandHelp kCommandHelp[] = {
      "      writes IN (all channels, or channel N) as OUT, whole or from MS to MS:\n"
      "      a 32-bit float WAV file (.wav) or a native float file (.pmf)\n"},
     {"spectrum",
-     "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame] [--precise]\n"
+     "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame] [--classic]\n"
      "                        [--channel N] [--png OUT [--width W --height H]]\n"
      "      formants and bandwidths of the audio channel's (or channel N's) FFT/LPC\n"
-     "      spectrum at a time or averaged over a stretch; --frame gives the spectrum\n"
-     "      level per frequency; --png also draws the spectrum window's graph as OUT\n"
-     "      (.png, .tif/.tiff or .pdf)\n"},
+     "      spectrum at a time or over a stretch; --frame gives the spectrum level per\n"
+     "      frequency; --png also draws the spectrum window's graph as OUT (.png,\n"
+     "      .tif/.tiff or .pdf). Times: the FFT frames start at MS (every\n"
+     "      m_nFFTAverageStepSize ms over a stretch, averaged); the formants are those\n"
+     "      of a window centred on MS (on the stretch's middle), with --classic those\n"
+     "      of the LPC window that starts at MS (the mean of the stretch's first and\n"
+     "      last frames)\n"},
     {"spectrogram",
-     "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N] [--precise]\n"
+     "  phonaxis-cli spectrogram FILE [--from MS --to MS] [--columns N] [--rows N] [--classic]\n"
      "                           [--channel N] [--png OUT [--width W --height H]]\n"
      "      formant tracks of the audio channel (or channel N) every log step\n"
      "      (m_dLogStepSize ms), computed with N columns and rows (defaults: 1000\n"
      "      columns, 256 rows); a row holds only the formants inside the frequency\n"
      "      range shown (m_nSpecfrequencyRange); --png also draws the spectrogram\n"
      "      window's picture as OUT (.png, .tif/.tiff or .pdf), its image computed for\n"
-     "      the picture's own size\n"},
-    {"pitch", "  phonaxis-cli pitch FILE [--from MS --to MS] [--precise] [--channel N]\n"
+     "      the picture's own size. Times: a row at time T holds the formants of the\n"
+     "      image column T falls in, analysed in a window centred on the column's\n"
+     "      middle (--classic: the LPC window that starts where the column starts);\n"
+     "      for a track at a fixed step whatever the length, use formant-track\n"},
+    {"pitch", "  phonaxis-cli pitch FILE [--from MS --to MS] [--classic] [--channel N]\n"
               "                     [--png OUT [--width W --height H]]\n"
               "      time, pitch and intensity of every pitch frame of the audio channel\n"
               "      (or channel N); --png also draws the pitch window's graph (over MS to\n"
-              "      MS) as OUT (.png, .tif/.tiff or .pdf)\n"},
+              "      MS) as OUT (.png, .tif/.tiff or .pdf). Times: frame k is centred on\n"
+              "      k x m_dPitchStepSize ms (--classic: its window starts there; the log\n"
+              "      format then times it at k x the recording's length / the frame count);\n"
+              "      the intensity is that of the m_dIntensityWindowLengthMS window that\n"
+              "      starts at the row's time\n"},
     {"egg", "  phonaxis-cli egg FILE --channel N\n"
-            "      glottal cycles and closed quotients of EGG channel N\n"},
+            "      glottal cycles and closed quotients of EGG channel N; each row is timed\n"
+            "      by the cycle's own contact instants\n"},
     {"picture",
      "  phonaxis-cli picture FILE --out OUT [--from MS --to MS] [--width W --height H] [--fit]\n"
      "      the main view of FILE (whole, or from MS to MS) as OUT: .png, .tif/.tiff or\n"
@@ -133,10 +145,14 @@ constexpr OptionHelp kOptionHelp[] = {
     {"spectrum spectrogram pitch",
      "  --channel N        analyses channel N instead of the audio channel\n"},
     {"spectrum spectrogram pitch",
-     "  --precise          the precise analysis (m_bPreciseAnalysis): formants up to a\n"
-     "                     ceiling of m_dFormantCeiling Hz (5000; 5500 suits higher\n"
-     "                     voices), pitch refined below a sample and tracked without\n"
-     "                     octave jumps\n"},
+     "  --classic          the classic analyses: LPC formants of order\n"
+     "                     m_nLPCNumberofCoefficients (m_nSpecLPCNumberofCoefficients\n"
+     "                     in the spectrogram) and the cepstral pitch track\n"},
+    {"spectrum spectrogram pitch",
+     "  --precise          the precise analyses, the default (m_bPreciseAnalysis):\n"
+     "                     formants up to a ceiling of m_dFormantCeiling Hz (5000; 5500\n"
+     "                     suits higher voices), pitch refined below a sample and\n"
+     "                     tracked without octave jumps\n"},
 };
 
 // The columns of --table and --csv, per command.
@@ -149,8 +165,8 @@ constexpr CommandHelp kColumnHelp[] = {
     {"spectrogram", "  spectrogram: file, channel, time_ms, F1_hz .. F5_hz; a row holds only the\n"
                     "    formants inside the frequency range shown, the others are empty\n"},
     {"pitch", "  pitch: file, channel, time_ms, f0_hz (empty where unvoiced), intensity_dbfs;\n"
-              "    time_ms is k x m_dPitchStepSize: where the frame's window starts\n"
-              "    (cepstral) or its centre (--precise);\n"
+              "    time_ms is k x m_dPitchStepSize: the centre of the frame's window (its\n"
+              "    start with --classic);\n"
               "    intensity_dbfs: dB relative to full scale (a full-scale sine reads -3.01);\n"
               "    empty where the frame is digitally silent or m_bPitchDrawIntensity is off\n"},
     {"egg", "  egg: file, channel, contact_ms, decontact_ms, next_contact_ms (the cycle's\n"
@@ -293,6 +309,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"--frame", Takes::Nothing},
     {"--json", Takes::Nothing},
     {"--precise", Takes::Nothing},
+    {"--classic", Takes::Nothing},
     {"--plot-type", Takes::PlotType},
     {"--device", Takes::Path},
     {"--seconds", Takes::Seconds},
@@ -369,12 +386,13 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
         }
         options.given.push_back(arg);
         if (known->takes == Takes::Nothing) {
-            (arg == "--frame"   ? options.frame
-             : arg == "--json"  ? options.json
-             : arg == "--table" ? options.table
-             : arg == "--csv"   ? options.csv
-             : arg == "--box"   ? options.box
-                                : options.precise) = true;
+            (arg == "--frame"     ? options.frame
+             : arg == "--json"    ? options.json
+             : arg == "--table"   ? options.table
+             : arg == "--csv"     ? options.csv
+             : arg == "--box"     ? options.box
+             : arg == "--classic" ? options.classic
+                                  : options.precise) = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -505,13 +523,15 @@ std::vector<std::string_view> optionsOf(const std::string& command)
         {"settings", {"--config", "--set", "--json", "--save-config"}},
         {"spectrum",
          {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set", "--at",
-          "--from", "--to", "--frame", "--png", "--width", "--height", "--precise"}},
+          "--from", "--to", "--frame", "--png", "--width", "--height", "--precise",
+          "--classic"}},
         {"spectrogram",
          {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
-          "--from", "--to", "--columns", "--rows", "--png", "--width", "--height", "--precise"}},
+          "--from", "--to", "--columns", "--rows", "--png", "--width", "--height", "--precise",
+          "--classic"}},
         {"pitch",
          {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
-          "--from", "--to", "--png", "--width", "--height", "--precise"}},
+          "--from", "--to", "--png", "--width", "--height", "--precise", "--classic"}},
         {"egg", {"--aiff-channel", "--json", "--table", "--csv", "--config", "--set", "--channel"}},
         {"formants", {"--png", "--plot-type", "--width", "--height"}},
         {"play", {"--aiff-channel", "--from", "--to", "--device"}},
@@ -865,6 +885,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (int(options.json) + int(options.table) + int(options.csv) > 1) {
         return usage(err, "--json, --table and --csv each choose the output's form: give one");
+    }
+    if (options.precise && options.classic) {
+        return usage(err, "--classic and --precise each choose the analysis: give one");
     }
     if (command == "info") {
         return info(options, out, err);

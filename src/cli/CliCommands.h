@@ -66,7 +66,8 @@ struct Options {
     bool json = false;
     bool table = false;   // --table: a header of named columns, tab-separated rows
     bool csv = false;     // --csv: the same table as comma-separated values
-    bool precise = false; // --precise: the precise analysis mode
+    bool precise = false; // --precise: the precise analysis mode (the default)
+    bool classic = false; // --classic: the classic analyses
     int aiffChannel = 1;
 
     bool has(std::string_view option) const;

@@ -109,8 +109,8 @@ int applySettings(const Options& options, BatchDocument& batch, std::ostream& er
                                     ", which the analyses cannot work with");
         }
     }
-    if (options.precise) {
-        batch.document.m_bPreciseAnalysis = true;
+    if (options.precise || options.classic) {
+        batch.document.m_bPreciseAnalysis = options.precise;
     }
     for (const std::string& assignment : options.assignments) {
         const auto parts = splitAssignment(assignment);

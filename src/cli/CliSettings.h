@@ -15,7 +15,8 @@ struct BatchDocument;
 // `err`, and the run goes on. 0, or kExitUsage after a message.
 int checkAssignments(const Options& options, std::string_view command, std::ostream& err);
 
-// --config, --precise and then each --set, into a document already opened.
+// --config, --classic or --precise, and then each --set, into a document
+// already opened.
 // 0, or kExitFailure after a message.
 int applySettings(const Options& options, BatchDocument& batch, std::ostream& err);
 

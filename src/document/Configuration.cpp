@@ -743,6 +743,40 @@ void putRecordSettings(Configuration& record, const AppSettings& settings, bool 
 
 // --- user configurations -------------------------------------------------------
 
+namespace {
+
+// A record's ranges, applied window and LPC orders that are what its own
+// analysis rate gives were computed for that rate, not chosen: loaded for a
+// recording at another rate they would analyse it with another rate's model
+// (an order of 14 and a 5 kHz range on a 44.1 kHz file). Those follow the
+// recording's rate, as opening it does; a value the user chose (one that
+// differs from its rate's) stays.
+void followRecordingRate(const Configuration& record, MyDocument& document)
+{
+    const double savedRate = record.getDouble(off::kAnalysisSampleRate);
+    const double rate = document.m_dAnalysisSampleRate;
+    if (savedRate == rate || !(rate > 0.0) || !std::isfinite(rate)) {
+        return;
+    }
+    const bool savedRateUsable = savedRate > 0.0 && std::isfinite(savedRate);
+    const RateSettings saved = savedRateUsable ? rateSettingsFor(savedRate) : RateSettings{};
+    const RateSettings wanted = rateSettingsFor(rate);
+    const auto follow = [&](std::int32_t& value, std::int32_t savedDefault,
+                            std::int32_t rateDefault) {
+        if (!savedRateUsable || value == savedDefault) {
+            value = rateDefault;
+        }
+    };
+    follow(document.m_nFFTfrequencyRange, saved.frequencyRange, wanted.frequencyRange);
+    follow(document.m_nSpecfrequencyRange, saved.frequencyRange, wanted.frequencyRange);
+    follow(document.m_nFFTAppliedWindowLength, saved.appliedWindow, wanted.appliedWindow);
+    follow(document.m_nLPCNumberofCoefficients, saved.lpcOrder, wanted.lpcOrder);
+    follow(document.m_nSpecLPCNumberofCoefficients, saved.specLpcOrder, wanted.specLpcOrder);
+}
+
+} // namespace
+
+
 Configuration userConfiguration(const MyDocument& document, const AppSettings& settings)
 {
     Configuration record;
@@ -772,6 +806,9 @@ void applyUserConfiguration(const Configuration& record, MyDocument& document,
     const std::size_t first = document.m_bHaveData ? off::kDisplayFirst : off::kAnalysisSampleRate;
     readDocumentSettings(record, document, first, off::kGenericLast, false);
     readDocumentSettings(record, document, off::kCalibrationA3, off::kLogStepSize - 1, false);
+    if (document.m_bHaveData) {
+        followRecordingRate(record, document);
+    }
 }
 
 void fileSaveConfiguration(MyDocument& document, AppSettings& settings, Prompts& prompts)

@@ -234,7 +234,11 @@ Configuration userConfiguration(const MyDocument& document, const AppSettings& s
 // "External Hardware", else "Computer"); on/off, sample rate, filter rate and
 // gain of entries 0..16 (the launch minimum gains); window frames; and into
 // the document every setting from offset 1032 to 1732 and the calibration
-// and units of channels 0..15.
+// and units of channels 0..15. A document holding a recording keeps its own
+// analysis rate and length, and when the record was saved at another rate
+// each rate-dependent setting (ranges, applied window, LPC orders) that
+// holds its saved rate's value is computed for the recording's rate; one
+// the user chose stays.
 void applyUserConfiguration(const Configuration& record, MyDocument& document,
                             AppSettings& settings);
 

@@ -140,8 +140,12 @@ struct DocumentFields {
     // The precise analysis mode of the spectrum, spectrogram and pitch
     // analyses, and the formant ceiling it analyses formants up to (Hz;
     // 5,500 suits higher voices). Kept beside the configuration record, not
-    // in it, so that the record's layout does not change.
-    bool m_bPreciseAnalysis = false;
+    // in it, so that the record's layout does not change. The precise mode
+    // is a new document's: the classic analyses lose F1 of a high voice's
+    // /i/ and read a sine's pitch an octave and more off, so they are one
+    // choice away (the sheets' "Precise Analysis" box, --classic) rather
+    // than what a user gets without touching a setting.
+    bool m_bPreciseAnalysis = true;
     double m_dFormantCeiling = 5000.0;
 };
 

@@ -109,6 +109,8 @@ TEST_F(SpectrumWindowTest, WindowShowsAndLogsTheEnginesSpectrumAndKeepsItWhileTh
         SCOPED_TRACE(marker ? "marker" : "selection");
         MainWindowController* window = openVowel(place);
         ASSERT_NE(window, nullptr);
+        // The classic LPC formants of this flat-source vowel lie near its truth.
+        window->document().m_bPreciseAnalysis = false;
         std::vector<double> reports;
         window->setProgressDriver([&](double fraction) {
             reports.push_back(fraction);

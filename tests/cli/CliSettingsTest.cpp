@@ -65,7 +65,8 @@ TEST_F(CliSettingsTest, SaveConfigWritesWhatTheApplicationLoads)
 
     // An analysis with the file gives what it gives with the --set.
     const auto spectrum = [&](const std::string& option, const std::string& value) {
-        return runCli({"spectrum", path("vowel.wav"), "--at", "250", option, value}).out;
+        return runCli({"spectrum", path("vowel.wav"), "--at", "250", "--classic", option, value})
+            .out;
     };
     const std::string bySet = spectrum("--set", "m_nLPCNumberofCoefficients=12");
     EXPECT_NE(bySet, spectrum("--set", "m_nLPCNumberofCoefficients=14"));

@@ -188,7 +188,9 @@ TEST_F(CliTableTest, ChannelChoosesWhatTheAudioAnalysesRead)
     const std::string stereo = path("stereo.wav");
     EXPECT_EQ(voiced({"pitch", stereo}), 0.0); // the left channel is silent
     EXPECT_GT(voiced({"pitch", stereo, "--channel", "1"}), 0.8);
-    const TidyTable right = table({"spectrum", stereo, "--at", "250", "--channel", "1"});
+    // The classic LPC formants of this flat-source vowel lie near its truth.
+    const TidyTable right =
+        table({"spectrum", stereo, "--at", "250", "--channel", "1", "--classic"});
     EXPECT_EQ(right.numbers("channel").at(0), 1.0);
     const double truth = signals::kVowelA[0].frequencyHz;
     EXPECT_NEAR(right.numbers("F1_hz").at(0).value_or(0.0), truth, 0.06 * truth);

@@ -319,7 +319,7 @@ TEST_F(CliTest, EveryCommandAnswersHelpWithItsOwnTextAndVersion)
         {{"spectrum", "--help"}, "fft_rel_db"},
         {{"spectrogram", "--help"}, "inside the frequency"},
         {{"pitch", input(), "--help"},
-         "time_ms is k x m_dPitchStepSize: where the frame's window starts"},
+         "time_ms is k x m_dPitchStepSize: the centre of the frame's window"},
         {{"egg", "--help"}, "cq_ht"},
         {{"settings", "--help"}, "--save-config FILE"},
         {{"picture", "--bogus", "-h"}, "--fit"},

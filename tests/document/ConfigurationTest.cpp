@@ -16,6 +16,7 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <unistd.h>
@@ -655,6 +656,42 @@ TEST_F(ConfigurationTest, UserConfigurationRoundTripsThroughTheCommands)
     EXPECT_EQ(fresh.getChannel(2).GetUnit(), "normalized");
 }
 
+// A configuration carries the rate-dependent settings of the rate it was
+// saved at. Loaded for a recording at another rate, those that are what the
+// saved rate gives are computed for the recording's rate, as opening it
+// does; a value the user chose stays, and at the same rate nothing changes.
+TEST_F(ConfigurationTest, UserConfigurationOfAnotherRateFollowsTheRecordingsRate)
+{
+    const auto documentAt = [this](double rateHz) {
+        auto document = std::make_unique<MyDocument>(m_prompts, m_settings);
+        document->m_bHaveData = true;
+        document->m_dAnalysisSampleRate = rateHz;
+        document->recomputeRateDependentSettings(rateHz);
+        return document;
+    };
+    const auto saved = documentAt(22050.0);
+    saved->m_nLPCNumberofCoefficients = 12;
+    saved->m_nFFTWindowLength = 512;
+    const fs::path file = m_dir / "at22050.cfg";
+    ASSERT_TRUE(didEndSaveConfig(*saved, m_settings, m_prompts, file.string()));
+
+    const auto sameRate = documentAt(22050.0);
+    ASSERT_TRUE(loadUserConfiguration(*sameRate, m_settings, m_prompts, file.string()));
+    EXPECT_EQ(sameRate->m_nLPCNumberofCoefficients, 12);
+    EXPECT_EQ(sameRate->m_nSpecLPCNumberofCoefficients, 26);
+
+    const auto otherRate = documentAt(44100.0);
+    ASSERT_TRUE(loadUserConfiguration(*otherRate, m_settings, m_prompts, file.string()));
+    EXPECT_EQ(otherRate->m_dAnalysisSampleRate, 44100.0);
+    EXPECT_EQ(otherRate->m_nFFTWindowLength, 512);        // not rate-dependent: the file's
+    EXPECT_EQ(otherRate->m_nLPCNumberofCoefficients, 12); // the user's own
+    EXPECT_EQ(otherRate->m_nSpecLPCNumberofCoefficients, 48);
+    EXPECT_EQ(otherRate->m_nFFTfrequencyRange, 22000);
+    EXPECT_EQ(otherRate->m_nSpecfrequencyRange, 22000);
+    EXPECT_EQ(otherRate->m_nFFTAppliedWindowLength, 5);
+    EXPECT_TRUE(m_prompts.alerts.empty());
+}
+
 // Values the analyses cannot work with keep the document's own; the rest of
 // the file still counts. A user file names them, a new document says nothing.
 TEST_F(ConfigurationTest, DamagedValuesKeepTheDocumentsOwnAndTheRestLoads)
@@ -785,6 +822,7 @@ TEST_F(ConfigurationTest, PreciseModeIsKeptBesideTheRecordWithoutChangingAByteOf
 {
     MyDocument plain(m_prompts, m_settings);
     plain.m_bHaveData = true;
+    plain.m_bPreciseAnalysis = false;
     const fs::path plainFile = m_dir / "plain.cfg";
     ASSERT_TRUE(didEndSaveConfig(plain, m_settings, m_prompts, plainFile.string()));
 
@@ -835,16 +873,17 @@ TEST_F(ConfigurationTest, ApplicationSupplementFollowsTheApplicationRecord)
     const std::string beside = supplementPath(appConfig().string());
     ASSERT_TRUE(fs::exists(beside));
     DocumentFields edited;
-    edited.m_bPreciseAnalysis = true;
+    edited.m_bPreciseAnalysis = false;
     edited.m_dFormantCeiling = 6000.0;
     ASSERT_TRUE(writeSupplement(appConfig().string(), edited));
     MyDocument fresh(m_prompts, m_settings);
-    EXPECT_TRUE(fresh.m_bPreciseAnalysis);
+    EXPECT_FALSE(fresh.m_bPreciseAnalysis);
     EXPECT_EQ(fresh.m_dFormantCeiling, 6000.0);
 
+    // The launch writes the defaults again: the precise analyses.
     ASSERT_TRUE(ReadConfig(m_settings));
     MyDocument relaunched(m_prompts, m_settings);
-    EXPECT_FALSE(relaunched.m_bPreciseAnalysis);
+    EXPECT_TRUE(relaunched.m_bPreciseAnalysis);
 
     m_prompts.alertReplies = {1};
     EXPECT_TRUE(fileRevertToDefaultConfiguration(m_settings, m_prompts));

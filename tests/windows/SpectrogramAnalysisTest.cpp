@@ -282,6 +282,7 @@ TEST(Spectrogram, InputFromDocumentCopiesOnlyTheFramesOfTheAudioChannel)
     audio.m_dDurationStartFile = 1000.7, audio.m_dDurationStopFile = 2000.0;
     audio.m_dDurationStartTime = 100.07, audio.m_dDurationStopTime = 200.0;
     doc.m_nSpecWindowLength = 256, doc.m_nSpecLPCNumberofCoefficients = 10;
+    doc.m_bPreciseAnalysis = false; // the classic tracks' frames
 
     const SpectrogramInput in = SpectrogramInput::fromDocument(doc, true, 10, 50);
     EXPECT_EQ(in.offset, 1000.0);
@@ -326,6 +327,7 @@ TEST(Spectrogram, SnapshotIsBoundedByTheImageAndComputesAsTheWholeChannel)
         MyDocument doc{prompts, settings};
         loadAudio(doc, samples, 10000);
         doc.m_nSpecLPCNumberofCoefficients = 14;
+        doc.m_bPreciseAnalysis = false; // the classic tracks' frames
         MinMaxSummary summary;
         ASSERT_TRUE(summary.build(samples));
         const SpectrogramInput snapshot =

@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -71,6 +73,58 @@ TEST_F(CliSettingsTest, SaveConfigWritesWhatTheApplicationLoads)
     const std::string bySet = spectrum("--set", "m_nLPCNumberofCoefficients=12");
     EXPECT_NE(bySet, spectrum("--set", "m_nLPCNumberofCoefficients=14"));
     EXPECT_EQ(spectrum("--config", path("order12.cfg")), bySet);
+}
+
+// A configuration made at one rate analyses a file of another as that
+// file's own defaults do: its saved model (LPC order 14 and a 5 kHz range,
+// the defaults of 11,025 Hz) is not imposed on a 44.1 kHz file, whether it
+// was saved by phonaxis-cli or from a 22,050 Hz recording; a --set on the
+// analysis still wins.
+TEST_F(CliSettingsTest, ConfigurationOfAnotherRateGivesTheFilesOwnResults)
+{
+    const signals::Vowel vowel = signals::vowel({.rateHz = 44100.0});
+    test::ScriptedPrompts prompts;
+    const std::span<const float> channels[] = {vowel.samples};
+    const auto bytes = signals::waveFileBytes(vowel.rateHz, channels, prompts);
+    std::string error;
+    ASSERT_TRUE(bytes && writeFileAtomically(path("a44.wav"), *bytes, error)) << error;
+
+    ASSERT_EQ(runCli({"settings", "--save-config", path("plain.cfg")}).status, 0);
+    AppSettings settings;
+    MyDocument at22050(prompts, settings);
+    at22050.m_bHaveData = true;
+    at22050.m_dAnalysisSampleRate = 22050.0;
+    at22050.recomputeRateDependentSettings(22050.0);
+    at22050.m_bPreciseAnalysis = false;
+    ASSERT_TRUE(didEndSaveConfig(at22050, settings, prompts, path("at22050.cfg")));
+
+    const std::vector<std::vector<std::string>> analyses = {
+        {"spectrum", path("a44.wav"), "--at", "300", "--classic"},
+        {"spectrum", path("a44.wav"), "--at", "300"},
+        {"spectrogram", path("a44.wav"), "--classic", "--columns", "200"},
+        {"pitch", path("a44.wav"), "--classic"},
+    };
+    for (const std::vector<std::string>& analysis : analyses) {
+        SCOPED_TRACE(analysis[0] + " " + analysis.back());
+        const CliResult own = runCli(analysis);
+        ASSERT_EQ(own.status, 0) << own.err;
+        for (const char* config : {"plain.cfg", "at22050.cfg"}) {
+            std::vector<std::string> args = analysis;
+            args.insert(args.end(), {"--config", path(config), "--classic"});
+            if (std::find(analysis.begin(), analysis.end(), "--classic") == analysis.end()) {
+                args.back() = "--precise";
+            }
+            EXPECT_EQ(runCli(args).out, own.out) << config;
+        }
+    }
+    // What --set asks for is what is used.
+    const std::vector<std::string> spectrum = {"spectrum", path("a44.wav"), "--at", "300",
+                                               "--classic", "--set",
+                                               "m_nLPCNumberofCoefficients=14"};
+    std::vector<std::string> withConfig = spectrum;
+    withConfig.insert(withConfig.end(), {"--config", path("plain.cfg")});
+    EXPECT_EQ(runCli(withConfig).out, runCli(spectrum).out);
+    EXPECT_NE(runCli(spectrum).out, runCli(analyses[0]).out);
 }
 
 TEST_F(CliSettingsTest, SaveConfigTellsWhatTheFileDoesNotKeep)

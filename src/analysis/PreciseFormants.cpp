@@ -211,6 +211,7 @@ bool PreciseFormants::resampleAround(std::span<const Sample> samples, std::int64
 
 PreciseFormantSet PreciseFormants::formantsOfFrame()
 {
+    m_bHaveModel = false;
     // Pre-emphasis and the window.
     const double alpha = std::exp(-2.0 * kPi * kPreEmphasisFromHz / m_dAnalysisRate);
     const auto n = static_cast<std::size_t>(m_nFrame);
@@ -259,8 +260,30 @@ PreciseFormantSet PreciseFormants::formantsOfFrame()
     if (!precise::polynomialRoots(std::span(a).first(order + 1), std::span(roots).first(order))) {
         return {};
     }
+    m_predictor = a;
+    m_bHaveModel = true;
     return precise::formantsFromRoots(roots, m_dAnalysisRate, kEdgeMarginHz,
                                       ceilingHz() - kEdgeMarginHz);
+}
+
+double PreciseFormants::envelopeDb(double frequencyHz) const
+{
+    if (!m_bHaveModel || !(frequencyHz >= 0.0) || !(frequencyHz <= ceilingHz())) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    // 1/|A|² of the predictor, divided by |1 − α·e^(−jω)|², the pre-emphasis.
+    const double omega = 2.0 * kPi * frequencyHz / m_dAnalysisRate;
+    Complex predictor = 0.0;
+    for (int k = 0; k <= m_nOrder; ++k) {
+        predictor += m_predictor[static_cast<std::size_t>(k)] * std::polar(1.0, -omega * k);
+    }
+    const double alpha = std::exp(-2.0 * kPi * kPreEmphasisFromHz / m_dAnalysisRate);
+    const Complex emphasis = 1.0 - alpha * std::polar(1.0, -omega);
+    // (A pole on the unit circle at this very frequency gives the highest
+    // level a double holds rather than an infinity.)
+    const double power =
+        std::max(std::norm(predictor) * std::norm(emphasis), std::numeric_limits<double>::min());
+    return -10.0 * std::log10(power);
 }
 
 // --- roots -----------------------------------------------------------------------

@@ -49,6 +49,7 @@ public:
     static constexpr int kFormants = PreciseFormantSet::kMaxFormants;
     static constexpr int kOrder = 2 * kFormants;
     static constexpr double kWindowMs = 50.0; // the Gaussian window's full length
+    static constexpr double kEffectiveWindowMs = 25.0; // the length it weighs, about
     static constexpr double kPreEmphasisFromHz = 50.0;
     static constexpr double kEdgeMarginHz = 50.0; // formants lie this far inside 0 … ceiling
     static constexpr double kMinCeilingHz = 500.0;
@@ -71,6 +72,18 @@ public:
     // Channel samples either side of an analysis centre that one analysis
     // reads: a neighbourhood of centre ± reach() holds everything it needs.
     std::int64_t reach() const { return m_nReach; }
+
+    // The predictor order: kOrder, or fewer poles when the channel's own
+    // half rate lies below the ceiling asked for (two per formant that fits).
+    int order() const { return m_nOrder; }
+
+    // The model's level at `frequencyHz` (0 … ceilingHz()), in dB of an
+    // arbitrary zero, as the last analyse() that found formants left it:
+    // the all-pole envelope of the pre-emphasised frame with the
+    // pre-emphasis taken off again, so that it lies over the plain
+    // spectrum's shape. NaN when there is no model or the frequency lies
+    // outside the band it describes.
+    double envelopeDb(double frequencyHz) const;
 
     // The formants at channel position `centre` (samples, fractional
     // allowed). `samples` holds channel samples first … first + size − 1;
@@ -97,6 +110,8 @@ private:
     std::vector<double> m_frame;   // resampled: one sample before the window, then the window
     std::vector<double> m_forward; // Burg's prediction errors
     std::vector<double> m_backward;
+    std::array<double, kOrder + 1> m_predictor{}; // 1, a1 … of the last model
+    bool m_bHaveModel = false;
 };
 
 // The root finding and formant choice of the analysis, for its tests.

@@ -254,7 +254,10 @@ Table spectrumTable(const std::vector<LogRecord>& records, const Options& option
         columns = {"from_ms", "to_ms"};
         place = {numberCell(options.fromMs.value_or(0.0)), numberCell(options.toMs.value_or(0.0))};
     }
-    const bool withLpc = !records.empty() && records.front().count > 2;
+    // A precise model's envelope ends at its ceiling: the records above it
+    // carry no LPC level, and their cell stays empty.
+    const bool withLpc = std::any_of(records.begin(), records.end(),
+                                     [](const LogRecord& record) { return record.count > 2; });
     if (options.frame) {
         columns.insert(columns.end(), {"frequency_hz", "fft_rel_db"});
         if (withLpc) {
@@ -281,6 +284,7 @@ Table spectrumTable(const std::vector<LogRecord>& records, const Options& option
                 row.push_back(formant > 0.0 ? formantCell(value) : Table::Cell{});
             }
         }
+        row.resize(table.columns.size());
     }
     return table;
 }

@@ -78,14 +78,17 @@ private:
 };
 
 void drawCurve(QPainter& painter, const Rect& graph, std::span<const double> levels,
-               const LevelScale& scale, const QPen& pen)
+               int displayPoints, const LevelScale& scale, const QPen& pen)
 {
-    const int points = static_cast<int>(levels.size());
+    // A curve may cover only the first display points (a precise model's
+    // envelope ends at its ceiling): points lie where their frequency is.
+    const int points = static_cast<int>(std::min<std::size_t>(
+        levels.size(), static_cast<std::size_t>(std::max(displayPoints, 0))));
     QPolygon line;
     line.reserve(points);
     line << QPoint(graph.left, graph.bottom);
     for (int j = kFirstDrawnPoint; j < points; ++j) {
-        line << QPoint(spectrumPointX(graph, j, points),
+        line << QPoint(spectrumPointX(graph, j, displayPoints),
                        scale.y(levels[static_cast<std::size_t>(j)]));
     }
     painter.setPen(pen);
@@ -198,14 +201,17 @@ void drawSpectrumGraph(QPainter& painter, QSize viewSizePx, const SpectrumAnalys
     }
     const LevelScale scale(graph, analysis, style);
     if (scale.usable()) {
-        drawCurve(painter, graph, spectrum, scale,
+        drawCurve(painter, graph, spectrum, analysis.displayPoints(), scale,
                   QPen(toQColor(style.m_bFFTColor ? kSpectrumColor : RGBColor{}), 1.0));
         if (analysis.m_parameters.m_bFFTDrawLPC && !analysis.envelope().empty()) {
-            drawCurve(painter, graph, analysis.envelope(), scale,
+            drawCurve(painter, graph, analysis.envelope(), analysis.displayPoints(), scale,
                       QPen(toQColor(style.m_bFFTColor ? kEnvelopeColor : RGBColor{}), 2.0));
         }
     }
-    drawFormantText(painter, graph, analysis.formantText());
+    // The graph says which analysis its formants and envelope are.
+    const std::string formants = analysis.formantText();
+    drawFormantText(painter, graph,
+                    analysis.analysisCaption() + (formants.empty() ? "" : "\n" + formants));
     if (analysis.m_bHaveMarker && analysis.m_dFreqfactor > 0.0) {
         const auto j =
             static_cast<int>(std::lround(analysis.m_dMarkerFreqValue / analysis.m_dFreqfactor));

@@ -59,6 +59,33 @@ std::int64_t lpcWindowFor(int order, double sampleRate)
     return static_cast<std::int64_t>(order * sampleRate / 1000.0);
 }
 
+// The window's info fields for a start with `p` at `sampleRate` (a rate
+// the start has accepted).
+std::vector<SpectrumAnalysis::InfoField> infoFieldsFor(const SpectrumParameters& p,
+                                                       double sampleRate)
+{
+    const int rate = static_cast<int>(sampleRate);
+    std::vector<SpectrumAnalysis::InfoField> fields = {
+        {"Analysis", "analysis", p.m_bPreciseAnalysis ? "Precise" : "Classic"},
+        {"Sample rate (Hz)", "sampleRate", formattedInt(rate)},
+        {"Bandwidth (Hz)", "bandwidth", formattedInt(rate / p.m_nFFTWindLength)},
+        {"FFT points", "fftPoints", formattedInt(p.m_nFFTWindLength)}};
+    if (!p.m_bPreciseAnalysis) {
+        fields.push_back({"LPC order", "lpcOrder", formattedInt(p.m_nLPCNumCoeff)});
+    }
+    fields.push_back({"Window (ms)", "windowMs", formattedInt(p.m_nFFTWindowLengthMS)});
+    fields.push_back({"Step (ms)", "stepMs", formattedInt(p.m_nAverageStepSize)});
+    if (p.m_bPreciseAnalysis) {
+        const PreciseFormants model(sampleRate, p.m_dFormantCeiling);
+        fields.push_back({"Formant ceiling (Hz)", "formantCeiling",
+                          formattedInt(static_cast<int>(std::lround(model.ceilingHz())))});
+        fields.push_back({"Formant order", "formantOrder", formattedInt(model.order())});
+        fields.push_back({"Formant window (ms)", "formantWindowMs",
+                          formattedInt(static_cast<int>(PreciseFormants::kEffectiveWindowMs))});
+    }
+    return fields;
+}
+
 } // namespace
 
 SpectrumParameters SpectrumParameters::fromDocument(const DocumentFields& document)
@@ -145,13 +172,7 @@ SpectrumStart SpectrumAnalysis::PerformFFTLPC(std::span<const float> samples, do
         return SpectrumStart::Declined;
     }
     const SpectrumParameters& p = parameters;
-    const int rate = static_cast<int>(sampleRate);
-    m_infoTexts = {formattedInt(rate),
-                   formattedInt(rate / p.m_nFFTWindLength),
-                   formattedInt(p.m_nFFTWindLength),
-                   formattedInt(p.m_nLPCNumCoeff),
-                   formattedInt(p.m_nFFTWindowLengthMS),
-                   formattedInt(p.m_nAverageStepSize)};
+    m_infoFields = infoFieldsFor(p, sampleRate);
     if (p.m_nFFTfreqRange > allowedRangeHz(sampleRate)) {
         // The previous result stays as it was, so its readouts and log
         // entries keep matching the spectrum they were computed from.
@@ -193,7 +214,7 @@ SpectrumStart SpectrumAnalysis::PerformFFTLPC(std::span<const float> samples, do
     if (!next.m_bHaveFFT || next.m_bRecalculate) {
         return SpectrumStart::Declined;
     }
-    next.m_infoTexts = m_infoTexts;
+    next.m_infoFields = m_infoFields;
     *this = std::move(next);
     return SpectrumStart::Computed;
 }
@@ -268,7 +289,7 @@ void SpectrumAnalysis::DoFFTLPC(const WorkProgress& progress)
         // and the envelope is the last frame's: the frames between are not
         // analysed by LPC at all, which at a high order over a long stretch
         // was nearly all of the work and changed nothing that is shown.
-        if (k == 0) {
+        if (k == 0 && !m_parameters.m_bPreciseAnalysis) {
             PerformLPC();
             m_dFirstFormat = m_dFormat;
             m_dFirstBandWidth = m_dBandWidth;
@@ -284,7 +305,7 @@ void SpectrumAnalysis::DoFFTLPC(const WorkProgress& progress)
             break;
         }
     }
-    if (m_nFramesAnalysed > 1) {
+    if (m_nFramesAnalysed > 1 && !m_parameters.m_bPreciseAnalysis) {
         // The frame buffer and the spectrum's peak are still the last frame's.
         PerformLPC();
         // A slot without a formant holds -1.0 and is averaged as it is.
@@ -388,6 +409,7 @@ void SpectrumAnalysis::PerformLPC()
         m_hdLPCfileSmoothed[i] = high - m_hdLPCfileSmoothed[i] + lift;
     }
     m_dLPCMAX = m_dFFTMAX;
+    m_nEnvelopePoints = m_nDisplayRange;
     m_bHaveLPC = true;
 }
 
@@ -407,6 +429,34 @@ void SpectrumAnalysis::takePreciseFormants()
         m_dBandWidth[static_cast<std::size_t>(i)] = found.bandwidthHz[static_cast<std::size_t>(i)];
     }
     m_bHaveFormants = true;
+
+    // The model's envelope over the display points it describes (up to its
+    // ceiling), lifted so that its peak meets the spectrum's as the LPC
+    // envelope's does. Silence leaves no model and no envelope.
+    m_bHaveLPC = false;
+    m_nEnvelopePoints = 0;
+    const int points = std::min(
+        m_nDisplayRange, static_cast<int>(std::floor(analysis.ceilingHz() / m_dFreqfactor)) + 1);
+    if (points <= 0 || m_hdLPCfileSmoothed.size() < static_cast<std::size_t>(points)) {
+        return;
+    }
+    double high = -kEnvelopeSearchStart;
+    for (int j = 0; j < points; ++j) {
+        const double level = analysis.envelopeDb(j * m_dFreqfactor);
+        if (!std::isfinite(level)) {
+            return;
+        }
+        m_hdLPCfileSmoothed[static_cast<std::size_t>(j)] = level;
+        high = std::max(high, level);
+    }
+    const double lift = m_dFFTMAX - high;
+    for (int j = 0; j < points; ++j) {
+        m_hdLPCfileSmoothed[static_cast<std::size_t>(j)] += lift;
+    }
+    m_dLPCMIN = 0.0;
+    m_dLPCMAX = m_dFFTMAX;
+    m_nEnvelopePoints = points;
+    m_bHaveLPC = true;
 }
 
 // --- results ----------------------------------------------------------------------
@@ -426,15 +476,21 @@ std::span<const double> SpectrumAnalysis::envelope() const
         return {};
     }
     return std::span<const double>(m_hdLPCfileSmoothed)
-        .first(static_cast<std::size_t>(m_nDisplayRange));
+        .first(static_cast<std::size_t>(std::clamp(m_nEnvelopePoints, 0, m_nDisplayRange)));
 }
 
-std::array<std::string, 6> SpectrumAnalysis::infoTexts() const
+std::vector<SpectrumAnalysis::InfoField> SpectrumAnalysis::infoFields() const
 {
-    return m_infoTexts;
+    return m_infoFields;
 }
 
 // --- readouts and marker ------------------------------------------------------------
+
+bool SpectrumAnalysis::envelopeCovers(double frequencyHz) const
+{
+    const double j = frequencyHz / m_dFreqfactor;
+    return j >= 0.0 && j < static_cast<double>(envelope().size());
+}
 
 bool SpectrumAnalysis::haveSpectrumAt(int j) const
 {
@@ -521,6 +577,16 @@ std::string SpectrumAnalysis::formantText() const
     return text;
 }
 
+std::string SpectrumAnalysis::analysisCaption() const
+{
+    if (m_parameters.m_bPreciseAnalysis) {
+        const PreciseFormants model(m_dSampleRate, m_parameters.m_dFormantCeiling);
+        return "Precise analysis: formants up to " +
+               formattedInt(static_cast<int>(std::lround(model.ceilingHz()))) + " Hz";
+    }
+    return "Classic analysis: LPC order " + formattedInt(m_parameters.m_nLPCNumCoeff);
+}
+
 // --- log entries --------------------------------------------------------------------
 
 bool SpectrumAnalysis::canLogMarker(bool logWindowVisible) const
@@ -542,7 +608,10 @@ LogRecord SpectrumAnalysis::markerLogRecord(const std::string& displayName) cons
 {
     LogRecord record;
     record.name = displayName;
-    const bool withLpc = m_parameters.m_bFFTDrawLPC;
+    // Beyond the band a precise model describes there is no envelope level:
+    // the record is then the one without it rather than a made-up level.
+    const bool withLpc = m_parameters.m_bFFTDrawLPC &&
+                         (!m_parameters.m_bPreciseAnalysis || envelopeCovers(m_dMarkerFreqValue));
     record.definition = withLpc ? kMarkerHeaderWithLpc : kMarkerHeader;
     record.append(m_dMarkerFreqValue);
     record.append(m_dMarkerFFTdBValue);
@@ -575,12 +644,14 @@ std::vector<LogRecord> SpectrumAnalysis::frameLogRecords(const std::string& disp
     if (spectrum().empty() || interval <= 0) {
         return records;
     }
-    const bool withLpc = m_parameters.m_bFFTDrawLPC;
     for (std::int64_t f = 0; f < m_parameters.m_nFFTfreqRange; f += interval) {
         const int j = static_cast<int>(static_cast<double>(f) / m_dFreqfactor);
         if (!haveSpectrumAt(j)) {
             break;
         }
+        const bool withLpc =
+            m_parameters.m_bFFTDrawLPC &&
+            (!m_parameters.m_bPreciseAnalysis || envelopeCovers(static_cast<double>(f)));
         LogRecord record;
         record.name = displayName;
         record.definition = withLpc ? kMarkerHeaderWithLpc : kMarkerHeader;

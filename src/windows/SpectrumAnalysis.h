@@ -24,7 +24,7 @@ struct SpectrumParameters {
     bool m_bFFTAbsolute = false;    // absolute levels (else relative to the peak)
     bool m_bFFTDrawLPC = true;      // the LPC envelope is drawn and logged
     int m_nFFTFrameInterval = 10;   // frequency step of the frame log entry, Hz
-    bool m_bPreciseAnalysis = false; // precise formants (the LPC envelope stays as it is)
+    bool m_bPreciseAnalysis = false; // precise formants and their model's envelope
     double m_dFormantCeiling = 5000.0; // Hz, the precise formants' ceiling
 
     static SpectrumParameters fromDocument(const DocumentFields& document);
@@ -49,8 +49,9 @@ enum class SpectrumStart {
 // spectrum of the audio channel from a start to a stop sample, the LPC
 // envelope and the first five formants with their bandwidths, the readouts,
 // the marker and the three log entries. The window only displays it. With
-// m_bPreciseAnalysis the formants and bandwidths are the precise analysis's
-// (PreciseFormants, at the middle of the stretch); everything else stays.
+// m_bPreciseAnalysis the formants, their bandwidths and the envelope are the
+// precise analysis's (PreciseFormants, at the middle of the stretch) and no
+// LPC of the classic order is computed; the FFT spectrum stays as it is.
 //
 // One object per window; it is used from one thread at a time (the
 // analysis library's work storage is per thread, so spectra may be computed
@@ -97,8 +98,9 @@ public:
     // One frame's spectrum / envelope and formants, from the frame buffer.
     void PerformFFT();
     void PerformLPC();
-    // With m_bPreciseAnalysis: replaces the formants and bandwidths by the
-    // precise analysis at the middle of the stretch (−1 in empty slots).
+    // With m_bPreciseAnalysis: the formants and bandwidths of the precise
+    // analysis at the middle of the stretch (−1 in empty slots) and its
+    // model's envelope up to its ceiling, lifted as the LPC envelope is.
     void takePreciseFormants();
 
     // --- results ----------------------------------------------------------------
@@ -107,15 +109,27 @@ public:
     // shifted so that its minimum is 0 (m_dFFTMIN = 0, m_dFFTMAX = its range).
     std::span<const double> spectrum() const;
     // The LPC envelope of the last frame over the display points, lifted so
-    // that its peak meets the spectrum's (m_dLPCMAX = m_dFFTMAX).
+    // that its peak meets the spectrum's (m_dLPCMAX = m_dFFTMAX). With
+    // m_bPreciseAnalysis it is the precise formants' model, which describes
+    // the band up to its ceiling only: the display points up to there.
     std::span<const double> envelope() const;
     int displayPoints() const { return m_nDisplayRange; }
     // Frames the last start analysed.
     int framesAnalysed() const { return m_nFramesAnalysed; }
 
-    // Info fields: sample rate, analysis bandwidth rate/N, N, LPC order,
-    // applied window (ms), average step (ms), each "%d".
-    std::array<std::string, 6> infoTexts() const;
+    // One info field of the window: its label, its widget's name and its text.
+    struct InfoField {
+        std::string label;
+        std::string name;
+        std::string text;
+    };
+    // The info fields of the last start, each value "%d": the analysis
+    // ("Classic" or "Precise"), sample rate, analysis bandwidth rate/N, N;
+    // then for the classic analysis the LPC order, the applied window (ms)
+    // and the average step (ms); for the precise one the applied window and
+    // step, and the formant model: its ceiling (Hz; half the rate when that
+    // is lower), its order and its window (ms).
+    std::vector<InfoField> infoFields() const;
 
     // --- readouts and marker ------------------------------------------------------
 
@@ -135,6 +149,9 @@ public:
     void setMarker(bool insideGraph, int j);
     // "Formants = \t%7.1f…\nBandwidths = \t%7.1f…"; empty without formants.
     std::string formantText() const;
+    // Which analysis the formants and envelope are, for the graph: "Precise
+    // analysis: formants up to C Hz" or "Classic analysis: LPC order P".
+    std::string analysisCaption() const;
 
     // --- log entries ------------------------------------------------------------------
 
@@ -194,9 +211,12 @@ private:
     double spectrumLevel(int j) const;
     double envelopeLevel(int j) const;
     bool haveSpectrumAt(int j) const;
+    // Whether the envelope has a level at `frequencyHz`.
+    bool envelopeCovers(double frequencyHz) const;
 
     std::span<const float> m_samples;  // valid during PerformFFTLPC only
-    std::array<std::string, 6> m_infoTexts; // the info fields of the last start
+    std::vector<InfoField> m_infoFields; // the info fields of the last start
+    int m_nEnvelopePoints = 0;           // display points the envelope covers
     std::array<double, kFormantSlots> m_dFirstFormat{};    // frame 0's formants
     std::array<double, kFormantSlots> m_dFirstBandWidth{}; // and bandwidths
     std::vector<double> m_hdInputfile;       // one frame

@@ -53,6 +53,7 @@ namespace fs = std::filesystem;
 using test::moveTo;
 using test::oneDecimal;
 using test::text;
+using test::settledThreadCount;
 using test::threadCount;
 using test::waitFor;
 
@@ -381,7 +382,7 @@ TEST_F(SpectrogramWindowTest, CancelOrCloseWhileComputingLeavesNoImageAndNoThrea
     EXPECT_FALSE(spectrogram->computing());
     EXPECT_EQ(spectrogram->result(), nullptr);
     EXPECT_FALSE(cancel->isVisible());
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(settledThreadCount(before), before);
 
     SpectrogramWindowController* closing = open(*window);
     ASSERT_NE(closing, nullptr);
@@ -389,13 +390,13 @@ TEST_F(SpectrogramWindowTest, CancelOrCloseWhileComputingLeavesNoImageAndNoThrea
     closing->action("performClose:")->trigger();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(window->analysisWindows().size(), 1); // the cancelled one
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(settledThreadCount(before), before);
 
     // Closing the document while one computes closes it too.
     ASSERT_NE(open(*window), nullptr);
     window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(settledThreadCount(before), before);
 }
 
 // While the worker runs, the picture fills with the columns finished so far

@@ -136,9 +136,13 @@ TEST_F(SpectrumWindowTest, WindowShowsAndLogsTheEnginesSpectrumAndKeepsItWhileTh
         EXPECT_EQ(copied(view->analysis().spectrum()), copied(direct.spectrum()));
         EXPECT_EQ(view->accessibleDescription().toStdString(), direct.formantText());
         EXPECT_NEAR(view->analysis().m_dFormat[0], 730.0, 60.0);
-        for (int i = 0; i < 6; ++i) {
-            EXPECT_EQ(fft->infoText(i).toStdString(), direct.infoTexts()[std::size_t(i)]) << i;
+        const auto fields = direct.infoFields();
+        ASSERT_EQ(fields.size(), 7u);
+        for (int i = 0; i < 7; ++i) {
+            EXPECT_EQ(fft->infoText(i).toStdString(), fields[std::size_t(i)].text) << i;
         }
+        EXPECT_EQ(fft->infoText("analysis"), "Classic");
+        EXPECT_EQ(fft->infoText("lpcOrder"), "14");
 
         // The recording is cut away entirely (its samples freed) and the
         // window resized: the spectrum stays, the graph follows the size.

@@ -24,6 +24,20 @@ inline std::ptrdiff_t threadCount()
     return std::distance(begin(tasks), end(tasks));
 }
 
+// The thread count once it has come down to `expected`, or after two
+// seconds: a joined thread may stay listed for a moment while the kernel
+// reaps it.
+inline std::ptrdiff_t settledThreadCount(std::ptrdiff_t expected)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::ptrdiff_t count = threadCount();
+    while (count > expected && std::chrono::steady_clock::now() < deadline) {
+        QThread::msleep(5);
+        count = threadCount();
+    }
+    return count;
+}
+
 // Runs the event loop until `done` or a minute has passed.
 template <typename Done> bool waitFor(Done done)
 {

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 namespace phonaxis {
@@ -20,6 +22,20 @@ std::ptrdiff_t threadCount()
 {
     const std::filesystem::directory_iterator tasks("/proc/self/task");
     return std::distance(begin(tasks), end(tasks));
+}
+
+// The thread count once it has come down to `expected`, or after two
+// seconds: a joined thread may stay listed for a moment while the kernel
+// reaps it.
+std::ptrdiff_t settledThreadCount(std::ptrdiff_t expected)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::ptrdiff_t count = threadCount();
+    while (count > expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        count = threadCount();
+    }
+    return count;
 }
 
 TEST(PitchWorker, TrackIsTheSingleThreadedOneOnItsOwnCopy)
@@ -82,11 +98,11 @@ TEST(PitchWorker, CancelledDestroyedOrDeclinedWorkLeavesNoTrackAndNoThread)
         EXPECT_EQ(worker.take(), nullptr);
         EXPECT_EQ(worker.outcome(), PitchWorker::Outcome::Cancelled);
     }
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(settledThreadCount(before), before);
     {
         PitchWorker busy(channel, 0, {}, true, 2); // destroyed while it computes
     }
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(settledThreadCount(before), before);
 
     // A step shorter than one sample (1/16 ms) gives no track.
     PitchParameters tooFine;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace phonaxis {
@@ -70,6 +71,62 @@ TEST(SpectrumAnalysis, FramesContinueWhileTheFrameEndsBeforeTheStop)
     }
 }
 
+// The precise analysis names its model in the info fields (ceiling, order
+// and window, and no classic LPC order) and draws that model's envelope: up
+// to the ceiling only, with its peaks at the formants it reports; above the
+// ceiling a frame record carries no envelope level. The ceiling is half the
+// rate where that is lower, with fewer poles.
+TEST(SpectrumAnalysis, PreciseSpectrumShowsItsModelUpToTheCeiling)
+{
+    struct Case {
+        double rateHz;
+        std::vector<std::string> model; // ceiling, order, window
+    };
+    for (const Case& c : {Case{22050.0, {"5000", "10", "25"}}, Case{8000.0, {"4000", "8", "25"}}}) {
+        SCOPED_TRACE(c.rateHz);
+        const signals::Vowel vowel = signals::vowel(
+            {.rateHz = c.rateHz, .shape = signals::PulseShape::GlottalFlowDerivative});
+        Start s{.p = defaultsFor(c.rateHz), .from = 0.25 * c.rateHz, .to = 0.25 * c.rateHz,
+                .rate = c.rateHz, .x = vowel.samples};
+        s.p.m_bPreciseAnalysis = true;
+        SpectrumAnalysis a;
+        ASSERT_EQ(s.run(a), SpectrumStart::Computed);
+        std::vector<std::string> names;
+        std::vector<std::string> model;
+        for (const SpectrumAnalysis::InfoField& field : a.infoFields()) {
+            names.push_back(field.name);
+            if (field.name.starts_with("formant")) {
+                model.push_back(field.text);
+            }
+        }
+        EXPECT_EQ(a.infoFields().front().text, "Precise");
+        EXPECT_EQ(std::count(names.begin(), names.end(), "lpcOrder"), 0);
+        EXPECT_EQ(model, c.model);
+
+        const std::span<const double> envelope = a.envelope();
+        const double ceiling = std::stod(c.model[0]);
+        ASSERT_EQ(envelope.size(),
+                  std::min<std::size_t>(static_cast<std::size_t>(ceiling) + 1,
+                                        static_cast<std::size_t>(a.displayPoints())));
+        // A local maximum of the envelope within 3 % of F1, F2 and F3 (at
+        // 8 kHz F2 is a shoulder on F1's slope rather than a peak).
+        for (int i = 0; i < (c.rateHz > 8000.0 ? 3 : 1); ++i) {
+            const double formant = a.m_dFormat[static_cast<std::size_t>(i)];
+            ASSERT_GT(formant, 0.0);
+            const auto from = static_cast<std::size_t>(0.97 * formant);
+            const auto to = std::min(envelope.size() - 1, static_cast<std::size_t>(1.03 * formant));
+            const auto peak = std::max_element(envelope.begin() + static_cast<std::ptrdiff_t>(from),
+                                               envelope.begin() + static_cast<std::ptrdiff_t>(to));
+            EXPECT_GT(*peak, envelope[from]) << "F" << i + 1;
+            EXPECT_GT(*peak, envelope[to]) << "F" << i + 1;
+        }
+        for (const LogRecord& record : a.frameLogRecords("v")) {
+            EXPECT_EQ(record.count, record.values[0] <= ceiling ? 3 : 2) << record.values[0];
+        }
+        EXPECT_NE(a.analysisCaption().find("Precise analysis"), std::string::npos);
+    }
+}
+
 TEST(SpectrumAnalysis, RefusedAndDeclinedStartsKeepThePreviousResult)
 {
     Start s{.p = defaultsFor(44100.0), .rate = 44100.0};
@@ -80,8 +137,15 @@ TEST(SpectrumAnalysis, RefusedAndDeclinedStartsKeepThePreviousResult)
     s.p.m_nFFTfreqRange = 22050; // the options sheet accepts it, the window does not
     s.p.m_nAverageStepSize = 7;
     EXPECT_EQ(s.run(a), SpectrumStart::RangeBeyondAllowed);
-    const std::array<std::string, 6> info{"44100", "172", "256", "48", "5", "7"};
-    EXPECT_EQ(a.infoTexts(), info);
+    const std::vector<std::string> info{"Classic", "44100", "172", "256", "48", "5", "7"};
+    const auto texts = [](const SpectrumAnalysis& analysis) {
+        std::vector<std::string> shown;
+        for (const SpectrumAnalysis::InfoField& field : analysis.infoFields()) {
+            shown.push_back(field.text);
+        }
+        return shown;
+    };
+    EXPECT_EQ(texts(a), info);
     EXPECT_EQ(a.m_parameters.m_nFFTfreqRange, 22000);
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -108,7 +172,7 @@ TEST(SpectrumAnalysis, RefusedAndDeclinedStartsKeepThePreviousResult)
         EXPECT_EQ(t.run(a), t.x.empty() ? SpectrumStart::NoData : SpectrumStart::Declined);
         EXPECT_EQ(copied(a.spectrum()), spectrum);
         EXPECT_EQ(a.m_dFormat, formants);
-        EXPECT_EQ(a.infoTexts(), info);
+        EXPECT_EQ(texts(a), info);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -45,9 +46,6 @@ GraphDrawing drawingOf(const FFTView* view)
 }
 
 } // namespace
-
-const std::array<const char*, 6> FFTWindowController::kInfoLabels = {
-    "Sample rate (Hz)", "Bandwidth (Hz)", "FFT points", "LPC order", "Window (ms)", "Step (ms)"};
 
 FFTWindowController* FFTWindowController::open(const AnalysisWindowContext& context,
                                                SpectrumPlace place, QWidget* progressParent)
@@ -93,10 +91,7 @@ FFTWindowController* FFTWindowController::openAt(const AnalysisWindowContext& co
         return nullptr;
     }
     window->m_view->setStyle(SpectrumGraphStyle::fromDocument(*document));
-    const std::array<std::string, 6> info = window->m_view->analysis().infoTexts();
-    for (std::size_t i = 0; i < info.size(); ++i) {
-        window->m_info[i]->setText(QString::fromStdString(info[i]));
-    }
+    window->showInfo();
     window->m_view->analysisChanged();
     window->refreshCommands();
     return window.release();
@@ -113,27 +108,14 @@ FFTWindowController::FFTWindowController(const AnalysisWindowContext& context, S
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
-    auto* fields = new QGridLayout;
-    auto addField = [&](const char* label, const char* name, int column) {
-        auto* title = new QLabel(tr(label), central);
-        auto* field = new QLineEdit(central);
-        field->setObjectName(name);
-        field->setAccessibleName(tr(label));
-        field->setReadOnly(true);
-        field->setFocusPolicy(Qt::NoFocus);
-        title->setBuddy(field);
-        fields->addWidget(title, 0, column);
-        fields->addWidget(field, 1, column);
-        return field;
-    };
-    static constexpr const char* kInfoNames[] = {"sampleRate", "bandwidth", "fftPoints",
-                                                 "lpcOrder",   "windowMs",  "stepMs"};
-    for (std::size_t i = 0; i < m_info.size(); ++i) {
-        m_info[i] = addField(kInfoLabels[i], kInfoNames[i], static_cast<int>(i));
-    }
-    m_power = addField(kPowerLabel, "power", 6);
-    m_frequency = addField(kFrequencyLabel, "frequency", 7);
-    layout->addLayout(fields);
+    auto* row = new QHBoxLayout;
+    m_infoFields = new QGridLayout;
+    auto* readouts = new QGridLayout;
+    row->addLayout(m_infoFields);
+    row->addLayout(readouts);
+    m_power = addField(*readouts, central, tr(kPowerLabel), "power", 0);
+    m_frequency = addField(*readouts, central, tr(kFrequencyLabel), "frequency", 1);
+    layout->addLayout(row);
     m_view = new FFTView(central);
     layout->addWidget(m_view, 1);
     setCentralWidget(central);
@@ -173,11 +155,50 @@ QAction* FFTWindowController::action(const std::string& name) const
     return findChild<QAction*>(QString::fromStdString(name));
 }
 
+QLineEdit* FFTWindowController::addField(QGridLayout& grid, QWidget* parent, const QString& label,
+                                         const char* name, int column)
+{
+    auto* title = new QLabel(label, parent);
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(name);
+    field->setAccessibleName(label);
+    field->setReadOnly(true);
+    field->setFocusPolicy(Qt::NoFocus);
+    title->setBuddy(field);
+    grid.addWidget(title, 0, column);
+    grid.addWidget(field, 1, column);
+    return field;
+}
+
+void FFTWindowController::showInfo()
+{
+    // The fields name what the analysis computed with, which differs
+    // between the classic and the precise analysis.
+    while (QLayoutItem* item = m_infoFields->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    m_info.clear();
+    int column = 0;
+    for (const SpectrumAnalysis::InfoField& field : m_view->analysis().infoFields()) {
+        QLineEdit* edit = addField(*m_infoFields, centralWidget(),
+                                   tr(field.label.c_str()), field.name.c_str(), column++);
+        edit->setText(QString::fromStdString(field.text));
+        m_info.push_back(edit);
+    }
+}
+
 QString FFTWindowController::infoText(int index) const
 {
     return index >= 0 && index < static_cast<int>(m_info.size())
                ? m_info[static_cast<std::size_t>(index)]->text()
                : QString();
+}
+
+QString FFTWindowController::infoText(const char* name) const
+{
+    const auto* field = findChild<QLineEdit*>(QString::fromLatin1(name));
+    return field != nullptr ? field->text() : QString();
 }
 
 QString FFTWindowController::powerText() const

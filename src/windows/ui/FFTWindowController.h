@@ -4,10 +4,11 @@
 
 #include <QMainWindow>
 
-#include <array>
 #include <string>
+#include <vector>
 
 class QAction;
+class QGridLayout;
 class QLineEdit;
 
 namespace phonaxis {
@@ -18,7 +19,7 @@ class FFTView;
 // ("FFT Selection::").
 enum class SpectrumPlace { Marker, Selection };
 
-// The spectrum window of a document: the FFTView with the six info fields,
+// The spectrum window of a document: the FFTView with its info fields,
 // the power and frequency readouts, the File menu (Save as Picture…, Print…,
 // Close) and the Log menu's three entries. Each window holds its own
 // computed spectrum; it refers to its document only for the log records'
@@ -34,10 +35,8 @@ public:
         "The FFT/LPC settings or the stretch asked for cannot be analysed. Check "
         "Option->FFT/LPC.";
 
-    // The labels of the info fields (sample rate, analysis bandwidth, N, LPC
-    // order, applied window, average step) and of the readouts; the fields'
-    // accessible names.
-    static const std::array<const char*, 6> kInfoLabels;
+    // The labels of the readouts, their fields' accessible names. The info
+    // fields are SpectrumAnalysis::infoFields(), labelled and named alike.
     static constexpr const char* kPowerLabel = "Power (dB)";
     static constexpr const char* kFrequencyLabel = "Frequency (Hz)";
 
@@ -59,8 +58,11 @@ public:
     FFTView* view() const { return m_view; }
     // The window's command action by name ("_LogFFTFrame:", "SaveasPict:" …).
     QAction* action(const std::string& name) const;
-    // The text of info field `index` (0 … 5) and of the two readouts.
+    // The text of info field `index` (from 0, in SpectrumAnalysis::infoFields
+    // order) or of the field named `name` ("analysis", "lpcOrder", …; empty
+    // when the analysis has no such field), and of the two readouts.
     QString infoText(int index) const;
+    QString infoText(const char* name) const;
     QString powerText() const;
     QString frequencyText() const;
 
@@ -84,10 +86,16 @@ private:
     FFTWindowController(const AnalysisWindowContext& context, SpectrumPlace place);
     void buildMenus();
     void showReadout(const QString& power, const QString& frequency);
+    // Fills the info fields from the analysis.
+    void showInfo();
+    // A read-only field titled `label` in column `column` of `grid`.
+    static QLineEdit* addField(QGridLayout& grid, QWidget* parent, const QString& label,
+                               const char* name, int column);
 
     AnalysisWindowContext m_context;
     FFTView* m_view = nullptr;
-    std::array<QLineEdit*, 6> m_info{};
+    QGridLayout* m_infoFields = nullptr; // owned by the central widget's layout
+    std::vector<QLineEdit*> m_info;      // its fields, in order (owned by Qt)
     QLineEdit* m_power = nullptr;
     QLineEdit* m_frequency = nullptr;
 };

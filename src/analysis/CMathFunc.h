@@ -213,7 +213,8 @@ public:
                        double& r, double& s, double tolerance, int maxIterations);
 
     // --- Cepstral pitch and intensity: DoPitchCepstrumNewFloat,
-    // --- DoPitchCepstrumNewDouble (MathPitch.cpp), DoIntensityFloat (MathIntensity.cpp)
+    // --- DoPitchCepstrumNewDouble (MathPitch.cpp), IntensityLevelDb and
+    // --- DoIntensityFloat (MathIntensity.cpp)
 
     // DoPitchCepstrumNew* result when nothing was computed: the FFT length is
     // not 128, 256, ..., 4096, the sample rate is not positive and finite, or
@@ -221,7 +222,8 @@ public:
     static constexpr double kPitchDeclined = -1.0;
     // Level given to an intensity frame whose mean square is below 10^-20
     // (exactly 0 included): below what any integer recording up to 24 bits can
-    // produce, and finite so that the track's min/max shift stays defined.
+    // produce, and finite, so that digital silence has a level that sorts
+    // below every measured one.
     static constexpr double kIntensityFloorDb = -200.0;
 
     // Fundamental frequency (Hz) of the frame of windowLength samples that
@@ -244,20 +246,29 @@ public:
                                            double lowestPitchHz, double highestPitchHz,
                                            int fftLength, int windowLength);
 
+    // The level of `samples` in dB: 10·log10 of their mean square about
+    // `reference` (samples in full-scale units give dBFS: a full-scale
+    // square wave reads 0, a full-scale sine −3.01); kIntensityFloorDb for a
+    // mean square below 10^-20 and for no samples.
+    static double IntensityLevelDb(std::span<const float> samples, double reference);
+
     // Sample-aligned intensity track of `input` over its first totalLength
     // samples (limited to what input and output hold). Frames of trunc(frame
     // length) samples start at trunc(k·step + start), k = 0 ..
     // trunc((totalLength − frameLength)/step) − 1; a frame's level is
-    // Σ(x − reference)² / frameLength, in dB (10·log10, never below
-    // kIntensityFloorDb) or linear, written over the samples it covers (later
-    // frames overwrite earlier ones) and, after the last frame, up to the
-    // end. Only frames lying wholly inside the track are computed. Then the
-    // track is shifted to be non-negative: by −(min + max) when all of it is
-    // negative, by −min when only its minimum is; with zeroMinimum set, once
-    // more by −min. In dB the range is taken over the levels above
-    // kIntensityFloorDb only: digitally silent positions then read the
-    // minimum, and a track silent throughout reads 0. minimum/maximum receive
-    // the finished track's range (both 0 for an empty track). Positions no frame reaches keep their contents.
+    // Σ(x − reference)² / frameLength, in dB (10·log10, kIntensityFloorDb for
+    // digital silence, as IntensityLevelDb) or linear. A frame's level is
+    // written from its first sample up to where the next frame starts (later
+    // frames overwrite earlier ones where they overlap; a step longer than
+    // the frame leaves no gap), and after the last frame up to the end. Only
+    // frames lying wholly inside the track are computed; positions before the
+    // first frame keep their contents. The levels are not shifted: in dB they
+    // are levels relative to a squared sample unit. minimum/maximum receive
+    // the range of the levels above kIntensityFloorDb (in dB; of all levels
+    // when linear), kIntensityFloorDb for both when no level lies above it
+    // (0 when linear and the track is empty). With zeroMinimum set, every
+    // level above the floor is taken relative to the smallest of them (the
+    // range becomes 0 .. maximum − minimum); silent positions keep the floor.
     // A frame costs what the step moves, not its length: overlapping frames
     // slide one sum of squares along (see MathIntensity.cpp), so a frame as
     // long as the recording is no slower than a short one.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 namespace phonaxis {
 namespace {
@@ -43,11 +44,11 @@ double sumOfSquares(const float* x, long long count, double reference)
     return (partial[0] + partial[1]) + (partial[2] + partial[3]);
 }
 
-void subtractFrom(std::span<float> track, double amount)
+// 10·log10(meanSquare), or kIntensityFloorDb below kFloorMeanSquare.
+double levelDb(double meanSquare)
 {
-    for (float& value : track) {
-        value = static_cast<float>(value - amount);
-    }
+    return meanSquare < kFloorMeanSquare ? CMathFunc::kIntensityFloorDb
+                                         : 10.0 * std::log10(meanSquare);
 }
 
 double squareAbout(float value, double reference)
@@ -121,6 +122,15 @@ private:
 
 } // namespace
 
+double CMathFunc::IntensityLevelDb(std::span<const float> samples, double reference)
+{
+    if (samples.empty()) {
+        return kIntensityFloorDb;
+    }
+    const auto count = static_cast<long long>(samples.size());
+    return levelDb(sumOfSquares(samples.data(), count, reference) / static_cast<double>(count));
+}
+
 bool CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> output,
                                  double& minimum, double& maximum, double reference, double start,
                                  double frameLength, double step, double totalLength,
@@ -143,15 +153,16 @@ bool CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
         // once, not once per frame that covers it. The last frame written is
         // held back until the next one's start is known.
         long long pendingFirst = -1;
-        long long pendingEnd = -1;
         float lastValue = 0.0F;
         FrameSums sums(input.data(), perFrame, reference);
         ProgressPacer pacer(progress, static_cast<std::size_t>(length));
+        // A frame's level holds until the next frame starts, also when the
+        // step leaves samples between the frames: every position from the
+        // first frame on then reads a level of its neighbourhood.
         const auto flushUpTo = [&](long long limit) {
             if (pendingFirst >= 0) {
                 std::fill(track.begin() + pendingFirst,
-                          track.begin() + std::max(pendingFirst, std::min(pendingEnd, limit)),
-                          lastValue);
+                          track.begin() + std::max(pendingFirst, limit), lastValue);
             }
         };
         for (long long k = 0; k < frameCount;) {
@@ -168,15 +179,10 @@ bool CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
                     return false;
                 }
                 const double meanSquare = sums.at(first) / frameLength;
-                double level = meanSquare;
-                if (linear == 0) {
-                    level = meanSquare < kFloorMeanSquare ? kIntensityFloorDb
-                                                          : 10.0 * std::log10(meanSquare);
-                }
+                const double level = linear == 0 ? levelDb(meanSquare) : meanSquare;
                 flushUpTo(first);
                 lastValue = static_cast<float>(level);
                 pendingFirst = first;
-                pendingEnd = first + perFrame;
             }
             // Frames that start on the same sample have the same level, so a
             // step below one sample goes on to (one frame before, in case of
@@ -195,48 +201,29 @@ bool CMathFunc::DoIntensityFloat(std::span<const float> input, std::span<float> 
         }
     }
 
-    if (track.empty()) {
-        minimum = 0.0;
-        maximum = 0.0;
-        return true;
-    }
     // The range is that of the levels above the dB floor: a digitally silent
-    // frame says nothing about the level of the rest, and at the floor it
-    // would shift every value by some 180 dB. Floor frames then take the
-    // range's minimum, and a track all at the floor reads 0.
+    // stretch says nothing about the level of the rest. Silent positions keep
+    // the floor, also in the relative track, so that silence reads as such.
     const auto floorDb = static_cast<float>(kIntensityFloorDb);
     const bool floored = linear == 0;
-    double low = 1e9;
-    double high = -1e9;
+    const auto measured = [&](float value) { return !floored || value > floorDb; };
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
     for (const float value : track) {
-        if (!floored || value > floorDb) {
+        if (measured(value)) {
             low = std::min(low, static_cast<double>(value));
             high = std::max(high, static_cast<double>(value));
         }
     }
-    if (floored) {
-        if (low > high) {
-            low = 0.0;
-            high = 0.0;
-        }
+    if (low > high) {
+        low = floored ? kIntensityFloorDb : 0.0;
+        high = low;
+    } else if (zeroMinimum != 0) {
         for (float& value : track) {
-            if (value <= floorDb) {
-                value = static_cast<float>(low);
+            if (measured(value)) {
+                value = static_cast<float>(value - low);
             }
         }
-    }
-    if (low < 0.0 && high < 0.0) {
-        subtractFrom(track, low + high);
-        const double shiftedLow = -high;
-        high = -low;
-        low = shiftedLow;
-    } else if (low < 0.0) {
-        subtractFrom(track, low);
-        high -= low;
-        low = 0.0;
-    }
-    if (zeroMinimum != 0) {
-        subtractFrom(track, low);
         high -= low;
         low = 0.0;
     }

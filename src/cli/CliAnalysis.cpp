@@ -1,5 +1,6 @@
 #include "cli/CliAnalysis.h"
 
+#include "analysis/CMathFunc.h"
 #include "cli/CliCommands.h"
 #include "cli/CliSettings.h"
 #include "cli/CliTable.h"
@@ -212,31 +213,13 @@ Table::Cell formantCell(double value)
     return cellIf(value > 0.0, value);
 }
 
-// Intensity of `channel` in dB relative to full scale (samples are held
-// normalised to ±1): 10·log10 of the mean square about the channel's
-// reference over its intensity window from sample `first`, cut at the end
-// of the channel. Missing where that holds no sample or lies below the
-// intensity track's floor.
-Table::Cell intensityDbfs(const Channels& channel, std::int64_t first)
+// Intensity of `channel` in dB relative to full scale at `timeMs`, the level
+// the log records give (Channels::intensityDbfsAt); missing where digitally
+// silent (the log format gives the floor, CMathFunc::kIntensityFloorDb).
+Table::Cell intensityDbfs(const Channels& channel, double timeMs)
 {
-    constexpr double kFloorMeanSquare = 1e-20;
-    const std::span<const float> samples = channel.samples();
-    const double windowReal =
-        channel.m_dIntensityWindowLengthMS * channel.m_dSampleRate / 1000.0 + 0.5;
-    const auto size = static_cast<std::int64_t>(samples.size());
-    if (first < 0 || first >= size || !(windowReal >= 1.0)) {
-        return {};
-    }
-    const auto window = static_cast<std::int64_t>(std::min(windowReal, static_cast<double>(size)));
-    const std::int64_t last = std::min(size, first + window);
-    double sum = 0.0;
-    for (std::int64_t i = first; i < last; ++i) {
-        const double d =
-            static_cast<double>(samples[static_cast<std::size_t>(i)]) - channel.m_dReference;
-        sum += d * d;
-    }
-    const double meanSquare = sum / static_cast<double>(last - first);
-    return cellIf(meanSquare >= kFloorMeanSquare, 10.0 * std::log10(meanSquare));
+    const double level = channel.intensityDbfsAt(timeMs);
+    return cellIf(level > CMathFunc::kIntensityFloorDb, level);
 }
 
 // The spectrum's records as named rows: the time (--at) or the stretch
@@ -302,7 +285,6 @@ Table pitchTable(const PitchAnalysis& pitch, const Channels& audio, int channel,
         return table;
     }
     const double stepMs = pitch.m_parameters.m_dPitchStepSize;
-    const double stepSamples = audio.m_dSampleRate / 1000.0 * stepMs;
     const int frames = static_cast<int>(std::min<std::size_t>(
         static_cast<std::size_t>(std::max(pitch.m_nFrameCount, 0)), pitch.m_hdPitchFile.size()));
     for (int k = 0; k < frames; ++k) {
@@ -315,10 +297,8 @@ Table pitchTable(const PitchAnalysis& pitch, const Channels& audio, int channel,
         std::vector<Table::Cell>& row = addRow(table, session, channel);
         row.push_back(numberCell(timeMs));
         row.push_back(cellIf(f0 > 0.0, f0));
-        row.push_back(pitch.m_parameters.m_bPitchDrawIntensity
-                          ? intensityDbfs(audio, static_cast<std::int64_t>(std::trunc(
-                                                     pitch.m_dStartPoint + k * stepSamples)))
-                          : Table::Cell{});
+        row.push_back(pitch.m_parameters.m_bPitchDrawIntensity ? intensityDbfs(audio, timeMs)
+                                                               : Table::Cell{});
     }
     return table;
 }
@@ -620,7 +600,7 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
         if (!audio->CalculateIntensity()) {
             return failure(err, "no memory for the intensity track");
         }
-        intensityAt = [audio](double timeMs) { return audio->GetIntensityCursorValue(timeMs); };
+        intensityAt = [audio](double timeMs) { return audio->intensityDbfsAt(timeMs); };
     }
     const double fromMs = options.fromMs.value_or(0.0);
     const double toMs = options.toMs.value_or(audio->m_dLengthMS);

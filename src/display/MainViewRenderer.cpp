@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace phonaxis {
@@ -139,6 +140,38 @@ void drawScaleValue(QPainter& painter, const Rect& strip, double value, bool atB
     painter.drawText(QPointF(x, baselineY), text);
 }
 
+// The intensity track over the strip's whole height on its pane scale
+// (intensityPaneScale), the scale's ends written in the track's colour at
+// the strip's left below the title; levels below the scale, digital silence
+// among them, lie below the strip.
+void drawIntensityTrack(QPainter& painter, const Channels& channel, const RGBColor& color)
+{
+    const Rect& strip = channel.m_rLocation;
+    const std::optional<IntensityPaneScale> range =
+        intensityPaneScale(channel.m_dIntensityMin, channel.m_dIntensityMax);
+    const std::span<const float> values =
+        trackValues(channel.m_hfDataIntensity, channel.m_dIntensityFileLength);
+    if (!range || values.empty()) {
+        return;
+    }
+    const double span = range->highDb - range->lowDb;
+    const double scale = (int(strip.bottom) - int(strip.top)) / span;
+    DrawGraphFloat_1(painter, pageIndex(channel.m_dPageMin), pageIndex(channel.m_dPageMax), values,
+                     scale, -range->lowDb / span, 0.0, strip, color, false, kBlack);
+
+    const QString unit =
+        channel.m_bIntensityRelative ? QStringLiteral(" dB") : QStringLiteral(" dBFS");
+    painter.save();
+    painter.setPen(toQColor(color));
+    const QFontMetrics metrics(painter.font());
+    const double x = strip.left + 2.0;
+    painter.drawText(QPointF(x, strip.top + 2.0 + metrics.height() + metrics.ascent()),
+                     QString::number(range->highDb, 'f', 0) + unit);
+    painter.drawText(QPointF(x, strip.bottom - metrics.descent() - 1.0),
+                     QString::number(range->lowDb, 'f', 0) + unit);
+    painter.restore();
+}
+
 // A derived track (velocity or acceleration) below the trace.
 void drawDerivedTrack(QPainter& painter, const Channels& channel, std::span<const double> values,
                       double minimum, double maximum, double heightFraction,
@@ -219,17 +252,8 @@ void drawChannel(QPainter& painter, const MyDocument& document, const Channels& 
     }
 
     if (channel.m_bHaveIntensity && channel.m_bDrawIntensity) {
-        const double divisor = channel.m_bIntensityRelative
-                                   ? channel.m_dIntensityMax - channel.m_dIntensityMin
-                                   : channel.m_dIntensityMax;
-        const double intensityScale = height / divisor;
-        if (divisor > 0.0 && std::isfinite(intensityScale)) {
-            DrawGraphFloat_1(painter, pageIndex(pageMin), pageIndex(pageMax),
-                             trackValues(channel.m_hfDataIntensity, channel.m_dIntensityFileLength),
-                             intensityScale, 0.0, 0.0, strip,
-                             document.m_bColor ? fullStrength(kIntensityColor) : kBlack, false,
-                             kBlack);
-        }
+        drawIntensityTrack(painter, channel,
+                           document.m_bColor ? fullStrength(kIntensityColor) : kBlack);
     }
     if (drawVelocity) {
         drawDerivedTrack(painter, channel,

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <optional>
 
 namespace phonaxis {
 namespace {
@@ -33,19 +34,28 @@ void drawWaveform(QPainter& painter, const PitchGraphInput& input, const Rect& p
                      input.pageMax, input.settings.color ? kWaveformColor : kBlack);
 }
 
+// The intensity pane: the track over its pane scale (intensityPaneScale),
+// whose ends are written left of the pane; levels below the scale, digital
+// silence among them, lie below the pane.
 void drawIntensity(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
 {
-    drawPaneFrame(painter, pane, QStringLiteral("dB"));
-    const double divisor =
-        input.intensityRelative ? input.intensityMax - input.intensityMin : input.intensityMax;
-    const double scale = rectHeight(pane) / divisor;
-    if (input.intensity.empty() || !(divisor > 0.0) || !std::isfinite(scale)) {
+    drawPaneFrame(painter, pane,
+                  input.intensityRelative ? QStringLiteral("dB") : QStringLiteral("dBFS"));
+    const std::optional<IntensityPaneScale> range =
+        intensityPaneScale(input.intensityMin, input.intensityMax);
+    if (input.intensity.empty() || !range) {
         return;
     }
+    drawValueAxis(painter, pane, static_cast<int>(range->lowDb), static_cast<int>(range->highDb),
+                  false, 0);
+    // Value v lies at the baseline − v × scale: the scale's bottom on the
+    // pane's bottom edge and its top on the top edge.
+    const double span = range->highDb - range->lowDb;
+    const double scale = rectHeight(pane) / span;
     painter.save();
     painter.setClipRect(toQRect(pane), Qt::IntersectClip);
     DrawGraphFloat_1(painter, pagePosition(input.pageMin), pagePosition(input.pageMax),
-                     input.intensity, scale, 0.0, 0.0, pane,
+                     input.intensity, scale, -range->lowDb / span, 0.0, pane,
                      input.settings.color ? kIntensityColor : kBlack, false, kBlack);
     painter.restore();
 }

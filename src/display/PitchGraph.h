@@ -87,10 +87,10 @@ struct PitchGraphInput {
     double pageMin = 0.0; // the page, samples
     double pageMax = 0.0;
     std::span<const double> track;    // Hz per frame, 0 unvoiced; frame k at k × lengthMs / frames
-    std::span<const float> intensity; // dB per sample position; empty: none
-    double intensityMin = 0.0;
+    std::span<const float> intensity; // dBFS per sample position; empty: none
+    double intensityMin = 0.0;        // the track's levels above the dB floor
     double intensityMax = 0.0;
-    bool intensityRelative = false;
+    bool intensityRelative = false;             // levels in dB above the track's quietest
     std::vector<const Channels*> labelChannels; // shown channels that have labels
     PitchGraphSettings settings;
 

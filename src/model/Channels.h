@@ -25,6 +25,23 @@ struct IntensityTrack {
     double fileLength = 0.0;
 };
 
+// The span of levels an intensity pane shows (dB; dBFS for an absolute
+// track), bottom to top.
+struct IntensityPaneScale {
+    static constexpr double kGridDb = 10.0;        // the ends lie on whole 10 dB
+    static constexpr double kLargestSpanDb = 60.0; // quieter levels lie below the pane
+    double lowDb = 0.0;
+    double highDb = 0.0;
+};
+
+// The pane scale for a track whose levels above the dB floor run from
+// minimumDb to maximumDb (its m_dIntensityMin and m_dIntensityMax): from
+// the maximum rounded up to whole 10 dB down to the minimum rounded down to
+// whole 10 dB, spanning at least 10 and at most 60 dB, so that a quiet
+// stretch or the odd near-silent frame does not flatten the speech. Nothing
+// when no level lies above the floor (a silent or absent track).
+std::optional<IntensityPaneScale> intensityPaneScale(double minimumDb, double maximumDb);
+
 // One signal channel of a document: its samples (32-bit floats normalised to
 // full scale 1.0), titles and units, its place in the main view, its cursor,
 // marker and selection, reference level and cubic calibration, labels,
@@ -175,12 +192,15 @@ public:
     // allocated. Smoothing and DC-removal windows that do not fit inside the
     // channel never read or write outside the buffers (see each operation).
 
-    // Intensity track of the samples about m_dReference, in dB, framed by
-    // m_dIntensityWindowLengthMS and m_dIntensityStepSizeMS (a window too
-    // long for one frame inside the channel is cut to the longest that
-    // leaves one), shifted to a zero minimum when
-    // m_bIntensityRelative is set. A channel without samples gets
-    // m_bHaveIntensity set and no buffer.
+    // Intensity track of the samples about m_dReference in dB re full scale
+    // (dBFS), framed by m_dIntensityWindowLengthMS (rounded to whole samples)
+    // and m_dIntensityStepSizeMS (a window too long for one frame inside the
+    // channel is cut to the longest that leaves one; a channel without room
+    // for one frame at the step reads its whole level). Digital silence reads
+    // CMathFunc::kIntensityFloorDb; m_dIntensityMin/Max receive the range of
+    // the levels above it. With m_bIntensityRelative the levels above the
+    // floor are in dB above the quietest of them (silence keeps the floor).
+    // A channel without samples gets m_bHaveIntensity set and no buffer.
     bool CalculateIntensity();
     // The same track computed without touching the channel's own, for a
     // caller that takes it (SetIntensity) only once all its work is done.
@@ -188,9 +208,21 @@ public:
     std::optional<IntensityTrack> ComputeIntensity(const WorkProgress& progress = {}) const;
     // Makes `track` the channel's intensity track and sets m_bHaveIntensity.
     void SetIntensity(IntensityTrack track);
-    // Intensity at `timeMs`; 0 when there is no track. Times outside the
-    // channel read its first or last value.
+    // The intensity track's value at `timeMs`; 0 when there is no track.
+    // Times outside the channel read its first or last value.
     double GetIntensityCursorValue(double timeMs) const;
+    // The intensity window in whole samples: m_dIntensityWindowLengthMS ×
+    // m_dSampleRate / 1000 rounded, at least 1.
+    double intensityWindowSamples() const;
+    // The level at `timeMs` in dBFS, the figure every intensity readout, log
+    // record and table gives: CMathFunc::IntensityLevelDb of the intensity
+    // window's samples from the sample at timeMs × m_dSampleRate / 1000
+    // (truncated; within 10^-6 of a sample counts as that sample), cut at the
+    // channel's end, about m_dReference. Times outside the channel are
+    // measured from its first or last sample. It does not depend on the
+    // track, m_bIntensityRelative or anything outside the window.
+    // kIntensityFloorDb for digital silence and for a channel without samples.
+    double intensityDbfsAt(double timeMs) const;
 
     // When m_bSmoothDo is set, replaces the samples by their centred moving
     // average over trunc(m_dSmoothNumOfPoints) points made odd; the first and

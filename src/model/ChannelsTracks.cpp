@@ -184,13 +184,14 @@ std::optional<IntensityTrack> Channels::ComputeIntensity(const WorkProgress& pro
     if (!result.values.allocate(n + kSlackFloats)) {
         return std::nullopt;
     }
-    // The window is rounded to whole samples by its + 0.5 but passed as a
-    // double; the kernel reads only the samples the channel holds. Frames
-    // lie wholly inside the channel, a step apart: a window too long for
-    // that measures nothing, and is cut to the longest that leaves one
-    // frame, so that the track holds the level of the channel as a whole.
+    // Frames lie wholly inside the channel, a step apart, and hold the
+    // window rounded to whole samples, so that a frame's level is the mean
+    // square over the samples it sums (the level intensityDbfsAt gives at
+    // the frame's start). A window too long for that measures nothing, and
+    // is cut to the longest that leaves one frame, so that the track holds
+    // the level of the channel as a whole.
     const double step = m_dIntensityStepSizeMS * m_dSampleRate / 1000.0;
-    double window = m_dIntensityWindowLengthMS * m_dSampleRate / 1000.0 + 0.5;
+    double window = intensityWindowSamples();
     const double samples = static_cast<double>(n);
     if (step > 0.0 && samples - step >= 1.0 && !((samples - window) / step >= 1.0)) {
         // Whole samples, and one fewer where (n − window)/step still rounds
@@ -200,10 +201,26 @@ std::optional<IntensityTrack> Channels::ComputeIntensity(const WorkProgress& pro
             window -= 1.0;
         }
     }
-    if (!CMathFunc::DoIntensityFloat(std::span<const float>(m_hData.data(), n),
-                                     result.values.span(), result.minimum, result.maximum,
-                                     m_dReference, 0.0, window, step, result.fileLength,
-                                     m_bIntensityRelative ? 1 : 0, 0, progress)) {
+    const std::span<float> values = result.values.span();
+    if (!(step > 0.0 && (samples - window) / step >= 1.0)) {
+        // No frame fits (a channel shorter than a step, or no usable step):
+        // the track is the level of the whole channel. A zero-filled track
+        // would read full scale.
+        const std::span<const float> all(m_hData.data(), n);
+        double level = CMathFunc::IntensityLevelDb(all, m_dReference);
+        if (m_bIntensityRelative && level > CMathFunc::kIntensityFloorDb) {
+            level = 0.0; // its own quietest frame
+        }
+        std::fill(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n),
+                  static_cast<float>(level));
+        result.minimum = level;
+        result.maximum = level;
+        return result;
+    }
+    if (!CMathFunc::DoIntensityFloat(std::span<const float>(m_hData.data(), n), values,
+                                     result.minimum, result.maximum, m_dReference, 0.0, window,
+                                     step, result.fileLength, m_bIntensityRelative ? 1 : 0, 0,
+                                     progress)) {
         return std::nullopt;
     }
     return result;
@@ -243,6 +260,49 @@ double Channels::GetIntensityCursorValue(double timeMs) const
         return 0.0;
     }
     return m_hfDataIntensity[index];
+}
+
+double Channels::intensityWindowSamples() const
+{
+    const double window = std::floor(m_dIntensityWindowLengthMS * m_dSampleRate / 1000.0 + 0.5);
+    return window >= 1.0 ? window : 1.0;
+}
+
+double Channels::intensityDbfsAt(double timeMs) const
+{
+    const std::size_t n = usableSamples(*this);
+    if (n == 0) {
+        return CMathFunc::kIntensityFloorDb;
+    }
+    // A time within a millionth of a sample of a sample's time is that
+    // sample's: frame times made by adding up steps in ms land on the
+    // sample they name, not the one before.
+    const double position = timeMs * m_dSampleRate / 1000.0;
+    const double nearest = std::round(position);
+    const double start = std::abs(position - nearest) < 1e-6 ? nearest : std::floor(position);
+    const std::size_t first = truncWithin(start, n - 1);
+    const std::size_t count = std::min(truncWithin(intensityWindowSamples(), n), n - first);
+    return CMathFunc::IntensityLevelDb(std::span<const float>(m_hData.data() + first, count),
+                                       m_dReference);
+}
+
+std::optional<IntensityPaneScale> intensityPaneScale(double minimumDb, double maximumDb)
+{
+    if (!(maximumDb > CMathFunc::kIntensityFloorDb) || !std::isfinite(maximumDb)) {
+        return std::nullopt;
+    }
+    const double low = std::isfinite(minimumDb) && minimumDb > CMathFunc::kIntensityFloorDb
+                           ? std::min(minimumDb, maximumDb)
+                           : maximumDb;
+    IntensityPaneScale scale;
+    scale.highDb = std::ceil(maximumDb / IntensityPaneScale::kGridDb) * IntensityPaneScale::kGridDb;
+    scale.lowDb = std::floor(low / IntensityPaneScale::kGridDb) * IntensityPaneScale::kGridDb;
+    scale.lowDb = std::clamp(scale.lowDb, scale.highDb - IntensityPaneScale::kLargestSpanDb,
+                             scale.highDb - IntensityPaneScale::kGridDb);
+    // + 0.0 makes a −0 (the ceiling of a level just below 0 dB) a 0 to write.
+    scale.lowDb += 0.0;
+    scale.highDb += 0.0;
+    return scale;
 }
 
 // --- smoothing ---------------------------------------------------------------

@@ -19,8 +19,9 @@ struct PitchTrack {
     PitchAnalysis analysis;
     MinMaxSummary summary;
 
-    // The copy's intensity at `timeMs` (0 without an intensity track).
-    double intensityAt(double timeMs) const { return channel.GetIntensityCursorValue(timeMs); }
+    // The copy's level at `timeMs` in dBFS (Channels::intensityDbfsAt), the
+    // figure the readouts and log entries give; it needs no intensity track.
+    double intensityAt(double timeMs) const { return channel.intensityDbfsAt(timeMs); }
 };
 
 // The pitch track (and, with `withIntensity`, the intensity track) of one

@@ -146,7 +146,45 @@ Track intensity(const std::vector<float>& in, double frame, double step, unsigne
     return t;
 }
 
-TEST(Intensity, SineOfKnownAmplitude)
+// Levels in dB re full scale: the mean square of a whole number of periods.
+TEST(Intensity, LevelOfKnownSignals)
+{
+    const double kFloor = CMathFunc::kIntensityFloorDb;
+    std::vector<float> square(400);
+    for (std::size_t i = 0; i < square.size(); ++i) {
+        square[i] = (i / 50) % 2 == 0 ? 1.0F : -1.0F;
+    }
+    const struct {
+        const char* name;
+        std::vector<float> samples;
+        double reference;
+        double expected;
+    } cases[] = {
+        {"full-scale sine", signals::tone(100.0, 10000.0, 40.0, 1.0), 0.0, -3.0103},
+        {"half-scale sine", signals::tone(100.0, 10000.0, 40.0, 0.5), 0.0, -9.0309},
+        {"full-scale square", square, 0.0, 0.0},
+        {"sine about a reference",
+         [] {
+             std::vector<float> s = signals::tone(100.0, 10000.0, 40.0, 0.5);
+             for (float& x : s) {
+                 x += 0.25F;
+             }
+             return s;
+         }(),
+         0.25, -9.0309},
+        {"digital silence", std::vector<float>(300, 0.0F), 0.0, kFloor},
+        {"constant at the reference", std::vector<float>(300, 0.25F), 0.25, kFloor},
+        {"no samples", {}, 0.0, kFloor},
+        // 1e-11 full scale: a mean square of 1e-22, below the floor's 1e-20.
+        {"below the floor", std::vector<float>(300, 1e-11F), 0.0, kFloor},
+    };
+    for (const auto& c : cases) {
+        EXPECT_NEAR(CMathFunc::IntensityLevelDb(c.samples, c.reference), c.expected, 1e-4)
+            << c.name;
+    }
+}
+
+TEST(Intensity, TrackHoldsLevelsOfItsFrames)
 {
     // 100 Hz at 10 kHz: a 200-sample frame holds two whole periods, mean square A²/2.
     const struct {
@@ -154,10 +192,11 @@ TEST(Intensity, SineOfKnownAmplitude)
         unsigned char zeroMin, linear;
         double expected; // every value, the minimum and the maximum
     } cases[] = {
-        {2.0, 0, 0, 10.0 * std::log10(2.0)},    // positive dB: left as it is
-        {0.5, 0, 0, -10.0 * std::log10(0.125)}, // all negative: shifted to |level|
-        {0.5, 0, 1, 0.125},                     // linear mean square
-        {2.0, 1, 0, 0.0},                       // zero minimum
+        {2.0, 0, 0, 10.0 * std::log10(2.0)},   // above full scale
+        {0.5, 0, 0, 10.0 * std::log10(0.125)}, // a level below full scale is negative
+        {1.0, 0, 0, -3.0103},                  // full-scale sine
+        {0.5, 0, 1, 0.125},                    // linear mean square
+        {0.5, 1, 0, 0.0},                      // relative to the quietest frame
     };
     for (const auto& c : cases) {
         const Track t = intensity(signals::tone(100.0, 10000.0, 300.0, c.amplitude), 200.0, 100.0,
@@ -170,38 +209,46 @@ TEST(Intensity, SineOfKnownAmplitude)
     }
 }
 
-// Digital silence sits at a finite floor and takes no part in the track's
-// range: padding a signal with silence leaves its values as they were, the
-// silent frames read the range's minimum, and silence alone reads 0.
-TEST(Intensity, DigitalSilenceDoesNotShiftTheTrack)
+// Digital silence reads the floor and takes no part in the track's range:
+// padding a signal with silence leaves its levels and range as they were.
+TEST(Intensity, DigitalSilenceReadsTheFloorAndShiftsNothing)
 {
-    // A tone at 0.1 then at 0.3 (−23.0 and −13.5 dB): shifted to 13.5 … 23.0.
+    const auto floorDb = float(CMathFunc::kIntensityFloorDb);
+    // A tone at 0.1 then at 0.3: −23.0 and −13.5 dBFS.
     std::vector<float> signal = signals::tone(100.0, 10000.0, 100.0, 0.1);
     const std::vector<float> louder = signals::tone(100.0, 10000.0, 100.0, 0.3);
     signal.insert(signal.end(), louder.begin(), louder.end());
     std::vector<float> padded(1000, 0.0F);
     padded.insert(padded.end(), signal.begin(), signal.end());
+    padded.resize(padded.size() + 1000, 0.0F);
     for (const unsigned char zeroMin : {0, 1}) {
         SCOPED_TRACE(int(zeroMin));
         const Track plain = intensity(signal, 100.0, 100.0, zeroMin);
         const Track t = intensity(padded, 100.0, 100.0, zeroMin);
-        EXPECT_EQ(t.minimum, plain.minimum);
-        EXPECT_EQ(t.maximum, plain.maximum);
-        EXPECT_EQ(std::vector<float>(t.values.begin() + 1000, t.values.end()), plain.values);
+        // The padded track has one more frame over the signal (its last
+        // period, which the plain track's last frame holds over).
+        EXPECT_NEAR(t.minimum, plain.minimum, 1e-5);
+        EXPECT_NEAR(t.maximum, plain.maximum, 1e-5);
+        EXPECT_EQ(std::vector<float>(t.values.begin() + 1000, t.values.begin() + 2900),
+                  std::vector<float>(plain.values.begin(), plain.values.begin() + 1900));
         EXPECT_EQ(std::vector<float>(t.values.begin(), t.values.begin() + 1000),
-                  std::vector<float>(1000, float(plain.minimum)));
+                  std::vector<float>(1000, floorDb));
+        EXPECT_EQ(t.values.back(), floorDb);
     }
-    EXPECT_NEAR(intensity(signal, 100.0, 100.0).maximum, -10.0 * std::log10(0.005), 1e-4);
+    const Track plain = intensity(signal, 100.0, 100.0);
+    EXPECT_NEAR(plain.minimum, 10.0 * std::log10(0.005), 1e-4);
+    EXPECT_NEAR(plain.maximum, 10.0 * std::log10(0.045), 1e-4);
+    EXPECT_NEAR(plain.values[0], plain.minimum, 1e-4);
 
     for (const unsigned char zeroMin : {0, 1}) {
         const Track silence = intensity(std::vector<float>(500, 0.0F), 50.0, 25.0, zeroMin);
-        EXPECT_EQ(silence.values, std::vector<float>(500, 0.0F));
-        EXPECT_EQ(silence.maximum, 0.0);
+        EXPECT_EQ(silence.values, std::vector<float>(500, floorDb));
+        EXPECT_EQ(silence.minimum, CMathFunc::kIntensityFloorDb);
+        EXPECT_EQ(silence.maximum, CMathFunc::kIntensityFloorDb);
     }
     // A constant signal equal to the reference is silence too.
     const Track flat = intensity(std::vector<float>(500, 0.25F), 50.0, 25.0, 1, 0, 0.25);
-    EXPECT_EQ(flat.values, std::vector<float>(500, 0.0F));
-    EXPECT_EQ(flat.maximum, 0.0);
+    EXPECT_EQ(flat.values, std::vector<float>(500, floorDb));
 }
 
 TEST(Intensity, EdgeFrames)
@@ -210,10 +257,11 @@ TEST(Intensity, EdgeFrames)
     for (std::size_t i = 0; i < in.size(); ++i) {
         in[i] = i % 10 == 0 ? 2.0F : 1.5F; // every level above 0 dB
     }
-    // Frames at 0, 300, 600: gaps keep their contents, the last level runs to the end.
+    // Frames at 0, 300, 600 of 100 samples: each level holds until the next
+    // frame starts, the last one's to the end.
     const Track gaps = intensity(in, 100.0, 300.0, 0, 0, 0.0, 0.0, 7.0F);
     EXPECT_NE(gaps.values[0], 7.0F);
-    EXPECT_EQ(gaps.values[150], 7.0F);
+    EXPECT_EQ(gaps.values[299], gaps.values[0]);
     EXPECT_EQ(gaps.values[999], gaps.values[600]);
 
     // Shorter than a frame, no usable step, or every frame past the end:
@@ -228,14 +276,14 @@ TEST(Intensity, EdgeFrames)
         EXPECT_EQ(none.minimum, 7.0);
     }
 
-    // Frames from 450 would run past the track: only those inside are written,
-    // and the untouched −1 before them becomes the minimum.
+    // Frames from 450 would run past the track: only those inside are
+    // written, and the untouched −1 before them is part of the range.
     std::vector<float> out(1010, -1.0F);
     double low = 0.0;
     double high = 0.0;
     CMathFunc::DoIntensityFloat(in, out, low, high, 0.0, 450.0, 100.0, 100.0, 1000.0, 0, 0);
-    EXPECT_EQ(out[449], 0.0F);
-    EXPECT_EQ(low, 0.0);
+    EXPECT_EQ(out[449], -1.0F);
+    EXPECT_EQ(low, -1.0);
     EXPECT_EQ(out[999], float(high));
     EXPECT_EQ(std::vector<float>(out.begin() + 1000, out.end()), std::vector<float>(10, -1.0F));
 

@@ -122,17 +122,16 @@ TEST_F(PitchWindowTest, OpensOnTheAudioChannelWithTheDirectTrackAndLogsIt)
     EXPECT_EQ(text(pitch, "_pitchInfo"),
               "Rate: 16000 Hz   Window: 35 ms   Step: 10 ms   Threshold: 1 %   Deviation: 100 Hz");
 
-    // Every voiced frame, with the intensity of the channel at its time.
+    // Every voiced frame, with the level of the channel at its time.
     Channels measured;
     measured.Duplicate(document.getChannel(0));
-    ASSERT_TRUE(measured.CalculateIntensity());
     EXPECT_FALSE(pitch->isCommandEnabled("_LogPitchAll:")); // no log window yet
     window->action("_LogNew:")->trigger();
     pitch->refreshCommands(); // as when its Log menu shows or the window is activated
     ASSERT_TRUE(pitch->action("_LogPitchAll:")->isEnabled());
     pitch->action("_LogPitchAll:")->trigger();
     const std::vector<LogRecord> records = expected.allLogRecords(
-        "glide.wav", [&measured](double t) { return measured.GetIntensityCursorValue(t); });
+        "glide.wav", [&measured](double t) { return measured.intensityDbfsAt(t); });
     const LogTable& log = application->logController().table();
     ASSERT_EQ(log.rowCount(), records.size());
     ASSERT_GT(records.size(), 150U);
@@ -186,13 +185,17 @@ TEST_F(PitchWindowTest, MouseSetsMarkerSelectionAndReadoutsAndZoomStaysInside)
     ASSERT_GT(pitchHz, 0.0);
     EXPECT_EQ(text(pitch, "_timeReadout"), oneDecimal("Time: %1 ms", clickedMs));
     EXPECT_EQ(text(pitch, "_pitchReadout"), oneDecimal("Pitch: %1 Hz", pitchHz));
+    // The level of the voice (peaks at 0.8 of full scale) in dBFS.
     const double intensity = pitch->track()->intensityAt(clickedMs);
-    EXPECT_GT(intensity, 0.0);
-    EXPECT_EQ(text(pitch, "_intensityReadout"), oneDecimal("Intensity: %1 dB", intensity));
+    EXPECT_EQ(intensity, window->document().getChannel(0).intensityDbfsAt(clickedMs));
+    EXPECT_LT(intensity, -3.0);
+    EXPECT_GT(intensity, -30.0);
+    EXPECT_EQ(text(pitch, "_intensityReadout"), oneDecimal("Intensity: %1 dBFS", intensity));
     ASSERT_TRUE(pitch->action("_LogPitchMarker:")->isEnabled());
     pitch->action("_LogPitchMarker:")->trigger();
     EXPECT_NEAR(logged(0, "entry1"), clickedMs, 5e-4);
     EXPECT_NEAR(logged(0, "entry2"), pitchHz, 5e-4);
+    EXPECT_NEAR(logged(0, "entry3"), intensity, 5e-4);
 
     // Clicks outside the graph (the frequency labels) place nothing; a
     // mouse outside it shows the marker's values again.

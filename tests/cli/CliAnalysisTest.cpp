@@ -341,7 +341,9 @@ TEST_F(CliAnalysisTest, PitchLogsEveryFrameOfTheRange)
         if (log.rows[i][1] > 0) {
             ++voiced;
             EXPECT_NEAR(log.rows[i][1], 100.0, 3.0);
-            EXPECT_GT(log.rows[i][2], 0.0); // intensity pane on by default
+            // The intensity pane is on by default: the vowel's level in dBFS.
+            EXPECT_LT(log.rows[i][2], -3.0);
+            EXPECT_GT(log.rows[i][2], -40.0);
         }
     }
     EXPECT_GE(voiced, 19);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -164,6 +165,47 @@ TEST_F(CliTableTest, IntensityIsInDecibelsReFullScaleAndOnlyItsOwnFrame)
         EXPECT_NEAR(*quiet[k], *vowel[k] - 20.0, 0.01) << k;
         EXPECT_NEAR(*padded[k + 50], *vowel[k], 1e-9) << k;
         EXPECT_NEAR(*sine[k], -3.0103, 0.01) << k;
+    }
+}
+
+// The log's intensity is the table's figure to the last digit wherever the
+// record and the row are at the same time (every frame of the precise
+// analysis; the classic one where its frame times fall on the step grid),
+// and the floor where the table is empty (digital silence).
+TEST_F(CliTableTest, LoggedIntensityIsTheTablesFigure)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"demo.wav", "m_bPreciseAnalysis=true"},       {"demo.wav", "m_bPreciseAnalysis=false"},
+        {"padded.wav", "m_bPreciseAnalysis=true"},     {"padded.wav", "m_bPreciseAnalysis=false"},
+        {"vowel44100.wav", "m_bPreciseAnalysis=true"},
+    };
+    for (const auto& [name, mode] : cases) {
+        SCOPED_TRACE(name + " " + mode);
+        int compared = 0;
+        int silent = 0;
+        for (const TidyTable::Row& row :
+             table({"pitch", path(name), "--set", mode}, TidyFormat::Json).rows) {
+            std::istringstream values(row.at("values").value_or("[").substr(1));
+            double timeMs = 0.0;
+            double pitchHz = 0.0;
+            double level = 0.0;
+            char comma = 0;
+            values >> timeMs >> comma >> pitchHz >> comma >> level;
+            if (timeMs != std::stod(row.at("time_ms").value_or("-1"))) {
+                continue;
+            }
+            const std::optional<std::string> dbfs = row.at("intensity_dbfs");
+            if (dbfs) {
+                EXPECT_EQ(level, std::stod(*dbfs)) << timeMs;
+                EXPECT_LT(level, 0.0) << timeMs;
+            } else {
+                EXPECT_EQ(level, -200.0) << timeMs;
+                ++silent;
+            }
+            ++compared;
+        }
+        EXPECT_GE(compared, 50);
+        EXPECT_TRUE(silent > 0 || name != "padded.wav");
     }
 }
 

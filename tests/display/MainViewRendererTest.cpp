@@ -1,5 +1,6 @@
 #include "display/MainViewRenderer.h"
 
+#include "analysis/CMathFunc.h"
 #include "support/ChannelFixtures.h"
 #include "support/ScriptedPrompts.h"
 
@@ -191,20 +192,32 @@ TEST_F(MainViewRendererTest, ZoomedOutSineIsSymmetricAboutItsBaseline)
 
 TEST_F(MainViewRendererTest, IntensityTrackIsBlueInColourAndBlackOtherwise)
 {
-    // A flat trace at y = 50 and an intensity of 80 of 100 dB at y = 20.
+    // A flat trace at y = 50 in a strip from 0 to 100; an intensity of -30
+    // dBFS on a track whose levels run from -65 to -12: on the scale from
+    // -70 to -10 dBFS at y = 100 − 40/60 × 100 ≈ 34. Its second half is
+    // digital silence, below the strip.
     Channels& channel = addChannel(0, std::vector<float>(1000, 0.0f), 0, 100, qRgb(0, 128, 0));
     ASSERT_TRUE(channel.m_hfDataIntensity.allocate(1000));
-    std::ranges::fill(channel.m_hfDataIntensity.span(), 80.0f);
+    std::ranges::fill(channel.m_hfDataIntensity.span().first(500), -30.0f);
+    std::ranges::fill(channel.m_hfDataIntensity.span().subspan(500),
+                      float(CMathFunc::kIntensityFloorDb));
     channel.m_dIntensityFileLength = 1000.0;
-    channel.m_dIntensityMax = 100.0;
+    channel.m_dIntensityMin = -65.0;
+    channel.m_dIntensityMax = -12.0;
     channel.m_bHaveIntensity = channel.m_bDrawIntensity = true;
     m_document.m_bDrawTimeGrid = false;
     for (const auto& [colour, expected] :
          {std::pair{true, kBlue}, std::pair{false, qRgb(0, 0, 0)}}) {
         m_document.m_bColor = colour;
         const QImage image = renderMainView(m_document, QSize(400, 120));
-        for (int x : {100, 200, 300}) {
-            EXPECT_EQ(image.pixel(x, 20), expected) << colour << " at " << x;
+        for (int x : {100, 150, 200}) {
+            EXPECT_EQ(image.pixel(x, 34), expected) << colour << " at " << x;
+        }
+        for (int x : {260, 300, 350}) {
+            for (int y = 1; y < 100; ++y) {
+                ASSERT_TRUE(y == 50 || image.pixel(x, y) != expected)
+                    << colour << " at " << x << ", " << y;
+            }
         }
     }
 }

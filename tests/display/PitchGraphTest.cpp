@@ -2,11 +2,15 @@
 
 #include "display/PitchGraph.h"
 
+#include "analysis/CMathFunc.h"
+#include "display/GraphPanes.h"
+
 #include <QImage>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -61,6 +65,56 @@ TEST(PitchGraphTest, TimeGridTooDenseForThePageAdaptsInsteadOfFillingThePanes)
         EXPECT_LE(share, c.maxShare);
         EXPECT_GE(share, c.minShare);
     }
+}
+
+// The intensity pane spans whole 10 dB around the track's levels in dBFS:
+// a louder stretch is drawn higher, and digital silence (the floor) lies
+// below the pane rather than setting its scale.
+TEST(PitchGraphTest, IntensityPaneDrawsLevelsInDecibelsReFullScale)
+{
+    constexpr std::size_t kThird = 1000;
+    const auto floorDb = float(CMathFunc::kIntensityFloorDb);
+    std::vector<float> track(kThird, -45.0F);
+    track.resize(2 * kThird, -15.0F);
+    track.resize(3 * kThird, floorDb);
+    const std::vector<float> samples(track.size(), 0.0F);
+    PitchGraphInput input;
+    input.samples = samples;
+    input.sampleRate = 1000.0;
+    input.lengthMs = double(samples.size());
+    input.pageMax = double(samples.size());
+    input.intensity = track;
+    input.intensityMin = -45.0; // as the channel reports: the levels above the floor
+    input.intensityMax = -15.0;
+    input.settings.drawAudio = false;
+    input.settings.drawTimeGrid = false;
+    const QSize size(640, 360);
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    drawPitchGraph(painter, size, input);
+    painter.end();
+
+    // The scale runs from -50 (bottom) to -10 dBFS (top).
+    const Rect pane = input.layout(size).intensity;
+    const double height = rectHeight(pane);
+    const auto blueRows = [&](int x) {
+        std::vector<int> rows;
+        for (int y = pane.top + 1; y < pane.bottom; ++y) {
+            if (image.pixel(x, y) == qRgb(0, 0, 255)) {
+                rows.push_back(y);
+            }
+        }
+        return rows;
+    };
+    const int width = rectWidth(pane);
+    for (const auto& [share, expectedY] : {std::pair{0.15, pane.bottom - height * 5.0 / 40.0},
+                                           std::pair{0.5, pane.bottom - height * 35.0 / 40.0}}) {
+        const std::vector<int> rows = blueRows(pane.left + int(share * width));
+        ASSERT_EQ(rows.size(), 1U) << share;
+        EXPECT_NEAR(rows[0], expectedY, 1.5) << share;
+    }
+    EXPECT_TRUE(blueRows(pane.left + int(0.85 * width)).empty());
 }
 
 } // namespace

@@ -1,4 +1,7 @@
 #include "model/Channels.h"
+
+#include "PitchCorpus.h"
+#include "analysis/CMathFunc.h"
 #include "support/ChannelFixtures.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +11,8 @@
 #include <functional>
 #include <limits>
 #include <numbers>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -177,15 +182,149 @@ TEST(TracksTest, IntensityTrackIsReadAtTheCursorTime)
     EXPECT_EQ(channel.GetIntensityCursorValue(10.0), 0.0);
     ASSERT_TRUE(channel.CalculateIntensity()); // no samples: present, reads 0
     EXPECT_TRUE(channel.m_bHaveIntensity && channel.GetIntensityCursorValue(10.0) == 0.0);
+    EXPECT_EQ(channel.intensityDbfsAt(10.0), CMathFunc::kIntensityFloorDb);
 
-    // 0 dB then -20 dB about a reference of 0.25: shifted so the minimum is 0.
-    load(channel, generate(400, [](double i) { return i < 200 ? 1.25 : 0.35; }), 1000.0);
-    channel.m_dReference = 0.25;
-    channel.m_dIntensityWindowLengthMS = 29.5; // 30 whole samples once rounded
-    ASSERT_TRUE(channel.CalculateIntensity());
-    EXPECT_NEAR(channel.GetIntensityCursorValue(50.0), 20.0, 1e-4);
-    EXPECT_NEAR(channel.GetIntensityCursorValue(330.0), 0.0, 1e-4);
-    EXPECT_NEAR(channel.GetIntensityCursorValue(1e6), 0.0, 1e-4); // past the end: last value
+    // 0 dBFS then -20 dBFS about a reference of 0.25; relative: 20 and 0 dB
+    // above the quietest frame.
+    for (const bool relative : {false, true}) {
+        load(channel, generate(400, [](double i) { return i < 200 ? 1.25 : 0.35; }), 1000.0);
+        channel.m_dReference = 0.25;
+        channel.m_dIntensityWindowLengthMS = 29.5; // 30 whole samples once rounded
+        channel.m_bIntensityRelative = relative;
+        ASSERT_TRUE(channel.CalculateIntensity());
+        const double offset = relative ? 20.0 : 0.0;
+        EXPECT_NEAR(channel.GetIntensityCursorValue(50.0), 0.0 + offset, 1e-4);
+        EXPECT_NEAR(channel.GetIntensityCursorValue(330.0), -20.0 + offset, 1e-4);
+        EXPECT_NEAR(channel.GetIntensityCursorValue(1e6), -20.0 + offset, 1e-4); // last value
+        EXPECT_NEAR(channel.m_dIntensityMin, -20.0 + offset, 1e-4);
+        EXPECT_NEAR(channel.m_dIntensityMax, 0.0 + offset, 1e-4);
+        // The level itself does not depend on the relative setting.
+        EXPECT_NEAR(channel.intensityDbfsAt(50.0), 0.0, 1e-6);
+        EXPECT_NEAR(channel.intensityDbfsAt(330.0), -20.0, 1e-6);
+    }
+}
+
+// Brute force: 10·log10 of the mean square of the `window` samples from
+// trunc(timeMs × rate / 1000), cut at the end.
+double levelByHand(const std::vector<float>& x, double rateHz, double timeMs, std::size_t window)
+{
+    const auto first = static_cast<std::size_t>(timeMs * rateHz / 1000.0 + 1e-9);
+    const std::size_t last = std::min(x.size(), first + window);
+    double sum = 0.0;
+    for (std::size_t i = first; i < last; ++i) {
+        sum += double(x[i]) * double(x[i]);
+    }
+    return 10.0 * std::log10(sum / double(last - first));
+}
+
+// The level of a voice in noise is the same with half a second of digital
+// silence before and after it, on the track and at every frame time, and it
+// is the mean square of the window's samples in dB re full scale; the
+// silence reads the floor.
+TEST(TracksTest, IntensityIsALevelThatAddedSilenceLeavesAlone)
+{
+    signals::GlideParams params;
+    params.noise = signals::GlideNoise::Pink;
+    const signals::Glide glide = signals::pitchGlide(params);
+    const double rate = glide.rateHz;
+    const auto pad = static_cast<std::size_t>(rate / 2.0); // 500 ms
+    std::vector<float> padded(pad, 0.0F);
+    padded.insert(padded.end(), glide.samples.begin(), glide.samples.end());
+    padded.resize(padded.size() + pad, 0.0F);
+
+    Channels plain;
+    Channels framed;
+    load(plain, glide.samples, rate);
+    load(framed, padded, rate);
+    ASSERT_TRUE(plain.CalculateIntensity());
+    ASSERT_TRUE(framed.CalculateIntensity());
+    const std::size_t window = 662; // 30 ms at 22,050 Hz, rounded
+    ASSERT_EQ(plain.intensityWindowSamples(), double(window));
+    int compared = 0;
+    for (double t = 0.0; t + 40.0 < plain.m_dLengthMS; t += 10.0) {
+        const double level = plain.intensityDbfsAt(t);
+        ASSERT_NEAR(level, levelByHand(glide.samples, rate, t, window), 1e-9) << t;
+        ASSERT_LT(level, 0.0) << t;
+        EXPECT_EQ(framed.intensityDbfsAt(t + 500.0), level) << t;
+        // The track at a frame's start holds that frame's level.
+        EXPECT_NEAR(plain.GetIntensityCursorValue(t), level, 1e-3) << t;
+        EXPECT_NEAR(framed.GetIntensityCursorValue(t + 500.0), level, 1e-3) << t;
+        ++compared;
+    }
+    EXPECT_GT(compared, 400);
+    // (Frames that reach into the silence are quieter than any of the plain
+    // channel's, so only the loudest level is shared.)
+    EXPECT_NEAR(framed.m_dIntensityMax, plain.m_dIntensityMax, 1e-3);
+    for (const double t : {0.0, 250.0, 460.0, framed.m_dLengthMS - 30.0, framed.m_dLengthMS}) {
+        EXPECT_EQ(framed.intensityDbfsAt(t), CMathFunc::kIntensityFloorDb) << t;
+        EXPECT_EQ(framed.GetIntensityCursorValue(t), CMathFunc::kIntensityFloorDb) << t;
+    }
+    // The window is cut at the channel's end.
+    EXPECT_NEAR(plain.intensityDbfsAt(plain.m_dLengthMS - 10.0),
+                levelByHand(glide.samples, rate, plain.m_dLengthMS - 10.0, window), 1e-9);
+}
+
+// Full-scale signals read as they are known to, on the track and at a time,
+// at any rate; a channel with no room for one frame reads its whole level.
+TEST(TracksTest, IntensityOfFullScaleSignalsInDecibelsReFullScale)
+{
+    const struct {
+        const char* name;
+        double rateHz;
+        std::size_t samples;
+        std::function<double(double)> signal; // of the sample index
+        double expectedDb;
+    } cases[] = {
+        {"sine 44100", 44100, 44100,
+         [](double i) { return std::sin(i * 2.0 * std::numbers::pi / 441.0); }, -3.0103},
+        {"sine 8000", 8000, 8000,
+         [](double i) { return std::sin(i * 2.0 * std::numbers::pi / 80.0); }, -3.0103},
+        {"square", 16000, 16000, [](double i) { return std::fmod(i, 160.0) < 80.0 ? 1.0 : -1.0; },
+         0.0},
+        {"5 ms of square", 16000, 80,
+         [](double i) { return std::fmod(i, 16.0) < 8.0 ? 1.0 : -1.0; }, 0.0},
+    };
+    for (const auto& c : cases) {
+        Channels channel;
+        load(channel, generate(c.samples, c.signal), c.rateHz);
+        ASSERT_TRUE(channel.CalculateIntensity());
+        const std::span<const float> track = channel.m_hfDataIntensity.span().first(c.samples);
+        for (std::size_t i = 0; i < c.samples; i += 37) {
+            ASSERT_NEAR(track[i], c.expectedDb, 0.02) << c.name << " " << i;
+        }
+        EXPECT_NEAR(channel.intensityDbfsAt(0.0), c.expectedDb, 0.02) << c.name;
+        EXPECT_NEAR(channel.m_dIntensityMax, c.expectedDb, 0.02) << c.name;
+    }
+}
+
+// The intensity panes span whole 10 dB from the track's loudest level down
+// to its quietest, 10 to 60 dB; a silent track has no scale.
+TEST(TracksTest, IntensityPaneScaleCoversTheTrack)
+{
+    const double floor = CMathFunc::kIntensityFloorDb;
+    const struct {
+        double minimum, maximum;
+        std::optional<std::pair<double, double>> expected;
+    } cases[] = {
+        {-43.2, -12.5, std::pair{-50.0, -10.0}},
+        {-3.0103, -3.0103, std::pair{-10.0, 0.0}}, // one level: at least 10 dB
+        {-150.0, -5.0, std::pair{-60.0, 0.0}},     // at most 60 dB below the top
+        {-40.0, -20.0, std::pair{-40.0, -20.0}},   // on the grid already
+        {0.0, 37.5, std::pair{0.0, 40.0}},         // a relative track
+        {floor, 2.0, std::pair{0.0, 10.0}},        // floor: not a level
+        {floor, floor, std::nullopt},
+        {1e34, -1e34, std::nullopt}, // before any computation
+        {std::nan(""), std::nan(""), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::optional<IntensityPaneScale> scale = intensityPaneScale(c.minimum, c.maximum);
+        ASSERT_EQ(scale.has_value(), c.expected.has_value()) << c.minimum << " " << c.maximum;
+        if (scale) {
+            EXPECT_EQ(scale->lowDb, c.expected->first) << c.minimum;
+            EXPECT_EQ(scale->highDb, c.expected->second) << c.maximum;
+            EXPECT_FALSE(std::signbit(scale->highDb) && scale->highDb == 0.0); // not "-0"
+        }
+    }
 }
 
 TEST(TracksTest, IntensityWindowPastTheChannelMeasuresTheWholeChannel)
@@ -197,7 +336,7 @@ TEST(TracksTest, IntensityWindowPastTheChannelMeasuresTheWholeChannel)
     reference.m_dIntensityWindowLengthMS = 2989.5; // 2990 samples
     ASSERT_TRUE(reference.CalculateIntensity());
     const std::span<const float> whole = reference.m_hfDataIntensity.span().first(3000);
-    ASSERT_GT(whole[0], 0.0F);
+    ASSERT_NEAR(whole[0], 10.0 * std::log10(0.125), 0.01); // a sine at half full scale
     EXPECT_EQ(std::count(whole.begin(), whole.end(), whole[0]), 3000);
     for (const double windowMs : {2990.5, 3000.0, 5e8, 1e300}) {
         Channels channel;
@@ -211,7 +350,8 @@ TEST(TracksTest, IntensityWindowPastTheChannelMeasuresTheWholeChannel)
 }
 
 // Steps of a fractional number of samples: the cut window must still leave
-// its one frame ((n − window)/step can round to 0.99999…), not a track of 0.
+// its one frame ((n − window)/step can round to 0.99999…), the level of the
+// channel as a whole.
 TEST(TracksTest, IntensityWindowPastTheChannelWithAFractionalStep)
 {
     const struct {
@@ -228,7 +368,7 @@ TEST(TracksTest, IntensityWindowPastTheChannelWithAFractionalStep)
         channel.m_dIntensityWindowLengthMS = 1e6;
         ASSERT_TRUE(channel.CalculateIntensity());
         const std::span<const float> track = channel.m_hfDataIntensity.span().first(c.samples);
-        EXPECT_GT(track[0], 0.0F) << c.rateHz << " " << c.samples;
+        EXPECT_NEAR(track[0], 10.0 * std::log10(0.125), 0.01) << c.rateHz << " " << c.samples;
         EXPECT_EQ(std::count(track.begin(), track.end(), track[0]), std::ptrdiff_t(c.samples))
             << c.rateHz << " " << c.samples;
     }

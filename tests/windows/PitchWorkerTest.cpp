@@ -1,5 +1,7 @@
 #include "windows/PitchWorker.h"
 
+#include "PitchCorpus.h"
+#include "analysis/CMathFunc.h"
 #include "support/ChannelFixtures.h"
 #include "support/GlideRecording.h"
 
@@ -11,6 +13,8 @@
 #include <cstddef>
 #include <filesystem>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -110,6 +114,75 @@ TEST(PitchWorker, CancelledDestroyedOrDeclinedWorkLeavesNoTrackAndNoThread)
     PitchWorker declined(channel, 0, tooFine, false);
     EXPECT_EQ(declined.take(), nullptr);
     EXPECT_EQ(declined.outcome(), PitchWorker::Outcome::Failed);
+}
+
+// The pitch window's log entries give a voice's level in dBFS: the same
+// with half a second of digital silence before and after it, the floor over
+// the silence, and in the classic and precise modes the level at each
+// record's time.
+TEST(PitchWorker, LoggedIntensityIsALevelThatAddedSilenceLeavesAlone)
+{
+    signals::GlideParams params;
+    params.noise = signals::GlideNoise::White;
+    params.snrDb = 20.0;
+    const signals::Glide voice = signals::pitchGlide(params);
+    const auto pad = static_cast<std::size_t>(voice.rateHz / 2.0); // 500 ms
+    std::vector<float> padded(pad, 0.0F);
+    padded.insert(padded.end(), voice.samples.begin(), voice.samples.end());
+    padded.resize(padded.size() + pad, 0.0F);
+
+    for (const bool precise : {false, true}) {
+        SCOPED_TRACE(precise ? "precise" : "classic");
+        PitchParameters parameters;
+        parameters.m_bPreciseAnalysis = precise;
+        const auto logged = [&](const std::vector<float>& samples) {
+            Channels channel;
+            test::loadChannel(channel, samples, voice.rateHz);
+            PitchWorker worker(channel, 0, parameters, true);
+            std::unique_ptr<PitchTrack> track = worker.take();
+            EXPECT_NE(track, nullptr);
+            std::map<double, double> byTime; // record time → intensity
+            if (track != nullptr) {
+                for (const LogRecord& record : track->analysis.allLogRecords(
+                         "voice.wav", [&](double t) { return track->intensityAt(t); })) {
+                    byTime[record.values[0]] = record.values[2];
+                    EXPECT_EQ(record.values[2], track->channel.intensityDbfsAt(record.values[0]));
+                }
+                const std::vector<LogRecord> all = track->analysis.rangeLogRecords(
+                    "voice.wav", 0.0, 400.0, [&](double t) { return track->intensityAt(t); });
+                EXPECT_FALSE(all.empty());
+                for (const LogRecord& record : all) {
+                    byTime[-1.0 - record.values[0]] = record.values[2]; // the start, apart
+                }
+            }
+            return byTime;
+        };
+        const std::map<double, double> plain = logged(voice.samples);
+        const std::map<double, double> framed = logged(padded);
+        int voiced = 0;
+        int compared = 0;
+        for (const auto& [timeMs, level] : plain) {
+            if (timeMs < 0.0) {
+                continue;
+            }
+            ++voiced;
+            EXPECT_LT(level, -10.0) << timeMs;
+            EXPECT_GT(level, -60.0) << timeMs;
+            // Classic frame times depend on the file's length: only the
+            // precise frames (on the step grid) are the same frames.
+            if (precise && framed.count(timeMs + 500.0) != 0) {
+                EXPECT_EQ(framed.at(timeMs + 500.0), level) << timeMs;
+                ++compared;
+            }
+        }
+        EXPECT_GT(voiced, 200);
+        EXPECT_GT(compared, precise ? 200 : -1);
+        for (const auto& [key, level] : framed) {
+            if (key < 0.0 && -1.0 - key < 460.0) {
+                EXPECT_EQ(level, CMathFunc::kIntensityFloorDb) << -1.0 - key;
+            }
+        }
+    }
 }
 
 } // namespace

@@ -13,8 +13,8 @@ class MyDocument;
 struct PitchTrack;
 
 // What the pitch window's readouts show: the time under the mouse (or of
-// the marker just placed), the track's pitch there and the intensity there
-// (0 when the intensity pane is hidden).
+// the marker just placed), the track's pitch there and the level there in
+// dBFS (0, and not shown, when the intensity pane is hidden).
 struct PitchReadout {
     double timeMs = 0.0;
     double pitchHz = 0.0;

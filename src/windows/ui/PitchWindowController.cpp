@@ -371,8 +371,12 @@ void PitchWindowController::showReadout(const std::optional<PitchReadout>& reado
     }
     m_time->setText(shown ? tr("Time: %1 ms").arg(number(shown->timeMs, 1)) : QString());
     m_pitch->setText(shown ? tr("Pitch: %1 Hz").arg(number(shown->pitchHz, 1)) : QString());
-    m_intensity->setText(shown ? tr("Intensity: %1 dB").arg(number(shown->intensityDb, 1))
-                               : QString());
+    // Levels are in dB re full scale; without the intensity pane none is
+    // measured, and the readout stays empty rather than show a level.
+    const bool withIntensity =
+        shown && analysis != nullptr && analysis->m_parameters.m_bPitchDrawIntensity;
+    m_intensity->setText(withIntensity ? tr("Intensity: %1 dBFS").arg(number(shown->intensityDb, 1))
+                                       : QString());
     m_duration->setText(analysis != nullptr && analysis->m_bHaveSelection
                             ? tr("Duration: %1 ms").arg(number(analysis->m_dDurationTime, 1))
                             : QString());

@@ -70,8 +70,9 @@ constexpr CommandHelp kCommandHelp[] = {
      "      for a track at a fixed step whatever the length, use formant-track\n"},
     {"pitch", "  phonaxis-cli pitch FILE [--from MS --to MS] [--classic] [--channel N]\n"
               "                     [--png OUT [--width W --height H]]\n"
-              "      time, pitch and intensity of every pitch frame of the audio channel\n"
-              "      (or channel N); --png also draws the pitch window's graph (over MS to\n"
+              "      time, pitch and intensity (dBFS at that time, -200 for digital\n"
+              "      silence) of every pitch frame of the audio channel (or channel N);\n"
+              "      --png also draws the pitch window's graph (over MS to\n"
               "      MS) as OUT (.png, .tif/.tiff or .pdf). Times: frame k is centred on\n"
               "      k x m_dPitchStepSize ms (--classic: its window starts there; the log\n"
               "      format then times it at k x the recording's length / the frame count);\n"

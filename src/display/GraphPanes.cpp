@@ -70,6 +70,24 @@ void drawPaneFrame(QPainter& painter, const Rect& pane, const QString& title)
     painter.restore();
 }
 
+void drawPaneCaption(QPainter& painter, const Rect& pane, const QString& caption)
+{
+    if (caption.isEmpty()) {
+        return;
+    }
+    painter.save();
+    painter.setFont(defaultTextFont());
+    const QFontMetrics metrics(painter.font());
+    constexpr int kInset = 3;
+    const int width = metrics.horizontalAdvance(caption) + 2 * kInset;
+    const int height = metrics.height() + 2;
+    const QRect box(pane.right - width - kInset, pane.top + kInset, width, height);
+    painter.fillRect(box, QColor(255, 255, 255, 220));
+    painter.setPen(Qt::black);
+    painter.drawText(box, Qt::AlignCenter, caption);
+    painter.restore();
+}
+
 void drawWaveformPane(QPainter& painter, const Rect& pane, std::span<const float> samples,
                       const MinMaxSummary* summary, double reference, double pageMin,
                       double pageMax, const RGBColor& color)

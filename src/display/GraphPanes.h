@@ -41,6 +41,10 @@ std::int32_t fittingTimeGridSpacing(std::int32_t spacingMs, int widthPx, double 
 // A pane's black frame and its title (may be empty) in the top left corner.
 void drawPaneFrame(QPainter& painter, const Rect& pane, const QString& title);
 
+// `caption` (which analysis a pane shows) in the pane's top right corner, on
+// a white ground so that it reads over an image; nothing when empty.
+void drawPaneCaption(QPainter& painter, const Rect& pane, const QString& caption);
+
 // A framed waveform pane: `samples` over the page [pageMin, pageMax)
 // (positions in `samples`), the baseline in the middle and the trace scaled
 // so that the largest excursion from `reference` among all of `samples`

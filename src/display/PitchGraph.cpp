@@ -72,7 +72,9 @@ void drawTrack(QPainter& painter, const PitchGraphInput& input, const Rect& pane
     if (input.track.empty() || !(input.lengthMs > 0.0) || !(endMs > startMs)) {
         return;
     }
-    const double framesPerMs = frames / input.lengthMs;
+    // A precise track's frames lie on the step grid, a classic track's
+    // spread over the length.
+    const double framesPerMs = input.frameMs > 0.0 ? 1.0 / input.frameMs : frames / input.lengthMs;
     const double firstFrame = std::floor(startMs * framesPerMs);
     const double endFrame = std::min(frames, std::ceil(endMs * framesPerMs) + 1.0);
     const double pixelsPerMs = rectWidth(pane) / (endMs - startMs);
@@ -206,6 +208,10 @@ PitchGraphInput pitchGraphInput(const Channels& channel, const PitchAnalysis& an
     input.pageMax = analysis.m_dPageMax;
     if (analysis.m_bHavePitch) {
         input.track = analysis.m_hdPitchFile;
+        input.precise = analysis.m_parameters.m_bPreciseAnalysis;
+        if (input.precise) {
+            input.frameMs = analysis.m_parameters.m_dPitchStepSize;
+        }
     }
     if (channel.m_bHaveIntensity && channel.m_hfDataIntensity.present()) {
         input.intensity = channel.m_hfDataIntensity.span().first(
@@ -252,6 +258,11 @@ void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& 
     }
     drawPaneFrame(painter, layout.pitch, QStringLiteral("Hz"));
     drawTrack(painter, input, layout.pitch);
+    if (!input.track.empty()) {
+        drawPaneCaption(painter, layout.pitch,
+                        input.precise ? QStringLiteral("Precise analysis")
+                                      : QStringLiteral("Classic analysis: cepstral"));
+    }
 }
 
 } // namespace phonaxis

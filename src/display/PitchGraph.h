@@ -86,7 +86,9 @@ struct PitchGraphInput {
     double reference = 0.0;
     double pageMin = 0.0; // the page, samples
     double pageMax = 0.0;
-    std::span<const double> track;    // Hz per frame, 0 unvoiced; frame k at k × lengthMs / frames
+    std::span<const double> track;    // Hz per frame, 0 unvoiced; frame k at k × frameMs
+    double frameMs = 0.0;             // ms between frames; 0: lengthMs / frames (the classic)
+    bool precise = false;             // the track is the precise analysis's
     std::span<const float> intensity; // dBFS per sample position; empty: none
     double intensityMin = 0.0;        // the track's levels above the dB floor
     double intensityMax = 0.0;

@@ -1,5 +1,7 @@
 #include "display/SpectrogramGraph.h"
 
+#include "analysis/PreciseFormants.h"
+
 #include "display/GraphPanes.h"
 #include "display/GraphPrimitives.h"
 #include "display/MainViewRenderer.h"
@@ -172,6 +174,20 @@ QImage spectrogramImage(const SpectrogramResult& result, std::span<const std::ui
     return image;
 }
 
+QString spectrogramCaption(const SpectrogramInput& input)
+{
+    const SpectrogramParameters& p = input.parameters;
+    if (!p.m_bFormantTracking) {
+        return {};
+    }
+    if (p.m_bPreciseAnalysis) {
+        const PreciseFormants model(input.sampleRate, p.m_dFormantCeiling);
+        return QStringLiteral("Precise analysis: formants up to %1 Hz")
+            .arg(std::lround(model.ceilingHz()));
+    }
+    return QStringLiteral("Classic analysis: LPC order %1").arg(p.m_nLPCCoefficients);
+}
+
 SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,
                                             const SpectrogramResult* result, QImage image,
                                             const MyDocument& document)
@@ -187,6 +203,7 @@ SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,
     graph.settings = SpectrogramGraphSettings::fromDocument(document);
     // The range the spectrogram was computed for, not a later setting.
     graph.settings.frequencyRangeHz = input.parameters.m_nFreqRange;
+    graph.caption = spectrogramCaption(input);
     for (int i = 0; i < document.channelsInUse(); ++i) {
         const Channels& shown = document.getChannel(i);
         if (shown.m_bShow && !shown.m_pArrayLabels.empty()) {
@@ -233,6 +250,7 @@ void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const Spectrogram
         DrawFormantTrack(painter, input.result->formants, layout.image, settings.frequencyRangeHz);
         painter.restore();
     }
+    drawPaneCaption(painter, layout.image, input.caption);
 }
 
 } // namespace phonaxis

@@ -83,6 +83,9 @@ struct SpectrogramGraphInput {
     double stopTime = 0.0;
     std::vector<const Channels*> labelChannels; // shown channels that have labels
     SpectrogramGraphSettings settings;
+    // Which analysis the formant tracks are, written over the image; empty
+    // without tracks.
+    QString caption;
 
     // The panes this input shows in a view of `viewSizePx`.
     SpectrogramGraphLayout layout(QSize viewSizePx) const;
@@ -108,6 +111,11 @@ QImage spectrogramImage(const SpectrogramResult& result);
 // The grey image of only the columns c of `result` with shown[c] set (the
 // columns a running computation has finished); the others are white.
 QImage spectrogramImage(const SpectrogramResult& result, std::span<const std::uint8_t> shown);
+
+// Which analysis the formant tracks of `input` are: "Precise analysis:
+// formants up to C Hz", "Classic analysis: LPC order P", or empty when the
+// tracks are off.
+QString spectrogramCaption(const SpectrogramInput& input);
 
 // The picture of a worker's computation (its snapshot and its result, or
 // the columns finished so far) with `document`'s settings and labels.

@@ -120,7 +120,7 @@ TEST_F(PitchWindowTest, OpensOnTheAudioChannelWithTheDirectTrackAndLogsIt)
     const PitchTrack& track = *pitch->track();
     EXPECT_EQ(track.analysis.m_hdPitchFile, expected.m_hdPitchFile);
     EXPECT_EQ(text(pitch, "_pitchInfo"),
-              "Rate: 16000 Hz   Window: 35 ms   Step: 10 ms   Threshold: 1 %   Deviation: 100 Hz");
+              "Precise analysis   Rate: 16000 Hz   Window: 60 ms   Step: 10 ms   Range: 50-500 Hz");
 
     // Every voiced frame, with the level of the channel at its time.
     Channels measured;

@@ -133,8 +133,8 @@ TEST_F(SpectrogramWindowTest, OpensOnTheAudioChannelWithTheEngineTracksAndLogsTh
     EXPECT_EQ(shown.levels, expected.levels);
     ASSERT_EQ(shown.formants, expected.formants);
     EXPECT_EQ(text(spectrogram, "_spectrogramInfo"),
-              "Rate: 10000 Hz   N: 64   Range: 55 dB   LPC: 14   Bandwidth: 156 Hz   "
-              "Pre-emphasis: 0.98");
+              "Precise analysis   Formants up to: 5000 Hz   Rate: 10000 Hz   N: 64   "
+              "Range: 55 dB   Bandwidth: 156 Hz   Pre-emphasis: 0.98");
 
     // A drag over the steady 'i' logs its formants every log step, as the
     // engine's entry gives them, near the vowel's own.

@@ -117,5 +117,48 @@ TEST(PitchGraphTest, IntensityPaneDrawsLevelsInDecibelsReFullScale)
     EXPECT_TRUE(blueRows(pane.left + int(0.85 * width)).empty());
 }
 
+// A precise track's frame k lies at k × the step (its window's centre), a
+// classic track's at k × the length / the frame count: on a 1,005 ms
+// recording with a 10 ms step the hundredth frame is drawn at 1,000 ms,
+// not at 1,005 ms.
+TEST(PitchGraphTest, PreciseFramesAreDrawnOnTheStepGrid)
+{
+    const double lengthMs = 1005.0;
+    std::vector<double> track(100, 0.0);
+    track[99] = 200.0; // the last frame: 990 ms (precise) or 994.95 ms (classic)
+    const std::vector<float> silence(1005, 0.0f);
+    const auto dotX = [&](double frameMs) {
+        PitchGraphInput input;
+        input.samples = silence;
+        input.sampleRate = 1000.0;
+        input.lengthMs = lengthMs;
+        input.pageMin = 900.0;
+        input.pageMax = 1005.0;
+        input.track = track;
+        input.frameMs = frameMs;
+        input.settings.drawAudio = false;
+        input.settings.drawIntensity = false;
+        input.settings.drawFreqGrid = false;
+        input.settings.drawTimeGrid = false;
+        const QSize size(1060, 300);
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        drawPitchGraph(painter, size, input);
+        painter.end();
+        const Rect pane = input.layout(size).pitch;
+        // The dot: the first column below the caption with ink in it.
+        const int y = pane.bottom - 1 - int((200.0 - 50.0) * rectHeight(pane) / 450.0);
+        for (int x = pane.left + 2; x < pane.right - 1; ++x) {
+            if (image.pixel(x, y) != qRgb(255, 255, 255)) {
+                return (x + 1 - pane.left) * 105.0 / rectWidth(pane) + 900.0;
+            }
+        }
+        return -1.0;
+    };
+    EXPECT_NEAR(dotX(10.0), 990.0, 1.0);
+    EXPECT_NEAR(dotX(0.0), 99.0 * lengthMs / 100.0, 1.0);
+}
+
 } // namespace
 } // namespace phonaxis

@@ -341,9 +341,15 @@ void PitchWindowController::showInfo()
     const MyDocument& document = *m_context.document;
     double rate = 0.0;
     double windowMs = document.m_dPitchWindowLength;
+    bool precise = document.m_bPreciseAnalysis;
     if (m_track) {
+        const PitchAnalysis& analysis = m_track->analysis;
         rate = m_track->channel.m_dSampleRate;
-        windowMs = m_track->analysis.m_parameters.m_dPitchWindowLength; // as cut to the transform
+        precise = analysis.m_parameters.m_bPreciseAnalysis;
+        // The window used: the classic one as cut to the transform, the
+        // precise one as lengthened to three periods of the search floor.
+        windowMs = precise && rate > 0.0 ? analysis.windowSamples() * 1000.0 / rate
+                                         : analysis.m_parameters.m_dPitchWindowLength;
     } else {
         int index = -1;
         if (const Channels* audio = audioChannel(document, index)) {
@@ -353,8 +359,18 @@ void PitchWindowController::showInfo()
     const auto whole = [](double v) {
         return std::isfinite(v) ? QString::number(static_cast<long long>(v)) : QString();
     };
-    m_info->setText(tr("Rate: %1 Hz   Window: %2 ms   Step: %3 ms   Threshold: %4 %   "
-                       "Deviation: %5 Hz")
+    if (precise) {
+        // The precise track decides voicing and jumps by its path search:
+        // the threshold and deviation play no part in it.
+        m_info->setText(tr("Precise analysis   Rate: %1 Hz   Window: %2 ms   Step: %3 ms   "
+                           "Range: %4-%5 Hz")
+                            .arg(whole(rate), whole(windowMs), whole(document.m_dPitchStepSize),
+                                 whole(document.m_dCalculationLow),
+                                 whole(document.m_dCalculationHigh)));
+        return;
+    }
+    m_info->setText(tr("Classic analysis   Rate: %1 Hz   Window: %2 ms   Step: %3 ms   "
+                       "Threshold: %4 %   Deviation: %5 Hz")
                         .arg(whole(rate), whole(windowMs), whole(document.m_dPitchStepSize),
                              whole(document.m_dTrackingThreshHold),
                              whole(document.m_dFreqDeviation)));

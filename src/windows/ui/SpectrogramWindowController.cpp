@@ -1,5 +1,7 @@
 #include "windows/ui/SpectrogramWindowController.h"
 
+#include "analysis/PreciseFormants.h"
+
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
@@ -463,12 +465,19 @@ void SpectrogramWindowController::showInfo(const SpectrogramInput* input)
     const SpectrogramParameters& p = input->parameters;
     const double rate = input->sampleRate;
     const int bandwidth = p.m_nFFTWindLength > 0 ? static_cast<int>(rate / p.m_nFFTWindLength) : 0;
-    m_info->setText(tr("Rate: %1 Hz   N: %2   Range: %3 dB   LPC: %4   Bandwidth: %5 Hz   "
+    // The formant tracks' model: the precise analysis's ceiling (half the
+    // rate where that is lower) or the classic LPC order.
+    const QString model =
+        p.m_bPreciseAnalysis
+            ? tr("Precise analysis   Formants up to: %1 Hz")
+                  .arg(std::lround(PreciseFormants(rate, p.m_dFormantCeiling).ceilingHz()))
+            : tr("Classic analysis   LPC: %1").arg(p.m_nLPCCoefficients);
+    m_info->setText(tr("%1   Rate: %2 Hz   N: %3   Range: %4 dB   Bandwidth: %5 Hz   "
                        "Pre-emphasis: %6")
+                        .arg(model)
                         .arg(QString::number(static_cast<long long>(rate)))
                         .arg(p.m_nFFTWindLength)
                         .arg(p.m_nDynamicRange)
-                        .arg(p.m_nLPCCoefficients)
                         .arg(bandwidth)
                         .arg(number(p.m_dPreEmphasis, 2)));
 }

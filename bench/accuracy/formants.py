@@ -6,21 +6,25 @@
 
 Writes the corpus (phonaxis-gen vowel-corpus: 320 vowels, men and women, F0
 100 and 200 Hz, 10,000 / 16,000 / 22,050 / 44,100 Hz, 16-bit and float) and
-measures F1-F3 at 250 ms three ways:
+measures F1-F3 at 250 ms:
 
-  default    phonaxis-cli spectrum FILE --at 250
-  precise    the same with --precise and the ceiling
+  default    phonaxis-cli spectrum FILE --at 250, no setting touched (the
+             precise analysis at its default ceiling of 5,000 Hz)
+  classic    the same with --classic
+  precise    --precise with the ceiling that suits the voice:
              --set m_dFormantCeiling=5000 (men) or 5500 (women; --women-ceiling
-             sets another, e.g. 5000, the setting's default)
-  reference  the reference tool's To Formant (burg) with the same ceilings
-             (bench/praat/formant_at.praat; skipped without `praat` on the
-             PATH or with --no-reference)
+             sets another)
+  ref 5000   the reference tool's To Formant (burg) at 5,000 Hz, the default's
+             ceiling (bench/praat/formant_at.praat)
+  reference  the reference tool with the precise column's ceilings
+             (both skipped without `praat` on the PATH or with --no-reference)
 
 It prints the mean absolute error (Hz) of F1 / F2 / F3 per group (men/women x
 F0 100/200) and per rate, over the files where the formant was found, with
-the count of files in which any of F1-F3 is missing; then, for the precise
-mode, its worst ratio to the reference's error over every group at every
-rate. Python 3 standard library only.
+the count of files in which any of F1-F3 is missing; then the worst ratio,
+over every group at every rate, of the default's error to the reference's
+at the same ceiling, and of the precise column's to the reference's.
+Python 3 standard library only.
 """
 
 import argparse
@@ -49,10 +53,8 @@ def number(text):
     return value if value > 0 else None
 
 
-def cli_formants(cli, path, precise, ceiling):
-    command = [cli, "spectrum", path, "--at", str(AT_MS)]
-    if precise:
-        command += ["--precise", "--set", f"m_dFormantCeiling={ceiling}"]
+def cli_formants(cli, path, options):
+    command = [cli, "spectrum", path, "--at", str(AT_MS)] + options
     lines = run(command).strip().splitlines()
     # Header line, then: file, definition, F1 ... F5, B1 ... B5, comments.
     fields = lines[-1].split("\t")
@@ -122,17 +124,21 @@ def main():
     with open(os.path.join(corpus, "truth.csv"), newline="") as f:
         truth = list(csv.DictReader(f))
 
-    methods = {"default": [], "precise": []}
+    methods = {"default": [], "classic": [], "precise": []}
     if reference:
+        methods["ref 5000"] = []
         methods["reference"] = []
     for entry in truth:
         path = os.path.join(corpus, entry["file"])
         ceiling = CEILING[entry["sex"]]
         true = [float(entry[f"F{i}"]) for i in (1, 2, 3)]
         info = (entry["sex"], int(float(entry["f0"])), int(float(entry["rate"])))
-        methods["default"].append((info, true, cli_formants(cli, path, False, ceiling)))
-        methods["precise"].append((info, true, cli_formants(cli, path, True, ceiling)))
+        methods["default"].append((info, true, cli_formants(cli, path, [])))
+        methods["classic"].append((info, true, cli_formants(cli, path, ["--classic"])))
+        methods["precise"].append((info, true, cli_formants(
+            cli, path, ["--precise", "--set", f"m_dFormantCeiling={ceiling}"])))
         if reference:
+            methods["ref 5000"].append((info, true, reference_formants(path, 5000)))
             methods["reference"].append((info, true, reference_formants(path, ceiling)))
 
     groups = [((sex, f0), f"{'men' if sex == 'man' else 'women'}, F0 {f0}")
@@ -146,20 +152,23 @@ def main():
     print_table("per rate", [(r, f"{r} Hz") for r in rates], by_rate)
 
     if reference:
-        worst = (0.0, None)
-        for sex in ("man", "woman"):
-            for f0 in (100, 200):
-                for rate in rates:
-                    def pick(name):
-                        rows = [((), t, f) for i, t, f in methods[name] if i == (sex, f0, rate)]
-                        return summarise(rows)[()][0]
-                    ours, theirs = pick("precise"), pick("reference")
-                    for k in range(3):
-                        ratio = ours[k] / max(theirs[k], 1e-9)
-                        if ratio > worst[0]:
-                            worst = (ratio, f"{sex}, F0 {f0}, {rate} Hz, F{k + 1}: "
-                                            f"{ours[k]:.0f} vs {theirs[k]:.0f} Hz")
-        print(f"precise / reference, worst group at one rate: {worst[0]:.2f}x ({worst[1]})")
+        for ours_name, theirs_name in (("default", "ref 5000"), ("precise", "reference")):
+            worst = (0.0, None)
+            for sex in ("man", "woman"):
+                for f0 in (100, 200):
+                    for rate in rates:
+                        def pick(name):
+                            rows = [((), t, f) for i, t, f in methods[name]
+                                    if i == (sex, f0, rate)]
+                            return summarise(rows)[()][0]
+                        ours, theirs = pick(ours_name), pick(theirs_name)
+                        for k in range(3):
+                            ratio = ours[k] / max(theirs[k], 1e-9)
+                            if ratio > worst[0]:
+                                worst = (ratio, f"{sex}, F0 {f0}, {rate} Hz, F{k + 1}: "
+                                                f"{ours[k]:.0f} vs {theirs[k]:.0f} Hz")
+            print(f"{ours_name} / {theirs_name}, worst group at one rate: "
+                  f"{worst[0]:.2f}x ({worst[1]})")
 
 
 if __name__ == "__main__":

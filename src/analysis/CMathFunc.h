@@ -219,7 +219,7 @@ public:
     // --- DoPitchCepstrumNewDouble (MathPitch.cpp), DoIntensityFloat (MathIntensity.cpp)
 
     // DoPitchCepstrumNew* result when nothing was computed: the FFT length is
-    // not 128, 256, ..., 4096, the sample rate is not positive and finite, or
+    // not 128, 256, ..., 32768, the sample rate is not positive and finite, or
     // this thread's work storage cannot be had.
     static constexpr double kPitchDeclined = -1.0;
     // Level given to an intensity frame whose mean square is below 10^-20

@@ -7,8 +7,9 @@
 Writes the pitch corpus (phonaxis-gen pitch-corpus: F0 glides with their truth,
 clean and with white or pink noise at 10 and 5 dB SNR, at 16,000, 22,050 and
 44,100 Hz), makes speech with espeak-ng (male and female voices in English,
-German and French), runs `phonaxis-cli pitch FILE` in the default and the
-precise mode (--set m_bPreciseAnalysis=true) and the reference tool's
+German and French), runs `phonaxis-cli pitch FILE` in the classic and the
+precise mode (--set m_bPreciseAnalysis=false / true, so the columns mean the
+same whichever mode is the default; the precise one is) and the reference tool's
 autocorrelation track (praat --run bench/praat/pitch_ac_track.praat FILE: To
 Pitch (ac) at 10 ms, 75-600 Hz), and prints
 
@@ -18,7 +19,9 @@ Pitch (ac) at 10 ms, 75-600 Hz), and prints
                 voiced and voiced frames called unvoiced;
   noisy glides  gross errors (and the voicing errors, for information);
   speech        the share of the frames that both call voiced whose F0 differ
-                by more than 20 % from the reference track.
+                by more than 20 % from the reference track; with sox, also for
+                the same speech resampled to 96 kHz (against the reference's
+                track of the original).
 
 Voicing is only judged at least 30 ms away from a change of the true voicing
 (a window straddling the change holds both). Our track is searched over the
@@ -73,8 +76,7 @@ def ours(cli, path, precise, low, high):
     """[(time_ms, f0_hz)] of phonaxis-cli's pitch track."""
     command = [cli, "pitch", path, "--set", "m_dCalculationLow=%g" % low,
                "--set", "m_dCalculationHigh=%g" % high]
-    if precise:
-        command += ["--set", "m_bPreciseAnalysis=true"]
+    command += ["--set", "m_bPreciseAnalysis=%s" % ("true" if precise else "false")]
     track = []
     for line in run(command).splitlines()[1:]:
         fields = line.split("\t")
@@ -198,7 +200,7 @@ def main():
     if not have_praat and not args.no_reference:
         print("pitch.py: praat is not installed: the reference columns are skipped",
               file=sys.stderr)
-    tools = [("default", lambda p: ours(cli, p, False, args.low, args.high)),
+    tools = [("classic", lambda p: ours(cli, p, False, args.low, args.high)),
              ("precise", lambda p: ours(cli, p, True, args.low, args.high))]
     if have_praat:
         tools.append(("reference", reference))
@@ -249,22 +251,31 @@ def main():
     print()
     print("speech (espeak-ng): frames both call voiced that differ from the reference's "
           "ac track by > 20 %")
-    print("%-8s %-10s %16s %16s" % ("voice", "espeak", "default", "precise"))
-    totals = {"default": Counts(), "precise": Counts()}
+    print("%-8s %-10s %16s %16s" % ("voice", "espeak", "classic", "precise"))
+    resample = shutil.which("sox") is not None
+    rates = [("", "")] + ([("96k", "96000")] if resample else [])
+    totals = {(tool, suffix): Counts() for tool in ("classic", "precise") for suffix, _ in rates}
     for name, voice, text in SPEECH:
         path = os.path.join(speech_dir, name + ".wav")
         run(["espeak-ng", "-v", voice, "-w", path, text])
         ref = reference(path)
-        row = []
-        for tool, track_of in tools[:2]:
-            counts = Counts()
-            counts.add_speech(track_of(path), ref)
-            totals[tool].add_speech(track_of(path), ref)
-            row.append("%s/%d" % (counts.percent(counts.gross, counts.both).strip(), counts.both))
-        print("%-8s %-10s %16s %16s" % (name, voice, row[0], row[1]))
-    print("%-8s %-10s %16s %16s" % ("all", "", *("%s/%d" % (
-        totals[t].percent(totals[t].gross, totals[t].both).strip(), totals[t].both)
-        for t in ("default", "precise"))))
+        for suffix, rate in rates:
+            analysed = path
+            if rate:
+                analysed = os.path.join(speech_dir, "%s-%s.wav" % (name, suffix))
+                run(["sox", path, "-r", rate, analysed])
+            row = []
+            for tool, track_of in tools[:2]:
+                counts = Counts()
+                counts.add_speech(track_of(analysed), ref)
+                totals[(tool, suffix)].add_speech(track_of(analysed), ref)
+                row.append("%s/%d" % (counts.percent(counts.gross, counts.both).strip(),
+                                      counts.both))
+            print("%-8s %-10s %16s %16s" % ((name + " " + suffix).strip(), voice, *row))
+    for suffix, _ in rates:
+        print("%-8s %-10s %16s %16s" % (("all " + suffix).strip(), "", *("%s/%d" % (
+            totals[(t, suffix)].percent(totals[(t, suffix)].gross, totals[(t, suffix)].both)
+            .strip(), totals[(t, suffix)].both) for t in ("classic", "precise"))))
 
 
 if __name__ == "__main__":

@@ -30,9 +30,12 @@ inline constexpr double dTWOPI = 6.2831853071796;
 
 class CMathFunc {
 public:
-    // Largest transform: 2^13 = 8192 points.
-    static constexpr int kMaxFftOrder = 13;
+    // Largest transform: 2^14 = 16,384 points (the precise pitch's window
+    // and lags at 192 kHz; the cepstral pitch's 32,768-point real transform).
+    static constexpr int kMaxFftOrder = 14;
     static constexpr int kMaxFftLength = 1 << kMaxFftOrder;
+    // Largest level spectrum DoFFT_Real computes: 8192 points.
+    static constexpr int kMaxSpectrumFftLength = 8192;
 
     // DoFFT_Real results.
     static constexpr int kSpectrumDone = 0;
@@ -69,7 +72,7 @@ public:
     // data[i] is the level at i·frequencyRangeHz/outputPoints Hz. With a
     // single bin (n = 2) the curve is flat at bin 0's level.
     //
-    // n must be a power of two in 2..kMaxFftLength. Returns kSpectrumDone, or
+    // n must be a power of two in 2..kMaxSpectrumFftLength. Returns kSpectrumDone, or
     // kSpectrumDeclined with data untouched when n is not such a length, data
     // is too short for the samples read or the points written, or (when
     // resampling) the sample rate is not positive or the frequency range is
@@ -217,7 +220,7 @@ public:
     // --- DoIntensityFloat (MathIntensity.cpp)
 
     // DoPitchCepstrumNew* result when nothing was computed: the FFT length is
-    // not 128, 256, ..., 4096, the sample rate is not positive and finite, or
+    // not 128, 256, ..., 32768, the sample rate is not positive and finite, or
     // this thread's work storage cannot be had.
     static constexpr double kPitchDeclined = -1.0;
     // Level given to an intensity frame whose mean square is below 10^-20

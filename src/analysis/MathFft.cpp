@@ -14,7 +14,8 @@ namespace phonaxis {
 namespace {
 
 constexpr std::size_t kMaxLength = CMathFunc::kMaxFftLength;
-constexpr std::size_t kMaxBins = kMaxLength / 2;
+constexpr std::size_t kMaxSpectrumLength = CMathFunc::kMaxSpectrumFftLength;
+constexpr std::size_t kMaxBins = kMaxSpectrumLength / 2;
 constexpr double kNaturalSlope = 1e30;
 
 // The twiddle factors of every butterfly stage, produced by the rotation
@@ -497,21 +498,28 @@ const VectorChoice& vectorChoice()
     return choice;
 }
 
-// One thread's copy of the input of the vectorised transform, in eight rows.
+// One thread's copy of the input of the vectorised transform, in eight rows,
+// grown to the longest transform the thread has run.
 struct TransformCopy {
-    std::vector<double> re = std::vector<double>(8 * paddedRow(CMathFunc::kMaxFftOrder));
-    std::vector<double> im = std::vector<double>(8 * paddedRow(CMathFunc::kMaxFftOrder));
+    std::vector<double> re;
+    std::vector<double> im;
 };
 
-// This thread's copy storage; null when the memory cannot be had.
-TransformCopy* transformCopy() noexcept
+// This thread's copy storage with room for order m; null when the memory
+// cannot be had (the transform then runs in place, with the same values).
+TransformCopy* transformCopy(int m) noexcept
 {
-    try {
-        thread_local TransformCopy copy;
-        return &copy;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+    thread_local TransformCopy copy;
+    const auto size = static_cast<std::size_t>(8 * paddedRow(m));
+    if (copy.re.size() < size || copy.im.size() < size) {
+        try {
+            copy.re.resize(size);
+            copy.im.resize(size);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
     }
+    return &copy;
 }
 
 bool overlaps(std::span<const double> a, std::span<const double> b)
@@ -520,13 +528,13 @@ bool overlaps(std::span<const double> a, std::span<const double> b)
     return before(a.data(), b.data() + b.size()) && before(b.data(), a.data() + a.size());
 }
 
-// One thread's work storage for DoFFT_Real, sized for the largest transform.
+// One thread's work storage for DoFFT_Real, sized for the largest spectrum.
 // The window is cached by length and type: rebuilding it gives the same
 // values, and the cosines would cost more than the transform.
 struct SpectrumWork {
-    std::vector<double> re = std::vector<double>(kMaxLength);
-    std::vector<double> im = std::vector<double>(kMaxLength);
-    std::vector<double> window = std::vector<double>(kMaxLength);
+    std::vector<double> re = std::vector<double>(kMaxSpectrumLength);
+    std::vector<double> im = std::vector<double>(kMaxSpectrumLength);
+    std::vector<double> window = std::vector<double>(kMaxSpectrumLength);
     int windowLength = 0;
     bool windowIsHamming = false;
     // Spline knots, indexed from 1: bin numbers, bin levels, second derivatives.
@@ -584,7 +592,7 @@ bool CMathFunc::FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m)
     double* xr = re.data();
     double* xi = im.data();
     const VectorChoice& choice = vectorChoice();
-    TransformCopy* copy = m >= choice.minOrder ? transformCopy() : nullptr;
+    TransformCopy* copy = m >= choice.minOrder ? transformCopy(m) : nullptr;
     if (copy == nullptr) {
         plainTransform(xr, xi, m);
         return true;
@@ -603,7 +611,7 @@ int CMathFunc::DoFFT_Real(std::span<double> data, int n, double preEmphasis, int
                           unsigned char interpolate, int outputPoints, int frequencyRangeHz,
                           double sampleRateHz)
 {
-    if (n < 2 || n > kMaxFftLength || (n & (n - 1)) != 0) {
+    if (n < 2 || n > kMaxSpectrumFftLength || (n & (n - 1)) != 0) {
         return kSpectrumDeclined;
     }
     const bool preEmphasised = preEmphasis > 0.0;

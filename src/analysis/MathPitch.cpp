@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <numbers>
@@ -11,7 +12,12 @@
 namespace phonaxis {
 namespace {
 
-constexpr int kMaxPitchFftLength = 4096;
+// The transform lengths taken: 128 (2^7) … 32,768 (2^15). The longest holds a
+// 35 ms window four times at up to 234 kHz; its half-length complex transform
+// is the FFT's longest.
+constexpr int kMinPitchFftOrder = 7;
+constexpr int kMaxPitchFftOrder = 15;
+static_assert(kMaxPitchFftOrder - 1 <= CMathFunc::kMaxFftOrder);
 
 // Cepstral powers below this share of the strongest (10 dB down) cannot be
 // the chosen quefrency; their levels are not computed (see cepstralPitch).
@@ -26,44 +32,65 @@ constexpr double kCandidatePowerShare = 0.1;
 #define PHONAXIS_VECTOR_CLONES
 #endif
 
-// One thread's work storage for the cepstral pitch routines, sized for the
-// largest transform they take. The Hamming window is cached by length and the
-// real-transform twiddles by transform length: the pitch window calls with
-// one pair for every frame of a track.
+// One thread's work storage for the cepstral pitch routines, grown to the
+// longest transform the thread has been asked for (a thread that only ever
+// sees 4,096 points keeps 4,096-point storage). The Hamming window is cached
+// by length and the real-transform twiddles by transform length: the pitch
+// window calls with one pair for every frame of a track.
 struct PitchWork {
     // The half-length complex transform's points.
-    std::vector<double> re = std::vector<double>(kMaxPitchFftLength / 2);
-    std::vector<double> im = std::vector<double>(kMaxPitchFftLength / 2);
+    std::vector<double> re;
+    std::vector<double> im;
     // Bins 0 … N/2 of a real N-point transform.
-    std::vector<double> binRe = std::vector<double>(kMaxPitchFftLength / 2 + 1);
-    std::vector<double> binIm = std::vector<double>(kMaxPitchFftLength / 2 + 1);
+    std::vector<double> binRe;
+    std::vector<double> binIm;
     // The level spectrum in dB, bins 0 … N/2 (the rest mirror them).
-    std::vector<double> levels = std::vector<double>(kMaxPitchFftLength / 2 + 1);
-    std::vector<double> window = std::vector<double>(kMaxPitchFftLength);
-    std::vector<double> cepstrum = std::vector<double>(kMaxPitchFftLength / 2);
+    std::vector<double> levels;
+    std::vector<double> window;
+    std::vector<double> cepstrum;
     // e^(−2πik/N) for k = 0 … N/2.
-    std::vector<double> twiddleRe = std::vector<double>(kMaxPitchFftLength / 2 + 1);
-    std::vector<double> twiddleIm = std::vector<double>(kMaxPitchFftLength / 2 + 1);
+    std::vector<double> twiddleRe;
+    std::vector<double> twiddleIm;
     int windowLength = -1;
     int twiddleLength = -1;
+    int capacity = 0; // the longest transform the storage holds
+
+    // Room for an n-point transform; false (the storage as it was) when the
+    // memory cannot be had.
+    bool reserve(int n) noexcept
+    {
+        if (n <= capacity) {
+            return true;
+        }
+        try {
+            const auto half = static_cast<std::size_t>(n / 2);
+            for (std::vector<double>* v : {&re, &im, &cepstrum}) {
+                v->resize(half);
+            }
+            for (std::vector<double>* v : {&binRe, &binIm, &levels, &twiddleRe, &twiddleIm}) {
+                v->resize(half + 1);
+            }
+            window.resize(static_cast<std::size_t>(n));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        capacity = n;
+        return true;
+    }
 };
 
-// This thread's work storage, made on its first call; null when the memory
-// cannot be had (the next call tries again).
-PitchWork* pitchWork() noexcept
+// This thread's work storage with room for an n-point transform, made on its
+// first call; null when the memory cannot be had (the next call tries again).
+PitchWork* pitchWork(int n) noexcept
 {
-    try {
-        thread_local PitchWork work;
-        return &work;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    thread_local PitchWork work;
+    return work.reserve(n) ? &work : nullptr;
 }
 
 // The transform order of a supported FFT length; 0 for any other length.
 int pitchFftOrder(int fftLength)
 {
-    for (int m = 7; m <= 12; ++m) {
+    for (int m = kMinPitchFftOrder; m <= kMaxPitchFftOrder; ++m) {
         if (fftLength == 1 << m) {
             return m;
         }
@@ -194,7 +221,7 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     if (order == 0 || !(rateHz > 0.0) || !std::isfinite(rateHz)) {
         return CMathFunc::kPitchDeclined;
     }
-    PitchWork* work = pitchWork();
+    PitchWork* work = pitchWork(fftLength);
     if (work == nullptr) {
         return CMathFunc::kPitchDeclined;
     }

@@ -3,6 +3,7 @@
 #include "analysis/CMathFunc.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -13,7 +14,14 @@ namespace phonaxis {
 namespace {
 
 // Lags the sinc interpolation reads on each side of the point it interpolates.
-constexpr int kSincDepth = 12;
+// The tapered kernel's gain between whole lags falls short of 1 by up to
+// 4·10⁻⁴ with 12 lags, 6·10⁻⁵ with 24. A smooth correlation peak, a pure
+// tone's, drops less than that over the half sample between a whole lag and
+// the true period (10⁻⁴ at 200 Hz and 22,050 Hz), so with 12 the refinement
+// kept the whole lag and a 200 Hz sine read 200.45 Hz; with 24 it reads
+// 200.01 Hz. The glides of the pitch corpus, whose peaks are sharper, moved
+// by 0.02 Hz at most.
+constexpr int kSincDepth = 24;
 // Candidates taken from the cepstrum's strongest peaks; the rest of a
 // frame's candidates are the normalised autocorrelation's strongest peaks.
 constexpr int kCepstralCandidates = 3;
@@ -38,22 +46,31 @@ constexpr int kMaxLags = 2 * PitchFrame::kMaxCandidates;
 // bin of exactly zero power stays finite.
 constexpr double kPowerFloor = 1e-20;
 
-// One thread's work storage, sized for the largest transform.
+// One thread's work storage, grown to the longest transform the thread has
+// been asked for.
 struct PreciseWork {
-    std::vector<double> re = std::vector<double>(CMathFunc::kMaxFftLength);
-    std::vector<double> im = std::vector<double>(CMathFunc::kMaxFftLength);
-    std::vector<double> correlation = std::vector<double>(CMathFunc::kMaxFftLength);
-    std::vector<int> lags = std::vector<int>(CMathFunc::kMaxFftLength);
+    std::vector<double> re;
+    std::vector<double> im;
+    std::vector<double> correlation;
+    std::array<int, kMaxLags> lags{};
 };
 
-PreciseWork* preciseWork() noexcept
+// This thread's work storage with room for an n-point transform; null when
+// the memory cannot be had.
+PreciseWork* preciseWork(int n) noexcept
 {
-    try {
-        thread_local PreciseWork work;
-        return &work;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+    thread_local PreciseWork work;
+    const auto size = static_cast<std::size_t>(n);
+    if (work.re.size() < size || work.im.size() < size || work.correlation.size() < size) {
+        try {
+            work.re.resize(size);
+            work.im.resize(size);
+            work.correlation.resize(size);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
     }
+    return &work;
 }
 
 // The normalised autocorrelation r at a fractional lag, by windowed sinc
@@ -217,8 +234,11 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
                                 double centre, PitchFrame& frame) const
 {
     frame = PitchFrame{};
-    PreciseWork* work = preciseWork();
-    if (work == nullptr || m_fftLength == 0) {
+    if (m_fftLength == 0) {
+        return false;
+    }
+    PreciseWork* work = preciseWork(m_fftLength);
+    if (work == nullptr) {
         return false;
     }
     const int n = m_fftLength;

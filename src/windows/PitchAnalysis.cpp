@@ -19,9 +19,14 @@
 namespace phonaxis {
 namespace {
 
-// The largest transform the cepstral kernel takes, and the window cut that
-// goes with it.
-constexpr int kLargestFftLength = 4096;
+// The shortest and the longest transform the track uses (the cepstral kernel
+// takes 128 … 32,768 points); the windows up to kLegacyWindow samples take
+// the lengths they always had; the longest window a track uses holds a
+// quarter of the longest transform.
+constexpr int kSmallestFftLength = 1024;
+constexpr int kLargestFftLength = 32768;
+constexpr int kLegacyWindow = 2048;
+constexpr int kLongestWindow = kLargestFftLength / 4;
 
 // Most frames a track may have: 2^22 frames (11.6 hours at a 10 ms step,
 // 96 MB of track and scratch). A step so short that it asks for more is a
@@ -35,25 +40,41 @@ constexpr int kMaxThreads = 64;
 // threads rarely meet at the shared counter and finish close together.
 constexpr int kFramesPerChunk = 128;
 
-// The transform length for a window of `windowSamples` samples: the smallest
-// of 1024, 2048 and 4096 that holds the window twice, else 4096.
+// The transform length for a window of W = `windowSamples` samples (at most
+// kLongestWindow: a longer one is cut before it comes here, see
+// DoPitchCepstral): the smallest power of two from 1,024 that holds the
+// window twice while W ≤ 2,048, and four times for a longer window.
 //
 // A Hamming window of W samples zero-padded into N points leaves a ripple in
-// the log spectrum that shows as a cepstral peak at quefrency N − W (and at W).
-// With N ≥ 2W the first lies at or above N/2, past the cepstrum the search
-// sees, and W itself corresponds to 1000/window-ms Hz (28.6 Hz for 35 ms),
-// below any sensible search floor. Taking merely the next length above W put
-// that peak inside the search range (N = 1024 for a 35 ms window at
-// 22,050 Hz gives q = 253, 87 Hz): in a synthetic a-i-u vowel sequence a
-// third of the voiced frames took it, a fifth of the finished track was wrong.
+// the log spectrum that shows as cepstral peaks at the multiples of W, and,
+// the cepstrum being circular, at N − W, N − 2W, … as well. W itself
+// corresponds to 1000/window-ms Hz (28.6 Hz for 35 ms), below any sensible
+// search floor, and 2W lies lower still; the mirrored peaks N − W and N − 2W
+// are what can fall into the search range. With N ≥ 2W the first lies at or
+// above N/2, past the cepstrum the search sees. Taking merely the next
+// length above W put it inside the search range (N = 1024 for a 35 ms window
+// at 22,050 Hz gives q = 253, 87 Hz): in a synthetic a-i-u vowel sequence a
+// third of the voiced frames took it, a fifth of the finished track was
+// wrong. With the transform capped at 4,096 points the same befell every
+// window of more than 2,048 samples (35 ms above 58.5 kHz): speech at 88.2
+// and 96 kHz read 87 and 130 Hz instead of 93.
+//
+// The weaker second peak, N − 2W, lies past N/2 only when N ≥ 4W. For a
+// window of more than 2,048 samples the transform is made that long (35 ms:
+// 16,384 points at 88.2 and 96 kHz, 32,768 at 192 kHz): with merely N ≥ 2W
+// the peak sits at 65 Hz at 96 and 192 kHz, where a female glide then lost
+// 12 % of its voiced frames instead of 3 %. The shorter windows keep the
+// lengths, and so the tracks, they always had; among them a 35 ms window at
+// 48 kHz (N = 4,096, the second peak at 65 Hz, taken by a frame in a hundred
+// of a male glide).
 int fftLengthForWindow(int windowSamples)
 {
-    for (int n = 1024; n < kLargestFftLength; n *= 2) {
-        if (n >= 2 * windowSamples) {
-            return n;
-        }
+    const int holds = windowSamples <= kLegacyWindow ? 2 : 4;
+    int n = kSmallestFftLength;
+    while (n < kLargestFftLength && n < holds * windowSamples) {
+        n *= 2;
     }
-    return kLargestFftLength;
+    return n;
 }
 
 // trunc(value) for a value already known to be finite and inside the int range.
@@ -333,24 +354,23 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
         return decline();
     }
 
-    // Window and transform. A window longer than the largest transform is cut
-    // to the whole milliseconds that fit in it, and the cut is kept.
+    // Window and transform. A window longer than a quarter of the largest
+    // transform is cut to the whole milliseconds that fit in that quarter
+    // (170 ms at 48 kHz, 42 ms at 192 kHz), and the cut is kept: the window
+    // length the track reports is the one it used.
     const double windowSamplesReal = rateHz / 1000.0 * windowMs;
     if (!(windowSamplesReal >= 1.0)) {
         return decline();
     }
-    int windowSamples = 0;
-    int fftLength = kLargestFftLength;
-    if (windowSamplesReal >= kLargestFftLength) {
-        windowMs = std::trunc(1000.0 / rateHz * kLargestFftLength);
-        windowSamples = truncToInt(rateHz / 1000.0 * windowMs);
-        if (windowSamples < 1) {
+    if (truncIndex(windowSamplesReal) > kLongestWindow) {
+        windowMs = std::trunc(1000.0 / rateHz * kLongestWindow);
+        if (!(rateHz / 1000.0 * windowMs >= 1.0)) {
             return decline();
         }
-    } else {
-        windowSamples = truncToInt(windowSamplesReal);
-        fftLength = fftLengthForWindow(windowSamples);
     }
+    const int windowSamples =
+        truncToInt(std::min<double>(rateHz / 1000.0 * windowMs, kLongestWindow));
+    const int fftLength = fftLengthForWindow(windowSamples);
 
     // Frames less than a sample apart would start on the same sample, and
     // the energy of every other one (summed over one step) would cover no

@@ -85,11 +85,12 @@ TEST(CepstralPitch, DegenerateCalls)
         int n;
         double expected;
     } cases[] = {
-        {10000, 500, 100, declined}, {10000, 500, 8192, declined}, {0, 500, 1024, declined},
-        {std::nan(""), 500, 1024, declined},
-        {10000, 500, 1024, 500.0}, // flat cepstrum: the index stays at rate/highest...
-        {10000, 480, 1024, 0.0},   // ...which here lies above the highest pitch
-        {10000, 0, 1024, 0.0},     // no quefrency range at all
+        {10000, 500, 100, declined}, {10000, 500, 65536, declined},
+        {0, 500, 1024, declined},    {std::nan(""), 500, 1024, declined},
+        {10000, 500, 1024, 500.0},  // flat cepstrum: the index stays at rate/highest...
+        {10000, 480, 1024, 0.0},    // ...which here lies above the highest pitch
+        {10000, 0, 1024, 0.0},      // no quefrency range at all
+        {10000, 500, 32768, 500.0}, // the longest transform, flat as well
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CMathFunc::DoPitchCepstrumNewFloat(silence, 0, 4096, c.rate, 50, c.high, c.n,

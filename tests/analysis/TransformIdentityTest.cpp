@@ -183,11 +183,13 @@ TEST(TransformIdentity, CepstralPitchFramesAreThePlainComputationsBits)
         int n, window;
         double lowHz, highHz;
     } settings[] = {
-        {4096, 1543, 50.0, 500.0},   // the track's defaults at 44.1 kHz
-        {2048, 882, 75.0, 600.0},    // 20 ms
-        {1024, 441, 200.0, 1000.0},  // 10 ms, a high range
-        {4096, 4096, 20.0, 5000.0},  // the range past the cepstrum's ends
-        {1024, 1024, 2000.0, 3000.0} // a narrow range
+        {4096, 1543, 50.0, 500.0},    // the track's defaults at 44.1 kHz
+        {2048, 882, 75.0, 600.0},     // 20 ms
+        {1024, 441, 200.0, 1000.0},   // 10 ms, a high range
+        {4096, 4096, 20.0, 5000.0},   // the range past the cepstrum's ends
+        {1024, 1024, 2000.0, 3000.0}, // a narrow range
+        {16384, 3360, 50.0, 500.0},   // the longer transforms (35 ms at 96 and 192 kHz)
+        {32768, 6720, 50.0, 500.0},
     };
     for (const auto& signal : signalCases) {
         const std::vector<double> asDouble(signal.samples.begin(), signal.samples.end());

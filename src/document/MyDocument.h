@@ -143,6 +143,12 @@ struct DocumentFields {
     // in it, so that the record's layout does not change.
     bool m_bPreciseAnalysis = false;
     double m_dFormantCeiling = 5000.0;
+
+    // The formant silence gate (dBFS): a formant analysis whose frame is
+    // quieter than this (the mean square of the samples it reads, re full
+    // scale) gives no formants. An absolute level, so that a loud event
+    // elsewhere changes nothing. Kept beside the configuration record.
+    double m_dFormantSilenceLevel = -50.0;
 };
 
 // The open recording: twenty channel slots (0 .. m_nNumofChannels - 1 in

@@ -15,6 +15,7 @@
 #include <new>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 namespace phonaxis {
@@ -233,18 +234,6 @@ void runBlock(BlockJob& job, int threads)
     }
 }
 
-// The audio channel of a document: the first of type 1 that has samples.
-const Channels* trackChannel(const MyDocument& document)
-{
-    for (int i = 0; i < document.channelsInUse(); ++i) {
-        const Channels& candidate = document.getChannel(i);
-        if (candidate.m_nChannelType == 1 && !candidate.samples().empty()) {
-            return &candidate;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 FormantTrackParameters FormantTrackParameters::fromDocument(const DocumentFields& document)
@@ -412,85 +401,6 @@ LogRecord FormantTrackLog::record(const std::string& displayName, const FormantT
         record.append(b);
     }
     return record;
-}
-
-FormantTrackWorker::FormantTrackWorker(const MyDocument& document, double fromMs, double toMs,
-                                       double stepMs, std::function<void()> done)
-    : m_done(std::move(done))
-{
-    m_input.stepMs = stepMs;
-    m_input.fromMs = fromMs;
-    m_input.toMs = toMs;
-    m_input.parameters = FormantTrackParameters::fromDocument(document);
-    const Channels* channel = trackChannel(document);
-    bool ready = false;
-    if (channel != nullptr) {
-        m_input.sampleRate = channel->m_dSampleRate;
-        const FormantTrackRows rows = FormantTrackRows::of(stepMs, fromMs, toMs);
-        const std::span<const float> samples = channel->samples();
-        const auto available = static_cast<std::int64_t>(samples.size());
-        const FormantTrackReach reach = FormantTrackReach::of(m_input);
-        if (rows.count() > 0 && rows.count() <= kMaxRows && reach.end > reach.begin) {
-            const std::int64_t begin = std::clamp<std::int64_t>(reach.begin, 0, available);
-            const std::int64_t end = std::clamp<std::int64_t>(reach.end, begin, available);
-            try {
-                m_samples.assign(samples.begin() + begin, samples.begin() + end);
-                m_rows.reserve(static_cast<std::size_t>(rows.count()));
-                m_input.samples = m_samples;
-                m_input.first = begin;
-                ready = true;
-            } catch (const std::bad_alloc&) {
-                m_end = FormantTrackEnd::Failed;
-            }
-        }
-    }
-    const auto run = [this, ready]() noexcept {
-        if (ready) {
-            try {
-                m_end = DoFormantTrack(
-                    m_input,
-                    [this](std::span<const FormantTrackRow> block) {
-                        m_rows.insert(m_rows.end(), block.begin(), block.end());
-                        return true;
-                    },
-                    &m_progress);
-            } catch (...) {
-                m_end = FormantTrackEnd::Failed;
-            }
-            if (m_end != FormantTrackEnd::Done) {
-                m_rows.clear();
-            }
-        }
-        m_bBusy = false;
-        if (m_done) {
-            try {
-                m_done();
-            } catch (...) {
-                // Only a notice: the result is read by polling all the same.
-            }
-        }
-    };
-    try {
-        m_thread = std::thread(run);
-    } catch (const std::system_error&) {
-        run(); // no thread to be had: compute here rather than never
-    }
-}
-
-FormantTrackWorker::~FormantTrackWorker()
-{
-    cancel();
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-}
-
-FormantTrackEnd FormantTrackWorker::wait()
-{
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-    return m_end;
 }
 
 } // namespace phonaxis

@@ -8,13 +8,11 @@
 #include <functional>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace phonaxis {
 
 struct DocumentFields;
-class MyDocument;
 
 // The settings a formant track is computed with, copied from the document.
 struct FormantTrackParameters {
@@ -123,42 +121,6 @@ struct FormantTrackLog {
         "Formant Track Entry: time, F1, F2, F3, F4, F5, BW1, BW2, BW3, BW4, BW5 ";
     // Time (ms), F1 … F5, B1 … B5 (−1 where none): 11 values.
     static LogRecord record(const std::string& displayName, const FormantTrackRow& row);
-};
-
-// A formant track on a worker thread, for a window: owns its copy of the
-// samples the rows read, its progress and its rows. At most kMaxRows rows
-// are computed (a longer track is refused). Destroying (or cancel()ing)
-// stops the computation and joins the thread.
-class FormantTrackWorker {
-public:
-    static constexpr std::int64_t kMaxRows = 1'000'000;
-
-    // The audio channel of `document` (the first of type 1 with samples)
-    // over [fromMs, toMs) every stepMs, with the document's settings. Copies
-    // what the rows read before returning. `done`, when given, is called on
-    // the worker's thread once it is no longer busy.
-    FormantTrackWorker(const MyDocument& document, double fromMs, double toMs, double stepMs,
-                       std::function<void()> done = {});
-    ~FormantTrackWorker();
-    FormantTrackWorker(const FormantTrackWorker&) = delete;
-    FormantTrackWorker& operator=(const FormantTrackWorker&) = delete;
-
-    bool busy() const { return m_bBusy.load(); }
-    int progress() const { return m_progress.m_nProgress.load(); }
-    void cancel() { m_progress.cancelled = true; }
-    // Waits for the worker. How it ended, and its rows (all of them when Done).
-    FormantTrackEnd wait();
-    const std::vector<FormantTrackRow>& rows() const { return m_rows; }
-
-private:
-    std::vector<float> m_samples;
-    FormantTrackInput m_input;
-    FormantTrackProgress m_progress;
-    std::vector<FormantTrackRow> m_rows;
-    FormantTrackEnd m_end = FormantTrackEnd::Refused;
-    std::function<void()> m_done;
-    std::atomic<bool> m_bBusy{true};
-    std::thread m_thread;
 };
 
 } // namespace phonaxis

@@ -525,7 +525,9 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
     }
     if (spanMs / document.m_dLogStepSize > kMaxFormantRows) {
         return usage(err, "a log step (m_dLogStepSize) of " + msText(document.m_dLogStepSize) +
-                              " gives more than a million rows over " + msText(spanMs));
+                              " gives more than a million rows over " + msText(spanMs) +
+                              " (phonaxis-cli formant-track gives formants at a fixed step over "
+                              "any length)");
     }
     const SpectrogramResult result = DoSpectrogram(input, nullptr);
     if (!result.m_bHaveSpectrogram) {

@@ -159,11 +159,10 @@ constexpr CommandHelp kColumnHelp[] = {
                  "    relative to that spectrum's peak (to its minimum with m_bFFTAbsolute)\n"},
     {"spectrogram", "  spectrogram: file, channel, time_ms, F1_hz .. F5_hz; a row holds only the\n"
                     "    formants inside the frequency range shown, the others are empty\n"},
-    {"formant-track",
-     "  formant-track: file, channel, time_ms (k x the step: the centre of the\n"
-     "    analysis window), F1_hz .. F5_hz, B1_hz .. B5_hz (formants and their\n"
-     "    bandwidths; empty where fewer were found or the frame is quieter than\n"
-     "    m_dFormantSilenceLevel); the log format's rows hold -1 there\n"},
+    {"formant-track", "  formant-track: file, channel, time_ms (k x the step: the centre of the\n"
+                      "    analysis window), F1_hz .. F5_hz, B1_hz .. B5_hz (formants and their\n"
+                      "    bandwidths; empty where fewer were found or the frame is quieter than\n"
+                      "    m_dFormantSilenceLevel); the log format's rows hold -1 there\n"},
     {"pitch", "  pitch: file, channel, time_ms, f0_hz (empty where unvoiced), intensity_dbfs;\n"
               "    time_ms is k x m_dPitchStepSize: where the frame's window starts\n"
               "    (cepstral) or its centre (--precise);\n"
@@ -421,8 +420,7 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
                 return false;
             }
             if (arg == "--step" && !(ms > 0.0)) {
-                err << "phonaxis-cli: --step takes a time in ms above 0, not \"" << value
-                    << "\"\n";
+                err << "phonaxis-cli: --step takes a time in ms above 0, not \"" << value << "\"\n";
                 return false;
             }
             (arg == "--at"     ? options.atMs

@@ -154,8 +154,9 @@ int formantTrackCommand(const Options& options, std::ostream& out, std::ostream&
     // Rows closer than one sample would analyse the same samples again.
     const double sampleMs = 1000.0 / rateHz;
     if (stepMs < sampleMs) {
-        return usage(err, "--step " + messageNumber(stepMs, 6) + " ms is shorter than one sample at " +
-                              messageNumber(rateHz) + " Hz (" + messageNumber(sampleMs) + " ms)");
+        return usage(err, "--step " + messageNumber(stepMs, 6) +
+                              " ms is shorter than one sample at " + messageNumber(rateHz) +
+                              " Hz (" + messageNumber(sampleMs) + " ms)");
     }
     FormantTrackInput input;
     input.samples = audio->samples();
@@ -171,11 +172,10 @@ int formantTrackCommand(const Options& options, std::ostream& out, std::ostream&
     }
     TrackWriter writer(options, session, index, out);
     bool written = true;
-    const FormantTrackEnd end =
-        DoFormantTrack(input, [&](std::span<const FormantTrackRow> rows) {
-            written = writer.write(rows);
-            return written;
-        });
+    const FormantTrackEnd end = DoFormantTrack(input, [&](std::span<const FormantTrackRow> rows) {
+        written = writer.write(rows);
+        return written;
+    });
     if (end == FormantTrackEnd::Done) {
         written = writer.finish();
     }

@@ -53,23 +53,20 @@ std::optional<std::int64_t> classicWindow(const FormantTrackParameters& p, doubl
 // Where the frames of a track lie. Row k's centre is channel position
 // c = k·step·rate/1000. The classic frame's W analysed samples (one more
 // before them with pre-emphasis) are placed so that the middle of the
-// Hamming window falls on the sample nearest c; the precise analysis reads
-// c ± its reach.
+// Hamming window falls on the sample nearest c; the precise analysis is
+// centred on c itself.
 struct TrackGeometry {
     double samplesPerMs = 0.0;
     double stepMs = 0.0;
     bool precise = false;
-    std::int64_t window = 0;  // classic W
-    std::int64_t before = 0;  // classic: samples before the first analysed one
-    std::int64_t reach = 0;   // precise: the analysis's reach
+    std::int64_t window = 0; // classic W
+    std::int64_t before = 0; // classic: samples before the first analysed one
 
-    TrackGeometry(const FormantTrackInput& input)
+    explicit TrackGeometry(const FormantTrackInput& input)
         : samplesPerMs(input.sampleRate / 1000.0), stepMs(input.stepMs),
           precise(input.parameters.m_bPreciseAnalysis)
     {
-        if (precise) {
-            reach = PreciseFormants(input.sampleRate, input.parameters.m_dFormantCeiling).reach();
-        } else {
+        if (!precise) {
             window = classicWindow(input.parameters, input.sampleRate).value_or(0);
             before = input.parameters.m_dPreEmphasis > 0.0 ? 1 : 0;
         }
@@ -81,16 +78,6 @@ struct TrackGeometry {
     std::int64_t frameBegin(std::int64_t row) const
     {
         return std::llround(centre(row) - static_cast<double>(window) / 2.0) - before;
-    }
-    std::int64_t readBegin(std::int64_t row) const
-    {
-        return precise ? static_cast<std::int64_t>(std::floor(centre(row))) - reach
-                       : frameBegin(row);
-    }
-    std::int64_t readEnd(std::int64_t row) const
-    {
-        return precise ? static_cast<std::int64_t>(std::floor(centre(row))) + reach + 1
-                       : frameBegin(row) + before + window;
     }
 };
 
@@ -186,8 +173,7 @@ struct BlockJob {
         try {
             RowAnalyser& a = analysers[static_cast<std::size_t>(analyser)];
             for (std::size_t i = from; i < to && !failed.load() && !cancelled(); ++i) {
-                if (!a.analyse(input, geometry, firstRow + static_cast<std::int64_t>(i),
-                               rows[i])) {
+                if (!a.analyse(input, geometry, firstRow + static_cast<std::int64_t>(i), rows[i])) {
                     failed = true;
                 }
             }
@@ -219,8 +205,7 @@ void runBlock(BlockJob& job, int threads)
     }
     for (int part = 1; part < threads; ++part) {
         try {
-            workers.emplace_back(&BlockJob::run, &job, part, partStart(part),
-                                 partStart(part + 1));
+            workers.emplace_back(&BlockJob::run, &job, part, partStart(part), partStart(part + 1));
         } catch (const std::system_error&) {
             inlineParts.push_back(part);
         }
@@ -251,8 +236,7 @@ FormantTrackRows FormantTrackRows::of(double stepMs, double fromMs, double toMs)
 {
     FormantTrackRows rows;
     if (!(stepMs > 0.0) || !std::isfinite(stepMs) || !std::isfinite(fromMs) ||
-        !std::isfinite(toMs) || !(toMs > fromMs) || !(toMs > 0.0) ||
-        toMs / stepMs > kMaxPosition) {
+        !std::isfinite(toMs) || !(toMs > fromMs) || !(toMs > 0.0) || toMs / stepMs > kMaxPosition) {
         return rows;
     }
     // The divisions are exact to within a row; each end is then settled on
@@ -274,16 +258,6 @@ FormantTrackRows FormantTrackRows::of(double stepMs, double fromMs, double toMs)
     rows.first = first;
     rows.end = std::max(end, first);
     return rows;
-}
-
-FormantTrackReach FormantTrackReach::of(const FormantTrackInput& input)
-{
-    const FormantTrackRows rows = FormantTrackRows::of(input.stepMs, input.fromMs, input.toMs);
-    if (rows.count() == 0 || !formantTrackRefusal(input).empty()) {
-        return {};
-    }
-    const TrackGeometry geometry(input);
-    return {geometry.readBegin(rows.first), geometry.readEnd(rows.end - 1)};
 }
 
 std::string formantTrackRefusal(const FormantTrackInput& input)

@@ -16,10 +16,10 @@ struct DocumentFields;
 
 // The settings a formant track is computed with, copied from the document.
 struct FormantTrackParameters {
-    bool m_bPreciseAnalysis = false;   // precise formants (PreciseFormants), else classic LPC
-    double m_dFormantCeiling = 5000.0; // Hz, the precise analysis's ceiling
-    int m_nLPCCoefficients = 14;       // classic: LPC order (m_nSpecLPCNumberofCoefficients)
-    double m_dPreEmphasis = 0.98;      // classic: pre-emphasis coefficient
+    bool m_bPreciseAnalysis = false;       // precise formants (PreciseFormants), else classic LPC
+    double m_dFormantCeiling = 5000.0;     // Hz, the precise analysis's ceiling
+    int m_nLPCCoefficients = 14;           // classic: LPC order (m_nSpecLPCNumberofCoefficients)
+    double m_dPreEmphasis = 0.98;          // classic: pre-emphasis coefficient
     double m_dFormantSilenceLevel = -50.0; // dBFS: quieter frames get no formants
 
     static FormantTrackParameters fromDocument(const DocumentFields& document);
@@ -83,14 +83,6 @@ struct FormantTrackRows {
     std::int64_t end = 0; // one past the last
     std::int64_t count() const { return end > first ? end - first : 0; }
     static FormantTrackRows of(double stepMs, double fromMs, double toMs);
-};
-
-// Channel samples [begin, end) the rows of `input` read (not cut to the
-// channel): what a snapshot must hold.
-struct FormantTrackReach {
-    std::int64_t begin = 0;
-    std::int64_t end = 0;
-    static FormantTrackReach of(const FormantTrackInput& input);
 };
 
 // Whether the input can be computed: a finite positive rate (within what

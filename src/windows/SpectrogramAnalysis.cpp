@@ -415,9 +415,9 @@ struct ColumnJob {
                         classicFrameLevelDb(frame, static_cast<int>(geometry.lpcWindow),
                                             p.m_dPreEmphasis) >= p.m_dFormantSilenceLevel;
                     if (audible && CMathFunc::DoLPC(frame, p.m_nLPCCoefficients,
-                                         static_cast<int>(geometry.lpcWindow), p.m_dPreEmphasis, 1,
-                                         0, input.columns, p.m_nFreqRange, input.sampleRate, 1,
-                                         1)) {
+                                                    static_cast<int>(geometry.lpcWindow),
+                                                    p.m_dPreEmphasis, 1, 0, input.columns,
+                                                    p.m_nFreqRange, input.sampleRate, 1, 1)) {
                         takeFormants(record);
                     }
                 }

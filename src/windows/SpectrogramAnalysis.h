@@ -182,9 +182,9 @@ private:
 // silence gate of the formant records is absolute: a column whose formant
 // analysis reads samples below m_dFormantSilenceLevel (classicFrameLevelDb
 // of its LPC frame, PreciseFormants::levelDb of the precise window) has no
-// formants, whatever the rest of the range holds. Columns are independent and are shared among `threads`
-// threads (0: as many as the machine has); the result does not depend on
-// the thread count. Returns an empty result (m_bHaveSpectrogram false) when
+// formants, whatever the rest of the range holds. Columns are independent
+// and are shared among `threads` threads (0: as many as the machine has);
+// the result does not depend on the thread count. Returns an empty result (m_bHaveSpectrogram false) when
 // there are no samples, no columns or rows, or the computation was
 // cancelled.
 // `soFar`, when given, is shown each column as it is finished.

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -89,8 +90,8 @@ protected:
 // null) in the others.
 TEST_F(CliFormantTrackTest, OutputsCarryTheSameRowsInEveryForm)
 {
-    const std::vector<std::string> base = {"formant-track", path("demo.wav"), "--from", "200",
-                                           "--to", "400"};
+    const std::vector<std::string> base = {"formant-track", path("demo.wav"), "--from",
+                                           "200",           "--to",           "400"};
     const auto run = [&](std::vector<std::string> extra) {
         std::vector<std::string> args = base;
         args.insert(args.end(), extra.begin(), extra.end());
@@ -147,6 +148,23 @@ TEST_F(CliFormantTrackTest, OutputsCarryTheSameRowsInEveryForm)
     EXPECT_EQ(json.front(), "[");
     EXPECT_EQ(json.back(), "]");
 
+    // Rows are written in blocks as they are computed; a track of several
+    // blocks is still one table and one JSON array.
+    const std::vector<std::string> manyJson =
+        lines(runCli({"formant-track", path("demo.wav"), "--step", "1", "--json"}).out);
+    ASSERT_EQ(manyJson.size(), 3502u);
+    for (std::size_t i = 1; i <= 3500; ++i) {
+        ASSERT_EQ(manyJson[i].rfind("  {\"name\": \"demo.wav\"", 0), 0u) << i;
+        EXPECT_EQ(manyJson[i].back(), i == 3500 ? '}' : ',') << i;
+        EXPECT_NE(manyJson[i].find("\"time_ms\": " + std::to_string(i - 1) + ","),
+                  std::string::npos)
+            << i;
+    }
+    const std::vector<std::string> manyRows =
+        lines(runCli({"formant-track", path("demo.wav"), "--step", "1", "--table"}).out);
+    ASSERT_EQ(manyRows.size(), 3501u);
+    EXPECT_EQ(std::count(manyRows.begin(), manyRows.end(), table[0]), 1);
+
     // A finer step, a gate above every frame, a channel chosen by number.
     EXPECT_EQ(run({"--step", "2.5"}).size(), 81u);
     for (const std::string& row : run({"--table", "--set", "m_dFormantSilenceLevel=0"})) {
@@ -170,8 +188,8 @@ TEST_F(CliFormantTrackTest, PiecesGiveTheRowsOfTheWholeFile)
         const std::vector<std::string> whole = lines(runCli(args).out);
         ASSERT_EQ(whole.size(), 468u); // header and 0 … 3495 ms
         std::vector<std::string> joined = {whole[0]};
-        for (const auto& [from, to] : {std::pair{"0", "1000"}, std::pair{"1000", "1912.5"},
-                                       std::pair{"1912.5", "3500"}}) {
+        for (const auto& [from, to] :
+             {std::pair{"0", "1000"}, std::pair{"1000", "1912.5"}, std::pair{"1912.5", "3500"}}) {
             std::vector<std::string> piece = args;
             piece.insert(piece.end(), {"--from", from, "--to", to});
             const std::vector<std::string> rows = lines(runCli(piece).out);
@@ -210,11 +228,12 @@ TEST_F(CliFormantTrackTest, MistakesExitTwoWithOneLine)
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
     // A setting the track does not read is told; the track is the same.
-    const CliResult told =
-        runCli({"formant-track", demo, "--to", "500", "--from", "0", "--set", "m_nSpecDynamicRange=40"});
+    const CliResult told = runCli(
+        {"formant-track", demo, "--to", "500", "--from", "0", "--set", "m_nSpecDynamicRange=40"});
     EXPECT_EQ(told.status, 0);
-    EXPECT_EQ(told.err, "phonaxis-cli: m_nSpecDynamicRange is read by no analysis of formant-track; "
-                        "the output is the same without it\n");
+    EXPECT_EQ(told.err,
+              "phonaxis-cli: m_nSpecDynamicRange is read by no analysis of formant-track; "
+              "the output is the same without it\n");
     EXPECT_EQ(told.out, runCli({"formant-track", demo, "--to", "500", "--from", "0"}).out);
 }
 

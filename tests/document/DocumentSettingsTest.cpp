@@ -132,9 +132,8 @@ TEST(DocumentSettingsTest, ValuesAreParsedStrictly)
 
 TEST(DocumentSettingsTest, EverySettingSaysWhatItIsAndWhatReadsIt)
 {
-    const std::set<std::string> units = {"",      "ms",           "Hz",       "dB",
-                                         "dBFS",  "%",            "points",   "bytes",
-                                         "coefficients", "in or cm"};
+    const std::set<std::string> units = {"",  "ms",     "Hz",    "dB",           "dBFS",
+                                         "%", "points", "bytes", "coefficients", "in or cm"};
     for (const DocumentSetting& setting : documentSettings()) {
         EXPECT_TRUE(units.count(setting.unit)) << setting.name << ": " << setting.unit;
         EXPECT_GT(std::string(setting.meaning).size(), 8u) << setting.name;
@@ -160,8 +159,7 @@ TEST(DocumentSettingsTest, EverySettingSaysWhatItIsAndWhatReadsIt)
         {"m_dFormantCeiling",
          {"spectrum", "spectrum picture", "spectrogram", "spectrogram picture", "formant track"}},
         {"m_dFormantSilenceLevel", {"spectrogram", "spectrogram picture", "formant track"}},
-        {"m_nSpecLPCNumberofCoefficients",
-         {"spectrogram", "spectrogram picture", "formant track"}},
+        {"m_nSpecLPCNumberofCoefficients", {"spectrogram", "spectrogram picture", "formant track"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(settingReaderNames(findDocumentSetting(c.name)->readBy), c.readers) << c.name;

@@ -52,8 +52,7 @@ FormantTrackParameters mode(bool precise, double rateHz)
 
 bool sameRow(const FormantTrackRow& a, const FormantTrackRow& b)
 {
-    return a.timeMs == b.timeMs && a.frequencyHz == b.frequencyHz &&
-           a.bandwidthHz == b.bandwidthHz;
+    return a.timeMs == b.timeMs && a.frequencyHz == b.frequencyHz && a.bandwidthHz == b.bandwidthHz;
 }
 
 // The a-i-u sequence with its voiced part at −20 dBFS (mean square re full
@@ -123,21 +122,22 @@ TEST(FormantTrack, LoudBeepAfterTheSpeechChangesNoFormants)
         for (std::size_t i = 0; i < with.size(); ++i) {
             EXPECT_TRUE(sameRow(with[i], without[i])) << with[i].timeMs;
             const double t = with[i].timeMs;
-            if (t > quiet.sequence.voicingStartMs + 30.0 && t < quiet.sequence.voicingEndMs - 30.0) {
+            if (t > quiet.sequence.voicingStartMs + 30.0 &&
+                t < quiet.sequence.voicingEndMs - 30.0) {
                 voicedWithF1 += with[i].frequencyHz[0] > 0.0;
             }
         }
         EXPECT_GE(voicedWithF1, 290); // every voiced row (294)
 
         const int columns = 700; // a column every 5.07 ms
-        const SpectrogramResult a = DoSpectrogram(spectrogramOf(quiet.samples, columns, precise),
-                                                  nullptr);
-        const SpectrogramResult b = DoSpectrogram(spectrogramOf(loud.samples, columns, precise),
-                                                  nullptr);
+        const SpectrogramResult a =
+            DoSpectrogram(spectrogramOf(quiet.samples, columns, precise), nullptr);
+        const SpectrogramResult b =
+            DoSpectrogram(spectrogramOf(loud.samples, columns, precise), nullptr);
         ASSERT_TRUE(a.m_bHaveSpectrogram && b.m_bHaveSpectrogram);
         int withFormants = 0;
-        const double msPerColumn = a.columns > 0 ? (quiet.samples.size() * 1000.0 / kRate) / columns
-                                                 : 0.0;
+        const double msPerColumn =
+            a.columns > 0 ? (quiet.samples.size() * 1000.0 / kRate) / columns : 0.0;
         for (int c = 0; c < columns; ++c) {
             if (c * msPerColumn + 40.0 > clearMs) {
                 break;
@@ -264,8 +264,7 @@ TEST(FormantTrack, GateSitsAtTheFramesAbsoluteLevel)
             FormantTrackParameters parameters = mode(precise, kRate);
             parameters.m_dFormantSilenceLevel = levelDb + offsetDb;
             const bool kept = offsetDb < 0.0;
-            for (const FormantTrackRow& row :
-                 track(samples, kRate, parameters, 0.0, 900.0, 10.0)) {
+            for (const FormantTrackRow& row : track(samples, kRate, parameters, 0.0, 900.0, 10.0)) {
                 if (row.timeMs < 250.0) {
                     EXPECT_EQ(row.frequencyHz[0], -1.0) << row.timeMs;
                 } else if (row.timeMs > 350.0 && row.timeMs < 850.0) {
@@ -343,9 +342,9 @@ TEST(FormantTrack, RowsOfTheGridRefusalsAndStopping)
         std::int64_t first, end;
     };
     const Case cases[] = {
-        {10.0, 0.0, 100.0, 0, 10},  {10.0, 5.0, 25.0, 1, 3},     {10.0, 10.0, 10.5, 1, 2},
-        {0.1, 0.3, 0.6, 3, 6},      {10.0, -20.0, 15.0, 0, 2},   {10.0, 30.0, 30.0, 0, 0},
-        {0.0, 0.0, 100.0, 0, 0},    {7.5, 1911.25, 1912.0, 0, 0}, {7.5, 1905.0, 1912.5, 254, 255},
+        {10.0, 0.0, 100.0, 0, 10}, {10.0, 5.0, 25.0, 1, 3},      {10.0, 10.0, 10.5, 1, 2},
+        {0.1, 0.3, 0.6, 3, 6},     {10.0, -20.0, 15.0, 0, 2},    {10.0, 30.0, 30.0, 0, 0},
+        {0.0, 0.0, 100.0, 0, 0},   {7.5, 1911.25, 1912.0, 0, 0}, {7.5, 1905.0, 1912.5, 254, 255},
     };
     for (const Case& c : cases) {
         const FormantTrackRows rows = FormantTrackRows::of(c.step, c.from, c.to);
@@ -384,7 +383,8 @@ TEST(FormantTrack, RowsOfTheGridRefusalsAndStopping)
 
     FormantTrackProgress progress;
     progress.cancelled = true;
-    EXPECT_EQ(DoFormantTrack(good, [](auto) { return true; }, &progress),
+    EXPECT_EQ(DoFormantTrack(
+                  good, [](auto) { return true; }, &progress),
               FormantTrackEnd::Cancelled);
     int blocks = 0;
     EXPECT_EQ(DoFormantTrack(

@@ -42,9 +42,8 @@ constexpr int kFormantTrackBlockRows = 256;
 const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
 const char* const kAnalysisCommands[] = {"_AnalysisFFT:", "_AnalysisFFTSelection:", nullptr,
                                          "_PlotFormantAll:", "_PlotFormantSelection:"};
-const char* const kLogCommands[] = {
-    "_LogMarker:", "_LogDuration:", "_LogFormantsMarker:", "_LogFormantsSelection:",
-    "_LogFormantTrack:"};
+const char* const kLogCommands[] = {"_LogMarker:", "_LogDuration:", "_LogFormantsMarker:",
+                                    "_LogFormantsSelection:", "_LogFormantTrack:"};
 const char* const kSoundCommands[] = {"_Play:", "_PlayWindow:", "_PlaySelection:"};
 
 QString number(double value, int decimals)

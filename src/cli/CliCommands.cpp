@@ -59,9 +59,10 @@ constexpr CommandHelp kCommandHelp[] = {
      "      formant tracks of the audio channel (or channel N) every log step\n"
      "      (m_dLogStepSize ms), computed with N columns and rows (defaults: 1000\n"
      "      columns, 256 rows); a row holds only the formants inside the frequency\n"
-     "      range shown (m_nSpecfrequencyRange); --png also draws the spectrogram\n"
-     "      window's picture as OUT (.png, .tif/.tiff or .pdf), its image computed for\n"
-     "      the picture's own size\n"},
+     "      range shown (m_nSpecfrequencyRange), and none where the column's formant\n"
+     "      frame is quieter than m_dFormantSilenceLevel (-50 dBFS by default); --png\n"
+     "      also draws the spectrogram window's picture as OUT (.png, .tif/.tiff or\n"
+     "      .pdf), its image computed for the picture's own size\n"},
     {"formant-track",
      "  phonaxis-cli formant-track FILE [--step MS] [--from MS --to MS] [--precise]\n"
      "                             [--channel N]\n"

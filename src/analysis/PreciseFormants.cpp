@@ -158,6 +158,53 @@ PreciseFormantSet PreciseFormants::analyse(std::span<const double> samples, std:
     return formantsOfFrame();
 }
 
+double PreciseFormants::levelDb(std::span<const float> samples, std::int64_t first,
+                                double centre) const
+{
+    return windowLevelDb(samples, first, centre);
+}
+
+double PreciseFormants::levelDb(std::span<const double> samples, std::int64_t first,
+                                double centre) const
+{
+    return windowLevelDb(samples, first, centre);
+}
+
+template <typename Sample>
+double PreciseFormants::windowLevelDb(std::span<const Sample> samples, std::int64_t first,
+                                      double centre) const
+{
+    constexpr double kSilence = -std::numeric_limits<double>::infinity();
+    constexpr double kFarthest = 4.0e18;
+    if (!m_bUsable || !std::isfinite(centre) || std::abs(centre) > kFarthest ||
+        std::abs(static_cast<double>(first)) > kFarthest) {
+        return kSilence;
+    }
+    // The window in channel samples: m_nFrame analysis samples of m_dRatio
+    // channel samples each, centred on `centre`.
+    const double half = m_nFrame * m_dRatio / 2.0;
+    const double sigma = kGaussianSigma * m_nFrame * m_dRatio;
+    const auto lo = static_cast<std::int64_t>(std::ceil(centre - half));
+    const auto hi = static_cast<std::int64_t>(std::floor(centre + half));
+    const auto count = static_cast<std::int64_t>(samples.size());
+    double weighted = 0.0;
+    double weights = 0.0;
+    for (std::int64_t k = lo; k <= hi; ++k) {
+        const double d = (static_cast<double>(k) - centre) / sigma;
+        const double power = std::exp(-d * d); // the window's w² at k
+        weights += power;
+        const std::int64_t i = k - first;
+        if (i >= 0 && i < count) {
+            const double x = static_cast<double>(samples[static_cast<std::size_t>(i)]);
+            weighted += power * x * x;
+        }
+    }
+    if (!(weighted > 0.0) || !(weights > 0.0)) {
+        return kSilence;
+    }
+    return 10.0 * std::log10(weighted / weights);
+}
+
 // Fills m_frame with the m_nFrame + 1 analysis samples centred on `centre`
 // (the first is the one before the window). False when the centre lies so
 // far outside the channel that positions do not fit.

@@ -92,7 +92,19 @@ public:
     PreciseFormantSet analyse(std::span<const float> samples, std::int64_t first, double centre);
     PreciseFormantSet analyse(std::span<const double> samples, std::int64_t first, double centre);
 
+    // The level of what one analysis at `centre` sees, in dB re full scale
+    // (samples normalised to ±1): 10·log10 of the mean square of the channel
+    // samples under the Gaussian window, each weighted by the window's
+    // power there (Σw²x²/Σw², so a steady signal reads its own mean square
+    // whatever the window). Samples are addressed as in analyse(); those
+    // outside `samples` read as 0. −infinity for digital silence or when
+    // not usable.
+    double levelDb(std::span<const float> samples, std::int64_t first, double centre) const;
+    double levelDb(std::span<const double> samples, std::int64_t first, double centre) const;
+
 private:
+    template <typename Sample>
+    double windowLevelDb(std::span<const Sample> samples, std::int64_t first, double centre) const;
     template <typename Sample>
     bool resampleAround(std::span<const Sample> samples, std::int64_t first, double centre);
     PreciseFormantSet formantsOfFrame();

@@ -687,6 +687,11 @@ AnalysisWindowContext MainWindowController::analysisWindowContext()
     context.addLog = [this](const LogRecord& record) {
         m_application.logController().add(record, true);
     };
+    context.addLogRecords = [this](const std::vector<LogRecord>& records) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            m_application.logController().add(records[i], i + 1 == records.size());
+        }
+    };
     context.printSetup = m_printSetup;
     context.channelSummary = [this](int index) {
         return mainView()->summaries().forChannel(index);

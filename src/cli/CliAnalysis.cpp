@@ -2,6 +2,7 @@
 
 #include "analysis/CMathFunc.h"
 #include "cli/CliCommands.h"
+#include "cli/CliSession.h"
 #include "cli/CliSettings.h"
 #include "cli/CliTable.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
@@ -49,17 +50,6 @@ constexpr std::int64_t kMaxCells = 16 * 1024 * 1024;
 constexpr double kMaxFormantRows = 1.0e6;
 // Formants a spectrum or a spectrogram column reports.
 constexpr int kFormants = SpectrumAnalysis::kFormantsShown;
-
-// One analysis run: the prompts that answer the readers, the document and
-// the names the records carry.
-struct Session {
-    std::string path;
-    std::string displayName; // the file name without its folders, as the log shows it
-    std::unique_ptr<AutomaticPrompts> prompts;
-    std::unique_ptr<BatchDocument> batch;
-
-    MyDocument& document() { return batch->document; }
-};
 
 std::string msText(double ms)
 {
@@ -142,9 +132,8 @@ int audioChannel(Session& session, const Options& options, Channels*& audio, int
     return kExitOk;
 }
 
-// The common start of the analyses of the audio channel: the stretch options
-// are well formed, the file opens with its settings, it has an audio channel
-// with samples and the stretch lies inside it. 0, or the exit status.
+} // namespace
+
 int openAudioAnalysis(const Options& options, const char* command, Session& session,
                       Channels*& audio, int& index, std::ostream& err)
 {
@@ -159,6 +148,8 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
     }
     return checkTimesInside(options, audio->m_dLengthMS, err);
 }
+
+namespace {
 
 // The records in the output the options ask for: the named table with
 // --table or --csv, JSON objects with the named fields beside their values
@@ -182,7 +173,8 @@ int print(const std::vector<LogRecord>& records, const std::function<Table()>& n
     return kExitOk;
 }
 
-// A table whose rows start with the file and the channel analysed.
+} // namespace
+
 Table namedTable(std::vector<std::string> columns)
 {
     Table table;
@@ -197,21 +189,23 @@ std::vector<Table::Cell>& addRow(Table& table, const Session& session, int chann
     return table.rows.back();
 }
 
-// `count` names "<letter>1_hz" … for formants and bandwidths.
 std::vector<std::string> numberedColumns(char letter, int count)
 {
     std::vector<std::string> names;
     for (int i = 1; i <= count; ++i) {
-        names.push_back(std::string(1, letter) + std::to_string(i) + "_hz");
+        std::string name(1, letter);
+        name.append(std::to_string(i)).append("_hz");
+        names.push_back(std::move(name));
     }
     return names;
 }
 
-// A formant frequency or bandwidth slot; slots without a formant hold -1.
 Table::Cell formantCell(double value)
 {
     return cellIf(value > 0.0, value);
 }
+
+namespace {
 
 // Intensity of `channel` in dB relative to full scale at `timeMs`, the level
 // the log records give (Channels::intensityDbfsAt); missing where digitally
@@ -515,7 +509,9 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
     }
     if (spanMs / document.m_dLogStepSize > kMaxFormantRows) {
         return usage(err, "a log step (m_dLogStepSize) of " + msText(document.m_dLogStepSize) +
-                              " gives more than a million rows over " + msText(spanMs));
+                              " gives more than a million rows over " + msText(spanMs) +
+                              " (phonaxis-cli formant-track gives formants at a fixed step over "
+                              "any length)");
     }
     const SpectrogramResult result = DoSpectrogram(input, nullptr);
     if (!result.m_bHaveSpectrogram) {

@@ -3,6 +3,7 @@
 #include "cli/CliAnalysis.h"
 #include "cli/CliAudio.h"
 #include "cli/CliBoxRecord.h"
+#include "cli/CliFormantTrack.h"
 #include "cli/CliSettings.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliFormantPicture.h"
@@ -62,12 +63,24 @@ constexpr CommandHelp kCommandHelp[] = {
      "      formant tracks of the audio channel (or channel N) every log step\n"
      "      (m_dLogStepSize ms), computed with N columns and rows (defaults: 1000\n"
      "      columns, 256 rows); a row holds only the formants inside the frequency\n"
-     "      range shown (m_nSpecfrequencyRange); --png also draws the spectrogram\n"
-     "      window's picture as OUT (.png, .tif/.tiff or .pdf), its image computed for\n"
-     "      the picture's own size. Times: a row at time T holds the formants of the\n"
-     "      image column T falls in, analysed in a window centred on the column's\n"
-     "      middle (--classic: the LPC window that starts where the column starts);\n"
-     "      for a track at a fixed step whatever the length, use formant-track\n"},
+     "      range shown (m_nSpecfrequencyRange), and none where the column's formant\n"
+     "      frame is quieter than m_dFormantSilenceLevel (-50 dBFS by default); --png\n"
+     "      also draws the spectrogram window's picture as OUT (.png, .tif/.tiff or\n"
+     "      .pdf), its image computed for the picture's own size. Times: a row at time\n"
+     "      T holds the formants of the image column T falls in, analysed in a window\n"
+     "      centred on the column's middle (--classic: the LPC window that starts\n"
+     "      where the column starts); for a track at a fixed step whatever the\n"
+     "      length, use formant-track\n"},
+    {"formant-track",
+     "  phonaxis-cli formant-track FILE [--step MS] [--from MS --to MS] [--classic]\n"
+     "                             [--channel N]\n"
+     "      F1-F5 and their bandwidths of the audio channel (or channel N) every MS ms\n"
+     "      (default 10) over the whole file, by the formant analysis alone (no\n"
+     "      spectrogram image), at any length. Times: row k is timed at k x MS from\n"
+     "      the file's start, the centre of the window it is analysed in (--classic:\n"
+     "      the spectrogram's LPC window centred there). --from/--to keep the rows\n"
+     "      with from <= time < to, exactly those of the whole file. A frame quieter\n"
+     "      than m_dFormantSilenceLevel (-50 dBFS by default) has no formants\n"},
     {"pitch", "  phonaxis-cli pitch FILE [--from MS --to MS] [--classic] [--channel N]\n"
               "                     [--png OUT [--width W --height H]]\n"
               "      time, pitch and intensity (dBFS at that time, -200 for digital\n"
@@ -127,29 +140,30 @@ struct OptionHelp {
 };
 
 constexpr OptionHelp kOptionHelp[] = {
-    {"spectrum spectrogram pitch egg",
+    {"spectrum spectrogram formant-track pitch egg",
      "  --json             the records as a JSON array instead of the log file format;\n"
      "                     each also has the named fields of --table (null where a\n"
      "                     value is missing)\n"},
-    {"spectrum spectrogram pitch egg",
+    {"spectrum spectrogram formant-track pitch egg",
      "  --table            a header row of named columns with their units, then one\n"
      "                     tab-separated row per record; a missing value is an empty\n"
      "                     cell\n"},
-    {"spectrum spectrogram pitch egg",
+    {"spectrum spectrogram formant-track pitch egg",
      "  --csv              the same table as comma-separated values (a file name\n"
      "                     holding a comma, quote or line break is quoted)\n"},
-    {"spectrum spectrogram pitch egg settings",
+    {"spectrum spectrogram formant-track pitch egg settings",
      "  --config FILE      the settings of a saved user configuration\n"},
-    {"spectrum spectrogram pitch egg settings",
+    {"spectrum spectrogram formant-track pitch egg settings",
      "  --set NAME=VALUE   one document setting, after --config (repeatable);\n"
      "                     phonaxis-cli settings lists them\n"},
-    {"spectrum spectrogram pitch",
+    {"spectrum spectrogram formant-track pitch",
      "  --channel N        analyses channel N instead of the audio channel\n"},
-    {"spectrum spectrogram pitch",
+    {"spectrum spectrogram formant-track pitch",
      "  --classic          the classic analyses: LPC formants of order\n"
      "                     m_nLPCNumberofCoefficients (m_nSpecLPCNumberofCoefficients\n"
-     "                     in the spectrogram) and the cepstral pitch track\n"},
-    {"spectrum spectrogram pitch",
+     "                     in the spectrogram and the formant track) and the cepstral\n"
+     "                     pitch track\n"},
+    {"spectrum spectrogram formant-track pitch",
      "  --precise          the precise analyses, the default (m_bPreciseAnalysis):\n"
      "                     formants up to a ceiling of m_dFormantCeiling Hz (5000; 5500\n"
      "                     suits higher voices), pitch refined below a sample and\n"
@@ -165,6 +179,10 @@ constexpr CommandHelp kColumnHelp[] = {
                  "    relative to that spectrum's peak (to its minimum with m_bFFTAbsolute)\n"},
     {"spectrogram", "  spectrogram: file, channel, time_ms, F1_hz .. F5_hz; a row holds only the\n"
                     "    formants inside the frequency range shown, the others are empty\n"},
+    {"formant-track", "  formant-track: file, channel, time_ms (k x the step: the centre of the\n"
+                      "    analysis window), F1_hz .. F5_hz, B1_hz .. B5_hz (formants and their\n"
+                      "    bandwidths; empty where fewer were found or the frame is quieter than\n"
+                      "    m_dFormantSilenceLevel); the log format's rows hold -1 there\n"},
     {"pitch", "  pitch: file, channel, time_ms, f0_hz (empty where unvoiced), intensity_dbfs;\n"
               "    time_ms is k x m_dPitchStepSize: the centre of the frame's window (its\n"
               "    start with --classic);\n"
@@ -300,6 +318,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"--at", Takes::Time},
     {"--from", Takes::Time},
     {"--to", Takes::Time},
+    {"--step", Takes::Time},
     {"--columns", Takes::Count},
     {"--rows", Takes::Count},
     {"--png", Takes::Path},
@@ -422,7 +441,14 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
                 err << "phonaxis-cli: " << arg << " takes a time in ms, not \"" << value << "\"\n";
                 return false;
             }
-            (arg == "--at" ? options.atMs : arg == "--from" ? options.fromMs : options.toMs) = ms;
+            if (arg == "--step" && !(ms > 0.0)) {
+                err << "phonaxis-cli: --step takes a time in ms above 0, not \"" << value << "\"\n";
+                return false;
+            }
+            (arg == "--at"     ? options.atMs
+             : arg == "--from" ? options.fromMs
+             : arg == "--to"   ? options.toMs
+                               : options.stepMs) = ms;
             break;
         }
         case Takes::Count: {
@@ -530,6 +556,9 @@ std::vector<std::string_view> optionsOf(const std::string& command)
          {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
           "--from", "--to", "--columns", "--rows", "--png", "--width", "--height", "--precise",
           "--classic"}},
+        {"formant-track",
+         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
+          "--from", "--to", "--step", "--precise", "--classic"}},
         {"pitch",
          {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
           "--from", "--to", "--png", "--width", "--height", "--precise", "--classic"}},
@@ -930,6 +959,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (command == "spectrogram") {
         return spectrogramCommand(options, out, err);
+    }
+    if (command == "formant-track") {
+        return formantTrackCommand(options, out, err);
     }
     return command == "pitch" ? pitchCommand(options, out, err) : eggCommand(options, out, err);
 }

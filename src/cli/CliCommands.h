@@ -45,6 +45,7 @@ struct Options {
     std::optional<double> atMs;
     std::optional<double> fromMs;
     std::optional<double> toMs;
+    std::optional<double> stepMs; // --step: a formant track's step, above 0
     std::optional<int> columns;
     std::optional<int> rows;
     std::optional<std::string> pngPath;

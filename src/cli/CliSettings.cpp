@@ -31,6 +31,7 @@ struct CommandReaders {
 constexpr CommandReaders kCommandReaders[] = {
     {"spectrum", kReadBySpectrum, kReadBySpectrumPicture},
     {"spectrogram", kReadBySpectrogram, kReadBySpectrogramPicture},
+    {"formant-track", kReadByFormantTrack, 0},
     {"pitch", kReadByPitch, kReadByPitchPicture},
     {"egg", kReadByEgg, 0},
 };

@@ -103,6 +103,7 @@ constexpr MenuCommand kCommands[] = {
     {"_LogEntereggall:", "Enter EGG &All", kNone, nullptr},
     {"_LogFormantsMarker:", "Enter Formants at Mar&ker", kNone, nullptr},
     {"_LogFormantsSelection:", "Enter Formants of &Selection", kNone, nullptr},
+    {"_LogFormantTrack:", "Enter Formant &Track (F1-F5, B1-B5)", kNone, nullptr},
     {"_LogFFTFormantBandwidths:", "Enter &Formants && Bandwidths", kNone, nullptr},
     {"_LogFFTFrame:", "Enter Spectrum F&rame", kNone, nullptr},
     {"_LogPitchMarker:", "Enter &Marker", kNone, nullptr},

@@ -480,7 +480,8 @@ bool takeLaunchSettings(ByteView bytes, AppSettings& settings)
 // --- settings beside the record ------------------------------------------------
 
 namespace {
-constexpr const char* kSupplementNames[] = {"m_bPreciseAnalysis", "m_dFormantCeiling"};
+constexpr const char* kSupplementNames[] = {"m_bPreciseAnalysis", "m_dFormantCeiling",
+                                            "m_dFormantSilenceLevel"};
 // A supplement holds a few short lines: anything much larger is not one.
 constexpr FileCheck kSupplementFile{.kind = "a settings file", .largestSize = 64 * 1024};
 } // namespace

@@ -63,10 +63,13 @@ constexpr std::uint16_t kPitch = kReadByPitch;
 constexpr std::uint16_t kPitchPicture = kReadByPitchPicture;
 constexpr std::uint16_t kMainPicture = kReadByMainPicture;
 constexpr std::uint16_t kLog = kReadByLog;
+constexpr std::uint16_t kFormantTrack = kReadByFormantTrack;
 constexpr std::uint16_t kNothing = 0;
-// The precise mode's settings reach all three analyses and their graphs.
-constexpr std::uint16_t kPreciseAnalyses =
-    kSpectrum | kSpectrumPicture | kSpectrogram | kSpectrogramPicture | kPitch | kPitchPicture;
+// The precise mode's settings reach all three analyses, their graphs and
+// the formant track.
+constexpr std::uint16_t kPreciseAnalyses = kSpectrum | kSpectrumPicture | kSpectrogram |
+                                           kSpectrogramPicture | kPitch | kPitchPicture |
+                                           kFormantTrack;
 
 // The ranges bound what an analysis allocates or loops over: lengths and
 // orders the analysis library handles, steps that do not produce millions of
@@ -131,12 +134,14 @@ constexpr DocumentSetting kSettings[] = {
     integer("m_nSpecDynamicRange", &D::m_nSpecDynamicRange,
             {"dB", "spectrogram dynamic range", kSpectrogram | kSpectrogramPicture}, 1, 1000),
     real("m_dPreEmphasis", &D::m_dPreEmphasis,
-         {"", "spectrogram pre-emphasis coefficient", kSpectrogram | kSpectrogramPicture}, -1.0,
-         1.0),
+         {"", "spectrogram and formant track pre-emphasis coefficient",
+          kSpectrogram | kSpectrogramPicture | kFormantTrack},
+         -1.0, 1.0),
     flag("m_bSpecDrawFormantTracking", &D::m_bSpecDrawFormantTracking,
          {"", "spectrogram formant tracks", kSpectrogram | kSpectrogramPicture}),
     integer("m_nSpecLPCNumberofCoefficients", &D::m_nSpecLPCNumberofCoefficients,
-            {"coefficients", "LPC order of the formant tracks", kSpectrogram | kSpectrogramPicture},
+            {"coefficients", "LPC order of the formant tracks",
+             kSpectrogram | kSpectrogramPicture | kFormantTrack},
             1, 400),
     flag("m_bSpecInches", &D::m_bSpecInches,
          {"", "spectrogram print size in inches, else cm", kNothing}),
@@ -234,8 +239,12 @@ constexpr DocumentSetting kSettings[] = {
          {"", "the precise spectrum, spectrogram and pitch analyses", kPreciseAnalyses}),
     real("m_dFormantCeiling", &D::m_dFormantCeiling,
          {"Hz", "highest formant the precise analyses look for",
-          kSpectrum | kSpectrumPicture | kSpectrogram | kSpectrogramPicture},
+          kSpectrum | kSpectrumPicture | kSpectrogram | kSpectrogramPicture | kFormantTrack},
          1000.0, 20000.0),
+    real("m_dFormantSilenceLevel", &D::m_dFormantSilenceLevel,
+         {"dBFS", "frames quieter than this get no formants (spectrogram, formant track)",
+          kSpectrogram | kSpectrogramPicture | kFormantTrack},
+         -400.0, 0.0),
 };
 
 bool isPowerOfTwo(std::int64_t value)
@@ -288,7 +297,7 @@ std::vector<std::string_view> settingReaderNames(std::uint16_t readBy)
     static constexpr std::string_view kNames[] = {
         "spectrum", "spectrum picture", "spectrogram", "spectrogram picture",
         "pitch",    "pitch picture",    "egg",         "picture",
-        "log"};
+        "log",      "formant track"};
     std::vector<std::string_view> names;
     for (std::size_t bit = 0; bit < std::size(kNames); ++bit) {
         if (readBy & (1U << bit)) {

@@ -37,11 +37,12 @@ enum SettingReader : std::uint16_t {
     kReadByEgg = 1U << 6,                // the EGG cycle measures
     kReadByMainPicture = 1U << 7,        // the main view and its picture
     kReadByLog = 1U << 8,                // the log window's data-selection rows
+    kReadByFormantTrack = 1U << 9,       // the formant track and its records
 };
 
 // The names of the readers in `readBy`, in bit order: "spectrum",
 // "spectrum picture", "spectrogram", "spectrogram picture", "pitch",
-// "pitch picture", "egg", "picture", "log".
+// "pitch picture", "egg", "picture", "log", "formant track".
 std::vector<std::string_view> settingReaderNames(std::uint16_t readBy);
 
 struct DocumentSetting {

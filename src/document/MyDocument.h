@@ -147,6 +147,12 @@ struct DocumentFields {
     // than what a user gets without touching a setting.
     bool m_bPreciseAnalysis = true;
     double m_dFormantCeiling = 5000.0;
+
+    // The formant silence gate (dBFS): a formant analysis whose frame is
+    // quieter than this (the mean square of the samples it reads, re full
+    // scale) gives no formants. An absolute level, so that a loud event
+    // elsewhere changes nothing. Kept beside the configuration record.
+    double m_dFormantSilenceLevel = -50.0;
 };
 
 // The open recording: twenty channel slots (0 .. m_nNumofChannels - 1 in

@@ -9,6 +9,7 @@
 #include "analysis/CMathFunc.h"
 #include "analysis/PreciseFormants.h"
 #include "document/MyDocument.h"
+#include "windows/FormantTrack.h"
 
 #include <algorithm>
 #include <cmath>
@@ -340,8 +341,12 @@ struct ColumnJob {
         const std::int64_t first = geometry.preciseBegin(column);
         std::fill(neighbourhood.begin(), neighbourhood.end(), 0.0);
         source.copy(first, geometry.preciseEnd(column), neighbourhood);
-        const PreciseFormantSet found = analysis.analyse(std::span<const double>(neighbourhood),
-                                                         first, geometry.middle(column));
+        const std::span<const double> around(neighbourhood);
+        if (analysis.levelDb(around, first, geometry.middle(column)) <
+            input.parameters.m_dFormantSilenceLevel) {
+            return; // the silence gate
+        }
+        const PreciseFormantSet found = analysis.analyse(around, first, geometry.middle(column));
         for (int i = 0; i < std::min(found.count, kFormantsPerColumn); ++i) {
             // Ceilings stay far below 32,768 Hz, so every formant fits a record.
             const long hz = std::lround(found.frequencyHz[static_cast<std::size_t>(i)]);
@@ -406,10 +411,13 @@ struct ColumnJob {
                 } else if (geometry.lpcWindow > 0) {
                     std::fill_n(frame.begin(), lpcRead, 0.0);
                     source.copy(begin, geometry.lpcEnd(c), frame);
-                    if (CMathFunc::DoLPC(frame, p.m_nLPCCoefficients,
-                                         static_cast<int>(geometry.lpcWindow), p.m_dPreEmphasis, 1,
-                                         0, input.columns, p.m_nFreqRange, input.sampleRate, 1,
-                                         1)) {
+                    const bool audible =
+                        classicFrameLevelDb(frame, static_cast<int>(geometry.lpcWindow),
+                                            p.m_dPreEmphasis) >= p.m_dFormantSilenceLevel;
+                    if (audible && CMathFunc::DoLPC(frame, p.m_nLPCCoefficients,
+                                                    static_cast<int>(geometry.lpcWindow),
+                                                    p.m_dPreEmphasis, 1, 0, input.columns,
+                                                    p.m_nFreqRange, input.sampleRate, 1, 1)) {
                         takeFormants(record);
                     }
                 }
@@ -516,6 +524,7 @@ SpectrogramParameters SpectrogramParameters::fromDocument(const DocumentFields& 
     parameters.m_dLogStepSize = document.m_dLogStepSize;
     parameters.m_bPreciseAnalysis = document.m_bPreciseAnalysis;
     parameters.m_dFormantCeiling = document.m_dFormantCeiling;
+    parameters.m_dFormantSilenceLevel = document.m_dFormantSilenceLevel;
     return parameters;
 }
 
@@ -648,12 +657,11 @@ SpectrogramInput SpectrogramInput::fromDocumentRange(const MyDocument& document,
 
 namespace {
 
-// Normalises raw levels (column-major, `rows` per column): the loudest level
-// of them all becomes the top of the dynamic range; anything more than the
-// range below it (or not a number) becomes 0. Then the silence gate: no
-// tracks where a column is quiet.
-void normaliseColumns(std::vector<double>& levels, std::vector<FormantRecord>& formants,
-                      std::size_t rows, int dynamicRange)
+// Normalises raw levels: the loudest level of them all becomes the top of
+// the dynamic range; anything more than the range below it (or not a
+// number) becomes 0. (The formant records' silence gate is decided per
+// column as it is computed, on an absolute level, not here.)
+void normaliseColumns(std::vector<double>& levels, int dynamicRange)
 {
     double loudest = kLowestLevelDb;
     for (const double level : levels) {
@@ -663,14 +671,6 @@ void normaliseColumns(std::vector<double>& levels, std::vector<FormantRecord>& f
     for (double& level : levels) {
         const double shifted = level - loudest + range;
         level = shifted > 0.0 ? shifted : 0.0;
-    }
-    for (std::size_t c = 0; c < formants.size(); ++c) {
-        const auto columnBegin = levels.begin() + static_cast<std::ptrdiff_t>(c * rows);
-        const double columnPeak =
-            *std::max_element(columnBegin, columnBegin + static_cast<std::ptrdiff_t>(rows));
-        if (columnPeak < range * 0.5) {
-            formants[c] = emptyFormantRecord();
-        }
     }
 }
 
@@ -718,8 +718,7 @@ SpectrogramResult SpectrogramColumnsSoFar::preview(std::vector<std::uint8_t>& sh
         shown.clear();
         return {};
     }
-    normaliseColumns(result.levels, result.formants, static_cast<std::size_t>(result.rows),
-                     result.dynamicRange);
+    normaliseColumns(result.levels, result.dynamicRange);
     result.m_bHaveFormants = std::any_of(result.formants.begin(), result.formants.end(),
                                          [](const FormantRecord& f) { return f[0] > 0; });
     result.m_bHaveSpectrogram = true;
@@ -812,8 +811,7 @@ SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgre
     if (job.failed.load() || job.cancelled()) {
         return {};
     }
-    normaliseColumns(result.levels, result.formants, static_cast<std::size_t>(input.rows),
-                     p.m_nDynamicRange);
+    normaliseColumns(result.levels, p.m_nDynamicRange);
 
     result.columns = input.columns;
     result.rows = input.rows;

@@ -30,6 +30,9 @@ struct SpectrogramParameters {
     double m_dLogStepSize = 1.0; // ms, the formants-selection log entry
     bool m_bPreciseAnalysis = false;   // precise formant tracks (at each column's middle)
     double m_dFormantCeiling = 5000.0; // Hz, the precise formants' ceiling
+    // dBFS: a column whose formant analysis reads samples quieter than this
+    // (their window-weighted mean square re full scale) has no formants.
+    double m_dFormantSilenceLevel = -50.0;
 
     static SpectrogramParameters fromDocument(const DocumentFields& document);
 };
@@ -153,9 +156,10 @@ public:
     SpectrogramColumnsSoFar& operator=(const SpectrogramColumnsSoFar&) = delete;
 
     // The columns finished so far as a spectrogram: their levels normalised
-    // to the loudest of them and their formant records gated as a finished
-    // spectrogram's are (a column looks as it will in the end unless a
-    // louder one is still to come); `shown` gets 1 for each finished column
+    // to the loudest of them (a column looks as it will in the end unless a
+    // louder one is still to come) and their formant records as they will be
+    // in the end (the silence gate is decided per column, on its own
+    // samples); `shown` gets 1 for each finished column
     // and 0 for the others, whose levels are 0 and formants none. Empty
     // (m_bHaveSpectrogram false) before the first column is finished, once
     // the computation has ended, or when memory runs out.
@@ -174,10 +178,13 @@ private:
 
 // DoSpectrogram: the columns (FFT level per row; with tracking on, LPC
 // formants, or with m_bPreciseAnalysis the precise formants at the column's
-// middle, PreciseFormants), normalisation to the dynamic range and the silence gate of the
-// formant records. Columns are independent and are shared among `threads`
-// threads (0: as many as the machine has); the result does not depend on
-// the thread count. Returns an empty result (m_bHaveSpectrogram false) when
+// middle, PreciseFormants) and normalisation to the dynamic range. The
+// silence gate of the formant records is absolute: a column whose formant
+// analysis reads samples below m_dFormantSilenceLevel (classicFrameLevelDb
+// of its LPC frame, PreciseFormants::levelDb of the precise window) has no
+// formants, whatever the rest of the range holds. Columns are independent
+// and are shared among `threads` threads (0: as many as the machine has);
+// the result does not depend on the thread count. Returns an empty result (m_bHaveSpectrogram false) when
 // there are no samples, no columns or rows, or the computation was
 // cancelled.
 // `soFar`, when given, is shown each column as it is finished.

@@ -27,6 +27,7 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples, doubl
 #include "log/ui/PlotFormantController.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
+#include "windows/FormantTrack.h"
 #include "windows/SpectrogramAnalysis.h"
 #include "windows/SpectrumAnalysis.h"
 #include "windows/ui/FFTView.h"
@@ -168,6 +169,40 @@ TEST_F(SpectrogramWindowTest, OpensOnTheAudioChannelWithTheEngineTracksAndLogsTh
         nearF2 += std::abs(records[row].values[2] - i.formants[1].frequencyHz) < 150.0;
     }
     EXPECT_GT(nearF2, int(records.size()) * 8 / 10);
+
+    // The formant track over the same selection: a row every log step timed
+    // at its window's centre, F1 … F5 and B1 … B5 as the engine gives them.
+    ASSERT_TRUE(spectrogram->action("_LogFormantTrack:")->isEnabled());
+    spectrogram->action("_LogFormantTrack:")->trigger();
+    FormantTrackInput input;
+    input.samples = document.getChannel(0).samples();
+    input.sampleRate = kRateHz;
+    input.stepMs = document.m_dLogStepSize;
+    input.fromMs = marks.m_dLogDurationStartTime;
+    input.toMs = marks.m_dLogDurationStopTime;
+    input.parameters = FormantTrackParameters::fromDocument(document);
+    std::vector<FormantTrackRow> rows;
+    ASSERT_EQ(DoFormantTrack(input,
+                             [&](std::span<const FormantTrackRow> block) {
+                                 rows.insert(rows.end(), block.begin(), block.end());
+                                 return true;
+                             }),
+              FormantTrackEnd::Done);
+    ASSERT_EQ(log.rowCount(), records.size() + rows.size());
+    ASSERT_GT(rows.size(), 50U);
+    int trackNearF2 = 0;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const std::size_t row = records.size() + k;
+        EXPECT_EQ(log.cell(row, "def"), FormantTrackLog::kHeader);
+        const LogRecord expectedRow = FormantTrackLog::record("vowels.wav", rows[k]);
+        EXPECT_EQ(expectedRow.count, 11);
+        for (int v = 0; v < 11; ++v) {
+            const std::string column = "entry" + std::to_string(v + 1);
+            EXPECT_NEAR(std::stod(log.cell(row, column.c_str())), expectedRow.values[v], 5e-4);
+        }
+        trackNearF2 += std::abs(rows[k].frequencyHz[1] - i.formants[1].frequencyHz) < 150.0;
+    }
+    EXPECT_GT(trackNearF2, int(rows.size()) * 8 / 10);
 }
 
 TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
@@ -215,6 +250,7 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
                                            {"_LogDuration:", false},
                                            {"_LogFormantsMarker:", true},
                                            {"_LogFormantsSelection:", false},
+                                           {"_LogFormantTrack:", true},
                                            {"SaveasPict:", true}}) {
         EXPECT_EQ(spectrogram->action(command)->isEnabled(), enabled) << command;
     }

@@ -830,6 +830,7 @@ TEST_F(ConfigurationTest, PreciseModeIsKeptBesideTheRecordWithoutChangingAByteOf
     precise.m_bHaveData = true;
     precise.m_bPreciseAnalysis = true;
     precise.m_dFormantCeiling = 5500.0;
+    precise.m_dFormantSilenceLevel = -42.5;
     const fs::path file = m_dir / "precise.cfg";
     ASSERT_TRUE(didEndSaveConfig(precise, m_settings, m_prompts, file.string()));
     const auto bytes = readFile(file);
@@ -837,7 +838,7 @@ TEST_F(ConfigurationTest, PreciseModeIsKeptBesideTheRecordWithoutChangingAByteOf
     EXPECT_EQ(bytes, readFile(plainFile));
     const auto beside = readFile(supplementPath(file.string()));
     EXPECT_EQ(std::string(beside.begin(), beside.end()),
-              "m_bPreciseAnalysis=true\nm_dFormantCeiling=5500\n");
+              "m_bPreciseAnalysis=true\nm_dFormantCeiling=5500\nm_dFormantSilenceLevel=-42.5\n");
 
     AppSettings loadedSettings;
     MyDocument loaded(m_prompts, loadedSettings);
@@ -845,6 +846,7 @@ TEST_F(ConfigurationTest, PreciseModeIsKeptBesideTheRecordWithoutChangingAByteOf
     EXPECT_TRUE(m_prompts.alerts.empty());
     EXPECT_TRUE(loaded.m_bPreciseAnalysis);
     EXPECT_EQ(loaded.m_dFormantCeiling, 5500.0);
+    EXPECT_EQ(loaded.m_dFormantSilenceLevel, -42.5);
 
     // A configuration saved without the file beside it leaves the mode alone.
     fs::remove(supplementPath(plainFile.string()));

@@ -93,6 +93,8 @@ TEST(DocumentSettingsTest, ValuesAreParsedStrictly)
         {"m_nSpecWindowLength", "96", SettingChange::BadValue, "64"},
         {"m_dPreEmphasis", "0.5e0", SettingChange::Set, "0.5"},
         {"m_dPreEmphasis", "1.01", SettingChange::BadValue, "0.98"},
+        {"m_dFormantSilenceLevel", "-62.5", SettingChange::Set, "-62.5"},
+        {"m_dFormantSilenceLevel", "3", SettingChange::BadValue, "-50"},
         {"m_dWidth", "-1e300", SettingChange::Set, "-1e+300"},
         {"m_dWidth", "1e400", SettingChange::BadValue, "6"},
         {"m_dWidth", "nan", SettingChange::BadValue, "6"},
@@ -130,8 +132,8 @@ TEST(DocumentSettingsTest, ValuesAreParsedStrictly)
 
 TEST(DocumentSettingsTest, EverySettingSaysWhatItIsAndWhatReadsIt)
 {
-    const std::set<std::string> units = {"",       "ms",    "Hz",           "dB",      "%",
-                                         "points", "bytes", "coefficients", "in or cm"};
+    const std::set<std::string> units = {"",  "ms",     "Hz",    "dB",           "dBFS",
+                                         "%", "points", "bytes", "coefficients", "in or cm"};
     for (const DocumentSetting& setting : documentSettings()) {
         EXPECT_TRUE(units.count(setting.unit)) << setting.name << ": " << setting.unit;
         EXPECT_GT(std::string(setting.meaning).size(), 8u) << setting.name;
@@ -155,7 +157,9 @@ TEST(DocumentSettingsTest, EverySettingSaysWhatItIsAndWhatReadsIt)
         {"m_nDisplayHigh", {"pitch picture"}},
         {"m_bDrawTimeGrid", {"picture"}},
         {"m_dFormantCeiling",
-         {"spectrum", "spectrum picture", "spectrogram", "spectrogram picture"}},
+         {"spectrum", "spectrum picture", "spectrogram", "spectrogram picture", "formant track"}},
+        {"m_dFormantSilenceLevel", {"spectrogram", "spectrogram picture", "formant track"}},
+        {"m_nSpecLPCNumberofCoefficients", {"spectrogram", "spectrogram picture", "formant track"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(settingReaderNames(findDocumentSetting(c.name)->readBy), c.readers) << c.name;

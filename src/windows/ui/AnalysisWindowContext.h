@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QPrinter;
 
@@ -28,6 +29,9 @@ struct AnalysisWindowContext {
     std::function<bool()> logVisible;
     // Appends one record to the measurement log and shows it (AddLog with 1).
     std::function<void(const LogRecord&)> addLog;
+    // Appends many records to the measurement log and shows them once (AddLog
+    // with 0 for each, then Refresh). Empty: addLog for each.
+    std::function<void(const std::vector<LogRecord>&)> addLogRecords;
     // Sets up the printer before printing; false cancels. Empty: the print dialog.
     std::function<bool(QPrinter&)> printSetup;
     // The document window's min/max summary of channel `index`, kept

@@ -1,10 +1,11 @@
 #include "windows/ui/SpectrogramWindowController.h"
 
 #include "analysis/PreciseFormants.h"
-
+#include "display/ProgressWork.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
+#include "windows/FormantTrack.h"
 #include "windows/SpectrogramAnalysis.h"
 #include "windows/ui/AnalysisWindowMenus.h"
 #include "windows/ui/AnalysisWindowPictures.h"
@@ -22,6 +23,7 @@
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -33,12 +35,16 @@ namespace {
 constexpr int kPollMs = 500;
 // A resize computes again once the size has held this long.
 constexpr int kSettleMs = 250;
+// Rows one formant track log entry may add, and rows computed between two
+// progress reports (a fraction of a second of work).
+constexpr std::int64_t kMaxFormantTrackRows = 1'000'000;
+constexpr int kFormantTrackBlockRows = 256;
 
 const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
 const char* const kAnalysisCommands[] = {"_AnalysisFFT:", "_AnalysisFFTSelection:", nullptr,
                                          "_PlotFormantAll:", "_PlotFormantSelection:"};
-const char* const kLogCommands[] = {
-    "_LogMarker:", "_LogDuration:", "_LogFormantsMarker:", "_LogFormantsSelection:"};
+const char* const kLogCommands[] = {"_LogMarker:", "_LogDuration:", "_LogFormantsMarker:",
+                                    "_LogFormantsSelection:", "_LogFormantTrack:"};
 const char* const kSoundCommands[] = {"_Play:", "_PlayWindow:", "_PlaySelection:"};
 
 QString number(double value, int decimals)
@@ -191,6 +197,7 @@ void SpectrogramWindowController::buildMenus()
     on("_LogDuration:", &SpectrogramWindowController::LogDuration);
     on("_LogFormantsMarker:", &SpectrogramWindowController::LogFormantsMarker);
     on("_LogFormantsSelection:", &SpectrogramWindowController::LogFormantsSelection);
+    on("_LogFormantTrack:", &SpectrogramWindowController::LogFormantTrack);
     on("_PlayWindow:", &SpectrogramWindowController::PlayWindow);
     on("_PlaySelection:", &SpectrogramWindowController::PlaySelection);
 }
@@ -248,6 +255,9 @@ bool SpectrogramWindowController::isCommandEnabled(const std::string& command) c
     }
     if (command == "_LogFormantsSelection:") {
         return logVisible && selection && formants;
+    }
+    if (command == "_LogFormantTrack:") {
+        return logVisible && formants;
     }
     const bool canPlay = static_cast<bool>(m_context.play);
     if (command == "_Play:") {
@@ -635,6 +645,86 @@ void SpectrogramWindowController::LogFormantsSelection()
     }
     for (const LogRecord& record : records) {
         m_context.addLog(record);
+    }
+}
+
+void SpectrogramWindowController::LogFormantTrack()
+{
+    if (!isCommandEnabled("_LogFormantTrack:")) {
+        return;
+    }
+    const MyDocument& document = *m_context.document;
+    const Channels* audio = audioChannel(document);
+    if (audio == nullptr) {
+        return;
+    }
+    const SpectrogramGraphInput& graph = *m_graph;
+    FormantTrackInput input;
+    input.samples = audio->samples();
+    input.sampleRate = audio->m_dSampleRate;
+    input.stepMs = document.m_dLogStepSize;
+    input.fromMs = graph.startTime;
+    input.toMs = graph.stopTime;
+    if (m_marks.m_bHaveSelection) {
+        input.fromMs = graph.startTime + m_marks.m_dLogDurationStartTime;
+        input.toMs = graph.startTime + m_marks.m_dLogDurationStopTime;
+    }
+    input.parameters = FormantTrackParameters::fromDocument(document);
+    const std::int64_t total = FormantTrackRows::of(input.stepMs, input.fromMs, input.toMs).count();
+    const std::string refusal = formantTrackRefusal(input);
+    if (total < 1 || total > kMaxFormantTrackRows || !refusal.empty()) {
+        if (m_context.prompts != nullptr) {
+            m_context.prompts->alert(
+                "Nothing logged.",
+                refusal.empty() ? "The log step (Options ▸ Log) must give at least one and at "
+                                  "most a million rows over the range."
+                                : "The formant track cannot be computed: " + refusal + ".",
+                "OK");
+        }
+        return;
+    }
+    const std::string name = m_context.displayName().toStdString();
+    std::vector<LogRecord> records;
+    bool cancelled = false;
+    FormantTrackEnd end = FormantTrackEnd::Failed;
+    {
+        // Modal while it runs: the document's samples stay as they are.
+        ProgressWork work(this, tr("Computing the formant track…"), m_context.progressDriver);
+        const WorkProgress& progress = work.progress();
+        try {
+            records.reserve(static_cast<std::size_t>(total));
+            end = DoFormantTrack(
+                input,
+                [&](std::span<const FormantTrackRow> rows) {
+                    for (const FormantTrackRow& row : rows) {
+                        records.push_back(FormantTrackLog::record(name, row));
+                    }
+                    return progress.report(static_cast<double>(records.size()) /
+                                           static_cast<double>(total));
+                },
+                nullptr, 0, kFormantTrackBlockRows);
+        } catch (const std::bad_alloc&) {
+            end = FormantTrackEnd::Failed;
+        }
+        cancelled = work.cancelled();
+    }
+    if (cancelled) {
+        return;
+    }
+    if (end != FormantTrackEnd::Done) {
+        if (m_context.prompts != nullptr) {
+            m_context.prompts->alert("Nothing logged.",
+                                     "The formant track could not be computed (memory ran out).",
+                                     "OK");
+        }
+        return;
+    }
+    if (m_context.addLogRecords) {
+        m_context.addLogRecords(records);
+    } else if (m_context.addLog) {
+        for (const LogRecord& record : records) {
+            m_context.addLog(record);
+        }
     }
 }
 

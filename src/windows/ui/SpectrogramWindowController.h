@@ -100,6 +100,12 @@ public slots:
     void LogDuration();
     void LogFormantsMarker();
     void LogFormantsSelection();
+    // The formant track (FormantTrack) over the marks' selection, or the
+    // whole range shown, every log step (m_dLogStepSize ms) with the
+    // document's settings: one "Formant Track Entry" record per row, timed at
+    // its analysis window's centre. Computed behind a progress dialog (the
+    // rows on threads), which a long track shows and can cancel.
+    void LogFormantTrack();
     // The audio channel through the document window's sound card: the
     // analysed range, or the selection. Playing the whole channel is the
     // main view's command and is disabled here.

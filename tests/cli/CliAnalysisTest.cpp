@@ -222,7 +222,7 @@ TEST_F(CliAnalysisTest, SettingsAndConfigurationsChangeTheResult)
 
     // --precise (the default) and --classic are the mode's setting; a
     // configuration carries it in the file beside its record.
-    for (const char* command : {"spectrum", "pitch", "spectrogram"}) {
+    for (const char* command : {"spectrum", "pitch", "spectrogram", "formant-track"}) {
         SCOPED_TRACE(command);
         std::vector<std::string> args = {command, path("vowel.wav")};
         if (std::string(command) == "spectrum") {

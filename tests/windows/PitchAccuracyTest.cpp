@@ -26,13 +26,14 @@
 namespace phonaxis {
 namespace {
 
-// The precise track of `samples` with a new document's pitch settings.
+// The track of `samples` with a new document's pitch settings, untouched:
+// the precise one.
 PitchAnalysis preciseDefaultTrack(const std::vector<float>& samples, double rateHz)
 {
     Channels channel;
     test::loadChannel(channel, samples, rateHz);
-    PitchParameters parameters = PitchParameters::fromDocument(DocumentFields{});
-    parameters.m_bPreciseAnalysis = true;
+    const PitchParameters parameters = PitchParameters::fromDocument(DocumentFields{});
+    EXPECT_TRUE(parameters.m_bPreciseAnalysis);
     PitchAnalysis analysis;
     analysis.intilize(channel, 0, parameters);
     EXPECT_TRUE(analysis.DoPitchCepstral(samples));

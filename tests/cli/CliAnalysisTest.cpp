@@ -412,8 +412,8 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
     ASSERT_EQ(png.width, 200);
     ASSERT_EQ(png.height, 128);
     // Columns of 5 ms: the silence up to x = 50 is white without dots; the
-    // vowel is dark below 1 kHz, with F1's dots (int)(730·128/5000) = 18 rows
-    // above the bottom.
+    // vowel is dark below 1 kHz, with F1's dots (int)(730·128/11000) = 8 rows
+    // above the bottom (the range shown at 22,050 Hz is 11,000 Hz).
     double silenceGrey = 0, vowelGrey = 0;
     int blueInSilence = 0, blueNearF1 = 0;
     for (int y = 0; y < 128; ++y) {
@@ -421,7 +421,7 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
             const std::uint8_t* p = &png.rgb[(std::size_t(y) * 200 + std::size_t(x)) * 3];
             const bool blue = p[0] == 0 && p[1] == 0 && p[2] == 255;
             blueInSilence += x < 45 && blue;
-            blueNearF1 += x >= 70 && std::abs(y - (127 - 18)) <= 3 && blue;
+            blueNearF1 += x >= 70 && std::abs(y - (127 - 8)) <= 3 && blue;
             silenceGrey += x < 45 ? p[0] / (45.0 * 128) : 0;
             vowelGrey += x >= 70 && y >= 100 ? (blue ? 255 : p[0]) / (130.0 * 28) : 0;
         }

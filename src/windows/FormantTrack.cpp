@@ -8,6 +8,8 @@
 #include "analysis/CMathFunc.h"
 #include "analysis/PreciseFormants.h"
 #include "document/MyDocument.h"
+#include "windows/SpectrogramAnalysis.h"
+#include "windows/ThreadParts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,8 +24,6 @@ namespace phonaxis {
 
 namespace {
 
-// Longest classic LPC frame in samples, as the spectrogram allows.
-constexpr std::int64_t kMaxLpcWindow = std::int64_t{1} << 20;
 // Sample positions stay exactly representable and far from the int64 limits.
 constexpr double kMaxPosition = 9.0e15;
 // More threads than this only add start-up cost.
@@ -31,23 +31,10 @@ constexpr int kMaxThreads = 64;
 constexpr double kSilence = -std::numeric_limits<double>::infinity();
 constexpr double kPi = 3.14159265358979323846;
 
-// The classic LPC frame length W = (int)(rate/1000)·order, or nothing when
-// the order or the rate cannot give one.
+// The classic LPC frame length W, as the spectrogram's tracks take it.
 std::optional<std::int64_t> classicWindow(const FormantTrackParameters& p, double rateHz)
 {
-    const int order = p.m_nLPCCoefficients;
-    if (order < 1 || order > CMathFunc::kLpcMaxOrder || !std::isfinite(rateHz)) {
-        return std::nullopt;
-    }
-    const double perMs = std::trunc(rateHz / 1000.0);
-    if (!(perMs >= 1.0) || perMs > static_cast<double>(kMaxLpcWindow)) {
-        return std::nullopt;
-    }
-    const std::int64_t window = static_cast<std::int64_t>(perMs) * order;
-    if (window > kMaxLpcWindow) {
-        return std::nullopt;
-    }
-    return window;
+    return spectrogramLpcWindow(p.m_nLPCCoefficients, rateHz);
 }
 
 // Where the frames of a track lie. Row k's centre is channel position
@@ -192,31 +179,9 @@ void runBlock(BlockJob& job, int threads)
         return static_cast<std::size_t>(static_cast<std::uint64_t>(part) * n /
                                         static_cast<std::uint64_t>(threads));
     };
-    std::vector<std::thread> workers;
-    std::vector<int> inlineParts;
-    try {
-        workers.reserve(static_cast<std::size_t>(threads));
-        inlineParts.reserve(static_cast<std::size_t>(threads));
-    } catch (const std::bad_alloc&) {
-        for (int part = 0; part < threads; ++part) {
-            job.run(part, partStart(part), partStart(part + 1));
-        }
-        return;
-    }
-    for (int part = 1; part < threads; ++part) {
-        try {
-            workers.emplace_back(&BlockJob::run, &job, part, partStart(part), partStart(part + 1));
-        } catch (const std::system_error&) {
-            inlineParts.push_back(part);
-        }
-    }
-    job.run(0, partStart(0), partStart(1));
-    for (const int part : inlineParts) {
+    runParts(threads, [&job, &partStart](int part) {
         job.run(part, partStart(part), partStart(part + 1));
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
+    });
 }
 
 } // namespace

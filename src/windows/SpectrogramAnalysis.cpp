@@ -10,6 +10,7 @@
 #include "analysis/PreciseFormants.h"
 #include "document/MyDocument.h"
 #include "windows/FormantTrack.h"
+#include "windows/ThreadParts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -103,25 +104,10 @@ bool validFftLength(int n)
     return n >= kMinFftLength && n <= kMaxFftLength && (n & (n - 1)) == 0;
 }
 
-// The LPC frame length W = (int)(rate/1000)·order in samples, or nothing when
-// the tracks cannot be computed with these settings (order outside 1..400,
-// a rate below 1 kHz, or a frame longer than kMaxLpcWindow).
 std::optional<std::int64_t> lpcWindowLength(const SpectrogramParameters& parameters,
                                             double sampleRateHz)
 {
-    const int order = parameters.m_nLPCCoefficients;
-    if (order < 1 || order > CMathFunc::kLpcMaxOrder || !std::isfinite(sampleRateHz)) {
-        return std::nullopt;
-    }
-    const double perMs = std::trunc(sampleRateHz / 1000.0);
-    if (!(perMs >= 1.0) || perMs > static_cast<double>(kMaxLpcWindow)) {
-        return std::nullopt;
-    }
-    const std::int64_t window = static_cast<std::int64_t>(perMs) * order;
-    if (window > kMaxLpcWindow) {
-        return std::nullopt;
-    }
-    return window;
+    return spectrogramLpcWindow(parameters.m_nLPCCoefficients, sampleRateHz);
 }
 
 // Whether the formant tracks are the precise analysis's, which can be
@@ -454,30 +440,9 @@ void runColumnBlocks(ColumnJob& job, int threadCount)
     const auto blockStart = [columns, threadCount](int block) {
         return static_cast<int>(static_cast<std::int64_t>(block) * columns / threadCount);
     };
-    std::vector<std::thread> workers;
-    std::vector<int> inlineBlocks;
-    try {
-        workers.reserve(static_cast<std::size_t>(threadCount));
-        inlineBlocks.reserve(static_cast<std::size_t>(threadCount));
-    } catch (const std::bad_alloc&) {
-        job.runBlock(0, columns);
-        return;
-    }
-    for (int block = 1; block < threadCount; ++block) {
-        try {
-            workers.emplace_back(&ColumnJob::runBlock, &job, blockStart(block),
-                                 blockStart(block + 1));
-        } catch (const std::system_error&) {
-            inlineBlocks.push_back(block);
-        }
-    }
-    job.runBlock(blockStart(0), blockStart(1));
-    for (const int block : inlineBlocks) {
+    runParts(threadCount, [&job, &blockStart](int block) {
         job.runBlock(blockStart(block), blockStart(block + 1));
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
+    });
 }
 
 std::string formatInt(int value)
@@ -511,6 +476,22 @@ void appendFormants(LogRecord& record, const FormantRecord& formants)
 }
 
 } // namespace
+
+std::optional<std::int64_t> spectrogramLpcWindow(int order, double sampleRateHz)
+{
+    if (order < 1 || order > CMathFunc::kLpcMaxOrder || !std::isfinite(sampleRateHz)) {
+        return std::nullopt;
+    }
+    const double perMs = std::trunc(sampleRateHz / 1000.0);
+    if (!(perMs >= 1.0) || perMs > static_cast<double>(kMaxLpcWindow)) {
+        return std::nullopt;
+    }
+    const std::int64_t window = static_cast<std::int64_t>(perMs) * order;
+    if (window > kMaxLpcWindow) {
+        return std::nullopt;
+    }
+    return window;
+}
 
 SpectrogramParameters SpectrogramParameters::fromDocument(const DocumentFields& document)
 {

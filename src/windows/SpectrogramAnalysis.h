@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -36,6 +37,12 @@ struct SpectrogramParameters {
 
     static SpectrogramParameters fromDocument(const DocumentFields& document);
 };
+
+// The classic LPC frame of the formant tracks: W = (int)(rate/1000)·order
+// samples, or nothing when no track can be computed with these settings
+// (an order outside 1 … 400, a rate below 1 kHz, or a frame longer than
+// 2^20 samples, whose prediction would cost more than a picture is worth).
+std::optional<std::int64_t> spectrogramLpcWindow(int order, double sampleRateHz);
 
 // F1 … F5 of one column in Hz, −1 where there is none; a sixth slot spare.
 using FormantRecord = std::array<std::int16_t, 6>;

@@ -98,8 +98,15 @@ double interpolate(const double* r, int count, double lag)
     return sum;
 }
 
+// A strength no frame can pass: that of a strictly periodic signal. Dividing
+// by the window's own autocorrelation lifts the normalised autocorrelation
+// far above it where the window's tail holds most of a frame's energy (the
+// exponential ring-down after a vowel, 100 dB and more below the voice,
+// read 10^7 and more and outweighed any silence), so strengths are held to it.
+constexpr double kFullCorrelation = 1.0;
+
 // The lag near `lag` (a whole-lag maximum) where the interpolated r peaks,
-// and r there.
+// and r there (at most kFullCorrelation).
 PitchCandidate refine(const double* r, int count, int lag, double rateHz)
 {
     constexpr double kGolden = 0.6180339887498949;
@@ -131,7 +138,7 @@ PitchCandidate refine(const double* r, int count, int lag, double rateHz)
         best = lag;
         strength = r[lag];
     }
-    return {rateHz / best, strength};
+    return {rateHz / best, std::min(strength, kFullCorrelation)};
 }
 
 } // namespace
@@ -397,7 +404,8 @@ bool PrecisePitch::analyseFrame(std::span<const float> samples, std::int64_t ava
         double support = 0.0;
         double period = 0.0;
         for (int part = 2; lag / part >= m_lagLow; ++part) {
-            const double correlation = interpolate(r, count, lag / part);
+            const double correlation =
+                std::min(interpolate(r, count, lag / part), kFullCorrelation);
             if (correlation > support) {
                 support = correlation;
                 period = lag / part;

@@ -56,6 +56,17 @@ Truth steadyTruth(double f0Hz, double durationMs)
             [=](double ms, double margin) { return ms < margin || ms > durationMs - margin; }};
 }
 
+// The a-i-u sequence: voiced between its voicing start and end, silent
+// around them but for the vocal tract's ring-down after the voice stops.
+Truth sequenceTruth(const signals::VowelSequence& sequence)
+{
+    return {[&sequence](double ms) { return sequence.f0AtMs(ms); },
+            [&sequence](double ms, double margin) {
+                return std::fabs(ms - sequence.voicingStartMs) < margin ||
+                       std::fabs(ms - sequence.voicingEndMs) < margin;
+            }};
+}
+
 Truth glideTruth(const signals::Glide& glide)
 {
     return {[&glide](double ms) { return glide.f0AtMs(ms); },
@@ -174,6 +185,7 @@ TEST(PitchAccuracy, PreciseTrackWithDefaultSettingsMeetsEachCasesTruth)
         glide(192000.0, false),
         glide(192000.0, true),
     };
+    const signals::VowelSequence sequence = signals::vowelSequence(22050.0);
     const struct Case {
         std::string name;
         std::vector<float> samples;
@@ -199,6 +211,10 @@ TEST(PitchAccuracy, PreciseTrackWithDefaultSettingsMeetsEachCasesTruth)
         {"female glide at 96 kHz", glides[6].samples, 96000.0, glideTruth(glides[6]), kCleanVoice},
         {"male glide at 192 kHz", glides[7].samples, 192000.0, glideTruth(glides[7]), kCleanVoice},
         {"female glide at 192 kHz", glides[8].samples, 192000.0, glideTruth(glides[8]),
+         kCleanVoice},
+        // The ring-down after the voice stops falls 100 dB and more within
+        // 100 ms: far below the voice, it is silence, not a voice at 84 Hz.
+        {"a-i-u and its ring-down", sequence.audio, 22050.0, sequenceTruth(sequence),
          kCleanVoice},
     };
     for (const Case& c : cases) {

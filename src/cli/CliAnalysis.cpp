@@ -527,7 +527,12 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
 #else
         const std::optional<RgbImage> picture =
             spectrogramPicture(result, input.parameters.m_nFreqRange);
-        const std::optional<Bytes> png = picture ? encodePng(*picture) : std::nullopt;
+        // The image cannot carry a caption: its comment says which
+        // analysis the formant dots are.
+        const std::optional<Bytes> png =
+            picture ? encodePng(*picture, spectrogramAnalysisCaption(input.parameters,
+                                                                      input.sampleRate))
+                    : std::nullopt;
         if (!png) {
             return failure(err, "the spectrogram image could not be drawn");
         }

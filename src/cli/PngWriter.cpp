@@ -189,7 +189,7 @@ std::uint32_t adler32(std::span<const std::uint8_t> bytes)
     return b << 16 | a;
 }
 
-std::optional<Bytes> encodePng(const RgbImage& image)
+std::optional<Bytes> encodePng(const RgbImage& image, std::string_view comment)
 {
     if (!fitsEncoder(image.width, image.height) ||
         image.pixels.size() !=
@@ -233,6 +233,19 @@ std::optional<Bytes> encodePng(const RgbImage& image)
     Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     png.reserve(8 + 25 + 12 + zlib.size() + 12);
     putChunk(png, "IHDR", header);
+    if (!comment.empty()) {
+        // Latin-1 text after its keyword and a NUL; only what reads the same
+        // in every viewer is kept.
+        const std::string_view keyword = "Comment";
+        Bytes text(keyword.begin(), keyword.end());
+        text.push_back(0);
+        for (const char c : comment) {
+            if (c >= 0x20 && c < 0x7F) {
+                text.push_back(static_cast<std::uint8_t>(c));
+            }
+        }
+        putChunk(png, "tEXt", text);
+    }
     putChunk(png, "IDAT", zlib);
     putChunk(png, "IEND", {});
     return png;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace phonaxis::cli {
@@ -30,12 +31,14 @@ struct RgbImage {
 // filter byte of each row): the IDAT chunk must stay below 2^31 bytes.
 inline constexpr std::uint64_t kMaxPngDataBytes = 1u << 30;
 
-// The PNG file of `image`: signature, IHDR (8-bit RGB, no interlace), one
-// IDAT holding the zlib-compressed rows, each filtered by the PNG filter
-// that suits it best, and IEND; each chunk with its CRC-32. Nothing for a
-// picture whose sides are not positive, whose pixel count does not match,
-// that is larger than kMaxPngDataBytes, or whose compression fails.
-std::optional<Bytes> encodePng(const RgbImage& image);
+// The PNG file of `image`: signature, IHDR (8-bit RGB, no interlace), with
+// a `comment` a tEXt chunk "Comment" holding it, one IDAT holding the
+// zlib-compressed rows, each filtered by the PNG filter that suits it best,
+// and IEND; each chunk with its CRC-32. Nothing for a picture whose sides
+// are not positive, whose pixel count does not match, that is larger than
+// kMaxPngDataBytes, or whose compression fails. The comment is printable
+// ASCII (anything else is left out of it).
+std::optional<Bytes> encodePng(const RgbImage& image, std::string_view comment = {});
 
 // CRC-32 as PNG chunks use it (polynomial 0xEDB88320, initial and final
 // inversion).

@@ -1,6 +1,5 @@
 #include "display/SpectrogramGraph.h"
 
-#include "analysis/PreciseFormants.h"
 
 #include "display/GraphPanes.h"
 #include "display/GraphPrimitives.h"
@@ -176,16 +175,7 @@ QImage spectrogramImage(const SpectrogramResult& result, std::span<const std::ui
 
 QString spectrogramCaption(const SpectrogramInput& input)
 {
-    const SpectrogramParameters& p = input.parameters;
-    if (!p.m_bFormantTracking) {
-        return {};
-    }
-    if (p.m_bPreciseAnalysis) {
-        const PreciseFormants model(input.sampleRate, p.m_dFormantCeiling);
-        return QStringLiteral("Precise analysis: formants up to %1 Hz")
-            .arg(std::lround(model.ceilingHz()));
-    }
-    return QStringLiteral("Classic analysis: LPC order %1").arg(p.m_nLPCCoefficients);
+    return QString::fromStdString(spectrogramAnalysisCaption(input.parameters, input.sampleRate));
 }
 
 SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,

@@ -493,6 +493,20 @@ std::optional<std::int64_t> spectrogramLpcWindow(int order, double sampleRateHz)
     return window;
 }
 
+std::string spectrogramAnalysisCaption(const SpectrogramParameters& parameters,
+                                       double sampleRateHz)
+{
+    if (!parameters.m_bFormantTracking) {
+        return {};
+    }
+    if (parameters.m_bPreciseAnalysis) {
+        const PreciseFormants model(sampleRateHz, parameters.m_dFormantCeiling);
+        return "Precise analysis: formants up to " +
+               std::to_string(std::lround(model.ceilingHz())) + " Hz";
+    }
+    return "Classic analysis: LPC order " + std::to_string(parameters.m_nLPCCoefficients);
+}
+
 SpectrogramParameters SpectrogramParameters::fromDocument(const DocumentFields& document)
 {
     SpectrogramParameters parameters;

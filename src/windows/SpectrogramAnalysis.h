@@ -44,6 +44,13 @@ struct SpectrogramParameters {
 // 2^20 samples, whose prediction would cost more than a picture is worth).
 std::optional<std::int64_t> spectrogramLpcWindow(int order, double sampleRateHz);
 
+// Which analysis the formant tracks computed with `parameters` at
+// `sampleRateHz` are, for the pictures: "Precise analysis: formants up to C
+// Hz" (the ceiling the analysis applies, half the rate where that is
+// lower), "Classic analysis: LPC order P", or empty when tracking is off.
+std::string spectrogramAnalysisCaption(const SpectrogramParameters& parameters,
+                                       double sampleRateHz);
+
 // F1 … F5 of one column in Hz, −1 where there is none; a sixth slot spare.
 using FormantRecord = std::array<std::int16_t, 6>;
 

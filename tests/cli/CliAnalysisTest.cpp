@@ -411,6 +411,10 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
     const testing::DecodedPng png = testing::decodePng({file.bytes().begin(), file.bytes().end()});
     ASSERT_EQ(png.width, 200);
     ASSERT_EQ(png.height, 128);
+    // Its comment says which analysis the dots are.
+    const std::string bytes(file.bytes().begin(), file.bytes().end());
+    EXPECT_NE(bytes.find(std::string("tEXtComment\0Precise analysis: formants up to 5000 Hz", 52)),
+              std::string::npos);
     // Columns of 5 ms: the silence up to x = 50 is white without dots; the
     // vowel is dark below 1 kHz, with F1's dots (int)(730·128/11000) = 8 rows
     // above the bottom (the range shown at 22,050 Hz is 11,000 Hz).

@@ -47,5 +47,19 @@ TEST(PngWriter, CompressesAndReadsBackExactly)
     }
 }
 
+// A comment goes into a tEXt chunk (the decoder checks every chunk's CRC
+// and order), printable ASCII only, and the picture reads back as it was.
+TEST(PngWriter, CommentIsATextChunkBesideThePicture)
+{
+    const auto image = cli::RgbImage::blank(3, 2);
+    ASSERT_TRUE(image);
+    const std::optional<Bytes> png = cli::encodePng(*image, "Precise analysis\n\x01");
+    ASSERT_TRUE(png);
+    EXPECT_EQ(testing::decodePng(*png).rgb, image->pixels);
+    const std::string bytes(png->begin(), png->end());
+    const std::string chunk = std::string("\0\0\0\x18tEXtComment", 15) + '\0' + "Precise analysis";
+    EXPECT_NE(bytes.find(chunk), std::string::npos);
+}
+
 } // namespace
 } // namespace phonaxis

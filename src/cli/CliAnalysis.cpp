@@ -598,7 +598,9 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
     }
     std::function<double(double)> intensityAt = [](double) { return 0.0; };
     if (parameters.m_bPitchDrawIntensity) {
-        if (!audio->CalculateIntensity()) {
+        // The records measure the level at their own times; only the
+        // picture's intensity pane draws the channel's track.
+        if (options.pngPath && !audio->CalculateIntensity()) {
             return failure(err, "no memory for the intensity track");
         }
         intensityAt = [audio](double timeMs) { return audio->intensityDbfsAt(timeMs); };

@@ -30,6 +30,17 @@ double inkedShare(const QImage& image, const Rect& pane)
     return all > 0 ? double(inked) / all : 0.0;
 }
 
+// `input` drawn on white in a view of `size`.
+QImage drawn(const PitchGraphInput& input, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    drawPitchGraph(painter, size, input);
+    painter.end();
+    return image;
+}
+
 TEST(PitchGraphTest, TimeGridTooDenseForThePageAdaptsInsteadOfFillingThePanes)
 {
     // An empty pitch pane (silence, an unvoiced track) so that only the
@@ -56,11 +67,7 @@ TEST(PitchGraphTest, TimeGridTooDenseForThePageAdaptsInsteadOfFillingThePanes)
         input.settings.drawFreqGrid = false;
         input.settings.timeGridMs = 500;
         const QSize size(640, 360);
-        QImage image(size, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        drawPitchGraph(painter, size, input);
-        painter.end();
+        const QImage image = drawn(input, size);
         const double share = inkedShare(image, input.layout(size).pitch);
         EXPECT_LE(share, c.maxShare);
         EXPECT_GE(share, c.minShare);
@@ -89,11 +96,7 @@ TEST(PitchGraphTest, IntensityPaneDrawsLevelsInDecibelsReFullScale)
     input.settings.drawAudio = false;
     input.settings.drawTimeGrid = false;
     const QSize size(640, 360);
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    drawPitchGraph(painter, size, input);
-    painter.end();
+    const QImage image = drawn(input, size);
 
     // The scale runs from -50 (bottom) to -10 dBFS (top).
     const Rect pane = input.layout(size).intensity;
@@ -141,11 +144,7 @@ TEST(PitchGraphTest, PreciseFramesAreDrawnOnTheStepGrid)
         input.settings.drawFreqGrid = false;
         input.settings.drawTimeGrid = false;
         const QSize size(1060, 300);
-        QImage image(size, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        drawPitchGraph(painter, size, input);
-        painter.end();
+        const QImage image = drawn(input, size);
         const Rect pane = input.layout(size).pitch;
         // The dot: the first column below the caption with ink in it.
         const int y = pane.bottom - 1 - int((200.0 - 50.0) * rectHeight(pane) / 450.0);

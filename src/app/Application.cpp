@@ -8,6 +8,7 @@
 #include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
 #include "app/panels/RecordPlayPanel.h"
+#include "audio/LeftSoundRecordings.h"
 #include "audio/portaudio/PortAudioBackend.h"
 #include "display/MenuCommands.h"
 #include "display/ScopeView.h"
@@ -169,6 +170,7 @@ void Application::finishLaunching(const QStringList& files)
     // Asked once the event loop runs, so that the question stands over
     // windows that are already shown and reachable (also to a screen reader).
     QTimer::singleShot(0, this, &Application::checkOrphanRecordings);
+    QTimer::singleShot(0, this, &Application::checkLeftSoundRecordings);
 }
 
 // --- recording from the box ---------------------------------------------------
@@ -304,6 +306,45 @@ void Application::checkOrphanRecordings()
             }
         } else if (answer == 0) {
             discardOrphanRecording(orphan);
+        }
+    }
+}
+
+void Application::checkLeftSoundRecordings()
+{
+    if (m_globals.appPathTemp.empty()) {
+        return;
+    }
+    for (const LeftSoundRecording& left : findLeftSoundRecordings(m_globals.appPathTemp)) {
+        const double seconds = double(left.samples) / left.rateHz;
+        const QString made = QDateTime::fromSecsSinceEpoch(left.modifiedUnixSeconds)
+                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const int answer = appPrompts().alert(
+            "Open the recording that was not saved?",
+            "A recording of " + secondsText(seconds) + " seconds from the sound card, last written " +
+                made.toStdString() +
+                ", was not saved when Phonaxis or phonaxis-cli last ended. Open it in a document "
+                "window, discard it, or decide at the next launch?",
+            "Open", "Discard", "Later");
+        if (answer == 1) {
+            TrackBuffer<std::uint8_t> bytes;
+            std::string error;
+            MainWindowController* window = nullptr;
+            if (readLeftSoundRecording(left, bytes, error)) {
+                window = windowForRecording();
+            }
+            if (window != nullptr && window->takeSoundRecording(bytes)) {
+                discardLeftSoundRecording(left);
+            } else {
+                appPrompts().alert("Recording not read",
+                                   (error.empty() ? std::string("The recording could not be read.")
+                                                  : error) +
+                                       " It is kept in \"" + left.path.string() +
+                                       "\" for the next launch.",
+                                   "Close");
+            }
+        } else if (answer == 0) {
+            discardLeftSoundRecording(left);
         }
     }
 }

@@ -135,6 +135,10 @@ public:
     // document window (then its file goes), "Discard" removes it, "Later"
     // leaves it for the next launch. Run at the end of finishLaunching.
     void checkOrphanRecordings();
+    // The same for sound-card recordings that a run of Phonaxis or of
+    // phonaxis-cli left unsaved (killed while recording, or its destination
+    // could not be written).
+    void checkLeftSoundRecordings();
 
     // Re-evaluates the commands of every document window (the clipboard
     // filled, so Paste changes everywhere).

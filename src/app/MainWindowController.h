@@ -223,6 +223,10 @@ public slots:
     // document. False (told by the reader) when it cannot be read; the
     // document is then unchanged and the file is left alone.
     bool takeBoxRecording(const std::filesystem::path& path, const RecordingInfo& info);
+    // Replaces the document by a sound-card recording (a float WAV file's
+    // bytes) as a new, unsaved document; false, with nothing changed, when
+    // the bytes cannot be read.
+    bool takeSoundRecording(const TrackBuffer<std::uint8_t>& bytes);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

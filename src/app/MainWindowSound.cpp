@@ -304,6 +304,18 @@ bool MainWindowController::takeBoxRecording(const std::filesystem::path& path,
     return true;
 }
 
+bool MainWindowController::takeSoundRecording(const TrackBuffer<std::uint8_t>& bytes)
+{
+    auto fresh = std::make_unique<MyDocument>(*m_prompts, m_application.settings());
+    static_cast<DocumentFields&>(*fresh) = static_cast<const DocumentFields&>(*m_document);
+    if (fresh->Read_RecordedFile(ByteView(bytes.data(), bytes.size())) != 1) {
+        return false;
+    }
+    adoptDocument(std::move(fresh), QString());
+    mainView()->update();
+    return true;
+}
+
 void MainWindowController::OptionsRecordPlay()
 {
     m_application.OptionsRecordPlay();

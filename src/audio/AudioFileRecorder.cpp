@@ -160,6 +160,7 @@ AudioResult AudioFileRecorder::stop() {
             m_writeError = error;
             break;
         case RateConversion::FileDamaged:
+            fileRate = m_deviceRateHz;
             fileWhole = false;
             m_writeError = error;
             break;
@@ -175,6 +176,7 @@ AudioResult AudioFileRecorder::stop() {
     if (fileWhole && !m_file.finishWriting(error)) {
         m_writeError = error;
     }
+    m_fileRateHz = fileRate;
     m_ring.reset();
     if (!m_writeError.empty()) {
         return AudioResult::failure(m_writeError);
@@ -188,6 +190,26 @@ bool AudioFileRecorder::readRecording(TrackBuffer<std::uint8_t>& bytes, std::str
         return false;
     }
     return m_file.readBack(bytes, error);
+}
+
+std::string AudioFileRecorder::keepRecording(std::uint64_t samples, std::string& error) {
+    if (isRecording() || m_file.fd() < 0) {
+        error = "There is no finished recording to keep.";
+        return {};
+    }
+    // Only what is in the file: a header never claims samples it lacks.
+    samples = std::min(samples, m_written);
+    const auto header = floatWavHeader(static_cast<std::uint32_t>(m_fileRateHz), samples);
+    const int fd = m_file.fd();
+    if (!writeAll(fd, header.data(), header.size(), 0) ||
+        ::ftruncate(fd, static_cast<off_t>(kFloatWavHeaderSize + samples * sizeof(float))) != 0 ||
+        ::fsync(fd) != 0) {
+        error = "The recording could not be completed on disk.";
+        return {};
+    }
+    std::string path = m_file.path();
+    m_file.close();
+    return path;
 }
 
 double AudioFileRecorder::elapsedSeconds() const {

@@ -61,6 +61,13 @@ public:
     const std::string& outputFilePath() const { return m_file.path(); }
     bool readRecording(TrackBuffer<std::uint8_t>& bytes, std::string& error) const;
 
+    // Keeps the last recording, cut to its first `samples` samples, as a
+    // WAV file under its name in the private temporary folder, for a
+    // recording whose destination could not be written: the file then
+    // outlives the recorder, and the next launch offers it back. Returns its
+    // path, or "" with `error` set when it could not be completed.
+    std::string keepRecording(std::uint64_t samples, std::string& error);
+
     // Seconds of sound captured so far (`currSeconds`).
     double elapsedSeconds() const;
     // The smallest and largest sample of the newest block.
@@ -91,6 +98,7 @@ private:
     std::thread m_writer;
     double m_rateHz = 0.0;
     double m_deviceRateHz = 0.0;
+    double m_fileRateHz = 0.0;       // the rate the stopped file's samples are at
     std::string m_deviceName;
     unsigned long m_session = 0;
     std::uint64_t m_written = 0;     // writer thread while recording, then main

@@ -1,6 +1,7 @@
 #include "cli/CliAudio.h"
 
 #include "audio/AudioFileRecorder.h"
+#include "audio/LeftSoundRecordings.h"
 #include "audio/AudioNoticeQueue.h"
 #include "audio/AudioPlayer.h"
 #include "audio/FloatWav.h"
@@ -8,8 +9,12 @@
 #include "cli/CliCommands.h"
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
+#include "document/NumberText.h"
+#include "document/PrivateFiles.h"
 
 #include <algorithm>
+#include <array>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <ostream>
@@ -23,6 +28,37 @@ constexpr const char* kPrefix = "phonaxis-cli: ";
 // How long past the expected end a play or recording may go without a
 // notice before it is given up as stuck (a device that stopped running).
 constexpr std::chrono::seconds kNoticeTimeout{10};
+
+// Catches SIGINT, SIGTERM and SIGHUP while it lives, so that a long
+// recording ends with its file written instead of with the process; the
+// previous handlers come back when it goes.
+class InterruptGuard {
+public:
+    InterruptGuard()
+    {
+        s_interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = [](int) { s_interrupted = 1; };
+        ::sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kSignals.size(); ++i) {
+            ::sigaction(kSignals[i], &action, &m_previous[i]);
+        }
+    }
+    ~InterruptGuard()
+    {
+        for (std::size_t i = 0; i < kSignals.size(); ++i) {
+            ::sigaction(kSignals[i], &m_previous[i], nullptr);
+        }
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    bool interrupted() const { return s_interrupted != 0; }
+
+private:
+    static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+    static inline volatile std::sig_atomic_t s_interrupted = 0;
+    std::array<struct sigaction, 3> m_previous{};
+};
 
 int failWith(std::ostream& err, const std::string& message) {
     err << kPrefix << message << "\n";
@@ -92,12 +128,34 @@ int playCommand(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 int recordCommand(const Options& options, std::ostream& out, std::ostream& err) {
+    PortAudioBackend backend;
+    return recordCommand(options, backend, out, err);
+}
+
+int recordCommand(const Options& options, AudioBackend& backend, std::ostream& out,
+                  std::ostream& err) {
     if (const int usage = checkRecordLine(options, "wav", "record writes a WAV file", err)) {
         return usage;
     }
     const std::string& path = options.positional[0];
     const double rate = options.rateHz.value_or(11025);
-    PortAudioBackend backend;
+    std::string error;
+    // The destination is checked before a second is recorded: a folder, a
+    // write-protected file or a disk without room would otherwise be found
+    // only after the recording.
+    const double wantedBytes = double(kFloatWavHeaderSize) + *options.seconds * rate * 4.0;
+    if (!checkWritable(path, static_cast<std::uint64_t>(std::min(wantedBytes, 1.0e18)), error)) {
+        if (error.ends_with('.')) {
+            error.pop_back();
+        }
+        return failWith(err, error + "; nothing was recorded");
+    }
+    for (const LeftSoundRecording& left : findLeftSoundRecordings(privateTemporaryFolder())) {
+        err << kPrefix << "a recording of " << messageNumber(double(left.samples) / left.rateHz, 2, 2)
+            << " s that an earlier run did not save is kept in \"" << left.path.string()
+            << "\"; Phonaxis offers it back at its next launch\n";
+    }
+
     AudioNoticeQueue notices;
     AudioFileRecorder recorder(backend, notices.poster());
     const AudioResult started = recorder.start(rate, options.device.value_or(std::string{}));
@@ -110,38 +168,62 @@ int recordCommand(const Options& options, std::ostream& out, std::ostream& err) 
     }
     out << "\n";
     out.flush();
+
+    // An interrupt (Ctrl+C) or a termination ends the recording early and
+    // keeps what was recorded, rather than losing it with the process.
+    const InterruptGuard interrupts;
     const double wantedMs = *options.seconds * 1000.0;
-    while (recorder.elapsedSeconds() * 1000.0 < wantedMs) {
+    bool deviceStopped = false;
+    while (recorder.elapsedSeconds() * 1000.0 < wantedMs && !interrupts.interrupted()) {
         const auto notice = notices.next(kNoticeTimeout);
         if (!notice || recorder.inputLost()) {
-            recorder.stop();
-            return failWith(err, "the sound card stopped recording before the end");
+            deviceStopped = true;
+            break;
         }
     }
     const AudioResult stopped = recorder.stop();
-    if (!stopped.ok) {
-        return failWith(err, stopped.message);
-    }
-    TrackBuffer<std::uint8_t> bytes;
-    std::string error;
-    if (!recorder.readRecording(bytes, error)) {
-        return failWith(err, error);
-    }
     // The recording runs to the end of the block that passed the wanted
     // time; the file holds exactly the time asked for.
     const std::uint64_t wanted = static_cast<std::uint64_t>(std::llround(*options.seconds * rate));
     const std::uint64_t kept = std::min<std::uint64_t>(wanted, recorder.writtenSamples());
+    const double keptSeconds = static_cast<double>(kept) / rate;
+    // Whatever goes wrong from here, the recording is kept in the temporary
+    // folder and its place is told.
+    auto keep = [&](const std::string& why) {
+        std::string keepError;
+        const std::string where = recorder.keepRecording(recorder.writtenSamples(), keepError);
+        if (where.empty()) {
+            return failWith(err, why + "; the recording was lost: " + keepError);
+        }
+        return failWith(err, why + "; the recording is kept in \"" + where + "\"");
+    };
+    if (!stopped.ok) {
+        return keep(stopped.message);
+    }
+    TrackBuffer<std::uint8_t> bytes;
+    if (!recorder.readRecording(bytes, error)) {
+        return keep(error);
+    }
     const auto header = floatWavHeader(static_cast<std::uint32_t>(rate), kept);
     std::copy(header.begin(), header.end(), bytes.data());
     const std::size_t length = kFloatWavHeaderSize + static_cast<std::size_t>(kept) * 4;
     if (!writeFileAtomically(path, std::span<const std::uint8_t>(bytes.data(), length), error)) {
-        return failWith(err, error);
+        bytes.reset();
+        return keep(error);
     }
-    out << "recorded " << kept << " samples (" << static_cast<double>(kept) / rate
-        << " s) into " << path << "\n";
+    out << "recorded " << kept << " samples (" << keptSeconds << " s) into " << path << "\n";
     if (recorder.droppedSamples() > 0) {
         err << kPrefix << recorder.droppedSamples()
             << " samples were lost because the disk could not keep up\n";
+    }
+    if (deviceStopped) {
+        return failWith(err, "the sound card stopped recording after " +
+                                 messageNumber(keptSeconds, 2, 2) + " s; " + path +
+                                 " holds what was recorded");
+    }
+    if (interrupts.interrupted()) {
+        return failWith(err, "interrupted after " + messageNumber(keptSeconds, 2, 2) + " s; " +
+                                 path + " holds what was recorded");
     }
     return kExitOk;
 }

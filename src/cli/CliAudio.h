@@ -2,6 +2,10 @@
 
 #include <iosfwd>
 
+namespace phonaxis {
+class AudioBackend;
+}
+
 namespace phonaxis::cli {
 
 struct Options;
@@ -15,6 +19,13 @@ struct Options;
 int playCommand(const Options& options, std::ostream& out, std::ostream& err);
 // Records --seconds from --device (or the default input) at --rate (11025
 // by default) into OUT, a 32-bit float WAV file.
+// OUT is checked before anything is recorded; a recording whose OUT cannot
+// be written in the end is kept in the temporary folder and its place told.
+// An interrupt (SIGINT, SIGTERM, SIGHUP) ends the recording early with what
+// was recorded written.
 int recordCommand(const Options& options, std::ostream& out, std::ostream& err);
+// The same through `backend` rather than the sound system's.
+int recordCommand(const Options& options, AudioBackend& backend, std::ostream& out,
+                  std::ostream& err);
 
 } // namespace phonaxis::cli

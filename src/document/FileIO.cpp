@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace phonaxis {
@@ -374,6 +376,29 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
 {
     AtomicFileWriter file;
     return file.open(path, error) && file.write(bytes, error) && file.commit(error);
+}
+
+bool checkWritable(const std::string& path, std::uint64_t bytes, std::string& error)
+{
+    AtomicFileWriter probe;
+    if (!probe.open(path, error)) {
+        return false;
+    }
+    struct statvfs fs {};
+    if (::fstatvfs(probe.fd(), &fs) != 0) {
+        return probe.fail(errno, error);
+    }
+    const std::uint64_t room = std::uint64_t{fs.f_bavail} * std::uint64_t{fs.f_frsize};
+    if (room < bytes) {
+        constexpr double kMegabyte = 1024.0 * 1024.0;
+        error = "Cannot write \"" + path + "\": it needs " +
+                std::to_string(static_cast<std::uint64_t>(std::ceil(double(bytes) / kMegabyte))) +
+                " MB and its disk has " +
+                std::to_string(static_cast<std::uint64_t>(double(room) / kMegabyte)) +
+                " MB free.";
+        return false;
+    }
+    return true;
 }
 
 std::string fileExtension(const std::string& path)

@@ -117,6 +117,15 @@ private:
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                          std::string& error);
 
+// Whether a file of `bytes` bytes could be written at `path` as
+// writeFileAtomically writes it: the target's kind and permission are
+// checked, a temporary file is made and removed in its folder, and that
+// folder's file system must have room for the bytes. For commands that
+// produce their output only at the end of long work (a recording), so that
+// a destination that cannot take it is refused before the work starts.
+// On failure returns false and sets `error` to a sentence for the user.
+bool checkWritable(const std::string& path, std::uint64_t bytes, std::string& error);
+
 // "<what> "<path>": <the system's text for errno value err>", a sentence
 // for the user.
 std::string systemError(const std::string& what, const std::string& path, int err);

@@ -18,6 +18,7 @@ std::optional<phonaxis::Bytes> monoWav(const std::vector<float>& samples, double
 
 #include "app/Application.h"
 #include "app/MainWindowController.h"
+#include "audio/FloatWav.h"
 #include "audio/ui/SoundSession.h"
 #include "display/MainViewLayout.h"
 #include "display/MainViewModel.h"
@@ -25,6 +26,7 @@ std::optional<phonaxis::Bytes> monoWav(const std::vector<float>& samples, double
 #include "display/SpectrogramGraph.h"
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
+#include "document/PrivateFiles.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
 #include "windows/PitchAnalysis.h"
@@ -44,6 +46,7 @@ std::optional<phonaxis::Bytes> monoWav(const std::vector<float>& samples, double
 #include <filesystem>
 #include <fstream>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace phonaxis {
@@ -463,6 +466,55 @@ TEST_F(MainWindowSoundTest, PlayCursorFollowsTheElapsedTime)
     window->close();
     EXPECT_FALSE(device.pull(100));
     EXPECT_TRUE(prompts.alerts.empty());
+}
+
+// A sound-card recording an ended run left (cut off, its header saying no
+// samples) is offered at launch; Open gives a new document of every sample
+// it holds and removes the file, Later keeps it for the next launch.
+TEST_F(MainWindowSoundTest, LaunchOffersASoundRecordingARunLeftUnsaved)
+{
+    std::string error;
+    const int folder = openPrivateFolder(globals.appPathTemp, error);
+    ASSERT_GE(folder, 0) << error;
+    ::close(folder);
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    const std::vector<float> samples = tone(220.0, 22050.0, 500.0);
+    const fs::path left =
+        fs::path(globals.appPathTemp) / ("recording-" + std::to_string(gone) + "-2-5.wav");
+    {
+        const auto header = floatWavHeader(22050, 0);
+        std::ofstream out(left, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
+        out.write(reinterpret_cast<const char*>(samples.data()),
+                  std::streamsize(samples.size() * sizeof(float)));
+    }
+
+    for (const int reply : {2, 1}) { // Later, then Open
+        SCOPED_TRACE(reply);
+        application = std::make_unique<Application>(settings, globals, &prompts);
+        prompts.alerts.clear();
+        prompts.alertReplies = {reply};
+        application->finishLaunching({});
+        ASSERT_TRUE(waitFor([&] { return !prompts.alerts.empty(); }));
+        EXPECT_EQ(prompts.alerts[0].title, "Open the recording that was not saved?");
+        EXPECT_NE(prompts.alerts[0].message.find("A recording of 0.5 seconds from the sound card"),
+                  std::string::npos)
+            << prompts.alerts[0].message;
+        EXPECT_EQ(fs::exists(left), reply == 2);
+    }
+    const auto windows = application->documentWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    const MyDocument& document = windows[0]->document();
+    EXPECT_TRUE(document.m_bNewFile);
+    const Channels& channel = document.getChannel(0);
+    EXPECT_EQ(channel.m_dSampleRate, 22050.0);
+    ASSERT_EQ(channel.samples().size(), samples.size());
+    EXPECT_EQ(std::memcmp(channel.samples().data(), samples.data(), samples.size() * sizeof(float)),
+              0);
 }
 
 } // namespace

@@ -2,7 +2,19 @@
 #include "cli/CliCommands.h"
 #include "support/CliRunning.h"
 
+#include "audio/LeftSoundRecordings.h"
+#include "cli/CliAudio.h"
+#include "document/PrivateFiles.h"
+
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace phonaxis {
 namespace {
@@ -82,6 +94,198 @@ TEST(CliAudioTest, NoDeviceOrBadCommandLineFails) {
         EXPECT_EQ(run.err, c.message);
     }
     EXPECT_FALSE(std::filesystem::exists(wav + "2.wav"));
+}
+
+// An input device that delivers a known ramp at the pace of real time, in
+// blocks of 10 ms, from a thread of its own, as a sound card does.
+class PacedInput final : public AudioBackend {
+public:
+    class Stream final : public AudioStream {
+    public:
+        Stream(AudioCapturer& capturer, double rateHz) : m_capturer(capturer), m_rateHz(rateHz) {}
+        ~Stream() override { stop(false); }
+        AudioResult start() override
+        {
+            m_thread = std::thread([this] {
+                const auto block = static_cast<std::size_t>(m_rateHz / 100.0);
+                std::vector<float> samples(block);
+                for (std::uint64_t next = 0; !m_stop.load(); next += block) {
+                    for (std::size_t i = 0; i < block; ++i) {
+                        samples[i] = rampSample(next + i);
+                    }
+                    m_capturer.capture(samples.data(), block);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+            });
+            return {};
+        }
+        void stop(bool) noexcept override
+        {
+            m_stop.store(true);
+            if (m_thread.joinable()) {
+                m_thread.join();
+            }
+        }
+        bool isActive() const override { return !m_stop.load(); }
+        double rateHz() const override { return m_rateHz; }
+        const std::string& deviceName() const override { return m_name; }
+
+    private:
+        AudioCapturer& m_capturer;
+        double m_rateHz;
+        std::atomic<bool> m_stop{false};
+        std::thread m_thread;
+        std::string m_name = "paced";
+    };
+
+    static float rampSample(std::uint64_t i) { return static_cast<float>(i % 1000) / 2000.0f; }
+
+    double outputRateFor(const std::string&, double rateHz, std::string&) override { return rateHz; }
+    double inputRateFor(const std::string&, double rateHz, std::string&) override { return rateHz; }
+    std::unique_ptr<AudioStream> openOutput(const std::string&, double, AudioRenderer&,
+                                            std::string& error) override
+    {
+        error = "no output";
+        return nullptr;
+    }
+    std::unique_ptr<AudioStream> openInput(const std::string&, double rateHz,
+                                           AudioCapturer& capturer, std::string&) override
+    {
+        return std::make_unique<Stream>(capturer, rateHz);
+    }
+    bool convertRate(std::span<const float>, double, double, std::vector<float>&,
+                     std::string& error) override
+    {
+        error = "no conversion";
+        return false;
+    }
+};
+
+// A recording's temporary file made by this process, once one exists (up to
+// five seconds), or "".
+std::filesystem::path ownRecordingFile()
+{
+    const std::string mine = "recording-" + std::to_string(::getpid()) + "-";
+    for (int tries = 0; tries < 500; ++tries) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(privateTemporaryFolder(), ec)) {
+            if (entry.path().filename().string().starts_with(mine)) {
+                return entry.path();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return {};
+}
+
+test::CliResult recordPaced(const std::string& out, double seconds)
+{
+    cli::Options options;
+    options.positional = {out};
+    options.seconds = seconds;
+    options.rateHz = 22050;
+    PacedInput backend;
+    std::ostringstream o;
+    std::ostringstream e;
+    test::CliResult result;
+    result.status = cli::recordCommand(options, backend, o, e);
+    result.out = o.str();
+    result.err = e.str();
+    return result;
+}
+
+bool isRamp(const std::vector<float>& samples)
+{
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i] != PacedInput::rampSample(i)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The destination is checked before anything is recorded; one that cannot
+// be written by the end keeps the recording in the temporary folder and
+// says where; the next recording tells of one an ended run left; an
+// interrupt ends the recording with what was recorded written.
+TEST(CliAudioTest, RecordNeverLosesTheRecordingWhateverItsDestination) {
+    test::AlsaFileDevices devices;
+    const std::filesystem::path folder = devices.inputPath() + ".out";
+    std::filesystem::create_directories(folder);
+
+    // Refused before recording: no "recording from" line.
+    const std::string aFolder = (folder / "d.wav").string();
+    std::filesystem::create_directory(aFolder);
+    const std::string missing = (folder / "none" / "x.wav").string();
+    const std::pair<std::string, std::string> refusals[] = {
+        {aFolder, "phonaxis-cli: Cannot write \"" + aFolder +
+                      "\": it is a folder, not a regular file; nothing was recorded\n"},
+        {missing, "phonaxis-cli: Cannot write \"" + missing +
+                      "\": No such file or directory; nothing was recorded\n"},
+    };
+    for (const auto& [path, message] : refusals) {
+        SCOPED_TRACE(path);
+        const test::CliResult run = recordPaced(path, 0.2);
+        EXPECT_EQ(run.status, cli::kExitFailure);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, message);
+    }
+
+    // The destination becomes a folder while recording: the recording stays.
+    const std::string late = (folder / "late.wav").string();
+    std::thread spoiler([&] {
+        if (!ownRecordingFile().empty()) {
+            std::filesystem::create_directory(late);
+        }
+    });
+    const test::CliResult spoiled = recordPaced(late, 0.3);
+    spoiler.join();
+    EXPECT_EQ(spoiled.status, cli::kExitFailure);
+    EXPECT_TRUE(spoiled.err.starts_with("phonaxis-cli: Cannot write \"" + late + "\": it is a folder"))
+        << spoiled.err;
+    const std::string keptAt = "; the recording is kept in \"";
+    const std::size_t at = spoiled.err.find(keptAt);
+    ASSERT_NE(at, std::string::npos) << spoiled.err;
+    const std::string kept =
+        spoiled.err.substr(at + keptAt.size(), spoiled.err.size() - at - keptAt.size() - 2);
+    std::uint32_t rate = 0;
+    const auto recorded = wavSamples(kept, rate);
+    EXPECT_EQ(rate, 22050u);
+    EXPECT_GE(recorded.size(), 6615u);
+    EXPECT_TRUE(isRamp(recorded));
+
+    // As if a run that ended had left it: the next recording says where.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    const std::filesystem::path left = std::filesystem::path(kept).parent_path() /
+                                       ("recording-" + std::to_string(gone) + "-1-7.wav");
+    std::filesystem::rename(kept, left);
+
+    // An interrupt ends a long recording with what was recorded written.
+    const std::string cut = (folder / "cut.wav").string();
+    std::thread interrupter([] {
+        ownRecordingFile();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::kill(::getpid(), SIGINT);
+    });
+    const test::CliResult interrupted = recordPaced(cut, 30.0);
+    interrupter.join();
+    EXPECT_EQ(interrupted.status, cli::kExitFailure);
+    EXPECT_TRUE(interrupted.err.starts_with("phonaxis-cli: a recording of ")) << interrupted.err;
+    EXPECT_NE(interrupted.err.find(" s that an earlier run did not save is kept in \"" +
+                                   left.string() + "\""),
+              std::string::npos)
+        << interrupted.err;
+    EXPECT_NE(interrupted.err.find("phonaxis-cli: interrupted after "), std::string::npos)
+        << interrupted.err;
+    const auto partial = wavSamples(cut, rate);
+    EXPECT_GT(partial.size(), 2205u);
+    EXPECT_LT(partial.size(), 10u * 22050u);
+    EXPECT_TRUE(isRamp(partial));
+    std::filesystem::remove(left);
 }
 
 } // namespace

@@ -37,7 +37,7 @@ constexpr std::size_t kFramesPerBlock = 2048; // one 64 KiB read
 constexpr std::uint16_t kRelease = 0x0100;
 
 // The loader's RAM load request and the controller's CPU control register.
-constexpr std::size_t kRamBytes = 0x4000;
+constexpr std::size_t kRamBytes = box::kRamBytes;
 constexpr std::size_t kMaxRecordBytes = 16;
 
 // The programmed box's vendor requests.

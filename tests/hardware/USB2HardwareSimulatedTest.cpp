@@ -52,12 +52,18 @@ struct ProtocolOnSimulatedBox : ::testing::Test {
         box->setPlayReceiver(&seen);
         box->setFirmware(testImage());
     }
+    // Delivers what is due and lets a download that started run to its end.
+    void step()
+    {
+        hw.handleEvents();
+        hw.awaitDownload();
+    }
     // Lets the box's time pass in 10 ms steps.
     void run(std::chrono::milliseconds span)
     {
         for (auto end = clock + span; clock < end;) {
             clock += std::chrono::milliseconds(10);
-            sim.handleEvents();
+            step();
         }
     }
     void openBox()
@@ -76,13 +82,13 @@ TEST_F(ProtocolOnSimulatedBox, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted)
     sim.plug();
     hw.FindLoadDevice();
     EXPECT_FALSE(sim.programmed()); // nothing happens before the events are handled
-    sim.handleEvents();
+    step();
     EXPECT_FALSE(sim.inReset());
     for (const auto& record : testImage().records)
         for (std::uint32_t i = 0; i < record.Length; ++i)
             ASSERT_EQ(sim.ram()[record.Address + i], record.Data[i]) << record.Address + i;
     EXPECT_EQ(sim.ram()[0x0900], 0); // between the ranges
-    sim.handleEvents();
+    step();
     EXPECT_TRUE(sim.programmed());
     EXPECT_TRUE(box->haveHardware());
     EXPECT_EQ(box->systemChannelNumber(), 9);
@@ -117,8 +123,9 @@ TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)
         USB2Hardware hardware(connection);
         hardware.FindLoadDevice();
         other.plug();
-        other.handleEvents();
-        other.handleEvents();
+        hardware.handleEvents();
+        hardware.awaitDownload();
+        hardware.handleEvents();
         EXPECT_EQ(connection->haveHardware(), c.present);
         EXPECT_EQ(recorder.events, c.events);
         if (c.present) {
@@ -259,8 +266,9 @@ TEST_F(ProtocolOnSimulatedBox, PlaybackSendsEveryWordThenPaddingAndStops)
         USB2Hardware hardware(connection);
         hardware.FindLoadDevice();
         other.plug();
-        other.handleEvents();
-        other.handleEvents();
+        hardware.handleEvents();
+        hardware.awaitDownload();
+        hardware.handleEvents();
         const auto samples = tone(static_cast<std::size_t>(c.samples) + 10);
         ASSERT_TRUE(hardware.Play(samples, 10, 10 + c.samples));
         for (int step = 0; step < 400 && connection->playing(); ++step) {

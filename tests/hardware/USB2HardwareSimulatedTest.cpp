@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cmath>
 
 namespace phonaxis::test {
@@ -96,6 +98,32 @@ TEST_F(ProtocolOnSimulatedBox, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted)
     EXPECT_TRUE(seen.printed("Raw device added."));
     EXPECT_TRUE(seen.printed("Raw device removed."));
     EXPECT_TRUE(seen.printed("Hardware found. Numner of channels = : 9\n"));
+}
+
+TEST_F(ProtocolOnSimulatedBox, ASlowLoaderLeavesTheMainThreadFreeAndCancellingLeavesItInReset)
+{
+    sim.setLoaderDelay(std::chrono::milliseconds(10));
+    sim.plug();
+    hw.FindLoadDevice();
+    hw.handleEvents();
+    ASSERT_TRUE(hw.downloading());
+    const int total = hw.downloadTotal();
+    EXPECT_EQ(total, static_cast<int>(testImage().records.size()) - 1);
+    // The protocol answers at once while the loader takes its time.
+    for (int pass = 0; pass < 10000 && hw.downloadWritten() < 2; ++pass) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        hw.handleEvents();
+    }
+    ASSERT_GE(hw.downloadWritten(), 2);
+    hw.cancelDownload();
+    hw.awaitDownload();
+    EXPECT_LT(box->lastDownload->record, total);
+    EXPECT_EQ(box->lastDownload->step, FirmwareDownload::Step::Cancelled);
+    EXPECT_TRUE(sim.inReset());
+    run(std::chrono::milliseconds(50));
+    EXPECT_FALSE(sim.programmed());
+    EXPECT_FALSE(box->haveHardware());
+    EXPECT_TRUE(seen.printed(box->lastDownload->sentence() + "\n"));
 }
 
 TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)

@@ -222,6 +222,11 @@ bool findBox(BoxLink& link, std::string& why)
         why = c.problem.sentence;
         return false;
     }
+    if (c.lastDownload && c.lastDownload->ok()) {
+        why = "the firmware was loaded into the acquisition box, but it did not come back as "
+              "the programmed box within " + waited;
+        return false;
+    }
     why = "no acquisition box was found within " + waited + " (is it plugged in?)";
     return false;
 }

@@ -9,7 +9,9 @@
 //
 // Main thread only: the transport delivers arrivals, removals and
 // completions from `UsbTransport::handleEvents` on the main thread, and
-// every caller runs there too, so nothing here is locked.
+// every caller runs there too, so nothing here is locked. (A firmware
+// download's worker uses only its own loader device and atomics; see
+// FirmwareDownload.h.)
 
 #include "hardware/BoxRequests.h"
 #include "hardware/FirmwareDownload.h"

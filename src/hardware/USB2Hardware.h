@@ -11,7 +11,10 @@
 // A `USB2Hardware` holds no state of its own: everything lives in the
 // `BoxConnection` it refers to, so every object made on one connection
 // drives the same box. Main thread only; the transport delivers every
-// notice and completion from `UsbTransport::handleEvents`.
+// notice and completion from `UsbTransport::handleEvents`, which main loops
+// reach through `USB2Hardware::handleEvents`. The one exception is the
+// firmware download, which runs on a worker of its own while the main
+// thread leaves the transport alone (see FirmwareDownload.h).
 
 #include "hardware/BoxConnection.h"
 

@@ -245,6 +245,49 @@ TEST_F(ProtocolTest, AFailedDownloadIsToldAsSuchNotAsAMissingBox)
     EXPECT_TRUE(seen.printed(box->problem.sentence + "\n"));
 }
 
+TEST_F(ProtocolTest, WhatKeptTheBoxAwayIsKeptForTheFrontEndsToTell)
+{
+    const struct {
+        const char* what;
+        std::uint16_t product;
+        usb::Status failOpen;
+        std::uint8_t answer;
+        bool firmware;
+        BoxProblem::Kind kind;
+        const char* says;
+    } cases[] = {
+        {"no permission on the node", BoxConnection::kLoaderProduct, usb::kNotPermitted, 9, true,
+         BoxProblem::Kind::Open, "No permission to open the acquisition box (USB device "
+                                 "2e7b:1600). Install the udev rule 70-phonaxis-boxes.rules"},
+        {"busy", BoxConnection::kBoxProduct, usb::kBusy, 9, true, BoxProblem::Kind::Open,
+         "(USB device 2e7b:1601) could not be opened (e00002d5)"},
+        {"no firmware", BoxConnection::kLoaderProduct, usb::kSuccess, 9, false,
+         BoxProblem::Kind::NoFirmware, "No firmware image"},
+        {"three channels", BoxConnection::kBoxProduct, usb::kSuccess, 3, true,
+         BoxProblem::Kind::Configuration, "did not tell its channel count"},
+        {"a good box", BoxConnection::kBoxProduct, usb::kSuccess, 9, true, BoxProblem::Kind::None,
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeTransport transport;
+        Recorder recorder;
+        auto connection = BoxConnection::create(transport, recorder.sink(), recorder);
+        if (c.firmware)
+            connection->setFirmware(smallImage());
+        USB2Hardware hardware(connection);
+        hardware.FindLoadDevice();
+        auto device = transport.plug(c.product);
+        device->failOpen = c.failOpen;
+        device->configurationAnswer = c.answer;
+        hardware.handleEvents();
+        hardware.awaitDownload();
+        EXPECT_EQ(connection->problem.kind, c.kind);
+        EXPECT_NE(connection->problem.sentence.find(c.says), std::string::npos)
+            << connection->problem.sentence;
+    }
+}
+
 TEST_F(ProtocolTest, ResetAndRunFailuresHaveTheirOwnMessages)
 {
     for (int failAt : {0, 4}) {

@@ -1,8 +1,11 @@
 // Firmware image reader on arbitrary text. A text that parses gives data
-// records of at most 16 bytes inside the 64 KiB address space, then exactly
-// one end record; written back as HEX it reads again to the same records.
+// records of at most 16 bytes inside the controller's RAM (0x0000..0x3FFF,
+// so never over the CPU control register at 0xE600), at least one byte in
+// all, then exactly one end record; written back as HEX it reads again to
+// the same records.
 // A text that does not parse gives a message.
 
+#include "hardware/BoxRequests.h"
 #include "hardware/FirmwareImage.h"
 
 #include <cstdlib>
@@ -49,12 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t bytes = 0;
     for (std::size_t i = 0; i + 1 < image->records.size(); ++i) {
         const FirmwareRecord& record = image->records[i];
-        if (record.Type != 0 || record.Length > 16 || record.Address + record.Length > 0x10000) {
+        if (record.Type != 0 || record.Length > 16 || record.Address + record.Length > phonaxis::box::kRamBytes) {
             std::abort();
         }
         bytes += record.Length;
     }
-    if (bytes != image->dataBytes()) {
+    if (bytes == 0 || bytes != image->dataBytes()) {
         std::abort();
     }
     std::string again;

@@ -11,6 +11,7 @@
 #include "hardware/libusb/LibUsbTransport.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -63,24 +64,29 @@ struct SessionEnd final : BoxRecordSession::Listener {
     void sessionEnded(BoxRecordSession::End how) override { end = how; }
 };
 
-// Runs the transport's events, waiting on its descriptors and timeouts,
-// until `done` or `deadline`. `tick` runs after every pass.
-void runEvents(usb::UsbTransport& transport, Clock::time_point deadline,
+// Runs the box protocol's events, waiting on the transport's descriptors and
+// timeouts, until `done` or `deadline`. `tick` runs after every pass. While
+// a firmware download runs on its worker the transport is left alone: only
+// the download's end is looked for.
+void runEvents(USB2Hardware& hardware, Clock::time_point deadline,
                const std::function<bool()>& done, const std::function<void()>& tick = {})
 {
+    usb::UsbTransport& transport = hardware.connection().transport;
     while (!done()) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
             return;
         milliseconds wait = std::min(
             kLongestWait, std::chrono::ceil<milliseconds>(deadline - now));
-        if (const auto next = transport.nextTimeout())
+        if (const auto next = hardware.nextTimeout())
             wait = std::clamp(*next, milliseconds(0), wait);
         std::vector<pollfd> fds;
-        for (const auto& fd : transport.pollFds())
-            fds.push_back(pollfd{fd.fd, fd.events, 0});
+        if (!hardware.downloading()) {
+            for (const auto& fd : transport.pollFds())
+                fds.push_back(pollfd{fd.fd, fd.events, 0});
+        }
         ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
-        transport.handleEvents();
+        hardware.handleEvents();
         if (tick)
             tick();
     }
@@ -125,6 +131,106 @@ BoxOptions boxOptions(const Options& options, int simulatedChannels)
     return box;
 }
 
+// The simulated box asked for with --simulate-box=N, else PHONAXIS_SIMULATE_BOX;
+// nothing for the USB bus. False (after a message) for a wrong value.
+bool simulatedChoice(const Options& options, std::optional<int>& simulated, std::ostream& err)
+{
+    simulated = options.simulateBox;
+    if (simulated)
+        return true;
+    if (const char* value = std::getenv("PHONAXIS_SIMULATE_BOX"); value && *value) {
+        std::string error;
+        simulated = simulatedChannelsFrom(value, error);
+        if (!simulated) {
+            err << kPrefix << "PHONAXIS_SIMULATE_BOX: " << error << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The transport, the connection and the protocol of one command, torn down
+// in the reverse order (a download still running is cancelled and waited
+// for with the connection).
+struct BoxLink {
+    std::unique_ptr<usb::UsbTransport> transport;
+    std::unique_ptr<ConsoleAnnouncer> announcer;
+    std::string lastLine; // the protocol's last console line
+    std::shared_ptr<BoxConnection> connection;
+    std::unique_ptr<USB2Hardware> hardware;
+};
+
+// Makes the link: the simulated box (plugged in) or the USB bus, with `image`.
+std::unique_ptr<BoxLink> makeLink(std::optional<int> simulated,
+                                  std::optional<FirmwareImage> image, const std::string& error,
+                                  std::ostream& err)
+{
+    auto link = std::make_unique<BoxLink>();
+    if (simulated) {
+        auto box = std::make_unique<usb::SimulatedBox>(*simulated);
+        box->plug();
+        link->transport = std::move(box);
+    } else {
+        auto bus = std::make_unique<usb::LibUsbTransport>();
+        bus->setConsole([&err](const std::string& text) {
+            err << kPrefix << text << (text.ends_with('\n') ? "" : "\n");
+        });
+        link->transport = std::move(bus);
+    }
+    link->announcer = std::make_unique<ConsoleAnnouncer>(err);
+    // The protocol's diagnostic lines (one per block) are not for a script;
+    // the last one tells why the bus could not be watched.
+    link->connection = BoxConnection::create(
+        *link->transport, [raw = link.get()](const std::string& text) { raw->lastLine = text; },
+        *link->announcer);
+    link->connection->setFirmware(std::move(image), error, false);
+    link->hardware = std::make_unique<USB2Hardware>(link->connection);
+    return link;
+}
+
+// Waits for a programmed box, at most kBoxWait all told: a bare loader is
+// programmed first, and a download still running then is cancelled (the
+// box stays in reset). True when a box answered; otherwise `why` says why
+// not.
+bool findBox(BoxLink& link, std::string& why)
+{
+    USB2Hardware& hardware = *link.hardware;
+    const BoxConnection& c = *link.connection;
+    if (hardware.FindLoadDevice() != usb::kSuccess) {
+        why = link.lastLine;
+        while (!why.empty() && why.back() == '\n')
+            why.pop_back();
+        return false;
+    }
+    runEvents(hardware, Clock::now() + kBoxWait,
+              [&] { return c.haveHardware() && c.haveInterface(); });
+    if (c.haveInterface())
+        return true;
+    const std::string waited = std::to_string(kBoxWait.count()) + " s";
+    if (hardware.downloading()) {
+        const int written = hardware.downloadWritten();
+        const int total = hardware.downloadTotal();
+        hardware.cancelDownload();
+        hardware.awaitDownload();
+        why = "the firmware download to the acquisition box did not finish within " + waited +
+              " (" + std::to_string(written) + " of " + std::to_string(total) +
+              " records written): it was stopped, and the box is held in reset, without "
+              "firmware; unplug it and plug it in again to retry";
+        return false;
+    }
+    if (c.problem.kind != BoxProblem::Kind::None) {
+        why = c.problem.sentence;
+        return false;
+    }
+    if (c.lastDownload && c.lastDownload->ok()) {
+        why = "the firmware was loaded into the acquisition box, but it did not come back as "
+              "the programmed box within " + waited;
+        return false;
+    }
+    why = "no acquisition box was found within " + waited + " (is it plugged in?)";
+    return false;
+}
+
 // Seconds as the recording's summary line gives them, to the hundredth.
 std::string secondsText(double seconds)
 {
@@ -140,18 +246,10 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
         return usage;
     }
     const std::string& outPath = options.positional[0];
-    std::optional<int> simulated = options.simulateBox;
+    std::optional<int> simulated;
+    if (!simulatedChoice(options, simulated, err))
+        return kExitUsage;
     std::string error;
-    if (!simulated) {
-        if (const char* value = std::getenv("PHONAXIS_SIMULATE_BOX"); value && *value) {
-            simulated = simulatedChannelsFrom(value, error);
-            if (!simulated) {
-                err << kPrefix << "PHONAXIS_SIMULATE_BOX: " << error << "\n";
-                return kExitUsage;
-            }
-        }
-    }
-
     const BoxOptions choice = boxOptions(options, simulated.value_or(0));
     std::optional<FirmwareImage> image = firmwareFor(choice, error);
     if (!image && firmwareAskedFor(choice)) {
@@ -159,37 +257,12 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
         return kExitFailure;
     }
 
-    // The transport, the connection and the session, torn down in the
-    // reverse order.
-    std::unique_ptr<usb::UsbTransport> transport;
-    if (simulated) {
-        auto box = std::make_unique<usb::SimulatedBox>(*simulated);
-        box->plug();
-        transport = std::move(box);
-    } else {
-        auto bus = std::make_unique<usb::LibUsbTransport>();
-        bus->setConsole([&err](const std::string& text) {
-            err << kPrefix << text << (text.ends_with('\n') ? "" : "\n");
-        });
-        transport = std::move(bus);
-    }
-    ConsoleAnnouncer announcer(err);
-    // The protocol's diagnostic lines (one per block) are not for a script;
-    // the last one tells why the bus could not be watched.
-    std::string lastLine;
-    auto connection = BoxConnection::create(
-        *transport, [&lastLine](const std::string& text) { lastLine = text; }, announcer);
-    connection->setFirmware(std::move(image), error, false);
-    USB2Hardware hardware(connection);
-    if (hardware.FindLoadDevice() != usb::kSuccess) {
-        err << kPrefix << lastLine << (lastLine.ends_with('\n') ? "" : "\n");
-        return kExitFailure;
-    }
-    runEvents(*transport, Clock::now() + kBoxWait, [&] {
-        return connection->haveHardware() && connection->haveInterface();
-    });
-    if (!connection->haveInterface()) {
-        err << kPrefix << "no acquisition box was found\n";
+    const std::unique_ptr<BoxLink> link = makeLink(simulated, std::move(image), error, err);
+    USB2Hardware& hardware = *link->hardware;
+    const std::shared_ptr<BoxConnection>& connection = link->connection;
+    std::string why;
+    if (!findBox(*link, why)) {
+        err << kPrefix << why << "\n";
         return kExitFailure;
     }
     const int systemChannels = connection->systemChannelNumber();
@@ -228,7 +301,7 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
     std::uint64_t lastFrames = 0;
     Clock::time_point lastProgress = Clock::now();
     runEvents(
-        *transport, Clock::time_point::max(),
+        hardware, Clock::time_point::max(),
         [&] { return listener.end.has_value() || stalled || session->recordedFrames() >= wanted; },
         [&] {
             session->checkStopTimeout();
@@ -243,7 +316,7 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
     if (!listener.end) {
         session->save();
         runEvents(
-            *transport, Clock::now() + kSaveWait, [&] { return listener.end.has_value(); },
+            hardware, Clock::now() + kSaveWait, [&] { return listener.end.has_value(); },
             [&] { session->checkStopTimeout(); });
         if (!listener.end) {
             // Beyond every timeout: end it here, keeping the file.
@@ -309,6 +382,114 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
         return kExitFailure;
     }
     return kExitFailure;
+}
+
+namespace {
+
+std::string hex4(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
+    return text;
+}
+
+const char* directionWord(std::uint8_t direction)
+{
+    return direction == 0 ? "out" : direction == 1 ? "in" : direction == 2 ? "none" : "any";
+}
+
+const char* transferWord(std::uint8_t type)
+{
+    switch (type) {
+    case 0:
+        return "control";
+    case 1:
+        return "isochronous";
+    case 2:
+        return "bulk";
+    case 3:
+        return "interrupt";
+    default:
+        return "unknown";
+    }
+}
+
+} // namespace
+
+std::vector<std::string> boxInputs(const Options& options)
+{
+    if (!options.box && !options.firmwarePath && !options.simulateBox)
+        return {};
+    std::optional<int> simulated = options.simulateBox;
+    if (!simulated) {
+        if (const char* value = std::getenv("PHONAXIS_SIMULATE_BOX"); value && *value) {
+            std::string ignored;
+            simulated = simulatedChannelsFrom(value, ignored);
+        }
+    }
+    const std::string path = firmwarePathFor(boxOptions(options, simulated.value_or(0)));
+    return path.empty() ? std::vector<std::string>{} : std::vector<std::string>{path};
+}
+
+int boxCommand(const Options& options, std::ostream& out, std::ostream& err)
+{
+    if (!options.positional.empty()) {
+        err << kPrefix << "box takes no file (phonaxis-cli box --help tells more)\n";
+        return kExitUsage;
+    }
+    std::optional<int> simulated;
+    if (!simulatedChoice(options, simulated, err))
+        return kExitUsage;
+    std::string error;
+    const BoxOptions choice = boxOptions(options, simulated.value_or(0));
+    const std::string firmwarePath = firmwarePathFor(choice);
+    std::optional<FirmwareImage> image = firmwareFor(choice, error);
+    if (!image && firmwareAskedFor(choice)) {
+        err << kPrefix << error << "\n";
+        return kExitFailure;
+    }
+    std::optional<std::pair<std::size_t, std::size_t>> imageSize;
+    if (image)
+        imageSize.emplace(FirmwareDownload::recordsToLoad(*image).size(), image->dataBytes());
+
+    const std::unique_ptr<BoxLink> link = makeLink(simulated, std::move(image), error, err);
+    std::string why;
+    if (!findBox(*link, why)) {
+        err << kPrefix << why << "\n";
+        return kExitFailure;
+    }
+    const BoxConnection& c = *link->connection;
+    const usb::DeviceIdentity id = c.device->identity();
+    out << "acquisition box: " << c.systemChannelNumber() << " channels"
+        << (simulated ? " (simulated)" : "") << "\n";
+    out << "  USB device: vendor " << hex4(id.vendor) << ", product " << hex4(id.product)
+        << ", release " << hex4(id.release) << "\n";
+    if (c.lastDownload && c.lastDownload->ok() && imageSize) {
+        out << "  firmware: " << firmwarePath << " (" << imageSize->first << " records, "
+            << imageSize->second << " bytes), loaded into its controller\n";
+    } else {
+        out << "  firmware: already running (the box was programmed before)\n";
+    }
+    int endpoints = 0;
+    if (c.iface->endpointCount(endpoints) != usb::kSuccess)
+        endpoints = 0;
+    out << "  interface: class " << static_cast<int>(c.iface->interfaceClass()) << ", subclass "
+        << static_cast<int>(c.iface->interfaceSubClass()) << ", " << endpoints << " endpoints\n";
+    for (int pipe = 1; pipe <= endpoints; ++pipe) {
+        usb::PipeProperties properties;
+        const usb::Status status = c.iface->pipeProperties(pipe, properties);
+        out << "  pipe " << pipe << ": ";
+        if (status != usb::kSuccess) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%08x", status);
+            out << "its properties could not be read (" << text << ")\n";
+            continue;
+        }
+        out << "endpoint " << static_cast<int>(properties.number) << " "
+            << directionWord(properties.direction) << ", " << transferWord(properties.transferType)
+            << ", " << properties.maxPacketSize << "-byte packets\n";
+    }
+    return kExitOk;
 }
 
 } // namespace phonaxis::cli

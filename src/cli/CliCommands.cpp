@@ -11,6 +11,7 @@
 #endif
 
 #include "document/AutomaticPrompts.h"
+#include "document/Configuration.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "document/RecordingSignature.h"
@@ -119,6 +120,14 @@ constexpr CommandHelp kCommandHelp[] = {
      "      from a simulated box of N channels (9, 5 or 2; or PHONAXIS_SIMULATE_BOX)\n"
      "      when asked; the box's firmware is FILE.hex, else PHONAXIS_FIRMWARE, else\n"
      "      the application's data folder's\n"},
+    {"box", "  phonaxis-cli box [--simulate-box=N] [--firmware FILE.hex]\n"
+            "      finds the acquisition box (10 s at most), loads its firmware into a bare\n"
+            "      box (FILE.hex, else PHONAXIS_FIRMWARE, else the application's data\n"
+            "      folder's) and tells what answered: its channel count, USB identity,\n"
+            "      interface and pipes; or why none did (none found, no permission on its\n"
+            "      device node, the image refused, the download failed or did not finish);\n"
+            "      exit 0 when a box answered, 1 otherwise; a simulated box of N channels\n"
+            "      (9, 5 or 2; or PHONAXIS_SIMULATE_BOX) when asked\n"},
     {"settings", "  phonaxis-cli settings [--json] [--save-config FILE]\n"
                  "      every document setting --set accepts, one a line as\n"
                  "      NAME=VALUE<TAB># unit; range; meaning (the text before the tab is --set\n"
@@ -568,6 +577,7 @@ std::vector<std::string_view> optionsOf(const std::string& command)
         {"record",
          {"--seconds", "--rate", "--device", "--box", "--channels", "--simulate-box",
           "--firmware"}},
+        {"box", {"--simulate-box", "--firmware"}},
     };
     for (const auto& [name, options] : table) {
         if (name == command) {
@@ -666,6 +676,48 @@ int checkOutputIsNoInput(const std::string& output, const std::vector<std::strin
 }
 
 namespace {
+
+// The files a command line reads and writes. Whatever the command, no
+// output may be one of its inputs: a configuration and its settings file,
+// a recording or table analysed, the firmware image a box gets.
+struct RequestFiles {
+    std::vector<std::string> inputs;
+    std::vector<std::string> outputs;
+};
+
+RequestFiles requestFiles(const std::string& command, const Options& options)
+{
+    RequestFiles files;
+    if (command == "record") {
+        files.outputs = options.positional;
+    } else if (command == "convert") {
+        if (!options.positional.empty()) {
+            files.inputs.push_back(options.positional[0]);
+        }
+        files.outputs.assign(options.positional.begin() + std::min<std::ptrdiff_t>(
+                                                              1, std::ssize(options.positional)),
+                             options.positional.end());
+    } else {
+        files.inputs = options.positional;
+    }
+    if (options.configPath) {
+        files.inputs.push_back(*options.configPath);
+        files.inputs.push_back(supplementPath(*options.configPath));
+    }
+    if (command == "record" || command == "box") {
+        for (const std::string& input : boxInputs(options)) {
+            files.inputs.push_back(input);
+        }
+    }
+    if (options.pngPath) {
+        files.outputs.push_back(*options.pngPath);
+    }
+    if (options.saveConfigPath) {
+        files.outputs.push_back(*options.saveConfigPath);
+        files.outputs.push_back(supplementPath(*options.saveConfigPath));
+    }
+    return files;
+}
 
 int info(const Options& options, std::ostream& out, std::ostream& err)
 {
@@ -919,8 +971,19 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (options.precise && options.classic) {
         return usage(err, "--classic and --precise each choose the analysis: give one");
     }
+    // Checked once for every command, before any work: nothing is read,
+    // recorded or written for a line whose output is one of its inputs.
+    const RequestFiles files = requestFiles(command, options);
+    for (const std::string& output : files.outputs) {
+        if (const int status = checkOutputIsNoInput(output, files.inputs, err)) {
+            return status;
+        }
+    }
     if (command == "info") {
         return info(options, out, err);
+    }
+    if (command == "box") {
+        return boxCommand(options, out, err);
     }
     if (command == "convert") {
         return convert(options, err);

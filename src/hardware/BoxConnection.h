@@ -9,9 +9,12 @@
 //
 // Main thread only: the transport delivers arrivals, removals and
 // completions from `UsbTransport::handleEvents` on the main thread, and
-// every caller runs there too, so nothing here is locked.
+// every caller runs there too, so nothing here is locked. (A firmware
+// download's worker uses only its own loader device and atomics; see
+// FirmwareDownload.h.)
 
 #include "hardware/BoxRequests.h"
+#include "hardware/FirmwareDownload.h"
 #include "hardware/FirmwareImage.h"
 #include "hardware/UsbTransport.h"
 
@@ -43,6 +46,24 @@ public:
     virtual void beep() = 0;
     virtual void alert(const std::string& title, const std::string& message,
                        const std::string& button) = 0;
+};
+
+// What last kept a box from becoming ready, for the front ends to tell
+// (the console has the protocol's own lines). Cleared when a box answers.
+struct BoxProblem {
+    enum class Kind {
+        None,
+        NoFirmware,    // a loader arrived and there is no image for it
+        Open,          // a device could not be opened (kNotPermitted: the node's permissions)
+        Configure,     // its configuration could not be selected
+        Download,      // the firmware download failed or was cancelled
+        Interface,     // the programmed box's interface could not be opened
+        Configuration, // the programmed box did not answer 9, 5 or 2 channels
+    };
+    Kind kind = Kind::None;
+    usb::Status status = usb::kSuccess;
+    std::uint16_t product = 0; // the device it happened to
+    std::string sentence;      // what to tell the user
 };
 
 // The recording side of the stream. `animateRecordData` and `refreshDisplay`
@@ -153,6 +174,15 @@ public:
     std::optional<FirmwareImage> firmware;
     std::string firmwareError = "No firmware image was given for the acquisition box.";
     bool firmwareErrorPrinted = false;
+
+    // The firmware download. A loader that arrived waits in `pendingLoader`
+    // (open, configured) until the transport's pass that delivered it is
+    // over; then its download runs on a worker, and the transport's events
+    // wait until it has finished (see USB2Hardware::handleEvents).
+    std::shared_ptr<usb::UsbDevice> pendingLoader;
+    std::unique_ptr<FirmwareDownload> download;
+    std::optional<FirmwareDownload::Result> lastDownload; // how the last download ended
+    BoxProblem problem;
 
     bool armed = false;                       // the watch is set (once per connection)
     std::shared_ptr<usb::UsbDevice> device;   // the programmed box, open

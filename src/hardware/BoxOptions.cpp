@@ -16,18 +16,26 @@ std::optional<int> simulatedChannelsFrom(const std::string& text, std::string& e
     return std::nullopt;
 }
 
-std::optional<FirmwareImage> firmwareFor(const BoxOptions& options, std::string& error)
+std::string firmwarePathFor(const BoxOptions& options)
 {
     if (!options.firmwarePath.empty()) {
-        return FirmwareImage::readHexFile(options.firmwarePath, error);
+        return options.firmwarePath;
     }
     std::error_code ec;
     if (!options.defaultFirmwarePath.empty() &&
         std::filesystem::exists(options.defaultFirmwarePath, ec)) {
-        return FirmwareImage::readHexFile(options.defaultFirmwarePath, error);
+        return options.defaultFirmwarePath;
     }
-    if (options.simulatedChannels != 0 && !options.builtFirmwarePath.empty()) {
-        return FirmwareImage::readHexFile(options.builtFirmwarePath, error);
+    if (options.simulatedChannels != 0) {
+        return options.builtFirmwarePath;
+    }
+    return {};
+}
+
+std::optional<FirmwareImage> firmwareFor(const BoxOptions& options, std::string& error)
+{
+    if (const std::string path = firmwarePathFor(options); !path.empty()) {
+        return FirmwareImage::readHexFile(path, error);
     }
     error = "No firmware image for the acquisition box: put it at \"" +
             options.defaultFirmwarePath +

@@ -42,6 +42,11 @@ std::optional<int> simulatedChannelsFrom(const std::string& text, std::string& e
 // put one, when there is none.
 std::optional<FirmwareImage> firmwareFor(const BoxOptions& options, std::string& error);
 
+// The file `firmwareFor` reads: the one named, else the data folder's when
+// it is there, else, for a simulated box, the one made at build time; ""
+// when there is none.
+std::string firmwarePathFor(const BoxOptions& options);
+
 // Whether a missing image is an error at once: one was named, or a
 // simulated box will ask for it. (Without either, only a loader arriving
 // on the bus needs it.)

@@ -23,6 +23,9 @@ inline constexpr std::uint8_t kDeviceToHost = 0xC0;
 // register (1 holds the controller in reset, 0 lets it run).
 inline constexpr std::uint8_t kLoadRequest = 0xA0;
 inline constexpr std::uint16_t kCpuControl = 0xE600;
+// The controller's program and data RAM, where an image's records go:
+// 0x0000 to 0x3FFF. The loader refuses writes anywhere else.
+inline constexpr std::uint32_t kRamBytes = 0x4000;
 
 // The programmed box.
 inline constexpr std::uint8_t kStartSampling = 0xB2;

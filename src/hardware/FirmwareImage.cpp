@@ -1,5 +1,7 @@
 #include "hardware/FirmwareImage.h"
 
+#include "hardware/BoxRequests.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -96,6 +98,17 @@ std::string lineError(std::size_t lineNumber, const std::string& reason)
            ".";
 }
 
+// "0D99": a 16-bit address in four upper-case hexadecimal digits.
+std::string hexAddress(std::uint32_t address)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        text.push_back(kDigits[(address >> shift) & 0x0F]);
+    }
+    return text;
+}
+
 void appendHexByte(std::string& out, std::uint8_t byte)
 {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -145,6 +158,23 @@ std::optional<FirmwareImage> FirmwareImage::parseHex(std::string_view text, std:
                 error = lineError(lineNumber, "its data runs past address 0xFFFF");
                 return std::nullopt;
             }
+            // The download writes the CPU control register itself (hold in
+            // reset, then run); an image writing it would start the
+            // controller half loaded.
+            if (address <= box::kCpuControl && box::kCpuControl < address + count) {
+                error = lineError(lineNumber,
+                                  "it writes the CPU control register at 0xE600, which only the "
+                                  "download itself sets");
+                return std::nullopt;
+            }
+            // Anything outside the RAM is refused by the loader, which would
+            // leave the box held in reset halfway through the download.
+            if (address + count > box::kRamBytes) {
+                error = lineError(lineNumber, "its data at 0x" + hexAddress(address) +
+                                                  " lies beyond the controller's RAM (0x0000 to "
+                                                  "0x3FFF)");
+                return std::nullopt;
+            }
             FirmwareRecord record;
             record.Length = static_cast<std::uint32_t>(count);
             record.Address = address;
@@ -156,6 +186,11 @@ std::optional<FirmwareImage> FirmwareImage::parseHex(std::string_view text, std:
         case kEnd: {
             if (count != 0) {
                 error = lineError(lineNumber, "the end record holds data");
+                return std::nullopt;
+            }
+            if (image.dataBytes() == 0) {
+                error = lineError(lineNumber,
+                                  "the image ends before any data: there is nothing to load");
                 return std::nullopt;
             }
             FirmwareRecord record;

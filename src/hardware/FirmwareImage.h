@@ -33,8 +33,10 @@ struct FirmwareImage {
     // records (02, 04) with a zero base and start records (03, 05) are
     // accepted and ignored; anything else (a bad checksum, a record longer
     // than 16 bytes, a non-zero extended base, a missing end record, stray
-    // characters, an address past 0xFFFF) gives nothing and a sentence
-    // naming the line in `error`.
+    // characters, data outside the controller's RAM 0x0000..0x3FFF, data
+    // over the CPU control register 0xE600, an image without data) gives
+    // nothing and a sentence naming the line in `error`: what the loader
+    // cannot take is refused here, before a box is held in reset for it.
     static std::optional<FirmwareImage> parseHex(std::string_view text, std::string& error);
     // Reads and parses the file at `path` ("The firmware image … could not
     // be read: …" when it cannot be read).

@@ -7,6 +7,7 @@
 #include <map>
 #include <numbers>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include <poll.h>
@@ -37,7 +38,7 @@ constexpr std::size_t kFramesPerBlock = 2048; // one 64 KiB read
 constexpr std::uint16_t kRelease = 0x0100;
 
 // The loader's RAM load request and the controller's CPU control register.
-constexpr std::size_t kRamBytes = 0x4000;
+constexpr std::size_t kRamBytes = box::kRamBytes;
 constexpr std::size_t kMaxRecordBytes = 16;
 
 // The programmed box's vendor requests.
@@ -210,6 +211,7 @@ struct Core {
 
     std::map<std::uint8_t, Status> failRequest;
     std::map<int, Status> failTransfer;
+    std::chrono::microseconds loaderDelay{0}; // how long each RAM load request takes
 
     // Completions and notices waiting for handleEvents, in order.
     std::deque<std::function<void()>> events;
@@ -555,6 +557,9 @@ Status Core::control(Kind kind, const ControlRequest& request, std::size_t& tran
 // the next handleEvents. Writes outside the RAM are refused (kStall).
 Status Core::loaderRequest(const ControlRequest& request, std::size_t& transferred)
 {
+    if (loaderDelay.count() > 0) {
+        std::this_thread::sleep_for(loaderDelay);
+    }
     if (request.request != kLoadRequest || request.requestType != kHostToDevice ||
         request.index != 0) {
         return kStall;
@@ -804,6 +809,11 @@ void SimulatedBox::plugForeign(std::uint16_t product)
 void SimulatedBox::failNextRequest(std::uint8_t request, Status status)
 {
     m_state->core->failRequest[request] = status;
+}
+
+void SimulatedBox::setLoaderDelay(std::chrono::microseconds delay)
+{
+    m_state->core->loaderDelay = delay;
 }
 
 void SimulatedBox::failNextTransfer(int pipeRef, Status status)

@@ -23,7 +23,8 @@
 // clock). Its one poll descriptor (an eventfd) becomes readable whenever a
 // request, a transfer or a plug reaches it from outside handleEvents, so a
 // main loop that waits on descriptors and timeouts never sleeps through new
-// work. Main thread only, like every transport.
+// work. One thread at a time, like every transport: the main thread, or the
+// firmware download's worker while the main thread leaves the box alone.
 //
 // In detail: frame n is due n / 22050 s after the box was made; 0xB2 starts
 // at the first frame not before the clock (never going back over frames
@@ -88,6 +89,9 @@ public:
     // (once); the next bulk transfer on `pipeRef` completes with `status`.
     void failNextRequest(std::uint8_t request, Status status);
     void failNextTransfer(int pipeRef, Status status);
+    // The loader answers each RAM load request after `delay` (a slow
+    // loader), sleeping in the calling thread.
+    void setLoaderDelay(std::chrono::microseconds delay);
 
     // --- what a test reads back ------------------------------------------------
     struct ControlBlock {

@@ -167,11 +167,24 @@ bool USB2Hardware::openWanted(usb::UsbDevice& device, std::uint16_t product)
     const Status status = device.open();
     if (status != usb::kSuccess) {
         c.print(format("unable to open device: %08x\n", status));
+        setProblem(BoxProblem::Kind::Open, status, product,
+                   status == usb::kNotPermitted
+                       ? format("No permission to open the acquisition box (USB device "
+                                "%04x:%04x). Install the udev rule 70-phonaxis-boxes.rules in "
+                                "/etc/udev/rules.d/, reload udev and plug the box in again.",
+                                static_cast<unsigned>(id.vendor), static_cast<unsigned>(product))
+                       : format("The acquisition box (USB device %04x:%04x) could not be "
+                                "opened (%08x).",
+                                static_cast<unsigned>(id.vendor), static_cast<unsigned>(product),
+                                status));
         return false;
     }
     const std::int32_t configured = ConfigureAnchorDevice(device);
     if (configured != 0) {
         c.print(format("unable to configure device: %08x\n", static_cast<unsigned>(configured)));
+        setProblem(BoxProblem::Kind::Configure, usb::kError, product,
+                   format("The acquisition box (USB device %04x:%04x) could not be configured.",
+                          static_cast<unsigned>(id.vendor), static_cast<unsigned>(product)));
         device.close();
         return false;
     }
@@ -199,15 +212,23 @@ void USB2Hardware::RawDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device)
             c.print(c.firmwareError + "\n");
             c.firmwareErrorPrinted = true;
         }
+        setProblem(BoxProblem::Kind::NoFirmware, usb::kNotFound, BoxConnection::kLoaderProduct,
+                   c.firmwareError);
         c.announcer.alert(kOrvixTitle, c.firmwareError, "Close");
+        return;
+    }
+    if (c.download || c.pendingLoader) {
+        // One loader at a time: the worker has the transport's attention.
+        c.print("Another acquisition box is being programmed; this one is left alone until it "
+                "is plugged in again.\n");
         return;
     }
     if (!openWanted(*device, BoxConnection::kLoaderProduct))
         return;
-    const Status status = DownloadToAnchorDevice(*device);
-    if (status != usb::kSuccess)
-        c.print(format("unable to download to device: %08x\n", status));
-    device->close();
+    // The download starts once the transport has delivered this pass (see
+    // handleEvents), on a worker: a loader that answers slowly must not
+    // hold the main thread.
+    c.pendingLoader = device;
 }
 
 void USB2Hardware::RawDeviceRemoved()
@@ -238,54 +259,137 @@ std::int32_t USB2Hardware::ConfigureAnchorDevice(usb::UsbDevice& device)
 Status USB2Hardware::AnchorWrite(usb::UsbDevice& device, std::uint16_t address,
                                  std::span<const std::uint8_t> data)
 {
-    // The request's data span is not const (it serves both directions);
-    // a load only reads it, from a copy.
-    std::array<std::uint8_t, 16> bytes{};
-    const std::size_t count = std::min(data.size(), bytes.size());
-    std::copy_n(data.begin(), count, bytes.begin());
-    usb::ControlRequest request;
-    request.requestType = box::kHostToDevice;
-    request.request = box::kLoadRequest;
-    request.value = address;
-    request.index = 0;
-    request.data = std::span(bytes).first(count);
-    std::size_t transferred = 0;
-    return device.control(request, transferred);
+    return FirmwareDownload::anchorWrite(device, address, data);
 }
 
 Status USB2Hardware::DownloadToAnchorDevice(usb::UsbDevice& device)
 {
     BoxConnection& c = *m_box;
-    const std::uint8_t reset = 0x01;
-    Status status = AnchorWrite(device, box::kCpuControl, std::span(&reset, 1));
-    if (status != usb::kSuccess) {
-        c.print(format("AnchorWrite reset returned err 0x%x!\n", status));
-        return status;
+    const std::vector<FirmwareRecord> records =
+        c.firmware ? FirmwareDownload::recordsToLoad(*c.firmware) : std::vector<FirmwareRecord>{};
+    const FirmwareDownload::Result result =
+        FirmwareDownload::run(device, records, nullptr, nullptr);
+    if (!result.ok())
+        c.print(result.consoleLine());
+    return result.status;
+}
+
+// --- the main loop's part ------------------------------------------------------
+
+void USB2Hardware::handleEvents()
+{
+    BoxConnection& c = *m_box;
+    if (c.download) {
+        if (!c.download->finished())
+            return;
+        finishDownload();
     }
-    if (c.firmware) {
-        const auto& records = c.firmware->records;
-        for (std::size_t i = 0; i < records.size() && records[i].Type == 0; ++i) {
-            const FirmwareRecord& record = records[i];
-            // A record claiming more than its 16 bytes would write what
-            // follows it in memory into the controller.
-            status = record.Length <= record.Data.size()
-                         ? AnchorWrite(device, static_cast<std::uint16_t>(record.Address & 0xFFFF),
-                                       std::span(record.Data).first(record.Length))
-                         : usb::kBadArgument;
-            if (status != usb::kSuccess) {
-                c.print(format("AnchorWrite download %i returned err 0x%x!\n", static_cast<int>(i),
-                               status));
-                return status;
-            }
-        }
+    c.transport.handleEvents();
+    if (c.pendingLoader && !c.download)
+        startDownload();
+}
+
+std::optional<std::chrono::milliseconds> USB2Hardware::nextTimeout()
+{
+    // The worker's end is looked for at this pace; the transport waits.
+    constexpr std::chrono::milliseconds kDownloadPoll{20};
+    BoxConnection& c = *m_box;
+    if (c.download || c.pendingLoader)
+        return c.pendingLoader && !c.download ? std::chrono::milliseconds(0) : kDownloadPoll;
+    return c.transport.nextTimeout();
+}
+
+bool USB2Hardware::downloading() const
+{
+    return m_box->download != nullptr || m_box->pendingLoader != nullptr;
+}
+
+int USB2Hardware::downloadWritten() const
+{
+    return m_box->download ? m_box->download->recordsWritten() : 0;
+}
+
+int USB2Hardware::downloadTotal() const
+{
+    const BoxConnection& c = *m_box;
+    if (c.download)
+        return c.download->recordCount();
+    return c.pendingLoader && c.firmware
+               ? static_cast<int>(FirmwareDownload::recordsToLoad(*c.firmware).size())
+               : 0;
+}
+
+void USB2Hardware::cancelDownload()
+{
+    BoxConnection& c = *m_box;
+    if (c.download) {
+        c.download->cancel();
+    } else if (c.pendingLoader) {
+        // Not started: nothing was written, the loader is left as it came.
+        c.pendingLoader->close();
+        c.pendingLoader.reset();
+        FirmwareDownload::Result result;
+        result.step = FirmwareDownload::Step::Cancelled;
+        result.status = usb::kAborted;
+        c.lastDownload = result;
+        setProblem(BoxProblem::Kind::Download, usb::kAborted, BoxConnection::kLoaderProduct,
+                   result.sentence());
+        c.print(result.sentence() + "\n");
     }
-    const std::uint8_t run = 0x00;
-    status = AnchorWrite(device, box::kCpuControl, std::span(&run, 1));
-    if (status != usb::kSuccess) {
-        c.print(format("AnchorWrite run returned err 0x%x!\n", status));
-        return status;
+}
+
+void USB2Hardware::awaitDownload()
+{
+    BoxConnection& c = *m_box;
+    if (c.pendingLoader && !c.download)
+        startDownload();
+    if (c.download) {
+        c.download->wait();
+        finishDownload();
     }
-    return usb::kSuccess;
+}
+
+void USB2Hardware::startDownload()
+{
+    BoxConnection& c = *m_box;
+    std::shared_ptr<usb::UsbDevice> loader = std::move(c.pendingLoader);
+    c.pendingLoader.reset();
+    if (!c.firmware) {
+        loader->close();
+        return;
+    }
+    c.print(format("Downloading the firmware (%d records) to the acquisition box.\n",
+                   static_cast<int>(FirmwareDownload::recordsToLoad(*c.firmware).size())));
+    c.download = std::make_unique<FirmwareDownload>(std::move(loader), *c.firmware);
+}
+
+void USB2Hardware::finishDownload()
+{
+    BoxConnection& c = *m_box;
+    const FirmwareDownload::Result result = c.download->wait();
+    const std::shared_ptr<usb::UsbDevice> loader = c.download->device();
+    c.download.reset();
+    c.lastDownload = result;
+    if (!result.ok()) {
+        if (const std::string line = result.consoleLine(); !line.empty())
+            c.print(line);
+        if (result.step != FirmwareDownload::Step::Cancelled)
+            c.print(format("unable to download to device: %08x\n", result.status));
+        c.print(result.sentence() + "\n");
+        setProblem(BoxProblem::Kind::Download, result.status, BoxConnection::kLoaderProduct,
+                   result.sentence());
+    }
+    loader->close();
+}
+
+void USB2Hardware::setProblem(BoxProblem::Kind kind, usb::Status status, std::uint16_t product,
+                              std::string sentence)
+{
+    BoxProblem& problem = m_box->problem;
+    problem.kind = kind;
+    problem.status = status;
+    problem.product = product;
+    problem.sentence = std::move(sentence);
 }
 
 void USB2Hardware::FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& device)
@@ -299,6 +403,8 @@ void USB2Hardware::FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& de
     Status status = FindInterfaces(*device);
     if (status != usb::kSuccess) {
         c.print(format("unable to find interfaces on device: %08x\n", status));
+        setProblem(BoxProblem::Kind::Interface, status, BoxConnection::kBoxProduct,
+                   format("The acquisition box's interface could not be opened (%08x).", status));
         device->close();
         return;
     }
@@ -327,7 +433,11 @@ void USB2Hardware::FirmwareDeviceAdded(const std::shared_ptr<usb::UsbDevice>& de
 
     c.g_bHaveHardware = false;
     const std::int32_t channels = ReadConfiguration();
+    if (channels <= 0)
+        setProblem(BoxProblem::Kind::Configuration, usb::kError, BoxConnection::kBoxProduct,
+                   "The acquisition box did not tell its channel count (9, 5 or 2) when asked.");
     if (channels > 0) {
+        c.problem = {};
         c.g_bHaveHardware = true;
         c.g_SystemChannelNumber = channels;
         c.print(format("Hardware found. Numner of channels = : %d\n", channels));
@@ -814,7 +924,7 @@ bool USB2Hardware::drain()
     if (c.callbackDepth > 0)
         return c.readsQueued == 0 && c.writesQueued == 0;
     for (int pass = 0; pass < kDrainPasses && (c.readsQueued > 0 || c.writesQueued > 0); ++pass)
-        c.transport.handleEvents();
+        handleEvents();
     return c.readsQueued == 0 && c.writesQueued == 0;
 }
 

@@ -11,11 +11,16 @@
 // A `USB2Hardware` holds no state of its own: everything lives in the
 // `BoxConnection` it refers to, so every object made on one connection
 // drives the same box. Main thread only; the transport delivers every
-// notice and completion from `UsbTransport::handleEvents`.
+// notice and completion from `UsbTransport::handleEvents`, which main loops
+// reach through `USB2Hardware::handleEvents`. The one exception is the
+// firmware download, which runs on a worker of its own while the main
+// thread leaves the transport alone (see FirmwareDownload.h).
 
 #include "hardware/BoxConnection.h"
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <memory>
 #include <span>
 #include <string>
@@ -54,8 +59,33 @@ public:
     usb::Status AnchorWrite(usb::UsbDevice& device, std::uint16_t address,
                             std::span<const std::uint8_t> data);
     // Reset, the firmware records in table order up to the first that is
-    // not data, run. A failure leaves the controller held in reset.
+    // not data, run, on the calling thread. A failure leaves the controller
+    // held in reset. (A loader that arrives gets the same download on a
+    // worker: see `handleEvents`.)
     usb::Status DownloadToAnchorDevice(usb::UsbDevice& device);
+
+    // --- the main loop's part ----------------------------------------------------
+    // Runs the transport's events (arrivals, removals, completions), except
+    // while a firmware download runs on its worker: the loader is then the
+    // worker's, and the transport waits. A download that has ended is
+    // finished here (its messages printed, the loader closed, `problem` set
+    // when it failed); a loader that arrived during the pass starts its
+    // download after it. Main loops call this instead of the transport's
+    // `handleEvents`, when `nextTimeout` has passed or a descriptor is ready.
+    void handleEvents();
+    // The transport's next timeout, or a short poll while a download runs.
+    std::optional<std::chrono::milliseconds> nextTimeout();
+    // A firmware download is waiting to start or running.
+    bool downloading() const;
+    // Records written and to write of the running download (0, 0 when none).
+    int downloadWritten() const;
+    int downloadTotal() const;
+    // Stops the running download before its next write (the box stays in
+    // reset, without firmware); it ends at a later `handleEvents`.
+    void cancelDownload();
+    // Waits for the running download to end and finishes it (tests, and a
+    // command that cancelled it and must not leave before it is over).
+    void awaitDownload();
     // Opens the first interface of the open, configured box.
     usb::Status FindInterfaces(usb::UsbDevice& device);
     // The channel count the box answers (9, 5 or 2), or -1.
@@ -116,6 +146,10 @@ private:
     // Checks the identity, opens and configures the device, printing what
     // failed; false leaves it closed.
     bool openWanted(usb::UsbDevice& device, std::uint16_t product);
+    void startDownload();
+    void finishDownload();
+    void setProblem(BoxProblem::Kind kind, usb::Status status, std::uint16_t product,
+                    std::string sentence);
     void printUnwanted(const usb::DeviceIdentity& identity);
     usb::Status queueRead(int buffer);
     usb::Status queueWrite(int buffer);

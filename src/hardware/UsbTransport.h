@@ -7,8 +7,11 @@
 // adapter (hardware/libusb/) and the in-process `SimulatedBox` implement it;
 // core never includes a USB library.
 //
-// Threads: everything here is for the main thread. Completions and hot-plug
-// events are delivered only from `handleEvents`, which the application's
+// Threads: everything here is for the main thread, with one exception: a
+// firmware download's worker makes the control requests of its loader
+// while the main thread leaves the transport alone (one thread at a time,
+// the worker joined before the main thread goes on). Completions and
+// hot-plug events are delivered only from `handleEvents`, which the application's
 // main loop calls when one of `pollFds` is ready or `nextTimeout` has passed
 // (tests call it directly) — never from inside the call that submitted the
 // transfer or armed the notification.

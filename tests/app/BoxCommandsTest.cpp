@@ -1,7 +1,8 @@
 // The acquisition box in the desktop application, on the simulated box: its
 // arrival announced at launch, the record/play settings offering the play
 // source, the main view playing through the box's D/A output with its play
-// cursor, a press stopping it, and the box's removal.
+// cursor, a press stopping it, the box's removal, and a slow firmware
+// download shown with its progress and cancelled.
 #include "app/Application.h"
 #include "app/MainWindowController.h"
 #include "app/panels/RecordPlayPanel.h"
@@ -17,6 +18,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -60,6 +63,46 @@ protected:
 
     std::vector<float> m_tone;
 };
+
+// A loader that answers slowly is programmed off the main thread: the
+// dialog names the box and shows the progress, and Cancel leaves the box
+// held in reset, without firmware, which an alert says.
+TEST_F(BoxCommandsTest, ASlowDownloadShowsItsProgressAndCancelLeavesTheBoxInReset)
+{
+    BoxOptions options;
+    options.simulatedChannels = 9;
+    options.firmwarePath = test::writeTestFirmware(folder).string();
+    auto box = std::make_unique<BoxService>(options, prompts);
+    box->simulatedBox()->setLoaderDelay(std::chrono::milliseconds(100));
+    application->setBoxService(box.get());
+    box->findHardware();
+    ASSERT_TRUE(waitFor([&] {
+        return box->downloadProgress() != nullptr && box->downloadProgress()->isVisible();
+    }));
+    auto* dialog = qobject_cast<QProgressDialog*>(box->downloadProgress());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->objectName(), "firmwareDownloadProgress");
+    EXPECT_EQ(dialog->windowTitle(), "Orvix USB2 Multichannel Data Acquisition system");
+    EXPECT_TRUE(dialog->labelText().contains("acquisition box")) << dialog->labelText().toStdString();
+    EXPECT_EQ(dialog->maximum(), 20);
+    EXPECT_LT(dialog->value(), 20);
+    auto* cancel = dialog->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), "Cancel");
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !box->hardware().downloading() && !prompts.alerts.empty(); }));
+    EXPECT_EQ(box->downloadProgress(), nullptr);
+    EXPECT_TRUE(box->simulatedBox()->inReset());
+    QTest::qWait(50);
+    EXPECT_FALSE(box->simulatedBox()->programmed());
+    EXPECT_FALSE(box->boxPresent());
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "Orvix USB2 Multichannel Data Acquisition system");
+    EXPECT_NE(prompts.alerts[0].message.find("was cancelled. The box is held in reset, without "
+                                             "firmware"),
+              std::string::npos)
+        << prompts.alerts[0].message;
+}
 
 // A five-channel box is announced as it arrives; with the play source
 // "Hardware" the channel goes to the box word for word, the play cursor

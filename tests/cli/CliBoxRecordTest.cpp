@@ -1,6 +1,7 @@
-// phonaxis-cli record --box, run in-process against the simulated box: the
-// time asked for exactly, the chosen channels, the raw file gone, and
-// command lines refused before anything is recorded.
+// phonaxis-cli record --box and box, run in-process against the simulated
+// box: the time asked for exactly, the chosen channels, the raw file gone,
+// command lines refused before anything is recorded, what box answers, and
+// no output of any command replacing one of its inputs.
 
 #include "cli/CliCommands.h"
 #include "document/FileIO.h"
@@ -15,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <unistd.h>
 
 namespace phonaxis::test {
 namespace {
@@ -122,6 +125,120 @@ TEST_F(CliBoxRecord, WrongCommandLinesAreRefusedBeforeAnythingIsRecorded)
         EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(out));
     }
+}
+
+std::string contents(const std::string& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(CliBoxRecord, TheBoxCommandProgramsTheBoxAndSaysWhatAnswered)
+{
+    for (const int channels : {9, 5, 2}) {
+        SCOPED_TRACE(channels);
+        const CliResult r = runCli({"box", "--simulate-box=" + std::to_string(channels),
+                                    "--firmware", path("box.hex")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const std::string& line :
+             {"acquisition box: " + std::to_string(channels) + " channels (simulated)\n",
+              std::string("  USB device: vendor 2E7B, product 1601, "),
+              "  firmware: " + path("box.hex") + " (1 records, 4 bytes), loaded into its "
+                                                "controller\n",
+              std::string("  interface: class 255, subclass 0, 2 endpoints\n"),
+              std::string("  pipe 1: endpoint 2 out, bulk, 512-byte packets\n"),
+              std::string("  pipe 2: endpoint 6 in, bulk, 512-byte packets\n")})
+            EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    }
+}
+
+TEST_F(CliBoxRecord, TheBoxCommandSaysWhyNoBoxAnswered)
+{
+    // Data the controller cannot hold: refused when read, naming the line,
+    // before any box is held in reset for it.
+    std::ofstream(path("high.hex")) << ":01800000AAD5\n:00000001FF\n";
+    std::ofstream(path("empty.hex")) << ":00000001FF\n";
+    const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
+        {{"box", "--simulate-box=9", "--firmware", path("high.hex")}, 1,
+         "is damaged at line 1: its data at 0x8000 lies beyond the controller's RAM"},
+        {{"box", "--simulate-box=9", "--firmware", path("empty.hex")}, 1,
+         "is damaged at line 1: the image ends before any data"},
+        {{"box", "--simulate-box=9", "--firmware", path("missing.hex")}, 1, "missing.hex"},
+        {{"box", "--simulate-box=3"}, 2, "9, 5 or 2"},
+        {{"box", "--seconds", "1"}, 2, "box does not take --seconds"},
+        {{"box", path("x.pmf")}, 2, "box takes no file"},
+    };
+    for (const auto& [args, status, says] : cases) {
+        SCOPED_TRACE(args.back());
+        const CliResult r = runCli(args);
+        EXPECT_EQ(r.status, status) << r.err;
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_NE(runCli({"--help"}).out.find("phonaxis-cli box [--simulate-box=N] [--firmware "
+                                          "FILE.hex]\n"),
+              std::string::npos);
+    EXPECT_NE(runCli({"box", "--help"}).out.find("exit 0 when a box answered"), std::string::npos);
+}
+
+TEST_F(CliBoxRecord, NoOutputOfAnyCommandReplacesOneOfItsInputs)
+{
+    // The firmware image under a recording's name, a configuration and its
+    // settings file, a formant table: inputs each of them, reached by the
+    // same name, a hard link or a symbolic link.
+    const std::string image = contents(path("box.hex"));
+    std::ofstream(path("fw.pmf")) << image;
+    std::ofstream(path("c.cfg")) << "configuration";
+    std::ofstream(path("c.cfg.settings")) << "m_dFormantCeiling=5000\n";
+    fs::create_hard_link(path("fw.pmf"), path("hard.pmf"));
+    fs::create_symlink(path("fw.pmf"), path("soft.pmf"));
+    fs::create_hard_link(path("c.cfg.settings"), path("settings.png"));
+    fs::create_hard_link(path("c.cfg"), path("config.png"));
+    const std::string box[] = {"--box", "--seconds", "0.1", "--simulate-box=9"};
+    auto record = [&](const std::string& out, std::vector<std::string> more) {
+        std::vector<std::string> args = {"record", out};
+        args.insert(args.end(), std::begin(box), std::end(box));
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    const struct {
+        std::vector<std::string> args;
+        const char* environmentFirmware; // PHONAXIS_FIRMWARE, or null
+    } cases[] = {
+        {record(path("fw.pmf"), {"--firmware", path("fw.pmf")}), nullptr},
+        {record(path("fw.pmf"), {}), "fw.pmf"},
+        {record(path("hard.pmf"), {"--firmware", path("fw.pmf")}), nullptr},
+        {record(path("soft.pmf"), {"--firmware=" + path("fw.pmf")}), nullptr},
+        {{"box", "--simulate-box=9", "--firmware", path("fw.pmf")}, nullptr}, // nothing written
+        {{"pitch", path("x.wav"), "--config", path("c.cfg"), "--png", path("config.png")},
+         nullptr},
+        {{"spectrum", path("x.wav"), "--at", "10", "--config", path("c.cfg"), "--png",
+          path("settings.png")},
+         nullptr},
+        {{"settings", "--config", path("c.cfg"), "--save-config", path("config.png")}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        if (c.environmentFirmware)
+            ::setenv("PHONAXIS_FIRMWARE", path(c.environmentFirmware).c_str(), 1);
+        const CliResult r = runCli(c.args);
+        ::unsetenv("PHONAXIS_FIRMWARE");
+        if (c.args[0] == "box") {
+            EXPECT_EQ(r.status, 0) << r.err;
+        } else {
+            EXPECT_EQ(r.status, 2) << r.err;
+            EXPECT_NE(r.err.find("an output never replaces an input"), std::string::npos) << r.err;
+            EXPECT_EQ(r.out, ""); // refused before any work
+        }
+        EXPECT_EQ(contents(path("fw.pmf")), image);
+        EXPECT_EQ(contents(path("c.cfg")), "configuration");
+        EXPECT_EQ(contents(path("c.cfg.settings")), "m_dFormantCeiling=5000\n");
+        EXPECT_TRUE(fs::is_symlink(path("soft.pmf")));
+    }
+    EXPECT_FALSE(fs::exists(m_dir / "Phonaxis" / "tmp") &&
+                 !fs::is_empty(m_dir / "Phonaxis" / "tmp")); // nothing was recorded
 }
 
 } // namespace

@@ -265,7 +265,8 @@ struct SessionOnSimulatedBox : ::testing::Test, BoxRecordSession::Listener {
     {
         for (auto end = clock + span; clock < end;) {
             clock += milliseconds(10);
-            sim.handleEvents();
+            hw.handleEvents();
+            hw.awaitDownload();
         }
     }
     // Starts the stream; recording when `record`. The frame the recording

@@ -52,7 +52,7 @@ TEST(FirmwareImage, WrittenAsHexReadsBackToTheSameRecordsInFileOrder)
     const FirmwareImage image = imageOf({{0x0D90, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
                                          {0x0000, std::vector<std::uint8_t>(16, 0xA5)},
                                          {0x0100, {}},
-                                         {0xFFF0, std::vector<std::uint8_t>(16, 0xFF)}});
+                                         {0x3FF0, std::vector<std::uint8_t>(16, 0xFF)}});
     const std::string text = image.toHex();
     EXPECT_EQ(text.substr(0, text.find('\n')), record(0, 0x0D90, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(text.substr(text.size() - 12), kEnd + "\n");
@@ -145,6 +145,42 @@ TEST(FirmwareImage, DamagedTextIsRefusedNamingTheLine)
     for (const auto& c : cases) {
         std::string error;
         EXPECT_FALSE(FirmwareImage::parseHex(c.text, error)) << c.what;
+        EXPECT_NE(error.find(c.expected), std::string::npos) << c.what << ": " << error;
+    }
+}
+
+TEST(FirmwareImage, RecordsTheLoaderCannotTakeAreRefusedNamingTheLine)
+{
+    const std::string good = record(0, 0x0040, {1, 2, 3}) + "\n";
+    const struct {
+        const char* what;
+        std::string text;
+        const char* expected; // in the message; null: the image is read
+    } cases[] = {
+        {"last RAM bytes", good + record(0, 0x3FF0, std::vector<std::uint8_t>(16, 1)) + "\n" + kEnd,
+         nullptr},
+        {"at 0x8000", good + record(0, 0x8000, {1}) + "\n" + kEnd,
+         "line 2: its data at 0x8000 lies beyond the controller's RAM"},
+        {"across the RAM's end", record(0, 0x3FF8, std::vector<std::uint8_t>(9, 1)) + "\n" + kEnd,
+         "line 1: its data at 0x3FF8 lies beyond"},
+        {"at 0x4000", good + good + record(0, 0x4000, {1}) + "\n" + kEnd, "line 3: its data at 0x4000"},
+        {"the CPU control register", good + record(0, 0xE600, {0}) + "\n" + kEnd,
+         "line 2: it writes the CPU control register at 0xE600"},
+        {"a record over 0xE600", record(0, 0xE5F8, std::vector<std::uint8_t>(16, 0)) + "\n" + kEnd,
+         "line 1: it writes the CPU control register"},
+        {"only the end record", kEnd + "\n", "line 1: the image ends before any data"},
+        {"base records and the end", record(4, 0, {0, 0}) + "\n" + kEnd,
+         "line 2: the image ends before any data"},
+        {"empty data records", record(0, 0x10, {}) + "\n" + kEnd, "line 2: the image ends before"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto image = FirmwareImage::parseHex(c.text, error);
+        if (c.expected == nullptr) {
+            EXPECT_TRUE(image) << c.what << ": " << error;
+            continue;
+        }
+        EXPECT_FALSE(image) << c.what;
         EXPECT_NE(error.find(c.expected), std::string::npos) << c.what << ": " << error;
     }
 }

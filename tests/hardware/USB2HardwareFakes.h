@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -63,6 +64,9 @@ public:
     std::map<std::uint8_t, usb::Status> failRequest; // bRequest → status (every time)
     int failLoadAt = -1;                             // the n-th 0xA0 write (from 0) fails
     usb::Status failOpen = usb::kSuccess;
+    // Runs before each 0xA0 write with its number (0 the reset write), on
+    // the thread that writes: a test holds a download there.
+    std::function<void(int)> beforeLoad;
 
     // What the test reads.
     std::vector<SentRequest> sent;
@@ -238,6 +242,8 @@ inline usb::Status FakeDevice::control(const usb::ControlRequest& request, std::
     transferred = 0;
     if (!present)
         return usb::kNoDevice;
+    if (request.request == 0xA0 && beforeLoad)
+        beforeLoad(loadWrites);
     sent.push_back({request.requestType, request.request, request.value,
                     std::vector<std::uint8_t>(request.data.begin(), request.data.end())});
     if (request.request == 0xA0 && loadWrites++ == failLoadAt)

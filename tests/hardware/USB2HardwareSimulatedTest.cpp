@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cmath>
 
 namespace phonaxis::test {
@@ -52,12 +54,18 @@ struct ProtocolOnSimulatedBox : ::testing::Test {
         box->setPlayReceiver(&seen);
         box->setFirmware(testImage());
     }
+    // Delivers what is due and lets a download that started run to its end.
+    void step()
+    {
+        hw.handleEvents();
+        hw.awaitDownload();
+    }
     // Lets the box's time pass in 10 ms steps.
     void run(std::chrono::milliseconds span)
     {
         for (auto end = clock + span; clock < end;) {
             clock += std::chrono::milliseconds(10);
-            sim.handleEvents();
+            step();
         }
     }
     void openBox()
@@ -76,13 +84,13 @@ TEST_F(ProtocolOnSimulatedBox, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted)
     sim.plug();
     hw.FindLoadDevice();
     EXPECT_FALSE(sim.programmed()); // nothing happens before the events are handled
-    sim.handleEvents();
+    step();
     EXPECT_FALSE(sim.inReset());
     for (const auto& record : testImage().records)
         for (std::uint32_t i = 0; i < record.Length; ++i)
             ASSERT_EQ(sim.ram()[record.Address + i], record.Data[i]) << record.Address + i;
     EXPECT_EQ(sim.ram()[0x0900], 0); // between the ranges
-    sim.handleEvents();
+    step();
     EXPECT_TRUE(sim.programmed());
     EXPECT_TRUE(box->haveHardware());
     EXPECT_EQ(box->systemChannelNumber(), 9);
@@ -90,6 +98,32 @@ TEST_F(ProtocolOnSimulatedBox, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted)
     EXPECT_TRUE(seen.printed("Raw device added."));
     EXPECT_TRUE(seen.printed("Raw device removed."));
     EXPECT_TRUE(seen.printed("Hardware found. Numner of channels = : 9\n"));
+}
+
+TEST_F(ProtocolOnSimulatedBox, ASlowLoaderLeavesTheMainThreadFreeAndCancellingLeavesItInReset)
+{
+    sim.setLoaderDelay(std::chrono::milliseconds(10));
+    sim.plug();
+    hw.FindLoadDevice();
+    hw.handleEvents();
+    ASSERT_TRUE(hw.downloading());
+    const int total = hw.downloadTotal();
+    EXPECT_EQ(total, static_cast<int>(testImage().records.size()) - 1);
+    // The protocol answers at once while the loader takes its time.
+    for (int pass = 0; pass < 10000 && hw.downloadWritten() < 2; ++pass) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        hw.handleEvents();
+    }
+    ASSERT_GE(hw.downloadWritten(), 2);
+    hw.cancelDownload();
+    hw.awaitDownload();
+    EXPECT_LT(box->lastDownload->record, total);
+    EXPECT_EQ(box->lastDownload->step, FirmwareDownload::Step::Cancelled);
+    EXPECT_TRUE(sim.inReset());
+    run(std::chrono::milliseconds(50));
+    EXPECT_FALSE(sim.programmed());
+    EXPECT_FALSE(box->haveHardware());
+    EXPECT_TRUE(seen.printed(box->lastDownload->sentence() + "\n"));
 }
 
 TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)
@@ -117,8 +151,9 @@ TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)
         USB2Hardware hardware(connection);
         hardware.FindLoadDevice();
         other.plug();
-        other.handleEvents();
-        other.handleEvents();
+        hardware.handleEvents();
+        hardware.awaitDownload();
+        hardware.handleEvents();
         EXPECT_EQ(connection->haveHardware(), c.present);
         EXPECT_EQ(recorder.events, c.events);
         if (c.present) {
@@ -259,8 +294,9 @@ TEST_F(ProtocolOnSimulatedBox, PlaybackSendsEveryWordThenPaddingAndStops)
         USB2Hardware hardware(connection);
         hardware.FindLoadDevice();
         other.plug();
-        other.handleEvents();
-        other.handleEvents();
+        hardware.handleEvents();
+        hardware.awaitDownload();
+        hardware.handleEvents();
         const auto samples = tone(static_cast<std::size_t>(c.samples) + 10);
         ASSERT_TRUE(hardware.Play(samples, 10, 10 + c.samples));
         for (int step = 0; step < 400 && connection->playing(); ++step) {

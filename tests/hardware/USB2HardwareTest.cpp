@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <limits>
 
 namespace phonaxis::test {
@@ -49,12 +53,20 @@ struct ProtocolTest : ::testing::Test {
         box->setFirmware(smallImage());
     }
 
+    // Delivers what the transport holds and lets a download that started
+    // run to its end.
+    void settle()
+    {
+        hw.handleEvents();
+        hw.awaitDownload();
+    }
+
     std::shared_ptr<FakeDevice> openBox(std::uint8_t answer = 9)
     {
         hw.FindLoadDevice();
         auto device = usb.plug(BoxConnection::kBoxProduct);
         device->configurationAnswer = answer;
-        usb.handleEvents();
+        settle();
         seen.events.clear();
         seen.console.clear();
         return device;
@@ -87,7 +99,7 @@ TEST_F(ProtocolTest, LoaderPluggedBeforeArmingGetsTheImageInTableOrderBetweenRes
     EXPECT_EQ(hw.FindLoadDevice(), usb::kSuccess);
     USB2Hardware(box).FindLoadDevice();
     EXPECT_EQ(usb.watchCalls, 1);
-    usb.handleEvents();
+    settle();
 
     ASSERT_EQ(loader->sent.size(), 5u);
     const std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> expected = {
@@ -110,11 +122,170 @@ TEST_F(ProtocolTest, DownloadFailingAtARecordNamesItFromZeroAndLeavesTheControll
     hw.FindLoadDevice();
     auto loader = usb.plug(BoxConnection::kLoaderProduct);
     loader->failLoadAt = 3; // reset, record 0, record 1, then record 2 fails
-    usb.handleEvents();
+    settle();
     EXPECT_TRUE(seen.printed("AnchorWrite download 2 returned err 0xe000404f!\n"));
     EXPECT_TRUE(seen.printed("unable to download to device: e000404f\n"));
     EXPECT_EQ(loader->sent.back().value, 0x0D99); // no run write after it
     EXPECT_FALSE(loader->opened);
+}
+
+// A loader that stops before one of its writes until the test lets it go,
+// so that the test sees the download while it runs. Every wait is bounded:
+// a download that never comes fails the test instead of hanging it.
+struct LoaderGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool reached = false;
+    bool released = false;
+
+    void arrive()
+    {
+        std::unique_lock lock(mutex);
+        reached = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
+    }
+    bool waitUntilReached()
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [this] { return reached; });
+    }
+    void release()
+    {
+        const std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+};
+
+// Holds `loader` before its write number `at`; releases it whatever the
+// test's outcome.
+struct HeldLoader {
+    std::shared_ptr<LoaderGate> gate = std::make_shared<LoaderGate>();
+    HeldLoader(FakeDevice& loader, int at)
+    {
+        loader.beforeLoad = [gate = gate, at](int write) {
+            if (write == at)
+                gate->arrive();
+        };
+    }
+    ~HeldLoader() { gate->release(); }
+};
+
+TEST_F(ProtocolTest, ASlowLoaderIsProgrammedOffTheMainThreadWithItsProgress)
+{
+    hw.FindLoadDevice();
+    auto loader = usb.plug(BoxConnection::kLoaderProduct);
+    HeldLoader held(*loader, 3); // reset, records 0 and 1 written; record 2 held
+    hw.handleEvents();
+    ASSERT_TRUE(held.gate->waitUntilReached());
+    // The main thread is free while the loader takes its time, and sees how
+    // far the download has come; the transport is left alone meanwhile.
+    EXPECT_TRUE(hw.downloading());
+    EXPECT_EQ(hw.downloadWritten(), 2);
+    EXPECT_EQ(hw.downloadTotal(), 3);
+    auto other = usb.plug(BoxConnection::kBoxProduct);
+    hw.handleEvents();
+    EXPECT_FALSE(other->opened);
+    held.gate->release();
+    for (int pass = 0; pass < 10000 && hw.downloading(); ++pass) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        hw.handleEvents();
+    }
+    ASSERT_FALSE(hw.downloading());
+    ASSERT_EQ(loader->sent.size(), 5u);
+    EXPECT_EQ(loader->sent.back().value, 0xE600);
+    EXPECT_EQ(loader->sent.back().bytes, std::vector<std::uint8_t>{0x00});
+    EXPECT_FALSE(loader->opened);
+    ASSERT_TRUE(box->lastDownload);
+    EXPECT_TRUE(box->lastDownload->ok());
+    EXPECT_EQ(box->problem.kind, BoxProblem::Kind::None);
+    hw.handleEvents(); // the box that waited is handled now
+    EXPECT_TRUE(box->haveInterface());
+}
+
+TEST_F(ProtocolTest, CancellingTheDownloadLeavesTheControllerInResetAndSaysSo)
+{
+    hw.FindLoadDevice();
+    auto loader = usb.plug(BoxConnection::kLoaderProduct);
+    HeldLoader held(*loader, 1); // the reset written, record 0 held
+    hw.handleEvents();
+    ASSERT_TRUE(held.gate->waitUntilReached());
+    hw.cancelDownload();
+    held.gate->release();
+    hw.awaitDownload();
+    EXPECT_FALSE(hw.downloading());
+    // Record 0 was on its way; nothing after it, and no run write.
+    ASSERT_EQ(loader->sent.size(), 2u);
+    EXPECT_EQ(loader->sent[0].bytes, std::vector<std::uint8_t>{0x01});
+    EXPECT_EQ(loader->sent[1].value, 0x0100);
+    EXPECT_FALSE(loader->opened);
+    ASSERT_TRUE(box->lastDownload);
+    EXPECT_EQ(box->lastDownload->step, FirmwareDownload::Step::Cancelled);
+    EXPECT_EQ(box->problem.kind, BoxProblem::Kind::Download);
+    EXPECT_NE(box->problem.sentence.find("was cancelled. The box is held in reset, without "
+                                         "firmware"),
+              std::string::npos)
+        << box->problem.sentence;
+    EXPECT_TRUE(seen.printed(box->problem.sentence + "\n"));
+}
+
+TEST_F(ProtocolTest, AFailedDownloadIsToldAsSuchNotAsAMissingBox)
+{
+    hw.FindLoadDevice();
+    auto loader = usb.plug(BoxConnection::kLoaderProduct);
+    loader->failLoadAt = 2; // record 1
+    settle();
+    EXPECT_EQ(box->problem.kind, BoxProblem::Kind::Download);
+    EXPECT_EQ(box->problem.status, usb::kStall);
+    EXPECT_NE(box->problem.sentence.find("failed at record 1 (e000404f). The box is held in "
+                                         "reset"),
+              std::string::npos)
+        << box->problem.sentence;
+    EXPECT_TRUE(seen.printed(box->problem.sentence + "\n"));
+}
+
+TEST_F(ProtocolTest, WhatKeptTheBoxAwayIsKeptForTheFrontEndsToTell)
+{
+    const struct {
+        const char* what;
+        std::uint16_t product;
+        usb::Status failOpen;
+        std::uint8_t answer;
+        bool firmware;
+        BoxProblem::Kind kind;
+        const char* says;
+    } cases[] = {
+        {"no permission on the node", BoxConnection::kLoaderProduct, usb::kNotPermitted, 9, true,
+         BoxProblem::Kind::Open, "No permission to open the acquisition box (USB device "
+                                 "2e7b:1600). Install the udev rule 70-phonaxis-boxes.rules"},
+        {"busy", BoxConnection::kBoxProduct, usb::kBusy, 9, true, BoxProblem::Kind::Open,
+         "(USB device 2e7b:1601) could not be opened (e00002d5)"},
+        {"no firmware", BoxConnection::kLoaderProduct, usb::kSuccess, 9, false,
+         BoxProblem::Kind::NoFirmware, "No firmware image"},
+        {"three channels", BoxConnection::kBoxProduct, usb::kSuccess, 3, true,
+         BoxProblem::Kind::Configuration, "did not tell its channel count"},
+        {"a good box", BoxConnection::kBoxProduct, usb::kSuccess, 9, true, BoxProblem::Kind::None,
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeTransport transport;
+        Recorder recorder;
+        auto connection = BoxConnection::create(transport, recorder.sink(), recorder);
+        if (c.firmware)
+            connection->setFirmware(smallImage());
+        USB2Hardware hardware(connection);
+        hardware.FindLoadDevice();
+        auto device = transport.plug(c.product);
+        device->failOpen = c.failOpen;
+        device->configurationAnswer = c.answer;
+        hardware.handleEvents();
+        hardware.awaitDownload();
+        EXPECT_EQ(connection->problem.kind, c.kind);
+        EXPECT_NE(connection->problem.sentence.find(c.says), std::string::npos)
+            << connection->problem.sentence;
+    }
 }
 
 TEST_F(ProtocolTest, ResetAndRunFailuresHaveTheirOwnMessages)
@@ -127,7 +298,8 @@ TEST_F(ProtocolTest, ResetAndRunFailuresHaveTheirOwnMessages)
         USB2Hardware hardware(connection);
         hardware.FindLoadDevice();
         transport.plug(BoxConnection::kLoaderProduct)->failLoadAt = failAt;
-        transport.handleEvents();
+        hardware.handleEvents();
+        hardware.awaitDownload();
         EXPECT_TRUE(recorder.printed(failAt == 0 ? "AnchorWrite reset returned err 0xe000404f!\n"
                                                  : "AnchorWrite run returned err 0xe000404f!\n"));
     }
@@ -140,7 +312,7 @@ TEST_F(ProtocolTest, ARecordLongerThanSixteenBytesIsRefusedNotWrittenPastItsData
     box->setFirmware(image);
     hw.FindLoadDevice();
     auto loader = usb.plug(BoxConnection::kLoaderProduct);
-    usb.handleEvents();
+    settle();
     EXPECT_TRUE(seen.printed("AnchorWrite download 1 returned err 0xe00002c2!\n"));
     EXPECT_EQ(loader->sent.size(), 2u); // reset and record 0 only
 }
@@ -151,7 +323,7 @@ TEST_F(ProtocolTest, WithoutAnImageTheLoaderIsLeftAloneWithOneMessageAndAnAlert)
                      "The firmware image /x/firmware.hex could not be read: missing.");
     hw.FindLoadDevice();
     auto loader = usb.plug(BoxConnection::kLoaderProduct);
-    usb.handleEvents();
+    settle();
     EXPECT_TRUE(loader->sent.empty());
     EXPECT_FALSE(loader->opened);
     EXPECT_EQ(std::count(seen.console.begin(), seen.console.end(),
@@ -167,10 +339,10 @@ TEST_F(ProtocolTest, AMissingDefaultImageIsToldWhenALoaderArrives)
 {
     box->setFirmware(std::nullopt, "No firmware image for the acquisition box.", false);
     hw.FindLoadDevice();
-    usb.handleEvents();
+    settle();
     EXPECT_FALSE(seen.printed("No firmware image for the acquisition box.\n"));
     usb.plug(BoxConnection::kLoaderProduct);
-    usb.handleEvents();
+    settle();
     EXPECT_TRUE(seen.printed("No firmware image for the acquisition box.\n"));
     EXPECT_EQ(seen.events.size(), 1u); // its alert
 }
@@ -179,7 +351,7 @@ TEST_F(ProtocolTest, ADeviceOfTheVendorWithAnotherProductIsLeftAlone)
 {
     hw.FindLoadDevice();
     auto other = usb.plug(0x1602);
-    usb.handleEvents();
+    settle();
     EXPECT_TRUE(seen.printed("found device i didn't want (vendor = 11899, product = 5634)\n"));
     EXPECT_TRUE(other->sent.empty());
     EXPECT_FALSE(other->opened);
@@ -190,7 +362,7 @@ TEST_F(ProtocolTest, TheProgrammedBoxListsItsPipes)
 {
     hw.FindLoadDevice();
     usb.plug(BoxConnection::kBoxProduct);
-    usb.handleEvents();
+    settle();
     const std::vector<std::string> expected = {
         "Orvix USB2 Multichannel Data Acquisition system device added.",
         "Interface found.",
@@ -210,7 +382,7 @@ TEST_F(ProtocolTest, AFailedConfigurationRequestLeavesTheBoxAbsentAndClosed)
     hw.FindLoadDevice();
     auto device = usb.plug(BoxConnection::kBoxProduct);
     device->failRequest[0xB7] = usb::kStall;
-    usb.handleEvents();
+    settle();
     EXPECT_TRUE(seen.printed("unable to do configuration (e000404f)\n"));
     EXPECT_FALSE(box->haveHardware());
     EXPECT_FALSE(box->haveInterface());
@@ -219,7 +391,7 @@ TEST_F(ProtocolTest, AFailedConfigurationRequestLeavesTheBoxAbsentAndClosed)
     // A short answer counts as a failure too.
     auto again = usb.plug(BoxConnection::kBoxProduct);
     again->shortAnswerBy = 1;
-    usb.handleEvents();
+    settle();
     EXPECT_TRUE(seen.printed("unable to do configuration (e00002e7)\n"));
 }
 
@@ -227,7 +399,7 @@ TEST_F(ProtocolTest, UnpluggingAnnouncesTheRemovalKeepsTheFlagAndTouchesNothingA
 {
     auto device = openBox(5);
     usb.unplug(device);
-    usb.handleEvents();
+    settle();
     EXPECT_TRUE(seen.printed("Orvix USB2 Multichannel Data Acquisition system device removed."));
     EXPECT_TRUE(seen.printed("Hardware Removed"));
     EXPECT_EQ(seen.events, (std::vector<std::string>{
@@ -375,7 +547,7 @@ TEST_F(ProtocolTest, UnpluggingWhileSamplingEndsTheStreamOnce)
     hw.SampleData();
     usb.complete(2, usb::kSuccess, 0x44);
     usb.unplug(device);
-    usb.handleEvents();
+    settle();
     EXPECT_EQ(seen.count("stopClose"), 1);
     EXPECT_FALSE(box->sampling());
     EXPECT_EQ(box->newestBlock().front(), 0x44);
@@ -388,7 +560,7 @@ TEST_F(ProtocolTest, RemovalNoticeBeforeTheFailedReadsEndsTheStreamOnce)
     hw.SampleData();
     hw.FirmwareDeviceRemoved(device->key());
     EXPECT_EQ(seen.count("stopClose"), 1);
-    usb.handleEvents(); // the aborted reads come back to a closed interface
+    settle(); // the aborted reads come back to a closed interface
     EXPECT_EQ(seen.count("stopClose"), 1);
     EXPECT_EQ(seen.count("animateRecordData"), 0);
 }
@@ -501,7 +673,7 @@ TEST_F(ProtocolTest, ShortRangesUseOneBufferPer2048SamplesPlusOnePaddedWithSilen
         seen.events.clear();
         seen.elapsedNs.clear();
         usb.unplug(device);
-        usb.handleEvents();
+        settle();
     }
 }
 
@@ -544,7 +716,7 @@ TEST_F(ProtocolTest, AFailedWriteStillLetsThePlaybackFinish)
         EXPECT_FALSE(box->playing());
         seen.events.clear();
         usb.unplug(device);
-        usb.handleEvents();
+        settle();
     }
 }
 
@@ -573,7 +745,7 @@ TEST_F(ProtocolTest, UnpluggingWhilePlayingEndsThePlaybackOnce)
     ASSERT_TRUE(hw.Play(ramp(40 * 2048), 0, 40 * 2048));
     usb.complete(1);
     usb.unplug(device);
-    usb.handleEvents();
+    settle();
     EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
     EXPECT_FALSE(box->playing());
 }

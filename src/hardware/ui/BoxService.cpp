@@ -7,7 +7,10 @@
 #include "hardware/ui/UsbEventPump.h"
 
 #include <QApplication>
+#include <QProgressDialog>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -41,7 +44,7 @@ void printToConsole(const std::string& text)
 } // namespace
 
 BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* parent)
-    : QObject(parent), m_announcer(std::make_unique<Announcer>(prompts))
+    : QObject(parent), m_announcer(std::make_unique<Announcer>(prompts)), m_prompts(prompts)
 {
     if (options.simulatedChannels != 0) {
         auto box = options.clock ? std::make_unique<usb::SimulatedBox>(options.simulatedChannels,
@@ -64,13 +67,18 @@ BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* par
     // at once; the default one only when a box needs it.
     m_connection->setFirmware(std::move(image), error, firmwareAskedFor(options));
     m_hardware = std::make_unique<USB2Hardware>(m_connection);
-    m_pump = new UsbEventPump(*m_transport, this);
+    m_pump = new UsbEventPump(*m_hardware, this);
+    connect(m_pump, &UsbEventPump::pumped, this, &BoxService::followDownload);
 }
 
 BoxService::~BoxService()
 {
-    // Transfers still in flight complete (aborted) before the buffers and
-    // the transport go.
+    // A download still running stops at its next write and its worker is
+    // waited for; transfers still in flight complete (aborted) before the
+    // buffers and the transport go.
+    m_hardware->cancelDownload();
+    m_hardware->awaitDownload();
+    delete m_progress;
     m_hardware->cancel();
     delete m_pump;
     m_pump = nullptr;
@@ -88,6 +96,60 @@ void BoxService::findHardware()
 void BoxService::pumpEvents()
 {
     m_pump->pump();
+}
+
+QWidget* BoxService::downloadProgress() const
+{
+    return m_progress;
+}
+
+void BoxService::followDownload()
+{
+    if (m_hardware->downloading()) {
+        m_followingDownload = true;
+        if (m_progress == nullptr) {
+            m_cancelAsked = false;
+            auto* dialog = new QProgressDialog();
+            dialog->setObjectName(QStringLiteral("firmwareDownloadProgress"));
+            dialog->setWindowTitle(QStringLiteral("Orvix USB2 Multichannel Data Acquisition system"));
+            dialog->setLabelText(
+                QStringLiteral("Loading the firmware into the acquisition box (USB device "
+                               "2E7B:1600)…"));
+            dialog->setCancelButtonText(QStringLiteral("Cancel"));
+            dialog->setWindowModality(Qt::ApplicationModal);
+            dialog->setAutoClose(false);
+            dialog->setAutoReset(false);
+            // A download of a fraction of a second does not flash a dialog.
+            dialog->setMinimumDuration(500);
+            connect(dialog, &QProgressDialog::canceled, this, [this] {
+                m_cancelAsked = true;
+                m_hardware->cancelDownload();
+                if (m_progress != nullptr) {
+                    m_progress->setLabelText(QStringLiteral(
+                        "Cancelling: waiting for the box to answer its last request…"));
+                }
+            });
+            m_progress = dialog;
+        }
+        if (!m_cancelAsked) {
+            m_progress->setMaximum(std::max(1, m_hardware->downloadTotal()));
+            m_progress->setValue(m_hardware->downloadWritten());
+        }
+        return;
+    }
+    if (!m_followingDownload) {
+        return;
+    }
+    m_followingDownload = false;
+    delete m_progress;
+    const BoxConnection& c = *m_connection;
+    if (c.lastDownload && !c.lastDownload->ok()) {
+        // Told after this pass, not from inside it.
+        const std::string sentence = c.lastDownload->sentence();
+        QTimer::singleShot(0, this, [this, sentence] {
+            m_prompts.alert("Orvix USB2 Multichannel Data Acquisition system", sentence, "Close");
+        });
+    }
 }
 
 bool BoxService::boxPresent() const

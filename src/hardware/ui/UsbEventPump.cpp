@@ -1,5 +1,6 @@
 #include "hardware/ui/UsbEventPump.h"
 
+#include "hardware/USB2Hardware.h"
 #include "hardware/UsbTransport.h"
 
 #include <QSocketNotifier>
@@ -35,6 +36,12 @@ UsbEventPump::UsbEventPump(usb::UsbTransport& transport, QObject* parent)
     armTimer();
 }
 
+UsbEventPump::UsbEventPump(USB2Hardware& hardware, QObject* parent)
+    : UsbEventPump(hardware.connection().transport, parent)
+{
+    m_hardware = &hardware;
+}
+
 UsbEventPump::~UsbEventPump()
 {
     m_transport.onPollFdsChanged({});
@@ -43,12 +50,21 @@ UsbEventPump::~UsbEventPump()
 void UsbEventPump::pump()
 {
     m_pumping = true;
-    m_transport.handleEvents();
+    if (m_hardware != nullptr) {
+        m_hardware->handleEvents();
+    } else {
+        m_transport.handleEvents();
+    }
     m_pumping = false;
     if (m_rebuildPending) {
         rebuildNotifiers();
     }
+    const bool downloading = m_hardware != nullptr && m_hardware->downloading();
+    for (QSocketNotifier* notifier : m_notifiers) {
+        notifier->setEnabled(!downloading);
+    }
     armTimer();
+    emit pumped();
 }
 
 void UsbEventPump::rebuildNotifiers()
@@ -77,7 +93,8 @@ void UsbEventPump::rebuildNotifiers()
 
 void UsbEventPump::armTimer()
 {
-    const std::optional<std::chrono::milliseconds> timeout = m_transport.nextTimeout();
+    const std::optional<std::chrono::milliseconds> timeout =
+        m_hardware != nullptr ? m_hardware->nextTimeout() : m_transport.nextTimeout();
     if (!timeout) {
         m_timer->stop();
         return;

@@ -285,6 +285,20 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
         }
     }
 
+    // OUT is checked before a second is recorded: a folder, a missing
+    // folder, a write-protected file or a disk without room for the channels
+    // would otherwise be found only after the recording.
+    int enabled = 0;
+    for (int e = 0; e < entries; ++e)
+        enabled += settings.g_ChannelInfo[static_cast<std::size_t>(e)].bOnOff != 0 ? 1 : 0;
+    const double outBytes = *options.seconds * kBoxFrameRate * 4.0 * std::max(enabled, 1);
+    if (!checkWritable(outPath, static_cast<std::uint64_t>(std::min(outBytes, 1.0e18)), error)) {
+        if (error.ends_with('.'))
+            error.pop_back();
+        err << kPrefix << error << "; nothing was recorded\n";
+        return kExitFailure;
+    }
+
     SessionEnd listener;
     auto session = std::make_unique<BoxRecordSession>(hardware, settings,
                                                       privateTemporaryFolder(), listener);

@@ -117,7 +117,12 @@ TEST_F(CliBoxRecord, WrongCommandLinesAreRefusedBeforeAnythingIsRecorded)
         {{"record", path("x.wav"), "--box", "--seconds", "1"}, 2, ".pmf"},
         {{"record", out, "--box", "--simulate-box=2"}, 2, "--seconds"},
         {with({"--simulate-box=2", "--firmware", path("missing.hex")}), 1, "missing.hex"},
+        // A destination that cannot be written is found before recording.
+        {{"record", path("folder.pmf"), "--box", "--seconds", "1", "--simulate-box=2",
+          "--firmware", path("box.hex")},
+         1, "folder.pmf\": it is a folder, not a regular file; nothing was recorded\n"},
     };
+    fs::create_directory(path("folder.pmf"));
     for (const auto& [args, status, says] : cases) {
         SCOPED_TRACE(args.back());
         const CliResult r = runCli(args);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "document/AppSettings.h"
+#include "document/AvailableMemory.h"
 #include "document/Bytes.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
@@ -261,9 +262,11 @@ public:
     // 0 when read (the document is then a new recording in the native float
     // format that counts as changed); -1, with an alert titled "Sample
     // saving error" and the document unchanged, when no entry is enabled,
-    // the file cannot be read or memory runs out.
+    // the file cannot be read or the samples would not fit the memory this
+    // process may still take (as `memory` tells: the system's by default).
     int Read_RecordedFile_X2(const std::string& path, std::span<const ChannelInfo> table,
-                             int systemChannels);
+                             int systemChannels,
+                             const MemorySources& memory = MemorySources::system());
 
     // Takes the analysis rate and length from channel slot 0. With
     // `trackLastRate`, a rate that differs from the process-wide last rate

@@ -68,8 +68,8 @@ void keepSmaller(std::optional<std::uint64_t>& least, std::optional<std::uint64_
 // What the control group at `group` (and every group above it, up to
 // `root`) still allows: its limit less its usage. "max" or a figure past
 // what any machine holds is no limit.
-std::optional<std::uint64_t> groupRoom(const fs::path& root, fs::path group,
-                                       const char* limitName, const char* usageName)
+std::optional<std::uint64_t> groupRoom(const fs::path& root, fs::path group, const char* limitName,
+                                       const char* usageName)
 {
     constexpr std::uint64_t kUnlimited = std::uint64_t{1} << 60;
     std::optional<std::uint64_t> least;
@@ -112,7 +112,8 @@ std::optional<std::uint64_t> cgroupRoom(const MemorySources& sources)
             continue;
         }
         if (line.compare(0, first, "0") == 0 && controllers.empty()) {
-            keepSmaller(least, groupRoom(sources.cgroupRoot, group, "memory.max", "memory.current"));
+            keepSmaller(least,
+                        groupRoom(sources.cgroupRoot, group, "memory.max", "memory.current"));
         } else {
             bool memory = false;
             std::size_t at = 0;
@@ -131,8 +132,8 @@ std::optional<std::uint64_t> cgroupRoom(const MemorySources& sources)
 }
 
 // A process limit less what the process already uses of it.
-std::optional<std::uint64_t> limitRoom(std::optional<std::uint64_t> limit,
-                                       const fs::path& status, std::string_view usedName)
+std::optional<std::uint64_t> limitRoom(std::optional<std::uint64_t> limit, const fs::path& status,
+                                       std::string_view usedName)
 {
     if (!limit) {
         return std::nullopt;

@@ -445,7 +445,7 @@ std::string keepUnderAnotherName(const std::string& target)
 
 bool writeFilesTogether(std::span<const FileToWrite> files, std::string& error)
 {
-    const std::string nothing = files.size() == 1 ? " It was not written."
+    const std::string nothing = files.size() == 1   ? " It was not written."
                                 : files.size() == 2 ? " Neither file was written."
                                                     : " None of the files was written.";
     std::vector<AtomicFileWriter> writers(files.size());

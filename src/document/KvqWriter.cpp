@@ -446,8 +446,7 @@ bool emitInterleaved(const NativePlan& plan, NativeSink& sink)
             // Samples past the channel's record count are not its own.
             const std::size_t start = w.first + done;
             const std::size_t own = done < w.count ? std::min(frames, w.count - done) : 0;
-            const std::size_t held =
-                start < w.available ? std::min(own, w.available - start) : 0;
+            const std::size_t held = start < w.available ? std::min(own, w.available - start) : 0;
             const float* values = held > 0 ? w.channel->m_hData.data() + start : nullptr;
             std::uint8_t* column = dst + c * sizeof(float);
             for (std::size_t f = 0; f < held; ++f) {

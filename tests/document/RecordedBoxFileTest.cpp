@@ -263,7 +263,8 @@ TEST_F(RecordedBoxFile, AvailableMemoryIsTheLeastOfEverySource)
     // The running system tells something, never more than the machine has.
     const auto here = availableMemory(MemorySources::system());
     ASSERT_TRUE(here.has_value());
-    EXPECT_LE(*here, std::uint64_t(::sysconf(_SC_PHYS_PAGES)) * std::uint64_t(::sysconf(_SC_PAGESIZE)));
+    EXPECT_LE(*here,
+              std::uint64_t(::sysconf(_SC_PHYS_PAGES)) * std::uint64_t(::sysconf(_SC_PAGESIZE)));
 }
 
 // A recording larger than the memory the process may still take (a control

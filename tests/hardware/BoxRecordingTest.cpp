@@ -18,8 +18,8 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
-#include <thread>
 #include <iterator>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>

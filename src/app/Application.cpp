@@ -285,12 +285,19 @@ void Application::checkOrphanRecordings()
     }
     for (const OrphanRecording& orphan : findOrphanRecordings(m_globals.appPathTemp)) {
         const double seconds = double(orphan.frames) / kBoxFrameRate;
-        const QString started = QDateTime::fromSecsSinceEpoch(orphan.info.startedUnixSeconds)
-                                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        // The start time comes from the file beside the recording: one no
+        // clock could have given (before 1970, past 9999, or beyond what a
+        // date can hold) is told as unknown rather than printed blank.
+        const QDateTime when = QDateTime::fromSecsSinceEpoch(orphan.info.startedUnixSeconds);
+        const bool known = when.isValid() && when.date().year() >= 1970 &&
+                           when.date().year() <= 9999 && orphan.info.startedUnixSeconds >= 0;
+        const std::string started =
+            known ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString()
+                  : std::string("at an unknown time");
         const int answer = appPrompts().alert(
             "Open the recording that was not saved?",
             "A recording of " + secondsText(seconds) + " seconds from the acquisition box, " +
-                "started " + started.toStdString() +
+                "started " + started +
                 ", was not saved when Phonaxis last ended. Open it in a document window, "
                 "discard it, or decide at the next launch?",
             "Open", "Discard", "Later");

@@ -816,6 +816,20 @@ int convert(const Options& options, std::ostream& err)
     }
 
     std::optional<Bytes> bytes;
+    if (type == "wav" && !options.channel) {
+        // A WAV file holds every channel over channel 0's frames: a longer
+        // channel would lose its samples beyond them.
+        if (const std::vector<int> cut = document->wavCutChannels(selection); !cut.empty()) {
+            err << "phonaxis-cli: cannot write \"" << outPath << "\": a WAV file holds every "
+                << "channel over the length of channel 0, which would cut channel"
+                << (cut.size() > 1 ? "s" : "");
+            for (std::size_t k = 0; k < cut.size(); ++k) {
+                err << (k == 0 ? " " : k + 1 == cut.size() ? " and " : ", ") << cut[k];
+            }
+            err << "; write a .pmf file, or each channel with --channel N\n";
+            return kExitFailure;
+        }
+    }
     if (type == "wav") {
         bytes = options.channel
                     ? document->Save_WAVE_FileType_float(selection, *options.channel, 1, true)

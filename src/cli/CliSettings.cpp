@@ -139,8 +139,9 @@ int saveConfiguration(const Options& options, const BatchDocument& batch, Prompt
             }
         }
     }
-    if (!didEndSaveConfig(batch.document, batch.settings, prompts, path)) {
-        return kExitFailure;
+    // Both files or neither: the message says which were written.
+    if (std::string error; !saveUserConfiguration(batch.document, batch.settings, path, error)) {
+        return failure(err, error);
     }
 
     Options readBack;

@@ -346,7 +346,7 @@ bool MyDocument::Read_AIFF_FileType(ByteView bytes)
     m_shortRecording.reset();
     if (frames < format->declaredFrames && format->declaredFrames != 0xFFFFFFFFu) {
         m_shortRecording =
-            ShortRecording{length / rate, static_cast<double>(format->declaredFrames) / rate};
+            ShortRecording{length / rate, static_cast<double>(format->declaredFrames) / rate, {}};
     }
     m_nNumofChannels = 1;
     m_bHaveData = true;

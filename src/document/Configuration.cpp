@@ -10,15 +10,19 @@
 #include "document/FileIO.h"
 #include "document/RateSettings.h"
 #include "document/MyDocument.h"
+#include "document/NumberText.h"
 #include "document/Prompts.h"
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <system_error>
+
+#include <sys/stat.h>
 
 namespace phonaxis {
 
@@ -522,23 +526,8 @@ bool writeSupplement(const std::string& configPath, const DocumentFields& fields
     return true;
 }
 
-bool readSupplement(const std::string& configPath, DocumentFields& fields, std::string* error)
+bool parseSupplement(std::string_view text, DocumentFields& fields, std::string* refusedLines)
 {
-    const std::string path = supplementPath(configPath);
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        return true;
-    }
-    FileContents contents;
-    std::string message;
-    if (!contents.open(path, kSupplementFile, message)) {
-        if (error) {
-            *error = message;
-        }
-        return false;
-    }
-    const auto bytes = contents.bytes();
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::string refused;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -562,14 +551,71 @@ bool readSupplement(const std::string& configPath, DocumentFields& fields, std::
                          [&](const char* n) { return name == n; }) != std::end(kSupplementNames);
         if (!held ||
             setDocumentSetting(fields, name, line.substr(equals + 1)) != SettingChange::Set) {
-            refused.append(refused.empty() ? "" : ", ").append(line.substr(0, 60));
+            // The file's bytes are quoted escaped: they reach a terminal.
+            refused.append(refused.empty() ? "" : ", ").append(printableText(line.substr(0, 60)));
         }
     }
-    if (!refused.empty()) {
+    if (refusedLines) {
+        *refusedLines = refused;
+    }
+    return refused.empty();
+}
+
+bool readSupplement(const std::string& configPath, DocumentFields& fields, std::string* error)
+{
+    const std::string path = supplementPath(configPath);
+    auto fail = [&](const std::string& message) {
         if (error) {
-            *error = "\"" + path + "\" holds lines that were not used: " + refused + ".";
+            *error = message;
         }
         return false;
+    };
+    // No file at all is a configuration saved before the settings file
+    // existed; a link that leads nowhere is a settings file gone astray and
+    // is told, not taken for one that was never there.
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0) {
+        return errno == ENOENT || errno == ENOTDIR
+                   ? true
+                   : fail(systemError("Cannot open", printableText(path), errno));
+    }
+    if (S_ISLNK(link.st_mode)) {
+        struct stat reached {};
+        if (::stat(path.c_str(), &reached) != 0) {
+            const int err = errno;
+            std::error_code ec;
+            const std::string to = std::filesystem::read_symlink(path, ec).string();
+            // Built by appending: g++ 12 warns falsely (-Wrestrict) on "..." + string.
+            std::string message(1, '"');
+            message.append(printableText(path)).append("\" is a symbolic link ");
+            if (err == ENOENT) {
+                return fail(message.append("to \"")
+                                .append(printableText(to))
+                                .append("\", which does not exist; the settings it held were "
+                                        "not loaded."));
+            }
+            if (err == ELOOP) {
+                return fail(message.append("that leads back to itself; the settings it held "
+                                           "were not loaded."));
+            }
+            return fail(systemError("Cannot open", printableText(path), err));
+        }
+    }
+    FileContents contents;
+    std::string message;
+    if (!contents.open(path, kSupplementFile, message)) {
+        return fail(message);
+    }
+    const auto bytes = contents.bytes();
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::string refused;
+    if (!parseSupplement(text, fields, &refused)) {
+        std::string note(1, '"');
+        note.append(printableText(path))
+            .append("\" holds lines that were not used: ")
+            .append(refused)
+            .append(".");
+        return fail(note);
     }
     return true;
 }
@@ -821,13 +867,23 @@ void fileSaveConfiguration(MyDocument& document, AppSettings& settings, Prompts&
     }
 }
 
+bool saveUserConfiguration(const MyDocument& document, const AppSettings& settings,
+                           const std::string& path, std::string& error)
+{
+    const Configuration record = userConfiguration(document, settings);
+    const std::string text = supplementText(document);
+    const FileToWrite files[] = {
+        {path, record.bytes()},
+        {supplementPath(path), {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}},
+    };
+    return writeFilesTogether(files, error);
+}
+
 bool didEndSaveConfig(const MyDocument& document, const AppSettings& settings, Prompts& prompts,
                       const std::string& path)
 {
-    const Configuration record = userConfiguration(document, settings);
     std::string error;
-    if (!writeFileAtomically(path, record.bytes(), error) ||
-        !writeSupplement(path, document, &error)) {
+    if (!saveUserConfiguration(document, settings, path, error)) {
         prompts.alert("Error in save", "File did not save.\n" + error, "OK");
         return false;
     }

@@ -157,11 +157,21 @@ bool writeSupplement(const std::string& configPath, const DocumentFields& fields
 
 // Reads the supplement beside `configPath` into `fields`. Without one
 // (a configuration saved before the file existed) nothing changes and the
-// result is true. Lines with a name it does not hold or a value the setting
-// refuses leave that setting as it was; they are named in `error` and the
-// result is false. A file larger than 64 KiB is not read.
+// result is true; a symbolic link there that leads nowhere or loops is told
+// in `error` and the result is false. Lines with a name it does not hold or
+// a value the setting refuses leave that setting as it was; they are named
+// in `error` (unprintable bytes escaped, see printableText) and the result
+// is false. A file larger than 64 KiB is not read.
 bool readSupplement(const std::string& configPath, DocumentFields& fields,
                     std::string* error = nullptr);
+
+// The supplement's text: each "NAME=VALUE" line (a "\r" before its "\n"
+// dropped, empty lines skipped) sets its setting in `fields`. False when a
+// line names no setting the supplement holds or a value the setting
+// refuses; those lines (their first 60 bytes, escaped) go to `refusedLines`
+// separated by ", ".
+bool parseSupplement(std::string_view text, DocumentFields& fields,
+                     std::string* refusedLines = nullptr);
 
 // --- application configuration ------------------------------------------------
 
@@ -245,8 +255,14 @@ void applyUserConfiguration(const Configuration& record, MyDocument& document,
 // Save configuration command: a save panel ("save", type "cfg", proposed
 // "User_Configuration.cfg", home folder), then didEndSaveConfig.
 void fileSaveConfiguration(MyDocument& document, AppSettings& settings, Prompts& prompts);
-// Writes the user record to `path` atomically; a failed write is told with
-// "Error in save" / "File did not save.". Returns whether it was written.
+// Writes the user record to `path` and its supplement beside it, both or
+// neither (see writeFilesTogether): a supplement path that is not a regular
+// file, or that leads to the record itself, is refused before anything is
+// written. False with `error` saying what happened.
+bool saveUserConfiguration(const MyDocument& document, const AppSettings& settings,
+                           const std::string& path, std::string& error);
+// saveUserConfiguration, with a failure told as "Error in save" / "File did
+// not save." and the reason. Returns whether it was written.
 bool didEndSaveConfig(const MyDocument& document, const AppSettings& settings, Prompts& prompts,
                       const std::string& path);
 

@@ -211,8 +211,11 @@ void AtomicFileWriter::discard() noexcept
     if (m_fd >= 0) {
         ::close(m_fd);
         ::unlink(m_temporary.c_str());
+    } else if (m_prepared) {
+        ::unlink(m_temporary.c_str());
     }
     m_fd = -1;
+    m_prepared = false;
 }
 
 bool AtomicFileWriter::open(const std::string& path, std::string& error)
@@ -221,6 +224,7 @@ bool AtomicFileWriter::open(const std::string& path, std::string& error)
     m_path = path;
     m_target = path;
     m_replacing = false;
+    m_replaced = false;
     auto refuse = [&](const std::string& reason) {
         error = "Cannot write \"" + path + "\": " + reason;
         return false;
@@ -300,6 +304,11 @@ bool AtomicFileWriter::fail(int err, std::string& error)
 
 bool AtomicFileWriter::commit(std::string& error)
 {
+    return prepare(error) && replace(error);
+}
+
+bool AtomicFileWriter::prepare(std::string& error)
+{
     if (m_fd < 0) {
         error = systemError("Cannot write", m_path, EBADF);
         return false;
@@ -341,6 +350,18 @@ bool AtomicFileWriter::commit(std::string& error)
         error = systemError("Cannot write", m_path, err);
         return false;
     }
+    m_prepared = true;
+    return true;
+}
+
+bool AtomicFileWriter::replace(std::string& error)
+{
+    if (!m_prepared) {
+        error = systemError("Cannot write", m_path, EBADF);
+        return false;
+    }
+    m_prepared = false;
+    m_replaced = false;
     // The file checked at open must still be the one replaced: a name
     // swapped for another file (or a link) meanwhile is left alone.
     struct stat now {};
@@ -363,6 +384,7 @@ bool AtomicFileWriter::commit(std::string& error)
         error = systemError("Cannot write", m_path, err);
         return false;
     }
+    m_replaced = true;
     if (const int err = flushFolder(std::filesystem::path(m_temporary).parent_path().string())) {
         error = "\"" + m_path + "\" was written, but its folder could not be flushed to disk: " +
                 std::strerror(err);
@@ -399,6 +421,145 @@ bool checkWritable(const std::string& path, std::uint64_t bytes, std::string& er
         return false;
     }
     return true;
+}
+
+namespace {
+
+// "\"a\"", "\"a\" and \"b\"", "\"a\", \"b\" and \"c\"".
+std::string quotedList(std::span<const FileToWrite> files, std::size_t count)
+{
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) {
+            text += i + 1 == count ? " and " : ", ";
+        }
+        text += "\"" + files[i].path + "\"";
+    }
+    return text;
+}
+
+// A second name for the file `target`, in its folder, that keeps its
+// contents while another file takes its name: "" when none can be made
+// (a file system without hard links).
+std::string keepUnderAnotherName(const std::string& target)
+{
+    std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        // mkstemp draws a name no file has; the name is then taken by the link.
+        std::string name = (folder / ".phonaxis-kept-XXXXXX").string();
+        const int fd = ::mkstemp(name.data());
+        if (fd < 0) {
+            return {};
+        }
+        ::close(fd);
+        ::unlink(name.c_str());
+        if (::link(target.c_str(), name.c_str()) == 0) {
+            return name;
+        }
+        if (errno != EEXIST) {
+            return {};
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+bool writeFilesTogether(std::span<const FileToWrite> files, std::string& error)
+{
+    const std::string nothing = files.size() == 1   ? " It was not written."
+                                : files.size() == 2 ? " Neither file was written."
+                                                    : " None of the files was written.";
+    std::vector<AtomicFileWriter> writers(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!writers[i].open(files[i].path, error)) {
+            error += nothing;
+            return false;
+        }
+        // One file's target reached through another's name would be written
+        // twice, the second write replacing the first.
+        std::error_code ec;
+        const auto target = std::filesystem::weakly_canonical(writers[i].target(), ec);
+        for (std::size_t j = 0; j < i && !ec; ++j) {
+            std::error_code ecj;
+            if (std::filesystem::weakly_canonical(writers[j].target(), ecj) == target && !ecj) {
+                error = "Cannot write \"" + files[i].path + "\": it leads to \"" + files[j].path +
+                        "\", which is written too." + nothing;
+                return false;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!writers[i].write(files[i].bytes, error) || !writers[i].prepare(error)) {
+            error += nothing;
+            return false;
+        }
+    }
+    // Every old file keeps a second name until all are replaced, so that a
+    // failure half-way can put the earlier ones back.
+    std::vector<std::string> kept(files.size());
+    auto dropKept = [&] {
+        for (const std::string& name : kept) {
+            if (!name.empty()) {
+                ::unlink(name.c_str());
+            }
+        }
+    };
+    for (std::size_t i = 0; i + 1 < files.size(); ++i) {
+        if (writers[i].replacing()) {
+            kept[i] = keepUnderAnotherName(writers[i].target());
+            if (kept[i].empty()) {
+                const int err = errno;
+                dropKept();
+                error = "Cannot write \"" + files[i].path +
+                        "\": the old file could not be kept aside to be put back should a later "
+                        "file fail (" +
+                        std::strerror(err) + ")." + nothing;
+                return false;
+            }
+        }
+    }
+    std::string unflushed;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (writers[i].replace(error)) {
+            continue;
+        }
+        if (writers[i].replaced()) {
+            // In place, only its folder not flushed: told, not undone.
+            unflushed = error;
+            continue;
+        }
+        // Put back what was replaced before this one, newest first.
+        std::string unrestored;
+        for (std::size_t j = i; j-- > 0;) {
+            const std::string& target = writers[j].target();
+            const bool back = kept[j].empty() ? ::unlink(target.c_str()) == 0
+                                              : ::rename(kept[j].c_str(), target.c_str()) == 0;
+            if (back) {
+                kept[j].clear();
+                flushFolder(std::filesystem::path(target).parent_path().string());
+            } else {
+                unrestored += (unrestored.empty() ? "" : ", ") + ("\"" + files[j].path + "\"");
+            }
+        }
+        dropKept();
+        if (i == 0) {
+            error += nothing;
+        } else if (unrestored.empty()) {
+            error += " " + quotedList(files, i) +
+                     (i == 1 ? " was put back as it was" : " were put back as they were") +
+                     ", so nothing was written.";
+        } else {
+            error += " " + unrestored + " could not be put back and holds the new contents.";
+        }
+        return false;
+    }
+    dropKept();
+    error = unflushed;
+    return unflushed.empty();
 }
 
 std::string fileExtension(const std::string& path)

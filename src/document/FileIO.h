@@ -87,6 +87,21 @@ public:
     bool write(std::span<const std::uint8_t> bytes, std::string& error);
     bool commit(std::string& error);
 
+    // commit() in two steps, for writers that replace several files
+    // together: prepare() gives the written file its owner and mode and
+    // flushes it, leaving the target untouched; replace() then puts it in
+    // the target's place.
+    bool prepare(std::string& error);
+    bool replace(std::string& error);
+
+    // The file replaced: the path opened, or the file its links lead to.
+    const std::string& target() const { return m_target; }
+    // Whether the target existed when opened (and is replaced, not made).
+    bool replacing() const { return m_replacing; }
+    // Whether replace() put the file in place (its folder's flush may
+    // still have failed).
+    bool replaced() const { return m_replaced; }
+
     // The temporary file's descriptor, for writers that stream into it
     // themselves; -1 when not open.
     int fd() const { return m_fd; }
@@ -100,6 +115,8 @@ private:
     std::string m_target; // the file replaced: m_path, or where its link leads
     std::string m_temporary;
     int m_fd = -1;
+    bool m_prepared = false; // closed and flushed, waiting for replace()
+    bool m_replaced = false;
     // The replaced file's owner, group and mode; a new file has none.
     bool m_replacing = false;
     mode_t m_mode = 0;
@@ -125,6 +142,21 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
 // a destination that cannot take it is refused before the work starts.
 // On failure returns false and sets `error` to a sentence for the user.
 bool checkWritable(const std::string& path, std::uint64_t bytes, std::string& error);
+
+// One file of a group written together.
+struct FileToWrite {
+    std::string path;
+    std::span<const std::uint8_t> bytes;
+};
+
+// Writes every file of `files` or none (as far as the system allows): each
+// target is checked and each file written to a temporary file and flushed
+// before any target is replaced, a target reached twice (a link from one to
+// another) is refused, and when replacing one fails, those replaced before
+// it get their old contents back (a file that was new is removed). On
+// failure returns false and sets `error` to sentences saying what failed
+// and what was (not) written.
+bool writeFilesTogether(std::span<const FileToWrite> files, std::string& error);
 
 // "<what> "<path>": <the system's text for errno value err>", a sentence
 // for the user.

@@ -236,6 +236,20 @@ void placeLabels(Channels& channel, const std::vector<LabelTransfer>& labels)
     }
 }
 
+// Leaves the document the note of channels that hold fewer samples than
+// their records declare (none when every one is whole).
+void noteShortChannels(MyDocument& document, const std::vector<StagedChannel>& staged)
+{
+    std::vector<std::size_t> held, declared;
+    std::vector<double> rates;
+    for (const StagedChannel& s : staged) {
+        held.push_back(s.sampleCount);
+        declared.push_back(truncWithin(s.declaredCount, std::numeric_limits<std::size_t>::max()));
+        rates.push_back(s.rateHz);
+    }
+    document.m_shortRecording = MyDocument::ShortRecording::of(held, declared, rates);
+}
+
 void setWholePage(Channels& channel, double length)
 {
     channel.m_dPageMin = 0.0;
@@ -287,6 +301,7 @@ bool readIntegerKvq(MyDocument& document, ByteView bytes, std::string_view signa
     }
 
     // Everything is in hand: only now does the document change.
+    noteShortChannels(document, staged);
     for (std::size_t i = 0; i < staged.size(); ++i) {
         StagedChannel& s = staged[i];
         Channels& channel = document.getChannel(static_cast<int>(i));
@@ -415,6 +430,7 @@ bool readFloatKvq(MyDocument& document, ByteView bytes, bool usb2)
         deinterleaveUsb2(bytes.data() + position, staged);
     }
 
+    noteShortChannels(document, staged);
     for (std::size_t i = 0; i < staged.size(); ++i) {
         StagedChannel& s = staged[i];
         Channels& channel = document.getChannel(static_cast<int>(i));

@@ -58,7 +58,6 @@ struct WrittenChannel {
 struct NativePlan {
     bool usb2 = false;
     std::vector<WrittenChannel> channels;
-    std::size_t blockFirst = 0;  // USB2: first frame of the interleaved block
     std::size_t blockFrames = 0; // USB2: frames in the block
     std::uint64_t totalBytes = 0;
 };
@@ -134,9 +133,13 @@ std::optional<NativePlan> planNativeFile(const MyDocument& document, bool usb2, 
         }
     }
     if (usb2) {
-        // Every channel gives the frames of the first written channel.
-        plan.blockFirst = plan.channels.front().first;
-        plan.blockFrames = plan.channels.front().count;
+        // The block runs as long as the longest channel, so that no channel
+        // loses samples; column c holds channel c's samples from its own
+        // first one, and a shorter channel's column ends in zeros that its
+        // record's sample count leaves out when the file is read.
+        for (const WrittenChannel& w : plan.channels) {
+            plan.blockFrames = std::max(plan.blockFrames, w.count);
+        }
         total += std::uint64_t{plan.blockFrames} * plan.channels.size() * sizeof(float);
     }
     plan.totalBytes = total;
@@ -438,11 +441,12 @@ bool emitInterleaved(const NativePlan& plan, NativeSink& sink)
         if (!dst) {
             return false;
         }
-        const std::size_t start = plan.blockFirst + done;
         for (std::size_t c = 0; c < n; ++c) {
             const WrittenChannel& w = plan.channels[c];
-            const std::size_t held =
-                start < w.available ? std::min(frames, w.available - start) : 0;
+            // Samples past the channel's record count are not its own.
+            const std::size_t start = w.first + done;
+            const std::size_t own = done < w.count ? std::min(frames, w.count - done) : 0;
+            const std::size_t held = start < w.available ? std::min(own, w.available - start) : 0;
             const float* values = held > 0 ? w.channel->m_hData.data() + start : nullptr;
             std::uint8_t* column = dst + c * sizeof(float);
             for (std::size_t f = 0; f < held; ++f) {

@@ -148,8 +148,58 @@ void MyDocument::recomputeIntensity(int index)
 
 std::string MyDocument::ShortRecording::text() const
 {
-    return "file holds " + messageNumber(heldSeconds, 2, 1) + " s of the " +
-           messageNumber(declaredSeconds, 2, 1) + " s its header declares";
+    std::string text = "file holds " + messageNumber(heldSeconds, 2, 1) + " s of the " +
+                       messageNumber(declaredSeconds, 2, 1) + " s its header declares";
+    for (std::size_t g = 0; g < channels.size(); ++g) {
+        const ChannelGroup& group = channels[g];
+        if (g > 0) {
+            text += ", and " + messageNumber(group.heldSeconds, 2, 1) + " s of the " +
+                    messageNumber(group.declaredSeconds, 2, 1) + " s";
+        }
+        text += group.indices.size() == 1 ? " for channel " : " for channels ";
+        for (std::size_t k = 0; k < group.indices.size(); ++k) {
+            if (k > 0) {
+                text += k + 1 == group.indices.size() ? " and " : ", ";
+            }
+            text += std::to_string(group.indices[k]);
+        }
+    }
+    return text;
+}
+
+std::optional<MyDocument::ShortRecording>
+MyDocument::ShortRecording::of(std::span<const std::size_t> held,
+                               std::span<const std::size_t> declared,
+                               std::span<const double> rateHz)
+{
+    ShortRecording note;
+    bool everyChannel = true;
+    for (std::size_t c = 0; c < held.size(); ++c) {
+        if (held[c] >= declared[c]) {
+            everyChannel = false;
+            continue;
+        }
+        const double heldS = static_cast<double>(held[c]) / rateHz[c];
+        const double declaredS = static_cast<double>(declared[c]) / rateHz[c];
+        // Durations are compared as they are told: channels of an
+        // interleaved block cut inside a frame differ by one sample.
+        const auto told = [](double seconds) { return messageNumber(seconds, 2, 1); };
+        if (note.channels.empty() || told(note.channels.back().heldSeconds) != told(heldS) ||
+            told(note.channels.back().declaredSeconds) != told(declaredS)) {
+            note.channels.push_back({{}, heldS, declaredS});
+        }
+        note.channels.back().indices.push_back(static_cast<int>(c));
+    }
+    if (note.channels.empty()) {
+        return std::nullopt;
+    }
+    note.heldSeconds = note.channels.front().heldSeconds;
+    note.declaredSeconds = note.channels.front().declaredSeconds;
+    // Every channel cut at the same time is the file cut short as a whole.
+    if (everyChannel && note.channels.size() == 1) {
+        note.channels.clear();
+    }
+    return note;
 }
 
 bool MyDocument::readFromData(ByteView bytes, const std::string& /*typeName*/)
@@ -162,8 +212,8 @@ bool MyDocument::readFromData(ByteView bytes, const std::string& /*typeName*/)
         &MyDocument::Read_OLD_PC_FileType,       &MyDocument::Read_OLD_MAC_FileType,
         &MyDocument::Read_WAVE_FileType,         &MyDocument::Read_AIFF_FileType,
     };
-    // Only the readers of the foreign formats note a short file; after any
-    // other reader the note of an earlier read must not stay.
+    // A reader that opens the file leaves its own note of a short file; the
+    // note of an earlier read must not stay with the new one.
     const std::optional<ShortRecording> earlier = std::exchange(m_shortRecording, std::nullopt);
     for (const Reader reader : kOpenOrder) {
         if ((this->*reader)(bytes)) {

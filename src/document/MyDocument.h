@@ -1,6 +1,7 @@
 #pragma once
 
 #include "document/AppSettings.h"
+#include "document/AvailableMemory.h"
 #include "document/Bytes.h"
 #include "document/Prompts.h"
 #include "model/Channels.h"
@@ -227,18 +228,40 @@ public:
     bool Read_WAVE_FileType(ByteView bytes);
     bool Read_AIFF_FileType(ByteView bytes);
 
-    // A WAV or AIFF file whose header declares more whole frames than the
-    // file holds opens with the frames it holds; the reader leaves the two
+    // A file whose header (or channel records) declares more samples than
+    // the file holds opens with the samples it holds; the reader leaves the
     // lengths here so that the caller can say so. Set by each successful read
-    // (empty when the file is whole, or when its reader keeps no such note);
-    // a declined read leaves it as it was. A streaming header's size (0 or
-    // 0xFFFFFFFF bytes of data) declares nothing.
+    // of every format (empty when the file is whole); a declined read leaves
+    // it as it was. A streaming WAV header's size (0 or 0xFFFFFFFF bytes of
+    // data) declares nothing.
     struct ShortRecording {
+        // The whole file (every channel), or the first group of channels
+        // below.
         double heldSeconds = 0.0;
         double declaredSeconds = 0.0;
 
-        // "file holds 0.57 s of the 2.0 s its header declares"
+        // Channels cut short when not every channel is, as runs of channels
+        // (indices from 0) that hold and declare the same durations.
+        struct ChannelGroup {
+            std::vector<int> indices;
+            double heldSeconds = 0.0;
+            double declaredSeconds = 0.0;
+        };
+        std::vector<ChannelGroup> channels;
+
+        // "file holds 0.57 s of the 2.0 s its header declares", or for some
+        // channels "file holds 2.37 s of the 3.5 s its header declares for
+        // channel 2" (further groups: ", and 0.0 s of the 3.5 s for channels 3
+        // and 4").
         std::string text() const;
+
+        // The note for a file whose channel c holds `held[c]` of its
+        // `declared[c]` samples at `rateHz[c]`: nothing when every channel
+        // holds what it declares; the whole file when every channel is cut
+        // to the same durations; the channels cut short otherwise.
+        static std::optional<ShortRecording> of(std::span<const std::size_t> held,
+                                                std::span<const std::size_t> declared,
+                                                std::span<const double> rateHz);
     };
     std::optional<ShortRecording> m_shortRecording;
 
@@ -261,9 +284,11 @@ public:
     // 0 when read (the document is then a new recording in the native float
     // format that counts as changed); -1, with an alert titled "Sample
     // saving error" and the document unchanged, when no entry is enabled,
-    // the file cannot be read or memory runs out.
+    // the file cannot be read or the samples would not fit the memory this
+    // process may still take (as `memory` tells: the system's by default).
     int Read_RecordedFile_X2(const std::string& path, std::span<const ChannelInfo> table,
-                             int systemChannels);
+                             int systemChannels,
+                             const MemorySources& memory = MemorySources::system());
 
     // Takes the analysis rate and length from channel slot 0. With
     // `trackLastRate`, a rate that differs from the process-wide last rate
@@ -285,6 +310,13 @@ public:
     // "calibrations", "units", "channel titles", … in that order. Empty when
     // the WAV file gives back everything.
     std::vector<std::string> wavDiscards() const;
+
+    // The channels (indices from 0) that a WAV file of all channels, whole
+    // or each channel's selection, would cut: a WAV file holds every channel
+    // over the frames of channel 0 (its selection), so a channel holding
+    // samples of its own range beyond them loses those. Empty when every
+    // sample is kept.
+    std::vector<int> wavCutChannels(bool selection) const;
 
     // The native float files of the shown channels, whole or each channel's
     // selection.

@@ -34,4 +34,62 @@ std::string messageNumber(double value, int maxDecimals, int minDecimals)
     return text == "-0" ? std::string("0") : std::string(text);
 }
 
+std::string printableText(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    auto escaped = [&out](unsigned char c) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+            continue;
+        }
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7F) {
+                escaped(c);
+            } else {
+                out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        // A well-formed UTF-8 sequence (shortest form, no surrogates, at
+        // most U+10FFFF, not a C1 control) is kept whole.
+        std::size_t len = 0;
+        unsigned cp = 0;
+        unsigned least = 0;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2, cp = c & 0x1Fu, least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3, cp = c & 0x0Fu, least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4, cp = c & 0x07u, least = 0x10000;
+        }
+        bool ok = len > 0 && i + len <= n;
+        for (std::size_t k = 1; ok && k < len; ++k) {
+            ok = (p[i + k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (p[i + k] & 0x3Fu);
+        }
+        ok = ok && cp >= least && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) &&
+             (cp < 0x80 || cp > 0x9F);
+        if (ok) {
+            out.append(bytes.substr(i, len));
+            i += len;
+        } else {
+            escaped(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
 } // namespace phonaxis

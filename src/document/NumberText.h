@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace phonaxis {
 
@@ -9,5 +10,12 @@ namespace phonaxis {
 // "2.0"). Values of 1e15 and more, and those that are not finite, keep their
 // shortest text.
 std::string messageNumber(double value, int maxDecimals = 3, int minDecimals = 0);
+
+// Bytes taken from a file, safe to quote in a message shown on a terminal:
+// printable ASCII and well-formed UTF-8 stay as they are; control bytes
+// (escape sequences could retitle or clear the terminal), the C1 controls
+// U+0080..U+009F, DEL, backslash and bytes that are no UTF-8 become \xNN
+// (backslash "\\").
+std::string printableText(std::string_view bytes);
 
 } // namespace phonaxis

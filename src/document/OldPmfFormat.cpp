@@ -334,6 +334,14 @@ bool readOldPmf(MyDocument& document, ByteView bytes, bool pc, Prompts& prompts)
         offset += count * 2;
     }
 
+    std::vector<std::size_t> held, declared;
+    std::vector<double> rates;
+    for (const OldPmfChannel& c : header.channels) {
+        held.push_back(c.sampleCount);
+        declared.push_back(c.declaredCount);
+        rates.push_back(c.rateHz);
+    }
+    document.m_shortRecording = MyDocument::ShortRecording::of(held, declared, rates);
     for (std::size_t k = 0; k < header.channels.size(); ++k) {
         OldPmfChannel& c = header.channels[k];
         Channels& channel = document.getChannel(static_cast<int>(k));

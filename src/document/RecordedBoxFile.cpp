@@ -3,6 +3,7 @@
 // 16 signed 16-bit little-endian slots at 22,050 frames per second. Slots
 // 0..3 carry the audio input, slot e + 3 analog channel e.
 
+#include "document/AvailableMemory.h"
 #include "document/BoxFrames.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
@@ -49,24 +50,21 @@ void convertFrames(const std::uint8_t* frames, std::size_t count, std::size_t fi
     }
 }
 
-// Whether `channels` (at least 1) buffers of `samples` floats each can be held: the byte
-// count must not overflow, and must fit the machine's memory (beyond it the
-// system would hand out address space it cannot back and the process would
-// be killed while filling it, losing the user's documents).
-bool fitsInMemory(std::uint64_t samples, std::size_t channels)
+// Whether `channels` (at least 1) buffers of `samples` floats each can be
+// held: the byte count must not overflow, and must fit the memory this
+// process may still take (beyond it the system would hand out address space
+// it cannot back and the process would be killed while filling it, losing
+// the user's documents). The machine's total memory is no measure: a
+// control group or a process limit may allow far less.
+bool fitsInMemory(std::uint64_t samples, std::size_t channels, const MemorySources& memory)
 {
     const std::uint64_t limit = std::numeric_limits<std::size_t>::max() / sizeof(float);
     if (samples > limit / channels) {
         return false;
     }
     const std::uint64_t bytes = samples * channels * sizeof(float);
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long pageSize = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) {
-        return true; // unknown: the allocation itself decides
-    }
-    const auto physical = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-    return bytes <= physical;
+    const std::optional<std::uint64_t> available = availableMemory(memory);
+    return !available || bytes <= *available; // unknown: the allocation itself decides
 }
 
 // Closes a descriptor when the reading ends, however it ends.
@@ -83,7 +81,7 @@ struct FdCloser {
 } // namespace
 
 int MyDocument::Read_RecordedFile_X2(const std::string& path, std::span<const ChannelInfo> table,
-                                     int systemChannels)
+                                     int systemChannels, const MemorySources& memory)
 {
     auto refuse = [this](const std::string& message) {
         m_prompts.alert(kReadErrorTitle, message, "Close");
@@ -122,7 +120,7 @@ int MyDocument::Read_RecordedFile_X2(const std::string& path, std::span<const Ch
 
     // Every buffer is allocated before anything is read, and the document
     // changes only when all the samples are in hand.
-    if (!fitsInMemory(frames + Channels::kSlackFloats, channels.size())) {
+    if (!fitsInMemory(frames + Channels::kSlackFloats, channels.size(), memory)) {
         return refuse(kNoMemoryMessage);
     }
     const auto length = static_cast<std::size_t>(frames);

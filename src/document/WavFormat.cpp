@@ -342,7 +342,7 @@ bool MyDocument::Read_WAVE_FileType(ByteView bytes)
     const bool streaming = chunks.declaredData == 0 || chunks.declaredData == 0xFFFFFFFFu;
     m_shortRecording.reset();
     if (!streaming && declaredFrames > frames) {
-        m_shortRecording = ShortRecording{length / rate, double(declaredFrames) / rate};
+        m_shortRecording = ShortRecording{length / rate, double(declaredFrames) / rate, {}};
     }
     m_nNumofChannels = static_cast<std::int32_t>(format->channels);
     m_nFileFormat = FileFormat::kWav;
@@ -518,6 +518,32 @@ std::optional<Bytes> MyDocument::Save_WAVE_FileType_float(bool selection,
         }
     }
     return out;
+}
+
+std::vector<int> MyDocument::wavCutChannels(bool selection) const
+{
+    // The frames written, as Save_WAVE_FileType_float takes them.
+    const auto range = [selection](const Channels& channel) {
+        const std::size_t length =
+            clampedFrame(channel.m_dwFileLength, std::numeric_limits<std::uint32_t>::max());
+        if (!selection) {
+            return std::pair<std::size_t, std::size_t>{0, length};
+        }
+        const std::size_t start = clampedFrame(channel.m_dDurationStartFile, length);
+        return std::pair{start, std::max(start, clampedFrame(channel.m_dDurationStopFile, length))};
+    };
+    const auto [first, last] = range(m_Channel[0]);
+    std::vector<int> cut;
+    const int count = channelsInUse();
+    for (int i = 1; i < count; ++i) {
+        const Channels& channel = m_Channel[static_cast<std::size_t>(i)];
+        auto [start, stop] = range(channel);
+        stop = std::min(stop, std::max(start, samplesHeld(channel)));
+        if (start < stop && (start < first || stop > last)) {
+            cut.push_back(i);
+        }
+    }
+    return cut;
 }
 
 std::vector<std::string> MyDocument::wavDiscards() const

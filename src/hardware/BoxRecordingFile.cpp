@@ -86,6 +86,23 @@ std::vector<std::string_view> splitLine(std::string_view line, std::size_t count
     return words;
 }
 
+// Opens the info text `name` in the folder open as `dir` for reading: only
+// a regular file of this user's, never through a link. Opening does not
+// wait, so that a pipe or a device put there cannot hold up the launch;
+// what was opened is checked before a byte is read. -1 for anything else.
+int openInfo(int dir, const std::string& name)
+{
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 // --- flushing -----------------------------------------------------------------------
@@ -342,13 +359,9 @@ std::vector<OrphanRecording> findOrphanRecordings(const std::filesystem::path& f
         ::close(fd);
         // Without a readable info the recording cannot be told apart into
         // channels: it is not offered, and left where it is.
-        const int infoFd =
-            ::openat(dir, (name + kInfoSuffix).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (!sized || infoFd < 0) {
-            if (infoFd >= 0)
-                ::close(infoFd);
+        const int infoFd = sized ? openInfo(dir, name + kInfoSuffix) : -1;
+        if (infoFd < 0)
             continue;
-        }
         std::string text(kMaxInfoBytes, '\0');
         const ssize_t got =
             readAt(infoFd, reinterpret_cast<std::uint8_t*>(text.data()), text.size(), 0);

@@ -1,6 +1,7 @@
 // The document window's ties to the rest of the application: the label
 // dialog's lifetime, start-up, the status window and label table following
 // edits, command enabling across windows, picture and print output.
+#include "NativeTestFiles.h"
 #include "Signals.h" // before Qt: its "signals" keyword is a macro
 #include "support/ScriptedPrompts.h"
 
@@ -28,6 +29,8 @@ std::optional<phonaxis::Bytes> toneWav(int channelCount, phonaxis::Prompts& prom
 #include "display/MainViewPane.h"
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
+#include "hardware/BoxRecording.h"
+#include "support/AnalysisWindowTesting.h"
 
 #include <QAction>
 #include <QDialogButtonBox>
@@ -44,6 +47,10 @@ std::optional<phonaxis::Bytes> toneWav(int channelCount, phonaxis::Prompts& prom
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace phonaxis {
 namespace {
@@ -273,6 +280,30 @@ TEST_F(AppWindowTest, ACutOffFileOpensWithWhatItHoldsAndSaysSo)
               "holds.");
 }
 
+// A native file cut short is told the same way, with the channel cut.
+TEST_F(AppWindowTest, ACutOffNativeFileSaysWhichChannelIsShort)
+{
+    testfiles::KvqLayout layout;
+    layout.channels.resize(2);
+    for (auto& channel : layout.channels) {
+        channel.sampleRate = 1000.0;
+        channel.floats.assign(2000, 0.25f);
+    }
+    testfiles::FileBytes file = testfiles::makeKvq(layout);
+    file.resize(file.size() - 1500 * 4);
+    const fs::path path = folder / "cut.pmf";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    prompts.alerts.clear();
+    MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "The document “cut.pmf” is shorter than its header says.");
+    EXPECT_EQ(prompts.alerts[0].message,
+              "The file holds 0.5 s of the 2.0 s its header declares for channel 1. It was "
+              "opened with what it holds.");
+}
+
 TEST_F(AppWindowTest, StartupAlwaysLeavesADocumentWindowWithMenus)
 {
     const QString file = QString::fromStdString(writeRecording(1).string());
@@ -293,6 +324,45 @@ TEST_F(AppWindowTest, StartupAlwaysLeavesADocumentWindowWithMenus)
         EXPECT_EQ(bar->actions().size(), 4); // File, Log, Window, Help
         EXPECT_NE(bar->findChild<QAction*>("openDocument:"), nullptr);
         EXPECT_NE(bar->findChild<QAction*>("_LogOpen:"), nullptr);
+    }
+}
+
+// The recovery question tells a recording's start from its info text; a
+// time no clock gives (the info is a file anyone may have damaged) is told
+// as unknown, never printed blank.
+TEST_F(AppWindowTest, RecoveryQuestionTellsAnImpossibleStartAsUnknown)
+{
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const fs::path raw = folder / "tmp" /
+                         (std::string(RawRecordingFile::kNamePrefix) + std::to_string(gone) + "-ab");
+    std::ofstream(raw, std::ios::binary) << std::string(64, '\0');
+    const struct {
+        std::int64_t started;
+        const char* told;
+    } cases[] = {
+        {std::numeric_limits<std::int64_t>::min(), "started at an unknown time, was not saved"},
+        {std::numeric_limits<std::int64_t>::max(), "started at an unknown time, was not saved"},
+        {-1, "started at an unknown time, was not saved"},
+        {1'700'000'123, "started 2023-11-1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.started);
+        RecordingInfo info;
+        info.systemChannels = 2;
+        info.startedUnixSeconds = c.started;
+        std::ofstream(raw.string() + ".info") << RawRecordingFile::infoText(info);
+        prompts.alerts.clear();
+        prompts.alertReplies = {-1}; // Later
+        Application launched(settings, globals, &prompts);
+        launched.finishLaunching({});
+        ASSERT_TRUE(test::waitFor([&] { return !prompts.alerts.empty(); }));
+        EXPECT_EQ(prompts.alerts[0].title, "Open the recording that was not saved?");
+        EXPECT_NE(prompts.alerts[0].message.find(c.told), std::string::npos)
+            << prompts.alerts[0].message;
     }
 }
 

@@ -13,11 +13,16 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace phonaxis {
 namespace {
@@ -153,6 +158,81 @@ TEST_F(CliSettingsTest, SaveConfigNeverReplacesTheConfigurationItReads)
         EXPECT_NE(r.err.find("an output never replaces an input"), std::string::npos) << r.err;
     }
     EXPECT_EQ(fs::file_size(path("in.cfg")), size);
+}
+
+// --save-config writes the configuration and its settings file together or
+// not at all: a settings path that is a folder or a pipe, or a link to the
+// configuration itself, is refused before either is written, the message
+// says so, and an old configuration there stays as it was.
+TEST_F(CliSettingsTest, SaveConfigWritesBothFilesOrNeither)
+{
+    const std::string old = "an older configuration";
+    const struct {
+        const char* what;
+        std::function<void(const std::string& settings, const std::string& config)> make;
+        const char* reason;
+    } cases[] = {
+        {"folder", [](const std::string& p, const std::string&) { fs::create_directory(p); },
+         "it is a folder, not a regular file."},
+        {"pipe", [](const std::string& p, const std::string&) { ::mkfifo(p.c_str(), 0600); },
+         "it is a pipe, not a regular file."},
+        {"link to the configuration",
+         [](const std::string& p, const std::string& c) { fs::create_symlink(c, p); },
+         "it leads to \""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string config = path("out.cfg");
+        const std::string settings = config + ".settings";
+        fs::remove_all(settings);
+        std::ofstream(config) << old;
+        c.make(settings, config);
+        const CliResult r = runCli({"settings", "--save-config", config});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Cannot write \"" + settings + "\": " + c.reason), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("Neither file was written."), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("phonaxis-cli:"), r.err.rfind("phonaxis-cli:")) << r.err;
+        std::ifstream in(config);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), old);
+    }
+    fs::remove_all(path("out.cfg.settings"));
+    EXPECT_EQ(runCli({"settings", "--save-config", path("out.cfg")}).status, 0);
+    EXPECT_EQ(fs::file_size(path("out.cfg")), Configuration::kSize);
+    EXPECT_TRUE(fs::is_regular_file(path("out.cfg.settings")));
+}
+
+// The settings file of a --config: bytes it holds are quoted escaped, so
+// that an escape sequence never reaches the terminal; a link there that
+// leads nowhere or loops is told, not taken for a file never made.
+TEST_F(CliSettingsTest, ConfigSettingsFileFaultsAreToldSafely)
+{
+    ASSERT_EQ(runCli({"settings", "--save-config", path("in.cfg")}).status, 0);
+    const std::string settings = path("in.cfg.settings");
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        std::string message;
+    } cases[] = {
+        {"escape bytes",
+         [&] { std::ofstream(settings) << "m_dFormantCeiling=\x1b]0;owned\x07\x1b[2J\xc2\x9b\n"; },
+         "\" holds lines that were not used: m_dFormantCeiling=\\x1b]0;owned\\x07\\x1b[2J\\xc2"
+         "\\x9b."},
+        {"dangling link", [&] { fs::create_symlink(path("gone"), settings); },
+         "\" is a symbolic link to \"" + path("gone") +
+             "\", which does not exist; the settings it held were not loaded."},
+        {"looping link", [&] { fs::create_symlink(settings, settings); },
+         "\" is a symbolic link that leads back to itself; the settings it held were not "
+         "loaded."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(settings);
+        c.make();
+        const CliResult r = runCli({"settings", "--config", path("in.cfg")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "phonaxis-cli: \"" + settings + c.message + "\n");
+    }
 }
 
 TEST_F(CliSettingsTest, TheListNamesUnitRangeAndMeaning)

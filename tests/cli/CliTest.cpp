@@ -1,3 +1,4 @@
+#include "NativeTestFiles.h"
 #include "TestFiles.h"
 #include "cli/CliCommands.h"
 #include "document/FileIO.h"
@@ -311,6 +312,60 @@ TEST_F(CliTest, CutOffWavOpensWithWhatItHoldsAndSaysSo)
     EXPECT_NE(r.out.find("\"samples\": 9120"), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "phonaxis-cli: \"" + path("cut.wav") +
                          "\": file holds 0.57 s of the 2.0 s its header declares\n");
+}
+
+// A native file cut short is told the same way, naming the channel cut.
+TEST_F(CliTest, CutOffNativeFileOpensWithWhatItHoldsAndSaysSo)
+{
+    testfiles::KvqLayout layout;
+    layout.channels.resize(3);
+    for (auto& channel : layout.channels) {
+        channel.floats.assign(77175, 0.25f); // 3.5 s at 22,050 Hz
+    }
+    testfiles::FileBytes file = testfiles::makeKvq(layout);
+    file.resize(file.size() - 25000 * 4);
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(path("cut.pmf"), file, error)) << error;
+    const CliResult r = runCli({"info", path("cut.pmf")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\"samples\": 52175"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "phonaxis-cli: \"" + path("cut.pmf") +
+                         "\": file holds 2.37 s of the 3.5 s its header declares for channel 2\n");
+}
+
+// A WAV file holds every channel over channel 0's length: a conversion that
+// would cut a longer channel writes nothing and says which; one channel at a
+// time, or a .pmf file, keeps it all.
+TEST_F(CliTest, ConvertToWavRefusesToCutALongerChannel)
+{
+    testfiles::KvqLayout layout;
+    layout.channels.resize(2);
+    layout.channels[0].floats.assign(50, 0.5f);
+    layout.channels[1].floats.assign(100, -0.5f);
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(path("uneven.pmf"), testfiles::makeKvq(layout), error))
+        << error;
+    const CliResult r = runCli({"convert", path("uneven.pmf"), path("uneven.wav")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "phonaxis-cli: cannot write \"" + path("uneven.wav") +
+                         "\": a WAV file holds every channel over the length of channel 0, which "
+                         "would cut channel 1; write a .pmf file, or each channel with --channel "
+                         "N\n");
+    EXPECT_FALSE(std::filesystem::exists(path("uneven.wav")));
+    EXPECT_EQ(runCli({"convert", path("uneven.pmf"), path("one.wav"), "--channel", "1"}).status, 0);
+    // Both native files keep each channel's length, the USB2 float file's
+    // interleaved block included.
+    layout.kind = testfiles::KvqKind::Usb2Float;
+    layout.usb2Frames = 100;
+    ASSERT_TRUE(writeFileAtomically(path("uneven-usb2.pmf"), testfiles::makeKvq(layout), error))
+        << error;
+    for (const char* in : {"uneven.pmf", "uneven-usb2.pmf"}) {
+        SCOPED_TRACE(in);
+        EXPECT_EQ(runCli({"convert", path(in), path("copy.pmf")}).status, 0);
+        const CliResult copy = runCli({"info", path("copy.pmf")});
+        EXPECT_NE(copy.out.find("\"samples\": 50,"), std::string::npos) << copy.out;
+        EXPECT_NE(copy.out.find("\"samples\": 100,"), std::string::npos) << copy.out;
+    }
 }
 
 TEST_F(CliTest, EveryCommandAnswersHelpWithItsOwnTextAndVersion)

@@ -340,10 +340,10 @@ TEST_F(NativeFiles, SelectionKeepsLabelsInsideAndShiftsThem)
         const Channels& second = copy.getChannel(1);
         EXPECT_EQ(second.m_dwFileLength, 150.0);
         EXPECT_EQ(second.m_nLabelCount, 2);
-        // The interleaved block takes channel 0's frames in every channel;
-        // frames past a channel's end hold 0.
-        EXPECT_EQ(second.m_hData[0], b.m_hData[usb2 ? 100 : 10]);
-        EXPECT_EQ(second.m_hData[100], usb2 ? 0.0f : b.m_hData[110]);
+        // Each channel's samples are its own selection's, in the interleaved
+        // block too, so that they stay where its labels are.
+        EXPECT_EQ(second.m_hData[0], b.m_hData[10]);
+        EXPECT_EQ(second.m_hData[149], b.m_hData[159]);
     }
 }
 
@@ -533,6 +533,110 @@ TEST_F(NativeFiles, ReadersTakeTwentyChannelsAndTheSamplesAFileHolds)
     EXPECT_EQ(doc.m_nNumofChannels, 20);
     EXPECT_EQ(doc.getChannel(19).m_dwFileLength, 2.0);
     EXPECT_EQ(doc.getChannel(19).m_hData.size(), 2 + Channels::kSlackFloats);
+}
+
+// Channels of different lengths keep every sample in both float formats,
+// whole and as selections: the interleaved block of a USB2 float file runs
+// as long as its longest channel.
+TEST_F(NativeFiles, FloatWritersKeepChannelsOfDifferentLengths)
+{
+    for (const bool usb2 : {false, true}) {
+        for (const bool selection : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "usb2 " << usb2 << ", selection " << selection);
+            doc.Initilize();
+            const std::size_t lengths[] = {50, 100, 75};
+            for (int c = 0; c < 3; ++c) {
+                Channels& ch = fill(c, lengths[c], 1000.0);
+                ch.m_dDurationStartFile = 10.0;
+                ch.m_dDurationStopFile = static_cast<double>(lengths[c]);
+                ch.m_dDurationStartTime = 10.0;
+                ch.m_dDurationStopTime = ch.m_dLengthMS;
+            }
+            const auto bytes = usb2 ? doc.Save_KVQ_PC_USB2_Float_FileType(selection)
+                                    : doc.Save_KVQ_PC_Float_FileType(selection);
+            ASSERT_TRUE(bytes);
+            MyDocument copy(prompts, settings);
+            ASSERT_TRUE(copy.readFromData(*bytes, "pmf"));
+            EXPECT_FALSE(copy.m_shortRecording.has_value());
+            const std::size_t first = selection ? 10 : 0;
+            for (int c = 0; c < 3; ++c) {
+                const Channels& written = copy.getChannel(c);
+                ASSERT_EQ(written.m_dwFileLength, double(lengths[c] - first)) << c;
+                for (std::size_t i = 0; i < lengths[c] - first; ++i) {
+                    ASSERT_EQ(written.m_hData[i], doc.getChannel(c).m_hData[first + i]) << c;
+                }
+            }
+        }
+    }
+}
+
+// A native or older file that ends before its channels' declared samples
+// opens with what it holds and leaves the note the open reports (as a cut
+// WAV or AIFF file does): the channels cut short, or the whole file when
+// every channel is cut alike (an interleaved block, where channels cut
+// inside a frame differ by a sample). A whole file leaves none, and no note
+// of an earlier file stays.
+TEST_F(NativeFiles, EveryFormatNotesAFileCutShort)
+{
+    using testfiles::OldPmfKind;
+    using testfiles::OldPmfLayout;
+    auto kvq = [](KvqKind kind) {
+        KvqLayout layout;
+        layout.kind = kind;
+        layout.channels.resize(3);
+        for (auto& c : layout.channels) {
+            c.sampleRate = 1000.0;
+            c.words.assign(100, 7);
+            c.floats.assign(100, 0.5f);
+        }
+        return makeKvq(layout);
+    };
+    auto old = [](OldPmfKind kind) {
+        OldPmfLayout layout;
+        layout.kind = kind;
+        layout.audioRate = 1000;
+        layout.transducerRate = 500;
+        layout.slots[1].present = layout.slots[2].present = true;
+        layout.audio.assign(1000, 3);
+        layout.transducers = {std::vector<std::int16_t>(500, 1), std::vector<std::int16_t>(500, 2)};
+        return testfiles::makeOldPmf(layout);
+    };
+    const char* const lastCut = "file holds 0.06 s of the 0.1 s its header declares for channel 2";
+    const struct {
+        const char* what;
+        FileBytes file;
+        std::size_t cutBytes;
+        const char* note; // "" for none
+    } cases[] = {
+        {"KVQ_Mac", kvq(KvqKind::Mac), 80, lastCut},
+        {"KVQ_PC", kvq(KvqKind::Pc), 80, lastCut},
+        {"KVQ_PC_FLOAT", kvq(KvqKind::PcFloat), 160, lastCut},
+        {"KVQ_PC_FLOAT whole", kvq(KvqKind::PcFloat), 0, ""},
+        {"USB2 float", kvq(KvqKind::Usb2Float), 40 * 12,
+         "file holds 0.06 s of the 0.1 s its header declares"},
+        {"USB2 float inside a frame", kvq(KvqKind::Usb2Float), 40 * 12 + 4,
+         "file holds 0.06 s of the 0.1 s its header declares"},
+        {"USB2 float whole", kvq(KvqKind::Usb2Float), 0, ""},
+        {"PC Header10", old(OldPmfKind::PcHeader10), 600,
+         "file holds 0.4 s of the 1.0 s its header declares for channel 2"},
+        {"PC Header100", old(OldPmfKind::PcHeader100), 1200,
+         "file holds 0.8 s of the 1.0 s its header declares for channel 1, and 0.0 s of the "
+         "1.0 s for channel 2"},
+        {"Mac Header100", old(OldPmfKind::MacHeader100), 2000,
+         "file holds 0.0 s of the 1.0 s its header declares for channels 1 and 2"},
+        {"Mac Header100 whole", old(OldPmfKind::MacHeader100), 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FileBytes file = c.file;
+        file.resize(file.size() - c.cutBytes);
+        doc.m_shortRecording = MyDocument::ShortRecording{1.0, 2.0, {}}; // an earlier file's
+        ASSERT_TRUE(doc.readFromData(file, "pmf"));
+        ASSERT_EQ(doc.m_shortRecording.has_value(), *c.note != '\0');
+        if (doc.m_shortRecording) {
+            EXPECT_EQ(doc.m_shortRecording->text(), c.note);
+        }
+    }
 }
 
 TEST_F(NativeFiles, DamagedFilesLeaveTheDocumentAsItWas)

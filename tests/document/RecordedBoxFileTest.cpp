@@ -205,5 +205,93 @@ TEST_F(RecordedBoxFile, RefusedRecordingLeavesTheDocumentUnchanged)
     }
 }
 
+// What the process may still take is the least of what the kernel counts
+// as available, what each control group from the process's own up to the
+// root still allows (version 2, or version 1's memory hierarchy) and what
+// the address-space and data limits leave; figures that are absent or
+// unlimited do not count.
+TEST_F(RecordedBoxFile, AvailableMemoryIsTheLeastOfEverySource)
+{
+    const fs::path root = m_dir / "sys";
+    auto put = [](const fs::path& path, const std::string& text) {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    };
+    put(m_dir / "meminfo", "MemTotal:       16000000 kB\nMemAvailable:    8000000 kB\n");
+    put(m_dir / "status", "Name:\tx\nVmSize:\t  100000 kB\nVmData:\t   50000 kB\n");
+    // Version 2: the process's group is unlimited, its parent holds 1 GiB
+    // of which 600 MiB are used.
+    put(root / "user/app/memory.max", "max\n");
+    put(root / "user/app/memory.current", "300000000\n");
+    put(root / "user/memory.max", "1073741824\n");
+    put(root / "user/memory.current", "629145600\n");
+    // Version 1: 3 GB with 1 GB used.
+    put(root / "memory/box/memory.limit_in_bytes", "3000000000\n");
+    put(root / "memory/box/memory.usage_in_bytes", "1000000000\n");
+    put(m_dir / "cgroup-v2", "0::/user/app\n");
+    put(m_dir / "cgroup-v1", "7:cpu,memory:/box\n3:pids:/user\n");
+    put(m_dir / "cgroup-escape", "0::/../user\n");
+
+    const struct {
+        const char* what;
+        const char* cgroup;
+        std::optional<std::uint64_t> addressSpace, data;
+        std::optional<std::uint64_t> expected;
+    } cases[] = {
+        {"meminfo alone", "none", {}, {}, 8000000ull * 1024},
+        {"v2 parent", "cgroup-v2", {}, {}, 1073741824ull - 629145600ull},
+        {"v1", "cgroup-v1", {}, {}, 2000000000ull},
+        {"address space", "none", 200000ull * 1024, {}, 100000ull * 1024},
+        {"data", "cgroup-v1", {}, 60000ull * 1024, 10000ull * 1024},
+        {"over the limit", "none", 1024, {}, 0},
+        {"a path kept inside the hierarchy", "cgroup-escape", {}, {}, 1073741824ull - 629145600ull},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemorySources sources;
+        sources.meminfo = m_dir / "meminfo";
+        sources.selfStatus = m_dir / "status";
+        sources.selfCgroup = m_dir / c.cgroup;
+        sources.cgroupRoot = root;
+        sources.addressSpaceLimit = c.addressSpace;
+        sources.dataLimit = c.data;
+        EXPECT_EQ(availableMemory(sources), c.expected);
+    }
+    MemorySources nothing;
+    nothing.meminfo = nothing.selfCgroup = nothing.selfStatus = m_dir / "none";
+    EXPECT_EQ(availableMemory(nothing), std::nullopt);
+    // The running system tells something, never more than the machine has.
+    const auto here = availableMemory(MemorySources::system());
+    ASSERT_TRUE(here.has_value());
+    EXPECT_LE(*here,
+              std::uint64_t(::sysconf(_SC_PHYS_PAGES)) * std::uint64_t(::sysconf(_SC_PAGESIZE)));
+}
+
+// A recording larger than the memory the process may still take (a control
+// group's limit, far below the machine's memory) is refused before anything
+// is allocated; one that fits is read.
+TEST_F(RecordedBoxFile, RecordingBeyondTheAvailableMemoryIsRefused)
+{
+    const fs::path rec = m_dir / "rec";
+    writeRecording(rec, 4096); // 5 channels of 4,096 floats: 82 KB
+    const fs::path root = m_dir / "sys";
+    fs::create_directories(root / "small");
+    std::ofstream(root / "small/memory.max") << "65536\n";
+    std::ofstream(root / "small/memory.current") << "0\n";
+    std::ofstream(m_dir / "cgroup") << "0::/small\n";
+    MemorySources small = MemorySources::system();
+    small.selfCgroup = m_dir / "cgroup";
+    small.cgroupRoot = root;
+
+    EXPECT_EQ(doc.Read_RecordedFile_X2(rec.string(), tableWith({}), 5, small), -1);
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].message, "Could not alloated enough memory");
+    EXPECT_FALSE(doc.m_bHaveData);
+
+    std::ofstream(root / "small/memory.max") << "1048576\n";
+    EXPECT_EQ(doc.Read_RecordedFile_X2(rec.string(), tableWith({}), 5, small), 0);
+    EXPECT_EQ(doc.getChannel(0).m_dwFileLength, 4096.0);
+}
+
 } // namespace
 } // namespace phonaxis

@@ -119,6 +119,37 @@ TEST_F(WavWriter, MissingSamplesOfAShortChannelAreZero)
     }
 }
 
+// A WAV file of all channels holds channel 0's frames (its selection): a
+// channel holding samples of its own range outside them is named as cut; a
+// shorter one, padded with zeros, loses nothing.
+TEST_F(WavWriter, ChannelsAWavFileWouldCutAreNamed)
+{
+    const struct {
+        const char* what;
+        std::size_t lengths[3];
+        bool selection;
+        double stop[3]; // selection stops, from 10 on
+        std::vector<int> cut;
+    } cases[] = {
+        {"equal", {100, 100, 100}, false, {}, {}},
+        {"shorter", {100, 60, 99}, false, {}, {}},
+        {"longer", {50, 100, 50}, false, {}, {1}},
+        {"two longer", {50, 51, 100}, false, {}, {1, 2}},
+        {"selection inside", {50, 100, 100}, true, {40, 40, 40}, {}},
+        {"selection past channel 0", {50, 100, 100}, true, {50, 50, 80}, {2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        doc.Initilize();
+        for (int i = 0; i < 3; ++i) {
+            fill(i, c.lengths[i], 8000.0);
+            doc.getChannel(i).m_dDurationStartFile = 10.0;
+            doc.getChannel(i).m_dDurationStopFile = c.stop[i];
+        }
+        EXPECT_EQ(doc.wavCutChannels(c.selection), c.cut);
+    }
+}
+
 TEST_F(WavWriter, RefusalsWriteNothing)
 {
     fill(0, 100, 22050.0);

@@ -13,14 +13,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,6 +228,55 @@ TEST(OrphanRecordings, OnlyRecordingsOfDeadUnlockedRunsWithAnInfoAreOffered)
     EXPECT_FALSE(fs::exists(orphan));
     EXPECT_FALSE(fs::exists(orphan.string() + ".info"));
     EXPECT_TRUE(findOrphanRecordings(folder.path).empty());
+}
+
+// An info that is not a regular file of this user's (a pipe, a folder, a
+// link to a good info) never gets the recording offered, and a pipe with no
+// writer does not hold up the search. A watchdog opens the pipe's writing
+// end after a while, so that a search stuck on it ends and the test fails
+// instead of hanging.
+TEST(OrphanRecordings, AnInfoThatIsNoRegularFileIsSkippedWithoutWaiting)
+{
+    ScratchFolder folder;
+    const pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    const std::string text = RawRecordingFile::infoText(sampleInfo());
+    const fs::path good = folder.path / "good-info";
+    std::ofstream(good) << text;
+    const struct {
+        const char* tag;
+        std::function<void(const fs::path&)> make;
+    } infos[] = {
+        {"a1", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"a2", [](const fs::path& p) { fs::create_directory(p); }},
+        {"a3", [&](const fs::path& p) { fs::create_symlink(good, p); }},
+    };
+    for (const auto& info : infos) {
+        const auto raw = folder.path / ("$$001recordfile-" + std::to_string(dead) + "-" + info.tag);
+        std::ofstream(raw) << std::string(64, 'x');
+        info.make(raw.string() + ".info");
+    }
+
+    std::atomic<bool> done{false};
+    std::atomic<bool> released{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 200 && !done; ++i)
+            std::this_thread::sleep_for(milliseconds(50));
+        if (done)
+            return;
+        released = true;
+        const auto fifo = folder.path / ("$$001recordfile-" + std::to_string(dead) + "-a1.info");
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    });
+    const auto found = findOrphanRecordings(folder.path);
+    done = true;
+    watchdog.join();
+    EXPECT_FALSE(released) << "the search waited on the pipe";
+    EXPECT_TRUE(found.empty());
 }
 
 // --- the session against the simulated box --------------------------------------------

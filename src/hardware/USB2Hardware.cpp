@@ -76,15 +76,11 @@ int buffersNeeded(int from, int to)
 
 std::int32_t DtoAdata(float sample)
 {
-    double n = std::trunc((static_cast<double>(sample) + 1.0) * 32767.0);
-    if (!std::isfinite(n))
-        n = 32767.0; // what 0.0 gives
-    // The low 16 bits of n as two's complement, without converting an
-    // out-of-range double to an integer.
-    double low = std::fmod(n, 65536.0);
-    if (low < 0)
-        low += 65536.0;
-    const auto bits = static_cast<std::uint16_t>(low);
+    // A sample beyond full scale is clipped to it: with the low 16 bits of
+    // n alone, 1.0001 would become the bottom of the scale (a full-scale
+    // click). What is not a number plays as silence.
+    const double s = std::isnan(sample) ? 0.0 : std::clamp(static_cast<double>(sample), -1.0, 1.0);
+    const auto bits = static_cast<std::uint16_t>(std::trunc((s + 1.0) * 32767.0));
     std::uint16_t reversed = 0;
     for (int bit = 0; bit < 16; ++bit)
         if (bits & (1u << bit))

@@ -22,10 +22,10 @@
 
 namespace phonaxis {
 
-// The D/A word of a float sample: n = (s + 1) × 32767 truncated toward zero,
-// its low 16 bits in reversed bit order (bit 0 becomes bit 15 …),
-// sign-extended. −1 gives 0x0000, 0 gives 0xFFFE, +1 gives 0x7FFF. Samples
-// are not clipped; a sample that is not a number counts as 0.
+// The D/A word of a float sample: s clipped to −1..+1, n = (s + 1) × 32767
+// truncated toward zero, in reversed bit order (bit 0 becomes bit 15 …),
+// sign-extended. −1 (and below) gives 0x0000, 0 gives 0xFFFE, +1 (and
+// above) gives 0x7FFF; a sample that is not a number counts as 0.
 std::int32_t DtoAdata(float sample);
 
 class USB2Hardware {

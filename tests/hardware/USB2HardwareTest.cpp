@@ -448,8 +448,9 @@ std::vector<float> ramp(std::size_t count)
     return samples;
 }
 
-TEST(DtoAdata, ReversesTheBitsOfTheOffsetSample)
+TEST(DtoAdata, ReversesTheBitsOfTheOffsetSampleClippedToFullScale)
 {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
     const struct {
         float sample;
         std::int32_t word;
@@ -457,16 +458,21 @@ TEST(DtoAdata, ReversesTheBitsOfTheOffsetSample)
         {-1.0f, 0x0000},
         {0.0f, static_cast<std::int16_t>(0xFFFE)},
         {1.0f, 0x7FFF},
-        {-2.0f, static_cast<std::int16_t>(0x8001)},  // n = -32767: 0x8001 reversed is itself
         {0.5f, 0x7FFD},                              // n = 49150 = 0xBFFE
         {-0.25f, static_cast<std::int16_t>(0xFFFA)}, // n = 24575 = 0x5FFF
-        {1.5f, static_cast<std::int16_t>(0xBFFC)},   // n = 81917: not clipped, low bits 0x3FFD
-        {3.0f, 0x3FFF},                              // n = 131068: low bits 0xFFFC
+        // Beyond full scale: the end of the scale, never a wrap to the other end.
+        {1.0001f, 0x7FFF},
+        {-1.0001f, 0x0000},
+        {1.5f, 0x7FFF},
+        {3.0f, 0x7FFF},
+        {-2.0f, 0x0000},
+        {1e30f, 0x7FFF},
+        {kInf, 0x7FFF},
+        {-kInf, 0x0000},
+        {std::numeric_limits<float>::quiet_NaN(), static_cast<std::int16_t>(0xFFFE)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(DtoAdata(c.sample), c.word) << c.sample;
-    EXPECT_EQ(DtoAdata(std::numeric_limits<float>::quiet_NaN()), DtoAdata(0.0f));
-    EXPECT_EQ(DtoAdata(1e30f), DtoAdata(1e30f)); // defined, whatever its bits
 }
 
 TEST_F(ProtocolTest, ShortRangesUseOneBufferPer2048SamplesPlusOnePaddedWithSilence)

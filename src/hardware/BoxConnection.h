@@ -55,6 +55,13 @@ public:
     virtual void animateRecordData() = 0;
     virtual void refreshDisplay() = 0;
     virtual void stopClose() = 0;
+    // Whether a playback through the box may pause this receiver's stream.
+    // The box has one stop request for sampling and playback, so a playback
+    // and a stream cannot share it: a receiver that yields (a live view)
+    // has its stream ended at once and quietly (no stopClose) and starts it
+    // again after the playback; while a receiver that does not (a
+    // recording) streams, playback is refused.
+    virtual bool yieldsToPlayback() const { return false; }
 };
 
 // The playback side: the time since playback started, in nanoseconds, at

@@ -201,6 +201,7 @@ struct Core {
     std::vector<SimulatedBox::ControlBlock> blocks;
     std::vector<std::uint8_t> requests;
     std::vector<std::uint16_t> received;
+    std::vector<std::string> conflicts;
     bool sampling = false;
     bool playing = false;
     std::uint64_t nextFrame = 0;
@@ -602,6 +603,9 @@ Status Core::boxRequest(const ControlRequest& request, std::size_t& transferred)
         if (!is(kHostToDevice, 0, false)) {
             return kStall;
         }
+        if (playing && !sampling) {
+            conflicts.push_back("start of sampling while playing");
+        }
         // Frames start from where the clock is, never going back over frames sent.
         if (!sampling) {
             sampling = true;
@@ -612,6 +616,9 @@ Status Core::boxRequest(const ControlRequest& request, std::size_t& transferred)
         if (!is(kHostToDevice, 0, false)) {
             return kStall;
         }
+        if (sampling && !playing) {
+            conflicts.push_back("start of playback while sampling");
+        }
         if (!playing) {
             playing = true;
             playFreeNs = nowNs();
@@ -620,6 +627,9 @@ Status Core::boxRequest(const ControlRequest& request, std::size_t& transferred)
     case kStop:
         if (!is(kHostToDevice, 0, false)) {
             return kStall;
+        }
+        if (sampling && playing) {
+            conflicts.push_back("stop while sampling and playing");
         }
         // A block half sampled or half played is dropped; its transfer waits.
         sampling = false;
@@ -764,6 +774,7 @@ void SimulatedBox::plug()
     core.blocks.clear();
     core.requests.clear();
     core.received.clear();
+    core.conflicts.clear();
     core.sampling = false;
     core.playing = false;
     core.attachBox(kLoaderProduct);
@@ -855,6 +866,11 @@ std::uint64_t SimulatedBox::nextFrame() const
 const std::vector<std::uint16_t>& SimulatedBox::received() const
 {
     return m_state->core->received;
+}
+
+const std::vector<std::string>& SimulatedBox::conflicts() const
+{
+    return m_state->core->conflicts;
 }
 
 std::size_t SimulatedBox::inFlight(int pipeRef) const

@@ -34,8 +34,9 @@
 // loader refuses (kStall) RAM writes outside 0x0000..0x3FFF and reset
 // writes of other than one byte; a download counts from the 0x01 reset
 // write. Every request the programmed box receives, refused or failed ones
-// included, is listed by requests(). A box plugged in again is a fresh one:
-// RAM, control blocks, requests and D/A words start empty.
+// included, is listed by requests(); requests that would run sampling and
+// playback at once by conflicts(). A box plugged in again is a fresh one:
+// RAM, control blocks, requests, conflicts and D/A words start empty.
 
 #include "hardware/BoxRequests.h"
 #include "hardware/UsbTransport.h"
@@ -108,6 +109,12 @@ public:
     std::uint64_t nextFrame() const;
     // The D/A words received, in order.
     const std::vector<std::uint16_t>& received() const;
+    // The box has one stop request for sampling and playback, so running
+    // both at once means that ending one ends the other. Every request that
+    // brings them together is listed here, in order: "start of playback
+    // while sampling", "start of sampling while playing", "stop while
+    // sampling and playing". A host that keeps them apart leaves it empty.
+    const std::vector<std::string>& conflicts() const;
     // Bulk transfers queued and not yet completed, per pipe.
     std::size_t inFlight(int pipeRef) const;
 

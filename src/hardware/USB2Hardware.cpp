@@ -643,14 +643,11 @@ Status USB2Hardware::queueWrite(int buffer)
     return status;
 }
 
-bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::int32_t to)
+PlayStart USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::int32_t to)
 {
     BoxConnection& c = *m_box;
-    c.gnStopCount = 0;
-    c.gbStop = false;
-    c.gbStopNow = false;
     if (!c.iface)
-        return false;
+        return {PlayRefusal::NoBox};
     const auto size = static_cast<std::int32_t>(std::min<std::size_t>(samples.size(), INT32_MAX));
     from = std::clamp(from, 0, size);
     to = std::clamp(to, 0, size);
@@ -658,16 +655,30 @@ bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::
         // Nothing to play: starting the box would leave the caller waiting
         // for an end no write completion ever brings.
         c.print(format("Nothing to play on the acquisition box (from %d to %d).\n", from, to));
-        return false;
+        return {PlayRefusal::NothingToPlay};
     }
-    // The writes of an earlier playback still hold the write buffers; a
-    // stream that is running is left alone (aborting the pipes would end
-    // it too), so the new playback waits for the earlier one.
-    if (c.writesQueued > 0 && (c.readsQueued > 0 || !endTransfers(false))) {
+    // The stop that ends a playback ends sampling too: a stream that runs
+    // (or drains towards its end) for a receiver that needs it is left
+    // alone, and the playback refused. The flags it shares are not touched.
+    if (c.streamOpen) {
+        const RecordReceiver* receiver = c.recordReceiver;
+        const bool yields =
+            !c.gbStop && (receiver == nullptr || receiver->yieldsToPlayback());
+        if (!yields) {
+            c.print("The acquisition box is streaming samples; playback did not start.\n");
+            return {PlayRefusal::StreamInUse};
+        }
+    }
+    // A stream that yields pauses, and the writes of an earlier playback are
+    // taken back: ended at once and quietly, their receivers not told.
+    if ((c.readsQueued > 0 || c.writesQueued > 0) && !endTransfers(false)) {
         c.print("The acquisition box is still finishing its last transfers; playback did not "
                 "start.\n");
-        return false;
+        return {PlayRefusal::Busy};
     }
+    c.gnStopCount = 0;
+    c.gbStop = false;
+    c.gbStopNow = false;
     c.gstartHostTime = c.now();
     c.print("Async event source added to run loop.");
     c.playSamples.assign(samples.begin() + from, samples.begin() + to);
@@ -686,9 +697,10 @@ bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::
         if (queueWrite(b) == usb::kSuccess)
             c.playOpen = true;
     }
-    if (c.playOpen)
-        SendRequest({}, box::kStartPlayback, 0, 0, 0);
-    return c.playOpen;
+    if (!c.playOpen)
+        return {PlayRefusal::Busy};
+    SendRequest({}, box::kStartPlayback, 0, 0, 0);
+    return {};
 }
 
 void USB2Hardware::WriteCompletion(int buffer, Status result, std::size_t /*transferred*/)
@@ -763,7 +775,8 @@ void USB2Hardware::finishPlay(bool stopBox)
     c.gbStop = false;
     if (c.playReceiver)
         c.playReceiver->stopHardwarePlay();
-    if (stopBox)
+    // The stop ends sampling as well: never one of a stream that runs.
+    if (stopBox && !c.streamOpen && c.readsQueued == 0)
         SendRequest({}, box::kStop, 0, 0, 0);
     c.print("Async play stopped");
 }

@@ -6,6 +6,7 @@
 // crashed run left behind, found at the next launch.
 #include "app/Application.h"
 #include "app/MainWindowController.h"
+#include "display/MainViewModel.h"
 #include "document/Configuration.h"
 #include "document/MyDocument.h"
 #include "hardware/BoxRecording.h"
@@ -30,6 +31,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -279,6 +281,50 @@ TEST_F(BoxRecordWindowTest, ControlsSendTheirBlocksAndSaveWritesThemBack)
     EXPECT_EQ(int32At(72 + 8), 0);            // channel 2 off
     EXPECT_EQ(int32At(276 + 12), 20);         // channel 3 gain
     EXPECT_EQ(textAt(344 + 16 * 4), "Panel"); // channel 4 source
+}
+
+// Play in another window with the play source "Hardware" while the box
+// records: the box cannot play without ending the recording's stream, so
+// the playback is refused with a message that says so, the recording goes
+// on and Save ends it as asked. The box never runs sampling and playback
+// together.
+TEST_F(BoxRecordWindowTest, BoxPlaybackInAnotherWindowLeavesTheRecordingRunning)
+{
+    OrvixRecordController* recorder = openRecordWindow(9);
+    ASSERT_NE(recorder, nullptr);
+    startRecording(recorder, 1.0);
+
+    settings.g_strPlaySource = "Hardware";
+    std::vector<float> tone(22050 / 2);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<float>(0.5 * std::sin(0.05 * double(i)));
+    test::ScriptedPrompts quiet;
+    MyDocument toneDocument(quiet);
+    toneDocument.m_nNumofChannels = 1;
+    Channels& channel = toneDocument.getChannel(0);
+    ASSERT_TRUE(channel.setData(tone.data(), tone.size()));
+    channel.m_dSampleRate = 22050.0;
+    channel.m_dwFileLength = double(tone.size());
+    channel.m_dLengthMS = 500.0;
+    MainWindowController* player = openShown(*toneDocument.dataOfType("wav"), "tone.wav");
+    ASSERT_NE(player, nullptr);
+    player->action("_Play:")->trigger();
+    EXPECT_FALSE(player->viewModel().m_bPlaying);
+    EXPECT_TRUE(alerted("The sound could not be played.", "recording window"));
+    EXPECT_TRUE(m_box->simulatedBox()->received().empty());
+
+    const std::uint64_t before = recorder->session()->recordedFrames();
+    advance(3.0);
+    EXPECT_GE(recorder->session()->recordedFrames(), before + 2u * 22050u);
+    EXPECT_EQ(recorder->session()->state(), BoxRecordSession::State::Recording);
+    press(recorder, "Save");
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(alerted("Recording not read"));
+    EXPECT_FALSE(alerted("The recording ended early"));
+    EXPECT_GE(m_window->document().getChannel(0).m_dwFileLength, 3.5 * 22050.0);
+    EXPECT_TRUE(m_box->simulatedBox()->conflicts().empty())
+        << m_box->simulatedBox()->conflicts()[0];
+    player->close();
 }
 
 // A two-channel box: the coupling pop-up goes to the box at once; the

@@ -278,6 +278,21 @@ TEST_F(SimulatedBoxTest, ProgrammedBoxAnswersItsRequestsWithExactLengthsAndDirec
                             [](std::uint8_t b) { return b == 0x5A; }));
 }
 
+// One stop serves sampling and playback: every request that runs them
+// together is listed, so that a test can show the host never does.
+TEST_F(SimulatedBoxTest, RequestsThatRunSamplingAndPlaybackTogetherAreListed)
+{
+    bringUp();
+    for (const std::uint8_t request : {0xB2, 0xB4, 0xB3, 0xB4, 0xB2, 0xB3, 0xB4, 0xB3, 0xB2, 0xB4})
+        ASSERT_EQ(out(*m_interface, request), kSuccess) << std::hex << int(request);
+    EXPECT_EQ(m_box.conflicts(), (std::vector<std::string>{
+                                     "start of playback while sampling",
+                                     "stop while sampling and playing",
+                                     "start of sampling while playing",
+                                     "stop while sampling and playing",
+                                 }));
+}
+
 TEST_F(SimulatedBoxTest, ConfigurationAnswerCarriesTheChannelCount)
 {
     for (const int channels : {9, 5, 2, 0x15, 3}) {

@@ -599,13 +599,23 @@ TEST_F(ProtocolTest, StartingOneTransferKindTreatsTheOtherAsItMust)
     EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
     EXPECT_EQ(usb.inFlight(1), 0u);
     EXPECT_EQ(usb.inFlight(2), 32u);
-    // A playback beside a running stream leaves the stream alone.
-    ASSERT_TRUE(hw.Play(samples, 0, 4096));
-    EXPECT_EQ(usb.inFlight(2), 32u);
-    EXPECT_FALSE(hw.Play(samples, 0, 4096)); // its writes are still out
+    // A playback beside a recording's stream is refused (its end would stop
+    // the stream): nothing is sent and the stream goes on.
+    const std::size_t requests = device->sent.size();
+    EXPECT_EQ(hw.Play(samples, 0, 4096).refusal, PlayRefusal::StreamInUse);
+    EXPECT_EQ(device->sent.size(), requests);
+    EXPECT_EQ(usb.inFlight(1), 0u);
     EXPECT_EQ(usb.inFlight(2), 32u);
     EXPECT_TRUE(box->sampling());
     EXPECT_EQ(seen.count("stopClose"), 0);
+    // A live view's stream pauses for it, quietly.
+    seen.yields = true;
+    ASSERT_TRUE(hw.Play(samples, 0, 4096));
+    EXPECT_EQ(usb.inFlight(2), 0u);
+    EXPECT_EQ(usb.inFlight(1), 3u);
+    EXPECT_FALSE(box->sampling());
+    EXPECT_EQ(seen.count("stopClose"), 0);
+    EXPECT_EQ(device->sent.back().request, 0xB3);
 }
 
 TEST_F(ProtocolTest, TheSamplesMayGoAwayWhilePlaying)

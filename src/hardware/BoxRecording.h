@@ -244,6 +244,9 @@ public:
     const RecordingInfo& info() const;
     // Why the raw file could not be written (after a WriteFailed end).
     const std::string& writeError() const { return m_writeError; }
+    // The reads of the latest recording that brought fewer bytes than
+    // asked, and what they lacked (only what came is recorded).
+    BoxConnection::ShortReads shortReads() const;
 
     // RecordReceiver
     void animateRecordData() override;
@@ -271,6 +274,7 @@ private:
     std::chrono::milliseconds m_stopTimeout{5000};
     BoxConnection::Clock::time_point m_stopAsked{};
     std::string m_writeError;
+    BoxConnection::ShortReads m_shortReadsAtRecord; // the connection's tally when Record began
 };
 
 } // namespace phonaxis

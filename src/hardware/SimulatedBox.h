@@ -30,7 +30,8 @@
 // sent), and frames stay contiguous from read to read, so a ring queued late
 // catches up at once. Reads queued while the box is not sampling, and writes
 // while it is not playing, wait; 0xB4 stops both and drops a block half
-// done. A read of less than 64 KiB gets as many whole frames as fit. The
+// done. A read of less than 64 KiB gets as many whole frames as fit (a
+// stream a short read left inside a frame finishes that frame first). The
 // loader refuses (kStall) RAM writes outside 0x0000..0x3FFF and reset
 // writes of other than one byte; a download counts from the 0x01 reset
 // write. Every request the programmed box receives, refused or failed ones
@@ -89,6 +90,10 @@ public:
     // (once); the next bulk transfer on `pipeRef` completes with `status`.
     void failNextRequest(std::uint8_t request, Status status);
     void failNextTransfer(int pipeRef, Status status);
+    // The next `count` reads deliver `bytes` bytes each (fewer if they ask
+    // fewer; 0 is an empty read), wherever that ends: the stream goes on at
+    // the next byte, so a frame may begin in one read and end in the next.
+    void shortenReads(std::size_t bytes, int count);
 
     // --- what a test reads back ------------------------------------------------
     struct ControlBlock {

@@ -387,6 +387,7 @@ void USB2Hardware::closeInterface()
     if (c.streamOpen) {
         c.streamOpen = false;
         c.gbStop = false;
+        dropSplitFrame();
         if (c.recordReceiver)
             c.recordReceiver->stopClose();
     }
@@ -499,6 +500,7 @@ Status USB2Hardware::SampleData()
         return usb::kBusy;
     }
     c.gbStop = true;
+    dropSplitFrame(); // a new stream never continues an old one's frame
     SendRequest({}, box::kStop, 0, 0, 0);
     SendRequest({}, box::kStartSampling, 0, 0, 0);
     c.print("Async event source added to run loop.");
@@ -560,6 +562,8 @@ void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transfe
         // The buffer leaves the ring; during a stop it still counts, so the
         // stop ends when the last read in flight is back.
         c.print(format("error from async bulk read (%08x)\n", result));
+        // What follows does not continue a frame split before the gap.
+        dropSplitFrame();
         if (c.gbStop)
             ++c.gnStopCount;
         endStreamIfDrained();
@@ -581,12 +585,18 @@ void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transfe
         if (c.gcmdCtlIndex2 >= 0)
             setControl(c.gcmdCtlIndex2, c.gcmdBuffer2);
     }
-    const auto block = c.readRing->buffer(buffer);
-    std::copy(block.begin(), block.end(), c.newest.begin());
-    ++c.blocksArrived;
-    if (c.recordReceiver) {
-        c.recordReceiver->animateRecordData();
-        c.recordReceiver->refreshDisplay();
+    // Only what came is new; frames stay whole across reads.
+    const std::size_t received = std::min(transferred, BoxConnection::kXferSizeSample);
+    if (received < BoxConnection::kXferSizeSample) {
+        ++c.shortReadTally.reads;
+        c.shortReadTally.bytesShort += BoxConnection::kXferSizeSample - received;
+    }
+    if (takeFrames(c.readRing->buffer(buffer).first(received))) {
+        ++c.blocksArrived;
+        if (c.recordReceiver) {
+            c.recordReceiver->animateRecordData();
+            c.recordReceiver->refreshDisplay();
+        }
     }
     // The receivers may have cancelled the stream or the box may be gone.
     if (!c.streamOpen)
@@ -598,12 +608,43 @@ void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transfe
         endStreamIfDrained();
 }
 
+bool USB2Hardware::takeFrames(std::span<const std::uint8_t> bytes)
+{
+    BoxConnection& c = *m_box;
+    constexpr std::size_t kFrame = BoxConnection::kFrameBytes;
+    // A frame split by the previous read goes first; at most one block of
+    // whole frames fits (a carry of under one frame and 64 KiB make fewer
+    // than 2,049 frames).
+    const std::size_t total = c.carryBytes + bytes.size();
+    const std::size_t whole = total / kFrame * kFrame;
+    if (whole == 0) {
+        std::copy(bytes.begin(), bytes.end(), c.carry.begin() + std::ptrdiff_t(c.carryBytes));
+        c.carryBytes = total;
+        return false;
+    }
+    std::copy_n(c.carry.begin(), c.carryBytes, c.newest.begin());
+    const std::size_t used = whole - c.carryBytes;
+    std::copy_n(bytes.begin(), used, c.newest.begin() + std::ptrdiff_t(c.carryBytes));
+    c.newestBytes = whole;
+    c.carryBytes = bytes.size() - used;
+    std::copy(bytes.begin() + std::ptrdiff_t(used), bytes.end(), c.carry.begin());
+    return true;
+}
+
+void USB2Hardware::dropSplitFrame()
+{
+    BoxConnection& c = *m_box;
+    c.shortReadTally.bytesDropped += c.carryBytes;
+    c.carryBytes = 0;
+}
+
 void USB2Hardware::endStreamIfDrained()
 {
     BoxConnection& c = *m_box;
     if (!c.streamOpen || c.readsQueued > 0)
         return;
     c.streamOpen = false;
+    dropSplitFrame();
     c.gbStop = false;
     c.print("Async stopped");
     if (c.recordReceiver)
@@ -801,6 +842,7 @@ bool USB2Hardware::endTransfers(bool tellPlayer)
     BoxConnection& c = *m_box;
     const bool wasRunning = c.streamOpen || c.playOpen;
     c.streamOpen = false;
+    dropSplitFrame();
     if (c.playOpen) {
         c.playOpen = false;
         if (tellPlayer && c.playReceiver)

@@ -135,6 +135,13 @@ private:
     usb::Status queueRead(int buffer);
     usb::Status queueWrite(int buffer);
     void fillPlayBuffer(int buffer, int firstSample);
+    // Appends the bytes a read brought to the frame split by the previous
+    // one: the whole frames become the newest block (true), the rest waits
+    // for the next read (false when no frame is whole yet).
+    bool takeFrames(std::span<const std::uint8_t> bytes);
+    // A stream ends (or a new one starts): a split frame's start is dropped,
+    // and counted.
+    void dropSplitFrame();
     void endStreamIfDrained();
     void finishPlay(bool stopBox);
     bool endTransfers(bool tellPlayer);

@@ -4,7 +4,8 @@
 // (libusb, or the simulated box of `--simulate-box`), the event pump that
 // runs it from the Qt main loop, the shared box connection with its
 // firmware, and the `USB2Hardware` object the commands drive. Console lines
-// go to stderr; the announcements beep and show their alerts. One per
+// go to stderr; the announcements beep and show their alerts, once the
+// transport's delivery of the arrival or removal is over. One per
 // process, made before the launch sequence (which arms discovery at its
 // hardware step). Main thread only.
 

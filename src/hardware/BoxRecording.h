@@ -212,6 +212,10 @@ public:
     // ("Microphone" / "Line"); setAnalog stores entries 1..4.
     void setAudio(const AudioControls& audio, bool direct);
     void setAnalog(const std::array<AnalogControls, 4>& analog, bool direct);
+    // Switches entry `entry` (a channel past 4, which has no front-end
+    // controls) on or off: its bOnOff only, nothing is sent to the box.
+    // Entries outside 5..systemChannels − 1 are left alone.
+    void setChannelOn(int entry, bool on);
 
     // Starts writing blocks to a new raw file; false with `error` when it
     // cannot be made (the session stays in scope mode).

@@ -97,6 +97,13 @@ void BoxRecordSession::setAnalog(const std::array<AnalogControls, 4>& analog, bo
     }
 }
 
+void BoxRecordSession::setChannelOn(int entry, bool on)
+{
+    if (entry < 5 || entry >= std::min(m_info.systemChannels, kLastBoxEntry + 1))
+        return;
+    m_info.table[static_cast<std::size_t>(entry)].bOnOff = on ? 1 : 0;
+}
+
 bool BoxRecordSession::record(std::string& error)
 {
     if (m_state != State::Scope) {

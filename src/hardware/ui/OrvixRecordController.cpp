@@ -148,11 +148,15 @@ void OrvixRecordController::awakeFromNib()
     m_moreSeparator = new QFrame;
     m_moreSeparator->setFrameShape(QFrame::HLine);
     controls->addWidget(m_moreSeparator, row++, 0, 1, 2);
+    auto* moreChannels = new QHBoxLayout;
     for (std::size_t k = 4; k < m_enable.size(); ++k) {
         m_enable[k] = enableBox(int(k) + 1);
-        controls->addWidget(m_enable[k], row + int(k - 4) / 2, int(k - 4) % 2);
+        m_enable[k]->setText(QString::number(k + 1));
+        moreChannels->addWidget(m_enable[k]);
     }
-    row += 2;
+    m_moreLabel = new QLabel(QStringLiteral("Channels"));
+    controls->addWidget(m_moreLabel, row, 0);
+    controls->addLayout(moreChannels, row++, 1);
 
     m_definitions = new QGroupBox(QStringLiteral("Definitions"));
     name(m_definitions, QStringLiteral("Definitions"));
@@ -203,7 +207,7 @@ void OrvixRecordController::awakeFromNib()
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(controls);
     layout->addLayout(right, 1);
-    resize(980, 720);
+    resize(980, 770);
 
     m_tick = new QTimer(this);
     m_tick->setInterval(500);
@@ -305,6 +309,7 @@ void OrvixRecordController::loadControls()
     // Channel k has an enable box when the box has it (entries 1..n − 1).
     const bool moreChannels = m_systemChannels > 5;
     m_moreSeparator->setVisible(moreChannels);
+    m_moreLabel->setVisible(moreChannels);
     for (std::size_t k = 4; k < m_enable.size(); ++k) {
         m_enable[k]->setVisible(int(k) + 1 < m_systemChannels);
     }

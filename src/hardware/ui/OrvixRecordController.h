@@ -137,6 +137,7 @@ private:
     // controls for them.
     std::array<QCheckBox*, 8> m_enable{};
     QFrame* m_moreSeparator = nullptr;
+    QLabel* m_moreLabel = nullptr; // "Channels", before the boxes of 5..8
     std::array<QComboBox*, 4> m_filter{};
     std::array<QComboBox*, 4> m_source{};
     std::array<QComboBox*, 4> m_gain{};

@@ -193,10 +193,19 @@ void MainWindowController::playOnBox(int index, double start, double count)
     const auto from = static_cast<std::int32_t>(start);
     const auto to = static_cast<std::int32_t>(start + count);
     box.connection().setPlayReceiver(m_boxPlayer.get());
-    if (!box.hardware().Play(channel.samples(), from, to)) {
+    const PlayStart started = box.hardware().Play(channel.samples(), from, to);
+    if (!started) {
         m_model->m_bPlaying = false;
+        // The box cannot play while it streams a recording: the stop that
+        // ends a playback would end the recording too.
         m_prompts->alert("The sound could not be played.",
-                         "The acquisition box did not take the samples to play.", "OK");
+                         started.refusal == PlayRefusal::StreamInUse
+                             ? "The acquisition box is streaming to the recording window and "
+                               "cannot play at the same time. Play through the computer (play "
+                               "source \"Computer\" in Options > Record/Play), or play once the "
+                               "recording window is closed."
+                             : "The acquisition box did not take the samples to play.",
+                         "OK");
         refreshCommands();
         return;
     }

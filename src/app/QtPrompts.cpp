@@ -78,7 +78,10 @@ int QtPrompts::alert(const std::string& title, const std::string& message,
                      const std::string& otherButton)
 {
     QMessageBox box(m_window);
-    box.setWindowModality(Qt::WindowModal);
+    // Without a window to be modal to, a window-modal box would block
+    // nothing: it could fall behind the next window opened and stand there
+    // unanswered, to show up again when that window closes.
+    box.setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
     box.setIcon(QMessageBox::Warning);
     box.setText(QString::fromStdString(title));
     box.setInformativeText(QString::fromStdString(message));

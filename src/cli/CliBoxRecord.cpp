@@ -373,6 +373,13 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
     for (int c = 0; c < document.m_nNumofChannels; ++c)
         out << (c == 0 ? " " : ", ") << document.getChannel(c).GetTitle();
     out << "\nwrote " << outPath << "\n";
+    if (const BoxConnection::ShortReads lacking = session->shortReads(); lacking.reads > 0) {
+        err << kPrefix << lacking.reads << " reads from the box brought fewer bytes than asked ("
+            << lacking.bytesShort << " bytes short in all); only what came was recorded";
+        if (lacking.bytesDropped > 0)
+            err << ", and " << lacking.bytesDropped << " bytes of a frame cut short were left out";
+        err << "\n";
+    }
 
     if (stalled) {
         err << kPrefix << "the acquisition box stopped sending after " << secondsText(seconds)

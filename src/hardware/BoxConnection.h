@@ -76,6 +76,13 @@ public:
     virtual void animateRecordData() = 0;
     virtual void refreshDisplay() = 0;
     virtual void stopClose() = 0;
+    // Whether a playback through the box may pause this receiver's stream.
+    // The box has one stop request for sampling and playback, so a playback
+    // and a stream cannot share it: a receiver that yields (a live view)
+    // has its stream ended at once and quietly (no stopClose) and starts it
+    // again after the playback; while a receiver that does not (a
+    // recording) streams, playback is refused.
+    virtual bool yieldsToPlayback() const { return false; }
 };
 
 // The playback side: the time since playback started, in nanoseconds, at
@@ -97,6 +104,7 @@ public:
     static constexpr int kRingSize = 32;
     static constexpr std::size_t kXferSizeSample = 65536; // bytes per read
     static constexpr std::size_t kXferSizePlay = 4096;    // bytes per write
+    static constexpr std::size_t kFrameBytes = 32;        // 16 int16 slots
     static constexpr int kSamplesPerWrite = static_cast<int>(kXferSizePlay / 2);
 
     // `transport` must outlive the connection. `announcer` too; the
@@ -119,8 +127,22 @@ public:
     void setRecordReceiver(RecordReceiver* receiver) { recordReceiver = receiver; }
     void setPlayReceiver(PlayReceiver* receiver) { playReceiver = receiver; }
 
-    // The newest 64 KiB block of the stream (all zero before the first).
-    std::span<const std::uint8_t> newestBlock() const { return newest; }
+    // The newest block of the stream: whole 32-byte frames only, as many as
+    // came (2,048 for a full read; all zero before the first block). A
+    // frame split between two reads is delivered whole with the second.
+    std::span<const std::uint8_t> newestBlock() const
+    {
+        return std::span(newest).first(newestBytes);
+    }
+    // What reads that brought fewer bytes than asked cost, since the
+    // connection was made: such reads, the bytes they lacked, and the bytes
+    // of split frames dropped because their stream ended before the rest came.
+    struct ShortReads {
+        std::uint64_t reads = 0;
+        std::uint64_t bytesShort = 0;
+        std::uint64_t bytesDropped = 0;
+    };
+    const ShortReads& shortReads() const { return shortReadTally; }
     // How many blocks have been copied into `newestBlock` since the
     // connection was made: a reader that polls tells a new block by it.
     std::uint64_t blockCount() const { return blocksArrived; }
@@ -199,6 +221,10 @@ public:
     std::shared_ptr<ReadRing> readRing;
     std::shared_ptr<WriteRing> writeRing;
     std::vector<std::uint8_t> newest = std::vector<std::uint8_t>(kXferSizeSample);
+    std::size_t newestBytes = kXferSizeSample;    // the whole frames `newest` holds
+    std::array<std::uint8_t, kFrameBytes> carry{}; // the start of a split frame
+    std::size_t carryBytes = 0;
+    ShortReads shortReadTally;
     std::uint64_t blocksArrived = 0; // blocks copied into `newest`
     std::vector<float> playSamples; // the range being played, from `from` on
 

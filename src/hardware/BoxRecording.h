@@ -212,6 +212,10 @@ public:
     // ("Microphone" / "Line"); setAnalog stores entries 1..4.
     void setAudio(const AudioControls& audio, bool direct);
     void setAnalog(const std::array<AnalogControls, 4>& analog, bool direct);
+    // Switches entry `entry` (a channel past 4, which has no front-end
+    // controls) on or off: its bOnOff only, nothing is sent to the box.
+    // Entries outside 5..systemChannels − 1 are left alone.
+    void setChannelOn(int entry, bool on);
 
     // Starts writing blocks to a new raw file; false with `error` when it
     // cannot be made (the session stays in scope mode).
@@ -244,6 +248,9 @@ public:
     const RecordingInfo& info() const;
     // Why the raw file could not be written (after a WriteFailed end).
     const std::string& writeError() const { return m_writeError; }
+    // The reads of the latest recording that brought fewer bytes than
+    // asked, and what they lacked (only what came is recorded).
+    BoxConnection::ShortReads shortReads() const;
 
     // RecordReceiver
     void animateRecordData() override;
@@ -271,6 +278,7 @@ private:
     std::chrono::milliseconds m_stopTimeout{5000};
     BoxConnection::Clock::time_point m_stopAsked{};
     std::string m_writeError;
+    BoxConnection::ShortReads m_shortReadsAtRecord; // the connection's tally when Record began
 };
 
 } // namespace phonaxis

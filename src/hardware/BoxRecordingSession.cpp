@@ -97,6 +97,13 @@ void BoxRecordSession::setAnalog(const std::array<AnalogControls, 4>& analog, bo
     }
 }
 
+void BoxRecordSession::setChannelOn(int entry, bool on)
+{
+    if (entry < 5 || entry >= std::min(m_info.systemChannels, kLastBoxEntry + 1))
+        return;
+    m_info.table[static_cast<std::size_t>(entry)].bOnOff = on ? 1 : 0;
+}
+
 bool BoxRecordSession::record(std::string& error)
 {
     if (m_state != State::Scope) {
@@ -117,6 +124,7 @@ bool BoxRecordSession::record(std::string& error)
         m_file->close();
     m_file = std::move(file);
     m_info.startedUnixSeconds = info.startedUnixSeconds;
+    m_shortReadsAtRecord = m_hardware.connection().shortReads();
     m_state = State::Recording;
     return true;
 }
@@ -204,6 +212,16 @@ std::uint64_t BoxRecordSession::recordedFrames() const
 std::filesystem::path BoxRecordSession::recordingPath() const
 {
     return m_file ? m_file->path() : std::filesystem::path();
+}
+
+BoxConnection::ShortReads BoxRecordSession::shortReads() const
+{
+    if (!m_file)
+        return {};
+    const BoxConnection::ShortReads& now = m_hardware.connection().shortReads();
+    return {now.reads - m_shortReadsAtRecord.reads,
+            now.bytesShort - m_shortReadsAtRecord.bytesShort,
+            now.bytesDropped - m_shortReadsAtRecord.bytesDropped};
 }
 
 const RecordingInfo& BoxRecordSession::info() const

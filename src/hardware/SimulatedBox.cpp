@@ -202,9 +202,13 @@ struct Core {
     std::vector<SimulatedBox::ControlBlock> blocks;
     std::vector<std::uint8_t> requests;
     std::vector<std::uint16_t> received;
+    std::vector<std::string> conflicts;
     bool sampling = false;
     bool playing = false;
     std::uint64_t nextFrame = 0;
+    std::size_t frameOffset = 0; // bytes of frame nextFrame already sent (after a short read)
+    std::size_t shortReadBytes = 0; // what each of the next shortReadsLeft reads delivers
+    int shortReadsLeft = 0;
     std::int64_t playFreeNs = 0; // when the D/A can take the next queued block
     std::deque<Transfer> reads;
     std::deque<Transfer> writes;
@@ -233,13 +237,21 @@ struct Core {
     Status loaderRequest(const ControlRequest& request, std::size_t& transferred);
     Status boxRequest(const ControlRequest& request, std::size_t& transferred);
 
-    std::size_t readFrames(const Transfer& read) const
+    // The bytes a read gets: as many as it asks (at most one block), ending
+    // on a frame boundary; a short read as many as the test said, wherever
+    // they end.
+    std::size_t readBytes(const Transfer& read) const
     {
-        return std::min(read.into.size() / kFrameBytes, kFramesPerBlock);
+        const std::size_t asked = std::min(read.into.size(), kFramesPerBlock * kFrameBytes);
+        if (shortReadsLeft > 0) {
+            return std::min(asked, shortReadBytes);
+        }
+        return (frameOffset + asked) / kFrameBytes * kFrameBytes - frameOffset;
     }
     std::int64_t readDueNs() const
     {
-        return frameTimeNs(nextFrame + readFrames(reads.front()) - 1);
+        const std::size_t bytes = std::max<std::size_t>(readBytes(reads.front()), 1);
+        return frameTimeNs(nextFrame + (frameOffset + bytes - 1) / kFrameBytes);
     }
     std::int64_t writeDueNs() const
     {
@@ -607,15 +619,26 @@ Status Core::boxRequest(const ControlRequest& request, std::size_t& transferred)
         if (!is(kHostToDevice, 0, false)) {
             return kStall;
         }
+        if (playing && !sampling) {
+            conflicts.push_back("start of sampling while playing");
+        }
         // Frames start from where the clock is, never going back over frames sent.
         if (!sampling) {
             sampling = true;
+            if (frameOffset > 0) {
+                // A frame half sent is not finished: the stream starts afresh.
+                ++nextFrame;
+                frameOffset = 0;
+            }
             nextFrame = std::max(nextFrame, firstFrameAt(nowNs()));
         }
         return kSuccess;
     case kStartPlayback:
         if (!is(kHostToDevice, 0, false)) {
             return kStall;
+        }
+        if (sampling && !playing) {
+            conflicts.push_back("start of playback while sampling");
         }
         if (!playing) {
             playing = true;
@@ -625,6 +648,9 @@ Status Core::boxRequest(const ControlRequest& request, std::size_t& transferred)
     case kStop:
         if (!is(kHostToDevice, 0, false)) {
             return kStall;
+        }
+        if (sampling && playing) {
+            conflicts.push_back("stop while sampling and playing");
         }
         // A block half sampled or half played is dropped; its transfer waits.
         sampling = false;
@@ -678,27 +704,37 @@ void Core::advance(std::int64_t atNs)
         if (takeRead) {
             Transfer read = std::move(reads.front());
             reads.pop_front();
-            const std::size_t frames = readFrames(read);
+            const std::size_t bytes = readBytes(read);
+            if (shortReadsLeft > 0) {
+                --shortReadsLeft;
+            }
             const std::uint64_t first = nextFrame;
-            nextFrame += frames;
+            const std::size_t offset = frameOffset;
+            nextFrame += (offset + bytes) / kFrameBytes;
+            frameOffset = (offset + bytes) % kFrameBytes;
             if (const auto it = failTransfer.find(kReadPipe); it != failTransfer.end()) {
                 const Status status = it->second;
                 failTransfer.erase(it);
                 complete(std::move(read), status, 0);
                 continue;
             }
-            std::uint8_t* out = read.into.data();
-            for (std::size_t f = 0; f < frames; ++f) {
-                const std::uint64_t n = first + f;
-                const std::int16_t audio = toSample(audioSignal(n));
-                for (std::size_t slot = 0; slot < SimulatedBox::kSlots; ++slot) {
-                    const auto v = static_cast<std::uint16_t>(
-                        slot < 4 ? audio : SimulatedBox::slotValue(slot, n));
-                    *out++ = static_cast<std::uint8_t>(v & 0xFF);
-                    *out++ = static_cast<std::uint8_t>(v >> 8);
+            // Byte p of this read is byte (offset + p) of the frames from `first` on.
+            std::array<std::uint8_t, kFrameBytes> frame{};
+            for (std::size_t p = 0; p < bytes; ++p) {
+                const std::size_t at = offset + p;
+                if (p == 0 || at % kFrameBytes == 0) {
+                    const std::uint64_t n = first + at / kFrameBytes;
+                    const std::int16_t audio = toSample(audioSignal(n));
+                    for (std::size_t slot = 0; slot < SimulatedBox::kSlots; ++slot) {
+                        const auto v = static_cast<std::uint16_t>(
+                            slot < 4 ? audio : SimulatedBox::slotValue(slot, n));
+                        frame[2 * slot] = static_cast<std::uint8_t>(v & 0xFF);
+                        frame[2 * slot + 1] = static_cast<std::uint8_t>(v >> 8);
+                    }
                 }
+                read.into[p] = frame[at % kFrameBytes];
             }
-            complete(std::move(read), kSuccess, frames * kFrameBytes);
+            complete(std::move(read), kSuccess, bytes);
         } else {
             const std::int64_t end = writeDueNs();
             Transfer write = std::move(writes.front());
@@ -769,8 +805,11 @@ void SimulatedBox::plug()
     core.blocks.clear();
     core.requests.clear();
     core.received.clear();
+    core.conflicts.clear();
     core.sampling = false;
     core.playing = false;
+    core.frameOffset = 0;
+    core.shortReadsLeft = 0;
     core.attachBox(kLoaderProduct);
     core.arrive(core.box);
     core.wake();
@@ -814,6 +853,12 @@ void SimulatedBox::failNextRequest(std::uint8_t request, Status status)
 void SimulatedBox::setLoaderDelay(std::chrono::microseconds delay)
 {
     m_state->core->loaderDelay = delay;
+}
+
+void SimulatedBox::shortenReads(std::size_t bytes, int count)
+{
+    m_state->core->shortReadBytes = bytes;
+    m_state->core->shortReadsLeft = count;
 }
 
 void SimulatedBox::failNextTransfer(int pipeRef, Status status)
@@ -865,6 +910,11 @@ std::uint64_t SimulatedBox::nextFrame() const
 const std::vector<std::uint16_t>& SimulatedBox::received() const
 {
     return m_state->core->received;
+}
+
+const std::vector<std::string>& SimulatedBox::conflicts() const
+{
+    return m_state->core->conflicts;
 }
 
 std::size_t SimulatedBox::inFlight(int pipeRef) const

@@ -31,12 +31,14 @@
 // sent), and frames stay contiguous from read to read, so a ring queued late
 // catches up at once. Reads queued while the box is not sampling, and writes
 // while it is not playing, wait; 0xB4 stops both and drops a block half
-// done. A read of less than 64 KiB gets as many whole frames as fit. The
+// done. A read of less than 64 KiB gets as many whole frames as fit (a
+// stream a short read left inside a frame finishes that frame first). The
 // loader refuses (kStall) RAM writes outside 0x0000..0x3FFF and reset
 // writes of other than one byte; a download counts from the 0x01 reset
 // write. Every request the programmed box receives, refused or failed ones
-// included, is listed by requests(). A box plugged in again is a fresh one:
-// RAM, control blocks, requests and D/A words start empty.
+// included, is listed by requests(); requests that would run sampling and
+// playback at once by conflicts(). A box plugged in again is a fresh one:
+// RAM, control blocks, requests, conflicts and D/A words start empty.
 
 #include "hardware/BoxRequests.h"
 #include "hardware/UsbTransport.h"
@@ -92,6 +94,10 @@ public:
     // The loader answers each RAM load request after `delay` (a slow
     // loader), sleeping in the calling thread.
     void setLoaderDelay(std::chrono::microseconds delay);
+    // The next `count` reads deliver `bytes` bytes each (fewer if they ask
+    // fewer; 0 is an empty read), wherever that ends: the stream goes on at
+    // the next byte, so a frame may begin in one read and end in the next.
+    void shortenReads(std::size_t bytes, int count);
 
     // --- what a test reads back ------------------------------------------------
     struct ControlBlock {
@@ -112,6 +118,12 @@ public:
     std::uint64_t nextFrame() const;
     // The D/A words received, in order.
     const std::vector<std::uint16_t>& received() const;
+    // The box has one stop request for sampling and playback, so running
+    // both at once means that ending one ends the other. Every request that
+    // brings them together is listed here, in order: "start of playback
+    // while sampling", "start of sampling while playing", "stop while
+    // sampling and playing". A host that keeps them apart leaves it empty.
+    const std::vector<std::string>& conflicts() const;
     // Bulk transfers queued and not yet completed, per pipe.
     std::size_t inFlight(int pipeRef) const;
 

@@ -76,15 +76,11 @@ int buffersNeeded(int from, int to)
 
 std::int32_t DtoAdata(float sample)
 {
-    double n = std::trunc((static_cast<double>(sample) + 1.0) * 32767.0);
-    if (!std::isfinite(n))
-        n = 32767.0; // what 0.0 gives
-    // The low 16 bits of n as two's complement, without converting an
-    // out-of-range double to an integer.
-    double low = std::fmod(n, 65536.0);
-    if (low < 0)
-        low += 65536.0;
-    const auto bits = static_cast<std::uint16_t>(low);
+    // A sample beyond full scale is clipped to it: with the low 16 bits of
+    // n alone, 1.0001 would become the bottom of the scale (a full-scale
+    // click). What is not a number plays as silence.
+    const double s = std::isnan(sample) ? 0.0 : std::clamp(static_cast<double>(sample), -1.0, 1.0);
+    const auto bits = static_cast<std::uint16_t>(std::trunc((s + 1.0) * 32767.0));
     std::uint16_t reversed = 0;
     for (int bit = 0; bit < 16; ++bit)
         if (bits & (1u << bit))
@@ -501,6 +497,7 @@ void USB2Hardware::closeInterface()
     if (c.streamOpen) {
         c.streamOpen = false;
         c.gbStop = false;
+        dropSplitFrame();
         if (c.recordReceiver)
             c.recordReceiver->stopClose();
     }
@@ -613,6 +610,7 @@ Status USB2Hardware::SampleData()
         return usb::kBusy;
     }
     c.gbStop = true;
+    dropSplitFrame(); // a new stream never continues an old one's frame
     SendRequest({}, box::kStop, 0, 0, 0);
     SendRequest({}, box::kStartSampling, 0, 0, 0);
     c.print("Async event source added to run loop.");
@@ -674,6 +672,8 @@ void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transfe
         // The buffer leaves the ring; during a stop it still counts, so the
         // stop ends when the last read in flight is back.
         c.print(format("error from async bulk read (%08x)\n", result));
+        // What follows does not continue a frame split before the gap.
+        dropSplitFrame();
         if (c.gbStop)
             ++c.gnStopCount;
         endStreamIfDrained();
@@ -695,12 +695,18 @@ void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transfe
         if (c.gcmdCtlIndex2 >= 0)
             setControl(c.gcmdCtlIndex2, c.gcmdBuffer2);
     }
-    const auto block = c.readRing->buffer(buffer);
-    std::copy(block.begin(), block.end(), c.newest.begin());
-    ++c.blocksArrived;
-    if (c.recordReceiver) {
-        c.recordReceiver->animateRecordData();
-        c.recordReceiver->refreshDisplay();
+    // Only what came is new; frames stay whole across reads.
+    const std::size_t received = std::min(transferred, BoxConnection::kXferSizeSample);
+    if (received < BoxConnection::kXferSizeSample) {
+        ++c.shortReadTally.reads;
+        c.shortReadTally.bytesShort += BoxConnection::kXferSizeSample - received;
+    }
+    if (takeFrames(c.readRing->buffer(buffer).first(received))) {
+        ++c.blocksArrived;
+        if (c.recordReceiver) {
+            c.recordReceiver->animateRecordData();
+            c.recordReceiver->refreshDisplay();
+        }
     }
     // The receivers may have cancelled the stream or the box may be gone.
     if (!c.streamOpen)
@@ -712,12 +718,43 @@ void USB2Hardware::ReadCompletion(int buffer, Status result, std::size_t transfe
         endStreamIfDrained();
 }
 
+bool USB2Hardware::takeFrames(std::span<const std::uint8_t> bytes)
+{
+    BoxConnection& c = *m_box;
+    constexpr std::size_t kFrame = BoxConnection::kFrameBytes;
+    // A frame split by the previous read goes first; at most one block of
+    // whole frames fits (a carry of under one frame and 64 KiB make fewer
+    // than 2,049 frames).
+    const std::size_t total = c.carryBytes + bytes.size();
+    const std::size_t whole = total / kFrame * kFrame;
+    if (whole == 0) {
+        std::copy(bytes.begin(), bytes.end(), c.carry.begin() + std::ptrdiff_t(c.carryBytes));
+        c.carryBytes = total;
+        return false;
+    }
+    std::copy_n(c.carry.begin(), c.carryBytes, c.newest.begin());
+    const std::size_t used = whole - c.carryBytes;
+    std::copy_n(bytes.begin(), used, c.newest.begin() + std::ptrdiff_t(c.carryBytes));
+    c.newestBytes = whole;
+    c.carryBytes = bytes.size() - used;
+    std::copy(bytes.begin() + std::ptrdiff_t(used), bytes.end(), c.carry.begin());
+    return true;
+}
+
+void USB2Hardware::dropSplitFrame()
+{
+    BoxConnection& c = *m_box;
+    c.shortReadTally.bytesDropped += c.carryBytes;
+    c.carryBytes = 0;
+}
+
 void USB2Hardware::endStreamIfDrained()
 {
     BoxConnection& c = *m_box;
     if (!c.streamOpen || c.readsQueued > 0)
         return;
     c.streamOpen = false;
+    dropSplitFrame();
     c.gbStop = false;
     c.print("Async stopped");
     if (c.recordReceiver)
@@ -757,14 +794,11 @@ Status USB2Hardware::queueWrite(int buffer)
     return status;
 }
 
-bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::int32_t to)
+PlayStart USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::int32_t to)
 {
     BoxConnection& c = *m_box;
-    c.gnStopCount = 0;
-    c.gbStop = false;
-    c.gbStopNow = false;
     if (!c.iface)
-        return false;
+        return {PlayRefusal::NoBox};
     const auto size = static_cast<std::int32_t>(std::min<std::size_t>(samples.size(), INT32_MAX));
     from = std::clamp(from, 0, size);
     to = std::clamp(to, 0, size);
@@ -772,16 +806,30 @@ bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::
         // Nothing to play: starting the box would leave the caller waiting
         // for an end no write completion ever brings.
         c.print(format("Nothing to play on the acquisition box (from %d to %d).\n", from, to));
-        return false;
+        return {PlayRefusal::NothingToPlay};
     }
-    // The writes of an earlier playback still hold the write buffers; a
-    // stream that is running is left alone (aborting the pipes would end
-    // it too), so the new playback waits for the earlier one.
-    if (c.writesQueued > 0 && (c.readsQueued > 0 || !endTransfers(false))) {
+    // The stop that ends a playback ends sampling too: a stream that runs
+    // (or drains towards its end) for a receiver that needs it is left
+    // alone, and the playback refused. The flags it shares are not touched.
+    if (c.streamOpen) {
+        const RecordReceiver* receiver = c.recordReceiver;
+        const bool yields =
+            !c.gbStop && (receiver == nullptr || receiver->yieldsToPlayback());
+        if (!yields) {
+            c.print("The acquisition box is streaming samples; playback did not start.\n");
+            return {PlayRefusal::StreamInUse};
+        }
+    }
+    // A stream that yields pauses, and the writes of an earlier playback are
+    // taken back: ended at once and quietly, their receivers not told.
+    if ((c.readsQueued > 0 || c.writesQueued > 0) && !endTransfers(false)) {
         c.print("The acquisition box is still finishing its last transfers; playback did not "
                 "start.\n");
-        return false;
+        return {PlayRefusal::Busy};
     }
+    c.gnStopCount = 0;
+    c.gbStop = false;
+    c.gbStopNow = false;
     c.gstartHostTime = c.now();
     c.print("Async event source added to run loop.");
     c.playSamples.assign(samples.begin() + from, samples.begin() + to);
@@ -800,9 +848,10 @@ bool USB2Hardware::Play(std::span<const float> samples, std::int32_t from, std::
         if (queueWrite(b) == usb::kSuccess)
             c.playOpen = true;
     }
-    if (c.playOpen)
-        SendRequest({}, box::kStartPlayback, 0, 0, 0);
-    return c.playOpen;
+    if (!c.playOpen)
+        return {PlayRefusal::Busy};
+    SendRequest({}, box::kStartPlayback, 0, 0, 0);
+    return {};
 }
 
 void USB2Hardware::WriteCompletion(int buffer, Status result, std::size_t /*transferred*/)
@@ -877,7 +926,8 @@ void USB2Hardware::finishPlay(bool stopBox)
     c.gbStop = false;
     if (c.playReceiver)
         c.playReceiver->stopHardwarePlay();
-    if (stopBox)
+    // The stop ends sampling as well: never one of a stream that runs.
+    if (stopBox && !c.streamOpen && c.readsQueued == 0)
         SendRequest({}, box::kStop, 0, 0, 0);
     c.print("Async play stopped");
 }
@@ -902,6 +952,7 @@ bool USB2Hardware::endTransfers(bool tellPlayer)
     BoxConnection& c = *m_box;
     const bool wasRunning = c.streamOpen || c.playOpen;
     c.streamOpen = false;
+    dropSplitFrame();
     if (c.playOpen) {
         c.playOpen = false;
         if (tellPlayer && c.playReceiver)

@@ -27,11 +27,24 @@
 
 namespace phonaxis {
 
-// The D/A word of a float sample: n = (s + 1) × 32767 truncated toward zero,
-// its low 16 bits in reversed bit order (bit 0 becomes bit 15 …),
-// sign-extended. −1 gives 0x0000, 0 gives 0xFFFE, +1 gives 0x7FFF. Samples
-// are not clipped; a sample that is not a number counts as 0.
+// The D/A word of a float sample: s clipped to −1..+1, n = (s + 1) × 32767
+// truncated toward zero, in reversed bit order (bit 0 becomes bit 15 …),
+// sign-extended. −1 (and below) gives 0x0000, 0 gives 0xFFFE, +1 (and
+// above) gives 0x7FFF; a sample that is not a number counts as 0.
 std::int32_t DtoAdata(float sample);
+
+// Why a playback through the box did not start.
+enum class PlayRefusal {
+    None,          // it started
+    NoBox,         // no box is open
+    NothingToPlay, // `to` < `from`
+    StreamInUse,   // a stream whose receiver does not yield (a recording) runs
+    Busy,          // earlier transfers could not be taken back
+};
+struct PlayStart {
+    PlayRefusal refusal = PlayRefusal::None;
+    explicit operator bool() const { return refusal == PlayRefusal::None; }
+};
 
 class USB2Hardware {
 public:
@@ -121,10 +134,12 @@ public:
     // 4,096 bytes on pipe 1, then 0xB3. The range is copied: the caller's
     // samples may change or go away meanwhile. `from` and `to` are clipped to
     // the samples. An earlier playback still in flight ends first, quietly.
-    // Returns false, sending nothing, without a box, when `to` < `from`, or
-    // when an earlier playback's writes cannot be taken back while a stream
-    // runs.
-    bool Play(std::span<const float> samples, std::int32_t from, std::int32_t to);
+    // A playback never ends a stream it did not start (its end stops the
+    // box): a stream whose receiver yields to playback is paused (ended at
+    // once, its receiver not told); any other stream, or one draining,
+    // refuses the playback. Refused, nothing is sent and the stream and its
+    // flags are untouched.
+    PlayStart Play(std::span<const float> samples, std::int32_t from, std::int32_t to);
     void WriteCompletion(int buffer, usb::Status result, std::size_t transferred);
 
     // Sampling or playback ends after the transfers in flight.
@@ -154,6 +169,13 @@ private:
     usb::Status queueRead(int buffer);
     usb::Status queueWrite(int buffer);
     void fillPlayBuffer(int buffer, int firstSample);
+    // Appends the bytes a read brought to the frame split by the previous
+    // one: the whole frames become the newest block (true), the rest waits
+    // for the next read (false when no frame is whole yet).
+    bool takeFrames(std::span<const std::uint8_t> bytes);
+    // A stream ends (or a new one starts): a split frame's start is dropped,
+    // and counted.
+    void dropSplitFrame();
     void endStreamIfDrained();
     void finishPlay(bool stopBox);
     bool endTransfers(bool tellPlayer);

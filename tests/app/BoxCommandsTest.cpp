@@ -5,6 +5,7 @@
 // download shown with its progress and cancelled.
 #include "app/Application.h"
 #include "app/MainWindowController.h"
+#include "app/QtPrompts.h"
 #include "app/panels/RecordPlayPanel.h"
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
@@ -12,18 +13,22 @@
 #include "hardware/SimulatedBox.h"
 #include "hardware/USB2Hardware.h"
 #include "hardware/ui/BoxService.h"
+#include "hardware/ui/OrvixRecordController.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
 #include "support/BoxLaunching.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDialog>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace phonaxis {
@@ -140,6 +145,57 @@ TEST_F(BoxCommandsTest, ArrivingBoxIsAnnouncedAndPlaysTheChannel)
         ASSERT_EQ(words[i], static_cast<std::uint16_t>(DtoAdata(m_tone[i]))) << "at " << i;
     }
     EXPECT_EQ(prompts.alerts.size(), 1u);
+}
+
+// A 5- or 2-channel box is announced once, when it arrives, and only after
+// the transport's delivery of its arrival: an alert answered inside that
+// delivery would hold everything done meanwhile inside it (and, blocking no
+// window, stand behind the recording window to show up again when that
+// closes). Recording, saving and cancelling afterwards announce nothing.
+// An alert without a window blocks the application until answered.
+TEST_F(BoxCommandsTest, BoxIsAnnouncedOnceAfterItsArrivalIsDelivered)
+{
+    for (const int channels : {5, 2}) {
+        SCOPED_TRACE(channels);
+        prompts.alerts.clear();
+        std::vector<int> depths;
+        prompts.whileAlerting = [&](const test::ScriptedPrompts::Alert&) {
+            depths.push_back(application->boxService()->connection().callbackDepth);
+        };
+        auto box = launchBox(channels);
+        ASSERT_TRUE(box->boxPresent());
+        ASSERT_EQ(prompts.alerts.size(), 1u);
+        EXPECT_EQ(prompts.alerts[0].message, " Found");
+        EXPECT_EQ(depths, std::vector<int>{0});
+
+        for (const char* end : {"Save", "Cancel"}) {
+            SCOPED_TRACE(end);
+            MainWindowController* window = application->newDocument();
+            window->action("_Record:")->trigger();
+            OrvixRecordController* recorder = application->recordWindow();
+            ASSERT_NE(recorder, nullptr);
+            ASSERT_NE(recorder->session(), nullptr);
+            recorder->findChild<QPushButton*>(QStringLiteral("Record"))->click();
+            ASSERT_TRUE(waitFor([&] { return recorder->session()->recordedFrames() > 4096; }));
+            recorder->findChild<QPushButton*>(QString::fromLatin1(end))->click();
+            ASSERT_TRUE(waitFor([&] { return !recorder->isVisible() && !recorder->busy(); }));
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(std::count_if(prompts.alerts.begin(), prompts.alerts.end(),
+                                [](const auto& alert) { return alert.message == " Found"; }),
+                  1);
+        prompts.whileAlerting = {};
+        delete application->recordWindow();
+        TearDown();
+    }
+
+    Qt::WindowModality modality = Qt::NonModal;
+    QtPrompts windowless(nullptr, [&](QDialog& dialog) {
+        modality = dialog.windowModality();
+        return int(QDialog::Accepted);
+    });
+    static_cast<Prompts&>(windowless).alert("Orvix USB2 Multichannel Data Acquisition system", " Found", "Close");
+    EXPECT_EQ(modality, Qt::ApplicationModal);
 }
 
 // A press in the view stops the box's playback at its next block; the box's

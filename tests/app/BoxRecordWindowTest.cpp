@@ -6,6 +6,7 @@
 // crashed run left behind, found at the next launch.
 #include "app/Application.h"
 #include "app/MainWindowController.h"
+#include "display/MainViewModel.h"
 #include "document/Configuration.h"
 #include "document/MyDocument.h"
 #include "hardware/BoxRecording.h"
@@ -30,6 +31,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -209,6 +211,73 @@ TEST_F(BoxRecordWindowTest, RecordingBecomesTheDocumentChannelForChannel)
     }
 }
 
+// Every channel of a 9-channel box has an enable box, channels 5 to 8 on the
+// host side only (nothing is sent to the box for them), named for a screen
+// reader; the strips, the recording and Save follow them as they follow
+// channels 1 to 4, and the next opening shows them as saved. A 5-channel box
+// shows channels 1 to 4 only.
+TEST_F(BoxRecordWindowTest, EveryChannelOfTheBoxHasAnEnableBoxThatRecordingAndSaveHonour)
+{
+    ASSERT_TRUE(ReadConfig(settings));
+    OrvixRecordController* recorder = openRecordWindow(9);
+    ASSERT_NE(recorder, nullptr);
+    for (int k = 1; k <= 8; ++k) {
+        const QString name = QStringLiteral("Channel %1 on").arg(k);
+        QCheckBox* box = recorder->findChild<QCheckBox*>(name);
+        ASSERT_NE(box, nullptr) << name.toStdString();
+        EXPECT_TRUE(box->isVisibleTo(recorder)) << k;
+        EXPECT_TRUE(box->isChecked()) << k;
+        EXPECT_EQ(box->accessibleName(), QStringLiteral("Record channel %1").arg(k));
+    }
+    advance(0.3);
+    const std::size_t blocksSent = m_box->simulatedBox()->controlBlocks().size();
+    control<QCheckBox>(recorder, "Channel 6 on")->click();
+    control<QCheckBox>(recorder, "Channel 8 on")->click();
+    advance(0.3);
+    EXPECT_EQ(m_box->simulatedBox()->controlBlocks().size(), blocksSent);
+    EXPECT_EQ(recorder->view()->shownEntries(), (std::vector<int>{0, 1, 2, 3, 4, 5, 7}));
+
+    startRecording(recorder, 1.0);
+    const std::uint64_t frames = recorder->session()->recordedFrames();
+    press(recorder, "Save");
+    ASSERT_TRUE(settle());
+    const MyDocument& document = m_window->document();
+    const std::vector<std::string> titles = {"Audio", "ch1", "ch2", "ch3", "ch4", "ch5", "ch7"};
+    ASSERT_EQ(document.channelsInUse(), int(titles.size()));
+    for (std::size_t i = 0; i < titles.size(); ++i)
+        EXPECT_EQ(document.getChannel(int(i)).GetTitle(), titles[i]);
+    expectBoxSignals(document, {0, 4, 5, 6, 7, 8, 10}, frames);
+
+    EXPECT_EQ(settings.g_ChannelInfo[5].bOnOff, 1);
+    EXPECT_EQ(settings.g_ChannelInfo[6].bOnOff, 0);
+    EXPECT_EQ(settings.g_ChannelInfo[8].bOnOff, 0);
+    const std::string bytes = test::fileBytes(settings.configPath());
+    ASSERT_EQ(bytes.size(), Configuration::kSize);
+    const Configuration stored = *Configuration::fromBytes(
+        ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    EXPECT_EQ(stored.getInt32(72 + 4 * 5), 1);
+    EXPECT_EQ(stored.getInt32(72 + 4 * 6), 0);
+    EXPECT_EQ(stored.getInt32(72 + 4 * 8), 0);
+
+    m_window = application->newDocument();
+    recorder = reopen();
+    EXPECT_FALSE(control<QCheckBox>(recorder, "Channel 6 on")->isChecked());
+    EXPECT_TRUE(control<QCheckBox>(recorder, "Channel 7 on")->isChecked());
+    EXPECT_EQ(recorder->view()->shownEntries(), (std::vector<int>{0, 1, 2, 3, 4, 5, 7}));
+    press(recorder, "Cancel");
+    ASSERT_TRUE(settle());
+    TearDown();
+    m_box.reset();
+
+    recorder = openRecordWindow(5);
+    ASSERT_NE(recorder, nullptr);
+    for (int k = 1; k <= 8; ++k)
+        EXPECT_EQ(control<QCheckBox>(recorder, ("Channel " + std::to_string(k) + " on").c_str())
+                      ->isVisibleTo(recorder),
+                  k <= 4)
+            << k;
+}
+
 // Each control sends its block: the audio and channel settings with the
 // next block; the window's table follows, and Save writes it into the
 // application configuration at its offsets.
@@ -279,6 +348,50 @@ TEST_F(BoxRecordWindowTest, ControlsSendTheirBlocksAndSaveWritesThemBack)
     EXPECT_EQ(int32At(72 + 8), 0);            // channel 2 off
     EXPECT_EQ(int32At(276 + 12), 20);         // channel 3 gain
     EXPECT_EQ(textAt(344 + 16 * 4), "Panel"); // channel 4 source
+}
+
+// Play in another window with the play source "Hardware" while the box
+// records: the box cannot play without ending the recording's stream, so
+// the playback is refused with a message that says so, the recording goes
+// on and Save ends it as asked. The box never runs sampling and playback
+// together.
+TEST_F(BoxRecordWindowTest, BoxPlaybackInAnotherWindowLeavesTheRecordingRunning)
+{
+    OrvixRecordController* recorder = openRecordWindow(9);
+    ASSERT_NE(recorder, nullptr);
+    startRecording(recorder, 1.0);
+
+    settings.g_strPlaySource = "Hardware";
+    std::vector<float> tone(22050 / 2);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<float>(0.5 * std::sin(0.05 * double(i)));
+    test::ScriptedPrompts quiet;
+    MyDocument toneDocument(quiet);
+    toneDocument.m_nNumofChannels = 1;
+    Channels& channel = toneDocument.getChannel(0);
+    ASSERT_TRUE(channel.setData(tone.data(), tone.size()));
+    channel.m_dSampleRate = 22050.0;
+    channel.m_dwFileLength = double(tone.size());
+    channel.m_dLengthMS = 500.0;
+    MainWindowController* player = openShown(*toneDocument.dataOfType("wav"), "tone.wav");
+    ASSERT_NE(player, nullptr);
+    player->action("_Play:")->trigger();
+    EXPECT_FALSE(player->viewModel().m_bPlaying);
+    EXPECT_TRUE(alerted("The sound could not be played.", "recording window"));
+    EXPECT_TRUE(m_box->simulatedBox()->received().empty());
+
+    const std::uint64_t before = recorder->session()->recordedFrames();
+    advance(3.0);
+    EXPECT_GE(recorder->session()->recordedFrames(), before + 2u * 22050u);
+    EXPECT_EQ(recorder->session()->state(), BoxRecordSession::State::Recording);
+    press(recorder, "Save");
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(alerted("Recording not read"));
+    EXPECT_FALSE(alerted("The recording ended early"));
+    EXPECT_GE(m_window->document().getChannel(0).m_dwFileLength, 3.5 * 22050.0);
+    EXPECT_TRUE(m_box->simulatedBox()->conflicts().empty())
+        << m_box->simulatedBox()->conflicts()[0];
+    player->close();
 }
 
 // A two-channel box: the coupling pop-up goes to the box at once; the

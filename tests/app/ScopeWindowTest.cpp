@@ -115,6 +115,34 @@ TEST_F(ScopeWindowTest, LeavesAPlaybackAndARecordingWindowsStreamAlone)
     connection.setRecordReceiver(nullptr);
 }
 
+// A playback through the box pauses the scope's stream (the box cannot play
+// and sample at once: the playback's end would stop the stream for good) and
+// the scope's tick starts it again after the playback. The box never sees
+// sampling and playback together.
+TEST_F(ScopeWindowTest, PausesForABoxPlaybackAndResumesAfterIt)
+{
+    launchBox(5);
+    application->ScopeMode();
+    ScopeView* view = application->scopeWindow()->view();
+    BoxConnection& connection = box->connection();
+    ASSERT_TRUE(waitFor([&] { return connection.sampling() && connection.blockCount() > 1; }));
+
+    const std::vector<float> tone(22050 / 2, 0.25f);
+    ASSERT_TRUE(box->hardware().Play(tone, 0, static_cast<std::int32_t>(tone.size())));
+    EXPECT_FALSE(connection.sampling());
+    view->onTick();
+    EXPECT_FALSE(connection.sampling()); // paused while the box plays
+    ASSERT_TRUE(waitFor([&] { return !connection.playing(); }));
+    EXPECT_GE(box->simulatedBox()->received().size(), tone.size());
+
+    const std::uint64_t blocks = connection.blockCount();
+    ASSERT_TRUE(waitFor([&] { return connection.blockCount() > blocks + 2; }));
+    EXPECT_EQ(view->channelData().size(), 5u);
+    EXPECT_TRUE(box->simulatedBox()->conflicts().empty()) << box->simulatedBox()->conflicts()[0];
+    application->scopeWindow()->close();
+    EXPECT_EQ(connection.readsInFlight(), 0);
+}
+
 // A stream the scope started that ends under it (stopped, failed) is
 // started again two seconds later, not at every tick.
 TEST_F(ScopeWindowTest, RestartsAnEndedStreamAfterAPause)

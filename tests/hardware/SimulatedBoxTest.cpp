@@ -278,6 +278,50 @@ TEST_F(SimulatedBoxTest, ProgrammedBoxAnswersItsRequestsWithExactLengthsAndDirec
                             [](std::uint8_t b) { return b == 0x5A; }));
 }
 
+// One stop serves sampling and playback: every request that runs them
+// together is listed, so that a test can show the host never does.
+TEST_F(SimulatedBoxTest, RequestsThatRunSamplingAndPlaybackTogetherAreListed)
+{
+    bringUp();
+    for (const std::uint8_t request : {0xB2, 0xB4, 0xB3, 0xB4, 0xB2, 0xB3, 0xB4, 0xB3, 0xB2, 0xB4})
+        ASSERT_EQ(out(*m_interface, request), kSuccess) << std::hex << int(request);
+    EXPECT_EQ(m_box.conflicts(), (std::vector<std::string>{
+                                     "start of playback while sampling",
+                                     "stop while sampling and playing",
+                                     "start of sampling while playing",
+                                     "stop while sampling and playing",
+                                 }));
+}
+
+// A short read brings the bytes it was told to, wherever they end; the
+// next read finishes the frame and goes on, so the bytes of every read put
+// together are the box's frames without a gap.
+TEST_F(SimulatedBoxTest, AShortReadEndsWhereToldAndTheNextGoesOnFromThere)
+{
+    bringUp();
+    m_box.shortenReads(1000, 1);
+    std::vector<std::vector<std::uint8_t>> buffers(2, std::vector<std::uint8_t>(kBlockBytes));
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(m_interface->readPipeAsync(2, buffers[i], record(i)), kSuccess);
+    ASSERT_EQ(out(*m_interface, 0xB2), kSuccess);
+    const std::uint64_t first = m_box.nextFrame();
+    step(1s);
+    ASSERT_EQ(m_done.size(), 2u);
+    EXPECT_EQ(m_done[0].transferred, 1000u);
+    EXPECT_EQ(m_done[1].transferred, kBlockBytes - 8); // the rest of frame 31, then whole frames
+    std::vector<std::uint8_t> stream(buffers[0].begin(), buffers[0].begin() + 1000);
+    stream.insert(stream.end(), buffers[1].begin(), buffers[1].begin() + (kBlockBytes - 8));
+    ASSERT_EQ(stream.size() % 32, 0u);
+    for (std::size_t f = 0; f < stream.size() / 32; ++f)
+        for (std::size_t slot = 0; slot < 16; ++slot) {
+            const std::uint8_t* p = &stream[f * 32 + slot * 2];
+            ASSERT_EQ(static_cast<std::int16_t>(p[0] | p[1] << 8),
+                      SimulatedBox::slotValue(slot, first + f))
+                << "frame " << f << " slot " << slot;
+        }
+    EXPECT_EQ(m_box.nextFrame(), first + stream.size() / 32);
+}
+
 TEST_F(SimulatedBoxTest, ConfigurationAnswerCarriesTheChannelCount)
 {
     for (const int channels : {9, 5, 2, 0x15, 3}) {

@@ -271,6 +271,7 @@ struct Recorder final : HardwareAnnouncer, RecordReceiver, PlayReceiver {
     std::vector<std::string> events;
     std::vector<double> elapsedNs;
     std::function<void()> onBlock; // runs at each animateRecordData
+    bool yields = false;           // as a live view: a playback may pause the stream
 
     ConsoleSink sink()
     {
@@ -290,6 +291,7 @@ struct Recorder final : HardwareAnnouncer, RecordReceiver, PlayReceiver {
     }
     void refreshDisplay() override { events.push_back("refreshDisplay"); }
     void stopClose() override { events.push_back("stopClose"); }
+    bool yieldsToPlayback() const override { return yields; }
     void animateHardwarePlay(double elapsed) override
     {
         events.push_back("animateHardwarePlay");

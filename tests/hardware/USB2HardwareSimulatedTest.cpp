@@ -314,5 +314,69 @@ TEST_F(ProtocolOnSimulatedBox, PlaybackSendsEveryWordThenPaddingAndStops)
     }
 }
 
+// The box has one stop for sampling and playback: a playback must never end
+// a stream it did not start. A recording's stream refuses it and goes on; a
+// live view's stream pauses for it and starts again after it. The box never
+// sees sampling and playback brought together.
+TEST_F(ProtocolOnSimulatedBox, APlaybackNeverEndsAStreamItDidNotStart)
+{
+    for (const bool yields : {false, true}) {
+        SCOPED_TRACE(yields ? "live view" : "recording");
+        usb::SimulatedBox other(9, [this] { return clock; });
+        Recorder recorder;
+        recorder.yields = yields;
+        auto connection =
+            BoxConnection::create(other, recorder.sink(), recorder, [this] { return clock; });
+        connection->setFirmware(testImage());
+        connection->setRecordReceiver(&recorder);
+        connection->setPlayReceiver(&recorder);
+        USB2Hardware hardware(connection);
+        hardware.FindLoadDevice();
+        other.plug();
+        hardware.handleEvents();
+        hardware.awaitDownload();
+        hardware.handleEvents();
+        const auto step = [&](int ms) {
+            for (int t = 0; t < ms; t += 10) {
+                clock += std::chrono::milliseconds(10);
+                hardware.handleEvents();
+            }
+        };
+        ASSERT_EQ(hardware.SampleData(), usb::kSuccess);
+        step(300);
+        const int blocks = recorder.count("animateRecordData");
+        ASSERT_GT(blocks, 0);
+
+        const auto samples = tone(3 * 2048);
+        const PlayStart started = hardware.Play(samples, 0, 3 * 2048);
+        if (!yields) {
+            EXPECT_EQ(started.refusal, PlayRefusal::StreamInUse);
+            EXPECT_EQ(std::count(other.requests().begin(), other.requests().end(), 0xB3), 0);
+            step(1000);
+            EXPECT_GE(recorder.count("animateRecordData"), blocks + 9);
+            EXPECT_TRUE(connection->sampling());
+            EXPECT_EQ(other.inFlight(2), 32u);
+            hardware.Stop();
+            step(4000);
+            EXPECT_EQ(recorder.count("stopClose"), 1);
+        } else {
+            ASSERT_TRUE(started);
+            EXPECT_FALSE(connection->sampling());
+            EXPECT_EQ(other.inFlight(2), 0u);
+            for (int t = 0; t < 400 && connection->playing(); ++t)
+                step(10);
+            EXPECT_EQ(other.received().size(), 4u * 2048u);
+            EXPECT_EQ(recorder.count("stopHardwarePlay"), 1);
+            EXPECT_EQ(recorder.count("stopClose"), 0); // paused quietly
+            ASSERT_EQ(hardware.SampleData(), usb::kSuccess);
+            const int resumed = recorder.count("animateRecordData");
+            step(500);
+            EXPECT_GT(recorder.count("animateRecordData"), resumed);
+            EXPECT_TRUE(hardware.cancel());
+        }
+        EXPECT_TRUE(other.conflicts().empty()) << other.conflicts().front();
+    }
+}
+
 } // namespace
 } // namespace phonaxis::test

@@ -620,8 +620,9 @@ std::vector<float> ramp(std::size_t count)
     return samples;
 }
 
-TEST(DtoAdata, ReversesTheBitsOfTheOffsetSample)
+TEST(DtoAdata, ReversesTheBitsOfTheOffsetSampleClippedToFullScale)
 {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
     const struct {
         float sample;
         std::int32_t word;
@@ -629,16 +630,21 @@ TEST(DtoAdata, ReversesTheBitsOfTheOffsetSample)
         {-1.0f, 0x0000},
         {0.0f, static_cast<std::int16_t>(0xFFFE)},
         {1.0f, 0x7FFF},
-        {-2.0f, static_cast<std::int16_t>(0x8001)},  // n = -32767: 0x8001 reversed is itself
         {0.5f, 0x7FFD},                              // n = 49150 = 0xBFFE
         {-0.25f, static_cast<std::int16_t>(0xFFFA)}, // n = 24575 = 0x5FFF
-        {1.5f, static_cast<std::int16_t>(0xBFFC)},   // n = 81917: not clipped, low bits 0x3FFD
-        {3.0f, 0x3FFF},                              // n = 131068: low bits 0xFFFC
+        // Beyond full scale: the end of the scale, never a wrap to the other end.
+        {1.0001f, 0x7FFF},
+        {-1.0001f, 0x0000},
+        {1.5f, 0x7FFF},
+        {3.0f, 0x7FFF},
+        {-2.0f, 0x0000},
+        {1e30f, 0x7FFF},
+        {kInf, 0x7FFF},
+        {-kInf, 0x0000},
+        {std::numeric_limits<float>::quiet_NaN(), static_cast<std::int16_t>(0xFFFE)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(DtoAdata(c.sample), c.word) << c.sample;
-    EXPECT_EQ(DtoAdata(std::numeric_limits<float>::quiet_NaN()), DtoAdata(0.0f));
-    EXPECT_EQ(DtoAdata(1e30f), DtoAdata(1e30f)); // defined, whatever its bits
 }
 
 TEST_F(ProtocolTest, ShortRangesUseOneBufferPer2048SamplesPlusOnePaddedWithSilence)
@@ -765,13 +771,23 @@ TEST_F(ProtocolTest, StartingOneTransferKindTreatsTheOtherAsItMust)
     EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
     EXPECT_EQ(usb.inFlight(1), 0u);
     EXPECT_EQ(usb.inFlight(2), 32u);
-    // A playback beside a running stream leaves the stream alone.
-    ASSERT_TRUE(hw.Play(samples, 0, 4096));
-    EXPECT_EQ(usb.inFlight(2), 32u);
-    EXPECT_FALSE(hw.Play(samples, 0, 4096)); // its writes are still out
+    // A playback beside a recording's stream is refused (its end would stop
+    // the stream): nothing is sent and the stream goes on.
+    const std::size_t requests = device->sent.size();
+    EXPECT_EQ(hw.Play(samples, 0, 4096).refusal, PlayRefusal::StreamInUse);
+    EXPECT_EQ(device->sent.size(), requests);
+    EXPECT_EQ(usb.inFlight(1), 0u);
     EXPECT_EQ(usb.inFlight(2), 32u);
     EXPECT_TRUE(box->sampling());
     EXPECT_EQ(seen.count("stopClose"), 0);
+    // A live view's stream pauses for it, quietly.
+    seen.yields = true;
+    ASSERT_TRUE(hw.Play(samples, 0, 4096));
+    EXPECT_EQ(usb.inFlight(2), 0u);
+    EXPECT_EQ(usb.inFlight(1), 3u);
+    EXPECT_FALSE(box->sampling());
+    EXPECT_EQ(seen.count("stopClose"), 0);
+    EXPECT_EQ(device->sent.back().request, 0xB3);
 }
 
 TEST_F(ProtocolTest, TheSamplesMayGoAwayWhilePlaying)

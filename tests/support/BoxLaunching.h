@@ -8,6 +8,8 @@
 #include "support/AnalysisWindowTesting.h"
 #include "support/BoxFirmwareTesting.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -30,6 +32,8 @@ launchSimulatedBox(Application& application, Prompts& prompts, const std::filesy
     application.setBoxService(box.get());
     box->findHardware();
     EXPECT_TRUE(waitFor([&] { return box->boxPresent(); })) << channels << "-channel box";
+    // The arrival is announced once its delivery is over.
+    QCoreApplication::processEvents();
     return box;
 }
 

@@ -9,8 +9,10 @@
 // replaces. When the recording window takes the stream over (it sets its
 // own receiver and restarts sampling), the scope keeps drawing the blocks
 // the connection shares. Closing the scope ends only a stream the source
-// started. A stream that ends while the source owns it (the box failed or
-// someone stopped it) is started again at most once every two seconds.
+// started. A playback through the box pauses the source's stream (the box
+// cannot play and sample at once); it starts again at the first tick after
+// the playback. A stream that ends while the source owns it (the box failed
+// or someone stopped it) is started again at most once every two seconds.
 //
 // Main thread only.
 
@@ -51,6 +53,9 @@ private:
     void animateRecordData() override {}
     void refreshDisplay() override {}
     void stopClose() override;
+    // The scope pauses for a playback through the box; keepStreaming starts
+    // the stream again once the playback is over.
+    bool yieldsToPlayback() const override { return true; }
 
     bool present() const;
 

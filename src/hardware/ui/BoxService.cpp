@@ -16,17 +16,28 @@
 
 namespace phonaxis {
 
+// The protocol announces a box from inside the transport's delivery of its
+// arrival or removal. An alert runs an event loop of its own until it is
+// answered: run there, the whole session that follows (recording included)
+// would run inside that delivery, and the alert would stand until then. So
+// each announcement is told once the delivery is over, in order.
 class BoxService::Announcer final : public HardwareAnnouncer {
 public:
-    explicit Announcer(Prompts& prompts) : m_prompts(prompts) {}
-    void beep() override { QApplication::beep(); }
+    Announcer(BoxService& service, Prompts& prompts) : m_service(service), m_prompts(prompts) {}
+    void beep() override
+    {
+        QTimer::singleShot(0, &m_service, [] { QApplication::beep(); });
+    }
     void alert(const std::string& title, const std::string& message,
                const std::string& button) override
     {
-        m_prompts.alert(title, message, button);
+        QTimer::singleShot(0, &m_service, [this, title, message, button] {
+            m_prompts.alert(title, message, button);
+        });
     }
 
 private:
+    BoxService& m_service;
     Prompts& m_prompts;
 };
 
@@ -44,7 +55,7 @@ void printToConsole(const std::string& text)
 } // namespace
 
 BoxService::BoxService(const BoxOptions& options, Prompts& prompts, QObject* parent)
-    : QObject(parent), m_announcer(std::make_unique<Announcer>(prompts)), m_prompts(prompts)
+    : QObject(parent), m_announcer(std::make_unique<Announcer>(*this, prompts)), m_prompts(prompts)
 {
     if (options.simulatedChannels != 0) {
         auto box = options.clock ? std::make_unique<usb::SimulatedBox>(options.simulatedChannels,

@@ -4,7 +4,8 @@
 // (libusb, or the simulated box of `--simulate-box`), the event pump that
 // runs it from the Qt main loop, the shared box connection with its
 // firmware, and the `USB2Hardware` object the commands drive. Console lines
-// go to stderr; the announcements beep and show their alerts. A firmware
+// go to stderr; the announcements beep and show their alerts, once the
+// transport's delivery of the arrival or removal is over. A firmware
 // download that takes its time shows a progress dialog naming the box, with
 // Cancel (the box then stays in reset, without firmware, and an alert says
 // so); a download that fails is told in an alert. One per

@@ -32,6 +32,17 @@ void name(QWidget* widget, const QString& text)
     widget->setAccessibleName(text);
 }
 
+// The enable box of channel `channel`: its name says what ticking it does.
+QCheckBox* enableBox(int channel)
+{
+    auto* box = new QCheckBox(QStringLiteral("Channel %1").arg(channel));
+    box->setObjectName(QStringLiteral("Channel %1 on").arg(channel));
+    box->setAccessibleName(QStringLiteral("Record channel %1").arg(channel));
+    box->setAccessibleDescription(
+        QStringLiteral("When ticked, channel %1 is shown and recorded.").arg(channel));
+    return box;
+}
+
 template <std::size_t N>
 void fill(QComboBox* box, const std::array<int, N>& values)
 {
@@ -112,8 +123,7 @@ void OrvixRecordController::awakeFromNib()
         m_separators[k] = new QFrame;
         m_separators[k]->setFrameShape(QFrame::HLine);
         controls->addWidget(m_separators[k], row++, 0, 1, 2);
-        m_enable[k] = new QCheckBox(channel);
-        name(m_enable[k], channel + QStringLiteral(" on"));
+        m_enable[k] = enableBox(k + 1);
         controls->addWidget(m_enable[k], row++, 0, 1, 2);
         m_filter[k] = new QComboBox;
         name(m_filter[k], channel + QStringLiteral(" filter"));
@@ -133,6 +143,20 @@ void OrvixRecordController::awakeFromNib()
         controls->addWidget(m_rowLabels[k][2], row, 0);
         controls->addWidget(m_gain[k], row++, 1);
     }
+
+    // Channels 5..8 of a 9-channel box: recorded or not, nothing to set.
+    m_moreSeparator = new QFrame;
+    m_moreSeparator->setFrameShape(QFrame::HLine);
+    controls->addWidget(m_moreSeparator, row++, 0, 1, 2);
+    auto* moreChannels = new QHBoxLayout;
+    for (std::size_t k = 4; k < m_enable.size(); ++k) {
+        m_enable[k] = enableBox(int(k) + 1);
+        m_enable[k]->setText(QString::number(k + 1));
+        moreChannels->addWidget(m_enable[k]);
+    }
+    m_moreLabel = new QLabel(QStringLiteral("Channels"));
+    controls->addWidget(m_moreLabel, row, 0);
+    controls->addLayout(moreChannels, row++, 1);
 
     m_definitions = new QGroupBox(QStringLiteral("Definitions"));
     name(m_definitions, QStringLiteral("Definitions"));
@@ -183,7 +207,7 @@ void OrvixRecordController::awakeFromNib()
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(controls);
     layout->addLayout(right, 1);
-    resize(980, 720);
+    resize(980, 770);
 
     m_tick = new QTimer(this);
     m_tick->setInterval(500);
@@ -206,6 +230,9 @@ void OrvixRecordController::awakeFromNib()
     }
     connect(m_audioGain, &QComboBox::activated, this, [this] { setDeviceAudio(false); });
     connect(m_acdc, &QComboBox::activated, this, [this] { setDeviceAudio(true); });
+    for (std::size_t k = 4; k < m_enable.size(); ++k) {
+        connect(m_enable[k], &QCheckBox::clicked, this, [this] { hostChannelsChanged(); });
+    }
     for (int k = 0; k < 4; ++k) {
         connect(m_enable[k], &QCheckBox::clicked, this, [this] { channelsEnabledChanged(); });
         for (QComboBox* popup : {m_filter[k], m_source[k], m_gain[k]}) {
@@ -279,6 +306,13 @@ void OrvixRecordController::loadControls()
     for (QFrame* line : m_separators) {
         line->setVisible(!twoChannels);
     }
+    // Channel k has an enable box when the box has it (entries 1..n − 1).
+    const bool moreChannels = m_systemChannels > 5;
+    m_moreSeparator->setVisible(moreChannels);
+    m_moreLabel->setVisible(moreChannels);
+    for (std::size_t k = 4; k < m_enable.size(); ++k) {
+        m_enable[k]->setVisible(int(k) + 1 < m_systemChannels);
+    }
     m_acdcLabel->setVisible(twoChannels);
     m_acdc->setVisible(twoChannels);
     m_source[0]->clear();
@@ -305,6 +339,9 @@ void OrvixRecordController::loadControls()
     m_acdc->setCurrentIndex(1); // DC
 
     const std::array<AnalogControls, 4> analog = analogControlsFrom(m_settings.g_ChannelInfo);
+    for (std::size_t k = 4; k < m_enable.size(); ++k) {
+        m_enable[k]->setChecked(m_settings.g_ChannelInfo[k + 1].bOnOff != 0);
+    }
     for (int k = 0; k < 4; ++k) {
         m_enable[k]->setChecked(analog[k].on);
         m_filter[k]->setCurrentIndex(analog[k].filterPosition);
@@ -356,6 +393,18 @@ void OrvixRecordController::channelsEnabledChanged()
         m_view->setChannelInfo(m_session->info().table, m_systemChannels);
         m_view->RedoDisplay();
     }
+}
+
+void OrvixRecordController::hostChannelsChanged()
+{
+    if (!m_session) {
+        return;
+    }
+    for (std::size_t k = 4; k < m_enable.size(); ++k) {
+        m_session->setChannelOn(int(k) + 1, m_enable[k]->isChecked());
+    }
+    m_view->setChannelInfo(m_session->info().table, m_systemChannels);
+    m_view->RedoDisplay();
 }
 
 void OrvixRecordController::showScopeMessages()

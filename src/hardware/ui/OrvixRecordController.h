@@ -2,7 +2,8 @@
 
 // The recording window ("Record"): the acquisition box's front-end controls
 // (audio gain, source, microphone / line, AC / DC; per analog channel on /
-// off, filter, source and gain), the zoom slider, the live strips, and
+// off, filter, source and gain; channels 5 to 8 of a 9-channel box on /
+// off, on the host side only), the zoom slider, the live strips, and
 // Record / Save / Cancel. It opens in scope mode: the box streams and the
 // strips scroll; Record writes every block to a raw recording file; Save
 // stops the stream and hands the recording over (`recordingEnded`); Cancel
@@ -97,6 +98,8 @@ private:
     void setDeviceAudio(bool direct);
     void setDeviceDCChannel(bool direct);
     void channelsEnabledChanged();
+    // Channels 5..8 switched on or off: stored in the table, no block sent.
+    void hostChannelsChanged();
     void showScopeMessages();
     void showMessage(const QString& text);
 
@@ -129,7 +132,12 @@ private:
     QComboBox* m_audioGain = nullptr;
     QLabel* m_acdcLabel = nullptr;
     QComboBox* m_acdc = nullptr;
-    std::array<QCheckBox*, 4> m_enable{};
+    // Enable boxes of channels 1..8: 1..4 with the front end's controls
+    // below, 5..8 (a 9-channel box) host side only, as the box has no
+    // controls for them.
+    std::array<QCheckBox*, 8> m_enable{};
+    QFrame* m_moreSeparator = nullptr;
+    QLabel* m_moreLabel = nullptr; // "Channels", before the boxes of 5..8
     std::array<QComboBox*, 4> m_filter{};
     std::array<QComboBox*, 4> m_source{};
     std::array<QComboBox*, 4> m_gain{};

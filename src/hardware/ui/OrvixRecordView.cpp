@@ -105,14 +105,15 @@ void OrvixRecordView::scrollTrace()
 
 void OrvixRecordView::animateRecordData(std::span<const std::uint8_t> block)
 {
-    if (!m_bViewIntilized || m_bmpScope.isNull() ||
-        block.size() < kFramesPerBlock * kFrameBytes) {
+    // A short read brings fewer frames: they are spread over the same width.
+    const std::size_t frames = std::min(block.size() / kFrameBytes, kFramesPerBlock);
+    if (!m_bViewIntilized || m_bmpScope.isNull() || frames == 0) {
         return;
     }
     scrollTrace();
     QPainter painter(&m_bmpScope);
     painter.setPen(Qt::black);
-    m_points.resize(kFramesPerBlock);
+    m_points.resize(frames);
     // Each strip is its own open line: the last point of one channel is
     // never joined to the first of another.
     for (std::size_t j = 0; j < m_entries.size() && j < m_rChannel.size(); ++j) {
@@ -120,9 +121,9 @@ void OrvixRecordView::animateRecordData(std::span<const std::uint8_t> block)
         const Strip& strip = m_rChannel[j];
         const int mid = strip.top + (strip.bottom - strip.top) / 2;
         const int half = std::abs((strip.bottom - strip.top) / 2);
-        for (std::size_t i = 0; i < kFramesPerBlock; ++i) {
+        for (std::size_t i = 0; i < frames; ++i) {
             const float sample = entryValue(block.data() + i * kFrameBytes, entry);
-            const int x = m_nScrollStart + int(double(i) * m_nScrollRange / double(kFramesPerBlock));
+            const int x = m_nScrollStart + int(double(i) * m_nScrollRange / double(frames));
             const int y = mid + 2 + int(sample * float(half - 4));
             m_points[i] = QPoint(x, imageRow(y));
         }

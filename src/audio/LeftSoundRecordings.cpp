@@ -125,9 +125,17 @@ std::vector<LeftSoundRecording> findLeftSoundRecordings(const std::filesystem::p
 }
 
 bool readLeftSoundRecording(const LeftSoundRecording& recording, TrackBuffer<std::uint8_t>& bytes,
-                            std::string& error)
+                            std::string& error, const MemorySources& memory)
 {
     bytes.reset();
+    // The file's bytes, and the document's samples made from them.
+    const std::uint64_t needed = 2 * (kFloatWavHeaderSize + recording.samples * sizeof(float));
+    const std::optional<std::uint64_t> available = availableMemory(memory);
+    if (recording.samples > (std::uint64_t{1} << 60) || (available && needed > *available)) {
+        error = "There is not enough memory to read the recording \"" + recording.path.string() +
+                "\".";
+        return false;
+    }
     std::string folderError;
     const int dir = openPrivateFolder(recording.path.parent_path(), folderError);
     const int fd = dir < 0 ? -1 : openLeft(dir, recording.path.filename().string());

@@ -9,6 +9,7 @@
 //
 // POSIX only. Main thread only.
 
+#include "document/AvailableMemory.h"
 #include "model/TrackBuffer.h"
 
 #include <cstdint>
@@ -36,10 +37,14 @@ pid_t soundRecordingOwner(const std::string& name);
 std::vector<LeftSoundRecording> findLeftSoundRecordings(const std::filesystem::path& folder);
 
 // The recording's bytes as a WAV file whose header states the samples the
-// file really holds. False with `error` set when it cannot be read (it was
-// taken by another process meanwhile, or memory ran out).
+// file really holds. False with `error` set when it cannot be read: it was
+// taken by another process meanwhile, or the bytes and the document's copy
+// of its samples would not fit the memory this process may still take (as
+// `memory` tells), where the system would kill the process rather than
+// refuse it.
 bool readLeftSoundRecording(const LeftSoundRecording& recording, TrackBuffer<std::uint8_t>& bytes,
-                            std::string& error);
+                            std::string& error,
+                            const MemorySources& memory = MemorySources::system());
 
 // Removes the recording, when it is still one no process holds.
 void discardLeftSoundRecording(const LeftSoundRecording& recording);

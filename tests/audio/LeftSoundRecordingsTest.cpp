@@ -108,7 +108,19 @@ TEST(LeftSoundRecordings, RecordingsOfEndedRunsAreOfferedWithAllTheyHold)
     ASSERT_EQ(channel.samples().size(), 3000u);
     EXPECT_EQ(channel.samples()[2999], 2999.0f / 8192.0f);
 
-    // Held by a live process: neither offered, read nor removed.
+    // Beyond what a memory limit leaves (the recording's 12 KB twice),
+    // refused rather than read into a process the system would kill.
+    std::ofstream(folder / "memory.max") << "20000\n";
+    std::ofstream(folder / "memory.current") << "0\n";
+    std::ofstream(folder / "cgroup") << "0::/\n";
+    MemorySources small = MemorySources::system();
+    small.selfCgroup = folder / "cgroup";
+    small.cgroupRoot = folder;
+    EXPECT_FALSE(readLeftSoundRecording(found[0], bytes, error, small));
+    EXPECT_NE(error.find("not enough memory"), std::string::npos) << error;
+    EXPECT_TRUE(fs::exists(crashed));
+
+        // Held by a live process: neither offered, read nor removed.
     const int held = ::open(crashed.c_str(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(findLeftSoundRecordings(folder).size(), 1u);

@@ -438,9 +438,44 @@ std::string quotedList(std::span<const FileToWrite> files, std::size_t count)
     return text;
 }
 
+// Copies the file `target` into the new, empty file open as `fd`, with
+// its mode, and flushes it; false (errno set) when it cannot.
+bool copyInto(const std::string& target, int fd)
+{
+    const int from = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (from < 0) {
+        return false;
+    }
+    struct stat st {};
+    bool copied = ::fstat(from, &st) == 0 && ::fchmod(fd, st.st_mode & 07777) == 0;
+    std::vector<char> buffer(65536);
+    while (copied) {
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            copied = n == 0 && ::fsync(fd) == 0;
+            break;
+        }
+        for (ssize_t done = 0; copied && done < n;) {
+            const ssize_t w = ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            copied = w > 0;
+            done += w > 0 ? w : 0;
+        }
+    }
+    const int err = errno;
+    ::close(from);
+    errno = err;
+    return copied;
+}
+
 // A second name for the file `target`, in its folder, that keeps its
-// contents while another file takes its name: "" when none can be made
-// (a file system without hard links).
+// contents while another file takes its name: a hard link, or a copy on a
+// file system without hard links; "" when neither can be made.
 std::string keepUnderAnotherName(const std::string& target)
 {
     std::filesystem::path folder = std::filesystem::path(target).parent_path();
@@ -460,10 +495,23 @@ std::string keepUnderAnotherName(const std::string& target)
             return name;
         }
         if (errno != EEXIST) {
-            return {};
+            break;
         }
     }
-    return {};
+    std::string name = (folder / ".phonaxis-kept-XXXXXX").string();
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        return {};
+    }
+    const bool copied = copyInto(target, fd);
+    const int err = errno;
+    ::close(fd);
+    if (!copied) {
+        ::unlink(name.c_str());
+        errno = err;
+        return {};
+    }
+    return name;
 }
 
 } // namespace

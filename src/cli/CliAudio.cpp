@@ -7,14 +7,13 @@
 #include "audio/FloatWav.h"
 #include "audio/portaudio/PortAudioBackend.h"
 #include "cli/CliCommands.h"
+#include "cli/CliInterrupt.h"
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/NumberText.h"
 #include "document/PrivateFiles.h"
 
 #include <algorithm>
-#include <array>
-#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <ostream>
@@ -28,37 +27,6 @@ constexpr const char* kPrefix = "phonaxis-cli: ";
 // How long past the expected end a play or recording may go without a
 // notice before it is given up as stuck (a device that stopped running).
 constexpr std::chrono::seconds kNoticeTimeout{10};
-
-// Catches SIGINT, SIGTERM and SIGHUP while it lives, so that a long
-// recording ends with its file written instead of with the process; the
-// previous handlers come back when it goes.
-class InterruptGuard {
-public:
-    InterruptGuard()
-    {
-        s_interrupted = 0;
-        struct sigaction action {};
-        action.sa_handler = [](int) { s_interrupted = 1; };
-        ::sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < kSignals.size(); ++i) {
-            ::sigaction(kSignals[i], &action, &m_previous[i]);
-        }
-    }
-    ~InterruptGuard()
-    {
-        for (std::size_t i = 0; i < kSignals.size(); ++i) {
-            ::sigaction(kSignals[i], &m_previous[i], nullptr);
-        }
-    }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-    bool interrupted() const { return s_interrupted != 0; }
-
-private:
-    static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
-    static inline volatile std::sig_atomic_t s_interrupted = 0;
-    std::array<struct sigaction, 3> m_previous{};
-};
 
 int failWith(std::ostream& err, const std::string& message) {
     err << kPrefix << message << "\n";

@@ -1,6 +1,7 @@
 #include "cli/CliBoxRecord.h"
 
 #include "cli/CliCommands.h"
+#include "cli/CliInterrupt.h"
 #include "document/AutomaticPrompts.h"
 #include "document/FileIO.h"
 #include "document/PrivateFiles.h"
@@ -314,9 +315,15 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
     bool stalled = false;
     std::uint64_t lastFrames = 0;
     Clock::time_point lastProgress = Clock::now();
+    // An interrupt (Ctrl+C) or a termination ends the recording early and
+    // saves what was received, rather than leaving it to the next launch.
+    const InterruptGuard interrupts;
     runEvents(
         hardware, Clock::time_point::max(),
-        [&] { return listener.end.has_value() || stalled || session->recordedFrames() >= wanted; },
+        [&] {
+            return listener.end.has_value() || stalled || interrupts.interrupted() ||
+                   session->recordedFrames() >= wanted;
+        },
         [&] {
             session->checkStopTimeout();
             if (session->recordedFrames() != lastFrames) {
@@ -384,6 +391,11 @@ int boxRecordCommand(const Options& options, std::ostream& out, std::ostream& er
     if (stalled) {
         err << kPrefix << "the acquisition box stopped sending after " << secondsText(seconds)
             << " s; " << outPath << " holds what was received\n";
+        return kExitFailure;
+    }
+    if (interrupts.interrupted()) {
+        err << kPrefix << "interrupted after " << secondsText(seconds) << " s; " << outPath
+            << " holds what was recorded\n";
         return kExitFailure;
     }
     switch (end) {

@@ -119,7 +119,11 @@ constexpr CommandHelp kCommandHelp[] = {
      "      the entries of LIST (0 the audio, 1.. the analog channels; default all),\n"
      "      from a simulated box of N channels (9, 5 or 2; or PHONAXIS_SIMULATE_BOX)\n"
      "      when asked; the box's firmware is FILE.hex, else PHONAXIS_FIRMWARE, else\n"
-     "      the application's data folder's\n"},
+     "      the application's data folder's\n"
+     "      OUT is checked before recording (a folder, a missing folder or a disk\n"
+     "      without room: exit 1, nothing recorded); should it still fail at the end,\n"
+     "      the recording is kept in the temporary folder and the message says where.\n"
+     "      Ctrl+C ends a recording early with what was recorded written (exit 1)\n"},
     {"box", "  phonaxis-cli box [--simulate-box=N] [--firmware FILE.hex]\n"
             "      finds the acquisition box (10 s at most), loads its firmware into a bare\n"
             "      box (FILE.hex, else PHONAXIS_FIRMWARE, else the application's data\n"

@@ -17,6 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <csignal>
+#include <chrono>
 #include <unistd.h>
 
 namespace phonaxis::test {
@@ -96,6 +99,41 @@ TEST_F(CliBoxRecord, RecordsTheChosenChannelsOfTheBoxSampleForSample)
     while (first < 10 * 22050 && !matches(first, 8))
         ++first;
     EXPECT_TRUE(matches(first, 22050));
+}
+
+// Ctrl+C ends a long recording with what was received written to OUT.
+TEST_F(CliBoxRecord, AnInterruptEndsTheRecordingWithWhatWasReceivedWritten)
+{
+    const std::string out = path("cut.pmf");
+    std::thread interrupter([this] {
+        // Once the raw recording holds data (5 s at most), or anyway.
+        for (int tries = 0; tries < 500; ++tries) {
+            std::error_code ec;
+            bool holds = false;
+            for (const auto& entry : fs::directory_iterator(m_dir / "Phonaxis" / "tmp", ec))
+                holds = holds || (entry.is_regular_file() && entry.file_size() > 100000);
+            if (holds)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::kill(::getpid(), SIGINT);
+    });
+    const CliResult r = runCli({"record", out, "--box", "--seconds", "30", "--simulate-box=2",
+                                "--firmware", path("box.hex")});
+    interrupter.join();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("phonaxis-cli: interrupted after "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" s; " + out + " holds what was recorded\n"), std::string::npos) << r.err;
+    ScriptedPrompts prompts;
+    AppSettings settings;
+    auto document = std::make_unique<MyDocument>(prompts, settings);
+    FileContents file;
+    std::string error;
+    ASSERT_TRUE(file.open(out, error)) << error;
+    ASSERT_TRUE(document->readFromData(file.bytes(), "pmf"));
+    const std::size_t samples = document->getChannel(0).samples().size();
+    EXPECT_GT(samples, 0u);
+    EXPECT_LT(samples, 30u * 22050u);
 }
 
 TEST_F(CliBoxRecord, WrongCommandLinesAreRefusedBeforeAnythingIsRecorded)

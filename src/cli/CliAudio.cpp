@@ -95,29 +95,46 @@ int playCommand(const Options& options, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
+namespace {
+
+// The command line and OUT, checked before a second is recorded (and before
+// the sound system starts): a folder, a write-protected file or a disk
+// without room would otherwise be found only after the recording.
+int checkRecording(const Options& options, std::ostream& err) {
+    if (const int usage = checkRecordLine(options, "wav", "record writes a WAV file", err)) {
+        return usage;
+    }
+    const double rate = options.rateHz.value_or(11025);
+    const double wantedBytes = double(kFloatWavHeaderSize) + *options.seconds * rate * 4.0;
+    std::string error;
+    if (!checkWritable(options.positional[0],
+                       static_cast<std::uint64_t>(std::min(wantedBytes, 1.0e18)), error)) {
+        if (error.ends_with('.')) {
+            error.pop_back();
+        }
+        return failWith(err, error + "; nothing was recorded");
+    }
+    return kExitOk;
+}
+
+} // namespace
+
 int recordCommand(const Options& options, std::ostream& out, std::ostream& err) {
+    if (const int status = checkRecording(options, err)) {
+        return status;
+    }
     PortAudioBackend backend;
     return recordCommand(options, backend, out, err);
 }
 
 int recordCommand(const Options& options, AudioBackend& backend, std::ostream& out,
                   std::ostream& err) {
-    if (const int usage = checkRecordLine(options, "wav", "record writes a WAV file", err)) {
-        return usage;
+    if (const int status = checkRecording(options, err)) {
+        return status;
     }
     const std::string& path = options.positional[0];
     const double rate = options.rateHz.value_or(11025);
     std::string error;
-    // The destination is checked before a second is recorded: a folder, a
-    // write-protected file or a disk without room would otherwise be found
-    // only after the recording.
-    const double wantedBytes = double(kFloatWavHeaderSize) + *options.seconds * rate * 4.0;
-    if (!checkWritable(path, static_cast<std::uint64_t>(std::min(wantedBytes, 1.0e18)), error)) {
-        if (error.ends_with('.')) {
-            error.pop_back();
-        }
-        return failWith(err, error + "; nothing was recorded");
-    }
     for (const LeftSoundRecording& left : findLeftSoundRecordings(privateTemporaryFolder())) {
         err << kPrefix << "a recording of " << messageNumber(double(left.samples) / left.rateHz, 2, 2)
             << " s that an earlier run did not save is kept in \"" << left.path.string()

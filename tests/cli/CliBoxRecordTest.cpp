@@ -57,6 +57,20 @@ protected:
     std::optional<std::string> m_oldCache;
 };
 
+// The native file `path` as a document; null when it cannot be read.
+std::unique_ptr<MyDocument> readRecording(const std::string& path, Prompts& prompts,
+                                          AppSettings& settings)
+{
+    auto document = std::make_unique<MyDocument>(prompts, settings);
+    FileContents file;
+    std::string error;
+    if (!file.open(path, error) || !document->readFromData(file.bytes(), "pmf")) {
+        ADD_FAILURE() << path << ": " << error;
+        return nullptr;
+    }
+    return document;
+}
+
 TEST_F(CliBoxRecord, RecordsTheChosenChannelsOfTheBoxSampleForSample)
 {
     const std::string out = path("rec.pmf");
@@ -71,11 +85,8 @@ TEST_F(CliBoxRecord, RecordsTheChosenChannelsOfTheBoxSampleForSample)
 
     ScriptedPrompts prompts;
     AppSettings settings;
-    auto document = std::make_unique<MyDocument>(prompts, settings);
-    FileContents file;
-    std::string error;
-    ASSERT_TRUE(file.open(out, error)) << error;
-    ASSERT_TRUE(document->readFromData(file.bytes(), "pmf"));
+    const auto document = readRecording(out, prompts, settings);
+    ASSERT_TRUE(document);
     ASSERT_EQ(document->m_nNumofChannels, 4);
     const char* titles[] = {"Audio", "ch1", "ch2", "ch4"};
     for (int c = 0; c < 4; ++c) {
@@ -126,11 +137,8 @@ TEST_F(CliBoxRecord, AnInterruptEndsTheRecordingWithWhatWasReceivedWritten)
     EXPECT_NE(r.err.find(" s; " + out + " holds what was recorded\n"), std::string::npos) << r.err;
     ScriptedPrompts prompts;
     AppSettings settings;
-    auto document = std::make_unique<MyDocument>(prompts, settings);
-    FileContents file;
-    std::string error;
-    ASSERT_TRUE(file.open(out, error)) << error;
-    ASSERT_TRUE(document->readFromData(file.bytes(), "pmf"));
+    const auto document = readRecording(out, prompts, settings);
+    ASSERT_TRUE(document);
     const std::size_t samples = document->getChannel(0).samples().size();
     EXPECT_GT(samples, 0u);
     EXPECT_LT(samples, 30u * 22050u);

@@ -117,21 +117,9 @@ int checkRecording(const Options& options, std::ostream& err) {
     return kExitOk;
 }
 
-} // namespace
-
-int recordCommand(const Options& options, std::ostream& out, std::ostream& err) {
-    if (const int status = checkRecording(options, err)) {
-        return status;
-    }
-    PortAudioBackend backend;
-    return recordCommand(options, backend, out, err);
-}
-
-int recordCommand(const Options& options, AudioBackend& backend, std::ostream& out,
-                  std::ostream& err) {
-    if (const int status = checkRecording(options, err)) {
-        return status;
-    }
+// Records as the command line asks, once it has been checked.
+int recordWith(const Options& options, AudioBackend& backend, std::ostream& out,
+               std::ostream& err) {
     const std::string& path = options.positional[0];
     const double rate = options.rateHz.value_or(11025);
     std::string error;
@@ -211,6 +199,24 @@ int recordCommand(const Options& options, AudioBackend& backend, std::ostream& o
                                  path + " holds what was recorded");
     }
     return kExitOk;
+}
+
+} // namespace
+
+int recordCommand(const Options& options, std::ostream& out, std::ostream& err) {
+    if (const int status = checkRecording(options, err)) {
+        return status;
+    }
+    PortAudioBackend backend;
+    return recordWith(options, backend, out, err);
+}
+
+int recordCommand(const Options& options, AudioBackend& backend, std::ostream& out,
+                  std::ostream& err) {
+    if (const int status = checkRecording(options, err)) {
+        return status;
+    }
+    return recordWith(options, backend, out, err);
 }
 
 } // namespace phonaxis::cli

@@ -7,6 +7,8 @@
 #include "document/AutomaticPrompts.h"
 #include "document/AppSettings.h"
 
+#include "support/MemoryLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -110,12 +112,7 @@ TEST(LeftSoundRecordings, RecordingsOfEndedRunsAreOfferedWithAllTheyHold)
 
     // Beyond what a memory limit leaves (the recording's 12 KB twice),
     // refused rather than read into a process the system would kill.
-    std::ofstream(folder / "memory.max") << "20000\n";
-    std::ofstream(folder / "memory.current") << "0\n";
-    std::ofstream(folder / "cgroup") << "0::/\n";
-    MemorySources small = MemorySources::system();
-    small.selfCgroup = folder / "cgroup";
-    small.cgroupRoot = folder;
+    const MemorySources small = test::memoryLimitedTo(folder / "sys", 20000);
     EXPECT_FALSE(readLeftSoundRecording(found[0], bytes, error, small));
     EXPECT_NE(error.find("not enough memory"), std::string::npos) << error;
     EXPECT_TRUE(fs::exists(crashed));

@@ -7,6 +7,8 @@
 #include "hardware/SimulatedBox.h"
 #include "support/ScriptedPrompts.h"
 
+#include "support/MemoryLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -275,20 +277,14 @@ TEST_F(RecordedBoxFile, RecordingBeyondTheAvailableMemoryIsRefused)
     const fs::path rec = m_dir / "rec";
     writeRecording(rec, 4096); // 5 channels of 4,096 floats: 82 KB
     const fs::path root = m_dir / "sys";
-    fs::create_directories(root / "small");
-    std::ofstream(root / "small/memory.max") << "65536\n";
-    std::ofstream(root / "small/memory.current") << "0\n";
-    std::ofstream(m_dir / "cgroup") << "0::/small\n";
-    MemorySources small = MemorySources::system();
-    small.selfCgroup = m_dir / "cgroup";
-    small.cgroupRoot = root;
+    const MemorySources small = test::memoryLimitedTo(root, 65536);
 
     EXPECT_EQ(doc.Read_RecordedFile_X2(rec.string(), tableWith({}), 5, small), -1);
     ASSERT_EQ(prompts.alerts.size(), 1u);
     EXPECT_EQ(prompts.alerts[0].message, "Could not alloated enough memory");
     EXPECT_FALSE(doc.m_bHaveData);
 
-    std::ofstream(root / "small/memory.max") << "1048576\n";
+    test::memoryLimitedTo(root, 1048576);
     EXPECT_EQ(doc.Read_RecordedFile_X2(rec.string(), tableWith({}), 5, small), 0);
     EXPECT_EQ(doc.getChannel(0).m_dwFileLength, 4096.0);
 }

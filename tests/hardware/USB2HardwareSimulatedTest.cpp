@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <thread>
 
 #include <cmath>
@@ -53,6 +55,31 @@ struct ProtocolOnSimulatedBox : ::testing::Test {
         box->setRecordReceiver(&seen);
         box->setPlayReceiver(&seen);
         box->setFirmware(testImage());
+    }
+    // A second box of `channels` on the test's clock, programmed and
+    // answering, whose protocol reports to `recorder` (also its play and
+    // record receiver); torn down hardware first.
+    struct OtherBox {
+        std::unique_ptr<usb::SimulatedBox> box;
+        std::shared_ptr<BoxConnection> connection;
+        std::unique_ptr<USB2Hardware> hardware;
+    };
+    OtherBox otherBox(int channels, Recorder& recorder)
+    {
+        OtherBox other;
+        other.box = std::make_unique<usb::SimulatedBox>(channels, [this] { return clock; });
+        other.connection = BoxConnection::create(*other.box, recorder.sink(), recorder,
+                                                 [this] { return clock; });
+        other.connection->setFirmware(testImage());
+        other.connection->setRecordReceiver(&recorder);
+        other.connection->setPlayReceiver(&recorder);
+        other.hardware = std::make_unique<USB2Hardware>(other.connection);
+        other.hardware->FindLoadDevice();
+        other.box->plug();
+        other.hardware->handleEvents();
+        other.hardware->awaitDownload();
+        other.hardware->handleEvents();
+        return other;
     }
     // Delivers what is due and lets a download that started run to its end.
     void step()
@@ -285,18 +312,11 @@ TEST_F(ProtocolOnSimulatedBox, PlaybackSendsEveryWordThenPaddingAndStops)
     } cases[] = {{2047, 2048}, {2048, 4096}, {33 * 2048, 33 * 2048}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.samples);
-        usb::SimulatedBox other(2, [this] { return clock; });
         Recorder recorder;
-        auto connection =
-            BoxConnection::create(other, recorder.sink(), recorder, [this] { return clock; });
-        connection->setFirmware(testImage());
-        connection->setPlayReceiver(&recorder);
-        USB2Hardware hardware(connection);
-        hardware.FindLoadDevice();
-        other.plug();
-        hardware.handleEvents();
-        hardware.awaitDownload();
-        hardware.handleEvents();
+        const OtherBox box = otherBox(2, recorder);
+        usb::SimulatedBox& other = *box.box;
+        BoxConnection* connection = box.connection.get();
+        USB2Hardware& hardware = *box.hardware;
         const auto samples = tone(static_cast<std::size_t>(c.samples) + 10);
         ASSERT_TRUE(hardware.Play(samples, 10, 10 + c.samples));
         for (int step = 0; step < 400 && connection->playing(); ++step) {
@@ -322,20 +342,12 @@ TEST_F(ProtocolOnSimulatedBox, APlaybackNeverEndsAStreamItDidNotStart)
 {
     for (const bool yields : {false, true}) {
         SCOPED_TRACE(yields ? "live view" : "recording");
-        usb::SimulatedBox other(9, [this] { return clock; });
         Recorder recorder;
         recorder.yields = yields;
-        auto connection =
-            BoxConnection::create(other, recorder.sink(), recorder, [this] { return clock; });
-        connection->setFirmware(testImage());
-        connection->setRecordReceiver(&recorder);
-        connection->setPlayReceiver(&recorder);
-        USB2Hardware hardware(connection);
-        hardware.FindLoadDevice();
-        other.plug();
-        hardware.handleEvents();
-        hardware.awaitDownload();
-        hardware.handleEvents();
+        const OtherBox box = otherBox(9, recorder);
+        usb::SimulatedBox& other = *box.box;
+        BoxConnection* connection = box.connection.get();
+        USB2Hardware& hardware = *box.hardware;
         const auto step = [&](int ms) {
             for (int t = 0; t < ms; t += 10) {
                 clock += std::chrono::milliseconds(10);

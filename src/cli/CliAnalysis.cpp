@@ -1,6 +1,7 @@
 #include "cli/CliAnalysis.h"
 
 #include "analysis/CMathFunc.h"
+#include "analysis/PreciseFormants.h"
 #include "cli/CliCommands.h"
 #include "cli/CliSession.h"
 #include "cli/CliSettings.h"
@@ -31,7 +32,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -82,10 +85,43 @@ int openSession(const Options& options, const std::string& command, Session& ses
     session.displayName = std::filesystem::path(session.path).filename().string();
     session.prompts = std::make_unique<AutomaticPrompts>(&err, kPrefix, options.aiffChannel);
     session.batch = std::make_unique<BatchDocument>(*session.prompts);
-    if (!openDocument(session.path, session.document(), err)) {
+    session.reader = std::make_unique<RecordingReader>();
+    if (!openRecording(session.path, *session.reader, session.document(), err)) {
         return kExitFailure;
     }
     return applySettings(options, *session.batch, err);
+}
+
+// Reads the samples of the channel the command analyses (--channel N, else
+// the audio channel) from `fromMs` to `toMs`, or all of them, when the file
+// was opened from its header. A channel that does not exist is left to the
+// checks that word it for the user. 0, or kExitFailure after a message.
+int readAnalysedChannel(Session& session, const Options& options, std::optional<double> fromMs,
+                        std::optional<double> toMs, std::ostream& err)
+{
+    MyDocument& document = session.document();
+    if (!session.reader || !session.reader->headerOnly()) {
+        return kExitOk;
+    }
+    const int channel = options.channel ? *options.channel : document.audioChannelIndex();
+    if (channel < 0 || channel >= document.channelsInUse()) {
+        return kExitOk;
+    }
+    const Channels& c = document.getChannel(channel);
+    std::int64_t from = 0;
+    std::int64_t to = std::numeric_limits<std::int64_t>::max();
+    if (fromMs && toMs) {
+        const double samplesPerMs = c.m_dSampleRate / 1000.0;
+        const double context = analysisContextMs(document, c);
+        from = static_cast<std::int64_t>(std::max(0.0, std::floor((*fromMs - context) * samplesPerMs)));
+        to = static_cast<std::int64_t>(
+            std::min(c.m_dwFileLength, std::ceil((*toMs + context) * samplesPerMs) + 1.0));
+    }
+    std::string error;
+    if (!session.reader->readSamples(document, channel, from, to, error)) {
+        return failure(err, error);
+    }
+    return kExitOk;
 }
 
 // Channel `channel` of the file: 0, kExitUsage when the file has no such
@@ -134,13 +170,41 @@ int audioChannel(Session& session, const Options& options, Channels*& audio, int
 
 } // namespace
 
+double analysisContextMs(const MyDocument& document, const Channels& channel)
+{
+    const double rate = channel.m_dSampleRate;
+    const auto samplesMs = [rate](double samples) {
+        return rate > 0.0 && std::isfinite(samples) ? std::abs(samples) * 1000.0 / rate : 0.0;
+    };
+    const auto ms = [](double value) { return std::isfinite(value) ? std::abs(value) : 0.0; };
+    double windows = ms(document.m_dPitchWindowLength) + ms(channel.m_dIntensityWindowLengthMS) +
+                     samplesMs(document.m_nFFTWindowLength) +
+                     samplesMs(document.m_nSpecWindowLength) +
+                     ms(document.m_nFFTAverageStepSize) + ms(document.m_dLogStepSize) +
+                     PreciseFormants::kWindowMs;
+    // Three periods of the pitch floor, the precise pitch window.
+    if (document.m_dCalculationLow > 0.0) {
+        windows += ms(3000.0 / document.m_dCalculationLow);
+    }
+    return 1000.0 + 2.0 * windows;
+}
+
 int openAudioAnalysis(const Options& options, const char* command, Session& session,
-                      Channels*& audio, int& index, std::ostream& err)
+                      Channels*& audio, int& index, std::ostream& err, bool stretchOnly)
 {
     if (const int status = checkStretchForm(options, err)) {
         return status;
     }
     if (const int status = openSession(options, command, session, err)) {
+        return status;
+    }
+    std::optional<double> fromMs;
+    std::optional<double> toMs;
+    if (stretchOnly) {
+        fromMs = options.atMs ? options.atMs : options.fromMs;
+        toMs = options.atMs ? options.atMs : options.toMs;
+    }
+    if (const int status = readAnalysedChannel(session, options, fromMs, toMs, err)) {
         return status;
     }
     if (const int status = audioChannel(session, options, audio, index, err)) {
@@ -413,7 +477,8 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     Session session;
     Channels* audio = nullptr;
     int index = -1;
-    if (const int status = openAudioAnalysis(options, "spectrum", session, audio, index, err)) {
+    if (const int status = openAudioAnalysis(options, "spectrum", session, audio, index, err,
+                                             /*stretchOnly=*/true)) {
         return status;
     }
     const double samplesPerMs = audio->m_dSampleRate / 1000.0;
@@ -488,7 +553,8 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
     Session session;
     Channels* audio = nullptr;
     int index = -1;
-    if (const int status = openAudioAnalysis(options, "spectrogram", session, audio, index, err)) {
+    if (const int status = openAudioAnalysis(options, "spectrogram", session, audio, index, err,
+                                             /*stretchOnly=*/!options.pngPath)) {
         return status;
     }
     MyDocument& document = session.document();
@@ -628,6 +694,9 @@ int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
     }
     Session session;
     if (const int status = openSession(options, "egg", session, err)) {
+        return status;
+    }
+    if (const int status = readAnalysedChannel(session, options, std::nullopt, std::nullopt, err)) {
         return status;
     }
     MyDocument& document = session.document();

@@ -591,6 +591,14 @@ std::vector<std::string_view> optionsOf(const std::string& command)
     return {"--aiff-channel", "--json", "--config", "--set"};
 }
 
+// A cut-off file is still worth analysing, but not without saying so.
+void noteShortRecording(const std::string& path, const MyDocument& document, std::ostream& err)
+{
+    if (const auto& shortfall = document.m_shortRecording) {
+        err << "phonaxis-cli: \"" << path << "\": " << shortfall->text() << "\n";
+    }
+}
+
 } // namespace
 
 bool Options::has(std::string_view option) const
@@ -613,10 +621,19 @@ bool openDocument(const std::string& path, MyDocument& document, std::ostream& e
                "damaged\n";
         return false;
     }
-    // A cut-off file is still worth analysing, but not without saying so.
-    if (const auto& shortfall = document.m_shortRecording) {
-        err << "phonaxis-cli: \"" << path << "\": " << shortfall->text() << "\n";
+    noteShortRecording(path, document, err);
+    return true;
+}
+
+bool openRecording(const std::string& path, RecordingReader& reader, MyDocument& document,
+                   std::ostream& err)
+{
+    std::string error;
+    if (!reader.open(path, document, error)) {
+        err << "phonaxis-cli: " << error << "\n";
+        return false;
     }
+    noteShortRecording(path, document, err);
     return true;
 }
 
@@ -733,7 +750,9 @@ int info(const Options& options, std::ostream& out, std::ostream& err)
     AutomaticPrompts prompts(&err, "phonaxis-cli: ", options.aiffChannel);
     auto batch = std::make_unique<BatchDocument>(prompts);
     MyDocument* document = &batch->document;
-    if (!openDocument(path, *document, err)) {
+    // A WAV file's header says all that is printed: its samples stay unread.
+    RecordingReader reader;
+    if (!openRecording(path, reader, *document, err)) {
         return kExitFailure;
     }
     out << "{\n  \"file\": " << jsonString(path) << ",\n  \"format\": " << document->m_nFileFormat

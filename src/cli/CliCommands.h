@@ -3,6 +3,7 @@
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
 #include "document/NumberText.h"
+#include "document/RecordingReader.h"
 
 #include <iosfwd>
 #include <optional>
@@ -85,6 +86,12 @@ struct BatchDocument {
 
 // Opens `path` into `document`; on failure writes a message and returns false.
 bool openDocument(const std::string& path, MyDocument& document, std::ostream& err);
+
+// Opens `path` into `document` through `reader`: a WAV file from its
+// header alone (its samples then read with reader.readSamples), any other
+// recording whole. On failure writes a message and returns false.
+bool openRecording(const std::string& path, RecordingReader& reader, MyDocument& document,
+                   std::ostream& err);
 
 // Times given on the command line (--at, --from, --to) must lie inside a
 // recording `lengthMs` long: 0, or kExitUsage after a message.

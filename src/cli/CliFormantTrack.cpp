@@ -146,7 +146,8 @@ int formantTrackCommand(const Options& options, std::ostream& out, std::ostream&
     Channels* audio = nullptr;
     int index = -1;
     if (const int status =
-            openAudioAnalysis(options, "formant-track", session, audio, index, err)) {
+            openAudioAnalysis(options, "formant-track", session, audio, index, err,
+                              /*stretchOnly=*/true)) {
         return status;
     }
     const double rateHz = audio->m_dSampleRate;

@@ -25,6 +25,10 @@ struct Session {
     std::string displayName; // the file name without its folders, as the log shows it
     std::unique_ptr<AutomaticPrompts> prompts;
     std::unique_ptr<BatchDocument> batch;
+    // The file, open until the run ends: a WAV file's samples are read from
+    // it only for the channel analysed, and only over the stretch the
+    // command needs; the other channels hold none.
+    std::unique_ptr<RecordingReader> reader;
 
     MyDocument& document() { return batch->document; }
 };
@@ -34,8 +38,18 @@ struct Session {
 // command for the settings it reads), it has an audio channel with samples
 // (--channel N makes channel N the audio channel) and the stretch lies
 // inside it. 0, or the exit status after a message.
+// Only the samples the analysis reads are read from a WAV file: the stretch
+// --at, or --from to --to, with the context its analysis windows need on
+// either side when `stretchOnly` (an analysis whose rows depend only on the
+// samples inside their windows), else the whole channel.
 int openAudioAnalysis(const Options& options, const char* command, Session& session,
-                      Channels*& audio, int& index, std::ostream& err);
+                      Channels*& audio, int& index, std::ostream& err, bool stretchOnly = false);
+
+// The samples either side of a stretch that any analysis window of the
+// document's settings may reach (ms): a second, and twice every window the
+// settings give, so that a row near the stretch's ends is analysed from the
+// same samples as in the whole file.
+double analysisContextMs(const MyDocument& document, const Channels& channel);
 
 // A table whose rows start with the file and the channel analysed.
 Table namedTable(std::vector<std::string> columns);

@@ -228,6 +228,33 @@ public:
     bool Read_WAVE_FileType(ByteView bytes);
     bool Read_AIFF_FileType(ByteView bytes);
 
+    // Where a WAV file keeps its samples, for reading them after its header:
+    // frames of `blockAlign` bytes from byte `dataOffset`, each channel's
+    // sample `bytesPerSample` bytes after the previous one's.
+    struct WaveSamples {
+        std::uint64_t dataOffset = 0;
+        std::size_t frames = 0;
+        std::size_t channels = 0;
+        std::size_t blockAlign = 0;
+        std::size_t bytesPerSample = 0;
+        int coding = 0;
+    };
+    // Reads only the header of the WAV file open as `fd` (`fileSize` bytes
+    // long): the document then holds what Read_WAVE_FileType gives (the
+    // channels, their rates, lengths, titles and units, the note of a short
+    // file), except that the channels hold no samples yet. `where` tells
+    // readWaveSamples where they are. False, the document unchanged, when
+    // the file is no WAV file this reader opens or cannot be read.
+    bool Read_WAVE_Header(int fd, std::uint64_t fileSize, WaveSamples& where);
+    // Samples [from, to) of channel `channel` of the WAV file open as `fd`,
+    // as normalised floats into `out` (to - from values; the caller keeps
+    // both inside the header's frames). Read in blocks on `threads` threads,
+    // so that the file's bytes are never held whole; the values do not
+    // depend on the thread count. False when the file no longer holds them
+    // (it shrank) or cannot be read, with errno set.
+    static bool readWaveSamples(int fd, const WaveSamples& where, std::size_t channel,
+                                std::size_t from, std::size_t to, float* out, int threads);
+
     // A file whose header (or channel records) declares more samples than
     // the file holds opens with the samples it holds; the reader leaves the
     // lengths here so that the caller can say so. Set by each successful read
@@ -358,6 +385,19 @@ private:
     void becomeFreshRecording(std::int32_t channels);
 
     using Reader = bool (MyDocument::*)(ByteView);
+
+    // What a WAV header says the document gets.
+    struct WaveShape {
+        std::size_t channels = 0;
+        std::uint32_t sampleRate = 0;
+        std::uint16_t bitsPerSample = 0;
+        std::size_t frames = 0;
+        std::size_t declaredData = 0; // the data chunk's size as its header gives it
+        std::size_t blockAlign = 0;
+    };
+    // The end of reading a WAV file: channel i takes buffers[i] (empty when
+    // only the header was read) and the shape's rate, length and names.
+    void adoptWave(const WaveShape& shape, std::vector<SampleBuffer>& buffers);
 
     // Writes bytes to a chosen path; alerts "Error in save" on failure.
     bool writeChosenFile(const std::string& path, const Bytes& bytes);

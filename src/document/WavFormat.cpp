@@ -2,6 +2,7 @@
 // extensible) and the 32-bit float writer.
 
 #include "document/ByteReader.h"
+#include "document/FileIO.h"
 #include "document/MyDocument.h"
 
 #include <algorithm>
@@ -10,7 +11,10 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <cerrno>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace phonaxis {
@@ -283,7 +287,273 @@ void putFloat(std::uint8_t* p, float v)
     putU32(p, std::bit_cast<std::uint32_t>(v));
 }
 
+
+// The first bytes of a file and any others asked for, read a block at a
+// time, for walking a header without reading the samples.
+class HeaderBytes {
+public:
+    HeaderBytes(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+
+    bool matches(std::uint64_t offset, const char* text)
+    {
+        const std::size_t n = std::strlen(text);
+        std::vector<std::uint8_t> bytes(n);
+        return read(offset, bytes) && std::memcmp(bytes.data(), text, n) == 0;
+    }
+    // Fills `into` with the bytes from `offset`; false past the end or when
+    // the file cannot be read.
+    bool read(std::uint64_t offset, std::span<std::uint8_t> into)
+    {
+        if (offset > m_size || into.size() > m_size - offset) {
+            return false;
+        }
+        for (std::size_t done = 0; done < into.size();) {
+            const std::uint64_t at = offset + done;
+            if (at < m_blockStart || at >= m_blockStart + m_block.size()) {
+                if (!load(at - at % kBlock)) {
+                    return false;
+                }
+            }
+            const std::size_t inBlock = static_cast<std::size_t>(at - m_blockStart);
+            const std::size_t n = std::min(into.size() - done, m_block.size() - inBlock);
+            std::memcpy(into.data() + done, m_block.data() + inBlock, n);
+            done += n;
+        }
+        return true;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    static constexpr std::uint64_t kBlock = 64 * 1024;
+
+    bool load(std::uint64_t start)
+    {
+        m_block.resize(static_cast<std::size_t>(std::min(kBlock, m_size - start)));
+        const ssize_t n = readAt(m_fd, m_block.data(), m_block.size(), start);
+        if (n < 0 || static_cast<std::size_t>(n) < m_block.size()) {
+            m_failed = true; // unreadable, or shorter than it was a moment ago
+            m_block.clear();
+            return false;
+        }
+        m_blockStart = start;
+        return true;
+    }
+
+    int m_fd;
+    std::uint64_t m_size;
+    std::vector<std::uint8_t> m_block;
+    std::uint64_t m_blockStart = 0;
+    bool m_failed = false;
+};
+
+template <SampleCoding coding>
+void decodeChannel(const std::uint8_t* src, std::size_t frames, std::size_t stride, float* out)
+{
+    for (std::size_t f = 0; f < frames; ++f) {
+        out[f] = decodeSample<coding>(src + f * stride);
+    }
+}
+
+// Frames [first, last) of one channel read from the file a block of about a
+// megabyte at a time; 0, or the errno of a failed read (EIO when the file
+// ended early).
+int readWaveBlocks(int fd, const MyDocument::WaveSamples& where, SampleCoding coding,
+                   std::size_t channel, std::size_t first, std::size_t last, float* out)
+{
+    const std::size_t stride = where.blockAlign;
+    const std::size_t perBlock = std::max<std::size_t>(1, (std::size_t{1} << 20) / stride);
+    std::vector<std::uint8_t> block;
+    try {
+        block.resize(std::min(perBlock, last - first) * stride);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+    for (std::size_t at = first; at < last;) {
+        const std::size_t frames = std::min(perBlock, last - at);
+        // The last frame needs only its own sample, not the rest of its block.
+        const std::size_t bytes = (frames - 1) * stride + (channel + 1) * where.bytesPerSample;
+        const ssize_t n = readAt(fd, block.data(), bytes, where.dataOffset + at * stride);
+        if (n < 0) {
+            return errno;
+        }
+        if (static_cast<std::size_t>(n) < bytes) {
+            return EIO;
+        }
+        const std::uint8_t* src = block.data() + channel * where.bytesPerSample;
+        float* dst = out + (at - first);
+        switch (coding) {
+        case SampleCoding::Unsigned8:
+            decodeChannel<SampleCoding::Unsigned8>(src, frames, stride, dst);
+            break;
+        case SampleCoding::Signed16:
+            decodeChannel<SampleCoding::Signed16>(src, frames, stride, dst);
+            break;
+        case SampleCoding::Signed24:
+            decodeChannel<SampleCoding::Signed24>(src, frames, stride, dst);
+            break;
+        case SampleCoding::Signed32:
+            decodeChannel<SampleCoding::Signed32>(src, frames, stride, dst);
+            break;
+        case SampleCoding::Float32:
+            decodeChannel<SampleCoding::Float32>(src, frames, stride, dst);
+            break;
+        case SampleCoding::Float64:
+            decodeChannel<SampleCoding::Float64>(src, frames, stride, dst);
+            break;
+        }
+        at += frames;
+    }
+    return 0;
+}
+
 } // namespace
+
+void MyDocument::adoptWave(const WaveShape& shape, std::vector<SampleBuffer>& buffers)
+{
+    const double rate = shape.sampleRate;
+    const double length = static_cast<double>(shape.frames);
+    for (std::size_t i = 0; i < shape.channels; ++i) {
+        Channels& channel = m_Channel[i];
+        const int index = static_cast<int>(i);
+        channel.m_hData = std::move(buffers[i]);
+        channel.m_dSampleRate = rate;
+        channel.m_dwFileLength = length;
+        channel.m_dLengthMS = length * 1000.0 / rate;
+        channel.SetTitle(i == 0 ? std::string("Audio") : "Chan " + std::to_string(index));
+        channel.SetUnit("normalized");
+        channel.m_nChannelType = i == 0 ? 1 : 0;
+        channel.m_bAnchorChannel = i == 0;
+        channel.m_bShow = true;
+        channel.m_nOrder = index + 1;
+        channel.m_nResolutionBits = shape.bitsPerSample;
+        channel.m_nDataType = 3;
+        channel.setPlainReadState(length, rate);
+    }
+    // Whole frames are compared, so a missing pad byte or part of a frame
+    // is no shortfall; a streaming writer's size declares nothing.
+    const std::size_t declaredFrames = shape.declaredData / shape.blockAlign;
+    const bool streaming = shape.declaredData == 0 || shape.declaredData == 0xFFFFFFFFu;
+    m_shortRecording.reset();
+    if (!streaming && declaredFrames > shape.frames) {
+        m_shortRecording = ShortRecording{length / rate, double(declaredFrames) / rate, {}};
+    }
+    m_nNumofChannels = static_cast<std::int32_t>(shape.channels);
+    m_nFileFormat = FileFormat::kWav;
+    m_bHaveData = true;
+    m_bForeignFile = true;
+    m_bNewFile = false;
+    // The analyses take their model (LPC orders, applied window, frequency
+    // ranges) from the file's rate, as for the other foreign formats; without
+    // this a 44.1 kHz file was analysed with the settings of 11,025 Hz.
+    adoptAnalysisSampleRate(true);
+}
+
+bool MyDocument::Read_WAVE_Header(int fd, std::uint64_t fileSize, WaveSamples& where)
+{
+    HeaderBytes file(fd, fileSize);
+    if (!file.matches(0, "RIFF") || !file.matches(8, "WAVE")) {
+        return false;
+    }
+    // The walk of findChunks, over the file read a block at a time.
+    std::optional<std::vector<std::uint8_t>> fmt;
+    std::optional<std::uint64_t> dataOffset;
+    std::uint64_t dataSize = 0;
+    std::uint64_t declaredData = 0;
+    std::uint64_t offset = 12;
+    while (offset < fileSize) {
+        std::uint8_t header[8];
+        if (fileSize - offset < 8 || !file.read(offset, header)) {
+            break;
+        }
+        const bool isFmt = std::memcmp(header, "fmt ", 4) == 0;
+        const bool isData = std::memcmp(header, "data", 4) == 0;
+        const std::uint64_t declared = byteorder::loadU32LE(header + 4);
+        const std::uint64_t content = offset + 8;
+        const std::uint64_t available = fileSize - content;
+        if (isData && !dataOffset) {
+            dataOffset = content;
+            dataSize = std::min(declared, available);
+            declaredData = declared;
+            if (dataSize < declared) {
+                break;
+            }
+        } else if (declared > available) {
+            break;
+        } else if (isFmt && !fmt) {
+            // parseFormat reads at most the extensible layout's 40 bytes and
+            // compares the size with 16 and 40 only.
+            std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(declared, 64)));
+            if (!file.read(content, bytes)) {
+                break;
+            }
+            fmt = std::move(bytes);
+        }
+        offset = content + declared + (declared & 1u);
+    }
+    if (!fmt || !dataOffset || file.failed()) {
+        return false;
+    }
+    const auto format = parseFormat(*fmt);
+    if (!format) {
+        return false;
+    }
+    std::vector<SampleBuffer> buffers;
+    try {
+        buffers.resize(format->channels);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const std::size_t frames = static_cast<std::size_t>(dataSize / format->blockAlign);
+    where = WaveSamples{*dataOffset, frames, format->channels, format->blockAlign,
+                        format->bytesPerSample, static_cast<int>(format->coding)};
+    adoptWave(WaveShape{format->channels, format->sampleRate, format->bitsPerSample, frames,
+                        static_cast<std::size_t>(declaredData), format->blockAlign},
+              buffers);
+    return true;
+}
+
+bool MyDocument::readWaveSamples(int fd, const WaveSamples& where, std::size_t channel,
+                                 std::size_t from, std::size_t to, float* out, int threads)
+{
+    if (to <= from) {
+        return true;
+    }
+    if (channel >= where.channels || to > where.frames || where.blockAlign == 0) {
+        errno = EINVAL;
+        return false;
+    }
+    const auto coding = static_cast<SampleCoding>(where.coding);
+    const std::size_t count = to - from;
+    // At least a quarter of a million frames a thread, else starting one
+    // costs more than it saves.
+    const std::size_t parts = std::clamp<std::size_t>(count / (std::size_t{1} << 18), 1,
+                                                      static_cast<std::size_t>(std::max(threads, 1)));
+    std::vector<int> errors(parts, 0);
+    const auto part = [&](std::size_t k) {
+        const std::size_t first = from + count * k / parts;
+        const std::size_t last = from + count * (k + 1) / parts;
+        errors[k] = readWaveBlocks(fd, where, coding, channel, first, last, out + (first - from));
+    };
+    std::vector<std::thread> started;
+    for (std::size_t k = 1; k < parts; ++k) {
+        try {
+            started.emplace_back(part, k);
+        } catch (const std::system_error&) {
+            part(k);
+        }
+    }
+    part(0);
+    for (std::thread& thread : started) {
+        thread.join();
+    }
+    for (const int error : errors) {
+        if (error != 0) {
+            errno = error;
+            return false;
+        }
+    }
+    return true;
+}
 
 bool MyDocument::Read_WAVE_FileType(ByteView bytes)
 {
@@ -317,42 +587,9 @@ bool MyDocument::Read_WAVE_FileType(ByteView bytes)
     convertSamples(chunks.data->data(), frames, *format, buffers);
 
     // Everything is in hand: only now does the document change.
-    const double rate = format->sampleRate;
-    const double length = static_cast<double>(frames);
-    for (std::size_t i = 0; i < format->channels; ++i) {
-        Channels& channel = m_Channel[i];
-        const int index = static_cast<int>(i);
-        channel.m_hData = std::move(buffers[i]);
-        channel.m_dSampleRate = rate;
-        channel.m_dwFileLength = length;
-        channel.m_dLengthMS = length * 1000.0 / rate;
-        channel.SetTitle(i == 0 ? std::string("Audio") : "Chan " + std::to_string(index));
-        channel.SetUnit("normalized");
-        channel.m_nChannelType = i == 0 ? 1 : 0;
-        channel.m_bAnchorChannel = i == 0;
-        channel.m_bShow = true;
-        channel.m_nOrder = index + 1;
-        channel.m_nResolutionBits = format->bitsPerSample;
-        channel.m_nDataType = 3;
-        channel.setPlainReadState(length, rate);
-    }
-    // Whole frames are compared, so a missing pad byte or part of a frame
-    // is no shortfall; a streaming writer's size declares nothing.
-    const std::size_t declaredFrames = chunks.declaredData / format->blockAlign;
-    const bool streaming = chunks.declaredData == 0 || chunks.declaredData == 0xFFFFFFFFu;
-    m_shortRecording.reset();
-    if (!streaming && declaredFrames > frames) {
-        m_shortRecording = ShortRecording{length / rate, double(declaredFrames) / rate, {}};
-    }
-    m_nNumofChannels = static_cast<std::int32_t>(format->channels);
-    m_nFileFormat = FileFormat::kWav;
-    m_bHaveData = true;
-    m_bForeignFile = true;
-    m_bNewFile = false;
-    // The analyses take their model (LPC orders, applied window, frequency
-    // ranges) from the file's rate, as for the other foreign formats; without
-    // this a 44.1 kHz file was analysed with the settings of 11,025 Hz.
-    adoptAnalysisSampleRate(true);
+    adoptWave(WaveShape{format->channels, format->sampleRate, format->bitsPerSample, frames,
+                        chunks.declaredData, format->blockAlign},
+              buffers);
     return true;
 }
 

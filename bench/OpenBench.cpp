@@ -15,6 +15,7 @@
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
+#include "document/RecordingReader.h"
 
 #include <benchmark/benchmark.h>
 
@@ -283,6 +284,70 @@ void BM_WriteFloat9Ch10Min(benchmark::State& state)
     }
 }
 
+// The analyses' reading: the header, then channel 0's samples read from the
+// file a block at a time (whole, or the 100 ms stretch at 30 minutes with
+// a second either side). The budget is the one channel's floats + 64 MB.
+void readForAnalysis(benchmark::State& state, const BenchFile& f, bool stretch)
+{
+    std::string error;
+    const std::string path = benchFile(f, error);
+    if (path.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const auto read = [&](const std::function<void()>& atPeak) {
+        AutomaticPrompts prompts(&std::cerr, "alert: ");
+        MyDocument document(prompts);
+        RecordingReader reader;
+        if (!reader.open(path, document, error)) {
+            return false;
+        }
+        const std::int64_t middle = static_cast<std::int64_t>(f.frames / 2);
+        const std::int64_t from = stretch ? middle - f.rateHz : 0;
+        const std::int64_t to = stretch ? middle + f.rateHz + f.rateHz / 10
+                                        : static_cast<std::int64_t>(f.frames);
+        if (!reader.readSamples(document, 0, from, to, error)) {
+            return false;
+        }
+        benchmark::DoNotOptimize(document.getChannel(0).samples().data());
+        if (atPeak) {
+            atPeak();
+        }
+        return true;
+    };
+    read({}); // brings the file into the page cache
+    for (auto _ : state) {
+        if (!read({})) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+    }
+    if (!resetPeakResident()) {
+        state.SetLabel("peak not reset: whole-process peak");
+    }
+    long peakKb = -1;
+    read([&] { peakKb = peakResidentKb(); });
+    state.counters["peak_MB"] = static_cast<double>(peakKb) / 1024.0;
+    state.counters["budget_MB"] =
+        static_cast<double>(f.frames * sizeof(float)) / kMiB + 64.0;
+}
+
+void BM_ReadChannelPcm16Mono60Min(benchmark::State& state)
+{
+    readForAnalysis(state, kPcmHour, false);
+}
+void BM_ReadStretchPcm16Mono60Min(benchmark::State& state)
+{
+    readForAnalysis(state, kPcmHour, true);
+}
+void BM_ReadChannelFloat9Ch10Min(benchmark::State& state)
+{
+    readForAnalysis(state, kFloatNine, false);
+}
+
+BENCHMARK(BM_ReadChannelPcm16Mono60Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ReadStretchPcm16Mono60Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ReadChannelFloat9Ch10Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_OpenPcm16Mono60Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_OpenFloat9Ch10Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_WriteFloat9Ch10Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

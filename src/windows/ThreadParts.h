@@ -4,6 +4,9 @@
 // frames are independent of each other (spectrogram columns, formant track
 // rows).
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -45,6 +48,32 @@ template <typename Part> void runParts(int parts, const Part& part)
     for (std::thread& worker : workers) {
         worker.join();
     }
+}
+
+// Runs work(worker, begin, end) over [0, count) in chunks of `chunk` items
+// that `workers` threads (worker 0 the calling thread) take in turn as each
+// finishes its last: a thread that the system leaves waiting, on a busy
+// machine, holds up one chunk rather than a fixed share of the work. Each
+// item is done exactly once, by one worker; which worker does which item
+// varies, so the items must not depend on it (each worker may keep its own
+// work storage, indexed by `worker`). `work` must not throw.
+template <typename Work>
+void runChunks(int workers, std::int64_t count, std::int64_t chunk, const Work& work)
+{
+    if (count <= 0) {
+        return;
+    }
+    chunk = std::max<std::int64_t>(chunk, 1);
+    std::atomic<std::int64_t> next{0};
+    runParts(std::max(workers, 1), [&](int worker) {
+        for (;;) {
+            const std::int64_t begin = next.fetch_add(chunk);
+            if (begin >= count) {
+                return;
+            }
+            work(worker, begin, std::min(count, begin + chunk));
+        }
+    });
 }
 
 } // namespace phonaxis

@@ -554,7 +554,7 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
     Channels* audio = nullptr;
     int index = -1;
     if (const int status = openAudioAnalysis(options, "spectrogram", session, audio, index, err,
-                                             /*stretchOnly=*/!options.pngPath)) {
+                                             /*stretchOnly=*/true)) {
         return status;
     }
     MyDocument& document = session.document();

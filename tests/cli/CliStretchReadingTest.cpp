@@ -7,6 +7,7 @@
 #include "cli/CliCommands.h"
 #include "document/FileIO.h"
 #include "support/CliRunning.h"
+#include "support/FileProbes.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +109,16 @@ TEST_F(CliStretchReadingTest, StretchesGiveTheRowsOfTheRecordingReadWhole)
         EXPECT_GT(whole.out.size(), 100u);
         EXPECT_EQ(rowsWithoutFile(fromWav.out), rowsWithoutFile(whole.out));
     }
+    // The spectrogram's picture of a stretch is drawn from the stretch too.
+    for (const char* input : {"in.wav", "in.pmf"}) {
+        const CliResult drawn =
+            runCli({"spectrogram", path(input), "--from", "9000", "--to", "9800", "--png",
+                    path(input) + std::string(".png")});
+        ASSERT_EQ(drawn.status, 0) << drawn.err;
+    }
+    const std::string fromWav = test::fileBytes(path("in.wav") + std::string(".png"));
+    EXPECT_GT(fromWav.size(), 1000u);
+    EXPECT_EQ(fromWav, test::fileBytes(path("in.pmf") + std::string(".png")));
 }
 
 } // namespace

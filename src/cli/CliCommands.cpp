@@ -214,7 +214,12 @@ constexpr const char* kColumnsHeading =
 
 constexpr const char* kUsageFooter =
     "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"
-    "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n";
+    "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n"
+    "Of a WAV file, info reads the header alone, and the analyses read the\n"
+    "samples of the channel they analyse only: with --at or --from/--to,\n"
+    "spectrum, spectrogram and formant-track read only that stretch and the\n"
+    "context their analysis windows need (their rows are those of the whole\n"
+    "file). Other formats are read whole.\n";
 
 bool isCommand(std::string_view word)
 {

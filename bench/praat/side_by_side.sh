@@ -16,7 +16,9 @@
 # 44,100 Hz, stored as 16-bit mono WAV files in PHONAXIS_BENCH_DIR (default
 # BUILD_DIR/bench-recordings), made once with sox. Needs praat and sox
 # (Debian packages praat and sox; never part of the build) and GNU time.
-# PHONAXIS_BENCH_ONLY may name the rows to run (a regular expression).
+# PHONAXIS_BENCH_ONLY may name the rows to run (a regular expression);
+# PHONAXIS_BENCH_LOAD=N keeps N busy processes running beside both tools
+# throughout, for their figures on a loaded machine.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -49,7 +51,14 @@ for minutes in $lengths; do
     fi
 done
 out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+busy=()
+stopBusy() { [ ${#busy[@]} -eq 0 ] || kill "${busy[@]}" 2>/dev/null || true; }
+trap 'stopBusy; rm -rf "$out"' EXIT
+for _ in $(seq "${PHONAXIS_BENCH_LOAD:-0}"); do
+    sh -c 'while :; do :; done' &
+    busy+=($!)
+done
+[ ${#busy[@]} -eq 0 ] || sleep 5 # lets the load average show them
 
 # "seconds KB" of one run, its output to a file; the run must succeed.
 measure() {
@@ -59,7 +68,8 @@ measure() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores; rounds: $rounds"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores; rounds: $rounds;" \
+     "busy processes beside: ${#busy[@]}"
 format='%-44s %-34s %8s %8s %7s %8s %8s\n'
 printf "$format" "ours (phonaxis-cli ...)" "reference (praat)" "ours s" "ref s" "ratio" "ours MB" "ref MB"
 # pair NAME MINUTES PRAAT_WHAT -- OUR ARGS (FILE stands for the recording)

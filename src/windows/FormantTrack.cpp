@@ -94,7 +94,10 @@ struct RowAnalyser {
             if (precise->levelDb(input.samples, input.first, centre) < gate) {
                 return true;
             }
-            const PreciseFormantSet found = precise->analyse(input.samples, input.first, centre);
+            // A thread's rows come in rising order over the same samples:
+            // each analysis resamples only what the last one did not.
+            const PreciseFormantSet found =
+                precise->analyseNext(input.samples, input.first, centre);
             for (int i = 0; i < std::min(found.count, FormantTrackRow::kFormants); ++i) {
                 const auto slot = static_cast<std::size_t>(i);
                 out.frequencyHz[slot] = found.frequencyHz[slot];

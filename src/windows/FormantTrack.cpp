@@ -263,13 +263,24 @@ double classicFrameLevelDb(std::span<const double> data, int n, double preEmphas
     if (n <= 0 || data.size() < static_cast<std::size_t>(n) + offset) {
         return kSilence;
     }
+    // The window's powers and their sum, kept per thread for the next frame
+    // of this length (every frame of a track or a spectrogram has one).
+    thread_local std::vector<double> powers;
+    thread_local double powerSum = 0.0;
+    if (powers.size() != static_cast<std::size_t>(n)) {
+        powers.resize(static_cast<std::size_t>(n));
+        powerSum = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double w = 0.54 - 0.46 * std::cos(2.0 * kPi * i / n);
+            powers[static_cast<std::size_t>(i)] = w * w;
+            powerSum += w * w;
+        }
+    }
     double weighted = 0.0;
-    double weights = 0.0;
+    const double weights = powerSum;
     for (int i = 0; i < n; ++i) {
-        const double w = 0.54 - 0.46 * std::cos(2.0 * kPi * i / n);
         const double x = data[static_cast<std::size_t>(i) + offset];
-        weighted += w * w * x * x;
-        weights += w * w;
+        weighted += powers[static_cast<std::size_t>(i)] * x * x;
     }
     if (!(weighted > 0.0) || !(weights > 0.0)) {
         return kSilence;

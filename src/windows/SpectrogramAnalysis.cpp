@@ -943,6 +943,15 @@ std::vector<LogRecord> SpectrogramLog::formantsSelection(const std::string& disp
                                                          double selectionStart,
                                                          double selectionStop, double stepMs)
 {
+    return formantsSelection(displayName, result, startTime, stopTime, selectionStart,
+                             selectionStop, stepMs, 0, static_cast<std::size_t>(kMaxSelectionRecords) + 1);
+}
+
+std::vector<LogRecord> SpectrogramLog::formantsSelection(
+    const std::string& displayName, const SpectrogramResult& result, double startTime,
+    double stopTime, double selectionStart, double selectionStop, double stepMs,
+    std::size_t firstRecord, std::size_t maxRecords)
+{
     std::vector<LogRecord> records;
     if (!(stepMs > 0.0) || !std::isfinite(selectionStart) || !std::isfinite(selectionStop) ||
         !((selectionStop - selectionStart) / stepMs <= kMaxSelectionRecords)) {
@@ -950,7 +959,9 @@ std::vector<LogRecord> SpectrogramLog::formantsSelection(const std::string& disp
     }
     const double span = stopTime - startTime;
     const double columns = result.columns;
-    for (double i = 0.0; i <= kMaxSelectionRecords; ++i) {
+    const double end = std::min(static_cast<double>(firstRecord) + static_cast<double>(maxRecords),
+                                kMaxSelectionRecords + 1.0);
+    for (double i = static_cast<double>(firstRecord); i < end; ++i) {
         const double t = selectionStart + i * stepMs;
         if (!(t < selectionStop)) {
             break;

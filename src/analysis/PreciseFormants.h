@@ -90,14 +90,15 @@ public:
     // any other sample reads as 0 (beyond the channel's ends, the window
     // sees silence). No formants (count 0) from silence or when not usable.
     //
-    // The neighbourhood is resampled on a grid fixed to the channel: analysis
-    // sample g lies at channel position (g + ½)·r for an even window of
-    // m_nFrame samples ((g·r) for an odd one), r the channel samples per
-    // analysis sample, so that a window whose middle falls on a grid point
-    // is exactly centred; any other centre is analysed by the window whose
-    // middle lies nearest (at most half an analysis sample, 50 µs at a
-    // 5,000 Hz ceiling, away). Results therefore do not depend on what was
-    // analysed before, or on which object analyses.
+    // The neighbourhood is resampled on a grid fixed to the channel: with r
+    // channel samples per analysis sample, the windows' middles lie at
+    // channel positions m·r (whole m; for a window of an even number of
+    // samples its samples lie at (g + ½)·r, else at g·r). A centre on such a
+    // position is analysed exactly there; any other by the window whose
+    // middle lies nearest, at most half an analysis sample (50 µs at a
+    // 5,000 Hz ceiling) away. A row every 10 ms lies on the grid at any
+    // ceiling that is a multiple of 50 Hz. Results therefore depend neither
+    // on what was analysed before nor on which object analyses.
     PreciseFormantSet analyse(std::span<const float> samples, std::int64_t first, double centre);
     PreciseFormantSet analyse(std::span<const double> samples, std::int64_t first, double centre);
 

@@ -1,6 +1,6 @@
 // The formant track engine stage by stage, on the benchmark speech (44,100 Hz,
 // by default 1 min; PHONAXIS_BENCH_SPEECH_MIN sets another length) with a
-// a new document's settings at that rate (10 ms step, ceiling 5,000 Hz,
+// new document's settings at that rate (10 ms step, ceiling 5,000 Hz,
 // LPC order 48):
 //
 // * PreciseRun: one thread's precise analyses of every row in order

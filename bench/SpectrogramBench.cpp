@@ -277,7 +277,8 @@ void Columns(benchmark::State& state)
     const SpectrogramInput input = snapshot(f);
     doc.m_bPreciseAnalysis = precise;
     for (auto _ : state) {
-        const SpectrogramResult result = DoSpectrogram(input, nullptr, static_cast<int>(state.range(1)));
+        const SpectrogramResult result =
+            DoSpectrogram(input, nullptr, static_cast<int>(state.range(1)));
         if (!result.m_bHaveSpectrogram) {
             fail("no spectrogram");
         }

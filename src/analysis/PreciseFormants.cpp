@@ -374,8 +374,9 @@ double PreciseFormants::gridSample(std::span<const Sample> samples, std::int64_t
         // Near the ends of the samples: those missing read as 0.
         for (std::size_t tap = 0; tap < m_nTaps; ++tap) {
             const std::int64_t i = from + static_cast<std::int64_t>(tap);
-            m_taps[tap] =
-                i >= 0 && i < count ? static_cast<double>(samples[static_cast<std::size_t>(i)]) : 0.0;
+            m_taps[tap] = i >= 0 && i < count
+                              ? static_cast<double>(samples[static_cast<std::size_t>(i)])
+                              : 0.0;
         }
         return dot(weights, m_taps.data(), m_nTaps);
     }

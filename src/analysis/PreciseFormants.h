@@ -151,7 +151,7 @@ private:
     std::vector<double> m_frame;   // resampled: one sample before the window, then the window
     // The analysis grid: sample g at channel position (2g + m_nGridHalf)·r/2.
     int m_nGridHalf = 0;          // 1 when the window is even (its middle lies between samples)
-    std::int64_t m_nGridMiddle = 0; // grid samples from the window's first to its middle, rounded up
+    std::int64_t m_nGridMiddle = 0; // samples from the window's first to its middle, rounded up
     // The low-pass by phase, when the rates are whole numbers in a small
     // ratio P/Q: grid sample g lies at channel position base + ρ/D with
     // D = 2Q, base·D + ρ = (2g + m_nGridHalf)·P; its weights are

@@ -28,7 +28,8 @@ public:
     // Writes a formatted block (empty text: a block without rows, nothing
     // written); false once the output cannot be written.
     bool put(const std::string& text);
-    // The end of the output; all of it (`emptyNamed`: the table without rows) when no block was put.
+    // The end of the output; all of it (`emptyNamed`: the table without
+    // rows) when no block was put.
     bool finish(const Table& emptyNamed);
 
 private:

@@ -226,6 +226,9 @@ public:
     {
         const std::int64_t from = std::max<std::int64_t>(first, 0);
         const std::int64_t to = std::min(last, m_end);
+        if (to <= from) {
+            return std::nullopt;
+        }
         auto run = std::upper_bound(
             m_runs.begin(), m_runs.end(), from,
             [](std::int64_t at, const SpectrogramSampleRun& r) { return at < r.begin; });
@@ -234,7 +237,7 @@ public:
         }
         --run;
         const std::int64_t runEnd = run->begin + static_cast<std::int64_t>(run->count);
-        if (to > from && (from < run->begin || to > runEnd || run->at + run->count > m_samples.size())) {
+        if (from < run->begin || to > runEnd || run->at + run->count > m_samples.size()) {
             return std::nullopt;
         }
         return std::pair{m_samples.subspan(run->at, run->count), run->begin};
@@ -944,7 +947,8 @@ std::vector<LogRecord> SpectrogramLog::formantsSelection(const std::string& disp
                                                          double selectionStop, double stepMs)
 {
     return formantsSelection(displayName, result, startTime, stopTime, selectionStart,
-                             selectionStop, stepMs, 0, static_cast<std::size_t>(kMaxSelectionRecords) + 1);
+                             selectionStop, stepMs, 0,
+                             static_cast<std::size_t>(kMaxSelectionRecords) + 1);
 }
 
 std::vector<LogRecord> SpectrogramLog::formantsSelection(

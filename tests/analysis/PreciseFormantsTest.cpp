@@ -361,13 +361,15 @@ TEST(PreciseFormants, ARunOfAnalysesGivesEachAnalysisExactlyWhatItGivesAlone)
         centres.push_back(0.31 * c.rateHz + c.stepSamples);
         int found = 0;
         for (const double centre : centres) {
-            const PreciseFormantSet inRun = run.analyseNext(std::span<const float>(samples), 0, centre);
-            const double runLevel = run.levelDb(std::span<const float>(samples), 0, centre);
+            const std::span<const float> all(samples);
+            const PreciseFormantSet inRun = run.analyseNext(all, 0, centre);
+            const double runLevel = run.levelDb(all, 0, centre);
             PreciseFormants alone(c.rateHz, c.ceilingHz);
-            const PreciseFormantSet single = alone.analyse(std::span<const float>(samples), 0, centre);
+            const PreciseFormantSet single = alone.analyse(all, 0, centre);
             ASSERT_TRUE(sameSet(inRun, single)) << centre;
-            EXPECT_EQ(runLevel, alone.levelDb(std::span<const float>(samples), 0, centre));
-            EXPECT_TRUE(sameSet(single, alone.analyse(std::span<const double>(widened), 0, centre)));
+            EXPECT_EQ(runLevel, alone.levelDb(all, 0, centre));
+            EXPECT_TRUE(
+                sameSet(single, alone.analyse(std::span<const double>(widened), 0, centre)));
             // A stretch holding the neighbourhood, addressed by channel index.
             const auto first = static_cast<std::int64_t>(std::floor(centre)) - reach - 3;
             const std::span<const float> stretch(samples.data() + first,
@@ -398,18 +400,18 @@ TEST(PreciseFormants, CentresBetweenGridSamplesAreAnalysedByTheNearestWindow)
             }
             // Window middles fall on channel positions g·r.
             const double onGrid = g * perGrid;
-            const PreciseFormantSet exact = analysis.analyse(std::span<const float>(samples), 0, onGrid);
-            const PreciseFormantSet next =
-                analysis.analyse(std::span<const float>(samples), 0, onGrid + perGrid);
+            const std::span<const float> all(samples);
+            const PreciseFormantSet exact = analysis.analyse(all, 0, onGrid);
+            const PreciseFormantSet next = analysis.analyse(all, 0, onGrid + perGrid);
             for (const double offset : {-0.49, -0.25, 0.25, 0.49}) {
-                EXPECT_TRUE(sameSet(exact, analysis.analyse(std::span<const float>(samples), 0,
-                                                             onGrid + offset * perGrid)))
+                EXPECT_TRUE(sameSet(exact, analysis.analyse(all, 0, onGrid + offset * perGrid)))
                     << g << " " << offset;
             }
             ASSERT_GE(exact.count, 3);
             ASSERT_GE(next.count, 3);
             for (std::size_t i = 0; i < 3; ++i) {
-                EXPECT_NEAR(next.frequencyHz[i], exact.frequencyHz[i], 0.005 * exact.frequencyHz[i])
+                EXPECT_NEAR(next.frequencyHz[i], exact.frequencyHz[i],
+                            0.005 * exact.frequencyHz[i])
                     << "F" << i + 1 << " at grid sample " << g;
             }
             ++compared;

@@ -189,7 +189,8 @@ TEST(FormantTrack, RowsDoNotDependOnThreadsOrBlocks)
         for (const double step : {10.0, 7.33}) {
             SCOPED_TRACE(std::string(precise ? "precise" : "classic") + " step " +
                          std::to_string(step));
-            const auto reference = track(s.samples, kRate, mode(precise, kRate), 0.0, 3500.0, step, 1);
+            const auto reference =
+                track(s.samples, kRate, mode(precise, kRate), 0.0, 3500.0, step, 1);
             ASSERT_GT(reference.size(), 300u);
             for (const auto& [threads, block] :
                  {std::pair{2, 2048}, {3, 1}, {2, 7}, {7, 64}, {0, 100}}) {

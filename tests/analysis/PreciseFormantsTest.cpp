@@ -370,10 +370,10 @@ TEST(PreciseFormants, ARunOfAnalysesGivesEachAnalysisExactlyWhatItGivesAlone)
             EXPECT_EQ(runLevel, alone.levelDb(all, 0, centre));
             EXPECT_TRUE(
                 sameSet(single, alone.analyse(std::span<const double>(widened), 0, centre)));
-            // A stretch holding the neighbourhood, addressed by channel index.
-            const auto first = static_cast<std::int64_t>(std::floor(centre)) - reach - 3;
+            // Exactly the neighbourhood centre ± reach(), addressed by channel index.
+            const auto first = static_cast<std::int64_t>(std::floor(centre)) - reach;
             const std::span<const float> stretch(samples.data() + first,
-                                                 static_cast<std::size_t>(2 * reach + 7));
+                                                 static_cast<std::size_t>(2 * reach + 1));
             EXPECT_TRUE(sameSet(single, alone.analyse(stretch, first, centre)));
             found += single.count >= 3 ? 1 : 0;
         }

@@ -23,6 +23,9 @@
 //   stopping and joining it, the new snapshot and the new worker's start.
 // * Paint: drawing the finished picture (image, tracks, grids, waveform
 //   pane) into the view, as every expose or scroll of the window does.
+// * Columns/precise:P/threads:T: the engine alone on the snapshot
+//   (DoSpectrogram): FFT columns and precise (P 1) or classic (P 0) formant
+//   tracks, on T threads (0: one per core).
 //
 // The snapshot's result must equal the engine run on every sample of the
 // channel (checked once; the program aborts otherwise).
@@ -265,8 +268,31 @@ void Paint(benchmark::State& state)
     }
 }
 
+void Columns(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    MyDocument& doc = *f.document;
+    const bool precise = doc.m_bPreciseAnalysis;
+    doc.m_bPreciseAnalysis = state.range(0) != 0;
+    const SpectrogramInput input = snapshot(f);
+    doc.m_bPreciseAnalysis = precise;
+    for (auto _ : state) {
+        const SpectrogramResult result =
+            DoSpectrogram(input, nullptr, static_cast<int>(state.range(1)));
+        if (!result.m_bHaveSpectrogram) {
+            fail("no spectrogram");
+        }
+        benchmark::DoNotOptimize(result.levels.data());
+    }
+}
+
 } // namespace
 
+BENCHMARK(Columns)
+    ->ArgNames({"precise", "threads"})
+    ->ArgsProduct({{1, 0}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(Snapshot)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(FirstImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Finished)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -46,6 +46,8 @@ struct LpcWork {
     std::array<double, kEnvelopeBins + 1> knotY{};
     std::array<double, kEnvelopeBins + 1> knotY2{};
     std::vector<double> frame;
+    std::vector<double> hamming; // the Hamming window of the last frame length
+    int hammingLength = -1;
 };
 
 LpcWork* lpcWork() noexcept
@@ -98,6 +100,28 @@ bool opposite(double a, double b)
 // A real root of poly (or of its reversal) in [−1.2, 1.2): the grid
 // −1.2 + k/degree is scanned for an exact zero or a change of sign, which is
 // then narrowed by bisection.
+// poly (or its reversal) at x[0 … 3], four Horner chains side by side: each
+// value is computed by exactly the operations evaluate() uses.
+void evaluate4(std::span<const double> poly, int degree, const double* x, bool reversed,
+               double* value)
+{
+    double v0 = 0.0;
+    double v1 = 0.0;
+    double v2 = 0.0;
+    double v3 = 0.0;
+    for (int i = 0; i <= degree; ++i) {
+        const double c = poly[static_cast<std::size_t>(reversed ? degree - i : i)];
+        v0 = v0 * x[0] + c;
+        v1 = v1 * x[1] + c;
+        v2 = v2 * x[2] + c;
+        v3 = v3 * x[3] + c;
+    }
+    value[0] = v0;
+    value[1] = v1;
+    value[2] = v2;
+    value[3] = v3;
+}
+
 bool findRealRoot(std::span<const double> poly, int degree, bool reversed, double tolerance,
                   int maxIterations, double& root)
 {
@@ -108,12 +132,26 @@ bool findRealRoot(std::span<const double> poly, int degree, bool reversed, doubl
         root = lo;
         return true;
     }
+    // The grid's values four at a time (those past the first sign change
+    // are not used).
+    std::array<double, 4> ahead{};
+    std::array<double, 4> aheadX{};
+    int aheadFrom = 0;
+    int aheadTo = 0;
     for (int k = 1;; ++k) {
         const double x = -1.2 + k * step;
         if (!(x < 1.2)) {
             return false;
         }
-        const double f = evaluate(poly, degree, x, reversed);
+        if (k >= aheadTo) {
+            for (int j = 0; j < 4; ++j) {
+                aheadX[static_cast<std::size_t>(j)] = -1.2 + (k + j) * step;
+            }
+            evaluate4(poly, degree, aheadX.data(), reversed, ahead.data());
+            aheadFrom = k;
+            aheadTo = k + 4;
+        }
+        const double f = ahead[static_cast<std::size_t>(k - aheadFrom)];
         if (f == 0.0) {
             root = x;
             return true;
@@ -314,12 +352,43 @@ CMathFunc::lpcout* CMathFunc::autolpc(std::span<const double> signal, int n, int
     out.a[0] = 1.0;
 
     auto& r = work->r;
-    for (int j = 0; j <= p; ++j) {
-        double sum = 0.0;
-        for (int t = 0; t + j < n; ++t) {
-            sum += signal[static_cast<std::size_t>(t)] * signal[static_cast<std::size_t>(t + j)];
+    // Four lags at a time, each summed in rising t as alone (the same bits):
+    // side by side while all four have terms, then each lag's last terms.
+    const double* x = signal.data();
+    int lag = 0;
+    for (; lag + 3 <= p; lag += 4) {
+        double s0 = 0.0;
+        double s1 = 0.0;
+        double s2 = 0.0;
+        double s3 = 0.0;
+        int t = 0;
+        for (; t + lag + 3 < n; ++t) {
+            const double v = x[t];
+            s0 += v * x[t + lag];
+            s1 += v * x[t + lag + 1];
+            s2 += v * x[t + lag + 2];
+            s3 += v * x[t + lag + 3];
         }
-        r[static_cast<std::size_t>(j)] = sum;
+        for (int u = t; u + lag < n; ++u) {
+            s0 += x[u] * x[u + lag];
+        }
+        for (int u = t; u + lag + 1 < n; ++u) {
+            s1 += x[u] * x[u + lag + 1];
+        }
+        for (int u = t; u + lag + 2 < n; ++u) {
+            s2 += x[u] * x[u + lag + 2];
+        }
+        r[static_cast<std::size_t>(lag)] = s0;
+        r[static_cast<std::size_t>(lag) + 1] = s1;
+        r[static_cast<std::size_t>(lag) + 2] = s2;
+        r[static_cast<std::size_t>(lag) + 3] = s3;
+    }
+    for (; lag <= p; ++lag) {
+        double sum = 0.0;
+        for (int t = 0; t + lag < n; ++t) {
+            sum += x[t] * x[t + lag];
+        }
+        r[static_cast<std::size_t>(lag)] = sum;
     }
     out.residual = std::max(r[0], 0.0);
     if (p == 0) {
@@ -717,9 +786,20 @@ bool CMathFunc::DoLPC(std::span<double> data, int order, int n, double preEmphas
 
     double* s = work->frame.data();
     const bool hamming = windowType == 1;
+    if (hamming && work->hammingLength != n) {
+        // Kept for the next frame of this length: a track's frames all have one.
+        try {
+            work->hamming.resize(length);
+        } catch (const std::bad_alloc&) {
+            return decline();
+        }
+        for (std::size_t i = 0; i < length; ++i) {
+            work->hamming[i] = 0.54 - 0.46 * std::cos(static_cast<double>(i) * dTWOPI / n);
+        }
+        work->hammingLength = n;
+    }
     for (std::size_t i = 0; i < length; ++i) {
-        const double w =
-            hamming ? 0.54 - 0.46 * std::cos(static_cast<double>(i) * dTWOPI / n) : 1.0;
+        const double w = hamming ? work->hamming[i] : 1.0;
         s[i] = (preEmphasised ? data[i + 1] - preEmphasis * data[i] : data[i]) * w;
     }
     const lpcout* prediction = autolpc(std::span<const double>(s, length), n, order);

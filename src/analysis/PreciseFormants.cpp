@@ -29,6 +29,38 @@ constexpr double kGaussianSigma = 1.0 / 8.0;
 // Aberth–Ehrlich iteration limit, and Newton polishing steps per root.
 constexpr int kMaxIterations = 500;
 constexpr int kPolishSteps = 4;
+// The low-pass is tabulated by phase when the rates' ratio has a
+// denominator this small and the table stays this size (doubles).
+constexpr std::int64_t kMaxPhases = 2048;
+constexpr std::int64_t kMaxPhaseWeights = std::int64_t{4} << 20;
+// Channel positions up to this keep (2g + 1)·P within an int64.
+constexpr double kFarthest = 4.0e18;
+
+std::int64_t greatestCommonDivisor(std::int64_t a, std::int64_t b)
+{
+    while (b != 0) {
+        const std::int64_t r = a % b;
+        a = b;
+        b = r;
+    }
+    return a;
+}
+
+// Σ w[i]·x[i] over n values (n a multiple of 8), in eight interleaved sums
+// added in a fixed order: the same bits wherever the values come from.
+// (Eight chains keep the adder busy while each waits on its last sum.)
+template <typename Sample>
+double dot(const double* w, const Sample* x, std::size_t n)
+{
+    std::array<double, 8> sums{};
+    for (std::size_t i = 0; i < n; i += 8) {
+        for (std::size_t j = 0; j < 8; ++j) {
+            sums[j] += w[i + j] * static_cast<double>(x[i + j]);
+        }
+    }
+    return ((sums[0] + sums[1]) + (sums[2] + sums[3])) +
+           ((sums[4] + sums[5]) + (sums[6] + sums[7]));
+}
 
 // The zeroth-order modified Bessel function of the first kind, by its
 // power series (converges quickly for the window's arguments).
@@ -42,6 +74,31 @@ double besselI0(double x)
         sum += term;
     }
     return sum;
+}
+
+// |z| without the library's guard against overflow, which only values far
+// beyond a predictor's (|z| > 1e150) need; those still get it.
+double magnitude(Complex z)
+{
+    const double size = std::sqrt(z.real() * z.real() + z.imag() * z.imag());
+    return std::isfinite(size) && size > 1e-150 ? size : std::abs(z);
+}
+
+// a / b by Smith's method: the scaling that keeps the quotient of two
+// moderate numbers free of overflow, without the library's special cases
+// for infinities (a quotient that is not finite is caught by the caller).
+Complex divide(Complex a, Complex b)
+{
+    const double br = b.real();
+    const double bi = b.imag();
+    if (std::abs(br) >= std::abs(bi)) {
+        const double r = bi / br;
+        const double d = br + bi * r;
+        return {(a.real() + a.imag() * r) / d, (a.imag() - a.real() * r) / d};
+    }
+    const double r = br / bi;
+    const double d = bi + br * r;
+    return {(a.real() * r + a.imag()) / d, (a.imag() * r - a.real()) / d};
 }
 
 // p(z) and p'(z) of the monic polynomial c[0]·z^n + … + c[n] by Horner's rule.
@@ -60,7 +117,7 @@ void evaluate(std::span<const double> c, Complex z, Complex& p, Complex& dp)
 // the arithmetic allows.
 double roundingBound(std::span<const double> c, Complex z)
 {
-    const double r = std::abs(z);
+    const double r = magnitude(z);
     double sum = 0.0;
     for (const double value : c) {
         sum = sum * r + std::abs(value);
@@ -73,7 +130,7 @@ double magnitudeAt(std::span<const double> c, Complex z)
     Complex p;
     Complex dp;
     evaluate(c, z, p, dp);
-    return std::abs(p);
+    return magnitude(p);
 }
 
 } // namespace
@@ -137,22 +194,90 @@ PreciseFormants::PreciseFormants(double sampleRateHz, double ceilingHz)
     m_frame.resize(static_cast<std::size_t>(m_nFrame) + 1);
     m_forward.resize(static_cast<std::size_t>(m_nFrame));
     m_backward.resize(static_cast<std::size_t>(m_nFrame));
+    m_nGridHalf = m_nFrame % 2 == 0 ? 1 : 0;
+    m_nGridMiddle = m_nFrame / 2;
+    if (m_bResampling && sampleRateHz == std::floor(sampleRateHz) &&
+        m_dAnalysisRate == std::floor(m_dAnalysisRate)) {
+        const auto rate = static_cast<std::int64_t>(sampleRateHz);
+        const auto analysisRate = static_cast<std::int64_t>(m_dAnalysisRate);
+        const std::int64_t divisor = greatestCommonDivisor(rate, analysisRate);
+        const std::int64_t phases = 2 * (analysisRate / divisor);
+        const double reachSamples = kKernelHalfWidth * m_dRatio;
+        const auto low = static_cast<std::int64_t>(std::floor(-reachSamples)) - 1;
+        const auto high = static_cast<std::int64_t>(std::ceil(1.0 + reachSamples)) + 1;
+        const auto taps = static_cast<std::size_t>((high - low + 1 + 7) / 8 * 8);
+        if (phases <= kMaxPhases && phases * static_cast<std::int64_t>(taps) <= kMaxPhaseWeights) {
+            m_nPhaseNumerator = rate / divisor;
+            m_nPhases = phases;
+            m_nTapLow = low;
+            m_nTaps = taps;
+        }
+    }
     m_bUsable = true;
+}
+
+// Weights by phase: for phase ρ, channel sample base + m (m from m_nTapLow)
+// lies ρ/D − m channel samples before the grid sample, and weighs the
+// low-pass there (linearly interpolated in its table), 0 beyond its reach.
+void PreciseFormants::buildPhases()
+{
+    m_phaseWeights.assign(static_cast<std::size_t>(m_nPhases) * m_nTaps, 0.0);
+    m_taps.assign(m_nTaps, 0.0);
+    const double reachSamples = kKernelHalfWidth * m_dRatio;
+    const double stepsPerChannelSample = kKernelSteps / m_dRatio;
+    const auto last = static_cast<std::int64_t>(m_kernel.size()) - 2;
+    for (std::int64_t phase = 0; phase < m_nPhases; ++phase) {
+        const double offset = static_cast<double>(phase) / static_cast<double>(m_nPhases);
+        double* weights = m_phaseWeights.data() + static_cast<std::size_t>(phase) * m_nTaps;
+        for (std::size_t tap = 0; tap < m_nTaps; ++tap) {
+            const double distance =
+                std::abs(offset - static_cast<double>(m_nTapLow + static_cast<std::int64_t>(tap)));
+            if (distance > reachSamples) {
+                continue;
+            }
+            const double position = distance * stepsPerChannelSample;
+            const auto index = static_cast<std::int64_t>(position);
+            if (index > last) {
+                continue;
+            }
+            const double fraction = position - static_cast<double>(index);
+            const auto i = static_cast<std::size_t>(index);
+            weights[tap] = m_kernel[i] + fraction * (m_kernel[i + 1] - m_kernel[i]);
+        }
+    }
+    m_bPhasesBuilt = true;
 }
 
 PreciseFormantSet PreciseFormants::analyse(std::span<const float> samples, std::int64_t first,
                                            double centre)
 {
-    if (!m_bUsable || !std::isfinite(centre) || !resampleAround(samples, first, centre)) {
-        return {};
-    }
-    return formantsOfFrame();
+    return analyseIn(samples, first, centre, false);
 }
 
 PreciseFormantSet PreciseFormants::analyse(std::span<const double> samples, std::int64_t first,
                                            double centre)
 {
-    if (!m_bUsable || !std::isfinite(centre) || !resampleAround(samples, first, centre)) {
+    return analyseIn(samples, first, centre, false);
+}
+
+PreciseFormantSet PreciseFormants::analyseNext(std::span<const float> samples, std::int64_t first,
+                                               double centre)
+{
+    return analyseIn(samples, first, centre, true);
+}
+
+PreciseFormantSet PreciseFormants::analyseNext(std::span<const double> samples,
+                                               std::int64_t first, double centre)
+{
+    return analyseIn(samples, first, centre, true);
+}
+
+template <typename Sample>
+PreciseFormantSet PreciseFormants::analyseIn(std::span<const Sample> samples, std::int64_t first,
+                                             double centre, bool continuing)
+{
+    if (!m_bUsable || !std::isfinite(centre) ||
+        !resampleAround(samples, first, centre, continuing)) {
         return {};
     }
     return formantsOfFrame();
@@ -175,44 +300,116 @@ double PreciseFormants::windowLevelDb(std::span<const Sample> samples, std::int6
                                       double centre) const
 {
     constexpr double kSilence = -std::numeric_limits<double>::infinity();
-    constexpr double kFarthest = 4.0e18;
     if (!m_bUsable || !std::isfinite(centre) || std::abs(centre) > kFarthest ||
         std::abs(static_cast<double>(first)) > kFarthest) {
         return kSilence;
     }
     // The window in channel samples: m_nFrame analysis samples of m_dRatio
-    // channel samples each, centred on `centre`.
-    const double half = m_nFrame * m_dRatio / 2.0;
-    const double sigma = kGaussianSigma * m_nFrame * m_dRatio;
-    const auto lo = static_cast<std::int64_t>(std::ceil(centre - half));
-    const auto hi = static_cast<std::int64_t>(std::floor(centre + half));
-    const auto count = static_cast<std::int64_t>(samples.size());
-    double weighted = 0.0;
-    double weights = 0.0;
-    for (std::int64_t k = lo; k <= hi; ++k) {
-        const double d = (static_cast<double>(k) - centre) / sigma;
-        const double power = std::exp(-d * d); // the window's w² at k
-        weights += power;
-        const std::int64_t i = k - first;
-        if (i >= 0 && i < count) {
-            const double x = static_cast<double>(samples[static_cast<std::size_t>(i)]);
-            weighted += power * x * x;
+    // channel samples each, centred on `centre`. Its powers depend only on
+    // the centre's fractional part, so they are kept for the next centre
+    // with the same one (every centre of a track whose step is a whole
+    // number of samples).
+    const double whole = std::floor(centre);
+    const double phase = centre - whole;
+    if (phase != m_dLevelPhase || m_levelPower.empty()) {
+        const double half = m_nFrame * m_dRatio / 2.0;
+        const double sigma = kGaussianSigma * m_nFrame * m_dRatio;
+        const auto lo = static_cast<std::int64_t>(std::ceil(phase - half));
+        const auto hi = static_cast<std::int64_t>(std::floor(phase + half));
+        m_levelPower.resize(static_cast<std::size_t>(std::max<std::int64_t>(hi - lo + 1, 0)));
+        double weights = 0.0;
+        for (std::int64_t k = lo; k <= hi; ++k) {
+            const double d = (static_cast<double>(k) - phase) / sigma;
+            const double power = std::exp(-d * d); // the window's w² at k
+            m_levelPower[static_cast<std::size_t>(k - lo)] = power;
+            weights += power;
         }
+        m_nLevelLow = lo;
+        m_dLevelWeights = weights;
+        m_dLevelPhase = phase;
     }
-    if (!(weighted > 0.0) || !(weights > 0.0)) {
+    const auto count = static_cast<std::int64_t>(samples.size());
+    const std::int64_t start = static_cast<std::int64_t>(whole) + m_nLevelLow;
+    const auto size = static_cast<std::int64_t>(m_levelPower.size());
+    const std::int64_t from = std::max(start, first);
+    const std::int64_t to = std::min(start + size, first + count);
+    double weighted = 0.0;
+    for (std::int64_t k = from; k < to; ++k) {
+        const auto x = static_cast<double>(samples[static_cast<std::size_t>(k - first)]);
+        weighted += m_levelPower[static_cast<std::size_t>(k - start)] * x * x;
+    }
+    if (!(weighted > 0.0) || !(m_dLevelWeights > 0.0)) {
         return kSilence;
     }
-    return 10.0 * std::log10(weighted / weights);
+    return 10.0 * std::log10(weighted / m_dLevelWeights);
 }
 
-// Fills m_frame with the m_nFrame + 1 analysis samples centred on `centre`
-// (the first is the one before the window). False when the centre lies so
-// far outside the channel that positions do not fit.
+// Grid sample g of the channel: the low-pass's weighted sum of the channel
+// samples within its reach of position (2g + m_nGridHalf)·r/2.
+template <typename Sample>
+double PreciseFormants::gridSample(std::span<const Sample> samples, std::int64_t first,
+                                   std::int64_t g)
+{
+    const auto count = static_cast<std::int64_t>(samples.size());
+    // (2g + 1)·P must fit an int64; positions that far out are computed directly.
+    const std::int64_t tabulatedUpTo = std::numeric_limits<std::int64_t>::max() / 4 /
+                                       std::max<std::int64_t>(m_nPhaseNumerator, 1);
+    if (m_nPhaseNumerator > 0 && g < tabulatedUpTo && g > -tabulatedUpTo) {
+        if (!m_bPhasesBuilt) {
+            buildPhases();
+        }
+        const std::int64_t numerator = (2 * g + m_nGridHalf) * m_nPhaseNumerator;
+        std::int64_t base = numerator / m_nPhases;
+        std::int64_t phase = numerator % m_nPhases;
+        if (phase < 0) {
+            phase += m_nPhases;
+            --base;
+        }
+        const double* weights =
+            m_phaseWeights.data() + static_cast<std::size_t>(phase) * m_nTaps;
+        const std::int64_t from = base + m_nTapLow - first;
+        if (from >= 0 && from + static_cast<std::int64_t>(m_nTaps) <= count) {
+            return dot(weights, samples.data() + from, m_nTaps);
+        }
+        // Near the ends of the samples: those missing read as 0.
+        for (std::size_t tap = 0; tap < m_nTaps; ++tap) {
+            const std::int64_t i = from + static_cast<std::int64_t>(tap);
+            m_taps[tap] = i >= 0 && i < count
+                              ? static_cast<double>(samples[static_cast<std::size_t>(i)])
+                              : 0.0;
+        }
+        return dot(weights, m_taps.data(), m_nTaps);
+    }
+    const double t = (static_cast<double>(g) + 0.5 * m_nGridHalf) * m_dRatio;
+    const double reachSamples = kKernelHalfWidth * m_dRatio;
+    const double stepsPerChannelSample = kKernelSteps / m_dRatio;
+    const auto last = static_cast<std::int64_t>(m_kernel.size()) - 2;
+    const auto lo = static_cast<std::int64_t>(std::ceil(t - reachSamples));
+    const auto hi = static_cast<std::int64_t>(std::floor(t + reachSamples));
+    double sum = 0.0;
+    for (std::int64_t k = std::max(lo, first); k <= std::min(hi, first + count - 1); ++k) {
+        const double position = std::abs(t - static_cast<double>(k)) * stepsPerChannelSample;
+        const auto index = static_cast<std::int64_t>(position);
+        if (index > last) {
+            continue;
+        }
+        const double fraction = position - static_cast<double>(index);
+        const auto i = static_cast<std::size_t>(index);
+        const double weight = m_kernel[i] + fraction * (m_kernel[i + 1] - m_kernel[i]);
+        sum += weight * static_cast<double>(samples[static_cast<std::size_t>(k - first)]);
+    }
+    return sum;
+}
+
+// Fills m_frame with the m_nFrame + 1 analysis samples of the window
+// centred nearest `centre` (the first is the one before the window).
+// Continuing a run, the grid samples the last frame shares with this one
+// are moved rather than computed again. False when the centre lies so far
+// outside the channel that positions do not fit.
 template <typename Sample>
 bool PreciseFormants::resampleAround(std::span<const Sample> samples, std::int64_t first,
-                                     double centre)
+                                     double centre, bool continuing)
 {
-    constexpr double kFarthest = 4.0e18;
     if (std::abs(centre) > kFarthest || std::abs(static_cast<double>(first)) > kFarthest) {
         return false;
     }
@@ -229,30 +426,42 @@ bool PreciseFormants::resampleAround(std::span<const Sample> samples, std::int64
         for (int j = 0; j <= m_nFrame; ++j) {
             m_frame[static_cast<std::size_t>(j)] = at(start + j);
         }
+        m_bFrameValid = false;
         return true;
     }
-    const double reachSamples = kKernelHalfWidth * m_dRatio;
-    const double stepsPerChannelSample = kKernelSteps / m_dRatio;
-    const auto last = static_cast<std::int64_t>(m_kernel.size()) - 2;
-    for (int j = 0; j <= m_nFrame; ++j) {
-        // Analysis sample j − 1 of the window lies at channel position t.
-        const double t = centre + (j - 1 - middle) * m_dRatio;
-        const auto lo = static_cast<std::int64_t>(std::ceil(t - reachSamples));
-        const auto hi = static_cast<std::int64_t>(std::floor(t + reachSamples));
-        double sum = 0.0;
-        for (std::int64_t k = std::max(lo, first); k <= std::min(hi, first + count - 1); ++k) {
-            const double position = std::abs(t - static_cast<double>(k)) * stepsPerChannelSample;
-            const auto index = static_cast<std::int64_t>(position);
-            if (index > last) {
-                continue;
-            }
-            const double fraction = position - static_cast<double>(index);
-            const auto i = static_cast<std::size_t>(index);
-            const double weight = m_kernel[i] + fraction * (m_kernel[i + 1] - m_kernel[i]);
-            sum += weight * at(k);
+    // The grid sample nearest the centre is the window's middle (for an
+    // even window, the grid sample just after it).
+    const double onGrid = centre * m_dAnalysisRate / m_dSampleRate;
+    const std::int64_t start =
+        static_cast<std::int64_t>(std::floor(onGrid + 0.5)) - m_nGridMiddle - 1;
+    const auto length = static_cast<std::int64_t>(m_frame.size());
+    const bool sameRun = continuing && m_bFrameValid && m_pRunData == samples.data() &&
+                         m_nRunSize == samples.size() && m_nRunFirst == first;
+    std::int64_t keptFrom = 0; // frame slots [keptFrom, keptTo) already hold their samples
+    std::int64_t keptTo = 0;
+    if (sameRun) {
+        const std::int64_t shift = start - m_nFrameStart;
+        if (shift >= 0 && shift < length) {
+            std::copy(m_frame.begin() + shift, m_frame.end(), m_frame.begin());
+            keptTo = length - shift;
+        } else if (shift < 0 && -shift < length) {
+            std::copy_backward(m_frame.begin(), m_frame.end() + shift, m_frame.end());
+            keptFrom = -shift;
+            keptTo = length;
         }
-        m_frame[static_cast<std::size_t>(j)] = sum;
     }
+    for (std::int64_t j = 0; j < length; ++j) {
+        if (j >= keptFrom && j < keptTo) {
+            j = keptTo - 1;
+            continue;
+        }
+        m_frame[static_cast<std::size_t>(j)] = gridSample(samples, first, start + j);
+    }
+    m_pRunData = samples.data();
+    m_nRunSize = samples.size();
+    m_nRunFirst = first;
+    m_nFrameStart = start;
+    m_bFrameValid = true;
     return true;
 }
 
@@ -365,17 +574,18 @@ bool polynomialRoots(std::span<const double> coefficients, std::span<std::comple
             Complex p;
             Complex dp;
             evaluate(coefficients, roots[k], p, dp);
-            if (std::abs(p) <= roundingBound(coefficients, roots[k])) {
+            if (magnitude(p) <= roundingBound(coefficients, roots[k])) {
                 continue;
             }
             Complex repulsion = 0.0;
             for (std::size_t j = 0; j < degree; ++j) {
                 if (j != k) {
-                    repulsion += 1.0 / (roots[k] - roots[j]);
+                    repulsion += divide(1.0, roots[k] - roots[j]);
                 }
             }
-            const Complex ratio = p / dp;
-            const Complex step = dp == 0.0 ? 1.0 / repulsion : ratio / (1.0 - ratio * repulsion);
+            const Complex ratio = divide(p, dp);
+            const Complex step =
+                dp == 0.0 ? divide(1.0, repulsion) : divide(ratio, 1.0 - ratio * repulsion);
             if (!std::isfinite(step.real()) || !std::isfinite(step.imag())) {
                 converged = false;
                 continue;
@@ -395,7 +605,7 @@ void polishRoots(std::span<const double> coefficients, std::span<std::complex<do
         double nearest = std::numeric_limits<double>::infinity();
         for (std::size_t j = 0; j < roots.size(); ++j) {
             if (j != k) {
-                nearest = std::min(nearest, std::abs(start - roots[j]));
+                nearest = std::min(nearest, magnitude(start - roots[j]));
             }
         }
         Complex z = start;
@@ -407,9 +617,9 @@ void polishRoots(std::span<const double> coefficients, std::span<std::complex<do
             if (dp == 0.0) {
                 break;
             }
-            const Complex next = z - p / dp;
+            const Complex next = z - divide(p, dp);
             const double nextSize = magnitudeAt(coefficients, next);
-            if (!(nextSize < size) || !(std::abs(next - start) < nearest / 2.0)) {
+            if (!(nextSize < size) || !(magnitude(next - start) < nearest / 2.0)) {
                 break;
             }
             z = next;

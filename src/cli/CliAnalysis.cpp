@@ -3,6 +3,7 @@
 #include "analysis/CMathFunc.h"
 #include "analysis/PreciseFormants.h"
 #include "cli/CliCommands.h"
+#include "cli/CliFormantTrack.h"
 #include "cli/CliSession.h"
 #include "cli/CliSettings.h"
 #include "cli/CliTable.h"
@@ -51,6 +52,8 @@ constexpr int kDefaultRows = 256;
 constexpr std::int64_t kMaxCells = 16 * 1024 * 1024;
 // Rows one formant log may produce (time span / log step).
 constexpr double kMaxFormantRows = 1.0e6;
+// Records of the spectrogram's log formatted (and held) at a time.
+constexpr std::size_t kRecordBlock = 8192;
 // Formants a spectrum or a spectrogram column reports.
 constexpr int kFormants = SpectrumAnalysis::kFormantsShown;
 
@@ -608,14 +611,11 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         }
 #endif
     }
-    // Without formant tracking no formant records exist and the log gets no rows.
-    std::vector<LogRecord> records;
-    if (!result.formants.empty()) {
-        records =
-            SpectrogramLog::formantsSelection(session.displayName, result, input.startTime,
-                                              input.stopTime, 0.0, spanMs, document.m_dLogStepSize);
-    }
-    const auto named = [&] {
+    // Without formant tracking no formant records exist and the log gets no
+    // rows. The records are written in blocks, two formatted at a time, so
+    // that a long selection at a fine step neither waits on one core nor
+    // holds all its text at once.
+    const auto named = [&](const std::vector<LogRecord>& records) {
         Table table = namedTable({"time_ms"});
         for (const std::string& column : numberedColumns('F', kFormants)) {
             table.columns.push_back(column);
@@ -629,7 +629,28 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         }
         return table;
     };
-    return print(records, named, options, out);
+    BlockWriter writer(options, out);
+    if (!result.formants.empty()) {
+        const double count = std::ceil(spanMs / document.m_dLogStepSize) + 1.0;
+        const auto blocks =
+            static_cast<std::size_t>(std::ceil(count / static_cast<double>(kRecordBlock)));
+        const bool written = putBlocks(writer, blocks, [&](std::size_t block) -> std::string {
+            const std::vector<LogRecord> records = SpectrogramLog::formantsSelection(
+                session.displayName, result, input.startTime, input.stopTime, 0.0, spanMs,
+                document.m_dLogStepSize, block * kRecordBlock, kRecordBlock);
+            if (records.empty()) {
+                return {};
+            }
+            return BlockWriter::format(options, records, [&] { return named(records); });
+        });
+        if (!written) {
+            return failure(err, "the spectrogram's records could not be written");
+        }
+    }
+    if (!writer.finish(named({}))) {
+        return failure(err, "the spectrogram's records could not be written");
+    }
+    return kExitOk;
 }
 
 int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)

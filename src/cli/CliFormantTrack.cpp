@@ -7,7 +7,10 @@
 #include "document/MyDocument.h"
 #include "log/LogTable.h"
 #include "windows/FormantTrack.h"
+#include "windows/ThreadParts.h"
 
+#include <exception>
+#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -20,13 +23,11 @@ namespace {
 
 constexpr int kFormants = FormantTrackRow::kFormants;
 
-// Writes a track block by block in the form the options ask for, exactly as
-// the whole track would be written at once: one header (log format, table
-// or CSV) or one JSON array around all the blocks.
+// A formant track's blocks: their records and named tables.
 class TrackWriter {
 public:
     TrackWriter(const Options& options, const Session& session, int channel, std::ostream& out)
-        : m_options(options), m_session(session), m_channel(channel), m_out(out)
+        : m_options(options), m_session(session), m_channel(channel), m_writer(options, out)
     {
         for (const char letter : {'F', 'B'}) {
             const std::vector<std::string> names = numberedColumns(letter, kFormants);
@@ -43,45 +44,10 @@ public:
         for (const FormantTrackRow& row : rows) {
             records.push_back(FormantTrackLog::record(m_session.displayName, row));
         }
-        std::ostringstream text;
-        if (m_options.table) {
-            writeTsv(named(rows), text);
-        } else if (m_options.csv) {
-            writeCsv(named(rows), text);
-        } else if (m_options.json) {
-            const Table table = named(rows);
-            writeLogJson(records, text, &table);
-        } else {
-            writeLogText(records, text);
-        }
-        if (m_options.json) {
-            putJson(text.str());
-        } else {
-            put(text.str());
-        }
-        m_bStarted = true;
-        return static_cast<bool>(m_out);
+        return m_writer.put(BlockWriter::format(m_options, records, [&] { return named(rows); }));
     }
 
-    // The end of the output; all of it for a track without rows.
-    bool finish()
-    {
-        if (!m_bStarted) {
-            const Table table = named({});
-            if (m_options.table) {
-                writeTsv(table, m_out);
-            } else if (m_options.csv) {
-                writeCsv(table, m_out);
-            } else if (m_options.json) {
-                writeLogJson({}, m_out, &table);
-            } else {
-                writeLogText({}, m_out);
-            }
-        } else if (m_options.json) {
-            m_out << "\n]\n";
-        }
-        return static_cast<bool>(m_out);
-    }
+    bool finish() { return m_writer.finish(named({})); }
 
 private:
     Table named(std::span<const FormantTrackRow> rows) const
@@ -104,41 +70,108 @@ private:
         return table;
     }
 
-    // A block's text; after the first its header line is the one already written.
-    void put(const std::string& text)
-    {
-        if (!m_bStarted) {
-            m_out << text;
-            return;
-        }
-        const std::size_t header = text.find('\n');
-        if (header != std::string::npos) {
-            m_out << std::string_view(text).substr(header + 1);
-        }
-    }
+    const Options& m_options;
+    const Session& m_session;
+    int m_channel = 0;
+    BlockWriter m_writer;
+    std::vector<std::string> m_columns;
+};
 
-    // A block's JSON array "[\n  {…},\n  {…}\n]\n" becomes part of the one
-    // array: its records, after a comma when some came before; finish()
-    // closes the array.
-    void putJson(const std::string& text)
-    {
+} // namespace
+
+std::string BlockWriter::format(const Options& options, const std::vector<LogRecord>& records,
+                                const std::function<Table()>& named)
+{
+    std::ostringstream text;
+    if (options.table) {
+        writeTsv(named(), text);
+    } else if (options.csv) {
+        writeCsv(named(), text);
+    } else if (options.json) {
+        const Table table = named();
+        writeLogJson(records, text, &table);
+    } else {
+        writeLogText(records, text);
+    }
+    return text.str();
+}
+
+bool BlockWriter::put(const std::string& text)
+{
+    if (text.empty()) {
+        return static_cast<bool>(m_out); // a block without rows
+    }
+    if (m_options.json) {
+        // A block's JSON array "[\n  {…},\n  {…}\n]\n" becomes part of the
+        // one array: its records, after a comma when some came before;
+        // finish() closes the array.
         constexpr std::string_view kClose = "\n]\n";
         std::string_view body(text);
         if (body.starts_with('[') && body.ends_with(kClose)) {
             body = body.substr(1, body.size() - 1 - kClose.size());
         }
         m_out << (m_bStarted ? "," : "[") << body;
+    } else if (!m_bStarted) {
+        m_out << text;
+    } else {
+        // After the first block, its header line is the one already written.
+        const std::size_t header = text.find('\n');
+        if (header != std::string::npos) {
+            m_out << std::string_view(text).substr(header + 1);
+        }
     }
+    m_bStarted = true;
+    return static_cast<bool>(m_out);
+}
 
-    const Options& m_options;
-    const Session& m_session;
-    int m_channel = 0;
-    std::ostream& m_out;
-    std::vector<std::string> m_columns;
-    bool m_bStarted = false;
-};
+bool BlockWriter::finish(const Table& emptyNamed)
+{
+    if (!m_bStarted) {
+        if (m_options.table) {
+            writeTsv(emptyNamed, m_out);
+        } else if (m_options.csv) {
+            writeCsv(emptyNamed, m_out);
+        } else if (m_options.json) {
+            writeLogJson({}, m_out, &emptyNamed);
+        } else {
+            writeLogText({}, m_out);
+        }
+    } else if (m_options.json) {
+        m_out << "\n]\n";
+    }
+    return static_cast<bool>(m_out);
+}
 
-} // namespace
+bool putBlocks(BlockWriter& writer, std::size_t count,
+               const std::function<std::string(std::size_t)>& block)
+{
+    for (std::size_t i = 0; i < count; i += 2) {
+        std::string first;
+        std::string second;
+        if (i + 1 < count) {
+            // The second block on another thread (here when none can be had).
+            std::exception_ptr failure;
+            std::mutex failing;
+            runParts(2, [&](int part) {
+                try {
+                    (part == 0 ? first : second) = block(i + static_cast<std::size_t>(part));
+                } catch (...) {
+                    const std::lock_guard lock(failing);
+                    failure = std::current_exception();
+                }
+            });
+            if (failure) {
+                std::rethrow_exception(failure);
+            }
+        } else {
+            first = block(i);
+        }
+        if (!writer.put(first) || (i + 1 < count && !writer.put(second))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 int formantTrackCommand(const Options& options, std::ostream& out, std::ostream& err)
 {

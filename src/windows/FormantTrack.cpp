@@ -94,7 +94,10 @@ struct RowAnalyser {
             if (precise->levelDb(input.samples, input.first, centre) < gate) {
                 return true;
             }
-            const PreciseFormantSet found = precise->analyse(input.samples, input.first, centre);
+            // A thread's rows come in rising order over the same samples:
+            // each analysis resamples only what the last one did not.
+            const PreciseFormantSet found =
+                precise->analyseNext(input.samples, input.first, centre);
             for (int i = 0; i < std::min(found.count, FormantTrackRow::kFormants); ++i) {
                 const auto slot = static_cast<std::size_t>(i);
                 out.frequencyHz[slot] = found.frequencyHz[slot];
@@ -260,13 +263,24 @@ double classicFrameLevelDb(std::span<const double> data, int n, double preEmphas
     if (n <= 0 || data.size() < static_cast<std::size_t>(n) + offset) {
         return kSilence;
     }
+    // The window's powers and their sum, kept per thread for the next frame
+    // of this length (every frame of a track or a spectrogram has one).
+    thread_local std::vector<double> powers;
+    thread_local double powerSum = 0.0;
+    if (powers.size() != static_cast<std::size_t>(n)) {
+        powers.resize(static_cast<std::size_t>(n));
+        powerSum = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double w = 0.54 - 0.46 * std::cos(2.0 * kPi * i / n);
+            powers[static_cast<std::size_t>(i)] = w * w;
+            powerSum += w * w;
+        }
+    }
     double weighted = 0.0;
-    double weights = 0.0;
+    const double weights = powerSum;
     for (int i = 0; i < n; ++i) {
-        const double w = 0.54 - 0.46 * std::cos(2.0 * kPi * i / n);
         const double x = data[static_cast<std::size_t>(i) + offset];
-        weighted += w * w * x * x;
-        weights += w * w;
+        weighted += powers[static_cast<std::size_t>(i)] * x * x;
     }
     if (!(weighted > 0.0) || !(weights > 0.0)) {
         return kSilence;

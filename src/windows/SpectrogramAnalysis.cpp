@@ -218,6 +218,31 @@ public:
         }
     }
 
+    // The run holding every channel sample of first … last − 1 that lies
+    // in the channel (the rest read as 0 from it too): its samples and the
+    // channel index of its first; nothing when no single run holds them.
+    std::optional<std::pair<std::span<const float>, std::int64_t>> runHolding(
+        std::int64_t first, std::int64_t last) const
+    {
+        const std::int64_t from = std::max<std::int64_t>(first, 0);
+        const std::int64_t to = std::min(last, m_end);
+        if (to <= from) {
+            return std::nullopt;
+        }
+        auto run = std::upper_bound(
+            m_runs.begin(), m_runs.end(), from,
+            [](std::int64_t at, const SpectrogramSampleRun& r) { return at < r.begin; });
+        if (run == m_runs.begin()) {
+            return std::nullopt;
+        }
+        --run;
+        const std::int64_t runEnd = run->begin + static_cast<std::int64_t>(run->count);
+        if (from < run->begin || to > runEnd || run->at + run->count > m_samples.size()) {
+            return std::nullopt;
+        }
+        return std::pair{m_samples.subspan(run->at, run->count), run->begin};
+    }
+
 private:
     std::span<const float> m_samples;
     std::vector<SpectrogramSampleRun> m_runs;
@@ -325,14 +350,28 @@ struct ColumnJob {
                              std::vector<double>& neighbourhood)
     {
         const std::int64_t first = geometry.preciseBegin(column);
-        std::fill(neighbourhood.begin(), neighbourhood.end(), 0.0);
-        source.copy(first, geometry.preciseEnd(column), neighbourhood);
-        const std::span<const double> around(neighbourhood);
-        if (analysis.levelDb(around, first, geometry.middle(column)) <
-            input.parameters.m_dFormantSilenceLevel) {
-            return; // the silence gate
+        const double middle = geometry.middle(column);
+        PreciseFormantSet found;
+        // Within one run of the snapshot (all of a range whose columns
+        // overlap) the analysis reads the run itself, so that it resamples
+        // what neighbouring columns share only once; otherwise a copy of the
+        // neighbourhood. Both read the same samples and give the same formants.
+        if (const auto run = source.runHolding(first, geometry.preciseEnd(column))) {
+            if (analysis.levelDb(run->first, run->second, middle) <
+                input.parameters.m_dFormantSilenceLevel) {
+                return; // the silence gate
+            }
+            found = analysis.analyseNext(run->first, run->second, middle);
+        } else {
+            std::fill(neighbourhood.begin(), neighbourhood.end(), 0.0);
+            source.copy(first, geometry.preciseEnd(column), neighbourhood);
+            const std::span<const double> around(neighbourhood);
+            if (analysis.levelDb(around, first, middle) <
+                input.parameters.m_dFormantSilenceLevel) {
+                return; // the silence gate
+            }
+            found = analysis.analyse(around, first, middle);
         }
-        const PreciseFormantSet found = analysis.analyse(around, first, geometry.middle(column));
         for (int i = 0; i < std::min(found.count, kFormantsPerColumn); ++i) {
             // Ceilings stay far below 32,768 Hz, so every formant fits a record.
             const long hz = std::lround(found.frequencyHz[static_cast<std::size_t>(i)]);
@@ -907,6 +946,16 @@ std::vector<LogRecord> SpectrogramLog::formantsSelection(const std::string& disp
                                                          double selectionStart,
                                                          double selectionStop, double stepMs)
 {
+    return formantsSelection(displayName, result, startTime, stopTime, selectionStart,
+                             selectionStop, stepMs, 0,
+                             static_cast<std::size_t>(kMaxSelectionRecords) + 1);
+}
+
+std::vector<LogRecord> SpectrogramLog::formantsSelection(
+    const std::string& displayName, const SpectrogramResult& result, double startTime,
+    double stopTime, double selectionStart, double selectionStop, double stepMs,
+    std::size_t firstRecord, std::size_t maxRecords)
+{
     std::vector<LogRecord> records;
     if (!(stepMs > 0.0) || !std::isfinite(selectionStart) || !std::isfinite(selectionStop) ||
         !((selectionStop - selectionStart) / stepMs <= kMaxSelectionRecords)) {
@@ -914,7 +963,9 @@ std::vector<LogRecord> SpectrogramLog::formantsSelection(const std::string& disp
     }
     const double span = stopTime - startTime;
     const double columns = result.columns;
-    for (double i = 0.0; i <= kMaxSelectionRecords; ++i) {
+    const double end = std::min(static_cast<double>(firstRecord) + static_cast<double>(maxRecords),
+                                kMaxSelectionRecords + 1.0);
+    for (double i = static_cast<double>(firstRecord); i < end; ++i) {
         const double t = selectionStart + i * stepMs;
         if (!(t < selectionStop)) {
             break;

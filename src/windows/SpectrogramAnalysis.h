@@ -242,6 +242,14 @@ struct SpectrogramLog {
                                                     double startTime, double stopTime,
                                                     double selectionStart, double selectionStop,
                                                     double stepMs);
+    // Records i = firstRecord … firstRecord + maxRecords − 1 of those (the
+    // same records, so that a long selection can be written block by block).
+    static std::vector<LogRecord> formantsSelection(const std::string& displayName,
+                                                    const SpectrogramResult& result,
+                                                    double startTime, double stopTime,
+                                                    double selectionStart, double selectionStop,
+                                                    double stepMs, std::size_t firstRecord,
+                                                    std::size_t maxRecords);
 };
 
 // The formant plot hand-over: for each column (in [firstColumn, lastColumn))

@@ -174,6 +174,38 @@ TEST(FormantTrack, StretchesGiveExactlyTheRowsOfTheWhole)
     }
 }
 
+// Each thread resamples its own rows' neighbourhood once; the rows are the
+// same whatever the threads and blocks share out, at a step on the samples
+// and one between them, in both modes, on a noisy sentence.
+TEST(FormantTrack, RowsDoNotDependOnThreadsOrBlocks)
+{
+    Sentence s = sentence(0.0, false);
+    std::mt19937 generator(3);
+    std::normal_distribution<double> noise(0.0, 0.003);
+    for (float& v : s.samples) {
+        v = static_cast<float>(v + noise(generator));
+    }
+    for (const bool precise : {false, true}) {
+        for (const double step : {10.0, 7.33}) {
+            SCOPED_TRACE(std::string(precise ? "precise" : "classic") + " step " +
+                         std::to_string(step));
+            const auto reference =
+                track(s.samples, kRate, mode(precise, kRate), 0.0, 3500.0, step, 1);
+            ASSERT_GT(reference.size(), 300u);
+            for (const auto& [threads, block] :
+                 {std::pair{2, 2048}, {3, 1}, {2, 7}, {7, 64}, {0, 100}}) {
+                const auto rows = track(s.samples, kRate, mode(precise, kRate), 0.0, 3500.0, step,
+                                        threads, block);
+                ASSERT_EQ(rows.size(), reference.size());
+                for (std::size_t i = 0; i < rows.size(); ++i) {
+                    ASSERT_TRUE(sameRow(rows[i], reference[i]))
+                        << threads << " threads, blocks of " << block << ", row " << i;
+                }
+            }
+        }
+    }
+}
+
 // A spectrogram of a piece makes the same gate decisions (and finds the same
 // formants) as the whole in the columns they share, however loud the rest.
 TEST(FormantTrack, SpectrogramPieceKeepsTheGateDecisionsOfTheWhole)

@@ -173,18 +173,18 @@ struct BlockJob {
     }
 };
 
-// Computes rows[0 … n) of a block on `threads` threads: contiguous parts,
-// part 0 (and any whose thread cannot be started) on the calling thread.
+// Computes rows[0 … n) of a block on `threads` threads, the calling thread
+// one of them.
 void runBlock(BlockJob& job, int threads)
 {
-    const std::size_t n = job.rows.size();
-    const auto partStart = [n, threads](int part) {
-        return static_cast<std::size_t>(static_cast<std::uint64_t>(part) * n /
-                                        static_cast<std::uint64_t>(threads));
-    };
-    runParts(threads, [&job, &partStart](int part) {
-        job.run(part, partStart(part), partStart(part + 1));
-    });
+    // Rows handed out a run at a time to whichever thread is free: a run is
+    // long enough for its frames to share their resampled samples, short
+    // enough that a thread the system leaves waiting holds up little.
+    constexpr std::int64_t kRowsPerRun = 128;
+    runChunks(threads, static_cast<std::int64_t>(job.rows.size()), kRowsPerRun,
+              [&job](int worker, std::int64_t begin, std::int64_t end) {
+                  job.run(worker, static_cast<std::size_t>(begin), static_cast<std::size_t>(end));
+              });
 }
 
 } // namespace

@@ -10,6 +10,15 @@
 #include <new>
 #include <numbers>
 
+// The element-wise loops below are also built for AVX2 and chosen at start-up.
+// Every clone computes the same operations in the same order (AVX2 brings no
+// fused multiply-add), so each gives the same bits.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__)
+#define PHONAXIS_PRECISE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define PHONAXIS_PRECISE_CLONES
+#endif
+
 namespace phonaxis {
 namespace {
 
@@ -65,6 +74,7 @@ struct PreciseWork {
     // kSincDepth mirrored lags (r(−j) = r(j)), then lags 0 … N − 1.
     std::vector<double> correlation;
     std::vector<float> decimated; // the decimated signal of a block of frames
+    std::vector<int> peakLags;    // the peaks of a frame's search range
     std::array<int, kMaxLags> lags{};
 };
 
@@ -81,6 +91,7 @@ PreciseWork* preciseWork(int n, std::size_t decimated) noexcept
             work.binRe.resize(size / 2 + 1);
             work.binIm.resize(size / 2 + 1);
             work.correlation.resize(size + kSincDepth);
+            work.peakLags.resize(size);
         }
         if (work.decimated.size() < decimated) {
             work.decimated.resize(decimated);
@@ -109,6 +120,7 @@ double besselI0(double x)
 // Σ h[t]·x[t] for t < count, in eight interleaved partial sums so that the
 // additions do not wait on each other (and may be done eight at a time);
 // the order of the additions is fixed, so every build gives the same sum.
+PHONAXIS_PRECISE_CLONES
 float dot(const float* __restrict h, const float* __restrict x, int count)
 {
     float partial[8] = {};
@@ -123,6 +135,48 @@ float dot(const float* __restrict h, const float* __restrict x, int count)
     }
     return ((partial[0] + partial[1]) + (partial[2] + partial[3])) +
            ((partial[4] + partial[5]) + (partial[6] + partial[7]));
+}
+
+// The sum, the least and the largest of x[0 … count − 1] (count ≥ 1),
+// eight lanes at a time in a fixed order of additions.
+PHONAXIS_PRECISE_CLONES
+void sumAndRange(const float* __restrict x, std::int64_t count, double& total, float& lowest,
+                 float& highest)
+{
+    // Float lanes: each adds at most an eighth of the window (a few hundred
+    // samples), so the sum keeps six significant digits, plenty for the mean a
+    // peak is measured about.
+    float sum[8] = {};
+    float low[8];
+    float high[8];
+    for (int lane = 0; lane < 8; ++lane) {
+        low[lane] = x[0];
+        high[lane] = x[0];
+    }
+    std::int64_t p = 0;
+    for (; p + 8 <= count; p += 8) {
+        for (int lane = 0; lane < 8; ++lane) {
+            const float v = x[p + lane];
+            sum[lane] += v;
+            low[lane] = v < low[lane] ? v : low[lane];
+            high[lane] = v > high[lane] ? v : high[lane];
+        }
+    }
+    for (; p < count; ++p) {
+        sum[0] += x[p];
+        low[0] = x[p] < low[0] ? x[p] : low[0];
+        high[0] = x[p] > high[0] ? x[p] : high[0];
+    }
+    total = 0.0;
+    for (int lane = 0; lane < 8; ++lane) {
+        total += static_cast<double>(sum[lane]);
+    }
+    lowest = low[0];
+    highest = high[0];
+    for (int lane = 1; lane < 8; ++lane) {
+        lowest = low[lane] < lowest ? low[lane] : lowest;
+        highest = high[lane] > highest ? high[lane] : highest;
+    }
 }
 
 constexpr double kIndexLimit = 9.0e15;
@@ -141,6 +195,27 @@ constexpr std::array<double, 2 * kSincDepth> kTapSigns = [] {
     return signs;
 }();
 
+// Σ x[t]·(−1)^i·taper(phase − i)/(phase − i) over the taps i = t − kSincDepth + 1,
+// in four interleaved partial sums.
+PHONAXIS_PRECISE_CLONES
+double sincTaps(const double* __restrict x, double phase)
+{
+    double terms[2 * kSincDepth];
+    for (int t = 0; t < 2 * kSincDepth; ++t) {
+        const double distance = phase - (t - kSincDepth + 1);
+        const double u = distance / (kSincDepth + 1);
+        const double taper = (1.0 - u * u) * (1.0 - u * u);
+        terms[t] = x[t] * kTapSigns[static_cast<std::size_t>(t)] * taper / distance;
+    }
+    double partial[4] = {};
+    for (int t = 0; t < 2 * kSincDepth; t += 4) {
+        for (int lane = 0; lane < 4; ++lane) {
+            partial[lane] += terms[t + lane];
+        }
+    }
+    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
+}
+
 // The normalised autocorrelation r at a fractional lag, by windowed sinc
 // interpolation of its values at whole lags (r is even: r(−j) = r(j)).
 // r[−kSincDepth … count − 1] may be read: the lags below 0 hold their
@@ -156,23 +231,7 @@ double interpolate(const double* r, int count, double lag)
     // sin(π(phase − i)) = (−1)^i·sin(π·phase)
     const double sinPhase = std::sin(std::numbers::pi * phase);
     if (whole - kSincDepth + 1 >= -kSincDepth && whole + kSincDepth < count) {
-        const double* x = r + whole - kSincDepth + 1;
-        std::array<double, 2 * kSincDepth> terms{};
-        for (int t = 0; t < 2 * kSincDepth; ++t) {
-            const double distance = phase - (t - kSincDepth + 1);
-            const double u = distance / (kSincDepth + 1);
-            const double taper = (1.0 - u * u) * (1.0 - u * u);
-            terms[static_cast<std::size_t>(t)] =
-                x[t] * kTapSigns[static_cast<std::size_t>(t)] * taper / distance;
-        }
-        double partial[4] = {};
-        for (int t = 0; t < 2 * kSincDepth; t += 4) {
-            for (int lane = 0; lane < 4; ++lane) {
-                partial[lane] += terms[static_cast<std::size_t>(t + lane)];
-            }
-        }
-        return ((partial[0] + partial[1]) + (partial[2] + partial[3])) * sinPhase /
-               std::numbers::pi;
+        return sincTaps(r + whole - kSincDepth + 1, phase) * sinPhase / std::numbers::pi;
     }
     double sum = 0.0;
     for (int i = -kSincDepth + 1; i <= kSincDepth; ++i) {
@@ -393,6 +452,10 @@ bool PrecisePitch::configure(const PrecisePitchSettings& settings)
     for (double& value : m_windowCorrelation) {
         value /= zeroLag;
     }
+    m_inverseWindowCorrelation = m_windowCorrelation;
+    for (double& value : m_inverseWindowCorrelation) {
+        value = 1.0 / value;
+    }
 
     // The autocorrelation's pass band, bins 0 … N/2.
     for (int k = 0; k <= n / 2; ++k) {
@@ -495,31 +558,11 @@ double PrecisePitch::framePeak(const PitchSamples& input, double centre) const
     if (from >= to) {
         return 0.0;
     }
-    const float* x = input.samples.data() + (from - spanFirst);
+    double total = 0.0;
+    float lowest = 0.0F;
+    float highest = 0.0F;
+    sumAndRange(input.samples.data() + (from - spanFirst), to - from, total, lowest, highest);
     const std::int64_t count = to - from;
-    // Eight interleaved lanes, in a fixed order of additions.
-    double sum[8] = {};
-    float low[8];
-    float high[8];
-    std::fill(low, low + 8, x[0]);
-    std::fill(high, high + 8, x[0]);
-    std::int64_t p = 0;
-    for (; p + 8 <= count; p += 8) {
-        for (int lane = 0; lane < 8; ++lane) {
-            const float v = x[p + lane];
-            sum[lane] += static_cast<double>(v);
-            low[lane] = v < low[lane] ? v : low[lane];
-            high[lane] = v > high[lane] ? v : high[lane];
-        }
-    }
-    for (; p < count; ++p) {
-        sum[0] += static_cast<double>(x[p]);
-        low[0] = std::min(low[0], x[p]);
-        high[0] = std::max(high[0], x[p]);
-    }
-    const double total = ((sum[0] + sum[1]) + (sum[2] + sum[3])) + ((sum[4] + sum[5]) + (sum[6] + sum[7]));
-    const float lowest = *std::min_element(low, low + 8);
-    const float highest = *std::max_element(high, high + 8);
     const double mean = total / w;
     double peak = std::max(static_cast<double>(highest) - mean, mean - static_cast<double>(lowest));
     if (count < w) {
@@ -595,21 +638,27 @@ bool PrecisePitch::analyseWindow(const float* window, double peak, PitchFrame& f
 
     // The frame, its mean removed, Hann-windowed and zero-padded, packed for
     // a real transform: even points in re, odd points in im (N/2 each).
-    double mean = 0.0;
-    for (int i = 0; i < w; ++i) {
-        mean += window[i];
+    // The mean, in four interleaved partial sums.
+    double partial[4] = {};
+    int point = 0;
+    for (; point + 4 <= w; point += 4) {
+        for (int lane = 0; lane < 4; ++lane) {
+            partial[lane] += static_cast<double>(window[point + lane]);
+        }
     }
-    mean /= w;
+    for (; point < w; ++point) {
+        partial[0] += static_cast<double>(window[point]);
+    }
+    const double mean = ((partial[0] + partial[1]) + (partial[2] + partial[3])) / w;
     const double* hann = m_window.data();
     std::fill(re, re + half, 0.0);
     std::fill(im, im + half, 0.0);
-    for (int i = 0; i < w; ++i) {
-        const double x = (static_cast<double>(window[i]) - mean) * hann[i];
-        if ((i & 1) == 0) {
-            re[i >> 1] = x;
-        } else {
-            im[i >> 1] = x;
-        }
+    for (int j = 0; 2 * j + 1 < w; ++j) {
+        re[j] = (static_cast<double>(window[2 * j]) - mean) * hann[2 * j];
+        im[j] = (static_cast<double>(window[2 * j + 1]) - mean) * hann[2 * j + 1];
+    }
+    if ((w & 1) == 1) {
+        re[w >> 1] = (static_cast<double>(window[w - 1]) - mean) * hann[w - 1];
     }
     const std::span<double> reHalf(re, static_cast<std::size_t>(half));
     const std::span<double> imHalf(im, static_cast<std::size_t>(half));
@@ -672,8 +721,10 @@ bool PrecisePitch::analyseWindow(const float* window, double peak, PitchFrame& f
     // interpolation read.
     const int count = static_cast<int>(m_windowCorrelation.size());
     double* r = work->correlation.data() + kSincDepth;
+    const double scale = 1.0 / re[0];
+    const double* inverseWindow = m_inverseWindowCorrelation.data();
     for (int lag = 0; lag < count; ++lag) {
-        r[lag] = re[lag] / re[0] / m_windowCorrelation[static_cast<std::size_t>(lag)];
+        r[lag] = re[lag] * scale * inverseWindow[lag];
     }
     for (int lag = 1; lag <= kSincDepth; ++lag) {
         r[-lag] = r[std::min(lag, count - 1)];
@@ -708,16 +759,22 @@ bool PrecisePitch::analyseWindow(const float* window, double peak, PitchFrame& f
         }
         return best;
     };
+    int* peakLags = work->peakLags.data();
     const auto strongestPeaks = [&](const double* v, int wanted, const auto& use) {
-        // Repeated selection: a frame has few peaks worth taking.
+        // The peaks in the range, then repeated selection among them: a
+        // frame has few peaks worth taking.
+        int peakCount = 0;
+        for (int lag = m_lagLow; lag < m_lagHigh; ++lag) {
+            if (isPeak(v, lag)) {
+                peakLags[peakCount++] = lag;
+            }
+        }
         int previous = -1;
         double previousValue = std::numeric_limits<double>::infinity();
         for (int taken = 0; taken < wanted; ++taken) {
             int best = -1;
-            for (int lag = m_lagLow; lag < m_lagHigh; ++lag) {
-                if (!isPeak(v, lag)) {
-                    continue;
-                }
+            for (int p = 0; p < peakCount; ++p) {
+                const int lag = peakLags[p];
                 // Strictly after the previous pick in (value desc, lag asc) order.
                 const bool after =
                     v[lag] < previousValue || (v[lag] == previousValue && lag > previous);
@@ -828,7 +885,7 @@ bool PitchPath::begin(const PrecisePitch& analyser, std::size_t frameCount, doub
     m_lastCount = -1;
     try {
         m_from.assign(frameCount * kStates, 0);
-        m_frequencies.assign(frameCount * PitchFrame::kMaxCandidates, 0.0);
+        m_frequencies.assign(frameCount * PitchFrame::kMaxCandidates, 0.0F);
     } catch (const std::bad_alloc&) {
         m_from = {};
         m_frequencies = {};
@@ -870,7 +927,8 @@ bool PitchPath::add(std::span<const PitchFrame> frames)
         for (int s = 0; s < count; ++s) {
             const double hz = frame.candidates[static_cast<std::size_t>(s)].frequencyHz;
             log2Hz[static_cast<std::size_t>(s)] = std::log2(hz);
-            m_frequencies[k * PitchFrame::kMaxCandidates + static_cast<std::size_t>(s)] = hz;
+            m_frequencies[k * PitchFrame::kMaxCandidates + static_cast<std::size_t>(s)] =
+                static_cast<float>(hz);
         }
         std::array<double, kStates> next{};
         next.fill(kNone);
@@ -929,8 +987,8 @@ bool PitchPath::finish(std::span<double> result) const
     for (std::size_t k = m_frameCount; k-- > 0;) {
         result[k] = state == kStates - 1
                         ? 0.0
-                        : m_frequencies[k * PitchFrame::kMaxCandidates +
-                                        static_cast<std::size_t>(state)];
+                        : static_cast<double>(m_frequencies[k * PitchFrame::kMaxCandidates +
+                                                            static_cast<std::size_t>(state)]);
         state = m_from[k * kStates + static_cast<std::size_t>(state)];
     }
     return true;

@@ -163,15 +163,18 @@ private:
     int m_lagHigh = 0;            // longest lag searched (the floor's period, rounded up)
     std::vector<double> m_window; // Hann, m_decimatedWindow points
     std::vector<double> m_windowCorrelation; // its autocorrelation, normalised at lag 0
+    std::vector<double> m_inverseWindowCorrelation; // 1 / that
     std::vector<double> m_passBand;          // the autocorrelation's spectral weights
 };
 
 // The path search of PrecisePitch::track, fed a few frames at a time, so
 // that a long track need not hold every frame's candidates at once: what
 // it keeps per frame is the best predecessor of each candidate and the
-// candidates' frequencies (73 bytes). The frames are given in order, with
-// the largest peak of all of them known beforehand; the track is the one
-// PrecisePitch::track gives for all the frames at once.
+// candidates' frequencies, as floats (41 bytes; a float holds a frequency
+// to 0.06 ppm, finer than the refinement of its period, 0.5 ppm or more).
+// The frames are given in order, with the largest peak of all of them known
+// beforehand; the track is the one PrecisePitch::track gives for all the
+// frames at once.
 class PitchPath {
 public:
     // Starts a path over `frameCount` frames whose largest peak is
@@ -195,7 +198,7 @@ private:
     std::size_t m_frameCount = 0;
     std::size_t m_added = 0;
     std::vector<unsigned char> m_from;           // best predecessor per frame and state
-    std::vector<double> m_frequencies;           // candidates' Hz per frame and state
+    std::vector<float> m_frequencies;            // candidates' Hz per frame and state
     std::array<double, kStates> m_score{};       // best score ending in each state
     std::array<double, kStates> m_log2{};        // log2 of the last frame's candidates
     int m_lastCount = -1;                        // the last frame's candidate count

@@ -6,6 +6,8 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <numbers>
@@ -179,6 +181,87 @@ void sumAndRange(const float* __restrict x, std::int64_t count, double& total, f
     }
 }
 
+// 1/(2j + 1) for j = 0 … 10: the series of atanh.
+constexpr std::array<double, 11> kOddReciprocals = [] {
+    std::array<double, 11> values{};
+    for (int j = 0; j < 11; ++j) {
+        values[static_cast<std::size_t>(j)] = 1.0 / (2 * j + 1);
+    }
+    return values;
+}();
+
+// out[k] = ½·ln(power[k] + floor) for k < count, for positive, finite and
+// normal arguments (the floor makes them so). x = m·2^e with m in [√½, √2),
+// and ln m = 2·atanh(s) = 2·(s + s³/3 + s⁵/5 + …) with s = (m − 1)/(m + 1),
+// |s| ≤ 0.172: eleven terms leave less than 10⁻¹⁶ of it. Only operations
+// on whole vectors (no call, no branch), so the loop runs four points at a
+// time in the AVX2 build.
+PHONAXIS_PRECISE_CLONES
+void halfLogs(const double* __restrict power, double floor, double* __restrict out, int count)
+{
+    constexpr double kLn2 = 0.6931471805599453;
+    constexpr std::uint64_t kSqrtHalfBits = 0x3FE6A09E667F3BCDULL; // √½
+    // 2^52 + n has the bits of 2^52 with n in its mantissa.
+    constexpr double kTwoTo52 = 4503599627370496.0;
+    for (int k = 0; k < count; ++k) {
+        const double x = power[k] + floor;
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &x, sizeof bits);
+        std::uint64_t mantissaBits = (bits & 0x000FFFFFFFFFFFFFULL) | 0x3FE0000000000000ULL;
+        // m (the mantissa in [½, 1)) below √½ is doubled and the exponent
+        // lowered: positive doubles order as their bits, and the top bit of
+        // the difference is the comparison, all in whole-vector operations.
+        const std::uint64_t low = (mantissaBits - kSqrtHalfBits) >> 63;
+        mantissaBits += low << 52;
+        const std::uint64_t exponentBits = ((bits >> 52) - low) | 0x4330000000000000ULL;
+        double biased = 0.0;
+        std::memcpy(&biased, &exponentBits, sizeof biased);
+        const double exponent = biased - kTwoTo52 - 1022.0;
+        double m = 0.0; // x = m·2^exponent, m in [√½, √2)
+        std::memcpy(&m, &mantissaBits, sizeof m);
+        const double s = (m - 1.0) / (m + 1.0);
+        const double s2 = s * s;
+        const double* c = kOddReciprocals.data();
+        double series = c[10];
+        series = series * s2 + c[9];
+        series = series * s2 + c[8];
+        series = series * s2 + c[7];
+        series = series * s2 + c[6];
+        series = series * s2 + c[5];
+        series = series * s2 + c[4];
+        series = series * s2 + c[3];
+        series = series * s2 + c[2];
+        series = series * s2 + c[1];
+        series = series * s2 + c[0];
+        out[k] = 0.5 * (exponent * kLn2 + 2.0 * s * series);
+    }
+}
+
+// (−1)^n/(2n)! for n = 0 … 9: the cosine's series.
+constexpr std::array<double, 10> kCosineTerms = [] {
+    std::array<double, 10> values{};
+    double term = 1.0;
+    for (int n = 0; n < 10; ++n) {
+        values[static_cast<std::size_t>(n)] = term;
+        term = -term / ((2.0 * n + 1.0) * (2.0 * n + 2.0));
+    }
+    return values;
+}();
+
+// sin(π·phase) for phase in (0, 1): cos(π·u) with u = phase − ½ in (−½, ½),
+// by its Taylor series in (π·u)² up to the 18th power (error below 10⁻¹³),
+// as two interleaved Horner chains in (π·u)⁴.
+double sinPi(double phase)
+{
+    const double x = std::numbers::pi * (phase - 0.5);
+    const double x2 = x * x;
+    const double x4 = x2 * x2;
+    const double* c = kCosineTerms.data();
+    const double even = (((c[8] * x4 + c[6]) * x4 + c[4]) * x4 + c[2]) * x4 + c[0];
+    const double odd = (((c[9] * x4 + c[7]) * x4 + c[5]) * x4 + c[3]) * x4 + c[1];
+    return even + odd * x2;
+}
+
 constexpr double kIndexLimit = 9.0e15;
 
 std::int64_t roundIndex(double value)
@@ -229,7 +312,7 @@ double interpolate(const double* r, int count, double lag)
         return r[std::min(std::abs(whole), count - 1)];
     }
     // sin(π(phase − i)) = (−1)^i·sin(π·phase)
-    const double sinPhase = std::sin(std::numbers::pi * phase);
+    const double sinPhase = sinPi(phase);
     if (whole - kSincDepth + 1 >= -kSincDepth && whole + kSincDepth < count) {
         return sincTaps(r + whole - kSincDepth + 1, phase) * sinPhase / std::numbers::pi;
     }
@@ -573,7 +656,7 @@ double PrecisePitch::framePeak(const PitchSamples& input, double centre) const
 
 bool PrecisePitch::analyseFrames(const PitchSamples& input, double origin, double step,
                                  std::int64_t firstFrame, std::span<PitchFrame> frames,
-                                 const float* peaks) const
+                                 const float* peaks, double quietPeak) const
 {
     for (PitchFrame& frame : frames) {
         frame = PitchFrame{};
@@ -611,6 +694,10 @@ bool PrecisePitch::analyseFrames(const PitchSamples& input, double origin, doubl
         const double peak = peaks != nullptr
                                 ? static_cast<double>(peaks[i])
                                 : static_cast<double>(static_cast<float>(framePeak(input, centre)));
+        if (peak < quietPeak) {
+            frames[i].peak = peak;
+            continue;
+        }
         const std::int64_t offset = decimatedFirst(centre) - blockFirst;
         if (!analyseWindow(work->decimated.data() + offset, peak, frames[i])) {
             return false;
@@ -700,8 +787,8 @@ bool PrecisePitch::analyseWindow(const float* window, double peak, PitchFrame& f
     // the cepstrum in the imaginary part.
     const double powerFloor = largestPower * kPowerFloor;
     const double* passBand = m_passBand.data();
+    halfLogs(power, powerFloor, im, half + 1);
     for (int k = 0; k <= half; ++k) {
-        im[k] = 0.5 * std::log(power[k] + powerFloor);
         re[k] = power[k] * passBand[k];
     }
     for (int k = half + 1; k < n; ++k) {
@@ -761,33 +848,21 @@ bool PrecisePitch::analyseWindow(const float* window, double peak, PitchFrame& f
     };
     int* peakLags = work->peakLags.data();
     const auto strongestPeaks = [&](const double* v, int wanted, const auto& use) {
-        // The peaks in the range, then repeated selection among them: a
-        // frame has few peaks worth taking.
+        // The peaks in the range, then the strongest of them.
+        // Without a branch per lag: every lag is written, and kept when it
+        // is a peak.
         int peakCount = 0;
-        for (int lag = m_lagLow; lag < m_lagHigh; ++lag) {
-            if (isPeak(v, lag)) {
-                peakLags[peakCount++] = lag;
-            }
+        const int lagHigh = m_lagHigh;
+        for (int lag = m_lagLow; lag < lagHigh; ++lag) {
+            peakLags[peakCount] = lag;
+            peakCount += static_cast<int>(v[lag] >= v[lag - 1]) & static_cast<int>(v[lag] > v[lag + 1]);
         }
-        int previous = -1;
-        double previousValue = std::numeric_limits<double>::infinity();
-        for (int taken = 0; taken < wanted; ++taken) {
-            int best = -1;
-            for (int p = 0; p < peakCount; ++p) {
-                const int lag = peakLags[p];
-                // Strictly after the previous pick in (value desc, lag asc) order.
-                const bool after =
-                    v[lag] < previousValue || (v[lag] == previousValue && lag > previous);
-                if (after && (best < 0 || v[lag] > v[best])) {
-                    best = lag;
-                }
-            }
-            if (best < 0) {
-                return;
-            }
-            use(best);
-            previous = best;
-            previousValue = v[best];
+        // Strongest first, the shorter lag first among equals.
+        const int taken = std::min(wanted, peakCount);
+        std::partial_sort(peakLags, peakLags + taken, peakLags + peakCount,
+                          [v](int a, int b) { return v[a] > v[b] || (v[a] == v[b] && a < b); });
+        for (int p = 0; p < taken; ++p) {
+            use(peakLags[p]);
         }
     };
     const double* cepstrum = im;
@@ -856,6 +931,23 @@ bool PrecisePitch::analyseWindow(const float* window, double peak, PitchFrame& f
         }
     }
     return true;
+}
+
+double PrecisePitch::quietPeak(double globalPeak) const
+{
+    if (m_fftLength == 0 || !(globalPeak > 0.0) || !std::isfinite(globalPeak)) {
+        return 0.0;
+    }
+    // The strongest a candidate can be, and the cost of leaving and
+    // re-entering voicing around a frame.
+    const double strongest =
+        kFullCorrelation + kOctaveCost * std::log2(m_settings.highHz / m_settings.lowHz);
+    const double changes = 2.0 * kVoicedUnvoicedCost * 10.0 / m_settings.stepMs;
+    // The unvoiced strength, kVoicingThreshold + 2 − loudness/(kSilenceThreshold/(1 +
+    // kVoicingThreshold)), must exceed strongest + changes.
+    const double loudness = (2.0 + kVoicingThreshold - strongest - changes) *
+                            (kSilenceThreshold / (1.0 + kVoicingThreshold));
+    return loudness > 0.0 ? 0.5 * loudness * globalPeak : 0.0;
 }
 
 std::vector<double> PrecisePitch::track(std::span<const PitchFrame> frames) const

@@ -128,10 +128,20 @@ public:
     // those frames cover. Each frame is the one analyseFrame gives at that
     // centre. False as analyseFrame.
     // With `peaks`, frames.size() peaks measured beforehand by framePeak
-    // (held as floats).
+    // (held as floats); a frame whose peak is below `quietPeak` is given no
+    // candidates.
     bool analyseFrames(const PitchSamples& input, double origin, double step,
                        std::int64_t firstFrame, std::span<PitchFrame> frames,
-                       const float* peaks = nullptr) const;
+                       const float* peaks = nullptr, double quietPeak = 0.0) const;
+
+    // The peak below which a frame is unvoiced on the path through any
+    // frames whose largest peak is `globalPeak`, whatever its candidates:
+    // its unvoiced state is then stronger than the strongest candidate can
+    // be by more than the two voicing changes around it would cost, so
+    // that state is the better one on every path through the frame, and
+    // the frame needs no candidates. Half of that for safety; 0 when the
+    // costs leave no such peak.
+    double quietPeak(double globalPeak) const;
 
     // The peak analyseFrames measures for the frame centred on `centre`.
     double framePeak(const PitchSamples& input, double centre) const;

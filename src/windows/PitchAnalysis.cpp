@@ -224,7 +224,8 @@ struct PreciseTrack {
     PitchProgress* progress = nullptr;
 
     // Fills `track` (the path), `raw` (each frame's strongest candidate, 0
-    // for none) and `energy` (over one step centred on the frame); false
+    // for none, as for a frame too quiet to be voiced) and `energy` (over
+    // one step centred on the frame); false
     // when cancelled or a frame's work storage could not be had.
     //
     // The frames' peaks come first (the path search weighs each frame's
@@ -275,6 +276,8 @@ struct PreciseTrack {
         for (const float peak : peaks) {
             globalPeak = std::max(globalPeak, static_cast<double>(peak));
         }
+        // Frames too quiet to be voiced on any path are not analysed.
+        const double quietPeak = analyser.quietPeak(globalPeak);
         PitchPath path;
         if (!path.begin(analyser, static_cast<std::size_t>(frameCount), globalPeak)) {
             return false;
@@ -294,7 +297,7 @@ struct PreciseTrack {
                 const std::span<PitchFrame> block(frames.data() + first,
                                                   static_cast<std::size_t>(last - first));
                 if (!analyser.analyseFrames(input, startPoint, stepSamples, firstFrame + k, block,
-                                            peaks.data() + k)) {
+                                            peaks.data() + k, quietPeak)) {
                     return false;
                 }
                 for (int j = first; j < last; ++j) {

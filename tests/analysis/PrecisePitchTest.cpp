@@ -350,6 +350,60 @@ TEST(PrecisePitch, BlocksOfFramesAreTheFramesAnalysedAlone)
     }
 }
 
+// A frame quieter than quietPeak is unvoiced on the path whatever its
+// candidates: the track of the corpus glides (whose pauses hold a faint
+// noise floor) is the same whether such frames are analysed or not, and a
+// quiet frame with the strongest candidate there can be, between voiced
+// frames at its frequency, is still unvoiced.
+TEST(PrecisePitch, QuietFramesNeedNoCandidates)
+{
+    for (const double rateHz : {16000.0, 44100.0}) {
+        signals::GlideParams params;
+        params.rateHz = rateHz;
+        params.female = rateHz > 20000.0;
+        const signals::Glide glide = signals::pitchGlide(params);
+        PrecisePitch analyser;
+        ASSERT_TRUE(analyser.configure({rateHz, 75.0, 600.0, 35.0, 10.0}));
+        PitchSamples input;
+        input.samples = glide.samples;
+        input.end = static_cast<std::int64_t>(glide.samples.size());
+        const double step = rateHz / 100.0;
+        std::vector<PitchFrame> all(static_cast<std::size_t>(double(input.end) / step));
+        ASSERT_TRUE(analyser.analyseFrames(input, 0.0, step, 0, all));
+        double globalPeak = 0.0;
+        for (const PitchFrame& frame : all) {
+            globalPeak = std::max(globalPeak, frame.peak);
+        }
+        const double quiet = analyser.quietPeak(globalPeak);
+        ASSERT_GT(quiet, 0.0);
+        std::vector<PitchFrame> skipped(all.size());
+        ASSERT_TRUE(analyser.analyseFrames(input, 0.0, step, 0, skipped, nullptr, quiet));
+        int quietWithCandidates = 0;
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            quietWithCandidates += all[k].peak < quiet && all[k].count > 0 ? 1 : 0;
+        }
+        EXPECT_GT(quietWithCandidates, 10) << rateHz;
+        EXPECT_EQ(analyser.track(skipped), analyser.track(all)) << rateHz;
+    }
+
+    PrecisePitch analyser;
+    ASSERT_TRUE(analyser.configure({16000.0, 75.0, 600.0, 35.0, 10.0}));
+    const double quiet = analyser.quietPeak(1.0);
+    PitchFrame voiced;
+    voiced.candidates[0] = {200.0, 0.6};
+    voiced.count = 1;
+    voiced.peak = 1.0;
+    PitchFrame faint = voiced;
+    faint.candidates[0] = {200.0, 1.0};
+    faint.peak = 0.999 * quiet;
+    const std::vector<PitchFrame> frames = {voiced, voiced, faint, voiced, voiced};
+    EXPECT_EQ(analyser.track(frames), (std::vector<double>{200, 200, 0, 200, 200}));
+    // Costs that a voicing change cannot pay for leave no quiet peak.
+    PrecisePitch shortSteps;
+    ASSERT_TRUE(shortSteps.configure({16000.0, 75.0, 600.0, 35.0, 1.0}));
+    EXPECT_EQ(shortSteps.quietPeak(1.0), 0.0);
+}
+
 // The decimation's filter keeps what lies above the analysis band out of
 // it: loud tones at 9 kHz and 6.6 kHz (which would fold onto 2,025 and
 // 4,425 Hz at the analysis rate of 11,025 Hz, inside the band the

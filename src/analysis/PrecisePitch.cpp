@@ -145,9 +145,9 @@ PHONAXIS_PRECISE_CLONES
 void sumAndRange(const float* __restrict x, std::int64_t count, double& total, float& lowest,
                  float& highest)
 {
-    // Float lanes: each adds at most an eighth of the window (a few hundred
-    // samples), so the sum keeps six significant digits, plenty for the mean a
-    // peak is measured about.
+    // Float lanes: each adds an eighth of the window (a few hundred samples,
+    // some thousands at the highest rates), so the sum keeps five significant
+    // digits or more, plenty for the mean a peak is measured about.
     float sum[8] = {};
     float low[8];
     float high[8];
@@ -679,7 +679,21 @@ bool PrecisePitch::analyseFrames(const PitchSamples& input, double origin, doubl
         std::swap(blockFirst, blockLast);
     }
     const std::int64_t blockLength = blockLast - blockFirst + wd;
-    if (!(blockLength > 0 && blockLength <= (std::int64_t{1} << 30))) {
+    if (frames.size() > 1 &&
+        blockLength >
+            2 * static_cast<std::int64_t>(wd) * static_cast<std::int64_t>(frames.size())) {
+        // Frames far apart (a step longer than two windows): each decimates
+        // its own window rather than the stretches between them.
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            if (!analyseFrames(input, origin, step, firstFrame + static_cast<std::int64_t>(i),
+                               frames.subspan(i, 1), peaks != nullptr ? peaks + i : nullptr,
+                               quietPeak)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (!(blockLength > 0 && blockLength <= (std::int64_t{1} << 28))) {
         return false;
     }
     PreciseWork* work = preciseWork(m_fftLength, static_cast<std::size_t>(blockLength));
@@ -855,7 +869,8 @@ bool PrecisePitch::analyseWindow(const float* window, double peak, PitchFrame& f
         const int lagHigh = m_lagHigh;
         for (int lag = m_lagLow; lag < lagHigh; ++lag) {
             peakLags[peakCount] = lag;
-            peakCount += static_cast<int>(v[lag] >= v[lag - 1]) & static_cast<int>(v[lag] > v[lag + 1]);
+            peakCount +=
+                static_cast<int>(v[lag] >= v[lag - 1]) & static_cast<int>(v[lag] > v[lag + 1]);
         }
         // Strongest first, the shorter lag first among equals.
         const int taken = std::min(wanted, peakCount);

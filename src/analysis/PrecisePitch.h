@@ -125,7 +125,8 @@ public:
 
     // frames[i] for the frame centred on channel position
     // origin + (firstFrame + i)·step, from one decimation of the stretch
-    // those frames cover. Each frame is the one analyseFrame gives at that
+    // those frames cover (of each frame's window when they lie more than
+    // two windows apart). Each frame is the one analyseFrame gives at that
     // centre. False as analyseFrame.
     // With `peaks`, frames.size() peaks measured beforehand by framePeak
     // (held as floats); a frame whose peak is below `quietPeak` is given no

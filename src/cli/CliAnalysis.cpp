@@ -339,11 +339,16 @@ public:
             }
             finishWriting();
             current.swap(next);
-            writer = std::thread([this, &current, &out] {
+            const auto writeCurrent = [this, &current, &out] {
                 for (const std::string& text : current) {
                     put(text, out);
                 }
-            });
+            };
+            try {
+                writer = std::thread(writeCurrent);
+            } catch (const std::system_error&) {
+                writeCurrent(); // no thread to spare: written before the next wave
+            }
         }
         finishWriting();
         if (m_options.json) {
@@ -403,7 +408,8 @@ private:
                 text << ",\n  {\"name\": " << jsonString(record.name)
                      << ", \"definition\": " << jsonString(record.definition) << ", \"values\": [";
                 for (int v = 0; v < record.count; ++v) {
-                    text << (v ? ", " : "") << jsonNumber(record.values[static_cast<std::size_t>(v)]);
+                    text << (v ? ", " : "")
+                         << jsonNumber(record.values[static_cast<std::size_t>(v)]);
                 }
                 text << "]" << jsonFields(table.columns, table.rows[i]) << "}";
             }
@@ -756,8 +762,10 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
         std::int64_t firstSample = 0;
         std::int64_t endSample = 0;
         const std::span<const float> samples = audio->samples();
-        if (last > first && pitch->preciseStretchSamples(first, last - first, firstSample, endSample)) {
-            endSample = std::min<std::int64_t>(endSample, static_cast<std::int64_t>(samples.size()));
+        if (last > first &&
+            pitch->preciseStretchSamples(first, last - first, firstSample, endSample)) {
+            endSample =
+                std::min<std::int64_t>(endSample, static_cast<std::int64_t>(samples.size()));
             firstSample = std::min(firstSample, endSample);
             computed = pitch->DoPreciseStretch(
                 samples.subspan(static_cast<std::size_t>(firstSample),

@@ -674,8 +674,9 @@ int PitchAnalysis::frameAt(double timeMs) const
     if (m_nFrameCount <= 0 || !((precise ? m_parameters.m_dPitchStepSize : m_dLengthMS) > 0.0)) {
         return -1;
     }
-    const double frame = precise ? std::trunc(timeMs / m_parameters.m_dPitchStepSize) - m_nFirstFrame
-                                 : m_nFrameCount / m_dLengthMS * timeMs;
+    const double frame = precise
+                             ? std::trunc(timeMs / m_parameters.m_dPitchStepSize) - m_nFirstFrame
+                             : m_nFrameCount / m_dLengthMS * timeMs;
     if (std::isnan(frame)) {
         return -1;
     }

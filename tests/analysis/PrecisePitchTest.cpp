@@ -331,6 +331,18 @@ TEST(PrecisePitch, BlocksOfFramesAreTheFramesAnalysedAlone)
         }
     }
 
+    // Frames further apart than two windows each decimate their own window.
+    {
+        PitchSamples input;
+        input.samples = glide.samples;
+        input.end = static_cast<std::int64_t>(glide.samples.size());
+        std::vector<PitchFrame> sparse(static_cast<std::size_t>(frameCount / 20));
+        ASSERT_TRUE(analyser.analyseFrames(input, 0.0, 20 * step, 0, sparse));
+        for (std::size_t k = 0; k < sparse.size(); ++k) {
+            EXPECT_TRUE(same(sparse[k], alone[20 * k])) << "sparse frame " << k;
+        }
+    }
+
     const std::vector<double> whole = analyser.track(alone);
     ASSERT_EQ(whole.size(), alone.size());
     double globalPeak = 0.0;

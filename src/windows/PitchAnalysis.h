@@ -67,10 +67,13 @@ public:
     // one (PrecisePitch): frame k's window is centred on frameTime(k), its
     // candidates come with sub-sample periods, and a path search over the
     // whole track picks among them and decides voicing; m_rawPitch then holds
-    // each frame's strongest candidate (0 for none) and m_frameEnergy the
-    // energy over one step centred on the frame. windowSamples() and
-    // fftLength() report the window (at least three periods of the search
-    // floor) and transform it used.
+    // each frame's strongest candidate (0 for none, as for a frame too quiet
+    // against the loudest one to be voiced on any path, which is not
+    // analysed) and m_frameEnergy the energy over one step centred on the
+    // frame; a cancel stops it within a block of 128 frames (a few
+    // milliseconds) per thread. windowSamples() and fftLength() report the
+    // window (at least three periods of the search floor) and transform it
+    // used.
     bool DoPitchCepstral(std::span<const float> samples, int threads = 0,
                          PitchProgress* progress = nullptr);
 

@@ -29,6 +29,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -37,7 +38,11 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <span>
+#include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace phonaxis::cli {
@@ -333,36 +338,182 @@ Table spectrumTable(const std::vector<LogRecord>& records, const Options& option
     return table;
 }
 
-// The pitch frames as named rows: the time of frame k is k × the pitch step,
-// where its window starts (its centre in the precise mode), so frames line
-// up across files and rates; the intensity is measured from that time. Rows
-// are the frames whose time lies within [fromMs, toMs], or, beside the JSON
-// records, the frames those records were made for (by their logged time).
-Table pitchTable(const PitchAnalysis& pitch, const Channels& audio, int channel,
-                 const Session& session, double fromMs, double toMs, bool byLoggedTime)
-{
-    Table table = namedTable({"time_ms", "f0_hz", "intensity_dbfs"});
-    if (!pitch.m_bHavePitch) {
-        return table;
+// The pitch rows, written a block of frames at a time so that a long
+// recording's output is never held whole. A row is a frame: the named
+// table's time of frame k is k × the pitch step, where its window starts
+// (its centre in the precise mode), so frames line up across files and
+// rates; the intensity is measured from that time. The log records are
+// timed as the pitch window logs them (PitchAnalysis::frameTime) and
+// measure the intensity at that time. Rows are the frames whose time (the
+// table's, or the logged one for the log format and JSON) lies within
+// [fromMs, toMs]. Blocks are formatted on every core, intensities
+// included, while the block before is written; the text does not depend on
+// how many cores there are.
+class PitchRowWriter {
+public:
+    PitchRowWriter(const PitchAnalysis& pitch, const Channels& audio, int channel,
+                   const Session& session, const Options& options, double fromMs, double toMs)
+        : m_pitch(pitch), m_audio(audio), m_channel(channel), m_session(session),
+          m_options(options), m_fromMs(fromMs), m_toMs(toMs)
+    {
     }
-    const double stepMs = pitch.m_parameters.m_dPitchStepSize;
-    const int frames = static_cast<int>(std::min<std::size_t>(
-        static_cast<std::size_t>(std::max(pitch.m_nFrameCount, 0)), pitch.m_hdPitchFile.size()));
-    for (int k = 0; k < frames; ++k) {
-        const double timeMs = k * stepMs;
-        const double selectedBy = byLoggedTime ? pitch.frameTime(k) : timeMs;
-        if (selectedBy < fromMs || selectedBy > toMs) {
-            continue;
+
+    int write(std::ostream& out)
+    {
+        const int frames = static_cast<int>(std::min<std::size_t>(
+            static_cast<std::size_t>(std::max(m_pitch.m_bHavePitch ? m_pitch.m_nFrameCount : 0, 0)),
+            m_pitch.m_hdPitchFile.size()));
+        const int blocks = (frames + kFramesPerBlock - 1) / kFramesPerBlock;
+        const int threads = static_cast<int>(
+            std::clamp(std::thread::hardware_concurrency(), 1U, kMaxFormatThreads));
+        const int wave = 2 * threads;
+        if (m_options.json) {
+            out << "[";
+        } else if (m_options.table || m_options.csv) {
+            const Table header = namedTable({"time_ms", "f0_hz", "intensity_dbfs"});
+            m_options.table ? writeTsv(header, out) : writeCsv(header, out);
         }
-        const double f0 = pitch.m_hdPitchFile[static_cast<std::size_t>(k)];
-        std::vector<Table::Cell>& row = addRow(table, session, channel);
-        row.push_back(numberCell(timeMs));
-        row.push_back(cellIf(f0 > 0.0, f0));
-        row.push_back(pitch.m_parameters.m_bPitchDrawIntensity ? intensityDbfs(audio, timeMs)
-                                                               : Table::Cell{});
+        std::vector<std::string> current;
+        std::vector<std::string> next;
+        std::thread writer;
+        const auto finishWriting = [&] {
+            if (writer.joinable()) {
+                writer.join();
+            }
+        };
+        for (int firstBlock = 0; firstBlock < blocks; firstBlock += wave) {
+            const int count = std::min(wave, blocks - firstBlock);
+            next.assign(static_cast<std::size_t>(count), std::string());
+            std::atomic<int> nextBlock{0};
+            const auto format = [&] {
+                for (int b = nextBlock.fetch_add(1); b < count; b = nextBlock.fetch_add(1)) {
+                    const int first = (firstBlock + b) * kFramesPerBlock;
+                    next[static_cast<std::size_t>(b)] =
+                        blockText(first, std::min(frames, first + kFramesPerBlock));
+                }
+            };
+            std::vector<std::thread> helpers;
+            for (int t = 1; t < std::min(threads, count); ++t) {
+                try {
+                    helpers.emplace_back(format);
+                } catch (const std::system_error&) {
+                    break; // the threads that started, and this one, do the rest
+                }
+            }
+            format();
+            for (std::thread& helper : helpers) {
+                helper.join();
+            }
+            finishWriting();
+            current.swap(next);
+            const auto writeCurrent = [this, &current, &out] {
+                for (const std::string& text : current) {
+                    put(text, out);
+                }
+            };
+            try {
+                writer = std::thread(writeCurrent);
+            } catch (const std::system_error&) {
+                writeCurrent(); // no thread to spare: written before the next wave
+            }
+        }
+        finishWriting();
+        if (m_options.json) {
+            out << (m_anyRecord ? "\n]\n" : "]\n");
+        } else if (!m_options.table && !m_options.csv && !m_anyRecord) {
+            writeLogText({}, out);
+        }
+        return kExitOk;
     }
-    return table;
-}
+
+private:
+    static constexpr int kFramesPerBlock = 2048;
+    static constexpr unsigned kMaxFormatThreads = 16;
+
+    // The block's text. The log format's begins with its header line, which
+    // only the first block that has records writes; JSON objects each begin
+    // with ",\n  ".
+    std::string blockText(int first, int last) const
+    {
+        const bool named = m_options.table || m_options.csv;
+        const bool withIntensity = m_pitch.m_parameters.m_bPitchDrawIntensity;
+        const double stepMs = m_pitch.m_parameters.m_dPitchStepSize;
+        std::vector<LogRecord> records;
+        Table table = namedTable({"time_ms", "f0_hz", "intensity_dbfs"});
+        for (int k = first; k < last; ++k) {
+            const double timeMs = (m_pitch.m_nFirstFrame + k) * stepMs;
+            const double loggedMs = m_pitch.frameTime(k);
+            const double selectedBy = named ? timeMs : loggedMs;
+            if (selectedBy < m_fromMs || selectedBy > m_toMs) {
+                continue;
+            }
+            const double f0 = m_pitch.m_hdPitchFile[static_cast<std::size_t>(k)];
+            if (named || m_options.json) {
+                std::vector<Table::Cell>& row = addRow(table, m_session, m_channel);
+                row.push_back(numberCell(timeMs));
+                row.push_back(cellIf(f0 > 0.0, f0));
+                row.push_back(withIntensity ? intensityDbfs(m_audio, timeMs) : Table::Cell{});
+            }
+            if (!named) {
+                LogRecord record;
+                record.name = m_session.displayName;
+                record.definition = PitchAnalysis::kSelectionHeader;
+                record.append(loggedMs);
+                record.append(f0);
+                record.append(withIntensity ? m_audio.intensityDbfsAt(loggedMs) : 0.0);
+                records.push_back(std::move(record));
+            }
+        }
+        std::ostringstream text;
+        if (m_options.table) {
+            writeTsv(table, text);
+        } else if (m_options.csv) {
+            writeCsv(table, text);
+        } else if (m_options.json) {
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                const LogRecord& record = records[i];
+                text << ",\n  {\"name\": " << jsonString(record.name)
+                     << ", \"definition\": " << jsonString(record.definition) << ", \"values\": [";
+                for (int v = 0; v < record.count; ++v) {
+                    text << (v ? ", " : "")
+                         << jsonNumber(record.values[static_cast<std::size_t>(v)]);
+                }
+                text << "]" << jsonFields(table.columns, table.rows[i]) << "}";
+            }
+            return text.str();
+        } else if (!records.empty()) {
+            writeLogText(records, text);
+        }
+        return text.str();
+    }
+
+    // Writes a block's text: without the header line that every named
+    // table block and every log block begins with, except the log's first.
+    void put(const std::string& text, std::ostream& out)
+    {
+        if (text.empty()) {
+            return;
+        }
+        std::size_t from = 0;
+        if (m_options.json) {
+            from = m_anyRecord ? 0 : 1; // the first object follows "[" directly
+        } else if (m_options.table || m_options.csv || m_anyRecord) {
+            const std::size_t lineEnd = text.find('\n');
+            from = lineEnd == std::string::npos ? text.size() : lineEnd + 1;
+        }
+        m_anyRecord = true;
+        out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
+    }
+
+    const PitchAnalysis& m_pitch;
+    const Channels& m_audio;
+    int m_channel;
+    const Session& m_session;
+    const Options& m_options;
+    double m_fromMs;
+    double m_toMs;
+    bool m_anyRecord = false; // a record (a row) has been written
+};
 
 #ifndef PHONAXIS_HAVE_DISPLAY
 // Without the display library --png writes the spectrogram image alone, in
@@ -680,20 +831,43 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
     }
     auto pitch = std::make_unique<PitchAnalysis>();
     pitch->intilize(*audio, index, parameters);
-    if (!pitch->DoPitchCepstral(audio->samples())) {
-        return failure(err, "no pitch track could be computed for \"" + session.path + "\"");
-    }
-    std::function<double(double)> intensityAt = [](double) { return 0.0; };
-    if (parameters.m_bPitchDrawIntensity) {
-        // The records measure the level at their own times; only the
-        // picture's intensity pane draws the channel's track.
-        if (options.pngPath && !audio->CalculateIntensity()) {
-            return failure(err, "no memory for the intensity track");
-        }
-        intensityAt = [audio](double timeMs) { return audio->intensityDbfsAt(timeMs); };
-    }
     const double fromMs = options.fromMs.value_or(0.0);
     const double toMs = options.toMs.value_or(audio->m_dLengthMS);
+    // A precise stretch is computed by itself, from the samples its frames
+    // read, with its context (the picture shows the whole track).
+    bool computed = false;
+    if (parameters.m_bPreciseAnalysis && options.fromMs && !options.pngPath) {
+        const double stepMs = parameters.m_dPitchStepSize;
+        const int whole = pitch->wholeFrameCount();
+        const auto frameNear = [&](double timeMs) {
+            return static_cast<int>(std::clamp(std::floor(timeMs / stepMs), -1.0e9, 1.0e9));
+        };
+        const int first = std::clamp(
+            frameNear(fromMs) - 1 - PitchAnalysis::kStretchContextFrames, 0, whole);
+        const int last =
+            std::clamp(frameNear(toMs) + 2 + PitchAnalysis::kStretchContextFrames, first, whole);
+        std::int64_t firstSample = 0;
+        std::int64_t endSample = 0;
+        const std::span<const float> samples = audio->samples();
+        if (last > first &&
+            pitch->preciseStretchSamples(first, last - first, firstSample, endSample)) {
+            endSample =
+                std::min<std::int64_t>(endSample, static_cast<std::int64_t>(samples.size()));
+            firstSample = std::min(firstSample, endSample);
+            computed = pitch->DoPreciseStretch(
+                samples.subspan(static_cast<std::size_t>(firstSample),
+                                static_cast<std::size_t>(endSample - firstSample)),
+                firstSample, first, last - first);
+        }
+    }
+    if (!computed && !pitch->DoPitchCepstral(audio->samples())) {
+        return failure(err, "no pitch track could be computed for \"" + session.path + "\"");
+    }
+    if (parameters.m_bPitchDrawIntensity && options.pngPath && !audio->CalculateIntensity()) {
+        // The rows measure the level at their own times; only the picture's
+        // intensity pane draws the channel's track.
+        return failure(err, "no memory for the intensity track");
+    }
 #ifdef PHONAXIS_HAVE_DISPLAY
     if (options.pngPath) {
         if (const int status =
@@ -702,10 +876,8 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
         }
     }
 #endif
-    return print(
-        pitch->rangeLogRecords(session.displayName, fromMs, toMs, intensityAt),
-        [&] { return pitchTable(*pitch, *audio, index, session, fromMs, toMs, options.json); },
-        options, out);
+    PitchRowWriter rows(*pitch, *audio, index, session, options, fromMs, toMs);
+    return rows.write(out);
 }
 
 int eggCommand(const Options& options, std::ostream& out, std::ostream& err)

@@ -91,7 +91,14 @@ constexpr CommandHelp kCommandHelp[] = {
               "      k x m_dPitchStepSize ms (--classic: its window starts there; the log\n"
               "      format then times it at k x the recording's length / the frame count);\n"
               "      the intensity is that of the m_dIntensityWindowLengthMS window that\n"
-              "      starts at the row's time\n"},
+              "      starts at the row's time. With --from/--to the precise track is\n"
+              "      computed for the stretch alone, its frames those of the whole file:\n"
+              "      the path that keeps octave jumps out is searched over the stretch and\n"
+              "      0.5 s on each side, and voicing weighs each frame against the loudest\n"
+              "      frame there, so rows near the stretch's ends, or in a stretch much\n"
+              "      quieter than the file's loudest part, may differ from the whole file's;\n"
+              "      the cepstral track (--classic) and a --png picture are always computed\n"
+              "      over the whole file\n"},
     {"egg", "  phonaxis-cli egg FILE --channel N\n"
             "      glottal cycles and closed quotients of EGG channel N; each row is timed\n"
             "      by the cycle's own contact instants\n"},

@@ -33,6 +33,10 @@ constexpr int kLongestWindow = kLargestFftLength / 4;
 // setting error, not a request for a huge allocation.
 constexpr double kMaxFrameCount = 4194304.0;
 
+// Frames of a precise track analysed at a time before the path search
+// takes them (1.2 MB of candidates).
+constexpr int kPreciseFramesPerPass = 8192;
+
 // Worker threads are capped: more than this buys nothing on any desktop.
 constexpr int kMaxThreads = 64;
 
@@ -211,47 +215,53 @@ template <typename RunBlock> bool runFrameBlocks(const RunBlock& block, int fram
 // the same recording at two rates share their frame times.
 struct PreciseTrack {
     PrecisePitch analyser;
-    std::span<const float> samples;
-    std::int64_t available = 0;
+    std::span<const float> samples; // channel samples from firstSample on
+    std::int64_t firstSample = 0;
+    std::int64_t firstFrame = 0; // the channel's frame that is the track's frame 0
+    std::int64_t available = 0;  // the channel's length: positions from it on read 0
     double startPoint = 0.0;
     double stepSamples = 0.0;
     PitchProgress* progress = nullptr;
 
     // Fills `track` (the path), `raw` (each frame's strongest candidate, 0
-    // for none) and `energy` (over one step centred on the frame); false
+    // for none, as for a frame too quiet to be voiced) and `energy` (over
+    // one step centred on the frame); false
     // when cancelled or a frame's work storage could not be had.
+    //
+    // The frames' peaks come first (the path search weighs each frame's
+    // loudness against the loudest); then the frames are analysed a
+    // stretch of kPreciseFramesPerPass at a time, on every thread, and the
+    // path search takes each stretch in order, so that only one stretch's
+    // candidates are held at a time.
     bool run(int frameCount, int threads, std::vector<double>& track, std::vector<double>& raw,
              std::vector<double>& energy) const
     {
+        // Peaks as floats: they only weigh a frame's loudness (to 0.1 ppm).
+        std::vector<float> peaks;
         std::vector<PitchFrame> frames;
         try {
-            frames.resize(static_cast<std::size_t>(frameCount));
+            peaks.resize(static_cast<std::size_t>(frameCount));
+            frames.resize(static_cast<std::size_t>(std::min(frameCount, kPreciseFramesPerPass)));
         } catch (const std::bad_alloc&) {
             return false;
         }
-        const auto runBlock = [&](int first, int last) {
+        PitchSamples input;
+        input.samples = samples;
+        input.firstSample = firstSample;
+        input.end = available;
+        const auto centreOf = [&](int k) {
+            return startPoint + static_cast<double>(firstFrame + k) * stepSamples;
+        };
+        const auto cancelled = [this] {
+            return progress != nullptr && progress->cancelled.load(std::memory_order_relaxed);
+        };
+        const auto measurePeaks = [&](int first, int last) {
+            if (cancelled()) {
+                return false;
+            }
             for (int k = first; k < last; ++k) {
-                if (progress != nullptr && progress->cancelled.load(std::memory_order_relaxed)) {
-                    return false;
-                }
-                const auto i = static_cast<std::size_t>(k);
-                const double centre = startPoint + k * stepSamples;
-                if (!analyser.analyseFrame(samples, available, centre, frames[i])) {
-                    return false;
-                }
-                const PitchFrame& frame = frames[i];
-                double strongest = -std::numeric_limits<double>::infinity();
-                for (int c = 0; c < frame.count; ++c) {
-                    const PitchCandidate& candidate = frame.candidates[static_cast<std::size_t>(c)];
-                    if (candidate.strength > strongest) {
-                        strongest = candidate.strength;
-                        raw[i] = candidate.frequencyHz;
-                    }
-                }
-                energy[i] = stepEnergy(samples, available, centre - 0.5 * stepSamples, stepSamples);
-                if (progress != nullptr) {
-                    progress->m_nFramesDone.fetch_add(1, std::memory_order_relaxed);
-                }
+                peaks[static_cast<std::size_t>(k)] =
+                    static_cast<float>(analyser.framePeak(input, centreOf(k)));
             }
             return true;
         };
@@ -259,15 +269,66 @@ struct PreciseTrack {
             progress->m_nFramesDone = 0;
             progress->m_nFrameCount = frameCount;
         }
-        if (!runFrameBlocks(runBlock, frameCount, threads)) {
+        if (!runFrameBlocks(measurePeaks, frameCount, threads)) {
             return false;
         }
-        std::vector<double> path = analyser.track(frames);
-        if (path.size() != frames.size()) {
+        double globalPeak = 0.0;
+        for (const float peak : peaks) {
+            globalPeak = std::max(globalPeak, static_cast<double>(peak));
+        }
+        // Frames too quiet to be voiced on any path are not analysed.
+        const double quietPeak = analyser.quietPeak(globalPeak);
+        PitchPath path;
+        if (!path.begin(analyser, static_cast<std::size_t>(frameCount), globalPeak)) {
             return false;
         }
-        track = std::move(path);
-        return true;
+
+        // Energies read the samples by their index in the span.
+        const std::int64_t spanAvailable = std::clamp<std::int64_t>(
+            available - firstSample, 0, static_cast<std::int64_t>(samples.size()));
+        for (int passFirst = 0; passFirst < frameCount; passFirst += kPreciseFramesPerPass) {
+            const int passCount = std::min(kPreciseFramesPerPass, frameCount - passFirst);
+            // A block of frames shares one decimation of the stretch it covers.
+            const auto runBlock = [&](int first, int last) {
+                if (cancelled()) {
+                    return false;
+                }
+                const int k = passFirst + first;
+                const std::span<PitchFrame> block(frames.data() + first,
+                                                  static_cast<std::size_t>(last - first));
+                if (!analyser.analyseFrames(input, startPoint, stepSamples, firstFrame + k, block,
+                                            peaks.data() + k, quietPeak)) {
+                    return false;
+                }
+                for (int j = first; j < last; ++j) {
+                    const PitchFrame& frame = frames[static_cast<std::size_t>(j)];
+                    const auto i = static_cast<std::size_t>(passFirst + j);
+                    double strongest = -std::numeric_limits<double>::infinity();
+                    for (int c = 0; c < frame.count; ++c) {
+                        const PitchCandidate& candidate =
+                            frame.candidates[static_cast<std::size_t>(c)];
+                        if (candidate.strength > strongest) {
+                            strongest = candidate.strength;
+                            raw[i] = candidate.frequencyHz;
+                        }
+                    }
+                    energy[i] = stepEnergy(samples, spanAvailable,
+                                           centreOf(passFirst + j) - 0.5 * stepSamples -
+                                               static_cast<double>(firstSample),
+                                           stepSamples);
+                }
+                if (progress != nullptr) {
+                    progress->m_nFramesDone.fetch_add(last - first, std::memory_order_relaxed);
+                }
+                return true;
+            };
+            if (!runFrameBlocks(runBlock, passCount, threads) ||
+                !path.add(std::span<const PitchFrame>(frames.data(),
+                                                      static_cast<std::size_t>(passCount)))) {
+                return false;
+            }
+        }
+        return path.finish(track);
     }
 };
 
@@ -301,6 +362,7 @@ void PitchAnalysis::intilize(const Channels& channel, int channelIndex,
 
     // A track belongs to the channel and settings it was made from.
     m_nFrameCount = 0;
+    m_nFirstFrame = 0;
     m_hdPitchFile.clear();
     m_rawPitch.clear();
     m_frameEnergy.clear();
@@ -332,6 +394,7 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
                                     PitchProgress* progress)
 {
     m_bHavePitch = false;
+    m_nFirstFrame = 0;
     const auto decline = [this] {
         m_nFrameCount = 0;
         m_hdPitchFile.clear();
@@ -400,25 +463,11 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
         truncIndex(std::ceil(lengthSamples)),
         static_cast<std::int64_t>(std::min<std::size_t>(samples.size(), std::size_t{1} << 52)));
     if (m_parameters.m_bPreciseAnalysis) {
-        PreciseTrack precise;
-        precise.samples = samples;
-        precise.available = available;
-        precise.startPoint = m_dStartPoint;
-        precise.stepSamples = stepSamples;
-        precise.progress = progress;
-        PrecisePitchSettings settings;
-        settings.rateHz = rateHz;
-        settings.lowHz = lowHz;
-        settings.highHz = highHz;
-        settings.windowMs = m_parameters.m_dPitchWindowLength;
-        settings.stepMs = stepMs;
-        if (!precise.analyser.configure(settings) ||
-            !precise.run(frameCount, threads, track, raw, energy)) {
+        if (!preciseStretch(samples.first(static_cast<std::size_t>(available)), 0, 0, frameCount,
+                            threads, progress)) {
             return decline();
         }
-        return keepTrack(m_parameters.m_dPitchWindowLength, precise.analyser.windowSamples(),
-                         precise.analyser.fftLength(), std::move(track), std::move(raw),
-                         std::move(energy));
+        return true;
     }
 
     FrameBlock block;
@@ -483,6 +532,114 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
                      std::move(energy));
 }
 
+bool PitchAnalysis::preciseSettings(PrecisePitch& analyser, double& stepSamples,
+                                    int& frameCount) const
+{
+    const double rateHz = m_dSampleRate;
+    const double stepMs = m_parameters.m_dPitchStepSize;
+    PrecisePitchSettings settings;
+    settings.rateHz = rateHz;
+    settings.lowHz = m_parameters.m_dCalculationLow;
+    settings.highHz = m_parameters.m_dCalculationHigh;
+    settings.windowMs = m_parameters.m_dPitchWindowLength;
+    settings.stepMs = stepMs;
+    if (!m_parameters.m_bPreciseAnalysis || !std::isfinite(m_dwFileLength) ||
+        !(m_dwFileLength > 0.0) || !analyser.configure(settings)) {
+        return false;
+    }
+    stepSamples = rateHz / 1000.0 * stepMs;
+    const double frameCountReal = std::trunc(m_dwFileLength / stepSamples);
+    if (!(stepSamples >= 1.0) || !(frameCountReal <= kMaxFrameCount)) {
+        return false;
+    }
+    frameCount = truncToInt(frameCountReal);
+    return true;
+}
+
+int PitchAnalysis::wholeFrameCount() const
+{
+    const double stepSamples = m_dSampleRate / 1000.0 * m_parameters.m_dPitchStepSize;
+    const double frames = std::trunc(m_dwFileLength / stepSamples);
+    return stepSamples >= 1.0 && frames >= 0.0 && frames <= kMaxFrameCount ? truncToInt(frames)
+                                                                            : 0;
+}
+
+bool PitchAnalysis::preciseStretchSamples(int firstFrame, int frameCount,
+                                          std::int64_t& firstSample,
+                                          std::int64_t& endSample) const
+{
+    PrecisePitch analyser;
+    double stepSamples = 0.0;
+    int frames = 0;
+    if (!preciseSettings(analyser, stepSamples, frames) || firstFrame < 0 || frameCount < 0) {
+        return false;
+    }
+    const std::int64_t context = analyser.contextSamples();
+    const std::int64_t length = truncIndex(std::ceil(m_dwFileLength));
+    firstSample = std::clamp<std::int64_t>(
+        truncIndex(std::floor(m_dStartPoint + firstFrame * stepSamples)) - context, 0, length);
+    endSample = std::clamp<std::int64_t>(
+        truncIndex(std::ceil(m_dStartPoint + (firstFrame + std::max(frameCount, 1) - 1.0) *
+                                                  stepSamples)) +
+            context + 1,
+        firstSample, length);
+    return true;
+}
+
+bool PitchAnalysis::DoPreciseStretch(std::span<const float> samples, std::int64_t firstSample,
+                                     int firstFrame, int frameCount, int threads,
+                                     PitchProgress* progress)
+{
+    m_bHavePitch = false;
+    if (!preciseStretch(samples, firstSample, firstFrame, frameCount, threads, progress)) {
+        m_nFrameCount = 0;
+        m_nFirstFrame = 0;
+        m_hdPitchFile.clear();
+        m_rawPitch.clear();
+        m_frameEnergy.clear();
+        m_bRecalculate = false;
+        return false;
+    }
+    return true;
+}
+
+bool PitchAnalysis::preciseStretch(std::span<const float> samples, std::int64_t firstSample,
+                                   int firstFrame, int frameCount, int threads,
+                                   PitchProgress* progress)
+{
+    PreciseTrack precise;
+    int wholeFrames = 0;
+    if (samples.empty() || firstSample < 0 ||
+        !preciseSettings(precise.analyser, precise.stepSamples, wholeFrames) || firstFrame < 0 ||
+        frameCount < 1 || firstFrame > wholeFrames - frameCount) {
+        return false;
+    }
+    std::vector<double> track;
+    std::vector<double> raw;
+    std::vector<double> energy;
+    try {
+        const auto frames = static_cast<std::size_t>(frameCount);
+        track.assign(frames, 0.0);
+        raw.assign(frames, 0.0);
+        energy.assign(frames, 0.0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    precise.samples = samples;
+    precise.firstSample = firstSample;
+    precise.firstFrame = firstFrame;
+    precise.available = truncIndex(std::ceil(m_dwFileLength));
+    precise.startPoint = m_dStartPoint;
+    precise.progress = progress;
+    if (!precise.run(frameCount, threads, track, raw, energy)) {
+        return false;
+    }
+    m_nFirstFrame = firstFrame;
+    return keepTrack(m_parameters.m_dPitchWindowLength, precise.analyser.windowSamples(),
+                     precise.analyser.fftLength(), std::move(track), std::move(raw),
+                     std::move(energy));
+}
+
 bool PitchAnalysis::keepTrack(double windowMs, int windowSamples, int fftLength,
                               std::vector<double> track, std::vector<double> raw,
                               std::vector<double> energy)
@@ -506,7 +663,7 @@ double PitchAnalysis::frameTime(int frame) const
         return 0.0;
     }
     if (m_parameters.m_bPreciseAnalysis) {
-        return frame * m_parameters.m_dPitchStepSize;
+        return (m_nFirstFrame + frame) * m_parameters.m_dPitchStepSize;
     }
     return frame * (m_dLengthMS / m_nFrameCount);
 }
@@ -517,8 +674,9 @@ int PitchAnalysis::frameAt(double timeMs) const
     if (m_nFrameCount <= 0 || !((precise ? m_parameters.m_dPitchStepSize : m_dLengthMS) > 0.0)) {
         return -1;
     }
-    const double frame = precise ? timeMs / m_parameters.m_dPitchStepSize
-                                 : m_nFrameCount / m_dLengthMS * timeMs;
+    const double frame = precise
+                             ? std::trunc(timeMs / m_parameters.m_dPitchStepSize) - m_nFirstFrame
+                             : m_nFrameCount / m_dLengthMS * timeMs;
     if (std::isnan(frame)) {
         return -1;
     }

@@ -3,6 +3,7 @@
 #include "log/LogRecord.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -12,6 +13,7 @@ namespace phonaxis {
 
 struct DocumentFields;
 class Channels;
+class PrecisePitch;
 
 // The settings a pitch track is computed with, copied from the document.
 struct PitchParameters {
@@ -65,20 +67,52 @@ public:
     // one (PrecisePitch): frame k's window is centred on frameTime(k), its
     // candidates come with sub-sample periods, and a path search over the
     // whole track picks among them and decides voicing; m_rawPitch then holds
-    // each frame's strongest candidate (0 for none) and m_frameEnergy the
-    // energy over one step centred on the frame. windowSamples() and
-    // fftLength() report the window (at least three periods of the search
-    // floor) and transform it used.
+    // each frame's strongest candidate (0 for none, as for a frame too quiet
+    // against the loudest one to be voiced on any path, which is not
+    // analysed) and m_frameEnergy the energy over one step centred on the
+    // frame; a cancel stops it within a block of 128 frames (a few
+    // milliseconds) per thread. windowSamples() and fftLength() report the
+    // window (at least three periods of the search floor) and transform it
+    // used.
     bool DoPitchCepstral(std::span<const float> samples, int threads = 0,
                          PitchProgress* progress = nullptr);
+
+    // Frames the precise track of a stretch searches beyond it on each side
+    // (0.5 s at the 10 ms step): a path through the whole track rarely
+    // depends on frames further away.
+    static constexpr int kStretchContextFrames = 50;
+
+    // The frame count of the whole channel's track (0 when the settings
+    // cannot make one).
+    int wholeFrameCount() const;
+
+    // The channel samples [firstSample, endSample) that the precise frames
+    // [firstFrame, firstFrame + frameCount) read; false when the settings
+    // cannot make a precise track.
+    bool preciseStretchSamples(int firstFrame, int frameCount, std::int64_t& firstSample,
+                               std::int64_t& endSample) const;
+
+    // The precise track of frames [firstFrame, firstFrame + frameCount) of
+    // the channel only, from `samples`, the channel's samples from index
+    // `firstSample` on (positions outside them read as 0, so they should
+    // cover preciseStretchSamples). Every frame is the one the whole
+    // track has; the path search and the loudest frame that voicing is
+    // weighed against are those of these frames, so the track equals the
+    // whole one where the path does not depend on frames outside them. The
+    // arrays then hold these frames, m_nFirstFrame is firstFrame, and
+    // frameTime and frameAt count from it. False as DoPitchCepstral, and
+    // when the frames lie outside the channel's track or the mode is not
+    // the precise one.
+    bool DoPreciseStretch(std::span<const float> samples, std::int64_t firstSample, int firstFrame,
+                          int frameCount, int threads = 0, PitchProgress* progress = nullptr);
 
     // The transform length and window (samples) the last track used.
     int fftLength() const { return m_nFFTLength; }
     int windowSamples() const { return m_nWindowSamples; }
 
     // Frame k's time: k·(m_dLengthMS/F) ms; a time's frame: (int)(F/m_dLengthMS·t).
-    // A precise track's frames lie on the step grid: k·m_dPitchStepSize ms,
-    // and a time's frame is (int)(t/m_dPitchStepSize).
+    // A precise track's frames lie on the step grid: (m_nFirstFrame + k)·m_dPitchStepSize
+    // ms, and a time's frame is (int)(t/m_dPitchStepSize) − m_nFirstFrame.
     double frameTime(int frame) const;
     int frameAt(double timeMs) const;
     // Track value at a time (0 outside the track).
@@ -124,6 +158,7 @@ public:
     double m_dEndPoint = 0.0;
 
     int m_nFrameCount = 0;
+    int m_nFirstFrame = 0;             // the channel's frame that is frame 0 here (a stretch)
     std::vector<double> m_hdPitchFile; // Hz per frame, 0 = unvoiced
     std::vector<double> m_rawPitch;    // before the jump filter (kept for inspection)
     std::vector<double> m_frameEnergy;
@@ -153,6 +188,11 @@ public:
     double m_dZoomFactor = 1.0;
 
 private:
+    // The precise settings and frame geometry; false when they cannot make a track.
+    bool preciseSettings(PrecisePitch& analyser, double& stepSamples, int& frameCount) const;
+    bool preciseStretch(std::span<const float> samples, std::int64_t firstSample, int firstFrame,
+                        int frameCount, int threads, PitchProgress* progress);
+
     // Takes a finished track and the window and transform it was made with.
     bool keepTrack(double windowMs, int windowSamples, int fftLength, std::vector<double> track,
                    std::vector<double> raw, std::vector<double> energy);

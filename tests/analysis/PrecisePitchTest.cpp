@@ -9,8 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <span>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -91,7 +96,11 @@ TEST(PrecisePitch, TracksGlidesAgainstTheirTruth)
         {22050, true, GlideNoise::None, 0, 0.0, 1.0, 0.0},
         {44100, true, GlideNoise::None, 0, 0.0, 1.0, 0.0},
         {44100, false, GlideNoise::None, 0, 0.0, 1.0, 0.0},
+        // Decimated by 4 and by 8 to the analysis rate.
+        {48000, false, GlideNoise::None, 0, 0.0, 1.0, 0.0},
+        {96000, true, GlideNoise::None, 0, 0.0, 1.0, 0.0},
         {22050, false, GlideNoise::White, 10, 0.02, 2.0, 0.03},
+        {96000, false, GlideNoise::Pink, 5, 0.03, 2.0, 0.10},
         {44100, true, GlideNoise::White, 5, 0.02, 3.0, 0.05},
         {16000, true, GlideNoise::Pink, 10, 0.03, 2.0, 0.05},
         {22050, false, GlideNoise::Pink, 5, 0.03, 2.0, 0.10},
@@ -239,21 +248,262 @@ TEST(PrecisePitch, PathSearchKeepsLoneOctaveJumpsOut)
     }
 }
 
+// Without decimation (16 kHz) and with it (44.1 kHz, and a recording of
+// 92 s whose frames the path search takes in two passes).
 TEST(PrecisePitch, TrackDoesNotDependOnThreadCount)
 {
+    for (const auto& [rateHz, copies] : {std::pair{16000.0, 1}, std::pair{44100.0, 1},
+                                          std::pair{11025.0 * 2, 20}}) {
+        SCOPED_TRACE(testing::Message() << rateHz << " Hz, " << copies << " glides");
+        signals::GlideParams params;
+        params.rateHz = rateHz;
+        params.female = true;
+        params.noise = signals::GlideNoise::Pink;
+        params.snrDb = 5.0;
+        const signals::Glide glide = signals::pitchGlide(params);
+        std::vector<float> samples;
+        for (int i = 0; i < copies; ++i) {
+            samples.insert(samples.end(), glide.samples.begin(), glide.samples.end());
+        }
+        const PitchAnalysis one = preciseTrack(samples, params.rateHz, 1);
+        for (const int threads : copies > 1 ? std::vector<int>{2} : std::vector<int>{0, 2, 3, 7}) {
+            const PitchAnalysis many = preciseTrack(samples, params.rateHz, threads);
+            EXPECT_EQ(many.m_hdPitchFile, one.m_hdPitchFile) << threads;
+            EXPECT_EQ(many.m_rawPitch, one.m_rawPitch) << threads;
+            EXPECT_EQ(many.m_frameEnergy, one.m_frameEnergy) << threads;
+        }
+    }
+}
+
+// A block of frames analysed from one decimation gives each frame exactly
+// as a frame analysed by itself, wherever the block starts and however the
+// recording is cut around it; and the path search fed a few frames at a time
+// gives the track of all the frames at once.
+TEST(PrecisePitch, BlocksOfFramesAreTheFramesAnalysedAlone)
+{
     signals::GlideParams params;
-    params.rateHz = 16000.0;
+    params.rateHz = 44100.0;
+    params.noise = signals::GlideNoise::White;
+    params.snrDb = 10.0;
+    const signals::Glide glide = signals::pitchGlide(params);
+    PrecisePitch analyser;
+    ASSERT_TRUE(analyser.configure({params.rateHz, 75.0, 600.0, 35.0, 10.0}));
+    ASSERT_EQ(analyser.decimation(), 4);
+    const double step = 441.0;
+    const auto frameCount = static_cast<std::int64_t>(glide.samples.size() / 441);
+    std::vector<PitchFrame> alone(static_cast<std::size_t>(frameCount));
+    for (std::int64_t k = 0; k < frameCount; ++k) {
+        ASSERT_TRUE(analyser.analyseFrame(glide.samples,
+                                          static_cast<std::int64_t>(glide.samples.size()),
+                                          k * step, alone[static_cast<std::size_t>(k)]));
+    }
+    const auto same = [](const PitchFrame& a, const PitchFrame& b) {
+        if (a.count != b.count || a.peak != b.peak) {
+            return false;
+        }
+        for (int c = 0; c < a.count; ++c) {
+            const auto i = static_cast<std::size_t>(c);
+            if (a.candidates[i].frequencyHz != b.candidates[i].frequencyHz ||
+                a.candidates[i].strength != b.candidates[i].strength) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const std::int64_t context = analyser.contextSamples();
+    for (const auto& [first, count] : {std::pair<std::int64_t, std::int64_t>{0, 37},
+                                       {0, frameCount}, {101, 64}, {frameCount - 50, 50}}) {
+        // The block's own stretch of samples with its context.
+        const std::int64_t from = std::max<std::int64_t>(0, first * 441 - context);
+        const std::int64_t to = std::min<std::int64_t>(
+            static_cast<std::int64_t>(glide.samples.size()), (first + count) * 441 + context);
+        PitchSamples input;
+        input.samples = std::span<const float>(glide.samples).subspan(
+            static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+        input.firstSample = from;
+        input.end = static_cast<std::int64_t>(glide.samples.size());
+        std::vector<PitchFrame> block(static_cast<std::size_t>(count));
+        ASSERT_TRUE(analyser.analyseFrames(input, 0.0, step, first, block));
+        for (std::int64_t k = 0; k < count; ++k) {
+            EXPECT_TRUE(same(block[static_cast<std::size_t>(k)],
+                             alone[static_cast<std::size_t>(first + k)]))
+                << "frame " << first + k << " of the block from " << first;
+        }
+    }
+
+    // Frames further apart than two windows each decimate their own window.
+    {
+        PitchSamples input;
+        input.samples = glide.samples;
+        input.end = static_cast<std::int64_t>(glide.samples.size());
+        std::vector<PitchFrame> sparse(static_cast<std::size_t>(frameCount / 20));
+        ASSERT_TRUE(analyser.analyseFrames(input, 0.0, 20 * step, 0, sparse));
+        for (std::size_t k = 0; k < sparse.size(); ++k) {
+            EXPECT_TRUE(same(sparse[k], alone[20 * k])) << "sparse frame " << k;
+        }
+    }
+
+    const std::vector<double> whole = analyser.track(alone);
+    ASSERT_EQ(whole.size(), alone.size());
+    double globalPeak = 0.0;
+    for (const PitchFrame& frame : alone) {
+        globalPeak = std::max(globalPeak, frame.peak);
+    }
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{128}}) {
+        PitchPath path;
+        ASSERT_TRUE(path.begin(analyser, alone.size(), globalPeak));
+        for (std::size_t at = 0; at < alone.size(); at += piece) {
+            ASSERT_TRUE(path.add(std::span<const PitchFrame>(alone).subspan(
+                at, std::min(piece, alone.size() - at))));
+        }
+        std::vector<double> pieces(alone.size());
+        ASSERT_TRUE(path.finish(pieces));
+        EXPECT_EQ(pieces, whole) << piece;
+    }
+}
+
+// A frame quieter than quietPeak is unvoiced on the path whatever its
+// candidates: the track of the corpus glides (whose pauses hold a faint
+// noise floor) is the same whether such frames are analysed or not, and a
+// quiet frame with the strongest candidate there can be, between voiced
+// frames at its frequency, is still unvoiced.
+TEST(PrecisePitch, QuietFramesNeedNoCandidates)
+{
+    for (const double rateHz : {16000.0, 44100.0}) {
+        signals::GlideParams params;
+        params.rateHz = rateHz;
+        params.female = rateHz > 20000.0;
+        const signals::Glide glide = signals::pitchGlide(params);
+        PrecisePitch analyser;
+        ASSERT_TRUE(analyser.configure({rateHz, 75.0, 600.0, 35.0, 10.0}));
+        PitchSamples input;
+        input.samples = glide.samples;
+        input.end = static_cast<std::int64_t>(glide.samples.size());
+        const double step = rateHz / 100.0;
+        std::vector<PitchFrame> all(static_cast<std::size_t>(double(input.end) / step));
+        ASSERT_TRUE(analyser.analyseFrames(input, 0.0, step, 0, all));
+        double globalPeak = 0.0;
+        for (const PitchFrame& frame : all) {
+            globalPeak = std::max(globalPeak, frame.peak);
+        }
+        const double quiet = analyser.quietPeak(globalPeak);
+        ASSERT_GT(quiet, 0.0);
+        std::vector<PitchFrame> skipped(all.size());
+        ASSERT_TRUE(analyser.analyseFrames(input, 0.0, step, 0, skipped, nullptr, quiet));
+        int quietWithCandidates = 0;
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            quietWithCandidates += all[k].peak < quiet && all[k].count > 0 ? 1 : 0;
+        }
+        EXPECT_GT(quietWithCandidates, 10) << rateHz;
+        EXPECT_EQ(analyser.track(skipped), analyser.track(all)) << rateHz;
+    }
+
+    PrecisePitch analyser;
+    ASSERT_TRUE(analyser.configure({16000.0, 75.0, 600.0, 35.0, 10.0}));
+    const double quiet = analyser.quietPeak(1.0);
+    PitchFrame voiced;
+    voiced.candidates[0] = {200.0, 0.6};
+    voiced.count = 1;
+    voiced.peak = 1.0;
+    PitchFrame faint = voiced;
+    faint.candidates[0] = {200.0, 1.0};
+    faint.peak = 0.999 * quiet;
+    const std::vector<PitchFrame> frames = {voiced, voiced, faint, voiced, voiced};
+    EXPECT_EQ(analyser.track(frames), (std::vector<double>{200, 200, 0, 200, 200}));
+    // Costs that a voicing change cannot pay for leave no quiet peak.
+    PrecisePitch shortSteps;
+    ASSERT_TRUE(shortSteps.configure({16000.0, 75.0, 600.0, 35.0, 1.0}));
+    EXPECT_EQ(shortSteps.quietPeak(1.0), 0.0);
+}
+
+// The decimation's filter keeps what lies above the analysis band out of
+// it: loud tones at 9 kHz and 6.6 kHz (which would fold onto 2,025 and
+// 4,425 Hz at the analysis rate of 11,025 Hz, inside the band the
+// autocorrelation sees) leave the track of a glide as it was.
+TEST(PrecisePitch, TonesAboveTheAnalysisBandDoNotFoldIntoIt)
+{
+    signals::GlideParams params;
+    params.rateHz = 44100.0;
+    const signals::Glide glide = signals::pitchGlide(params);
+    double power = 0.0;
+    for (const float x : glide.samples) {
+        power += double(x) * x;
+    }
+    const double amplitude = std::sqrt(2.0 * power / double(glide.samples.size()));
+    std::vector<float> toned = glide.samples;
+    for (std::size_t i = 0; i < toned.size(); ++i) {
+        const double t = double(i) / params.rateHz;
+        toned[i] += float(amplitude * (std::sin(2.0 * std::numbers::pi * 9000.0 * t) +
+                                        std::sin(2.0 * std::numbers::pi * 6600.0 * t)));
+    }
+    const PitchAnalysis plain = preciseTrack(glide.samples, params.rateHz);
+    const PitchAnalysis withTones = preciseTrack(toned, params.rateHz);
+    ASSERT_EQ(plain.m_nFrameCount, withTones.m_nFrameCount);
+    int compared = 0;
+    for (int k = 0; k < plain.m_nFrameCount; ++k) {
+        const double a = plain.m_hdPitchFile[static_cast<std::size_t>(k)];
+        const double b = withTones.m_hdPitchFile[static_cast<std::size_t>(k)];
+        if (a > 0.0) {
+            ++compared;
+            EXPECT_NEAR(b, a, 0.005 * a) << "frame " << k;
+        }
+    }
+    EXPECT_GT(compared, 250);
+    const GlideScore s = score(withTones, glide);
+    EXPECT_EQ(s.gross, 0);
+}
+
+// The precise track of a stretch, from the stretch's samples with the
+// context its frames read: every frame is the whole track's frame (the
+// same strongest candidate and energy, bit for bit), and on the corpus
+// glides the path inside the stretch is the whole track's.
+TEST(PrecisePitch, StretchHasTheWholeTracksFrames)
+{
+    signals::GlideParams params;
+    params.rateHz = 22050.0;
     params.female = true;
     params.noise = signals::GlideNoise::Pink;
-    params.snrDb = 5.0;
+    params.snrDb = 10.0;
     const signals::Glide glide = signals::pitchGlide(params);
-    const PitchAnalysis one = preciseTrack(glide.samples, params.rateHz, 1);
-    for (const int threads : {0, 2, 3, 7}) {
-        const PitchAnalysis many = preciseTrack(glide.samples, params.rateHz, threads);
-        EXPECT_EQ(many.m_hdPitchFile, one.m_hdPitchFile) << threads;
-        EXPECT_EQ(many.m_rawPitch, one.m_rawPitch) << threads;
-        EXPECT_EQ(many.m_frameEnergy, one.m_frameEnergy) << threads;
+    const PitchAnalysis whole = preciseTrack(glide.samples, params.rateHz);
+    Channels channel;
+    test::loadChannel(channel, glide.samples, params.rateHz);
+    for (const auto& [first, count] : {std::pair{0, 60}, std::pair{170, 150}, std::pair{380, 70}}) {
+        SCOPED_TRACE(testing::Message() << "frames " << first << " + " << count);
+        PitchAnalysis stretch;
+        stretch.intilize(channel, 0, whole.m_parameters);
+        const int from = std::max(0, first - PitchAnalysis::kStretchContextFrames);
+        const int to = std::min(whole.m_nFrameCount,
+                                first + count + PitchAnalysis::kStretchContextFrames);
+        std::int64_t firstSample = -1;
+        std::int64_t endSample = -1;
+        ASSERT_TRUE(stretch.preciseStretchSamples(from, to - from, firstSample, endSample));
+        ASSERT_LE(firstSample, endSample);
+        const std::span<const float> samples =
+            std::span<const float>(glide.samples)
+                .subspan(static_cast<std::size_t>(firstSample),
+                         static_cast<std::size_t>(endSample - firstSample));
+        ASSERT_TRUE(stretch.DoPreciseStretch(samples, firstSample, from, to - from, 2));
+        ASSERT_EQ(stretch.m_nFrameCount, to - from);
+        EXPECT_EQ(stretch.m_nFirstFrame, from);
+        for (int k = 0; k < to - from; ++k) {
+            const auto i = static_cast<std::size_t>(k);
+            const auto w = static_cast<std::size_t>(from + k);
+            EXPECT_EQ(stretch.frameTime(k), whole.frameTime(from + k));
+            EXPECT_EQ(stretch.frameAt(stretch.frameTime(k)), k);
+            EXPECT_EQ(stretch.m_rawPitch[i], whole.m_rawPitch[w]) << "frame " << from + k;
+            EXPECT_EQ(stretch.m_frameEnergy[i], whole.m_frameEnergy[w]) << "frame " << from + k;
+            if (from + k >= first && from + k < first + count) {
+                EXPECT_EQ(stretch.m_hdPitchFile[i], whole.m_hdPitchFile[w])
+                    << "frame " << from + k;
+            }
+        }
     }
+    // Frames outside the channel's track are declined.
+    PitchAnalysis outside;
+    outside.intilize(channel, 0, whole.m_parameters);
+    EXPECT_FALSE(outside.DoPreciseStretch(glide.samples, 0, whole.m_nFrameCount - 5, 10));
+    EXPECT_FALSE(outside.m_bHavePitch);
 }
 
 // A cancel leaves no track whenever it comes; progress counts every frame of

@@ -357,6 +357,75 @@ TEST_F(CliAnalysisTest, PitchLogsEveryFrameOfTheRange)
     }
 }
 
+// A track longer than a block of rows comes out as one output in every
+// format: one header, every frame once in order, JSON objects separated by
+// commas inside one array. A precise stretch gives the whole track's rows.
+TEST_F(CliAnalysisTest, PitchRowsOfALongTrackComeOutAsOneOutput)
+{
+    test::ScriptedPrompts prompts;
+    // 25 s at 8 kHz: 2,500 frames, more than one block of rows.
+    std::vector<float> tone = signals::tone(180.0, 8000.0, 25000.0);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        // Pauses, so that rows differ in voicing and level.
+        tone[i] *= (i / 8000) % 3 == 2 ? 0.0F : 0.5F;
+    }
+    const std::span<const float> channels[] = {tone};
+    const auto bytes = signals::waveFileBytes(8000.0, channels, prompts);
+    std::string error;
+    ASSERT_TRUE(bytes && writeFileAtomically(path("long8k.wav"), *bytes, error)) << error;
+    const auto lines = [](const std::string& text) {
+        std::vector<std::string> result;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            result.push_back(line);
+        }
+        return result;
+    };
+    for (const char* mode : {"--classic", "--precise"}) {
+        SCOPED_TRACE(mode);
+        for (const char* format : {"--table", "--csv"}) {
+            const CliRun r = runCli({"pitch", path("long8k.wav"), mode, format});
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::vector<std::string> rows = lines(r.out);
+            ASSERT_EQ(rows.size(), 2501u) << format;
+            EXPECT_EQ(rows[0].find("file"), 0u);
+            for (std::size_t k = 1; k < rows.size(); ++k) {
+                const char separator = format[2] == 't' ? '\t' : ',';
+                std::istringstream fields(rows[k]);
+                std::string field;
+                for (int c = 0; c < 3; ++c) {
+                    std::getline(fields, field, separator);
+                }
+                ASSERT_EQ(std::strtod(field.c_str(), nullptr), 10.0 * double(k - 1))
+                    << format << " row " << k;
+            }
+        }
+        const CliRun log = runCli({"pitch", path("long8k.wav"), mode});
+        const LogText parsed = parseLog(log.out);
+        EXPECT_EQ(parsed.header.find("File Name"), 0u);
+        ASSERT_EQ(parsed.rows.size(), 2500u);
+        const CliRun json = runCli({"pitch", path("long8k.wav"), mode, "--json"});
+        EXPECT_EQ(json.out.rfind("[\n  {", 0), 0u);
+        EXPECT_EQ(json.out.substr(json.out.size() - 4), "}\n]\n");
+        EXPECT_EQ(json.out.find(",\n  ,"), std::string::npos);
+        const auto values = parseJsonValues(json.out);
+        ASSERT_EQ(values.size(), 2500u);
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            ASSERT_EQ(values[k].size(), 3u);
+            EXPECT_NEAR(values[k][0], parsed.rows[k][0], 0.0005);
+            EXPECT_NEAR(values[k][1], parsed.rows[k][1], 0.0005);
+        }
+    }
+    const std::vector<std::string> whole =
+        lines(runCli({"pitch", path("long8k.wav"), "--table"}).out);
+    const CliRun stretch =
+        runCli({"pitch", path("long8k.wav"), "--table", "--from", "20000", "--to", "23000"});
+    ASSERT_EQ(stretch.status, 0) << stretch.err;
+    std::vector<std::string> expected(whole.begin(), whole.begin() + 1);
+    expected.insert(expected.end(), whole.begin() + 2001, whole.begin() + 2302);
+    EXPECT_EQ(lines(stretch.out), expected);
+}
+
 TEST_F(CliAnalysisTest, EggFindsTheDemoCycles)
 {
     const CliRun r = runCli({"egg", path("demo.wav"), "--channel", "1"});

@@ -189,7 +189,10 @@ double analysisContextMs(const MyDocument& document, const Channels& channel)
                      samplesMs(document.m_nFFTWindowLength) +
                      samplesMs(document.m_nSpecWindowLength) +
                      ms(document.m_nFFTAverageStepSize) + ms(document.m_dLogStepSize) +
-                     PreciseFormants::kWindowMs;
+                     PreciseFormants::kWindowMs +
+                     // The precise pitch track of a stretch searches its path
+                     // over frames either side of it.
+                     ms(document.m_dPitchStepSize) * (PitchAnalysis::kStretchContextFrames + 3);
     // Three periods of the pitch floor, the precise pitch window.
     if (document.m_dCalculationLow > 0.0) {
         windows += ms(3000.0 / document.m_dCalculationLow);
@@ -198,7 +201,7 @@ double analysisContextMs(const MyDocument& document, const Channels& channel)
 }
 
 int openAudioAnalysis(const Options& options, const char* command, Session& session,
-                      Channels*& audio, int& index, std::ostream& err, bool stretchOnly)
+                      Channels*& audio, int& index, std::ostream& err, StretchReading reading)
 {
     if (const int status = checkStretchForm(options, err)) {
         return status;
@@ -208,7 +211,8 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
     }
     std::optional<double> fromMs;
     std::optional<double> toMs;
-    if (stretchOnly) {
+    if (reading == StretchReading::Stretch ||
+        (reading == StretchReading::StretchWhenPrecise && session.document().m_bPreciseAnalysis)) {
         fromMs = options.atMs ? options.atMs : options.fromMs;
         toMs = options.atMs ? options.atMs : options.toMs;
     }
@@ -632,7 +636,7 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     Channels* audio = nullptr;
     int index = -1;
     if (const int status = openAudioAnalysis(options, "spectrum", session, audio, index, err,
-                                             /*stretchOnly=*/true)) {
+                                             StretchReading::Stretch)) {
         return status;
     }
     const double samplesPerMs = audio->m_dSampleRate / 1000.0;
@@ -708,7 +712,7 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
     Channels* audio = nullptr;
     int index = -1;
     if (const int status = openAudioAnalysis(options, "spectrogram", session, audio, index, err,
-                                             /*stretchOnly=*/true)) {
+                                             StretchReading::Stretch)) {
         return status;
     }
     MyDocument& document = session.document();
@@ -812,7 +816,11 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
     Session session;
     Channels* audio = nullptr;
     int index = -1;
-    if (const int status = openAudioAnalysis(options, "pitch", session, audio, index, err)) {
+    // A precise stretch is computed from its own samples (the picture shows
+    // the whole track).
+    if (const int status = openAudioAnalysis(options, "pitch", session, audio, index, err,
+                                             options.pngPath ? StretchReading::Whole
+                                                             : StretchReading::StretchWhenPrecise)) {
         return status;
     }
     const PitchParameters parameters = PitchParameters::fromDocument(session.document());

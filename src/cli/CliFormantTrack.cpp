@@ -180,7 +180,7 @@ int formantTrackCommand(const Options& options, std::ostream& out, std::ostream&
     int index = -1;
     if (const int status =
             openAudioAnalysis(options, "formant-track", session, audio, index, err,
-                              /*stretchOnly=*/true)) {
+                              StretchReading::Stretch)) {
         return status;
     }
     const double rateHz = audio->m_dSampleRate;

@@ -33,17 +33,21 @@ struct Session {
     MyDocument& document() { return batch->document; }
 };
 
+// What of the analysed channel an analysis reads from a WAV file: all of
+// it, or only the stretch --at, or --from to --to, with the context its
+// analysis windows need on either side (an analysis whose rows depend only
+// on the samples around them), or that stretch when the document's settings
+// ask for the precise analysis (the precise pitch track of a stretch).
+enum class StretchReading { Whole, Stretch, StretchWhenPrecise };
+
 // The common start of the analyses of the audio channel: the stretch options
 // are well formed, the file opens with its settings (`command` names the
 // command for the settings it reads), it has an audio channel with samples
 // (--channel N makes channel N the audio channel) and the stretch lies
 // inside it. 0, or the exit status after a message.
-// Only the samples the analysis reads are read from a WAV file: the stretch
-// --at, or --from to --to, with the context its analysis windows need on
-// either side when `stretchOnly` (an analysis whose rows depend only on the
-// samples inside their windows), else the whole channel.
 int openAudioAnalysis(const Options& options, const char* command, Session& session,
-                      Channels*& audio, int& index, std::ostream& err, bool stretchOnly = false);
+                      Channels*& audio, int& index, std::ostream& err,
+                      StretchReading reading = StretchReading::Whole);
 
 // The samples either side of a stretch that any analysis window of the
 // document's settings may reach (ms): a second, and twice every window the

@@ -94,11 +94,11 @@ constexpr CommandHelp kCommandHelp[] = {
               "      starts at the row's time. With --from/--to the precise track is\n"
               "      computed for the stretch alone, its frames those of the whole file:\n"
               "      the path that keeps octave jumps out is searched over the stretch and\n"
-              "      0.5 s on each side, and voicing weighs each frame against the loudest\n"
-              "      frame there, so rows near the stretch's ends, or in a stretch much\n"
-              "      quieter than the file's loudest part, may differ from the whole file's;\n"
-              "      the cepstral track (--classic) and a --png picture are always computed\n"
-              "      over the whole file\n"},
+              "      50 frames on each side (0.5 s at the default step), and voicing\n"
+              "      weighs each frame against the loudest frame there, so rows near the\n"
+              "      stretch's ends, or in a stretch much quieter than the file's loudest\n"
+              "      part, may differ from the whole file's; the cepstral track (--classic)\n"
+              "      and a --png picture are always computed over the whole file\n"},
     {"egg", "  phonaxis-cli egg FILE --channel N\n"
             "      glottal cycles and closed quotients of EGG channel N; each row is timed\n"
             "      by the cycle's own contact instants\n"},
@@ -224,9 +224,9 @@ constexpr const char* kUsageFooter =
     "channel (counted from 1) of a multichannel AIFF file; the default is 1.\n"
     "Of a WAV file, info reads the header alone, and the analyses read the\n"
     "samples of the channel they analyse only: with --at or --from/--to,\n"
-    "spectrum, spectrogram and formant-track read only that stretch and the\n"
-    "context their analysis windows need (their rows are those of the whole\n"
-    "file). Other formats are read whole.\n";
+    "spectrum, spectrogram, formant-track and the precise pitch read only that\n"
+    "stretch and the context their analysis windows need. Other formats are\n"
+    "read whole.\n";
 
 bool isCommand(std::string_view word)
 {

@@ -6,6 +6,7 @@
 #include "cli/CliFormantTrack.h"
 #include "cli/CliSession.h"
 #include "cli/CliSettings.h"
+#include "cli/CliSpectrogramRows.h"
 #include "cli/CliTable.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliPitchPicture.h"
@@ -50,9 +51,11 @@ constexpr int kDefaultColumns = 1000;
 constexpr int kDefaultRows = 256;
 // The computed spectrogram holds a double per cell: 128 MB at most.
 constexpr std::int64_t kMaxCells = 16 * 1024 * 1024;
-// Rows one formant log may produce (time span / log step).
-constexpr double kMaxFormantRows = 1.0e6;
-// Records of the spectrogram's log formatted (and held) at a time.
+// Rows one spectrogram run may print (time span / log step). The rows are
+// streamed, so memory does not bound them; the bound keeps each row's time
+// (start + i·step, i counted in a double) exact and the output finite.
+constexpr double kMaxFormantRows = 1.0e12;
+// Rows of the spectrogram's log formatted (and held) at a time.
 constexpr std::size_t kRecordBlock = 8192;
 // Formants a spectrum or a spectrogram column reports.
 constexpr int kFormants = SpectrumAnalysis::kFormantsShown;
@@ -576,9 +579,10 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
     if (input.samples.empty() || !(spanMs > 0.0)) {
         return failure(err, "\"" + session.path + "\" has no samples to analyse");
     }
-    if (spanMs / document.m_dLogStepSize > kMaxFormantRows) {
+    if (!(spanMs / document.m_dLogStepSize <= kMaxFormantRows)) {
         return usage(err, "a log step (m_dLogStepSize) of " + msText(document.m_dLogStepSize) +
-                              " gives more than a million rows over " + msText(spanMs) +
+                              " gives more than " + messageNumber(kMaxFormantRows) +
+                              " rows over " + msText(spanMs) +
                               " (phonaxis-cli formant-track gives formants at a fixed step over "
                               "any length)");
     }
@@ -612,42 +616,31 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
 #endif
     }
     // Without formant tracking no formant records exist and the log gets no
-    // rows. The records are written in blocks, two formatted at a time, so
-    // that a long selection at a fine step neither waits on one core nor
-    // holds all its text at once.
-    const auto named = [&](const std::vector<LogRecord>& records) {
-        Table table = namedTable({"time_ms"});
-        for (const std::string& column : numberedColumns('F', kFormants)) {
-            table.columns.push_back(column);
-        }
-        for (const LogRecord& record : records) {
-            std::vector<Table::Cell>& row = addRow(table, session, index);
-            row.push_back(numberCell(record.values[0]));
-            for (int i = 1; i <= kFormants; ++i) {
-                row.push_back(formantCell(record.values[static_cast<std::size_t>(i)]));
-            }
-        }
-        return table;
-    };
+    // rows. The rows are formatted directly from the columns' formants in
+    // blocks, two at a time, and written as they are done, so that a long
+    // recording at a fine step neither waits on one core nor holds its text.
+    Table named = namedTable({"time_ms"});
+    for (const std::string& column : numberedColumns('F', kFormants)) {
+        named.columns.push_back(column);
+    }
     BlockWriter writer(options, out);
     if (!result.formants.empty()) {
+        const SpectrogramSelectionRows selectionRows{input.startTime, input.stopTime, 0.0,
+                                            spanMs,          document.m_dLogStepSize,
+                                            result.columns};
+        const SpectrogramRowsText text(options, session.displayName, session.path, index, result,
+                                       selectionRows, named);
         const double count = std::ceil(spanMs / document.m_dLogStepSize) + 1.0;
         const auto blocks =
             static_cast<std::size_t>(std::ceil(count / static_cast<double>(kRecordBlock)));
-        const bool written = putBlocks(writer, blocks, [&](std::size_t block) -> std::string {
-            const std::vector<LogRecord> records = SpectrogramLog::formantsSelection(
-                session.displayName, result, input.startTime, input.stopTime, 0.0, spanMs,
-                document.m_dLogStepSize, block * kRecordBlock, kRecordBlock);
-            if (records.empty()) {
-                return {};
-            }
-            return BlockWriter::format(options, records, [&] { return named(records); });
+        const bool written = putBlocks(writer, blocks, [&](std::size_t block) {
+            return text.block(block * kRecordBlock, kRecordBlock);
         });
         if (!written) {
             return failure(err, "the spectrogram's records could not be written");
         }
     }
-    if (!writer.finish(named({}))) {
+    if (!writer.finish(named)) {
         return failure(err, "the spectrogram's records could not be written");
     }
     return kExitOk;

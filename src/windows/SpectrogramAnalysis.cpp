@@ -497,16 +497,6 @@ LogRecord recordWith(const std::string& displayName, const char* header)
     return record;
 }
 
-// F1 … F5 of `column`, −1 where there is none (or no such column).
-FormantRecord formantsOf(const SpectrogramResult& result, std::int64_t column)
-{
-    if (column < 0 || column >= result.columns ||
-        column >= static_cast<std::int64_t>(result.formants.size())) {
-        return emptyFormantRecord();
-    }
-    return result.formants[static_cast<std::size_t>(column)];
-}
-
 void appendFormants(LogRecord& record, const FormantRecord& formants)
 {
     for (int i = 0; i < kFormantsPerColumn; ++i) {
@@ -515,6 +505,15 @@ void appendFormants(LogRecord& record, const FormantRecord& formants)
 }
 
 } // namespace
+
+FormantRecord spectrogramColumnFormants(const SpectrogramResult& result, std::int64_t column)
+{
+    if (column < 0 || column >= result.columns ||
+        column >= static_cast<std::int64_t>(result.formants.size())) {
+        return emptyFormantRecord();
+    }
+    return result.formants[static_cast<std::size_t>(column)];
+}
 
 std::optional<std::int64_t> spectrogramLpcWindow(int order, double sampleRateHz)
 {
@@ -936,7 +935,7 @@ LogRecord SpectrogramLog::formantsMarker(const std::string& displayName,
 {
     LogRecord record = recordWith(displayName, kFormantsMarkerHeader);
     record.append(markerTime);
-    appendFormants(record, formantsOf(result, column));
+    appendFormants(record, spectrogramColumnFormants(result, column));
     return record;
 }
 
@@ -961,22 +960,19 @@ std::vector<LogRecord> SpectrogramLog::formantsSelection(
         !((selectionStop - selectionStart) / stepMs <= kMaxSelectionRecords)) {
         return records;
     }
-    const double span = stopTime - startTime;
-    const double columns = result.columns;
+    const SpectrogramSelectionRows rows{startTime,     stopTime, selectionStart,
+                                        selectionStop, stepMs,   result.columns};
     const double end = std::min(static_cast<double>(firstRecord) + static_cast<double>(maxRecords),
                                 kMaxSelectionRecords + 1.0);
     for (double i = static_cast<double>(firstRecord); i < end; ++i) {
-        const double t = selectionStart + i * stepMs;
-        if (!(t < selectionStop)) {
+        double timeMs = 0.0;
+        std::int64_t column = 0;
+        if (!rows.row(i, timeMs, column)) {
             break;
         }
-        // A time at the very end of the range maps one past the last column.
-        const double at = span > 0.0 ? t * columns / span : 0.0;
-        const std::int64_t column =
-            at >= columns ? result.columns - 1 : (at > 0.0 ? static_cast<std::int64_t>(at) : 0);
         LogRecord record = recordWith(displayName, kFormantsSelectionHeader);
-        record.append(startTime + t);
-        appendFormants(record, formantsOf(result, column));
+        record.append(timeMs);
+        appendFormants(record, spectrogramColumnFormants(result, column));
         try {
             records.push_back(std::move(record));
         } catch (const std::bad_alloc&) {

@@ -169,6 +169,11 @@ struct ColumnGeometry {
         return preciseReach > 0 ? std::min(frameBegin(column), preciseBegin(column))
                                 : frameBegin(column);
     }
+    // The furthest sample the column's FFT and LPC frames read, plus one.
+    std::int64_t framesEnd(int column) const
+    {
+        return lpcWindow > 0 ? std::max(fftEnd(column), lpcEnd(column)) : fftEnd(column);
+    }
     // The furthest sample any frame of the column reads, plus one.
     std::int64_t readEnd(int column) const
     {
@@ -575,9 +580,8 @@ const Channels* spectrogramChannel(const MyDocument& document)
     return nullptr;
 }
 
-// Copies into `input` only the samples its columns' FFT and LPC frames
-// read, as runs: positions rise with the column, so a frame that starts
-// before the last run's end extends that run, and any other starts a new one.
+// Copies into `input` only the samples its columns' FFT, LPC and precise
+// frames read, as runs in rising order that neither overlap nor touch.
 // Then the waveform pane's picture of the range.
 void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
                   const MinMaxSummary* summary)
@@ -592,13 +596,34 @@ void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
     const ColumnGeometry geometry(input, lpcWindowLength(input.parameters, input.sampleRate));
     const auto available = static_cast<std::int64_t>(samples.size());
     try {
+        // Per column the stretch its FFT and LPC frames read (from the
+        // column's start) and the one its precise formants read (around its
+        // middle): apart when columns are long, so that the samples between
+        // them are neither copied nor held.
+        std::vector<std::pair<std::int64_t, std::int64_t>> stretches;
+        stretches.reserve(static_cast<std::size_t>(input.columns) *
+                          (geometry.preciseReach > 0 ? 2 : 1));
+        const auto add = [&](std::int64_t from, std::int64_t to) {
+            const std::int64_t begin = std::clamp<std::int64_t>(from, 0, available);
+            const std::int64_t end = std::clamp<std::int64_t>(to, begin, available);
+            if (end > begin) {
+                stretches.emplace_back(begin, end);
+            }
+        };
+        for (int c = 0; c < input.columns; ++c) {
+            if (geometry.preciseReach > 0) {
+                add(geometry.frameBegin(c), geometry.framesEnd(c));
+                add(geometry.preciseBegin(c), geometry.preciseEnd(c));
+            } else {
+                add(geometry.readBegin(c), geometry.readEnd(c));
+            }
+        }
+        // Nearly in order already; a stretch that starts before the last
+        // run's end extends that run, any other starts a new one.
+        std::sort(stretches.begin(), stretches.end());
         std::vector<SpectrogramSampleRun> runs;
         std::size_t held = 0;
-        for (int c = 0; c < input.columns; ++c) {
-            const std::int64_t begin =
-                std::clamp<std::int64_t>(geometry.readBegin(c), 0, available);
-            const std::int64_t end =
-                std::clamp<std::int64_t>(geometry.readEnd(c), begin, available);
+        for (const auto& [begin, end] : stretches) {
             if (!runs.empty() &&
                 begin <= runs.back().begin + static_cast<std::int64_t>(runs.back().count)) {
                 SpectrogramSampleRun& last = runs.back();
@@ -606,15 +631,18 @@ void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
                     std::max(end - last.begin, static_cast<std::int64_t>(last.count)));
                 held += grown - last.count;
                 last.count = grown;
-            } else if (end > begin) {
+            } else {
                 runs.push_back({begin, held, static_cast<std::size_t>(end - begin)});
                 held += static_cast<std::size_t>(end - begin);
             }
         }
-        input.samples.resize(held);
+        // Appended run after run (their `at`s follow each other), so the
+        // copy is written once and never zero-filled first.
+        input.samples.reserve(held);
         for (const SpectrogramSampleRun& run : runs) {
-            std::copy_n(samples.begin() + run.begin, run.count,
-                        input.samples.begin() + static_cast<std::ptrdiff_t>(run.at));
+            const auto from = samples.begin() + run.begin;
+            input.samples.insert(input.samples.end(), from,
+                                 from + static_cast<std::ptrdiff_t>(run.count));
         }
         input.offset = runs.empty() ? 0.0 : static_cast<double>(runs.front().begin);
         if (runs.size() > 1) {

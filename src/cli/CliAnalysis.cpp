@@ -30,14 +30,18 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <system_error>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -57,6 +61,8 @@ constexpr std::int64_t kMaxCells = 16 * 1024 * 1024;
 constexpr double kMaxFormantRows = 1.0e12;
 // Rows of the spectrogram's log formatted (and held) at a time.
 constexpr std::size_t kRecordBlock = 8192;
+// Text of the spectrogram's rows held while its picture is being made.
+constexpr std::size_t kHeldRecordBytes = std::size_t{64} << 20;
 // Formants a spectrum or a spectrogram column reports.
 constexpr int kFormants = SpectrumAnalysis::kFormantsShown;
 
@@ -573,8 +579,7 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         audio->CalculateDuration();
         document.m_bHaveSelection = true;
     }
-    const SpectrogramInput input =
-        SpectrogramInput::fromDocument(document, selection, columns, rows);
+    SpectrogramInput input = SpectrogramInput::fromDocument(document, selection, columns, rows);
     const double spanMs = input.stopTime - input.startTime;
     if (input.samples.empty() || !(spanMs > 0.0)) {
         return failure(err, "\"" + session.path + "\" has no samples to analyse");
@@ -586,26 +591,110 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
                               " (phonaxis-cli formant-track gives formants at a fixed step over "
                               "any length)");
     }
-    const SpectrogramResult result = DoSpectrogram(input, nullptr);
+    Table named = namedTable({"time_ms"});
+    for (const std::string& column : numberedColumns('F', kFormants)) {
+        named.columns.push_back(column);
+    }
+    // Without formant tracking no formant records exist and the log gets no
+    // rows. The rows are formatted directly from the columns' formants in
+    // blocks, two at a time, and written as they are done, so that a long
+    // recording at a fine step neither waits on one core nor holds its text.
+    SpectrogramResult result;
+    std::optional<SpectrogramRowsText> text;
+    std::size_t blocks = 0;
+    // Blocks formatted while the picture is still being drawn, held (up to
+    // kHeldRecordBytes) until it is written.
+    std::vector<std::string> held;
+    std::atomic<bool> pictureDone{false};
+    // The records' columns use every core when they are computed alone;
+    // beside a picture they wait until its image is computed, then take the
+    // one core its drawing and encoding leave.
+    std::atomic<bool> pictureComputed{true};
+    int rowThreads = 0;
+    const auto computeRows = [&] {
+        pictureComputed.wait(false);
+        result = DoSpectrogram(input, nullptr, rowThreads);
+        if (!result.m_bHaveSpectrogram || result.formants.empty()) {
+            return;
+        }
+        const SpectrogramSelectionRows selectionRows{
+            input.startTime, input.stopTime, 0.0, spanMs, document.m_dLogStepSize, result.columns};
+        text.emplace(options, session.displayName, session.path, index, result, selectionRows,
+                     named);
+        const double count = std::ceil(spanMs / document.m_dLogStepSize) + 1.0;
+        blocks = static_cast<std::size_t>(std::ceil(count / static_cast<double>(kRecordBlock)));
+        std::size_t heldBytes = 0;
+        while (held.size() < blocks && heldBytes < kHeldRecordBytes && !pictureDone.load()) {
+            held.push_back(text->block(held.size() * kRecordBlock, kRecordBlock));
+            heldBytes += held.back().size();
+        }
+    };
+#ifdef PHONAXIS_HAVE_DISPLAY
+    // The records need the columns' formants only (--columns and --rows
+    // shape them alone): the picture computes its own image, for its own
+    // image area, on this thread while the records are computed on another.
+    input.levels = false;
+    if (options.pngPath) {
+        std::exception_ptr failed;
+        std::thread records;
+        pictureComputed = false;
+        rowThreads = 1;
+        const auto computed = [&] {
+            pictureComputed = true;
+            pictureComputed.notify_all();
+        };
+        try {
+            records = std::thread([&] {
+                try {
+                    computeRows();
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: one after the other.
+            computed();
+            pictureDone = true;
+            rowThreads = 0;
+            computeRows();
+        }
+        const int status = writeSpectrogramPicture(options, document, selection, err, computed);
+        computed();
+        pictureDone = true;
+        if (records.joinable()) {
+            records.join();
+        }
+        if (failed) {
+            std::rethrow_exception(failed);
+        }
+        if (!result.m_bHaveSpectrogram) {
+            return failure(err, "no spectrogram could be computed for \"" + session.path + "\"");
+        }
+        if (status) {
+            return status;
+        }
+    } else {
+        pictureDone = true;
+        computeRows();
+    }
+#else
+    input.levels = options.pngPath.has_value();
+    pictureDone = true;
+    computeRows();
+#endif
     if (!result.m_bHaveSpectrogram) {
         return failure(err, "no spectrogram could be computed for \"" + session.path + "\"");
     }
+#ifndef PHONAXIS_HAVE_DISPLAY
     if (options.pngPath) {
-#ifdef PHONAXIS_HAVE_DISPLAY
-        // The window's picture, its image computed for the picture's own
-        // image area; --columns and --rows shape the records only.
-        if (const int status = writeSpectrogramPicture(options, document, selection, err)) {
-            return status;
-        }
-#else
-        const std::optional<RgbImage> picture =
+        const std::optional<RgbImage> image =
             spectrogramPicture(result, input.parameters.m_nFreqRange);
         // The image cannot carry a caption: its comment says which
         // analysis the formant dots are.
         const std::optional<Bytes> png =
-            picture ? encodePng(*picture, spectrogramAnalysisCaption(input.parameters,
-                                                                      input.sampleRate))
-                    : std::nullopt;
+            image ? encodePng(*image, spectrogramAnalysisCaption(input.parameters,
+                                                                  input.sampleRate))
+                  : std::nullopt;
         if (!png) {
             return failure(err, "the spectrogram image could not be drawn");
         }
@@ -613,34 +702,20 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         if (!writeFileAtomically(*options.pngPath, *png, error)) {
             return failure(err, error);
         }
+    }
 #endif
-    }
-    // Without formant tracking no formant records exist and the log gets no
-    // rows. The rows are formatted directly from the columns' formants in
-    // blocks, two at a time, and written as they are done, so that a long
-    // recording at a fine step neither waits on one core nor holds its text.
-    Table named = namedTable({"time_ms"});
-    for (const std::string& column : numberedColumns('F', kFormants)) {
-        named.columns.push_back(column);
-    }
     BlockWriter writer(options, out);
-    if (!result.formants.empty()) {
-        const SpectrogramSelectionRows selectionRows{input.startTime, input.stopTime, 0.0,
-                                            spanMs,          document.m_dLogStepSize,
-                                            result.columns};
-        const SpectrogramRowsText text(options, session.displayName, session.path, index, result,
-                                       selectionRows, named);
-        const double count = std::ceil(spanMs / document.m_dLogStepSize) + 1.0;
-        const auto blocks =
-            static_cast<std::size_t>(std::ceil(count / static_cast<double>(kRecordBlock)));
-        const bool written = putBlocks(writer, blocks, [&](std::size_t block) {
-            return text.block(block * kRecordBlock, kRecordBlock);
-        });
-        if (!written) {
+    for (const std::string& block : held) {
+        if (!writer.put(block)) {
             return failure(err, "the spectrogram's records could not be written");
         }
     }
-    if (!writer.finish(named)) {
+    const std::size_t next = held.size();
+    held = {};
+    const bool written = putBlocks(writer, blocks - next, [&](std::size_t block) {
+        return text->block((next + block) * kRecordBlock, kRecordBlock);
+    });
+    if (!written || !writer.finish(named)) {
         return failure(err, "the spectrogram's records could not be written");
     }
     return kExitOk;

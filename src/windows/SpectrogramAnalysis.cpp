@@ -413,10 +413,14 @@ struct ColumnJob {
         }
         for (int c = first; c < last && !failed.load() && !cancelled(); ++c) {
             const std::int64_t begin = geometry.frameBegin(c);
-            std::fill_n(column.begin(), fftRead, 0.0);
-            source.copy(begin, geometry.fftEnd(c), column);
             const auto columnLevels = levels.begin() + static_cast<std::ptrdiff_t>(c * rows);
-            if (transformsToSilence(column, p.m_nFFTWindLength, p.m_dPreEmphasis)) {
+            if (input.levels) {
+                std::fill_n(column.begin(), fftRead, 0.0);
+                source.copy(begin, geometry.fftEnd(c), column);
+            }
+            if (!input.levels) {
+                // Formant records only: the levels stay 0.
+            } else if (transformsToSilence(column, p.m_nFFTWindLength, p.m_dPreEmphasis)) {
                 // Nothing to transform: DoFFT_Real would report the zero
                 // power as 0 dB, which for samples scaled to full scale 1.0
                 // lies near the top of the image and would draw digital

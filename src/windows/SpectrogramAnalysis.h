@@ -104,6 +104,9 @@ struct SpectrogramInput {
     int columns = 0; // image width (m_nDisplayRange)
     int rows = 0;    // image height (m_nDisplayVerticalRange)
     SpectrogramParameters parameters;
+    // False: only the formant records are wanted (a caller that prints
+    // them alone); the columns' FFT is skipped and every level stays 0.
+    bool levels = true;
 
     // The document's audio channel (first of type 1 with samples) over the
     // selection (`selection` set) or the whole channel. Empty samples when

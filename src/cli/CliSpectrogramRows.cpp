@@ -38,15 +38,16 @@ void appendNumber(std::string& out, double value)
     out.append(buffer, result.ptr);
 }
 
-// The line after the header of a written table: `line` of the text.
-std::string secondLine(const std::string& text)
+// The one row of a written table of a header and that row: the text after
+// the header line without the row's final line break (a quoted cell may
+// hold line breaks of its own).
+std::string onlyRow(const std::string& text)
 {
     const std::size_t header = text.find('\n');
-    if (header == std::string::npos) {
+    if (header == std::string::npos || !text.ends_with('\n')) {
         return {};
     }
-    const std::size_t end = text.find('\n', header + 1);
-    return text.substr(header + 1, end == std::string::npos ? std::string::npos : end - header - 1);
+    return text.substr(header + 1, text.size() - header - 2);
 }
 
 } // namespace
@@ -79,7 +80,7 @@ SpectrogramRowsText::SpectrogramRowsText(const Options& options, const std::stri
         record.count = 0;
         prefix.AddLog(record, false);
         // "name\tdefinition\t" and the empty comment's "\t": the comment goes.
-        m_prefix = secondLine(prefix.toText());
+        m_prefix = onlyRow(prefix.toText());
         m_prefix.pop_back();
     } else if (m_form == Form::Json) {
         m_prefix = "{\"name\": " + jsonString(displayName) +
@@ -103,7 +104,7 @@ SpectrogramRowsText::SpectrogramRowsText(const Options& options, const std::stri
         (m_form == Form::Tsv ? writeTsv : writeCsv)(table, text);
         const std::string written = text.str();
         m_header = written.substr(0, written.find('\n') + 1);
-        m_prefix = secondLine(written);
+        m_prefix = onlyRow(written);
         m_prefix += m_form == Form::Tsv ? '\t' : ',';
     }
 }

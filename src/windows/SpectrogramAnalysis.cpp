@@ -876,7 +876,9 @@ SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgre
     if (job.failed.load() || job.cancelled()) {
         return {};
     }
-    normaliseColumns(result.levels, p.m_nDynamicRange);
+    if (input.levels) {
+        normaliseColumns(result.levels, p.m_nDynamicRange);
+    }
 
     result.columns = input.columns;
     result.rows = input.rows;

@@ -33,16 +33,16 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
-#include <exception>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
 #include <system_error>
 #include <thread>
-#include <string>
 #include <vector>
 
 namespace phonaxis::cli {
@@ -658,11 +658,25 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
             rowThreads = 0;
             computeRows();
         }
-        const int status = writeSpectrogramPicture(options, document, selection, err, computed);
-        computed();
-        pictureDone = true;
-        if (records.joinable()) {
-            records.join();
+        // However the picture ends (a throw included), the records' thread
+        // is told and joined before anything it uses goes.
+        struct Join {
+            std::thread& thread;
+            std::atomic<bool>& done;
+            const std::function<void()> tell;
+            ~Join()
+            {
+                tell();
+                done = true;
+                if (thread.joinable()) {
+                    thread.join();
+                }
+            }
+        };
+        int status = kExitOk;
+        {
+            const Join join{records, pictureDone, computed};
+            status = writeSpectrogramPicture(options, document, selection, err, computed);
         }
         if (failed) {
             std::rethrow_exception(failed);

@@ -23,9 +23,15 @@
 //   stopping and joining it, the new snapshot and the new worker's start.
 // * Paint: drawing the finished picture (image, tracks, grids, waveform
 //   pane) into the view, as every expose or scroll of the window does.
-// * Columns/precise:P/threads:T: the engine alone on the snapshot
-//   (DoSpectrogram): FFT columns and precise (P 1) or classic (P 0) formant
-//   tracks, on T threads (0: one per core).
+// * Columns/precise:P/threads:T/levels:L: the engine alone on the snapshot
+//   (DoSpectrogram): FFT columns (L 1; L 0: formant records alone, as
+//   phonaxis-cli spectrogram's rows need) and precise (P 1) or classic (P 0)
+//   formant tracks, on T threads (0: one per core).
+// * Resampling/wide:W: one precise analysis's resampling and formants, by
+//   the wide (AVX2) kernel or the portable one.
+// * RowsText/form:F/direct:D: a block of phonaxis-cli spectrogram's rows in
+//   each output form, formatted directly or through records and the block
+//   writer, as before.
 //
 // The snapshot's result must equal the engine run on every sample of the
 // channel (checked once; the program aborts otherwise).
@@ -33,6 +39,11 @@
 #include "AnalysisRecordings.h"
 #include "ResidentMemory.h"
 
+#include "analysis/PreciseFormants.h"
+#include "cli/CliCommands.h"
+#include "cli/CliFormantTrack.h"
+#include "cli/CliSession.h"
+#include "cli/CliSpectrogramRows.h"
 #include "display/SpectrogramGraph.h"
 #include "document/AutomaticPrompts.h"
 #include "document/MyDocument.h"
@@ -49,6 +60,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -274,7 +287,8 @@ void Columns(benchmark::State& state)
     MyDocument& doc = *f.document;
     const bool precise = doc.m_bPreciseAnalysis;
     doc.m_bPreciseAnalysis = state.range(0) != 0;
-    const SpectrogramInput input = snapshot(f);
+    SpectrogramInput input = snapshot(f);
+    input.levels = state.range(2) != 0;
     doc.m_bPreciseAnalysis = precise;
     for (auto _ : state) {
         const SpectrogramResult result =
@@ -286,11 +300,84 @@ void Columns(benchmark::State& state)
     }
 }
 
+// The precise resampling of one analysis after another along the
+// recording, by the wide kernel (1) where the processor has one or the
+// portable one (0): what every precise column spends most of its time on.
+void Resampling(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    const std::span<const float> samples = f.document->getChannel(0).samples();
+    PreciseFormants analysis(bench::kSpeechRateHz, 5000.0);
+    analysis.setWideKernels(state.range(0) != 0);
+    const double step = 0.0617 * bench::kSpeechRateHz; // apart: each resampled afresh
+    double centre = bench::kSpeechRateHz;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(analysis.analyseNext(samples, 0, centre));
+        centre += step;
+        if (centre > static_cast<double>(samples.size()) - bench::kSpeechRateHz) {
+            centre = bench::kSpeechRateHz;
+        }
+    }
+}
+
+// phonaxis-cli spectrogram's rows (1 ms apart) of a 1,000-column result:
+// a block of 8,192 rows in the log format (0), --table (1), --csv (2) or
+// --json (3), formatted directly (direct 1) or as records through the
+// block writer (direct 0).
+void RowsText(benchmark::State& state)
+{
+    static const SpectrogramResult result = [] {
+        Fixture& f = fixture();
+        SpectrogramInput input = SpectrogramInput::fromDocument(*f.document, false, 1000, 16);
+        input.levels = false;
+        return DoSpectrogram(input, nullptr);
+    }();
+    cli::Options options;
+    options.table = state.range(0) == 1;
+    options.csv = state.range(0) == 2;
+    options.json = state.range(0) == 3;
+    const double spanMs = speechMinutes() * 60000.0;
+    const std::string name = "speech.wav";
+    const std::string path = "/data/speech.wav";
+    cli::Table named;
+    named.columns = {"file", "channel", "time_ms", "F1_hz", "F2_hz", "F3_hz", "F4_hz", "F5_hz"};
+    const SpectrogramSelectionRows rows{0.0, spanMs, 0.0, spanMs, 1.0, result.columns};
+    const cli::SpectrogramRowsText text(options, name, path, 0, result, rows, named);
+    constexpr std::size_t kBlock = 8192;
+    std::size_t first = 0;
+    for (auto _ : state) {
+        if (state.range(1) != 0) {
+            benchmark::DoNotOptimize(text.block(first, kBlock));
+        } else {
+            const std::vector<LogRecord> records = SpectrogramLog::formantsSelection(
+                name, result, 0.0, spanMs, 0.0, spanMs, 1.0, first, kBlock);
+            benchmark::DoNotOptimize(cli::BlockWriter::format(options, records, [&] {
+                cli::Table table = named;
+                for (const LogRecord& record : records) {
+                    table.rows.push_back({path, 0.0, cli::numberCell(record.values[0])});
+                    for (int i = 1; i <= 5; ++i) {
+                        table.rows.back().push_back(
+                            cli::formantCell(record.values[static_cast<std::size_t>(i)]));
+                    }
+                }
+                return table;
+            }));
+        }
+        first = (first + kBlock) % 900'000;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kBlock));
+}
+
 } // namespace
 
+BENCHMARK(Resampling)->ArgName("wide")->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(RowsText)
+    ->ArgNames({"form", "direct"})
+    ->ArgsProduct({{0, 1, 2, 3}, {1, 0}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(Columns)
-    ->ArgNames({"precise", "threads"})
-    ->ArgsProduct({{1, 0}, {1, 0}})
+    ->ArgNames({"precise", "threads", "levels"})
+    ->ArgsProduct({{1, 0}, {1, 0}, {1, 0}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(Snapshot)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,9 +1,16 @@
 #include "analysis/PreciseFormants.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <optional>
+#include <utility>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace phonaxis {
 
@@ -60,6 +67,79 @@ double dot(const double* w, const Sample* x, std::size_t n)
     }
     return ((sums[0] + sums[1]) + (sums[2] + sums[3])) +
            ((sums[4] + sums[5]) + (sums[6] + sums[7]));
+}
+
+// dot() of two pairs at once, each with the same eight sums in the same
+// order as dot() (so the same bits): two independent chains of additions
+// keep the adders twice as busy.
+template <typename Sample>
+void dotPairPortable(const double* w0, const Sample* x0, const double* w1, const Sample* x1,
+                     std::size_t n, double& out0, double& out1)
+{
+    std::array<double, 8> a{};
+    std::array<double, 8> b{};
+    for (std::size_t i = 0; i < n; i += 8) {
+        for (std::size_t j = 0; j < 8; ++j) {
+            a[j] += w0[i + j] * static_cast<double>(x0[i + j]);
+            b[j] += w1[i + j] * static_cast<double>(x1[i + j]);
+        }
+    }
+    out0 = ((a[0] + a[1]) + (a[2] + a[3])) + ((a[4] + a[5]) + (a[6] + a[7]));
+    out1 = ((b[0] + b[1]) + (b[2] + b[3])) + ((b[4] + b[5]) + (b[6] + b[7]));
+}
+
+#if defined(__x86_64__)
+// Four samples as doubles in one register.
+[[gnu::target("avx2")]] inline __m256d wide(const float* x)
+{
+    return _mm256_cvtps_pd(_mm_loadu_ps(x));
+}
+[[gnu::target("avx2")]] inline __m256d wide(const double* x)
+{
+    return _mm256_loadu_pd(x);
+}
+
+// dotPairPortable with four sums per register: every sum gets the same
+// products in the same order, a multiply and an add never fused (the
+// target has no fused multiply-add), so the bits are those of dot().
+template <typename Sample>
+[[gnu::target("avx2")]] void dotPairAvx2(const double* w0, const Sample* x0, const double* w1,
+                                         const Sample* x1, std::size_t n, double& out0,
+                                         double& out1)
+{
+    __m256d a0 = _mm256_setzero_pd();
+    __m256d a1 = _mm256_setzero_pd();
+    __m256d b0 = _mm256_setzero_pd();
+    __m256d b1 = _mm256_setzero_pd();
+    for (std::size_t i = 0; i < n; i += 8) {
+        a0 = _mm256_add_pd(a0, _mm256_mul_pd(_mm256_loadu_pd(w0 + i), wide(x0 + i)));
+        a1 = _mm256_add_pd(a1, _mm256_mul_pd(_mm256_loadu_pd(w0 + i + 4), wide(x0 + i + 4)));
+        b0 = _mm256_add_pd(b0, _mm256_mul_pd(_mm256_loadu_pd(w1 + i), wide(x1 + i)));
+        b1 = _mm256_add_pd(b1, _mm256_mul_pd(_mm256_loadu_pd(w1 + i + 4), wide(x1 + i + 4)));
+    }
+    std::array<double, 8> a{};
+    std::array<double, 8> b{};
+    _mm256_storeu_pd(a.data(), a0);
+    _mm256_storeu_pd(a.data() + 4, a1);
+    _mm256_storeu_pd(b.data(), b0);
+    _mm256_storeu_pd(b.data() + 4, b1);
+    out0 = ((a[0] + a[1]) + (a[2] + a[3])) + ((a[4] + a[5]) + (a[6] + a[7]));
+    out1 = ((b[0] + b[1]) + (b[2] + b[3])) + ((b[4] + b[5]) + (b[6] + b[7]));
+}
+#endif
+
+template <typename Sample>
+void dotPair(const double* w0, const Sample* x0, const double* w1, const Sample* x1,
+             std::size_t n, double& out0, double& out1, bool wide)
+{
+#if defined(__x86_64__)
+    if (wide) {
+        dotPairAvx2(w0, x0, w1, x1, n, out0, out1);
+        return;
+    }
+#endif
+    (void)wide;
+    dotPairPortable(w0, x0, w1, x1, n, out0, out1);
 }
 
 // The zeroth-order modified Bessel function of the first kind, by its
@@ -143,7 +223,22 @@ bool PreciseFormants::accepts(double sampleRateHz, double ceilingHz)
            ceilingHz >= kMinCeilingHz;
 }
 
+namespace {
+
+bool wideKernelsAvailable()
+{
+#if defined(__x86_64__)
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
 PreciseFormants::PreciseFormants(double sampleRateHz, double ceilingHz)
+    : m_bWideKernels(wideKernelsAvailable())
 {
     if (!accepts(sampleRateHz, ceilingHz)) {
         return;
@@ -214,6 +309,11 @@ PreciseFormants::PreciseFormants(double sampleRateHz, double ceilingHz)
         }
     }
     m_bUsable = true;
+}
+
+void PreciseFormants::setWideKernels(bool on)
+{
+    m_bWideKernels = on && wideKernelsAvailable();
 }
 
 // Weights by phase: for phase ρ, channel sample base + m (m from m_nTapLow)
@@ -344,6 +444,36 @@ double PreciseFormants::windowLevelDb(std::span<const Sample> samples, std::int6
     return 10.0 * std::log10(weighted / m_dLevelWeights);
 }
 
+// The phase weights and the first sample of grid sample g when it is
+// tabulated and all its taps lie inside the samples; nothing otherwise
+// (gridSample then computes it).
+template <typename Sample>
+std::optional<std::pair<const double*, const Sample*>> PreciseFormants::tabulatedTaps(
+    std::span<const Sample> samples, std::int64_t first, std::int64_t g)
+{
+    const std::int64_t tabulatedUpTo = std::numeric_limits<std::int64_t>::max() / 4 /
+                                       std::max<std::int64_t>(m_nPhaseNumerator, 1);
+    if (m_nPhaseNumerator <= 0 || g >= tabulatedUpTo || g <= -tabulatedUpTo) {
+        return std::nullopt;
+    }
+    if (!m_bPhasesBuilt) {
+        buildPhases();
+    }
+    const std::int64_t numerator = (2 * g + m_nGridHalf) * m_nPhaseNumerator;
+    std::int64_t base = numerator / m_nPhases;
+    std::int64_t phase = numerator % m_nPhases;
+    if (phase < 0) {
+        phase += m_nPhases;
+        --base;
+    }
+    const std::int64_t from = base + m_nTapLow - first;
+    if (from < 0 || from + static_cast<std::int64_t>(m_nTaps) > static_cast<std::int64_t>(samples.size())) {
+        return std::nullopt;
+    }
+    return std::pair{m_phaseWeights.data() + static_cast<std::size_t>(phase) * m_nTaps,
+                     samples.data() + from};
+}
+
 // Grid sample g of the channel: the low-pass's weighted sum of the channel
 // samples within its reach of position (2g + m_nGridHalf)·r/2.
 template <typename Sample>
@@ -454,6 +584,20 @@ bool PreciseFormants::resampleAround(std::span<const Sample> samples, std::int64
         if (j >= keptFrom && j < keptTo) {
             j = keptTo - 1;
             continue;
+        }
+        // Two grid samples at a time where both lie wholly inside the
+        // samples (the same bits as one at a time).
+        if (j + 1 < length && !(j + 1 >= keptFrom && j + 1 < keptTo)) {
+            const auto a = tabulatedTaps(samples, first, start + j);
+            const auto b = a ? tabulatedTaps(samples, first, start + j + 1)
+                             : std::optional<std::pair<const double*, const Sample*>>{};
+            if (a && b) {
+                dotPair(a->first, a->second, b->first, b->second, m_nTaps,
+                        m_frame[static_cast<std::size_t>(j)],
+                        m_frame[static_cast<std::size_t>(j + 1)], m_bWideKernels);
+                ++j;
+                continue;
+            }
         }
         m_frame[static_cast<std::size_t>(j)] = gridSample(samples, first, start + j);
     }

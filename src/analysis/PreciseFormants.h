@@ -3,7 +3,9 @@
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -124,6 +126,11 @@ public:
     double levelDb(std::span<const float> samples, std::int64_t first, double centre) const;
     double levelDb(std::span<const double> samples, std::int64_t first, double centre) const;
 
+    // Whether the resampling runs its wide (AVX2) kernel where the
+    // processor has one: the default. Both kernels give the same bits; a
+    // test turns the wide one off to compare them.
+    void setWideKernels(bool on);
+
 private:
     template <typename Sample>
     double windowLevelDb(std::span<const Sample> samples, std::int64_t first, double centre) const;
@@ -135,6 +142,9 @@ private:
                         bool continuing);
     template <typename Sample>
     double gridSample(std::span<const Sample> samples, std::int64_t first, std::int64_t g);
+    template <typename Sample>
+    std::optional<std::pair<const double*, const Sample*>> tabulatedTaps(
+        std::span<const Sample> samples, std::int64_t first, std::int64_t g);
     void buildPhases();
     PreciseFormantSet formantsOfFrame();
 
@@ -161,6 +171,7 @@ private:
     std::int64_t m_nTapLow = 0;
     std::size_t m_nTaps = 0;
     bool m_bPhasesBuilt = false;
+    bool m_bWideKernels = false; // the AVX2 kernel of two grid samples at a time
     std::vector<double> m_phaseWeights;
     std::vector<double> m_taps; // the samples of one grid sample's taps near the channel's ends
     // The run m_frame belongs to: its samples and the grid sample of m_frame[0].

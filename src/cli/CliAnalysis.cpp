@@ -6,6 +6,7 @@
 #include "cli/CliFormantTrack.h"
 #include "cli/CliSession.h"
 #include "cli/CliSettings.h"
+#include "cli/CliSpectrogramRows.h"
 #include "cli/CliTable.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliPitchPicture.h"
@@ -32,6 +33,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -55,10 +57,14 @@ constexpr int kDefaultColumns = 1000;
 constexpr int kDefaultRows = 256;
 // The computed spectrogram holds a double per cell: 128 MB at most.
 constexpr std::int64_t kMaxCells = 16 * 1024 * 1024;
-// Rows one formant log may produce (time span / log step).
-constexpr double kMaxFormantRows = 1.0e6;
-// Records of the spectrogram's log formatted (and held) at a time.
+// Rows one spectrogram run may print (time span / log step). The rows are
+// streamed, so memory does not bound them; the bound keeps each row's time
+// (start + i·step, i counted in a double) exact and the output finite.
+constexpr double kMaxFormantRows = 1.0e12;
+// Rows of the spectrogram's log formatted (and held) at a time.
 constexpr std::size_t kRecordBlock = 8192;
+// Text of the spectrogram's rows held while its picture is being made.
+constexpr std::size_t kHeldRecordBytes = std::size_t{64} << 20;
 // Formants a spectrum or a spectrogram column reports.
 constexpr int kFormants = SpectrumAnalysis::kFormantsShown;
 
@@ -725,38 +731,136 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         audio->CalculateDuration();
         document.m_bHaveSelection = true;
     }
-    const SpectrogramInput input =
-        SpectrogramInput::fromDocument(document, selection, columns, rows);
+    SpectrogramInput input = SpectrogramInput::fromDocument(document, selection, columns, rows);
     const double spanMs = input.stopTime - input.startTime;
     if (input.samples.empty() || !(spanMs > 0.0)) {
         return failure(err, "\"" + session.path + "\" has no samples to analyse");
     }
-    if (spanMs / document.m_dLogStepSize > kMaxFormantRows) {
+    if (!(spanMs / document.m_dLogStepSize <= kMaxFormantRows)) {
         return usage(err, "a log step (m_dLogStepSize) of " + msText(document.m_dLogStepSize) +
-                              " gives more than a million rows over " + msText(spanMs) +
+                              " gives more than " + messageNumber(kMaxFormantRows) +
+                              " rows over " + msText(spanMs) +
                               " (phonaxis-cli formant-track gives formants at a fixed step over "
                               "any length)");
     }
-    const SpectrogramResult result = DoSpectrogram(input, nullptr);
+    Table named = namedTable({"time_ms"});
+    for (const std::string& column : numberedColumns('F', kFormants)) {
+        named.columns.push_back(column);
+    }
+    // Without formant tracking no formant records exist and the log gets no
+    // rows. The rows are formatted directly from the columns' formants in
+    // blocks, two at a time, and written as they are done, so that a long
+    // recording at a fine step neither waits on one core nor holds its text.
+    SpectrogramResult result;
+    std::optional<SpectrogramRowsText> text;
+    std::size_t blocks = 0;
+    // Blocks formatted while the picture is still being drawn, held (up to
+    // kHeldRecordBytes) until it is written.
+    std::vector<std::string> held;
+    std::atomic<bool> pictureDone{false};
+    // The records' columns use every core when they are computed alone;
+    // beside a picture they wait until its image is computed, then take the
+    // one core its drawing and encoding leave.
+    std::atomic<bool> pictureComputed{true};
+    int rowThreads = 0;
+    const auto computeRows = [&] {
+        pictureComputed.wait(false);
+        result = DoSpectrogram(input, nullptr, rowThreads);
+        if (!result.m_bHaveSpectrogram || result.formants.empty()) {
+            return;
+        }
+        const SpectrogramSelectionRows selectionRows{
+            input.startTime, input.stopTime, 0.0, spanMs, document.m_dLogStepSize, result.columns};
+        text.emplace(options, session.displayName, session.path, index, result, selectionRows,
+                     named);
+        const double count = std::ceil(spanMs / document.m_dLogStepSize) + 1.0;
+        blocks = static_cast<std::size_t>(std::ceil(count / static_cast<double>(kRecordBlock)));
+        std::size_t heldBytes = 0;
+        while (held.size() < blocks && heldBytes < kHeldRecordBytes && !pictureDone.load()) {
+            held.push_back(text->block(held.size() * kRecordBlock, kRecordBlock));
+            heldBytes += held.back().size();
+        }
+    };
+#ifdef PHONAXIS_HAVE_DISPLAY
+    // The records need the columns' formants only (--columns and --rows
+    // shape them alone): the picture computes its own image, for its own
+    // image area, on this thread while the records are computed on another.
+    input.levels = false;
+    if (options.pngPath) {
+        std::exception_ptr failed;
+        std::thread records;
+        pictureComputed = false;
+        rowThreads = 1;
+        const auto computed = [&] {
+            pictureComputed = true;
+            pictureComputed.notify_all();
+        };
+        try {
+            records = std::thread([&] {
+                try {
+                    computeRows();
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: one after the other.
+            computed();
+            pictureDone = true;
+            rowThreads = 0;
+            computeRows();
+        }
+        // However the picture ends (a throw included), the records' thread
+        // is told and joined before anything it uses goes.
+        struct Join {
+            std::thread& thread;
+            std::atomic<bool>& done;
+            const std::function<void()> tell;
+            ~Join()
+            {
+                tell();
+                done = true;
+                if (thread.joinable()) {
+                    thread.join();
+                }
+            }
+        };
+        int status = kExitOk;
+        {
+            const Join join{records, pictureDone, computed};
+            status = writeSpectrogramPicture(options, document, selection, err, computed);
+        }
+        if (failed) {
+            std::rethrow_exception(failed);
+        }
+        if (!result.m_bHaveSpectrogram) {
+            return failure(err, "no spectrogram could be computed for \"" + session.path + "\"");
+        }
+        if (status) {
+            return status;
+        }
+    } else {
+        pictureDone = true;
+        computeRows();
+    }
+#else
+    input.levels = options.pngPath.has_value();
+    pictureDone = true;
+    computeRows();
+#endif
     if (!result.m_bHaveSpectrogram) {
         return failure(err, "no spectrogram could be computed for \"" + session.path + "\"");
     }
+#ifndef PHONAXIS_HAVE_DISPLAY
     if (options.pngPath) {
-#ifdef PHONAXIS_HAVE_DISPLAY
-        // The window's picture, its image computed for the picture's own
-        // image area; --columns and --rows shape the records only.
-        if (const int status = writeSpectrogramPicture(options, document, selection, err)) {
-            return status;
-        }
-#else
-        const std::optional<RgbImage> picture =
+        const std::optional<RgbImage> image =
             spectrogramPicture(result, input.parameters.m_nFreqRange);
         // The image cannot carry a caption: its comment says which
         // analysis the formant dots are.
         const std::optional<Bytes> png =
-            picture ? encodePng(*picture, spectrogramAnalysisCaption(input.parameters,
-                                                                      input.sampleRate))
-                    : std::nullopt;
+            image ? encodePng(*image, spectrogramAnalysisCaption(input.parameters,
+                                                                  input.sampleRate))
+                  : std::nullopt;
         if (!png) {
             return failure(err, "the spectrogram image could not be drawn");
         }
@@ -764,45 +868,20 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         if (!writeFileAtomically(*options.pngPath, *png, error)) {
             return failure(err, error);
         }
-#endif
     }
-    // Without formant tracking no formant records exist and the log gets no
-    // rows. The records are written in blocks, two formatted at a time, so
-    // that a long selection at a fine step neither waits on one core nor
-    // holds all its text at once.
-    const auto named = [&](const std::vector<LogRecord>& records) {
-        Table table = namedTable({"time_ms"});
-        for (const std::string& column : numberedColumns('F', kFormants)) {
-            table.columns.push_back(column);
-        }
-        for (const LogRecord& record : records) {
-            std::vector<Table::Cell>& row = addRow(table, session, index);
-            row.push_back(numberCell(record.values[0]));
-            for (int i = 1; i <= kFormants; ++i) {
-                row.push_back(formantCell(record.values[static_cast<std::size_t>(i)]));
-            }
-        }
-        return table;
-    };
+#endif
     BlockWriter writer(options, out);
-    if (!result.formants.empty()) {
-        const double count = std::ceil(spanMs / document.m_dLogStepSize) + 1.0;
-        const auto blocks =
-            static_cast<std::size_t>(std::ceil(count / static_cast<double>(kRecordBlock)));
-        const bool written = putBlocks(writer, blocks, [&](std::size_t block) -> std::string {
-            const std::vector<LogRecord> records = SpectrogramLog::formantsSelection(
-                session.displayName, result, input.startTime, input.stopTime, 0.0, spanMs,
-                document.m_dLogStepSize, block * kRecordBlock, kRecordBlock);
-            if (records.empty()) {
-                return {};
-            }
-            return BlockWriter::format(options, records, [&] { return named(records); });
-        });
-        if (!written) {
+    for (const std::string& block : held) {
+        if (!writer.put(block)) {
             return failure(err, "the spectrogram's records could not be written");
         }
     }
-    if (!writer.finish(named({}))) {
+    const std::size_t next = held.size();
+    held = {};
+    const bool written = putBlocks(writer, blocks - next, [&](std::size_t block) {
+        return text->block((next + block) * kRecordBlock, kRecordBlock);
+    });
+    if (!written || !writer.finish(named)) {
         return failure(err, "the spectrogram's records could not be written");
     }
     return kExitOk;

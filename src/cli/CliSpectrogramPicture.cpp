@@ -13,8 +13,21 @@
 namespace phonaxis::cli {
 
 int writeSpectrogramPicture(const Options& options, const MyDocument& document, bool selection,
-                            std::ostream& err)
+                            std::ostream& err, const std::function<void()>& computed)
 {
+    // Told on every way out, at the latest.
+    struct Computed {
+        const std::function<void()>& tell;
+        bool told = false;
+        void operator()()
+        {
+            if (!told && tell) {
+                told = true;
+                tell();
+            }
+        }
+        ~Computed() { (*this)(); }
+    } done{computed};
     const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
                        options.heightPx.value_or(kGraphPictureHeightPx));
     // The layout needs the label strip's presence, which the snapshot's
@@ -30,6 +43,7 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
     const SpectrogramInput input =
         SpectrogramInput::fromDocument(document, selection, layout.columns(), layout.rows());
     const SpectrogramResult result = DoSpectrogram(input, nullptr);
+    done();
     if (!result.m_bHaveSpectrogram) {
         err << "phonaxis-cli: no spectrogram could be computed for the picture\n";
         return kExitFailure;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 
 namespace phonaxis {
@@ -20,7 +21,11 @@ struct Options;
 // OUT and the size are checked beforehand (checkGraphPictureOptions).
 // kExitOk, kExitUsage for a size that leaves no room for the image,
 // kExitFailure when nothing can be computed or drawing or writing fails.
+// `computed`, when given, is called once the image has been computed (or
+// cannot be), before it is drawn and written: what else the command has to
+// compute can then run beside the drawing and the encoding, which use one
+// thread.
 int writeSpectrogramPicture(const Options& options, const MyDocument& document, bool selection,
-                            std::ostream& err);
+                            std::ostream& err, const std::function<void()>& computed = {});
 
 } // namespace phonaxis::cli

@@ -169,6 +169,11 @@ struct ColumnGeometry {
         return preciseReach > 0 ? std::min(frameBegin(column), preciseBegin(column))
                                 : frameBegin(column);
     }
+    // The furthest sample the column's FFT and LPC frames read, plus one.
+    std::int64_t framesEnd(int column) const
+    {
+        return lpcWindow > 0 ? std::max(fftEnd(column), lpcEnd(column)) : fftEnd(column);
+    }
     // The furthest sample any frame of the column reads, plus one.
     std::int64_t readEnd(int column) const
     {
@@ -408,10 +413,14 @@ struct ColumnJob {
         }
         for (int c = first; c < last && !failed.load() && !cancelled(); ++c) {
             const std::int64_t begin = geometry.frameBegin(c);
-            std::fill_n(column.begin(), fftRead, 0.0);
-            source.copy(begin, geometry.fftEnd(c), column);
             const auto columnLevels = levels.begin() + static_cast<std::ptrdiff_t>(c * rows);
-            if (transformsToSilence(column, p.m_nFFTWindLength, p.m_dPreEmphasis)) {
+            if (input.levels) {
+                std::fill_n(column.begin(), fftRead, 0.0);
+                source.copy(begin, geometry.fftEnd(c), column);
+            }
+            if (!input.levels) {
+                // Formant records only: the levels stay 0.
+            } else if (transformsToSilence(column, p.m_nFFTWindLength, p.m_dPreEmphasis)) {
                 // Nothing to transform: DoFFT_Real would report the zero
                 // power as 0 dB, which for samples scaled to full scale 1.0
                 // lies near the top of the image and would draw digital
@@ -497,16 +506,6 @@ LogRecord recordWith(const std::string& displayName, const char* header)
     return record;
 }
 
-// F1 … F5 of `column`, −1 where there is none (or no such column).
-FormantRecord formantsOf(const SpectrogramResult& result, std::int64_t column)
-{
-    if (column < 0 || column >= result.columns ||
-        column >= static_cast<std::int64_t>(result.formants.size())) {
-        return emptyFormantRecord();
-    }
-    return result.formants[static_cast<std::size_t>(column)];
-}
-
 void appendFormants(LogRecord& record, const FormantRecord& formants)
 {
     for (int i = 0; i < kFormantsPerColumn; ++i) {
@@ -515,6 +514,15 @@ void appendFormants(LogRecord& record, const FormantRecord& formants)
 }
 
 } // namespace
+
+FormantRecord spectrogramColumnFormants(const SpectrogramResult& result, std::int64_t column)
+{
+    if (column < 0 || column >= result.columns ||
+        column >= static_cast<std::int64_t>(result.formants.size())) {
+        return emptyFormantRecord();
+    }
+    return result.formants[static_cast<std::size_t>(column)];
+}
 
 std::optional<std::int64_t> spectrogramLpcWindow(int order, double sampleRateHz)
 {
@@ -576,9 +584,8 @@ const Channels* spectrogramChannel(const MyDocument& document)
     return nullptr;
 }
 
-// Copies into `input` only the samples its columns' FFT and LPC frames
-// read, as runs: positions rise with the column, so a frame that starts
-// before the last run's end extends that run, and any other starts a new one.
+// Copies into `input` only the samples its columns' FFT, LPC and precise
+// frames read, as runs in rising order that neither overlap nor touch.
 // Then the waveform pane's picture of the range.
 void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
                   const MinMaxSummary* summary)
@@ -593,13 +600,34 @@ void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
     const ColumnGeometry geometry(input, lpcWindowLength(input.parameters, input.sampleRate));
     const auto available = static_cast<std::int64_t>(samples.size());
     try {
+        // Per column the stretch its FFT and LPC frames read (from the
+        // column's start) and the one its precise formants read (around its
+        // middle): apart when columns are long, so that the samples between
+        // them are neither copied nor held.
+        std::vector<std::pair<std::int64_t, std::int64_t>> stretches;
+        stretches.reserve(static_cast<std::size_t>(input.columns) *
+                          (geometry.preciseReach > 0 ? 2 : 1));
+        const auto add = [&](std::int64_t from, std::int64_t to) {
+            const std::int64_t begin = std::clamp<std::int64_t>(from, 0, available);
+            const std::int64_t end = std::clamp<std::int64_t>(to, begin, available);
+            if (end > begin) {
+                stretches.emplace_back(begin, end);
+            }
+        };
+        for (int c = 0; c < input.columns; ++c) {
+            if (geometry.preciseReach > 0) {
+                add(geometry.frameBegin(c), geometry.framesEnd(c));
+                add(geometry.preciseBegin(c), geometry.preciseEnd(c));
+            } else {
+                add(geometry.readBegin(c), geometry.readEnd(c));
+            }
+        }
+        // Nearly in order already; a stretch that starts before the last
+        // run's end extends that run, any other starts a new one.
+        std::sort(stretches.begin(), stretches.end());
         std::vector<SpectrogramSampleRun> runs;
         std::size_t held = 0;
-        for (int c = 0; c < input.columns; ++c) {
-            const std::int64_t begin =
-                std::clamp<std::int64_t>(geometry.readBegin(c), 0, available);
-            const std::int64_t end =
-                std::clamp<std::int64_t>(geometry.readEnd(c), begin, available);
+        for (const auto& [begin, end] : stretches) {
             if (!runs.empty() &&
                 begin <= runs.back().begin + static_cast<std::int64_t>(runs.back().count)) {
                 SpectrogramSampleRun& last = runs.back();
@@ -607,15 +635,18 @@ void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
                     std::max(end - last.begin, static_cast<std::int64_t>(last.count)));
                 held += grown - last.count;
                 last.count = grown;
-            } else if (end > begin) {
+            } else {
                 runs.push_back({begin, held, static_cast<std::size_t>(end - begin)});
                 held += static_cast<std::size_t>(end - begin);
             }
         }
-        input.samples.resize(held);
+        // Appended run after run (their `at`s follow each other), so the
+        // copy is written once and never zero-filled first.
+        input.samples.reserve(held);
         for (const SpectrogramSampleRun& run : runs) {
-            std::copy_n(samples.begin() + run.begin, run.count,
-                        input.samples.begin() + static_cast<std::ptrdiff_t>(run.at));
+            const auto from = samples.begin() + run.begin;
+            input.samples.insert(input.samples.end(), from,
+                                 from + static_cast<std::ptrdiff_t>(run.count));
         }
         input.offset = runs.empty() ? 0.0 : static_cast<double>(runs.front().begin);
         if (runs.size() > 1) {
@@ -845,7 +876,9 @@ SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgre
     if (job.failed.load() || job.cancelled()) {
         return {};
     }
-    normaliseColumns(result.levels, p.m_nDynamicRange);
+    if (input.levels) {
+        normaliseColumns(result.levels, p.m_nDynamicRange);
+    }
 
     result.columns = input.columns;
     result.rows = input.rows;
@@ -936,7 +969,7 @@ LogRecord SpectrogramLog::formantsMarker(const std::string& displayName,
 {
     LogRecord record = recordWith(displayName, kFormantsMarkerHeader);
     record.append(markerTime);
-    appendFormants(record, formantsOf(result, column));
+    appendFormants(record, spectrogramColumnFormants(result, column));
     return record;
 }
 
@@ -961,22 +994,19 @@ std::vector<LogRecord> SpectrogramLog::formantsSelection(
         !((selectionStop - selectionStart) / stepMs <= kMaxSelectionRecords)) {
         return records;
     }
-    const double span = stopTime - startTime;
-    const double columns = result.columns;
+    const SpectrogramSelectionRows rows{startTime,     stopTime, selectionStart,
+                                        selectionStop, stepMs,   result.columns};
     const double end = std::min(static_cast<double>(firstRecord) + static_cast<double>(maxRecords),
                                 kMaxSelectionRecords + 1.0);
     for (double i = static_cast<double>(firstRecord); i < end; ++i) {
-        const double t = selectionStart + i * stepMs;
-        if (!(t < selectionStop)) {
+        double timeMs = 0.0;
+        std::int64_t column = 0;
+        if (!rows.row(i, timeMs, column)) {
             break;
         }
-        // A time at the very end of the range maps one past the last column.
-        const double at = span > 0.0 ? t * columns / span : 0.0;
-        const std::int64_t column =
-            at >= columns ? result.columns - 1 : (at > 0.0 ? static_cast<std::int64_t>(at) : 0);
         LogRecord record = recordWith(displayName, kFormantsSelectionHeader);
-        record.append(startTime + t);
-        appendFormants(record, formantsOf(result, column));
+        record.append(timeMs);
+        appendFormants(record, spectrogramColumnFormants(result, column));
         try {
             records.push_back(std::move(record));
         } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -103,6 +104,9 @@ struct SpectrogramInput {
     int columns = 0; // image width (m_nDisplayRange)
     int rows = 0;    // image height (m_nDisplayVerticalRange)
     SpectrogramParameters parameters;
+    // False: only the formant records are wanted (a caller that prints
+    // them alone); the columns' FFT is skipped and every level stays 0.
+    bool levels = true;
 
     // The document's audio channel (first of type 1 with samples) over the
     // selection (`selection` set) or the whole channel. Empty samples when
@@ -213,6 +217,45 @@ SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgre
 // entry (int)(level·256/dynamic range).
 SpectrogramImage DrawSpectrogramBMP(const SpectrogramResult& result, int width, int height,
                                     std::span<const std::uint8_t> shown = {});
+
+// F1 … F5 of `column` as the log entries report them: −1 where there is
+// none, or for a column the result does not have.
+FormantRecord spectrogramColumnFormants(const SpectrogramResult& result, std::int64_t column);
+
+// The rows of "_LogFormantsSelection:" as times and columns, without the
+// records: row i is at t = selection start + i·step (ms from the start
+// time) while t < selection end, and reports start time + t and the formants
+// of column (int)(t·columns/(stop time − start time)), the last column for
+// a t at or past the range's end. No bound on the row count: a caller that
+// streams rows may go on as far as the selection does.
+struct SpectrogramSelectionRows {
+    double startTime = 0.0;
+    double stopTime = 0.0;
+    double selectionStart = 0.0;
+    double selectionStop = 0.0;
+    double stepMs = 0.0;
+    int columns = 0;
+
+    // Row `index`: false past the last row (or for a step that is not
+    // positive, or ends that are not finite).
+    bool row(double index, double& timeMs, std::int64_t& column) const
+    {
+        if (!(stepMs > 0.0) || !std::isfinite(selectionStart) || !std::isfinite(selectionStop)) {
+            return false;
+        }
+        const double t = selectionStart + index * stepMs;
+        if (!(t < selectionStop)) {
+            return false;
+        }
+        const double span = stopTime - startTime;
+        const double count = columns;
+        // A time at the very end of the range maps one past the last column.
+        const double at = span > 0.0 ? t * count / span : 0.0;
+        column = at >= count ? columns - 1 : (at > 0.0 ? static_cast<std::int64_t>(at) : 0);
+        timeMs = startTime + t;
+        return true;
+    }
+};
 
 // The log entries of the spectrogram window.
 struct SpectrogramLog {

@@ -1,5 +1,7 @@
 #include "windows/SpectrogramAnalysis.h"
 
+#include "analysis/PreciseFormants.h"
+
 #include "Signals.h"
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
@@ -8,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -326,6 +329,58 @@ TEST(Spectrogram, SnapshotIsBoundedByTheImageAndComputesAsTheWholeChannel)
     EXPECT_TRUE(shortPage.columns.empty());
     EXPECT_EQ(shortPage.samples.size(), 800u);
     EXPECT_EQ(shortPage.pageMin, 100.0);
+}
+
+// With precise tracks on a long recording, a column's FFT and LPC frames
+// (at its start) and its precise window (around its middle) are held as
+// runs of their own, not as the whole stretch between them: the snapshot
+// stays bounded by the image, and computes what the whole channel gives,
+// on any thread count. Formant records alone (levels off) are the same
+// records, with every level 0.
+TEST(Spectrogram, PreciseSnapshotHoldsFramesAndWindowsApartAndComputesAsTheWholeChannel)
+{
+    test::ScriptedPrompts prompts;
+    AppSettings settings;
+    const double rate = 22050.0;
+    const int columns = 120;
+    std::vector<float> samples;
+    const auto vowels = signals::vowelSequence(rate, 1500).audio;
+    while (samples.size() < 60.0 * rate) {
+        samples.insert(samples.end(), vowels.begin(), vowels.end());
+    }
+    samples.resize(static_cast<std::size_t>(60.0 * rate));
+    MyDocument doc{prompts, settings};
+    loadAudio(doc, samples, rate);
+    doc.m_bPreciseAnalysis = true;
+    MinMaxSummary summary;
+    ASSERT_TRUE(summary.build(samples));
+    const SpectrogramInput snapshot =
+        SpectrogramInput::fromDocument(doc, false, columns, 64, &summary);
+    ASSERT_TRUE(snapshot.parameters.m_bPreciseAnalysis);
+    EXPECT_EQ(snapshot.runs.size(), 2u * columns);
+    const std::int64_t reach = PreciseFormants(rate, snapshot.parameters.m_dFormantCeiling).reach();
+    EXPECT_LT(snapshot.samples.size(),
+              columns * static_cast<std::size_t>(2 * reach + 1 + 64 + 10 + 400));
+
+    SpectrogramInput everything = snapshot;
+    everything.samples = samples;
+    everything.offset = 0.0;
+    everything.runs.clear();
+    const SpectrogramResult all = DoSpectrogram(everything, nullptr, 2);
+    ASSERT_TRUE(all.m_bHaveFormants);
+    for (const int threads : {1, 2, 5}) {
+        SCOPED_TRACE(threads);
+        const SpectrogramResult r = DoSpectrogram(snapshot, nullptr, threads);
+        EXPECT_EQ(r.levels, all.levels);
+        EXPECT_EQ(r.formants, all.formants);
+        SpectrogramInput recordsOnly = snapshot;
+        recordsOnly.levels = false;
+        const SpectrogramResult f = DoSpectrogram(recordsOnly, nullptr, threads);
+        ASSERT_TRUE(f.m_bHaveSpectrogram);
+        EXPECT_EQ(f.formants, all.formants);
+        EXPECT_TRUE(std::all_of(f.levels.begin(), f.levels.end(),
+                                [](double level) { return level == 0.0; }));
+    }
 }
 
 // While the worker runs, the columns finished so far are shown as they will

@@ -60,11 +60,15 @@ for _ in $(seq "${PHONAXIS_BENCH_LOAD:-0}"); do
 done
 [ ${#busy[@]} -eq 0 ] || sleep 5 # lets the load average show them
 
-# "seconds KB" of one run, its output to a file; the run must succeed.
+# "seconds KB" of one run, its output to a file; the run must succeed. The
+# seconds come from the shell's microsecond clock (GNU time's own are in
+# hundredths), the peak resident memory from GNU time.
 measure() {
-    /usr/bin/time -f '%e %M' -o "$out/time" "$@" > "$out/rows" 2> "$out/err" ||
+    local start=$EPOCHREALTIME
+    /usr/bin/time -f '%M' -o "$out/time" "$@" > "$out/rows" 2> "$out/err" ||
         { echo "side_by_side.sh: failed: $*" >&2; cat "$out/err" >&2; exit 1; }
-    cat "$out/time"
+    local end=$EPOCHREALTIME
+    awk -v a="$start" -v b="$end" -v kb="$(cat "$out/time")" 'BEGIN { printf "%.3f %d\n", b - a, kb }'
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace phonaxis {
@@ -169,29 +170,37 @@ void deinterleave(const std::uint8_t* data, std::size_t frames, const WavFormatI
     }
 }
 
+// Calls work(c) with the coding as a compile-time constant c (c.value).
+template <typename Work> void withCoding(SampleCoding coding, const Work& work)
+{
+    using C = SampleCoding;
+    switch (coding) {
+    case C::Unsigned8:
+        work(std::integral_constant<C, C::Unsigned8>{});
+        break;
+    case C::Signed16:
+        work(std::integral_constant<C, C::Signed16>{});
+        break;
+    case C::Signed24:
+        work(std::integral_constant<C, C::Signed24>{});
+        break;
+    case C::Signed32:
+        work(std::integral_constant<C, C::Signed32>{});
+        break;
+    case C::Float32:
+        work(std::integral_constant<C, C::Float32>{});
+        break;
+    case C::Float64:
+        work(std::integral_constant<C, C::Float64>{});
+        break;
+    }
+}
+
 void convertSamples(const std::uint8_t* data, std::size_t frames, const WavFormatInfo& info,
                     std::vector<SampleBuffer>& out)
 {
-    switch (info.coding) {
-    case SampleCoding::Unsigned8:
-        deinterleave<SampleCoding::Unsigned8>(data, frames, info, out);
-        break;
-    case SampleCoding::Signed16:
-        deinterleave<SampleCoding::Signed16>(data, frames, info, out);
-        break;
-    case SampleCoding::Signed24:
-        deinterleave<SampleCoding::Signed24>(data, frames, info, out);
-        break;
-    case SampleCoding::Signed32:
-        deinterleave<SampleCoding::Signed32>(data, frames, info, out);
-        break;
-    case SampleCoding::Float32:
-        deinterleave<SampleCoding::Float32>(data, frames, info, out);
-        break;
-    case SampleCoding::Float64:
-        deinterleave<SampleCoding::Float64>(data, frames, info, out);
-        break;
-    }
+    withCoding(info.coding,
+               [&](auto coding) { deinterleave<coding.value>(data, frames, info, out); });
 }
 
 // Where the chunks this reader needs lie in the file.
@@ -381,26 +390,7 @@ int readWaveBlocks(int fd, const MyDocument::WaveSamples& where, SampleCoding co
         }
         const std::uint8_t* src = block.data() + channel * where.bytesPerSample;
         float* dst = out + (at - first);
-        switch (coding) {
-        case SampleCoding::Unsigned8:
-            decodeChannel<SampleCoding::Unsigned8>(src, frames, stride, dst);
-            break;
-        case SampleCoding::Signed16:
-            decodeChannel<SampleCoding::Signed16>(src, frames, stride, dst);
-            break;
-        case SampleCoding::Signed24:
-            decodeChannel<SampleCoding::Signed24>(src, frames, stride, dst);
-            break;
-        case SampleCoding::Signed32:
-            decodeChannel<SampleCoding::Signed32>(src, frames, stride, dst);
-            break;
-        case SampleCoding::Float32:
-            decodeChannel<SampleCoding::Float32>(src, frames, stride, dst);
-            break;
-        case SampleCoding::Float64:
-            decodeChannel<SampleCoding::Float64>(src, frames, stride, dst);
-            break;
-        }
+        withCoding(coding, [&](auto c) { decodeChannel<c.value>(src, frames, stride, dst); });
         at += frames;
     }
     return 0;

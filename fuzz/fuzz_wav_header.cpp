@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<float> samples(frames);
         check(phonaxis::MyDocument::readWaveSamples(fd, where, static_cast<std::size_t>(c), 0,
                                                     frames, samples.data(), 2));
-        check(std::memcmp(samples.data(), a.m_hData.data(), frames * sizeof(float)) == 0);
+        check(frames == 0 ||
+              std::memcmp(samples.data(), a.m_hData.data(), frames * sizeof(float)) == 0);
     }
     return 0;
 }

@@ -116,9 +116,15 @@ bool parsePictureOptions(const std::vector<std::string>& args, PictureOptions& o
 // then warns about XDG_RUNTIME_DIR on stderr, where phonaxis-cli's own
 // messages go. That one warning is dropped while the application lives;
 // every other message goes where it went before.
+//
+// PNG and PDF need no image format plugin (their writers are Qt's own), yet
+// the first image written makes Qt load every plugin it can find (TIFF,
+// JPEG, colour management and more): for those types the application is
+// told of no plugin folder once its platform is loaded, which spares a
+// picture that start-up.
 class HeadlessGui {
 public:
-    HeadlessGui()
+    explicit HeadlessGui(const std::string& pictureType)
     {
         if (QCoreApplication::instance() != nullptr) {
             return;
@@ -128,6 +134,9 @@ public:
         }
         s_previousHandler = qInstallMessageHandler(&HeadlessGui::handleMessage);
         m_application = std::make_unique<QGuiApplication>(s_argc, s_argv);
+        if (pictureType == "png" || pictureType == "pdf") {
+            QCoreApplication::setLibraryPaths({});
+        }
     }
     ~HeadlessGui()
     {
@@ -232,11 +241,11 @@ int writeGraphPicture(const std::string& outPath, QSize sizePx, const GraphDrawi
                               std::to_string(sizePx.height()) +
                               " pixels is larger than phonaxis-cli draws");
     }
-    const HeadlessGui gui;
+    const std::string type = fileExtension(outPath);
+    const HeadlessGui gui(type);
     if (!HeadlessGui::usable()) {
         return failure(err, "pictures cannot be drawn in this process (no GUI application)");
     }
-    const std::string type = fileExtension(outPath);
     std::string error;
     bool written = false;
     if (type == "pdf") {
@@ -308,7 +317,7 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
         fitStrips(document, options.heightPx);
     }
 
-    const HeadlessGui gui;
+    const HeadlessGui gui(type);
     if (!HeadlessGui::usable()) {
         return failure(err, "pictures cannot be drawn in this process (no GUI application)");
     }

@@ -135,11 +135,17 @@ public:
         s_previousHandler = qInstallMessageHandler(&HeadlessGui::handleMessage);
         m_application = std::make_unique<QGuiApplication>(s_argc, s_argv);
         if (pictureType == "png" || pictureType == "pdf") {
+            m_pluginFolders = QCoreApplication::libraryPaths();
             QCoreApplication::setLibraryPaths({});
         }
     }
     ~HeadlessGui()
     {
+        // The folders are the process's, not the application's: a picture
+        // drawn later (of any type) finds its plugins again.
+        if (m_pluginFolders) {
+            QCoreApplication::setLibraryPaths(*m_pluginFolders);
+        }
         m_application.reset();
         qInstallMessageHandler(s_previousHandler);
     }
@@ -172,6 +178,7 @@ private:
     static inline char s_name[] = "phonaxis-cli";
     static inline char* s_argv[] = {s_name, nullptr};
     std::unique_ptr<QGuiApplication> m_application;
+    std::optional<QStringList> m_pluginFolders;
 };
 
 // The longest channel in use, in ms: the whole recording's length.

@@ -455,13 +455,9 @@ double PreciseFormants::windowLevelDb(std::span<const Sample> samples, std::int6
     return 10.0 * std::log10(weighted / m_dLevelWeights);
 }
 
-// The phase weights and the first sample of grid sample g when it is
-// tabulated and all its taps lie inside the samples; nothing otherwise
-// (gridSample then computes it).
-template <typename Sample>
-std::optional<std::pair<const double*, const Sample*>> PreciseFormants::tabulatedTaps(
-    std::span<const Sample> samples, std::int64_t first, std::int64_t g)
+std::optional<PreciseFormants::GridTaps> PreciseFormants::gridTaps(std::int64_t g)
 {
+    // (2g + 1)·P must fit an int64; positions that far out are computed directly.
     const std::int64_t tabulatedUpTo = std::numeric_limits<std::int64_t>::max() / 4 /
                                        std::max<std::int64_t>(m_nPhaseNumerator, 1);
     if (m_nPhaseNumerator <= 0 || g >= tabulatedUpTo || g <= -tabulatedUpTo) {
@@ -477,12 +473,26 @@ std::optional<std::pair<const double*, const Sample*>> PreciseFormants::tabulate
         phase += m_nPhases;
         --base;
     }
-    const std::int64_t from = base + m_nTapLow - first;
+    return GridTaps{m_phaseWeights.data() + static_cast<std::size_t>(phase) * m_nTaps,
+                    base + m_nTapLow};
+}
+
+// The phase weights and the first sample of grid sample g when it is
+// tabulated and all its taps lie inside the samples; nothing otherwise
+// (gridSample then computes it).
+template <typename Sample>
+std::optional<std::pair<const double*, const Sample*>> PreciseFormants::tabulatedTaps(
+    std::span<const Sample> samples, std::int64_t first, std::int64_t g)
+{
+    const std::optional<GridTaps> taps = gridTaps(g);
+    if (!taps) {
+        return std::nullopt;
+    }
+    const std::int64_t from = taps->firstTap - first;
     if (from < 0 || from + static_cast<std::int64_t>(m_nTaps) > static_cast<std::int64_t>(samples.size())) {
         return std::nullopt;
     }
-    return std::pair{m_phaseWeights.data() + static_cast<std::size_t>(phase) * m_nTaps,
-                     samples.data() + from};
+    return std::pair{taps->weights, samples.data() + from};
 }
 
 // Grid sample g of the channel: the low-pass's weighted sum of the channel
@@ -492,25 +502,10 @@ double PreciseFormants::gridSample(std::span<const Sample> samples, std::int64_t
                                    std::int64_t g)
 {
     const auto count = static_cast<std::int64_t>(samples.size());
-    // (2g + 1)·P must fit an int64; positions that far out are computed directly.
-    const std::int64_t tabulatedUpTo = std::numeric_limits<std::int64_t>::max() / 4 /
-                                       std::max<std::int64_t>(m_nPhaseNumerator, 1);
-    if (m_nPhaseNumerator > 0 && g < tabulatedUpTo && g > -tabulatedUpTo) {
-        if (!m_bPhasesBuilt) {
-            buildPhases();
-        }
-        const std::int64_t numerator = (2 * g + m_nGridHalf) * m_nPhaseNumerator;
-        std::int64_t base = numerator / m_nPhases;
-        std::int64_t phase = numerator % m_nPhases;
-        if (phase < 0) {
-            phase += m_nPhases;
-            --base;
-        }
-        const double* weights =
-            m_phaseWeights.data() + static_cast<std::size_t>(phase) * m_nTaps;
-        const std::int64_t from = base + m_nTapLow - first;
+    if (const std::optional<GridTaps> taps = gridTaps(g)) {
+        const std::int64_t from = taps->firstTap - first;
         if (from >= 0 && from + static_cast<std::int64_t>(m_nTaps) <= count) {
-            return dot(weights, samples.data() + from, m_nTaps);
+            return dot(taps->weights, samples.data() + from, m_nTaps);
         }
         // Near the ends of the samples: those missing read as 0.
         for (std::size_t tap = 0; tap < m_nTaps; ++tap) {
@@ -519,7 +514,7 @@ double PreciseFormants::gridSample(std::span<const Sample> samples, std::int64_t
                               ? static_cast<double>(samples[static_cast<std::size_t>(i)])
                               : 0.0;
         }
-        return dot(weights, m_taps.data(), m_nTaps);
+        return dot(taps->weights, m_taps.data(), m_nTaps);
     }
     const double t = (static_cast<double>(g) + 0.5 * m_nGridHalf) * m_dRatio;
     const double reachSamples = kKernelHalfWidth * m_dRatio;

@@ -142,6 +142,13 @@ private:
                         bool continuing);
     template <typename Sample>
     double gridSample(std::span<const Sample> samples, std::int64_t first, std::int64_t g);
+    // The phase weights of grid sample g and the channel index of its first
+    // tap, when g is tabulated (its position fits the phase arithmetic).
+    struct GridTaps {
+        const double* weights = nullptr;
+        std::int64_t firstTap = 0;
+    };
+    std::optional<GridTaps> gridTaps(std::int64_t g);
     template <typename Sample>
     std::optional<std::pair<const double*, const Sample*>> tabulatedTaps(
         std::span<const Sample> samples, std::int64_t first, std::int64_t g);

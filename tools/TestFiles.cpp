@@ -141,6 +141,18 @@ FileBytes wavSampleBytes(const WavLayout& layout, std::span<const double> interl
     return data;
 }
 
+WavLayout wavLayout(std::uint16_t tag, std::uint16_t bits, std::uint16_t channels,
+                    std::uint32_t rateHz, std::uint16_t subFormat)
+{
+    WavLayout layout;
+    layout.formatTag = tag;
+    layout.subFormat = subFormat;
+    layout.bitsPerSample = bits;
+    layout.channels = channels;
+    layout.sampleRate = rateHz;
+    return layout;
+}
+
 FileBytes makeWav(const WavLayout& layout, std::span<const double> interleaved)
 {
     FileBytes chunks;

@@ -53,6 +53,11 @@ FileBytes wavFormatContent(const WavLayout& layout);
 // The sample bytes of a WAV data chunk.
 FileBytes wavSampleBytes(const WavLayout& layout, std::span<const double> interleaved);
 
+// A plain layout: format tag (and for kWavExtensible its sub-format), sample
+// bits, channel count and rate.
+WavLayout wavLayout(std::uint16_t tag, std::uint16_t bits, std::uint16_t channels,
+                    std::uint32_t rateHz, std::uint16_t subFormat = kWavPcm);
+
 // A complete RIFF/WAVE file.
 FileBytes makeWav(const WavLayout& layout, std::span<const double> interleaved);
 

@@ -68,13 +68,7 @@ protected:
 WavLayout layoutOf(std::uint16_t tag, std::uint16_t bits, std::uint16_t channels,
                    std::uint16_t subFormat = testfiles::kWavPcm)
 {
-    WavLayout layout;
-    layout.formatTag = tag;
-    layout.subFormat = subFormat;
-    layout.bitsPerSample = bits;
-    layout.channels = channels;
-    layout.sampleRate = 22050;
-    return layout;
+    return testfiles::wavLayout(tag, bits, channels, 22050, subFormat);
 }
 
 // A WAV file opened from its header, every channel then read, is the

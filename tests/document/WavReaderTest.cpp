@@ -74,13 +74,7 @@ protected:
 WavLayout layoutOf(std::uint16_t tag, std::uint16_t bits, std::uint16_t channels,
                    std::uint16_t subFormat = testfiles::kWavPcm)
 {
-    WavLayout layout;
-    layout.formatTag = tag;
-    layout.subFormat = subFormat;
-    layout.bitsPerSample = bits;
-    layout.channels = channels;
-    layout.sampleRate = 16000;
-    return layout;
+    return testfiles::wavLayout(tag, bits, channels, 16000, subFormat);
 }
 
 TEST_F(WavReader, EveryEncodingAndChannelCountReadsNormalisedValues)

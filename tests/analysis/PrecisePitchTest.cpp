@@ -206,7 +206,8 @@ TEST(PrecisePitch, NoiseAndSilenceAreUnvoiced)
 
 // The path search on hand-made frames: one frame whose strongest candidate
 // lies an octave (or a fifth) away does not pass, while a change of octave
-// that lasts does; a weak stretch between voiced frames is unvoiced.
+// that lasts does; a weak stretch between voiced frames is unvoiced; at any
+// step.
 TEST(PrecisePitch, PathSearchKeepsLoneOctaveJumpsOut)
 {
     PrecisePitch analyser;
@@ -243,8 +244,19 @@ TEST(PrecisePitch, PathSearchKeepsLoneOctaveJumpsOut)
           steady},
          {200, 200, 0, 0, 0, 200, 200}},
     };
+    // At a 2 ms step every 10 ms frame is five frames: the costs are per
+    // time, so the same stretches pass or stay out.
+    PrecisePitch fine;
+    ASSERT_TRUE(fine.configure({16000.0, 75.0, 600.0, 35.0, 2.0}));
     for (const auto& c : cases) {
         EXPECT_EQ(analyser.track(c.frames), c.expected) << c.name;
+        std::vector<PitchFrame> frames;
+        std::vector<double> expected;
+        for (std::size_t i = 0; i < c.frames.size(); ++i) {
+            frames.insert(frames.end(), 5, c.frames[i]);
+            expected.insert(expected.end(), 5, c.expected[i]);
+        }
+        EXPECT_EQ(fine.track(frames), expected) << c.name << " at a 2 ms step";
     }
 }
 

@@ -57,6 +57,12 @@ public:
     // either span holds fewer than N values, or the two spans overlap.
     static bool FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m);
 
+    // The lane width of the vectorised transform that serves the longer
+    // orders here: 8 or 4 where the processor has those vectors, else 2; at
+    // most the PHONAXIS_FFT_LANES environment variable's 2 or 4 when it is
+    // set at start-up. Every width gives the same bits.
+    static int fftLanes();
+
     // Level spectrum of one frame, in place in `data`.
     //
     // In: data[0..n-1] are the frame's samples; with pre-emphasis (a > 0) the

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -476,17 +478,33 @@ void vectorTransform2(double* xr, double* xi, const double* sr, const double* si
 struct VectorChoice {
     VectorTransform transform = vectorTransform2;
     int minOrder = kMinVectorOrder2;
+    int lanes = 2;
 };
+
+// PHONAXIS_FFT_LANES (2, 4 or 8) caps the lane width, so that the narrower
+// paths, which otherwise run only on processors without wider vectors, can
+// be run and compared anywhere. Other values, and widths the processor
+// lacks, leave the choice to the processor.
+int laneCap()
+{
+    const char* value = std::getenv("PHONAXIS_FFT_LANES");
+    if (value == nullptr) {
+        return 8;
+    }
+    const std::string_view text(value);
+    return text == "2" ? 2 : text == "4" ? 4 : 8;
+}
 
 VectorChoice chooseVectorTransform()
 {
+    [[maybe_unused]] const int cap = laneCap();
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) {
-        return {vectorTransform8, kMinVectorOrder8};
+    if (cap >= 8 && __builtin_cpu_supports("avx512f")) {
+        return {vectorTransform8, kMinVectorOrder8, 8};
     }
-    if (__builtin_cpu_supports("avx2")) {
-        return {vectorTransform4, kMinVectorOrder4};
+    if (cap >= 4 && __builtin_cpu_supports("avx2")) {
+        return {vectorTransform4, kMinVectorOrder4, 4};
     }
 #endif
     return {};
@@ -578,6 +596,11 @@ int orderOf(int n)
 }
 
 } // namespace
+
+int CMathFunc::fftLanes()
+{
+    return vectorChoice().lanes;
+}
 
 bool CMathFunc::FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m)
 {

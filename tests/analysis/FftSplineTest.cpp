@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <random>
 #include <thread>
@@ -59,6 +60,30 @@ TEST(Fft, MatchesDirectDftAndThePlainRecurrenceForEveryLength)
         }
         EXPECT_LT(std::sqrt(errorSq / normSq), 1e-12L) << "N = " << n;
     }
+}
+
+// The lane width asked for in PHONAXIS_FFT_LANES is the one that runs (the
+// suite is run once per width, see tests/CMakeLists.txt), so each vector
+// path meets the bit-identity tests on this machine.
+TEST(Fft, RunsTheLaneWidthItIsAskedFor)
+{
+    const char* asked = std::getenv("PHONAXIS_FFT_LANES");
+    if (asked == nullptr) {
+        EXPECT_TRUE(CMathFunc::fftLanes() == 2 || CMathFunc::fftLanes() == 4 ||
+                    CMathFunc::fftLanes() == 8);
+        return;
+    }
+    const int lanes = std::atoi(asked);
+#if defined(__x86_64__) || defined(__i386__)
+    if (lanes == 4 && !__builtin_cpu_supports("avx2")) {
+        GTEST_SKIP() << "this processor has no 4-lane vectors";
+    }
+#else
+    if (lanes == 4) {
+        GTEST_SKIP() << "4-lane vectors are chosen on x86 processors only";
+    }
+#endif
+    EXPECT_EQ(CMathFunc::fftLanes(), lanes);
 }
 
 TEST(Fft, DeclinesOrdersAndArraysItCannotServe)

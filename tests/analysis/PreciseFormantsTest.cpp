@@ -90,6 +90,9 @@ TEST(PreciseFormants, RootsOfPredictorsAreFoundOnceEachToFullPrecision)
         {"broad low F1, a pole at 30 Hz, real roots",
          {{300, 400}, {30, 80}, {2300, 100}, {3000, 150}},
          {0.9, -0.5}},
+        // A predictor whose last coefficient is 0 (an order above what the
+        // frame needs) has a root at the origin.
+        {"a root at the origin", {{700, 80}, {1200, 90}, {2600, 120}}, {0.0}},
         {"order 20",
          {{200, 50},
           {700, 60},

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <random>
 #include <span>
 #include <utility>
 #include <thread>
@@ -202,6 +203,64 @@ TEST(PrecisePitch, NoiseAndSilenceAreUnvoiced)
         }
         EXPECT_LE(voiced, a.m_nFrameCount / 100) << c.name;
     }
+}
+
+// A frame's peak is the largest distance of a sample from the window's
+// mean, wherever in the window that sample lies (the window's length is no
+// multiple of the eight lanes it is summed in), and at the recording's ends
+// the missing positions count as 0.
+TEST(PrecisePitch, FramePeakIsTheLargestDistanceFromTheWindowsMean)
+{
+    PrecisePitch analyser;
+    ASSERT_TRUE(analyser.configure({11025.0, 75.0, 600.0, 35.0, 10.0}));
+    const int w = analyser.windowSamples();
+    ASSERT_NE(w % 8, 0);
+    std::mt19937 generator(5);
+    std::uniform_real_distribution<float> small(-0.1F, 0.1F);
+    std::vector<float> samples(std::size_t(3 * w));
+    for (float& x : samples) {
+        x = small(generator) - 0.05F;
+    }
+    const PitchSamples input{samples, 0, static_cast<std::int64_t>(samples.size())};
+    const auto expected = [&](double centre) {
+        const auto first = static_cast<std::int64_t>(std::round(centre - 0.5 * w));
+        double sum = 0.0;
+        bool missing = false;
+        for (std::int64_t i = first; i < first + w; ++i) {
+            const bool inside = i >= 0 && i < std::int64_t(samples.size());
+            sum += inside ? samples[std::size_t(i)] : 0.0;
+            missing = missing || !inside;
+        }
+        const double mean = sum / w;
+        double peak = missing ? std::fabs(mean) : 0.0;
+        for (std::int64_t i = std::max<std::int64_t>(first, 0);
+             i < std::min<std::int64_t>(first + w, std::int64_t(samples.size())); ++i) {
+            peak = std::max(peak, std::fabs(samples[std::size_t(i)] - mean));
+        }
+        return peak;
+    };
+    // A spike, up or down, at each of the last sixteen places of a window
+    // and at its first.
+    const double centre = 1.5 * w;
+    const auto first = static_cast<std::size_t>(std::round(centre - 0.5 * w));
+    for (int at = -1; at < 16; ++at) {
+        for (const float spike : {0.9F, -0.9F}) {
+            const std::size_t where = at < 0 ? first : first + std::size_t(w - 1 - at);
+            const float kept = samples[where];
+            samples[where] = spike;
+            EXPECT_NEAR(analyser.framePeak(input, centre), expected(centre), 1e-5)
+                << "spike " << spike << " at " << where - first;
+            samples[where] = kept;
+        }
+    }
+    for (const double edge : {0.0, 0.3 * w, 3.0 * w - 1.0}) {
+        EXPECT_NEAR(analyser.framePeak(input, edge), expected(edge), 1e-5) << "centre " << edge;
+    }
+    // A steady negative level running off the start: the zeros before it
+    // are as far from the mean as the level is.
+    std::fill(samples.begin(), samples.end(), -0.5F);
+    EXPECT_NEAR(analyser.framePeak(input, 0.3 * w), expected(0.3 * w), 1e-5);
+    EXPECT_GT(expected(0.3 * w), 0.35);
 }
 
 // The path search on hand-made frames: one frame whose strongest candidate

@@ -10,6 +10,7 @@
 #include "document/EditSession.h"
 #include "hardware/BoxRecording.h"
 #include "hardware/SimulatedBox.h"
+#include "support/RunawayGuard.h"
 
 #include <gtest/gtest.h>
 
@@ -282,6 +283,7 @@ TEST(OrphanRecordings, AnInfoThatIsNoRegularFileIsSkippedWithoutWaiting)
 // --- the session against the simulated box --------------------------------------------
 
 struct SessionOnSimulatedBox : ::testing::Test, BoxRecordSession::Listener {
+    RunawayGuard guard; // a session that never stops writing fails, bounded
     std::chrono::steady_clock::time_point clock{};
     usb::SimulatedBox sim{9, [this] { return clock; }};
     Recorder seen;

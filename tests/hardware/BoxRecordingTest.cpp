@@ -160,6 +160,8 @@ TEST(RawRecordingFile, DamagedInfoTextsAreRefused)
         replaced("channels 5\n", ""),
         replaced("started 1700000123\n", ""),
         good + "entry 3 1 22050 150 1 Mask\n", // twice
+        good + "entry 17 1 22050 150 1 Mask\n", // past the table
+        replaced("channels 5", "channels 17"),
         replaced("channels 5", "channels 0"),
         replaced("entry 2 1", "entry 2 9"),
         replaced("22050", "22x50"),
@@ -521,7 +523,9 @@ TEST_F(SessionOnSimulatedBox, TwoSessionsNeverShareAFile)
 }
 
 // The settings take the session's changes only on Save, which writes them
-// into the configuration but leaves the stored record time, not theirs.
+// into the configuration but leaves the stored record time, not theirs. Save
+// copies back the box's entries (9 here) and entry 16, whatever the settings
+// held meanwhile (a user configuration loaded), and no other entry.
 TEST_F(SessionOnSimulatedBox, SaveUpdatesTheSettingsAndKeepsTheStoredRecordTime)
 {
     settings.m_strConfigFolder = folder.path / "config";
@@ -529,6 +533,8 @@ TEST_F(SessionOnSimulatedBox, SaveUpdatesTheSettingsAndKeepsTheStoredRecordTime)
     const auto stored = fileBytes(settings.configPath());
     settings.m_nRecordingTimeSeconds += 7;
     start();
+    for (auto& entry : settings.g_ChannelInfo)
+        entry.nFilterRate = 77;
     session->setAudio({6, 8, 16, 32}, true);
     run(milliseconds(200));
     EXPECT_EQ(settings.g_ChannelInfo[0].nGain, 200);
@@ -540,6 +546,15 @@ TEST_F(SessionOnSimulatedBox, SaveUpdatesTheSettingsAndKeepsTheStoredRecordTime)
     ASSERT_EQ(bytes.size(), 2912u);
     EXPECT_EQ(bytes[276] | bytes[277] << 8, 700);
     EXPECT_TRUE(std::equal(&bytes[16], &bytes[20], &stored[16])); // the record time
+    for (std::size_t e = 0; e <= 16; ++e) {
+        const bool copied = e < 9 || e == 16;
+        SCOPED_TRACE(e);
+        EXPECT_EQ(settings.g_ChannelInfo[e].nFilterRate,
+                  copied ? session->info().table[e].nFilterRate : 77);
+        EXPECT_EQ(bytes[208 + 4 * e] | bytes[209 + 4 * e] << 8,
+                  settings.g_ChannelInfo[e].nFilterRate); // the configuration's filter rates
+    }
+    EXPECT_EQ(settings.g_ChannelInfo[16].nFilterRate, 150);
 }
 
 } // namespace

@@ -462,12 +462,20 @@ TEST_F(ProtocolTest, ControlBlocksGoOutWholeDirectOrAtTheNextReadCompletion)
     EXPECT_EQ(blocks[2].bytes, std::vector<std::uint8_t>(second.begin(), second.end()));
     EXPECT_TRUE(seen.printed("command set = 2\n"));
 
-    // A negative index is not sent; the flag is cleared after one use.
-    hw.setControl(-1, 0, first, second);
-    usb.complete(2);
-    usb.complete(2);
-    EXPECT_EQ(requests(*device, 0xB6).size(), 4u);
-    EXPECT_EQ(requests(*device, 0xB6)[3].value, 0);
+    // A negative index is not sent, in either place; index 0 is; the flag
+    // is cleared after one use.
+    for (const auto& [index1, index2] : {std::pair{-1, 0}, std::pair{0, -1}}) {
+        SCOPED_TRACE(index1);
+        const std::size_t before = requests(*device, 0xB6).size();
+        hw.setControl(index1, index2, first, second);
+        usb.complete(2);
+        usb.complete(2);
+        const auto sent = requests(*device, 0xB6);
+        ASSERT_EQ(sent.size(), before + 1);
+        EXPECT_EQ(sent.back().value, 0);
+        EXPECT_EQ(sent.back().bytes, index1 == 0 ? std::vector<std::uint8_t>(first.begin(), first.end())
+                                                 : std::vector<std::uint8_t>(second.begin(), second.end()));
+    }
 }
 
 // --- sampling ------------------------------------------------------------------------

@@ -170,6 +170,19 @@ TEST(RawRecordingFile, DamagedInfoTextsAreRefused)
         EXPECT_FALSE(RawRecordingFile::parseInfo(text, info)) << text;
 }
 
+// Only a recording's own name tells the run that made it.
+TEST(RawRecordingFile, OnlyARecordingsNameTellsItsOwner)
+{
+    const std::pair<const char*, pid_t> names[] = {
+        {"$$001recordfile-4321-0123abcdef", 4321}, {"$$001recordfile-4321-0123abcdef.info", -1},
+        {"$$001recordfile-4321-", -1},             {"$$001recordfile-0-ab", -1},
+        {"$$001recordfile--ab", -1},               {"$$001recordfile-12x-ab", -1},
+        {"$$001recordfile-4321", -1},              {"$$002recordfile-4321-ab", -1},
+    };
+    for (const auto& [name, owner] : names)
+        EXPECT_EQ(RawRecordingFile::ownerOf(name), owner) << name;
+}
+
 // A recording as this run writes it, then as a run that no longer runs left
 // it: offered, unless held locked; recordings of live runs, or without a
 // sound info, never are; the stale-backup clean-up leaves all of them alone.
@@ -205,7 +218,8 @@ TEST(OrphanRecordings, OnlyRecordingsOfDeadUnlockedRunsWithAnInfoAreOffered)
     };
     const std::string text = RawRecordingFile::infoText(info);
     const fs::path others[] = {leave(::getpid(), "aa", text), leave(1, "bb", text), // alive
-                               leave(dead, "ff", ""), leave(dead, "ee", "channels 9\n")};
+                               leave(dead, "ff", ""), leave(dead, "ee", "channels 9\n"),
+                               leave(dead, "dd", text + std::string(20000, '#'))}; // no info is that long
     fs::create_directory(folder.path / "other");
 
     auto found = findOrphanRecordings(folder.path);
@@ -387,7 +401,9 @@ TEST_F(SessionOnSimulatedBox, ASavedRecordingHoldsEveryStreamedFrameAndNothingAf
         run(milliseconds(ms));
         const std::uint64_t frames = session->recordedFrames();
         EXPECT_EQ(frames, std::uint64_t(ms / 100) * kFramesPerBlock);
+        session->discardRecording(); // not while recording
         session->save();
+        session->discardRecording(); // nor while the stream drains
         EXPECT_EQ(session->state(), State::Draining);
         session->animateRecordData();
         EXPECT_EQ(session->recordedFrames(), frames);
@@ -398,6 +414,25 @@ TEST_F(SessionOnSimulatedBox, ASavedRecordingHoldsEveryStreamedFrameAndNothingAf
         const auto bytes = fileBytes(session->recordingPath());
         ASSERT_EQ(bytes.size(), frames * kFrameBytes);
         EXPECT_EQ(firstMismatch(bytes, first), -1);
+        // Read into a document, the recording goes with its info.
+        EXPECT_EQ(folder.count(), 2u);
+        session->discardRecording();
+        EXPECT_EQ(folder.count(), 0u);
+    }
+}
+
+// Only the channels past the front end's four that the box has (5..8 of a
+// 9-channel box) are switched by setChannelOn.
+TEST_F(SessionOnSimulatedBox, SetChannelOnSwitchesOnlyTheBoxsChannelsPastTheFourth)
+{
+    for (const int entry : {-1, 0, 4, 5, 8, 9, 12, 16}) {
+        SCOPED_TRACE(entry);
+        const bool switched = entry >= 5 && entry <= 8;
+        session->setChannelOn(entry, false);
+        const auto on = [&] { return session->info().table[std::size_t(std::max(entry, 0))].bOnOff; };
+        EXPECT_EQ(on(), switched ? 0 : 1);
+        session->setChannelOn(entry, true);
+        EXPECT_EQ(on(), 1);
     }
 }
 

@@ -534,6 +534,7 @@ TEST_F(ProtocolTest, AFailedReadStillCountsTowardTheStop)
     usb.complete(2, usb::kTimeout);
     while (usb.complete(2)) {
     }
+    EXPECT_TRUE(seen.printed("Async gnStopCount = 31\n")); // the failed one counted
     EXPECT_EQ(seen.count("stopClose"), 1);
     EXPECT_FALSE(box->sampling());
 }

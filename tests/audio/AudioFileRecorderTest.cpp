@@ -171,6 +171,7 @@ TEST_F(AudioFileRecorderTest, ErrorsLeaveTheRecorderIdle) {
         {"no such device", "phx-no-such-device", 22050.0,
          "There is no audio input device named \"phx-no-such-device\"."},
         {"no rate", "phxrec", 0.0, "The recording rate is not one a sound card can use."},
+        {"beyond any card", "phxrec", 2.0e6, "The recording rate is not one a sound card can use."},
     };
     PortAudioBackend backend;
     for (const Case& c : cases) {

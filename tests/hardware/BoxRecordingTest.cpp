@@ -544,9 +544,17 @@ TEST_F(SessionOnSimulatedBox, TwoSessionsNeverShareAFile)
     start();
     run(milliseconds(300));
     const auto first = session->recordingPath();
+    // Record again while recording, or once the stream has ended: refused,
+    // the recording left as it is.
+    std::string error;
+    EXPECT_FALSE(session->record(error));
+    EXPECT_EQ(error, "A recording is already running.");
     session->save();
     run(milliseconds(3000));
     ASSERT_EQ(ends, std::vector<End>{End::Saved});
+    EXPECT_FALSE(session->record(error));
+    EXPECT_EQ(error, "The acquisition box is not streaming.");
+    EXPECT_EQ(session->recordingPath(), first);
 
     session = std::make_unique<BoxRecordSession>(hw, settings, folder.path, *this);
     start();

@@ -36,7 +36,8 @@ struct RecordedWav {
 
 // The recording's bytes as a mono float WAV: the layout the document's
 // reader loads.
-template <typename Bytes> RecordedWav parseFloatWav(const Bytes& bytes) {
+template <typename Bytes> RecordedWav parseFloatWav(const Bytes& bytes)
+{
     RecordedWav wav;
     const std::uint8_t* b = bytes.data();
     EXPECT_GE(bytes.size(), 48u);
@@ -332,8 +333,8 @@ TEST_F(AudioFileRecorderTest, AWriteTheDiskRefusesIsTold)
 TEST_F(AudioFileRecorderTest, AKeptRecordingHoldsWhatItsHeaderSays)
 {
     const auto input = tone(4800, FixedRateInput::kRateHz, 440.0);
-    for (const auto& [asked, kept] : {std::pair<std::uint64_t, std::size_t>{100, 100},
-                                      {1'000'000, 4800}}) {
+    for (const auto& [asked, kept] :
+         {std::pair<std::uint64_t, std::size_t>{100, 100}, {1'000'000, 4800}}) {
         SCOPED_TRACE(asked);
         FixedRateInput backend;
         AudioFileRecorder recorder(backend, m_notices.poster());
@@ -349,7 +350,8 @@ TEST_F(AudioFileRecorderTest, AKeptRecordingHoldsWhatItsHeaderSays)
         std::filesystem::remove(path);
         const RecordedWav wav = parseFloatWav(bytes); // the header against the file's size
         EXPECT_EQ(wav.rate, 48000u);
-        EXPECT_EQ(wav.samples, std::vector<float>(input.begin(), input.begin() + std::ptrdiff_t(kept)));
+        EXPECT_EQ(wav.samples,
+                  std::vector<float>(input.begin(), input.begin() + std::ptrdiff_t(kept)));
     }
 }
 

@@ -77,8 +77,8 @@ TEST(LeftSoundRecordings, RecordingsOfEndedRunsAreOfferedWithAllTheyHold)
     std::ofstream(foreign) << std::string(400, 'x');
     // A recorder's header but for one field: fmt size, format, channels,
     // rate, bits, the data tag.
-    const std::pair<std::size_t, std::uint8_t> changed[] = {{16, 16}, {20, 1}, {22, 2},
-                                                             {24, 0},  {34, 16}, {40, 'D'}};
+    const std::pair<std::size_t, std::uint8_t> changed[] = {{16, 16}, {20, 1},  {22, 2},
+                                                            {24, 0},  {34, 16}, {40, 'D'}};
     std::vector<fs::path> almost;
     for (const auto& [at, value] : changed) {
         almost.push_back(writeRecording(

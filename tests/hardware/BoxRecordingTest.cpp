@@ -159,7 +159,7 @@ TEST(RawRecordingFile, DamagedInfoTextsAreRefused)
         replaced("entry 16 1 11025 150 1 Mask\n", ""),
         replaced("channels 5\n", ""),
         replaced("started 1700000123\n", ""),
-        good + "entry 3 1 22050 150 1 Mask\n", // twice
+        good + "entry 3 1 22050 150 1 Mask\n",  // twice
         good + "entry 17 1 22050 150 1 Mask\n", // past the table
         replaced("channels 5", "channels 17"),
         replaced("channels 5", "channels 0"),
@@ -174,10 +174,14 @@ TEST(RawRecordingFile, DamagedInfoTextsAreRefused)
 TEST(RawRecordingFile, OnlyARecordingsNameTellsItsOwner)
 {
     const std::pair<const char*, pid_t> names[] = {
-        {"$$001recordfile-4321-0123abcdef", 4321}, {"$$001recordfile-4321-0123abcdef.info", -1},
-        {"$$001recordfile-4321-", -1},             {"$$001recordfile-0-ab", -1},
-        {"$$001recordfile--ab", -1},               {"$$001recordfile-12x-ab", -1},
-        {"$$001recordfile-4321", -1},              {"$$002recordfile-4321-ab", -1},
+        {"$$001recordfile-4321-0123abcdef", 4321},
+        {"$$001recordfile-4321-0123abcdef.info", -1},
+        {"$$001recordfile-4321-", -1},
+        {"$$001recordfile-0-ab", -1},
+        {"$$001recordfile--ab", -1},
+        {"$$001recordfile-12x-ab", -1},
+        {"$$001recordfile-4321", -1},
+        {"$$002recordfile-4321-ab", -1},
     };
     for (const auto& [name, owner] : names)
         EXPECT_EQ(RawRecordingFile::ownerOf(name), owner) << name;
@@ -217,9 +221,10 @@ TEST(OrphanRecordings, OnlyRecordingsOfDeadUnlockedRunsWithAnInfoAreOffered)
         return path;
     };
     const std::string text = RawRecordingFile::infoText(info);
-    const fs::path others[] = {leave(::getpid(), "aa", text), leave(1, "bb", text), // alive
-                               leave(dead, "ff", ""), leave(dead, "ee", "channels 9\n"),
-                               leave(dead, "dd", text + std::string(20000, '#'))}; // no info is that long
+    const fs::path others[] = {
+        leave(::getpid(), "aa", text), leave(1, "bb", text), // alive
+        leave(dead, "ff", ""), leave(dead, "ee", "channels 9\n"),
+        leave(dead, "dd", text + std::string(20000, '#'))}; // no info is that long
     fs::create_directory(folder.path / "other");
 
     auto found = findOrphanRecordings(folder.path);
@@ -429,7 +434,9 @@ TEST_F(SessionOnSimulatedBox, SetChannelOnSwitchesOnlyTheBoxsChannelsPastTheFour
         SCOPED_TRACE(entry);
         const bool switched = entry >= 5 && entry <= 8;
         session->setChannelOn(entry, false);
-        const auto on = [&] { return session->info().table[std::size_t(std::max(entry, 0))].bOnOff; };
+        const auto on = [&] {
+            return session->info().table[std::size_t(std::max(entry, 0))].bOnOff;
+        };
         EXPECT_EQ(on(), switched ? 0 : 1);
         session->setChannelOn(entry, true);
         EXPECT_EQ(on(), 1);

@@ -473,8 +473,9 @@ TEST_F(ProtocolTest, ControlBlocksGoOutWholeDirectOrAtTheNextReadCompletion)
         const auto sent = requests(*device, 0xB6);
         ASSERT_EQ(sent.size(), before + 1);
         EXPECT_EQ(sent.back().value, 0);
-        EXPECT_EQ(sent.back().bytes, index1 == 0 ? std::vector<std::uint8_t>(first.begin(), first.end())
-                                                 : std::vector<std::uint8_t>(second.begin(), second.end()));
+        EXPECT_EQ(sent.back().bytes, index1 == 0
+                                         ? std::vector<std::uint8_t>(first.begin(), first.end())
+                                         : std::vector<std::uint8_t>(second.begin(), second.end()));
     }
 }
 

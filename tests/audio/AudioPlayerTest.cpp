@@ -155,7 +155,10 @@ public:
         std::string m_name = "hand";
     };
 
-    double outputRateFor(const std::string&, double rateHz, std::string&) override { return rateHz; }
+    double outputRateFor(const std::string&, double rateHz, std::string&) override
+    {
+        return rateHz;
+    }
     double inputRateFor(const std::string&, double, std::string&) override { return 0.0; }
     std::unique_ptr<AudioStream> openOutput(const std::string&, double, AudioRenderer& renderer,
                                             std::string&) override
@@ -184,7 +187,8 @@ private:
 // The block that reaches the range's end is the last: it holds the range's
 // last samples, then silence, and the play finishes with it, once, at the
 // range's length.
-TEST_F(AudioPlayerTest, ThePlayEndsWithTheBlockThatReachesTheRangesEnd) {
+TEST_F(AudioPlayerTest, ThePlayEndsWithTheBlockThatReachesTheRangesEnd)
+{
     const auto channel = tone(1000, 22050.0, 440.0);
     for (const std::size_t count : {std::size_t{768}, std::size_t{769}, std::size_t{1}}) {
         SCOPED_TRACE(count);
@@ -199,8 +203,8 @@ TEST_F(AudioPlayerTest, ThePlayEndsWithTheBlockThatReachesTheRangesEnd) {
             played.insert(played.end(), block.begin(), block.end());
         }
         ASSERT_EQ(played.size(), (count + 255) / 256 * 256);
-        auto expected = std::vector<float>(channel.begin() + 10,
-                                           channel.begin() + 10 + std::ptrdiff_t(count));
+        auto expected =
+            std::vector<float>(channel.begin() + 10, channel.begin() + 10 + std::ptrdiff_t(count));
         expected.resize(played.size(), 0.0f);
         EXPECT_EQ(played, expected);
         std::vector<double> finished;

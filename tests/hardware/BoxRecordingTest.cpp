@@ -16,7 +16,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -24,7 +23,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -487,16 +485,11 @@ TEST_F(SessionOnSimulatedBox, AFailedWriteStopsTheStreamAndKeepsWhatWasWritten)
 {
     const std::uint64_t first = start();
     // The file may grow by three blocks and a half frame.
-    const rlim_t limit = 3 * 65536 + 16;
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = limit;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    run(milliseconds(600));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    const std::uint64_t limit = 3 * 65536 + 16;
+    {
+        const RunawayGuard full(limit, std::chrono::seconds(60));
+        run(milliseconds(600));
+    }
     EXPECT_EQ(session->state(), State::Draining);
     run(milliseconds(3000));
     ASSERT_EQ(ends, std::vector<End>{End::WriteFailed});

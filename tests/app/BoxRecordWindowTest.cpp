@@ -15,6 +15,7 @@
 #include "hardware/ui/OrvixRecordController.h"
 #include "hardware/ui/OrvixRecordView.h"
 #include "support/AppFixture.h"
+#include "support/RunawayGuard.h"
 #include "support/BoxLaunching.h"
 #include "support/FileProbes.h"
 
@@ -43,6 +44,8 @@ using Clock = BoxConnection::Clock;
 class BoxRecordWindowTest : public test::AppFixture {
 protected:
     BoxRecordWindowTest() : AppFixture("phonaxis-boxrec-") {}
+
+    test::RunawayGuard m_guard; // a recording or play without end fails, bounded
 
     void TearDown() override
     {

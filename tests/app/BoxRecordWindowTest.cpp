@@ -15,9 +15,9 @@
 #include "hardware/ui/OrvixRecordController.h"
 #include "hardware/ui/OrvixRecordView.h"
 #include "support/AppFixture.h"
-#include "support/RunawayGuard.h"
 #include "support/BoxLaunching.h"
 #include "support/FileProbes.h"
+#include "support/RunawayGuard.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -717,16 +717,41 @@ TEST_F(ProtocolTest, ThirtyThreeBlocksRefillBufferZeroThenStopAfterThirtyOne)
     EXPECT_EQ(seen.count("animateHardwarePlay"), 33);
 }
 
+// A stop asked for during a long playback (more buffers than the ring holds)
+// ends it with the 31st write back after it, told once; the write still out
+// is not waited for.
+TEST_F(ProtocolTest, AStopDuringALongPlaybackEndsItAfterThirtyOneWrites)
+{
+    const auto samples = ramp(40 * 2048);
+    openBox();
+    ASSERT_TRUE(hw.Play(samples, 0, 40 * 2048));
+    usb.complete(1);
+    usb.complete(1); // both refilled
+    ASSERT_EQ(usb.inFlight(1), 32u);
+    hw.Stop();
+    for (int i = 1; i <= 30; ++i)
+        ASSERT_TRUE(usb.complete(1));
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 0);
+    ASSERT_TRUE(usb.complete(1));
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
+    EXPECT_EQ(usb.inFlight(1), 1u);
+    ASSERT_TRUE(usb.complete(1));
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
+}
+
 TEST_F(ProtocolTest, AFailedWriteStillLetsThePlaybackFinish)
 {
     const auto samples = ramp(40 * 2048);
-    // The last buffer of a short range, or one during the refills of a long one.
-    for (auto [blocks, failing] : {std::pair{3, 3}, std::pair{40, 35}}) {
-        SCOPED_TRACE(blocks);
+    // The last buffer of a short range, the one before it (the playback
+    // still ends only with the last), or one during the refills of a long one.
+    for (auto [blocks, failing] : {std::pair{3, 3}, std::pair{3, 2}, std::pair{40, 35}}) {
+        SCOPED_TRACE(failing);
         auto device = openBox();
         ASSERT_TRUE(hw.Play(samples, 0, blocks * 2048));
-        for (int i = 0; usb.inFlight(1) > 0; ++i)
+        for (int i = 0; usb.inFlight(1) > 0; ++i) {
+            EXPECT_EQ(seen.count("stopHardwarePlay"), 0) << i;
             usb.complete(1, i == failing ? usb::kStall : usb::kSuccess);
+        }
         EXPECT_TRUE(seen.printed("error from async bulk write (e000404f)\n"));
         EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
         EXPECT_FALSE(box->playing());

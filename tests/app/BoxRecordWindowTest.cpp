@@ -17,6 +17,7 @@
 #include "support/AppFixture.h"
 #include "support/BoxLaunching.h"
 #include "support/FileProbes.h"
+#include "support/RunawayGuard.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -43,6 +44,8 @@ using Clock = BoxConnection::Clock;
 class BoxRecordWindowTest : public test::AppFixture {
 protected:
     BoxRecordWindowTest() : AppFixture("phonaxis-boxrec-") {}
+
+    test::RunawayGuard m_guard; // a recording or play without end fails, bounded
 
     void TearDown() override
     {

@@ -29,6 +29,7 @@ std::optional<phonaxis::Bytes> monoWav(const std::vector<float>& samples, double
 #include "document/PrivateFiles.h"
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
+#include "support/RunawayGuard.h"
 #include "windows/PitchAnalysis.h"
 #include "windows/PitchWorker.h"
 #include "windows/ui/PitchWindowController.h"
@@ -215,6 +216,8 @@ private:
 class MainWindowSoundTest : public test::AppFixture {
 protected:
     MainWindowSoundTest() : AppFixture("phonaxis-sound-") {}
+
+    test::RunawayGuard m_guard; // a recording or play without end fails, bounded
 
     // A shown window on a mono tone of `ms` at 11025 Hz (first sample not 0).
     MainWindowController* openTone(double ms = 1000.0)

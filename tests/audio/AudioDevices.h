@@ -7,9 +7,12 @@
 // with a fixed rate does (a converting device whose converter does not
 // exist, so every other rate fails to open). Each test
 // process gets a folder of its own (its HOME, where ALSA finds the
-// asoundrc), so tests run in parallel never share a file.
+// asoundrc), so tests run in parallel never share a file. While the devices
+// live, a bug that records or plays without end fails the test instead of
+// filling the disk (see RunawayGuard).
 
 #include "audio/AudioBackend.h"
+#include "support/RunawayGuard.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +73,7 @@ public:
     }
 
 private:
+    RunawayGuard m_guard{std::uint64_t{64} << 20}; // minutes of sound
     std::filesystem::path m_folder;
 };
 

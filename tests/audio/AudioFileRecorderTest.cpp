@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace phonaxis {
 namespace {
@@ -34,7 +36,8 @@ struct RecordedWav {
 
 // The recording's bytes as a mono float WAV: the layout the document's
 // reader loads.
-RecordedWav parseFloatWav(const TrackBuffer<std::uint8_t>& bytes) {
+template <typename Bytes> RecordedWav parseFloatWav(const Bytes& bytes)
+{
     RecordedWav wav;
     const std::uint8_t* b = bytes.data();
     EXPECT_GE(bytes.size(), 48u);
@@ -169,6 +172,7 @@ TEST_F(AudioFileRecorderTest, ErrorsLeaveTheRecorderIdle) {
         {"no such device", "phx-no-such-device", 22050.0,
          "There is no audio input device named \"phx-no-such-device\"."},
         {"no rate", "phxrec", 0.0, "The recording rate is not one a sound card can use."},
+        {"beyond any card", "phxrec", 2.0e6, "The recording rate is not one a sound card can use."},
     };
     PortAudioBackend backend;
     for (const Case& c : cases) {
@@ -305,6 +309,50 @@ TEST_F(AudioFileRecorderTest, FailedConversionKeepsTheDeviceRate)
     const RecordedWav wav = recordedWav(recorder);
     EXPECT_EQ(wav.rate, 48000u);
     EXPECT_EQ(wav.samples, input);
+}
+
+// A recording the disk does not take whole is told by `stop`, never passed
+// off as complete.
+TEST_F(AudioFileRecorderTest, AWriteTheDiskRefusesIsTold)
+{
+    FixedRateInput backend;
+    AudioFileRecorder recorder(backend, m_notices.poster());
+    ASSERT_TRUE(recorder.start(FixedRateInput::kRateHz).ok);
+    AudioResult stopped;
+    {
+        const test::RunawayGuard full(16384, std::chrono::seconds(60));
+        backend.deliver(tone(48000, FixedRateInput::kRateHz, 440.0));
+        stopped = recorder.stop();
+    }
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_EQ(stopped.message, "The recording could not be written to disk.");
+}
+
+// A recording kept for later is cut to the samples asked for, and its
+// header never claims more than the file holds.
+TEST_F(AudioFileRecorderTest, AKeptRecordingHoldsWhatItsHeaderSays)
+{
+    const auto input = tone(4800, FixedRateInput::kRateHz, 440.0);
+    for (const auto& [asked, kept] :
+         {std::pair<std::uint64_t, std::size_t>{100, 100}, {1'000'000, 4800}}) {
+        SCOPED_TRACE(asked);
+        FixedRateInput backend;
+        AudioFileRecorder recorder(backend, m_notices.poster());
+        ASSERT_TRUE(recorder.start(FixedRateInput::kRateHz).ok);
+        backend.deliver(input);
+        ASSERT_TRUE(recorder.stop().ok);
+        std::string error;
+        const std::string path = recorder.keepRecording(asked, error);
+        ASSERT_FALSE(path.empty()) << error;
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                              std::istreambuf_iterator<char>()};
+        std::filesystem::remove(path);
+        const RecordedWav wav = parseFloatWav(bytes); // the header against the file's size
+        EXPECT_EQ(wav.rate, 48000u);
+        EXPECT_EQ(wav.samples,
+                  std::vector<float>(input.begin(), input.begin() + std::ptrdiff_t(kept)));
+    }
 }
 
 // The same through the real stack: an ALSA device that opens only at

@@ -125,17 +125,84 @@ TEST_F(AudioPlayerTest, PlaysEverySampleOfTheRange) {
     }
 }
 
-TEST_F(AudioPlayerTest, EmptyRangeFinishesAtOnce) {
+// An output whose blocks the test asks for, one at a time, so that where a
+// play ends is certain.
+class HandDrivenOutput final : public AudioBackend {
+public:
+    class Stream final : public AudioStream {
+    public:
+        AudioResult start() override { return {}; }
+        void stop(bool) noexcept override {}
+        bool isActive() const override { return true; }
+        double rateHz() const override { return 22050.0; }
+        const std::string& deviceName() const override { return m_name; }
+
+    private:
+        std::string m_name = "hand";
+    };
+
+    double outputRateFor(const std::string&, double rateHz, std::string&) override
+    {
+        return rateHz;
+    }
+    double inputRateFor(const std::string&, double, std::string&) override { return 0.0; }
+    std::unique_ptr<AudioStream> openOutput(const std::string&, double, AudioRenderer& renderer,
+                                            std::string&) override
+    {
+        m_renderer = &renderer;
+        return std::make_unique<Stream>();
+    }
+    std::unique_ptr<AudioStream> openInput(const std::string&, double, AudioCapturer&,
+                                           std::string& error) override
+    {
+        error = "no input";
+        return nullptr;
+    }
+    bool convertRate(std::span<const float>, double, double, std::vector<float>&,
+                     std::string& error) override
+    {
+        error = "no conversion";
+        return false;
+    }
+    bool render(float* out, std::size_t frames) { return m_renderer->render(out, frames); }
+
+private:
+    AudioRenderer* m_renderer = nullptr;
+};
+
+// The block that reaches the range's end is the last: it holds the range's
+// last samples, then silence, and the play finishes with it, once, at the
+// range's length. An empty range is one block of silence.
+TEST_F(AudioPlayerTest, ThePlayEndsWithTheBlockThatReachesTheRangesEnd)
+{
     const auto channel = tone(1000, 22050.0, 440.0);
-    PortAudioBackend backend;
-    AudioPlayer player(backend, m_notices.poster());
-    ASSERT_TRUE(player.play(channel, 500.0, 0.0, 22050.0, "phxplay").ok);
-    const auto elapsed = runToEnd(player);
-    EXPECT_FALSE(player.isPlaying());
-    ASSERT_EQ(elapsed.size(), 1u);
-    EXPECT_EQ(elapsed[0], 0.0);
-    for (float sample : m_devices.readPlayed()) {
-        ASSERT_EQ(sample, 0.0f);
+    for (const std::size_t count : {768, 769, 1, 0}) {
+        SCOPED_TRACE(count);
+        HandDrivenOutput backend;
+        AudioPlayer player(backend, m_notices.poster());
+        ASSERT_TRUE(player.play(channel, 10.0, double(count), 22050.0).ok);
+        std::vector<float> played;
+        std::vector<float> block(256);
+        bool more = true;
+        for (int blocks = 0; more && blocks < 100; ++blocks) {
+            more = backend.render(block.data(), block.size());
+            played.insert(played.end(), block.begin(), block.end());
+        }
+        ASSERT_EQ(played.size(), std::max<std::size_t>(1, (count + 255) / 256) * 256);
+        auto expected =
+            std::vector<float>(channel.begin() + 10, channel.begin() + 10 + std::ptrdiff_t(count));
+        expected.resize(played.size(), 0.0f);
+        EXPECT_EQ(played, expected);
+        std::vector<double> finished;
+        while (const auto notice = m_notices.next(std::chrono::milliseconds(0))) {
+            if (notice->session == player.session() &&
+                notice->kind == AudioNotice::Kind::Finished) {
+                finished.push_back(notice->elapsedMs);
+            }
+            player.handleNotice(*notice);
+        }
+        EXPECT_EQ(finished, std::vector<double>{double(count) * 1000.0 / 22050.0});
+        EXPECT_FALSE(player.isPlaying());
     }
 }
 

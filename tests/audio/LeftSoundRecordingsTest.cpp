@@ -75,6 +75,20 @@ TEST(LeftSoundRecordings, RecordingsOfEndedRunsAreOfferedWithAllTheyHold)
     const fs::path empty = writeRecording(folder / ("recording-" + dead + "-5-1.wav"), 11025, 0, 0);
     const fs::path foreign = folder / ("recording-" + dead + "-6-1.wav");
     std::ofstream(foreign) << std::string(400, 'x');
+    // A recorder's header but for one field: fmt size, format, channels,
+    // rate, bits, the data tag.
+    const std::pair<std::size_t, std::uint8_t> changed[] = {{16, 16}, {20, 1},  {22, 2},
+                                                            {24, 0},  {34, 16}, {40, 'D'}};
+    std::vector<fs::path> almost;
+    for (const auto& [at, value] : changed) {
+        almost.push_back(writeRecording(
+            folder / ("recording-" + dead + "-8-" + std::to_string(at) + ".wav"), 11025, 0, 50));
+        std::fstream patch(almost.back(), std::ios::in | std::ios::out | std::ios::binary);
+        patch.seekp(std::streamoff(at));
+        patch.put(char(value));
+        if (at == 24) // a rate of 0
+            patch.write("\0\0\0", 3);
+    }
     fs::create_directory(folder / ("recording-" + dead + "-7-1.wav"));
     const fs::path others[] = {
         writeRecording(folder / ("recording-" + dead + ".wav"), 11025, 0, 50),
@@ -91,6 +105,9 @@ TEST(LeftSoundRecordings, RecordingsOfEndedRunsAreOfferedWithAllTheyHold)
     EXPECT_EQ(found[1].samples, 100u);
     EXPECT_FALSE(fs::exists(empty));
     for (const fs::path& path : {live, foreign}) {
+        EXPECT_TRUE(fs::exists(path)) << path;
+    }
+    for (const fs::path& path : almost) {
         EXPECT_TRUE(fs::exists(path)) << path;
     }
     for (const fs::path& path : others) {

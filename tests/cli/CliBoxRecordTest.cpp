@@ -9,6 +9,7 @@
 #include "hardware/FirmwareImage.h"
 #include "hardware/SimulatedBox.h"
 #include "support/CliRunning.h"
+#include "support/RunawayGuard.h"
 #include "support/ScriptedPrompts.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,7 @@ protected:
     }
     std::string path(const char* name) const { return (m_dir / name).string(); }
 
+    RunawayGuard m_guard; // a recording that never ends fails, bounded
     fs::path m_dir;
     std::optional<std::string> m_oldCache;
 };

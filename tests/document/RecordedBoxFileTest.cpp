@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -120,6 +121,49 @@ TEST_F(RecordedBoxFile, EnabledEntriesBecomeChannelsWithTheirSlots)
                   std::tuple(true, true, FileFormat::kPcFloat, 22050.0, length, 26, 11));
         // A fresh recording exists only here: closing must ask first.
         EXPECT_EQ(doc.changeCount(), 1);
+    }
+}
+
+// A recording longer than one read (32,768 frames) comes in whole, every
+// frame at its own sample across the seams of the reads: slots 4 and 5 hold
+// the frame's index, 15 bits each.
+TEST_F(RecordedBoxFile, EveryFrameOfALongRecordingLandsAtItsOwnSample)
+{
+    const std::size_t frames = 2 * 32768 + 1234;
+    std::vector<std::int16_t> slots(frames * 16, 0);
+    for (std::size_t f = 0; f < frames; ++f) {
+        slots[f * 16 + 4] = std::int16_t(f & 0x7FFF);
+        slots[f * 16 + 5] = std::int16_t(f >> 15);
+    }
+    std::ofstream(m_dir / "long", std::ios::binary)
+        .write(reinterpret_cast<const char*>(slots.data()), std::streamsize(slots.size() * 2));
+    ASSERT_EQ(doc.Read_RecordedFile_X2((m_dir / "long").string(), tableWith({0, 3}), 3), 0);
+    ASSERT_EQ(doc.m_nNumofChannels, 2);
+    const auto& low = doc.getChannel(0).m_hData;
+    const auto& high = doc.getChannel(1).m_hData;
+    for (std::size_t f = 0; f < frames; ++f) {
+        const auto index = std::size_t(std::lround(low[f] * 32768.0f)) +
+                           std::size_t(std::lround(high[f] * 32768.0f)) * 32768;
+        ASSERT_EQ(index, f);
+    }
+}
+
+// A gain the box never uses (0 or below) counts as 1, so that calibrated
+// values stay finite; any other gain is kept.
+TEST_F(RecordedBoxFile, AGainNotAboveZeroCountsAsOne)
+{
+    writeRecording(m_dir / "rec", 100);
+    auto table = tableWith({});
+    const std::pair<int, double> gains[] = {{0, 1.0}, {-5, 1.0}, {1, 1.0}, {15, 15.0}};
+    for (std::size_t e = 0; e < std::size(gains); ++e)
+        table[e + 1].nGain = gains[e].first;
+    ASSERT_EQ(doc.Read_RecordedFile_X2((m_dir / "rec").string(), table, 5), 0);
+    for (std::size_t e = 0; e < std::size(gains); ++e) {
+        const Channels& ch = doc.getChannel(int(e) + 1);
+        SCOPED_TRACE(gains[e].first);
+        EXPECT_EQ(ch.m_dGain, gains[e].second);
+        for (std::size_t f = 0; f < 100; ++f)
+            ASSERT_TRUE(std::isfinite(ch.CalibrateNew(ch.m_hData[f]))) << f;
     }
 }
 

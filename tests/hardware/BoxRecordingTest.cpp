@@ -10,12 +10,12 @@
 #include "document/EditSession.h"
 #include "hardware/BoxRecording.h"
 #include "hardware/SimulatedBox.h"
+#include "support/RunawayGuard.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -23,7 +23,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -158,13 +157,32 @@ TEST(RawRecordingFile, DamagedInfoTextsAreRefused)
         replaced("entry 16 1 11025 150 1 Mask\n", ""),
         replaced("channels 5\n", ""),
         replaced("started 1700000123\n", ""),
-        good + "entry 3 1 22050 150 1 Mask\n", // twice
+        good + "entry 3 1 22050 150 1 Mask\n",  // twice
+        good + "entry 17 1 22050 150 1 Mask\n", // past the table
+        replaced("channels 5", "channels 17"),
         replaced("channels 5", "channels 0"),
         replaced("entry 2 1", "entry 2 9"),
         replaced("22050", "22x50"),
     };
     for (const std::string& text : damaged)
         EXPECT_FALSE(RawRecordingFile::parseInfo(text, info)) << text;
+}
+
+// Only a recording's own name tells the run that made it.
+TEST(RawRecordingFile, OnlyARecordingsNameTellsItsOwner)
+{
+    const std::pair<const char*, pid_t> names[] = {
+        {"$$001recordfile-4321-0123abcdef", 4321},
+        {"$$001recordfile-4321-0123abcdef.info", -1},
+        {"$$001recordfile-4321-", -1},
+        {"$$001recordfile-0-ab", -1},
+        {"$$001recordfile--ab", -1},
+        {"$$001recordfile-12x-ab", -1},
+        {"$$001recordfile-4321", -1},
+        {"$$002recordfile-4321-ab", -1},
+    };
+    for (const auto& [name, owner] : names)
+        EXPECT_EQ(RawRecordingFile::ownerOf(name), owner) << name;
 }
 
 // A recording as this run writes it, then as a run that no longer runs left
@@ -201,8 +219,10 @@ TEST(OrphanRecordings, OnlyRecordingsOfDeadUnlockedRunsWithAnInfoAreOffered)
         return path;
     };
     const std::string text = RawRecordingFile::infoText(info);
-    const fs::path others[] = {leave(::getpid(), "aa", text), leave(1, "bb", text), // alive
-                               leave(dead, "ff", ""), leave(dead, "ee", "channels 9\n")};
+    const fs::path others[] = {
+        leave(::getpid(), "aa", text), leave(1, "bb", text), // alive
+        leave(dead, "ff", ""), leave(dead, "ee", "channels 9\n"),
+        leave(dead, "dd", text + std::string(20000, '#'))}; // no info is that long
     fs::create_directory(folder.path / "other");
 
     auto found = findOrphanRecordings(folder.path);
@@ -282,6 +302,7 @@ TEST(OrphanRecordings, AnInfoThatIsNoRegularFileIsSkippedWithoutWaiting)
 // --- the session against the simulated box --------------------------------------------
 
 struct SessionOnSimulatedBox : ::testing::Test, BoxRecordSession::Listener {
+    RunawayGuard guard; // a session that never stops writing fails, bounded
     std::chrono::steady_clock::time_point clock{};
     usb::SimulatedBox sim{9, [this] { return clock; }};
     Recorder seen;
@@ -383,7 +404,9 @@ TEST_F(SessionOnSimulatedBox, ASavedRecordingHoldsEveryStreamedFrameAndNothingAf
         run(milliseconds(ms));
         const std::uint64_t frames = session->recordedFrames();
         EXPECT_EQ(frames, std::uint64_t(ms / 100) * kFramesPerBlock);
+        session->discardRecording(); // not while recording
         session->save();
+        session->discardRecording(); // nor while the stream drains
         EXPECT_EQ(session->state(), State::Draining);
         session->animateRecordData();
         EXPECT_EQ(session->recordedFrames(), frames);
@@ -394,6 +417,27 @@ TEST_F(SessionOnSimulatedBox, ASavedRecordingHoldsEveryStreamedFrameAndNothingAf
         const auto bytes = fileBytes(session->recordingPath());
         ASSERT_EQ(bytes.size(), frames * kFrameBytes);
         EXPECT_EQ(firstMismatch(bytes, first), -1);
+        // Read into a document, the recording goes with its info.
+        EXPECT_EQ(folder.count(), 2u);
+        session->discardRecording();
+        EXPECT_EQ(folder.count(), 0u);
+    }
+}
+
+// Only the channels past the front end's four that the box has (5..8 of a
+// 9-channel box) are switched by setChannelOn.
+TEST_F(SessionOnSimulatedBox, SetChannelOnSwitchesOnlyTheBoxsChannelsPastTheFourth)
+{
+    for (const int entry : {-1, 0, 4, 5, 8, 9, 12, 16}) {
+        SCOPED_TRACE(entry);
+        const bool switched = entry >= 5 && entry <= 8;
+        session->setChannelOn(entry, false);
+        const auto on = [&] {
+            return session->info().table[std::size_t(std::max(entry, 0))].bOnOff;
+        };
+        EXPECT_EQ(on(), switched ? 0 : 1);
+        session->setChannelOn(entry, true);
+        EXPECT_EQ(on(), 1);
     }
 }
 
@@ -441,16 +485,11 @@ TEST_F(SessionOnSimulatedBox, AFailedWriteStopsTheStreamAndKeepsWhatWasWritten)
 {
     const std::uint64_t first = start();
     // The file may grow by three blocks and a half frame.
-    const rlim_t limit = 3 * 65536 + 16;
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = limit;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    run(milliseconds(600));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    const std::uint64_t limit = 3 * 65536 + 16;
+    {
+        const RunawayGuard full(limit, std::chrono::seconds(60));
+        run(milliseconds(600));
+    }
     EXPECT_EQ(session->state(), State::Draining);
     run(milliseconds(3000));
     ASSERT_EQ(ends, std::vector<End>{End::WriteFailed});
@@ -505,9 +544,17 @@ TEST_F(SessionOnSimulatedBox, TwoSessionsNeverShareAFile)
     start();
     run(milliseconds(300));
     const auto first = session->recordingPath();
+    // Record again while recording, or once the stream has ended: refused,
+    // the recording left as it is.
+    std::string error;
+    EXPECT_FALSE(session->record(error));
+    EXPECT_EQ(error, "A recording is already running.");
     session->save();
     run(milliseconds(3000));
     ASSERT_EQ(ends, std::vector<End>{End::Saved});
+    EXPECT_FALSE(session->record(error));
+    EXPECT_EQ(error, "The acquisition box is not streaming.");
+    EXPECT_EQ(session->recordingPath(), first);
 
     session = std::make_unique<BoxRecordSession>(hw, settings, folder.path, *this);
     start();
@@ -519,7 +566,9 @@ TEST_F(SessionOnSimulatedBox, TwoSessionsNeverShareAFile)
 }
 
 // The settings take the session's changes only on Save, which writes them
-// into the configuration but leaves the stored record time, not theirs.
+// into the configuration but leaves the stored record time, not theirs. Save
+// copies back the box's entries (9 here) and entry 16, whatever the settings
+// held meanwhile (a user configuration loaded), and no other entry.
 TEST_F(SessionOnSimulatedBox, SaveUpdatesTheSettingsAndKeepsTheStoredRecordTime)
 {
     settings.m_strConfigFolder = folder.path / "config";
@@ -527,6 +576,8 @@ TEST_F(SessionOnSimulatedBox, SaveUpdatesTheSettingsAndKeepsTheStoredRecordTime)
     const auto stored = fileBytes(settings.configPath());
     settings.m_nRecordingTimeSeconds += 7;
     start();
+    for (auto& entry : settings.g_ChannelInfo)
+        entry.nFilterRate = 77;
     session->setAudio({6, 8, 16, 32}, true);
     run(milliseconds(200));
     EXPECT_EQ(settings.g_ChannelInfo[0].nGain, 200);
@@ -538,6 +589,15 @@ TEST_F(SessionOnSimulatedBox, SaveUpdatesTheSettingsAndKeepsTheStoredRecordTime)
     ASSERT_EQ(bytes.size(), 2912u);
     EXPECT_EQ(bytes[276] | bytes[277] << 8, 700);
     EXPECT_TRUE(std::equal(&bytes[16], &bytes[20], &stored[16])); // the record time
+    for (std::size_t e = 0; e <= 16; ++e) {
+        const bool copied = e < 9 || e == 16;
+        SCOPED_TRACE(e);
+        EXPECT_EQ(settings.g_ChannelInfo[e].nFilterRate,
+                  copied ? session->info().table[e].nFilterRate : 77);
+        EXPECT_EQ(bytes[208 + 4 * e] | bytes[209 + 4 * e] << 8,
+                  settings.g_ChannelInfo[e].nFilterRate); // the configuration's filter rates
+    }
+    EXPECT_EQ(settings.g_ChannelInfo[16].nFilterRate, 150);
 }
 
 } // namespace

@@ -462,12 +462,21 @@ TEST_F(ProtocolTest, ControlBlocksGoOutWholeDirectOrAtTheNextReadCompletion)
     EXPECT_EQ(blocks[2].bytes, std::vector<std::uint8_t>(second.begin(), second.end()));
     EXPECT_TRUE(seen.printed("command set = 2\n"));
 
-    // A negative index is not sent; the flag is cleared after one use.
-    hw.setControl(-1, 0, first, second);
-    usb.complete(2);
-    usb.complete(2);
-    EXPECT_EQ(requests(*device, 0xB6).size(), 4u);
-    EXPECT_EQ(requests(*device, 0xB6)[3].value, 0);
+    // A negative index is not sent, in either place; index 0 is; the flag
+    // is cleared after one use.
+    for (const auto& [index1, index2] : {std::pair{-1, 0}, std::pair{0, -1}}) {
+        SCOPED_TRACE(index1);
+        const std::size_t before = requests(*device, 0xB6).size();
+        hw.setControl(index1, index2, first, second);
+        usb.complete(2);
+        usb.complete(2);
+        const auto sent = requests(*device, 0xB6);
+        ASSERT_EQ(sent.size(), before + 1);
+        EXPECT_EQ(sent.back().value, 0);
+        EXPECT_EQ(sent.back().bytes, index1 == 0
+                                         ? std::vector<std::uint8_t>(first.begin(), first.end())
+                                         : std::vector<std::uint8_t>(second.begin(), second.end()));
+    }
 }
 
 // --- sampling ------------------------------------------------------------------------
@@ -526,6 +535,7 @@ TEST_F(ProtocolTest, AFailedReadStillCountsTowardTheStop)
     usb.complete(2, usb::kTimeout);
     while (usb.complete(2)) {
     }
+    EXPECT_TRUE(seen.printed("Async gnStopCount = 31\n")); // the failed one counted
     EXPECT_EQ(seen.count("stopClose"), 1);
     EXPECT_FALSE(box->sampling());
 }
@@ -707,16 +717,41 @@ TEST_F(ProtocolTest, ThirtyThreeBlocksRefillBufferZeroThenStopAfterThirtyOne)
     EXPECT_EQ(seen.count("animateHardwarePlay"), 33);
 }
 
+// A stop asked for during a long playback (more buffers than the ring holds)
+// ends it with the 31st write back after it, told once; the write still out
+// is not waited for.
+TEST_F(ProtocolTest, AStopDuringALongPlaybackEndsItAfterThirtyOneWrites)
+{
+    const auto samples = ramp(40 * 2048);
+    openBox();
+    ASSERT_TRUE(hw.Play(samples, 0, 40 * 2048));
+    usb.complete(1);
+    usb.complete(1); // both refilled
+    ASSERT_EQ(usb.inFlight(1), 32u);
+    hw.Stop();
+    for (int i = 1; i <= 30; ++i)
+        ASSERT_TRUE(usb.complete(1));
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 0);
+    ASSERT_TRUE(usb.complete(1));
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
+    EXPECT_EQ(usb.inFlight(1), 1u);
+    ASSERT_TRUE(usb.complete(1));
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
+}
+
 TEST_F(ProtocolTest, AFailedWriteStillLetsThePlaybackFinish)
 {
     const auto samples = ramp(40 * 2048);
-    // The last buffer of a short range, or one during the refills of a long one.
-    for (auto [blocks, failing] : {std::pair{3, 3}, std::pair{40, 35}}) {
-        SCOPED_TRACE(blocks);
+    // The last buffer of a short range, the one before it (the playback
+    // still ends only with the last), or one during the refills of a long one.
+    for (auto [blocks, failing] : {std::pair{3, 3}, std::pair{3, 2}, std::pair{40, 35}}) {
+        SCOPED_TRACE(failing);
         auto device = openBox();
         ASSERT_TRUE(hw.Play(samples, 0, blocks * 2048));
-        for (int i = 0; usb.inFlight(1) > 0; ++i)
+        for (int i = 0; usb.inFlight(1) > 0; ++i) {
+            EXPECT_EQ(seen.count("stopHardwarePlay"), 0) << i;
             usb.complete(1, i == failing ? usb::kStall : usb::kSuccess);
+        }
         EXPECT_TRUE(seen.printed("error from async bulk write (e000404f)\n"));
         EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
         EXPECT_FALSE(box->playing());

@@ -396,6 +396,9 @@ TEST_F(EditingTest, FailedBackupAsksWhetherToContinue)
         {"readable by the group",
          folderWith(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec),
          EditKind::kCut, 0},
+        {"readable by others",
+         folderWith(fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec),
+         EditKind::kCut, 0},
         {"a link to a private folder",
          [&](const fs::path& path) { fs::create_directory_symlink(privateFolder, path); },
          EditKind::kCut, 0},
@@ -506,6 +509,18 @@ TEST_F(EditingTest, BackupIsAPrivateFileInAPrivateFolder)
     EXPECT_EQ(modeOf(edits->backupPath()), 0600u);
     edits.reset();
     EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_TRUE(m_prompts.alerts.empty());
+
+    // A umask that takes the owner's write bit too still gives a folder the
+    // backups can be made in. The umask is the whole process's: put back at once.
+    const fs::path strict = m_dir / "strict";
+    const mode_t previous = ::umask(0277);
+    EditSession under(*m_document, m_prompts, m_clipboard, "take 1.pmf", strict);
+    under.EditClear();
+    ::umask(previous);
+    EXPECT_EQ(modeOf(strict), 0700u);
+    EXPECT_EQ(fs::path(under.backupPath()).parent_path(), strict);
+    EXPECT_TRUE(under.undoAvailable());
     EXPECT_TRUE(m_prompts.alerts.empty());
 }
 

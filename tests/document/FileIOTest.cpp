@@ -125,6 +125,23 @@ TEST_F(FileIO, ReplacementKeepsModeOwnerAndGroupOfTheFileItReplaces)
     EXPECT_EQ(leftovers(), 0);
 }
 
+// The set-group-id and sticky bits are the file's too: a replacement by its
+// owner keeps them.
+TEST_F(FileIO, ReplacementKeepsSetIdAndStickyBits)
+{
+    for (const mode_t mode : {02755, 01644}) {
+        const fs::path target = oldFile("special.wav", mode);
+        if ((modeOf(target) & 07777) != mode) {
+            GTEST_SKIP() << "the file system does not set mode " << std::oct << mode;
+        }
+        std::string error;
+        ASSERT_TRUE(writeAtomically(target, "new", error)) << error;
+        EXPECT_EQ(test::fileBytes(target), "new");
+        EXPECT_EQ(modeOf(target) & 07777, mode) << std::oct << mode;
+    }
+    EXPECT_EQ(leftovers(), 0);
+}
+
 TEST_F(FileIO, AFileTheUserMayNotChangeIsNotReplaced)
 {
     // Anyone may rename into the folder: only the file's mode protects it.
@@ -213,9 +230,10 @@ TEST_F(FileIO, SymbolicLinksAreWrittenThroughToTheirFile)
     EXPECT_EQ(leftovers(), 0);
 }
 
-// The file checked when the writer opened must be the one replaced: a name
-// swapped meanwhile for another file is left as it is.
-TEST_F(FileIO, AFileSwappedInWhileWritingIsNotReplaced)
+// The file checked when the writer opened must be the one replaced, and a
+// new file must still be new: a file put under the name meanwhile is left
+// as it is.
+TEST_F(FileIO, AFileSwappedOrPlantedWhileWritingIsNotReplaced)
 {
     const fs::path target = oldFile("take.wav", 0644);
     AtomicFileWriter writer;
@@ -230,6 +248,16 @@ TEST_F(FileIO, AFileSwappedInWhileWritingIsNotReplaced)
     EXPECT_FALSE(writer.commit(error));
     EXPECT_NE(error.find("replaced by another"), std::string::npos) << error;
     EXPECT_EQ(test::fileBytes(target), swapped);
+
+    // A new file's name taken by another file meanwhile: that file is kept.
+    const fs::path fresh = path("fresh.wav");
+    ASSERT_TRUE(writer.open(fresh.string(), error)) << error;
+    ASSERT_TRUE(
+        writer.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, error));
+    std::ofstream(fresh, std::ios::binary) << "planted";
+    EXPECT_FALSE(writer.commit(error));
+    EXPECT_NE(error.find("appeared while it was written"), std::string::npos) << error;
+    EXPECT_EQ(test::fileBytes(fresh), "planted");
     EXPECT_EQ(leftovers(), 0);
 }
 

@@ -241,6 +241,7 @@ TEST_F(EditingTest, CutAndUndoRestoreSamplesAndLabels)
         const std::vector<std::pair<double, std::string>> cutLabels = {{200.0, "later"},
                                                                          {100.0, "at stop"}};
         EXPECT_EQ(labelsOf(first), cutLabels);
+        EXPECT_FALSE(m_document->getChannel(2).m_bShow); // the backup holds it, still hidden
         ASSERT_TRUE(session().validateEditCommand("_EditUndo:", true));
 
         const EditOutcome undo = session().EditUndo();
@@ -451,6 +452,9 @@ TEST_F(EditingTest, UnreadableBackupLeavesDocumentUnchanged)
          }},
         {"opened to others", [](const fs::path& backup) {
              fs::permissions(backup, fs::perms::others_read, fs::perm_options::add);
+         }},
+        {"grown", [](const fs::path& backup) {
+             std::ofstream(backup, std::ios::binary | std::ios::app) << "appended";
          }},
     };
     for (const Case& c : cases) {

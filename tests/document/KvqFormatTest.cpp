@@ -657,7 +657,15 @@ TEST_F(NativeFiles, DamagedFilesLeaveTheDocumentAsItWas)
     };
     const Case cases[] = {
         {"no channels", KvqKind::PcFloat, [](KvqLayout& l) { l.declaredChannels = 0; }, 0},
-        {"21 channels", KvqKind::PcFloat, [](KvqLayout& l) { l.declaredChannels = 21; }, 0},
+        {"21 channels", KvqKind::PcFloat, [](KvqLayout& l) { l.channels.resize(21); }, 0},
+        {"21 integer channels", KvqKind::Pc,
+         [](KvqLayout& l) {
+             l.channels.assign(21, KvqChannel{});
+             for (KvqChannel& ch : l.channels) {
+                 ch.words = {1, 2};
+             }
+         },
+         0},
         {"negative count", KvqKind::Usb2Float, [](KvqLayout& l) { l.declaredChannels = -1; }, 0},
         {"longer signature", KvqKind::PcFloat, [](KvqLayout& l) { l.signature = "KVQ_PC_FLOATS"; },
          0},

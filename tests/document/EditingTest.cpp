@@ -484,6 +484,11 @@ TEST_F(EditingTest, SessionsOfTheSameNameKeepSeparateBackups)
     EditSession slash(*m_document, m_prompts, m_clipboard, "../../etc/x", m_dir);
     slash.EditClear();
     EXPECT_EQ(fs::path(slash.backupPath()).parent_path(), m_dir);
+    // A long name is cut before a character that does not fit whole.
+    const std::string kept(127, 'a');
+    EditSession longName(*m_document, m_prompts, m_clipboard, kept + "\xC3\xA9tude", m_dir);
+    longName.EditClear();
+    EXPECT_EQ(fs::path(longName.backupPath()).filename().string().substr(0, 128), kept + ".");
 }
 
 unsigned modeOf(const fs::path& path)

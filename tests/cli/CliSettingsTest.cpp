@@ -272,6 +272,15 @@ TEST_F(CliSettingsTest, ASettingTheCommandDoesNotReadIsTold)
         {{"egg", vowel, "--channel", "0", "--set", "m_nLPCNumberofCoefficients=12"},
          unread("m_nLPCNumberofCoefficients", "egg")},
         {{"spectrogram", vowel, "--set", "m_dLogStepSize=5"}, ""},
+        // Told once however often it is set.
+        {{"pitch", vowel, "--set", "m_bCepstral=true", "--set", "m_bCepstral=false"},
+         unread("m_bCepstral", "pitch")},
+        // A picture's setting is read only when the picture is drawn.
+        {{"spectrum", vowel, "--at", "250", "--set", "m_bFFTColor=false"},
+         unread("m_bFFTColor", "spectrum")},
+        {{"spectrum", vowel, "--at", "250", "--png", path("spectrum.png"), "--set",
+          "m_bFFTColor=false"},
+         ""},
         {{"pitch", vowel, "--set", "m_dCalculationHigh=200"}, ""},
     };
     for (const auto& [args, notice] : cases) {

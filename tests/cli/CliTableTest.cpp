@@ -1,4 +1,5 @@
 #include "Signals.h"
+#include "cli/CliTable.h"
 #include "document/FileIO.h"
 #include "support/CliRunning.h"
 #include "support/ScriptedPrompts.h"
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <filesystem>
 #include <iterator>
 #include <optional>
@@ -251,6 +254,37 @@ TEST_F(CliTableTest, HighLpcOrdersGiveTheDemoVowelItsFormants)
                         0.05 * truth)
                 << "order " << order << ", F" << k + 1;
         }
+    }
+}
+
+// Text that would break a row is quoted in CSV and blanked in TSV; a value
+// that is no number (either infinity, NaN) or absent is an empty cell, null
+// in JSON.
+TEST(CliTableCellsTest, CellsThatWouldBreakARowAreWrittenSafely)
+{
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    cli::Table table;
+    table.columns = {"file", "value"};
+    table.rows = {
+        {std::string("a,b"), cli::numberCell(1.5)},
+        {std::string("say \"hi\""), cli::numberCell(kInf)},
+        {std::string("two\nlines"), cli::numberCell(-kInf)},
+        {std::string("cr\rx"), cli::numberCell(std::nan(""))},
+        {std::string("plain"), cli::cellIf(false, 2.0)},
+        {std::string("kept"), cli::cellIf(true, -2.0)},
+    };
+    std::ostringstream csv;
+    cli::writeCsv(table, csv);
+    EXPECT_EQ(csv.str(), "file,value\n\"a,b\",1.5\n\"say \"\"hi\"\"\",\n\"two\nlines\",\n"
+                         "\"cr\rx\",\nplain,\nkept,-2\n");
+    std::ostringstream tsv;
+    cli::writeTsv(table, tsv);
+    EXPECT_EQ(tsv.str(),
+              "file\tvalue\na,b\t1.5\nsay \"hi\"\t\ntwo lines\t\ncr x\t\nplain\t\nkept\t-2\n");
+    const char* const json[] = {"1.5", "null", "null", "null", "null", "-2"};
+    for (std::size_t r = 0; r < table.rows.size(); ++r) {
+        const std::string fields = cli::jsonFields(table.columns, table.rows[r]);
+        EXPECT_TRUE(fields.ends_with(std::string(", \"value\": ") + json[r])) << fields;
     }
 }
 

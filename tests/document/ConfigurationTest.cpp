@@ -865,6 +865,18 @@ TEST_F(ConfigurationTest, PreciseModeIsKeptBesideTheRecordWithoutChangingAByteOf
     ASSERT_EQ(m_prompts.alerts.size(), 1u);
     EXPECT_NE(m_prompts.alerts[0].message.find("m_dFormantCeiling=3, m_nFFTWindowLength=512"),
               std::string::npos);
+
+    // One larger than a settings file may be is not used at all.
+    std::string large;
+    while (large.size() <= 64 * 1024) {
+        large += "m_bPreciseAnalysis=true\n";
+    }
+    writeFile(supplementPath(plainFile.string()), {large.begin(), large.end()});
+    loadUserConfiguration(loaded, loadedSettings, m_prompts, plainFile.string());
+    EXPECT_FALSE(loaded.m_bPreciseAnalysis);
+    ASSERT_EQ(m_prompts.alerts.size(), 2u);
+    EXPECT_NE(m_prompts.alerts[1].message.find("is not a settings file"), std::string::npos)
+        << m_prompts.alerts[1].message;
 }
 
 // The application configuration's copy: written at launch with the defaults,

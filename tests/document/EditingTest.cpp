@@ -241,6 +241,7 @@ TEST_F(EditingTest, CutAndUndoRestoreSamplesAndLabels)
         const std::vector<std::pair<double, std::string>> cutLabels = {{200.0, "later"},
                                                                          {100.0, "at stop"}};
         EXPECT_EQ(labelsOf(first), cutLabels);
+        EXPECT_FALSE(m_document->getChannel(2).m_bShow); // the backup holds it, still hidden
         ASSERT_TRUE(session().validateEditCommand("_EditUndo:", true));
 
         const EditOutcome undo = session().EditUndo();
@@ -396,6 +397,9 @@ TEST_F(EditingTest, FailedBackupAsksWhetherToContinue)
         {"readable by the group",
          folderWith(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec),
          EditKind::kCut, 0},
+        {"readable by others",
+         folderWith(fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec),
+         EditKind::kCut, 0},
         {"a link to a private folder",
          [&](const fs::path& path) { fs::create_directory_symlink(privateFolder, path); },
          EditKind::kCut, 0},
@@ -449,6 +453,9 @@ TEST_F(EditingTest, UnreadableBackupLeavesDocumentUnchanged)
         {"opened to others", [](const fs::path& backup) {
              fs::permissions(backup, fs::perms::others_read, fs::perm_options::add);
          }},
+        {"grown", [](const fs::path& backup) {
+             std::ofstream(backup, std::ios::binary | std::ios::app) << "appended";
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -477,6 +484,11 @@ TEST_F(EditingTest, SessionsOfTheSameNameKeepSeparateBackups)
     EditSession slash(*m_document, m_prompts, m_clipboard, "../../etc/x", m_dir);
     slash.EditClear();
     EXPECT_EQ(fs::path(slash.backupPath()).parent_path(), m_dir);
+    // A long name is cut before a character that does not fit whole.
+    const std::string kept(127, 'a');
+    EditSession longName(*m_document, m_prompts, m_clipboard, kept + "\xC3\xA9tude", m_dir);
+    longName.EditClear();
+    EXPECT_EQ(fs::path(longName.backupPath()).filename().string().substr(0, 128), kept + ".");
 }
 
 unsigned modeOf(const fs::path& path)
@@ -506,6 +518,18 @@ TEST_F(EditingTest, BackupIsAPrivateFileInAPrivateFolder)
     EXPECT_EQ(modeOf(edits->backupPath()), 0600u);
     edits.reset();
     EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_TRUE(m_prompts.alerts.empty());
+
+    // A umask that takes the owner's write bit too still gives a folder the
+    // backups can be made in. The umask is the whole process's: put back at once.
+    const fs::path strict = m_dir / "strict";
+    const mode_t previous = ::umask(0277);
+    EditSession under(*m_document, m_prompts, m_clipboard, "take 1.pmf", strict);
+    under.EditClear();
+    ::umask(previous);
+    EXPECT_EQ(modeOf(strict), 0700u);
+    EXPECT_EQ(fs::path(under.backupPath()).parent_path(), strict);
+    EXPECT_TRUE(under.undoAvailable());
     EXPECT_TRUE(m_prompts.alerts.empty());
 }
 

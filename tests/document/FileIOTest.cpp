@@ -3,6 +3,8 @@
 #include "TestFiles.h"
 #include "document/Configuration.h"
 #include "document/MyDocument.h"
+#include "document/NativeFormat.h"
+#include "support/ChannelFixtures.h"
 #include "document/RecordingSignature.h"
 #include "support/FileProbes.h"
 #include "support/ScriptedPrompts.h"
@@ -16,7 +18,13 @@
 #include <string>
 #include <utility>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <vector>
+
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -125,6 +133,47 @@ TEST_F(FileIO, ReplacementKeepsModeOwnerAndGroupOfTheFileItReplaces)
     EXPECT_EQ(leftovers(), 0);
 }
 
+// The set-group-id and sticky bits are the file's too: a replacement by its
+// owner keeps them.
+TEST_F(FileIO, ReplacementKeepsSetIdAndStickyBits)
+{
+    for (const mode_t mode : {02755, 01644}) {
+        const fs::path target = oldFile("special.wav", mode);
+        if ((modeOf(target) & 07777) != mode) {
+            GTEST_SKIP() << "the file system does not set mode " << std::oct << mode;
+        }
+        std::string error;
+        ASSERT_TRUE(writeAtomically(target, "new", error)) << error;
+        EXPECT_EQ(test::fileBytes(target), "new");
+        EXPECT_EQ(modeOf(target) & 07777, mode) << std::oct << mode;
+    }
+    EXPECT_EQ(leftovers(), 0);
+}
+
+// A user who may write a file but not give the replacement its owner
+// replaces it with a file of their own, without the owner's set-id bits.
+TEST_F(FileIO, AReplacementOfAnotherUsersFileDropsItsSetIdBits)
+{
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs a file of another user, made as root";
+    }
+    ASSERT_EQ(::chmod(m_dir.c_str(), 0777), 0);
+    const fs::path target = oldFile("shared.wav", 06666);
+    const int result = asUnprivilegedUser([&] {
+        std::string error;
+        return writeAtomically(target, "new", error) ? 0 : 1;
+    });
+    if (result < 0) {
+        GTEST_SKIP() << "no unprivileged user to run as";
+    }
+    ASSERT_EQ(result, 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_EQ(test::fileBytes(target), "new");
+}
+
 TEST_F(FileIO, AFileTheUserMayNotChangeIsNotReplaced)
 {
     // Anyone may rename into the folder: only the file's mode protects it.
@@ -213,9 +262,10 @@ TEST_F(FileIO, SymbolicLinksAreWrittenThroughToTheirFile)
     EXPECT_EQ(leftovers(), 0);
 }
 
-// The file checked when the writer opened must be the one replaced: a name
-// swapped meanwhile for another file is left as it is.
-TEST_F(FileIO, AFileSwappedInWhileWritingIsNotReplaced)
+// The file checked when the writer opened must be the one replaced, and a
+// new file must still be new: a file put under the name meanwhile is left
+// as it is.
+TEST_F(FileIO, AFileSwappedOrPlantedWhileWritingIsNotReplaced)
 {
     const fs::path target = oldFile("take.wav", 0644);
     AtomicFileWriter writer;
@@ -230,7 +280,78 @@ TEST_F(FileIO, AFileSwappedInWhileWritingIsNotReplaced)
     EXPECT_FALSE(writer.commit(error));
     EXPECT_NE(error.find("replaced by another"), std::string::npos) << error;
     EXPECT_EQ(test::fileBytes(target), swapped);
+
+    // A new file's name taken by another file meanwhile: that file is kept.
+    const fs::path fresh = path("fresh.wav");
+    ASSERT_TRUE(writer.open(fresh.string(), error)) << error;
+    ASSERT_TRUE(
+        writer.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, error));
+    std::ofstream(fresh, std::ios::binary) << "planted";
+    EXPECT_FALSE(writer.commit(error));
+    EXPECT_NE(error.find("appeared while it was written"), std::string::npos) << error;
+    EXPECT_EQ(test::fileBytes(fresh), "planted");
     EXPECT_EQ(leftovers(), 0);
+}
+
+// A file-size limit of `bytes` on this process while in scope. The signal a
+// write past it would raise is ignored, so the write fails with EFBIG as on
+// a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        ::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    sighandler_t m_handler = SIG_DFL;
+};
+
+// A write the disk refuses part-way fails and leaves the file it was to
+// replace as it was, with no temporary file behind.
+TEST_F(FileIO, AWriteTheDiskRefusesLeavesTheOldFile)
+{
+    test::ScriptedPrompts prompts;
+    AppSettings settings;
+    MyDocument document(prompts, settings);
+    test::loadChannel(document.getChannel(0), std::vector<float>(20000, 0.5f), 10000.0);
+    document.m_nNumofChannels = 1;
+    document.m_bHaveData = true;
+    const std::string text(80000, 'x');
+    using Write = std::function<bool(const fs::path&, std::string&)>;
+    const std::pair<const char*, Write> writers[] = {
+        {"whole file", [&](const fs::path& p, std::string& e) { return writeAtomically(p, text, e); }},
+        {"native file",
+         [&](const fs::path& p, std::string& e) {
+             return writeNativeFile(document, false, false, p.string(), e);
+         }},
+    };
+    for (const auto& [name, write] : writers) {
+        SCOPED_TRACE(name);
+        const fs::path target = oldFile("take.pmf", 0644);
+        std::string error;
+        bool written = true;
+        {
+            const FileSizeLimit limit(16384);
+            written = write(target, error);
+        }
+        EXPECT_FALSE(written);
+        EXPECT_NE(error.find(std::strerror(EFBIG)), std::string::npos) << error;
+        EXPECT_EQ(test::fileBytes(target), "old");
+        EXPECT_EQ(leftovers(), 0);
+    }
 }
 
 TEST_F(FileIO, NamesUpToTheLongestAFolderTakesAreWritten)
@@ -255,6 +376,9 @@ TEST_F(FileIO, ChecksDeclineAFileBeforeReadingIt)
     std::ofstream(path("table.log"), std::ios::binary) << table;
     ASSERT_EQ(::mkfifo(path("pipe.wav").c_str(), 0644), 0); // refused, not waited on
 
+    // A file of exactly the largest size is read.
+    const FileCheck upToTable{.kind = "a short table", .largestSize = table.size()};
+    const FileCheck belowTable{.kind = "a short table", .largestSize = table.size() - 1};
     struct Case {
         const char* name;
         const FileCheck& check;
@@ -268,6 +392,8 @@ TEST_F(FileIO, ChecksDeclineAFileBeforeReadingIt)
         {"binary.log", kTextTableFile, 0, "is not a text table"},
         {"pipe.wav", kRecordingFile, 0, "not a regular file"},
         {"table.log", kTextTableFile, table.size(), ""},
+        {"table.log", upToTable, table.size(), ""},
+        {"table.log", belowTable, 0, "is not a short table."},
         // A configuration is read no further than its record.
         {"zeros.wav", kConfigurationFile, Configuration::kSize, ""},
     };

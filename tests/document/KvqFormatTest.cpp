@@ -653,19 +653,33 @@ TEST_F(NativeFiles, DamagedFilesLeaveTheDocumentAsItWas)
         const char* name;
         KvqKind kind;
         void (*damage)(KvqLayout&);
-        std::size_t cut;
+        long cut; // > 0: the file's first `cut` bytes; < 0: all but its last -cut
     };
     const Case cases[] = {
         {"no channels", KvqKind::PcFloat, [](KvqLayout& l) { l.declaredChannels = 0; }, 0},
-        {"21 channels", KvqKind::PcFloat, [](KvqLayout& l) { l.declaredChannels = 21; }, 0},
+        {"21 channels", KvqKind::PcFloat, [](KvqLayout& l) { l.channels.resize(21); }, 0},
+        {"21 integer channels", KvqKind::Pc,
+         [](KvqLayout& l) {
+             l.channels.assign(21, KvqChannel{});
+             for (KvqChannel& ch : l.channels) {
+                 ch.words = {1, 2};
+             }
+         },
+         0},
         {"negative count", KvqKind::Usb2Float, [](KvqLayout& l) { l.declaredChannels = -1; }, 0},
         {"longer signature", KvqKind::PcFloat, [](KvqLayout& l) { l.signature = "KVQ_PC_FLOATS"; },
          0},
         {"other signature", KvqKind::Pc, [](KvqLayout& l) { l.signature = "KVQ_PC_FLOAT"; }, 0},
-        {"header cut", KvqKind::Mac, [](KvqLayout&) {}, 100000},
+        {"header cut", KvqKind::Mac, [](KvqLayout&) {}, 500},
         {"record cut", KvqKind::PcFloat, [](KvqLayout& l) { l.declaredChannels = 3; }, 0},
         {"labels past the end", KvqKind::Usb2Float,
          [](KvqLayout& l) { l.channels[1].labelCount = 0x7FFFFFFF; }, 0},
+        {"labels a byte short", KvqKind::PcFloat,
+         [](KvqLayout& l) {
+             l.channels[1].labels.resize(2);
+             l.channels[1].floats.clear();
+         },
+         -1},
         {"zero rate", KvqKind::Pc, [](KvqLayout& l) { l.channels[1].sampleRate = 0.0; }, 0},
         {"NaN rate", KvqKind::PcFloat,
          [](KvqLayout& l) { l.channels[0].sampleRate = std::nan(""); }, 0},
@@ -679,7 +693,8 @@ TEST_F(NativeFiles, DamagedFilesLeaveTheDocumentAsItWas)
         }
         c.damage(layout);
         FileBytes file = makeKvq(layout);
-        file.resize(c.cut > 0 ? std::min<std::size_t>(file.size(), 500) : file.size());
+        file.resize(c.cut > 0 ? std::min(file.size(), std::size_t(c.cut))
+                              : file.size() - std::size_t(-c.cut));
         EXPECT_FALSE(doc.Read_KVQ_MAC_FileType(file));
         EXPECT_FALSE(doc.Read_KVQ_PC_FileType(file));
         EXPECT_FALSE(doc.Read_KVQ_PC_Float_FileType(file));

@@ -173,6 +173,8 @@ TEST_F(OldPmf, DamagedHeadersLeaveTheDocumentAsItWas)
          false},
         {"negative transducer rate", OldPmfKind::MacHeader100,
          [](OldPmfLayout& l) { l.transducerRate = -5; }, false},
+        {"zero transducer rate", OldPmfKind::PcHeader100,
+         [](OldPmfLayout& l) { l.transducerRate = 0; }, false},
         {"negative audio bytes", OldPmfKind::PcHeader10, [](OldPmfLayout& l) { l.audioBytes = -2; },
          false},
         {"labels past the end", OldPmfKind::MacHeader100,

@@ -194,8 +194,6 @@ TEST_F(RecordingReaderTest, StretchesHoldTheirSamplesAndAShrunkFileIsTold)
 // Recordings of the other formats are read whole at open.
 TEST_F(RecordingReaderTest, OtherFormatsAreReadWhole)
 {
-    MyDocument::WaveSamples unused;
-    (void)unused;
     test::ScriptedPrompts prompts;
     AppSettings settings;
     MyDocument source(prompts, settings);

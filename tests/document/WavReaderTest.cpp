@@ -305,8 +305,7 @@ TEST_F(WavReader, DamagedOrUnsupportedFilesDeclineAndLeaveTheDocumentAsNew)
         {"not RIFF", patched(0, {'R', 'I', 'F', 'X'})},
         {"not WAVE", patched(8, {'A', 'V', 'I', ' '})},
         {"zero channels", patched(fmt + 2, {0, 0})},
-        {"21 channels", patched(fmt + 2, {21, 0})},
-        {"65535 channels", patched(fmt + 2, {0xFF, 0xFF})},
+        {"21 channels", makeWav(layoutOf(1, 16, 21), exactRamp(20, 21))},
         {"zero rate", patched(fmt + 4, {0, 0, 0, 0})},
         {"block align 0", patched(fmt + 12, {0, 0})},
         {"block align below a frame", patched(fmt + 12, {3, 0})},
@@ -332,12 +331,15 @@ TEST_F(WavReader, DamagedOrUnsupportedFilesDeclineAndLeaveTheDocumentAsNew)
         EXPECT_EQ(documentState(doc), asNew);
     }
 
-    // A mangled extensible GUID declines too.
-    WavLayout extensible = layoutOf(testfiles::kWavExtensible, 16, 2);
-    FileBytes file = makeWav(extensible, values);
-    file[20 + 30] ^= 0x01;
-    EXPECT_FALSE(read(file));
-    EXPECT_EQ(documentState(doc), asNew);
+    // A mangled extensible GUID declines too, and so does an extension
+    // whose size leaves out the fields it should hold.
+    const FileBytes extensible = makeWav(layoutOf(testfiles::kWavExtensible, 16, 2), values);
+    for (const std::size_t at : {fmt + 30, fmt + 16}) {
+        FileBytes file = extensible;
+        file[at] ^= at == fmt + 16 ? 22 ^ 21 : 0x01;
+        EXPECT_FALSE(read(file)) << at;
+        EXPECT_EQ(documentState(doc), asNew);
+    }
 }
 
 TEST_F(WavReader, DeclinedFileKeepsTheLoadedRecording)

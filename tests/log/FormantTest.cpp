@@ -45,7 +45,7 @@ protected:
 TEST_F(FormantFile, SaveWritesOneLinePerRowAndReadingBringsTheRowsBack)
 {
     FormantTable table = tableOf({{"1", "500", "1500", "2500", "  a  "},
-                                  {"2", "300", "2200", "", "e\tlong"},
+                                  {"2", "300", "2200", "", "e\tlo\rng"},
                                   {"3", "-1", "x12", "3000", ""}});
     table.m_bDirty = true;
     std::string error;
@@ -56,16 +56,22 @@ TEST_F(FormantFile, SaveWritesOneLinePerRowAndReadingBringsTheRowsBack)
     FileContents file;
     ASSERT_TRUE(file.open(path("vowels.txt"), error));
     EXPECT_EQ(std::string(file.bytes().begin(), file.bytes().end()),
-              "500\t1500\t2500\t\"a\"\n300\t2200\t\t\"e long\"\n-1\tx12\t3000\t\"\"\n");
+              "500\t1500\t2500\t\"a\"\n300\t2200\t\t\"e lo ng\"\n-1\tx12\t3000\t\"\"\n");
 
     FormantTable back;
     back.m_bDirty = true;
     ASSERT_TRUE(back.ReadDocument(path("vowels.txt")));
     EXPECT_EQ(back.rows(), (std::vector<FormantRow>{{"0", "500", "1500", "2500", "a"},
-                                                    {"1", "300", "2200", "", "e long"},
+                                                    {"1", "300", "2200", "", "e lo ng"},
                                                     {"2", "-1", "x12", "3000", ""}}));
     EXPECT_FALSE(back.m_bDirty);
     EXPECT_TRUE(back.GetData());
+    EXPECT_EQ(back.m_strFilePath, path("vowels.txt"));
+
+    // A save that fails leaves the table unsaved, under its old name.
+    back.m_bDirty = true;
+    EXPECT_FALSE(back.Save(path("missing/vowels.txt"), error));
+    EXPECT_TRUE(back.m_bDirty);
     EXPECT_EQ(back.m_strFilePath, path("vowels.txt"));
 }
 

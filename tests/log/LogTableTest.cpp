@@ -139,6 +139,10 @@ TEST(LogTable, SavedLogReadsBackWithSameColumnsAndCellsForLfAndCrLf)
     EXPECT_EQ(reopened.toText(), log.toText());
     std::filesystem::remove_all(dir);
     EXPECT_FALSE(reopened.ReadDocument(path));
+    // A save that fails leaves the log unsaved.
+    ASSERT_TRUE(log.editCell(0, "comment", "changed"));
+    EXPECT_FALSE(log.Save(path, error));
+    EXPECT_TRUE(log.m_bDirty);
 }
 
 TEST(TableFiles, LargeOrBinaryFilesAreDeclinedWithoutBeingReadWhole)

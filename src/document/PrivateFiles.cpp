@@ -55,23 +55,28 @@ std::string absoluteFromEnvironment(const char* name)
 }
 
 // Creates the missing folders on the way to `folder` (the last one
-// included) with mode 0700. True when `folder` itself was created here.
-bool createMissingFolders(const std::filesystem::path& folder)
+// included) with mode 0700.
+void createMissingFolders(const std::filesystem::path& folder)
 {
     std::filesystem::path partial;
-    bool created = false;
     for (const std::filesystem::path& part : folder) {
         partial /= part;
         struct stat st {};
         if (::stat(partial.c_str(), &st) == 0) {
-            created = false;
             continue;
         }
         // Another process may make it between the look and the mkdir; the
         // open that follows judges whatever is there.
-        created = ::mkdir(partial.c_str(), kFolderMode) == 0;
+        // A folder made here gets exactly 0700 whatever the umask took: under
+        // 0277 it would be 0500, and the next folder could not be made in it.
+        if (::mkdir(partial.c_str(), kFolderMode) == 0) {
+            const int fd = ::open(partial.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd >= 0) {
+                ::fchmod(fd, kFolderMode);
+                ::close(fd);
+            }
+        }
     }
-    return created;
 }
 
 } // namespace
@@ -124,7 +129,7 @@ int openPrivateFolder(const std::filesystem::path& folder, std::string& error)
         error = "No folder was given for temporary files.";
         return -1;
     }
-    const bool created = createMissingFolders(folder);
+    createMissingFolders(folder);
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
@@ -132,10 +137,6 @@ int openPrivateFolder(const std::filesystem::path& folder, std::string& error)
                     ? folderMessage(folder, "is a link or a file.")
                     : systemError("Cannot open the folder", folder.string(), err);
         return -1;
-    }
-    // A folder made here gets exactly 0700 whatever the umask left.
-    if (created) {
-        ::fchmod(fd, kFolderMode);
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {

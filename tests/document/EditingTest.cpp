@@ -520,14 +520,17 @@ TEST_F(EditingTest, BackupIsAPrivateFileInAPrivateFolder)
     EXPECT_TRUE(fs::is_empty(folder));
     EXPECT_TRUE(m_prompts.alerts.empty());
 
-    // A umask that takes the owner's write bit too still gives a folder the
-    // backups can be made in. The umask is the whole process's: put back at once.
-    const fs::path strict = m_dir / "strict";
+    // A umask that takes the owner's write bit too still gives folders the
+    // backups can be made in, each of those made on the way as well. The
+    // umask is the whole process's: put back at once.
+    const fs::path strict = m_dir / "strict" / "Phonaxis" / "tmp";
     const mode_t previous = ::umask(0277);
     EditSession under(*m_document, m_prompts, m_clipboard, "take 1.pmf", strict);
     under.EditClear();
     ::umask(previous);
-    EXPECT_EQ(modeOf(strict), 0700u);
+    for (const fs::path& made : {strict, strict.parent_path(), strict.parent_path().parent_path()}) {
+        EXPECT_EQ(modeOf(made), 0700u) << made;
+    }
     EXPECT_EQ(fs::path(under.backupPath()).parent_path(), strict);
     EXPECT_TRUE(under.undoAvailable());
     EXPECT_TRUE(m_prompts.alerts.empty());

@@ -243,6 +243,10 @@ TEST_F(CliSettingsTest, TheListNamesUnitRangeAndMeaning)
                             "to 400; LPC order of the spectrum\n"),
               std::string::npos)
         << list.out;
+    // A setting without a unit has no unit part.
+    EXPECT_NE(list.out.find("\nm_bCepstral=true\t# true or false; cepstral pitch choice; not used\n"),
+              std::string::npos)
+        << list.out;
     // Cut at the tab, every line is --set text that changes nothing.
     std::vector<std::string> args = {"settings"};
     std::istringstream lines(list.out);

@@ -286,6 +286,8 @@ TEST(CliTableCellsTest, CellsThatWouldBreakARowAreWrittenSafely)
         const std::string fields = cli::jsonFields(table.columns, table.rows[r]);
         EXPECT_TRUE(fields.ends_with(std::string(", \"value\": ") + json[r])) << fields;
     }
+    // A row shorter than the columns names only the cells it has.
+    EXPECT_EQ(cli::jsonFields(table.columns, {std::string("short")}), ", \"file\": \"short\"");
 }
 
 } // namespace

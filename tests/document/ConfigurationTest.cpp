@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <set>
 #include <type_traits>
 #include <unistd.h>
 #include <variant>
@@ -614,6 +615,14 @@ TEST_F(ConfigurationTest, UserConfigurationRoundTripsThroughTheCommands)
     EXPECT_EQ(m_prompts.savePanels[0].prompt, "save");
     EXPECT_EQ(m_prompts.savePanels[0].requiredType, "cfg");
     EXPECT_EQ(m_prompts.savePanels[0].proposedName, "User_Configuration.cfg");
+    // Saved over, the folder holds the record and its settings file, nothing else.
+    std::string error;
+    ASSERT_TRUE(saveUserConfiguration(source, m_settings, file.string(), error)) << error;
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"mine.cfg", "mine.cfg.settings"}));
     const auto bytes = readFile(file);
     ASSERT_EQ(bytes.size(), 2912u);
     EXPECT_EQ(int32At(bytes, off::kZoomRange), 1234);
@@ -902,6 +911,13 @@ TEST_F(ConfigurationTest, ApplicationSupplementFollowsTheApplicationRecord)
     m_prompts.alertReplies = {1};
     EXPECT_TRUE(fileRevertToDefaultConfiguration(m_settings, m_prompts));
     EXPECT_FALSE(fs::exists(beside));
+
+    // A settings file that cannot be written is a failure, told.
+    fs::create_directories(beside);
+    std::string error;
+    EXPECT_FALSE(writeSupplement(appConfig().string(), edited, &error));
+    EXPECT_NE(error.find(beside), std::string::npos) << error;
+    EXPECT_FALSE(ReadConfig(m_settings));
 }
 
 TEST(AppSettingsTest, FolderComesFromTheEnvironmentOnlyWhenAsked)

@@ -538,6 +538,32 @@ TEST_F(NativeFiles, ReadersTakeTwentyChannelsAndTheSamplesAFileHolds)
 // Channels of different lengths keep every sample in both float formats,
 // whole and as selections: the interleaved block of a USB2 float file runs
 // as long as its longest channel.
+// The file written to disk goes through a buffer of 1 MiB: runs of samples
+// just under it, at it and over it, and the pieces around them, give the
+// same bytes as the encoder in memory.
+TEST_F(NativeFiles, WrittenFileHoldsTheEncodedBytesAcrossItsBuffer)
+{
+    const std::string path = ::testing::TempDir() + "/buffered.pmf";
+    for (const std::size_t length : {262143u, 262144u, 300000u}) {
+        for (const bool usb2 : {false, true}) {
+            SCOPED_TRACE(testing::Message() << length << " samples, usb2 " << usb2);
+            doc.Initilize();
+            fill(0, length, 16000.0);
+            fill(1, length, 16000.0);
+            const auto bytes = usb2 ? doc.Save_KVQ_PC_USB2_Float_FileType(false)
+                                    : doc.Save_KVQ_PC_Float_FileType(false);
+            ASSERT_TRUE(bytes);
+            std::string error;
+            ASSERT_TRUE(writeNativeFile(doc, usb2, false, path, error)) << error;
+            FileContents file;
+            ASSERT_TRUE(file.open(path, error)) << error;
+            EXPECT_TRUE(
+                std::equal(bytes->begin(), bytes->end(), file.bytes().begin(), file.bytes().end()));
+        }
+    }
+    std::filesystem::remove(path);
+}
+
 TEST_F(NativeFiles, FloatWritersKeepChannelsOfDifferentLengths)
 {
     for (const bool usb2 : {false, true}) {

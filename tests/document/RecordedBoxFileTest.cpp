@@ -319,16 +319,16 @@ TEST_F(RecordedBoxFile, AvailableMemoryIsTheLeastOfEverySource)
 TEST_F(RecordedBoxFile, RecordingBeyondTheAvailableMemoryIsRefused)
 {
     const fs::path rec = m_dir / "rec";
-    writeRecording(rec, 4096); // 5 channels of 4,096 floats: 82 KB
+    writeRecording(rec, 4096); // 5 channels of 4,096 floats and 25 to spare: 82,420 bytes
     const fs::path root = m_dir / "sys";
-    const MemorySources small = test::memoryLimitedTo(root, 65536);
+    const MemorySources small = test::memoryLimitedTo(root, 82419);
 
     EXPECT_EQ(doc.Read_RecordedFile_X2(rec.string(), tableWith({}), 5, small), -1);
     ASSERT_EQ(prompts.alerts.size(), 1u);
     EXPECT_EQ(prompts.alerts[0].message, "Could not alloated enough memory");
     EXPECT_FALSE(doc.m_bHaveData);
 
-    test::memoryLimitedTo(root, 1048576);
+    test::memoryLimitedTo(root, 82420);
     EXPECT_EQ(doc.Read_RecordedFile_X2(rec.string(), tableWith({}), 5, small), 0);
     EXPECT_EQ(doc.getChannel(0).m_dwFileLength, 4096.0);
 }

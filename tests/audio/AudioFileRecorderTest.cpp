@@ -328,6 +328,27 @@ TEST_F(AudioFileRecorderTest, AWriteTheDiskRefusesIsTold)
     EXPECT_EQ(stopped.message, "The recording could not be written to disk.");
 }
 
+// A conversion the disk does not take whole leaves samples at two rates in
+// the file: `stop` tells it and the file is never offered as a recording.
+TEST_F(AudioFileRecorderTest, AConversionTheDiskDoesNotTakeWholeIsNotOffered)
+{
+    FixedRateInput backend;
+    AudioFileRecorder recorder(backend, m_notices.poster());
+    ASSERT_TRUE(recorder.start(2 * FixedRateInput::kRateHz).ok);
+    AudioResult stopped;
+    {
+        // Room for the 4,800 samples recorded, not for the 9,600 converted.
+        const test::RunawayGuard full(30000, std::chrono::seconds(60));
+        backend.deliver(tone(4800, FixedRateInput::kRateHz, 440.0));
+        stopped = recorder.stop();
+    }
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_EQ(stopped.message, "The recording could not be completed on disk.");
+    TrackBuffer<std::uint8_t> bytes;
+    std::string error;
+    EXPECT_FALSE(recorder.readRecording(bytes, error));
+}
+
 // A recording kept for later is cut to the samples asked for, and its
 // header never claims more than the file holds.
 TEST_F(AudioFileRecorderTest, AKeptRecordingHoldsWhatItsHeaderSays)

@@ -186,6 +186,30 @@ TEST(RawRecordingFile, DamagedInfoTextsAreRefused)
     }
 }
 
+// Written blocks reach the disk by themselves while the file stays open,
+// each new one too, and whatever is left when it closes.
+TEST(RawRecordingFile, WrittenBlocksAreFlushedWithoutAClose)
+{
+    const RunawayGuard guard(1 << 20, std::chrono::seconds(60));
+    ScratchFolder folder;
+    RawRecordingFile file;
+    std::string error;
+    ASSERT_TRUE(file.create(folder.path, sampleInfo(), error)) << error;
+    EXPECT_EQ(file.flushedBytes(), 0u);
+    for (const std::uint64_t total : {65536u, 2 * 65536u}) {
+        ASSERT_TRUE(file.append(std::vector<std::uint8_t>(65536, 1), error)) << error;
+        for (int i = 0; i < 1000 && file.flushedBytes() != total; ++i)
+            std::this_thread::sleep_for(milliseconds(10));
+        EXPECT_EQ(file.flushedBytes(), total);
+    }
+    ASSERT_TRUE(file.append(std::vector<std::uint8_t>(100, 1), error)) << error;
+    file.close();
+    EXPECT_EQ(file.flushedBytes(), 2 * 65536u + 100);
+    file.remove();
+    EXPECT_EQ(file.flushedBytes(), 0u);
+    EXPECT_EQ(file.frames(), 0u);
+}
+
 // Only a recording's own name tells the run that made it.
 TEST(RawRecordingFile, OnlyARecordingsNameTellsItsOwner)
 {

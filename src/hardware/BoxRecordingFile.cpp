@@ -261,6 +261,7 @@ void RawRecordingFile::close()
 {
     if (!isOpen())
         return;
+    m_flushed = m_flusher->flushed();
     m_flusher.reset();
     if (::fdatasync(m_file.fd()) == 0)
         m_flushed = m_bytes;

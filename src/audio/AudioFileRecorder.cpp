@@ -106,6 +106,7 @@ AudioResult AudioFileRecorder::start(double rateHz, const std::string& device) {
     m_deviceRateHz = deviceRate;
     m_written = 0;
     m_writeError.clear();
+    m_fileDamaged = false;
     m_captured.store(0);
     m_dropped.store(0);
     m_levelMin.store(0.0f);
@@ -147,21 +148,23 @@ AudioResult AudioFileRecorder::stop() {
 
     // The sound is converted to the chosen rate here, on the main thread,
     // rather than on the audio thread. When that fails the header keeps the
-    // device's rate: the file never claims a rate its samples are not at.
+    // device's rate, as it does when a write failed and nothing was
+    // converted: the file never claims a rate its samples are not at.
     std::string error;
     bool fileWhole = m_writeError.empty();
-    double fileRate = m_rateHz;
+    double fileRate = m_deviceRateHz;
     if (fileWhole && m_deviceRateHz != m_rateHz) {
         switch (convertToChosenRate(error)) {
         case RateConversion::Converted:
+            fileRate = m_rateHz;
             break;
         case RateConversion::Failed:
-            fileRate = m_deviceRateHz;
             m_writeError = error;
             break;
         case RateConversion::FileDamaged:
-            fileRate = m_deviceRateHz;
+            // Samples at two rates: nothing in the file can be kept.
             fileWhole = false;
+            m_fileDamaged = true;
             m_writeError = error;
             break;
         }
@@ -195,6 +198,10 @@ bool AudioFileRecorder::readRecording(TrackBuffer<std::uint8_t>& bytes, std::str
 std::string AudioFileRecorder::keepRecording(std::uint64_t samples, std::string& error) {
     if (isRecording() || m_file.fd() < 0) {
         error = "There is no finished recording to keep.";
+        return {};
+    }
+    if (m_fileDamaged) {
+        error = "The recording could not be completed on disk.";
         return {};
     }
     // Only what is in the file: a header never claims samples it lacks.

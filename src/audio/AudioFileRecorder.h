@@ -65,7 +65,8 @@ public:
     // WAV file under its name in the private temporary folder, for a
     // recording whose destination could not be written: the file then
     // outlives the recorder, and the next launch offers it back. Returns its
-    // path, or "" with `error` set when it could not be completed.
+    // path, or "" with `error` set when it could not be completed or a
+    // conversion cut short by the disk left nothing whole to keep.
     std::string keepRecording(std::uint64_t samples, std::string& error);
 
     // Seconds of sound captured so far (`currSeconds`).
@@ -99,6 +100,7 @@ private:
     double m_rateHz = 0.0;
     double m_deviceRateHz = 0.0;
     double m_fileRateHz = 0.0;       // the rate the stopped file's samples are at
+    bool m_fileDamaged = false;      // a conversion overwrote part of the samples
     std::string m_deviceName;
     unsigned long m_session = 0;
     std::uint64_t m_written = 0;     // writer thread while recording, then main

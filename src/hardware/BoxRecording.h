@@ -122,6 +122,8 @@ public:
     bool append(std::span<const std::uint8_t> block, std::string& error);
     // Whole frames written so far.
     std::uint64_t frames() const;
+    // The bytes known to be on the disk: what a crash now would leave.
+    std::uint64_t flushedBytes() const;
     const std::filesystem::path& path() const;
     // Flushes and closes, keeping the files (they are the recording until it
     // has been read into a document).
@@ -149,6 +151,7 @@ private:
     std::filesystem::path m_path;
     std::filesystem::path m_infoPath;
     std::uint64_t m_bytes = 0;
+    std::uint64_t m_flushed = 0; // once closed
     std::unique_ptr<Flusher> m_flusher;
 };
 

@@ -126,7 +126,14 @@ public:
     Flusher(const Flusher&) = delete;
     Flusher& operator=(const Flusher&) = delete;
 
-    void written() { m_dirty.store(true, std::memory_order_release); }
+    // `total` bytes have been written so far.
+    void written(std::uint64_t total)
+    {
+        m_total.store(total, std::memory_order_release);
+        m_dirty.store(true, std::memory_order_release);
+    }
+    // The bytes the last flush put on the disk.
+    std::uint64_t flushed() const { return m_flushed.load(std::memory_order_acquire); }
     // The errno of a flush that failed, 0 when none did.
     int error() const { return m_error.load(std::memory_order_acquire); }
 
@@ -137,9 +144,13 @@ private:
         while (!m_stop) {
             m_wake.wait_for(lock, kFlushPeriod, [this] { return m_stop; });
             if (m_dirty.exchange(false, std::memory_order_acq_rel)) {
+                // Every byte counted here was written before it was counted.
+                const std::uint64_t total = m_total.load(std::memory_order_acquire);
                 lock.unlock();
                 if (::fdatasync(m_fd) != 0)
                     m_error.store(errno, std::memory_order_release);
+                else
+                    m_flushed.store(total, std::memory_order_release);
                 lock.lock();
             }
         }
@@ -147,6 +158,8 @@ private:
 
     int m_fd;
     std::atomic<bool> m_dirty{false};
+    std::atomic<std::uint64_t> m_total{0};
+    std::atomic<std::uint64_t> m_flushed{0};
     std::atomic<int> m_error{0};
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -170,6 +183,7 @@ bool RawRecordingFile::create(const std::filesystem::path& folder, const Recordi
     m_path.clear();
     m_infoPath.clear();
     m_bytes = 0;
+    m_flushed = 0;
     const std::string base = std::string(kNamePrefix) + std::to_string(::getpid()) + "-";
     std::string name;
     // A name already there is never reused: another tag is drawn.
@@ -224,8 +238,13 @@ bool RawRecordingFile::append(std::span<const std::uint8_t> block, std::string& 
         error = systemError("Cannot write", m_path.string(), err);
         return false;
     }
-    m_flusher->written();
+    m_flusher->written(m_bytes);
     return true;
+}
+
+std::uint64_t RawRecordingFile::flushedBytes() const
+{
+    return m_flusher ? m_flusher->flushed() : m_flushed;
 }
 
 std::uint64_t RawRecordingFile::frames() const
@@ -242,8 +261,10 @@ void RawRecordingFile::close()
 {
     if (!isOpen())
         return;
+    m_flushed = m_flusher->flushed();
     m_flusher.reset();
-    ::fdatasync(m_file.fd());
+    if (::fdatasync(m_file.fd()) == 0)
+        m_flushed = m_bytes;
     m_file.close();
 }
 
@@ -260,6 +281,7 @@ void RawRecordingFile::remove() noexcept
     m_path.clear();
     m_infoPath.clear();
     m_bytes = 0;
+    m_flushed = 0;
 }
 
 pid_t RawRecordingFile::ownerOf(const std::string& name)

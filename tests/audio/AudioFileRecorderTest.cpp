@@ -311,21 +311,67 @@ TEST_F(AudioFileRecorderTest, FailedConversionKeepsTheDeviceRate)
     EXPECT_EQ(wav.samples, input);
 }
 
+// A recording kept with `keepRecording`, read back, removed and parsed.
+RecordedWav keptWav(AudioFileRecorder& recorder, std::uint64_t samples)
+{
+    std::string error;
+    const std::string path = recorder.keepRecording(samples, error);
+    if (path.empty()) {
+        ADD_FAILURE() << error;
+        return {};
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                          std::istreambuf_iterator<char>()};
+    std::filesystem::remove(path);
+    return parseFloatWav(bytes); // the header against the file's size
+}
+
 // A recording the disk does not take whole is told by `stop`, never passed
-// off as complete.
+// off as complete; what was written before the disk refused can be kept, at
+// the rate it was recorded at, since nothing was converted.
 TEST_F(AudioFileRecorderTest, AWriteTheDiskRefusesIsTold)
 {
     FixedRateInput backend;
     AudioFileRecorder recorder(backend, m_notices.poster());
-    ASSERT_TRUE(recorder.start(FixedRateInput::kRateHz).ok);
+    ASSERT_TRUE(recorder.start(22050.0).ok);
+    const auto input = tone(48000, FixedRateInput::kRateHz, 440.0);
     AudioResult stopped;
     {
         const test::RunawayGuard full(16384, std::chrono::seconds(60));
-        backend.deliver(tone(48000, FixedRateInput::kRateHz, 440.0));
+        backend.deliver(input);
         stopped = recorder.stop();
     }
     EXPECT_FALSE(stopped.ok);
     EXPECT_EQ(stopped.message, "The recording could not be written to disk.");
+    const RecordedWav wav = keptWav(recorder, recorder.writtenSamples());
+    EXPECT_EQ(wav.rate, 48000u);
+    EXPECT_EQ(wav.samples.size(), recorder.writtenSamples());
+    EXPECT_EQ(wav.samples, std::vector<float>(input.begin(),
+                                              input.begin() + std::ptrdiff_t(wav.samples.size())));
+}
+
+// A conversion the disk does not take whole leaves samples at two rates in
+// the file: `stop` tells it and the file is never offered as a recording.
+TEST_F(AudioFileRecorderTest, AConversionTheDiskDoesNotTakeWholeIsNotOffered)
+{
+    FixedRateInput backend;
+    AudioFileRecorder recorder(backend, m_notices.poster());
+    ASSERT_TRUE(recorder.start(2 * FixedRateInput::kRateHz).ok);
+    AudioResult stopped;
+    {
+        // Room for the 4,800 samples recorded, not for the 9,600 converted.
+        const test::RunawayGuard full(30000, std::chrono::seconds(60));
+        backend.deliver(tone(4800, FixedRateInput::kRateHz, 440.0));
+        stopped = recorder.stop();
+    }
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_EQ(stopped.message, "The recording could not be completed on disk.");
+    TrackBuffer<std::uint8_t> bytes;
+    std::string error;
+    EXPECT_FALSE(recorder.readRecording(bytes, error));
+    EXPECT_EQ(recorder.keepRecording(recorder.writtenSamples(), error), "");
+    EXPECT_EQ(error, "The recording could not be completed on disk.");
 }
 
 // A recording kept for later is cut to the samples asked for, and its
@@ -341,14 +387,7 @@ TEST_F(AudioFileRecorderTest, AKeptRecordingHoldsWhatItsHeaderSays)
         ASSERT_TRUE(recorder.start(FixedRateInput::kRateHz).ok);
         backend.deliver(input);
         ASSERT_TRUE(recorder.stop().ok);
-        std::string error;
-        const std::string path = recorder.keepRecording(asked, error);
-        ASSERT_FALSE(path.empty()) << error;
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                              std::istreambuf_iterator<char>()};
-        std::filesystem::remove(path);
-        const RecordedWav wav = parseFloatWav(bytes); // the header against the file's size
+        const RecordedWav wav = keptWav(recorder, asked);
         EXPECT_EQ(wav.rate, 48000u);
         EXPECT_EQ(wav.samples,
                   std::vector<float>(input.begin(), input.begin() + std::ptrdiff_t(kept)));

@@ -131,13 +131,15 @@ class HandDrivenOutput final : public AudioBackend {
 public:
     class Stream final : public AudioStream {
     public:
+        explicit Stream(std::vector<bool>& stops) : m_stops(stops) {}
         AudioResult start() override { return {}; }
-        void stop(bool) noexcept override {}
+        void stop(bool drain) noexcept override { m_stops.push_back(drain); }
         bool isActive() const override { return true; }
         double rateHz() const override { return 22050.0; }
         const std::string& deviceName() const override { return m_name; }
 
     private:
+        std::vector<bool>& m_stops;
         std::string m_name = "hand";
     };
 
@@ -150,7 +152,7 @@ public:
                                             std::string&) override
     {
         m_renderer = &renderer;
-        return std::make_unique<Stream>();
+        return std::make_unique<Stream>(stops);
     }
     std::unique_ptr<AudioStream> openInput(const std::string&, double, AudioCapturer&,
                                            std::string& error) override
@@ -165,6 +167,8 @@ public:
         return false;
     }
     bool render(float* out, std::size_t frames) { return m_renderer->render(out, frames); }
+
+    std::vector<bool> stops; // each stop of a stream: whether it let its blocks play out
 
 private:
     AudioRenderer* m_renderer = nullptr;
@@ -203,7 +207,43 @@ TEST_F(AudioPlayerTest, ThePlayEndsWithTheBlockThatReachesTheRangesEnd)
         }
         EXPECT_EQ(finished, std::vector<double>{double(count) * 1000.0 / 22050.0});
         EXPECT_FALSE(player.isPlaying());
+        EXPECT_EQ(backend.stops, std::vector<bool>{true}); // the last block is heard whole
     }
+}
+
+// While playing, the elapsed time is told about every 0.05 s of sound, at
+// the first block that reaches it; a play the user stops ends at once,
+// without playing out what the device still holds.
+TEST_F(AudioPlayerTest, ElapsedTimeIsToldEveryTwentiethOfASecondAndAStopIsAtOnce)
+{
+    const auto channel = tone(22050, 22050.0, 440.0);
+    HandDrivenOutput backend;
+    AudioPlayer player(backend, m_notices.poster());
+    ASSERT_TRUE(player.play(channel, 0.0, 22050.0, 22050.0).ok);
+    std::vector<float> block(256);
+    for (int i = 0; i < 43; ++i) {
+        ASSERT_TRUE(backend.render(block.data(), block.size()));
+    }
+    std::vector<double> elapsed{0.0};
+    while (const auto notice = m_notices.next(std::chrono::milliseconds(0))) {
+        if (notice->session == player.session()) {
+            EXPECT_EQ(notice->kind, AudioNotice::Kind::Elapsed);
+            elapsed.push_back(notice->elapsedMs);
+        }
+    }
+    elapsed.push_back(43 * 256 * 1000.0 / 22050.0); // where the play stands
+    const double blockMs = 256 * 1000.0 / 22050.0;
+    ASSERT_GE(elapsed.size(), 10u);
+    EXPECT_NEAR(elapsed[1], blockMs, 1e-9);
+    for (std::size_t i = 2; i + 1 < elapsed.size(); ++i) {
+        EXPECT_GE(elapsed[i] - elapsed[i - 1], 50.0) << i;
+    }
+    for (std::size_t i = 1; i < elapsed.size(); ++i) {
+        EXPECT_LT(elapsed[i] - elapsed[i - 1], 50.0 + blockMs) << i;
+    }
+    player.stop();
+    EXPECT_EQ(backend.stops, std::vector<bool>{false});
+    EXPECT_FALSE(player.isPlaying());
 }
 
 // A device that does not take 11,025 Hz gets the range converted to its

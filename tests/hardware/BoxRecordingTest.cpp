@@ -56,6 +56,18 @@ std::vector<std::uint8_t> fileBytes(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Whether this process still holds `path` open.
+bool heldOpen(const fs::path& path)
+{
+    const fs::path file = fs::canonical(path);
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (fs::read_symlink(fd.path(), ec) == file)
+            return true;
+    }
+    return false;
+}
+
 // The index of the first frame of `bytes` that differs from the box's
 // signals from frame `first` on, or -1 when every frame matches.
 long firstMismatch(const std::vector<std::uint8_t>& bytes, std::uint64_t first)
@@ -166,6 +178,36 @@ TEST(RawRecordingFile, DamagedInfoTextsAreRefused)
     };
     for (const std::string& text : damaged)
         EXPECT_FALSE(RawRecordingFile::parseInfo(text, info)) << text;
+    // Every box size from 1 to 16 channels is one.
+    for (const int channels : {1, 16}) {
+        const std::string text = replaced("channels 5", "channels " + std::to_string(channels));
+        ASSERT_TRUE(RawRecordingFile::parseInfo(text, info)) << text;
+        EXPECT_EQ(info.systemChannels, channels);
+    }
+}
+
+// Written blocks reach the disk by themselves while the file stays open,
+// each new one too, and whatever is left when it closes.
+TEST(RawRecordingFile, WrittenBlocksAreFlushedWithoutAClose)
+{
+    const RunawayGuard guard(1 << 20, std::chrono::seconds(60));
+    ScratchFolder folder;
+    RawRecordingFile file;
+    std::string error;
+    ASSERT_TRUE(file.create(folder.path, sampleInfo(), error)) << error;
+    EXPECT_EQ(file.flushedBytes(), 0u);
+    for (const std::uint64_t total : {65536u, 2 * 65536u}) {
+        ASSERT_TRUE(file.append(std::vector<std::uint8_t>(65536, 1), error)) << error;
+        for (int i = 0; i < 1000 && file.flushedBytes() != total; ++i)
+            std::this_thread::sleep_for(milliseconds(10));
+        EXPECT_EQ(file.flushedBytes(), total);
+    }
+    ASSERT_TRUE(file.append(std::vector<std::uint8_t>(100, 1), error)) << error;
+    file.close();
+    EXPECT_EQ(file.flushedBytes(), 2 * 65536u + 100);
+    file.remove();
+    EXPECT_EQ(file.flushedBytes(), 0u);
+    EXPECT_EQ(file.frames(), 0u);
 }
 
 // Only a recording's own name tells the run that made it.
@@ -414,6 +456,7 @@ TEST_F(SessionOnSimulatedBox, ASavedRecordingHoldsEveryStreamedFrameAndNothingAf
         ASSERT_EQ(ends, std::vector<End>{End::Saved});
         EXPECT_EQ(box->recordReceiver, nullptr);
         ASSERT_TRUE(fs::exists(session->recordingPath()));
+        EXPECT_FALSE(heldOpen(session->recordingPath())); // flushed and closed
         const auto bytes = fileBytes(session->recordingPath());
         ASSERT_EQ(bytes.size(), frames * kFrameBytes);
         EXPECT_EQ(firstMismatch(bytes, first), -1);
@@ -495,12 +538,30 @@ TEST_F(SessionOnSimulatedBox, AFailedWriteStopsTheStreamAndKeepsWhatWasWritten)
     ASSERT_EQ(ends, std::vector<End>{End::WriteFailed});
     EXPECT_EQ(blocks, 4); // the block that failed is still shown
     EXPECT_EQ(session->recordedFrames(), 3u * kFramesPerBlock);
+    EXPECT_FALSE(heldOpen(session->recordingPath()));
     const auto bytes = fileBytes(session->recordingPath());
     EXPECT_EQ(bytes.size(), limit);
     EXPECT_EQ(firstMismatch(bytes, first), -1);
     EXPECT_FALSE(box->sampling());
     EXPECT_TRUE(seen.printed("Cannot write \"" + session->recordingPath().string() +
                              "\": File too large\n"));
+}
+
+// A box unplugged while recording ends the session on its own; every frame
+// that came is kept, on the disk and closed.
+TEST_F(SessionOnSimulatedBox, AnUnplugWhileRecordingKeepsWhatCameClosed)
+{
+    const std::uint64_t first = start();
+    run(milliseconds(500));
+    sim.unplug();
+    run(milliseconds(100));
+    ASSERT_EQ(ends, std::vector<End>{End::BoxGone});
+    EXPECT_EQ(session->state(), State::Idle);
+    EXPECT_GE(session->recordedFrames(), 4 * kFramesPerBlock);
+    const auto bytes = fileBytes(session->recordingPath());
+    EXPECT_EQ(bytes.size(), session->recordedFrames() * kFrameBytes);
+    EXPECT_EQ(firstMismatch(bytes, first), -1);
+    EXPECT_FALSE(heldOpen(session->recordingPath()));
 }
 
 // A save or cancel the box never answers ends the stream when the stop

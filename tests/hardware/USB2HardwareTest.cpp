@@ -408,6 +408,8 @@ TEST_F(ProtocolTest, UnpluggingAnnouncesTheRemovalKeepsTheFlagAndTouchesNothingA
     EXPECT_TRUE(box->haveHardware());
     EXPECT_EQ(box->systemChannelNumber(), 5);
     EXPECT_FALSE(box->haveInterface());
+    EXPECT_FALSE(device->opened);
+    EXPECT_EQ(device.use_count(), 1); // the box let go of it
 
     const auto sentBefore = device->sent.size();
     EXPECT_EQ(hw.SampleData(), usb::kNoDevice);

@@ -228,6 +228,7 @@ TEST_F(CliBoxRecord, TheBoxCommandSaysWhyNoBoxAnswered)
         const CliResult r = runCli(args);
         EXPECT_EQ(r.status, status) << r.err;
         EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("\n\n"), std::string::npos) << "one line each: " << r.err;
         EXPECT_EQ(r.out, "");
     }
     EXPECT_NE(runCli({"--help"}).out.find("phonaxis-cli box [--simulate-box=N] [--firmware "

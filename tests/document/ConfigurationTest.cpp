@@ -240,6 +240,21 @@ protected:
     fs::path m_dir;
 };
 
+// A text field holds at most its width less one byte, its terminator's:
+// written so, and read so from a file whose field fills its whole width (a
+// damaged or foreign record).
+TEST(ConfigurationText, AFieldHoldsItsWidthLessItsTerminator)
+{
+    Configuration r;
+    r.putText(off::kUnits, 32, std::string(40, 'x'));
+    EXPECT_EQ(r.getText(off::kUnits, 32), std::string(31, 'x'));
+    std::vector<std::uint8_t> bytes(r.bytes().begin(), r.bytes().end());
+    std::fill_n(bytes.begin() + off::kUnits, 32, std::uint8_t{'y'});
+    const std::optional<Configuration> full = Configuration::fromBytes(bytes);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->getText(off::kUnits, 32), std::string(31, 'y'));
+}
+
 TEST_F(ConfigurationTest, LaunchWritesTheDefaultRecordAtItsOffsets)
 {
     using Expected = std::variant<std::int32_t, double, std::string>;

@@ -226,6 +226,8 @@ TEST_F(EditingTest, CutAndUndoRestoreSamplesAndLabels)
         addLabel(first, 150.0, "inside");
         addLabel(first, 300.0, "later");
         addLabel(first, 200.0, "at stop");
+        // Hidden channels, the first among them, are kept by the backup too.
+        m_document->getChannel(0).m_bShow = false;
         m_document->getChannel(2).m_bShow = false;
         const auto before = samplesOf(m_document->getChannel(1));
         const auto labelsBefore = labelsOf(first);
@@ -241,7 +243,8 @@ TEST_F(EditingTest, CutAndUndoRestoreSamplesAndLabels)
         const std::vector<std::pair<double, std::string>> cutLabels = {{200.0, "later"},
                                                                          {100.0, "at stop"}};
         EXPECT_EQ(labelsOf(first), cutLabels);
-        EXPECT_FALSE(m_document->getChannel(2).m_bShow); // the backup holds it, still hidden
+        EXPECT_FALSE(m_document->getChannel(0).m_bShow); // the backup holds them, still hidden
+        EXPECT_FALSE(m_document->getChannel(2).m_bShow);
         ASSERT_TRUE(session().validateEditCommand("_EditUndo:", true));
 
         const EditOutcome undo = session().EditUndo();
@@ -249,6 +252,7 @@ TEST_F(EditingTest, CutAndUndoRestoreSamplesAndLabels)
         EXPECT_EQ(samplesOf(m_document->getChannel(1)), before);
         EXPECT_EQ(labelsOf(m_document->getChannel(0)), labelsBefore);
         EXPECT_EQ(m_document->m_nNumofChannels, 3);
+        EXPECT_FALSE(m_document->getChannel(0).m_bShow);
         EXPECT_FALSE(m_document->getChannel(2).m_bShow);
         EXPECT_EQ(m_document->m_nFileFormat, format);
         EXPECT_FALSE(session().validateEditCommand("_EditUndo:", true));

@@ -184,6 +184,9 @@ TEST_F(ProtocolTest, ASlowLoaderIsProgrammedOffTheMainThreadWithItsProgress)
     EXPECT_TRUE(hw.downloading());
     EXPECT_EQ(hw.downloadWritten(), 2);
     EXPECT_EQ(hw.downloadTotal(), 3);
+    // Whatever the transport waits for, the download's end is looked for
+    // at a steady pace.
+    EXPECT_EQ(hw.nextTimeout(), std::chrono::milliseconds(20));
     auto other = usb.plug(BoxConnection::kBoxProduct);
     hw.handleEvents();
     EXPECT_FALSE(other->opened);
@@ -825,6 +828,19 @@ TEST_F(ProtocolTest, StartingOneTransferKindTreatsTheOtherAsItMust)
     EXPECT_FALSE(box->sampling());
     EXPECT_EQ(seen.count("stopClose"), 0);
     EXPECT_EQ(device->sent.back().request, 0xB3);
+}
+
+// However few of a playback's writes are still out, sampling ends it first.
+TEST_F(ProtocolTest, SamplingEndsAPlaybackDownToItsLastWrite)
+{
+    openBox();
+    const auto samples = ramp(1024);
+    ASSERT_TRUE(hw.Play(samples, 0, 1024));
+    ASSERT_EQ(usb.inFlight(1), 1u);
+    ASSERT_EQ(hw.SampleData(), usb::kSuccess);
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
+    EXPECT_EQ(usb.inFlight(1), 0u);
+    EXPECT_EQ(usb.inFlight(2), 32u);
 }
 
 TEST_F(ProtocolTest, TheSamplesMayGoAwayWhilePlaying)

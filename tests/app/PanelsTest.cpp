@@ -520,18 +520,6 @@ TEST_F(PanelsTest, SmoothingFromTheMenuAsksFirstAndUndoRestoresTheSamples)
     EXPECT_EQ(samples(), original);
 }
 
-TEST_F(PanelsTest, RevertToDefaultConfigurationRemovesTheFileOnlyOnYes)
-{
-    writeApplicationConfiguration();
-    MainWindowController* window = application->newDocument();
-    prompts.alertReplies = {0, 1}; // No, then Yes
-    window->action("_fileRevertToDefaultConfiguration:")->trigger();
-    EXPECT_TRUE(fs::exists(settings.configPath()));
-    EXPECT_EQ(prompts.alerts.back().title, "Reverting to default configuration");
-    window->action("_fileRevertToDefaultConfiguration:")->trigger();
-    EXPECT_FALSE(fs::exists(settings.configPath()));
-}
-
 TEST_F(PanelsTest, IntensityFromTheMenuComputesAndDrawsEveryChannel)
 {
     MainWindowController* window = openRecording();

@@ -98,6 +98,9 @@ TEST_F(LogWindowTest, MainViewEntriesAppendTheirRecordsOnceTheWindowIsShown)
         EXPECT_TRUE(log.validateMenuItem(command, &doc)) << command;
     }
     EXPECT_FALSE(log.validateMenuItem("_LogEntereggall:", &doc)); // no EGG channel
+    doc.m_nEGGChannelIndex = 1;
+    EXPECT_TRUE(log.validateMenuItem("_LogEntereggall:", &doc));
+    doc.m_nEGGChannelIndex = -1;
 
     logEntries();
     ASSERT_EQ(log.window()->tableView()->model()->rowCount(), 5);

@@ -252,64 +252,6 @@ TEST_F(AppShellTest, LargeFileOfZerosIsDeclinedAfterItsFirstBytes)
     fs::remove(zeros);
 }
 
-TEST_F(AppShellTest, CommandsAreEnabledByDataMarkerAndSelection)
-{
-    MainWindowController* empty = application.newDocument();
-    MainWindowController* window = openThroughMenu(2);
-    ASSERT_NE(window, nullptr);
-    MainViewModel& view = window->viewModel();
-
-    struct Row {
-        const char* command;
-        bool empty, data, marker, selection;
-    };
-    const Row rows[] = {
-        {"saveDocument:", false, true, true, true},
-        {"saveDocumentAs:", false, true, true, true},
-        {"_fileSaveSelectionAs:", false, false, false, true},
-        {"_fileExportChannelSelectionAs:", false, false, false, true},
-        {"_EditCut:", false, false, false, true},
-        {"_EditCopy:", false, false, false, true},
-        {"_EditClear:", false, false, false, true},
-        {"_EditUndo:", false, false, false, false},
-        {"_EditSelectAll:", false, true, true, true},
-        {"_ZoomIn:", false, true, true, true},
-        {"_ZoomSelection:", false, false, false, true},
-        {"_ZoomCursor:", false, false, true, false},
-        {"_ChannelsSetReferenceAll:", false, false, true, false},
-        {"_ChannelsSetReferenceAllZero:", false, true, true, true},
-        {"_LabelMode:", false, true, true, true},
-        {"_LabelView:", false, true, true, true},
-        {"_aboutApp:", true, true, true, true},
-    };
-    auto check = [&](MainWindowController& target, bool Row::*column, const char* state) {
-        openMenus(target);
-        for (const Row& row : rows) {
-            QAction* action = target.action(row.command);
-            ASSERT_NE(action, nullptr) << row.command;
-            EXPECT_EQ(action->isEnabled(), row.*column) << row.command << " with " << state;
-        }
-    };
-    check(*empty, &Row::empty, "no data");
-    check(*window, &Row::data, "data");
-
-    view.m_bHaveMarker = window->document().m_bHaveMarker = true;
-    check(*window, &Row::marker, "a marker");
-
-    view.m_bHaveMarker = window->document().m_bHaveMarker = false;
-    view.m_bHaveSelection = window->document().m_bHaveSelection = true;
-    check(*window, &Row::selection, "a selection");
-
-    // Dynamic titles.
-    openMenus(*window);
-    EXPECT_EQ(window->action("_LabelMode:")->text(), "Enable Label Mode");
-    EXPECT_EQ(window->action("_ChannelsSetfor:")->text(), "Set Reference only for: none selected");
-    EXPECT_FALSE(window->action("_ChannelsSetfor:")->isEnabled());
-    window->action("_LabelMode:")->trigger();
-    openMenus(*window);
-    EXPECT_EQ(window->action("_LabelMode:")->text(), "Disable Label Mode");
-}
-
 TEST_F(AppShellTest, SaveAsAiffIsRefusedAndSaveAsWavWrites)
 {
     MainWindowController* window = openThroughMenu(1);

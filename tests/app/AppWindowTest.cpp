@@ -1,7 +1,6 @@
 // The document window's ties to the rest of the application: the label
 // dialog's lifetime, start-up, the status window and label table following
 // edits, command enabling across windows, picture and print output.
-#include "NativeTestFiles.h"
 #include "Signals.h" // before Qt: its "signals" keyword is a macro
 #include "support/ScriptedPrompts.h"
 
@@ -278,30 +277,6 @@ TEST_F(AppWindowTest, ACutOffFileOpensWithWhatItHoldsAndSaysSo)
     EXPECT_EQ(prompts.alerts.back().message,
               "The file holds 0.5 s of the 1.0 s its header declares. It was opened with what it "
               "holds.");
-}
-
-// A native file cut short is told the same way, with the channel cut.
-TEST_F(AppWindowTest, ACutOffNativeFileSaysWhichChannelIsShort)
-{
-    testfiles::KvqLayout layout;
-    layout.channels.resize(2);
-    for (auto& channel : layout.channels) {
-        channel.sampleRate = 1000.0;
-        channel.floats.assign(2000, 0.25f);
-    }
-    testfiles::FileBytes file = testfiles::makeKvq(layout);
-    file.resize(file.size() - 1500 * 4);
-    const fs::path path = folder / "cut.pmf";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-    prompts.alerts.clear();
-    MainWindowController* window = application->openPath(QString::fromStdString(path.string()));
-    ASSERT_NE(window, nullptr);
-    ASSERT_EQ(prompts.alerts.size(), 1u);
-    EXPECT_EQ(prompts.alerts[0].title, "The document “cut.pmf” is shorter than its header says.");
-    EXPECT_EQ(prompts.alerts[0].message,
-              "The file holds 0.5 s of the 2.0 s its header declares for channel 1. It was "
-              "opened with what it holds.");
 }
 
 TEST_F(AppWindowTest, StartupAlwaysLeavesADocumentWindowWithMenus)

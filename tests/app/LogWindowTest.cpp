@@ -1,26 +1,11 @@
 // The measurement-log window and its application-wide controller: the
 // main-view entries, saving and reopening, cell editing and closing.
-// The signal generators come first: Qt's "signals" keyword is a macro.
-#include "Signals.h"
-#include "support/ChannelFixtures.h"
-#include "support/ScriptedPrompts.h"
-
-namespace {
-
-// A 300 ms EGG recording at 10 kHz with a 125 Hz voice.
-std::vector<float> eggSamples()
-{
-    return phonaxis::signals::eggSignal(phonaxis::signals::pulseTrain(125.0, 10000.0, 300.0), 3000)
-        .samples;
-}
-
-} // namespace
-
 #include "app/LogController.h"
 #include "document/AppSettings.h"
 #include "document/MyDocument.h"
-#include "log/EggLogEntries.h"
 #include "log/ui/LogWindow.h"
+#include "support/ChannelFixtures.h"
+#include "support/ScriptedPrompts.h"
 
 #include <QAction>
 #include <QTableView>
@@ -113,6 +98,9 @@ TEST_F(LogWindowTest, MainViewEntriesAppendTheirRecordsOnceTheWindowIsShown)
         EXPECT_TRUE(log.validateMenuItem(command, &doc)) << command;
     }
     EXPECT_FALSE(log.validateMenuItem("_LogEntereggall:", &doc)); // no EGG channel
+    doc.m_nEGGChannelIndex = 1;
+    EXPECT_TRUE(log.validateMenuItem("_LogEntereggall:", &doc));
+    doc.m_nEGGChannelIndex = -1;
 
     logEntries();
     ASSERT_EQ(log.window()->tableView()->model()->rowCount(), 5);
@@ -160,34 +148,6 @@ TEST_F(LogWindowTest, StepsThatCannotEndAreRefusedWithAMessage)
         EXPECT_EQ(prompts.alerts[0].message, c.message);
         EXPECT_EQ(log.table().rowCount(), 0u);
     }
-}
-
-TEST_F(LogWindowTest, EggEntriesLogTheDetectedCycles)
-{
-    Channels& channel = doc.getChannel(1);
-    test::loadChannel(channel, eggSamples(), 10000.0);
-    ASSERT_TRUE(channel.CalculateAcceleration(channel.m_dVelocitySmoothingWindow,
-                                              channel.m_dAccelerationSmoothingWindow));
-    ASSERT_TRUE(channel.DoPositionCycleDetection(0.0, channel.m_dwFileLength));
-    ASSERT_GE(channel.m_pArrayCycle.size(), 30u); // 300 ms at 125 Hz
-    doc.m_nEGGChannelIndex = 1;
-    log.LogNew();
-    EXPECT_TRUE(log.validateMenuItem("_LogEntereggall:", &doc));
-
-    EXPECT_EQ(log.logEggAll(doc, "egg.wav"), channel.m_pArrayCycle.size() - 1);
-    EXPECT_EQ(shown(0, "def"), kEggCycleDefinition);
-    char p1[32];
-    std::snprintf(p1, sizeof p1, "%.3f", channel.m_pArrayCycle[0].dTimeP1);
-    EXPECT_EQ(shown(0, "entry1"), p1);
-
-    channel.m_dDurationStartTime = 100.0;
-    channel.m_dDurationStopTime = 200.0;
-    const std::size_t selected = log.logEggSelection(doc, "egg.wav");
-    EXPECT_GE(selected, 11u); // 100 ms at 125 Hz, less a cycle at either end
-    EXPECT_LE(selected, 13u);
-    channel.m_dMarkerTime = 50.0;
-    log.logEggAtMarker(doc, "egg.wav");
-    EXPECT_EQ(shown(static_cast<int>(log.table().rowCount() - 1), "def"), kEggMarkerDefinition);
 }
 
 TEST_F(LogWindowTest, SavedLogReopensWithTheSameCells)

@@ -57,7 +57,12 @@ constexpr CommandRow kApplicationRows[] = {
 };
 
 constexpr CommandRow kDocumentRows[] = {
+    // the document's
+    {"saveDocument:", kData}, {"saveDocumentAs:", kData},
+    {"_fileSaveSelectionAs:", kData | kSelection},
+    {"_fileExportChannelSelectionAs:", kData | kSelection},
     // the main window's
+    {"_fileSaveConfiguration:", 0},
     {"_AnalysisFFT:", kData | kMarker}, {"_AnalysisFFTSelection:", kData | kSelection},
     {"_AnalysisSpectrogram:", kData}, {"_AnalysisSpectrogramSelection:", kData | kSelection},
     {"_AnalysisPitch:", kData}, {"_LabelView:", kData}, {"_OptionsDisplay:", kData},

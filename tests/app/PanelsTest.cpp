@@ -471,25 +471,6 @@ TEST_F(PanelsTest, OkWithoutEditsKeepsValuesTheCellsShowRounded)
     EXPECT_EQ(channel.m_dIntensityWindowLengthMS, 12.5);
 }
 
-TEST_F(PanelsTest, OptionsEnablingFollowsTheDocumentsData)
-{
-    MainWindowController* empty = application->newDocument();
-    MainWindowController* full = openRecording();
-    ASSERT_NE(full, nullptr);
-    const struct {
-        const char* command;
-        bool withoutData;
-    } rules[] = {{"_OptionsDisplay:", false},     {"_OptionsZoom:", false},
-                 {"_OptionsCalibration:", true},  {"_AnalysisIntensity:", false},
-                 {"_OptionsIntensitySmooth:", false}, {"_OptionsLog:", false},
-                 {"_AnalysisSmooth:", false},     {"_fileSaveConfiguration:", true}};
-    for (const auto& rule : rules) {
-        SCOPED_TRACE(rule.command);
-        EXPECT_EQ(empty->isCommandEnabled(rule.command), rule.withoutData);
-        EXPECT_TRUE(full->isCommandEnabled(rule.command));
-    }
-}
-
 TEST_F(PanelsTest, SmoothingFromTheMenuAsksFirstAndUndoRestoresTheSamples)
 {
     MainWindowController* window = openRecording("two.pmf");
@@ -520,33 +501,7 @@ TEST_F(PanelsTest, SmoothingFromTheMenuAsksFirstAndUndoRestoresTheSamples)
     EXPECT_EQ(samples(), original);
 }
 
-TEST_F(PanelsTest, RevertToDefaultConfigurationRemovesTheFileOnlyOnYes)
-{
-    writeApplicationConfiguration();
-    MainWindowController* window = application->newDocument();
-    prompts.alertReplies = {0, 1}; // No, then Yes
-    window->action("_fileRevertToDefaultConfiguration:")->trigger();
-    EXPECT_TRUE(fs::exists(settings.configPath()));
-    EXPECT_EQ(prompts.alerts.back().title, "Reverting to default configuration");
-    window->action("_fileRevertToDefaultConfiguration:")->trigger();
-    EXPECT_FALSE(fs::exists(settings.configPath()));
-}
-
-TEST_F(PanelsTest, IntensityFromTheMenuComputesAndDrawsEveryChannel)
-{
-    MainWindowController* window = openRecording();
-    ASSERT_NE(window, nullptr);
-    window->document().getChannel(1).m_bDrawIntensity = false;
-    window->action("_AnalysisIntensity:")->trigger();
-    for (int index = 0; index < 2; ++index) {
-        const Channels& channel = window->document().getChannel(index);
-        EXPECT_TRUE(channel.m_bHaveIntensity);
-        EXPECT_TRUE(channel.m_bDrawIntensity);
-        EXPECT_GT(channel.m_dIntensityMax, channel.m_dIntensityMin);
-    }
-}
-
-TEST_F(PanelsTest, IntensityCancelledLeavesEveryChannelAsItWas)
+TEST_F(PanelsTest, IntensityFromTheMenuComputesEveryChannelAndACancelKeepsThemAsTheyWere)
 {
     MainWindowController* window = openRecording();
     ASSERT_NE(window, nullptr);
@@ -582,6 +537,11 @@ TEST_F(PanelsTest, IntensityCancelledLeavesEveryChannelAsItWas)
     EXPECT_NE(after[0], before[0]);
     EXPECT_NE(after[1], before[1]);
     EXPECT_TRUE(document.getChannel(1).m_bDrawIntensity);
+    for (int index = 0; index < 2; ++index) {
+        const Channels& channel = document.getChannel(index);
+        EXPECT_TRUE(channel.m_bHaveIntensity);
+        EXPECT_GT(channel.m_dIntensityMax, channel.m_dIntensityMin);
+    }
 }
 
 TEST_F(PanelsTest, ProgressDialogAppearsWithItsLabelAndCancelStopsTheWork)

@@ -314,25 +314,6 @@ TEST_F(CliTest, CutOffWavOpensWithWhatItHoldsAndSaysSo)
                          "\": file holds 0.57 s of the 2.0 s its header declares\n");
 }
 
-// A native file cut short is told the same way, naming the channel cut.
-TEST_F(CliTest, CutOffNativeFileOpensWithWhatItHoldsAndSaysSo)
-{
-    testfiles::KvqLayout layout;
-    layout.channels.resize(3);
-    for (auto& channel : layout.channels) {
-        channel.floats.assign(77175, 0.25f); // 3.5 s at 22,050 Hz
-    }
-    testfiles::FileBytes file = testfiles::makeKvq(layout);
-    file.resize(file.size() - 25000 * 4);
-    std::string error;
-    ASSERT_TRUE(writeFileAtomically(path("cut.pmf"), file, error)) << error;
-    const CliResult r = runCli({"info", path("cut.pmf")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("\"samples\": 52175"), std::string::npos) << r.out;
-    EXPECT_EQ(r.err, "phonaxis-cli: \"" + path("cut.pmf") +
-                         "\": file holds 2.37 s of the 3.5 s its header declares for channel 2\n");
-}
-
 // A WAV file holds every channel over channel 0's length: a conversion that
 // would cut a longer channel writes nothing and says which; one channel at a
 // time, or a .pmf file, keeps it all.

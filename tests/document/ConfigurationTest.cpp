@@ -564,42 +564,6 @@ TEST_F(ConfigurationTest, LaunchTakesNothingFromAForeignOrDamagedFile)
     }
 }
 
-TEST_F(ConfigurationTest, NewDocumentTakesOnlyItsShareOfTheApplicationConfiguration)
-{
-    MyDocument untouched(m_prompts, m_settings);
-    EXPECT_FALSE(applyApplicationConfiguration(untouched, m_settings)); // no file yet
-
-    writeAppConfig([](Configuration& r) {
-        r.putInt32(off::kFFTWindowLength, 512);
-        r.putInt32(off::kZoomRange, 2500);
-        r.putBool(1072, false);                          // track mouse
-        r.putInt32(off::kIntensityWindowLength + 4 * 2, 40);
-        r.putDouble(off::kCalibrationC1 + 8 * 3, 2.5);
-        r.putText(off::kUnits + 32 * 3, 32, "mV");
-        r.putDouble(off::kLogStepSize, 3.0);
-        r.putInt32(1172, 20);                            // frame interval
-        r.putBool(1640, false);                          // cepstral
-        r.putDouble(1664, 7.0);                          // autocorrelation threshold
-        r.putDouble(off::kAnalysisSampleRate, 44100.0);
-        r.putInt32(1720, 8000);                          // raw-import rate
-    });
-    MyDocument document(m_prompts, m_settings);
-    ASSERT_TRUE(applyApplicationConfiguration(document, m_settings));
-    EXPECT_EQ(document.m_nFFTWindowLength, 512);
-    EXPECT_EQ(document.m_dZoomRange, 2500.0);
-    EXPECT_TRUE(document.m_bTrackMouse);
-    EXPECT_EQ(document.getChannel(2).m_dIntensityWindowLengthMS, 40.0);
-    EXPECT_EQ(document.getChannel(3).m_dC1Cal, 2.5);
-    EXPECT_EQ(document.getChannel(3).GetUnit(), "mV");
-    EXPECT_EQ(document.m_dLogStepSize, 3.0);
-    // Not part of what a new document takes:
-    EXPECT_EQ(document.m_nFFTFrameInterval, 10);
-    EXPECT_TRUE(document.m_bCepstral);
-    EXPECT_EQ(document.m_dTrackingThreshHold_AutoCorrolation, 1.0);
-    EXPECT_EQ(document.m_dAnalysisSampleRate, 11025.0);
-    EXPECT_EQ(document.m_nGenericSampleRate, 10000);
-}
-
 TEST_F(ConfigurationTest, UserConfigurationRoundTripsThroughTheCommands)
 {
     MyDocument source(m_prompts, m_settings);

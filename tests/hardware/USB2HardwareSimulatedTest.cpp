@@ -7,11 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include <thread>
-
 #include <cmath>
+#include <memory>
 
 namespace phonaxis::test {
 namespace {
@@ -127,32 +124,6 @@ TEST_F(ProtocolOnSimulatedBox, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted)
     EXPECT_TRUE(seen.printed("Hardware found. Numner of channels = : 9\n"));
 }
 
-TEST_F(ProtocolOnSimulatedBox, ASlowLoaderLeavesTheMainThreadFreeAndCancellingLeavesItInReset)
-{
-    sim.setLoaderDelay(std::chrono::milliseconds(10));
-    sim.plug();
-    hw.FindLoadDevice();
-    hw.handleEvents();
-    ASSERT_TRUE(hw.downloading());
-    const int total = hw.downloadTotal();
-    EXPECT_EQ(total, static_cast<int>(testImage().records.size()) - 1);
-    // The protocol answers at once while the loader takes its time.
-    for (int pass = 0; pass < 10000 && hw.downloadWritten() < 2; ++pass) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        hw.handleEvents();
-    }
-    ASSERT_GE(hw.downloadWritten(), 2);
-    hw.cancelDownload();
-    hw.awaitDownload();
-    EXPECT_LT(box->lastDownload->record, total);
-    EXPECT_EQ(box->lastDownload->step, FirmwareDownload::Step::Cancelled);
-    EXPECT_TRUE(sim.inReset());
-    run(std::chrono::milliseconds(50));
-    EXPECT_FALSE(sim.programmed());
-    EXPECT_FALSE(box->haveHardware());
-    EXPECT_TRUE(seen.printed(box->lastDownload->sentence() + "\n"));
-}
-
 TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)
 {
     const std::string found = "| Found|Close";
@@ -189,16 +160,6 @@ TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)
     }
 }
 
-TEST_F(ProtocolOnSimulatedBox, AForeignDeviceOfTheVendorIsLeftAlone)
-{
-    hw.FindLoadDevice();
-    sim.plugForeign(0x1650);
-    run(std::chrono::milliseconds(30));
-    EXPECT_TRUE(seen.printed("found device i didn't want (vendor = 11899, product = 5712)\n"));
-    EXPECT_FALSE(box->haveHardware());
-    EXPECT_TRUE(seen.events.empty());
-}
-
 TEST_F(ProtocolOnSimulatedBox, UnplugAnnouncesKeepsTheFlagAndReplugDownloadsAgain)
 {
     openBox();
@@ -216,16 +177,6 @@ TEST_F(ProtocolOnSimulatedBox, UnplugAnnouncesKeepsTheFlagAndReplugDownloadsAgai
     EXPECT_TRUE(sim.programmed());
     EXPECT_TRUE(box->haveInterface());
     EXPECT_EQ(sim.ram()[0x0000], 90);
-}
-
-TEST_F(ProtocolOnSimulatedBox, AFailedConfigurationRequestLeavesTheBoxAbsent)
-{
-    sim.failNextRequest(0xB7, usb::kStall);
-    sim.plug();
-    hw.FindLoadDevice();
-    run(std::chrono::milliseconds(30));
-    EXPECT_TRUE(seen.printed("unable to do configuration (e000404f)\n"));
-    EXPECT_FALSE(box->haveHardware());
 }
 
 TEST_F(ProtocolOnSimulatedBox, BlocksArriveInOrderAndDecodeToTheBoxSignals)
@@ -262,76 +213,12 @@ TEST_F(ProtocolOnSimulatedBox, BlocksArriveInOrderAndDecodeToTheBoxSignals)
     EXPECT_EQ(sim.inFlight(2), 0u);
 }
 
-TEST_F(ProtocolOnSimulatedBox, DeferredControlBlocksReachTheBoxWhole)
-{
-    openBox();
-    BoxControlBlock channels12{};
-    channels12[1] = (3 << 3) | (7 - 2) | 0x40; // channel 2: gain 6, 1000 Hz, mask
-    BoxControlBlock channels34{};
-    channels34[0] = 7;
-    hw.setControl(1, 2, channels12, channels34);
-    hw.SampleData();
-    run(std::chrono::milliseconds(100));
-    ASSERT_EQ(sim.controlBlocks().size(), 2u);
-    EXPECT_EQ(sim.controlBlocks()[0].index, 1);
-    EXPECT_EQ(sim.controlBlocks()[0].bytes, channels12);
-    EXPECT_EQ(sim.controlBlocks()[1].index, 2);
-    EXPECT_EQ(sim.controlBlocks()[1].bytes, channels34);
-}
-
-TEST_F(ProtocolOnSimulatedBox, FailedReadsAndAnUnplugEndTheStreamWithWhatCame)
-{
-    openBox();
-    hw.SampleData();
-    run(std::chrono::milliseconds(200));
-    sim.failNextTransfer(2, usb::kOverrun);
-    run(std::chrono::milliseconds(100));
-    EXPECT_TRUE(seen.printed("error from async bulk read (e00002e8)\n"));
-    const int blocks = seen.count("animateRecordData");
-    EXPECT_GT(blocks, 0);
-    sim.unplug();
-    run(std::chrono::milliseconds(100));
-    EXPECT_EQ(seen.count("stopClose"), 1);
-    EXPECT_EQ(seen.count("animateRecordData"), blocks);
-    EXPECT_FALSE(box->sampling());
-}
-
 std::vector<float> tone(std::size_t count)
 {
     std::vector<float> samples(count);
     for (std::size_t i = 0; i < count; ++i)
         samples[i] = static_cast<float>(0.8 * std::sin(0.01 * static_cast<double>(i)));
     return samples;
-}
-
-TEST_F(ProtocolOnSimulatedBox, PlaybackSendsEveryWordThenPaddingAndStops)
-{
-    const struct {
-        int samples;
-        std::size_t words; // what the box receives
-    } cases[] = {{2047, 2048}, {2048, 4096}, {33 * 2048, 33 * 2048}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.samples);
-        Recorder recorder;
-        const OtherBox box = otherBox(2, recorder);
-        usb::SimulatedBox& other = *box.box;
-        BoxConnection* connection = box.connection.get();
-        USB2Hardware& hardware = *box.hardware;
-        const auto samples = tone(static_cast<std::size_t>(c.samples) + 10);
-        ASSERT_TRUE(hardware.Play(samples, 10, 10 + c.samples));
-        for (int step = 0; step < 400 && connection->playing(); ++step) {
-            clock += std::chrono::milliseconds(10);
-            other.handleEvents();
-        }
-        ASSERT_EQ(other.received().size(), c.words);
-        for (std::size_t i = 0; i < c.words; ++i) {
-            const float s = i < static_cast<std::size_t>(c.samples) ? samples[10 + i] : 0.0f;
-            ASSERT_EQ(other.received()[i], static_cast<std::uint16_t>(DtoAdata(s))) << i;
-        }
-        EXPECT_EQ(recorder.count("stopHardwarePlay"), 1);
-        EXPECT_FALSE(other.playing()); // stopped by 0xB4
-        EXPECT_GT(recorder.elapsedNs.back(), 0.0);
-    }
 }
 
 // The box has one stop for sampling and playback: a playback must never end

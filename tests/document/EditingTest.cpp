@@ -422,6 +422,10 @@ TEST_F(EditingTest, FailedBackupAsksWhetherToContinue)
         fs::remove_all(folder);
         c.make(folder);
         restart();
+        const auto descriptors = [] {
+            return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+        };
+        const auto openBefore = descriptors();
         EditSession blocked(*m_document, m_prompts, m_clipboard, "doc", folder);
         m_prompts.alertReplies = {c.reply};
         const EditOutcome outcome =
@@ -441,6 +445,7 @@ TEST_F(EditingTest, FailedBackupAsksWhetherToContinue)
         EXPECT_TRUE(blocked.backupPath().empty());
         EXPECT_TRUE(!fs::is_directory(folder) || fs::is_empty(folder));
         EXPECT_TRUE(fs::is_empty(privateFolder));
+        EXPECT_EQ(descriptors(), openBefore) << "a refused folder is left open";
     }
 }
 

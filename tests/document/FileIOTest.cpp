@@ -159,9 +159,16 @@ TEST_F(FileIO, AReplacementOfAnotherUsersFileDropsItsSetIdBits)
     }
     ASSERT_EQ(::chmod(m_dir.c_str(), 0777), 0);
     const fs::path target = oldFile("shared.wav", 06666);
+    // Root's file in the replacing user's own group: the group and its
+    // set-group-id bit are kept.
+    const fs::path grouped = oldFile("grouped.wav", 06666);
+    ASSERT_EQ(::chown(grouped.c_str(), 0, kNobody), 0);
+    ASSERT_EQ(::chmod(grouped.c_str(), 06666), 0);
     const int result = asUnprivilegedUser([&] {
         std::string error;
-        return writeAtomically(target, "new", error) ? 0 : 1;
+        return writeAtomically(target, "new", error) && writeAtomically(grouped, "new", error)
+                   ? 0
+                   : 1;
     });
     if (result < 0) {
         GTEST_SKIP() << "no unprivileged user to run as";
@@ -172,6 +179,10 @@ TEST_F(FileIO, AReplacementOfAnotherUsersFileDropsItsSetIdBits)
     EXPECT_EQ(st.st_uid, kNobody);
     EXPECT_EQ(st.st_mode & 07777, 0666u);
     EXPECT_EQ(test::fileBytes(target), "new");
+    ASSERT_EQ(::stat(grouped.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNobody);
+    EXPECT_EQ(st.st_mode & 07777, 02666u);
 }
 
 TEST_F(FileIO, AFileTheUserMayNotChangeIsNotReplaced)

@@ -545,6 +545,20 @@ TEST_F(ProtocolTest, AFailedReadStillCountsTowardTheStop)
     EXPECT_FALSE(box->sampling());
 }
 
+// A read that fails only during the stop counts as well: the 31 others end it.
+TEST_F(ProtocolTest, AReadFailingOnlyDuringTheStopCountsTowardIt)
+{
+    openBox();
+    hw.SampleData();
+    hw.Stop();
+    usb.complete(2, usb::kTimeout);
+    while (usb.complete(2)) {
+    }
+    EXPECT_TRUE(seen.printed("Async gnStopCount = 32\n"));
+    EXPECT_EQ(seen.count("stopClose"), 1);
+    EXPECT_FALSE(box->sampling());
+}
+
 TEST_F(ProtocolTest, AStreamWhoseReadsAllFailEndsWithWhatItReceived)
 {
     openBox();
@@ -828,6 +842,17 @@ TEST_F(ProtocolTest, StartingOneTransferKindTreatsTheOtherAsItMust)
     EXPECT_FALSE(box->sampling());
     EXPECT_EQ(seen.count("stopClose"), 0);
     EXPECT_EQ(device->sent.back().request, 0xB3);
+}
+
+// A cancelled playback's player is told, and its writes come back.
+TEST_F(ProtocolTest, CancellingAPlaybackTellsItsPlayer)
+{
+    openBox();
+    const auto samples = ramp(40 * 2048);
+    ASSERT_TRUE(hw.Play(samples, 0, 40 * 2048));
+    EXPECT_TRUE(hw.cancel());
+    EXPECT_EQ(seen.count("stopHardwarePlay"), 1);
+    EXPECT_EQ(usb.inFlight(1), 0u);
 }
 
 // However few of a playback's writes are still out, sampling ends it first.

@@ -256,6 +256,7 @@ TEST_F(EditingTest, CutAndUndoRestoreSamplesAndLabels)
         EXPECT_FALSE(m_document->getChannel(2).m_bShow);
         EXPECT_EQ(m_document->m_nFileFormat, format);
         EXPECT_FALSE(session().validateEditCommand("_EditUndo:", true));
+        EXPECT_FALSE(session().validateEditCommand("_EditSomethingElse:", true));
     }
     EXPECT_TRUE(m_prompts.alerts.empty());
 }

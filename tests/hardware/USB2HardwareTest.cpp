@@ -829,6 +829,7 @@ TEST_F(ProtocolTest, StartingOneTransferKindTreatsTheOtherAsItMust)
     // the stream): nothing is sent and the stream goes on.
     const std::size_t requests = device->sent.size();
     EXPECT_EQ(hw.Play(samples, 0, 4096).refusal, PlayRefusal::StreamInUse);
+    EXPECT_TRUE(seen.printed("The acquisition box is streaming samples; playback did not start.\n"));
     EXPECT_EQ(device->sent.size(), requests);
     EXPECT_EQ(usb.inFlight(1), 0u);
     EXPECT_EQ(usb.inFlight(2), 32u);

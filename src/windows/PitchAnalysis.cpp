@@ -332,6 +332,22 @@ struct PreciseTrack {
     }
 };
 
+// A track's three rows (pitch, raw pitch, energy) of `frames` zeros each;
+// false when the memory cannot be had.
+bool zeroedRows(int frames, std::vector<double>& track, std::vector<double>& raw,
+                std::vector<double>& energy)
+{
+    try {
+        const auto count = static_cast<std::size_t>(frames);
+        track.assign(count, 0.0);
+        raw.assign(count, 0.0);
+        energy.assign(count, 0.0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 PitchParameters PitchParameters::fromDocument(const DocumentFields& document)
@@ -450,12 +466,7 @@ bool PitchAnalysis::DoPitchCepstral(std::span<const float> samples, int threads,
     std::vector<double> track;
     std::vector<double> raw;
     std::vector<double> energy;
-    try {
-        const auto frames = static_cast<std::size_t>(frameCount);
-        track.assign(frames, 0.0);
-        raw.assign(frames, 0.0);
-        energy.assign(frames, 0.0);
-    } catch (const std::bad_alloc&) {
+    if (!zeroedRows(frameCount, track, raw, energy)) {
         return decline();
     }
 
@@ -617,12 +628,7 @@ bool PitchAnalysis::preciseStretch(std::span<const float> samples, std::int64_t 
     std::vector<double> track;
     std::vector<double> raw;
     std::vector<double> energy;
-    try {
-        const auto frames = static_cast<std::size_t>(frameCount);
-        track.assign(frames, 0.0);
-        raw.assign(frames, 0.0);
-        energy.assign(frames, 0.0);
-    } catch (const std::bad_alloc&) {
+    if (!zeroedRows(frameCount, track, raw, energy)) {
         return false;
     }
     precise.samples = samples;

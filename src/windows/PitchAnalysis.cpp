@@ -4,6 +4,7 @@
 #include "analysis/PrecisePitch.h"
 #include "document/MyDocument.h"
 #include "model/Channels.h"
+#include "windows/TimePage.h"
 
 #include <algorithm>
 #include <atomic>
@@ -734,64 +735,20 @@ void PitchAnalysis::CalibrateScroll(int mode)
     if (mode < 0 || mode > 5) {
         return;
     }
-    if (mode != 0) {
-        m_dUndoPageMin = m_dPageMin;
-        m_dUndoPageMax = m_dPageMax;
-    }
-    const double span = m_dPageMax - m_dPageMin;
     const double samplesPerMs = m_dLengthMS > 0.0 ? m_dwFileLength / m_dLengthMS : 0.0;
-    switch (mode) {
-    case 0:
-        m_dPageMin = m_dUndoPageMin;
-        m_dPageMax = m_dUndoPageMax;
-        break;
-    case 1:
-        m_dPageMin += span / 4.0;
-        m_dPageMax -= span / 4.0;
-        break;
-    case 2:
-        m_dPageMin -= span / 2.0;
-        m_dPageMax += span / 2.0;
-        break;
-    case 3:
-        m_dPageMin = m_dDurationStartFile;
-        m_dPageMax = m_dDurationStopFile;
-        break;
-    case 4:
-        m_dPageMin = m_dMarkerTime * samplesPerMs;
-        m_dPageMax = m_dPageMin + m_dSampleRate;
-        break;
-    default:
-        m_dPageMin = 0.0;
-        m_dPageMax = m_dwFileLength;
-        break;
-    }
-    const double length = std::max(0.0, m_dwFileLength);
-    if (mode <= 2) {
-        m_dPageMin = std::clamp(m_dPageMin, 0.0, length);
-        m_dPageMax = std::clamp(m_dPageMax, 0.0, length);
-    }
-    // A page narrower than the smallest one (a selection of no duration,
-    // zooming in again and again) is widened about its centre; a page that
-    // runs past either end of the channel (one second from a marker near the
-    // end) is moved back inside, keeping its span where the channel is long
-    // enough. Every page thus shows part of the track and has a span to
-    // divide by.
-    const double smallest = minimumPageSamples();
-    if (!(m_dPageMax - m_dPageMin >= smallest)) {
-        const double centre =
-            std::isfinite(m_dPageMin + m_dPageMax) ? (m_dPageMin + m_dPageMax) / 2.0 : 0.0;
-        m_dPageMin = centre - smallest / 2.0;
-        m_dPageMax = centre + smallest / 2.0;
-    }
-    if (m_dPageMax > length) {
-        m_dPageMin -= m_dPageMax - length;
-        m_dPageMax = length;
-    }
-    if (m_dPageMin < 0.0) {
-        m_dPageMax = std::min(length, m_dPageMax - m_dPageMin);
-        m_dPageMin = 0.0;
-    }
+    TimePage page{m_dPageMin, m_dPageMax, m_dUndoPageMin, m_dUndoPageMax};
+    ZoomLimits limits;
+    limits.length = m_dwFileLength;
+    limits.smallest = minimumPageSamples();
+    limits.selectionStart = m_dDurationStartFile;
+    limits.selectionStop = m_dDurationStopFile;
+    limits.cursor = m_dMarkerTime * samplesPerMs;
+    limits.cursorSpan = m_dSampleRate; // one second
+    zoomPage(page, mode, limits);
+    m_dPageMin = page.pageMin;
+    m_dPageMax = page.pageMax;
+    m_dUndoPageMin = page.undoMin;
+    m_dUndoPageMax = page.undoMax;
     const double msPerSample = m_dwFileLength > 0.0 ? m_dLengthMS / m_dwFileLength : 0.0;
     m_dTimePageMin = m_dPageMin * msPerSample;
     m_dTimePageMax = m_dPageMax * msPerSample;

@@ -572,9 +572,15 @@ SpectrogramParameters SpectrogramParameters::fromDocument(const DocumentFields& 
 
 namespace {
 
-// The document's audio channel: the first of type 1 that has samples.
-const Channels* spectrogramChannel(const MyDocument& document)
+// Channel `index` of the document when it has samples, or for -1 the
+// document's audio channel: the first of type 1 that has samples.
+const Channels* spectrogramChannel(const MyDocument& document, int index)
 {
+    if (index >= 0) {
+        const bool held = index < document.channelsInUse() &&
+                          !document.getChannel(index).samples().empty();
+        return held ? &document.getChannel(index) : nullptr;
+    }
     for (int i = 0; i < document.channelsInUse(); ++i) {
         const Channels& candidate = document.getChannel(i);
         if (candidate.m_nChannelType == 1 && !candidate.samples().empty()) {
@@ -664,13 +670,14 @@ void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
 } // namespace
 
 SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool selection,
-                                                int columns, int rows, const MinMaxSummary* summary)
+                                                int columns, int rows, const MinMaxSummary* summary,
+                                                int channelIndex)
 {
     SpectrogramInput input;
     input.columns = columns;
     input.rows = rows;
     input.parameters = SpectrogramParameters::fromDocument(document);
-    const Channels* channel = spectrogramChannel(document);
+    const Channels* channel = spectrogramChannel(document, channelIndex);
     if (channel == nullptr) {
         return input;
     }
@@ -694,13 +701,14 @@ SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool
 
 SpectrogramInput SpectrogramInput::fromDocumentRange(const MyDocument& document, double startMs,
                                                      double stopMs, int columns, int rows,
-                                                     const MinMaxSummary* summary)
+                                                     const MinMaxSummary* summary,
+                                                     int channelIndex)
 {
     SpectrogramInput input;
     input.columns = columns;
     input.rows = rows;
     input.parameters = SpectrogramParameters::fromDocument(document);
-    const Channels* channel = spectrogramChannel(document);
+    const Channels* channel = spectrogramChannel(document, channelIndex);
     if (channel == nullptr || !std::isfinite(startMs) || !std::isfinite(stopMs)) {
         return input;
     }

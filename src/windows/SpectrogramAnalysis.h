@@ -108,19 +108,22 @@ struct SpectrogramInput {
     // them alone); the columns' FFT is skipped and every level stays 0.
     bool levels = true;
 
-    // The document's audio channel (first of type 1 with samples) over the
-    // selection (`selection` set) or the whole channel. Empty samples when
-    // the document has no such channel. `summary`, when given, must
-    // summarise that channel's current samples (the waveform pane's
+    // The document's audio channel (first of type 1 with samples), or
+    // channel `channelIndex` when that is 0 or more, over the selection
+    // (`selection` set) or the whole channel. Empty samples when the
+    // document has no such channel with samples. `summary`, when given,
+    // must summarise that channel's current samples (the waveform pane's
     // extremes then cost time by the width, not the length).
     static SpectrogramInput fromDocument(const MyDocument& document, bool selection, int columns,
-                                         int rows, const MinMaxSummary* summary = nullptr);
+                                         int rows, const MinMaxSummary* summary = nullptr,
+                                         int channelIndex = -1);
     // The same channel over [startMs, stopMs], cut to the channel: what a
     // window analysing a selection computes again after a resize or an
     // edit. Empty samples when nothing of the channel lies in the range.
     static SpectrogramInput fromDocumentRange(const MyDocument& document, double startMs,
                                               double stopMs, int columns, int rows,
-                                              const MinMaxSummary* summary = nullptr);
+                                              const MinMaxSummary* summary = nullptr,
+                                              int channelIndex = -1);
     // Heap bytes the snapshot holds.
     std::size_t memoryBytes() const;
 };

@@ -107,12 +107,15 @@ SpectrumParameters SpectrumParameters::fromDocument(const DocumentFields& docume
 // --- start ------------------------------------------------------------------------
 
 SpectrumStart SpectrumAnalysis::doPerformFFTLPC(const MyDocument& document, double startPoint,
-                                                double stopPoint, const WorkProgress& progress)
+                                                double stopPoint, const WorkProgress& progress,
+                                                int channelIndex)
 {
     if (!document.m_bHaveData) {
         return SpectrumStart::NoData;
     }
-    const int index = document.audioChannelIndex();
+    const int index = channelIndex >= 0 && channelIndex < document.channelsInUse()
+                          ? channelIndex
+                          : document.audioChannelIndex();
     if (index < 0) {
         return SpectrumStart::NoData;
     }

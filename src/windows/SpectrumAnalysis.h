@@ -73,11 +73,12 @@ public:
     static constexpr int kFormantSlots = 10; // m_dFormat / m_dBandWidth slots; 5 used
     static constexpr int kFormantsShown = 5;
 
-    // The window's start for the document's audio channel (the first channel
-    // of type 1 with samples): copies the document's FFT/LPC settings and
-    // runs PerformFFTLPC over [startPoint, stopPoint] (samples).
+    // The window's start for channel `channelIndex` of the document, or for -1
+    // its audio channel (the first channel of type 1): copies the
+    // document's FFT/LPC settings and runs PerformFFTLPC over [startPoint,
+    // stopPoint] (samples of that channel).
     SpectrumStart doPerformFFTLPC(const MyDocument& document, double startPoint, double stopPoint,
-                                  const WorkProgress& progress = {});
+                                  const WorkProgress& progress = {}, int channelIndex = -1);
 
     // The start: stores the inputs, checks the frequency range (at most
     // ((int)rate div 2000)·1000 Hz), allocates the zeroed buffers, clears the

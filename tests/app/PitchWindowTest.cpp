@@ -111,7 +111,7 @@ TEST_F(PitchWindowTest, OpensOnTheAudioChannelWithTheDirectTrackAndLogsIt)
     ASSERT_TRUE(window->isCommandEnabled("_AnalysisPitch:"));
     PitchWindowController* pitch = openPitch(*window);
     ASSERT_NE(pitch, nullptr);
-    EXPECT_EQ(pitch->windowTitle().toStdString(), "Pitch:: glide.wav");
+    EXPECT_EQ(pitch->windowTitle().toStdString(), "Pitch:: glide.wav (Audio)");
     ASSERT_TRUE(tracked(*pitch));
     EXPECT_FALSE(pitch->findChild<QPushButton*>("_pitchCancel")->isVisible());
 

@@ -119,7 +119,7 @@ TEST_F(SpectrogramWindowTest, OpensOnTheAudioChannelWithTheEngineTracksAndLogsTh
     EXPECT_FALSE(window->isCommandEnabled("_AnalysisSpectrogramSelection:")); // no selection
     SpectrogramWindowController* spectrogram = open(*window);
     ASSERT_NE(spectrogram, nullptr);
-    EXPECT_EQ(spectrogram->windowTitle().toStdString(), "Spectrogram:: vowels.wav");
+    EXPECT_EQ(spectrogram->windowTitle().toStdString(), "Spectrogram:: vowels.wav (Audio)");
     ASSERT_TRUE(finished(*spectrogram));
     EXPECT_FALSE(spectrogram->findChild<QPushButton*>("_spectrogramCancel")->isVisible());
 

@@ -121,7 +121,7 @@ TEST_F(SpectrumWindowTest, WindowShowsAndLogsTheEnginesSpectrumAndKeepsItWhileTh
         ASSERT_NE(fft, nullptr);
         EXPECT_TRUE(fft->isVisible());
         EXPECT_FALSE(reports.empty());
-        EXPECT_EQ(fft->windowTitle(), marker ? "FFT::vowel.wav" : "FFT Selection::vowel.wav");
+        EXPECT_EQ(fft->windowTitle(), marker ? "FFT:: vowel.wav (Audio)" : "FFT Selection:: vowel.wav (Audio)");
 
         // The same start computed directly, in samples of the audio channel.
         const Channels& audio = window->document().getChannel(0);

@@ -16,12 +16,16 @@ class MinMaxSummary;
 class MyDocument;
 class Prompts;
 
-// What an analysis window (spectrum, pitch) needs from the document window
+// What an analysis window (spectrum, spectrogram, pitch) needs from the document window
 // that opens it. The document window owns the document and closes its
 // analysis windows before the document goes (closing, reverting), so the
 // document outlives every window that refers to it.
 struct AnalysisWindowContext {
     MyDocument* document = nullptr; // the window's document; not owned
+    // The channel to analyse: the one the user picked in the document
+    // window; -1 (or a channel the document does not have) is the
+    // document's audio channel.
+    int channel = -1;
     Prompts* prompts = nullptr;     // alerts and save panels; not owned
     // The document's name as titles and log records show it ("Untitled").
     std::function<QString()> displayName;

@@ -1,20 +1,13 @@
 #include "windows/ui/FFTWindowController.h"
 
-#include "display/MenuCommands.h"
-#include "windows/ui/AnalysisWindowMenus.h"
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
-#include "windows/ui/AnalysisWindowPictures.h"
 #include "windows/ui/FFTView.h"
 
-#include <QAction>
-#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -27,6 +20,13 @@ namespace {
 constexpr int kDefaultWidthPx = 720;
 constexpr int kDefaultHeightPx = 480;
 
+// The channel a context asks for, or the document's audio channel.
+int analysedIndex(const MyDocument& document, int channel)
+{
+    return channel >= 0 && channel < document.channelsInUse() ? channel
+                                                               : document.audioChannelIndex();
+}
+
 // The start and stop of the spectrum in samples of `channel`.
 std::pair<double, double> stretchOf(const Channels& channel, SpectrumPlace place)
 {
@@ -37,13 +37,9 @@ std::pair<double, double> stretchOf(const Channels& channel, SpectrumPlace place
             std::max(channel.m_dDurationStartFile, channel.m_dDurationStopFile)};
 }
 
-// The drawing of `view`'s graph for pictures and printing.
-GraphDrawing drawingOf(const FFTView* view)
-{
-    return [view](QPainter& painter, QSize size) {
-        drawSpectrumGraph(painter, size, view->analysis(), view->style());
-    };
-}
+const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
+const char* const kLogCommands[] = {"_LogFormantsMarker:", "_LogFFTFormantBandwidths:",
+                                    "_LogFFTFrame:"};
 
 } // namespace
 
@@ -51,11 +47,11 @@ FFTWindowController* FFTWindowController::open(const AnalysisWindowContext& cont
                                                SpectrumPlace place, QWidget* progressParent)
 {
     const MyDocument* document = context.document;
-    if (document == nullptr || !document->m_bHaveData || document->audioChannelIndex() < 0) {
+    const int channel = document != nullptr ? analysedIndex(*document, context.channel) : -1;
+    if (document == nullptr || !document->m_bHaveData || channel < 0) {
         return nullptr;
     }
-    const auto [start, stop] =
-        stretchOf(document->getChannel(document->audioChannelIndex()), place);
+    const auto [start, stop] = stretchOf(document->getChannel(channel), place);
     return openAt(context, place, start, stop, progressParent);
 }
 
@@ -64,7 +60,8 @@ FFTWindowController* FFTWindowController::openAt(const AnalysisWindowContext& co
                                                  QWidget* progressParent)
 {
     MyDocument* document = context.document;
-    if (document == nullptr || !document->m_bHaveData || document->audioChannelIndex() < 0) {
+    const int channel = document != nullptr ? analysedIndex(*document, context.channel) : -1;
+    if (document == nullptr || !document->m_bHaveData || channel < 0) {
         return nullptr;
     }
     std::unique_ptr<FFTWindowController> window(new FFTWindowController(context, place));
@@ -72,8 +69,8 @@ FFTWindowController* FFTWindowController::openAt(const AnalysisWindowContext& co
     {
         // The dialog goes before any alert is shown.
         ProgressWork work(progressParent, tr("Computing the spectrum…"), context.progressDriver);
-        outcome =
-            window->m_view->analysis().doPerformFFTLPC(*document, start, stop, work.progress());
+        outcome = window->m_view->analysis().doPerformFFTLPC(*document, start, stop,
+                                                             work.progress(), channel);
     }
     switch (outcome) {
     case SpectrumStart::Computed:
@@ -98,13 +95,9 @@ FFTWindowController* FFTWindowController::openAt(const AnalysisWindowContext& co
 }
 
 FFTWindowController::FFTWindowController(const AnalysisWindowContext& context, SpectrumPlace place)
-    : m_context(context)
+    : AnalysisWindowShell(context, "fftWindow", "spectrum")
 {
-    setAttribute(Qt::WA_DeleteOnClose);
-    setObjectName("fftWindow");
-    const QString prefix = place == SpectrumPlace::Marker ? kMarkerTitle : kSelectionTitle;
-    setWindowTitle(prefix + (m_context.displayName ? m_context.displayName() : QString()));
-    setAccessibleName(windowTitle());
+    setTitle(place == SpectrumPlace::Marker ? kMarkerTitle : kSelectionTitle);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -122,37 +115,11 @@ FFTWindowController::FFTWindowController(const AnalysisWindowContext& context, S
 
     connect(m_view, &FFTView::readoutChanged, this, &FFTWindowController::showReadout);
     connect(m_view, &FFTView::markerChanged, this, &FFTWindowController::refreshCommands);
-    buildMenus();
+    addMenus({{"&File", kFileCommands}, {"&Log", kLogCommands}});
+    connectCommand("_LogFormantsMarker:", &FFTWindowController::LogFormantsMarker);
+    connectCommand("_LogFFTFormantBandwidths:", &FFTWindowController::LogFFTFormantBandwidths);
+    connectCommand("_LogFFTFrame:", &FFTWindowController::LogFFTFrame);
     resize(kDefaultWidthPx, kDefaultHeightPx);
-}
-
-void FFTWindowController::buildMenus()
-{
-    QMenuBar* bar = menuBar();
-    QMenu* file = addNamedMenu(*bar, "&File");
-    auto add = [this](QMenu* menu, const char* name, void (FFTWindowController::*slot)()) {
-        QAction* action = makeMenuAction(name, this);
-        connect(action, &QAction::triggered, this, slot);
-        menu->addAction(action);
-    };
-    add(file, "SaveasPict:", &FFTWindowController::SaveasPict);
-    add(file, "printDocument:", &FFTWindowController::printDocument);
-    file->addSeparator();
-    QAction* close = makeMenuAction("performClose:", this);
-    connect(close, &QAction::triggered, this, &QWidget::close);
-    file->addAction(close);
-
-    QMenu* log = addNamedMenu(*bar, "&Log");
-    add(log, "_LogFormantsMarker:", &FFTWindowController::LogFormantsMarker);
-    add(log, "_LogFFTFormantBandwidths:", &FFTWindowController::LogFFTFormantBandwidths);
-    add(log, "_LogFFTFrame:", &FFTWindowController::LogFFTFrame);
-    connect(log, &QMenu::aboutToShow, this, &FFTWindowController::refreshCommands);
-    addApplicationMenus(*this, *bar);
-}
-
-QAction* FFTWindowController::action(const std::string& name) const
-{
-    return findChild<QAction*>(QString::fromStdString(name));
 }
 
 QLineEdit* FFTWindowController::addField(QGridLayout& grid, QWidget* parent, const QString& label,
@@ -217,39 +184,34 @@ void FFTWindowController::showReadout(const QString& power, const QString& frequ
     m_frequency->setText(frequency);
 }
 
-void FFTWindowController::refreshCommands()
+bool FFTWindowController::isCommandEnabled(const std::string& command) const
 {
     const bool visible = m_context.logVisible && m_context.logVisible();
     const SpectrumAnalysis& analysis = m_view->analysis();
-    action("_LogFormantsMarker:")->setEnabled(analysis.canLogMarker(visible));
-    action("_LogFFTFormantBandwidths:")->setEnabled(analysis.canLogFormants(visible));
-    action("_LogFFTFrame:")->setEnabled(analysis.canLogFrame(visible));
-}
-
-void FFTWindowController::changeEvent(QEvent* event)
-{
-    QMainWindow::changeEvent(event);
-    // The log window may have been shown or hidden while another window was
-    // active.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        refreshCommands();
+    if (command == "_LogFormantsMarker:") {
+        return analysis.canLogMarker(visible);
     }
+    if (command == "_LogFFTFormantBandwidths:") {
+        return analysis.canLogFormants(visible);
+    }
+    if (command == "_LogFFTFrame:") {
+        return analysis.canLogFrame(visible);
+    }
+    return true; // Save as Picture, Print, Close
 }
 
 // --- log entries ------------------------------------------------------------------
 
 void FFTWindowController::LogFormantsMarker()
 {
-    refreshCommands();
-    if (action("_LogFormantsMarker:")->isEnabled() && m_context.addLog) {
+    if (isCommandEnabled("_LogFormantsMarker:") && m_context.addLog) {
         m_context.addLog(m_view->analysis().markerLogRecord(m_context.displayName().toStdString()));
     }
 }
 
 void FFTWindowController::LogFFTFormantBandwidths()
 {
-    refreshCommands();
-    if (action("_LogFFTFormantBandwidths:")->isEnabled() && m_context.addLog) {
+    if (isCommandEnabled("_LogFFTFormantBandwidths:") && m_context.addLog) {
         m_context.addLog(
             m_view->analysis().formantsLogRecord(m_context.displayName().toStdString()));
     }
@@ -257,8 +219,7 @@ void FFTWindowController::LogFFTFormantBandwidths()
 
 void FFTWindowController::LogFFTFrame()
 {
-    refreshCommands();
-    if (!action("_LogFFTFrame:")->isEnabled() || !m_context.addLog) {
+    if (!isCommandEnabled("_LogFFTFrame:") || !m_context.addLog) {
         return;
     }
     for (const LogRecord& record :
@@ -269,14 +230,17 @@ void FFTWindowController::LogFFTFrame()
 
 // --- picture and print --------------------------------------------------------------
 
-void FFTWindowController::SaveasPict()
+GraphDrawing FFTWindowController::pictureDrawing() const
 {
-    saveAnalysisPicture(m_context, m_view->size(), drawingOf(m_view), "spectrum");
+    const FFTView* view = m_view;
+    return [view](QPainter& painter, QSize size) {
+        drawSpectrumGraph(painter, size, view->analysis(), view->style());
+    };
 }
 
-void FFTWindowController::printDocument()
+QSize FFTWindowController::pictureSize() const
 {
-    printAnalysisGraph(m_context, this, m_view->size(), drawingOf(m_view));
+    return m_view->size();
 }
 
 } // namespace phonaxis

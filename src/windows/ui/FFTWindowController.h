@@ -1,13 +1,11 @@
 #pragma once
 
-#include "windows/ui/AnalysisWindowContext.h"
+#include "windows/ui/AnalysisWindowShell.h"
 
-#include <QMainWindow>
 
 #include <string>
 #include <vector>
 
-class QAction;
 class QGridLayout;
 class QLineEdit;
 
@@ -25,7 +23,7 @@ enum class SpectrumPlace { Marker, Selection };
 // computed spectrum; it refers to its document only for the log records'
 // display name and the prompts, so it may stay open while the document is
 // edited. Main thread only; the window deletes itself when closed.
-class FFTWindowController : public QMainWindow {
+class FFTWindowController : public AnalysisWindowShell {
     Q_OBJECT
 public:
     static constexpr const char* kMarkerTitle = "FFT::";
@@ -56,8 +54,6 @@ public:
                                        QWidget* progressParent);
 
     FFTView* view() const { return m_view; }
-    // The window's command action by name ("_LogFFTFrame:", "SaveasPict:" …).
-    QAction* action(const std::string& name) const;
     // The text of info field `index` (from 0, in SpectrumAnalysis::infoFields
     // order) or of the field named `name` ("analysis", "lpcOrder", …; empty
     // when the analysis has no such field), and of the two readouts.
@@ -66,25 +62,21 @@ public:
     QString powerText() const;
     QString frequencyText() const;
 
-    // Re-evaluates the log entries' enabling (log window shown, spectrum,
-    // marker).
-    void refreshCommands();
+    // The log entries need the log window shown and a spectrum (a marker
+    // for the marker's entry); the other commands are always at hand.
+    bool isCommandEnabled(const std::string& command) const override;
 
 public slots:
     void LogFormantsMarker();
     void LogFFTFormantBandwidths();
     void LogFFTFrame();
-    // The graph as a TIFF file, through a save panel.
-    void SaveasPict();
-    // The graph on a printer set up by the context's print setup.
-    void printDocument();
 
 protected:
-    void changeEvent(QEvent* event) override;
+    GraphDrawing pictureDrawing() const override;
+    QSize pictureSize() const override;
 
 private:
     FFTWindowController(const AnalysisWindowContext& context, SpectrumPlace place);
-    void buildMenus();
     void showReadout(const QString& power, const QString& frequency);
     // Fills the info fields from the analysis.
     void showInfo();
@@ -92,7 +84,6 @@ private:
     static QLineEdit* addField(QGridLayout& grid, QWidget* parent, const QString& label,
                                const char* name, int column);
 
-    AnalysisWindowContext m_context;
     FFTView* m_view = nullptr;
     QGridLayout* m_infoFields = nullptr; // owned by the central widget's layout
     std::vector<QLineEdit*> m_info;      // its fields, in order (owned by Qt)

@@ -16,7 +16,7 @@ const QColor kMarkerColor(0xFF, 0, 0, 0xCC);
 
 } // namespace
 
-PitchView::PitchView(QWidget* parent) : QWidget(parent)
+PitchView::PitchView(QWidget* parent) : AnalysisGraphView(parent)
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -151,18 +151,11 @@ void PitchView::mouseMoveEvent(QMouseEvent* event)
     }
 }
 
-void PitchView::mouseReleaseEvent(QMouseEvent* event)
+void PitchView::readoutLeft()
 {
-    m_bDragging = false;
-    QWidget::mouseReleaseEvent(event);
-}
-
-void PitchView::leaveEvent(QEvent* event)
-{
-    if (onReadout && !m_bDragging) {
+    if (onReadout) {
         onReadout(std::nullopt);
     }
-    QWidget::leaveEvent(event);
 }
 
 } // namespace phonaxis

@@ -2,7 +2,7 @@
 
 #include "display/PitchGraph.h"
 
-#include <QWidget>
+#include "windows/ui/AnalysisGraphView.h"
 
 #include <functional>
 #include <optional>
@@ -27,7 +27,7 @@ struct PitchReadout {
 // do nothing; a drag is held to the page; hovering outside the graph
 // clears the readouts. Main thread only; the track and the document are
 // not owned and must outlive the view or be taken away first.
-class PitchView : public QWidget {
+class PitchView : public AnalysisGraphView {
     Q_OBJECT
 public:
     explicit PitchView(QWidget* parent = nullptr);
@@ -52,8 +52,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
+    void readoutLeft() override;
 
 private:
     // The intensity at a time as the log entries read it.
@@ -62,7 +61,6 @@ private:
 
     PitchTrack* m_track = nullptr;
     const MyDocument* m_document = nullptr;
-    bool m_bDragging = false;
 };
 
 } // namespace phonaxis

@@ -4,18 +4,11 @@
 #include "document/Prompts.h"
 #include "model/Channels.h"
 #include "windows/PitchWorker.h"
-#include "windows/ui/AnalysisWindowMenus.h"
-#include "windows/ui/AnalysisWindowPictures.h"
+#include "windows/TimePage.h"
 
 #include <QAction>
-#include <QEvent>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -24,9 +17,6 @@ namespace phonaxis {
 namespace {
 
 constexpr int kPollMs = 100;
-// Scroll bar positions are whole ms; a recording longer than this scrolls
-// in coarser steps.
-constexpr double kMaxScrollMs = 1.0e9;
 
 const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
 const char* const kZoomCommands[] = {
@@ -34,10 +24,13 @@ const char* const kZoomCommands[] = {
 const char* const kLogCommands[] = {"_LogPitchMarker:", "_LogPitchSelection:", "_LogPitchAll:"};
 const char* const kSoundCommands[] = {"_Play:", "_PlaySelection:"};
 
-// The document's audio channel with samples, or null.
-const Channels* audioChannel(const MyDocument& document, int& index)
+// Channel `index` of the document (-1: its audio channel) when it has
+// samples, or null.
+const Channels* channelWithSamples(const MyDocument& document, int& index)
 {
-    index = document.audioChannelIndex();
+    if (index < 0 || index >= document.channelsInUse()) {
+        index = document.audioChannelIndex();
+    }
     if (index < 0 || document.getChannel(index).samples().empty()) {
         return nullptr;
     }
@@ -49,22 +42,17 @@ QString number(double value, int decimals)
     return std::isfinite(value) ? QString::number(value, 'f', decimals) : QString();
 }
 
-// The drawing of a pitch graph for pictures and printing.
-GraphDrawing drawingOf(const PitchGraphInput& input)
-{
-    return [input](QPainter& painter, QSize viewSizePx) {
-        drawPitchGraph(painter, viewSizePx, input);
-    };
-}
-
 } // namespace
 
-std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument& document)
+std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument& document,
+                                                                 int channel)
 {
-    int index = -1;
-    const Channels* audio = audioChannel(document, index);
+    int index = channel;
+    const Channels* audio = channelWithSamples(document, index);
     if (audio == nullptr) {
-        return std::string("The document has no audio channel with samples to analyse.");
+        return std::string(channel < 0 ? "The document has no audio channel with samples to "
+                                         "analyse."
+                                       : "The channel holds no samples to analyse.");
     }
     // Frames closer than one sample would start on the same sample.
     const double sampleMs = audio->m_dSampleRate > 0.0 ? 1000.0 / audio->m_dSampleRate : 0.0;
@@ -79,14 +67,36 @@ std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument
 }
 
 PitchWindowController::PitchWindowController(AnalysisWindowContext context)
-    : m_context(std::move(context))
+    : AnalysisWindowShell(std::move(context), "PitchWindow", "pitch track")
 {
-    setAttribute(Qt::WA_DeleteOnClose);
-    setObjectName(QStringLiteral("PitchWindow"));
-    const QString name = m_context.displayName ? m_context.displayName() : QString();
-    setWindowTitle(QString::fromLatin1(kTitlePrefix) + name);
-    buildContents();
-    buildMenus();
+    setTitle(kTitlePrefix);
+    m_time = readoutLabel("_timeReadout", tr("Time"));
+    m_pitch = readoutLabel("_pitchReadout", tr("Pitch"));
+    m_intensity = readoutLabel("_intensityReadout", tr("Intensity"));
+    m_duration = readoutLabel("_durationReadout", tr("Selection duration"));
+    m_view = new PitchView(this);
+    m_view->setObjectName(QStringLiteral("PitchView"));
+    m_view->onReadout = [this](const std::optional<PitchReadout>& readout) {
+        showReadout(readout);
+    };
+    m_view->onSelectionChanged = [this] { refreshCommands(); };
+    buildContents("_pitch", {m_time, m_pitch, m_intensity, m_duration}, m_view);
+
+    addMenus({{"&File", kFileCommands},
+              {"&Zoom", kZoomCommands},
+              {"&Log", kLogCommands},
+              {"&Sound", kSoundCommands}});
+    connectCommand("_ZoomUndo:", &PitchWindowController::ZoomUndo);
+    connectCommand("_ZoomIn:", &PitchWindowController::ZoomIn);
+    connectCommand("_ZoomOut:", &PitchWindowController::ZoomOut);
+    connectCommand("_ZoomSelection:", &PitchWindowController::ZoomSelection);
+    connectCommand("_ZoomCursor:", &PitchWindowController::ZoomCursor);
+    connectCommand("_ZoomHome:", &PitchWindowController::ZoomHome);
+    connectCommand("_LogPitchMarker:", &PitchWindowController::LogPitchMarker);
+    connectCommand("_LogPitchSelection:", &PitchWindowController::LogPitchSelection);
+    connectCommand("_LogPitchAll:", &PitchWindowController::LogPitchAll);
+    connectCommand("_Play:", &PitchWindowController::Play);
+    connectCommand("_PlaySelection:", &PitchWindowController::PlaySelection);
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollMs);
     connect(m_poll, &QTimer::timeout, this, &PitchWindowController::pollWorker);
@@ -100,100 +110,6 @@ PitchWindowController::~PitchWindowController()
     // destructor) goes with the window.
     m_view->setTrack(nullptr, nullptr);
     m_worker.reset();
-}
-
-void PitchWindowController::buildContents()
-{
-    auto* central = new QWidget(this);
-    auto* column = new QVBoxLayout(central);
-
-    const auto field = [&](const char* objectName, const QString& accessible) {
-        auto* label = new QLabel(central);
-        label->setObjectName(QString::fromLatin1(objectName));
-        label->setAccessibleName(accessible);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        return label;
-    };
-    m_info = field("_pitchInfo", tr("Analysis settings"));
-    column->addWidget(m_info);
-
-    auto* readouts = new QHBoxLayout;
-    m_time = field("_timeReadout", tr("Time"));
-    m_pitch = field("_pitchReadout", tr("Pitch"));
-    m_intensity = field("_intensityReadout", tr("Intensity"));
-    m_duration = field("_durationReadout", tr("Selection duration"));
-    for (QLabel* label : {m_time, m_pitch, m_intensity, m_duration}) {
-        readouts->addWidget(label, 1);
-    }
-    column->addLayout(readouts);
-
-    m_view = new PitchView(central);
-    m_view->setObjectName(QStringLiteral("PitchView"));
-    m_view->onReadout = [this](const std::optional<PitchReadout>& readout) {
-        showReadout(readout);
-    };
-    m_view->onSelectionChanged = [this] { refreshCommands(); };
-    column->addWidget(m_view, 1);
-
-    m_scroller = new QScrollBar(Qt::Horizontal, central);
-    m_scroller->setObjectName(QStringLiteral("_pitchScroller"));
-    m_scroller->setAccessibleName(tr("Scroll the pitch track"));
-    m_scroller->hide();
-    connect(m_scroller, &QScrollBar::valueChanged, this, &PitchWindowController::scrolled);
-    column->addWidget(m_scroller);
-
-    auto* progressRow = new QHBoxLayout;
-    m_status = field("_pitchStatus", tr("Pitch track status"));
-    m_progress = new QProgressBar(central);
-    m_progress->setObjectName(QStringLiteral("_pitchProgress"));
-    m_progress->setAccessibleName(tr("Pitch track progress"));
-    m_progress->setRange(0, 100);
-    m_cancel = new QPushButton(tr("Cancel"), central);
-    m_cancel->setObjectName(QStringLiteral("_pitchCancel"));
-    m_cancel->setAccessibleName(tr("Cancel the pitch track"));
-    connect(m_cancel, &QPushButton::clicked, this, &PitchWindowController::cancelComputation);
-    progressRow->addWidget(m_status, 1);
-    progressRow->addWidget(m_progress, 1);
-    progressRow->addWidget(m_cancel);
-    column->addLayout(progressRow);
-    showProgress(false, QString());
-
-    setCentralWidget(central);
-}
-
-void PitchWindowController::buildMenus()
-{
-    const auto addMenu = [this](const char* title, std::span<const char* const> commands) {
-        addCommandMenu(*this, title, commands, [this] { refreshCommands(); });
-    };
-    addMenu("&File", kFileCommands);
-    addMenu("&Zoom", kZoomCommands);
-    addMenu("&Log", kLogCommands);
-    addMenu("&Sound", kSoundCommands);
-    addApplicationMenus(*this, *menuBar());
-
-    const auto on = [this](const char* name, void (PitchWindowController::*slot)()) {
-        connect(action(QString::fromLatin1(name)), &QAction::triggered, this, slot);
-    };
-    on("SaveasPict:", &PitchWindowController::SaveasPict);
-    on("printDocument:", &PitchWindowController::printDocument);
-    connect(action(QStringLiteral("performClose:")), &QAction::triggered, this, &QWidget::close);
-    on("_ZoomUndo:", &PitchWindowController::ZoomUndo);
-    on("_ZoomIn:", &PitchWindowController::ZoomIn);
-    on("_ZoomOut:", &PitchWindowController::ZoomOut);
-    on("_ZoomSelection:", &PitchWindowController::ZoomSelection);
-    on("_ZoomCursor:", &PitchWindowController::ZoomCursor);
-    on("_ZoomHome:", &PitchWindowController::ZoomHome);
-    on("_LogPitchMarker:", &PitchWindowController::LogPitchMarker);
-    on("_LogPitchSelection:", &PitchWindowController::LogPitchSelection);
-    on("_LogPitchAll:", &PitchWindowController::LogPitchAll);
-    on("_Play:", &PitchWindowController::Play);
-    on("_PlaySelection:", &PitchWindowController::PlaySelection);
-}
-
-QAction* PitchWindowController::action(const QString& command) const
-{
-    return commandAction(*this, command);
 }
 
 bool PitchWindowController::isCommandEnabled(const std::string& command) const
@@ -231,22 +147,6 @@ bool PitchWindowController::isCommandEnabled(const std::string& command) const
     return true; // Close, Undo Zoom, Zoom Home
 }
 
-void PitchWindowController::refreshCommands()
-{
-    refreshCommandActions(*this,
-                          [this](const std::string& name) { return isCommandEnabled(name); });
-}
-
-void PitchWindowController::changeEvent(QEvent* event)
-{
-    QMainWindow::changeEvent(event);
-    // Shortcuts act on the enabling of the moment: the log window may have
-    // been shown or closed while another window was active.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        refreshCommands();
-    }
-}
-
 // --- computing ------------------------------------------------------------------
 
 bool PitchWindowController::start()
@@ -256,16 +156,16 @@ bool PitchWindowController::start()
     m_view->setTrack(nullptr, nullptr);
     m_track.reset();
     showReadout(std::nullopt);
-    followPage();
+    followTrackPage();
     refreshCommands();
 
     const MyDocument& document = *m_context.document;
-    if (const std::optional<std::string> reason = cannotAnalyse(document)) {
+    if (const std::optional<std::string> reason = cannotAnalyse(document, m_nChannel)) {
         showProgress(false, QString::fromStdString(*reason));
         return false;
     }
-    int index = -1;
-    const Channels& channel = *audioChannel(document, index);
+    int index = m_nChannel;
+    const Channels& channel = *channelWithSamples(document, index);
     const PitchParameters parameters = PitchParameters::fromDocument(document);
     m_worker =
         std::make_unique<PitchWorker>(channel, index, parameters, document.m_bPitchDrawIntensity);
@@ -304,7 +204,7 @@ void PitchWindowController::pollWorker()
         return;
     }
     if (m_worker->busy()) {
-        m_progress->setValue(static_cast<int>(std::lround(m_worker->progress() * 100.0)));
+        setProgress(static_cast<int>(std::lround(m_worker->progress() * 100.0)));
         return;
     }
     m_poll->stop();
@@ -321,19 +221,8 @@ void PitchWindowController::pollWorker()
         showProgress(false, tr("No pitch track could be computed with these settings (or memory "
                                "ran out)."));
     }
-    followPage();
+    followTrackPage();
     refreshCommands();
-}
-
-void PitchWindowController::showProgress(bool computing, const QString& status)
-{
-    m_status->setText(status);
-    m_status->setVisible(!status.isEmpty());
-    m_progress->setVisible(computing);
-    m_cancel->setVisible(computing);
-    if (computing) {
-        m_progress->setValue(0);
-    }
 }
 
 void PitchWindowController::showInfo()
@@ -351,8 +240,8 @@ void PitchWindowController::showInfo()
         windowMs = precise && rate > 0.0 ? analysis.windowSamples() * 1000.0 / rate
                                          : analysis.m_parameters.m_dPitchWindowLength;
     } else {
-        int index = -1;
-        if (const Channels* audio = audioChannel(document, index)) {
+        int index = m_nChannel;
+        if (const Channels* audio = channelWithSamples(document, index)) {
             rate = audio->m_dSampleRate;
         }
     }
@@ -406,32 +295,25 @@ void PitchWindowController::zoom(const char* command, int mode)
         return;
     }
     m_track->analysis.CalibrateScroll(mode);
-    followPage();
+    followTrackPage();
     m_view->update();
     refreshCommands();
 }
 
-void PitchWindowController::followPage()
+void PitchWindowController::followTrackPage()
 {
     const PitchAnalysis* analysis = m_track ? &m_track->analysis : nullptr;
     if (analysis == nullptr || !(analysis->m_dZoomFactor < 1.0)) {
-        m_scroller->hide();
+        followPage(0.0, 0.0, 0.0);
         return;
     }
-    const double lengthMs = std::min(analysis->m_dLengthMS, kMaxScrollMs);
-    const double spanMs = analysis->m_dTimePageMax - analysis->m_dTimePageMin;
-    m_bFollowing = true;
-    m_scroller->setRange(0, static_cast<int>(std::max(0.0, lengthMs - spanMs)));
-    m_scroller->setPageStep(std::max(1, static_cast<int>(spanMs)));
-    m_scroller->setSingleStep(std::max(1, static_cast<int>(spanMs / 10.0)));
-    m_scroller->setValue(static_cast<int>(analysis->m_dTimePageMin));
-    m_bFollowing = false;
-    m_scroller->show();
+    followPage(analysis->m_dTimePageMin, analysis->m_dTimePageMax - analysis->m_dTimePageMin,
+               analysis->m_dLengthMS);
 }
 
-void PitchWindowController::scrolled(int valueMs)
+void PitchWindowController::pageScrolled(double startMs, bool atEnd)
 {
-    if (m_bFollowing || !m_track) {
+    if (!m_track) {
         return;
     }
     PitchAnalysis& analysis = m_track->analysis;
@@ -440,13 +322,11 @@ void PitchWindowController::scrolled(int valueMs)
         return;
     }
     const double msPerSample = analysis.m_dLengthMS / length;
-    const double span = analysis.m_dPageMax - analysis.m_dPageMin;
-    const double last = std::max(0.0, length - span);
+    TimePage page{analysis.m_dPageMin, analysis.m_dPageMax, 0.0, 0.0};
     // The last position shows the channel's end exactly.
-    const double start =
-        valueMs >= m_scroller->maximum() ? last : std::clamp(valueMs / msPerSample, 0.0, last);
-    analysis.m_dPageMin = start;
-    analysis.m_dPageMax = start + span;
+    scrollPage(page, atEnd ? length : startMs / msPerSample, length);
+    analysis.m_dPageMin = page.pageMin;
+    analysis.m_dPageMax = page.pageMax;
     analysis.m_dTimePageMin = analysis.m_dPageMin * msPerSample;
     analysis.m_dTimePageMax = analysis.m_dPageMax * msPerSample;
     m_view->update();
@@ -513,27 +393,20 @@ void PitchWindowController::PlaySelection()
 
 // --- picture and printout --------------------------------------------------------------
 
-std::optional<PitchGraphInput> PitchWindowController::pictureInput() const
+GraphDrawing PitchWindowController::pictureDrawing() const
 {
-    return m_view->graphInput();
+    std::optional<PitchGraphInput> input = m_view->graphInput();
+    if (!input) {
+        return {};
+    }
+    return [input = std::move(*input)](QPainter& painter, QSize viewSizePx) {
+        drawPitchGraph(painter, viewSizePx, input);
+    };
 }
 
-void PitchWindowController::SaveasPict()
+QSize PitchWindowController::pictureSize() const
 {
-    const std::optional<PitchGraphInput> input = pictureInput();
-    if (!isCommandEnabled("SaveasPict:") || !input) {
-        return;
-    }
-    saveAnalysisPicture(m_context, m_view->size(), drawingOf(*input), "pitch track");
-}
-
-void PitchWindowController::printDocument()
-{
-    const std::optional<PitchGraphInput> input = pictureInput();
-    if (!isCommandEnabled("printDocument:") || !input) {
-        return;
-    }
-    printAnalysisGraph(m_context, this, m_view->size(), drawingOf(*input));
+    return m_view->size();
 }
 
 } // namespace phonaxis

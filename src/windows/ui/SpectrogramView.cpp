@@ -16,7 +16,7 @@ const QColor kMarkerColor(0xFF, 0, 0, 0xCC);
 
 } // namespace
 
-SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent)
+SpectrogramView::SpectrogramView(QWidget* parent) : AnalysisGraphView(parent)
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -136,18 +136,11 @@ void SpectrogramView::mouseMoveEvent(QMouseEvent* event)
     }
 }
 
-void SpectrogramView::mouseReleaseEvent(QMouseEvent* event)
+void SpectrogramView::readoutLeft()
 {
-    m_bDragging = false;
-    QWidget::mouseReleaseEvent(event);
-}
-
-void SpectrogramView::leaveEvent(QEvent* event)
-{
-    if (onReadout && !m_bDragging) {
+    if (onReadout) {
         onReadout(std::nullopt);
     }
-    QWidget::leaveEvent(event);
 }
 
 } // namespace phonaxis

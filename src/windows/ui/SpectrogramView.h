@@ -2,7 +2,7 @@
 
 #include "display/SpectrogramGraph.h"
 
-#include <QWidget>
+#include "windows/ui/AnalysisGraphView.h"
 
 #include <functional>
 #include <optional>
@@ -23,7 +23,7 @@ struct SpectrogramReadout {
 // drag) and readouts (hover over the image; none off it). Main thread
 // only; the graph and the marks are the window's and must outlive the view
 // or be taken away first.
-class SpectrogramView : public QWidget {
+class SpectrogramView : public AnalysisGraphView {
     Q_OBJECT
 public:
     explicit SpectrogramView(QWidget* parent = nullptr);
@@ -47,8 +47,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
+    void readoutLeft() override;
 
 private:
     const SpectrogramGraphInput* m_graph = nullptr;
@@ -56,7 +55,6 @@ private:
     QString m_message;
     bool m_bFallbackLabels = false;
     bool m_bFallbackAudio = false;
-    bool m_bDragging = false;
 };
 
 } // namespace phonaxis

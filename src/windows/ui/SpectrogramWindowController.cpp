@@ -7,22 +7,15 @@
 #include "model/Channels.h"
 #include "windows/FormantTrack.h"
 #include "windows/SpectrogramAnalysis.h"
-#include "windows/ui/AnalysisWindowMenus.h"
-#include "windows/ui/AnalysisWindowPictures.h"
 
 #include <QAction>
-#include <QEvent>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMetaMethod>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTimer>
-#include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <initializer_list>
 #include <new>
 #include <span>
 #include <vector>
@@ -33,14 +26,19 @@ namespace {
 // The progress and the columns finished so far are redrawn this often
 // while the worker runs.
 constexpr int kPollMs = 500;
-// A resize computes again once the size has held this long.
+// A resize or a scroll computes again once it has held this long.
 constexpr int kSettleMs = 250;
+// The narrowest page a zoom shows, ms, and the page Zoom to Cursor shows.
+constexpr double kSmallestPageMs = 20.0;
+constexpr double kCursorPageMs = 1000.0;
 // Rows one formant track log entry may add, and rows computed between two
 // progress reports (a fraction of a second of work).
 constexpr std::int64_t kMaxFormantTrackRows = 1'000'000;
 constexpr int kFormantTrackBlockRows = 256;
 
 const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
+const char* const kZoomCommands[] = {
+    "_ZoomUndo:", "_ZoomIn:", "_ZoomOut:", "_ZoomSelection:", "_ZoomCursor:", "_ZoomHome:"};
 const char* const kAnalysisCommands[] = {"_AnalysisFFT:", "_AnalysisFFTSelection:", nullptr,
                                          "_PlotFormantAll:", "_PlotFormantSelection:"};
 const char* const kLogCommands[] = {"_LogMarker:", "_LogDuration:", "_LogFormantsMarker:",
@@ -52,9 +50,13 @@ QString number(double value, int decimals)
     return std::isfinite(value) ? QString::number(value, 'f', decimals) : QString();
 }
 
-const Channels* audioChannel(const MyDocument& document)
+// Channel `index` of the document (-1: its audio channel) when it has
+// samples, or null.
+const Channels* channelWithSamples(const MyDocument& document, int index)
 {
-    const int index = document.audioChannelIndex();
+    if (index < 0 || index >= document.channelsInUse()) {
+        index = document.audioChannelIndex();
+    }
     if (index < 0 || document.getChannel(index).samples().empty()) {
         return nullptr;
     }
@@ -63,11 +65,14 @@ const Channels* audioChannel(const MyDocument& document)
 
 } // namespace
 
-std::optional<std::string> SpectrogramWindowController::cannotAnalyse(const MyDocument& document)
+std::optional<std::string> SpectrogramWindowController::cannotAnalyse(const MyDocument& document,
+                                                                       int channel)
 {
-    const Channels* audio = audioChannel(document);
+    const Channels* audio = channelWithSamples(document, channel);
     if (audio == nullptr) {
-        return std::string("The document has no audio channel with samples to analyse.");
+        return std::string(channel < 0 ? "The document has no audio channel with samples to "
+                                         "analyse."
+                                       : "The channel holds no samples to analyse.");
     }
     const double rate = audio->m_dSampleRate;
     if (!(document.m_nSpecfrequencyRange <= rate * 0.5)) {
@@ -80,14 +85,47 @@ std::optional<std::string> SpectrogramWindowController::cannotAnalyse(const MyDo
 
 SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext context,
                                                          bool selection)
-    : m_context(std::move(context)), m_bSelection(selection)
+    : AnalysisWindowShell(std::move(context), "SpectrogramWindow", "spectrogram"),
+      m_bSelection(selection)
 {
-    setAttribute(Qt::WA_DeleteOnClose);
-    setObjectName(QStringLiteral("SpectrogramWindow"));
-    const QString name = m_context.displayName ? m_context.displayName() : QString();
-    setWindowTitle(QString::fromLatin1(kTitlePrefix) + name);
-    buildContents();
-    buildMenus();
+    setTitle(kTitlePrefix);
+    m_time = readoutLabel("_cursorReadout", tr("Time"));
+    m_frequency = readoutLabel("_frequencyReadout", tr("Frequency"));
+    m_duration = readoutLabel("_durationReadout", tr("Selection duration"));
+    m_view = new SpectrogramView(this);
+    m_view->setObjectName(QStringLiteral("SpectrogramView"));
+    m_view->onReadout = [this](const std::optional<SpectrogramReadout>& readout) {
+        showReadout(readout);
+    };
+    m_view->onMarksChanged = [this] {
+        showReadout(std::nullopt);
+        refreshCommands();
+    };
+    m_view->onResized = [this] { m_settle->start(); };
+    buildContents("_spectrogram", {m_time, m_frequency, m_duration}, m_view);
+
+    addMenus({{"&File", kFileCommands},
+              {"&Zoom", kZoomCommands},
+              {"&Analysis", kAnalysisCommands},
+              {"&Log", kLogCommands},
+              {"&Sound", kSoundCommands}});
+    connectCommand("_ZoomUndo:", &SpectrogramWindowController::ZoomUndo);
+    connectCommand("_ZoomIn:", &SpectrogramWindowController::ZoomIn);
+    connectCommand("_ZoomOut:", &SpectrogramWindowController::ZoomOut);
+    connectCommand("_ZoomSelection:", &SpectrogramWindowController::ZoomSelection);
+    connectCommand("_ZoomCursor:", &SpectrogramWindowController::ZoomCursor);
+    connectCommand("_ZoomHome:", &SpectrogramWindowController::ZoomHome);
+    connectCommand("_AnalysisFFT:", &SpectrogramWindowController::AnalysisFFT);
+    connectCommand("_AnalysisFFTSelection:", &SpectrogramWindowController::AnalysisFFTSelection);
+    connectCommand("_PlotFormantAll:", &SpectrogramWindowController::PlotFormantAll);
+    connectCommand("_PlotFormantSelection:", &SpectrogramWindowController::PlotFormantSelection);
+    connectCommand("_LogMarker:", &SpectrogramWindowController::LogMarker);
+    connectCommand("_LogDuration:", &SpectrogramWindowController::LogDuration);
+    connectCommand("_LogFormantsMarker:", &SpectrogramWindowController::LogFormantsMarker);
+    connectCommand("_LogFormantsSelection:", &SpectrogramWindowController::LogFormantsSelection);
+    connectCommand("_LogFormantTrack:", &SpectrogramWindowController::LogFormantTrack);
+    connectCommand("_PlayWindow:", &SpectrogramWindowController::PlayWindow);
+    connectCommand("_PlaySelection:", &SpectrogramWindowController::PlaySelection);
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollMs);
     connect(m_poll, &QTimer::timeout, this, &SpectrogramWindowController::pollWorker);
@@ -107,104 +145,6 @@ SpectrogramWindowController::~SpectrogramWindowController()
     m_view->onResized = nullptr;
     m_graph.reset();
     m_worker.reset();
-}
-
-void SpectrogramWindowController::buildContents()
-{
-    auto* central = new QWidget(this);
-    auto* column = new QVBoxLayout(central);
-    const auto field = [&](const char* objectName, const QString& accessible) {
-        auto* label = new QLabel(central);
-        label->setObjectName(QString::fromLatin1(objectName));
-        label->setAccessibleName(accessible);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        // Every row keeps its height whatever it shows, so that the image
-        // area (and with it the columns and rows computed) stays the same.
-        label->setMinimumHeight(label->fontMetrics().height());
-        QSizePolicy policy = label->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        label->setSizePolicy(policy);
-        return label;
-    };
-    m_info = field("_spectrogramInfo", tr("Analysis settings"));
-    column->addWidget(m_info);
-    auto* readouts = new QHBoxLayout;
-    m_time = field("_cursorReadout", tr("Time"));
-    m_frequency = field("_frequencyReadout", tr("Frequency"));
-    m_duration = field("_durationReadout", tr("Selection duration"));
-    for (QLabel* label : {m_time, m_frequency, m_duration}) {
-        readouts->addWidget(label, 1);
-    }
-    column->addLayout(readouts);
-
-    m_view = new SpectrogramView(central);
-    m_view->setObjectName(QStringLiteral("SpectrogramView"));
-    m_view->onReadout = [this](const std::optional<SpectrogramReadout>& readout) {
-        showReadout(readout);
-    };
-    m_view->onMarksChanged = [this] {
-        showReadout(std::nullopt);
-        refreshCommands();
-    };
-    m_view->onResized = [this] { m_settle->start(); };
-    column->addWidget(m_view, 1);
-
-    auto* progressRow = new QHBoxLayout;
-    m_status = field("_spectrogramStatus", tr("Spectrogram status"));
-    m_progress = new QProgressBar(central);
-    m_progress->setObjectName(QStringLiteral("_spectrogramProgress"));
-    m_progress->setAccessibleName(tr("Spectrogram progress"));
-    m_progress->setRange(0, 100);
-    m_cancel = new QPushButton(tr("Cancel"), central);
-    m_cancel->setObjectName(QStringLiteral("_spectrogramCancel"));
-    m_cancel->setAccessibleName(tr("Cancel the spectrogram"));
-    connect(m_cancel, &QPushButton::clicked, this, &SpectrogramWindowController::cancelComputation);
-    for (QWidget* widget : std::initializer_list<QWidget*>{m_progress, m_cancel}) {
-        QSizePolicy policy = widget->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        widget->setSizePolicy(policy);
-    }
-    progressRow->addWidget(m_status, 1);
-    progressRow->addWidget(m_progress, 1);
-    progressRow->addWidget(m_cancel);
-    column->addLayout(progressRow);
-    showProgress(false, QString());
-    setCentralWidget(central);
-}
-
-void SpectrogramWindowController::buildMenus()
-{
-    const auto addMenu = [this](const char* title, std::span<const char* const> commands) {
-        addCommandMenu(*this, title, commands, [this] { refreshCommands(); });
-    };
-    addMenu("&File", kFileCommands);
-    addMenu("&Analysis", kAnalysisCommands);
-    addMenu("&Log", kLogCommands);
-    addMenu("&Sound", kSoundCommands);
-    addApplicationMenus(*this, *menuBar());
-
-    const auto on = [this](const char* name, void (SpectrogramWindowController::*slot)()) {
-        connect(action(QString::fromLatin1(name)), &QAction::triggered, this, slot);
-    };
-    on("SaveasPict:", &SpectrogramWindowController::SaveasPict);
-    on("printDocument:", &SpectrogramWindowController::printDocument);
-    connect(action(QStringLiteral("performClose:")), &QAction::triggered, this, &QWidget::close);
-    on("_AnalysisFFT:", &SpectrogramWindowController::AnalysisFFT);
-    on("_AnalysisFFTSelection:", &SpectrogramWindowController::AnalysisFFTSelection);
-    on("_PlotFormantAll:", &SpectrogramWindowController::PlotFormantAll);
-    on("_PlotFormantSelection:", &SpectrogramWindowController::PlotFormantSelection);
-    on("_LogMarker:", &SpectrogramWindowController::LogMarker);
-    on("_LogDuration:", &SpectrogramWindowController::LogDuration);
-    on("_LogFormantsMarker:", &SpectrogramWindowController::LogFormantsMarker);
-    on("_LogFormantsSelection:", &SpectrogramWindowController::LogFormantsSelection);
-    on("_LogFormantTrack:", &SpectrogramWindowController::LogFormantTrack);
-    on("_PlayWindow:", &SpectrogramWindowController::PlayWindow);
-    on("_PlaySelection:", &SpectrogramWindowController::PlaySelection);
-}
-
-QAction* SpectrogramWindowController::action(const QString& command) const
-{
-    return commandAction(*this, command);
 }
 
 bool SpectrogramWindowController::spectrumConnected() const
@@ -231,6 +171,16 @@ bool SpectrogramWindowController::isCommandEnabled(const std::string& command) c
     const bool logVisible = m_context.logVisible && m_context.logVisible();
     if (command == "SaveasPict:" || command == "printDocument:") {
         return spectrogram;
+    }
+    if (command == "_ZoomIn:" || command == "_ZoomOut:" || command == "_ZoomUndo:" ||
+        command == "_ZoomHome:") {
+        return data && m_page.has_value();
+    }
+    if (command == "_ZoomSelection:") {
+        return selection && m_page.has_value();
+    }
+    if (command == "_ZoomCursor:") {
+        return marker && m_page.has_value();
     }
     if (command == "_AnalysisFFT:") {
         return marker && spectrumConnected();
@@ -272,20 +222,6 @@ bool SpectrogramWindowController::isCommandEnabled(const std::string& command) c
     return true; // Close
 }
 
-void SpectrogramWindowController::refreshCommands()
-{
-    refreshCommandActions(*this,
-                          [this](const std::string& name) { return isCommandEnabled(name); });
-}
-
-void SpectrogramWindowController::changeEvent(QEvent* event)
-{
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        refreshCommands();
-    }
-}
-
 // --- computing ------------------------------------------------------------------
 
 bool SpectrogramWindowController::start()
@@ -300,13 +236,14 @@ bool SpectrogramWindowController::start()
     refreshCommands();
 
     m_bTooSmall = false;
+    m_bPageMoved = false;
     const MyDocument& document = *m_context.document;
     const auto refuse = [this](const QString& reason) {
         showProgress(false, reason);
         m_view->setMessage(reason);
         return false;
     };
-    if (const std::optional<std::string> reason = cannotAnalyse(document)) {
+    if (const std::optional<std::string> reason = cannotAnalyse(document, m_nChannel)) {
         return refuse(QString::fromStdString(*reason));
     }
     // The label strip is there when labels are drawn and a shown channel has
@@ -325,16 +262,17 @@ bool SpectrogramWindowController::start()
     // The document window's summary of the channel makes the waveform
     // pane's extremes cheap however long the recording is.
     const MinMaxSummary* summary =
-        m_context.channelSummary ? m_context.channelSummary(document.audioChannelIndex()) : nullptr;
+        m_context.channelSummary ? m_context.channelSummary(m_nChannel) : nullptr;
     SpectrogramInput input =
-        m_rangeMs
-            ? SpectrogramInput::fromDocumentRange(document, m_rangeMs->first, m_rangeMs->second,
-                                                  layout.columns(), layout.rows(), summary)
-            : SpectrogramInput::fromDocument(document, m_bSelection, layout.columns(),
-                                             layout.rows(), summary);
-    if (m_bSelection && !m_rangeMs) {
-        m_rangeMs = std::pair(input.startTime, input.stopTime);
+        m_page ? SpectrogramInput::fromDocumentRange(document, m_page->pageMin, m_page->pageMax,
+                                                     layout.columns(), layout.rows(), summary,
+                                                     m_nChannel)
+               : SpectrogramInput::fromDocument(document, m_bSelection, layout.columns(),
+                                                layout.rows(), summary, m_nChannel);
+    if (!m_page) {
+        m_page = TimePage{input.startTime, input.stopTime, input.startTime, input.stopTime};
     }
+    followPage(m_page->pageMin, m_page->pageMax - m_page->pageMin, channelLengthMs());
     if (input.samples.empty() || !(input.stopTime > input.startTime)) {
         return refuse(m_bSelection ? tr("The selection holds no samples to analyse.")
                                    : tr("The audio channel holds no samples to analyse."));
@@ -392,7 +330,7 @@ void SpectrogramWindowController::pollWorker()
     }
     if (m_worker->busy()) {
         const int percent = m_worker->progress();
-        m_progress->setValue(percent);
+        setProgress(percent);
         m_view->setMessage(tr("Computing the spectrogram… %1 %").arg(percent));
         showColumnsSoFar();
         return;
@@ -443,27 +381,58 @@ void SpectrogramWindowController::showColumnsSoFar()
 void SpectrogramWindowController::resized()
 {
     // Computed again when the image area no longer matches the columns and
-    // rows computed (or being computed), or has become large enough.
+    // rows computed (or being computed), when the page has been scrolled
+    // away from the one computed, or when the area has become large enough.
     const SpectrogramGraphLayout layout = m_view->layout();
     if (m_worker) {
         const SpectrogramInput& input = m_worker->input();
-        if (input.columns != layout.columns() || input.rows != layout.rows()) {
+        if (m_bPageMoved || input.columns != layout.columns() || input.rows != layout.rows()) {
             start();
         }
-    } else if (m_bTooSmall) {
+    } else if (m_bTooSmall || m_bPageMoved) {
         start();
     }
 }
 
-void SpectrogramWindowController::showProgress(bool computing, const QString& status)
+// --- zoom and scrolling ----------------------------------------------------------
+
+double SpectrogramWindowController::channelLengthMs() const
 {
-    m_status->setText(status);
-    m_status->setVisible(!status.isEmpty());
-    m_progress->setVisible(computing);
-    m_cancel->setVisible(computing);
-    if (computing) {
-        m_progress->setValue(0);
+    const Channels* channel = channelWithSamples(*m_context.document, m_nChannel);
+    return channel != nullptr && channel->m_dLengthMS > 0.0 ? channel->m_dLengthMS : 0.0;
+}
+
+void SpectrogramWindowController::zoom(const char* command, int mode)
+{
+    if (!isCommandEnabled(command)) {
+        return;
     }
+    ZoomLimits limits;
+    limits.length = channelLengthMs();
+    limits.smallest = kSmallestPageMs;
+    limits.cursorSpan = kCursorPageMs;
+    if (m_graph) {
+        // The marks are in ms from the page's start.
+        limits.selectionStart = m_graph->startTime + m_marks.m_dLogDurationStartTime;
+        limits.selectionStop = m_graph->startTime + m_marks.m_dLogDurationStopTime;
+        limits.cursor = m_marks.m_dLogMarkerTime;
+    }
+    zoomPage(*m_page, mode, limits);
+    m_marks.clear();
+    start();
+}
+
+void SpectrogramWindowController::pageScrolled(double startMs, bool atEnd)
+{
+    if (!m_page) {
+        return;
+    }
+    const double length = channelLengthMs();
+    scrollPage(*m_page, atEnd ? length : startMs, length);
+    m_bPageMoved = true;
+    // The image follows once the scroll bar rests: every page is computed
+    // at the image's own resolution.
+    m_settle->start();
 }
 
 void SpectrogramWindowController::showInfo(const SpectrogramInput* input)
@@ -542,7 +511,7 @@ void SpectrogramWindowController::PlayWindow()
         return;
     }
     const SpectrogramGraphInput& graph = *m_graph;
-    m_context.play(m_context.document->audioChannelIndex(), graph.startPoint,
+    m_context.play(m_nChannel, graph.startPoint,
                    graph.endPoint - graph.startPoint);
 }
 
@@ -556,7 +525,7 @@ void SpectrogramWindowController::PlaySelection()
     const double samplesPerMs = span > 0.0 ? (graph.endPoint - graph.startPoint) / span : 0.0;
     const double start = graph.startPoint + m_marks.m_dLogDurationStartTime * samplesPerMs;
     const double stop = graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs;
-    m_context.play(m_context.document->audioChannelIndex(), start, stop - start);
+    m_context.play(m_nChannel, start, stop - start);
 }
 
 void SpectrogramWindowController::handOverFormants(bool selection)
@@ -654,7 +623,7 @@ void SpectrogramWindowController::LogFormantTrack()
         return;
     }
     const MyDocument& document = *m_context.document;
-    const Channels* audio = audioChannel(document);
+    const Channels* audio = channelWithSamples(document, m_nChannel);
     if (audio == nullptr) {
         return;
     }
@@ -730,26 +699,20 @@ void SpectrogramWindowController::LogFormantTrack()
 
 // --- picture and printout --------------------------------------------------------------
 
-GraphDrawing SpectrogramWindowController::drawing() const
+GraphDrawing SpectrogramWindowController::pictureDrawing() const
 {
-    const SpectrogramGraphInput* graph = m_graph ? &*m_graph : nullptr;
+    if (!m_graph) {
+        return {};
+    }
+    const SpectrogramGraphInput* graph = &*m_graph;
     return [graph](QPainter& painter, QSize viewSizePx) {
         drawSpectrogramGraph(painter, viewSizePx, *graph);
     };
 }
 
-void SpectrogramWindowController::SaveasPict()
+QSize SpectrogramWindowController::pictureSize() const
 {
-    if (isCommandEnabled("SaveasPict:")) {
-        saveAnalysisPicture(m_context, m_view->size(), drawing(), "spectrogram");
-    }
-}
-
-void SpectrogramWindowController::printDocument()
-{
-    if (isCommandEnabled("printDocument:")) {
-        printAnalysisGraph(m_context, this, m_view->size(), drawing());
-    }
+    return m_view->size();
 }
 
 } // namespace phonaxis

@@ -4,53 +4,49 @@
 #include "log/FormantTable.h"
 #include "windows/SpectrogramAnalysis.h"
 #include "windows/SpectrogramMarks.h"
-#include "windows/ui/AnalysisWindowContext.h"
+#include "windows/TimePage.h"
+#include "windows/ui/AnalysisWindowShell.h"
 #include "windows/ui/SpectrogramView.h"
-
-#include <QMainWindow>
 
 #include <memory>
 #include <optional>
 #include <string>
 
 class QLabel;
-class QProgressBar;
-class QPushButton;
 class QTimer;
 
 namespace phonaxis {
 
 class SpectrogramWorker;
 
-// The spectrogram window of one document: the grey image of the audio
-// channel (the whole channel, mode 0, or the selection it was opened on,
-// mode 1) with its formant tracks, waveform pane and label strip, the
-// marker and selection with their readouts, four measurement-log entries,
-// the hand-overs to spectrum windows and to the formant plot, a picture and
-// a printout. The image has a column per pixel of its area; it is computed
-// on a worker thread (SpectrogramWorker) from a copy of the samples its
-// columns read while a progress bar with a Cancel button shows how far it
-// has got and the picture fills with the columns finished so far, redrawn
-// every 0.5 s; the finished picture shows as soon as the worker is done.
-// A resize computes it again for the new size once the resizing settles
-// (the old image is shown scaled meanwhile); an edit of the document's
-// samples computes it again from a new copy. Every QAction is
-// named by its command; enabling is evaluated when a menu shows and after
-// every change. Main thread only; deletes itself when closed, and closing
-// stops and joins the worker.
-class SpectrogramWindowController : public QMainWindow {
+// The spectrogram window of one document: the grey image of the channel
+// the user picked (the document's audio channel by default), over the whole
+// channel (mode 0) or the selection it was opened on (mode 1), with its
+// formant tracks, waveform pane and label strip, the marker and selection
+// with their readouts, four measurement-log entries, the hand-overs to
+// spectrum windows and to the formant plot, and its own zoom and scroll
+// bar. The image has a column per pixel of its area, so every page is
+// computed afresh at the image's resolution: on a worker thread
+// (SpectrogramWorker) from a copy of the samples its columns read, while
+// the progress row shows how far it has got and the picture fills with the
+// columns finished so far, redrawn every 0.5 s. A resize or a scroll
+// computes it again once it settles (the old image is shown scaled
+// meanwhile); an edit of the document's samples computes it again from a
+// new copy. Closing stops and joins the worker.
+class SpectrogramWindowController : public AnalysisWindowShell {
     Q_OBJECT
 public:
     static constexpr const char* kTitlePrefix = "Spectrogram:: ";
 
-    // Why `document` gives no spectrogram: no audio channel with samples, or
-    // a frequency range above half its sample rate. Nothing when it can be
-    // analysed.
-    static std::optional<std::string> cannotAnalyse(const MyDocument& document);
+    // Why channel `channel` of `document` (-1: its audio channel) gives no
+    // spectrogram: no such channel with samples, or a frequency range above
+    // half its sample rate. Nothing when it can be analysed.
+    static std::optional<std::string> cannotAnalyse(const MyDocument& document, int channel = -1);
 
-    // A window for the document of `context` over the whole audio channel
-    // (`selection` false) or its selection, titled kTitlePrefix and the
-    // document's name. start() begins the computation.
+    // A window for the document of `context` over the whole channel
+    // (`selection` false) or its selection, titled kTitlePrefix, the
+    // document's name and the channel's title. start() begins the
+    // computation.
     SpectrogramWindowController(AnalysisWindowContext context, bool selection);
     ~SpectrogramWindowController() override;
 
@@ -72,14 +68,15 @@ public:
     const SpectrogramGraphInput* graph() const { return m_graph ? &*m_graph : nullptr; }
     const SpectrogramMarks& marks() const { return m_marks; }
     SpectrogramView* view() const { return m_view; }
-    QAction* action(const QString& command) const;
-    bool isCommandEnabled(const std::string& command) const;
-    void refreshCommands();
+    // The stretch shown and computed, in ms of the channel (empty before
+    // the first start).
+    std::optional<TimePage> page() const { return m_page; }
+    bool isCommandEnabled(const std::string& command) const override;
 
 signals:
     // _AnalysisFFT: (at the track cursor: start and stop the same sample)
     // and _AnalysisFFTSelection: ask for a spectrum window over channel
-    // samples [startSample, stopSample] of the document's audio channel
+    // samples [startSample, stopSample] of the analysed channel
     // (the document window opens it). The commands are enabled only while
     // something is connected.
     void spectrumRequested(double startSample, double stopSample, bool selection);
@@ -90,8 +87,15 @@ signals:
     void formantsRequested(const phonaxis::FormantDictionary& formants, bool selection);
 
 public slots:
-    void SaveasPict();
-    void printDocument();
+    // Zoom: undo, in (the middle half), out (twice as long), to the
+    // selection, to one second from the marker, home (the whole channel).
+    // Each new page is computed again; the marks go.
+    void ZoomUndo() { zoom("_ZoomUndo:", 0); }
+    void ZoomIn() { zoom("_ZoomIn:", 1); }
+    void ZoomOut() { zoom("_ZoomOut:", 2); }
+    void ZoomSelection() { zoom("_ZoomSelection:", 3); }
+    void ZoomCursor() { zoom("_ZoomCursor:", 4); }
+    void ZoomHome() { zoom("_ZoomHome:", 5); }
     void AnalysisFFT();
     void AnalysisFFTSelection();
     void PlotFormantAll();
@@ -115,46 +119,42 @@ public slots:
     void cancelComputation();
 
 protected:
-    void changeEvent(QEvent* event) override;
+    void cancelPressed() override { cancelComputation(); }
+    void pageScrolled(double startMs, bool atEnd) override;
+    GraphDrawing pictureDrawing() const override;
+    QSize pictureSize() const override;
 
 private:
-    void buildMenus();
-    void buildContents();
+    void zoom(const char* command, int mode);
+    // The channel's length in ms, 0 without one.
+    double channelLengthMs() const;
     // Polls the worker: progress and the columns so far, and the picture
     // once it is done.
     void pollWorker();
     void showColumnsSoFar();
     void resized();
-    void showProgress(bool computing, const QString& status);
     void showInfo(const SpectrogramInput* input);
     void showReadout(const std::optional<SpectrogramReadout>& readout);
     void handOverFormants(bool selection);
-    // The picture shown, for the picture file and the printout (only while
-    // there is one).
-    GraphDrawing drawing() const;
     bool spectrumConnected() const;
     bool formantsConnected() const;
 
-    AnalysisWindowContext m_context;
     bool m_bSelection = false;
-    bool m_bTooSmall = false; // the last start found no room for an image
-    // The range a selection window analyses, fixed at its first start.
-    std::optional<std::pair<double, double>> m_rangeMs;
+    bool m_bTooSmall = false;  // the last start found no room for an image
+    bool m_bPageMoved = false; // scrolled since the last start
+    // The stretch analysed, ms: set at the first start (the whole channel
+    // or the selection), then moved by zoom and scroll.
+    std::optional<TimePage> m_page;
     std::unique_ptr<SpectrogramWorker> m_worker; // running, or finished and holding the data
     std::optional<SpectrogramGraphInput> m_graph;
     SpectrogramResult m_preview; // the columns finished so far, while computing
     bool m_bFinished = false;    // m_graph shows the worker's finished result
     SpectrogramMarks m_marks;
     SpectrogramView* m_view = nullptr;
-    QProgressBar* m_progress = nullptr;
-    QPushButton* m_cancel = nullptr;
-    QLabel* m_status = nullptr;
-    QLabel* m_info = nullptr;
     QLabel* m_time = nullptr;
     QLabel* m_frequency = nullptr;
     QLabel* m_duration = nullptr;
-    QTimer* m_poll = nullptr;
-    QTimer* m_settle = nullptr;
+    QTimer* m_settle = nullptr; // a resize or a scroll computes again once it settles
 };
 
 } // namespace phonaxis

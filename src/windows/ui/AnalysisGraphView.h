@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QWidget>
+
+namespace phonaxis {
+
+// What the pitch and spectrogram graphs share: a drag that the mouse
+// button's release ends, and readouts that go when the mouse leaves the
+// graph (not during a drag, which may run past its edges). Main thread only.
+class AnalysisGraphView : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    // The mouse left the graph: clear the readouts.
+    virtual void readoutLeft() = 0;
+
+    bool m_bDragging = false;
+};
+
+} // namespace phonaxis

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "display/PictureExport.h"
+#include "windows/ui/AnalysisWindowContext.h"
+
+#include <QMainWindow>
+#include <QSize>
+
+#include <functional>
+#include <initializer_list>
+#include <span>
+#include <string>
+
+class QAction;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QScrollBar;
+class QTimer;
+class QVBoxLayout;
+
+namespace phonaxis {
+
+// One menu of an analysis window: its title and its commands (nullptr: a
+// separator).
+struct AnalysisMenu {
+    const char* title;
+    std::span<const char* const> commands;
+};
+
+// What the spectrum, spectrogram and pitch windows have in common: the
+// document's context, menus whose actions are named by their commands and
+// enabled by the window's own rules (when a menu shows, after every change
+// and when the window becomes active), Save as Picture… and Print… of the
+// window's graph, and for the windows that compute on a worker the info
+// line, the readouts row, the graph, a time scroll bar and the progress row
+// (status, progress bar, Cancel). Each window adds only what is its own: its
+// commands' rules, its computation, its readouts and its log entries. Main
+// thread only; deletes itself when closed.
+class AnalysisWindowShell : public QMainWindow {
+    Q_OBJECT
+public:
+    // The window's action of a command, or null.
+    QAction* action(const QString& command) const;
+    QAction* action(const std::string& command) const;
+    QAction* action(const char* command) const;
+    // Whether `command` is enabled now, by the window's own rules.
+    virtual bool isCommandEnabled(const std::string& command) const = 0;
+    // Enables every command action by isCommandEnabled.
+    void refreshCommands();
+    // Which channel of the document the window analyses.
+    int analysedChannelIndex() const { return m_nChannel; }
+
+public slots:
+    // The graph as a picture file (PNG, PDF, SVG or TIFF), through a save
+    // panel; nothing while there is no graph.
+    void SaveasPict();
+    // The graph on a printer set up by the context's print setup.
+    void printDocument();
+
+protected:
+    // `subject` names what the window shows in messages and accessible
+    // names ("pitch track", "spectrogram", "spectrum").
+    AnalysisWindowShell(AnalysisWindowContext context, const char* objectName,
+                        const char* subject);
+
+    // The window's title: `prefix` (with its separator), the document's name
+    // and the analysed channel's title.
+    void setTitle(const char* prefix);
+
+    // Adds `menus` to the menu bar, then the application's menus; the
+    // File menu's "SaveasPict:", "printDocument:" and "performClose:" are
+    // connected here, the others with connectCommand.
+    void addMenus(std::initializer_list<AnalysisMenu> menus);
+    template <class Window>
+    void connectCommand(const char* command, void (Window::*slot)())
+    {
+        connectAction(command, [window = static_cast<Window*>(this), slot] { (window->*slot)(); });
+    }
+
+    // The contents of a computing window: the info line, the readouts row
+    // (`readouts`, made with readoutLabel), `view`, a time scroll bar
+    // (hidden until zoomed) and the progress row. Object names start with
+    // `namePrefix` ("_pitch": "_pitchInfo", "_pitchStatus",
+    // "_pitchProgress", "_pitchCancel", "_pitchScroller"). Every row keeps
+    // its height whatever it shows, so that the graph's size does not jump.
+    void buildContents(const char* namePrefix, std::initializer_list<QLabel*> readouts,
+                       QWidget* view);
+    // A selectable text line named `objectName` for the screen reader's
+    // `accessible`.
+    QLabel* readoutLabel(const char* objectName, const QString& accessible);
+    // The status line (hidden when empty) with the progress bar and Cancel
+    // shown while computing.
+    void showProgress(bool computing, const QString& status);
+    void setProgress(int percent);
+    // The scroll bar for a page [startMs, startMs + spanMs] of a channel
+    // `lengthMs` long: shown while the page is narrower than the channel.
+    void followPage(double startMs, double spanMs, double lengthMs);
+    // The scroll bar moved by the user to `startMs` (the last position:
+    // `atEnd`).
+    virtual void pageScrolled(double startMs, bool atEnd);
+    // Cancel was pressed.
+    virtual void cancelPressed() {}
+
+    // The graph as pictures and printouts draw it, at the view's size; an
+    // empty drawing while there is none.
+    virtual GraphDrawing pictureDrawing() const = 0;
+    virtual QSize pictureSize() const = 0;
+
+    void changeEvent(QEvent* event) override;
+
+    AnalysisWindowContext m_context;
+    int m_nChannel = -1; // the analysed channel; -1 until chosen
+    QLabel* m_info = nullptr;
+    QLabel* m_status = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QPushButton* m_cancel = nullptr;
+    QScrollBar* m_scroller = nullptr;
+    QTimer* m_poll = nullptr;
+
+private:
+    void connectAction(const char* command, std::function<void()> slot);
+    void scrolled(int valueMs);
+
+    const char* m_subject;
+    QWidget* m_central = nullptr;
+    bool m_bFollowing = false; // the scroll bar is being set, not scrolled
+};
+
+} // namespace phonaxis

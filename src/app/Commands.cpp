@@ -70,6 +70,7 @@ constexpr CommandSpec kAnalysis[] = {
     {"_AnalysisSpectrogram:", CommandOwner::Window},
     {"_AnalysisSpectrogramSelection:", CommandOwner::Window},
     {"_AnalysisPitch:", CommandOwner::Window},
+    {"_AnalysisChannelSelect:", CommandOwner::View},
     {nullptr, CommandOwner::Application},
     {"_AnalysisIntensity:", CommandOwner::View},
     {"_AnalysisSmooth:", CommandOwner::View},

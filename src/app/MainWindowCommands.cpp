@@ -16,6 +16,7 @@
 #include "app/panels/PitchPanel.h"
 #include "app/panels/SpectrogramPanel.h"
 #include "app/panels/ZoomPanel.h"
+#include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
 #include "display/MainViewScroller.h"
 #include "document/Configuration.h"
@@ -239,12 +240,17 @@ namespace {
 // Opens a spectrum window of `window`'s document and makes it one of the
 // document's analysis windows.
 void openSpectrumWindow(MainWindowController& window, SpectrumPlace place,
-                        std::optional<std::pair<double, double>> samples = std::nullopt)
+                        std::optional<std::pair<double, double>> samples = std::nullopt,
+                        std::optional<int> channel = std::nullopt)
 {
+    AnalysisWindowContext context = window.analysisWindowContext();
+    if (channel) {
+        context.channel = *channel;
+    }
     FFTWindowController* spectrum =
-        samples ? FFTWindowController::openAt(window.analysisWindowContext(), place, samples->first,
-                                              samples->second, &window)
-                : FFTWindowController::open(window.analysisWindowContext(), place, &window);
+        samples ? FFTWindowController::openAt(context, place, samples->first, samples->second,
+                                              &window)
+                : FFTWindowController::open(context, place, &window);
     if (spectrum != nullptr) {
         window.adoptAnalysisWindow(spectrum);
         spectrum->show();
@@ -315,7 +321,7 @@ void MainWindowController::AnalysisPitch()
         return;
     }
     if (const std::optional<std::string> reason =
-            PitchWindowController::cannotAnalyse(*m_document)) {
+            PitchWindowController::cannotAnalyse(*m_document, m_model->analysisChannel())) {
         m_prompts->alert("No pitch track.", *reason, "OK");
         return;
     }
@@ -334,7 +340,7 @@ SpectrogramWindowController* MainWindowController::openSpectrogram(const char* c
         return nullptr;
     }
     if (const std::optional<std::string> reason =
-            SpectrogramWindowController::cannotAnalyse(*m_document)) {
+            SpectrogramWindowController::cannotAnalyse(*m_document, m_model->analysisChannel())) {
         m_prompts->alert("No spectrogram.", *reason, "OK");
         return nullptr;
     }
@@ -344,10 +350,12 @@ SpectrogramWindowController* MainWindowController::openSpectrogram(const char* c
             &SpectrogramWindowController::samplesChanged);
     // Spectra from the spectrogram: at its track cursor or over its selection.
     connect(window, &SpectrogramWindowController::spectrumRequested, this,
-            [this](double startSample, double stopSample, bool overSelection) {
+            [this, channel = window->analysedChannelIndex()](double startSample,
+                                                             double stopSample,
+                                                             bool overSelection) {
                 openSpectrumWindow(*this,
                                    overSelection ? SpectrumPlace::Selection : SpectrumPlace::Marker,
-                                   std::pair(startSample, stopSample));
+                                   std::pair(startSample, stopSample), channel);
             });
     // Its formants to a new formant plot window.
     connect(window, &SpectrogramWindowController::formantsRequested, this,
@@ -392,6 +400,24 @@ void MainWindowController::EGGChannelSelect()
         return; // Cancel
     }
     m_document->m_nEGGChannelIndex = chosen - 1;
+    afterViewChange();
+}
+
+void MainWindowController::AnalysisChannelSelect()
+{
+    if (!isCommandEnabled("_AnalysisChannelSelect:")) {
+        return;
+    }
+    std::vector<std::string> items;
+    for (int index = 0; index < m_document->channelsInUse(); ++index) {
+        items.push_back(m_document->getChannel(index).GetTitle());
+    }
+    const int chosen =
+        m_prompts->chooseChannel("Channel to analyse", items, m_model->analysisChannel());
+    if (chosen < 0 || chosen >= static_cast<int>(items.size())) {
+        return; // Cancel
+    }
+    m_model->setAnalysisChannel(chosen);
     afterViewChange();
 }
 

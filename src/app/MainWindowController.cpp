@@ -322,6 +322,8 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::LogEntereggall);
     } else if (command == "_EGGChannelSelect:") {
         on(&MainWindowController::EGGChannelSelect);
+    } else if (command == "_AnalysisChannelSelect:") {
+        on(&MainWindowController::AnalysisChannelSelect);
     } else if (command == "_EggAnalysisall:") {
         on(&MainWindowController::EggAnalysisall);
     } else if (command == "_fileSaveConfiguration:") {
@@ -681,6 +683,7 @@ AnalysisWindowContext MainWindowController::analysisWindowContext()
 {
     AnalysisWindowContext context;
     context.document = m_document.get();
+    context.channel = m_model ? m_model->analysisChannel() : -1;
     context.prompts = m_prompts;
     context.displayName = [this] { return displayName(); };
     context.logVisible = [this] { return m_application.logWindowVisible(); };

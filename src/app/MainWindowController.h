@@ -185,6 +185,9 @@ public slots:
 
     // Chooses the EGG channel ("None" or a channel title).
     void EGGChannelSelect();
+    // Chooses the channel the spectrum, spectrogram and pitch commands
+    // analyse (the audio channel until one is chosen).
+    void AnalysisChannelSelect();
     // Velocity, acceleration and cycle detection over the whole EGG
     // channel, with peaks, valleys and cycle marks drawn. Long work shows
     // progress; Cancel leaves the channel as it was.

@@ -95,6 +95,7 @@ constexpr CommandRule kCommandRules[] = {
     {"_AnalysisIntensity:", kData},
     {"_AnalysisSmooth:", kData},
     {"_EGGChannelSelect:", kData},
+    {"_AnalysisChannelSelect:", kData},
     {"_EggAnalysisall:", kData | kEggAssigned},
 };
 
@@ -839,6 +840,13 @@ bool MainViewModel::validateMenuItem(const std::string& command, const MenuConte
     return true;
 }
 
+int MainViewModel::analysisChannel() const
+{
+    const int count = m_document.channelsInUse();
+    return m_nAnalysisChannel >= 0 && m_nAnalysisChannel < count ? m_nAnalysisChannel
+                                                                  : m_document.audioChannelIndex();
+}
+
 std::string MainViewModel::menuTitle(const std::string& command) const
 {
     const int count = m_document.channelsInUse();
@@ -850,6 +858,11 @@ std::string MainViewModel::menuTitle(const std::string& command) const
         return "Assign channel for EGG: " +
                (egg >= 0 && egg < count ? m_document.getChannel(egg).GetTitle()
                                         : std::string("None"));
+    }
+    if (command == "_AnalysisChannelSelect:") {
+        const int chosen = analysisChannel();
+        return "Channel to Analyse: " +
+               (chosen >= 0 ? m_document.getChannel(chosen).GetTitle() : std::string("None"));
     }
     if (command == "_ChannelsSetfor:") {
         return "Set Reference only for: " +

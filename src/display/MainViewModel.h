@@ -193,9 +193,16 @@ public:
     // Whether the view's command `command` (as named in the menus, e.g.
     // "_ZoomIn:") is enabled; commands the view does not know are enabled.
     bool validateMenuItem(const std::string& command, const MenuContext& context) const;
-    // The current title of "_LabelMode:", "_EGGChannelSelect:" or
-    // "_ChannelsSetfor:"; empty for commands whose title never changes.
+    // The current title of "_LabelMode:", "_EGGChannelSelect:",
+    // "_AnalysisChannelSelect:" or "_ChannelsSetfor:"; empty for commands
+    // whose title never changes.
     std::string menuTitle(const std::string& command) const;
+
+    // The channel the spectrum, spectrogram and pitch commands analyse: the
+    // one chosen with "_AnalysisChannelSelect:" while the document has it,
+    // else the document's audio channel (-1 when it has none).
+    int analysisChannel() const;
+    void setAnalysisChannel(int index) { m_nAnalysisChannel = index; }
 
     // --- sound ----------------------------------------------------------------
 
@@ -229,6 +236,7 @@ public:
     bool m_bRecording = false;  // set by the recording commands
     bool m_bEditUndo = false;   // set by the editing commands: an edit can be undone
     int m_nChannelCliked = -1;
+    int m_nAnalysisChannel = -1; // chosen for the analyses; -1: the audio channel
     double _dKnobPosition = 0.0;
     double _dKnobProportion = 1.0;
     double m_dTimePageMin = 0.0;

@@ -69,6 +69,7 @@ constexpr MenuCommand kCommands[] = {
     {"_AnalysisSpectrogram:", "Spe&ctrogram", kNone, nullptr},
     {"_AnalysisSpectrogramSelection:", "Spectrogram of Se&lection", kNone, nullptr},
     {"_AnalysisPitch:", "&Pitch", kNone, nullptr},
+    {"_AnalysisChannelSelect:", "Channel to Analyse: Audio", kNone, nullptr},
     {"_AnalysisIntensity:", "&Intensity", kNone, nullptr},
     {"_AnalysisSmooth:", "S&mooth", kNone, nullptr},
     {"_EGGChannelSelect:", "Assign channel for EGG: None", kNone, nullptr},

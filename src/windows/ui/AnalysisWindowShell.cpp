@@ -110,6 +110,12 @@ void AnalysisWindowShell::addMenus(std::initializer_list<AnalysisMenu> menus)
     connectAction("SaveasPict:", [this] { SaveasPict(); });
     connectAction("printDocument:", [this] { printDocument(); });
     connectAction("performClose:", [this] { close(); });
+    connectAction("_ZoomUndo:", [this] { ZoomUndo(); });
+    connectAction("_ZoomIn:", [this] { ZoomIn(); });
+    connectAction("_ZoomOut:", [this] { ZoomOut(); });
+    connectAction("_ZoomSelection:", [this] { ZoomSelection(); });
+    connectAction("_ZoomCursor:", [this] { ZoomCursor(); });
+    connectAction("_ZoomHome:", [this] { ZoomHome(); });
 }
 
 void AnalysisWindowShell::connectAction(const char* command, std::function<void()> slot)

@@ -57,6 +57,15 @@ public slots:
     void SaveasPict();
     // The graph on a printer set up by the context's print setup.
     void printDocument();
+    // Zoom (the windows with a Zoom menu): undo, in (the middle half), out
+    // (twice as long), to the selection, to one second from the marker,
+    // home (the whole channel).
+    void ZoomUndo() { zoom("_ZoomUndo:", 0); }
+    void ZoomIn() { zoom("_ZoomIn:", 1); }
+    void ZoomOut() { zoom("_ZoomOut:", 2); }
+    void ZoomSelection() { zoom("_ZoomSelection:", 3); }
+    void ZoomCursor() { zoom("_ZoomCursor:", 4); }
+    void ZoomHome() { zoom("_ZoomHome:", 5); }
 
 protected:
     // `subject` names what the window shows in messages and accessible
@@ -69,8 +78,9 @@ protected:
     void setTitle(const char* prefix);
 
     // Adds `menus` to the menu bar, then the application's menus; the
-    // File menu's "SaveasPict:", "printDocument:" and "performClose:" are
-    // connected here, the others with connectCommand.
+    // File menu's "SaveasPict:", "printDocument:" and "performClose:" and
+    // the Zoom menu's commands are connected here, the others with
+    // connectCommand.
     void addMenus(std::initializer_list<AnalysisMenu> menus);
     template <class Window>
     void connectCommand(const char* command, void (Window::*slot)())
@@ -101,6 +111,8 @@ protected:
     virtual void pageScrolled(double startMs, bool atEnd);
     // Cancel was pressed.
     virtual void cancelPressed() {}
+    // Zoom command `command` (mode 0 … 5 as the Zoom slots) when enabled.
+    virtual void zoom(const char* /*command*/, int /*mode*/) {}
 
     // The graph as pictures and printouts draw it, at the view's size; an
     // empty drawing while there is none.

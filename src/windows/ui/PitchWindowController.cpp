@@ -86,12 +86,6 @@ PitchWindowController::PitchWindowController(AnalysisWindowContext context)
               {"&Zoom", kZoomCommands},
               {"&Log", kLogCommands},
               {"&Sound", kSoundCommands}});
-    connectCommand("_ZoomUndo:", &PitchWindowController::ZoomUndo);
-    connectCommand("_ZoomIn:", &PitchWindowController::ZoomIn);
-    connectCommand("_ZoomOut:", &PitchWindowController::ZoomOut);
-    connectCommand("_ZoomSelection:", &PitchWindowController::ZoomSelection);
-    connectCommand("_ZoomCursor:", &PitchWindowController::ZoomCursor);
-    connectCommand("_ZoomHome:", &PitchWindowController::ZoomHome);
     connectCommand("_LogPitchMarker:", &PitchWindowController::LogPitchMarker);
     connectCommand("_LogPitchSelection:", &PitchWindowController::LogPitchSelection);
     connectCommand("_LogPitchAll:", &PitchWindowController::LogPitchAll);

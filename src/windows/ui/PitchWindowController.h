@@ -55,12 +55,6 @@ public:
     bool isCommandEnabled(const std::string& command) const override;
 
 public slots:
-    void ZoomUndo() { zoom("_ZoomUndo:", 0); }
-    void ZoomIn() { zoom("_ZoomIn:", 1); }
-    void ZoomOut() { zoom("_ZoomOut:", 2); }
-    void ZoomSelection() { zoom("_ZoomSelection:", 3); }
-    void ZoomCursor() { zoom("_ZoomCursor:", 4); }
-    void ZoomHome() { zoom("_ZoomHome:", 5); }
     void LogPitchMarker();
     void LogPitchSelection();
     void LogPitchAll();
@@ -78,7 +72,7 @@ protected:
     QSize pictureSize() const override;
 
 private:
-    void zoom(const char* command, int mode);
+    void zoom(const char* command, int mode) override;
     // Polls the worker: progress, and the track once it is done.
     void pollWorker();
     void showInfo();

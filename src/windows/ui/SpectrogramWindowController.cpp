@@ -109,12 +109,6 @@ SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext c
               {"&Analysis", kAnalysisCommands},
               {"&Log", kLogCommands},
               {"&Sound", kSoundCommands}});
-    connectCommand("_ZoomUndo:", &SpectrogramWindowController::ZoomUndo);
-    connectCommand("_ZoomIn:", &SpectrogramWindowController::ZoomIn);
-    connectCommand("_ZoomOut:", &SpectrogramWindowController::ZoomOut);
-    connectCommand("_ZoomSelection:", &SpectrogramWindowController::ZoomSelection);
-    connectCommand("_ZoomCursor:", &SpectrogramWindowController::ZoomCursor);
-    connectCommand("_ZoomHome:", &SpectrogramWindowController::ZoomHome);
     connectCommand("_AnalysisFFT:", &SpectrogramWindowController::AnalysisFFT);
     connectCommand("_AnalysisFFTSelection:", &SpectrogramWindowController::AnalysisFFTSelection);
     connectCommand("_PlotFormantAll:", &SpectrogramWindowController::PlotFormantAll);

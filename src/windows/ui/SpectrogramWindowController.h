@@ -87,15 +87,6 @@ signals:
     void formantsRequested(const phonaxis::FormantDictionary& formants, bool selection);
 
 public slots:
-    // Zoom: undo, in (the middle half), out (twice as long), to the
-    // selection, to one second from the marker, home (the whole channel).
-    // Each new page is computed again; the marks go.
-    void ZoomUndo() { zoom("_ZoomUndo:", 0); }
-    void ZoomIn() { zoom("_ZoomIn:", 1); }
-    void ZoomOut() { zoom("_ZoomOut:", 2); }
-    void ZoomSelection() { zoom("_ZoomSelection:", 3); }
-    void ZoomCursor() { zoom("_ZoomCursor:", 4); }
-    void ZoomHome() { zoom("_ZoomHome:", 5); }
     void AnalysisFFT();
     void AnalysisFFTSelection();
     void PlotFormantAll();
@@ -125,7 +116,7 @@ protected:
     QSize pictureSize() const override;
 
 private:
-    void zoom(const char* command, int mode);
+    void zoom(const char* command, int mode) override;
     // The channel's length in ms, 0 without one.
     double channelLengthMs() const;
     // Polls the worker: progress and the columns so far, and the picture

@@ -598,9 +598,9 @@ MouseResult MainViewModel::DoOnLButtonDown(double x, double y, bool bMouse)
     m_rMarker = columnAt(vx);
     m_ptTrackStart = PointD{vx, y};
 
-    // A press that ends a selection only removes it; the next press sets
-    // the marker.
-    m_bHaveMarker = !m_bHaveSelection;
+    // Every press sets the marker, one that ends a selection too: the
+    // marker drawn is the marker the commands use.
+    m_bHaveMarker = true;
     m_bHaveSelection = false;
     m_document.m_bHaveSelection = false;
 
@@ -696,10 +696,8 @@ MouseResult MainViewModel::DoOnLButtonUp(double x, double y, bool bMouse)
         m_nChannelCliked = -1;
         return result;
     }
-    // With a marker the release places it; after a press that only removed
-    // a selection the channels still follow the release point, so that their
-    // marker, cursor and empty selection agree with where the user let go,
-    // but no marker is shown.
+    // The release places the marker: the channels' marker, cursor and empty
+    // selection agree with where the user let go.
     const double vx = viewX(x, bMouse);
     setMarkers(x, y, bMouse, true);
     m_rMarker = columnAt(vx);

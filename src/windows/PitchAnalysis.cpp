@@ -705,12 +705,9 @@ void PitchAnalysis::mouseDown(double timeMs, const std::function<double(double)>
 {
     m_dMarkerTime = timeMs;
     m_dCursorTime = timeMs;
-    if (m_bHaveSelection) {
-        m_bHaveSelection = false;
-        m_bHaveMarker = false;
-    } else {
-        m_bHaveMarker = true;
-    }
+    // Every press sets the marker, one that ends a selection too.
+    m_bHaveSelection = false;
+    m_bHaveMarker = true;
     m_dLogMarkerTime = m_dMarkerTime;
     m_dLogMarkerPitch = pitchAt(m_dMarkerTime);
     m_dLogMarkerIntensity =

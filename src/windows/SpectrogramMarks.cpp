@@ -17,10 +17,8 @@ double held(double value, double low, double high)
 bool SpectrogramMarks::mouseDown(double timeMs, double frequencyHz, double startTime,
                                  double stopTime, double frequencyRangeHz)
 {
-    if (m_bHaveSelection) {
-        clear();
-        return false;
-    }
+    // Every press sets the marker, one that ends a selection too.
+    clear();
     m_bHaveMarker = true;
     m_dLogMarkerTime = held(timeMs, startTime, stopTime);
     m_dLogFreqValue = held(frequencyHz, 0.0, frequencyRangeHz);

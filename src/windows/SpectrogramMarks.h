@@ -17,10 +17,9 @@ struct SpectrogramMarks {
     double m_dLogDurationStopTime = 0.0;  // ms from the start time
     double m_dLogDurationTime = 0.0;      // ms
 
-    // A press at `timeMs`, `frequencyHz`: clears a selection (leaving no
-    // marker), else sets the marker there, held to the range; a press off
-    // the image thus lands on the range's nearest end. True when a marker
-    // was set (a drag may follow).
+    // A press at `timeMs`, `frequencyHz`: clears any selection and sets the
+    // marker there, held to the range; a press off the image thus lands on
+    // the range's nearest end. Always true: a drag may follow.
     bool mouseDown(double timeMs, double frequencyHz, double startTime, double stopTime,
                    double frequencyRangeHz);
     // A drag from the marker to `timeMs` (held to the range): the selection

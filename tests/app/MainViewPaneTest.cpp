@@ -15,6 +15,7 @@ std::vector<float> secondOfTone(double frequencyHz)
 
 } // namespace
 
+#include "app/Commands.h"
 #include "display/MainViewModel.h"
 #include "display/MainViewPane.h"
 #include "display/MainViewScroller.h"
@@ -179,6 +180,25 @@ TEST_F(MainViewPaneTest, MarkerAndSelectionFollowAZoom)
                                     std::pair{startX - 20, false}, std::pair{stopX + 20, false}}) {
         EXPECT_EQ(overlaid(painted, pane()->renderedImage(), x, y), tinted) << "x " << x;
     }
+}
+
+// One marker state: the click that ends a selection draws the marker, and
+// the commands at the marker are enabled with it, not a click later.
+TEST_F(MainViewPaneTest, AClickThatEndsASelectionDrawsTheMarkerTheCommandsUse)
+{
+    open(1, QSize(800, 400));
+    const int y = 100;
+    dragAcross(300, 500, y);
+    ASSERT_TRUE(m_document.m_bHaveSelection);
+    QTest::mouseClick(pane(), Qt::LeftButton, {}, QPoint(400, y));
+    const QImage painted = pane()->grab().toImage();
+    // The bar is two pixels wide; the red cursor covers only x = 400.
+    EXPECT_TRUE(overlaid(painted, pane()->renderedImage(), 401, y));
+    EXPECT_TRUE(m_model.m_bHaveMarker && m_document.m_bHaveMarker);
+    EXPECT_FALSE(m_document.m_bHaveSelection);
+    EXPECT_TRUE(windowCommandEnabled("_AnalysisFFT:", true, false, m_document.m_bHaveMarker,
+                                     m_document.m_bHaveSelection));
+    EXPECT_TRUE(m_model.validateMenuItem("_ZoomCursor:", MenuContext{}));
 }
 
 TEST_F(MainViewPaneTest, LowerChannelsAreReachedByScrollingDown)

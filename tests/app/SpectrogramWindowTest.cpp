@@ -322,8 +322,13 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     ASSERT_EQ(plots.size(), 2U);
     EXPECT_EQ(plots[1].first.at("f2"), PlotformantsFromSpectrogram(shown, 100, 201).f2);
     EXPECT_TRUE(plots[1].second);
+    // A click that ends the selection sets the marker at once, its commands
+    // enabled with it.
     QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(left + 50, at.y()));
-    EXPECT_FALSE(marks.m_bHaveSelection || marks.m_bHaveMarker);
+    EXPECT_FALSE(marks.m_bHaveSelection);
+    EXPECT_TRUE(marks.m_bHaveMarker);
+    EXPECT_TRUE(spectrogram->isCommandEnabled("_AnalysisFFT:"));
+    EXPECT_FALSE(spectrogram->isCommandEnabled("_AnalysisFFTSelection:"));
 
     // Save as Picture…: the view's picture, F1's dots blue at the engine's
     // rows, the silence before the vowels nearly white.

@@ -216,12 +216,13 @@ TEST_F(MainViewModelTest, PressDragReleaseSetMarkerAndSelectionOnEveryChannel)
     EXPECT_FALSE(m_view.m_bHaveMarker);
     EXPECT_EQ(m_view.m_nChannelCliked, -1);
 
-    // A press inside the selection only removes it; the channels follow the
-    // release point without a marker being shown.
+    // A press inside the selection removes it and sets the marker, drawn
+    // and usable at once; the channels follow the release point.
     m_view.DoOnLButtonDown(300, 20);
     m_view.DoOnLButtonUp(320, 20);
-    EXPECT_FALSE(m_view.m_bHaveMarker || m_view.m_bHaveSelection);
-    EXPECT_FALSE(m_document.m_bHaveMarker || m_document.m_bHaveSelection);
+    EXPECT_FALSE(m_view.m_bHaveSelection || m_document.m_bHaveSelection);
+    EXPECT_TRUE(m_view.m_bHaveMarker && m_document.m_bHaveMarker);
+    EXPECT_EQ(m_view.m_rMarker.left, 320);
     expectEveryChannel([](const Channels& c, double) {
         EXPECT_DOUBLE_EQ(c.m_dMarkerTime, 270.0);
         EXPECT_DOUBLE_EQ(c.m_dCursorTime, 270.0);

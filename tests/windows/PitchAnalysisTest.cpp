@@ -318,8 +318,10 @@ TEST(PitchAnalysis, LogEntriesCarryFramesMarkerAndHeaders)
     }
 
     a.m_bHaveSelection = true;
-    a.mouseDown(10.0, intensity); // a click clears the selection and sets no marker
-    EXPECT_FALSE(a.m_bHaveSelection || a.m_bHaveMarker);
+    a.mouseDown(10.0, intensity); // a click clears the selection and sets the marker
+    EXPECT_FALSE(a.m_bHaveSelection);
+    EXPECT_TRUE(a.m_bHaveMarker);
+    EXPECT_DOUBLE_EQ(a.m_dLogMarkerTime, 10.0);
 }
 
 // A precise track's frames are centred on the step grid, k·step, whatever the

@@ -7,10 +7,16 @@
 
 namespace {
 
-// `samples` as a 16 kHz WAV file.
+// `samples` (and `second`, when given, as a second channel) as a 16 kHz
+// WAV file.
 std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples,
-                                        phonaxis::Prompts& prompts)
+                                        phonaxis::Prompts& prompts,
+                                        const std::vector<float>& second = {})
 {
+    if (!second.empty()) {
+        const std::span<const float> both[] = {samples, second};
+        return phonaxis::signals::waveFileBytes(16000.0, both, prompts);
+    }
     const std::span<const float> channels[] = {samples};
     return phonaxis::signals::waveFileBytes(16000.0, channels, prompts);
 }
@@ -25,7 +31,9 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples,
 #include "support/AnalysisWindowTesting.h"
 #include "support/AppFixture.h"
 #include "windows/PitchWorker.h"
+#include "windows/ui/FFTWindowController.h"
 #include "windows/ui/PitchWindowController.h"
+#include "windows/ui/SpectrogramWindowController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -57,9 +65,10 @@ protected:
 
     // A shown document window on `samples` written as "name" (16 kHz WAV).
     MainWindowController* openRecording(const std::vector<float>& samples,
-                                        const std::string& name = "glide.wav")
+                                        const std::string& name = "glide.wav",
+                                        const std::vector<float>& second = {})
     {
-        const auto bytes = wavBytes(samples, prompts);
+        const auto bytes = wavBytes(samples, prompts, second);
         const fs::path path = folder / name;
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
@@ -145,6 +154,52 @@ TEST_F(PitchWindowTest, OpensOnTheAudioChannelWithTheDirectTrackAndLogsIt)
         EXPECT_NEAR(records[row].values[1], glide.f0AtMs(records[row].values[0] + 17.5),
                     0.05 * records[row].values[1]);
     }
+}
+
+// Channel to Analyse: the pitch, spectrogram and spectrum windows analyse the
+// chosen channel of a stereo recording and name it in their titles.
+TEST_F(PitchWindowTest, TheChosenChannelIsAnalysedAndNamedInTheTitles)
+{
+    const test::Glide low = test::glide(16000.0, 1000.0, 120.0, 125.0);
+    const test::Glide high = test::glide(16000.0, 1000.0, 300.0, 305.0);
+    MainWindowController* window = openRecording(low.samples, "stereo.wav", high.samples);
+    ASSERT_NE(window, nullptr);
+    const MyDocument& document = window->document();
+    ASSERT_EQ(document.channelsInUse(), 2);
+    const QString second = QString::fromStdString(document.getChannel(1).GetTitle());
+
+    const auto pitchAtMiddle = [&](int expectedChannel) {
+        PitchWindowController* pitch = openPitch(*window);
+        EXPECT_NE(pitch, nullptr);
+        if (pitch == nullptr || !tracked(*pitch)) {
+            return 0.0;
+        }
+        EXPECT_EQ(pitch->analysedChannelIndex(), expectedChannel);
+        return pitch->track()->analysis.pitchAt(500.0);
+    };
+    EXPECT_NEAR(pitchAtMiddle(0), low.f0AtMs(500.0), 3.0);
+
+    prompts.channelReplies.push_back(1);
+    window->action("_AnalysisChannelSelect:")->trigger();
+    ASSERT_FALSE(prompts.channelChoices.empty());
+    EXPECT_EQ(prompts.channelChoices.back().preselected, 0); // the audio channel until chosen
+    EXPECT_EQ(window->action("_AnalysisChannelSelect:")->text(),
+              QStringLiteral("Channel to Analyse: ") + second);
+    EXPECT_NEAR(pitchAtMiddle(1), high.f0AtMs(500.0), 3.0);
+    EXPECT_TRUE(window->analysisWindows().back()->windowTitle().endsWith("(" + second + ")"));
+
+    window->action("_AnalysisSpectrogram:")->trigger();
+    auto* spectrogram = qobject_cast<SpectrogramWindowController*>(window->analysisWindows().back());
+    ASSERT_NE(spectrogram, nullptr);
+    EXPECT_EQ(spectrogram->analysedChannelIndex(), 1);
+    EXPECT_EQ(spectrogram->windowTitle(), "Spectrogram:: stereo.wav (" + second + ")");
+
+    QTest::mouseClick(window->mainView(), Qt::LeftButton, {}, QPoint(300, 40));
+    window->action("_AnalysisFFT:")->trigger();
+    auto* fft = qobject_cast<FFTWindowController*>(window->analysisWindows().back());
+    ASSERT_NE(fft, nullptr);
+    EXPECT_EQ(fft->analysedChannelIndex(), 1);
+    EXPECT_EQ(fft->windowTitle(), "FFT:: stereo.wav (" + second + ")");
 }
 
 TEST_F(PitchWindowTest, MouseSetsMarkerSelectionAndReadoutsAndZoomStaysInside)

@@ -39,10 +39,13 @@ std::optional<phonaxis::Bytes> wavBytes(const std::vector<float>& samples, doubl
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -401,6 +404,63 @@ TEST_F(SpectrogramWindowTest, ResizeEditAndSelectionComputeAgain)
     ASSERT_TRUE(finished(*spectrogram));
     EXPECT_DOUBLE_EQ(spectrogram->graph()->endPoint, audio.m_dwFileLength);
     ASSERT_TRUE(finished(*part));
+}
+
+// Zoom and scroll in time: every page is computed afresh at the image's
+// resolution (the engine's own columns for that stretch), the scroll bar
+// shows while zoomed, and the zoom commands follow the marks.
+TEST_F(SpectrogramWindowTest, ZoomAndScrollComputeEachPageAtTheImagesResolution)
+{
+    MainWindowController* window = openRecording(vowels.audio);
+    ASSERT_NE(window, nullptr);
+    SpectrogramWindowController* spectrogram = open(*window);
+    ASSERT_NE(spectrogram, nullptr);
+    ASSERT_TRUE(finished(*spectrogram));
+    auto* scroller = spectrogram->findChild<QScrollBar*>("_spectrogramScroller");
+    ASSERT_NE(scroller, nullptr);
+    EXPECT_FALSE(scroller->isVisible());
+    EXPECT_FALSE(spectrogram->isCommandEnabled("_ZoomCursor:"));
+    EXPECT_FALSE(spectrogram->isCommandEnabled("_ZoomSelection:"));
+    const auto shows = [&](double fromMs, double toMs) {
+        return waitFor([&] {
+            const SpectrogramGraphInput* graph = spectrogram->graph();
+            return finished(*spectrogram) && graph != nullptr &&
+                   std::abs(graph->startTime - fromMs) < 1e-6 &&
+                   std::abs(graph->stopTime - toMs) < 1e-6;
+        });
+    };
+
+    spectrogram->action("_ZoomIn:")->trigger();
+    ASSERT_TRUE(shows(375.0, 1125.0));
+    EXPECT_TRUE(scroller->isVisible());
+    const SpectrogramResult& zoomed = *spectrogram->result();
+    const SpectrogramResult engine =
+        DoSpectrogram(SpectrogramInput::fromDocumentRange(window->document(), 375.0, 1125.0,
+                                                          zoomed.columns, zoomed.rows),
+                      nullptr, 1);
+    EXPECT_EQ(zoomed.levels, engine.levels);
+
+    scroller->setValue(0); // the user drags the knob to the start
+    ASSERT_TRUE(shows(0.0, 750.0));
+    scroller->setValue(scroller->maximum());
+    ASSERT_TRUE(shows(750.0, 1500.0));
+
+    spectrogram->action("_ZoomUndo:")->trigger(); // the page before Zoom In
+    ASSERT_TRUE(shows(0.0, 1500.0));
+    EXPECT_FALSE(scroller->isVisible());
+
+    // A click sets the marker: Zoom at Marker shows one second from it.
+    SpectrogramView* view = spectrogram->view();
+    const SpectrogramGraphLayout panes = view->layout();
+    const QPoint at(panes.image.left + 100, (panes.image.top + panes.image.bottom) / 2);
+    QTest::mouseClick(view, Qt::LeftButton, {}, at);
+    const double markerMs = spectrogram->marks().m_dLogMarkerTime;
+    ASSERT_TRUE(spectrogram->isCommandEnabled("_ZoomCursor:"));
+    spectrogram->action("_ZoomCursor:")->trigger();
+    ASSERT_TRUE(shows(std::min(markerMs, 500.0), std::min(markerMs, 500.0) + 1000.0));
+    EXPECT_FALSE(spectrogram->marks().m_bHaveMarker); // the marks belong to the page they were made on
+    spectrogram->action("_ZoomHome:")->trigger();
+    ASSERT_TRUE(shows(0.0, 1500.0));
 }
 
 TEST_F(SpectrogramWindowTest, CancelOrCloseWhileComputingLeavesNoImageAndNoThread)

@@ -118,8 +118,9 @@ public:
     // Track value at a time (0 outside the track).
     double pitchAt(double timeMs) const;
 
-    // Mouse down at `timeMs`: clears any selection and sets the marker; fills the marker's log values, the intensity from
-    // `intensityAt` when the intensity pane is shown (else 0).
+    // Mouse down at `timeMs`: clears any selection and sets the marker;
+    // fills the marker's log values, the intensity from `intensityAt` when
+    // the intensity pane is shown (else 0).
     void mouseDown(double timeMs, const std::function<double(double)>& intensityAt);
     // The selection between marker time and cursor time.
     void CalculateDuration();

@@ -2,6 +2,14 @@
 
 namespace phonaxis {
 
+void AnalysisGraphView::describe()
+{
+    const QString summary = spokenSummary();
+    if (summary != accessibleDescription()) {
+        setAccessibleDescription(summary);
+    }
+}
+
 void AnalysisGraphView::mouseReleaseEvent(QMouseEvent* event)
 {
     m_bDragging = false;

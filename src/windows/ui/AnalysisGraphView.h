@@ -17,6 +17,11 @@ protected:
     void leaveEvent(QEvent* event) override;
     // The mouse left the graph: clear the readouts.
     virtual void readoutLeft() = 0;
+    // What the graph shows in words, for screen readers.
+    virtual QString spokenSummary() const = 0;
+    // Keeps the accessible description the graph's spokenSummary (told to
+    // the accessibility tree only when it changed).
+    void describe();
 
     bool m_bDragging = false;
 };

@@ -33,6 +33,9 @@ public:
     // The analysis changed (a new start): redraws and tells the readouts
     // and the accessibility tree.
     void analysisChanged();
+    // What the graph shows in words, the view's accessible description: the
+    // analysis, the formants with their bandwidths, the marker's levels.
+    QString spokenSummary() const;
 
 signals:
     // The power and frequency under the mouse; both empty when the mouse is

@@ -5,8 +5,11 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStringList>
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace phonaxis {
 namespace {
@@ -29,7 +32,49 @@ void PitchView::setTrack(PitchTrack* track, const MyDocument* document)
     m_track = track;
     m_document = document;
     m_bDragging = false;
+    describe();
     update();
+}
+
+QString PitchView::spokenSummary() const
+{
+    if (m_track == nullptr) {
+        return tr("No pitch track.");
+    }
+    const PitchAnalysis& analysis = m_track->analysis;
+    const double fromMs = analysis.m_dTimePageMin;
+    const double toMs = analysis.m_dTimePageMax;
+    // The voiced frames shown: their range and median.
+    std::vector<double> voiced;
+    for (std::size_t k = 0; k < analysis.m_hdPitchFile.size(); ++k) {
+        const double hz = analysis.m_hdPitchFile[k];
+        const double t = analysis.frameTime(static_cast<int>(k));
+        if (hz > 0.0 && std::isfinite(hz) && t >= fromMs && t <= toMs) {
+            voiced.push_back(hz);
+        }
+    }
+    const auto seconds = [](double ms) { return QString::number(ms / 1000.0, 'f', 2); };
+    QStringList parts;
+    parts << tr("Pitch track from %1 s to %2 s").arg(seconds(fromMs), seconds(toMs));
+    if (voiced.empty()) {
+        parts << tr("no voiced frames");
+    } else {
+        std::sort(voiced.begin(), voiced.end());
+        parts << tr("%1 voiced frames from %2 Hz to %3 Hz, median %4 Hz")
+                     .arg(voiced.size())
+                     .arg(QString::number(voiced.front(), 'f', 1),
+                          QString::number(voiced.back(), 'f', 1),
+                          QString::number(voiced[voiced.size() / 2], 'f', 1));
+    }
+    if (analysis.m_bHaveMarker) {
+        parts << tr("Marker at %1 ms: %2 Hz")
+                     .arg(QString::number(analysis.m_dLogMarkerTime, 'f', 1),
+                          QString::number(analysis.m_dLogMarkerPitch, 'f', 1));
+    }
+    if (analysis.m_bHaveSelection) {
+        parts << tr("Selection of %1 ms").arg(QString::number(analysis.m_dDurationTime, 'f', 1));
+    }
+    return parts.join(QStringLiteral(". ")) + QLatin1Char('.');
 }
 
 std::optional<PitchGraphInput> PitchView::graphInput() const
@@ -65,6 +110,7 @@ PitchReadout PitchView::readoutAt(double timeMs) const
 
 void PitchView::paintEvent(QPaintEvent* /*event*/)
 {
+    describe(); // the marks, zoom and page may have changed since
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
     const std::optional<PitchGraphInput> input = graphInput();

@@ -53,6 +53,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void readoutLeft() override;
+    QString spokenSummary() const override;
 
 private:
     // The intensity at a time as the log entries read it.

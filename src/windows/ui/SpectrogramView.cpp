@@ -5,6 +5,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -29,12 +30,38 @@ void SpectrogramView::setGraph(const SpectrogramGraphInput* graph, SpectrogramMa
     m_graph = graph;
     m_marks = marks;
     m_bDragging = false;
+    describe();
     update();
+}
+
+QString SpectrogramView::spokenSummary() const
+{
+    if (m_graph == nullptr) {
+        return m_message;
+    }
+    const auto seconds = [](double ms) { return QString::number(ms / 1000.0, 'f', 2); };
+    QStringList parts;
+    parts << tr("Spectrogram from %1 s to %2 s, 0 to %3 Hz")
+                 .arg(seconds(m_graph->startTime), seconds(m_graph->stopTime))
+                 .arg(m_graph->settings.frequencyRangeHz);
+    if (!m_graph->caption.isEmpty()) {
+        parts << m_graph->caption;
+    }
+    if (m_marks != nullptr && m_marks->m_bHaveMarker) {
+        parts << tr("Marker at %1 ms, %2 Hz")
+                     .arg(QString::number(m_marks->m_dLogMarkerTime, 'f', 1),
+                          QString::number(m_marks->m_dLogFreqValue, 'f', 1));
+    }
+    if (m_marks != nullptr && m_marks->m_bHaveSelection) {
+        parts << tr("Selection of %1 ms").arg(QString::number(m_marks->m_dLogDurationTime, 'f', 1));
+    }
+    return parts.join(QStringLiteral(". ")) + QLatin1Char('.');
 }
 
 void SpectrogramView::setMessage(const QString& message)
 {
     m_message = message;
+    describe();
     update();
 }
 
@@ -53,6 +80,7 @@ SpectrogramGraphLayout SpectrogramView::layout() const
 
 void SpectrogramView::paintEvent(QPaintEvent* /*event*/)
 {
+    describe(); // the marks, zoom and page may have changed since
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
     if (m_graph == nullptr) {

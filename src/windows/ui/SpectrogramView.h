@@ -48,6 +48,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void readoutLeft() override;
+    QString spokenSummary() const override;
 
 private:
     const SpectrogramGraphInput* m_graph = nullptr;

@@ -348,10 +348,26 @@ QFont toQFont(const LabelFont& font)
     return result;
 }
 
+namespace {
+// The graph text size of the drawing under way on this thread; 0: none.
+thread_local int t_graphTextPixels = 0;
+} // namespace
+
+int setGraphTextPixelSize(int pixels)
+{
+    const int previous = t_graphTextPixels;
+    t_graphTextPixels = std::max(pixels, 0);
+    return previous;
+}
+
 QFont defaultTextFont()
 {
     QFont font(QStringLiteral("Helvetica"));
-    font.setPointSizeF(10.0);
+    if (t_graphTextPixels > 0) {
+        font.setPixelSize(t_graphTextPixels);
+    } else {
+        font.setPointSizeF(10.0);
+    }
     return font;
 }
 

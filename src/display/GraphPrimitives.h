@@ -51,8 +51,12 @@ RGBColor fullStrength(const RGBColor& color);
 QColor toQColor(const RGBColor& color, double alpha = 1.0);
 // The Qt font of a label font (family, points, weight, italic).
 QFont toQFont(const LabelFont& font);
-// The font of scale values, titles and grid labels.
+// The font of scale values, titles and grid labels: 10 points, or the pixel
+// size set for this thread with setGraphTextPixelSize.
 QFont defaultTextFont();
+// Sets the pixel size of defaultTextFont() on this thread (0: back to 10
+// points) and returns the one before. See GraphTextScale.
+int setGraphTextPixelSize(int pixels);
 // The font of grid labels in big-font mode ("Courier", 24 points).
 QFont bigTextFont();
 

@@ -168,8 +168,17 @@ QString formatTime(double timeMs, TimeUnit unit, int decimals)
 }
 
 TimeLabelling chooseTimeLabelling(double startMs, double endMs, double widthPx,
-                                  const QFontMetrics& metrics)
+                                  const QFontMetrics& metrics, double multipleOfMs)
 {
+    if (multipleOfMs > 0.0) {
+        TimeLabelling onGrid = chooseTimeLabelling(startMs, endMs, widthPx, metrics, -multipleOfMs);
+        if (onGrid.stepMs > 0.0) {
+            return onGrid;
+        }
+        multipleOfMs = 0.0;
+    }
+    // A negative `multipleOfMs` asks for multiples only, without falling back.
+    const double multiple = -multipleOfMs;
     TimeLabelling labelling;
     labelling.unit = timeUnitFor(startMs, endMs);
     const double span = endMs - startMs;
@@ -180,6 +189,10 @@ TimeLabelling chooseTimeLabelling(double startMs, double endMs, double widthPx,
     // The smallest step is a ms; steps grow until the widest label fits.
     double step = 1.0;
     while (step < 1e12) {
+        if (multiple > 0.0 && std::fabs(std::remainder(step, multiple)) > 1e-9 * step) {
+            step = nextStepMs(step, labelling.unit);
+            continue;
+        }
         const int decimals = decimalsFor(step, labelling.unit);
         const double first = std::ceil(startMs / step) * step;
         const double last = std::floor(endMs / step) * step;
@@ -196,6 +209,29 @@ TimeLabelling chooseTimeLabelling(double startMs, double endMs, double widthPx,
     return labelling;
 }
 
+void drawTimeGridLines(QPainter& painter, const Rect& rect, std::int32_t spacingMs,
+                       double pageStartMs, double pageEndMs, const RGBColor& color)
+{
+    const int width = int(rect.right) - int(rect.left);
+    const TimeGridLayout layout = timeGridLayout(pageStartMs, pageEndMs, spacingMs);
+    if (width <= 0 || layout.lineCount <= 0 ||
+        static_cast<std::int64_t>(layout.lineCount) > 4 * std::int64_t{width}) {
+        return;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(toQColor(color), 1.0));
+    const double pixelsPerMs = width / (pageEndMs - pageStartMs);
+    for (int k = 1; k <= layout.lineCount; ++k) {
+        const double x = (layout.firstMs + k * layout.stepMs - pageStartMs) * pixelsPerMs;
+        if (0.0 < x && rect.left + x < rect.right) {
+            const int lineX = rect.left + static_cast<int>(x);
+            painter.drawLine(QLine(lineX, rect.bottom, lineX, rect.top));
+        }
+    }
+    painter.restore();
+}
+
 void drawGraphText(QPainter& painter, const QRectF& box, const QString& text, int flags)
 {
     painter.drawText(box, flags, text);
@@ -207,7 +243,7 @@ int timeAxisHeight(const QFontMetrics& metrics)
 }
 
 void drawTimeAxis(QPainter& painter, const Rect& plot, double startMs, double endMs,
-                  const QRect& bounds)
+                  const QRect& bounds, const TimeAxisGrid* grid)
 {
     const int width = int(plot.right) - int(plot.left);
     if (width <= 0 || !(endMs > startMs) || !std::isfinite(endMs - startMs)) {
@@ -216,7 +252,17 @@ void drawTimeAxis(QPainter& painter, const Rect& plot, double startMs, double en
     painter.save();
     painter.setFont(defaultTextFont());
     const QFontMetrics metrics(painter.font());
-    const TimeLabelling labelling = chooseTimeLabelling(startMs, endMs, width, metrics);
+    // Grid lines of the settings' spacing, when they are far enough apart
+    // to be told apart; the labels then sit on them.
+    constexpr double kMinGridSpacingPx = 4.0;
+    const bool spacedGrid =
+        grid != nullptr && grid->spacingMs > 0 &&
+        grid->spacingMs * double(width) / (endMs - startMs) >= kMinGridSpacingPx;
+    if (spacedGrid) {
+        drawTimeGridLines(painter, grid->rect, grid->spacingMs, startMs, endMs, grid->color);
+    }
+    const TimeLabelling labelling = chooseTimeLabelling(startMs, endMs, width, metrics,
+                                                        spacedGrid ? grid->spacingMs : 0.0);
     const int tick = tickLength(metrics);
     const double rowTop = plot.bottom + tick + kTickGapPx;
     const double rowHeight = metrics.height();
@@ -245,6 +291,11 @@ void drawTimeAxis(QPainter& painter, const Rect& plot, double startMs, double en
         for (std::int64_t k = first; k <= last && k - first < 100000; ++k) {
             const double timeMs = double(k) * labelling.stepMs;
             const int x = plot.left + static_cast<int>(std::lround((timeMs - startMs) * pixelsPerMs));
+            if (grid != nullptr && !spacedGrid && x > grid->rect.left && x < grid->rect.right) {
+                painter.setPen(QPen(toQColor(grid->color), 1.0));
+                painter.drawLine(QLine(x, grid->rect.bottom, x, grid->rect.top));
+                painter.setPen(QPen(Qt::black, 1.0));
+            }
             painter.drawLine(QLine(x, plot.bottom, x, plot.bottom + tick));
             const QString label = formatTime(timeMs, labelling.unit, labelling.decimals);
             const double labelWidth = metrics.horizontalAdvance(label);

@@ -12,6 +12,7 @@
 #include <QSize>
 #include <QString>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ class QFontMetrics;
 class QPainter;
 
 namespace phonaxis {
+
 
 // The pixel size of a graph's text in a view of `viewSizePx`: grows with the
 // picture (about a 34th of its height or a 60th of its width, whichever is
@@ -62,8 +64,17 @@ struct TimeLabelling {
     double stepMs = 0.0; // 0: no labels (an empty page)
     int decimals = 0;
 };
+// With `multipleOfMs` > 0 only steps that are whole multiples of it are
+// taken (labels on grid lines of that spacing), unless none fits.
 TimeLabelling chooseTimeLabelling(double startMs, double endMs, double widthPx,
-                                  const QFontMetrics& metrics);
+                                  const QFontMetrics& metrics, double multipleOfMs = 0.0);
+
+// The lines of a time grid (TimeGrids without its labels): over `rect` from
+// bottom to top in `color`, at the times timeGridLayout gives for the page
+// and `spacingMs`, for lines inside the rectangle. None when there would be
+// more than four a pixel.
+void drawTimeGridLines(QPainter& painter, const Rect& rect, std::int32_t spacingMs,
+                       double pageStartMs, double pageEndMs, const RGBColor& color);
 
 // A text drawn at `box` (view pixels).
 void drawGraphText(QPainter& painter, const QRectF& box, const QString& text,
@@ -72,13 +83,23 @@ void drawGraphText(QPainter& painter, const QRectF& box, const QString& text,
 // Height of a time axis below a plot: tick, labels, and the title line.
 int timeAxisHeight(const QFontMetrics& metrics);
 
+// Grid lines drawn with a time axis: over `rect` in `color`, every
+// `spacingMs` when those lines are at least a few pixels apart (the labels
+// then fall on them), else on the labels' ticks.
+struct TimeAxisGrid {
+    Rect rect;
+    std::int32_t spacingMs = 0;
+    RGBColor color;
+};
+
 // The time axis under `plot` for the page [startMs, endMs]: a tick below
 // the plot's bottom and a label under it at each labelling step, labels
 // kept inside `bounds` (moved in at its edges, left out when they would
 // meet their neighbour), and the title (timeAxisTitle) centred under the
 // labels when `bounds` leaves room for it, else at the end of the label row.
+// With `grid`, its lines first.
 void drawTimeAxis(QPainter& painter, const Rect& plot, double startMs, double endMs,
-                  const QRect& bounds);
+                  const QRect& bounds, const TimeAxisGrid* grid = nullptr);
 
 // The label step for a value axis of `extent` units over `lengthPx`: `step`
 // times the first of 1, 2, 5, 10, 20, 50, … that puts labels at least

@@ -63,9 +63,13 @@ void drawPaneFrame(QPainter& painter, const Rect& pane, const QString& title)
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRect(pane.left, pane.top, rectWidth(pane), rectHeight(pane)));
     if (!title.isEmpty()) {
+        // On a white ground, so that it reads over a trace.
         painter.setFont(defaultTextFont());
         const QFontMetrics metrics(painter.font());
-        painter.drawText(QPointF(pane.left + 3.0, pane.top + 2.0 + metrics.ascent()), title);
+        const QRect box(pane.left + 1, pane.top + 1, metrics.horizontalAdvance(title) + 4,
+                        metrics.height());
+        painter.fillRect(box, QColor(255, 255, 255, 220));
+        painter.drawText(QPointF(pane.left + 3.0, pane.top + 1.0 + metrics.ascent()), title);
     }
     painter.restore();
 }

@@ -3,6 +3,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliPicture.h"
 #include "display/SpectrogramGraph.h"
+#include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "windows/SpectrogramAnalysis.h"
 
@@ -30,6 +31,13 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
     } done{computed};
     const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
                        options.heightPx.value_or(kGraphPictureHeightPx));
+    // The layout is measured in the picture's text size: fonts need the GUI
+    // application from here on.
+    const PictureApplication gui(fileExtension(*options.pngPath));
+    if (!PictureApplication::usable()) {
+        err << "phonaxis-cli: pictures cannot be drawn in this process (no GUI application)\n";
+        return kExitFailure;
+    }
     // The layout needs the label strip's presence, which the snapshot's
     // graph input decides from the document; an empty input gives it.
     SpectrogramGraphInput probe =

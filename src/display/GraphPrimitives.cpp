@@ -662,8 +662,7 @@ void DrawFormantTrack(QPainter& painter, std::span<const FormantRecord> frames, 
         return;
     }
     PainterScope scope(painter);
-    painter.setPen(Qt::blue);
-    painter.setBrush(Qt::blue);
+    const QColor dot(255, 0, 0);
     const double frameCount = static_cast<double>(frames.size());
     for (std::size_t c = 0; c < frames.size(); ++c) {
         const std::int32_t x = rect.left + pixel(double(c) * width / frameCount);
@@ -676,7 +675,8 @@ void DrawFormantTrack(QPainter& painter, std::span<const FormantRecord> frames, 
             if (dotHeight <= 0 || dotHeight > height) {
                 continue;
             }
-            painter.drawEllipse(QRect(x - 1, rect.bottom - dotHeight - 1, 3, 3));
+            // Small, so that the image shows between and around the tracks.
+            painter.fillRect(QRect(x, rect.bottom - dotHeight, 2, 2), dot);
         }
     }
 }

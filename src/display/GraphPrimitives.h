@@ -154,7 +154,7 @@ void DrawAnyGrid(QPainter& painter, const Rect& rect, int minimum, int maximum, 
 void MarkArray(QPainter& painter, double pageMin, double pageMax, std::span<const ArrayData> marks,
                double scale, double fraction, const Rect& rect, const RGBColor& color);
 
-// Formant dots in blue: frame c of `frames` at x = left + (int)(c × width /
+// Formant dots, 2 × 2 pixels in red (which reads on any grey): frame c of `frames` at x = left + (int)(c × width /
 // frame count); each of its first five values F > 50 Hz at
 // y = bottom − (int)(F × height / maximumFrequencyHz) when that height is
 // above 0 and not above the rectangle's height.

@@ -2,6 +2,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliPicture.h"
+#include "display/GraphAxes.h"
 #include "display/SpectrogramGraph.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
@@ -14,7 +15,8 @@
 namespace phonaxis::cli {
 
 int writeSpectrogramPicture(const Options& options, const MyDocument& document, bool selection,
-                            std::ostream& err, const std::function<void()>& computed)
+                            GraphCaption caption, std::ostream& err,
+                            const std::function<void()>& computed)
 {
     // Told on every way out, at the latest.
     struct Computed {
@@ -56,8 +58,11 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
         err << "phonaxis-cli: no spectrogram could be computed for the picture\n";
         return kExitFailure;
     }
-    const SpectrogramGraphInput graph =
+    SpectrogramGraphInput graph =
         spectrogramGraphInput(input, &result, spectrogramImage(result), document);
+    caption.fromMs = input.startTime;
+    caption.toMs = input.stopTime;
+    graph.title = spectrogramGraphTitle(caption, graph.caption);
     return writeGraphPicture(
         *options.pngPath, sizePx,
         [&graph](QPainter& painter, QSize viewSizePx) {

@@ -259,6 +259,13 @@ PitchGraphInput pitchGraphInput(const Channels& channel, const PitchAnalysis& an
     return input;
 }
 
+QString pitchGraphCaption(GraphCaption caption, bool precise)
+{
+    caption.analysis =
+        precise ? "Pitch, precise analysis" : "Pitch, classic analysis: cepstral";
+    return caption.text();
+}
+
 void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& input)
 {
     const GraphTextScale textScale(viewSizePx);

@@ -25,6 +25,7 @@ class MinMaxSummary;
 class MyDocument;
 class PitchAnalysis;
 struct DocumentFields;
+struct GraphCaption;
 struct PitchTrack;
 
 // How the graph is drawn: the document's pitch display settings.
@@ -116,6 +117,11 @@ PitchGraphInput pitchGraphInput(const Channels& channel, const PitchAnalysis& an
                                 const MinMaxSummary* summary, const MyDocument& document);
 // The same for a track computed by PitchWorker.
 PitchGraphInput pitchGraphInput(const PitchTrack& track, const MyDocument& document);
+
+// The caption line of a pitch picture: what `caption` names (file, channel,
+// stretch) and the analysis ("pitch, precise analysis" or "pitch, classic
+// analysis: cepstral").
+QString pitchGraphCaption(GraphCaption caption, bool precise);
 
 // Draws the graph into a view of `viewSizePx` from the painter's origin on
 // whatever background is there. Nothing for a view too small for the

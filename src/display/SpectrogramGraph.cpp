@@ -56,7 +56,22 @@ void drawWaveform(QPainter& painter, const Rect& pane, const SpectrogramWaveform
     painter.restore();
 }
 
+// "Spectrogram" and the analysis caption, if any.
+QString spectrogramAnalysisText(const QString& analysisCaption)
+{
+    return analysisCaption.isEmpty() ? QStringLiteral("Spectrogram")
+                                     : QStringLiteral("Spectrogram, ") +
+                                           analysisCaption.left(1).toLower() +
+                                           analysisCaption.mid(1);
+}
+
 } // namespace
+
+QString spectrogramGraphTitle(GraphCaption caption, const QString& analysisCaption)
+{
+    caption.analysis = spectrogramAnalysisText(analysisCaption).toStdString();
+    return caption.text();
+}
 
 SpectrogramGraphSettings SpectrogramGraphSettings::fromDocument(const DocumentFields& document)
 {
@@ -216,10 +231,7 @@ void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const Spectrogram
     }
     const SpectrogramGraphSettings& settings = input.settings;
     const QRect bounds(QPoint(0, 0), viewSizePx - QSize(1, 1));
-    const QString analysis = input.caption.isEmpty()
-                                 ? QStringLiteral("Spectrogram")
-                                 : QStringLiteral("Spectrogram, ") + input.caption.left(1).toLower() +
-                                       input.caption.mid(1);
+    const QString analysis = spectrogramAnalysisText(input.caption);
     drawCaptionLine(painter, viewSizePx, input.title.isEmpty() ? analysis : input.title);
     if (!input.image.isNull()) {
         painter.save();

@@ -23,6 +23,7 @@ namespace phonaxis {
 class Channels;
 class MyDocument;
 struct DocumentFields;
+struct GraphCaption;
 struct SpectrogramInput;
 struct SpectrogramResult;
 struct SpectrogramWaveform;
@@ -124,6 +125,11 @@ QString spectrogramCaption(const SpectrogramInput& input);
 SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,
                                             const SpectrogramResult* result, QImage image,
                                             const MyDocument& document);
+
+// The caption line of a spectrogram picture: what `caption` names (file,
+// channel, stretch) and "Spectrogram" with `analysisCaption` (the input's
+// caption).
+QString spectrogramGraphTitle(GraphCaption caption, const QString& analysisCaption);
 
 // Draws the picture into a view of `viewSizePx` from the painter's origin on
 // whatever background is there. An image computed for another size is

@@ -11,6 +11,7 @@
 #include <QTextOption>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <span>
 
@@ -185,6 +186,17 @@ SpectrumGraphStyle SpectrumGraphStyle::fromDocument(const DocumentFields& docume
     style.m_nFFTABSdBGrid = document.m_nFFTAbsoluteRange;
     style.m_bFFTColor = document.m_bFFTColor;
     return style;
+}
+
+QString spectrumGraphCaption(GraphCaption caption, const SpectrumAnalysis& analysis)
+{
+    std::string mode = analysis.analysisCaption();
+    if (!mode.empty()) {
+        mode[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(mode[0])));
+        mode = ", " + mode;
+    }
+    caption.analysis = "FFT/LPC spectrum" + mode;
+    return caption.text();
 }
 
 Rect spectrumGraphRect(QSize viewSizePx)

@@ -10,6 +10,7 @@ class QPainter;
 namespace phonaxis {
 
 struct DocumentFields;
+struct GraphCaption;
 class SpectrumAnalysis;
 
 // How the spectrum graph is drawn: the document's grid, level and colour
@@ -38,6 +39,10 @@ Rect spectrumGraphRect(QSize viewSizePx);
 
 // The x of display point j in `graph`: left + (int)(j·width/display points).
 int spectrumPointX(const Rect& graph, int j, int displayPoints);
+
+// The caption line of a spectrum's picture: what `caption` names (file,
+// channel, time or stretch) and "FFT/LPC spectrum" with the analysis.
+QString spectrumGraphCaption(GraphCaption caption, const SpectrumAnalysis& analysis);
 
 // Draws the spectrum window's graph for a view of `viewSizePx` on white:
 // the caption line, the level and frequency grids with their labels (spaced

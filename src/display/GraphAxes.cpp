@@ -317,21 +317,22 @@ int fittingValueStep(int step, double extent, int lengthPx, double minSpacingPx)
     if (step <= 0 || !(extent > 0.0) || lengthPx <= 0) {
         return std::max(step, 1);
     }
-    std::int64_t fitted = step;
-    std::int64_t multiple = 1;
-    while (double(fitted) * lengthPx / extent < minSpacingPx && fitted < (1LL << 40)) {
-        const std::int64_t decade = [&] {
-            std::int64_t d = 1;
-            while (d <= multiple / 10) {
-                d *= 10;
+    const auto fits = [&](std::int64_t candidate) {
+        return double(candidate) * lengthPx / extent >= minSpacingPx;
+    };
+    // The first round value (1, 2, 5 × 10^k) that is a whole multiple of the
+    // step and leaves the room: labels on grid lines, at values a reader
+    // counts in.
+    for (std::int64_t decade = 1; decade <= (1LL << 40); decade *= 10) {
+        for (const std::int64_t leading : {1, 2, 5}) {
+            const std::int64_t candidate = leading * decade;
+            if (candidate >= step && candidate % step == 0 && fits(candidate)) {
+                return static_cast<int>(
+                    std::min<std::int64_t>(candidate, std::numeric_limits<int>::max()));
             }
-            return d;
-        }();
-        const std::int64_t leading = multiple / decade;
-        multiple = (leading < 2 ? 2 : leading < 5 ? 5 : 10) * decade;
-        fitted = std::int64_t{step} * multiple;
+        }
     }
-    return static_cast<int>(std::min<std::int64_t>(fitted, std::numeric_limits<int>::max()));
+    return step;
 }
 
 int leftValueLabelsWidth(const QFontMetrics& metrics, double low, double high)

@@ -101,9 +101,10 @@ struct TimeAxisGrid {
 void drawTimeAxis(QPainter& painter, const Rect& plot, double startMs, double endMs,
                   const QRect& bounds, const TimeAxisGrid* grid = nullptr);
 
-// The label step for a value axis of `extent` units over `lengthPx`: `step`
-// times the first of 1, 2, 5, 10, 20, 50, … that puts labels at least
-// `minSpacingPx` apart. At least 1.
+// The label step for a value axis of `extent` units over `lengthPx`: the
+// first of 1, 2, 5, 10, 20, 50, … that is a whole multiple of `step` (the
+// grid's lines) and puts labels at least `minSpacingPx` apart; `step`
+// itself when none is. At least 1.
 int fittingValueStep(int step, double extent, int lengthPx, double minSpacingPx);
 
 // Value labels on the left of `plot` for `low` … `high` (low at the bottom)

@@ -151,11 +151,13 @@ TEST_F(SpectrumWindowTest, WindowShowsAndLogsTheEnginesSpectrumAndKeepsItWhileTh
         ASSERT_EQ(window->document().getChannel(0).samples().size(), 0u);
         fft->resize(marker ? QSize(500, 300) : QSize(1200, 700));
         const QImage picture = view->grab().toImage();
-        EXPECT_EQ(view->graphRect().right, view->width());
-        EXPECT_EQ(view->graphRect().bottom, view->height() - kSpectrumGraphMargin);
+        const Rect resized = spectrumGraphRect(view->size());
+        EXPECT_EQ(view->graphRect().right, resized.right);
+        EXPECT_EQ(view->graphRect().bottom, resized.bottom);
+        EXPECT_GT(resized.right, view->width() - 40);
         bool curveAtRightEnd = false;
-        for (int y = 0; y < view->graphRect().bottom && !curveAtRightEnd; ++y) {
-            curveAtRightEnd = qGray(picture.pixel(view->width() - 2, y)) < 0x60;
+        for (int y = resized.top + 1; y < resized.bottom && !curveAtRightEnd; ++y) {
+            curveAtRightEnd = qGray(picture.pixel(resized.right - 2, y)) < 0x60;
         }
         EXPECT_TRUE(curveAtRightEnd);
         EXPECT_EQ(copied(view->analysis().spectrum()), copied(direct.spectrum()));

@@ -325,7 +325,7 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(left + 50, at.y()));
     EXPECT_FALSE(marks.m_bHaveSelection || marks.m_bHaveMarker);
 
-    // Save as Picture…: the view's picture, F1's dots blue at the engine's
+    // Save as Picture…: the view's picture, F1's dots red at the engine's
     // rows, the silence before the vowels nearly white.
     const fs::path tif = folder / "pict.tif";
     prompts.savePanelReplies.push_back(tif.string());
@@ -337,7 +337,7 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     for (int c = 0; c < shown.columns; ++c) {
         const int f1 = shown.formants[static_cast<std::size_t>(c)][0];
         const int y = panes.image.bottom - f1 * shown.rows / 5000;
-        blueAtF1 += f1 > 50 && picture.pixel(panes.image.left + c, y) == qRgb(0, 0, 255);
+        blueAtF1 += f1 > 50 && picture.pixel(panes.image.left + c, y) == qRgb(255, 0, 0);
     }
     EXPECT_GT(blueAtF1, shown.columns / 2);
     const int silentX = panes.image.left + shown.columns / 10; // 150 ms

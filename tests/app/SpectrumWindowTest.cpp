@@ -201,10 +201,10 @@ TEST_F(SpectrumWindowTest, ReadoutsAndTheMarkerFollowTheMouseInsideTheGraphOnly)
     const SpectrumAnalysis& analysis = view->analysis();
     const int width = graph.right - graph.left;
     const std::pair<QPoint, bool> points[] = {
-        {{graph.left, 50}, true},
-        {{graph.left + width / 7, 30}, true},
+        {{graph.left, graph.top + 50}, true},
+        {{graph.left + width / 7, graph.top + 30}, true},
         {{graph.right - 1, graph.bottom - 1}, true},
-        {{graph.left - 1, 50}, false},            // the level labels' margin
+        {{graph.left - 1, graph.top + 50}, false}, // the level labels' margin
         {{graph.left + 40, graph.bottom}, false}, // the frequency labels' margin
     };
     for (const auto& [at, inside] : points) {
@@ -222,7 +222,8 @@ TEST_F(SpectrumWindowTest, ReadoutsAndTheMarkerFollowTheMouseInsideTheGraphOnly)
         EXPECT_EQ(analysis.m_dMarkerFreqValue, j * analysis.m_dFreqfactor);
         // The marker: a red bar (alpha 0.8 over the graph) at its point.
         const QImage picture = view->grab().toImage();
-        const QRgb bar = picture.pixel(spectrumPointX(graph, j, analysis.displayPoints()), 2);
+        const QRgb bar =
+            picture.pixel(spectrumPointX(graph, j, analysis.displayPoints()), graph.top + 2);
         EXPECT_TRUE(qRed(bar) > 200 && qGreen(bar) < 80 && qBlue(bar) < 80) << std::hex << bar;
     }
 }

@@ -255,14 +255,20 @@ void drawTimeAxis(QPainter& painter, const Rect& plot, double startMs, double en
     // Grid lines of the settings' spacing, when they are far enough apart
     // to be told apart; the labels then sit on them.
     constexpr double kMinGridSpacingPx = 4.0;
-    const bool spacedGrid =
-        grid != nullptr && grid->spacingMs > 0 &&
-        grid->spacingMs * double(width) / (endMs - startMs) >= kMinGridSpacingPx;
+    bool spacedGrid = grid != nullptr && grid->spacingMs > 0 &&
+                      grid->spacingMs * double(width) / (endMs - startMs) >= kMinGridSpacingPx;
+    TimeLabelling labelling = chooseTimeLabelling(startMs, endMs, width, metrics,
+                                                  spacedGrid ? grid->spacingMs : 0.0);
+    // A page only a few grid steps long would get too few labels on the
+    // grid's lines: the labels take their own step and the lines follow them.
+    constexpr double kFewestLabels = 3.0;
+    if (spacedGrid && !((endMs - startMs) / labelling.stepMs >= kFewestLabels)) {
+        spacedGrid = false;
+        labelling = chooseTimeLabelling(startMs, endMs, width, metrics);
+    }
     if (spacedGrid) {
         drawTimeGridLines(painter, grid->rect, grid->spacingMs, startMs, endMs, grid->color);
     }
-    const TimeLabelling labelling = chooseTimeLabelling(startMs, endMs, width, metrics,
-                                                        spacedGrid ? grid->spacingMs : 0.0);
     const int tick = tickLength(metrics);
     const double rowTop = plot.bottom + tick + kTickGapPx;
     const double rowHeight = metrics.height();

@@ -84,8 +84,9 @@ void drawGraphText(QPainter& painter, const QRectF& box, const QString& text,
 int timeAxisHeight(const QFontMetrics& metrics);
 
 // Grid lines drawn with a time axis: over `rect` in `color`, every
-// `spacingMs` when those lines are at least a few pixels apart (the labels
-// then fall on them), else on the labels' ticks.
+// `spacingMs` when those lines are at least a few pixels apart and leave
+// room for at least three labels on them (the labels then fall on them),
+// else on the labels' ticks.
 struct TimeAxisGrid {
     Rect rect;
     std::int32_t spacingMs = 0;

@@ -352,14 +352,17 @@ TEST(GraphPicturesTest, TimeLabelsUseTheUnitOfThePageAndStayInside)
         const char* title;
         const char* label; // a label of each such page
         const char* pattern;
+        std::int32_t gridMs; // the settings' time grid, 0 for none
     };
     const Case cases[] = {
-        {1000.0, 1600.0, "Time (ms)", "1100", "^\\d+$"},
-        {0.0, 3500.0, "Time (s)", "1.0", "^\\d+\\.\\d$"},
-        {0.0, 100000.0, "Time (s)", "50", "^\\d+$"},
-        {0.0, 600000.0, "Time (m:ss)", "5:00", "^\\d+:\\d\\d$"},
-        {0.0, 3900000.0, "Time (h:mm:ss)", "0:30:00", "^\\d+:\\d\\d:\\d\\d$"},
-        {300000.0, 301000.0, "Time (m:ss)", "5:00.5", "^5:0\\d\\.\\d+$"},
+        {1000.0, 1600.0, "Time (ms)", "1100", "^\\d+$", 0},
+        // A 500 ms grid leaves room for two labels only: they take their own step.
+        {1000.0, 1600.0, "Time (ms)", "1100", "^\\d+$", 500},
+        {0.0, 3500.0, "Time (s)", "1.0", "^\\d+\\.\\d$", 500},
+        {0.0, 100000.0, "Time (s)", "50", "^\\d+$", 0},
+        {0.0, 600000.0, "Time (m:ss)", "5:00", "^\\d+:\\d\\d$", 500},
+        {0.0, 3900000.0, "Time (h:mm:ss)", "0:30:00", "^\\d+:\\d\\d:\\d\\d$", 0},
+        {300000.0, 301000.0, "Time (m:ss)", "5:00.5", "^5:0\\d\\.\\d+$", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title + std::string(" ") + c.label);
@@ -367,7 +370,9 @@ TEST(GraphPicturesTest, TimeLabelsUseTheUnitOfThePageAndStayInside)
         // A plot reaching the picture's edges: the outer labels must move in.
         const Rect plot{10, 0, 300, 700};
         const auto recorder = record(size, [&](QPainter& p, QSize s) {
-            drawTimeAxis(p, plot, c.fromMs, c.toMs, QRect(QPoint(0, 0), s - QSize(1, 1)));
+            const TimeAxisGrid grid{plot, c.gridMs, RGBColor{}};
+            drawTimeAxis(p, plot, c.fromMs, c.toMs, QRect(QPoint(0, 0), s - QSize(1, 1)),
+                         c.gridMs > 0 ? &grid : nullptr);
         });
         EXPECT_TRUE(recorder->has(c.title));
         EXPECT_TRUE(recorder->has(c.label));

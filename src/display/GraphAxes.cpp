@@ -110,6 +110,11 @@ GraphTextScale::GraphTextScale(QSize viewSizePx)
 {
 }
 
+GraphTextScale::GraphTextScale(int pixels)
+    : m_previousPx(setGraphTextPixelSize(std::max(pixels, kMinGraphTextPx)))
+{
+}
+
 GraphTextScale::~GraphTextScale()
 {
     setGraphTextPixelSize(m_previousPx);
@@ -199,7 +204,8 @@ TimeLabelling chooseTimeLabelling(double startMs, double endMs, double widthPx,
         const double widest =
             std::max(metrics.horizontalAdvance(formatTime(first, labelling.unit, decimals)),
                      metrics.horizontalAdvance(formatTime(last, labelling.unit, decimals)));
-        if (step * pixelsPerMs >= widest + kLabelGapPx) {
+        // About an em between labels, so that they read as separate numbers.
+        if (step * pixelsPerMs >= widest + std::max(kLabelGapPx, 0.8 * metrics.height())) {
             labelling.stepMs = step;
             labelling.decimals = decimals;
             return labelling;
@@ -240,6 +246,11 @@ void drawGraphText(QPainter& painter, const QRectF& box, const QString& text, in
 int timeAxisHeight(const QFontMetrics& metrics)
 {
     return tickLength(metrics) + kTickGapPx + 2 * metrics.height() + 2;
+}
+
+int timeAxisLabelsHeight(const QFontMetrics& metrics)
+{
+    return tickLength(metrics) + kTickGapPx + metrics.height();
 }
 
 void drawTimeAxis(QPainter& painter, const Rect& plot, double startMs, double endMs,

@@ -35,6 +35,8 @@ int graphTextPixelSize(QSize viewSizePx);
 class GraphTextScale {
 public:
     explicit GraphTextScale(QSize viewSizePx);
+    // The same with a text size of `pixels` (at least kMinGraphTextPx).
+    explicit GraphTextScale(int pixels);
     ~GraphTextScale();
     GraphTextScale(const GraphTextScale&) = delete;
     GraphTextScale& operator=(const GraphTextScale&) = delete;
@@ -80,8 +82,10 @@ void drawTimeGridLines(QPainter& painter, const Rect& rect, std::int32_t spacing
 void drawGraphText(QPainter& painter, const QRectF& box, const QString& text,
                    int flags = 0x0084 /* Qt::AlignLeft | Qt::AlignVCenter */);
 
-// Height of a time axis below a plot: tick, labels, and the title line.
+// Height of a time axis below a plot: tick, labels, and the title line;
+// and of its tick and labels alone.
 int timeAxisHeight(const QFontMetrics& metrics);
+int timeAxisLabelsHeight(const QFontMetrics& metrics);
 
 // Grid lines drawn with a time axis: over `rect` in `color`, every
 // `spacingMs` when those lines are at least a few pixels apart and leave

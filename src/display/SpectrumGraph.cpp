@@ -259,7 +259,7 @@ void drawSpectrumGraph(QPainter& painter, QSize viewSizePx, const SpectrumAnalys
     const int frequencyStep =
         fittingValueStep(style.m_nFFTFreqGrid > 0 ? style.m_nFFTFreqGrid : 1000, rangeHz,
                          rectWidth(graph),
-                         metrics.horizontalAdvance(QString::number(rangeHz)) + 12.0);
+                         metrics.horizontalAdvance(QString::number(rangeHz)) + metrics.height());
     drawBottomValueLabels(painter, graph, 0, rangeHz, frequencyStep, bounds);
     drawHorizontalAxisTitle(painter, graph, graph.bottom + timeAxisHeight(metrics) - metrics.height(),
                             QStringLiteral("Frequency (Hz)"));

@@ -84,7 +84,7 @@ TEST(SpectrogramGraphTest, TimeGridTooDenseForTheRangeAdaptsInsteadOfFillingTheI
     // the range's own scale shows instead. Over a minute they stay 500 ms
     // apart (4.8 px).
     for (const auto& [stopMs, maxShare, minShare] :
-         {std::tuple{600'000.0, 0.25, 0.01}, std::tuple{3'600'000.0, 0.25, 0.01},
+         {std::tuple{600'000.0, 0.25, 0.005}, std::tuple{3'600'000.0, 0.25, 0.005},
           std::tuple{60'000.0, 1.0, 0.15}}) {
         SCOPED_TRACE(stopMs);
         SpectrogramGraphInput input;

@@ -314,6 +314,36 @@ TEST(GraphPicturesTest, EveryViewHasTitledAxesACaptionAndReadableLabels)
     }
 }
 
+TEST(GraphPicturesTest, EnvelopeDrawsNoLineUpTheZeroHertzEdge)
+{
+    // The envelope (blue in colour) begins at its first drawn point: no
+    // line joins it to the graph's bottom-left corner.
+    DemoDocument demo;
+    ASSERT_TRUE(demo.document);
+    MyDocument& document = *demo.document;
+    const double perMs = document.getChannel(document.audioChannelIndex()).m_dSampleRate / 1000.0;
+    SpectrumAnalysis spectrum;
+    ASSERT_EQ(spectrum.doPerformFFTLPC(document, 500 * perMs, 500 * perMs),
+              SpectrumStart::Computed);
+    SpectrumGraphStyle style = SpectrumGraphStyle::fromDocument(document);
+    style.m_bFFTColor = true;
+    for (const QSize size : kSizes) {
+        SCOPED_TRACE(size.width());
+        QImage image(size, QImage::Format_RGB32);
+        QPainter painter(&image);
+        drawSpectrumGraph(painter, size, spectrum, style);
+        painter.end();
+        const Rect graph = spectrumGraphRect(size);
+        int blueLow = 0; // in the lower half of the graph's first columns
+        for (int x = graph.left; x <= graph.left + 2; ++x) {
+            for (int y = (graph.top + graph.bottom) / 2; y < graph.bottom; ++y) {
+                blueLow += image.pixel(x, y) == qRgb(0, 0, 255);
+            }
+        }
+        EXPECT_EQ(blueLow, 0);
+    }
+}
+
 TEST(GraphPicturesTest, SpectrogramDefaultsToTheFormantRangeAndTheWholeBandIsOneSettingAway)
 {
     // A new document's spectrogram range for a file's rate: 5 kHz, or half

@@ -27,6 +27,7 @@
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliPicture.h"
 #include "cli/CliSpectrumPicture.h"
+#include "display/GraphAxes.h"
 #endif
 
 #include <algorithm>
@@ -668,7 +669,12 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     if (options.pngPath) {
         if (const int status =
                 writeSpectrumPicture(*options.pngPath, options.widthPx, options.heightPx, *spectrum,
-                                     session.document(), err)) {
+                                     session.document(),
+                                     GraphCaption{session.displayName, audio->GetTitle(), index,
+                                                  options.atMs.value_or(options.fromMs.value_or(0.0)),
+                                                  options.atMs.value_or(options.toMs.value_or(0.0)),
+                                                  {}},
+                                     err)) {
             return status;
         }
     }
@@ -828,7 +834,10 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         int status = kExitOk;
         {
             const Join join{records, pictureDone, computed};
-            status = writeSpectrogramPicture(options, document, selection, err, computed);
+            status = writeSpectrogramPicture(
+                options, document, selection,
+                GraphCaption{session.displayName, audio->GetTitle(), index, 0.0, 0.0, {}}, err,
+                computed);
         }
         if (failed) {
             std::rethrow_exception(failed);
@@ -958,7 +967,10 @@ int pitchCommand(const Options& options, std::ostream& out, std::ostream& err)
 #ifdef PHONAXIS_HAVE_DISPLAY
     if (options.pngPath) {
         if (const int status =
-                writePitchPicture(options, *audio, *pitch, session.document(), err)) {
+                writePitchPicture(
+                    options, *audio, *pitch, session.document(),
+                    GraphCaption{session.displayName, audio->GetTitle(), index, 0.0, 0.0, {}},
+                    err)) {
             return status;
         }
     }

@@ -228,6 +228,23 @@ bool isPictureType(const std::string& type)
 
 } // namespace
 
+struct PictureApplication::Gui {
+    explicit Gui(const std::string& pictureType) : gui(pictureType) {}
+    HeadlessGui gui;
+};
+
+PictureApplication::PictureApplication(const std::string& pictureType)
+    : m_gui(std::make_unique<Gui>(pictureType))
+{
+}
+
+PictureApplication::~PictureApplication() = default;
+
+bool PictureApplication::usable()
+{
+    return HeadlessGui::usable();
+}
+
 int checkPictureOutput(const std::string& outPath, const std::vector<std::string>& inputs,
                        std::ostream& err)
 {

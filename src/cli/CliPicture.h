@@ -5,6 +5,7 @@
 #include <QSize>
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,24 @@ int checkPictureOutput(const std::string& outPath, const std::vector<std::string
 // written. Runs without a display, as pictureCommand. kExitOk; kExitUsage
 // for a size phonaxis-cli does not draw; kExitFailure when drawing or
 // writing fails (told on `err`).
+// The GUI application that measuring text and drawing a picture of type
+// `pictureType` ("png", "tif", "pdf") need, alive as long as this object
+// (none is made when the process has one already). A graph whose layout is
+// measured before it is drawn keeps one around both.
+class PictureApplication {
+public:
+    explicit PictureApplication(const std::string& pictureType);
+    ~PictureApplication();
+    PictureApplication(const PictureApplication&) = delete;
+    PictureApplication& operator=(const PictureApplication&) = delete;
+    // Whether fonts and painting can be used.
+    static bool usable();
+
+private:
+    struct Gui;
+    std::unique_ptr<Gui> m_gui;
+};
+
 int writeGraphPicture(const std::string& outPath, QSize sizePx, const GraphDrawing& draw,
                       std::ostream& err);
 

@@ -2,6 +2,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliPicture.h"
+#include "display/GraphAxes.h"
 #include "display/PitchGraph.h"
 #include "model/Channels.h"
 #include "model/MinMaxSummary.h"
@@ -12,7 +13,7 @@
 namespace phonaxis::cli {
 
 int writePitchPicture(const Options& options, const Channels& audio, PitchAnalysis& analysis,
-                      const MyDocument& document, std::ostream& err)
+                      const MyDocument& document, GraphCaption caption, std::ostream& err)
 {
     const double samplesPerMs =
         analysis.m_dLengthMS > 0.0 ? analysis.m_dwFileLength / analysis.m_dLengthMS : 0.0;
@@ -25,7 +26,10 @@ int writePitchPicture(const Options& options, const Channels& audio, PitchAnalys
     // one (no memory) the samples are scanned, with the same pixels.
     MinMaxSummary summary;
     summary.build(audio.samples());
-    const PitchGraphInput input = pitchGraphInput(audio, analysis, &summary, document);
+    PitchGraphInput input = pitchGraphInput(audio, analysis, &summary, document);
+    caption.fromMs = analysis.m_dTimePageMin;
+    caption.toMs = analysis.m_dTimePageMax;
+    input.caption = pitchGraphCaption(caption, input.precise);
     const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
                        options.heightPx.value_or(kGraphPictureHeightPx));
     return writeGraphPicture(

@@ -8,6 +8,7 @@ namespace phonaxis {
 class Channels;
 class MyDocument;
 class PitchAnalysis;
+struct GraphCaption;
 } // namespace phonaxis
 
 namespace phonaxis::cli {
@@ -25,8 +26,9 @@ struct Options;
 // `audio`, a channel of `document` (its intensity track drawn when it has
 // one). The analysis' page is set to the picture's stretch. kExitOk,
 // kExitUsage for a size phonaxis-cli does not draw, kExitFailure when
-// drawing or writing fails.
+// drawing or writing fails. The caption line names what `caption` says
+// (file, channel; the stretch is the picture's) and the analysis.
 int writePitchPicture(const Options& options, const Channels& audio, PitchAnalysis& analysis,
-                      const MyDocument& document, std::ostream& err);
+                      const MyDocument& document, GraphCaption caption, std::ostream& err);
 
 } // namespace phonaxis::cli

@@ -2,7 +2,9 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliPicture.h"
+#include "display/GraphAxes.h"
 #include "display/SpectrogramGraph.h"
+#include "document/FileIO.h"
 #include "document/MyDocument.h"
 #include "windows/SpectrogramAnalysis.h"
 
@@ -13,7 +15,8 @@
 namespace phonaxis::cli {
 
 int writeSpectrogramPicture(const Options& options, const MyDocument& document, bool selection,
-                            std::ostream& err, const std::function<void()>& computed)
+                            GraphCaption caption, std::ostream& err,
+                            const std::function<void()>& computed)
 {
     // Told on every way out, at the latest.
     struct Computed {
@@ -30,6 +33,13 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
     } done{computed};
     const QSize sizePx(options.widthPx.value_or(kGraphPictureWidthPx),
                        options.heightPx.value_or(kGraphPictureHeightPx));
+    // The layout is measured in the picture's text size: fonts need the GUI
+    // application from here on.
+    const PictureApplication gui(fileExtension(*options.pngPath));
+    if (!PictureApplication::usable()) {
+        err << "phonaxis-cli: pictures cannot be drawn in this process (no GUI application)\n";
+        return kExitFailure;
+    }
     // The layout needs the label strip's presence, which the snapshot's
     // graph input decides from the document; an empty input gives it.
     SpectrogramGraphInput probe =
@@ -48,8 +58,11 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
         err << "phonaxis-cli: no spectrogram could be computed for the picture\n";
         return kExitFailure;
     }
-    const SpectrogramGraphInput graph =
+    SpectrogramGraphInput graph =
         spectrogramGraphInput(input, &result, spectrogramImage(result), document);
+    caption.fromMs = input.startTime;
+    caption.toMs = input.stopTime;
+    graph.title = spectrogramGraphTitle(caption, graph.caption);
     return writeGraphPicture(
         *options.pngPath, sizePx,
         [&graph](QPainter& painter, QSize viewSizePx) {

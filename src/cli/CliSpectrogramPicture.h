@@ -5,6 +5,7 @@
 
 namespace phonaxis {
 class MyDocument;
+struct GraphCaption;
 } // namespace phonaxis
 
 namespace phonaxis::cli {
@@ -24,8 +25,10 @@ struct Options;
 // `computed`, when given, is called once the image has been computed (or
 // cannot be), before it is drawn and written: what else the command has to
 // compute can then run beside the drawing and the encoding, which use one
-// thread.
+// thread. The caption line names what `caption` says (file, channel; the
+// stretch is the image's) and the analysis.
 int writeSpectrogramPicture(const Options& options, const MyDocument& document, bool selection,
-                            std::ostream& err, const std::function<void()>& computed = {});
+                            GraphCaption caption, std::ostream& err,
+                            const std::function<void()>& computed = {});
 
 } // namespace phonaxis::cli

@@ -1,6 +1,7 @@
 #include "cli/CliSpectrumPicture.h"
 
 #include "cli/CliPicture.h"
+#include "display/GraphAxes.h"
 #include "display/SpectrumGraph.h"
 #include "document/MyDocument.h"
 #include "windows/SpectrumAnalysis.h"
@@ -9,9 +10,11 @@ namespace phonaxis::cli {
 
 int writeSpectrumPicture(const std::string& outPath, std::optional<int> widthPx,
                          std::optional<int> heightPx, const SpectrumAnalysis& spectrum,
-                         const MyDocument& document, std::ostream& err)
+                         const MyDocument& document, const GraphCaption& caption,
+                         std::ostream& err)
 {
-    const SpectrumGraphStyle style = SpectrumGraphStyle::fromDocument(document);
+    SpectrumGraphStyle style = SpectrumGraphStyle::fromDocument(document);
+    style.caption = spectrumGraphCaption(caption, spectrum);
     const QSize sizePx(widthPx.value_or(kGraphPictureWidthPx),
                        heightPx.value_or(kGraphPictureHeightPx));
     return writeGraphPicture(

@@ -21,17 +21,6 @@ std::int32_t pagePosition(double position)
     return static_cast<std::int32_t>(std::clamp(std::floor(position), -kLimit, kLimit));
 }
 
-std::int32_t fittingTimeGridSpacing(std::int32_t spacingMs, int widthPx, double pageStartMs,
-                                    double pageEndMs)
-{
-    // Closest time-grid lines drawn with the settings' spacing, pixels.
-    constexpr double kMinTimeGridSpacingPx = 4.0;
-    const bool fits =
-        spacingMs <= 0 || !(pageEndMs > pageStartMs) ||
-        spacingMs * double(widthPx) / (pageEndMs - pageStartMs) >= kMinTimeGridSpacingPx;
-    return fits ? spacingMs : 0;
-}
-
 Rect paneRect(int top, int left, int bottom, int right)
 {
     const auto side = [](int v) {
@@ -63,28 +52,14 @@ void drawPaneFrame(QPainter& painter, const Rect& pane, const QString& title)
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRect(pane.left, pane.top, rectWidth(pane), rectHeight(pane)));
     if (!title.isEmpty()) {
+        // On a white ground, so that it reads over a trace.
         painter.setFont(defaultTextFont());
         const QFontMetrics metrics(painter.font());
-        painter.drawText(QPointF(pane.left + 3.0, pane.top + 2.0 + metrics.ascent()), title);
+        const QRect box(pane.left + 1, pane.top + 1, metrics.horizontalAdvance(title) + 4,
+                        metrics.height());
+        painter.fillRect(box, QColor(255, 255, 255, 220));
+        painter.drawText(QPointF(pane.left + 3.0, pane.top + 1.0 + metrics.ascent()), title);
     }
-    painter.restore();
-}
-
-void drawPaneCaption(QPainter& painter, const Rect& pane, const QString& caption)
-{
-    if (caption.isEmpty()) {
-        return;
-    }
-    painter.save();
-    painter.setFont(defaultTextFont());
-    const QFontMetrics metrics(painter.font());
-    constexpr int kInset = 3;
-    const int width = metrics.horizontalAdvance(caption) + 2 * kInset;
-    const int height = metrics.height() + 2;
-    const QRect box(pane.right - width - kInset, pane.top + kInset, width, height);
-    painter.fillRect(box, QColor(255, 255, 255, 220));
-    painter.setPen(Qt::black);
-    painter.drawText(box, Qt::AlignCenter, caption);
     painter.restore();
 }
 
@@ -116,26 +91,6 @@ void drawWaveformPane(QPainter& painter, const Rect& pane, std::span<const float
     painter.setClipRect(toQRect(pane), Qt::IntersectClip);
     DrawGraphFloat_1(painter, pagePosition(pageMin), pagePosition(pageMax), samples, scale, 0.5,
                      reference, pane, color, false, RGBColor{0, 0, 0}, summary);
-    painter.restore();
-}
-
-void drawValueAxis(QPainter& painter, const Rect& pane, int low, int high, bool grid, int step)
-{
-    if (grid) {
-        DrawAnyGrid(painter, pane, low, high, step, 1, true, false);
-        return;
-    }
-    painter.save();
-    painter.setPen(Qt::black);
-    painter.setFont(defaultTextFont());
-    const QFontMetrics metrics(painter.font());
-    for (const auto& [value, y] :
-         {std::pair{high, int(pane.top)}, std::pair{low, int(pane.bottom)}}) {
-        const QString text = QString::number(value);
-        painter.drawText(QPointF(pane.left - 3 - metrics.horizontalAdvance(text),
-                                 y - metrics.height() / 2.0 + metrics.ascent()),
-                         text);
-    }
     painter.restore();
 }
 

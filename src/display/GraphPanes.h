@@ -31,19 +31,8 @@ int rectHeight(const Rect& rect);
 // held to the int32 range).
 std::int32_t pagePosition(double position);
 
-// The time-grid spacing (ms) to draw a page of [pageStartMs, pageEndMs]
-// over `widthPx` with: `spacingMs`, unless its lines would come closer than
-// a few pixels (500 ms over an hour's page would paint the panes solid
-// grey); then 0, which adapts the grid to the page.
-std::int32_t fittingTimeGridSpacing(std::int32_t spacingMs, int widthPx, double pageStartMs,
-                                    double pageEndMs);
-
 // A pane's black frame and its title (may be empty) in the top left corner.
 void drawPaneFrame(QPainter& painter, const Rect& pane, const QString& title);
-
-// `caption` (which analysis a pane shows) in the pane's top right corner, on
-// a white ground so that it reads over an image; nothing when empty.
-void drawPaneCaption(QPainter& painter, const Rect& pane, const QString& caption);
 
 // A framed waveform pane: `samples` over the page [pageMin, pageMax)
 // (positions in `samples`), the baseline in the middle and the trace scaled
@@ -53,11 +42,6 @@ void drawPaneCaption(QPainter& painter, const Rect& pane, const QString& caption
 void drawWaveformPane(QPainter& painter, const Rect& pane, std::span<const float> samples,
                       const MinMaxSummary* summary, double reference, double pageMin,
                       double pageMax, const RGBColor& color);
-
-// The value axis of a pane from `low` to `high`: with `grid`, the light grey
-// value grid every `step` with its labels (DrawAnyGrid, orientation 1);
-// without, the two ends' values written left of the pane.
-void drawValueAxis(QPainter& painter, const Rect& pane, int low, int high, bool grid, int step);
 
 // The labels of `channels` over [pageStartMs, pageEndMs], placed as the main
 // view places them on a channel with the strip's geometry, clipped to it.

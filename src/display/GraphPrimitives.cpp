@@ -348,10 +348,26 @@ QFont toQFont(const LabelFont& font)
     return result;
 }
 
+namespace {
+// The graph text size of the drawing under way on this thread; 0: none.
+thread_local int t_graphTextPixels = 0;
+} // namespace
+
+int setGraphTextPixelSize(int pixels)
+{
+    const int previous = t_graphTextPixels;
+    t_graphTextPixels = std::max(pixels, 0);
+    return previous;
+}
+
 QFont defaultTextFont()
 {
     QFont font(QStringLiteral("Helvetica"));
-    font.setPointSizeF(10.0);
+    if (t_graphTextPixels > 0) {
+        font.setPixelSize(t_graphTextPixels);
+    } else {
+        font.setPointSizeF(10.0);
+    }
     return font;
 }
 
@@ -646,8 +662,7 @@ void DrawFormantTrack(QPainter& painter, std::span<const FormantRecord> frames, 
         return;
     }
     PainterScope scope(painter);
-    painter.setPen(Qt::blue);
-    painter.setBrush(Qt::blue);
+    const QColor dot(255, 0, 0);
     const double frameCount = static_cast<double>(frames.size());
     for (std::size_t c = 0; c < frames.size(); ++c) {
         const std::int32_t x = rect.left + pixel(double(c) * width / frameCount);
@@ -660,7 +675,8 @@ void DrawFormantTrack(QPainter& painter, std::span<const FormantRecord> frames, 
             if (dotHeight <= 0 || dotHeight > height) {
                 continue;
             }
-            painter.drawEllipse(QRect(x - 1, rect.bottom - dotHeight - 1, 3, 3));
+            // Small, so that the image shows between and around the tracks.
+            painter.fillRect(QRect(x, rect.bottom - dotHeight, 2, 2), dot);
         }
     }
 }

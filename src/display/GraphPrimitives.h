@@ -51,8 +51,12 @@ RGBColor fullStrength(const RGBColor& color);
 QColor toQColor(const RGBColor& color, double alpha = 1.0);
 // The Qt font of a label font (family, points, weight, italic).
 QFont toQFont(const LabelFont& font);
-// The font of scale values, titles and grid labels.
+// The font of scale values, titles and grid labels: 10 points, or the pixel
+// size set for this thread with setGraphTextPixelSize.
 QFont defaultTextFont();
+// Sets the pixel size of defaultTextFont() on this thread (0: back to 10
+// points) and returns the one before. See GraphTextScale.
+int setGraphTextPixelSize(int pixels);
 // The font of grid labels in big-font mode ("Courier", 24 points).
 QFont bigTextFont();
 
@@ -150,7 +154,7 @@ void DrawAnyGrid(QPainter& painter, const Rect& rect, int minimum, int maximum, 
 void MarkArray(QPainter& painter, double pageMin, double pageMax, std::span<const ArrayData> marks,
                double scale, double fraction, const Rect& rect, const RGBColor& color);
 
-// Formant dots in blue: frame c of `frames` at x = left + (int)(c × width /
+// Formant dots, 2 × 2 pixels in red (which reads on any grey): frame c of `frames` at x = left + (int)(c × width /
 // frame count); each of its first five values F > 50 Hz at
 // y = bottom − (int)(F × height / maximumFrequencyHz) when that height is
 // above 0 and not above the rectangle's height.

@@ -1,5 +1,6 @@
 #include "display/MainViewRenderer.h"
 
+#include "display/GraphAxes.h"
 #include "display/GraphPrimitives.h"
 #include "model/Channels.h"
 #include "model/Functions.h"
@@ -405,8 +406,24 @@ void DrawView(QPainter& painter, const MyDocument& document, QSize clientSize,
     if (document.m_bDrawTimeGrid) {
         Rect gridRect = anchorChannel.m_rLocation;
         gridRect.bottom = saturate16(frameHeight);
-        TimeGrids(painter, gridRect, document.m_nTimeGridSpacing, true, pageStartMs, pageEndMs,
-                  false, false, kTimeGridColor);
+        // The grid over every strip; the time labels under the frame, in the
+        // unit that suits the page, with the axis title, a little larger
+        // than the strips' titles in a large picture, as far as the room
+        // under the strips allows.
+        constexpr int kLargestTimeLabelPx = 16;
+        const int room = clientSize.height() - gridRect.bottom;
+        int pixels = std::min(graphTextPixelSize(clientSize), kLargestTimeLabelPx);
+        for (; pixels > kMinGraphTextPx; --pixels) {
+            QFont font = defaultTextFont();
+            font.setPixelSize(pixels);
+            if (timeAxisLabelsHeight(QFontMetrics(font)) <= room) {
+                break;
+            }
+        }
+        const GraphTextScale textScale(pixels);
+        const TimeAxisGrid grid{gridRect, document.m_nTimeGridSpacing, kTimeGridColor};
+        drawTimeAxis(painter, gridRect, pageStartMs, pageEndMs,
+                     QRect(QPoint(0, 0), clientSize - QSize(1, 1)), &grid);
     }
     for (int i = 0; i < count; ++i) {
         const Channels& channel = document.getChannel(i);

@@ -1,5 +1,6 @@
 #include "display/PitchGraph.h"
 
+#include "display/GraphAxes.h"
 #include "display/GraphPanes.h"
 #include "display/GraphPrimitives.h"
 #include "display/MainViewRenderer.h"
@@ -22,11 +23,17 @@
 namespace phonaxis {
 namespace {
 
-constexpr int kTopMargin = 5;
+constexpr int kTopMargin = 3;
 constexpr RGBColor kBlack{0, 0, 0};
 constexpr RGBColor kPitchColor{0xFFFF, 0, 0};
 constexpr RGBColor kIntensityColor{0, 0, 0xFFFF};
 constexpr RGBColor kWaveformColor{0, 0x8000, 0};
+
+// `bounds` cut to the height of `pane`: a pane's value labels stay beside it.
+QRect paneBounds(const QRect& bounds, const Rect& pane)
+{
+    return QRect(QPoint(bounds.left(), pane.top), QPoint(bounds.right(), pane.bottom));
+}
 
 void drawWaveform(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
 {
@@ -39,15 +46,22 @@ void drawWaveform(QPainter& painter, const PitchGraphInput& input, const Rect& p
 // silence among them, lie below the pane.
 void drawIntensity(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
 {
-    drawPaneFrame(painter, pane,
-                  input.intensityRelative ? QStringLiteral("dB") : QStringLiteral("dBFS"));
+    // The title last, over the trace.
+    const QString title = input.intensityRelative ? QStringLiteral("Intensity (dB)")
+                                                  : QStringLiteral("Intensity (dBFS)");
     const std::optional<IntensityPaneScale> range =
         intensityPaneScale(input.intensityMin, input.intensityMax);
     if (input.intensity.empty() || !range) {
+        drawPaneFrame(painter, pane, title);
         return;
     }
-    drawValueAxis(painter, pane, static_cast<int>(range->lowDb), static_cast<int>(range->highDb),
-                  false, 0);
+    // Whole 10 dB labels as far apart as the pane needs, held beside it.
+    const QFontMetrics metrics(defaultTextFont());
+    const int labelStep = fittingValueStep(static_cast<int>(IntensityPaneScale::kGridDb),
+                                           range->highDb - range->lowDb, rectHeight(pane),
+                                           1.2 * metrics.height());
+    drawLeftValueLabels(painter, pane, range->lowDb, range->highDb, labelStep,
+                        QRect(QPoint(0, pane.top), QPoint(pane.left, pane.bottom)));
     // Value v lies at the baseline − v × scale: the scale's bottom on the
     // pane's bottom edge and its top on the top edge.
     const double span = range->highDb - range->lowDb;
@@ -58,6 +72,7 @@ void drawIntensity(QPainter& painter, const PitchGraphInput& input, const Rect& 
                      input.intensity, scale, -range->lowDb / span, 0.0, pane,
                      input.settings.color ? kIntensityColor : kBlack, false, kBlack);
     painter.restore();
+    drawPaneFrame(painter, pane, title);
 }
 
 // The track's dots with frame k at its time k × length / frames: the frames
@@ -93,11 +108,23 @@ void drawTrack(QPainter& painter, const PitchGraphInput& input, const Rect& pane
     painter.restore();
 }
 
-void drawFrequencyAxis(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
+// The pitch pane's grid at the settings' step and its labels at a multiple
+// of it that leaves room between them, with the axis title left of them.
+void drawFrequencyAxis(QPainter& painter, const PitchGraphInput& input, const Rect& pane,
+                       const QRect& bounds)
 {
     const PitchGraphSettings& settings = input.settings;
-    drawValueAxis(painter, pane, settings.displayLowHz, settings.displayHighHz,
-                  settings.drawFreqGrid, settings.freqGridHz);
+    const int low = settings.displayLowHz;
+    const int high = settings.displayHighHz;
+    const int step = settings.freqGridHz > 0 ? settings.freqGridHz : 10;
+    if (settings.drawFreqGrid) {
+        DrawAnyGrid(painter, pane, low, high, step, 1, false, false);
+    }
+    const QFontMetrics metrics(defaultTextFont());
+    const int labelStep = fittingValueStep(step, double(high) - low, rectHeight(pane),
+                                           1.5 * metrics.height());
+    drawLeftValueLabels(painter, pane, low, high, labelStep, bounds);
+    drawVerticalAxisTitle(painter, pane, 4, QStringLiteral("Pitch (Hz)"));
 }
 
 } // namespace
@@ -122,10 +149,12 @@ PitchGraphLayout PitchGraphLayout::forView(QSize viewSizePx, bool labels, bool a
                                            bool intensity)
 {
     PitchGraphLayout layout;
-    const int left = kLeftMargin;
+    const GraphTextScale scale(viewSizePx);
+    const QFontMetrics metrics(defaultTextFont());
+    const int left = 4 + metrics.height() + 4 + leftValueLabelsWidth(metrics, 0.0, 1000.0);
     const int right = viewSizePx.width() - kRightMargin;
-    const int bottom = viewSizePx.height() - kBottomMargin;
-    int top = kTopMargin;
+    const int bottom = viewSizePx.height() - timeAxisHeight(metrics) - 2;
+    int top = captionLineHeight(metrics) + kTopMargin;
     if (labels) {
         layout.haveLabels = true;
         layout.labels = paneRect(top, left, top + kLabelStripHeight, right);
@@ -230,8 +259,16 @@ PitchGraphInput pitchGraphInput(const Channels& channel, const PitchAnalysis& an
     return input;
 }
 
+QString pitchGraphCaption(GraphCaption caption, bool precise)
+{
+    caption.analysis =
+        precise ? "Pitch, precise analysis" : "Pitch, classic analysis: cepstral";
+    return caption.text();
+}
+
 void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& input)
 {
+    const GraphTextScale textScale(viewSizePx);
     const PitchGraphLayout layout = input.layout(viewSizePx);
     if (rectWidth(layout.pitch) <= 0 || rectHeight(layout.pitch) <= 0 ||
         !(input.pageMax > input.pageMin) || !(input.sampleRate > 0.0)) {
@@ -240,12 +277,19 @@ void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& 
     const PitchGraphSettings& settings = input.settings;
     const double startMs = input.pageStartMs();
     const double endMs = input.pageEndMs();
+    const QRect bounds(QPoint(0, 0), viewSizePx - QSize(1, 1));
 
-    // Grids first, under the traces.
-    TimeGrids(painter, layout.graph,
-              fittingTimeGridSpacing(settings.timeGridMs, rectWidth(layout.graph), startMs, endMs),
-              settings.drawTimeGrid, startMs, endMs, false, false, kTimeGridColor);
-    drawFrequencyAxis(painter, input, layout.pitch);
+    // The caption line says what the picture shows and which analysis.
+    const QString analysis = input.precise ? QStringLiteral("Pitch, precise analysis")
+                                           : QStringLiteral("Pitch, classic analysis: cepstral");
+    drawCaptionLine(painter, viewSizePx, input.caption.isEmpty() ? analysis : input.caption);
+
+    // Grids first, under the traces; the time labels in the unit that suits
+    // the page.
+    const TimeAxisGrid grid{layout.graph, settings.timeGridMs, kTimeGridColor};
+    drawTimeAxis(painter, layout.graph, startMs, endMs, bounds,
+                 settings.drawTimeGrid ? &grid : nullptr);
+    drawFrequencyAxis(painter, input, layout.pitch, paneBounds(bounds, layout.pitch));
 
     if (layout.haveLabels) {
         drawLabelStrip(painter, layout.labels, input.labelChannels, startMs, endMs);
@@ -256,13 +300,8 @@ void drawPitchGraph(QPainter& painter, QSize viewSizePx, const PitchGraphInput& 
     if (layout.haveIntensity && rectHeight(layout.intensity) > 0) {
         drawIntensity(painter, input, layout.intensity);
     }
-    drawPaneFrame(painter, layout.pitch, QStringLiteral("Hz"));
+    drawPaneFrame(painter, layout.pitch, QString());
     drawTrack(painter, input, layout.pitch);
-    if (!input.track.empty()) {
-        drawPaneCaption(painter, layout.pitch,
-                        input.precise ? QStringLiteral("Precise analysis")
-                                      : QStringLiteral("Classic analysis: cepstral"));
-    }
 }
 
 } // namespace phonaxis

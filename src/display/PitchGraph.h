@@ -10,6 +10,7 @@
 
 #include <QPoint>
 #include <QSize>
+#include <QString>
 
 #include <cstdint>
 #include <span>
@@ -24,6 +25,7 @@ class MinMaxSummary;
 class MyDocument;
 class PitchAnalysis;
 struct DocumentFields;
+struct GraphCaption;
 struct PitchTrack;
 
 // How the graph is drawn: the document's pitch display settings.
@@ -42,17 +44,16 @@ struct PitchGraphSettings {
     static PitchGraphSettings fromDocument(const DocumentFields& document);
 };
 
-// Where the panes lie in a view (view pixels, y down). The graph runs from
-// x = kLeftMargin to the view's width less kRightMargin; the bottom
-// kBottomMargin pixels hold the time labels. With labels, a strip of
-// kLabelStripHeight and kLabelStripGap of spacing comes first; the
-// waveform and intensity panes take a sixth of the height left each, less
-// kPaneGap that separates them from the next pane; the pitch pane takes the
-// rest.
+// Where the panes lie in a view (view pixels, y down). Margins measured in
+// the view's graph text size (graphTextPixelSize) keep the caption line at
+// the top, the pitch axis's title and labels on the left and the time axis
+// with its title at the bottom; the graph ends kRightMargin short of the
+// right edge. With labels, a strip of kLabelStripHeight and kLabelStripGap
+// of spacing comes first; the waveform and intensity panes take a sixth of
+// the height left each, less kPaneGap that separates them from the next
+// pane; the pitch pane takes the rest.
 struct PitchGraphLayout {
-    static constexpr int kLeftMargin = 50;
     static constexpr int kRightMargin = 10;
-    static constexpr int kBottomMargin = 30;
     static constexpr int kLabelStripHeight = 18;
     static constexpr int kLabelStripGap = 5;
     static constexpr int kPaneGap = 3;
@@ -95,6 +96,10 @@ struct PitchGraphInput {
     bool intensityRelative = false;             // levels in dB above the track's quietest
     std::vector<const Channels*> labelChannels; // shown channels that have labels
     PitchGraphSettings settings;
+    // The caption line over the graph (what the picture shows, e.g.
+    // GraphCaption::text()); empty: the analysis alone ("Pitch, precise
+    // analysis").
+    QString caption;
 
     // The page in ms, converted as the analysis converts it (lengthMs per
     // sample count).
@@ -112,6 +117,11 @@ PitchGraphInput pitchGraphInput(const Channels& channel, const PitchAnalysis& an
                                 const MinMaxSummary* summary, const MyDocument& document);
 // The same for a track computed by PitchWorker.
 PitchGraphInput pitchGraphInput(const PitchTrack& track, const MyDocument& document);
+
+// The caption line of a pitch picture: what `caption` names (file, channel,
+// stretch) and the analysis ("pitch, precise analysis" or "pitch, classic
+// analysis: cepstral").
+QString pitchGraphCaption(GraphCaption caption, bool precise);
 
 // Draws the graph into a view of `viewSizePx` from the painter's origin on
 // whatever background is there. Nothing for a view too small for the

@@ -1,6 +1,7 @@
 #include "display/SpectrogramGraph.h"
 
 
+#include "display/GraphAxes.h"
 #include "display/GraphPanes.h"
 #include "display/GraphPrimitives.h"
 #include "display/MainViewRenderer.h"
@@ -8,6 +9,7 @@
 #include "model/Channels.h"
 #include "windows/SpectrogramAnalysis.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -54,7 +56,22 @@ void drawWaveform(QPainter& painter, const Rect& pane, const SpectrogramWaveform
     painter.restore();
 }
 
+// "Spectrogram" and the analysis caption, if any.
+QString spectrogramAnalysisText(const QString& analysisCaption)
+{
+    return analysisCaption.isEmpty() ? QStringLiteral("Spectrogram")
+                                     : QStringLiteral("Spectrogram, ") +
+                                           analysisCaption.left(1).toLower() +
+                                           analysisCaption.mid(1);
+}
+
 } // namespace
+
+QString spectrogramGraphTitle(GraphCaption caption, const QString& analysisCaption)
+{
+    caption.analysis = spectrogramAnalysisText(analysisCaption).toStdString();
+    return caption.text();
+}
 
 SpectrogramGraphSettings SpectrogramGraphSettings::fromDocument(const DocumentFields& document)
 {
@@ -72,10 +89,12 @@ SpectrogramGraphSettings SpectrogramGraphSettings::fromDocument(const DocumentFi
 SpectrogramGraphLayout SpectrogramGraphLayout::forView(QSize viewSizePx, bool labels, bool audio)
 {
     SpectrogramGraphLayout layout;
-    const int left = kLeftMargin;
+    const GraphTextScale scale(viewSizePx);
+    const QFontMetrics metrics(defaultTextFont());
+    const int left = 4 + metrics.height() + 4 + leftValueLabelsWidth(metrics, 0.0, 10000.0);
     const int right = viewSizePx.width() - kRightMargin;
-    const int bottom = viewSizePx.height() - kBottomMargin;
-    int top = kTopMargin;
+    const int bottom = viewSizePx.height() - timeAxisHeight(metrics) - 2;
+    int top = captionLineHeight(metrics) + kTopMargin;
     if (labels) {
         layout.haveLabels = true;
         layout.labels = paneRect(top, left, top + kLabelStripHeight, right);
@@ -205,11 +224,15 @@ SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,
 
 void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const SpectrogramGraphInput& input)
 {
+    const GraphTextScale textScale(viewSizePx);
     const SpectrogramGraphLayout layout = input.layout(viewSizePx);
     if (layout.columns() <= 0 || layout.rows() <= 0) {
         return;
     }
     const SpectrogramGraphSettings& settings = input.settings;
+    const QRect bounds(QPoint(0, 0), viewSizePx - QSize(1, 1));
+    const QString analysis = spectrogramAnalysisText(input.caption);
+    drawCaptionLine(painter, viewSizePx, input.title.isEmpty() ? analysis : input.title);
     if (!input.image.isNull()) {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
@@ -219,14 +242,21 @@ void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const Spectrogram
     drawPaneFrame(painter, layout.image, QString());
     // Grids over the image, so that they show on black too; the dots last.
     if (input.stopTime > input.startTime) {
-        TimeGrids(painter, layout.timed,
-                  fittingTimeGridSpacing(settings.timeGridMs, rectWidth(layout.timed),
-                                         input.startTime, input.stopTime),
-                  settings.drawTimeGrid, input.startTime, input.stopTime, false, false,
-                  kTimeGridColor);
+        const TimeAxisGrid grid{layout.timed, settings.timeGridMs, kTimeGridColor};
+        drawTimeAxis(painter, layout.image, input.startTime, input.stopTime, bounds,
+                     settings.drawTimeGrid ? &grid : nullptr);
     }
-    drawValueAxis(painter, layout.image, 0, settings.frequencyRangeHz, settings.drawFreqGrid,
-                  settings.freqGridHz);
+    const QFontMetrics metrics(defaultTextFont());
+    const int gridStep = settings.freqGridHz > 0 ? settings.freqGridHz : 1000;
+    if (settings.drawFreqGrid) {
+        DrawAnyGrid(painter, layout.image, 0, settings.frequencyRangeHz, gridStep, 1, false, false);
+    }
+    const int labelStep = fittingValueStep(gridStep, settings.frequencyRangeHz,
+                                           layout.rows(), 1.5 * metrics.height());
+    drawLeftValueLabels(painter, layout.image, 0, settings.frequencyRangeHz, labelStep,
+                        QRect(QPoint(0, layout.image.top), QPoint(layout.image.left,
+                                                                  layout.image.bottom)));
+    drawVerticalAxisTitle(painter, layout.image, 4, QStringLiteral("Frequency (Hz)"));
     if (layout.haveLabels) {
         drawLabelStrip(painter, layout.labels, input.labelChannels, input.startTime,
                        input.stopTime);
@@ -240,7 +270,6 @@ void drawSpectrogramGraph(QPainter& painter, QSize viewSizePx, const Spectrogram
         DrawFormantTrack(painter, input.result->formants, layout.image, settings.frequencyRangeHz);
         painter.restore();
     }
-    drawPaneCaption(painter, layout.image, input.caption);
 }
 
 } // namespace phonaxis

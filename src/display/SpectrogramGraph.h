@@ -23,6 +23,7 @@ namespace phonaxis {
 class Channels;
 class MyDocument;
 struct DocumentFields;
+struct GraphCaption;
 struct SpectrogramInput;
 struct SpectrogramResult;
 struct SpectrogramWaveform;
@@ -41,16 +42,15 @@ struct SpectrogramGraphSettings {
 };
 
 // Where the panes lie in a view (view pixels, y down). The image area
-// (m_rSpectrogram) is the view less kLeftMargin on the left for the
-// frequency labels, kBottomMargin at the bottom for the time labels and
-// small margins at the top and right that keep the outermost labels whole;
-// with labels, a strip of kLabelStripHeight and a pixel of spacing is taken
-// off its top; with the waveform, a fifth of the height left (less
-// kPaneGap) is taken next. The image's width is the spectrogram's column
-// count (m_nDisplayRange), its height its row count.
+// (m_rSpectrogram) is the view less margins measured in the view's graph
+// text size (graphTextPixelSize): the caption line and kTopMargin at the
+// top, the frequency axis's title and labels on the left, the time axis
+// with its title at the bottom, and kRightMargin on the right; with labels,
+// a strip of kLabelStripHeight and a pixel of spacing is taken off its top;
+// with the waveform, a fifth of the height left (less kPaneGap) is taken
+// next. The image's width is the spectrogram's column count
+// (m_nDisplayRange), its height its row count.
 struct SpectrogramGraphLayout {
-    static constexpr int kLeftMargin = 50;
-    static constexpr int kBottomMargin = 20;
     static constexpr int kTopMargin = 6;
     static constexpr int kRightMargin = 10;
     static constexpr int kLabelStripHeight = 14;
@@ -83,9 +83,11 @@ struct SpectrogramGraphInput {
     double stopTime = 0.0;
     std::vector<const Channels*> labelChannels; // shown channels that have labels
     SpectrogramGraphSettings settings;
-    // Which analysis the formant tracks are, written over the image; empty
-    // without tracks.
+    // Which analysis the formant tracks are; empty without tracks.
     QString caption;
+    // The caption line over the picture (what it shows, e.g.
+    // GraphCaption::text()); empty: "Spectrogram" and `caption`.
+    QString title;
 
     // The panes this input shows in a view of `viewSizePx`.
     SpectrogramGraphLayout layout(QSize viewSizePx) const;
@@ -123,6 +125,11 @@ QString spectrogramCaption(const SpectrogramInput& input);
 SpectrogramGraphInput spectrogramGraphInput(const SpectrogramInput& input,
                                             const SpectrogramResult* result, QImage image,
                                             const MyDocument& document);
+
+// The caption line of a spectrogram picture: what `caption` names (file,
+// channel, stretch) and "Spectrogram" with `analysisCaption` (the input's
+// caption).
+QString spectrogramGraphTitle(GraphCaption caption, const QString& analysisCaption);
 
 // Draws the picture into a view of `viewSizePx` from the painter's origin on
 // whatever background is there. An image computed for another size is

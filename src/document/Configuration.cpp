@@ -642,7 +642,7 @@ Configuration applicationDefaults(const AppSettings& settings)
     const RateSettings rated = rateSettingsFor(rateHz);
     record.putInt32(off::kFFTAppliedWindowLength, rated.appliedWindow);
     record.putInt32(off::kFFTfrequencyRange, rated.frequencyRange);
-    record.putInt32(off::kSpecfrequencyRange, rated.frequencyRange);
+    record.putInt32(off::kSpecfrequencyRange, rated.spectrogramRange);
     record.putInt32(off::kLPCNumberofCoefficients, rated.lpcOrder);
     record.putInt32(off::kSpecLPCNumberofCoefficients, rated.specLpcOrder);
 
@@ -815,7 +815,7 @@ void followRecordingRate(const Configuration& record, MyDocument& document)
         }
     };
     follow(document.m_nFFTfrequencyRange, saved.frequencyRange, wanted.frequencyRange);
-    follow(document.m_nSpecfrequencyRange, saved.frequencyRange, wanted.frequencyRange);
+    follow(document.m_nSpecfrequencyRange, saved.spectrogramRange, wanted.spectrogramRange);
     follow(document.m_nFFTAppliedWindowLength, saved.appliedWindow, wanted.appliedWindow);
     follow(document.m_nLPCNumberofCoefficients, saved.lpcOrder, wanted.lpcOrder);
     follow(document.m_nSpecLPCNumberofCoefficients, saved.specLpcOrder, wanted.specLpcOrder);

@@ -273,7 +273,7 @@ void MyDocument::recomputeRateDependentSettings(double rate)
     }
     const RateSettings settings = rateSettingsFor(rate);
     m_nFFTfrequencyRange = settings.frequencyRange;
-    m_nSpecfrequencyRange = settings.frequencyRange;
+    m_nSpecfrequencyRange = settings.spectrogramRange;
     m_nFFTAppliedWindowLength = settings.appliedWindow;
     m_nLPCNumberofCoefficients = settings.lpcOrder;
     m_nSpecLPCNumberofCoefficients = settings.specLpcOrder;

@@ -26,6 +26,7 @@ RateSettings rateSettingsFor(double rateHz)
     RateSettings settings;
     settings.frequencyRange =
         truncSaturated(static_cast<double>(truncSaturated(rateHz) / 2000) * 1000.0);
+    settings.spectrogramRange = std::min(settings.frequencyRange, kSpectrogramDefaultRangeHz);
     settings.appliedWindow = truncSaturated(256000.0 / rateHz);
     const std::int64_t order = std::int64_t{truncSaturated(rateHz / 1000.0)} + 4;
     settings.specLpcOrder = truncSaturated(static_cast<double>(order - order % 2));

@@ -333,7 +333,7 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     EXPECT_TRUE(spectrogram->isCommandEnabled("_AnalysisFFT:"));
     EXPECT_FALSE(spectrogram->isCommandEnabled("_AnalysisFFTSelection:"));
 
-    // Save as Picture…: the view's picture, F1's dots blue at the engine's
+    // Save as Picture…: the view's picture, F1's dots red at the engine's
     // rows, the silence before the vowels nearly white.
     const fs::path tif = folder / "pict.tif";
     prompts.savePanelReplies.push_back(tif.string());
@@ -345,7 +345,7 @@ TEST_F(SpectrogramWindowTest, MouseReadoutsMarksLogsAndHandOvers)
     for (int c = 0; c < shown.columns; ++c) {
         const int f1 = shown.formants[static_cast<std::size_t>(c)][0];
         const int y = panes.image.bottom - f1 * shown.rows / 5000;
-        blueAtF1 += f1 > 50 && picture.pixel(panes.image.left + c, y) == qRgb(0, 0, 255);
+        blueAtF1 += f1 > 50 && picture.pixel(panes.image.left + c, y) == qRgb(255, 0, 0);
     }
     EXPECT_GT(blueAtF1, shown.columns / 2);
     const int silentX = panes.image.left + shown.columns / 10; // 150 ms

@@ -183,11 +183,13 @@ TEST_F(SpectrumWindowTest, WindowShowsAndLogsTheEnginesSpectrumAndKeepsItWhileTh
         ASSERT_EQ(window->document().getChannel(0).samples().size(), 0u);
         fft->resize(marker ? QSize(500, 300) : QSize(1200, 700));
         const QImage picture = view->grab().toImage();
-        EXPECT_EQ(view->graphRect().right, view->width());
-        EXPECT_EQ(view->graphRect().bottom, view->height() - kSpectrumGraphMargin);
+        const Rect resized = spectrumGraphRect(view->size());
+        EXPECT_EQ(view->graphRect().right, resized.right);
+        EXPECT_EQ(view->graphRect().bottom, resized.bottom);
+        EXPECT_GT(resized.right, view->width() - 40);
         bool curveAtRightEnd = false;
-        for (int y = 0; y < view->graphRect().bottom && !curveAtRightEnd; ++y) {
-            curveAtRightEnd = qGray(picture.pixel(view->width() - 2, y)) < 0x60;
+        for (int y = resized.top + 1; y < resized.bottom && !curveAtRightEnd; ++y) {
+            curveAtRightEnd = qGray(picture.pixel(resized.right - 2, y)) < 0x60;
         }
         EXPECT_TRUE(curveAtRightEnd);
         EXPECT_EQ(copied(view->analysis().spectrum()), copied(direct.spectrum()));
@@ -231,10 +233,10 @@ TEST_F(SpectrumWindowTest, ReadoutsAndTheMarkerFollowTheMouseInsideTheGraphOnly)
     const SpectrumAnalysis& analysis = view->analysis();
     const int width = graph.right - graph.left;
     const std::pair<QPoint, bool> points[] = {
-        {{graph.left, 50}, true},
-        {{graph.left + width / 7, 30}, true},
+        {{graph.left, graph.top + 50}, true},
+        {{graph.left + width / 7, graph.top + 30}, true},
         {{graph.right - 1, graph.bottom - 1}, true},
-        {{graph.left - 1, 50}, false},            // the level labels' margin
+        {{graph.left - 1, graph.top + 50}, false}, // the level labels' margin
         {{graph.left + 40, graph.bottom}, false}, // the frequency labels' margin
     };
     for (const auto& [at, inside] : points) {
@@ -252,7 +254,8 @@ TEST_F(SpectrumWindowTest, ReadoutsAndTheMarkerFollowTheMouseInsideTheGraphOnly)
         EXPECT_EQ(analysis.m_dMarkerFreqValue, j * analysis.m_dFreqfactor);
         // The marker: a red bar (alpha 0.8 over the graph) at its point.
         const QImage picture = view->grab().toImage();
-        const QRgb bar = picture.pixel(spectrumPointX(graph, j, analysis.displayPoints()), 2);
+        const QRgb bar =
+            picture.pixel(spectrumPointX(graph, j, analysis.displayPoints()), graph.top + 2);
         EXPECT_TRUE(qRed(bar) > 200 && qGreen(bar) < 80 && qBlue(bar) < 80) << std::hex << bar;
     }
 }

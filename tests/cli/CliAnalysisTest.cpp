@@ -485,8 +485,8 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
     EXPECT_NE(bytes.find(std::string("tEXtComment\0Precise analysis: formants up to 5000 Hz", 52)),
               std::string::npos);
     // Columns of 5 ms: the silence up to x = 50 is white without dots; the
-    // vowel is dark below 1 kHz, with F1's dots (int)(730·128/11000) = 8 rows
-    // above the bottom (the range shown at 22,050 Hz is 11,000 Hz).
+    // vowel is dark below 1 kHz, with F1's dots (int)(730·128/5000) = 18 rows
+    // above the bottom (the range shown by default is 5,000 Hz).
     double silenceGrey = 0, vowelGrey = 0;
     int blueInSilence = 0, blueNearF1 = 0;
     for (int y = 0; y < 128; ++y) {
@@ -494,7 +494,7 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
             const std::uint8_t* p = &png.rgb[(std::size_t(y) * 200 + std::size_t(x)) * 3];
             const bool blue = p[0] == 0 && p[1] == 0 && p[2] == 255;
             blueInSilence += x < 45 && blue;
-            blueNearF1 += x >= 70 && std::abs(y - (127 - 8)) <= 3 && blue;
+            blueNearF1 += x >= 70 && std::abs(y - (127 - 18)) <= 3 && blue;
             silenceGrey += x < 45 ? p[0] / (45.0 * 128) : 0;
             vowelGrey += x >= 70 && y >= 100 ? (blue ? 255 : p[0]) / (130.0 * 28) : 0;
         }
@@ -525,19 +525,39 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
 } // namespace
 } // namespace phonaxis
 
+#include "display/PitchGraph.h"
 #include "display/SpectrogramGraph.h"
 
+#include <QGuiApplication>
 #include <QImage>
+
+#include <optional>
 
 namespace phonaxis {
 namespace {
 
+// The GUI application measuring a picture's layout needs (its text size
+// sets its margins), on the offscreen platform as phonaxis-cli draws; made
+// once for the process when it has none.
+void ensurePictureFonts()
+{
+    if (QCoreApplication::instance() != nullptr) {
+        return;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static int argc = 1;
+    static char name[] = "phonaxis_cli_tests";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication gui(argc, argv);
+}
+
 TEST_F(CliAnalysisTest, PitchPictureShowsTheTrackBesideTheLog)
 {
-    // vowel.wav: F0 100 Hz, 500 ms. In a 640 × 360 view the waveform pane
-    // runs from y = 5 to 56, the intensity pane from 59 to 110 and the pitch
-    // pane from 113 to 330 over 50 … 500 Hz: 100 Hz at 330 − (int)(50 × 217
-    // / 450) = 306.
+    // vowel.wav: F0 100 Hz, 500 ms. In a 640 × 360 view the waveform and
+    // intensity panes come first, then the pitch pane over 50 … 500 Hz:
+    // 100 Hz at its bottom − (int)(50 × its height / 450).
     const std::string out = path("pitch.png");
     const CliRun r =
         runCli({"pitch", path("vowel.wav"), "--png", out, "--width", "640", "--height", "360"});
@@ -545,14 +565,20 @@ TEST_F(CliAnalysisTest, PitchPictureShowsTheTrackBesideTheLog)
     EXPECT_EQ(r.out, runCli({"pitch", path("vowel.wav")}).out);
     const QImage image(QString::fromStdString(out));
     ASSERT_EQ(image.size(), QSize(640, 360));
+    ensurePictureFonts();
+    const PitchGraphLayout panes = PitchGraphLayout::forView(image.size(), false, true, true);
+    const int at100 =
+        panes.pitch.bottom - 50 * (panes.pitch.bottom - panes.pitch.top) / 450;
     int redAt100 = 0, redElsewhere = 0, blueIntensity = 0, greenWaveform = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QRgb p = image.pixel(x, y);
             const bool red = qRed(p) == 255 && qGreen(p) == 0 && qBlue(p) == 0;
-            (std::abs(y - 306) <= 2 ? redAt100 : redElsewhere) += red;
-            blueIntensity += y > 59 && y < 110 && p == qRgb(0, 0, 255);
-            greenWaveform += y > 5 && y < 56 && p == qRgb(0, 128, 0);
+            (std::abs(y - at100) <= 2 ? redAt100 : redElsewhere) += red;
+            blueIntensity += y > panes.intensity.top && y < panes.intensity.bottom &&
+                             p == qRgb(0, 0, 255);
+            greenWaveform +=
+                y > panes.audio.top && y < panes.audio.bottom && p == qRgb(0, 128, 0);
         }
     }
     EXPECT_GT(redAt100, 40 * 3); // most of the 50 frames, dots 3 pixels wide
@@ -594,6 +620,7 @@ TEST_F(CliAnalysisTest, SpectrogramPictureShowsImageTracksWaveformAndGrids)
     EXPECT_EQ(r.out, runCli(common).out); // the records as without a picture
     const QImage image = QImage(QString::fromStdString(out)).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(image.size(), QSize(640, 360));
+    ensurePictureFonts();
     const SpectrogramGraphLayout panes = SpectrogramGraphLayout::forView(image.size(), false, true);
     const int columns = panes.columns();
     const int f1Y = panes.image.bottom - 730 * panes.rows() / 5000;
@@ -605,7 +632,7 @@ TEST_F(CliAnalysisTest, SpectrogramPictureShowsImageTracksWaveformAndGrids)
     for (int y = panes.audio.top; y < panes.image.bottom; ++y) {
         for (int x = panes.image.left + 1; x < panes.image.right; ++x) {
             const QRgb p = image.pixel(x, y);
-            const bool blue = p == qRgb(0, 0, 255);
+            const bool blue = p == qRgb(255, 0, 0); // the formant dots
             const bool silence = x < panes.image.left + silentColumns;
             const bool vowel = x > panes.image.left + columns * 3 / 10;
             blueNearF1 += vowel && std::abs(y - f1Y) <= 4 && blue;

@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #ifdef PHONAXIS_HAVE_DISPLAY
+#include "display/SpectrumGraph.h"
+
+#include <QGuiApplication>
 #include <QImage>
 
 #include <cmath>
@@ -68,22 +71,38 @@ TEST_F(CliSpectrumPictureTest, PictureShowsTheVowelsPeaksAndTheLogStaysTheSame)
     EXPECT_EQ(drawn.out, text.out);
     const QImage image(QString::fromStdString(path("s.png")));
     ASSERT_EQ(image.size(), QSize(520, 320));
-    // The graph is 500 × 300 from x = 20 over 5000 Hz (10 Hz a pixel). The
-    // relative spectrum's peak touches its top at the strongest harmonic,
-    // one of F1's or F2's (700 or 1100 Hz); the other comes within 10%.
+    // The graph's rectangle is measured in the picture's text size, with
+    // the fonts phonaxis-cli draws with (the offscreen platform's).
+    static int argc = 1;
+    static char appName[] = "phonaxis_cli_tests";
+    static char* argv[] = {appName, nullptr};
+    if (QCoreApplication::instance() == nullptr) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static QGuiApplication gui(argc, argv);
+    }
+    const Rect graph = spectrumGraphRect(image.size());
+    const int height = graph.bottom - graph.top;
+    // The graph spans 5000 Hz. The relative spectrum's peak touches its top
+    // at the strongest harmonic, one of F1's or F2's (700 or 1100 Hz); the
+    // other comes within 10%.
     auto topmostRed = [&](int fromX, int toX) {
-        for (int y = 0; y < 300; ++y) {
+        for (int y = graph.top; y < graph.bottom; ++y) {
             for (int x = fromX; x <= toX; ++x) {
                 if (isRed(image.pixel(x, y))) {
-                    return y;
+                    return y - graph.top;
                 }
             }
         }
-        return 300;
+        return height;
     };
-    EXPECT_LE(topmostRed(20, 519), 1);
-    EXPECT_LE(std::min(topmostRed(87, 93), topmostRed(127, 133)), 1);
-    EXPECT_LT(std::max(topmostRed(87, 93), topmostRed(127, 133)), 30);
+    const auto xOf = [&](int hz) { return graph.left + hz * (graph.right - graph.left) / 5000; };
+    EXPECT_LE(topmostRed(graph.left, graph.right - 1), 1);
+    EXPECT_LE(std::min(topmostRed(xOf(700) - 3, xOf(700) + 3),
+                       topmostRed(xOf(1100) - 3, xOf(1100) + 3)),
+              1);
+    EXPECT_LT(std::max(topmostRed(xOf(700) - 3, xOf(700) + 3),
+                       topmostRed(xOf(1100) - 3, xOf(1100) + 3)),
+              height / 10);
 
     // The default size, and the formats by extension.
     ASSERT_EQ(spectrum({"--png", path("d.png")}).status, 0);

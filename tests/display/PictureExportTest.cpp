@@ -98,8 +98,9 @@ TEST_F(PictureExportTest, TiffShowsEachTraceInItsStripOnWhite)
         }
         EXPECT_GT(columns, b.width() * 9 / 10) << "strip " << index;
     }
-    // Left margin and the area well below the strips: white.
-    const int below = band(1).bottom() + 60;
+    // Left margin and the area well below the strips (and their time axis):
+    // white.
+    const int below = band(1).bottom() + 80;
     for (int y = 0; y < kSize.height(); ++y) {
         for (int x = 0; x < (y > below ? kSize.width() : 30); ++x) {
             ASSERT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;

@@ -19,42 +19,55 @@ namespace {
 
 TEST(SpectrogramGraphTest, PanesAndPixelMappingFollowTheView)
 {
-    struct Case {
-        bool labels;
-        bool audio;
-        int imageTop;
-    };
-    // 640 × 360: the image from x = 50 to 630 and down to y = 340; the label
-    // strip (14 + 1) and the waveform pane (a fifth of what is left) above.
-    for (const Case c : {Case{false, false, 6}, Case{true, false, 21}, Case{false, true, 72},
-                         Case{true, true, 84}}) {
-        SCOPED_TRACE(c.imageTop);
-        const SpectrogramGraphLayout layout =
-            SpectrogramGraphLayout::forView(QSize(640, 360), c.labels, c.audio);
-        EXPECT_EQ(layout.image.top, c.imageTop);
-        EXPECT_EQ(layout.columns(), 580);
-        EXPECT_EQ(layout.rows(), 340 - c.imageTop);
-        EXPECT_EQ(layout.haveAudio, c.audio);
-        EXPECT_EQ(layout.audio.bottom + SpectrogramGraphLayout::kPaneGap,
-                  c.audio ? c.imageTop : layout.audio.bottom + SpectrogramGraphLayout::kPaneGap);
+    // 640 × 360: the image between the frequency axis's margin and the
+    // right margin, above the time axis; the label strip (14 + 1) and the
+    // waveform pane (a fifth of what is left) above it.
+    const QSize size(640, 360);
+    const SpectrogramGraphLayout bare = SpectrogramGraphLayout::forView(size, false, false);
+    ASSERT_GT(bare.image.left, 30);
+    ASSERT_LT(bare.image.bottom, 340);
+    EXPECT_EQ(bare.image.right, 640 - SpectrogramGraphLayout::kRightMargin);
+    for (const bool labels : {false, true}) {
+        for (const bool audio : {false, true}) {
+            SCOPED_TRACE(labels * 2 + audio);
+            const SpectrogramGraphLayout layout =
+                SpectrogramGraphLayout::forView(size, labels, audio);
+            const int top = bare.image.top + (labels ? 15 : 0);
+            const int fifth = (bare.image.bottom - top) / 5;
+            EXPECT_EQ(layout.image.top, top + (audio ? fifth : 0));
+            EXPECT_EQ(layout.columns(), bare.columns());
+            EXPECT_EQ(layout.image.bottom, bare.image.bottom);
+            EXPECT_EQ(layout.haveAudio, audio);
+            if (audio) {
+                EXPECT_EQ(layout.audio.bottom + SpectrogramGraphLayout::kPaneGap,
+                          layout.image.top);
+            }
+        }
     }
 
+    const int left = bare.image.left;
+    const int right = bare.image.right;
+    const int top = bare.image.top;
+    const int bottom = bare.image.bottom;
+    const int rows = bare.rows();
     SpectrogramGraphInput input;
     input.startTime = 200.0;
-    input.stopTime = 780.0; // 1 ms a column
+    input.stopTime = 200.0 + bare.columns(); // 1 ms a column
     input.settings.frequencyRangeHz = 5000;
     input.settings.drawAudio = false;
-    const SpectrogramGraphLayout layout = input.layout(QSize(640, 360));
-    // 334 rows of 5000 / 334 Hz from the bottom (y = 340).
+    const SpectrogramGraphLayout layout = input.layout(size);
+    // Rows of 5000 / rows Hz from the bottom.
     const struct {
         QPoint point;
         double timeMs;
         double frequencyHz;
         bool inside;
     } points[] = {
-        {{50, 340}, 200.0, 0.0, false}, // the bottom edge is past the last row
-        {{50, 339}, 200.0, 5000.0 / 334, true}, {{629, 6}, 779.0, 5000.0, true},
-        {{630, 6}, 780.0, 5000.0, false},       {{10, 100}, 160.0, 240 * 5000.0 / 334, false},
+        {{left, bottom}, 200.0, 0.0, false}, // the bottom edge is past the last row
+        {{left, bottom - 1}, 200.0, 5000.0 / rows, true},
+        {{right - 1, top}, input.stopTime - 1.0, 5000.0, true},
+        {{right, top}, input.stopTime, 5000.0, false},
+        {{left - 40, bottom - 240}, 160.0, 240 * 5000.0 / rows, false},
     };
     for (const auto& p : points) {
         EXPECT_DOUBLE_EQ(input.timeAt(layout, p.point.x()), p.timeMs);
@@ -71,7 +84,7 @@ TEST(SpectrogramGraphTest, TimeGridTooDenseForTheRangeAdaptsInsteadOfFillingTheI
     // the range's own scale shows instead. Over a minute they stay 500 ms
     // apart (4.8 px).
     for (const auto& [stopMs, maxShare, minShare] :
-         {std::tuple{600'000.0, 0.25, 0.02}, std::tuple{3'600'000.0, 0.25, 0.02},
+         {std::tuple{600'000.0, 0.25, 0.005}, std::tuple{3'600'000.0, 0.25, 0.005},
           std::tuple{60'000.0, 1.0, 0.15}}) {
         SCOPED_TRACE(stopMs);
         SpectrogramGraphInput input;

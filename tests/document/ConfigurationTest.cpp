@@ -675,7 +675,7 @@ TEST_F(ConfigurationTest, UserConfigurationOfAnotherRateFollowsTheRecordingsRate
     EXPECT_EQ(otherRate->m_nLPCNumberofCoefficients, 12); // the user's own
     EXPECT_EQ(otherRate->m_nSpecLPCNumberofCoefficients, 48);
     EXPECT_EQ(otherRate->m_nFFTfrequencyRange, 22000);
-    EXPECT_EQ(otherRate->m_nSpecfrequencyRange, 22000);
+    EXPECT_EQ(otherRate->m_nSpecfrequencyRange, 5000);
     EXPECT_EQ(otherRate->m_nFFTAppliedWindowLength, 5);
     EXPECT_TRUE(m_prompts.alerts.empty());
 }

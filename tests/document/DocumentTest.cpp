@@ -3,6 +3,7 @@
 #include "document/MyDocument.h"
 #include "support/ScriptedPrompts.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -140,7 +141,8 @@ TEST_F(DocumentTest, AdoptedRateRecomputesRateDependentSettings)
         EXPECT_EQ(document->m_dwAnalysisFileLength, 1000.0);
         EXPECT_DOUBLE_EQ(document->m_dAnalysisLengthMS, 1000 * 1000.0 / c.rateHz);
         EXPECT_EQ(document->m_nFFTfrequencyRange, c.range);
-        EXPECT_EQ(document->m_nSpecfrequencyRange, c.range);
+        // The spectrogram shows what formants need: at most 5 kHz.
+        EXPECT_EQ(document->m_nSpecfrequencyRange, std::min(c.range, 5000));
         EXPECT_EQ(document->m_nFFTAppliedWindowLength, c.appliedWindow);
         EXPECT_EQ(document->m_nLPCNumberofCoefficients, c.lpcOrder);
         EXPECT_EQ(document->m_nSpecLPCNumberofCoefficients, c.specLpcOrder);
@@ -194,7 +196,7 @@ TEST_F(DocumentTest, NewDocumentAfterAChangeOfRateHasTheSettingsOfThatRate)
     EXPECT_EQ(second->m_nLPCNumberofCoefficients, 48);
     EXPECT_EQ(second->m_nSpecLPCNumberofCoefficients, 48);
     EXPECT_EQ(second->m_nFFTfrequencyRange, 22000);
-    EXPECT_EQ(second->m_nSpecfrequencyRange, 22000);
+    EXPECT_EQ(second->m_nSpecfrequencyRange, 5000);
     EXPECT_EQ(second->m_nFFTAppliedWindowLength, 5);
 
     // The next launch starts from that rate.

@@ -103,8 +103,12 @@ void addPitch(Golden& golden, const std::string& name, MyDocument& document)
 
 void addTracks(Golden& golden, const std::string& name, MyDocument& document, int columns)
 {
-    const SpectrogramResult result =
-        DoSpectrogram(SpectrogramInput::fromDocument(document, false, columns, kRows), nullptr, 1);
+    // Over the whole band, as the files were written: the spectrogram's
+    // default range has since become what formants need (5 kHz), which keeps
+    // the tracks above it out of its rows.
+    SpectrogramInput input = SpectrogramInput::fromDocument(document, false, columns, kRows);
+    input.parameters.m_nFreqRange = document.m_nFFTfrequencyRange;
+    const SpectrogramResult result = DoSpectrogram(input, nullptr, 1);
     std::vector<double>& values = golden["tracks " + name];
     for (const FormantRecord& record : result.formants) {
         for (int i = 0; i < 5; ++i) {

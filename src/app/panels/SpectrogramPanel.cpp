@@ -2,6 +2,7 @@
 
 #include "app/panels/PitchPanel.h"
 #include "document/MyDocument.h"
+#include "document/RateSettings.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -123,7 +124,7 @@ void SpectrogramPanel::applyDefaults()
     const double rate = rateHz();
     m_length->setCurrentIndex(2); // 128 points
     showValue(field("m_nSpecDynamicRange"), 50);
-    showValue(field("m_nSpecfrequencyRange"), defaultFrequencyRangeHz(rate));
+    showValue(field("m_nSpecfrequencyRange"), rateSettingsFor(rate).spectrogramRange);
     showValue(field("m_dPreEmphasis"), 0.98);
     showValue(field("m_nSpecLPCNumberofCoefficients"), defaultLpcOrder(rate));
     showValue(field("m_nSpecFrequencyGrid"), 1000);

@@ -78,6 +78,20 @@ void AnalysisWindowShell::setTitle(const char* prefix)
     setAccessibleName(title);
 }
 
+GraphCaption AnalysisWindowShell::pictureCaption(double fromMs, double toMs) const
+{
+    GraphCaption caption;
+    caption.fileName = m_context.displayName ? m_context.displayName().toStdString() : std::string();
+    const MyDocument* document = m_context.document;
+    if (document != nullptr && m_nChannel >= 0 && m_nChannel < document->channelsInUse()) {
+        caption.channelTitle = document->getChannel(m_nChannel).GetTitle();
+        caption.channelNumber = m_nChannel;
+    }
+    caption.fromMs = fromMs;
+    caption.toMs = toMs;
+    return caption;
+}
+
 // --- commands ----------------------------------------------------------------------
 
 QAction* AnalysisWindowShell::action(const QString& command) const

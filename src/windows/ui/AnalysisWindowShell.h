@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/GraphAxes.h"
 #include "display/PictureExport.h"
 #include "windows/ui/AnalysisWindowContext.h"
 
@@ -76,6 +77,9 @@ protected:
     // The window's title: `prefix` (with its separator), the document's name
     // and the analysed channel's title.
     void setTitle(const char* prefix);
+    // The caption line of the window's pictures: the document's name, the
+    // analysed channel and [fromMs, toMs] (the same for a time).
+    GraphCaption pictureCaption(double fromMs, double toMs) const;
 
     // Adds `menus` to the menu bar, then the application's menus; the
     // File menu's "SaveasPict:", "printDocument:" and "performClose:" and

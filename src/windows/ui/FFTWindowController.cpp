@@ -87,7 +87,14 @@ FFTWindowController* FFTWindowController::openAt(const AnalysisWindowContext& co
     case SpectrumStart::Cancelled:
         return nullptr;
     }
-    window->m_view->setStyle(SpectrumGraphStyle::fromDocument(*document));
+    SpectrumGraphStyle style = SpectrumGraphStyle::fromDocument(*document);
+    const double rate = document->getChannel(channel).m_dSampleRate;
+    if (rate > 0.0) {
+        style.caption = spectrumGraphCaption(
+            window->pictureCaption(start * 1000.0 / rate, stop * 1000.0 / rate),
+            window->m_view->analysis());
+    }
+    window->m_view->setStyle(style);
     window->showInfo();
     window->m_view->analysisChanged();
     window->refreshCommands();

@@ -82,7 +82,12 @@ std::optional<PitchGraphInput> PitchView::graphInput() const
     if (m_track == nullptr || m_document == nullptr) {
         return std::nullopt;
     }
-    return pitchGraphInput(*m_track, *m_document);
+    PitchGraphInput input = pitchGraphInput(*m_track, *m_document);
+    if (captionOf) {
+        input.caption =
+            pitchGraphCaption(captionOf(input.pageStartMs(), input.pageEndMs()), input.precise);
+    }
+    return input;
 }
 
 PitchGraphLayout PitchView::layout() const

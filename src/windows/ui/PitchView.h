@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/GraphAxes.h"
 #include "display/PitchGraph.h"
 
 #include "windows/ui/AnalysisGraphView.h"
@@ -42,6 +43,10 @@ public:
     std::optional<PitchGraphInput> graphInput() const;
     // The panes in the view's current size.
     PitchGraphLayout layout() const;
+
+    // The caption line of the graph over a page [fromMs, toMs] (empty: the
+    // analysis alone).
+    std::function<GraphCaption(double fromMs, double toMs)> captionOf;
 
     // Readouts changed (nullopt: the mouse left the graph).
     std::function<void(const std::optional<PitchReadout>&)> onReadout;

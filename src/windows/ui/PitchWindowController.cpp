@@ -80,6 +80,9 @@ PitchWindowController::PitchWindowController(AnalysisWindowContext context)
         showReadout(readout);
     };
     m_view->onSelectionChanged = [this] { refreshCommands(); };
+    m_view->captionOf = [this](double fromMs, double toMs) {
+        return pictureCaption(fromMs, toMs);
+    };
     buildContents("_pitch", {m_time, m_pitch, m_intensity, m_duration}, m_view);
 
     addMenus({{"&File", kFileCommands},

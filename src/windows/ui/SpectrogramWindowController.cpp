@@ -348,6 +348,8 @@ void SpectrogramWindowController::pollWorker()
     }
     m_graph = spectrogramGraphInput(m_worker->input(), &finished, spectrogramImage(finished),
                                     *m_context.document);
+    m_graph->title = spectrogramGraphTitle(pictureCaption(m_graph->startTime, m_graph->stopTime),
+                                           m_graph->caption);
     m_bFinished = true;
     m_view->setGraph(&*m_graph, &m_marks);
     showProgress(false, QString());
@@ -368,6 +370,8 @@ void SpectrogramWindowController::showColumnsSoFar()
     m_preview = std::move(soFar);
     m_graph =
         spectrogramGraphInput(m_worker->input(), &m_preview, std::move(image), *m_context.document);
+    m_graph->title = spectrogramGraphTitle(pictureCaption(m_graph->startTime, m_graph->stopTime),
+                                           m_graph->caption);
     // No marks while it computes: they are made on the finished picture.
     m_view->setGraph(&*m_graph, nullptr);
 }

@@ -355,7 +355,7 @@ TEST_F(BoxRecordWindowTest, BoxPlaybackInAnotherWindowLeavesTheRecordingRunning)
 }
 
 // A two-channel box: the coupling pop-up goes to the box at once; the
-// elapsed-time label follows the frames recorded, 65 s read "Recording 1:5".
+// elapsed-time label follows the frames recorded, 65 s read "Recording 1:05".
 TEST_F(BoxRecordWindowTest, TwoChannelBoxCouplingAndElapsedTime)
 {
     OrvixRecordController* recorder = openRecordWindow(2);
@@ -382,11 +382,37 @@ TEST_F(BoxRecordWindowTest, TwoChannelBoxCouplingAndElapsedTime)
     ASSERT_GE(recorder->session()->recordedSeconds(), 65.0);
     ASSERT_LT(recorder->session()->recordedSeconds(), 66.0);
     recorder->onTick();
-    EXPECT_EQ(label->text(), "Recording 1:5");
+    EXPECT_EQ(label->text(), "Recording 1:05");
     press(recorder, "Cancel");
     EXPECT_EQ(message(recorder), "Cancelled... Please wait");
     ASSERT_TRUE(settle());
     EXPECT_FALSE(recorder->isVisible());
+}
+
+// The scope mode's invitation to press Record gives way to what applies
+// while recording (for the eye and for a screen reader, which reads hidden
+// labels' texts too) and is back when the window streams in scope mode again.
+TEST_F(BoxRecordWindowTest, ScopeMessageGivesWayWhileRecording)
+{
+    const QString scope = "Scope Mode... Press Record to Start Recording.";
+    OrvixRecordController* recorder = openRecordWindow(5);
+    ASSERT_NE(recorder, nullptr);
+    EXPECT_EQ(message(recorder), scope);
+    startRecording(recorder, 3.2);
+    EXPECT_EQ(message(recorder),
+              "Recording... Press Save to Keep the Recording or Cancel to Discard It.");
+    EXPECT_TRUE(control<QLabel>(recorder, "Message")->isVisibleTo(recorder));
+    for (const QLabel* label : recorder->findChildren<QLabel*>())
+        EXPECT_FALSE(label->text().contains("Scope Mode")) << label->objectName().toStdString();
+    recorder->onTick();
+    EXPECT_EQ(control<QLabel>(recorder, "Recording time")->text(), "Recording 0:03");
+    press(recorder, "Cancel");
+    ASSERT_TRUE(settle());
+    m_window->refreshCommands(); // as the menu does when it opens
+    recorder = reopen();
+    ASSERT_NE(recorder, nullptr);
+    EXPECT_EQ(message(recorder), scope);
+    EXPECT_EQ(control<QLabel>(recorder, "Recording time")->text(), "Not Recording");
 }
 
 // The box unplugged 2 s into a recording: the 2 s become the document and

@@ -24,6 +24,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -572,6 +573,20 @@ TEST_F(BoxRecordWindowTest, StripsAreDrawnApartUntilTheBoxGoes)
         return count;
     };
     EXPECT_EQ(inkInRows(view->imageRow(strips[0].bottom) + 1, view->imageRow(strips[1].top) - 1), 0);
+    // The strips' titles are read on screen: black, inside their strips.
+    ASSERT_EQ(view->titles().size(), 2u);
+    const QImage shown = view->grab().toImage();
+    for (std::size_t j = 0; j < 2; ++j) {
+        const QRect box = view->titles()[j].box;
+        EXPECT_EQ(view->titles()[j].text, j == 0 ? "Audio" : "chan# 1");
+        EXPECT_GT(box.top(), view->imageRow(strips[j].top));
+        EXPECT_LT(box.bottom(), view->imageRow(strips[j].bottom));
+        int darkest = 255;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x)
+                darkest = std::min(darkest, qGray(shown.pixel(x, y)));
+        EXPECT_LT(darkest, 100) << j;
+    }
 
     const std::span<const std::uint8_t> block = m_box->connection().newestBlock();
     const int width = trace.width();

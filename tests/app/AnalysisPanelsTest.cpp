@@ -261,8 +261,9 @@ TEST_F(AnalysisPanelsTest, OkStoresTheSheetsFieldsAndCancelChangesNothing)
     }
 }
 
-// A refused OK alerts, keeps the sheet open and changes nothing. At 11025 Hz
-// the 256-point window spans 23 ms and half the rate is 5512.5 Hz.
+// A refused OK alerts (a message without a leading blank), keeps the sheet
+// open and changes nothing. At 11025 Hz the 256-point window spans 23 ms and
+// half the rate is 5512.5 Hz.
 TEST_F(AnalysisPanelsTest, RefusedValuesKeepTheSheetOpenAndChangeNothing)
 {
     ASSERT_TRUE(ReadConfig(settings));
@@ -307,6 +308,10 @@ TEST_F(AnalysisPanelsTest, RefusedValuesKeepTheSheetOpenAndChangeNothing)
         ASSERT_EQ(prompts.alerts.size(), 1u);
         EXPECT_EQ(prompts.alerts[0].title, test.alert);
         EXPECT_EQ(prompts.alerts[0].defaultButton, "Correct it");
+        // The message says what is allowed, starting with its first word.
+        const std::string& message = prompts.alerts[0].message;
+        ASSERT_FALSE(message.empty());
+        EXPECT_NE(message.front(), ' ') << message;
         EXPECT_EQ(allSettings(window->document()), settingsBefore);
         EXPECT_EQ(configuration(), before);
     }

@@ -188,8 +188,8 @@ void ScopeView::layoutScales()
     const int steps = static_cast<int>(std::lround(kSpanSeconds / step));
     for (int k = 0; k <= steps; ++k) {
         const double seconds = k * step;
-        const int x = std::clamp(width - 1 - static_cast<int>(std::lround(seconds * pixelsPerSecond)),
-                                 0, width - 1);
+        const int x = std::clamp(
+            width - 1 - static_cast<int>(std::lround(seconds * pixelsPerSecond)), 0, width - 1);
         m_timeTicks.push_back(x);
         const QString text = seconds == 0.0 ? QStringLiteral("0")
                                             : QString::number(-seconds, 'f', step < 1.0 ? 1 : 0);
@@ -208,8 +208,8 @@ void ScopeView::layoutScales()
     for (std::size_t j = 0; j < m_rChannel.size(); ++j) {
         const QRect inside = m_rChannel[j].adjusted(1, 1, -1, -1);
         const int entry = m_stripEntries[j];
-        const QString name = entry == 0 ? QStringLiteral("Audio")
-                                        : QStringLiteral("chan# %1").arg(entry);
+        const QString name =
+            entry == 0 ? QStringLiteral("Audio") : QStringLiteral("chan# %1").arg(entry);
         placeText(boxOf(name).translated(inside.left() + 4, inside.top() + 1), name, inside);
         const auto atRight = [&](const QString& text, int top) {
             QRect box = boxOf(text);

@@ -111,8 +111,8 @@ std::string recordingTimeText(double seconds)
     if (whole < 3600) {
         std::snprintf(text, sizeof text, "Recording %ld:%02ld", whole / 60, whole % 60);
     } else {
-        std::snprintf(text, sizeof text, "Recording %ld:%02ld:%02ld", whole / 3600,
-                      whole / 60 % 60, whole % 60);
+        std::snprintf(text, sizeof text, "Recording %ld:%02ld:%02ld", whole / 3600, whole / 60 % 60,
+                      whole % 60);
     }
     return text;
 }

@@ -59,7 +59,7 @@ void type(SettingsPanel& panel, const Edits& edits)
 }
 
 // A document setting as a number (booleans 0 or 1).
-double settingOf(const MyDocument& document, const char* name)
+double settingOf(const DocumentFields& document, const char* name)
 {
     const std::string text = documentSettingText(document, *findDocumentSetting(name));
     return text == "true" ? 1.0 : text == "false" ? 0.0 : std::stod(text);
@@ -360,19 +360,18 @@ TEST_F(AnalysisPanelsTest, DefaultButtonGivesANewDocumentsSettings)
             // Away from every default, so that each value must come from the button.
             for (const char* name : test.settings) {
                 const DocumentSetting& setting = *findDocumentSetting(name);
-                const double value = std::stod(
-                    documentSettingText(fresh, setting) == "true"    ? std::string("1")
-                    : documentSettingText(fresh, setting) == "false" ? std::string("0")
-                                                                     : documentSettingText(fresh, setting));
+                const double value = settingOf(fresh, name);
                 const double others[] = {setting.type == SettingType::Bool ? 1.0 - value
                                          : setting.powerOfTwo              ? 2048.0
                                                                            : value * 2.0,
                                          value / 2.0};
-                const bool set = std::any_of(std::begin(others), std::end(others), [&](double other) {
-                    return other != value &&
-                           setDocumentSetting(document, name, QString::number(other).toStdString()) ==
-                               SettingChange::Set;
-                });
+                const bool set =
+                    std::any_of(std::begin(others), std::end(others), [&](double other) {
+                        return other != value &&
+                               setDocumentSetting(document, name,
+                                                  QString::number(other).toStdString()) ==
+                                   SettingChange::Set;
+                    });
                 ASSERT_TRUE(set) << name;
             }
             window->setPanelDriver([](SettingsPanel& panel) {
@@ -382,7 +381,8 @@ TEST_F(AnalysisPanelsTest, DefaultButtonGivesANewDocumentsSettings)
             window->action(test.command)->trigger();
             for (const char* name : test.settings) {
                 const DocumentSetting& setting = *findDocumentSetting(name);
-                EXPECT_EQ(documentSettingText(document, setting), documentSettingText(fresh, setting))
+                EXPECT_EQ(documentSettingText(document, setting),
+                          documentSettingText(fresh, setting))
                     << name;
             }
         }

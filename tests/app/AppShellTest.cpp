@@ -232,7 +232,8 @@ TEST_F(AppShellTest, FileOpenReadsByContentAndTheStatusWindowShowsTheChannels)
     for (const auto& r : readouts) {
         application.statusWindow()->showStatus(r.timeMs, std::nullopt, {{0, r.value}});
         EXPECT_EQ(table->item(0, 6)->text(), r.valueText);
-        EXPECT_EQ(application.statusWindow()->findChild<QLabel*>("_cursorTime")->text(), r.timeText);
+        EXPECT_EQ(application.statusWindow()->findChild<QLabel*>("_cursorTime")->text(),
+                  r.timeText);
     }
 
     // Opening the same file again brings its window forward.

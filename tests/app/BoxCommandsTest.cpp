@@ -194,7 +194,8 @@ TEST_F(BoxCommandsTest, BoxIsAnnouncedOnceAfterItsArrivalIsDelivered)
         modality = dialog.windowModality();
         return int(QDialog::Accepted);
     });
-    static_cast<Prompts&>(windowless).alert("Orvix USB2 Multichannel Data Acquisition system", "Found", "Close");
+    static_cast<Prompts&>(windowless)
+        .alert("Orvix USB2 Multichannel Data Acquisition system", "Found", "Close");
     EXPECT_EQ(modality, Qt::ApplicationModal);
 }
 

@@ -200,7 +200,7 @@ TEST(ScopeView, ScalesAndTitlesStayInsideAndApart)
         int levelTexts; // per strip: two lines, or one when the strip is low
     } cases[] = {
         {9, {}, {200, 150}, 0}, // strips of 10 pixels: too low for any text
-        {9, {}, {250, 300}, 1}, {9, {}, {640, 480}, 2}, {9, {}, {1600, 900}, 2},
+        {9, {}, {250, 300}, 1}, {9, {}, {640, 480}, 2},  {9, {}, {1600, 900}, 2},
         {5, {}, {300, 300}, 2}, {2, {0}, {200, 150}, 2}, {5, {1, 2, 3, 4}, {1600, 900}, 2},
     };
     for (const auto& c : cases) {
@@ -224,16 +224,17 @@ TEST(ScopeView, ScalesAndTitlesStayInsideAndApart)
         EXPECT_EQ(view.timeTicks().front(), c.size.width() - 1);
         EXPECT_LE(view.timeTicks().back(), 1);
         EXPECT_GE(count("-") - count("-1.0 FS"), 1); // at least one past time labelled
-        EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const auto& t) { return t.text == "0"; }),
-                  1); // now, at the right edge
+        EXPECT_EQ(
+            std::count_if(texts.begin(), texts.end(), [](const auto& t) { return t.text == "0"; }),
+            1); // now, at the right edge
         for (std::size_t i = 0; i < texts.size(); ++i) {
             SCOPED_TRACE(texts[i].text.toStdString());
             EXPECT_TRUE(view.rect().contains(texts[i].box));
             for (std::size_t k = i + 1; k < texts.size(); ++k)
                 EXPECT_FALSE(texts[i].box.intersects(texts[k].box)) << texts[k].text.toStdString();
-            const bool inStrip = std::any_of(
-                view.stripRects().begin(), view.stripRects().end(),
-                [&](const QRect& strip) { return strip.contains(texts[i].box); });
+            const bool inStrip =
+                std::any_of(view.stripRects().begin(), view.stripRects().end(),
+                            [&](const QRect& strip) { return strip.contains(texts[i].box); });
             EXPECT_EQ(inStrip, texts[i].box.top() >= ScopeView::kTopBand);
         }
         // Read off the screen: each text has near-black pixels.

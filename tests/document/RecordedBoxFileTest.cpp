@@ -105,7 +105,8 @@ TEST_F(RecordedBoxFile, EnabledEntriesBecomeChannelsWithTheirSlots)
             EXPECT_EQ(ch.GetUnit(), "normalized");
             EXPECT_EQ(std::tuple(ch.m_dSampleRate, ch.m_dwFileLength, ch.m_dPageMax,
                                  ch.m_dMaxUnZoom, ch.m_dGain, ch.m_dFilterRate),
-                      std::tuple(22050.0, length, length, length, e == 0 ? 1.0 : double(table[e].nGain),
+                      std::tuple(22050.0, length, length, length,
+                                 e == 0 ? 1.0 : double(table[e].nGain),
                                  double(table[e].nFilterRate)));
             EXPECT_DOUBLE_EQ(ch.m_dLengthMS, length * 1000.0 / 22050.0);
             EXPECT_EQ(std::tuple(ch.m_nOrder, ch.m_nChannelType, ch.m_bAnchorChannel,

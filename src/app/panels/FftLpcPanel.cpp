@@ -127,8 +127,7 @@ bool FftLpcPanel::canSave()
     }
     if (const auto hz = fieldValue(range); hz && *hz > rateHz() * 0.5) {
         return refuse("Frequency range is larger than allowed.",
-                      QString("The largest is %1 Hz.").arg(truncatedInt32(rateHz() * 0.5)),
-                      &range);
+                      QString("The largest is %1 Hz.").arg(truncatedInt32(rateHz() * 0.5)), &range);
     }
     return fieldsValid();
 }
@@ -150,7 +149,8 @@ void FftLpcPanel::patchConfiguration(Configuration& record) const
 
 void FftLpcPanel::showDefaultChoices(const DocumentFields& defaults)
 {
-    m_length->setCurrentIndex(fftSelectorToShow(defaults.m_nFFTWindowLengthSelector, defaults.m_nFFTWindowLength, 3));
+    m_length->setCurrentIndex(
+        fftSelectorToShow(defaults.m_nFFTWindowLengthSelector, defaults.m_nFFTWindowLength, 3));
 }
 
 } // namespace phonaxis

@@ -120,7 +120,8 @@ void SpectrogramPanel::patchConfiguration(Configuration& record) const
 
 void SpectrogramPanel::showDefaultChoices(const DocumentFields& defaults)
 {
-    m_length->setCurrentIndex(fftSelectorToShow(defaults.m_nSpecWindowLengthSelector, defaults.m_nSpecWindowLength, 2));
+    m_length->setCurrentIndex(
+        fftSelectorToShow(defaults.m_nSpecWindowLengthSelector, defaults.m_nSpecWindowLength, 2));
 }
 
 } // namespace phonaxis

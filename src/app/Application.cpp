@@ -488,7 +488,7 @@ bool Application::terminate()
     }
     // Unsaved log rows are asked about first: Cancel there keeps everything
     // open, and quitting never drops them silently. A log whose window was
-    // closed with "Don't save" is not asked about again.
+    // closed with "Don't Save" is not asked about again.
     if (gLogView && gLogView->isVisible() && gLogView->table().m_bDirty &&
         !gLogView->window()->close()) {
         return false;

@@ -1,6 +1,7 @@
 #include "app/StatusWindowController.h"
 
 #include "document/MyDocument.h"
+#include "document/NumberText.h"
 
 #include <QFont>
 #include <QFormLayout>
@@ -35,9 +36,11 @@ QTableWidgetItem* cell(const QString& text, int column)
     return item;
 }
 
+// A readout with `decimals` decimals; a small negative value reads "0.000",
+// not "-0.000".
 QString fixed(double value, int decimals)
 {
-    return QString::asprintf(decimals == 2 ? "%.2f" : "%.3f", value);
+    return QString::fromStdString(fixedNumber(value, decimals));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "display/GraphAxes.h"
 #include "display/GraphPrimitives.h"
+#include "document/NumberText.h"
 #include "model/Channels.h"
 #include "model/Functions.h"
 
@@ -129,11 +130,12 @@ TracePlacement placementFor(const Channels& channel, bool drawVelocity, bool dra
     return p;
 }
 
-// Writes `value` with "%10.2f", its right edge 5 pixels inside the strip,
-// with its top (or, for `atBottom`, its bottom) on the strip edge.
+// Writes `value` with two decimals (no "-0.00" for a value that rounds to
+// zero), its right edge 5 pixels inside the strip, with its top (or, for
+// `atBottom`, its bottom) on the strip edge.
 void drawScaleValue(QPainter& painter, const Rect& strip, double value, bool atBottom)
 {
-    const QString text = QString::fromStdString(formatValue("%10.2f", value));
+    const QString text = QString::fromStdString(fixedNumber(value, 2));
     const QFontMetrics metrics(painter.font());
     const double x = strip.right - 5.0 - metrics.horizontalAdvance(text);
     const double baselineY =

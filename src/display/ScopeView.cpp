@@ -4,6 +4,7 @@
 #include "hardware/ScopeBlock.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QPainterPath>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace phonaxis {
 
@@ -108,6 +110,7 @@ void ScopeView::SetupDisplay()
                                     std::max(0, bottom - top));
         }
     }
+    layoutScales();
     if (m_nHorizontalRange > 0 && m_nVerticalRange > 0) {
         const QSize size(m_nHorizontalRange, m_nVerticalRange);
         m_bmpScope = QImage(size, QImage::Format_RGB32);
@@ -132,13 +135,93 @@ void ScopeView::SetColors()
     m_bmpScopeBackGround.fill(Qt::white);
     QPainter painter(&m_bmpScopeGrid);
     painter.setPen(Qt::black);
-    for (std::size_t j = 0; j < m_rChannel.size(); ++j) {
-        const QRect& strip = m_rChannel[j];
+    for (const QRect& strip : m_rChannel) {
         painter.drawRect(strip);
+    }
+}
+
+bool ScopeView::placeText(const QRect& box, const QString& text, const QRect& within)
+{
+    if (!within.contains(box)) {
+        return false;
+    }
+    for (const ScaleText& placed : m_scaleTexts) {
+        if (placed.box.intersects(box)) {
+            return false;
+        }
+    }
+    m_scaleTexts.push_back({box, text});
+    return true;
+}
+
+void ScopeView::layoutScales()
+{
+    m_scaleTexts.clear();
+    m_timeTicks.clear();
+    if (m_rChannel.empty()) {
+        return;
+    }
+    const QFontMetrics metrics(font());
+    const int lineHeight = metrics.height();
+    const auto boxOf = [&](const QString& text) {
+        return QRect(0, 0, metrics.horizontalAdvance(text) + 4, lineHeight);
+    };
+
+    // Time axis in the top band: tick marks just above the first strip,
+    // their labels above them, the axis title first at the left.
+    const int width = m_nHorizontalRange;
+    const int tickBottom = kTopBand - 2;
+    const int labelTop = tickBottom - 4 - lineHeight;
+    const QRect band(0, 0, width, kTopBand);
+    const QString title = tr("Time (s)");
+    placeText(boxOf(title).translated(4, labelTop), title, band);
+    // The smallest step whose labels keep a label's width apart.
+    const double pixelsPerSecond = width / kSpanSeconds;
+    const int widest = boxOf(QStringLiteral("-0.0")).width();
+    double step = kSpanSeconds;
+    for (const double candidate : {0.5, 1.0, 2.0}) {
+        if (candidate * pixelsPerSecond >= 2 * widest) {
+            step = candidate;
+            break;
+        }
+    }
+    const int steps = static_cast<int>(std::lround(kSpanSeconds / step));
+    for (int k = 0; k <= steps; ++k) {
+        const double seconds = k * step;
+        const int x = std::clamp(
+            width - 1 - static_cast<int>(std::lround(seconds * pixelsPerSecond)), 0, width - 1);
+        m_timeTicks.push_back(x);
+        const QString text = seconds == 0.0 ? QStringLiteral("0")
+                                            : QString::number(-seconds, 'f', step < 1.0 ? 1 : 0);
+        QRect box = boxOf(text);
+        // Centred on its tick, kept inside the view at both ends.
+        box.moveLeft(std::clamp(x - box.width() / 2, 0, width - box.width()));
+        box.moveTop(labelTop);
+        placeText(box, text, band);
+    }
+
+    // Each strip: its title at the top left, its full-scale range at the
+    // right (a strip too low for two lines gets the range on one).
+    const QString high = tr("1.0 FS");
+    const QString low = tr("-1.0 FS");
+    const QString both = tr("±1.0 FS");
+    for (std::size_t j = 0; j < m_rChannel.size(); ++j) {
+        const QRect inside = m_rChannel[j].adjusted(1, 1, -1, -1);
         const int entry = m_stripEntries[j];
-        const QString label = entry == 0 ? QStringLiteral("Audio")
-                                         : QStringLiteral("chan# %1").arg(entry);
-        painter.drawText(strip.left() + 5, strip.top() + 15, label);
+        const QString name =
+            entry == 0 ? QStringLiteral("Audio") : QStringLiteral("chan# %1").arg(entry);
+        placeText(boxOf(name).translated(inside.left() + 4, inside.top() + 1), name, inside);
+        const auto atRight = [&](const QString& text, int top) {
+            QRect box = boxOf(text);
+            box.moveTopRight(QPoint(inside.right() - 3, top));
+            return box;
+        };
+        if (inside.height() >= 2 * lineHeight + 4) {
+            placeText(atRight(high, inside.top() + 1), high, inside);
+            placeText(atRight(low, inside.bottom() - lineHeight), low, inside);
+        } else {
+            placeText(atRight(both, inside.top() + 1), both, inside);
+        }
     }
 }
 
@@ -251,6 +334,15 @@ void ScopeView::paintEvent(QPaintEvent*)
         painter.setOpacity(0.2);
         painter.drawImage(0, 0, m_bmpScopeGrid);
         painter.setOpacity(1.0);
+    }
+    // Scales and titles at full strength, readable over the traces.
+    painter.setPen(Qt::black);
+    for (const int x : m_timeTicks) {
+        painter.drawLine(x, kTopBand - 6, x, kTopBand - 2);
+    }
+    for (const ScaleText& text : m_scaleTexts) {
+        painter.fillRect(text.box, QColor(255, 255, 255, 220));
+        painter.drawText(text.box, Qt::AlignCenter, text.text);
     }
     if (!m_message.isEmpty()) {
         painter.setPen(palette().color(QPalette::WindowText));

@@ -46,10 +46,19 @@ public:
 // enabled channel's stretch at the right edge of its strip after shifting
 // the picture left by the stretch's width (the view's width / 40).
 //
-// Layout: a 55-pixel band at the top holds the view's message; below it, n
-// enabled channels share the height in strips of h = (height − 55) / n
-// pixels, strip j from 55 + j × h down to 50 + (j + 1) × h (5 pixels
-// between strips and below the last), from x = 1 to width − 1.
+// Layout: a 55-pixel band at the top holds the view's message, or, with
+// strips, the time axis; below it, n enabled channels share the height in
+// strips of h = (height − 55) / n pixels, strip j from 55 + j × h down to
+// 50 + (j + 1) × h (5 pixels between strips and below the last), from
+// x = 1 to width − 1.
+//
+// Scales: the time axis says how long ago each column was drawn, in s, 0 at
+// the right edge: one stretch per tick, so the view spans
+// kZoomScale × kTickMs (4 s) whatever its width. Each strip is titled at its
+// top left ("Audio", "chan# N") and shows its level range, full scale
+// ("1.0 FS" at its top right, "-1.0 FS" at its bottom right). Texts are
+// black on a white patch over the traces; a text that would not fit inside
+// its strip or the view, or would cover another, is left out.
 //
 // Main thread only. The source is not owned: it must outlive the view, or
 // the view's `cleanup` must have run.
@@ -95,6 +104,17 @@ public:
     bool ticking() const;
     // What the top band says: why there are no strips, or nothing.
     const QString& message() const { return m_message; }
+    // The texts of the scales and strip titles and where they are drawn
+    // (view coordinates), laid out with the view's font.
+    struct ScaleText {
+        QRect box;
+        QString text;
+    };
+    const std::vector<ScaleText>& scaleTexts() const { return m_scaleTexts; }
+    // The time axis: how many seconds the view spans, and its tick marks
+    // (x of each, in view coordinates).
+    static constexpr double kSpanSeconds = kZoomScale * kTickMs / 1000.0;
+    const std::vector<int>& timeTicks() const { return m_timeTicks; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -105,6 +125,11 @@ private:
     // channels, with the message that goes with them.
     int boxChannels() const;
     std::vector<int> enabledEntries(QString& message) const;
+    // Lays out the time axis, the strip titles and the level ranges.
+    void layoutScales();
+    // Adds a text when `box` lies inside `within` and covers no text
+    // placed before; false when it was left out.
+    bool placeText(const QRect& box, const QString& text, const QRect& within);
 
     ScopeSource* m_source; // not owned; null without a box service
     const AppSettings& m_settings;
@@ -117,6 +142,8 @@ private:
     std::vector<int> m_stripEntries;
     std::vector<std::vector<std::int16_t>> m_npChannelData;
     QString m_message;
+    std::vector<ScaleText> m_scaleTexts;
+    std::vector<int> m_timeTicks;
     bool m_bHaveData = false;
     bool m_bViewIntilized = false;
     bool m_bRedraw = false;

@@ -265,18 +265,30 @@ void MyDocument::adoptAnalysisSampleRate(bool trackLastRate)
     }
 }
 
-void MyDocument::recomputeRateDependentSettings(double rate)
+void applyRateDependentSettings(DocumentFields& fields, double rateHz)
 {
     // Readers never hand over a rate that is not positive and finite.
-    if (!(rate > 0.0) || !std::isfinite(rate)) {
+    if (!(rateHz > 0.0) || !std::isfinite(rateHz)) {
         return;
     }
-    const RateSettings settings = rateSettingsFor(rate);
-    m_nFFTfrequencyRange = settings.frequencyRange;
-    m_nSpecfrequencyRange = settings.spectrogramRange;
-    m_nFFTAppliedWindowLength = settings.appliedWindow;
-    m_nLPCNumberofCoefficients = settings.lpcOrder;
-    m_nSpecLPCNumberofCoefficients = settings.specLpcOrder;
+    const RateSettings settings = rateSettingsFor(rateHz);
+    fields.m_nFFTfrequencyRange = settings.frequencyRange;
+    fields.m_nSpecfrequencyRange = settings.spectrogramRange;
+    fields.m_nFFTAppliedWindowLength = settings.appliedWindow;
+    fields.m_nLPCNumberofCoefficients = settings.lpcOrder;
+    fields.m_nSpecLPCNumberofCoefficients = settings.specLpcOrder;
+}
+
+DocumentFields newDocumentFields(double rateHz)
+{
+    DocumentFields fields;
+    applyRateDependentSettings(fields, rateHz);
+    return fields;
+}
+
+void MyDocument::recomputeRateDependentSettings(double rate)
+{
+    applyRateDependentSettings(*this, rate);
 }
 
 // --- saving ------------------------------------------------------------------

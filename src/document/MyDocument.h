@@ -156,6 +156,18 @@ struct DocumentFields {
     double m_dFormantSilenceLevel = -50.0;
 };
 
+// Sets the spectrum/spectrogram ranges, the applied window and the LPC
+// orders of `fields` to what they are at the analysis rate `rateHz`; a rate
+// that is not positive and finite changes nothing.
+void applyRateDependentSettings(DocumentFields& fields, double rateHz);
+
+// The settings a new document has for the analysis rate `rateHz`: the
+// declared defaults with the rate-dependent ones computed for that rate,
+// before any configuration file is applied (m_dAnalysisSampleRate itself
+// keeps its declared value). What the settings sheets' Default buttons
+// restore.
+DocumentFields newDocumentFields(double rateHz);
+
 // The open recording: twenty channel slots (0 .. m_nNumofChannels - 1 in
 // use), every document-wide setting, the open dispatch over the readers and
 // the save flows. Alerts, choosers and panels go through `Prompts`.

@@ -34,6 +34,24 @@ std::string messageNumber(double value, int maxDecimals, int minDecimals)
     return text == "-0" ? std::string("0") : std::string(text);
 }
 
+std::string fixedNumber(double value, int decimals)
+{
+    if (!std::isfinite(value)) {
+        char shortest[64];
+        return std::string(shortest,
+                           std::to_chars(shortest, shortest + sizeof shortest, value).ptr);
+    }
+    char buf[400]; // DBL_MAX has 309 digits before the point
+    const int written = std::snprintf(buf, sizeof buf, "%.*f", std::clamp(decimals, 0, 20), value);
+    std::string text(buf, static_cast<std::size_t>(std::clamp(written, 0, int(sizeof buf) - 1)));
+    // A negative value that rounds to zero prints as "-0.00": the sign says
+    // nothing a reader could use.
+    if (text.front() == '-' && text.find_first_not_of("0.", 1) == std::string::npos) {
+        text.erase(0, 1);
+    }
+    return text;
+}
+
 std::string printableText(std::string_view bytes)
 {
     std::string out;

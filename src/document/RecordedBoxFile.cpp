@@ -176,9 +176,13 @@ int MyDocument::Read_RecordedFile_X2(const std::string& path, std::span<const Ch
         channel.m_nDataType = 3;
         channel.m_nHeigth = 100;
         channel.setPlainReadState(frameCount, kRecordedRateHz);
-        // The box's amplifier gain divides the calibrated values; a gain that
-        // is not positive would make them infinite, so it counts as 1.
-        channel.m_dGain = entry.nGain > 0 ? static_cast<double>(entry.nGain) : 1.0;
+        // An analog channel's amplifier gain divides its calibrated values,
+        // so that they refer to its input; a gain that is not positive would
+        // make them infinite, so it counts as 1. The audio gain (100 … 800)
+        // is the microphone/line level setting, not a factor of the audio's
+        // normalized unit: full scale stays 1.0 (dividing by it showed a
+        // full-scale audio channel as 0.00 … -0.00).
+        channel.m_dGain = !audio && entry.nGain > 0 ? static_cast<double>(entry.nGain) : 1.0;
         channel.m_dFilterRate = static_cast<double>(entry.nFilterRate);
     }
     becomeFreshRecording(static_cast<std::int32_t>(channels.size()));

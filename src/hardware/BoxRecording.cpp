@@ -101,9 +101,19 @@ AudioControls audioControlsFrom(const AppSettings& settings)
 
 std::string recordingTimeText(double seconds)
 {
-    const long whole = std::isfinite(seconds) && seconds > 0 ? static_cast<long>(seconds) : 0;
+    // Beyond a year of recording the clock would be nonsense anyway; the
+    // limit keeps the conversion defined for any double.
+    constexpr double kLongestSeconds = 366.0 * 24 * 3600;
+    const long whole = std::isfinite(seconds) && seconds > 0
+                           ? static_cast<long>(std::min(seconds, kLongestSeconds))
+                           : 0;
     char text[64];
-    std::snprintf(text, sizeof text, "Recording %ld:%ld", whole / 60, whole % 60);
+    if (whole < 3600) {
+        std::snprintf(text, sizeof text, "Recording %ld:%02ld", whole / 60, whole % 60);
+    } else {
+        std::snprintf(text, sizeof text, "Recording %ld:%02ld:%02ld", whole / 3600, whole / 60 % 60,
+                      whole % 60);
+    }
     return text;
 }
 

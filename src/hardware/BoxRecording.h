@@ -74,8 +74,8 @@ std::array<BoxControlBlock, 2> storeAnalogControls(const std::array<AnalogContro
 // is "Microphone", filter bit 32.
 AudioControls audioControlsFrom(const AppSettings& settings);
 
-// "Recording %d:%d": whole minutes and whole remaining seconds, no leading
-// zeros (65 s → "Recording 1:5").
+// "Recording m:ss" for the whole seconds recorded, "Recording h:mm:ss" from
+// an hour on (65 s → "Recording 1:05", 3723 s → "Recording 1:02:03").
 std::string recordingTimeText(double seconds);
 
 // --- frames and channels --------------------------------------------------------

@@ -527,9 +527,9 @@ void USB2Hardware::hardwareFound(std::int32_t channels)
     c.print("Hardware Found");
     c.announcer.beep();
     if (channels == 5)
-        c.announcer.alert(kOrvixTitle, " Found", "Close");
+        c.announcer.alert(kOrvixTitle, "Found", "Close");
     else if (channels == 2)
-        c.announcer.alert(kTelvoTitle, " Found", "Close");
+        c.announcer.alert(kTelvoTitle, "Found", "Close");
 }
 
 void USB2Hardware::hardwareRemoved()
@@ -537,7 +537,7 @@ void USB2Hardware::hardwareRemoved()
     BoxConnection& c = *m_box;
     c.print("Hardware Removed");
     c.announcer.beep();
-    c.announcer.alert(kOrvixTitle, " Removed", "Close");
+    c.announcer.alert(kOrvixTitle, "Removed", "Close");
 }
 
 // --- control -------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "analysis/CMathFunc.h"
 #include "analysis/PreciseFormants.h"
 #include "document/MyDocument.h"
+#include "document/NumberText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -532,9 +533,9 @@ std::string SpectrumAnalysis::powerText(int j) const
     }
     const double level = spectrum()[static_cast<std::size_t>(j)];
     if (m_parameters.m_bFFTAbsolute) {
-        return formatted("%5.1f", level + m_dFFTMIN);
+        return fixedNumber(level + m_dFFTMIN, 1);
     }
-    return formatted("-%5.1f", (m_dFFTMAX - m_dFFTMIN) - level);
+    return fixedNumber(-((m_dFFTMAX - m_dFFTMIN) - level), 1);
 }
 
 std::string SpectrumAnalysis::frequencyText(int j) const
@@ -542,7 +543,7 @@ std::string SpectrumAnalysis::frequencyText(int j) const
     if (!haveSpectrumAt(j)) {
         return {};
     }
-    return formatted("%5.1f", j * m_dFreqfactor);
+    return fixedNumber(j * m_dFreqfactor, 1);
 }
 
 void SpectrumAnalysis::setMarker(bool insideGraph, int j)

@@ -141,9 +141,11 @@ public:
     // offset/width, rounded first, lands one point short at exact pixel
     // boundaries (7/10 of 22050 points is 15435, 0.7·22050 is 15434.999…).
     int displayIndexAt(double offset, double width) const;
-    // Power field text at display index j: "%5.1f" absolute, "-%5.1f" relative.
+    // Power field text at display index j, dB with one decimal and no
+    // padding: the absolute level, or the level relative to the peak (0 at
+    // the peak, "-6.3" below it).
     std::string powerText(int j) const;
-    // Frequency field text at j: "%5.1f" of j·m_dFreqfactor.
+    // Frequency field text at j: j·m_dFreqfactor Hz with one decimal, no padding.
     std::string frequencyText(int j) const;
     // Mouse down: clears the marker, then (when `insideGraph`) sets it at
     // display index j with its frequency and levels (absolute or relative).

@@ -16,6 +16,7 @@ std::optional<phonaxis::Bytes> toneWavBytes(phonaxis::Prompts& prompts)
 } // namespace
 
 #include "app/MainWindowController.h"
+#include "app/panels/AnalysisPanel.h"
 #include "app/panels/PitchPanel.h"
 #include "display/MenuCommands.h"
 #include "document/Configuration.h"
@@ -58,7 +59,7 @@ void type(SettingsPanel& panel, const Edits& edits)
 }
 
 // A document setting as a number (booleans 0 or 1).
-double settingOf(const MyDocument& document, const char* name)
+double settingOf(const DocumentFields& document, const char* name)
 {
     const std::string text = documentSettingText(document, *findDocumentSetting(name));
     return text == "true" ? 1.0 : text == "false" ? 0.0 : std::stod(text);
@@ -260,8 +261,9 @@ TEST_F(AnalysisPanelsTest, OkStoresTheSheetsFieldsAndCancelChangesNothing)
     }
 }
 
-// A refused OK alerts, keeps the sheet open and changes nothing. At 11025 Hz
-// the 256-point window spans 23 ms and half the rate is 5512.5 Hz.
+// A refused OK alerts (a message without a leading blank), keeps the sheet
+// open and changes nothing. At 11025 Hz the 256-point window spans 23 ms and
+// half the rate is 5512.5 Hz.
 TEST_F(AnalysisPanelsTest, RefusedValuesKeepTheSheetOpenAndChangeNothing)
 {
     ASSERT_TRUE(ReadConfig(settings));
@@ -306,69 +308,86 @@ TEST_F(AnalysisPanelsTest, RefusedValuesKeepTheSheetOpenAndChangeNothing)
         ASSERT_EQ(prompts.alerts.size(), 1u);
         EXPECT_EQ(prompts.alerts[0].title, test.alert);
         EXPECT_EQ(prompts.alerts[0].defaultButton, "Correct it");
+        // The message says what is allowed, starting with its first word.
+        const std::string& message = prompts.alerts[0].message;
+        ASSERT_FALSE(message.empty());
+        EXPECT_NE(message.front(), ' ') << message;
         EXPECT_EQ(allSettings(window->document()), settingsBefore);
         EXPECT_EQ(configuration(), before);
     }
 }
 
-TEST_F(AnalysisPanelsTest, DefaultButtonSetsTheSheetsDefaults)
+// Default restores exactly what a new document has at the document's
+// analysis rate, in every setting the sheet shows.
+TEST_F(AnalysisPanelsTest, DefaultButtonGivesANewDocumentsSettings)
 {
     const struct {
         const char* command;
-        std::vector<std::pair<const char*, double>> values;
+        std::vector<const char*> settings;
     } cases[] = {
         // clang-format off
         {"_OptionsFFTLPC:",
-         {{"m_nFFTWindowLengthSelector", 3}, {"m_nFFTWindowLength", 256},
-          {"m_nFFTAppliedWindowLength", 23}, {"m_nFFTfrequencyRange", 5000},
-          {"m_nFFTAverageStepSize", 10}, {"m_nLPCNumberofCoefficients", 14}, {"m_bFFTDrawLPC", 1},
-          {"m_bFFTAbsolute", 1}, {"m_nFFTAbsoluteRange", 80}, {"m_bFFTInches", 1},
-          {"m_dFFTWidth", 6.0}, {"m_dFFTHeight", 4.0}, {"m_bFFTColor", 1},
-          {"m_bFFTDrawFrequencyGrid", 1}, {"m_nFFTFrequencyGrid", 1000}, {"m_bFFTDrawDBGrid", 1},
-          {"m_nFFTDBGrid", 80}}},
+         {"m_nFFTWindowLengthSelector", "m_nFFTWindowLength", "m_nFFTAppliedWindowLength",
+          "m_nFFTfrequencyRange", "m_nFFTAverageStepSize", "m_nLPCNumberofCoefficients",
+          "m_bFFTDrawLPC", "m_bFFTAbsolute", "m_nFFTAbsoluteRange", "m_bFFTInches", "m_dFFTWidth",
+          "m_dFFTHeight", "m_bFFTColor", "m_bFFTDrawFrequencyGrid", "m_nFFTFrequencyGrid",
+          "m_bFFTDrawDBGrid", "m_nFFTDBGrid", "m_bPreciseAnalysis", "m_dFormantCeiling"}},
+        // The length list shows the transform length; the selector saved
+        // with it is that entry's.
         {"_OptionsSpectrogram:",
-         {{"m_nSpecWindowLengthSelector", 2}, {"m_nSpecWindowLength", 128},
-          {"m_nSpecDynamicRange", 50}, {"m_nSpecfrequencyRange", 5000}, {"m_dPreEmphasis", 0.98},
-          {"m_bSpecDrawFormantTracking", 1}, {"m_nSpecLPCNumberofCoefficients", 14},
-          {"m_bSpecDrawAudio", 0}, {"m_bSpecDrawLabels", 0}, {"m_bSpecDrawFrequencyGrid", 1},
-          {"m_nSpecFrequencyGrid", 1000}, {"m_bSpecDrawTimeGrid", 1}, {"m_nSpecTimeGrid", 500},
-          {"m_bSpecInches", 1}, {"m_dSpecWidth", 6.0}, {"m_dSpecHeight", 4.0}}},
+         {"m_nSpecWindowLength", "m_nSpecDynamicRange", "m_nSpecfrequencyRange",
+          "m_dPreEmphasis", "m_bSpecDrawFormantTracking", "m_nSpecLPCNumberofCoefficients",
+          "m_bSpecDrawAudio", "m_bSpecDrawLabels", "m_bSpecDrawFrequencyGrid",
+          "m_nSpecFrequencyGrid", "m_bSpecDrawTimeGrid", "m_nSpecTimeGrid", "m_bSpecInches",
+          "m_dSpecWidth", "m_dSpecHeight", "m_bPreciseAnalysis", "m_dFormantCeiling"}},
         {"_OptionsPitch:",
-         {{"m_dPitchWindowLength", 35}, {"m_dPitchStepSize", 10}, {"m_dFreqDeviation", 100},
-          {"m_dTrackingThreshHold", 1}, {"m_dCalculationLow", 50}, {"m_dCalculationHigh", 500},
-          {"m_nDisplayLow", 50}, {"m_nDisplayHigh", 500}, {"m_bPitchDrawFreqGrid", 1},
-          {"m_nPitchFreqGrid", 50}, {"m_bPitchDrawTimeGrid", 1}, {"m_nPitchTimeGrid", 1000},
-          {"m_bPitchDrawAudio", 1}, {"m_bPitchDrawIntensity", 1}, {"m_bPitchDrawLabels", 1},
-          {"m_bPitchInches", 1}, {"m_dPitchWidth", 6.0}, {"m_dPitchHeigth", 4.0},
-          {"m_bPitchColor", 1}}},
+         {"m_dPitchWindowLength", "m_dPitchStepSize", "m_dFreqDeviation", "m_dTrackingThreshHold",
+          "m_dCalculationLow", "m_dCalculationHigh", "m_nDisplayLow", "m_nDisplayHigh",
+          "m_bPitchDrawFreqGrid", "m_nPitchFreqGrid", "m_bPitchDrawTimeGrid", "m_nPitchTimeGrid",
+          "m_bPitchDrawAudio", "m_bPitchDrawIntensity", "m_bPitchDrawLabels", "m_bPitchInches",
+          "m_dPitchWidth", "m_dPitchHeigth", "m_bPitchColor", "m_bPreciseAnalysis"}},
         // clang-format on
     };
     MainWindowController* window = openTone();
     ASSERT_NE(window, nullptr);
     MyDocument& document = window->document();
-    // Away from every default, so that each value must come from the button.
-    for (const auto& test : cases) {
-        for (const auto& [name, value] : test.values) {
-            const DocumentSetting& setting = *findDocumentSetting(name);
-            const double other = setting.type == SettingType::Bool ? 1.0 - value
-                                 : setting.powerOfTwo              ? 2048.0
-                                 : value == 1.0                    ? 2.0
-                                                                   : 1.0;
-            ASSERT_EQ(setDocumentSetting(document, name, QString::number(other).toStdString()),
-                      SettingChange::Set)
-                << name;
+    for (const double rateHz : {11025.0, 44100.0}) {
+        document.m_dAnalysisSampleRate = rateHz;
+        const DocumentFields fresh = newDocumentFields(rateHz);
+        for (const auto& test : cases) {
+            SCOPED_TRACE(test.command);
+            SCOPED_TRACE(rateHz);
+            // Away from every default, so that each value must come from the button.
+            for (const char* name : test.settings) {
+                const DocumentSetting& setting = *findDocumentSetting(name);
+                const double value = settingOf(fresh, name);
+                const double others[] = {setting.type == SettingType::Bool ? 1.0 - value
+                                         : setting.powerOfTwo              ? 2048.0
+                                                                           : value * 2.0,
+                                         value / 2.0};
+                const bool set =
+                    std::any_of(std::begin(others), std::end(others), [&](double other) {
+                        return other != value &&
+                               setDocumentSetting(document, name,
+                                                  QString::number(other).toStdString()) ==
+                                   SettingChange::Set;
+                    });
+                ASSERT_TRUE(set) << name;
+            }
+            window->setPanelDriver([](SettingsPanel& panel) {
+                panel.findChild<QPushButton*>("Default")->click();
+                panel.pressOK();
+            });
+            window->action(test.command)->trigger();
+            for (const char* name : test.settings) {
+                const DocumentSetting& setting = *findDocumentSetting(name);
+                EXPECT_EQ(documentSettingText(document, setting),
+                          documentSettingText(fresh, setting))
+                    << name;
+            }
         }
-    }
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.command);
-        window->setPanelDriver([](SettingsPanel& panel) {
-            panel.findChild<QPushButton*>("Default")->click();
-            panel.pressOK();
-        });
-        window->action(test.command)->trigger();
-        for (const auto& [name, value] : test.values) {
-            EXPECT_DOUBLE_EQ(settingOf(document, name), value) << name;
-        }
+        EXPECT_EQ(document.m_nSpecWindowLength,
+                  fftLengthOfSelector(document.m_nSpecWindowLengthSelector));
     }
 }
 

@@ -319,7 +319,7 @@ TEST(QtPromptsTest, AlertButtonsAndSavePanelExtension)
     };
     const EscapeCase escapes[] = {
         {{"Save", "Replace data", "Cancel"}, "Cancel", -1},
-        {{"Save", "Don't save", "Cancel"}, "Cancel", -1},
+        {{"Save", "Don't Save", "Cancel"}, "Cancel", -1},
         {{"Save", "Cancel", "Don't Save"}, "Cancel", 0},
         {{"Yes", "No"}, "No", 0},
         {{"OK"}, "OK", 1},

@@ -223,6 +223,18 @@ TEST_F(AppShellTest, FileOpenReadsByContentAndTheStatusWindowShowsTheChannels)
     EXPECT_EQ(table->item(0, 2)->text(), "11025");
     EXPECT_EQ(table->item(0, 6)->text(), "0.000");
     EXPECT_EQ(application.statusWindow()->windowTitle(), "voice.wav");
+    // Readouts: the sign against the digits, no negative zero.
+    const struct {
+        double timeMs, value;
+        const char* timeText;
+        const char* valueText;
+    } readouts[] = {{12.345, -0.25, "12.35", "-0.250"}, {-0.001, -0.0004, "0.00", "0.000"}};
+    for (const auto& r : readouts) {
+        application.statusWindow()->showStatus(r.timeMs, std::nullopt, {{0, r.value}});
+        EXPECT_EQ(table->item(0, 6)->text(), r.valueText);
+        EXPECT_EQ(application.statusWindow()->findChild<QLabel*>("_cursorTime")->text(),
+                  r.timeText);
+    }
 
     // Opening the same file again brings its window forward.
     EXPECT_EQ(application.openPath(window->filePath()), window);

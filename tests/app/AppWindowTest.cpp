@@ -503,7 +503,7 @@ TEST_F(AppWindowTest, QuitAsksAboutUnsavedLogRows)
     EXPECT_TRUE(log.isVisible());
     EXPECT_EQ(log.table().rowCount(), 1u);
 
-    prompts.alertReplies.push_back(0); // Don't save
+    prompts.alertReplies.push_back(0); // Don't Save
     EXPECT_TRUE(application->terminate());
 }
 

@@ -118,7 +118,7 @@ TEST_F(BoxCommandsTest, ArrivingBoxIsAnnouncedAndPlaysTheChannel)
     ASSERT_TRUE(box->boxPresent());
     ASSERT_EQ(prompts.alerts.size(), 1u);
     EXPECT_EQ(prompts.alerts[0].title, "Orvix USB2 Multichannel Data Acquisition system");
-    EXPECT_EQ(prompts.alerts[0].message, " Found");
+    EXPECT_EQ(prompts.alerts[0].message, "Found");
     EXPECT_EQ(prompts.alerts[0].defaultButton, "Close");
     EXPECT_EQ(box->connection().systemChannelNumber(), 5);
 
@@ -165,7 +165,7 @@ TEST_F(BoxCommandsTest, BoxIsAnnouncedOnceAfterItsArrivalIsDelivered)
         auto box = launchBox(channels);
         ASSERT_TRUE(box->boxPresent());
         ASSERT_EQ(prompts.alerts.size(), 1u);
-        EXPECT_EQ(prompts.alerts[0].message, " Found");
+        EXPECT_EQ(prompts.alerts[0].message, "Found");
         EXPECT_EQ(depths, std::vector<int>{0});
 
         for (const char* end : {"Save", "Cancel"}) {
@@ -182,7 +182,7 @@ TEST_F(BoxCommandsTest, BoxIsAnnouncedOnceAfterItsArrivalIsDelivered)
             QCoreApplication::processEvents();
         }
         EXPECT_EQ(std::count_if(prompts.alerts.begin(), prompts.alerts.end(),
-                                [](const auto& alert) { return alert.message == " Found"; }),
+                                [](const auto& alert) { return alert.message == "Found"; }),
                   1);
         prompts.whileAlerting = {};
         delete application->recordWindow();
@@ -194,7 +194,8 @@ TEST_F(BoxCommandsTest, BoxIsAnnouncedOnceAfterItsArrivalIsDelivered)
         modality = dialog.windowModality();
         return int(QDialog::Accepted);
     });
-    static_cast<Prompts&>(windowless).alert("Orvix USB2 Multichannel Data Acquisition system", " Found", "Close");
+    static_cast<Prompts&>(windowless)
+        .alert("Orvix USB2 Multichannel Data Acquisition system", "Found", "Close");
     EXPECT_EQ(modality, Qt::ApplicationModal);
 }
 
@@ -219,7 +220,7 @@ TEST_F(BoxCommandsTest, PressStopsTheBoxAndRemovalIsAnnounced)
     box->simulatedBox()->unplug();
     ASSERT_TRUE(waitFor([&] { return !box->boxPresent(); }));
     ASSERT_EQ(prompts.alerts.size(), 1u);
-    EXPECT_EQ(prompts.alerts[0].message, " Removed");
+    EXPECT_EQ(prompts.alerts[0].message, "Removed");
     EXPECT_TRUE(box->connection().haveHardware()); // the flag stays; the interface went
     window->close();
 }

@@ -24,6 +24,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -355,7 +356,7 @@ TEST_F(BoxRecordWindowTest, BoxPlaybackInAnotherWindowLeavesTheRecordingRunning)
 }
 
 // A two-channel box: the coupling pop-up goes to the box at once; the
-// elapsed-time label follows the frames recorded, 65 s read "Recording 1:5".
+// elapsed-time label follows the frames recorded, 65 s read "Recording 1:05".
 TEST_F(BoxRecordWindowTest, TwoChannelBoxCouplingAndElapsedTime)
 {
     OrvixRecordController* recorder = openRecordWindow(2);
@@ -382,11 +383,37 @@ TEST_F(BoxRecordWindowTest, TwoChannelBoxCouplingAndElapsedTime)
     ASSERT_GE(recorder->session()->recordedSeconds(), 65.0);
     ASSERT_LT(recorder->session()->recordedSeconds(), 66.0);
     recorder->onTick();
-    EXPECT_EQ(label->text(), "Recording 1:5");
+    EXPECT_EQ(label->text(), "Recording 1:05");
     press(recorder, "Cancel");
     EXPECT_EQ(message(recorder), "Cancelled... Please wait");
     ASSERT_TRUE(settle());
     EXPECT_FALSE(recorder->isVisible());
+}
+
+// The scope mode's invitation to press Record gives way to what applies
+// while recording (for the eye and for a screen reader, which reads hidden
+// labels' texts too) and is back when the window streams in scope mode again.
+TEST_F(BoxRecordWindowTest, ScopeMessageGivesWayWhileRecording)
+{
+    const QString scope = "Scope Mode... Press Record to Start Recording.";
+    OrvixRecordController* recorder = openRecordWindow(5);
+    ASSERT_NE(recorder, nullptr);
+    EXPECT_EQ(message(recorder), scope);
+    startRecording(recorder, 3.2);
+    EXPECT_EQ(message(recorder),
+              "Recording... Press Save to Keep the Recording or Cancel to Discard It.");
+    EXPECT_TRUE(control<QLabel>(recorder, "Message")->isVisibleTo(recorder));
+    for (const QLabel* label : recorder->findChildren<QLabel*>())
+        EXPECT_FALSE(label->text().contains("Scope Mode")) << label->objectName().toStdString();
+    recorder->onTick();
+    EXPECT_EQ(control<QLabel>(recorder, "Recording time")->text(), "Recording 0:03");
+    press(recorder, "Cancel");
+    ASSERT_TRUE(settle());
+    m_window->refreshCommands(); // as the menu does when it opens
+    recorder = reopen();
+    ASSERT_NE(recorder, nullptr);
+    EXPECT_EQ(message(recorder), scope);
+    EXPECT_EQ(control<QLabel>(recorder, "Recording time")->text(), "Not Recording");
 }
 
 // The box unplugged 2 s into a recording: the 2 s become the document and
@@ -546,6 +573,20 @@ TEST_F(BoxRecordWindowTest, StripsAreDrawnApartUntilTheBoxGoes)
         return count;
     };
     EXPECT_EQ(inkInRows(view->imageRow(strips[0].bottom) + 1, view->imageRow(strips[1].top) - 1), 0);
+    // The strips' titles are read on screen: black, inside their strips.
+    ASSERT_EQ(view->titles().size(), 2u);
+    const QImage shown = view->grab().toImage();
+    for (std::size_t j = 0; j < 2; ++j) {
+        const QRect box = view->titles()[j].box;
+        EXPECT_EQ(view->titles()[j].text, j == 0 ? "Audio" : "chan# 1");
+        EXPECT_GT(box.top(), view->imageRow(strips[j].top));
+        EXPECT_LT(box.bottom(), view->imageRow(strips[j].bottom));
+        int darkest = 255;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x)
+                darkest = std::min(darkest, qGray(shown.pixel(x, y)));
+        EXPECT_LT(darkest, 100) << j;
+    }
 
     const std::span<const std::uint8_t> block = m_box->connection().newestBlock();
     const int width = trace.width();

@@ -157,7 +157,7 @@ TEST_F(LogCommandsTest, ClickedMarkerIsLoggedWithCalibratedValues)
 
     // Closing the log window (its row left unsaved) hides it, and the entry
     // is off again.
-    prompts.alertReplies.push_back(0); // Don't save
+    prompts.alertReplies.push_back(0); // Don't Save
     ASSERT_TRUE(application->logController().window()->close());
     window->refreshCommands();
     EXPECT_FALSE(window->action("_LogMarker:")->isEnabled());
@@ -288,10 +288,10 @@ TEST_F(LogCommandsTest, RowsClosedUnsavedStayUntilALogOpensAndQuitDoesNotAskAgai
     const std::string savedText = log().toText();
     window->action("_LogDuration:")->trigger(); // two rows now, one in the file
     const std::string kept = log().toText();
-    // Closing asks about the unsaved row; "Don't save" hides the window and
+    // Closing asks about the unsaved row; "Don't Save" hides the window and
     // keeps the rows until a log replaces them.
     LogWindow* logWindow = application->logController().window();
-    prompts.alertReplies.push_back(0); // Don't save
+    prompts.alertReplies.push_back(0); // Don't Save
     ASSERT_TRUE(logWindow->close());
     ASSERT_EQ(prompts.alerts.size(), 1u);
     ASSERT_FALSE(logWindow->isVisible());
@@ -333,9 +333,9 @@ TEST_F(LogCommandsTest, RowsClosedUnsavedStayUntilALogOpensAndQuitDoesNotAskAgai
     window->refreshCommands();
     EXPECT_FALSE(window->action("_LogOpen:")->isEnabled());
 
-    // Rows left unsaved by "Don't save" are not asked about again on Quit.
+    // Rows left unsaved by "Don't Save" are not asked about again on Quit.
     window->action("_LogDuration:")->trigger();
-    prompts.alertReplies.push_back(0); // Don't save
+    prompts.alertReplies.push_back(0); // Don't Save
     ASSERT_TRUE(logWindow->close());
     prompts.alerts.clear();
     EXPECT_TRUE(application->terminate());

@@ -222,7 +222,7 @@ TEST_F(LogWindowTest, EditedCellsAskBeforeTheWindowCloses)
     ASSERT_EQ(prompts.alerts.size(), 1u);
     EXPECT_EQ(prompts.alerts[0].title, "Save changes before closing?");
     EXPECT_EQ(prompts.alerts[0].defaultButton, "Save");
-    EXPECT_EQ(prompts.alerts[0].alternateButton, "Don't save");
+    EXPECT_EQ(prompts.alerts[0].alternateButton, "Don't Save");
     EXPECT_EQ(prompts.alerts[0].otherButton, "Cancel");
 
     prompts.alertReplies = {1}; // Save, to the known path
@@ -237,7 +237,7 @@ TEST_F(LogWindowTest, EditedCellsAskBeforeTheWindowCloses)
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(consoleLines.back(), "Cansel\n");
 
-    prompts.alertReplies = {0}; // Don't save
+    prompts.alertReplies = {0}; // Don't Save
     EXPECT_TRUE(window.close());
     EXPECT_TRUE(log.table().m_bDirty);
     EXPECT_EQ(log.table().rowCount(), 1u); // the rows stay until a new log

@@ -403,11 +403,11 @@ TEST_F(PanelsTest, IntensitySmoothRefusesWithItsAlerts)
         const char* message;
     } cases[] = {
         {IntensitySmoothPanel::kPoints, "1000", "1001", "points are too big.",
-         " Maximun allowed is 1000"},
+         "Maximun allowed is 1000"},
         {IntensitySmoothPanel::kWindow, "200", "200.5", "window is too long.",
-         " Maximum allowed is the channel's length, 200 ms"},
+         "Maximum allowed is the channel's length, 200 ms"},
         {IntensitySmoothPanel::kStep, "200", "500000", "step is too long.",
-         " Maximum allowed is the channel's length, 200 ms"},
+         "Maximum allowed is the channel's length, 200 ms"},
     };
     MainWindowController* window = openRecording();
     ASSERT_NE(window, nullptr);

@@ -295,7 +295,7 @@ TEST_F(PlotFormantWindowTest, ClosingWithUnsavedChangesAsks)
         ASSERT_GT(prompts.alerts.size(), alerts);
         EXPECT_EQ(prompts.alerts[alerts].title, "Save changes before closing?");
         EXPECT_EQ(prompts.alerts[alerts].defaultButton, "Save");
-        EXPECT_EQ(prompts.alerts[alerts].alternateButton, "Don't save");
+        EXPECT_EQ(prompts.alerts[alerts].alternateButton, "Don't Save");
         EXPECT_EQ(prompts.alerts[alerts].otherButton, "Cancel");
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         ASSERT_EQ(window.isNull(), c.closes);

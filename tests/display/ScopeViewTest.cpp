@@ -7,6 +7,8 @@
 #include "document/AppSettings.h"
 #include "hardware/ScopeBlock.h"
 
+#include <QImage>
+#include <QPixmap>
 #include <QRect>
 
 #include <gtest/gtest.h>
@@ -183,6 +185,69 @@ TEST(ScopeView, FollowsTheBoxTheSettingsAndTheSizeOrSaysWhyItShowsNothing)
     view.onTick();
     EXPECT_TRUE(view.stripRects().empty());
     view.cleanup();
+}
+
+// The time axis and each strip's title and full-scale range, at sizes from
+// the smallest view up and channel counts from one strip to nine: every
+// text inside the view (a strip's inside its strip), none over another, and
+// drawn dark enough to read.
+TEST(ScopeView, ScalesAndTitlesStayInsideAndApart)
+{
+    const struct {
+        int boxChannels;
+        std::vector<int> disabled;
+        QSize size;
+        int levelTexts; // per strip: two lines, or one when the strip is low
+    } cases[] = {
+        {9, {}, {200, 150}, 0}, // strips of 10 pixels: too low for any text
+        {9, {}, {250, 300}, 1}, {9, {}, {640, 480}, 2},  {9, {}, {1600, 900}, 2},
+        {5, {}, {300, 300}, 2}, {2, {0}, {200, 150}, 2}, {5, {1, 2, 3, 4}, {1600, 900}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.boxChannels << " channels at " << c.size.width()
+                                          << " x " << c.size.height());
+        const AppSettings settings = settingsWithout(c.disabled);
+        FakeSource source(c.boxChannels);
+        ScopeView view(&source, settings);
+        view.resize(c.size);
+        view.OnInitialUpdate();
+        const auto& texts = view.scaleTexts();
+        const auto count = [&](const QString& part) {
+            return std::count_if(texts.begin(), texts.end(),
+                                 [&](const auto& t) { return t.text.contains(part); });
+        };
+        EXPECT_EQ(count("Time (s)"), 1);
+        EXPECT_EQ(count("FS"), c.levelTexts * std::ptrdiff_t(view.stripRects().size()));
+        // The axis reads from the view's span ago at the left to now at the right.
+        EXPECT_EQ(ScopeView::kSpanSeconds, 4.0);
+        ASSERT_GE(view.timeTicks().size(), 2u);
+        EXPECT_EQ(view.timeTicks().front(), c.size.width() - 1);
+        EXPECT_LE(view.timeTicks().back(), 1);
+        EXPECT_GE(count("-") - count("-1.0 FS"), 1); // at least one past time labelled
+        EXPECT_EQ(
+            std::count_if(texts.begin(), texts.end(), [](const auto& t) { return t.text == "0"; }),
+            1); // now, at the right edge
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            SCOPED_TRACE(texts[i].text.toStdString());
+            EXPECT_TRUE(view.rect().contains(texts[i].box));
+            for (std::size_t k = i + 1; k < texts.size(); ++k)
+                EXPECT_FALSE(texts[i].box.intersects(texts[k].box)) << texts[k].text.toStdString();
+            const bool inStrip =
+                std::any_of(view.stripRects().begin(), view.stripRects().end(),
+                            [&](const QRect& strip) { return strip.contains(texts[i].box); });
+            EXPECT_EQ(inStrip, texts[i].box.top() >= ScopeView::kTopBand);
+        }
+        // Read off the screen: each text has near-black pixels.
+        const QImage shown = view.grab().toImage();
+        for (const auto& text : texts) {
+            int darkest = 255;
+            for (int y = text.box.top(); y <= text.box.bottom(); ++y)
+                for (int x = text.box.left(); x <= text.box.right(); ++x)
+                    darkest = std::min(darkest, qGray(shown.pixel(x, y)));
+            EXPECT_LT(darkest, 100) << text.text.toStdString();
+        }
+        view.cleanup();
+    }
 }
 
 } // namespace

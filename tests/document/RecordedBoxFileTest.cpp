@@ -105,7 +105,8 @@ TEST_F(RecordedBoxFile, EnabledEntriesBecomeChannelsWithTheirSlots)
             EXPECT_EQ(ch.GetUnit(), "normalized");
             EXPECT_EQ(std::tuple(ch.m_dSampleRate, ch.m_dwFileLength, ch.m_dPageMax,
                                  ch.m_dMaxUnZoom, ch.m_dGain, ch.m_dFilterRate),
-                      std::tuple(22050.0, length, length, length, double(table[e].nGain),
+                      std::tuple(22050.0, length, length, length,
+                                 e == 0 ? 1.0 : double(table[e].nGain),
                                  double(table[e].nFilterRate)));
             EXPECT_DOUBLE_EQ(ch.m_dLengthMS, length * 1000.0 / 22050.0);
             EXPECT_EQ(std::tuple(ch.m_nOrder, ch.m_nChannelType, ch.m_bAnchorChannel,
@@ -149,17 +150,20 @@ TEST_F(RecordedBoxFile, EveryFrameOfALongRecordingLandsAtItsOwnSample)
 }
 
 // A gain the box never uses (0 or below) counts as 1, so that calibrated
-// values stay finite; any other gain is kept.
+// values stay finite; any other analog gain is kept. The audio gain is a
+// level setting: the audio keeps full scale at 1.0 whatever it is.
 TEST_F(RecordedBoxFile, AGainNotAboveZeroCountsAsOne)
 {
     writeRecording(m_dir / "rec", 100);
     auto table = tableWith({});
-    const std::pair<int, double> gains[] = {{0, 1.0}, {-5, 1.0}, {1, 1.0}, {15, 15.0}};
+    const std::pair<int, double> gains[] = {{800, 1.0}, {0, 1.0}, {-5, 1.0}, {1, 1.0}, {15, 15.0}};
     for (std::size_t e = 0; e < std::size(gains); ++e)
-        table[e + 1].nGain = gains[e].first;
+        table[e].nGain = gains[e].first;
     ASSERT_EQ(doc.Read_RecordedFile_X2((m_dir / "rec").string(), table, 5), 0);
+    EXPECT_EQ(doc.getChannel(0).CalibrateNew(1.0), 1.0);
+    EXPECT_EQ(doc.getChannel(0).CalibrateNew(-1.0), -1.0);
     for (std::size_t e = 0; e < std::size(gains); ++e) {
-        const Channels& ch = doc.getChannel(int(e) + 1);
+        const Channels& ch = doc.getChannel(int(e));
         SCOPED_TRACE(gains[e].first);
         EXPECT_EQ(ch.m_dGain, gains[e].second);
         for (std::size_t f = 0; f < 100; ++f)

@@ -114,8 +114,12 @@ TEST(BoxRecordingSettings, PopUpPositionsCodesBlocksTimesAndSlots)
     }
 
     const std::pair<double, const char*> times[] = {
-        {0.5, "Recording 0:0"},     {59.99, "Recording 0:59"}, {60.0, "Recording 1:0"},
-        {3725.0, "Recording 62:5"}, {-3.0, "Recording 0:0"},   {std::nan(""), "Recording 0:0"}};
+        {0.5, "Recording 0:00"},        {3.0, "Recording 0:03"},
+        {59.99, "Recording 0:59"},      {60.0, "Recording 1:00"},
+        {3599.5, "Recording 59:59"},    {3600.0, "Recording 1:00:00"},
+        {3723.0, "Recording 1:02:03"},  {36000.0 + 61.0, "Recording 10:01:01"},
+        {-3.0, "Recording 0:00"},       {std::nan(""), "Recording 0:00"},
+        {1e300, "Recording 8784:00:00"}};
     for (const auto& [seconds, text] : times)
         EXPECT_EQ(recordingTimeText(seconds), text) << seconds;
 

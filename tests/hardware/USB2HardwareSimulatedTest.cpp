@@ -126,7 +126,7 @@ TEST_F(ProtocolOnSimulatedBox, ABoxPluggedAtLaunchIsProgrammedOpenedAndCounted)
 
 TEST_F(ProtocolOnSimulatedBox, AnnouncementsFollowTheChannelCount)
 {
-    const std::string found = "| Found|Close";
+    const std::string found = "|Found|Close";
     const struct {
         int channels;
         bool present;
@@ -166,7 +166,7 @@ TEST_F(ProtocolOnSimulatedBox, UnplugAnnouncesKeepsTheFlagAndReplugDownloadsAgai
     sim.unplug();
     run(std::chrono::milliseconds(20));
     EXPECT_EQ(seen.events, (std::vector<std::string>{
-                               "beep", "alert Orvix USB2 Multichannel Data Acquisition system| "
+                               "beep", "alert Orvix USB2 Multichannel Data Acquisition system|"
                                        "Removed|Close"}));
     EXPECT_TRUE(box->haveHardware());
     EXPECT_FALSE(box->haveInterface());

@@ -406,7 +406,7 @@ TEST_F(ProtocolTest, UnpluggingAnnouncesTheRemovalKeepsTheFlagAndTouchesNothingA
     EXPECT_TRUE(seen.printed("Orvix USB2 Multichannel Data Acquisition system device removed."));
     EXPECT_TRUE(seen.printed("Hardware Removed"));
     EXPECT_EQ(seen.events, (std::vector<std::string>{
-                               "beep", "alert Orvix USB2 Multichannel Data Acquisition system| "
+                               "beep", "alert Orvix USB2 Multichannel Data Acquisition system|"
                                        "Removed|Close"}));
     EXPECT_TRUE(box->haveHardware());
     EXPECT_EQ(box->systemChannelNumber(), 5);

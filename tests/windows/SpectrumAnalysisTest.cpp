@@ -208,7 +208,21 @@ TEST(SpectrumAnalysis, ReadoutsMarkerAndLogEntries)
         const auto peak = std::size_t(std::max_element(level.begin(), level.end()) - level.begin());
         const auto low = std::size_t(std::min_element(level.begin(), level.end()) - level.begin());
         // Relative levels are 0 at the peak, absolute ones at the minimum.
-        EXPECT_EQ(a.powerText(int(absolute ? low : peak)), absolute ? "  0.0" : "-  0.0");
+        EXPECT_EQ(a.powerText(int(absolute ? low : peak)), "0.0");
+        // Every readout is a plain number: no padding, the sign against the
+        // digits ("-6.3", never "-  6.3"), below 0 only when relative.
+        for (std::size_t j = 0; j < level.size(); j += 7) {
+            for (const std::string& text : {a.powerText(int(j)), a.frequencyText(int(j))}) {
+                SCOPED_TRACE(text);
+                ASSERT_FALSE(text.empty());
+                EXPECT_EQ(text.find(' '), std::string::npos);
+                std::size_t used = 0;
+                std::stod(text, &used);
+                EXPECT_EQ(used, text.size());
+            }
+            const double power = std::stod(a.powerText(int(j)));
+            EXPECT_TRUE(absolute ? power >= 0.0 : power <= 0.0) << j;
+        }
         a.setMarker(true, int(peak));
         EXPECT_TRUE(a.canLogMarker(true) && !a.canLogMarker(false));
         const LogRecord marker = a.markerLogRecord("x.wav");

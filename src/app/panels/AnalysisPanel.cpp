@@ -149,18 +149,26 @@ void AnalysisPanel::addPreciseControls(QFormLayout& form, bool withCeiling)
         addNumber(form, kFormantCeilingField);
     }
     m_hasPreciseControls = true;
-    m_hasCeiling = withCeiling;
 }
 
-void AnalysisPanel::applyPreciseDefaults()
+void AnalysisPanel::showDefaultChoices(const DocumentFields& /*defaults*/) {}
+
+void AnalysisPanel::applyDefaults()
 {
-    if (!m_hasPreciseControls) {
-        return;
+    // Taken from the document's own defaults, so that the button can never
+    // drift from what a new document starts with.
+    const DocumentFields defaults = newDocumentFields(rateHz());
+    showDefaultChoices(defaults);
+    for (const BoundNumber& number : m_numbers) {
+        const NumberFieldRule& rule = *number.rule;
+        showValue(*number.field,
+                  rule.integer != nullptr ? defaults.*rule.integer : defaults.*rule.real);
     }
-    const DocumentFields defaults;
-    setFlag("m_bPreciseAnalysis", defaults.m_bPreciseAnalysis);
-    if (m_hasCeiling) {
-        showValue(field("m_dFormantCeiling"), defaults.m_dFormantCeiling);
+    for (const BoundFlag& flag : m_flags) {
+        flag.box->setChecked(defaults.*flag.flag);
+    }
+    if (m_inchesFlag != nullptr) {
+        setInches(defaults.*m_inchesFlag);
     }
 }
 
@@ -239,8 +247,8 @@ bool AnalysisPanel::fieldsValid()
             continue;
         }
         const NumberFieldRule& rule = *number.rule;
-        const QString limits = rule.whole ? QString(" %1 must be a whole number from %2 to %3.")
-                                          : QString(" %1 must be a number from %2 to %3.");
+        const QString limits = rule.whole ? QString("%1 must be a whole number from %2 to %3.")
+                                          : QString("%1 must be a number from %2 to %3.");
         return refuse("Value is not valid.",
                       limits.arg(tr(rule.label))
                           .arg(QString::number(rule.minimum, 'g', 10))
@@ -273,15 +281,6 @@ void AnalysisPanel::saveFields()
     }
     if (m_inchesFlag != nullptr) {
         fields.*m_inchesFlag = m_inches->isChecked();
-    }
-}
-
-void AnalysisPanel::setFlag(const char* name, bool on)
-{
-    for (const BoundFlag& flag : m_flags) {
-        if (flag.box->objectName() == QLatin1String(name)) {
-            flag.box->setChecked(on);
-        }
     }
 }
 

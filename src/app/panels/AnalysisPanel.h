@@ -94,14 +94,13 @@ protected:
                        bool DocumentFields::*flag);
     // The size unit (inches or centimetres) bound to `inches`.
     void addUnitChoice(QFormLayout& form, bool DocumentFields::*inches);
-    // A "Default" button that calls applyDefaults().
+    // A "Default" button that shows a new document's value (at the
+    // document's analysis rate) in every field, box and choice of the sheet.
     void addDefaultButton();
     // The "Precise Analysis" check box and, on the sheets that analyse
     // formants, the "Formant Ceiling (Hz)" field. These settings are kept
     // beside the configuration record, so the sheet's OK writes them there.
     void addPreciseControls(QFormLayout& form, bool withCeiling);
-    // Their defaults: off, 5,000 Hz.
-    void applyPreciseDefaults();
     bool patchesSupplement() const override { return m_hasPreciseControls; }
 
     // Fills every field, box and the unit choice from the document.
@@ -117,7 +116,6 @@ protected:
     std::optional<double> fieldValue(const QLineEdit& field) const;
     // Puts a value into a field as the sheet shows it.
     void showValue(QLineEdit& field, double value);
-    void setFlag(const char* name, bool on);
     void setInches(bool inches);
     QLineEdit& field(const char* name) const;
 
@@ -126,7 +124,13 @@ protected:
     // Refuses with `title` and the button "Correct it"; returns false.
     bool refuse(const char* title, const QString& message, QLineEdit* focus);
 
-    virtual void applyDefaults() = 0;
+    // The Default button: `showDefaultChoices`, then every bound field, box
+    // and the unit choice from `newDocumentFields(rateHz())`.
+    void applyDefaults();
+    // What the sheet shows beside its bound fields (a transform length list),
+    // set to `defaults`; called before the fields are filled, so that a
+    // field the choice rewrites ends with its own default.
+    virtual void showDefaultChoices(const DocumentFields& defaults);
 
 private:
     struct BoundNumber {
@@ -143,7 +147,6 @@ private:
     QRadioButton* m_inches = nullptr; // children of the panel
     QRadioButton* m_centimetres = nullptr;
     bool m_hasPreciseControls = false;
-    bool m_hasCeiling = false;
 };
 
 } // namespace phonaxis

@@ -122,13 +122,12 @@ bool FftLpcPanel::canSave()
     if (const auto ms = fieldValue(applied); ms && *ms > maxAppliedWindowMs()) {
         return refuse(
             "Applied window length is larger than allowed.",
-            QString(" The longest for this FFT length is %1 ms.").arg(maxAppliedWindowMs()),
+            QString("The longest for this FFT length is %1 ms.").arg(maxAppliedWindowMs()),
             &applied);
     }
     if (const auto hz = fieldValue(range); hz && *hz > rateHz() * 0.5) {
         return refuse("Frequency range is larger than allowed.",
-                      QString(" The largest is %1 Hz.").arg(truncatedInt32(rateHz() * 0.5)),
-                      &range);
+                      QString("The largest is %1 Hz.").arg(truncatedInt32(rateHz() * 0.5)), &range);
     }
     return fieldsValid();
 }
@@ -148,26 +147,10 @@ void FftLpcPanel::patchConfiguration(Configuration& record) const
                         ConfigOffset::kSpectrumLast - 1);
 }
 
-void FftLpcPanel::applyDefaults()
+void FftLpcPanel::showDefaultChoices(const DocumentFields& defaults)
 {
-    const double rate = rateHz();
-    m_length->setCurrentIndex(3); // 256 points
-    showValue(field("m_nFFTAppliedWindowLength"), truncatedInt32(256000.0 / rate));
-    showValue(field("m_nFFTfrequencyRange"), defaultFrequencyRangeHz(rate));
-    showValue(field("m_nFFTAverageStepSize"), 10);
-    showValue(field("m_nLPCNumberofCoefficients"), defaultLpcOrder(rate));
-    showValue(field("m_nFFTAbsoluteRange"), 80);
-    showValue(field("m_dFFTWidth"), 6.0);
-    showValue(field("m_dFFTHeight"), 4.0);
-    showValue(field("m_nFFTFrequencyGrid"), 1000);
-    showValue(field("m_nFFTDBGrid"), 80);
-    setFlag("m_bFFTDrawLPC", true);
-    setFlag("m_bFFTAbsolute", true);
-    setFlag("m_bFFTColor", true);
-    setFlag("m_bFFTDrawFrequencyGrid", true);
-    setFlag("m_bFFTDrawDBGrid", true);
-    applyPreciseDefaults();
-    setInches(true);
+    m_length->setCurrentIndex(
+        fftSelectorToShow(defaults.m_nFFTWindowLengthSelector, defaults.m_nFFTWindowLength, 3));
 }
 
 } // namespace phonaxis

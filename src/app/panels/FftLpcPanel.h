@@ -26,7 +26,7 @@ protected:
     bool canSave() override;
     void save() override;
     void patchConfiguration(Configuration& record) const override;
-    void applyDefaults() override;
+    void showDefaultChoices(const DocumentFields& defaults) override;
 
 private:
     void lengthChosen(int selector);

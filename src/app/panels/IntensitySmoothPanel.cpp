@@ -90,15 +90,15 @@ void IntensitySmoothPanel::cellEdited(QTableWidgetItem* item)
         bool ok = false;
         const int points = item->text().trimmed().toInt(&ok);
         if (ok && points > kMaxPoints) {
-            m_prompts.alert("points are too big.", " Maximun allowed is 1000", "ok");
+            m_prompts.alert("points are too big.", "Maximun allowed is 1000", "ok");
             accepted = false;
         } else if (!ok || points < 1) {
-            m_prompts.alert("points are not valid.", " Minimum allowed is 1", "ok");
+            m_prompts.alert("points are not valid.", "Minimum allowed is 1", "ok");
             accepted = false;
         }
     } else if (const std::optional<double> ms = timeOf(item->text()); !ms) {
         // A window or step of no length would frame the intensity forever.
-        m_prompts.alert("time is not valid.", " Window length and step must be more than 0 ms",
+        m_prompts.alert("time is not valid.", "Window length and step must be more than 0 ms",
                         "ok");
         accepted = false;
     } else if (const double lengthMs = m_document.getChannel(item->row()).m_dLengthMS;
@@ -106,7 +106,7 @@ void IntensitySmoothPanel::cellEdited(QTableWidgetItem* item)
         // A frame longer than the channel, or a step past its end, measures
         // nothing.
         m_prompts.alert(column == kWindow ? "window is too long." : "step is too long.",
-                        QString::asprintf(" Maximum allowed is the channel's length, %1.0f ms",
+                        QString::asprintf("Maximum allowed is the channel's length, %1.0f ms",
                                           std::floor(lengthMs))
                             .toStdString(),
                         "ok");

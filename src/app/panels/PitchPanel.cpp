@@ -104,12 +104,12 @@ bool PitchPanel::canSave()
     };
     if (!below("m_dCalculationLow", "m_dCalculationHigh")) {
         return refuse("Calculation range is not valid.",
-                      " The low frequency must be below the high frequency.",
+                      "The low frequency must be below the high frequency.",
                       &field("m_dCalculationLow"));
     }
     if (!below("m_nDisplayLow", "m_nDisplayHigh")) {
         return refuse("Display range is not valid.",
-                      " The low frequency must be below the high frequency.",
+                      "The low frequency must be below the high frequency.",
                       &field("m_nDisplayLow"));
     }
     return true;
@@ -133,27 +133,6 @@ void PitchPanel::patchConfiguration(Configuration& record) const
     putDocumentSettings(record, m_document, ConfigOffset::kPitchFirst, kTimeGrid);
     putDocumentSettings(record, m_document, kThreshold, kDeviation);
     putDocumentSettings(record, m_document, kWidth, ConfigOffset::kPitchLast);
-}
-
-void PitchPanel::applyDefaults()
-{
-    const struct {
-        const char* name;
-        double value;
-    } values[] = {
-        {"m_dPitchWindowLength", 35}, {"m_dPitchStepSize", 10},  {"m_dFreqDeviation", 100},
-        {"m_dTrackingThreshHold", 1}, {"m_dCalculationLow", 50}, {"m_dCalculationHigh", 500},
-        {"m_nDisplayLow", 50},        {"m_nDisplayHigh", 500},   {"m_nPitchFreqGrid", 50},
-        {"m_nPitchTimeGrid", 1000},   {"m_dPitchWidth", 6.0},    {"m_dPitchHeigth", 4.0}};
-    for (const auto& value : values) {
-        showValue(field(value.name), value.value);
-    }
-    for (const char* flag : {"m_bPitchDrawFreqGrid", "m_bPitchDrawTimeGrid", "m_bPitchDrawAudio",
-                             "m_bPitchDrawIntensity", "m_bPitchDrawLabels", "m_bPitchColor"}) {
-        setFlag(flag, true);
-    }
-    applyPreciseDefaults();
-    setInches(true);
 }
 
 } // namespace phonaxis

@@ -29,7 +29,6 @@ protected:
     bool canSave() override;
     void save() override;
     void patchConfiguration(Configuration& record) const override;
-    void applyDefaults() override;
 };
 
 } // namespace phonaxis

@@ -96,7 +96,7 @@ bool SpectrogramPanel::canSave()
     const std::int32_t largestHz = defaultFrequencyRangeHz(rateHz());
     if (const auto hz = fieldValue(range); hz && *hz > largestHz) {
         return refuse("Frequency range is larger than allowed.",
-                      QString(" The largest is %1 Hz.").arg(largestHz), &range);
+                      QString("The largest is %1 Hz.").arg(largestHz), &range);
     }
     return fieldsValid();
 }
@@ -119,25 +119,10 @@ void SpectrogramPanel::patchConfiguration(Configuration& record) const
     putDocumentSettings(record, m_document, kDrawLabels, ConfigOffset::kSpectrogramLast);
 }
 
-void SpectrogramPanel::applyDefaults()
+void SpectrogramPanel::showDefaultChoices(const DocumentFields& defaults)
 {
-    const double rate = rateHz();
-    m_length->setCurrentIndex(2); // 128 points
-    showValue(field("m_nSpecDynamicRange"), 50);
-    showValue(field("m_nSpecfrequencyRange"), rateSettingsFor(rate).spectrogramRange);
-    showValue(field("m_dPreEmphasis"), 0.98);
-    showValue(field("m_nSpecLPCNumberofCoefficients"), defaultLpcOrder(rate));
-    showValue(field("m_nSpecFrequencyGrid"), 1000);
-    showValue(field("m_nSpecTimeGrid"), 500);
-    showValue(field("m_dSpecWidth"), 6.0);
-    showValue(field("m_dSpecHeight"), 4.0);
-    setFlag("m_bSpecDrawFormantTracking", true);
-    setFlag("m_bSpecDrawAudio", false);
-    setFlag("m_bSpecDrawLabels", false);
-    setFlag("m_bSpecDrawFrequencyGrid", true);
-    setFlag("m_bSpecDrawTimeGrid", true);
-    applyPreciseDefaults();
-    setInches(true);
+    m_length->setCurrentIndex(
+        fftSelectorToShow(defaults.m_nSpecWindowLengthSelector, defaults.m_nSpecWindowLength, 2));
 }
 
 } // namespace phonaxis

@@ -25,7 +25,7 @@ protected:
     bool canSave() override;
     void save() override;
     void patchConfiguration(Configuration& record) const override;
-    void applyDefaults() override;
+    void showDefaultChoices(const DocumentFields& defaults) override;
 
 private:
     QComboBox* m_length; // child of the panel

@@ -25,6 +25,10 @@ namespace {
 
 constexpr const char* kScopeMessage = "Scope Mode... Press Record to Start Recording.";
 constexpr const char* kNotRecording = "Not Recording";
+// Replaces the scope message while recording, so that neither the window nor
+// a screen reader still offers Record, which no longer applies.
+constexpr const char* kRecordingMessage =
+    "Recording... Press Save to Keep the Recording or Cancel to Discard It.";
 
 void name(QWidget* widget, const QString& text)
 {
@@ -272,7 +276,7 @@ bool OrvixRecordController::initilize()
     std::string error;
     if (!m_session->start(audioControls(), analogControls(), error)) {
         m_session.reset();
-        m_prompts.alert("Record Error", " " + error, "Close");
+        m_prompts.alert("Record Error", error, "Close");
         return false;
     }
     showScopeMessages();
@@ -426,11 +430,11 @@ void OrvixRecordController::actionRecord()
     }
     std::string error;
     if (!m_session->record(error)) {
-        m_prompts.alert("Record Error", " Could not create the temp file.", "Close");
+        m_prompts.alert("Record Error", "Could not create the temp file.", "Close");
         return;
     }
     m_recorded = true;
-    m_message->setVisible(false);
+    showMessage(QString::fromLatin1(kRecordingMessage));
     m_record->setEnabled(false);
     m_save->setEnabled(true);
     m_recordTime->setText(QString::fromStdString(recordingTimeText(0.0)));

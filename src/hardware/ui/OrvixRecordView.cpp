@@ -2,6 +2,7 @@
 
 #include "hardware/BoxRecording.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -80,6 +81,8 @@ void OrvixRecordView::SetupDisplay()
     m_bmpScopeGrid.fill(Qt::white);
     QPainter painter(&m_bmpScopeGrid);
     painter.setPen(Qt::black);
+    m_titles.clear();
+    const QFontMetrics metrics(font());
     for (std::size_t j = 0; j < m_rChannel.size(); ++j) {
         const Strip& strip = m_rChannel[j];
         const QRect frame(0, imageRow(strip.top), width - 1, strip.top - strip.bottom);
@@ -87,7 +90,13 @@ void OrvixRecordView::SetupDisplay()
         const int entry = m_entries[j];
         const QString label =
             entry == 0 ? QStringLiteral("Audio") : QStringLiteral("chan# %1").arg(entry);
-        painter.drawText(QPoint(5, imageRow(strip.top - 15)), label);
+        // The title's top left 5 points in, just below the frame's top;
+        // left out when the strip is too low to hold it.
+        const QRect title(5, frame.top() + 2, metrics.horizontalAdvance(label) + 4,
+                          metrics.height());
+        if (frame.adjusted(1, 1, -1, -1).contains(title)) {
+            m_titles.push_back({title, label});
+        }
     }
     m_bViewIntilized = true;
 }
@@ -141,6 +150,14 @@ void OrvixRecordView::paintEvent(QPaintEvent*)
     painter.drawImage(0, 0, m_bmpScope);
     painter.setOpacity(0.2);
     painter.drawImage(0, 0, m_bmpScopeGrid);
+    // The frames stay faint; the titles are read, so they are black on a
+    // white patch over the traces.
+    painter.setOpacity(1.0);
+    painter.setPen(Qt::black);
+    for (const Title& title : m_titles) {
+        painter.fillRect(title.box, QColor(255, 255, 255, 220));
+        painter.drawText(title.box, Qt::AlignCenter, title.text);
+    }
 }
 
 void OrvixRecordView::resizeEvent(QResizeEvent* event)

@@ -5,7 +5,8 @@
 // block drawn at the right edge. The first enabled entry shows the audio
 // (the mean of slots 0..3), every later entry e its slot e + 3. Strips are
 // laid out top-down with the layout's own upward y coordinates; each has a
-// frame and a label ("Audio", "chan# N") drawn faintly over the traces.
+// frame drawn faintly over the traces and a title ("Audio", "chan# N"),
+// black on a white patch at its top left.
 //
 // Drawing a block touches only the new columns and a row copy of the trace
 // image, so it keeps up with the box's ten or so blocks a second. Main
@@ -15,6 +16,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QString>
 #include <QWidget>
 
 #include <array>
@@ -57,6 +59,12 @@ public:
         int bottom = 0;
     };
     const std::vector<Strip>& strips() const { return m_rChannel; }
+    // The strip titles and where they are drawn (view coordinates).
+    struct Title {
+        QRect box;
+        QString text;
+    };
+    const std::vector<Title>& titles() const { return m_titles; }
     // The trace image (for tests and screenshots).
     const QImage& traceImage() const { return m_bmpScope; }
     // The image row of a layout y coordinate (y = 0 is the bottom row).
@@ -76,6 +84,7 @@ private:
     std::vector<int> m_entries;
     std::vector<Strip> m_rChannel;
     std::vector<QPoint> m_points; // one strip's polyline, reused per block
+    std::vector<Title> m_titles;
     QImage m_bmpScope;     // the traces
     QImage m_bmpScopeGrid; // frames and labels, drawn at 20 % over the traces
     int m_nHorizontalRange = 0;

@@ -279,7 +279,7 @@ bool LogWindow::windowShouldClose()
     if (!m_table.m_bDirty) {
         return true;
     }
-    const int answer = m_prompts.alert(kCloseTitle, "", "Save", "Don't save", "Cancel");
+    const int answer = m_prompts.alert(kCloseTitle, "", "Save", "Don't Save", "Cancel");
     if (answer == 1) {
         // Closing after a failed or cancelled save would lose the rows.
         return LogSave();

@@ -80,7 +80,7 @@ public:
 protected:
     // With unsaved changes asks "Save changes before closing?": Save (saves
     // first; the window stays open when saving fails or is cancelled),
-    // Don't save, or Cancel (the window stays open).
+    // Don't Save, or Cancel (the window stays open).
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -743,7 +743,7 @@ bool PlotFormantController::windowShouldClose()
     if (!m_table.m_bDirty) {
         return true;
     }
-    const int answer = m_prompts->alert(kCloseTitle, "", "Save", "Don't save", "Cancel");
+    const int answer = m_prompts->alert(kCloseTitle, "", "Save", "Don't Save", "Cancel");
     if (answer == 1) {
         // A cancelled panel or a failed write keeps the window, and the
         // table with it.

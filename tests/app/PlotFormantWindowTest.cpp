@@ -165,7 +165,8 @@ TEST_F(PlotFormantWindowTest, EditingACellMarksTheTableAndRedrawsThePoint)
     EXPECT_TRUE(window.GetTable().m_bDirty);
     EXPECT_TRUE(window.action("_PlotFormantSave:")->isEnabled());
     const PlotGeometry& geometry = window.GetPlotView()->geometry();
-    EXPECT_EQ(geometry.points[0].circle.topLeft.y, std::trunc(geometry.yOfF1(900)));
+    EXPECT_EQ(geometry.points[0].circle.topLeft.y,
+              std::trunc(geometry.yOfF1(900) - 2.5 * geometry.lineScale));
 
     // Formant cells take whole numbers (a sign marks a missing formant) or
     // nothing; the label takes any text.

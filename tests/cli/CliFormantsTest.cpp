@@ -6,6 +6,7 @@
 #include "display/FormantChart.h"
 #include "log/FormantTable.h"
 
+#include <QGuiApplication>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -61,6 +62,13 @@ TEST_F(CliFormantsTest, DrawsThePointsOfEveryPlotTypeInTheFormatOfTheExtension)
             << err;
         const QImage image(QString::fromStdString(out));
         ASSERT_EQ(image.size(), QSize(kFormantChartWidthPx, kFormantChartHeightPx));
+        // The chart's layout measures its texts, which takes a GUI
+        // application as the command had while drawing.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        int argc = 1;
+        char name[] = "test";
+        char* argv[] = {name, nullptr};
+        const QGuiApplication gui(argc, argv);
         const PlotGeometry geometry = formantChartGeometry(read, image.size(), plotType);
         ASSERT_EQ(geometry.points.size(), 4u);
         for (const PlotPoint& point : geometry.points) {

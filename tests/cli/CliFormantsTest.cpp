@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace phonaxis {
@@ -88,6 +89,7 @@ TEST_F(CliFormantsTest, DrawsThePointsOfEveryPlotTypeInTheFormatOfTheExtension)
         {"chart.tif", std::string("II*\0", 4)},
         {"CHART.TIFF", std::string("II*\0", 4)},
         {"chart.pdf", "%PDF"},
+        {"chart.svg", "<?xm"},
     };
     for (const auto& [name, magic] : formats) {
         std::string err;
@@ -98,6 +100,15 @@ TEST_F(CliFormantsTest, DrawsThePointsOfEveryPlotTypeInTheFormatOfTheExtension)
         EXPECT_EQ(start, magic) << name;
     }
     EXPECT_EQ(QImage(QString::fromStdString(path("chart.tif"))).size(), QSize(800, 600));
+    // The SVG is a vector drawing of the view's size with its axis titles as
+    // text.
+    std::ifstream svgFile(path("chart.svg"), std::ios::binary);
+    const std::string svg((std::istreambuf_iterator<char>(svgFile)),
+                          std::istreambuf_iterator<char>());
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    EXPECT_NE(svg.find("viewBox=\"0 0 800 600\""), std::string::npos);
+    EXPECT_NE(svg.find("F1 (Hz)"), std::string::npos);
+    EXPECT_NE(svg.find("F2 (Hz)"), std::string::npos);
 }
 
 TEST_F(CliFormantsTest, ExitStatusesTellUsageFromFailureAndWriteNothing)

@@ -146,6 +146,7 @@ void drawFormantChart(QPainter& painter, const PlotGeometry& geometry, const For
     painter.setFont(axis);
     drawAxis(painter, geometry.f1Axis);
     drawAxis(painter, geometry.secondAxis);
+    drawText(painter, geometry.caption);
 
     // Points beyond the axes' limits are cut at the plot area; means and
     // ellipses lie inside it by construction.

@@ -358,6 +358,8 @@ bool writeGraphSvg(QSize viewSizePx, const GraphDrawing& draw, const std::string
         generator.setSize(viewSizePx);
         generator.setViewBox(QRect(QPoint(0, 0), viewSizePx));
         generator.setTitle(QStringLiteral("Phonaxis picture"));
+        // View pixels at 96 per inch, as the PDF pages.
+        generator.setResolution(96);
         QPainter painter;
         if (!painter.begin(&generator)) {
             error = "The SVG file could not be started.";

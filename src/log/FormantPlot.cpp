@@ -213,7 +213,45 @@ std::string secondAxisTitle(std::int32_t plotType)
     return plotType == 0 ? "F2 (Hz)" : plotType == 1 ? "F2' (Hz)" : "F3 (Hz)";
 }
 
+std::string chartCaption(const FormantTable& table, std::int32_t plotType, bool ellipses)
+{
+    const std::string& path = table.m_strFilePath;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = path.empty()                ? std::string("Untitled")
+                             : slash == std::string::npos ? path
+                                                          : path.substr(slash + 1);
+    const char* second = plotType == 0 ? "F2" : plotType == 1 ? "F2'" : "F3";
+    std::string caption = name + " \u00b7 F1 against " + second + ", Bark scale";
+    if (ellipses) {
+        caption += " \u00b7 means and 2-SD ellipses by label";
+    }
+    return caption;
+}
+
 namespace {
+
+// `text` cut at a character boundary and ended with "…" so that it is at
+// most `room` wide (unchanged when it fits; empty when not even "…" does).
+std::string fitted(const std::string& text, double room, const PlotTextMetrics& metrics)
+{
+    if (metrics.widthOf(text) <= room) {
+        return text;
+    }
+    std::string cut = text;
+    while (!cut.empty()) {
+        // Drop the last character with all its UTF-8 bytes.
+        unsigned char last = 0;
+        do {
+            last = static_cast<unsigned char>(cut.back());
+            cut.pop_back();
+        } while (!cut.empty() && (last & 0xC0) == 0x80);
+        const std::string candidate = cut + "\u2026";
+        if (metrics.widthOf(candidate) <= room) {
+            return candidate;
+        }
+    }
+    return {};
+}
 
 // The Bark span an axis shows: from its low end to its limit, widened to
 // take `extra` (Bark values of means and ellipses), bounded to 0 Hz … the
@@ -367,7 +405,8 @@ PlotGeometry PlotData(const FormantTable& table, const Rect& bounds, std::int32_
     const double right =
         double(bounds.right) - (tickLength + gap + widestF1Label + gap + textH + pad);
     const double left = double(bounds.left) + pad + widestSecondLabel / 2.0;
-    const double bottom = double(bounds.bottom) - pad - textH / 2.0;
+    // Below the plot: half of the F1 axis's last label, then the caption.
+    const double bottom = double(bounds.bottom) - pad - textH - gap - textH / 2.0;
     g.plotArea = {left, top, std::max(right - left, 1.0), std::max(bottom - top, 1.0)};
     g.f1AxisX = g.plotArea.x + g.plotArea.width;
     g.secondAxisY = top;
@@ -377,6 +416,12 @@ PlotGeometry PlotData(const FormantTable& table, const Rect& bounds, std::int32_
     g.xOffset = g.f1AxisX + secondSpan.low * g.horizontalPxPerBark;
     const double xa = g.f1AxisX;
     const double ya = g.secondAxisY;
+
+    const std::string caption =
+        fitted(chartCaption(table, plotType, drawGroups && !groups.empty()), g.plotArea.width,
+               metrics);
+    g.caption = {caption, {g.plotArea.x, double(bounds.bottom) - pad - textH},
+                 TextAnchor::TopLeft, false, metrics.widthOf(caption), textH};
 
     // F1 axis, downward along the plot's right edge.
     g.f1Axis.line = {{xa, ya}, {xa, ya + g.plotArea.height}};

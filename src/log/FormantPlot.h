@@ -167,6 +167,10 @@ struct PlotGeometry {
     RectD plotArea;           // everything but the axes' ticks and texts
     PlotAxis f1Axis;
     PlotAxis secondAxis;
+    // The caption line below the plot: the table's file name (or
+    // "Untitled"), what is plotted against what, and the ellipses' meaning
+    // when they are drawn; cut with "…" to the plot's width.
+    PlotText caption;
     std::vector<PlotPoint> points; // empty unless points are drawn
     std::vector<PlotGroup> groups; // empty unless ellipses are drawn
     double lineScale = 1.0;        // as in PlotStyle
@@ -191,6 +195,10 @@ constexpr std::int32_t kMaxPlotLimitHz = 100000;
 // "F3 (Hz)" for plot types 0, 1 and 2.
 std::string f1AxisTitle();
 std::string secondAxisTitle(std::int32_t plotType);
+
+// The caption's text before it is fitted: "NAME · F1 against F2, Bark
+// scale" and, when ellipses are drawn, " · means and 2-SD ellipses by label".
+std::string chartCaption(const FormantTable& table, std::int32_t plotType, bool ellipses);
 
 // The picture of `table` in the drawing rectangle `bounds` for a plot type
 // (0 F1/F2, 1 F1/F2', 2 F1/F3), its texts measured and its lines scaled by

@@ -148,7 +148,9 @@ TEST(FormantChart, TitledAxesAndTextsFitAtEverySize)
         EXPECT_EQ(geometry.secondAxis.title.text, "F2 (Hz)");
         const QImage image =
             renderGraph(size, formantChartDrawing(table, 0, defaultFormantChartText()));
-        std::vector<QRectF> boxes;
+        std::vector<QRectF> boxes = {QRectF(geometry.caption.at.x, geometry.caption.at.y,
+                                            geometry.caption.width, geometry.caption.height)};
+        EXPECT_FALSE(geometry.caption.text.empty());
         for (const PlotAxis* axis : {&geometry.f1Axis, &geometry.secondAxis}) {
             std::vector<const PlotText*> texts = {&axis->title};
             for (const PlotText& label : axis->labels) {

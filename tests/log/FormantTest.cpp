@@ -324,6 +324,7 @@ std::vector<RectD> textBoxes(const PlotGeometry& g)
             boxes.push_back(box);
         }
     }
+    boxes.push_back({g.caption.at.x, g.caption.at.y, g.caption.width, g.caption.height});
     return boxes;
 }
 
@@ -363,6 +364,9 @@ TEST(FormantPlotGeometry, AxesCarryTitlesWithUnitsAndTheirTextsFitWithoutOverlap
         EXPECT_EQ(g.f1Axis.title.text, "F1 (Hz)");
         EXPECT_TRUE(g.f1Axis.title.vertical);
         EXPECT_EQ(g.secondAxis.title.text, c.title);
+        // The caption names the table and the plot, cut to the plot's width.
+        EXPECT_EQ(g.caption.text.rfind("Untitled", 0), 0u) << g.caption.text;
+        EXPECT_LE(g.caption.width, g.plotArea.width);
 
         // Ticks every 100 Hz over the axes' ranges; 200 Hz on the second
         // axis, 400 Hz on the F1 axis.

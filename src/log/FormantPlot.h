@@ -203,7 +203,7 @@ std::string chartCaption(const FormantTable& table, std::int32_t plotType, bool 
 // The picture of `table` in the drawing rectangle `bounds` for a plot type
 // (0 F1/F2, 1 F1/F2', 2 F1/F3), its texts measured and its lines scaled by
 // `style`. Ticks every 100 Hz; tick labels at the smallest round spacing
-// (100, 200, 500, 1000 or 2000 Hz) at which neighbours do not touch.
+// (100, 200, 500, 1000, 2000 Hz, …) at which neighbours do not touch.
 PlotGeometry PlotData(const FormantTable& table, const Rect& bounds, std::int32_t plotType,
                       const PlotStyle& style = {});
 

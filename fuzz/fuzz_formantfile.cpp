@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     table.m_bDrawmeanlabel = true;
     for (std::int32_t type = 0; type < 3; ++type) {
         const phonaxis::PlotGeometry g =
-            phonaxis::PlotData(table, phonaxis::Rect{0, 0, 600, 800}, 1.0, type, 1);
+            phonaxis::PlotData(table, phonaxis::Rect{0, 0, 600, 800}, type);
         if (g.points.size() != table.rowCount()) {
             std::abort();
         }

@@ -583,19 +583,13 @@ void MainWindowController::FileSaveAsPICT()
     if (!isCommandEnabled("_FileSaveAsPICT:")) {
         return;
     }
-    SavePanelRequest request;
-    request.requiredType = "tif";
-    request.proposedName = "pict.tif";
-    request.directory = (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string();
-    const auto path = m_prompts->savePanel(request);
+    const auto path = m_prompts->savePanel(pictureSavePanel(
+        (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string()));
     if (!path) {
         return;
     }
-    const QImage picture = renderPicture(*m_document, mainView()->size());
     std::string error;
-    if (picture.isNull()) {
-        m_prompts->alert(kSaveError, "The picture of the view could not be drawn.", "OK");
-    } else if (!writeTiff(picture, *path, error)) {
+    if (!writePictureFile(*path, mainView()->size(), pictureDrawing(*m_document), error)) {
         m_prompts->alert(kSaveError, error, "OK");
     }
 }

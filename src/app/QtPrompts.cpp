@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <iterator>
 
 namespace phonaxis {
@@ -54,6 +55,27 @@ QString filterFor(const std::string& extension)
 {
     const QString ext = QString::fromStdString(extension);
     return QStringLiteral("%1 file (*.%2)").arg(ext.toUpper(), ext);
+}
+
+// The filter of one offered type; TIFF takes both of its extensions.
+QString offeredFilter(const std::string& extension)
+{
+    if (extension == "tif") {
+        return QStringLiteral("TIFF file (*.tif *.tiff)");
+    }
+    return filterFor(extension);
+}
+
+// The index of the offered type `suffix` (lower case) names, or -1.
+int offeredTypeFor(const std::vector<std::string>& types, const QString& suffix)
+{
+    for (int i = 0; i < int(types.size()); ++i) {
+        const QString type = QString::fromStdString(types[std::size_t(i)]);
+        if (suffix == type || (type == QLatin1String("tif") && suffix == QLatin1String("tiff"))) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -155,7 +177,13 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
     panel.setLabelText(QFileDialog::Accept, QString::fromStdString(request.prompt));
     panel.setDirectory(QString::fromStdString(request.directory));
     QStringList filters;
-    if (request.requiredType.empty()) {
+    const std::vector<std::string>& offered = request.offeredTypes;
+    const bool severalTypes = request.requiredType.empty() && !offered.empty();
+    if (severalTypes) {
+        for (const std::string& type : offered) {
+            filters << offeredFilter(type);
+        }
+    } else if (request.requiredType.empty()) {
         for (const DocumentType& type : kDocumentTypes) {
             filters << QString::fromLatin1(type.filter);
         }
@@ -165,7 +193,12 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
     }
     panel.setNameFilters(filters);
     const QString proposed = QString::fromStdString(request.proposedName);
-    if (request.requiredType.empty()) {
+    if (severalTypes) {
+        const int proposedType = offeredTypeFor(offered, QFileInfo(proposed).suffix().toLower());
+        if (proposedType >= 0) {
+            panel.selectNameFilter(filters.at(proposedType));
+        }
+    } else if (request.requiredType.empty()) {
         // The proposed name's type is the one offered first: saving a WAV
         // recording again proposes WAV.
         const int proposedType = documentTypeFor(QFileInfo(proposed).suffix().toLower());
@@ -184,7 +217,17 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
         return std::nullopt;
     }
     std::optional<std::string> chosenPath;
-    if (!request.requiredType.empty()) {
+    if (severalTypes) {
+        // A name typed with one of the offered extensions is of that type;
+        // any other name gets the chosen type's extension.
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        const int chosen = static_cast<int>(filters.indexOf(panel.selectedNameFilter()));
+        chosenPath = offeredTypeFor(offered, suffix) >= 0
+                         ? path.toStdString()
+                         : (path + QLatin1Char('.') +
+                            QString::fromStdString(offered[std::size_t(std::max(chosen, 0))]))
+                               .toStdString();
+    } else if (!request.requiredType.empty()) {
         // A panel of one type writes only files of that type: a name typed
         // with another extension gets the type's own.
         const QString required = QString::fromStdString(request.requiredType).toLower();

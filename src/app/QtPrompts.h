@@ -25,8 +25,10 @@ using DialogRunner = std::function<int(QDialog&)>;
 // ("pmf", "wav", "aiff"/"aif"), first the one the proposed name ends in. The
 // type chosen decides the format: the path returned carries its extension
 // (added to a name without one or with one of no document type; a name
-// ending in another type's extension asks which type is meant). Main thread
-// only.
+// ending in another type's extension asks which type is meant). A panel
+// offered several types (pictures) returns a name ending in one of them:
+// as typed when its extension is one of them, else with the chosen type's
+// extension added. Main thread only.
 class QtPrompts : public Prompts {
 public:
     explicit QtPrompts(QWidget* window = nullptr, DialogRunner runner = {});

@@ -53,7 +53,7 @@ constexpr CommandHelp kCommandHelp[] = {
      "      formants and bandwidths of the audio channel's (or channel N's) FFT/LPC\n"
      "      spectrum at a time or over a stretch; --frame gives the spectrum level per\n"
      "      frequency; --png also draws the spectrum window's graph as OUT (.png,\n"
-     "      .tif/.tiff or .pdf). Times: the FFT frames start at MS (every\n"
+     "      .tif/.tiff, .pdf or .svg). Times: the FFT frames start at MS (every\n"
      "      m_nFFTAverageStepSize ms over a stretch, averaged); the formants are those\n"
      "      of a window centred on MS (on the stretch's middle), with --classic those\n"
      "      of the LPC window that starts at MS (the mean of the stretch's first and\n"
@@ -68,8 +68,8 @@ constexpr CommandHelp kCommandHelp[] = {
      "      when lower; --set m_nSpecfrequencyRange=22000 shows the whole band of a\n"
      "      44.1 kHz file), and none where the column's formant\n"
      "      frame is quieter than m_dFormantSilenceLevel (-50 dBFS by default); --png\n"
-     "      also draws the spectrogram window's picture as OUT (.png, .tif/.tiff or\n"
-     "      .pdf), its image computed for the picture's own size. Times: a row at time\n"
+     "      also draws the spectrogram window's picture as OUT (.png, .tif/.tiff, .pdf\n"
+     "      or .svg), its image computed for the picture's own size. Times: a row at time\n"
      "      T holds the formants of the image column T falls in, analysed in a window\n"
      "      centred on the column's middle (--classic: the LPC window that starts\n"
      "      where the column starts); for a track at a fixed step whatever the\n"
@@ -89,7 +89,7 @@ constexpr CommandHelp kCommandHelp[] = {
               "      time, pitch and intensity (dBFS at that time, -200 for digital\n"
               "      silence) of every pitch frame of the audio channel (or channel N);\n"
               "      --png also draws the pitch window's graph (over MS to\n"
-              "      MS) as OUT (.png, .tif/.tiff or .pdf). Times: frame k is centred on\n"
+              "      MS) as OUT (.png, .tif/.tiff, .pdf or .svg). Times: frame k is centred on\n"
               "      k x m_dPitchStepSize ms (--classic: its window starts there; the log\n"
               "      format then times it at k x the recording's length / the frame count);\n"
               "      the intensity is that of the m_dIntensityWindowLengthMS window that\n"
@@ -106,13 +106,15 @@ constexpr CommandHelp kCommandHelp[] = {
             "      by the cycle's own contact instants\n"},
     {"picture",
      "  phonaxis-cli picture FILE --out OUT [--from MS --to MS] [--width W --height H] [--fit]\n"
-     "      the main view of FILE (whole, or from MS to MS) as OUT: .png, .tif/.tiff or\n"
-     "      a vector .pdf, drawn in a view of W x H pixels (default 1600 x 900);\n"
+     "      the main view of FILE (whole, or from MS to MS) as OUT: .png, .tif/.tiff, or\n"
+     "      a vector .pdf or .svg, drawn in a view of W x H pixels (default 1600 x 900);\n"
      "      --fit shares the height out among the shown channels' strips, so that\n"
      "      they fill the picture however many there are\n"},
     {"formants",
      "  phonaxis-cli formants TABLE.txt --png OUT [--plot-type N] [--width W --height H]\n"
-     "      the vowel chart of a saved formant table as OUT (.png, .tif/.tiff or .pdf):\n"
+     "      the vowel chart of a saved formant table as OUT (.png, .tif/.tiff, .pdf or\n"
+     "      .svg): titled axes in Hz, a mean and 2-SD ellipse for every label that at\n"
+     "      least 3 rows carry (wherever they stand; unlabelled rows get none):\n"
      "      F1 against F2 (N = 0, the default), F2' (1) or F3 (2), in a view of\n"
      "      W x H pixels (default 640 x 560)\n"},
     {"play", "  phonaxis-cli play FILE [--from MS --to MS] [--device NAME]\n"

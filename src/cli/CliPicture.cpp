@@ -117,7 +117,7 @@ bool parsePictureOptions(const std::vector<std::string>& args, PictureOptions& o
 // messages go. That one warning is dropped while the application lives;
 // every other message goes where it went before.
 //
-// PNG and PDF need no image format plugin (their writers are Qt's own), yet
+// PNG, PDF and SVG need no image format plugin (their writers are Qt's own), yet
 // the first image written makes Qt load every plugin it can find (TIFF,
 // JPEG, colour management and more): for those types the application is
 // told of no plugin folder once its platform is loaded, which spares a
@@ -134,7 +134,7 @@ public:
         }
         s_previousHandler = qInstallMessageHandler(&HeadlessGui::handleMessage);
         m_application = std::make_unique<QGuiApplication>(s_argc, s_argv);
-        if (pictureType == "png" || pictureType == "pdf") {
+        if (pictureType == "png" || pictureType == "pdf" || pictureType == "svg") {
             m_pluginFolders = QCoreApplication::libraryPaths();
             QCoreApplication::setLibraryPaths({});
         }
@@ -221,9 +221,9 @@ std::string msText(double ms)
     return messageNumber(ms) + " ms";
 }
 
-bool isPictureType(const std::string& type)
+bool isPictureType(const std::string& path)
 {
-    return type == "png" || type == "tif" || type == "tiff" || type == "pdf";
+    return pictureTypeOf(path).has_value();
 }
 
 } // namespace
@@ -249,9 +249,9 @@ int checkPictureOutput(const std::string& outPath, const std::vector<std::string
                        std::ostream& err)
 {
     const std::string type = fileExtension(outPath);
-    if (!isPictureType(type) || writtenExtension(outPath) != type) {
+    if (!isPictureType(outPath) || writtenExtension(outPath) != type) {
         return usage(err, "cannot write \"" + outPath +
-                              "\": pictures are written as .png, .tif/.tiff or .pdf files "
+                              "\": pictures are written as .png, .tif/.tiff, .pdf or .svg files "
                               "(and not through a link to another kind of file)");
     }
     return checkOutputIsNoInput(outPath, inputs, err);
@@ -271,18 +271,7 @@ int writeGraphPicture(const std::string& outPath, QSize sizePx, const GraphDrawi
         return failure(err, "pictures cannot be drawn in this process (no GUI application)");
     }
     std::string error;
-    bool written = false;
-    if (type == "pdf") {
-        written = writeGraphPdf(sizePx, draw, outPath, error);
-    } else {
-        const QImage image = renderGraph(sizePx, draw);
-        if (image.isNull()) {
-            return failure(err, "the picture could not be drawn (out of memory)");
-        }
-        written =
-            type == "png" ? writePng(image, outPath, error) : writeTiff(image, outPath, error);
-    }
-    if (!written) {
+    if (!writePictureFile(outPath, sizePx, draw, error)) {
         return failure(err, error);
     }
     return kExitOk;
@@ -298,7 +287,7 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
         return usage(err, "picture takes one FILE (phonaxis-cli --help tells more)");
     }
     if (!options.outPath) {
-        return usage(err, "picture needs --out OUT.png, OUT.tif or OUT.pdf");
+        return usage(err, "picture needs --out OUT.png, OUT.tif, OUT.pdf or OUT.svg");
     }
     const std::string& outPath = *options.outPath;
     const std::string type = fileExtension(outPath);
@@ -346,18 +335,7 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
         return failure(err, "pictures cannot be drawn in this process (no GUI application)");
     }
     std::string error;
-    bool written = false;
-    if (type == "pdf") {
-        written = writePdf(document, sizePx, page, outPath, error);
-    } else {
-        const QImage image = renderPicture(document, sizePx, page);
-        if (image.isNull()) {
-            return failure(err, "the picture could not be drawn (out of memory)");
-        }
-        written =
-            type == "png" ? writePng(image, outPath, error) : writeTiff(image, outPath, error);
-    }
-    if (!written) {
+    if (!writePictureFile(outPath, sizePx, pictureDrawing(document, page), error)) {
         return failure(err, error);
     }
     return kExitOk;

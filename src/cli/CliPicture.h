@@ -17,7 +17,7 @@ namespace phonaxis::cli {
 // Draws the main view of FILE as the picture export does (every shown
 // channel in its strip on white, no cursor or selection) over the whole
 // recording or from MS to MS, in a view of W × H pixels (default 1600 × 900),
-// and writes it by OUT's extension: .png, .tif/.tiff or .pdf (vector).
+// and writes it by OUT's extension: .png, .tif/.tiff, .pdf or .svg (vector).
 // With --fit the shown channels' strips share the view's height equally
 // instead of taking the heights the file keeps.
 // `args` are the words after "picture". Returns kExitOk, kExitFailure when
@@ -32,14 +32,14 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& out, std:
 inline constexpr int kGraphPictureWidthPx = 1600;
 inline constexpr int kGraphPictureHeightPx = 900;
 
-// Checks where a picture goes: OUT must end in .png, .tif/.tiff or .pdf (and
+// Checks where a picture goes: OUT must end in .png, .tif/.tiff, .pdf or .svg (and
 // not be a link to another kind of file) and must not be one of `inputs`.
 // kExitOk, or kExitUsage told in one line on `err`.
 int checkPictureOutput(const std::string& outPath, const std::vector<std::string>& inputs,
                        std::ostream& err);
 
 // Draws `draw` in a view of `sizePx` and writes it by OUT's extension: PNG,
-// LZW TIFF or a vector PDF, replacing OUT only once the whole file is
+// LZW TIFF or a vector PDF or SVG, replacing OUT only once the whole file is
 // written. Runs without a display, as pictureCommand. kExitOk; kExitUsage
 // for a size phonaxis-cli does not draw; kExitFailure when drawing or
 // writing fails (told on `err`).

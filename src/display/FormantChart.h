@@ -25,8 +25,10 @@ class FormantTable;
 inline constexpr int kFormantChartWidthPx = 640;
 inline constexpr int kFormantChartHeightPx = 560;
 
-// The text attributes of point and mean labels (axis titles and tick
-// labels use the painter's default font, in black).
+// The text attributes of point and mean labels (axis titles, tick labels
+// and the caption use the default font family, in black). Both grow with
+// the picture: the axis text is about 13 pixels at the default size and
+// scales with √(width·height); labels keep their size relative to it.
 struct FormantChartText {
     QFont font;
     QColor color = Qt::black;
@@ -36,15 +38,16 @@ struct FormantChartText {
 FormantChartText defaultFormantChartText();
 
 // The chart of `table` in a view of `viewSizePx`: the drawing rectangle
-// (0, 0, height, width), scale 1, `plotType` (0 F1/F2, 1 F1/F2', 2 F1/F3)
-// and the on-screen layout. Sides beyond the 16-bit rectangle are cut.
+// (0, 0, height, width), `plotType` (0 F1/F2, 1 F1/F2', 2 F1/F3), its axis
+// texts measured in the font chosen for that size. Sides beyond the 16-bit
+// rectangle are cut. Needs a GUI application (fonts).
 PlotGeometry formantChartGeometry(const FormantTable& table, QSize viewSizePx,
                                   std::int32_t plotType);
 
 // Paints `geometry` in view pixels: lines, circles and ellipses stroked in
-// black (group means also filled), axis titles and tick labels in the
-// painter's font, point and mean labels with `text`. Does not fill the
-// background.
+// black (group means also filled), axis titles, tick labels and the caption
+// in the font the geometry was measured in, point and mean labels with
+// `text`; points are cut at the plot area. Does not fill the background.
 void drawFormantChart(QPainter& painter, const PlotGeometry& geometry,
                       const FormantChartText& text);
 

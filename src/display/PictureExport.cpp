@@ -3,6 +3,7 @@
 #include "display/MainViewModel.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
+#include "document/Prompts.h"
 #include "model/Channels.h"
 
 #include <QBuffer>
@@ -15,6 +16,7 @@
 #include <QPdfWriter>
 #include <QPicture>
 #include <QPrinter>
+#include <QSvgGenerator>
 
 #include <algorithm>
 #include <array>
@@ -108,13 +110,12 @@ QPicture recordGraph(QSize viewSizePx, const GraphDrawing& draw)
     return picture;
 }
 
-// The main view's picture as a drawing function.
-GraphDrawing documentDrawing(const MyDocument& document, const std::optional<PicturePage>& page,
-                             const MainViewSummaries* summaries)
+bool writeBytes(const QByteArray& bytes, const std::string& path, std::string& error)
 {
-    return [&document, page, summaries](QPainter& painter, QSize viewSizePx) {
-        drawPicture(painter, document, viewSizePx, page, summaries);
-    };
+    return writeFileAtomically(path,
+                               std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                         static_cast<std::size_t>(bytes.size())),
+                               error);
 }
 
 bool argumentsUsable(QSize sizePx, const std::optional<PicturePage>& page)
@@ -199,7 +200,7 @@ void drawPictureScaled(QPainter& painter, const QRectF& target, const MyDocument
     if (!argumentsUsable(viewSizePx, page)) {
         return;
     }
-    drawGraphScaled(painter, target, viewSizePx, documentDrawing(document, page, summaries));
+    drawGraphScaled(painter, target, viewSizePx, pictureDrawing(document, page, summaries));
 }
 
 void drawGraphScaled(QPainter& painter, const QRectF& target, QSize viewSizePx,
@@ -233,7 +234,7 @@ QImage renderPicture(const MyDocument& document, QSize sizePx,
     if (!argumentsUsable(sizePx, page)) {
         return {};
     }
-    return renderGraph(sizePx, documentDrawing(document, page, summaries));
+    return renderGraph(sizePx, pictureDrawing(document, page, summaries));
 }
 
 QImage renderGraph(QSize sizePx, const GraphDrawing& draw)
@@ -269,7 +270,7 @@ bool writePdf(const MyDocument& document, QSize viewSizePx, const std::optional<
         error = "The picture's size or time range cannot be drawn.";
         return false;
     }
-    return writeGraphPdf(viewSizePx, documentDrawing(document, page, summaries), path, error);
+    return writeGraphPdf(viewSizePx, pictureDrawing(document, page, summaries), path, error);
 }
 
 bool writeGraphPdf(QSize viewSizePx, const GraphDrawing& draw, const std::string& path,
@@ -314,7 +315,7 @@ bool printDocument(const MyDocument& document, QPrinter& printer, QSize viewSize
     if (!argumentsUsable(viewSizePx, page)) {
         return false;
     }
-    return printGraph(printer, viewSizePx, documentDrawing(document, page, summaries));
+    return printGraph(printer, viewSizePx, pictureDrawing(document, page, summaries));
 }
 
 bool printGraph(QPrinter& printer, QSize viewSizePx, const GraphDrawing& draw)
@@ -331,6 +332,106 @@ bool printGraph(QPrinter& printer, QSize viewSizePx, const GraphDrawing& draw)
     const QRect area = painter.viewport();
     drawGraphScaled(painter, QRectF(0, 0, area.width(), area.height()), viewSizePx, draw);
     return painter.end();
+}
+
+GraphDrawing pictureDrawing(const MyDocument& document, const std::optional<PicturePage>& page,
+                            const MainViewSummaries* summaries)
+{
+    return [&document, page, summaries](QPainter& painter, QSize viewSizePx) {
+        drawPicture(painter, document, viewSizePx, page, summaries);
+    };
+}
+
+bool writeGraphSvg(QSize viewSizePx, const GraphDrawing& draw, const std::string& path,
+                   std::string& error)
+{
+    if (!pictureSizeUsable(viewSizePx)) {
+        error = "The picture's size cannot be drawn.";
+        return false;
+    }
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QSvgGenerator generator;
+        generator.setOutputDevice(&buffer);
+        generator.setSize(viewSizePx);
+        generator.setViewBox(QRect(QPoint(0, 0), viewSizePx));
+        generator.setTitle(QStringLiteral("Phonaxis picture"));
+        // View pixels at 96 per inch, as the PDF pages.
+        generator.setResolution(96);
+        QPainter painter;
+        if (!painter.begin(&generator)) {
+            error = "The SVG file could not be started.";
+            return false;
+        }
+        painter.fillRect(QRect(QPoint(0, 0), viewSizePx), Qt::white);
+        draw(painter, viewSizePx);
+        painter.end();
+    }
+    if (bytes.isEmpty()) {
+        error = "The SVG file could not be written.";
+        return false;
+    }
+    return writeBytes(bytes, path, error);
+}
+
+std::optional<PictureType> pictureTypeOf(const std::string& path)
+{
+    const std::string extension = fileExtension(path);
+    if (extension == "png") {
+        return PictureType::Png;
+    }
+    if (extension == "pdf") {
+        return PictureType::Pdf;
+    }
+    if (extension == "tif" || extension == "tiff") {
+        return PictureType::Tiff;
+    }
+    if (extension == "svg") {
+        return PictureType::Svg;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> pictureExtensions()
+{
+    return {"png", "pdf", "tif", "svg"};
+}
+
+SavePanelRequest pictureSavePanel(const std::string& directory)
+{
+    SavePanelRequest request;
+    request.prompt = "Save";
+    request.offeredTypes = pictureExtensions();
+    request.proposedName = "pict.tif";
+    request.directory = directory;
+    return request;
+}
+
+bool writePictureFile(const std::string& path, QSize viewSizePx, const GraphDrawing& draw,
+                      std::string& error)
+{
+    const std::optional<PictureType> type = pictureTypeOf(path);
+    if (!type) {
+        error = "Pictures are saved as PNG, PDF, TIFF or SVG files (.png, .pdf, .tif or .svg).";
+        return false;
+    }
+    switch (*type) {
+    case PictureType::Pdf:
+        return writeGraphPdf(viewSizePx, draw, path, error);
+    case PictureType::Svg:
+        return writeGraphSvg(viewSizePx, draw, path, error);
+    case PictureType::Png:
+    case PictureType::Tiff:
+        break;
+    }
+    const QImage image = renderGraph(viewSizePx, draw);
+    if (image.isNull()) {
+        error = "The picture could not be drawn.";
+        return false;
+    }
+    return *type == PictureType::Png ? writePng(image, path, error) : writeTiff(image, path, error);
 }
 
 } // namespace phonaxis

@@ -1,7 +1,7 @@
 #pragma once
 
 // Pictures of the main view outside its window: images (TIFF, PNG), PDF
-// files and printed pages. Each draws the channels exactly as the view's
+// and SVG files and printed pages. Each draws the channels exactly as the view's
 // DrawView does, on white, without the view's overlays (cursor, marker,
 // selection, play position).
 //
@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QPainter;
 class QPrinter;
@@ -28,6 +29,7 @@ class QPrinter;
 namespace phonaxis {
 
 class MyDocument;
+struct SavePanelRequest;
 
 // A stretch of the recording shown in a picture, in ms from its start.
 // Usable when both times are finite, fromMs >= 0 and fromMs < toMs. Every
@@ -119,5 +121,42 @@ bool writeGraphPdf(QSize viewSizePx, const GraphDrawing& draw, const std::string
 // The drawing on one page of `printer`, fitted to its printable area. False
 // when the printer cannot start a page or the size is unusable.
 bool printGraph(QPrinter& printer, QSize viewSizePx, const GraphDrawing& draw);
+
+// A one-page vector SVG of the drawing, its size and view box the view's
+// pixels, written atomically; failures as for writeTiff.
+bool writeGraphSvg(QSize viewSizePx, const GraphDrawing& draw, const std::string& path,
+                   std::string& error);
+
+// The main view's picture as a drawing (see drawPicture). `document` must
+// outlive the drawing.
+GraphDrawing pictureDrawing(const MyDocument& document,
+                            const std::optional<PicturePage>& page = std::nullopt,
+                            const MainViewSummaries* summaries = nullptr);
+
+// --- picture files by type -------------------------------------------------------
+
+// The kinds of picture file: PNG and LZW TIFF images, vector PDF and SVG.
+enum class PictureType { Png, Pdf, Tiff, Svg };
+
+// The picture type a path's extension names (".png", ".pdf", ".tif" or
+// ".tiff", ".svg", in any case); nothing for another extension or none.
+std::optional<PictureType> pictureTypeOf(const std::string& path);
+
+// The extensions (lower case, without the dot) a save panel offers for a
+// picture, in the order offered: "png", "pdf", "tif", "svg".
+std::vector<std::string> pictureExtensions();
+
+// The save panel of Save as Picture…: the picture types offered, the
+// proposed name "pict.tif" (TIFF chosen first), `directory`, the button
+// "Save". The path it returns names its type by its extension.
+SavePanelRequest pictureSavePanel(const std::string& directory);
+
+// Draws `draw` in a view of `viewSizePx` and writes it at `path` in the type
+// its extension names (an image of that size for PNG and TIFF, vector
+// pages of that size for PDF and SVG), atomically. False with `error` set
+// for the user when the extension names no picture type, or drawing or
+// writing fails.
+bool writePictureFile(const std::string& path, QSize viewSizePx, const GraphDrawing& draw,
+                      std::string& error);
 
 } // namespace phonaxis

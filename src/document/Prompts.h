@@ -12,6 +12,10 @@ struct SavePanelRequest {
     std::string requiredType;  // file extension without the dot, e.g. "wav"
     std::string proposedName;  // may be empty
     std::string directory;     // folder the panel starts in
+    // Several types to choose from (extensions without the dot, lower case),
+    // when `requiredType` is empty: the path returned ends in one of them,
+    // the one typed when it is one of them, else the chosen one's.
+    std::vector<std::string> offeredTypes = {};
 };
 
 // What an open panel is asked to show.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,12 @@ std::int32_t F2Prime(std::int32_t f1Hz, std::int32_t f2Hz, std::int32_t f3Hz);
 std::int32_t secondFormantHz(std::int32_t plotType, std::int32_t f1Hz, std::int32_t f2Hz,
                              std::int32_t f3Hz);
 
-// A run of consecutive rows with equal labels, with the statistics of its
-// points in Bark: p = Bark(F1), q = Bark of the second coordinate.
+// The rows of one label wherever they stand in the table, with the
+// statistics of their points in Bark: p = Bark(F1), q = Bark of the second
+// coordinate.
 struct FormantGroup {
     std::string label;
-    std::size_t firstRow = 0;
-    std::size_t rowCount = 0;
+    std::vector<std::size_t> rows; // in table order
     double meanP = 0.0;
     double meanQ = 0.0;
     // Σx²/n − mean², exactly 0 when all values of the group are equal (and
@@ -42,10 +43,14 @@ struct FormantGroup {
     bool hasEllipse() const { return varianceP != 0.0 && varianceQ != 0.0; }
 };
 
-// The groups of at least 3 rows among the runs of equal labels, in table
-// order. `p`, `q` and `labels` are per row and of equal length.
-std::vector<FormantGroup> groupRuns(const std::vector<double>& p, const std::vector<double>& q,
-                                    const std::vector<std::string>& labels);
+// True for a label that names no group: empty or only white space.
+bool isUnlabelled(const std::string& label);
+
+// One group per label that at least 3 rows carry, wherever those rows
+// stand, in the order of each label's first row. Unlabelled rows form no
+// group. `p`, `q` and `labels` are per row (the shortest length counts).
+std::vector<FormantGroup> groupByLabel(const std::vector<double>& p, const std::vector<double>& q,
+                                       const std::vector<std::string>& labels);
 
 // The two-standard-deviation ellipse of a group in Bark: 200 points (x = q,
 // y = p) at polar angles 0, 2π/200, … measured from the F1 direction.
@@ -74,6 +79,12 @@ struct PlotText {
     std::string text;
     PointD at;
     TextAnchor anchor = TextAnchor::TopLeft;
+    // Turned a quarter left (read upward); the anchor and size are of the
+    // turned box.
+    bool vertical = false;
+    // The box the text takes as laid out (axis texts only; 0 otherwise).
+    double width = 0.0;
+    double height = 0.0;
     // Drawn with the plot's text attributes (point and mean labels) rather
     // than the platform's default ones (titles and tick labels).
     bool plotAttributes = false;
@@ -118,19 +129,52 @@ struct PlotPoint {
     PlotText label;
 };
 
+// How the painter measures text, in view units: the height of a line and
+// the width of a text. Without a width function a text is taken as 0.6 of
+// the line height per byte.
+struct PlotTextMetrics {
+    double lineHeight = 14.0;
+    std::function<double(const std::string&)> width;
+
+    double widthOf(const std::string& text) const;
+};
+
+// The look of a chart apart from its data: the text of axis titles and tick
+// labels, and the scale of lines and circles (1 draws circles of 5 view
+// units and ticks of 5).
+struct PlotStyle {
+    PlotTextMetrics text;
+    double lineScale = 1.0;
+};
+
 // The picture of a formant table in a flipped view (y grows downward), as
 // data: the painter fills white, then strokes every line, circle and
 // polyline in black and draws the texts. Coordinates described as whole
 // view units are cut toward zero.
+//
+// The axes are the top and right edges of the plot area: F1 grows downward
+// from the top edge, the second coordinate leftward from the right edge.
+// Each axis runs from its low end (200 Hz for F1, 400 Hz for the second
+// coordinate) to the table's limit, extended where a group's mean or
+// ellipse lies beyond them, so that every mean and ellipse lies inside the
+// plot area. Tick labels, titles with their units and the margins they need
+// lie outside it, inside the picture.
 struct PlotGeometry {
-    double verticalPxPerBark = 0.0;   // 48·s·m
-    double horizontalPxPerBark = 0.0; // 32·s·m
-    double f1AxisX = 0.0;             // right − 100·s
-    double secondAxisY = 0.0;         // top + 50·s
+    double verticalPxPerBark = 0.0;
+    double horizontalPxPerBark = 0.0;
+    double f1AxisX = 0.0;    // the plot area's right edge
+    double secondAxisY = 0.0; // the plot area's top edge
+    RectD plotArea;           // everything but the axes' ticks and texts
     PlotAxis f1Axis;
     PlotAxis secondAxis;
+    // The caption line below the plot: the table's file name (or
+    // "Untitled"), what is plotted against what, and the ellipses' meaning
+    // when they are drawn; cut with "…" to the plot's width.
+    PlotText caption;
     std::vector<PlotPoint> points; // empty unless points are drawn
     std::vector<PlotGroup> groups; // empty unless ellipses are drawn
+    double lineScale = 1.0;        // as in PlotStyle
+    int textPixelSize = 0;         // the axis text's size the painter chose; 0 unknown
 
     // View coordinates of a frequency on each axis (not cut).
     double yOfF1(std::int32_t hz) const;
@@ -138,8 +182,7 @@ struct PlotGeometry {
     double yOfBark(double bark) const;
     double xOfBark(double bark) const;
 
-    // The part of yOfBark/xOfBark that puts 200 Hz on the second axis and
-    // 400 Hz on the F1 axis.
+    // y = yOffset + Bark·verticalPxPerBark; x = xOffset − Bark·horizontalPxPerBark.
     double yOffset = 0.0;
     double xOffset = 0.0;
 };
@@ -148,11 +191,20 @@ struct PlotGeometry {
 // bounded whatever a caller stores in the limits.
 constexpr std::int32_t kMaxPlotLimitHz = 100000;
 
-// The picture of `table` for the drawing rectangle `bounds`, scale `s`,
-// plot type (0 F1/F2, 1 F1/F2', 2 F1/F3) and layout flag `m` (1 on screen).
-// The F1 axis runs down from the crossing of the axes to the F1 limit, the
-// second axis left to its limit (at least to their first tick frequencies).
-PlotGeometry PlotData(const FormantTable& table, const Rect& bounds, double s,
-                      std::int32_t plotType, std::int32_t m);
+// The axis titles with their units: "F1 (Hz)", and "F2 (Hz)", "F2' (Hz)" or
+// "F3 (Hz)" for plot types 0, 1 and 2.
+std::string f1AxisTitle();
+std::string secondAxisTitle(std::int32_t plotType);
+
+// The caption's text before it is fitted: "NAME · F1 against F2, Bark
+// scale" and, when ellipses are drawn, " · means and 2-SD ellipses by label".
+std::string chartCaption(const FormantTable& table, std::int32_t plotType, bool ellipses);
+
+// The picture of `table` in the drawing rectangle `bounds` for a plot type
+// (0 F1/F2, 1 F1/F2', 2 F1/F3), its texts measured and its lines scaled by
+// `style`. Ticks every 100 Hz; tick labels at the smallest round spacing
+// (100, 200, 500, 1000, 2000 Hz, …) at which neighbours do not touch.
+PlotGeometry PlotData(const FormantTable& table, const Rect& bounds, std::int32_t plotType,
+                      const PlotStyle& style = {});
 
 } // namespace phonaxis

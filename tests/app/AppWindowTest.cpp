@@ -30,6 +30,7 @@ std::optional<phonaxis::Bytes> toneWav(int channelCount, phonaxis::Prompts& prom
 #include "document/MyDocument.h"
 #include "hardware/BoxRecording.h"
 #include "support/AnalysisWindowTesting.h"
+#include "support/FileProbes.h"
 
 #include <QAction>
 #include <QDialogButtonBox>
@@ -404,7 +405,8 @@ TEST_F(AppWindowTest, PictureAndPrintWriteTheView)
     prompts.savePanelReplies.push_back(tiff.string());
     window->action("_FileSaveAsPICT:")->trigger();
     ASSERT_EQ(prompts.savePanels.size(), 1u);
-    EXPECT_EQ(prompts.savePanels[0].requiredType, "tif");
+    EXPECT_EQ(prompts.savePanels[0].offeredTypes,
+              (std::vector<std::string>{"png", "pdf", "tif", "svg"}));
     EXPECT_EQ(prompts.savePanels[0].proposedName, "pict.tif");
     EXPECT_EQ(fs::path(prompts.savePanels[0].directory).filename(), "Documents");
     QImageReader reader(QString::fromStdString(tiff.string()));
@@ -416,6 +418,14 @@ TEST_F(AppWindowTest, PictureAndPrintWriteTheView)
         dark += qGray(image.pixel(x, image.height() / 4)) < 128 ? 1 : 0;
     }
     EXPECT_GT(dark, 0); // the trace crosses the first strip
+    // The name's extension says the type written.
+    for (const auto& [name, magic] : {std::pair<const char*, std::string>{"view.png", "\x89PNG"},
+                                      {"view.pdf", "%PDF"},
+                                      {"view.svg", "<?xm"}}) {
+        prompts.savePanelReplies.push_back((folder / name).string());
+        window->action("_FileSaveAsPICT:")->trigger();
+        EXPECT_EQ(test::fileBytes(folder / name).substr(0, 4), magic) << name;
+    }
 
     prompts.savePanelReplies.push_back((folder / "no-such-folder" / "x.tif").string());
     window->action("_FileSaveAsPICT:")->trigger();

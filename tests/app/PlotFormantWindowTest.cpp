@@ -5,6 +5,7 @@
 
 #include "app/MainWindowController.h"
 #include "app/PlotFormantWindows.h"
+#include "app/QtPrompts.h"
 #include "app/StatusWindowController.h"
 #include "display/FormantChart.h"
 #include "log/ui/PlotFormantController.h"
@@ -14,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QColor>
+#include <QFileDialog>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -165,7 +167,8 @@ TEST_F(PlotFormantWindowTest, EditingACellMarksTheTableAndRedrawsThePoint)
     EXPECT_TRUE(window.GetTable().m_bDirty);
     EXPECT_TRUE(window.action("_PlotFormantSave:")->isEnabled());
     const PlotGeometry& geometry = window.GetPlotView()->geometry();
-    EXPECT_EQ(geometry.points[0].circle.topLeft.y, std::trunc(geometry.yOfF1(900)));
+    EXPECT_EQ(geometry.points[0].circle.topLeft.y,
+              std::trunc(geometry.yOfF1(900) - 2.5 * geometry.lineScale));
 
     // Formant cells take whole numbers (a sign marks a missing formant) or
     // nothing; the label takes any text.
@@ -333,7 +336,9 @@ TEST_F(PlotFormantWindowTest, ViewPictureAndPrintShowTheSameChart)
     prompts.savePanelReplies.push_back(path("chart.tif"));
     window.action("_PlotFormantPict:")->trigger();
     EXPECT_EQ(prompts.savePanels.back().proposedName, "pict.tif");
-    EXPECT_EQ(prompts.savePanels.back().requiredType, "tif");
+    EXPECT_EQ(prompts.savePanels.back().prompt, "Save");
+    EXPECT_EQ(prompts.savePanels.back().offeredTypes,
+              (std::vector<std::string>{"png", "pdf", "tif", "svg"}));
     const QImage picture(QString::fromStdString(path("chart.tif")));
     ASSERT_EQ(picture.size(), view->size());
     EXPECT_EQ(picture.convertToFormat(QImage::Format_RGB32),
@@ -379,6 +384,72 @@ TEST_F(PlotFormantWindowTest, QuittingAsksAboutUnsavedTables)
     EXPECT_TRUE(application->terminate());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
+}
+
+// Save as Picture… through the real save panel: PNG, PDF, TIFF and SVG are
+// offered behind a "Save" button; a name typed with one of their extensions
+// is written in that type whatever filter is chosen, any other name gets the
+// chosen filter's extension.
+TEST_F(PlotFormantWindowTest, SaveAsPictureWritesTheTypeOfTheTypedExtensionElseOfTheFilter)
+{
+    struct Case {
+        const char* filter; // the filter chosen, by its extension; nullptr keeps TIFF
+        const char* typed;  // the name typed; empty keeps the proposed one
+        const char* written;
+        std::string magic;
+    };
+    const Case cases[] = {
+        {nullptr, "", "pict.tif", std::string("II*\0", 4)},
+        {"png", "", "pict.png", "\x89PNG"},
+        {"pdf", "chart", "chart.pdf", "%PDF"},
+        {"svg", "chart", "chart.svg", "<?xm"},
+        {"png", "fft", "fft.png", "\x89PNG"},
+        {nullptr, "fft.png", "fft.png", "\x89PNG"},
+        {"pdf", "fig.svg", "fig.svg", "<?xm"},
+        {"svg", "fig.TIFF", "fig.TIFF", std::string("II*\0", 4)},
+        {"pdf", "take.1", "take.1.pdf", "%PDF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " / " + (c.filter ? c.filter : "tif"));
+        QString button;
+        QStringList filters;
+        QtPrompts panels(nullptr, [&](QDialog& dialog) {
+            auto& panel = static_cast<QFileDialog&>(dialog);
+            button = panel.labelText(QFileDialog::Accept);
+            filters = panel.nameFilters();
+            if (c.filter != nullptr) {
+                for (const QString& filter : filters) {
+                    if (filter.contains(QStringLiteral("*.") + QLatin1String(c.filter))) {
+                        panel.selectNameFilter(filter);
+                    }
+                }
+            }
+            // The name as typed, or as the panel shows it after the filter
+            // was chosen, in the test's folder.
+            QString name = QString::fromLatin1(c.typed);
+            if (name.isEmpty()) {
+                const auto* edit = panel.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                name = edit != nullptr ? edit->text() : QString();
+            }
+            panel.selectFile(QString::fromStdString(folder.string()) + QLatin1Char('/') + name);
+            return int(QDialog::Accepted);
+        });
+        PlotFormantController window(panels, [](const std::string&) {});
+        ASSERT_TRUE(window.ReadDocument(path("vowels.txt")));
+        window.resize(500, 400);
+        ASSERT_TRUE(window.PlotFormantPict());
+        EXPECT_EQ(button.toStdString(), "Save");
+        EXPECT_EQ(filters.size(), 4);
+        ASSERT_TRUE(fs::exists(path(c.written)));
+        EXPECT_EQ(readAll(path(c.written)).substr(0, c.magic.size()), c.magic);
+        if (c.magic == "<?xm") {
+            EXPECT_NE(readAll(path(c.written)).find("<svg"), std::string::npos);
+        }
+        for (const char* wrong : {"fft.png.tif", "pict.tif.png", "chart.pdf.tif"}) {
+            EXPECT_FALSE(fs::exists(path(wrong))) << wrong;
+        }
+        fs::remove(path(c.written));
+    }
 }
 
 } // namespace

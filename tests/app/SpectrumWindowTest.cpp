@@ -345,7 +345,8 @@ TEST_F(SpectrumWindowTest, PictureAndPrintDrawTheGraphAndSeveralWindowsMayBeOpen
     prompts.savePanelReplies.push_back(tif.string());
     fft->action("SaveasPict:")->trigger();
     ASSERT_EQ(prompts.savePanels.size(), 1u);
-    EXPECT_EQ(prompts.savePanels[0].requiredType, "tif");
+    EXPECT_EQ(prompts.savePanels[0].offeredTypes,
+              (std::vector<std::string>{"png", "pdf", "tif", "svg"}));
     EXPECT_EQ(prompts.savePanels[0].proposedName, "pict.tif");
     EXPECT_EQ(QImage(QString::fromStdString(tif.string())).size(), fft->view()->size());
     fft->action("printDocument:")->trigger();

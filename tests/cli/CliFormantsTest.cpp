@@ -6,12 +6,14 @@
 #include "display/FormantChart.h"
 #include "log/FormantTable.h"
 
+#include <QGuiApplication>
 #include <QImage>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace phonaxis {
@@ -61,6 +63,13 @@ TEST_F(CliFormantsTest, DrawsThePointsOfEveryPlotTypeInTheFormatOfTheExtension)
             << err;
         const QImage image(QString::fromStdString(out));
         ASSERT_EQ(image.size(), QSize(kFormantChartWidthPx, kFormantChartHeightPx));
+        // The chart's layout measures its texts, which takes a GUI
+        // application as the command had while drawing.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        int argc = 1;
+        char name[] = "test";
+        char* argv[] = {name, nullptr};
+        const QGuiApplication gui(argc, argv);
         const PlotGeometry geometry = formantChartGeometry(read, image.size(), plotType);
         ASSERT_EQ(geometry.points.size(), 4u);
         for (const PlotPoint& point : geometry.points) {
@@ -80,6 +89,7 @@ TEST_F(CliFormantsTest, DrawsThePointsOfEveryPlotTypeInTheFormatOfTheExtension)
         {"chart.tif", std::string("II*\0", 4)},
         {"CHART.TIFF", std::string("II*\0", 4)},
         {"chart.pdf", "%PDF"},
+        {"chart.svg", "<?xm"},
     };
     for (const auto& [name, magic] : formats) {
         std::string err;
@@ -90,6 +100,15 @@ TEST_F(CliFormantsTest, DrawsThePointsOfEveryPlotTypeInTheFormatOfTheExtension)
         EXPECT_EQ(start, magic) << name;
     }
     EXPECT_EQ(QImage(QString::fromStdString(path("chart.tif"))).size(), QSize(800, 600));
+    // The SVG is a vector drawing of the view's size with its axis titles as
+    // text.
+    std::ifstream svgFile(path("chart.svg"), std::ios::binary);
+    const std::string svg((std::istreambuf_iterator<char>(svgFile)),
+                          std::istreambuf_iterator<char>());
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    EXPECT_NE(svg.find("viewBox=\"0 0 800 600\""), std::string::npos);
+    EXPECT_NE(svg.find("F1 (Hz)"), std::string::npos);
+    EXPECT_NE(svg.find("F2 (Hz)"), std::string::npos);
 }
 
 TEST_F(CliFormantsTest, ExitStatusesTellUsageFromFailureAndWriteNothing)

@@ -77,6 +77,8 @@ TEST_F(CliPictureTest, WritesTheFormatItsExtensionNamesOverTheStretchAsked)
         {"view.tif", std::string("II*\0", 4)},
         {"VIEW.TIFF", std::string("II*\0", 4)},
         {"view.pdf", "%PDF"},
+        {"view.svg", "<?xm"},
+        {"VIEW.SVG", "<?xm"},
     };
     std::string err;
     for (const auto& [name, magic] : cases) {

@@ -117,7 +117,7 @@ TEST_F(CliSpectrumPictureTest, PictureShowsTheVowelsPeaksAndTheLogStaysTheSame)
 TEST_F(CliSpectrumPictureTest, MistakesAreRefusedBeforeWorkAndWriteNothing)
 {
     const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
-        {{"--png", path("s.jpg")}, 2, "pictures are written as .png, .tif/.tiff or .pdf"},
+        {{"--png", path("s.jpg")}, 2, "pictures are written as .png, .tif/.tiff, .pdf or .svg"},
         {{"--png", path("vowel.wav")}, 2, "is the input file"},
         {{"--width", "400"}, 2, "size the picture of --png OUT"},
         {{"--png", path("s.png"), "--width", "16384", "--height", "16384"}, 2, "larger than"},

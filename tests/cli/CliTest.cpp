@@ -166,7 +166,7 @@ std::string fileState(const fs::path& path)
 TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
 {
 #ifdef PHONAXIS_HAVE_DISPLAY
-    const char* const kPictureName = "pictures are written as .png, .tif/.tiff or .pdf";
+    const char* const kPictureName = "pictures are written as .png, .tif/.tiff, .pdf or .svg";
 #else
     const char* const kPictureName = "a name ending in .png";
 #endif
@@ -221,7 +221,7 @@ TEST_F(CliTest, NoOutputReplacesAnInputOrLandsOutsideARegularFile)
         {{"spectrogram", input(), "--png", path("other.png")}, 2, kPictureName},
         {{"spectrogram", input(), "--png", path("pipe.png")}, 1, "a pipe, not a regular file"},
 #ifdef PHONAXIS_HAVE_DISPLAY
-        {{"picture", input(), "--out", input()}, 2, ".png, .tif/.tiff or .pdf"},
+        {{"picture", input(), "--out", input()}, 2, ".png, .tif/.tiff, .pdf or .svg"},
         {{"picture", input(), "--out", path("link.png")}, 2, "not through a link"},
 #endif
     };

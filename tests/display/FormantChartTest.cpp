@@ -133,5 +133,62 @@ TEST(FormantChart, EveryRowAndGroupOfALargeTableIsDrawn)
     EXPECT_LT(darkest(image, int(last.topLeft.x), int(last.topLeft.y), 6), 128);
 }
 
+// What a reader checks in a figure: titles with units on both axes, every
+// axis text inside the picture, none over another or over the plot, text
+// growing with the picture, and the ellipses inside the plot area.
+TEST(FormantChart, TitledAxesAndTextsFitAtEverySize)
+{
+    const FormantTable table = vowelTable();
+    const QSize sizes[] = {kSize, QSize(1600, 900), QSize(700, 400)};
+    int previousTextPx = 0;
+    for (const QSize size : sizes) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        const PlotGeometry geometry = formantChartGeometry(table, size, 0);
+        EXPECT_EQ(geometry.f1Axis.title.text, "F1 (Hz)");
+        EXPECT_EQ(geometry.secondAxis.title.text, "F2 (Hz)");
+        const QImage image =
+            renderGraph(size, formantChartDrawing(table, 0, defaultFormantChartText()));
+        std::vector<QRectF> boxes = {QRectF(geometry.caption.at.x, geometry.caption.at.y,
+                                            geometry.caption.width, geometry.caption.height)};
+        EXPECT_FALSE(geometry.caption.text.empty());
+        for (const PlotAxis* axis : {&geometry.f1Axis, &geometry.secondAxis}) {
+            std::vector<const PlotText*> texts = {&axis->title};
+            for (const PlotText& label : axis->labels) {
+                texts.push_back(&label);
+            }
+            for (const PlotText* text : texts) {
+                QRectF box(text->at.x, text->at.y, text->width, text->height);
+                if (text->anchor == TextAnchor::LeftCentre) {
+                    box.translate(0, -text->height / 2.0);
+                } else if (text->anchor == TextAnchor::TopCentre) {
+                    box.translate(-text->width / 2.0, 0);
+                }
+                boxes.push_back(box);
+                // Something is written there.
+                EXPECT_LT(darkest(image, int(box.x()), int(box.y()), int(std::min(box.width(),
+                                                                                   box.height()))),
+                          128)
+                    << text->text;
+            }
+        }
+        const QRectF plot(geometry.plotArea.x, geometry.plotArea.y, geometry.plotArea.width,
+                          geometry.plotArea.height);
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            EXPECT_TRUE(QRectF(QPointF(0, 0), QSizeF(size)).contains(boxes[i])) << i;
+            EXPECT_FALSE(boxes[i].intersects(plot)) << i;
+            for (std::size_t j = i + 1; j < boxes.size(); ++j) {
+                EXPECT_FALSE(boxes[i].intersects(boxes[j])) << i << " and " << j;
+            }
+        }
+        for (const PlotGroup& group : geometry.groups) {
+            for (const PointD& point : group.ellipse) {
+                EXPECT_TRUE(plot.contains(QPointF(point.x, point.y))) << group.group.label;
+            }
+        }
+        EXPECT_NE(geometry.textPixelSize, previousTextPx);
+        previousTextPx = geometry.textPixelSize;
+    }
+}
+
 } // namespace
 } // namespace phonaxis

@@ -216,16 +216,44 @@ TEST(FormantPlotMaths, BarkAndF2Prime)
     }
 }
 
-TEST(FormantPlotMaths, GroupsAreRunsOfAtLeastThreeEqualLabels)
+TEST(FormantPlotMaths, GroupsGatherEveryRowOfALabelWhereverItStands)
 {
-    const std::vector<std::string> labels = {"a", "a", "b", "a", "a", "a"};
-    const std::vector<double> p = {9, 9, 9, 1, 3, 2};
-    const std::vector<double> q = {9, 9, 9, 4, 6, 8};
-    const auto groups = groupRuns(p, q, labels);
+    struct Case {
+        const char* name;
+        std::vector<std::string> labels;
+        std::vector<std::pair<std::string, std::vector<std::size_t>>> groups;
+    };
+    const Case cases[] = {
+        {"split run", {"a", "a", "b", "a", "a", "a"}, {{"a", {0, 1, 3, 4, 5}}}},
+        {"interleaved",
+         {"a", "i", "u", "a", "i", "u", "a", "i", "u"},
+         {{"a", {0, 3, 6}}, {"i", {1, 4, 7}}, {"u", {2, 5, 8}}}},
+        {"unlabelled rows form no group", {"", " ", "", "\t", "", "o", "", "o", "o"},
+         {{"o", {5, 7, 8}}}},
+        {"two rows are too few", {"a", "", "a", "b", "b", "b"}, {{"b", {3, 4, 5}}}},
+        {"order of first rows", {"z", "a", "z", "a", "z", "a"}, {{"z", {0, 2, 4}}, {"a", {1, 3, 5}}}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<double> p(c.labels.size(), 1.0);
+        std::vector<double> q;
+        for (std::size_t i = 0; i < c.labels.size(); ++i) {
+            q.push_back(double(i));
+        }
+        const auto groups = groupByLabel(p, q, c.labels);
+        std::vector<std::pair<std::string, std::vector<std::size_t>>> found;
+        for (const FormantGroup& g : groups) {
+            found.emplace_back(g.label, g.rows);
+        }
+        EXPECT_EQ(found, c.groups) << c.name;
+    }
+
+    // The statistics are those of the group's rows only, not of the rows
+    // between them.
+    const std::vector<std::string> labels = {"a", "b", "a", "b", "a"};
+    const std::vector<double> p = {1, 9, 3, 9, 2};
+    const std::vector<double> q = {4, 9, 6, 9, 8};
+    const auto groups = groupByLabel(p, q, labels);
     ASSERT_EQ(groups.size(), 1u);
-    EXPECT_EQ(groups[0].label, "a");
-    EXPECT_EQ(groups[0].firstRow, 3u);
-    EXPECT_EQ(groups[0].rowCount, 3u);
     EXPECT_DOUBLE_EQ(groups[0].meanP, 2.0);
     EXPECT_DOUBLE_EQ(groups[0].meanQ, 6.0);
     EXPECT_NEAR(groups[0].varianceP, 2.0 / 3.0, 1e-12);
@@ -233,7 +261,7 @@ TEST(FormantPlotMaths, GroupsAreRunsOfAtLeastThreeEqualLabels)
     EXPECT_NEAR(groups[0].covariance, 2.0 / 3.0, 1e-12); // (4 + 18 + 16)/3 − 12
 
     // Equal values have no spread, however Σx²/n − mean² rounds.
-    const auto flat = groupRuns({0.1, 0.1, 0.1}, {1, 2, 3}, {"o", "o", "o"});
+    const auto flat = groupByLabel({0.1, 0.1, 0.1}, {1, 2, 3}, {"o", "o", "o"});
     ASSERT_EQ(flat.size(), 1u);
     EXPECT_EQ(flat[0].varianceP, 0.0);
     EXPECT_FALSE(flat[0].hasEllipse());
@@ -256,7 +284,7 @@ TEST(FormantPlotMaths, EllipsePointsLieTwoStandardDeviationsOut)
         {"circle", {1, 3, 1, 3}, {2, 2, 4, 4}},
     };
     for (const Case& c : cases) {
-        const auto groups = groupRuns(c.p, c.q, std::vector<std::string>(c.p.size(), "v"));
+        const auto groups = groupByLabel(c.p, c.q, std::vector<std::string>(c.p.size(), "v"));
         ASSERT_EQ(groups.size(), 1u) << c.name;
         const FormantGroup& g = groups[0];
         const auto points = ellipseBark(g);
@@ -274,77 +302,152 @@ TEST(FormantPlotMaths, EllipsePointsLieTwoStandardDeviationsOut)
         }
     }
     // All points on a line: no ellipse can be drawn.
-    EXPECT_TRUE(ellipseBark(groupRuns({1, 2, 3}, {2, 4, 6}, {"", "", ""})[0]).empty());
+    EXPECT_TRUE(ellipseBark(groupByLabel({1, 2, 3}, {2, 4, 6}, {"o", "o", "o"})[0]).empty());
 }
 
-TEST(FormantPlotGeometry, AxesTicksAndTitles)
+// The boxes of every axis text (titles, tick labels) of a chart.
+std::vector<RectD> textBoxes(const PlotGeometry& g)
 {
-    const FormantTable table; // limits 1600, 3000, 3000
-    const Rect bounds{0, 0, 600, 800};
+    std::vector<RectD> boxes;
+    for (const PlotAxis* axis : {&g.f1Axis, &g.secondAxis}) {
+        std::vector<const PlotText*> texts = {&axis->title};
+        for (const PlotText& label : axis->labels) {
+            texts.push_back(&label);
+        }
+        for (const PlotText* t : texts) {
+            RectD box{t->at.x, t->at.y, t->width, t->height};
+            if (t->anchor == TextAnchor::LeftCentre) {
+                box.y -= t->height / 2.0;
+            } else if (t->anchor == TextAnchor::TopCentre) {
+                box.x -= t->width / 2.0;
+            }
+            boxes.push_back(box);
+        }
+    }
+    boxes.push_back({g.caption.at.x, g.caption.at.y, g.caption.width, g.caption.height});
+    return boxes;
+}
+
+bool overlap(const RectD& a, const RectD& b)
+{
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height &&
+           b.y < a.y + a.height;
+}
+
+bool inside(const RectD& inner, const RectD& outer)
+{
+    return inner.x >= outer.x && inner.y >= outer.y &&
+           inner.x + inner.width <= outer.x + outer.width &&
+           inner.y + inner.height <= outer.y + outer.height;
+}
+
+TEST(FormantPlotGeometry, AxesCarryTitlesWithUnitsAndTheirTextsFitWithoutOverlapping)
+{
+    FormantTable table; // limits 1600, 3000, 3000
     struct Case {
         std::int32_t type;
+        std::int16_t width, height;
+        double lineHeight;
         const char* title;
     };
-    for (const Case c : {Case{0, "F2  "}, Case{1, "F2' "}, Case{2, "F3  "}}) {
-        const PlotGeometry g = PlotData(table, bounds, 1.0, c.type, 1);
+    const Case cases[] = {
+        {0, 640, 560, 15.0, "F2 (Hz)"},  {1, 640, 560, 15.0, "F2' (Hz)"},
+        {2, 640, 560, 15.0, "F3 (Hz)"},  {0, 1600, 900, 28.0, "F2 (Hz)"},
+        {0, 700, 400, 13.0, "F2 (Hz)"},  {2, 300, 200, 10.0, "F3 (Hz)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " type " +
+                     std::to_string(c.type));
+        PlotStyle style;
+        style.text.lineHeight = c.lineHeight;
+        const PlotGeometry g = PlotData(table, Rect{0, 0, c.height, c.width}, c.type, style);
+        EXPECT_EQ(g.f1Axis.title.text, "F1 (Hz)");
+        EXPECT_TRUE(g.f1Axis.title.vertical);
         EXPECT_EQ(g.secondAxis.title.text, c.title);
-        EXPECT_EQ(g.f1AxisX, 700.0);
-        EXPECT_EQ(g.secondAxisY, 50.0);
+        // The caption names the table and the plot, cut to the plot's width.
+        EXPECT_EQ(g.caption.text.rfind("Untitled", 0), 0u) << g.caption.text;
+        EXPECT_LE(g.caption.width, g.plotArea.width);
 
+        // Ticks every 100 Hz over the axes' ranges; 200 Hz on the second
+        // axis, 400 Hz on the F1 axis.
         ASSERT_EQ(g.f1Axis.ticks.size(), 15u);
         EXPECT_EQ(g.f1Axis.ticks.front().frequencyHz, 200);
         EXPECT_EQ(g.f1Axis.ticks.back().frequencyHz, 1600);
-        EXPECT_EQ(g.f1Axis.labels.back().text, "1600");
-        EXPECT_EQ(g.f1Axis.labels.back().at.x, 710.0);
-        // 200 Hz sits on the second axis and 400 Hz on the F1 axis, up to a pixel.
-        EXPECT_GE(g.f1Axis.ticks.front().line.from.y, 50.0);
-        EXPECT_LT(g.f1Axis.ticks.front().line.from.y, 51.0);
+        EXPECT_NEAR(g.yOfF1(200), g.secondAxisY, 1e-9);
+        EXPECT_NEAR(g.xOfSecond(400), g.f1AxisX, 1e-9);
         ASSERT_EQ(g.secondAxis.ticks.size(), 27u);
-        EXPECT_GT(g.secondAxis.ticks.front().line.from.x, 699.0);
-        EXPECT_LE(g.secondAxis.ticks.front().line.from.x, 700.0);
-        EXPECT_EQ(g.secondAxis.ticks.front().line.to.y, 45.0);
+        EXPECT_NEAR(g.xOfSecond(3000), g.plotArea.x, 1e-9);
+        EXPECT_NEAR(g.yOfF1(1600), g.plotArea.y + g.plotArea.height, 1e-9);
+        EXPECT_GE(g.f1Axis.labels.size(), 3u);
+        EXPECT_GE(g.secondAxis.labels.size(), 3u);
 
-        std::vector<std::string> labelled;
-        for (const PlotText& label : g.secondAxis.labels) {
-            labelled.push_back(label.text);
-            EXPECT_EQ(label.at.y, 30.0);
+        const RectD picture{0, 0, double(c.width), double(c.height)};
+        const std::vector<RectD> boxes = textBoxes(g);
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            EXPECT_TRUE(inside(boxes[i], picture)) << "text " << i;
+            EXPECT_FALSE(overlap(boxes[i], g.plotArea)) << "text " << i;
+            for (std::size_t j = i + 1; j < boxes.size(); ++j) {
+                EXPECT_FALSE(overlap(boxes[i], boxes[j])) << "texts " << i << " and " << j;
+            }
         }
-        EXPECT_EQ(labelled,
-                  (std::vector<std::string>{"500", "1000", "1500", "2000", "2500", "3000"}));
-        EXPECT_EQ(g.secondAxis.title.at.y, 10.0);
-        // 200 Hz at y = 50 − 94 + 1.9635·48; "F1" half a Bark below 500 Hz.
-        EXPECT_NEAR(g.f1Axis.title.at.y, -44.0 + (4.73646658243365 + 0.5) * 48.0, 1e-9);
-        EXPECT_EQ(g.f1Axis.title.at.x, 750.0);
     }
-    FormantTable low;
-    low.m_nF1RangeHigh = 199;
-    low.m_nF3RangeHigh = 450;
-    const PlotGeometry g = PlotData(low, bounds, 2.0, 2, 2);
-    EXPECT_TRUE(g.f1Axis.ticks.empty());
-    EXPECT_EQ(g.secondAxis.ticks.size(), 1u);
-    EXPECT_TRUE(g.secondAxis.labels.empty());
-    EXPECT_EQ(g.f1Axis.title.at.x, 600.0 + 150.0);
-    EXPECT_EQ(g.verticalPxPerBark, 192.0);
+}
+
+TEST(FormantPlotGeometry, EveryEllipseLiesInsideThePlotArea)
+{
+    // /i/ spreading above 200 Hz and beyond 3000 Hz, /a/ below the F1
+    // limit, /u/ beyond 400 Hz on the right: the axes widen to take them.
+    FormantTable table = tableOf({{"0", "210", "2900", "3300", "i"},
+                                  {"1", "350", "3400", "3500", "i"},
+                                  {"2", "260", "2600", "3200", "i"},
+                                  {"3", "900", "1300", "2500", "a"},
+                                  {"4", "1500", "1000", "2600", "a"},
+                                  {"5", "1200", "1500", "2400", "a"},
+                                  {"6", "300", "420", "2300", "u"},
+                                  {"7", "380", "700", "2200", "u"},
+                                  {"8", "330", "380", "2250", "u"}});
+    table.m_nF1RangeHigh = 1400;
+    for (std::int32_t type : {0, 1, 2}) {
+        const PlotGeometry g = PlotData(table, Rect{0, 0, 400, 700}, type);
+        ASSERT_EQ(g.groups.size(), 3u) << type;
+        const RectD& area = g.plotArea;
+        for (const PlotGroup& group : g.groups) {
+            ASSERT_EQ(group.ellipse.size(), 200u) << group.group.label;
+            for (const PointD& point : group.ellipse) {
+                EXPECT_TRUE(point.x >= area.x && point.x <= area.x + area.width &&
+                            point.y >= area.y && point.y <= area.y + area.height)
+                    << "type " << type << " /" << group.group.label << "/ " << point.x << ","
+                    << point.y;
+            }
+        }
+        // The widened F1 axis still starts and ends at the plot's edges.
+        EXPECT_LT(g.yOfF1(200), g.secondAxisY + g.plotArea.height);
+        EXPECT_GT(g.yOfF1(200), g.secondAxisY);
+    }
 }
 
 TEST(FormantPlotGeometry, PointsMeansAndEllipsesFollowTheCheckBoxes)
 {
     FormantTable table = tableOf({{"0", "500", "1500", "2500", "a"},
-                                  {"1", "500", "1700", "2600", "a"},
-                                  {"2", "500", "1900", "2400", "a"},
-                                  {"3", "300", "2200", "2900", "i"},
-                                  {"4", "350", "2300", "3000", "i"},
-                                  {"5", "320", "2100", "2800", "i"}});
+                                  {"1", "300", "2200", "2900", "i"},
+                                  {"2", "500", "1700", "2600", "a"},
+                                  {"3", "350", "2300", "3000", "i"},
+                                  {"4", "500", "1900", "2400", "a"},
+                                  {"5", "320", "2100", "2800", "i"},
+                                  {"6", "600", "1200", "2500", ""},
+                                  {"7", "610", "1300", "2500", ""},
+                                  {"8", "650", "1250", "2500", ""}});
     const Rect bounds{0, 0, 600, 800};
     table.m_bDrawellipse = false;
     table.m_bDrawmean = false;
     table.m_bDrawindividuallabels = false;
     table.m_bDrawmeanlabel = false;
-    PlotGeometry g = PlotData(table, bounds, 1.0, 1, 1);
-    ASSERT_EQ(g.points.size(), 6u);
+    PlotGeometry g = PlotData(table, bounds, 1);
+    ASSERT_EQ(g.points.size(), 9u);
     EXPECT_TRUE(g.groups.empty());
-    // F2' of 500/1500/2500 is 1750 Hz: x = 823 − 12.2296·32, y = −44 + 4.7365·48.
-    EXPECT_EQ(g.points[0].circle.topLeft, (PointD{431.0, 183.0}));
+    // F2' of 500/1500/2500 is 1750 Hz; the circle is centred on the point.
+    EXPECT_EQ(g.points[0].circle.topLeft,
+              (PointD{std::trunc(g.xOfSecond(1750) - 2.5), std::trunc(g.yOfF1(500) - 2.5)}));
     EXPECT_EQ(g.points[0].circle.diameter, 5.0);
     EXPECT_FALSE(g.points[0].drawLabel);
 
@@ -352,15 +455,17 @@ TEST(FormantPlotGeometry, PointsMeansAndEllipsesFollowTheCheckBoxes)
     table.m_bDrawellipse = true;
     table.m_bDrawmean = true;
     table.m_bDrawmeanlabel = true;
-    g = PlotData(table, bounds, 1.0, 0, 1);
+    g = PlotData(table, bounds, 0);
     EXPECT_TRUE(g.points.empty());
+    // The unlabelled rows get neither mean nor ellipse.
     ASSERT_EQ(g.groups.size(), 2u);
     // Equal F1 values: the mean is drawn, the ellipse is not.
     EXPECT_TRUE(g.groups[0].drawMean);
     EXPECT_TRUE(g.groups[0].mean.filled);
     EXPECT_EQ(g.groups[0].label.text, "a");
     EXPECT_TRUE(g.groups[0].ellipse.empty());
-    EXPECT_EQ(g.groups[0].mean.topLeft.y, std::trunc(g.yOfF1(500)));
+    EXPECT_EQ(g.groups[0].mean.topLeft.y, std::trunc(g.yOfF1(500) - 2.5));
+    EXPECT_EQ(g.groups[1].label.text, "i");
     ASSERT_EQ(g.groups[1].ellipse.size(), 200u);
     for (const PointD& point : g.groups[1].ellipse) {
         EXPECT_EQ(point.x, std::trunc(point.x));
@@ -369,7 +474,7 @@ TEST(FormantPlotGeometry, PointsMeansAndEllipsesFollowTheCheckBoxes)
 
     table.m_bDrawdata = true;
     table.m_bDrawindividuallabels = true;
-    g = PlotData(table, bounds, 1.0, 2, 1);
+    g = PlotData(table, bounds, 2);
     EXPECT_EQ(g.points[3].label.text, "i");
     EXPECT_TRUE(g.points[3].label.plotAttributes);
     EXPECT_EQ(g.points[3].label.at, g.points[3].circle.topLeft);

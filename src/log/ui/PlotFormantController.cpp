@@ -556,11 +556,8 @@ bool PlotFormantController::PlotFormantSaveas()
 
 bool PlotFormantController::PlotFormantPict()
 {
-    SavePanelRequest request;
-    request.prompt = tr("save").toStdString();
-    request.requiredType = "tif";
+    SavePanelRequest request = pictureSavePanel(QDir::homePath().toStdString());
     request.proposedName = kPictureName;
-    request.directory = QDir::homePath().toStdString();
     const std::optional<std::string> chosen = m_prompts->savePanel(request);
     if (!chosen) {
         return false;

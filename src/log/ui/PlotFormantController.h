@@ -112,8 +112,9 @@ public:
     // "txt"); on OK writes the file, and the window title and the path
     // follow it. A cancelled panel writes "Cansel" to the console.
     bool PlotFormantSaveas();
-    // "_PlotFormantPict:": the save panel ("pict.tif", type "tif"); on OK
-    // writes the chart as an image of the view's size.
+    // "_PlotFormantPict:": the picture save panel ("pict.tif"; PNG, PDF,
+    // TIFF or SVG); on OK writes the chart in a view of the view's size, in
+    // the type the name's extension says.
     bool PlotFormantPict();
     // "printDocument:": the chart on one page.
     bool printDocument();

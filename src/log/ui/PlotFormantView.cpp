@@ -43,12 +43,7 @@ GraphDrawing PlotFormantView::drawing() const
 
 bool PlotFormantView::SaveasPict(const std::string& path, std::string& error) const
 {
-    const QImage image = renderGraph(size(), drawing());
-    if (image.isNull()) {
-        error = "The picture of the chart could not be drawn.";
-        return false;
-    }
-    return writeTiff(image, path, error);
+    return writePictureFile(path, size(), drawing(), error);
 }
 
 QSize PlotFormantView::sizeHint() const

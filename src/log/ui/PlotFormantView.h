@@ -37,8 +37,9 @@ public:
     // The chart as a picture drawing (for export, printing).
     GraphDrawing drawing() const;
 
-    // Writes an image of the view's size (white, the same chart) as a TIFF
-    // file at `path`, atomically. False with `error` set for the user.
+    // Writes the chart in a view of the view's size (white, the same chart)
+    // at `path` as PNG, PDF, TIFF or SVG by its extension, atomically. False
+    // with `error` set for the user.
     bool SaveasPict(const std::string& path, std::string& error) const;
 
     QSize sizeHint() const override;

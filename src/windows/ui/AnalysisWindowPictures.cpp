@@ -3,7 +3,6 @@
 #include "document/MyDocument.h"
 #include "document/Prompts.h"
 
-#include <QImage>
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -18,22 +17,18 @@ void saveAnalysisPicture(const AnalysisWindowContext& context, QSize viewSizePx,
     if (context.prompts == nullptr) {
         return;
     }
-    SavePanelRequest request;
-    request.requiredType = "tif";
-    request.proposedName = "pict.tif";
-    request.directory = (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string();
+    const SavePanelRequest request = pictureSavePanel(
+        (std::filesystem::path(MyDocument::homeDirectory()) / "Documents").string());
     const std::optional<std::string> path = context.prompts->savePanel(request);
     if (!path) {
         return;
     }
-    const QImage picture = renderGraph(viewSizePx, draw);
     std::string error;
-    if (picture.isNull()) {
+    if (!writePictureFile(*path, viewSizePx, draw, error)) {
         context.prompts->alert("Error in save",
-                               std::string("The picture of the ") + what + " could not be drawn.",
+                               std::string("The picture of the ") + what +
+                                   " could not be saved. " + error,
                                "OK");
-    } else if (!writeTiff(picture, *path, error)) {
-        context.prompts->alert("Error in save", error, "OK");
     }
 }
 

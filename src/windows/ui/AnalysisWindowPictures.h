@@ -9,10 +9,11 @@ class QWidget;
 
 namespace phonaxis {
 
-// Save as Picture… of an analysis window: the save panel ("pict.tif" in
-// ~/Documents, type "tif"), then the graph drawn by `draw` in a view of
-// `viewSizePx` written there as TIFF. A failure is told with an alert
-// naming `what` ("spectrum", "pitch track"); Cancel does nothing.
+// Save as Picture… of an analysis window: the picture save panel ("pict.tif"
+// in ~/Documents; PNG, PDF, TIFF or SVG), then the graph drawn by `draw` in
+// a view of `viewSizePx` written there in the type the name's extension
+// says. A failure is told with an alert naming `what` ("spectrum", "pitch
+// track"); Cancel does nothing.
 void saveAnalysisPicture(const AnalysisWindowContext& context, QSize viewSizePx,
                          const GraphDrawing& draw, const char* what);
 

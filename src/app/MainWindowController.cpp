@@ -589,7 +589,9 @@ void MainWindowController::FileSaveAsPICT()
         return;
     }
     std::string error;
-    if (!writePictureFile(*path, mainView()->size(), pictureDrawing(*m_document), error)) {
+    const QString caption = mainViewCaption(*m_document, displayName().toStdString());
+    if (!writePictureFile(*path, mainView()->size(),
+                          pictureDrawing(*m_document, std::nullopt, nullptr, caption), error)) {
         m_prompts->alert(kSaveError, error, "OK");
     }
 }

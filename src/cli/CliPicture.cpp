@@ -326,16 +326,21 @@ int pictureCommand(const std::vector<std::string>& args, std::ostream& /*out*/, 
                               msText(lengthMs));
     }
     const PicturePage page{options.fromMs.value_or(0.0), options.toMs.value_or(lengthMs)};
-    if (options.fit) {
-        fitStrips(document, options.heightPx);
-    }
 
     const HeadlessGui gui(type);
     if (!HeadlessGui::usable()) {
         return failure(err, "pictures cannot be drawn in this process (no GUI application)");
     }
+    // The caption line takes the top of the picture; the strips share the
+    // rest.
+    if (options.fit) {
+        fitStrips(document, options.heightPx - pictureCaptionHeight(sizePx));
+    }
     std::string error;
-    if (!writePictureFile(outPath, sizePx, pictureDrawing(document, page), error)) {
+    if (!writePictureFile(outPath, sizePx,
+                          pictureDrawing(document, page, nullptr,
+                                         mainViewCaption(document, inPath, page)),
+                          error)) {
         return failure(err, error);
     }
     return kExitOk;

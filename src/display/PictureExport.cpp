@@ -1,5 +1,7 @@
 #include "display/PictureExport.h"
 
+#include "display/GraphAxes.h"
+#include "display/GraphPrimitives.h"
 #include "display/MainViewModel.h"
 #include "document/FileIO.h"
 #include "document/MyDocument.h"
@@ -8,6 +10,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QFontMetrics>
 #include <QImageWriter>
 #include <QMarginsF>
 #include <QPageLayout>
@@ -334,11 +337,56 @@ bool printGraph(QPrinter& printer, QSize viewSizePx, const GraphDrawing& draw)
     return painter.end();
 }
 
-GraphDrawing pictureDrawing(const MyDocument& document, const std::optional<PicturePage>& page,
-                            const MainViewSummaries* summaries)
+QString mainViewCaption(const MyDocument& document, const std::string& fileName,
+                        const std::optional<PicturePage>& page)
 {
-    return [&document, page, summaries](QPainter& painter, QSize viewSizePx) {
-        drawPicture(painter, document, viewSizePx, page, summaries);
+    GraphCaption caption;
+    caption.fileName = fileName;
+    int shown = 0;
+    for (int i = 0; i < document.channelsInUse(); ++i) {
+        const Channels& channel = document.getChannel(i);
+        if (!channel.m_bShow) {
+            continue;
+        }
+        if (shown++ == 0 && !page && channel.m_dSampleRate > 0.0) {
+            caption.fromMs = channel.m_dPageMin * 1000.0 / channel.m_dSampleRate;
+            caption.toMs = channel.m_dPageMax * 1000.0 / channel.m_dSampleRate;
+        }
+    }
+    if (page) {
+        caption.fromMs = page->fromMs;
+        caption.toMs = page->toMs;
+    }
+    caption.analysis = shown == 1 ? "1 channel" : std::to_string(shown) + " channels";
+    return caption.text();
+}
+
+int pictureCaptionHeight(QSize viewSizePx)
+{
+    const GraphTextScale textScale(viewSizePx);
+    return captionLineHeight(QFontMetrics(defaultTextFont()));
+}
+
+GraphDrawing pictureDrawing(const MyDocument& document, const std::optional<PicturePage>& page,
+                            const MainViewSummaries* summaries, const QString& caption)
+{
+    return [&document, page, summaries, caption](QPainter& painter, QSize viewSizePx) {
+        if (caption.isEmpty()) {
+            drawPicture(painter, document, viewSizePx, page, summaries);
+            return;
+        }
+        const GraphTextScale textScale(viewSizePx);
+        const int top = pictureCaptionHeight(viewSizePx);
+        const QSize below(viewSizePx.width(), viewSizePx.height() - top);
+        if (!pictureSizeUsable(viewSizePx) || below.height() <= 0) {
+            return;
+        }
+        painter.fillRect(QRect(QPoint(0, 0), viewSizePx), Qt::white);
+        drawCaptionLine(painter, viewSizePx, caption);
+        painter.save();
+        painter.translate(0, top);
+        drawPicture(painter, document, below, page, summaries);
+        painter.restore();
     };
 }
 

@@ -127,11 +127,22 @@ bool printGraph(QPrinter& printer, QSize viewSizePx, const GraphDrawing& draw);
 bool writeGraphSvg(QSize viewSizePx, const GraphDrawing& draw, const std::string& path,
                    std::string& error);
 
-// The main view's picture as a drawing (see drawPicture). `document` must
-// outlive the drawing.
+// The caption line of the main view's picture: `fileName` (without its
+// folder), the stretch shown (`page`, else the first shown channel's page)
+// and how many channels are shown.
+QString mainViewCaption(const MyDocument& document, const std::string& fileName,
+                        const std::optional<PicturePage>& page = std::nullopt);
+// The height a caption line takes at the top of a picture of `viewSizePx`.
+int pictureCaptionHeight(QSize viewSizePx);
+
+// The main view's picture as a drawing (see drawPicture). With a
+// `caption`, the caption line (what the picture shows) takes the top of
+// the picture, in the graphs' text size, and the view is drawn below it.
+// `document` must outlive the drawing.
 GraphDrawing pictureDrawing(const MyDocument& document,
                             const std::optional<PicturePage>& page = std::nullopt,
-                            const MainViewSummaries* summaries = nullptr);
+                            const MainViewSummaries* summaries = nullptr,
+                            const QString& caption = {});
 
 // --- picture files by type -------------------------------------------------------
 

@@ -153,9 +153,30 @@ void drawLevelGridLines(QPainter& painter, const Rect& graph, QSize viewSizePx,
     painter.restore();
 }
 
-void drawFormantText(QPainter& painter, const Rect& graph, const std::string& text)
+// The formants and bandwidths as the picture lists them: a row each, with
+// their unit, a value per formant and "–" where none was found.
+QString formantTable(const SpectrumAnalysis& analysis)
 {
-    if (text.empty()) {
+    if (!analysis.m_bHaveFormants) {
+        return {};
+    }
+    const auto row = [&](const QString& title, const auto& values) {
+        QString line = title;
+        for (int i = 0; i < SpectrumAnalysis::kFormantsShown; ++i) {
+            const double value = values[static_cast<std::size_t>(i)];
+            line += QLatin1Char('\t') + (std::isfinite(value) && value > 0.0
+                                             ? QString::number(value, 'f', 1)
+                                             : QStringLiteral("–"));
+        }
+        return line;
+    };
+    return row(QStringLiteral("Formants (Hz)"), analysis.m_dFormat) + QLatin1Char('\n') +
+           row(QStringLiteral("Bandwidths (Hz)"), analysis.m_dBandWidth);
+}
+
+void drawFormantText(QPainter& painter, const Rect& graph, const QString& shown)
+{
+    if (shown.isEmpty()) {
         return;
     }
     painter.save();
@@ -165,7 +186,6 @@ void drawFormantText(QPainter& painter, const Rect& graph, const std::string& te
     // Tab stops a little wider than the widest value ("-1234.5").
     option.setTabStopDistance(QFontMetrics(painter.font()).horizontalAdvance(QStringLiteral("00000.00")));
     option.setWrapMode(QTextOption::NoWrap);
-    const QString shown = QString::fromStdString(text);
     const QRectF area(graph.left, graph.top, rectWidth(graph), rectHeight(graph));
     const QRectF needed = painter.boundingRect(area, shown, option);
     const QRectF placed(area.right() - needed.width() - kTextInsetPx, area.top() + kTextInsetPx,
@@ -293,7 +313,7 @@ void drawSpectrumGraph(QPainter& painter, QSize viewSizePx, const SpectrumAnalys
     painter.setPen(QPen(Qt::black, 1.0));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRect(graph.left, graph.top, rectWidth(graph), rectHeight(graph)));
-    drawFormantText(painter, graph, analysis.formantText());
+    drawFormantText(painter, graph, formantTable(analysis));
     if (analysis.m_bHaveMarker && analysis.m_dFreqfactor > 0.0) {
         const auto j =
             static_cast<int>(std::lround(analysis.m_dMarkerFreqValue / analysis.m_dFreqfactor));

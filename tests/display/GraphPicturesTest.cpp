@@ -250,7 +250,12 @@ TEST(GraphPicturesTest, EveryViewHasTitledAxesACaptionAndReadableLabels)
             {"spectrogram",
              {"Frequency (Hz)", "Time (s)"},
              [&](QPainter& p, QSize s) { drawSpectrogramGraph(p, s, spectrogram); }},
-            {"main", {"Time (s)"}, [&](QPainter& p, QSize s) { drawPicture(p, document, s); }},
+            {"main",
+             {"Time (s)"},
+             [&](QPainter& p, QSize s) {
+                 pictureDrawing(document, std::nullopt, nullptr,
+                                mainViewCaption(document, "/data/demo.wav"))(p, s);
+             }},
         };
         for (const View& view : views) {
             SCOPED_TRACE(view.name);
@@ -259,7 +264,13 @@ TEST(GraphPicturesTest, EveryViewHasTitledAxesACaptionAndReadableLabels)
                 EXPECT_TRUE(recorder->has(title)) << title.toStdString();
             }
             EXPECT_TRUE(readable(*recorder, size));
-            if (std::string(view.name) != "main") {
+            if (std::string(view.name) == "main") {
+                const auto line = std::find_if(
+                    recorder->texts().begin(), recorder->texts().end(),
+                    [](const auto& t) { return t.text.startsWith("demo.wav, 0"); });
+                ASSERT_NE(line, recorder->texts().end());
+                EXPECT_TRUE(line->text.endsWith(" channel")) << line->text.toStdString();
+            } else {
                 // The caption line names the file, the channel and the mode.
                 const bool captioned = std::any_of(
                     recorder->texts().begin(), recorder->texts().end(), [](const auto& t) {

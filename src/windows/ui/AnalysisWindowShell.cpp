@@ -2,6 +2,7 @@
 
 #include "display/MenuCommands.h"
 #include "document/MyDocument.h"
+#include "document/NumberText.h"
 #include "model/Channels.h"
 #include "windows/ui/AnalysisWindowMenus.h"
 #include "windows/ui/AnalysisWindowPictures.h"
@@ -45,6 +46,11 @@ QString capitalised(const char* text)
 }
 
 } // namespace
+
+QString readoutNumber(double value, int decimals)
+{
+    return std::isfinite(value) ? QString::fromStdString(fixedNumber(value, decimals)) : QString();
+}
 
 AnalysisWindowShell::AnalysisWindowShell(AnalysisWindowContext context, const char* objectName,
                                          const char* subject)

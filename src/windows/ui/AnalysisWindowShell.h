@@ -22,6 +22,10 @@ class QVBoxLayout;
 
 namespace phonaxis {
 
+// A readout's number: `decimals` decimals, no padding, never "-0.0"; empty
+// for a value that is not finite.
+QString readoutNumber(double value, int decimals);
+
 // One menu of an analysis window: its title and its commands (nullptr: a
 // separator).
 struct AnalysisMenu {

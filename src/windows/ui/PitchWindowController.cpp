@@ -37,15 +37,10 @@ const Channels* channelWithSamples(const MyDocument& document, int& index)
     return &document.getChannel(index);
 }
 
-QString number(double value, int decimals)
-{
-    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QString();
-}
-
 } // namespace
 
 std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument& document,
-                                                                 int channel)
+                                                                int channel)
 {
     int index = channel;
     const Channels* audio = channelWithSamples(document, index);
@@ -58,10 +53,11 @@ std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument
     const double sampleMs = audio->m_dSampleRate > 0.0 ? 1000.0 / audio->m_dSampleRate : 0.0;
     const double stepMs = document.m_dPitchStepSize;
     if (!(sampleMs > 0.0) || !(stepMs >= sampleMs)) {
-        return "The pitch step of " + number(stepMs, 3).toStdString() +
+        return "The pitch step of " + readoutNumber(stepMs, 3).toStdString() +
                " ms is shorter than one sample at " +
-               number(audio->m_dSampleRate, 0).toStdString() + " Hz (" +
-               number(sampleMs, 3).toStdString() + " ms). Choose a longer step in Options ▸ Pitch.";
+               readoutNumber(audio->m_dSampleRate, 0).toStdString() + " Hz (" +
+               readoutNumber(sampleMs, 3).toStdString() +
+               " ms). Choose a longer step in Options ▸ Pitch.";
     }
     return std::nullopt;
 }
@@ -80,9 +76,7 @@ PitchWindowController::PitchWindowController(AnalysisWindowContext context)
         showReadout(readout);
     };
     m_view->onSelectionChanged = [this] { refreshCommands(); };
-    m_view->captionOf = [this](double fromMs, double toMs) {
-        return pictureCaption(fromMs, toMs);
-    };
+    m_view->captionOf = [this](double fromMs, double toMs) { return pictureCaption(fromMs, toMs); };
     buildContents("_pitch", {m_time, m_pitch, m_intensity, m_duration}, m_view);
 
     addMenus({{"&File", kFileCommands},
@@ -271,16 +265,17 @@ void PitchWindowController::showReadout(const std::optional<PitchReadout>& reado
         shown = PitchReadout{analysis->m_dLogMarkerTime, analysis->m_dLogMarkerPitch,
                              analysis->m_dLogMarkerIntensity};
     }
-    m_time->setText(shown ? tr("Time: %1 ms").arg(number(shown->timeMs, 1)) : QString());
-    m_pitch->setText(shown ? tr("Pitch: %1 Hz").arg(number(shown->pitchHz, 1)) : QString());
+    m_time->setText(shown ? tr("Time: %1 ms").arg(readoutNumber(shown->timeMs, 1)) : QString());
+    m_pitch->setText(shown ? tr("Pitch: %1 Hz").arg(readoutNumber(shown->pitchHz, 1)) : QString());
     // Levels are in dB re full scale; without the intensity pane none is
     // measured, and the readout stays empty rather than show a level.
     const bool withIntensity =
         shown && analysis != nullptr && analysis->m_parameters.m_bPitchDrawIntensity;
-    m_intensity->setText(withIntensity ? tr("Intensity: %1 dBFS").arg(number(shown->intensityDb, 1))
-                                       : QString());
+    m_intensity->setText(withIntensity
+                             ? tr("Intensity: %1 dBFS").arg(readoutNumber(shown->intensityDb, 1))
+                             : QString());
     m_duration->setText(analysis != nullptr && analysis->m_bHaveSelection
-                            ? tr("Duration: %1 ms").arg(number(analysis->m_dDurationTime, 1))
+                            ? tr("Duration: %1 ms").arg(readoutNumber(analysis->m_dDurationTime, 1))
                             : QString());
 }
 

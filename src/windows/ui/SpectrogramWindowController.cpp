@@ -45,11 +45,6 @@ const char* const kLogCommands[] = {"_LogMarker:", "_LogDuration:", "_LogFormant
                                     "_LogFormantsSelection:", "_LogFormantTrack:"};
 const char* const kSoundCommands[] = {"_Play:", "_PlayWindow:", "_PlaySelection:"};
 
-QString number(double value, int decimals)
-{
-    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QString();
-}
-
 // Channel `index` of the document (-1: its audio channel) when it has
 // samples, or null.
 const Channels* channelWithSamples(const MyDocument& document, int index)
@@ -66,7 +61,7 @@ const Channels* channelWithSamples(const MyDocument& document, int index)
 } // namespace
 
 std::optional<std::string> SpectrogramWindowController::cannotAnalyse(const MyDocument& document,
-                                                                       int channel)
+                                                                      int channel)
 {
     const Channels* audio = channelWithSamples(document, channel);
     if (audio == nullptr) {
@@ -77,7 +72,7 @@ std::optional<std::string> SpectrogramWindowController::cannotAnalyse(const MyDo
     const double rate = audio->m_dSampleRate;
     if (!(document.m_nSpecfrequencyRange <= rate * 0.5)) {
         return "The frequency range of " + std::to_string(document.m_nSpecfrequencyRange) +
-               " Hz is above half the sample rate of " + number(rate, 0).toStdString() +
+               " Hz is above half the sample rate of " + readoutNumber(rate, 0).toStdString() +
                " Hz. Choose a smaller range in Options ▸ Spectrogram.";
     }
     return std::nullopt;
@@ -456,7 +451,7 @@ void SpectrogramWindowController::showInfo(const SpectrogramInput* input)
                         .arg(p.m_nFFTWindLength)
                         .arg(p.m_nDynamicRange)
                         .arg(bandwidth)
-                        .arg(number(p.m_dPreEmphasis, 2)));
+                        .arg(readoutNumber(p.m_dPreEmphasis, 2)));
 }
 
 void SpectrogramWindowController::showReadout(const std::optional<SpectrogramReadout>& readout)
@@ -467,12 +462,13 @@ void SpectrogramWindowController::showReadout(const std::optional<SpectrogramRea
     if (!shown && finished && m_marks.m_bHaveMarker) {
         shown = SpectrogramReadout{m_marks.m_dLogMarkerTime, m_marks.m_dLogFreqValue};
     }
-    m_time->setText(shown ? tr("Time: %1 ms").arg(number(shown->timeMs, 1)) : QString());
-    m_frequency->setText(shown ? tr("Frequency: %1 Hz").arg(number(shown->frequencyHz, 1))
+    m_time->setText(shown ? tr("Time: %1 ms").arg(readoutNumber(shown->timeMs, 1)) : QString());
+    m_frequency->setText(shown ? tr("Frequency: %1 Hz").arg(readoutNumber(shown->frequencyHz, 1))
                                : QString());
-    m_duration->setText(finished && m_marks.m_bHaveSelection
-                            ? tr("Duration: %1 ms").arg(number(m_marks.m_dLogDurationTime, 1))
-                            : QString());
+    m_duration->setText(
+        finished && m_marks.m_bHaveSelection
+            ? tr("Duration: %1 ms").arg(readoutNumber(m_marks.m_dLogDurationTime, 1))
+            : QString());
 }
 
 // --- hand-overs --------------------------------------------------------------------
@@ -509,8 +505,7 @@ void SpectrogramWindowController::PlayWindow()
         return;
     }
     const SpectrogramGraphInput& graph = *m_graph;
-    m_context.play(m_nChannel, graph.startPoint,
-                   graph.endPoint - graph.startPoint);
+    m_context.play(m_nChannel, graph.startPoint, graph.endPoint - graph.startPoint);
 }
 
 void SpectrogramWindowController::PlaySelection()

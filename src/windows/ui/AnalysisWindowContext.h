@@ -26,7 +26,7 @@ struct AnalysisWindowContext {
     // window; -1 (or a channel the document does not have) is the
     // document's audio channel.
     int channel = -1;
-    Prompts* prompts = nullptr;     // alerts and save panels; not owned
+    Prompts* prompts = nullptr; // alerts and save panels; not owned
     // The document's name as titles and log records show it ("Untitled").
     std::function<QString()> displayName;
     // Whether the measurement log window is shown (the log entries' enabling).

@@ -35,13 +35,13 @@ void refreshCommandActions(const QWidget& window,
 // window and every analysis, log and formant plot window offer them as the
 // document window does. Each member acts for the running application.
 struct ApplicationCommands {
-    std::function<void()> hideShowStatus;       // "_HideShowStatus:"
+    std::function<void()> hideShowStatus;         // "_HideShowStatus:"
     std::function<QString()> hideShowStatusTitle; // "Hide Status" / "Show Status"
-    std::function<void()> logNew;               // "_LogNew:"
-    std::function<void()> logOpen;              // "_LogOpen:"
-    std::function<bool()> logWindowVisible;     // the log commands' enabling
-    std::function<void()> plotFormantOpen;      // "_PlotFormantOpen:"
-    std::function<void()> aboutApp;             // "_aboutApp:"
+    std::function<void()> logNew;                 // "_LogNew:"
+    std::function<void()> logOpen;                // "_LogOpen:"
+    std::function<bool()> logWindowVisible;       // the log commands' enabling
+    std::function<void()> plotFormantOpen;        // "_PlotFormantOpen:"
+    std::function<void()> aboutApp;               // "_aboutApp:"
 };
 
 // The running application's commands; null (the default, and after the

@@ -25,10 +25,9 @@ void saveAnalysisPicture(const AnalysisWindowContext& context, QSize viewSizePx,
     }
     std::string error;
     if (!writePictureFile(*path, viewSizePx, draw, error)) {
-        context.prompts->alert("Error in save",
-                               std::string("The picture of the ") + what +
-                                   " could not be saved. " + error,
-                               "OK");
+        context.prompts->alert(
+            "Error in save",
+            std::string("The picture of the ") + what + " could not be saved. " + error, "OK");
     }
 }
 

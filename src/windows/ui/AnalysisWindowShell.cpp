@@ -67,6 +67,23 @@ AnalysisWindowShell::AnalysisWindowShell(AnalysisWindowContext context, const ch
     }
 }
 
+const Channels* AnalysisWindowShell::channelWithSamples(const MyDocument& document, int index,
+                                                        std::string* why)
+{
+    const bool chosen = index >= 0 && index < document.channelsInUse();
+    if (!chosen) {
+        index = document.audioChannelIndex();
+    }
+    if (index >= 0 && !document.getChannel(index).samples().empty()) {
+        return &document.getChannel(index);
+    }
+    if (why != nullptr) {
+        *why = chosen ? "The channel holds no samples to analyse."
+                      : "The document has no audio channel with samples to analyse.";
+    }
+    return nullptr;
+}
+
 void AnalysisWindowShell::setTitle(const char* prefix)
 {
     QString title = QString::fromUtf8(prefix);
@@ -87,7 +104,7 @@ void AnalysisWindowShell::setTitle(const char* prefix)
 GraphCaption AnalysisWindowShell::pictureCaption(double fromMs, double toMs) const
 {
     GraphCaption caption;
-    caption.fileName = m_context.displayName ? m_context.displayName().toStdString() : std::string();
+    caption.fileName = documentName();
     const MyDocument* document = m_context.document;
     if (document != nullptr && m_nChannel >= 0 && m_nChannel < document->channelsInUse()) {
         caption.channelTitle = document->getChannel(m_nChannel).GetTitle();
@@ -96,6 +113,24 @@ GraphCaption AnalysisWindowShell::pictureCaption(double fromMs, double toMs) con
     caption.fromMs = fromMs;
     caption.toMs = toMs;
     return caption;
+}
+
+std::string AnalysisWindowShell::documentName() const
+{
+    return m_context.displayName ? m_context.displayName().toStdString() : std::string();
+}
+
+void AnalysisWindowShell::logRecords(const std::vector<LogRecord>& records)
+{
+    if (records.size() > 1 && m_context.addLogRecords) {
+        m_context.addLogRecords(records);
+        return;
+    }
+    if (m_context.addLog) {
+        for (const LogRecord& record : records) {
+            m_context.addLog(record);
+        }
+    }
 }
 
 // --- commands ----------------------------------------------------------------------
@@ -201,8 +236,8 @@ void AnalysisWindowShell::buildContents(const char* namePrefix,
     column->addWidget(m_scroller);
 
     auto* progressRow = new QHBoxLayout;
-    m_status = readoutLabel(name("Status").constData(),
-                            tr("%1 status").arg(capitalised(m_subject)));
+    m_status =
+        readoutLabel(name("Status").constData(), tr("%1 status").arg(capitalised(m_subject)));
     m_progress = new QProgressBar(m_central);
     m_progress->setObjectName(prefix + QLatin1String("Progress"));
     m_progress->setAccessibleName(tr("%1 progress").arg(capitalised(m_subject)));

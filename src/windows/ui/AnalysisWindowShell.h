@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -21,6 +22,9 @@ class QTimer;
 class QVBoxLayout;
 
 namespace phonaxis {
+
+class Channels;
+class MyDocument;
 
 // A readout's number: `decimals` decimals, no padding, never "-0.0"; empty
 // for a value that is not finite.
@@ -56,6 +60,11 @@ public:
     // Which channel of the document the window analyses.
     int analysedChannelIndex() const { return m_nChannel; }
 
+    // Channel `index` of `document` (-1, or one it does not have: its audio
+    // channel) when that has samples, else null with `why` saying so.
+    static const Channels* channelWithSamples(const MyDocument& document, int index,
+                                              std::string* why = nullptr);
+
 public slots:
     // The graph as a picture file (PNG, PDF, SVG or TIFF), through a save
     // panel; nothing while there is no graph.
@@ -75,8 +84,7 @@ public slots:
 protected:
     // `subject` names what the window shows in messages and accessible
     // names ("pitch track", "spectrogram", "spectrum").
-    AnalysisWindowShell(AnalysisWindowContext context, const char* objectName,
-                        const char* subject);
+    AnalysisWindowShell(AnalysisWindowContext context, const char* objectName, const char* subject);
 
     // The window's title: `prefix` (with its separator), the document's name
     // and the analysed channel's title.
@@ -90,8 +98,7 @@ protected:
     // the Zoom menu's commands are connected here, the others with
     // connectCommand.
     void addMenus(std::initializer_list<AnalysisMenu> menus);
-    template <class Window>
-    void connectCommand(const char* command, void (Window::*slot)())
+    template <class Window> void connectCommand(const char* command, void (Window::*slot)())
     {
         connectAction(command, [window = static_cast<Window*>(this), slot] { (window->*slot)(); });
     }
@@ -104,6 +111,12 @@ protected:
     // its height whatever it shows, so that the graph's size does not jump.
     void buildContents(const char* namePrefix, std::initializer_list<QLabel*> readouts,
                        QWidget* view);
+    // The document's name as log records carry it.
+    std::string documentName() const;
+    // Appends `records` to the measurement log and shows it (nothing
+    // without a log to add to).
+    void logRecords(const std::vector<LogRecord>& records);
+
     // A selectable text line named `objectName` for the screen reader's
     // `accessible`.
     QLabel* readoutLabel(const char* objectName, const QString& accessible);

@@ -65,14 +65,15 @@ QString FFTView::spokenSummary() const
                                                                  : tr("unknown"));
             }
         }
-        parts << (formants.isEmpty() ? tr("No formants found") : formants.join(QStringLiteral(", ")));
+        parts << (formants.isEmpty() ? tr("No formants found")
+                                     : formants.join(QStringLiteral(", ")));
     } else {
         parts << tr("No formants");
     }
     if (m_analysis.m_bHaveMarker) {
         parts << tr("Marker at %1 Hz: FFT %2 dB")
-                     .arg(QString::number(m_analysis.m_dMarkerFreqValue, 'f', 1),
-                          QString::number(m_analysis.m_dMarkerFFTdBValue, 'f', 1)) +
+                         .arg(QString::number(m_analysis.m_dMarkerFreqValue, 'f', 1),
+                              QString::number(m_analysis.m_dMarkerFFTdBValue, 'f', 1)) +
                      (m_analysis.m_bHaveLPC
                           ? tr(", LPC %1 dB")
                                 .arg(QString::number(m_analysis.m_dMarkerLPCdBValue, 'f', 1))

@@ -24,7 +24,7 @@ constexpr int kDefaultHeightPx = 480;
 int analysedIndex(const MyDocument& document, int channel)
 {
     return channel >= 0 && channel < document.channelsInUse() ? channel
-                                                               : document.audioChannelIndex();
+                                                              : document.audioChannelIndex();
 }
 
 // The start and stop of the spectrum in samples of `channel`.
@@ -38,8 +38,8 @@ std::pair<double, double> stretchOf(const Channels& channel, SpectrumPlace place
 }
 
 const char* const kFileCommands[] = {"SaveasPict:", "printDocument:", nullptr, "performClose:"};
-const char* const kLogCommands[] = {"_LogFormantsMarker:", "_LogFFTFormantBandwidths:",
-                                    "_LogFFTFrame:"};
+const char* const kLogCommands[] = {
+    "_LogFormantsMarker:", "_LogFFTFormantBandwidths:", "_LogFFTFrame:"};
 
 } // namespace
 
@@ -155,8 +155,8 @@ void FFTWindowController::showInfo()
     m_info.clear();
     int column = 0;
     for (const SpectrumAnalysis::InfoField& field : m_view->analysis().infoFields()) {
-        QLineEdit* edit = addField(*m_infoFields, centralWidget(),
-                                   tr(field.label.c_str()), field.name.c_str(), column++);
+        QLineEdit* edit = addField(*m_infoFields, centralWidget(), tr(field.label.c_str()),
+                                   field.name.c_str(), column++);
         edit->setText(QString::fromStdString(field.text));
         m_info.push_back(edit);
     }
@@ -211,27 +211,22 @@ bool FFTWindowController::isCommandEnabled(const std::string& command) const
 
 void FFTWindowController::LogFormantsMarker()
 {
-    if (isCommandEnabled("_LogFormantsMarker:") && m_context.addLog) {
-        m_context.addLog(m_view->analysis().markerLogRecord(m_context.displayName().toStdString()));
+    if (isCommandEnabled("_LogFormantsMarker:")) {
+        logRecords({m_view->analysis().markerLogRecord(documentName())});
     }
 }
 
 void FFTWindowController::LogFFTFormantBandwidths()
 {
-    if (isCommandEnabled("_LogFFTFormantBandwidths:") && m_context.addLog) {
-        m_context.addLog(
-            m_view->analysis().formantsLogRecord(m_context.displayName().toStdString()));
+    if (isCommandEnabled("_LogFFTFormantBandwidths:")) {
+        logRecords({m_view->analysis().formantsLogRecord(documentName())});
     }
 }
 
 void FFTWindowController::LogFFTFrame()
 {
-    if (!isCommandEnabled("_LogFFTFrame:") || !m_context.addLog) {
-        return;
-    }
-    for (const LogRecord& record :
-         m_view->analysis().frameLogRecords(m_context.displayName().toStdString())) {
-        m_context.addLog(record);
+    if (isCommandEnabled("_LogFFTFrame:")) {
+        logRecords(m_view->analysis().frameLogRecords(documentName()));
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include "windows/ui/AnalysisWindowShell.h"
 
-
 #include <string>
 #include <vector>
 

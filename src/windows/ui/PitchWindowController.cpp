@@ -24,39 +24,25 @@ const char* const kZoomCommands[] = {
 const char* const kLogCommands[] = {"_LogPitchMarker:", "_LogPitchSelection:", "_LogPitchAll:"};
 const char* const kSoundCommands[] = {"_Play:", "_PlaySelection:"};
 
-// Channel `index` of the document (-1: its audio channel) when it has
-// samples, or null.
-const Channels* channelWithSamples(const MyDocument& document, int& index)
-{
-    if (index < 0 || index >= document.channelsInUse()) {
-        index = document.audioChannelIndex();
-    }
-    if (index < 0 || document.getChannel(index).samples().empty()) {
-        return nullptr;
-    }
-    return &document.getChannel(index);
-}
-
 } // namespace
 
 std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument& document,
                                                                 int channel)
 {
-    int index = channel;
-    const Channels* audio = channelWithSamples(document, index);
+    std::string why;
+    const Channels* audio = channelWithSamples(document, channel, &why);
     if (audio == nullptr) {
-        return std::string(channel < 0 ? "The document has no audio channel with samples to "
-                                         "analyse."
-                                       : "The channel holds no samples to analyse.");
+        return why;
     }
     // Frames closer than one sample would start on the same sample.
     const double sampleMs = audio->m_dSampleRate > 0.0 ? 1000.0 / audio->m_dSampleRate : 0.0;
     const double stepMs = document.m_dPitchStepSize;
     if (!(sampleMs > 0.0) || !(stepMs >= sampleMs)) {
-        return "The pitch step of " + readoutNumber(stepMs, 3).toStdString() +
-               " ms is shorter than one sample at " +
-               readoutNumber(audio->m_dSampleRate, 0).toStdString() + " Hz (" +
-               readoutNumber(sampleMs, 3).toStdString() +
+        const auto text = [](double value, int decimals) {
+            return QString::number(value, 'f', decimals).toStdString();
+        };
+        return "The pitch step of " + text(stepMs, 3) + " ms is shorter than one sample at " +
+               text(audio->m_dSampleRate, 0) + " Hz (" + text(sampleMs, 3) +
                " ms). Choose a longer step in Options ▸ Pitch.";
     }
     return std::nullopt;
@@ -155,7 +141,7 @@ bool PitchWindowController::start()
         showProgress(false, QString::fromStdString(*reason));
         return false;
     }
-    int index = m_nChannel;
+    const int index = m_nChannel;
     const Channels& channel = *channelWithSamples(document, index);
     const PitchParameters parameters = PitchParameters::fromDocument(document);
     m_worker =
@@ -231,8 +217,7 @@ void PitchWindowController::showInfo()
         windowMs = precise && rate > 0.0 ? analysis.windowSamples() * 1000.0 / rate
                                          : analysis.m_parameters.m_dPitchWindowLength;
     } else {
-        int index = m_nChannel;
-        if (const Channels* audio = channelWithSamples(document, index)) {
+        if (const Channels* audio = channelWithSamples(document, m_nChannel)) {
             rate = audio->m_dSampleRate;
         }
     }
@@ -326,22 +311,12 @@ void PitchWindowController::pageScrolled(double startMs, bool atEnd)
 
 // --- log entries -------------------------------------------------------------------
 
-void PitchWindowController::logRecords(const std::vector<LogRecord>& records)
-{
-    if (!m_context.addLog) {
-        return;
-    }
-    for (const LogRecord& record : records) {
-        m_context.addLog(record);
-    }
-}
-
 void PitchWindowController::LogPitchMarker()
 {
     if (!isCommandEnabled("_LogPitchMarker:")) {
         return;
     }
-    logRecords({m_track->analysis.markerLogRecord(m_context.displayName().toStdString())});
+    logRecords({m_track->analysis.markerLogRecord(documentName())});
 }
 
 void PitchWindowController::LogPitchSelection()
@@ -349,8 +324,7 @@ void PitchWindowController::LogPitchSelection()
     if (isCommandEnabled("_LogPitchSelection:")) {
         const PitchTrack& track = *m_track;
         logRecords(track.analysis.selectionLogRecords(
-            m_context.displayName().toStdString(),
-            [&track](double timeMs) { return track.intensityAt(timeMs); }));
+            documentName(), [&track](double timeMs) { return track.intensityAt(timeMs); }));
     }
 }
 
@@ -359,8 +333,7 @@ void PitchWindowController::LogPitchAll()
     if (isCommandEnabled("_LogPitchAll:")) {
         const PitchTrack& track = *m_track;
         logRecords(track.analysis.allLogRecords(
-            m_context.displayName().toStdString(),
-            [&track](double timeMs) { return track.intensityAt(timeMs); }));
+            documentName(), [&track](double timeMs) { return track.intensityAt(timeMs); }));
     }
 }
 

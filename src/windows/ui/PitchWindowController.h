@@ -79,7 +79,6 @@ private:
     void showReadout(const std::optional<PitchReadout>& readout);
     // The scroll bar after a zoom or a new track.
     void followTrackPage();
-    void logRecords(const std::vector<LogRecord>& records);
 
     std::unique_ptr<PitchWorker> m_worker;
     std::unique_ptr<PitchTrack> m_track;

@@ -45,29 +45,15 @@ const char* const kLogCommands[] = {"_LogMarker:", "_LogDuration:", "_LogFormant
                                     "_LogFormantsSelection:", "_LogFormantTrack:"};
 const char* const kSoundCommands[] = {"_Play:", "_PlayWindow:", "_PlaySelection:"};
 
-// Channel `index` of the document (-1: its audio channel) when it has
-// samples, or null.
-const Channels* channelWithSamples(const MyDocument& document, int index)
-{
-    if (index < 0 || index >= document.channelsInUse()) {
-        index = document.audioChannelIndex();
-    }
-    if (index < 0 || document.getChannel(index).samples().empty()) {
-        return nullptr;
-    }
-    return &document.getChannel(index);
-}
-
 } // namespace
 
 std::optional<std::string> SpectrogramWindowController::cannotAnalyse(const MyDocument& document,
                                                                       int channel)
 {
-    const Channels* audio = channelWithSamples(document, channel);
+    std::string why;
+    const Channels* audio = channelWithSamples(document, channel, &why);
     if (audio == nullptr) {
-        return std::string(channel < 0 ? "The document has no audio channel with samples to "
-                                         "analyse."
-                                       : "The channel holds no samples to analyse.");
+        return why;
     }
     const double rate = audio->m_dSampleRate;
     if (!(document.m_nSpecfrequencyRange <= rate * 0.5)) {
@@ -561,42 +547,42 @@ void SpectrogramWindowController::PlotFormantSelection()
 
 void SpectrogramWindowController::LogMarker()
 {
-    if (isCommandEnabled("_LogMarker:") && m_context.addLog) {
-        m_context.addLog(SpectrogramLog::marker(m_context.displayName().toStdString(),
-                                                m_marks.m_dLogMarkerTime, m_marks.m_dLogFreqValue));
+    if (isCommandEnabled("_LogMarker:")) {
+        logRecords({SpectrogramLog::marker(documentName(), m_marks.m_dLogMarkerTime,
+                                           m_marks.m_dLogFreqValue)});
     }
 }
 
 void SpectrogramWindowController::LogDuration()
 {
-    if (isCommandEnabled("_LogDuration:") && m_context.addLog) {
-        m_context.addLog(SpectrogramLog::duration(
-            m_context.displayName().toStdString(), m_graph->startTime,
-            m_marks.m_dLogDurationStartTime, m_marks.m_dLogDurationStopTime));
+    if (isCommandEnabled("_LogDuration:")) {
+        logRecords({SpectrogramLog::duration(documentName(), m_graph->startTime,
+                                             m_marks.m_dLogDurationStartTime,
+                                             m_marks.m_dLogDurationStopTime)});
     }
 }
 
 void SpectrogramWindowController::LogFormantsMarker()
 {
-    if (!isCommandEnabled("_LogFormantsMarker:") || !m_context.addLog) {
+    if (!isCommandEnabled("_LogFormantsMarker:")) {
         return;
     }
     const SpectrogramGraphInput& graph = *m_graph;
     const int column = SpectrogramMarks::columnAt(m_marks.m_dLogMarkerTime, graph.startTime,
                                                   graph.stopTime, graph.result->columns);
-    m_context.addLog(SpectrogramLog::formantsMarker(
-        m_context.displayName().toStdString(), *graph.result, m_marks.m_dLogMarkerTime, column));
+    logRecords({SpectrogramLog::formantsMarker(documentName(), *graph.result,
+                                               m_marks.m_dLogMarkerTime, column)});
 }
 
 void SpectrogramWindowController::LogFormantsSelection()
 {
-    if (!isCommandEnabled("_LogFormantsSelection:") || !m_context.addLog) {
+    if (!isCommandEnabled("_LogFormantsSelection:")) {
         return;
     }
     const SpectrogramGraphInput& graph = *m_graph;
     const double stepMs = m_worker->input().parameters.m_dLogStepSize;
     const std::vector<LogRecord> records = SpectrogramLog::formantsSelection(
-        m_context.displayName().toStdString(), *graph.result, graph.startTime, graph.stopTime,
+        documentName(), *graph.result, graph.startTime, graph.stopTime,
         m_marks.m_dLogDurationStartTime, m_marks.m_dLogDurationStopTime, stepMs);
     if (records.empty() && m_context.prompts != nullptr) {
         m_context.prompts->alert("Nothing logged.",
@@ -605,9 +591,7 @@ void SpectrogramWindowController::LogFormantsSelection()
                                  "OK");
         return;
     }
-    for (const LogRecord& record : records) {
-        m_context.addLog(record);
-    }
+    logRecords(records);
 }
 
 void SpectrogramWindowController::LogFormantTrack()
@@ -645,7 +629,7 @@ void SpectrogramWindowController::LogFormantTrack()
         }
         return;
     }
-    const std::string name = m_context.displayName().toStdString();
+    const std::string name = documentName();
     std::vector<LogRecord> records;
     bool cancelled = false;
     FormantTrackEnd end = FormantTrackEnd::Failed;
@@ -681,13 +665,7 @@ void SpectrogramWindowController::LogFormantTrack()
         }
         return;
     }
-    if (m_context.addLogRecords) {
-        m_context.addLogRecords(records);
-    } else if (m_context.addLog) {
-        for (const LogRecord& record : records) {
-            m_context.addLog(record);
-        }
-    }
+    logRecords(records);
 }
 
 // --- picture and printout --------------------------------------------------------------

@@ -2,6 +2,16 @@
 
 namespace phonaxis {
 
+AnalysisGraphView::AnalysisGraphView(QWidget* parent, QSize minimumSizePx,
+                                     const QString& accessibleName)
+    : QWidget(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(minimumSizePx);
+    setAccessibleName(accessibleName);
+}
+
 void AnalysisGraphView::describe()
 {
     const QString summary = spokenSummary();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QWidget>
 
 namespace phonaxis {
@@ -10,9 +11,15 @@ namespace phonaxis {
 class AnalysisGraphView : public QWidget {
     Q_OBJECT
 public:
-    using QWidget::QWidget;
+    // A graph no smaller than `minimumSizePx`, named `accessibleName` for
+    // screen readers, that follows the mouse without a button pressed.
+    AnalysisGraphView(QWidget* parent, QSize minimumSizePx, const QString& accessibleName);
 
 protected:
+    // The selection's shade and the marker's colour over the graph.
+    static QColor selectionShade() { return {0x33, 0x66, 0xCC, 0x48}; }
+    static QColor markerColor() { return {0xFF, 0, 0, 0xCC}; }
+
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     // The mouse left the graph: clear the readouts.

@@ -267,6 +267,13 @@ void AnalysisWindowShell::showProgress(bool computing, const QString& status)
     }
 }
 
+void AnalysisWindowShell::endComputation(const QString& status)
+{
+    m_poll->stop();
+    showProgress(false, status);
+    refreshCommands();
+}
+
 void AnalysisWindowShell::setProgress(int percent)
 {
     m_progress->setValue(std::clamp(percent, 0, 100));

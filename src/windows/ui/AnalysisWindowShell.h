@@ -124,6 +124,9 @@ protected:
     // shown while computing.
     void showProgress(bool computing, const QString& status);
     void setProgress(int percent);
+    // The computation is over (done, cancelled or failed): polling stops,
+    // `status` shows in place of the progress and the commands follow.
+    void endComputation(const QString& status);
     // The scroll bar for a page [startMs, startMs + spanMs] of a channel
     // `lengthMs` long: shown while the page is narrower than the channel.
     void followPage(double startMs, double spanMs, double lengthMs);

@@ -12,19 +12,10 @@
 #include <vector>
 
 namespace phonaxis {
-namespace {
 
-const QColor kSelectionShade(0x33, 0x66, 0xCC, 0x40);
-const QColor kMarkerColor(0xFF, 0, 0, 0xCC);
-
-} // namespace
-
-PitchView::PitchView(QWidget* parent) : AnalysisGraphView(parent)
+PitchView::PitchView(QWidget* parent)
+    : AnalysisGraphView(parent, QSize(300, 200), tr("Pitch track"))
 {
-    setMouseTracking(true);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumSize(300, 200);
-    setAccessibleName(tr("Pitch track"));
 }
 
 void PitchView::setTrack(PitchTrack* track, const MyDocument* document)
@@ -136,11 +127,11 @@ void PitchView::paintEvent(QPaintEvent* /*event*/)
         const int to = panes.xAt(analysis.m_dDurationStopTime, startMs, endMs);
         painter.fillRect(
             QRect(QPoint(from, graph.top()), QPoint(std::max(from, to), graph.bottom())),
-            kSelectionShade);
+            selectionShade());
     }
     if (analysis.m_bHaveMarker) {
         const int x = panes.xAt(analysis.m_dMarkerTime, startMs, endMs);
-        painter.setPen(QPen(kMarkerColor, 2.0));
+        painter.setPen(QPen(markerColor(), 2.0));
         painter.drawLine(QPoint(x, graph.top()), QPoint(x, graph.bottom()));
     }
 }

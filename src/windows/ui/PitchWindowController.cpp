@@ -168,38 +168,34 @@ void PitchWindowController::cancelComputation()
     if (!m_worker) {
         return;
     }
-    m_poll->stop();
     m_worker.reset(); // stops and joins
-    showProgress(false, tr("Cancelled: no pitch track. Choose Analysis ▸ Pitch to compute it."));
-    refreshCommands();
+    endComputation(tr("Cancelled: no pitch track. Choose Analysis ▸ Pitch to compute it."));
 }
 
 void PitchWindowController::pollWorker()
 {
-    if (!m_worker) {
-        m_poll->stop();
-        return;
-    }
-    if (m_worker->busy()) {
+    if (m_worker && m_worker->busy()) {
         setProgress(static_cast<int>(std::lround(m_worker->progress() * 100.0)));
         return;
     }
-    m_poll->stop();
+    if (!m_worker) {
+        m_poll->stop(); // cancelled meanwhile: its status stays
+        return;
+    }
     const PitchWorker::Outcome outcome = m_worker->outcome();
     m_track = m_worker->take();
     m_worker.reset();
+    QString status;
     if (m_track) {
         m_view->setTrack(m_track.get(), m_context.document);
         showInfo();
-        showProgress(false, QString());
     } else if (outcome == PitchWorker::Outcome::Cancelled) {
-        showProgress(false, tr("Cancelled: no pitch track."));
+        status = tr("Cancelled: no pitch track.");
     } else {
-        showProgress(false, tr("No pitch track could be computed with these settings (or memory "
-                               "ran out)."));
+        status = tr("No pitch track could be computed with these settings (or memory ran out).");
     }
     followTrackPage();
-    refreshCommands();
+    endComputation(status);
 }
 
 void PitchWindowController::showInfo()

@@ -10,19 +10,10 @@
 #include <algorithm>
 
 namespace phonaxis {
-namespace {
 
-const QColor kSelectionShade(0x33, 0x66, 0xCC, 0x50);
-const QColor kMarkerColor(0xFF, 0, 0, 0xCC);
-
-} // namespace
-
-SpectrogramView::SpectrogramView(QWidget* parent) : AnalysisGraphView(parent)
+SpectrogramView::SpectrogramView(QWidget* parent)
+    : AnalysisGraphView(parent, QSize(200, 150), tr("Spectrogram"))
 {
-    setMouseTracking(true);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumSize(200, 150);
-    setAccessibleName(tr("Spectrogram"));
 }
 
 void SpectrogramView::setGraph(const SpectrogramGraphInput* graph, SpectrogramMarks* marks)
@@ -101,12 +92,12 @@ void SpectrogramView::paintEvent(QPaintEvent* /*event*/)
         const int to = m_graph->xAt(panes, start + m_marks->m_dLogDurationStopTime);
         painter.fillRect(
             QRect(QPoint(from, panes.timed.top), QPoint(std::max(from, to), image.bottom())),
-            kSelectionShade);
+            selectionShade());
     }
     if (m_marks->m_bHaveMarker) {
         const int x = m_graph->xAt(panes, m_marks->m_dLogMarkerTime);
         const int y = m_graph->yAt(panes, m_marks->m_dLogFreqValue);
-        painter.setPen(QPen(kMarkerColor, 1.0));
+        painter.setPen(QPen(markerColor(), 1.0));
         painter.drawLine(QPoint(x, panes.timed.top), QPoint(x, image.bottom()));
         painter.drawLine(QPoint(x - 6, y), QPoint(x + 6, y));
     }

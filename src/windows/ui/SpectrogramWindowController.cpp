@@ -285,21 +285,21 @@ void SpectrogramWindowController::cancelComputation()
     if (!computing()) {
         return;
     }
-    m_poll->stop();
     m_view->setGraph(nullptr, nullptr);
     m_graph.reset();
     m_worker.reset(); // stops and joins
     m_preview = SpectrogramResult{};
     const QString told = tr("Cancelled: no spectrogram. Choose Analysis ▸ Spectrogram to compute "
                             "it.");
-    showProgress(false, told);
     m_view->setMessage(told);
-    refreshCommands();
+    endComputation(told);
 }
 
 void SpectrogramWindowController::pollWorker()
 {
-    if (!m_worker) {
+    // No worker: cancelled meanwhile, its status stays. Finished: a late
+    // notice of a worker already shown.
+    if (m_worker == nullptr || m_bFinished) {
         m_poll->stop();
         return;
     }
@@ -310,10 +310,6 @@ void SpectrogramWindowController::pollWorker()
         showColumnsSoFar();
         return;
     }
-    if (m_bFinished) {
-        return; // a late notice of a worker already shown
-    }
-    m_poll->stop();
     const SpectrogramResult& finished = m_worker->wait();
     m_view->setGraph(nullptr, nullptr);
     m_graph.reset();
@@ -322,9 +318,8 @@ void SpectrogramWindowController::pollWorker()
         m_worker.reset();
         const QString told = tr("No spectrogram could be computed with these settings (or memory "
                                 "ran out).");
-        showProgress(false, told);
         m_view->setMessage(told);
-        refreshCommands();
+        endComputation(told);
         return;
     }
     m_graph = spectrogramGraphInput(m_worker->input(), &finished, spectrogramImage(finished),
@@ -333,9 +328,8 @@ void SpectrogramWindowController::pollWorker()
                                            m_graph->caption);
     m_bFinished = true;
     m_view->setGraph(&*m_graph, &m_marks);
-    showProgress(false, QString());
     showReadout(std::nullopt);
-    refreshCommands();
+    endComputation({});
 }
 
 void SpectrogramWindowController::showColumnsSoFar()

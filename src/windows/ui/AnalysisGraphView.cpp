@@ -20,6 +20,13 @@ void AnalysisGraphView::describe()
     }
 }
 
+void AnalysisGraphView::contentsReplaced()
+{
+    m_bDragging = false;
+    describe();
+    update();
+}
+
 void AnalysisGraphView::mouseReleaseEvent(QMouseEvent* event)
 {
     m_bDragging = false;

@@ -29,6 +29,9 @@ protected:
     // Keeps the accessible description the graph's spokenSummary (told to
     // the accessibility tree only when it changed).
     void describe();
+    // What the graph shows was replaced: any drag ends, the description
+    // and the picture follow.
+    void contentsReplaced();
 
     bool m_bDragging = false;
 };

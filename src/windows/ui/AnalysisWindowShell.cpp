@@ -8,6 +8,7 @@
 #include "windows/ui/AnalysisWindowPictures.h"
 
 #include <QAction>
+#include <QByteArray>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace phonaxis {
 namespace {
@@ -53,7 +55,7 @@ QString readoutNumber(double value, int decimals)
 }
 
 AnalysisWindowShell::AnalysisWindowShell(AnalysisWindowContext context, const char* objectName,
-                                         const char* subject)
+                                         const char* subject, const char* titlePrefix)
     : m_context(std::move(context)), m_subject(subject)
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -65,6 +67,29 @@ AnalysisWindowShell::AnalysisWindowShell(AnalysisWindowContext context, const ch
                          ? chosen
                          : document->audioChannelIndex();
     }
+    QString title = QString::fromUtf8(titlePrefix);
+    if (!title.endsWith(QLatin1Char(' '))) {
+        title += QLatin1Char(' ');
+    }
+    title += m_context.displayName ? m_context.displayName() : QString();
+    if (document != nullptr && m_nChannel >= 0 && m_nChannel < document->channelsInUse()) {
+        const std::string channel = document->getChannel(m_nChannel).GetTitle();
+        title += channel.empty() ? QStringLiteral(" (channel %1)").arg(m_nChannel + 1)
+                                 : QStringLiteral(" (%1)").arg(QString::fromStdString(channel));
+    }
+    setWindowTitle(title);
+    setAccessibleName(title);
+}
+
+std::optional<std::string> AnalysisWindowShell::whyNotAnalysable(
+    const MyDocument& document, int index,
+    const std::function<std::optional<std::string>(const Channels&)>& check)
+{
+    std::string why;
+    if (const Channels* channel = channelWithSamples(document, index, &why)) {
+        return check(*channel);
+    }
+    return why;
 }
 
 const Channels* AnalysisWindowShell::channelWithSamples(const MyDocument& document, int index,
@@ -84,22 +109,6 @@ const Channels* AnalysisWindowShell::channelWithSamples(const MyDocument& docume
     return nullptr;
 }
 
-void AnalysisWindowShell::setTitle(const char* prefix)
-{
-    QString title = QString::fromUtf8(prefix);
-    if (!title.endsWith(QLatin1Char(' '))) {
-        title += QLatin1Char(' ');
-    }
-    title += m_context.displayName ? m_context.displayName() : QString();
-    const MyDocument* document = m_context.document;
-    if (document != nullptr && m_nChannel >= 0 && m_nChannel < document->channelsInUse()) {
-        const std::string channel = document->getChannel(m_nChannel).GetTitle();
-        title += channel.empty() ? QStringLiteral(" (channel %1)").arg(m_nChannel + 1)
-                                 : QStringLiteral(" (%1)").arg(QString::fromStdString(channel));
-    }
-    setWindowTitle(title);
-    setAccessibleName(title);
-}
 
 GraphCaption AnalysisWindowShell::pictureCaption(double fromMs, double toMs) const
 {
@@ -160,24 +169,29 @@ void AnalysisWindowShell::addMenus(std::initializer_list<AnalysisMenu> menus)
 {
     for (const AnalysisMenu& menu : menus) {
         addCommandMenu(*this, menu.title, menu.commands, [this] { refreshCommands(); });
+        for (const char* command : menu.commands) {
+            QAction* found = command != nullptr ? action(command) : nullptr;
+            if (found == nullptr) {
+                continue;
+            }
+            if (std::strcmp(command, "performClose:") == 0) {
+                connect(found, &QAction::triggered, this, &QWidget::close);
+                continue;
+            }
+            // The command's slot: its name without the leading "_" and the
+            // trailing ":".
+            QByteArray slot(command);
+            slot.chop(1);
+            if (slot.startsWith('_')) {
+                slot.remove(0, 1);
+            }
+            if (metaObject()->indexOfSlot(slot + "()") >= 0) {
+                connect(found, &QAction::triggered, this,
+                        [this, slot] { QMetaObject::invokeMethod(this, slot.constData()); });
+            }
+        }
     }
     addApplicationMenus(*this, *menuBar());
-    connectAction("SaveasPict:", [this] { SaveasPict(); });
-    connectAction("printDocument:", [this] { printDocument(); });
-    connectAction("performClose:", [this] { close(); });
-    connectAction("_ZoomUndo:", [this] { ZoomUndo(); });
-    connectAction("_ZoomIn:", [this] { ZoomIn(); });
-    connectAction("_ZoomOut:", [this] { ZoomOut(); });
-    connectAction("_ZoomSelection:", [this] { ZoomSelection(); });
-    connectAction("_ZoomCursor:", [this] { ZoomCursor(); });
-    connectAction("_ZoomHome:", [this] { ZoomHome(); });
-}
-
-void AnalysisWindowShell::connectAction(const char* command, std::function<void()> slot)
-{
-    if (QAction* found = action(command)) {
-        connect(found, &QAction::triggered, this, std::move(slot));
-    }
 }
 
 void AnalysisWindowShell::changeEvent(QEvent* event)
@@ -225,6 +239,7 @@ void AnalysisWindowShell::buildContents(const char* namePrefix,
     column->addLayout(readoutRow);
 
     view->setParent(m_central);
+    m_graphView = view;
     column->addWidget(view, 1);
 
     m_scroller = new QScrollBar(Qt::Horizontal, m_central);
@@ -245,7 +260,7 @@ void AnalysisWindowShell::buildContents(const char* namePrefix,
     m_cancel = new QPushButton(tr("Cancel"), m_central);
     m_cancel->setObjectName(prefix + QLatin1String("Cancel"));
     m_cancel->setAccessibleName(tr("Cancel the %1").arg(QString::fromUtf8(m_subject)));
-    connect(m_cancel, &QPushButton::clicked, this, [this] { cancelPressed(); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { cancelComputation(); });
     keepSizeWhenHidden(*m_progress);
     keepSizeWhenHidden(*m_cancel);
     progressRow->addWidget(m_status, 1);
@@ -312,7 +327,7 @@ void AnalysisWindowShell::SaveasPict()
 {
     const GraphDrawing drawing = pictureDrawing();
     if (isCommandEnabled("SaveasPict:") && drawing) {
-        saveAnalysisPicture(m_context, pictureSize(), drawing, m_subject);
+        saveAnalysisPicture(m_context, m_graphView->size(), drawing, m_subject);
     }
 }
 
@@ -320,7 +335,7 @@ void AnalysisWindowShell::printDocument()
 {
     const GraphDrawing drawing = pictureDrawing();
     if (isCommandEnabled("printDocument:") && drawing) {
-        printAnalysisGraph(m_context, this, pictureSize(), drawing);
+        printAnalysisGraph(m_context, this, m_graphView->size(), drawing);
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -64,6 +65,12 @@ public:
     // channel) when that has samples, else null with `why` saying so.
     static const Channels* channelWithSamples(const MyDocument& document, int index,
                                               std::string* why = nullptr);
+    // Why channel `index` of `document` cannot be analysed: it has no
+    // samples (as channelWithSamples tells), else what `check` finds in it.
+    // Nothing when it can be.
+    static std::optional<std::string> whyNotAnalysable(
+        const MyDocument& document, int index,
+        const std::function<std::optional<std::string>(const Channels&)>& check);
 
 public slots:
     // The graph as a picture file (PNG, PDF, SVG or TIFF), through a save
@@ -71,6 +78,8 @@ public slots:
     void SaveasPict();
     // The graph on a printer set up by the context's print setup.
     void printDocument();
+    // Stops a computation running (the windows that compute on a worker).
+    virtual void cancelComputation() {}
     // Zoom (the windows with a Zoom menu): undo, in (the middle half), out
     // (twice as long), to the selection, to one second from the marker,
     // home (the whole channel).
@@ -83,31 +92,27 @@ public slots:
 
 protected:
     // `subject` names what the window shows in messages and accessible
-    // names ("pitch track", "spectrogram", "spectrum").
-    AnalysisWindowShell(AnalysisWindowContext context, const char* objectName, const char* subject);
-
-    // The window's title: `prefix` (with its separator), the document's name
-    // and the analysed channel's title.
-    void setTitle(const char* prefix);
+    // names ("pitch track", "spectrogram", "spectrum"). The window's title
+    // is `titlePrefix` ("Pitch::", with a blank after it), the document's
+    // name and the analysed channel's title in parentheses.
+    AnalysisWindowShell(AnalysisWindowContext context, const char* objectName,
+                        const char* subject, const char* titlePrefix);
     // The caption line of the window's pictures: the document's name, the
     // analysed channel and [fromMs, toMs] (the same for a time).
     GraphCaption pictureCaption(double fromMs, double toMs) const;
 
-    // Adds `menus` to the menu bar, then the application's menus; the
-    // File menu's "SaveasPict:", "printDocument:" and "performClose:" and
-    // the Zoom menu's commands are connected here, the others with
-    // connectCommand.
+    // Adds `menus` to the menu bar, then the application's menus. Each
+    // command runs the window's slot of the same name ("_LogPitchAll:" runs
+    // LogPitchAll(), "SaveasPict:" SaveasPict()); "performClose:" closes
+    // the window.
     void addMenus(std::initializer_list<AnalysisMenu> menus);
-    template <class Window> void connectCommand(const char* command, void (Window::*slot)())
-    {
-        connectAction(command, [window = static_cast<Window*>(this), slot] { (window->*slot)(); });
-    }
 
     // The contents of a computing window: the info line, the readouts row
     // (`readouts`, made with readoutLabel), `view`, a time scroll bar
     // (hidden until zoomed) and the progress row. Object names start with
     // `namePrefix` ("_pitch": "_pitchInfo", "_pitchStatus",
-    // "_pitchProgress", "_pitchCancel", "_pitchScroller"). Every row keeps
+    // "_pitchProgress", "_pitchCancel", "_pitchScroller"); `view` becomes the
+    // graph view. Every row keeps
     // its height whatever it shows, so that the graph's size does not jump.
     void buildContents(const char* namePrefix, std::initializer_list<QLabel*> readouts,
                        QWidget* view);
@@ -133,15 +138,15 @@ protected:
     // The scroll bar moved by the user to `startMs` (the last position:
     // `atEnd`).
     virtual void pageScrolled(double startMs, bool atEnd);
-    // Cancel was pressed.
-    virtual void cancelPressed() {}
     // Zoom command `command` (mode 0 … 5 as the Zoom slots) when enabled.
     virtual void zoom(const char* /*command*/, int /*mode*/) {}
 
     // The graph as pictures and printouts draw it, at the view's size; an
     // empty drawing while there is none.
     virtual GraphDrawing pictureDrawing() const = 0;
-    virtual QSize pictureSize() const = 0;
+    // The view the graph is drawn in: its size is the pictures' (set by
+    // buildContents, or by the window).
+    QWidget* m_graphView = nullptr;
 
     void changeEvent(QEvent* event) override;
 
@@ -155,7 +160,6 @@ protected:
     QTimer* m_poll = nullptr;
 
 private:
-    void connectAction(const char* command, std::function<void()> slot);
     void scrolled(int valueMs);
 
     const char* m_subject;

@@ -102,9 +102,9 @@ FFTWindowController* FFTWindowController::openAt(const AnalysisWindowContext& co
 }
 
 FFTWindowController::FFTWindowController(const AnalysisWindowContext& context, SpectrumPlace place)
-    : AnalysisWindowShell(context, "fftWindow", "spectrum")
+    : AnalysisWindowShell(context, "fftWindow", "spectrum",
+                          place == SpectrumPlace::Marker ? kMarkerTitle : kSelectionTitle)
 {
-    setTitle(place == SpectrumPlace::Marker ? kMarkerTitle : kSelectionTitle);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -117,15 +117,13 @@ FFTWindowController::FFTWindowController(const AnalysisWindowContext& context, S
     m_frequency = addField(*readouts, central, tr(kFrequencyLabel), "frequency", 1);
     layout->addLayout(row);
     m_view = new FFTView(central);
+    m_graphView = m_view;
     layout->addWidget(m_view, 1);
     setCentralWidget(central);
 
     connect(m_view, &FFTView::readoutChanged, this, &FFTWindowController::showReadout);
     connect(m_view, &FFTView::markerChanged, this, &FFTWindowController::refreshCommands);
     addMenus({{"&File", kFileCommands}, {"&Log", kLogCommands}});
-    connectCommand("_LogFormantsMarker:", &FFTWindowController::LogFormantsMarker);
-    connectCommand("_LogFFTFormantBandwidths:", &FFTWindowController::LogFFTFormantBandwidths);
-    connectCommand("_LogFFTFrame:", &FFTWindowController::LogFFTFrame);
     resize(kDefaultWidthPx, kDefaultHeightPx);
 }
 
@@ -238,11 +236,6 @@ GraphDrawing FFTWindowController::pictureDrawing() const
     return [view](QPainter& painter, QSize size) {
         drawSpectrumGraph(painter, size, view->analysis(), view->style());
     };
-}
-
-QSize FFTWindowController::pictureSize() const
-{
-    return m_view->size();
 }
 
 } // namespace phonaxis

@@ -72,7 +72,6 @@ public slots:
 
 protected:
     GraphDrawing pictureDrawing() const override;
-    QSize pictureSize() const override;
 
 private:
     FFTWindowController(const AnalysisWindowContext& context, SpectrumPlace place);

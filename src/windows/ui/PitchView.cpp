@@ -22,9 +22,7 @@ void PitchView::setTrack(PitchTrack* track, const MyDocument* document)
 {
     m_track = track;
     m_document = document;
-    m_bDragging = false;
-    describe();
-    update();
+    contentsReplaced();
 }
 
 QString PitchView::spokenSummary() const

@@ -29,29 +29,27 @@ const char* const kSoundCommands[] = {"_Play:", "_PlaySelection:"};
 std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument& document,
                                                                 int channel)
 {
-    std::string why;
-    const Channels* audio = channelWithSamples(document, channel, &why);
-    if (audio == nullptr) {
-        return why;
-    }
-    // Frames closer than one sample would start on the same sample.
-    const double sampleMs = audio->m_dSampleRate > 0.0 ? 1000.0 / audio->m_dSampleRate : 0.0;
     const double stepMs = document.m_dPitchStepSize;
-    if (!(sampleMs > 0.0) || !(stepMs >= sampleMs)) {
+    return whyNotAnalysable(document, channel,
+                            [stepMs](const Channels& audio) -> std::optional<std::string> {
+        // Frames closer than one sample would start on the same sample.
+        const double rate = audio.m_dSampleRate;
+        const double sampleMs = rate > 0.0 ? 1000.0 / rate : 0.0;
+        if (sampleMs > 0.0 && stepMs >= sampleMs) {
+            return std::nullopt;
+        }
         const auto text = [](double value, int decimals) {
             return QString::number(value, 'f', decimals).toStdString();
         };
         return "The pitch step of " + text(stepMs, 3) + " ms is shorter than one sample at " +
-               text(audio->m_dSampleRate, 0) + " Hz (" + text(sampleMs, 3) +
+               text(rate, 0) + " Hz (" + text(sampleMs, 3) +
                " ms). Choose a longer step in Options ▸ Pitch.";
-    }
-    return std::nullopt;
+    });
 }
 
 PitchWindowController::PitchWindowController(AnalysisWindowContext context)
-    : AnalysisWindowShell(std::move(context), "PitchWindow", "pitch track")
+    : AnalysisWindowShell(std::move(context), "PitchWindow", "pitch track", "Pitch:: ")
 {
-    setTitle(kTitlePrefix);
     m_time = readoutLabel("_timeReadout", tr("Time"));
     m_pitch = readoutLabel("_pitchReadout", tr("Pitch"));
     m_intensity = readoutLabel("_intensityReadout", tr("Intensity"));
@@ -69,11 +67,6 @@ PitchWindowController::PitchWindowController(AnalysisWindowContext context)
               {"&Zoom", kZoomCommands},
               {"&Log", kLogCommands},
               {"&Sound", kSoundCommands}});
-    connectCommand("_LogPitchMarker:", &PitchWindowController::LogPitchMarker);
-    connectCommand("_LogPitchSelection:", &PitchWindowController::LogPitchSelection);
-    connectCommand("_LogPitchAll:", &PitchWindowController::LogPitchAll);
-    connectCommand("_Play:", &PitchWindowController::Play);
-    connectCommand("_PlaySelection:", &PitchWindowController::PlaySelection);
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollMs);
     connect(m_poll, &QTimer::timeout, this, &PitchWindowController::pollWorker);
@@ -363,11 +356,6 @@ GraphDrawing PitchWindowController::pictureDrawing() const
     return [input = std::move(*input)](QPainter& painter, QSize viewSizePx) {
         drawPitchGraph(painter, viewSizePx, input);
     };
-}
-
-QSize PitchWindowController::pictureSize() const
-{
-    return m_view->size();
 }
 
 } // namespace phonaxis

@@ -27,14 +27,12 @@ struct PitchTrack;
 class PitchWindowController : public AnalysisWindowShell {
     Q_OBJECT
 public:
-    static constexpr const char* kTitlePrefix = "Pitch:: ";
-
-    // Why channel `channel` of `document` (-1: its audio channel) gives no
-    // pitch track: no such channel with samples, or a step shorter than one
-    // sample. Nothing when it can be analysed.
+    // Nothing when channel `channel` of `document` (-1: its audio channel)
+    // can be tracked; else why not: it has no samples, or the pitch step is
+    // shorter than one sample.
     static std::optional<std::string> cannotAnalyse(const MyDocument& document, int channel = -1);
 
-    // A window for the document of `context`, titled kTitlePrefix, the
+    // A window for the document of `context`, titled "Pitch:: ", the
     // document's name and the channel's title. start() begins the
     // computation.
     explicit PitchWindowController(AnalysisWindowContext context);
@@ -63,13 +61,11 @@ public slots:
     void Play();
     void PlaySelection();
     // Stops the computation; the window is left without a track.
-    void cancelComputation();
+    void cancelComputation() override;
 
 protected:
-    void cancelPressed() override { cancelComputation(); }
     void pageScrolled(double startMs, bool atEnd) override;
     GraphDrawing pictureDrawing() const override;
-    QSize pictureSize() const override;
 
 private:
     void zoom(const char* command, int mode) override;

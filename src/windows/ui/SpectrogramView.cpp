@@ -20,9 +20,7 @@ void SpectrogramView::setGraph(const SpectrogramGraphInput* graph, SpectrogramMa
 {
     m_graph = graph;
     m_marks = marks;
-    m_bDragging = false;
-    describe();
-    update();
+    contentsReplaced();
 }
 
 QString SpectrogramView::spokenSummary() const

@@ -50,26 +50,25 @@ const char* const kSoundCommands[] = {"_Play:", "_PlayWindow:", "_PlaySelection:
 std::optional<std::string> SpectrogramWindowController::cannotAnalyse(const MyDocument& document,
                                                                       int channel)
 {
-    std::string why;
-    const Channels* audio = channelWithSamples(document, channel, &why);
-    if (audio == nullptr) {
-        return why;
-    }
-    const double rate = audio->m_dSampleRate;
-    if (!(document.m_nSpecfrequencyRange <= rate * 0.5)) {
-        return "The frequency range of " + std::to_string(document.m_nSpecfrequencyRange) +
+    const std::int32_t rangeHz = document.m_nSpecfrequencyRange;
+    return whyNotAnalysable(document, channel,
+                            [rangeHz](const Channels& audio) -> std::optional<std::string> {
+        const double rate = audio.m_dSampleRate;
+        if (rangeHz <= rate * 0.5) {
+            return std::nullopt;
+        }
+        return "The frequency range of " + std::to_string(rangeHz) +
                " Hz is above half the sample rate of " + readoutNumber(rate, 0).toStdString() +
                " Hz. Choose a smaller range in Options ▸ Spectrogram.";
-    }
-    return std::nullopt;
+    });
 }
 
 SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext context,
                                                          bool selection)
-    : AnalysisWindowShell(std::move(context), "SpectrogramWindow", "spectrogram"),
+    : AnalysisWindowShell(std::move(context), "SpectrogramWindow", "spectrogram",
+                          "Spectrogram:: "),
       m_bSelection(selection)
 {
-    setTitle(kTitlePrefix);
     m_time = readoutLabel("_cursorReadout", tr("Time"));
     m_frequency = readoutLabel("_frequencyReadout", tr("Frequency"));
     m_duration = readoutLabel("_durationReadout", tr("Selection duration"));
@@ -90,17 +89,6 @@ SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext c
               {"&Analysis", kAnalysisCommands},
               {"&Log", kLogCommands},
               {"&Sound", kSoundCommands}});
-    connectCommand("_AnalysisFFT:", &SpectrogramWindowController::AnalysisFFT);
-    connectCommand("_AnalysisFFTSelection:", &SpectrogramWindowController::AnalysisFFTSelection);
-    connectCommand("_PlotFormantAll:", &SpectrogramWindowController::PlotFormantAll);
-    connectCommand("_PlotFormantSelection:", &SpectrogramWindowController::PlotFormantSelection);
-    connectCommand("_LogMarker:", &SpectrogramWindowController::LogMarker);
-    connectCommand("_LogDuration:", &SpectrogramWindowController::LogDuration);
-    connectCommand("_LogFormantsMarker:", &SpectrogramWindowController::LogFormantsMarker);
-    connectCommand("_LogFormantsSelection:", &SpectrogramWindowController::LogFormantsSelection);
-    connectCommand("_LogFormantTrack:", &SpectrogramWindowController::LogFormantTrack);
-    connectCommand("_PlayWindow:", &SpectrogramWindowController::PlayWindow);
-    connectCommand("_PlaySelection:", &SpectrogramWindowController::PlaySelection);
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollMs);
     connect(m_poll, &QTimer::timeout, this, &SpectrogramWindowController::pollWorker);
@@ -472,11 +460,17 @@ void SpectrogramWindowController::AnalysisFFTSelection()
     if (!isCommandEnabled("_AnalysisFFTSelection:")) {
         return;
     }
+    const auto [start, stop] = selectionSamples();
+    emit spectrumRequested(start, stop, true);
+}
+
+std::pair<double, double> SpectrogramWindowController::selectionSamples() const
+{
     const SpectrogramGraphInput& graph = *m_graph;
     const double span = graph.stopTime - graph.startTime;
     const double samplesPerMs = span > 0.0 ? (graph.endPoint - graph.startPoint) / span : 0.0;
-    emit spectrumRequested(graph.startPoint + m_marks.m_dLogDurationStartTime * samplesPerMs,
-                           graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs, true);
+    return {graph.startPoint + m_marks.m_dLogDurationStartTime * samplesPerMs,
+            graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs};
 }
 
 void SpectrogramWindowController::PlayWindow()
@@ -493,11 +487,7 @@ void SpectrogramWindowController::PlaySelection()
     if (!isCommandEnabled("_PlaySelection:")) {
         return;
     }
-    const SpectrogramGraphInput& graph = *m_graph;
-    const double span = graph.stopTime - graph.startTime;
-    const double samplesPerMs = span > 0.0 ? (graph.endPoint - graph.startPoint) / span : 0.0;
-    const double start = graph.startPoint + m_marks.m_dLogDurationStartTime * samplesPerMs;
-    const double stop = graph.startPoint + m_marks.m_dLogDurationStopTime * samplesPerMs;
+    const auto [start, stop] = selectionSamples();
     m_context.play(m_nChannel, start, stop - start);
 }
 
@@ -673,11 +663,6 @@ GraphDrawing SpectrogramWindowController::pictureDrawing() const
     return [graph](QPainter& painter, QSize viewSizePx) {
         drawSpectrogramGraph(painter, viewSizePx, *graph);
     };
-}
-
-QSize SpectrogramWindowController::pictureSize() const
-{
-    return m_view->size();
 }
 
 } // namespace phonaxis

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 class QLabel;
 class QTimer;
@@ -36,15 +37,13 @@ class SpectrogramWorker;
 class SpectrogramWindowController : public AnalysisWindowShell {
     Q_OBJECT
 public:
-    static constexpr const char* kTitlePrefix = "Spectrogram:: ";
-
     // Why channel `channel` of `document` (-1: its audio channel) gives no
     // spectrogram: no such channel with samples, or a frequency range above
     // half its sample rate. Nothing when it can be analysed.
     static std::optional<std::string> cannotAnalyse(const MyDocument& document, int channel = -1);
 
     // A window for the document of `context` over the whole channel
-    // (`selection` false) or its selection, titled kTitlePrefix, the
+    // (`selection` false) or its selection, titled "Spectrogram:: ", the
     // document's name and the channel's title. start() begins the
     // computation.
     SpectrogramWindowController(AnalysisWindowContext context, bool selection);
@@ -60,6 +59,8 @@ public:
     void samplesChanged();
 
     bool computing() const;
+    // Stops the computation; the window is left without a spectrogram.
+    void cancelComputation() override;
     // The finished spectrogram; null while computing, after a cancel or a
     // failure.
     const SpectrogramResult* result() const;
@@ -106,17 +107,13 @@ public slots:
     // main view's command and is disabled here.
     void PlayWindow();
     void PlaySelection();
-    // Stops the computation; the window is left without a spectrogram.
-    void cancelComputation();
 
 protected:
-    void cancelPressed() override { cancelComputation(); }
-    void pageScrolled(double startMs, bool atEnd) override;
     GraphDrawing pictureDrawing() const override;
-    QSize pictureSize() const override;
+    void zoom(const char* command, int mode) override;
+    void pageScrolled(double startMs, bool atEnd) override;
 
 private:
-    void zoom(const char* command, int mode) override;
     // The channel's length in ms, 0 without one.
     double channelLengthMs() const;
     // Polls the worker: progress and the columns so far, and the picture
@@ -127,6 +124,8 @@ private:
     void showInfo(const SpectrogramInput* input);
     void showReadout(const std::optional<SpectrogramReadout>& readout);
     void handOverFormants(bool selection);
+    // The marks' selection in samples of the analysed channel.
+    std::pair<double, double> selectionSamples() const;
     bool spectrumConnected() const;
     bool formantsConnected() const;
 

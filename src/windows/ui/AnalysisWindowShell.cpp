@@ -54,6 +54,16 @@ QString readoutNumber(double value, int decimals)
     return std::isfinite(value) ? QString::fromStdString(fixedNumber(value, decimals)) : QString();
 }
 
+bool enabledByRules(std::span<const CommandRule> rules, const std::string& command)
+{
+    for (const CommandRule& rule : rules) {
+        if (command == rule.command) {
+            return rule.enabled;
+        }
+    }
+    return true;
+}
+
 AnalysisWindowShell::AnalysisWindowShell(AnalysisWindowContext context, const char* objectName,
                                          const char* subject, const char* titlePrefix)
     : m_context(std::move(context)), m_subject(subject)

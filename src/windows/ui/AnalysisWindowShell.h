@@ -31,6 +31,15 @@ class MyDocument;
 // for a value that is not finite.
 QString readoutNumber(double value, int decimals);
 
+// One enabling rule of a window's command: whether `command` is enabled.
+struct CommandRule {
+    const char* command;
+    bool enabled;
+};
+
+// The rule for `command` among `rules`; a command without one is enabled.
+bool enabledByRules(std::span<const CommandRule> rules, const std::string& command);
+
 // One menu of an analysis window: its title and its commands (nullptr: a
 // separator).
 struct AnalysisMenu {

@@ -193,16 +193,13 @@ bool FFTWindowController::isCommandEnabled(const std::string& command) const
 {
     const bool visible = m_context.logVisible && m_context.logVisible();
     const SpectrumAnalysis& analysis = m_view->analysis();
-    if (command == "_LogFormantsMarker:") {
-        return analysis.canLogMarker(visible);
-    }
-    if (command == "_LogFFTFormantBandwidths:") {
-        return analysis.canLogFormants(visible);
-    }
-    if (command == "_LogFFTFrame:") {
-        return analysis.canLogFrame(visible);
-    }
-    return true; // Save as Picture, Print, Close
+    // Save as Picture, Print and Close are always at hand.
+    const CommandRule rules[] = {
+        {"_LogFormantsMarker:", analysis.canLogMarker(visible)},
+        {"_LogFFTFormantBandwidths:", analysis.canLogFormants(visible)},
+        {"_LogFFTFrame:", analysis.canLogFrame(visible)},
+    };
+    return enabledByRules(rules, command);
 }
 
 // --- log entries ------------------------------------------------------------------

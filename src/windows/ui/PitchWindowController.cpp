@@ -89,32 +89,22 @@ bool PitchWindowController::isCommandEnabled(const std::string& command) const
     const bool marker = track && analysis->m_bHaveMarker;
     const bool selection = track && analysis->m_bHaveSelection;
     const bool logVisible = m_context.logVisible && m_context.logVisible();
-    if (command == "_ZoomIn:" || command == "_ZoomOut:" || command == "SaveasPict:" ||
-        command == "printDocument:") {
-        return track;
-    }
-    if (command == "_ZoomSelection:") {
-        return selection;
-    }
-    if (command == "_ZoomCursor:") {
-        return marker;
-    }
-    if (command == "_LogPitchMarker:") {
-        return logVisible && marker;
-    }
-    if (command == "_LogPitchSelection:") {
-        return logVisible && selection;
-    }
-    if (command == "_LogPitchAll:") {
-        return logVisible && track;
-    }
-    if (command == "_Play:") {
-        return track && static_cast<bool>(m_context.play);
-    }
-    if (command == "_PlaySelection:") {
-        return selection && static_cast<bool>(m_context.play);
-    }
-    return true; // Close, Undo Zoom, Zoom Home
+    const bool canPlay = static_cast<bool>(m_context.play);
+    // Close, Undo Zoom and Zoom Home are always at hand.
+    const CommandRule rules[] = {
+        {"_ZoomIn:", track},
+        {"_ZoomOut:", track},
+        {"SaveasPict:", track},
+        {"printDocument:", track},
+        {"_ZoomSelection:", selection},
+        {"_ZoomCursor:", marker},
+        {"_LogPitchMarker:", logVisible && marker},
+        {"_LogPitchSelection:", logVisible && selection},
+        {"_LogPitchAll:", logVisible && track},
+        {"_Play:", track && canPlay},
+        {"_PlaySelection:", selection && canPlay},
+    };
+    return enabledByRules(rules, command);
 }
 
 // --- computing ------------------------------------------------------------------

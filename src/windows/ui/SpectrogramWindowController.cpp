@@ -132,57 +132,33 @@ bool SpectrogramWindowController::isCommandEnabled(const std::string& command) c
     // Without formant tracking there are no formant records to log or plot.
     const bool formants = spectrogram && !finished->formants.empty();
     const bool logVisible = m_context.logVisible && m_context.logVisible();
-    if (command == "SaveasPict:" || command == "printDocument:") {
-        return spectrogram;
-    }
-    if (command == "_ZoomIn:" || command == "_ZoomOut:" || command == "_ZoomUndo:" ||
-        command == "_ZoomHome:") {
-        return data && m_page.has_value();
-    }
-    if (command == "_ZoomSelection:") {
-        return selection && m_page.has_value();
-    }
-    if (command == "_ZoomCursor:") {
-        return marker && m_page.has_value();
-    }
-    if (command == "_AnalysisFFT:") {
-        return marker && spectrumConnected();
-    }
-    if (command == "_AnalysisFFTSelection:") {
-        return selection && spectrumConnected();
-    }
-    if (command == "_PlotFormantAll:") {
-        return formants && formantsConnected();
-    }
-    if (command == "_PlotFormantSelection:") {
-        return formants && selection && formantsConnected();
-    }
-    if (command == "_LogMarker:") {
-        return logVisible && marker;
-    }
-    if (command == "_LogDuration:") {
-        return logVisible && selection;
-    }
-    if (command == "_LogFormantsMarker:") {
-        return logVisible && marker && formants;
-    }
-    if (command == "_LogFormantsSelection:") {
-        return logVisible && selection && formants;
-    }
-    if (command == "_LogFormantTrack:") {
-        return logVisible && formants;
-    }
     const bool canPlay = static_cast<bool>(m_context.play);
-    if (command == "_Play:") {
-        return false;
-    }
-    if (command == "_PlayWindow:") {
-        return spectrogram && canPlay;
-    }
-    if (command == "_PlaySelection:") {
-        return selection && canPlay;
-    }
-    return true; // Close
+    const bool paged = data && m_page.has_value();
+    // Playing the whole channel is the main view's command; Close is always
+    // at hand.
+    const CommandRule rules[] = {
+        {"SaveasPict:", spectrogram},
+        {"printDocument:", spectrogram},
+        {"_ZoomIn:", paged},
+        {"_ZoomOut:", paged},
+        {"_ZoomUndo:", paged},
+        {"_ZoomHome:", paged},
+        {"_ZoomSelection:", selection && paged},
+        {"_ZoomCursor:", marker && paged},
+        {"_AnalysisFFT:", marker && spectrumConnected()},
+        {"_AnalysisFFTSelection:", selection && spectrumConnected()},
+        {"_PlotFormantAll:", formants && formantsConnected()},
+        {"_PlotFormantSelection:", formants && selection && formantsConnected()},
+        {"_LogMarker:", logVisible && marker},
+        {"_LogDuration:", logVisible && selection},
+        {"_LogFormantsMarker:", logVisible && marker && formants},
+        {"_LogFormantsSelection:", logVisible && selection && formants},
+        {"_LogFormantTrack:", logVisible && formants},
+        {"_Play:", false},
+        {"_PlayWindow:", spectrogram && canPlay},
+        {"_PlaySelection:", selection && canPlay},
+    };
+    return enabledByRules(rules, command);
 }
 
 // --- computing ------------------------------------------------------------------

@@ -230,7 +230,7 @@ QLabel* AnalysisWindowShell::readoutLabel(const char* objectName, const QString&
     return label;
 }
 
-void AnalysisWindowShell::buildContents(const char* namePrefix,
+void AnalysisWindowShell::buildContents(const char* namePrefix, const char* timeName,
                                         std::initializer_list<QLabel*> readouts, QWidget* view)
 {
     if (m_central == nullptr) {
@@ -243,9 +243,13 @@ void AnalysisWindowShell::buildContents(const char* namePrefix,
     m_info = readoutLabel(name("Info").constData(), tr("Analysis settings"));
     column->addWidget(m_info);
     auto* readoutRow = new QHBoxLayout;
+    m_time = readoutLabel(timeName, tr("Time"));
+    readoutRow->addWidget(m_time, 1);
     for (QLabel* label : readouts) {
         readoutRow->addWidget(label, 1);
     }
+    m_duration = readoutLabel("_durationReadout", tr("Selection duration"));
+    readoutRow->addWidget(m_duration, 1);
     column->addLayout(readoutRow);
 
     view->setParent(m_central);
@@ -297,6 +301,14 @@ void AnalysisWindowShell::endComputation(const QString& status)
     m_poll->stop();
     showProgress(false, status);
     refreshCommands();
+}
+
+void AnalysisWindowShell::showTimeReadouts(std::optional<double> timeMs,
+                                           std::optional<double> durationMs)
+{
+    m_time->setText(timeMs ? tr("Time: %1 ms").arg(readoutNumber(*timeMs, 1)) : QString());
+    m_duration->setText(durationMs ? tr("Duration: %1 ms").arg(readoutNumber(*durationMs, 1))
+                                   : QString());
 }
 
 void AnalysisWindowShell::setProgress(int percent)

@@ -117,14 +117,18 @@ protected:
     void addMenus(std::initializer_list<AnalysisMenu> menus);
 
     // The contents of a computing window: the info line, the readouts row
-    // (`readouts`, made with readoutLabel), `view`, a time scroll bar
-    // (hidden until zoomed) and the progress row. Object names start with
-    // `namePrefix` ("_pitch": "_pitchInfo", "_pitchStatus",
-    // "_pitchProgress", "_pitchCancel", "_pitchScroller"); `view` becomes the
-    // graph view. Every row keeps
-    // its height whatever it shows, so that the graph's size does not jump.
-    void buildContents(const char* namePrefix, std::initializer_list<QLabel*> readouts,
-                       QWidget* view);
+    // (the time readout named `timeName`, the window's own `readouts` made
+    // with readoutLabel, the selection's duration "_durationReadout"),
+    // `view`, a time scroll bar (hidden until zoomed) and the progress row.
+    // The other object names start with `namePrefix` ("_pitch":
+    // "_pitchInfo", "_pitchStatus", "_pitchProgress", "_pitchCancel",
+    // "_pitchScroller"); `view` becomes the graph view. Every row keeps its
+    // height whatever it shows, so that the graph's size does not jump.
+    void buildContents(const char* namePrefix, const char* timeName,
+                       std::initializer_list<QLabel*> readouts, QWidget* view);
+    // The time readout ("Time: 12.5 ms") and the selection's duration
+    // ("Duration: 40.0 ms"); empty without a value.
+    void showTimeReadouts(std::optional<double> timeMs, std::optional<double> durationMs);
     // The document's name as log records carry it.
     std::string documentName() const;
     // Appends `records` to the measurement log and shows it (nothing
@@ -162,6 +166,8 @@ protected:
     AnalysisWindowContext m_context;
     int m_nChannel = -1; // the analysed channel; -1 until chosen
     QLabel* m_info = nullptr;
+    QLabel* m_time = nullptr;
+    QLabel* m_duration = nullptr;
     QLabel* m_status = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_cancel = nullptr;

@@ -16,6 +16,7 @@ namespace phonaxis {
 PitchView::PitchView(QWidget* parent)
     : AnalysisGraphView(parent, QSize(300, 200), tr("Pitch track"))
 {
+    setObjectName(QStringLiteral("PitchView"));
 }
 
 void PitchView::setTrack(PitchTrack* track, const MyDocument* document)

@@ -50,18 +50,15 @@ std::optional<std::string> PitchWindowController::cannotAnalyse(const MyDocument
 PitchWindowController::PitchWindowController(AnalysisWindowContext context)
     : AnalysisWindowShell(std::move(context), "PitchWindow", "pitch track", "Pitch:: ")
 {
-    m_time = readoutLabel("_timeReadout", tr("Time"));
     m_pitch = readoutLabel("_pitchReadout", tr("Pitch"));
     m_intensity = readoutLabel("_intensityReadout", tr("Intensity"));
-    m_duration = readoutLabel("_durationReadout", tr("Selection duration"));
     m_view = new PitchView(this);
-    m_view->setObjectName(QStringLiteral("PitchView"));
     m_view->onReadout = [this](const std::optional<PitchReadout>& readout) {
         showReadout(readout);
     };
     m_view->onSelectionChanged = [this] { refreshCommands(); };
     m_view->captionOf = [this](double fromMs, double toMs) { return pictureCaption(fromMs, toMs); };
-    buildContents("_pitch", {m_time, m_pitch, m_intensity, m_duration}, m_view);
+    buildContents("_pitch", "_timeReadout", {m_pitch, m_intensity}, m_view);
 
     addMenus({{"&File", kFileCommands},
               {"&Zoom", kZoomCommands},
@@ -229,7 +226,6 @@ void PitchWindowController::showReadout(const std::optional<PitchReadout>& reado
         shown = PitchReadout{analysis->m_dLogMarkerTime, analysis->m_dLogMarkerPitch,
                              analysis->m_dLogMarkerIntensity};
     }
-    m_time->setText(shown ? tr("Time: %1 ms").arg(readoutNumber(shown->timeMs, 1)) : QString());
     m_pitch->setText(shown ? tr("Pitch: %1 Hz").arg(readoutNumber(shown->pitchHz, 1)) : QString());
     // Levels are in dB re full scale; without the intensity pane none is
     // measured, and the readout stays empty rather than show a level.
@@ -238,9 +234,10 @@ void PitchWindowController::showReadout(const std::optional<PitchReadout>& reado
     m_intensity->setText(withIntensity
                              ? tr("Intensity: %1 dBFS").arg(readoutNumber(shown->intensityDb, 1))
                              : QString());
-    m_duration->setText(analysis != nullptr && analysis->m_bHaveSelection
-                            ? tr("Duration: %1 ms").arg(readoutNumber(analysis->m_dDurationTime, 1))
-                            : QString());
+    showTimeReadouts(shown ? std::optional(shown->timeMs) : std::nullopt,
+                     analysis != nullptr && analysis->m_bHaveSelection
+                         ? std::optional(analysis->m_dDurationTime)
+                         : std::nullopt);
 }
 
 // --- zoom and scrolling ----------------------------------------------------------

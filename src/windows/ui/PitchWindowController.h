@@ -79,10 +79,8 @@ private:
     std::unique_ptr<PitchWorker> m_worker;
     std::unique_ptr<PitchTrack> m_track;
     PitchView* m_view = nullptr;
-    QLabel* m_time = nullptr;
     QLabel* m_pitch = nullptr;
     QLabel* m_intensity = nullptr;
-    QLabel* m_duration = nullptr;
 };
 
 } // namespace phonaxis

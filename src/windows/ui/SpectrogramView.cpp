@@ -14,6 +14,7 @@ namespace phonaxis {
 SpectrogramView::SpectrogramView(QWidget* parent)
     : AnalysisGraphView(parent, QSize(200, 150), tr("Spectrogram"))
 {
+    setObjectName(QStringLiteral("SpectrogramView"));
 }
 
 void SpectrogramView::setGraph(const SpectrogramGraphInput* graph, SpectrogramMarks* marks)

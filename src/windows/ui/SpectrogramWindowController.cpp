@@ -69,11 +69,8 @@ SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext c
                           "Spectrogram:: "),
       m_bSelection(selection)
 {
-    m_time = readoutLabel("_cursorReadout", tr("Time"));
     m_frequency = readoutLabel("_frequencyReadout", tr("Frequency"));
-    m_duration = readoutLabel("_durationReadout", tr("Selection duration"));
     m_view = new SpectrogramView(this);
-    m_view->setObjectName(QStringLiteral("SpectrogramView"));
     m_view->onReadout = [this](const std::optional<SpectrogramReadout>& readout) {
         showReadout(readout);
     };
@@ -82,7 +79,7 @@ SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext c
         refreshCommands();
     };
     m_view->onResized = [this] { m_settle->start(); };
-    buildContents("_spectrogram", {m_time, m_frequency, m_duration}, m_view);
+    buildContents("_spectrogram", "_cursorReadout", {m_frequency}, m_view);
 
     addMenus({{"&File", kFileCommands},
               {"&Zoom", kZoomCommands},
@@ -406,13 +403,12 @@ void SpectrogramWindowController::showReadout(const std::optional<SpectrogramRea
     if (!shown && finished && m_marks.m_bHaveMarker) {
         shown = SpectrogramReadout{m_marks.m_dLogMarkerTime, m_marks.m_dLogFreqValue};
     }
-    m_time->setText(shown ? tr("Time: %1 ms").arg(readoutNumber(shown->timeMs, 1)) : QString());
     m_frequency->setText(shown ? tr("Frequency: %1 Hz").arg(readoutNumber(shown->frequencyHz, 1))
                                : QString());
-    m_duration->setText(
-        finished && m_marks.m_bHaveSelection
-            ? tr("Duration: %1 ms").arg(readoutNumber(m_marks.m_dLogDurationTime, 1))
-            : QString());
+    showTimeReadouts(shown ? std::optional(shown->timeMs) : std::nullopt,
+                     finished && m_marks.m_bHaveSelection
+                         ? std::optional(m_marks.m_dLogDurationTime)
+                         : std::nullopt);
 }
 
 // --- hand-overs --------------------------------------------------------------------

@@ -141,9 +141,7 @@ private:
     bool m_bFinished = false;    // m_graph shows the worker's finished result
     SpectrogramMarks m_marks;
     SpectrogramView* m_view = nullptr;
-    QLabel* m_time = nullptr;
     QLabel* m_frequency = nullptr;
-    QLabel* m_duration = nullptr;
     QTimer* m_settle = nullptr; // a resize or a scroll computes again once it settles
 };
 

@@ -231,7 +231,8 @@ QLabel* AnalysisWindowShell::readoutLabel(const char* objectName, const QString&
 }
 
 void AnalysisWindowShell::buildContents(const char* namePrefix, const char* timeName,
-                                        std::initializer_list<QLabel*> readouts, QWidget* view)
+                                        std::initializer_list<QLabel*> readouts, QWidget* view,
+                                        int pollMs)
 {
     if (m_central == nullptr) {
         m_central = new QWidget(this);
@@ -283,6 +284,10 @@ void AnalysisWindowShell::buildContents(const char* namePrefix, const char* time
     column->addLayout(progressRow);
     showProgress(false, QString());
     setCentralWidget(m_central);
+    m_poll = new QTimer(this);
+    m_poll->setInterval(pollMs);
+    connect(m_poll, &QTimer::timeout, this, [this] { pollWorker(); });
+    resize(800, 560);
 }
 
 void AnalysisWindowShell::showProgress(bool computing, const QString& status)

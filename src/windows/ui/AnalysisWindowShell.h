@@ -124,8 +124,11 @@ protected:
     // "_pitchInfo", "_pitchStatus", "_pitchProgress", "_pitchCancel",
     // "_pitchScroller"); `view` becomes the graph view. Every row keeps its
     // height whatever it shows, so that the graph's size does not jump.
+    // While a computation runs, pollWorker runs every `pollMs`.
     void buildContents(const char* namePrefix, const char* timeName,
-                       std::initializer_list<QLabel*> readouts, QWidget* view);
+                       std::initializer_list<QLabel*> readouts, QWidget* view, int pollMs);
+    // Polls the worker: its progress, and its result once it is done.
+    virtual void pollWorker() {}
     // The time readout ("Time: 12.5 ms") and the selection's duration
     // ("Duration: 40.0 ms"); empty without a value.
     void showTimeReadouts(std::optional<double> timeMs, std::optional<double> durationMs);

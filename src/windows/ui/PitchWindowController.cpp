@@ -58,16 +58,12 @@ PitchWindowController::PitchWindowController(AnalysisWindowContext context)
     };
     m_view->onSelectionChanged = [this] { refreshCommands(); };
     m_view->captionOf = [this](double fromMs, double toMs) { return pictureCaption(fromMs, toMs); };
-    buildContents("_pitch", "_timeReadout", {m_pitch, m_intensity}, m_view);
+    buildContents("_pitch", "_timeReadout", {m_pitch, m_intensity}, m_view, kPollMs);
 
     addMenus({{"&File", kFileCommands},
               {"&Zoom", kZoomCommands},
               {"&Log", kLogCommands},
               {"&Sound", kSoundCommands}});
-    m_poll = new QTimer(this);
-    m_poll->setInterval(kPollMs);
-    connect(m_poll, &QTimer::timeout, this, &PitchWindowController::pollWorker);
-    resize(800, 560);
     refreshCommands();
 }
 

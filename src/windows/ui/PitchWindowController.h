@@ -70,7 +70,7 @@ protected:
 private:
     void zoom(const char* command, int mode) override;
     // Polls the worker: progress, and the track once it is done.
-    void pollWorker();
+    void pollWorker() override;
     void showInfo();
     void showReadout(const std::optional<PitchReadout>& readout);
     // The scroll bar after a zoom or a new track.

@@ -69,6 +69,10 @@ SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext c
                           "Spectrogram:: "),
       m_bSelection(selection)
 {
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(kSettleMs);
+    connect(m_settle, &QTimer::timeout, this, &SpectrogramWindowController::resized);
     m_frequency = readoutLabel("_frequencyReadout", tr("Frequency"));
     m_view = new SpectrogramView(this);
     m_view->onReadout = [this](const std::optional<SpectrogramReadout>& readout) {
@@ -79,21 +83,13 @@ SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext c
         refreshCommands();
     };
     m_view->onResized = [this] { m_settle->start(); };
-    buildContents("_spectrogram", "_cursorReadout", {m_frequency}, m_view);
+    buildContents("_spectrogram", "_cursorReadout", {m_frequency}, m_view, kPollMs);
 
     addMenus({{"&File", kFileCommands},
               {"&Zoom", kZoomCommands},
               {"&Analysis", kAnalysisCommands},
               {"&Log", kLogCommands},
               {"&Sound", kSoundCommands}});
-    m_poll = new QTimer(this);
-    m_poll->setInterval(kPollMs);
-    connect(m_poll, &QTimer::timeout, this, &SpectrogramWindowController::pollWorker);
-    m_settle = new QTimer(this);
-    m_settle->setSingleShot(true);
-    m_settle->setInterval(kSettleMs);
-    connect(m_settle, &QTimer::timeout, this, &SpectrogramWindowController::resized);
-    resize(800, 560);
     refreshCommands();
 }
 

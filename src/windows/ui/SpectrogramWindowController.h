@@ -118,7 +118,7 @@ private:
     double channelLengthMs() const;
     // Polls the worker: progress and the columns so far, and the picture
     // once it is done.
-    void pollWorker();
+    void pollWorker() override;
     void showColumnsSoFar();
     void resized();
     void showInfo(const SpectrogramInput* input);

@@ -64,6 +64,27 @@ bool enabledByRules(std::span<const CommandRule> rules, const std::string& comma
     return true;
 }
 
+std::optional<bool> sharedCommandRule(const std::string& command, bool shown, bool selection,
+                                      bool marker)
+{
+    const CommandRule rules[] = {
+        {"SaveasPict:", shown},
+        {"printDocument:", shown},
+        {"_ZoomIn:", shown},
+        {"_ZoomOut:", shown},
+        {"_ZoomUndo:", shown},
+        {"_ZoomHome:", shown},
+        {"_ZoomSelection:", shown && selection},
+        {"_ZoomCursor:", shown && marker},
+    };
+    for (const CommandRule& rule : rules) {
+        if (command == rule.command) {
+            return rule.enabled;
+        }
+    }
+    return std::nullopt;
+}
+
 AnalysisWindowShell::AnalysisWindowShell(AnalysisWindowContext context, const char* objectName,
                                          const char* subject, const char* titlePrefix)
     : m_context(std::move(context)), m_subject(subject)
@@ -118,7 +139,6 @@ const Channels* AnalysisWindowShell::channelWithSamples(const MyDocument& docume
     }
     return nullptr;
 }
-
 
 GraphCaption AnalysisWindowShell::pictureCaption(double fromMs, double toMs) const
 {

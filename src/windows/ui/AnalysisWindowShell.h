@@ -40,6 +40,13 @@ struct CommandRule {
 // The rule for `command` among `rules`; a command without one is enabled.
 bool enabledByRules(std::span<const CommandRule> rules, const std::string& command);
 
+// The rules of the commands every analysis window shares, for a window
+// showing a graph (`shown`) with or without a selection and a marker: the
+// picture and the printout need a graph, the zoom commands a graph and,
+// zooming to them, the selection or the marker. Nothing for other commands.
+std::optional<bool> sharedCommandRule(const std::string& command, bool shown, bool selection,
+                                      bool marker);
+
 // One menu of an analysis window: its title and its commands (nullptr: a
 // separator).
 struct AnalysisMenu {

@@ -83,14 +83,10 @@ bool PitchWindowController::isCommandEnabled(const std::string& command) const
     const bool selection = track && analysis->m_bHaveSelection;
     const bool logVisible = m_context.logVisible && m_context.logVisible();
     const bool canPlay = static_cast<bool>(m_context.play);
-    // Close, Undo Zoom and Zoom Home are always at hand.
+    if (const std::optional<bool> shared = sharedCommandRule(command, track, selection, marker)) {
+        return *shared;
+    }
     const CommandRule rules[] = {
-        {"_ZoomIn:", track},
-        {"_ZoomOut:", track},
-        {"SaveasPict:", track},
-        {"printDocument:", track},
-        {"_ZoomSelection:", selection},
-        {"_ZoomCursor:", marker},
         {"_LogPitchMarker:", logVisible && marker},
         {"_LogPitchSelection:", logVisible && selection},
         {"_LogPitchAll:", logVisible && track},

@@ -123,7 +123,7 @@ void SpectrogramView::mousePressEvent(QMouseEvent* event)
                                      m_graph->stopTime, m_graph->settings.frequencyRangeHz);
     update();
     if (onReadout && m_marks->m_bHaveMarker) {
-        onReadout(SpectrogramReadout{m_marks->m_dLogMarkerTime, m_marks->m_dLogFreqValue});
+        onReadout(SpectrogramView::Readout{m_marks->m_dLogMarkerTime, m_marks->m_dLogFreqValue});
     }
     if (onMarksChanged) {
         onMarksChanged();
@@ -148,7 +148,7 @@ void SpectrogramView::mouseMoveEvent(QMouseEvent* event)
         // Off the image the formulas would give times outside the range
         // and negative frequencies: no readout there.
         onReadout(panes.inImage(point)
-                      ? std::optional(SpectrogramReadout{m_graph->timeAt(panes, point.x()),
+                      ? std::optional(SpectrogramView::Readout{m_graph->timeAt(panes, point.x()),
                                                          m_graph->frequencyAt(panes, point.y())})
                       : std::nullopt);
     }

@@ -11,13 +11,6 @@ namespace phonaxis {
 
 struct SpectrogramMarks;
 
-// What the spectrogram window's readouts show: the time and frequency under
-// the mouse.
-struct SpectrogramReadout {
-    double timeMs = 0.0;
-    double frequencyHz = 0.0;
-};
-
 // The spectrogram window's picture: draws a SpectrogramGraphInput with the
 // marker and selection over it, and turns the mouse into marks (press,
 // drag) and readouts (hover over the image; none off it). Main thread
@@ -27,6 +20,13 @@ class SpectrogramView : public AnalysisGraphView {
     Q_OBJECT
 public:
     explicit SpectrogramView(QWidget* parent = nullptr);
+
+    // What the window's readouts show: the time and frequency under the
+    // mouse.
+    struct Readout {
+        double timeMs = 0.0;
+        double frequencyHz = 0.0;
+    };
 
     // The picture shown (null: none, only the progress or a message) and
     // the marks the mouse edits.
@@ -38,7 +38,7 @@ public:
     SpectrogramGraphLayout layout() const;
     void setFallbackLayout(bool labels, bool audio);
 
-    std::function<void(const std::optional<SpectrogramReadout>&)> onReadout;
+    std::function<void(const std::optional<Readout>&)> onReadout;
     std::function<void()> onMarksChanged;
     std::function<void()> onResized;
 

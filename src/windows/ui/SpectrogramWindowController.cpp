@@ -75,7 +75,7 @@ SpectrogramWindowController::SpectrogramWindowController(AnalysisWindowContext c
     connect(m_settle, &QTimer::timeout, this, &SpectrogramWindowController::resized);
     m_frequency = readoutLabel("_frequencyReadout", tr("Frequency"));
     m_view = new SpectrogramView(this);
-    m_view->onReadout = [this](const std::optional<SpectrogramReadout>& readout) {
+    m_view->onReadout = [this](const std::optional<SpectrogramView::Readout>& readout) {
         showReadout(readout);
     };
     m_view->onMarksChanged = [this] {
@@ -126,18 +126,16 @@ bool SpectrogramWindowController::isCommandEnabled(const std::string& command) c
     const bool formants = spectrogram && !finished->formants.empty();
     const bool logVisible = m_context.logVisible && m_context.logVisible();
     const bool canPlay = static_cast<bool>(m_context.play);
-    const bool paged = data && m_page.has_value();
-    // Playing the whole channel is the main view's command; Close is always
-    // at hand.
+    // The picture needs a finished spectrogram; a zoom needs only a page.
+    if (command == "SaveasPict:" || command == "printDocument:") {
+        return spectrogram;
+    }
+    if (const std::optional<bool> shared =
+            sharedCommandRule(command, data && m_page.has_value(), selection, marker)) {
+        return *shared;
+    }
+    // Playing the whole channel is the main view's command.
     const CommandRule rules[] = {
-        {"SaveasPict:", spectrogram},
-        {"printDocument:", spectrogram},
-        {"_ZoomIn:", paged},
-        {"_ZoomOut:", paged},
-        {"_ZoomUndo:", paged},
-        {"_ZoomHome:", paged},
-        {"_ZoomSelection:", selection && paged},
-        {"_ZoomCursor:", marker && paged},
         {"_AnalysisFFT:", marker && spectrumConnected()},
         {"_AnalysisFFTSelection:", selection && spectrumConnected()},
         {"_PlotFormantAll:", formants && formantsConnected()},
@@ -391,13 +389,13 @@ void SpectrogramWindowController::showInfo(const SpectrogramInput* input)
                         .arg(readoutNumber(p.m_dPreEmphasis, 2)));
 }
 
-void SpectrogramWindowController::showReadout(const std::optional<SpectrogramReadout>& readout)
+void SpectrogramWindowController::showReadout(const std::optional<SpectrogramView::Readout>& readout)
 {
-    std::optional<SpectrogramReadout> shown = readout;
+    std::optional<SpectrogramView::Readout> shown = readout;
     // Off the image the readouts return to the marker's values.
     const bool finished = result() != nullptr;
     if (!shown && finished && m_marks.m_bHaveMarker) {
-        shown = SpectrogramReadout{m_marks.m_dLogMarkerTime, m_marks.m_dLogFreqValue};
+        shown = SpectrogramView::Readout{m_marks.m_dLogMarkerTime, m_marks.m_dLogFreqValue};
     }
     m_frequency->setText(shown ? tr("Frequency: %1 Hz").arg(readoutNumber(shown->frequencyHz, 1))
                                : QString());

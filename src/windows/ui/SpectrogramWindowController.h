@@ -122,7 +122,7 @@ private:
     void showColumnsSoFar();
     void resized();
     void showInfo(const SpectrogramInput* input);
-    void showReadout(const std::optional<SpectrogramReadout>& readout);
+    void showReadout(const std::optional<SpectrogramView::Readout>& readout);
     void handOverFormants(bool selection);
     // The marks' selection in samples of the analysed channel.
     std::pair<double, double> selectionSamples() const;

@@ -43,12 +43,12 @@ public:
     std::function<void()> onResized;
 
 protected:
+    QString spokenSummary() const override;
+    void readoutLeft() override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    void readoutLeft() override;
-    QString spokenSummary() const override;
 
 private:
     const SpectrogramGraphInput* m_graph = nullptr;

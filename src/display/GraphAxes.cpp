@@ -352,6 +352,32 @@ int fittingValueStep(int step, double extent, int lengthPx, double minSpacingPx)
     return step;
 }
 
+namespace {
+
+// The multiples k × `step` to label from `low` to `high` along an axis
+// `extentPx` long: false when there is nothing to label.
+bool labelMultiples(double low, double high, int step, int extentPx, std::int64_t& first,
+                    std::int64_t& last)
+{
+    if (step <= 0 || !(high > low) || extentPx <= 0 || !std::isfinite(high - low)) {
+        return false;
+    }
+    first = static_cast<std::int64_t>(std::ceil(low / step - 1e-9));
+    last = static_cast<std::int64_t>(std::floor(high / step + 1e-9));
+    return true;
+}
+
+// Sets `painter` up for value labels and their ticks: the graph text font,
+// a black pen. Its metrics.
+QFontMetrics startLabels(QPainter& painter)
+{
+    painter.setFont(defaultTextFont());
+    painter.setPen(QPen(Qt::black, 1.0));
+    return QFontMetrics(painter.font());
+}
+
+} // namespace
+
 int leftValueLabelsWidth(const QFontMetrics& metrics, double low, double high)
 {
     const auto widthOf = [&](double v) {
@@ -364,17 +390,15 @@ void drawLeftValueLabels(QPainter& painter, const Rect& plot, double low, double
                          const QRect& bounds)
 {
     const int height = int(plot.bottom) - int(plot.top);
-    if (step <= 0 || !(high > low) || height <= 0 || !std::isfinite(high - low)) {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+    if (!labelMultiples(low, high, step, height, first, last)) {
         return;
     }
     painter.save();
-    painter.setFont(defaultTextFont());
-    painter.setPen(QPen(Qt::black, 1.0));
-    const QFontMetrics metrics(painter.font());
+    const QFontMetrics metrics = startLabels(painter);
     const int tick = tickLength(metrics);
     const double rowHeight = metrics.height();
-    const auto first = static_cast<std::int64_t>(std::ceil(low / step - 1e-9));
-    const auto last = static_cast<std::int64_t>(std::floor(high / step + 1e-9));
     // Drawn from the top down, so that the top value stays when two meet.
     double previousBottom = -std::numeric_limits<double>::infinity();
     for (std::int64_t k = last; k >= first && last - k < 100000; --k) {
@@ -402,17 +426,15 @@ void drawBottomValueLabels(QPainter& painter, const Rect& plot, double low, doub
                            const QRect& bounds)
 {
     const int width = int(plot.right) - int(plot.left);
-    if (step <= 0 || !(high > low) || width <= 0 || !std::isfinite(high - low)) {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+    if (!labelMultiples(low, high, step, width, first, last)) {
         return;
     }
     painter.save();
-    painter.setFont(defaultTextFont());
-    painter.setPen(QPen(Qt::black, 1.0));
-    const QFontMetrics metrics(painter.font());
+    const QFontMetrics metrics = startLabels(painter);
     const int tick = tickLength(metrics);
     const double rowTop = plot.bottom + tick + kTickGapPx;
-    const auto first = static_cast<std::int64_t>(std::ceil(low / step - 1e-9));
-    const auto last = static_cast<std::int64_t>(std::floor(high / step + 1e-9));
     double previousRight = -std::numeric_limits<double>::infinity();
     for (std::int64_t k = first; k <= last && k - first < 100000; ++k) {
         const double value = double(k) * step;

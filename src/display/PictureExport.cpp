@@ -25,6 +25,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 namespace phonaxis {
@@ -119,6 +120,32 @@ bool writeBytes(const QByteArray& bytes, const std::string& path, std::string& e
                                std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                          static_cast<std::size_t>(bytes.size())),
                                error);
+}
+
+// A vector picture of a view of `viewSizePx` recorded into memory by
+// `paint` (false: its device could not be started) and written atomically
+// to `path` as a `kind` file ("PDF", "SVG").
+bool writeVectorFile(QSize viewSizePx, const char* kind, const std::string& path,
+                     std::string& error, const std::function<bool(QIODevice&)>& paint)
+{
+    if (!pictureSizeUsable(viewSizePx)) {
+        error = "The picture's size cannot be drawn.";
+        return false;
+    }
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!paint(buffer)) {
+            error = std::string("The ") + kind + " file could not be started.";
+            return false;
+        }
+    }
+    if (bytes.isEmpty()) {
+        error = std::string("The ") + kind + " file could not be written.";
+        return false;
+    }
+    return writeBytes(bytes, path, error);
 }
 
 bool argumentsUsable(QSize sizePx, const std::optional<PicturePage>& page)
@@ -279,15 +306,8 @@ bool writePdf(const MyDocument& document, QSize viewSizePx, const std::optional<
 bool writeGraphPdf(QSize viewSizePx, const GraphDrawing& draw, const std::string& path,
                    std::string& error)
 {
-    if (!pictureSizeUsable(viewSizePx)) {
-        error = "The picture's size cannot be drawn.";
-        return false;
-    }
-    QByteArray bytes;
-    {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QPdfWriter writer(&buffer);
+    return writeVectorFile(viewSizePx, "PDF", path, error, [&](QIODevice& device) {
+        QPdfWriter writer(&device);
         writer.setCreator(QStringLiteral("Phonaxis"));
         const QSizeF pagePoints(viewSizePx.width() * kPointsPerViewPixel,
                                 viewSizePx.height() * kPointsPerViewPixel);
@@ -296,20 +316,12 @@ bool writeGraphPdf(QSize viewSizePx, const GraphDrawing& draw, const std::string
                         QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
         QPainter painter;
         if (!painter.begin(&writer)) {
-            error = "The PDF file could not be started.";
             return false;
         }
         drawGraphScaled(painter, QRectF(painter.viewport()), viewSizePx, draw);
         painter.end();
-    }
-    if (bytes.isEmpty()) {
-        error = "The PDF file could not be written.";
-        return false;
-    }
-    return writeFileAtomically(path,
-                               std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                         static_cast<std::size_t>(bytes.size())),
-                               error);
+        return true;
+    });
 }
 
 bool printDocument(const MyDocument& document, QPrinter& printer, QSize viewSizePx,
@@ -393,16 +405,9 @@ GraphDrawing pictureDrawing(const MyDocument& document, const std::optional<Pict
 bool writeGraphSvg(QSize viewSizePx, const GraphDrawing& draw, const std::string& path,
                    std::string& error)
 {
-    if (!pictureSizeUsable(viewSizePx)) {
-        error = "The picture's size cannot be drawn.";
-        return false;
-    }
-    QByteArray bytes;
-    {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
+    return writeVectorFile(viewSizePx, "SVG", path, error, [&](QIODevice& device) {
         QSvgGenerator generator;
-        generator.setOutputDevice(&buffer);
+        generator.setOutputDevice(&device);
         generator.setSize(viewSizePx);
         generator.setViewBox(QRect(QPoint(0, 0), viewSizePx));
         generator.setTitle(QStringLiteral("Phonaxis picture"));
@@ -410,18 +415,13 @@ bool writeGraphSvg(QSize viewSizePx, const GraphDrawing& draw, const std::string
         generator.setResolution(96);
         QPainter painter;
         if (!painter.begin(&generator)) {
-            error = "The SVG file could not be started.";
             return false;
         }
         painter.fillRect(QRect(QPoint(0, 0), viewSizePx), Qt::white);
         draw(painter, viewSizePx);
         painter.end();
-    }
-    if (bytes.isEmpty()) {
-        error = "The SVG file could not be written.";
-        return false;
-    }
-    return writeBytes(bytes, path, error);
+        return true;
+    });
 }
 
 std::optional<PictureType> pictureTypeOf(const std::string& path)

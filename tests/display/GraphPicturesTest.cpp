@@ -19,16 +19,15 @@ namespace gen = signals;
 #include "document/MyDocument.h"
 #include "model/MinMaxSummary.h"
 #include "support/ScriptedPrompts.h"
+#include "support/TextRecorder.h"
 #include "windows/PitchAnalysis.h"
 #include "windows/SpectrogramAnalysis.h"
 #include "windows/SpectrumAnalysis.h"
 
 #include <QFontMetrics>
 #include <QImage>
-#include <QPaintEngine>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QTextItem>
 
 #include <gtest/gtest.h>
 
@@ -42,59 +41,7 @@ namespace gen = signals;
 namespace phonaxis {
 namespace {
 
-// An image that records every text drawn on it with the box it covers (in
-// view pixels, turned texts included) and draws nothing.
-class TextRecorder : public QImage {
-public:
-    struct Text {
-        QString text;
-        QRectF box;
-    };
-
-    explicit TextRecorder(QSize size) : QImage(size, Format_ARGB32_Premultiplied) {}
-    QPaintEngine* paintEngine() const override { return &m_engine; }
-    const std::vector<Text>& texts() const { return m_texts; }
-
-    bool has(const QString& text) const
-    {
-        return std::any_of(m_texts.begin(), m_texts.end(),
-                           [&](const Text& t) { return t.text == text; });
-    }
-
-private:
-    class Engine : public QPaintEngine {
-    public:
-        explicit Engine(std::vector<Text>& texts) : QPaintEngine(AllFeatures), m_texts(texts) {}
-        bool begin(QPaintDevice*) override { return true; }
-        bool end() override { return true; }
-        void updateState(const QPaintEngineState& state) override
-        {
-            if (state.state() & DirtyTransform) {
-                m_transform = state.transform();
-            }
-        }
-        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
-        void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
-        void drawPath(const QPainterPath&) override {}
-        void drawTextItem(const QPointF& at, const QTextItem& item) override
-        {
-            if (item.text().trimmed().isEmpty()) {
-                return;
-            }
-            const QRectF box(at.x(), at.y() - item.ascent(), item.width(),
-                             item.ascent() + item.descent());
-            m_texts.push_back({item.text(), m_transform.mapRect(box)});
-        }
-        Type type() const override { return User; }
-
-    private:
-        std::vector<Text>& m_texts;
-        QTransform m_transform;
-    };
-
-    std::vector<Text> m_texts;
-    mutable Engine m_engine{m_texts};
-};
+using test::TextRecorder;
 
 using Drawing = std::function<void(QPainter&, QSize)>;
 

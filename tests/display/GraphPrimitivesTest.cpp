@@ -1,14 +1,13 @@
 #include "display/GraphPrimitives.h"
 
 #include "model/MinMaxSummary.h"
+#include "support/TextRecorder.h"
 
 #include <QImage>
-#include <QPaintEngine>
 #include <QPainter>
 #include <QPolygon>
 #include <QRectF>
 #include <QString>
-#include <QTextItem>
 
 #include <gtest/gtest.h>
 
@@ -32,59 +31,7 @@ QImage blankImage(int width = 700, int height = 200)
     return image;
 }
 
-// An image that records the texts drawn on it, each with the box it covers,
-// and draws nothing.
-class TextRecorder : public QImage {
-public:
-    struct Text {
-        std::string text;
-        QRectF box;
-    };
-
-    explicit TextRecorder(QSize size) : QImage(size, Format_ARGB32_Premultiplied) {}
-    QPaintEngine* paintEngine() const override { return &m_engine; }
-
-    const std::vector<Text>& texts() const { return m_texts; }
-    // The texts whose box starts at `top` (one row of a drawing).
-    std::vector<Text> row(double top) const
-    {
-        std::vector<Text> found;
-        std::copy_if(m_texts.begin(), m_texts.end(), std::back_inserter(found),
-                     [top](const Text& t) { return std::fabs(t.box.top() - top) < 1.0; });
-        return found;
-    }
-
-private:
-    class Engine : public QPaintEngine {
-    public:
-        explicit Engine(std::vector<Text>& texts) : QPaintEngine(AllFeatures), m_texts(texts) {}
-        bool begin(QPaintDevice*) override { return true; }
-        bool end() override { return true; }
-        void updateState(const QPaintEngineState& state) override
-        {
-            if (state.state() & DirtyTransform) {
-                m_transform = state.transform();
-            }
-        }
-        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
-        void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
-        void drawPath(const QPainterPath&) override {}
-        void drawTextItem(const QPointF& at, const QTextItem& item) override
-        {
-            const QRectF box(at.x(), at.y() - item.ascent(), item.width(),
-                             item.ascent() + item.descent());
-            m_texts.push_back({item.text().toStdString(), m_transform.mapRect(box)});
-        }
-        Type type() const override { return User; }
-
-    private:
-        std::vector<Text>& m_texts;
-        QTransform m_transform;
-    };
-
-    std::vector<Text> m_texts;
-    mutable Engine m_engine{m_texts};
-};
+using test::TextRecorder;
 
 // Whether each of `texts` ends at least 3 pixels before the next one starts.
 ::testing::AssertionResult apart(const std::vector<TextRecorder::Text>& texts)
@@ -92,7 +39,8 @@ private:
     for (std::size_t i = 1; i < texts.size(); ++i) {
         if (texts[i - 1].box.right() + 3.0 > texts[i].box.left()) {
             return ::testing::AssertionFailure()
-                   << '"' << texts[i - 1].text << "\" and \"" << texts[i].text << "\" run together";
+                   << '"' << texts[i - 1].text.toStdString() << "\" and \""
+                   << texts[i].text.toStdString() << "\" run together";
         }
     }
     return ::testing::AssertionSuccess();
@@ -322,15 +270,15 @@ TEST(GraphPrimitivesTest, TimeGridLabelsAreWrittenOnlyWhereTheyFit)
         const std::vector<TextRecorder::Text>& labels = recorder.texts();
         ASSERT_GE(labels.size(), c.firstLabels.size());
         for (std::size_t i = 0; i < c.firstLabels.size(); ++i) {
-            EXPECT_EQ(labels[i].text, c.firstLabels[i]);
+            EXPECT_EQ(labels[i].text.toStdString(), c.firstLabels[i]);
         }
         EXPECT_TRUE(apart(labels));
         // Each label is centred on its own line.
         const double firstMs = c.relative ? timeGridLayout(c.startMs, c.endMs, 0).firstMs : 0.0;
         for (const TextRecorder::Text& label : labels) {
-            const double lineX = 20 + int((std::stod(label.text) + firstMs - c.startMs) *
+            const double lineX = 20 + int((label.text.toDouble() + firstMs - c.startMs) *
                                           c.width / (c.endMs - c.startMs));
-            EXPECT_NEAR(label.box.center().x(), lineX, 1.0) << label.text;
+            EXPECT_NEAR(label.box.center().x(), lineX, 1.0) << label.text.toStdString();
         }
     }
 }
@@ -351,16 +299,16 @@ TEST(GraphPrimitivesTest, ValueGridLabelsStayInsideTheGridsEdges)
         ASSERT_EQ(labels.size(), orientation == 2 ? 5u : 6u);
         for (const TextRecorder::Text& label : labels) {
             const double length = orientation == 2 ? 400.0 : 200.0; // width or height
-            const double at = std::stod(label.text) * length / 5000.0;
+            const double at = label.text.toDouble() * length / 5000.0;
             if (orientation == 2) {
-                EXPECT_LE(label.box.right(), rect.right + 0.5) << label.text;
+                EXPECT_LE(label.box.right(), rect.right + 0.5) << label.text.toStdString();
                 if (label.text != "5000") {
-                    EXPECT_NEAR(label.box.center().x(), rect.left + at, 1.0) << label.text;
+                    EXPECT_NEAR(label.box.center().x(), rect.left + at, 1.0) << label.text.toStdString();
                 }
             } else {
-                EXPECT_GE(label.box.top(), rect.top - 0.5) << label.text;
+                EXPECT_GE(label.box.top(), rect.top - 0.5) << label.text.toStdString();
                 if (label.text != "5000") {
-                    EXPECT_NEAR(label.box.center().y(), rect.bottom - at, 1.0) << label.text;
+                    EXPECT_NEAR(label.box.center().y(), rect.bottom - at, 1.0) << label.text.toStdString();
                 }
             }
         }

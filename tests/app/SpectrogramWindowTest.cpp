@@ -89,6 +89,19 @@ protected:
                                  : qobject_cast<SpectrogramWindowController*>(windows.back());
     }
 
+    // The document window on `samples` and its spectrogram window once its
+    // picture is finished; a null window where either did not come.
+    std::pair<MainWindowController*, SpectrogramWindowController*> openFinished(
+        const std::vector<float>& samples)
+    {
+        MainWindowController* window = openRecording(samples);
+        SpectrogramWindowController* spectrogram = window != nullptr ? open(*window) : nullptr;
+        if (spectrogram == nullptr || !finished(*spectrogram)) {
+            return {window, nullptr};
+        }
+        return {window, spectrogram};
+    }
+
     // Waits for the spectrogram of the image area's current size.
     static bool finished(SpectrogramWindowController& spectrogram)
     {
@@ -411,11 +424,8 @@ TEST_F(SpectrogramWindowTest, ResizeEditAndSelectionComputeAgain)
 // shows while zoomed, and the zoom commands follow the marks.
 TEST_F(SpectrogramWindowTest, ZoomAndScrollComputeEachPageAtTheImagesResolution)
 {
-    MainWindowController* window = openRecording(vowels.audio);
-    ASSERT_NE(window, nullptr);
-    SpectrogramWindowController* spectrogram = open(*window);
+    const auto [window, spectrogram] = openFinished(vowels.audio);
     ASSERT_NE(spectrogram, nullptr);
-    ASSERT_TRUE(finished(*spectrogram));
     auto* scroller = spectrogram->findChild<QScrollBar*>("_spectrogramScroller");
     ASSERT_NE(scroller, nullptr);
     EXPECT_FALSE(scroller->isVisible());

@@ -528,7 +528,7 @@ private:
 
 #ifndef PHONAXIS_HAVE_DISPLAY
 // Without the display library --png writes the spectrogram image alone, in
-// grey with the formant dots in blue: for each
+// grey with the formant dots in red, as the windows draw them: for each
 // column and each of its formants above 50 Hz, a 3 × 3 dot at the column's x,
 // (int)(F·height/frequency range) above the bottom when that lies inside.
 std::optional<RgbImage> spectrogramPicture(const SpectrogramResult& result, int frequencyRangeHz)
@@ -561,7 +561,7 @@ std::optional<RgbImage> spectrogramPicture(const SpectrogramResult& result, int 
             const int h =
                 static_cast<int>(static_cast<std::int64_t>(value) * height / frequencyRangeHz);
             if (h > 0 && h < height) {
-                picture->fillSquare(x, height - 1 - h, 1, 0, 0, 255);
+                picture->fillSquare(x, height - 1 - h, 1, 255, 0, 0);
             }
         }
     }

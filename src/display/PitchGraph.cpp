@@ -46,13 +46,20 @@ void drawWaveform(QPainter& painter, const PitchGraphInput& input, const Rect& p
 // silence among them, lie below the pane.
 void drawIntensity(QPainter& painter, const PitchGraphInput& input, const Rect& pane)
 {
-    // The title last, over the trace.
-    const QString title = input.intensityRelative ? QStringLiteral("Intensity (dB)")
-                                                  : QStringLiteral("Intensity (dBFS)");
+    // The title beside the pane like the pitch axis's, so that it hides no
+    // part of the trace: the unit alone where the pane is too low for it.
+    const QString unit = input.intensityRelative ? QStringLiteral("dB") : QStringLiteral("dBFS");
+    const QString full = QStringLiteral("Intensity (%1)").arg(unit);
+    const QFontMetrics titleMetrics(defaultTextFont());
+    const int height = rectHeight(pane);
+    const QString title = titleMetrics.horizontalAdvance(full) <= height ? full
+                          : titleMetrics.horizontalAdvance(unit) <= height ? unit
+                                                                            : QString();
+    drawVerticalAxisTitle(painter, pane, 4, title);
     const std::optional<IntensityPaneScale> range =
         intensityPaneScale(input.intensityMin, input.intensityMax);
     if (input.intensity.empty() || !range) {
-        drawPaneFrame(painter, pane, title);
+        drawPaneFrame(painter, pane, QString());
         return;
     }
     // Whole 10 dB labels as far apart as the pane needs, held beside it.
@@ -72,7 +79,7 @@ void drawIntensity(QPainter& painter, const PitchGraphInput& input, const Rect& 
                      input.intensity, scale, -range->lowDb / span, 0.0, pane,
                      input.settings.color ? kIntensityColor : kBlack, false, kBlack);
     painter.restore();
-    drawPaneFrame(painter, pane, title);
+    drawPaneFrame(painter, pane, QString());
 }
 
 // The track's dots with frame k at its time k × length / frames: the frames

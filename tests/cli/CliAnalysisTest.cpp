@@ -488,21 +488,21 @@ TEST_F(CliAnalysisTest, SpectrogramImageShowsEnergyAndFormantDots)
     // vowel is dark below 1 kHz, with F1's dots (int)(730·128/5000) = 18 rows
     // above the bottom (the range shown by default is 5,000 Hz).
     double silenceGrey = 0, vowelGrey = 0;
-    int blueInSilence = 0, blueNearF1 = 0;
+    int redInSilence = 0, redNearF1 = 0;
     for (int y = 0; y < 128; ++y) {
         for (int x = 0; x < 200; ++x) {
             const std::uint8_t* p = &png.rgb[(std::size_t(y) * 200 + std::size_t(x)) * 3];
-            const bool blue = p[0] == 0 && p[1] == 0 && p[2] == 255;
-            blueInSilence += x < 45 && blue;
-            blueNearF1 += x >= 70 && std::abs(y - (127 - 18)) <= 3 && blue;
+            const bool red = p[0] == 255 && p[1] == 0 && p[2] == 0;
+            redInSilence += x < 45 && red;
+            redNearF1 += x >= 70 && std::abs(y - (127 - 18)) <= 3 && red;
             silenceGrey += x < 45 ? p[0] / (45.0 * 128) : 0;
-            vowelGrey += x >= 70 && y >= 100 ? (blue ? 255 : p[0]) / (130.0 * 28) : 0;
+            vowelGrey += x >= 70 && y >= 100 ? p[0] / (130.0 * 28) : 0;
         }
     }
-    EXPECT_EQ(blueInSilence, 0);
+    EXPECT_EQ(redInSilence, 0);
     EXPECT_GT(silenceGrey, 240.0);
     EXPECT_LT(vowelGrey, 160.0);
-    EXPECT_GT(blueNearF1, 130 * 3);
+    EXPECT_GT(redNearF1, 130 * 3);
 
     // Formant tracking off: no dots, and the log is its header line.
     const CliRun off = runCli({"spectrogram", path("vowel.wav"), "--columns", "200", "--rows",

@@ -146,7 +146,7 @@ void MainWindowController::updateTitle()
     setWindowTitle(displayName() + QStringLiteral("[*]"));
     setWindowModified(m_document->changeCount() > 0);
     if (_plabelView) {
-        _plabelView->setWindowTitle(QStringLiteral("Labels::") + displayName());
+        _plabelView->setWindowTitle(QStringLiteral("Labels:: ") + displayName());
     }
 }
 
@@ -909,7 +909,7 @@ void MainWindowController::LabelView()
             afterViewChange();
         };
     }
-    _plabelView->setWindowTitle(QStringLiteral("Labels::") + displayName());
+    _plabelView->setWindowTitle(QStringLiteral("Labels:: ") + displayName());
     _plabelView->fill(*m_document);
     _plabelView->show();
     _plabelView->raise();

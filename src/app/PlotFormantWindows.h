@@ -35,7 +35,7 @@ public:
     // once). For each chosen path in order: a path that cannot be read as
     // a file writes "Error reading file at <path>\n" to the console and
     // ends the command; otherwise a new window is shown, reads the file and
-    // is titled "Plot Formant::" and the file's name. Returns the windows
+    // is titled "Plot Formant:: " and the file's name. Returns the windows
     // opened.
     std::vector<PlotFormantController*> PlotFormantOpen();
 

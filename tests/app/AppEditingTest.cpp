@@ -228,7 +228,7 @@ TEST_F(AppEditingTest, LabelModeClickAddsALabelThroughTheDialog)
     window->action("_LabelView:")->trigger();
     auto* table = window->findChild<QWidget*>("labelview");
     ASSERT_NE(table, nullptr);
-    EXPECT_EQ(table->windowTitle(), "Labels::two.wav");
+    EXPECT_EQ(table->windowTitle(), "Labels:: two.wav");
 
     // A click on the label opens it for editing; a drag moves it; an empty
     // text removes it.

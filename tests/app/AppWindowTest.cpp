@@ -393,7 +393,7 @@ TEST_F(AppWindowTest, LabelTableFollowsDragsAndSaveAs)
     prompts.savePanelReplies.push_back((folder / "renamed.wav").string());
     prompts.alertReplies.push_back(-1); // Save as WAV, without the label
     window->action("saveDocumentAs:")->trigger();
-    EXPECT_EQ(table->window()->windowTitle(), "Labels::renamed.wav");
+    EXPECT_EQ(table->window()->windowTitle(), "Labels:: renamed.wav");
 }
 
 TEST_F(AppWindowTest, PictureAndPrintWriteTheView)

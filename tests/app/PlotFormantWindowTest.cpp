@@ -106,8 +106,8 @@ TEST_F(PlotFormantWindowTest, OpenTitlesEachWindowAndStopsAtTheFirstUnreadablePa
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_TRUE(prompts.openPanels.back().folders);
     EXPECT_TRUE(prompts.openPanels.back().multiple);
-    EXPECT_EQ(opened[0]->windowTitle(), "Plot Formant::vowels.txt");
-    EXPECT_EQ(opened[1]->windowTitle(), "Plot Formant::second.txt");
+    EXPECT_EQ(opened[0]->windowTitle(), "Plot Formant:: vowels.txt");
+    EXPECT_EQ(opened[1]->windowTitle(), "Plot Formant:: second.txt");
     EXPECT_TRUE(opened[0]->isVisible());
     EXPECT_EQ(opened[0]->GetTable().rowCount(), 6u);
     EXPECT_EQ(column(*opened[0], &FormantRow::label)[3], "a");
@@ -135,7 +135,7 @@ TEST_F(PlotFormantWindowTest, OpenIsInTheStatusAndDocumentWindowsMenusWithoutADo
     fromStatus->trigger();
     const auto windows = application->plotFormantWindows().windows();
     ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(windows[0]->windowTitle(), "Plot Formant::vowels.txt");
+    EXPECT_EQ(windows[0]->windowTitle(), "Plot Formant:: vowels.txt");
 
     // The plot window's own menu runs the same command.
     prompts.openPanelReplies.push_back({path("vowels.txt")});
@@ -245,7 +245,7 @@ TEST_F(PlotFormantWindowTest, SavedTableReopensEqual)
     window.action("_PlotFormantSaveas:")->trigger();
     EXPECT_EQ(prompts.savePanels.back().proposedName, "file.txt");
     EXPECT_EQ(prompts.savePanels.back().requiredType, "txt");
-    EXPECT_EQ(window.windowTitle(), "Plot Formant::saved.txt");
+    EXPECT_EQ(window.windowTitle(), "Plot Formant:: saved.txt");
     EXPECT_FALSE(window.GetTable().m_bDirty);
     EXPECT_EQ(window.GetTable().m_strFilePath, path("saved.txt"));
 

@@ -65,7 +65,7 @@ public:
     // print dialog, modal to this window; tests hand a printer writing a file.
     using PrintSetup = std::function<bool(QPrinter&)>;
 
-    static constexpr const char* kTitlePrefix = "Plot Formant::";
+    static constexpr const char* kTitlePrefix = "Plot Formant:: ";
     static constexpr const char* kUntitledName = "Untitled";
     static constexpr const char* kCloseTitle = "Save changes before closing?";
     static constexpr const char* kSaveFailedTitle = "The formant table could not be saved.";

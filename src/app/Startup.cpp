@@ -31,6 +31,58 @@ std::string directoryOf(const std::string& executablePath)
 
 } // namespace
 
+std::string applicationHelpText()
+{
+    return "usage: phonaxis [FILE ...] [--simulate-box=N] [--firmware FILE.hex]\n"
+           "       phonaxis --help | --version\n"
+           "\n"
+           "Records, shows and analyses speech, EGG and transducer channels. Opens each\n"
+           "recording FILE given (.pmf and older native files, .wav, .aif/.aiff/.aifc) in\n"
+           "its own window; without FILE it starts with the status window.\n"
+           "\n"
+           "options:\n"
+           "  --simulate-box=N      plugs in a simulated acquisition box of N channels\n"
+           "                        (9, 5 or 2) at launch\n"
+           "  --firmware FILE.hex   the box's firmware image (Intel HEX)\n"
+           "  -h, --help            this text\n"
+           "  -v, --version         the program's name and version\n"
+           "  Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n"
+           "\n"
+           "environment:\n"
+           "  PHONAXIS_SIMULATE_BOX  as --simulate-box\n"
+           "  PHONAXIS_FIRMWARE      as --firmware\n"
+           "  PHONAXIS_CONFIG_DIR    the folder of the configuration (PhonaxisConf.cfg)\n"
+           "                         instead of ~/.config/Phonaxis\n"
+           "  PHONAXIS_FFT_LANES     2, 4 or 8: the widest vector lanes the FFT uses\n"
+           "\n"
+           "files:\n"
+           "  ~/.config/Phonaxis/PhonaxisConf.cfg   the application configuration\n"
+           "  ~/.local/share/Phonaxis/firmware.hex  the box's firmware when no other\n"
+           "                                        is named\n"
+           "  ~/.cache/Phonaxis/tmp                 undo backups and recordings in\n"
+           "                                        progress (offered back after a crash)\n"
+           "\n"
+           "exit status: 0 when the application quits normally, 2 for a wrong option.\n";
+}
+
+std::string applicationVersionText()
+{
+    return std::string("phonaxis ") + PHONAXIS_VERSION + " (" + kApplicationVersion + ")\n";
+}
+
+std::optional<InformationAnswer> informationOption(const std::vector<std::string>& arguments)
+{
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            return InformationAnswer{applicationHelpText(), 0};
+        }
+        if (argument == "--version" || argument == "-v") {
+            return InformationAnswer{applicationVersionText(), 0};
+        }
+    }
+    return std::nullopt;
+}
+
 std::string configurationFolder(const std::string& standardLocation)
 {
     const char* fromEnvironment = std::getenv("PHONAXIS_CONFIG_DIR");

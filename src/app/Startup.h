@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,21 @@ struct StartupReport {
 // them), then the hardware search. Failures are reported, never thrown: an
 // unwritable configuration folder leaves the launch defaults in force.
 StartupReport runStartup(const StartupInputs& inputs);
+
+// What `phonaxis --help` prints: the command line, its options, the
+// environment variables and the files the application uses.
+std::string applicationHelpText();
+// What `phonaxis --version` prints: the program, the release and the build
+// shown in the about window ("phonaxis 0.1 (1904)").
+std::string applicationVersionText();
+// The answer to the options that only inform (--help, -h, --version, -v)
+// among `arguments` (without the program name): the text to print and the
+// exit status, or nothing when the application is to start.
+struct InformationAnswer {
+    std::string text;
+    int status = 0;
+};
+std::optional<InformationAnswer> informationOption(const std::vector<std::string>& arguments);
 
 // The configuration folder of the application: $PHONAXIS_CONFIG_DIR when set
 // and not empty, else `standardLocation` (the platform's per-user

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -49,6 +50,12 @@ std::optional<std::string> takeOption(QStringList& arguments, const QString& nam
 
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so that they work without a display.
+    if (const std::optional<phonaxis::InformationAnswer> answer =
+            phonaxis::informationOption(std::vector<std::string>(argv + 1, argv + argc))) {
+        std::fputs(answer->text.c_str(), stdout);
+        return answer->status;
+    }
     QApplication qtApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Phonaxis"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(phonaxis::kApplicationVersion));

@@ -186,6 +186,40 @@ TEST(StartupTest, ConfigurationFolderPrefersTheEnvironment)
     }
 }
 
+// --help and --version answer wherever they stand among the arguments; any
+// other argument starts the application.
+TEST(StartupTest, InformationOptionsAnswerAndOthersStartTheApplication)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* startsWith; // nullptr: the application starts
+    };
+    const Case cases[] = {
+        {{"--version"}, "phonaxis "},
+        {{"-v"}, "phonaxis "},
+        {{"take.wav", "--help"}, "usage: phonaxis [FILE ...]"},
+        {{"-h"}, "usage: phonaxis [FILE ...]"},
+        {{}, nullptr},
+        {{"take.wav", "--simulate-box=9"}, nullptr},
+        {{"--versions.wav"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        const auto answer = informationOption(c.arguments);
+        ASSERT_EQ(answer.has_value(), c.startsWith != nullptr);
+        if (answer) {
+            EXPECT_EQ(answer->status, 0);
+            EXPECT_EQ(answer->text.rfind(c.startsWith, 0), 0u) << answer->text;
+        }
+    }
+    // The help names every option and environment variable the application reads.
+    const std::string help = applicationHelpText();
+    for (const char* named : {"--simulate-box", "--firmware", "PHONAXIS_SIMULATE_BOX",
+                              "PHONAXIS_FIRMWARE", "PHONAXIS_CONFIG_DIR", "PHONAXIS_FFT_LANES"}) {
+        EXPECT_NE(help.find(named), std::string::npos) << named;
+    }
+    EXPECT_NE(applicationVersionText().find(kApplicationVersion), std::string::npos);
+}
+
 TEST_F(AppShellTest, LaunchShowsTheStatusWindowAndTheMenuTitleFollowsIt)
 {
     application.finishLaunching({});

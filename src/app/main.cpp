@@ -107,9 +107,7 @@ int main(int argc, char** argv)
          QStringLiteral("/firmware.hex"))
             .toStdString();
     boxOptions.builtFirmwarePath =
-        QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/../data/firmware.hex"))
-            .absolutePath()
-            .toStdString();
+        phonaxis::builtFirmwareBeside(QCoreApplication::applicationDirPath().toStdString());
     phonaxis::QtPrompts boxPrompts;
     phonaxis::BoxService box(boxOptions, boxPrompts);
     inputs.findHardware = [&box] { box.findHardware(); };

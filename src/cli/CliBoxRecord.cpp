@@ -126,9 +126,7 @@ BoxOptions boxOptions(const Options& options, int simulatedChannels)
     }
     if (!dataFolder().empty())
         box.defaultFirmwarePath = (dataFolder() / "firmware.hex").string();
-    if (!executableFolder().empty())
-        box.builtFirmwarePath =
-            (executableFolder() / ".." / "data" / "firmware.hex").lexically_normal().string();
+    box.builtFirmwarePath = builtFirmwareBeside(executableFolder().string());
     return box;
 }
 

@@ -16,6 +16,20 @@ std::optional<int> simulatedChannelsFrom(const std::string& text, std::string& e
     return std::nullopt;
 }
 
+std::string builtFirmwareBeside(const std::string& executableFolder)
+{
+    if (executableFolder.empty()) {
+        return {};
+    }
+    const std::filesystem::path folder(executableFolder);
+    const std::filesystem::path built = (folder / ".." / "data" / "firmware.hex").lexically_normal();
+    std::error_code ec;
+    if (std::filesystem::exists(built, ec)) {
+        return built.string();
+    }
+    return (folder / ".." / "share" / "phonaxis" / "firmware.hex").lexically_normal().string();
+}
+
 std::string firmwarePathFor(const BoxOptions& options)
 {
     if (!options.firmwarePath.empty()) {

@@ -45,6 +45,12 @@ std::optional<FirmwareImage> firmwareFor(const BoxOptions& options, std::string&
 // The file `firmwareFor` reads: the one named, else the data folder's when
 // it is there, else, for a simulated box, the one made at build time; ""
 // when there is none.
+// The firmware image made at build time for a program in `executableFolder`:
+// "../data/firmware.hex" beside a program in its build folder, else
+// "../share/phonaxis/firmware.hex" where the program is installed; "" for
+// an empty folder.
+std::string builtFirmwareBeside(const std::string& executableFolder);
+
 std::string firmwarePathFor(const BoxOptions& options);
 
 // Whether a missing image is an error at once: one was named, or a

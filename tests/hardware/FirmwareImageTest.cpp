@@ -1,5 +1,7 @@
 #include "hardware/FirmwareImage.h"
 
+#include "hardware/BoxOptions.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -230,6 +232,22 @@ TEST_F(FirmwareFile, ReadsAnImageAndNamesTheFileOfEveryFailure)
     const std::string huge = write("huge.hex", std::string(5 << 20, '0'));
     EXPECT_FALSE(FirmwareImage::readHexFile(huge, error));
     EXPECT_NE(error.find("far too large for an image"), std::string::npos) << error;
+}
+
+// The image made at build time is found beside a program in its build
+// folder, and where the package installs it beside an installed program.
+TEST_F(FirmwareFile, TheBuiltImageIsFoundInTheBuildAndTheInstalledLayout)
+{
+    std::filesystem::create_directories(m_dir / "build" / "src");
+    std::filesystem::create_directories(m_dir / "build" / "data");
+    write("build/data/firmware.hex", std::string(kEnd) + "\n");
+    EXPECT_EQ(builtFirmwareBeside((m_dir / "build" / "src").string()),
+              (m_dir / "build" / "data" / "firmware.hex").string());
+
+    std::filesystem::create_directories(m_dir / "usr" / "bin");
+    EXPECT_EQ(builtFirmwareBeside((m_dir / "usr" / "bin").string()),
+              (m_dir / "usr" / "share" / "phonaxis" / "firmware.hex").string());
+    EXPECT_EQ(builtFirmwareBeside(""), "");
 }
 
 } // namespace

@@ -1,0 +1,58 @@
+#!/bin/bash
+# Installs the build into a fresh prefix and checks what a user of the
+# installed programs relies on: the programs, their data and the desktop's
+# files where they belong, the installed programs finding their data, and
+# the desktop files valid for the tools that read them.
+#   check-install.sh BUILD_DIR WORK_DIR
+set -euo pipefail
+build=$1
+work=$2
+prefix="$work/prefix"
+rm -rf "$work"
+mkdir -p "$work"
+ulimit -f 409600 # 200 MB: the install is a few MB
+
+cmake --install "$build" --prefix "$prefix" > "$work/install.log"
+
+fail=0
+expect() {
+    if [ ! -s "$prefix/$1" ]; then
+        echo "missing or empty: $1"
+        fail=1
+    fi
+}
+expect bin/phonaxis-cli
+expect share/phonaxis/70-phonaxis-boxes.rules
+expect share/phonaxis/firmware.hex
+expect share/phonaxis/phonaxis-demo.wav
+expect share/applications/phonaxis.desktop
+expect share/icons/hicolor/scalable/apps/phonaxis.svg
+expect share/mime/packages/phonaxis.xml
+expect share/metainfo/org.phonaxis.Phonaxis.metainfo.xml
+if [ -e "$build/src/phonaxis" ]; then
+    expect bin/phonaxis
+    "$prefix/bin/phonaxis" --version | grep -q '^phonaxis ' || { echo "phonaxis --version"; fail=1; }
+fi
+
+"$prefix/bin/phonaxis-cli" --version | grep -q '^phonaxis-cli ' || { echo "phonaxis-cli --version"; fail=1; }
+"$prefix/bin/phonaxis-cli" info "$prefix/share/phonaxis/phonaxis-demo.wav" | grep -q '"channelCount": 3' \
+    || { echo "phonaxis-cli info of the installed demo"; fail=1; }
+# The installed simulator finds the installed firmware image.
+PHONAXIS_FIRMWARE= "$prefix/bin/phonaxis-cli" box --simulate-box=2 > "$work/box.log" 2>&1 \
+    || { echo "phonaxis-cli box with the installed firmware:"; cat "$work/box.log"; fail=1; }
+
+if command -v xmllint > /dev/null; then
+    xmllint --noout "$prefix/share/mime/packages/phonaxis.xml" \
+        "$prefix/share/metainfo/org.phonaxis.Phonaxis.metainfo.xml" \
+        "$prefix/share/icons/hicolor/scalable/apps/phonaxis.svg" || fail=1
+fi
+if command -v appstreamcli > /dev/null; then
+    appstreamcli validate --no-net "$prefix/share/metainfo/org.phonaxis.Phonaxis.metainfo.xml" \
+        > "$work/appstream.log" 2>&1 || { cat "$work/appstream.log"; fail=1; }
+fi
+if command -v desktop-file-validate > /dev/null; then
+    desktop-file-validate "$prefix/share/applications/phonaxis.desktop" || fail=1
+fi
+
+rm -rf "$work"
+exit $fail

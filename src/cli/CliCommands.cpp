@@ -271,6 +271,35 @@ std::string fullUsage()
     return text + "\n" + kUsageFooter;
 }
 
+// `text` for the man macros: a backslash written as one, a hyphen as a
+// minus sign, and a line that starts with a dot or an apostrophe kept from
+// being read as a request.
+std::string roffText(std::string_view text)
+{
+    std::string out;
+    bool lineStart = true;
+    for (const char c : text) {
+        if (lineStart && (c == '.' || c == '\'')) {
+            out += "\\&";
+        }
+        if (c == '\\') {
+            out += "\\e";
+        } else if (c == '-') {
+            out += "\\-";
+        } else {
+            out += c;
+        }
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+// `text` as a block set line for line as written.
+std::string roffBlock(std::string_view text)
+{
+    return ".PP\n.nf\n" + roffText(text) + ".fi\n";
+}
+
 // `command`'s part of the usage text, with the shared options it takes and
 // its columns.
 std::string commandUsage(std::string_view command)
@@ -616,6 +645,63 @@ void noteShortRecording(const std::string& path, const MyDocument& document, std
 }
 
 } // namespace
+
+std::string manualPage()
+{
+    std::string page = ".TH PHONAXIS\\-CLI 1 \"\" \"Phonaxis " PHONAXIS_VERSION "\" \"User Commands\"\n"
+                       ".SH NAME\n"
+                       "phonaxis\\-cli \\- measurements, pictures and recordings of speech, EGG\n"
+                       "and transducer channels without a display\n"
+                       ".SH SYNOPSIS\n"
+                       ".B phonaxis\\-cli\n"
+                       ".I COMMAND\n"
+                       "[\n"
+                       ".I OPTIONS\n"
+                       "]\n"
+                       ".SH DESCRIPTION\n"
+                       "phonaxis\\-cli produces every measurement the Phonaxis desktop application\n"
+                       "logs, its pictures, and recordings from the sound card or an acquisition\n"
+                       "box, in a terminal or a script. Each command is told below as\n"
+                       ".B phonaxis\\-cli COMMAND \\-\\-help\n"
+                       "tells it.\n"
+                       ".SH COMMANDS\n";
+    for (const CommandHelp& help : kCommandHelp) {
+        page += roffBlock(help.text);
+    }
+    page += roffBlock(kOtherUsage);
+    page += ".SH OPTIONS\nThe analyses also take:\n";
+    for (const OptionHelp& option : kOptionHelp) {
+        page += roffBlock(option.text);
+    }
+    page += ".SH COLUMNS\n" + roffText(kColumnsHeading);
+    for (const CommandHelp& columns : kColumnHelp) {
+        page += roffBlock(columns.text);
+    }
+    page += ".SH NOTES\n" + roffBlock(kUsageFooter);
+    page += ".SH EXIT STATUS\n"
+            ".TP\n.B 0\nthe command did what it was asked\n"
+            ".TP\n.B 1\na file could not be read, analysed or written, no box answered, or a\n"
+            "recording was ended early\n"
+            ".TP\n.B 2\nthe command line is wrong (the message says how), or the command\n"
+            "needs the display library this build was made without\n"
+            ".SH ENVIRONMENT\n"
+            ".TP\n.B PHONAXIS_SIMULATE_BOX\nas \\-\\-simulate\\-box: 9, 5 or 2 channels\n"
+            ".TP\n.B PHONAXIS_FIRMWARE\nthe box's firmware image, as \\-\\-firmware\n"
+            ".TP\n.B PHONAXIS_CONFIG_DIR\nthe folder of the application configuration\n"
+            "instead of ~/.config/Phonaxis\n"
+            ".TP\n.B PHONAXIS_FFT_LANES\n2, 4 or 8: the widest vector lanes the FFT uses\n"
+            ".TP\n.B QT_QPA_PLATFORM\nthe Qt platform pictures are drawn on; offscreen when unset\n"
+            ".SH FILES\n"
+            ".TP\n.I ~/.config/Phonaxis/PhonaxisConf.cfg\nthe application configuration\n"
+            ".TP\n.I ~/.local/share/Phonaxis/firmware.hex\nthe box's firmware when none is named\n"
+            ".TP\n.I ~/.cache/Phonaxis/tmp\nrecordings in progress, kept there when they\n"
+            "cannot be written to OUT\n"
+            ".TP\n.I /usr/share/phonaxis\nthe demo recording, the simulated box's firmware\n"
+            "image and the udev rule for the boxes\n"
+            ".SH SEE ALSO\n"
+            ".BR phonaxis (1)\n";
+    return page;
+}
 
 bool Options::has(std::string_view option) const
 {

@@ -22,6 +22,12 @@ constexpr int kExitUsage = 2;   // the command line is wrong
 // go to `out`, messages to `err`; returns the exit status.
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// The manual page phonaxis-cli(1) in the man macros: its name, synopsis,
+// every command with its help text, the shared options, the columns of the
+// tables, the exit statuses, the environment variables and the files. It is
+// made from the same texts as `--help`, so the two never disagree.
+std::string manualPage();
+
 // The text of a JSON string literal for `text`, quotes included. Bytes that
 // are not valid UTF-8 become U+FFFD.
 std::string jsonString(const std::string& text);

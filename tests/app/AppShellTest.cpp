@@ -47,6 +47,7 @@ std::optional<phonaxis::Bytes> toneWavBytes(int channelCount)
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace phonaxis {
 namespace {
@@ -218,6 +219,16 @@ TEST(StartupTest, InformationOptionsAnswerAndOthersStartTheApplication)
         EXPECT_NE(help.find(named), std::string::npos) << named;
     }
     EXPECT_NE(applicationVersionText().find(kApplicationVersion), std::string::npos);
+
+    // The manual page phonaxis(1) tells them all too (a hyphen is \- there).
+    std::ifstream file(std::string(QT_TESTCASE_SOURCEDIR) + "/../data/man/phonaxis.1");
+    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(page.empty());
+    for (const char* named : {"\\-\\-simulate\\-box", "\\-\\-firmware", "\\-\\-help", "\\-\\-version",
+                              "PHONAXIS_SIMULATE_BOX", "PHONAXIS_FIRMWARE", "PHONAXIS_CONFIG_DIR",
+                              "PHONAXIS_FFT_LANES", "PhonaxisConf.cfg", ".cache/Phonaxis/tmp"}) {
+        EXPECT_NE(page.find(named), std::string::npos) << named;
+    }
 }
 
 TEST_F(AppShellTest, LaunchShowsTheStatusWindowAndTheMenuTitleFollowsIt)

@@ -71,6 +71,35 @@ protected:
     fs::path m_dir;
 };
 
+// The manual page is made from the help texts: every command's help, as
+// COMMAND --help prints it, stands in it line for line.
+TEST(CliManualPage, TellsEveryCommandAsItsHelpDoes)
+{
+    const std::string page = cli::manualPage();
+    const auto roff = [](const std::string& text) {
+        std::string out;
+        for (const char c : text) {
+            out += c == '-' ? std::string("\\-") : c == '\\' ? std::string("\\e") : std::string(1, c);
+        }
+        return out;
+    };
+    for (const char* command : {"info", "convert", "spectrum", "spectrogram", "formant-track",
+                                "pitch", "egg", "picture", "formants", "play", "record", "box",
+                                "settings"}) {
+        SCOPED_TRACE(command);
+        const CliResult help = runCli({command, "--help"});
+        ASSERT_EQ(help.status, 0);
+        // The command's own block: after "usage:" up to the first empty line.
+        const std::size_t start = help.out.find('\n') + 1;
+        const std::string block = help.out.substr(start, help.out.find("\n\n") + 1 - start);
+        ASSERT_FALSE(block.empty());
+        EXPECT_NE(page.find(roff(block)), std::string::npos) << block;
+    }
+    for (const char* section : {".SH SYNOPSIS", ".SH EXIT STATUS", ".SH ENVIRONMENT", ".SH FILES"}) {
+        EXPECT_NE(page.find(section), std::string::npos) << section;
+    }
+}
+
 TEST_F(CliTest, InfoDescribesEveryChannel)
 {
     const CliResult r = runCli({"info", input()});

@@ -29,8 +29,12 @@ expect share/applications/phonaxis.desktop
 expect share/icons/hicolor/scalable/apps/phonaxis.svg
 expect share/mime/packages/phonaxis.xml
 expect share/metainfo/org.phonaxis.Phonaxis.metainfo.xml
+expect share/man/man1/phonaxis-cli.1
+pages=("$prefix/share/man/man1/phonaxis-cli.1")
 if [ -e "$build/src/phonaxis" ]; then
     expect bin/phonaxis
+    expect share/man/man1/phonaxis.1
+    pages+=("$prefix/share/man/man1/phonaxis.1")
     "$prefix/bin/phonaxis" --version | grep -q '^phonaxis ' || { echo "phonaxis --version"; fail=1; }
 fi
 
@@ -49,6 +53,15 @@ fi
 if command -v appstreamcli > /dev/null; then
     appstreamcli validate --no-net "$prefix/share/metainfo/org.phonaxis.Phonaxis.metainfo.xml" \
         > "$work/appstream.log" 2>&1 || { cat "$work/appstream.log"; fail=1; }
+fi
+if command -v groff > /dev/null; then
+    for page in "${pages[@]}"; do
+        warnings=$(groff -ww -man -z "$page" 2>&1)
+        if [ -n "$warnings" ]; then
+            echo "groff on $page: $warnings"
+            fail=1
+        fi
+    done
 fi
 if command -v desktop-file-validate > /dev/null; then
     desktop-file-validate "$prefix/share/applications/phonaxis.desktop" || fail=1

@@ -30,6 +30,7 @@ expect share/icons/hicolor/scalable/apps/phonaxis.svg
 expect share/mime/packages/phonaxis.xml
 expect share/metainfo/org.phonaxis.Phonaxis.metainfo.xml
 expect share/man/man1/phonaxis-cli.1
+expect share/bash-completion/completions/phonaxis-cli
 pages=("$prefix/share/man/man1/phonaxis-cli.1")
 if [ -e "$build/src/phonaxis" ]; then
     expect bin/phonaxis

@@ -35,6 +35,9 @@ pages=("$prefix/share/man/man1/phonaxis-cli.1")
 if [ -e "$build/src/phonaxis" ]; then
     expect bin/phonaxis
     expect share/man/man1/phonaxis.1
+    for size in 16 22 24 32 48 64 128 256; do
+        expect "share/icons/hicolor/${size}x${size}/apps/phonaxis.png"
+    done
     pages+=("$prefix/share/man/man1/phonaxis.1")
     "$prefix/bin/phonaxis" --version | grep -q '^phonaxis ' || { echo "phonaxis --version"; fail=1; }
 fi

@@ -29,16 +29,18 @@ expect share/applications/phonaxis.desktop
 expect share/icons/hicolor/scalable/apps/phonaxis.svg
 expect share/mime/packages/phonaxis.xml
 expect share/metainfo/org.phonaxis.Phonaxis.metainfo.xml
-expect share/man/man1/phonaxis-cli.1
+expect share/man/man1/phonaxis-cli.1.gz
+expect share/doc/phonaxis/copyright
+expect share/doc/phonaxis/changelog.gz
 expect share/bash-completion/completions/phonaxis-cli
-pages=("$prefix/share/man/man1/phonaxis-cli.1")
+pages=("$prefix/share/man/man1/phonaxis-cli.1.gz")
 if [ -e "$build/src/phonaxis" ]; then
     expect bin/phonaxis
-    expect share/man/man1/phonaxis.1
+    expect share/man/man1/phonaxis.1.gz
     for size in 16 22 24 32 48 64 128 256; do
         expect "share/icons/hicolor/${size}x${size}/apps/phonaxis.png"
     done
-    pages+=("$prefix/share/man/man1/phonaxis.1")
+    pages+=("$prefix/share/man/man1/phonaxis.1.gz")
     "$prefix/bin/phonaxis" --version | grep -q '^phonaxis ' || { echo "phonaxis --version"; fail=1; }
 fi
 
@@ -60,7 +62,7 @@ if command -v appstreamcli > /dev/null; then
 fi
 if command -v groff > /dev/null; then
     for page in "${pages[@]}"; do
-        warnings=$(groff -ww -man -z "$page" 2>&1)
+        warnings=$(gzip -dc "$page" | groff -ww -man -z 2>&1)
         if [ -n "$warnings" ]; then
             echo "groff on $page: $warnings"
             fail=1

@@ -175,6 +175,10 @@ TEST_F(PitchWindowTest, TheChosenChannelIsAnalysedAndNamedInTheTitles)
             return 0.0;
         }
         EXPECT_EQ(pitch->analysedChannelIndex(), expectedChannel);
+        // A screen reader hears the track's range and median.
+        (void)pitch->view()->grab();
+        EXPECT_TRUE(pitch->view()->accessibleDescription().contains(" voiced frames from "))
+            << pitch->view()->accessibleDescription().toStdString();
         return pitch->track()->analysis.pitchAt(500.0);
     };
     EXPECT_NEAR(pitchAtMiddle(0), low.f0AtMs(500.0), 3.0);

@@ -23,6 +23,7 @@ void PitchView::setTrack(PitchTrack* track, const MyDocument* document)
 {
     m_track = track;
     m_document = document;
+    m_pageVoicing = PageVoicing{}; // a new track may stand where the old one stood
     contentsReplaced();
 }
 
@@ -34,27 +35,42 @@ QString PitchView::spokenSummary() const
     const PitchAnalysis& analysis = m_track->analysis;
     const double fromMs = analysis.m_dTimePageMin;
     const double toMs = analysis.m_dTimePageMax;
-    // The voiced frames shown: their range and median.
-    std::vector<double> voiced;
-    for (std::size_t k = 0; k < analysis.m_hdPitchFile.size(); ++k) {
-        const double hz = analysis.m_hdPitchFile[k];
-        const double t = analysis.frameTime(static_cast<int>(k));
-        if (hz > 0.0 && std::isfinite(hz) && t >= fromMs && t <= toMs) {
-            voiced.push_back(hz);
+    // The voiced frames shown: their range and median, counted again only
+    // when the track or the page has changed (the description is renewed
+    // at every paint).
+    if (m_pageVoicing.track != m_track || m_pageVoicing.fromMs != fromMs ||
+        m_pageVoicing.toMs != toMs) {
+        std::vector<double> voiced;
+        for (std::size_t k = 0; k < analysis.m_hdPitchFile.size(); ++k) {
+            const double hz = analysis.m_hdPitchFile[k];
+            const double t = analysis.frameTime(static_cast<int>(k));
+            if (hz > 0.0 && std::isfinite(hz) && t >= fromMs && t <= toMs) {
+                voiced.push_back(hz);
+            }
         }
+        PageVoicing counted{m_track, fromMs, toMs, voiced.size(), 0.0, 0.0, 0.0};
+        if (!voiced.empty()) {
+            const auto middle = voiced.begin() + static_cast<std::ptrdiff_t>(voiced.size() / 2);
+            std::nth_element(voiced.begin(), middle, voiced.end());
+            counted.medianHz = *middle;
+            const auto [lowest, highest] = std::minmax_element(voiced.begin(), voiced.end());
+            counted.lowestHz = *lowest;
+            counted.highestHz = *highest;
+        }
+        m_pageVoicing = counted;
     }
+    const PageVoicing& voicing = m_pageVoicing;
     const auto seconds = [](double ms) { return QString::number(ms / 1000.0, 'f', 2); };
     QStringList parts;
     parts << tr("Pitch track from %1 s to %2 s").arg(seconds(fromMs), seconds(toMs));
-    if (voiced.empty()) {
+    if (voicing.frames == 0) {
         parts << tr("no voiced frames");
     } else {
-        std::sort(voiced.begin(), voiced.end());
         parts << tr("%1 voiced frames from %2 Hz to %3 Hz, median %4 Hz")
-                     .arg(voiced.size())
-                     .arg(QString::number(voiced.front(), 'f', 1),
-                          QString::number(voiced.back(), 'f', 1),
-                          QString::number(voiced[voiced.size() / 2], 'f', 1));
+                     .arg(voicing.frames)
+                     .arg(QString::number(voicing.lowestHz, 'f', 1),
+                          QString::number(voicing.highestHz, 'f', 1),
+                          QString::number(voicing.medianHz, 'f', 1));
     }
     if (analysis.m_bHaveMarker) {
         parts << tr("Marker at %1 ms: %2 Hz")

@@ -5,6 +5,7 @@
 
 #include "windows/ui/AnalysisGraphView.h"
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 
@@ -67,6 +68,17 @@ private:
 
     PitchTrack* m_track = nullptr;
     const MyDocument* m_document = nullptr;
+    // The voiced frames of the page last described (spokenSummary).
+    struct PageVoicing {
+        const PitchTrack* track = nullptr;
+        double fromMs = 0.0;
+        double toMs = 0.0;
+        std::size_t frames = 0;
+        double lowestHz = 0.0;
+        double highestHz = 0.0;
+        double medianHz = 0.0;
+    };
+    mutable PageVoicing m_pageVoicing;
 };
 
 } // namespace phonaxis

@@ -100,6 +100,7 @@ bool copyChannelSelection(Channels& source, Channels& target)
             Labels copy;
             copy.Duplicate(*placed);
             copy.dTime -= startMs;
+            copy.dEndTime -= startMs;
             target.Add_Label_Cocoa(copy);
         }
     }

@@ -122,6 +122,7 @@ void addLabelsFrom(Channels& channel, const Channels& source, double offsetMs)
         Labels copy;
         copy.Duplicate(label);
         copy.dTime += offsetMs;
+        copy.dEndTime += offsetMs;
         channel.Add_Label_Cocoa(copy);
     }
 }

@@ -130,6 +130,13 @@ LabelTransfer styledLabel(const std::uint8_t* p)
     out.dVerticalFactor = f.f64(label::kVerticalFactor);
     out.nJustification = f.i32(label::kJustification);
     out.bAddLine = f.i32(label::kAddLine) != 0;
+    if (f.i32(label::kHasEndTime) == 1) {
+        // An end before the start, or not a number, is not an interval.
+        const double end = f.f64(label::kEndTimeMs);
+        if (std::isfinite(end) && std::isfinite(out.dTime) && end >= out.dTime) {
+            out.dEndTime = end;
+        }
+    }
     out.rect.top = viewCoordinate(f.i32(label::kBoxTop));
     out.rect.left = viewCoordinate(f.i32(label::kBoxLeft));
     out.rect.bottom = viewCoordinate(f.i32(label::kBoxBottom));

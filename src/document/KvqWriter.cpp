@@ -395,6 +395,10 @@ void encodeLabel(const Labels& label, double startMs, std::uint8_t* p)
     putI32(p + label::kRed + 4, storedColor(label.mFontColor.green));
     putI32(p + label::kRed + 8, storedColor(label.mFontColor.blue));
     putI32(p + label::kPointSize, truncated(label.mFont.pointSize));
+    if (label.hasEndTime()) {
+        putF64(p + label::kEndTimeMs, label.dEndTime - startMs);
+        putI32(p + label::kHasEndTime, 1);
+    }
     putI32(p + label::kWeight, storedWeightFromLabel(label.mFont.weight));
     p[label::kItalicAngle] =
         label.mFont.italic ? static_cast<std::uint8_t>(kItalicAngleTimesTen) : std::uint8_t{0};

@@ -95,6 +95,11 @@ constexpr std::size_t kBoxRight = 32;
 constexpr std::size_t kBoxBottom = 36;
 constexpr std::size_t kRed = 40; // then green at 44, blue at 48; each 0..255
 constexpr std::size_t kPointSize = 52;
+// A label that opens an interval keeps its end (double, ms) at 56 and the
+// int32 1 at 64 (KVQ_PC_FLOAT and USB2 float). Files without it hold zeros
+// there, and readers that do not know it skip those bytes.
+constexpr std::size_t kEndTimeMs = 56;
+constexpr std::size_t kHasEndTime = 64;
 constexpr std::size_t kWeight = 68;
 constexpr std::size_t kItalicAngle = 72; // angle × 10 as one byte; non-zero = italic
 constexpr std::size_t kFamily = 80;

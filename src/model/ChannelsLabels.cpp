@@ -73,6 +73,7 @@ void Channels::Add_Label(const LabelTransfer& record)
     Labels label;
     label.setText(transferText(record));
     label.dTime = record.dTime;
+    label.dEndTime = record.dEndTime;
     label.dVerticalFactor = record.dVerticalFactor;
     label.nJustification = record.nJustification;
     label.bAddLine = record.bAddLine;
@@ -172,6 +173,7 @@ void Channels::MoveLabel(int index, const Rect& dragged)
     const double oldTimeMs =
         GetCursorTime(PointD{double(label.rectLocation.left), double(label.rectLocation.top)});
     label.dTime += newTimeMs - oldTimeMs;
+    label.dEndTime += newTimeMs - oldTimeMs;
     label.rectLocation = dragged;
     label._bounds.x = dragged.left;
     label._bounds.y = dragged.top;
@@ -182,6 +184,7 @@ void Channels::MoveLabelTimeBy(int index, double ms)
 {
     if (Labels* label = labelAt(m_pArrayLabels, index)) {
         label->dTime += ms;
+        label->dEndTime += ms;
     }
 }
 

@@ -3,7 +3,9 @@
 #include "model/Geometry.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace phonaxis {
@@ -53,6 +55,9 @@ struct LabelTransfer {
     std::int32_t nJustification = 0;
     double dTime = 0.0;
     double dVerticalFactor = 0.0;
+    // End of the interval the label opens, in ms; NaN for a label that
+    // marks a point in time (see Labels::dEndTime).
+    double dEndTime = std::numeric_limits<double>::quiet_NaN();
     Rect rect; // its width and height give the text size
     bool bAddLine = false;
     std::string text;
@@ -108,10 +113,17 @@ public:
     // edges excluded, so an empty rectangle contains nothing.
     bool isContentsUnderPoint(PointD point) const;
 
+    // Whether the label opens an interval (it has an end).
+    bool hasEndTime() const { return !std::isnan(dEndTime); }
+
     std::array<char, 256> cText{};   // NUL-terminated byte-string copy of the text
     std::int32_t nJustification = 0; // 0 left edge at dTime, 1 centred, 2 right edge
     double dTime = 0.0;              // ms
     double dVerticalFactor = 0.0;    // top of the label as a fraction of the strip height
+    // End of the interval the label opens, in ms, for a label that came from
+    // an interval of an annotation tier; NaN for a label that marks a point.
+    // It moves with dTime wherever the label is moved, shifted or copied.
+    double dEndTime = std::numeric_limits<double>::quiet_NaN();
     Rect rectLocation;               // last computed on-screen rectangle
     bool bAddLine = false;           // carried with the label; not drawn
     std::string _strText;            // the text that is drawn and stored

@@ -255,6 +255,9 @@ TEST_F(NativeFiles, FloatWritersRoundTrip)
             t.rect = Rect{1, 2, 3, 4};
             t.font = LabelFont{"Courier", 11.0, 400 + 75 * (i % 9 - 4), i % 2 == 1};
             t.color = LabelColor{static_cast<double>(i) / 255.0, 1.0, 0.0, 1.0};
+            if (i % 2 == 1) {
+                t.dEndTime = t.dTime + 0.125 * i; // an interval's label keeps its end
+            }
             ch.Add_Label(t);
         }
         source.m_nNumofChannels = tc.channels;
@@ -293,6 +296,10 @@ TEST_F(NativeFiles, FloatWritersRoundTrip)
             const Labels& la = a.m_pArrayLabels[0];
             const Labels& lb = b.m_pArrayLabels[0];
             EXPECT_EQ(lb.dTime, la.dTime);
+            EXPECT_EQ(lb.hasEndTime(), i % 2 == 1);
+            if (la.hasEndTime()) {
+                EXPECT_EQ(lb.dEndTime, la.dEndTime);
+            }
             EXPECT_EQ(lb._strText, la._strText);
             EXPECT_EQ(lb.rectLocation, la.rectLocation);
             EXPECT_EQ(lb.mFont, la.mFont);
@@ -309,7 +316,9 @@ TEST_F(NativeFiles, SelectionKeepsLabelsInsideAndShiftsThem)
         for (int c = 0; c < 2; ++c) {
             Channels& ch = fill(c, c == 0 ? 400 : 200, 1000.0);
             for (double t : {90.0, 100.0, 250.0, 250.5}) {
-                ch.Add_Label(label(t, "x"));
+                LabelTransfer interval = label(t, "x");
+                interval.dEndTime = t + 7.5;
+                ch.Add_Label(interval);
             }
         }
         Channels& a = doc.getChannel(0);
@@ -340,6 +349,9 @@ TEST_F(NativeFiles, SelectionKeepsLabelsInsideAndShiftsThem)
         const Channels& second = copy.getChannel(1);
         EXPECT_EQ(second.m_dwFileLength, 150.0);
         EXPECT_EQ(second.m_nLabelCount, 2);
+        // Interval ends move with their labels' times.
+        EXPECT_EQ(copy.getChannel(0).m_pArrayLabels[0].dEndTime, 7.5);
+        EXPECT_EQ(copy.getChannel(0).m_pArrayLabels[1].dEndTime, 157.5);
         // Each channel's samples are its own selection's, in the interleaved
         // block too, so that they stay where its labels are.
         EXPECT_EQ(second.m_hData[0], b.m_hData[10]);

@@ -41,6 +41,18 @@ if [ -e "$build/src/phonaxis" ]; then
         expect "share/icons/hicolor/${size}x${size}/apps/phonaxis.png"
     done
     pages+=("$prefix/share/man/man1/phonaxis.1.gz")
+    # The screenshots the AppStream description names, each a PNG of the
+    # size it states.
+    for shot in main spectrogram; do
+        file="share/phonaxis/screenshots/phonaxis-$shot.png"
+        expect "$file"
+        grep -q "phonaxis-$shot.png" "$prefix/share/metainfo/org.phonaxis.Phonaxis.metainfo.xml" \
+            || { echo "the AppStream description does not name $file"; fail=1; }
+        if command -v file > /dev/null; then
+            file "$prefix/$file" | grep -q "PNG image data, 1280 x 720" \
+                || { echo "$file is not a 1280 x 720 PNG"; fail=1; }
+        fi
+    done
     "$prefix/bin/phonaxis" --version | grep -q '^phonaxis ' || { echo "phonaxis --version"; fail=1; }
 fi
 

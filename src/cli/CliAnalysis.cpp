@@ -4,6 +4,7 @@
 #include "analysis/PreciseFormants.h"
 #include "cli/CliCommands.h"
 #include "cli/CliFormantTrack.h"
+#include "cli/CliLabels.h"
 #include "cli/CliSession.h"
 #include "cli/CliSettings.h"
 #include "cli/CliSpectrogramRows.h"
@@ -229,7 +230,10 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
     if (const int status = audioChannel(session, options, audio, index, err)) {
         return status;
     }
-    return checkTimesInside(options, audio->m_dLengthMS, err);
+    if (const int status = checkTimesInside(options, audio->m_dLengthMS, err)) {
+        return status;
+    }
+    return attachLabels(options, session, index, err);
 }
 
 namespace {
@@ -381,7 +385,8 @@ public:
         if (m_options.json) {
             out << "[";
         } else if (m_options.table || m_options.csv) {
-            const Table header = namedTable({"time_ms", "f0_hz", "intensity_dbfs"});
+            Table header = namedTable({"time_ms", "f0_hz", "intensity_dbfs"});
+            addLabelColumn(header, m_session);
             m_options.table ? writeTsv(header, out) : writeCsv(header, out);
         }
         std::vector<std::string> current;
@@ -475,6 +480,7 @@ private:
                 records.push_back(std::move(record));
             }
         }
+        addLabelColumn(table, m_session);
         std::ostringstream text;
         if (m_options.table) {
             writeTsv(table, text);
@@ -683,7 +689,13 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
         options.frame ? spectrum->frameLogRecords(session.displayName)
                       : std::vector<LogRecord>{spectrum->formantsLogRecord(session.displayName)};
     return print(
-        records, [&] { return spectrumTable(records, options, session, index); }, options, out);
+        records,
+        [&] {
+            Table table = spectrumTable(records, options, session, index);
+            addLabelColumn(table, session);
+            return table;
+        },
+        options, out);
 }
 
 int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& err)
@@ -753,6 +765,7 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
     for (const std::string& column : numberedColumns('F', kFormants)) {
         named.columns.push_back(column);
     }
+    addLabelColumn(named, session);
     // Without formant tracking no formant records exist and the log gets no
     // rows. The rows are formatted directly from the columns' formants in
     // blocks, two at a time, and written as they are done, so that a long
@@ -778,7 +791,7 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         const SpectrogramSelectionRows selectionRows{
             input.startTime, input.stopTime, 0.0, spanMs, document.m_dLogStepSize, result.columns};
         text.emplace(options, session.displayName, session.path, index, result, selectionRows,
-                     named);
+                     named, session.labels.get());
         const double count = std::ceil(spanMs / document.m_dLogStepSize) + 1.0;
         blocks = static_cast<std::size_t>(std::ceil(count / static_cast<double>(kRecordBlock)));
         std::size_t heldBytes = 0;
@@ -995,6 +1008,9 @@ int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
     if (const int status = checkChannel(session, *options.channel, err)) {
         return status;
     }
+    if (const int status = attachLabels(options, session, *options.channel, err)) {
+        return status;
+    }
     Channels& egg = document.getChannel(*options.channel);
     document.m_nEGGChannelIndex = *options.channel;
     if (!egg.EggAnalysisAll()) {
@@ -1014,6 +1030,7 @@ int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
                                        : numberCell(record.values[v]));
             }
         }
+        addLabelColumn(table, session);
         return table;
     };
     return print(records, named, options, out);

@@ -4,6 +4,7 @@
 #include "cli/CliAudio.h"
 #include "cli/CliBoxRecord.h"
 #include "cli/CliFormantTrack.h"
+#include "cli/CliLabels.h"
 #include "cli/CliSettings.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliFormantPicture.h"
@@ -45,8 +46,14 @@ constexpr CommandHelp kCommandHelp[] = {
              "      without --json)\n"},
     {"convert",
      "  phonaxis-cli convert IN OUT [--channel N] [--from MS --to MS] [--aiff-channel K]\n"
+     "                       [--labels GRID.TextGrid [--tier NAME]]\n"
      "      writes IN (all channels, or channel N) as OUT, whole or from MS to MS:\n"
-     "      a 32-bit float WAV file (.wav) or a native float file (.pmf)\n"},
+     "      a 32-bit float WAV file (.wav) or a native float file (.pmf); --labels\n"
+     "      adds the labels of a TextGrid file (a .pmf OUT only: a WAV file keeps no\n"
+     "      labels): a tier named as a channel's title goes to that channel, any\n"
+     "      other tier K (from 1) to channel K - 1; --tier NAME (or a number from 1)\n"
+     "      takes that tier alone, to channel N or the audio channel; with --channel\n"
+     "      N every tier goes to channel N. The labels join those IN already has\n"},
     {"spectrum",
      "  phonaxis-cli spectrum FILE (--at MS | --from MS --to MS) [--frame] [--classic]\n"
      "                        [--channel N] [--png OUT [--width W --height H]]\n"
@@ -104,6 +111,20 @@ constexpr CommandHelp kCommandHelp[] = {
     {"egg", "  phonaxis-cli egg FILE --channel N\n"
             "      glottal cycles and closed quotients of EGG channel N; each row is timed\n"
             "      by the cycle's own contact instants\n"},
+    {"labels",
+     "  phonaxis-cli labels FILE [--channel N] [--textgrid OUT.TextGrid [--points] [--short]\n"
+     "                      [--utf16]] [--table|--csv|--json]\n"
+     "      lists the labels of FILE (of channel N) as the label table shows them, or\n"
+     "      as named columns; --textgrid writes them as a TextGrid file instead: one\n"
+     "      tier per channel that has labels, named after the channel's title, over\n"
+     "      the recording's time span; an interval tier (each label opens an interval\n"
+     "      that ends where the label's interval ended when it came from a grid, else\n"
+     "      at the next label; gaps are empty intervals; labels at one time share an\n"
+     "      interval, their texts joined by a space) or with --points a point tier;\n"
+     "      the long text form in UTF-8, or --short and --utf16. A grid read and\n"
+     "      written again keeps its tiers' times and texts; it does not keep the\n"
+     "      tiers' names when they differ from the channels' titles, nor do grids\n"
+     "      carry the labels' fonts, colours and heights in their strip\n"},
     {"picture",
      "  phonaxis-cli picture FILE --out OUT [--from MS --to MS] [--width W --height H] [--fit]\n"
      "      the main view of FILE (whole, or from MS to MS) as OUT: .png, .tif/.tiff, or\n"
@@ -177,6 +198,18 @@ constexpr OptionHelp kOptionHelp[] = {
      "                     holding a comma, quote or line break is quoted)\n"},
     {"spectrum spectrogram formant-track pitch egg settings",
      "  --config FILE      the settings of a saved user configuration\n"},
+    {"spectrum spectrogram formant-track pitch egg",
+     "  --labels           adds a label column to --table, --csv and --json: the label\n"
+     "                     in force at the row's time (at the middle of a --from/--to\n"
+     "                     row; at the contact of an EGG cycle): the last label at or\n"
+     "                     before it, while its interval lasts when it came from an\n"
+     "                     interval tier, else until the next label; empty where none\n"
+     "                     is. The labels are the analysed channel's, else those of the\n"
+     "                     first channel that has labels\n"},
+    {"spectrum spectrogram formant-track pitch egg",
+     "  --textgrid GRID    with --labels, the labels of a TextGrid file instead of the\n"
+     "                     recording's own (a WAV file has none): its first tier, or\n"
+     "  --tier NAME        the tier NAME (or a number from 1)\n"},
     {"spectrum spectrogram formant-track pitch egg settings",
      "  --set NAME=VALUE   one document setting, after --config (repeatable);\n"
      "                     phonaxis-cli settings lists them\n"},
@@ -212,6 +245,8 @@ constexpr CommandHelp kColumnHelp[] = {
               "    start with --classic);\n"
               "    intensity_dbfs: dB relative to full scale (a full-scale sine reads -3.01);\n"
               "    empty where the frame is digitally silent or m_bPitchDrawIntensity is off\n"},
+    {"labels", "  labels: file, channel, channel_title, time_ms, end_ms (the end of the\n"
+               "    interval the label opens, empty for a point), label\n"},
     {"egg", "  egg: file, channel, contact_ms, decontact_ms, next_contact_ms (the cycle's\n"
             "    closing, opening and the next closing), cq, cq_hb, cq_pm, cq_ht (its\n"
             "    closed quotients by the four methods of the log format, empty where not\n"
@@ -221,7 +256,7 @@ constexpr CommandHelp kColumnHelp[] = {
 
 constexpr const char* kColumnsHeading =
     "Named columns of --table and --csv (a missing value is an empty cell, null in\n"
-    "--json):\n";
+    "--json; with --labels a label column follows the others):\n";
 
 constexpr const char* kUsageFooter =
     "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"
@@ -363,6 +398,7 @@ enum class Takes {
     Rate,
     ChannelList,
     BoxChannels,
+    Name,
 };
 
 struct KnownOption {
@@ -399,6 +435,12 @@ constexpr KnownOption kKnownOptions[] = {
     {"--table", Takes::Nothing},
     {"--csv", Takes::Nothing},
     {"--save-config", Takes::Path},
+    {"--labels", Takes::Nothing}, // convert: Takes::Path (the grid)
+    {"--textgrid", Takes::Path},
+    {"--tier", Takes::Name},
+    {"--points", Takes::Nothing},
+    {"--short", Takes::Nothing},
+    {"--utf16", Takes::Nothing},
 };
 
 // "0,1,2,4": entry numbers, each once; false for anything else.
@@ -463,8 +505,15 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
             continue;
         }
         options.given.push_back(arg);
-        if (known->takes == Takes::Nothing) {
+        // convert --labels names the grid whose labels go into the file.
+        const Takes takes =
+            arg == "--labels" && args[0] == "convert" ? Takes::Path : known->takes;
+        if (takes == Takes::Nothing) {
             (arg == "--frame"     ? options.frame
+             : arg == "--labels"  ? options.labels
+             : arg == "--points"  ? options.points
+             : arg == "--short"   ? options.shortForm
+             : arg == "--utf16"   ? options.utf16
              : arg == "--json"    ? options.json
              : arg == "--table"   ? options.table
              : arg == "--csv"     ? options.csv
@@ -478,7 +527,7 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
             return false;
         }
         const std::string& value = args[++i];
-        switch (known->takes) {
+        switch (takes) {
         case Takes::Channel: {
             int n = 0;
             if (!parseInt(value, n) || n < (arg == "--channel" ? 0 : 1)) {
@@ -531,6 +580,8 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
                 return false;
             }
             (arg == "--png"           ? options.pngPath
+             : arg == "--labels"      ? options.labelsPath
+             : arg == "--textgrid"    ? options.textgridPath
              : arg == "--device"      ? options.device
              : arg == "--firmware"    ? options.firmwarePath
              : arg == "--save-config" ? options.saveConfigPath
@@ -558,6 +609,13 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
         }
         case Takes::Assignment:
             options.assignments.push_back(value);
+            break;
+        case Takes::Name:
+            if (value.empty()) {
+                err << "phonaxis-cli: " << arg << " needs a tier's name or number\n";
+                return false;
+            }
+            options.tier = value;
             break;
         case Takes::ChannelList: {
             std::vector<int> entries;
@@ -604,23 +662,28 @@ std::vector<std::string_view> optionsOf(const std::string& command)
     // bound at -O3 for repeated insertions of initializer lists).
     static const std::vector<std::pair<std::string_view, std::vector<std::string_view>>> table = {
         {"info", {"--aiff-channel", "--json"}},
-        {"convert", {"--aiff-channel", "--channel", "--from", "--to"}},
+        {"convert", {"--aiff-channel", "--channel", "--from", "--to", "--labels", "--tier"}},
+        {"labels",
+         {"--aiff-channel", "--channel", "--textgrid", "--points", "--short", "--utf16", "--json",
+          "--table", "--csv"}},
         {"settings", {"--config", "--set", "--json", "--save-config"}},
         {"spectrum",
-         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set", "--at",
+         {"--labels", "--textgrid", "--tier", "--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set", "--at",
           "--from", "--to", "--frame", "--png", "--width", "--height", "--precise",
           "--classic"}},
         {"spectrogram",
-         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
+         {"--labels", "--textgrid", "--tier", "--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
           "--from", "--to", "--columns", "--rows", "--png", "--width", "--height", "--precise",
           "--classic"}},
         {"formant-track",
-         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
+         {"--labels", "--textgrid", "--tier", "--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
           "--from", "--to", "--step", "--precise", "--classic"}},
         {"pitch",
-         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
+         {"--labels", "--textgrid", "--tier", "--aiff-channel", "--json", "--table", "--csv", "--channel", "--config", "--set",
           "--from", "--to", "--png", "--width", "--height", "--precise", "--classic"}},
-        {"egg", {"--aiff-channel", "--json", "--table", "--csv", "--config", "--set", "--channel"}},
+        {"egg",
+         {"--aiff-channel", "--json", "--table", "--csv", "--config", "--set", "--channel",
+          "--labels", "--textgrid", "--tier"}},
         {"formants", {"--png", "--plot-type", "--width", "--height"}},
         {"play", {"--aiff-channel", "--from", "--to", "--device"}},
         {"record",
@@ -835,6 +898,12 @@ RequestFiles requestFiles(const std::string& command, const Options& options)
     if (options.pngPath) {
         files.outputs.push_back(*options.pngPath);
     }
+    if (options.labelsPath) {
+        files.inputs.push_back(*options.labelsPath);
+    }
+    if (options.textgridPath) {
+        (command == "labels" ? files.outputs : files.inputs).push_back(*options.textgridPath);
+    }
     if (options.saveConfigPath) {
         files.outputs.push_back(*options.saveConfigPath);
         files.outputs.push_back(supplementPath(*options.saveConfigPath));
@@ -891,6 +960,12 @@ int convert(const Options& options, std::ostream& err)
         err << "phonaxis-cli: --from must be earlier than --to\n";
         return kExitUsage;
     }
+    if (options.labelsPath && type != "pmf") {
+        return usage(err, "--labels needs a .pmf OUT: a WAV file keeps no labels");
+    }
+    if (options.tier && !options.labelsPath) {
+        return usage(err, "--tier picks a tier of --labels GRID");
+    }
     if (const int status = checkOutputIsNoInput(outPath, {inPath}, err)) {
         return status;
     }
@@ -906,6 +981,11 @@ int convert(const Options& options, std::ostream& err)
         err << "phonaxis-cli: --channel " << *options.channel << " is beyond the file's " << count
             << " channels (counted from 0)\n";
         return kExitUsage;
+    }
+    // The grid's times are the recording's: its labels go in before a
+    // stretch is cut, which moves them with the samples.
+    if (const int status = addGridLabels(options, *document, err)) {
+        return status;
     }
 
     const bool selection = options.fromMs.has_value();
@@ -1126,6 +1206,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (command == "convert") {
         return convert(options, err);
+    }
+    if (command == "labels") {
+        return labelsCommand(options, out, err);
     }
     if (command == "settings") {
         return runSettings(options, out, err);

@@ -70,6 +70,18 @@ struct Options {
     std::optional<int> simulateBox;              // --simulate-box=N: 9, 5 or 2
     std::optional<std::string> firmwarePath;     // --firmware FILE.hex
     std::optional<std::string> saveConfigPath;   // settings --save-config FILE
+    // Labels: --labels adds the label in force to an analysis's rows; convert
+    // --labels GRID puts a TextGrid's labels into the file written; --textgrid
+    // GRID is the grid an analysis takes its labels from, or the one the
+    // labels command writes; --tier NAME picks a grid's tier by name or by
+    // position (from 1).
+    bool labels = false;
+    std::optional<std::string> labelsPath;
+    std::optional<std::string> textgridPath;
+    std::optional<std::string> tier;
+    bool points = false;    // labels --textgrid: point tiers instead of interval tiers
+    bool shortForm = false; // labels --textgrid: the short text form
+    bool utf16 = false;     // labels --textgrid: UTF-16 instead of UTF-8
     bool frame = false;
     bool json = false;
     bool table = false;   // --table: a header of named columns, tab-separated rows

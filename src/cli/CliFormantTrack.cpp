@@ -2,6 +2,7 @@
 
 #include "cli/CliAnalysis.h"
 #include "cli/CliCommands.h"
+#include "cli/CliLabels.h"
 #include "cli/CliSession.h"
 #include "cli/CliTable.h"
 #include "document/MyDocument.h"
@@ -67,6 +68,7 @@ private:
                                                             : Table::Cell{});
             }
         }
+        addLabelColumn(table, m_session);
         return table;
     }
 

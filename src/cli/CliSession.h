@@ -11,7 +11,8 @@
 
 namespace phonaxis {
 class Channels;
-}
+class LabelsInForce;
+} // namespace phonaxis
 
 namespace phonaxis::cli {
 
@@ -29,6 +30,8 @@ struct Session {
     // it only for the channel analysed, and only over the stretch the
     // command needs; the other channels hold none.
     std::unique_ptr<RecordingReader> reader;
+    // With --labels: the labels the rows are looked up in.
+    std::shared_ptr<const LabelsInForce> labels;
 
     MyDocument& document() { return batch->document; }
 };

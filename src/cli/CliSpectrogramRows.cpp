@@ -2,6 +2,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliSession.h"
+#include "document/TextGrid.h"
 #include "log/LogRecord.h"
 #include "log/LogTable.h"
 
@@ -55,12 +56,13 @@ std::string onlyRow(const std::string& text)
 SpectrogramRowsText::SpectrogramRowsText(const Options& options, const std::string& displayName,
                                          const std::string& path, int channel,
                                          const SpectrogramResult& result,
-                                         const SpectrogramSelectionRows& rows, const Table& named)
+                                         const SpectrogramSelectionRows& rows, const Table& named,
+                                         const LabelsInForce* labels)
     : m_form(options.table  ? Form::Tsv
              : options.csv  ? Form::Csv
              : options.json ? Form::Json
                             : Form::Log),
-      m_result(result), m_rows(rows)
+      m_result(result), m_rows(rows), m_labels(labels)
 {
     const std::string definition = SpectrogramLog::kFormantsSelectionHeader;
     if (m_form == Form::Log) {
@@ -88,7 +90,8 @@ SpectrogramRowsText::SpectrogramRowsText(const Options& options, const std::stri
         // The named fields before the time: file and channel.
         const std::vector<std::string> columns(named.columns.begin(),
                                                named.columns.begin() + 2);
-        m_formantColumns.assign(named.columns.begin() + 3, named.columns.end());
+        m_formantColumns.assign(named.columns.begin() + 3,
+                                named.columns.begin() + 3 + kRowFormants);
         m_fields = "]";
         m_fields += jsonFields(columns, {path, static_cast<double>(channel)});
         m_fields += ", ";
@@ -120,6 +123,30 @@ void SpectrogramRowsText::appendTime(std::string& out, double timeMs) const
     }
 }
 
+void SpectrogramRowsText::appendLabel(std::string& out, double timeMs) const
+{
+    if (!m_labels) {
+        return;
+    }
+    const std::string& text = m_labels->at(timeMs);
+    const Table::Cell cell = text.empty() ? Table::Cell{} : Table::Cell{text};
+    switch (m_form) {
+    case Form::Tsv:
+        out += '\t';
+        out += tsvCell(cell);
+        break;
+    case Form::Csv:
+        out += ',';
+        out += csvCell(cell);
+        break;
+    case Form::Json:
+        out += jsonFields({"label"}, {cell});
+        break;
+    case Form::Log:
+        break;
+    }
+}
+
 void SpectrogramRowsText::columnText(std::int64_t column, std::string& afterTime,
                                      std::string& tail) const
 {
@@ -145,7 +172,6 @@ void SpectrogramRowsText::columnText(std::int64_t column, std::string& afterTime
                 appendNumber(afterTime, f);
             }
         }
-        afterTime += '\n';
         break;
     }
     case Form::Json: {
@@ -158,7 +184,7 @@ void SpectrogramRowsText::columnText(std::int64_t column, std::string& afterTime
         for (int i = 0; i < kRowFormants; ++i) {
             cells.push_back(formantCell(formants[static_cast<std::size_t>(i)]));
         }
-        tail = jsonFields(m_formantColumns, cells) + "}";
+        tail = jsonFields(m_formantColumns, cells);
         break;
     }
     }
@@ -193,6 +219,10 @@ std::string SpectrogramRowsText::block(std::size_t first, std::size_t count) con
         if (m_form == Form::Json) {
             appendTime(out, timeMs);
             out += tail;
+        }
+        if (m_form != Form::Log) {
+            appendLabel(out, timeMs);
+            out += m_form == Form::Json ? '}' : '\n';
         }
     }
     if (m_form == Form::Json && !out.empty()) {

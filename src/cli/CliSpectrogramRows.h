@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace phonaxis {
+class LabelsInForce;
+}
+
 namespace phonaxis::cli {
 
 struct Options;
@@ -28,9 +32,12 @@ public:
     // `displayName` names the file in the log format and JSON's "name",
     // `path` and `channel` fill the named columns `named` (file, channel,
     // time_ms, F1_hz … F5_hz, as the command's named table has them).
+    // With `labels`, each named row ends with the label in force at its
+    // time (`named` then ends with the label column).
     SpectrogramRowsText(const Options& options, const std::string& displayName,
                         const std::string& path, int channel, const SpectrogramResult& result,
-                        const SpectrogramSelectionRows& rows, const Table& named);
+                        const SpectrogramSelectionRows& rows, const Table& named,
+                        const LabelsInForce* labels = nullptr);
 
     // Rows first … first + count − 1 (those that exist): a header line, the
     // rows (a JSON array in JSON); empty when none of them exists.
@@ -43,6 +50,9 @@ private:
     // the text after its second time (the "time_ms" field).
     void columnText(std::int64_t column, std::string& afterTime, std::string& tail) const;
     void appendTime(std::string& out, double timeMs) const;
+    // The label cell at `timeMs` after its separator (TSV, CSV) or as a JSON
+    // field.
+    void appendLabel(std::string& out, double timeMs) const;
 
     Form m_form = Form::Log;
     const SpectrogramResult& m_result;
@@ -51,6 +61,7 @@ private:
     std::string m_prefix;    // a row's text before its time
     std::vector<std::string> m_formantColumns; // JSON: F1_hz … F5_hz
     std::string m_fields;    // JSON: from the values' end to "time_ms" (file, channel)
+    const LabelsInForce* m_labels = nullptr;
 };
 
 } // namespace phonaxis::cli

@@ -70,6 +70,16 @@ void writeSeparated(const Table& table, char separator, Text text, std::ostream&
 
 } // namespace
 
+std::string tsvCell(const Table::Cell& cell)
+{
+    return tsvText(cell);
+}
+
+std::string csvCell(const Table::Cell& cell)
+{
+    return csvText(cell);
+}
+
 Table::Cell numberCell(double value)
 {
     if (!std::isfinite(value)) {

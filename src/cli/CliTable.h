@@ -31,6 +31,9 @@ void writeTsv(const Table& table, std::ostream& out);
 // Comma-separated: text holding a comma, a quote or a line break is quoted,
 // its quotes doubled.
 void writeCsv(const Table& table, std::ostream& out);
+// One cell as writeTsv and writeCsv write it.
+std::string tsvCell(const Table::Cell& cell);
+std::string csvCell(const Table::Cell& cell);
 // `, "column": value` for each cell of `row`, numbers as jsonNumber gives
 // them, a missing value as null: the named fields of one JSON object.
 std::string jsonFields(const std::vector<std::string>& columns,

@@ -435,8 +435,10 @@ std::optional<TextGrid> GridParser::parse(TextGridForm& form, std::string& error
                          "can be read.");
         return failed();
     }
+    // The old short header gives the class bare on its second line.
     std::string objectClass;
-    if (!readString("Object class =", "the object class", objectClass)) {
+    tryLabel("Object class =");
+    if (!readString("", "the object class", objectClass)) {
         return failed();
     }
     if (objectClass != "TextGrid") {

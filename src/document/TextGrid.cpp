@@ -948,7 +948,9 @@ int importTextGridLabels(MyDocument& document, const TextGrid& grid,
     // of n at 0.1 + 0.8 k / n of its height.
     std::array<int, MyDocument::kChannelSlots> perChannel{};
     for (const TierToChannel& a : assignments) {
-        perChannel[static_cast<std::size_t>(a.channel)] += valid(a) ? 1 : 0;
+        if (valid(a)) {
+            ++perChannel[static_cast<std::size_t>(a.channel)];
+        }
     }
     std::array<int, MyDocument::kChannelSlots> placed{};
     int added = 0;

@@ -108,6 +108,15 @@ std::optional<TextGrid> parse(const std::string& bytes, std::string& error,
 
 // --- files Praat wrote ---------------------------------------------------------
 
+// The Praat grid with its second intervals starting `gap` seconds late.
+TextGrid praatGridWithGap(double gap)
+{
+    TextGrid grid = praatGrid();
+    grid.tiers[0].intervals[1].xmin += gap;
+    grid.tiers[1].intervals[1].xmin += gap;
+    return grid;
+}
+
 TEST(TextGridRead, FilesPraatWroteAndTheirVariantsReadExactly)
 {
     const std::string longUtf8 = fileText("praat-long-utf8.TextGrid");
@@ -170,6 +179,10 @@ TEST(TextGridRead, FilesPraatWroteAndTheirVariantsReadExactly)
                     "\"ooTextFile short\""),
          praatGrid(),
          {F::Short, E::Utf8, false}},
+        {"gaps far below a nanosecond kept as read",
+         replaceAll(longUtf8, "            xmin = 0.35 \n", "            xmin = 0.350000000001 \n"),
+         praatGridWithGap(0.350000000001 - 0.35),
+         {F::Long, E::Utf8, false}},
         {"UTF-16 LE", swapped(longUtf16), praatGrid(), {F::Long, E::Utf16LittleEndian, true}},
         {"UTF-16 BE without mark",
          longUtf16.substr(2),
@@ -277,9 +290,10 @@ TEST_F(TextGridDocument, ImportedLabelsKeepTimesEndsAndSharedChannelsStack)
 {
     TextGrid grid = praatGrid();
     grid.tiers[2].points.push_back({2.5, std::string(300, 'x')});
-    ASSERT_EQ(
-        importTextGridLabels(*document, grid, {{0, 1}, {2, 1}, {1, 0}, {5, 0}, {0, 7}}, measurer),
-        3 + 4 + 2);
+    ASSERT_EQ(importTextGridLabels(
+                  *document, grid,
+                  {{0, 1}, {2, 1}, {1, 0}, {5, 0}, {0, 7}, {0, -1}, {0, 20}, {-1, 0}}, measurer),
+              3 + 4 + 2);
     const Channels& shared = document->getChannel(1);
     ASSERT_EQ(shared.m_pArrayLabels.size(), 7u);
     const Labels& word = shared.m_pArrayLabels[0];
@@ -460,6 +474,7 @@ TEST(TextGridRead, DamagedFilesAreDeclinedNamingTheLine)
         {14, "intervals: size = 0", "line 14: tier 1 has no intervals"},
         {33, "number = 0.2", "line 33: point 2 of tier 2 (at 0.2 s) comes before"},
         {33, "number = 1.5", "line 33: point 2 of tier 2 (at 1.5 s) lies outside"},
+        {20, "xmin = 0.50000001", "line 20: interval 2 of tier 1 starts at 0.50000001 s"},
         {20, "xmin = 0.6", "line 20: interval 2 of tier 1 starts at 0.6 s, not at the end"},
         {17, "xmax = 1.5", "line 20: interval 2 of tier 1 starts at 0.5 s"},
         {16, "xmin = 0.1",

@@ -46,8 +46,8 @@ struct TextGridPoint {
 struct TextGridTier {
     bool isIntervalTier = true; // false: a point ("TextTier") tier
     std::string name;
-    double xmin = 0.0; // s
-    double xmax = 0.0; // s
+    double xmin = 0.0;                       // s
+    double xmax = 0.0;                       // s
     std::vector<TextGridInterval> intervals; // interval tiers only
     std::vector<TextGridPoint> points;       // point tiers only
 
@@ -77,6 +77,12 @@ inline constexpr std::uint64_t kLargestTextGridBytes = std::uint64_t{256} << 20;
 // grid, a count larger than the file could hold, a file cut short, text that
 // is not valid in its encoding) gives nothing and `error` a sentence naming
 // the line ("line 12: …"); no half-read grid is ever returned.
+// Times that should meet (an interval's end and the next one's start, the
+// first and last intervals and the tier's edges, a tier's edges inside the
+// grid, points inside their tier) may differ by 1e-9 of their magnitude, at
+// least 1 ns, as boundaries computed in floating point by other tools do;
+// the times are kept as read. Points at the same time and intervals of zero
+// length are accepted.
 std::optional<TextGrid> parseTextGrid(std::span<const std::uint8_t> bytes, std::string& error,
                                       TextGridFileForm* found = nullptr);
 // Reads the file at `path` (at most kLargestTextGridBytes); errors as above,
@@ -114,7 +120,10 @@ struct TierToChannel {
 
 // Adds the labels of each assigned tier to its channel (keeping the labels
 // already there). Tiers that share a channel are placed at different heights
-// in its strip. Returns the number of labels added.
+// in its strip (the k-th of n at 0.1 + 0.8 k / n of its height). An
+// assignment naming a tier or a channel in use that does not exist is
+// skipped. Marks the document changed when labels were added; returns the
+// number of labels added.
 int importTextGridLabels(MyDocument& document, const TextGrid& grid,
                          const std::vector<TierToChannel>& assignments,
                          const TextMeasurer& measurer);
@@ -125,13 +134,17 @@ enum class ExportedTierKind { Intervals, Points };
 // The grid for a document's labels: one tier per channel that has labels,
 // in channel order, named after the channel's title, over the recording's
 // time span (0 to the longest shown channel's length; widened when a label
-// lies outside it). Points: one point per label at its time. Intervals: each
-// label opens an interval that ends at its dEndTime, or, for a label without
-// one, at the next label's time (the grid's end for the last); gaps become
-// empty intervals; labels at the same time share one interval, their texts
-// joined by a space; an end past the next label's time is cut there.
+// lies outside it). Labels at the same time count as one, their texts
+// joined by a space (in list order).
+// Points: one point per label time (readers keep one point per time).
+// Intervals: each label opens an interval that ends at its dEndTime, or, for
+// a label without one, at the next label's time (the grid's end for the
+// last); an end past the next label's time is cut there; gaps become empty
+// intervals; a label at the grid's very end, which could open only an empty
+// interval, adds its text to the interval before it.
 TextGrid textGridFromDocument(const MyDocument& document, ExportedTierKind kind);
-// The same for one channel's labels (a tier named after the channel's title).
+// The same for one channel's labels (a tier named after the channel's title);
+// labels outside xminS .. xmaxS are left out.
 TextGridTier tierFromChannel(const Channels& channel, ExportedTierKind kind, double xminS,
                              double xmaxS);
 

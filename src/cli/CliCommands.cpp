@@ -200,7 +200,7 @@ constexpr OptionHelp kOptionHelp[] = {
      "  --config FILE      the settings of a saved user configuration\n"},
     {"spectrum spectrogram formant-track pitch egg",
      "  --labels           adds a label column to --table, --csv and --json: the label\n"
-     "                     in force at the row's time (at the middle of a --from/--to\n"
+     "                     in force at the row's time (at the middle of a stretch's\n"
      "                     row; at the contact of an EGG cycle): the last label at or\n"
      "                     before it, while its interval lasts when it came from an\n"
      "                     interval tier, else until the next label; empty where none\n"
@@ -256,7 +256,7 @@ constexpr CommandHelp kColumnHelp[] = {
 
 constexpr const char* kColumnsHeading =
     "Named columns of --table and --csv (a missing value is an empty cell, null in\n"
-    "--json; with --labels a label column follows the others):\n";
+    "--json; the analyses' label column, when asked for, follows the others):\n";
 
 constexpr const char* kUsageFooter =
     "Channels are counted from 0, times are in ms. --aiff-channel picks the\n"

@@ -38,7 +38,7 @@ fi
 for command in $commands; do
     # The options of the command's own help, before the notes every help ends with.
     named=$("$cli" "$command" --help | sed '/^Channels are counted/,$d' |
-        grep -o -- '--[a-z][a-z-]*' | sort -u)
+        grep -o -- '--[a-z][a-z0-9-]*' | sort -u)
     options=$(complete_words phonaxis-cli "$command" -- | sed 's/=$//')
     for option in $named; do
         if ! grep -qx -- "$option" <<< "$options"; then

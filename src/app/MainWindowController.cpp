@@ -773,10 +773,12 @@ void MainWindowController::applyEditOutcome(const EditOutcome& outcome)
         m_model->m_bHaveSelection = false;
         m_document->m_bHaveSelection = false;
     }
-    if (outcome.edited) {
+    if (outcome.edited || outcome.labelsChanged) {
         // Cut, paste and undo renumber the labels: the one last clicked is
         // forgotten, so that Delete cannot remove whichever took its place.
         m_model->forgetClickedLabel();
+    }
+    if (outcome.edited) {
         mainView()->documentChanged();
         emit samplesChanged();
     } else if (outcome.redraw) {

@@ -1,0 +1,391 @@
+// Labels to and from TextGrid files through the document window's File menu:
+// the open panel and the Import Labels sheet answered by the test, Undo of an
+// import, damaged files, and exports that read back with the same labels.
+#include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/ScriptedPrompts.h"
+
+namespace {
+
+// A two-channel float WAV of one second at 11025 Hz: tones of 300 and 500 Hz.
+std::optional<phonaxis::Bytes> twoToneWav(phonaxis::Prompts& prompts)
+{
+    const std::vector<float> a = phonaxis::signals::tone(300.0, 11025.0, 1000.0);
+    const std::vector<float> b = phonaxis::signals::tone(500.0, 11025.0, 1000.0);
+    const std::span<const float> channels[] = {a, b};
+    return phonaxis::signals::waveFileBytes(11025.0, channels, prompts);
+}
+
+} // namespace
+
+#include "app/LabelExportSheet.h"
+#include "app/LabelImportSheet.h"
+#include "app/MainWindowController.h"
+#include "document/MyDocument.h"
+#include "document/TextGrid.h"
+#include "support/AppFixture.h"
+#include "support/FileProbes.h"
+#include "support/RunawayGuard.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace phonaxis {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kNoEnd = std::numeric_limits<double>::quiet_NaN();
+
+// A label's text, time and end (NaN: none), as the tests compare them.
+struct LabelSeen {
+    std::string text;
+    double timeMs;
+    double endMs;
+
+    friend bool operator==(const LabelSeen& a, const LabelSeen& b)
+    {
+        const bool sameEnd = (std::isnan(a.endMs) && std::isnan(b.endMs)) ||
+                             std::abs(a.endMs - b.endMs) < 1e-6;
+        return a.text == b.text && std::abs(a.timeMs - b.timeMs) < 1e-6 && sameEnd;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const LabelSeen& label)
+    {
+        return out << "{" << label.text << " " << label.timeMs << " " << label.endMs << "}";
+    }
+};
+
+std::vector<LabelSeen> labelsOf(const Channels& channel)
+{
+    std::vector<LabelSeen> seen;
+    for (const Labels& label : channel.m_pArrayLabels) {
+        seen.push_back({label.getLabelText(), label.dTime, label.dEndTime});
+    }
+    return seen;
+}
+
+// Two tiers over one second: words (intervals, two of three with a text)
+// and tones (two points).
+TextGrid wordsAndTones()
+{
+    TextGrid grid;
+    grid.xmax = 1.0;
+    TextGridTier words;
+    words.name = "words";
+    words.xmax = 1.0;
+    words.intervals = {{0.0, 0.25, "ba"}, {0.25, 0.5, ""}, {0.5, 1.0, "\"da\" & <b>"}};
+    TextGridTier tones;
+    tones.isIntervalTier = false;
+    tones.name = "tones";
+    tones.xmax = 1.0;
+    tones.points = {{0.125, "H*"}, {0.75, "L%"}};
+    grid.tiers = {words, tones};
+    return grid;
+}
+
+class LabelFilesTest : public test::AppFixture {
+protected:
+    LabelFilesTest() : AppFixture("phonaxis-label-files-") {}
+
+    // A shown window on a two-channel float WAV of one second at 11025 Hz.
+    MainWindowController* openRecording(const std::string& name = "two.wav")
+    {
+        const auto bytes = twoToneWav(prompts);
+        return bytes ? openShown(*bytes, name) : nullptr;
+    }
+
+    fs::path writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes)
+    {
+        const fs::path path = folder / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return path;
+    }
+
+    // A bug that writes without end or waits for an answer fails the test.
+    test::RunawayGuard guard{std::uint64_t{16} << 20, std::chrono::seconds(120)};
+};
+
+TEST_F(LabelFilesTest, ImportSendsTwoTiersToTheChosenChannelsAndUndoTakesThemBack)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    Labels kept;
+    kept.dTime = 600.0;
+    kept.setText("kept");
+    document.getChannel(0).Add_Label_Cocoa(kept);
+    const std::vector<LabelSeen> before0 = labelsOf(document.getChannel(0));
+    EXPECT_TRUE(window->isCommandEnabled("_fileImportLabels:"));
+    const fs::path grid = writeFile("take.TextGrid", formatTextGrid(wordsAndTones(),
+                                                                    TextGridForm::Long,
+                                                                    TextGridEncoding::Utf8));
+
+    // Cancel, and a sheet where every tier is "Do not import" (OK greyed),
+    // change nothing.
+    int sheets = 0;
+    for (const bool importNothing : {false, true}) {
+        prompts.openPanelReplies = {{grid.string()}};
+        window->setSheetRunner([&](QDialog& dialog) {
+            ++sheets;
+            auto& sheet = dynamic_cast<LabelImportSheet&>(dialog);
+            if (!importNothing) {
+                return int(QDialog::Rejected);
+            }
+            sheet.choose(0, -1);
+            sheet.choose(1, -1);
+            EXPECT_FALSE(sheet.findChild<QPushButton*>("OK")->isEnabled());
+            return int(QDialog::Accepted);
+        });
+        window->action("_fileImportLabels:")->trigger();
+    }
+    EXPECT_EQ(sheets, 2);
+    EXPECT_EQ(labelsOf(document.getChannel(0)), before0);
+    EXPECT_TRUE(document.getChannel(1).m_pArrayLabels.empty());
+    EXPECT_EQ(document.changeCount(), 0);
+    EXPECT_FALSE(window->isCommandEnabled("_EditUndo:"));
+
+    // The sheet lists both tiers with the channels, each tier on its own
+    // channel at first; the test sends them crosswise.
+    prompts.openPanels.clear();
+    prompts.openPanelReplies = {{grid.string()}};
+    window->setSheetRunner([&](QDialog& dialog) {
+        auto& sheet = dynamic_cast<LabelImportSheet&>(dialog);
+        EXPECT_EQ(sheet.windowTitle(), "Import Labels");
+        for (int tier = 0; tier < 2; ++tier) {
+            QComboBox* choice = sheet.channelChoice(tier);
+            EXPECT_EQ(choice->count(), 3);
+            EXPECT_EQ(choice->itemText(2), "Do not import");
+            EXPECT_EQ(choice->itemText(tier).toStdString(), document.getChannel(tier).GetTitle());
+            EXPECT_EQ(choice->currentIndex(), tier);
+        }
+        EXPECT_EQ(sheet.channelChoice(0)->accessibleName(), "Channel for tier “words”");
+        QStringList texts;
+        for (const QLabel* label : sheet.findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        EXPECT_TRUE(texts.contains("intervals") && texts.contains("points")) << texts.join('|').toStdString();
+        EXPECT_EQ(sheet.chosenLabelCount(), 4);
+        sheet.choose(0, 1);
+        sheet.channelChoice(1)->setCurrentIndex(0);
+        return int(QDialog::Accepted);
+    });
+    window->action("_fileImportLabels:")->trigger();
+    ASSERT_EQ(prompts.openPanels.size(), 1u);
+    EXPECT_EQ(prompts.openPanels[0].types, std::vector<std::string>{"TextGrid"});
+    EXPECT_EQ(prompts.openPanels[0].typeName, "TextGrid files");
+    EXPECT_TRUE(prompts.openPanels[0].allFiles);
+    EXPECT_EQ(fs::path(prompts.openPanels[0].directory), fs::absolute(folder));
+
+    std::vector<LabelSeen> imported0 = before0;
+    imported0.push_back({"H*", 125.0, kNoEnd});
+    imported0.push_back({"L%", 750.0, kNoEnd});
+    const std::vector<LabelSeen> imported1 = {{"ba", 0.0, 250.0}, {"\"da\" & <b>", 500.0, 1000.0}};
+    EXPECT_EQ(labelsOf(document.getChannel(0)), imported0);
+    EXPECT_EQ(labelsOf(document.getChannel(1)), imported1);
+    EXPECT_GT(document.changeCount(), 0);
+    EXPECT_TRUE(window->isCommandEnabled("_fileExportLabels:"));
+
+    ASSERT_TRUE(window->isCommandEnabled("_EditUndo:"));
+    window->action("_EditUndo:")->trigger();
+    EXPECT_EQ(labelsOf(document.getChannel(0)), before0);
+    EXPECT_TRUE(document.getChannel(1).m_pArrayLabels.empty());
+    EXPECT_FALSE(window->isCommandEnabled("_EditUndo:"));
+
+    // An edit after an import takes its own backup: its undo gives back the
+    // imported labels with the samples as they were.
+    prompts.openPanelReplies = {{grid.string()}};
+    window->setSheetRunner([](QDialog&) { return int(QDialog::Accepted); });
+    window->action("_fileImportLabels:")->trigger();
+    ASSERT_EQ(document.getChannel(1).m_pArrayLabels.size(), 2u);
+    const float sample = document.getChannel(0).m_hData.data()[100];
+    window->action("_EditSelectAll:")->trigger();
+    window->action("_EditClear:")->trigger();
+    EXPECT_NE(document.getChannel(0).m_hData.data()[100], sample);
+    window->action("_EditUndo:")->trigger();
+    EXPECT_EQ(document.getChannel(0).m_hData.data()[100], sample);
+    EXPECT_EQ(labelsOf(document.getChannel(0)).size(), 3u);
+    EXPECT_EQ(labelsOf(document.getChannel(1)).size(), 2u);
+    EXPECT_TRUE(prompts.alerts.empty()) << prompts.alerts.front().title;
+}
+
+TEST_F(LabelFilesTest, AFileThatCannotBeReadIsToldAndChangesNothing)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    Labels kept;
+    kept.dTime = 300.0;
+    kept.setText("kept");
+    document.getChannel(1).Add_Label_Cocoa(kept);
+    const std::vector<std::uint8_t> good =
+        formatTextGrid(wordsAndTones(), TextGridForm::Long, TextGridEncoding::Utf8);
+    const std::string text = "just some words\n";
+    TextGrid empty;
+    empty.xmax = 1.0;
+
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        const char* message; // the start of the alert's message
+    };
+    const Case cases[] = {
+        {"words.TextGrid", {text.begin(), text.end()}, ""},
+        {"cut.TextGrid", {good.begin(), good.begin() + std::ptrdiff_t(good.size() * 2 / 3)}, ""},
+        {"empty.TextGrid", formatTextGrid(empty, TextGridForm::Short, TextGridEncoding::Utf8),
+         "The file holds no tiers."},
+        {"missing.TextGrid", {}, ""},
+    };
+    int sheets = 0;
+    window->setSheetRunner([&](QDialog&) {
+        ++sheets;
+        return int(QDialog::Accepted);
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = folder / c.name;
+        if (std::string(c.name) != "missing.TextGrid") {
+            writeFile(c.name, c.bytes);
+        }
+        prompts.alerts.clear();
+        prompts.openPanelReplies = {{path.string()}};
+        window->action("_fileImportLabels:")->trigger();
+        ASSERT_EQ(prompts.alerts.size(), 1u);
+        EXPECT_EQ(prompts.alerts[0].title, "The labels could not be imported.");
+        EXPECT_FALSE(prompts.alerts[0].message.empty());
+        EXPECT_EQ(prompts.alerts[0].message.rfind(c.message, 0), 0u) << prompts.alerts[0].message;
+        EXPECT_TRUE(document.getChannel(0).m_pArrayLabels.empty());
+        EXPECT_EQ(labelsOf(document.getChannel(1)),
+                  (std::vector<LabelSeen>{{"kept", 300.0, kNoEnd}}));
+        EXPECT_EQ(document.changeCount(), 0);
+        EXPECT_FALSE(window->isCommandEnabled("_EditUndo:"));
+    }
+    EXPECT_EQ(sheets, 0);
+}
+
+TEST_F(LabelFilesTest, ExportWritesAGridThatReadsBackWithTheSameLabels)
+{
+    MainWindowController* window = openRecording();
+    ASSERT_NE(window, nullptr);
+    MyDocument& document = window->document();
+    EXPECT_FALSE(window->isCommandEnabled("_fileExportLabels:"));
+    const auto add = [&](int channel, const char* text, double timeMs, double endMs) {
+        Labels label;
+        label.dTime = timeMs;
+        label.dEndTime = endMs;
+        label.setText(text);
+        document.getChannel(channel).Add_Label_Cocoa(label);
+    };
+    add(0, "ba", 100.0, 300.0);
+    add(0, "é \"q\"", 500.0, kNoEnd);
+    add(1, "H*", 250.0, kNoEnd);
+    window->refreshCommands();
+    ASSERT_TRUE(window->isCommandEnabled("_fileExportLabels:"));
+
+    struct Case {
+        const char* kind;
+        const char* form;
+        const char* encoding;
+        ExportedTierKind expectedKind;
+        TextGridFileForm expectedFile;
+    };
+    const Case cases[] = {
+        {"intervals", "longForm", "utf8", ExportedTierKind::Intervals,
+         {TextGridForm::Long, TextGridEncoding::Utf8, false}},
+        {"points", "shortForm", "utf16", ExportedTierKind::Points,
+         {TextGridForm::Short, TextGridEncoding::Utf16BigEndian, true}},
+        {"intervals", "shortForm", "utf8", ExportedTierKind::Intervals,
+         {TextGridForm::Short, TextGridEncoding::Utf8, false}},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.kind) + " " + c.form + " " + c.encoding);
+        const fs::path path = folder / ("out" + std::to_string(++number) + ".TextGrid");
+        prompts.savePanels.clear();
+        prompts.savePanelReplies = {path.string()};
+        window->setSheetRunner([&](QDialog& dialog) {
+            auto& sheet = dynamic_cast<LabelExportSheet&>(dialog);
+            // The defaults: intervals, the long form, UTF-8.
+            EXPECT_TRUE(sheet.button("intervals")->isChecked());
+            EXPECT_TRUE(sheet.button("longForm")->isChecked());
+            EXPECT_TRUE(sheet.button("utf8")->isChecked());
+            sheet.button(c.kind)->setChecked(true);
+            sheet.button(c.form)->setChecked(true);
+            sheet.button(c.encoding)->setChecked(true);
+            return int(QDialog::Accepted);
+        });
+        window->action("_fileExportLabels:")->trigger();
+        EXPECT_TRUE(prompts.alerts.empty());
+        ASSERT_EQ(prompts.savePanels.size(), 1u);
+        EXPECT_EQ(prompts.savePanels[0].requiredType, "TextGrid");
+        EXPECT_EQ(prompts.savePanels[0].proposedName, "two.TextGrid");
+
+        std::string error;
+        TextGridFileForm found;
+        const std::optional<TextGrid> grid = readTextGridFile(path.string(), error, &found);
+        ASSERT_TRUE(grid.has_value()) << error;
+        EXPECT_EQ(found.form, c.expectedFile.form);
+        EXPECT_EQ(found.encoding, c.expectedFile.encoding);
+        EXPECT_EQ(*grid, textGridFromDocument(document, c.expectedKind));
+        ASSERT_EQ(grid->tiers.size(), 2u);
+        EXPECT_EQ(grid->tiers[0].name, document.getChannel(0).GetTitle());
+
+        // Imported into a fresh copy of the recording, the tiers give the
+        // labels back.
+        MainWindowController* copy = openRecording("copy" + std::to_string(number) + ".wav");
+        ASSERT_NE(copy, nullptr);
+        prompts.openPanelReplies = {{path.string()}};
+        copy->setSheetRunner([](QDialog&) { return int(QDialog::Accepted); });
+        copy->action("_fileImportLabels:")->trigger();
+        const bool intervals = c.expectedKind == ExportedTierKind::Intervals;
+        EXPECT_EQ(labelsOf(copy->document().getChannel(0)),
+                  (std::vector<LabelSeen>{{"ba", 100.0, intervals ? 300.0 : kNoEnd},
+                                          {"é \"q\"", 500.0, intervals ? 1000.0 : kNoEnd}}));
+        EXPECT_EQ(labelsOf(copy->document().getChannel(1)),
+                  (std::vector<LabelSeen>{{"H*", 250.0, intervals ? 1000.0 : kNoEnd}}));
+        copy->document().clearChangeCount();
+        copy->close();
+    }
+    EXPECT_EQ(document.changeCount(), 0);
+
+    // The recording itself is never replaced by its labels.
+    const fs::path recording = folder / "two.wav";
+    const std::string bytes = test::fileBytes(recording);
+    prompts.savePanelReplies = {recording.string()};
+    window->setSheetRunner([](QDialog&) { return int(QDialog::Accepted); });
+    window->action("_fileExportLabels:")->trigger();
+    ASSERT_EQ(prompts.alerts.size(), 1u);
+    EXPECT_EQ(prompts.alerts[0].title, "The labels could not be exported.");
+    EXPECT_EQ(test::fileBytes(recording), bytes);
+}
+
+TEST(LabelImportSheetRules, EachTierGoesToItsOwnChannelAndALoneTierToTheAudioChannel)
+{
+    struct Case {
+        int tier, tierCount, channelCount, audioChannel, expected;
+    };
+    const Case cases[] = {
+        {0, 1, 3, 2, 2},  {0, 1, 3, -1, 0}, {0, 2, 3, 2, 0}, {1, 2, 3, 2, 1},
+        {4, 5, 3, 0, 2},  {0, 1, 1, 0, 0},  {2, 3, 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LabelImportSheet::defaultChannel(c.tier, c.tierCount, c.channelCount,
+                                                   c.audioChannel),
+                  c.expected)
+            << c.tier << " of " << c.tierCount << ", " << c.channelCount << " channels";
+    }
+}
+
+} // namespace
+} // namespace phonaxis

@@ -54,6 +54,7 @@ LabelImportSheet::LabelImportSheet(const TextGrid& grid,
     auto* rows = new QWidget(this);
     auto* table = new QGridLayout(rows);
     table->setContentsMargins(0, 0, 0, 0);
+    table->setHorizontalSpacing(16);
     table->addWidget(headerLabel(tr("Tier"), rows), 0, 0);
     table->addWidget(headerLabel(tr("Kind"), rows), 0, 1);
     table->addWidget(headerLabel(tr("Labels"), rows), 0, 2, Qt::AlignRight);
@@ -118,6 +119,7 @@ LabelImportSheet::LabelImportSheet(const TextGrid& grid,
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     updateOK();
+    setMinimumWidth(420);
     if (!m_choices.empty()) {
         m_choices.front()->setFocus();
     }

@@ -46,8 +46,8 @@ LabelExportSheet::LabelExportSheet(QWidget* parent) : QDialog(parent)
     setWindowModality(Qt::WindowModal);
 
     auto* layout = new QVBoxLayout(this);
-    auto* note = new QLabel(tr("Each channel with labels becomes a tier named after the channel."),
-                            this);
+    auto* note =
+        new QLabel(tr("Each channel with labels becomes a tier named after the channel."), this);
     note->setWordWrap(true);
     layout->addWidget(note);
 

@@ -65,8 +65,8 @@ LabelImportSheet::LabelImportSheet(const TextGrid& grid,
     const int channelCount = static_cast<int>(channelTitles.size());
     for (int tier = 0; tier < tierCount; ++tier) {
         const TextGridTier& source = grid.tiers[static_cast<std::size_t>(tier)];
-        const QString name = source.name.empty() ? tr("(unnamed)")
-                                                  : QString::fromStdString(source.name);
+        const QString name =
+            source.name.empty() ? tr("(unnamed)") : QString::fromStdString(source.name);
         const QString kind = source.isIntervalTier ? tr("intervals") : tr("points");
         const int count = labelCount(source);
         m_counts.push_back(count);
@@ -74,13 +74,12 @@ LabelImportSheet::LabelImportSheet(const TextGrid& grid,
         auto* choice = new QComboBox(rows);
         choice->setObjectName(QStringLiteral("tierChannel%1").arg(tier));
         for (int channel = 0; channel < channelCount; ++channel) {
-            choice->addItem(QString::fromStdString(channelTitles[static_cast<std::size_t>(channel)]),
-                            channel);
+            choice->addItem(
+                QString::fromStdString(channelTitles[static_cast<std::size_t>(channel)]), channel);
         }
         choice->addItem(tr("Do not import"), -1);
-        choice->setAccessibleName(
-            source.name.empty() ? tr("Channel for tier %1").arg(tier + 1)
-                                : tr("Channel for tier “%1”").arg(name));
+        choice->setAccessibleName(source.name.empty() ? tr("Channel for tier %1").arg(tier + 1)
+                                                      : tr("Channel for tier “%1”").arg(name));
         choice->setAccessibleDescription(
             tr("Tier %1: %2, %3 labels").arg(tier + 1).arg(kind).arg(count));
         m_choices.push_back(choice);
@@ -178,10 +177,9 @@ int LabelImportSheet::labelCount(const TextGridTier& tier)
     if (!tier.isIntervalTier) {
         return static_cast<int>(tier.points.size());
     }
-    return static_cast<int>(std::count_if(tier.intervals.begin(), tier.intervals.end(),
-                                          [](const TextGridInterval& interval) {
-                                              return !interval.text.empty();
-                                          }));
+    return static_cast<int>(
+        std::count_if(tier.intervals.begin(), tier.intervals.end(),
+                      [](const TextGridInterval& interval) { return !interval.text.empty(); }));
 }
 
 void LabelImportSheet::updateOK()

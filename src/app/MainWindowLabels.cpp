@@ -104,6 +104,7 @@ void MainWindowController::fileExportLabels()
         return;
     }
     SavePanelRequest request;
+    request.prompt = "Export";
     request.requiredType = kTextGridType;
     request.typeName = kTextGridFiles;
     request.allFiles = true;

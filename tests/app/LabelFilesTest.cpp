@@ -59,8 +59,8 @@ struct LabelSeen {
 
     friend bool operator==(const LabelSeen& a, const LabelSeen& b)
     {
-        const bool sameEnd = (std::isnan(a.endMs) && std::isnan(b.endMs)) ||
-                             std::abs(a.endMs - b.endMs) < 1e-6;
+        const bool sameEnd =
+            (std::isnan(a.endMs) && std::isnan(b.endMs)) || std::abs(a.endMs - b.endMs) < 1e-6;
         return a.text == b.text && std::abs(a.timeMs - b.timeMs) < 1e-6 && sameEnd;
     }
     friend std::ostream& operator<<(std::ostream& out, const LabelSeen& label)
@@ -131,9 +131,9 @@ TEST_F(LabelFilesTest, ImportSendsTwoTiersToTheChosenChannelsAndUndoTakesThemBac
     document.getChannel(0).Add_Label_Cocoa(kept);
     const std::vector<LabelSeen> before0 = labelsOf(document.getChannel(0));
     EXPECT_TRUE(window->isCommandEnabled("_fileImportLabels:"));
-    const fs::path grid = writeFile("take.TextGrid", formatTextGrid(wordsAndTones(),
-                                                                    TextGridForm::Long,
-                                                                    TextGridEncoding::Utf8));
+    const fs::path grid =
+        writeFile("take.TextGrid",
+                  formatTextGrid(wordsAndTones(), TextGridForm::Long, TextGridEncoding::Utf8));
 
     // Cancel, and a sheet where every tier is "Do not import" (OK greyed),
     // change nothing.
@@ -295,6 +295,7 @@ TEST_F(LabelFilesTest, ExportWritesAGridThatReadsBackWithTheSameLabels)
         ExportedTierKind expectedKind;
         TextGridFileForm expectedFile;
     };
+    // clang-format off
     const Case cases[] = {
         {"intervals", "longForm", "utf8", ExportedTierKind::Intervals,
          {TextGridForm::Long, TextGridEncoding::Utf8, false}},
@@ -303,6 +304,7 @@ TEST_F(LabelFilesTest, ExportWritesAGridThatReadsBackWithTheSameLabels)
         {"intervals", "shortForm", "utf8", ExportedTierKind::Intervals,
          {TextGridForm::Short, TextGridEncoding::Utf8, false}},
     };
+    // clang-format on
     int number = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.kind) + " " + c.form + " " + c.encoding);

@@ -193,9 +193,9 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
     } else {
         filters << (request.typeName.empty()
                         ? filterFor(request.requiredType)
-                        : QStringLiteral("%1 (*.%2)").arg(
-                              QString::fromStdString(request.typeName),
-                              QString::fromStdString(request.requiredType)));
+                        : QStringLiteral("%1 (*.%2)")
+                              .arg(QString::fromStdString(request.typeName),
+                                   QString::fromStdString(request.requiredType)));
         panel.setDefaultSuffix(QString::fromStdString(request.requiredType));
     }
     if (request.allFiles) {

@@ -20,6 +20,8 @@ constexpr CommandSpec kFile[] = {
     {"_fileSaveSelectionAs:", CommandOwner::Document},
     {"_fileExportChannelAs:", CommandOwner::Document},
     {"_fileExportChannelSelectionAs:", CommandOwner::Document},
+    {"_fileImportLabels:", CommandOwner::Window},
+    {"_fileExportLabels:", CommandOwner::Window},
     {"revertDocumentToSaved:", CommandOwner::Document},
     {nullptr, CommandOwner::Application},
     {"_fileSaveConfiguration:", CommandOwner::Window},
@@ -141,8 +143,11 @@ std::span<const MenuSpec> documentWindowMenus()
 }
 
 bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned, bool haveMarker,
-                          bool haveSelection)
+                          bool haveSelection, bool haveLabels)
 {
+    if (std::strcmp(name, "_fileExportLabels:") == 0) {
+        return documentHasData && haveLabels;
+    }
     if (std::strcmp(name, "_OptionsEGG:") == 0) {
         return documentHasData && eggAssigned;
     }
@@ -153,12 +158,13 @@ bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssign
         std::strcmp(name, "_AnalysisSpectrogramSelection:") == 0) {
         return documentHasData && haveSelection;
     }
-    // Panels that edit per-channel or view settings need data; the
-    // calibration sheet and the configuration commands are always at hand.
+    // Panels that edit per-channel or view settings need data, and labels
+    // need channels to go to; the calibration sheet and the configuration
+    // commands are always at hand.
     for (const char* needsData :
-         {"_AnalysisSpectrogram:", "_AnalysisPitch:", "_LabelView:", "_OptionsDisplay:",
-          "_OptionsZoom:", "_OptionsFFTLPC:", "_OptionsSpectrogram:", "_OptionsPitch:",
-          "_OptionsIntensitySmooth:", "_OptionsLog:"}) {
+         {"_fileImportLabels:", "_AnalysisSpectrogram:", "_AnalysisPitch:", "_LabelView:",
+          "_OptionsDisplay:", "_OptionsZoom:", "_OptionsFFTLPC:", "_OptionsSpectrogram:",
+          "_OptionsPitch:", "_OptionsIntensitySmooth:", "_OptionsLog:"}) {
         if (std::strcmp(name, needsData) == 0) {
             return documentHasData;
         }

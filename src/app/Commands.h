@@ -36,8 +36,10 @@ std::span<const MenuSpec> documentWindowMenus();
 // label table and the display, zoom and intensity/smoothing panels need data; the calibration panel
 // and the configuration commands are always enabled; the EGG panel needs data and an EGG channel
 // assigned. The spectrum at the marker needs data and a marker, the
-// spectrum and the spectrogram of the selection data and a selection.
+// spectrum and the spectrogram of the selection data and a selection. Importing labels
+// needs data, exporting them data and a label on some channel.
 bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssigned = false,
-                          bool haveMarker = false, bool haveSelection = false);
+                          bool haveMarker = false, bool haveSelection = false,
+                          bool haveLabels = false);
 
 } // namespace phonaxis

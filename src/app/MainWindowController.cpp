@@ -55,6 +55,17 @@ std::string listedInWords(const std::vector<std::string>& items)
     return text;
 }
 
+// Whether a channel in use has a label.
+bool hasLabels(const MyDocument& document)
+{
+    for (int index = 0; index < document.channelsInUse(); ++index) {
+        if (!document.getChannel(index).m_pArrayLabels.empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::string saveTypeForPath(const QString& path)
@@ -244,6 +255,10 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::fileExportChannelAs);
     } else if (command == "_fileExportChannelSelectionAs:") {
         on(&MainWindowController::fileExportChannelSelectionAs);
+    } else if (command == "_fileImportLabels:") {
+        on(&MainWindowController::fileImportLabels);
+    } else if (command == "_fileExportLabels:") {
+        on(&MainWindowController::fileExportLabels);
     } else if (command == "revertDocumentToSaved:") {
         on(&MainWindowController::revertDocumentToSaved);
     } else if (command == "_FileSaveAsPICT:") {
@@ -402,7 +417,8 @@ bool MainWindowController::isCommandEnabled(const std::string& command)
                     entry.name, m_document->m_bHaveData,
                     m_document->m_nEGGChannelIndex >= 0 &&
                         m_document->m_nEGGChannelIndex < m_document->channelsInUse(),
-                    m_document->m_bHaveMarker, m_document->m_bHaveSelection);
+                    m_document->m_bHaveMarker, m_document->m_bHaveSelection,
+                    hasLabels(*m_document));
             case CommandOwner::Log:
                 return m_application.logController().validateMenuItem(command, m_document.get());
             case CommandOwner::View: {
@@ -773,10 +789,12 @@ void MainWindowController::applyEditOutcome(const EditOutcome& outcome)
         m_model->m_bHaveSelection = false;
         m_document->m_bHaveSelection = false;
     }
-    if (outcome.edited) {
+    if (outcome.edited || outcome.labelsChanged) {
         // Cut, paste and undo renumber the labels: the one last clicked is
         // forgotten, so that Delete cannot remove whichever took its place.
         m_model->forgetClickedLabel();
+    }
+    if (outcome.edited) {
         mainView()->documentChanged();
         emit samplesChanged();
     } else if (outcome.redraw) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/QtPrompts.h"
 #include "app/panels/SettingsPanel.h"
 #include "display/ProgressWork.h"
 #include "hardware/BoxConnection.h"
@@ -90,6 +91,12 @@ public:
     // instead of a progress dialog (tests); empty (the default) shows the
     // dialog when the work takes long.
     void setProgressDriver(ProgressDriver driver) { m_progressDriver = std::move(driver); }
+    // Runs the window's own sheets (Import Labels, Export Labels) instead of
+    // exec() (tests); empty restores exec().
+    void setSheetRunner(DialogRunner runner)
+    {
+        m_sheetRunner = runner ? std::move(runner) : DialogRunner(&QtPrompts::execDialog);
+    }
 
     // Asks about unsaved changes: true when the window may close (saved, not
     // saved on purpose, or nothing to save); false on Cancel or a failed save.
@@ -118,6 +125,15 @@ public slots:
     void fileExportChannelAs();
     void fileExportChannelSelectionAs();
     void revertDocumentToSaved();
+    // Labels from a TextGrid file: an open panel, then the Import Labels
+    // sheet choosing each tier's channel; the labels are added to those
+    // channels and Undo takes them away again. A file that cannot be read is
+    // told and changes nothing.
+    void fileImportLabels();
+    // The document's labels as a TextGrid file: the Export Labels sheet
+    // (tier kind, text form, encoding), then a save panel. The document is
+    // not changed.
+    void fileExportLabels();
     // The main view's picture as a TIFF file, through a save panel.
     void FileSaveAsPICT();
     // The main view's picture on a printer set up by the print setup.
@@ -256,6 +272,8 @@ private:
     // Save As a .pmf file, the panel starting with `path`'s name and folder.
     bool saveDocumentAsPmf(const QString& path);
     void updateTitle();
+    // The folder a label file panel starts in: the document's, else home.
+    std::string labelFileFolder() const;
     void afterViewChange();
     // After a reference command: marks the change, redraws, updates status.
     void referenceChanged();
@@ -302,6 +320,7 @@ private:
     PrintSetup m_printSetup; // empty: the print dialog
     PanelDriver m_panelDriver; // empty: panels run window-modal
     ProgressDriver m_progressDriver; // empty: a progress dialog
+    DialogRunner m_sheetRunner = &QtPrompts::execDialog;
     SoundSession* m_sound = nullptr; // a child of the window, made on first use
     // Receives the box's playback progress while this window plays on it.
     class BoxPlayer;

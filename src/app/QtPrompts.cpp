@@ -28,6 +28,9 @@ constexpr DocumentType kDocumentTypes[] = {
     {"AIFF file (*.aiff *.aif)", "AIFF file", "aiff", "aif"},
 };
 
+// The filter that shows every file, offered beside a type's own.
+const QString kAllFilesFilter = QStringLiteral("All files (*)");
+
 bool isExtensionOf(const DocumentType& type, const QString& suffix)
 {
     return suffix == QLatin1String(type.extension) ||
@@ -188,8 +191,15 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
             filters << QString::fromLatin1(type.filter);
         }
     } else {
-        filters << filterFor(request.requiredType);
+        filters << (request.typeName.empty()
+                        ? filterFor(request.requiredType)
+                        : QStringLiteral("%1 (*.%2)")
+                              .arg(QString::fromStdString(request.typeName),
+                                   QString::fromStdString(request.requiredType)));
         panel.setDefaultSuffix(QString::fromStdString(request.requiredType));
+    }
+    if (request.allFiles) {
+        filters << kAllFilesFilter;
     }
     panel.setNameFilters(filters);
     const QString proposed = QString::fromStdString(request.proposedName);
@@ -217,6 +227,9 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
         return std::nullopt;
     }
     std::optional<std::string> chosenPath;
+    if (request.allFiles && panel.selectedNameFilter() == kAllFilesFilter) {
+        return path.toStdString();
+    }
     if (severalTypes) {
         // A name typed with one of the offered extensions is of that type;
         // any other name gets the chosen type's extension.
@@ -230,11 +243,12 @@ std::optional<std::string> QtPrompts::savePanel(const SavePanelRequest& request)
     } else if (!request.requiredType.empty()) {
         // A panel of one type writes only files of that type: a name typed
         // with another extension gets the type's own.
-        const QString required = QString::fromStdString(request.requiredType).toLower();
+        const QString extension = QString::fromStdString(request.requiredType);
+        const QString required = extension.toLower();
         const QString suffix = QFileInfo(path).suffix().toLower();
         const bool fits = suffix == required ||
                           (required == QLatin1String("tif") && suffix == QLatin1String("tiff"));
-        chosenPath = (fits ? path : path + QLatin1Char('.') + required).toStdString();
+        chosenPath = (fits ? path : path + QLatin1Char('.') + extension).toStdString();
     } else {
         const int chosen = static_cast<int>(filters.indexOf(panel.selectedNameFilter()));
         chosenPath = documentPath(path, chosen < 0 ? 0 : chosen);
@@ -305,8 +319,19 @@ std::vector<std::string> QtPrompts::openPanel(const OpenPanelRequest& request)
     for (const std::string& type : request.types) {
         patterns << QStringLiteral("*.%1").arg(QString::fromStdString(type));
     }
+    QStringList filters;
     if (!patterns.isEmpty()) {
-        panel.setNameFilter(patterns.join(QLatin1Char(' ')));
+        const QString joined = patterns.join(QLatin1Char(' '));
+        filters << (request.typeName.empty()
+                        ? joined
+                        : QStringLiteral("%1 (%2)").arg(QString::fromStdString(request.typeName),
+                                                        joined));
+    }
+    if (request.allFiles && !filters.isEmpty()) {
+        filters << kAllFilesFilter;
+    }
+    if (!filters.isEmpty()) {
+        panel.setNameFilters(filters);
     }
     std::vector<std::string> paths;
     if (m_runner(panel) != QDialog::Accepted) {

@@ -25,6 +25,8 @@ constexpr MenuCommand kCommands[] = {
     {"_fileSaveSelectionAs:", "Save Se&lection As…", kNone, nullptr},
     {"_fileExportChannelAs:", "E&xport Channel as WAV…", kNone, nullptr},
     {"_fileExportChannelSelectionAs:", "Export Channel Selection as &WAV…", kNone, nullptr},
+    {"_fileImportLabels:", "I&mport Labels…", kNone, nullptr},
+    {"_fileExportLabels:", "Export La&bels…", kNone, nullptr},
     {"revertDocumentToSaved:", "&Revert to Saved", kNone, nullptr},
     {"_fileSaveConfiguration:", "Save Confi&guration…", kNone, nullptr},
     {"_fileLoadConfiguration:", "Loa&d Configuration…", kNone, nullptr},

@@ -330,6 +330,17 @@ EditOutcome EditSession::EditUndo()
         return {};
     }
     std::string reason;
+    if (m_bLabelsOnly) {
+        if (!restoreLabels(reason)) {
+            m_prompts.alert(kReadFailure, reason, "OK");
+            return {};
+        }
+        m_document.setDirty();
+        EditOutcome outcome;
+        outcome.labelsChanged = true;
+        outcome.redraw = true;
+        return outcome;
+    }
     if (!ReadFile(reason)) {
         m_prompts.alert(kReadFailure, reason, "OK");
         return {};
@@ -398,8 +409,7 @@ bool EditSession::SaveFile(int kind)
         return true;
     }
     // The previous backup goes first: its space may be needed for the new one.
-    m_backup.remove();
-    m_backupChannels.clear();
+    dropBackup();
 
     std::string error;
     if (writeBackup(error)) {
@@ -413,6 +423,56 @@ bool EditSession::SaveFile(int kind)
         m_continued = performEdit(kind);
     }
     return false;
+}
+
+bool EditSession::backUpLabels()
+{
+    dropBackup();
+    if (!m_document.m_bHaveData) {
+        return true;
+    }
+    try {
+        const int count = channelsInUse(m_document);
+        m_backupLabels.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            m_backupLabels.push_back(m_document.getChannel(i).m_pArrayLabels);
+        }
+    } catch (const std::bad_alloc&) {
+        m_backupLabels.clear();
+        return m_prompts.alert(kNoUndoTitle,
+                               std::string(kNoUndoMessage) +
+                                   "\nThere is not enough memory to keep the labels.",
+                               "Continue", "Cancel") == 1;
+    }
+    m_bLabelsOnly = true;
+    m_bUndoAvailable = true;
+    return true;
+}
+
+bool EditSession::restoreLabels(std::string& error)
+{
+    const int count = channelsInUse(m_document);
+    if (count != static_cast<int>(m_backupLabels.size())) {
+        error = "The labels kept for undo do not belong to this document.";
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        Channels& channel = m_document.getChannel(i);
+        channel.m_pArrayLabels = std::move(m_backupLabels[static_cast<std::size_t>(i)]);
+        channel.m_nLabelCount = static_cast<std::int32_t>(channel.m_pArrayLabels.size());
+    }
+    dropBackup();
+    rebuildLabelWindow();
+    return true;
+}
+
+void EditSession::dropBackup()
+{
+    m_bUndoAvailable = false;
+    m_backup.remove();
+    m_backupChannels.clear();
+    m_backupLabels.clear();
+    m_bLabelsOnly = false;
 }
 
 bool EditSession::writeBackup(std::string& error)

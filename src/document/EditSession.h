@@ -31,6 +31,8 @@ struct EditOutcome {
     bool edited = false;         // the document's channels were changed
     bool clearSelection = false; // collapse the view's selection
     bool redraw = false;         // redraw the channels
+    // The labels were replaced (and renumbered); the samples were not.
+    bool labelsChanged = false;
 };
 
 // The editing state a main view keeps for its document: the backup file
@@ -44,7 +46,8 @@ struct EditOutcome {
 // this process's id and a random tag, read back only through the descriptor
 // it was written with, and removed when the next backup replaces it, after
 // undo, and when the session ends. The channel settings and document fields
-// the file stores only approximately are kept exactly beside it.
+// the file stores only approximately are kept exactly beside it. A change
+// to labels alone (an import) keeps only the labels, in memory, instead.
 //
 // Alerts go through `prompts`; the label window is rebuilt through a hook the
 // view installs. Document, prompts and clipboard must outlive the session.
@@ -106,6 +109,14 @@ public:
     // stops (false).
     bool SaveFile(int kind);
 
+    // Keeps every channel's labels for the undo of a change to labels alone
+    // (an import of labels). It replaces the previous backup, as an edit's
+    // backup does; Undo then gives back each channel's label list as it was
+    // and leaves the samples alone. Returns true when the caller goes on with
+    // its change. When the labels cannot be kept (memory) the user is asked
+    // whether to continue without undo; the answer is returned.
+    bool backUpLabels();
+
     // Restores the document's channels, format code and flags from the
     // backup. The backup is read and checked completely before anything
     // changes; on failure `error` says why and the document is unchanged.
@@ -145,6 +156,11 @@ private:
     bool pasteRefused();
     void recomputeIntensities();
     void rebuildLabelWindow();
+    // Gives back the labels backUpLabels kept; false (with `error`) when the
+    // document's channels no longer match them.
+    bool restoreLabels(std::string& error);
+    // Forgets the backup and the labels kept, leaving no undo.
+    void dropBackup();
 
     MyDocument& m_document;
     Prompts& m_prompts;
@@ -164,6 +180,10 @@ private:
     // hides them again.
     std::vector<Channels> m_backupChannels;
     DocumentState m_backupDocument;
+    // Each channel's labels before a change of labels alone (backUpLabels);
+    // while m_bLabelsOnly is set, undo restores only these.
+    std::vector<std::vector<Labels>> m_backupLabels;
+    bool m_bLabelsOnly = false;
     std::function<void()> m_rebuildLabels;
     std::function<void()> m_smooth;
 };

@@ -16,6 +16,11 @@ struct SavePanelRequest {
     // when `requiredType` is empty: the path returned ends in one of them,
     // the one typed when it is one of them, else the chosen one's.
     std::vector<std::string> offeredTypes = {};
+    // The name `requiredType` goes by in the panel's filter ("TextGrid
+    // files"); empty: "<TYPE> file". With `allFiles` the panel also offers
+    // every file, and a name saved under that filter is kept as typed.
+    std::string typeName = {};
+    bool allFiles = false;
 };
 
 // What an open panel is asked to show.
@@ -24,6 +29,10 @@ struct OpenPanelRequest {
     bool multiple = false;          // more than one file may be chosen
     bool folders = false;           // folders may be chosen too
     std::string directory;          // folder the panel starts in
+    // The name the types go by in the panel's filter ("TextGrid files");
+    // empty: the patterns alone. With `allFiles` every file is offered too.
+    std::string typeName = {};
+    bool allFiles = false;
 };
 
 // The alerts, choosers and panels the document needs from its user. The Qt

@@ -43,6 +43,7 @@ enum : unsigned {
     kUndo = 1u << 9,          // the view can undo an edit
     kCopied = 1u << 10,       // the edit clipboard holds channels
     kClicked = 1u << 11,      // a channel has been clicked
+    kLabels = 1u << 12,       // a channel has a label (no state here has one)
 };
 
 struct CommandRow {
@@ -62,7 +63,8 @@ constexpr CommandRow kDocumentRows[] = {
     {"_fileSaveSelectionAs:", kData | kSelection},
     {"_fileExportChannelSelectionAs:", kData | kSelection},
     // the main window's
-    {"_fileSaveConfiguration:", 0},
+    {"_fileSaveConfiguration:", 0}, {"_fileImportLabels:", kData},
+    {"_fileExportLabels:", kData | kLabels},
     {"_AnalysisFFT:", kData | kMarker}, {"_AnalysisFFTSelection:", kData | kSelection},
     {"_AnalysisSpectrogram:", kData}, {"_AnalysisSpectrogramSelection:", kData | kSelection},
     {"_AnalysisPitch:", kData}, {"_LabelView:", kData}, {"_OptionsDisplay:", kData},

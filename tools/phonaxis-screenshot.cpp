@@ -28,8 +28,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <utility>
 #include <iostream>
+#include <utility>
 
 namespace {
 
@@ -98,21 +98,23 @@ int main(int argc, char** argv)
     QApplication::processEvents();
     phonaxis::MyDocument& document = window->document();
     const QFontMetrics metrics(QFont(QStringLiteral("Arial"), 14));
-    for (const auto& [timeMs, text] : {std::pair{600.0, "a"}, std::pair{1750.0, "i"},
-                                       std::pair{2750.0, "u"}}) {
+    for (const auto& [timeMs, text] :
+         {std::pair{600.0, "a"}, std::pair{1750.0, "i"}, std::pair{2750.0, "u"}}) {
         phonaxis::LabelTransfer label;
         label.text = text;
         label.dTime = timeMs;
         label.dVerticalFactor = 0.05;
         label.rect.bottom = static_cast<std::int16_t>(metrics.height());
-        label.rect.right = static_cast<std::int16_t>(metrics.horizontalAdvance(QString::fromUtf8(text)));
+        label.rect.right =
+            static_cast<std::int16_t>(metrics.horizontalAdvance(QString::fromUtf8(text)));
         document.getChannel(0).Add_Label(label);
     }
     int shown = 0;
     for (int i = 0; i < document.channelsInUse(); ++i) {
         shown += document.getChannel(i).m_bShow ? 1 : 0;
     }
-    const int room = window->mainView()->height() - phonaxis::MainViewModel::kSingleStripBottomGapPx;
+    const int room =
+        window->mainView()->height() - phonaxis::MainViewModel::kSingleStripBottomGapPx;
     for (int i = 0; i < document.channelsInUse() && shown > 0; ++i) {
         phonaxis::Channels& channel = document.getChannel(i);
         if (channel.m_bShow) {

@@ -93,10 +93,9 @@ Table labelTable(const MyDocument& document, const std::string& path, std::optio
         }
         const Channels& channel = document.getChannel(i);
         for (const Labels& label : channel.m_pArrayLabels) {
-            table.rows.push_back({path, static_cast<double>(i), channel.GetTitle(),
-                                  numberCell(label.dTime),
-                                  cellIf(label.hasEndTime(), label.dEndTime),
-                                  label.getLabelText()});
+            table.rows.push_back(
+                {path, static_cast<double>(i), channel.GetTitle(), numberCell(label.dTime),
+                 cellIf(label.hasEndTime(), label.dEndTime), label.getLabelText()});
         }
     }
     return table;
@@ -117,8 +116,9 @@ void writeLabelWindowTable(const MyDocument& document, std::optional<int> only, 
         }
         // Tabs and line breaks in a text would break the row apart.
         std::string text = row.label;
-        std::replace_if(text.begin(), text.end(),
-                        [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+        std::replace_if(
+            text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
+            ' ');
         out << (only ? std::to_string(++shown) : row.row) << "\t" << row.name << "\t" << text
             << "\t" << row.time << "\n";
     }
@@ -147,8 +147,7 @@ int labelsCommand(const Options& options, std::ostream& out, std::ostream& err)
     }
     if (options.channel && *options.channel >= document.channelsInUse()) {
         return usage(err, "--channel " + std::to_string(*options.channel) +
-                              " is beyond the file's " +
-                              std::to_string(document.channelsInUse()) +
+                              " is beyond the file's " + std::to_string(document.channelsInUse()) +
                               " channels (counted from 0)");
     }
 
@@ -166,11 +165,10 @@ int labelsCommand(const Options& options, std::ostream& out, std::ostream& err)
             grid = textGridFromDocument(document, kind);
         }
         std::string error;
-        if (!writeTextGridFile(grid, *options.textgridPath,
-                               options.shortForm ? TextGridForm::Short : TextGridForm::Long,
-                               options.utf16 ? TextGridEncoding::Utf16BigEndian
-                                             : TextGridEncoding::Utf8,
-                               error)) {
+        if (!writeTextGridFile(
+                grid, *options.textgridPath,
+                options.shortForm ? TextGridForm::Short : TextGridForm::Long,
+                options.utf16 ? TextGridEncoding::Utf16BigEndian : TextGridEncoding::Utf8, error)) {
             return failure(err, error);
         }
         return kExitOk;
@@ -220,7 +218,8 @@ int addGridLabels(const Options& options, MyDocument& document, std::ostream& er
         for (int tier = 0; tier < static_cast<int>(grid->tiers.size()); ++tier) {
             int channel = options.channel ? *options.channel : -1;
             for (int i = 0; i < count && channel < 0; ++i) {
-                if (document.getChannel(i).GetTitle() == grid->tiers[static_cast<std::size_t>(tier)].name) {
+                if (document.getChannel(i).GetTitle() ==
+                    grid->tiers[static_cast<std::size_t>(tier)].name) {
                     channel = i;
                 }
             }
@@ -316,7 +315,8 @@ void addLabelColumn(Table& table, const Session& session)
     for (std::vector<Table::Cell>& row : table.rows) {
         const double timeMs =
             at >= 0 ? number(row, at) : 0.5 * (number(row, from) + number(row, to));
-        const std::string& text = std::isfinite(timeMs) ? session.labels->at(timeMs) : std::string();
+        const std::string& text =
+            std::isfinite(timeMs) ? session.labels->at(timeMs) : std::string();
         row.resize(table.columns.size() - 1);
         row.push_back(text.empty() ? Table::Cell{} : Table::Cell{text});
     }

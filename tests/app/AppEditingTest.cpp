@@ -1,20 +1,7 @@
 // Editing, labels, zoom and the application's small files, driven through
 // the document window's commands and the main view's mouse handling.
-#include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/TwoToneWav.h" // before Qt: its "signals" keyword is a macro
 #include "support/ScriptedPrompts.h"
-
-namespace {
-
-// A two-tone, two-channel float WAV of 11025 samples at 11025 Hz.
-std::optional<phonaxis::Bytes> twoToneWav(phonaxis::Prompts& prompts)
-{
-    const std::vector<float> a = phonaxis::signals::tone(300.0, 11025.0, 1000.0);
-    const std::vector<float> b = phonaxis::signals::tone(500.0, 11025.0, 1000.0);
-    const std::span<const float> channels[] = {a, b};
-    return phonaxis::signals::waveFileBytes(11025.0, channels, prompts);
-}
-
-} // namespace
 
 #include "app/Application.h"
 #include "app/LabelDialog.h"
@@ -61,7 +48,7 @@ protected:
     // A shown window on a two-channel float WAV of 11025 samples.
     MainWindowController* openRecording(const std::string& name = "two.wav")
     {
-        const auto bytes = twoToneWav(prompts);
+        const auto bytes = test::twoToneWav(prompts);
         const fs::path path = folder / name;
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));

@@ -1,21 +1,8 @@
 // Labels to and from TextGrid files through the document window's File menu:
 // the open panel and the Import Labels sheet answered by the test, Undo of an
 // import, damaged files, and exports that read back with the same labels.
-#include "Signals.h" // before Qt: its "signals" keyword is a macro
+#include "support/TwoToneWav.h" // before Qt: its "signals" keyword is a macro
 #include "support/ScriptedPrompts.h"
-
-namespace {
-
-// A two-channel float WAV of one second at 11025 Hz: tones of 300 and 500 Hz.
-std::optional<phonaxis::Bytes> twoToneWav(phonaxis::Prompts& prompts)
-{
-    const std::vector<float> a = phonaxis::signals::tone(300.0, 11025.0, 1000.0);
-    const std::vector<float> b = phonaxis::signals::tone(500.0, 11025.0, 1000.0);
-    const std::span<const float> channels[] = {a, b};
-    return phonaxis::signals::waveFileBytes(11025.0, channels, prompts);
-}
-
-} // namespace
 
 #include "app/LabelDialog.h"
 #include "app/LabelExportSheet.h"
@@ -104,7 +91,7 @@ protected:
     // A shown window on a two-channel float WAV of one second at 11025 Hz.
     MainWindowController* openRecording()
     {
-        const auto bytes = twoToneWav(prompts);
+        const auto bytes = test::twoToneWav(prompts);
         return bytes ? openShown(*bytes, "two.wav") : nullptr;
     }
 

@@ -2,22 +2,13 @@
 // commands, driven through the main window's menus.
 #include "Signals.h" // before Qt: its "signals" keyword is a macro
 #include "support/EggRecording.h"
+#include "support/TwoToneWav.h"
 #include "support/ScriptedPrompts.h"
 
 namespace {
 
 using phonaxis::test::EggRecording;
 using phonaxis::test::eggRecording;
-
-// A two-channel float WAV of tones, 200 ms at 11025 Hz. Built before the Qt
-// headers, whose "signals" macro would hide the generators' namespace.
-std::optional<phonaxis::Bytes> twoToneWavBytes(phonaxis::Prompts& prompts)
-{
-    const std::vector<float> a = phonaxis::signals::tone(300.0, 11025.0, 200.0);
-    const std::vector<float> b = phonaxis::signals::tone(500.0, 11025.0, 200.0);
-    const std::span<const float> channels[] = {a, b};
-    return phonaxis::signals::waveFileBytes(11025.0, channels, prompts);
-}
 
 } // namespace
 
@@ -71,7 +62,7 @@ protected:
     // name gives a native document, which keeps an undo backup.
     MainWindowController* openRecording(const std::string& name = "two.wav")
     {
-        const auto bytes = twoToneWavBytes(prompts);
+        const auto bytes = test::twoToneWav(prompts, 200.0);
         const fs::path wav = folder / "two.wav";
         std::ofstream(wav, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));

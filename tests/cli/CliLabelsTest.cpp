@@ -4,6 +4,7 @@
 #include "document/FileIO.h"
 #include "document/TextGrid.h"
 #include "support/CliRunning.h"
+#include "support/CliTables.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TidyReader.h"
 
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -123,15 +125,8 @@ protected:
     }
     static TidyTable table(std::vector<std::string> args, TidyFormat format)
     {
-        const char* const options[] = {"--table", "--csv", "--json"};
-        args.push_back(options[int(format)]);
-        const test::CliResult r = test::runCli(args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        std::string error;
-        const auto read =
-            test::readTidy(r.out, format, {"file", "name", "definition", "values", "label"}, error);
-        EXPECT_TRUE(read) << error << "\n" << r.out.substr(0, 400);
-        return read.value_or(TidyTable{});
+        return test::cliTable(std::move(args), format,
+                              {"file", "name", "definition", "values", "label"});
     }
 
     static inline fs::path s_dir;
@@ -139,15 +134,15 @@ protected:
 
 TEST_F(CliLabelsTest, AGridGoesIntoANativeFileAndComesOutUnchanged)
 {
-    const test::CliResult in =
-        test::runCli({"convert", path("demo.wav"), path("labelled.pmf"), "--labels",
-                      path("demo.TextGrid")});
+    const test::CliResult in = test::runCli(
+        {"convert", path("demo.wav"), path("labelled.pmf"), "--labels", path("demo.TextGrid")});
     ASSERT_EQ(in.status, 0) << in.err;
     // Tier 1 to channel 0, tier 2 to channel 1, by position.
     const test::CliResult listed = test::runCli({"labels", path("labelled.pmf"), "--table"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     std::string error;
-    const auto rows = test::readTidy(listed.out, TidyFormat::Tsv, {"file", "channel_title", "label"}, error);
+    const auto rows =
+        test::readTidy(listed.out, TidyFormat::Tsv, {"file", "channel_title", "label"}, error);
     ASSERT_TRUE(rows) << error;
     EXPECT_EQ(rows->columns, (std::vector<std::string>{"file", "channel", "channel_title",
                                                        "time_ms", "end_ms", "label"}));
@@ -164,8 +159,8 @@ TEST_F(CliLabelsTest, AGridGoesIntoANativeFileAndComesOutUnchanged)
     const TextGrid original = readGrid("demo.TextGrid");
     for (const std::vector<std::string>& form :
          {std::vector<std::string>{}, {"--short"}, {"--utf16"}, {"--short", "--utf16"}}) {
-        std::vector<std::string> args = {"labels", path("labelled.pmf"), "--textgrid",
-                                         path("out.TextGrid"), "--channel", "0"};
+        std::vector<std::string> args = {
+            "labels", path("labelled.pmf"), "--textgrid", path("out.TextGrid"), "--channel", "0"};
         args.insert(args.end(), form.begin(), form.end());
         const test::CliResult out = test::runCli(args);
         ASSERT_EQ(out.status, 0) << out.err;
@@ -174,8 +169,8 @@ TEST_F(CliLabelsTest, AGridGoesIntoANativeFileAndComesOutUnchanged)
         EXPECT_EQ(written.tiers[0].intervals, original.tiers[0].intervals);
         EXPECT_EQ(written.xmax, 3.5);
     }
-    const test::CliResult points = test::runCli({"labels", path("labelled.pmf"), "--textgrid",
-                                                 path("points.TextGrid"), "--points"});
+    const test::CliResult points = test::runCli(
+        {"labels", path("labelled.pmf"), "--textgrid", path("points.TextGrid"), "--points"});
     ASSERT_EQ(points.status, 0) << points.err;
     const TextGrid both = readGrid("points.TextGrid");
     ASSERT_EQ(both.tiers.size(), 2u);
@@ -205,7 +200,8 @@ TEST_F(CliLabelsTest, TiersChosenByNameOrNumberGoWhereTheyAreSent)
         const test::CliResult listed = test::runCli({"labels", path("one.pmf"), "--json"});
         ASSERT_EQ(listed.status, 0) << listed.err;
         std::string error;
-        const auto rows = test::readTidy(listed.out, TidyFormat::Json, {"file", "channel_title", "label"}, error);
+        const auto rows =
+            test::readTidy(listed.out, TidyFormat::Json, {"file", "channel_title", "label"}, error);
         ASSERT_TRUE(rows) << error;
         ASSERT_EQ(rows->rows.size(), c.count);
         for (const TidyTable::Row& row : rows->rows) {
@@ -276,7 +272,8 @@ TEST_F(CliLabelsTest, WrongLinesAndDamagedGridsAreDeclinedWithReasons)
         {{"pitch", demo, "--labels"}, 2, "--labels adds a label column"},
         {{"pitch", demo, "--textgrid", grid, "--table"}, 2, "add --labels"},
         {{"convert", demo, path("x.wav"), "--labels", grid}, 2, "WAV file keeps no labels"},
-        {{"convert", demo, path("x.pmf"), "--labels", grid, "--tier", "words"}, 2,
+        {{"convert", demo, path("x.pmf"), "--labels", grid, "--tier", "words"},
+         2,
          "has no tier \"words\""},
         {{"convert", demo, path("x.pmf"), "--tier", "1"}, 2, "--tier picks a tier"},
         {{"labels", demo, "--points"}, 2, "--points, --short and --utf16"},

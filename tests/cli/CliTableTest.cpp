@@ -2,6 +2,7 @@
 #include "cli/CliTable.h"
 #include "document/FileIO.h"
 #include "support/CliRunning.h"
+#include "support/CliTables.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TidyReader.h"
 
@@ -18,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace phonaxis {
@@ -76,15 +78,7 @@ protected:
     // The command's --table, --csv or --json output, read back.
     static TidyTable table(std::vector<std::string> args, TidyFormat format = TidyFormat::Tsv)
     {
-        const char* const options[] = {"--table", "--csv", "--json"};
-        args.push_back(options[int(format)]);
-        const test::CliResult r = test::runCli(args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        std::string error;
-        const auto read =
-            test::readTidy(r.out, format, {"file", "name", "definition", "values"}, error);
-        EXPECT_TRUE(read) << error << "\n" << r.out.substr(0, 400);
-        return read.value_or(TidyTable{});
+        return test::cliTable(std::move(args), format, {"file", "name", "definition", "values"});
     }
 
     static inline fs::path s_dir;

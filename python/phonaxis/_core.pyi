@@ -1,0 +1,80 @@
+"""The extension under phonaxis: phonaxis-cli's commands in-process, and
+recordings whose channels numpy views without a copy."""
+
+from typing import Optional
+
+import numpy as np
+import numpy.typing as npt
+import pandas as pd
+
+class Channel:
+    """One channel of an open recording."""
+
+    @property
+    def index(self) -> int:
+        """The channel's index in its recording, counted from 0."""
+    @property
+    def path(self) -> str:
+        """The path of the recording the channel belongs to."""
+    @property
+    def title(self) -> str:
+        """The channel's title."""
+    @property
+    def unit(self) -> str:
+        """The unit of its calibrated values."""
+    @property
+    def type(self) -> int:
+        """The channel type as the file stores it (1: the audio channel)."""
+    @property
+    def rate(self) -> float:
+        """The sample rate in Hz."""
+    @property
+    def length_ms(self) -> float:
+        """The channel's length in ms."""
+    @property
+    def samples(self) -> npt.NDArray[np.float32]:
+        """The samples (full scale ±1) as a read-only view of the channel's
+        buffer; the array keeps the recording open."""
+    @property
+    def labels(self) -> list[tuple[float, Optional[float], str]]:
+        """The labels as (time_ms, end_ms or None, text), in order."""
+    # The analyses of phonaxis.analyses on this channel (see there).
+    def pitch(self, **kwargs: object) -> pd.DataFrame: ...
+    def intensity(self, **kwargs: object) -> pd.DataFrame: ...
+    def formant_track(self, **kwargs: object) -> pd.DataFrame: ...
+    def spectrum(self, **kwargs: object) -> pd.DataFrame: ...
+    def spectrogram(self, **kwargs: object) -> pd.DataFrame: ...
+    def egg_cycles(self, **kwargs: object) -> pd.DataFrame: ...
+
+class Recording:
+    """A recording opened with phonaxis.open."""
+
+    @property
+    def path(self) -> str:
+        """The path it was opened from."""
+    @property
+    def channels(self) -> list[Channel]:
+        """Its channels, in the file's order."""
+    @property
+    def audio_channel(self) -> Optional[int]:
+        """The index of the audio channel the analyses take by default."""
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int) -> Channel: ...
+    # The analyses of phonaxis.analyses on the audio channel (see there).
+    def pitch(self, **kwargs: object) -> pd.DataFrame: ...
+    def intensity(self, **kwargs: object) -> pd.DataFrame: ...
+    def formant_track(self, **kwargs: object) -> pd.DataFrame: ...
+    def spectrum(self, **kwargs: object) -> pd.DataFrame: ...
+    def spectrogram(self, **kwargs: object) -> pd.DataFrame: ...
+    def egg_cycles(self, **kwargs: object) -> pd.DataFrame: ...
+
+def run_cli(args: list[str]) -> tuple[int, bytes, str]:
+    """Runs phonaxis-cli with `args` in this process, the GIL released:
+    (exit status, standard output, messages)."""
+
+def engines_running() -> int:
+    """How many calls into the core run at this moment (GIL released)."""
+
+def open_recording(path: str) -> tuple[Optional[Recording], str]:
+    """Opens `path` with every channel's samples: (the recording or None,
+    messages)."""

@@ -1,0 +1,97 @@
+#!/usr/bin/python3
+"""Times a corpus of 100 recordings measured into one table two ways, as a
+user runs them: phonaxis.corpus.measure on 2 local worker processes, and
+100 phonaxis-cli processes (2 at a time, each table read into pandas and
+joined). The runs alternate; medians and the ratio are printed, and the
+peak resident memory of a phonaxis-cli process and of this process.
+
+    /usr/bin/python3 bench/python/corpus_bench.py [BUILD_DIR] [--runs N]
+        [--analysis pitch|formant_track] [--seconds S]
+
+BUILD_DIR (default build/release) holds the built module (python/), the
+programs (src/phonaxis-cli, tools/phonaxis-gen). A benchmark, not a test:
+nothing is asserted.
+"""
+
+import argparse
+import concurrent.futures
+import io
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+parser.add_argument("build", nargs="?",
+                    default=os.path.join(os.path.dirname(__file__), "..", "..", "build", "release"))
+parser.add_argument("--runs", type=int, default=5)
+parser.add_argument("--files", type=int, default=100)
+parser.add_argument("--seconds", type=float, default=2.0, help="length of each recording")
+parser.add_argument("--analysis", default="pitch", choices=["pitch", "formant_track"])
+arguments = parser.parse_args()
+build = os.path.abspath(arguments.build)
+sys.path.insert(0, os.path.join(build, "python"))
+
+import pandas as pd  # noqa: E402
+
+import phonaxis  # noqa: E402
+from phonaxis import corpus  # noqa: E402
+
+CLI = os.path.join(build, "src", "phonaxis-cli")
+GEN = os.path.join(build, "tools", "phonaxis-gen")
+COMMAND = {"pitch": "pitch", "formant_track": "formant-track"}[arguments.analysis]
+
+
+def make_corpus(folder):
+    files = []
+    for i in range(arguments.files):
+        path = os.path.join(folder, f"{i:03d}.wav")
+        subprocess.run([GEN, "vowel", path, "--f0", str(90 + i), "--rate", "22050",
+                        "--ms", str(int(arguments.seconds * 1000)), "--vowel", "aiu"[i % 3]],
+                       check=True, capture_output=True)
+        files.append(path)
+    return files
+
+
+def with_cli(files):
+    def one(path):
+        done = subprocess.run([CLI, COMMAND, path, "--csv"], check=True, capture_output=True)
+        return pd.read_csv(io.BytesIO(done.stdout), float_precision="round_trip")
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        return pd.concat(list(pool.map(one, files)), ignore_index=True)
+
+
+def with_module(files):
+    return corpus.measure(files, arguments.analysis, workers=2)
+
+
+def main():
+    with tempfile.TemporaryDirectory(prefix="phonaxis-bench-") as folder:
+        files = make_corpus(folder)
+        print(f"{len(files)} recordings of {arguments.seconds:g} s at 22,050 Hz, "
+              f"{arguments.analysis}, {arguments.runs} alternating runs; "
+              f"load {os.getloadavg()[0]:.2f}, {os.cpu_count()} processors")
+        times = {"phonaxis-cli x100 (2 at a time)": [], "corpus.measure (2 workers)": []}
+        rows = {}
+        for _ in range(arguments.runs):
+            for name, run in zip(times, (with_cli, with_module)):
+                start = time.perf_counter()
+                table = run(files)
+                times[name].append(time.perf_counter() - start)
+                rows[name] = len(table)
+        medians = {name: statistics.median(values) for name, values in times.items()}
+        for name, median in medians.items():
+            print(f"{name:34s} median {median:7.3f} s  "
+                  f"(runs {', '.join(f'{t:.3f}' for t in times[name])}; {rows[name]} rows)")
+        cli, module = medians.values()
+        print(f"ratio phonaxis-cli / corpus.measure: {cli / module:.2f}")
+        cli_peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        print(f"peak resident memory: a phonaxis-cli process {cli_peak / 1024:.1f} MiB, "
+              f"this process {resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024:.1f} MiB")
+
+
+if __name__ == "__main__":
+    main()

@@ -3,7 +3,7 @@
 user runs them: phonaxis.corpus.measure on 2 local worker processes, and
 100 phonaxis-cli processes (2 at a time, each table read into pandas and
 joined). The runs alternate; medians and the ratio are printed, and the
-peak resident memory of a phonaxis-cli process and of this process.
+peak resident memory of a phonaxis-cli process and of a worker (GNU time).
 
     /usr/bin/python3 bench/python/corpus_bench.py [BUILD_DIR] [--runs N]
         [--analysis pitch|formant_track] [--seconds S]
@@ -17,7 +17,6 @@ import argparse
 import concurrent.futures
 import io
 import os
-import resource
 import statistics
 import subprocess
 import sys
@@ -68,6 +67,23 @@ def with_module(files):
     return corpus.measure(files, arguments.analysis, workers=2)
 
 
+# What one worker does, in a process of its own.
+WORKER = """
+import sys
+sys.path.insert(0, sys.argv[1])
+from phonaxis import corpus
+for path in sys.argv[3:]:
+    corpus.measure_file(path, sys.argv[2], {})
+"""
+
+
+def peak_mib(command):
+    """The peak resident memory of `command` (GNU time's %M), in MiB."""
+    done = subprocess.run(["/usr/bin/time", "-f", "%M", *command], check=True,
+                          capture_output=True, text=True)
+    return int(done.stderr.strip().splitlines()[-1]) / 1024
+
+
 def main():
     with tempfile.TemporaryDirectory(prefix="phonaxis-bench-") as folder:
         files = make_corpus(folder)
@@ -88,9 +104,9 @@ def main():
                   f"(runs {', '.join(f'{t:.3f}' for t in times[name])}; {rows[name]} rows)")
         cli, module = medians.values()
         print(f"ratio phonaxis-cli / corpus.measure: {cli / module:.2f}")
-        cli_peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-        print(f"peak resident memory: a phonaxis-cli process {cli_peak / 1024:.1f} MiB, "
-              f"this process {resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024:.1f} MiB")
+        print(f"peak resident memory: a phonaxis-cli process {peak_mib([CLI, COMMAND, files[0], '--csv']):.1f} MiB, "
+              f"a worker (phonaxis and pandas, the {len(files)} files one after the other) "
+              f"{peak_mib([sys.executable, '-c', WORKER, os.path.join(build, 'python'), arguments.analysis, *files]):.1f} MiB")
 
 
 if __name__ == "__main__":

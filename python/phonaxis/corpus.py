@@ -15,6 +15,7 @@ import concurrent.futures
 import inspect
 import multiprocessing
 import os
+import threading
 from typing import Any, Iterable, Optional, Union
 
 import pandas as pd
@@ -88,10 +89,20 @@ def measure(paths: Iterable[Union[str, "os.PathLike[str]"]], analysis: str,
                              pure=False)
         return _combined(client.gather(futures))
     count = min(workers or os.cpu_count() or 1, len(files))
-    # A fresh server process forks the workers: safe whatever threads this
-    # process runs.
-    context = multiprocessing.get_context("forkserver")
+    # The workers are forked from this process, with phonaxis and pandas
+    # already imported, when no other thread runs here (one could hold a
+    # lock the workers would inherit held); else from a server process that
+    # imports them once (and this process's main script in every worker).
+    if threading.active_count() == 1:
+        context = multiprocessing.get_context("fork")
+    else:
+        context = multiprocessing.get_context("forkserver")
+        context.set_forkserver_preload(["phonaxis.corpus"])
     with concurrent.futures.ProcessPoolExecutor(count, mp_context=context) as pool:
+        # Files go out a few at a time (each still measured alone), four
+        # batches a worker, so that a batch's messages cost less than its
+        # files and the workers finish together.
         frames = list(pool.map(measure_file, files, [analysis] * len(files),
-                               [settings] * len(files)))
+                               [settings] * len(files),
+                               chunksize=max(1, len(files) // (4 * count))))
     return _combined(frames)

@@ -63,3 +63,13 @@ def recordings(tmp_path_factory):
         subprocess.run([gen, args[0], str(folder / args[1]), *args[2:]], check=True,
                        capture_output=True, timeout=120)
     return folder
+
+
+@pytest.fixture(scope="session")
+def seeds(tmp_path_factory):
+    """The fuzzers' seed files phonaxis-gen writes: small WAV, AIFF and
+    native files, some with labels."""
+    folder = tmp_path_factory.mktemp("seeds")
+    subprocess.run([_tool("PHONAXIS_GEN"), "seeds", str(folder)], check=True,
+                   capture_output=True, timeout=120)
+    return folder

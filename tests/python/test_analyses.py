@@ -124,6 +124,11 @@ def test_a_recordings_channels_describe_the_file(cli, recordings):
         recording[3]
 
 
+def test_labels_come_with_their_channel(seeds):
+    recording = phonaxis.open(seeds / "two-channels.kvqpc.pmf")
+    assert [channel.labels for channel in recording.channels] == [[], [(1.5, None, "onset")]]
+
+
 # (analysis, file, keyword arguments, phonaxis-cli's arguments after FILE, exit status)
 FAILURES = [
     ("pitch", "vowel.wav", {"channel": 4}, ["--channel", "4"], 2),

@@ -3,6 +3,7 @@ processes, on a Dask cluster of two worker processes (loopback only) and
 file by file in this process; a file that fails is a row with its error."""
 
 import shutil
+import threading
 
 import pandas as pd
 import pytest
@@ -36,9 +37,21 @@ def serial(files, **settings):
     return table
 
 
-def test_local_processes_give_the_serial_table(corpus_files):
+@pytest.mark.parametrize("beside_a_thread", [False, True])
+def test_local_processes_give_the_serial_table(corpus_files, beside_a_thread):
+    # Workers are forked from a process running no other thread, else from a
+    # server process.
     expected = serial(corpus_files, step_ms=5)
-    table = corpus.measure(corpus_files, "pitch", workers=2, step_ms=5)
+    done = threading.Event()
+    other = threading.Thread(target=done.wait)
+    if beside_a_thread:
+        other.start()
+    try:
+        table = corpus.measure(corpus_files, "pitch", workers=2, step_ms=5)
+    finally:
+        done.set()
+        if beside_a_thread:
+            other.join()
     pd.testing.assert_frame_equal(table, expected, check_exact=True)
     assert list(table.columns) == ["file", "channel", "time_ms", "f0_hz", "intensity_dbfs",
                                    "error"]

@@ -30,7 +30,9 @@ namespace phonaxis::python {
 namespace {
 
 // A recording and what its document needs: the prompts that answer the
-// readers (their notes go to `messages`) and the settings of a new document.
+// readers (their notes, and the messages of the opening, go to `messages`,
+// which lives as long as the prompts that write to it) and the settings of
+// a new document.
 // Nothing changes it after it is open, so views of its samples stay valid
 // as long as one of them holds it.
 struct OpenedRecording {
@@ -58,7 +60,7 @@ struct ChannelHandle {
 std::tuple<std::optional<RecordingHandle>, std::string> openRecording(const std::string& path)
 {
     auto opened = std::make_shared<OpenedRecording>();
-    std::ostringstream err;
+    std::ostringstream& err = opened->messages;
     bool ok = false;
     {
         const py::gil_scoped_release released;
@@ -78,10 +80,11 @@ std::tuple<std::optional<RecordingHandle>, std::string> openRecording(const std:
             }
         }
     }
+    std::string messages = err.str();
     if (!ok) {
-        return {std::nullopt, err.str()};
+        return {std::nullopt, std::move(messages)};
     }
-    return {RecordingHandle(std::move(opened)), err.str()};
+    return {std::move(opened), std::move(messages)};
 }
 
 std::vector<ChannelHandle> channelsOf(const RecordingHandle& recording)

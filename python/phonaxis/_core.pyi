@@ -1,11 +1,16 @@
 """The extension under phonaxis: phonaxis-cli's commands in-process, and
 recordings whose channels numpy views without a copy."""
 
-from typing import Optional
+import os
+from typing import Optional, Union
 
 import numpy as np
 import numpy.typing as npt
 import pandas as pd
+
+StrPath = Union[str, "os.PathLike[str]"]
+# A setting's value as --set takes it (phonaxis.settings() lists them).
+Setting = Union[bool, int, float, str]
 
 class Channel:
     """One channel of an open recording."""
@@ -38,13 +43,28 @@ class Channel:
     @property
     def labels(self) -> list[tuple[float, Optional[float], str]]:
         """The labels as (time_ms, end_ms or None, text), in order."""
-    # The analyses of phonaxis.analyses on this channel (see there).
-    def pitch(self, **kwargs: object) -> pd.DataFrame: ...
-    def intensity(self, **kwargs: object) -> pd.DataFrame: ...
-    def formant_track(self, **kwargs: object) -> pd.DataFrame: ...
-    def spectrum(self, **kwargs: object) -> pd.DataFrame: ...
-    def spectrogram(self, **kwargs: object) -> pd.DataFrame: ...
-    def egg_cycles(self, **kwargs: object) -> pd.DataFrame: ...
+    # The analyses of phonaxis.analyses on this channel.
+    def pitch(self, *, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
+              step_ms: Optional[float] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.pitch of this channel: time_ms, f0_hz, intensity_dbfs."""
+    def intensity(self, *, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
+                  step_ms: Optional[float] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.intensity: the pitch table's intensity_dbfs every step_ms."""
+    def formant_track(self, *, from_ms: Optional[float] = None,
+                      to_ms: Optional[float] = None, step_ms: Optional[float] = None,
+                      precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.formant_track: F1_hz … F5_hz, B1_hz … B5_hz every step_ms."""
+    def spectrum(self, *, at_ms: Optional[float] = None, from_ms: Optional[float] = None,
+                 to_ms: Optional[float] = None, frame: bool = False,
+                 precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.spectrum: formants and bandwidths at at_ms or over a stretch."""
+    def spectrogram(self, *, from_ms: Optional[float] = None,
+                    to_ms: Optional[float] = None, step_ms: Optional[float] = None,
+                    columns: Optional[int] = None, rows: Optional[int] = None,
+                    precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.spectrogram: the spectrogram's formant tracks every step_ms."""
+    def egg_cycles(self, *, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.egg_cycles: glottal cycles and closed quotients."""
 
 class Recording:
     """A recording opened with phonaxis.open."""
@@ -60,13 +80,28 @@ class Recording:
         """The index of the audio channel the analyses take by default."""
     def __len__(self) -> int: ...
     def __getitem__(self, index: int) -> Channel: ...
-    # The analyses of phonaxis.analyses on the audio channel (see there).
-    def pitch(self, **kwargs: object) -> pd.DataFrame: ...
-    def intensity(self, **kwargs: object) -> pd.DataFrame: ...
-    def formant_track(self, **kwargs: object) -> pd.DataFrame: ...
-    def spectrum(self, **kwargs: object) -> pd.DataFrame: ...
-    def spectrogram(self, **kwargs: object) -> pd.DataFrame: ...
-    def egg_cycles(self, **kwargs: object) -> pd.DataFrame: ...
+    # The analyses of phonaxis.analyses on the audio channel (or `channel`).
+    def pitch(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
+              step_ms: Optional[float] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.pitch of this recording's audio channel: time_ms, f0_hz, intensity_dbfs."""
+    def intensity(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
+                  step_ms: Optional[float] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.intensity: the pitch table's intensity_dbfs every step_ms."""
+    def formant_track(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None,
+                      to_ms: Optional[float] = None, step_ms: Optional[float] = None,
+                      precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.formant_track: F1_hz … F5_hz, B1_hz … B5_hz every step_ms."""
+    def spectrum(self, *, at_ms: Optional[float] = None, from_ms: Optional[float] = None,
+                 to_ms: Optional[float] = None, frame: bool = False, channel: Optional[int] = None,
+                 precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.spectrum: formants and bandwidths at at_ms or over a stretch."""
+    def spectrogram(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None,
+                    to_ms: Optional[float] = None, step_ms: Optional[float] = None,
+                    columns: Optional[int] = None, rows: Optional[int] = None,
+                    precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.spectrogram: the spectrogram's formant tracks every step_ms."""
+    def egg_cycles(self, *, channel: Optional[int] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+        """phonaxis.egg_cycles: glottal cycles and closed quotients."""
 
 def run_cli(args: list[str]) -> tuple[int, bytes, str]:
     """Runs phonaxis-cli with `args` in this process, the GIL released:

@@ -6,7 +6,7 @@ joined). The runs alternate; medians and the ratio are printed, and the
 peak resident memory of a phonaxis-cli process and of a worker (GNU time).
 
     /usr/bin/python3 bench/python/corpus_bench.py [BUILD_DIR] [--runs N]
-        [--analysis pitch|formant_track] [--seconds S]
+        [--analysis pitch|formant_track] [--seconds S] [--dask]
 
 BUILD_DIR (default build/release) holds the built module (python/), the
 programs (src/phonaxis-cli, tools/phonaxis-gen). A benchmark, not a test:
@@ -30,6 +30,9 @@ parser.add_argument("--runs", type=int, default=5)
 parser.add_argument("--files", type=int, default=100)
 parser.add_argument("--seconds", type=float, default=2.0, help="length of each recording")
 parser.add_argument("--analysis", default="pitch", choices=["pitch", "formant_track"])
+parser.add_argument("--dask", action="store_true",
+                    help="also a Dask LocalCluster of 2 worker processes (started once, "
+                         "before the runs, as a user keeps one)")
 arguments = parser.parse_args()
 build = os.path.abspath(arguments.build)
 sys.path.insert(0, os.path.join(build, "python"))
@@ -90,10 +93,19 @@ def main():
         print(f"{len(files)} recordings of {arguments.seconds:g} s at 22,050 Hz, "
               f"{arguments.analysis}, {arguments.runs} alternating runs; "
               f"load {os.getloadavg()[0]:.2f}, {os.cpu_count()} processors")
-        times = {"phonaxis-cli x100 (2 at a time)": [], "corpus.measure (2 workers)": []}
+        runs = {"phonaxis-cli x100 (2 at a time)": with_cli,
+                "corpus.measure (2 workers)": with_module}
+        client = None
+        if arguments.dask:
+            from dask.distributed import Client, LocalCluster
+            client = Client(LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                         host="127.0.0.1", dashboard_address=":0"))
+            runs["corpus.measure (Dask, 2 workers)"] = lambda files: corpus.measure(
+                files, arguments.analysis, client)
+        times = {name: [] for name in runs}
         rows = {}
         for _ in range(arguments.runs):
-            for name, run in zip(times, (with_cli, with_module)):
+            for name, run in runs.items():
                 start = time.perf_counter()
                 table = run(files)
                 times[name].append(time.perf_counter() - start)
@@ -102,8 +114,11 @@ def main():
         for name, median in medians.items():
             print(f"{name:34s} median {median:7.3f} s  "
                   f"(runs {', '.join(f'{t:.3f}' for t in times[name])}; {rows[name]} rows)")
-        cli, module = medians.values()
-        print(f"ratio phonaxis-cli / corpus.measure: {cli / module:.2f}")
+        cli = medians["phonaxis-cli x100 (2 at a time)"]
+        for name, median in list(medians.items())[1:]:
+            print(f"ratio phonaxis-cli / {name}: {cli / median:.2f}")
+        if client is not None:
+            client.close()
         print(f"peak resident memory: a phonaxis-cli process {peak_mib([CLI, COMMAND, files[0], '--csv']):.1f} MiB, "
               f"a worker (phonaxis and pandas, the {len(files)} files one after the other) "
               f"{peak_mib([sys.executable, '-c', WORKER, os.path.join(build, 'python'), arguments.analysis, *files]):.1f} MiB")

@@ -24,8 +24,8 @@ import tempfile
 import time
 
 parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-parser.add_argument("build", nargs="?",
-                    default=os.path.join(os.path.dirname(__file__), "..", "..", "build", "release"))
+parser.add_argument("build", nargs="?", default=os.path.join(os.path.dirname(__file__), "..",
+                                                             "..", "build", "release"))
 parser.add_argument("--runs", type=int, default=5)
 parser.add_argument("--files", type=int, default=100)
 parser.add_argument("--seconds", type=float, default=2.0, help="length of each recording")
@@ -39,7 +39,6 @@ sys.path.insert(0, os.path.join(build, "python"))
 
 import pandas as pd  # noqa: E402
 
-import phonaxis  # noqa: E402
 from phonaxis import corpus  # noqa: E402
 
 CLI = os.path.join(build, "src", "phonaxis-cli")
@@ -119,9 +118,12 @@ def main():
             print(f"ratio phonaxis-cli / {name}: {cli / median:.2f}")
         if client is not None:
             client.close()
-        print(f"peak resident memory: a phonaxis-cli process {peak_mib([CLI, COMMAND, files[0], '--csv']):.1f} MiB, "
-              f"a worker (phonaxis and pandas, the {len(files)} files one after the other) "
-              f"{peak_mib([sys.executable, '-c', WORKER, os.path.join(build, 'python'), arguments.analysis, *files]):.1f} MiB")
+        cli_mib = peak_mib([CLI, COMMAND, files[0], "--csv"])
+        worker_mib = peak_mib([sys.executable, "-c", WORKER, os.path.join(build, "python"),
+                               arguments.analysis, *files])
+        print(f"peak resident memory: a phonaxis-cli process {cli_mib:.1f} MiB, a worker "
+              f"(phonaxis and pandas, the {len(files)} files one after the other) "
+              f"{worker_mib:.1f} MiB")
 
 
 if __name__ == "__main__":

@@ -32,15 +32,16 @@ def run(args: list[str]) -> bytes:
 
 
 def table(csv: bytes) -> pd.DataFrame:
-    """A --csv table as a DataFrame: ``file`` as text, ``channel`` as an
+    """A --csv table as a DataFrame: ``file`` and ``label`` as text (a
+    missing label NaN), ``channel`` as an
     integer, every other column a float64 with NaN where the cell is empty.
     Numbers are read back exactly (phonaxis-cli writes the shortest text
     that reads back as the double it holds)."""
     frame = pd.read_csv(io.BytesIO(csv), keep_default_na=False, na_values=[""],
-                        dtype={"file": str}, float_precision="round_trip")
+                        dtype={"file": str, "label": str}, float_precision="round_trip")
     for column in frame.columns:
         if column == "channel":
             frame[column] = frame[column].astype("int64")
-        elif column != "file":
+        elif column not in ("file", "label"):
             frame[column] = frame[column].astype("float64")
     return frame

@@ -45,25 +45,40 @@ class Channel:
         """The labels as (time_ms, end_ms or None, text), in order."""
     # The analyses of phonaxis.analyses on this channel.
     def pitch(self, *, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
-              step_ms: Optional[float] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+              step_ms: Optional[float] = None, precise: bool = False, classic: bool = False,
+              config: Optional[StrPath] = None, labels: bool = False,
+              textgrid: Optional[StrPath] = None, tier: Union[str, int, None] = None,
+              **settings: Setting) -> pd.DataFrame:
         """phonaxis.pitch of this channel: time_ms, f0_hz, intensity_dbfs."""
     def intensity(self, *, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
-                  step_ms: Optional[float] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+                  step_ms: Optional[float] = None, precise: bool = False, classic: bool = False,
+                  config: Optional[StrPath] = None, labels: bool = False,
+                  textgrid: Optional[StrPath] = None, tier: Union[str, int, None] = None,
+                  **settings: Setting) -> pd.DataFrame:
         """phonaxis.intensity: the pitch table's intensity_dbfs every step_ms."""
-    def formant_track(self, *, from_ms: Optional[float] = None,
-                      to_ms: Optional[float] = None, step_ms: Optional[float] = None,
-                      precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+    def formant_track(self, *, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
+                      step_ms: Optional[float] = None, precise: bool = False,
+                      classic: bool = False, config: Optional[StrPath] = None,
+                      labels: bool = False, textgrid: Optional[StrPath] = None,
+                      tier: Union[str, int, None] = None, **settings: Setting) -> pd.DataFrame:
         """phonaxis.formant_track: F1_hz … F5_hz, B1_hz … B5_hz every step_ms."""
     def spectrum(self, *, at_ms: Optional[float] = None, from_ms: Optional[float] = None,
-                 to_ms: Optional[float] = None, frame: bool = False,
-                 precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+                 to_ms: Optional[float] = None, frame: bool = False, precise: bool = False,
+                 classic: bool = False, config: Optional[StrPath] = None, labels: bool = False,
+                 textgrid: Optional[StrPath] = None, tier: Union[str, int, None] = None,
+                 **settings: Setting) -> pd.DataFrame:
         """phonaxis.spectrum: formants and bandwidths at at_ms or over a stretch."""
-    def spectrogram(self, *, from_ms: Optional[float] = None,
-                    to_ms: Optional[float] = None, step_ms: Optional[float] = None,
-                    columns: Optional[int] = None, rows: Optional[int] = None,
-                    precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+    def spectrogram(self, *, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
+                    step_ms: Optional[float] = None, columns: Optional[int] = None,
+                    rows: Optional[int] = None, precise: bool = False, classic: bool = False,
+                    config: Optional[StrPath] = None, labels: bool = False,
+                    textgrid: Optional[StrPath] = None, tier: Union[str, int, None] = None,
+                    **settings: Setting) -> pd.DataFrame:
         """phonaxis.spectrogram: the spectrogram's formant tracks every step_ms."""
-    def egg_cycles(self, *, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+    def egg_cycles(self, *, precise: bool = False, classic: bool = False,
+                   config: Optional[StrPath] = None, labels: bool = False,
+                   textgrid: Optional[StrPath] = None, tier: Union[str, int, None] = None,
+                   **settings: Setting) -> pd.DataFrame:
         """phonaxis.egg_cycles: glottal cycles and closed quotients."""
 
 class Recording:
@@ -81,26 +96,42 @@ class Recording:
     def __len__(self) -> int: ...
     def __getitem__(self, index: int) -> Channel: ...
     # The analyses of phonaxis.analyses on the audio channel (or `channel`).
-    def pitch(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
-              step_ms: Optional[float] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+    def pitch(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None,
+              to_ms: Optional[float] = None, step_ms: Optional[float] = None,
+              precise: bool = False, classic: bool = False, config: Optional[StrPath] = None,
+              labels: bool = False, textgrid: Optional[StrPath] = None,
+              tier: Union[str, int, None] = None, **settings: Setting) -> pd.DataFrame:
         """phonaxis.pitch of this recording's audio channel: time_ms, f0_hz, intensity_dbfs."""
-    def intensity(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None, to_ms: Optional[float] = None,
-                  step_ms: Optional[float] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+    def intensity(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None,
+                  to_ms: Optional[float] = None, step_ms: Optional[float] = None,
+                  precise: bool = False, classic: bool = False, config: Optional[StrPath] = None,
+                  labels: bool = False, textgrid: Optional[StrPath] = None,
+                  tier: Union[str, int, None] = None, **settings: Setting) -> pd.DataFrame:
         """phonaxis.intensity: the pitch table's intensity_dbfs every step_ms."""
     def formant_track(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None,
                       to_ms: Optional[float] = None, step_ms: Optional[float] = None,
-                      precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+                      precise: bool = False, classic: bool = False,
+                      config: Optional[StrPath] = None, labels: bool = False,
+                      textgrid: Optional[StrPath] = None, tier: Union[str, int, None] = None,
+                      **settings: Setting) -> pd.DataFrame:
         """phonaxis.formant_track: F1_hz … F5_hz, B1_hz … B5_hz every step_ms."""
     def spectrum(self, *, at_ms: Optional[float] = None, from_ms: Optional[float] = None,
                  to_ms: Optional[float] = None, frame: bool = False, channel: Optional[int] = None,
-                 precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+                 precise: bool = False, classic: bool = False, config: Optional[StrPath] = None,
+                 labels: bool = False, textgrid: Optional[StrPath] = None,
+                 tier: Union[str, int, None] = None, **settings: Setting) -> pd.DataFrame:
         """phonaxis.spectrum: formants and bandwidths at at_ms or over a stretch."""
     def spectrogram(self, *, channel: Optional[int] = None, from_ms: Optional[float] = None,
                     to_ms: Optional[float] = None, step_ms: Optional[float] = None,
                     columns: Optional[int] = None, rows: Optional[int] = None,
-                    precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+                    precise: bool = False, classic: bool = False, config: Optional[StrPath] = None,
+                    labels: bool = False, textgrid: Optional[StrPath] = None,
+                    tier: Union[str, int, None] = None, **settings: Setting) -> pd.DataFrame:
         """phonaxis.spectrogram: the spectrogram's formant tracks every step_ms."""
-    def egg_cycles(self, *, channel: Optional[int] = None, precise: bool = False, classic: bool = False, config: Optional[StrPath] = None, **settings: Setting) -> pd.DataFrame:
+    def egg_cycles(self, *, channel: Optional[int] = None, precise: bool = False,
+                   classic: bool = False, config: Optional[StrPath] = None, labels: bool = False,
+                   textgrid: Optional[StrPath] = None, tier: Union[str, int, None] = None,
+                   **settings: Setting) -> pd.DataFrame:
         """phonaxis.egg_cycles: glottal cycles and closed quotients."""
 
 def run_cli(args: list[str]) -> tuple[int, bytes, str]:

@@ -16,6 +16,10 @@ Settings go by name as ``phonaxis-cli --set NAME=VALUE`` takes them
 (``m_dCalculationLow=60``; see :func:`settings`), with ``precise=True`` or
 ``classic=True`` for ``--precise`` / ``--classic`` and ``config=PATH`` for
 ``--config``.
+
+``labels=True`` adds a ``label`` column, the label in force at each row's
+time (``--labels``): the recording's own, or with ``textgrid=PATH`` those of
+a TextGrid file (its first tier, or ``tier=NAME`` or a number from 1).
 """
 
 from __future__ import annotations
@@ -70,9 +74,24 @@ def write_float_wav(path: str, samples: np.ndarray, rate: float) -> None:
         file.write(data.tobytes())
 
 
+def _labelled(options: list[str], labels: bool, textgrid: Any, tier: Any) -> list[str]:
+    """The options of a ``label`` column: the label in force at each row's
+    time, from the recording (`labels`) or from the TextGrid `textgrid`
+    (its tier `tier`, a name or a number from 1; else its first)."""
+    if textgrid is not None:
+        options = options + ["--labels", "--textgrid", os.fspath(textgrid)]
+        if tier is not None:
+            options += ["--tier", str(tier)]
+    elif labels:
+        options = options + ["--labels"]
+    return options
+
+
 def _run(command: str, source: Source, rate: Optional[float], channel: Optional[int],
          options: list[str], precise: bool, classic: bool, config: Any,
          settings: dict[str, Any]) -> pd.DataFrame:
+    options = _labelled(options, settings.pop("labels", False), settings.pop("textgrid", None),
+                        settings.pop("tier", None))
     args = [command]
     for name, value in settings.items():
         if not name.startswith("m_"):
@@ -123,7 +142,8 @@ def _stretch(from_ms: Optional[float], to_ms: Optional[float]) -> list[str]:
 def pitch(source: Source, rate: Optional[float] = None, *, channel: Optional[int] = None,
           from_ms: Optional[float] = None, to_ms: Optional[float] = None,
           step_ms: Optional[float] = None, precise: bool = False, classic: bool = False,
-          config: Any = None, **settings: Any) -> pd.DataFrame:
+          config: Any = None, labels: bool = False, textgrid: Any = None, tier: Any = None,
+          **settings: Any) -> pd.DataFrame:
     """Time, pitch and intensity of every pitch frame of the audio channel
     (or `channel`), as ``phonaxis-cli pitch FILE --csv``: columns ``file``,
     ``channel``, ``time_ms``, ``f0_hz`` (NaN where unvoiced) and
@@ -132,6 +152,7 @@ def pitch(source: Source, rate: Optional[float] = None, *, channel: Optional[int
     (m_dPitchStepSize); `from_ms`/`to_ms` keep the frames of a stretch."""
     if step_ms is not None:
         settings["m_dPitchStepSize"] = step_ms
+    settings.update(labels=labels, textgrid=textgrid, tier=tier)
     return _run("pitch", source, rate, channel, _stretch(from_ms, to_ms), precise, classic,
                 config, settings)
 
@@ -139,7 +160,8 @@ def pitch(source: Source, rate: Optional[float] = None, *, channel: Optional[int
 def intensity(source: Source, rate: Optional[float] = None, *, channel: Optional[int] = None,
               from_ms: Optional[float] = None, to_ms: Optional[float] = None,
               step_ms: Optional[float] = None, precise: bool = False, classic: bool = False,
-              config: Any = None, **settings: Any) -> pd.DataFrame:
+              config: Any = None, labels: bool = False, textgrid: Any = None, tier: Any = None,
+              **settings: Any) -> pd.DataFrame:
     """The intensity track: the ``intensity_dbfs`` column of :func:`pitch`
     at every pitch frame (every `step_ms`, m_dPitchStepSize, 10 ms by
     default), with ``file``, ``channel`` and ``time_ms``. The level is that
@@ -147,14 +169,15 @@ def intensity(source: Source, rate: Optional[float] = None, *, channel: Optional
     dB re full scale; NaN where the samples are digitally silent."""
     settings["m_bPitchDrawIntensity"] = True
     frame = pitch(source, rate, channel=channel, from_ms=from_ms, to_ms=to_ms, step_ms=step_ms,
-                  precise=precise, classic=classic, config=config, **settings)
+                  precise=precise, classic=classic, config=config, labels=labels,
+                  textgrid=textgrid, tier=tier, **settings)
     return frame.drop(columns=["f0_hz"])
 
 
-def formant_track(source: Source, rate: Optional[float] = None, *,
-                  channel: Optional[int] = None, from_ms: Optional[float] = None,
-                  to_ms: Optional[float] = None, step_ms: Optional[float] = None,
-                  precise: bool = False, classic: bool = False, config: Any = None,
+def formant_track(source: Source, rate: Optional[float] = None, *, channel: Optional[int] = None,
+                  from_ms: Optional[float] = None, to_ms: Optional[float] = None,
+                  step_ms: Optional[float] = None, precise: bool = False, classic: bool = False,
+                  config: Any = None, labels: bool = False, textgrid: Any = None, tier: Any = None,
                   **settings: Any) -> pd.DataFrame:
     """F1–F5 and their bandwidths every `step_ms` (default 10) as
     ``phonaxis-cli formant-track FILE --step MS --csv``: ``file``,
@@ -163,6 +186,7 @@ def formant_track(source: Source, rate: Optional[float] = None, *,
     options = _stretch(from_ms, to_ms)
     if step_ms is not None:
         options += ["--step", _number(step_ms)]
+    settings.update(labels=labels, textgrid=textgrid, tier=tier)
     return _run("formant-track", source, rate, channel, options, precise, classic, config,
                 settings)
 
@@ -170,7 +194,8 @@ def formant_track(source: Source, rate: Optional[float] = None, *,
 def spectrum(source: Source, rate: Optional[float] = None, *, at_ms: Optional[float] = None,
              from_ms: Optional[float] = None, to_ms: Optional[float] = None, frame: bool = False,
              channel: Optional[int] = None, precise: bool = False, classic: bool = False,
-             config: Any = None, **settings: Any) -> pd.DataFrame:
+             config: Any = None, labels: bool = False, textgrid: Any = None, tier: Any = None,
+             **settings: Any) -> pd.DataFrame:
     """The FFT/LPC spectrum at `at_ms` or averaged over `from_ms`–`to_ms`,
     as ``phonaxis-cli spectrum``: one row of ``F1_hz`` … ``F5_hz`` and
     ``B1_hz`` … ``B5_hz``, or with `frame` a row per frequency step
@@ -178,14 +203,15 @@ def spectrum(source: Source, rate: Optional[float] = None, *, at_ms: Optional[fl
     options = ["--at", _number(at_ms)] if at_ms is not None else _stretch(from_ms, to_ms)
     if frame:
         options.append("--frame")
+    settings.update(labels=labels, textgrid=textgrid, tier=tier)
     return _run("spectrum", source, rate, channel, options, precise, classic, config, settings)
 
 
-def spectrogram(source: Source, rate: Optional[float] = None, *,
-                channel: Optional[int] = None, from_ms: Optional[float] = None,
-                to_ms: Optional[float] = None, step_ms: Optional[float] = None,
-                columns: Optional[int] = None, rows: Optional[int] = None,
-                precise: bool = False, classic: bool = False, config: Any = None,
+def spectrogram(source: Source, rate: Optional[float] = None, *, channel: Optional[int] = None,
+                from_ms: Optional[float] = None, to_ms: Optional[float] = None,
+                step_ms: Optional[float] = None, columns: Optional[int] = None,
+                rows: Optional[int] = None, precise: bool = False, classic: bool = False,
+                config: Any = None, labels: bool = False, textgrid: Any = None, tier: Any = None,
                 **settings: Any) -> pd.DataFrame:
     """The spectrogram's formant tracks every `step_ms` (m_dLogStepSize,
     1 ms by default), as ``phonaxis-cli spectrogram``: ``file``,
@@ -198,12 +224,14 @@ def spectrogram(source: Source, rate: Optional[float] = None, *,
         options += ["--rows", str(rows)]
     if step_ms is not None:
         settings["m_dLogStepSize"] = step_ms
+    settings.update(labels=labels, textgrid=textgrid, tier=tier)
     return _run("spectrogram", source, rate, channel, options, precise, classic, config,
                 settings)
 
 
 def egg_cycles(source: Source, rate: Optional[float] = None, *, channel: Optional[int] = None,
                precise: bool = False, classic: bool = False, config: Any = None,
+               labels: bool = False, textgrid: Any = None, tier: Any = None,
                **settings: Any) -> pd.DataFrame:
     """The glottal cycles of an EGG channel, as ``phonaxis-cli egg FILE
     --channel N --csv``: ``contact_ms``, ``decontact_ms``,
@@ -213,6 +241,7 @@ def egg_cycles(source: Source, rate: Optional[float] = None, *, channel: Optiona
     a path or Recording needs `channel`; an array is its own channel 0."""
     if isinstance(source, np.ndarray) and channel is None:
         channel = 0
+    settings.update(labels=labels, textgrid=textgrid, tier=tier)
     return _run("egg", source, rate, channel, [], precise, classic, config, settings)
 
 

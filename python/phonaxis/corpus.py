@@ -35,6 +35,8 @@ _ANALYSES = {
 def measure_file(path: str, analysis: str, settings: dict[str, Any]) -> pd.DataFrame:
     """One file's table, or a row of its ``file`` and ``error`` when it
     fails: what a worker runs."""
+    if settings.get("textgrid") is True:
+        settings = dict(settings, textgrid=os.path.splitext(path)[0] + ".TextGrid")
     try:
         frame = _ANALYSES[analysis](path, **settings)
     except Exception as error:  # a file's failure is its row, whatever it is
@@ -73,8 +75,10 @@ def measure(paths: Iterable[Union[str, "os.PathLike[str]"]], analysis: str,
 
     Without `client` the files run in `workers` local processes (all the
     processors by default); with a ``dask.distributed.Client`` on its
-    cluster. A script that runs it locally keeps its work under
-    ``if __name__ == "__main__":``, as multiprocessing requires."""
+    cluster. ``textgrid=True`` takes each file's labels from the TextGrid
+    file beside it (the same name ending in .TextGrid). A script that runs
+    it locally keeps its work under ``if __name__ == "__main__":``, as
+    multiprocessing requires."""
     if analysis not in _ANALYSES:
         raise ValueError(f"unknown analysis {analysis!r}: one of {', '.join(_ANALYSES)}")
     accepted = inspect.signature(_ANALYSES[analysis]).parameters

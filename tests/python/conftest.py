@@ -38,12 +38,12 @@ def cli():
 
 def cli_table(out):
     """phonaxis-cli's --csv text read by the csv module alone: column name →
-    list of values (float, NaN for an empty cell; file as text)."""
+    list of values (float, NaN for an empty cell; file and label as text)."""
     rows = list(csv.reader(io.StringIO(out.decode())))
     header, rows = rows[0], rows[1:]
     columns = {}
     for c, name in enumerate(header):
-        if name == "file":
+        if name in ("file", "label"):
             columns[name] = [row[c] for row in rows]
         else:
             columns[name] = [float(row[c]) if row[c] else math.nan for row in rows]
@@ -62,7 +62,38 @@ def recordings(tmp_path_factory):
                  ["tone", "tone.wav", "--ms", "200"]):
         subprocess.run([gen, args[0], str(folder / args[1]), *args[2:]], check=True,
                        capture_output=True, timeout=120)
+    (folder / "demo.TextGrid").write_text(DEMO_GRID)
     return folder
+
+
+# Intervals of one tier over demo.wav (3.5 s): "a", a gap, "u".
+DEMO_GRID = """File type = "ooTextFile"
+Object class = "TextGrid"
+
+xmin = 0
+xmax = 3.5
+tiers? <exists>
+size = 1
+item []:
+    item [1]:
+        class = "IntervalTier"
+        name = "phones"
+        xmin = 0
+        xmax = 3.5
+        intervals: size = 3
+        intervals [1]:
+            xmin = 0
+            xmax = 1
+            text = "a"
+        intervals [2]:
+            xmin = 1
+            xmax = 2
+            text = ""
+        intervals [3]:
+            xmin = 2
+            xmax = 3.5
+            text = "u"
+"""
 
 
 @pytest.fixture(scope="session")

@@ -5,7 +5,6 @@ CLI's message."""
 
 import gc
 import math
-import os
 
 import numpy as np
 import pytest
@@ -17,7 +16,8 @@ from conftest import cli_table
 CASES = [
     ("pitch", {}, ["pitch"]),
     ("pitch", {"classic": True, "step_ms": 5}, ["pitch", "--classic", "--set", "m_dPitchStepSize=5"]),
-    ("pitch", {"from_ms": 1200, "to_ms": 1700}, ["pitch", "--from", "1200", "--to", "1700"]),
+    ("pitch", {"from_ms": 1200, "to_ms": 1700},
+     ["pitch", "--from", "1200", "--to", "1700"]),
     ("pitch", {"m_dCalculationLow": 120, "m_bPitchDrawIntensity": False},
      ["pitch", "--set", "m_dCalculationLow=120", "--set", "m_bPitchDrawIntensity=false"]),
     ("formant_track", {"step_ms": 5}, ["formant-track", "--step", "5"]),
@@ -31,6 +31,10 @@ CASES = [
      ["spectrogram", "--from", "400", "--to", "900", "--columns", "200", "--rows", "64",
       "--set", "m_dLogStepSize=2"]),
     ("egg_cycles", {"channel": 1}, ["egg", "--channel", "1"]),
+    ("formant_track", {"step_ms": 20, "textgrid": "{grid}", "tier": "phones"},
+     ["formant-track", "--step", "20", "--labels", "--textgrid", "{grid}", "--tier", "phones"]),
+    ("egg_cycles", {"channel": 1, "textgrid": "{grid}"},
+     ["egg", "--channel", "1", "--labels", "--textgrid", "{grid}"]),
 ]
 
 
@@ -38,7 +42,9 @@ def assert_same_table(frame, columns):
     assert list(frame.columns) == list(columns)
     assert len(frame) > 0
     for name, values in columns.items():
-        if name == "file":
+        if name == "label":
+            assert frame[name].fillna("").tolist() == values
+        elif name == "file":
             assert frame[name].tolist() == values
         else:
             mine = frame[name].to_numpy(dtype=float)
@@ -49,8 +55,12 @@ def assert_same_table(frame, columns):
                          ids=[f"{c[0]}-{i}" for i, c in enumerate(CASES)])
 def test_the_tables_are_the_clis(cli, recordings, analysis, kwargs, command):
     path = str(recordings / "demo.wav")
-    status, out, err = cli(command[0], path, "--csv", *command[1:])
+    grid = str(recordings / "demo.TextGrid")
+    status, out, err = cli(command[0], path, "--csv",
+                           *[a.replace("{grid}", grid) for a in command[1:]])
     assert status == 0, err
+    kwargs = {k: v.replace("{grid}", grid) if isinstance(v, str) else v
+              for k, v in kwargs.items()}
     frame = getattr(phonaxis, analysis)(path, **kwargs)
     assert_same_table(frame, cli_table(out))
 
@@ -124,9 +134,16 @@ def test_a_recordings_channels_describe_the_file(cli, recordings):
         recording[3]
 
 
-def test_labels_come_with_their_channel(seeds):
+def test_labels_come_with_their_channel(cli, recordings, seeds, tmp_path):
     recording = phonaxis.open(seeds / "two-channels.kvqpc.pmf")
     assert [channel.labels for channel in recording.channels] == [[], [(1.5, None, "onset")]]
+    # Intervals keep their ends.
+    native = str(tmp_path / "labelled.pmf")
+    status, _, err = cli("convert", str(recordings / "demo.wav"), native, "--labels",
+                         str(recordings / "demo.TextGrid"))
+    assert status == 0, err
+    assert phonaxis.open(native).channels[0].labels == [(0.0, 1000.0, "a"),
+                                                        (2000.0, 3500.0, "u")]
 
 
 # (analysis, file, keyword arguments, phonaxis-cli's arguments after FILE, exit status)

@@ -72,6 +72,15 @@ def test_a_dask_cluster_gives_the_serial_table(corpus_files):
     assert table.loc[table["error"].isna(), "F1_hz"].notna().any()
 
 
+def test_each_file_takes_the_textgrid_beside_it(recordings):
+    files = [str(recordings / "demo.wav"), str(recordings / "vowel.wav")]
+    table = corpus.measure(files, "formant_track", workers=1, step_ms=50, textgrid=True)
+    demo = table[table["file"] == files[0]]
+    assert set(demo["label"].dropna()) == {"a", "u"}
+    failed = table[table["file"] == files[1]]
+    assert len(failed) == 1 and "vowel.TextGrid" in failed["error"].iloc[0]
+
+
 def test_a_wrong_argument_stops_before_any_file():
     with pytest.raises(TypeError, match="no argument 'stepms'"):
         corpus.measure(["x.wav"], "pitch", stepms=5)

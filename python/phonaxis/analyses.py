@@ -9,7 +9,8 @@ channel choice, engines and table. The DataFrame has the columns of
 
 The source is a path, a Recording (its audio channel), a Channel (that
 channel of its file), or a one-dimensional numpy array with ``rate`` (Hz):
-the array is written to a temporary 32-bit float WAV file first, and the
+the array is written to a temporary 32-bit float WAV file first (as
+float32, the samples' form in every recording phonaxis opens), and the
 table has no ``file`` and ``channel`` columns.
 
 Settings go by name as ``phonaxis-cli --set NAME=VALUE`` takes them

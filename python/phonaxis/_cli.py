@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import io
 import warnings
 
 import pandas as pd
@@ -33,15 +32,14 @@ def run(args: list[str]) -> bytes:
 
 def table(csv: bytes) -> pd.DataFrame:
     """A --csv table as a DataFrame: ``file`` and ``label`` as text (a
-    missing label NaN), ``channel`` as an
-    integer, every other column a float64 with NaN where the cell is empty.
-    Numbers are read back exactly (phonaxis-cli writes the shortest text
-    that reads back as the double it holds)."""
-    frame = pd.read_csv(io.BytesIO(csv), keep_default_na=False, na_values=[""],
-                        dtype={"file": str, "label": str}, float_precision="round_trip")
-    for column in frame.columns:
-        if column == "channel":
-            frame[column] = frame[column].astype("int64")
-        elif column not in ("file", "label"):
-            frame[column] = frame[column].astype("float64")
+    missing label None), ``channel`` as an integer, every other column a
+    float64 with NaN where the cell is empty. Numbers are read back exactly
+    (phonaxis-cli writes the shortest text that reads back as the double it
+    holds)."""
+    frame = pd.DataFrame(dict(_core.read_table(csv)))
+    for column in ("file", "label"):
+        if column in frame.columns:
+            frame[column] = frame[column].astype(object)  # text even without rows
+    if "channel" in frame.columns:
+        frame["channel"] = frame["channel"].astype("int64")
     return frame

@@ -138,6 +138,10 @@ def run_cli(args: list[str]) -> tuple[int, bytes, str]:
     """Runs phonaxis-cli with `args` in this process, the GIL released:
     (exit status, standard output, messages)."""
 
+def read_table(csv: bytes) -> list[tuple[str, "npt.NDArray[np.float64] | list[Optional[str]]"]]:
+    """phonaxis-cli's --csv table as (name, values) columns: file and label
+    as text, the others float64 arrays with NaN for an empty cell."""
+
 def engines_running() -> int:
     """How many calls into the core run at this moment (GIL released)."""
 

@@ -82,6 +82,15 @@ def test_a_channel_and_an_array_give_the_clis_numbers(cli, recordings):
                       expected)
 
 
+def test_a_file_name_the_csv_quotes_reads_back(cli, recordings, tmp_path):
+    odd = tmp_path / 'a, "quoted" name.wav'
+    odd.write_bytes((recordings / "vowel.wav").read_bytes())
+    _, out, _ = cli("pitch", str(odd), "--csv", "--labels")
+    frame = phonaxis.pitch(odd, labels=True)
+    assert frame["file"].iloc[0] == str(odd) and frame["label"].isna().all()
+    assert_same_table(frame, cli_table(out))
+
+
 def test_intensity_is_the_pitch_tables_column(cli, recordings):
     path = str(recordings / "demo.wav")
     _, out, _ = cli("pitch", path, "--csv", "--set", "m_dPitchStepSize=20")

@@ -11,6 +11,7 @@ of stopping the corpus.
 
 from __future__ import annotations
 
+import atexit
 import concurrent.futures
 import inspect
 import multiprocessing
@@ -74,11 +75,11 @@ def measure(paths: Iterable[Union[str, "os.PathLike[str]"]], analysis: str,
     in an ``error`` column.
 
     Without `client` the files run in `workers` local processes (all the
-    processors by default); with a ``dask.distributed.Client`` on its
-    cluster. ``textgrid=True`` takes each file's labels from the TextGrid
-    file beside it (the same name ending in .TextGrid). A script that runs
-    it locally keeps its work under ``if __name__ == "__main__":``, as
-    multiprocessing requires."""
+    processors by default), which stay for the next call; with a
+    ``dask.distributed.Client`` on its cluster. ``textgrid=True`` takes
+    each file's labels from the TextGrid file beside it (the same name
+    ending in .TextGrid). A script that runs it locally keeps its work under
+    ``if __name__ == "__main__":``, as multiprocessing requires."""
     if analysis not in _ANALYSES:
         raise ValueError(f"unknown analysis {analysis!r}: one of {', '.join(_ANALYSES)}")
     accepted = inspect.signature(_ANALYSES[analysis]).parameters
@@ -93,6 +94,30 @@ def measure(paths: Iterable[Union[str, "os.PathLike[str]"]], analysis: str,
                              pure=False)
         return _combined(client.gather(futures))
     count = min(workers or os.cpu_count() or 1, len(files))
+    pool = _local_pool(count)
+    try:
+        # Files go out a few at a time (each still measured alone), four
+        # batches a worker, so that a batch's messages cost less than its
+        # files and the workers finish together.
+        frames = list(pool.map(measure_file, files, [analysis] * len(files),
+                               [settings] * len(files),
+                               chunksize=max(1, len(files) // (4 * count))))
+    except concurrent.futures.BrokenExecutor:
+        _close_pool()  # a worker died (killed, out of memory): the next call starts anew
+        raise
+    return _combined(frames)
+
+
+# The local workers stay between calls, as a notebook measures again and
+# again: (their count, the pool). They end with this process.
+_pool: Optional[tuple[int, concurrent.futures.ProcessPoolExecutor]] = None
+
+
+def _local_pool(count: int) -> concurrent.futures.ProcessPoolExecutor:
+    global _pool
+    if _pool is not None and _pool[0] == count:
+        return _pool[1]
+    _close_pool()
     # The workers are forked from this process, with phonaxis and pandas
     # already imported, when no other thread runs here (one could hold a
     # lock the workers would inherit held); else from a server process that
@@ -102,11 +127,17 @@ def measure(paths: Iterable[Union[str, "os.PathLike[str]"]], analysis: str,
     else:
         context = multiprocessing.get_context("forkserver")
         context.set_forkserver_preload(["phonaxis.corpus"])
-    with concurrent.futures.ProcessPoolExecutor(count, mp_context=context) as pool:
-        # Files go out a few at a time (each still measured alone), four
-        # batches a worker, so that a batch's messages cost less than its
-        # files and the workers finish together.
-        frames = list(pool.map(measure_file, files, [analysis] * len(files),
-                               [settings] * len(files),
-                               chunksize=max(1, len(files) // (4 * count))))
-    return _combined(frames)
+    _pool = (count, concurrent.futures.ProcessPoolExecutor(count, mp_context=context))
+    return _pool[1]
+
+
+def _close_pool() -> None:
+    global _pool
+    if _pool is not None:
+        _pool[1].shutdown(wait=True, cancel_futures=True)
+        _pool = None
+
+
+# Before the interpreter takes its modules down, which the pool's own
+# clean-up still needs.
+atexit.register(_close_pool)

@@ -15,7 +15,8 @@ from conftest import cli_table
 # (analysis, its keyword arguments, phonaxis-cli's arguments after FILE)
 CASES = [
     ("pitch", {}, ["pitch"]),
-    ("pitch", {"classic": True, "step_ms": 5}, ["pitch", "--classic", "--set", "m_dPitchStepSize=5"]),
+    ("pitch", {"classic": True, "step_ms": 5},
+     ["pitch", "--classic", "--set", "m_dPitchStepSize=5"]),
     ("pitch", {"from_ms": 1200, "to_ms": 1700},
      ["pitch", "--from", "1200", "--to", "1700"]),
     ("pitch", {"m_dCalculationLow": 120, "m_bPitchDrawIntensity": False},

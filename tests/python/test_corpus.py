@@ -42,6 +42,7 @@ def test_local_processes_give_the_serial_table(corpus_files, beside_a_thread):
     # Workers are forked from a process running no other thread, else from a
     # server process.
     expected = serial(corpus_files, step_ms=5)
+    corpus._close_pool()  # the workers start here, beside the thread or alone
     done = threading.Event()
     other = threading.Thread(target=done.wait)
     if beside_a_thread:
@@ -58,6 +59,9 @@ def test_local_processes_give_the_serial_table(corpus_files, beside_a_thread):
     failed = table[table["error"].notna()]
     assert failed["file"].tolist() == [corpus_files[2]]
     assert "not a recording Phonaxis can open" in failed["error"].iloc[0]
+    # The workers stay for the next call, which gives the same table.
+    again = corpus.measure(corpus_files, "pitch", workers=2, step_ms=5)
+    pd.testing.assert_frame_equal(again, expected, check_exact=True)
 
 
 def test_a_dask_cluster_gives_the_serial_table(corpus_files):

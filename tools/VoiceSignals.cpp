@@ -82,7 +82,7 @@ VoiceSignal voiceSignal(const VoiceSignalParams& params)
     double t = 0.0;
     v.closures.push_back(t);
     while (t < static_cast<double>(n)) {
-        const double period = t0 * std::clamp(1.0 + sigmaPeriod * normal(random), 0.5, 1.5);
+        const double period = t0 * std::clamp(1.0 + sigmaPeriod * normal(random), 0.7, 1.3);
         const double amplitude = std::clamp(1.0 + sigmaAmplitude * normal(random), 0.2, 1.8);
         periods.push_back(period);
         v.amplitudes.push_back(amplitude);
@@ -90,14 +90,18 @@ VoiceSignal voiceSignal(const VoiceSignalParams& params)
         v.closures.push_back(t);
     }
 
-    // The flow, cycle by cycle, and its first difference: the source.
+    // The flow: a pulse of fixed shape closing at each closure (its open
+    // phase lasts kFlowOpenPart·T0 whatever the period, so that a cycle's
+    // excitation is a shifted, scaled copy of the next one's), and its first
+    // difference: the source.
     std::vector<double> flow(n, 0.0);
-    for (std::size_t k = 0; k < periods.size(); ++k) {
-        const double start = v.closures[k];
-        const double height = v.amplitudes[k] * periods[k] / t0;
-        const auto first = static_cast<std::size_t>(std::ceil(start));
+    const double open = (1.0 - kFlowClosedPart) * t0;
+    for (std::size_t k = 0; k < v.amplitudes.size(); ++k) {
+        const double start = v.closures[k + 1] - open;
+        const auto first = static_cast<std::size_t>(std::max(0.0, std::ceil(start)));
         for (std::size_t i = first; i < n && static_cast<double>(i) < v.closures[k + 1]; ++i) {
-            flow[i] = height * rosenbergFlow((static_cast<double>(i) - start) / periods[k]);
+            flow[i] += v.amplitudes[k] *
+                       rosenbergFlow(kFlowClosedPart + (static_cast<double>(i) - start) / t0);
         }
     }
     std::vector<double> source(n, 0.0);
@@ -132,17 +136,32 @@ VoiceSignal voiceSignal(const VoiceSignalParams& params)
         v.audio[i] = static_cast<float>(0.5 * voiced[i] / largest);
     }
 
-    // The EGG: a contact cycle from each closure with the swing of the flow
-    // pulse that closed there, plus a faint noise.
-    PulseTrain train;
-    train.rateHz = params.rateHz;
-    for (std::size_t k = 1; k < v.closures.size() && v.closures[k] < static_cast<double>(n); ++k) {
-        train.instants.push_back(v.closures[k]);
-        train.amplitudes.push_back(v.amplitudes[k - 1]);
-        train.periods.push_back(k < periods.size() ? periods[k] : periods.back());
-        train.startsRun.push_back(k == 1);
+    // The EGG: from each closure a contact phase of fixed length (a
+    // quarter-sine rise over 0.12·T0, a flat top for 0.08·T0, a quarter-
+    // cosine fall over 0.30·T0) with the swing of the flow pulse that closed
+    // there, the open phase at the base level between them; a faint noise.
+    constexpr double pi = std::numbers::pi;
+    constexpr double base = -0.3;
+    constexpr double swing = 0.6;
+    v.egg.assign(n, static_cast<float>(base));
+    for (std::size_t k = 0; k < v.amplitudes.size(); ++k) {
+        const double closure = v.closures[k + 1];
+        const auto first = static_cast<std::size_t>(std::ceil(closure));
+        for (std::size_t i = first; i < n; ++i) {
+            const double u = (static_cast<double>(i) - closure) / t0;
+            double s = 0.0;
+            if (u < 0.12) {
+                s = std::sin(0.5 * pi * u / 0.12);
+            } else if (u < 0.20) {
+                s = 1.0;
+            } else if (u < 0.50) {
+                s = std::cos(0.5 * pi * (u - 0.20) / 0.30);
+            } else {
+                break;
+            }
+            v.egg[i] = static_cast<float>(base + swing * v.amplitudes[k] * s);
+        }
     }
-    v.egg = eggSignal(train, n).samples;
     std::mt19937 eggRandom(params.seed * 104729u + 3u);
     for (float& x : v.egg) {
         x = static_cast<float>(x + 3e-4 * normal(eggRandom));

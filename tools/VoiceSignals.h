@@ -10,11 +10,13 @@
 // period P_k = t_{k+1} − t_k = T0·(1 + σ_P·g_k), amplitude A_k = 1 + σ_A·h_k,
 // with g, h independent standard normal draws (seeded) and σ = the asked
 // percentage × √π / 200, so that the expected local jitter (shimmer) of such
-// a sequence is the asked percentage. The flow pulse of cycle k has the
-// height A_k·P_k/T0, so that its derivative (the source) is the same shape
-// stretched in time and scaled by A_k: the excitation at closure t_{k+1} has
-// the strength A_k whatever the period. The EGG cycle that starts at t_{k+1}
-// has the swing A_k.
+// a sequence is the asked percentage (the factor held within 0.7–1.3). The
+// flow pulse of cycle k has the height A_k and a fixed shape (opening and
+// closing over 0.6·T0) that closes at t_{k+1}; the closed phase takes up the
+// rest of the period. Every cycle's excitation is thus a shifted, scaled
+// copy of the others and the distance between two excitations is exactly
+// the period. The EGG's contact phase starts at t_{k+1} with the swing A_k
+// and a fixed shape too.
 //
 // The truth is computed from the generator's own sequence over the cycles
 // that lie wholly in the analysis range (the middle of the signal, away from

@@ -82,7 +82,10 @@ VoiceSignal voiceSignal(const VoiceSignalParams& params)
     double t = 0.0;
     v.closures.push_back(t);
     while (t < static_cast<double>(n)) {
-        const double period = t0 * std::clamp(1.0 + sigmaPeriod * normal(random), 0.7, 1.3);
+        const std::size_t k = periods.size();
+        const double drawn = t0 * std::clamp(1.0 + sigmaPeriod * normal(random), 0.7, 1.3);
+        const double period =
+            k < params.periodsMs.size() ? params.periodsMs[k] * params.rateHz / 1000.0 : drawn;
         const double amplitude = std::clamp(1.0 + sigmaAmplitude * normal(random), 0.2, 1.8);
         periods.push_back(period);
         v.amplitudes.push_back(amplitude);

@@ -41,6 +41,10 @@ struct VoiceSignalParams {
     double hnrDb = 20.0;
     char vowel = 'a';
     std::uint32_t seed = 1;
+    // Periods (ms) the first cycles take instead of drawn ones (a voice
+    // break is a long one: the glottis stays closed and the tract falls
+    // silent); the cycles after them are drawn as usual.
+    std::vector<double> periodsMs;
 };
 
 struct VoiceSignal {

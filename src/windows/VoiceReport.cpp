@@ -22,6 +22,9 @@ constexpr double kNaN = VoiceMeasures::kNaN;
 constexpr double kPi = std::numbers::pi;
 // A waveform match below this correlation ends a run of audio cycles.
 constexpr double kMinimumMatch = 0.3;
+// Audio cycles quieter than this fraction of the median cycle's peak (−26 dB)
+// are not voice.
+constexpr double kQuietCycle = 0.05;
 // CPPS: frame, step, time smoothing and quefrency smoothing.
 constexpr double kCepstrumFrameMs = 40.0;
 constexpr double kCepstrumStepMs = 2.0;
@@ -151,17 +154,22 @@ std::optional<QuotientStatistics> statistics(std::span<const double> values)
 // with a period out of range, and counts the gaps that are voice breaks.
 int markRuns(std::vector<VoiceCycle>& cycles, const VoiceSettings& settings)
 {
+    // The marks are the cycles' starts and each run's last end; a voice
+    // break is a distance between consecutive marks beyond the gap: a
+    // cycle's own period, or the silence between two runs.
     const double gapMs = settings.breakGapMs();
     int breaks = 0;
     for (std::size_t i = 0; i < cycles.size(); ++i) {
         VoiceCycle& c = cycles[i];
+        if (c.periodMs > gapMs) {
+            ++breaks;
+        }
         if (i == 0) {
             c.startsRun = true;
             continue;
         }
         // The previous cycle ends at the mark after it: a cycle that starts
-        // there continues its run; a later one starts a new run, after a
-        // voice break when the two marks lie further apart than the gap.
+        // there continues its run; a later one starts a new run.
         const VoiceCycle& p = cycles[i - 1];
         const double gap = c.startMs - (p.startMs + p.periodMs);
         c.startsRun = std::fabs(gap) > 0.25 * p.periodMs;
@@ -771,6 +779,19 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
     if (stopped(cancel)) {
         report.message = "stopped";
         return report;
+    }
+    // Cycles far quieter than the selection's voice are the tract's ringing
+    // or the room's noise in a pause, not voice: they are dropped, so a
+    // pause reads as a break.
+    if (!cycles.empty()) {
+        std::vector<double> amplitudes;
+        for (const VoiceCycle& c : cycles) {
+            amplitudes.push_back(c.amplitude);
+        }
+        std::nth_element(amplitudes.begin(), amplitudes.begin() + amplitudes.size() / 2,
+                         amplitudes.end());
+        const double quietest = kQuietCycle * amplitudes[amplitudes.size() / 2];
+        std::erase_if(cycles, [&](const VoiceCycle& c) { return c.amplitude < quietest; });
     }
     if (cycles.empty()) {
         report.message = "no voiced stretch in the selection";

@@ -49,7 +49,9 @@
 // the best lag and its two neighbours. A match below a correlation of 0.3 ends
 // the run. A cycle's amplitude is the largest sample of the dominant polarity
 // within half a period of its mark, refined by the parabola through it and
-// its neighbours.
+// its neighbours. Cycles whose peak lies below 5 % (−26 dB) of the median
+// cycle's peak in the selection are dropped: in a pause the pitch track can
+// follow the tract's ringing or the room's noise.
 //
 // EGG cycles. The EGG analysis's cycles (Channels::EggAnalysisAll, left as
 // they are); a cycle's contact instant is the level crossing that analysis

@@ -71,7 +71,8 @@ VoiceSignal voiceSignal(const VoiceSignalParams& params)
 {
     VoiceSignal v;
     v.rateHz = params.rateHz;
-    const auto n = static_cast<std::size_t>(std::lround(params.durationMs * params.rateHz / 1000.0));
+    const auto n =
+        static_cast<std::size_t>(std::lround(params.durationMs * params.rateHz / 1000.0));
     const double t0 = params.rateHz / params.f0Hz;
     const double sigmaPeriod = params.jitterPct * std::sqrt(std::numbers::pi) / 200.0;
     const double sigmaAmplitude = params.shimmerPct * std::sqrt(std::numbers::pi) / 200.0;
@@ -123,12 +124,14 @@ VoiceSignal voiceSignal(const VoiceSignalParams& params)
     for (double& x : white) {
         x = normal(noiseRandom);
     }
-    const std::vector<double> noise = vocalTract(white, *vowelFormants(params.vowel), params.rateHz);
+    const std::vector<double> noise =
+        vocalTract(white, *vowelFormants(params.vowel), params.rateHz);
     const double voicedPower = power(voiced, from, to);
     const double noisePower = power(noise, from, to);
     const double gain =
-        noisePower > 0.0 ? std::sqrt(voicedPower / (noisePower * std::pow(10.0, params.hnrDb / 10.0)))
-                         : 0.0;
+        noisePower > 0.0
+            ? std::sqrt(voicedPower / (noisePower * std::pow(10.0, params.hnrDb / 10.0)))
+            : 0.0;
     double largest = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         voiced[i] += gain * noise[i];

@@ -49,13 +49,13 @@ struct VoiceSignalParams {
 
 struct VoiceSignal {
     double rateHz = 0.0;
-    std::vector<float> audio; // the vowel with its noise, peak 0.5
-    std::vector<float> egg;   // the EGG of the same cycles
+    std::vector<float> audio;       // the vowel with its noise, peak 0.5
+    std::vector<float> egg;         // the EGG of the same cycles
     std::vector<double> closures;   // t_k, samples
     std::vector<double> amplitudes; // A_k
     double analysisFromMs = 0.0;    // the range the truth covers
     double analysisToMs = 0.0;
-    VoiceMeasures truth;            // jitter, shimmer, F0 and HNR as generated
+    VoiceMeasures truth; // jitter, shimmer, F0 and HNR as generated
 };
 
 VoiceSignal voiceSignal(const VoiceSignalParams& params);

@@ -24,18 +24,17 @@ void row(const char* source, const VoiceMeasures& m)
     };
     std::printf("%s\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g"
                 "\t%.6g\t%.9g\t%.6g\t%d\t%d\t%.6g\n",
-                source, m.f0MeanHz, m.f0SdHz, m.jitterLocalPct, m.jitterLocalAbsUs,
-                m.jitterRapPct, m.jitterPpq5Pct, m.jitterDdpPct, m.shimmerLocalPct,
-                m.shimmerLocalDb, m.shimmerApq3Pct, m.shimmerApq5Pct, m.shimmerApq11Pct,
-                m.shimmerDdaPct, m.hnrDb, m.cppsDb, m.unvoicedFraction, m.voiceBreaks, m.cycles,
-                q(m.closedQuotient));
+                source, m.f0MeanHz, m.f0SdHz, m.jitterLocalPct, m.jitterLocalAbsUs, m.jitterRapPct,
+                m.jitterPpq5Pct, m.jitterDdpPct, m.shimmerLocalPct, m.shimmerLocalDb,
+                m.shimmerApq3Pct, m.shimmerApq5Pct, m.shimmerApq11Pct, m.shimmerDdaPct, m.hnrDb,
+                m.cppsDb, m.unvoicedFraction, m.voiceBreaks, m.cycles, q(m.closedQuotient));
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::map<std::string, double> o = {{"--rate", 22050}, {"--f0", 120},     {"--ms", 2000},
+    std::map<std::string, double> o = {{"--rate", 22050}, {"--f0", 120},    {"--ms", 2000},
                                        {"--jitter", 1},   {"--shimmer", 3}, {"--hnr", 20},
                                        {"--seed", 1},     {"--floor", 75},  {"--ceiling", 600}};
     for (int i = 1; i + 1 < argc; i += 2) {

@@ -210,9 +210,8 @@ VoiceReport finish(std::vector<VoiceCycle> cycles, const VoiceSettings& settings
     const std::vector<VoiceCycle> used = periodsInRange(cycles, settings);
     report.cycles = std::move(cycles);
     if (static_cast<int>(used.size()) < kVoiceReportMinimumCycles) {
-        report.message = "too few cycles: " + std::to_string(used.size()) +
-                         " found, at least " + std::to_string(kVoiceReportMinimumCycles) +
-                         " needed";
+        report.message = "too few cycles: " + std::to_string(used.size()) + " found, at least " +
+                         std::to_string(kVoiceReportMinimumCycles) + " needed";
         return report;
     }
     VoiceMeasures m = perturbationMeasures(used);
@@ -230,7 +229,7 @@ struct Waveform {
     double at(std::int64_t i) const
     {
         return i >= 0 && i < static_cast<std::int64_t>(x.size()) ? x[static_cast<std::size_t>(i)]
-                                                                  : 0.0;
+                                                                 : 0.0;
     }
 };
 
@@ -275,8 +274,8 @@ double peakAmplitude(const Waveform& w, std::int64_t from, std::int64_t to, doub
 // start (forwards) or the earlier mark (backwards).
 void followCycles(const Waveform& w, std::int64_t start, int step, std::int64_t begin,
                   std::int64_t end, double polarity,
-                  const std::function<double(std::int64_t)>& periodAt,
-                  std::vector<VoiceCycle>& out, const std::atomic<bool>* cancel)
+                  const std::function<double(std::int64_t)>& periodAt, std::vector<VoiceCycle>& out,
+                  const std::atomic<bool>* cancel)
 {
     const double msPerSample = 1000.0 / w.rateHz;
     std::int64_t mark = start;
@@ -312,10 +311,9 @@ void followCycles(const Waveform& w, std::int64_t start, int step, std::int64_t 
         const std::int64_t earlier = std::min(mark, next);
         const std::int64_t half = length / 2;
         std::int64_t where = 0;
-        const double amplitude =
-            peakAmplitude(w, earlier - half, earlier + half, polarity, where);
-        out.push_back({static_cast<double>(earlier) * msPerSample, period * msPerSample,
-                       amplitude, false});
+        const double amplitude = peakAmplitude(w, earlier - half, earlier + half, polarity, where);
+        out.push_back(
+            {static_cast<double>(earlier) * msPerSample, period * msPerSample, amplitude, false});
         mark = next;
     }
 }
@@ -363,8 +361,8 @@ std::vector<VoiceCycle> stretchCycles(const Waveform& w, const VoicedStretch& s,
     const double period = stretchPeriod(s, middle);
     const auto half = static_cast<std::int64_t>(period / 2.0);
     std::int64_t start = middle;
-    peakAmplitude(w, std::max(s.begin, middle - half), std::min(s.end - 1, middle + half),
-                  polarity, start);
+    peakAmplitude(w, std::max(s.begin, middle - half), std::min(s.end - 1, middle + half), polarity,
+                  start);
 
     const auto periodAt = [&](std::int64_t at) { return stretchPeriod(s, at); };
     std::vector<VoiceCycle> backwards;
@@ -497,17 +495,15 @@ double cppsDb(std::span<const float> samples, double rateHz, std::int64_t fromSa
     fromSample = std::max<std::int64_t>(fromSample, 0);
     toSample = std::min<std::int64_t>(toSample, static_cast<std::int64_t>(samples.size()));
     const auto frame = static_cast<std::int64_t>(std::lround(kCepstrumFrameMs * rateHz / 1000.0));
-    const auto hop =
-        std::max<std::int64_t>(1, std::lround(kCepstrumStepMs * rateHz / 1000.0));
+    const auto hop = std::max<std::int64_t>(1, std::lround(kCepstrumStepMs * rateHz / 1000.0));
     int n = 0;
     int order = 0;
     if (frame < 8 || !powerOfTwoAtLeast(frame, n, order) || !(floorHz > 0.0) ||
         !(ceilingHz > floorHz)) {
         return kNaN;
     }
-    const std::int64_t frames = toSample - fromSample >= frame
-                                    ? (toSample - fromSample - frame) / hop + 1
-                                    : 0;
+    const std::int64_t frames =
+        toSample - fromSample >= frame ? (toSample - fromSample - frame) / hop + 1 : 0;
     if (frames < kCepstrumTimeFrames) {
         return kNaN;
     }
@@ -515,8 +511,8 @@ double cppsDb(std::span<const float> samples, double rateHz, std::int64_t fromSa
     std::vector<double> window(static_cast<std::size_t>(frame));
     for (std::int64_t k = 0; k < frame; ++k) {
         window[static_cast<std::size_t>(k)] =
-            0.54 - 0.46 * std::cos(2.0 * kPi * static_cast<double>(k) /
-                                   static_cast<double>(frame - 1));
+            0.54 -
+            0.46 * std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(frame - 1));
     }
     std::vector<std::vector<double>> cepstra;
     cepstra.reserve(static_cast<std::size_t>(frames));
@@ -546,12 +542,13 @@ double cppsDb(std::span<const float> samples, double rateHz, std::int64_t fromSa
         cepstra.push_back(std::move(c));
     }
 
-    const auto hBins = std::max<std::int64_t>(
-        1, std::lround(kCepstrumQuefrencyHalfMs * rateHz / 1000.0));
+    const auto hBins =
+        std::max<std::int64_t>(1, std::lround(kCepstrumQuefrencyHalfMs * rateHz / 1000.0));
     const auto peakLow = static_cast<std::int64_t>(std::ceil(rateHz / ceilingHz));
-    const auto peakHigh = std::min<std::int64_t>(static_cast<std::int64_t>(std::floor(rateHz / floorHz)),
-                                                 static_cast<std::int64_t>(half));
-    const auto lineLow = static_cast<std::int64_t>(std::lround(kRegressionFromMs * rateHz / 1000.0));
+    const auto peakHigh = std::min<std::int64_t>(
+        static_cast<std::int64_t>(std::floor(rateHz / floorHz)), static_cast<std::int64_t>(half));
+    const auto lineLow =
+        static_cast<std::int64_t>(std::lround(kRegressionFromMs * rateHz / 1000.0));
     const auto lineHigh = static_cast<std::int64_t>(half);
     if (peakHigh < peakLow || lineHigh <= lineLow) {
         return kNaN;
@@ -608,8 +605,8 @@ double cppsDb(std::span<const float> samples, double rateHz, std::int64_t fromSa
         }
         const double slope = (count * sxy - sx * sy) / (count * sxx - sx * sx);
         const double intercept = (sy - slope * sx) / count;
-        total += s[static_cast<std::size_t>(peakAt)] -
-                 (intercept + slope * static_cast<double>(peakAt));
+        total +=
+            s[static_cast<std::size_t>(peakAt)] - (intercept + slope * static_cast<double>(peakAt));
     }
     return total / static_cast<double>(smoothed);
 }
@@ -705,8 +702,8 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
     };
     const int firstFrame =
         std::clamp(frameNear(fromMs) - 1 - PitchAnalysis::kStretchContextFrames, 0, whole);
-    const int lastFrame = std::clamp(
-        frameNear(toMs) + 2 + PitchAnalysis::kStretchContextFrames, firstFrame, whole);
+    const int lastFrame =
+        std::clamp(frameNear(toMs) + 2 + PitchAnalysis::kStretchContextFrames, firstFrame, whole);
     std::int64_t firstSample = 0;
     std::int64_t endSample = 0;
     bool tracked = false;
@@ -751,12 +748,12 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
             ++unvoiced;
             continue;
         }
-        const bool continues = k > 0 && pitch.m_hdPitchFile[static_cast<std::size_t>(k - 1)] > 0.0 &&
+        const bool continues = k > 0 &&
+                               pitch.m_hdPitchFile[static_cast<std::size_t>(k - 1)] > 0.0 &&
                                !stretches.empty() && pitch.frameTime(k - 1) >= fromMs;
         if (!continues) {
             stretches.push_back({});
-            stretches.back().begin =
-                std::max(selectionBegin, sampleAt(t - stepMs / 2.0));
+            stretches.back().begin = std::max(selectionBegin, sampleAt(t - stepMs / 2.0));
         }
         VoicedStretch& s = stretches.back();
         s.end = std::min(selectionEnd, sampleAt(t + stepMs / 2.0));
@@ -896,10 +893,9 @@ VoiceReport eggVoiceReport(const Channels& egg, double fromMs, double toMs,
             continue;
         }
         cycles.push_back(cycle);
-        for (auto [value, list] : {std::pair{c.dClosedQuotient, &cq},
-                                   std::pair{c.dClosedQuotientHB, &cqHB},
-                                   std::pair{c.dClosedQuotientPM, &cqPM},
-                                   std::pair{c.dClosedQuotientHT, &cqHT}}) {
+        for (auto [value, list] :
+             {std::pair{c.dClosedQuotient, &cq}, std::pair{c.dClosedQuotientHB, &cqHB},
+              std::pair{c.dClosedQuotientPM, &cqPM}, std::pair{c.dClosedQuotientHT, &cqHT}}) {
             if (value > 0.0) {
                 list->push_back(value);
             }

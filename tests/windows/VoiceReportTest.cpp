@@ -59,10 +59,20 @@ TEST(VoiceReport, PerturbationMeasuresFollowTheirDefinitions)
     };
     const std::vector<double> periods = {10, 11, 10, 12, 10};
     const std::vector<Case> cases = {
-        {"one run", {true, false, false, false, false}, 150 / 10.6, 1500, 100 / 10.6,
-         60 / 10.6, 300 / 10.6},
-        {"a break", {true, false, true, false, false}, 100 * (5.0 / 3) / 10.6, 1000 * 5.0 / 3,
-         100 * (4.0 / 3) / 10.6, std::nan(""), 400 / 10.6},
+        {"one run",
+         {true, false, false, false, false},
+         150 / 10.6,
+         1500,
+         100 / 10.6,
+         60 / 10.6,
+         300 / 10.6},
+        {"a break",
+         {true, false, true, false, false},
+         100 * (5.0 / 3) / 10.6,
+         1000 * 5.0 / 3,
+         100 * (4.0 / 3) / 10.6,
+         std::nan(""),
+         400 / 10.6},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -73,10 +83,11 @@ TEST(VoiceReport, PerturbationMeasuresFollowTheirDefinitions)
         }
         const VoiceMeasures m = perturbationMeasures(cycles);
         const std::vector<std::pair<double, double>> pairs = {
-            {m.jitterLocalPct, c.local},   {m.jitterLocalAbsUs, c.absUs}, {m.jitterRapPct, c.rap},
-            {m.jitterPpq5Pct, c.ppq5},     {m.jitterDdpPct, c.ddp},
-            {m.shimmerLocalPct, c.local},  {m.shimmerApq3Pct, c.rap},
-            {m.shimmerApq5Pct, c.ppq5},    {m.shimmerDdaPct, c.ddp}};
+            {m.jitterLocalPct, c.local}, {m.jitterLocalAbsUs, c.absUs},
+            {m.jitterRapPct, c.rap},     {m.jitterPpq5Pct, c.ppq5},
+            {m.jitterDdpPct, c.ddp},     {m.shimmerLocalPct, c.local},
+            {m.shimmerApq3Pct, c.rap},   {m.shimmerApq5Pct, c.ppq5},
+            {m.shimmerDdaPct, c.ddp}};
         for (const auto& [measured, expected] : pairs) {
             if (std::isnan(expected)) {
                 EXPECT_TRUE(std::isnan(measured));
@@ -102,9 +113,9 @@ TEST(VoiceReport, ReadsGeneratedVowelsNearTheirTruth)
         double rateHz, jitterPct, shimmerPct, hnrDb;
     };
     for (const Case c : {Case{16000, 1, 3, 30}, Case{22050, 0.2, 1, 30}, Case{44100, 3, 10, 15}}) {
-        SCOPED_TRACE(testing::Message() << c.rateHz << " Hz, jitter " << c.jitterPct
-                                        << " %, shimmer " << c.shimmerPct << " %, HNR "
-                                        << c.hnrDb << " dB");
+        SCOPED_TRACE(testing::Message()
+                     << c.rateHz << " Hz, jitter " << c.jitterPct << " %, shimmer " << c.shimmerPct
+                     << " %, HNR " << c.hnrDb << " dB");
         VoiceSignalParams p;
         p.rateHz = c.rateHz;
         p.jitterPct = c.jitterPct;
@@ -194,7 +205,8 @@ TEST(VoiceReport, VoiceBreakIsCountedAndNotMeasuredAcross)
     EXPECT_LT(fromEgg.measures->jitterLocalPct, truth.jitterLocalPct);
     EXPECT_GT(fromEgg.measures->jitterLocalPct, 0.3 * truth.jitterLocalPct);
 
-    const VoiceReport fromAudio = audioVoiceReport(v.audio, v.rateHz, 100.0, v.analysisToMs, bench());
+    const VoiceReport fromAudio =
+        audioVoiceReport(v.audio, v.rateHz, 100.0, v.analysisToMs, bench());
     ASSERT_TRUE(fromAudio.ok()) << fromAudio.message;
     EXPECT_EQ(fromAudio.measures->voiceBreaks, 1);
     EXPECT_GT(fromAudio.measures->unvoicedFraction, 0.05);

@@ -83,6 +83,31 @@ def main():
     if cpps:
         print(f'cpps_db: ours − reference computation: max |diff| {max(abs(c) for c in cpps):.2e} dB '
               f'over {len(cpps)} signals')
+    # The signed median error by generated HNR and jitter: noise raises the
+    # audio's perturbation, jitter lowers its HNR.
+    print()
+    print('median signed error by the generated HNR and jitter (audio / egg / praat)')
+    print(f'{"hnr":>4} {"jitter":>6} {"jitter_local %rel":>26} {"shimmer_local %rel":>26} {"hnr dB":>22}')
+    for hnr in sorted({float(s['truth']['hnr']) for s in signals.values()}):
+        for jitter in sorted({float(s['truth']['jitter']) for s in signals.values()}):
+            cells = []
+            for measure in ['jitter_local_pct', 'shimmer_local_pct', 'hnr_db']:
+                values = []
+                for source in SOURCES:
+                    e = []
+                    for by_source in signals.values():
+                        truth = by_source['truth']
+                        if (float(truth['hnr']), float(truth['jitter'])) != (hnr, jitter):
+                            continue
+                        if source not in by_source:
+                            continue
+                        t, v = number(truth[measure]), number(by_source[source][measure])
+                        if math.isnan(v):
+                            continue
+                        e.append(100.0 * (v - t) / t if measure in PERTURBATION else v - t)
+                    values.append(f'{median(e):+.1f}' if e else '—')
+                cells.append(' / '.join(values))
+            print(f'{hnr:>4g} {jitter:>6g} {cells[0]:>26} {cells[1]:>26} {cells[2]:>22}')
     within = [abs(x) <= 10.0 for m in PERTURBATION for x in errors[(m, 'egg')]]
     print(f'EGG jitter and shimmer within 10 % of the truth: {sum(within)}/{len(within)}')
 

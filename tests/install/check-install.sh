@@ -62,6 +62,24 @@ fi
 # The installed simulator finds the installed firmware image.
 PHONAXIS_FIRMWARE= "$prefix/bin/phonaxis-cli" box --simulate-box=2 > "$work/box.log" 2>&1 \
     || { echo "phonaxis-cli box with the installed firmware:"; cat "$work/box.log"; fail=1; }
+# The Python module, where Debian's Python finds it below the prefix: it
+# imports from there and measures the installed demo.
+if compgen -G "$build/python/phonaxis/_core*.so" > /dev/null; then
+    site=lib/python3/dist-packages/phonaxis
+    expect $site/__init__.py
+    expect $site/corpus.py
+    expect $site/_core.pyi
+    compgen -G "$prefix/$site/_core*.so" > /dev/null || { echo "missing: $site/_core*.so"; fail=1; }
+    [ -e "$prefix/$site/py.typed" ] || { echo "missing: $site/py.typed"; fail=1; }
+    (cd "$work" && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$prefix/lib/python3/dist-packages" \
+        /usr/bin/python3 -c '
+import sys, phonaxis
+assert phonaxis.__file__.startswith(sys.argv[1]), phonaxis.__file__
+table = phonaxis.open(sys.argv[2]).pitch()
+assert len(table) > 0 and table["f0_hz"].notna().any()
+' "$prefix" "$prefix/share/phonaxis/phonaxis-demo.wav") \
+        || { echo "the installed Python module"; fail=1; }
+fi
 
 if command -v xmllint > /dev/null; then
     xmllint --noout "$prefix/share/mime/packages/phonaxis.xml" \

@@ -61,9 +61,13 @@
 // next cycle starts at this one's end valley). The amplitude is the
 // peak (refined by a parabola) minus the opening valley.
 //
-// Periods outside [1/ceiling, 1/floor] end a run. A voice break is a gap
-// between consecutive cycles of the selection longer than 1.25/floor (for
-// the default floor of 75 Hz, 16.7 ms); voiceBreaks counts them.
+// Selection: an audio cycle counts when both its marks lie in the selection,
+// an EGG cycle when its contact and the next one do. A cycle whose period
+// lies outside [1/ceiling, 1/floor] is left out of the measures and the
+// next one starts a run. A voice break is a distance between consecutive
+// marks (the cycles' starts and each run's last end) longer than
+// 1.25/floor (16.7 ms for a floor of 75 Hz): a cycle's own long period, or a
+// pause between two runs; voiceBreaks counts them.
 //
 // HNR (audio; Boersma 1993). Every voiced frame of the pitch track whose time
 // lies in the selection: a Hann window of three periods of the frame's F0,
@@ -182,7 +186,8 @@ struct VoiceSettings {
 };
 
 // The report of the audio channel `audio` (samples, rate) over [fromMs,
-// toMs]. `cancel`, when given and set, stops the work and gives a message.
+// toMs]. `cancel`, when given and set, stops the work between its stages
+// and cycles (not inside the pitch track) and gives the message "stopped".
 VoiceReport audioVoiceReport(const Channels& audio, double fromMs, double toMs,
                              const VoiceSettings& settings,
                              const std::atomic<bool>* cancel = nullptr);

@@ -77,6 +77,9 @@ VoiceReportWindow::VoiceReportWindow(AnalysisWindowContext context, double fromM
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setWordWrap(true);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // Rows as tall as a line of text, so that the whole report shows at once.
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->installEventFilter(this);
     column->addWidget(m_table, 1);
 
@@ -122,7 +125,7 @@ VoiceReportWindow::VoiceReportWindow(AnalysisWindowContext context, double fromM
     addMenus({{"&File", kFileCommands}, {"&Edit", kEditCommands}, {"&Log", kLogCommands}});
     showProgressRow(false, QString());
     showReports();
-    resize(520, 720);
+    resize(520, 640);
 }
 
 VoiceReportWindow::~VoiceReportWindow()

@@ -2,7 +2,7 @@
 // vowel with its EGG: the measures in the table against the generator's
 // truth, the log entries and the copied text, the messages a too short
 // selection or a document without EGG gives instead of numbers, and
-// cancelling or closing while the audio report is computed.
+// cancelling, closing or starting again while the audio report is computed.
 #include "Signals.h" // before Qt: its "signals" keyword is a macro
 #include "VoiceSignals.h"
 
@@ -351,6 +351,20 @@ TEST_F(VoiceReportWindowTest, CancelAndCloseWhileComputingLeaveNoWorker)
         voice->close();
         QApplication::processEvents();
     }
+
+    // Started again while computing: the first report is stopped and only
+    // the second one's answer shows.
+    window->action("_AnalysisVoiceReport:")->trigger();
+    auto* voice = qobject_cast<VoiceReportWindow*>(window->analysisWindows().back());
+    ASSERT_NE(voice, nullptr);
+    voice->start();
+    ASSERT_TRUE(waitFor([voice] { return !voice->computing(); }));
+    ASSERT_TRUE(voice->audioReport().has_value());
+    EXPECT_TRUE(voice->audioReport()->ok()) << voice->audioReport()->message;
+    QApplication::processEvents(); // a late answer of the first would land here
+    EXPECT_TRUE(voice->audioReport()->ok());
+    voice->close();
+    QApplication::processEvents();
     EXPECT_EQ(settledThreadCount(before), before);
 }
 

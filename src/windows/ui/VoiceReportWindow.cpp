@@ -13,7 +13,6 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -80,7 +79,6 @@ VoiceReportWindow::VoiceReportWindow(AnalysisWindowContext context, double fromM
     // Rows as tall as a line of text, so that the whole report shows at once.
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
-    m_table->installEventFilter(this);
     column->addWidget(m_table, 1);
 
     m_messages = new QLabel(central);
@@ -150,6 +148,15 @@ bool VoiceReportWindow::isCommandEnabled(const std::string& command) const
 
 void VoiceReportWindow::start()
 {
+    // A report already under way is stopped; its answer, still queued
+    // perhaps, carries an older generation and is dropped.
+    if (m_thread.joinable()) {
+        m_stop = true;
+        m_thread.join();
+    }
+    m_stop = false;
+    m_cancelled = false;
+    const int generation = ++m_generation;
     const MyDocument& document = *m_context.document;
     const VoiceSettings settings{PitchParameters::fromDocument(document)};
     const QString range = QStringLiteral("%1–%2 Hz")
@@ -182,15 +189,18 @@ void VoiceReportWindow::start()
     m_audio.reset();
     showProgressRow(true, tr("Computing the voice report…"));
     showReports();
-    m_thread = std::thread([this, samples, rateHz, settings, from = m_fromMs, to = m_toMs] {
-        VoiceReport report = audioVoiceReport(*samples, rateHz, from, to, settings, &m_stop);
-        // Queued to the window; dropped if the window is gone by then (its
-        // destructor joins this thread first, so `this` is alive here).
-        QMetaObject::invokeMethod(
-            this,
-            [this, report = std::move(report)]() mutable { audioFinished(std::move(report)); },
-            Qt::QueuedConnection);
-    });
+    m_thread =
+        std::thread([this, samples, rateHz, settings, generation, from = m_fromMs, to = m_toMs] {
+            VoiceReport report = audioVoiceReport(*samples, rateHz, from, to, settings, &m_stop);
+            // Queued to the window; dropped if the window is gone by then (its
+            // destructor joins this thread first, so `this` is alive here).
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, report = std::move(report)]() mutable {
+                    audioFinished(generation, std::move(report));
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void VoiceReportWindow::makeEggReport(const VoiceSettings& settings)
@@ -219,10 +229,10 @@ void VoiceReportWindow::makeEggReport(const VoiceSettings& settings)
     m_egg = eggVoiceReport(channel, m_fromMs, m_toMs, settings);
 }
 
-void VoiceReportWindow::audioFinished(VoiceReport report)
+void VoiceReportWindow::audioFinished(int generation, VoiceReport report)
 {
-    if (m_cancelled) {
-        return; // the column already says so
+    if (m_cancelled || generation != m_generation) {
+        return; // cancelled (the column says so) or superseded
     }
     m_audio = std::move(report);
     showProgressRow(false, QString());
@@ -341,23 +351,6 @@ void VoiceReportWindow::LogVoiceReport()
     }
     logRecords(voiceReportLogRecords(documentName(), m_fromMs, m_toMs,
                                      m_audio ? &*m_audio : nullptr, &m_egg));
-}
-
-bool VoiceReportWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    // Ctrl+C in the table copies the whole report, not the current cell.
-    if (watched == m_table &&
-        (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->matches(QKeySequence::Copy)) {
-            if (event->type() == QEvent::KeyPress) {
-                EditCopy();
-            }
-            event->accept();
-            return true;
-        }
-    }
-    return AnalysisWindowShell::eventFilter(watched, event);
 }
 
 void VoiceReportWindow::changeEvent(QEvent* event)

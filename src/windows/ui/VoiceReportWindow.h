@@ -41,7 +41,8 @@ public:
     VoiceReportWindow(AnalysisWindowContext context, double fromMs, double toMs, int eggChannel);
     ~VoiceReportWindow() override;
 
-    // Makes the EGG report and starts the audio's on the worker.
+    // Makes the EGG report and starts the audio's on the worker (stopping
+    // one under way).
     void start();
 
     bool computing() const { return m_thread.joinable() && !m_audio; }
@@ -67,11 +68,10 @@ public slots:
 
 protected:
     GraphDrawing pictureDrawing() const override { return {}; }
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
-    void audioFinished(VoiceReport report);
+    void audioFinished(int generation, VoiceReport report);
     void makeEggReport(const VoiceSettings& settings);
     void showReports();
     void showProgressRow(bool computing, const QString& status);
@@ -86,6 +86,7 @@ private:
     std::optional<VoiceReport> m_audio;
     VoiceReport m_egg;
     bool m_cancelled = false;
+    int m_generation = 0;            // of the audio report under way
     std::atomic<bool> m_stop{false}; // tells the worker to stop
     std::thread m_thread;
 

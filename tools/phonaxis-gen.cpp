@@ -6,6 +6,7 @@
 #include "PitchCorpus.h"
 #include "Signals.h"
 #include "TestFiles.h"
+#include "VoiceSignals.h"
 #include "VowelCorpus.h"
 
 #include "document/AutomaticPrompts.h"
@@ -36,6 +37,8 @@ constexpr const char* kUsage =
     "       phonaxis-gen bench-recordings DIR [--speech-min MIN] [--egg-min MIN]\n"
     "       phonaxis-gen pitch-corpus DIR\n"
     "       phonaxis-gen vowel-corpus DIR\n"
+    "       phonaxis-gen voice OUT.wav [--rate HZ] [--f0 HZ] [--ms MS] [--jitter PCT]\n"
+    "                 [--shimmer PCT] [--hnr DB] [--vowel a|i|u] [--seed N]\n"
     "       phonaxis-gen firmware OUT.hex\n"
     "\n"
     "  demo   22,050 Hz, 3.5 s: an a-i-u vowel sequence, its EGG and an airflow channel\n"
@@ -49,6 +52,10 @@ constexpr const char* kUsage =
     "         DIR/NAME.wav and its truth every 10 ms, DIR/NAME.f0\n"
     "  vowel-corpus  320 synthetic vowels (men and women, F0 100 and 200 Hz, 10,000 to\n"
     "         44,100 Hz, 16-bit and float) and their true formants, DIR/truth.csv\n"
+    "  voice  a sustained vowel with known jitter, shimmer and HNR: channel 1 the\n"
+    "         audio, channel 2 its EGG; the truth in OUT.wav.truth.tsv (defaults:\n"
+    "         --rate 22050 --f0 120 --ms 2000 --jitter 1 --shimmer 3 --hnr 20\n"
+    "         --vowel a --seed 1)\n"
     "  firmware  a synthetic box firmware image as Intel HEX, for the simulated box\n"
     "         (200 records of 16 bytes below 0x0E00; no real controller code)\n";
 
@@ -306,6 +313,45 @@ int runFirmware(const std::string& path)
     return 0;
 }
 
+int runVoice(const std::string& path, int argc, char** argv)
+{
+    std::map<std::string, std::string> options = {
+        {"--rate", "22050"}, {"--f0", "120"},  {"--ms", "2000"},  {"--jitter", "1"},
+        {"--shimmer", "3"},  {"--hnr", "20"},  {"--vowel", "a"}, {"--seed", "1"}};
+    std::string error;
+    signals::VoiceSignalParams params;
+    double seed = 0.0;
+    if (!parseOptions(argc, argv, 3, options, error) ||
+        !parseNumber(options, "--rate", 16000.0, kMaxRateHz, params.rateHz, error) ||
+        !parseNumber(options, "--f0", 60.0, 500.0, params.f0Hz, error) ||
+        !parseNumber(options, "--ms", 200.0, kMaxMs, params.durationMs, error) ||
+        !parseNumber(options, "--jitter", 0.0, 10.0, params.jitterPct, error) ||
+        !parseNumber(options, "--shimmer", 0.0, 30.0, params.shimmerPct, error) ||
+        !parseNumber(options, "--hnr", -10.0, 80.0, params.hnrDb, error) ||
+        !parseNumber(options, "--seed", 0.0, 4294967295.0, seed, error)) {
+        return usageError(error);
+    }
+    const std::string& name = options.at("--vowel");
+    if (name.size() != 1 || !signals::vowelFormants(name[0])) {
+        return usageError("--vowel must be a, i or u, not \"" + name + "\"");
+    }
+    params.vowel = name[0];
+    params.seed = static_cast<std::uint32_t>(seed);
+    const signals::VoiceSignal voice = signals::voiceSignal(params);
+    const std::span<const float> channels[] = {voice.audio, voice.egg};
+    if (const int status = writeWave(path, params.rateHz, channels); status != 0) {
+        return status;
+    }
+    const std::string truth = signals::voiceTruthText(voice, params);
+    if (!writeFileAtomically(
+            path + ".truth.tsv",
+            std::span(reinterpret_cast<const std::uint8_t*>(truth.data()), truth.size()), error)) {
+        std::fprintf(stderr, "phonaxis-gen: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int run(int argc, char** argv)
 {
     if (argc < 3) {
@@ -326,6 +372,9 @@ int run(int argc, char** argv)
     }
     if (command == "vowel") {
         return runVowel(out, argc, argv);
+    }
+    if (command == "voice") {
+        return runVoice(out, argc, argv);
     }
     if (command == "tone") {
         return runTone(out, argc, argv);

@@ -72,6 +72,7 @@ constexpr CommandSpec kAnalysis[] = {
     {"_AnalysisSpectrogram:", CommandOwner::Window},
     {"_AnalysisSpectrogramSelection:", CommandOwner::Window},
     {"_AnalysisPitch:", CommandOwner::Window},
+    {"_AnalysisVoiceReport:", CommandOwner::Window},
     {"_AnalysisChannelSelect:", CommandOwner::View},
     {nullptr, CommandOwner::Application},
     {"_AnalysisIntensity:", CommandOwner::View},
@@ -155,7 +156,8 @@ bool windowCommandEnabled(const char* name, bool documentHasData, bool eggAssign
         return documentHasData && haveMarker;
     }
     if (std::strcmp(name, "_AnalysisFFTSelection:") == 0 ||
-        std::strcmp(name, "_AnalysisSpectrogramSelection:") == 0) {
+        std::strcmp(name, "_AnalysisSpectrogramSelection:") == 0 ||
+        std::strcmp(name, "_AnalysisVoiceReport:") == 0) {
         return documentHasData && haveSelection;
     }
     // Panels that edit per-channel or view settings need data, and labels

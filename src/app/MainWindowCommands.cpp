@@ -27,6 +27,7 @@
 #include "windows/ui/FFTWindowController.h"
 #include "windows/ui/PitchWindowController.h"
 #include "windows/ui/SpectrogramWindowController.h"
+#include "windows/ui/VoiceReportWindow.h"
 
 #include <algorithm>
 #include <optional>
@@ -331,6 +332,27 @@ void MainWindowController::AnalysisPitch()
             &PitchWindowController::samplesChanged);
     window->show();
     window->start();
+}
+
+VoiceReportWindow* MainWindowController::AnalysisVoiceReport()
+{
+    if (!isCommandEnabled("_AnalysisVoiceReport:")) {
+        return nullptr;
+    }
+    const int chosen = m_model->analysisChannel();
+    if (const std::optional<std::string> reason =
+            VoiceReportWindow::cannotAnalyse(*m_document, chosen)) {
+        m_prompts->alert("No voice report.", *reason, "OK");
+        return nullptr;
+    }
+    // The report covers the selection as the analysed channel holds it.
+    const Channels& audio = *AnalysisWindowShell::channelWithSamples(*m_document, chosen);
+    auto* window = new VoiceReportWindow(analysisWindowContext(), audio.m_dDurationStartTime,
+                                         audio.m_dDurationStopTime, m_document->m_nEGGChannelIndex);
+    adoptAnalysisWindow(window);
+    window->show();
+    window->start();
+    return window;
 }
 
 SpectrogramWindowController* MainWindowController::openSpectrogram(const char* command,

@@ -357,6 +357,8 @@ void MainWindowController::connectCommand(QAction* action, const char* name)
         on(&MainWindowController::AnalysisSmooth);
     } else if (command == "_AnalysisPitch:") {
         on(&MainWindowController::AnalysisPitch);
+    } else if (command == "_AnalysisVoiceReport:") {
+        on(&MainWindowController::AnalysisVoiceReport);
     } else if (command == "_AnalysisSpectrogram:") {
         on(&MainWindowController::AnalysisSpectrogram);
     } else if (command == "_AnalysisSpectrogramSelection:") {

@@ -34,6 +34,7 @@ class Prompts;
 class QtPrompts;
 class SoundSession;
 class SpectrogramWindowController;
+class VoiceReportWindow;
 struct EditOutcome;
 struct StatusReport;
 struct LabelDialogRequest;
@@ -192,6 +193,10 @@ public slots:
     // Opens a pitch window on the document's audio channel; it computes
     // its track in the background and computes again when the samples change.
     void AnalysisPitch();
+    // Opens a voice report window over the selection of the channel to
+    // analyse, with the EGG channel beside it (null when the channel has no
+    // samples, told in an alert).
+    VoiceReportWindow* AnalysisVoiceReport();
     // Open a spectrogram window over the audio channel's whole length or its
     // selection; it computes on a worker and follows the document's edits.
     // Returns the window (null when the document cannot be analysed, told

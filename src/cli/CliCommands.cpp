@@ -6,6 +6,7 @@
 #include "cli/CliFormantTrack.h"
 #include "cli/CliLabels.h"
 #include "cli/CliSettings.h"
+#include "cli/CliVoice.h"
 #ifdef PHONAXIS_HAVE_DISPLAY
 #include "cli/CliFormantPicture.h"
 #include "cli/CliPicture.h"
@@ -111,6 +112,32 @@ constexpr CommandHelp kCommandHelp[] = {
     {"egg", "  phonaxis-cli egg FILE --channel N\n"
             "      glottal cycles and closed quotients of EGG channel N; each row is timed\n"
             "      by the cycle's own contact instants\n"},
+    {"voice",
+     "  phonaxis-cli voice FILE [--from MS --to MS] [--channel N] [--egg-channel N]\n"
+     "      the voice report of a sustained vowel over MS to MS (default: the whole\n"
+     "      file), from the audio channel (or channel N) and from the EGG channel\n"
+     "      (N, else the file's own EGG channel), side by side: F0 mean and SD,\n"
+     "      jitter, shimmer, HNR, CPPS, unvoiced frames, voice breaks and, from the\n"
+     "      EGG, the closed quotients' mean and SD. A source whose report cannot be\n"
+     "      made (too few cycles, no voiced stretch) says why instead of a number.\n"
+     "      Audio cycles: the precise pitch track finds the voiced stretches and the\n"
+     "      expected period; marks one period apart are placed by waveform matching\n"
+     "      (normalised cross-correlation of adjacent cycles over 0.8-1.25 periods,\n"
+     "      refined below a sample by a parabola; Milenkovic 1987, Titze & Liang\n"
+     "      1993), amplitudes are the cycles' peaks. EGG cycles: the EGG analysis's,\n"
+     "      each contact refined below a sample at its level crossing; amplitudes\n"
+     "      valley to peak. A gap longer than 1.25 / m_dCalculationLow between\n"
+     "      cycles is a voice break; differences never span one. Jitter local =\n"
+     "      mean |T(i) - T(i+1)| / mean T; RAP, PPQ5 against the mean of 3 and 5\n"
+     "      periods; DDP = mean |second difference| / mean T; shimmer local, local\n"
+     "      dB, APQ3/5/11 and DDA likewise of the amplitudes (Baken & Orlikoff\n"
+     "      2000). HNR: normalised autocorrelation at the period lag in a Hann\n"
+     "      window of three periods, corrected for the window, averaged over the\n"
+     "      voiced frames, 10 log10(r / (1 - r)) (Boersma 1993). CPPS: 40 ms\n"
+     "      Hamming frames every 2 ms, the dB power cepstrum averaged over 10 frames\n"
+     "      and 0.5 ms of quefrency, its peak over the pitch range above the\n"
+     "      regression line from 1 ms (Hillenbrand et al. 1994, Hillenbrand & Houde\n"
+     "      1996)\n"},
     {"labels",
      "  phonaxis-cli labels FILE [--channel N] [--textgrid OUT.TextGrid [--points] [--short]\n"
      "                      [--utf16]] [--table|--csv|--json]\n"
@@ -185,18 +212,18 @@ struct OptionHelp {
 };
 
 constexpr OptionHelp kOptionHelp[] = {
-    {"spectrum spectrogram formant-track pitch egg",
+    {"spectrum spectrogram formant-track pitch egg voice",
      "  --json             the records as a JSON array instead of the log file format;\n"
      "                     each also has the named fields of --table (null where a\n"
      "                     value is missing)\n"},
-    {"spectrum spectrogram formant-track pitch egg",
+    {"spectrum spectrogram formant-track pitch egg voice",
      "  --table            a header row of named columns with their units, then one\n"
      "                     tab-separated row per record; a missing value is an empty\n"
      "                     cell\n"},
-    {"spectrum spectrogram formant-track pitch egg",
+    {"spectrum spectrogram formant-track pitch egg voice",
      "  --csv              the same table as comma-separated values (a file name\n"
      "                     holding a comma, quote or line break is quoted)\n"},
-    {"spectrum spectrogram formant-track pitch egg settings",
+    {"spectrum spectrogram formant-track pitch egg voice settings",
      "  --config FILE      the settings of a saved user configuration\n"},
     {"spectrum spectrogram formant-track pitch egg",
      "  --labels           adds a label column to --table, --csv and --json: the label\n"
@@ -210,7 +237,7 @@ constexpr OptionHelp kOptionHelp[] = {
      "  --textgrid GRID    with --labels, the labels of a TextGrid file instead of the\n"
      "                     recording's own (a WAV file has none): its first tier, or\n"
      "  --tier NAME        the tier NAME (or a number from 1)\n"},
-    {"spectrum spectrogram formant-track pitch egg settings",
+    {"spectrum spectrogram formant-track pitch egg voice settings",
      "  --set NAME=VALUE   one document setting, after --config (repeatable);\n"
      "                     phonaxis-cli settings lists them\n"},
     {"spectrum spectrogram formant-track pitch",
@@ -245,6 +272,13 @@ constexpr CommandHelp kColumnHelp[] = {
               "    start with --classic);\n"
               "    intensity_dbfs: dB relative to full scale (a full-scale sine reads -3.01);\n"
               "    empty where the frame is digitally silent or m_bPitchDrawIntensity is off\n"},
+    {"voice", "  voice: file, channel, source (audio or egg), from_ms, to_ms, f0_mean_hz,\n"
+              "    f0_sd_hz, jitter_local_pct, jitter_local_abs_us, jitter_rap_pct,\n"
+              "    jitter_ppq5_pct, jitter_ddp_pct, shimmer_local_pct, shimmer_local_db,\n"
+              "    shimmer_apq3_pct, shimmer_apq5_pct, shimmer_apq11_pct, shimmer_dda_pct,\n"
+              "    hnr_db, cpps_db, unvoiced_pct (audio only), voice_breaks, cycles,\n"
+              "    cq_mean, cq_sd, cq_hb_mean, cq_hb_sd, cq_pm_mean, cq_pm_sd, cq_ht_mean,\n"
+              "    cq_ht_sd (EGG only); the log format writes -1 where a value is missing\n"},
     {"labels", "  labels: file, channel, channel_title, time_ms, end_ms (the end of the\n"
                "    interval the label opens, empty for a point), label\n"},
     {"egg", "  egg: file, channel, contact_ms, decontact_ms, next_contact_ms (the cycle's\n"
@@ -408,6 +442,7 @@ struct KnownOption {
 
 constexpr KnownOption kKnownOptions[] = {
     {"--channel", Takes::Channel},
+    {"--egg-channel", Takes::Channel},
     {"--aiff-channel", Takes::Channel},
     {"--at", Takes::Time},
     {"--from", Takes::Time},
@@ -530,13 +565,15 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
         switch (takes) {
         case Takes::Channel: {
             int n = 0;
-            if (!parseInt(value, n) || n < (arg == "--channel" ? 0 : 1)) {
+            if (!parseInt(value, n) || n < (arg == "--aiff-channel" ? 1 : 0)) {
                 err << "phonaxis-cli: " << arg << " takes a channel number, not \"" << value
                     << "\"\n";
                 return false;
             }
             if (arg == "--channel") {
                 options.channel = n;
+            } else if (arg == "--egg-channel") {
+                options.eggChannel = n;
             } else {
                 options.aiffChannel = n;
             }
@@ -685,6 +722,9 @@ std::vector<std::string_view> optionsOf(const std::string& command)
          {"--aiff-channel", "--json", "--table", "--csv", "--config", "--set", "--channel",
           "--labels", "--textgrid", "--tier"}},
         {"formants", {"--png", "--plot-type", "--width", "--height"}},
+        {"voice",
+         {"--aiff-channel", "--json", "--table", "--csv", "--channel", "--egg-channel", "--config",
+          "--set", "--from", "--to"}},
         {"play", {"--aiff-channel", "--from", "--to", "--device"}},
         {"record",
          {"--seconds", "--rate", "--device", "--box", "--channels", "--simulate-box",
@@ -1209,6 +1249,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (command == "labels") {
         return labelsCommand(options, out, err);
+    }
+    if (command == "voice") {
+        return voiceCommand(options, out, err);
     }
     if (command == "settings") {
         return runSettings(options, out, err);

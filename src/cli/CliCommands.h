@@ -49,6 +49,7 @@ struct Options {
     std::vector<std::string> positional;
     std::vector<std::string> given;
     std::optional<int> channel;
+    std::optional<int> eggChannel; // voice --egg-channel N
     std::optional<double> atMs;
     std::optional<double> fromMs;
     std::optional<double> toMs;

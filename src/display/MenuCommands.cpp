@@ -71,6 +71,7 @@ constexpr MenuCommand kCommands[] = {
     {"_AnalysisSpectrogram:", "Spe&ctrogram", kNone, nullptr},
     {"_AnalysisSpectrogramSelection:", "Spectrogram of Se&lection", kNone, nullptr},
     {"_AnalysisPitch:", "&Pitch", kNone, nullptr},
+    {"_AnalysisVoiceReport:", "&Voice Report", kNone, nullptr},
     {"_AnalysisChannelSelect:", "Channel to Analyse: Audio", kNone, nullptr},
     {"_AnalysisIntensity:", "&Intensity", kNone, nullptr},
     {"_AnalysisSmooth:", "S&mooth", kNone, nullptr},
@@ -112,6 +113,7 @@ constexpr MenuCommand kCommands[] = {
     {"_LogPitchMarker:", "Enter &Marker", kNone, nullptr},
     {"_LogPitchSelection:", "Enter &Selection", kNone, nullptr},
     {"_LogPitchAll:", "Enter &All Voiced Frames", kNone, nullptr},
+    {"_LogVoiceReport:", "Enter &Voice Report", kNone, nullptr},
     // Window, Help
     {"_HideShowStatus:", "Show Status", kNone, nullptr},
     {"_aboutApp:", "&About Phonaxis", kNone, nullptr},

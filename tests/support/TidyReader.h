@@ -136,7 +136,7 @@ inline std::optional<TidyTable> readTidy(const std::string& text, TidyFormat for
         error = "not a table";
         return std::nullopt;
     }
-    static const std::regex name("[A-Za-z0-9]+(_[a-z]+)*");
+    static const std::regex name("[A-Za-z0-9]+(_[a-z0-9]+)*");
     static const std::regex number(R"(-?[0-9]+(\.[0-9]+)?([eE][-+]?[0-9]+)?)");
     TidyTable table{records->front(), {}};
     for (const std::string& column : table.columns) {

@@ -236,14 +236,8 @@ int openAudioAnalysis(const Options& options, const char* command, Session& sess
     return attachLabels(options, session, index, err);
 }
 
-namespace {
-
-// The records in the output the options ask for: the named table with
-// --table or --csv, JSON objects with the named fields beside their values
-// with --json, else the measurement-log format. `named` makes the table (a
-// row per record) only for the outputs that show it.
-int print(const std::vector<LogRecord>& records, const std::function<Table()>& named,
-          const Options& options, std::ostream& out)
+int printRecords(const std::vector<LogRecord>& records, const std::function<Table()>& named,
+                 const Options& options, std::ostream& out)
 {
     if (!options.table && !options.csv && !options.json) {
         writeLogText(records, out);
@@ -259,8 +253,6 @@ int print(const std::vector<LogRecord>& records, const std::function<Table()>& n
     }
     return kExitOk;
 }
-
-} // namespace
 
 Table namedTable(std::vector<std::string> columns)
 {
@@ -688,7 +680,7 @@ int spectrumCommand(const Options& options, std::ostream& out, std::ostream& err
     const std::vector<LogRecord> records =
         options.frame ? spectrum->frameLogRecords(session.displayName)
                       : std::vector<LogRecord>{spectrum->formantsLogRecord(session.displayName)};
-    return print(
+    return printRecords(
         records,
         [&] {
             Table table = spectrumTable(records, options, session, index);
@@ -1033,7 +1025,7 @@ int eggCommand(const Options& options, std::ostream& out, std::ostream& err)
         addLabelColumn(table, session);
         return table;
     };
-    return print(records, named, options, out);
+    return printRecords(records, named, options, out);
 }
 
 } // namespace phonaxis::cli

@@ -3,6 +3,7 @@
 #include "cli/CliTable.h"
 #include "log/LogRecord.h"
 
+#include <functional>
 #include <iosfwd>
 #include <vector>
 
@@ -33,6 +34,13 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
 int pitchCommand(const Options& options, std::ostream& out, std::ostream& err);
 // The glottal cycles of EGG channel --channel.
 int eggCommand(const Options& options, std::ostream& out, std::ostream& err);
+
+// The records in the output the options ask for: the named table with
+// --table or --csv, JSON objects with the named fields beside their values
+// with --json, else the measurement-log format. `named` makes the table (a
+// row per record) only for the outputs that show it. Returns kExitOk.
+int printRecords(const std::vector<LogRecord>& records, const std::function<Table()>& named,
+                 const Options& options, std::ostream& out);
 
 // The records as the log window saves them: header line and one row each.
 void writeLogText(const std::vector<LogRecord>& records, std::ostream& out);

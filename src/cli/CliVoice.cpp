@@ -179,25 +179,19 @@ int voiceCommand(const Options& options, std::ostream& out, std::ostream& err)
     const std::vector<LogRecord> records = voiceReportLogRecords(
         session.displayName, fromMs, toMs, audioReport.ok() ? &audioReport : nullptr,
         eggReport && eggReport->ok() ? &*eggReport : nullptr);
-    if (!options.table && !options.csv && !options.json) {
-        writeLogText(records, out);
-        return kExitOk;
-    }
-    Table table = namedTable(kVoiceColumns);
-    if (audioReport.ok()) {
-        addRowOf(table, session, index, "audio", fromMs, toMs, *audioReport.measures);
-    }
-    if (eggReport && eggReport->ok()) {
-        addRowOf(table, session, egg, "egg", fromMs, toMs, *eggReport->measures);
-    }
-    if (options.table) {
-        writeTsv(table, out);
-    } else if (options.csv) {
-        writeCsv(table, out);
-    } else {
-        writeLogJson(records, out, &table);
-    }
-    return kExitOk;
+    return printRecords(
+        records,
+        [&] {
+            Table table = namedTable(kVoiceColumns);
+            if (audioReport.ok()) {
+                addRowOf(table, session, index, "audio", fromMs, toMs, *audioReport.measures);
+            }
+            if (eggReport && eggReport->ok()) {
+                addRowOf(table, session, egg, "egg", fromMs, toMs, *eggReport->measures);
+            }
+            return table;
+        },
+        options, out);
 }
 
 } // namespace phonaxis::cli

@@ -8,33 +8,39 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <vector>
+
 namespace phonaxis {
 
 namespace {
 
-// A titled group of two radio buttons, the first checked; returns the
-// second.
-QRadioButton* addChoice(QVBoxLayout& layout, QWidget* parent, const QString& title,
-                        const char* firstName, const QString& first, const QString& firstHint,
-                        const char* secondName, const QString& second, const QString& secondHint)
+// One choice of a group: its object name, text and hint.
+struct Choice {
+    const char* name;
+    QString text;
+    QString hint;
+};
+
+// A titled group of radio buttons, the first checked; returns them in order.
+std::vector<QRadioButton*> addChoice(QVBoxLayout& layout, QWidget* parent, const QString& title,
+                                     const std::vector<Choice>& choices)
 {
     auto* box = new QGroupBox(title, parent);
     auto* rows = new QVBoxLayout(box);
     auto* group = new QButtonGroup(box);
-    QRadioButton* buttons[2] = {new QRadioButton(first, box), new QRadioButton(second, box)};
-    buttons[0]->setObjectName(firstName);
-    buttons[1]->setObjectName(secondName);
-    buttons[0]->setToolTip(firstHint);
-    buttons[1]->setToolTip(secondHint);
-    buttons[0]->setAccessibleDescription(firstHint);
-    buttons[1]->setAccessibleDescription(secondHint);
-    for (QRadioButton* button : buttons) {
+    std::vector<QRadioButton*> buttons;
+    for (const Choice& choice : choices) {
+        auto* button = new QRadioButton(choice.text, box);
+        button->setObjectName(choice.name);
+        button->setToolTip(choice.hint);
+        button->setAccessibleDescription(choice.hint);
         group->addButton(button);
         rows->addWidget(button);
+        buttons.push_back(button);
     }
-    buttons[0]->setChecked(true);
+    buttons.front()->setChecked(true);
     layout.addWidget(box);
-    return buttons[1];
+    return buttons;
 }
 
 } // namespace
@@ -51,16 +57,25 @@ LabelExportSheet::LabelExportSheet(QWidget* parent) : QDialog(parent)
     note->setWordWrap(true);
     layout->addWidget(note);
 
-    m_points = addChoice(
-        *layout, this, tr("Tiers"), "intervals", tr("&Intervals"),
-        tr("Each label opens an interval that lasts until its end, or until the next label."),
-        "points", tr("&Points"), tr("Each label becomes a point at its time."));
-    m_shortForm = addChoice(*layout, this, tr("Text form"), "longForm", tr("&Long"),
-                            tr("Every value named: easy to read and edit."), "shortForm",
-                            tr("&Short"), tr("The bare values: smaller files."));
-    m_utf16 = addChoice(*layout, this, tr("Encoding"), "utf8", tr("UTF-&8"),
-                        tr("The usual encoding of text files."), "utf16", tr("UTF-1&6"),
-                        tr("For programs that read only UTF-16 files."));
+    const std::vector<QRadioButton*> kinds =
+        addChoice(*layout, this, tr("Tiers"),
+                  {{"asLabels", tr("&As the labels came"),
+                    tr("Intervals for a channel whose labels came from intervals, points for the "
+                       "others.")},
+                   {"intervals", tr("&Intervals"),
+                    tr("Each label opens an interval that lasts until its end, or until the next "
+                       "label.")},
+                   {"points", tr("&Points"), tr("Each label becomes a point at its time.")}});
+    m_intervals = kinds[1];
+    m_points = kinds[2];
+    m_shortForm =
+        addChoice(*layout, this, tr("Text form"),
+                  {{"longForm", tr("&Long"), tr("Every value named: easy to read and edit.")},
+                   {"shortForm", tr("&Short"), tr("The bare values: smaller files.")}})[1];
+    m_utf16 =
+        addChoice(*layout, this, tr("Encoding"),
+                  {{"utf8", tr("UTF-&8"), tr("The usual encoding of text files.")},
+                   {"utf16", tr("UTF-1&6"), tr("For programs that read only UTF-16 files.")}})[1];
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* cancel = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
@@ -71,12 +86,14 @@ LabelExportSheet::LabelExportSheet(QWidget* parent) : QDialog(parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    button("intervals")->setFocus();
+    button("asLabels")->setFocus();
 }
 
 ExportedTierKind LabelExportSheet::kind() const
 {
-    return m_points->isChecked() ? ExportedTierKind::Points : ExportedTierKind::Intervals;
+    return m_points->isChecked()      ? ExportedTierKind::Points
+           : m_intervals->isChecked() ? ExportedTierKind::Intervals
+                                      : ExportedTierKind::AsLabels;
 }
 
 TextGridForm LabelExportSheet::form() const

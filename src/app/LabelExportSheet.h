@@ -8,8 +8,9 @@ class QRadioButton;
 
 namespace phonaxis {
 
-// The "Export Labels" sheet: what kind of tiers the labels become
-// (Intervals, the default, or Points), the text form of the file (long, the
+// The "Export Labels" sheet: what kind of tiers the labels become (as they
+// came, the default: intervals for labels from intervals, else points; or
+// Intervals, or Points for every channel), the text form of the file (long, the
 // default, or short) and its encoding (UTF-8, the default, or UTF-16). OK
 // goes on to the save panel. Main thread only.
 class LabelExportSheet : public QDialog {
@@ -23,11 +24,12 @@ public:
     // reader the order.
     TextGridEncoding encoding() const;
 
-    // The choices, by objectName: "intervals", "points", "longForm",
+    // The choices, by objectName: "asLabels", "intervals", "points", "longForm",
     // "shortForm", "utf8", "utf16".
     QRadioButton* button(const char* name) const;
 
 private:
+    QRadioButton* m_intervals; // owned by the dialog
     QRadioButton* m_points;    // owned by the dialog
     QRadioButton* m_shortForm; // owned by the dialog
     QRadioButton* m_utf16;     // owned by the dialog

@@ -139,15 +139,17 @@ constexpr CommandHelp kCommandHelp[] = {
      "      regression line from 1 ms (Hillenbrand et al. 1994, Hillenbrand & Houde\n"
      "      1996)\n"},
     {"labels",
-     "  phonaxis-cli labels FILE [--channel N] [--textgrid OUT.TextGrid [--points] [--short]\n"
-     "                      [--utf16]] [--table|--csv|--json]\n"
+     "  phonaxis-cli labels FILE [--channel N] [--textgrid OUT.TextGrid [--intervals|--points]\n"
+     "                      [--short] [--utf16]] [--table|--csv|--json]\n"
      "      lists the labels of FILE (of channel N) as the label table shows them, or\n"
      "      as named columns; --textgrid writes them as a TextGrid file instead: one\n"
      "      tier per channel that has labels, named after the channel's title, over\n"
-     "      the recording's time span; an interval tier (each label opens an interval\n"
-     "      that ends where the label's interval ended when it came from a grid, else\n"
-     "      at the next label; gaps are empty intervals; labels at one time share an\n"
-     "      interval, their texts joined by a space) or with --points a point tier;\n"
+     "      the recording's time span: an interval tier for a channel whose labels\n"
+     "      came from intervals, a point tier for the others, or with --intervals or\n"
+     "      --points that kind for every channel. In an interval tier each label\n"
+     "      opens an interval that ends where its interval ended when it came from a\n"
+     "      grid, else at the next label; gaps are empty intervals; labels at one time\n"
+     "      share an interval (a point), their texts joined by a space;\n"
      "      the long text form in UTF-8, or --short and --utf16. A grid read and\n"
      "      written again keeps its tiers' times and texts; it does not keep the\n"
      "      tiers' names when they differ from the channels' titles, nor do grids\n"
@@ -474,6 +476,7 @@ constexpr KnownOption kKnownOptions[] = {
     {"--textgrid", Takes::Path},
     {"--tier", Takes::Name},
     {"--points", Takes::Nothing},
+    {"--intervals", Takes::Nothing},
     {"--short", Takes::Nothing},
     {"--utf16", Takes::Nothing},
 };
@@ -547,6 +550,7 @@ bool parseSplitOptions(const std::vector<std::string>& args, std::size_t first, 
             (arg == "--frame"     ? options.frame
              : arg == "--labels"  ? options.labels
              : arg == "--points"  ? options.points
+             : arg == "--intervals" ? options.intervals
              : arg == "--short"   ? options.shortForm
              : arg == "--utf16"   ? options.utf16
              : arg == "--json"    ? options.json
@@ -701,7 +705,8 @@ std::vector<std::string_view> optionsOf(const std::string& command)
         {"info", {"--aiff-channel", "--json"}},
         {"convert", {"--aiff-channel", "--channel", "--from", "--to", "--labels", "--tier"}},
         {"labels",
-         {"--aiff-channel", "--channel", "--textgrid", "--points", "--short", "--utf16", "--json",
+         {"--aiff-channel", "--channel", "--textgrid", "--points", "--intervals", "--short",
+          "--utf16", "--json",
           "--table", "--csv"}},
         {"settings", {"--config", "--set", "--json", "--save-config"}},
         {"spectrum",

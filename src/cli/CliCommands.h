@@ -80,7 +80,8 @@ struct Options {
     std::optional<std::string> labelsPath;
     std::optional<std::string> textgridPath;
     std::optional<std::string> tier;
-    bool points = false;    // labels --textgrid: point tiers instead of interval tiers
+    bool points = false;    // labels --textgrid: point tiers for every channel
+    bool intervals = false; // labels --textgrid: interval tiers for every channel
     bool shortForm = false; // labels --textgrid: the short text form
     bool utf16 = false;     // labels --textgrid: UTF-16 instead of UTF-8
     bool frame = false;

@@ -131,8 +131,13 @@ int labelsCommand(const Options& options, std::ostream& out, std::ostream& err)
     if (options.positional.size() != 1) {
         return usage(err, "labels takes one FILE (phonaxis-cli labels --help tells more)");
     }
-    if (!options.textgridPath && (options.points || options.shortForm || options.utf16)) {
-        return usage(err, "--points, --short and --utf16 say how --textgrid writes its file");
+    if (!options.textgridPath &&
+        (options.points || options.intervals || options.shortForm || options.utf16)) {
+        return usage(err, "--intervals, --points, --short and --utf16 say how --textgrid writes "
+                          "its file");
+    }
+    if (options.points && options.intervals) {
+        return usage(err, "--intervals and --points each choose the tiers' kind: give one");
     }
     if (options.textgridPath && (options.table || options.csv || options.json)) {
         return usage(err, "--textgrid writes a file; --table, --csv and --json list the labels: "
@@ -152,8 +157,9 @@ int labelsCommand(const Options& options, std::ostream& out, std::ostream& err)
     }
 
     if (options.textgridPath) {
-        const ExportedTierKind kind =
-            options.points ? ExportedTierKind::Points : ExportedTierKind::Intervals;
+        const ExportedTierKind kind = options.points      ? ExportedTierKind::Points
+                                      : options.intervals ? ExportedTierKind::Intervals
+                                                          : ExportedTierKind::AsLabels;
         TextGrid grid;
         if (options.channel) {
             const Channels& channel = document.getChannel(*options.channel);

@@ -128,8 +128,11 @@ int importTextGridLabels(MyDocument& document, const TextGrid& grid,
                          const std::vector<TierToChannel>& assignments,
                          const TextMeasurer& measurer);
 
-// Which kind of tier an export writes.
-enum class ExportedTierKind { Intervals, Points };
+// Which kind of tier an export writes. AsLabels: an interval tier for a
+// channel whose labels came from intervals (any of them has a dEndTime), a
+// point tier for the others, so that a grid of both kinds comes back as it
+// came in.
+enum class ExportedTierKind { AsLabels, Intervals, Points };
 
 // The grid for a document's labels: one tier per channel that has labels,
 // in channel order, named after the channel's title, over the recording's

@@ -150,7 +150,10 @@ TextGridTier tierFromChannel(const Channels& channel, ExportedTierKind kind, dou
                              double xmaxS)
 {
     TextGridTier tier;
-    tier.isIntervalTier = kind == ExportedTierKind::Intervals;
+    tier.isIntervalTier = kind == ExportedTierKind::Intervals ||
+                          (kind == ExportedTierKind::AsLabels &&
+                           std::any_of(channel.m_pArrayLabels.begin(), channel.m_pArrayLabels.end(),
+                                       [](const Labels& label) { return label.hasEndTime(); }));
     tier.name = channel.GetTitle();
     tier.xmin = xminS;
     tier.xmax = xmaxS;

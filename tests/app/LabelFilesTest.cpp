@@ -1,8 +1,8 @@
 // Labels to and from TextGrid files through the document window's File menu:
 // the open panel and the Import Labels sheet answered by the test, Undo of an
 // import, damaged files, and exports that read back with the same labels.
-#include "support/TwoToneWav.h" // before Qt: its "signals" keyword is a macro
 #include "support/ScriptedPrompts.h"
+#include "support/TwoToneWav.h" // before Qt: its "signals" keyword is a macro
 
 #include "app/LabelDialog.h"
 #include "app/LabelExportSheet.h"
@@ -290,6 +290,8 @@ TEST_F(LabelFilesTest, ExportWritesAGridThatReadsBackWithTheSameLabels)
          {TextGridForm::Short, TextGridEncoding::Utf16BigEndian, true}},
         {"intervals", "shortForm", "utf8", ExportedTierKind::Intervals,
          {TextGridForm::Short, TextGridEncoding::Utf8, false}},
+        {"asLabels", "longForm", "utf8", ExportedTierKind::AsLabels,
+         {TextGridForm::Long, TextGridEncoding::Utf8, false}},
     };
     // clang-format on
     int number = 0;
@@ -300,8 +302,8 @@ TEST_F(LabelFilesTest, ExportWritesAGridThatReadsBackWithTheSameLabels)
         prompts.savePanelReplies = {path.string()};
         window->setSheetRunner([&](QDialog& dialog) {
             auto& sheet = dynamic_cast<LabelExportSheet&>(dialog);
-            // The defaults: intervals, the long form, UTF-8.
-            EXPECT_TRUE(sheet.button("intervals")->isChecked());
+            // The defaults: the tiers as the labels came, the long form, UTF-8.
+            EXPECT_TRUE(sheet.button("asLabels")->isChecked());
             EXPECT_TRUE(sheet.button("longForm")->isChecked());
             EXPECT_TRUE(sheet.button("utf8")->isChecked());
             sheet.button(c.kind)->setChecked(true);
@@ -330,10 +332,14 @@ TEST_F(LabelFilesTest, ExportWritesAGridThatReadsBackWithTheSameLabels)
             }
             return seen;
         };
+        // As the labels came: channel 0's have an interval's end, channel 1's not.
         const bool intervals = c.expectedKind == ExportedTierKind::Intervals;
+        const bool firstIntervals = intervals || c.expectedKind == ExportedTierKind::AsLabels;
+        EXPECT_EQ(grid->tiers[0].isIntervalTier, firstIntervals);
+        EXPECT_EQ(grid->tiers[1].isIntervalTier, intervals);
         EXPECT_EQ(labelsFrom(grid->tiers[0]),
-                  (std::vector<LabelSeen>{{"ba", 100.0, intervals ? 300.0 : kNoEnd},
-                                          {"é \"q\"", 500.0, intervals ? 1000.0 : kNoEnd}}));
+                  (std::vector<LabelSeen>{{"ba", 100.0, firstIntervals ? 300.0 : kNoEnd},
+                                          {"é \"q\"", 500.0, firstIntervals ? 1000.0 : kNoEnd}}));
         EXPECT_EQ(labelsFrom(grid->tiers[1]),
                   (std::vector<LabelSeen>{{"H*", 250.0, intervals ? 1000.0 : kNoEnd}}));
     }

@@ -169,13 +169,34 @@ TEST_F(CliLabelsTest, AGridGoesIntoANativeFileAndComesOutUnchanged)
         EXPECT_EQ(written.tiers[0].intervals, original.tiers[0].intervals);
         EXPECT_EQ(written.xmax, 3.5);
     }
-    const test::CliResult points = test::runCli(
-        {"labels", path("labelled.pmf"), "--textgrid", path("points.TextGrid"), "--points"});
-    ASSERT_EQ(points.status, 0) << points.err;
-    const TextGrid both = readGrid("points.TextGrid");
-    ASSERT_EQ(both.tiers.size(), 2u);
-    EXPECT_FALSE(both.tiers[1].isIntervalTier);
-    EXPECT_EQ(both.tiers[1].points, original.tiers[1].points);
+    // Both channels as the labels came: the grid's interval tier and its
+    // point tier; --points and --intervals make one kind of both.
+    struct Kind {
+        const char* option;
+        bool firstIntervals;
+        bool secondIntervals;
+    };
+    for (const Kind& k : {Kind{nullptr, true, false}, Kind{"--points", false, false},
+                          Kind{"--intervals", true, true}}) {
+        std::vector<std::string> args = {"labels", path("labelled.pmf"), "--textgrid",
+                                         path("both.TextGrid")};
+        if (k.option) {
+            args.push_back(k.option);
+        }
+        SCOPED_TRACE(k.option ? k.option : "as the labels came");
+        const test::CliResult out = test::runCli(args);
+        ASSERT_EQ(out.status, 0) << out.err;
+        const TextGrid both = readGrid("both.TextGrid");
+        ASSERT_EQ(both.tiers.size(), 2u);
+        EXPECT_EQ(both.tiers[0].isIntervalTier, k.firstIntervals);
+        EXPECT_EQ(both.tiers[1].isIntervalTier, k.secondIntervals);
+        if (k.firstIntervals) {
+            EXPECT_EQ(both.tiers[0].intervals, original.tiers[0].intervals);
+        }
+        if (!k.secondIntervals) {
+            EXPECT_EQ(both.tiers[1].points, original.tiers[1].points);
+        }
+    }
 }
 
 TEST_F(CliLabelsTest, TiersChosenByNameOrNumberGoWhereTheyAreSent)
@@ -276,7 +297,10 @@ TEST_F(CliLabelsTest, WrongLinesAndDamagedGridsAreDeclinedWithReasons)
          2,
          "has no tier \"words\""},
         {{"convert", demo, path("x.pmf"), "--tier", "1"}, 2, "--tier picks a tier"},
-        {{"labels", demo, "--points"}, 2, "--points, --short and --utf16"},
+        {{"labels", demo, "--points"}, 2, "--intervals, --points, --short and --utf16"},
+        {{"labels", demo, "--textgrid", path("x.TextGrid"), "--points", "--intervals"},
+         2,
+         "give one"},
         {{"labels", demo, "--textgrid", path("x.TextGrid"), "--csv"}, 2, "one or the other"},
         {{"labels", demo, "--textgrid", demo}, 2, "is the input file"},
         {{"pitch", demo, "--labels", "--table", "--textgrid", path("cut.TextGrid")}, 1, "line "},

@@ -70,19 +70,6 @@ int namedTier(const TextGrid& grid, const std::string& tier, const std::string& 
     return -1;
 }
 
-// The span a channel's tier covers, in s: 0 to the channel's length, widened
-// to hold every label and interval end.
-std::pair<double, double> channelSpanSeconds(const Channels& channel)
-{
-    double first = 0.0;
-    double last = std::isfinite(channel.m_dLengthMS) ? std::max(channel.m_dLengthMS, 0.0) : 0.0;
-    for (const Labels& label : channel.m_pArrayLabels) {
-        first = std::min(first, label.dTime);
-        last = std::max(last, label.hasEndTime() ? label.dEndTime : label.dTime);
-    }
-    return {first / 1000.0, last / 1000.0};
-}
-
 Table labelTable(const MyDocument& document, const std::string& path, std::optional<int> only)
 {
     Table table;
@@ -160,16 +147,9 @@ int labelsCommand(const Options& options, std::ostream& out, std::ostream& err)
         const ExportedTierKind kind = options.points      ? ExportedTierKind::Points
                                       : options.intervals ? ExportedTierKind::Intervals
                                                           : ExportedTierKind::AsLabels;
-        TextGrid grid;
-        if (options.channel) {
-            const Channels& channel = document.getChannel(*options.channel);
-            const auto [first, last] = channelSpanSeconds(channel);
-            grid.xmin = first;
-            grid.xmax = last;
-            grid.tiers.push_back(tierFromChannel(channel, kind, first, last));
-        } else {
-            grid = textGridFromDocument(document, kind);
-        }
+        const TextGrid grid = options.channel
+                                  ? textGridFromChannel(document.getChannel(*options.channel), kind)
+                                  : textGridFromDocument(document, kind);
         std::string error;
         if (!writeTextGridFile(
                 grid, *options.textgridPath,

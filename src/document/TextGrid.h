@@ -146,6 +146,9 @@ enum class ExportedTierKind { AsLabels, Intervals, Points };
 // intervals; a label at the grid's very end, which could open only an empty
 // interval, adds its text to the interval before it.
 TextGrid textGridFromDocument(const MyDocument& document, ExportedTierKind kind);
+// The grid for one channel's labels: its tier alone, over 0 to the
+// channel's length, widened when a label lies outside it.
+TextGrid textGridFromChannel(const Channels& channel, ExportedTierKind kind);
 // The same for one channel's labels (a tier named after the channel's title);
 // labels outside xminS .. xmaxS are left out.
 TextGridTier tierFromChannel(const Channels& channel, ExportedTierKind kind, double xminS,

@@ -197,6 +197,25 @@ TextGridTier tierFromChannel(const Channels& channel, ExportedTierKind kind, dou
     return tier;
 }
 
+namespace {
+
+// Widens [firstMs, lastMs] to hold every label of `channel` and the ends of
+// the intervals they open.
+void widenToLabels(const Channels& channel, double& firstMs, double& lastMs)
+{
+    for (const Labels& label : channel.m_pArrayLabels) {
+        if (std::isfinite(label.dTime)) {
+            firstMs = std::min(firstMs, label.dTime);
+            lastMs = std::max(lastMs, label.dTime);
+        }
+        if (std::isfinite(label.dEndTime) && label.dEndTime > label.dTime) {
+            lastMs = std::max(lastMs, label.dEndTime);
+        }
+    }
+}
+
+} // namespace
+
 TextGrid textGridFromDocument(const MyDocument& document, ExportedTierKind kind)
 {
     TextGrid grid;
@@ -207,15 +226,7 @@ TextGrid textGridFromDocument(const MyDocument& document, ExportedTierKind kind)
         if (channel.m_bShow && std::isfinite(channel.m_dLengthMS)) {
             lengthMs = std::max(lengthMs, channel.m_dLengthMS);
         }
-        for (const Labels& label : channel.m_pArrayLabels) {
-            if (std::isfinite(label.dTime)) {
-                firstMs = std::min(firstMs, label.dTime);
-                lengthMs = std::max(lengthMs, label.dTime);
-            }
-            if (std::isfinite(label.dEndTime) && label.dEndTime > label.dTime) {
-                lengthMs = std::max(lengthMs, label.dEndTime);
-            }
-        }
+        widenToLabels(channel, firstMs, lengthMs);
     }
     grid.xmin = firstMs / 1000.0;
     grid.xmax = lengthMs / 1000.0;
@@ -225,6 +236,18 @@ TextGrid textGridFromDocument(const MyDocument& document, ExportedTierKind kind)
             grid.tiers.push_back(tierFromChannel(channel, kind, grid.xmin, grid.xmax));
         }
     }
+    return grid;
+}
+
+TextGrid textGridFromChannel(const Channels& channel, ExportedTierKind kind)
+{
+    double firstMs = 0.0;
+    double lengthMs = std::isfinite(channel.m_dLengthMS) ? std::max(channel.m_dLengthMS, 0.0) : 0.0;
+    widenToLabels(channel, firstMs, lengthMs);
+    TextGrid grid;
+    grid.xmin = firstMs / 1000.0;
+    grid.xmax = lengthMs / 1000.0;
+    grid.tiers.push_back(tierFromChannel(channel, kind, grid.xmin, grid.xmax));
     return grid;
 }
 

@@ -34,6 +34,17 @@ constexpr double kRegressionFromMs = 1.0;
 // HNR: window length in periods of the frame's F0; sinc interpolation depth.
 constexpr double kHnrWindowPeriods = 3.0;
 constexpr int kSincDepth = 40;
+// Audio cycles: pre-emphasis before the excitation's LPC; the half-width of
+// the matched segments and of the amplitude fit, in periods; the sinc depth
+// of values and lags between samples.
+constexpr double kPreEmphasis = 0.97;
+constexpr double kMatchHalfPeriods = 0.35;
+constexpr double kAmplitudeBeforePeriods = 0.6;
+constexpr double kAmplitudeAfterPeriods = 0.2;
+constexpr int kShiftDepth = 8;
+// A gap of unvoiced frames up to this long inside a steady F0 does not end
+// a voiced stretch.
+constexpr double kBridgeMs = 40.0;
 
 bool stopped(const std::atomic<bool>* cancel)
 {
@@ -220,100 +231,273 @@ VoiceReport finish(std::vector<VoiceCycle> cycles, const VoiceSettings& settings
     return report;
 }
 
+// --- interpolation -----------------------------------------------------------------
+
+// r at the fractional lag `lag` by a Hann-windowed sinc over the `depth`
+// whole lags either side of it.
+double sincInterpolate(std::span<const double> r, double lag, int depth = kSincDepth)
+{
+    const auto left = static_cast<std::int64_t>(std::floor(lag));
+    const double fraction = lag - static_cast<double>(left);
+    if (fraction == 0.0) {
+        return r[static_cast<std::size_t>(left)];
+    }
+    double sum = 0.0;
+    for (std::int64_t k = left - depth + 1; k <= left + depth; ++k) {
+        if (k < 0 || k >= static_cast<std::int64_t>(r.size())) {
+            continue;
+        }
+        const double d = lag - static_cast<double>(k);
+        const double window = 0.5 + 0.5 * std::cos(kPi * d / depth);
+        sum += r[static_cast<std::size_t>(k)] * std::sin(kPi * d) / (kPi * d) * window;
+    }
+    return sum;
+}
+
+// The maximum of f over [a, b] by golden-section search: where and its value.
+std::pair<double, double> goldenMaximum(const std::function<double(double)>& f, double a, double b)
+{
+    const double g = (std::sqrt(5.0) - 1.0) / 2.0;
+    double c = b - g * (b - a);
+    double d = a + g * (b - a);
+    double fc = f(c);
+    double fd = f(d);
+    for (int i = 0; i < 40; ++i) {
+        if (fc > fd) {
+            b = d;
+            d = c;
+            fd = fc;
+            c = b - g * (b - a);
+            fc = f(c);
+        } else {
+            a = c;
+            c = d;
+            fc = fd;
+            d = a + g * (b - a);
+            fd = f(d);
+        }
+    }
+    return fc > fd ? std::pair{c, fc} : std::pair{d, fd};
+}
+
 // --- audio cycles ------------------------------------------------------------------
 
-struct Waveform {
-    std::span<const float> x;
-    double rateHz = 0.0;
+// The excitation of one voiced stretch: the samples inverse filtered by the
+// stretch's own LPC filter, held from sample `first` on (zero outside).
+struct Excitation {
+    std::int64_t first = 0;
+    std::vector<double> e;
 
     double at(std::int64_t i) const
     {
-        return i >= 0 && i < static_cast<std::int64_t>(x.size()) ? x[static_cast<std::size_t>(i)]
+        const std::int64_t k = i - first;
+        return k >= 0 && k < static_cast<std::int64_t>(e.size()) ? e[static_cast<std::size_t>(k)]
                                                                  : 0.0;
+    }
+
+    // The value at the fractional sample t by a Hann-windowed sinc over
+    // kShiftDepth samples either side.
+    double between(double t) const
+    {
+        const auto left = static_cast<std::int64_t>(std::floor(t));
+        const double fraction = t - static_cast<double>(left);
+        if (fraction == 0.0) {
+            return at(left);
+        }
+        double sum = 0.0;
+        for (std::int64_t k = left - kShiftDepth + 1; k <= left + kShiftDepth; ++k) {
+            const double d = t - static_cast<double>(k);
+            const double window = 0.5 + 0.5 * std::cos(kPi * d / kShiftDepth);
+            sum += at(k) * std::sin(kPi * d) / (kPi * d) * window;
+        }
+        return sum;
     }
 };
 
-// The normalised cross-correlation of the `length` samples from `a` with
-// those from `b`.
-double match(const Waveform& w, std::int64_t a, std::int64_t b, std::int64_t length)
+// The stretch's excitation: one LPC filter (autocorrelation method, order
+// rate/1 kHz + 2) from the pre-emphasised, Hann-windowed samples of [begin,
+// end), applied to the samples as they are over the stretch and a margin of
+// `margin` samples either side. Empty when the stretch is too short or
+// silent.
+Excitation stretchExcitation(std::span<const float> x, double rateHz, std::int64_t begin,
+                             std::int64_t end, std::int64_t margin)
+{
+    const int order =
+        std::clamp(static_cast<int>(std::lround(rateHz / 1000.0)) + 2, 2, CMathFunc::kLpcMaxOrder);
+    const std::int64_t n = end - begin;
+    const auto size = static_cast<std::int64_t>(x.size());
+    if (n < 4 * order || begin < 0 || end > size) {
+        return {};
+    }
+    std::vector<double> w(static_cast<std::size_t>(n));
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double previous = begin + i > 0 ? x[static_cast<std::size_t>(begin + i - 1)] : 0.0;
+        const double hann = 0.5 - 0.5 * std::cos(2.0 * kPi * (static_cast<double>(i) + 0.5) /
+                                                 static_cast<double>(n));
+        w[static_cast<std::size_t>(i)] =
+            (x[static_cast<std::size_t>(begin + i)] - kPreEmphasis * previous) * hann;
+    }
+    const CMathFunc::lpcout* lpc = CMathFunc::autolpc(w, static_cast<int>(n), order);
+    if (lpc == nullptr || lpc->order < 1) {
+        return {};
+    }
+    std::vector<double> a(lpc->a, lpc->a + lpc->order + 1);
+    Excitation out;
+    out.first = std::max<std::int64_t>(0, begin - margin);
+    const std::int64_t last = std::min(size, end + margin);
+    out.e.resize(static_cast<std::size_t>(last - out.first));
+    for (std::int64_t i = out.first; i < last; ++i) {
+        double sum = 0.0;
+        for (std::size_t k = 0; k < a.size() && i - static_cast<std::int64_t>(k) >= 0; ++k) {
+            sum += a[k] * x[static_cast<std::size_t>(i - static_cast<std::int64_t>(k))];
+        }
+        out.e[static_cast<std::size_t>(i - out.first)] = sum;
+    }
+    return out;
+}
+
+// The normalised cross-correlation of the excitation over [a − half, a +
+// half] with that over [b − half, b + half], and their plain product sum.
+double match(const Excitation& x, std::int64_t a, std::int64_t b, std::int64_t half,
+             double* product = nullptr)
 {
     double ab = 0.0;
     double aa = 0.0;
     double bb = 0.0;
-    for (std::int64_t k = 0; k < length; ++k) {
-        const double u = w.at(a + k);
-        const double v = w.at(b + k);
+    for (std::int64_t k = -half; k <= half; ++k) {
+        const double u = x.at(a + k);
+        const double v = x.at(b + k);
         ab += u * v;
         aa += u * u;
         bb += v * v;
+    }
+    if (product != nullptr) {
+        *product = ab;
     }
     return aa > 0.0 && bb > 0.0 ? ab / std::sqrt(aa * bb) : 0.0;
 }
 
 // The peak of polarity·x within [from, to] refined by a parabola: its value
 // (in stored units, polarity removed) and its position.
-double peakAmplitude(const Waveform& w, std::int64_t from, std::int64_t to, double polarity,
+double peakAmplitude(std::span<const float> x, std::int64_t from, std::int64_t to, double polarity,
                      std::int64_t& where)
 {
+    const auto value = [&](std::int64_t i) {
+        return i >= 0 && i < static_cast<std::int64_t>(x.size())
+                   ? polarity * x[static_cast<std::size_t>(i)]
+                   : 0.0;
+    };
     where = from;
     double best = -1e300;
     for (std::int64_t i = from; i <= to; ++i) {
-        const double v = polarity * w.at(i);
-        if (v > best) {
-            best = v;
+        if (value(i) > best) {
+            best = value(i);
             where = i;
         }
     }
-    double value = best;
-    parabolicPeak(polarity * w.at(where - 1), best, polarity * w.at(where + 1), value);
-    return value;
+    double peak = best;
+    parabolicPeak(value(where - 1), best, value(where + 1), peak);
+    return peak;
 }
 
-// Follows cycles from the mark `start` in direction `step` (+1, −1) while
-// marks stay in [begin, end): each found cycle is added with its mark as
-// start (forwards) or the earlier mark (backwards).
-void followCycles(const Waveform& w, std::int64_t start, int step, std::int64_t begin,
-                  std::int64_t end, double polarity,
-                  const std::function<double(std::int64_t)>& periodAt, std::vector<VoiceCycle>& out,
-                  const std::atomic<bool>* cancel)
+// A cycle mark (fractional sample) and whether a waveform match ties it to
+// the mark before it in time.
+struct Mark {
+    double at = 0.0;
+    bool matchedToPrevious = false;
+};
+
+// The sign of the largest |value(i)| over [begin, end); 0 when all are 0.
+double dominantPolarity(const std::function<double(std::int64_t)>& value, std::int64_t begin,
+                        std::int64_t end)
 {
-    const double msPerSample = 1000.0 / w.rateHz;
-    std::int64_t mark = start;
+    double largest = 0.0;
+    double polarity = 0.0;
+    for (std::int64_t i = begin; i < end; ++i) {
+        const double v = value(i);
+        if (std::fabs(v) > largest) {
+            largest = std::fabs(v);
+            polarity = v < 0.0 ? -1.0 : 1.0;
+        }
+    }
+    return polarity;
+}
+
+// The excitation's largest peak of `polarity` within half a period of `at`.
+std::int64_t excitationPeak(const Excitation& x, std::int64_t at, double period, double polarity,
+                            std::int64_t begin, std::int64_t end)
+{
+    const auto half = static_cast<std::int64_t>(period / 2.0);
+    std::int64_t where = at;
+    double best = -1e300;
+    for (std::int64_t i = std::max(begin, at - half); i <= std::min(end - 1, at + half); ++i) {
+        if (polarity * x.at(i) > best) {
+            best = polarity * x.at(i);
+            where = i;
+        }
+    }
+    return where;
+}
+
+// Follows cycle marks through the excitation from the mark `start` in
+// direction `step` (+1, −1) while they stay in [begin, end), appending each
+// new mark to `marks` (in the order found). Where no segment one period on
+// matches, the run ends and a new one starts at the excitation's largest
+// peak about one period on.
+void followMarks(const Excitation& x, double start, int step, std::int64_t begin, std::int64_t end,
+                 double polarity, const std::function<double(std::int64_t)>& periodAt,
+                 std::vector<Mark>& marks, const std::atomic<bool>* cancel)
+{
+    double mark = start;
     while (!stopped(cancel)) {
-        const double expected = periodAt(mark);
+        const auto at = static_cast<std::int64_t>(std::llround(mark));
+        const double expected = periodAt(at);
         if (!(expected >= 2.0)) {
             return;
         }
-        const auto length = static_cast<std::int64_t>(std::lround(expected));
+        const auto half = static_cast<std::int64_t>(std::lround(kMatchHalfPeriods * expected));
         const auto shortest = static_cast<std::int64_t>(std::floor(0.8 * expected));
         const auto longest = static_cast<std::int64_t>(std::ceil(1.25 * expected));
-        const std::int64_t from = mark - length / 2;
         double best = -2.0;
         std::int64_t bestLag = 0;
-        std::vector<double> r(static_cast<std::size_t>(longest - shortest + 3));
-        for (std::int64_t lag = shortest - 1; lag <= longest + 1; ++lag) {
-            const std::int64_t other = step > 0 ? from + lag : from - lag;
-            const double c = match(w, from, other, length);
-            r[static_cast<std::size_t>(lag - shortest + 1)] = c;
-            if (lag >= shortest && lag <= longest && c > best) {
+        for (std::int64_t lag = shortest; lag <= longest; ++lag) {
+            const double c = match(x, at, at + step * lag, half);
+            if (c > best) {
                 best = c;
                 bestLag = lag;
             }
         }
-        const std::int64_t next = step > 0 ? mark + bestLag : mark - bestLag;
-        if (best < kMinimumMatch || next < begin || next >= end) {
+        double next = 0.0;
+        const bool matched = best >= kMinimumMatch;
+        if (matched) {
+            // The product sum of two band-limited segments is band-limited in
+            // the lag: interpolated by a windowed sinc over the whole lags
+            // around the best one, its maximum within a lag either side is
+            // the period.
+            constexpr int reach = 2 * kShiftDepth;
+            std::vector<double> products(static_cast<std::size_t>(2 * reach + 1));
+            for (int k = -reach; k <= reach; ++k) {
+                match(x, at, at + step * (bestLag + k), half,
+                      &products[static_cast<std::size_t>(k + reach)]);
+            }
+            const auto product = [&](double lag) {
+                return sincInterpolate(products, lag - static_cast<double>(bestLag) + reach,
+                                       kShiftDepth);
+            };
+            next = mark + step * goldenMaximum(product, static_cast<double>(bestLag) - 1.0,
+                                               static_cast<double>(bestLag) + 1.0)
+                                     .first;
+        } else {
+            const auto guess = static_cast<std::int64_t>(std::llround(mark + step * expected));
+            next = static_cast<double>(excitationPeak(x, guess, expected, polarity, begin, end));
+            if (step * (next - mark) < 0.5 * expected) {
+                return;
+            }
+        }
+        if (next < static_cast<double>(begin) || next >= static_cast<double>(end)) {
             return;
         }
-        const std::size_t k = static_cast<std::size_t>(bestLag - shortest + 1);
-        double peak = best;
-        const double period =
-            static_cast<double>(bestLag) + parabolicPeak(r[k - 1], r[k], r[k + 1], peak);
-        const std::int64_t earlier = std::min(mark, next);
-        const std::int64_t half = length / 2;
-        std::int64_t where = 0;
-        const double amplitude = peakAmplitude(w, earlier - half, earlier + half, polarity, where);
-        out.push_back(
-            {static_cast<double>(earlier) * msPerSample, period * msPerSample, amplitude, false});
+        marks.push_back({next, matched});
         mark = next;
     }
 }
@@ -342,57 +526,98 @@ double stretchPeriod(const VoicedStretch& s, std::int64_t at)
     return s.periods[k - 1] + u * (s.periods[k] - s.periods[k - 1]);
 }
 
-std::vector<VoiceCycle> stretchCycles(const Waveform& w, const VoicedStretch& s,
-                                      const std::atomic<bool>* cancel)
+std::vector<VoiceCycle> stretchCycles(std::span<const float> samples, double rateHz,
+                                      const VoicedStretch& s, const std::atomic<bool>* cancel)
 {
-    // The stretch's dominant polarity: the sign of its largest sample.
-    double largest = 0.0;
-    double polarity = 1.0;
-    for (std::int64_t i = s.begin; i < s.end; ++i) {
-        if (std::fabs(w.at(i)) > largest) {
-            largest = std::fabs(w.at(i));
-            polarity = w.at(i) < 0.0 ? -1.0 : 1.0;
-        }
-    }
-    if (!(largest > 0.0)) {
+    const double longest = *std::max_element(s.periods.begin(), s.periods.end());
+    const auto margin = static_cast<std::int64_t>(std::ceil(2.0 * longest)) + kShiftDepth;
+    const Excitation x = stretchExcitation(samples, rateHz, s.begin, s.end, margin);
+    if (x.e.empty()) {
         return {};
     }
+    const double polarity =
+        dominantPolarity([&](std::int64_t i) { return x.at(i); }, s.begin, s.end);
+    if (polarity == 0.0) {
+        return {};
+    }
+    // The first mark: the excitation's largest peak within half a period of
+    // the stretch's middle.
     const std::int64_t middle = (s.begin + s.end) / 2;
-    const double period = stretchPeriod(s, middle);
-    const auto half = static_cast<std::int64_t>(period / 2.0);
-    std::int64_t start = middle;
-    peakAmplitude(w, std::max(s.begin, middle - half), std::min(s.end - 1, middle + half), polarity,
-                  start);
-
+    const std::int64_t start =
+        excitationPeak(x, middle, stretchPeriod(s, middle), polarity, s.begin, s.end);
     const auto periodAt = [&](std::int64_t at) { return stretchPeriod(s, at); };
-    std::vector<VoiceCycle> backwards;
-    followCycles(w, start, -1, s.begin, s.end, polarity, periodAt, backwards, cancel);
-    std::vector<VoiceCycle> cycles(backwards.rbegin(), backwards.rend());
-    followCycles(w, start, +1, s.begin, s.end, polarity, periodAt, cycles, cancel);
-    return cycles;
-}
-
-// --- HNR --------------------------------------------------------------------------
-
-// r at the fractional lag `lag` by a Hann-windowed sinc over the whole lags
-// around it.
-double sincInterpolate(std::span<const double> r, double lag)
-{
-    const auto left = static_cast<std::int64_t>(std::floor(lag));
-    const double fraction = lag - static_cast<double>(left);
-    if (fraction == 0.0) {
-        return r[static_cast<std::size_t>(left)];
+    std::vector<Mark> backwards;
+    followMarks(x, static_cast<double>(start), -1, s.begin, s.end, polarity, periodAt, backwards,
+                cancel);
+    // In time order a mark is tied to the one before it when the match
+    // found going backwards tied that earlier one to it.
+    std::vector<Mark> marks;
+    for (std::size_t k = backwards.size(); k-- > 0;) {
+        marks.push_back(
+            {backwards[k].at, k + 1 < backwards.size() && backwards[k + 1].matchedToPrevious});
     }
-    double sum = 0.0;
-    for (std::int64_t k = left - kSincDepth + 1; k <= left + kSincDepth; ++k) {
-        if (k < 0 || k >= static_cast<std::int64_t>(r.size())) {
-            continue;
+    marks.push_back(
+        {static_cast<double>(start), !backwards.empty() && backwards[0].matchedToPrevious});
+    followMarks(x, static_cast<double>(start), +1, s.begin, s.end, polarity, periodAt, marks,
+                cancel);
+    if (marks.size() < 2 || stopped(cancel)) {
+        return {};
+    }
+
+    // Amplitudes. Each mark's excitation from 0.6 period before it to 0.2
+    // after (the pulse that closes at the mark, not the next one's opening),
+    // taken between samples, is fitted by least squares to the stretch's
+    // mean pulse; the gain scales the median of the cycles' waveform peaks
+    // (each the largest sample of the waveform's dominant polarity within
+    // half a period of the cycle's start mark).
+    const double period = stretchPeriod(s, middle);
+    const auto before = static_cast<std::int64_t>(std::lround(kAmplitudeBeforePeriods * period));
+    const auto length =
+        static_cast<std::size_t>(before + std::lround(kAmplitudeAfterPeriods * period) + 1);
+    std::vector<std::vector<double>> pulses(marks.size(), std::vector<double>(length));
+    std::vector<double> mean(length, 0.0);
+    for (std::size_t k = 0; k < marks.size(); ++k) {
+        for (std::size_t i = 0; i < length; ++i) {
+            pulses[k][i] =
+                x.between(marks[k].at + static_cast<double>(i) - static_cast<double>(before));
+            mean[i] += pulses[k][i] / static_cast<double>(marks.size());
         }
-        const double d = lag - static_cast<double>(k);
-        const double window = 0.5 + 0.5 * std::cos(kPi * d / kSincDepth);
-        sum += r[static_cast<std::size_t>(k)] * std::sin(kPi * d) / (kPi * d) * window;
     }
-    return sum;
+    double meanEnergy = 0.0;
+    for (const double v : mean) {
+        meanEnergy += v * v;
+    }
+    const double waveformPolarity = dominantPolarity(
+        [&](std::int64_t i) { return double{samples[static_cast<std::size_t>(i)]}; }, s.begin,
+        s.end);
+    if (!(meanEnergy > 0.0) || waveformPolarity == 0.0) {
+        return {};
+    }
+    const auto half = static_cast<std::int64_t>(period / 2.0);
+    std::vector<double> peaks;
+    for (std::size_t k = 0; k + 1 < marks.size(); ++k) {
+        const auto at = static_cast<std::int64_t>(std::llround(marks[k].at));
+        std::int64_t where = 0;
+        peaks.push_back(peakAmplitude(samples, at - half, at + half, waveformPolarity, where));
+    }
+    std::nth_element(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(peaks.size() / 2),
+                     peaks.end());
+    const double scale = peaks[peaks.size() / 2];
+
+    const double msPerSample = 1000.0 / rateHz;
+    std::vector<VoiceCycle> cycles;
+    for (std::size_t k = 0; k + 1 < marks.size(); ++k) {
+        double fit = 0.0;
+        for (std::size_t i = 0; i < length; ++i) {
+            fit += pulses[k][i] * mean[i];
+        }
+        if (marks[k + 1].matchedToPrevious) {
+            cycles.push_back({marks[k].at * msPerSample,
+                              (marks[k + 1].at - marks[k].at) * msPerSample,
+                              scale * fit / meanEnergy, cycles.empty()});
+        }
+    }
+    return cycles;
 }
 
 } // namespace
@@ -463,30 +688,11 @@ double frameHarmonicity(std::span<const float> samples, std::int64_t centre, int
             at = lag;
         }
     }
-    // Golden-section search for the maximum within a sample either side.
-    double a = std::max(minimumLag, static_cast<double>(at) - 1.0);
-    double b = std::min(maximumLag, static_cast<double>(at) + 1.0);
-    const double g = (std::sqrt(5.0) - 1.0) / 2.0;
-    double c = b - g * (b - a);
-    double d = a + g * (b - a);
-    double fc = normalised(c);
-    double fd = normalised(d);
-    for (int i = 0; i < 40; ++i) {
-        if (fc > fd) {
-            b = d;
-            d = c;
-            fd = fc;
-            c = b - g * (b - a);
-            fc = normalised(c);
-        } else {
-            a = c;
-            c = d;
-            fc = fd;
-            d = a + g * (b - a);
-            fd = normalised(d);
-        }
-    }
-    return std::max({best, fc, fd});
+    // The maximum within a sample either side of the best whole lag.
+    const double refined =
+        goldenMaximum(normalised, std::max(minimumLag, at - 1.0), std::min(maximumLag, at + 1.0))
+            .second;
+    return std::max(best, refined);
 }
 
 double cppsDb(std::span<const float> samples, double rateHz, std::int64_t fromSample,
@@ -726,7 +932,6 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
     }
 
     // Voiced stretches of the frames in the selection, and the unvoiced fraction.
-    const Waveform w{samples, rateHz};
     const auto sampleAt = [&](double ms) {
         return static_cast<std::int64_t>(std::llround(ms * rateHz / 1000.0));
     };
@@ -748,9 +953,17 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
             ++unvoiced;
             continue;
         }
-        const bool continues = k > 0 &&
-                               pitch.m_hdPitchFile[static_cast<std::size_t>(k - 1)] > 0.0 &&
-                               !stretches.empty() && pitch.frameTime(k - 1) >= fromMs;
+        // A stretch continues over a short gap of unvoiced frames (the
+        // track's voicing can fail for a frame or two in a noisy voice) when
+        // the F0 on both sides agrees: the cycles are followed across it
+        // and only where the waveform matches.
+        bool continues = false;
+        if (!stretches.empty()) {
+            const VoicedStretch& last = stretches.back();
+            const double gapMs = t - last.frameSample.back() * 1000.0 / rateHz;
+            const double ratio = (rateHz / f0) / last.periods.back();
+            continues = gapMs <= stepMs + kBridgeMs && ratio > 0.8 && ratio < 1.25;
+        }
         if (!continues) {
             stretches.push_back({});
             stretches.back().begin = std::max(selectionBegin, sampleAt(t - stepMs / 2.0));
@@ -767,7 +980,7 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
         if (s.end - s.begin < 2) {
             continue;
         }
-        std::vector<VoiceCycle> found = stretchCycles(w, s, cancel);
+        std::vector<VoiceCycle> found = stretchCycles(samples, rateHz, s, cancel);
         if (!found.empty()) {
             found.front().startsRun = true;
         }
@@ -847,7 +1060,11 @@ VoiceReport eggVoiceReport(const Channels& egg, double fromMs, double toMs,
         report.message = "the pitch range must run from a positive floor up to a higher ceiling";
         return report;
     }
-    const Waveform w{x, egg.m_dSampleRate};
+    const auto sample = [&](std::int64_t i) {
+        return i >= 0 && i < static_cast<std::int64_t>(x.size())
+                   ? double{x[static_cast<std::size_t>(i)]}
+                   : 0.0;
+    };
     const double msPerSample = 1000.0 / egg.m_dSampleRate;
     const double thresholdFraction = egg.m_dCycleThresholdPerCent / 100.0;
 
@@ -859,8 +1076,8 @@ VoiceReport eggVoiceReport(const Channels& egg, double fromMs, double toMs,
         }
         const double level = c.dValueBegin + (c.dValueMax - c.dValueBegin) * thresholdFraction;
         const auto k = static_cast<std::int64_t>(c.dFilePointP1);
-        const double before = w.at(k - 1);
-        const double after = w.at(k);
+        const double before = sample(k - 1);
+        const double after = sample(k);
         if (before < level && after > before) {
             return static_cast<double>(k - 1) + (level - before) / (after - before);
         }
@@ -881,8 +1098,8 @@ VoiceReport eggVoiceReport(const Channels& egg, double fromMs, double toMs,
         }
         const bool chained = next.dFilePointBegin == c.dFilePointEnd;
         const auto top = static_cast<std::int64_t>(c.dFilePointMax);
-        double peak = w.at(top);
-        parabolicPeak(w.at(top - 1), w.at(top), w.at(top + 1), peak);
+        double peak = sample(top);
+        parabolicPeak(sample(top - 1), sample(top), sample(top + 1), peak);
         VoiceCycle cycle;
         cycle.startMs = *contact * msPerSample;
         cycle.periodMs = (*nextContact - *contact) * msPerSample;

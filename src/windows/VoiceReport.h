@@ -38,20 +38,31 @@
 //
 // Audio cycles. The pitch track (the precise track, PitchParameters with
 // m_bPreciseAnalysis forced on, over the selection with its context frames)
-// gives the voiced stretches and the expected period T(t) at every time.
-// In each voiced stretch the cycle marks start at the largest peak (of the
-// stretch's dominant polarity) near the stretch's middle and are followed
-// forwards and backwards by waveform matching (Milenkovic 1987; Titze &
-// Liang 1993): the one-period segment centred on a mark is compared with the
-// segment one lag later by the normalised cross-correlation, for every whole
-// lag from 0.8·T to 1.25·T; the best lag is the next mark, and the period is
-// that lag refined below a sample by the parabola through the correlation at
-// the best lag and its two neighbours. A match below a correlation of 0.3 ends
-// the run. A cycle's amplitude is the largest sample of the dominant polarity
-// within half a period of its mark, refined by the parabola through it and
-// its neighbours. Cycles whose peak lies below 5 % (−26 dB) of the median
-// cycle's peak in the selection are dropped: in a pause the pitch track can
-// follow the tract's ringing or the room's noise.
+// gives the voiced stretches and the expected period T(t) at every time; a
+// gap of unvoiced frames up to 40 ms between frames whose F0 agrees within
+// 25 % does not end a stretch. Each stretch is inverse filtered by one LPC
+// filter of its own (autocorrelation method, order rate/1 kHz + 2, from the
+// stretch pre-emphasised by 0.97 and Hann-windowed, applied to the samples
+// as they are) into the glottal excitation (Wong, Markel & Gray 1979): a
+// pulse at each closure without the tract's ringing, with the tract-shaped
+// noise whitened (Knapp & Carter 1976; Ananthapadmanabha & Yegnanarayana
+// 1979). The marks start at the excitation's largest peak (of its dominant
+// polarity) near the stretch's middle and are followed forwards and
+// backwards by waveform matching (Milenkovic 1987; Titze & Liang 1993): the
+// 0.7-period segment of the excitation centred on a mark is compared with
+// the segment one lag later by the normalised cross-correlation, for every
+// whole lag from 0.8·T to 1.25·T; the segments' product sum over the whole
+// lags around the best one, interpolated by a Hann-windowed sinc, peaks at
+// the period below a sample, which places the next mark. A match below a
+// correlation of 0.3 ends the run; the next run starts at the excitation's
+// largest peak about one period on. A cycle's amplitude: its start mark's
+// excitation pulse (0.6 period before the mark to 0.2 after, taken between
+// samples) fitted by least squares to the stretch's mean pulse, the gain
+// times the median of the cycles' waveform peaks (the largest sample of
+// the waveform's dominant polarity within half a period of a mark). Cycles
+// whose amplitude lies below 5 % (−26 dB) of the median cycle's in the
+// selection are dropped: in a pause the pitch track can follow the tract's
+// ringing or the room's noise.
 //
 // EGG cycles. The EGG analysis's cycles (Channels::EggAnalysisAll, left as
 // they are); a cycle's contact instant is the level crossing that analysis

@@ -106,9 +106,10 @@ TEST(VoiceReport, PerturbationMeasuresFollowTheirDefinitions)
 
 TEST(VoiceReport, ReadsGeneratedVowelsNearTheirTruth)
 {
-    // EGG errors on the bench stay below 1 %; the audio's jitter reads up to
-    // ~20 % low on clean signals (the tract's ringing from one cycle into
-    // the next), as the reference tool's does.
+    // EGG errors on the bench stay below 1 %. The audio's stay below 8 %
+    // here: cycles matched in the glottal excitation carry no ringing of the
+    // tract from one cycle into the next (matched in the waveform, jitter
+    // read 10-20 % low on these vowels and shimmer up to 180 % high).
     struct Case {
         double rateHz, jitterPct, shimmerPct, hnrDb;
     };
@@ -149,9 +150,11 @@ TEST(VoiceReport, ReadsGeneratedVowelsNearTheirTruth)
         EXPECT_EQ(a.voiceBreaks, 0);
         EXPECT_LT(a.unvoicedFraction, 0.05);
         EXPECT_NEAR(a.cycles, truth.cycles, 3);
-        if (c.hnrDb >= 30.0) {
-            EXPECT_LT(relativeError(a.jitterLocalPct, truth.jitterLocalPct), 0.3);
-        }
+        EXPECT_LT(relativeError(a.jitterLocalPct, truth.jitterLocalPct), 0.12);
+        EXPECT_LT(relativeError(a.jitterRapPct, truth.jitterRapPct), 0.12);
+        EXPECT_LT(relativeError(a.jitterPpq5Pct, truth.jitterPpq5Pct), 0.12);
+        EXPECT_LT(relativeError(a.shimmerLocalPct, truth.shimmerLocalPct), 0.12);
+        EXPECT_LT(relativeError(a.shimmerApq11Pct, truth.shimmerApq11Pct), 0.12);
         EXPECT_GT(a.cppsDb, 5.0);
         EXPECT_LT(a.cppsDb, 30.0);
         EXPECT_FALSE(a.closedQuotient.has_value());

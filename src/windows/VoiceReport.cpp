@@ -42,9 +42,9 @@ constexpr double kMatchHalfPeriods = 0.35;
 constexpr double kAmplitudeBeforePeriods = 0.6;
 constexpr double kAmplitudeAfterPeriods = 0.2;
 constexpr int kShiftDepth = 8;
-// A gap of unvoiced frames up to this long inside a steady F0 does not end
-// a voiced stretch.
-constexpr double kBridgeMs = 40.0;
+// A gap of unvoiced frames (or of a few frames on a wrong F0) up to this
+// long inside a steady F0 does not end a voiced stretch.
+constexpr double kBridgeMs = 50.0;
 
 bool stopped(const std::atomic<bool>* cancel)
 {
@@ -526,6 +526,43 @@ double stretchPeriod(const VoicedStretch& s, std::int64_t at)
     return s.periods[k - 1] + u * (s.periods[k] - s.periods[k - 1]);
 }
 
+bool periodsAgree(double a, double b)
+{
+    const double ratio = a / b;
+    return ratio > 0.8 && ratio < 1.25;
+}
+
+// Joins two stretches whose F0 agrees across a stretch between them whose
+// F0 does not (in a noisy voice the track can lock on a harmonic for a few
+// frames) when the frames between the two span at most kBridgeMs: the
+// cycles are followed across, and that stretch's frames are left out.
+void joinOverWrongFrames(std::vector<VoicedStretch>& stretches, double stepMs, double rateHz)
+{
+    std::vector<VoicedStretch> joined;
+    for (std::size_t i = 0; i < stretches.size(); ++i) {
+        if (!joined.empty() && i + 1 < stretches.size()) {
+            VoicedStretch& before = joined.back();
+            const VoicedStretch& wrong = stretches[i];
+            const VoicedStretch& after = stretches[i + 1];
+            const double gapMs =
+                (after.frameSample.front() - before.frameSample.back()) * 1000.0 / rateHz - stepMs;
+            if (gapMs <= kBridgeMs &&
+                !periodsAgree(wrong.periods.front(), before.periods.back()) &&
+                periodsAgree(after.periods.front(), before.periods.back())) {
+                before.end = after.end;
+                before.frameSample.insert(before.frameSample.end(), after.frameSample.begin(),
+                                          after.frameSample.end());
+                before.periods.insert(before.periods.end(), after.periods.begin(),
+                                      after.periods.end());
+                ++i;
+                continue;
+            }
+        }
+        joined.push_back(stretches[i]);
+    }
+    stretches = std::move(joined);
+}
+
 std::vector<VoiceCycle> stretchCycles(std::span<const float> samples, double rateHz,
                                       const VoicedStretch& s, const std::atomic<bool>* cancel)
 {
@@ -940,7 +977,6 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
     std::vector<VoicedStretch> stretches;
     int framesInSelection = 0;
     int unvoiced = 0;
-    std::vector<std::pair<std::int64_t, double>> voicedFrames; // centre, period (samples)
     for (int k = 0; k < pitch.m_nFrameCount; ++k) {
         const double t = pitch.frameTime(k);
         if (t < fromMs || t > toMs) {
@@ -960,9 +996,8 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
         bool continues = false;
         if (!stretches.empty()) {
             const VoicedStretch& last = stretches.back();
-            const double gapMs = t - last.frameSample.back() * 1000.0 / rateHz;
-            const double ratio = (rateHz / f0) / last.periods.back();
-            continues = gapMs <= stepMs + kBridgeMs && ratio > 0.8 && ratio < 1.25;
+            const double gapMs = t - last.frameSample.back() * 1000.0 / rateHz - stepMs;
+            continues = gapMs <= kBridgeMs && periodsAgree(rateHz / f0, last.periods.back());
         }
         if (!continues) {
             stretches.push_back({});
@@ -972,7 +1007,14 @@ VoiceReport audioVoiceReport(std::span<const float> samples, double rateHz, doub
         s.end = std::min(selectionEnd, sampleAt(t + stepMs / 2.0));
         s.frameSample.push_back(t * rateHz / 1000.0);
         s.periods.push_back(rateHz / f0);
-        voicedFrames.emplace_back(sampleAt(t), rateHz / f0);
+    }
+    joinOverWrongFrames(stretches, stepMs, rateHz);
+    // The HNR's frames: those of the stretches.
+    std::vector<std::pair<std::int64_t, double>> voicedFrames; // centre, period (samples)
+    for (const VoicedStretch& s : stretches) {
+        for (std::size_t k = 0; k < s.frameSample.size(); ++k) {
+            voicedFrames.emplace_back(std::llround(s.frameSample[k]), s.periods[k]);
+        }
     }
 
     std::vector<VoiceCycle> cycles;

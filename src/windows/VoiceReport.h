@@ -38,9 +38,11 @@
 //
 // Audio cycles. The pitch track (the precise track, PitchParameters with
 // m_bPreciseAnalysis forced on, over the selection with its context frames)
-// gives the voiced stretches and the expected period T(t) at every time; a
-// gap of unvoiced frames up to 40 ms between frames whose F0 agrees within
-// 25 % does not end a stretch. Each stretch is inverse filtered by one LPC
+// gives the voiced stretches and the expected period T(t) at every time.
+// Frames between two whose F0 agrees within 25 % that span at most 50 ms
+// do not end a stretch when they are unvoiced, or voiced on an F0 that
+// disagrees (the track locked on a harmonic for a few frames: those frames
+// are left out, for the HNR too). Each stretch is inverse filtered by one LPC
 // filter of its own (autocorrelation method, order rate/1 kHz + 2, from the
 // stretch pre-emphasised by 0.97 and Hann-windowed, applied to the samples
 // as they are) into the glottal excitation (Wong, Markel & Gray 1979): a
@@ -80,8 +82,7 @@
 // 1.25/floor (16.7 ms for a floor of 75 Hz): a cycle's own long period, or a
 // pause between two runs; voiceBreaks counts them.
 //
-// HNR (audio; Boersma 1993). Every voiced frame of the pitch track whose time
-// lies in the selection: a Hann window of three periods of the frame's F0,
+// HNR (audio; Boersma 1993). Every voiced frame of the stretches: a Hann window of three periods of the frame's F0,
 // mean removed, its autocorrelation by FFT (zero-padded to at least twice the
 // window) normalised by lag 0 and divided by the Hann window's own
 // normalised autocorrelation; the largest value r over lags 0.8–1.25 periods

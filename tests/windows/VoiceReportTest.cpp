@@ -177,6 +177,29 @@ TEST(VoiceReport, HnrOfSteadyVowelsIsTheGeneratedOne)
     }
 }
 
+TEST(VoiceReport, NoisyVoiceIsFollowedWhereThePitchTrackSlips)
+{
+    // At 5 dB HNR with 3 % jitter the pitch track drops frames here and for
+    // three frames locks on the third harmonic (about 360 Hz): the cycles
+    // are followed across both, with no break and no 360 Hz cycle.
+    VoiceSignalParams p;
+    p.rateHz = 44100;
+    p.jitterPct = 3.0;
+    p.shimmerPct = 3.0;
+    p.hnrDb = 5.0;
+    p.seed = 3;
+    const VoiceSignal v = signals::voiceSignal(p);
+    const VoiceReport r =
+        audioVoiceReport(v.audio, v.rateHz, v.analysisFromMs, v.analysisToMs, bench());
+    ASSERT_TRUE(r.ok()) << r.message;
+    const VoiceMeasures& a = *r.measures;
+    EXPECT_GT(a.unvoicedFraction, 0.03);
+    EXPECT_EQ(a.voiceBreaks, 0);
+    EXPECT_NEAR(a.cycles, v.truth.cycles, 3);
+    EXPECT_NEAR(a.f0MeanHz, v.truth.f0MeanHz, 0.3);
+    EXPECT_LT(relativeError(a.jitterLocalPct, v.truth.jitterLocalPct), 0.1);
+}
+
 TEST(VoiceReport, VoiceBreakIsCountedAndNotMeasuredAcross)
 {
     // 120 Hz with 1 % jitter, one 150 ms closure after 100 cycles: the tract

@@ -546,8 +546,7 @@ void joinOverWrongFrames(std::vector<VoicedStretch>& stretches, double stepMs, d
             const VoicedStretch& after = stretches[i + 1];
             const double gapMs =
                 (after.frameSample.front() - before.frameSample.back()) * 1000.0 / rateHz - stepMs;
-            if (gapMs <= kBridgeMs &&
-                !periodsAgree(wrong.periods.front(), before.periods.back()) &&
+            if (gapMs <= kBridgeMs && !periodsAgree(wrong.periods.front(), before.periods.back()) &&
                 periodsAgree(after.periods.front(), before.periods.back())) {
                 before.end = after.end;
                 before.frameSample.insert(before.frameSample.end(), after.frameSample.begin(),

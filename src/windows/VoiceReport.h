@@ -82,15 +82,16 @@
 // 1.25/floor (16.7 ms for a floor of 75 Hz): a cycle's own long period, or a
 // pause between two runs; voiceBreaks counts them.
 //
-// HNR (audio; Boersma 1993). Every voiced frame of the stretches: a Hann window of three periods of the frame's F0,
-// mean removed, its autocorrelation by FFT (zero-padded to at least twice the
-// window) normalised by lag 0 and divided by the Hann window's own
-// normalised autocorrelation; the largest value r over lags 0.8–1.25 periods
-// (within the pitch range), found between samples by windowed-sinc
-// interpolation and a golden-section search. HNR = 10·log10(r̄ / (1 − r̄))
-// with r̄ the mean of r over the frames (held within [1e-6, 1 − 1e-9]):
-// at a high HNR a frame's r scatters beyond 1, so the frames' r are
-// averaged rather than their dB values.
+// HNR (audio; Boersma 1993). Every voiced frame of the stretches: a Hann
+// window of three periods of the frame's F0, mean removed, its
+// autocorrelation by FFT (zero-padded to at least twice the window)
+// normalised by lag 0 and divided by the Hann window's own normalised
+// autocorrelation; the largest value r over lags 0.8–1.25 periods (within
+// the pitch range), found between samples by windowed-sinc interpolation
+// and a golden-section search. HNR = 10·log10(r̄ / (1 − r̄)) with r̄ the mean
+// of r over the frames (held within [1e-6, 1 − 1e-9]): at a high HNR a
+// frame's r scatters beyond 1, so the frames' r are averaged rather than
+// their dB values.
 //
 // CPPS (audio; Hillenbrand et al. 1994, Hillenbrand & Houde 1996). Frames of
 // 40 ms (rounded to samples) every 2 ms lying wholly inside the selection,

@@ -233,25 +233,33 @@ VoiceReport finish(std::vector<VoiceCycle> cycles, const VoiceSettings& settings
 
 // --- interpolation -----------------------------------------------------------------
 
-// r at the fractional lag `lag` by a Hann-windowed sinc over the `depth`
-// whole lags either side of it.
-double sincInterpolate(std::span<const double> r, double lag, int depth = kSincDepth)
+// value(t) at the fractional position t by a Hann-windowed sinc over the
+// `depth` whole positions either side of it.
+template <typename Value> double windowedSinc(const Value& value, double t, int depth)
 {
-    const auto left = static_cast<std::int64_t>(std::floor(lag));
-    const double fraction = lag - static_cast<double>(left);
-    if (fraction == 0.0) {
-        return r[static_cast<std::size_t>(left)];
+    const auto left = static_cast<std::int64_t>(std::floor(t));
+    if (t == static_cast<double>(left)) {
+        return value(left);
     }
     double sum = 0.0;
     for (std::int64_t k = left - depth + 1; k <= left + depth; ++k) {
-        if (k < 0 || k >= static_cast<std::int64_t>(r.size())) {
-            continue;
-        }
-        const double d = lag - static_cast<double>(k);
+        const double d = t - static_cast<double>(k);
         const double window = 0.5 + 0.5 * std::cos(kPi * d / depth);
-        sum += r[static_cast<std::size_t>(k)] * std::sin(kPi * d) / (kPi * d) * window;
+        sum += value(k) * std::sin(kPi * d) / (kPi * d) * window;
     }
     return sum;
+}
+
+// r at the fractional lag `lag` (0 beyond its ends) by a windowed sinc.
+double sincInterpolate(std::span<const double> r, double lag, int depth = kSincDepth)
+{
+    return windowedSinc(
+        [&](std::int64_t k) {
+            return k >= 0 && k < static_cast<std::int64_t>(r.size())
+                       ? r[static_cast<std::size_t>(k)]
+                       : 0.0;
+        },
+        lag, depth);
 }
 
 // The maximum of f over [a, b] by golden-section search: where and its value.
@@ -295,22 +303,10 @@ struct Excitation {
                                                                  : 0.0;
     }
 
-    // The value at the fractional sample t by a Hann-windowed sinc over
-    // kShiftDepth samples either side.
+    // The value at the fractional sample t by a windowed sinc.
     double between(double t) const
     {
-        const auto left = static_cast<std::int64_t>(std::floor(t));
-        const double fraction = t - static_cast<double>(left);
-        if (fraction == 0.0) {
-            return at(left);
-        }
-        double sum = 0.0;
-        for (std::int64_t k = left - kShiftDepth + 1; k <= left + kShiftDepth; ++k) {
-            const double d = t - static_cast<double>(k);
-            const double window = 0.5 + 0.5 * std::cos(kPi * d / kShiftDepth);
-            sum += at(k) * std::sin(kPi * d) / (kPi * d) * window;
-        }
-        return sum;
+        return windowedSinc([this](std::int64_t i) { return at(i); }, t, kShiftDepth);
     }
 };
 

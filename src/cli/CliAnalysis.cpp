@@ -741,9 +741,9 @@ int spectrogramCommand(const Options& options, std::ostream& out, std::ostream& 
         audio->CalculateDuration();
         document.m_bHaveSelection = true;
     }
-    SpectrogramInput input = SpectrogramInput::fromDocument(document, selection, columns, rows);
+    SpectrogramInput input = SpectrogramInput::inPlace(document, selection, columns, rows);
     const double spanMs = input.stopTime - input.startTime;
-    if (input.samples.empty() || !(spanMs > 0.0)) {
+    if (input.analysed().empty() || !(spanMs > 0.0)) {
         return failure(err, "\"" + session.path + "\" has no samples to analyse");
     }
     if (!(spanMs / document.m_dLogStepSize <= kMaxFormantRows)) {

@@ -50,8 +50,10 @@ int writeSpectrogramPicture(const Options& options, const MyDocument& document, 
             << " pixels leaves no room for the spectrogram's image\n";
         return kExitUsage;
     }
+    // The document stays unchanged until the command ends: its samples are
+    // read in place.
     const SpectrogramInput input =
-        SpectrogramInput::fromDocument(document, selection, layout.columns(), layout.rows());
+        SpectrogramInput::inPlace(document, selection, layout.columns(), layout.rows());
     const SpectrogramResult result = DoSpectrogram(input, nullptr);
     done();
     if (!result.m_bHaveSpectrogram) {

@@ -188,7 +188,7 @@ struct ColumnGeometry {
 // as 0.
 class SampleSource {
 public:
-    explicit SampleSource(const SpectrogramInput& input) : m_samples(input.samples)
+    explicit SampleSource(const SpectrogramInput& input) : m_samples(input.analysed())
     {
         const double channelEnd = std::ceil(std::min(input.fileLength, kMaxPosition));
         m_end = static_cast<std::int64_t>(channelEnd);
@@ -226,8 +226,8 @@ public:
     // The run holding every channel sample of first … last − 1 that lies
     // in the channel (the rest read as 0 from it too): its samples and the
     // channel index of its first; nothing when no single run holds them.
-    std::optional<std::pair<std::span<const float>, std::int64_t>> runHolding(
-        std::int64_t first, std::int64_t last) const
+    std::optional<std::pair<std::span<const float>, std::int64_t>>
+    runHolding(std::int64_t first, std::int64_t last) const
     {
         const std::int64_t from = std::max<std::int64_t>(first, 0);
         const std::int64_t to = std::min(last, m_end);
@@ -282,7 +282,7 @@ bool computable(const SpectrogramInput& input)
     const auto withinPositions = [](double v) {
         return std::isfinite(v) && std::abs(v) <= kMaxPosition;
     };
-    return !input.samples.empty() && input.columns > 0 && input.rows > 0 &&
+    return !input.analysed().empty() && input.columns > 0 && input.rows > 0 &&
            static_cast<std::int64_t>(input.columns) * input.rows <= kMaxCells &&
            validFftLength(p.m_nFFTWindLength) && p.m_nDynamicRange > 0 &&
            std::isfinite(p.m_dPreEmphasis) && std::isfinite(rate) && rate > 0.0 &&
@@ -334,7 +334,7 @@ struct ColumnJob {
             return;
         }
         const double highest = std::min(static_cast<double>(input.parameters.m_nFreqRange),
-                                         std::numeric_limits<std::int16_t>::max() + 0.0);
+                                        std::numeric_limits<std::int16_t>::max() + 0.0);
         const int listed = std::clamp(roots->formantCount, 0, kFormantsPerColumn);
         int slot = 0;
         for (int i = 0; i < listed; ++i) {
@@ -371,8 +371,7 @@ struct ColumnJob {
             std::fill(neighbourhood.begin(), neighbourhood.end(), 0.0);
             source.copy(first, geometry.preciseEnd(column), neighbourhood);
             const std::span<const double> around(neighbourhood);
-            if (analysis.levelDb(around, first, middle) <
-                input.parameters.m_dFormantSilenceLevel) {
+            if (analysis.levelDb(around, first, middle) < input.parameters.m_dFormantSilenceLevel) {
                 return; // the silence gate
             }
             found = analysis.analyse(around, first, middle);
@@ -540,8 +539,7 @@ std::optional<std::int64_t> spectrogramLpcWindow(int order, double sampleRateHz)
     return window;
 }
 
-std::string spectrogramAnalysisCaption(const SpectrogramParameters& parameters,
-                                       double sampleRateHz)
+std::string spectrogramAnalysisCaption(const SpectrogramParameters& parameters, double sampleRateHz)
 {
     if (!parameters.m_bFormantTracking) {
         return {};
@@ -577,8 +575,8 @@ namespace {
 const Channels* spectrogramChannel(const MyDocument& document, int index)
 {
     if (index >= 0) {
-        const bool held = index < document.channelsInUse() &&
-                          !document.getChannel(index).samples().empty();
+        const bool held =
+            index < document.channelsInUse() && !document.getChannel(index).samples().empty();
         return held ? &document.getChannel(index) : nullptr;
     }
     for (int i = 0; i < document.channelsInUse(); ++i) {
@@ -590,17 +588,32 @@ const Channels* spectrogramChannel(const MyDocument& document, int index)
     return nullptr;
 }
 
+// How a snapshot holds the samples: copies of what the columns read, or the
+// channel read in place.
+enum class Holding { Copy, InPlace };
+
 // Copies into `input` only the samples its columns' FFT, LPC and precise
-// frames read, as runs in rising order that neither overlap nor touch.
-// Then the waveform pane's picture of the range.
+// frames read, as runs in rising order that neither overlap nor touch (or,
+// in place, refers to the whole channel). Then the waveform pane's picture
+// of the range.
 void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
-                  const MinMaxSummary* summary)
+                  const MinMaxSummary* summary, Holding holding = Holding::Copy)
 {
     const auto finitePosition = [](double v) {
         return std::isfinite(v) && std::abs(v) <= kMaxPosition;
     };
     if (input.columns <= 0 || !finitePosition(input.startPoint) ||
         !finitePosition(input.endPoint)) {
+        return;
+    }
+    if (holding == Holding::InPlace) {
+        try {
+            input.waveform = SpectrogramWaveform::of(samples, summary, input.startPoint,
+                                                     input.endPoint, input.columns);
+            input.channelInPlace = samples;
+        } catch (const std::bad_alloc&) {
+            input.waveform = {};
+        }
         return;
     }
     const ColumnGeometry geometry(input, lpcWindowLength(input.parameters, input.sampleRate));
@@ -669,9 +682,10 @@ void takeSnapshot(SpectrogramInput& input, std::span<const float> samples,
 
 } // namespace
 
-SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool selection,
-                                                int columns, int rows, const MinMaxSummary* summary,
-                                                int channelIndex)
+namespace {
+
+SpectrogramInput documentInput(const MyDocument& document, bool selection, int columns, int rows,
+                               const MinMaxSummary* summary, int channelIndex, Holding holding)
 {
     SpectrogramInput input;
     input.columns = columns;
@@ -695,14 +709,28 @@ SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool
         input.startTime = 0.0;
         input.stopTime = channel->m_dLengthMS;
     }
-    takeSnapshot(input, samples, summary);
+    takeSnapshot(input, samples, summary, holding);
     return input;
+}
+
+} // namespace
+
+SpectrogramInput SpectrogramInput::fromDocument(const MyDocument& document, bool selection,
+                                                int columns, int rows, const MinMaxSummary* summary,
+                                                int channelIndex)
+{
+    return documentInput(document, selection, columns, rows, summary, channelIndex, Holding::Copy);
+}
+
+SpectrogramInput SpectrogramInput::inPlace(const MyDocument& document, bool selection, int columns,
+                                           int rows)
+{
+    return documentInput(document, selection, columns, rows, nullptr, -1, Holding::InPlace);
 }
 
 SpectrogramInput SpectrogramInput::fromDocumentRange(const MyDocument& document, double startMs,
                                                      double stopMs, int columns, int rows,
-                                                     const MinMaxSummary* summary,
-                                                     int channelIndex)
+                                                     const MinMaxSummary* summary, int channelIndex)
 {
     SpectrogramInput input;
     input.columns = columns;
@@ -992,10 +1020,11 @@ std::vector<LogRecord> SpectrogramLog::formantsSelection(const std::string& disp
                              static_cast<std::size_t>(kMaxSelectionRecords) + 1);
 }
 
-std::vector<LogRecord> SpectrogramLog::formantsSelection(
-    const std::string& displayName, const SpectrogramResult& result, double startTime,
-    double stopTime, double selectionStart, double selectionStop, double stepMs,
-    std::size_t firstRecord, std::size_t maxRecords)
+std::vector<LogRecord>
+SpectrogramLog::formantsSelection(const std::string& displayName, const SpectrogramResult& result,
+                                  double startTime, double stopTime, double selectionStart,
+                                  double selectionStop, double stepMs, std::size_t firstRecord,
+                                  std::size_t maxRecords)
 {
     std::vector<LogRecord> records;
     if (!(stepMs > 0.0) || !std::isfinite(selectionStart) || !std::isfinite(selectionStop) ||

@@ -28,8 +28,8 @@ struct SpectrogramParameters {
     double m_dPreEmphasis = 0.98;
     int m_nFreqRange = 5000; // Hz
     bool m_bFormantTracking = true;
-    int m_nLPCCoefficients = 14; // LPC order of the tracks
-    double m_dLogStepSize = 1.0; // ms, the formants-selection log entry
+    int m_nLPCCoefficients = 14;       // LPC order of the tracks
+    double m_dLogStepSize = 1.0;       // ms, the formants-selection log entry
     bool m_bPreciseAnalysis = false;   // precise formant tracks (at each column's middle)
     double m_dFormantCeiling = 5000.0; // Hz, the precise formants' ceiling
     // dBFS: a column whose formant analysis reads samples quieter than this
@@ -91,7 +91,11 @@ struct SpectrogramWaveform {
 // and the waveform pane's picture. Its size is bounded by the image (columns × frame length),
 // whatever the recording's length.
 struct SpectrogramInput {
-    std::vector<float> samples;             // without runs: samples[0] is channel sample `offset`
+    std::vector<float> samples; // without runs: samples[0] is channel sample `offset`
+    // Instead of the copy, the whole channel read in place (offset 0, no
+    // runs): for a caller that keeps the channel unchanged until the
+    // analysis ends, such as the command line, which then copies nothing.
+    std::span<const float> channelInPlace;
     double offset = 0.0;                    // channel position of samples[0]
     std::vector<SpectrogramSampleRun> runs; // empty: `samples` is one run from `offset`
     SpectrogramWaveform waveform;
@@ -124,6 +128,16 @@ struct SpectrogramInput {
                                               double stopMs, int columns, int rows,
                                               const MinMaxSummary* summary = nullptr,
                                               int channelIndex = -1);
+    // fromDocument reading the channel in place (channelInPlace) instead of
+    // copying its samples: the document's channel must stay unchanged
+    // until every analysis of the input has ended.
+    static SpectrogramInput inPlace(const MyDocument& document, bool selection, int columns,
+                                    int rows);
+    // The samples the analysis reads: channelInPlace when set, else the copy.
+    std::span<const float> analysed() const
+    {
+        return channelInPlace.empty() ? std::span<const float>(samples) : channelInPlace;
+    }
     // Heap bytes the snapshot holds.
     std::size_t memoryBytes() const;
 };
@@ -205,10 +219,9 @@ private:
 // of its LPC frame, PreciseFormants::levelDb of the precise window) has no
 // formants, whatever the rest of the range holds. Columns are independent
 // and are shared among `threads` threads (0: as many as the machine has);
-// the result does not depend on the thread count. Returns an empty result (m_bHaveSpectrogram false) when
-// there are no samples, no columns or rows, or the computation was
-// cancelled.
-// `soFar`, when given, is shown each column as it is finished.
+// the result does not depend on the thread count. Returns an empty result (m_bHaveSpectrogram
+// false) when there are no samples, no columns or rows, or the computation was cancelled. `soFar`,
+// when given, is shown each column as it is finished.
 SpectrogramResult DoSpectrogram(const SpectrogramInput& input, SpectrogramProgress* progress,
                                 int threads = 0, SpectrogramColumnsSoFar* soFar = nullptr);
 

@@ -336,7 +336,7 @@ TEST(Spectrogram, SnapshotIsBoundedByTheImageAndComputesAsTheWholeChannel)
 // runs of their own, not as the whole stretch between them: the snapshot
 // stays bounded by the image, and computes what the whole channel gives,
 // on any thread count. Formant records alone (levels off) are the same
-// records, with every level 0.
+// records, with every level 0. The channel read in place gives them too.
 TEST(Spectrogram, PreciseSnapshotHoldsFramesAndWindowsApartAndComputesAsTheWholeChannel)
 {
     test::ScriptedPrompts prompts;
@@ -380,6 +380,20 @@ TEST(Spectrogram, PreciseSnapshotHoldsFramesAndWindowsApartAndComputesAsTheWhole
         EXPECT_EQ(f.formants, all.formants);
         EXPECT_TRUE(std::all_of(f.levels.begin(), f.levels.end(),
                                 [](double level) { return level == 0.0; }));
+    }
+
+    // Read in place (the command line's way), nothing is copied and the
+    // same spectrogram and waveform pane come out.
+    const SpectrogramInput inPlace = SpectrogramInput::inPlace(doc, false, columns, 64);
+    EXPECT_TRUE(inPlace.samples.empty());
+    EXPECT_EQ(inPlace.analysed().data(), doc.getChannel(0).samples().data());
+    const SpectrogramResult read = DoSpectrogram(inPlace, nullptr, 2);
+    EXPECT_EQ(read.levels, all.levels);
+    EXPECT_EQ(read.formants, all.formants);
+    ASSERT_EQ(inPlace.waveform.columns.size(), snapshot.waveform.columns.size());
+    for (std::size_t i = 0; i < inPlace.waveform.columns.size(); ++i) {
+        EXPECT_EQ(inPlace.waveform.columns[i].minimum, snapshot.waveform.columns[i].minimum);
+        EXPECT_EQ(inPlace.waveform.columns[i].maximum, snapshot.waveform.columns[i].maximum);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace phonaxis {
@@ -22,6 +23,9 @@ constexpr std::size_t kEnvelopeBins = CMathFunc::kEnvelopeBins;
 constexpr double kFactorTolerance = 0.0001;
 constexpr int kFactorIterations = 100;
 constexpr double kNaturalSlope = 1e30;
+// The shifts t the forward-backward division tries, in turn.
+constexpr std::array<double, 5> kShifts = {0.0, 0.5, 1.0, 1.5, 2.0};
+constexpr std::size_t kShiftTrials = kShifts.size();
 
 // One thread's LPC results and work rows. Made on the thread's first call and
 // kept, so per-frame calls allocate nothing (the frame row grows to the
@@ -29,17 +33,19 @@ constexpr double kNaturalSlope = 1e30;
 struct LpcWork {
     CMathFunc::lpcout prediction;
     CMathFunc::ro roots;
-    std::array<double, kOrderSlots + 1> r{};      // autocorrelation r[0..401]
-    std::array<double, 2 * kOrderSlots> ep{};     // Schur rows
+    std::array<double, kOrderSlots + 1> r{};  // autocorrelation r[0..401]
+    std::array<double, 2 * kOrderSlots> ep{}; // Schur rows
     std::array<double, 2 * kOrderSlots> en{};
-    std::array<double, kOrderSlots + 1> b{};      // old a during the step-up
-    std::array<double, kPolySlots> dPoleCoeff{};  // A handed to the root finder
-    std::array<double, kPolySlots> quocoe{};      // quotient after each factor
-    std::array<double, kPolySlots> divided{};     // root finders' division rows
+    std::array<double, kOrderSlots + 1> b{};     // old a during the step-up
+    std::array<double, kPolySlots> dPoleCoeff{}; // A handed to the root finder
+    std::array<double, kPolySlots> quocoe{};     // quotient after each factor
+    std::array<double, kPolySlots> divided{};    // root finders' division rows
     std::array<double, kPolySlots> dividedTwice{};
     std::array<double, kPolySlots> shifted{};
-    std::array<double, kPolySlots> original{};   // A before deflation, for polishing
-    PolynomialRoots eigenvalueRoots;             // when deflation gives up
+    std::array<double, kShiftTrials * kPolySlots> shiftedTrials{}; // frwbkw's rows, side by side
+    std::array<double, kShiftTrials * kPolySlots> dividedTrials{};
+    std::array<double, kPolySlots> original{}; // A before deflation, for polishing
+    PolynomialRoots eigenvalueRoots;           // when deflation gives up
     std::array<double, kEnvelopeLength> re{};
     std::array<double, kEnvelopeLength> im{};
     std::array<double, kEnvelopeBins + 1> knotX{}; // spline knots, from 1
@@ -276,14 +282,19 @@ bool minimumPhase(std::span<const double> poly, int degree, double* row)
     return true;
 }
 
-// A pair of the table on or outside the unit circle (for a real pair, its
-// larger root).
+// Whether pair i of the table lies on or outside the unit circle (for a
+// real pair, its larger root).
+bool rootOutside(const CMathFunc::ro& table, int i)
+{
+    const double re = table.rootReal[i];
+    const double im = table.rootImag[i];
+    return !(re * re + im * im < 1.0);
+}
+
 bool anyRootOutside(const CMathFunc::ro& table)
 {
     for (int i = 0; i < table.quadraticCount; ++i) {
-        const double re = table.rootReal[i];
-        const double im = table.rootImag[i];
-        if (!(re * re + im * im < 1.0)) {
+        if (rootOutside(table, i)) {
             return true;
         }
     }
@@ -446,7 +457,8 @@ CMathFunc::lpcout* CMathFunc::autolpc(std::span<const double> signal, int n, int
         const double ki = out.rc[static_cast<std::size_t>(i)];
         std::copy(out.a, out.a + i + 1, old.begin());
         for (int j = 1; j <= i; ++j) {
-            out.a[j] = old[static_cast<std::size_t>(j)] + ki * old[static_cast<std::size_t>(i + 1 - j)];
+            out.a[j] =
+                old[static_cast<std::size_t>(j)] + ki * old[static_cast<std::size_t>(i + 1 - j)];
         }
         out.a[i + 1] = ki;
     }
@@ -568,56 +580,101 @@ bool CMathFunc::frwbkw(int degree, std::span<const double> poly, std::span<doubl
         return false;
     }
     const auto d = static_cast<std::size_t>(degree);
-    double* q = work->shifted.data();
-    double* c = work->divided.data();
-    for (const double t : {0.0, 0.5, 1.0, 1.5, 2.0}) {
+    constexpr std::size_t kTrials = kShiftTrials;
+    // Row k of trial i at [k·kTrials + i]: the trials side by side.
+    double* q = work->shiftedTrials.data();
+    double* c = work->dividedTrials.data();
+    for (std::size_t i = 0; i < kTrials; ++i) {
         // q(y) = poly(y − t), by repeated synthetic division.
-        std::copy(poly.begin(), poly.begin() + static_cast<std::ptrdiff_t>(d + 1), q);
-        for (std::size_t i = 0; i < d; ++i) {
-            for (std::size_t j = 1; j <= d - i; ++j) {
-                q[j] -= t * q[j - 1];
-            }
+        const double t = kShifts[i];
+        for (std::size_t k = 0; k <= d; ++k) {
+            q[k * kTrials + i] = poly[k];
         }
-        // The forward division's last quotient terms give the ratios u, v of
-        // the quotient's lowest coefficients; matching the three lowest terms
-        // of the product from the back then gives the next r and s.
-        double rr = 2.0;
-        double ss = -1.0;
-        for (int iteration = 0; iteration < maxIterations; ++iteration) {
-            c[0] = q[0];
-            c[1] = q[0] * rr + q[1];
-            for (std::size_t k = 2; k <= d - 2; ++k) {
-                c[k] = q[k] + rr * c[k - 1] + ss * c[k - 2];
-            }
-            if (c[d - 2] == 0.0) {
-                break;
-            }
-            const double u = c[d - 3] / c[d - 2];
-            const double v = d >= 4 ? c[d - 4] / c[d - 2] : 0.0;
-            const double e1 = q[d - 1] - u * q[d];
-            const double e2 = q[d - 2] - u * e1 - v * q[d];
-            if (e2 == 0.0) {
-                break;
-            }
-            const double sNew = -q[d] / e2;
-            const double rNew = -e1 / e2;
-            if (!isFinite(sNew) || !isFinite(rNew)) {
-                break;
-            }
-            const bool converged = relativeChange(rNew - rr, rr, rNew) < tolerance &&
-                                   relativeChange(sNew - ss, ss, sNew) < tolerance;
-            rr = rNew;
-            ss = sNew;
-            if (converged) {
-                r = rr - 2.0 * t;
-                s = rr * t + ss - t * t;
-                divideQuadratic(poly, degree, r, s, c);
-                copyQuotient(c, degree - 1, quotient);
-                return true;
+        for (std::size_t m = 0; m < d; ++m) {
+            for (std::size_t j = 1; j <= d - m; ++j) {
+                q[j * kTrials + i] -= t * q[(j - 1) * kTrials + i];
             }
         }
     }
-    return false;
+    // The shifts are tried in turn, each from r = 2, s = −1, and the first
+    // whose iteration converges gives the factor. The iterations of all of
+    // them are made side by side (each value computed exactly as alone), so
+    // that a shift that fails costs no more than the longest of them.
+    // The forward division's last quotient terms give the ratios u, v of the
+    // quotient's lowest coefficients; matching the three lowest terms of the
+    // product from the back then gives the next r and s.
+    enum class Trial { Running, Failed, Converged };
+    std::array<Trial, kTrials> state{};
+    std::array<double, kTrials> rr{};
+    std::array<double, kTrials> ss{};
+    rr.fill(2.0);
+    ss.fill(-1.0);
+    // The first shift not failed, once it has converged: the factor.
+    const auto decided = [&state]() -> std::optional<std::size_t> {
+        for (std::size_t i = 0; i < kTrials; ++i) {
+            if (state[i] != Trial::Failed) {
+                return state[i] == Trial::Converged ? std::optional(i) : std::nullopt;
+            }
+        }
+        return kTrials;
+    };
+    std::optional<std::size_t> winner;
+    for (int iteration = 0; iteration < maxIterations && !(winner = decided()); ++iteration) {
+        for (std::size_t i = 0; i < kTrials; ++i) {
+            c[i] = q[i];
+            c[kTrials + i] = q[i] * rr[i] + q[kTrials + i];
+        }
+        for (std::size_t k = 2; k <= d - 2; ++k) {
+            for (std::size_t i = 0; i < kTrials; ++i) {
+                c[k * kTrials + i] = q[k * kTrials + i] + rr[i] * c[(k - 1) * kTrials + i] +
+                                     ss[i] * c[(k - 2) * kTrials + i];
+            }
+        }
+        for (std::size_t i = 0; i < kTrials; ++i) {
+            if (state[i] != Trial::Running) {
+                continue;
+            }
+            const auto at = [&](const double* row, std::size_t k) { return row[k * kTrials + i]; };
+            state[i] = Trial::Failed;
+            if (at(c, d - 2) == 0.0) {
+                continue;
+            }
+            const double u = at(c, d - 3) / at(c, d - 2);
+            const double v = d >= 4 ? at(c, d - 4) / at(c, d - 2) : 0.0;
+            const double e1 = at(q, d - 1) - u * at(q, d);
+            const double e2 = at(q, d - 2) - u * e1 - v * at(q, d);
+            if (e2 == 0.0) {
+                continue;
+            }
+            const double sNew = -at(q, d) / e2;
+            const double rNew = -e1 / e2;
+            if (!isFinite(sNew) || !isFinite(rNew)) {
+                continue;
+            }
+            const bool converged = relativeChange(rNew - rr[i], rr[i], rNew) < tolerance &&
+                                   relativeChange(sNew - ss[i], ss[i], sNew) < tolerance;
+            rr[i] = rNew;
+            ss[i] = sNew;
+            state[i] = converged ? Trial::Converged : Trial::Running;
+        }
+    }
+    if (!winner) {
+        // Out of iterations: those still running have failed.
+        for (Trial& trial : state) {
+            trial = trial == Trial::Running ? Trial::Failed : trial;
+        }
+        winner = decided();
+    }
+    if (*winner == kTrials) {
+        return false;
+    }
+    const double t = kShifts[*winner];
+    r = rr[*winner] - 2.0 * t;
+    s = rr[*winner] * t + ss[*winner] - t * t;
+    double* product = work->divided.data();
+    divideQuadratic(poly, degree, r, s, product);
+    copyQuotient(product, degree - 1, quotient);
+    return true;
 }
 
 int CMathFunc::factor(int degree, std::span<const double> poly, std::span<double> quotient,
@@ -677,6 +734,11 @@ CMathFunc::ro* CMathFunc::rootsub(int order, double maxBandwidthHz, std::span<do
     std::copy_n(poly.begin(), d + 1, work->original.begin());
     const std::span<const double> original(work->original.data(),
                                            static_cast<std::size_t>(originalDegree) + 1);
+    // A minimum-phase A (every LPC predictor's) has every root inside the
+    // unit circle. Once deflation reports a pair on or outside it, the roots
+    // are taken from the companion matrix below whatever deflation would
+    // find next, so it stops there: the rest would be thrown away.
+    const bool stable = minimumPhase(original, originalDegree, work->shifted.data());
     bool deflated = true;
     while (d > 1) {
         double b = 0.0;
@@ -713,6 +775,9 @@ CMathFunc::ro* CMathFunc::rootsub(int order, double maxBandwidthHz, std::span<do
             c = -s;
         }
         addQuadratic(table, b, c, maxBandwidthHz, sampleRateHz);
+        if (stable && rootOutside(table, table.quadraticCount - 1)) {
+            break;
+        }
         d -= 2;
         if (d > 0) {
             std::copy_n(quotient.begin(), d + 1, poly.begin());
@@ -724,7 +789,6 @@ CMathFunc::ro* CMathFunc::rootsub(int order, double maxBandwidthHz, std::span<do
     // at once from the companion matrix of the undeflated A instead. Real
     // roots are dropped, as deflation drops those it finds singly.
     if (!deflated || anyRootOutside(table)) {
-        const bool stable = minimumPhase(original, originalDegree, work->shifted.data());
         if (deflated && !stable) {
             return sortFormants(table);
         }
@@ -746,10 +810,9 @@ CMathFunc::ro* CMathFunc::rootsub(int order, double maxBandwidthHz, std::span<do
     return sortFormants(table);
 }
 
-bool CMathFunc::DoLPC(std::span<double> data, int order, int n, double preEmphasis,
-                      int windowType, unsigned char interpolate, int outputPoints,
-                      int frequencyRangeHz, double sampleRateHz, unsigned char formants,
-                      unsigned char formantsOnly)
+bool CMathFunc::DoLPC(std::span<double> data, int order, int n, double preEmphasis, int windowType,
+                      unsigned char interpolate, int outputPoints, int frequencyRangeHz,
+                      double sampleRateHz, unsigned char formants, unsigned char formantsOnly)
 {
     const bool preEmphasised = preEmphasis > 0.0;
     const bool envelope = formantsOnly == 0;
@@ -762,13 +825,12 @@ bool CMathFunc::DoLPC(std::span<double> data, int order, int n, double preEmphas
         return false;
     };
     if (n < 0 || data.size() < static_cast<std::size_t>(n) + (preEmphasised ? 1U : 0U) ||
-        (envelope && data.size() < kEnvelopeBins) ||
-        ((formants != 0 || resample) && !rateOk)) {
+        (envelope && data.size() < kEnvelopeBins) || ((formants != 0 || resample) && !rateOk)) {
         return decline();
     }
-    if (resample && (!fits(data, outputPoints) || frequencyRangeHz < 0 ||
-                     frequencyRangeHz > sampleRateHz * 0.5 ||
-                     !reserveSplineScratch(kEnvelopeBins + 1))) {
+    if (resample &&
+        (!fits(data, outputPoints) || frequencyRangeHz < 0 ||
+         frequencyRangeHz > sampleRateHz * 0.5 || !reserveSplineScratch(kEnvelopeBins + 1))) {
         return decline();
     }
     LpcWork* work = lpcWork();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <numbers>
+#include <numeric>
 #include <random>
 #include <thread>
 #include <vector>
@@ -36,8 +37,8 @@ std::vector<double> polynomial(const std::vector<Pair>& pairs, double rateHz,
     };
     for (const Pair& p : pairs) {
         const double radius = std::exp(-kPi * p.bandwidthHz / rateHz);
-        multiply({1.0, -2.0 * radius * std::cos(2.0 * kPi * p.frequencyHz / rateHz),
-                  radius * radius});
+        multiply(
+            {1.0, -2.0 * radius * std::cos(2.0 * kPi * p.frequencyHz / rateHz), radius * radius});
     }
     for (double root : realRoots) {
         multiply({1.0, -root});
@@ -176,7 +177,9 @@ TEST(Lpc, Cmpfb2PlacesComplexAndRealPairs)
         EXPECT_NEAR(CMathFunc::tbandw, p.bandwidthHz, 1e-6);
         EXPECT_GT(CMathFunc::zimag, 0.0);
     }
-    struct Case { double b, c, freq, zreal; };
+    struct Case {
+        double b, c, freq, zreal;
+    };
     for (const Case& k : {Case{0.0, 0.25, fs / 4, 0.0}, Case{1.5, 0.5, fs / 2, -1.0},
                           Case{-1.5, 0.5, 0.0, 1.0}, Case{-0.5, 0.0, 0.0, 0.5}}) {
         CMathFunc::cmpfb2(k.b, k.c, fs);
@@ -265,6 +268,121 @@ TEST(Lpc, RealRootsOutsideTheUnitCircleAreFactoredOut)
     }
 }
 
+// The forward-backward division as defined: the shifts tried one after the
+// other, the first whose iteration converges giving the factor. Returns the
+// shift's index, or −1 when none converges.
+int frwbkwOneShiftAtATime(const std::vector<double>& poly, int degree, double& r, double& s,
+                          std::vector<double>& quotient)
+{
+    const auto d = static_cast<std::size_t>(degree);
+    const double shifts[] = {0.0, 0.5, 1.0, 1.5, 2.0};
+    std::vector<double> q(d + 1);
+    std::vector<double> c(d + 1);
+    const auto relative = [](double delta, double a, double b) {
+        const double scale = std::max(std::fabs(a), std::fabs(b));
+        return scale == 0.0 ? (delta == 0.0 ? 0.0 : HUGE_VAL) : std::fabs(delta) / scale;
+    };
+    for (int trial = 0; trial < 5; ++trial) {
+        const double t = shifts[trial];
+        q.assign(poly.begin(), poly.begin() + degree + 1);
+        for (std::size_t i = 0; i < d; ++i) {
+            for (std::size_t j = 1; j <= d - i; ++j) {
+                q[j] -= t * q[j - 1];
+            }
+        }
+        double rr = 2.0;
+        double ss = -1.0;
+        for (int iteration = 0; iteration < 100; ++iteration) {
+            c[0] = q[0];
+            c[1] = q[0] * rr + q[1];
+            for (std::size_t k = 2; k <= d - 2; ++k) {
+                c[k] = q[k] + rr * c[k - 1] + ss * c[k - 2];
+            }
+            if (c[d - 2] == 0.0) {
+                break;
+            }
+            const double u = c[d - 3] / c[d - 2];
+            const double v = d >= 4 ? c[d - 4] / c[d - 2] : 0.0;
+            const double e1 = q[d - 1] - u * q[d];
+            const double e2 = q[d - 2] - u * e1 - v * q[d];
+            if (e2 == 0.0) {
+                break;
+            }
+            const double sNew = -q[d] / e2;
+            const double rNew = -e1 / e2;
+            if (!std::isfinite(sNew) || !std::isfinite(rNew)) {
+                break;
+            }
+            const bool converged =
+                relative(rNew - rr, rr, rNew) < 1e-4 && relative(sNew - ss, ss, sNew) < 1e-4;
+            rr = rNew;
+            ss = sNew;
+            if (converged) {
+                r = rr - 2.0 * t;
+                s = rr * t + ss - t * t;
+                c[0] = poly[0];
+                c[1] = poly[1] + r * c[0];
+                for (std::size_t k = 2; k <= d; ++k) {
+                    c[k] = poly[k] + r * c[k - 1] + s * c[k - 2];
+                }
+                quotient.assign(c.begin(), c.begin() + degree - 1);
+                return trial;
+            }
+        }
+    }
+    return -1;
+}
+
+// The forward-backward division runs its five shifts side by side: on
+// predictors of speech-like frames of every order it must give, bit for
+// bit, the factor and quotient of the shifts tried in turn, including
+// where the first shifts fail and a later one gives the factor.
+TEST(Lpc, ForwardBackwardDivisionTakesTheFirstShiftThatConverges)
+{
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<int> winners(6, 0);
+    for (int frame = 0; frame < 300; ++frame) {
+        const int degree = 3 + frame % 46;
+        // A predictor of a noisy resonant frame: its autocorrelation LPC.
+        std::vector<double> samples(static_cast<std::size_t>(40 * degree));
+        double y1 = 0.0;
+        double y2 = 0.0;
+        for (double& x : samples) {
+            const double y = 1.6 * y1 - 0.9 * y2 + noise(random);
+            y2 = y1;
+            y1 = y;
+            x = y + 0.3 * noise(random);
+        }
+        const CMathFunc::lpcout* lpc =
+            CMathFunc::autolpc(samples, static_cast<int>(samples.size()), degree);
+        ASSERT_NE(lpc, nullptr);
+        const std::vector<double> poly(lpc->a, lpc->a + degree + 1);
+        SCOPED_TRACE(testing::Message() << "frame " << frame << ", degree " << degree);
+
+        double r = 0.0;
+        double s = 0.0;
+        std::vector<double> expected;
+        const int winner = frwbkwOneShiftAtATime(poly, degree, r, s, expected);
+        ++winners[static_cast<std::size_t>(winner + 1)];
+        std::vector<double> quotient(1000, 0.0);
+        double r2 = 0.0;
+        double s2 = 0.0;
+        const bool found = CMathFunc::frwbkw(degree, poly, quotient, r2, s2, 1e-4, 100);
+        ASSERT_EQ(found, winner >= 0);
+        if (found) {
+            EXPECT_EQ(r2, r);
+            EXPECT_EQ(s2, s);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), quotient.begin()));
+        }
+    }
+    // The cases cover a factor found by the first shift, by a later one and
+    // by none.
+    EXPECT_GT(winners[1], 0);
+    EXPECT_GT(std::accumulate(winners.begin() + 2, winners.end(), 0), 0) << "no later shift won";
+    EXPECT_GT(winners[0], 0) << "no frame without a factor";
+}
+
 // At the orders used at 22,050 Hz (26) and 44.1 kHz (48), thirteen or more
 // successive deflations leave enough rounding in the quotients to move a
 // root outside the unit circle (a negative bandwidth) unless each factor is
@@ -294,10 +412,11 @@ TEST(Lpc, HighOrderFactorsMatchTheWholePolynomial)
                 continue;
             }
             EXPECT_GT(t->bandwidthHz[i], 0.0) << "order " << order << ", pair " << i;
-            const auto nearest = std::min_element(all.begin(), all.end(), [&](const Pair& a, const Pair& b) {
-                return std::fabs(a.frequencyHz - t->frequencyHz[i]) <
-                       std::fabs(b.frequencyHz - t->frequencyHz[i]);
-            });
+            const auto nearest =
+                std::min_element(all.begin(), all.end(), [&](const Pair& a, const Pair& b) {
+                    return std::fabs(a.frequencyHz - t->frequencyHz[i]) <
+                           std::fabs(b.frequencyHz - t->frequencyHz[i]);
+                });
             EXPECT_NEAR(t->frequencyHz[i], nearest->frequencyHz, 0.5) << "order " << order;
             EXPECT_NEAR(t->bandwidthHz[i], nearest->bandwidthHz, 0.5) << "order " << order;
         }
@@ -306,7 +425,12 @@ TEST(Lpc, HighOrderFactorsMatchTheWholePolynomial)
 
 TEST(Lpc, AllPoleImpulseResponsesGiveTheirPoles)
 {
-    struct Case { double fs; int order; int n; std::vector<Pair> poles; };
+    struct Case {
+        double fs;
+        int order;
+        int n;
+        std::vector<Pair> poles;
+    };
     const std::vector<Case> cases = {
         {10000, 4, 512, {{500, 60}, {1500, 90}}},
         {10000, 10, 1024, {{730, 80}, {1090, 90}, {2440, 120}, {3400, 180}, {4500, 250}}},
@@ -314,8 +438,8 @@ TEST(Lpc, AllPoleImpulseResponsesGiveTheirPoles)
         {22050, 6, 2048, {{300, 60}, {870, 80}, {2240, 120}}},
     };
     for (const Case& c : cases) {
-        std::vector<double> data = impulseResponse(polynomial(c.poles, c.fs), 
-                                                   static_cast<std::size_t>(c.n));
+        std::vector<double> data =
+            impulseResponse(polynomial(c.poles, c.fs), static_cast<std::size_t>(c.n));
         ASSERT_TRUE(CMathFunc::DoLPC(data, c.order, c.n, 0.0, 0, 0, 0, 0, c.fs, 1, 1));
         const CMathFunc::ro* t = CMathFunc::lp_Roots;
         ASSERT_NE(t, nullptr);

@@ -103,31 +103,28 @@ bool opposite(double a, double b)
     return (a < 0.0 && b > 0.0) || (a > 0.0 && b < 0.0);
 }
 
+// Grid points evaluated at once by findRealRoot.
+constexpr std::size_t kAhead = 8;
+
+// poly (or its reversal) at x[0 … kAhead − 1], the Horner chains side by
+// side (in vector registers): each value is computed by exactly the
+// operations evaluate() uses.
+void evaluateAhead(std::span<const double> poly, int degree, const double* x, bool reversed,
+                   double* value)
+{
+    std::array<double, kAhead> v{};
+    for (int i = 0; i <= degree; ++i) {
+        const double c = poly[static_cast<std::size_t>(reversed ? degree - i : i)];
+        for (std::size_t j = 0; j < kAhead; ++j) {
+            v[j] = v[j] * x[j] + c;
+        }
+    }
+    std::copy(v.begin(), v.end(), value);
+}
+
 // A real root of poly (or of its reversal) in [−1.2, 1.2): the grid
 // −1.2 + k/degree is scanned for an exact zero or a change of sign, which is
 // then narrowed by bisection.
-// poly (or its reversal) at x[0 … 3], four Horner chains side by side: each
-// value is computed by exactly the operations evaluate() uses.
-void evaluate4(std::span<const double> poly, int degree, const double* x, bool reversed,
-               double* value)
-{
-    double v0 = 0.0;
-    double v1 = 0.0;
-    double v2 = 0.0;
-    double v3 = 0.0;
-    for (int i = 0; i <= degree; ++i) {
-        const double c = poly[static_cast<std::size_t>(reversed ? degree - i : i)];
-        v0 = v0 * x[0] + c;
-        v1 = v1 * x[1] + c;
-        v2 = v2 * x[2] + c;
-        v3 = v3 * x[3] + c;
-    }
-    value[0] = v0;
-    value[1] = v1;
-    value[2] = v2;
-    value[3] = v3;
-}
-
 bool findRealRoot(std::span<const double> poly, int degree, bool reversed, double tolerance,
                   int maxIterations, double& root)
 {
@@ -138,10 +135,10 @@ bool findRealRoot(std::span<const double> poly, int degree, bool reversed, doubl
         root = lo;
         return true;
     }
-    // The grid's values four at a time (those past the first sign change
+    // The grid's values kAhead at a time (those past the first sign change
     // are not used).
-    std::array<double, 4> ahead{};
-    std::array<double, 4> aheadX{};
+    std::array<double, kAhead> ahead{};
+    std::array<double, kAhead> aheadX{};
     int aheadFrom = 0;
     int aheadTo = 0;
     for (int k = 1;; ++k) {
@@ -150,12 +147,12 @@ bool findRealRoot(std::span<const double> poly, int degree, bool reversed, doubl
             return false;
         }
         if (k >= aheadTo) {
-            for (int j = 0; j < 4; ++j) {
-                aheadX[static_cast<std::size_t>(j)] = -1.2 + (k + j) * step;
+            for (std::size_t j = 0; j < kAhead; ++j) {
+                aheadX[j] = -1.2 + (k + static_cast<int>(j)) * step;
             }
-            evaluate4(poly, degree, aheadX.data(), reversed, ahead.data());
+            evaluateAhead(poly, degree, aheadX.data(), reversed, ahead.data());
             aheadFrom = k;
-            aheadTo = k + 4;
+            aheadTo = k + static_cast<int>(kAhead);
         }
         const double f = ahead[static_cast<std::size_t>(k - aheadFrom)];
         if (f == 0.0) {

@@ -19,6 +19,7 @@
 #include "analysis/WorkProgress.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 namespace phonaxis {
@@ -174,10 +175,9 @@ public:
     // asked for), when n < 0, data is shorter than what is read or written,
     // or the rate is not positive and finite (or the range lies outside
     // 0..rate/2 when resampling).
-    static bool DoLPC(std::span<double> data, int order, int n, double preEmphasis,
-                      int windowType, unsigned char interpolate, int outputPoints,
-                      int frequencyRangeHz, double sampleRateHz, unsigned char formants,
-                      unsigned char formantsOnly);
+    static bool DoLPC(std::span<double> data, int order, int n, double preEmphasis, int windowType,
+                      unsigned char interpolate, int outputPoints, int frequencyRangeHz,
+                      double sampleRateHz, unsigned char formants, unsigned char formantsOnly);
 
     // Autocorrelation LPC of signal[0..n-1] (Schur recursion, then step-up)
     // into this thread's lpcout. An order above 400 is reported on stderr and
@@ -246,14 +246,24 @@ public:
     // searched up to fftLength/2 at most (the cepstrum's length).
     // Returns the pitch, 0.0 when it lies outside [lowest, highest] (unvoiced),
     // or kPitchDeclined.
+    // The levels are computed by a vectorised logarithm, and the choice
+    // they give is checked against how far the library's logarithm could
+    // move it: where it could differ, the frame is computed again with the
+    // library's (PitchLevels::Library does so for every frame), so the
+    // result is the library's to the bit.
+    enum class PitchLevels { Fast, Library };
+    // Frames of DoPitchCepstrumNew* on this thread whose levels had to be
+    // made again by the library's logarithm.
+    static inline thread_local std::uint64_t pitchLevelsRedone = 0;
     static double DoPitchCepstrumNewFloat(std::span<const float> samples, double position,
-                                          double spanEnd, double sampleRateHz,
-                                          double lowestPitchHz, double highestPitchHz,
-                                          int fftLength, int windowLength);
+                                          double spanEnd, double sampleRateHz, double lowestPitchHz,
+                                          double highestPitchHz, int fftLength, int windowLength,
+                                          PitchLevels levels = PitchLevels::Fast);
     static double DoPitchCepstrumNewDouble(std::span<const double> samples, double position,
                                            double spanEnd, double sampleRateHz,
                                            double lowestPitchHz, double highestPitchHz,
-                                           int fftLength, int windowLength);
+                                           int fftLength, int windowLength,
+                                           PitchLevels levels = PitchLevels::Fast);
 
     // The level of `samples` in dB: 10·log10 of their mean square about
     // `reference` (samples in full-scale units give dBFS: a full-scale

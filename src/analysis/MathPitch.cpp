@@ -1,16 +1,22 @@
 #include "analysis/CMathFunc.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <limits>
 #include <new>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 namespace phonaxis {
 namespace {
+
+using PitchLevels = CMathFunc::PitchLevels;
 
 // The transform lengths taken: 128 (2^7) … 32,768 (2^15). The longest holds a
 // 35 ms window four times at up to 234 kHz; its half-length complex transform
@@ -44,10 +50,15 @@ struct PitchWork {
     // Bins 0 … N/2 of a real N-point transform.
     std::vector<double> binRe;
     std::vector<double> binIm;
-    // The level spectrum in dB, bins 0 … N/2 (the rest mirror them).
+    // The power and level (dB) spectra, bins 0 … N/2 (the rest mirror them).
+    std::vector<double> powers;
     std::vector<double> levels;
     std::vector<double> window;
     std::vector<double> cepstrum;
+    // The candidate quefrencies' powers and levels before the top is taken
+    // off, for the check of a result from the fast levels.
+    std::vector<double> candidatePowers;
+    std::vector<double> candidateLevels;
     // e^(−2πik/N) for k = 0 … N/2.
     std::vector<double> twiddleRe;
     std::vector<double> twiddleIm;
@@ -64,10 +75,12 @@ struct PitchWork {
         }
         try {
             const auto half = static_cast<std::size_t>(n / 2);
-            for (std::vector<double>* v : {&re, &im, &cepstrum}) {
+            for (std::vector<double>* v :
+                 {&re, &im, &cepstrum, &candidatePowers, &candidateLevels}) {
                 v->resize(half);
             }
-            for (std::vector<double>* v : {&binRe, &binIm, &levels, &twiddleRe, &twiddleIm}) {
+            for (std::vector<double>* v :
+                 {&binRe, &binIm, &powers, &levels, &twiddleRe, &twiddleIm}) {
                 v->resize(half + 1);
             }
             window.resize(static_cast<std::size_t>(n));
@@ -133,8 +146,8 @@ void packWindowed(const double* __restrict s, const double* __restrict w, double
 
 // powers[k] = re[k]² + im[k]² for k < count.
 PHONAXIS_VECTOR_CLONES
-void powersOf(const double* __restrict re, const double* __restrict im,
-              double* __restrict powers, int count)
+void powersOf(const double* __restrict re, const double* __restrict im, double* __restrict powers,
+              int count)
 {
     for (int k = 0; k < count; ++k) {
         powers[k] = re[k] * re[k] + im[k] * im[k];
@@ -147,13 +160,73 @@ double levelDb(double power)
     return power == 0.0 ? 0.0 : 10.0 * std::log10(power);
 }
 
-// levels[k] = levelDb(re[k]² + im[k]²) for k < count.
-void levelsDb(const double* re, const double* im, double* levels, int count)
+// How far a level from fastLevelsDb can lie from levelDb's, relative to its
+// size, with a wide margin: both are within a few units in the last place
+// of the true value.
+constexpr double kFastLevelError = 64.0 * std::numeric_limits<double>::epsilon();
+
+// 2^52 + 1023 as a double, whose low bits an exponent field is put into.
+constexpr double kExponentBias = 0x1p52 + 1023.0;
+// ln 2 in two parts: the first has 33 bits, so its product with any exponent
+// is exact.
+constexpr double kLn2High = 0x1.62e42fefp-1;
+constexpr double kLn2Low = 0x1.473de6af278edp-34;
+constexpr double kDbPerNeper = 10.0 / std::numbers::ln10;
+// 1/3, 1/5, … 1/23: 2·atanh(s) = 2s + 2s·s²·(1/3 + s²/5 + … + s²⁰/23).
+constexpr std::array<double, 11> kAtanhSeries = {1.0 / 3.0,  1.0 / 5.0,  1.0 / 7.0,  1.0 / 9.0,
+                                                 1.0 / 11.0, 1.0 / 13.0, 1.0 / 15.0, 1.0 / 17.0,
+                                                 1.0 / 19.0, 1.0 / 21.0, 1.0 / 23.0};
+
+// 1/3 + z/5 + … + z¹⁰/23, by Horner's rule.
+[[gnu::always_inline]] inline double atanhSeries(double z)
 {
-    powersOf(re, im, levels, count);
-    for (int k = 0; k < count; ++k) {
-        levels[k] = levelDb(levels[k]);
+    double sum = kAtanhSeries[10];
+    for (std::size_t j = 10; j-- > 0;) {
+        sum = sum * z + kAtanhSeries[j];
     }
+    return sum;
+}
+
+// levels[k] = 10·log10(powers[k]) for k < count, without the library's
+// logarithm: a power m·2^e with m in [√½, √2) has the natural logarithm
+// e·ln 2 + 2·atanh(s), s = (m − 1)/(m + 1) (|s| < 0.172, so the series to
+// s²³ leaves less than 10^−18 of it). Vectorised, and the same on every
+// instruction set (no fused multiply-adds). A zero power gives 0 as
+// levelDb does. Returns how many powers it cannot take (not finite,
+// negative or below the normal range): their levels must come from levelDb.
+// `logged` counts the powers whose levels took a logarithm (not 0).
+PHONAXIS_VECTOR_CLONES
+int fastLevelsDb(const double* __restrict powers, double* __restrict levels, int count, int& logged)
+{
+    // 64-bit counts, as wide as the lanes, so that they vectorise alike.
+    std::int64_t refused = 0;
+    std::int64_t nonzero = 0;
+    for (int k = 0; k < count; ++k) {
+        const double p = powers[k];
+        const auto bits = std::bit_cast<std::uint64_t>(p);
+        const double e =
+            std::bit_cast<double>((bits >> 52) | std::bit_cast<std::uint64_t>(0x1p52)) -
+            kExponentBias;
+        const double m0 =
+            std::bit_cast<double>((bits & 0x000FFFFFFFFFFFFFULL) | 0x3FF0000000000000ULL);
+        const bool above = m0 > std::numbers::sqrt2;
+        const double m = above ? 0.5 * m0 : m0;
+        const double exponent = above ? e + 1.0 : e;
+        const double s = (m - 1.0) / (m + 1.0);
+        const double z = s * s;
+        const double series = atanhSeries(z);
+        const double twoS = 2.0 * s;
+        const double ln = exponent * kLn2High + (exponent * kLn2Low + (twoS + twoS * z * series));
+        // Without branches, so that the loop is vectorised.
+        const bool zero = p == 0.0;
+        const bool normal =
+            (p >= std::numeric_limits<double>::min()) & (p <= std::numeric_limits<double>::max());
+        levels[k] = zero ? 0.0 : kDbPerNeper * ln;
+        refused += static_cast<std::int64_t>(!zero & !normal);
+        nonzero += static_cast<std::int64_t>(!zero);
+    }
+    logged = static_cast<int>(nonzero);
+    return static_cast<int>(refused);
 }
 
 // Bin k of a real transform from the half-length transform Z (see below):
@@ -212,10 +285,197 @@ void realTransform(PitchWork& work, int order)
               work.binRe.data(), work.binIm.data(), half);
 }
 
+// levels[k] = levelDb(powers[k]) for k < count.
+void exactLevels(const double* powers, double* levels, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        levels[k] = levelDb(powers[k]);
+    }
+}
+
+// Σ|levels[k]| for k < count (four partial sums).
+double sumOfSizes(const double* levels, int count)
+{
+    std::array<double, 4> sums{};
+    int k = 0;
+    for (; k + 4 <= count; k += 4) {
+        for (std::size_t j = 0; j < 4; ++j) {
+            sums[j] += std::fabs(levels[k + static_cast<int>(j)]);
+        }
+    }
+    for (; k < count; ++k) {
+        sums[0] += std::fabs(levels[k]);
+    }
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
+// The cepstrum of the level spectrum in work.levels and the quefrency
+// chosen in it.
+struct QuefrencySearch {
+    PitchWork* work;
+    double rateHz;
+    double highestHz;
+    double lowestHz;
+    int half;
+    int order;
+
+    // The chosen quefrency (the lowest of the pitch range when none stands
+    // out). With `checked`, the levels came from fastLevelsDb: nothing is
+    // returned when levelDb's levels could give another quefrency.
+    std::optional<long long> choose(bool checked) const
+    {
+        const int n = 2 * half;
+        double* re = work->re.data();
+        double* im = work->im.data();
+        const double* levels = work->levels.data();
+        // Points 2j and 2j + 1 for j < N/4 lie in bins 0 … N/2 − 1; the rest
+        // mirror: point N − k has the level of bin k.
+        const int quarter = half / 2;
+        for (int j = 0; j < quarter; ++j) {
+            re[j] = levels[2 * j];
+            im[j] = levels[2 * j + 1];
+        }
+        for (int j = quarter; j < half; ++j) {
+            re[j] = levels[n - 2 * j];
+            im[j] = levels[n - 2 * j - 1];
+        }
+        realTransform(*work, order);
+
+        // Quefrencies outside the pitch range are cleared (and so need no
+        // level); the search never goes past the cepstrum's half-length.
+        const long long lo = truncSaturated(rateHz / highestHz);
+        const long long hi = truncSaturated(rateHz / lowestHz);
+        const int loInCepstrum =
+            static_cast<int>(std::clamp(lo, 0LL, static_cast<long long>(half)));
+        const int hiInCepstrum =
+            static_cast<int>(std::clamp(hi, 0LL, static_cast<long long>(half)));
+        // Only the quefrencies the search visits are kept; the cleared rest
+        // count as 0 dB for the top when there is any.
+        //
+        // Of those, only the levels that can be the top or the strongest are
+        // needed: the others are marked −∞, which changes neither the top nor
+        // the search. A power more than 10 dB below the strongest has a level
+        // more than 10 dB (less the logarithm's rounding, far below 1 dB)
+        // below the strongest's, so after the shift by the top it stays below
+        // it, or both are cut to 0, and it is never chosen: the strongest
+        // comes first in the search only among equal kept levels. A zero
+        // power, whose level is 0 dB, is always computed; so is everything
+        // when the strongest power is 0. A NaN power (from NaN samples)
+        // neither tops nor wins in either case.
+        double* c = work->cepstrum.data();
+        double* candidatePowers = work->candidatePowers.data();
+        double* candidateLevels = work->candidateLevels.data();
+        powersOf(work->binRe.data() + loInCepstrum, work->binIm.data() + loInCepstrum,
+                 c + loInCepstrum, hiInCepstrum - loInCepstrum);
+        double strongest = 0.0;
+        for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+            strongest = std::max(strongest, c[q]);
+        }
+        const double weakestNeeded = strongest * kCandidatePowerShare;
+        for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+            candidatePowers[q] = c[q];
+            c[q] = c[q] >= weakestNeeded || c[q] == 0.0 ? levelDb(c[q])
+                                                        : -std::numeric_limits<double>::infinity();
+            candidateLevels[q] = c[q];
+        }
+
+        // Keep the top 20 dB.
+        const double topBefore = loInCepstrum > 0 || hiInCepstrum < half ? 0.0 : -1e-30;
+        double top = topBefore;
+        for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+            top = std::max(top, c[q]);
+        }
+        for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+            c[q] = std::max(0.0, c[q] - top + 20.0);
+        }
+
+        long long index = lo;
+        int chosen = -1;
+        if (lo < hi) {
+            double best = 0.0;
+            for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
+                if (c[q] > best) {
+                    best = c[q];
+                    index = q;
+                    chosen = q;
+                }
+            }
+        }
+        if (!checked || loInCepstrum >= hiInCepstrum || lo >= hi) {
+            return index;
+        }
+        return certain(chosen, loInCepstrum, hiInCepstrum, topBefore, top) ? std::optional(index)
+                                                                           : std::nullopt;
+    }
+
+    // Whether levelDb's levels give the same choice as the fast levels did:
+    // `chosen` (or, at −1, none above the top's 20 dB), every candidate's
+    // power and level known only to within what the fast levels' error can
+    // move it through the transform.
+    bool certain(int chosen, int first, int end, double topBefore, double top) const
+    {
+        constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
+        // How far a cepstral point can move: the levels' own error (each
+        // level appears twice in the N points), and the transform's rounding
+        // on either set of levels, at most a few roundings per stage of the
+        // size of all the points together.
+        const double levelSizes = 2.0 * sumOfSizes(work->levels.data(), half + 1);
+        const double shift = levelSizes * (kFastLevelError + 2.0 * 8.0 * (order + 2) * kEpsilon);
+        const double* powers = work->candidatePowers.data();
+        const double* levels = work->candidateLevels.data();
+        // How far a cepstral power can move: |re| + |im| <= √(2p), and the
+        // power's own rounding on either side.
+        const auto powerShift = [shift](double p) {
+            return 2.0 * std::sqrt(2.0 * p) * shift + 2.0 * shift * shift + 4.0 * kEpsilon * p;
+        };
+        // How far a kept level can move, or ∞ when its power could be 0.
+        const auto levelShift = [&](int q) {
+            const double p = powers[q];
+            const double dp = powerShift(p);
+            return p > 2.0 * dp
+                       ? kDbPerNeper * dp / (p - dp) + 4.0 * kEpsilon * std::fabs(levels[q])
+                       : HUGE_VAL;
+        };
+        // Differences below this could be lost in the rounding of the shift
+        // by the top.
+        const double rounding = 1e-12 * (std::fabs(top) + 20.0);
+        double strongest = 0.0;
+        for (int q = first; q < end; ++q) {
+            strongest = std::max(strongest, powers[q]);
+        }
+        const double limit = chosen >= 0 ? levels[chosen] - levelShift(chosen) : topBefore - 20.0;
+        if (chosen >= 0 && !(limit > topBefore - 20.0 + rounding)) {
+            return false; // the chosen one might be cut to 0
+        }
+        // The candidates left out as 10 dB below the strongest must stay
+        // below it (the shift grows with the power, so the weakest kept
+        // power bounds them all) and away from 0: a power above 16·shift²
+        // cannot reach it, as its own shift is below 14·shift² there.
+        const double weakestNeeded = strongest * kCandidatePowerShare;
+        if (!(weakestNeeded + powerShift(weakestNeeded) < strongest - powerShift(strongest))) {
+            return false;
+        }
+        const double nearZero = 16.0 * shift * shift;
+        for (int q = first; q < end; ++q) {
+            if (q == chosen) {
+                continue;
+            }
+            if (levels[q] == -std::numeric_limits<double>::infinity()) {
+                if (!(powers[q] > nearZero)) {
+                    return false;
+                }
+            } else if (!(levels[q] + levelShift(q) + rounding < limit)) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
 template <typename Sample>
 double cepstralPitch(std::span<const Sample> samples, double position, double spanEnd,
                      double rateHz, double lowestHz, double highestHz, int fftLength,
-                     int windowLength)
+                     int windowLength, PitchLevels levelsChoice)
 {
     const int order = pitchFftOrder(fftLength);
     if (order == 0 || !(rateHz > 0.0) || !std::isfinite(rateHz)) {
@@ -240,9 +500,8 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     // Samples at indices [0, available) may be read: those before the span end
     // that the buffer holds. Frame positions with no sample read as 0.
     const long long spanCount = std::max(0LL, truncSaturated(std::ceil(spanEnd)));
-    const long long available =
-        std::min(spanCount, static_cast<long long>(std::min<std::size_t>(samples.size(),
-                                                                         1ULL << 40)));
+    const long long available = std::min(
+        spanCount, static_cast<long long>(std::min<std::size_t>(samples.size(), 1ULL << 40)));
     const long long first = truncSaturated(position);
     // The windowed frame, zero-padded to n points, packed for the real
     // transform: even points in re, odd points in im.
@@ -274,94 +533,49 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     // The level spectrum of a real frame is even (bin n − k has the level of
     // bin k), so bins 0 … n/2 carry all of it, and its transform, the
     // cepstrum, is that of a real sequence again.
+    double* powers = work->powers.data();
     double* levels = work->levels.data();
-    levelsDb(work->binRe.data(), work->binIm.data(), levels, half + 1);
-    // Points 2j and 2j + 1 for j < N/4 lie in bins 0 … N/2 − 1; the rest
-    // mirror: point N − k has the level of bin k.
-    const int quarter = half / 2;
-    for (int j = 0; j < quarter; ++j) {
-        re[j] = levels[2 * j];
-        im[j] = levels[2 * j + 1];
+    powersOf(work->binRe.data(), work->binIm.data(), powers, half + 1);
+    // The levels by the fast logarithm first. The quefrency they give is
+    // taken when it cannot differ from the one the library's logarithm gives
+    // (almost always); otherwise the levels are made again by levelDb.
+    int logged = 0;
+    const bool fast =
+        levelsChoice == PitchLevels::Fast && fastLevelsDb(powers, levels, half + 1, logged) == 0;
+    if (!fast) {
+        exactLevels(powers, levels, half + 1);
     }
-    for (int j = quarter; j < half; ++j) {
-        re[j] = levels[n - 2 * j];
-        im[j] = levels[n - 2 * j - 1];
+    // Without a logarithm taken (a silent frame) the levels are exact.
+    const bool checked = fast && logged > 0;
+    const QuefrencySearch search{work, rateHz, highestHz, lowestHz, half, order};
+    std::optional<long long> index = search.choose(checked);
+    if (!index) {
+        ++CMathFunc::pitchLevelsRedone;
+        exactLevels(powers, levels, half + 1);
+        index = search.choose(false);
     }
-    realTransform(*work, order);
-
-    // Quefrencies outside the pitch range are cleared (and so need no level);
-    // the search never goes past the cepstrum's half-length.
-    const long long lo = truncSaturated(rateHz / highestHz);
-    const long long hi = truncSaturated(rateHz / lowestHz);
-    const int loInCepstrum = static_cast<int>(std::clamp(lo, 0LL, static_cast<long long>(half)));
-    const int hiInCepstrum = static_cast<int>(std::clamp(hi, 0LL, static_cast<long long>(half)));
-    // Only the quefrencies the search visits are kept; the cleared rest count
-    // as 0 dB for the top when there is any.
-    //
-    // Of those, only the levels that can be the top or the strongest are
-    // needed: the others are marked −∞, which changes neither the top nor
-    // the search. A power more than 10 dB below the strongest has a level
-    // more than 10 dB (less the logarithm's rounding, far below 1 dB) below
-    // the strongest's, so after the shift by the top it stays below it, or
-    // both are cut to 0, and it is never chosen: the strongest comes first
-    // in the search only among equal kept levels. A zero power, whose level
-    // is 0 dB, is always computed; so is everything when the strongest power
-    // is 0. A NaN power (from NaN samples) neither tops nor wins in either
-    // case.
-    double* c = work->cepstrum.data();
-    powersOf(work->binRe.data() + loInCepstrum, work->binIm.data() + loInCepstrum,
-             c + loInCepstrum, hiInCepstrum - loInCepstrum);
-    double strongest = 0.0;
-    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-        strongest = std::max(strongest, c[q]);
-    }
-    const double weakestNeeded = strongest * kCandidatePowerShare;
-    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-        c[q] = c[q] >= weakestNeeded || c[q] == 0.0 ? levelDb(c[q])
-                                                     : -std::numeric_limits<double>::infinity();
-    }
-
-    // Keep the top 20 dB.
-    double top = loInCepstrum > 0 || hiInCepstrum < half ? 0.0 : -1e-30;
-    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-        top = std::max(top, c[q]);
-    }
-    for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-        c[q] = std::max(0.0, c[q] - top + 20.0);
-    }
-
-    long long index = lo;
-    if (lo < hi) {
-        double best = 0.0;
-        for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-            if (c[q] > best) {
-                best = c[q];
-                index = q;
-            }
-        }
-    }
-    const double pitchHz = rateHz / (index == 0 ? 1.0 : static_cast<double>(index));
+    const double pitchHz = rateHz / (*index == 0 ? 1.0 : static_cast<double>(*index));
     return lowestHz <= pitchHz && pitchHz <= highestHz ? pitchHz : 0.0;
 }
 
 } // namespace
 
 double CMathFunc::DoPitchCepstrumNewFloat(std::span<const float> samples, double position,
-                                          double spanEnd, double sampleRateHz,
-                                          double lowestPitchHz, double highestPitchHz,
-                                          int fftLength, int windowLength)
+                                          double spanEnd, double sampleRateHz, double lowestPitchHz,
+                                          double highestPitchHz, int fftLength, int windowLength,
+                                          PitchLevels levels)
 {
     return cepstralPitch(samples, position, spanEnd, sampleRateHz, lowestPitchHz, highestPitchHz,
-                         fftLength, windowLength);
+                         fftLength, windowLength, levels);
 }
 
 double CMathFunc::DoPitchCepstrumNewDouble(std::span<const double> samples, double position,
                                            double spanEnd, double sampleRateHz,
                                            double lowestPitchHz, double highestPitchHz,
-                                           int fftLength, int windowLength)
+                                           int fftLength, int windowLength, PitchLevels levels)
 {
     return cepstralPitch(samples, position, spanEnd, sampleRateHz, lowestPitchHz, highestPitchHz,
-                         fftLength, windowLength);
+                         fftLength, windowLength, levels);
 }
 
 } // namespace phonaxis

@@ -577,7 +577,7 @@ bool CMathFunc::frwbkw(int degree, std::span<const double> poly, std::span<doubl
         return false;
     }
     const auto d = static_cast<std::size_t>(degree);
-    constexpr std::size_t kTrials = kShiftTrials;
+    static constexpr std::size_t kTrials = kShiftTrials;
     // Row k of trial i at [k·kTrials + i]: the trials side by side.
     double* q = work->shiftedTrials.data();
     double* c = work->dividedTrials.data();

@@ -217,13 +217,13 @@ int fastLevelsDb(const double* __restrict powers, double* __restrict levels, int
         const double series = atanhSeries(z);
         const double twoS = 2.0 * s;
         const double ln = exponent * kLn2High + (exponent * kLn2Low + (twoS + twoS * z * series));
-        // Without branches, so that the loop is vectorised.
-        const bool zero = p == 0.0;
-        const bool normal =
-            (p >= std::numeric_limits<double>::min()) & (p <= std::numeric_limits<double>::max());
-        levels[k] = zero ? 0.0 : kDbPerNeper * ln;
-        refused += static_cast<std::int64_t>(!zero & !normal);
-        nonzero += static_cast<std::int64_t>(!zero);
+        // Flags as 0 or 1 and no branches, so that the loop is vectorised.
+        const auto zero = static_cast<std::int64_t>(p == 0.0);
+        const auto normal = static_cast<std::int64_t>(p >= std::numeric_limits<double>::min()) *
+                            static_cast<std::int64_t>(p <= std::numeric_limits<double>::max());
+        levels[k] = zero != 0 ? 0.0 : kDbPerNeper * ln;
+        refused += (1 - zero) * (1 - normal);
+        nonzero += 1 - zero;
     }
     logged = static_cast<int>(nonzero);
     return static_cast<int>(refused);

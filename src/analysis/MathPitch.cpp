@@ -404,15 +404,18 @@ struct QuefrencySearch {
         if (!checked || loInCepstrum >= hiInCepstrum || lo >= hi) {
             return index;
         }
-        return certain(chosen, loInCepstrum, hiInCepstrum, topBefore, top) ? std::optional(index)
-                                                                           : std::nullopt;
+        return certain(chosen, loInCepstrum, hiInCepstrum, topBefore, top, strongest)
+                   ? std::optional(index)
+                   : std::nullopt;
     }
 
     // Whether levelDb's levels give the same choice as the fast levels did:
     // `chosen` (or, at −1, none above the top's 20 dB), every candidate's
     // power and level known only to within what the fast levels' error can
-    // move it through the transform.
-    bool certain(int chosen, int first, int end, double topBefore, double top) const
+    // move it through the transform. `strongest` is the largest candidate
+    // power.
+    bool certain(int chosen, int first, int end, double topBefore, double top,
+                 double strongest) const
     {
         constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
         // How far a cepstral point can move: the levels' own error (each
@@ -439,10 +442,6 @@ struct QuefrencySearch {
         // Differences below this could be lost in the rounding of the shift
         // by the top.
         const double rounding = 1e-12 * (std::fabs(top) + 20.0);
-        double strongest = 0.0;
-        for (int q = first; q < end; ++q) {
-            strongest = std::max(strongest, powers[q]);
-        }
         const double limit = chosen >= 0 ? levels[chosen] - levelShift(chosen) : topBefore - 20.0;
         if (chosen >= 0 && !(limit > topBefore - 20.0 + rounding)) {
             return false; // the chosen one might be cut to 0

@@ -57,6 +57,11 @@ public:
     // Returns false and touches nothing when m is outside 0..kMaxFftOrder,
     // either span holds fewer than N values, or the two spans overlap.
     static bool FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m);
+    // The same transform of points whose re and im from `nonzero` on are
+    // zero: those are neither read nor needed (they may hold anything), and
+    // the result is the one with zeros there, bit for bit.
+    static bool FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m,
+                              std::size_t nonzero);
 
     // The lane width of the vectorised transform that serves the longer
     // orders here: 8 or 4 where the processor has those vectors, else 2; at

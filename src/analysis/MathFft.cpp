@@ -271,11 +271,11 @@ const ColumnTable& columns()
 // Reordering and stages 1–3 (see above) of an N = 2^m transform, N/8 ≥ V,
 // from the copy (sr, si) into (xr, xi). The copy holds row t (input points
 // t·N/8 … t·N/8 + N/8 − 1) at offset t·paddedRow(m).
+// Rows from `rows` on are zero and are not read: their vectors are zero.
 template <typename Vec, int V>
-[[gnu::always_inline]] inline void firstThreeStages(double* __restrict xr,
-                                                    double* __restrict xi,
+[[gnu::always_inline]] inline void firstThreeStages(double* __restrict xr, double* __restrict xi,
                                                     const double* __restrict sr,
-                                                    const double* __restrict si, int m)
+                                                    const double* __restrict si, int m, int rows)
 {
     const int stride = (1 << m) / 8;
     const int rowStride = paddedRow(m);
@@ -295,8 +295,13 @@ template <typename Vec, int V>
     for (int r = 0; r < stride; r += V) {
         Vec pr[8], pi[8];
         for (int t = 0; t < 8; ++t) {
-            loadLanes(pr[t], sr + kRowOf[t] * rowStride + r);
-            loadLanes(pi[t], si + kRowOf[t] * rowStride + r);
+            if (kRowOf[t] < rows) {
+                loadLanes(pr[t], sr + kRowOf[t] * rowStride + r);
+                loadLanes(pi[t], si + kRowOf[t] * rowStride + r);
+            } else {
+                pr[t] = Vec{};
+                pi[t] = Vec{};
+            }
         }
         for (int t = 0; t < 8; t += 2) {
             butterfly(pr[t], pi[t], pr[t + 1], pi[t + 1], one, zero);
@@ -429,13 +434,14 @@ template <typename Vec, int V>
 // sets.
 constexpr int kWideStride = 512;
 
-// The whole transform with vectors of V lanes; N/8 ≥ V.
+// The whole transform with vectors of V lanes; N/8 ≥ V. The copy's rows
+// from `rows` on are zero and are not read.
 template <typename Vec, int V>
 [[gnu::always_inline]] inline void vectorTransform(double* xr, double* xi, const double* sr,
-                                                   const double* si, int m)
+                                                   const double* si, int m, int rows)
 {
     const int n = 1 << m;
-    firstThreeStages<Vec, V>(xr, xi, sr, si, m);
+    firstThreeStages<Vec, V>(xr, xi, sr, si, m, rows);
     int l = 4;
     for (; l + 2 <= m && (1 << (l - 1)) < kWideStride; l += 3) {
         threeStages<Vec, V>(xr, xi, n, 1 << (l - 1));
@@ -448,29 +454,29 @@ template <typename Vec, int V>
     }
 }
 
-using VectorTransform = void (*)(double*, double*, const double*, const double*, int);
+using VectorTransform = void (*)(double*, double*, const double*, const double*, int, int);
 
 // The smallest order each lane width serves: N/8 ≥ V.
 constexpr int kMinVectorOrder2 = 4;
 constexpr int kMinVectorOrder4 = 5;
 constexpr int kMinVectorOrder8 = 6;
 
-void vectorTransform2(double* xr, double* xi, const double* sr, const double* si, int m)
+void vectorTransform2(double* xr, double* xi, const double* sr, const double* si, int m, int rows)
 {
-    vectorTransform<Doubles2, 2>(xr, xi, sr, si, m);
+    vectorTransform<Doubles2, 2>(xr, xi, sr, si, m, rows);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 [[gnu::target("avx2")]] void vectorTransform4(double* xr, double* xi, const double* sr,
-                                              const double* si, int m)
+                                              const double* si, int m, int rows)
 {
-    vectorTransform<Doubles4, 4>(xr, xi, sr, si, m);
+    vectorTransform<Doubles4, 4>(xr, xi, sr, si, m, rows);
 }
 
 [[gnu::target("avx512f")]] void vectorTransform8(double* xr, double* xi, const double* sr,
-                                                 const double* si, int m)
+                                                 const double* si, int m, int rows)
 {
-    vectorTransform<Doubles8, 8>(xr, xi, sr, si, m);
+    vectorTransform<Doubles8, 8>(xr, xi, sr, si, m, rows);
 }
 #endif
 
@@ -604,6 +610,12 @@ int CMathFunc::fftLanes()
 
 bool CMathFunc::FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m)
 {
+    return FFT_CODE_REAL(re, im, m, re.size());
+}
+
+bool CMathFunc::FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m,
+                              std::size_t nonzero)
+{
     if (m < 0 || m > kMaxFftOrder) {
         return false;
     }
@@ -614,19 +626,30 @@ bool CMathFunc::FFT_CODE_REAL(std::span<double> re, std::span<double> im, int m)
     }
     double* xr = re.data();
     double* xi = im.data();
+    const std::size_t used = std::min(nonzero, length);
     const VectorChoice& choice = vectorChoice();
     TransformCopy* copy = m >= choice.minOrder ? transformCopy(m) : nullptr;
     if (copy == nullptr) {
+        std::fill(xr + used, xr + length, 0.0);
+        std::fill(xi + used, xi + length, 0.0);
         plainTransform(xr, xi, m);
         return true;
     }
+    // Only the rows that hold points below `used` are copied (the last of
+    // them completed with zeros); the transform takes the others as zero.
     const std::size_t row = length / 8;
     const auto rowStride = static_cast<std::size_t>(paddedRow(m));
-    for (std::size_t t = 0; t < 8; ++t) {
-        std::memcpy(copy->re.data() + t * rowStride, xr + t * row, row * sizeof(double));
-        std::memcpy(copy->im.data() + t * rowStride, xi + t * row, row * sizeof(double));
+    const std::size_t rows = (used + row - 1) / row;
+    for (std::size_t t = 0; t < rows; ++t) {
+        const std::size_t points = std::min(row, used - t * row);
+        double* copyRe = copy->re.data() + t * rowStride;
+        double* copyIm = copy->im.data() + t * rowStride;
+        std::memcpy(copyRe, xr + t * row, points * sizeof(double));
+        std::memcpy(copyIm, xi + t * row, points * sizeof(double));
+        std::fill(copyRe + points, copyRe + row, 0.0);
+        std::fill(copyIm + points, copyIm + row, 0.0);
     }
-    choice.transform(xr, xi, copy->re.data(), copy->im.data(), m);
+    choice.transform(xr, xi, copy->re.data(), copy->im.data(), m, static_cast<int>(rows));
     return true;
 }
 

@@ -62,6 +62,28 @@ TEST(Fft, MatchesDirectDftAndThePlainRecurrenceForEveryLength)
     }
 }
 
+// Points past `nonzero` hold NaN: were any read, the transform would be NaN
+// somewhere. The bounds fall inside, at and past a row of the vectorised
+// transform's copy (N/8 points).
+TEST(Fft, ZeroTailIsNotReadAndGivesTheZeroPaddedBits)
+{
+    for (int m = 1; m <= CMathFunc::kMaxFftOrder; m += 2) {
+        const std::size_t n = std::size_t{1} << m;
+        for (const std::size_t nonzero :
+             {std::size_t{0}, std::size_t{1}, n / 8, n / 8 + 1, 3 * n / 8 + 3, n - 1, n + 5}) {
+            const Doubles inRe = randomSignal(n, 90u + m), inIm = randomSignal(n, 30u + m);
+            Doubles re = inRe, im = inIm, plainRe = inRe, plainIm = inIm;
+            for (std::size_t t = nonzero; t < n; ++t) {
+                re[t] = im[t] = std::nan("");
+                plainRe[t] = plainIm[t] = 0.0;
+            }
+            ASSERT_TRUE(CMathFunc::FFT_CODE_REAL(re, im, m, nonzero));
+            plain::fft(plainRe, plainIm, m);
+            EXPECT_TRUE(re == plainRe && im == plainIm) << "N = " << n << ", nonzero " << nonzero;
+        }
+    }
+}
+
 // The lane width asked for in PHONAXIS_FFT_LANES is the one that runs (the
 // suite is run once per width, see tests/CMakeLists.txt), so each vector
 // path meets the bit-identity tests on this machine.

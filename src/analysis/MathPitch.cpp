@@ -47,9 +47,6 @@ struct PitchWork {
     // The half-length complex transform's points.
     std::vector<double> re;
     std::vector<double> im;
-    // Bins 0 … N/2 of a real N-point transform.
-    std::vector<double> binRe;
-    std::vector<double> binIm;
     // The power and level (dB) spectra, bins 0 … N/2 (the rest mirror them).
     std::vector<double> powers;
     std::vector<double> levels;
@@ -79,8 +76,7 @@ struct PitchWork {
                  {&re, &im, &cepstrum, &candidatePowers, &candidateLevels}) {
                 v->resize(half);
             }
-            for (std::vector<double>* v :
-                 {&binRe, &binIm, &powers, &levels, &twiddleRe, &twiddleIm}) {
+            for (std::vector<double>* v : {&powers, &levels, &twiddleRe, &twiddleIm}) {
                 v->resize(half + 1);
             }
             window.resize(static_cast<std::size_t>(n));
@@ -141,16 +137,6 @@ void packWindowed(const double* __restrict s, const double* __restrict w, double
     for (long long j = 0; j < pairs; ++j) {
         re[j] = s[2 * j] * w[2 * j];
         im[j] = s[2 * j + 1] * w[2 * j + 1];
-    }
-}
-
-// powers[k] = re[k]² + im[k]² for k < count.
-PHONAXIS_VECTOR_CLONES
-void powersOf(const double* __restrict re, const double* __restrict im, double* __restrict powers,
-              int count)
-{
-    for (int k = 0; k < count; ++k) {
-        powers[k] = re[k] * re[k] + im[k] * im[k];
     }
 }
 
@@ -229,46 +215,54 @@ int fastLevelsDb(const double* __restrict powers, double* __restrict levels, int
     return static_cast<int>(refused);
 }
 
-// Bin k of a real transform from the half-length transform Z (see below):
-// Z[a] with Z[b] and the twiddle w[k].
-[[gnu::always_inline]] inline void splitBin(const double* __restrict zr,
-                                            const double* __restrict zi,
-                                            const double* __restrict wr,
-                                            const double* __restrict wi, double* __restrict xr,
-                                            double* __restrict xi, int k, int a, int b)
+// The power of bin k of a real transform from the half-length transform Z
+// (see below): Z[a] with Z[b] and the twiddle w[k].
+[[gnu::always_inline]] inline double splitPower(const double* __restrict zr,
+                                                const double* __restrict zi,
+                                                const double* __restrict wr,
+                                                const double* __restrict wi, int k, int a, int b)
 {
     const double evenRe = 0.5 * (zr[a] + zr[b]);
     const double evenIm = 0.5 * (zi[a] - zi[b]);
     const double oddRe = 0.5 * (zi[a] + zi[b]);
     const double oddIm = -0.5 * (zr[a] - zr[b]);
-    xr[k] = evenRe + wr[k] * oddRe - wi[k] * oddIm;
-    xi[k] = evenIm + wr[k] * oddIm + wi[k] * oddRe;
+    const double xr = evenRe + wr[k] * oddRe - wi[k] * oddIm;
+    const double xi = evenIm + wr[k] * oddIm + wi[k] * oddRe;
+    return xr * xr + xi * xi;
 }
 
-// Bins 0 … half of a real transform from its half-length transform Z: bin k
-// pairs Z[k] with Z[half − k], except that bins 0 and half both pair Z[0]
-// with itself. Built for several instruction sets; each computes the same
-// operations, unfused.
+// powers[k] = |X[k]|² for bins k in [from, to) (within 0 … half) of a real
+// transform X, from its half-length transform Z: bin k pairs Z[k] with
+// Z[half − k], except that bins 0 and half both pair Z[0] with itself.
+// Built for several instruction sets; each computes the same operations,
+// unfused.
 PHONAXIS_VECTOR_CLONES
-void splitBins(const double* __restrict zr, const double* __restrict zi,
-               const double* __restrict wr, const double* __restrict wi, double* __restrict xr,
-               double* __restrict xi, int half)
+void splitPowers(const double* __restrict zr, const double* __restrict zi,
+                 const double* __restrict wr, const double* __restrict wi,
+                 double* __restrict powers, int half, int from, int to)
 {
-    splitBin(zr, zi, wr, wi, xr, xi, 0, 0, 0);
-    for (int k = 1; k < half; ++k) {
-        splitBin(zr, zi, wr, wi, xr, xi, k, k, half - k);
+    if (from == 0 && to > 0) {
+        powers[0] = splitPower(zr, zi, wr, wi, 0, 0, 0);
     }
-    splitBin(zr, zi, wr, wi, xr, xi, half, 0, 0);
+    const int end = std::min(to, half);
+    for (int k = std::max(from, 1); k < end; ++k) {
+        powers[k] = splitPower(zr, zi, wr, wi, k, k, half - k);
+    }
+    if (from <= half && half < to) {
+        powers[half] = splitPower(zr, zi, wr, wi, half, 0, 0);
+    }
 }
 
-// Bins 0 … N/2 of the transform of a real N-point sequence x whose even
-// points are in work.re and odd points in work.im (N/2 each; both are
-// overwritten). One complex transform of N/2 points Z gives them: with
-// E = (Z[k] + conj Z[N/2 − k])/2 and O = (Z[k] − conj Z[N/2 − k])/(2i), the
-// transforms of the even and odd points, X[k] = E + e^(−2πik/N)·O. Half the
-// work of transforming the N points with zero imaginary parts, and the same
-// bins to within rounding.
-void realTransform(PitchWork& work, int order)
+// The powers of bins [from, to) (within 0 … N/2) of the transform of a
+// real N-point sequence x whose even points are in work.re and odd points
+// in work.im (N/2 each; both are overwritten). One complex transform of
+// N/2 points Z gives them: with E = (Z[k] + conj Z[N/2 − k])/2 and
+// O = (Z[k] − conj Z[N/2 − k])/(2i), the transforms of the even and odd
+// points, X[k] = E + e^(−2πik/N)·O. Half the work of transforming the N
+// points with zero imaginary parts, and the same bins to within rounding.
+// Points from `nonzero` on (in work.re and work.im) are zero and are not
+// read.
+void realTransformPowers(PitchWork& work, int order, int nonzero, double* powers, int from, int to)
 {
     const int n = 1 << order;
     const int half = n / 2;
@@ -280,9 +274,9 @@ void realTransform(PitchWork& work, int order)
         }
         work.twiddleLength = n;
     }
-    CMathFunc::FFT_CODE_REAL(work.re, work.im, order - 1);
-    splitBins(work.re.data(), work.im.data(), work.twiddleRe.data(), work.twiddleIm.data(),
-              work.binRe.data(), work.binIm.data(), half);
+    CMathFunc::FFT_CODE_REAL(work.re, work.im, order - 1, static_cast<std::size_t>(nonzero));
+    splitPowers(work.re.data(), work.im.data(), work.twiddleRe.data(), work.twiddleIm.data(),
+                powers, half, from, to);
 }
 
 // levels[k] = levelDb(powers[k]) for k < count.
@@ -293,20 +287,154 @@ void exactLevels(const double* powers, double* levels, int count)
     }
 }
 
-// Σ|levels[k]| for k < count (four partial sums).
-double sumOfSizes(const double* levels, int count)
+// Σ|levels[k]| for k < count (eight partial sums).
+PHONAXIS_VECTOR_CLONES
+double sumOfSizes(const double* __restrict levels, int count)
 {
-    std::array<double, 4> sums{};
+    std::array<double, 8> sums{};
     int k = 0;
-    for (; k + 4 <= count; k += 4) {
-        for (std::size_t j = 0; j < 4; ++j) {
+    for (; k + 8 <= count; k += 8) {
+        for (std::size_t j = 0; j < 8; ++j) {
             sums[j] += std::fabs(levels[k + static_cast<int>(j)]);
         }
     }
     for (; k < count; ++k) {
         sums[0] += std::fabs(levels[k]);
     }
-    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+    return ((sums[0] + sums[1]) + (sums[2] + sums[3])) +
+           ((sums[4] + sums[5]) + (sums[6] + sums[7]));
+}
+
+// The points of the real transform of the level spectrum, packed as for
+// realTransformPowers: points 2j and 2j + 1 for j < N/4 lie in bins 0 … N/2 − 1;
+// the rest mirror them (point N − k has the level of bin k).
+PHONAXIS_VECTOR_CLONES
+void packLevels(const double* __restrict levels, double* __restrict re, double* __restrict im,
+                int half)
+{
+    const int n = 2 * half;
+    const int quarter = half / 2;
+    for (int j = 0; j < quarter; ++j) {
+        re[j] = levels[2 * j];
+        im[j] = levels[2 * j + 1];
+    }
+    for (int j = quarter; j < half; ++j) {
+        re[j] = levels[n - 2 * j];
+        im[j] = levels[n - 2 * j - 1];
+    }
+}
+
+// The largest of `start` and values[first, end), std::max taken in eight
+// lanes. That is the running std::max's value whenever no value is −0 (the
+// powers and levels searched never are): a NaN never replaces what a lane
+// holds, just as it never replaces the running maximum, and among other
+// values the largest is the same whatever the order.
+PHONAXIS_VECTOR_CLONES
+double largest(const double* __restrict values, int first, int end, double start)
+{
+    std::array<double, 8> lanes;
+    lanes.fill(start);
+    int q = first;
+    for (; q + 8 <= end; q += 8) {
+        for (std::size_t j = 0; j < 8; ++j) {
+            lanes[j] = std::max(lanes[j], values[q + static_cast<int>(j)]);
+        }
+    }
+    for (; q < end; ++q) {
+        lanes[0] = std::max(lanes[0], values[q]);
+    }
+    double best = lanes[0];
+    for (std::size_t j = 1; j < 8; ++j) {
+        best = std::max(best, lanes[j]);
+    }
+    return best;
+}
+
+// values[q] = max(0, values[q] − top + 20) for q in [first, end): the top
+// 20 dB kept. Returns the largest result (0 or more).
+PHONAXIS_VECTOR_CLONES
+double keepTopLevels(double* __restrict values, int first, int end, double top)
+{
+    for (int q = first; q < end; ++q) {
+        values[q] = std::max(0.0, values[q] - top + 20.0);
+    }
+    return largest(values, first, end, 0.0);
+}
+
+// How far a cepstral power p can move when each of its point's parts can
+// move by `shift`: |re| + |im| <= √(2p), and the power's own rounding on
+// either side.
+[[gnu::always_inline]] inline double powerShift(double p, double shift)
+{
+    constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
+    return 2.0 * std::sqrt(2.0 * p) * shift + 2.0 * shift * shift + 4.0 * kEpsilon * p;
+}
+
+// How many candidates q in [first, end) could enter the choice when each
+// cepstral point can move by `shift`: a kept level (with its power) must
+// stay below `limit` less the shift's `rounding`, a left-out power (level
+// −∞) above `nearZero`. A kept power that could be 0 counts. With
+// `widestMove` finite, it is taken as every kept level's move, and a kept
+// power below `weakestKept` counts; otherwise each level's own move is
+// worked out. Branch-free (no short-circuit operators), so that it is
+// vectorised.
+PHONAXIS_VECTOR_CLONES
+std::int64_t candidatesIn(const double* __restrict powers, const double* __restrict levels,
+                          int first, int end, double shift, double rounding, double limit,
+                          double nearZero, double weakestKept, double widestMove)
+{
+    constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
+    constexpr double kLeftOut = -std::numeric_limits<double>::infinity();
+    std::int64_t in = 0;
+    if (std::isfinite(widestMove)) {
+        for (int q = first; q < end; ++q) {
+            const double p = powers[q];
+            const double level = levels[q];
+            const double levelMove = widestMove + 4.0 * kEpsilon * std::fabs(level);
+            const bool leftOut = level == kLeftOut;
+            const bool out = (leftOut & (p > nearZero)) | (!leftOut & (p >= weakestKept) &
+                                                           (level + levelMove + rounding < limit));
+            in += static_cast<std::int64_t>(!out);
+        }
+        return in;
+    }
+    for (int q = first; q < end; ++q) {
+        const double p = powers[q];
+        const double level = levels[q];
+        const double dp = powerShift(p, shift);
+        // Meaningful only when the power is more than twice its shift.
+        const double levelMove = kDbPerNeper * dp / (p - dp) + 4.0 * kEpsilon * std::fabs(level);
+        const bool leftOut = level == kLeftOut;
+        const bool out = (leftOut & (p > nearZero)) |
+                         (!leftOut & (p > 2.0 * dp) & (level + levelMove + rounding < limit));
+        in += static_cast<std::int64_t>(!out);
+    }
+    return in;
+}
+
+// Whether every candidate q in [first, end) but `chosen` certainly stays
+// out of the choice (see candidatesIn). Kept powers are `weakestKept` or
+// more, or 0. A level moves less the stronger its power (the shift grows
+// as √p), so the weakest kept power's move bounds every kept level's: that
+// test is tried first, with no root or division per candidate; only when it
+// fails is every level's own move worked out.
+bool othersStayOut(const double* powers, const double* levels, int first, int end, int chosen,
+                   double shift, double rounding, double limit, double nearZero, double weakestKept)
+{
+    const auto others = [&](double widestMove) {
+        const int before = chosen >= first ? chosen : end;
+        const int after = chosen >= first ? chosen + 1 : end;
+        return candidatesIn(powers, levels, first, before, shift, rounding, limit, nearZero,
+                            weakestKept, widestMove) +
+               candidatesIn(powers, levels, after, end, shift, rounding, limit, nearZero,
+                            weakestKept, widestMove);
+    };
+    const double weakestShift = powerShift(weakestKept, shift);
+    if (weakestKept > 2.0 * weakestShift &&
+        others(kDbPerNeper * weakestShift / (weakestKept - weakestShift)) == 0) {
+        return true;
+    }
+    return others(HUGE_VAL) == 0;
 }
 
 // The cepstrum of the level spectrum in work.levels and the quefrency
@@ -324,22 +452,7 @@ struct QuefrencySearch {
     // returned when levelDb's levels could give another quefrency.
     std::optional<long long> choose(bool checked) const
     {
-        const int n = 2 * half;
-        double* re = work->re.data();
-        double* im = work->im.data();
-        const double* levels = work->levels.data();
-        // Points 2j and 2j + 1 for j < N/4 lie in bins 0 … N/2 − 1; the rest
-        // mirror: point N − k has the level of bin k.
-        const int quarter = half / 2;
-        for (int j = 0; j < quarter; ++j) {
-            re[j] = levels[2 * j];
-            im[j] = levels[2 * j + 1];
-        }
-        for (int j = quarter; j < half; ++j) {
-            re[j] = levels[n - 2 * j];
-            im[j] = levels[n - 2 * j - 1];
-        }
-        realTransform(*work, order);
+        packLevels(work->levels.data(), work->re.data(), work->im.data(), half);
 
         // Quefrencies outside the pitch range are cleared (and so need no
         // level); the search never goes past the cepstrum's half-length.
@@ -365,12 +478,8 @@ struct QuefrencySearch {
         double* c = work->cepstrum.data();
         double* candidatePowers = work->candidatePowers.data();
         double* candidateLevels = work->candidateLevels.data();
-        powersOf(work->binRe.data() + loInCepstrum, work->binIm.data() + loInCepstrum,
-                 c + loInCepstrum, hiInCepstrum - loInCepstrum);
-        double strongest = 0.0;
-        for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-            strongest = std::max(strongest, c[q]);
-        }
+        realTransformPowers(*work, order, half, c, loInCepstrum, hiInCepstrum);
+        const double strongest = largest(c, loInCepstrum, hiInCepstrum, 0.0);
         const double weakestNeeded = strongest * kCandidatePowerShare;
         for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
             candidatePowers[q] = c[q];
@@ -381,23 +490,18 @@ struct QuefrencySearch {
 
         // Keep the top 20 dB.
         const double topBefore = loInCepstrum > 0 || hiInCepstrum < half ? 0.0 : -1e-30;
-        double top = topBefore;
-        for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-            top = std::max(top, c[q]);
-        }
-        for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-            c[q] = std::max(0.0, c[q] - top + 20.0);
-        }
+        const double top = largest(c, loInCepstrum, hiInCepstrum, topBefore);
+        const double best = keepTopLevels(c, loInCepstrum, hiInCepstrum, top);
 
+        // The first quefrency of the largest kept level above 0.
         long long index = lo;
         int chosen = -1;
-        if (lo < hi) {
-            double best = 0.0;
+        if (lo < hi && best > 0.0) {
             for (int q = loInCepstrum; q < hiInCepstrum; ++q) {
-                if (c[q] > best) {
-                    best = c[q];
+                if (c[q] == best) {
                     index = q;
                     chosen = q;
+                    break;
                 }
             }
         }
@@ -426,15 +530,10 @@ struct QuefrencySearch {
         const double shift = levelSizes * (kFastLevelError + 2.0 * 8.0 * (order + 2) * kEpsilon);
         const double* powers = work->candidatePowers.data();
         const double* levels = work->candidateLevels.data();
-        // How far a cepstral power can move: |re| + |im| <= √(2p), and the
-        // power's own rounding on either side.
-        const auto powerShift = [shift](double p) {
-            return 2.0 * std::sqrt(2.0 * p) * shift + 2.0 * shift * shift + 4.0 * kEpsilon * p;
-        };
         // How far a kept level can move, or ∞ when its power could be 0.
         const auto levelShift = [&](int q) {
             const double p = powers[q];
-            const double dp = powerShift(p);
+            const double dp = powerShift(p, shift);
             return p > 2.0 * dp
                        ? kDbPerNeper * dp / (p - dp) + 4.0 * kEpsilon * std::fabs(levels[q])
                        : HUGE_VAL;
@@ -451,23 +550,12 @@ struct QuefrencySearch {
         // power bounds them all) and away from 0: a power above 16·shift²
         // cannot reach it, as its own shift is below 14·shift² there.
         const double weakestNeeded = strongest * kCandidatePowerShare;
-        if (!(weakestNeeded + powerShift(weakestNeeded) < strongest - powerShift(strongest))) {
+        if (!(weakestNeeded + powerShift(weakestNeeded, shift) <
+              strongest - powerShift(strongest, shift))) {
             return false;
         }
-        const double nearZero = 16.0 * shift * shift;
-        for (int q = first; q < end; ++q) {
-            if (q == chosen) {
-                continue;
-            }
-            if (levels[q] == -std::numeric_limits<double>::infinity()) {
-                if (!(powers[q] > nearZero)) {
-                    return false;
-                }
-            } else if (!(levels[q] + levelShift(q) + rounding < limit)) {
-                return false;
-            }
-        }
-        return true;
+        return othersStayOut(powers, levels, first, end, chosen, shift, rounding, limit,
+                             16.0 * shift * shift, weakestNeeded);
     }
 };
 
@@ -507,8 +595,10 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     double* re = work->re.data();
     double* im = work->im.data();
     const double* window = work->window.data();
-    std::fill(re, re + half, 0.0);
-    std::fill(im, im + half, 0.0);
+    // Points from w on are zero: the transform leaves them unread.
+    const int packed = (w + 1) / 2;
+    std::fill(re, re + packed, 0.0);
+    std::fill(im, im + packed, 0.0);
     // Points i in [from, to) have a sample: i < w and 0 <= first + i < available.
     const long long from = std::clamp(-first, 0LL, static_cast<long long>(w));
     const long long to = std::clamp(available - first, from, static_cast<long long>(w));
@@ -527,14 +617,13 @@ double cepstralPitch(std::span<const Sample> samples, double position, double sp
     if (i < to) {
         re[i >> 1] = windowed(i);
     }
-    realTransform(*work, order);
-
     // The level spectrum of a real frame is even (bin n − k has the level of
     // bin k), so bins 0 … n/2 carry all of it, and its transform, the
     // cepstrum, is that of a real sequence again.
     double* powers = work->powers.data();
     double* levels = work->levels.data();
-    powersOf(work->binRe.data(), work->binIm.data(), powers, half + 1);
+    realTransformPowers(*work, order, packed, powers, 0, half + 1);
+
     // The levels by the fast logarithm first. The quefrency they give is
     // taken when it cannot differ from the one the library's logarithm gives
     // (almost always); otherwise the levels are made again by levelDb.

@@ -370,6 +370,13 @@ double keepTopLevels(double* __restrict values, int first, int end, double top)
     return 2.0 * std::sqrt(2.0 * p) * shift + 2.0 * shift * shift + 4.0 * kEpsilon * p;
 }
 
+// How far the level of a power p can move when the power can move by dp;
+// meaningful only when p is more than twice dp.
+[[gnu::always_inline]] inline double levelMoveOf(double p, double dp)
+{
+    return kDbPerNeper * dp / (p - dp);
+}
+
 // How many candidates q in [first, end) could enter the choice when each
 // cepstral point can move by `shift`: a kept level (with its power) must
 // stay below `limit` less the shift's `rounding`, a left-out power (level
@@ -402,8 +409,7 @@ std::int64_t candidatesIn(const double* __restrict powers, const double* __restr
         const double p = powers[q];
         const double level = levels[q];
         const double dp = powerShift(p, shift);
-        // Meaningful only when the power is more than twice its shift.
-        const double levelMove = kDbPerNeper * dp / (p - dp) + 4.0 * kEpsilon * std::fabs(level);
+        const double levelMove = levelMoveOf(p, dp) + 4.0 * kEpsilon * std::fabs(level);
         const bool leftOut = level == kLeftOut;
         const bool out = (leftOut & (p > nearZero)) |
                          (!leftOut & (p > 2.0 * dp) & (level + levelMove + rounding < limit));
@@ -430,8 +436,7 @@ bool othersStayOut(const double* powers, const double* levels, int first, int en
                             weakestKept, widestMove);
     };
     const double weakestShift = powerShift(weakestKept, shift);
-    if (weakestKept > 2.0 * weakestShift &&
-        others(kDbPerNeper * weakestShift / (weakestKept - weakestShift)) == 0) {
+    if (weakestKept > 2.0 * weakestShift && others(levelMoveOf(weakestKept, weakestShift)) == 0) {
         return true;
     }
     return others(HUGE_VAL) == 0;
@@ -534,9 +539,8 @@ struct QuefrencySearch {
         const auto levelShift = [&](int q) {
             const double p = powers[q];
             const double dp = powerShift(p, shift);
-            return p > 2.0 * dp
-                       ? kDbPerNeper * dp / (p - dp) + 4.0 * kEpsilon * std::fabs(levels[q])
-                       : HUGE_VAL;
+            return p > 2.0 * dp ? levelMoveOf(p, dp) + 4.0 * kEpsilon * std::fabs(levels[q])
+                                : HUGE_VAL;
         };
         // Differences below this could be lost in the rounding of the shift
         // by the top.
